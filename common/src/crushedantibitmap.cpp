@@ -1,0 +1,164 @@
+#include "crushedantibitmap.h"
+
+#include "boundedstream.h"
+
+#include <QBuffer>
+#include <QDataStream>
+#include <QImage>
+#include <QImageReader>
+#include <QPainter>
+#include <QPixmap>
+
+#include <climits>
+
+namespace {
+
+constexpr QRgb kOpaqueBlack = 0xFF000000u;
+
+QRect sizeFieldFor(int width, int height)
+{
+    // Not a rectangle: left holds the width, top the height, right and bottom 0.
+    return QRect(QPoint(width, height), QPoint(0, 0));
+}
+
+} // namespace
+
+CrushedAntiBitMap::CrushedAntiBitMap()
+    : m_size(sizeFieldFor(0, 0))
+{
+}
+
+CrushedAntiBitMap::CrushedAntiBitMap(QImage *image)
+    : CrushedAntiBitMap()
+{
+    crushSlice(image);
+}
+
+CrushedAntiBitMap::CrushedAntiBitMap(QPixmap *pixmap)
+    : CrushedAntiBitMap()
+{
+    if (pixmap) {
+        QImage image = pixmap->toImage();
+        crushSlice(&image);
+    }
+}
+
+QByteArray CrushedAntiBitMap::AntiImageToByteArray(QImage *image)
+{
+    QByteArray png;
+    if (!image || image->isNull())
+        return png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image->save(&buffer, "PNG"))
+        png.clear();
+    return png;
+}
+
+QImage CrushedAntiBitMap::decodePng(const QByteArray &png)
+{
+    if (png.isEmpty())
+        return QImage();
+    QBuffer buffer;
+    buffer.setData(png);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "PNG");
+    const QSize size = reader.size();
+    if (!size.isValid() || qint64(size.width()) * size.height() > kMaxDecodedPixels)
+        return QImage();
+    return reader.read();
+}
+
+int CrushedAntiBitMap::width() const
+{
+    return int(qBound<qint64>(INT_MIN, qint64(m_size.left()) - m_size.right(), INT_MAX));
+}
+
+int CrushedAntiBitMap::height() const
+{
+    return int(qBound<qint64>(INT_MIN, qint64(m_size.top()) - m_size.bottom(), INT_MAX));
+}
+
+void CrushedAntiBitMap::ByteArrayToAntiImage(QImage *target, int dx, int dy, QByteArray *png)
+{
+    if (!target || target->isNull() || !png || png->isEmpty())
+        return;
+    const QImage layer = decodePng(*png);
+    if (layer.isNull())
+        return;
+    QPainter painter(target);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setCompositionMode(QPainter::CompositionMode_Plus);
+    painter.drawImage(QPoint(dx, dy), layer);
+}
+
+void CrushedAntiBitMap::setWhitePixels(QImage *image)
+{
+    m_whitePixels = 0;
+    if (!image || image->isNull())
+        return;
+    const QImage pixels = image->convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < pixels.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(pixels.constScanLine(y));
+        for (int x = 0; x < pixels.width(); ++x)
+            m_whitePixels += line[x] != kOpaqueBlack ? 1 : 0;
+    }
+}
+
+bool CrushedAntiBitMap::crushSlice(QImage *image)
+{
+    if (!image || image->isNull())
+        return false;
+    QByteArray png = AntiImageToByteArray(image);
+    if (png.isEmpty())
+        return false;
+    m_png = png;
+    m_pngLength = qint32(m_png.size());
+    m_size = sizeFieldFor(image->width(), image->height());
+    setWhitePixels(image);
+    return true;
+}
+
+void CrushedAntiBitMap::inflateSlice(QImage *target, int dx, int dy, bool create)
+{
+    if (!target)
+        return;
+    if (create) {
+        const bool sized = width() > 0 && height() > 0 && qint64(width()) * height() <= kMaxDecodedPixels;
+        const QSize size = sized ? QSize(width(), height()) : target->size();
+        *target = QImage(size, QImage::Format_ARGB32_Premultiplied);
+        target->fill(kOpaqueBlack);
+    }
+    ByteArrayToAntiImage(target, dx, dy, &m_png);
+}
+
+bool CrushedAntiBitMap::isWhitePixel(QPoint point) const
+{
+    const QImage layer = decodePng(m_png);
+    if (!layer.valid(point))
+        return false;
+    return layer.pixel(point) != kOpaqueBlack;
+}
+
+void CrushedAntiBitMap::streamOutCMB(QDataStream *out) const
+{
+    if (!out)
+        return;
+    *out << m_whitePixels << qint32(m_size.left()) << qint32(m_size.top()) << qint32(m_size.right())
+         << qint32(m_size.bottom()) << m_pngLength << m_png;
+}
+
+bool CrushedAntiBitMap::streamInCMB(QDataStream *in)
+{
+    if (!in)
+        return false;
+    qint32 left = 0, top = 0, right = 0, bottom = 0;
+    const bool ok = BoundedStream::readInt32(*in, m_whitePixels)
+        && BoundedStream::readInt32(*in, left) && BoundedStream::readInt32(*in, top)
+        && BoundedStream::readInt32(*in, right) && BoundedStream::readInt32(*in, bottom)
+        && BoundedStream::readInt32(*in, m_pngLength) && BoundedStream::readByteArray(*in, m_png);
+    m_size = QRect(QPoint(left, top), QPoint(right, bottom));
+    if (!ok)
+        m_png.clear();
+    return ok;
+}

@@ -1,0 +1,49 @@
+#include "clicommands.h"
+
+#include "ssjcommands.h"
+
+#include <QTextStream>
+
+namespace TessoraCli {
+
+namespace {
+
+QString usage()
+{
+    return QStringLiteral(
+        "usage: tessora-cli COMMAND ...\n"
+        "\n"
+        "Job files:\n"
+        "%1"
+        "\n"
+        "Run 'tessora-cli ssj --help' for the job file commands.\n")
+        .arg(SsjCommands::usage());
+}
+
+// Commands that belong to tessora-cli but are not part of this build yet.
+const QStringList kPlannedCommands = {QStringLiteral("slice"), QStringLiteral("printers"), QStringLiteral("print")};
+
+} // namespace
+
+int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
+{
+    if (arguments.isEmpty()) {
+        err << usage();
+        return ExitUsage;
+    }
+    const QString command = arguments.first();
+    if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help")) {
+        out << usage();
+        return ExitSuccess;
+    }
+    if (command == QLatin1String("ssj"))
+        return SsjCommands::run(arguments.mid(1), out, err);
+    if (kPlannedCommands.contains(command)) {
+        err << "tessora-cli " << command << ": not available yet in this build\n";
+        return ExitUsage;
+    }
+    err << "tessora-cli: unknown command '" << command << "'\n\n" << usage();
+    return ExitUsage;
+}
+
+} // namespace TessoraCli

@@ -1,0 +1,291 @@
+#include "ssjcommands.h"
+
+#include "clicommands.h"
+#include "crushedprintjob.h"
+#include "progress.h"
+#include "ssj.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextStream>
+
+namespace SsjCommands {
+
+namespace {
+
+using TessoraCli::ExitFailure;
+using TessoraCli::ExitSuccess;
+using TessoraCli::ExitUsage;
+
+constexpr double kDefaultThicknessMm = 0.05;
+
+QString infoUsage() { return QStringLiteral("  tessora-cli ssj info JOB [--json]\n"); }
+QString exportUsage() { return QStringLiteral("  tessora-cli ssj export JOB DIR\n"); }
+QString packUsage()
+{
+    return QStringLiteral("  tessora-cli ssj pack IMAGE... -o JOB [--anti-aliased] [--thickness MM] [--description TEXT]\n");
+}
+
+int usageError(QTextStream &err, const QString &message, const QString &commandUsage)
+{
+    err << "tessora-cli ssj: " << message << "\n\nusage:\n" << commandUsage;
+    return ExitUsage;
+}
+
+int failure(QTextStream &err, const QString &message)
+{
+    err << "error: " << message << "\n";
+    return ExitFailure;
+}
+
+// Parses "ssj <command>" arguments; false (after the usage text) on bad usage.
+bool parse(QCommandLineParser &parser, const QString &command, const QStringList &arguments,
+           const QString &commandUsage, QTextStream &err)
+{
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    if (!parser.parse(QStringList{QStringLiteral("tessora-cli ssj ") + command} + arguments)) {
+        usageError(err, parser.errorText(), commandUsage);
+        return false;
+    }
+    return true;
+}
+
+// Loads the job into the holder the printer uses; on failure the error line.
+bool loadJob(const QString &path, QTextStream &err)
+{
+    if (!QFileInfo(path).isFile()) {
+        failure(err, QStringLiteral("%1: no such job file").arg(path));
+        return false;
+    }
+    if (!SSJ::loadCPJ(path)) {
+        failure(err, QStringLiteral("%1: %2").arg(path, SSJ::m_pJob->errorString()));
+        SSJ::releaseCPJ();
+        return false;
+    }
+    return true;
+}
+
+// Lit-pixel bounding box over every stored layer of a grey job (these layers
+// carry no bounds of their own). Null when nothing is lit.
+QRect greyBounds(CrushedPrintJob &job, QTextStream &err)
+{
+    QRect bounds;
+    Progress progress(err, QStringLiteral("reading layers"), job.storedLayers(), Progress::stderrIsTerminal());
+    for (int i = 0; i < job.storedLayers(); ++i) {
+        const CrushedAntiBitMap *map = job.getCBMSliceAnti(job.leadingBlankLayers() + i);
+        const QImage layer = map ? CrushedAntiBitMap::decodePng(map->png()).convertToFormat(QImage::Format_ARGB32)
+                                 : QImage();
+        for (int y = 0; y < layer.height(); ++y) {
+            const auto *line = reinterpret_cast<const QRgb *>(layer.constScanLine(y));
+            int first = -1;
+            int last = -1;
+            for (int x = 0; x < layer.width(); ++x) {
+                if (line[x] != 0xFF000000u) {
+                    if (first < 0)
+                        first = x;
+                    last = x;
+                }
+            }
+            if (first >= 0)
+                bounds |= QRect(QPoint(first, y), QPoint(last, y));
+        }
+        progress.update(i + 1);
+    }
+    return bounds;
+}
+
+int info(const QStringList &arguments, QTextStream &out, QTextStream &err)
+{
+    QCommandLineParser parser;
+    parser.addPositionalArgument(QStringLiteral("JOB"), QStringLiteral("job file"));
+    parser.addOption({QStringLiteral("json"), QStringLiteral("One JSON object.")});
+    if (!parse(parser, QStringLiteral("info"), arguments, infoUsage(), err))
+        return ExitUsage;
+    if (parser.positionalArguments().size() != 1)
+        return usageError(err, QStringLiteral("info takes one job file"), infoUsage());
+    const QString path = parser.positionalArguments().first();
+    if (!loadJob(path, err))
+        return ExitFailure;
+
+    CrushedPrintJob &job = *SSJ::m_pJob;
+    QRect bounds;
+    if (job.version() == 3)
+        bounds = greyBounds(job, err);
+    else if (job.totalWhitePixels() > 0)
+        bounds = job.whiteBounds();
+    const double thickness = job.layerThicknessText().toDouble();
+
+    if (parser.isSet(QStringLiteral("json"))) {
+        QJsonObject object;
+        object.insert(QStringLiteral("version"), job.version());
+        object.insert(QStringLiteral("name"), job.name());
+        object.insert(QStringLiteral("description"), job.description());
+        object.insert(QStringLiteral("layerThickness"), thickness);
+        object.insert(QStringLiteral("totalLayers"), job.getTotalLayers());
+        object.insert(QStringLiteral("storedLayers"), job.storedLayers());
+        object.insert(QStringLiteral("leadingBlankLayers"), job.leadingBlankLayers());
+        object.insert(QStringLiteral("baseLayers"), job.baseLayers());
+        object.insert(QStringLiteral("width"), job.largestWidth());
+        object.insert(QStringLiteral("height"), job.largestHeight());
+        object.insert(QStringLiteral("whitePixels"), double(job.totalWhitePixels()));
+        // No lit pixel in any layer: no bounds.
+        object.insert(QStringLiteral("bounds"),
+                      bounds.isNull() ? QJsonValue(QJsonValue::Null)
+                                      : QJsonValue(QJsonArray{bounds.left(), bounds.top(), bounds.right(), bounds.bottom()}));
+        object.insert(QStringLiteral("supports"), int(job.supports().size()));
+        object.insert(QStringLiteral("texts"), job.texts().size());
+        out << QJsonDocument(object).toJson(QJsonDocument::Compact) << "\n";
+    } else {
+        const auto row = [&out](const char *label, const QString &value) {
+            out << QStringLiteral("%1 %2\n").arg(QString::fromLatin1(label), -18).arg(value);
+        };
+        row("job file:", path);
+        row("format version:", job.version() == 3 ? QStringLiteral("3 (anti-aliased grey layers, PNG)")
+                                                  : QStringLiteral("1 (black-and-white bit-map layers)"));
+        row("name:", job.name());
+        row("description:", job.description());
+        row("layer thickness:", QStringLiteral("%1 mm (%2 microns)").arg(job.layerThicknessText()).arg(qRound(thickness * 1000)));
+        row("layers:", QStringLiteral("%1 (%2 stored, %3 leading blank)")
+                           .arg(job.getTotalLayers()).arg(job.storedLayers()).arg(job.leadingBlankLayers()));
+        row("base layers:", QString::number(job.baseLayers()));
+        row("largest layer:", QStringLiteral("%1 x %2 pixels").arg(job.largestWidth()).arg(job.largestHeight()));
+        row(job.version() == 3 ? "lit pixels:" : "white pixels:", QString::number(job.totalWhitePixels()));
+        row("bounds:", bounds.isNull() ? QStringLiteral("none (no lit pixel)")
+                                       : QStringLiteral("left %1, top %2, right %3, bottom %4")
+                                             .arg(bounds.left()).arg(bounds.top()).arg(bounds.right()).arg(bounds.bottom()));
+        row("supports:", QString::number(job.supports().size()));
+        row("texts:", QString::number(job.texts().size()));
+    }
+    SSJ::releaseCPJ();
+    return ExitSuccess;
+}
+
+int exportLayers(const QStringList &arguments, QTextStream &out, QTextStream &err)
+{
+    QCommandLineParser parser;
+    parser.addPositionalArgument(QStringLiteral("JOB"), QStringLiteral("job file"));
+    parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("folder for the layer images"));
+    if (!parse(parser, QStringLiteral("export"), arguments, exportUsage(), err))
+        return ExitUsage;
+    if (parser.positionalArguments().size() != 2)
+        return usageError(err, QStringLiteral("export takes a job file and a folder"), exportUsage());
+    const QString path = parser.positionalArguments().at(0);
+    const QDir dir(parser.positionalArguments().at(1));
+    if (!loadJob(path, err))
+        return ExitFailure;
+    if (!QDir().mkpath(dir.path())) {
+        SSJ::releaseCPJ();
+        return failure(err, QStringLiteral("cannot create folder %1").arg(dir.path()));
+    }
+
+    const int total = SSJ::getNumImages();
+    Progress progress(err, QStringLiteral("exporting layers"), total, Progress::stderrIsTerminal());
+    for (int layer = 0; layer < total; ++layer) {
+        const QImage image = SSJ::getOneImage(layer);
+        const QString file = dir.filePath(QStringLiteral("layer_%1.png").arg(layer, 5, 10, QLatin1Char('0')));
+        if (image.isNull()) {
+            SSJ::releaseCPJ();
+            return failure(err, QStringLiteral("layer %1 of %2 has no size to draw").arg(layer).arg(path));
+        }
+        if (!image.convertToFormat(QImage::Format_RGB32).save(file, "PNG")) {
+            SSJ::releaseCPJ();
+            return failure(err, QStringLiteral("cannot write %1").arg(file));
+        }
+        progress.update(layer + 1);
+    }
+    progress.finish();
+    SSJ::releaseCPJ();
+    out << "exported " << total << " layers to " << dir.path() << "\n";
+    return ExitSuccess;
+}
+
+int pack(const QStringList &arguments, QTextStream &out, QTextStream &err)
+{
+    QCommandLineParser parser;
+    parser.addPositionalArgument(QStringLiteral("IMAGE"), QStringLiteral("layer images, bottom first"));
+    parser.addOption({{QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("Job file to write."), QStringLiteral("JOB")});
+    parser.addOption({QStringLiteral("anti-aliased"), QStringLiteral("Grey layers (format version 3).")});
+    parser.addOption({QStringLiteral("thickness"), QStringLiteral("Layer thickness in millimetres."), QStringLiteral("MM"),
+                      QString::number(kDefaultThicknessMm)});
+    parser.addOption({QStringLiteral("description"), QStringLiteral("Job description."), QStringLiteral("TEXT")});
+    if (!parse(parser, QStringLiteral("pack"), arguments, packUsage(), err))
+        return ExitUsage;
+    const QStringList images = parser.positionalArguments();
+    if (images.isEmpty())
+        return usageError(err, QStringLiteral("pack needs at least one layer image"), packUsage());
+    if (!parser.isSet(QStringLiteral("o")))
+        return usageError(err, QStringLiteral("pack needs -o JOB"), packUsage());
+    bool numeric = false;
+    const double thickness = parser.value(QStringLiteral("thickness")).toDouble(&numeric);
+    if (!numeric || thickness <= 0.0 || thickness > 1.0)
+        return usageError(err, QStringLiteral("--thickness takes millimetres above 0 and at most 1, such as 0.05"), packUsage());
+
+    const bool antiAliased = parser.isSet(QStringLiteral("anti-aliased"));
+    CrushedPrintJob job;
+    job.setVersion(antiAliased ? 3 : 1);
+    job.setName(QStringLiteral("jobname"));
+    const QString description = parser.value(QStringLiteral("description"));
+    job.setDescription(description.isEmpty() ? QStringLiteral("jobdesc") : description);
+    job.setReservedNumber(0.0);
+    job.setLayerThickness(thickness);
+    job.clearAll(0);
+
+    Progress progress(err, QStringLiteral("packing layers"), images.size(), Progress::stderrIsTerminal());
+    for (int i = 0; i < images.size(); ++i) {
+        QImage image(images.at(i));
+        if (image.isNull())
+            return failure(err, QStringLiteral("cannot read image %1").arg(images.at(i)));
+        const bool packed = antiAliased ? job.addAntiImage(&image) : job.addImage(&image);
+        if (!packed)
+            return failure(err, QStringLiteral("cannot pack image %1 (%2 x %3 pixels; at most 65535 x 65535)")
+                                    .arg(images.at(i)).arg(image.width()).arg(image.height()));
+        progress.update(i + 1);
+    }
+    progress.finish();
+
+    const QString target = parser.value(QStringLiteral("o"));
+    if (!job.saveCPJ(target))
+        return failure(err, QStringLiteral("cannot write %1: %2").arg(target, job.errorString()));
+    out << "packed " << images.size() << " layers into " << target << " (format version " << job.version()
+        << ", " << job.layerThicknessText() << " mm layers)\n";
+    return ExitSuccess;
+}
+
+} // namespace
+
+QString usage()
+{
+    return infoUsage() + exportUsage() + packUsage();
+}
+
+int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
+{
+    const QString command = arguments.value(0);
+    const QStringList rest = arguments.mid(1);
+    if (command == QLatin1String("info"))
+        return info(rest, out, err);
+    if (command == QLatin1String("export"))
+        return exportLayers(rest, out, err);
+    if (command == QLatin1String("pack"))
+        return pack(rest, out, err);
+    if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
+        out << "usage:\n" << usage();
+        return ExitSuccess;
+    }
+    if (command == QLatin1String("islands")) {
+        err << "tessora-cli ssj islands: not available yet in this build\n";
+        return ExitUsage;
+    }
+    err << (command.isEmpty() ? QStringLiteral("tessora-cli ssj: missing command")
+                              : QStringLiteral("tessora-cli ssj: unknown command '%1'").arg(command))
+        << "\n\nusage:\n" << usage();
+    return ExitUsage;
+}
+
+} // namespace SsjCommands

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything with AddressSanitizer and
+# UndefinedBehaviorSanitizer into build-asan/, and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash tools/install-deps.sh
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESSORA_SANITIZE=ON -DTESSORA_BUILD_BENCH=OFF
+cmake --build build-asan -j "$(nproc)"
+cd build-asan
+ctest -j "$(nproc)" --output-on-failure --timeout 600

@@ -45,7 +45,8 @@ public:
     // False when anything could not be written.
     bool saveCPJ(QFile *file);
     // Writes through a temporary file that replaces `path` only when complete,
-    // so a failed write never leaves a damaged job behind.
+    // so a failed write never leaves a damaged job behind. A path that names a
+    // device or a pipe is written in place.
     bool saveCPJ(const QString &path);
     bool writeTo(QIODevice *device);
 

@@ -5,6 +5,7 @@
 #include <QDataStream>
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 #include <QPainter>
 #include <QSaveFile>
 
@@ -326,6 +327,13 @@ bool CrushedPrintJob::saveCPJ(QFile *file)
 bool CrushedPrintJob::saveCPJ(const QString &path)
 {
     m_error.clear();
+    // A device or pipe is written in place: replacing it by a new file would
+    // destroy it.
+    const QFileInfo target(path);
+    if (target.exists() && !target.isFile()) {
+        QFile device(path);
+        return saveCPJ(&device);
+    }
     QSaveFile file(path);
     bool ok = file.open(QIODevice::WriteOnly);
     if (ok && !writeTo(&file)) {

@@ -12,7 +12,11 @@ Progress::Progress(QTextStream &stream, const QString &label, qint64 total, bool
 
 Progress::~Progress()
 {
-    finish();
+    // Work that stopped early leaves its bar where it stood, on a line of its own.
+    if (!m_finished && m_terminal && m_lastPercent >= 0) {
+        m_stream << '\n';
+        m_stream.flush();
+    }
 }
 
 bool Progress::stderrIsTerminal()

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QString>
+
+// Exposure parameters of one print, sent by the desktop to the printer as one
+// comma-separated line inside a network message:
+//
+//     <keyword>,numAdhesionLayers,adhesionLayerCureTime,cureTime,layerThickness,
+//     adhesionThickness,numImages,resinName,scaleX,scaleY,fineTuneFactor
+//
+// Times are in seconds, thicknesses in micrometres. The desktop writes the
+// line with toString() (without the keyword), the printer reads it with
+// setFromString() (with the keyword). A resin name containing "," breaks the
+// line; names are expected to be free of commas.
+class PrintJob
+{
+public:
+    PrintJob() = default;
+
+    // The ten fields joined by ",", doubles with at most 6 significant digits
+    // ("2.5", "8", "1.2e-05").
+    QString toString() const;
+
+    // Reads the ten fields from a line that starts with the message keyword.
+    // Text that does not convert, a non-finite number and a missing element
+    // read as 0 (0.0, or an empty resin name). Never fails; callers that must
+    // not run an incomplete job check isCompleteLine() first.
+    void setFromString(const QString &line);
+
+    // True when the line has the keyword and all ten fields (11 elements).
+    static bool isCompleteLine(const QString &line);
+
+    // Writes the job to the debug log in one line.
+    void printInfo() const;
+
+    // Normal-layer exposure actually used: cureTime times fineTuneFactor
+    // clamped to 0.7 .. 1.3. Adhesion layers are never fine-tuned.
+    double getFineTuneFactorCureTime() const;
+
+    // Total print time as the printer reports it, in whole minutes (truncated):
+    // adhesion and fine-tuned exposures plus 10 s per layer for tilt and move.
+    int printerTotalMinutes() const;
+
+    // The desktop's estimate before sending, in whole minutes (truncated):
+    // the fine-tune factor unclamped and 8.75 s per layer for the movement.
+    int desktopEstimateMinutes() const;
+
+    int numAdhesionLayers = 0;
+    double adhesionLayerCureTime = 0.0;
+    double cureTime = 0.0;
+    int layerThickness = 0;
+    int adhesionThickness = 0;
+    int numImages = 0;
+    double scaleX = 1.0;
+    double scaleY = 1.0;
+    double fineTuneFactor = 1.0;
+    QString resinName = QStringLiteral("CLIENTDEFAULTRESINNAME");
+};

@@ -1,0 +1,133 @@
+#include "printjob.h"
+
+#include <QDebug>
+#include <QStringList>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr int elementsInCompleteLine = 11; // keyword + ten fields
+constexpr double minFineTuneFactor = 0.7;
+constexpr double maxFineTuneFactor = 1.3;
+constexpr double printerSecondsPerLayerMove = 10.0;
+constexpr double desktopSecondsPerLayerMove = 8.75;
+
+QString formatDouble(double value)
+{
+    return QString::number(value, 'g', 6);
+}
+
+int readInt(const QString &text)
+{
+    return text.toInt(nullptr, 10); // 0 when it does not convert
+}
+
+double readDouble(const QString &text)
+{
+    const double value = text.toDouble();
+    // "nan" and "inf" convert, but no exposure or scale can use them.
+    return std::isfinite(value) ? value : 0.0;
+}
+
+// Whole minutes, truncated; a value that is not a finite number within the
+// int range gives 0 rather than an undefined conversion.
+int truncatedMinutes(double seconds)
+{
+    const double minutes = std::trunc(seconds / 60.0);
+    if (!std::isfinite(minutes) || minutes < std::numeric_limits<int>::min()
+        || minutes > std::numeric_limits<int>::max())
+        return 0;
+    return static_cast<int>(minutes);
+}
+
+} // namespace
+
+QString PrintJob::toString() const
+{
+    const QStringList fields = {
+        QString::number(numAdhesionLayers),
+        formatDouble(adhesionLayerCureTime),
+        formatDouble(cureTime),
+        QString::number(layerThickness),
+        QString::number(adhesionThickness),
+        QString::number(numImages),
+        resinName,
+        formatDouble(scaleX),
+        formatDouble(scaleY),
+        formatDouble(fineTuneFactor),
+    };
+    return fields.join(QLatin1Char(','));
+}
+
+void PrintJob::setFromString(const QString &line)
+{
+    const QStringList parts = line.split(QLatin1Char(','), Qt::KeepEmptyParts);
+    // A short line must not index past the end: missing elements read as
+    // empty text, which converts to 0.
+    const auto element = [&parts](int index) {
+        return index < parts.size() ? parts.at(index) : QString();
+    };
+
+    // Element 0 is the keyword of the network message that carried the line.
+    numAdhesionLayers = readInt(element(1));
+    adhesionLayerCureTime = readDouble(element(2));
+    cureTime = readDouble(element(3));
+    layerThickness = readInt(element(4));
+    adhesionThickness = readInt(element(5));
+    numImages = readInt(element(6));
+    resinName = element(7);
+    scaleX = readDouble(element(8));
+    scaleY = readDouble(element(9));
+    fineTuneFactor = readDouble(element(10));
+}
+
+bool PrintJob::isCompleteLine(const QString &line)
+{
+    return line.count(QLatin1Char(',')) + 1 >= elementsInCompleteLine;
+}
+
+void PrintJob::printInfo() const
+{
+    const QString info = QStringLiteral("**PrintJob Info** Cure Time: ") + formatDouble(cureTime)
+        + QStringLiteral(" Num adhesion layers: ") + QString::number(numAdhesionLayers)
+        + QStringLiteral(" Adhesion Layer cure time: ") + formatDouble(adhesionLayerCureTime)
+        + QStringLiteral(" Adhesion thickness: ") + QString::number(adhesionThickness)
+        + QStringLiteral(" Layer Thickness: ") + QString::number(layerThickness)
+        + QStringLiteral(" num images: ") + QString::number(numImages)
+        + QStringLiteral(" Resin name: ") + resinName
+        + QStringLiteral(" ScaleX: ") + formatDouble(scaleX)
+        + QStringLiteral(" ScaleY: ") + formatDouble(scaleY)
+        + QStringLiteral(" fineTuneFactor: ") + formatDouble(fineTuneFactor);
+    qDebug().noquote() << info;
+}
+
+double PrintJob::getFineTuneFactorCureTime() const
+{
+    if (fineTuneFactor < minFineTuneFactor)
+        return cureTime * minFineTuneFactor;
+    if (fineTuneFactor > maxFineTuneFactor)
+        return cureTime * maxFineTuneFactor;
+    return cureTime * fineTuneFactor;
+}
+
+int PrintJob::printerTotalMinutes() const
+{
+    // Layer counts as doubles: the difference of two ints could overflow.
+    const double adhesionLayers = numAdhesionLayers;
+    const double layers = numImages;
+    const double seconds = adhesionLayers * adhesionLayerCureTime
+        + (layers - adhesionLayers) * getFineTuneFactorCureTime()
+        + layers * printerSecondsPerLayerMove;
+    return truncatedMinutes(seconds);
+}
+
+int PrintJob::desktopEstimateMinutes() const
+{
+    const double adhesionLayers = numAdhesionLayers;
+    const double layers = numImages;
+    const double seconds = fineTuneFactor * cureTime * (layers - adhesionLayers)
+        + adhesionLayers * adhesionLayerCureTime + layers * desktopSecondsPerLayerMove;
+    return truncatedMinutes(seconds);
+}

@@ -1,0 +1,343 @@
+#include "basiclogging.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+// The logging facility: the size check at start, the stderr and file lines
+// per message type, and whole lines under concurrent logging. Every log file
+// lives in a temporary directory.
+class TestBasicLogging : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void defaultPath_isPrinterLogFile();
+
+    // Size check at start
+    void sizeCheck_deletesOnlyFilesAboveLimit_data();
+    void sizeCheck_deletesOnlyFilesAboveLimit();
+    void setup_oversizedFile_isReplacedByNextMessage();
+
+    // One message
+    void messageTypes_giveStderrAndFileLine_data();
+    void messageTypes_giveStderrAndFileLine();
+    void infoMessage_givesNeitherLine();
+    void fatalMessage_isLoggedThenAborts();
+    void messageWithPlaceholders_isWrittenVerbatim();
+    void unwritableLogFile_loseLineSilently();
+
+    // Several threads
+    void concurrentThreads_writeOnlyWholeLines();
+
+private:
+    std::unique_ptr<QTemporaryDir> tempDir;
+    QString logPath;
+    QtMessageHandler previousHandler = nullptr;
+};
+
+namespace {
+
+// Sends file descriptor 2 to a file while it lives; text() gives what was
+// written there.
+class StderrCapture
+{
+public:
+    explicit StderrCapture(const QString &path)
+        : capturePath(path)
+    {
+#ifdef Q_OS_UNIX
+        fflush(stderr);
+        savedFd = dup(STDERR_FILENO);
+        const int fd = ::open(QFile::encodeName(path).constData(),
+                              O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, STDERR_FILENO);
+        ::close(fd);
+#endif
+    }
+    ~StderrCapture() { restore(); }
+
+    QString text()
+    {
+        restore();
+        QFile file(capturePath);
+        if (!file.open(QIODevice::ReadOnly))
+            return QString();
+        return QString::fromLocal8Bit(file.readAll());
+    }
+
+private:
+    void restore()
+    {
+#ifdef Q_OS_UNIX
+        if (savedFd < 0)
+            return;
+        fflush(stderr);
+        dup2(savedFd, STDERR_FILENO);
+        ::close(savedFd);
+        savedFd = -1;
+#endif
+    }
+
+    QString capturePath;
+    int savedFd = -1;
+};
+
+QStringList fileLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QString text = QString::fromUtf8(file.readAll());
+    if (!text.isEmpty() && !text.endsWith(QLatin1Char('\n')))
+        return {QStringLiteral("<last line without line feed>")};
+    QStringList lines = text.split(QLatin1Char('\n'));
+    lines.removeLast(); // after the final line feed
+    return lines;
+}
+
+const QRegularExpression fileLinePattern(
+    QStringLiteral("^(\\d\\d):(\\d\\d):(\\d\\d)\\.\\d\\d\\d (QDebug|QWarning|QCritical|QFatal): (.*)$"));
+
+void makeSparseFile(const QString &path, qint64 size)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.resize(size));
+}
+
+} // namespace
+
+void TestBasicLogging::init()
+{
+    tempDir = std::make_unique<QTemporaryDir>();
+    QVERIFY(tempDir->isValid());
+    logPath = tempDir->filePath(QStringLiteral("LogFile_Vatnode"));
+    BasicLogging::setLogFilePath(logPath);
+    previousHandler = qInstallMessageHandler(nullptr);
+    qInstallMessageHandler(previousHandler);
+}
+
+void TestBasicLogging::cleanup()
+{
+    qInstallMessageHandler(previousHandler);
+    // Nothing may be written outside the temporary directory after a test.
+    BasicLogging::setLogFilePath(QString());
+    tempDir.reset();
+}
+
+void TestBasicLogging::defaultPath_isPrinterLogFile()
+{
+    BasicLogging logging;
+    QCOMPARE(BasicLogging::logFilePath(), QStringLiteral("LogFile_Vatnode"));
+    BasicLogging desktopLogging(QStringLiteral("LogFile_Tessora"));
+    QCOMPARE(BasicLogging::logFilePath(), QStringLiteral("LogFile_Tessora"));
+}
+
+void TestBasicLogging::sizeCheck_deletesOnlyFilesAboveLimit_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("survives");
+    QTest::newRow("empty") << qint64(0) << true;
+    QTest::newRow("exactly 50,000,000 bytes") << qint64(50000000) << true;
+    QTest::newRow("50,000,001 bytes") << qint64(50000001) << false;
+    QTest::newRow("3 GB") << qint64(3000000000) << false;
+}
+
+void TestBasicLogging::sizeCheck_deletesOnlyFilesAboveLimit()
+{
+    QFETCH(qint64, size);
+    QFETCH(bool, survives);
+    makeSparseFile(logPath, size);
+
+    BasicLogging logging(logPath);
+    logging.clearLogFileIfTooBig();
+    QCOMPARE(QFile::exists(logPath), survives);
+    if (survives)
+        QCOMPARE(QFileInfo(logPath).size(), size);
+}
+
+void TestBasicLogging::setup_oversizedFile_isReplacedByNextMessage()
+{
+    makeSparseFile(logPath, 50000001);
+    const QString stderrPath = tempDir->filePath(QStringLiteral("stderr"));
+    {
+        StderrCapture capture(stderrPath);
+        BasicLogging logging(logPath);
+        logging.setupBasicLogging();
+        qDebug("first message after start");
+        qInstallMessageHandler(previousHandler);
+    }
+    const QStringList lines = fileLines(logPath);
+    QCOMPARE(lines.size(), 1);
+    QVERIFY(lines.first().endsWith(QStringLiteral(" QDebug: first message after start")));
+}
+
+void TestBasicLogging::messageTypes_giveStderrAndFileLine_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("stderrPrefix");
+    QTest::addColumn<QString>("label");
+    QTest::newRow("debug") << int(QtDebugMsg) << "Debug: " << "QDebug";
+    QTest::newRow("warning") << int(QtWarningMsg) << "Warning: " << "QWarning";
+    QTest::newRow("critical") << int(QtCriticalMsg) << "Critical: " << "QCritical";
+}
+
+void TestBasicLogging::messageTypes_giveStderrAndFileLine()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("stderr is captured with POSIX descriptors");
+#endif
+    QFETCH(int, type);
+    QFETCH(QString, stderrPrefix);
+    QFETCH(QString, label);
+    const QString text = QStringLiteral("ERROR. Terminal::open. Port busy: ttyUSB0");
+
+    StderrCapture capture(tempDir->filePath(QStringLiteral("stderr")));
+    const QMessageLogContext context("terminal.cpp", 42, "Terminal::open", "default");
+    BasicLogging::messageHandlerPointer(QtMsgType(type), context, text);
+    QCOMPARE(capture.text(), stderrPrefix + text + QLatin1Char('\n'));
+
+    const QStringList lines = fileLines(logPath);
+    QCOMPARE(lines.size(), 1);
+    const QRegularExpressionMatch match = fileLinePattern.match(lines.first());
+    QVERIFY2(match.hasMatch(), qPrintable(lines.first()));
+    QVERIFY(match.captured(1).toInt() < 24);
+    QVERIFY(match.captured(2).toInt() < 60);
+    QVERIFY(match.captured(3).toInt() < 60);
+    QCOMPARE(match.captured(4), label);
+    QCOMPARE(match.captured(5), text); // the context is not written
+}
+
+void TestBasicLogging::infoMessage_givesNeitherLine()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("stderr is captured with POSIX descriptors");
+#endif
+    StderrCapture capture(tempDir->filePath(QStringLiteral("stderr")));
+    BasicLogging::messageHandlerPointer(QtInfoMsg, QMessageLogContext(),
+                                        QStringLiteral("informational"));
+    QCOMPARE(capture.text(), QString());
+    QVERIFY(!QFile::exists(logPath));
+}
+
+void TestBasicLogging::fatalMessage_isLoggedThenAborts()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("needs fork()");
+#else
+    const QString stderrPath = tempDir->filePath(QStringLiteral("stderr"));
+    const pid_t child = fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        StderrCapture capture(stderrPath);
+        BasicLogging::messageHandlerPointer(QtFatalMsg, QMessageLogContext(),
+                                            QStringLiteral("board lost"));
+        _exit(0); // only reached if the handler returned
+    }
+    int status = 0;
+    QCOMPARE(waitpid(child, &status, 0), child);
+    QVERIFY(WIFSIGNALED(status));
+    QCOMPARE(WTERMSIG(status), SIGABRT);
+
+    QFile stderrFile(stderrPath);
+    QVERIFY(stderrFile.open(QIODevice::ReadOnly));
+    QVERIFY(stderrFile.readAll().startsWith("Fatal: board lost\n"));
+    const QStringList lines = fileLines(logPath);
+    QCOMPARE(lines.size(), 1);
+    QVERIFY(lines.first().endsWith(QStringLiteral(" QFatal: board lost")));
+#endif
+}
+
+void TestBasicLogging::messageWithPlaceholders_isWrittenVerbatim()
+{
+    const QString text = QStringLiteral("100% done %1 %2 %s \u00e9");
+    BasicLogging::writeMessageToLogFile(QStringLiteral("QDebug"), text);
+    BasicLogging::writeMessageToLogFile(QStringLiteral("QWarning"), QStringLiteral("second"));
+    const QStringList lines = fileLines(logPath);
+    QCOMPARE(lines.size(), 2); // appended, not overwritten
+    QCOMPARE(fileLinePattern.match(lines.at(0)).captured(5), text);
+    QCOMPARE(fileLinePattern.match(lines.at(1)).captured(4), QStringLiteral("QWarning"));
+}
+
+void TestBasicLogging::unwritableLogFile_loseLineSilently()
+{
+    BasicLogging::setLogFilePath(tempDir->filePath(QStringLiteral("missing-dir/LogFile_Vatnode")));
+    BasicLogging::writeMessageToLogFile(QStringLiteral("QDebug"), QStringLiteral("lost"));
+    BasicLogging::setLogFilePath(QString());
+    BasicLogging::writeMessageToLogFile(QStringLiteral("QDebug"), QStringLiteral("lost"));
+    QVERIFY(!QFile::exists(tempDir->filePath(QStringLiteral("missing-dir"))));
+}
+
+void TestBasicLogging::concurrentThreads_writeOnlyWholeLines()
+{
+    constexpr int threadCount = 8;
+    constexpr int messagesPerThread = 300;
+    // Long lines make a torn write likely if lines were written in pieces.
+    const QString padding(3000, QLatin1Char('x'));
+
+    StderrCapture capture(tempDir->filePath(QStringLiteral("stderr")));
+    BasicLogging logging(logPath);
+    logging.setupBasicLogging();
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (int thread = 0; thread < threadCount; ++thread) {
+        threads.emplace_back(QThread::create([thread, &padding] {
+            for (int message = 0; message < messagesPerThread; ++message) {
+                const QString text = QStringLiteral("thread %1 message %2 ").arg(thread).arg(message);
+                if (message % 2 == 0)
+                    qDebug().noquote() << text + padding;
+                else
+                    qWarning().noquote() << text + padding;
+            }
+        }));
+    }
+    for (auto &thread : threads)
+        thread->start();
+    for (auto &thread : threads)
+        QVERIFY(thread->wait(60000));
+    qInstallMessageHandler(previousHandler);
+    const QString stderrText = capture.text();
+
+    const QStringList lines = fileLines(logPath);
+    QCOMPARE(lines.size(), threadCount * messagesPerThread);
+    const QRegularExpression textPattern(QStringLiteral("^thread (\\d+) message (\\d+) x{3000}$"));
+    QSet<QString> seen;
+    for (const QString &line : lines) {
+        const QRegularExpressionMatch match = fileLinePattern.match(line);
+        QVERIFY2(match.hasMatch(), qPrintable(line.left(80)));
+        const QRegularExpressionMatch textMatch = textPattern.match(match.captured(5));
+        QVERIFY2(textMatch.hasMatch(), qPrintable(line.left(80)));
+        const QString expectedLabel = textMatch.captured(2).toInt() % 2 == 0
+            ? QStringLiteral("QDebug")
+            : QStringLiteral("QWarning");
+        QCOMPARE(match.captured(4), expectedLabel);
+        seen.insert(textMatch.captured(1) + QLatin1Char('/') + textMatch.captured(2));
+    }
+    QCOMPARE(seen.size(), threadCount * messagesPerThread);
+
+#ifdef Q_OS_UNIX
+    const QStringList stderrLines = stderrText.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(stderrLines.size(), threadCount * messagesPerThread);
+    const QRegularExpression stderrPattern(
+        QStringLiteral("^(Debug|Warning): thread \\d+ message \\d+ x{3000}$"));
+    for (const QString &line : stderrLines)
+        QVERIFY2(stderrPattern.match(line).hasMatch(), qPrintable(line.left(80)));
+#endif
+}
+
+QTEST_GUILESS_MAIN(TestBasicLogging)
+#include "tst_basiclogging.moc"

@@ -1,0 +1,567 @@
+// Job files: layout on disk, reading damaged files, layer lookup, supports and
+// the holder of the loaded job.
+#include "crushedprintjob.h"
+#include "ssj.h"
+
+#include <QBuffer>
+#include <QDataStream>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QScopeGuard>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+namespace {
+
+constexpr QRgb kWhite = 0xFFFFFFFFu;
+constexpr QRgb kBlack = 0xFF000000u;
+
+QImage blackImage(int width, int height)
+{
+    QImage image(width, height, QImage::Format_ARGB32);
+    image.fill(kBlack);
+    return image;
+}
+
+// The 4 x 2 layer of the format's worked example.
+QImage exampleLayer()
+{
+    QImage image = blackImage(4, 2);
+    image.setPixel(2, 0, kWhite);
+    image.setPixel(3, 0, kWhite);
+    image.setPixel(0, 1, kWhite);
+    return image;
+}
+
+QImage squareLayer(int width, int height, QRect square)
+{
+    QImage image = blackImage(width, height);
+    QPainter painter(&image);
+    painter.fillRect(square, Qt::white);
+    return image;
+}
+
+// A bit-map job of `layers` layers of 64 x 40, each with a square that moves.
+CrushedPrintJob makeBitMapJob(int layers)
+{
+    CrushedPrintJob job;
+    job.setVersion(1);
+    job.setName(QStringLiteral("jobname"));
+    job.setDescription(QStringLiteral("sliced at 100 microns"));
+    job.setLayerThickness(0.1);
+    job.clearAll(0);
+    for (int i = 0; i < layers; ++i) {
+        QImage layer = squareLayer(64, 40, QRect(10 + i, 5, 8, 6));
+        job.addImage(&layer);
+    }
+    return job;
+}
+
+QByteArray bytesOf(CrushedPrintJob &job)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    job.writeTo(&buffer);
+    return bytes;
+}
+
+bool readBytes(CrushedPrintJob &job, const QByteArray &bytes)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return job.readFrom(&buffer);
+}
+
+QByteArray streamString(const QString &text)
+{
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out << text;
+    return bytes;
+}
+
+// The header of a job file up to and including the layer count.
+QByteArray header(const QString &version, qint32 leading, qint32 base, qint32 layerCount)
+{
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out << version << QStringLiteral("jobname") << QStringLiteral("jobdesc") << 0.0 << 0.05 << leading << base
+        << QStringLiteral("Reserved3") << QStringLiteral("Reserved2") << QStringLiteral("Reserved1") << layerCount;
+    return bytes;
+}
+
+bool allPixels(const QImage &image, QRgb pixel)
+{
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixel(x, y) != pixel)
+                return false;
+    return true;
+}
+
+} // namespace
+
+class TestJobFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { SSJ::releaseCPJ(); }
+
+    void layout_matchesTheFormatByteForByte();
+    void writeAndRead_keepsHeaderLayersSupportsAndTexts();
+    void versions_data();
+    void versions();
+    void zeroLayers_loadWithOnlyLeadingBlankLayers();
+    void leadingBlankLayers_areBlackOfLargestSize();
+    void fileEndingAfterSupports_loadsWithoutTexts();
+    void everyTruncation_failsCleanly();
+    void absurdCounts_failFastWithoutAllocating_data();
+    void absurdCounts_failFastWithoutAllocating();
+    void negativeHeaderCounts_areRefused();
+    void antiAliasedLayers_keepGreyLevelsAndSitAtTheCorner();
+    void bitMapLayers_areCentredInTheLargestLayer();
+    void whiteTotals_sumStoredLayersInRange();
+    void crushCurrentSlice_repacksAndUpdatesTotals();
+    void supports_addSearchesDownAndDeleteTakesNearest();
+    void overlay_drawsBaseLayersAndSupportsOnlyWhenOn();
+    void holder_withoutJob_answersEmpty();
+    void holder_reportsThicknessInMicronsAndInfo_data();
+    void holder_reportsThicknessInMicronsAndInfo();
+    void save_reportsFailedWrites();
+};
+
+void TestJobFile::layout_matchesTheFormatByteForByte()
+{
+    CrushedPrintJob job;
+    job.setVersion(1);
+    job.setName(QStringLiteral("jobname"));
+    job.setDescription(QStringLiteral("jobdesc"));
+    job.setLayerThickness(0.05);
+    job.clearAll(0);
+    QImage layer = exampleLayer();
+    QVERIFY(job.addImage(&layer));
+    job.addSupportRecord(SimpleSupport(1, 2, SupportDiamond, 9, -3, 7));
+    job.setTexts({QStringLiteral("a")});
+
+    QByteArray expected = header(QStringLiteral("1"), 0, 0, 1);
+    expected += QByteArray::fromHex("00000003" "00000000" "00000000" "00000003" "00000001" "00000038"
+                                    "00200040" "60c8c8");
+    expected += QByteArray::fromHex("00000001" "00000001" "00000002" "00000003" "00000009" "fffffffd" "00000007");
+    expected += QByteArray::fromHex("00000001") + streamString(QStringLiteral("a"));
+    QCOMPARE(bytesOf(job).toHex(), expected.toHex());
+
+    // The version is a UTF-16 big-endian string: 2 bytes, "1".
+    QCOMPARE(expected.left(6).toHex(), QByteArray("000000020031"));
+}
+
+void TestJobFile::writeAndRead_keepsHeaderLayersSupportsAndTexts()
+{
+    CrushedPrintJob job = makeBitMapJob(5);
+    job.setLeadingBlankLayers(2);
+    job.setBaseLayers(1);
+    job.addSupportRecord(SimpleSupport(30, 20, SupportTriangle, 6, -2, 3));
+    job.setTexts({QStringLiteral("first line"), QString(), QStringLiteral("ü €")});
+
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("job.ssj")));
+    QVERIFY(job.saveCPJ(&file));
+
+    CrushedPrintJob loaded;
+    QFile again(file.fileName());
+    QVERIFY(loaded.loadCPJ(&again));
+    QVERIFY(!again.isOpen());
+    QCOMPARE(loaded.version(), 1);
+    QCOMPARE(loaded.name(), QStringLiteral("jobname"));
+    QCOMPARE(loaded.description(), QStringLiteral("sliced at 100 microns"));
+    QCOMPARE(loaded.layerThicknessText(), QStringLiteral("0.1"));
+    QCOMPARE(loaded.reservedNumberText(), QStringLiteral("0"));
+    QCOMPARE(loaded.reservedTexts(),
+             QStringList({QStringLiteral("Reserved3"), QStringLiteral("Reserved2"), QStringLiteral("Reserved1")}));
+    QCOMPARE(loaded.leadingBlankLayers(), 2);
+    QCOMPARE(loaded.baseLayers(), 1);
+    QCOMPARE(loaded.storedLayers(), 5);
+    QCOMPARE(loaded.getTotalLayers(), 7);
+    QCOMPARE(loaded.totalWhitePixels(), qint64(5 * 48));
+    QCOMPARE(loaded.whiteBounds(), QRect(QPoint(10, 5), QPoint(21, 10)));
+    QCOMPARE(loaded.largestWidth(), 64);
+    QCOMPARE(loaded.largestHeight(), 40);
+    QCOMPARE(loaded.supports().size(), size_t(1));
+    QCOMPARE(loaded.supports()[0].type, qint32(SupportTriangle));
+    QCOMPARE(loaded.supports()[0].bottom, -2);
+    QCOMPARE(loaded.texts(), job.texts());
+    QCOMPARE(bytesOf(loaded), bytesOf(job));
+}
+
+void TestJobFile::versions_data()
+{
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<bool>("readable");
+    QTest::newRow("1") << QStringLiteral("1") << true;
+    QTest::newRow("3") << QStringLiteral("3") << true;
+    QTest::newRow("2") << QStringLiteral("2") << false;
+    QTest::newRow("0") << QStringLiteral("0") << false;
+    QTest::newRow("text") << QStringLiteral("SSJ") << false;
+    QTest::newRow("empty") << QString() << false;
+}
+
+void TestJobFile::versions()
+{
+    QFETCH(QString, version);
+    QFETCH(bool, readable);
+    QByteArray bytes = header(version, 0, 0, 0) + QByteArray::fromHex("00000000");
+    CrushedPrintJob job;
+    QCOMPARE(readBytes(job, bytes), readable);
+    if (!readable)
+        QVERIFY(!job.errorString().isEmpty());
+}
+
+void TestJobFile::zeroLayers_loadWithOnlyLeadingBlankLayers()
+{
+    CrushedPrintJob job;
+    QVERIFY(readBytes(job, header(QStringLiteral("1"), 0, 0, 0) + QByteArray::fromHex("00000000")));
+    QCOMPARE(job.getTotalLayers(), 0);
+    QVERIFY(readBytes(job, header(QStringLiteral("1"), 4, 0, 0) + QByteArray::fromHex("00000000")));
+    QCOMPARE(job.getTotalLayers(), 4);
+    QCOMPARE(job.storedLayers(), 0);
+}
+
+void TestJobFile::leadingBlankLayers_areBlackOfLargestSize()
+{
+    CrushedPrintJob job = makeBitMapJob(10);
+    job.setLeadingBlankLayers(3);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("blank.ssj")));
+    QVERIFY(job.saveCPJ(&file));
+
+    QVERIFY(SSJ::loadCPJ(file.fileName()));
+    QCOMPARE(SSJ::getNumImages(), 13);
+    for (int layer = 0; layer < 3; ++layer) {
+        const QImage image = SSJ::getOneImage(layer);
+        QCOMPARE(image.size(), QSize(64, 40));
+        QVERIFY(allPixels(image, kBlack));
+        QVERIFY(SSJ::m_pJob->getCBMSlice(layer)->isBlank());
+    }
+    // Layer 3 is the first stored layer: its square starts at x = 10.
+    const QImage first = SSJ::getOneImage(3);
+    QCOMPARE(first.pixel(10, 5), kWhite);
+    QCOMPARE(first.pixel(9, 5), kBlack);
+    QCOMPARE(SSJ::getOneImage(12).pixel(19, 5), kWhite);
+    QVERIFY(SSJ::m_pJob->getCBMSlice(13) == nullptr);
+    QVERIFY(allPixels(SSJ::getOneImage(13), kBlack));
+    QCOMPARE(SSJ::getImageList().size(), 13);
+}
+
+void TestJobFile::fileEndingAfterSupports_loadsWithoutTexts()
+{
+    CrushedPrintJob job = makeBitMapJob(2);
+    QByteArray bytes = bytesOf(job);
+    bytes.chop(4); // the text count, 0
+    CrushedPrintJob loaded;
+    QVERIFY(readBytes(loaded, bytes));
+    QVERIFY(loaded.texts().isEmpty());
+    QCOMPARE(loaded.storedLayers(), 2);
+}
+
+void TestJobFile::everyTruncation_failsCleanly()
+{
+    // Hundreds of refusals; their log lines are expected.
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    const auto restoreLog = qScopeGuard([] { QLoggingCategory::setFilterRules(QString()); });
+    for (int version : {1, 3}) {
+        CrushedPrintJob job;
+        job.setVersion(version);
+        job.clearAll(0);
+        for (int i = 0; i < 2; ++i) {
+            QImage layer = squareLayer(16, 8, QRect(2 + i, 2, 5, 3));
+            QVERIFY(version == 1 ? job.addImage(&layer) : job.addAntiImage(&layer));
+        }
+        job.addSupportRecord(SimpleSupport(1, 1, SupportCircle, 3, 0, 1));
+        job.setTexts({QStringLiteral("text")});
+        const QByteArray bytes = bytesOf(job);
+
+        // Only the whole file, and the file without its optional text list,
+        // are complete.
+        const int withoutTexts = bytes.size() - 4 - streamString(QStringLiteral("text")).size();
+        for (int size = 0; size < bytes.size(); ++size) {
+            CrushedPrintJob loaded;
+            const bool ok = readBytes(loaded, bytes.left(size));
+            QVERIFY2(ok == (size == withoutTexts),
+                     qPrintable(QStringLiteral("version %1 cut at %2 of %3").arg(version).arg(size).arg(bytes.size())));
+            if (!ok)
+                QVERIFY(!loaded.errorString().isEmpty());
+        }
+        CrushedPrintJob loaded;
+        QVERIFY(readBytes(loaded, bytes));
+    }
+}
+
+void TestJobFile::absurdCounts_failFastWithoutAllocating_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("two billion bit-map layers") << header(QStringLiteral("1"), 0, 0, 2000000000) + QByteArray(100, '\0');
+    QTest::newRow("two billion grey layers") << header(QStringLiteral("3"), 0, 0, 2000000000) + QByteArray(100, '\0');
+    QTest::newRow("negative layer count") << header(QStringLiteral("1"), 0, 0, -5) + QByteArray(100, '\0');
+    QTest::newRow("bit array longer than the file")
+        << header(QStringLiteral("1"), 0, 0, 1) + QByteArray::fromHex("00000000" "00000000000000000000000000000000"
+                                                                      "fffffff0" "0000");
+    QTest::newRow("PNG array longer than the file")
+        << header(QStringLiteral("3"), 0, 0, 1) + QByteArray::fromHex("00000000" "00000004000000020000000000000000"
+                                                                      "00000010" "7ffffff0" "0000");
+    QTest::newRow("name longer than the file")
+        << streamString(QStringLiteral("1")) + QByteArray::fromHex("7ffffffe") + QByteArray(64, 'x');
+    QTest::newRow("two billion supports") << header(QStringLiteral("1"), 0, 0, 0) + QByteArray::fromHex("77359400");
+    QTest::newRow("two billion texts")
+        << header(QStringLiteral("1"), 0, 0, 0) + QByteArray::fromHex("00000000" "77359400" "00000000");
+}
+
+void TestJobFile::absurdCounts_failFastWithoutAllocating()
+{
+    QFETCH(QByteArray, bytes);
+    QElapsedTimer timer;
+    timer.start();
+    CrushedPrintJob job;
+    QVERIFY(!readBytes(job, bytes));
+    QVERIFY(job.storedLayers() <= 1);
+    QVERIFY(job.supports().empty());
+    QVERIFY(timer.elapsed() < 5000);
+}
+
+void TestJobFile::negativeHeaderCounts_areRefused()
+{
+    CrushedPrintJob job;
+    QVERIFY(!readBytes(job, header(QStringLiteral("1"), -1, 0, 0) + QByteArray::fromHex("00000000")));
+    QVERIFY(!readBytes(job, header(QStringLiteral("1"), 0, -7, 0) + QByteArray::fromHex("00000000")));
+}
+
+void TestJobFile::antiAliasedLayers_keepGreyLevelsAndSitAtTheCorner()
+{
+    // A 4 x 2 grey layer in a job whose other layer is 8 x 6: the small one is
+    // drawn at the top-left corner, not centred.
+    QImage small(4, 2, QImage::Format_RGB32);
+    const int levels[8] = {0, 17, 64, 128, 200, 255, 31, 32};
+    for (int i = 0; i < 8; ++i)
+        small.setPixel(i % 4, i / 4, qRgb(levels[i], levels[i], levels[i]));
+    QImage large(8, 6, QImage::Format_RGB32);
+    large.fill(Qt::black);
+
+    CrushedPrintJob job;
+    job.setVersion(3);
+    job.clearAll(0);
+    QVERIFY(job.addAntiImage(&large));
+    QVERIFY(job.addAntiImage(&small));
+    QVERIFY(job.addImage(&small)); // a bit-map layer is not added to a grey job
+    QCOMPARE(job.storedLayers(), 2);
+    QCOMPARE(job.totalWhitePixels(), qint64(7));
+
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("grey.ssj")));
+    QVERIFY(job.saveCPJ(&file));
+    QVERIFY(SSJ::loadCPJ(file.fileName()));
+    QCOMPARE(SSJ::m_pJob->version(), 3);
+    const QImage image = SSJ::getOneImage(1);
+    QCOMPARE(image.size(), QSize(8, 6));
+    for (int i = 0; i < 8; ++i)
+        QCOMPARE(qGray(image.pixel(i % 4, i / 4)), levels[i]);
+    QCOMPARE(image.pixel(4, 0), kBlack);
+    QCOMPARE(image.pixel(0, 2), kBlack);
+
+    // With a shift, and through the map itself.
+    QImage shifted = blackImage(8, 6);
+    SSJ::m_pJob->getCBMSliceAnti(1)->inflateSlice(&shifted, 2, 3, false);
+    QCOMPARE(qGray(shifted.pixel(2 + 3, 3)), 128);
+    QVERIFY(SSJ::m_pJob->getCBMSliceAnti(1)->isWhitePixel(QPoint(1, 0)));
+    QVERIFY(!SSJ::m_pJob->getCBMSliceAnti(1)->isWhitePixel(QPoint(0, 0)));
+
+    // A record whose PNG does not decode draws nothing.
+    QByteArray garbage("not a png");
+    QImage target = blackImage(4, 4);
+    CrushedAntiBitMap::ByteArrayToAntiImage(&target, 0, 0, &garbage);
+    QVERIFY(allPixels(target, kBlack));
+}
+
+void TestJobFile::bitMapLayers_areCentredInTheLargestLayer()
+{
+    CrushedPrintJob job;
+    job.setVersion(1);
+    job.clearAll(0);
+    QImage large = blackImage(8, 6);
+    QImage small = exampleLayer();
+    QVERIFY(job.addImage(&large));
+    QVERIFY(job.addImage(&small));
+    QVERIFY(job.addAntiImage(&small)); // a grey layer is not added to a bit-map job
+    QCOMPARE(job.storedLayers(), 2);
+
+    QImage image = blackImage(8, 6);
+    job.setCurrentLayer(1);
+    job.inflateCurrentSlice(&image, 0, 0, false);
+    // Centred: offset (2, 2).
+    QCOMPARE(image.pixel(4, 2), kWhite);
+    QCOMPARE(image.pixel(5, 2), kWhite);
+    QCOMPARE(image.pixel(2, 3), kWhite);
+    QCOMPARE(image.pixel(2, 2), kBlack);
+    QVERIFY(job.isWhitePixel(QPoint(2, 3), -1));
+}
+
+void TestJobFile::whiteTotals_sumStoredLayersInRange()
+{
+    CrushedPrintJob job = makeBitMapJob(4); // 48 white pixels a layer
+    job.setLeadingBlankLayers(5);
+    QCOMPARE(job.getTotalWhitePixels(0, 3), qint64(4 * 48));
+    QCOMPARE(job.getTotalWhitePixels(1, 2), qint64(2 * 48));
+    QCOMPARE(job.getTotalWhitePixels(-10, 100), qint64(4 * 48));
+    QCOMPARE(job.getTotalWhitePixels(3, 1), qint64(0));
+}
+
+void TestJobFile::crushCurrentSlice_repacksAndUpdatesTotals()
+{
+    CrushedPrintJob job = makeBitMapJob(3);
+    job.setLeadingBlankLayers(1);
+    QImage empty = blackImage(64, 40);
+    job.setCurrentLayer(0);
+    QVERIFY(!job.crushCurrentSlice(&empty)); // a leading blank layer has nothing to re-pack
+    job.setCurrentLayer(2);
+    QVERIFY(job.crushCurrentSlice(&empty));
+    QCOMPARE(job.totalWhitePixels(), qint64(2 * 48));
+    QVERIFY(!job.isWhitePixel(QPoint(11, 5), 2));
+    job.setCurrentLayer(4);
+    QVERIFY(!job.crushCurrentSlice(&empty));
+}
+
+void TestJobFile::supports_addSearchesDownAndDeleteTakesNearest()
+{
+    // Layer i has its square at x = 10 + i; the point (10, 6) is white only in
+    // stored layer 0.
+    CrushedPrintJob job = makeBitMapJob(6);
+    job.setLeadingBlankLayers(2);
+
+    QVERIFY(job.AddSupport(6, QPoint(10, 6), 5, SupportSquare, 0));
+    QCOMPARE(job.supports().back().top, 4);
+    QCOMPARE(job.supports().back().bottom, -2);
+
+    QVERIFY(job.AddSupport(7, QPoint(10, 6), 5, SupportCircle, 1));
+    QCOMPARE(job.supports().back().top, 5);
+    QCOMPARE(job.supports().back().bottom, 0); // found white in absolute layer 2
+
+    QVERIFY(job.AddSupport(7, QPoint(60, 30), 5, SupportCircle, 1));
+    QCOMPARE(job.supports().back().bottom, -2); // nothing below: down to the platform
+
+    // Delete: the nearest support within range of the layer and the distance.
+    QVERIFY(!job.DeleteSupport(6, QPoint(40, 30), 5)); // nearest is 20 pixels away
+    QCOMPARE(job.supports().size(), size_t(3));
+    QVERIFY(job.DeleteSupport(6, QPoint(58, 30), 5));
+    QCOMPARE(job.supports().size(), size_t(2));
+    QVERIFY(!job.DeleteSupport(20, QPoint(10, 6), 5)); // no support reaches that layer
+    QVERIFY(job.DeleteSupport(7, QPoint(10, 7), 3));
+    QCOMPARE(job.supports().size(), size_t(1));
+}
+
+void TestJobFile::overlay_drawsBaseLayersAndSupportsOnlyWhenOn()
+{
+    CrushedPrintJob job = makeBitMapJob(4);
+    job.setBaseLayers(1);
+    job.addSupportRecord(SimpleSupport(50, 30, SupportSquare, 4, 2, 3));
+
+    const auto draw = [&job](int layer) {
+        QImage image = blackImage(64, 40);
+        job.setCurrentLayer(layer);
+        job.inflateCurrentSlice(&image, 0, 0, false);
+        return image;
+    };
+    // Off (as on the printer): layers only.
+    QCOMPARE(draw(0).pixel(20, 9), kBlack);
+    QCOMPARE(draw(2).pixel(50, 30), kBlack);
+
+    job.setOverlay(true);
+    const QImage base = draw(0);
+    QCOMPARE(base.pixel(20, 9), kWhite);   // inside the job's white bounds
+    QCOMPARE(base.pixel(50, 30), kBlack);  // supports are not drawn on base layers
+    QCOMPARE(draw(1).pixel(50, 30), kBlack);
+    QCOMPARE(draw(2).pixel(50, 30), kWhite);
+    QCOMPARE(draw(3).pixel(50, 30), kWhite);
+    QCOMPARE(draw(2).pixel(20, 9), kBlack);
+}
+
+void TestJobFile::holder_withoutJob_answersEmpty()
+{
+    SSJ::releaseCPJ();
+    QVERIFY(SSJ::getOneImage(0).isNull());
+    QCOMPARE(SSJ::getNumImages(), 0);
+    QVERIFY(SSJ::getCPJInfo().isEmpty());
+    QTest::ignoreMessage(QtDebugMsg,
+                         "ERROR. Slicer/CrushBitMap.cpp SmartPrintJob::getLayerThickness. No ssj file was loaded");
+    QCOMPARE(SSJ::getLayerThickness(), 0);
+    QVERIFY(!SSJ::loadCPJ(QStringLiteral("/nonexistent/job.ssj")));
+    QCOMPARE(SSJ::getNumImages(), 0);
+}
+
+void TestJobFile::holder_reportsThicknessInMicronsAndInfo_data()
+{
+    QTest::addColumn<double>("millimetres");
+    QTest::addColumn<int>("microns");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("20") << 0.02 << 20 << QStringLiteral("0.02");
+    QTest::newRow("50") << 0.05 << 50 << QStringLiteral("0.05");
+    QTest::newRow("100") << 0.1 << 100 << QStringLiteral("0.1");
+    QTest::newRow("35") << 0.035 << 35 << QStringLiteral("0.035");
+}
+
+void TestJobFile::holder_reportsThicknessInMicronsAndInfo()
+{
+    QFETCH(double, millimetres);
+    QFETCH(int, microns);
+    QFETCH(QString, text);
+    CrushedPrintJob job = makeBitMapJob(3);
+    job.setLayerThickness(millimetres);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("t.ssj")));
+    QVERIFY(job.saveCPJ(&file));
+    QVERIFY(SSJ::loadCPJ(file.fileName()));
+    QCOMPARE(SSJ::getLayerThickness(), microns);
+    QCOMPARE(SSJ::getCPJInfo(), QStringList({text, QStringLiteral("3")}));
+}
+
+void TestJobFile::save_reportsFailedWrites()
+{
+    CrushedPrintJob job = makeBitMapJob(3);
+    QFile full(QStringLiteral("/dev/full"));
+    QVERIFY(!job.saveCPJ(&full));
+    QVERIFY(!job.errorString().isEmpty());
+
+    QFile nowhere(QStringLiteral("/nonexistent-folder/job.ssj"));
+    QVERIFY(!job.saveCPJ(&nowhere));
+    QVERIFY(!job.saveCPJ(QStringLiteral("/nonexistent-folder/job.ssj")));
+
+    // A device named as the target is written in place, never replaced by a file.
+    QTemporaryDir devices;
+    const QString fullDevice = devices.filePath(QStringLiteral("full"));
+    if (::mknod(QFile::encodeName(fullDevice).constData(), S_IFCHR | 0666, makedev(1, 7)) == 0) {
+        QVERIFY(!job.saveCPJ(fullDevice));
+        QVERIFY(!job.errorString().isEmpty());
+        QVERIFY(!QFileInfo(fullDevice).isFile());
+    }
+
+    // Saving through a temporary file keeps the previous job when it fails.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("keep.ssj"));
+    QVERIFY(job.saveCPJ(path));
+    const QByteArray before = [&path] { QFile f(path); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+    QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+    if (QFileInfo(dir.path()).isWritable()) // running as root: permissions do not stop writes
+        QSKIP("cannot make a read-only folder for this user");
+    QVERIFY(!job.saveCPJ(path));
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), before);
+}
+
+QTEST_GUILESS_MAIN(TestJobFile)
+#include "tst_jobfile.moc"

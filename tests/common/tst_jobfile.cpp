@@ -10,6 +10,7 @@
 #include <QLoggingCategory>
 #include <QScopeGuard>
 #include <QPainter>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -127,6 +128,7 @@ private slots:
     void absurdCounts_failFastWithoutAllocating();
     void negativeHeaderCounts_areRefused();
     void antiAliasedLayers_keepGreyLevelsAndSitAtTheCorner();
+    void greyLayers_storeAsGreyPngAndAddLikePlusComposition();
     void bitMapLayers_areCentredInTheLargestLayer();
     void whiteTotals_sumStoredLayersInRange();
     void crushCurrentSlice_repacksAndUpdatesTotals();
@@ -385,6 +387,44 @@ void TestJobFile::antiAliasedLayers_keepGreyLevelsAndSitAtTheCorner()
     QImage target = blackImage(4, 4);
     CrushedAntiBitMap::ByteArrayToAntiImage(&target, 0, 0, &garbage);
     QVERIFY(allPixels(target, kBlack));
+}
+
+void TestJobFile::greyLayers_storeAsGreyPngAndAddLikePlusComposition()
+{
+    QRandomGenerator random(11);
+    QImage grey(37, 21, QImage::Format_RGB32);
+    for (int y = 0; y < grey.height(); ++y)
+        for (int x = 0; x < grey.width(); ++x) {
+            const int level = int(random.bounded(256));
+            grey.setPixel(x, y, qRgb(level, level, level));
+        }
+    QImage coloured = grey;
+    coloured.setPixel(0, 0, qRgb(10, 200, 30));
+
+    CrushedAntiBitMap greyMap(&grey);
+    CrushedAntiBitMap colouredMap(&coloured);
+    QCOMPARE(CrushedAntiBitMap::decodePng(greyMap.png()).format(), QImage::Format_Grayscale8);
+    QVERIFY(CrushedAntiBitMap::decodePng(colouredMap.png()).format() != QImage::Format_Grayscale8);
+
+    // Onto a target that is not black, shifted partly off its edges: the grey
+    // layer's own addition and QPainter's Plus must agree, saturation included.
+    QByteArray rgbPng;
+    {
+        QBuffer buffer(&rgbPng);
+        buffer.open(QIODevice::WriteOnly);
+        QVERIFY(grey.save(&buffer, "PNG"));
+    }
+    for (const QPoint shift : {QPoint(0, 0), QPoint(-5, 3), QPoint(20, -4)}) {
+        for (const QImage::Format format : {QImage::Format_ARGB32_Premultiplied, QImage::Format_RGB32}) {
+            QImage fast(30, 25, format);
+            fast.fill(qRgb(100, 50, 200));
+            QImage painted = fast;
+            QByteArray greyPng = greyMap.png();
+            CrushedAntiBitMap::ByteArrayToAntiImage(&fast, shift.x(), shift.y(), &greyPng);
+            CrushedAntiBitMap::ByteArrayToAntiImage(&painted, shift.x(), shift.y(), &rgbPng);
+            QCOMPARE(fast, painted);
+        }
+    }
 }
 
 void TestJobFile::bitMapLayers_areCentredInTheLargestLayer()

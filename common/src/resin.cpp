@@ -1,0 +1,355 @@
+#include "resin.h"
+
+#include "resinrollbackv3tov2.h"
+
+#include <QDebug>
+#include <QStringList>
+
+#include <cmath>
+
+namespace {
+
+constexpr QChar entrySeparator = QLatin1Char('*');
+constexpr QChar fieldSeparator = QLatin1Char('!');
+
+constexpr int v2FieldCount = 19;
+constexpr int oldFieldCount = 12;
+
+void logLine(const QString &line)
+{
+    qDebug().noquote() << line;
+}
+
+QString quoted(const QString &text)
+{
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+QString numberText(double value)
+{
+    return Resin::textFromDouble(value);
+}
+
+// The entries of a list text: the parts after each "*", empty parts kept. The text before
+// the first "*" is not an entry, so a text without "*" has no entries.
+QStringList entriesOf(const QString &text)
+{
+    QStringList parts = text.split(entrySeparator, Qt::KeepEmptyParts);
+    parts.removeFirst(); // split always returns at least one part
+    return parts;
+}
+
+QStringList fieldsOf(const QString &entry)
+{
+    return entry.split(fieldSeparator, Qt::KeepEmptyParts);
+}
+
+double readDouble(const QStringList &fields, int index)
+{
+    return Resin::doubleFromText(fields.value(index));
+}
+
+int readInt(const QStringList &fields, int index)
+{
+    return Resin::intFromText(fields.value(index));
+}
+
+int readTruncated(const QStringList &fields, int index)
+{
+    return Resin::truncatedIntFromText(fields.value(index));
+}
+
+// The separators are not escaped, so a name holding one would split its entry and leave the
+// whole list damaged on reading, losing the numbers of every profile. The name is written
+// without them instead.
+QString writableName(const QString &name)
+{
+    if (!name.contains(entrySeparator) && !name.contains(fieldSeparator))
+        return name;
+    QString cleaned = name;
+    cleaned.remove(entrySeparator).remove(fieldSeparator);
+    logLine(QStringLiteral("MINOR_ERROR. Resin::toString. List separator removed from resin name: ")
+            + quoted(name));
+    return cleaned;
+}
+
+void appendEntry(QString &out, const Resin &r)
+{
+    out += entrySeparator;
+    out += Resin::resinFormatText;
+    const QString fields[] = {
+        writableName(r.name),
+        numberText(r.c20), numberText(r.c50), numberText(r.c100),
+        QString::number(r.numAdhesionLayers),
+        numberText(r.a20), numberText(r.a50), numberText(r.a100),
+        QString::number(r.aThickness),
+        numberText(r.scaleX20), numberText(r.scaleY20), numberText(r.fineTuneFactor20),
+        numberText(r.scaleX50), numberText(r.scaleY50), numberText(r.fineTuneFactor50),
+        numberText(r.scaleX100), numberText(r.scaleY100), numberText(r.fineTuneFactor100),
+    };
+    for (const QString &field : fields) {
+        out += fieldSeparator;
+        out += field;
+    }
+}
+
+Resin fromV2Fields(const QStringList &f)
+{
+    Resin r;
+    r.name = f.value(1);
+    r.c20 = readDouble(f, 2);
+    r.c50 = readDouble(f, 3);
+    r.c100 = readDouble(f, 4);
+    r.numAdhesionLayers = readInt(f, 5);
+    r.a20 = readDouble(f, 6);
+    r.a50 = readDouble(f, 7);
+    r.a100 = readDouble(f, 8);
+    r.aThickness = readTruncated(f, 9);
+    r.scaleX20 = readDouble(f, 10);
+    r.scaleY20 = readDouble(f, 11);
+    r.fineTuneFactor20 = readDouble(f, 12);
+    r.scaleX50 = readDouble(f, 13);
+    r.scaleY50 = readDouble(f, 14);
+    r.fineTuneFactor50 = readDouble(f, 15);
+    r.scaleX100 = readDouble(f, 16);
+    r.scaleY100 = readDouble(f, 17);
+    r.fineTuneFactor100 = readDouble(f, 18);
+    return r;
+}
+
+Resin fromOldFields(const QStringList &f)
+{
+    Resin r;
+    r.name = f.value(0);
+    r.c20 = readDouble(f, 1);
+    r.c50 = readDouble(f, 2);
+    r.c100 = readDouble(f, 3);
+    r.numAdhesionLayers = readInt(f, 4);
+    r.a20 = readDouble(f, 5);
+    r.a50 = readDouble(f, 6);
+    r.a100 = readDouble(f, 7);
+    r.aThickness = readTruncated(f, 8);
+    // The old form's only calibration set was made at 50 micron layers.
+    r.scaleX50 = readDouble(f, 9);
+    r.scaleY50 = readDouble(f, 10);
+    r.fineTuneFactor50 = readDouble(f, 11);
+    r.scaleX20 = r.scaleY20 = r.fineTuneFactor20 = 1.0;
+    r.scaleX100 = r.scaleY100 = r.fineTuneFactor100 = 1.0;
+    return r;
+}
+
+} // namespace
+
+bool Resin::operator==(const Resin &o) const
+{
+    return numAdhesionLayers == o.numAdhesionLayers && aThickness == o.aThickness
+        && a20 == o.a20 && a50 == o.a50 && a100 == o.a100
+        && c20 == o.c20 && c50 == o.c50 && c100 == o.c100
+        && scaleX20 == o.scaleX20 && scaleY20 == o.scaleY20 && fineTuneFactor20 == o.fineTuneFactor20
+        && scaleX50 == o.scaleX50 && scaleY50 == o.scaleY50 && fineTuneFactor50 == o.fineTuneFactor50
+        && scaleX100 == o.scaleX100 && scaleY100 == o.scaleY100
+        && fineTuneFactor100 == o.fineTuneFactor100 && name == o.name;
+}
+
+QList<Resin> Resin::defaultResinList()
+{
+    struct Times { const char *name; double c20, c50, c100; };
+    static const Times table[] = {
+        {"Red", 5, 10, 15},   {"Green", 5, 10, 15}, {"Orange", 5, 10, 15},
+        {"Gray", 5, 10, 15},  {"Clear", 4, 7, 11},  {"White", 4, 7, 11},
+    };
+    QList<Resin> list;
+    for (const Times &t : table) {
+        Resin r(QString::fromLatin1(t.name));
+        r.c20 = t.c20;
+        r.c50 = t.c50;
+        r.c100 = t.c100;
+        list.append(r);
+    }
+    return list;
+}
+
+QString Resin::toString(const QList<Resin> &resins)
+{
+    QString out;
+    for (const Resin &r : resins)
+        appendEntry(out, r);
+    return out;
+}
+
+QList<Resin> Resin::fromString(const QString &text)
+{
+    if (text.isEmpty())
+        return {};
+    if (!text.contains(entrySeparator)) {
+        logLine(QStringLiteral("Resin::fromString. No resin entry in text: ") + quoted(text));
+        return {};
+    }
+
+    QString v2Text = text;
+    if (isV3ResinFormat(text)) {
+        logLine(QStringLiteral("Resin::fromString. is V3 format: ") + text);
+        v2Text = convertV3ResinFormatToCurrentFormat(text);
+        logLine(QStringLiteral("Resin::fromString. to v2 format: ") + v2Text);
+    } else if (isOldResinFormat(text)) {
+        return fromStringWithOldResinFormat(text);
+    } else if (isCorruptedResinList(text)) {
+        return fromCorruptedFixed(text);
+    }
+
+    logLine(QStringLiteral("Resin::fromString"));
+    QList<Resin> resins;
+    const QStringList entries = entriesOf(v2Text);
+    for (const QString &entry : entries)
+        resins.append(fromV2Fields(fieldsOf(entry)));
+    return resins;
+}
+
+bool Resin::isOldResinFormat(const QString &text)
+{
+    // Only the first entry matters; the rest of a long list is not split.
+    const int start = text.indexOf(entrySeparator);
+    if (start < 0)
+        return false;
+    int end = text.indexOf(entrySeparator, start + 1);
+    if (end < 0)
+        end = text.size();
+    const QStringList fields = fieldsOf(text.mid(start + 1, end - start - 1));
+    const QString attribute1 = fields.first();
+    const bool hasHeading = attribute1.contains(resinFormatHeading);
+    logLine(QStringLiteral("Resin::isOldResinFormat. Attribute1: ") + attribute1
+            + QStringLiteral(" Contains resinFormatHeading: ")
+            + (hasHeading ? QStringLiteral("true") : QStringLiteral("false")));
+    if (!hasHeading)
+        return true;
+    // A headed first entry of the old length is still read by the old rules; no writer
+    // produces one.
+    return fields.size() == oldFieldCount;
+}
+
+bool Resin::isCorruptedResinList(const QString &text)
+{
+    const QStringList entries = entriesOf(text);
+    for (const QString &entry : entries) {
+        if (entry.count(fieldSeparator) + 1 != v2FieldCount)
+            return true;
+    }
+    return false;
+}
+
+bool Resin::isV3ResinFormat(const QString &text)
+{
+    return ResinRollbackV3toV2::isNewResinString(text);
+}
+
+bool Resin::isNumberNotWord(const QString &field)
+{
+    // "^-*[0-9,.]+$", checked by hand: a regular expression's "$" would also accept a
+    // trailing newline.
+    int i = 0;
+    while (i < field.size() && field.at(i) == QLatin1Char('-'))
+        ++i;
+    if (i == field.size())
+        return false;
+    for (; i < field.size(); ++i) {
+        const QChar c = field.at(i);
+        const bool digit = c >= QLatin1Char('0') && c <= QLatin1Char('9');
+        if (!digit && c != QLatin1Char(',') && c != QLatin1Char('.'))
+            return false;
+    }
+    return true;
+}
+
+QList<Resin> Resin::fromStringWithOldResinFormat(const QString &text)
+{
+    logLine(QStringLiteral(" Resin::fromStringWithOldResinFormat"));
+    QList<Resin> resins;
+    const QStringList entries = entriesOf(text);
+    for (const QString &entry : entries)
+        resins.append(fromOldFields(fieldsOf(entry)));
+    return resins;
+}
+
+QList<Resin> Resin::fromCorruptedFixed(const QString &text)
+{
+    // Numbers of a damaged entry cannot be trusted, so only the name survives; the name is
+    // the first real word, passing over the version heading so that a damaged version 2
+    // entry keeps its resin's name.
+    QList<Resin> resins;
+    const QStringList entries = entriesOf(text);
+    for (const QString &entry : entries) {
+        Resin r(QStringLiteral("CORRUPTED RESIN"));
+        const QStringList fields = fieldsOf(entry);
+        for (const QString &field : fields) {
+            if (!field.isEmpty() && !isNumberNotWord(field) && !field.contains(resinFormatHeading)) {
+                r.name = field;
+                break;
+            }
+        }
+        resins.append(r);
+    }
+    return resins;
+}
+
+QString Resin::convertV3ResinFormatToCurrentFormat(const QString &text)
+{
+    if (!isV3ResinFormat(text)) {
+        logLine(QStringLiteral("ERROR -- Resin::convertV3ResinFormatToCurrentFormat. Not v3. Resin String: ")
+                + quoted(text));
+    }
+    return ResinRollbackV3toV2::convertNewResinStringToV2String(text);
+}
+
+QString Resin::textFromDouble(double value)
+{
+    return QString::number(value, 'g', 6);
+}
+
+// Numbers come from the network and from settings files. "nan" and "inf" read as 0 too: the
+// C-locale conversion accepts them, but no writer produces them and they would turn into
+// endless cure times or unbounded image scales downstream.
+double Resin::doubleFromText(const QString &field)
+{
+    bool ok = false;
+    const double value = field.toDouble(&ok);
+    return ok && std::isfinite(value) ? value : 0.0;
+}
+
+int Resin::intFromText(const QString &field)
+{
+    bool ok = false;
+    const int value = field.toInt(&ok, 10);
+    return ok ? value : 0;
+}
+
+// "20.7" is 20, "-20.7" is -20. A value outside the integer range cannot be represented and
+// reads as 0, as an integer field that overflows does.
+int Resin::truncatedIntFromText(const QString &field)
+{
+    const double value = doubleFromText(field);
+    if (!(value > -2147483649.0 && value < 2147483648.0))
+        return 0;
+    return static_cast<int>(value);
+}
+
+void Resin::printInfo() const
+{
+    logLine(QStringLiteral("Printing resin. Name: ") + name
+            + QStringLiteral(" c20: ") + numberText(c20)
+            + QStringLiteral(" c50: ") + numberText(c50)
+            + QStringLiteral(" c100: ") + numberText(c100)
+            + QStringLiteral(" numAdhesionLayers: ") + QString::number(numAdhesionLayers)
+            + QStringLiteral(" a20: ") + numberText(a20)
+            + QStringLiteral(" a50: ") + numberText(a50)
+            + QStringLiteral(" a100: ") + numberText(a100)
+            + QStringLiteral(" aThickness: ") + QString::number(aThickness)
+            + QStringLiteral(" scaleX20: ") + numberText(scaleX20)
+            + QStringLiteral(" scaleY20: ") + numberText(scaleY20)
+            + QStringLiteral(" fineTuneFactor20: ") + numberText(fineTuneFactor20)
+            + QStringLiteral(" scaleX50: ") + numberText(scaleX50)
+            + QStringLiteral(" scaleY50: ") + numberText(scaleY50)
+            + QStringLiteral(" fineTuneFactor50: ") + numberText(fineTuneFactor50)
+            + QStringLiteral(" scaleX100: ") + numberText(scaleX100)
+            + QStringLiteral(" scaleY100: ") + numberText(scaleY100)
+            + QStringLiteral(" fineTuneFactor100: ") + numberText(fineTuneFactor100));
+}

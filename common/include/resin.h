@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // Resin profiles and their list text.
 //
@@ -19,24 +20,19 @@
 //
 // Readers never reject input: numbers that do not convert read as 0, and the readers accept
 // any text (they receive it from the network and from settings files).
-class Resin
-{
-public:
-    // Every entry written begins with resinFormatText, "ResinFormatVersion:2".
-    // Inline, so that both texts are initialised before any static that uses them in a
-    // translation unit including this header.
-    static inline const QString resinFormatHeading = QStringLiteral("ResinFormatVersion:");
-    static constexpr double resinFormatVersion = 2.0;
-    static inline const QString resinFormatText =
-        resinFormatHeading + QString::number(resinFormatVersion, 'g', 6);
 
+// The exposure settings and calibration factors of one resin: the numbers that a version 2
+// profile (Resin) and a version 3 record (ResinV3) both carry, in the same order in both
+// entry forms.
+struct ResinSettings
+{
     int numAdhesionLayers = 3;
     int aThickness = 20;
     double a20 = 20.0;
     double a50 = 20.0;
     double a100 = 20.0;
-    // A new profile gets the cure times of the common default resins; only the repair of a
-    // damaged list relies on them, every other reader sets them from the text.
+    // New settings get the cure times of the common default resins. Of the list readers only
+    // the repair of a damaged list relies on them; every other reader sets them from the text.
     double c20 = 5.0;
     double c50 = 10.0;
     double c100 = 15.0;
@@ -49,6 +45,31 @@ public:
     double scaleX100 = 1.0;
     double scaleY100 = 1.0;
     double fineTuneFactor100 = 1.0;
+
+    // The settings as entry fields, in entry order: c20 c50 c100 numAdhesionLayers
+    // a20 a50 a100 aThickness, then scaleX, scaleY and fineTuneFactor at 20, 50 and 100
+    // microns. Numbers follow the list text rules (Resin::textFromDouble).
+    QStringList settingsFields() const;
+    // Reads the settings from fields[first] onwards, in entry order, by the number rules of
+    // the list text (numAdhesionLayers as a decimal integer, aThickness truncated); a missing
+    // field reads as 0.
+    void setSettingsFromFields(const QStringList &fields, int first);
+    // " c20: 5 c50: 10 ..." - every setting with its name, in entry order, each preceded by
+    // a space: the tail of the debug log line of a profile or a record.
+    QString settingsLogText() const;
+};
+
+class Resin : public ResinSettings
+{
+public:
+    // Every entry written begins with resinFormatText, "ResinFormatVersion:2".
+    // Inline, so that both texts are initialised before any static that uses them in a
+    // translation unit including this header.
+    static inline const QString resinFormatHeading = QStringLiteral("ResinFormatVersion:");
+    static constexpr double resinFormatVersion = 2.0;
+    static inline const QString resinFormatText =
+        resinFormatHeading + QString::number(resinFormatVersion, 'g', 6);
+
     QString name;
 
     Resin() = default;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "resin.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -14,31 +16,13 @@
 // The first digit of the id is the category: 1 general own-brand resins, 2 die and model,
 // 3 other own-brand applications, 4 and 5 outside brands. A cure time of -1 marks a layer
 // thickness the resin does not offer; it is carried like any other number.
-class ResinV3
+class ResinV3 : public ResinSettings
 {
 public:
     static inline const QString resinFormatVersionHeader = QStringLiteral("ResinFormatVersion:");
 
     // A record not read from text is written as version 3, the form this class describes.
     double resinFormatVersion = 3.0;
-    int numAdhesionLayers = 3;
-    int aThickness = 20;
-    double a20 = 20.0;
-    double a50 = 20.0;
-    double a100 = 20.0;
-    // Same defaults as a new version 2 profile.
-    double c20 = 5.0;
-    double c50 = 10.0;
-    double c100 = 15.0;
-    double scaleX20 = 1.0;
-    double scaleY20 = 1.0;
-    double fineTuneFactor20 = 1.0;
-    double scaleX50 = 1.0;
-    double scaleY50 = 1.0;
-    double fineTuneFactor50 = 1.0;
-    double scaleX100 = 1.0;
-    double scaleY100 = 1.0;
-    double fineTuneFactor100 = 1.0;
     QString resinId;
     QString name;
     QString userFacingVersion = QStringLiteral("1.0");
@@ -57,8 +41,10 @@ public:
     QString toString() const;
     // "ResinFormatVersion:" followed by the format version, e.g. "ResinFormatVersion:3".
     QString getResinFormatVersionString() const;
-    // One version 2 list entry, with its leading "*"; the id and the user-facing version
-    // are dropped.
+    // The version 2 profile of the record: its name and settings; the id and the
+    // user-facing version are dropped.
+    Resin toResin() const;
+    // One version 2 list entry, with its leading "*": the entry of toResin().
     QString toV2String() const;
 
     // Values at 20 or 100 micron layers; any other thickness gets the 50 micron value.

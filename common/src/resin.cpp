@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <cmath>
+#include <iterator>
 
 namespace {
 
@@ -14,6 +15,17 @@ constexpr QChar fieldSeparator = QLatin1Char('!');
 
 constexpr int v2FieldCount = 19;
 constexpr int oldFieldCount = 12;
+// A version 2 entry: the heading, the name, then the settings.
+constexpr int settingsFieldCount = v2FieldCount - 2;
+
+// The names of the settings in entry order, as the log lines show them.
+constexpr const char *settingNames[] = {
+    "c20", "c50", "c100", "numAdhesionLayers", "a20", "a50", "a100", "aThickness",
+    "scaleX20", "scaleY20", "fineTuneFactor20",
+    "scaleX50", "scaleY50", "fineTuneFactor50",
+    "scaleX100", "scaleY100", "fineTuneFactor100",
+};
+static_assert(std::size(settingNames) == settingsFieldCount, "one name per setting");
 
 void logLine(const QString &line)
 {
@@ -77,16 +89,9 @@ void appendEntry(QString &out, const Resin &r)
 {
     out += entrySeparator;
     out += Resin::resinFormatText;
-    const QString fields[] = {
-        writableName(r.name),
-        numberText(r.c20), numberText(r.c50), numberText(r.c100),
-        QString::number(r.numAdhesionLayers),
-        numberText(r.a20), numberText(r.a50), numberText(r.a100),
-        QString::number(r.aThickness),
-        numberText(r.scaleX20), numberText(r.scaleY20), numberText(r.fineTuneFactor20),
-        numberText(r.scaleX50), numberText(r.scaleY50), numberText(r.fineTuneFactor50),
-        numberText(r.scaleX100), numberText(r.scaleY100), numberText(r.fineTuneFactor100),
-    };
+    out += fieldSeparator;
+    out += writableName(r.name);
+    const QStringList fields = r.settingsFields();
     for (const QString &field : fields) {
         out += fieldSeparator;
         out += field;
@@ -95,25 +100,8 @@ void appendEntry(QString &out, const Resin &r)
 
 Resin fromV2Fields(const QStringList &f)
 {
-    Resin r;
-    r.name = f.value(1);
-    r.c20 = readDouble(f, 2);
-    r.c50 = readDouble(f, 3);
-    r.c100 = readDouble(f, 4);
-    r.numAdhesionLayers = readInt(f, 5);
-    r.a20 = readDouble(f, 6);
-    r.a50 = readDouble(f, 7);
-    r.a100 = readDouble(f, 8);
-    r.aThickness = readTruncated(f, 9);
-    r.scaleX20 = readDouble(f, 10);
-    r.scaleY20 = readDouble(f, 11);
-    r.fineTuneFactor20 = readDouble(f, 12);
-    r.scaleX50 = readDouble(f, 13);
-    r.scaleY50 = readDouble(f, 14);
-    r.fineTuneFactor50 = readDouble(f, 15);
-    r.scaleX100 = readDouble(f, 16);
-    r.scaleY100 = readDouble(f, 17);
-    r.fineTuneFactor100 = readDouble(f, 18);
+    Resin r(f.value(1));
+    r.setSettingsFromFields(f, 2);
     return r;
 }
 
@@ -136,6 +124,16 @@ Resin fromOldFields(const QStringList &f)
     r.scaleX20 = r.scaleY20 = r.fineTuneFactor20 = 1.0;
     r.scaleX100 = r.scaleY100 = r.fineTuneFactor100 = 1.0;
     return r;
+}
+
+// One profile per entry, each read from its fields by fromFields.
+QList<Resin> readEntries(const QString &text, Resin (*fromFields)(const QStringList &))
+{
+    QList<Resin> resins;
+    const QStringList entries = entriesOf(text);
+    for (const QString &entry : entries)
+        resins.append(fromFields(fieldsOf(entry)));
+    return resins;
 }
 
 } // namespace
@@ -198,11 +196,7 @@ QList<Resin> Resin::fromString(const QString &text)
     }
 
     logLine(QStringLiteral("Resin::fromString"));
-    QList<Resin> resins;
-    const QStringList entries = entriesOf(v2Text);
-    for (const QString &entry : entries)
-        resins.append(fromV2Fields(fieldsOf(entry)));
-    return resins;
+    return readEntries(v2Text, fromV2Fields);
 }
 
 bool Resin::isOldResinFormat(const QString &text)
@@ -263,11 +257,7 @@ bool Resin::isNumberNotWord(const QString &field)
 QList<Resin> Resin::fromStringWithOldResinFormat(const QString &text)
 {
     logLine(QStringLiteral(" Resin::fromStringWithOldResinFormat"));
-    QList<Resin> resins;
-    const QStringList entries = entriesOf(text);
-    for (const QString &entry : entries)
-        resins.append(fromOldFields(fieldsOf(entry)));
-    return resins;
+    return readEntries(text, fromOldFields);
 }
 
 QList<Resin> Resin::fromCorruptedFixed(const QString &text)
@@ -334,22 +324,49 @@ int Resin::truncatedIntFromText(const QString &field)
 
 void Resin::printInfo() const
 {
-    logLine(QStringLiteral("Printing resin. Name: ") + name
-            + QStringLiteral(" c20: ") + numberText(c20)
-            + QStringLiteral(" c50: ") + numberText(c50)
-            + QStringLiteral(" c100: ") + numberText(c100)
-            + QStringLiteral(" numAdhesionLayers: ") + QString::number(numAdhesionLayers)
-            + QStringLiteral(" a20: ") + numberText(a20)
-            + QStringLiteral(" a50: ") + numberText(a50)
-            + QStringLiteral(" a100: ") + numberText(a100)
-            + QStringLiteral(" aThickness: ") + QString::number(aThickness)
-            + QStringLiteral(" scaleX20: ") + numberText(scaleX20)
-            + QStringLiteral(" scaleY20: ") + numberText(scaleY20)
-            + QStringLiteral(" fineTuneFactor20: ") + numberText(fineTuneFactor20)
-            + QStringLiteral(" scaleX50: ") + numberText(scaleX50)
-            + QStringLiteral(" scaleY50: ") + numberText(scaleY50)
-            + QStringLiteral(" fineTuneFactor50: ") + numberText(fineTuneFactor50)
-            + QStringLiteral(" scaleX100: ") + numberText(scaleX100)
-            + QStringLiteral(" scaleY100: ") + numberText(scaleY100)
-            + QStringLiteral(" fineTuneFactor100: ") + numberText(fineTuneFactor100));
+    logLine(QStringLiteral("Printing resin. Name: ") + name + settingsLogText());
+}
+
+QStringList ResinSettings::settingsFields() const
+{
+    return {
+        numberText(c20), numberText(c50), numberText(c100),
+        QString::number(numAdhesionLayers),
+        numberText(a20), numberText(a50), numberText(a100),
+        QString::number(aThickness),
+        numberText(scaleX20), numberText(scaleY20), numberText(fineTuneFactor20),
+        numberText(scaleX50), numberText(scaleY50), numberText(fineTuneFactor50),
+        numberText(scaleX100), numberText(scaleY100), numberText(fineTuneFactor100),
+    };
+}
+
+void ResinSettings::setSettingsFromFields(const QStringList &f, int first)
+{
+    c20 = readDouble(f, first);
+    c50 = readDouble(f, first + 1);
+    c100 = readDouble(f, first + 2);
+    numAdhesionLayers = readInt(f, first + 3);
+    a20 = readDouble(f, first + 4);
+    a50 = readDouble(f, first + 5);
+    a100 = readDouble(f, first + 6);
+    aThickness = readTruncated(f, first + 7);
+    scaleX20 = readDouble(f, first + 8);
+    scaleY20 = readDouble(f, first + 9);
+    fineTuneFactor20 = readDouble(f, first + 10);
+    scaleX50 = readDouble(f, first + 11);
+    scaleY50 = readDouble(f, first + 12);
+    fineTuneFactor50 = readDouble(f, first + 13);
+    scaleX100 = readDouble(f, first + 14);
+    scaleY100 = readDouble(f, first + 15);
+    fineTuneFactor100 = readDouble(f, first + 16);
+}
+
+QString ResinSettings::settingsLogText() const
+{
+    const QStringList fields = settingsFields();
+    Q_ASSERT(fields.size() == settingsFieldCount);
+    QString text;
+    for (int i = 0; i < fields.size(); ++i)
+        text += QLatin1Char(' ') + QLatin1String(settingNames[i]) + QStringLiteral(": ") + fields.at(i);
+    return text;
 }

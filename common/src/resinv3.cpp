@@ -47,38 +47,14 @@ void ResinV3::setV3ResinFromAttributes(const QStringList &a)
     resinId = a.at(1);
     name = a.at(2);
     userFacingVersion = a.at(3);
-    c20 = Resin::doubleFromText(a.at(4));
-    c50 = Resin::doubleFromText(a.at(5));
-    c100 = Resin::doubleFromText(a.at(6));
-    numAdhesionLayers = Resin::intFromText(a.at(7));
-    a20 = Resin::doubleFromText(a.at(8));
-    a50 = Resin::doubleFromText(a.at(9));
-    a100 = Resin::doubleFromText(a.at(10));
-    aThickness = Resin::truncatedIntFromText(a.at(11));
-    scaleX20 = Resin::doubleFromText(a.at(12));
-    scaleY20 = Resin::doubleFromText(a.at(13));
-    fineTuneFactor20 = Resin::doubleFromText(a.at(14));
-    scaleX50 = Resin::doubleFromText(a.at(15));
-    scaleY50 = Resin::doubleFromText(a.at(16));
-    fineTuneFactor50 = Resin::doubleFromText(a.at(17));
-    scaleX100 = Resin::doubleFromText(a.at(18));
-    scaleY100 = Resin::doubleFromText(a.at(19));
-    fineTuneFactor100 = Resin::doubleFromText(a.at(20));
+    setSettingsFromFields(a, 4);
 }
 
 QString ResinV3::toString() const
 {
-    const QStringList fields = {
-        getResinFormatVersionString(), writableText(resinId), writableText(name),
-        writableText(userFacingVersion),
-        numberText(c20), numberText(c50), numberText(c100),
-        QString::number(numAdhesionLayers),
-        numberText(a20), numberText(a50), numberText(a100),
-        QString::number(aThickness),
-        numberText(scaleX20), numberText(scaleY20), numberText(fineTuneFactor20),
-        numberText(scaleX50), numberText(scaleY50), numberText(fineTuneFactor50),
-        numberText(scaleX100), numberText(scaleY100), numberText(fineTuneFactor100),
-    };
+    const QStringList fields = QStringList{getResinFormatVersionString(), writableText(resinId),
+                                           writableText(name), writableText(userFacingVersion)}
+        + settingsFields();
     return fields.join(fieldSeparator);
 }
 
@@ -87,28 +63,17 @@ QString ResinV3::getResinFormatVersionString() const
     return resinFormatVersionHeader + numberText(resinFormatVersion);
 }
 
+Resin ResinV3::toResin() const
+{
+    Resin r(name);
+    static_cast<ResinSettings &>(r) = *this;
+    return r;
+}
+
 QString ResinV3::toV2String() const
 {
     // Written by the version 2 writer itself, so both forms of a version 2 entry agree.
-    Resin r(name);
-    r.c20 = c20;
-    r.c50 = c50;
-    r.c100 = c100;
-    r.numAdhesionLayers = numAdhesionLayers;
-    r.a20 = a20;
-    r.a50 = a50;
-    r.a100 = a100;
-    r.aThickness = aThickness;
-    r.scaleX20 = scaleX20;
-    r.scaleY20 = scaleY20;
-    r.fineTuneFactor20 = fineTuneFactor20;
-    r.scaleX50 = scaleX50;
-    r.scaleY50 = scaleY50;
-    r.fineTuneFactor50 = fineTuneFactor50;
-    r.scaleX100 = scaleX100;
-    r.scaleY100 = scaleY100;
-    r.fineTuneFactor100 = fineTuneFactor100;
-    return Resin::toString(QList<Resin>{r});
+    return Resin::toString(QList<Resin>{toResin()});
 }
 
 double ResinV3::getCureTime(int thickness) const
@@ -183,21 +148,5 @@ void ResinV3::printInfo() const
             + QStringLiteral(" User facing Version: ") + userFacingVersion
             + QStringLiteral(" Name: ") + name
             + QStringLiteral(" Format version: ") + numberText(resinFormatVersion)
-            + QStringLiteral(" c20: ") + numberText(c20)
-            + QStringLiteral(" c50: ") + numberText(c50)
-            + QStringLiteral(" c100: ") + numberText(c100)
-            + QStringLiteral(" numAdhesionLayers: ") + QString::number(numAdhesionLayers)
-            + QStringLiteral(" a20: ") + numberText(a20)
-            + QStringLiteral(" a50: ") + numberText(a50)
-            + QStringLiteral(" a100: ") + numberText(a100)
-            + QStringLiteral(" aThickness: ") + QString::number(aThickness)
-            + QStringLiteral(" scaleX20: ") + numberText(scaleX20)
-            + QStringLiteral(" scaleY20: ") + numberText(scaleY20)
-            + QStringLiteral(" fineTuneFactor20: ") + numberText(fineTuneFactor20)
-            + QStringLiteral(" scaleX50: ") + numberText(scaleX50)
-            + QStringLiteral(" scaleY50: ") + numberText(scaleY50)
-            + QStringLiteral(" fineTuneFactor50: ") + numberText(fineTuneFactor50)
-            + QStringLiteral(" scaleX100: ") + numberText(scaleX100)
-            + QStringLiteral(" scaleY100: ") + numberText(scaleY100)
-            + QStringLiteral(" fineTuneFactor100: ") + numberText(fineTuneFactor100);
+            + settingsLogText();
 }

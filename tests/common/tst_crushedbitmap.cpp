@@ -1,5 +1,6 @@
 // Packing and unpacking of black-and-white layers.
 #include "crushedbitmap.h"
+#include "testimages.h"
 
 #include <QBuffer>
 #include <QDataStream>
@@ -9,16 +10,6 @@
 #include <QtTest>
 
 namespace {
-
-constexpr QRgb kWhite = 0xFFFFFFFFu;
-constexpr QRgb kBlack = 0xFF000000u;
-
-QImage blackImage(int width, int height)
-{
-    QImage image(width, height, QImage::Format_ARGB32);
-    image.fill(kBlack);
-    return image;
-}
 
 // The bits of a map as a string of '0' and '1', in stream order.
 QString bitString(const CrushedBitMap &map)

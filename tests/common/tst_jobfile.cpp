@@ -2,6 +2,7 @@
 // the holder of the loaded job.
 #include "crushedprintjob.h"
 #include "ssj.h"
+#include "testimages.h"
 
 #include <QBuffer>
 #include <QDataStream>
@@ -18,16 +19,6 @@
 #include <sys/sysmacros.h>
 
 namespace {
-
-constexpr QRgb kWhite = 0xFFFFFFFFu;
-constexpr QRgb kBlack = 0xFF000000u;
-
-QImage blackImage(int width, int height)
-{
-    QImage image(width, height, QImage::Format_ARGB32);
-    image.fill(kBlack);
-    return image;
-}
 
 // The 4 x 2 layer of the format's worked example.
 QImage exampleLayer()

@@ -1,3 +1,5 @@
+#include "logcapture.h"
+#include "namelist.h"
 #include "resin.h"
 
 #include <QRandomGenerator>
@@ -8,35 +10,6 @@
 Q_DECLARE_METATYPE(Resin)
 
 namespace {
-
-// Captures the debug log lines written while it is alive.
-class LogCapture
-{
-public:
-    LogCapture()
-    {
-        s_lines.clear();
-        m_previous = qInstallMessageHandler(&LogCapture::handler);
-    }
-    ~LogCapture()
-    {
-        qInstallMessageHandler(m_previous);
-        s_lines.clear();
-    }
-    LogCapture(const LogCapture &) = delete;
-    LogCapture &operator=(const LogCapture &) = delete;
-
-    QStringList lines() const { return s_lines; }
-
-private:
-    static void handler(QtMsgType, const QMessageLogContext &, const QString &message)
-    {
-        s_lines.append(message);
-    }
-
-    static inline QStringList s_lines;
-    QtMessageHandler m_previous = nullptr;
-};
 
 const QString defaultListText = QStringLiteral(
     "*ResinFormatVersion:2!Red!5!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1!1"
@@ -58,14 +31,6 @@ QString v2Entry(const QString &name, const QString &c20 = QStringLiteral("5"))
 QStringList entryFields(const QString &listText, int entryIndex)
 {
     return listText.split(QLatin1Char('*')).value(entryIndex + 1).split(QLatin1Char('!'));
-}
-
-QStringList namesOf(const QList<Resin> &resins)
-{
-    QStringList names;
-    for (const Resin &r : resins)
-        names << r.name;
-    return names;
 }
 
 // A list whose every number differs from the defaults and from each other.

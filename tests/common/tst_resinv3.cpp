@@ -1,3 +1,5 @@
+#include "logcapture.h"
+#include "namelist.h"
 #include "resin.h"
 #include "resinrollbackv3tov2.h"
 #include "resinv3.h"
@@ -6,35 +8,6 @@
 #include <QtTest>
 
 namespace {
-
-// Captures the debug log lines written while it is alive.
-class LogCapture
-{
-public:
-    LogCapture()
-    {
-        s_lines.clear();
-        m_previous = qInstallMessageHandler(&LogCapture::handler);
-    }
-    ~LogCapture()
-    {
-        qInstallMessageHandler(m_previous);
-        s_lines.clear();
-    }
-    LogCapture(const LogCapture &) = delete;
-    LogCapture &operator=(const LogCapture &) = delete;
-
-    QStringList lines() const { return s_lines; }
-
-private:
-    static void handler(QtMsgType, const QMessageLogContext &, const QString &message)
-    {
-        s_lines.append(message);
-    }
-
-    static inline QStringList s_lines;
-    QtMessageHandler m_previous = nullptr;
-};
 
 // One row of a typical version 3 list. Numbers are kept as the text they are written as.
 struct CatalogueRow
@@ -127,14 +100,6 @@ QString typicalListText(const QHash<QString, QString> &factorsById = {})
 bool knownToV2(const CatalogueRow &row)
 {
     return !v2NameOf(QLatin1String(row.id)).isEmpty();
-}
-
-QStringList namesOf(const QList<Resin> &resins)
-{
-    QStringList names;
-    for (const Resin &r : resins)
-        names << r.name;
-    return names;
 }
 
 // A record whose every number differs from the defaults and from each other.

@@ -6,4 +6,5 @@ cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSORA_BUILD_TESTS=OFF
 cmake --build build-release -j "$(nproc)"
-build-release/bin/bench_ssj_codec "$@"
+build-release/bin/bench_ssj_codec
+bash bench/vatnode_memory.sh build-release

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QObject>
+
+class QTimer;
+
+// Watches the hardware during work and reports trouble as numbered errors:
+//   201 a started tilt cycle was not reported done within 60 s;
+//   202 the serial link to the board reported an error;
+//   203 the number of screens changed to anything but 1;
+//   204 the projector should be on but no "P1" arrived during a 20 s check
+//       (the first check starts 15 s after switching on);
+//   205 the board reported "P0" while the projector should be on and watched.
+// It only reports (printerErrorOccured); it never stops a print itself.
+// Lives on a thread of its own; every period is scaled by TimeScale.
+class PrinterErrorWatchdog : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit PrinterErrorWatchdog(QObject *parent = nullptr);
+
+    bool projectorShouldBeOn() const { return m_projectorShouldBeOn; }
+    bool cycleExpected() const { return m_cycleExpected; }
+    bool projectorWatchActive() const { return m_projectorWatchActive; }
+
+    static constexpr double projectorGracePeriod = 15.0; // seconds
+    static constexpr double projectorCheckPeriod = 20.0; // seconds
+    static constexpr double cycleTimeout = 60.0;         // seconds
+
+public slots:
+    void turnOnProjector();
+    void turnOffProjector();
+    void finishPrint();
+    void startTiltCycleTimer();
+    void dataReceived_printCycleCompleted();
+    void dataReceived_projectorOn();
+    void dataReceived_projectorOff();
+    void usbConnectionClosed();
+    void numScreensChanged(int count);
+
+    void expectProjectorTurnOnAfterDelay();
+    void wasProjectorOnReceived_timeout();
+    void wasTiltCycleCompleted_timeout();
+
+signals:
+    void printerErrorOccured(int code);
+
+private:
+    void raise(int code, const QString &logLine);
+
+    bool m_projectorShouldBeOn = false;
+    bool m_cycleExpected = false;
+    bool m_projectorAnswerSeen = false;
+    bool m_projectorWatchActive = false;
+    QTimer *m_graceTimer = nullptr;
+    QTimer *m_checkTimer = nullptr;
+    QTimer *m_cycleTimer = nullptr;
+};

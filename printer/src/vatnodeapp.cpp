@@ -1,0 +1,143 @@
+#include "vatnodeapp.h"
+
+#include "basiclogging.h"
+#include "client.h"
+#include "crushedprintjob.h"
+#include "imageprovider.h"
+#include "printjob.h"
+#include "ssj.h"
+#include "timescale.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QGuiApplication>
+#include <QQmlEngine>
+#include <QQuickView>
+#include <QScreen>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+const char *kUsage =
+    "usage: vatnode [--workdir DIR] [--serial-port PATH] [--time-scale F] [--frames-dir DIR]\n"
+    "               [--discovery-port N] [--system-root DIR] [--live-system]\n"
+    "               [--print-file JOB --job FIELDS]\n";
+
+int usageError(const QString &message)
+{
+    std::fprintf(stderr, "vatnode: %s\n\n%s", qPrintable(message), kUsage);
+    return kExitUsage;
+}
+
+int failure(const QString &message)
+{
+    std::fprintf(stderr, "error: %s\n", qPrintable(message));
+    return kExitFailure;
+}
+
+} // namespace
+
+int runVatnode(int argc, char *argv[])
+{
+    // Options come first: the working folder decides where the log goes.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    parser.addOptions({
+        {QStringLiteral("workdir"), QStringLiteral("Settings, log, jobs."), QStringLiteral("DIR")},
+        {QStringLiteral("serial-port"), QStringLiteral("The board's port."), QStringLiteral("PATH")},
+        {QStringLiteral("time-scale"), QStringLiteral("Timer factor."), QStringLiteral("F"), QStringLiteral("1.0")},
+        {QStringLiteral("frames-dir"), QStringLiteral("Save projected frames."), QStringLiteral("DIR")},
+        {QStringLiteral("discovery-port"), QStringLiteral("UDP port."), QStringLiteral("N"), QStringLiteral("49958")},
+        {QStringLiteral("system-root"), QStringLiteral("Simulated system files."), QStringLiteral("DIR")},
+        {QStringLiteral("live-system"), QStringLiteral("Real system files and commands.")},
+        {QStringLiteral("print-file"), QStringLiteral("Print a job from disk."), QStringLiteral("JOB")},
+        {QStringLiteral("job"), QStringLiteral("The job line's ten fields."), QStringLiteral("FIELDS")},
+        {QStringLiteral("help"), QStringLiteral("This text.")},
+    });
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+
+    ClientOptions options;
+    bool ok = false;
+    const double timeScale = parser.value(QStringLiteral("time-scale")).toDouble(&ok);
+    if (!ok || !(timeScale > 0.0))
+        return usageError(QStringLiteral("--time-scale takes a number above 0"));
+    options.discoveryPort = parser.value(QStringLiteral("discovery-port")).toInt(&ok);
+    if (!ok || options.discoveryPort < 1 || options.discoveryPort > 65535)
+        return usageError(QStringLiteral("--discovery-port takes a port number"));
+    if (parser.isSet(QStringLiteral("print-file")) != parser.isSet(QStringLiteral("job")))
+        return usageError(QStringLiteral("--print-file and --job go together"));
+    options.jobFields = parser.value(QStringLiteral("job"));
+    if (parser.isSet(QStringLiteral("job"))
+        && !PrintJob::isCompleteLine(QStringLiteral("Status_SendingPrintJob,") + options.jobFields))
+        return usageError(QStringLiteral("--job takes the ten fields of a job line, such as 5,30,8,100,100,100,Clear,1,1,1"));
+
+    // Paths are taken relative to where vatnode was started.
+    const auto absolute = [](const QString &path) {
+        return path.isEmpty() ? path : QDir::current().absoluteFilePath(path);
+    };
+    options.serialPort = absolute(parser.value(QStringLiteral("serial-port")));
+    options.framesDir = absolute(parser.value(QStringLiteral("frames-dir")));
+    options.printFile = absolute(parser.value(QStringLiteral("print-file")));
+    options.systemRoot = absolute(parser.value(QStringLiteral("system-root")));
+    options.liveSystem = parser.isSet(QStringLiteral("live-system"));
+
+    const QString workdir = parser.value(QStringLiteral("workdir"));
+    if (!workdir.isEmpty() && (!QDir().mkpath(workdir) || !QDir::setCurrent(workdir)))
+        return failure(QStringLiteral("cannot work in %1").arg(workdir));
+    if (!options.framesDir.isEmpty() && !QDir().mkpath(options.framesDir))
+        return failure(QStringLiteral("cannot create %1").arg(options.framesDir));
+    TimeScale::setFactor(timeScale);
+
+    BasicLogging logging;
+    logging.setupBasicLogging();
+
+    QGuiApplication app(argc, argv);
+    Q_INIT_RESOURCE(vatnode); // the scene lives in a static library
+    QGuiApplication::setOverrideCursor(QCursor(Qt::BlankCursor));
+
+    // A job that does not load whole is never printed.
+    if (!options.printFile.isEmpty()) {
+        CrushedPrintJob probe;
+        QFile file(options.printFile);
+        if (!probe.loadCPJ(&file))
+            return failure(QStringLiteral("cannot print %1: %2").arg(options.printFile, probe.errorString()));
+        if (!SSJ::loadCPJ(options.printFile))
+            return failure(QStringLiteral("cannot print %1").arg(options.printFile));
+    }
+    Client::setOptions(options);
+
+    view = new QQuickView;
+    imageProvider = new ImageProvider;
+    view->setResizeMode(QQuickView::SizeRootObjectToView);
+    qmlRegisterType<Client>("MyClient", 1, 0, "ImageClient");
+    view->engine()->addImageProvider(QStringLiteral("colors"), imageProvider);
+    view->setSource(QUrl(QStringLiteral("qrc:/main.qml")));
+    if (view->status() != QQuickView::Ready && !options.printFile.isEmpty())
+        return failure(QStringLiteral("the projection scene did not load"));
+
+    // Without a window manager (a bare X server) full screen alone keeps the
+    // view at its own size: give it the screen's geometry too.
+    if (QScreen *screen = QGuiApplication::primaryScreen())
+        view->setGeometry(screen->geometry());
+    view->showFullScreen();
+
+    const int result = app.exec();
+    delete view; // the scene, the session and the provider with it
+    view = nullptr;
+    imageProvider = nullptr;
+    SSJ::releaseCPJ();
+    return result;
+}

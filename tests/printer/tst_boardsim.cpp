@@ -1,0 +1,723 @@
+// The simulated board, driven from the client side as the printer drives the
+// real one: a QSerialPort on the link, command lines out, answers in.
+
+#include "boardsim.h"
+#include "testpaths.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSerialPort>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+// Wall-clock checks only ever assert lower bounds tightly ("not before");
+// upper bounds are generous so a loaded machine does not fail them.
+constexpr int Generous = 5000;
+
+// A client of the board: a real QSerialPort set up as the printer sets it up,
+// recording every byte and when it arrived.
+class Client : public QObject
+{
+public:
+    explicit Client(const QString &path)
+    {
+        m_clock.start();
+        m_port.setPortName(path);
+        m_port.setBaudRate(QSerialPort::Baud9600);
+        m_port.setDataBits(QSerialPort::Data8);
+        m_port.setParity(QSerialPort::NoParity);
+        m_port.setStopBits(QSerialPort::OneStop);
+        m_port.setFlowControl(QSerialPort::NoFlowControl);
+        connect(&m_port, &QSerialPort::readyRead, this, [this] {
+            received += m_port.readAll();
+            m_arrivals.push_back({m_clock.elapsed(), received.size()});
+        });
+    }
+
+    bool open() { return m_port.open(QIODevice::ReadWrite); }
+    QSerialPort &port() { return m_port; }
+    qint64 now() const { return m_clock.elapsed(); }
+
+    // Writes a command line one character per write, as the printer does, and
+    // returns when it was sent.
+    qint64 send(const QByteArray &line)
+    {
+        const qint64 sentAt = now();
+        for (const char c : line + '\n') {
+            m_port.write(&c, 1);
+            m_port.flush();
+        }
+        return sentAt;
+    }
+
+    // When the bytes completing the first occurrence of text arrived; -1 if never.
+    qint64 arrivalOf(const QByteArray &text) const
+    {
+        const int at = received.indexOf(text);
+        if (at < 0)
+            return -1;
+        for (const auto &arrival : m_arrivals) {
+            if (arrival.second >= at + text.size())
+                return arrival.first;
+        }
+        return -1;
+    }
+
+    int countOf(const QByteArray &text) const { return received.count(text); }
+    void clear()
+    {
+        received.clear();
+        m_arrivals.clear();
+    }
+
+    QByteArray received;
+
+private:
+    QSerialPort m_port;
+    QElapsedTimer m_clock;
+    std::vector<std::pair<qint64, int>> m_arrivals;
+};
+
+// Checks that an answer came after the board's duration scaled by the speed:
+// never before it, and clearly sooner than the unscaled duration. Returns what
+// is wrong, or nothing.
+QString delayProblem(qint64 took, const BoardSimulator &board, int boardMs)
+{
+    const int expected = board.scaled(boardMs);
+    if (took < expected - 5)
+        return QStringLiteral("answered after %1 ms, before the %2 ms it takes").arg(took).arg(expected);
+    if (took >= boardMs / 2)
+        return QStringLiteral("answered after %1 ms, not scaled to %2 ms").arg(took).arg(expected);
+    return QString();
+}
+
+QString linkTarget(const QString &path)
+{
+    return QFileInfo(path).symLinkTarget();
+}
+
+bool linkExists(const QString &path)
+{
+    return QFileInfo(path).isSymLink() || QFileInfo::exists(path);
+}
+
+} // namespace
+
+class BoardSimTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void resetSequence_answersZWithTheGNumberAfterHoming_data();
+    void resetSequence_answersZWithTheGNumberAfterHoming();
+    void gLineNotRightAfterR_getsNoAnswer();
+    void move_answersFAndHeightWithLfAfterTheMove_notBefore();
+    void finish_answersFWithCrLf();
+    void severalLinesInOneWrite_withCrLf_eachAnswered();
+    void pauseCommand_togglesPause1AndPause0();
+
+    void lampOn_confirmsAtOnceAndRepeats_untilLampOffCommand();
+    void lampSilent_stopsConfirmations_untilOffAndOnAgain();
+    void lampOffControl_reportsP0_andStopsConfirmations();
+
+    void buttonPressAndRelease_sendBpAndBr();
+    void selfReset_announcesWsnsdThenZ0_andDropsMoveInFlight();
+    void stall_dropsMovesAndMovesInFlight_unstallAnswersOnlyNewMoves();
+
+    void unplug_clientPortReportsError_linkGone_answersDropped();
+    void plug_sameLinkOpensOnFreshPseudoTerminal();
+    void answersForAClosedClient_neverReachTheNextClient_data();
+    void answersForAClosedClient_neverReachTheNextClient();
+
+    void start_replacesSymlink_refusesFileAndFolder();
+    void destruction_removesOwnLinkOnly();
+    void log_recordsEveryLineWithTimeStamp_appending();
+
+    void executable_startLineControlLinesAndCleanTermination();
+    void executable_badUsageExits2_unusableLinkExits1();
+
+private:
+    BoardSimulator *startBoard(double speed, const QString &log = QString());
+    Client *openClient();
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_link;
+    std::vector<std::unique_ptr<Client>> m_clients;
+    std::unique_ptr<BoardSimulator> m_board;
+};
+
+void BoardSimTest::initTestCase()
+{
+    qRegisterMetaType<QSerialPort::SerialPortError>();
+}
+
+void BoardSimTest::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_link = m_dir->filePath(QStringLiteral("board"));
+}
+
+void BoardSimTest::cleanup()
+{
+    m_clients.clear();
+    m_board.reset();
+    m_dir.reset();
+}
+
+BoardSimulator *BoardSimTest::startBoard(double speed, const QString &log)
+{
+    m_board = std::make_unique<BoardSimulator>();
+    if (!m_board->start(m_link, speed, log)) {
+        qWarning("cannot start the board: %s", qPrintable(m_board->errorString()));
+        return nullptr;
+    }
+    return m_board.get();
+}
+
+Client *BoardSimTest::openClient()
+{
+    m_clients.push_back(std::make_unique<Client>(m_link));
+    Client *client = m_clients.back().get();
+    if (!client->open()) {
+        qWarning("cannot open %s: %s", qPrintable(m_link), qPrintable(client->port().errorString()));
+        return nullptr;
+    }
+    return client;
+}
+
+void BoardSimTest::resetSequence_answersZWithTheGNumberAfterHoming_data()
+{
+    QTest::addColumn<QByteArray>("gParameter");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::newRow("g0") << QByteArray("g0") << QByteArray("Z0\r\n");
+    QTest::newRow("g-5") << QByteArray("g-5") << QByteArray("Z-5\r\n");
+    QTest::newRow("g1200") << QByteArray("g1200") << QByteArray("Z1200\r\n");
+}
+
+void BoardSimTest::resetSequence_answersZWithTheGNumberAfterHoming()
+{
+    QFETCH(QByteArray, gParameter);
+    QFETCH(QByteArray, answer);
+    BoardSimulator *board = startBoard(0.1);
+    QVERIFY(board);
+    Client *client = openClient();
+    QVERIFY(client);
+
+    // The printer's whole reset: none of the other lines is answered.
+    for (const char *line : {"R110", "&", "D1000", "E2000", "J550", "K80", "L80", "W50", "X50", "p11"})
+        client->send(line);
+    client->send("R");
+    const qint64 sentAt = client->send(gParameter);
+
+    QTRY_VERIFY_WITH_TIMEOUT(client->received.contains(answer), Generous);
+    QCOMPARE(client->received, answer);
+    const QString problem = delayProblem(client->arrivalOf(answer) - sentAt, *board, BoardSimulator::HomingMs);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(board->receivedLines().size(), 12);
+}
+
+void BoardSimTest::gLineNotRightAfterR_getsNoAnswer()
+{
+    BoardSimulator *board = startBoard(0.01);
+    QVERIFY(board);
+    Client *client = openClient();
+    QVERIFY(client);
+
+    client->send("g0");        // no R before it
+    client->send("R");
+    client->send("p11");       // something between R and g
+    client->send("g0");
+    client->send("N5");        // a move, whose answer shows the earlier lines were handled
+    QTRY_VERIFY_WITH_TIMEOUT(client->received.contains("F5\n"), Generous);
+    QTest::qWait(board->scaled(BoardSimulator::HomingMs) * 3);
+    QCOMPARE(client->received, QByteArray("F5\n"));
+}
+
+void BoardSimTest::move_answersFAndHeightWithLfAfterTheMove_notBefore()
+{
+    BoardSimulator *board = startBoard(0.1);
+    QVERIFY(board);
+    Client *client = openClient();
+    QVERIFY(client);
+
+    const qint64 sentAt = client->send("N150");
+    QTRY_VERIFY_WITH_TIMEOUT(client->received.contains("F150\n"), Generous);
+    QCOMPARE(client->received, QByteArray("F150\n"));
+    const QString problem = delayProblem(client->arrivalOf("F150\n") - sentAt, *board, BoardSimulator::MoveMs);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+}
+
+void BoardSimTest::finish_answersFWithCrLf()
+{
+    BoardSimulator *board = startBoard(0.05);
+    QVERIFY(board);
+    Client *client = openClient();
+    QVERIFY(client);
+
+    const qint64 sentAt = client->send("f");
+    QTRY_VERIFY_WITH_TIMEOUT(client->received.contains("F\r\n"), Generous);
+    QCOMPARE(client->received, QByteArray("F\r\n"));
+    const QString problem = delayProblem(client->arrivalOf("F\r\n") - sentAt, *board, BoardSimulator::MoveMs);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+}
+
+void BoardSimTest::severalLinesInOneWrite_withCrLf_eachAnswered()
+{
+    BoardSimulator *board = startBoard(0.01);
+    QVERIFY(board);
+    Client *client = openClient();
+    QVERIFY(client);
+
+    // A terminal program ends lines with CR LF and may send a burst at once.
+    client->port().write("N10\r\nN20\nP0\r\n");
+    QTRY_VERIFY_WITH_TIMEOUT(client->received.contains("F20\n"), Generous);
+    QCOMPARE(client->received, QByteArray("P0\r\nF10\nF20\n"));
+    QCOMPARE(board->receivedLines(), QStringList({"N10", "N20", "P0"}));
+}
+
+void BoardSimTest::pauseCommand_togglesPause1AndPause0()
+{
+    BoardSimulator *board = startBoard(0.05);
+    QVERIFY(board);
+    Client *client = openClient();
+    QVERIFY(client);
+
+    const QByteArray expected[] = {"Pause1\r\n", "Pause0\r\n", "Pause1\r\n"};
+    for (const QByteArray &answer : expected) {
+        client->clear();
+        const qint64 sentAt = client->send("R410");
+        QTRY_VERIFY_WITH_TIMEOUT(!client->received.isEmpty(), Generous);
+        QCOMPARE(client->received, answer);
+        const QString problem = delayProblem(client->arrivalOf(answer) - sentAt, *board, BoardSimulator::PauseToggleMs);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    }
+    QVERIFY(board->isPaused());
+}
+
+void BoardSimTest::lampOn_confirmsAtOnceAndRepeats_untilLampOffCommand()
+{
+    BoardSimulator *board = startBoard(0.05);  // confirmations every 500 ms
+    QVERIFY(board);
+    const int interval = board->scaled(BoardSimulator::LampRepeatMs);
+    Client *client = openClient();
+    QVERIFY(client);
+
+    const qint64 sentAt = client->send("P1");
+    QTRY_COMPARE_WITH_TIMEOUT(client->countOf("P1\r\n"), 1, Generous);
+    QVERIFY(client->arrivalOf("P1\r\n") - sentAt < interval / 2);
+
+    QTRY_COMPARE_WITH_TIMEOUT(client->countOf("P1\r\n"), 3, Generous);
+    QCOMPARE(client->received, QByteArray("P1\r\nP1\r\nP1\r\n"));
+    // Two repetitions cannot come sooner than two intervals after the first.
+    QVERIFY(client->arrivalOf("P1\r\nP1\r\nP1\r\n") - client->arrivalOf("P1\r\n") >= 2 * interval - 10);
+
+    client->clear();
+    client->send("P0");
+    QTRY_COMPARE_WITH_TIMEOUT(client->received, QByteArray("P0\r\n"), Generous);
+    QTest::qWait(interval * 2 + interval / 2);
+    QCOMPARE(client->received, QByteArray("P0\r\n"));
+    QVERIFY(!board->isLampOn());
+}
+
+void BoardSimTest::lampSilent_stopsConfirmations_untilOffAndOnAgain()
+{
+    BoardSimulator *board = startBoard(0.01);  // confirmations every 100 ms
+    QVERIFY(board);
+    const int interval = board->scaled(BoardSimulator::LampRepeatMs);
+    Client *client = openClient();
+    QVERIFY(client);
+
+    client->send("P1");
+    QTRY_COMPARE_WITH_TIMEOUT(client->countOf("P1\r\n"), 2, Generous);
+    board->lampSilent();
+    QTest::qWait(interval / 4);  // what was already written may still arrive
+    client->clear();
+    QTest::qWait(interval * 3);
+    QCOMPARE(client->received, QByteArray());
+
+    // Switching on again without switching off first: still silent.
+    client->send("P1");
+    QTest::qWait(interval * 2);
+    QCOMPARE(client->received, QByteArray());
+    QVERIFY(board->isLampOn());
+
+    client->send("P0");
+    client->send("P1");
+    QTRY_COMPARE_WITH_TIMEOUT(client->received, QByteArray("P0\r\nP1\r\n"), Generous);
+    QTRY_COMPARE_WITH_TIMEOUT(client->countOf("P1\r\n"), 2, Generous);
+}
+
+void BoardSimTest::lampOffControl_reportsP0_andStopsConfirmations()
+{
+    BoardSimulator *board = startBoard(0.01);
+    QVERIFY(board);
+    const int interval = board->scaled(BoardSimulator::LampRepeatMs);
+    Client *client = openClient();
+    QVERIFY(client);
+
+    client->send("P1");
+    QTRY_COMPARE_WITH_TIMEOUT(client->countOf("P1\r\n"), 1, Generous);
+    board->lampOff();
+    QTRY_VERIFY_WITH_TIMEOUT(client->received.endsWith("P0\r\n"), Generous);
+    QCOMPARE(client->countOf("P0\r\n"), 1);
+    client->clear();
+    QTest::qWait(interval * 3);
+    QCOMPARE(client->received, QByteArray());
+
+    // The next switch-on is confirmed again.
+    client->send("P1");
+    QTRY_COMPARE_WITH_TIMEOUT(client->countOf("P1\r\n"), 2, Generous);
+}
+
+void BoardSimTest::buttonPressAndRelease_sendBpAndBr()
+{
+    BoardSimulator *board = startBoard(0.01);
+    QVERIFY(board);
+    Client *client = openClient();
+    QVERIFY(client);
+
+    board->press();
+    QTRY_COMPARE_WITH_TIMEOUT(client->received, QByteArray("BP\r\n"), Generous);
+    board->release();
+    QTRY_COMPARE_WITH_TIMEOUT(client->received, QByteArray("BP\r\nBR\r\n"), Generous);
+}
+
+void BoardSimTest::selfReset_announcesWsnsdThenZ0_andDropsMoveInFlight()
+{
+    BoardSimulator *board = startBoard(0.05);
+    QVERIFY(board);
+    Client *client = openClient();
+    QVERIFY(client);
+
+    client->send("R410");  // paused
+    QTRY_COMPARE_WITH_TIMEOUT(client->received, QByteArray("Pause1\r\n"), Generous);
+    client->clear();
+    client->send("N150");
+    QTRY_VERIFY_WITH_TIMEOUT(board->receivedLines().contains("N150"), Generous);
+
+    board->selfReset();
+    const qint64 resetAt = client->now();
+    QTRY_VERIFY_WITH_TIMEOUT(client->received.contains("Z0\r\n"), Generous);
+    QCOMPARE(client->received, QByteArray("WSNSD\r\nZ0\r\n"));
+    const QString problem = delayProblem(client->arrivalOf("Z0\r\n") - resetAt, *board, BoardSimulator::HomingMs);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QTest::qWait(board->scaled(BoardSimulator::MoveMs));
+    QVERIFY(!client->received.contains('F'));
+
+    // The reset board runs: the next pause request pauses.
+    client->clear();
+    client->send("R410");
+    QTRY_COMPARE_WITH_TIMEOUT(client->received, QByteArray("Pause1\r\n"), Generous);
+}
+
+void BoardSimTest::stall_dropsMovesAndMovesInFlight_unstallAnswersOnlyNewMoves()
+{
+    BoardSimulator *board = startBoard(0.02);
+    QVERIFY(board);
+    const int move = board->scaled(BoardSimulator::MoveMs);
+    Client *client = openClient();
+    QVERIFY(client);
+
+    client->send("N100");
+    QTRY_VERIFY_WITH_TIMEOUT(board->receivedLines().contains("N100"), Generous);
+    board->stall();
+    client->send("N150");
+    client->send("f");
+    client->send("P0");  // not a move: still answered
+    QTRY_COMPARE_WITH_TIMEOUT(client->received, QByteArray("P0\r\n"), Generous);
+    QTest::qWait(move * 2);
+    board->unstall();
+    QTest::qWait(move * 2);
+    QCOMPARE(client->received, QByteArray("P0\r\n"));
+
+    client->send("N200");
+    QTRY_COMPARE_WITH_TIMEOUT(client->received, QByteArray("P0\r\nF200\n"), Generous);
+}
+
+void BoardSimTest::unplug_clientPortReportsError_linkGone_answersDropped()
+{
+    BoardSimulator *board = startBoard(0.05);
+    QVERIFY(board);
+    Client *client = openClient();
+    QVERIFY(client);
+    QSignalSpy errors(&client->port(), &QSerialPort::errorOccurred);
+
+    client->send("N150");
+    QTRY_VERIFY_WITH_TIMEOUT(board->receivedLines().contains("N150"), Generous);
+    QSignalSpy unplugged(board, &BoardSimulator::unplugged);
+    board->unplug();
+    QCOMPARE(unplugged.count(), 1);
+    QVERIFY(!board->isPlugged());
+    QVERIFY(!linkExists(m_link));
+
+    QTRY_VERIFY_WITH_TIMEOUT(!errors.isEmpty(), Generous);
+    const auto error = errors.first().first().value<QSerialPort::SerialPortError>();
+    // A hung-up terminal reads nothing; QSerialPort reports it as a failed read.
+    QVERIFY2(error == QSerialPort::ReadError || error == QSerialPort::ResourceError,
+             qPrintable(client->port().errorString()));
+    client->port().close();
+
+    // Nothing arrives through the dead link, and a new client cannot open it.
+    QTest::qWait(board->scaled(BoardSimulator::MoveMs) * 2);
+    QCOMPARE(client->received, QByteArray());
+    Client late(m_link);
+    QVERIFY(!late.open());
+}
+
+void BoardSimTest::plug_sameLinkOpensOnFreshPseudoTerminal()
+{
+    BoardSimulator *board = startBoard(0.05);
+    QVERIFY(board);
+    Client *before = openClient();
+    QVERIFY(before);
+    QSignalSpy errors(&before->port(), &QSerialPort::errorOccurred);
+    before->send("N150");
+    QTRY_VERIFY_WITH_TIMEOUT(board->receivedLines().contains("N150"), Generous);
+
+    board->unplug();
+    // The client closes its failed port (QSerialPort keeps a lock on the name while open).
+    QTRY_VERIFY_WITH_TIMEOUT(!errors.isEmpty(), Generous);
+    before->port().close();
+    QSignalSpy plugged(board, &BoardSimulator::pluggedIn);
+    QVERIFY(board->plug());
+    QCOMPARE(plugged.count(), 1);
+    QVERIFY(board->isPlugged());
+    QCOMPARE(linkTarget(m_link), board->devicePath());
+    QVERIFY(board->devicePath().startsWith("/dev/pts/"));
+
+    Client *after = openClient();
+    QVERIFY(after);
+    after->send("N20");
+    QTRY_VERIFY_WITH_TIMEOUT(after->received.contains("F20\n"), Generous);
+    QTest::qWait(board->scaled(BoardSimulator::MoveMs));
+    // The move in flight at the unplug is not delivered to anybody.
+    QCOMPARE(after->received, QByteArray("F20\n"));
+    QVERIFY(!before->received.contains("F20"));
+}
+
+void BoardSimTest::answersForAClosedClient_neverReachTheNextClient_data()
+{
+    QTest::addColumn<bool>("waitForTheAnswer");
+    QTest::newRow("closed before the answer") << false;
+    QTest::newRow("closed with the answer unread") << true;
+}
+
+void BoardSimTest::answersForAClosedClient_neverReachTheNextClient()
+{
+    QFETCH(bool, waitForTheAnswer);
+    BoardSimulator *board = startBoard(0.02);
+    QVERIFY(board);
+    if (board->clientCount() < 0)
+        QSKIP("opens of the pseudo-terminal cannot be watched here");
+
+    // A client that writes and never reads, like a printer program killed mid-move.
+    QSignalSpy sent(board, &BoardSimulator::answerSent);
+    const int fd = ::open(QFile::encodeName(m_link).constData(), O_RDWR | O_NOCTTY);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::write(fd, "P0\nN150\n", 8), ssize_t(8));
+    QTRY_VERIFY_WITH_TIMEOUT(board->receivedLines().contains("N150"), Generous);
+    if (waitForTheAnswer)
+        QTRY_COMPARE_WITH_TIMEOUT(sent.count(), 2, Generous);
+    ::close(fd);
+    QTRY_COMPARE_WITH_TIMEOUT(board->clientCount(), 0, Generous);
+    QTest::qWait(board->scaled(BoardSimulator::MoveMs) * 2);
+
+    Client *next = openClient();
+    QVERIFY(next);
+    next->send("P0");
+    QTRY_COMPARE_WITH_TIMEOUT(next->received, QByteArray("P0\r\n"), Generous);
+    QTest::qWait(board->scaled(BoardSimulator::MoveMs));
+    QCOMPARE(next->received, QByteArray("P0\r\n"));
+}
+
+void BoardSimTest::start_replacesSymlink_refusesFileAndFolder()
+{
+    // A symbolic link left by an earlier run is replaced.
+    QVERIFY(QFile::link(m_dir->filePath("nowhere"), m_link));
+    {
+        BoardSimulator board;
+        QVERIFY2(board.start(m_link, 1.0), qPrintable(board.errorString()));
+        QCOMPARE(linkTarget(m_link), board.devicePath());
+    }
+
+    // A regular file or a folder is never replaced.
+    QFile file(m_link);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("precious");
+    file.close();
+    {
+        BoardSimulator board;
+        QVERIFY(!board.start(m_link, 1.0));
+        QVERIFY(board.errorString().contains(m_link));
+        QVERIFY(!board.isPlugged());
+    }
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("precious"));
+    file.close();
+
+    const QString folder = m_dir->filePath("folder");
+    QVERIFY(QDir().mkdir(folder));
+    {
+        BoardSimulator board;
+        QVERIFY(!board.start(folder, 1.0));
+    }
+    QVERIFY(QFileInfo(folder).isDir());
+
+    // Nor is a link made where it cannot be, or with a speed that is no speed.
+    BoardSimulator nowhere;
+    QVERIFY(!nowhere.start(m_dir->filePath("missing/board"), 1.0));
+    BoardSimulator stopped;
+    QVERIFY(!stopped.start(m_dir->filePath("other"), 0.0));
+    QVERIFY(!linkExists(m_dir->filePath("other")));
+}
+
+void BoardSimTest::destruction_removesOwnLinkOnly()
+{
+    auto first = std::make_unique<BoardSimulator>();
+    QVERIFY(first->start(m_link, 1.0));
+    auto second = std::make_unique<BoardSimulator>();
+    QVERIFY(second->start(m_link, 1.0));  // takes the link over
+    QCOMPARE(linkTarget(m_link), second->devicePath());
+
+    first.reset();
+    QCOMPARE(linkTarget(m_link), second->devicePath());
+    second.reset();
+    QVERIFY(!linkExists(m_link));
+}
+
+void BoardSimTest::log_recordsEveryLineWithTimeStamp_appending()
+{
+    const QString logPath = m_dir->filePath("board.log");
+    QFile earlier(logPath);
+    QVERIFY(earlier.open(QIODevice::WriteOnly));
+    earlier.write("earlier run\n");
+    earlier.close();
+
+    BoardSimulator *board = startBoard(0.01, logPath);
+    QVERIFY(board);
+    Client *client = openClient();
+    QVERIFY(client);
+    const QStringList lines = {"R110", "g0", "N150", "BUZZF5", "", "P1"};
+    for (const QString &line : lines)
+        client->send(line.toLatin1());
+    client->port().write("r232\r\n");
+    QTRY_COMPARE_WITH_TIMEOUT(board->receivedLines().size(), lines.size() + 1, Generous);
+    QCOMPARE(board->receivedLines(), lines + QStringList{"r232"});
+
+    // Flushed line by line: readable while the board runs.
+    QFile log(logPath);
+    QVERIFY(log.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList logged = QString::fromLatin1(log.readAll()).split('\n');
+    QCOMPARE(logged.size(), lines.size() + 3);  // earlier line, lines, r232, and the final empty piece
+    QCOMPARE(logged.first(), QStringLiteral("earlier run"));
+    QCOMPARE(logged.last(), QString());
+    static const QRegularExpression stamped(QStringLiteral("^(\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d) (.*)$"));
+    QStringList texts;
+    for (int i = 1; i < logged.size() - 1; ++i) {
+        const QRegularExpressionMatch match = stamped.match(logged.at(i));
+        QVERIFY2(match.hasMatch(), qPrintable(logged.at(i)));
+        QVERIFY(QTime::fromString(match.captured(1), QStringLiteral("hh:mm:ss.zzz")).isValid());
+        texts << match.captured(2);
+    }
+    QCOMPARE(texts, board->receivedLines());
+}
+
+void BoardSimTest::executable_startLineControlLinesAndCleanTermination()
+{
+    const QString logPath = m_dir->filePath("board.log");
+    QProcess sim;
+    sim.start(TestPaths::executable("vatnode-boardsim"),
+              {"--link", m_link, "--speed", "0.01", "--log", logPath});
+    QVERIFY2(sim.waitForStarted(Generous), qPrintable(sim.errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(sim.canReadLine(), Generous);
+    const QString startLine = QString::fromLocal8Bit(sim.readLine()).trimmed();
+    static const QRegularExpression started(
+        QStringLiteral("^vatnode-boardsim: board on (.+) -> (/dev/pts/\\d+) \\(speed 0\\.01\\)$"));
+    const QRegularExpressionMatch match = started.match(startLine);
+    QVERIFY2(match.hasMatch(), qPrintable(startLine));
+    QCOMPARE(match.captured(1), m_link);
+    QCOMPARE(linkTarget(m_link), match.captured(2));
+
+    Client *client = openClient();
+    QVERIFY(client);
+    client->send("R");
+    client->send("g-5");
+    QTRY_COMPARE_WITH_TIMEOUT(client->received, QByteArray("Z-5\r\n"), Generous);
+
+    sim.write("press\nno-such-thing\n");
+    QTRY_COMPARE_WITH_TIMEOUT(client->received, QByteArray("Z-5\r\nBP\r\n"), Generous);
+    QByteArray complaints;
+    QTRY_VERIFY_WITH_TIMEOUT((complaints += sim.readAllStandardError()).contains("no-such-thing"), Generous);
+
+    // Without standard input the board keeps answering.
+    sim.closeWriteChannel();
+    client->send("N7");
+    QTRY_COMPARE_WITH_TIMEOUT(client->received, QByteArray("Z-5\r\nBP\r\nF7\n"), Generous);
+
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(Generous));
+    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.exitCode(), 0);
+    QVERIFY(!linkExists(m_link));
+
+    QFile log(logPath);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray logged = log.readAll();
+    QCOMPARE(logged.count('\n'), 3);
+    QVERIFY(logged.contains(" R\n") && logged.contains(" g-5\n") && logged.contains(" N7\n"));
+}
+
+void BoardSimTest::executable_badUsageExits2_unusableLinkExits1()
+{
+    const QString program = TestPaths::executable("vatnode-boardsim");
+    const QList<QStringList> badUsages = {
+        {},
+        {"--link"},
+        {"--link", m_link, "--speed", "fast"},
+        {"--link", m_link, "--speed", "0"},
+        {"--link", m_link, "extra"},
+        {"--link", m_link, "--no-such-option"},
+    };
+    for (const QStringList &arguments : badUsages) {
+        QProcess sim;
+        sim.start(program, arguments);
+        QVERIFY(sim.waitForFinished(Generous));
+        QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(sim.exitCode() == 2, qPrintable(arguments.join(' ')));
+        QVERIFY(sim.readAllStandardError().contains("--link"));
+        QVERIFY(!linkExists(m_link));
+    }
+
+    QFile file(m_link);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    QProcess sim;
+    sim.start(program, {"--link", m_link});
+    QVERIFY(sim.waitForFinished(Generous));
+    QCOMPARE(sim.exitCode(), 1);
+    const QList<QByteArray> errorLines = sim.readAllStandardError().trimmed().split('\n');
+    QCOMPARE(errorLines.size(), 1);
+    QVERIFY(errorLines.first().startsWith("error: "));
+    QVERIFY(sim.readAllStandardOutput().isEmpty());
+    QVERIFY(QFileInfo(m_link).isFile());
+}
+
+QTEST_GUILESS_MAIN(BoardSimTest)
+#include "tst_boardsim.moc"

@@ -1,0 +1,436 @@
+// The layer cycle against a fake board that answers every command.
+#include "crushedprintjob.h"
+#include "printingthread.h"
+#include "printjob.h"
+#include "ssj.h"
+#include "terminal.h"
+#include "timescale.h"
+
+#include <QElapsedTimer>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+constexpr double kScale = 0.02; // 1 s of printer time is 20 ms here
+
+// What the printing thread asked of the board, in order, with the time.
+struct Event {
+    QString what;
+    qint64 at;
+};
+
+// Answers like the board: a reset is acknowledged, a move reports its cycle
+// done, a resume is confirmed. Each answer can be held back.
+class FakeBoard : public QObject
+{
+    Q_OBJECT
+public:
+    explicit FakeBoard(PrintingThread *thread) : m_thread(thread)
+    {
+        m_clock.start();
+        connect(thread, &PrintingThread::sendResetPrinter, this, [this] {
+            log(QStringLiteral("reset"));
+            if (answerResets)
+                QTimer::singleShot(TimeScale::ms(2000), m_thread, &PrintingThread::doneWithReset);
+        });
+        connect(thread, &PrintingThread::sendSetPrinterBaselineToCurrentPosition, this, [this] { log(QStringLiteral("O0")); });
+        connect(thread, &PrintingThread::sendTurnOnProjector, this, [this] { log(QStringLiteral("P1")); });
+        connect(thread, &PrintingThread::sendMovePrinterToLayer, this, [this](int height) {
+            log(QStringLiteral("N%1").arg(height));
+            if (answerMoves)
+                QTimer::singleShot(TimeScale::ms(3000), m_thread, &PrintingThread::doneWithTiltCycle);
+        });
+        connect(thread, &PrintingThread::sendFinishPrint, this, [this] {
+            log(QStringLiteral("f"));
+            // The board's finish answer also reads as a cycle done.
+            QTimer::singleShot(TimeScale::ms(3000), m_thread, &PrintingThread::doneWithTiltCycle);
+        });
+        connect(thread, &PrintingThread::pauseInTerminal, this, [this] { log(QStringLiteral("pause")); });
+        connect(thread, &PrintingThread::pauseInTerminalBeforeReset, this, [this] { log(QStringLiteral("f-before-reset")); });
+        connect(thread, &PrintingThread::resumeInTerminal, this, [this] {
+            log(QStringLiteral("resume"));
+            QTimer::singleShot(TimeScale::ms(1000), m_thread, &PrintingThread::doneWithResumeMovement);
+        });
+        connect(thread, &PrintingThread::projectImageFromPO, this, [this](const QImage &image) {
+            const int layer = layerOf(image);
+            log(layer < 0 ? QStringLiteral("black") : QStringLiteral("layer%1").arg(layer));
+        });
+        connect(thread, &PrintingThread::sendLayerComplete, this, [this](int layer, int percent, int minutes) {
+            progress << QStringLiteral("%1/%2/%3").arg(layer).arg(percent).arg(minutes);
+        });
+    }
+
+    // Layers are told apart by the column of their white square.
+    static int layerOf(const QImage &image)
+    {
+        for (int layer = 0; layer < 40; ++layer)
+            if (image.pixel(100 + 20 * layer, 50) == 0xFFFFFFFFu)
+                return layer;
+        return -1;
+    }
+
+    QStringList names() const
+    {
+        QStringList list;
+        for (const Event &event : events)
+            list << event.what;
+        return list;
+    }
+    qint64 timeOf(const QString &what, int occurrence = 0) const
+    {
+        for (const Event &event : events)
+            if (event.what == what && occurrence-- == 0)
+                return event.at;
+        return -1;
+    }
+    QStringList layersAndMoves() const
+    {
+        QStringList list;
+        for (const Event &event : events)
+            if (event.what.startsWith(QLatin1String("layer")) || event.what.startsWith(QLatin1Char('N')))
+                list << event.what;
+        return list;
+    }
+
+    QList<Event> events;
+    QStringList progress;
+    bool answerResets = true;
+    bool answerMoves = true;
+
+private:
+    void log(const QString &what) { events.append({what, m_clock.elapsed()}); }
+
+    PrintingThread *m_thread;
+    QElapsedTimer m_clock;
+};
+
+PrintJob jobLine(const QString &fields)
+{
+    PrintJob job;
+    job.setFromString(QStringLiteral("Status_SendingPrintJob,") + fields);
+    return job;
+}
+
+} // namespace
+
+class TestPrintingThread : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase() { SSJ::releaseCPJ(); }
+
+    void print_exposesEveryLayerOnceAtItsHeightThenFinishes();
+    void adhesionLayers_exposeByFactorButNeverBelowCureTime();
+    void firstLayer_waitsFiveSecondsWithLampOnHalfway();
+    void progress_reportsTotalThenEveryLayer();
+    void pauseDuringExposure_pausesAfterTheCycleAndResumesWithTheNextLayer();
+    void pauseAndResumeWithinOneExposure_neverTogglesTheBoard();
+    void pauseDuringReset_finishesThenResumeRestartsFromReset();
+    void cancelWhilePaused_finishesAtOnce();
+    void cancelWhileExposing_finishesAfterTheCycle();
+    void repeatedResetAcknowledgement_isIgnored_data();
+    void repeatedResetAcknowledgement_isIgnored();
+    void resetAcknowledgementWithoutPrint_startsNothing();
+    void newPrintAfterCancel_ignoresTheOldPrintsTimers();
+    void secondMoveForOneCycle_isRefused();
+    void remainingTime_followsTheFormula();
+
+private:
+    void waitForFinish(FakeBoard &board, int timeoutMs = 20000);
+
+    QTemporaryDir m_dir;
+    QString m_jobPath;
+};
+
+void TestPrintingThread::initTestCase()
+{
+    TimeScale::setFactor(kScale);
+    // Twenty layers of 1280 x 800, layer n with a square at column 100 + 20n.
+    CrushedPrintJob job;
+    job.setVersion(1);
+    job.setLayerThickness(0.1);
+    job.clearAll(0);
+    for (int layer = 0; layer < 20; ++layer) {
+        QImage image(1280, 800, QImage::Format_RGB32);
+        image.fill(Qt::black);
+        QPainter painter(&image);
+        painter.fillRect(QRect(95 + 20 * layer, 45, 10, 10), Qt::white);
+        painter.end();
+        QVERIFY(job.addImage(&image));
+    }
+    m_jobPath = m_dir.filePath(QStringLiteral("job.ssj"));
+    QVERIFY(job.saveCPJ(m_jobPath));
+    QVERIFY(SSJ::loadCPJ(m_jobPath));
+}
+
+void TestPrintingThread::init()
+{
+    Terminal::g_param = QStringLiteral("g0");
+}
+
+void TestPrintingThread::waitForFinish(FakeBoard &board, int timeoutMs)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(board.names().contains(QStringLiteral("f")), timeoutMs);
+}
+
+void TestPrintingThread::print_exposesEveryLayerOnceAtItsHeightThenFinishes()
+{
+    PrintingThread thread;
+    FakeBoard board(&thread);
+    PrintJob job = jobLine(QStringLiteral("2,1,0.5,100,50,6,Clear,1,1,1"));
+    thread.runJob(&job, nullptr);
+    waitForFinish(board);
+    QCOMPARE(thread.status(), int(PrintingThread::Finished));
+    // Adhesion layers rise by 50 microns, the others by 100: heights in 10 µm.
+    QCOMPARE(board.layersAndMoves(),
+             QStringList({"layer0", "N5", "layer1", "N10", "layer2", "N20", "layer3", "N30", "layer4", "N40",
+                          "layer5", "N50"}));
+    // Nothing after the finish: its answer does not restart the print.
+    QTest::qWait(TimeScale::ms(8000));
+    QCOMPARE(board.names().count(QStringLiteral("f")), 1);
+    QCOMPARE(board.names().last(), QStringLiteral("f"));
+    QCOMPARE(thread.currentLayer(), -1);
+}
+
+void TestPrintingThread::adhesionLayers_exposeByFactorButNeverBelowCureTime()
+{
+    QCOMPARE(PrintingThread::adhesionFactor(2), 1.0);
+    QCOMPARE(PrintingThread::adhesionFactor(3), 0.75);
+    QCOMPARE(PrintingThread::adhesionFactor(8), 0.5);
+    QCOMPARE(PrintingThread::adhesionFactor(11), 0.25);
+
+    // Four adhesion layers of 20 s, cure time 5 s: 20, 20, 20, 15, then 5.
+    PrintingThread thread;
+    FakeBoard board(&thread);
+    PrintJob job = jobLine(QStringLiteral("4,20,5,100,100,6,Clear,1,1,1"));
+    thread.runJob(&job, nullptr);
+    waitForFinish(board);
+    const double expected[6] = {20, 20, 20, 15, 5, 5};
+    for (int layer = 0; layer < 6; ++layer) {
+        const qint64 shown = board.timeOf(QStringLiteral("layer%1").arg(layer));
+        qint64 dark = -1;
+        for (const Event &event : qAsConst(board.events))
+            if (event.at >= shown && event.what.startsWith(QLatin1Char('N'))) {
+                dark = event.at;
+                break;
+            }
+        const qint64 exposure = dark - shown;
+        const qint64 wanted = qint64(expected[layer] * 1000 * kScale);
+        QVERIFY2(exposure >= wanted - 5 && exposure < wanted + 250,
+                 qPrintable(QStringLiteral("layer %1 exposed %2 ms, wanted %3 ms").arg(layer).arg(exposure).arg(wanted)));
+    }
+}
+
+void TestPrintingThread::firstLayer_waitsFiveSecondsWithLampOnHalfway()
+{
+    PrintingThread thread;
+    FakeBoard board(&thread);
+    PrintJob job = jobLine(QStringLiteral("0,0,1,100,100,2,Clear,1,1,1"));
+    thread.runJob(&job, nullptr);
+    waitForFinish(board);
+    // The reset answer arrives 2 s after the reset; black is projected at once.
+    const qint64 acknowledged = board.timeOf(QStringLiteral("black"));
+    const qint64 lamp = board.timeOf(QStringLiteral("P1"));
+    const qint64 first = board.timeOf(QStringLiteral("layer0"));
+    QVERIFY(acknowledged >= 0 && lamp > acknowledged && first > lamp);
+    QVERIFY2(lamp - acknowledged >= 2500 * kScale - 5, qPrintable(QString::number(lamp - acknowledged)));
+    QVERIFY2(first - acknowledged >= 5000 * kScale - 5, qPrintable(QString::number(first - acknowledged)));
+    QVERIFY(first - acknowledged < 5000 * kScale + 250);
+    QCOMPARE(board.names().count(QStringLiteral("P1")), 1);
+    QVERIFY(!board.names().contains(QStringLiteral("O0"))); // g0: start from the g height
+}
+
+void TestPrintingThread::progress_reportsTotalThenEveryLayer()
+{
+    PrintingThread thread;
+    FakeBoard board(&thread);
+    // 3 layers of 6 s: total (3 * 6 + 30) / 60 = 0 minutes; use 30 s layers.
+    PrintJob job = jobLine(QStringLiteral("0,0,30,100,100,3,Clear,1,1,1"));
+    QCOMPARE(PrintingThread::getTotalPrintTime(&job), 2); // (90 + 30) / 60
+    thread.runJob(&job, nullptr);
+    waitForFinish(board, 30000);
+    // After layer n (counted from 1) the report carries n + 1, its percent and
+    // the minutes left: ((3 - n) * 10 + (3 - n) * 30) / 60.
+    QCOMPARE(board.progress, QStringList({"0/0/2", "2/33/1", "3/66/0", "4/100/0"}));
+}
+
+void TestPrintingThread::pauseDuringExposure_pausesAfterTheCycleAndResumesWithTheNextLayer()
+{
+    PrintingThread thread;
+    FakeBoard board(&thread);
+    PrintJob job = jobLine(QStringLiteral("0,0,3,100,100,4,Clear,1,1,1"));
+    thread.runJob(&job, nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(board.names().contains(QStringLiteral("layer1")), 10000);
+    thread.pausePrint();
+    QCOMPARE(thread.status(), int(PrintingThread::Paused));
+    QTRY_VERIFY_WITH_TIMEOUT(board.names().contains(QStringLiteral("pause")), 10000);
+    // Layer 1's cycle completed; nothing more is exposed while paused.
+    const QStringList atPause = board.layersAndMoves();
+    QCOMPARE(atPause, QStringList({"layer0", "N10", "layer1", "N20"}));
+    QTest::qWait(TimeScale::ms(10000));
+    QCOMPARE(board.layersAndMoves(), atPause);
+
+    thread.resumePrint();
+    waitForFinish(board);
+    QCOMPARE(board.layersAndMoves(),
+             QStringList({"layer0", "N10", "layer1", "N20", "layer2", "N30", "layer3", "N40"}));
+    QCOMPARE(board.names().count(QStringLiteral("resume")), 1);
+}
+
+void TestPrintingThread::pauseAndResumeWithinOneExposure_neverTogglesTheBoard()
+{
+    PrintingThread thread;
+    FakeBoard board(&thread);
+    PrintJob job = jobLine(QStringLiteral("0,0,5,100,100,3,Clear,1,1,1"));
+    thread.runJob(&job, nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(board.names().contains(QStringLiteral("layer0")), 10000);
+    thread.pausePrint();
+    thread.resumePrint();
+    thread.resumePrint(); // while printing: refused, the board is not toggled
+    waitForFinish(board);
+    QVERIFY(!board.names().contains(QStringLiteral("pause")));
+    QVERIFY(!board.names().contains(QStringLiteral("resume")));
+    QCOMPARE(board.layersAndMoves().size(), 6);
+}
+
+void TestPrintingThread::pauseDuringReset_finishesThenResumeRestartsFromReset()
+{
+    PrintingThread thread;
+    FakeBoard board(&thread);
+    PrintJob job = jobLine(QStringLiteral("0,0,1,100,100,2,Clear,1,1,1"));
+    thread.runJob(&job, nullptr);
+    thread.pausePrint();
+    QTRY_VERIFY_WITH_TIMEOUT(board.names().contains(QStringLiteral("f-before-reset")), 10000);
+    QCOMPARE(thread.status(), int(PrintingThread::PausedAfterReset));
+    QVERIFY(board.layersAndMoves().isEmpty());
+
+    thread.resumePrint();
+    waitForFinish(board);
+    QCOMPARE(board.names().count(QStringLiteral("reset")), 2);
+    QCOMPARE(board.layersAndMoves(), QStringList({"layer0", "N10", "layer1", "N20"}));
+}
+
+void TestPrintingThread::cancelWhilePaused_finishesAtOnce()
+{
+    PrintingThread thread;
+    FakeBoard board(&thread);
+    PrintJob job = jobLine(QStringLiteral("0,0,1,100,100,5,Clear,1,1,1"));
+    thread.runJob(&job, nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(board.names().contains(QStringLiteral("layer0")), 10000);
+    thread.pausePrint();
+    QTRY_VERIFY_WITH_TIMEOUT(board.names().contains(QStringLiteral("pause")), 10000);
+    thread.cancelPrint();
+    QCOMPARE(board.names().last(), QStringLiteral("f"));
+    QCOMPARE(thread.status(), int(PrintingThread::Finished));
+    QTest::qWait(TimeScale::ms(10000));
+    QCOMPARE(board.layersAndMoves(), QStringList({"layer0", "N10"}));
+}
+
+void TestPrintingThread::cancelWhileExposing_finishesAfterTheCycle()
+{
+    PrintingThread thread;
+    FakeBoard board(&thread);
+    PrintJob job = jobLine(QStringLiteral("0,0,2,100,100,5,Clear,1,1,1"));
+    thread.runJob(&job, nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(board.names().contains(QStringLiteral("layer1")), 10000);
+    thread.cancelPrint();
+    QCOMPARE(thread.status(), int(PrintingThread::Cancelled));
+    waitForFinish(board);
+    // The exposure ends, the platform moves, then the print finishes.
+    QCOMPARE(board.layersAndMoves(), QStringList({"layer0", "N10", "layer1", "N20"}));
+    QCOMPARE(thread.status(), int(PrintingThread::Finished));
+}
+
+void TestPrintingThread::repeatedResetAcknowledgement_isIgnored_data()
+{
+    QTest::addColumn<QString>("gParameter");
+    QTest::addColumn<QStringList>("moves");
+    QTest::newRow("g0") << QStringLiteral("g0") << QStringList({"N10", "N20", "N30"});
+    QTest::newRow("g-5: baseline then from 0") << QStringLiteral("g-5") << QStringList({"N10", "N20", "N30"});
+    QTest::newRow("g30: from the g height") << QStringLiteral("g30") << QStringList({"N40", "N50", "N60"});
+}
+
+void TestPrintingThread::repeatedResetAcknowledgement_isIgnored()
+{
+    QFETCH(QString, gParameter);
+    QFETCH(QStringList, moves);
+    Terminal::g_param = gParameter;
+    PrintingThread thread;
+    FakeBoard board(&thread);
+    PrintJob job = jobLine(QStringLiteral("0,0,1,100,100,3,Clear,1,1,1"));
+    thread.runJob(&job, nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(board.names().contains(QStringLiteral("black")), 10000);
+    thread.doneWithReset(); // the board repeats its answer
+    waitForFinish(board);
+    QStringList seenMoves;
+    for (const QString &name : board.layersAndMoves())
+        if (name.startsWith(QLatin1Char('N')))
+            seenMoves << name;
+    QCOMPARE(seenMoves, moves);
+    QCOMPARE(board.names().count(QStringLiteral("layer0")), 1);
+    QCOMPARE(board.names().count(QStringLiteral("O0")), gParameter == QLatin1String("g-5") ? 1 : 0);
+}
+
+void TestPrintingThread::resetAcknowledgementWithoutPrint_startsNothing()
+{
+    PrintingThread thread;
+    FakeBoard board(&thread);
+    thread.doneWithReset(); // idle
+    PrintJob job = jobLine(QStringLiteral("0,0,1,100,100,1,Clear,1,1,1"));
+    thread.runJob(&job, nullptr);
+    waitForFinish(board);
+    board.events.clear();
+    thread.doneWithReset(); // finished: the board homed for another reason
+    QTest::qWait(TimeScale::ms(8000));
+    QVERIFY(board.events.isEmpty());
+    QCOMPARE(thread.status(), int(PrintingThread::Finished));
+}
+
+void TestPrintingThread::newPrintAfterCancel_ignoresTheOldPrintsTimers()
+{
+    PrintingThread thread;
+    FakeBoard board(&thread);
+    PrintJob job = jobLine(QStringLiteral("0,0,1,100,100,2,Clear,1,1,1"));
+    thread.runJob(&job, nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(board.names().contains(QStringLiteral("black")), 10000); // in the first-layer wait
+    thread.cancelPrint();
+    board.answerResets = false;
+    thread.runJob(&job, nullptr); // a new print before the old wait ends
+    QTest::qWait(TimeScale::ms(8000));
+    // The old print's wait ran out meanwhile; the new print still waits for its reset.
+    QVERIFY(!board.names().contains(QStringLiteral("layer0")));
+    QCOMPARE(thread.status(), int(PrintingThread::Printing));
+    board.answerResets = true;
+    thread.doneWithReset();
+    waitForFinish(board);
+    QCOMPARE(board.layersAndMoves(), QStringList({"layer0", "N10", "layer1", "N20"}));
+}
+
+void TestPrintingThread::secondMoveForOneCycle_isRefused()
+{
+    PrintingThread thread;
+    FakeBoard board(&thread);
+    board.answerMoves = false;
+    PrintJob job = jobLine(QStringLiteral("0,0,1,100,100,3,Clear,1,1,1"));
+    thread.runJob(&job, nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(board.names().contains(QStringLiteral("N10")), 10000);
+    thread.startNextTiltCycle(); // a second exposure end for the same layer
+    QCOMPARE(board.names().count(QStringLiteral("N10")), 1);
+    thread.cancelPrint();
+}
+
+void TestPrintingThread::remainingTime_followsTheFormula()
+{
+    // 100 layers, 5 adhesion layers of 30 s, cure 8 s: the printer's total.
+    PrintJob job = jobLine(QStringLiteral("5,30,8,100,100,100,Clear,1,1,1"));
+    QCOMPARE(PrintingThread::getTotalPrintTime(&job), 31);
+}
+
+QTEST_GUILESS_MAIN(TestPrintingThread)
+#include "tst_printingthread.moc"

@@ -1,0 +1,813 @@
+// The board link: reply rules, the exact command lines on the wire (through a
+// pseudo-terminal that plays the board), connection and reconnection of a
+// named port, the discovery decision, and the calls into the error watchdog.
+
+#include "printererrorwatchdog.h"
+#include "terminal.h"
+#include "timescale.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+const int waitMs = 5000;
+
+// The board's end of a pseudo-terminal. The port's path is a symbolic link to
+// the slave side, as the simulated board provides it.
+class BoardEnd
+{
+public:
+    ~BoardEnd() { close(); }
+
+    bool open(const QString &linkPath)
+    {
+        close();
+        int slave = -1;
+        char name[256] = {};
+        if (::openpty(&m_master, &slave, name, nullptr, nullptr) != 0)
+            return false;
+        termios tio{};
+        ::tcgetattr(slave, &tio);
+        ::cfmakeraw(&tio);
+        ::tcsetattr(slave, TCSANOW, &tio);
+        ::close(slave);
+        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+        // Replace the link in one step, as a board coming back would appear.
+        const QByteArray tmpLink = QFile::encodeName(linkPath + QStringLiteral(".new"));
+        ::unlink(tmpLink.constData());
+        if (::symlink(name, tmpLink.constData()) != 0)
+            return false;
+        return ::rename(tmpLink.constData(), QFile::encodeName(linkPath).constData()) == 0;
+    }
+
+    void close()
+    {
+        if (m_master >= 0)
+            ::close(m_master);
+        m_master = -1;
+        m_received.clear();
+    }
+
+    bool isOpen() const { return m_master >= 0; }
+
+    // Everything the program wrote so far (and not yet taken).
+    QByteArray received()
+    {
+        char buffer[512];
+        for (;;) {
+            const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            m_received.append(buffer, int(n));
+        }
+        return m_received;
+    }
+
+    // Waits until at least `size` bytes came, lets a little more time pass so
+    // that extra bytes would show, and takes everything.
+    QByteArray take(int size)
+    {
+        // A short result shows in the caller's comparison.
+        (void)QTest::qWaitFor([&] { return received().size() >= size; }, waitMs);
+        QTest::qWait(50);
+        const QByteArray all = received();
+        m_received.clear();
+        return all;
+    }
+
+    bool reply(const QByteArray &bytes)
+    {
+        return ::write(m_master, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    }
+
+private:
+    int m_master = -1;
+    QByteArray m_received;
+};
+
+const QByteArray resetSequence = "R110\n&\nD1000\nE2000\nJ550\nK80\nL80\nW50\nX50\np11\nR\ng0\n";
+
+} // namespace
+
+Q_DECLARE_METATYPE(Terminal::PortListing)
+
+class TerminalTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString linkPath() const { return m_dir->filePath(QStringLiteral("board")); }
+    // A Terminal whose port is a path where no board is: discovery never runs.
+    std::unique_ptr<Terminal> detachedTerminal();
+    // A Terminal connected to m_board, with the connection's own "P0" taken.
+    std::unique_ptr<Terminal> connectedTerminal();
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    BoardEnd m_board;
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    // Reply rules, one chunk at a time.
+    void resetAnswer_g0_acknowledgedByZ0();
+    void resetAnswer_gMinus5_onlyZMinus5Acknowledges();
+    void selfReset_followingZ0_isNotTakenAsResetAnswer();
+    void finishAnswer_FCrLf_raisesFinishAndCycleDone();
+    void moveAnswer_FWithoutCrLf_raisesOnlyCycleDone();
+    void zReplyOtherThanResetAnswer_raisesGMovementWithChunk();
+    void pauseAnswers_raiseTheirSignalAndClearInProgress();
+    void lampAndButtonReplies_raiseOnlyTheirSignal_data();
+    void lampAndButtonReplies_raiseOnlyTheirSignal();
+    void severalRepliesInOneChunk_raiseEverySignal();
+
+    // Discovery decision.
+    void lastPortIsBoard_data();
+    void lastPortIsBoard();
+
+    // Command lines on the wire.
+    void resetPrinter_sendsResetInitParamsMotorsAndStartHeight();
+    void resetPrinter_retrofitBoard_skipsMotorPower();
+    void resetPrinter_changedParameters_areForwarded();
+    void goToLayerHeight_sendsNAndHeight();
+    void finishPrint_sendsLampOffThenFinish();
+    void commandTable_sendsExactLines();
+    void pausePrinter_secondRequestBeforeAnswer_sendsNothing();
+    void pausePrinter_whileDisconnected_doesNotBlockLaterPause();
+    void parameterWithLineBreak_isNotSentToBoard();
+    void repliesOnThePort_areReadAndRaiseSignals();
+
+    // Connection.
+    void namedPort_appearingLater_isOpenedAndAnnounced();
+    void linkLost_isAnnouncedAndPortReopenedWhenBoardReturns();
+    void namedPortChanged_switchesPortWithoutReportingLinkLoss();
+
+    // Watchdog.
+    void beginWatchdog_runsOnOwnThreadAndReplacesEarlierOne();
+    void moveCommand_unanswered_raises201();
+    void moveCommands_answered_raiseNo201();
+    void projectorOn_unconfirmed_raises204();
+    void destructor_clearsSharedPointers();
+};
+
+std::unique_ptr<Terminal> TerminalTest::detachedTerminal()
+{
+    auto terminal = std::make_unique<Terminal>();
+    terminal->setFixedPortName(m_dir->filePath(QStringLiteral("no-board-here")));
+    return terminal;
+}
+
+std::unique_ptr<Terminal> TerminalTest::connectedTerminal()
+{
+    if (!m_board.open(linkPath()))
+        return nullptr;
+    auto terminal = std::make_unique<Terminal>();
+    QSignalSpy connected(terminal.get(), &Terminal::printerConnected);
+    terminal->setFixedPortName(linkPath());
+    if (!QTest::qWaitFor([&] { return connected.count() == 1; }, waitMs))
+        return nullptr;
+    if (m_board.take(3) != "P0\n")
+        return nullptr;
+    return terminal;
+}
+
+void TerminalTest::initTestCase()
+{
+    // Scan every 10 ms, cycle timeout 600 ms, projector grace and check 150 + 200 ms.
+    TimeScale::setFactor(0.01);
+}
+
+void TerminalTest::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+}
+
+void TerminalTest::cleanup()
+{
+    m_board.close();
+    m_dir.reset();
+    Terminal::g_param = QStringLiteral("g0");
+    Terminal::d_param = QStringLiteral("D1000");
+    Terminal::x_param = QStringLiteral("X50");
+    Terminal::printOrPauseInProgress = false;
+}
+
+// ---- Reply rules -----------------------------------------------------------
+
+void TerminalTest::resetAnswer_g0_acknowledgedByZ0()
+{
+    auto terminal = detachedTerminal();
+    QSignalSpy reset(terminal.get(), &Terminal::printerResetDone);
+    QSignalSpy gMove(terminal.get(), &Terminal::g_movementDone);
+
+    terminal->processChunk("Z0\r\n");
+
+    QCOMPARE(reset.count(), 1);
+    QCOMPARE(gMove.count(), 0);
+}
+
+void TerminalTest::resetAnswer_gMinus5_onlyZMinus5Acknowledges()
+{
+    Terminal::g_param = QStringLiteral("g-5");
+    auto terminal = detachedTerminal();
+    QSignalSpy reset(terminal.get(), &Terminal::printerResetDone);
+    QSignalSpy gMove(terminal.get(), &Terminal::g_movementDone);
+
+    terminal->processChunk("Z0\r\n");
+    QCOMPARE(reset.count(), 0);
+    QCOMPARE(gMove.count(), 1); // any other "Z" reply is a movement answer
+
+    terminal->processChunk("Z-5\r\n");
+    QCOMPARE(reset.count(), 1);
+    QCOMPARE(gMove.count(), 1);
+
+    // "Z-50" is another height, not the reset answer.
+    terminal->processChunk("Z-50\r\n");
+    QCOMPARE(reset.count(), 1);
+}
+
+void TerminalTest::selfReset_followingZ0_isNotTakenAsResetAnswer()
+{
+    auto terminal = detachedTerminal();
+    QSignalSpy reset(terminal.get(), &Terminal::printerResetDone);
+    QSignalSpy gMove(terminal.get(), &Terminal::g_movementDone);
+
+    terminal->processChunk("WSNSD\r\n");
+    QVERIFY(terminal->boardResetFlag());
+    QCOMPARE(reset.count(), 0);
+
+    QTest::ignoreMessage(QtDebugMsg, "wsnsdResetSent");
+    terminal->processChunk("Z0\r\n");
+    QCOMPARE(reset.count(), 0);
+    QCOMPARE(gMove.count(), 0);
+    QVERIFY(!terminal->boardResetFlag());
+
+    // With the flag clear again, the next "Z0" answers a reset request.
+    terminal->processChunk("Z0\r\n");
+    QCOMPARE(reset.count(), 1);
+}
+
+void TerminalTest::finishAnswer_FCrLf_raisesFinishAndCycleDone()
+{
+    auto terminal = detachedTerminal();
+    QSignalSpy finished(terminal.get(), &Terminal::f_movementDone);
+    QSignalSpy cycle(terminal.get(), &Terminal::printerTiltCycleDone);
+    QSignalSpy gMove(terminal.get(), &Terminal::g_movementDone);
+
+    terminal->processChunk("F\r\n");
+
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(cycle.count(), 1);
+    QCOMPARE(gMove.count(), 0);
+}
+
+void TerminalTest::moveAnswer_FWithoutCrLf_raisesOnlyCycleDone()
+{
+    auto terminal = detachedTerminal();
+    QSignalSpy finished(terminal.get(), &Terminal::f_movementDone);
+    QSignalSpy cycle(terminal.get(), &Terminal::printerTiltCycleDone);
+
+    terminal->processChunk("F");
+    QCOMPARE(cycle.count(), 1);
+    QCOMPARE(finished.count(), 0);
+
+    terminal->processChunk("F150\n"); // a move's answer: F and the height
+    QCOMPARE(cycle.count(), 2);
+    QCOMPARE(finished.count(), 0);
+}
+
+void TerminalTest::zReplyOtherThanResetAnswer_raisesGMovementWithChunk()
+{
+    auto terminal = detachedTerminal();
+    QSignalSpy reset(terminal.get(), &Terminal::printerResetDone);
+    QSignalSpy gMove(terminal.get(), &Terminal::g_movementDone);
+    QSignalSpy cycle(terminal.get(), &Terminal::printerTiltCycleDone);
+
+    terminal->processChunk("Z150\r\n");
+
+    QCOMPARE(reset.count(), 0);
+    QCOMPARE(gMove.count(), 1);
+    QCOMPARE(gMove.at(0).at(0).toString(), QStringLiteral("Z150\r\n"));
+    QCOMPARE(cycle.count(), 0);
+}
+
+void TerminalTest::pauseAnswers_raiseTheirSignalAndClearInProgress()
+{
+    auto terminal = detachedTerminal();
+    QSignalSpy paused(terminal.get(), &Terminal::pauseMovementDone);
+    QSignalSpy resumed(terminal.get(), &Terminal::resumeMovementDone);
+
+    Terminal::printOrPauseInProgress = true;
+    terminal->processChunk("Pause1\r\n");
+    QCOMPARE(paused.count(), 1);
+    QCOMPARE(resumed.count(), 0);
+    QVERIFY(!Terminal::printOrPauseInProgress);
+
+    Terminal::printOrPauseInProgress = true;
+    terminal->processChunk("Pause0\r\n");
+    QCOMPARE(paused.count(), 1);
+    QCOMPARE(resumed.count(), 1);
+    QVERIFY(!Terminal::printOrPauseInProgress);
+}
+
+void TerminalTest::lampAndButtonReplies_raiseOnlyTheirSignal_data()
+{
+    QTest::addColumn<QByteArray>("chunk");
+    QTest::addColumn<int>("lampOff");
+    QTest::addColumn<int>("lampOn");
+    QTest::addColumn<int>("pressed");
+    QTest::addColumn<int>("released");
+
+    QTest::newRow("P0") << QByteArray("P0\r\n") << 1 << 0 << 0 << 0;
+    QTest::newRow("P1") << QByteArray("P1\r\n") << 0 << 1 << 0 << 0;
+    QTest::newRow("BP") << QByteArray("BP\r\n") << 0 << 0 << 1 << 0;
+    QTest::newRow("BR") << QByteArray("BR\r\n") << 0 << 0 << 0 << 1;
+    QTest::newRow("Pause1 is not P1") << QByteArray("Pause1\r\n") << 0 << 0 << 0 << 0;
+}
+
+void TerminalTest::lampAndButtonReplies_raiseOnlyTheirSignal()
+{
+    QFETCH(QByteArray, chunk);
+    QFETCH(int, lampOff);
+    QFETCH(int, lampOn);
+    QFETCH(int, pressed);
+    QFETCH(int, released);
+
+    auto terminal = detachedTerminal();
+    QSignalSpy off(terminal.get(), &Terminal::dataReceived_projectorOff);
+    QSignalSpy on(terminal.get(), &Terminal::dataReceived_projectorOn);
+    QSignalSpy press(terminal.get(), &Terminal::buttonPressed);
+    QSignalSpy release(terminal.get(), &Terminal::buttonReleased);
+    QSignalSpy cycle(terminal.get(), &Terminal::printerTiltCycleDone);
+    QSignalSpy gMove(terminal.get(), &Terminal::g_movementDone);
+
+    terminal->processChunk(chunk);
+
+    QCOMPARE(off.count(), lampOff);
+    QCOMPARE(on.count(), lampOn);
+    QCOMPARE(press.count(), pressed);
+    QCOMPARE(release.count(), released);
+    QCOMPARE(cycle.count(), 0);
+    QCOMPARE(gMove.count(), 0);
+}
+
+void TerminalTest::severalRepliesInOneChunk_raiseEverySignal()
+{
+    auto terminal = detachedTerminal();
+    QSignalSpy on(terminal.get(), &Terminal::dataReceived_projectorOn);
+    QSignalSpy press(terminal.get(), &Terminal::buttonPressed);
+    QSignalSpy paused(terminal.get(), &Terminal::pauseMovementDone);
+    QSignalSpy finished(terminal.get(), &Terminal::f_movementDone);
+    QSignalSpy cycle(terminal.get(), &Terminal::printerTiltCycleDone);
+
+    terminal->processChunk("P1\r\nBP\r\nPause1\r\nF\r\n");
+
+    QCOMPARE(on.count(), 1);
+    QCOMPARE(press.count(), 1);
+    QCOMPARE(paused.count(), 1);
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(cycle.count(), 1);
+}
+
+// ---- Discovery decision ----------------------------------------------------
+
+void TerminalTest::lastPortIsBoard_data()
+{
+    using Ports = QList<Terminal::PortListing>;
+    QTest::addColumn<Ports>("ports");
+    QTest::addColumn<bool>("isBoard");
+
+    const Terminal::PortListing byDescription{QStringLiteral("Duvu Ruvaz COM Port"), QStringLiteral("/dev/ttyACM0"),
+                                              QStringLiteral("1234")};
+    const Terminal::PortListing byVendor{QStringLiteral("USB Serial"), QStringLiteral("/dev/ttyACM1"),
+                                         QStringLiteral("9808")};
+    const Terminal::PortListing other{QStringLiteral("ttyS0"), QStringLiteral("/dev/ttyS0"), QString()};
+
+    QTest::newRow("no ports") << Ports{} << false;
+    QTest::newRow("only the board, by description") << Ports{byDescription} << true;
+    QTest::newRow("board listed last, by description") << Ports{other, byDescription} << true;
+    QTest::newRow("board listed last, by vendor 9808") << Ports{other, byVendor} << true;
+    QTest::newRow("board listed first") << Ports{byDescription, other} << false;
+    QTest::newRow("board by vendor listed first") << Ports{byVendor, other} << false;
+    QTest::newRow("vendor as hexadecimal text")
+        << Ports{{QStringLiteral("USB Serial"), QStringLiteral("/dev/ttyACM0"), QStringLiteral("2650")}} << false;
+    QTest::newRow("description must match exactly")
+        << Ports{{QStringLiteral("Duvu Ruvaz COM Port 2"), QStringLiteral("/dev/ttyACM0"), QString()}} << false;
+    QTest::newRow("unrelated port") << Ports{other} << false;
+}
+
+void TerminalTest::lastPortIsBoard()
+{
+    QFETCH(QList<Terminal::PortListing>, ports);
+    QFETCH(bool, isBoard);
+    QCOMPARE(Terminal::lastPortIsBoard(ports), isBoard);
+}
+
+// ---- Command lines ---------------------------------------------------------
+
+void TerminalTest::resetPrinter_sendsResetInitParamsMotorsAndStartHeight()
+{
+    auto terminal = connectedTerminal();
+    QVERIFY(terminal);
+
+    terminal->resetPrinter();
+
+    QCOMPARE(m_board.take(resetSequence.size()), resetSequence);
+}
+
+void TerminalTest::resetPrinter_retrofitBoard_skipsMotorPower()
+{
+    auto terminal = connectedTerminal();
+    QVERIFY(terminal);
+    terminal->setRetrofitBoard(true);
+
+    terminal->resetPrinter();
+    const QByteArray expected = "R110\n&\nD1000\nE2000\nJ550\nK80\nL80\nW50\nX50\nR\ng0\n";
+    QCOMPARE(m_board.take(expected.size()), expected);
+
+    terminal->turnOnMotors();
+    terminal->turnOffMotors();
+    QCOMPARE(m_board.take(4), QByteArray("p10\n"));
+}
+
+void TerminalTest::resetPrinter_changedParameters_areForwarded()
+{
+    Terminal::d_param = QStringLiteral("D1200");
+    Terminal::x_param = QStringLiteral("X45");
+    Terminal::g_param = QStringLiteral("g-5");
+    auto terminal = connectedTerminal();
+    QVERIFY(terminal);
+
+    terminal->resetPrinter();
+    const QByteArray expected = "R110\n&\nD1200\nE2000\nJ550\nK80\nL80\nW50\nX45\np11\nR\ng-5\n";
+    QCOMPARE(m_board.take(expected.size()), expected);
+
+    terminal->sendGCommand_forQA();
+    QCOMPARE(m_board.take(6), QByteArray("R\ng-5\n"));
+}
+
+void TerminalTest::goToLayerHeight_sendsNAndHeight()
+{
+    auto terminal = connectedTerminal();
+    QVERIFY(terminal);
+
+    terminal->goToLayerHeight(150);
+    QCOMPARE(m_board.take(5), QByteArray("N150\n"));
+
+    terminal->goToLayerHeight(-20);
+    QCOMPARE(m_board.take(5), QByteArray("N-20\n"));
+}
+
+void TerminalTest::finishPrint_sendsLampOffThenFinish()
+{
+    auto terminal = connectedTerminal();
+    QVERIFY(terminal);
+
+    terminal->finishPrint();
+
+    QCOMPARE(m_board.take(5), QByteArray("P0\nf\n"));
+}
+
+void TerminalTest::commandTable_sendsExactLines()
+{
+    auto terminal = connectedTerminal();
+    QVERIFY(terminal);
+    Terminal *t = terminal.get();
+
+    const struct {
+        const char *name;
+        std::function<void()> call;
+        QByteArray lines;
+    } table[] = {
+        {"resetPlatformAndTank", [t] { t->resetPlatformAndTank(); }, "R110\n"},
+        {"sendInitParams", [t] { t->sendInitParams(); }, "&\nD1000\nE2000\nJ550\nK80\nL80\nW50\nX50\np11\n"},
+        {"sendGCommand_forQA", [t] { t->sendGCommand_forQA(); }, "R\ng0\n"},
+        {"setPrinterBaselineToCurrentPosition", [t] { t->setPrinterBaselineToCurrentPosition(); }, "O0\n"},
+        {"goToLayerHeight_G", [t] { t->goToLayerHeight_G(75); }, "G75\n"},
+        {"turnOnProjector", [t] { t->turnOnProjector(); }, "P1\n"},
+        {"turnOffProjector", [t] { t->turnOffProjector(); }, "P0\n"},
+        {"turnOnMotors", [t] { t->turnOnMotors(); }, "p11\n"},
+        {"turnOffMotors", [t] { t->turnOffMotors(); }, "p10\n"},
+        {"movePlatformUp_Start", [t] { t->movePlatformUp_Start(); }, "r232\n"},
+        {"movePlatformDown_Start", [t] { t->movePlatformDown_Start(); }, "r434\n"},
+        {"tiltTankUp_Start", [t] { t->tiltTankUp_Start(); }, "r565\n"},
+        {"tiltTankDown_Start", [t] { t->tiltTankDown_Start(); }, "r787\n"},
+        {"movePlatformUp_Stop", [t] { t->movePlatformUp_Stop(); }, "r343\n"},
+        {"movePlatformDown_Stop", [t] { t->movePlatformDown_Stop(); }, "r343\n"},
+        {"tiltTankUp_Stop", [t] { t->tiltTankUp_Stop(); }, "r343\n"},
+        {"tiltTankDown_Stop", [t] { t->tiltTankDown_Stop(); }, "r343\n"},
+        {"cutoffPowerIn30Seconds", [t] { t->cutoffPowerIn30Seconds(); }, "r322\n"},
+        {"runBuzzer", [t] { t->runBuzzer(3, 250); }, "BUZZF3\nBUZZR250\n"},
+        {"blinkLED connect", [t] { t->blinkLED(100, 1); }, "BLT100\nBLC1\n"},
+        {"blinkLED refresh", [t] { t->blinkLED(20, 100); }, "BLT20\nBLC100\n"},
+        {"fadeLED", [t] { t->fadeLED(1000); }, "BLT255\nBLU0\nBLF1000\n"},
+        {"writeOnSerial", [t] { t->writeOnSerial(QStringLiteral("XYZ")); }, "XYZ\n"},
+    };
+
+    for (const auto &row : table) {
+        row.call();
+        const QByteArray sent = m_board.take(row.lines.size());
+        QVERIFY2(sent == row.lines, qPrintable(QStringLiteral("%1 sent \"%2\"")
+                                                    .arg(QLatin1String(row.name),
+                                                         QString::fromLatin1(sent.toPercentEncoding()))));
+    }
+}
+
+void TerminalTest::pausePrinter_secondRequestBeforeAnswer_sendsNothing()
+{
+    auto terminal = connectedTerminal();
+    QVERIFY(terminal);
+    QSignalSpy paused(terminal.get(), &Terminal::pauseMovementDone);
+    QSignalSpy resumed(terminal.get(), &Terminal::resumeMovementDone);
+
+    terminal->pausePrinter();
+    terminal->pausePrinter();
+    terminal->resumePrinter();
+    QCOMPARE(m_board.take(5), QByteArray("R410\n"));
+    QVERIFY(Terminal::printOrPauseInProgress);
+
+    QVERIFY(m_board.reply("Pause1\r\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(paused.count(), 1, waitMs);
+    QVERIFY(!Terminal::printOrPauseInProgress);
+
+    terminal->resumePrinter();
+    QCOMPARE(m_board.take(5), QByteArray("R410\n"));
+    QVERIFY(m_board.reply("Pause0\r\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(resumed.count(), 1, waitMs);
+    QVERIFY(!Terminal::printOrPauseInProgress);
+}
+
+void TerminalTest::pausePrinter_whileDisconnected_doesNotBlockLaterPause()
+{
+    auto terminal = std::make_unique<Terminal>(); // the board is not there yet
+    terminal->setFixedPortName(linkPath());
+
+    // Nothing can go out, so no answer can come: the request must not stay "in progress".
+    terminal->pausePrinter();
+    QVERIFY(!Terminal::printOrPauseInProgress);
+
+    QSignalSpy connected(terminal.get(), &Terminal::printerConnected);
+    QVERIFY(m_board.open(linkPath()));
+    QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, waitMs);
+    QCOMPARE(m_board.take(3), QByteArray("P0\n"));
+
+    terminal->pausePrinter();
+    QCOMPARE(m_board.take(5), QByteArray("R410\n"));
+}
+
+void TerminalTest::parameterWithLineBreak_isNotSentToBoard()
+{
+    auto terminal = connectedTerminal();
+    QVERIFY(terminal);
+
+    // A start height holding a line break would smuggle a second command line.
+    Terminal::g_param = QStringLiteral("g0\nR110");
+    terminal->sendGCommand_forQA();
+    QCOMPARE(m_board.take(2), QByteArray("R\n"));
+
+    terminal->writeOnSerial(QStringLiteral("P1\rP0"));
+    terminal->turnOffMotors();
+    QCOMPARE(m_board.take(4), QByteArray("p10\n"));
+}
+
+void TerminalTest::repliesOnThePort_areReadAndRaiseSignals()
+{
+    auto terminal = connectedTerminal();
+    QVERIFY(terminal);
+    QSignalSpy reset(terminal.get(), &Terminal::printerResetDone);
+    QSignalSpy cycle(terminal.get(), &Terminal::printerTiltCycleDone);
+    QSignalSpy finished(terminal.get(), &Terminal::f_movementDone);
+    QSignalSpy on(terminal.get(), &Terminal::dataReceived_projectorOn);
+
+    QVERIFY(m_board.reply("Z0\r\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(reset.count(), 1, waitMs);
+
+    QVERIFY(m_board.reply("F150\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(cycle.count(), 1, waitMs);
+    QCOMPARE(finished.count(), 0);
+
+    QVERIFY(m_board.reply("P1\r\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(on.count(), 1, waitMs);
+
+    QVERIFY(m_board.reply("F\r\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, waitMs);
+    QCOMPARE(cycle.count(), 2);
+}
+
+// ---- Connection ------------------------------------------------------------
+
+void TerminalTest::namedPort_appearingLater_isOpenedAndAnnounced()
+{
+    auto terminal = std::make_unique<Terminal>();
+    QSignalSpy connected(terminal.get(), &Terminal::printerConnected);
+    terminal->setFixedPortName(linkPath());
+
+    QTest::qWait(100); // ten scans without a board
+    QCOMPARE(connected.count(), 0);
+    QVERIFY(!Terminal::serial->isOpen());
+
+    QVERIFY(m_board.open(linkPath()));
+    QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, waitMs);
+    QVERIFY(Terminal::serial->isOpen());
+    QCOMPARE(terminal->settings().baudRate, 9600);
+    QCOMPARE(Terminal::serial->baudRate(), 9600);
+    QCOMPARE(Terminal::serial->dataBits(), QSerialPort::Data8);
+    QCOMPARE(Terminal::serial->parity(), QSerialPort::NoParity);
+    QCOMPARE(Terminal::serial->stopBits(), QSerialPort::OneStop);
+    QCOMPARE(Terminal::serial->flowControl(), QSerialPort::NoFlowControl);
+    // The lamp is switched off whenever the link is established.
+    QCOMPARE(m_board.take(3), QByteArray("P0\n"));
+
+    // Connected: the scan stops, no further announcement.
+    QTest::qWait(100);
+    QCOMPARE(connected.count(), 1);
+}
+
+void TerminalTest::linkLost_isAnnouncedAndPortReopenedWhenBoardReturns()
+{
+    auto terminal = connectedTerminal();
+    QVERIFY(terminal);
+    QSignalSpy connected(terminal.get(), &Terminal::printerConnected);
+    QSignalSpy closed(terminal.get(), &Terminal::usbConnectionClosed);
+    QSignalSpy on(terminal.get(), &Terminal::dataReceived_projectorOn);
+
+    terminal->pausePrinter(); // sent, never answered: the link goes first
+    QCOMPARE(m_board.take(5), QByteArray("R410\n"));
+    QVERIFY(Terminal::printOrPauseInProgress);
+
+    m_board.close();
+    QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, waitMs);
+    QCOMPARE(connected.count(), 0);
+
+    // While the board is away, commands are dropped and nothing is announced again.
+    terminal->turnOffMotors();
+    QTest::qWait(100);
+    QCOMPARE(closed.count(), 1);
+    QCOMPARE(connected.count(), 0);
+
+    QVERIFY(m_board.open(linkPath()));
+    QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, waitMs);
+    QCOMPARE(m_board.take(3), QByteArray("P0\n"));
+
+    // Commands reach the new port, each reply is handled once.
+    QVERIFY(m_board.reply("P1\r\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(on.count(), 1, waitMs);
+    QTest::qWait(50);
+    QCOMPARE(on.count(), 1);
+
+    // The pause lost with the old link does not block pausing on the new one.
+    terminal->pausePrinter();
+    QCOMPARE(m_board.take(5), QByteArray("R410\n"));
+
+    // A second loss is announced again, and the board is found again.
+    m_board.close();
+    QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 2, waitMs);
+    QVERIFY(m_board.open(linkPath()));
+    QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 2, waitMs);
+    QCOMPARE(m_board.take(3), QByteArray("P0\n"));
+}
+
+void TerminalTest::namedPortChanged_switchesPortWithoutReportingLinkLoss()
+{
+    auto terminal = connectedTerminal();
+    QVERIFY(terminal);
+    QSignalSpy connected(terminal.get(), &Terminal::printerConnected);
+    QSignalSpy closed(terminal.get(), &Terminal::usbConnectionClosed);
+
+    BoardEnd other;
+    const QString otherPath = m_dir->filePath(QStringLiteral("other-board"));
+    QVERIFY(other.open(otherPath));
+    terminal->setFixedPortName(otherPath);
+    QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, waitMs);
+    QCOMPARE(other.take(3), QByteArray("P0\n"));
+
+    terminal->turnOffMotors();
+    QCOMPARE(other.take(4), QByteArray("p10\n"));
+    QCOMPARE(m_board.take(0), QByteArray());
+    // Closing the first port and opening the second is no lost link.
+    QCOMPARE(closed.count(), 0);
+}
+
+// ---- Watchdog --------------------------------------------------------------
+
+void TerminalTest::beginWatchdog_runsOnOwnThreadAndReplacesEarlierOne()
+{
+    auto terminal = detachedTerminal();
+
+    QPointer<PrinterErrorWatchdog> first = terminal->beginWatchdog();
+    QVERIFY(first);
+    QCOMPARE(Terminal::watchDog, first.data());
+    QVERIFY(first->thread() != QThread::currentThread());
+    QVERIFY(first->thread()->isRunning());
+
+    PrinterErrorWatchdog *second = terminal->beginWatchdog();
+    QVERIFY(second);
+    QVERIFY(!first); // deleted by then
+    QCOMPARE(Terminal::watchDog, second);
+    QVERIFY(second->thread() != QThread::currentThread());
+    QVERIFY(second->thread()->isRunning());
+}
+
+void TerminalTest::moveCommand_unanswered_raises201()
+{
+    QList<int> codes;
+    QObject sink;
+    auto terminal = connectedTerminal();
+    QVERIFY(terminal);
+    PrinterErrorWatchdog *dog = terminal->beginWatchdog();
+    connect(dog, &PrinterErrorWatchdog::printerErrorOccured, &sink, [&codes](int code) { codes.append(code); });
+
+    QElapsedTimer clock;
+    clock.start();
+    terminal->goToLayerHeight(150);
+    QCOMPARE(m_board.take(5), QByteArray("N150\n"));
+
+    QTRY_VERIFY_WITH_TIMEOUT(!codes.isEmpty(), waitMs);
+    QCOMPARE(codes, QList<int>{201});
+    QVERIFY2(clock.elapsed() >= 540, qPrintable(QString::number(clock.elapsed()))); // 60 s scaled, less timer slack
+}
+
+void TerminalTest::moveCommands_answered_raiseNo201()
+{
+    QList<int> codes;
+    QObject sink;
+    auto terminal = connectedTerminal();
+    QVERIFY(terminal);
+    PrinterErrorWatchdog *dog = terminal->beginWatchdog();
+    connect(dog, &PrinterErrorWatchdog::printerErrorOccured, &sink, [&codes](int code) { codes.append(code); });
+    // As the network session wires them.
+    connect(terminal.get(), &Terminal::printerTiltCycleDone, dog, &PrinterErrorWatchdog::dataReceived_printCycleCompleted);
+
+    // Layers of 250 ms each (a cycle takes 60 % of the 600 ms timeout, the next
+    // move follows at once) over more than three timeouts.
+    QElapsedTimer clock;
+    clock.start();
+    for (int layer = 1; clock.elapsed() < 2000; ++layer) {
+        terminal->goToLayerHeight(layer * 5);
+        QTest::qWait(250);
+        QVERIFY(m_board.reply("F" + QByteArray::number(layer * 5) + "\n"));
+        QTest::qWait(20);
+    }
+    QTest::qWait(800); // past the timeout of the last move
+    QCOMPARE(codes, QList<int>{});
+}
+
+void TerminalTest::projectorOn_unconfirmed_raises204()
+{
+    QList<int> codes;
+    QObject sink;
+    auto terminal = connectedTerminal();
+    QVERIFY(terminal);
+    PrinterErrorWatchdog *dog = terminal->beginWatchdog();
+    connect(dog, &PrinterErrorWatchdog::printerErrorOccured, &sink, [&codes](int code) { codes.append(code); });
+
+    terminal->turnOnProjector();
+    QCOMPARE(m_board.take(3), QByteArray("P1\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(codes, QList<int>{204}, waitMs);
+
+    // Switching off ends the watch: a "P0" then is no error.
+    terminal->turnOnProjector();
+    QTest::qWait(250); // past the 150 ms grace, inside the first check
+    terminal->turnOffProjector();
+    QCOMPARE(m_board.take(6), QByteArray("P1\nP0\n"));
+    connect(terminal.get(), &Terminal::dataReceived_projectorOff, dog, &PrinterErrorWatchdog::dataReceived_projectorOff);
+    QVERIFY(m_board.reply("P0\r\n"));
+    QTest::qWait(400);
+    QCOMPARE(codes, QList<int>{204});
+}
+
+void TerminalTest::destructor_clearsSharedPointers()
+{
+    {
+        auto terminal = connectedTerminal();
+        QVERIFY(terminal);
+        terminal->beginWatchdog();
+        QVERIFY(Terminal::serial);
+        QVERIFY(Terminal::watchDog);
+    }
+    QCOMPARE(Terminal::serial, nullptr);
+    QCOMPARE(Terminal::watchDog, nullptr);
+
+    // A new Terminal finds the same board again.
+    auto again = connectedTerminal();
+    QVERIFY(again);
+    QVERIFY(Terminal::serial);
+}
+
+QTEST_GUILESS_MAIN(TerminalTest)
+#include "tst_terminal.moc"

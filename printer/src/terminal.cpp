@@ -219,6 +219,16 @@ void Terminal::handleSerialError(QSerialPort::SerialPortError error)
     emit usbConnectionClosed();
     disconnect(m_serial, &QSerialPort::errorOccurred, this, &Terminal::handleSerialError);
     m_scanTimer->start(TimeScale::ms(scanPeriodMs));
+    // A port whose device went away keeps signalling that it can be read, and
+    // every read fails again: left open until the next scan it would spin the
+    // event loop. Close it as soon as this signal has been delivered.
+    if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError
+        || error == QSerialPort::WriteError || error == QSerialPort::DeviceNotFoundError) {
+        QMetaObject::invokeMethod(this, [this] {
+            if (m_linkStale && m_serial->isOpen())
+                m_serial->close();
+        }, Qt::QueuedConnection);
+    }
 }
 
 // ---- Replies ---------------------------------------------------------------

@@ -650,9 +650,14 @@ void TerminalTest::linkLost_isAnnouncedAndPortReopenedWhenBoardReturns()
     QCOMPARE(m_board.take(5), QByteArray("R410\n"));
     QVERIFY(Terminal::printOrPauseInProgress);
 
+    // At full time the next scan is a second away: the dead port must be
+    // closed long before, not left signalling (and spinning the event loop).
+    TimeScale::setFactor(1.0);
     m_board.close();
     QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, waitMs);
     QCOMPARE(connected.count(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!Terminal::serial->isOpen(), 300);
+    TimeScale::setFactor(0.01);
 
     // While the board is away, commands are dropped and nothing is announced again.
     terminal->turnOffMotors();

@@ -1,22 +1,33 @@
+// The session: construction, wiring, projection, reports and board events.
+// The desktop protocol is in clientnetwork.cpp, settings, network set-up,
+// button and self-update in clientsystem.cpp.
 #include "client.h"
 
 #include "imageprovider.h"
+#include "jobstreamreceiver.h"
 #include "printererrorwatchdog.h"
+#include "printersettings.h"
 #include "printingthread.h"
+#include "protocol.h"
 #include "ssj.h"
 #include "terminal.h"
 #include "timescale.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QGuiApplication>
 #include <QQuickItem>
 #include <QQuickView>
+#include <QRandomGenerator>
 #include <QScreen>
+#include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
+#include <QUdpSocket>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -25,6 +36,8 @@ ClientOptions g_options;
 
 constexpr double kProjectorWidth = 1280.0;
 constexpr double kProjectorHeight = 800.0;
+constexpr int kLongPressMs = 3000;
+constexpr int kMultiPressMs = 500;
 
 QString errorText(int code)
 {
@@ -39,12 +52,20 @@ QString errorText(int code)
         return QStringLiteral("the projector did not confirm that it is on");
     case 205:
         return QStringLiteral("the projector reported off while it should be on");
+    case 206:
+        return QStringLiteral("the job file could not be read");
     default:
         return QStringLiteral("unknown error");
     }
 }
 
 } // namespace
+
+bool Client::boardIsOldVersion = false;
+const QString Client::settingsFileName = QStringLiteral("Tessora_Client_Config");
+const QString Client::jobFileName = QStringLiteral("MySSJFile.ssj");
+const QString Client::updateFileName = QStringLiteral("Vatnode_update");
+const QString Client::previousProgramFileName = QStringLiteral("Vatnode_previous");
 
 void Client::setOptions(const ClientOptions &options)
 {
@@ -62,62 +83,70 @@ Client::Client(QObject *parent)
     qRegisterMetaType<PrintJob *>("PrintJob*");
     qRegisterMetaType<SSJ *>("SSJ*");
 
+    // 1-2. Fields.
+    m_serial = QStringLiteral("OBW-TEST");
+    m_nickname = QStringLiteral("Test Client");
+    qDebug() << "Vatnode Constructor. Version Number: " << version;
+
+    // 3. Board link and front button.
     m_terminal = new Terminal(this);
     if (!g_options.serialPort.isEmpty())
         m_terminal->setFixedPortName(g_options.serialPort);
-    m_watchdog = m_terminal->beginWatchdog();
+    m_longPressTimer = new QTimer(this);
+    m_longPressTimer->setSingleShot(true);
+    m_longPressTimer->setInterval(TimeScale::ms(kLongPressMs));
+    connect(m_longPressTimer, &QTimer::timeout, this, &Client::shutDownFromButtonTimeout);
+    m_multiPressTimer = new QTimer(this);
+    m_multiPressTimer->setSingleShot(true);
+    m_multiPressTimer->setInterval(TimeScale::ms(kMultiPressMs));
+    connect(m_multiPressTimer, &QTimer::timeout, this, &Client::buttonMultiPressTimeout);
+    connect(m_terminal, &Terminal::buttonPressed, this, &Client::buttonPressReceived);
+    connect(m_terminal, &Terminal::buttonReleased, this, &Client::buttonReleaseReceived);
 
-    m_printingThread = new PrintingThread;
-    m_printingQThread = new QThread(this);
-    m_printingQThread->setObjectName(QStringLiteral("PrintingThread"));
-    m_printingThread->moveToThread(m_printingQThread);
-    connect(m_printingQThread, &QThread::finished, m_printingThread, &QObject::deleteLater);
-    m_printingQThread->start();
+    // 4. Dark projector.
+    m_terminal->turnOffProjector();
 
-    PrintingThread *pt = m_printingThread;
-    Terminal *board = m_terminal;
-    PrinterErrorWatchdog *watchdog = m_watchdog;
+    // 5-6. The connection socket is made when a desktop is found; the
+    // announcement socket listens from now on.
+    m_udpSocket = new QUdpSocket(this);
+    if (!m_udpSocket->bind(QHostAddress::AnyIPv4, quint16(g_options.discoveryPort),
+                           QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint))
+        qDebug() << "ERROR. Client::Client. Cannot listen for announcements on port" << g_options.discoveryPort
+                 << m_udpSocket->errorString();
+    connect(m_udpSocket, &QUdpSocket::readyRead, this, &Client::processDatagram);
 
-    // Session to printing thread.
-    connect(this, &Client::sendRunPrintJob, pt, &PrintingThread::runJob);
-    connect(this, &Client::pausePrint, pt, &PrintingThread::pausePrint);
-    connect(this, &Client::resumePrint, pt, &PrintingThread::resumePrint);
-    connect(this, &Client::cancelPrint, pt, &PrintingThread::cancelPrint);
+    // 7. A provisional identity until the settings give the real one.
+    const int random = int(QRandomGenerator::global()->generate() % 10000);
+    qDebug() << "Random num: " << random;
+    m_serial += QString::number(random);
+    m_nickname += QString::number(random);
 
-    // Printing thread to board, session and watchdog.
-    connect(pt, &PrintingThread::sendResetPrinter, board, &Terminal::resetPrinter);
-    connect(pt, &PrintingThread::sendSetPrinterBaselineToCurrentPosition, board,
-            &Terminal::setPrinterBaselineToCurrentPosition);
-    connect(pt, &PrintingThread::sendTurnOnProjector, board, &Terminal::turnOnProjector);
-    connect(pt, &PrintingThread::sendFinishPrint, board, &Terminal::finishPrint);
-    connect(pt, &PrintingThread::sendFinishPrint, watchdog, &PrinterErrorWatchdog::finishPrint);
-    connect(pt, &PrintingThread::sendMovePrinterToLayer, board, &Terminal::goToLayerHeight);
-    connect(pt, &PrintingThread::sendGCommandToLayer, board, &Terminal::goToLayerHeight_G);
-    connect(pt, &PrintingThread::pauseInTerminal, board, &Terminal::pausePrinter);
-    connect(pt, &PrintingThread::resumeInTerminal, board, &Terminal::resumePrinter);
-    connect(pt, &PrintingThread::pauseInTerminalBeforeReset, board, &Terminal::finishPrint);
-    connect(pt, &PrintingThread::projectImageFromPO, this, &Client::projectImage);
-    connect(pt, &PrintingThread::setGlobalScale, this, &Client::setGlobalScale);
-    connect(pt, &PrintingThread::sendLayerComplete, this, &Client::sendCurrentPrintProgress);
-
-    // Board answers.
-    connect(board, &Terminal::printerResetDone, pt, &PrintingThread::doneWithReset);
-    connect(board, &Terminal::g_movementDone, pt, &PrintingThread::doneWithGMovement);
-    connect(board, &Terminal::resumeMovementDone, pt, &PrintingThread::doneWithResumeMovement);
-    connect(board, &Terminal::printerTiltCycleDone, pt, &PrintingThread::doneWithTiltCycle);
-    connect(board, &Terminal::printerTiltCycleDone, watchdog, &PrinterErrorWatchdog::dataReceived_printCycleCompleted);
-    connect(board, &Terminal::f_movementDone, this, &Client::doneWithFMovement);
-    connect(board, &Terminal::printerConnected, this, &Client::printerUSBConnected);
-    connect(board, &Terminal::dataReceived_projectorOn, watchdog, &PrinterErrorWatchdog::dataReceived_projectorOn);
-    connect(board, &Terminal::dataReceived_projectorOff, watchdog, &PrinterErrorWatchdog::dataReceived_projectorOff);
-    connect(board, &Terminal::usbConnectionClosed, watchdog, &PrinterErrorWatchdog::usbConnectionClosed);
-
-    // Hardware errors.
-    connect(watchdog, &PrinterErrorWatchdog::printerErrorOccured, this, &Client::printingErrorDetected);
-    if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
-        connect(app, &QGuiApplication::screenAdded, this, &Client::screenCountChanged);
-        connect(app, &QGuiApplication::screenRemoved, this, &Client::screenCountChanged);
+    // 8. Settings.
+    m_settings = std::make_unique<PrinterSettings>(settingsFileName);
+    if (m_settings->exists()) {
+        qDebug() << "File location: " << QDir::current().absoluteFilePath(settingsFileName);
+        readSettingsFromFile();
+    } else {
+        qDebug() << "Client::Client - creating settings file";
+        writeInitialSettings();
     }
+    if (m_settings->contains(QStringLiteral("grayscale"))) {
+        m_grid.setFromJSONString(m_settings->value(QStringLiteral("grayscale")).toString());
+    } else {
+        m_grid.setNumRowsAndColumns(GrayscaleGrid::defaultNumRows, GrayscaleGrid::defaultNumColumns);
+        storeSetting(QStringLiteral("grayscale"), m_grid.getJSONString());
+    }
+
+    // 9. Printing thread and watchdog.
+    setPrintingThreadConnections();
+
+    // 10-11. Network.
+    if (hasNetworkConnection())
+        qDebug() << "Has network connection. No direct broadcast";
+    else
+        deployDirectNetwork();
+    m_wifiNames = getAvailableWifiNetworks();
+    qDebug().noquote() << "Network List:\n" + m_wifiNames.join(QLatin1Char('\n'));
 
     if (!g_options.printFile.isEmpty()) {
         // A print from disk waits for the board; one that never appears fails.
@@ -134,9 +163,73 @@ Client::Client(QObject *parent)
 
 Client::~Client()
 {
+    if (m_receiver)
+        m_receiver->abort();
     m_printingQThread->quit();
     m_printingQThread->wait();
 }
+
+void Client::setPrintingThreadConnections()
+{
+    qDebug() << "setPrintingThreadConnections";
+    m_printingThread = new PrintingThread;
+    m_printingThread->setResinSettle(m_enableResinSettleTime, m_resinSettleTime);
+    m_printingThread->setStatus(PrintingThread::Idle);
+    m_watchdog = m_terminal->beginWatchdog();
+
+    PrintingThread *pt = m_printingThread;
+    Terminal *board = m_terminal;
+    PrinterErrorWatchdog *watchdog = m_watchdog;
+
+    connect(pt, &PrintingThread::sendResetPrinter, board, &Terminal::resetPrinter);
+    connect(pt, &PrintingThread::sendSetPrinterBaselineToCurrentPosition, board,
+            &Terminal::setPrinterBaselineToCurrentPosition);
+    connect(pt, &PrintingThread::sendTurnOnProjector, board, &Terminal::turnOnProjector);
+    connect(pt, &PrintingThread::sendFinishPrint, board, &Terminal::finishPrint);
+    connect(pt, &PrintingThread::sendMovePrinterToLayer, board, &Terminal::goToLayerHeight);
+    connect(pt, &PrintingThread::sendGCommandToLayer, board, &Terminal::goToLayerHeight_G);
+    connect(pt, &PrintingThread::pauseInTerminal, board, &Terminal::pausePrinter);
+    connect(pt, &PrintingThread::resumeInTerminal, board, &Terminal::resumePrinter);
+    connect(pt, &PrintingThread::pauseInTerminalBeforeReset, board, &Terminal::finishPrint);
+    connect(board, &Terminal::printerResetDone, pt, &PrintingThread::doneWithReset);
+    connect(board, &Terminal::g_movementDone, pt, &PrintingThread::doneWithGMovement);
+    connect(board, &Terminal::resumeMovementDone, pt, &PrintingThread::doneWithResumeMovement);
+    connect(board, &Terminal::printerTiltCycleDone, pt, &PrintingThread::doneWithTiltCycle);
+    connect(board, &Terminal::printerTiltCycleDone, watchdog, &PrinterErrorWatchdog::dataReceived_printCycleCompleted);
+    connect(board, &Terminal::f_movementDone, this, &Client::doneWithFMovement);
+    connect(board, &Terminal::pauseMovementDone, this, &Client::sendMessagePauseDone);
+    connect(board, &Terminal::resumeMovementDone, this, &Client::sendMessageResumeDone);
+    connect(board, &Terminal::printerConnected, this, &Client::printerUSBConnected);
+    connect(pt, &PrintingThread::setGlobalScale, this, &Client::setGlobalScale);
+    connect(pt, &PrintingThread::projectImageFromPO, this, &Client::projectImage);
+    connect(pt, &PrintingThread::sendLayerComplete, this, &Client::sendCurrentPrintProgress);
+    connect(this, &Client::sendRunPrintJob, pt, &PrintingThread::runJob);
+    connect(this, &Client::pausePrint, pt, &PrintingThread::pausePrint);
+    connect(this, &Client::resumePrint, pt, &PrintingThread::resumePrint);
+    connect(this, &Client::cancelPrint, pt, &PrintingThread::cancelPrint);
+    if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
+        connect(app, &QGuiApplication::screenAdded, this, &Client::screenCountChanged);
+        connect(app, &QGuiApplication::screenRemoved, this, &Client::screenCountChanged);
+    }
+    connect(pt, &PrintingThread::sendFinishPrint, watchdog, &PrinterErrorWatchdog::finishPrint);
+    connect(board, &Terminal::dataReceived_projectorOff, watchdog, &PrinterErrorWatchdog::dataReceived_projectorOff);
+    connect(board, &Terminal::dataReceived_projectorOn, watchdog, &PrinterErrorWatchdog::dataReceived_projectorOn);
+    connect(board, &Terminal::usbConnectionClosed, watchdog, &PrinterErrorWatchdog::usbConnectionClosed);
+    connect(watchdog, &PrinterErrorWatchdog::printerErrorOccured, this, &Client::printingErrorDetected);
+
+    m_printingQThread = new QThread(this);
+    m_printingQThread->setObjectName(QStringLiteral("PrintingThread"));
+    m_printingThread->moveToThread(m_printingQThread);
+    connect(m_printingQThread, &QThread::finished, m_printingThread, &QObject::deleteLater);
+    m_printingQThread->start();
+}
+
+QString Client::getPrintThreadStatus() const
+{
+    return Protocol::statusName(m_printingThread ? m_printingThread->status() : PrintingThread::Idle);
+}
+
+// ---- Projection -------------------------------------------------------------
 
 void Client::projectImage(QImage image)
 {
@@ -185,12 +278,7 @@ void Client::setGlobalScale(double scaleX, double scaleY)
     m_globalScaleY = scaleY;
 }
 
-void Client::printerUSBConnected()
-{
-    qDebug() << "Client::printerUSBConnected";
-    if (!g_options.printFile.isEmpty() && !m_printFileStarted)
-        startPrintFromFile();
-}
+// ---- Print from disk --------------------------------------------------------
 
 void Client::startPrintFromFile()
 {
@@ -200,7 +288,7 @@ void Client::startPrintFromFile()
     // The fields are those of the desktop's job line, after its keyword.
     m_currentJob.setFromString(QStringLiteral("Status_SendingPrintJob,") + g_options.jobFields);
     std::fprintf(stderr, "vatnode: printing %s, %d layers\n", qPrintable(g_options.printFile), m_currentJob.numImages);
-    emit sendRunPrintJob(&m_currentJob, nullptr);
+    runPrintThread(&m_currentJob, nullptr);
 }
 
 void Client::endPrintFromFile(int exitCode, const QString &message)
@@ -213,26 +301,159 @@ void Client::endPrintFromFile(int exitCode, const QString &message)
     QCoreApplication::exit(exitCode);
 }
 
+// ---- Reports ----------------------------------------------------------------
+
+void Client::sendCurrentPrintProgress(int layerNum, int percent, int timeLeft)
+{
+    qDebug() << "Client::sendCurrentPrintProgress start. is connected to server: " << (m_connected ? "true" : "false");
+    m_lastLayer = layerNum;
+    m_lastPercent = percent;
+    m_lastTimeLeft = timeLeft;
+    if (m_connected) {
+        sendString(QStringLiteral("Send_PrintProgress,%1,%2,%3,%4,%5,%6")
+                       .arg(layerNum)
+                       .arg(percent)
+                       .arg(timeLeft)
+                       .arg(m_receivedFileName, m_currentJob.resinName)
+                       .arg(m_currentJob.layerThickness));
+    }
+    if (m_printFileStarted && !m_printFileEnded)
+        std::fprintf(stderr, "vatnode: %d%% done, about %d min left\n", percent, timeLeft);
+    qDebug() << "Client::sendCurrentPrintProgress end";
+}
+
 void Client::doneWithFMovement()
 {
     qDebug() << "Client::doneWithFMovement";
-    if (m_printFileStarted && m_printingThread->status() == PrintingThread::Finished)
-        endPrintFromFile(0, QStringLiteral("print done"));
+    const int status = m_printingThread->status();
+    if (status == PrintingThread::Finished && !m_endOfPrintTiltPending) {
+        if (boardIsOldVersion) {
+            // The older board ends a print with the tank tilted up.
+            m_endOfPrintTiltPending = true;
+            m_terminal->tiltTankUp_Start();
+            QTimer::singleShot(TimeScale::ms(1400), this, &Client::tiltTankUp_Stop);
+        }
+        sendPrintDone();
+        if (m_printFileStarted)
+            endPrintFromFile(0, QStringLiteral("print done"));
+    } else if (status == PrintingThread::PausedAfterReset) {
+        sendMessagePauseDone();
+    }
 }
 
-void Client::printingErrorDetected(int code)
+void Client::sendPrintDone()
 {
-    qDebug() << "Client::printingErrorDetected. Error: " << code;
+    if (m_connected)
+        sendString(QStringLiteral("Send_PrintDone"));
+}
+
+void Client::sendMessagePauseDone()
+{
+    m_pauseInProgress = false;
+    sendString(QStringLiteral("Send_PauseMovementDone"));
+}
+
+void Client::sendMessageResumeDone()
+{
+    sendString(QStringLiteral("Send_ResumeMovementDone"));
+}
+
+void Client::printingErrorDetected(int errorNum)
+{
+    qDebug() << "Client::printingErrorDetected - " << errorNum;
+    sendString(QStringLiteral("Send_PrintingError,%1").arg(errorNum));
     if (m_printFileStarted)
-        endPrintFromFile(1, QStringLiteral("printing error %1: %2").arg(code).arg(errorText(code)));
+        endPrintFromFile(1, QStringLiteral("printing error %1: %2").arg(errorNum).arg(errorText(errorNum)));
 }
 
-void Client::sendCurrentPrintProgress(int layer, int percent, int remainingMinutes)
+// ---- Board ------------------------------------------------------------------
+
+void Client::printerUSBConnected()
 {
-    qDebug() << "Client::sendCurrentPrintProgress. Layer: " << layer << " Percent: " << percent
-             << " Minutes left: " << remainingMinutes;
-    if (m_printFileStarted && !m_printFileEnded)
-        std::fprintf(stderr, "vatnode: %d%% done, about %d min left\n", percent, remainingMinutes);
+    qDebug() << "Client::printerUSBConnected";
+    m_terminal->turnOffProjector();
+    if (!boardIsOldVersion)
+        m_terminal->turnOnMotors();
+    resetPlatformAndTankOnBootup();
+    if (!boardIsOldVersion) {
+        if (m_isBroadcastingDirect)
+            m_terminal->fadeLED(1000);
+        else
+            m_terminal->blinkLED(100, 1);
+    }
+    // A print from disk starts once the board has settled from its start-up
+    // homing, so that the two never mix.
+    if (!g_options.printFile.isEmpty() && !m_printFileStarted)
+        QTimer::singleShot(TimeScale::ms(2000), this, [this] {
+            if (!m_printFileStarted)
+                startPrintFromFile();
+        });
+}
+
+void Client::resetPlatformAndTankOnBootup()
+{
+    if (boardIsOldVersion) {
+        m_printingThread->setStatus(PrintingThread::Finished);
+        m_terminal->finishPrint();
+        return;
+    }
+    resetPlatformAndTank();
+    QTimer::singleShot(TimeScale::ms(1500), this, &Client::resetPlatformAndTank);
+}
+
+void Client::resetPlatformAndTank()
+{
+    m_terminal->resetPlatformAndTank();
+}
+
+void Client::movePlatformUp_Start()
+{
+    m_terminal->movePlatformUp_Start();
+    QTimer::singleShot(TimeScale::ms(1000), this, &Client::movePlatformUp_Stop);
+}
+
+void Client::movePlatformDown_Start()
+{
+    m_terminal->movePlatformDown_Start();
+    QTimer::singleShot(TimeScale::ms(1000), this, &Client::movePlatformDown_Stop);
+}
+
+void Client::tiltTankUp_Start()
+{
+    m_terminal->tiltTankUp_Start();
+    QTimer::singleShot(TimeScale::ms(500), this, &Client::tiltTankUp_Stop);
+}
+
+void Client::tiltTankDown_Start()
+{
+    m_terminal->tiltTankDown_Start();
+    QTimer::singleShot(TimeScale::ms(500), this, &Client::tiltTankDown_Stop);
+}
+
+void Client::movePlatformUp_Stop()
+{
+    m_terminal->movePlatformUp_Stop();
+}
+
+void Client::movePlatformDown_Stop()
+{
+    m_terminal->movePlatformDown_Stop();
+}
+
+void Client::tiltTankUp_Stop()
+{
+    m_terminal->tiltTankUp_Stop();
+    m_endOfPrintTiltPending = false;
+}
+
+void Client::tiltTankDown_Stop()
+{
+    m_terminal->tiltTankDown_Stop();
+}
+
+void Client::turnOnMotors()
+{
+    m_terminal->turnOnMotors();
 }
 
 void Client::screenCountChanged()

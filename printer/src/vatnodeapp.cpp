@@ -6,6 +6,7 @@
 #include "imageprovider.h"
 #include "printjob.h"
 #include "ssj.h"
+#include "systemactions.h"
 #include "timescale.h"
 
 #include <QCommandLineParser>
@@ -25,7 +26,7 @@ constexpr int kExitUsage = 2;
 const char *kUsage =
     "usage: vatnode [--workdir DIR] [--serial-port PATH] [--time-scale F] [--frames-dir DIR]\n"
     "               [--discovery-port N] [--system-root DIR] [--live-system]\n"
-    "               [--print-file JOB --job FIELDS]\n";
+    "               [--allow-network-update] [--print-file JOB --job FIELDS]\n";
 
 int usageError(const QString &message)
 {
@@ -56,6 +57,7 @@ int runVatnode(int argc, char *argv[])
         {QStringLiteral("discovery-port"), QStringLiteral("UDP port."), QStringLiteral("N"), QStringLiteral("49958")},
         {QStringLiteral("system-root"), QStringLiteral("Simulated system files."), QStringLiteral("DIR")},
         {QStringLiteral("live-system"), QStringLiteral("Real system files and commands.")},
+        {QStringLiteral("allow-network-update"), QStringLiteral("Accept a program sent over the desktop connection.")},
         {QStringLiteral("print-file"), QStringLiteral("Print a job from disk."), QStringLiteral("JOB")},
         {QStringLiteral("job"), QStringLiteral("The job line's ten fields."), QStringLiteral("FIELDS")},
         {QStringLiteral("help"), QStringLiteral("This text.")},
@@ -93,6 +95,7 @@ int runVatnode(int argc, char *argv[])
     options.printFile = absolute(parser.value(QStringLiteral("print-file")));
     options.systemRoot = absolute(parser.value(QStringLiteral("system-root")));
     options.liveSystem = parser.isSet(QStringLiteral("live-system"));
+    options.allowNetworkUpdate = parser.isSet(QStringLiteral("allow-network-update"));
 
     const QString workdir = parser.value(QStringLiteral("workdir"));
     if (!workdir.isEmpty() && (!QDir().mkpath(workdir) || !QDir::setCurrent(workdir)))
@@ -100,6 +103,10 @@ int runVatnode(int argc, char *argv[])
     if (!options.framesDir.isEmpty() && !QDir().mkpath(options.framesDir))
         return failure(QStringLiteral("cannot create %1").arg(options.framesDir));
     TimeScale::setFactor(timeScale);
+    // System files and commands are simulated unless this is the printer itself.
+    SystemActions::configure(options.liveSystem, options.systemRoot.isEmpty()
+                                                     ? QDir::current().absoluteFilePath(QStringLiteral("system-root"))
+                                                     : options.systemRoot);
 
     BasicLogging logging;
     logging.setupBasicLogging();

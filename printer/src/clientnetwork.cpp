@@ -1,0 +1,575 @@
+// The session's side of the desktop protocol: discovery, connection,
+// greeting and handshake, frames, heartbeat, the job stream and the
+// dispatcher of the desktop's messages.
+#include "client.h"
+
+#include "crushedprintjob.h"
+#include "jobstreamreceiver.h"
+#include "networkconfig.h"
+#include "printersettings.h"
+#include "printingthread.h"
+#include "protocol.h"
+#include "ssj.h"
+#include "terminal.h"
+#include "timescale.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDebug>
+#include <QFile>
+#include <QHostAddress>
+#include <QNetworkDatagram>
+#include <QStorageInfo>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <algorithm>
+
+namespace {
+
+// A Wi-Fi message carries the password: it is never logged in clear.
+QString loggable(const QString &message)
+{
+    const QString marker = QStringLiteral("Send_NetworkInfo");
+    if (!message.contains(marker))
+        return message;
+    QStringList pieces = message.split(marker);
+    if (pieces.size() > 2)
+        pieces[2] = NetworkConfig::maskedPassword(pieces[2]);
+    return pieces.join(marker);
+}
+
+bool isSignedInteger(const QString &text)
+{
+    bool ok = false;
+    text.toInt(&ok);
+    return ok && !text.contains(QLatin1Char('+')) && !text.trimmed().isEmpty() && text.trimmed() == text;
+}
+
+} // namespace
+
+// ---- Discovery and connection -----------------------------------------------
+
+void Client::processDatagram()
+{
+    while (m_udpSocket->hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = m_udpSocket->receiveDatagram(4096);
+        const QByteArray data = datagram.data();
+        qDebug() << "Client read datagram: " << Protocol::asciiUpToZero(data);
+        QString ip;
+        int port = 0;
+        if (!Protocol::parseDatagram(data, &ip, &port)) {
+            qDebug() << "ERROR. Client::processDatagram. Not an announcement";
+            continue;
+        }
+        if (m_connected)
+            continue;
+        connectToServerViaDatagram(ip, port);
+    }
+}
+
+void Client::connectToServerViaDatagram(const QString &ip, int port)
+{
+    qDebug() << "Client::connectToServerViaDatagram. Ip: " << ip << " port: " << port;
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->abort();
+        m_socket->deleteLater();
+        m_socket = nullptr;
+    }
+    auto *socket = new QTcpSocket(this);
+    socket->connectToHost(QHostAddress(ip), quint16(port), QIODevice::ReadWrite);
+    if (!socket->waitForConnected(Protocol::kConnectTimeoutMs)) {
+        qDebug() << "Client::connectToServerViaDatagram. Timed out. Ignoring this IP.";
+        socket->deleteLater();
+        return;
+    }
+    m_socket = socket;
+    m_readState = AwaitingGreeting;
+    m_connected = true;
+    m_legacyCheckArmed = false;
+    connect(m_socket, &QTcpSocket::readyRead, this, &Client::receivedNetworkMessage);
+    connect(m_socket, &QAbstractSocket::errorOccurred, this, &Client::socketError);
+}
+
+void Client::socketError(QAbstractSocket::SocketError error)
+{
+    qDebug() << "Socket Error: " << error;
+    m_connected = false;
+    connectionAliveTimedOut();
+}
+
+void Client::closeConnection()
+{
+    delete m_heartbeatTimeoutTimer;
+    m_heartbeatTimeoutTimer = nullptr;
+    delete m_heartbeatSendTimer;
+    m_heartbeatSendTimer = nullptr;
+    if (m_receiver) {
+        // A transfer cut short leaves the previous job as it was.
+        m_receiver->abort();
+        m_receiver.reset();
+    }
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->close();
+    }
+    m_connected = false;
+    m_readState = AwaitingGreeting;
+}
+
+// ---- Reading ----------------------------------------------------------------
+
+void Client::receivedNetworkMessage()
+{
+    if (!m_socket)
+        return;
+    qDebug() << "Client::receivedNetworkMessage. curServerReadFlags: " << m_readState;
+    resetConnectionHeartbeatTimer();
+    switch (m_readState) {
+    case AwaitingGreeting:
+        readHandshake();
+        break;
+    case ReceivingJob:
+        receiveFile();
+        break;
+    case ReceivingUpdate:
+        receiveUpdatedClient();
+        break;
+    default:
+        readSerializedMessage();
+        break;
+    }
+}
+
+void Client::readHandshake()
+{
+    const QString greeting = QLatin1String(Protocol::kMarker) + QLatin1String(Protocol::kGreeting);
+    const QString text = Protocol::asciiUpToZero(m_socket->read(greeting.size()));
+    qDebug() << "Client::readHandshake. Read: " << text;
+    if (text == greeting)
+        handleGreeting();
+    else
+        qDebug() << "ERROR - Client::readHandshake(). Message read was not handshake. It was: " << text;
+    m_legacyCheckArmed = true;
+    if (m_socket && m_socket->bytesAvailable() > 0)
+        readSerializedMessage();
+}
+
+void Client::handleGreeting()
+{
+    sendString(Protocol::handshakeReply(m_serial, m_nickname, m_model, QString::number(version, 'g', 6),
+                                        getPrintThreadStatus(), Resin::toString(m_resins), m_wifiNames,
+                                        Terminal::g_param));
+    qDebug() << "Handshake Successful. Print thread status: " << getPrintThreadStatus();
+    m_readState = Ready;
+    startKeepAliveTimers();
+}
+
+void Client::readSerializedMessage()
+{
+    resetConnectionHeartbeatTimer();
+    if (m_legacyCheckArmed) {
+        m_legacyCheckArmed = false;
+        if (Protocol::asciiUpToZero(m_socket->peek(m_socket->bytesAvailable())).contains(QLatin1String(Protocol::kMarker))) {
+            handleUnserializedMessage();
+            return;
+        }
+    }
+    // Every complete frame that is buffered is handled now: one that waited
+    // for the next notification could wait for ever.
+    while (m_socket && (m_readState == Ready || m_readState == AwaitingGreeting)) {
+        QString text;
+        const Protocol::FrameStatus status = Protocol::readFrame(m_socket, &text);
+        if (status == Protocol::FrameStatus::Incomplete)
+            return;
+        if (status == Protocol::FrameStatus::Invalid) {
+            qDebug() << "ERROR. Client::readSerializedMessage. Frame length not acceptable. Closing connection.";
+            closeConnection();
+            return;
+        }
+        resetConnectionHeartbeatTimer();
+        for (const QString &message : Protocol::extractMessages(text)) {
+            processMessage(message);
+            if (!m_socket || !m_connected)
+                return;
+        }
+    }
+    // A message switched to receiving a stream: what follows it is stream.
+    if (m_socket && m_socket->bytesAvailable() > 0) {
+        if (m_readState == ReceivingJob)
+            receiveFile();
+        else if (m_readState == ReceivingUpdate)
+            receiveUpdatedClient();
+    }
+}
+
+void Client::handleUnserializedMessage()
+{
+    qDebug() << "Client::handleUnserializedMessage. The desktop sends unframed messages. Closing connection.";
+    closeConnection();
+}
+
+// ---- Sending and heartbeat --------------------------------------------------
+
+void Client::sendString(const QString &message)
+{
+    qDebug() << "sendString: " << message;
+    if (!m_socket) {
+        qDebug() << "Client::sendString. Not Connected";
+        return;
+    }
+    m_socket->write(Protocol::frame(QLatin1String(Protocol::kMarker) + message));
+    m_socket->flush();
+    if (m_heartbeatSendTimer && m_heartbeatSendTimer->isActive())
+        m_heartbeatSendTimer->start();
+}
+
+void Client::startKeepAliveTimers()
+{
+    delete m_heartbeatTimeoutTimer;
+    delete m_heartbeatSendTimer;
+    m_heartbeatTimeoutTimer = new QTimer(this);
+    m_heartbeatTimeoutTimer->setInterval(TimeScale::ms(Protocol::kHeartbeatTimeoutMs));
+    connect(m_heartbeatTimeoutTimer, &QTimer::timeout, this, &Client::connectionAliveTimedOut);
+    m_heartbeatSendTimer = new QTimer(this);
+    m_heartbeatSendTimer->setInterval(TimeScale::ms(Protocol::kHeartbeatIntervalMs));
+    connect(m_heartbeatSendTimer, &QTimer::timeout, this, &Client::sendConnectionAliveMessage);
+    m_heartbeatTimeoutTimer->start();
+    m_heartbeatSendTimer->start();
+}
+
+void Client::resetConnectionHeartbeatTimer()
+{
+    if (m_heartbeatTimeoutTimer && m_heartbeatTimeoutTimer->isActive())
+        m_heartbeatTimeoutTimer->start();
+}
+
+void Client::sendConnectionAliveMessage()
+{
+    sendString(QStringLiteral("Connection-Alive"));
+    if (m_heartbeatSendTimer)
+        m_heartbeatSendTimer->start();
+}
+
+void Client::connectionAliveTimedOut()
+{
+    qDebug() << "Client::connectionAliveTimedOut";
+    closeConnection();
+}
+
+// ---- Job stream -------------------------------------------------------------
+
+void Client::resetFileTransferVariables()
+{
+    if (m_receiver)
+        m_receiver->abort();
+    m_receiver.reset();
+}
+
+void Client::processPrintJob(const QString &message)
+{
+    qDebug() << "Process PrintJobs";
+    m_currentJob = PrintJob();
+    m_currentJob.setFromString(message);
+    m_currentJob.printInfo();
+}
+
+void Client::receiveFile()
+{
+    qDebug() << "Client::receiveFile. Start";
+    if (!m_socket)
+        return;
+    // Keep-alive frames sent just before the stream are skipped; the stream
+    // bytes behind them are read at once.
+    while (JobStreamReceiver::consumeKeepAlive(m_socket))
+        qDebug() << "Client::receiveFile. pendingMessage Is YES KeepAlive\n\n\n";
+    if (!m_receiver) {
+        m_receiver = std::make_unique<JobStreamReceiver>(jobFileName);
+        m_receiver->setMaxBytes(QStorageInfo(QDir::currentPath()).bytesAvailable());
+    }
+    const JobStreamReceiver::Result result = m_receiver->feed(m_socket);
+    if (result == JobStreamReceiver::NeedMore)
+        return;
+    if (result == JobStreamReceiver::Failed) {
+        qDebug() << "ERROR. Client::receiveFile. " << m_receiver->errorString() << " Closing connection.";
+        closeConnection();
+        return;
+    }
+    m_receivedFileName = m_receiver->fileName();
+    m_receiver.reset();
+    m_readState = Ready;
+    loadReceivedJobAndPrint();
+    if (m_socket && m_socket->bytesAvailable() > 0)
+        readSerializedMessage();
+}
+
+void Client::loadReceivedJobAndPrint()
+{
+    // A job that does not load whole is not printed, and the job loaded
+    // before stays loaded (a reprint still prints it).
+    CrushedPrintJob probe;
+    QFile file(jobFileName);
+    if (!probe.loadCPJ(&file)) {
+        qDebug() << "ERROR. Client::loadReceivedJobAndPrint. Job file cannot be printed: " << probe.errorString();
+        printingErrorDetected(206);
+        return;
+    }
+    if (!SSJ::loadCPJ(jobFileName)) {
+        printingErrorDetected(206);
+        return;
+    }
+    m_lastJob = m_currentJob;
+    m_haveLastJob = true;
+    runPrintThread(&m_lastJob, nullptr);
+}
+
+void Client::runPrintThread(PrintJob *job, SSJ *ssj)
+{
+    emit sendRunPrintJob(job, ssj);
+}
+
+void Client::reprint()
+{
+    if (!m_haveLastJob) {
+        qDebug() << "Client::reprint. No job to print again";
+        return;
+    }
+    m_currentJob = m_lastJob;
+    runPrintThread(&m_lastJob, nullptr);
+}
+
+void Client::receiveUpdatedClient()
+{
+    if (!m_socket)
+        return;
+    if (!m_receiver) {
+        m_receiver = std::make_unique<JobStreamReceiver>(updateFileName);
+        m_receiver->setMaxBytes(QStorageInfo(QDir::currentPath()).bytesAvailable());
+    }
+    const JobStreamReceiver::Result result = m_receiver->feed(m_socket);
+    qDebug() << "Client::receiveUpdatedClient Receive File. Bytes Received: " << m_receiver->received() << "/"
+             << m_receiver->total();
+    if (result == JobStreamReceiver::NeedMore)
+        return;
+    if (result == JobStreamReceiver::Failed) {
+        qDebug() << "ERROR. Client::receiveUpdatedClient. " << m_receiver->errorString();
+        closeConnection();
+        return;
+    }
+    m_receiver.reset();
+    qDebug() << "Client::receiveUpdatedClient. Done receiving update";
+    runUpdateScript();
+}
+
+// ---- Dispatcher -------------------------------------------------------------
+
+void Client::processMessage(const QString &message)
+{
+    if (m_readState == AwaitingGreeting) {
+        if (message == QLatin1String(Protocol::kGreeting)) {
+            handleGreeting();
+            return;
+        }
+        qDebug() << "NOTICE: Unsuccesful handshake with server. Received: " << loggable(message);
+        closeConnection();
+        return;
+    }
+    if (m_readState != Ready)
+        return;
+    qDebug() << "Client. Process Read Server: " << loggable(message);
+    dispatch(message);
+}
+
+void Client::dispatch(const QString &message)
+{
+    const QStringList fields = message.split(QLatin1Char(','));
+    const auto has = [&message](const char *name) { return message.contains(QLatin1String(name)); };
+
+    if (has("Status_SendingPrintJob")) {
+        if (!PrintJob::isCompleteLine(message)) {
+            qDebug() << "ERROR. Client. Print job line incomplete: " << message;
+            sendString(QStringLiteral("Send_PrintingError,206"));
+            return;
+        }
+        m_readState = ReceivingJob;
+        resetFileTransferVariables();
+        processPrintJob(message);
+        sendString(QStringLiteral("Client_Request_FileTransfer"));
+    } else if (has("Send_UpdatedClient")) {
+        if (!options().allowNetworkUpdate) {
+            qDebug() << "NOTICE. Client. Program update over the connection refused: not enabled on this printer";
+            return;
+        }
+        m_readState = ReceivingUpdate;
+        resetFileTransferVariables();
+        sendString(QStringLiteral("Request_Update"));
+    } else if (has("Send_ResinData")) {
+        processSentResinData(message);
+    } else if (has("Send_NetworkInfo")) {
+        processSentNetworkData(message);
+    } else if (message == QLatin1String("Request_PrintProgress")) {
+        sendCurrentPrintProgress(m_lastLayer, m_lastPercent, m_lastTimeLeft);
+    } else if (message == QLatin1String("Request_PausePrint")) {
+        emit pausePrint();
+    } else if (message == QLatin1String("Request_CancelPrint")) {
+        emit cancelPrint();
+    } else if (message == QLatin1String("Request_ResumePrint")) {
+        const bool pausedAfterReset = m_printingThread->status() == PrintingThread::PausedAfterReset;
+        emit resumePrint();
+        if (pausedAfterReset)
+            sendMessageResumeDone();
+    } else if (has("Server_NewNickname")) {
+        processNewNickname(message);
+    } else if (has("Request_PlatformUp")) {
+        movePlatformUp_Start();
+    } else if (has("Request_PlatformDown")) {
+        movePlatformDown_Start();
+    } else if (has("Request_TiltUp")) {
+        tiltTankUp_Start();
+    } else if (has("Request_TiltDown")) {
+        tiltTankDown_Start();
+    } else if (has("Request_Reprint")) {
+        reprint();
+        m_readState = Ready;
+    } else if (has("Request_ResetNetwork")) {
+        if (!hasEthernetConnection())
+            forceDeployDirectNetwork();
+    } else if (has("Server_QUITCLIENT")) {
+        QCoreApplication::quit();
+    } else if (has("Request_QA_GCommand") || has("Request_QA_G0")) {
+        m_terminal->sendGCommand_forQA();
+    } else if (has("Request_QA_ProjectGrid")) {
+        m_terminal->turnOnProjector();
+        projectImage(QImage(QStringLiteral(":/images/100micronprojectcalibrationgrid.png")));
+    } else if (has("Request_QA_ProjectBlue")) {
+        m_terminal->turnOnProjector();
+        QImage white(1280, 800, QImage::Format_RGB32);
+        white.fill(QColor(QStringLiteral("white")));
+        projectImage(white);
+    } else if (has("Request_QA_TurnOffProjector")) {
+        m_terminal->turnOffProjector();
+    } else if (has("Send_NewSerialAndModel")) {
+        processNewSerialAndModel(message);
+    } else if (has("Connection-Alive")) {
+        qDebug() << "Client::processReadServer - Connection alive message received";
+    } else if (has("Request_Grayscale")) {
+        sendGrayscaleGridInChunks();
+    } else if (has("Send_NewGrayscale")) {
+        const int start = int(message.indexOf(QLatin1String("Send_NewGrayscale"))) + int(qstrlen("Send_NewGrayscale")) + 1;
+        m_grid.setFromJSONString(message.mid(start));
+    } else if (has("Send_GParameter")) {
+        setGParameter(fields.value(1), false);
+    } else if (has("Send_FactoryGParameter")) {
+        setGParameter(fields.value(1), true);
+    } else if (has("Send_ResetGParameterToFactory")) {
+        const QString factory = m_settings->contains(QStringLiteral("factoryGParameter"))
+            ? m_settings->value(QStringLiteral("factoryGParameter")).toString()
+            : QStringLiteral("g0");
+        Terminal::g_param = factory;
+        storeSetting(QStringLiteral("gParameter"), factory);
+    } else if (has("Send_PiToBoardCommand")) {
+        runBoardCommand(message);
+    } else {
+        qDebug() << "ERROR. ProcessReadServer. Unrecognized message: " << message;
+        m_legacyCheckArmed = true;
+    }
+}
+
+void Client::setGParameter(const QString &value, bool factory)
+{
+    // Only a whole number makes a G parameter the board understands.
+    if (!isSignedInteger(value)) {
+        qDebug() << "ERROR. Client. G parameter is not a whole number: " << value;
+        return;
+    }
+    Terminal::g_param = QStringLiteral("g") + value;
+    storeSetting(QStringLiteral("gParameter"), Terminal::g_param);
+    if (factory) {
+        storeSetting(QStringLiteral("factoryGParameter"), Terminal::g_param);
+        qDebug() << "Client - Factory GParam Received. G Val: " << Terminal::g_param;
+    } else {
+        qDebug() << "Client - newGParam Received. G Val: " << Terminal::g_param;
+    }
+}
+
+void Client::runBoardCommand(const QString &message)
+{
+    const QString command = message.split(QLatin1Char(',')).value(1);
+    if (command.isEmpty())
+        return;
+    const QChar c = command.at(0).toLower();
+    const QString rest = command.mid(1);
+    qDebug() << "First char: " << c << " lastChar: " << rest;
+    const bool digitsOnly = std::all_of(rest.begin(), rest.end(), [](QChar ch) { return ch >= QLatin1Char('0') && ch <= QLatin1Char('9'); });
+    if (digitsOnly) {
+        switch (c.toLatin1()) {
+        case 'd': Terminal::d_param = QStringLiteral("D") + rest; break;
+        case 'e': Terminal::e_param = QStringLiteral("E") + rest; break;
+        case 'j': Terminal::j_param = QStringLiteral("J") + rest; break;
+        case 'k': Terminal::k_param = QStringLiteral("K") + rest; break;
+        case 'l': Terminal::l_param = QStringLiteral("L") + rest; break;
+        case 'w': Terminal::w_param = QStringLiteral("W") + rest; break;
+        case 'x': Terminal::x_param = QStringLiteral("X") + rest; break;
+        case 'g': Terminal::g_param = QStringLiteral("g") + rest; break;
+        default: break;
+        }
+    }
+    m_terminal->writeOnSerial(command);
+}
+
+void Client::sendGrayscaleGridInChunks()
+{
+    for (const QString &chunk : m_grid.getJSONChunks())
+        sendString(QStringLiteral("Send_NewGrayscale,") + chunk);
+}
+
+// ---- Data from the desktop --------------------------------------------------
+
+void Client::processSentResinData(const QString &message)
+{
+    const QString text = message.split(QStringLiteral("Send_ResinData")).value(1);
+    if (Resin::isOldResinFormat(text)) {
+        qDebug() << "Client::processSentResinData. Old resin format refused. Closing connection.";
+        connectionAliveTimedOut();
+        return;
+    }
+    m_resins = Resin::fromString(text);
+    storeSetting(QStringLiteral("resinData"), Resin::toString(m_resins));
+}
+
+void Client::processNewNickname(const QString &message)
+{
+    const QStringList fields = message.split(QLatin1Char(','));
+    if (fields.size() < 2)
+        return;
+    m_nickname = fields.at(1);
+    storeSetting(QStringLiteral("printerNickName"), m_nickname);
+}
+
+void Client::processNewSerialAndModel(const QString &message)
+{
+    const QStringList fields = message.split(QLatin1Char(','));
+    if (fields.size() < 3) {
+        qDebug() << "ERROR. Client::processNewSerialAndModel. Serial and model expected: " << message;
+        return;
+    }
+    m_serial = fields.at(1);
+    m_model = fields.at(2);
+    boardIsOldVersion = m_model.contains(QLatin1String("OLD"), Qt::CaseInsensitive);
+    m_terminal->setRetrofitBoard(boardIsOldVersion);
+    storeSetting(QStringLiteral("printerModel"), m_model);
+    storeSetting(QStringLiteral("printerSerial"), m_serial);
+    saveDirectNetworkSettings(determineDirectNetworkName(), QString::fromLatin1(NetworkConfig::accessPointPassPhrase));
+}
+
+void Client::processSentNetworkData(const QString &message)
+{
+    const QStringList pieces = message.split(QStringLiteral("Send_NetworkInfo"));
+    if (pieces.size() < 4) {
+        qDebug() << "ERROR. Client::processSentNetworkData. Name, password and type expected";
+        return;
+    }
+    saveNetworkInfo(pieces.at(1), pieces.at(2), pieces.at(3));
+}

@@ -1,0 +1,296 @@
+// The session's settings, network set-up, front button, self-update and
+// rollback. Every command and system file goes through SystemActions.
+#include "client.h"
+
+#include "networkconfig.h"
+#include "printersettings.h"
+#include "printingthread.h"
+#include "systemactions.h"
+#include "terminal.h"
+#include "timescale.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QThread>
+#include <QTimer>
+
+// ---- Network ----------------------------------------------------------------
+
+void Client::saveNetworkInfo(const QString &name, const QString &password, const QString &type)
+{
+    qDebug() << "Client::saveNetworkInfo. Name: " << name << " pass: " << NetworkConfig::maskedPassword(password)
+             << " type: " << type;
+    // A name or password that would break the configuration file would cut
+    // the printer off its network after the reboot: refused, nothing changes.
+    QString why;
+    if (!NetworkConfig::credentialsAreSafe(name, password, &why)) {
+        qDebug() << "ERROR. Client::saveNetworkInfo. Network settings refused: " << why;
+        return;
+    }
+    if (!SystemActions::writeFile(QLatin1String(NetworkConfig::wpaSupplicantPath),
+                                  NetworkConfig::wpaSupplicantText(name, password))) {
+        qDebug() << "ERROR. Client::saveNetworkInfo - could not write to file " << NetworkConfig::wpaSupplicantPath;
+        return;
+    }
+    setNetworkInterfacesToWPA();
+}
+
+QString Client::determineDirectNetworkName() const
+{
+    return NetworkConfig::accessPointName(m_model, m_serial);
+}
+
+void Client::saveDirectNetworkSettings(const QString &name, const QString &passPhrase)
+{
+    if (!SystemActions::writeFile(QLatin1String(NetworkConfig::hostapdPath), NetworkConfig::hostapdText(name, passPhrase)))
+        qDebug() << "ERROR. Client::saveDirectNetworkSettings - could not write to file " << NetworkConfig::hostapdPath;
+}
+
+void Client::setNetworkInterfacesToDirect()
+{
+    if (!SystemActions::writeFile(QLatin1String(NetworkConfig::interfacesPath),
+                                  NetworkConfig::interfacesTextAccessPoint())) {
+        qDebug() << "ERROR. Client::setNetworkInterfacesToDirect - could not write to file "
+                 << NetworkConfig::interfacesPath;
+        return;
+    }
+    storeSetting(QStringLiteral("broadcastingDirect"), true);
+    SystemActions::run(QLatin1String(NetworkConfig::enableHostapdCommand));
+    runRefreshNetwork();
+}
+
+void Client::setNetworkInterfacesToWPA()
+{
+    if (!SystemActions::writeFile(QLatin1String(NetworkConfig::interfacesPath), NetworkConfig::interfacesTextClient())) {
+        qDebug() << "ERROR. Client::setNetworkInterfacesToWPA - could not write to file " << NetworkConfig::interfacesPath;
+        return;
+    }
+    storeSetting(QStringLiteral("broadcastingDirect"), false);
+    SystemActions::run(QLatin1String(NetworkConfig::disableHostapdCommand));
+    runRefreshNetwork();
+}
+
+void Client::runRefreshNetwork()
+{
+    m_terminal->blinkLED(20, 100);
+    m_terminal->turnOffProjector();
+    QTimer::singleShot(TimeScale::ms(1000), this, &Client::rebootPi);
+}
+
+void Client::deployDirectNetwork()
+{
+    qDebug() << "Client::deployDirectNetwork. Is broadcasting:" << (m_isBroadcastingDirect ? "true" : "false");
+    if (!m_isBroadcastingDirect)
+        setNetworkInterfacesToDirect();
+}
+
+void Client::forceDeployDirectNetwork()
+{
+    setNetworkInterfacesToDirect();
+}
+
+void Client::disableDirectNetwork()
+{
+    if (m_isBroadcastingDirect)
+        setNetworkInterfacesToWPA();
+}
+
+bool Client::hasNetworkConnection()
+{
+    QThread::msleep(static_cast<unsigned long>(TimeScale::ms(3000)));
+    const QString output = SystemActions::run(QLatin1String(NetworkConfig::ifconfigCommand));
+    qDebug().noquote() << "Wlan0: \n" + output;
+    return NetworkConfig::parseHasConnection(output, m_isBroadcastingDirect);
+}
+
+QStringList Client::getAvailableWifiNetworks()
+{
+    return NetworkConfig::parseWifiScan(SystemActions::run(QLatin1String(NetworkConfig::wifiScanCommand)));
+}
+
+void Client::rebootPi()
+{
+    qDebug() << "rebootPi.Settings broadcasting value: " << m_settings->value(QStringLiteral("broadcastingDirect")).toString();
+    SystemActions::run(QLatin1String(NetworkConfig::rebootCommand));
+}
+
+void Client::shutdownPi()
+{
+    SystemActions::run(QLatin1String(NetworkConfig::shutdownCommand));
+}
+
+void Client::refreshNetwork_ifdown_ifup()
+{
+    qDebug() << "Client::refreshNetwork_ifdown_ifup. Start";
+    const QString script = QLatin1String(NetworkConfig::refreshScriptPath);
+    if (!SystemActions::exists(script)) {
+        SystemActions::writeFile(script, QLatin1String(NetworkConfig::refreshScriptText));
+        SystemActions::run(NetworkConfig::chmodCommand(script));
+    }
+    SystemActions::startDetached(script);
+    qDebug() << "Client::refreshNetwork_ifdown_ifup. Done";
+}
+
+// ---- Front button -----------------------------------------------------------
+
+void Client::buttonPressReceived()
+{
+    if (m_shuttingDown)
+        return;
+    m_longPressTimer->start();
+    m_multiPressTimer->stop();
+    ++m_pressCount;
+}
+
+void Client::buttonReleaseReceived()
+{
+    const int interval = m_longPressTimer->interval();
+    const int remaining = m_longPressTimer->isActive() ? m_longPressTimer->remainingTime() : 0;
+    qDebug() << "Client::buttonReleaseReceived. Time passed: " << interval - remaining << "interval:" << interval
+             << " Remaining: " << remaining;
+    m_longPressTimer->stop();
+    if (!m_shuttingDown)
+        m_multiPressTimer->start();
+}
+
+void Client::shutDownFromButtonTimeout()
+{
+    m_terminal->cutoffPowerIn30Seconds();
+    m_shuttingDown = true;
+    m_terminal->turnOffMotors();
+    m_terminal->turnOffProjector();
+    QTimer::singleShot(TimeScale::ms(1000), this, &Client::shutdownPi);
+    m_longPressTimer->stop();
+    m_multiPressTimer->stop();
+}
+
+void Client::buttonMultiPressTimeout()
+{
+    if (m_shuttingDown)
+        return;
+    const int count = m_pressCount;
+    m_pressCount = 0;
+    const int status = m_printingThread->status();
+    qDebug() << "Button multi press timeout. Count: " << count << "pt status: " << getPrintThreadStatus();
+    if (count == 1) {
+        if (status == PrintingThread::Printing) {
+            qDebug() << "ButtonMulti. Pause";
+            emit pausePrint();
+            sendString(QStringLiteral("Request_PausePrint"));
+            m_pauseInProgress = true;
+        } else if ((status == PrintingThread::Paused || status == PrintingThread::PausedAfterReset)
+                   && !m_pauseInProgress) {
+            qDebug() << "ButtonMulti. Resume";
+            emit resumePrint();
+            sendString(QStringLiteral("Request_ResumePrint"));
+        } else {
+            qDebug() << "ButtonMulti. Ignore";
+        }
+    } else if (count == 3) {
+        sendString(QStringLiteral("Request_CancelPrint"));
+        emit cancelPrint();
+    } else if (count == 5 && status != PrintingThread::Printing) {
+        forceDeployDirectNetwork();
+    } else if (count >= 7) {
+        rollbackToPreviousClient();
+    } else {
+        qDebug() << "ERROR. Client::buttonMultiPressTimeout. Num multi presses is: " << count;
+    }
+}
+
+// ---- Update and rollback ----------------------------------------------------
+
+void Client::runUpdateScript()
+{
+    const QString script = QLatin1String(NetworkConfig::updateScriptPath);
+    if (!SystemActions::exists(script)) {
+        SystemActions::writeFile(script, NetworkConfig::updateScriptText());
+        SystemActions::run(NetworkConfig::chmodCommand(script));
+    }
+    SystemActions::startDetached(script);
+}
+
+void Client::rollbackToPreviousClient()
+{
+    qDebug() << "Client::rollbackToPreviousClient";
+    if (!QFile::exists(previousProgramFileName)) {
+        qDebug() << "ERROR - Client::rollbackToPreviousClient. Previous client does not exist";
+        return;
+    }
+    storeSetting(QStringLiteral("resinData"), QLatin1String(NetworkConfig::rollbackResinList));
+    if (!SystemActions::exists(QLatin1String(NetworkConfig::rollbackScriptPath)))
+        createRollbackClientScript();
+    SystemActions::startDetached(QLatin1String(NetworkConfig::rollbackScriptPath));
+}
+
+void Client::createRollbackClientScript()
+{
+    const QString script = QLatin1String(NetworkConfig::rollbackScriptPath);
+    SystemActions::writeFile(script, NetworkConfig::rollbackScriptText());
+    SystemActions::run(NetworkConfig::chmodCommand(script));
+}
+
+// ---- Settings ---------------------------------------------------------------
+
+void Client::writeInitialSettings()
+{
+    PrinterSettingsValues values;
+    values.serial = m_serial;
+    values.nickname = m_nickname;
+    values.model = m_model;
+    m_settings->writeInitial(values);
+    boardIsOldVersion = m_model.contains(QLatin1String("OLD"), Qt::CaseInsensitive);
+    m_terminal->setRetrofitBoard(boardIsOldVersion);
+    m_isBroadcastingDirect = true;
+    // The initial resin list is the default one.
+    m_resins = Resin::defaultResinList();
+    storeSetting(QStringLiteral("resinData"), Resin::toString(m_resins));
+}
+
+void Client::readSettingsFromFile()
+{
+    PrinterSettingsValues values;
+    values.serial = m_serial;
+    values.nickname = m_nickname;
+    values.model = m_model;
+    values.enableResinSettleTime = m_enableResinSettleTime;
+    values.resinSettleTime = m_resinSettleTime;
+    m_settings->read(values);
+    m_serial = values.serial;
+    m_nickname = values.nickname;
+    m_isBroadcastingDirect = values.broadcastingDirect;
+    m_enableResinSettleTime = values.enableResinSettleTime;
+    m_resinSettleTime = values.resinSettleTime;
+    m_model = values.model;
+    boardIsOldVersion = m_model.contains(QLatin1String("OLD"), Qt::CaseInsensitive);
+    m_terminal->setRetrofitBoard(boardIsOldVersion);
+    if (!values.gParameter.isEmpty()) {
+        // Only a whole number makes a G parameter the board understands.
+        bool ok = false;
+        values.gParameter.mid(1).toInt(&ok);
+        if (ok && values.gParameter.startsWith(QLatin1Char('g')))
+            Terminal::g_param = values.gParameter;
+        else
+            qDebug() << "ERROR. Client::readSettingsFromFile. Stored G parameter ignored: " << values.gParameter;
+    }
+    readResinsFromDisk();
+}
+
+void Client::readResinsFromDisk()
+{
+    if (!m_settings->contains(QStringLiteral("resinData"))) {
+        qDebug() << "Client::readResinsFromDisk - Error. No resinData";
+        m_resins.clear();
+    } else {
+        m_resins = Resin::fromString(m_settings->value(QStringLiteral("resinData")).toString());
+    }
+    qDebug() << "Client::readResinsFromDisk. Num resins: " << m_resins.size();
+    for (const Resin &resin : qAsConst(m_resins))
+        resin.printInfo();
+}
+
+void Client::storeSetting(const QString &key, const QVariant &value)
+{
+    if (!m_settings->setValue(key, value))
+        qDebug() << "ERROR. Client::storeSetting. Could not store " << key;
+}

@@ -63,6 +63,9 @@ private slots:
     void grayscale_isSentInChunksAndMerged();
     void progressRequest_andUnknownMessage();
     void updateOverConnection_isRefusedUnlessEnabled();
+    void pauseResumeCancel_fromTheDesktop();
+    void resumeAfterPauseDuringReset_isConfirmedAtOnce();
+    void boardError_isReportedToTheDesktop();
 };
 
 void TestSession::firstStart_writesSettingsAndHandshakesWithThem()
@@ -484,6 +487,68 @@ void TestSession::updateOverConnection_isRefusedUnlessEnabled()
     QVERIFY(waitFor([&] { return !session.desktop().messagesStartingWith(QStringLiteral("Send_PrintProgress")).isEmpty(); }));
     QVERIFY(!session.desktop().messages.contains(QStringLiteral("Request_Update")));
     QCOMPARE(session.client().readState(), int(Client::Ready));
+}
+
+void TestSession::pauseResumeCancel_fromTheDesktop()
+{
+    Session session;
+    QVERIFY(session.ok());
+    QCOMPARE(session.connectAndHandshake().size(), 9);
+    FakeDesktop &desktop = session.desktop();
+    desktop.send(QStringLiteral("Status_SendingPrintJob,0,0,4,50,50,8,Clear,1,1,1"));
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Client_Request_FileTransfer")); }));
+    desktop.sendStream(QStringLiteral("pause.ssj"), session.makeJob(8));
+    QVERIFY(waitFor([&] { return desktop.messagesStartingWith(QStringLiteral("Send_PrintProgress,2,")).size() == 1; }));
+
+    desktop.send(QStringLiteral("Request_PausePrint"));
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PauseMovementDone")); }));
+    QCOMPARE(session.client().getPrintThreadStatus(), QStringLiteral("PrintStatus_Paused"));
+    QVERIFY(session.board().receivedLines().contains(QStringLiteral("R410")));
+    const int progressWhilePaused = desktop.messagesStartingWith(QStringLiteral("Send_PrintProgress")).size();
+    QTest::qWait(400);
+    QCOMPARE(desktop.messagesStartingWith(QStringLiteral("Send_PrintProgress")).size(), progressWhilePaused);
+
+    desktop.send(QStringLiteral("Request_ResumePrint"));
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_ResumeMovementDone")); }));
+    QVERIFY(waitFor([&] { return desktop.messagesStartingWith(QStringLiteral("Send_PrintProgress")).size() > progressWhilePaused; }));
+
+    desktop.send(QStringLiteral("Request_CancelPrint"));
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PrintDone")); }));
+    QCOMPARE(session.client().getPrintThreadStatus(), QStringLiteral("PrintStatus_Ready"));
+    QVERIFY(!desktop.messages.contains(QStringLiteral("Send_PrintProgress,9,100,0,pause.ssj,Clear,50")));
+}
+
+void TestSession::resumeAfterPauseDuringReset_isConfirmedAtOnce()
+{
+    Session session;
+    QVERIFY(session.ok());
+    QCOMPARE(session.connectAndHandshake().size(), 9);
+    FakeDesktop &desktop = session.desktop();
+    desktop.send(QStringLiteral("Status_SendingPrintJob,0,0,1,50,50,2,Clear,1,1,1"));
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Client_Request_FileTransfer")); }));
+    desktop.sendStream(QStringLiteral("reset.ssj"), session.makeJob(2));
+    QVERIFY(waitFor([&] { return session.board().receivedLines().contains(QStringLiteral("&")); }));
+    desktop.send(QStringLiteral("Request_PausePrint")); // while the board homes
+    // The homing ends in the finish movement, reported as the pause.
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PauseMovementDone")); }));
+    QCOMPARE(session.client().printingThread()->status(), int(PrintingThread::PausedAfterReset));
+    desktop.send(QStringLiteral("Request_ResumePrint"));
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_ResumeMovementDone")); }, 500));
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PrintDone")); }, 30000));
+}
+
+void TestSession::boardError_isReportedToTheDesktop()
+{
+    Session session;
+    QVERIFY(session.ok());
+    QCOMPARE(session.connectAndHandshake().size(), 9);
+    FakeDesktop &desktop = session.desktop();
+    desktop.send(QStringLiteral("Status_SendingPrintJob,0,0,1,50,50,6,Clear,1,1,1"));
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Client_Request_FileTransfer")); }));
+    desktop.sendStream(QStringLiteral("stall.ssj"), session.makeJob(6));
+    QVERIFY(waitFor([&] { return session.board().receivedLines().contains(QStringLiteral("N5")); }));
+    session.board().stall();
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PrintingError,201")); }));
 }
 
 QTEST_MAIN(TestSession)

@@ -43,9 +43,12 @@ int jsonLevel(const QJsonValue &value)
     return jsonInt(value);
 }
 
+// A side longer than the cell limit is refused even when the other side is 0:
+// the rows are built from one prototype row, which would be allocated anyway.
 bool isTooLarge(int rows, int columns)
 {
-    return static_cast<qint64>(rows) * columns > GrayscaleGrid::maxCells;
+    return rows > GrayscaleGrid::maxCells || columns > GrayscaleGrid::maxCells
+        || static_cast<qint64>(rows) * columns > GrayscaleGrid::maxCells;
 }
 
 } // namespace

@@ -82,6 +82,7 @@ Client::Client(QObject *parent)
 {
     qRegisterMetaType<PrintJob *>("PrintJob*");
     qRegisterMetaType<SSJ *>("SSJ*");
+    Q_INIT_RESOURCE(vatnode); // the scene and the calibration grid live in a static library
 
     // 1-2. Fields.
     m_serial = QStringLiteral("OBW-TEST");

@@ -126,7 +126,12 @@ void Client::receivedNetworkMessage()
     if (!m_socket)
         return;
     qDebug() << "Client::receivedNetworkMessage. curServerReadFlags: " << m_readState;
-    resetConnectionHeartbeatTimer();
+    // Bytes of a stream keep the connection alive. Between messages only a whole
+    // frame does: a frame that never completes, while the desktop's keep-alives
+    // pile up behind it, would otherwise hold the session without a message
+    // being handled, for ever.
+    if (m_readState == ReceivingJob || m_readState == ReceivingUpdate)
+        resetConnectionHeartbeatTimer();
     switch (m_readState) {
     case AwaitingGreeting:
         readHandshake();
@@ -169,7 +174,6 @@ void Client::handleGreeting()
 
 void Client::readSerializedMessage()
 {
-    resetConnectionHeartbeatTimer();
     if (m_legacyCheckArmed) {
         m_legacyCheckArmed = false;
         if (Protocol::asciiUpToZero(m_socket->peek(m_socket->bytesAvailable())).contains(QLatin1String(Protocol::kMarker))) {
@@ -216,7 +220,7 @@ void Client::handleUnserializedMessage()
 void Client::sendString(const QString &message)
 {
     qDebug() << "sendString: " << message;
-    if (!m_socket) {
+    if (!m_socket || !m_socket->isOpen()) {
         qDebug() << "Client::sendString. Not Connected";
         return;
     }
@@ -344,6 +348,10 @@ void Client::receiveUpdatedClient()
 {
     if (!m_socket)
         return;
+    // A keep-alive frame in front of the stream must not end up in the
+    // program file.
+    while (JobStreamReceiver::consumeKeepAlive(m_socket))
+        qDebug() << "Client::receiveUpdatedClient. Keep-alive message skipped";
     if (!m_receiver) {
         m_receiver = std::make_unique<JobStreamReceiver>(updateFileName);
         m_receiver->setMaxBytes(QStorageInfo(QDir::currentPath()).bytesAvailable());
@@ -502,7 +510,9 @@ void Client::runBoardCommand(const QString &message)
     const QChar c = command.at(0).toLower();
     const QString rest = command.mid(1);
     qDebug() << "First char: " << c << " lastChar: " << rest;
-    const bool digitsOnly = std::all_of(rest.begin(), rest.end(), [](QChar ch) { return ch >= QLatin1Char('0') && ch <= QLatin1Char('9'); });
+    // A letter alone is no value: "g" as the homing line would never be answered.
+    const bool digitsOnly = !rest.isEmpty()
+        && std::all_of(rest.begin(), rest.end(), [](QChar ch) { return ch >= QLatin1Char('0') && ch <= QLatin1Char('9'); });
     if (digitsOnly) {
         switch (c.toLatin1()) {
         case 'd': Terminal::d_param = QStringLiteral("D") + rest; break;

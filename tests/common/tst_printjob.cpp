@@ -11,26 +11,16 @@ class TestPrintJob : public QObject
     Q_OBJECT
 
 private slots:
-    // Fine-tuned cure time
-    void fineTuneFactor_isClampedToRange_data();
-    void fineTuneFactor_isClampedToRange();
-    void fineTuneFactor_neverScalesAdhesionLayers();
-
-    // Total time, printer rule and desktop estimate
-    void hundredLayerJob_printer31Minutes_desktop29Minutes();
-    void totalTimes_clampOnlyOnPrinter();
-    void totalTimes_absurdValues_giveZeroInsteadOfOverflow();
+    // Times
+    void fineTuneFactor_isClampedToRange_neverScalesAdhesionLayers();
+    void totalTimes_hundredLayerJob_clampOnlyOnPrinter_absurdValuesGiveZero();
 
     // Text form
     void exampleLine_setsEveryField();
     void exampleRecord_toString_givesTenElements();
     void toString_doubles_sixSignificantDigits_data();
     void toString_doubles_sixSignificantDigits();
-    void toStringThenSetFromString_keepsEveryField();
-    void unconvertibleElements_readAsZero();
-    void shortLine_readsMissingElementsAsZero_data();
-    void shortLine_readsMissingElementsAsZero();
-    void isCompleteLine_needsKeywordAndTenFields_data();
+    void unconvertibleOrMissingElements_readAsZero();
     void isCompleteLine_needsKeywordAndTenFields();
 
     // Log
@@ -54,58 +44,33 @@ PrintJob exampleJob()
 
 } // namespace
 
-void TestPrintJob::fineTuneFactor_isClampedToRange_data()
+void TestPrintJob::fineTuneFactor_isClampedToRange_neverScalesAdhesionLayers()
 {
-    QTest::addColumn<double>("factor");
-    QTest::addColumn<double>("expectedSeconds");
-    QTest::newRow("0.5 below range, clamped to 0.7") << 0.5 << 7.0;
-    QTest::newRow("0.7 lower bound") << 0.7 << 7.0;
-    QTest::newRow("1.1 inside range") << 1.1 << 11.0;
-    QTest::newRow("1.3 upper bound") << 1.3 << 13.0;
-    QTest::newRow("1.5 above range, clamped to 1.3") << 1.5 << 13.0;
-}
-
-void TestPrintJob::fineTuneFactor_isClampedToRange()
-{
-    QFETCH(double, factor);
-    QFETCH(double, expectedSeconds);
     PrintJob job;
     job.cureTime = 10.0;
-    job.fineTuneFactor = factor;
-    QCOMPARE(job.getFineTuneFactorCureTime(), expectedSeconds);
-}
+    for (const auto &factorAndSeconds : {QPair<double, double>{0.5, 7.0}, {1.1, 11.0}, {1.5, 13.0}}) {
+        job.fineTuneFactor = factorAndSeconds.first;
+        QCOMPARE(job.getFineTuneFactorCureTime(), factorAndSeconds.second);
+    }
 
-void TestPrintJob::fineTuneFactor_neverScalesAdhesionLayers()
-{
     // All layers are adhesion layers: only their cure time and the movement count.
-    PrintJob job = exampleJob();
+    job = exampleJob();
     job.numAdhesionLayers = job.numImages;
-    const int withFactorOne = job.printerTotalMinutes();
+    QCOMPARE(job.printerTotalMinutes(), 66); // (100 * 30 + 100 * 10) / 60
     job.fineTuneFactor = 1.3;
-    QCOMPARE(job.printerTotalMinutes(), withFactorOne);
-    QCOMPARE(withFactorOne, (100 * 30 + 100 * 10) / 60);
+    QCOMPARE(job.printerTotalMinutes(), 66);
 }
 
-void TestPrintJob::hundredLayerJob_printer31Minutes_desktop29Minutes()
+void TestPrintJob::totalTimes_hundredLayerJob_clampOnlyOnPrinter_absurdValuesGiveZero()
 {
-    const PrintJob job = exampleJob();
+    PrintJob job = exampleJob();
     QCOMPARE(job.printerTotalMinutes(), 31); // (150 + 760 + 1000) / 60 = 31.8
     QCOMPARE(job.desktopEstimateMinutes(), 29); // (760 + 150 + 875) / 60 = 29.75
-}
 
-void TestPrintJob::totalTimes_clampOnlyOnPrinter()
-{
-    PrintJob job = exampleJob();
     job.fineTuneFactor = 2.0;
-    // Printer: 5 * 30 + 95 * 8 * 1.3 + 100 * 10 = 2138 s
-    QCOMPARE(job.printerTotalMinutes(), 35);
-    // Desktop: 2.0 * 8 * 95 + 5 * 30 + 100 * 8.75 = 2545 s
-    QCOMPARE(job.desktopEstimateMinutes(), 42);
-}
+    QCOMPARE(job.printerTotalMinutes(), 35); // 5 * 30 + 95 * 8 * 1.3 + 100 * 10 = 2138 s
+    QCOMPARE(job.desktopEstimateMinutes(), 42); // 2.0 * 8 * 95 + 5 * 30 + 100 * 8.75 = 2545 s
 
-void TestPrintJob::totalTimes_absurdValues_giveZeroInsteadOfOverflow()
-{
-    PrintJob job = exampleJob();
     job.cureTime = 1e300;
     job.numImages = std::numeric_limits<int>::max();
     job.numAdhesionLayers = std::numeric_limits<int>::min();
@@ -116,29 +81,32 @@ void TestPrintJob::totalTimes_absurdValues_giveZeroInsteadOfOverflow()
 void TestPrintJob::exampleLine_setsEveryField()
 {
     PrintJob job;
-    job.setFromString(QStringLiteral("Status_SendingPrintJob,5,30,8,100,100,100,Clear,1,1,1"));
+    job.setFromString(QStringLiteral("Status_SendingPrintJob,5,27.25,8,100,50,120,Tough Grey,1.01,0.99,1.15"));
     QCOMPARE(job.numAdhesionLayers, 5);
-    QCOMPARE(job.adhesionLayerCureTime, 30.0);
+    QCOMPARE(job.adhesionLayerCureTime, 27.25);
     QCOMPARE(job.cureTime, 8.0);
     QCOMPARE(job.layerThickness, 100);
-    QCOMPARE(job.adhesionThickness, 100);
-    QCOMPARE(job.numImages, 100);
-    QCOMPARE(job.resinName, QStringLiteral("Clear"));
-    QCOMPARE(job.scaleX, 1.0);
-    QCOMPARE(job.scaleY, 1.0);
-    QCOMPARE(job.fineTuneFactor, 1.0);
+    QCOMPARE(job.adhesionThickness, 50);
+    QCOMPARE(job.numImages, 120);
+    QCOMPARE(job.resinName, QStringLiteral("Tough Grey"));
+    QCOMPARE(job.scaleX, 1.01);
+    QCOMPARE(job.scaleY, 0.99);
+    QCOMPARE(job.fineTuneFactor, 1.15);
 }
 
 void TestPrintJob::exampleRecord_toString_givesTenElements()
 {
-    QCOMPARE(exampleJob().toString(), QStringLiteral("5,30,8,100,100,100,Clear,1,1,1"));
+    PrintJob job = exampleJob();
+    QCOMPARE(job.toString(), QStringLiteral("5,30,8,100,100,100,Clear,1,1,1"));
+    job.layerThickness = 50;
+    job.numImages = 120;
+    QCOMPARE(job.toString(), QStringLiteral("5,30,8,50,100,120,Clear,1,1,1"));
 }
 
 void TestPrintJob::toString_doubles_sixSignificantDigits_data()
 {
     QTest::addColumn<double>("value");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("2.5") << 2.5 << QStringLiteral("2.5");
     QTest::newRow("8.0 without trailing zeros") << 8.0 << QStringLiteral("8");
     QTest::newRow("0.000012 in exponent form") << 0.000012 << QStringLiteral("1.2e-05");
     QTest::newRow("rounded to 6 digits") << 1.23456789 << QStringLiteral("1.23457");
@@ -160,23 +128,7 @@ void TestPrintJob::toString_doubles_sixSignificantDigits()
         QCOMPARE(fields.at(index), expected);
 }
 
-void TestPrintJob::toStringThenSetFromString_keepsEveryField()
-{
-    PrintJob sent = exampleJob();
-    sent.adhesionLayerCureTime = 27.25;
-    sent.scaleX = 1.01;
-    sent.scaleY = 0.99;
-    sent.fineTuneFactor = 1.15;
-    sent.resinName = QStringLiteral("Tough Grey");
-
-    PrintJob received;
-    received.setFromString(QStringLiteral("Status_SendingPrintJob,") + sent.toString());
-    QCOMPARE(received.toString(), sent.toString());
-    QCOMPARE(received.scaleX, 1.01);
-    QCOMPARE(received.resinName, QStringLiteral("Tough Grey"));
-}
-
-void TestPrintJob::unconvertibleElements_readAsZero()
+void TestPrintJob::unconvertibleOrMissingElements_readAsZero()
 {
     PrintJob job;
     job.setFromString(QStringLiteral("Kw,five,,8s,1e2,0x10,7.5,,nan,inf,-"));
@@ -191,46 +143,24 @@ void TestPrintJob::unconvertibleElements_readAsZero()
     QCOMPARE(job.scaleX, 0.0);
     QCOMPARE(job.scaleY, 0.0);
     QCOMPARE(job.fineTuneFactor, 0.0);
-}
 
-void TestPrintJob::shortLine_readsMissingElementsAsZero_data()
-{
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<int>("expectedAdhesionLayers");
-    QTest::addColumn<double>("expectedScaleX");
-    QTest::newRow("empty") << QString() << 0 << 0.0;
-    QTest::newRow("keyword only") << QStringLiteral("Status_SendingPrintJob") << 0 << 0.0;
-    QTest::newRow("three fields") << QStringLiteral("Kw,5,30,8") << 5 << 0.0;
-    QTest::newRow("nine fields") << QStringLiteral("Kw,5,30,8,100,100,100,Clear,1.5,1") << 5 << 1.5;
-}
-
-void TestPrintJob::shortLine_readsMissingElementsAsZero()
-{
-    QFETCH(QString, line);
-    QFETCH(int, expectedAdhesionLayers);
-    QFETCH(double, expectedScaleX);
-    PrintJob job = exampleJob();
-    job.setFromString(line);
-    QCOMPARE(job.numAdhesionLayers, expectedAdhesionLayers);
-    QCOMPARE(job.scaleX, expectedScaleX);
-    QCOMPARE(job.fineTuneFactor, 0.0); // element 10 is missing in every row
-}
-
-void TestPrintJob::isCompleteLine_needsKeywordAndTenFields_data()
-{
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<bool>("complete");
-    QTest::newRow("example") << QStringLiteral("Kw,5,30,8,100,100,100,Clear,1,1,1") << true;
-    QTest::newRow("empty fields count") << QStringLiteral("Kw,,,,,,,,,,") << true;
-    QTest::newRow("toString without keyword") << exampleJob().toString() << false;
-    QTest::newRow("empty") << QString() << false;
+    // A short line: what is there is read, the rest is 0.
+    for (const auto &line : {QStringLiteral(""), QStringLiteral("Kw,5,30,8"),
+                             QStringLiteral("Kw,5,30,8,100,100,100,Clear,1.5,1")}) {
+        job = exampleJob();
+        job.setFromString(line);
+        QCOMPARE(job.numAdhesionLayers, line.isEmpty() ? 0 : 5);
+        QCOMPARE(job.scaleX, line.endsWith(QLatin1String(",1")) ? 1.5 : 0.0);
+        QCOMPARE(job.fineTuneFactor, 0.0);
+    }
 }
 
 void TestPrintJob::isCompleteLine_needsKeywordAndTenFields()
 {
-    QFETCH(QString, line);
-    QFETCH(bool, complete);
-    QCOMPARE(PrintJob::isCompleteLine(line), complete);
+    QVERIFY(PrintJob::isCompleteLine(QStringLiteral("Kw,5,30,8,100,100,100,Clear,1,1,1")));
+    QVERIFY(PrintJob::isCompleteLine(QStringLiteral("Kw,,,,,,,,,,"))); // empty fields count
+    QVERIFY(!PrintJob::isCompleteLine(exampleJob().toString())); // no keyword
+    QVERIFY(!PrintJob::isCompleteLine(QString()));
 }
 
 void TestPrintJob::printInfo_writesOneLineWithEveryField()

@@ -6,10 +6,7 @@
 #include <QDataStream>
 #include <QDir>
 #include <QFile>
-#include <QHostAddress>
 #include <QRandomGenerator>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
@@ -107,13 +104,10 @@ private slots:
     // Frames
     void frame_equalsDataStreamBytes_data();
     void frame_equalsDataStreamBytes();
-    void frame_singleLetter_isSixBytes();
     void twoFrames_everySplitPoint_completeOnlyWhenWhole();
-    void readFrame_consumesOneFrameOnly();
     void invalidLength_isRefusedAndNothingConsumed_data();
     void invalidLength_isRefusedAndNothingConsumed();
-    void largestLength_isAwaitedNotRefused();
-    void rawFrame_isUtf8AndReadsBackUpToZero();
+    void frameBytes_andRawFrame_isUtf8AndReadsBackUpToZero();
 
     // Messages
     void extractMessages_splitsAtEveryMarker_data();
@@ -125,26 +119,17 @@ private slots:
     void parseDatagram_malformed_isRefusedAndLeavesOutputs();
 
     // Handshake
-    void statusName_mapsThreadStatus_data();
-    void statusName_mapsThreadStatus();
-    void handshakeReply_emptyResinAndWifi_threeCommasBeforeG();
-    void handshakeReply_wifiNamesJoinedByNextMarker();
-    void version_isFourCharactersAndAccepted();
+    void handshakeReply_statusNamesAndVersion_areTheWireTexts();
 
     // Job stream
-    void jobStreamHeader_sizesMatchNameAndFile_data();
     void jobStreamHeader_sizesMatchNameAndFile();
     void jobStream_fedInPieces_endsDoneWithSameBytes_data();
     void jobStream_fedInPieces_endsDoneWithSameBytes();
-    void jobStream_emptyFile_endsDone();
-    void jobStream_bytesAfterStream_stayInDevice();
-    void jobStream_cutThenAbort_keepsPreviousTarget();
-    void jobStream_destroyedMidway_keepsPreviousTarget();
+    void jobStream_endsAtItsLastByte_evenForAnEmptyFile();
+    void jobStream_abortedOrDestroyedMidway_keepsPreviousTarget();
     void jobStream_badHeader_failsWithoutTarget_data();
     void jobStream_badHeader_failsWithoutTarget();
     void jobStream_unwritableFolder_failsWithWritingFileError();
-    void jobStream_overLoopback_arrivesWhole();
-    void jobStream_disconnectDuringTransfer_keepsPreviousJob();
 
     // Keep-alive during a stream
     void keepAlive_frameAtFront_isConsumedAlone();
@@ -174,9 +159,6 @@ void TestProtocol::frame_equalsDataStreamBytes_data()
 {
     QTest::addColumn<QString>("text");
     QTest::newRow("empty") << QString(QLatin1String(""));
-    QTest::newRow("letter") << QStringLiteral("A");
-    QTest::newRow("message") << QStringLiteral("*header*Tessora_Client,SN1,Vat,Model,4.51,"
-                                               "PrintStatus_Ready,,,g0");
     QTest::newRow("latin1 and surrogate pair") << QStringLiteral("Zähne \U0001D11E €");
     QTest::newRow("4096 letters") << QString(4096, QLatin1Char('x'));
 }
@@ -195,13 +177,6 @@ void TestProtocol::frame_equalsDataStreamBytes()
     QString read;
     QCOMPARE(Protocol::readFrame(&buffer, &read), Protocol::FrameStatus::Complete);
     QCOMPARE(read, text);
-}
-
-void TestProtocol::frame_singleLetter_isSixBytes()
-{
-    QCOMPARE(Protocol::frame(QStringLiteral("A")), QByteArray::fromHex("000000020041"));
-    // A null text never goes out as the refused 0xFFFFFFFF count.
-    QCOMPARE(Protocol::frame(QString()), QByteArray::fromHex("00000000"));
 }
 
 void TestProtocol::twoFrames_everySplitPoint_completeOnlyWhenWhole()
@@ -233,21 +208,6 @@ void TestProtocol::twoFrames_everySplitPoint_completeOnlyWhenWhole()
     }
 }
 
-void TestProtocol::readFrame_consumesOneFrameOnly()
-{
-    QByteArray bytes = Protocol::frame(QString(QLatin1String(""))) + Protocol::frame(QStringLiteral("B"));
-    QBuffer buffer(&bytes);
-    QVERIFY(buffer.open(QIODevice::ReadOnly));
-    QString text = QStringLiteral("unchanged");
-    QCOMPARE(Protocol::readFrame(&buffer, &text), Protocol::FrameStatus::Complete);
-    QVERIFY(text.isEmpty());
-    QVERIFY(Protocol::extractMessages(text).isEmpty()); // N = 0: no message at all
-    QCOMPARE(buffer.pos(), qint64(4));
-    QCOMPARE(Protocol::readFrame(&buffer, &text), Protocol::FrameStatus::Complete);
-    QCOMPARE(text, QStringLiteral("B"));
-    QCOMPARE(Protocol::readFrame(&buffer, &text), Protocol::FrameStatus::Incomplete);
-}
-
 void TestProtocol::invalidLength_isRefusedAndNothingConsumed_data()
 {
     QTest::addColumn<quint32>("length");
@@ -269,18 +229,20 @@ void TestProtocol::invalidLength_isRefusedAndNothingConsumed()
     QCOMPARE(Protocol::readFrame(&device, &text), Protocol::FrameStatus::Invalid);
     QCOMPARE(text, QStringLiteral("unchanged"));
     QCOMPARE(device.bytesAvailable(), qint64(bytes.size()));
-}
 
-void TestProtocol::largestLength_isAwaitedNotRefused()
-{
+    // The largest length is awaited, not refused.
     qint64 frameBytes = 0;
     QCOMPARE(Protocol::peekFrame(bigEndian32(quint32(Protocol::kMaxFrameBytes)), &frameBytes),
              Protocol::FrameStatus::Incomplete);
     QCOMPARE(frameBytes, Protocol::kMaxFrameBytes + 4);
 }
 
-void TestProtocol::rawFrame_isUtf8AndReadsBackUpToZero()
+void TestProtocol::frameBytes_andRawFrame_isUtf8AndReadsBackUpToZero()
 {
+    QCOMPARE(Protocol::frame(QStringLiteral("A")), QByteArray::fromHex("000000020041"));
+    // A null text never goes out as the refused 0xFFFFFFFF count.
+    QCOMPARE(Protocol::frame(QString()), QByteArray::fromHex("00000000"));
+
     const QString greeting = QStringLiteral("*header*Tessora_Server");
     const QByteArray raw = Protocol::rawFrame(greeting);
     QCOMPARE(raw.size(), 22);
@@ -296,10 +258,7 @@ void TestProtocol::extractMessages_splitsAtEveryMarker_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("messages");
-    QTest::newRow("empty text") << QString() << QStringList();
     QTest::newRow("no marker") << QStringLiteral("Tessora_Server") << QStringList();
-    QTest::newRow("one") << QStringLiteral("*header*Connection-Alive")
-                         << QStringList{QStringLiteral("Connection-Alive")};
     QTest::newRow("marker A marker B") << QStringLiteral("*header*A*header*B")
                                        << QStringList{QStringLiteral("A"), QStringLiteral("B")};
     QTest::newRow("marker twice then B") << QStringLiteral("*header**header*B")
@@ -322,7 +281,6 @@ void TestProtocol::datagram_buildsAndParsesBack()
 {
     const QByteArray bytes = Protocol::datagram(QStringLiteral("10.0.0.20"), 50501);
     QCOMPARE(bytes, QByteArray("ip:10.0.0.20port:50501"));
-    QCOMPARE(bytes.size(), 22);
 
     QString ip;
     int port = 0;
@@ -341,21 +299,16 @@ void TestProtocol::datagram_buildsAndParsesBack()
 void TestProtocol::parseDatagram_malformed_isRefusedAndLeavesOutputs_data()
 {
     QTest::addColumn<QByteArray>("datagram");
-    QTest::newRow("empty") << QByteArray();
     QTest::newRow("no port key") << QByteArray("ip:10.0.0.20");
-    QTest::newRow("no ip key") << QByteArray("10.0.0.20port:50501");
     QTest::newRow("ip key not first") << QByteArray("xip:10.0.0.20port:50501");
     QTest::newRow("port 0") << QByteArray("ip:10.0.0.20port:0");
     QTest::newRow("port 70000") << QByteArray("ip:10.0.0.20port:70000");
     QTest::newRow("port letters") << QByteArray("ip:10.0.0.20port:50a01");
-    QTest::newRow("port empty") << QByteArray("ip:10.0.0.20port:");
     QTest::newRow("port signed") << QByteArray("ip:10.0.0.20port:+50501");
     QTest::newRow("port space") << QByteArray("ip:10.0.0.20port: 50501");
     QTest::newRow("port huge") << QByteArray("ip:10.0.0.20port:99999999999999999999");
     QTest::newRow("ip 999.1.1.1") << QByteArray("ip:999.1.1.1port:50501");
-    QTest::newRow("ip empty") << QByteArray("ip:port:50501");
     QTest::newRow("ip IPv6") << QByteArray("ip:::1port:50501");
-    QTest::newRow("ip name") << QByteArray("ip:localhostport:50501");
     QTest::newRow("ip two parts") << QByteArray("ip:10.1port:50501");
     QTest::newRow("ip leading zero") << QByteArray("ip:010.0.0.1port:50501");
     QTest::newRow("ip with space") << QByteArray("ip: 10.0.0.20port:50501");
@@ -374,59 +327,26 @@ void TestProtocol::parseDatagram_malformed_isRefusedAndLeavesOutputs()
 
 // ---- Handshake ----
 
-void TestProtocol::statusName_mapsThreadStatus_data()
+void TestProtocol::handshakeReply_statusNamesAndVersion_areTheWireTexts()
 {
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("name");
-    QTest::newRow("printing") << 0 << QStringLiteral("PrintStatus_Printing");
-    QTest::newRow("paused") << 1 << QStringLiteral("PrintStatus_Paused");
-    QTest::newRow("paused after reset") << 2 << QStringLiteral("PrintStatus_Paused");
-    QTest::newRow("cancelled") << 3 << QStringLiteral("PrintStatus_Ready");
-    QTest::newRow("finished") << 4 << QStringLiteral("PrintStatus_Ready");
-    QTest::newRow("idle") << 5 << QStringLiteral("PrintStatus_Ready");
-    QTest::newRow("no thread") << -1 << QStringLiteral("PrintStatus_Ready");
-}
+    QCOMPARE(Protocol::handshakeReply(QStringLiteral("SN42"), QStringLiteral("Vat"), QStringLiteral("Orbelle"),
+                                      Protocol::printerVersionText(), Protocol::statusName(5), QString(),
+                                      QStringList(), QStringLiteral("g0")),
+             QStringLiteral("Tessora_Client,SN42,Vat,Orbelle,4.51,PrintStatus_Ready,,,g0"));
+    QCOMPARE(Protocol::handshakeReply(QStringLiteral("SN1"), QStringLiteral("N"), QStringLiteral("M"),
+                                      QStringLiteral("4.51"), QStringLiteral("PrintStatus_Printing"),
+                                      QStringLiteral("*ResinFormatVersion:2!Grey"),
+                                      {QStringLiteral("Home"), QStringLiteral("Lab 2")}, QStringLiteral("g12")),
+             QStringLiteral("Tessora_Client,SN1,N,M,4.51,PrintStatus_Printing,*ResinFormatVersion:2!Grey,"
+                            "Home*&next&*Lab 2,g12"));
 
-void TestProtocol::statusName_mapsThreadStatus()
-{
-    QFETCH(int, status);
-    QFETCH(QString, name);
-    QCOMPARE(Protocol::statusName(status), name);
-}
+    QCOMPARE(Protocol::statusName(0), QStringLiteral("PrintStatus_Printing"));
+    QCOMPARE(Protocol::statusName(1), QStringLiteral("PrintStatus_Paused"));
+    QCOMPARE(Protocol::statusName(2), QStringLiteral("PrintStatus_Paused")); // paused after a reset
+    QCOMPARE(Protocol::statusName(3), QStringLiteral("PrintStatus_Ready"));
+    QCOMPARE(Protocol::statusName(-1), QStringLiteral("PrintStatus_Ready")); // no printing thread
 
-void TestProtocol::handshakeReply_emptyResinAndWifi_threeCommasBeforeG()
-{
-    const QString reply = Protocol::handshakeReply(
-        QStringLiteral("SN42"), QStringLiteral("Vat"), QStringLiteral("Orbelle"),
-        Protocol::printerVersionText(), Protocol::statusName(5), QString(), QStringList(),
-        QStringLiteral("g0"));
-    QCOMPARE(reply, QStringLiteral("Tessora_Client,SN42,Vat,Orbelle,4.51,PrintStatus_Ready,,,g0"));
-    QVERIFY(reply.endsWith(QStringLiteral(",,,g0")));
-    const QStringList fields = reply.split(QLatin1Char(','));
-    QCOMPARE(fields.size(), 9);
-    QVERIFY(fields.at(6).isEmpty());
-    QVERIFY(fields.at(7).isEmpty());
-}
-
-void TestProtocol::handshakeReply_wifiNamesJoinedByNextMarker()
-{
-    const QStringList networks{QStringLiteral("Home"), QStringLiteral("Lab 2")};
-    const QString reply = Protocol::handshakeReply(
-        QStringLiteral("SN1"), QStringLiteral("N"), QStringLiteral("M"), QStringLiteral("4.51"),
-        QStringLiteral("PrintStatus_Printing"), QStringLiteral("*ResinFormatVersion:2!Grey"),
-        networks, QStringLiteral("g12"));
-    const QStringList fields = reply.split(QLatin1Char(','));
-    QCOMPARE(fields.size(), 9);
-    QCOMPARE(fields.at(0), QStringLiteral("Tessora_Client"));
-    QCOMPARE(fields.at(6), QStringLiteral("*ResinFormatVersion:2!Grey"));
-    QCOMPARE(fields.at(7).split(QLatin1String(Protocol::kWifiSeparator)), networks);
-    QCOMPARE(fields.at(8), QStringLiteral("g12"));
-}
-
-void TestProtocol::version_isFourCharactersAndAccepted()
-{
     QCOMPARE(Protocol::printerVersionText(), QStringLiteral("4.51"));
-    QVERIFY(Protocol::isAcceptedVersion(Protocol::printerVersionText().toDouble()));
     QVERIFY(Protocol::isAcceptedVersion(4.4));
     QVERIFY(Protocol::isAcceptedVersion(5.0));
     QVERIFY(!Protocol::isAcceptedVersion(4.3));
@@ -435,34 +355,23 @@ void TestProtocol::version_isFourCharactersAndAccepted()
 
 // ---- Job stream ----
 
-void TestProtocol::jobStreamHeader_sizesMatchNameAndFile_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<qint64>("fileSize");
-    QTest::newRow("plain") << QStringLiteral("/a/b.ssj") << qint64(1000);
-    QTest::newRow("empty name, empty file") << QString() << qint64(0);
-    QTest::newRow("surrogate pair counts twice") << jobName << qint64(5);
-    QTest::newRow("beyond 4 GiB") << QStringLiteral("big") << (qint64(5) << 30);
-}
-
 void TestProtocol::jobStreamHeader_sizesMatchNameAndFile()
 {
-    QFETCH(QString, name);
-    QFETCH(qint64, fileSize);
-    const QByteArray header = Protocol::jobStreamHeader(name, fileSize);
-    const qint64 s = 4 + 2 * name.size();
-    QCOMPARE(qint64(header.size()), 16 + s);
-    QCOMPARE(qFromBigEndian<qint64>(header.constData()), 16 + s + fileSize);
-    QCOMPARE(qFromBigEndian<qint64>(header.constData() + 8), s);
-    QCOMPARE(header.mid(16), Protocol::frame(name));
+    // "/a/b.ssj": a name frame of 4 + 8 * 2 = 20 bytes; T = 16 + 20 + 1000.
+    QCOMPARE(Protocol::jobStreamHeader(QStringLiteral("/a/b.ssj"), 1000),
+             bigEndian64(1036) + bigEndian64(20) + Protocol::frame(QStringLiteral("/a/b.ssj")));
+    // 27 UTF-16 code units (the clef is a surrogate pair): a frame of 58 bytes.
+    QCOMPARE(Protocol::jobStreamHeader(jobName, 5), bigEndian64(79) + bigEndian64(58) + Protocol::frame(jobName));
+    QCOMPARE(Protocol::jobStreamHeader(QString(), 0), bigEndian64(20) + bigEndian64(4) + QByteArray(4, '\0'));
+    QCOMPARE(Protocol::jobStreamHeader(QStringLiteral("big"), qint64(5) << 30).left(16),
+             bigEndian64(26 + (qint64(5) << 30)) + bigEndian64(10));
 }
 
 void TestProtocol::jobStream_fedInPieces_endsDoneWithSameBytes_data()
 {
     QTest::addColumn<int>("pieceSize");
-    for (int size = 1; size <= 17; ++size)
+    for (int size : {1, 3, 16, 17, 4096})
         QTest::addRow("%d", size) << size;
-    QTest::newRow("4096") << 4096;
 }
 
 void TestProtocol::jobStream_fedInPieces_endsDoneWithSameBytes()
@@ -503,42 +412,34 @@ void TestProtocol::jobStream_fedInPieces_endsDoneWithSameBytes()
              QStringLiteral("Receive File. Bytes Received: %1/%1").arg(stream.size()));
 }
 
-void TestProtocol::jobStream_emptyFile_endsDone()
+void TestProtocol::jobStream_endsAtItsLastByte_evenForAnEmptyFile()
 {
     writeFile(m_target, "previous job");
-    LogCapture log;
-    FeedDevice device;
-    device.append(Protocol::jobStreamHeader(QStringLiteral("/x/empty.ssj"), 0));
-    JobStreamReceiver receiver(m_target);
-    QCOMPARE(receiver.feed(&device), JobStreamReceiver::Done);
-    QCOMPARE(readFile(m_target), QByteArray());
-    QCOMPARE(receiver.fileName(), QStringLiteral("empty.ssj"));
-}
-
-void TestProtocol::jobStream_bytesAfterStream_stayInDevice()
-{
-    const QByteArray content = fileBytes(10000);
     const QByteArray next = Protocol::frame(QStringLiteral("*header*Request_PrintProgress"));
-    FeedDevice device;
-    device.append(Protocol::jobStreamHeader(jobName, content.size()) + content + next);
     LogCapture log;
-    JobStreamReceiver receiver(m_target);
-    QCOMPARE(receiver.feed(&device), JobStreamReceiver::Done);
-    QCOMPARE(device.bytesAvailable(), qint64(next.size()));
-    QCOMPARE(readFile(m_target), content);
+    for (const QByteArray &content : {QByteArray(), fileBytes(10000)}) {
+        FeedDevice device;
+        device.append(Protocol::jobStreamHeader(QStringLiteral("/x/empty.ssj"), content.size()) + content + next);
+        JobStreamReceiver receiver(m_target);
+        QCOMPARE(receiver.feed(&device), JobStreamReceiver::Done);
+        QCOMPARE(readFile(m_target), content);
+        QCOMPARE(receiver.fileName(), QStringLiteral("empty.ssj"));
+        QCOMPARE(device.bytesAvailable(), qint64(next.size()));
 
-    // Done is final: nothing more is taken.
-    QCOMPARE(receiver.feed(&device), JobStreamReceiver::Done);
-    QString text;
-    QCOMPARE(Protocol::readFrame(&device, &text), Protocol::FrameStatus::Complete);
-    QCOMPARE(text, QStringLiteral("*header*Request_PrintProgress"));
+        // Done is final: nothing more is taken.
+        QCOMPARE(receiver.feed(&device), JobStreamReceiver::Done);
+        QString text;
+        QCOMPARE(Protocol::readFrame(&device, &text), Protocol::FrameStatus::Complete);
+        QCOMPARE(text, QStringLiteral("*header*Request_PrintProgress"));
+    }
 }
 
-void TestProtocol::jobStream_cutThenAbort_keepsPreviousTarget()
+void TestProtocol::jobStream_abortedOrDestroyedMidway_keepsPreviousTarget()
 {
     writeFile(m_target, "previous job");
     const QByteArray content = fileBytes(9000);
     const QByteArray stream = Protocol::jobStreamHeader(jobName, content.size()) + content;
+    const QStringList onlyTarget{QStringLiteral("printjob.ssj")};
     LogCapture log;
     {
         JobStreamReceiver receiver(m_target);
@@ -548,25 +449,17 @@ void TestProtocol::jobStream_cutThenAbort_keepsPreviousTarget()
         QCOMPARE(readFile(m_target), QByteArray("previous job"));
         receiver.abort();
         QCOMPARE(receiver.feed(&device), JobStreamReceiver::Failed);
-        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files),
-                 QStringList{QStringLiteral("printjob.ssj")});
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), onlyTarget);
     }
     QCOMPARE(readFile(m_target), QByteArray("previous job"));
-}
-
-void TestProtocol::jobStream_destroyedMidway_keepsPreviousTarget()
-{
-    writeFile(m_target, "previous job");
-    const QByteArray stream = Protocol::jobStreamHeader(jobName, 5000) + fileBytes(5000);
-    LogCapture log;
     {
-        JobStreamReceiver receiver(m_target);
+        JobStreamReceiver receiver(m_target); // destroyed one byte short
         FeedDevice device;
         device.append(stream.left(stream.size() - 1));
         QCOMPARE(receiver.feed(&device), JobStreamReceiver::NeedMore);
     }
     QCOMPARE(readFile(m_target), QByteArray("previous job"));
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList{QStringLiteral("printjob.ssj")});
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), onlyTarget);
 }
 
 void TestProtocol::jobStream_badHeader_failsWithoutTarget_data()
@@ -585,7 +478,6 @@ void TestProtocol::jobStream_badHeader_failsWithoutTarget_data()
                                 << true;
     QTest::newRow("S negative") << bigEndian64(t) + bigEndian64(-20) + name + body << unlimited
                                 << true;
-    QTest::newRow("S = 2") << bigEndian64(t) + bigEndian64(2) + name + body << unlimited << true;
     QTest::newRow("S odd") << bigEndian64(t) + bigEndian64(s + 1) + name + body << unlimited
                            << true;
     QTest::newRow("T < 16 + S") << bigEndian64(16 + s - 1) + bigEndian64(s) + name + body
@@ -597,8 +489,6 @@ void TestProtocol::jobStream_badHeader_failsWithoutTarget_data()
         << true;
     QTest::newRow("S larger than the name frame")
         << bigEndian64(t) + bigEndian64(s + 2) + name + body << unlimited << false;
-    QTest::newRow("S smaller than the name frame")
-        << bigEndian64(t) + bigEndian64(s - 2) + name + body << unlimited << false;
     QTest::newRow("name frame null") << bigEndian64(t) + bigEndian64(s) + bigEndian32(0xFFFFFFFFu)
                                             + name.mid(4) + body
                                      << unlimited << false;
@@ -634,72 +524,6 @@ void TestProtocol::jobStream_unwritableFolder_failsWithWritingFileError()
     QVERIFY(receiver.errorString().startsWith(QStringLiteral("writing file error!")));
 }
 
-namespace {
-
-// A connected pair of TCP sockets on the loopback address.
-struct LoopbackPair
-{
-    QTcpServer server;
-    QTcpSocket sender;
-    QTcpSocket *receiver = nullptr;
-
-    bool connect()
-    {
-        if (!server.listen(QHostAddress::LocalHost))
-            return false;
-        sender.connectToHost(QHostAddress::LocalHost, server.serverPort());
-        if (!sender.waitForConnected(Protocol::kConnectTimeoutMs)
-            || !server.waitForNewConnection(Protocol::kConnectTimeoutMs))
-            return false;
-        receiver = server.nextPendingConnection();
-        return receiver != nullptr;
-    }
-};
-
-} // namespace
-
-void TestProtocol::jobStream_overLoopback_arrivesWhole()
-{
-    LoopbackPair pair;
-    QVERIFY(pair.connect());
-    const QByteArray content = fileBytes(300000);
-    const QByteArray next = Protocol::frame(QStringLiteral("*header*Request_PrintProgress"));
-    pair.sender.write(Protocol::jobStreamHeader(jobName, content.size()) + content + next);
-
-    LogCapture log;
-    JobStreamReceiver receiver(m_target);
-    JobStreamReceiver::Result result = JobStreamReceiver::NeedMore;
-    QTRY_VERIFY_WITH_TIMEOUT((result = receiver.feed(pair.receiver)) != JobStreamReceiver::NeedMore,
-                             10000);
-    QCOMPARE(result, JobStreamReceiver::Done);
-    QCOMPARE(readFile(m_target), content);
-    QTRY_COMPARE(pair.receiver->bytesAvailable(), qint64(next.size()));
-    QString text;
-    QCOMPARE(Protocol::readFrame(pair.receiver, &text), Protocol::FrameStatus::Complete);
-    QCOMPARE(text, QStringLiteral("*header*Request_PrintProgress"));
-}
-
-void TestProtocol::jobStream_disconnectDuringTransfer_keepsPreviousJob()
-{
-    writeFile(m_target, "previous job");
-    LoopbackPair pair;
-    QVERIFY(pair.connect());
-    const QByteArray content = fileBytes(50000);
-    pair.sender.write(Protocol::jobStreamHeader(jobName, content.size()) + content.left(20000));
-    pair.sender.flush();
-    pair.sender.disconnectFromHost();
-
-    LogCapture log;
-    JobStreamReceiver receiver(m_target);
-    QTRY_COMPARE_WITH_TIMEOUT(pair.receiver->state(), QAbstractSocket::UnconnectedState, 10000);
-    QCOMPARE(receiver.feed(pair.receiver), JobStreamReceiver::NeedMore);
-    QVERIFY(receiver.received() > 16);
-    QVERIFY(receiver.received() < receiver.total());
-    receiver.abort(); // what the session does when the connection is gone
-    QCOMPARE(readFile(m_target), QByteArray("previous job"));
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList{QStringLiteral("printjob.ssj")});
-}
-
 // ---- Keep-alive ----
 
 void TestProtocol::keepAlive_frameAtFront_isConsumedAlone()
@@ -730,7 +554,6 @@ void TestProtocol::keepAlive_streamBytesContainingText_areLeft_data()
     QTest::newRow("keep-alive frame incomplete") << keepAlive.left(keepAlive.size() - 1);
     QTest::newRow("complete frame, other text")
         << Protocol::frame(QStringLiteral("*header*Connection-Dead")) + keepAlive;
-    QTest::newRow("count prefix of file bytes") << bigEndian32(40) + QByteArray("Connection-Alive");
     QTest::newRow("null count") << bigEndian32(0xFFFFFFFFu) + keepAlive;
 }
 

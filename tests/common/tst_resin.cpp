@@ -22,15 +22,17 @@ const QString defaultListText = QStringLiteral(
 const QString oldRedText = QStringLiteral("*Red!5!10!15!3!20!20!20!20!1!1!1");
 const QString oldGrayText = QStringLiteral("*Gray!8!9!10!4!20!21!22!50!1.01!.99!.85");
 
-QString v2Entry(const QString &name, const QString &c20 = QStringLiteral("5"))
+QString v2Entry(const QString &name)
 {
-    return QStringLiteral("*ResinFormatVersion:2!") + name + QLatin1Char('!') + c20
-        + QStringLiteral("!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1!1");
+    return QStringLiteral("*ResinFormatVersion:2!") + name + QStringLiteral("!5!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1!1");
 }
 
-QStringList entryFields(const QString &listText, int entryIndex)
+// The seventeen settings in entry order.
+QList<double> settingsOf(const Resin &r)
 {
-    return listText.split(QLatin1Char('*')).value(entryIndex + 1).split(QLatin1Char('!'));
+    return {r.c20, r.c50, r.c100, double(r.numAdhesionLayers), r.a20, r.a50, r.a100, double(r.aThickness),
+            r.scaleX20, r.scaleY20, r.fineTuneFactor20, r.scaleX50, r.scaleY50, r.fineTuneFactor50,
+            r.scaleX100, r.scaleY100, r.fineTuneFactor100};
 }
 
 // A list whose every number differs from the defaults and from each other.
@@ -41,21 +43,11 @@ QList<Resin> calibratedList()
         Resin r(QStringLiteral("Calibrated %1").arg(i));
         r.numAdhesionLayers = 2 + i;
         r.aThickness = 30 + i;
-        r.a20 = 41.5 + i;
-        r.a50 = 35.25 + i;
-        r.a100 = 28.125 + i;
-        r.c20 = -1;
-        r.c50 = 3.6; // literals, so that no sum drifts past six digits
-        r.c100 = 7.2;
-        r.scaleX20 = 1.0125;
-        r.scaleY20 = 0.987654;
-        r.fineTuneFactor20 = 0.7;
-        r.scaleX50 = 1.00001;
-        r.scaleY50 = 0.95;
-        r.fineTuneFactor50 = 1.3;
-        r.scaleX100 = 0.9;
-        r.scaleY100 = 1.1;
-        r.fineTuneFactor100 = 0.85;
+        r.a20 = 41.5 + i, r.a50 = 35.25 + i, r.a100 = 28.125 + i;
+        r.c20 = -1, r.c50 = 3.6, r.c100 = 7.2; // literals, so that no sum drifts past six digits
+        r.scaleX20 = 1.0125, r.scaleY20 = 0.987654, r.fineTuneFactor20 = 0.7;
+        r.scaleX50 = 1.00001, r.scaleY50 = 0.95, r.fineTuneFactor50 = 1.3;
+        r.scaleX100 = 0.9, r.scaleY100 = 1.1, r.fineTuneFactor100 = 0.85;
         list << r;
     }
     return list;
@@ -69,10 +61,9 @@ class TestResin : public QObject
 
 private slots:
     // Writing
-    void toString_defaultList_isSixVersion2EntriesByteForByte();
+    void toString_defaultList_isSixVersion2EntriesByteForByte_emptyListIsEmptyText();
     void toString_numbers_useGNotationWithSixDigits_data();
     void toString_numbers_useGNotationWithSixDigits();
-    void emptyList_andEmptyText_correspond();
     void toString_nameWithSeparators_keepsTheListReadable();
 
     // Reading version 2
@@ -81,60 +72,40 @@ private slots:
     void fromString_version2Entry_fieldsLandInTheirPlaces();
     void fromString_numberFields_convertWithCLocaleRules_data();
     void fromString_numberFields_convertWithCLocaleRules();
-    void fromString_doubleFields_unconvertibleReadAsZero_data();
-    void fromString_doubleFields_unconvertibleReadAsZero();
 
     // Old format
-    void fromString_oldEntry_readsAndWritesAsVersion2();
-    void fromString_oldEntry_factorsLandAt50Microns();
-    void fromString_oldEntryWithMissingFields_readsThemAsZero();
+    void fromString_oldEntry_factorsLandAt50Microns_writtenAsVersion2();
     void isOldResinFormat_data();
     void isOldResinFormat();
 
     // Damaged lists
-    void isCorruptedResinList_data();
-    void isCorruptedResinList();
     void fromString_damagedList_keepsCountOrderAndNames_data();
     void fromString_damagedList_keepsCountOrderAndNames();
     void isNumberNotWord_data();
     void isNumberNotWord();
-
-    // Texts without entries
-    void fromString_textWithoutStar_isEmptyListAndOneLogLine_data();
     void fromString_textWithoutStar_isEmptyListAndOneLogLine();
 
-    // Version 3 recognition
-    void isV3ResinFormat_data();
-    void isV3ResinFormat();
+    // Version 3 lists
     void fromString_listWithVersion2Heading_isNeverConverted();
     void fromString_version3List_isConvertedAndLogged();
-    void convertV3ResinFormatToCurrentFormat_notV3_logsAndReturnsTextUnchanged();
 
     // Robustness
     void fromString_strayStarsAndBangs_giveOneProfilePerStar_data();
     void fromString_strayStarsAndBangs_giveOneProfilePerStar();
     void fromString_randomText_neverFailsAndNormalisesInOneStep();
-    void fromString_hugeTexts_areReadCompletely();
 
     void printInfo_logsOneLineWithNameAndNumbers();
 };
 
-// ---------------------------------------------------------------------------------------------
-// Writing
+// ---- Writing ----
 
-void TestResin::toString_defaultList_isSixVersion2EntriesByteForByte()
+void TestResin::toString_defaultList_isSixVersion2EntriesByteForByte_emptyListIsEmptyText()
 {
     QCOMPARE(Resin::resinFormatText, QStringLiteral("ResinFormatVersion:2"));
-
-    const QString text = Resin::toString(Resin::defaultResinList());
-    QCOMPARE(text, defaultListText);
-
-    const QStringList entries = text.split(QLatin1Char('*')).mid(1);
-    QCOMPARE(entries.size(), 6);
-    for (const QString &entry : entries) {
-        QVERIFY2(entry.startsWith(QStringLiteral("ResinFormatVersion:2!")), qPrintable(entry));
-        QCOMPARE(entry.split(QLatin1Char('!')).size(), 19);
-    }
+    QCOMPARE(Resin::toString(Resin::defaultResinList()), defaultListText);
+    QCOMPARE(Resin::toString({}), QString());
+    LogCapture log;
+    QVERIFY(Resin::fromString(QString()).isEmpty());
 }
 
 void TestResin::toString_numbers_useGNotationWithSixDigits_data()
@@ -143,13 +114,10 @@ void TestResin::toString_numbers_useGNotationWithSixDigits_data()
     QTest::addColumn<QString>("written");
 
     QTest::newRow("whole number") << 5.0 << "5";
-    QTest::newRow("fraction") << 0.9 << "0.9";
     QTest::newRow("minus one") << -1.0 << "-1";
     QTest::newRow("rounded to six digits") << 0.98765432 << "0.987654";
-    QTest::newRow("a million takes the exponent") << 1e6 << "1e+06";
     QTest::newRow("just below a million") << 999999.0 << "999999";
-    QTest::newRow("rounding up to a million") << 1234567.0 << "1.23457e+06";
-    QTest::newRow("smallest without exponent") << 0.0001 << "0.0001";
+    QTest::newRow("a million takes the exponent") << 1e6 << "1e+06";
     QTest::newRow("below 0.0001 takes the exponent") << 0.00001 << "1e-05";
 }
 
@@ -161,17 +129,9 @@ void TestResin::toString_numbers_useGNotationWithSixDigits()
     Resin r(QStringLiteral("Probe"));
     r.c50 = value;
     r.fineTuneFactor100 = value;
-    const QStringList fields = entryFields(Resin::toString({r}), 0);
+    const QStringList fields = Resin::toString({r}).split(QLatin1Char('!'));
     QCOMPARE(fields.value(3), written);
     QCOMPARE(fields.value(18), written);
-}
-
-void TestResin::emptyList_andEmptyText_correspond()
-{
-    QCOMPARE(Resin::toString({}), QString());
-    LogCapture log;
-    QVERIFY(Resin::fromString(QString()).isEmpty());
-    QVERIFY(Resin::fromString(QStringLiteral("")).isEmpty());
 }
 
 void TestResin::toString_nameWithSeparators_keepsTheListReadable()
@@ -192,14 +152,12 @@ void TestResin::toString_nameWithSeparators_keepsTheListReadable()
     QCOMPARE(read.first().fineTuneFactor50, 1.3);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Reading version 2
+// ---- Reading version 2 ----
 
 void TestResin::fromString_writtenList_readsBackIdentical_data()
 {
     QTest::addColumn<QList<Resin>>("resins");
 
-    QTest::newRow("default list") << Resin::defaultResinList();
     QTest::newRow("calibrated list") << calibratedList();
     QList<Resin> unusualNames{Resin(QStringLiteral("Résine Ω 2")), Resin(QStringLiteral(" spaced ")),
                               Resin(QString()), Resin(QStringLiteral("Gray"))};
@@ -221,154 +179,80 @@ void TestResin::fromString_writtenList_readsBackIdentical()
 
 void TestResin::fromString_version2Entry_fieldsLandInTheirPlaces()
 {
+    const QString text =
+        QStringLiteral("*ResinFormatVersion:2!Probe!1.5!2.5!3.5!4!5.5!6.5!7.5!8!9.1!9.2!9.3!9.4!9.5!9.6!9.7!9.8!9.9");
     LogCapture log;
-    const QList<Resin> read = Resin::fromString(QStringLiteral(
-        "*ResinFormatVersion:2!Probe!1.5!2.5!3.5!4!5.5!6.5!7.5!8!9.1!9.2!9.3!9.4!9.5!9.6!9.7!9.8!9.9"));
+    const QList<Resin> read = Resin::fromString(text);
     QCOMPARE(read.size(), 1);
-    const Resin &r = read.first();
-    QCOMPARE(r.name, QStringLiteral("Probe"));
-    QCOMPARE(r.c20, 1.5);
-    QCOMPARE(r.c50, 2.5);
-    QCOMPARE(r.c100, 3.5);
-    QCOMPARE(r.numAdhesionLayers, 4);
-    QCOMPARE(r.a20, 5.5);
-    QCOMPARE(r.a50, 6.5);
-    QCOMPARE(r.a100, 7.5);
-    QCOMPARE(r.aThickness, 8);
-    QCOMPARE(r.scaleX20, 9.1);
-    QCOMPARE(r.scaleY20, 9.2);
-    QCOMPARE(r.fineTuneFactor20, 9.3);
-    QCOMPARE(r.scaleX50, 9.4);
-    QCOMPARE(r.scaleY50, 9.5);
-    QCOMPARE(r.fineTuneFactor50, 9.6);
-    QCOMPARE(r.scaleX100, 9.7);
-    QCOMPARE(r.scaleY100, 9.8);
-    QCOMPARE(r.fineTuneFactor100, 9.9);
+    QCOMPARE(read.first().name, QStringLiteral("Probe"));
+    QCOMPARE(settingsOf(read.first()),
+             (QList<double>{1.5, 2.5, 3.5, 4, 5.5, 6.5, 7.5, 8, 9.1, 9.2, 9.3, 9.4, 9.5, 9.6, 9.7, 9.8, 9.9}));
+    QCOMPARE(Resin::toString(read), text);
     QVERIFY(log.lines().contains(QStringLiteral("Resin::fromString")));
 }
 
 void TestResin::fromString_numberFields_convertWithCLocaleRules_data()
 {
-    QTest::addColumn<QString>("thicknessText");
-    QTest::addColumn<QString>("layersText");
-    QTest::addColumn<int>("thickness");
-    QTest::addColumn<int>("layers");
+    // The same text in an integer field (numAdhesionLayers), the truncated one (aThickness)
+    // and a double field (c20).
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<int>("integer");
+    QTest::addColumn<int>("truncated");
+    QTest::addColumn<double>("number");
 
-    QTest::newRow("20.7 truncates, 3.5 fails") << "20.7" << "3.5" << 20 << 0;
-    QTest::newRow("negative truncates toward zero") << "-20.7" << "-3" << -20 << -3;
-    QTest::newRow("exponent thickness, signed count") << "1e2" << "+4" << 100 << 4;
-    QTest::newRow("words read as zero") << "thick" << "three" << 0 << 0;
-    QTest::newRow("empty fields read as zero") << "" << "" << 0 << 0;
-    QTest::newRow("out of integer range reads as zero") << "1e12" << "99999999999" << 0 << 0;
-    QTest::newRow("not a finite number") << "nan" << "0x3" << 0 << 0;
+    QTest::newRow("20.7 truncates, is no integer") << "20.7" << 0 << 20 << 20.7;
+    QTest::newRow("negative truncates toward zero") << "-20.7" << 0 << -20 << -20.7;
+    QTest::newRow("signed") << "+4" << 4 << 4 << 4.0;
+    QTest::newRow("exponent form") << "1e+06" << 0 << 1000000 << 1e6;
+    QTest::newRow("leading point") << ".99" << 0 << 0 << 0.99;
+    QTest::newRow("out of integer range") << "99999999999" << 0 << 0 << 99999999999.0;
+    QTest::newRow("decimal comma is not C locale") << "1,5" << 0 << 0 << 0.0;
+    QTest::newRow("hexadecimal") << "0x3" << 0 << 0 << 0.0;
+    QTest::newRow("overflow") << "1e999" << 0 << 0 << 0.0;
+    QTest::newRow("infinity") << "inf" << 0 << 0 << 0.0;
+    QTest::newRow("not a number") << "nan" << 0 << 0 << 0.0;
 }
 
 void TestResin::fromString_numberFields_convertWithCLocaleRules()
 {
-    QFETCH(QString, thicknessText);
-    QFETCH(QString, layersText);
-    QFETCH(int, thickness);
-    QFETCH(int, layers);
+    QFETCH(QString, field);
+    QFETCH(int, integer);
+    QFETCH(int, truncated);
+    QFETCH(double, number);
 
-    const QString v2 = QStringLiteral("*ResinFormatVersion:2!Red!5!10!15!%1!20!20!20!%2!1!1!1!1!1!1!1!1!1")
-                           .arg(layersText, thicknessText);
-    const QString old = QStringLiteral("*Red!5!10!15!%1!20!20!20!%2!1!1!1").arg(layersText, thicknessText);
+    const QString v2 = QStringLiteral("*ResinFormatVersion:2!Red!%1!10!15!%1!20!20!20!%1!1!1!1!1!1!1!1!1!%1").arg(field);
+    const QString old = QStringLiteral("*Red!%1!10!15!%1!20!20!20!%1!1!1!1").arg(field);
 
     LogCapture log;
     for (const QString &text : {v2, old}) {
         const QList<Resin> read = Resin::fromString(text);
         QCOMPARE(read.size(), 1);
         QCOMPARE(read.first().name, QStringLiteral("Red"));
-        QCOMPARE(read.first().aThickness, thickness);
-        QCOMPARE(read.first().numAdhesionLayers, layers);
+        QCOMPARE(read.first().numAdhesionLayers, integer);
+        QCOMPARE(read.first().aThickness, truncated);
+        QCOMPARE(read.first().c20, number);
         QCOMPARE(read.first().c100, 15.0);
     }
+    QCOMPARE(Resin::fromString(v2).first().fineTuneFactor100, number);
 }
 
-void TestResin::fromString_doubleFields_unconvertibleReadAsZero_data()
-{
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<double>("value");
+// ---- Old format ----
 
-    QTest::newRow("leading point") << ".99" << 0.99;
-    QTest::newRow("exponent form") << "1e+06" << 1e6;
-    QTest::newRow("decimal comma is not C locale") << "1,5" << 0.0;
-    QTest::newRow("word") << "fast" << 0.0;
-    QTest::newRow("empty") << "" << 0.0;
-    QTest::newRow("overflow") << "1e999" << 0.0;
-    QTest::newRow("infinity") << "inf" << 0.0;
-    QTest::newRow("not a number") << "nan" << 0.0;
-}
-
-void TestResin::fromString_doubleFields_unconvertibleReadAsZero()
-{
-    QFETCH(QString, field);
-    QFETCH(double, value);
-
-    LogCapture log;
-    const QList<Resin> read = Resin::fromString(
-        QStringLiteral("*ResinFormatVersion:2!Red!%1!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1!%1").arg(field));
-    QCOMPARE(read.size(), 1);
-    QCOMPARE(read.first().c20, value);
-    QCOMPARE(read.first().fineTuneFactor100, value);
-    QCOMPARE(read.first().c50, 10.0);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Old format
-
-void TestResin::fromString_oldEntry_readsAndWritesAsVersion2()
+void TestResin::fromString_oldEntry_factorsLandAt50Microns_writtenAsVersion2()
 {
     LogCapture log;
-    const QList<Resin> read = Resin::fromString(oldRedText);
-    QCOMPARE(read.size(), 1);
-    Resin expected(QStringLiteral("Red"));
-    expected.c20 = 5;
-    expected.c50 = 10;
-    expected.c100 = 15;
-    QVERIFY(read.first() == expected);
-    QCOMPARE(Resin::toString(read),
+    QCOMPARE(Resin::toString(Resin::fromString(oldRedText)),
              QStringLiteral("*ResinFormatVersion:2!Red!5!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1!1"));
     QVERIFY(log.lines().contains(QStringLiteral(" Resin::fromStringWithOldResinFormat")));
     QVERIFY(log.lines().contains(QStringLiteral(
         "Resin::isOldResinFormat. Attribute1: Red Contains resinFormatHeading: false")));
-}
 
-void TestResin::fromString_oldEntry_factorsLandAt50Microns()
-{
-    LogCapture log;
-    const QList<Resin> read = Resin::fromString(oldGrayText);
-    QCOMPARE(read.size(), 1);
-    const Resin &r = read.first();
-    QCOMPARE(r.name, QStringLiteral("Gray"));
-    QCOMPARE(r.c20, 8.0);
-    QCOMPARE(r.c50, 9.0);
-    QCOMPARE(r.c100, 10.0);
-    QCOMPARE(r.numAdhesionLayers, 4);
-    QCOMPARE(r.a20, 20.0);
-    QCOMPARE(r.a50, 21.0);
-    QCOMPARE(r.a100, 22.0);
-    QCOMPARE(r.aThickness, 50);
-    QCOMPARE(r.scaleX50, 1.01);
-    QCOMPARE(r.scaleY50, 0.99);
-    QCOMPARE(r.fineTuneFactor50, 0.85);
-    for (double factor : {r.scaleX20, r.scaleY20, r.fineTuneFactor20, r.scaleX100, r.scaleY100,
-                          r.fineTuneFactor100})
-        QCOMPARE(factor, 1.0);
-}
-
-void TestResin::fromString_oldEntryWithMissingFields_readsThemAsZero()
-{
-    LogCapture log;
+    // A second, truncated entry reads its missing fields as zero, its missing factors as 1.
     const QList<Resin> read = Resin::fromString(oldGrayText + QStringLiteral("*Blue!7"));
     QCOMPARE(namesOf(read), (QStringList{"Gray", "Blue"}));
-    const Resin &blue = read.at(1);
-    QCOMPARE(blue.c20, 7.0);
-    QCOMPARE(blue.c50, 0.0);
-    QCOMPARE(blue.aThickness, 0);
-    QCOMPARE(blue.scaleX50, 0.0);
-    QCOMPARE(blue.scaleX20, 1.0);
-    QCOMPARE(blue.fineTuneFactor100, 1.0);
+    QCOMPARE(settingsOf(read.at(0)),
+             (QList<double>{8, 9, 10, 4, 20, 21, 22, 50, 1, 1, 1, 1.01, 0.99, 0.85, 1, 1, 1}));
+    QCOMPARE(settingsOf(read.at(1)), (QList<double>{7, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 0, 0, 0, 1, 1, 1}));
 }
 
 void TestResin::isOldResinFormat_data()
@@ -377,13 +261,11 @@ void TestResin::isOldResinFormat_data()
     QTest::addColumn<bool>("old");
 
     QTest::newRow("old list") << (oldRedText + oldGrayText) << true;
-    QTest::newRow("text before the first star is ignored") << ("garbage" + oldRedText) << true;
     QTest::newRow("version 2 default list") << defaultListText << false;
     QTest::newRow("heading with twelve fields") << "*ResinFormatVersion:2!Red!5!10!15!3!20!20!20!20!1!1" << true;
     QTest::newRow("version 2 entry then old entry") << (v2Entry("Red") + oldGrayText) << false;
     QTest::newRow("version 3 entry") << "*ResinFormatVersion:3!1001!Gray!1.0!6!10!14!3!45!45!45!20!1!1!1!1!1!1!1!1!1"
                                      << false;
-    QTest::newRow("empty text") << "" << false;
     QTest::newRow("no star") << "Red!5!10!15!3!20!20!20!20!1!1!1" << false;
 }
 
@@ -395,28 +277,7 @@ void TestResin::isOldResinFormat()
     QCOMPARE(Resin::isOldResinFormat(text), old);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Damaged lists
-
-void TestResin::isCorruptedResinList_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("corrupted");
-
-    QTest::newRow("default list") << defaultListText << false;
-    QTest::newRow("version 2 entry then old entry") << (v2Entry("Red") + oldGrayText) << true;
-    QTest::newRow("entry with twenty fields") << (v2Entry("Red") + "!1") << true;
-    QTest::newRow("trailing star") << (defaultListText + "*") << true;
-    QTest::newRow("empty text") << "" << false;
-    QTest::newRow("no star") << "ResinFormatVersion:2!Red" << false;
-}
-
-void TestResin::isCorruptedResinList()
-{
-    QFETCH(QString, text);
-    QFETCH(bool, corrupted);
-    QCOMPARE(Resin::isCorruptedResinList(text), corrupted);
-}
+// ---- Damaged lists ----
 
 void TestResin::fromString_damagedList_keepsCountOrderAndNames_data()
 {
@@ -428,11 +289,12 @@ void TestResin::fromString_damagedList_keepsCountOrderAndNames_data()
     QTest::newRow("version 2 entry missing a field keeps its name")
         << (QStringLiteral("*ResinFormatVersion:2!Red!5!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1") + v2Entry("Green"))
         << QStringList{"Red", "Green"};
+    QTest::newRow("entry with a field too many")
+        << (v2Entry("Red") + "!1" + v2Entry("Green")) << QStringList{"Red", "Green"};
     QTest::newRow("entry of numbers only")
         << (v2Entry("Red") + "*1!2!-3!4.5!,!.") << QStringList{"Red", "CORRUPTED RESIN"};
     QTest::newRow("empty entry from a stray star")
         << (v2Entry("Red") + "*" + v2Entry("Green")) << QStringList{"Red", "CORRUPTED RESIN", "Green"};
-    QTest::newRow("heading only") << "*ResinFormatVersion:2" << QStringList{"CORRUPTED RESIN"};
     QTest::newRow("name after numbers and empty fields")
         << (v2Entry("Red") + "*ResinFormatVersion:2!!--5!1,5!Teal!Other") << QStringList{"Red", "Teal"};
 }
@@ -446,12 +308,8 @@ void TestResin::fromString_damagedList_keepsCountOrderAndNames()
     const QList<Resin> read = Resin::fromString(text);
     QCOMPARE(namesOf(read), names);
     // Numbers of a damaged list are not trusted: every profile carries the defaults.
-    for (const Resin &r : read) {
+    for (const Resin &r : read)
         QVERIFY(r == Resin(r.name));
-        QCOMPARE(r.c20, 5.0);
-        QCOMPARE(r.c50, 10.0);
-        QCOMPARE(r.c100, 15.0);
-    }
     QCOMPARE(Resin::fromCorruptedFixed(text), read);
 }
 
@@ -460,21 +318,15 @@ void TestResin::isNumberNotWord_data()
     QTest::addColumn<QString>("field");
     QTest::addColumn<bool>("number");
 
-    QTest::newRow("digits") << "15" << true;
-    QTest::newRow("minus") << "-1" << true;
     QTest::newRow("several minus signs") << "--5" << true;
-    QTest::newRow("point first") << ".99" << true;
     QTest::newRow("comma") << "1,5" << true;
     QTest::newRow("lone point") << "." << true;
     QTest::newRow("empty") << "" << false;
     QTest::newRow("minus alone") << "-" << false;
     QTest::newRow("plus sign") << "+5" << false;
-    QTest::newRow("exponent") << "1e5" << false;
     QTest::newRow("digit then letter") << "5a" << false;
     QTest::newRow("trailing newline") << "5\n" << false;
-    QTest::newRow("leading space") << " 5" << false;
     QTest::newRow("minus inside") << "5-5" << false;
-    QTest::newRow("word") << "Red" << false;
     QTest::newRow("non-ASCII digit") << QString(QChar(0x0663)) << false;
 }
 
@@ -485,56 +337,16 @@ void TestResin::isNumberNotWord()
     QCOMPARE(Resin::isNumberNotWord(field), number);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Texts without entries
-
-void TestResin::fromString_textWithoutStar_isEmptyListAndOneLogLine_data()
-{
-    QTest::addColumn<QString>("text");
-
-    QTest::newRow("old entry without star") << "Red!5!10!15!3!20!20!20!20!1!1!1";
-    QTest::newRow("version 2 entry without star") << "ResinFormatVersion:2!Red!5!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1!1";
-    QTest::newRow("version 3 heading without star") << "ResinFormatVersion:3!1001!Gray";
-    QTest::newRow("blank") << "   ";
-}
-
 void TestResin::fromString_textWithoutStar_isEmptyListAndOneLogLine()
 {
-    QFETCH(QString, text);
-
-    LogCapture log;
-    QVERIFY(Resin::fromString(text).isEmpty());
-    QCOMPARE(log.lines(), QStringList{"Resin::fromString. No resin entry in text: \"" + text + "\""});
-    QVERIFY(!Resin::isOldResinFormat(text));
-    QVERIFY(!Resin::isCorruptedResinList(text));
+    for (const QString text : {"Red!5!10!15!3!20!20!20!20!1!1!1", "ResinFormatVersion:3!1001!Gray"}) {
+        LogCapture log;
+        QVERIFY(Resin::fromString(text).isEmpty());
+        QCOMPARE(log.lines(), QStringList{"Resin::fromString. No resin entry in text: \"" + text + "\""});
+    }
 }
 
-// ---------------------------------------------------------------------------------------------
-// Version 3 recognition
-
-void TestResin::isV3ResinFormat_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("v3");
-
-    const QString v3Entry =
-        QStringLiteral("*ResinFormatVersion:3!1003!Clear!1.0!5!10!15!3!30!30!30!20!1!1!1!1!1!1!1!1!1");
-    QTest::newRow("version 3 entry") << v3Entry << true;
-    QTest::newRow("any other version") << "*ResinFormatVersion:4!x" << true;
-    QTest::newRow("version 2 default list") << defaultListText << false;
-    QTest::newRow("old list") << (oldRedText + oldGrayText) << false;
-    QTest::newRow("version 3 entry after a version 2 entry") << (v2Entry("Red") + v3Entry) << false;
-    QTest::newRow("version 2 heading inside an old name") << (oldRedText + "*xResinFormatVersion:2x!" + v3Entry)
-                                                          << false;
-    QTest::newRow("empty") << "" << false;
-}
-
-void TestResin::isV3ResinFormat()
-{
-    QFETCH(QString, text);
-    QFETCH(bool, v3);
-    QCOMPARE(Resin::isV3ResinFormat(text), v3);
-}
+// ---- Version 3 lists (recognition itself is covered with the rollback, in tst_resinv3) ----
 
 void TestResin::fromString_listWithVersion2Heading_isNeverConverted()
 {
@@ -544,8 +356,7 @@ void TestResin::fromString_listWithVersion2Heading_isNeverConverted()
         + QStringLiteral("*ResinFormatVersion:3!1001!Catalogue Gray!1.0!6!10!14!3!45!45!45!20!1!1!1!1!1!1!1!1!1")
         + v2Entry("Own Mix");
     LogCapture log;
-    const QList<Resin> read = Resin::fromString(text);
-    QCOMPARE(namesOf(read), (QStringList{"Red", "Catalogue Gray", "Own Mix"}));
+    QCOMPARE(namesOf(Resin::fromString(text)), (QStringList{"Red", "Catalogue Gray", "Own Mix"}));
     for (const QString &line : log.lines())
         QVERIFY2(!line.contains(QStringLiteral("V3")) && !line.contains(QStringLiteral("v3")), qPrintable(line));
 }
@@ -559,38 +370,20 @@ void TestResin::fromString_version3List_isConvertedAndLogged()
         QStringLiteral("*ResinFormatVersion:2!Clear!5!10!15!3!30!31!32!20!1!1!1!0.9!1!1!1!1!1");
 
     LogCapture log;
-    const QList<Resin> read = Resin::fromString(text);
-    QCOMPARE(Resin::toString(read), v2Text);
+    QCOMPARE(Resin::toString(Resin::fromString(text)), v2Text);
     QVERIFY(log.lines().contains(QStringLiteral("Resin::fromString. is V3 format: ") + text));
     QVERIFY(log.lines().contains(QStringLiteral("Resin::fromString. to v2 format: ") + v2Text));
 }
 
-void TestResin::convertV3ResinFormatToCurrentFormat_notV3_logsAndReturnsTextUnchanged()
-{
-    LogCapture log;
-    QCOMPARE(Resin::convertV3ResinFormatToCurrentFormat(defaultListText), defaultListText);
-    QVERIFY(!log.lines().isEmpty());
-    QCOMPARE(log.lines().first(),
-             QStringLiteral("ERROR -- Resin::convertV3ResinFormatToCurrentFormat. Not v3. Resin String: \"")
-                 + defaultListText + "\"");
-}
-
-// ---------------------------------------------------------------------------------------------
-// Robustness: the readers get text from the network and from settings files.
+// ---- Robustness: the readers get text from the network and from settings files. ----
 
 void TestResin::fromString_strayStarsAndBangs_giveOneProfilePerStar_data()
 {
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("lone star") << "*";
     QTest::newRow("two stars") << "**";
-    QTest::newRow("star and bangs") << "*!!!";
-    QTest::newRow("bangs then star") << "!!!*!";
-    QTest::newRow("heading then stars") << "*ResinFormatVersion:2***";
-    QTest::newRow("empty first entry before a version 2 entry") << ("*" + v2Entry("Red"));
     QTest::newRow("heading only entries") << "*ResinFormatVersion:2*ResinFormatVersion:2!";
     QTest::newRow("twelve bangs") << "*!!!!!!!!!!!!";
-    QTest::newRow("nineteen fields all empty") << "*!!!!!!!!!!!!!!!!!!";
     QTest::newRow("heading and eighteen empty fields") << "*ResinFormatVersion:2!!!!!!!!!!!!!!!!!!";
 }
 
@@ -605,15 +398,12 @@ void TestResin::fromString_randomText_neverFailsAndNormalisesInOneStep()
 {
     // Whatever a list text holds, reading it gives one profile per entry (at most), and the
     // list written from the result reads back to the same text.
-    const QStringList tokens = {
-        "ResinFormatVersion:2", "ResinFormatVersion:3", "ResinFormatVersion:", "1001", "4007", "5001",
-        "Red", "Gray", "5", "-1", "20.7", "3.5", "", ".", ",", "nan", "inf", "1e999", "1e12", " ",
-        "*", "!", "\n", QString(QChar(0x00e9)),
-    };
+    const QStringList tokens = {"ResinFormatVersion:2", "ResinFormatVersion:3", "ResinFormatVersion:", "1001",
+                                "5001", "Red", "5", "-1", "20.7", "", ".", ",", "nan", "1e999", " ", "*", "!", "\n"};
     const int fieldCounts[] = {0, 1, 2, 11, 12, 13, 18, 19, 20, 21, 22};
     QRandomGenerator random(20240611u);
 
-    for (int round = 0; round < 3000; ++round) {
+    for (int round = 0; round < 500; ++round) {
         QString text;
         if (random.bounded(4) == 0)
             text += tokens.at(random.bounded(tokens.size()));
@@ -637,24 +427,6 @@ void TestResin::fromString_randomText_neverFailsAndNormalisesInOneStep()
         const QString written = Resin::toString(read);
         QVERIFY2(Resin::toString(Resin::fromString(written)) == written, qPrintable(text));
     }
-}
-
-void TestResin::fromString_hugeTexts_areReadCompletely()
-{
-    LogCapture log;
-
-    QString manyEntries;
-    for (int i = 0; i < 20000; ++i)
-        manyEntries += defaultListText;
-    QCOMPARE(Resin::fromString(manyEntries).size(), 120000);
-
-    const QString longName(5000000, QLatin1Char('x'));
-    const QList<Resin> oneLongEntry = Resin::fromString(QStringLiteral("*") + longName);
-    QCOMPARE(oneLongEntry.size(), 1);
-    QCOMPARE(oneLongEntry.first().name.size(), longName.size());
-
-    const QString manyFields = QStringLiteral("*ResinFormatVersion:2!Red") + QString(1000000, QLatin1Char('!'));
-    QCOMPARE(namesOf(Resin::fromString(manyFields)), QStringList{"Red"});
 }
 
 void TestResin::printInfo_logsOneLineWithNameAndNumbers()

@@ -23,6 +23,7 @@ FakeDesktop::FakeDesktop()
             m_socket->deleteLater();
         }
         m_socket = m_server.nextPendingConnection();
+        m_heartbeat.stop(); // a new connection is greeted first; greet() restarts it
         connect(m_socket, &QTcpSocket::readyRead, this, &FakeDesktop::readFrames);
         connect(m_socket, &QTcpSocket::disconnected, this, [this] { ++disconnects; });
     });
@@ -82,7 +83,8 @@ void FakeDesktop::readFrames()
         messages << Protocol::extractMessages(text);
 }
 
-Session::Session(const std::function<void(const QString &)> &prepare, const QString &ifconfigOutput)
+Session::Session(const std::function<void(const QString &)> &prepare, const QString &ifconfigOutput,
+                 const std::function<void(ClientOptions &)> &adjustOptions)
 {
     if (!m_dir.isValid())
         return;
@@ -112,6 +114,8 @@ Session::Session(const std::function<void(const QString &)> &prepare, const QStr
     options.serialPort = m_dir.filePath(QStringLiteral("board"));
     options.discoveryPort = m_discoveryPort;
     options.systemRoot = m_dir.filePath(QStringLiteral("system-root"));
+    if (adjustOptions)
+        adjustOptions(options);
     Client::setOptions(options);
     m_client = std::make_unique<Client>();
     m_ok = true;

@@ -1,0 +1,683 @@
+// The printer's front button, its self-update over the connection, the rollback to the
+// previous program, the retrofit board's end-of-print tilt and settings left by an
+// older program: a whole session against the simulated board on a pseudo-terminal
+// (the button reaches the session as the board's "BP" / "BR"), a fake desktop on
+// loopback, system actions in simulation.
+#include "printingthread.h"
+#include "sessionharness.h"
+#include "ssj.h"
+#include "systemactions.h"
+#include "terminal.h"
+
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QSettings>
+#include <QtTest>
+
+namespace {
+
+constexpr int kWait = 10000;
+
+const QString kShutdown = QStringLiteral("sudo shutdown -h now");
+const QString kReboot = QStringLiteral("sudo reboot");
+const QString kEnableAccessPoint = QStringLiteral("sudo update-rc.d hostapd enable");
+const QString kUpdateScript = QStringLiteral("/home/pi/updateClientScript");
+const QString kRollbackScript = QStringLiteral("/home/pi/rollbackClientScript");
+const QString kRollbackResins = QStringLiteral("*Red!5!10!15!3!20!20!20!20!1!1!1");
+
+bool waitFor(const std::function<bool()> &condition, int ms = kWait)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition() && clock.elapsed() < ms)
+        QTest::qWait(5);
+    return condition();
+}
+
+// Every log line of the session, from whichever thread wrote it.
+QMutex logMutex;
+QStringList logLines;
+QtMessageHandler previousHandler = nullptr;
+
+void captureLog(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    QMutexLocker lock(&logMutex);
+    logLines << message.simplified();
+}
+
+QStringList loggedStartingWith(const QString &prefix)
+{
+    QMutexLocker lock(&logMutex);
+    QStringList found;
+    for (const QString &line : qAsConst(logLines))
+        if (line.startsWith(prefix))
+            found << line;
+    return found;
+}
+
+int decisions()
+{
+    return loggedStartingWith(QStringLiteral("Button multi press timeout.")).size();
+}
+
+QString settingValue(const QString &key)
+{
+    QSettings settings(QStringLiteral("Tessora_Client_Config"), QSettings::IniFormat);
+    return settings.value(key).toString();
+}
+
+QString readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(bytes);
+}
+
+QStringList requestsTo(const FakeDesktop &desktop)
+{
+    return desktop.messagesStartingWith(QStringLiteral("Request_"));
+}
+
+// The board link is up once the session has sent its start-up commands.
+bool waitForBoardLink(Session &session)
+{
+    return waitFor([&] {
+        const QStringList lines = session.board().receivedLines();
+        return lines.contains(QStringLiteral("P0"))
+            && (lines.count(QStringLiteral("R110")) == 2 || lines.contains(QStringLiteral("f")));
+    });
+}
+
+// Presses the front button `times` times in quick succession. Each "BP" and "BR" is
+// written once the session has read the one before, so that each reaches it on its own
+// and in order (the board link reads a press before a release within one read), and at
+// once, since at this time scale 10 ms after a release the series is over. The last
+// press is held `holdLastMs` before its release.
+bool pressButton(Session &session, int times, int holdLastMs = 0)
+{
+    BoardSimulator &board = session.board();
+    Terminal *terminal = session.client().terminal();
+    int pressed = 0;
+    int released = 0;
+    const QMetaObject::Connection onPress = QObject::connect(terminal, &Terminal::buttonPressed, [&] {
+        ++pressed;
+        if (pressed < times || holdLastMs == 0)
+            board.release();
+        else
+            QTimer::singleShot(holdLastMs, &board, &BoardSimulator::release);
+    });
+    const QMetaObject::Connection onRelease = QObject::connect(terminal, &Terminal::buttonReleased, [&] {
+        ++released;
+        if (released < times)
+            board.press();
+    });
+    board.press();
+    const bool done = waitFor([&] { return released >= times; }, 5000 + holdLastMs);
+    QObject::disconnect(onPress);
+    QObject::disconnect(onRelease);
+    return done && pressed == times;
+}
+
+// The press counts of the session's decisions, in order.
+QList<int> decidedCounts()
+{
+    static const QRegularExpression count(QStringLiteral("^Button multi press timeout\\. Count: (\\d+) "));
+    QList<int> counts;
+    for (const QString &line : loggedStartingWith(QStringLiteral("Button multi press timeout.")))
+        counts << count.match(line).captured(1).toInt();
+    return counts;
+}
+
+// Presses `times` times and waits for the session's decision on the series; empty when
+// it was decided as one series, otherwise why not.
+QString pressAndDecide(Session &session, int times)
+{
+    const int before = decisions();
+    if (!pressButton(session, times))
+        return QStringLiteral("not every press and release of the board reached the session");
+    const auto decided = [before] {
+        int sum = 0;
+        for (int count : decidedCounts().mid(before))
+            sum += count;
+        return sum;
+    };
+    if (!waitFor([&] { return decided() >= times; }))
+        return QStringLiteral("no decision on %1 presses").arg(times);
+    if (decisions() != before + 1)
+        return QStringLiteral("%1 presses were decided as %2 series: more than 10 ms passed between a release "
+                              "and the next press, the machine is too busy for this time scale")
+            .arg(times)
+            .arg(decisions() - before);
+    return QString();
+}
+
+#define PRESS_AND_DECIDE(session, times)                                                                      \
+    do {                                                                                                       \
+        const QString why = pressAndDecide(session, times);                                                    \
+        QVERIFY2(why.isEmpty(), qPrintable(why));                                                              \
+    } while (false)
+
+// Sends a job of `layers` layers, each exposed `cureSeconds` (before the time scale).
+bool startPrint(Session &session, int layers, int cureSeconds)
+{
+    FakeDesktop &desktop = session.desktop();
+    const int requests = desktop.messages.count(QStringLiteral("Client_Request_FileTransfer"));
+    desktop.send(QStringLiteral("Status_SendingPrintJob,0,0,%1,50,50,%2,Clear,1,1,1").arg(cureSeconds).arg(layers));
+    if (!waitFor([&] { return desktop.messages.count(QStringLiteral("Client_Request_FileTransfer")) > requests; }))
+        return false;
+    desktop.sendStream(QStringLiteral("part.ssj"), session.makeJob(layers));
+    return waitFor([&] { return session.client().printingThread()->status() == PrintingThread::Printing; });
+}
+
+int movesOf(const QStringList &lines)
+{
+    int moves = 0;
+    for (const QString &line : lines)
+        moves += line.startsWith(QLatin1Char('N')) ? 1 : 0;
+    return moves;
+}
+
+const char *multiPressError = "ERROR. Client::buttonMultiPressTimeout. Num multi presses is: ";
+
+} // namespace
+
+class TestSessionDevice : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void singlePresses_pauseIgnoreDuringPauseMovementResume_thenOtherCountsWhilePrinting();
+    void pressesWhileIdle_ignoredOrCancelOrError_data();
+    void pressesWhileIdle_ignoredOrCancelOrError();
+    void fivePressesWhileIdle_forceAccessPointAndReboot();
+    void sevenPressesWithoutPreviousProgram_onlyLogError();
+    void sevenOrMorePresses_storeOldResinListAndStartRollback_data();
+    void sevenOrMorePresses_storeOldResinListAndStartRollback();
+    void rollbackWithExistingScript_runsItUnchanged();
+    void longPress_cutsPowerAndShutsDown_laterPressesIgnored();
+    void pressHeldAfterTwoQuickPresses_shutsDownWithoutDecision();
+    void updateOverConnection_writesProgramAndStartsScriptWhenComplete();
+    void updateWithExistingScript_runsItUnchanged();
+    void retrofitBoard_printEndTiltsTankUpAndReportsDoneOnce_data();
+    void retrofitBoard_printEndTiltsTankUpAndReportsDoneOnce();
+    void olderSettings_broadcastingAdhocBecomesBroadcastingDirect_data();
+    void olderSettings_broadcastingAdhocBecomesBroadcastingDirect();
+};
+
+void TestSessionDevice::init()
+{
+    {
+        QMutexLocker lock(&logMutex);
+        logLines.clear();
+    }
+    previousHandler = qInstallMessageHandler(captureLog);
+}
+
+void TestSessionDevice::cleanup()
+{
+    qInstallMessageHandler(previousHandler);
+    if (QTest::currentTestFailed()) {
+        // The session's log without the byte-by-byte serial writes and the heartbeat.
+        QMutexLocker lock(&logMutex);
+        QStringList shown;
+        for (const QString &line : qAsConst(logLines))
+            if (!line.startsWith(QLatin1String("Serial written")) && !line.startsWith(QLatin1String("Done with Serial"))
+                && !line.contains(QLatin1String("Connection-Alive")) && !line.contains(QLatin1String("alive message"))
+                && !line.contains(QLatin1String("curServerReadFlags")))
+                shown << line;
+        for (const QString &line : shown.mid(std::max(0, int(shown.size()) - 150)))
+            qInfo().noquote() << "log:" << line;
+    }
+    SSJ::releaseCPJ();
+    Client::boardIsOldVersion = false;
+}
+
+void TestSessionDevice::singlePresses_pauseIgnoreDuringPauseMovementResume_thenOtherCountsWhilePrinting()
+{
+    Session session;
+    QVERIFY(session.ok());
+    QCOMPARE(session.connectAndHandshake().size(), 9);
+    QVERIFY(waitForBoardLink(session));
+    FakeDesktop &desktop = session.desktop();
+    BoardSimulator &board = session.board();
+    PrintingThread *printing = session.client().printingThread();
+
+    // A layer is exposed 400 ms: a press right after a move's answer falls in an
+    // exposure, and the pause movement comes only at the end of the next move.
+    int moveAnswers = 0;
+    QObject::connect(&board, &BoardSimulator::answerSent, &board, [&](const QByteArray &answer) {
+        if (answer.startsWith('F') && !answer.startsWith("F\r\n"))
+            ++moveAnswers;
+    });
+    QVERIFY(startPrint(session, 10, 20));
+    QVERIFY(waitFor([&] { return moveAnswers >= 1; }));
+    board.clearReceivedLines();
+    desktop.messages.clear();
+
+    PRESS_AND_DECIDE(session, 1);
+    QVERIFY(!loggedStartingWith(QStringLiteral("ButtonMulti. Pause")).isEmpty());
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Request_PausePrint")); }));
+    QVERIFY(waitFor([&] { return printing->status() == PrintingThread::Paused; }));
+
+    // A single press while the pause movement has not ended yet.
+    PRESS_AND_DECIDE(session, 1);
+    QVERIFY2(!desktop.messages.contains(QStringLiteral("Send_PauseMovementDone")),
+             "the pause movement ended before the second press; the scenario did not happen");
+    QCOMPARE(loggedStartingWith(QStringLiteral("ButtonMulti. Ignore")).size(), 1);
+
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PauseMovementDone")); }));
+    QCOMPARE(board.receivedLines().count(QStringLiteral("R410")), 1);
+    QVERIFY(desktop.messages.indexOf(QStringLiteral("Request_PausePrint"))
+            < desktop.messages.indexOf(QStringLiteral("Send_PauseMovementDone")));
+    QCOMPARE(requestsTo(desktop), QStringList{QStringLiteral("Request_PausePrint")});
+    const int movesWhenPaused = movesOf(board.receivedLines());
+    QTest::qWait(300);
+    QCOMPARE(movesOf(board.receivedLines()), movesWhenPaused);
+    QCOMPARE(printing->status(), int(PrintingThread::Paused));
+
+    // Paused: one press resumes.
+    PRESS_AND_DECIDE(session, 1);
+    QVERIFY(!loggedStartingWith(QStringLiteral("ButtonMulti. Resume")).isEmpty());
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Request_ResumePrint")); }));
+    QVERIFY(waitFor([&] { return board.receivedLines().count(QStringLiteral("R410")) == 2; }));
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_ResumeMovementDone")); }));
+    QVERIFY(waitFor([&] { return movesOf(board.receivedLines()) > movesWhenPaused; }));
+    QCOMPARE(printing->status(), int(PrintingThread::Printing));
+
+    // While printing, 2 and 5 presses do nothing but log.
+    const QStringList commandsBefore = SystemActions::simulatedCommands();
+    for (int presses : {2, 5}) {
+        PRESS_AND_DECIDE(session, presses);
+        QVERIFY(!loggedStartingWith(QLatin1String(multiPressError) + QString::number(presses)).isEmpty());
+    }
+    QTest::qWait(50);
+    QCOMPARE(SystemActions::simulatedCommands(), commandsBefore);
+    QCOMPARE(requestsTo(desktop).size(), 2);
+    QCOMPARE(board.receivedLines().count(QStringLiteral("R410")), 2);
+    QCOMPARE(printing->status(), int(PrintingThread::Printing));
+
+    // Three presses cancel: the desktop is told, and the print ends early.
+    PRESS_AND_DECIDE(session, 3);
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Request_CancelPrint")); }));
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PrintDone")); }));
+    QCOMPARE(printing->status(), int(PrintingThread::Finished));
+    QVERIFY(movesOf(board.receivedLines()) < 9);
+    QVERIFY(!SystemActions::simulatedCommands().contains(kShutdown));
+}
+
+void TestSessionDevice::pressesWhileIdle_ignoredOrCancelOrError_data()
+{
+    QTest::addColumn<int>("presses");
+    QTest::addColumn<QString>("log");
+    QTest::addColumn<QStringList>("requests");
+    QTest::newRow("one: ignored") << 1 << QStringLiteral("ButtonMulti. Ignore") << QStringList();
+    QTest::newRow("two") << 2 << QLatin1String(multiPressError) + QStringLiteral("2") << QStringList();
+    QTest::newRow("three: cancel all the same") << 3 << QString() << QStringList{QStringLiteral("Request_CancelPrint")};
+    QTest::newRow("four") << 4 << QLatin1String(multiPressError) + QStringLiteral("4") << QStringList();
+    QTest::newRow("six") << 6 << QLatin1String(multiPressError) + QStringLiteral("6") << QStringList();
+}
+
+void TestSessionDevice::pressesWhileIdle_ignoredOrCancelOrError()
+{
+    QFETCH(int, presses);
+    QFETCH(QString, log);
+    QFETCH(QStringList, requests);
+    Session session;
+    QVERIFY(session.ok());
+    QCOMPARE(session.connectAndHandshake().size(), 9);
+    QVERIFY(waitForBoardLink(session));
+    QTest::qWait(50);
+    session.board().clearReceivedLines();
+    const QStringList commandsBefore = SystemActions::simulatedCommands();
+    const QString resinsBefore = settingValue(QStringLiteral("resinData"));
+
+    PRESS_AND_DECIDE(session, presses);
+    const QStringList decided = loggedStartingWith(QStringLiteral("Button multi press timeout."));
+    QCOMPARE(decided.size(), 1);
+    QVERIFY2(decided.first().startsWith(QStringLiteral("Button multi press timeout. Count: %1 pt status:").arg(presses)),
+             qPrintable(decided.first()));
+    if (!log.isEmpty())
+        QCOMPARE(loggedStartingWith(log).size(), 1);
+    if (!requests.isEmpty())
+        QVERIFY(waitFor([&] { return requestsTo(session.desktop()) == requests; }));
+
+    QTest::qWait(100);
+    QCOMPARE(requestsTo(session.desktop()), requests);
+    QCOMPARE(SystemActions::simulatedCommands(), commandsBefore);
+    QCOMPARE(session.board().receivedLines(), QStringList());
+    QCOMPARE(session.client().printingThread()->status(), int(PrintingThread::Idle));
+    QCOMPARE(settingValue(QStringLiteral("resinData")), resinsBefore);
+}
+
+void TestSessionDevice::fivePressesWhileIdle_forceAccessPointAndReboot()
+{
+    Session session;
+    QVERIFY(session.ok());
+    QCOMPARE(session.connectAndHandshake().size(), 9);
+    QVERIFY(waitForBoardLink(session));
+    QVERIFY(!SystemActions::simulatedCommands().contains(kEnableAccessPoint));
+
+    PRESS_AND_DECIDE(session, 5);
+    QVERIFY(waitFor([] { return SystemActions::simulatedCommands().contains(kReboot); }));
+    QVERIFY(SystemActions::simulatedCommands().contains(kEnableAccessPoint));
+    QVERIFY(session.systemFile(QStringLiteral("/etc/network/interfaces")).contains(QStringLiteral("address 192.168.42.1")));
+    QCOMPARE(settingValue(QStringLiteral("broadcastingDirect")), QStringLiteral("true"));
+    QVERIFY(requestsTo(session.desktop()).isEmpty());
+}
+
+void TestSessionDevice::sevenPressesWithoutPreviousProgram_onlyLogError()
+{
+    Session session;
+    QVERIFY(session.ok());
+    QCOMPARE(session.connectAndHandshake().size(), 9);
+    QVERIFY(waitForBoardLink(session));
+    const QString resinsBefore = settingValue(QStringLiteral("resinData"));
+    QVERIFY(!resinsBefore.isEmpty());
+    const QStringList commandsBefore = SystemActions::simulatedCommands();
+
+    PRESS_AND_DECIDE(session, 7);
+    QCOMPARE(loggedStartingWith(QStringLiteral("Client::rollbackToPreviousClient")).size(), 1);
+    QCOMPARE(loggedStartingWith(QStringLiteral(
+                                    "ERROR - Client::rollbackToPreviousClient. Previous client does not exist"))
+                 .size(),
+             1);
+    QTest::qWait(50);
+    QCOMPARE(settingValue(QStringLiteral("resinData")), resinsBefore);
+    QCOMPARE(SystemActions::simulatedCommands(), commandsBefore);
+    QVERIFY(!SystemActions::exists(kRollbackScript));
+    QVERIFY(requestsTo(session.desktop()).isEmpty());
+}
+
+void TestSessionDevice::sevenOrMorePresses_storeOldResinListAndStartRollback_data()
+{
+    QTest::addColumn<int>("presses");
+    QTest::newRow("seven") << 7;
+    QTest::newRow("eight") << 8;
+}
+
+void TestSessionDevice::sevenOrMorePresses_storeOldResinListAndStartRollback()
+{
+    QFETCH(int, presses);
+    Session session([](const QString &dir) { writeFile(dir + QStringLiteral("/Vatnode_previous"), "old program"); });
+    QVERIFY(session.ok());
+    QCOMPARE(session.connectAndHandshake().size(), 9);
+    QVERIFY(waitForBoardLink(session));
+    QVERIFY(settingValue(QStringLiteral("resinData")) != kRollbackResins);
+    QVERIFY(!SystemActions::exists(kRollbackScript));
+
+    PRESS_AND_DECIDE(session, presses);
+    QVERIFY(waitFor([] { return SystemActions::simulatedCommands().contains(kRollbackScript); }));
+    QCOMPARE(settingValue(QStringLiteral("resinData")), kRollbackResins);
+    const QString script = SystemActions::path(kRollbackScript);
+    QVERIFY(script.startsWith(session.path(QStringLiteral("system-root"))));
+    QCOMPARE(readFile(script), QStringLiteral("sudo rm Vatnode\nsudo mv Vatnode_previous Vatnode\n"
+                                              "sudo chmod 777 Vatnode\n./Vatnode"));
+    const QStringList commands = SystemActions::simulatedCommands();
+    const int chmod = commands.indexOf(QStringLiteral("sudo chmod 777 ") + kRollbackScript);
+    QVERIFY(chmod >= 0);
+    QVERIFY(chmod < commands.indexOf(kRollbackScript));
+    QCOMPARE(commands.count(kRollbackScript), 1);
+    // The program files themselves are the script's business.
+    QCOMPARE(readFile(session.path(QStringLiteral("Vatnode_previous"))), QStringLiteral("old program"));
+}
+
+void TestSessionDevice::rollbackWithExistingScript_runsItUnchanged()
+{
+    Session session([](const QString &dir) {
+        writeFile(dir + QStringLiteral("/Vatnode_previous"), "old program");
+        writeFile(dir + QStringLiteral("/system-root") + kRollbackScript, "echo the kept rollback");
+    });
+    QVERIFY(session.ok());
+    QCOMPARE(session.connectAndHandshake().size(), 9);
+    QVERIFY(waitForBoardLink(session));
+
+    PRESS_AND_DECIDE(session, 7);
+    QVERIFY(waitFor([] { return SystemActions::simulatedCommands().contains(kRollbackScript); }));
+    QCOMPARE(settingValue(QStringLiteral("resinData")), kRollbackResins);
+    QCOMPARE(readFile(SystemActions::path(kRollbackScript)), QStringLiteral("echo the kept rollback"));
+    QVERIFY(!SystemActions::simulatedCommands().contains(QStringLiteral("sudo chmod 777 ") + kRollbackScript));
+}
+
+void TestSessionDevice::longPress_cutsPowerAndShutsDown_laterPressesIgnored()
+{
+    Session session;
+    QVERIFY(session.ok());
+    QCOMPARE(session.connectAndHandshake().size(), 9);
+    QVERIFY(waitForBoardLink(session));
+    QTest::qWait(50);
+    BoardSimulator &board = session.board();
+    board.clearReceivedLines();
+
+    // The shutdown comes a second (scaled) after the board was told to cut the power.
+    bool shutdownBeforePowerCut = false;
+    QObject::connect(&board, &BoardSimulator::lineReceived, &board, [&](const QString &line) {
+        if (line == QLatin1String("r322"))
+            shutdownBeforePowerCut = SystemActions::simulatedCommands().contains(kShutdown);
+    });
+    QElapsedTimer held;
+    held.start();
+    board.press();
+    QVERIFY(waitFor([] { return SystemActions::simulatedCommands().contains(kShutdown); }));
+    const qint64 untilShutdown = held.elapsed();
+    QVERIFY2(untilShutdown >= 70, qPrintable(QString::number(untilShutdown))); // 3000 + 1000 ms, scaled
+    QVERIFY(!shutdownBeforePowerCut);
+    board.release();
+    QVERIFY(waitFor([&] { return loggedStartingWith(QStringLiteral("Client::buttonReleaseReceived.")).size() == 1; }));
+
+    const QStringList lines = board.receivedLines();
+    const int powerCut = lines.indexOf(QStringLiteral("r322"));
+    QVERIFY(powerCut >= 0);
+    QVERIFY(lines.indexOf(QStringLiteral("p10"), powerCut) > powerCut);
+    QVERIFY(lines.indexOf(QStringLiteral("P0"), powerCut) > powerCut);
+
+    // Shutting down: nothing the button does counts any more.
+    QVERIFY(pressButton(session, 3));
+    QVERIFY(pressButton(session, 1, 150));
+    QTest::qWait(100);
+    QCOMPARE(decisions(), 0);
+    QVERIFY(requestsTo(session.desktop()).isEmpty());
+    QCOMPARE(board.receivedLines().count(QStringLiteral("r322")), 1);
+    QCOMPARE(SystemActions::simulatedCommands().count(kShutdown), 1);
+}
+
+void TestSessionDevice::pressHeldAfterTwoQuickPresses_shutsDownWithoutDecision()
+{
+    Session session;
+    QVERIFY(session.ok());
+    QCOMPARE(session.connectAndHandshake().size(), 9);
+    QVERIFY(waitForBoardLink(session));
+
+    QVERIFY(pressButton(session, 3, 150));
+    QVERIFY(waitFor([] { return SystemActions::simulatedCommands().contains(kShutdown); }));
+    QVERIFY(session.board().receivedLines().contains(QStringLiteral("r322")));
+    QTest::qWait(100);
+    QCOMPARE(decisions(), 0);
+    QVERIFY(!session.desktop().messages.contains(QStringLiteral("Request_CancelPrint")));
+}
+
+void TestSessionDevice::updateOverConnection_writesProgramAndStartsScriptWhenComplete()
+{
+    Session session({}, QStringLiteral("wlan0 inet addr:192.168.1.20 Bcast"),
+                    [](ClientOptions &options) { options.allowNetworkUpdate = true; });
+    QVERIFY(session.ok());
+    QCOMPARE(session.connectAndHandshake().size(), 9);
+    FakeDesktop &desktop = session.desktop();
+    desktop.send(QStringLiteral("Send_UpdatedClient"));
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Request_Update")); }));
+
+    // The update stream is taken whole, heartbeats included: the desktop stays quiet.
+    desktop.heartbeat = false;
+    QByteArray program(300 * 1024, '\0');
+    for (int i = 0; i < program.size(); ++i)
+        program[i] = char((i * 131 + i / 977) & 0xff);
+    const QByteArray stream = Protocol::jobStreamHeader(QStringLiteral("Vatnode"), program.size()) + program;
+    desktop.sendRaw(stream.left(stream.size() / 2));
+    QTest::qWait(100);
+    QVERIFY(!SystemActions::simulatedCommands().contains(kUpdateScript));
+    desktop.sendRaw(stream.mid(stream.size() / 2));
+
+    QVERIFY(waitFor([] { return SystemActions::simulatedCommands().contains(kUpdateScript); }));
+    QFile received(session.path(QStringLiteral("Vatnode_update")));
+    QVERIFY(received.open(QIODevice::ReadOnly));
+    QVERIFY(received.readAll() == program);
+    const QString script = SystemActions::path(kUpdateScript);
+    QVERIFY(script.startsWith(session.path(QStringLiteral("system-root"))));
+    QCOMPARE(readFile(script), QStringLiteral("sudo rm Vatnode\nsudo mv Vatnode_update Vatnode\n"
+                                              "sudo chmod 777 Vatnode\n./Vatnode"));
+    const QStringList commands = SystemActions::simulatedCommands();
+    const int chmod = commands.indexOf(QStringLiteral("sudo chmod 777 ") + kUpdateScript);
+    QVERIFY(chmod >= 0);
+    QVERIFY(chmod < commands.indexOf(kUpdateScript));
+    QCOMPARE(commands.count(kUpdateScript), 1);
+    QVERIFY(!commands.contains(kReboot));
+}
+
+void TestSessionDevice::updateWithExistingScript_runsItUnchanged()
+{
+    Session session(
+        [](const QString &dir) { writeFile(dir + QStringLiteral("/system-root") + kUpdateScript, "echo the kept update"); },
+        QStringLiteral("wlan0 inet addr:192.168.1.20 Bcast"),
+        [](ClientOptions &options) { options.allowNetworkUpdate = true; });
+    QVERIFY(session.ok());
+    QCOMPARE(session.connectAndHandshake().size(), 9);
+    FakeDesktop &desktop = session.desktop();
+    desktop.send(QStringLiteral("Send_UpdatedClient"));
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Request_Update")); }));
+    desktop.heartbeat = false;
+    desktop.sendStream(QStringLiteral("Vatnode"), QByteArray("new program"));
+
+    QVERIFY(waitFor([] { return SystemActions::simulatedCommands().contains(kUpdateScript); }));
+    QCOMPARE(readFile(session.path(QStringLiteral("Vatnode_update"))), QStringLiteral("new program"));
+    QCOMPARE(readFile(SystemActions::path(kUpdateScript)), QStringLiteral("echo the kept update"));
+    QVERIFY(!SystemActions::simulatedCommands().contains(QStringLiteral("sudo chmod 777 ") + kUpdateScript));
+}
+
+void TestSessionDevice::retrofitBoard_printEndTiltsTankUpAndReportsDoneOnce_data()
+{
+    QTest::addColumn<bool>("modelInSettings");
+    QTest::newRow("model in the settings file") << true;
+    QTest::newRow("model sent by the desktop") << false;
+}
+
+void TestSessionDevice::retrofitBoard_printEndTiltsTankUpAndReportsDoneOnce()
+{
+    QFETCH(bool, modelInSettings);
+    Session session([modelInSettings](const QString &dir) {
+        if (!modelInSettings)
+            return;
+        QSettings settings(dir + QStringLiteral("/Tessora_Client_Config"), QSettings::IniFormat);
+        settings.setValue(QStringLiteral("printerSerial"), QStringLiteral("OBW-1"));
+        settings.setValue(QStringLiteral("printerModel"), QStringLiteral("OBP100V1-OLD"));
+        settings.setValue(QStringLiteral("broadcastingDirect"), false);
+    });
+    QVERIFY(session.ok());
+    BoardSimulator &board = session.board();
+    FakeDesktop &desktop = session.desktop();
+
+    QElapsedTimer clock;
+    clock.start();
+    QList<qint64> tiltUpAt;
+    QList<qint64> tiltStopAt;
+    bool armDuplicate = false;
+    bool duplicateReported = false;
+    QObject::connect(&board, &BoardSimulator::lineReceived, &board, [&](const QString &line) {
+        if (line == QLatin1String("r565")) {
+            tiltUpAt << clock.elapsed();
+            // The board reports the end of a movement a second time during the tilt.
+            if (armDuplicate && !duplicateReported) {
+                duplicateReported = true;
+                session.client().terminal()->processChunk(QByteArrayLiteral("F\r\n"));
+            }
+        } else if (line == QLatin1String("r343")) {
+            tiltStopAt << clock.elapsed();
+        }
+    });
+
+    if (modelInSettings) {
+        // Start-up on a retrofit board: no motor power command; the board finishes
+        // (and so tilts) instead of homing.
+        QVERIFY(waitFor([&] { return tiltStopAt.size() == 1; }));
+        QVERIFY(!board.receivedLines().contains(QStringLiteral("p11")));
+        QVERIFY(!board.receivedLines().contains(QStringLiteral("R110")));
+        QCOMPARE(session.connectAndHandshake().value(3), QStringLiteral("OBP100V1-OLD"));
+    } else {
+        QCOMPARE(session.connectAndHandshake().size(), 9);
+        QVERIFY(waitForBoardLink(session));
+        desktop.send(QStringLiteral("Send_NewSerialAndModel,OBW-1,OBP100V1-OLD"));
+        QVERIFY(waitFor([] { return Client::isBoardRetrofitVersion(); }));
+    }
+    QTest::qWait(100);
+    board.clearReceivedLines();
+    desktop.messages.clear();
+    tiltUpAt.clear();
+    tiltStopAt.clear();
+    armDuplicate = true;
+
+    QVERIFY(startPrint(session, 2, 1));
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PrintDone")); }, 20000));
+    QVERIFY(waitFor([&] { return tiltStopAt.size() == 1; }));
+    QTest::qWait(300);
+
+    QCOMPARE(desktop.messages.count(QStringLiteral("Send_PrintDone")), 1);
+    QVERIFY(duplicateReported);
+    QCOMPARE(tiltUpAt.size(), 1);
+    QCOMPARE(tiltStopAt.size(), 1);
+    const qint64 tilt = tiltStopAt.first() - tiltUpAt.first();
+    QVERIFY2(tilt >= 10 && tilt < 1000, qPrintable(QString::number(tilt))); // 1400 ms, scaled
+    const QStringList lines = board.receivedLines();
+    QCOMPARE(movesOf(lines), 2);
+    QVERIFY(lines.lastIndexOf(QStringLiteral("f")) < lines.indexOf(QStringLiteral("r565")));
+    QVERIFY(lines.indexOf(QStringLiteral("r565")) < lines.indexOf(QStringLiteral("r343")));
+    QVERIFY(!lines.contains(QStringLiteral("p11")));
+    QCOMPARE(session.client().printingThread()->status(), int(PrintingThread::Finished));
+}
+
+void TestSessionDevice::olderSettings_broadcastingAdhocBecomesBroadcastingDirect_data()
+{
+    QTest::addColumn<bool>("adhoc");
+    QTest::addColumn<QString>("ifconfig");
+    QTest::addColumn<QString>("ledCommand");
+    QTest::newRow("own access point") << true << QStringLiteral("wlan0 inet addr:192.168.42.1 Bcast")
+                                      << QStringLiteral("BLF1000");
+    QTest::newRow("on the workshop network") << false << QStringLiteral("wlan0 inet addr:192.168.1.20 Bcast")
+                                             << QStringLiteral("BLC1");
+}
+
+void TestSessionDevice::olderSettings_broadcastingAdhocBecomesBroadcastingDirect()
+{
+    QFETCH(bool, adhoc);
+    QFETCH(QString, ifconfig);
+    QFETCH(QString, ledCommand);
+    Session session(
+        [adhoc](const QString &dir) {
+            QSettings settings(dir + QStringLiteral("/Tessora_Client_Config"), QSettings::IniFormat);
+            settings.setValue(QStringLiteral("printerSerial"), QStringLiteral("OBW-0007"));
+            settings.setValue(QStringLiteral("printerNickName"), QStringLiteral("Old one"));
+            settings.setValue(QStringLiteral("printerModel"), QStringLiteral("OBP100V1"));
+            settings.setValue(QStringLiteral("broadcastingAdhoc"), adhoc);
+        },
+        ifconfig);
+    QVERIFY(session.ok());
+    QCOMPARE(settingValue(QStringLiteral("broadcastingDirect")), adhoc ? QStringLiteral("true") : QStringLiteral("false"));
+    // The mode the printer is in is kept: no network change, no reboot.
+    QVERIFY(waitFor([&] { return session.board().receivedLines().contains(ledCommand); }));
+    QTest::qWait(100);
+    QVERIFY(!SystemActions::simulatedCommands().contains(kReboot));
+    QVERIFY(!SystemActions::simulatedCommands().contains(kEnableAccessPoint));
+    QVERIFY(session.systemFile(QStringLiteral("/etc/network/interfaces")).isEmpty());
+    QCOMPARE(session.connectAndHandshake().value(1), QStringLiteral("OBW-0007"));
+}
+
+QTEST_MAIN(TestSessionDevice)
+#include "tst_sessiondevice.moc"

@@ -67,6 +67,18 @@ void FakeDesktop::sendStream(const QString &name, const QByteArray &content)
     sendRaw(Protocol::jobStreamHeader(name, content.size()) + content);
 }
 
+bool FakeDesktop::startJob(const QString &fields)
+{
+    const QString request = QStringLiteral("Client_Request_FileTransfer");
+    const int before = int(messages.count(request));
+    send(QStringLiteral("Status_SendingPrintJob,") + fields);
+    QElapsedTimer clock;
+    clock.start();
+    while (messages.count(request) == before && clock.elapsed() < 10000)
+        QTest::qWait(10);
+    return messages.count(request) > before;
+}
+
 QStringList FakeDesktop::messagesStartingWith(const QString &prefix) const
 {
     QStringList found;

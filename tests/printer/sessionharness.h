@@ -42,6 +42,9 @@ public:
     void send(const QString &message) { sendRaw(Protocol::frame(QStringLiteral("*header*") + message)); }
     // A whole job stream for the file.
     void sendStream(const QString &name, const QByteArray &content);
+    // Sends a job line (the ten fields after "Status_SendingPrintJob,") and
+    // waits until the printer asks for the file.
+    bool startJob(const QString &fields);
 
     QStringList messages;
     // Messages that begin with `prefix`.

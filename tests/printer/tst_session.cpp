@@ -211,8 +211,7 @@ void TestSession::jobStream_withKeepAliveInFront_printsAndReportsDone()
     QVERIFY(session.ok());
     QCOMPARE(session.connectAndHandshake().size(), 9);
     FakeDesktop &desktop = session.desktop();
-    desktop.send(QStringLiteral("Status_SendingPrintJob,1,2,1,50,50,3,Clear,1,1,1"));
-    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Client_Request_FileTransfer")); }));
+    QVERIFY(desktop.startJob(QStringLiteral("1,2,1,50,50,3,Clear,1,1,1")));
     desktop.send(QStringLiteral("Connection-Alive"));
     desktop.sendStream(QStringLiteral("C:/Users/me/jobs/bracket.ssj"), session.makeJob(3));
     QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PrintDone")); }, 30000));
@@ -234,14 +233,12 @@ void TestSession::brokenTransfer_keepsPreviousJobForReprint()
     QCOMPARE(session.connectAndHandshake().size(), 9);
     FakeDesktop &desktop = session.desktop();
     const QByteArray first = session.makeJob(2);
-    desktop.send(QStringLiteral("Status_SendingPrintJob,0,0,1,50,50,2,Clear,1,1,1"));
-    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Client_Request_FileTransfer")); }));
+    QVERIFY(desktop.startJob(QStringLiteral("0,0,1,50,50,2,Clear,1,1,1")));
     desktop.sendStream(QStringLiteral("first.ssj"), first);
     QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PrintDone")); }, 30000));
 
     // A second job whose connection breaks half-way.
-    desktop.send(QStringLiteral("Status_SendingPrintJob,0,0,1,50,50,4,Clear,1,1,1"));
-    QVERIFY(waitFor([&] { return desktop.messages.count(QStringLiteral("Client_Request_FileTransfer")) == 2; }));
+    QVERIFY(desktop.startJob(QStringLiteral("0,0,1,50,50,4,Clear,1,1,1")));
     const QByteArray second = session.makeJob(4);
     desktop.sendRaw(Protocol::jobStreamHeader(QStringLiteral("second.ssj"), second.size()) + second.left(second.size() / 2));
     QTest::qWait(100);
@@ -264,8 +261,7 @@ void TestSession::unloadableJob_isReportedAsError206()
     QVERIFY(session.ok());
     QCOMPARE(session.connectAndHandshake().size(), 9);
     FakeDesktop &desktop = session.desktop();
-    desktop.send(QStringLiteral("Status_SendingPrintJob,0,0,1,50,50,2,Clear,1,1,1"));
-    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Client_Request_FileTransfer")); }));
+    QVERIFY(desktop.startJob(QStringLiteral("0,0,1,50,50,2,Clear,1,1,1")));
     desktop.sendStream(QStringLiteral("broken.ssj"), QByteArray("this is not a job file"));
     QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PrintingError,206")); }));
     QTest::qWait(300);
@@ -295,8 +291,7 @@ void TestSession::badStreamSizes_closeTheConnection()
     QVERIFY(session.ok());
     QCOMPARE(session.connectAndHandshake().size(), 9);
     FakeDesktop &desktop = session.desktop();
-    desktop.send(QStringLiteral("Status_SendingPrintJob,0,0,1,50,50,2,Clear,1,1,1"));
-    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Client_Request_FileTransfer")); }));
+    QVERIFY(desktop.startJob(QStringLiteral("0,0,1,50,50,2,Clear,1,1,1")));
     desktop.sendRaw(header + QByteArray(64, 'x'));
     QVERIFY(waitFor([&] { return !desktop.connected(); }));
     QVERIFY(!QFile::exists(session.path(QStringLiteral("MySSJFile.ssj"))));
@@ -495,8 +490,7 @@ void TestSession::pauseResumeCancel_fromTheDesktop()
     QVERIFY(session.ok());
     QCOMPARE(session.connectAndHandshake().size(), 9);
     FakeDesktop &desktop = session.desktop();
-    desktop.send(QStringLiteral("Status_SendingPrintJob,0,0,4,50,50,8,Clear,1,1,1"));
-    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Client_Request_FileTransfer")); }));
+    QVERIFY(desktop.startJob(QStringLiteral("0,0,4,50,50,8,Clear,1,1,1")));
     desktop.sendStream(QStringLiteral("pause.ssj"), session.makeJob(8));
     QVERIFY(waitFor([&] { return desktop.messagesStartingWith(QStringLiteral("Send_PrintProgress,2,")).size() == 1; }));
 
@@ -524,8 +518,7 @@ void TestSession::resumeAfterPauseDuringReset_isConfirmedAtOnce()
     QVERIFY(session.ok());
     QCOMPARE(session.connectAndHandshake().size(), 9);
     FakeDesktop &desktop = session.desktop();
-    desktop.send(QStringLiteral("Status_SendingPrintJob,0,0,1,50,50,2,Clear,1,1,1"));
-    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Client_Request_FileTransfer")); }));
+    QVERIFY(desktop.startJob(QStringLiteral("0,0,1,50,50,2,Clear,1,1,1")));
     desktop.sendStream(QStringLiteral("reset.ssj"), session.makeJob(2));
     QVERIFY(waitFor([&] { return session.board().receivedLines().contains(QStringLiteral("&")); }));
     desktop.send(QStringLiteral("Request_PausePrint")); // while the board homes
@@ -543,8 +536,7 @@ void TestSession::boardError_isReportedToTheDesktop()
     QVERIFY(session.ok());
     QCOMPARE(session.connectAndHandshake().size(), 9);
     FakeDesktop &desktop = session.desktop();
-    desktop.send(QStringLiteral("Status_SendingPrintJob,0,0,1,50,50,6,Clear,1,1,1"));
-    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Client_Request_FileTransfer")); }));
+    QVERIFY(desktop.startJob(QStringLiteral("0,0,1,50,50,6,Clear,1,1,1")));
     desktop.sendStream(QStringLiteral("stall.ssj"), session.makeJob(6));
     QVERIFY(waitFor([&] { return session.board().receivedLines().contains(QStringLiteral("N5")); }));
     session.board().stall();

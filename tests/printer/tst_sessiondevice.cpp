@@ -169,9 +169,7 @@ QString pressAndDecide(Session &session, int times)
 bool startPrint(Session &session, int layers, int cureSeconds)
 {
     FakeDesktop &desktop = session.desktop();
-    const int requests = desktop.messages.count(QStringLiteral("Client_Request_FileTransfer"));
-    desktop.send(QStringLiteral("Status_SendingPrintJob,0,0,%1,50,50,%2,Clear,1,1,1").arg(cureSeconds).arg(layers));
-    if (!waitFor([&] { return desktop.messages.count(QStringLiteral("Client_Request_FileTransfer")) > requests; }))
+    if (!desktop.startJob(QStringLiteral("0,0,%1,50,50,%2,Clear,1,1,1").arg(cureSeconds).arg(layers)))
         return false;
     desktop.sendStream(QStringLiteral("part.ssj"), session.makeJob(layers));
     return waitFor([&] { return session.client().printingThread()->status() == PrintingThread::Printing; });

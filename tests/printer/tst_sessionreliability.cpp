@@ -746,8 +746,7 @@ void TestSessionReliability::hostileBarrage_sessionSurvives_settingsAndJobKept_n
     QTest::qWait(300);
     session.board().clearReceivedLines();
     desktop.messages.clear();
-    desktop.send(QStringLiteral("Status_SendingPrintJob,0,0,1,50,50,3,Clear,1,1,1"));
-    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Client_Request_FileTransfer")); }, 10000));
+    QVERIFY(desktop.startJob(QStringLiteral("0,0,1,50,50,3,Clear,1,1,1")));
     const QByteArray lastJob = session.makeJob(3);
     desktop.sendStream(QStringLiteral("after-the-barrage.ssj"), lastJob);
     QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PrintDone")); }, 30000));

@@ -27,17 +27,19 @@ struct Result {
     double bestUnpackMicros = 1e18;
 };
 
-template <typename Map>
-qint64 packedBytes(const Map &map);
+template<typename Map> qint64 packedBytes(const Map &map);
 
-template <>
-qint64 packedBytes(const CrushedBitMap &map) { return 4 + 16 + 4 + (map.bitCount() + 7) / 8; }
+template<> qint64 packedBytes(const CrushedBitMap &map)
+{
+    return 4 + 16 + 4 + (map.bitCount() + 7) / 8;
+}
 
-template <>
-qint64 packedBytes(const CrushedAntiBitMap &map) { return 4 + 16 + 4 + 4 + map.png().size(); }
+template<> qint64 packedBytes(const CrushedAntiBitMap &map)
+{
+    return 4 + 16 + 4 + 4 + map.png().size();
+}
 
-template <typename Map>
-Result measure(std::vector<QImage> &layers, int rounds)
+template<typename Map> Result measure(std::vector<QImage> &layers, int rounds)
 {
     Result result;
     std::vector<Map> maps(layers.size());
@@ -72,7 +74,7 @@ Result measure(std::vector<QImage> &layers, int rounds)
 void report(const char *kind, const Result &r)
 {
     std::printf("%-22s pack %9.1f us/layer   unpack %9.1f us/layer (best %8.1f)   packed %9.0f bytes/layer\n", kind,
-                r.packMicros, r.unpackMicros, r.bestUnpackMicros, r.bytesPerLayer);
+        r.packMicros, r.unpackMicros, r.bestUnpackMicros, r.bytesPerLayer);
 }
 
 } // namespace

@@ -33,8 +33,7 @@ public:
     // The Qt message handler: one stderr line and one log file line per debug,
     // warning, critical or fatal message; a fatal message then aborts the
     // process. Other message types (info) are dropped. Callable from any thread.
-    static void messageHandlerPointer(QtMsgType type, const QMessageLogContext &context,
-                                      const QString &message);
+    static void messageHandlerPointer(QtMsgType type, const QMessageLogContext &context, const QString &message);
 
     // Appends "hh:mm:ss.zzz <label>: <message>" and a line feed to the log
     // file. A file that cannot be opened loses the line silently. Callable

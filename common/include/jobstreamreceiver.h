@@ -25,8 +25,8 @@ class JobStreamReceiver
 public:
     enum Result {
         NeedMore, // all buffered bytes of the stream were taken; wait for more
-        Done,     // the whole stream arrived and the target file is in place
-        Failed,   // see errorString(); the target file is untouched
+        Done, // the whole stream arrived and the target file is in place
+        Failed, // see errorString(); the target file is untouched
     };
 
     explicit JobStreamReceiver(const QString &targetPath);

@@ -68,9 +68,9 @@ QByteArray frame(const QString &text);
 QByteArray rawFrame(const QString &text);
 
 enum class FrameStatus {
-    Complete,   // a whole frame is buffered
+    Complete, // a whole frame is buffered
     Incomplete, // more bytes are needed; nothing is wrong yet
-    Invalid,    // N is 0xFFFFFFFF, odd, or above kMaxFrameBytes: close the connection
+    Invalid, // N is 0xFFFFFFFF, odd, or above kMaxFrameBytes: close the connection
 };
 
 // Looks at the front of `buffered`. *frameBytes (if given) is set to N + 4 once a valid N
@@ -105,10 +105,8 @@ QString statusName(int printingThreadStatus);
 
 // The printer's handshake reply message (without "*header*"): "Tessora_Client" and the
 // eight fields, all joined by ","; the Wi-Fi names are joined by "*&next&*".
-QString handshakeReply(const QString &serial, const QString &nickname, const QString &model,
-                       const QString &versionText, const QString &statusName,
-                       const QString &resinText, const QStringList &wifiNames,
-                       const QString &gParameter);
+QString handshakeReply(const QString &serial, const QString &nickname, const QString &model, const QString &versionText,
+    const QString &statusName, const QString &resinText, const QStringList &wifiNames, const QString &gParameter);
 
 // The first bytes of a job stream for a file of fileSize bytes: T, S and the name frame.
 // The file's bytes follow unchanged.

@@ -24,8 +24,7 @@
 // The exposure settings and calibration factors of one resin: the numbers that a version 2
 // profile (Resin) and a version 3 record (ResinV3) both carry, in the same order in both
 // entry forms.
-struct ResinSettings
-{
+struct ResinSettings {
     int numAdhesionLayers = 3;
     int aThickness = 20;
     double a20 = 20.0;
@@ -67,13 +66,15 @@ public:
     // translation unit including this header.
     static inline const QString resinFormatHeading = QStringLiteral("ResinFormatVersion:");
     static constexpr double resinFormatVersion = 2.0;
-    static inline const QString resinFormatText =
-        resinFormatHeading + QString::number(resinFormatVersion, 'g', 6);
+    static inline const QString resinFormatText = resinFormatHeading + QString::number(resinFormatVersion, 'g', 6);
 
     QString name;
 
     Resin() = default;
-    explicit Resin(const QString &resinName) : name(resinName) {}
+    explicit Resin(const QString &resinName)
+        : name(resinName)
+    {
+    }
 
     bool operator==(const Resin &other) const;
     bool operator!=(const Resin &other) const { return !(*this == other); }

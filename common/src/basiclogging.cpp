@@ -50,8 +50,7 @@ void BasicLogging::clearLogFileIfTooBig()
         QFile::remove(path);
 }
 
-void BasicLogging::messageHandlerPointer(QtMsgType type, const QMessageLogContext &context,
-                                         const QString &message)
+void BasicLogging::messageHandlerPointer(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     Q_UNUSED(context)
     const QByteArray localMessage = message.toLocal8Bit();
@@ -92,8 +91,7 @@ void BasicLogging::writeMessageToLogFile(const QString &label, const QString &me
     // a line. The lock also serialises the writers on systems where opening
     // for append only seeks to the end once instead of appending atomically.
     const QString line = QStringLiteral("%1 %2: %3\n")
-                             .arg(QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz")),
-                                  label, message);
+                             .arg(QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz")), label, message);
     const QByteArray bytes = line.toUtf8();
     {
         QMutexLocker locker(&logMutex);

@@ -41,7 +41,7 @@ void addGreyLayer(QImage *target, const QImage &layer, int dx, int dy)
             if (level == 0 && qAlpha(pixel) == 255)
                 continue;
             line[x] = qRgba(std::min(255, qRed(pixel) + level), std::min(255, qGreen(pixel) + level),
-                            std::min(255, qBlue(pixel) + level), 255);
+                std::min(255, qBlue(pixel) + level), 255);
         }
     }
 }
@@ -75,8 +75,8 @@ QByteArray CrushedAntiBitMap::AntiImageToByteArray(QImage *image)
         return png;
     // An opaque grey layer is stored as an 8-bit grey PNG: the same levels in a
     // third of the data, and it decodes four times faster on the printer.
-    const bool grey = image->format() == QImage::Format_Grayscale8
-        || (!image->hasAlphaChannel() && image->isGrayscale());
+    const bool grey
+        = image->format() == QImage::Format_Grayscale8 || (!image->hasAlphaChannel() && image->isGrayscale());
     const QImage stored = grey ? image->convertToFormat(QImage::Format_Grayscale8) : *image;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
@@ -189,10 +189,10 @@ bool CrushedAntiBitMap::streamInCMB(QDataStream *in)
     if (!in)
         return false;
     qint32 left = 0, top = 0, right = 0, bottom = 0;
-    const bool ok = BoundedStream::readInt32(*in, m_whitePixels)
-        && BoundedStream::readInt32(*in, left) && BoundedStream::readInt32(*in, top)
-        && BoundedStream::readInt32(*in, right) && BoundedStream::readInt32(*in, bottom)
-        && BoundedStream::readInt32(*in, m_pngLength) && BoundedStream::readByteArray(*in, m_png);
+    const bool ok = BoundedStream::readInt32(*in, m_whitePixels) && BoundedStream::readInt32(*in, left)
+        && BoundedStream::readInt32(*in, top) && BoundedStream::readInt32(*in, right)
+        && BoundedStream::readInt32(*in, bottom) && BoundedStream::readInt32(*in, m_pngLength)
+        && BoundedStream::readByteArray(*in, m_png);
     m_size = QRect(QPoint(left, top), QPoint(right, bottom));
     if (!ok)
         m_png.clear();

@@ -18,7 +18,10 @@ constexpr quint32 kWhiteArgb = 0xFFFFFFFFu;
 
 // A pixel is white when red, green or blue reaches 32: the top three bits of one
 // of the three bytes are set. Alpha is ignored.
-inline bool isWhite(QRgb pixel) { return (pixel & 0x00E0E0E0u) != 0; }
+inline bool isWhite(QRgb pixel)
+{
+    return (pixel & 0x00E0E0E0u) != 0;
+}
 
 // Where a layer of the given size lands in a target: centred, then shifted.
 inline int placement(int targetSize, int layerSize, int shift)
@@ -178,7 +181,7 @@ bool CrushedBitMap::crushSlice(QImage *image)
     pushBits(quint32(height), 16);
     const qint64 total = qint64(width) * height;
     if (total == 0) {
-        pushBits(0, 1);        // first colour: black
+        pushBits(0, 1); // first colour: black
         pushBits(0, kKeyBits); // one zero run ends the layer
         pushBits(0, 1);
         return true;
@@ -329,10 +332,9 @@ bool CrushedBitMap::streamInCMB(QDataStream *in)
     m_offset = QPoint();
     m_bits.clear();
     m_bitCount = 0;
-    const bool ok = BoundedStream::readInt32(*in, m_whitePixels)
-        && BoundedStream::readInt32(*in, left) && BoundedStream::readInt32(*in, top)
-        && BoundedStream::readInt32(*in, right) && BoundedStream::readInt32(*in, bottom)
-        && BoundedStream::readUInt32(*in, bitCount)
+    const bool ok = BoundedStream::readInt32(*in, m_whitePixels) && BoundedStream::readInt32(*in, left)
+        && BoundedStream::readInt32(*in, top) && BoundedStream::readInt32(*in, right)
+        && BoundedStream::readInt32(*in, bottom) && BoundedStream::readUInt32(*in, bitCount)
         && BoundedStream::readRaw(*in, m_bits, (qint64(bitCount) + 7) / 8);
     m_whiteBounds = QRect(QPoint(left, top), QPoint(right, bottom));
     if (!ok) {

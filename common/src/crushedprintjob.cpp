@@ -17,8 +17,8 @@ namespace {
 
 // Smallest possible size in a file of one record of each kind, used to check a
 // declared count against what the file still holds.
-constexpr qint64 kMinBitMapRecord = 4 + 16 + 4;        // white count, bounds, bit count
-constexpr qint64 kMinAntiMapRecord = 4 + 16 + 4 + 4;   // lit count, size, PNG length, PNG array
+constexpr qint64 kMinBitMapRecord = 4 + 16 + 4; // white count, bounds, bit count
+constexpr qint64 kMinAntiMapRecord = 4 + 16 + 4 + 4; // lit count, size, PNG length, PNG array
 constexpr qint64 kSupportRecord = 6 * 4;
 constexpr qint64 kMinStringRecord = 4;
 
@@ -115,8 +115,8 @@ bool CrushedPrintJob::loadCPJ(QFile *file)
 {
     m_error.clear();
     if (!file || !file->open(QIODevice::ReadOnly)) {
-        m_error = file ? QStringLiteral("cannot open the file: %1").arg(file->errorString())
-                       : QStringLiteral("no file");
+        m_error
+            = file ? QStringLiteral("cannot open the file: %1").arg(file->errorString()) : QStringLiteral("no file");
         qDebug() << "ERROR. CrushedPrintJob::loadCPJ. Cannot open file:" << (file ? file->fileName() : QString());
         return false;
     }
@@ -161,7 +161,7 @@ bool CrushedPrintJob::readFrom(QIODevice *device)
         && BoundedStream::readString(in, reserved1);
     m_reservedNumber = numberText(reserved);
     m_layerThickness = numberText(thickness);
-    m_reservedTexts = QStringList{reserved3, reserved2, reserved1};
+    m_reservedTexts = QStringList {reserved3, reserved2, reserved1};
     if (!header) {
         m_error = QStringLiteral("damaged job file: it ends inside its header");
         qDebug() << "ERROR. CrushedPrintJob::loadCPJ. File ends inside the header";

@@ -21,8 +21,8 @@ QString cellKey(int row, int column)
 // from the network may carry any number.
 int doubleToInt(double value, int fallback)
 {
-    if (!std::isfinite(value) || value != std::trunc(value)
-        || value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max())
+    if (!std::isfinite(value) || value != std::trunc(value) || value < std::numeric_limits<int>::min()
+        || value > std::numeric_limits<int>::max())
         return fallback;
     return static_cast<int>(value);
 }
@@ -83,15 +83,12 @@ void GrayscaleGrid::setValue(int row, int column, int value)
 {
     if (row < 0 || row >= numRows) {
         qDebug().noquote() << QStringLiteral("ERROR. GrayscaleGrid setValue(). row > numRows. row: ")
-                                  + QString::number(row) + QStringLiteral(" numRows: ")
-                                  + QString::number(numRows);
+                + QString::number(row) + QStringLiteral(" numRows: ") + QString::number(numRows);
         return;
     }
     if (column < 0 || column >= numColumns) {
-        qDebug().noquote() << QStringLiteral(
-                                  "ERROR. GrayscaleGrid setValue(). col > numColumns. col: ")
-                                  + QString::number(column) + QStringLiteral(" numColumns: ")
-                                  + QString::number(numColumns);
+        qDebug().noquote() << QStringLiteral("ERROR. GrayscaleGrid setValue(). col > numColumns. col: ")
+                + QString::number(column) + QStringLiteral(" numColumns: ") + QString::number(numColumns);
         return;
     }
     values[row][column] = value;
@@ -102,15 +99,12 @@ int GrayscaleGrid::getValue(int row, int column) const
 {
     if (row < 0 || row >= numRows) {
         qDebug().noquote() << QStringLiteral("ERROR. GrayscaleGrid getValue(). row > numRows. row: ")
-                                  + QString::number(row) + QStringLiteral(" numRows: ")
-                                  + QString::number(numRows);
+                + QString::number(row) + QStringLiteral(" numRows: ") + QString::number(numRows);
         return -1;
     }
     if (column < 0 || column >= numColumns) {
-        qDebug().noquote() << QStringLiteral(
-                                  "ERROR. GrayscaleGrid getValue(). col > numColumns. col: ")
-                                  + QString::number(column) + QStringLiteral(" numColumns: ")
-                                  + QString::number(numColumns);
+        qDebug().noquote() << QStringLiteral("ERROR. GrayscaleGrid getValue(). col > numColumns. col: ")
+                + QString::number(column) + QStringLiteral(" numColumns: ") + QString::number(numColumns);
         return -1;
     }
     return values.at(row).at(column);
@@ -162,8 +156,7 @@ QStringList GrayscaleGrid::getJSONChunks() const
 
 void GrayscaleGrid::setFromJSONString(const QString &text)
 {
-    qDebug().noquote() << QStringLiteral("GrayscaleGrid::setFromJSONString. jsonString: \"") + text
-                              + QLatin1Char('"');
+    qDebug().noquote() << QStringLiteral("GrayscaleGrid::setFromJSONString. jsonString: \"") + text + QLatin1Char('"');
 
     const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8());
     if (doc.isNull()) {
@@ -182,9 +175,8 @@ void GrayscaleGrid::setFromJSONString(const QString &text)
     const int endRow = jsonInt(chunk.value(QLatin1String("endRow")));
 
     if (isTooLarge(receivedRows, receivedColumns)) {
-        qDebug().noquote() << QStringLiteral(
-                                  "ERROR. GrayscaleGrid::fromString. Grid too large. numRows: %1 "
-                                  "numColumns: %2")
+        qDebug().noquote() << QStringLiteral("ERROR. GrayscaleGrid::fromString. Grid too large. numRows: %1 "
+                                             "numColumns: %2")
                                   .arg(receivedRows)
                                   .arg(receivedColumns);
         return;

@@ -65,9 +65,7 @@ JobStreamReceiver::Result JobStreamReceiver::feed(QIODevice *device)
         return Failed;
 
     if (m_received != receivedBefore) {
-        logLine(QStringLiteral("Receive File. Bytes Received: %1/%2")
-                    .arg(m_received)
-                    .arg(m_total));
+        logLine(QStringLiteral("Receive File. Bytes Received: %1/%2").arg(m_received).arg(m_total));
     }
     if (m_stage != Stage::Body || m_received < m_total)
         return NeedMore;
@@ -148,13 +146,12 @@ bool JobStreamReceiver::readHeader(QIODevice *device)
     if (m_total < 0 || m_nameBytes < 0)
         fail(where + QStringLiteral("Negative size in the stream header.") + sizes);
     else if (m_nameBytes < Protocol::kFrameHeaderBytes || m_nameBytes % 2 != 0
-             || m_nameBytes > Protocol::kFrameHeaderBytes + Protocol::kMaxFrameBytes)
+        || m_nameBytes > Protocol::kFrameHeaderBytes + Protocol::kMaxFrameBytes)
         fail(where + QStringLiteral("Impossible name size.") + sizes);
     else if (m_total < headerBytes + m_nameBytes)
         fail(where + QStringLiteral("Total smaller than its header.") + sizes);
     else if (m_total > m_maxBytes)
-        fail(where + QStringLiteral("Stream larger than the free space of %1 bytes.").arg(m_maxBytes)
-             + sizes);
+        fail(where + QStringLiteral("Stream larger than the free space of %1 bytes.").arg(m_maxBytes) + sizes);
     else
         m_stage = Stage::Name;
     return m_stage != Stage::Failed;
@@ -164,16 +161,13 @@ bool JobStreamReceiver::readName(QIODevice *device)
 {
     const QString where = QStringLiteral("JobStreamReceiver::feed. ");
     qint64 frameBytes = 0;
-    const Protocol::FrameStatus status =
-        Protocol::peekFrame(device->peek(Protocol::kFrameHeaderBytes), &frameBytes);
+    const Protocol::FrameStatus status = Protocol::peekFrame(device->peek(Protocol::kFrameHeaderBytes), &frameBytes);
     if (status == Protocol::FrameStatus::Invalid) {
         fail(where + QStringLiteral("Invalid name frame."));
         return false;
     }
     if (frameBytes != m_nameBytes) {
-        fail(where + QStringLiteral("Name frame of %1 bytes, header says %2.")
-                         .arg(frameBytes)
-                         .arg(m_nameBytes));
+        fail(where + QStringLiteral("Name frame of %1 bytes, header says %2.").arg(frameBytes).arg(m_nameBytes));
         return false;
     }
     QString name;
@@ -198,8 +192,7 @@ void JobStreamReceiver::readBody(QIODevice *device)
 {
     // One chunk at a time: the stream never sits in memory as a whole.
     while (m_received < m_total) {
-        const qint64 wanted =
-            std::min({m_total - m_received, device->bytesAvailable(), Protocol::kChunkBytes});
+        const qint64 wanted = std::min({m_total - m_received, device->bytesAvailable(), Protocol::kChunkBytes});
         if (wanted <= 0)
             return;
         const QByteArray chunk = device->read(wanted);

@@ -66,9 +66,7 @@ void PrintJob::setFromString(const QString &line)
     const QStringList parts = line.split(QLatin1Char(','), Qt::KeepEmptyParts);
     // A short line must not index past the end: missing elements read as
     // empty text, which converts to 0.
-    const auto element = [&parts](int index) {
-        return index < parts.size() ? parts.at(index) : QString();
-    };
+    const auto element = [&parts](int index) { return index < parts.size() ? parts.at(index) : QString(); };
 
     // Element 0 is the keyword of the network message that carried the line.
     numAdhesionLayers = readInt(element(1));
@@ -94,11 +92,9 @@ void PrintJob::printInfo() const
         + QStringLiteral(" Num adhesion layers: ") + QString::number(numAdhesionLayers)
         + QStringLiteral(" Adhesion Layer cure time: ") + formatDouble(adhesionLayerCureTime)
         + QStringLiteral(" Adhesion thickness: ") + QString::number(adhesionThickness)
-        + QStringLiteral(" Layer Thickness: ") + QString::number(layerThickness)
-        + QStringLiteral(" num images: ") + QString::number(numImages)
-        + QStringLiteral(" Resin name: ") + resinName
-        + QStringLiteral(" ScaleX: ") + formatDouble(scaleX)
-        + QStringLiteral(" ScaleY: ") + formatDouble(scaleY)
+        + QStringLiteral(" Layer Thickness: ") + QString::number(layerThickness) + QStringLiteral(" num images: ")
+        + QString::number(numImages) + QStringLiteral(" Resin name: ") + resinName + QStringLiteral(" ScaleX: ")
+        + formatDouble(scaleX) + QStringLiteral(" ScaleY: ") + formatDouble(scaleY)
         + QStringLiteral(" fineTuneFactor: ") + formatDouble(fineTuneFactor);
     qDebug().noquote() << info;
 }
@@ -118,8 +114,7 @@ int PrintJob::printerTotalMinutes() const
     const double adhesionLayers = numAdhesionLayers;
     const double layers = numImages;
     const double seconds = adhesionLayers * adhesionLayerCureTime
-        + (layers - adhesionLayers) * getFineTuneFactorCureTime()
-        + layers * printerSecondsPerLayerMove;
+        + (layers - adhesionLayers) * getFineTuneFactorCureTime() + layers * printerSecondsPerLayerMove;
     return truncatedMinutes(seconds);
 }
 

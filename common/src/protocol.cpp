@@ -87,8 +87,7 @@ FrameStatus readFrame(QIODevice *device, QString *text)
 {
     qint64 frameBytes = 0;
     // Only the count is peeked: the text is read once, when the frame is whole.
-    const FrameStatus status =
-        frameStatus(device->peek(kFrameHeaderBytes), device->bytesAvailable(), &frameBytes);
+    const FrameStatus status = frameStatus(device->peek(kFrameHeaderBytes), device->bytesAvailable(), &frameBytes);
     if (status != FrameStatus::Complete)
         return status;
     const QByteArray bytes = device->read(frameBytes);
@@ -102,8 +101,7 @@ FrameStatus readFrame(QIODevice *device, QString *text)
 FrameStatus peekFrameText(QIODevice *device, QString *text, qint64 *frameBytes)
 {
     qint64 bytes = 0;
-    const FrameStatus status =
-        frameStatus(device->peek(kFrameHeaderBytes), device->bytesAvailable(), &bytes);
+    const FrameStatus status = frameStatus(device->peek(kFrameHeaderBytes), device->bytesAvailable(), &bytes);
     if (frameBytes)
         *frameBytes = bytes;
     if (status != FrameStatus::Complete)
@@ -165,8 +163,7 @@ bool parseDatagram(const QByteArray &datagram, QString *ip, int *port)
 
 QByteArray datagram(const QString &ip, int port)
 {
-    return (QLatin1String(kIpKey) + ip + QLatin1String(kPortKey) + QString::number(port))
-        .toLatin1();
+    return (QLatin1String(kIpKey) + ip + QLatin1String(kPortKey) + QString::number(port)).toLatin1();
 }
 
 QString statusName(int printingThreadStatus)
@@ -182,20 +179,11 @@ QString statusName(int printingThreadStatus)
     }
 }
 
-QString handshakeReply(const QString &serial, const QString &nickname, const QString &model,
-                       const QString &versionText, const QString &statusName,
-                       const QString &resinText, const QStringList &wifiNames,
-                       const QString &gParameter)
+QString handshakeReply(const QString &serial, const QString &nickname, const QString &model, const QString &versionText,
+    const QString &statusName, const QString &resinText, const QStringList &wifiNames, const QString &gParameter)
 {
-    const QStringList fields{QLatin1String(kHandshakeName),
-                             serial,
-                             nickname,
-                             model,
-                             versionText,
-                             statusName,
-                             resinText,
-                             wifiNames.join(QLatin1String(kWifiSeparator)),
-                             gParameter};
+    const QStringList fields {QLatin1String(kHandshakeName), serial, nickname, model, versionText, statusName,
+        resinText, wifiNames.join(QLatin1String(kWifiSeparator)), gParameter};
     return fields.join(QLatin1String(kSeparator));
 }
 

@@ -20,10 +20,23 @@ constexpr int settingsFieldCount = v2FieldCount - 2;
 
 // The names of the settings in entry order, as the log lines show them.
 constexpr const char *settingNames[] = {
-    "c20", "c50", "c100", "numAdhesionLayers", "a20", "a50", "a100", "aThickness",
-    "scaleX20", "scaleY20", "fineTuneFactor20",
-    "scaleX50", "scaleY50", "fineTuneFactor50",
-    "scaleX100", "scaleY100", "fineTuneFactor100",
+    "c20",
+    "c50",
+    "c100",
+    "numAdhesionLayers",
+    "a20",
+    "a50",
+    "a100",
+    "aThickness",
+    "scaleX20",
+    "scaleY20",
+    "fineTuneFactor20",
+    "scaleX50",
+    "scaleY50",
+    "fineTuneFactor50",
+    "scaleX100",
+    "scaleY100",
+    "fineTuneFactor100",
 };
 static_assert(std::size(settingNames) == settingsFieldCount, "one name per setting");
 
@@ -80,8 +93,7 @@ QString writableName(const QString &name)
         return name;
     QString cleaned = name;
     cleaned.remove(entrySeparator).remove(fieldSeparator);
-    logLine(QStringLiteral("MINOR_ERROR. Resin::toString. List separator removed from resin name: ")
-            + quoted(name));
+    logLine(QStringLiteral("MINOR_ERROR. Resin::toString. List separator removed from resin name: ") + quoted(name));
     return cleaned;
 }
 
@@ -140,21 +152,26 @@ QList<Resin> readEntries(const QString &text, Resin (*fromFields)(const QStringL
 
 bool Resin::operator==(const Resin &o) const
 {
-    return numAdhesionLayers == o.numAdhesionLayers && aThickness == o.aThickness
-        && a20 == o.a20 && a50 == o.a50 && a100 == o.a100
-        && c20 == o.c20 && c50 == o.c50 && c100 == o.c100
-        && scaleX20 == o.scaleX20 && scaleY20 == o.scaleY20 && fineTuneFactor20 == o.fineTuneFactor20
-        && scaleX50 == o.scaleX50 && scaleY50 == o.scaleY50 && fineTuneFactor50 == o.fineTuneFactor50
-        && scaleX100 == o.scaleX100 && scaleY100 == o.scaleY100
-        && fineTuneFactor100 == o.fineTuneFactor100 && name == o.name;
+    return numAdhesionLayers == o.numAdhesionLayers && aThickness == o.aThickness && a20 == o.a20 && a50 == o.a50
+        && a100 == o.a100 && c20 == o.c20 && c50 == o.c50 && c100 == o.c100 && scaleX20 == o.scaleX20
+        && scaleY20 == o.scaleY20 && fineTuneFactor20 == o.fineTuneFactor20 && scaleX50 == o.scaleX50
+        && scaleY50 == o.scaleY50 && fineTuneFactor50 == o.fineTuneFactor50 && scaleX100 == o.scaleX100
+        && scaleY100 == o.scaleY100 && fineTuneFactor100 == o.fineTuneFactor100 && name == o.name;
 }
 
 QList<Resin> Resin::defaultResinList()
 {
-    struct Times { const char *name; double c20, c50, c100; };
+    struct Times {
+        const char *name;
+        double c20, c50, c100;
+    };
     static const Times table[] = {
-        {"Red", 5, 10, 15},   {"Green", 5, 10, 15}, {"Orange", 5, 10, 15},
-        {"Gray", 5, 10, 15},  {"Clear", 4, 7, 11},  {"White", 4, 7, 11},
+        {"Red", 5, 10, 15},
+        {"Green", 5, 10, 15},
+        {"Orange", 5, 10, 15},
+        {"Gray", 5, 10, 15},
+        {"Clear", 4, 7, 11},
+        {"White", 4, 7, 11},
     };
     QList<Resin> list;
     for (const Times &t : table) {
@@ -212,8 +229,8 @@ bool Resin::isOldResinFormat(const QString &text)
     const QString attribute1 = fields.first();
     const bool hasHeading = attribute1.contains(resinFormatHeading);
     logLine(QStringLiteral("Resin::isOldResinFormat. Attribute1: ") + attribute1
-            + QStringLiteral(" Contains resinFormatHeading: ")
-            + (hasHeading ? QStringLiteral("true") : QStringLiteral("false")));
+        + QStringLiteral(" Contains resinFormatHeading: ")
+        + (hasHeading ? QStringLiteral("true") : QStringLiteral("false")));
     if (!hasHeading)
         return true;
     // A headed first entry of the old length is still read by the old rules; no writer
@@ -285,7 +302,7 @@ QString Resin::convertV3ResinFormatToCurrentFormat(const QString &text)
 {
     if (!isV3ResinFormat(text)) {
         logLine(QStringLiteral("ERROR -- Resin::convertV3ResinFormatToCurrentFormat. Not v3. Resin String: ")
-                + quoted(text));
+            + quoted(text));
     }
     return ResinRollbackV3toV2::convertNewResinStringToV2String(text);
 }
@@ -330,13 +347,23 @@ void Resin::printInfo() const
 QStringList ResinSettings::settingsFields() const
 {
     return {
-        numberText(c20), numberText(c50), numberText(c100),
+        numberText(c20),
+        numberText(c50),
+        numberText(c100),
         QString::number(numAdhesionLayers),
-        numberText(a20), numberText(a50), numberText(a100),
+        numberText(a20),
+        numberText(a50),
+        numberText(a100),
         QString::number(aThickness),
-        numberText(scaleX20), numberText(scaleY20), numberText(fineTuneFactor20),
-        numberText(scaleX50), numberText(scaleY50), numberText(fineTuneFactor50),
-        numberText(scaleX100), numberText(scaleY100), numberText(fineTuneFactor100),
+        numberText(scaleX20),
+        numberText(scaleY20),
+        numberText(fineTuneFactor20),
+        numberText(scaleX50),
+        numberText(scaleY50),
+        numberText(fineTuneFactor50),
+        numberText(scaleX100),
+        numberText(scaleY100),
+        numberText(fineTuneFactor100),
     };
 }
 

@@ -7,8 +7,7 @@
 
 namespace {
 
-struct V2Resin
-{
+struct V2Resin {
     const char *id;
     const char *v2Name;
 };
@@ -67,7 +66,7 @@ QString ResinRollbackV3toV2::getV2NameOfV3Resin(const ResinV3 &resin)
     if (const V2Resin *known = findV2Resin(resin.resinId))
         return QString::fromLatin1(known->v2Name);
     qDebug().noquote() << QStringLiteral("ERROR -- ResinRollbackV3toV2::getV2NameOfV3Resin. Not a v2 resin. Resin id: ")
-                              + resin.resinId;
+            + resin.resinId;
     return resin.name;
 }
 
@@ -75,8 +74,9 @@ QString ResinRollbackV3toV2::convertNewResinStringToV2String(const QString &text
 {
     if (!isNewResinString(text)) {
         qDebug().noquote()
-            << QStringLiteral("ERROR -- ResinRollbackV3toV2::convertNewResinStringListToV2StringList. Not new string. String: \"")
-                   + text + QLatin1Char('"');
+            << QStringLiteral(
+                   "ERROR -- ResinRollbackV3toV2::convertNewResinStringListToV2StringList. Not new string. String: \"")
+                + text + QLatin1Char('"');
         return text;
     }
 

@@ -19,7 +19,7 @@ QString writableText(const QString &text)
     QString cleaned = text;
     cleaned.remove(entrySeparator).remove(fieldSeparator);
     qDebug().noquote() << QStringLiteral("MINOR_ERROR. ResinV3::toString. List separator removed from text field: \"")
-                              + text + QLatin1Char('"');
+            + text + QLatin1Char('"');
     return cleaned;
 }
 
@@ -52,8 +52,8 @@ void ResinV3::setV3ResinFromAttributes(const QStringList &a)
 
 QString ResinV3::toString() const
 {
-    const QStringList fields = QStringList{getResinFormatVersionString(), writableText(resinId),
-                                           writableText(name), writableText(userFacingVersion)}
+    const QStringList fields = QStringList {getResinFormatVersionString(), writableText(resinId), writableText(name),
+                                   writableText(userFacingVersion)}
         + settingsFields();
     return fields.join(fieldSeparator);
 }
@@ -73,7 +73,7 @@ Resin ResinV3::toResin() const
 QString ResinV3::toV2String() const
 {
     // Written by the version 2 writer itself, so both forms of a version 2 entry agree.
-    return Resin::toString(QList<Resin>{toResin()});
+    return Resin::toString(QList<Resin> {toResin()});
 }
 
 double ResinV3::getCureTime(int thickness) const
@@ -97,30 +97,42 @@ double ResinV3::getAdhesionLayerCureTime(int thickness) const
 double ResinV3::getScaleX(int thickness) const
 {
     switch (thickness) {
-    case 20: return scaleX20;
-    case 50: return scaleX50;
-    case 100: return scaleX100;
-    default: return 1.0;
+    case 20:
+        return scaleX20;
+    case 50:
+        return scaleX50;
+    case 100:
+        return scaleX100;
+    default:
+        return 1.0;
     }
 }
 
 double ResinV3::getScaleY(int thickness) const
 {
     switch (thickness) {
-    case 20: return scaleY20;
-    case 50: return scaleY50;
-    case 100: return scaleY100;
-    default: return 1.0;
+    case 20:
+        return scaleY20;
+    case 50:
+        return scaleY50;
+    case 100:
+        return scaleY100;
+    default:
+        return 1.0;
     }
 }
 
 double ResinV3::getFineTuneFactor(int thickness) const
 {
     switch (thickness) {
-    case 20: return fineTuneFactor20;
-    case 50: return fineTuneFactor50;
-    case 100: return fineTuneFactor100;
-    default: return 1.0;
+    case 20:
+        return fineTuneFactor20;
+    case 50:
+        return fineTuneFactor50;
+    case 100:
+        return fineTuneFactor100;
+    default:
+        return 1.0;
     }
 }
 
@@ -144,9 +156,7 @@ void ResinV3::updateCalibrationVariables(const ResinV3 &other)
 
 void ResinV3::printInfo() const
 {
-    qDebug().noquote() << QStringLiteral("Printing resin. ID: ") + resinId
-            + QStringLiteral(" User facing Version: ") + userFacingVersion
-            + QStringLiteral(" Name: ") + name
-            + QStringLiteral(" Format version: ") + numberText(resinFormatVersion)
-            + settingsLogText();
+    qDebug().noquote() << QStringLiteral("Printing resin. ID: ") + resinId + QStringLiteral(" User facing Version: ")
+            + userFacingVersion + QStringLiteral(" Name: ") + name + QStringLiteral(" Format version: ")
+            + numberText(resinFormatVersion) + settingsLogText();
 }

@@ -7,7 +7,12 @@
 #include <QPolygonF>
 
 SimpleSupport::SimpleSupport(int x_, int y_, SupportType type_, int size_, int bottom_, int top_)
-    : x(x_), y(y_), type(type_), size(size_), bottom(bottom_), top(top_)
+    : x(x_)
+    , y(y_)
+    , type(type_)
+    , size(size_)
+    , bottom(bottom_)
+    , top(top_)
 {
 }
 
@@ -31,10 +36,12 @@ void SimpleSupport::draw(QImage *image) const
         painter.fillRect(QRect(x - half, y - half, size, size), Qt::white);
         break;
     case SupportTriangle:
-        painter.drawPolygon(QPolygonF({QPointF(cx, cy - half), QPointF(cx + r, cy + half), QPointF(cx - r, cy + half)}));
+        painter.drawPolygon(
+            QPolygonF({QPointF(cx, cy - half), QPointF(cx + r, cy + half), QPointF(cx - r, cy + half)}));
         break;
     case SupportDiamond:
-        painter.drawPolygon(QPolygonF({QPointF(cx, cy - half), QPointF(cx + r, cy), QPointF(cx, cy + half), QPointF(cx - r, cy)}));
+        painter.drawPolygon(
+            QPolygonF({QPointF(cx, cy - half), QPointF(cx + r, cy), QPointF(cx, cy + half), QPointF(cx - r, cy)}));
         break;
     default:
         break;

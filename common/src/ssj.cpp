@@ -45,7 +45,7 @@ QStringList SSJ::getCPJInfo()
 {
     if (!m_pJob)
         return QStringList();
-    return QStringList{m_pJob->layerThicknessText(), QString::number(m_pJob->getTotalLayers())};
+    return QStringList {m_pJob->layerThicknessText(), QString::number(m_pJob->getTotalLayers())};
 }
 
 int SSJ::getLayerThickness()

@@ -33,7 +33,8 @@ bool installSignalPipe()
 {
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) < 0)
         return false;
-    struct sigaction action {};
+    struct sigaction action {
+    };
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
@@ -87,18 +88,17 @@ QString printable(const QByteArray &bytes)
     return text;
 }
 
-const char *const controlHelp =
-    "control lines:\n"
-    "  press        the front button is pressed (BP)\n"
-    "  release      the front button is released (BR)\n"
-    "  self-reset   the board resets by itself (WSNSD, then Z0 after homing)\n"
-    "  unplug       the USB link goes (the link disappears, the client gets an error)\n"
-    "  plug         the USB link comes back on a new pseudo-terminal\n"
-    "  lamp-silent  the lamp stops confirming it is on (no P1 until P0 and P1 again)\n"
-    "  lamp-off     the board reports the lamp off (P0)\n"
-    "  stall        moves (N..., f) are no longer answered\n"
-    "  unstall      moves are answered again\n"
-    "  help         this list\n";
+const char *const controlHelp = "control lines:\n"
+                                "  press        the front button is pressed (BP)\n"
+                                "  release      the front button is released (BR)\n"
+                                "  self-reset   the board resets by itself (WSNSD, then Z0 after homing)\n"
+                                "  unplug       the USB link goes (the link disappears, the client gets an error)\n"
+                                "  plug         the USB link comes back on a new pseudo-terminal\n"
+                                "  lamp-silent  the lamp stops confirming it is on (no P1 until P0 and P1 again)\n"
+                                "  lamp-off     the board reports the lamp off (P0)\n"
+                                "  stall        moves (N..., f) are no longer answered\n"
+                                "  unstall      moves are answered again\n"
+                                "  help         this list\n";
 
 // Reads control lines from standard input; at its end the board keeps running.
 class ControlInput : public QObject
@@ -194,20 +194,19 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("vatnode-boardsim"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Simulated motor and projector board on a pseudo-terminal. Control lines on standard\n"
-        "input play the hardware: press, release, self-reset, unplug, plug, lamp-silent,\n"
-        "lamp-off, stall, unstall, help."));
+    parser.setApplicationDescription(
+        QStringLiteral("Simulated motor and projector board on a pseudo-terminal. Control lines on standard\n"
+                       "input play the hardware: press, release, self-reset, unplug, plug, lamp-silent,\n"
+                       "lamp-off, stall, unstall, help."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption linkOption(QStringLiteral("link"),
         QStringLiteral("Make PATH a symbolic link to the board's pseudo-terminal."), QStringLiteral("PATH"));
     const QCommandLineOption speedOption(QStringLiteral("speed"),
-        QStringLiteral("Multiply every board delay by F (default 1.0)."), QStringLiteral("F"),
-        QStringLiteral("1"));
+        QStringLiteral("Multiply every board delay by F (default 1.0)."), QStringLiteral("F"), QStringLiteral("1"));
     const QCommandLineOption logOption(QStringLiteral("log"),
         QStringLiteral("Append every line received, with a time stamp, to FILE."), QStringLiteral("FILE"));
-    const QCommandLineOption verboseOption(QStringLiteral("verbose"),
-        QStringLiteral("Show every line received and every answer sent on standard error."));
+    const QCommandLineOption verboseOption(
+        QStringLiteral("verbose"), QStringLiteral("Show every line received and every answer sent on standard error."));
     parser.addOptions({linkOption, speedOption, logOption, verboseOption});
 
     const auto badUsage = [&parser](const QString &why) {
@@ -241,20 +240,19 @@ int main(int argc, char *argv[])
     QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] {
         char bytes[16];
-        while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
-        }
+        while (::read(signalPipe[0], bytes, sizeof bytes) > 0) { }
         QCoreApplication::quit();
     });
 
     if (parser.isSet(verboseOption)) {
         QObject::connect(&board, &BoardSimulator::lineReceived, &app,
-                         [](const QString &line) { complain(QStringLiteral("<- %1").arg(line)); });
+            [](const QString &line) { complain(QStringLiteral("<- %1").arg(line)); });
         QObject::connect(&board, &BoardSimulator::answerSent, &app,
-                         [](const QByteArray &answer) { complain(QStringLiteral("-> %1").arg(printable(answer))); });
-        QObject::connect(&board, &BoardSimulator::clientOpened, &app,
-                         [] { complain(QStringLiteral("a client opened the port")); });
-        QObject::connect(&board, &BoardSimulator::clientClosed, &app,
-                         [] { complain(QStringLiteral("a client closed the port")); });
+            [](const QByteArray &answer) { complain(QStringLiteral("-> %1").arg(printable(answer))); });
+        QObject::connect(
+            &board, &BoardSimulator::clientOpened, &app, [] { complain(QStringLiteral("a client opened the port")); });
+        QObject::connect(
+            &board, &BoardSimulator::clientClosed, &app, [] { complain(QStringLiteral("a client closed the port")); });
     }
 
     ControlInput input(board);

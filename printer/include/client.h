@@ -28,12 +28,12 @@ class Terminal;
 // What the printer program was started with, read by the session that the
 // projection scene creates.
 struct ClientOptions {
-    QString serialPort;  // names the board's port; empty: discover it
-    QString framesDir;   // save every projected frame here; empty: do not
-    QString printFile;   // print this job from disk without a desktop
-    QString jobFields;   // the ten fields of the job's exposure line
+    QString serialPort; // names the board's port; empty: discover it
+    QString framesDir; // save every projected frame here; empty: do not
+    QString printFile; // print this job from disk without a desktop
+    QString jobFields; // the ten fields of the job's exposure line
     int discoveryPort = 49958;
-    QString systemRoot;  // below which system files are written in simulation
+    QString systemRoot; // below which system files are written in simulation
     bool liveSystem = false;
     bool allowNetworkUpdate = false; // accept a program sent over the connection
 };
@@ -86,8 +86,8 @@ public:
 
     static constexpr double version = 4.51;
     static const QString settingsFileName; // "Tessora_Client_Config"
-    static const QString jobFileName;      // "MySSJFile.ssj"
-    static const QString updateFileName;   // "Vatnode_update"
+    static const QString jobFileName; // "MySSJFile.ssj"
+    static const QString updateFileName; // "Vatnode_update"
     static const QString previousProgramFileName; // "Vatnode_previous"
 
 public slots:

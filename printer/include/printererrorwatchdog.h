@@ -26,7 +26,7 @@ public:
 
     static constexpr double projectorGracePeriod = 15.0; // seconds
     static constexpr double projectorCheckPeriod = 20.0; // seconds
-    static constexpr double cycleTimeout = 60.0;         // seconds
+    static constexpr double cycleTimeout = 60.0; // seconds
 
 public slots:
     void turnOnProjector();

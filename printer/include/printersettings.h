@@ -19,17 +19,16 @@ class QSettings;
 // the session is what reads and writes the file.
 
 // The session's in-memory settings, with its values before the file is read.
-struct PrinterSettingsValues
-{
-    QString serial;   // the session sets "OBW-TEST" + its random number
+struct PrinterSettingsValues {
+    QString serial; // the session sets "OBW-TEST" + its random number
     QString nickname; // the session sets "Test Client" + the same number
     QString model = QStringLiteral("OBP100V1");
     bool broadcastingDirect = false;
     bool enableResinSettleTime = false;
     int resinSettleTime = 2000000;
     QString gParameter; // empty: not stored, the board link keeps its own value
-    QString grayscale;  // empty: not stored, the session sizes the grid and stores its JSON
-    QString resinData;  // empty when not stored; the session logs that and reads the list
+    QString grayscale; // empty: not stored, the session sizes the grid and stores its JSON
+    QString resinData; // empty when not stored; the session logs that and reads the list
 };
 
 class PrinterSettings

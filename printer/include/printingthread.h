@@ -103,10 +103,10 @@ private:
     int m_resinSettleTime = 2000000;
     bool m_baselineSent = false;
     bool m_startFromG = false;
-    std::atomic<int> m_status{Idle};
+    std::atomic<int> m_status {Idle};
     SSJ *m_job = nullptr;
     bool m_cycleStarted = false;
-    bool m_boardPaused = false;          // the board was told to pause and not yet to resume
+    bool m_boardPaused = false; // the board was told to pause and not yet to resume
     bool m_firstLayerWaitStarted = false;
-    quint64 m_generation = 0;            // one per started print, to tell late timers apart
+    quint64 m_generation = 0; // one per started print, to tell late timers apart
 };

@@ -137,10 +137,10 @@ private:
     // Ends the watchdog thread of this Terminal and deletes its watchdog.
     void stopWatchdog();
 
-    QSerialPort *m_serial = nullptr;              // this Terminal's port (also Terminal::serial)
-    PrinterErrorWatchdog *m_watchdog = nullptr;   // this Terminal's watchdog (also Terminal::watchDog)
+    QSerialPort *m_serial = nullptr; // this Terminal's port (also Terminal::serial)
+    PrinterErrorWatchdog *m_watchdog = nullptr; // this Terminal's watchdog (also Terminal::watchDog)
     QThread *m_watchdogThread = nullptr;
-    bool m_linkStale = false;                     // an error was reported on the open port
+    bool m_linkStale = false; // an error was reported on the open port
 
     QTimer *m_scanTimer = nullptr;
     QString m_description;

@@ -111,7 +111,7 @@ Client::Client(QObject *parent)
     // announcement socket listens from now on.
     m_udpSocket = new QUdpSocket(this);
     if (!m_udpSocket->bind(QHostAddress::AnyIPv4, quint16(g_options.discoveryPort),
-                           QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint))
+            QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint))
         qDebug() << "ERROR. Client::Client. Cannot listen for announcements on port" << g_options.discoveryPort
                  << m_udpSocket->errorString();
     connect(m_udpSocket, &QUdpSocket::readyRead, this, &Client::processDatagram);
@@ -154,9 +154,9 @@ Client::Client(QObject *parent)
         m_boardWaitTimer = new QTimer(this);
         m_boardWaitTimer->setSingleShot(true);
         connect(m_boardWaitTimer, &QTimer::timeout, this, [this] {
-            endPrintFromFile(1, QStringLiteral("no motor board answered on %1")
-                                    .arg(g_options.serialPort.isEmpty() ? QStringLiteral("any serial port")
-                                                                        : g_options.serialPort));
+            endPrintFromFile(1,
+                QStringLiteral("no motor board answered on %1")
+                    .arg(g_options.serialPort.isEmpty() ? QStringLiteral("any serial port") : g_options.serialPort));
         });
         m_boardWaitTimer->start(std::max(5000, TimeScale::ms(60000)));
     }
@@ -184,7 +184,7 @@ void Client::setPrintingThreadConnections()
 
     connect(pt, &PrintingThread::sendResetPrinter, board, &Terminal::resetPrinter);
     connect(pt, &PrintingThread::sendSetPrinterBaselineToCurrentPosition, board,
-            &Terminal::setPrinterBaselineToCurrentPosition);
+        &Terminal::setPrinterBaselineToCurrentPosition);
     connect(pt, &PrintingThread::sendTurnOnProjector, board, &Terminal::turnOnProjector);
     connect(pt, &PrintingThread::sendFinishPrint, board, &Terminal::finishPrint);
     connect(pt, &PrintingThread::sendMovePrinterToLayer, board, &Terminal::goToLayerHeight);
@@ -251,7 +251,7 @@ void Client::showImage(const QImage &image)
     qDebug() << "Projecting image";
     QQuickItem *root = view ? view->rootObject() : nullptr;
     const QImage scaled = image.scaled(int(m_globalScaleX * kProjectorWidth), int(m_globalScaleY * kProjectorHeight),
-                                       Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        Qt::IgnoreAspectRatio, Qt::FastTransformation);
     if (imageProvider)
         imageProvider->image = scaled;
     qDebug() << "projectImage(). set new image provider image. Image Size: " << scaled.width() << scaled.height();
@@ -459,6 +459,6 @@ void Client::turnOnMotors()
 
 void Client::screenCountChanged()
 {
-    QMetaObject::invokeMethod(m_watchdog, "numScreensChanged", Qt::QueuedConnection,
-                              Q_ARG(int, QGuiApplication::screens().size()));
+    QMetaObject::invokeMethod(
+        m_watchdog, "numScreensChanged", Qt::QueuedConnection, Q_ARG(int, QGuiApplication::screens().size()));
 }

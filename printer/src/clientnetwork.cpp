@@ -14,8 +14,8 @@
 #include "timescale.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QHostAddress>
 #include <QNetworkDatagram>
@@ -165,8 +165,7 @@ void Client::readHandshake()
 void Client::handleGreeting()
 {
     sendString(Protocol::handshakeReply(m_serial, m_nickname, m_model, QString::number(version, 'g', 6),
-                                        getPrintThreadStatus(), Resin::toString(m_resins), m_wifiNames,
-                                        Terminal::g_param));
+        getPrintThreadStatus(), Resin::toString(m_resins), m_wifiNames, Terminal::g_param));
     qDebug() << "Handshake Successful. Print thread status: " << getPrintThreadStatus();
     m_readState = Ready;
     startKeepAliveTimers();
@@ -176,7 +175,8 @@ void Client::readSerializedMessage()
 {
     if (m_legacyCheckArmed) {
         m_legacyCheckArmed = false;
-        if (Protocol::asciiUpToZero(m_socket->peek(m_socket->bytesAvailable())).contains(QLatin1String(Protocol::kMarker))) {
+        if (Protocol::asciiUpToZero(m_socket->peek(m_socket->bytesAvailable()))
+                .contains(QLatin1String(Protocol::kMarker))) {
             handleUnserializedMessage();
             return;
         }
@@ -465,7 +465,8 @@ void Client::dispatch(const QString &message)
     } else if (has("Request_Grayscale")) {
         sendGrayscaleGridInChunks();
     } else if (has("Send_NewGrayscale")) {
-        const int start = int(message.indexOf(QLatin1String("Send_NewGrayscale"))) + int(qstrlen("Send_NewGrayscale")) + 1;
+        const int start
+            = int(message.indexOf(QLatin1String("Send_NewGrayscale"))) + int(qstrlen("Send_NewGrayscale")) + 1;
         m_grid.setFromJSONString(message.mid(start));
     } else if (has("Send_GParameter")) {
         setGParameter(fields.value(1), false);
@@ -511,19 +512,37 @@ void Client::runBoardCommand(const QString &message)
     const QString rest = command.mid(1);
     qDebug() << "First char: " << c << " lastChar: " << rest;
     // A letter alone is no value: "g" as the homing line would never be answered.
-    const bool digitsOnly = !rest.isEmpty()
-        && std::all_of(rest.begin(), rest.end(), [](QChar ch) { return ch >= QLatin1Char('0') && ch <= QLatin1Char('9'); });
+    const bool digitsOnly = !rest.isEmpty() && std::all_of(rest.begin(), rest.end(), [](QChar ch) {
+        return ch >= QLatin1Char('0') && ch <= QLatin1Char('9');
+    });
     if (digitsOnly) {
         switch (c.toLatin1()) {
-        case 'd': Terminal::d_param = QStringLiteral("D") + rest; break;
-        case 'e': Terminal::e_param = QStringLiteral("E") + rest; break;
-        case 'j': Terminal::j_param = QStringLiteral("J") + rest; break;
-        case 'k': Terminal::k_param = QStringLiteral("K") + rest; break;
-        case 'l': Terminal::l_param = QStringLiteral("L") + rest; break;
-        case 'w': Terminal::w_param = QStringLiteral("W") + rest; break;
-        case 'x': Terminal::x_param = QStringLiteral("X") + rest; break;
-        case 'g': Terminal::g_param = QStringLiteral("g") + rest; break;
-        default: break;
+        case 'd':
+            Terminal::d_param = QStringLiteral("D") + rest;
+            break;
+        case 'e':
+            Terminal::e_param = QStringLiteral("E") + rest;
+            break;
+        case 'j':
+            Terminal::j_param = QStringLiteral("J") + rest;
+            break;
+        case 'k':
+            Terminal::k_param = QStringLiteral("K") + rest;
+            break;
+        case 'l':
+            Terminal::l_param = QStringLiteral("L") + rest;
+            break;
+        case 'w':
+            Terminal::w_param = QStringLiteral("W") + rest;
+            break;
+        case 'x':
+            Terminal::x_param = QStringLiteral("X") + rest;
+            break;
+        case 'g':
+            Terminal::g_param = QStringLiteral("g") + rest;
+            break;
+        default:
+            break;
         }
     }
     m_terminal->writeOnSerial(command);

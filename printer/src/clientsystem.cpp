@@ -27,8 +27,8 @@ void Client::saveNetworkInfo(const QString &name, const QString &password, const
         qDebug() << "ERROR. Client::saveNetworkInfo. Network settings refused: " << why;
         return;
     }
-    if (!SystemActions::writeFile(QLatin1String(NetworkConfig::wpaSupplicantPath),
-                                  NetworkConfig::wpaSupplicantText(name, password))) {
+    if (!SystemActions::writeFile(
+            QLatin1String(NetworkConfig::wpaSupplicantPath), NetworkConfig::wpaSupplicantText(name, password))) {
         qDebug() << "ERROR. Client::saveNetworkInfo - could not write to file " << NetworkConfig::wpaSupplicantPath;
         return;
     }
@@ -42,14 +42,15 @@ QString Client::determineDirectNetworkName() const
 
 void Client::saveDirectNetworkSettings(const QString &name, const QString &passPhrase)
 {
-    if (!SystemActions::writeFile(QLatin1String(NetworkConfig::hostapdPath), NetworkConfig::hostapdText(name, passPhrase)))
+    if (!SystemActions::writeFile(
+            QLatin1String(NetworkConfig::hostapdPath), NetworkConfig::hostapdText(name, passPhrase)))
         qDebug() << "ERROR. Client::saveDirectNetworkSettings - could not write to file " << NetworkConfig::hostapdPath;
 }
 
 void Client::setNetworkInterfacesToDirect()
 {
-    if (!SystemActions::writeFile(QLatin1String(NetworkConfig::interfacesPath),
-                                  NetworkConfig::interfacesTextAccessPoint())) {
+    if (!SystemActions::writeFile(
+            QLatin1String(NetworkConfig::interfacesPath), NetworkConfig::interfacesTextAccessPoint())) {
         qDebug() << "ERROR. Client::setNetworkInterfacesToDirect - could not write to file "
                  << NetworkConfig::interfacesPath;
         return;
@@ -61,8 +62,10 @@ void Client::setNetworkInterfacesToDirect()
 
 void Client::setNetworkInterfacesToWPA()
 {
-    if (!SystemActions::writeFile(QLatin1String(NetworkConfig::interfacesPath), NetworkConfig::interfacesTextClient())) {
-        qDebug() << "ERROR. Client::setNetworkInterfacesToWPA - could not write to file " << NetworkConfig::interfacesPath;
+    if (!SystemActions::writeFile(
+            QLatin1String(NetworkConfig::interfacesPath), NetworkConfig::interfacesTextClient())) {
+        qDebug() << "ERROR. Client::setNetworkInterfacesToWPA - could not write to file "
+                 << NetworkConfig::interfacesPath;
         return;
     }
     storeSetting(QStringLiteral("broadcastingDirect"), false);
@@ -110,7 +113,8 @@ QStringList Client::getAvailableWifiNetworks()
 
 void Client::rebootPi()
 {
-    qDebug() << "rebootPi.Settings broadcasting value: " << m_settings->value(QStringLiteral("broadcastingDirect")).toString();
+    qDebug() << "rebootPi.Settings broadcasting value: "
+             << m_settings->value(QStringLiteral("broadcastingDirect")).toString();
     SystemActions::run(QLatin1String(NetworkConfig::rebootCommand));
 }
 
@@ -179,7 +183,7 @@ void Client::buttonMultiPressTimeout()
             sendString(QStringLiteral("Request_PausePrint"));
             m_pauseInProgress = true;
         } else if ((status == PrintingThread::Paused || status == PrintingThread::PausedAfterReset)
-                   && !m_pauseInProgress) {
+            && !m_pauseInProgress) {
             qDebug() << "ButtonMulti. Resume";
             emit resumePrint();
             sendString(QStringLiteral("Request_ResumePrint"));

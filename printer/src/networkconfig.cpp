@@ -12,8 +12,8 @@ const QChar quote = QLatin1Char('"');
 // them would end or damage a line of a configuration file.
 bool isUnsafeCharacter(QChar c)
 {
-    return c == quote || c == QLatin1Char('\\') || c.category() == QChar::Other_Control
-           || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+    return c == quote || c == QLatin1Char('\\') || c.category() == QChar::Other_Control || c == QChar::LineSeparator
+        || c == QChar::ParagraphSeparator;
 }
 
 bool hasUnsafeCharacter(const QString &text)
@@ -41,7 +41,7 @@ QString chmodCommand(const QString &path)
 
 QString wpaSupplicantText(const QString &name, const QString &password)
 {
-    return QStringList{
+    return QStringList {
         QStringLiteral("ctrl_interface=DIR=/var/run/wpa_supplicant GROUP=netdev"),
         QStringLiteral("update_config=1"),
         QStringLiteral("country=GB"),
@@ -59,7 +59,7 @@ QString wpaSupplicantText(const QString &name, const QString &password)
 
 QString hostapdText(const QString &accessPointName, const QString &passPhrase)
 {
-    return QStringList{
+    return QStringList {
         QStringLiteral("interface=wlan0"),
         QString(),
         QStringLiteral("driver=nl80211"),
@@ -81,7 +81,7 @@ QString hostapdText(const QString &accessPointName, const QString &passPhrase)
 
 QString interfacesTextAccessPoint()
 {
-    return QStringList{
+    return QStringList {
         QStringLiteral("iface eth0 inet dhcp"),
         QString(),
         QStringLiteral("auto wlan0"),
@@ -94,7 +94,7 @@ QString interfacesTextAccessPoint()
 
 QString interfacesTextClient()
 {
-    return QStringList{
+    return QStringList {
         QStringLiteral("iface eth0 inet dhcp"),
         QString(),
         QStringLiteral("allow-hotplug wlan0"),
@@ -107,7 +107,7 @@ QString interfacesTextClient()
 
 QString updateScriptText()
 {
-    return QStringList{
+    return QStringList {
         QStringLiteral("sudo rm Vatnode"),
         QStringLiteral("sudo mv Vatnode_update Vatnode"),
         QStringLiteral("sudo chmod 777 Vatnode"),
@@ -118,7 +118,7 @@ QString updateScriptText()
 
 QString rollbackScriptText()
 {
-    return QStringList{
+    return QStringList {
         QStringLiteral("sudo rm Vatnode"),
         QStringLiteral("sudo mv Vatnode_previous Vatnode"),
         QStringLiteral("sudo chmod 777 Vatnode"),
@@ -185,13 +185,15 @@ bool credentialsAreSafe(const QString &name, const QString &password, QString *w
     if (name.isEmpty())
         return refuse(why, QStringLiteral("the network name is empty"));
     if (hasUnsafeCharacter(name))
-        return refuse(why, QStringLiteral("the network name contains a double quote, a "
-                                          "backslash, a line break or a control character"));
+        return refuse(why,
+            QStringLiteral("the network name contains a double quote, a "
+                           "backslash, a line break or a control character"));
     if (name.toUtf8().size() > 32)
         return refuse(why, QStringLiteral("the network name is longer than 32 bytes"));
     if (hasUnsafeCharacter(password))
-        return refuse(why, QStringLiteral("the password contains a double quote, a backslash, "
-                                          "a line break or a control character"));
+        return refuse(why,
+            QStringLiteral("the password contains a double quote, a backslash, "
+                           "a line break or a control character"));
     const int passwordBytes = password.toUtf8().size();
     if (passwordBytes < 8 || passwordBytes > 63)
         return refuse(why, QStringLiteral("the password is not 8 to 63 characters long"));

@@ -68,8 +68,9 @@ void PrinterErrorWatchdog::wasProjectorOnReceived_timeout()
 void PrinterErrorWatchdog::dataReceived_projectorOff()
 {
     if (m_projectorWatchActive && m_projectorShouldBeOn)
-        raise(205, QStringLiteral("ERROR 205 PrinterErrorWatchdog::dataReceived_projectorOff. Received P0 when the "
-                                  "projector was supposed to be on."));
+        raise(205,
+            QStringLiteral("ERROR 205 PrinterErrorWatchdog::dataReceived_projectorOff. Received P0 when the "
+                           "projector was supposed to be on."));
 }
 
 void PrinterErrorWatchdog::turnOffProjector()
@@ -80,9 +81,7 @@ void PrinterErrorWatchdog::turnOffProjector()
     m_checkTimer->stop();
 }
 
-void PrinterErrorWatchdog::finishPrint()
-{
-}
+void PrinterErrorWatchdog::finishPrint() { }
 
 // ---- Cycle watch -----------------------------------------------------------
 
@@ -103,11 +102,12 @@ void PrinterErrorWatchdog::dataReceived_printCycleCompleted()
 void PrinterErrorWatchdog::wasTiltCycleCompleted_timeout()
 {
     qDebug().noquote() << QStringLiteral("PrinterErrorWatchdog::wasTiltCycleCompleted_timeout: ")
-                              + (m_cycleExpected ? QStringLiteral("true") : QStringLiteral("false"));
+            + (m_cycleExpected ? QStringLiteral("true") : QStringLiteral("false"));
     if (m_cycleExpected)
-        raise(201, QStringLiteral("ERROR 201 PrinterErrorWatchdog::wasTiltCycleCompleted_timeout. Tilt cycle didn't "
-                                  "complete after seconds: ")
-                       + QString::number(cycleTimeout));
+        raise(201,
+            QStringLiteral("ERROR 201 PrinterErrorWatchdog::wasTiltCycleCompleted_timeout. Tilt cycle didn't "
+                           "complete after seconds: ")
+                + QString::number(cycleTimeout));
 }
 
 // ---- Link and display ------------------------------------------------------
@@ -121,6 +121,7 @@ void PrinterErrorWatchdog::numScreensChanged(int count)
 {
     // The projector is the printer's only screen.
     if (count != 1)
-        raise(203, QStringLiteral("ERROR 203 PrinterErrorWatchdog::numScreensChanged. Curnumscreens: ")
-                       + QString::number(count));
+        raise(203,
+            QStringLiteral("ERROR 203 PrinterErrorWatchdog::numScreensChanged. Curnumscreens: ")
+                + QString::number(count));
 }

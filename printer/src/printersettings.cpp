@@ -48,7 +48,8 @@ void logMissing(const QString &key)
 } // namespace
 
 PrinterSettings::PrinterSettings(const QString &fileName)
-    : m_fileName(fileName), m_settings(std::make_unique<QSettings>(fileName, QSettings::IniFormat))
+    : m_fileName(fileName)
+    , m_settings(std::make_unique<QSettings>(fileName, QSettings::IniFormat))
 {
 }
 
@@ -101,8 +102,7 @@ void PrinterSettings::read(PrinterSettingsValues &values)
         setValue(broadcastingDirectKey, values.broadcastingDirect);
     }
     qDebug().noquote() << QStringLiteral("readSettingsFromFile.isBroadcastingDirect: ")
-                              + (values.broadcastingDirect ? QStringLiteral("true")
-                                                           : QStringLiteral("false"));
+            + (values.broadcastingDirect ? QStringLiteral("true") : QStringLiteral("false"));
 
     if (contains(grayscaleKey))
         values.grayscale = textValue(grayscaleKey);
@@ -127,7 +127,7 @@ void PrinterSettings::read(PrinterSettingsValues &values)
         values.gParameter = textValue(gParameterKey);
 
     qDebug().noquote() << QStringLiteral("Client::readSettingsFromFile(). Serial: ") + values.serial
-                              + QStringLiteral(" Nickname: ") + values.nickname;
+            + QStringLiteral(" Nickname: ") + values.nickname;
 
     if (contains(resinDataKey))
         values.resinData = textValue(resinDataKey);
@@ -170,12 +170,20 @@ void PrinterSettings::setAsideDamagedFile()
     qDebug().noquote() << QStringLiteral("ERROR. PrinterSettings::read. The settings file is not "
                                          "valid INI; reading what can be read, the file is kept "
                                          "as ")
-                              + damagedName;
+            + damagedName;
 
     static const QString knownKeys[] = {
-        serialKey,     nicknameKey,   broadcastingDirectKey, broadcastingAdhocKey,
-        enableResinSettleTimeKey,     resinSettleTimeKey,    modelKey,
-        gParameterKey, factoryGParameterKey, grayscaleKey,   resinDataKey,
+        serialKey,
+        nicknameKey,
+        broadcastingDirectKey,
+        broadcastingAdhocKey,
+        enableResinSettleTimeKey,
+        resinSettleTimeKey,
+        modelKey,
+        gParameterKey,
+        factoryGParameterKey,
+        grayscaleKey,
+        resinDataKey,
     };
     QList<std::pair<QString, QVariant>> readable;
     for (const QString &key : knownKeys) {
@@ -188,7 +196,7 @@ void PrinterSettings::setAsideDamagedFile()
     if (!QFile::rename(m_fileName, damagedName)) {
         qDebug().noquote() << QStringLiteral("ERROR. PrinterSettings::read. Could not move the "
                                              "damaged settings file aside: ")
-                                  + m_fileName;
+                + m_fileName;
         QFile::remove(m_fileName);
     }
     m_settings = std::make_unique<QSettings>(m_fileName, QSettings::IniFormat);

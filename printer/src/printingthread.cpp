@@ -255,7 +255,8 @@ int PrintingThread::getRemainingPrintTime()
     const int a = m_adhesionLayers;
     const int n = m_totalLayers;
     if (c < a)
-        m_remainingMinutes = int(((n - a) * m_cureTime + (a - c) * m_adhesionCureTime + (n - c) * kSecondsPerMove) / 60);
+        m_remainingMinutes
+            = int(((n - a) * m_cureTime + (a - c) * m_adhesionCureTime + (n - c) * kSecondsPerMove) / 60);
     else if (c > n)
         m_remainingMinutes = 0;
     else

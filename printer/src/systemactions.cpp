@@ -11,8 +11,7 @@
 
 namespace {
 
-struct State
-{
+struct State {
     bool live = false;
     QString sandboxRoot; // empty: the current folder + "/system-root"
     QStringList commands;
@@ -69,8 +68,7 @@ void SystemActions::configure(bool live, const QString &sandboxRoot)
 {
     QMutexLocker lock(&stateMutex());
     state().live = live;
-    state().sandboxRoot =
-        sandboxRoot.isEmpty() ? QString() : QDir::cleanPath(QDir(sandboxRoot).absolutePath());
+    state().sandboxRoot = sandboxRoot.isEmpty() ? QString() : QDir::cleanPath(QDir(sandboxRoot).absolutePath());
 }
 
 bool SystemActions::isLive()
@@ -129,8 +127,7 @@ QString SystemActions::run(const QString &command)
     QProcess process;
     process.start(QStringLiteral("sh"), QStringList());
     if (!process.waitForStarted(commandTimeoutMs)) {
-        qDebug().noquote() << QStringLiteral("ERROR. SystemActions::run. Could not start sh for: ")
-                                  + command;
+        qDebug().noquote() << QStringLiteral("ERROR. SystemActions::run. Could not start sh for: ") + command;
         return QString();
     }
     process.write(command.toUtf8());
@@ -148,7 +145,7 @@ bool SystemActions::startDetached(const QString &scriptSystemPath)
         return true;
     }
     // Through "sh": the scripts are plain command lists without an interpreter line.
-    return QProcess::startDetached(QStringLiteral("sh"), QStringList{path(scriptSystemPath)});
+    return QProcess::startDetached(QStringLiteral("sh"), QStringList {path(scriptSystemPath)});
 }
 
 void SystemActions::setSimulatedOutput(const QString &command, const QString &output)

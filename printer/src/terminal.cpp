@@ -222,12 +222,15 @@ void Terminal::handleSerialError(QSerialPort::SerialPortError error)
     // A port whose device went away keeps signalling that it can be read, and
     // every read fails again: left open until the next scan it would spin the
     // event loop. Close it as soon as this signal has been delivered.
-    if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError
-        || error == QSerialPort::WriteError || error == QSerialPort::DeviceNotFoundError) {
-        QMetaObject::invokeMethod(this, [this] {
-            if (m_linkStale && m_serial->isOpen())
-                m_serial->close();
-        }, Qt::QueuedConnection);
+    if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError || error == QSerialPort::WriteError
+        || error == QSerialPort::DeviceNotFoundError) {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_linkStale && m_serial->isOpen())
+                    m_serial->close();
+            },
+            Qt::QueuedConnection);
     }
 }
 
@@ -310,8 +313,7 @@ void Terminal::writeOnSerial(const QString &command)
         return;
     }
     if (!linkUp()) {
-        log(QStringLiteral("NOTICE Terminal::writeOnSerial. The board is not connected, command dropped: ")
-            + command);
+        log(QStringLiteral("NOTICE Terminal::writeOnSerial. The board is not connected, command dropped: ") + command);
         return;
     }
     for (const QChar c : command) {

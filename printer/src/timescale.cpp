@@ -12,7 +12,7 @@ namespace TimeScale {
 
 namespace {
 // Read from the printing and watchdog threads, set once at start-up.
-std::atomic<double> g_factor{1.0};
+std::atomic<double> g_factor {1.0};
 } // namespace
 
 double factor()

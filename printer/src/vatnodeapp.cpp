@@ -23,10 +23,9 @@ namespace {
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-const char *kUsage =
-    "usage: vatnode [--workdir DIR] [--serial-port PATH] [--time-scale F] [--frames-dir DIR]\n"
-    "               [--discovery-port N] [--system-root DIR] [--live-system]\n"
-    "               [--allow-network-update] [--print-file JOB --job FIELDS]\n";
+const char *kUsage = "usage: vatnode [--workdir DIR] [--serial-port PATH] [--time-scale F] [--frames-dir DIR]\n"
+                     "               [--discovery-port N] [--system-root DIR] [--live-system]\n"
+                     "               [--allow-network-update] [--print-file JOB --job FIELDS]\n";
 
 int usageError(const QString &message)
 {
@@ -84,12 +83,12 @@ int runVatnode(int argc, char *argv[])
     options.jobFields = parser.value(QStringLiteral("job"));
     if (parser.isSet(QStringLiteral("job"))
         && !PrintJob::isCompleteLine(QStringLiteral("Status_SendingPrintJob,") + options.jobFields))
-        return usageError(QStringLiteral("--job takes the ten fields of a job line, such as 5,30,8,100,100,100,Clear,1,1,1"));
+        return usageError(
+            QStringLiteral("--job takes the ten fields of a job line, such as 5,30,8,100,100,100,Clear,1,1,1"));
 
     // Paths are taken relative to where vatnode was started.
-    const auto absolute = [](const QString &path) {
-        return path.isEmpty() ? path : QDir::current().absoluteFilePath(path);
-    };
+    const auto absolute
+        = [](const QString &path) { return path.isEmpty() ? path : QDir::current().absoluteFilePath(path); };
     options.serialPort = absolute(parser.value(QStringLiteral("serial-port")));
     options.framesDir = absolute(parser.value(QStringLiteral("frames-dir")));
     options.printFile = absolute(parser.value(QStringLiteral("print-file")));
@@ -104,9 +103,9 @@ int runVatnode(int argc, char *argv[])
         return failure(QStringLiteral("cannot create %1").arg(options.framesDir));
     TimeScale::setFactor(timeScale);
     // System files and commands are simulated unless this is the printer itself.
-    SystemActions::configure(options.liveSystem, options.systemRoot.isEmpty()
-                                                     ? QDir::current().absoluteFilePath(QStringLiteral("system-root"))
-                                                     : options.systemRoot);
+    SystemActions::configure(options.liveSystem,
+        options.systemRoot.isEmpty() ? QDir::current().absoluteFilePath(QStringLiteral("system-root"))
+                                     : options.systemRoot);
 
     BasicLogging logging;
     logging.setupBasicLogging();

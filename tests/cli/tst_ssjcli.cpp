@@ -57,8 +57,8 @@ QImage testLayer(int index, bool greyEdges)
     painter.setPen(Qt::NoPen);
     painter.setBrush(Qt::white);
     painter.drawEllipse(QPointF(300 + 20 * index, 400), 120, 90);
-    painter.fillRect(QRect(800, 100, 200, 50), QColor(31, 31, 31));  // below the threshold: black
-    painter.fillRect(QRect(800, 200, 200, 50), QColor(32, 0, 0));    // at the threshold: white
+    painter.fillRect(QRect(800, 100, 200, 50), QColor(31, 31, 31)); // below the threshold: black
+    painter.fillRect(QRect(800, 200, 200, 50), QColor(32, 0, 0)); // at the threshold: white
     painter.fillRect(QRect(800, 300, 200, 50 + index), QColor(128, 128, 128));
     return image;
 }
@@ -108,15 +108,16 @@ void TestSsjCli::packThenExport_bitMaps_giveBlackAndWhiteByTheThreshold()
 {
     const QString job = m_dir.filePath(QStringLiteral("bits.ssj"));
     const QString out = m_dir.filePath(QStringLiteral("bits_out"));
-    Run pack = cli(QStringList{QStringLiteral("ssj"), QStringLiteral("pack")} + m_bitImages
-                   + QStringList{QStringLiteral("-o"), job});
+    Run pack = cli(QStringList {QStringLiteral("ssj"), QStringLiteral("pack")} + m_bitImages
+        + QStringList {QStringLiteral("-o"), job});
     QCOMPARE(pack.exitCode, 0);
     Run exported = cli({QStringLiteral("ssj"), QStringLiteral("export"), job, out});
     QCOMPARE(exported.exitCode, 0);
 
     const QStringList files = QDir(out).entryList({QStringLiteral("*.png")}, QDir::Files, QDir::Name);
-    QCOMPARE(files, QStringList({QStringLiteral("layer_00000.png"), QStringLiteral("layer_00001.png"),
-                                 QStringLiteral("layer_00002.png")}));
+    QCOMPARE(files,
+        QStringList(
+            {QStringLiteral("layer_00000.png"), QStringLiteral("layer_00001.png"), QStringLiteral("layer_00002.png")}));
     for (int i = 0; i < 3; ++i) {
         const QImage original(m_bitImages[i]);
         const QImage back(QDir(out).filePath(files[i]));
@@ -136,9 +137,9 @@ void TestSsjCli::packThenExport_grey_giveTheSameGreyLevels()
 {
     const QString job = m_dir.filePath(QStringLiteral("grey.ssj"));
     const QString out = m_dir.filePath(QStringLiteral("grey_out"));
-    Run pack = cli(QStringList{QStringLiteral("ssj"), QStringLiteral("pack")} + m_greyImages
-                   + QStringList{QStringLiteral("-o"), job, QStringLiteral("--anti-aliased"),
-                                 QStringLiteral("--thickness"), QStringLiteral("0.02")});
+    Run pack = cli(QStringList {QStringLiteral("ssj"), QStringLiteral("pack")} + m_greyImages
+        + QStringList {QStringLiteral("-o"), job, QStringLiteral("--anti-aliased"), QStringLiteral("--thickness"),
+            QStringLiteral("0.02")});
     QCOMPARE(pack.exitCode, 0);
     QCOMPARE(cli({QStringLiteral("ssj"), QStringLiteral("export"), job, out}).exitCode, 0);
     for (int i = 0; i < 3; ++i) {
@@ -152,11 +153,11 @@ void TestSsjCli::packThenExport_grey_giveTheSameGreyLevels()
 void TestSsjCli::info_json_reportsHeaderAndTotals()
 {
     const QString job = m_dir.filePath(QStringLiteral("info.ssj"));
-    QCOMPARE(cli(QStringList{QStringLiteral("ssj"), QStringLiteral("pack")} + m_bitImages
-                 + QStringList{QStringLiteral("-o"), job, QStringLiteral("--thickness"), QStringLiteral("0.1"),
-                               QStringLiteral("--description"), QStringLiteral("bracket, 3 layers")})
+    QCOMPARE(cli(QStringList {QStringLiteral("ssj"), QStringLiteral("pack")} + m_bitImages
+                 + QStringList {QStringLiteral("-o"), job, QStringLiteral("--thickness"), QStringLiteral("0.1"),
+                     QStringLiteral("--description"), QStringLiteral("bracket, 3 layers")})
                  .exitCode,
-             0);
+        0);
     Run info = cli({QStringLiteral("ssj"), QStringLiteral("info"), job, QStringLiteral("--json")});
     QCOMPARE(info.exitCode, 0);
     QJsonParseError error;
@@ -191,14 +192,14 @@ void TestSsjCli::info_json_reportsHeaderAndTotals()
     }
     QCOMPARE(qint64(object.value(QStringLiteral("whitePixels")).toDouble()), white);
     QCOMPARE(object.value(QStringLiteral("bounds")).toArray(),
-             QJsonArray({bounds.left(), bounds.top(), bounds.right(), bounds.bottom()}));
+        QJsonArray({bounds.left(), bounds.top(), bounds.right(), bounds.bottom()}));
 
     // Grey jobs report the bounds of their lit pixels too.
     const QString grey = m_dir.filePath(QStringLiteral("info_grey.ssj"));
-    QCOMPARE(cli(QStringList{QStringLiteral("ssj"), QStringLiteral("pack"), m_greyImages[0], QStringLiteral("-o"),
-                             grey, QStringLiteral("--anti-aliased")})
+    QCOMPARE(cli(QStringList {QStringLiteral("ssj"), QStringLiteral("pack"), m_greyImages[0], QStringLiteral("-o"),
+                     grey, QStringLiteral("--anti-aliased")})
                  .exitCode,
-             0);
+        0);
     Run greyInfo = cli({QStringLiteral("ssj"), QStringLiteral("info"), grey, QStringLiteral("--json")});
     const QJsonObject greyObject = QJsonDocument::fromJson(greyInfo.out.toUtf8()).object();
     QCOMPARE(greyObject.value(QStringLiteral("version")).toInt(), 3);
@@ -210,11 +211,12 @@ void TestSsjCli::info_json_reportsHeaderAndTotals()
 void TestSsjCli::info_text_namesEveryField()
 {
     const QString job = m_dir.filePath(QStringLiteral("text.ssj"));
-    QCOMPARE(cli({QStringLiteral("ssj"), QStringLiteral("pack"), m_bitImages[0], QStringLiteral("-o"), job}).exitCode, 0);
+    QCOMPARE(
+        cli({QStringLiteral("ssj"), QStringLiteral("pack"), m_bitImages[0], QStringLiteral("-o"), job}).exitCode, 0);
     Run info = cli({QStringLiteral("ssj"), QStringLiteral("info"), job});
     QCOMPARE(info.exitCode, 0);
-    for (const char *label : {"format version:", "name:", "description:", "layer thickness:", "layers:",
-                              "base layers:", "largest layer:", "white pixels:", "bounds:", "supports:", "texts:"})
+    for (const char *label : {"format version:", "name:", "description:", "layer thickness:", "layers:", "base layers:",
+             "largest layer:", "white pixels:", "bounds:", "supports:", "texts:"})
         QVERIFY2(info.out.contains(QLatin1String(label)), label);
     QVERIFY(info.out.contains(QStringLiteral("0.05 mm (50 microns)")));
     QVERIFY(info.out.contains(QStringLiteral("1280 x 800")));
@@ -265,7 +267,7 @@ void TestSsjCli::notAJobFile_failsWithOneErrorLine()
         file.write(content);
     }
     for (const QString &command : {QStringLiteral("info"), QStringLiteral("export")}) {
-        QStringList arguments{QStringLiteral("ssj"), command, path};
+        QStringList arguments {QStringLiteral("ssj"), command, path};
         if (command == QLatin1String("export"))
             arguments << m_dir.filePath(QStringLiteral("bad_out"));
         Run run = cli(arguments);
@@ -286,21 +288,24 @@ void TestSsjCli::badUsage_exitsTwoWithUsage_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::newRow("nothing") << QStringList();
-    QTest::newRow("unknown command") << QStringList{QStringLiteral("frobnicate")};
-    QTest::newRow("ssj alone") << QStringList{QStringLiteral("ssj")};
-    QTest::newRow("unknown ssj command") << QStringList{QStringLiteral("ssj"), QStringLiteral("unpack")};
-    QTest::newRow("info without job") << QStringList{QStringLiteral("ssj"), QStringLiteral("info")};
-    QTest::newRow("info unknown option")
-        << QStringList{QStringLiteral("ssj"), QStringLiteral("info"), QStringLiteral("a.ssj"), QStringLiteral("--xml")};
-    QTest::newRow("export without folder") << QStringList{QStringLiteral("ssj"), QStringLiteral("export"), QStringLiteral("a.ssj")};
-    QTest::newRow("pack without -o") << QStringList{QStringLiteral("ssj"), QStringLiteral("pack"), QStringLiteral("a.png")};
-    QTest::newRow("pack without images") << QStringList{QStringLiteral("ssj"), QStringLiteral("pack"), QStringLiteral("-o"), QStringLiteral("a.ssj")};
-    QTest::newRow("pack bad thickness")
-        << QStringList{QStringLiteral("ssj"), QStringLiteral("pack"), QStringLiteral("a.png"), QStringLiteral("-o"),
-                       QStringLiteral("a.ssj"), QStringLiteral("--thickness"), QStringLiteral("fifty")};
-    QTest::newRow("pack zero thickness")
-        << QStringList{QStringLiteral("ssj"), QStringLiteral("pack"), QStringLiteral("a.png"), QStringLiteral("-o"),
-                       QStringLiteral("a.ssj"), QStringLiteral("--thickness"), QStringLiteral("0")};
+    QTest::newRow("unknown command") << QStringList {QStringLiteral("frobnicate")};
+    QTest::newRow("ssj alone") << QStringList {QStringLiteral("ssj")};
+    QTest::newRow("unknown ssj command") << QStringList {QStringLiteral("ssj"), QStringLiteral("unpack")};
+    QTest::newRow("info without job") << QStringList {QStringLiteral("ssj"), QStringLiteral("info")};
+    QTest::newRow("info unknown option") << QStringList {
+        QStringLiteral("ssj"), QStringLiteral("info"), QStringLiteral("a.ssj"), QStringLiteral("--xml")};
+    QTest::newRow("export without folder")
+        << QStringList {QStringLiteral("ssj"), QStringLiteral("export"), QStringLiteral("a.ssj")};
+    QTest::newRow("pack without -o") << QStringList {
+        QStringLiteral("ssj"), QStringLiteral("pack"), QStringLiteral("a.png")};
+    QTest::newRow("pack without images") << QStringList {
+        QStringLiteral("ssj"), QStringLiteral("pack"), QStringLiteral("-o"), QStringLiteral("a.ssj")};
+    QTest::newRow("pack bad thickness") << QStringList {QStringLiteral("ssj"), QStringLiteral("pack"),
+        QStringLiteral("a.png"), QStringLiteral("-o"), QStringLiteral("a.ssj"), QStringLiteral("--thickness"),
+        QStringLiteral("fifty")};
+    QTest::newRow("pack zero thickness") << QStringList {QStringLiteral("ssj"), QStringLiteral("pack"),
+        QStringLiteral("a.png"), QStringLiteral("-o"), QStringLiteral("a.ssj"), QStringLiteral("--thickness"),
+        QStringLiteral("0")};
 }
 
 void TestSsjCli::badUsage_exitsTwoWithUsage()
@@ -313,13 +318,15 @@ void TestSsjCli::badUsage_exitsTwoWithUsage()
 
 void TestSsjCli::pack_unwritableTarget_failsAndKeepsNothingHalfWritten()
 {
-    Run full = cli(QStringList{QStringLiteral("ssj"), QStringLiteral("pack")} + m_bitImages
-                   + QStringList{QStringLiteral("-o"), QStringLiteral("/dev/full")});
+    Run full = cli(QStringList {QStringLiteral("ssj"), QStringLiteral("pack")} + m_bitImages
+        + QStringList {QStringLiteral("-o"), QStringLiteral("/dev/full")});
     QCOMPARE(full.exitCode, 1);
-    QVERIFY2(nonEmptyLines(full.err).last().startsWith(QStringLiteral("error: cannot write /dev/full")), qPrintable(full.err));
+    QVERIFY2(nonEmptyLines(full.err).last().startsWith(QStringLiteral("error: cannot write /dev/full")),
+        qPrintable(full.err));
 
     const QString nowhere = m_dir.filePath(QStringLiteral("no/such/folder/job.ssj"));
-    Run missing = cli(QStringList{QStringLiteral("ssj"), QStringLiteral("pack"), m_bitImages[0], QStringLiteral("-o"), nowhere});
+    Run missing = cli(
+        QStringList {QStringLiteral("ssj"), QStringLiteral("pack"), m_bitImages[0], QStringLiteral("-o"), nowhere});
     QCOMPARE(missing.exitCode, 1);
     QVERIFY(nonEmptyLines(missing.err).last().startsWith(QStringLiteral("error: ")));
     QVERIFY(!QFileInfo::exists(nowhere));
@@ -343,7 +350,8 @@ void TestSsjCli::pack_unreadableImage_fails()
 void TestSsjCli::export_intoAFile_fails()
 {
     const QString job = m_dir.filePath(QStringLiteral("exp.ssj"));
-    QCOMPARE(cli({QStringLiteral("ssj"), QStringLiteral("pack"), m_bitImages[0], QStringLiteral("-o"), job}).exitCode, 0);
+    QCOMPARE(
+        cli({QStringLiteral("ssj"), QStringLiteral("pack"), m_bitImages[0], QStringLiteral("-o"), job}).exitCode, 0);
     Run run = cli({QStringLiteral("ssj"), QStringLiteral("export"), job, m_bitImages[1]});
     QCOMPARE(run.exitCode, 1);
     QVERIFY(nonEmptyLines(run.err).last().startsWith(QStringLiteral("error: ")));

@@ -99,8 +99,8 @@ QStringList fileLines(const QString &path)
     return lines;
 }
 
-const QRegularExpression fileLinePattern(QStringLiteral(
-    "^([01]\\d|2[0-3]):[0-5]\\d:[0-5]\\d\\.\\d\\d\\d (QDebug|QWarning|QCritical|QFatal): (.*)$"));
+const QRegularExpression fileLinePattern(
+    QStringLiteral("^([01]\\d|2[0-3]):[0-5]\\d:[0-5]\\d\\.\\d\\d\\d (QDebug|QWarning|QCritical|QFatal): (.*)$"));
 
 void makeSparseFile(const QString &path, qint64 size)
 {
@@ -179,10 +179,14 @@ void TestBasicLogging::messageTypes_giveStderrAndFileLine_data()
     QTest::addColumn<int>("type");
     QTest::addColumn<QString>("stderrPrefix");
     QTest::addColumn<QString>("label");
-    QTest::newRow("debug") << int(QtDebugMsg) << "Debug: " << "QDebug";
-    QTest::newRow("warning") << int(QtWarningMsg) << "Warning: " << "QWarning";
-    QTest::newRow("critical") << int(QtCriticalMsg) << "Critical: " << "QCritical";
-    QTest::newRow("info gives neither line") << int(QtInfoMsg) << "" << "";
+    QTest::newRow("debug") << int(QtDebugMsg) << "Debug: "
+                           << "QDebug";
+    QTest::newRow("warning") << int(QtWarningMsg) << "Warning: "
+                             << "QWarning";
+    QTest::newRow("critical") << int(QtCriticalMsg) << "Critical: "
+                              << "QCritical";
+    QTest::newRow("info gives neither line") << int(QtInfoMsg) << ""
+                                             << "";
 }
 
 void TestBasicLogging::messageTypes_giveStderrAndFileLine()

@@ -85,8 +85,15 @@ void TestCrushedBitMap::workedExample_packsToSevenBytes()
     QByteArray record;
     QDataStream out(&record, QIODevice::WriteOnly);
     map.streamOutCMB(&out);
-    QCOMPARE(record.toHex(), QByteArray("00000003" "00000000" "00000000" "00000003" "00000001" "00000038"
-                                        "00200040" "60c8c8"));
+    QCOMPARE(record.toHex(),
+        QByteArray("00000003"
+                   "00000000"
+                   "00000000"
+                   "00000003"
+                   "00000001"
+                   "00000038"
+                   "00200040"
+                   "60c8c8"));
 
     const QImage back = unpack(map);
     QCOMPARE(back.size(), QSize(4, 2));
@@ -210,9 +217,14 @@ void TestCrushedBitMap::randomImages_roundTripPixelForPixel()
 void TestCrushedBitMap::threshold_blackBelow32OnEveryChannel_alphaIgnored()
 {
     const QList<QPair<QRgb, bool>> cases = {
-        {qRgba(31, 31, 31, 255), false}, {qRgba(32, 0, 0, 255), true},  {qRgba(0, 32, 0, 255), true},
-        {qRgba(0, 0, 32, 255), true},    {qRgba(255, 0, 0, 0), true},   {qRgba(0, 0, 0, 255), false},
-        {qRgba(255, 0, 0, 255), true},   {qRgba(10, 20, 31, 0), false},
+        {qRgba(31, 31, 31, 255), false},
+        {qRgba(32, 0, 0, 255), true},
+        {qRgba(0, 32, 0, 255), true},
+        {qRgba(0, 0, 32, 255), true},
+        {qRgba(255, 0, 0, 0), true},
+        {qRgba(0, 0, 0, 255), false},
+        {qRgba(255, 0, 0, 255), true},
+        {qRgba(10, 20, 31, 0), false},
     };
     QImage image(cases.size(), 1, QImage::Format_ARGB32);
     for (int i = 0; i < cases.size(); ++i)

@@ -108,7 +108,10 @@ bool sameCells(const GrayscaleGrid &a, const GrayscaleGrid &b)
 QString sizedChunk(int rows, int columns, int startRow, int endRow)
 {
     return QStringLiteral("{\"numRows\":%1,\"numColumns\":%2,\"startRow\":%3,\"endRow\":%4}")
-        .arg(rows).arg(columns).arg(startRow).arg(endRow);
+        .arg(rows)
+        .arg(columns)
+        .arg(startRow)
+        .arg(endRow);
 }
 
 } // namespace
@@ -161,7 +164,7 @@ void TestGrayscaleGrid::wholeChunkAndChunks_carryTheirRowRanges()
 void TestGrayscaleGrid::chunks_together_rebuildTheGrid()
 {
     // Rows, and the chunks of three rows (at most) they travel in.
-    for (const auto &sizes : {QPair<int, int>{0, 0}, {3, 1}, {4, 2}, {9, 3}}) {
+    for (const auto &sizes : {QPair<int, int> {0, 0}, {3, 1}, {4, 2}, {9, 3}}) {
         const GrayscaleGrid original = patternedGrid(sizes.first, 5);
         const QStringList chunks = original.getJSONChunks();
         QCOMPARE(chunks.size(), sizes.second);
@@ -269,8 +272,8 @@ void TestGrayscaleGrid::hugeSize_isRefusedWithOneLine_data()
                                      << QStringLiteral("numRows: 2147483647 numColumns: 2147483647");
     QTest::newRow("many columns") << sizedChunk(3, 100000, 0, 3) << QStringLiteral("numRows: 3 numColumns: 100000");
     // No cells, but one prototype row of a billion levels would still be built.
-    QTest::newRow("no rows, a billion columns") << sizedChunk(0, 1000000000, 0, 0)
-                                                << QStringLiteral("numRows: 0 numColumns: 1000000000");
+    QTest::newRow("no rows, a billion columns")
+        << sizedChunk(0, 1000000000, 0, 0) << QStringLiteral("numRows: 0 numColumns: 1000000000");
 }
 
 void TestGrayscaleGrid::hugeSize_isRefusedWithOneLine()
@@ -368,14 +371,15 @@ void TestGrayscaleGrid::badIndex_getGivesMinusOne_setStoresNothing_bothLog()
     grid.setValue(-1, 0, 17);
     grid.setValue(0, 13, 17);
     QVERIFY(sameCells(grid, defaultGrid()));
-    QCOMPARE(capturedLog, (QStringList{
-                              "ERROR. GrayscaleGrid getValue(). row > numRows. row: -1 numRows: 8",
-                              "ERROR. GrayscaleGrid getValue(). row > numRows. row: 8 numRows: 8",
-                              "ERROR. GrayscaleGrid getValue(). col > numColumns. col: 13 numColumns: 13",
-                              "ERROR. GrayscaleGrid getValue(). row > numRows. row: 9 numRows: 8",
-                              "ERROR. GrayscaleGrid setValue(). row > numRows. row: -1 numRows: 8",
-                              "ERROR. GrayscaleGrid setValue(). col > numColumns. col: 13 numColumns: 13",
-                          }));
+    QCOMPARE(capturedLog,
+        (QStringList {
+            "ERROR. GrayscaleGrid getValue(). row > numRows. row: -1 numRows: 8",
+            "ERROR. GrayscaleGrid getValue(). row > numRows. row: 8 numRows: 8",
+            "ERROR. GrayscaleGrid getValue(). col > numColumns. col: 13 numColumns: 13",
+            "ERROR. GrayscaleGrid getValue(). row > numRows. row: 9 numRows: 8",
+            "ERROR. GrayscaleGrid setValue(). row > numRows. row: -1 numRows: 8",
+            "ERROR. GrayscaleGrid setValue(). col > numColumns. col: 13 numColumns: 13",
+        }));
 }
 
 void TestGrayscaleGrid::valueFromPercent_addressesWholeGrid()

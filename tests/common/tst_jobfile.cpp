@@ -9,9 +9,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLoggingCategory>
-#include <QScopeGuard>
 #include <QPainter>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -145,9 +145,21 @@ void TestJobFile::layout_matchesTheFormatByteForByte()
     job.setTexts({QStringLiteral("a")});
 
     QByteArray expected = header(QStringLiteral("1"), 0, 0, 1);
-    expected += QByteArray::fromHex("00000003" "00000000" "00000000" "00000003" "00000001" "00000038"
-                                    "00200040" "60c8c8");
-    expected += QByteArray::fromHex("00000001" "00000001" "00000002" "00000003" "00000009" "fffffffd" "00000007");
+    expected += QByteArray::fromHex("00000003"
+                                    "00000000"
+                                    "00000000"
+                                    "00000003"
+                                    "00000001"
+                                    "00000038"
+                                    "00200040"
+                                    "60c8c8");
+    expected += QByteArray::fromHex("00000001"
+                                    "00000001"
+                                    "00000002"
+                                    "00000003"
+                                    "00000009"
+                                    "fffffffd"
+                                    "00000007");
     expected += QByteArray::fromHex("00000001") + streamString(QStringLiteral("a"));
     QCOMPARE(bytesOf(job).toHex(), expected.toHex());
 
@@ -177,7 +189,7 @@ void TestJobFile::writeAndRead_keepsHeaderLayersSupportsAndTexts()
     QCOMPARE(loaded.layerThicknessText(), QStringLiteral("0.1"));
     QCOMPARE(loaded.reservedNumberText(), QStringLiteral("0"));
     QCOMPARE(loaded.reservedTexts(),
-             QStringList({QStringLiteral("Reserved3"), QStringLiteral("Reserved2"), QStringLiteral("Reserved1")}));
+        QStringList({QStringLiteral("Reserved3"), QStringLiteral("Reserved2"), QStringLiteral("Reserved1")}));
     QCOMPARE(loaded.leadingBlankLayers(), 2);
     QCOMPARE(loaded.baseLayers(), 1);
     QCOMPARE(loaded.storedLayers(), 5);
@@ -287,7 +299,7 @@ void TestJobFile::everyTruncation_failsCleanly()
             CrushedPrintJob loaded;
             const bool ok = readBytes(loaded, bytes.left(size));
             QVERIFY2(ok == (size == withoutTexts),
-                     qPrintable(QStringLiteral("version %1 cut at %2 of %3").arg(version).arg(size).arg(bytes.size())));
+                qPrintable(QStringLiteral("version %1 cut at %2 of %3").arg(version).arg(size).arg(bytes.size())));
             if (!ok)
                 QVERIFY(!loaded.errorString().isEmpty());
         }
@@ -299,20 +311,28 @@ void TestJobFile::everyTruncation_failsCleanly()
 void TestJobFile::absurdCounts_failFastWithoutAllocating_data()
 {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("two billion bit-map layers") << header(QStringLiteral("1"), 0, 0, 2000000000) + QByteArray(100, '\0');
+    QTest::newRow("two billion bit-map layers")
+        << header(QStringLiteral("1"), 0, 0, 2000000000) + QByteArray(100, '\0');
     QTest::newRow("two billion grey layers") << header(QStringLiteral("3"), 0, 0, 2000000000) + QByteArray(100, '\0');
     QTest::newRow("negative layer count") << header(QStringLiteral("1"), 0, 0, -5) + QByteArray(100, '\0');
-    QTest::newRow("bit array longer than the file")
-        << header(QStringLiteral("1"), 0, 0, 1) + QByteArray::fromHex("00000000" "00000000000000000000000000000000"
-                                                                      "fffffff0" "0000");
-    QTest::newRow("PNG array longer than the file")
-        << header(QStringLiteral("3"), 0, 0, 1) + QByteArray::fromHex("00000000" "00000004000000020000000000000000"
-                                                                      "00000010" "7ffffff0" "0000");
+    QTest::newRow("bit array longer than the file") << header(QStringLiteral("1"), 0, 0, 1)
+            + QByteArray::fromHex("00000000"
+                                  "00000000000000000000000000000000"
+                                  "fffffff0"
+                                  "0000");
+    QTest::newRow("PNG array longer than the file") << header(QStringLiteral("3"), 0, 0, 1)
+            + QByteArray::fromHex("00000000"
+                                  "00000004000000020000000000000000"
+                                  "00000010"
+                                  "7ffffff0"
+                                  "0000");
     QTest::newRow("name longer than the file")
         << streamString(QStringLiteral("1")) + QByteArray::fromHex("7ffffffe") + QByteArray(64, 'x');
     QTest::newRow("two billion supports") << header(QStringLiteral("1"), 0, 0, 0) + QByteArray::fromHex("77359400");
-    QTest::newRow("two billion texts")
-        << header(QStringLiteral("1"), 0, 0, 0) + QByteArray::fromHex("00000000" "77359400" "00000000");
+    QTest::newRow("two billion texts") << header(QStringLiteral("1"), 0, 0, 0)
+            + QByteArray::fromHex("00000000"
+                                  "77359400"
+                                  "00000000");
 }
 
 void TestJobFile::absurdCounts_failFastWithoutAllocating()
@@ -512,8 +532,8 @@ void TestJobFile::overlay_drawsBaseLayersAndSupportsOnlyWhenOn()
 
     job.setOverlay(true);
     const QImage base = draw(0);
-    QCOMPARE(base.pixel(20, 9), kWhite);   // inside the job's white bounds
-    QCOMPARE(base.pixel(50, 30), kBlack);  // supports are not drawn on base layers
+    QCOMPARE(base.pixel(20, 9), kWhite); // inside the job's white bounds
+    QCOMPARE(base.pixel(50, 30), kBlack); // supports are not drawn on base layers
     QCOMPARE(draw(1).pixel(50, 30), kBlack);
     QCOMPARE(draw(2).pixel(50, 30), kWhite);
     QCOMPARE(draw(3).pixel(50, 30), kWhite);
@@ -526,8 +546,8 @@ void TestJobFile::holder_withoutJob_answersEmpty()
     QVERIFY(SSJ::getOneImage(0).isNull());
     QCOMPARE(SSJ::getNumImages(), 0);
     QVERIFY(SSJ::getCPJInfo().isEmpty());
-    QTest::ignoreMessage(QtDebugMsg,
-                         "ERROR. Slicer/CrushBitMap.cpp SmartPrintJob::getLayerThickness. No ssj file was loaded");
+    QTest::ignoreMessage(
+        QtDebugMsg, "ERROR. Slicer/CrushBitMap.cpp SmartPrintJob::getLayerThickness. No ssj file was loaded");
     QCOMPARE(SSJ::getLayerThickness(), 0);
     QVERIFY(!SSJ::loadCPJ(QStringLiteral("/nonexistent/job.ssj")));
     QCOMPARE(SSJ::getNumImages(), 0);
@@ -583,7 +603,11 @@ void TestJobFile::save_reportsFailedWrites()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("keep.ssj"));
     QVERIFY(job.saveCPJ(path));
-    const QByteArray before = [&path] { QFile f(path); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+    const QByteArray before = [&path] {
+        QFile f(path);
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }();
     QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
     if (QFileInfo(dir.path()).isWritable()) // running as root: permissions do not stop writes
         QSKIP("cannot make a read-only folder for this user");

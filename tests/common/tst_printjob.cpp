@@ -48,7 +48,7 @@ void TestPrintJob::fineTuneFactor_isClampedToRange_neverScalesAdhesionLayers()
 {
     PrintJob job;
     job.cureTime = 10.0;
-    for (const auto &factorAndSeconds : {QPair<double, double>{0.5, 7.0}, {1.1, 11.0}, {1.5, 13.0}}) {
+    for (const auto &factorAndSeconds : {QPair<double, double> {0.5, 7.0}, {1.1, 11.0}, {1.5, 13.0}}) {
         job.fineTuneFactor = factorAndSeconds.first;
         QCOMPARE(job.getFineTuneFactorCureTime(), factorAndSeconds.second);
     }
@@ -145,8 +145,8 @@ void TestPrintJob::unconvertibleOrMissingElements_readAsZero()
     QCOMPARE(job.fineTuneFactor, 0.0);
 
     // A short line: what is there is read, the rest is 0.
-    for (const auto &line : {QStringLiteral(""), QStringLiteral("Kw,5,30,8"),
-                             QStringLiteral("Kw,5,30,8,100,100,100,Clear,1.5,1")}) {
+    for (const auto &line :
+        {QStringLiteral(""), QStringLiteral("Kw,5,30,8"), QStringLiteral("Kw,5,30,8,100,100,100,Clear,1.5,1")}) {
         job = exampleJob();
         job.setFromString(line);
         QCOMPARE(job.numAdhesionLayers, line.isEmpty() ? 0 : 5);
@@ -168,9 +168,9 @@ void TestPrintJob::printInfo_writesOneLineWithEveryField()
     PrintJob job = exampleJob();
     job.scaleX = 1.01;
     QTest::ignoreMessage(QtDebugMsg,
-                         "**PrintJob Info** Cure Time: 8 Num adhesion layers: 5 Adhesion Layer cure "
-                         "time: 30 Adhesion thickness: 100 Layer Thickness: 100 num images: 100 "
-                         "Resin name: Clear ScaleX: 1.01 ScaleY: 1 fineTuneFactor: 1");
+        "**PrintJob Info** Cure Time: 8 Num adhesion layers: 5 Adhesion Layer cure "
+        "time: 30 Adhesion thickness: 100 Layer Thickness: 100 num images: 100 "
+        "Resin name: Clear ScaleX: 1.01 ScaleY: 1 fineTuneFactor: 1");
     job.printInfo();
 }
 

@@ -24,10 +24,7 @@ public:
 
     void append(const QByteArray &bytes) { m_pending.append(bytes); }
     bool isSequential() const override { return true; }
-    qint64 bytesAvailable() const override
-    {
-        return m_pending.size() + QIODevice::bytesAvailable();
-    }
+    qint64 bytesAvailable() const override { return m_pending.size() + QIODevice::bytesAvailable(); }
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override
@@ -202,7 +199,7 @@ void TestProtocol::twoFrames_everySplitPoint_completeOnlyWhenWhole()
         QCOMPARE(text, QStringLiteral("*header*Request_PrintProgress"));
         const bool secondWhole = split == both.size();
         QCOMPARE(Protocol::readFrame(&device, &text),
-                 secondWhole ? Protocol::FrameStatus::Complete : Protocol::FrameStatus::Incomplete);
+            secondWhole ? Protocol::FrameStatus::Complete : Protocol::FrameStatus::Incomplete);
         if (secondWhole)
             QCOMPARE(text, QStringLiteral("*header*Connection-Alive"));
     }
@@ -233,7 +230,7 @@ void TestProtocol::invalidLength_isRefusedAndNothingConsumed()
     // The largest length is awaited, not refused.
     qint64 frameBytes = 0;
     QCOMPARE(Protocol::peekFrame(bigEndian32(quint32(Protocol::kMaxFrameBytes)), &frameBytes),
-             Protocol::FrameStatus::Incomplete);
+        Protocol::FrameStatus::Incomplete);
     QCOMPARE(frameBytes, Protocol::kMaxFrameBytes + 4);
 }
 
@@ -260,12 +257,12 @@ void TestProtocol::extractMessages_splitsAtEveryMarker_data()
     QTest::addColumn<QStringList>("messages");
     QTest::newRow("no marker") << QStringLiteral("Tessora_Server") << QStringList();
     QTest::newRow("marker A marker B") << QStringLiteral("*header*A*header*B")
-                                       << QStringList{QStringLiteral("A"), QStringLiteral("B")};
+                                       << QStringList {QStringLiteral("A"), QStringLiteral("B")};
     QTest::newRow("marker twice then B") << QStringLiteral("*header**header*B")
-                                         << QStringList{QString(), QStringLiteral("B")};
-    QTest::newRow("marker only") << QStringLiteral("*header*") << QStringList{QString()};
+                                         << QStringList {QString(), QStringLiteral("B")};
+    QTest::newRow("marker only") << QStringLiteral("*header*") << QStringList {QString()};
     QTest::newRow("piece before first marker dropped")
-        << QStringLiteral("junk*header*A,1,2") << QStringList{QStringLiteral("A,1,2")};
+        << QStringLiteral("junk*header*A,1,2") << QStringList {QStringLiteral("A,1,2")};
 }
 
 void TestProtocol::extractMessages_splitsAtEveryMarker()
@@ -289,9 +286,8 @@ void TestProtocol::datagram_buildsAndParsesBack()
     QCOMPARE(port, 50501);
 
     // Text after a zero byte is not part of the datagram.
-    QVERIFY(Protocol::parseDatagram(Protocol::datagram(QStringLiteral("192.168.1.7"), 50550)
-                                        + QByteArray(1, '\0') + "99",
-                                    &ip, &port));
+    QVERIFY(Protocol::parseDatagram(
+        Protocol::datagram(QStringLiteral("192.168.1.7"), 50550) + QByteArray(1, '\0') + "99", &ip, &port));
     QCOMPARE(ip, QStringLiteral("192.168.1.7"));
     QCOMPARE(port, 50550);
 }
@@ -329,16 +325,16 @@ void TestProtocol::parseDatagram_malformed_isRefusedAndLeavesOutputs()
 
 void TestProtocol::handshakeReply_statusNamesAndVersion_areTheWireTexts()
 {
-    QCOMPARE(Protocol::handshakeReply(QStringLiteral("SN42"), QStringLiteral("Vat"), QStringLiteral("Orbelle"),
-                                      Protocol::printerVersionText(), Protocol::statusName(5), QString(),
-                                      QStringList(), QStringLiteral("g0")),
-             QStringLiteral("Tessora_Client,SN42,Vat,Orbelle,4.51,PrintStatus_Ready,,,g0"));
+    QCOMPARE(
+        Protocol::handshakeReply(QStringLiteral("SN42"), QStringLiteral("Vat"), QStringLiteral("Orbelle"),
+            Protocol::printerVersionText(), Protocol::statusName(5), QString(), QStringList(), QStringLiteral("g0")),
+        QStringLiteral("Tessora_Client,SN42,Vat,Orbelle,4.51,PrintStatus_Ready,,,g0"));
     QCOMPARE(Protocol::handshakeReply(QStringLiteral("SN1"), QStringLiteral("N"), QStringLiteral("M"),
-                                      QStringLiteral("4.51"), QStringLiteral("PrintStatus_Printing"),
-                                      QStringLiteral("*ResinFormatVersion:2!Grey"),
-                                      {QStringLiteral("Home"), QStringLiteral("Lab 2")}, QStringLiteral("g12")),
-             QStringLiteral("Tessora_Client,SN1,N,M,4.51,PrintStatus_Printing,*ResinFormatVersion:2!Grey,"
-                            "Home*&next&*Lab 2,g12"));
+                 QStringLiteral("4.51"), QStringLiteral("PrintStatus_Printing"),
+                 QStringLiteral("*ResinFormatVersion:2!Grey"), {QStringLiteral("Home"), QStringLiteral("Lab 2")},
+                 QStringLiteral("g12")),
+        QStringLiteral("Tessora_Client,SN1,N,M,4.51,PrintStatus_Printing,*ResinFormatVersion:2!Grey,"
+                       "Home*&next&*Lab 2,g12"));
 
     QCOMPARE(Protocol::statusName(0), QStringLiteral("PrintStatus_Printing"));
     QCOMPARE(Protocol::statusName(1), QStringLiteral("PrintStatus_Paused"));
@@ -359,12 +355,12 @@ void TestProtocol::jobStreamHeader_sizesMatchNameAndFile()
 {
     // "/a/b.ssj": a name frame of 4 + 8 * 2 = 20 bytes; T = 16 + 20 + 1000.
     QCOMPARE(Protocol::jobStreamHeader(QStringLiteral("/a/b.ssj"), 1000),
-             bigEndian64(1036) + bigEndian64(20) + Protocol::frame(QStringLiteral("/a/b.ssj")));
+        bigEndian64(1036) + bigEndian64(20) + Protocol::frame(QStringLiteral("/a/b.ssj")));
     // 27 UTF-16 code units (the clef is a surrogate pair): a frame of 58 bytes.
     QCOMPARE(Protocol::jobStreamHeader(jobName, 5), bigEndian64(79) + bigEndian64(58) + Protocol::frame(jobName));
     QCOMPARE(Protocol::jobStreamHeader(QString(), 0), bigEndian64(20) + bigEndian64(4) + QByteArray(4, '\0'));
     QCOMPARE(Protocol::jobStreamHeader(QStringLiteral("big"), qint64(5) << 30).left(16),
-             bigEndian64(26 + (qint64(5) << 30)) + bigEndian64(10));
+        bigEndian64(26 + (qint64(5) << 30)) + bigEndian64(10));
 }
 
 void TestProtocol::jobStream_fedInPieces_endsDoneWithSameBytes_data()
@@ -395,21 +391,19 @@ void TestProtocol::jobStream_fedInPieces_endsDoneWithSameBytes()
         QCOMPARE(receiver.received() + device.bytesAvailable(), fed);
         if (receiver.received() >= nameEnd)
             QCOMPARE(device.bytesAvailable(), qint64(0));
-        QVERIFY2(!QFile::exists(m_target) || result == JobStreamReceiver::Done,
-                 "target appeared before the last byte");
+        QVERIFY2(!QFile::exists(m_target) || result == JobStreamReceiver::Done, "target appeared before the last byte");
     }
     QCOMPARE(result, JobStreamReceiver::Done);
     QCOMPARE(receiver.fileName(), storedName);
     QCOMPARE(receiver.total(), qint64(stream.size()));
     QCOMPARE(receiver.received(), qint64(stream.size()));
     QCOMPARE(readFile(m_target), content);
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList{QStringLiteral("printjob.ssj")});
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList {QStringLiteral("printjob.ssj")});
 
     const QStringList lines = log.lines();
     QVERIFY(lines.contains(QStringLiteral("File name: ") + storedName));
     QCOMPARE(lines.last(), QStringLiteral("Done receiving file"));
-    QCOMPARE(lines.at(lines.size() - 2),
-             QStringLiteral("Receive File. Bytes Received: %1/%1").arg(stream.size()));
+    QCOMPARE(lines.at(lines.size() - 2), QStringLiteral("Receive File. Bytes Received: %1/%1").arg(stream.size()));
 }
 
 void TestProtocol::jobStream_endsAtItsLastByte_evenForAnEmptyFile()
@@ -439,7 +433,7 @@ void TestProtocol::jobStream_abortedOrDestroyedMidway_keepsPreviousTarget()
     writeFile(m_target, "previous job");
     const QByteArray content = fileBytes(9000);
     const QByteArray stream = Protocol::jobStreamHeader(jobName, content.size()) + content;
-    const QStringList onlyTarget{QStringLiteral("printjob.ssj")};
+    const QStringList onlyTarget {QStringLiteral("printjob.ssj")};
     LogCapture log;
     {
         JobStreamReceiver receiver(m_target);
@@ -474,23 +468,16 @@ void TestProtocol::jobStream_badHeader_failsWithoutTarget_data()
     const qint64 t = 16 + s + body.size();
     const qint64 unlimited = std::numeric_limits<qint64>::max();
 
-    QTest::newRow("T negative") << bigEndian64(-1) + bigEndian64(s) + name + body << unlimited
-                                << true;
-    QTest::newRow("S negative") << bigEndian64(t) + bigEndian64(-20) + name + body << unlimited
-                                << true;
-    QTest::newRow("S odd") << bigEndian64(t) + bigEndian64(s + 1) + name + body << unlimited
-                           << true;
-    QTest::newRow("T < 16 + S") << bigEndian64(16 + s - 1) + bigEndian64(s) + name + body
-                                << unlimited << true;
-    QTest::newRow("T > maxBytes") << bigEndian64(t) + bigEndian64(s) + name + body << t - 1
-                                  << true;
-    QTest::newRow("S beyond any frame")
-        << bigEndian64(qint64(1) << 40) + bigEndian64(qint64(1) << 30) + name + body << unlimited
-        << true;
+    QTest::newRow("T negative") << bigEndian64(-1) + bigEndian64(s) + name + body << unlimited << true;
+    QTest::newRow("S negative") << bigEndian64(t) + bigEndian64(-20) + name + body << unlimited << true;
+    QTest::newRow("S odd") << bigEndian64(t) + bigEndian64(s + 1) + name + body << unlimited << true;
+    QTest::newRow("T < 16 + S") << bigEndian64(16 + s - 1) + bigEndian64(s) + name + body << unlimited << true;
+    QTest::newRow("T > maxBytes") << bigEndian64(t) + bigEndian64(s) + name + body << t - 1 << true;
+    QTest::newRow("S beyond any frame") << bigEndian64(qint64(1) << 40) + bigEndian64(qint64(1) << 30) + name + body
+                                        << unlimited << true;
     QTest::newRow("S larger than the name frame")
         << bigEndian64(t) + bigEndian64(s + 2) + name + body << unlimited << false;
-    QTest::newRow("name frame null") << bigEndian64(t) + bigEndian64(s) + bigEndian32(0xFFFFFFFFu)
-                                            + name.mid(4) + body
+    QTest::newRow("name frame null") << bigEndian64(t) + bigEndian64(s) + bigEndian32(0xFFFFFFFFu) + name.mid(4) + body
                                      << unlimited << false;
 }
 
@@ -504,8 +491,7 @@ void TestProtocol::jobStream_badHeader_failsWithoutTarget()
     receiver.setMaxBytes(maxBytes);
     FeedDevice device;
     device.append(stream.left(16));
-    QCOMPARE(receiver.feed(&device),
-             failsAtHeader ? JobStreamReceiver::Failed : JobStreamReceiver::NeedMore);
+    QCOMPARE(receiver.feed(&device), failsAtHeader ? JobStreamReceiver::Failed : JobStreamReceiver::NeedMore);
     device.append(stream.mid(16));
     QCOMPARE(receiver.feed(&device), JobStreamReceiver::Failed);
     QVERIFY(!receiver.errorString().isEmpty());

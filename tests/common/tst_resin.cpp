@@ -11,13 +11,12 @@ Q_DECLARE_METATYPE(Resin)
 
 namespace {
 
-const QString defaultListText = QStringLiteral(
-    "*ResinFormatVersion:2!Red!5!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1!1"
-    "*ResinFormatVersion:2!Green!5!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1!1"
-    "*ResinFormatVersion:2!Orange!5!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1!1"
-    "*ResinFormatVersion:2!Gray!5!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1!1"
-    "*ResinFormatVersion:2!Clear!4!7!11!3!20!20!20!20!1!1!1!1!1!1!1!1!1"
-    "*ResinFormatVersion:2!White!4!7!11!3!20!20!20!20!1!1!1!1!1!1!1!1!1");
+const QString defaultListText = QStringLiteral("*ResinFormatVersion:2!Red!5!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1!1"
+                                               "*ResinFormatVersion:2!Green!5!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1!1"
+                                               "*ResinFormatVersion:2!Orange!5!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1!1"
+                                               "*ResinFormatVersion:2!Gray!5!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1!1"
+                                               "*ResinFormatVersion:2!Clear!4!7!11!3!20!20!20!20!1!1!1!1!1!1!1!1!1"
+                                               "*ResinFormatVersion:2!White!4!7!11!3!20!20!20!20!1!1!1!1!1!1!1!1!1");
 
 const QString oldRedText = QStringLiteral("*Red!5!10!15!3!20!20!20!20!1!1!1");
 const QString oldGrayText = QStringLiteral("*Gray!8!9!10!4!20!21!22!50!1.01!.99!.85");
@@ -30,9 +29,9 @@ QString v2Entry(const QString &name)
 // The seventeen settings in entry order.
 QList<double> settingsOf(const Resin &r)
 {
-    return {r.c20, r.c50, r.c100, double(r.numAdhesionLayers), r.a20, r.a50, r.a100, double(r.aThickness),
-            r.scaleX20, r.scaleY20, r.fineTuneFactor20, r.scaleX50, r.scaleY50, r.fineTuneFactor50,
-            r.scaleX100, r.scaleY100, r.fineTuneFactor100};
+    return {r.c20, r.c50, r.c100, double(r.numAdhesionLayers), r.a20, r.a50, r.a100, double(r.aThickness), r.scaleX20,
+        r.scaleY20, r.fineTuneFactor20, r.scaleX50, r.scaleY50, r.fineTuneFactor50, r.scaleX100, r.scaleY100,
+        r.fineTuneFactor100};
 }
 
 // A list whose every number differs from the defaults and from each other.
@@ -142,8 +141,9 @@ void TestResin::toString_nameWithSeparators_keepsTheListReadable()
 
     LogCapture log;
     const QString text = Resin::toString(resins);
-    QCOMPARE(log.lines(), QStringList{"MINOR_ERROR. Resin::toString. List separator removed from resin name: "
-                                      "\"Red*Blue!\""});
+    QCOMPARE(log.lines(),
+        QStringList {"MINOR_ERROR. Resin::toString. List separator removed from resin name: "
+                     "\"Red*Blue!\""});
     const QList<Resin> read = Resin::fromString(text);
     QCOMPARE(read.size(), resins.size());
     QCOMPARE(read.first().name, QStringLiteral("RedBlue"));
@@ -159,8 +159,8 @@ void TestResin::fromString_writtenList_readsBackIdentical_data()
     QTest::addColumn<QList<Resin>>("resins");
 
     QTest::newRow("calibrated list") << calibratedList();
-    QList<Resin> unusualNames{Resin(QStringLiteral("Résine Ω 2")), Resin(QStringLiteral(" spaced ")),
-                              Resin(QString()), Resin(QStringLiteral("Gray"))};
+    QList<Resin> unusualNames {Resin(QStringLiteral("Résine Ω 2")), Resin(QStringLiteral(" spaced ")), Resin(QString()),
+        Resin(QStringLiteral("Gray"))};
     QTest::newRow("unusual and repeated names") << (unusualNames + Resin::defaultResinList());
 }
 
@@ -179,14 +179,14 @@ void TestResin::fromString_writtenList_readsBackIdentical()
 
 void TestResin::fromString_version2Entry_fieldsLandInTheirPlaces()
 {
-    const QString text =
-        QStringLiteral("*ResinFormatVersion:2!Probe!1.5!2.5!3.5!4!5.5!6.5!7.5!8!9.1!9.2!9.3!9.4!9.5!9.6!9.7!9.8!9.9");
+    const QString text
+        = QStringLiteral("*ResinFormatVersion:2!Probe!1.5!2.5!3.5!4!5.5!6.5!7.5!8!9.1!9.2!9.3!9.4!9.5!9.6!9.7!9.8!9.9");
     LogCapture log;
     const QList<Resin> read = Resin::fromString(text);
     QCOMPARE(read.size(), 1);
     QCOMPARE(read.first().name, QStringLiteral("Probe"));
     QCOMPARE(settingsOf(read.first()),
-             (QList<double>{1.5, 2.5, 3.5, 4, 5.5, 6.5, 7.5, 8, 9.1, 9.2, 9.3, 9.4, 9.5, 9.6, 9.7, 9.8, 9.9}));
+        (QList<double> {1.5, 2.5, 3.5, 4, 5.5, 6.5, 7.5, 8, 9.1, 9.2, 9.3, 9.4, 9.5, 9.6, 9.7, 9.8, 9.9}));
     QCOMPARE(Resin::toString(read), text);
     QVERIFY(log.lines().contains(QStringLiteral("Resin::fromString")));
 }
@@ -220,7 +220,8 @@ void TestResin::fromString_numberFields_convertWithCLocaleRules()
     QFETCH(int, truncated);
     QFETCH(double, number);
 
-    const QString v2 = QStringLiteral("*ResinFormatVersion:2!Red!%1!10!15!%1!20!20!20!%1!1!1!1!1!1!1!1!1!%1").arg(field);
+    const QString v2
+        = QStringLiteral("*ResinFormatVersion:2!Red!%1!10!15!%1!20!20!20!%1!1!1!1!1!1!1!1!1!%1").arg(field);
     const QString old = QStringLiteral("*Red!%1!10!15!%1!20!20!20!%1!1!1!1").arg(field);
 
     LogCapture log;
@@ -242,17 +243,16 @@ void TestResin::fromString_oldEntry_factorsLandAt50Microns_writtenAsVersion2()
 {
     LogCapture log;
     QCOMPARE(Resin::toString(Resin::fromString(oldRedText)),
-             QStringLiteral("*ResinFormatVersion:2!Red!5!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1!1"));
+        QStringLiteral("*ResinFormatVersion:2!Red!5!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1!1"));
     QVERIFY(log.lines().contains(QStringLiteral(" Resin::fromStringWithOldResinFormat")));
-    QVERIFY(log.lines().contains(QStringLiteral(
-        "Resin::isOldResinFormat. Attribute1: Red Contains resinFormatHeading: false")));
+    QVERIFY(log.lines().contains(
+        QStringLiteral("Resin::isOldResinFormat. Attribute1: Red Contains resinFormatHeading: false")));
 
     // A second, truncated entry reads its missing fields as zero, its missing factors as 1.
     const QList<Resin> read = Resin::fromString(oldGrayText + QStringLiteral("*Blue!7"));
-    QCOMPARE(namesOf(read), (QStringList{"Gray", "Blue"}));
-    QCOMPARE(settingsOf(read.at(0)),
-             (QList<double>{8, 9, 10, 4, 20, 21, 22, 50, 1, 1, 1, 1.01, 0.99, 0.85, 1, 1, 1}));
-    QCOMPARE(settingsOf(read.at(1)), (QList<double>{7, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 0, 0, 0, 1, 1, 1}));
+    QCOMPARE(namesOf(read), (QStringList {"Gray", "Blue"}));
+    QCOMPARE(settingsOf(read.at(0)), (QList<double> {8, 9, 10, 4, 20, 21, 22, 50, 1, 1, 1, 1.01, 0.99, 0.85, 1, 1, 1}));
+    QCOMPARE(settingsOf(read.at(1)), (QList<double> {7, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 0, 0, 0, 1, 1, 1}));
 }
 
 void TestResin::isOldResinFormat_data()
@@ -285,18 +285,18 @@ void TestResin::fromString_damagedList_keepsCountOrderAndNames_data()
     QTest::addColumn<QStringList>("names");
 
     QTest::newRow("old entry after a version 2 entry")
-        << (v2Entry("Red") + oldGrayText + v2Entry("White")) << QStringList{"Red", "Gray", "White"};
+        << (v2Entry("Red") + oldGrayText + v2Entry("White")) << QStringList {"Red", "Gray", "White"};
     QTest::newRow("version 2 entry missing a field keeps its name")
         << (QStringLiteral("*ResinFormatVersion:2!Red!5!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1") + v2Entry("Green"))
-        << QStringList{"Red", "Green"};
+        << QStringList {"Red", "Green"};
     QTest::newRow("entry with a field too many")
-        << (v2Entry("Red") + "!1" + v2Entry("Green")) << QStringList{"Red", "Green"};
+        << (v2Entry("Red") + "!1" + v2Entry("Green")) << QStringList {"Red", "Green"};
     QTest::newRow("entry of numbers only")
-        << (v2Entry("Red") + "*1!2!-3!4.5!,!.") << QStringList{"Red", "CORRUPTED RESIN"};
+        << (v2Entry("Red") + "*1!2!-3!4.5!,!.") << QStringList {"Red", "CORRUPTED RESIN"};
     QTest::newRow("empty entry from a stray star")
-        << (v2Entry("Red") + "*" + v2Entry("Green")) << QStringList{"Red", "CORRUPTED RESIN", "Green"};
+        << (v2Entry("Red") + "*" + v2Entry("Green")) << QStringList {"Red", "CORRUPTED RESIN", "Green"};
     QTest::newRow("name after numbers and empty fields")
-        << (v2Entry("Red") + "*ResinFormatVersion:2!!--5!1,5!Teal!Other") << QStringList{"Red", "Teal"};
+        << (v2Entry("Red") + "*ResinFormatVersion:2!!--5!1,5!Teal!Other") << QStringList {"Red", "Teal"};
 }
 
 void TestResin::fromString_damagedList_keepsCountOrderAndNames()
@@ -342,7 +342,7 @@ void TestResin::fromString_textWithoutStar_isEmptyListAndOneLogLine()
     for (const QString text : {"Red!5!10!15!3!20!20!20!20!1!1!1", "ResinFormatVersion:3!1001!Gray"}) {
         LogCapture log;
         QVERIFY(Resin::fromString(text).isEmpty());
-        QCOMPARE(log.lines(), QStringList{"Resin::fromString. No resin entry in text: \"" + text + "\""});
+        QCOMPARE(log.lines(), QStringList {"Resin::fromString. No resin entry in text: \"" + text + "\""});
     }
 }
 
@@ -356,18 +356,17 @@ void TestResin::fromString_listWithVersion2Heading_isNeverConverted()
         + QStringLiteral("*ResinFormatVersion:3!1001!Catalogue Gray!1.0!6!10!14!3!45!45!45!20!1!1!1!1!1!1!1!1!1")
         + v2Entry("Own Mix");
     LogCapture log;
-    QCOMPARE(namesOf(Resin::fromString(text)), (QStringList{"Red", "Catalogue Gray", "Own Mix"}));
+    QCOMPARE(namesOf(Resin::fromString(text)), (QStringList {"Red", "Catalogue Gray", "Own Mix"}));
     for (const QString &line : log.lines())
         QVERIFY2(!line.contains(QStringLiteral("V3")) && !line.contains(QStringLiteral("v3")), qPrintable(line));
 }
 
 void TestResin::fromString_version3List_isConvertedAndLogged()
 {
-    const QString text =
-        QStringLiteral("*ResinFormatVersion:3!5001!Unknown!1.0!1!2!3!3!20!20!20!20!1!1!1!1!1!1!1!1!1"
-                       "*ResinFormatVersion:3!1003!Catalogue Clear!2.0!5!10!15!3!30!31!32!20!1!1!1!0.9!1!1!1!1!1");
-    const QString v2Text =
-        QStringLiteral("*ResinFormatVersion:2!Clear!5!10!15!3!30!31!32!20!1!1!1!0.9!1!1!1!1!1");
+    const QString text
+        = QStringLiteral("*ResinFormatVersion:3!5001!Unknown!1.0!1!2!3!3!20!20!20!20!1!1!1!1!1!1!1!1!1"
+                         "*ResinFormatVersion:3!1003!Catalogue Clear!2.0!5!10!15!3!30!31!32!20!1!1!1!0.9!1!1!1!1!1");
+    const QString v2Text = QStringLiteral("*ResinFormatVersion:2!Clear!5!10!15!3!30!31!32!20!1!1!1!0.9!1!1!1!1!1");
 
     LogCapture log;
     QCOMPARE(Resin::toString(Resin::fromString(text)), v2Text);
@@ -398,8 +397,8 @@ void TestResin::fromString_randomText_neverFailsAndNormalisesInOneStep()
 {
     // Whatever a list text holds, reading it gives one profile per entry (at most), and the
     // list written from the result reads back to the same text.
-    const QStringList tokens = {"ResinFormatVersion:2", "ResinFormatVersion:3", "ResinFormatVersion:", "1001",
-                                "5001", "Red", "5", "-1", "20.7", "", ".", ",", "nan", "1e999", " ", "*", "!", "\n"};
+    const QStringList tokens = {"ResinFormatVersion:2", "ResinFormatVersion:3", "ResinFormatVersion:", "1001", "5001",
+        "Red", "5", "-1", "20.7", "", ".", ",", "nan", "1e999", " ", "*", "!", "\n"};
     const int fieldCounts[] = {0, 1, 2, 11, 12, 13, 18, 19, 20, 21, 22};
     QRandomGenerator random(20240611u);
 

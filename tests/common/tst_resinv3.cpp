@@ -9,8 +9,7 @@
 namespace {
 
 // One row of a typical version 3 list. Numbers are kept as the text they are written as.
-struct CatalogueRow
-{
+struct CatalogueRow {
     const char *id;
     const char *c20;
     const char *c50;
@@ -20,18 +19,30 @@ struct CatalogueRow
 };
 
 const CatalogueRow typicalList[] = {
-    {"1001", "6", "10", "14", "45", "1.0"},    {"1002", "6", "10", "14", "45", "1.0"},
-    {"1003", "5", "10", "15", "30", "1.0"},    {"1004", "5", "10", "15", "30", "1.0"},
-    {"1005", "-1", "2.2", "3.6", "20", "1.0"}, {"2001", "-1", "6", "7.2", "35", "1.0"},
-    {"2002", "-1", "6", "7.2", "35", "2.0"},   {"3001", "-1", "6", "7.5", "15", "1.0"},
-    {"3002", "-1", "3", "5", "15", "1.0"},     {"3003", "-1", "5", "6", "20", "1.0"},
-    {"3004", "-1", "6", "8.4", "20", "2.0"},   {"3005", "-1", "3.6", "5", "20", "2.0"},
-    {"3006", "-1", "4.4", "8", "25", "1.0"},   {"3007", "-1", "3.5", "4", "15", "1.0"},
-    {"4001", "-1", "4", "6", "20", "1.0"},     {"4002", "-1", "5", "6", "30", "1.0"},
-    {"4003", "-1", "10", "15", "30", "1.0"},   {"4004", "-1", "5", "7.5", "30", "1.0"},
-    {"4005", "4", "6", "12", "30", "1.0"},     {"4006", "3", "4", "6", "30", "1.0"},
-    {"4007", "3.5", "5", "7", "30", "1.0"},    {"4008", "3.6", "4", "-1", "30", "1.0"},
-    {"4009", "6", "8", "15", "30", "1.0"},     {"4010", "-1", "4", "6", "20", "1.0"},
+    {"1001", "6", "10", "14", "45", "1.0"},
+    {"1002", "6", "10", "14", "45", "1.0"},
+    {"1003", "5", "10", "15", "30", "1.0"},
+    {"1004", "5", "10", "15", "30", "1.0"},
+    {"1005", "-1", "2.2", "3.6", "20", "1.0"},
+    {"2001", "-1", "6", "7.2", "35", "1.0"},
+    {"2002", "-1", "6", "7.2", "35", "2.0"},
+    {"3001", "-1", "6", "7.5", "15", "1.0"},
+    {"3002", "-1", "3", "5", "15", "1.0"},
+    {"3003", "-1", "5", "6", "20", "1.0"},
+    {"3004", "-1", "6", "8.4", "20", "2.0"},
+    {"3005", "-1", "3.6", "5", "20", "2.0"},
+    {"3006", "-1", "4.4", "8", "25", "1.0"},
+    {"3007", "-1", "3.5", "4", "15", "1.0"},
+    {"4001", "-1", "4", "6", "20", "1.0"},
+    {"4002", "-1", "5", "6", "30", "1.0"},
+    {"4003", "-1", "10", "15", "30", "1.0"},
+    {"4004", "-1", "5", "7.5", "30", "1.0"},
+    {"4005", "4", "6", "12", "30", "1.0"},
+    {"4006", "3", "4", "6", "30", "1.0"},
+    {"4007", "3.5", "5", "7", "30", "1.0"},
+    {"4008", "3.6", "4", "-1", "30", "1.0"},
+    {"4009", "6", "8", "15", "30", "1.0"},
+    {"4010", "-1", "4", "6", "20", "1.0"},
 };
 
 const QString allOnes = QStringLiteral("1!1!1!1!1!1!1!1!1");
@@ -41,8 +52,8 @@ QString v3Entry(const CatalogueRow &row, const QString &factors = allOnes)
 {
     const QString a = QString::fromLatin1(row.adhesion);
     return QStringLiteral("*ResinFormatVersion:3!%1!Catalogue resin %1!%2!%3!%4!%5!3!%6!%6!%6!20!%7")
-        .arg(QLatin1String(row.id), QLatin1String(row.version), QLatin1String(row.c20),
-             QLatin1String(row.c50), QLatin1String(row.c100), a, factors);
+        .arg(QLatin1String(row.id), QLatin1String(row.version), QLatin1String(row.c20), QLatin1String(row.c50),
+            QLatin1String(row.c100), a, factors);
 }
 
 // The typical list, with the calibration of a few resins changed by id.
@@ -61,17 +72,33 @@ const QString whiteV2 = QStringLiteral("*ResinFormatVersion:2!White!5!10!15!3!30
 // The names version 2 profiles of the catalogue resins carry, in catalogue order. Profiles
 // are matched by exact name, so these texts must never change.
 const QStringList v2Names = {
-    "Gray", "Dental Model", "Clear", "White", "Surgical Guide", "Die Stone Beige", "Castable Violet",
-    "Flexible Black", "Tough Gray", "High Temp Amber", "Ceramic White", "Corvantis Standard Black",
-    "Corvantis Standard White", "Corvantis Clear", "Corvantis Tough Blue", "Corvantis Model Gray",
-    "Corvantis Rapid Ivory", "Corvantis Flex Green", "Corvantis Draft Gray", "Corvantis Dental Peach",
+    "Gray",
+    "Dental Model",
+    "Clear",
+    "White",
+    "Surgical Guide",
+    "Die Stone Beige",
+    "Castable Violet",
+    "Flexible Black",
+    "Tough Gray",
+    "High Temp Amber",
+    "Ceramic White",
+    "Corvantis Standard Black",
+    "Corvantis Standard White",
+    "Corvantis Clear",
+    "Corvantis Tough Blue",
+    "Corvantis Model Gray",
+    "Corvantis Rapid Ivory",
+    "Corvantis Flex Green",
+    "Corvantis Draft Gray",
+    "Corvantis Dental Peach",
     "Corvantis Castable Red",
 };
 
 QList<double> factorsOf(const ResinSettings &r)
 {
-    return {r.scaleX20, r.scaleY20, r.fineTuneFactor20, r.scaleX50, r.scaleY50,
-            r.fineTuneFactor50, r.scaleX100, r.scaleY100, r.fineTuneFactor100};
+    return {r.scaleX20, r.scaleY20, r.fineTuneFactor20, r.scaleX50, r.scaleY50, r.fineTuneFactor50, r.scaleX100,
+        r.scaleY100, r.fineTuneFactor100};
 }
 
 // A record whose every number differs from the defaults and from each other.
@@ -134,10 +161,10 @@ void TestResinV3::entryText_fieldsLandInTheirPlacesAndRoundTrip()
     QCOMPARE(read.resinId, QStringLiteral("3004"));
     QCOMPARE(read.name, QStringLiteral("Probe"));
     QCOMPARE(read.userFacingVersion, QStringLiteral("2.0"));
-    QCOMPARE((QList<double>{read.c20, read.c50, read.c100, double(read.numAdhesionLayers), read.a20, read.a50,
-                            read.a100, double(read.aThickness)}),
-             (QList<double>{1.5, 2.5, 3.5, 4, 5.5, 6.5, 7.5, 8}));
-    QCOMPARE(factorsOf(read), (QList<double>{9.1, 9.2, 9.3, 9.4, 9.5, 9.6, 9.7, 9.8, 9.9}));
+    QCOMPARE((QList<double> {read.c20, read.c50, read.c100, double(read.numAdhesionLayers), read.a20, read.a50,
+                 read.a100, double(read.aThickness)}),
+        (QList<double> {1.5, 2.5, 3.5, 4, 5.5, 6.5, 7.5, 8}));
+    QCOMPARE(factorsOf(read), (QList<double> {9.1, 9.2, 9.3, 9.4, 9.5, 9.6, 9.7, 9.8, 9.9}));
     QCOMPARE(read.toString(), probeText);
 
     // Fields past the 21st are ignored.
@@ -263,7 +290,8 @@ void TestResinV3::updateCalibrationVariables_copiesOnlyTheNineFactors()
 void TestResinV3::toV2String_isVersion2EntryWithoutIdAndVersion()
 {
     const QString v2 = probe().toV2String();
-    QCOMPARE(v2, QStringLiteral("*ResinFormatVersion:2!Probe!1.5!2.5!3.5!4!5.5!6.5!7.5!8!9.1!9.2!9.3!9.4!9.5!9.6!9.7!9.8!9.9"));
+    QCOMPARE(v2,
+        QStringLiteral("*ResinFormatVersion:2!Probe!1.5!2.5!3.5!4!5.5!6.5!7.5!8!9.1!9.2!9.3!9.4!9.5!9.6!9.7!9.8!9.9"));
 
     LogCapture log;
     QCOMPARE(Resin::toString(Resin::fromString(v2)), v2);
@@ -331,8 +359,8 @@ void TestResinV3::getV2NameOfV3Resin_unknownId_logsAndKeepsOwnName()
     r.name = QStringLiteral("Catalogue name");
     LogCapture log;
     QCOMPARE(ResinRollbackV3toV2::getV2NameOfV3Resin(r), QStringLiteral("Catalogue name"));
-    QCOMPARE(log.lines(),
-             QStringList{"ERROR -- ResinRollbackV3toV2::getV2NameOfV3Resin. Not a v2 resin. Resin id: 3006"});
+    QCOMPARE(
+        log.lines(), QStringList {"ERROR -- ResinRollbackV3toV2::getV2NameOfV3Resin. Not a v2 resin. Resin id: 3006"});
 }
 
 void TestResinV3::convert_typicalList_keepsKnownResinsInOrderWithV2Names()
@@ -351,8 +379,10 @@ void TestResinV3::convert_typicalList_keepsKnownResinsInOrderWithV2Names()
     }
     QCOMPARE(names, v2Names);
     QVERIFY(converted.startsWith(grayV2));
-    QCOMPARE(entries.at(4), QStringLiteral("ResinFormatVersion:2!Surgical Guide!-1!2.2!3.6!3!20!20!20!20!1!1!1!1!1!1!1!1!1"));
-    QCOMPARE(entries.at(18), QStringLiteral("ResinFormatVersion:2!Corvantis Draft Gray!3.6!4!-1!3!30!30!30!20!1!1!1!1!1!1!1!1!1"));
+    QCOMPARE(entries.at(4),
+        QStringLiteral("ResinFormatVersion:2!Surgical Guide!-1!2.2!3.6!3!20!20!20!20!1!1!1!1!1!1!1!1!1"));
+    QCOMPARE(entries.at(18),
+        QStringLiteral("ResinFormatVersion:2!Corvantis Draft Gray!3.6!4!-1!3!30!30!30!20!1!1!1!1!1!1!1!1!1"));
 
     // Read through Resin::fromString, and stored as version 2 from now on.
     const QList<Resin> read = Resin::fromString(typicalListText());
@@ -371,9 +401,9 @@ void TestResinV3::convert_calibrationSurvives()
     const QList<Resin> read = Resin::fromString(text);
     QCOMPARE(read.size(), 21);
     QCOMPARE(read.at(17).name, QStringLiteral("Corvantis Flex Green"));
-    QCOMPARE(factorsOf(read.at(17)), (QList<double>{1, 1, 1, 0.9, 1, 0.7, 0.9, 1, 1.1}));
+    QCOMPARE(factorsOf(read.at(17)), (QList<double> {1, 1, 1, 0.9, 1, 0.7, 0.9, 1, 1.1}));
     QCOMPARE(read.at(19).name, QStringLiteral("Corvantis Dental Peach"));
-    QCOMPARE(factorsOf(read.at(19)), (QList<double>{1.1, 0.9, 0.9, 1, 1, 1, 1, 1, 1}));
+    QCOMPARE(factorsOf(read.at(19)), (QList<double> {1.1, 0.9, 0.9, 1, 1, 1, 1, 1, 1}));
 
     // No other resin picked up the changed factors.
     for (int i = 0; i < read.size(); ++i) {
@@ -407,8 +437,9 @@ void TestResinV3::convert_notNewText_logsAndReturnsTextUnchanged()
     LogCapture log;
     QCOMPARE(ResinRollbackV3toV2::convertNewResinStringToV2String(text), text);
     QCOMPARE(log.lines(),
-             QStringList{"ERROR -- ResinRollbackV3toV2::convertNewResinStringListToV2StringList. Not new string. "
-                         "String: \"" + text + "\""});
+        QStringList {"ERROR -- ResinRollbackV3toV2::convertNewResinStringListToV2StringList. Not new string. "
+                     "String: \""
+            + text + "\""});
 }
 
 QTEST_GUILESS_MAIN(TestResinV3)

@@ -4,8 +4,7 @@
 #include <QStringList>
 
 // The `name` of every item of a list, in list order, for compact comparisons.
-template <typename Named>
-QStringList namesOf(const QList<Named> &items)
+template<typename Named> QStringList namesOf(const QList<Named> &items)
 {
     QStringList names;
     for (const Named &item : items)

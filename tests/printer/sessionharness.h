@@ -68,8 +68,8 @@ public:
     // `prepare` may put files into the working folder before the session starts;
     // `adjustOptions` may change the program options the session starts with.
     explicit Session(const std::function<void(const QString &workdir)> &prepare = {},
-                     const QString &ifconfigOutput = QStringLiteral("wlan0 inet addr:192.168.1.20 Bcast"),
-                     const std::function<void(ClientOptions &options)> &adjustOptions = {});
+        const QString &ifconfigOutput = QStringLiteral("wlan0 inet addr:192.168.1.20 Bcast"),
+        const std::function<void(ClientOptions &options)> &adjustOptions = {});
     ~Session();
 
     bool ok() const { return m_ok; }

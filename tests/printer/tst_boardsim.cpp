@@ -229,13 +229,13 @@ void BoardSimTest::moveAndFinish_answerFAfterTheMove_notBefore()
     QVERIFY(client);
 
     // A move is answered with F and the height and LF; the finish with F and CR LF.
-    for (const auto &lineAndAnswer : {QPair<QByteArray, QByteArray>{"N150", "F150\n"}, {"f", "F\r\n"}}) {
+    for (const auto &lineAndAnswer : {QPair<QByteArray, QByteArray> {"N150", "F150\n"}, {"f", "F\r\n"}}) {
         client->clear();
         const qint64 sentAt = client->send(lineAndAnswer.first);
         QTRY_VERIFY_WITH_TIMEOUT(client->received.contains(lineAndAnswer.second), Generous);
         QCOMPARE(client->received, lineAndAnswer.second);
-        const QString problem = delayProblem(client->arrivalOf(lineAndAnswer.second) - sentAt, *board,
-                                             BoardSimulator::MoveMs);
+        const QString problem
+            = delayProblem(client->arrivalOf(lineAndAnswer.second) - sentAt, *board, BoardSimulator::MoveMs);
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
     }
 }
@@ -275,7 +275,7 @@ void BoardSimTest::pauseCommand_togglesPause1AndPause0()
 
 void BoardSimTest::lampOn_confirmsAtOnceAndRepeats_untilLampOffCommand()
 {
-    BoardSimulator *board = startBoard(0.05);  // confirmations every 500 ms
+    BoardSimulator *board = startBoard(0.05); // confirmations every 500 ms
     QVERIFY(board);
     const int interval = board->scaled(BoardSimulator::LampRepeatMs);
     Client *client = openClient();
@@ -300,7 +300,7 @@ void BoardSimTest::lampOn_confirmsAtOnceAndRepeats_untilLampOffCommand()
 
 void BoardSimTest::lampSilentAndLampOff_stopConfirmations()
 {
-    BoardSimulator *board = startBoard(0.01);  // confirmations every 100 ms
+    BoardSimulator *board = startBoard(0.01); // confirmations every 100 ms
     QVERIFY(board);
     const int interval = board->scaled(BoardSimulator::LampRepeatMs);
     Client *client = openClient();
@@ -309,7 +309,7 @@ void BoardSimTest::lampSilentAndLampOff_stopConfirmations()
     client->send("P1");
     QTRY_COMPARE_WITH_TIMEOUT(client->countOf("P1\r\n"), 2, Generous);
     board->lampSilent();
-    QTest::qWait(interval / 4);  // what was already written may still arrive
+    QTest::qWait(interval / 4); // what was already written may still arrive
     client->clear();
     QTest::qWait(interval * 3);
     QCOMPARE(client->received, QByteArray());
@@ -358,7 +358,7 @@ void BoardSimTest::selfReset_announcesWsnsdThenZ0_andDropsMoveInFlight()
     Client *client = openClient();
     QVERIFY(client);
 
-    client->send("R410");  // paused
+    client->send("R410"); // paused
     QTRY_COMPARE_WITH_TIMEOUT(client->received, QByteArray("Pause1\r\n"), Generous);
     client->clear();
     client->send("N150");
@@ -392,7 +392,7 @@ void BoardSimTest::stall_dropsMovesAndMovesInFlight_unstallAnswersOnlyNewMoves()
     board->stall();
     client->send("N150");
     client->send("f");
-    client->send("P0");  // not a move: still answered
+    client->send("P0"); // not a move: still answered
     QTRY_COMPARE_WITH_TIMEOUT(client->received, QByteArray("P0\r\n"), Generous);
     QTest::qWait(move * 2);
     board->unstall();
@@ -423,7 +423,7 @@ void BoardSimTest::unplug_dropsLinkAndAnswers_plugOpensFreshPseudoTerminal()
     const auto error = errors.first().first().value<QSerialPort::SerialPortError>();
     // A hung-up terminal reads nothing; QSerialPort reports it as a failed read.
     QVERIFY2(error == QSerialPort::ReadError || error == QSerialPort::ResourceError,
-             qPrintable(before->port().errorString()));
+        qPrintable(before->port().errorString()));
     // The client closes its failed port (QSerialPort keeps a lock on the name while open).
     before->port().close();
 
@@ -530,7 +530,7 @@ void BoardSimTest::start_replacesSymlink_refusesFileAndFolder_destructionRemoves
     auto first = std::make_unique<BoardSimulator>();
     QVERIFY(first->start(m_link, 1.0));
     auto second = std::make_unique<BoardSimulator>();
-    QVERIFY(second->start(m_link, 1.0));  // takes the link over
+    QVERIFY(second->start(m_link, 1.0)); // takes the link over
     QCOMPARE(linkTarget(m_link), second->devicePath());
 
     first.reset();
@@ -554,14 +554,15 @@ void BoardSimTest::log_recordsEveryLineWithTimeStamp_appending()
     client->send("BUZZF5");
     client->send("");
     client->port().write("r232\r\n");
-    QTRY_COMPARE_WITH_TIMEOUT(board->receivedLines(), (QStringList{"BUZZF5", "", "r232"}), Generous);
+    QTRY_COMPARE_WITH_TIMEOUT(board->receivedLines(), (QStringList {"BUZZF5", "", "r232"}), Generous);
 
     // Flushed line by line: readable while the board runs.
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QString logged = QString::fromLatin1(log.readAll());
-    static const QRegularExpression expected(QStringLiteral("^earlier run\n([01]\\d|2[0-3]):[0-5]\\d:[0-5]\\d\\.\\d{3} BUZZF5\n"
-                                                            "\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \n"
-                                                            "\\d\\d:\\d\\d:\\d\\d\\.\\d{3} r232\n$"));
+    static const QRegularExpression expected(
+        QStringLiteral("^earlier run\n([01]\\d|2[0-3]):[0-5]\\d:[0-5]\\d\\.\\d{3} BUZZF5\n"
+                       "\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \n"
+                       "\\d\\d:\\d\\d:\\d\\d\\.\\d{3} r232\n$"));
     QVERIFY2(expected.match(logged).hasMatch(), qPrintable(logged));
 }
 
@@ -569,8 +570,7 @@ void BoardSimTest::executable_startLineControlLinesAndCleanTermination()
 {
     const QString logPath = m_dir->filePath("board.log");
     QProcess sim;
-    sim.start(TestPaths::executable("vatnode-boardsim"),
-              {"--link", m_link, "--speed", "0.01", "--log", logPath});
+    sim.start(TestPaths::executable("vatnode-boardsim"), {"--link", m_link, "--speed", "0.01", "--log", logPath});
     QVERIFY2(sim.waitForStarted(Generous), qPrintable(sim.errorString()));
     QTRY_VERIFY_WITH_TIMEOUT(sim.canReadLine(), Generous);
     const QString startLine = QString::fromLocal8Bit(sim.readLine()).trimmed();

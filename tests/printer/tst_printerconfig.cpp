@@ -150,9 +150,7 @@ void PrinterConfigTest::wpaSupplicantText_isTheClientConfiguration()
         "auth_alg=OPEN",
         "}",
     });
-    QCOMPARE(NetworkConfig::wpaSupplicantText(QStringLiteral("Home Net"),
-                                              QStringLiteral("secret pass")),
-             expected);
+    QCOMPARE(NetworkConfig::wpaSupplicantText(QStringLiteral("Home Net"), QStringLiteral("secret pass")), expected);
 }
 
 void PrinterConfigTest::hostapdText_isTheAccessPointConfiguration()
@@ -174,45 +172,49 @@ void PrinterConfigTest::hostapdText_isTheAccessPointConfiguration()
         "ieee80211n=1",
         "wme_enabled=1",
     });
-    QCOMPARE(NetworkConfig::hostapdText(QStringLiteral("Orbelle-P-OBW-TEST7"),
-                                        QString::fromLatin1(NetworkConfig::accessPointPassPhrase)),
-             expected);
+    QCOMPARE(NetworkConfig::hostapdText(
+                 QStringLiteral("Orbelle-P-OBW-TEST7"), QString::fromLatin1(NetworkConfig::accessPointPassPhrase)),
+        expected);
 }
 
 void PrinterConfigTest::interfacesTexts_forBothModes()
 {
-    QCOMPARE(NetworkConfig::interfacesTextAccessPoint(), joinLines({
-                 "iface eth0 inet dhcp",
-                 "",
-                 "auto wlan0",
-                 "iface wlan0 inet static",
-                 "address 192.168.42.1",
-                 "netmask 255.255.255.0",
-             }));
-    QCOMPARE(NetworkConfig::interfacesTextClient(), joinLines({
-                 "iface eth0 inet dhcp",
-                 "",
-                 "allow-hotplug wlan0",
-                 "iface wlan0 inet dhcp",
-                 "wpa-conf /etc/wpa_supplicant/wpa_supplicant.conf",
-                 "iface default inet dhcp",
-             }));
+    QCOMPARE(NetworkConfig::interfacesTextAccessPoint(),
+        joinLines({
+            "iface eth0 inet dhcp",
+            "",
+            "auto wlan0",
+            "iface wlan0 inet static",
+            "address 192.168.42.1",
+            "netmask 255.255.255.0",
+        }));
+    QCOMPARE(NetworkConfig::interfacesTextClient(),
+        joinLines({
+            "iface eth0 inet dhcp",
+            "",
+            "allow-hotplug wlan0",
+            "iface wlan0 inet dhcp",
+            "wpa-conf /etc/wpa_supplicant/wpa_supplicant.conf",
+            "iface default inet dhcp",
+        }));
 }
 
 void PrinterConfigTest::scriptTexts_replaceTheProgram_andRollbackListIsOldFormat()
 {
-    QCOMPARE(NetworkConfig::updateScriptText(), joinLines({
-                 "sudo rm Vatnode",
-                 "sudo mv Vatnode_update Vatnode",
-                 "sudo chmod 777 Vatnode",
-                 "./Vatnode",
-             }));
-    QCOMPARE(NetworkConfig::rollbackScriptText(), joinLines({
-                 "sudo rm Vatnode",
-                 "sudo mv Vatnode_previous Vatnode",
-                 "sudo chmod 777 Vatnode",
-                 "./Vatnode",
-             }));
+    QCOMPARE(NetworkConfig::updateScriptText(),
+        joinLines({
+            "sudo rm Vatnode",
+            "sudo mv Vatnode_update Vatnode",
+            "sudo chmod 777 Vatnode",
+            "./Vatnode",
+        }));
+    QCOMPARE(NetworkConfig::rollbackScriptText(),
+        joinLines({
+            "sudo rm Vatnode",
+            "sudo mv Vatnode_previous Vatnode",
+            "sudo chmod 777 Vatnode",
+            "./Vatnode",
+        }));
 
     // The previous program reads the rollback list as one old-format profile.
     const QString list = QString::fromLatin1(NetworkConfig::rollbackResinList);
@@ -225,22 +227,20 @@ void PrinterConfigTest::scriptTexts_replaceTheProgram_andRollbackListIsOldFormat
 
 void PrinterConfigTest::commandLines_andSystemPaths()
 {
-    const QStringList commands{NetworkConfig::ifconfigCommand, NetworkConfig::wifiScanCommand,
-                               NetworkConfig::enableHostapdCommand, NetworkConfig::disableHostapdCommand,
-                               NetworkConfig::rebootCommand, NetworkConfig::shutdownCommand,
-                               NetworkConfig::chmodCommand(QStringLiteral("/home/pi/updateClientScript")),
-                               NetworkConfig::refreshScriptText};
-    QCOMPARE(commands, (QStringList{"ifconfig wlan0", "sudo iwlist wlan0 scan | grep ESSID",
-                                    "sudo update-rc.d hostapd enable", "sudo update-rc.d hostapd disable",
-                                    "sudo reboot", "sudo shutdown -h now",
-                                    "sudo chmod 777 /home/pi/updateClientScript",
-                                    "sudo ifdown wlan0 && sudo ifup wlan0"}));
-    const QStringList paths{NetworkConfig::wpaSupplicantPath, NetworkConfig::hostapdPath,
-                            NetworkConfig::interfacesPath, NetworkConfig::updateScriptPath,
-                            NetworkConfig::rollbackScriptPath, NetworkConfig::refreshScriptPath};
-    QCOMPARE(paths, (QStringList{"/etc/wpa_supplicant/wpa_supplicant.conf", "/etc/hostapd/hostapd.conf",
-                                 "/etc/network/interfaces", "/home/pi/updateClientScript",
-                                 "/home/pi/rollbackClientScript", "/home/pi/refreshScript"}));
+    const QStringList commands {NetworkConfig::ifconfigCommand, NetworkConfig::wifiScanCommand,
+        NetworkConfig::enableHostapdCommand, NetworkConfig::disableHostapdCommand, NetworkConfig::rebootCommand,
+        NetworkConfig::shutdownCommand, NetworkConfig::chmodCommand(QStringLiteral("/home/pi/updateClientScript")),
+        NetworkConfig::refreshScriptText};
+    QCOMPARE(commands,
+        (QStringList {"ifconfig wlan0", "sudo iwlist wlan0 scan | grep ESSID", "sudo update-rc.d hostapd enable",
+            "sudo update-rc.d hostapd disable", "sudo reboot", "sudo shutdown -h now",
+            "sudo chmod 777 /home/pi/updateClientScript", "sudo ifdown wlan0 && sudo ifup wlan0"}));
+    const QStringList paths {NetworkConfig::wpaSupplicantPath, NetworkConfig::hostapdPath,
+        NetworkConfig::interfacesPath, NetworkConfig::updateScriptPath, NetworkConfig::rollbackScriptPath,
+        NetworkConfig::refreshScriptPath};
+    QCOMPARE(paths,
+        (QStringList {"/etc/wpa_supplicant/wpa_supplicant.conf", "/etc/hostapd/hostapd.conf", "/etc/network/interfaces",
+            "/home/pi/updateClientScript", "/home/pi/rollbackClientScript", "/home/pi/refreshScript"}));
 }
 
 void PrinterConfigTest::accessPointName_byModel_data()
@@ -249,14 +249,28 @@ void PrinterConfigTest::accessPointName_byModel_data()
     QTest::addColumn<QString>("serial");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("P100") << "OBP100V1" << "OBW-TEST1234" << "Orbelle-P-OBW-TEST1234";
-    QTest::newRow("Q75") << "OBQ75V1" << "S1" << "Orbelle-Q75-S1";
-    QTest::newRow("Q100") << "OBQ100V2" << "S2" << "Orbelle-Q100-S2";
-    QTest::newRow("other model: no infix") << "OBX200" << "S3" << "Orbelle-S3";
-    QTest::newRow("case matters") << "obp100v1" << "S5" << "Orbelle-S5";
+    QTest::newRow("P100") << "OBP100V1"
+                          << "OBW-TEST1234"
+                          << "Orbelle-P-OBW-TEST1234";
+    QTest::newRow("Q75") << "OBQ75V1"
+                         << "S1"
+                         << "Orbelle-Q75-S1";
+    QTest::newRow("Q100") << "OBQ100V2"
+                          << "S2"
+                          << "Orbelle-Q100-S2";
+    QTest::newRow("other model: no infix") << "OBX200"
+                                           << "S3"
+                                           << "Orbelle-S3";
+    QTest::newRow("case matters") << "obp100v1"
+                                  << "S5"
+                                  << "Orbelle-S5";
     // The first matching test decides.
-    QTest::newRow("P100 before Q75") << "Q75-P100" << "S6" << "Orbelle-P-S6";
-    QTest::newRow("Q75 before Q100") << "Q100-Q75" << "S7" << "Orbelle-Q75-S7";
+    QTest::newRow("P100 before Q75") << "Q75-P100"
+                                     << "S6"
+                                     << "Orbelle-P-S6";
+    QTest::newRow("Q75 before Q100") << "Q100-Q75"
+                                     << "S7"
+                                     << "Orbelle-Q75-S7";
 }
 
 void PrinterConfigTest::accessPointName_byModel()
@@ -275,32 +289,30 @@ void PrinterConfigTest::parseWifiScan_data()
     QTest::addColumn<QStringList>("expected");
     QTest::addColumn<QStringList>("log");
 
-    const QString missingFirst =
-        QStringLiteral("ERROR Client::getAvailableWifiNetworks. Missing first quotation mark");
-    const QString missingLast =
-        QStringLiteral("ERROR Client::getAvailableWifiNetworks. Missing last quotation mark");
+    const QString missingFirst = QStringLiteral("ERROR Client::getAvailableWifiNetworks. Missing first quotation mark");
+    const QString missingLast = QStringLiteral("ERROR Client::getAvailableWifiNetworks. Missing last quotation mark");
 
     QTest::newRow("no cell") << QStringLiteral("wlan0     No scan results\n") << QStringList() << QStringList();
     QTest::newRow("same network twice yields it once")
         << iwlistLines({"\"Home\"", "\"Office\"", "\"Home\"", "\"Büro-5G\""})
-        << QStringList{"Home", "Office", "Büro-5G"} << QStringList();
+        << QStringList {"Home", "Office", "Büro-5G"} << QStringList();
     // Pieces are compared before trimming: the final line lacks the next line's indentation,
     // so a repeat of an earlier name there is a different piece.
     QTest::newRow("repeat on the final line stays")
-        << iwlistLines({"\"Home\"", "\"Home\""}) << QStringList{"Home", "Home"} << QStringList();
+        << iwlistLines({"\"Home\"", "\"Home\""}) << QStringList {"Home", "Home"} << QStringList();
     QTest::newRow("hidden network gives an empty name")
-        << iwlistLines({"\"Home\"", "\"\"", "\"Other\""}) << QStringList{"Home", "", "Other"} << QStringList();
+        << iwlistLines({"\"Home\"", "\"\"", "\"Other\""}) << QStringList {"Home", "", "Other"} << QStringList();
     QTest::newRow("quote inside a name: up to the last quote")
-        << iwlistLines({"\"say \"hi\" now\""}) << QStringList{"say \"hi\" now"} << QStringList();
-    QTest::newRow("no line feed at the end") << QStringLiteral("   ESSID:\"Solo\"") << QStringList{"Solo"}
-                                             << QStringList();
+        << iwlistLines({"\"say \"hi\" now\""}) << QStringList {"say \"hi\" now"} << QStringList();
+    QTest::newRow("no line feed at the end")
+        << QStringLiteral("   ESSID:\"Solo\"") << QStringList {"Solo"} << QStringList();
     // A missing quotation mark is logged, and the name kept.
-    QTest::newRow("no quotes") << iwlistLines({"Bare"}) << QStringList{"Bare"}
-                               << QStringList{missingFirst, missingLast};
-    QTest::newRow("no closing quote") << iwlistLines({"\"OpenEnd"}) << QStringList{"OpenEnd"}
-                                      << QStringList{missingLast};
-    QTest::newRow("no opening quote") << iwlistLines({"CloseOnly\"", "\"Fine\""})
-                                      << QStringList{"CloseOnly", "Fine"} << QStringList{missingFirst};
+    QTest::newRow("no quotes") << iwlistLines({"Bare"}) << QStringList {"Bare"}
+                               << QStringList {missingFirst, missingLast};
+    QTest::newRow("no closing quote") << iwlistLines({"\"OpenEnd"}) << QStringList {"OpenEnd"}
+                                      << QStringList {missingLast};
+    QTest::newRow("no opening quote") << iwlistLines({"CloseOnly\"", "\"Fine\""}) << QStringList {"CloseOnly", "Fine"}
+                                      << QStringList {missingFirst};
 }
 
 void PrinterConfigTest::parseWifiScan()
@@ -320,31 +332,28 @@ void PrinterConfigTest::parseHasConnection_data()
     QTest::addColumn<bool>("expected");
     QTest::addColumn<QString>("decisionLine"); // empty: no decision line
 
-    const QString connected = QStringLiteral(
-        "wlan0     Link encap:Ethernet  HWaddr b8:27:eb:12:34:56\n"
-        "          inet addr:192.168.1.5  Bcast:192.168.1.255  Mask:255.255.255.0\n"
-        "          UP BROADCAST RUNNING MULTICAST  MTU:1500  Metric:1\n");
-    const QString linkLocal = QStringLiteral(
-        "wlan0     Link encap:Ethernet  HWaddr b8:27:eb:12:34:56\n"
-        "          inet addr:169.254.3.4  Bcast:169.254.255.255  Mask:255.255.0.0\n");
-    const QString noAddress = QStringLiteral(
-        "wlan0     Link encap:Ethernet  HWaddr b8:27:eb:12:34:56\n"
-        "          UP BROADCAST MULTICAST  MTU:1500  Metric:1\n");
-    const QString accessPoint = QStringLiteral(
-        "wlan0     Link encap:Ethernet  HWaddr b8:27:eb:12:34:56\n"
-        "          inet addr:192.168.42.1  Bcast:192.168.42.255  Mask:255.255.255.0\n");
-    const QString noBroadcast = QStringLiteral(
-        "ERROR. hasNetworkConnection. isBroadcastingDirect is true even though no network is "
-        "being broadcast");
+    const QString connected
+        = QStringLiteral("wlan0     Link encap:Ethernet  HWaddr b8:27:eb:12:34:56\n"
+                         "          inet addr:192.168.1.5  Bcast:192.168.1.255  Mask:255.255.255.0\n"
+                         "          UP BROADCAST RUNNING MULTICAST  MTU:1500  Metric:1\n");
+    const QString linkLocal
+        = QStringLiteral("wlan0     Link encap:Ethernet  HWaddr b8:27:eb:12:34:56\n"
+                         "          inet addr:169.254.3.4  Bcast:169.254.255.255  Mask:255.255.0.0\n");
+    const QString noAddress = QStringLiteral("wlan0     Link encap:Ethernet  HWaddr b8:27:eb:12:34:56\n"
+                                             "          UP BROADCAST MULTICAST  MTU:1500  Metric:1\n");
+    const QString accessPoint
+        = QStringLiteral("wlan0     Link encap:Ethernet  HWaddr b8:27:eb:12:34:56\n"
+                         "          inet addr:192.168.42.1  Bcast:192.168.42.255  Mask:255.255.255.0\n");
+    const QString noBroadcast
+        = QStringLiteral("ERROR. hasNetworkConnection. isBroadcastingDirect is true even though no network is "
+                         "being broadcast");
 
-    QTest::newRow("client with address") << connected << false << true
-                                         << "Wlan0 has wifi connection";
+    QTest::newRow("client with address") << connected << false << true << "Wlan0 has wifi connection";
     QTest::newRow("client with link-local address")
         << linkLocal << false << false << "hasNetworkConnection: Network is not valid";
     QTest::newRow("client without address") << noAddress << false << false << "";
     QTest::newRow("access point with its own address") << accessPoint << true << false << "";
-    QTest::newRow("access point mode without address") << noAddress << true << false
-                                                       << noBroadcast;
+    QTest::newRow("access point mode without address") << noAddress << true << false << noBroadcast;
 }
 
 void PrinterConfigTest::parseHasConnection()
@@ -356,7 +365,7 @@ void PrinterConfigTest::parseHasConnection()
 
     LogCapture log;
     QCOMPARE(NetworkConfig::parseHasConnection(output, broadcastingDirect), expected);
-    QCOMPARE(log.lines(), decisionLine.isEmpty() ? QStringList() : QStringList{decisionLine});
+    QCOMPARE(log.lines(), decisionLine.isEmpty() ? QStringList() : QStringList {decisionLine});
     // Deciding runs nothing.
     QVERIFY(SystemActions::simulatedCommands().isEmpty());
 }
@@ -379,14 +388,12 @@ void PrinterConfigTest::credentials_unsafeRefusedWithReason_safeAccepted_data()
     QTest::newRow("tab in name") << "Ho\tme" << goodPassword << false;
     QTest::newRow("NUL in password") << goodName << QString::fromUtf8("pass\0word123", 12) << false;
     QTest::newRow("DEL in name") << "Ho\x7fme" << goodPassword << false;
-    QTest::newRow("C1 control in name") << QString(QStringLiteral("Ho") + QChar(0x85) + "me") << goodPassword
-                                        << false;
+    QTest::newRow("C1 control in name") << QString(QStringLiteral("Ho") + QChar(0x85) + "me") << goodPassword << false;
     QTest::newRow("Unicode line separator in password")
         << goodName << QString(QStringLiteral("password") + QChar(0x2028) + "x") << false;
     QTest::newRow("empty name") << "" << goodPassword << false;
     QTest::newRow("name of 33 bytes") << QString(33, QLatin1Char('n')) << goodPassword << false;
-    QTest::newRow("name of 17 two-byte characters (34 bytes)") << QString(17, QChar(0x00e9)) << goodPassword
-                                                               << false;
+    QTest::newRow("name of 17 two-byte characters (34 bytes)") << QString(17, QChar(0x00e9)) << goodPassword << false;
     QTest::newRow("password of 7") << goodName << "1234567" << false;
     QTest::newRow("password of 64") << goodName << QString(64, QLatin1Char('p')) << false;
 
@@ -394,8 +401,10 @@ void PrinterConfigTest::credentials_unsafeRefusedWithReason_safeAccepted_data()
     QTest::newRow("password of 63") << goodName << QString(63, QLatin1Char('p')) << true;
     QTest::newRow("name of 32 bytes") << QString(32, QLatin1Char('n')) << "12345678" << true;
     QTest::newRow("unicode name of 32 bytes") << QString(16, QChar(0x00e9)) << "12345678" << true;
-    QTest::newRow("unicode and spaces") << "Café Ünïcode ☕" << "pässwörd-ü" << true;
-    QTest::newRow("punctuation") << "a'b$c`d!e#f" << "p@ss'w$rd`!#;&|" << true;
+    QTest::newRow("unicode and spaces") << "Café Ünïcode ☕"
+                                        << "pässwörd-ü" << true;
+    QTest::newRow("punctuation") << "a'b$c`d!e#f"
+                                 << "p@ss'w$rd`!#;&|" << true;
 }
 
 void PrinterConfigTest::credentials_unsafeRefusedWithReason_safeAccepted()
@@ -420,13 +429,11 @@ void PrinterConfigTest::credentials_unsafeRefusedWithReason_safeAccepted()
 
 void PrinterConfigTest::maskedPassword_hidesEveryCharacter_keepsLength()
 {
-    QCOMPARE(NetworkConfig::maskedPassword(QStringLiteral("secret pass")),
-             QStringLiteral("***********"));
+    QCOMPARE(NetworkConfig::maskedPassword(QStringLiteral("secret pass")), QStringLiteral("***********"));
     QCOMPARE(NetworkConfig::maskedPassword(QString()), QString());
     QCOMPARE(NetworkConfig::maskedPassword(QStringLiteral("pässwörd")), QStringLiteral("********"));
     // A character outside the basic plane is one asterisk.
-    QCOMPARE(NetworkConfig::maskedPassword(QString::fromUtf8("ab\xF0\x9F\x94\x91")),
-             QStringLiteral("***"));
+    QCOMPARE(NetworkConfig::maskedPassword(QString::fromUtf8("ab\xF0\x9F\x94\x91")), QStringLiteral("***"));
 }
 
 // ---- Settings file ----
@@ -447,8 +454,9 @@ void PrinterConfigTest::firstStart_writesExactlyTheInitialKeys_andReadsThemBack(
     QSettings disk(file, QSettings::IniFormat);
     QStringList keys = disk.allKeys();
     keys.sort();
-    QCOMPARE(keys, (QStringList{"broadcastingDirect", "enableResinSettleTime", "gParameter", "printerModel",
-                                "printerNickName", "printerSerial", "resinData", "resinSettleTime"}));
+    QCOMPARE(keys,
+        (QStringList {"broadcastingDirect", "enableResinSettleTime", "gParameter", "printerModel", "printerNickName",
+            "printerSerial", "resinData", "resinSettleTime"}));
     QCOMPARE(disk.value("printerSerial").toString(), QStringLiteral("OBW-TEST42"));
     QCOMPARE(disk.value("printerNickName").toString(), QStringLiteral("Test Client42"));
     QCOMPARE(disk.value("printerModel").toString(), QStringLiteral("OBP100V1"));
@@ -478,22 +486,23 @@ void PrinterConfigTest::firstStart_writesExactlyTheInitialKeys_andReadsThemBack(
     QCOMPARE(Resin::fromString(read.resinData), Resin::defaultResinList());
     QVERIFY(linesContaining(log.lines(), QStringLiteral("Error. No")).isEmpty());
     QVERIFY(log.lines().contains(QStringLiteral("readSettingsFromFile.isBroadcastingDirect: true")));
-    QVERIFY(log.lines().contains(QStringLiteral(
-        "Client::readSettingsFromFile(). Serial: OBW-TEST42 Nickname: Test Client42")));
+    QVERIFY(log.lines().contains(
+        QStringLiteral("Client::readSettingsFromFile(). Serial: OBW-TEST42 Nickname: Test Client42")));
 }
 
 void PrinterConfigTest::olderFile_broadcastingKeyIsMigrated()
 {
     const QString file = m_dir->filePath(QStringLiteral("config"));
-    QVERIFY(writeRaw(file, "[General]\nbroadcastingAdhoc=true\nprinterSerial=OBW-OLD1\n"
-                           "printerNickName=Old\nenableResinSettleTime=true\n"
-                           "resinSettleTime=1500\nprinterModel=OBP100V1\n"));
+    QVERIFY(writeRaw(file,
+        "[General]\nbroadcastingAdhoc=true\nprinterSerial=OBW-OLD1\n"
+        "printerNickName=Old\nenableResinSettleTime=true\n"
+        "resinSettleTime=1500\nprinterModel=OBP100V1\n"));
     PrinterSettingsValues values = sessionDefaults();
     {
         LogCapture log;
         PrinterSettings(file).read(values);
-        QVERIFY(log.lines().contains(QStringLiteral(
-            "Client::readSettingsFromFile. BroadcastingDirect not found in existing settings file.")));
+        QVERIFY(log.lines().contains(
+            QStringLiteral("Client::readSettingsFromFile. BroadcastingDirect not found in existing settings file.")));
         QVERIFY(log.lines().contains(QStringLiteral("readSettingsFromFile.isBroadcastingDirect: true")));
     }
     QVERIFY(values.broadcastingDirect);
@@ -530,10 +539,10 @@ void PrinterConfigTest::missingKeys_keepInMemoryDefaults_andAreLoggedInOrder()
     QVERIFY(!settings.contains(QStringLiteral("grayscale")));
 
     QCOMPARE(linesContaining(log.lines(), QStringLiteral("Error. No ")),
-             (QStringList{"Client::readSettingsFromFile - Error. No printerNickName",
-                          "Client::readSettingsFromFile - Error. No enableResinSettleTime",
-                          "Client::readSettingsFromFile - Error. No resinSettleTime",
-                          "Client::readSettingsFromFile - Error. No printerModel"}));
+        (QStringList {"Client::readSettingsFromFile - Error. No printerNickName",
+            "Client::readSettingsFromFile - Error. No enableResinSettleTime",
+            "Client::readSettingsFromFile - Error. No resinSettleTime",
+            "Client::readSettingsFromFile - Error. No printerModel"}));
     QVERIFY(linesContaining(log.lines(), QStringLiteral("BroadcastingDirect not found")).isEmpty());
     // Reading alone writes nothing new.
     QCOMPARE(QSettings(file, QSettings::IniFormat).allKeys().size(), 2);
@@ -542,8 +551,8 @@ void PrinterConfigTest::missingKeys_keepInMemoryDefaults_andAreLoggedInOrder()
 void PrinterConfigTest::setValue_isOnDiskAtOnce_andTextsSurviveRoundTrip()
 {
     const QString file = m_dir->filePath(QStringLiteral("config"));
-    const QString grayscale = QStringLiteral(
-        "{\"numRows\":2,\"numCols\":2,\"startRow\":0,\"endRow\":2,\"rows\":[[255,128],[0,7]]}");
+    const QString grayscale
+        = QStringLiteral("{\"numRows\":2,\"numCols\":2,\"startRow\":0,\"endRow\":2,\"rows\":[[255,128],[0,7]]}");
     const QString resinData = Resin::toString(Resin::defaultResinList());
     const QString nickname = QStringLiteral("Lab, bench 3; \"Ünïcode\" = yes");
 
@@ -634,16 +643,14 @@ void PrinterConfigTest::simulation_pathsLandBelowTheSandbox_relativePathsUnchang
     QCOMPARE(hostapd, root + QStringLiteral("/etc/hostapd/hostapd.conf"));
     QVERIFY(QDir(root + QStringLiteral("/etc/hostapd")).exists()); // created on demand
     QCOMPARE(SystemActions::path(QStringLiteral("/home/pi/updateClientScript")),
-             root + QStringLiteral("/home/pi/updateClientScript"));
+        root + QStringLiteral("/home/pi/updateClientScript"));
 
     // Climbing out of the root is not possible.
-    QCOMPARE(SystemActions::path(QStringLiteral("/../../etc/passwd")),
-             root + QStringLiteral("/etc/passwd"));
+    QCOMPARE(SystemActions::path(QStringLiteral("/../../etc/passwd")), root + QStringLiteral("/etc/passwd"));
     QCOMPARE(SystemActions::path(QStringLiteral("/etc/../../x")), root + QStringLiteral("/x"));
 
     // Relative to the working folder: as given.
-    QCOMPARE(SystemActions::path(QStringLiteral("Vatnode_previous")),
-             QStringLiteral("Vatnode_previous"));
+    QCOMPARE(SystemActions::path(QStringLiteral("Vatnode_previous")), QStringLiteral("Vatnode_previous"));
     QCOMPARE(SystemActions::path(QStringLiteral("sub/file")), QStringLiteral("sub/file"));
 
     // A relative sandbox root is fixed to an absolute one when configured.
@@ -676,15 +683,13 @@ void PrinterConfigTest::simulation_writeFile_replacesWholeContent_belowTheSandbo
     QCOMPARE(readAll(root + systemPath), QByteArray("short"));
 
     // UTF-8 content (names from the desktop).
-    const QString wpa = NetworkConfig::wpaSupplicantText(QStringLiteral("Café"),
-                                                         QStringLiteral("pässwörd"));
+    const QString wpa = NetworkConfig::wpaSupplicantText(QStringLiteral("Café"), QStringLiteral("pässwörd"));
     QVERIFY(SystemActions::writeFile(QString::fromLatin1(NetworkConfig::wpaSupplicantPath), wpa));
-    QCOMPARE(readAll(root + QStringLiteral("/etc/wpa_supplicant/wpa_supplicant.conf")),
-             wpa.toUtf8());
+    QCOMPARE(readAll(root + QStringLiteral("/etc/wpa_supplicant/wpa_supplicant.conf")), wpa.toUtf8());
 
     // Only the sandbox holds files.
     QVERIFY(!SystemActions::exists(QStringLiteral("/etc/never/written")));
-    QCOMPARE(QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"etc"});
+    QCOMPARE(QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList {"etc"});
 
     // Unopenable: a folder where the file should be, a file where a folder should be.
     QVERIFY(QDir().mkpath(root + QStringLiteral("/etc/hostapd/hostapd.conf")));
@@ -707,13 +712,14 @@ void PrinterConfigTest::simulation_commands_areRecordedAndLogged_neverRun()
     LogCapture log;
     QCOMPARE(SystemActions::run(touch), QString());
     QCOMPARE(SystemActions::run(scan), recorded); // output belongs to exactly that command
-    QCOMPARE(NetworkConfig::parseWifiScan(SystemActions::run(scan)), (QStringList{"Home", "", "Lab"}));
+    QCOMPARE(NetworkConfig::parseWifiScan(SystemActions::run(scan)), (QStringList {"Home", "", "Lab"}));
     QCOMPARE(SystemActions::run(QString::fromLatin1(NetworkConfig::rebootCommand)), QString());
     QVERIFY(SystemActions::startDetached(script));
 
-    QCOMPARE(SystemActions::simulatedCommands(), (QStringList{touch, scan, scan, "sudo reboot", script}));
-    QCOMPARE(log.lines(), (QStringList{"SIMULATED: " + touch, "SIMULATED: " + scan, "SIMULATED: " + scan,
-                                       "SIMULATED: sudo reboot", "SIMULATED: /home/pi/updateClientScript"}));
+    QCOMPARE(SystemActions::simulatedCommands(), (QStringList {touch, scan, scan, "sudo reboot", script}));
+    QCOMPARE(log.lines(),
+        (QStringList {"SIMULATED: " + touch, "SIMULATED: " + scan, "SIMULATED: " + scan, "SIMULATED: sudo reboot",
+            "SIMULATED: /home/pi/updateClientScript"}));
     QTest::qWait(200);
     QVERIFY(!QFile::exists(target));
 

@@ -41,7 +41,8 @@ struct PrintRun {
 class Bench
 {
 public:
-    explicit Bench(const QString &jobFields, int layers) : m_fields(jobFields)
+    explicit Bench(const QString &jobFields, int layers)
+        : m_fields(jobFields)
     {
         CrushedPrintJob job;
         job.setVersion(1);
@@ -61,14 +62,15 @@ public:
 
     // Starts the board and the printer; `duringPrint` is called every 20 ms
     // with the board's log so far and may play the hardware.
-    PrintRun run(const QString &quickBackend, const std::function<void(const QStringList &, QProcess &)> &duringPrint = {})
+    PrintRun run(
+        const QString &quickBackend, const std::function<void(const QStringList &, QProcess &)> &duringPrint = {})
     {
         PrintRun result;
         QProcess board;
         board.setProcessChannelMode(QProcess::SeparateChannels);
         board.start(TestPaths::executable(QStringLiteral("vatnode-boardsim")),
-                    {QStringLiteral("--link"), path(QStringLiteral("board")), QStringLiteral("--speed"),
-                     QString::number(kScale), QStringLiteral("--log"), path(QStringLiteral("board.log"))});
+            {QStringLiteral("--link"), path(QStringLiteral("board")), QStringLiteral("--speed"),
+                QString::number(kScale), QStringLiteral("--log"), path(QStringLiteral("board.log"))});
         if (!board.waitForStarted() || !board.waitForReadyRead(10000))
             return result;
 
@@ -81,12 +83,12 @@ public:
         env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
         printer.setProcessEnvironment(env);
         printer.start(QStringLiteral("xvfb-run"),
-                      {QStringLiteral("-a"), QStringLiteral("-s"), QStringLiteral("-screen 0 1280x800x24"),
-                       TestPaths::executable(QStringLiteral("vatnode")), QStringLiteral("--workdir"),
-                       path(QStringLiteral("work")), QStringLiteral("--serial-port"), path(QStringLiteral("board")),
-                       QStringLiteral("--time-scale"), QString::number(kScale), QStringLiteral("--frames-dir"),
-                       path(QStringLiteral("frames")), QStringLiteral("--print-file"), m_job, QStringLiteral("--job"),
-                       m_fields});
+            {QStringLiteral("-a"), QStringLiteral("-s"), QStringLiteral("-screen 0 1280x800x24"),
+                TestPaths::executable(QStringLiteral("vatnode")), QStringLiteral("--workdir"),
+                path(QStringLiteral("work")), QStringLiteral("--serial-port"), path(QStringLiteral("board")),
+                QStringLiteral("--time-scale"), QString::number(kScale), QStringLiteral("--frames-dir"),
+                path(QStringLiteral("frames")), QStringLiteral("--print-file"), m_job, QStringLiteral("--job"),
+                m_fields});
         QElapsedTimer clock;
         clock.start();
         while (!printer.waitForFinished(20) && clock.elapsed() < 180000) {
@@ -105,7 +107,8 @@ public:
         board.terminate();
         board.waitForFinished(5000);
         result.boardLines = boardLines();
-        result.frames = QDir(path(QStringLiteral("frames"))).entryList({QStringLiteral("frame_*.png")}, QDir::Files, QDir::Name);
+        result.frames
+            = QDir(path(QStringLiteral("frames"))).entryList({QStringLiteral("frame_*.png")}, QDir::Files, QDir::Name);
         return result;
     }
 
@@ -232,8 +235,8 @@ void TestPrintFile::print_runsResetLayersAndFinish()
         shown << (kind == -1 ? QStringLiteral("black") : kind == -2 ? QStringLiteral("?") : QString::number(kind));
     }
     qDebug().noquote() << "frames shown:" << shown.join(QLatin1Char(' '));
-    QCOMPARE(shown, QStringList({"black", "0", "black", "1", "black", "2", "black", "3", "black", "4", "black", "5",
-                                 "black"}));
+    QCOMPARE(shown,
+        QStringList({"black", "0", "black", "1", "black", "2", "black", "3", "black", "4", "black", "5", "black"}));
 }
 
 void TestPrintFile::boardStopsAnsweringMoves_failsWithError201()
@@ -247,7 +250,8 @@ void TestPrintFile::boardStopsAnsweringMoves_failsWithError201()
         }
     });
     QCOMPARE(run.exitCode, 1);
-    QVERIFY2(run.stderrText.contains(QStringLiteral("error: printing error 201")), qPrintable(run.stderrText.right(2000)));
+    QVERIFY2(
+        run.stderrText.contains(QStringLiteral("error: printing error 201")), qPrintable(run.stderrText.right(2000)));
 }
 
 void TestPrintFile::boardUnplugged_failsWithError202()
@@ -261,7 +265,8 @@ void TestPrintFile::boardUnplugged_failsWithError202()
         }
     });
     QCOMPARE(run.exitCode, 1);
-    QVERIFY2(run.stderrText.contains(QStringLiteral("error: printing error 202")), qPrintable(run.stderrText.right(2000)));
+    QVERIFY2(
+        run.stderrText.contains(QStringLiteral("error: printing error 202")), qPrintable(run.stderrText.right(2000)));
 }
 
 void TestPrintFile::lampSilent_failsWithError204()
@@ -277,7 +282,8 @@ void TestPrintFile::lampSilent_failsWithError204()
         }
     });
     QCOMPARE(run.exitCode, 1);
-    QVERIFY2(run.stderrText.contains(QStringLiteral("error: printing error 204")), qPrintable(run.stderrText.right(2000)));
+    QVERIFY2(
+        run.stderrText.contains(QStringLiteral("error: printing error 204")), qPrintable(run.stderrText.right(2000)));
 }
 
 void TestPrintFile::lampReportsOff_failsWithError205()
@@ -292,7 +298,8 @@ void TestPrintFile::lampReportsOff_failsWithError205()
         }
     });
     QVERIFY2(run.exitCode == 1, qPrintable(run.stderrText.right(3000)));
-    QVERIFY2(run.stderrText.contains(QStringLiteral("error: printing error 205")), qPrintable(run.stderrText.right(2000)));
+    QVERIFY2(
+        run.stderrText.contains(QStringLiteral("error: printing error 205")), qPrintable(run.stderrText.right(2000)));
 }
 
 void TestPrintFile::damagedJob_isNotPrinted()
@@ -305,16 +312,16 @@ void TestPrintFile::damagedJob_isNotPrinted()
 
     QProcess printer;
     printer.start(TestPaths::executable(QStringLiteral("vatnode")),
-                  {QStringLiteral("--workdir"), bench.path(QStringLiteral("work")), QStringLiteral("--serial-port"),
-                   bench.path(QStringLiteral("board")), QStringLiteral("--print-file"), bench.jobPath(),
-                   QStringLiteral("--job"), QStringLiteral("0,0,1,100,100,3,Clear,1,1,1")});
+        {QStringLiteral("--workdir"), bench.path(QStringLiteral("work")), QStringLiteral("--serial-port"),
+            bench.path(QStringLiteral("board")), QStringLiteral("--print-file"), bench.jobPath(),
+            QStringLiteral("--job"), QStringLiteral("0,0,1,100,100,3,Clear,1,1,1")});
     QVERIFY(printer.waitForFinished(60000));
     QCOMPARE(printer.exitCode(), 1);
     QVERIFY(QString::fromLocal8Bit(printer.readAllStandardError()).contains(QStringLiteral("error: cannot print")));
 
     QProcess usage;
     usage.start(TestPaths::executable(QStringLiteral("vatnode")),
-                {QStringLiteral("--print-file"), bench.jobPath(), QStringLiteral("--job"), QStringLiteral("1,2,3")});
+        {QStringLiteral("--print-file"), bench.jobPath(), QStringLiteral("--job"), QStringLiteral("1,2,3")});
     QVERIFY(usage.waitForFinished(60000));
     QCOMPARE(usage.exitCode(), 2);
 }

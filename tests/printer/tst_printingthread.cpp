@@ -28,7 +28,8 @@ class FakeBoard : public QObject
 {
     Q_OBJECT
 public:
-    explicit FakeBoard(PrintingThread *thread) : m_thread(thread)
+    explicit FakeBoard(PrintingThread *thread)
+        : m_thread(thread)
     {
         m_clock.start();
         connect(thread, &PrintingThread::sendResetPrinter, this, [this] {
@@ -36,7 +37,8 @@ public:
             if (answerResets)
                 QTimer::singleShot(TimeScale::ms(2000), m_thread, &PrintingThread::doneWithReset);
         });
-        connect(thread, &PrintingThread::sendSetPrinterBaselineToCurrentPosition, this, [this] { log(QStringLiteral("O0")); });
+        connect(thread, &PrintingThread::sendSetPrinterBaselineToCurrentPosition, this,
+            [this] { log(QStringLiteral("O0")); });
         connect(thread, &PrintingThread::sendTurnOnProjector, this, [this] { log(QStringLiteral("P1")); });
         connect(thread, &PrintingThread::sendMovePrinterToLayer, this, [this](int height) {
             log(QStringLiteral("N%1").arg(height));
@@ -49,7 +51,8 @@ public:
             QTimer::singleShot(TimeScale::ms(3000), m_thread, &PrintingThread::doneWithTiltCycle);
         });
         connect(thread, &PrintingThread::pauseInTerminal, this, [this] { log(QStringLiteral("pause")); });
-        connect(thread, &PrintingThread::pauseInTerminalBeforeReset, this, [this] { log(QStringLiteral("f-before-reset")); });
+        connect(thread, &PrintingThread::pauseInTerminalBeforeReset, this,
+            [this] { log(QStringLiteral("f-before-reset")); });
         connect(thread, &PrintingThread::resumeInTerminal, this, [this] {
             log(QStringLiteral("resume"));
             QTimer::singleShot(TimeScale::ms(1000), m_thread, &PrintingThread::doneWithResumeMovement);
@@ -189,8 +192,8 @@ void TestPrintingThread::print_exposesEveryLayerOnceAtItsHeightThenFinishes()
     QCOMPARE(thread.status(), int(PrintingThread::Finished));
     // Adhesion layers rise by 50 microns, the others by 100: heights in 10 µm.
     QCOMPARE(board.layersAndMoves(),
-             QStringList({"layer0", "N5", "layer1", "N10", "layer2", "N20", "layer3", "N30", "layer4", "N40",
-                          "layer5", "N50"}));
+        QStringList(
+            {"layer0", "N5", "layer1", "N10", "layer2", "N20", "layer3", "N30", "layer4", "N40", "layer5", "N50"}));
     // Nothing after the finish: its answer does not restart the print.
     QTest::qWait(TimeScale::ms(8000));
     QCOMPARE(board.names().count(QStringLiteral("f")), 1);
@@ -223,7 +226,7 @@ void TestPrintingThread::adhesionLayers_exposeByFactorButNeverBelowCureTime()
         const qint64 exposure = dark - shown;
         const qint64 wanted = qint64(expected[layer] * 1000 * kScale);
         QVERIFY2(exposure >= wanted - 5 && exposure < wanted + 250,
-                 qPrintable(QStringLiteral("layer %1 exposed %2 ms, wanted %3 ms").arg(layer).arg(exposure).arg(wanted)));
+            qPrintable(QStringLiteral("layer %1 exposed %2 ms, wanted %3 ms").arg(layer).arg(exposure).arg(wanted)));
     }
 }
 
@@ -278,8 +281,7 @@ void TestPrintingThread::pauseDuringExposure_pausesAfterTheCycleAndResumesWithTh
 
     thread.resumePrint();
     waitForFinish(board);
-    QCOMPARE(board.layersAndMoves(),
-             QStringList({"layer0", "N10", "layer1", "N20", "layer2", "N30", "layer3", "N40"}));
+    QCOMPARE(board.layersAndMoves(), QStringList({"layer0", "N10", "layer1", "N20", "layer2", "N30", "layer3", "N40"}));
     QCOMPARE(board.names().count(QStringLiteral("resume")), 1);
 }
 

@@ -191,8 +191,9 @@ void TestSession::twoFramesInOnePacket_areBothHandled()
     QVERIFY(session.ok());
     QCOMPARE(session.connectAndHandshake().size(), 9);
     session.desktop().sendRaw(Protocol::frame(QStringLiteral("*header*Server_NewNickname,First"))
-                              + Protocol::frame(QStringLiteral("*header*Request_PrintProgress")));
-    QVERIFY(waitFor([&] { return !session.desktop().messagesStartingWith(QStringLiteral("Send_PrintProgress")).isEmpty(); }));
+        + Protocol::frame(QStringLiteral("*header*Request_PrintProgress")));
+    QVERIFY(waitFor(
+        [&] { return !session.desktop().messagesStartingWith(QStringLiteral("Send_PrintProgress")).isEmpty(); }));
     QCOMPARE(session.client().nickname(), QStringLiteral("First"));
 }
 
@@ -240,7 +241,8 @@ void TestSession::brokenTransfer_keepsPreviousJobForReprint()
     // A second job whose connection breaks half-way.
     QVERIFY(desktop.startJob(QStringLiteral("0,0,1,50,50,4,Clear,1,1,1")));
     const QByteArray second = session.makeJob(4);
-    desktop.sendRaw(Protocol::jobStreamHeader(QStringLiteral("second.ssj"), second.size()) + second.left(second.size() / 2));
+    desktop.sendRaw(
+        Protocol::jobStreamHeader(QStringLiteral("second.ssj"), second.size()) + second.left(second.size() / 2));
     QTest::qWait(100);
     desktop.socket()->abort();
     QVERIFY(waitFor([&] { return !session.client().isConnected(); }));
@@ -303,9 +305,9 @@ void TestSession::resinData_storedAsVersion2_oldFormatCloses()
     QVERIFY(session.ok());
     QCOMPARE(session.connectAndHandshake().size(), 9);
     FakeDesktop &desktop = session.desktop();
-    const QString v3 = QStringLiteral(
-        "*ResinFormatVersion:3!1001!Slate!1.0!6!10!14!3!45!45!45!20!1!1!1!1!1!1!1!1!1"
-        "*ResinFormatVersion:3!3006!Unknown!1.0!-1!4.4!8!3!25!25!25!20!1!1!1!1!1!1!1!1!1");
+    const QString v3
+        = QStringLiteral("*ResinFormatVersion:3!1001!Slate!1.0!6!10!14!3!45!45!45!20!1!1!1!1!1!1!1!1!1"
+                         "*ResinFormatVersion:3!3006!Unknown!1.0!-1!4.4!8!3!25!25!25!20!1!1!1!1!1!1!1!1!1");
     desktop.send(QStringLiteral("Send_ResinData") + v3);
     QVERIFY(waitFor([&] { return session.client().resins().size() == 1; }));
     QCOMPARE(session.client().resins().first().name, QStringLiteral("Gray"));
@@ -331,7 +333,8 @@ void TestSession::nicknameSerialAndModel_areStored()
     QCOMPARE(settingValue(QStringLiteral("printerSerial")), QStringLiteral("OBW-7731"));
     QCOMPARE(settingValue(QStringLiteral("printerModel")), QStringLiteral("OBP100V1-OLD"));
     QVERIFY(Client::isBoardRetrofitVersion());
-    QVERIFY(session.systemFile(QStringLiteral("/etc/hostapd/hostapd.conf")).contains(QStringLiteral("ssid=Orbelle-P-OBW-7731\n")));
+    QVERIFY(session.systemFile(QStringLiteral("/etc/hostapd/hostapd.conf"))
+                .contains(QStringLiteral("ssid=Orbelle-P-OBW-7731\n")));
     Client::boardIsOldVersion = false;
 }
 
@@ -340,11 +343,13 @@ void TestSession::networkInfo_writesClientConfigAndReboots()
     Session session;
     QVERIFY(session.ok());
     QCOMPARE(session.connectAndHandshake().size(), 9);
-    session.desktop().send(QStringLiteral("Send_NetworkInfoWorkshopSend_NetworkInfosecret-pass-99Send_NetworkInfoJunk Type Name"));
+    session.desktop().send(
+        QStringLiteral("Send_NetworkInfoWorkshopSend_NetworkInfosecret-pass-99Send_NetworkInfoJunk Type Name"));
     QVERIFY(waitFor([] { return SystemActions::simulatedCommands().contains(QStringLiteral("sudo reboot")); }));
     const QString wpa = session.systemFile(QStringLiteral("/etc/wpa_supplicant/wpa_supplicant.conf"));
     QVERIFY(wpa.contains(QStringLiteral("ssid=\"Workshop\"\npsk=\"secret-pass-99\"")));
-    QVERIFY(session.systemFile(QStringLiteral("/etc/network/interfaces")).contains(QStringLiteral("iface wlan0 inet dhcp")));
+    QVERIFY(session.systemFile(QStringLiteral("/etc/network/interfaces"))
+                .contains(QStringLiteral("iface wlan0 inet dhcp")));
     QVERIFY(SystemActions::simulatedCommands().contains(QStringLiteral("sudo update-rc.d hostapd disable")));
     QCOMPARE(settingValue(QStringLiteral("broadcastingDirect")), QStringLiteral("false"));
     QFile log(session.path(QStringLiteral("LogFile_Vatnode")));
@@ -357,10 +362,12 @@ void TestSession::networkInfo_unsafeCredentials_areRefused()
     Session session;
     QVERIFY(session.ok());
     QCOMPARE(session.connectAndHandshake().size(), 9);
-    session.desktop().send(QStringLiteral("Send_NetworkInfoWork\"shop\nSend_NetworkInfosecret-pass-99Send_NetworkInfoJunk"));
+    session.desktop().send(
+        QStringLiteral("Send_NetworkInfoWork\"shop\nSend_NetworkInfosecret-pass-99Send_NetworkInfoJunk"));
     session.desktop().send(QStringLiteral("Send_NetworkInfoWorkshopSend_NetworkInfoshortSend_NetworkInfoJunk"));
     session.desktop().send(QStringLiteral("Request_PrintProgress"));
-    QVERIFY(waitFor([&] { return !session.desktop().messagesStartingWith(QStringLiteral("Send_PrintProgress")).isEmpty(); }));
+    QVERIFY(waitFor(
+        [&] { return !session.desktop().messagesStartingWith(QStringLiteral("Send_PrintProgress")).isEmpty(); }));
     QTest::qWait(100);
     QVERIFY(session.systemFile(QStringLiteral("/etc/wpa_supplicant/wpa_supplicant.conf")).isEmpty());
     QVERIFY(!SystemActions::simulatedCommands().contains(QStringLiteral("sudo reboot")));
@@ -374,7 +381,8 @@ void TestSession::resetNetwork_forcesAccessPoint()
     session.desktop().send(QStringLiteral("Request_ResetNetwork"));
     QVERIFY(waitFor([] { return SystemActions::simulatedCommands().contains(QStringLiteral("sudo reboot")); }));
     QVERIFY(SystemActions::simulatedCommands().contains(QStringLiteral("sudo update-rc.d hostapd enable")));
-    QVERIFY(session.systemFile(QStringLiteral("/etc/network/interfaces")).contains(QStringLiteral("address 192.168.42.1")));
+    QVERIFY(
+        session.systemFile(QStringLiteral("/etc/network/interfaces")).contains(QStringLiteral("address 192.168.42.1")));
 }
 
 void TestSession::manualMovesAndProjector_reachTheBoard()
@@ -387,14 +395,15 @@ void TestSession::manualMovesAndProjector_reachTheBoard()
     session.board().clearReceivedLines();
     FakeDesktop &desktop = session.desktop();
     for (const char *message : {"Request_PlatformUp", "Request_PlatformDown", "Request_TiltUp", "Request_TiltDown",
-                                "Request_QA_GCommand", "Request_QA_ProjectGrid", "Request_QA_TurnOffProjector"}) {
+             "Request_QA_GCommand", "Request_QA_ProjectGrid", "Request_QA_TurnOffProjector"}) {
         desktop.send(QLatin1String(message));
         QTest::qWait(60);
     }
-    const QStringList expected = {"r232", "r343", "r434", "r343", "r565", "r343", "r787", "r343", "R", "g0", "P1", "P0"};
+    const QStringList expected
+        = {"r232", "r343", "r434", "r343", "r565", "r343", "r787", "r343", "R", "g0", "P1", "P0"};
     QVERIFY(waitFor([&] { return session.board().receivedLines().size() >= expected.size(); }));
     QCOMPARE(session.board().receivedLines().mid(0, expected.size()).join(QLatin1Char(' ')),
-             expected.join(QLatin1Char(' ')));
+        expected.join(QLatin1Char(' ')));
 }
 
 void TestSession::boardCommand_setsParametersOnlyForDigits()
@@ -451,7 +460,7 @@ void TestSession::grayscale_isSentInChunksAndMerged()
     QVERIFY(chunks[2].contains(QStringLiteral("\"endRow\":8")));
 
     desktop.send(QStringLiteral("Send_NewGrayscale,{\"numRows\":8,\"numColumns\":13,\"startRow\":3,\"endRow\":4,")
-                 + QStringLiteral("\"r3c0\":\"128\",\"r3c1\":100}"));
+        + QStringLiteral("\"r3c0\":\"128\",\"r3c1\":100}"));
     QVERIFY(waitFor([&] { return session.client().grayscaleGrid().getValue(3, 0) == 128; }));
     QCOMPARE(session.client().grayscaleGrid().getValue(3, 1), 100);
     QCOMPARE(session.client().grayscaleGrid().getValue(3, 2), 0);
@@ -468,7 +477,7 @@ void TestSession::progressRequest_andUnknownMessage()
     desktop.send(QStringLiteral("Request_PrintProgress"));
     QVERIFY(waitFor([&] { return !desktop.messagesStartingWith(QStringLiteral("Send_PrintProgress")).isEmpty(); }));
     QCOMPARE(desktop.messagesStartingWith(QStringLiteral("Send_PrintProgress")).first(),
-             QStringLiteral("Send_PrintProgress,0,0,0,NOFILE,CLIENTDEFAULTRESINNAME,0"));
+        QStringLiteral("Send_PrintProgress,0,0,0,NOFILE,CLIENTDEFAULTRESINNAME,0"));
     QVERIFY(desktop.connected());
 }
 
@@ -479,7 +488,8 @@ void TestSession::updateOverConnection_isRefusedUnlessEnabled()
     QCOMPARE(session.connectAndHandshake().size(), 9);
     session.desktop().send(QStringLiteral("Send_UpdatedClient"));
     session.desktop().send(QStringLiteral("Request_PrintProgress"));
-    QVERIFY(waitFor([&] { return !session.desktop().messagesStartingWith(QStringLiteral("Send_PrintProgress")).isEmpty(); }));
+    QVERIFY(waitFor(
+        [&] { return !session.desktop().messagesStartingWith(QStringLiteral("Send_PrintProgress")).isEmpty(); }));
     QVERIFY(!session.desktop().messages.contains(QStringLiteral("Request_Update")));
     QCOMPARE(session.client().readState(), int(Client::Ready));
 }
@@ -504,7 +514,9 @@ void TestSession::pauseResumeCancel_fromTheDesktop()
 
     desktop.send(QStringLiteral("Request_ResumePrint"));
     QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_ResumeMovementDone")); }));
-    QVERIFY(waitFor([&] { return desktop.messagesStartingWith(QStringLiteral("Send_PrintProgress")).size() > progressWhilePaused; }));
+    QVERIFY(waitFor([&] {
+        return desktop.messagesStartingWith(QStringLiteral("Send_PrintProgress")).size() > progressWhilePaused;
+    }));
 
     desktop.send(QStringLiteral("Request_CancelPrint"));
     QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PrintDone")); }));

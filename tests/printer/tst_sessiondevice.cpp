@@ -159,10 +159,10 @@ QString pressAndDecide(Session &session, int times)
     return QString();
 }
 
-#define PRESS_AND_DECIDE(session, times)                                                                      \
-    do {                                                                                                       \
-        const QString why = pressAndDecide(session, times);                                                    \
-        QVERIFY2(why.isEmpty(), qPrintable(why));                                                              \
+#define PRESS_AND_DECIDE(session, times)                                                                               \
+    do {                                                                                                               \
+        const QString why = pressAndDecide(session, times);                                                            \
+        QVERIFY2(why.isEmpty(), qPrintable(why));                                                                      \
     } while (false)
 
 // Sends a job of `layers` layers, each exposed `cureSeconds` (before the time scale).
@@ -271,14 +271,14 @@ void TestSessionDevice::singlePresses_pauseIgnoreDuringPauseMovementResume_thenO
     // A single press while the pause movement has not ended yet.
     PRESS_AND_DECIDE(session, 1);
     QVERIFY2(!desktop.messages.contains(QStringLiteral("Send_PauseMovementDone")),
-             "the pause movement ended before the second press; the scenario did not happen");
+        "the pause movement ended before the second press; the scenario did not happen");
     QCOMPARE(loggedStartingWith(QStringLiteral("ButtonMulti. Ignore")).size(), 1);
 
     QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PauseMovementDone")); }));
     QCOMPARE(board.receivedLines().count(QStringLiteral("R410")), 1);
     QVERIFY(desktop.messages.indexOf(QStringLiteral("Request_PausePrint"))
-            < desktop.messages.indexOf(QStringLiteral("Send_PauseMovementDone")));
-    QCOMPARE(requestsTo(desktop), QStringList{QStringLiteral("Request_PausePrint")});
+        < desktop.messages.indexOf(QStringLiteral("Send_PauseMovementDone")));
+    QCOMPARE(requestsTo(desktop), QStringList {QStringLiteral("Request_PausePrint")});
     const int movesWhenPaused = movesOf(board.receivedLines());
     QTest::qWait(300);
     QCOMPARE(movesOf(board.receivedLines()), movesWhenPaused);
@@ -321,7 +321,8 @@ void TestSessionDevice::pressesWhileIdle_ignoredOrCancelOrError_data()
     QTest::addColumn<QStringList>("requests");
     QTest::newRow("one: ignored") << 1 << QStringLiteral("ButtonMulti. Ignore") << QStringList();
     QTest::newRow("two") << 2 << QLatin1String(multiPressError) + QStringLiteral("2") << QStringList();
-    QTest::newRow("three: cancel all the same") << 3 << QString() << QStringList{QStringLiteral("Request_CancelPrint")};
+    QTest::newRow("three: cancel all the same")
+        << 3 << QString() << QStringList {QStringLiteral("Request_CancelPrint")};
     QTest::newRow("four") << 4 << QLatin1String(multiPressError) + QStringLiteral("4") << QStringList();
     QTest::newRow("six") << 6 << QLatin1String(multiPressError) + QStringLiteral("6") << QStringList();
 }
@@ -343,8 +344,9 @@ void TestSessionDevice::pressesWhileIdle_ignoredOrCancelOrError()
     PRESS_AND_DECIDE(session, presses);
     const QStringList decided = loggedStartingWith(QStringLiteral("Button multi press timeout."));
     QCOMPARE(decided.size(), 1);
-    QVERIFY2(decided.first().startsWith(QStringLiteral("Button multi press timeout. Count: %1 pt status:").arg(presses)),
-             qPrintable(decided.first()));
+    QVERIFY2(
+        decided.first().startsWith(QStringLiteral("Button multi press timeout. Count: %1 pt status:").arg(presses)),
+        qPrintable(decided.first()));
     if (!log.isEmpty())
         QCOMPARE(loggedStartingWith(log).size(), 1);
     if (!requests.isEmpty())
@@ -369,7 +371,8 @@ void TestSessionDevice::fivePressesWhileIdle_forceAccessPointAndReboot()
     PRESS_AND_DECIDE(session, 5);
     QVERIFY(waitFor([] { return SystemActions::simulatedCommands().contains(kReboot); }));
     QVERIFY(SystemActions::simulatedCommands().contains(kEnableAccessPoint));
-    QVERIFY(session.systemFile(QStringLiteral("/etc/network/interfaces")).contains(QStringLiteral("address 192.168.42.1")));
+    QVERIFY(
+        session.systemFile(QStringLiteral("/etc/network/interfaces")).contains(QStringLiteral("address 192.168.42.1")));
     QCOMPARE(settingValue(QStringLiteral("broadcastingDirect")), QStringLiteral("true"));
     QVERIFY(requestsTo(session.desktop()).isEmpty());
 }
@@ -386,10 +389,10 @@ void TestSessionDevice::sevenPressesWithoutPreviousProgram_onlyLogError()
 
     PRESS_AND_DECIDE(session, 7);
     QCOMPARE(loggedStartingWith(QStringLiteral("Client::rollbackToPreviousClient")).size(), 1);
-    QCOMPARE(loggedStartingWith(QStringLiteral(
-                                    "ERROR - Client::rollbackToPreviousClient. Previous client does not exist"))
-                 .size(),
-             1);
+    QCOMPARE(
+        loggedStartingWith(QStringLiteral("ERROR - Client::rollbackToPreviousClient. Previous client does not exist"))
+            .size(),
+        1);
     QTest::qWait(50);
     QCOMPARE(settingValue(QStringLiteral("resinData")), resinsBefore);
     QCOMPARE(SystemActions::simulatedCommands(), commandsBefore);
@@ -419,8 +422,9 @@ void TestSessionDevice::sevenOrMorePresses_storeOldResinListAndStartRollback()
     QCOMPARE(settingValue(QStringLiteral("resinData")), kRollbackResins);
     const QString script = SystemActions::path(kRollbackScript);
     QVERIFY(script.startsWith(session.path(QStringLiteral("system-root"))));
-    QCOMPARE(readFile(script), QStringLiteral("sudo rm Vatnode\nsudo mv Vatnode_previous Vatnode\n"
-                                              "sudo chmod 777 Vatnode\n./Vatnode"));
+    QCOMPARE(readFile(script),
+        QStringLiteral("sudo rm Vatnode\nsudo mv Vatnode_previous Vatnode\n"
+                       "sudo chmod 777 Vatnode\n./Vatnode"));
     const QStringList commands = SystemActions::simulatedCommands();
     const int chmod = commands.indexOf(QStringLiteral("sudo chmod 777 ") + kRollbackScript);
     QVERIFY(chmod >= 0);
@@ -507,7 +511,7 @@ void TestSessionDevice::pressHeldAfterTwoQuickPresses_shutsDownWithoutDecision()
 void TestSessionDevice::updateOverConnection_writesProgramAndStartsScriptWhenComplete()
 {
     Session session({}, QStringLiteral("wlan0 inet addr:192.168.1.20 Bcast"),
-                    [](ClientOptions &options) { options.allowNetworkUpdate = true; });
+        [](ClientOptions &options) { options.allowNetworkUpdate = true; });
     QVERIFY(session.ok());
     QCOMPARE(session.connectAndHandshake().size(), 9);
     FakeDesktop &desktop = session.desktop();
@@ -531,8 +535,9 @@ void TestSessionDevice::updateOverConnection_writesProgramAndStartsScriptWhenCom
     QVERIFY(received.readAll() == program);
     const QString script = SystemActions::path(kUpdateScript);
     QVERIFY(script.startsWith(session.path(QStringLiteral("system-root"))));
-    QCOMPARE(readFile(script), QStringLiteral("sudo rm Vatnode\nsudo mv Vatnode_update Vatnode\n"
-                                              "sudo chmod 777 Vatnode\n./Vatnode"));
+    QCOMPARE(readFile(script),
+        QStringLiteral("sudo rm Vatnode\nsudo mv Vatnode_update Vatnode\n"
+                       "sudo chmod 777 Vatnode\n./Vatnode"));
     const QStringList commands = SystemActions::simulatedCommands();
     const int chmod = commands.indexOf(QStringLiteral("sudo chmod 777 ") + kUpdateScript);
     QVERIFY(chmod >= 0);
@@ -544,7 +549,9 @@ void TestSessionDevice::updateOverConnection_writesProgramAndStartsScriptWhenCom
 void TestSessionDevice::updateWithExistingScript_runsItUnchanged()
 {
     Session session(
-        [](const QString &dir) { writeFile(dir + QStringLiteral("/system-root") + kUpdateScript, "echo the kept update"); },
+        [](const QString &dir) {
+            writeFile(dir + QStringLiteral("/system-root") + kUpdateScript, "echo the kept update");
+        },
         QStringLiteral("wlan0 inet addr:192.168.1.20 Bcast"),
         [](ClientOptions &options) { options.allowNetworkUpdate = true; });
     QVERIFY(session.ok());
@@ -648,8 +655,8 @@ void TestSessionDevice::olderSettings_broadcastingAdhocBecomesBroadcastingDirect
     QTest::addColumn<QString>("ledCommand");
     QTest::newRow("own access point") << true << QStringLiteral("wlan0 inet addr:192.168.42.1 Bcast")
                                       << QStringLiteral("BLF1000");
-    QTest::newRow("on the workshop network") << false << QStringLiteral("wlan0 inet addr:192.168.1.20 Bcast")
-                                             << QStringLiteral("BLC1");
+    QTest::newRow("on the workshop network")
+        << false << QStringLiteral("wlan0 inet addr:192.168.1.20 Bcast") << QStringLiteral("BLC1");
 }
 
 void TestSessionDevice::olderSettings_broadcastingAdhocBecomesBroadcastingDirect()
@@ -667,7 +674,8 @@ void TestSessionDevice::olderSettings_broadcastingAdhocBecomesBroadcastingDirect
         },
         ifconfig);
     QVERIFY(session.ok());
-    QCOMPARE(settingValue(QStringLiteral("broadcastingDirect")), adhoc ? QStringLiteral("true") : QStringLiteral("false"));
+    QCOMPARE(
+        settingValue(QStringLiteral("broadcastingDirect")), adhoc ? QStringLiteral("true") : QStringLiteral("false"));
     // The mode the printer is in is kept: no network change, no reboot.
     QVERIFY(waitFor([&] { return session.board().receivedLines().contains(ledCommand); }));
     QTest::qWait(100);

@@ -276,9 +276,15 @@ private:
         static const quint32 lengths[] = {0xFFFFFFFFu, 0x7FFFFFF0u, 0x80000000u, 0x01000002u, 0xFFFFFFFEu};
         quint32 length;
         switch (bounded(3)) {
-        case 0: length = lengths[bounded(int(std::size(lengths)))]; break;
-        case 1: length = quint32(between(0, 4096)) * 2 + 1; break; // odd
-        default: length = quint32(Protocol::kMaxFrameBytes) + 2 + 2 * m_random.bounded(1u << 28); break;
+        case 0:
+            length = lengths[bounded(int(std::size(lengths)))];
+            break;
+        case 1:
+            length = quint32(between(0, 4096)) * 2 + 1;
+            break; // odd
+        default:
+            length = quint32(Protocol::kMaxFrameBytes) + 2 + 2 * m_random.bounded(1u << 28);
+            break;
         }
         input.bytes = bigEndian32(length) + bytes(bounded(256));
         input.endsBatch = true;
@@ -368,8 +374,12 @@ private:
             }
             break;
         }
-        case 1: message = resinDataMessage(&input); break;
-        case 2: message = networkInfoMessage(); break;
+        case 1:
+            message = resinDataMessage(&input);
+            break;
+        case 2:
+            message = networkInfoMessage();
+            break;
         case 3:
             message = QStringLiteral("Server_NewNickname") + (chance(90) ? QLatin1Char(',') + oddText() : QString());
             break;
@@ -380,7 +390,9 @@ private:
                 message += QLatin1Char(',') + oddText();
             break;
         }
-        case 5: message = grayscaleMessage(); break;
+        case 5:
+            message = grayscaleMessage();
+            break;
         case 6: {
             const QString name
                 = chance(50) ? QStringLiteral("Send_GParameter") : QStringLiteral("Send_FactoryGParameter");
@@ -446,12 +458,23 @@ private:
         QString password = asciiText(between(8, 40));
         const QString type = text(between(0, 20));
         switch (bounded(7)) {
-        case 0: return marker + (chance(50) ? text(between(0, 40)) : name + marker + password);
-        case 1: name.clear(); break;
-        case 2: name.insert(bounded(name.size() + 1), QStringList {"\"", "\n", "\\", "\x01"}.at(bounded(4))); break;
-        case 3: name = asciiText(between(33, 80)); break;
-        case 4: password = asciiText(between(0, 7)); break;
-        case 5: password = asciiText(between(64, 200)); break;
+        case 0:
+            return marker + (chance(50) ? text(between(0, 40)) : name + marker + password);
+        case 1:
+            name.clear();
+            break;
+        case 2:
+            name.insert(bounded(name.size() + 1), QStringList {"\"", "\n", "\\", "\x01"}.at(bounded(4)));
+            break;
+        case 3:
+            name = asciiText(between(33, 80));
+            break;
+        case 4:
+            password = asciiText(between(0, 7));
+            break;
+        case 5:
+            password = asciiText(between(64, 200));
+            break;
         default:
             password.insert(bounded(password.size() + 1), QStringList {"\"", "\r", "\\", "\x7f"}.at(bounded(4)));
             break;
@@ -463,7 +486,8 @@ private:
     {
         const QString name = QStringLiteral("Send_NewGrayscale,");
         switch (bounded(5)) {
-        case 0: return name + text(between(0, 300));
+        case 0:
+            return name + text(between(0, 300));
         case 1:
             return name
                 + QStringLiteral("{\"numRows\":%1,\"numColumns\":%2,\"startRow\":0,\"endRow\":%1}")
@@ -477,7 +501,8 @@ private:
             return name
                 + QStringLiteral("{\"numRows\":8,\"numColumns\":13,\"startRow\":-2147483648,\"endRow\":2147483647,")
                 + QStringLiteral("\"r3c1\":[1,2],\"r3c2\":{},\"r3c3\":null}");
-        default: return name + QStringLiteral("[") + QString(between(1, 5000), QLatin1Char('[')) + QStringLiteral("]");
+        default:
+            return name + QStringLiteral("[") + QString(between(1, 5000), QLatin1Char('[')) + QStringLiteral("]");
         }
     }
 

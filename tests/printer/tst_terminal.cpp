@@ -39,7 +39,7 @@ public:
         char name[256] = {};
         if (::openpty(&m_master, &slave, name, nullptr, nullptr) != 0)
             return false;
-        termios tio{};
+        termios tio {};
         ::tcgetattr(slave, &tio);
         ::cfmakeraw(&tio);
         ::tcsetattr(slave, TCSANOW, &tio);
@@ -281,32 +281,32 @@ void TerminalTest::lampButtonAndPauseReplies_raiseOnlyTheirSignal()
     QSignalSpy gMove(terminal.get(), &Terminal::g_movementDone);
     // Counts of: off, on, press, release, paused, resumed, finished, cycle, gMove.
     const auto counts = [&] {
-        return QList<int>{off.count(), on.count(), press.count(), release.count(), paused.count(),
-                          resumed.count(), finished.count(), cycle.count(), gMove.count()};
+        return QList<int> {off.count(), on.count(), press.count(), release.count(), paused.count(), resumed.count(),
+            finished.count(), cycle.count(), gMove.count()};
     };
 
     terminal->processChunk("P0\r\n");
-    QCOMPARE(counts(), (QList<int>{1, 0, 0, 0, 0, 0, 0, 0, 0}));
+    QCOMPARE(counts(), (QList<int> {1, 0, 0, 0, 0, 0, 0, 0, 0}));
     terminal->processChunk("P1\r\n");
-    QCOMPARE(counts(), (QList<int>{1, 1, 0, 0, 0, 0, 0, 0, 0}));
+    QCOMPARE(counts(), (QList<int> {1, 1, 0, 0, 0, 0, 0, 0, 0}));
     terminal->processChunk("BP\r\n");
-    QCOMPARE(counts(), (QList<int>{1, 1, 1, 0, 0, 0, 0, 0, 0}));
+    QCOMPARE(counts(), (QList<int> {1, 1, 1, 0, 0, 0, 0, 0, 0}));
     terminal->processChunk("BR\r\n");
-    QCOMPARE(counts(), (QList<int>{1, 1, 1, 1, 0, 0, 0, 0, 0}));
+    QCOMPARE(counts(), (QList<int> {1, 1, 1, 1, 0, 0, 0, 0, 0}));
 
     // A pause answer (which is no "P1") clears the request in progress.
     Terminal::printOrPauseInProgress = true;
     terminal->processChunk("Pause1\r\n");
-    QCOMPARE(counts(), (QList<int>{1, 1, 1, 1, 1, 0, 0, 0, 0}));
+    QCOMPARE(counts(), (QList<int> {1, 1, 1, 1, 1, 0, 0, 0, 0}));
     QVERIFY(!Terminal::printOrPauseInProgress);
     Terminal::printOrPauseInProgress = true;
     terminal->processChunk("Pause0\r\n");
-    QCOMPARE(counts(), (QList<int>{1, 1, 1, 1, 1, 1, 0, 0, 0}));
+    QCOMPARE(counts(), (QList<int> {1, 1, 1, 1, 1, 1, 0, 0, 0}));
     QVERIFY(!Terminal::printOrPauseInProgress);
 
     // Several replies in one chunk each raise their signal.
     terminal->processChunk("P1\r\nBP\r\nPause1\r\nF\r\n");
-    QCOMPARE(counts(), (QList<int>{1, 2, 2, 1, 2, 1, 1, 1, 0}));
+    QCOMPARE(counts(), (QList<int> {1, 2, 2, 1, 2, 1, 1, 1, 0}));
 }
 
 // ---- Discovery decision ----------------------------------------------------
@@ -317,20 +317,20 @@ void TerminalTest::lastPortIsBoard_data()
     QTest::addColumn<Ports>("ports");
     QTest::addColumn<bool>("isBoard");
 
-    const Terminal::PortListing byDescription{QStringLiteral("Duvu Ruvaz COM Port"), QStringLiteral("/dev/ttyACM0"),
-                                              QStringLiteral("1234")};
-    const Terminal::PortListing byVendor{QStringLiteral("USB Serial"), QStringLiteral("/dev/ttyACM1"),
-                                         QStringLiteral("9808")};
-    const Terminal::PortListing other{QStringLiteral("ttyS0"), QStringLiteral("/dev/ttyS0"), QString()};
+    const Terminal::PortListing byDescription {
+        QStringLiteral("Duvu Ruvaz COM Port"), QStringLiteral("/dev/ttyACM0"), QStringLiteral("1234")};
+    const Terminal::PortListing byVendor {
+        QStringLiteral("USB Serial"), QStringLiteral("/dev/ttyACM1"), QStringLiteral("9808")};
+    const Terminal::PortListing other {QStringLiteral("ttyS0"), QStringLiteral("/dev/ttyS0"), QString()};
 
-    QTest::newRow("no ports") << Ports{} << false;
-    QTest::newRow("board listed last, by description") << Ports{other, byDescription} << true;
-    QTest::newRow("board listed last, by vendor 9808") << Ports{other, byVendor} << true;
-    QTest::newRow("board listed first") << Ports{byDescription, other} << false;
+    QTest::newRow("no ports") << Ports {} << false;
+    QTest::newRow("board listed last, by description") << Ports {other, byDescription} << true;
+    QTest::newRow("board listed last, by vendor 9808") << Ports {other, byVendor} << true;
+    QTest::newRow("board listed first") << Ports {byDescription, other} << false;
     QTest::newRow("vendor as hexadecimal text")
-        << Ports{{QStringLiteral("USB Serial"), QStringLiteral("/dev/ttyACM0"), QStringLiteral("2650")}} << false;
+        << Ports {{QStringLiteral("USB Serial"), QStringLiteral("/dev/ttyACM0"), QStringLiteral("2650")}} << false;
     QTest::newRow("description must match exactly")
-        << Ports{{QStringLiteral("Duvu Ruvaz COM Port 2"), QStringLiteral("/dev/ttyACM0"), QString()}} << false;
+        << Ports {{QStringLiteral("Duvu Ruvaz COM Port 2"), QStringLiteral("/dev/ttyACM0"), QString()}} << false;
 }
 
 void TerminalTest::lastPortIsBoard()
@@ -409,9 +409,9 @@ void TerminalTest::commandTable_sendsExactLines()
     for (const auto &row : table) {
         row.call();
         const QByteArray sent = m_board.take(row.lines.size());
-        QVERIFY2(sent == row.lines, qPrintable(QStringLiteral("%1 sent \"%2\"")
-                                                    .arg(QLatin1String(row.name),
-                                                         QString::fromLatin1(sent.toPercentEncoding()))));
+        QVERIFY2(sent == row.lines,
+            qPrintable(QStringLiteral("%1 sent \"%2\"")
+                           .arg(QLatin1String(row.name), QString::fromLatin1(sent.toPercentEncoding()))));
     }
 }
 
@@ -606,7 +606,7 @@ void TerminalTest::moveCommand_unanswered_raises201()
     QCOMPARE(m_board.take(5), QByteArray("N150\n"));
 
     QTRY_VERIFY_WITH_TIMEOUT(!codes.isEmpty(), waitMs);
-    QCOMPARE(codes, QList<int>{201});
+    QCOMPARE(codes, QList<int> {201});
     QVERIFY2(clock.elapsed() >= 540, qPrintable(QString::number(clock.elapsed()))); // 60 s scaled, less timer slack
 }
 
@@ -621,17 +621,18 @@ void TerminalTest::projectorOn_unconfirmed_raises204()
 
     terminal->turnOnProjector();
     QCOMPARE(m_board.take(3), QByteArray("P1\n"));
-    QTRY_COMPARE_WITH_TIMEOUT(codes, QList<int>{204}, waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(codes, QList<int> {204}, waitMs);
 
     // Switching off ends the watch: a "P0" then is no error.
     terminal->turnOnProjector();
     QTest::qWait(250); // past the 150 ms grace, inside the first check
     terminal->turnOffProjector();
     QCOMPARE(m_board.take(6), QByteArray("P1\nP0\n"));
-    connect(terminal.get(), &Terminal::dataReceived_projectorOff, dog, &PrinterErrorWatchdog::dataReceived_projectorOff);
+    connect(
+        terminal.get(), &Terminal::dataReceived_projectorOff, dog, &PrinterErrorWatchdog::dataReceived_projectorOff);
     QVERIFY(m_board.reply("P0\r\n"));
     QTest::qWait(400);
-    QCOMPARE(codes, QList<int>{204});
+    QCOMPARE(codes, QList<int> {204});
 }
 
 void TerminalTest::destructor_clearsSharedPointers()

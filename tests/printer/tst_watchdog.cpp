@@ -69,13 +69,14 @@ void WatchdogTest::projectorConfirmedEvery10s_raisesNothing_thenSilenceRaises204
     dog.turnOnProjector();
     lamp.start(TimeScale::ms(10000));
     QTest::qWait(graceMs + 4 * checkMs);
-    QCOMPARE(codes(errors), QList<int>{});
+    QCOMPARE(codes(errors), QList<int> {});
     QVERIFY(dog.projectorWatchActive());
 
     // The board stops confirming: the watch was running all along.
     lamp.stop();
-    QTest::ignoreMessage(QtDebugMsg, "ERROR 204 PrinterErrorWatchdog::wasProjectorOnReceived. Projector response timed out");
-    QTRY_COMPARE_WITH_TIMEOUT(codes(errors), QList<int>{204}, 2 * checkMs + lateSlackMs);
+    QTest::ignoreMessage(
+        QtDebugMsg, "ERROR 204 PrinterErrorWatchdog::wasProjectorOnReceived. Projector response timed out");
+    QTRY_COMPARE_WITH_TIMEOUT(codes(errors), QList<int> {204}, 2 * checkMs + lateSlackMs);
 }
 
 void WatchdogTest::projectorSilent_raises204AfterGraceAndCheck_andChecksNoMore()
@@ -88,12 +89,12 @@ void WatchdogTest::projectorSilent_raises204AfterGraceAndCheck_andChecksNoMore()
     dog.turnOnProjector();
     QTRY_VERIFY_WITH_TIMEOUT(errors.count() > 0, graceMs + checkMs + lateSlackMs);
     const qint64 elapsed = clock.elapsed();
-    QCOMPARE(codes(errors), QList<int>{204});
+    QCOMPARE(codes(errors), QList<int> {204});
     QVERIFY2(elapsed >= (graceMs + checkMs) * 9 / 10, qPrintable(QString::number(elapsed)));
 
     // No further checks after the first 204.
     QTest::qWait(3 * checkMs);
-    QCOMPARE(codes(errors), QList<int>{204});
+    QCOMPARE(codes(errors), QList<int> {204});
 }
 
 void WatchdogTest::lampOffReport_withinGrace_isNoError_afterGrace_raises205Each()
@@ -106,17 +107,17 @@ void WatchdogTest::lampOffReport_withinGrace_isNoError_afterGrace_raises205Each(
     dog.dataReceived_projectorOff(); // the lamp is still starting
     QTest::qWait(graceMs / 2);
     dog.dataReceived_projectorOff();
-    QCOMPARE(codes(errors), QList<int>{});
+    QCOMPARE(codes(errors), QList<int> {});
     QVERIFY(!dog.projectorWatchActive());
 
     QTRY_VERIFY_WITH_TIMEOUT(dog.projectorWatchActive(), graceMs + lateSlackMs);
-    const char line[] =
-        "ERROR 205 PrinterErrorWatchdog::dataReceived_projectorOff. Received P0 when the projector was supposed to be on.";
+    const char line[] = "ERROR 205 PrinterErrorWatchdog::dataReceived_projectorOff. Received P0 when the projector was "
+                        "supposed to be on.";
     QTest::ignoreMessage(QtDebugMsg, line);
     QTest::ignoreMessage(QtDebugMsg, line);
     dog.dataReceived_projectorOff();
     dog.dataReceived_projectorOff();
-    QCOMPARE(codes(errors), (QList<int>{205, 205}));
+    QCOMPARE(codes(errors), (QList<int> {205, 205}));
 }
 
 void WatchdogTest::turnOffProjector_endsTheWatch()
@@ -133,7 +134,7 @@ void WatchdogTest::turnOffProjector_endsTheWatch()
     dog.dataReceived_projectorOff();
     QTest::qWait(3 * checkMs);
     dog.dataReceived_projectorOff();
-    QCOMPARE(codes(errors), QList<int>{});
+    QCOMPARE(codes(errors), QList<int> {});
 }
 
 void WatchdogTest::turnOnAgain_startsAFreshGrace()
@@ -154,7 +155,7 @@ void WatchdogTest::turnOnAgain_startsAFreshGrace()
     QTest::qWait(grace * 7 / 10);
     QVERIFY(!dog.projectorWatchActive());
     dog.dataReceived_projectorOff();
-    QCOMPARE(codes(errors), QList<int>{});
+    QCOMPARE(codes(errors), QList<int> {});
 
     // Likewise once a check period runs: switching on again starts a new grace
     // instead of letting the old check run.
@@ -163,7 +164,7 @@ void WatchdogTest::turnOnAgain_startsAFreshGrace()
     QTest::qWait(check / 2);
     dog.turnOnProjector(); // no "P1" since: the old check would raise 204 after half a period
     QTest::qWait(check * 3 / 4);
-    QCOMPARE(codes(errors), QList<int>{});
+    QCOMPARE(codes(errors), QList<int> {});
 }
 
 // ---- Cycle watch -----------------------------------------------------------
@@ -177,16 +178,15 @@ void WatchdogTest::cycleNotCompleted_raises201AfterTimeout()
     clock.start();
     dog.startTiltCycleTimer();
     QVERIFY(dog.cycleExpected());
-    QTest::ignoreMessage(
-        QtDebugMsg,
+    QTest::ignoreMessage(QtDebugMsg,
         "ERROR 201 PrinterErrorWatchdog::wasTiltCycleCompleted_timeout. Tilt cycle didn't complete after seconds: 60");
     QTRY_VERIFY_WITH_TIMEOUT(errors.count() > 0, cycleMs + lateSlackMs);
     const qint64 elapsed = clock.elapsed();
-    QCOMPARE(codes(errors), QList<int>{201});
+    QCOMPARE(codes(errors), QList<int> {201});
     QVERIFY2(elapsed >= cycleMs * 9 / 10, qPrintable(QString::number(elapsed)));
 
     QTest::qWait(cycleMs / 2);
-    QCOMPARE(codes(errors), QList<int>{201}); // one timeout, one error
+    QCOMPARE(codes(errors), QList<int> {201}); // one timeout, one error
 }
 
 void WatchdogTest::repeatedArmingWhileCyclesComplete_neverRaises201()
@@ -207,7 +207,7 @@ void WatchdogTest::repeatedArmingWhileCyclesComplete_neverRaises201()
         QTest::qWait(cycleMs / 20);
     }
     QTest::qWait(cycleMs + cycleMs / 4);
-    QCOMPARE(codes(errors), QList<int>{});
+    QCOMPARE(codes(errors), QList<int> {});
 }
 
 // ---- Link and display ------------------------------------------------------
@@ -222,7 +222,7 @@ void WatchdogTest::usbConnectionClosed_raises202EachTime_screenCountOtherThanOne
     QTest::ignoreMessage(QtDebugMsg, line);
     dog.usbConnectionClosed();
     dog.usbConnectionClosed();
-    QCOMPARE(codes(errors), (QList<int>{202, 202}));
+    QCOMPARE(codes(errors), (QList<int> {202, 202}));
 
     // The projector is the only screen: a second one, or none, is an error.
     QTest::ignoreMessage(QtDebugMsg, "ERROR 203 PrinterErrorWatchdog::numScreensChanged. Curnumscreens: 2");
@@ -230,7 +230,7 @@ void WatchdogTest::usbConnectionClosed_raises202EachTime_screenCountOtherThanOne
     dog.numScreensChanged(2);
     dog.numScreensChanged(1);
     dog.numScreensChanged(0);
-    QCOMPARE(codes(errors), (QList<int>{202, 202, 203, 203}));
+    QCOMPARE(codes(errors), (QList<int> {202, 202, 203, 203}));
 }
 
 QTEST_GUILESS_MAIN(WatchdogTest)

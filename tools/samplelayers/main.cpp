@@ -16,7 +16,7 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("folder for the images"));
     parser.addOption({QStringLiteral("count"), QStringLiteral("Number of layers (default 40)."), QStringLiteral("N"),
-                      QStringLiteral("40")});
+        QStringLiteral("40")});
     parser.addOption({QStringLiteral("anti-aliased"), QStringLiteral("Grey edges.")});
     parser.process(app);
     if (parser.positionalArguments().size() != 1)

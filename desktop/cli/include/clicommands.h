@@ -9,7 +9,7 @@ namespace TessoraCli {
 enum ExitCode {
     ExitSuccess = 0,
     ExitFailure = 1, // the operation failed; one "error: " line says why
-    ExitUsage = 2,   // bad usage; a usage text follows
+    ExitUsage = 2, // bad usage; a usage text follows
 };
 
 // Runs tessora-cli with its arguments (without the program name), writing

@@ -10,13 +10,12 @@ namespace {
 
 QString usage()
 {
-    return QStringLiteral(
-        "usage: tessora-cli COMMAND ...\n"
-        "\n"
-        "Job files:\n"
-        "%1"
-        "\n"
-        "Run 'tessora-cli ssj --help' for the job file commands.\n")
+    return QStringLiteral("usage: tessora-cli COMMAND ...\n"
+                          "\n"
+                          "Job files:\n"
+                          "%1"
+                          "\n"
+                          "Run 'tessora-cli ssj --help' for the job file commands.\n")
         .arg(SsjCommands::usage());
 }
 

@@ -6,7 +6,10 @@
 #include <unistd.h>
 
 Progress::Progress(QTextStream &stream, const QString &label, qint64 total, bool terminal)
-    : m_stream(stream), m_label(label), m_total(qMax<qint64>(0, total)), m_terminal(terminal)
+    : m_stream(stream)
+    , m_label(label)
+    , m_total(qMax<qint64>(0, total))
+    , m_terminal(terminal)
 {
 }
 

@@ -25,11 +25,18 @@ using TessoraCli::ExitUsage;
 
 constexpr double kDefaultThicknessMm = 0.05;
 
-QString infoUsage() { return QStringLiteral("  tessora-cli ssj info JOB [--json]\n"); }
-QString exportUsage() { return QStringLiteral("  tessora-cli ssj export JOB DIR\n"); }
+QString infoUsage()
+{
+    return QStringLiteral("  tessora-cli ssj info JOB [--json]\n");
+}
+QString exportUsage()
+{
+    return QStringLiteral("  tessora-cli ssj export JOB DIR\n");
+}
 QString packUsage()
 {
-    return QStringLiteral("  tessora-cli ssj pack IMAGE... -o JOB [--anti-aliased] [--thickness MM] [--description TEXT]\n");
+    return QStringLiteral(
+        "  tessora-cli ssj pack IMAGE... -o JOB [--anti-aliased] [--thickness MM] [--description TEXT]\n");
 }
 
 int usageError(QTextStream &err, const QString &message, const QString &commandUsage)
@@ -46,10 +53,10 @@ int failure(QTextStream &err, const QString &message)
 
 // Parses "ssj <command>" arguments; false (after the usage text) on bad usage.
 bool parse(QCommandLineParser &parser, const QString &command, const QStringList &arguments,
-           const QString &commandUsage, QTextStream &err)
+    const QString &commandUsage, QTextStream &err)
 {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    if (!parser.parse(QStringList{QStringLiteral("tessora-cli ssj ") + command} + arguments)) {
+    if (!parser.parse(QStringList {QStringLiteral("tessora-cli ssj ") + command} + arguments)) {
         usageError(err, parser.errorText(), commandUsage);
         return false;
     }
@@ -79,8 +86,8 @@ QRect greyBounds(CrushedPrintJob &job, QTextStream &err)
     Progress progress(err, QStringLiteral("reading layers"), job.storedLayers(), Progress::stderrIsTerminal());
     for (int i = 0; i < job.storedLayers(); ++i) {
         const CrushedAntiBitMap *map = job.getCBMSliceAnti(job.leadingBlankLayers() + i);
-        const QImage layer = map ? CrushedAntiBitMap::decodePng(map->png()).convertToFormat(QImage::Format_ARGB32)
-                                 : QImage();
+        const QImage layer
+            = map ? CrushedAntiBitMap::decodePng(map->png()).convertToFormat(QImage::Format_ARGB32) : QImage();
         for (int y = 0; y < layer.height(); ++y) {
             const auto *line = reinterpret_cast<const QRgb *>(layer.constScanLine(y));
             int first = -1;
@@ -136,8 +143,8 @@ int info(const QStringList &arguments, QTextStream &out, QTextStream &err)
         object.insert(QStringLiteral("whitePixels"), double(job.totalWhitePixels()));
         // No lit pixel in any layer: no bounds.
         object.insert(QStringLiteral("bounds"),
-                      bounds.isNull() ? QJsonValue(QJsonValue::Null)
-                                      : QJsonValue(QJsonArray{bounds.left(), bounds.top(), bounds.right(), bounds.bottom()}));
+            bounds.isNull() ? QJsonValue(QJsonValue::Null)
+                            : QJsonValue(QJsonArray {bounds.left(), bounds.top(), bounds.right(), bounds.bottom()}));
         object.insert(QStringLiteral("supports"), int(job.supports().size()));
         object.insert(QStringLiteral("texts"), job.texts().size());
         out << QJsonDocument(object).toJson(QJsonDocument::Compact) << "\n";
@@ -146,19 +153,28 @@ int info(const QStringList &arguments, QTextStream &out, QTextStream &err)
             out << QStringLiteral("%1 %2\n").arg(QString::fromLatin1(label), -18).arg(value);
         };
         row("job file:", path);
-        row("format version:", job.version() == 3 ? QStringLiteral("3 (anti-aliased grey layers, PNG)")
-                                                  : QStringLiteral("1 (black-and-white bit-map layers)"));
+        row("format version:",
+            job.version() == 3 ? QStringLiteral("3 (anti-aliased grey layers, PNG)")
+                               : QStringLiteral("1 (black-and-white bit-map layers)"));
         row("name:", job.name());
         row("description:", job.description());
-        row("layer thickness:", QStringLiteral("%1 mm (%2 microns)").arg(job.layerThicknessText()).arg(qRound(thickness * 1000)));
-        row("layers:", QStringLiteral("%1 (%2 stored, %3 leading blank)")
-                           .arg(job.getTotalLayers()).arg(job.storedLayers()).arg(job.leadingBlankLayers()));
+        row("layer thickness:",
+            QStringLiteral("%1 mm (%2 microns)").arg(job.layerThicknessText()).arg(qRound(thickness * 1000)));
+        row("layers:",
+            QStringLiteral("%1 (%2 stored, %3 leading blank)")
+                .arg(job.getTotalLayers())
+                .arg(job.storedLayers())
+                .arg(job.leadingBlankLayers()));
         row("base layers:", QString::number(job.baseLayers()));
         row("largest layer:", QStringLiteral("%1 x %2 pixels").arg(job.largestWidth()).arg(job.largestHeight()));
         row(job.version() == 3 ? "lit pixels:" : "white pixels:", QString::number(job.totalWhitePixels()));
-        row("bounds:", bounds.isNull() ? QStringLiteral("none (no lit pixel)")
-                                       : QStringLiteral("left %1, top %2, right %3, bottom %4")
-                                             .arg(bounds.left()).arg(bounds.top()).arg(bounds.right()).arg(bounds.bottom()));
+        row("bounds:",
+            bounds.isNull() ? QStringLiteral("none (no lit pixel)")
+                            : QStringLiteral("left %1, top %2, right %3, bottom %4")
+                                  .arg(bounds.left())
+                                  .arg(bounds.top())
+                                  .arg(bounds.right())
+                                  .arg(bounds.bottom()));
         row("supports:", QString::number(job.supports().size()));
         row("texts:", QString::number(job.texts().size()));
     }
@@ -209,10 +225,11 @@ int pack(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
     QCommandLineParser parser;
     parser.addPositionalArgument(QStringLiteral("IMAGE"), QStringLiteral("layer images, bottom first"));
-    parser.addOption({{QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("Job file to write."), QStringLiteral("JOB")});
+    parser.addOption(
+        {{QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("Job file to write."), QStringLiteral("JOB")});
     parser.addOption({QStringLiteral("anti-aliased"), QStringLiteral("Grey layers (format version 3).")});
-    parser.addOption({QStringLiteral("thickness"), QStringLiteral("Layer thickness in millimetres."), QStringLiteral("MM"),
-                      QString::number(kDefaultThicknessMm)});
+    parser.addOption({QStringLiteral("thickness"), QStringLiteral("Layer thickness in millimetres."),
+        QStringLiteral("MM"), QString::number(kDefaultThicknessMm)});
     parser.addOption({QStringLiteral("description"), QStringLiteral("Job description."), QStringLiteral("TEXT")});
     if (!parse(parser, QStringLiteral("pack"), arguments, packUsage(), err))
         return ExitUsage;
@@ -224,7 +241,8 @@ int pack(const QStringList &arguments, QTextStream &out, QTextStream &err)
     bool numeric = false;
     const double thickness = parser.value(QStringLiteral("thickness")).toDouble(&numeric);
     if (!numeric || thickness <= 0.0 || thickness > 1.0)
-        return usageError(err, QStringLiteral("--thickness takes millimetres above 0 and at most 1, such as 0.05"), packUsage());
+        return usageError(
+            err, QStringLiteral("--thickness takes millimetres above 0 and at most 1, such as 0.05"), packUsage());
 
     const bool antiAliased = parser.isSet(QStringLiteral("anti-aliased"));
     CrushedPrintJob job;
@@ -243,8 +261,11 @@ int pack(const QStringList &arguments, QTextStream &out, QTextStream &err)
             return failure(err, QStringLiteral("cannot read image %1").arg(images.at(i)));
         const bool packed = antiAliased ? job.addAntiImage(&image) : job.addImage(&image);
         if (!packed)
-            return failure(err, QStringLiteral("cannot pack image %1 (%2 x %3 pixels; at most 65535 x 65535)")
-                                    .arg(images.at(i)).arg(image.width()).arg(image.height()));
+            return failure(err,
+                QStringLiteral("cannot pack image %1 (%2 x %3 pixels; at most 65535 x 65535)")
+                    .arg(images.at(i))
+                    .arg(image.width())
+                    .arg(image.height()));
         progress.update(i + 1);
     }
     progress.finish();
@@ -252,8 +273,8 @@ int pack(const QStringList &arguments, QTextStream &out, QTextStream &err)
     const QString target = parser.value(QStringLiteral("o"));
     if (!job.saveCPJ(target))
         return failure(err, QStringLiteral("cannot write %1: %2").arg(target, job.errorString()));
-    out << "packed " << images.size() << " layers into " << target << " (format version " << job.version()
-        << ", " << job.layerThicknessText() << " mm layers)\n";
+    out << "packed " << images.size() << " layers into " << target << " (format version " << job.version() << ", "
+        << job.layerThicknessText() << " mm layers)\n";
     return ExitSuccess;
 }
 
@@ -284,7 +305,8 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     }
     err << (command.isEmpty() ? QStringLiteral("tessora-cli ssj: missing command")
                               : QStringLiteral("tessora-cli ssj: unknown command '%1'").arg(command))
-        << "\n\nusage:\n" << usage();
+        << "\n\nusage:\n"
+        << usage();
     return ExitUsage;
 }
 

@@ -125,10 +125,10 @@ private:
     bool m_started = false;
 
     int m_master = -1;
-    int m_slave = -1;  // kept open so the master never sees a hang-up between clients
+    int m_slave = -1; // kept open so the master never sees a hang-up between clients
     int m_inotify = -1;
     int m_clients = -1;
-    unsigned m_linkGeneration = 0;  // changes whenever the link goes or comes
+    unsigned m_linkGeneration = 0; // changes whenever the link goes or comes
     QSocketNotifier *m_masterNotifier = nullptr;
     QSocketNotifier *m_clientNotifier = nullptr;
     QByteArray m_inbox;

@@ -126,8 +126,8 @@ bool BoardSimulator::openLink()
     }
     char name[128];
     struct termios tio;
-    bool ok = ::ptsname_r(master, name, sizeof name) == 0 && setFdFlags(master, true)
-              && setFdFlags(slave, false) && ::tcgetattr(slave, &tio) == 0;
+    bool ok = ::ptsname_r(master, name, sizeof name) == 0 && setFdFlags(master, true) && setFdFlags(slave, false)
+        && ::tcgetattr(slave, &tio) == 0;
     if (ok) {
         // Raw bytes both ways, as over the board's USB serial port.
         ::cfmakeraw(&tio);
@@ -152,12 +152,11 @@ bool BoardSimulator::openLink()
 
     // Switch the link over in one rename: a client never sees the path missing.
     const QFileInfo linkInfo(m_linkPath);
-    const QString temporary = linkInfo.dir().filePath(
-        QStringLiteral(".%1.%2.new").arg(linkInfo.fileName()).arg(::getpid()));
+    const QString temporary
+        = linkInfo.dir().filePath(QStringLiteral(".%1.%2.new").arg(linkInfo.fileName()).arg(::getpid()));
     const QByteArray temporaryName = QFile::encodeName(temporary);
     ::unlink(temporaryName.constData());
-    if (::symlink(name, temporaryName.constData()) < 0
-        || ::rename(temporaryName.constData(), link.constData()) < 0) {
+    if (::symlink(name, temporaryName.constData()) < 0 || ::rename(temporaryName.constData(), link.constData()) < 0) {
         m_error = systemError(QStringLiteral("cannot create the link %1").arg(m_linkPath), errno);
         ::unlink(temporaryName.constData());
         closeLink();
@@ -239,7 +238,7 @@ void BoardSimulator::readClientEvents()
                     ::tcflush(m_slave, TCIFLUSH);
                 emit clientClosed();
             }
-            if (m_inotify < 0)  // a slot unplugged the board
+            if (m_inotify < 0) // a slot unplugged the board
                 return;
         }
     }
@@ -398,10 +397,10 @@ void BoardSimulator::answerAfter(int boardMs, const QByteArray &answer, Kind kin
 void BoardSimulator::send(const QByteArray &answer)
 {
     if (m_master < 0)
-        return;  // unplugged: the bytes go nowhere
+        return; // unplugged: the bytes go nowhere
     readClientEvents();
     if (m_master < 0 || m_clients == 0)
-        return;  // nobody has the port open
+        return; // nobody has the port open
     ssize_t n;
     do {
         n = ::write(m_master, answer.constData(), size_t(answer.size()));

@@ -1,0 +1,485 @@
+// ClientDevice against a fake printer on loopback: handshake rules, framing, dispatcher,
+// commands, resin edits, heartbeat and the job stream.
+#include "clientdevice.h"
+#include "fakeprinter.h"
+#include "logcapture.h"
+
+#include <QFile>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+namespace {
+const QString kReady = QStringLiteral("PrintStatus_Ready");
+const QString kPrinting = QStringLiteral("PrintStatus_Printing");
+const QString kPaused = QStringLiteral("PrintStatus_Paused");
+} // namespace
+
+class TestClientDevice : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTcpServer m_listener;
+    std::unique_ptr<FakePrinter> m_printer;
+    QPointer<ClientDevice> m_device;
+
+    // A fake printer connected to a fresh device; the greeting has arrived.
+    void connectPrinter(bool legacy = false)
+    {
+        m_printer = std::make_unique<FakePrinter>(legacy);
+        QVERIFY(m_printer->connectTo(m_listener.serverPort()));
+        QVERIFY(m_listener.waitForNewConnection(2000));
+        m_device = new ClientDevice(m_listener.nextPendingConnection());
+        QTRY_VERIFY(!m_printer->greeting.isEmpty());
+    }
+
+    // Connected and handshaken with the given status and resin list text.
+    void handshake(const QString &version, const QString &status, const QString &resins)
+    {
+        connectPrinter();
+        QSignalSpy done(m_device.data(), &ClientDevice::handshakeCompleted);
+        m_printer->send(FakePrinter::reply(QStringLiteral("S1"), QStringLiteral("Orbelle"), version, status, resins));
+        QTRY_COMPARE(done.count(), 1);
+    }
+
+    QString defaultText() const { return Resin::toString(Resin::defaultResinList()); }
+
+private slots:
+    void initTestCase() { QVERIFY(m_listener.listen(QHostAddress::LocalHost, 0)); }
+
+    void cleanup()
+    {
+        delete m_device.data();
+        m_printer.reset();
+        ClientDevice::setTimeScale(1.0);
+    }
+
+    void greeting_isSentAsRawFrame()
+    {
+        connectPrinter();
+        QCOMPARE(m_printer->greeting, QStringLiteral("*header*Tessora_Server"));
+    }
+
+    void handshake_version43Idle_requestsUpdateAndStaysIncomplete()
+    {
+        connectPrinter();
+        QSignalSpy update(m_device.data(), &ClientDevice::updateRequested);
+        QSignalSpy done(m_device.data(), &ClientDevice::handshakeCompleted);
+        m_printer->send(FakePrinter::reply(
+            QStringLiteral("S43"), QStringLiteral("Orbelle"), QStringLiteral("4.3"), kReady, defaultText()));
+        QTRY_COMPARE(update.count(), 1);
+        QCOMPARE(update.at(0).at(0).toString(), QStringLiteral("S43"));
+        QTest::qWait(100);
+        QCOMPARE(done.count(), 0);
+        QVERIFY(!m_device->isHandshakeCompleted());
+    }
+
+    void handshake_version51Printing_noticeThenCompletesAndAsksProgress()
+    {
+        connectPrinter();
+        QSignalSpy notice(m_device.data(), &ClientDevice::sendMessageToGUI);
+        QSignalSpy done(m_device.data(), &ClientDevice::handshakeCompleted);
+        QSignalSpy update(m_device.data(), &ClientDevice::updateRequested);
+        m_printer->send(FakePrinter::reply(
+            QStringLiteral("S51"), QStringLiteral("Orbelle"), QStringLiteral("5.1"), kPrinting, defaultText()));
+        QTRY_COMPARE(done.count(), 1);
+        QCOMPARE(notice.count(), 1);
+        QCOMPARE(notice.at(0).at(0).toString(), ClientDevice::updateNotice);
+        QCOMPARE(done.at(0).at(2).toString(), kPrinting);
+        QCOMPARE(update.count(), 0);
+        QVERIFY(m_printer->waitForMessage(QStringLiteral("Request_PrintProgress")));
+    }
+
+    void handshake_acceptedWindowEdges_complete_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::newRow("4.4") << QStringLiteral("4.4");
+        QTest::newRow("4.51") << QStringLiteral("4.51");
+        QTest::newRow("5.0") << QStringLiteral("5.0");
+    }
+
+    void handshake_acceptedWindowEdges_complete()
+    {
+        QFETCH(QString, version);
+        handshake(version, kReady, defaultText());
+        QVERIFY(m_device->isHandshakeCompleted());
+        QCOMPARE(m_device->status(), ClientDevice::Ready);
+    }
+
+    void handshake_proModel_closesConnection_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::newRow("Pro") << QStringLiteral("Orbelle Pro");
+        QTest::newRow("PRO") << QStringLiteral("PRO-75");
+        QTest::newRow("inside") << QStringLiteral("xproy");
+    }
+
+    void handshake_proModel_closesConnection()
+    {
+        QFETCH(QString, model);
+        connectPrinter();
+        QSignalSpy done(m_device.data(), &ClientDevice::handshakeCompleted);
+        QSignalSpy closed(&m_printer->socket, &QTcpSocket::disconnected);
+        m_printer->send(FakePrinter::reply(QStringLiteral("SP"), model, QStringLiteral("4.51"), kReady, defaultText()));
+        QTRY_COMPARE(closed.count(), 1);
+        QCOMPARE(done.count(), 0);
+    }
+
+    void handshake_fieldsAreRead()
+    {
+        handshake(QStringLiteral("4.51"), kPaused, defaultText());
+        QCOMPARE(m_device->serial(), QStringLiteral("S1"));
+        QCOMPARE(m_device->nickname(), QStringLiteral("NickS1"));
+        QCOMPARE(m_device->model(), QStringLiteral("Orbelle"));
+        QCOMPARE(m_device->status(), ClientDevice::Paused);
+        QCOMPARE(m_device->wifiNames(), QStringList({"wifiA", "wifiB"}));
+        QCOMPARE(m_device->gParameter(), 7);
+        QCOMPARE(m_device->resins(), Resin::defaultResinList());
+        QVERIFY(!m_device->isLegacyPrinter());
+    }
+
+    void handshake_eightFields_gParameterZero()
+    {
+        connectPrinter();
+        QSignalSpy done(m_device.data(), &ClientDevice::handshakeCompleted);
+        m_printer->send(FakePrinter::reply(
+            QStringLiteral("S8"), QStringLiteral("Orbelle"), QStringLiteral("4.51"), kReady, defaultText(), 8));
+        QTRY_COMPARE(done.count(), 1);
+        QCOMPARE(m_device->gParameter(), 0);
+    }
+
+    void handshake_emptyResinList_answeredWithDesktopDefault()
+    {
+        handshake(QStringLiteral("4.51"), kReady, QString());
+        const QList<Resin> expected = ClientDevice::desktopDefaultResinList();
+        QVERIFY(m_printer->waitForMessage(QStringLiteral("Send_ResinData") + Resin::toString(expected)));
+        QCOMPARE(m_device->resins(), expected);
+        QCOMPARE(m_device->getResinFromName(QStringLiteral("White")).c50, 10.0);
+    }
+
+    void legacyPrinter_rawHandshake_answeredWithRawFrames()
+    {
+        connectPrinter(true);
+        QSignalSpy done(m_device.data(), &ClientDevice::handshakeCompleted);
+        m_printer->send(FakePrinter::reply(
+            QStringLiteral("SL"), QStringLiteral("Orbelle"), QStringLiteral("4.51"), kPrinting, defaultText()));
+        QTRY_COMPARE(done.count(), 1);
+        QVERIFY(m_device->isLegacyPrinter());
+        QTRY_VERIFY(m_printer->rawTexts.contains(QStringLiteral("*header*Request_PrintProgress")));
+        m_device->sendPause();
+        QTRY_VERIFY(m_printer->rawTexts.contains(QStringLiteral("*header*Request_PausePrint")));
+    }
+
+    void twoFramesInOnePacket_bothHandled()
+    {
+        handshake(QStringLiteral("4.51"), kPrinting, defaultText());
+        QSignalSpy paused(m_device.data(), &ClientDevice::pauseCompleted);
+        QSignalSpy resumed(m_device.data(), &ClientDevice::resumeCompleted);
+        m_printer->sendBytes(Protocol::frame(QStringLiteral("*header*Send_PauseMovementDone"))
+            + Protocol::frame(QStringLiteral("*header*Send_ResumeMovementDone")));
+        QTRY_COMPARE(resumed.count(), 1);
+        QCOMPARE(paused.count(), 1);
+    }
+
+    void absurdFrameLength_dropsDevice_data()
+    {
+        QTest::addColumn<QByteArray>("header");
+        QTest::newRow("null string") << QByteArray("\xff\xff\xff\xff", 4);
+        QTest::newRow("odd") << QByteArray("\x00\x00\x00\x05", 4);
+        QTest::newRow("over the cap") << QByteArray("\x01\x00\x00\x02", 4);
+    }
+
+    void absurdFrameLength_dropsDevice()
+    {
+        QFETCH(QByteArray, header);
+        handshake(QStringLiteral("4.51"), kReady, defaultText());
+        QSignalSpy error(m_device.data(), &ClientDevice::protocolError);
+        QSignalSpy closed(&m_printer->socket, &QTcpSocket::disconnected);
+        m_printer->sendBytes(header + QByteArray(8, 'x'));
+        QTRY_COMPARE(error.count(), 1);
+        QTRY_COMPARE(closed.count(), 1);
+    }
+
+    void dispatcher_everyMessage_reachesItsSignal()
+    {
+        handshake(QStringLiteral("4.51"), kPrinting, defaultText());
+        ClientDevice *d = m_device.data();
+        QSignalSpy progress(d, &ClientDevice::printProgressGUI);
+        QSignalSpy done(d, &ClientDevice::printDoneGUI);
+        QSignalSpy error(d, &ClientDevice::transmit_receivedPrinterError);
+        QSignalSpy pauseDone(d, &ClientDevice::pauseCompleted);
+        QSignalSpy resumeDone(d, &ClientDevice::resumeCompleted);
+        QSignalSpy pauseStart(d, &ClientDevice::pauseStarted);
+        QSignalSpy resumeStart(d, &ClientDevice::resumeStarted);
+        QSignalSpy cancelled(d, &ClientDevice::printCancelled);
+        QSignalSpy update(d, &ClientDevice::updateRequested);
+        const QList<QSignalSpy *> all
+            = {&progress, &done, &error, &pauseDone, &resumeDone, &pauseStart, &resumeStart, &cancelled, &update};
+        struct Case {
+            QString message;
+            QSignalSpy *spy;
+        };
+        const QList<Case> cases = {
+            {"Send_PrintProgress,12,40,33,job.ssj,Clear,50", &progress},
+            {"Send_PrintingError,204", &error},
+            {"Send_PauseMovementDone", &pauseDone},
+            {"Send_ResumeMovementDone", &resumeDone},
+            {"Request_PausePrint", &pauseStart},
+            {"Request_ResumePrint", &resumeStart},
+            {"Request_CancelPrint", &cancelled},
+            {"Request_Update", &update},
+            {"Send_PrintDone", &done},
+        };
+        for (const Case &c : cases) {
+            QList<int> before;
+            for (QSignalSpy *spy : all)
+                before << spy->count();
+            m_printer->send(c.message);
+            QTRY_COMPARE(c.spy->count(), before.at(all.indexOf(c.spy)) + 1);
+            for (int i = 0; i < all.size(); ++i) {
+                if (all.at(i) != c.spy)
+                    QVERIFY2(all.at(i)->count() == before.at(i), qPrintable(c.message));
+            }
+        }
+        QCOMPARE(progress.at(0), QVariantList({12, 40, 33, QStringLiteral("job.ssj"), QStringLiteral("Clear"), 50}));
+        QCOMPARE(m_device->lastTimeLeft(), 33);
+        QCOMPARE(error.at(0).at(0).toInt(), 204);
+        QCOMPARE(m_device->lastErrorNumber(), 204);
+        QCOMPARE(m_device->lastErrorText(), QStringLiteral("the projector lamp did not confirm it is on"));
+        QCOMPARE(update.at(0).at(0).toString(), QStringLiteral("S1"));
+        QCOMPARE(m_device->status(), ClientDevice::Ready); // after Send_PrintDone
+    }
+
+    void dispatcher_keepAliveGrayscaleAndUnknown_changeNothing()
+    {
+        handshake(QStringLiteral("4.51"), kPrinting, defaultText());
+        LogCapture log;
+        m_printer->send(QStringLiteral("Connection-Alive"));
+        m_printer->send(QStringLiteral("Send_NewGrayscale,{}"));
+        m_printer->send(QStringLiteral("Bogus,1"));
+        m_printer->send(QStringLiteral("Send_PauseMovementDone")); // still handled afterwards
+        QSignalSpy paused(m_device.data(), &ClientDevice::pauseCompleted);
+        QTRY_COMPARE(paused.count(), 1);
+        QCOMPARE(m_device->status(), ClientDevice::Printing);
+        QVERIFY(log.lines().filter(QStringLiteral("Received keep alive message")).size() >= 1);
+        QCOMPARE(log.lines().filter(QStringLiteral("Unrecognized first word")).size(), 1);
+    }
+
+    void errorText_givesEveryKnownNumberInWords()
+    {
+        QCOMPARE(ClientDevice::errorText(201), QStringLiteral("the vat tilt did not finish in time"));
+        QCOMPARE(ClientDevice::errorText(202), QStringLiteral("the printer lost its motor board"));
+        QCOMPARE(ClientDevice::errorText(203), QStringLiteral("the projector display changed"));
+        QCOMPARE(ClientDevice::errorText(204), QStringLiteral("the projector lamp did not confirm it is on"));
+        QCOMPARE(ClientDevice::errorText(205), QStringLiteral("the projector lamp turned off during the print"));
+        QCOMPARE(ClientDevice::errorText(206), QStringLiteral("the printer could not read the job"));
+        QVERIFY(ClientDevice::errorText(999).contains(QLatin1String("999")));
+    }
+
+    void commands_sendTheirMessagesAndState()
+    {
+        handshake(QStringLiteral("4.51"), kReady, defaultText());
+        ClientDevice *d = m_device.data();
+        struct Case {
+            std::function<void()> call;
+            QString message;
+        };
+        const QList<Case> cases = {
+            {[d] { d->sendPause(); }, "Request_PausePrint"},
+            {[d] { d->sendResume(); }, "Request_ResumePrint"},
+            {[d] { d->sendCancel(); }, "Request_CancelPrint"},
+            {[d] { d->sendReprint(); }, "Request_Reprint"},
+            {[d] { d->sendNewNickname("Vat 2"); }, "Server_NewNickname,Vat 2"},
+            {[d] { d->sendPlatformUp(); }, "Request_PlatformUp"},
+            {[d] { d->sendPlatformDown(); }, "Request_PlatformDown"},
+            {[d] { d->sendTiltUp(); }, "Request_TiltUp"},
+            {[d] { d->sendTiltDown(); }, "Request_TiltDown"},
+            {[d] { d->sendResetNetwork(); }, "Request_ResetNetwork"},
+            {[d] { d->sendQaGCommand(); }, "Request_QA_GCommand"},
+            {[d] { d->sendProjectGrid(); }, "Request_QA_ProjectGrid"},
+            {[d] { d->sendTurnOffProjector(); }, "Request_QA_TurnOffProjector"},
+            {[d] { d->sendNewGParameter(12); }, "Send_GParameter,12"},
+            {[d] { d->sendNewFactoryGParameter(9); }, "Send_FactoryGParameter,9"},
+            {[d] { d->sendResetGParameter(); }, "Send_ResetGParameterToFactory"},
+            {[d] { d->sendBoardCommand("K250"); }, "Send_PiToBoardCommand,K250"},
+            {[d] { d->sendNewSerialAndModel("S9", "Orbelle75"); }, "Send_NewSerialAndModel,S9,Orbelle75"},
+        };
+        for (const Case &c : cases) {
+            c.call();
+            QVERIFY2(m_printer->waitForMessage(c.message), qPrintable(c.message));
+        }
+        QCOMPARE(m_printer->messages.count(), cases.size());
+        QCOMPARE(d->nickname(), QStringLiteral("Vat 2"));
+        QCOMPARE(d->gParameter(), 9);
+        QVERIFY(d->isGParameterReset());
+    }
+
+    void pauseAndResume_setStatus()
+    {
+        handshake(QStringLiteral("4.51"), kPrinting, defaultText());
+        m_device->sendPause();
+        QCOMPARE(m_device->status(), ClientDevice::Paused);
+        m_device->sendResume();
+        QCOMPARE(m_device->status(), ClientDevice::Printing);
+    }
+
+    void networkInfo_sentWithJunkType_passwordNeverLogged()
+    {
+        handshake(QStringLiteral("4.51"), kReady, defaultText());
+        LogCapture log;
+        m_device->sendNetworkInfo(QStringLiteral("HomeNet"), QStringLiteral("s3cretPW"));
+        QVERIFY(m_printer->waitForMessage(
+            QStringLiteral("Send_NetworkInfoHomeNetSend_NetworkInfos3cretPWSend_NetworkInfoJunk Type Name")));
+        QVERIFY(!log.lines().join('\n').contains(QLatin1String("s3cretPW")));
+        QVERIFY(log.lines().join('\n').contains(QLatin1String("********")));
+    }
+
+    void resinEdits_changeOnlyTheNamedResinAtItsThickness()
+    {
+        handshake(QStringLiteral("4.51"), kReady, defaultText());
+        QList<Resin> expected = Resin::defaultResinList();
+        expected[4].fineTuneFactor50 = 1.2; // Clear
+        QVERIFY(m_device->updateFineTuneFactor(QStringLiteral("Clear"), 50, 1.2));
+        QVERIFY(m_printer->waitForMessage("Send_ResinData" + Resin::toString(expected)));
+        expected[1].scaleX100 = 1.01; // Green
+        expected[1].scaleY100 = 0.99;
+        QVERIFY(m_device->updateResinScale(QStringLiteral("Green"), 100, 1.01, 0.99));
+        QVERIFY(m_printer->waitForMessage("Send_ResinData" + Resin::toString(expected)));
+        QCOMPARE(m_device->resins(), expected);
+    }
+
+    void resinEdits_unknownNameOrThickness75_sendListUnchanged_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("thickness");
+        QTest::newRow("unknown name") << QStringLiteral("Purple") << 50;
+        QTest::newRow("thickness 75") << QStringLiteral("Clear") << 75;
+    }
+
+    void resinEdits_unknownNameOrThickness75_sendListUnchanged()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, thickness);
+        handshake(QStringLiteral("4.51"), kReady, defaultText());
+        const QString unchanged = "Send_ResinData" + defaultText();
+        QVERIFY(m_device->updateFineTuneFactor(name, thickness, 1.3));
+        QVERIFY(m_printer->waitForMessage(unchanged));
+        m_printer->messages.clear();
+        QVERIFY(m_device->updateResinScale(name, thickness, 1.1, 1.1));
+        QVERIFY(m_printer->waitForMessage(unchanged));
+        QCOMPARE(m_device->resins(), Resin::defaultResinList());
+    }
+
+    void resinEdits_version43_refused()
+    {
+        handshake(QStringLiteral("4.3"), kPrinting, defaultText());
+        LogCapture log;
+        QVERIFY(!m_device->updateFineTuneFactor(QStringLiteral("Clear"), 50, 1.2));
+        QVERIFY(!m_device->replaceResins(defaultText()));
+        m_device->sendPlatformUp(); // a marker: everything before it has arrived
+        QVERIFY(m_printer->waitForMessage(QStringLiteral("Request_PlatformUp")));
+        QVERIFY(m_printer->messages.filter(QStringLiteral("Send_ResinData")).isEmpty());
+        QCOMPARE(log.lines().filter(QStringLiteral("ClientDevice::sendResins")).size(), 2);
+    }
+
+    void heartbeat_silentPrinter_timesOutAndCloses()
+    {
+        ClientDevice::setTimeScale(0.01); // 20 ms interval, 150 ms time-out
+        handshake(QStringLiteral("4.51"), kReady, defaultText());
+        QSignalSpy timedOut(m_device.data(), &ClientDevice::socketAliveTimedOut);
+        QSignalSpy closed(&m_printer->socket, &QTcpSocket::disconnected);
+        QTRY_COMPARE_WITH_TIMEOUT(timedOut.count(), 1, 3000);
+        QTRY_COMPARE(closed.count(), 1);
+        QVERIFY(m_printer->messages.contains(QStringLiteral("Connection-Alive")));
+    }
+
+    void heartbeat_keepAlivesFromPrinter_keepConnection()
+    {
+        ClientDevice::setTimeScale(0.01);
+        handshake(QStringLiteral("4.51"), kReady, defaultText());
+        QSignalSpy timedOut(m_device.data(), &ClientDevice::socketAliveTimedOut);
+        QTimer beat;
+        connect(&beat, &QTimer::timeout, this, [this] { m_printer->send(QStringLiteral("Connection-Alive")); });
+        beat.start(20);
+        QTest::qWait(600);
+        QCOMPARE(timedOut.count(), 0);
+    }
+
+    void jobStream_byteIdenticalWithHeader_heartbeatHeldBackWhileWriting()
+    {
+        ClientDevice::setTimeScale(0.05); // 100 ms interval, 750 ms time-out
+        QTemporaryDir dir;
+        const QString jobPath = dir.filePath(QStringLiteral("cube.ssj"));
+        QByteArray content(24 * 1024 * 1024 + 123, '\0');
+        for (int i = 0; i < content.size(); ++i)
+            content[i] = static_cast<char>((i * 131) ^ (i >> 9));
+        {
+            QFile f(jobPath);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QCOMPARE(f.write(content), qint64(content.size()));
+        }
+        handshake(QStringLiteral("4.51"), kReady, defaultText());
+        const QString target = dir.filePath(QStringLiteral("received.ssj"));
+        m_printer->expectJob(target);
+        // The printer reads slowly at first, so the desktop is still writing the stream.
+        m_printer->socket.setReadBufferSize(64 * 1024);
+        m_printer->holdStream = true;
+        QTimer beat;
+        connect(&beat, &QTimer::timeout, this, [this] { m_printer->send(QStringLiteral("Connection-Alive")); });
+        beat.start(100);
+
+        QSignalSpy progress(m_device.data(), &ClientDevice::sendBytesWritten);
+        LogCapture log;
+        PrintJob job;
+        job.resinName = QStringLiteral("Clear");
+        job.numImages = 80;
+        m_device->setJobFilePath(jobPath);
+        m_device->sendPrintJob(job);
+        QCOMPARE(m_device->status(), ClientDevice::Printing);
+        QVERIFY(m_printer->waitForMessage("Status_SendingPrintJob," + job.toString()));
+        QTRY_VERIFY(m_device->isWritingFile());
+        QTest::qWait(500);
+        QVERIFY(m_device->isWritingFile());
+        QVERIFY(log.lines().filter(QStringLiteral("sendConnectionAliveMessage. Writing file.")).size() >= 2);
+        m_printer->holdStream = false;
+        m_printer->socket.setReadBufferSize(0);
+        QMetaObject::invokeMethod(&m_printer->socket, "readyRead", Qt::QueuedConnection);
+        QTRY_VERIFY_WITH_TIMEOUT(m_printer->streamResult != JobStreamReceiver::NeedMore, 60000);
+        QCOMPARE(m_printer->streamResult, JobStreamReceiver::Done);
+        QCOMPARE(m_printer->keepAlivesInStream, 0);
+
+        QFile received(target);
+        QVERIFY(received.open(QIODevice::ReadOnly));
+        QVERIFY(received.readAll() == content);
+        const qint64 nameFrame = 4 + 2 * jobPath.size();
+        const qint64 total = 16 + nameFrame + content.size();
+        QTRY_VERIFY(!m_device->isWritingFile());
+        QCOMPARE(progress.last().at(0).toLongLong(), total);
+        QCOMPARE(progress.last().at(1).toLongLong(), total);
+        // The heartbeat resumes after the stream.
+        m_printer->messages.clear();
+        QVERIFY(m_printer->waitForMessage(QStringLiteral("Connection-Alive")));
+    }
+
+    void jobStream_unreadableFile_sendsNoStream()
+    {
+        handshake(QStringLiteral("4.51"), kReady, defaultText());
+        m_device->setJobFilePath(QStringLiteral("/nonexistent/job.ssj"));
+        m_device->sendPrintJob(PrintJob());
+        QVERIFY(m_printer->waitForMessage("Status_SendingPrintJob," + PrintJob().toString()));
+        m_printer->send(QStringLiteral("Client_Request_FileTransfer"));
+        QTest::qWait(100);
+        QVERIFY(!m_device->isWritingFile());
+        QCOMPARE(m_printer->socket.bytesAvailable(), qint64(0));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestClientDevice)
+#include "tst_clientdevice.moc"

@@ -1,0 +1,305 @@
+// Server on loopback: listening port, the announcement to 127.0.0.1, devices kept apart by
+// serial, relayed reports, dropping devices, and sending a job.
+#include "clientdevice.h"
+#include "fakeprinter.h"
+#include "logcapture.h"
+#include "server.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QNetworkDatagram>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <memory>
+
+namespace {
+const QString kReady = QStringLiteral("PrintStatus_Ready");
+const QString kPrinting = QStringLiteral("PrintStatus_Printing");
+// A base port away from the program's default, different per process.
+int testBasePort()
+{
+    return 52000 + static_cast<int>(QCoreApplication::applicationPid() % 500) * 10;
+}
+} // namespace
+
+class TestServer : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<Server> m_server;
+    QUdpSocket m_discovery;
+
+    // A fake printer whose handshake completed with the given serial.
+    std::unique_ptr<FakePrinter> addPrinter(const QString &serial, const QString &status = kReady)
+    {
+        auto printer = std::make_unique<FakePrinter>();
+        QSignalSpy connected(m_server.get(), &Server::printerConnected);
+        if (!printer->connectTo(static_cast<quint16>(m_server->currentPort())))
+            return nullptr;
+        if (!QTest::qWaitFor([&] { return !printer->greeting.isEmpty(); }, 5000))
+            return nullptr;
+        printer->send(FakePrinter::reply(serial, QStringLiteral("Orbelle"), QStringLiteral("4.51"), status,
+            Resin::toString(Resin::defaultResinList())));
+        if (!QTest::qWaitFor([&] { return connected.count() == 1; }, 5000))
+            return nullptr;
+        return printer;
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(m_discovery.bind(QHostAddress(QHostAddress::LocalHost), 0)); }
+
+    void init()
+    {
+        m_server = std::make_unique<Server>();
+        m_server->setBasePort(testBasePort());
+        m_server->setDiscoveryPort(m_discovery.localPort());
+        m_server->setDiscoveryTarget(QHostAddress::LocalHost);
+        m_server->broadcastIP();
+        QVERIFY(m_server->currentPort() > 0);
+    }
+
+    void cleanup()
+    {
+        m_server.reset();
+        ClientDevice::setTimeScale(1.0);
+        while (m_discovery.hasPendingDatagrams())
+            m_discovery.receiveDatagram();
+    }
+
+    void broadcastIP_toLoopbackTarget_announcesLoopbackAndPort()
+    {
+        QTRY_VERIFY(m_discovery.hasPendingDatagrams());
+        const QByteArray data = m_discovery.receiveDatagram().data();
+        QCOMPARE(data, QByteArray("ip:127.0.0.1port:") + QByteArray::number(m_server->currentPort()));
+        QString ip;
+        int port = 0;
+        QVERIFY(Protocol::parseDatagram(data, &ip, &port));
+        QVERIFY(port >= testBasePort() + 1 && port <= testBasePort() + 50);
+    }
+
+    void broadcastIP_again_keepsPortAndRepeatsDatagram()
+    {
+        const int port = m_server->currentPort();
+        QTRY_VERIFY(m_discovery.hasPendingDatagrams());
+        m_discovery.receiveDatagram();
+        m_server->broadcastIP();
+        QCOMPARE(m_server->currentPort(), port);
+        QTRY_VERIFY(m_discovery.hasPendingDatagrams());
+        QCOMPARE(m_discovery.receiveDatagram().data(), QByteArray("ip:127.0.0.1port:") + QByteArray::number(port));
+    }
+
+    void listen_firstPortTaken_usesNextFreeOne()
+    {
+        m_server.reset();
+        QTcpServer blocker;
+        QVERIFY(blocker.listen(QHostAddress::Any, static_cast<quint16>(testBasePort() + 1)));
+        Server server;
+        server.setBasePort(testBasePort());
+        server.setDiscoveryPort(m_discovery.localPort());
+        server.setDiscoveryTarget(QHostAddress::LocalHost);
+        server.broadcastIP();
+        QCOMPARE(server.currentPort(), testBasePort() + 2);
+    }
+
+    void twoPrinters_keptApartBySerial()
+    {
+        auto a = addPrinter(QStringLiteral("AAA"));
+        auto b = addPrinter(QStringLiteral("BBB"), kPrinting);
+        QVERIFY(a && b);
+        QCOMPARE(m_server->devices().size(), 2);
+
+        QSignalSpy progress(m_server.get(), &Server::updatePrintProgress);
+        b->send(QStringLiteral("Send_PrintProgress,3,10,50,job.ssj,Clear,50"));
+        QTRY_COMPARE(progress.count(), 1);
+        QCOMPARE(progress.at(0).at(0).toString(), QStringLiteral("BBB"));
+        QCOMPARE(progress.at(0).at(1).toInt(), 3);
+
+        QSignalSpy error(m_server.get(), &Server::transmitPrinterError);
+        a->send(QStringLiteral("Send_PrintingError,201"));
+        QTRY_COMPARE(error.count(), 1);
+        QCOMPARE(error.at(0), QVariantList({QStringLiteral("AAA"), 201}));
+
+        m_server->pauseJob(QStringLiteral("AAA"));
+        m_server->sendBoardCommand(QStringLiteral("BBB"), QStringLiteral("G12"));
+        QVERIFY(a->waitForMessage(QStringLiteral("Request_PausePrint")));
+        QVERIFY(b->waitForMessage(QStringLiteral("Send_PiToBoardCommand,G12")));
+        QVERIFY(!b->messages.contains(QStringLiteral("Request_PausePrint")));
+        QVERIFY(!a->messages.contains(QStringLiteral("Send_PiToBoardCommand,G12")));
+    }
+
+    void deviceReports_relayedWithSerial()
+    {
+        auto p = addPrinter(QStringLiteral("R1"), kPrinting);
+        QVERIFY(p);
+        QSignalSpy pauseDone(m_server.get(), &Server::pauseCompleted);
+        QSignalSpy pauseStart(m_server.get(), &Server::pauseStarted);
+        QSignalSpy resumeDone(m_server.get(), &Server::resumeCompleted);
+        QSignalSpy resumeStart(m_server.get(), &Server::resumeStarted);
+        QSignalSpy cancelled(m_server.get(), &Server::printCancelled);
+        QSignalSpy done(m_server.get(), &Server::updatePrintDone);
+        QSignalSpy update(m_server.get(), &Server::updateRequested);
+        p->send(QStringLiteral("Send_PauseMovementDone"));
+        p->send(QStringLiteral("Request_PausePrint"));
+        p->send(QStringLiteral("Send_ResumeMovementDone"));
+        p->send(QStringLiteral("Request_ResumePrint"));
+        p->send(QStringLiteral("Request_CancelPrint"));
+        p->send(QStringLiteral("Request_Update"));
+        p->send(QStringLiteral("Send_PrintDone"));
+        QTRY_COMPARE(done.count(), 1);
+        for (QSignalSpy *spy : {&pauseDone, &pauseStart, &resumeDone, &resumeStart, &cancelled, &done, &update}) {
+            QCOMPARE(spy->count(), 1);
+            QCOMPARE(spy->at(0).at(0).toString(), QStringLiteral("R1"));
+        }
+        QVERIFY(!m_server->getDeviceFromSerial(QStringLiteral("R1"))->isPrinting());
+    }
+
+    void serialSlots_sendTheirMessages()
+    {
+        auto p = addPrinter(QStringLiteral("Q1"));
+        QVERIFY(p);
+        const QString s = QStringLiteral("Q1");
+        LogCapture log;
+        m_server->resumeJob(s);
+        m_server->cancelJob(s);
+        m_server->changeNickName(s, QStringLiteral("Left"));
+        m_server->reprint(s);
+        m_server->sendPlatformUp(s);
+        m_server->sendPlatformDown(s);
+        m_server->sendTiltUp(s);
+        m_server->sendTiltDown(s);
+        m_server->sendNewGParameter(s, 4);
+        m_server->sendNewFactoryGParameter(s, 5);
+        m_server->resetGParameter(s);
+        m_server->sendNetworkedGCommand(s);
+        m_server->sendProjectGrid(s);
+        m_server->sendTurnOffProjector(s);
+        m_server->sendNewGrayscale(s, QStringLiteral("{}"));
+        m_server->sendResetNetworkSettings(s);
+        m_server->setNetworkInfo(s, QStringLiteral("Net"), QStringLiteral("pw123456"));
+        m_server->sendNewSerialAndModel(s, QStringLiteral("Q2"), QStringLiteral("M"));
+        const QStringList expected = {"Request_ResumePrint", "Request_CancelPrint", "Server_NewNickname,Left",
+            "Request_Reprint", "Request_PlatformUp", "Request_PlatformDown", "Request_TiltUp", "Request_TiltDown",
+            "Send_GParameter,4", "Send_FactoryGParameter,5", "Send_ResetGParameterToFactory", "Request_QA_GCommand",
+            "Request_QA_ProjectGrid", "Request_QA_TurnOffProjector", "Request_ResetNetwork",
+            "Send_NetworkInfoNetSend_NetworkInfopw123456Send_NetworkInfoJunk Type Name", "Send_NewSerialAndModel,Q2,M"};
+        QTRY_COMPARE(p->messages, expected);
+        QVERIFY(!log.lines().join('\n').contains(QLatin1String("pw123456")));
+        QCOMPARE(m_server->getDeviceFromSerial(s)->nickname(), QStringLiteral("Left"));
+    }
+
+    void resinSlots_editAndReport()
+    {
+        auto p = addPrinter(QStringLiteral("R5"));
+        QVERIFY(p);
+        QCOMPARE(m_server->getResinDataAsStringList(QStringLiteral("R5")).size(), 42);
+        QList<Resin> two = {Resin(QStringLiteral("A")), Resin(QStringLiteral("B"))};
+        m_server->updateResins(QStringLiteral("R5"), Resin::toString(two));
+        QVERIFY(p->waitForMessage("Send_ResinData" + Resin::toString(two)));
+        two[0].fineTuneFactor20 = 0.9;
+        m_server->sendNewResinFineTuneFactor(QStringLiteral("R5"), QStringLiteral("A"), 20, 0.9);
+        QVERIFY(p->waitForMessage("Send_ResinData" + Resin::toString(two)));
+        two[1].scaleX50 = 1.05;
+        two[1].scaleY50 = 1.04;
+        m_server->sendNewResinScalingFactor(QStringLiteral("R5"), QStringLiteral("B"), 50, 1.05, 1.04);
+        QVERIFY(p->waitForMessage("Send_ResinData" + Resin::toString(two)));
+        QCOMPARE(m_server->getResinDataAsStringList(QStringLiteral("R5")).size(), 14);
+    }
+
+    void unknownSerial_loggedAndNothingSent()
+    {
+        auto p = addPrinter(QStringLiteral("K1"));
+        QVERIFY(p);
+        LogCapture log;
+        m_server->pauseJob(QStringLiteral("NOPE"));
+        m_server->sendPlatformUp(QStringLiteral("K1"));
+        QVERIFY(p->waitForMessage(QStringLiteral("Request_PlatformUp")));
+        QCOMPARE(p->messages, QStringList {QStringLiteral("Request_PlatformUp")});
+        QCOMPARE(log.lines().filter(QStringLiteral("Device with Serial not found")).size(), 1);
+    }
+
+    void heartbeatTimeout_dropsDevice()
+    {
+        ClientDevice::setTimeScale(0.01);
+        auto p = addPrinter(QStringLiteral("T1"));
+        QVERIFY(p);
+        QSignalSpy gone(m_server.get(), &Server::printerDisconnected);
+        QTRY_COMPARE_WITH_TIMEOUT(gone.count(), 1, 3000);
+        QCOMPARE(gone.at(0).at(0).toString(), QStringLiteral("T1"));
+        QVERIFY(m_server->devices().isEmpty());
+    }
+
+    void printerClosesSocket_dropsDevice()
+    {
+        auto p = addPrinter(QStringLiteral("C1"));
+        QVERIFY(p);
+        QSignalSpy gone(m_server.get(), &Server::printerDisconnected);
+        p->socket.disconnectFromHost();
+        QTRY_COMPARE(gone.count(), 1);
+        QCOMPARE(gone.at(0).at(0).toString(), QStringLiteral("C1"));
+        QVERIFY(m_server->devices().isEmpty());
+    }
+
+    void absurdFrame_dropsDevice()
+    {
+        auto p = addPrinter(QStringLiteral("F1"));
+        QVERIFY(p);
+        QSignalSpy gone(m_server.get(), &Server::printerDisconnected);
+        p->sendBytes(QByteArray("\x7f\xff\xff\xfe", 4));
+        QTRY_COMPARE(gone.count(), 1);
+        QVERIFY(m_server->devices().isEmpty());
+    }
+
+    void manualDisconnect_dropsDevice()
+    {
+        auto p = addPrinter(QStringLiteral("M1"));
+        QVERIFY(p);
+        QSignalSpy gone(m_server.get(), &Server::printerDisconnected);
+        QSignalSpy closed(&p->socket, &QTcpSocket::disconnected);
+        m_server->manuallyDisconnectPrinter(QStringLiteral("M1"));
+        QCOMPARE(gone.count(), 1);
+        QVERIFY(m_server->devices().isEmpty());
+        QTRY_COMPARE(closed.count(), 1);
+    }
+
+    void sendPrint_streamsTheJobToTheTargetSerial()
+    {
+        auto other = addPrinter(QStringLiteral("O1"));
+        auto p = addPrinter(QStringLiteral("J1"));
+        QVERIFY(other && p);
+        QTemporaryDir dir;
+        const QString jobPath = dir.filePath(QStringLiteral("small.ssj"));
+        QByteArray content;
+        for (int i = 0; i < 10000; ++i)
+            content.append(static_cast<char>(i % 251));
+        {
+            QFile f(jobPath);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(content);
+        }
+        const QString target = dir.filePath(QStringLiteral("got.ssj"));
+        p->expectJob(target);
+        QSignalSpy written(m_server.get(), &Server::sendUpdateBytesWritten);
+        PrintJob job;
+        job.resinName = QStringLiteral("Gray");
+        job.numImages = 7;
+        m_server->setPrintJobToSend(QStringLiteral("J1"), jobPath, job);
+        m_server->sendPrint();
+        QTRY_COMPARE(p->streamResult, JobStreamReceiver::Done);
+        QCOMPARE(p->messages.first(), "Status_SendingPrintJob," + job.toString());
+        QFile got(target);
+        QVERIFY(got.open(QIODevice::ReadOnly));
+        QVERIFY(got.readAll() == content);
+        const qint64 total = 16 + 4 + 2 * jobPath.size() + content.size();
+        QTRY_COMPARE(written.last().at(0).toLongLong(), total);
+        QVERIFY(m_server->getDeviceFromSerial(QStringLiteral("J1"))->isPrinting());
+        QVERIFY(other->messages.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestServer)
+#include "tst_server.moc"

@@ -1,5 +1,6 @@
 #include "clicommands.h"
 
+#include "printercommands.h"
 #include "ssjcommands.h"
 
 #include <QTextStream>
@@ -15,12 +16,13 @@ QString usage()
                           "Job files:\n"
                           "%1"
                           "\n"
-                          "Run 'tessora-cli ssj --help' for the job file commands.\n")
-        .arg(SsjCommands::usage());
+                          "Printers:\n"
+                          "%2")
+        .arg(SsjCommands::usage(), PrinterCommands::usage());
 }
 
 // Commands that belong to tessora-cli but are not part of this build yet.
-const QStringList kPlannedCommands = {QStringLiteral("slice"), QStringLiteral("printers"), QStringLiteral("print")};
+const QStringList kPlannedCommands = {QStringLiteral("slice")};
 
 } // namespace
 
@@ -37,6 +39,10 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     }
     if (command == QLatin1String("ssj"))
         return SsjCommands::run(arguments.mid(1), out, err);
+    if (command == QLatin1String("printers"))
+        return PrinterCommands::printers(arguments.mid(1), out, err);
+    if (command == QLatin1String("print"))
+        return PrinterCommands::print(arguments.mid(1), out, err);
     if (kPlannedCommands.contains(command)) {
         err << "tessora-cli " << command << ": not available yet in this build\n";
         return ExitUsage;

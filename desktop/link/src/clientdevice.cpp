@@ -314,8 +314,11 @@ void ClientDevice::handleHandshake(const QStringList &fields)
     m_gParameter = fields.size() >= 9 ? fields.at(8).mid(1).toInt() : 0;
 
     m_handshakeCompleted = true;
+    // Decided before the signal: a receiver may start a print at once, and a
+    // progress request sent after its job line would land in the job stream.
+    const bool printingAtHandshake = m_status == Printing;
     emit handshakeCompleted(m_serial, m_nickname, statusName());
-    if (m_status == Printing)
+    if (printingAtHandshake)
         sendSerializedString(kRequestProgress);
     qDebug() << "ClientDevice. Completed handshake. Serial: " << m_serial << " NickName: " << m_nickname;
 }

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds into build/ and runs the main job: the
 # layers of a sample part are packed into a job file, and a simulated printer
-# prints it: vatnode-boardsim plays the motor board on a pseudo-terminal and
-# vatnode prints the job from disk at 50 times speed on a virtual 1280 x 800
-# screen, saving every projected frame. Everything is left in build/demo/.
+# prints it over the network: vatnode-boardsim plays the motor board on a
+# pseudo-terminal, vatnode runs the printer at 50 times speed on a virtual
+# 1280 x 800 screen (saving every projected frame), and tessora-cli finds it
+# on loopback, sends the job with the resin "Clear" and follows it to the end.
+# Everything is left in build/demo/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,15 +24,19 @@ build/bin/tessora-cli ssj info "$work/sample-part.ssj"
 scale=0.02
 build/bin/vatnode-boardsim --link "$work/board" --speed "$scale" --log "$work/board.log" &
 board=$!
-trap 'kill $board 2>/dev/null || true' EXIT
+trap 'kill $board $printer 2>/dev/null || true; pkill -f "vatnode --workdir $work/printer" 2>/dev/null || true' EXIT
 sleep 0.5
 
-# 3 adhesion layers of 20 s, 4 s layers of 50 microns, 40 layers, resin Clear.
-status=0
+# The printer waits for a desktop's announcement; the desktop here is
+# tessora-cli, announcing to 127.0.0.1 only.
 QT_QUICK_BACKEND=software xvfb-run -a -s "-screen 0 1280x800x24" \
     build/bin/vatnode --workdir "$work/printer" --serial-port "$work/board" --time-scale "$scale" \
-    --frames-dir "$work/frames" --print-file "$work/sample-part.ssj" --job "3,20,4,50,50,40,Clear,1,1,1" \
-    2> >(grep -v '^Debug: ' >&2) || status=$?
+    --frames-dir "$work/frames" --discovery-port 49971 >"$work/vatnode.out" 2>&1 &
+printer=$!
+
+status=0
+build/bin/tessora-cli print "$work/sample-part.ssj" --resin Clear --wait 60 --time-scale "$scale" \
+    --discovery-target 127.0.0.1 --discovery-port 49971 --base-port 50600 || status=$?
 
 echo
 echo "board commands: $work/board.log ($(wc -l < "$work/board.log") lines)"

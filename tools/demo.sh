@@ -24,7 +24,9 @@ build/bin/tessora-cli ssj info "$work/sample-part.ssj"
 scale=0.02
 build/bin/vatnode-boardsim --link "$work/board" --speed "$scale" --log "$work/board.log" &
 board=$!
-trap 'kill $board $printer 2>/dev/null || true; pkill -f "vatnode --workdir $work/printer" 2>/dev/null || true' EXIT
+# vatnode first, so that xvfb-run stops its X server itself.
+# (The pattern is anchored: xvfb-run's own command line holds the same words.)
+trap 'pkill -f "^build/bin/vatnode --workdir $work/printer" 2>/dev/null || true; wait $printer 2>/dev/null || true; kill $board 2>/dev/null || true' EXIT
 sleep 0.5
 
 # The printer waits for a desktop's announcement; the desktop here is

@@ -96,16 +96,21 @@ void TestNetworkPrint::initTestCase()
 
 void TestNetworkPrint::cleanupTestCase()
 {
+    // vatnode first: xvfb-run then stops its X server itself and ends.
+    // The pattern is anchored at vatnode's own command line: xvfb-run's holds
+    // the same words, and killing it would leave its X server behind.
+    QProcess::execute(QStringLiteral("pkill"),
+        {QStringLiteral("-f"),
+            QStringLiteral("^") + TestPaths::executable(QStringLiteral("vatnode")) + QStringLiteral(" --workdir")});
     for (QProcess *process : {&m_printer, &m_board}) {
-        if (process->state() != QProcess::NotRunning) {
+        if (process->state() == QProcess::NotRunning)
+            continue;
+        if (process != &m_printer || !process->waitForFinished(10000))
             process->terminate();
-            if (!process->waitForFinished(5000))
-                process->kill();
-            process->waitForFinished();
-        }
+        if (!process->waitForFinished(5000))
+            process->kill();
+        process->waitForFinished();
     }
-    // xvfb-run leaves vatnode to end with its X server.
-    QProcess::execute(QStringLiteral("pkill"), {QStringLiteral("-f"), m_dir.filePath(QStringLiteral("printer"))});
 }
 
 QProcess *TestNetworkPrint::runCli(const QStringList &arguments)

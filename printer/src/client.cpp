@@ -5,6 +5,7 @@
 
 #include "imageprovider.h"
 #include "jobstreamreceiver.h"
+#include "printererrors.h"
 #include "printererrorwatchdog.h"
 #include "printersettings.h"
 #include "printingthread.h"
@@ -38,26 +39,6 @@ constexpr double kProjectorWidth = 1280.0;
 constexpr double kProjectorHeight = 800.0;
 constexpr int kLongPressMs = 3000;
 constexpr int kMultiPressMs = 500;
-
-QString errorText(int code)
-{
-    switch (code) {
-    case 201:
-        return QStringLiteral("the board did not finish a tilt cycle in time");
-    case 202:
-        return QStringLiteral("the USB link to the board was lost");
-    case 203:
-        return QStringLiteral("the projector display was lost or another screen appeared");
-    case 204:
-        return QStringLiteral("the projector did not confirm that it is on");
-    case 205:
-        return QStringLiteral("the projector reported off while it should be on");
-    case 206:
-        return QStringLiteral("the job file could not be read");
-    default:
-        return QStringLiteral("unknown error");
-    }
-}
 
 } // namespace
 
@@ -364,7 +345,7 @@ void Client::printingErrorDetected(int errorNum)
     qDebug() << "Client::printingErrorDetected - " << errorNum;
     sendString(QStringLiteral("Send_PrintingError,%1").arg(errorNum));
     if (m_printFileStarted)
-        endPrintFromFile(1, QStringLiteral("printing error %1: %2").arg(errorNum).arg(errorText(errorNum)));
+        endPrintFromFile(1, QStringLiteral("printing error %1: %2").arg(errorNum).arg(PrinterErrors::text(errorNum)));
 }
 
 // ---- Board ------------------------------------------------------------------

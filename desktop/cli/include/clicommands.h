@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QStringList>
 
 class QTextStream;
@@ -11,6 +12,11 @@ enum ExitCode {
     ExitFailure = 1, // the operation failed; one "error: " line says why
     ExitUsage = 2, // bad usage; a usage text follows
 };
+
+// One "error: " line on `err`; returns ExitFailure.
+int failure(QTextStream &err, const QString &message);
+// What was wrong, then the usage of the command, on `err`; returns ExitUsage.
+int usageError(QTextStream &err, const QString &command, const QString &message, const QString &commandUsage);
 
 // Runs tessora-cli with its arguments (without the program name), writing
 // results to `out` and errors, usage and progress to `err`.

@@ -26,6 +26,19 @@ const QStringList kPlannedCommands = {QStringLiteral("slice")};
 
 } // namespace
 
+int failure(QTextStream &err, const QString &message)
+{
+    err << "error: " << message << "\n";
+    err.flush();
+    return ExitFailure;
+}
+
+int usageError(QTextStream &err, const QString &command, const QString &message, const QString &commandUsage)
+{
+    err << command << ": " << message << "\n\nusage:\n" << commandUsage;
+    return ExitUsage;
+}
+
 int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
     if (arguments.isEmpty()) {

@@ -48,16 +48,10 @@ QString printUsage()
 
 int usageError(QTextStream &err, const QString &message, const QString &commandUsage)
 {
-    err << "tessora-cli: " << message << "\n\nusage:\n" << commandUsage;
-    return ExitUsage;
+    return TessoraCli::usageError(err, QStringLiteral("tessora-cli"), message, commandUsage);
 }
 
-int failure(QTextStream &err, const QString &message)
-{
-    err << "error: " << message << "\n";
-    err.flush();
-    return ExitFailure;
-}
+using TessoraCli::failure;
 
 void addNetworkOptions(QCommandLineParser &parser)
 {

@@ -41,15 +41,10 @@ QString packUsage()
 
 int usageError(QTextStream &err, const QString &message, const QString &commandUsage)
 {
-    err << "tessora-cli ssj: " << message << "\n\nusage:\n" << commandUsage;
-    return ExitUsage;
+    return TessoraCli::usageError(err, QStringLiteral("tessora-cli ssj"), message, commandUsage);
 }
 
-int failure(QTextStream &err, const QString &message)
-{
-    err << "error: " << message << "\n";
-    return ExitFailure;
-}
+using TessoraCli::failure;
 
 // Parses "ssj <command>" arguments; false (after the usage text) on bad usage.
 bool parse(QCommandLineParser &parser, const QString &command, const QStringList &arguments,

@@ -1,5 +1,7 @@
 #include "clientdevice.h"
 
+#include "printererrors.h"
+
 #include "protocol.h"
 
 #include <QDebug>
@@ -80,22 +82,7 @@ QList<Resin> ClientDevice::desktopDefaultResinList()
 
 QString ClientDevice::errorText(int errorNum)
 {
-    switch (errorNum) {
-    case 201:
-        return QStringLiteral("the vat tilt did not finish in time");
-    case 202:
-        return QStringLiteral("the printer lost its motor board");
-    case 203:
-        return QStringLiteral("the projector display changed");
-    case 204:
-        return QStringLiteral("the projector lamp did not confirm it is on");
-    case 205:
-        return QStringLiteral("the projector lamp turned off during the print");
-    case 206:
-        return QStringLiteral("the printer could not read the job");
-    default:
-        return QStringLiteral("unknown printer error %1").arg(errorNum);
-    }
+    return PrinterErrors::text(errorNum);
 }
 
 QString ClientDevice::statusName() const

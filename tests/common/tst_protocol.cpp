@@ -1,6 +1,7 @@
 #include "jobstreamreceiver.h"
 #include "logcapture.h"
 #include "protocol.h"
+#include "testbytes.h"
 
 #include <QBuffer>
 #include <QDataStream>
@@ -41,20 +42,6 @@ protected:
 private:
     QByteArray m_pending;
 };
-
-QByteArray bigEndian64(qint64 value)
-{
-    QByteArray bytes(8, Qt::Uninitialized);
-    qToBigEndian<qint64>(value, bytes.data());
-    return bytes;
-}
-
-QByteArray bigEndian32(quint32 value)
-{
-    QByteArray bytes(4, Qt::Uninitialized);
-    qToBigEndian<quint32>(value, bytes.data());
-    return bytes;
-}
 
 // Pseudo-random file bytes, seeded so that a failure repeats.
 QByteArray fileBytes(int size)

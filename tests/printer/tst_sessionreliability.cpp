@@ -22,6 +22,7 @@
 #include "sessionharness.h"
 #include "ssj.h"
 #include "terminal.h"
+#include "testbytes.h"
 
 #include <QDir>
 #include <QFile>
@@ -104,20 +105,6 @@ qint64 residentBytes()
 QString megabytes(qint64 bytes)
 {
     return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 1) + QStringLiteral(" MB");
-}
-
-QByteArray bigEndian64(qint64 value)
-{
-    QByteArray bytes(8, Qt::Uninitialized);
-    qToBigEndian<qint64>(value, bytes.data());
-    return bytes;
-}
-
-QByteArray bigEndian32(quint32 value)
-{
-    QByteArray bytes(4, Qt::Uninitialized);
-    qToBigEndian<quint32>(value, bytes.data());
-    return bytes;
 }
 
 // The printer's own test for a G parameter: text it would store.

@@ -8,3 +8,4 @@ cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSORA_BUILD_
 cmake --build build-release -j "$(nproc)"
 build-release/bin/bench_ssj_codec
 bash bench/vatnode_memory.sh build-release
+bash bench/transfer_throughput.sh build-release

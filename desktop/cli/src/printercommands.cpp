@@ -9,6 +9,7 @@
 #include "server.h"
 
 #include <QCommandLineParser>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -301,12 +302,20 @@ int print(const QStringList &arguments, QTextStream &out, QTextStream &err)
             server.sendPrint();
         },
         Qt::QueuedConnection);
+    QElapsedTimer transferClock;
     QObject::connect(&server, &Server::sendUpdateBytesWritten, &loop, [&](qint64 written, qint64 total) {
-        if (!transfer)
+        if (!transfer) {
             transfer = std::make_unique<Progress>(err, QStringLiteral("sending job"), total, terminal);
+            transferClock.start();
+        }
         transfer->update(written);
-        if (written >= total)
+        if (written >= total) {
             transfer.reset();
+            const double seconds = qMax<qint64>(1, transferClock.elapsed()) / 1000.0;
+            err << "sent " << QString::number(total / 1e6, 'f', 1) << " MB in " << QString::number(seconds, 'f', 2)
+                << " s (" << QString::number(total / 1e6 / seconds, 'f', 1) << " MB/s)\n";
+            err.flush();
+        }
     });
     QObject::connect(&server, &Server::updatePrintProgress, &loop,
         [&](const QString &from, int, int percent, int timeLeft, const QString &, const QString &, int) {

@@ -598,17 +598,23 @@ void ClientDevice::bytesWereWritten(qint64 numBytes)
     qDebug() << "Update Transfer Progress. Bytes Written: " << m_bytesWritten << "/" << m_totalBytes;
     m_bytesWritten += numBytes;
     emit sendBytesWritten(m_bytesWritten, m_totalBytes);
-    if (m_bytesToWrite > 0) {
+    // Chunks of 4096 bytes, but several kept queued: with one chunk per
+    // notification the link would idle between notifications.
+    constexpr qint64 kQueuedBytes = 64 * Protocol::kChunkBytes;
+    while (m_bytesToWrite > 0 && m_socket->bytesToWrite() < kQueuedBytes) {
         const QByteArray chunk = m_localFile.read(qMin(Protocol::kChunkBytes, m_bytesToWrite));
         if (chunk.isEmpty()) {
             qDebug() << "ERROR. ClientDevice::bytesWereWritten. Job file ended early:" << m_localFile.errorString();
             m_bytesToWrite = 0;
-        } else {
-            m_bytesToWrite -= qMax<qint64>(m_socket->write(chunk), 0);
+            break;
         }
-    } else {
-        m_localFile.close();
+        const qint64 written = m_socket->write(chunk);
+        if (written <= 0)
+            break;
+        m_bytesToWrite -= written;
     }
+    if (m_bytesToWrite <= 0)
+        m_localFile.close();
     // A command frame written meanwhile is counted too: finish on the file's last chunk.
     if (m_bytesToWrite <= 0 && m_bytesWritten >= m_totalBytes) {
         finishFile();

@@ -183,6 +183,24 @@ int movesOf(const QStringList &lines)
     return moves;
 }
 
+// Empty when the script was written below the sandbox with exactly `text`,
+// made executable, and then started once; otherwise what went wrong.
+QString scriptWrittenAndStarted(Session &session, const QString &scriptPath, const QString &text)
+{
+    const QString script = SystemActions::path(scriptPath);
+    if (!script.startsWith(session.path(QStringLiteral("system-root"))))
+        return QStringLiteral("script outside the sandbox: ") + script;
+    if (readFile(script) != text)
+        return QStringLiteral("script text differs: ") + readFile(script);
+    const QStringList commands = SystemActions::simulatedCommands();
+    const int chmod = int(commands.indexOf(QStringLiteral("sudo chmod 777 ") + scriptPath));
+    if (chmod < 0 || chmod >= commands.indexOf(scriptPath))
+        return QStringLiteral("script not made executable before its start: ") + commands.join(QLatin1Char('|'));
+    if (commands.count(scriptPath) != 1)
+        return QStringLiteral("script started %1 times").arg(commands.count(scriptPath));
+    return QString();
+}
+
 const char *multiPressError = "ERROR. Client::buttonMultiPressTimeout. Num multi presses is: ";
 
 } // namespace
@@ -420,16 +438,9 @@ void TestSessionDevice::sevenOrMorePresses_storeOldResinListAndStartRollback()
     PRESS_AND_DECIDE(session, presses);
     QVERIFY(waitFor([] { return SystemActions::simulatedCommands().contains(kRollbackScript); }));
     QCOMPARE(settingValue(QStringLiteral("resinData")), kRollbackResins);
-    const QString script = SystemActions::path(kRollbackScript);
-    QVERIFY(script.startsWith(session.path(QStringLiteral("system-root"))));
-    QCOMPARE(readFile(script),
-        QStringLiteral("sudo rm Vatnode\nsudo mv Vatnode_previous Vatnode\n"
-                       "sudo chmod 777 Vatnode\n./Vatnode"));
-    const QStringList commands = SystemActions::simulatedCommands();
-    const int chmod = commands.indexOf(QStringLiteral("sudo chmod 777 ") + kRollbackScript);
-    QVERIFY(chmod >= 0);
-    QVERIFY(chmod < commands.indexOf(kRollbackScript));
-    QCOMPARE(commands.count(kRollbackScript), 1);
+    const QString why = scriptWrittenAndStarted(session, kRollbackScript,
+        QStringLiteral("sudo rm Vatnode\nsudo mv Vatnode_previous Vatnode\nsudo chmod 777 Vatnode\n./Vatnode"));
+    QVERIFY2(why.isEmpty(), qPrintable(why));
     // The program files themselves are the script's business.
     QCOMPARE(readFile(session.path(QStringLiteral("Vatnode_previous"))), QStringLiteral("old program"));
 }
@@ -533,17 +544,10 @@ void TestSessionDevice::updateOverConnection_writesProgramAndStartsScriptWhenCom
     QFile received(session.path(QStringLiteral("Vatnode_update")));
     QVERIFY(received.open(QIODevice::ReadOnly));
     QVERIFY(received.readAll() == program);
-    const QString script = SystemActions::path(kUpdateScript);
-    QVERIFY(script.startsWith(session.path(QStringLiteral("system-root"))));
-    QCOMPARE(readFile(script),
-        QStringLiteral("sudo rm Vatnode\nsudo mv Vatnode_update Vatnode\n"
-                       "sudo chmod 777 Vatnode\n./Vatnode"));
-    const QStringList commands = SystemActions::simulatedCommands();
-    const int chmod = commands.indexOf(QStringLiteral("sudo chmod 777 ") + kUpdateScript);
-    QVERIFY(chmod >= 0);
-    QVERIFY(chmod < commands.indexOf(kUpdateScript));
-    QCOMPARE(commands.count(kUpdateScript), 1);
-    QVERIFY(!commands.contains(kReboot));
+    const QString why = scriptWrittenAndStarted(session, kUpdateScript,
+        QStringLiteral("sudo rm Vatnode\nsudo mv Vatnode_update Vatnode\nsudo chmod 777 Vatnode\n./Vatnode"));
+    QVERIFY2(why.isEmpty(), qPrintable(why));
+    QVERIFY(!SystemActions::simulatedCommands().contains(kReboot));
 }
 
 void TestSessionDevice::updateWithExistingScript_runsItUnchanged()

@@ -52,7 +52,12 @@ private:
     QString defaultText() const { return Resin::toString(Resin::defaultResinList()); }
 
 private slots:
-    void initTestCase() { QVERIFY(m_listener.listen(QHostAddress::LocalHost, 0)); }
+    void initTestCase()
+    {
+        QVERIFY(m_listener.listen(QHostAddress::LocalHost, 0));
+        // Update requests here stop at the missing update files, before any SSH.
+        ClientDevice::setUpdateFiles(QStringLiteral("/nonexistent/Vatnode"), QStringLiteral("/nonexistent/script"));
+    }
 
     void cleanup()
     {

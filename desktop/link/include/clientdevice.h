@@ -2,6 +2,7 @@
 
 #include "printjob.h"
 #include "resin.h"
+#include "sshlink.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -44,6 +45,16 @@ public:
     // Multiplies both heartbeat intervals of devices whose handshake happens afterwards.
     static void setTimeScale(double scale);
     static double timeScale();
+
+    // How printers are reached over SSH for program updates and file downloads; the
+    // environment's settings unless set (SshSettings).
+    static void setSshSettings(const SshSettings &settings);
+    static SshSettings sshSettings();
+    // The printer program and its install script uploaded by an update; by default
+    // "Vatnode" and "VatnodeUpdateScript" next to the desktop program.
+    static void setUpdateFiles(const QString &programPath, const QString &scriptPath);
+    static QString updateProgramPath();
+    static QString updateScriptPath();
 
     // The desktop's default resin list: the common default list, "White" with 5/10/15 s.
     static QList<Resin> desktopDefaultResinList();
@@ -108,6 +119,16 @@ public:
     bool updateFineTuneFactor(const QString &resinName, int layerThickness, double factor);
     bool updateResinScale(const QString &resinName, int layerThickness, double xScale, double yScale);
     bool replaceResins(const QString &listText);
+
+    // Installs the update files on the printer over SSH and runs the install script; on
+    // success signals broadcastIP() so that the restarted printer finds the desktop again.
+    // Blocks for the whole upload. A failure is logged and told through sendMessageToGUI.
+    bool sendUpdatedClientPayload();
+    // Fetches the printer's settings file and log file over SSH into location (created
+    // when missing) as "OrbelleConfig" and "LogFileOB". Blocks; failures as above.
+    bool downloadPrinterFiles(const QString &location);
+    // The address the printer is reached at over SSH.
+    QString sshHost() const;
 
     // Closes the socket without a signal (the Server's manual disconnect).
     void closeConnection();

@@ -95,6 +95,8 @@ public slots:
     void sendBoardCommand(const QString &serial, const QString &command);
     void setNetworkInfo(const QString &deviceSerial, const QString &networkName, const QString &networkPassword);
     void sendResetNetworkSettings(const QString &deviceSerial);
+    // The printer's settings file and log file, fetched over SSH into location.
+    void sendSFTPConfigFile(const QString &deviceSerial, const QString &downloadLocation);
     QStringList getResinDataAsStringList(const QString &deviceSerial) const;
 
 private slots:

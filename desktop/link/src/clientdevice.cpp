@@ -4,7 +4,13 @@
 
 #include "protocol.h"
 
+#include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -30,6 +36,17 @@ const QString kCancel = QStringLiteral("Request_CancelPrint");
 const QString kNewGrayscale = QStringLiteral("Send_NewGrayscale");
 
 std::atomic<double> s_timeScale {1.0};
+
+QMutex s_sshMutex;
+bool s_sshSettingsSet = false;
+SshSettings s_sshSettings;
+QString s_updateProgramPath;
+QString s_updateScriptPath;
+
+QString besideProgram(const QString &fileName)
+{
+    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + fileName;
+}
 
 int scaled(int ms)
 {
@@ -65,6 +82,107 @@ void ClientDevice::setTimeScale(double scale)
 double ClientDevice::timeScale()
 {
     return s_timeScale.load();
+}
+
+void ClientDevice::setSshSettings(const SshSettings &settings)
+{
+    QMutexLocker locker(&s_sshMutex);
+    s_sshSettings = settings;
+    s_sshSettingsSet = true;
+}
+
+SshSettings ClientDevice::sshSettings()
+{
+    QMutexLocker locker(&s_sshMutex);
+    return s_sshSettingsSet ? s_sshSettings : SshSettings::fromEnvironment();
+}
+
+void ClientDevice::setUpdateFiles(const QString &programPath, const QString &scriptPath)
+{
+    QMutexLocker locker(&s_sshMutex);
+    s_updateProgramPath = programPath;
+    s_updateScriptPath = scriptPath;
+}
+
+QString ClientDevice::updateProgramPath()
+{
+    QMutexLocker locker(&s_sshMutex);
+    return s_updateProgramPath.isEmpty() ? besideProgram(QStringLiteral("Vatnode")) : s_updateProgramPath;
+}
+
+QString ClientDevice::updateScriptPath()
+{
+    QMutexLocker locker(&s_sshMutex);
+    return s_updateScriptPath.isEmpty() ? besideProgram(QStringLiteral("VatnodeUpdateScript")) : s_updateScriptPath;
+}
+
+QString ClientDevice::sshHost() const
+{
+    return SshLink::hostForPeerAddress(m_socket->peerAddress().toString());
+}
+
+bool ClientDevice::sendUpdatedClientPayload()
+{
+    const QString program = updateProgramPath();
+    const QString script = updateScriptPath();
+    m_jobFilePath = program;
+    const QString host = sshHost();
+    qDebug() << "ClientDevice::sendUpdatedClientPayload. Updating the printer program of serial" << m_serial
+             << "at" << host;
+
+    const bool programExists = QFileInfo::exists(program);
+    const bool scriptExists = QFileInfo::exists(script);
+    if (!programExists || !scriptExists) {
+        qDebug().nospace() << "ERROR -- ClientDevice::sendUpdatedClientPayload. Required files missing. Updated "
+                              "Client Exists: "
+                           << programExists << " Update script exists: " << scriptExists;
+        emit sendMessageToGUI(QStringLiteral("The printer %1 needs a software update, but the update files are "
+                                             "missing: %2")
+                                  .arg(m_serial, QDir::toNativeSeparators(programExists ? script : program)));
+        return false;
+    }
+    SshLink link(sshSettings());
+    if (!link.connectTo(host)) {
+        emit sendMessageToGUI(QStringLiteral("The printer %1 needs a software update, but it could not be "
+                                             "reached over SSH. %2")
+                                  .arg(m_serial, link.errorString()));
+        return false;
+    }
+    if (!link.uploadUpdate(program, script)) {
+        emit sendMessageToGUI(QStringLiteral("The software update of printer %1 failed. %2")
+                                  .arg(m_serial, link.errorString()));
+        return false;
+    }
+    link.closeChannel();
+    qDebug() << "ClientDevice::sendUpdatedClientPayload. Update installed on serial" << m_serial;
+    emit broadcastIP();
+    return true;
+}
+
+bool ClientDevice::downloadPrinterFiles(const QString &location)
+{
+    if (!QDir().mkpath(location)) {
+        qDebug() << "ERROR. ClientDevice::downloadPrinterFiles. Could not create" << location;
+        emit sendMessageToGUI(QStringLiteral("Could not create the folder %1.").arg(QDir::toNativeSeparators(location)));
+        return false;
+    }
+    const SshSettings settings = sshSettings();
+    const QString home = settings.remoteHome.endsWith(QLatin1Char('/')) ? settings.remoteHome
+                                                                         : settings.remoteHome + QLatin1Char('/');
+    const QList<QPair<QString, QString>> files = {
+        {home + QStringLiteral("Tessora_Client_Config"), QStringLiteral("OrbelleConfig")},
+        {home + QStringLiteral("LogFile_Vatnode"), QStringLiteral("LogFileOB")},
+    };
+    bool allFetched = true;
+    for (const auto &file : files) {
+        SshLink link(settings);
+        if (!link.connectTo(sshHost()) || !link.downloadFile(file.first, location + QLatin1Char('/') + file.second)) {
+            emit sendMessageToGUI(QStringLiteral("Could not fetch %1 from printer %2. %3")
+                                      .arg(file.first, m_serial, link.errorString()));
+            allFetched = false;
+        }
+    }
+    return allFetched;
 }
 
 QList<Resin> ClientDevice::desktopDefaultResinList()
@@ -226,6 +344,7 @@ void ClientDevice::processMessage(const QString &message)
     } else if (name == kRequestUpdate) {
         qDebug() << "ClientDevice::processMessage. Update requested by serial" << m_serial;
         emit updateRequested(m_serial);
+        sendUpdatedClientPayload();
     } else if (name == kPrintingError) {
         m_lastError = fields.value(1).toInt();
         qDebug() << "Printing Error: " << m_lastError << errorText(m_lastError);
@@ -283,6 +402,7 @@ void ClientDevice::handleHandshake(const QStringList &fields)
             qDebug() << "ClientDevice::processMessage. Printer version" << m_version
                      << "outside the accepted window; update requested for serial" << m_serial;
             emit updateRequested(m_serial);
+            sendUpdatedClientPayload();
             return;
         }
         emit sendMessageToGUI(updateNotice);

@@ -217,6 +217,12 @@ void Server::resumeJob(const QString &deviceSerial)
         d->sendResume();
 }
 
+void Server::sendSFTPConfigFile(const QString &deviceSerial, const QString &downloadLocation)
+{
+    if (ClientDevice *d = getDeviceFromSerial(deviceSerial))
+        d->downloadPrinterFiles(downloadLocation);
+}
+
 void Server::cancelJob(const QString &deviceSerial)
 {
     if (ClientDevice *d = getDeviceFromSerial(deviceSerial))

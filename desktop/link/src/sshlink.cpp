@@ -1,0 +1,444 @@
+#include "sshlink.h"
+
+#include <QDebug>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QLibrary>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QSaveFile>
+#include <QThread>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace {
+
+// The libssh ABI used here: handles are opaque pointers, and the few constants below.
+constexpr int kOptionsHost = 0;
+constexpr int kOptionsPort = 1;
+constexpr int kOptionsUser = 4;
+constexpr int kOptionsTimeout = 9;
+constexpr int kOk = 0;
+constexpr int kScpWrite = 0;
+constexpr int kScpRecursive = 0x10;
+constexpr int kPushPermissions = 0700;
+constexpr int kReadOnly = 0;
+constexpr std::size_t kSftpReadBytes = 16384;
+constexpr qint64 kPushPieceBytes = 1 << 20;
+
+using Handle = void *;
+using NewFn = Handle (*)();
+using OptionsSetFn = int (*)(Handle, int, const void *);
+using HandleIntFn = int (*)(Handle);
+using HandleVoidFn = void (*)(Handle);
+using HandleNewFn = Handle (*)(Handle);
+using AuthFn = int (*)(Handle, const char *, const char *);
+using ExecFn = int (*)(Handle, const char *);
+using ReadTimeoutFn = int (*)(Handle, void *, std::uint32_t, int, int);
+using ErrorFn = const char *(*)(Handle);
+using ScpNewFn = Handle (*)(Handle, int, const char *);
+using ScpPushFn = int (*)(Handle, const char *, std::size_t, int);
+using ScpWriteFn = int (*)(Handle, const void *, std::size_t);
+using SftpOpenFn = Handle (*)(Handle, const char *, int, unsigned int);
+using SftpReadFn = std::ptrdiff_t (*)(Handle, void *, std::size_t);
+using SftpErrorFn = int (*)(Handle);
+
+QMutex s_libraryMutex;
+QString s_libraryName = QStringLiteral("ssh");
+std::unique_ptr<QLibrary> s_library;
+
+QLibrary *library()
+{
+    QMutexLocker locker(&s_libraryMutex);
+    if (!s_library) {
+#ifdef Q_OS_WIN
+        s_library = std::make_unique<QLibrary>(s_libraryName);
+#else
+        // Only the versioned file is there without the development package.
+        s_library = std::make_unique<QLibrary>(s_libraryName, 4);
+#endif
+        if (!s_library->load()) {
+            qDebug().noquote() << "ERROR. SshLink. Could not load the SSH library" << s_libraryName << ":"
+                               << s_library->errorString();
+        }
+    }
+    return s_library->isLoaded() ? s_library.get() : nullptr;
+}
+
+// Looks a libssh function up at the moment of the call; nullptr (logged) when the library
+// or the function is missing. logName is the name the log line uses for it.
+template <typename Fn> Fn lookup(const char *symbol, const char *logName)
+{
+    QLibrary *lib = library();
+    const QFunctionPointer function = lib ? lib->resolve(symbol) : nullptr;
+    if (!function)
+        qDebug().noquote() << QStringLiteral("Dll/ Function %1 not found").arg(QLatin1String(logName));
+    return reinterpret_cast<Fn>(function);
+}
+
+template <typename Fn> Fn lookup(const char *symbol)
+{
+    return lookup<Fn>(symbol, symbol);
+}
+
+int environmentInt(const char *name, int fallback, int minimum, int maximum)
+{
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue(name, &ok);
+    if (!ok)
+        return fallback;
+    if (value < minimum || value > maximum) {
+        qDebug() << "ERROR. SshSettings." << name << "out of range, using" << fallback;
+        return fallback;
+    }
+    return value;
+}
+
+} // namespace
+
+SshSettings SshSettings::fromEnvironment()
+{
+    SshSettings settings;
+    if (qEnvironmentVariableIsSet("TESSORA_SSH_USER"))
+        settings.user = qEnvironmentVariable("TESSORA_SSH_USER");
+    if (qEnvironmentVariableIsSet("TESSORA_SSH_PASSWORD"))
+        settings.password = qEnvironmentVariable("TESSORA_SSH_PASSWORD");
+    if (qEnvironmentVariableIsSet("TESSORA_SSH_HOME"))
+        settings.remoteHome = qEnvironmentVariable("TESSORA_SSH_HOME");
+    settings.port = environmentInt("TESSORA_SSH_PORT", settings.port, 1, 65535);
+    settings.timeoutSeconds = environmentInt("TESSORA_SSH_TIMEOUT", settings.timeoutSeconds, 1, 3600);
+    return settings;
+}
+
+SshLink::SshLink(const SshSettings &settings)
+    : m_settings(settings)
+{
+}
+
+SshLink::~SshLink()
+{
+    disconnect();
+}
+
+void SshLink::setLibraryName(const QString &name)
+{
+    QMutexLocker locker(&s_libraryMutex);
+    if (name == s_libraryName)
+        return;
+    s_libraryName = name;
+    s_library.reset(); // QLibrary never unloads on destruction; the next use loads the new name
+}
+
+QString SshLink::libraryName()
+{
+    QMutexLocker locker(&s_libraryMutex);
+    return s_libraryName;
+}
+
+QString SshLink::hostForPeerAddress(const QString &peerAddressText)
+{
+    const QString mappedPrefix = QStringLiteral("::ffff:");
+    if (peerAddressText.startsWith(mappedPrefix, Qt::CaseInsensitive) && peerAddressText.contains(QLatin1Char('.')))
+        return peerAddressText.mid(mappedPrefix.size());
+    return peerAddressText;
+}
+
+bool SshLink::fail(const QString &message)
+{
+    m_error = message;
+    qDebug().noquote() << "ERROR. SshLink." << message;
+    return false;
+}
+
+QString SshLink::sessionError() const
+{
+    if (!m_session)
+        return QString();
+    const auto getError = lookup<ErrorFn>("ssh_get_error");
+    const char *text = getError ? getError(m_session) : nullptr;
+    return text ? QString::fromUtf8(text) : QString();
+}
+
+bool SshLink::connectTo(const QString &host)
+{
+    disconnect();
+    m_error.clear();
+    m_host = host;
+
+    qDebug().noquote() << "Session...\n";
+    const auto sshNew = lookup<NewFn>("ssh_new");
+    const auto optionsSet = lookup<OptionsSetFn>("ssh_options_set");
+    if (!sshNew || !optionsSet)
+        return fail(QStringLiteral("The SSH library (%1) is missing or incomplete.").arg(libraryName()));
+    m_session = sshNew();
+    if (!m_session)
+        return fail(QStringLiteral("Could not create an SSH session."));
+
+    const QByteArray hostBytes = host.toUtf8();
+    const QByteArray userBytes = m_settings.user.toUtf8();
+    const unsigned int port = static_cast<unsigned int>(m_settings.port);
+    const long timeout = m_settings.timeoutSeconds;
+    if (optionsSet(m_session, kOptionsHost, hostBytes.constData()) != kOk
+        || optionsSet(m_session, kOptionsPort, &port) != kOk
+        || optionsSet(m_session, kOptionsUser, userBytes.constData()) != kOk
+        || optionsSet(m_session, kOptionsTimeout, &timeout) != kOk) {
+        const QString detail = sessionError();
+        disconnect();
+        return fail(QStringLiteral("Could not set up the SSH session for %1: %2").arg(host, detail));
+    }
+
+    qDebug().noquote() << "Connecting...\n";
+    const auto sshConnect = lookup<HandleIntFn>("ssh_connect");
+    if (!sshConnect || sshConnect(m_session) != kOk) {
+        const QString detail = sshConnect ? sessionError() : QStringLiteral("SSH library incomplete");
+        disconnect();
+        return fail(
+            QStringLiteral("Could not connect to the printer at %1 port %2: %3").arg(host).arg(port).arg(detail));
+    }
+
+    qDebug().noquote() << "Password Autentication...\n";
+    const auto authenticate = lookup<AuthFn>("ssh_userauth_password");
+    const QByteArray passwordBytes = m_settings.password.toUtf8();
+    if (!authenticate || authenticate(m_session, userBytes.constData(), passwordBytes.constData()) != kOk) {
+        const QString detail = authenticate ? sessionError() : QStringLiteral("SSH library incomplete");
+        disconnect();
+        return fail(QStringLiteral("The printer at %1 refused the login of user %2: %3")
+                        .arg(host, m_settings.user, detail));
+    }
+    return true;
+}
+
+bool SshLink::openChannel()
+{
+    closeChannel();
+    if (!m_session)
+        return fail(QStringLiteral("Not connected."));
+    const auto channelNew = lookup<HandleNewFn>("ssh_channel_new");
+    const auto openSession = lookup<HandleIntFn>("ssh_channel_open_session", "ssh_open_session");
+    if (!channelNew || !openSession)
+        return fail(QStringLiteral("The SSH library is incomplete."));
+    m_channel = channelNew(m_session);
+    if (!m_channel)
+        return fail(QStringLiteral("Could not create an SSH channel to %1: %2").arg(m_host, sessionError()));
+    if (openSession(m_channel) != kOk) {
+        const QString detail = sessionError();
+        if (const auto channelFree = lookup<HandleVoidFn>("ssh_channel_free"))
+            channelFree(m_channel);
+        m_channel = nullptr;
+        return fail(QStringLiteral("Could not open an SSH channel to %1: %2").arg(m_host, detail));
+    }
+    return true;
+}
+
+void SshLink::closeChannel()
+{
+    if (!m_channel)
+        return;
+    if (const auto sendEof = lookup<HandleIntFn>("ssh_channel_send_eof"))
+        sendEof(m_channel);
+    if (const auto channelClose = lookup<HandleIntFn>("ssh_channel_close"))
+        channelClose(m_channel);
+    if (const auto channelFree = lookup<HandleVoidFn>("ssh_channel_free"))
+        channelFree(m_channel);
+    m_channel = nullptr;
+}
+
+void SshLink::disconnect()
+{
+    closeChannel();
+    if (!m_session)
+        return;
+    if (const auto sshDisconnect = lookup<HandleVoidFn>("ssh_disconnect"))
+        sshDisconnect(m_session);
+    if (const auto sshFree = lookup<HandleVoidFn>("ssh_free"))
+        sshFree(m_session);
+    m_session = nullptr;
+}
+
+void SshLink::drainChannel(int waitMs)
+{
+    m_lastExitStatus = -1;
+    const auto readTimeout = lookup<ReadTimeoutFn>("ssh_channel_read_timeout");
+    const auto isEof = lookup<HandleIntFn>("ssh_channel_is_eof");
+    if (!readTimeout || !isEof) {
+        QThread::msleep(static_cast<unsigned long>(waitMs));
+        return;
+    }
+    // The command's output is read so that it never stalls on a full window.
+    QDeadlineTimer deadline(waitMs);
+    char buffer[4096];
+    while (!deadline.hasExpired()) {
+        const int slice = static_cast<int>(qBound<qint64>(0, deadline.remainingTime(), 50));
+        if (readTimeout(m_channel, buffer, sizeof buffer, 0, slice) < 0
+            || readTimeout(m_channel, buffer, sizeof buffer, 1, 0) < 0)
+            return;
+        if (isEof(m_channel)) {
+            if (const auto exitStatus = lookup<HandleIntFn>("ssh_channel_get_exit_status"))
+                m_lastExitStatus = exitStatus(m_channel);
+            return;
+        }
+    }
+}
+
+bool SshLink::runCommand(const QString &command, int waitMs)
+{
+    if (!m_channel && !openChannel())
+        return false;
+    const auto exec = lookup<ExecFn>("ssh_channel_request_exec");
+    if (!exec)
+        return fail(QStringLiteral("The SSH library is incomplete."));
+    bool ran = exec(m_channel, command.toUtf8().constData()) == kOk;
+    if (ran)
+        drainChannel(waitMs);
+    else
+        fail(QStringLiteral("Could not run \"%1\" on %2: %3").arg(command, m_host, sessionError()));
+    qDebug().noquote() << "SshLink. Ran" << command << "exit status" << m_lastExitStatus;
+    closeChannel();
+    // A fresh channel for the next command.
+    return openChannel() && ran;
+}
+
+int SshLink::pushFile(const QString &localPath, const QString &remoteName)
+{
+    if (!m_session) {
+        fail(QStringLiteral("Not connected."));
+        return -1;
+    }
+    QFile local(localPath);
+    const bool opened = local.open(QIODevice::ReadOnly);
+
+    const auto scpNew = lookup<ScpNewFn>("ssh_scp_new");
+    const auto scpInit = lookup<HandleIntFn>("ssh_scp_init");
+    const auto scpPush = lookup<ScpPushFn>("ssh_scp_push_file", "scp_push_file");
+    const auto scpWrite = lookup<ScpWriteFn>("ssh_scp_write", "scp_write");
+    const auto scpClose = lookup<HandleIntFn>("ssh_scp_close", "scp_close");
+    const auto scpFree = lookup<HandleVoidFn>("ssh_scp_free", "scp_free");
+    if (!scpNew || !scpInit || !scpPush || !scpWrite || !scpClose || !scpFree) {
+        fail(QStringLiteral("The SSH library is incomplete."));
+        return -1;
+    }
+    Handle scp = scpNew(m_session, kScpWrite | kScpRecursive, ".");
+    if (!scp) {
+        fail(QStringLiteral("Could not start a copy to %1: %2").arg(m_host, sessionError()));
+        return -1;
+    }
+    auto finish = [&](bool ok) {
+        scpClose(scp);
+        scpFree(scp);
+        return ok ? 0 : -1;
+    };
+    if (scpInit(scp) != kOk) {
+        fail(QStringLiteral("Could not start a copy to %1: %2").arg(m_host, sessionError()));
+        return finish(false);
+    }
+    if (!opened) {
+        fail(QStringLiteral("Could not open %1: %2").arg(localPath, local.errorString()));
+        return finish(false);
+    }
+    const QByteArray remoteBytes = remoteName.toUtf8();
+    if (scpPush(scp, remoteBytes.constData(), static_cast<std::size_t>(local.size()), kPushPermissions) != kOk) {
+        fail(QStringLiteral("Could not copy %1 to %2: %3").arg(remoteName, m_host, sessionError()));
+        return finish(false);
+    }
+    qint64 sent = 0;
+    while (sent < local.size()) {
+        const QByteArray piece = local.read(kPushPieceBytes);
+        if (piece.isEmpty()) {
+            fail(QStringLiteral("Could not read %1: %2").arg(localPath, local.errorString()));
+            return finish(false);
+        }
+        if (scpWrite(scp, piece.constData(), static_cast<std::size_t>(piece.size())) != kOk) {
+            fail(QStringLiteral("Copying %1 to %2 broke off: %3").arg(remoteName, m_host, sessionError()));
+            return finish(false);
+        }
+        sent += piece.size();
+    }
+    qDebug().noquote() << "SshLink. Copied" << localPath << "to" << remoteName << sent << "bytes";
+    return finish(true);
+}
+
+bool SshLink::uploadUpdate(const QString &programPath, const QString &scriptPath)
+{
+    const int waitMs = m_settings.timeoutSeconds * 1000;
+    if (!openChannel())
+        return false;
+    // Earlier copies go first: a copy onto an existing file would keep that file's mode.
+    if (!runCommand(QStringLiteral("rm NewVatnode"), waitMs)
+        || !runCommand(QStringLiteral("rm VatnodeUpdateScript"), waitMs))
+        return false;
+    // The script replaces the printer's program with NewVatnode: it must never run
+    // without both files in place.
+    if (pushFile(programPath, QStringLiteral("NewVatnode")) != 0
+        || pushFile(scriptPath, QStringLiteral("VatnodeUpdateScript")) != 0)
+        return false;
+    return runCommand(QStringLiteral("./VatnodeUpdateScript"), 1000);
+}
+
+bool SshLink::downloadFile(const QString &remotePath, const QString &localPath)
+{
+    if (!m_session)
+        return fail(QStringLiteral("Not connected."));
+    const auto sftpNew = lookup<HandleNewFn>("sftp_new");
+    const auto sftpInit = lookup<HandleIntFn>("sftp_init");
+    const auto sftpOpen = lookup<SftpOpenFn>("sftp_open");
+    const auto sftpRead = lookup<SftpReadFn>("sftp_read");
+    const auto sftpClose = lookup<HandleIntFn>("sftp_close");
+    const auto sftpFree = lookup<HandleVoidFn>("sftp_free");
+    if (!sftpNew || !sftpInit || !sftpOpen || !sftpRead || !sftpClose || !sftpFree)
+        return fail(QStringLiteral("The SSH library is incomplete."));
+
+    QSaveFile local(localPath);
+    if (!local.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        qDebug().noquote() << QStringLiteral("- Error, unable to open") + QStringLiteral("outputFilename")
+                + QStringLiteral("for output");
+        return fail(QStringLiteral("Could not write %1: %2").arg(localPath, local.errorString()));
+    }
+
+    Handle sftp = sftpNew(m_session);
+    if (!sftp)
+        return fail(QStringLiteral("Could not start a file transfer from %1: %2").arg(m_host, sessionError()));
+    if (sftpInit(sftp) != kOk) {
+        const QString detail = sessionError();
+        sftpFree(sftp);
+        return fail(QStringLiteral("Could not start a file transfer from %1: %2").arg(m_host, detail));
+    }
+    const QByteArray remoteBytes = remotePath.toUtf8();
+    Handle file = sftpOpen(sftp, remoteBytes.constData(), kReadOnly, 0);
+    if (!file) {
+        const auto sftpError = lookup<SftpErrorFn>("sftp_get_error");
+        const int code = sftpError ? sftpError(sftp) : -1;
+        sftpFree(sftp);
+        return fail(QStringLiteral("The printer at %1 has no readable %2 (SFTP error %3).")
+                        .arg(m_host, remotePath)
+                        .arg(code));
+    }
+    qint64 received = 0;
+    bool complete = false;
+    QByteArray piece(static_cast<int>(kSftpReadBytes), Qt::Uninitialized);
+    for (;;) {
+        const std::ptrdiff_t n = sftpRead(file, piece.data(), kSftpReadBytes);
+        if (n == 0) {
+            complete = true;
+            break;
+        }
+        if (n < 0)
+            break;
+        local.write(piece.constData(), n);
+        received += n;
+    }
+    sftpClose(file);
+    sftpFree(sftp);
+    if (!complete) {
+        local.cancelWriting();
+        return fail(QStringLiteral("Reading %1 from %2 broke off after %3 bytes: %4")
+                        .arg(remotePath, m_host)
+                        .arg(received)
+                        .arg(sessionError()));
+    }
+    if (!local.commit())
+        return fail(QStringLiteral("Could not write %1: %2").arg(localPath, local.errorString()));
+    qDebug().noquote() << "SshLink. Fetched" << remotePath << "to" << localPath << received << "bytes";
+    return true;
+}

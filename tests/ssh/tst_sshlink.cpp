@@ -1,0 +1,358 @@
+// The SSH link against a private OpenSSH server on loopback (tests/ssh/sshd-fixture.sh):
+// update upload with its modes and replacement, the install script run, whole downloads,
+// and failures that end the operation only. The printer side of the update is driven
+// through a ClientDevice and a fake printer asking for it.
+#include "clientdevice.h"
+#include "../link/fakeprinter.h"
+#include "logcapture.h"
+#include "sshlink.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+QByteArray randomBytes(int size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char &c : bytes)
+        c = static_cast<char>(generator.bounded(256));
+    return bytes;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes, QFile::Permissions permissions = {})
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return false;
+    file.close();
+    return permissions == QFile::Permissions() || file.setPermissions(permissions);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+int modeBits(const QString &path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return -1;
+    return static_cast<int>(info.st_mode & 07777);
+}
+
+QString firstLine(const QString &path)
+{
+    return QString::fromUtf8(readFile(path)).trimmed();
+}
+
+// A port on loopback that nothing listens on.
+int closedPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    const int port = server.serverPort();
+    server.close();
+    return port;
+}
+
+} // namespace
+
+class TestSshLink : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString m_home;
+    SshSettings m_settings;
+    QTemporaryDir m_local;
+
+    void requireServer()
+    {
+        const QString state = qEnvironmentVariable("TESSORA_SSHD_DIR");
+        if (state.isEmpty())
+            QSKIP("TESSORA_SSHD_DIR not set: run through ctest");
+        if (QFileInfo::exists(state + QStringLiteral("/skip")))
+            QSKIP(qPrintable(QStringLiteral("no private sshd: ") + firstLine(state + QStringLiteral("/skip"))));
+        QVERIFY2(QFileInfo::exists(state + QStringLiteral("/port")), "the sshd fixture did not start");
+        m_settings.port = firstLine(state + QStringLiteral("/port")).toInt();
+        m_settings.user = firstLine(state + QStringLiteral("/user"));
+        m_home = firstLine(state + QStringLiteral("/home"));
+        m_settings.remoteHome = m_home;
+        m_settings.timeoutSeconds = 10;
+    }
+
+    QString home(const QString &name) const { return m_home + QLatin1Char('/') + name; }
+
+    // Local update files: a program of random bytes and a script that leaves a marker
+    // with its own content tag, so that each run can be told apart.
+    void makeUpdateFiles(const QString &tag, QByteArray *program)
+    {
+        *program = randomBytes(300 * 1000 + tag.size(), qHash(tag));
+        QVERIFY(writeFile(m_local.filePath(QStringLiteral("Vatnode")), *program));
+        const QByteArray script = "#!/bin/sh\n"
+                                  "test -x NewVatnode && echo "
+            + tag.toUtf8() + " > update-marker\n";
+        QVERIFY(writeFile(m_local.filePath(QStringLiteral("VatnodeUpdateScript")), script));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_local.isValid());
+        ClientDevice::setUpdateFiles(
+            m_local.filePath(QStringLiteral("Vatnode")), m_local.filePath(QStringLiteral("VatnodeUpdateScript")));
+    }
+
+    void cleanup() { SshLink::setLibraryName(QStringLiteral("ssh")); }
+
+    void settings_comeFromTheEnvironment()
+    {
+        qputenv("TESSORA_SSH_USER", "maker");
+        qputenv("TESSORA_SSH_PASSWORD", "changed in the field");
+        qputenv("TESSORA_SSH_PORT", "2222");
+        qputenv("TESSORA_SSH_HOME", "/home/maker");
+        SshSettings settings = SshSettings::fromEnvironment();
+        QCOMPARE(settings.user, QStringLiteral("maker"));
+        QCOMPARE(settings.password, QStringLiteral("changed in the field"));
+        QCOMPARE(settings.port, 2222);
+        QCOMPARE(settings.remoteHome, QStringLiteral("/home/maker"));
+
+        qputenv("TESSORA_SSH_PORT", "99999");
+        QCOMPARE(SshSettings::fromEnvironment().port, 22);
+        for (const char *name : {"TESSORA_SSH_USER", "TESSORA_SSH_PASSWORD", "TESSORA_SSH_PORT", "TESSORA_SSH_HOME"})
+            qunsetenv(name);
+        settings = SshSettings::fromEnvironment();
+        QCOMPARE(settings.user, QStringLiteral("pi"));
+        QCOMPARE(settings.password, QStringLiteral("quietharbours"));
+        QCOMPARE(settings.remoteHome, QStringLiteral("/home/pi"));
+    }
+
+    void hostForPeerAddress_stripsTheMappedPrefixOnly()
+    {
+        QCOMPARE(SshLink::hostForPeerAddress(QStringLiteral("::ffff:192.168.1.20")), QStringLiteral("192.168.1.20"));
+        QCOMPARE(SshLink::hostForPeerAddress(QStringLiteral("10.0.0.5")), QStringLiteral("10.0.0.5"));
+        QCOMPARE(SshLink::hostForPeerAddress(QStringLiteral("fe80::1")), QStringLiteral("fe80::1"));
+    }
+
+    void missingLibrary_failsEveryOperationWithoutCallingIt()
+    {
+        SshLink::setLibraryName(QStringLiteral("tessora-no-such-ssh-library"));
+        LogCapture log;
+        SshLink link;
+        QVERIFY(!link.connectTo(QStringLiteral("127.0.0.1")));
+        QVERIFY(!link.isConnected());
+        QVERIFY(!link.errorString().isEmpty());
+        QVERIFY(log.lines().join(QLatin1Char('\n')).contains(QStringLiteral("Dll/ Function ssh_new not found")));
+        QCOMPARE(link.pushFile(m_local.filePath(QStringLiteral("Vatnode")), QStringLiteral("NewVatnode")), -1);
+        QVERIFY(!link.downloadFile(QStringLiteral("/etc/hostname"), m_local.filePath(QStringLiteral("x"))));
+        QVERIFY(!QFileInfo::exists(m_local.filePath(QStringLiteral("x"))));
+    }
+
+    void nothingListening_failsTheConnectionOnly()
+    {
+        SshSettings settings;
+        settings.port = closedPort();
+        SshLink link(settings);
+        QVERIFY(!link.connectTo(QStringLiteral("127.0.0.1")));
+        QVERIFY2(link.errorString().contains(QString::number(settings.port)), qPrintable(link.errorString()));
+        QVERIFY(!link.runCommand(QStringLiteral("true"), 100));
+    }
+
+    void wrongPassword_failsTheLoginOnly()
+    {
+        requireServer();
+        SshSettings settings = m_settings;
+        settings.password = QStringLiteral("not the password");
+        SshLink link(settings);
+        QVERIFY(!link.connectTo(QStringLiteral("127.0.0.1")));
+        QVERIFY2(link.errorString().contains(QStringLiteral("refused the login")), qPrintable(link.errorString()));
+        QVERIFY(!link.isConnected());
+    }
+
+    void uploadUpdate_filesArriveWithMode0700_scriptRuns_secondUploadReplaces()
+    {
+        requireServer();
+        // Leftovers of an earlier upload with other content and a wider mode.
+        QVERIFY(writeFile(home(QStringLiteral("NewVatnode")), "old program", QFile::ReadOwner | QFile::WriteOwner
+                    | QFile::ReadGroup | QFile::ReadOther));
+        QVERIFY(writeFile(home(QStringLiteral("VatnodeUpdateScript")), "old script"));
+        QFile::remove(home(QStringLiteral("update-marker")));
+
+        for (const QString &tag : {QStringLiteral("first"), QStringLiteral("second")}) {
+            QByteArray program;
+            makeUpdateFiles(tag, &program);
+            SshLink link(m_settings);
+            QVERIFY2(link.connectTo(QStringLiteral("127.0.0.1")), qPrintable(link.errorString()));
+            QVERIFY2(link.uploadUpdate(m_local.filePath(QStringLiteral("Vatnode")),
+                         m_local.filePath(QStringLiteral("VatnodeUpdateScript"))),
+                qPrintable(link.errorString()));
+            link.closeChannel();
+
+            QVERIFY(readFile(home(QStringLiteral("NewVatnode"))) == program);
+            QCOMPARE(readFile(home(QStringLiteral("VatnodeUpdateScript"))),
+                readFile(m_local.filePath(QStringLiteral("VatnodeUpdateScript"))));
+            QCOMPARE(modeBits(home(QStringLiteral("NewVatnode"))), 0700);
+            QCOMPARE(modeBits(home(QStringLiteral("VatnodeUpdateScript"))), 0700);
+            QTRY_COMPARE(firstLine(home(QStringLiteral("update-marker"))), tag);
+        }
+    }
+
+    void pushFile_unreadableLocalFile_skipsOnlyThatPush()
+    {
+        requireServer();
+        SshLink link(m_settings);
+        QVERIFY2(link.connectTo(QStringLiteral("127.0.0.1")), qPrintable(link.errorString()));
+        QCOMPARE(link.pushFile(m_local.filePath(QStringLiteral("no-such-file")), QStringLiteral("pushed")), -1);
+        QVERIFY(!QFileInfo::exists(home(QStringLiteral("pushed"))));
+        QVERIFY(writeFile(m_local.filePath(QStringLiteral("small")), "abc"));
+        QCOMPARE(link.pushFile(m_local.filePath(QStringLiteral("small")), QStringLiteral("pushed")), 0);
+        QCOMPARE(readFile(home(QStringLiteral("pushed"))), QByteArray("abc"));
+        QVERIFY(link.runCommand(QStringLiteral("rm pushed"), 5000));
+        QCOMPARE(link.lastExitStatus(), 0);
+        QVERIFY(!QFileInfo::exists(home(QStringLiteral("pushed"))));
+    }
+
+    void download_largerThanOneRead_arrivesWhole()
+    {
+        requireServer();
+        QByteArray log;
+        for (int i = 0; log.size() < 100000; ++i)
+            log += "2026-12-06 12:00:00 [debug] line " + QByteArray::number(i) + " of the printer log\n";
+        QVERIFY(writeFile(home(QStringLiteral("big-log")), log));
+
+        SshLink link(m_settings);
+        QVERIFY2(link.connectTo(QStringLiteral("127.0.0.1")), qPrintable(link.errorString()));
+        const QString target = m_local.filePath(QStringLiteral("fetched-log"));
+        QVERIFY2(link.downloadFile(home(QStringLiteral("big-log")), target), qPrintable(link.errorString()));
+        QCOMPARE(readFile(target).size(), log.size());
+        QVERIFY(readFile(target) == log);
+    }
+
+    void download_missingRemoteFile_keepsTheLocalFile()
+    {
+        requireServer();
+        const QString target = m_local.filePath(QStringLiteral("kept"));
+        QVERIFY(writeFile(target, "earlier download"));
+        SshLink link(m_settings);
+        QVERIFY2(link.connectTo(QStringLiteral("127.0.0.1")), qPrintable(link.errorString()));
+        QVERIFY(!link.downloadFile(home(QStringLiteral("no-such-log")), target));
+        QVERIFY(link.errorString().contains(QStringLiteral("no-such-log")));
+        QCOMPARE(readFile(target), QByteArray("earlier download"));
+    }
+
+    // The desktop's side: a printer asking for an update gets it over SSH, and the desktop
+    // announces itself again for the restarted printer.
+    void device_requestUpdate_uploadsAndAnnounces()
+    {
+        requireServer();
+        QByteArray program;
+        makeUpdateFiles(QStringLiteral("device"), &program);
+        ClientDevice::setSshSettings(m_settings);
+
+        QTcpServer listener;
+        QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+        FakePrinter printer;
+        QVERIFY(printer.connectTo(listener.serverPort()));
+        QVERIFY(listener.waitForNewConnection(2000));
+        QPointer<ClientDevice> device = new ClientDevice(listener.nextPendingConnection());
+        QSignalSpy announce(device.data(), &ClientDevice::broadcastIP);
+        QSignalSpy messages(device.data(), &ClientDevice::sendMessageToGUI);
+        printer.send(QStringLiteral("Request_Update"));
+        QTRY_COMPARE(announce.count(), 1);
+        QCOMPARE(messages.count(), 0);
+        QVERIFY(readFile(home(QStringLiteral("NewVatnode"))) == program);
+        QCOMPARE(firstLine(home(QStringLiteral("update-marker"))), QStringLiteral("device"));
+        delete device.data();
+    }
+
+    void device_unreachableSsh_toldToUserAndSessionGoesOn()
+    {
+        QByteArray program;
+        makeUpdateFiles(QStringLiteral("unreachable"), &program);
+        SshSettings settings;
+        settings.port = closedPort();
+        ClientDevice::setSshSettings(settings);
+
+        QTcpServer listener;
+        QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+        FakePrinter printer;
+        QVERIFY(printer.connectTo(listener.serverPort()));
+        QVERIFY(listener.waitForNewConnection(2000));
+        QPointer<ClientDevice> device = new ClientDevice(listener.nextPendingConnection());
+        QSignalSpy messages(device.data(), &ClientDevice::sendMessageToGUI);
+        QSignalSpy announce(device.data(), &ClientDevice::broadcastIP);
+        printer.send(QStringLiteral("Request_Update"));
+        QTRY_COMPARE(messages.count(), 1);
+        QVERIFY2(messages.at(0).at(0).toString().contains(QStringLiteral("could not be reached")),
+            qPrintable(messages.at(0).at(0).toString()));
+        QCOMPARE(announce.count(), 0);
+
+        // The session is still there and answers the next handshake.
+        QSignalSpy done(device.data(), &ClientDevice::handshakeCompleted);
+        printer.send(FakePrinter::reply(
+            QStringLiteral("S9"), QStringLiteral("Orbelle"), QStringLiteral("4.6"), QStringLiteral("PrintStatus_Ready")));
+        QTRY_COMPARE(done.count(), 1);
+        delete device.data();
+    }
+
+    void device_missingUpdateFiles_loggedAndNoConnection()
+    {
+        ClientDevice::setUpdateFiles(m_local.filePath(QStringLiteral("absent-program")),
+            m_local.filePath(QStringLiteral("VatnodeUpdateScript")));
+        QTcpServer listener;
+        QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+        FakePrinter printer;
+        QVERIFY(printer.connectTo(listener.serverPort()));
+        QVERIFY(listener.waitForNewConnection(2000));
+        QPointer<ClientDevice> device = new ClientDevice(listener.nextPendingConnection());
+        LogCapture log;
+        QSignalSpy announce(device.data(), &ClientDevice::broadcastIP);
+        QVERIFY(!device->sendUpdatedClientPayload());
+        QCOMPARE(announce.count(), 0);
+        QVERIFY(log.lines().join(QLatin1Char('\n')).contains(
+            QStringLiteral("Required files missing. Updated Client Exists: false Update script exists: true")));
+        QVERIFY(!log.lines().join(QLatin1Char('\n')).contains(QStringLiteral("Connecting...")));
+        delete device.data();
+        ClientDevice::setUpdateFiles(
+            m_local.filePath(QStringLiteral("Vatnode")), m_local.filePath(QStringLiteral("VatnodeUpdateScript")));
+    }
+
+    void device_downloadPrinterFiles_intoANewFolder()
+    {
+        requireServer();
+        QByteArray logText;
+        while (logText.size() < 40000)
+            logText += "Client::receivedNetworkMessage. curServerReadFlags:  0\n";
+        QVERIFY(writeFile(home(QStringLiteral("Tessora_Client_Config")), "[General]\nnickname=Bench\n"));
+        QVERIFY(writeFile(home(QStringLiteral("LogFile_Vatnode")), logText));
+        ClientDevice::setSshSettings(m_settings);
+
+        QTcpServer listener;
+        QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+        FakePrinter printer;
+        QVERIFY(printer.connectTo(listener.serverPort()));
+        QVERIFY(listener.waitForNewConnection(2000));
+        QPointer<ClientDevice> device = new ClientDevice(listener.nextPendingConnection());
+        const QString folder = m_local.filePath(QStringLiteral("support/printer one"));
+        QVERIFY(device->downloadPrinterFiles(folder));
+        QCOMPARE(readFile(folder + QStringLiteral("/OrbelleConfig")), QByteArray("[General]\nnickname=Bench\n"));
+        QVERIFY(readFile(folder + QStringLiteral("/LogFileOB")) == logText);
+        delete device.data();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSshLink)
+#include "tst_sshlink.moc"

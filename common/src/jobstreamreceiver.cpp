@@ -190,18 +190,20 @@ bool JobStreamReceiver::readName(QIODevice *device)
 
 void JobStreamReceiver::readBody(QIODevice *device)
 {
-    // One chunk at a time: the stream never sits in memory as a whole.
+    // Piece by piece through one buffer: the stream never sits in memory as a whole.
+    constexpr qint64 kPieceBytes = 64 * 1024;
+    char piece[kPieceBytes];
     while (m_received < m_total) {
-        const qint64 wanted = std::min({m_total - m_received, device->bytesAvailable(), Protocol::kChunkBytes});
+        const qint64 wanted = std::min({m_total - m_received, device->bytesAvailable(), kPieceBytes});
         if (wanted <= 0)
             return;
-        const QByteArray chunk = device->read(wanted);
-        if (chunk.isEmpty())
+        const qint64 got = device->read(piece, wanted);
+        if (got <= 0)
             return;
-        if (m_file->write(chunk) != chunk.size()) {
+        if (m_file->write(piece, got) != got) {
             fail(writingFileError, m_file->errorString());
             return;
         }
-        m_received += chunk.size();
+        m_received += got;
     }
 }

@@ -167,6 +167,7 @@ private:
     // Jobs and reports.
     void processPrintJob(const QString &message);
     void resetFileTransferVariables();
+    void limitStreamReadBuffer(bool streaming);
     void loadReceivedJobAndPrint();
     void runPrintThread(PrintJob *job, SSJ *ssj);
     void reprint();

@@ -345,6 +345,15 @@ int print(const QStringList &arguments, QTextStream &out, QTextStream &err)
         if (from == serial)
             finish(ExitFailure, QStringLiteral("connection lost"));
     });
+    // What the desktop would show in a window: update notices and SSH failures among them.
+    QObject::connect(&server, &Server::sendMessageToGUI, &loop, [&](const QString &message) {
+        err << "note: " << message << "\n";
+        err.flush();
+    });
+    QObject::connect(&server, &Server::updateRequested, &loop, [&](const QString &from) {
+        err << "printer " << from << " needs a software update: installing it over SSH\n";
+        err.flush();
+    });
 
     std::unique_ptr<QSocketNotifier> input;
     if (parser.isSet(QStringLiteral("interactive"))) {

@@ -719,7 +719,10 @@ void ClientDevice::bytesWereWritten(qint64 numBytes)
     m_bytesWritten += numBytes;
     emit sendBytesWritten(m_bytesWritten, m_totalBytes);
     // Chunks of 4096 bytes, but several kept queued: with one chunk per
-    // notification the link would idle between notifications.
+    // notification the link would idle between notifications. Each chunk is copied
+    // into the socket's buffer (write from a pointer) rather than queued as an array of
+    // its own: the socket sends one buffer block per notification, and its blocks hold
+    // four chunks.
     constexpr qint64 kQueuedBytes = 64 * Protocol::kChunkBytes;
     while (m_bytesToWrite > 0 && m_socket->bytesToWrite() < kQueuedBytes) {
         const QByteArray chunk = m_localFile.read(qMin(Protocol::kChunkBytes, m_bytesToWrite));
@@ -728,7 +731,7 @@ void ClientDevice::bytesWereWritten(qint64 numBytes)
             m_bytesToWrite = 0;
             break;
         }
-        const qint64 written = m_socket->write(chunk);
+        const qint64 written = m_socket->write(chunk.constData(), chunk.size());
         if (written <= 0)
             break;
         m_bytesToWrite -= written;

@@ -48,6 +48,7 @@ private slots:
     void twoFramesInOnePacket_areBothHandled();
     void absurdFrameLength_closesTheConnection();
     void jobStream_withKeepAliveInFront_printsAndReportsDone();
+    void largeStreamThenLargeFrameInOneWrite_bothHandled();
     void brokenTransfer_keepsPreviousJobForReprint();
     void unloadableJob_isReportedAsError206();
     void badStreamSizes_closeTheConnection_data();
@@ -225,6 +226,28 @@ void TestSession::jobStream_withKeepAliveInFront_printsAndReportsDone()
         moves += line.startsWith(QLatin1Char('N')) ? 1 : 0;
     QCOMPARE(moves, 3);
     QCOMPARE(session.client().readState(), int(Client::Ready));
+}
+
+// A stream is read through a bounded socket buffer; a frame larger than that bound right
+// behind it must still be read whole once the stream ended.
+void TestSession::largeStreamThenLargeFrameInOneWrite_bothHandled()
+{
+    Session session;
+    QVERIFY(session.ok());
+    QCOMPARE(session.connectAndHandshake().size(), 9);
+    FakeDesktop &desktop = session.desktop();
+    QVERIFY(desktop.startJob(QStringLiteral("0,0,1,50,50,2,Clear,1,1,1")));
+    const QByteArray body(3 * 1024 * 1024, 'x'); // stored whole, then refused as a job
+    QString resins;
+    for (int i = 0; i < 6000; ++i)
+        resins += QStringLiteral("*ResinFormatVersion:2!Resin%1!5!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1!1").arg(i);
+    const QByteArray frame = Protocol::frame(QStringLiteral("*header*Send_ResinData") + resins);
+    QVERIFY(frame.size() > 512 * 1024);
+    desktop.sendRaw(Protocol::jobStreamHeader(QStringLiteral("big.ssj"), body.size()) + body + frame);
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PrintingError,206")); }));
+    QCOMPARE(QFileInfo(session.path(QStringLiteral("MySSJFile.ssj"))).size(), body.size());
+    QVERIFY(waitFor([&] { return session.client().resins().size() == 6000; }));
+    QVERIFY(session.client().isConnected());
 }
 
 void TestSession::brokenTransfer_keepsPreviousJobForReprint()

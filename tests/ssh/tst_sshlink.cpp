@@ -10,12 +10,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QPointer>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
 
 #include <sys/stat.h>
 
@@ -57,6 +58,21 @@ QString firstLine(const QString &path)
 {
     return QString::fromUtf8(readFile(path)).trimmed();
 }
+
+// A fake printer on loopback with the desktop's session for it.
+struct Connected {
+    QTcpServer listener;
+    FakePrinter printer;
+    std::unique_ptr<ClientDevice> device;
+
+    Connected()
+    {
+        if (listener.listen(QHostAddress::LocalHost, 0) && printer.connectTo(listener.serverPort())
+            && listener.waitForNewConnection(2000))
+            device = std::make_unique<ClientDevice>(listener.nextPendingConnection());
+    }
+    bool ok() const { return device != nullptr; }
+};
 
 // A port on loopback that nothing listens on.
 int closedPort()
@@ -262,20 +278,17 @@ private slots:
         makeUpdateFiles(QStringLiteral("device"), &program);
         ClientDevice::setSshSettings(m_settings);
 
-        QTcpServer listener;
-        QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
-        FakePrinter printer;
-        QVERIFY(printer.connectTo(listener.serverPort()));
-        QVERIFY(listener.waitForNewConnection(2000));
-        QPointer<ClientDevice> device = new ClientDevice(listener.nextPendingConnection());
-        QSignalSpy announce(device.data(), &ClientDevice::broadcastIP);
-        QSignalSpy messages(device.data(), &ClientDevice::sendMessageToGUI);
+        Connected connected;
+        QVERIFY(connected.ok());
+        FakePrinter &printer = connected.printer;
+        ClientDevice *device = connected.device.get();
+        QSignalSpy announce(device, &ClientDevice::broadcastIP);
+        QSignalSpy messages(device, &ClientDevice::sendMessageToGUI);
         printer.send(QStringLiteral("Request_Update"));
         QTRY_COMPARE(announce.count(), 1);
         QCOMPARE(messages.count(), 0);
         QVERIFY(readFile(home(QStringLiteral("NewVatnode"))) == program);
         QCOMPARE(firstLine(home(QStringLiteral("update-marker"))), QStringLiteral("device"));
-        delete device.data();
     }
 
     void device_unreachableSsh_toldToUserAndSessionGoesOn()
@@ -286,14 +299,12 @@ private slots:
         settings.port = closedPort();
         ClientDevice::setSshSettings(settings);
 
-        QTcpServer listener;
-        QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
-        FakePrinter printer;
-        QVERIFY(printer.connectTo(listener.serverPort()));
-        QVERIFY(listener.waitForNewConnection(2000));
-        QPointer<ClientDevice> device = new ClientDevice(listener.nextPendingConnection());
-        QSignalSpy messages(device.data(), &ClientDevice::sendMessageToGUI);
-        QSignalSpy announce(device.data(), &ClientDevice::broadcastIP);
+        Connected connected;
+        QVERIFY(connected.ok());
+        FakePrinter &printer = connected.printer;
+        ClientDevice *device = connected.device.get();
+        QSignalSpy messages(device, &ClientDevice::sendMessageToGUI);
+        QSignalSpy announce(device, &ClientDevice::broadcastIP);
         printer.send(QStringLiteral("Request_Update"));
         QTRY_COMPARE(messages.count(), 1);
         QVERIFY2(messages.at(0).at(0).toString().contains(QStringLiteral("could not be reached")),
@@ -301,31 +312,26 @@ private slots:
         QCOMPARE(announce.count(), 0);
 
         // The session is still there and answers the next handshake.
-        QSignalSpy done(device.data(), &ClientDevice::handshakeCompleted);
+        QSignalSpy done(device, &ClientDevice::handshakeCompleted);
         printer.send(FakePrinter::reply(
             QStringLiteral("S9"), QStringLiteral("Orbelle"), QStringLiteral("4.6"), QStringLiteral("PrintStatus_Ready")));
         QTRY_COMPARE(done.count(), 1);
-        delete device.data();
     }
 
     void device_missingUpdateFiles_loggedAndNoConnection()
     {
         ClientDevice::setUpdateFiles(m_local.filePath(QStringLiteral("absent-program")),
             m_local.filePath(QStringLiteral("VatnodeUpdateScript")));
-        QTcpServer listener;
-        QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
-        FakePrinter printer;
-        QVERIFY(printer.connectTo(listener.serverPort()));
-        QVERIFY(listener.waitForNewConnection(2000));
-        QPointer<ClientDevice> device = new ClientDevice(listener.nextPendingConnection());
+        Connected connected;
+        QVERIFY(connected.ok());
+        ClientDevice *device = connected.device.get();
         LogCapture log;
-        QSignalSpy announce(device.data(), &ClientDevice::broadcastIP);
+        QSignalSpy announce(device, &ClientDevice::broadcastIP);
         QVERIFY(!device->sendUpdatedClientPayload());
         QCOMPARE(announce.count(), 0);
         QVERIFY(log.lines().join(QLatin1Char('\n')).contains(
             QStringLiteral("Required files missing. Updated Client Exists: false Update script exists: true")));
         QVERIFY(!log.lines().join(QLatin1Char('\n')).contains(QStringLiteral("Connecting...")));
-        delete device.data();
         ClientDevice::setUpdateFiles(
             m_local.filePath(QStringLiteral("Vatnode")), m_local.filePath(QStringLiteral("VatnodeUpdateScript")));
     }
@@ -340,17 +346,13 @@ private slots:
         QVERIFY(writeFile(home(QStringLiteral("LogFile_Vatnode")), logText));
         ClientDevice::setSshSettings(m_settings);
 
-        QTcpServer listener;
-        QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
-        FakePrinter printer;
-        QVERIFY(printer.connectTo(listener.serverPort()));
-        QVERIFY(listener.waitForNewConnection(2000));
-        QPointer<ClientDevice> device = new ClientDevice(listener.nextPendingConnection());
+        Connected connected;
+        QVERIFY(connected.ok());
+        ClientDevice *device = connected.device.get();
         const QString folder = m_local.filePath(QStringLiteral("support/printer one"));
         QVERIFY(device->downloadPrinterFiles(folder));
         QCOMPARE(readFile(folder + QStringLiteral("/OrbelleConfig")), QByteArray("[General]\nnickname=Bench\n"));
         QVERIFY(readFile(folder + QStringLiteral("/LogFileOB")) == logText);
-        delete device.data();
     }
 };
 

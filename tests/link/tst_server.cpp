@@ -12,6 +12,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QUdpSocket>
 
 #include <memory>
@@ -104,6 +105,51 @@ private slots:
         server.setDiscoveryTarget(QHostAddress::LocalHost);
         server.broadcastIP();
         QCOMPARE(server.currentPort(), testBasePort() + 2);
+    }
+
+    // As in the program: the server on a thread of its own, reached only through queued
+    // calls and signals; its devices live there too, and it is destroyed there.
+    void onItsOwnThread_servesThroughQueuedCalls()
+    {
+        m_server.reset();
+        while (m_discovery.hasPendingDatagrams())
+            m_discovery.receiveDatagram();
+        QThread thread;
+        auto *server = new Server;
+        server->setBasePort(testBasePort());
+        server->setDiscoveryPort(m_discovery.localPort());
+        server->setDiscoveryTarget(QHostAddress::LocalHost);
+        server->moveToThread(&thread);
+        connect(&thread, &QThread::finished, server, &QObject::deleteLater);
+        QStringList connectedSerials;
+        connect(server, &Server::printerConnected, this,
+            [&](const QString &serial, const QString &, const QString &) { connectedSerials << serial; });
+        thread.start();
+
+        QVERIFY(QMetaObject::invokeMethod(server, "broadcastIP", Qt::QueuedConnection));
+        QTRY_VERIFY(m_discovery.hasPendingDatagrams());
+        QString ip;
+        int port = 0;
+        QVERIFY(Protocol::parseDatagram(m_discovery.receiveDatagram().data(), &ip, &port));
+
+        FakePrinter printer;
+        QVERIFY(printer.connectTo(static_cast<quint16>(port)));
+        QTRY_VERIFY(!printer.greeting.isEmpty());
+        printer.send(FakePrinter::reply(QStringLiteral("TT1"), QStringLiteral("Orbelle"), QStringLiteral("4.51"), kReady,
+            Resin::toString(Resin::defaultResinList())));
+        QTRY_COMPARE(connectedSerials, QStringList({QStringLiteral("TT1")}));
+
+        QThread *deviceThread = nullptr;
+        QVERIFY(QMetaObject::invokeMethod(
+            server, [&] { deviceThread = server->devices().value(0)->thread(); }, Qt::BlockingQueuedConnection));
+        QCOMPARE(deviceThread, &thread);
+        QVERIFY(QMetaObject::invokeMethod(
+            server, "pauseJob", Qt::QueuedConnection, Q_ARG(QString, QStringLiteral("TT1"))));
+        QVERIFY(printer.waitForMessage(QStringLiteral("Request_PausePrint")));
+
+        thread.quit();
+        QVERIFY(thread.wait(5000));
+        QTRY_COMPARE(printer.socket.state(), QAbstractSocket::UnconnectedState);
     }
 
     void twoPrinters_keptApartBySerial()

@@ -1,0 +1,601 @@
+// Mesh import: choosing the reader, the three readers and their damaged inputs, recomputed
+// normals, recentring, progress, the editor's frame, box and volume, and the unit checks.
+#include "importchecks.h"
+#include "logcapture.h"
+#include "meshgeometry.h"
+#include "meshimporter.h"
+#include "testpaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <QtTest>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+QString projectMesh(const QString &name)
+{
+    return TestPaths::sourceDir() + QStringLiteral("/tests/data/meshes/") + name;
+}
+
+QString sharedMeshDir()
+{
+    return QStringLiteral(TESSORA_SHARED_DIR) + QStringLiteral("/testdata/meshes");
+}
+
+QByteArray littleEndian32(quint32 value)
+{
+    QByteArray bytes(4, Qt::Uninitialized);
+    qToLittleEndian<quint32>(value, bytes.data());
+    return bytes;
+}
+
+QByteArray littleEndianFloats(std::initializer_list<float> values)
+{
+    QByteArray bytes;
+    for (float value : values) {
+        QByteArray one(4, Qt::Uninitialized);
+        qToLittleEndian<float>(value, one.data());
+        bytes += one;
+    }
+    return bytes;
+}
+
+// One 50-byte binary facet with the given stored normal and vertices and a non-zero
+// attribute word.
+QByteArray binaryFacet(QVector3D normal, QVector3D a, QVector3D b, QVector3D c)
+{
+    QByteArray facet;
+    for (const QVector3D &v : {normal, a, b, c})
+        facet += littleEndianFloats({v.x(), v.y(), v.z()});
+    facet += QByteArray("\x34\x12", 2);
+    return facet;
+}
+
+QByteArray binaryStl(const QByteArray &header, quint32 declaredCount, const QList<QByteArray> &facets)
+{
+    QByteArray bytes = header.leftJustified(80, ' ', true);
+    bytes += littleEndian32(declaredCount);
+    for (const QByteArray &facet : facets)
+        bytes += facet;
+    return bytes;
+}
+
+// The box of all vertices as (min, max).
+QPair<QVector3D, QVector3D> boxOf(const QList<MeshTriangle *> &triangles)
+{
+    const float big = std::numeric_limits<float>::max();
+    QVector3D low(big, big, big), high(-big, -big, -big);
+    for (const MeshTriangle *t : triangles) {
+        for (const QVector3D &v : {t->a, t->b, t->c}) {
+            for (int axis = 0; axis < 3; ++axis) {
+                low[axis] = qMin(low[axis], v[axis]);
+                high[axis] = qMax(high[axis], v[axis]);
+            }
+        }
+    }
+    return {low, high};
+}
+
+double areaOf(const MeshTriangle *t)
+{
+    return QVector3D::crossProduct(t->b - t->a, t->c - t->a).length() / 2.0;
+}
+
+bool near(const QVector3D &a, const QVector3D &b, float tolerance = 1e-4f)
+{
+    return (a - b).length() <= tolerance;
+}
+
+// One unit of the last digit the number is written with: "5.5" is known to 0.1 (the notes
+// round some sizes and cut others).
+double tolerance(const QString &written)
+{
+    const int dot = written.indexOf(QLatin1Char('.'));
+    const int decimals = dot < 0 ? 0 : written.size() - dot - 1;
+    return std::pow(10.0, -decimals) + 1e-6;
+}
+
+QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+} // namespace
+
+class TestMeshImporter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // --- Which files are read, and how failures show ----------------------------------
+
+    void suffixIsComparedIgnoringCase_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("supported");
+        QTest::newRow("stl") << "part.stl" << true;
+        QTest::newRow("STL") << "part.STL" << true;
+        QTest::newRow("Obj") << "model.Obj" << true;
+        QTest::newRow("stla") << "part.stla" << false;
+        QTest::newRow("objx") << "part.objx" << false;
+        QTest::newRow("no suffix") << "stl" << false;
+        QTest::newRow("3mf") << "part.3mf" << false;
+    }
+    void suffixIsComparedIgnoringCase()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, supported);
+        QCOMPARE(MeshImporter::isSupportedFile(name), supported);
+
+        // A real mesh under this name: read when supported, refused with the log line otherwise.
+        const bool obj = name.contains(QLatin1String(".obj"), Qt::CaseInsensitive);
+        QFile mesh(projectMesh(obj ? QStringLiteral("obj_chest_open_quads_vtvn.obj")
+                                   : QStringLiteral("binary_solidheader_cube20_with_hole.stl")));
+        QVERIFY(mesh.open(QIODevice::ReadOnly));
+        QTemporaryDir dir;
+        const QString path = writeFile(dir, name, mesh.readAll());
+        LogCapture log;
+        MeshImporter importer(path);
+        if (supported) {
+            QCOMPARE(importer.triangles().size(), obj ? 24 : 32);
+            QCOMPARE(importer.error(), MeshImporter::Error::None);
+        } else {
+            QVERIFY(importer.triangles().isEmpty());
+            QCOMPARE(importer.error(), MeshImporter::Error::InvalidPath);
+            QVERIFY(log.lines().contains(
+                QStringLiteral("ERROR - MeshImporter::readFile. Invalid filePath passed. ") + path));
+        }
+    }
+
+    void unusableFilesGiveAnErrorAndNoTriangles_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("error");
+        QTest::newRow("missing") << "" << QByteArray() << int(MeshImporter::Error::InvalidPath);
+        QTest::newRow("empty stl") << "empty.stl" << QByteArray() << int(MeshImporter::Error::NoTriangles);
+        QTest::newRow("empty obj") << "empty.obj" << QByteArray() << int(MeshImporter::Error::NoTriangles);
+        QTest::newRow("short binary stl")
+            << "short.stl" << QByteArray(40, '\x01') << int(MeshImporter::Error::NoTriangles);
+        QTest::newRow("empty solid") << "solid.stl" << QByteArray("solid x\nendsolid x\n")
+                                     << int(MeshImporter::Error::NoTriangles);
+        QTest::newRow("zero facets") << "zero.stl" << binaryStl("model", 0, {})
+                                     << int(MeshImporter::Error::NoTriangles);
+        QTest::newRow("obj without faces")
+            << "points.obj" << QByteArray("v 1 2 3\nv 4 5 6\n") << int(MeshImporter::Error::NoTriangles);
+    }
+    void unusableFilesGiveAnErrorAndNoTriangles()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, error);
+        QTemporaryDir dir;
+        const QString path = name.isEmpty() ? QDir::temp().filePath(QStringLiteral("no-such-mesh-here.stl"))
+                                            : writeFile(dir, name, bytes);
+        LogCapture log;
+        MeshImporter importer(path);
+        QVERIFY(importer.triangles().isEmpty());
+        QCOMPARE(int(importer.error()), error);
+        QVERIFY(!importer.errorString().isEmpty());
+        QVERIFY(!log.lines().isEmpty());
+    }
+
+    void resourcePathsAreRead()
+    {
+        MeshImporter cube(QStringLiteral(":/meshes/cube20.stl"));
+        QCOMPARE(cube.triangles().size(), 32);
+        MeshImporter chest(QStringLiteral(":/meshes/chest.OBJ"));
+        QCOMPARE(chest.triangles().size(), 24);
+    }
+
+    // --- STL: text or binary ---------------------------------------------------------
+
+    void asciiSpellingsReadTheSame_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        const QByteArray plain("solid t\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 10 0 0\n"
+                               "vertex 0 20 0\nendloop\nendfacet\nendsolid t\n");
+        QTest::newRow("plain") << plain;
+        QByteArray crlf = plain;
+        crlf.replace("\n", "\r\n");
+        QTest::newRow("CRLF") << crlf;
+        QTest::newRow("indented upper case tabs") << QByteArray(
+            "  SOLID T\r\n\tFACET NORMAL 0 0 1\r\n\t\tOUTER LOOP\r\n\t\t\tVERTEX\t0\t0\t0\r\n"
+            "\t\t\tVERTEX  10 \t 0   0  \r\n\t\t\tVertex 0 20 0\r\n\t\tENDLOOP\r\n\tENDFACET\r\nENDSOLID\r\n");
+        QTest::newRow("exponents") << QByteArray(
+            " solid t\n facet normal 0.000000e+00 0.000000e+00 1.000000e+00\n  outer loop\n"
+            "   vertex 0.000000E+00 0.0e0 -0.0\n   vertex 1.0e+01 0 0\n   vertex 0 0.200000E+02 0\n"
+            "  endloop\n endfacet\n endsolid\n");
+        QTest::newRow("blank lines and no final newline")
+            << QByteArray("solid t\n\nfacet normal 0 0 1\n\nouter loop\nvertex 0 0 0\n\nvertex 10 0 0\nvertex 0 20 0\n"
+                          "endloop\nendfacet\nendsolid t");
+    }
+    void asciiSpellingsReadTheSame()
+    {
+        QFETCH(QByteArray, text);
+        QTemporaryDir dir;
+        MeshImporter importer(writeFile(dir, QStringLiteral("t.stl"), text));
+        QCOMPARE(importer.format(), MeshImporter::Format::AsciiStl);
+        QCOMPARE(importer.triangles().size(), 1);
+        const MeshTriangle *t = importer.triangles().first();
+        // Recentred on the box centre (5, 10, 0).
+        QVERIFY(near(t->a, QVector3D(-5, -10, 0)));
+        QVERIFY(near(t->b, QVector3D(5, -10, 0)));
+        QVERIFY(near(t->c, QVector3D(-5, 10, 0)));
+    }
+
+    void storedNormalsAreReplaced()
+    {
+        // Stored normals wrong, zero or garbage; the vertex order decides.
+        const QByteArray ascii("solid n\nfacet normal 0 0 -1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n"
+                               "endloop\nendfacet\nfacet normal 7 7 7\nouter loop\nvertex 0 0 0\nvertex 0 1 0\n"
+                               "vertex 1 0 0\nendloop\nendfacet\nendsolid n\n");
+        const QByteArray binary = binaryStl("", 2,
+            {binaryFacet({0, 0, 0}, {0, 0, 0}, {0, 2, 0}, {0, 0, 2}),
+                binaryFacet({std::nanf(""), 1e30f, -1}, {0, 0, 0}, {0, 0, 2}, {2, 0, 0})});
+        QTemporaryDir dir;
+        MeshImporter text(writeFile(dir, QStringLiteral("n.stl"), ascii));
+        QCOMPARE(text.triangles().size(), 2);
+        QVERIFY(near(text.triangles().at(0)->normal, QVector3D(0, 0, 1)));
+        QVERIFY(near(text.triangles().at(1)->normal, QVector3D(0, 0, -1)));
+        MeshImporter bin(writeFile(dir, QStringLiteral("b.stl"), binary));
+        QCOMPARE(bin.triangles().size(), 2);
+        QVERIFY(near(bin.triangles().at(0)->normal, QVector3D(1, 0, 0)));
+        QVERIFY(near(bin.triangles().at(1)->normal, QVector3D(0, 1, 0)));
+    }
+
+    // --- Binary STL whose count and size disagree --------------------------------------
+
+    void shortBinaryReadsTheFacetsItHolds_data()
+    {
+        QTest::addColumn<QByteArray>("header");
+        QTest::addColumn<quint32>("declared");
+        QTest::addColumn<int>("extraBytes");
+        QTest::newRow("truncated") << QByteArray("model") << quint32(10) << 0;
+        QTest::newRow("cut inside a facet") << QByteArray("model") << quint32(10) << 17;
+        QTest::newRow("four billion") << QByteArray("model") << quint32(0xFFFFFFFFu) << 0;
+        QTest::newRow("four billion, solid header") << QByteArray("solid x facet") << quint32(4000000000u) << 3;
+    }
+    void shortBinaryReadsTheFacetsItHolds()
+    {
+        QFETCH(QByteArray, header);
+        QFETCH(quint32, declared);
+        QFETCH(int, extraBytes);
+        QList<QByteArray> facets;
+        for (int i = 0; i < 3; ++i)
+            facets.append(binaryFacet({}, {0, 0, float(i)}, {10, 0, float(i)}, {0, 10, float(i)}));
+        QByteArray bytes = binaryStl(header, declared, facets) + QByteArray(extraBytes, '\x7f');
+        QTemporaryDir dir;
+        LogCapture log;
+        MeshImporter importer(writeFile(dir, QStringLiteral("short.stl"), bytes));
+        QCOMPARE(importer.format(), MeshImporter::Format::BinaryStl);
+        QCOMPARE(importer.triangles().size(), 3);
+        QCOMPARE(importer.missingFacets(), qint64(declared) - 3);
+        for (const MeshTriangle *t : importer.triangles())
+            QVERIFY(near(t->normal, QVector3D(0, 0, 1))); // no invented zero facets
+        const auto box = boxOf(importer.triangles());
+        QVERIFY(near(box.second - box.first, QVector3D(10, 10, 2)));
+        const QStringList shortLines = log.lines().filter(QStringLiteral("MeshImporter::readBinaryStl"));
+        QCOMPARE(shortLines.size(), 1);
+        QVERIFY(shortLines.first().contains(QStringLiteral("Declared: %1, read: 3").arg(declared)));
+    }
+
+    // --- OBJ ---------------------------------------------------------------------------
+
+    void objFaces_data()
+    {
+        QTest::addColumn<QByteArray>("faces");
+        QTest::addColumn<int>("triangles");
+        QTest::addColumn<double>("area");
+        QTest::addColumn<int>("skipped");
+        // Faces over a unit square (vertices 1-4, counter-clockwise from +z) and the corners
+        // 5-10 of an L, 2 x 2 with a 1 x 1 notch, listed from a corner next to the notch so
+        // that a fan leaves the shape.
+        QTest::newRow("v") << QByteArray("f 1 2 3 4") << 2 << 1.0 << 0;
+        QTest::newRow("v/vt/vn") << QByteArray("f 1/1/1 2/2/1 3/3/1 4/4/1") << 2 << 1.0 << 0;
+        QTest::newRow("v//vn") << QByteArray("f 1//1 2//1 3//1 4//1") << 2 << 1.0 << 0;
+        QTest::newRow("v/vt") << QByteArray("f 1/1 2/2 3/3 4/4") << 2 << 1.0 << 0;
+        QTest::newRow("tabs, CR, comment") << QByteArray("f\t1/1/1  2/2/1\t3/3/1 4/4/1 # quad\r") << 2 << 1.0 << 0;
+        QTest::newRow("relative") << QByteArray("f -10 -9 -8 -7") << 2 << 1.0 << 0;
+        QTest::newRow("relative counts from the last vertex read")
+            << QByteArray("v 0 0 5\nf -11 -10 -9 -8\nv 7 7 7") << 2 << 1.0 << 0;
+        QTest::newRow("concave L") << QByteArray("f 5 6 7 8 9 10") << 4 << 3.0 << 0;
+        QTest::newRow("bad indices") << QByteArray("f 0 1 2\n" // zero
+                                                   "f 1 2 11\n" // beyond the vertices read so far
+                                                   "f -11 1 2\n" // before the first vertex
+                                                   "f one 2 3\n" // unreadable
+                                                   "f 1 2\n" // not a polygon
+                                                   "f 1 2 3\n" // fine
+                                                   "v 0 1 0\nf 1 2 11") // fine once vertex 11 exists
+                                     << 2 << 1.0 << 5;
+    }
+    void objFaces()
+    {
+        QFETCH(QByteArray, faces);
+        QFETCH(int, triangles);
+        QFETCH(double, area);
+        QFETCH(int, skipped);
+        // Two spaces after "v" and tabs do not shift the coordinates.
+        const QByteArray text = "# shapes\nv 0 0 0\nv  1 0 0\nv\t1 1 0\nv 0 1 0  \n"
+                                "v 1 2 0\nv 0 2 0\nv 0 0 0\nv 2 0 0\nv 2 1 0\nv 1 1 0\n"
+                                "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nvn 0 0 1\ng sq\ns off\nusemtl none\n"
+            + faces + "\n";
+        QTemporaryDir dir;
+        LogCapture log;
+        MeshImporter importer(writeFile(dir, QStringLiteral("shapes.obj"), text));
+        QCOMPARE(importer.format(), MeshImporter::Format::Obj);
+        QCOMPARE(importer.triangles().size(), triangles);
+        double total = 0;
+        for (const MeshTriangle *t : importer.triangles()) {
+            total += areaOf(t);
+            QVERIFY(near(t->normal, QVector3D(0, 0, 1))); // no piece folded over
+        }
+        QVERIFY(qAbs(total - area) < 1e-5);
+        QCOMPARE(importer.skippedFaces(), skipped);
+        const QStringList lines = log.lines().filter(QStringLiteral("MeshImporter::readObj"));
+        QCOMPARE(lines.size(), skipped > 0 ? 1 : 0);
+        if (skipped > 0)
+            QVERIFY(lines.first().contains(QStringLiteral("Skipped %1 faces").arg(skipped)));
+    }
+
+    void concave66GonKeepsItsArea()
+    {
+        const QString path = projectMesh(QStringLiteral("obj_concave_66gon.obj"));
+        // The polygon's own area by the shoelace formula in its plane (x is constant), over
+        // its corners in the face's order: the outline runs twice along one edge (a zero-width
+        // bridge), so corners 31 and 32 appear twice.
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVector<QPointF> vertices;
+        QVector<QPointF> corners;
+        while (!file.atEnd()) {
+            const QList<QByteArray> words = file.readLine().simplified().split(' ');
+            if (words.first() == "v")
+                vertices.append(QPointF(words.at(2).toDouble(), words.at(3).toDouble()));
+            if (words.first() == "f") {
+                for (int i = 1; i < words.size(); ++i)
+                    corners.append(vertices.at(words.at(i).split('/').first().toInt() - 1));
+            }
+        }
+        QCOMPARE(corners.size(), 66);
+        double twiceArea = 0;
+        for (int i = 0; i < corners.size(); ++i) {
+            const QPointF &p = corners.at(i), &q = corners.at((i + 1) % corners.size());
+            twiceArea += p.x() * q.y() - q.x() * p.y();
+        }
+        const double expected = qAbs(twiceArea) / 2;
+
+        MeshImporter importer(path);
+        QCOMPARE(importer.triangles().size(), 64);
+        double total = 0;
+        const QVector3D first = importer.triangles().first()->normal;
+        for (const MeshTriangle *t : importer.triangles()) {
+            total += areaOf(t);
+            QVERIFY(near(t->normal, first, 1e-3f));
+        }
+        QVERIFY2(qAbs(total - expected) < 1e-4 * expected,
+            qPrintable(QStringLiteral("area %1, polygon %2").arg(total).arg(expected)));
+    }
+
+    // --- Progress ------------------------------------------------------------------------
+
+    void progressIsReportedInSteps_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("last");
+        QTest::newRow("binary stl") << "binary_wuson_twin.stl" << 65;
+        QTest::newRow("ascii stl") << "ascii_utah_teapot_eformat_open.stl" << 65;
+        QTest::newRow("obj") << "obj_wuson_twin_vtvn.obj" << 75;
+    }
+    void progressIsReportedInSteps()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, last);
+        QList<int> reports;
+        MeshImporter importer(projectMesh(file), [&reports](int percent) { reports.append(percent); });
+        QVERIFY(!importer.triangles().isEmpty());
+        // 10 at the start, 15 once an STL's encoding is known, a step per tenth of the file,
+        // 75 at the end of an OBJ.
+        QList<int> expected {10};
+        if (last == 65)
+            expected.append(15);
+        for (int step = 20; step <= 65; step += 5)
+            expected.append(step);
+        if (last == 75)
+            expected.append(75);
+        QCOMPARE(reports, expected);
+    }
+
+    // --- The editor's frame, box and volume ------------------------------------------------
+
+    void editorFrameHasYUp()
+    {
+        QCOMPARE(MeshGeometry::toEditorFrame(QVector3D(1, 2, 3)), QVector3D(1, 3, -2));
+        QList<MeshTriangle *> triangles {new MeshTriangle {{0, 0, 1}, {0, 0, 0}, {1, 0, 0}, {0, 1, 0}}};
+        MeshGeometry::orientForEditor(triangles);
+        // The file's up (z) becomes the editor's up (y); the normal still follows the winding.
+        QVERIFY(near(triangles.first()->normal, QVector3D(0, 1, 0)));
+        QVERIFY(near(triangles.first()->normal,
+            MeshImporter::facetNormal(triangles.first()->a, triangles.first()->b, triangles.first()->c)));
+        MeshGeometry geometry(triangles);
+        QCOMPARE(geometry.extent(1), 0.0);
+        QCOMPARE(geometry.minZ(), -1.0);
+    }
+
+    void closedMeshVolumeAndBox()
+    {
+        // 20 x 20 x 10 block with a 10 x 10 hole through its height: 4000 - 1000 mm^3. Its
+        // binary header is "solid cube-20-5mm-wall    facet": only the file size tells.
+        MeshImporter importer(projectMesh(QStringLiteral("binary_solidheader_cube20_with_hole.stl")));
+        QCOMPARE(importer.format(), MeshImporter::Format::BinaryStl);
+        QCOMPARE(importer.triangles().size(), 32);
+        QList<MeshTriangle *> triangles = importer.takeTriangles();
+        QVERIFY(importer.triangles().isEmpty());
+        MeshGeometry::orientForEditor(triangles);
+        MeshGeometry geometry(triangles);
+        QVERIFY(qAbs(geometry.volume() - 3.0) < 1e-6);
+        QVERIFY(qAbs(geometry.volumeAtScale(2) - 24.0) < 1e-5);
+        QVERIFY(qAbs(geometry.extent(0) - 20) < 1e-5);
+        QVERIFY(qAbs(geometry.extent(1) - 10) < 1e-5); // the file's height is the editor's y
+        QVERIFY(qAbs(geometry.extent(2) - 20) < 1e-5);
+        QVERIFY(qAbs(geometry.minY() + 5) < 1e-5);
+        QVERIFY(geometry.isTransformedBoxStale());
+
+        // Turned inside out, the volume changes sign.
+        QList<MeshTriangle *> flipped;
+        for (const MeshTriangle *t : geometry.triangles())
+            flipped.append(new MeshTriangle {-t->normal, t->a, t->c, t->b});
+        geometry.setTriangles(flipped);
+        QVERIFY(qAbs(geometry.volume() + 3.0) < 1e-6);
+    }
+
+    // --- Unit checks and the user's answers -------------------------------------------------
+
+    void checksOnANewModel_data()
+    {
+        QTest::addColumn<double>("x");
+        QTest::addColumn<double>("y");
+        QTest::addColumn<double>("z");
+        QTest::addColumn<int>("status");
+        QTest::newRow("1 mm cube") << 1.0 << 1.0 << 1.0 << int(ImportStatus::NeedsUnitsChoice);
+        QTest::newRow("just under 5 mm") << 4.99 << 1.0 << 2.0 << int(ImportStatus::NeedsUnitsChoice);
+        QTest::newRow("5 mm") << 1.0 << 5.0 << 1.0 << int(ImportStatus::Ready);
+        QTest::newRow("203.2 mm") << 10.0 << 10.0 << 203.2 << int(ImportStatus::Ready);
+        QTest::newRow("250 mm rod") << 250.0 << 10.0 << 10.0 << int(ImportStatus::TooLarge);
+        QTest::newRow("negative extents") << -1.0 << -1.0 << 300.0 << int(ImportStatus::TooLarge);
+    }
+    void checksOnANewModel()
+    {
+        QFETCH(double, x);
+        QFETCH(double, y);
+        QFETCH(double, z);
+        QFETCH(int, status);
+        ImportChecks checks(x, y, z);
+        QCOMPARE(checks.status(), ImportStatus::Unchecked);
+        QCOMPARE(int(checks.check()), status);
+        QCOMPARE(int(checks.status()), status);
+    }
+
+    void unitsAnswer()
+    {
+        ImportChecks inches(1, 1, 1);
+        QCOMPARE(inches.check(), ImportStatus::NeedsUnitsChoice);
+        QCOMPARE(inches.setImportedModelUnits(true), 0);
+        QCOMPARE(inches.status(), ImportStatus::Ready);
+        QCOMPARE(inches.dimensions(), (std::array<double, 3> {25.4, 25.4, 25.4}));
+
+        ImportChecks millimetres(1, 2, 3);
+        QCOMPARE(millimetres.check(), ImportStatus::NeedsUnitsChoice);
+        QCOMPARE(millimetres.setImportedModelUnits(false), 0);
+        QCOMPARE(millimetres.status(), ImportStatus::Ready);
+        QCOMPARE(millimetres.dimensions(), (std::array<double, 3> {1, 2, 3}));
+
+        // Inches that make a model too large lead to the size question.
+        ImportChecks large(9, 1, 1);
+        QCOMPARE(large.setImportedModelUnits(true), -1);
+        QCOMPARE(large.status(), ImportStatus::TooLarge);
+    }
+
+    void resizeAnswer()
+    {
+        ImportChecks accepted(250, 50, 10);
+        QCOMPARE(accepted.check(), ImportStatus::TooLarge);
+        accepted.resizeImportedModelToFitPlatform(true);
+        QCOMPARE(accepted.status(), ImportStatus::Ready);
+        QVERIFY(qAbs(accepted.largestDimension() - 203.2) < 1e-9);
+        const double factor = 203.2 / 250;
+        QVERIFY(qAbs(accepted.scale()[0] - factor) < 1e-12);
+        QCOMPARE(accepted.scale()[0], accepted.scale()[1]);
+        QCOMPARE(accepted.scale()[1], accepted.scale()[2]);
+        QVERIFY(qAbs(accepted.dimensions()[1] - 50 * factor) < 1e-9);
+
+        ImportChecks declined(250, 50, 10);
+        QCOMPARE(declined.check(), ImportStatus::TooLarge);
+        declined.resizeImportedModelToFitPlatform(false);
+        QCOMPARE(declined.status(), ImportStatus::Ready);
+        QCOMPARE(declined.dimensions(), (std::array<double, 3> {250, 50, 10}));
+    }
+
+    // --- Every test mesh on file ------------------------------------------------------------
+
+    void everyTestMeshImports_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("triangles");
+        QTest::addColumn<QStringList>("size"); // as written in the meshes' notes; empty if not given
+        QTest::addColumn<double>("volume"); // mm^3 (file units cubed); NaN when open or not given
+        const double none = std::numeric_limits<double>::quiet_NaN();
+        const auto size = [](const char *x, const char *y, const char *z) {
+            return QStringList {QLatin1String(x), QLatin1String(y), QLatin1String(z)};
+        };
+        QTest::newRow("effector") << "ascii_effector_base_crlf.stl" << 796 << size("80.27", "75.83", "22.70")
+                                  << 33646.0;
+        QTest::newRow("teapot") << "ascii_utah_teapot_eformat_open.stl" << 2016 << size("144.75", "70.88", "45.00")
+                                << none;
+        QTest::newRow("wing") << "ascii_wing_tall_thin.stl" << 842 << size("54.58", "3.26", "176.66") << none;
+        QTest::newRow("two solids") << "ascii_two_solids.stl" << 2 << QStringList() << none;
+        QTest::newRow("cube with hole") << "binary_solidheader_cube20_with_hole.stl" << 32 << size("20", "20", "10")
+                                        << 3000.0;
+        QTest::newRow("tardis") << "binary_zeroheader_tardis_plate.stl" << 3636 << size("115.79", "65.74", "6.25")
+                                << 19762.0;
+        QTest::newRow("screw") << "binary_m3x10_screw.stl" << 15532 << size("5.5", "5.5", "13.0") << 125.8;
+        QTest::newRow("wuson stl") << "binary_wuson_twin.stl" << 3732 << size("0.92", "1.516", "3.245") << none;
+        QTest::newRow("wuson obj") << "obj_wuson_twin_vtvn.obj" << 3732 << size("0.92", "1.516", "3.245") << none;
+        QTest::newRow("bunny") << "obj_stanford_bunny_69k.obj" << 69666 << size("2.00", "1.98", "1.55") << 1.60;
+        QTest::newRow("eryone") << "obj_eryone_platform_ngons_vtvn.obj" << 6786 << size("410", "512.5", "635") << none;
+        QTest::newRow("chest") << "obj_chest_open_quads_vtvn.obj" << 24 << size("1.0", "1.62", "1.22") << none;
+        QTest::newRow("66-gon") << "obj_concave_66gon.obj" << 64 << size("0", "1.485", "1.485") << none;
+    }
+    void everyTestMeshImports()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, triangles);
+        QFETCH(QStringList, size);
+        QFETCH(double, volume);
+        QString path = QDir(sharedMeshDir()).filePath(file);
+        if (!QFile::exists(path))
+            path = projectMesh(file);
+        if (!QFile::exists(path))
+            QSKIP("this mesh is not on this machine");
+
+        MeshImporter importer(path);
+        QCOMPARE(importer.error(), MeshImporter::Error::None);
+        QCOMPARE(importer.triangles().size(), triangles);
+        for (const MeshTriangle *t : importer.triangles()) {
+            const float length = t->normal.length();
+            QVERIFY(qAbs(length - 1) < 1e-4f || length == 0); // zero only for degenerate facets
+        }
+        const auto box = boxOf(importer.triangles());
+        QVERIFY(near(box.first + box.second, QVector3D(0, 0, 0), 1e-3f * (box.second - box.first).length()));
+        if (!size.isEmpty()) {
+            QList<double> expected, actual;
+            for (int axis = 0; axis < 3; ++axis) {
+                expected.append(size.at(axis).toDouble());
+                actual.append(double(box.second[axis]) - box.first[axis]);
+            }
+            for (int axis = 0; axis < 3; ++axis) {
+                QVERIFY2(qAbs(actual.at(axis) - expected.at(axis)) <= tolerance(size.at(axis)),
+                    qPrintable(
+                        QStringLiteral("axis %1: %2, notes %3").arg(axis).arg(actual.at(axis)).arg(size.at(axis))));
+            }
+        }
+        if (!std::isnan(volume)) {
+            MeshGeometry geometry(importer.takeTriangles());
+            const double cubicUnits = geometry.volume() * 1000;
+            QVERIFY2(qAbs(cubicUnits - volume) <= 0.005 * volume,
+                qPrintable(QStringLiteral("volume %1, notes %2").arg(cubicUnits).arg(volume)));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMeshImporter)
+#include "tst_meshimporter.moc"

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ pkg-config
+    cmake ninja-build g++ pkg-config zlib1g-dev
     qtbase5-dev qtdeclarative5-dev libqt5serialport5-dev libqt5opengl5-dev
     qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls2
     qml-module-qtquick-dialogs qml-module-qtquick-layouts

@@ -76,6 +76,10 @@ public:
     // Stores an image as the next anti-aliased layer (a bit-map job is left
     // unchanged, with true).
     bool addAntiImage(QImage *image);
+    // Appends a layer packed elsewhere (by a slicing thread), with the same bookkeeping
+    // as addImage() and addAntiImage(); a layer of the other flavour is ignored.
+    void addBitMap(CrushedBitMap &&map);
+    void addAntiBitMap(CrushedAntiBitMap &&map);
     // Re-packs the current layer from an image; false for a leading blank layer
     // or a layer that does not exist.
     bool crushCurrentSlice(QImage *image);
@@ -108,6 +112,7 @@ public:
     QString layerThicknessText() const { return m_layerThickness; }
     void setLayerThickness(double millimetres);
     QStringList reservedTexts() const { return m_reservedTexts; }
+    void setReservedTexts(const QStringList &texts) { m_reservedTexts = texts; }
     int leadingBlankLayers() const { return m_leadingBlankLayers; }
     void setLeadingBlankLayers(int count) { m_leadingBlankLayers = qMax(0, count); }
     int baseLayers() const { return m_baseLayers; }

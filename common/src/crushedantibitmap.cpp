@@ -1,5 +1,7 @@
 #include "crushedantibitmap.h"
 
+#include "greypng.h"
+
 #include "boundedstream.h"
 
 #include <QBuffer>
@@ -15,6 +17,7 @@
 namespace {
 
 constexpr QRgb kOpaqueBlack = 0xFF000000u;
+constexpr int kGreyPngLevel = 1;
 
 QRect sizeFieldFor(int width, int height)
 {
@@ -77,7 +80,12 @@ QByteArray CrushedAntiBitMap::AntiImageToByteArray(QImage *image)
     // third of the data, and it decodes four times faster on the printer.
     const bool grey
         = image->format() == QImage::Format_Grayscale8 || (!image->hasAlphaChannel() && image->isGrayscale());
-    const QImage stored = grey ? image->convertToFormat(QImage::Format_Grayscale8) : *image;
+    if (grey) {
+        // Unfiltered rows at zlib's fastest level: a few times faster than the general
+        // writer, for files about a third larger.
+        return GreyPng::encode(image->convertToFormat(QImage::Format_Grayscale8), kGreyPngLevel);
+    }
+    const QImage &stored = *image;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
     if (!stored.save(&buffer, "PNG"))
@@ -133,6 +141,15 @@ void CrushedAntiBitMap::setWhitePixels(QImage *image)
     m_whitePixels = 0;
     if (!image || image->isNull())
         return;
+    if (image->format() == QImage::Format_Grayscale8) {
+        const int width = image->width();
+        const int height = image->height();
+        for (int y = 0; y < height; ++y) {
+            const uchar *line = image->constScanLine(y);
+            m_whitePixels += qint32(width - std::count(line, line + width, uchar(0)));
+        }
+        return;
+    }
     const QImage pixels = image->convertToFormat(QImage::Format_ARGB32);
     for (int y = 0; y < pixels.height(); ++y) {
         const auto *line = reinterpret_cast<const QRgb *>(pixels.constScanLine(y));

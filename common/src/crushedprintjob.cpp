@@ -418,10 +418,7 @@ bool CrushedPrintJob::addImage(QImage *image)
     CrushedBitMap map;
     if (!map.crushSlice(image))
         return false;
-    m_totalWhitePixels += map.whitePixels();
-    widenBounds(map.whiteBounds());
-    takeLayerSize(map.width(), map.height());
-    m_bitMaps.push_back(std::move(map));
+    addBitMap(std::move(map));
     return true;
 }
 
@@ -432,10 +429,27 @@ bool CrushedPrintJob::addAntiImage(QImage *image)
     CrushedAntiBitMap map;
     if (!map.crushSlice(image))
         return false;
+    addAntiBitMap(std::move(map));
+    return true;
+}
+
+void CrushedPrintJob::addBitMap(CrushedBitMap &&map)
+{
+    if (m_version == 3)
+        return;
+    m_totalWhitePixels += map.whitePixels();
+    widenBounds(map.whiteBounds());
+    takeLayerSize(map.width(), map.height());
+    m_bitMaps.push_back(std::move(map));
+}
+
+void CrushedPrintJob::addAntiBitMap(CrushedAntiBitMap &&map)
+{
+    if (m_version != 3)
+        return;
     m_totalWhitePixels += map.whitePixels();
     takeLayerSize(map.width(), map.height());
     m_antiMaps.push_back(std::move(map));
-    return true;
 }
 
 bool CrushedPrintJob::crushCurrentSlice(QImage *image)

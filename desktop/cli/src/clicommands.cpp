@@ -1,6 +1,7 @@
 #include "clicommands.h"
 
 #include "printercommands.h"
+#include "slicecommand.h"
 #include "ssjcommands.h"
 
 #include <QTextStream>
@@ -15,14 +16,12 @@ QString usage()
                           "\n"
                           "Job files:\n"
                           "%1"
+                          "%3"
                           "\n"
                           "Printers:\n"
                           "%2")
-        .arg(SsjCommands::usage(), PrinterCommands::usage());
+        .arg(SsjCommands::usage(), PrinterCommands::usage(), SliceCommand::usage());
 }
-
-// Commands that belong to tessora-cli but are not part of this build yet.
-const QStringList kPlannedCommands = {QStringLiteral("slice")};
 
 } // namespace
 
@@ -52,14 +51,12 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     }
     if (command == QLatin1String("ssj"))
         return SsjCommands::run(arguments.mid(1), out, err);
+    if (command == QLatin1String("slice"))
+        return SliceCommand::run(arguments.mid(1), out, err);
     if (command == QLatin1String("printers"))
         return PrinterCommands::printers(arguments.mid(1), out, err);
     if (command == QLatin1String("print"))
         return PrinterCommands::print(arguments.mid(1), out, err);
-    if (kPlannedCommands.contains(command)) {
-        err << "tessora-cli " << command << ": not available yet in this build\n";
-        return ExitUsage;
-    }
     err << "tessora-cli: unknown command '" << command << "'\n\n" << usage();
     return ExitUsage;
 }

@@ -1,0 +1,74 @@
+#include "greypng.h"
+
+#include <QImage>
+#include <QtEndian>
+
+#include <zlib.h>
+
+
+namespace {
+
+void appendChunk(QByteArray &png, const char type[4], const QByteArray &data)
+{
+    char length[4];
+    qToBigEndian<quint32>(quint32(data.size()), length);
+    png.append(length, 4);
+    const int typeAt = png.size();
+    png.append(type, 4);
+    png.append(data);
+    const uLong crc = crc32(0L, reinterpret_cast<const Bytef *>(png.constData() + typeAt), uInt(4 + data.size()));
+    char crcBytes[4];
+    qToBigEndian<quint32>(quint32(crc), crcBytes);
+    png.append(crcBytes, 4);
+}
+
+} // namespace
+
+namespace GreyPng {
+
+QByteArray encode(const QImage &image, int zlibLevel)
+{
+    if (image.isNull() || image.format() != QImage::Format_Grayscale8)
+        return QByteArray();
+    const int width = image.width();
+    const int height = image.height();
+
+    // Each row: filter type 0 (none), then its bytes, deflated row by row.
+    z_stream stream {};
+    if (deflateInit(&stream, zlibLevel) != Z_OK)
+        return QByteArray();
+    QByteArray deflated(int(deflateBound(&stream, uLong(width + 1) * uLong(height))), Qt::Uninitialized);
+    stream.next_out = reinterpret_cast<Bytef *>(deflated.data());
+    stream.avail_out = uInt(deflated.size());
+    Bytef filter = 0;
+    bool ok = true;
+    for (int y = 0; y < height && ok; ++y) {
+        stream.next_in = &filter;
+        stream.avail_in = 1;
+        ok = deflate(&stream, Z_NO_FLUSH) == Z_OK;
+        stream.next_in = const_cast<Bytef *>(image.constScanLine(y));
+        stream.avail_in = uInt(width);
+        ok = ok && deflate(&stream, Z_NO_FLUSH) == Z_OK;
+    }
+    ok = ok && deflate(&stream, Z_FINISH) == Z_STREAM_END;
+    const uLong deflatedSize = stream.total_out;
+    deflateEnd(&stream);
+    if (!ok)
+        return QByteArray();
+    deflated.resize(int(deflatedSize));
+
+    QByteArray header(13, '\0');
+    qToBigEndian<quint32>(quint32(width), header.data());
+    qToBigEndian<quint32>(quint32(height), header.data() + 4);
+    header[8] = 8; // bit depth
+    header[9] = 0; // grey
+    // compression, filter method and interlace: 0
+
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    appendChunk(png, "IHDR", header);
+    appendChunk(png, "IDAT", deflated);
+    appendChunk(png, "IEND", QByteArray());
+    return png;
+}
+
+} // namespace GreyPng

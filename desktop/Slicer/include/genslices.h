@@ -1,0 +1,100 @@
+#pragma once
+
+#include "slicelayer.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QVector3D>
+
+#include <functional>
+#include <utility>
+#include <vector>
+
+struct MeshTriangle;
+
+// Slices a scene (every model already placed, rotated and scaled, as a triangle soup)
+// into one 1280 x 800 image per layer and writes them as a job file.
+//
+// Terms used here:
+//   slicer frame  - z up: the scene transform (scale, then rotation about y, x and z in
+//                   degrees, then translation) takes the editor's y-up triangles there;
+//                   the editor passes a rotation of 90 degrees about x.
+//   height index  - buckets of about one layer thickness, each listing the triangles that
+//                   overlap it, so that a layer looks at one bucket only.
+//   layer k       - cut at bottom + thickness / 2 + k x thickness, while below the top.
+//
+// Layers are independent once the triangles are prepared: they are sliced, drawn and
+// packed on several threads, and appended to the job in order, so the file is the same
+// whatever the thread count. Progress is reported from the calling thread, once per
+// layer, and a cancel request is honoured there after each layer.
+class GenSlices : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Result { Done, Cancelled, EmptyScene, WriteFailed };
+    using ProgressFunction = std::function<void(int percent)>;
+
+    struct Timings {
+        qint64 prepareMs = 0;
+        qint64 sliceMs = 0; // cutting, contours and drawing, summed over the threads
+        qint64 packMs = 0; // packing the images, summed over the threads
+        qint64 layersWallMs = 0; // the layer loop, wall clock
+        qint64 writeMs = 0;
+    };
+
+    explicit GenSlices(QObject *parent = nullptr);
+
+    // Asks a running saveSlices() to stop after the current layer; cleared when a run
+    // starts and when the request is honoured.
+    static void requestCancel();
+    static bool isCancelRequested();
+
+    // Threads that slice layers; 0 (the default) uses one per core.
+    void setThreadCount(int threads) { m_threadCount = threads; }
+
+    // Slices and writes the job file. True when every layer was sliced and the file was
+    // written; false when cancelled (nothing written), for an empty scene or when the
+    // file could not be written (result() and errorString() tell which).
+    bool saveSlices(double layerThickness, const QList<MeshTriangle *> &triangles, const QVector3D &translation,
+        const QVector3D &rotation, const QVector3D &scale, const QString &filePath, const ProgressFunction &progress,
+        bool antialias, const QString &jobDescription);
+
+    Result result() const { return m_result; }
+    QString errorString() const { return m_error; }
+    const Timings &timings() const { return m_timings; }
+
+    // The parts of a run, for tests and for whoever needs single layers.
+    // Transforms and sorts the triangles and builds the height index; false for a scene
+    // without triangles or without height.
+    bool prepare(const QList<MeshTriangle *> &triangles, double layerThickness, const QVector3D &translation,
+        const QVector3D &rotation, const QVector3D &scale);
+    int layerCount() const;
+    double layerHeight(int layer) const { return m_bottom + m_thickness / 2.0 + layer * m_thickness; }
+    // The contours and the image of one layer of the prepared scene.
+    SliceLayer sliceLayer(int layer) const;
+    QImage layerImage(int layer, bool antialias) const;
+
+    const std::vector<SliceTriangle> &preparedTriangles() const { return m_triangles; }
+    // The triangles of the bucket that holds this height (clamped to the first and last).
+    std::pair<const int *, const int *> bucketTriangles(double height) const;
+    QVector3D minCorner() const { return m_min; }
+    QVector3D maxCorner() const { return m_max; }
+
+private:
+    std::vector<SliceTriangle> m_triangles;
+    // Height index as one list: bucket k holds m_bucketTriangles[m_bucketStart[k] ..
+    // m_bucketStart[k + 1]).
+    std::vector<int> m_bucketStart;
+    std::vector<int> m_bucketTriangles;
+    double m_bucketHeight = 0.0;
+    double m_bottom = 0.0;
+    double m_top = 0.0;
+    double m_thickness = 0.05;
+    QVector3D m_min;
+    QVector3D m_max;
+    int m_threadCount = 0;
+    Result m_result = Result::Done;
+    QString m_error;
+    Timings m_timings;
+};

@@ -1,0 +1,339 @@
+#include "genslices.h"
+
+#include "meshimporter.h"
+#include "slicejobwriter.h"
+#include "slicerasteriser.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QtMath>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <variant>
+
+namespace {
+
+std::atomic<bool> s_sliceCancelRequested {false};
+
+// Overlap allowance of the height index, in millimetres.
+constexpr double kBucketSlack = 0.001;
+
+struct Matrix3 {
+    double m[3][3];
+
+    QVector3D apply(const QVector3D &v) const
+    {
+        const double x = v.x();
+        const double y = v.y();
+        const double z = v.z();
+        return QVector3D(float(m[0][0] * x + m[0][1] * y + m[0][2] * z),
+            float(m[1][0] * x + m[1][1] * y + m[1][2] * z), float(m[2][0] * x + m[2][1] * y + m[2][2] * z));
+    }
+
+    Matrix3 operator*(const Matrix3 &o) const
+    {
+        Matrix3 r {};
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                r.m[i][j] = m[i][0] * o.m[0][j] + m[i][1] * o.m[1][j] + m[i][2] * o.m[2][j];
+        return r;
+    }
+};
+
+// Rotation about y first, then x, then z, angles in degrees.
+Matrix3 rotationMatrix(const QVector3D &degrees)
+{
+    const double rx = qDegreesToRadians(double(degrees.x()));
+    const double ry = qDegreesToRadians(double(degrees.y()));
+    const double rz = qDegreesToRadians(double(degrees.z()));
+    const Matrix3 x {{{1, 0, 0}, {0, std::cos(rx), -std::sin(rx)}, {0, std::sin(rx), std::cos(rx)}}};
+    const Matrix3 y {{{std::cos(ry), 0, std::sin(ry)}, {0, 1, 0}, {-std::sin(ry), 0, std::cos(ry)}}};
+    const Matrix3 z {{{std::cos(rz), -std::sin(rz), 0}, {std::sin(rz), std::cos(rz), 0}, {0, 0, 1}}};
+    return z * (x * y);
+}
+
+QVector3D minimum(const QVector3D &a, const QVector3D &b)
+{
+    return QVector3D(std::min(a.x(), b.x()), std::min(a.y(), b.y()), std::min(a.z(), b.z()));
+}
+
+QVector3D maximum(const QVector3D &a, const QVector3D &b)
+{
+    return QVector3D(std::max(a.x(), b.x()), std::max(a.y(), b.y()), std::max(a.z(), b.z()));
+}
+
+// One finished layer, packed by a slicing thread.
+struct PackedLayer {
+    bool ready = false;
+    bool packed = false;
+    std::variant<CrushedBitMap, CrushedAntiBitMap> map;
+};
+
+} // namespace
+
+GenSlices::GenSlices(QObject *parent)
+    : QObject(parent)
+{
+}
+
+void GenSlices::requestCancel()
+{
+    s_sliceCancelRequested = true;
+}
+
+bool GenSlices::isCancelRequested()
+{
+    return s_sliceCancelRequested.load();
+}
+
+bool GenSlices::prepare(const QList<MeshTriangle *> &triangles, double layerThickness, const QVector3D &translation,
+    const QVector3D &rotation, const QVector3D &scale)
+{
+    m_thickness = layerThickness;
+    m_triangles.clear();
+    m_bucketStart.clear();
+    m_bucketTriangles.clear();
+    m_triangles.reserve(size_t(triangles.size()));
+    const Matrix3 rotate = rotationMatrix(rotation);
+    m_min = QVector3D(1e8f, 1e8f, 1e8f);
+    m_max = QVector3D(-1e8f, -1e8f, -1e8f);
+    for (const MeshTriangle *mesh : triangles) {
+        if (!mesh)
+            continue;
+        SliceTriangle t;
+        const QVector3D normal = rotate.apply(mesh->normal / scale);
+        t.normal = normal.normalized();
+        t.a = rotate.apply(mesh->a * scale) + translation;
+        t.b = rotate.apply(mesh->b * scale) + translation;
+        t.c = rotate.apply(mesh->c * scale) + translation;
+        t.maxCorner = maximum(maximum(t.a, t.b), t.c);
+        t.minCorner = minimum(minimum(t.a, t.b), t.c);
+        m_min = minimum(m_min, t.minCorner);
+        m_max = maximum(m_max, t.maxCorner);
+        m_triangles.push_back(t);
+    }
+    std::stable_sort(m_triangles.begin(), m_triangles.end(),
+        [](const SliceTriangle &a, const SliceTriangle &b) { return a.minCorner.z() < b.minCorner.z(); });
+    m_bottom = m_min.z();
+    m_top = m_max.z();
+    if (m_triangles.empty() || !(m_top > m_bottom) || !(layerThickness > 0.0))
+        return false;
+
+    // Height index. Every triangle lands in the buckets it overlaps, clamped to the
+    // index, so that none is ever left out.
+    const int buckets = std::max(1, static_cast<int>((m_top - m_bottom) / layerThickness));
+    m_bucketHeight = (m_top - m_bottom) / buckets;
+    const auto bucketOf = [&](double z) {
+        return std::clamp(static_cast<int>(std::floor((z - m_bottom) / m_bucketHeight)), 0, buckets - 1);
+    };
+    std::vector<int> counts(size_t(buckets) + 1, 0);
+    for (const SliceTriangle &t : m_triangles) {
+        const int first = bucketOf(t.minCorner.z() - kBucketSlack);
+        const int last = bucketOf(t.maxCorner.z() + kBucketSlack);
+        for (int k = first; k <= last; ++k)
+            ++counts[size_t(k)];
+    }
+    m_bucketStart.assign(size_t(buckets) + 1, 0);
+    for (int k = 0; k < buckets; ++k)
+        m_bucketStart[size_t(k) + 1] = m_bucketStart[size_t(k)] + counts[size_t(k)];
+    m_bucketTriangles.resize(size_t(m_bucketStart.back()));
+    std::vector<int> fill(m_bucketStart.begin(), m_bucketStart.end() - 1);
+    for (int i = 0; i < int(m_triangles.size()); ++i) {
+        const SliceTriangle &t = m_triangles[size_t(i)];
+        const int first = bucketOf(t.minCorner.z() - kBucketSlack);
+        const int last = bucketOf(t.maxCorner.z() + kBucketSlack);
+        for (int k = first; k <= last; ++k)
+            m_bucketTriangles[size_t(fill[size_t(k)]++)] = i;
+    }
+    return true;
+}
+
+int GenSlices::layerCount() const
+{
+    if (m_triangles.empty() || !(m_top > m_bottom) || !(m_thickness > 0.0))
+        return 0;
+    int count = 0;
+    while (m_top > layerHeight(count))
+        ++count;
+    return count;
+}
+
+std::pair<const int *, const int *> GenSlices::bucketTriangles(double height) const
+{
+    const int buckets = int(m_bucketStart.size()) - 1;
+    if (buckets <= 0)
+        return {nullptr, nullptr};
+    const int k = std::clamp(static_cast<int>(std::floor((height - m_bottom) / m_bucketHeight)), 0, buckets - 1);
+    const int *base = m_bucketTriangles.data();
+    return {base + m_bucketStart[size_t(k)], base + m_bucketStart[size_t(k) + 1]};
+}
+
+SliceLayer GenSlices::sliceLayer(int layer) const
+{
+    SliceSet set(this);
+    set.generate(layerHeight(layer));
+    return set.takeLayer();
+}
+
+QImage GenSlices::layerImage(int layer, bool antialias) const
+{
+    SliceRasteriser rasteriser;
+    return rasteriser.render(sliceLayer(layer), antialias);
+}
+
+bool GenSlices::saveSlices(double layerThickness, const QList<MeshTriangle *> &triangles,
+    const QVector3D &translation, const QVector3D &rotation, const QVector3D &scale, const QString &filePath,
+    const ProgressFunction &progress, bool antialias, const QString &jobDescription)
+{
+    const auto report = [&](int percent) {
+        if (progress)
+            progress(percent);
+    };
+    qDebug() << "GenSlices::saveSlices - Save slices. Layer thickness: " << layerThickness;
+    m_timings = Timings();
+    m_error.clear();
+    s_sliceCancelRequested = false;
+    report(0);
+
+    QElapsedTimer clock;
+    clock.start();
+    const bool usable = prepare(triangles, layerThickness, translation, rotation, scale);
+    m_timings.prepareMs = clock.elapsed();
+    report(5);
+    if (!usable) {
+        m_result = Result::EmptyScene;
+        m_error = m_triangles.empty() ? QStringLiteral("Nothing to slice: the scene has no triangles.")
+                                      : QStringLiteral("Nothing to slice: the scene has no height.");
+        qDebug() << "ERROR. GenSlices::saveSlices." << m_error;
+        return false;
+    }
+
+    const int layers = layerCount();
+    const int total = std::max(1, static_cast<int>(std::ceil((m_top - m_bottom) / layerThickness)));
+    report(10);
+
+    SliceJobWriter writer(antialias, layerThickness, jobDescription);
+    const int threads = std::max(1,
+        std::min(layers, m_threadCount > 0 ? m_threadCount : std::max(1, QThread::idealThreadCount())));
+    // Slicing threads run at most this many layers ahead of the writer, which bounds the
+    // memory and lets a cancel stop within a layer or two.
+    const int window = 2 * threads;
+
+    std::vector<PackedLayer> results(static_cast<size_t>(layers));
+    std::mutex mutex;
+    std::condition_variable layerDone;
+    std::condition_variable roomAhead;
+    int consumed = 0;
+    bool stop = false;
+    std::atomic<int> nextLayer {0};
+    std::atomic<qint64> sliceNs {0};
+    std::atomic<qint64> packNs {0};
+
+    const auto work = [&] {
+        SliceSet set(this);
+        SliceRasteriser rasteriser;
+        QElapsedTimer timer;
+        for (;;) {
+            const int k = nextLayer.fetch_add(1);
+            if (k >= layers)
+                return;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                roomAhead.wait(lock, [&] { return stop || k < consumed + window; });
+                if (stop)
+                    return;
+            }
+            timer.start();
+            QImage image = rasteriser.render(set.generate(layerHeight(k)), antialias);
+            sliceNs += timer.nsecsElapsed();
+            timer.start();
+            PackedLayer packed;
+            if (antialias) {
+                CrushedAntiBitMap map;
+                packed.packed = SliceJobWriter::packAntiAliased(&image, &map);
+                packed.map = std::move(map);
+            } else {
+                CrushedBitMap map;
+                packed.packed = SliceJobWriter::packPlain(&image, &map);
+                packed.map = std::move(map);
+            }
+            packNs += timer.nsecsElapsed();
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                packed.ready = true;
+                results[size_t(k)] = std::move(packed);
+            }
+            layerDone.notify_all();
+        }
+    };
+
+    QElapsedTimer layersClock;
+    layersClock.start();
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; ++t)
+        pool.emplace_back(work);
+
+    bool cancelled = false;
+    for (int k = 0; k < layers; ++k) {
+        PackedLayer layer;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            layerDone.wait(lock, [&] { return results[size_t(k)].ready; });
+            layer = std::move(results[size_t(k)]);
+            results[size_t(k)] = PackedLayer();
+            consumed = k + 1;
+        }
+        roomAhead.notify_all();
+        if (layer.packed) {
+            if (antialias)
+                writer.appendPacked(k, std::move(std::get<CrushedAntiBitMap>(layer.map)));
+            else
+                writer.appendPacked(k, std::move(std::get<CrushedBitMap>(layer.map)));
+        } else {
+            qDebug() << "ERROR. GenSlices::saveSlices. Layer" << k << "could not be packed and is left out";
+        }
+        report(static_cast<int>(std::floor((k + 1) * 90.0 / total + 10.0)));
+        if (s_sliceCancelRequested) {
+            s_sliceCancelRequested = false;
+            cancelled = true;
+            break;
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stop = true;
+    }
+    roomAhead.notify_all();
+    for (std::thread &thread : pool)
+        thread.join();
+    m_timings.layersWallMs = layersClock.elapsed();
+    m_timings.sliceMs = sliceNs / 1000000;
+    m_timings.packMs = packNs / 1000000;
+    m_bucketStart.clear();
+    m_bucketTriangles.clear();
+
+    if (cancelled) {
+        m_result = Result::Cancelled;
+        m_error = QStringLiteral("Slicing was cancelled.");
+        qDebug() << "GenSlices::saveSlices. Cancelled; nothing written";
+        return false;
+    }
+    report(100);
+    clock.restart();
+    const bool written = writer.save(filePath);
+    m_timings.writeMs = clock.elapsed();
+    if (!written) {
+        m_result = Result::WriteFailed;
+        m_error = writer.errorString();
+        qDebug() << "ERROR. GenSlices::saveSlices." << m_error;
+        return false;
+    }
+    m_result = Result::Done;
+    return true;
+}

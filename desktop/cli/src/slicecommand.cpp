@@ -1,0 +1,212 @@
+#include "slicecommand.h"
+
+#include "clicommands.h"
+#include "genslices.h"
+#include "meshgeometry.h"
+#include "meshimporter.h"
+#include "progress.h"
+
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QRectF>
+#include <QTextStream>
+
+#include <memory>
+#include <vector>
+
+namespace SliceCommand {
+
+namespace {
+
+using TessoraCli::ExitFailure;
+using TessoraCli::ExitSuccess;
+using TessoraCli::ExitUsage;
+
+// The build platform, in millimetres: 128 x 80 on the 100-micron printer, 96 x 60 on
+// the 75-micron one (the same 1280 x 800 pixels).
+constexpr double kPlatformWidth100 = 128.0;
+constexpr double kPlatformDepth100 = 80.0;
+constexpr double kPlacementStep = 10.0;
+constexpr double kModelGap = 2.0;
+
+QString commandUsage()
+{
+    return QStringLiteral("  tessora-cli slice MODEL... -o JOB [--layer 20|50|100] [--anti-aliased] [--printer-75]\n"
+                          "                    [--supports] [--density D] [--strength S] [--threads N] [--timings]\n");
+}
+
+struct PlacedModel {
+    QString path;
+    std::unique_ptr<MeshGeometry> geometry;
+    QRectF footprint; // x and z on the platform, after placement
+};
+
+// Where the editor puts models: a single model in the middle of the platform; several
+// at the first free spot of a 10 mm grid from the platform's corner.
+bool place(std::vector<PlacedModel> &models, double platformWidth, double platformDepth, QString *error)
+{
+    const QRectF platform(-platformWidth / 2, -platformDepth / 2, platformWidth, platformDepth);
+    std::vector<QRectF> taken;
+    for (PlacedModel &model : models) {
+        const MeshGeometry &g = *model.geometry;
+        const QSizeF size(g.extent(0), g.extent(2));
+        QPointF centre;
+        bool found = false;
+        if (models.size() == 1) {
+            found = true;
+        } else {
+            for (double z = platform.top() + size.height() / 2; !found && z + size.height() / 2 <= platform.bottom();
+                 z += kPlacementStep) {
+                for (double x = platform.left() + size.width() / 2; x + size.width() / 2 <= platform.right();
+                     x += kPlacementStep) {
+                    const QRectF box(x - size.width() / 2, z - size.height() / 2, size.width(), size.height());
+                    bool free = true;
+                    for (const QRectF &other : taken)
+                        free = free && !box.adjusted(-kModelGap, -kModelGap, kModelGap, kModelGap).intersects(other);
+                    if (free) {
+                        centre = QPointF(x, z);
+                        found = true;
+                        break;
+                    }
+                }
+            }
+        }
+        if (!found) {
+            *error = QStringLiteral("%1 does not fit on the platform next to the other models")
+                         .arg(QFileInfo(model.path).fileName());
+            return false;
+        }
+        // Centre the box over the spot and sit the model on the platform (y = 0).
+        const QVector3D shift(float(centre.x() - (g.minX() + g.maxX()) / 2), float(-g.minY()),
+            float(centre.y() - (g.minZ() + g.maxZ()) / 2));
+        for (MeshTriangle *t : g.triangles()) {
+            t->a += shift;
+            t->b += shift;
+            t->c += shift;
+        }
+        model.footprint = QRectF(centre.x() - size.width() / 2, centre.y() - size.height() / 2, size.width(),
+            size.height());
+        taken.push_back(model.footprint);
+    }
+    return true;
+}
+
+} // namespace
+
+QString usage()
+{
+    return commandUsage();
+}
+
+int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOption({{QStringLiteral("o"), QStringLiteral("output")}, QString(), QStringLiteral("JOB")});
+    parser.addOption({QStringLiteral("layer"), QString(), QStringLiteral("MICRONS"), QStringLiteral("50")});
+    parser.addOption({QStringLiteral("anti-aliased"), QString()});
+    parser.addOption({QStringLiteral("printer-75"), QString()});
+    parser.addOption({QStringLiteral("supports"), QString()});
+    parser.addOption({QStringLiteral("density"), QString(), QStringLiteral("D"), QStringLiteral("50")});
+    parser.addOption({QStringLiteral("strength"), QString(), QStringLiteral("S"), QStringLiteral("50")});
+    parser.addOption({QStringLiteral("threads"), QString(), QStringLiteral("N"), QStringLiteral("0")});
+    parser.addOption({QStringLiteral("timings"), QString()});
+    const QString name = QStringLiteral("tessora-cli slice");
+    if (!parser.parse(QStringList {name} + arguments))
+        return TessoraCli::usageError(err, name, parser.errorText(), commandUsage());
+    const QStringList modelPaths = parser.positionalArguments();
+    if (modelPaths.isEmpty())
+        return TessoraCli::usageError(err, name, QStringLiteral("no model given"), commandUsage());
+    if (!parser.isSet(QStringLiteral("o")))
+        return TessoraCli::usageError(err, name, QStringLiteral("-o JOB is required"), commandUsage());
+    const QString jobPath = parser.value(QStringLiteral("o"));
+    const int microns = parser.value(QStringLiteral("layer")).toInt();
+    if (microns != 20 && microns != 50 && microns != 100)
+        return TessoraCli::usageError(err, name, QStringLiteral("--layer takes 20, 50 or 100"), commandUsage());
+    if (parser.isSet(QStringLiteral("supports"))) {
+        err << name << ": --supports is not available yet in this build\n";
+        return ExitUsage;
+    }
+    bool threadsOk = false;
+    const int threads = parser.value(QStringLiteral("threads")).toInt(&threadsOk);
+    if (!threadsOk || threads < 0)
+        return TessoraCli::usageError(err, name, QStringLiteral("--threads takes a count"), commandUsage());
+    const bool antiAliased = parser.isSet(QStringLiteral("anti-aliased"));
+    const bool printer75 = parser.isSet(QStringLiteral("printer-75"));
+    const bool terminal = Progress::stderrIsTerminal();
+
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<PlacedModel> models;
+    for (const QString &path : modelPaths) {
+        if (!MeshImporter::isSupportedFile(path))
+            return TessoraCli::failure(err, QStringLiteral("%1: not an STL or OBJ file").arg(path));
+        std::unique_ptr<Progress> bar;
+        MeshImporter importer(path, [&](int percent) {
+            if (!bar)
+                bar = std::make_unique<Progress>(err, QStringLiteral("importing ") + QFileInfo(path).fileName(),
+                    100, terminal);
+            bar->update(percent);
+        });
+        bar.reset();
+        if (importer.error() != MeshImporter::Error::None)
+            return TessoraCli::failure(err, QStringLiteral("%1: %2").arg(path, importer.errorString()));
+        QList<MeshTriangle *> triangles = importer.takeTriangles();
+        MeshGeometry::orientForEditor(triangles);
+        PlacedModel model;
+        model.path = path;
+        model.geometry = std::make_unique<MeshGeometry>(triangles);
+        err << path << ": " << model.geometry->triangles().size() << " triangles, "
+            << QString::number(model.geometry->extent(0), 'f', 2) << " x "
+            << QString::number(model.geometry->extent(2), 'f', 2) << " x "
+            << QString::number(model.geometry->extent(1), 'f', 2) << " mm\n";
+        models.push_back(std::move(model));
+    }
+    const qint64 importMs = clock.elapsed();
+
+    const double platformScale = printer75 ? 0.75 : 1.0;
+    QString placeError;
+    if (!place(models, kPlatformWidth100 * platformScale, kPlatformDepth100 * platformScale, &placeError))
+        return TessoraCli::failure(err, placeError);
+
+    // The scene's print triangles. On the 75-micron printer horizontal distances are
+    // counted in 0.075 mm units; heights stay in millimetres.
+    QList<MeshTriangle *> scene;
+    for (const PlacedModel &model : models)
+        scene += model.geometry->triangles();
+    if (printer75) {
+        const QVector3D factor(4.0f / 3.0f, 1.0f, 4.0f / 3.0f);
+        for (MeshTriangle *t : scene) {
+            t->a *= factor;
+            t->b *= factor;
+            t->c *= factor;
+            t->normal = MeshImporter::facetNormal(t->a, t->b, t->c);
+        }
+    }
+
+    GenSlices slicer;
+    slicer.setThreadCount(threads);
+    Progress bar(err, QStringLiteral("slicing"), 100, terminal);
+    const QString description
+        = printer75 ? QStringLiteral("sliced at 75 microns") : QStringLiteral("sliced at 100 microns");
+    const bool ok = slicer.saveSlices(microns * 0.001, scene, QVector3D(0, 0, 0), QVector3D(90, 0, 0),
+        QVector3D(1, 1, 1), jobPath, [&](int percent) { bar.update(percent); }, antiAliased, description);
+    if (!ok) {
+        bar.finish();
+        return TessoraCli::failure(err, slicer.errorString());
+    }
+    bar.finish();
+    const GenSlices::Timings &t = slicer.timings();
+    err << "sliced " << slicer.layerCount() << " layers of " << microns << " microns into " << jobPath << " in "
+        << QString::number(clock.elapsed() / 1000.0, 'f', 2) << " s\n";
+    if (parser.isSet(QStringLiteral("timings"))) {
+        err << "timings (ms): import " << importMs << ", preparation " << t.prepareMs << ", layers "
+            << t.layersWallMs << " wall (slicing " << t.sliceMs << " and packing " << t.packMs
+            << " over the threads), writing " << t.writeMs << "\n";
+    }
+    Q_UNUSED(out)
+    return ExitSuccess;
+}
+
+} // namespace SliceCommand

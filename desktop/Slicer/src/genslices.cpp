@@ -52,9 +52,12 @@ Matrix3 rotationMatrix(const QVector3D &degrees)
     const double rx = qDegreesToRadians(double(degrees.x()));
     const double ry = qDegreesToRadians(double(degrees.y()));
     const double rz = qDegreesToRadians(double(degrees.z()));
-    const Matrix3 x {{{1, 0, 0}, {0, std::cos(rx), -std::sin(rx)}, {0, std::sin(rx), std::cos(rx)}}};
-    const Matrix3 y {{{std::cos(ry), 0, std::sin(ry)}, {0, 1, 0}, {-std::sin(ry), 0, std::cos(ry)}}};
-    const Matrix3 z {{{std::cos(rz), -std::sin(rz), 0}, {std::sin(rz), std::cos(rz), 0}, {0, 0, 1}}};
+    // Quarter turns stay exact: cos(90 degrees) is not quite 0 in floating point.
+    const auto cos = [](double a) { return std::abs(std::cos(a)) < 1e-12 ? 0.0 : std::cos(a); };
+    const auto sin = [](double a) { return std::abs(std::sin(a)) < 1e-12 ? 0.0 : std::sin(a); };
+    const Matrix3 x {{{1, 0, 0}, {0, cos(rx), -sin(rx)}, {0, sin(rx), cos(rx)}}};
+    const Matrix3 y {{{cos(ry), 0, sin(ry)}, {0, 1, 0}, {-sin(ry), 0, cos(ry)}}};
+    const Matrix3 z {{{cos(rz), -sin(rz), 0}, {sin(rz), cos(rz), 0}, {0, 0, 1}}};
     return z * (x * y);
 }
 
@@ -203,7 +206,7 @@ bool GenSlices::saveSlices(double layerThickness, const QList<MeshTriangle *> &t
 
     QElapsedTimer clock;
     clock.start();
-    const bool usable = prepare(triangles, layerThickness, translation, rotation, scale);
+    const bool usable = prepare(triangles, layerThickness, translation, rotation, scale) && layerCount() > 0;
     m_timings.prepareMs = clock.elapsed();
     report(5);
     if (!usable) {

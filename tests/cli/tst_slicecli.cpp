@@ -1,0 +1,139 @@
+// tessora-cli slice, run as a user runs it: real meshes in, a job file out, and clear
+// failures for what cannot be sliced.
+#include "crushedprintjob.h"
+#include "testpaths.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QString err;
+};
+
+Run slice(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(TestPaths::executable(QStringLiteral("tessora-cli")), QStringList {QStringLiteral("slice")} + arguments);
+    Run run;
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QString mesh(const QString &name)
+{
+    return TestPaths::sourceDir() + QStringLiteral("/tests/data/meshes/") + name;
+}
+
+bool load(const QString &path, CrushedPrintJob *job)
+{
+    QFile file(path);
+    return job->loadCPJ(&file);
+}
+
+} // namespace
+
+class TestSliceCli : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+
+private slots:
+    void cubeWithHole_plainAndAntiAliased()
+    {
+        const QString plain = m_dir.filePath(QStringLiteral("cube.ssj"));
+        Run run = slice({mesh(QStringLiteral("binary_solidheader_cube20_with_hole.stl")), QStringLiteral("-o"), plain,
+            QStringLiteral("--layer"), QStringLiteral("100")});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QVERIFY(run.err.contains(QStringLiteral("sliced 100 layers")));
+        CrushedPrintJob job;
+        QVERIFY(load(plain, &job));
+        QCOMPARE(job.versionText(), QStringLiteral("1"));
+        QCOMPARE(job.layerThicknessText(), QStringLiteral("0.1"));
+        QCOMPARE(job.description(), QStringLiteral("sliced at 100 microns"));
+        QCOMPARE(job.getTotalLayers(), 100);
+        // 20 x 20 mm minus the 10 x 10 mm hole, on every layer, centred on the platform.
+        QCOMPARE(job.totalWhitePixels(), qint64(100) * (200 * 200 - 100 * 100));
+        QCOMPARE(job.whiteBounds(), QRect(QPoint(540, 300), QPoint(739, 499)));
+
+        const QString grey = m_dir.filePath(QStringLiteral("cube-aa.ssj"));
+        run = slice({mesh(QStringLiteral("binary_solidheader_cube20_with_hole.stl")), QStringLiteral("-o"), grey,
+            QStringLiteral("--anti-aliased"), QStringLiteral("--printer-75")});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        CrushedPrintJob greyJob;
+        QVERIFY(load(grey, &greyJob));
+        QCOMPARE(greyJob.versionText(), QStringLiteral("3"));
+        QCOMPARE(greyJob.description(), QStringLiteral("sliced at 75 microns"));
+        QCOMPARE(greyJob.getTotalLayers(), 200); // heights stay in millimetres
+    }
+
+    void severalModels_placedApartOnThePlatform()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("two.ssj"));
+        const QString cube = mesh(QStringLiteral("binary_solidheader_cube20_with_hole.stl"));
+        const Run run = slice({cube, cube, QStringLiteral("-o"), path, QStringLiteral("--layer"), QStringLiteral("100")});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        CrushedPrintJob job;
+        QVERIFY(load(path, &job));
+        // Two whole copies, no overlap between them.
+        QCOMPARE(job.totalWhitePixels(), qint64(2) * 100 * (200 * 200 - 100 * 100));
+    }
+
+    void failures_giveOneErrorLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        const QString out = QStringLiteral("out.ssj");
+        QTest::newRow("no triangles") << QStringList {mesh(QStringLiteral("missing.stl")), QStringLiteral("-o"), out}
+                                      << 1 << QStringLiteral("error: ");
+        QTest::newRow("not a mesh") << QStringList {mesh(QStringLiteral("SOURCES.md")), QStringLiteral("-o"), out} << 1
+                                    << QStringLiteral("not an STL or OBJ file");
+        QTest::newRow("flat") << QStringList {QStringLiteral("flat.obj"), QStringLiteral("-o"), out} << 1
+                              << QStringLiteral("Nothing to slice");
+        QTest::newRow("no output") << QStringList {mesh(QStringLiteral("obj_concave_66gon.obj"))} << 2
+                                   << QStringLiteral("-o JOB is required");
+        QTest::newRow("bad layer") << QStringList {mesh(QStringLiteral("obj_concave_66gon.obj")), QStringLiteral("-o"),
+            out, QStringLiteral("--layer"), QStringLiteral("30")}
+                                   << 2 << QStringLiteral("--layer takes 20, 50 or 100");
+        QTest::newRow("supports") << QStringList {mesh(QStringLiteral("obj_concave_66gon.obj")), QStringLiteral("-o"),
+            out, QStringLiteral("--supports")}
+                                  << 2 << QStringLiteral("not available yet");
+    }
+
+    void failures_giveOneErrorLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        const QString out = m_dir.filePath(QStringLiteral("out.ssj"));
+        arguments.replaceInStrings(QRegularExpression(QStringLiteral("^out\\.ssj$")), out);
+        // One triangle lying flat: nothing to slice.
+        const QString flat = m_dir.filePath(QStringLiteral("flat.obj"));
+        QFile flatFile(flat);
+        QVERIFY(flatFile.open(QIODevice::WriteOnly));
+        flatFile.write("v 0 0 0\nv 10 0 0\nv 0 10 0\nf 1 2 3\n");
+        flatFile.close();
+        arguments.replaceInStrings(QRegularExpression(QStringLiteral("^flat\\.obj$")), flat);
+        QFile::remove(out);
+        const Run run = slice(arguments);
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        QVERIFY(!QFile::exists(out));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSliceCli)
+#include "tst_slicecli.moc"

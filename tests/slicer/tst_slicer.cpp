@@ -1,0 +1,484 @@
+// The slicing engine on hand-made scenes: coverage of solids, holes and overlaps, gaps
+// closed by linking or by a filler segment, self-crossing contours, anti-aliased edges,
+// the run itself (threads, progress, cancel, failures) and the job it writes.
+#include "crushedprintjob.h"
+#include "genslices.h"
+#include "meshimporter.h"
+#include "slicejobwriter.h"
+#include "slicerasteriser.h"
+#include "ssj.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+// Owns the triangles of a test scene (slicer frame: z up).
+struct Scene {
+    std::vector<std::unique_ptr<MeshTriangle>> owned;
+
+    QList<MeshTriangle *> triangles() const
+    {
+        QList<MeshTriangle *> list;
+        for (const auto &t : owned)
+            list << t.get();
+        return list;
+    }
+
+    void add(const QVector3D &a, const QVector3D &b, const QVector3D &c)
+    {
+        auto t = std::make_unique<MeshTriangle>();
+        t->a = a;
+        t->b = b;
+        t->c = c;
+        t->normal = MeshImporter::facetNormal(a, b, c);
+        owned.push_back(std::move(t));
+    }
+
+    // A vertical prism over a polygon (points counter-clockwise seen from above for an
+    // outward-facing solid), from z0 to z1, with its caps fanned from the first point.
+    void prism(const std::vector<QPointF> &polygon, float z0, float z1)
+    {
+        const size_t n = polygon.size();
+        for (size_t i = 0; i < n; ++i) {
+            const QPointF p = polygon[i];
+            const QPointF q = polygon[(i + 1) % n];
+            const QVector3D p0(float(p.x()), float(p.y()), z0);
+            const QVector3D q0(float(q.x()), float(q.y()), z0);
+            const QVector3D p1(float(p.x()), float(p.y()), z1);
+            const QVector3D q1(float(q.x()), float(q.y()), z1);
+            add(p0, q0, q1);
+            add(p0, q1, p1);
+        }
+        for (size_t i = 1; i + 1 < n; ++i) {
+            const QPointF a = polygon[0];
+            const QPointF b = polygon[i];
+            const QPointF c = polygon[i + 1];
+            add(QVector3D(float(a.x()), float(a.y()), z1), QVector3D(float(b.x()), float(b.y()), z1),
+                QVector3D(float(c.x()), float(c.y()), z1));
+            add(QVector3D(float(a.x()), float(a.y()), z0), QVector3D(float(c.x()), float(c.y()), z0),
+                QVector3D(float(b.x()), float(b.y()), z0));
+        }
+    }
+
+    void box(float x0, float y0, float x1, float y1, float z0, float z1)
+    {
+        prism({{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}}, z0, z1);
+    }
+
+    // The walls of a box turned inside out: a hole when inside another box.
+    void hole(float x0, float y0, float x1, float y1, float z0, float z1)
+    {
+        prism({{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}}, z0, z1);
+    }
+};
+
+const QRgb kRed = 0xFFFF0000u;
+const QRgb kBlack = 0xFF000000u;
+const QRgb kTransparent = 0x00000000u;
+
+int countPixels(const QImage &image, QRgb value)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            count += image.pixel(x, y) == value ? 1 : 0;
+    return count;
+}
+
+int countGrey(const QImage &image, uchar value)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        const uchar *line = image.constScanLine(y);
+        for (int x = 0; x < image.width(); ++x)
+            count += line[x] == value ? 1 : 0;
+    }
+    return count;
+}
+
+// The solid pixels' bounds in a plain image.
+QRect solidBounds(const QImage &image)
+{
+    QRect bounds;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixel(x, y) == kRed)
+                bounds |= QRect(x, y, 1, 1);
+    return bounds;
+}
+
+bool prepare(GenSlices &slicer, const Scene &scene, double thickness = 0.1)
+{
+    return slicer.prepare(scene.triangles(), thickness, QVector3D(), QVector3D(), QVector3D(1, 1, 1));
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestSlicer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cube_fillsItsSquareOnEveryLayer()
+    {
+        Scene scene;
+        scene.box(-5, -5, 5, 5, 0, 10);
+        GenSlices slicer;
+        QVERIFY(prepare(slicer, scene));
+        QCOMPARE(slicer.layerCount(), 100);
+        for (int k : {0, 1, 50, 99}) {
+            const QImage image = slicer.layerImage(k, false);
+            QCOMPARE(image.size(), QSize(1280, 800));
+            QCOMPARE(countPixels(image, kRed), 100 * 100);
+            QCOMPARE(solidBounds(image), QRect(590, 350, 100, 100));
+            QCOMPARE(countPixels(image, kBlack), 1280 * 800 - 100 * 100);
+        }
+    }
+
+    void imageAxes_xRightAndYUp()
+    {
+        Scene scene;
+        scene.box(10, 20, 12, 21, 0, 1); // right of and above the centre
+        GenSlices slicer;
+        QVERIFY(prepare(slicer, scene));
+        QCOMPARE(solidBounds(slicer.layerImage(0, false)), QRect(740, 190, 20, 10));
+    }
+
+    void throughHole_leavesAFrameWithAnEmptyInside()
+    {
+        Scene scene;
+        scene.box(-5, -5, 5, 5, 0, 2);
+        scene.hole(-2, -2, 2, 2, 0, 2);
+        GenSlices slicer;
+        QVERIFY(prepare(slicer, scene));
+        const QImage image = slicer.layerImage(5, false);
+        QCOMPARE(countPixels(image, kRed), 100 * 100 - 40 * 40);
+        // Covered once by each kind: transparent, not solid.
+        QCOMPARE(countPixels(image, kTransparent), 40 * 40);
+        QCOMPARE(image.pixel(640, 400), kTransparent);
+        const SliceLayer layer = slicer.sliceLayer(5);
+        QCOMPARE(layer.loopCount(), 2);
+        QCOMPARE(int(layer.loops[0].outer) + int(layer.loops[1].outer), 1);
+    }
+
+    void overlappingCubes_giveOneSolidRegion()
+    {
+        Scene scene;
+        scene.box(-5, -5, 5, 5, 0, 2);
+        scene.box(0, 0, 10, 10, 0, 2);
+        GenSlices slicer;
+        QVERIFY(prepare(slicer, scene));
+        const QImage image = slicer.layerImage(3, false);
+        QCOMPARE(countPixels(image, kRed), 2 * 100 * 100 - 50 * 50);
+        QCOMPARE(image.pixel(640 + 25, 400 - 25), kRed); // inside both
+        QCOMPARE(countPixels(image, kTransparent), 0);
+    }
+
+    void touchingCubes_shareTheirEdgeWithoutGapOrOverlap()
+    {
+        // Edges on pixel centres: the shared one must be counted once.
+        Scene scene;
+        scene.box(-4.95f, -5, 0.05f, 5, 0, 1);
+        scene.box(0.05f, -5, 5.05f, 5, 0, 1);
+        GenSlices slicer;
+        QVERIFY(prepare(slicer, scene));
+        const QImage image = slicer.layerImage(0, false);
+        QCOMPARE(countPixels(image, kRed), 100 * 100);
+        QCOMPARE(countPixels(image, kTransparent), 0);
+    }
+
+    void smallGap_closedByLinking_largeGap_byAFiller_data()
+    {
+        QTest::addColumn<float>("gap");
+        QTest::addColumn<bool>("filler");
+        QTest::newRow("0.02 mm") << 0.02f << false;
+        QTest::newRow("0.5 mm") << 0.5f << true;
+    }
+
+    void smallGap_closedByLinking_largeGap_byAFiller()
+    {
+        QFETCH(float, gap);
+        QFETCH(bool, filler);
+        // A box whose right wall is shifted sideways by the gap: its cut no longer meets
+        // the back wall's.
+        Scene scene;
+        const float z0 = 0;
+        const float z1 = 1;
+        const auto wall = [&](QPointF p, QPointF q) {
+            scene.add(QVector3D(float(p.x()), float(p.y()), z0), QVector3D(float(q.x()), float(q.y()), z0),
+                QVector3D(float(q.x()), float(q.y()), z1));
+            scene.add(QVector3D(float(p.x()), float(p.y()), z0), QVector3D(float(q.x()), float(q.y()), z1),
+                QVector3D(float(p.x()), float(p.y()), z1));
+        };
+        wall({-5, -5}, {5, -5});
+        wall({5, -5}, {5, 5 - gap});
+        wall({5, 5}, {-5, 5});
+        wall({-5, 5}, {-5, -5});
+        GenSlices slicer;
+        QVERIFY(prepare(slicer, scene));
+        const SliceLayer layer = slicer.sliceLayer(0);
+        QCOMPARE(layer.loopCount(), 1);
+        QCOMPARE(layer.loops[0].closedByFiller, filler);
+        QVERIFY(layer.loops[0].outer);
+        const int solid = countPixels(slicer.layerImage(0, false), kRed);
+        QVERIFY2(qAbs(solid - 100 * 100) <= 60, qPrintable(QString::number(solid)));
+    }
+
+    void figureEight_isSplitIntoTwoFilledLoops()
+    {
+        // A prism over a self-crossing outline: two triangles meeting at the origin.
+        Scene scene;
+        scene.prism({{-5, -5}, {5, 5}, {5, -5}, {-5, 5}}, 0, 1);
+        GenSlices slicer;
+        QVERIFY(prepare(slicer, scene));
+        const SliceLayer layer = slicer.sliceLayer(0);
+        QCOMPARE(layer.loopCount(), 2);
+        const QImage image = slicer.layerImage(0, false);
+        // Two triangles of 5 x 10 / 2 mm^2 each: 2500 pixels each, give or take the
+        // pixels along the edges.
+        const int solid = countPixels(image, kRed);
+        QVERIFY2(qAbs(solid - 5000) <= 150, qPrintable(QString::number(solid)));
+        QCOMPARE(image.pixel(640 - 30, 400), kRed); // left lobe
+        QCOMPARE(image.pixel(640 + 30, 400), kRed); // right lobe
+        QCOMPARE(image.pixel(640, 400 - 30), kBlack);
+    }
+
+    void antiAliased_greyJustOutside_whiteInside_blackFar()
+    {
+        Scene scene;
+        // A slanted edge, so that the edge pixels are partly covered.
+        scene.prism({{-5, -5}, {5, -4}, {5, 5}, {-5, 5}}, 0, 1);
+        GenSlices slicer;
+        QVERIFY(prepare(slicer, scene));
+        const QImage plain = slicer.layerImage(0, false);
+        const QImage grey = slicer.layerImage(0, true);
+        QCOMPARE(grey.format(), QImage::Format_Grayscale8);
+        QVERIFY(countGrey(grey, 255) >= countPixels(plain, kRed));
+        QCOMPARE(grey.pixel(640, 400), qRgb(255, 255, 255));
+        QCOMPARE(grey.pixel(100, 100), qRgb(0, 0, 0));
+        int edgeGreys = 0;
+        for (int y = 0; y < grey.height(); ++y) {
+            const uchar *line = grey.constScanLine(y);
+            for (int x = 0; x < grey.width(); ++x) {
+                const bool solid = plain.pixel(x, y) == kRed;
+                if (solid)
+                    QCOMPARE(int(line[x]), 255); // every solid pixel stays white
+                else if (line[x] > 0 && line[x] < 255)
+                    ++edgeGreys;
+            }
+        }
+        // Grey all round the outline (about 400 pixels of perimeter).
+        QVERIFY2(edgeGreys > 300, qPrintable(QString::number(edgeGreys)));
+    }
+
+    void heights_areMidLayerAndStopBelowTheTop()
+    {
+        Scene scene;
+        scene.box(-1, -1, 1, 1, 2, 2.45f);
+        GenSlices slicer;
+        QVERIFY(prepare(slicer, scene, 0.1));
+        QCOMPARE(slicer.layerCount(), 5); // 2.05 ... 2.45 (the last one not below the top)
+        QCOMPARE(slicer.layerHeight(0), 2.05);
+        QVERIFY(countPixels(slicer.layerImage(4, false), kRed) > 0);
+    }
+
+    void emptyAndFlatScenes_refusedWithAMessage()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("empty.ssj"));
+        GenSlices slicer;
+        QVERIFY(!slicer.saveSlices(0.05, {}, QVector3D(), QVector3D(), QVector3D(1, 1, 1), path, {}, false, {}));
+        QCOMPARE(slicer.result(), GenSlices::Result::EmptyScene);
+        QVERIFY(!slicer.errorString().isEmpty());
+        Scene flat;
+        flat.add(QVector3D(0, 0, 1), QVector3D(1, 0, 1), QVector3D(0, 1, 1));
+        QVERIFY(!slicer.saveSlices(
+            0.05, flat.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path, {}, false, {}));
+        QCOMPARE(slicer.result(), GenSlices::Result::EmptyScene);
+        QVERIFY(!QFile::exists(path));
+    }
+
+    void sceneTransform_scalesRotatesAndMoves()
+    {
+        // The editor's y-up box, turned 90 degrees about x into the slicer's z-up frame,
+        // scaled by 2 and moved 10 mm right.
+        Scene scene;
+        scene.add(QVector3D(0, 0, 0), QVector3D(0, 0, 0), QVector3D(0, 0, 0)); // degenerate: ignored
+        scene.box(-2.5f, 0, 2.5f, 5, -2.5f, 2.5f); // y 0..5 is the editor's height
+        GenSlices slicer;
+        QVERIFY(slicer.prepare(scene.triangles(), 0.1, QVector3D(10, 0, 0), QVector3D(90, 0, 0), QVector3D(2, 2, 2)));
+        QCOMPARE(slicer.layerCount(), 100);
+        QCOMPARE(solidBounds(slicer.layerImage(50, false)), QRect(690, 350, 100, 100));
+    }
+
+    void run_sameFileWithAnyThreadCount_progressRisesTo100()
+    {
+        Scene scene;
+        scene.box(-5, -5, 5, 5, 0, 3);
+        scene.hole(-2, -2, 2, 2, 0, 3);
+        scene.prism({{8, 8}, {20, 9}, {12, 15}}, 0.5f, 2.5f);
+        QTemporaryDir dir;
+        QByteArray reference;
+        for (int threads : {1, 3}) {
+            for (bool antialias : {false, true}) {
+                const QString path = dir.filePath(QStringLiteral("job-%1-%2.ssj").arg(threads).arg(antialias));
+                QList<int> progress;
+                GenSlices slicer;
+                slicer.setThreadCount(threads);
+                QVERIFY(slicer.saveSlices(0.05, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path,
+                    [&](int percent) { progress << percent; }, antialias, QStringLiteral("sliced at 100 microns")));
+                QCOMPARE(slicer.result(), GenSlices::Result::Done);
+                QCOMPARE(progress.first(), 0);
+                QCOMPARE(progress.last(), 100);
+                QVERIFY(std::is_sorted(progress.begin(), progress.end()));
+                const QString other = dir.filePath(QStringLiteral("job-1-%1.ssj").arg(antialias));
+                if (threads != 1)
+                    QVERIFY(fileBytes(path) == fileBytes(other));
+            }
+        }
+    }
+
+    void cancel_stopsWithinALayerAndWritesNothing()
+    {
+        Scene scene;
+        scene.box(-5, -5, 5, 5, 0, 10);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("cancelled.ssj"));
+        GenSlices slicer;
+        slicer.setThreadCount(2);
+        int reportsAfterCancel = -1;
+        const bool done = slicer.saveSlices(0.05, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1),
+            path,
+            [&](int percent) {
+                if (reportsAfterCancel >= 0)
+                    ++reportsAfterCancel;
+                if (percent >= 30 && reportsAfterCancel < 0) {
+                    GenSlices::requestCancel();
+                    reportsAfterCancel = 0;
+                }
+            },
+            false, {});
+        QVERIFY(!done);
+        QCOMPARE(slicer.result(), GenSlices::Result::Cancelled);
+        QCOMPARE(reportsAfterCancel, 0);
+        QVERIFY(!QFile::exists(path));
+        QVERIFY(!GenSlices::isCancelRequested());
+        // The next run is not cancelled by the old request.
+        QVERIFY(slicer.saveSlices(0.1, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path, {},
+            false, {}));
+    }
+
+    void unwritableFile_isAFailure()
+    {
+        Scene scene;
+        scene.box(-1, -1, 1, 1, 0, 1);
+        GenSlices slicer;
+        QVERIFY(!slicer.saveSlices(0.1, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1),
+            QStringLiteral("/nonexistent-folder/job.ssj"), {}, false, {}));
+        QCOMPARE(slicer.result(), GenSlices::Result::WriteFailed);
+        QVERIFY(slicer.errorString().contains(QStringLiteral("/nonexistent-folder/job.ssj")));
+    }
+
+    void plainJob_readsBackWithRedAsWhite()
+    {
+        Scene scene;
+        scene.box(-5, -5, 5, 5, 0, 1);
+        scene.hole(-2, -2, 2, 2, 0, 1);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("plain.ssj"));
+        GenSlices slicer;
+        QVERIFY(slicer.saveSlices(0.1, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path, {},
+            false, QStringLiteral("sliced at 100 microns")));
+        CrushedPrintJob job;
+        QFile file(path);
+        QVERIFY(job.loadCPJ(&file));
+        QCOMPARE(job.versionText(), QStringLiteral("1"));
+        QCOMPARE(job.name(), QStringLiteral("jobname"));
+        QCOMPARE(job.description(), QStringLiteral("sliced at 100 microns"));
+        QCOMPARE(job.layerThicknessText(), QStringLiteral("0.1"));
+        QCOMPARE(job.reservedTexts(),
+            QStringList({QStringLiteral("Reserved3"), QStringLiteral("Reserved2"), QStringLiteral("Reserved1")}));
+        QCOMPARE(int(job.supports().size()), 0);
+        QVERIFY(job.texts().isEmpty());
+        QCOMPARE(job.getTotalLayers(), 10);
+        QCOMPARE(job.largestWidth(), 1280);
+        QCOMPARE(job.largestHeight(), 800);
+
+        GenSlices reference;
+        QVERIFY(prepare(reference, scene));
+        const QImage sliced = reference.layerImage(4, false);
+        QImage unpacked;
+        job.getCBMSlice(4)->inflateSlice(&unpacked, 0, 0, true);
+        for (int y = 0; y < 800; y += 3) {
+            for (int x = 0; x < 1280; x += 3) {
+                const bool white = qRed(unpacked.pixel(x, y)) == 255;
+                QCOMPARE(white, sliced.pixel(x, y) == kRed);
+            }
+        }
+    }
+
+    void antiAliasedJob_keepsItsGreyEdges()
+    {
+        Scene scene;
+        scene.prism({{-5, -5}, {5, -4}, {5, 5}, {-5, 5}}, 0, 1);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("grey.ssj"));
+        GenSlices slicer;
+        QVERIFY(slicer.saveSlices(0.05, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path, {},
+            true, QString()));
+        CrushedPrintJob job;
+        QFile file(path);
+        QVERIFY(job.loadCPJ(&file));
+        QCOMPARE(job.versionText(), QStringLiteral("3"));
+        QCOMPARE(job.description(), QStringLiteral("jobdesc"));
+        GenSlices reference;
+        QVERIFY(prepare(reference, scene, 0.05));
+        const QImage sliced = reference.layerImage(7, true);
+        const QImage stored = CrushedAntiBitMap::decodePng(job.getCBMSliceAnti(7)->png());
+        QCOMPARE(stored.convertToFormat(QImage::Format_Grayscale8), sliced);
+    }
+
+    void layerThickness_inMicronsAfterLoading_forBothPrinters()
+    {
+        Scene scene;
+        scene.box(-1, -1, 1, 1, 0, 1);
+        QTemporaryDir dir;
+        for (const QString &description : {QStringLiteral("sliced at 75 microns"), QStringLiteral("sliced at 100 microns")}) {
+            const QString path = dir.filePath(description + QStringLiteral(".ssj"));
+            GenSlices slicer;
+            QVERIFY(slicer.saveSlices(0.05, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path, {},
+                false, description));
+            QVERIFY(SSJ::loadCPJ(path));
+            QCOMPARE(SSJ::getLayerThickness(), 50);
+        }
+        SSJ::releaseCPJ();
+        QCOMPARE(SSJ::getLayerThickness(), 0);
+    }
+
+    void printFileName_joinsModelNamesAndCutsAt50()
+    {
+        const QString temp = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+        QCOMPARE(SliceJobWriter::printFilePath({QStringLiteral("/models/bracket.stl"), QStringLiteral("housing.obj")}),
+            temp + QStringLiteral("/bracket_housing.ssj"));
+        const QString longName = QString(40, QLatin1Char('a')) + QStringLiteral(".stl");
+        const QString path = SliceJobWriter::printFilePath({longName, longName});
+        QCOMPARE(QFileInfo(path).fileName(), QString(40, QLatin1Char('a')) + QLatin1Char('_')
+                + QString(9, QLatin1Char('a')) + QStringLiteral(".ssj"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSlicer)
+#include "tst_slicer.moc"

@@ -13,14 +13,18 @@ struct SlicePoint {
 };
 
 // One prepared triangle of the scene, transformed into the slicer's frame (z up), with
-// its corners.
+// its lowest and highest z (the corners are computed where needed: a million triangles
+// are sliced at once, and every byte here counts a megabyte).
 struct SliceTriangle {
     QVector3D normal;
     QVector3D a;
     QVector3D b;
     QVector3D c;
-    QVector3D maxCorner;
-    QVector3D minCorner;
+    float minZ = 0.0f;
+    float maxZ = 0.0f;
+
+    QVector3D maxCorner() const;
+    QVector3D minCorner() const;
 };
 
 // One cut of a triangle by the slicing plane. The outward side of the contour lies to

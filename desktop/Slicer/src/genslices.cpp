@@ -71,6 +71,38 @@ QVector3D maximum(const QVector3D &a, const QVector3D &b)
     return QVector3D(std::max(a.x(), b.x()), std::max(a.y(), b.y()), std::max(a.z(), b.z()));
 }
 
+// Sorts by lowest z, ties kept in their order, without a second copy of the list: the
+// order is sorted as indices, then applied in place along its cycles.
+void sortByLowestZ(std::vector<SliceTriangle> &triangles)
+{
+    const int count = int(triangles.size());
+    std::vector<int> order(size_t(count), 0);
+    for (int i = 0; i < count; ++i)
+        order[size_t(i)] = i;
+    std::sort(order.begin(), order.end(), [&](int a, int b) {
+        const float za = triangles[size_t(a)].minZ;
+        const float zb = triangles[size_t(b)].minZ;
+        return za < zb || (za == zb && a < b);
+    });
+    // order[i] is the triangle that goes to position i.
+    for (int start = 0; start < count; ++start) {
+        if (order[size_t(start)] < 0 || order[size_t(start)] == start)
+            continue;
+        SliceTriangle held = triangles[size_t(start)];
+        int position = start;
+        for (;;) {
+            const int from = order[size_t(position)];
+            order[size_t(position)] = -1;
+            if (from == start) {
+                triangles[size_t(position)] = held;
+                break;
+            }
+            triangles[size_t(position)] = triangles[size_t(from)];
+            position = from;
+        }
+    }
+}
+
 // One finished layer, packed by a slicing thread.
 struct PackedLayer {
     bool ready = false;
@@ -79,6 +111,16 @@ struct PackedLayer {
 };
 
 } // namespace
+
+QVector3D SliceTriangle::maxCorner() const
+{
+    return maximum(maximum(a, b), c);
+}
+
+QVector3D SliceTriangle::minCorner() const
+{
+    return minimum(minimum(a, b), c);
+}
 
 GenSlices::GenSlices(QObject *parent)
     : QObject(parent)
@@ -115,14 +157,13 @@ bool GenSlices::prepare(const QList<MeshTriangle *> &triangles, double layerThic
         t.a = rotate.apply(mesh->a * scale) + translation;
         t.b = rotate.apply(mesh->b * scale) + translation;
         t.c = rotate.apply(mesh->c * scale) + translation;
-        t.maxCorner = maximum(maximum(t.a, t.b), t.c);
-        t.minCorner = minimum(minimum(t.a, t.b), t.c);
-        m_min = minimum(m_min, t.minCorner);
-        m_max = maximum(m_max, t.maxCorner);
+        m_min = minimum(m_min, t.minCorner());
+        m_max = maximum(m_max, t.maxCorner());
+        t.minZ = std::min({t.a.z(), t.b.z(), t.c.z()});
+        t.maxZ = std::max({t.a.z(), t.b.z(), t.c.z()});
         m_triangles.push_back(t);
     }
-    std::stable_sort(m_triangles.begin(), m_triangles.end(),
-        [](const SliceTriangle &a, const SliceTriangle &b) { return a.minCorner.z() < b.minCorner.z(); });
+    sortByLowestZ(m_triangles);
     m_bottom = m_min.z();
     m_top = m_max.z();
     if (m_triangles.empty() || !(m_top > m_bottom) || !(layerThickness > 0.0))
@@ -137,8 +178,8 @@ bool GenSlices::prepare(const QList<MeshTriangle *> &triangles, double layerThic
     };
     std::vector<int> counts(size_t(buckets) + 1, 0);
     for (const SliceTriangle &t : m_triangles) {
-        const int first = bucketOf(t.minCorner.z() - kBucketSlack);
-        const int last = bucketOf(t.maxCorner.z() + kBucketSlack);
+        const int first = bucketOf(t.minZ - kBucketSlack);
+        const int last = bucketOf(t.maxZ + kBucketSlack);
         for (int k = first; k <= last; ++k)
             ++counts[size_t(k)];
     }
@@ -149,8 +190,8 @@ bool GenSlices::prepare(const QList<MeshTriangle *> &triangles, double layerThic
     std::vector<int> fill(m_bucketStart.begin(), m_bucketStart.end() - 1);
     for (int i = 0; i < int(m_triangles.size()); ++i) {
         const SliceTriangle &t = m_triangles[size_t(i)];
-        const int first = bucketOf(t.minCorner.z() - kBucketSlack);
-        const int last = bucketOf(t.maxCorner.z() + kBucketSlack);
+        const int first = bucketOf(t.minZ - kBucketSlack);
+        const int last = bucketOf(t.maxZ + kBucketSlack);
         for (int k = first; k <= last; ++k)
             m_bucketTriangles[size_t(fill[size_t(k)]++)] = i;
     }

@@ -77,11 +77,9 @@ void SliceSet::cut(double height)
     const auto range = m_owner->bucketTriangles(height);
     for (const int *it = range.first; it != range.second; ++it) {
         const SliceTriangle &t = triangles[size_t(*it)];
-        if ((t.maxCorner - t.minCorner).length() <= 1e-5f)
-            continue;
-        if (t.a.z() == t.b.z() && t.b.z() == t.c.z())
-            continue;
-        if (!(t.minCorner.z() <= height && height < t.maxCorner.z()))
+        if (!(t.minZ <= height && height < t.maxZ))
+            continue; // also every horizontal triangle
+        if ((t.maxCorner() - t.minCorner()).length() <= 1e-5f)
             continue;
 
         const QVector3D *corners[3] = {&t.a, &t.b, &t.c};

@@ -9,3 +9,4 @@ cmake --build build-release -j "$(nproc)"
 build-release/bin/bench_ssj_codec
 bash bench/vatnode_memory.sh build-release
 bash bench/transfer_throughput.sh build-release
+bash bench/slice_benchmark.sh build-release

@@ -146,7 +146,10 @@ void CrushedAntiBitMap::setWhitePixels(QImage *image)
         const int height = image->height();
         for (int y = 0; y < height; ++y) {
             const uchar *line = image->constScanLine(y);
-            m_whitePixels += qint32(width - std::count(line, line + width, uchar(0)));
+            int lit = 0;
+            for (int x = 0; x < width; ++x)
+                lit += line[x] != 0 ? 1 : 0;
+            m_whitePixels += lit;
         }
         return;
     }

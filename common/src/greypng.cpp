@@ -35,7 +35,9 @@ QByteArray encode(const QImage &image, int zlibLevel)
 
     // Each row: filter type 0 (none), then its bytes, deflated row by row.
     z_stream stream {};
-    if (deflateInit(&stream, zlibLevel) != Z_OK)
+    // Layers are long runs of black and white with short grey edges: run-length
+    // matching finds nearly all there is to find, several times faster.
+    if (deflateInit2(&stream, zlibLevel, Z_DEFLATED, 15, 8, Z_RLE) != Z_OK)
         return QByteArray();
     QByteArray deflated(int(deflateBound(&stream, uLong(width + 1) * uLong(height))), Qt::Uninitialized);
     stream.next_out = reinterpret_cast<Bytef *>(deflated.data());

@@ -79,11 +79,10 @@ void sortByLowestZ(std::vector<SliceTriangle> &triangles)
     std::vector<int> order(size_t(count), 0);
     for (int i = 0; i < count; ++i)
         order[size_t(i)] = i;
-    std::sort(order.begin(), order.end(), [&](int a, int b) {
-        const float za = triangles[size_t(a)].minZ;
-        const float zb = triangles[size_t(b)].minZ;
-        return za < zb || (za == zb && a < b);
-    });
+    // Many triangles share their lowest z (the rings of a tessellated sphere): a merge
+    // sort of the indices keeps clear of quicksort's bad cases.
+    std::stable_sort(order.begin(), order.end(),
+        [&](int a, int b) { return triangles[size_t(a)].minZ < triangles[size_t(b)].minZ; });
     // order[i] is the triangle that goes to position i.
     for (int start = 0; start < count; ++start) {
         if (order[size_t(start)] < 0 || order[size_t(start)] == start)

@@ -20,7 +20,9 @@ constexpr int kMaxSplits = 10000;
 
 double distance(const SlicePoint &a, const SlicePoint &b)
 {
-    return std::hypot(double(a.x) - b.x, double(a.y) - b.y);
+    const double dx = double(a.x) - b.x;
+    const double dy = double(a.y) - b.y;
+    return std::sqrt(dx * dx + dy * dy);
 }
 
 double dot(const SlicePoint &a, const SlicePoint &b)
@@ -39,7 +41,7 @@ void SliceSegment::recomputeNormal()
 {
     const double dx = double(end.x) - start.x;
     const double dy = double(end.y) - start.y;
-    const double length = std::hypot(dx, dy);
+    const double length = std::sqrt(dx * dx + dy * dy);
     if (length > 0.0)
         normal = {float(-dy / length), float(dx / length)};
 }
@@ -109,7 +111,7 @@ void SliceSet::cut(double height)
         // Orientation: the outward normal (the triangle's, in the plane) to the left.
         const double nx = t.normal.x();
         const double ny = t.normal.y();
-        const double nLength = std::hypot(nx, ny);
+        const double nLength = std::sqrt(nx * nx + ny * ny);
         const SlicePoint normal = nLength > 0.0 ? SlicePoint {float(nx / nLength), float(ny / nLength)} : SlicePoint();
         const SlicePoint middle = {(segment.start.x + segment.end.x) / 2.0f, (segment.start.y + segment.end.y) / 2.0f};
         const SlicePoint fromMiddle = {segment.start.x - middle.x, segment.start.y - middle.y};

@@ -5,6 +5,8 @@
 
 #include <zlib.h>
 
+#include <vector>
+
 
 namespace {
 
@@ -33,15 +35,38 @@ QByteArray encode(const QImage &image, int zlibLevel)
     const int width = image.width();
     const int height = image.height();
 
-    // Each row: filter type 0 (none), then its bytes, deflated row by row.
-    z_stream stream {};
-    // Layers are long runs of black and white with short grey edges: run-length
-    // matching finds nearly all there is to find, several times faster.
-    if (deflateInit2(&stream, zlibLevel, Z_DEFLATED, 15, 8, Z_RLE) != Z_OK)
-        return QByteArray();
-    QByteArray deflated(int(deflateBound(&stream, uLong(width + 1) * uLong(height))), Qt::Uninitialized);
-    stream.next_out = reinterpret_cast<Bytef *>(deflated.data());
-    stream.avail_out = uInt(deflated.size());
+    // Each row: filter type 0 (none), then its bytes, deflated row by row. The deflater
+    // and its output buffer are kept per thread: a layer a few milliseconds long would
+    // otherwise spend much of them allocating.
+    struct Deflater {
+        z_stream stream {};
+        int level = 0;
+        bool ready = false;
+        std::vector<Bytef> output;
+        ~Deflater()
+        {
+            if (ready)
+                deflateEnd(&stream);
+        }
+    };
+    thread_local Deflater deflater;
+    z_stream &stream = deflater.stream;
+    if (deflater.ready && deflater.level == zlibLevel) {
+        deflateReset(&stream);
+    } else {
+        if (deflater.ready)
+            deflateEnd(&stream);
+        stream = z_stream {};
+        // Layers are long runs of black and white with short grey edges: run-length
+        // matching finds nearly all there is to find, several times faster.
+        deflater.ready = deflateInit2(&stream, zlibLevel, Z_DEFLATED, 15, 8, Z_RLE) == Z_OK;
+        deflater.level = zlibLevel;
+        if (!deflater.ready)
+            return QByteArray();
+    }
+    deflater.output.resize(deflateBound(&stream, uLong(width + 1) * uLong(height)));
+    stream.next_out = deflater.output.data();
+    stream.avail_out = uInt(deflater.output.size());
     Bytef filter = 0;
     bool ok = true;
     for (int y = 0; y < height && ok; ++y) {
@@ -53,11 +78,9 @@ QByteArray encode(const QImage &image, int zlibLevel)
         ok = ok && deflate(&stream, Z_NO_FLUSH) == Z_OK;
     }
     ok = ok && deflate(&stream, Z_FINISH) == Z_STREAM_END;
-    const uLong deflatedSize = stream.total_out;
-    deflateEnd(&stream);
     if (!ok)
         return QByteArray();
-    deflated.resize(int(deflatedSize));
+    const QByteArray deflated(reinterpret_cast<const char *>(deflater.output.data()), int(stream.total_out));
 
     QByteArray header(13, '\0');
     qToBigEndian<quint32>(quint32(width), header.data());

@@ -35,6 +35,8 @@ public:
     static constexpr int kHeight = 800;
     static constexpr double kPixelSize = 0.1;
 
+    // The image is drawn into a buffer the rasteriser keeps: a caller that lets go of it
+    // before the next call spares an allocation (and its page faults) per layer.
     QImage render(const SliceLayer &layer, bool antiAliased);
 
     // Slice-plane coordinates of a pixel centre.
@@ -51,6 +53,7 @@ private:
     void drawLines(const SliceLayer &layer);
 
     std::vector<std::vector<Event>> m_rows;
+    QImage m_image;
     // Kept zero between layers: only the columns a line touched (per row, from
     // m_touchedLeft to m_touchedRight) are read and cleared again.
     std::vector<float> m_lineCoverage;

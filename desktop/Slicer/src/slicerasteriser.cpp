@@ -123,7 +123,10 @@ QImage SliceRasteriser::render(const SliceLayer &layer, bool antiAliased)
     if (antiAliased)
         drawLines(layer);
 
-    QImage image(kWidth, kHeight, antiAliased ? QImage::Format_Grayscale8 : QImage::Format_ARGB32);
+    const QImage::Format format = antiAliased ? QImage::Format_Grayscale8 : QImage::Format_ARGB32;
+    if (m_image.format() != format)
+        m_image = QImage(kWidth, kHeight, format);
+    QImage &image = m_image;
     for (int row = 0; row < kHeight; ++row) {
         std::vector<Event> &events = m_rows[size_t(row)];
         std::sort(events.begin(), events.end(), [](const Event &a, const Event &b) { return a.column < b.column; });

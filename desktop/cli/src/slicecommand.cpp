@@ -8,6 +8,7 @@
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QRectF>
 #include <QTextStream>
@@ -92,6 +93,19 @@ bool place(std::vector<PlacedModel> &models, double platformWidth, double platfo
     return true;
 }
 
+// The process's peak resident memory so far, in MB (Linux; -1 elsewhere).
+double peakMemoryMb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1.0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return -1.0;
+}
+
 } // namespace
 
 QString usage()
@@ -164,6 +178,7 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         models.push_back(std::move(model));
     }
     const qint64 importMs = clock.elapsed();
+    const double importPeakMb = peakMemoryMb();
 
     const double platformScale = printer75 ? 0.75 : 1.0;
     QString placeError;
@@ -204,6 +219,8 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         err << "timings (ms): import " << importMs << ", preparation " << t.prepareMs << ", layers "
             << t.layersWallMs << " wall (slicing " << t.sliceMs << " and packing " << t.packMs
             << " over the threads), writing " << t.writeMs << "\n";
+        err << "peak memory (MB): " << QString::number(importPeakMb, 'f', 1) << " after import, "
+            << QString::number(peakMemoryMb(), 'f', 1) << " in all\n";
     }
     Q_UNUSED(out)
     return ExitSuccess;

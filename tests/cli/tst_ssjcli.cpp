@@ -71,6 +71,7 @@ class TestSsjCli : public QObject
 
 private slots:
     void initTestCase();
+    void islands_floatingSquareFound_supportedOneNot();
     void packThenExport_bitMaps_giveBlackAndWhiteByTheThreshold();
     void packThenExport_grey_giveTheSameGreyLevels();
     void info_json_reportsHeaderAndTotals();
@@ -355,6 +356,64 @@ void TestSsjCli::export_intoAFile_fails()
     Run run = cli({QStringLiteral("ssj"), QStringLiteral("export"), job, m_bitImages[1]});
     QCOMPARE(run.exitCode, 1);
     QVERIFY(nonEmptyLines(run.err).last().startsWith(QStringLiteral("error: ")));
+}
+
+void TestSsjCli::islands_floatingSquareFound_supportedOneNot()
+{
+    // Layer 0 stands on the platform; layer 1 keeps its square and adds a 5-pixel speck;
+    // layer 2 adds a floating 20 x 10 square; each grey job layer has the same shapes.
+    const QList<QList<QRect>> layers = {
+        {QRect(100, 100, 40, 40)},
+        {QRect(100, 100, 40, 40), QRect(600, 600, 5, 1)},
+        {QRect(100, 100, 40, 40), QRect(600, 600, 5, 1), QRect(300, 300, 20, 10), QRect(140, 140, 5, 5)},
+    };
+    QStringList images;
+    for (int i = 0; i < layers.size(); ++i) {
+        QImage image(1280, 800, QImage::Format_RGB32);
+        image.fill(Qt::black);
+        for (const QRect &rect : layers[i]) {
+            QPainter painter(&image);
+            painter.fillRect(rect, Qt::white);
+        }
+        images << m_dir.filePath(QStringLiteral("island_%1.png").arg(i));
+        QVERIFY(image.save(images.last()));
+    }
+    for (const QString &flavour : {QString(), QStringLiteral("--anti-aliased")}) {
+        const QString job = m_dir.filePath(QStringLiteral("islands%1.ssj").arg(flavour));
+        QStringList pack = QStringList {QStringLiteral("ssj"), QStringLiteral("pack")} + images
+            + QStringList {QStringLiteral("-o"), job};
+        if (!flavour.isEmpty())
+            pack << flavour;
+        QCOMPARE(cli(pack).exitCode, 0);
+
+        const Run text = cli({QStringLiteral("ssj"), QStringLiteral("islands"), job});
+        QCOMPARE(text.exitCode, 1);
+        QVERIFY2(text.out.contains(QStringLiteral("layer 2: 200 pixels at (309.5, 304.5)")), qPrintable(text.out));
+        QVERIFY(text.out.contains(QStringLiteral("layer 1: 5 pixels at (602.0, 600.0)")));
+        // The 5 x 5 square touching the big one only at a corner belongs to it: 8 neighbours.
+        QVERIFY(!text.out.contains(QStringLiteral("25 pixels")));
+        QVERIFY(text.out.contains(QStringLiteral("2 island(s), 1 larger than 5 pixels")));
+
+        const Run json = cli({QStringLiteral("ssj"), QStringLiteral("islands"), job, QStringLiteral("--json")});
+        QCOMPARE(json.exitCode, 1);
+        const QJsonArray array = QJsonDocument::fromJson(json.out.toUtf8()).array();
+        QCOMPARE(array.size(), 2);
+        const QJsonObject floating = array.at(1).toObject();
+        QCOMPARE(floating.value(QStringLiteral("layer")).toInt(), 2);
+        QCOMPARE(floating.value(QStringLiteral("pixels")).toInt(), 200);
+        QCOMPARE(floating.value(QStringLiteral("x")).toDouble(), 309.5);
+        QCOMPARE(floating.value(QStringLiteral("y")).toDouble(), 304.5);
+    }
+
+    // Only supported regions, and specks up to 5 pixels: exit 0.
+    const QString supported = m_dir.filePath(QStringLiteral("supported.ssj"));
+    QCOMPARE(cli({QStringLiteral("ssj"), QStringLiteral("pack"), images[0], images[0], images[1], QStringLiteral("-o"),
+                     supported})
+                 .exitCode,
+        0);
+    const Run ok = cli({QStringLiteral("ssj"), QStringLiteral("islands"), supported});
+    QCOMPARE(ok.exitCode, 0);
+    QVERIFY(ok.out.contains(QStringLiteral("1 island(s), 0 larger than 5 pixels")));
 }
 
 QTEST_GUILESS_MAIN(TestSsjCli)

@@ -2,6 +2,7 @@
 
 #include "clicommands.h"
 #include "crushedprintjob.h"
+#include "islandcheck.h"
 #include "progress.h"
 #include "ssj.h"
 
@@ -32,6 +33,10 @@ QString infoUsage()
 QString exportUsage()
 {
     return QStringLiteral("  tessora-cli ssj export JOB DIR\n");
+}
+QString islandsUsage()
+{
+    return QStringLiteral("  tessora-cli ssj islands JOB [--json]\n");
 }
 QString packUsage()
 {
@@ -277,7 +282,52 @@ int pack(const QStringList &arguments, QTextStream &out, QTextStream &err)
 
 QString usage()
 {
-    return infoUsage() + exportUsage() + packUsage();
+    return infoUsage() + exportUsage() + packUsage() + islandsUsage();
+}
+
+int islands(const QStringList &arguments, QTextStream &out, QTextStream &err)
+{
+    QCommandLineParser parser;
+    parser.addPositionalArgument(QStringLiteral("JOB"), QStringLiteral("job file"));
+    parser.addOption({QStringLiteral("json"), QStringLiteral("One JSON array.")});
+    if (!parse(parser, QStringLiteral("islands"), arguments, islandsUsage(), err))
+        return ExitUsage;
+    if (parser.positionalArguments().size() != 1)
+        return usageError(err, QStringLiteral("islands takes one job file"), islandsUsage());
+    const QString path = parser.positionalArguments().first();
+    if (!loadJob(path, err))
+        return ExitFailure;
+    CrushedPrintJob &job = *SSJ::m_pJob;
+    std::vector<IslandCheck::Island> found;
+    {
+        Progress progress(err, QStringLiteral("checking layers"), job.getTotalLayers(), Progress::stderrIsTerminal());
+        found = IslandCheck::find(job, [&](int done) { progress.update(done); });
+    }
+    int large = 0;
+    for (const IslandCheck::Island &island : found)
+        large += island.pixels > IslandCheck::kMinimumIslandPixels ? 1 : 0;
+
+    if (parser.isSet(QStringLiteral("json"))) {
+        QJsonArray array;
+        for (const IslandCheck::Island &island : found) {
+            QJsonObject object;
+            object.insert(QStringLiteral("layer"), island.layer);
+            object.insert(QStringLiteral("pixels"), double(island.pixels));
+            object.insert(QStringLiteral("x"), island.x);
+            object.insert(QStringLiteral("y"), island.y);
+            array.append(object);
+        }
+        out << QJsonDocument(array).toJson(QJsonDocument::Indented);
+    } else {
+        for (const IslandCheck::Island &island : found) {
+            out << "layer " << island.layer << ": " << island.pixels << " pixels at (" << QString::number(island.x, 'f', 1)
+                << ", " << QString::number(island.y, 'f', 1) << ")\n";
+        }
+        out << found.size() << " island(s), " << large << " larger than " << IslandCheck::kMinimumIslandPixels
+            << " pixels\n";
+    }
+    SSJ::releaseCPJ();
+    return large > 0 ? ExitFailure : ExitSuccess;
 }
 
 int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
@@ -294,10 +344,8 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         out << "usage:\n" << usage();
         return ExitSuccess;
     }
-    if (command == QLatin1String("islands")) {
-        err << "tessora-cli ssj islands: not available yet in this build\n";
-        return ExitUsage;
-    }
+    if (command == QLatin1String("islands"))
+        return islands(rest, out, err);
     err << (command.isEmpty() ? QStringLiteral("tessora-cli ssj: missing command")
                               : QStringLiteral("tessora-cli ssj: unknown command '%1'").arg(command))
         << "\n\nusage:\n"

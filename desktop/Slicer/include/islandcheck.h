@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <functional>
+#include <vector>
+
+class CrushedPrintJob;
+
+// Finds islands in a job: connected lit regions of a layer (8-neighbour) none of whose
+// pixels is lit at the same position in the layer below. Such a region starts in mid
+// resin with nothing to hold it: it sticks to the vat or floats away. The first layer
+// stands on the platform and has none.
+//
+// Lit: white in a bit-map layer, any level above black in a grey layer.
+class IslandCheck
+{
+public:
+    // Islands up to this size are tolerated: single stray pixels cure into nothing.
+    static constexpr int kMinimumIslandPixels = 5;
+
+    struct Island {
+        int layer = 0;
+        qint64 pixels = 0;
+        // Centre of its pixels, in image pixels from the top-left corner.
+        double x = 0.0;
+        double y = 0.0;
+    };
+
+    // A layer as one byte per pixel, non-zero where lit, row after row.
+    struct Mask {
+        int width = 0;
+        int height = 0;
+        std::vector<quint8> lit;
+    };
+
+    // The islands of `layer` over `below` (same size, or empty for none lit below).
+    static std::vector<Island> islandsOf(const Mask &below, const Mask &layer, int layerIndex);
+
+    // The lit pixels of one layer of a loaded job, drawn as the printer places them on a
+    // canvas of the job's largest layer size.
+    static Mask layerMask(CrushedPrintJob &job, int layer);
+
+    // Every island of the job, layer by layer; progress gets the layers done.
+    static std::vector<Island> find(CrushedPrintJob &job, const std::function<void(int layersDone)> &progress = {});
+};

@@ -1,0 +1,144 @@
+#include "islandcheck.h"
+
+#include "crushedprintjob.h"
+
+#include <QImage>
+
+#include <numeric>
+
+namespace {
+
+struct Run {
+    int row;
+    int begin; // first column
+    int end; // one past the last column
+};
+
+int findRoot(std::vector<int> &parent, int i)
+{
+    while (parent[size_t(i)] != i) {
+        parent[size_t(i)] = parent[size_t(parent[size_t(i)])];
+        i = parent[size_t(i)];
+    }
+    return i;
+}
+
+} // namespace
+
+std::vector<IslandCheck::Island> IslandCheck::islandsOf(const Mask &below, const Mask &layer, int layerIndex)
+{
+    // Lit runs of every row, joined into regions where runs of neighbouring rows touch,
+    // diagonals included.
+    std::vector<Run> runs;
+    std::vector<size_t> rowStart(size_t(layer.height) + 1, 0);
+    for (int y = 0; y < layer.height; ++y) {
+        rowStart[size_t(y)] = runs.size();
+        const quint8 *line = layer.lit.data() + size_t(y) * size_t(layer.width);
+        int x = 0;
+        while (x < layer.width) {
+            while (x < layer.width && !line[x])
+                ++x;
+            if (x == layer.width)
+                break;
+            const int begin = x;
+            while (x < layer.width && line[x])
+                ++x;
+            runs.push_back({y, begin, x});
+        }
+    }
+    rowStart[size_t(layer.height)] = runs.size();
+
+    std::vector<int> parent(runs.size());
+    std::iota(parent.begin(), parent.end(), 0);
+    for (int y = 1; y < layer.height; ++y) {
+        size_t above = rowStart[size_t(y) - 1];
+        const size_t aboveEnd = rowStart[size_t(y)];
+        for (size_t r = rowStart[size_t(y)]; r < rowStart[size_t(y) + 1]; ++r) {
+            while (above < aboveEnd && runs[above].end < runs[r].begin)
+                ++above;
+            for (size_t a = above; a < aboveEnd && runs[a].begin <= runs[r].end; ++a) {
+                const int ra = findRoot(parent, int(a));
+                const int rr = findRoot(parent, int(r));
+                if (ra != rr)
+                    parent[size_t(std::max(ra, rr))] = std::min(ra, rr);
+            }
+        }
+    }
+
+    // Per region: size, centre, and whether any pixel rests on a lit pixel below.
+    struct Region {
+        qint64 pixels = 0;
+        double sumX = 0.0;
+        double sumY = 0.0;
+        bool supported = false;
+    };
+    std::vector<Region> regions(runs.size());
+    const bool sameSize = below.width == layer.width && below.height == layer.height && !below.lit.empty();
+    for (size_t r = 0; r < runs.size(); ++r) {
+        Region &region = regions[size_t(findRoot(parent, int(r)))];
+        const Run &run = runs[r];
+        const qint64 length = run.end - run.begin;
+        region.pixels += length;
+        region.sumX += double(run.begin + run.end - 1) * double(length) / 2.0;
+        region.sumY += double(run.row) * double(length);
+        if (sameSize && !region.supported) {
+            const quint8 *line = below.lit.data() + size_t(run.row) * size_t(below.width);
+            for (int x = run.begin; x < run.end && !region.supported; ++x)
+                region.supported = line[x] != 0;
+        }
+    }
+
+    std::vector<Island> islands;
+    for (size_t r = 0; r < runs.size(); ++r) {
+        if (parent[r] != int(r) || regions[r].supported)
+            continue;
+        const Region &region = regions[r];
+        islands.push_back({layerIndex, region.pixels, region.sumX / double(region.pixels),
+            region.sumY / double(region.pixels)});
+    }
+    return islands;
+}
+
+IslandCheck::Mask IslandCheck::layerMask(CrushedPrintJob &job, int layer)
+{
+    Mask mask;
+    mask.width = job.largestWidth();
+    mask.height = job.largestHeight();
+    if (mask.width <= 0 || mask.height <= 0)
+        return mask;
+    QImage canvas(mask.width, mask.height, QImage::Format_ARGB32_Premultiplied);
+    canvas.fill(0xFF000000u);
+    if (job.version() == 3) {
+        if (CrushedAntiBitMap *map = job.getCBMSliceAnti(layer))
+            map->inflateSlice(&canvas, 0, 0, false);
+    } else if (CrushedBitMap *map = job.getCBMSlice(layer)) {
+        map->inflateSlice(&canvas, 0, 0, false);
+    }
+    mask.lit.resize(size_t(mask.width) * size_t(mask.height));
+    for (int y = 0; y < mask.height; ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(canvas.constScanLine(y));
+        quint8 *out = mask.lit.data() + size_t(y) * size_t(mask.width);
+        for (int x = 0; x < mask.width; ++x)
+            out[x] = (line[x] & 0x00FFFFFFu) != 0 ? 1 : 0;
+    }
+    return mask;
+}
+
+std::vector<IslandCheck::Island> IslandCheck::find(
+    CrushedPrintJob &job, const std::function<void(int layersDone)> &progress)
+{
+    std::vector<Island> islands;
+    Mask below;
+    const int layers = job.getTotalLayers();
+    for (int k = 0; k < layers; ++k) {
+        Mask layer = layerMask(job, k);
+        if (k > 0) {
+            const std::vector<Island> found = islandsOf(below, layer, k);
+            islands.insert(islands.end(), found.begin(), found.end());
+        }
+        below = std::move(layer);
+        if (progress)
+            progress(k + 1);
+    }
+    return islands;
+}

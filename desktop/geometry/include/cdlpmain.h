@@ -1,0 +1,74 @@
+#pragma once
+
+#include "meshimporter.h"
+#include "supportparameters.h"
+
+#include <QList>
+#include <QVector3D>
+
+#include <functional>
+#include <vector>
+
+// The support engine's front object. It works in inches with z up: the caller converts
+// its millimetre, y-up model into that frame before generate() and converts the support
+// mesh back.
+//
+// Terms used here:
+//   lift     - a model whose lowest point lies below 0.19 in is raised so that it starts
+//              0.19 in above the platform; the supports fill the gap.
+//   support  - one column from the platform (z = 0) to a point of the model's underside,
+//              addressed by that point; each has a triangle list of its own.
+//
+// The supports themselves (the layer sweep that places them and the meshes that build
+// them) are being written: generate() prepares, lifts and reports progress, and returns
+// no supports yet.
+class CDLPMain
+{
+public:
+    using ProgressFunction = std::function<void(int percent)>;
+
+    struct Support {
+        QVector3D point; // engine frame, inches
+        std::vector<MeshTriangle> triangles;
+    };
+
+    CDLPMain();
+
+    SupportParameters &parameters() { return m_parameters; }
+    const SupportParameters &parameters() const { return m_parameters; }
+
+    // Generates the supports of the model. pixelSize and spacing are in millimetres (0.1
+    // and 0.5 from the editor) and become positions 0 and 1 (0.1 / 25.4, 0.5 / 50.8).
+    // Levels 0 to 100. With inputInMillimetres the triangles are converted to inches.
+    bool generate(const QList<MeshTriangle *> &triangles, const QVector3D &scale, const QVector3D &rotation,
+        const QVector3D &translation, double pixelSize, double spacing, int densityLevel, int strengthLevel,
+        bool inputInMillimetres, const ProgressFunction &progress);
+
+    bool hasGenerated() const { return m_generated; }
+    bool isLifted() const { return m_lifted; }
+    // Inches the model was raised by (0 when it was not).
+    double liftHeight() const { return m_liftHeight; }
+
+    // The whole support mesh, and each support on its own (engine frame).
+    const std::vector<MeshTriangle> &supportMesh() const { return m_output; }
+    const std::vector<Support> &supports() const { return m_supports; }
+
+    // One support more at a point of the model, or one less near a point (within the
+    // tolerance, inches). Both are false before a generation.
+    bool addSupport(double x, double y, double z, double tolerance);
+    bool deleteSupport(double x, double y, double z, double tolerance);
+
+    // The model as the engine keeps it after the lift (engine frame).
+    const std::vector<MeshTriangle> &model() const { return m_model; }
+
+private:
+    void rebuildOutput();
+
+    SupportParameters m_parameters;
+    std::vector<MeshTriangle> m_model;
+    std::vector<Support> m_supports;
+    std::vector<MeshTriangle> m_output;
+    bool m_generated = false;
+    bool m_lifted = false;
+    double m_liftHeight = 0.0;
+};

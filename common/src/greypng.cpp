@@ -7,7 +7,6 @@
 
 #include <vector>
 
-
 namespace {
 
 void appendChunk(QByteArray &png, const char type[4], const QByteArray &data)

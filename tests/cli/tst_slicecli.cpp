@@ -18,7 +18,8 @@ struct Run {
 Run slice(const QStringList &arguments)
 {
     QProcess process;
-    process.start(TestPaths::executable(QStringLiteral("tessora-cli")), QStringList {QStringLiteral("slice")} + arguments);
+    process.start(
+        TestPaths::executable(QStringLiteral("tessora-cli")), QStringList {QStringLiteral("slice")} + arguments);
     Run run;
     if (!process.waitForFinished(120000)) {
         process.kill();
@@ -83,7 +84,8 @@ private slots:
     {
         const QString path = m_dir.filePath(QStringLiteral("two.ssj"));
         const QString cube = mesh(QStringLiteral("binary_solidheader_cube20_with_hole.stl"));
-        const Run run = slice({cube, cube, QStringLiteral("-o"), path, QStringLiteral("--layer"), QStringLiteral("100")});
+        const Run run
+            = slice({cube, cube, QStringLiteral("-o"), path, QStringLiteral("--layer"), QStringLiteral("100")});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         CrushedPrintJob job;
         QVERIFY(load(path, &job));

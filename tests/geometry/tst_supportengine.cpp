@@ -14,8 +14,8 @@ namespace {
 std::vector<std::unique_ptr<MeshTriangle>> cube(float side)
 {
     const float h = side / 2;
-    const QVector3D v[8] = {{-h, -h, -h}, {h, -h, -h}, {h, h, -h}, {-h, h, -h}, {-h, -h, h}, {h, -h, h}, {h, h, h},
-        {-h, h, h}};
+    const QVector3D v[8]
+        = {{-h, -h, -h}, {h, -h, -h}, {h, h, -h}, {-h, h, -h}, {-h, -h, h}, {h, -h, h}, {h, h, h}, {-h, h, h}};
     const int faces[12][3] = {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4}, {1, 2, 6}, {1, 6, 5},
         {2, 3, 7}, {2, 7, 6}, {3, 0, 4}, {3, 4, 7}};
     std::vector<std::unique_ptr<MeshTriangle>> triangles;
@@ -91,8 +91,8 @@ private slots:
         QCOMPARE(parameters.integers[2], 1920);
         auto triangles = cube(0.5f);
         CDLPMain engine;
-        QVERIFY(engine.generate(pointers(triangles), QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, 50, 50,
-            false, {}));
+        QVERIFY(engine.generate(
+            pointers(triangles), QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, 50, 50, false, {}));
         QCOMPARE(engine.parameters().value(0), 0.1 / 25.4);
         QCOMPARE(engine.parameters().samplingSpacing(), 0.5 / 50.8);
     }
@@ -125,8 +125,8 @@ private slots:
             t->c.setZ(t->c.z() + 1.0f);
         }
         CDLPMain engine;
-        QVERIFY(engine.generate(pointers(triangles), QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, 50, 50,
-            false, {}));
+        QVERIFY(engine.generate(
+            pointers(triangles), QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, 50, 50, false, {}));
         QVERIFY(!engine.isLifted());
         QCOMPARE(engine.liftHeight(), 0.0);
     }
@@ -135,8 +135,8 @@ private slots:
     {
         auto triangles = cube(25.4f);
         CDLPMain engine;
-        QVERIFY(engine.generate(pointers(triangles), QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, 50, 50,
-            true, {}));
+        QVERIFY(engine.generate(
+            pointers(triangles), QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, 50, 50, true, {}));
         QVERIFY(qAbs(engine.liftHeight() - (0.19 + 0.5)) < 1e-6);
     }
 
@@ -146,11 +146,13 @@ private slots:
         QVERIFY(!engine.addSupport(0, 0, 0, 0.1));
         QVERIFY(!engine.deleteSupport(0, 0, 0, 0.1));
         auto triangles = cube(0.5f);
-        QVERIFY(engine.generate(pointers(triangles), QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, 50, 50,
-            false, {}));
+        QVERIFY(engine.generate(
+            pointers(triangles), QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, 50, 50, false, {}));
         LogCapture log;
         QVERIFY(!engine.deleteSupport(5, 5, 5, 0.1));
-        QVERIFY(log.lines().join(QLatin1Char('\n')).contains(QStringLiteral("CDLPMain::deleteSupport. Delete AnchorSupport failed")));
+        QVERIFY(log.lines()
+                    .join(QLatin1Char('\n'))
+                    .contains(QStringLiteral("CDLPMain::deleteSupport. Delete AnchorSupport failed")));
     }
 };
 

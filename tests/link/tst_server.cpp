@@ -135,16 +135,16 @@ private slots:
         FakePrinter printer;
         QVERIFY(printer.connectTo(static_cast<quint16>(port)));
         QTRY_VERIFY(!printer.greeting.isEmpty());
-        printer.send(FakePrinter::reply(QStringLiteral("TT1"), QStringLiteral("Orbelle"), QStringLiteral("4.51"), kReady,
-            Resin::toString(Resin::defaultResinList())));
+        printer.send(FakePrinter::reply(QStringLiteral("TT1"), QStringLiteral("Orbelle"), QStringLiteral("4.51"),
+            kReady, Resin::toString(Resin::defaultResinList())));
         QTRY_COMPARE(connectedSerials, QStringList({QStringLiteral("TT1")}));
 
         QThread *deviceThread = nullptr;
         QVERIFY(QMetaObject::invokeMethod(
             server, [&] { deviceThread = server->devices().value(0)->thread(); }, Qt::BlockingQueuedConnection));
         QCOMPARE(deviceThread, &thread);
-        QVERIFY(QMetaObject::invokeMethod(
-            server, "pauseJob", Qt::QueuedConnection, Q_ARG(QString, QStringLiteral("TT1"))));
+        QVERIFY(
+            QMetaObject::invokeMethod(server, "pauseJob", Qt::QueuedConnection, Q_ARG(QString, QStringLiteral("TT1"))));
         QVERIFY(printer.waitForMessage(QStringLiteral("Request_PausePrint")));
 
         thread.quit();

@@ -338,7 +338,8 @@ private slots:
                 QList<int> progress;
                 GenSlices slicer;
                 slicer.setThreadCount(threads);
-                QVERIFY(slicer.saveSlices(0.05, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path,
+                QVERIFY(slicer.saveSlices(
+                    0.05, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path,
                     [&](int percent) { progress << percent; }, antialias, QStringLiteral("sliced at 100 microns")));
                 QCOMPARE(slicer.result(), GenSlices::Result::Done);
                 QCOMPARE(progress.first(), 0);
@@ -360,8 +361,7 @@ private slots:
         GenSlices slicer;
         slicer.setThreadCount(2);
         int reportsAfterCancel = -1;
-        const bool done = slicer.saveSlices(0.05, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1),
-            path,
+        const bool done = slicer.saveSlices(0.05, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path,
             [&](int percent) {
                 if (reportsAfterCancel >= 0)
                     ++reportsAfterCancel;
@@ -377,8 +377,8 @@ private slots:
         QVERIFY(!QFile::exists(path));
         QVERIFY(!GenSlices::isCancelRequested());
         // The next run is not cancelled by the old request.
-        QVERIFY(slicer.saveSlices(0.1, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path, {},
-            false, {}));
+        QVERIFY(slicer.saveSlices(
+            0.1, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path, {}, false, {}));
     }
 
     void unwritableFile_isAFailure()
@@ -400,8 +400,8 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("plain.ssj"));
         GenSlices slicer;
-        QVERIFY(slicer.saveSlices(0.1, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path, {},
-            false, QStringLiteral("sliced at 100 microns")));
+        QVERIFY(slicer.saveSlices(0.1, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path, {}, false,
+            QStringLiteral("sliced at 100 microns")));
         CrushedPrintJob job;
         QFile file(path);
         QVERIFY(job.loadCPJ(&file));
@@ -437,8 +437,8 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("grey.ssj"));
         GenSlices slicer;
-        QVERIFY(slicer.saveSlices(0.05, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path, {},
-            true, QString()));
+        QVERIFY(slicer.saveSlices(
+            0.05, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path, {}, true, QString()));
         CrushedPrintJob job;
         QFile file(path);
         QVERIFY(job.loadCPJ(&file));
@@ -456,11 +456,12 @@ private slots:
         Scene scene;
         scene.box(-1, -1, 1, 1, 0, 1);
         QTemporaryDir dir;
-        for (const QString &description : {QStringLiteral("sliced at 75 microns"), QStringLiteral("sliced at 100 microns")}) {
+        for (const QString &description :
+            {QStringLiteral("sliced at 75 microns"), QStringLiteral("sliced at 100 microns")}) {
             const QString path = dir.filePath(description + QStringLiteral(".ssj"));
             GenSlices slicer;
-            QVERIFY(slicer.saveSlices(0.05, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path, {},
-                false, description));
+            QVERIFY(slicer.saveSlices(
+                0.05, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path, {}, false, description));
             QVERIFY(SSJ::loadCPJ(path));
             QCOMPARE(SSJ::getLayerThickness(), 50);
         }
@@ -475,8 +476,8 @@ private slots:
             temp + QStringLiteral("/bracket_housing.ssj"));
         const QString longName = QString(40, QLatin1Char('a')) + QStringLiteral(".stl");
         const QString path = SliceJobWriter::printFilePath({longName, longName});
-        QCOMPARE(QFileInfo(path).fileName(), QString(40, QLatin1Char('a')) + QLatin1Char('_')
-                + QString(9, QLatin1Char('a')) + QStringLiteral(".ssj"));
+        QCOMPARE(QFileInfo(path).fileName(),
+            QString(40, QLatin1Char('a')) + QLatin1Char('_') + QString(9, QLatin1Char('a')) + QStringLiteral(".ssj"));
     }
 };
 

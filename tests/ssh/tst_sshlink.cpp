@@ -2,8 +2,8 @@
 // update upload with its modes and replacement, the install script run, whole downloads,
 // and failures that end the operation only. The printer side of the update is driven
 // through a ClientDevice and a fake printer asking for it.
-#include "clientdevice.h"
 #include "../link/fakeprinter.h"
+#include "clientdevice.h"
 #include "logcapture.h"
 #include "sshlink.h"
 
@@ -48,7 +48,8 @@ QByteArray readFile(const QString &path)
 
 int modeBits(const QString &path)
 {
-    struct stat info {};
+    struct stat info {
+    };
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return -1;
     return static_cast<int>(info.st_mode & 07777);
@@ -202,8 +203,8 @@ private slots:
     {
         requireServer();
         // Leftovers of an earlier upload with other content and a wider mode.
-        QVERIFY(writeFile(home(QStringLiteral("NewVatnode")), "old program", QFile::ReadOwner | QFile::WriteOwner
-                    | QFile::ReadGroup | QFile::ReadOther));
+        QVERIFY(writeFile(home(QStringLiteral("NewVatnode")), "old program",
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
         QVERIFY(writeFile(home(QStringLiteral("VatnodeUpdateScript")), "old script"));
         QFile::remove(home(QStringLiteral("update-marker")));
 
@@ -313,8 +314,8 @@ private slots:
 
         // The session is still there and answers the next handshake.
         QSignalSpy done(device, &ClientDevice::handshakeCompleted);
-        printer.send(FakePrinter::reply(
-            QStringLiteral("S9"), QStringLiteral("Orbelle"), QStringLiteral("4.6"), QStringLiteral("PrintStatus_Ready")));
+        printer.send(FakePrinter::reply(QStringLiteral("S9"), QStringLiteral("Orbelle"), QStringLiteral("4.6"),
+            QStringLiteral("PrintStatus_Ready")));
         QTRY_COMPARE(done.count(), 1);
     }
 
@@ -329,8 +330,10 @@ private slots:
         QSignalSpy announce(device, &ClientDevice::broadcastIP);
         QVERIFY(!device->sendUpdatedClientPayload());
         QCOMPARE(announce.count(), 0);
-        QVERIFY(log.lines().join(QLatin1Char('\n')).contains(
-            QStringLiteral("Required files missing. Updated Client Exists: false Update script exists: true")));
+        QVERIFY(log.lines()
+                    .join(QLatin1Char('\n'))
+                    .contains(QStringLiteral(
+                        "Required files missing. Updated Client Exists: false Update script exists: true")));
         QVERIFY(!log.lines().join(QLatin1Char('\n')).contains(QStringLiteral("Connecting...")));
         ClientDevice::setUpdateFiles(
             m_local.filePath(QStringLiteral("Vatnode")), m_local.filePath(QStringLiteral("VatnodeUpdateScript")));

@@ -32,8 +32,8 @@ struct Matrix3 {
         const double x = v.x();
         const double y = v.y();
         const double z = v.z();
-        return QVector3D(float(m[0][0] * x + m[0][1] * y + m[0][2] * z),
-            float(m[1][0] * x + m[1][1] * y + m[1][2] * z), float(m[2][0] * x + m[2][1] * y + m[2][2] * z));
+        return QVector3D(float(m[0][0] * x + m[0][1] * y + m[0][2] * z), float(m[1][0] * x + m[1][1] * y + m[1][2] * z),
+            float(m[2][0] * x + m[2][1] * y + m[2][2] * z));
     }
 
     Matrix3 operator*(const Matrix3 &o) const
@@ -230,9 +230,9 @@ QImage GenSlices::layerImage(int layer, bool antialias) const
     return rasteriser.render(sliceLayer(layer), antialias);
 }
 
-bool GenSlices::saveSlices(double layerThickness, const QList<MeshTriangle *> &triangles,
-    const QVector3D &translation, const QVector3D &rotation, const QVector3D &scale, const QString &filePath,
-    const ProgressFunction &progress, bool antialias, const QString &jobDescription)
+bool GenSlices::saveSlices(double layerThickness, const QList<MeshTriangle *> &triangles, const QVector3D &translation,
+    const QVector3D &rotation, const QVector3D &scale, const QString &filePath, const ProgressFunction &progress,
+    bool antialias, const QString &jobDescription)
 {
     const auto report = [&](int percent) {
         if (progress)
@@ -262,8 +262,8 @@ bool GenSlices::saveSlices(double layerThickness, const QList<MeshTriangle *> &t
     report(10);
 
     SliceJobWriter writer(antialias, layerThickness, jobDescription);
-    const int threads = std::max(1,
-        std::min(layers, m_threadCount > 0 ? m_threadCount : std::max(1, QThread::idealThreadCount())));
+    const int threads
+        = std::max(1, std::min(layers, m_threadCount > 0 ? m_threadCount : std::max(1, QThread::idealThreadCount())));
     // Slicing threads run at most this many layers ahead of the writer, which bounds the
     // memory and lets a cancel stop within a layer or two.
     const int window = 2 * threads;

@@ -93,8 +93,8 @@ std::vector<IslandCheck::Island> IslandCheck::islandsOf(const Mask &below, const
         if (parent[r] != int(r) || regions[r].supported)
             continue;
         const Region &region = regions[r];
-        islands.push_back({layerIndex, region.pixels, region.sumX / double(region.pixels),
-            region.sumY / double(region.pixels)});
+        islands.push_back(
+            {layerIndex, region.pixels, region.sumX / double(region.pixels), region.sumY / double(region.pixels)});
     }
     return islands;
 }

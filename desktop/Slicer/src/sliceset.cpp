@@ -134,8 +134,8 @@ void SliceSet::link()
             continue;
         const float low = float(segment.end.x - kLinkWindowX);
         const float high = float(segment.end.x + kLinkWindowX);
-        auto first = std::lower_bound(segments.begin(), segments.end(), low,
-            [](const SliceSegment &s, float x) { return s.start.x < x; });
+        auto first = std::lower_bound(
+            segments.begin(), segments.end(), low, [](const SliceSegment &s, float x) { return s.start.x < x; });
         int best = -1;
         double bestDistance = 100000.0;
         for (auto it = first; it != segments.end() && it->start.x <= high; ++it) {
@@ -205,7 +205,8 @@ void SliceSet::buildLoops()
             }
             const int owner = segments[size_t(next)].loop;
             if (owner != -1 && owner != loopIndex) {
-                qDebug().noquote() << "De-Rail Detected at " << loop.segments.size() << " segments, Check Neighbor code!";
+                qDebug().noquote() << "De-Rail Detected at " << loop.segments.size()
+                                   << " segments, Check Neighbor code!";
                 break;
             }
             if (owner == loopIndex) {
@@ -428,9 +429,8 @@ bool findCrossing(const SliceLayer &layer, const SliceLoop &loop, int *first, in
         const SliceSegment &s = layer.segments[size_t(index)];
         spans.push_back({std::min(s.start.x, s.end.x), std::max(s.start.x, s.end.x), index});
     }
-    std::sort(spans.begin(), spans.end(), [](const Span &a, const Span &b) {
-        return a.left < b.left || (a.left == b.left && a.index < b.index);
-    });
+    std::sort(spans.begin(), spans.end(),
+        [](const Span &a, const Span &b) { return a.left < b.left || (a.left == b.left && a.index < b.index); });
     for (size_t p = 0; p < spans.size(); ++p) {
         const SliceSegment &s = layer.segments[size_t(spans[p].index)];
         for (size_t q = p + 1; q < spans.size() && spans[q].left <= spans[p].right; ++q) {

@@ -86,8 +86,8 @@ bool place(std::vector<PlacedModel> &models, double platformWidth, double platfo
             t->b += shift;
             t->c += shift;
         }
-        model.footprint = QRectF(centre.x() - size.width() / 2, centre.y() - size.height() / 2, size.width(),
-            size.height());
+        model.footprint
+            = QRectF(centre.x() - size.width() / 2, centre.y() - size.height() / 2, size.width(), size.height());
         taken.push_back(model.footprint);
     }
     return true;
@@ -159,8 +159,8 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         std::unique_ptr<Progress> bar;
         MeshImporter importer(path, [&](int percent) {
             if (!bar)
-                bar = std::make_unique<Progress>(err, QStringLiteral("importing ") + QFileInfo(path).fileName(),
-                    100, terminal);
+                bar = std::make_unique<Progress>(
+                    err, QStringLiteral("importing ") + QFileInfo(path).fileName(), 100, terminal);
             bar->update(percent);
         });
         bar.reset();
@@ -205,8 +205,9 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     Progress bar(err, QStringLiteral("slicing"), 100, terminal);
     const QString description
         = printer75 ? QStringLiteral("sliced at 75 microns") : QStringLiteral("sliced at 100 microns");
-    const bool ok = slicer.saveSlices(microns * 0.001, scene, QVector3D(0, 0, 0), QVector3D(90, 0, 0),
-        QVector3D(1, 1, 1), jobPath, [&](int percent) { bar.update(percent); }, antiAliased, description);
+    const bool ok = slicer.saveSlices(
+        microns * 0.001, scene, QVector3D(0, 0, 0), QVector3D(90, 0, 0), QVector3D(1, 1, 1), jobPath,
+        [&](int percent) { bar.update(percent); }, antiAliased, description);
     if (!ok) {
         bar.finish();
         return TessoraCli::failure(err, slicer.errorString());
@@ -216,9 +217,9 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     err << "sliced " << slicer.layerCount() << " layers of " << microns << " microns into " << jobPath << " in "
         << QString::number(clock.elapsed() / 1000.0, 'f', 2) << " s\n";
     if (parser.isSet(QStringLiteral("timings"))) {
-        err << "timings (ms): import " << importMs << ", preparation " << t.prepareMs << ", layers "
-            << t.layersWallMs << " wall (slicing " << t.sliceMs << " and packing " << t.packMs
-            << " over the threads), writing " << t.writeMs << "\n";
+        err << "timings (ms): import " << importMs << ", preparation " << t.prepareMs << ", layers " << t.layersWallMs
+            << " wall (slicing " << t.sliceMs << " and packing " << t.packMs << " over the threads), writing "
+            << t.writeMs << "\n";
         err << "peak memory (MB): " << QString::number(importPeakMb, 'f', 1) << " after import, "
             << QString::number(peakMemoryMb(), 'f', 1) << " in all\n";
     }

@@ -320,8 +320,8 @@ int islands(const QStringList &arguments, QTextStream &out, QTextStream &err)
         out << QJsonDocument(array).toJson(QJsonDocument::Indented);
     } else {
         for (const IslandCheck::Island &island : found) {
-            out << "layer " << island.layer << ": " << island.pixels << " pixels at (" << QString::number(island.x, 'f', 1)
-                << ", " << QString::number(island.y, 'f', 1) << ")\n";
+            out << "layer " << island.layer << ": " << island.pixels << " pixels at ("
+                << QString::number(island.x, 'f', 1) << ", " << QString::number(island.y, 'f', 1) << ")\n";
         }
         out << found.size() << " island(s), " << large << " larger than " << IslandCheck::kMinimumIslandPixels
             << " pixels\n";

@@ -127,8 +127,8 @@ bool ClientDevice::sendUpdatedClientPayload()
     const QString script = updateScriptPath();
     m_jobFilePath = program;
     const QString host = sshHost();
-    qDebug() << "ClientDevice::sendUpdatedClientPayload. Updating the printer program of serial" << m_serial
-             << "at" << host;
+    qDebug() << "ClientDevice::sendUpdatedClientPayload. Updating the printer program of serial" << m_serial << "at"
+             << host;
 
     const bool programExists = QFileInfo::exists(program);
     const bool scriptExists = QFileInfo::exists(script);
@@ -149,8 +149,8 @@ bool ClientDevice::sendUpdatedClientPayload()
         return false;
     }
     if (!link.uploadUpdate(program, script)) {
-        emit sendMessageToGUI(QStringLiteral("The software update of printer %1 failed. %2")
-                                  .arg(m_serial, link.errorString()));
+        emit sendMessageToGUI(
+            QStringLiteral("The software update of printer %1 failed. %2").arg(m_serial, link.errorString()));
         return false;
     }
     link.closeChannel();
@@ -163,12 +163,13 @@ bool ClientDevice::downloadPrinterFiles(const QString &location)
 {
     if (!QDir().mkpath(location)) {
         qDebug() << "ERROR. ClientDevice::downloadPrinterFiles. Could not create" << location;
-        emit sendMessageToGUI(QStringLiteral("Could not create the folder %1.").arg(QDir::toNativeSeparators(location)));
+        emit sendMessageToGUI(
+            QStringLiteral("Could not create the folder %1.").arg(QDir::toNativeSeparators(location)));
         return false;
     }
     const SshSettings settings = sshSettings();
-    const QString home = settings.remoteHome.endsWith(QLatin1Char('/')) ? settings.remoteHome
-                                                                         : settings.remoteHome + QLatin1Char('/');
+    const QString home
+        = settings.remoteHome.endsWith(QLatin1Char('/')) ? settings.remoteHome : settings.remoteHome + QLatin1Char('/');
     const QList<QPair<QString, QString>> files = {
         {home + QStringLiteral("Tessora_Client_Config"), QStringLiteral("OrbelleConfig")},
         {home + QStringLiteral("LogFile_Vatnode"), QStringLiteral("LogFileOB")},
@@ -177,8 +178,8 @@ bool ClientDevice::downloadPrinterFiles(const QString &location)
     for (const auto &file : files) {
         SshLink link(settings);
         if (!link.connectTo(sshHost()) || !link.downloadFile(file.first, location + QLatin1Char('/') + file.second)) {
-            emit sendMessageToGUI(QStringLiteral("Could not fetch %1 from printer %2. %3")
-                                      .arg(file.first, m_serial, link.errorString()));
+            emit sendMessageToGUI(
+                QStringLiteral("Could not fetch %1 from printer %2. %3").arg(file.first, m_serial, link.errorString()));
             allFetched = false;
         }
     }

@@ -1,7 +1,7 @@
 #include "sshlink.h"
 
-#include <QDebug>
 #include <QDeadlineTimer>
+#include <QDebug>
 #include <QFile>
 #include <QLibrary>
 #include <QMutex>
@@ -69,7 +69,7 @@ QLibrary *library()
 
 // Looks a libssh function up at the moment of the call; nullptr (logged) when the library
 // or the function is missing. logName is the name the log line uses for it.
-template <typename Fn> Fn lookup(const char *symbol, const char *logName)
+template<typename Fn> Fn lookup(const char *symbol, const char *logName)
 {
     QLibrary *lib = library();
     const QFunctionPointer function = lib ? lib->resolve(symbol) : nullptr;
@@ -78,7 +78,7 @@ template <typename Fn> Fn lookup(const char *symbol, const char *logName)
     return reinterpret_cast<Fn>(function);
 }
 
-template <typename Fn> Fn lookup(const char *symbol)
+template<typename Fn> Fn lookup(const char *symbol)
 {
     return lookup<Fn>(symbol, symbol);
 }
@@ -204,8 +204,8 @@ bool SshLink::connectTo(const QString &host)
     if (!authenticate || authenticate(m_session, userBytes.constData(), passwordBytes.constData()) != kOk) {
         const QString detail = authenticate ? sessionError() : QStringLiteral("SSH library incomplete");
         disconnect();
-        return fail(QStringLiteral("The printer at %1 refused the login of user %2: %3")
-                        .arg(host, m_settings.user, detail));
+        return fail(
+            QStringLiteral("The printer at %1 refused the login of user %2: %3").arg(host, m_settings.user, detail));
     }
     return true;
 }
@@ -410,9 +410,8 @@ bool SshLink::downloadFile(const QString &remotePath, const QString &localPath)
         const auto sftpError = lookup<SftpErrorFn>("sftp_get_error");
         const int code = sftpError ? sftpError(sftp) : -1;
         sftpFree(sftp);
-        return fail(QStringLiteral("The printer at %1 has no readable %2 (SFTP error %3).")
-                        .arg(m_host, remotePath)
-                        .arg(code));
+        return fail(
+            QStringLiteral("The printer at %1 has no readable %2 (SFTP error %3).").arg(m_host, remotePath).arg(code));
     }
     qint64 received = 0;
     bool complete = false;

@@ -9,6 +9,11 @@
 #include <functional>
 #include <vector>
 
+namespace SupportSweep {
+struct Shape;
+struct Settings;
+} // namespace SupportSweep
+
 // The support engine's front object. It works in inches with z up: the caller converts
 // its millimetre, y-up model into that frame before generate() and converts the support
 // mesh back.
@@ -19,9 +24,8 @@
 //   support  - one column from the platform (z = 0) to a point of the model's underside,
 //              addressed by that point; each has a triangle list of its own.
 //
-// The supports themselves (the layer sweep that places them and the meshes that build
-// them) are being written: generate() prepares, lifts and reports progress, and returns
-// no supports yet.
+// Supports are placed by a layer sweep over the lifted model (see supportsweep.h) and
+// each is built as one closed column mesh.
 class CDLPMain
 {
 public:
@@ -63,6 +67,8 @@ public:
 
 private:
     void rebuildOutput();
+    SupportSweep::Shape shape() const;
+    SupportSweep::Settings sweepSettings() const;
 
     SupportParameters m_parameters;
     std::vector<MeshTriangle> m_model;

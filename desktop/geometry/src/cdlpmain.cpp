@@ -1,5 +1,7 @@
 #include "cdlpmain.h"
 
+#include "supportsweep.h"
+
 #include <QDebug>
 
 #include <algorithm>
@@ -63,6 +65,8 @@ bool CDLPMain::generate(const QList<MeshTriangle *> &triangles, const QVector3D 
     }
     report(12);
     report(24);
+    for (const SupportSweep::Placement &placement : SupportSweep::place(m_model, sweepSettings(), progress))
+        m_supports.push_back({placement.point, SupportSweep::column(placement, shape())});
     report(85);
     report(97);
     rebuildOutput();
@@ -73,11 +77,47 @@ bool CDLPMain::generate(const QList<MeshTriangle *> &triangles, const QVector3D 
 
 bool CDLPMain::addSupport(double x, double y, double z, double tolerance)
 {
-    Q_UNUSED(x)
-    Q_UNUSED(y)
-    Q_UNUSED(z)
-    Q_UNUSED(tolerance)
-    return false;
+    if (!m_generated)
+        return false;
+    // A support already holding that point is not doubled.
+    for (const Support &s : m_supports) {
+        const double dx = s.point.x() - x;
+        const double dy = s.point.y() - y;
+        const double dz = s.point.z() - z;
+        if (dx * dx + dy * dy + dz * dz <= tolerance * tolerance * 0.01)
+            return false;
+    }
+    SupportSweep::Placement placement;
+    placement.point = QVector3D(float(x), float(y), float(z));
+    placement.baseZ = SupportSweep::baseUnder(m_model, x, y, z - shape().tipLength);
+    m_supports.push_back({placement.point, SupportSweep::column(placement, shape())});
+    rebuildOutput();
+    return true;
+}
+
+SupportSweep::Shape CDLPMain::shape() const
+{
+    // Strength-driven sizes: the tip and the body; the base spreads the load on the
+    // platform.
+    SupportSweep::Shape shape;
+    shape.tipRadius = m_parameters.value(29);
+    shape.bodyRadius = m_parameters.value(25);
+    shape.baseRadius = 2.5 * shape.bodyRadius;
+    shape.baseHeight = m_parameters.value(22);
+    shape.tipLength = m_parameters.value(53);
+    shape.penetration = m_parameters.value(23);
+    return shape;
+}
+
+SupportSweep::Settings CDLPMain::sweepSettings() const
+{
+    SupportSweep::Settings settings;
+    settings.cell = m_parameters.samplingSpacing();
+    // Cells of a length: the integer part of length / cell + 0.5.
+    settings.coverRadiusCells = static_cast<int>(m_parameters.value(10) / settings.cell + 0.5);
+    settings.minimumIsland = m_parameters.minimumIslandPixels();
+    settings.shape = shape();
+    return settings;
 }
 
 bool CDLPMain::deleteSupport(double x, double y, double z, double tolerance)

@@ -4,9 +4,11 @@
 #include "testpaths.h"
 
 #include <QFile>
+
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <array>
 
 namespace {
 
@@ -93,6 +95,42 @@ private slots:
         QCOMPARE(job.totalWhitePixels(), qint64(2) * 100 * (200 * 200 - 100 * 100));
     }
 
+    void supports_holdTheModelWithoutIslands()
+    {
+        // A T standing on its stem: 26 mm bar on a 6 mm stem, 16 mm high.
+        const QString model = m_dir.filePath(QStringLiteral("t.obj"));
+        QFile file(model);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QByteArray obj;
+        int base = 0;
+        for (const auto &b : {std::array<int, 6> {-3, -3, 0, 3, 3, 12}, std::array<int, 6> {-13, -3, 12, 13, 3, 16}}) {
+            for (int i = 0; i < 8; ++i)
+                obj += "v " + QByteArray::number(i & 1 ? b[3] : b[0]) + ' ' + QByteArray::number(i & 2 ? b[4] : b[1])
+                    + ' ' + QByteArray::number(i & 4 ? b[5] : b[2]) + '\n';
+            const int faces[6][4]
+                = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {1, 3, 7, 5}, {3, 2, 6, 7}, {2, 0, 4, 6}};
+            for (const auto &f : faces)
+                obj += "f " + QByteArray::number(base + f[0] + 1) + ' ' + QByteArray::number(base + f[1] + 1) + ' '
+                    + QByteArray::number(base + f[2] + 1) + ' ' + QByteArray::number(base + f[3] + 1) + '\n';
+            base += 8;
+        }
+        file.write(obj);
+        file.close();
+
+        const QString job = m_dir.filePath(QStringLiteral("t.ssj"));
+        const Run run = slice({model, QStringLiteral("-o"), job, QStringLiteral("--supports")});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QVERIFY(run.err.contains(QStringLiteral(" supports\n")));
+        // Lifted 4.826 mm on its supports: 16 + 4.826 mm at 50 microns.
+        QVERIFY2(run.err.contains(QStringLiteral("sliced 417 layers")), qPrintable(run.err));
+        QProcess islands;
+        islands.start(TestPaths::executable(QStringLiteral("tessora-cli")),
+            {QStringLiteral("ssj"), QStringLiteral("islands"), job});
+        QVERIFY(islands.waitForFinished(60000));
+        QCOMPARE(islands.exitCode(), 0);
+        QVERIFY(islands.readAllStandardOutput().contains("0 larger than 5 pixels"));
+    }
+
     void failures_giveOneErrorLine_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -110,9 +148,9 @@ private slots:
         QTest::newRow("bad layer") << QStringList {mesh(QStringLiteral("obj_concave_66gon.obj")), QStringLiteral("-o"),
             out, QStringLiteral("--layer"), QStringLiteral("30")}
                                    << 2 << QStringLiteral("--layer takes 20, 50 or 100");
-        QTest::newRow("supports") << QStringList {mesh(QStringLiteral("obj_concave_66gon.obj")), QStringLiteral("-o"),
-            out, QStringLiteral("--supports")}
-                                  << 2 << QStringLiteral("not available yet");
+        QTest::newRow("bad density") << QStringList {mesh(QStringLiteral("obj_concave_66gon.obj")),
+            QStringLiteral("-o"), out, QStringLiteral("--supports"), QStringLiteral("--density"), QStringLiteral("101")}
+                                     << 2 << QStringLiteral("--density takes 0 to 100");
     }
 
     void failures_giveOneErrorLine()

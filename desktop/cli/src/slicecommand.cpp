@@ -1,5 +1,6 @@
 #include "slicecommand.h"
 
+#include "cdlpmain.h"
 #include "clicommands.h"
 #include "genslices.h"
 #include "meshgeometry.h"
@@ -106,6 +107,50 @@ double peakMemoryMb()
     return -1.0;
 }
 
+// Supports for one model, centred on the origin in the editor's frame (millimetres, y
+// up): the engine gets it in inches with z up, the model is raised by the engine's lift
+// and the supports are added to its triangles. Returns the number of supports.
+int addSupports(QList<MeshTriangle *> &triangles, int density, int strength, QTextStream &err, bool terminal)
+{
+    constexpr float kInch = 25.4f;
+    std::vector<MeshTriangle> engineFrame;
+    engineFrame.reserve(size_t(triangles.size()));
+    for (const MeshTriangle *t : triangles) {
+        MeshTriangle e;
+        const auto toEngine = [kInch](const QVector3D &v) { return QVector3D(v.x(), -v.z(), v.y()) / kInch; };
+        e.a = toEngine(t->a);
+        e.b = toEngine(t->b);
+        e.c = toEngine(t->c);
+        e.normal = MeshImporter::facetNormal(e.a, e.b, e.c);
+        engineFrame.push_back(e);
+    }
+    QList<MeshTriangle *> input;
+    for (MeshTriangle &t : engineFrame)
+        input << &t;
+    CDLPMain engine;
+    Progress bar(err, QStringLiteral("supports"), 100, terminal);
+    engine.generate(input, QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, density, strength, false,
+        [&](int percent) { bar.update(percent); });
+    bar.finish();
+
+    const float lift = float(engine.liftHeight()) * kInch;
+    for (MeshTriangle *t : triangles) {
+        t->a.setY(t->a.y() + lift);
+        t->b.setY(t->b.y() + lift);
+        t->c.setY(t->c.y() + lift);
+    }
+    const auto toEditor = [kInch](const QVector3D &v) { return QVector3D(v.x(), v.z(), -v.y()) * kInch; };
+    for (const MeshTriangle &s : engine.supportMesh()) {
+        auto *t = new MeshTriangle;
+        t->a = toEditor(s.a);
+        t->b = toEditor(s.b);
+        t->c = toEditor(s.c);
+        t->normal = MeshImporter::facetNormal(t->a, t->b, t->c);
+        triangles << t;
+    }
+    return int(engine.supports().size());
+}
+
 } // namespace
 
 QString usage()
@@ -138,10 +183,14 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     const int microns = parser.value(QStringLiteral("layer")).toInt();
     if (microns != 20 && microns != 50 && microns != 100)
         return TessoraCli::usageError(err, name, QStringLiteral("--layer takes 20, 50 or 100"), commandUsage());
-    if (parser.isSet(QStringLiteral("supports"))) {
-        err << name << ": --supports is not available yet in this build\n";
-        return ExitUsage;
-    }
+    const bool supports = parser.isSet(QStringLiteral("supports"));
+    bool levelsOk = false;
+    const int density = parser.value(QStringLiteral("density")).toInt(&levelsOk);
+    if (!levelsOk || density < 0 || density > 100)
+        return TessoraCli::usageError(err, name, QStringLiteral("--density takes 0 to 100"), commandUsage());
+    const int strength = parser.value(QStringLiteral("strength")).toInt(&levelsOk);
+    if (!levelsOk || strength < 0 || strength > 100)
+        return TessoraCli::usageError(err, name, QStringLiteral("--strength takes 0 to 100"), commandUsage());
     bool threadsOk = false;
     const int threads = parser.value(QStringLiteral("threads")).toInt(&threadsOk);
     if (!threadsOk || threads < 0)
@@ -170,6 +219,10 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         MeshGeometry::orientForEditor(triangles);
         PlacedModel model;
         model.path = path;
+        if (supports) {
+            const int count = addSupports(triangles, density, strength, err, terminal);
+            err << path << ": " << count << " supports\n";
+        }
         model.geometry = std::make_unique<MeshGeometry>(triangles);
         err << path << ": " << model.geometry->triangles().size() << " triangles, "
             << QString::number(model.geometry->extent(0), 'f', 2) << " x "

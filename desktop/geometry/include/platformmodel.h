@@ -1,0 +1,132 @@
+#pragma once
+
+#include "collisionwall.h"
+#include "importchecks.h"
+#include "meshimporter.h"
+#include "transformationrecord.h"
+#include "userimportedmesh.h"
+
+#include <QList>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+// One model of the scene list, from import to deletion: its import status and the
+// answers to the unit questions, the model, the view's object bound to it, and the
+// file it came from.
+class ModelEntry
+{
+public:
+    // Runs the import checks on the model (scale 1).
+    ModelEntry(std::shared_ptr<UserImportedMesh> mesh, const QString &sourcePath);
+
+    // Imports a mesh file; null when it holds no triangles (the importer logs why).
+    static std::shared_ptr<ModelEntry> fromFile(const QString &path, const ImportProgressCallback &progress = {});
+    // A duplicate: the same status and source, a copy of the model (see
+    // UserImportedMesh::clone), no view object yet.
+    std::shared_ptr<ModelEntry> copy() const;
+
+    ImportStatus status() const { return m_checks.status(); }
+    // The units answer: inches make the model 25.4 times larger. -1 when it is then too
+    // large (TooLarge), 0 when Ready.
+    int setImportedModelUnits(bool isInches);
+    // The size answer: yes scales the model so that its largest dimension is 203.2 mm.
+    // Ready either way.
+    void resizeImportedModelToFitPlatform(bool shouldResize);
+
+    const std::shared_ptr<UserImportedMesh> &mesh() const { return m_mesh; }
+    const std::shared_ptr<void> &viewObject() const { return m_viewObject; }
+    void setViewObject(std::shared_ptr<void> object) { m_viewObject = std::move(object); }
+    const QString &sourcePath() const { return m_sourcePath; }
+    // The file name without its last four characters (".stl", ".obj").
+    QString printBaseName() const;
+
+private:
+    std::shared_ptr<UserImportedMesh> m_mesh;
+    std::shared_ptr<void> m_viewObject;
+    QString m_sourcePath;
+    ImportChecks m_checks;
+};
+
+// What lies on the build platform: the scene list with its selection, the edits the
+// editor makes to the selected model, undo and redo of placements, and the walls of the
+// build volume. Free of drawing; the 3D view draws from it.
+//
+// Terms used here:
+//   platform position - (x, y) on the platform as the user gives it: the editor's x and
+//                       z (the height is kept: models stand on the platform);
+//   user scale        - the scale the user sees: 1 is the model's drawn size (inches
+//                       included), so the mesh gets user scale x unit scale.
+//
+// The edits return false when no model is selected (and for refused values), and change
+// nothing then. Turning a model with supports about a tilted axis or rescaling it removes
+// its supports in the same step, since they were built for the model as it stood;
+// turning about the vertical axis keeps them.
+class PlatformModel
+{
+public:
+    using Entry = std::shared_ptr<ModelEntry>;
+    // Models placed automatically keep this distance from each other (mm) and are tried
+    // at positions this far apart.
+    static constexpr double kPlacementGap = 2.0;
+    static constexpr double kPlacementStep = 10.0;
+
+    PlatformModel();
+
+    const QList<Entry> &models() const { return m_models; }
+    // Imports a file and adds its entry (see addEntry); null when nothing was read.
+    Entry addModel(const QString &path, const ImportProgressCallback &progress = {});
+    // Adds an entry: the model is set on the platform and, when Ready, placed
+    // automatically.
+    void addEntry(const Entry &entry);
+    // Tries positions kPlacementStep apart from the platform's back left corner, row by
+    // row, for one where the model stays inside the walls and clear of the others; true
+    // when one was found, otherwise the model is centred.
+    bool placeAutomatically(UserImportedMesh &mesh) const;
+
+    const Entry &selectedModel() const { return m_selected; }
+    // An entry of the list, or null to select none.
+    void selectModel(const Entry &entry);
+
+    bool setSelectedModelPosition(double xPosition, double yPosition);
+    bool setSelectedModelRotation(double xRotation, double yRotation, double zRotation);
+    bool resetSelectedModelRotation();
+    bool setSelectedModelScale(double scaleFactor);
+    bool centerSelectedModelInPlatform();
+    bool addSupportsToSelectedModel(
+        double density, double strength, const UserImportedMeshSupports::ProgressFunction &progress = {});
+    bool removeSupportsFromSelectedModel();
+    bool deleteSelectedModel();
+    bool duplicateSelectedModel(int numberOfDuplicates);
+    bool removeSelectedModelDuplicates();
+    void clearAllModels();
+    // Steps of models no longer in the list are passed over.
+    bool undoAction();
+    bool redoAction();
+
+    // Updates the walls' highlights: a wall is highlighted while any model crosses it.
+    bool doAnyModelsIntersectWalls();
+    const std::vector<std::unique_ptr<CollisionWall>> &walls() const { return m_walls; }
+
+    // The largest height among the models' dimensions, and the sum of their volumes; 0
+    // without models.
+    double maxModelHeight() const;
+    double totalModelVolume() const;
+    // Every model's print triangles (see UserImportedMesh::printTriangles).
+    std::vector<MeshTriangle> printTriangles(bool is100Micron) const;
+
+    TransformationHistory &history() { return m_history; }
+
+private:
+    bool applyToSelected(const TransformationRecord &record);
+    bool contains(const UserImportedMesh &mesh) const;
+    // Whether supports built for the model as it stood at generation still hold it up
+    // when it is turned to this rotation and scaled to this scale.
+    static bool supportsStillHold(const UserImportedMesh &mesh, const QQuaternion &rotation, const QVector3D &scale);
+
+    QList<Entry> m_models;
+    Entry m_selected;
+    TransformationHistory m_history;
+    std::vector<std::unique_ptr<CollisionWall>> m_walls;
+};

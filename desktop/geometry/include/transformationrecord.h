@@ -1,0 +1,72 @@
+#pragma once
+
+#include "userimportedmesh.h"
+
+#include <QQuaternion>
+#include <QVector3D>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+// One edit of a model's placement, as the editor applies it and as undo and redo replay
+// it. Every part is optional; the parts apply in the order of the fields.
+struct TransformationRecord {
+    std::optional<QVector3D> position;
+    // Degrees about x, y and z. Only the first non-zero angle (x before y before z) is
+    // turned; all three zero turn nothing.
+    std::optional<QVector3D> rotation;
+    bool resetRotation = false;
+    // Uniform scale of the mesh (unit scale included).
+    std::optional<float> scale;
+    bool removeSupports = false;
+
+    // The axis (0 x, 1 y, 2 z) and angle the rotation part turns by; axis -1 for none.
+    std::pair<int, float> turn() const;
+    // Whether applying the record turns, rescales or strips the model, after which it is
+    // set back on the platform.
+    bool changesShape() const;
+};
+
+// Applies the record to the model; a model that was turned, rescaled or stripped of its
+// supports is set back on the platform afterwards.
+void applyTransformation(UserImportedMesh &mesh, const TransformationRecord &record);
+
+// Undo and redo over the records applied through it. A step remembers the placement
+// before it (position, rotation, scale) and, when it removed supports, the supports
+// themselves, so undo restores them whole; redo applies the record again. Steps of models
+// deleted since (destroyed, or not present by the caller's test) are passed over. New steps drop the steps that could
+// be redone; the oldest steps go beyond kMaxSteps.
+class TransformationHistory
+{
+public:
+    static constexpr int kMaxSteps = 100;
+
+    TransformationHistory();
+    ~TransformationHistory();
+    TransformationHistory(const TransformationHistory &) = delete;
+    TransformationHistory &operator=(const TransformationHistory &) = delete;
+
+    // Tells whether a model is still in the scene; without one every living model is.
+    using PresenceTest = std::function<bool(const UserImportedMesh &mesh)>;
+
+    void apply(const std::shared_ptr<UserImportedMesh> &mesh, const TransformationRecord &record);
+    // False when there was nothing (of a model still present) to undo or redo.
+    bool undo(const PresenceTest &present = {});
+    bool redo(const PresenceTest &present = {});
+    bool canUndo(const PresenceTest &present = {}) const;
+    bool canRedo(const PresenceTest &present = {}) const;
+    void clear();
+    int stepCount() const { return int(m_steps.size()); }
+
+private:
+    struct Step;
+    static void run(Step &step, UserImportedMesh &mesh);
+    static void revert(Step &step, UserImportedMesh &mesh);
+    static std::shared_ptr<UserImportedMesh> liveMesh(const Step &step, const PresenceTest &present);
+
+    std::vector<std::unique_ptr<Step>> m_steps;
+    size_t m_next = 0; // steps before this one are done
+};

@@ -20,21 +20,7 @@ namespace {
 // as the importer hands it over.
 QList<MeshTriangle *> fileBox(float sizeX, float sizeY, float sizeZ)
 {
-    const float x = sizeX / 2, y = sizeY / 2, z = sizeZ / 2;
-    const QVector3D v[8]
-        = {{-x, -y, -z}, {x, -y, -z}, {x, y, -z}, {-x, y, -z}, {-x, -y, z}, {x, -y, z}, {x, y, z}, {-x, y, z}};
-    const int faces[12][3] = {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4}, {1, 2, 6}, {1, 6, 5},
-        {2, 3, 7}, {2, 7, 6}, {3, 0, 4}, {3, 4, 7}};
-    QList<MeshTriangle *> triangles;
-    for (const auto &f : faces) {
-        auto *t = new MeshTriangle;
-        t->a = v[f[0]];
-        t->b = v[f[1]];
-        t->c = v[f[2]];
-        t->normal = MeshImporter::facetNormal(t->a, t->b, t->c);
-        triangles << t;
-    }
-    return triangles;
+    return MeshGeometry::centredBox(sizeX, sizeY, sizeZ);
 }
 
 std::shared_ptr<UserImportedMesh> box(float sizeX, float sizeY, float sizeZ)

@@ -25,6 +25,9 @@ public:
     // (x, y, z) -> (x, z, -y), applied to every vertex and normal (normals renormalised).
     static QVector3D toEditorFrame(const QVector3D &point);
     static void orientForEditor(QList<MeshTriangle *> &triangles);
+    // A closed box of these sizes centred on the origin, faces wound outwards; the caller
+    // owns the triangles.
+    static QList<MeshTriangle *> centredBox(float sizeX, float sizeY, float sizeZ);
 
     const QList<MeshTriangle *> &triangles() const { return m_triangles; }
     // Replaces (and deletes) the triangles, then recomputes box and volume.

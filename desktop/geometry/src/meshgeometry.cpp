@@ -79,3 +79,22 @@ void MeshGeometry::recompute()
     m_volume = sixfoldVolume / 6.0 * 0.001; // mm^3 to millilitres
     m_transformedBoxStale = true;
 }
+
+QList<MeshTriangle *> MeshGeometry::centredBox(float sizeX, float sizeY, float sizeZ)
+{
+    const float x = sizeX / 2, y = sizeY / 2, z = sizeZ / 2;
+    const QVector3D v[8]
+        = {{-x, -y, -z}, {x, -y, -z}, {x, y, -z}, {-x, y, -z}, {-x, -y, z}, {x, -y, z}, {x, y, z}, {-x, y, z}};
+    const int faces[12][3] = {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4}, {1, 2, 6}, {1, 6, 5},
+        {2, 3, 7}, {2, 7, 6}, {3, 0, 4}, {3, 4, 7}};
+    QList<MeshTriangle *> triangles;
+    for (const auto &face : faces) {
+        auto *triangle = new MeshTriangle;
+        triangle->a = v[face[0]];
+        triangle->b = v[face[1]];
+        triangle->c = v[face[2]];
+        triangle->normal = MeshImporter::facetNormal(triangle->a, triangle->b, triangle->c);
+        triangles.append(triangle);
+    }
+    return triangles;
+}

@@ -4,6 +4,7 @@
 
 #include <QImage>
 
+#include <algorithm>
 #include <numeric>
 
 namespace {
@@ -124,8 +125,93 @@ IslandCheck::Mask IslandCheck::layerMask(CrushedPrintJob &job, int layer)
     return mask;
 }
 
+double IslandCheck::reachOf(const Mask &below, const Mask &layer)
+{
+    if (below.width != layer.width || below.height != layer.height || below.lit.empty())
+        return -1.0;
+    const int width = layer.width;
+    const int height = layer.height;
+    // Only the box around the lit pixels of both layers matters.
+    int left = width;
+    int right = -1;
+    int top = height;
+    int bottom = -1;
+    bool anyBelow = false;
+    bool anyOut = false;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const size_t i = size_t(y) * size_t(width) + size_t(x);
+            anyBelow = anyBelow || below.lit[i];
+            const bool out = layer.lit[i] && !below.lit[i];
+            anyOut = anyOut || out;
+            if (below.lit[i] || layer.lit[i]) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+        }
+    }
+    if (!anyBelow)
+        return -1.0;
+    if (!anyOut)
+        return 0.0;
+    // Two-pass chamfer distance (3 straight, 4 diagonal) from the lit pixels below.
+    const int w = right - left + 1;
+    const int h = bottom - top + 1;
+    constexpr int kFar = 1 << 29;
+    std::vector<int> d(size_t(w) * size_t(h), kFar);
+    const auto at = [&](int x, int y) -> int & { return d[size_t(y) * size_t(w) + size_t(x)]; };
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            if (below.lit[size_t(y + top) * size_t(width) + size_t(x + left)])
+                at(x, y) = 0;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            int v = at(x, y);
+            if (x > 0)
+                v = std::min(v, at(x - 1, y) + 3);
+            if (y > 0) {
+                v = std::min(v, at(x, y - 1) + 3);
+                if (x > 0)
+                    v = std::min(v, at(x - 1, y - 1) + 4);
+                if (x + 1 < w)
+                    v = std::min(v, at(x + 1, y - 1) + 4);
+            }
+            at(x, y) = v;
+        }
+    }
+    for (int y = h - 1; y >= 0; --y) {
+        for (int x = w - 1; x >= 0; --x) {
+            int v = at(x, y);
+            if (x + 1 < w)
+                v = std::min(v, at(x + 1, y) + 3);
+            if (y + 1 < h) {
+                v = std::min(v, at(x, y + 1) + 3);
+                if (x + 1 < w)
+                    v = std::min(v, at(x + 1, y + 1) + 4);
+                if (x > 0)
+                    v = std::min(v, at(x - 1, y + 1) + 4);
+            }
+            at(x, y) = v;
+        }
+    }
+    int largest = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            if (layer.lit[size_t(y + top) * size_t(width) + size_t(x + left)])
+                largest = std::max(largest, at(x, y));
+    return largest / 3.0;
+}
+
 std::vector<IslandCheck::Island> IslandCheck::find(
     CrushedPrintJob &job, const std::function<void(int layersDone)> &progress)
+{
+    return find(job, nullptr, progress);
+}
+
+std::vector<IslandCheck::Island> IslandCheck::find(
+    CrushedPrintJob &job, Reach *reach, const std::function<void(int layersDone)> &progress)
 {
     std::vector<Island> islands;
     Mask below;
@@ -135,6 +221,13 @@ std::vector<IslandCheck::Island> IslandCheck::find(
         if (k > 0) {
             const std::vector<Island> found = islandsOf(below, layer, k);
             islands.insert(islands.end(), found.begin(), found.end());
+            if (reach) {
+                const double pixels = reachOf(below, layer);
+                if (pixels > reach->pixels) {
+                    reach->pixels = pixels;
+                    reach->layer = k;
+                }
+            }
         }
         below = std::move(layer);
         if (progress)

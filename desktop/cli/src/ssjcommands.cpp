@@ -36,7 +36,7 @@ QString exportUsage()
 }
 QString islandsUsage()
 {
-    return QStringLiteral("  tessora-cli ssj islands JOB [--json]\n");
+    return QStringLiteral("  tessora-cli ssj islands JOB [--json] [--reach]\n");
 }
 QString packUsage()
 {
@@ -290,6 +290,7 @@ int islands(const QStringList &arguments, QTextStream &out, QTextStream &err)
     QCommandLineParser parser;
     parser.addPositionalArgument(QStringLiteral("JOB"), QStringLiteral("job file"));
     parser.addOption({QStringLiteral("json"), QStringLiteral("One JSON array.")});
+    parser.addOption({QStringLiteral("reach"), QStringLiteral("Also the largest reach beyond the layer below.")});
     if (!parse(parser, QStringLiteral("islands"), arguments, islandsUsage(), err))
         return ExitUsage;
     if (parser.positionalArguments().size() != 1)
@@ -299,9 +300,11 @@ int islands(const QStringList &arguments, QTextStream &out, QTextStream &err)
         return ExitFailure;
     CrushedPrintJob &job = *SSJ::m_pJob;
     std::vector<IslandCheck::Island> found;
+    IslandCheck::Reach reach;
     {
         Progress progress(err, QStringLiteral("checking layers"), job.getTotalLayers(), Progress::stderrIsTerminal());
-        found = IslandCheck::find(job, [&](int done) { progress.update(done); });
+        found = IslandCheck::find(job, parser.isSet(QStringLiteral("reach")) ? &reach : nullptr,
+            [&](int done) { progress.update(done); });
     }
     int large = 0;
     for (const IslandCheck::Island &island : found)
@@ -325,6 +328,14 @@ int islands(const QStringList &arguments, QTextStream &out, QTextStream &err)
         }
         out << found.size() << " island(s), " << large << " larger than " << IslandCheck::kMinimumIslandPixels
             << " pixels\n";
+    }
+    if (parser.isSet(QStringLiteral("reach"))) {
+        // On standard error with --json, so that the array stays the whole output.
+        QTextStream &stream = parser.isSet(QStringLiteral("json")) ? err : out;
+        stream << "largest reach beyond the layer below: " << QString::number(reach.pixels, 'f', 1) << " pixels";
+        if (reach.layer >= 0)
+            stream << " (layer " << reach.layer << ")";
+        stream << "\n";
     }
     SSJ::releaseCPJ();
     return large > 0 ? ExitFailure : ExitSuccess;

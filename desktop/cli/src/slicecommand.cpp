@@ -14,6 +14,7 @@
 #include <QRectF>
 #include <QTextStream>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -220,6 +221,24 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         PlacedModel model;
         model.path = path;
         if (supports) {
+            // A model too large for the platform is refused before its supports are built.
+            float low[2] = {1e30f, 1e30f};
+            float high[2] = {-1e30f, -1e30f};
+            for (const MeshTriangle *t : triangles) {
+                for (const QVector3D *v : {&t->a, &t->b, &t->c}) {
+                    low[0] = std::min(low[0], v->x());
+                    high[0] = std::max(high[0], v->x());
+                    low[1] = std::min(low[1], v->z());
+                    high[1] = std::max(high[1], v->z());
+                }
+            }
+            const double platformScale = printer75 ? 0.75 : 1.0;
+            const bool fits = high[0] - low[0] <= kPlatformWidth100 * platformScale
+                && high[1] - low[1] <= kPlatformDepth100 * platformScale;
+            if (!fits) {
+                qDeleteAll(triangles);
+                return TessoraCli::failure(err, QStringLiteral("%1 does not fit on the platform").arg(path));
+            }
             const int count = addSupports(triangles, density, strength, err, terminal);
             err << path << ": " << count << " supports\n";
         }

@@ -229,8 +229,27 @@ std::vector<Placement> place(
                         layer[grid.index(c, r)] = 0;
                     continue;
                 }
-                // Greedy cover, in row order: each support holds a disc of cells.
-                std::sort(region.begin(), region.end(), [](const auto &a, const auto &b) {
+                // Greedy cover from the middle outwards: a region that appears here for the
+                // first time is lowest near its middle (the pole of a sphere), and the first
+                // support must hold that point. Each support holds a disc of cells.
+                double middleX = 0.0;
+                double middleY = 0.0;
+                for (const auto &[c, r] : region) {
+                    middleX += c;
+                    middleY += r;
+                }
+                middleX /= double(region.size());
+                middleY /= double(region.size());
+                const auto fromMiddle = [&](const std::pair<int, int> &cell) {
+                    const double dx = cell.first - middleX;
+                    const double dy = cell.second - middleY;
+                    return dx * dx + dy * dy;
+                };
+                std::sort(region.begin(), region.end(), [&](const auto &a, const auto &b) {
+                    const double da = fromMiddle(a);
+                    const double db = fromMiddle(b);
+                    if (da != db)
+                        return da < db;
                     return a.second < b.second || (a.second == b.second && a.first < b.first);
                 });
                 std::vector<bool> covered(region.size(), false);
@@ -240,20 +259,19 @@ std::vector<Placement> place(
                         continue;
                     const double x = grid.centreX(region[i].first);
                     const double y = grid.centreY(region[i].second);
-                    // The underside this support holds: where the model begins above the
-                    // layer's lower face.
+                    // The underside this support holds: the highest surface of the model at
+                    // (x, y) up to this layer (a region that grew from below the minimum
+                    // island started lower than this layer).
                     double top = z - grid.cell / 2;
                     for (double hit : crossings(model, x, y)) {
-                        if (hit >= z - grid.cell) {
+                        if (hit <= z + grid.cell / 2)
                             top = hit;
-                            break;
-                        }
                     }
                     Placement placement;
                     placement.point = QVector3D(float(x), float(y), float(top));
                     placement.baseZ = baseUnder(model, x, y, top - settings.shape.tipLength);
                     placements.push_back(placement);
-                    for (size_t j = i; j < region.size(); ++j) {
+                    for (size_t j = 0; j < region.size(); ++j) {
                         const int dc = region[j].first - region[i].first;
                         const int dr = region[j].second - region[i].second;
                         if (dc * dc + dr * dr <= radius * radius)

@@ -10,3 +10,4 @@ build-release/bin/bench_ssj_codec
 bash bench/vatnode_memory.sh build-release
 bash bench/transfer_throughput.sh build-release
 bash bench/slice_benchmark.sh build-release
+bash bench/support_quality.sh build-release

@@ -7,6 +7,7 @@
 
 #include <QTest>
 
+#include <cmath>
 #include <map>
 #include <memory>
 #include <vector>
@@ -46,6 +47,35 @@ struct Soup {
         }
     }
 };
+
+// A closed solid of revolution about z from (radius, height) points in millimetres,
+// bottom to top, radius 0 at both ends; centred on the origin as the editor hands it over.
+void revolve(Soup &soup, const std::vector<std::pair<double, double>> &profile, double centreZ)
+{
+    constexpr int kSegments = 48;
+    const auto point = [&](double r, double z, int s) {
+        const double a = 2.0 * M_PI * s / kSegments;
+        return QVector3D(float(r * std::cos(a) / kInch), float(r * std::sin(a) / kInch), float((z - centreZ) / kInch));
+    };
+    const auto add = [&](const QVector3D &a, const QVector3D &b, const QVector3D &c) {
+        auto t = std::make_unique<MeshTriangle>();
+        t->a = a;
+        t->b = b;
+        t->c = c;
+        t->normal = MeshImporter::facetNormal(a, b, c);
+        soup.owned.push_back(std::move(t));
+    };
+    for (size_t i = 0; i + 1 < profile.size(); ++i) {
+        const auto [r0, z0] = profile[i];
+        const auto [r1, z1] = profile[i + 1];
+        for (int s = 0; s < kSegments; ++s) {
+            if (r0 > 0)
+                add(point(r0, z0, s), point(r0, z0, s + 1), point(r1, z1, r1 > 0 ? s + 1 : s));
+            if (r1 > 0)
+                add(point(r0, z0, s), point(r1, z1, s + 1), point(r1, z1, s));
+        }
+    }
+}
 
 double signedVolume(const std::vector<MeshTriangle> &mesh)
 {
@@ -210,6 +240,37 @@ private slots:
         }
         QVERIFY(onBlock > 0);
         QCOMPARE(largeIslands(sliceAndCheck(engine)), 0);
+    }
+
+    void sphereAndDownwardCone_heldFromTheirLowestPoint_data()
+    {
+        QTest::addColumn<int>("shape");
+        QTest::newRow("sphere") << 0;
+        QTest::newRow("cone on its tip") << 1;
+    }
+
+    // Both start in a single point: the first support must hold that point, not a cell
+    // at the edge of the first section, nor the top surface above it.
+    void sphereAndDownwardCone_heldFromTheirLowestPoint()
+    {
+        QFETCH(int, shape);
+        Soup soup;
+        std::vector<std::pair<double, double>> profile;
+        if (shape == 0) {
+            for (int i = 0; i <= 24; ++i)
+                profile.push_back({8.0 * std::sin(M_PI * i / 24), -8.0 * std::cos(M_PI * i / 24) + 8.0});
+        } else {
+            profile = {{0, 0}, {9, 12}, {0, 12}};
+        }
+        const double height = profile.back().second;
+        revolve(soup, profile, height / 2);
+        CDLPMain engine;
+        QVERIFY(generate(engine, soup));
+        QVERIFY(!engine.supports().empty());
+        // The model sits lifted, on its supports: nothing of the scene below the platform.
+        const Result sliced = sliceAndCheck(engine);
+        QCOMPARE(sliced.layers, int(std::ceil((height / 2 / kInch + engine.liftHeight()) * kInch / 0.1 - 0.5)));
+        QCOMPARE(largeIslands(sliced), 0);
     }
 
     void addAndDelete_oneSupportAtAPoint()

@@ -111,4 +111,9 @@ if [ -f "$meshes/sphere40_200k.stl" ]; then
 else
     echo "(no $meshes/sphere40_200k.stl: run bench/slice_benchmark.sh first for the support timing)"
 fi
-exit $fail
+echo
+if [ "$fail" -eq 0 ]; then
+    echo "support quality: every model PASS"
+else
+    echo "support quality: some models MISS (see above)"
+fi

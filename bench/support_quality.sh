@@ -105,7 +105,7 @@ if [ -f "$meshes/sphere40_200k.stl" ]; then
     "$bin/tessora-cli" slice "$meshes/sphere40_200k.stl" -o "$work/sphere.ssj" --supports --timings 2>"$work/err"
     end=$(date +%s.%N)
     echo
-    echo "sphere40_200k with supports: $(grep -c '' /dev/null)$(sed -n 's/^.*: \([0-9]*\) supports$/\1/p' "$work/err") supports," \
+    echo "sphere40_200k with supports: $(sed -n 's/^.*: \([0-9]*\) supports$/\1/p' "$work/err") supports," \
         "whole run $(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f s", b - a }')"
     grep '^timings' "$work/err"
 else

@@ -124,13 +124,8 @@ Result sliceAndCheck(const CDLPMain &engine)
     IslandCheck::Mask below;
     for (int k = 0; k < result.layers; ++k) {
         const QImage image = slicer.layerImage(k, false);
-        IslandCheck::Mask mask {image.width(), image.height(), {}};
-        mask.lit.resize(size_t(image.width()) * size_t(image.height()));
-        for (int y = 0; y < image.height(); ++y) {
-            const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-            for (int x = 0; x < image.width(); ++x)
-                mask.lit[size_t(y) * size_t(image.width()) + size_t(x)] = line[x] == 0xFFFF0000u ? 1 : 0;
-        }
+        // Solid pixels are red; the rest black or transparent black.
+        IslandCheck::Mask mask = IslandCheck::maskOf(image);
         if (k > 0) {
             for (const IslandCheck::Island &island : IslandCheck::islandsOf(below, mask, k))
                 result.islands.push_back(island);

@@ -6,6 +6,7 @@
 #include <vector>
 
 class CrushedPrintJob;
+class QImage;
 
 // Finds islands in a job: connected lit regions of a layer (8-neighbour) none of whose
 // pixels is lit at the same position in the layer below. Such a region starts in mid
@@ -36,6 +37,9 @@ public:
 
     // The islands of `layer` over `below` (same size, or empty for none lit below).
     static std::vector<Island> islandsOf(const Mask &below, const Mask &layer, int layerIndex);
+
+    // The lit pixels of a layer image: any colour above black (alpha ignored).
+    static Mask maskOf(const QImage &image);
 
     // The lit pixels of one layer of a loaded job, drawn as the printer places them on a
     // canvas of the job's largest layer size.

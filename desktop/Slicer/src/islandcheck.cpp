@@ -115,9 +115,21 @@ IslandCheck::Mask IslandCheck::layerMask(CrushedPrintJob &job, int layer)
     } else if (CrushedBitMap *map = job.getCBMSlice(layer)) {
         map->inflateSlice(&canvas, 0, 0, false);
     }
+    return maskOf(canvas);
+}
+
+IslandCheck::Mask IslandCheck::maskOf(const QImage &image)
+{
+    const QImage pixels = image.format() == QImage::Format_ARGB32 || image.format() == QImage::Format_RGB32
+            || image.format() == QImage::Format_ARGB32_Premultiplied
+        ? image
+        : image.convertToFormat(QImage::Format_ARGB32);
+    Mask mask;
+    mask.width = pixels.width();
+    mask.height = pixels.height();
     mask.lit.resize(size_t(mask.width) * size_t(mask.height));
     for (int y = 0; y < mask.height; ++y) {
-        const auto *line = reinterpret_cast<const QRgb *>(canvas.constScanLine(y));
+        const auto *line = reinterpret_cast<const QRgb *>(pixels.constScanLine(y));
         quint8 *out = mask.lit.data() + size_t(y) * size_t(mask.width);
         for (int x = 0; x < mask.width; ++x)
             out[x] = (line[x] & 0x00FFFFFFu) != 0 ? 1 : 0;

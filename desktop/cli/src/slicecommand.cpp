@@ -6,6 +6,7 @@
 #include "meshgeometry.h"
 #include "meshimporter.h"
 #include "progress.h"
+#include "userimportedmeshsupports.h"
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
@@ -113,39 +114,38 @@ double peakMemoryMb()
 // and the supports are added to its triangles. Returns the number of supports.
 int addSupports(QList<MeshTriangle *> &triangles, int density, int strength, QTextStream &err, bool terminal)
 {
-    constexpr float kInch = 25.4f;
     std::vector<MeshTriangle> engineFrame;
     engineFrame.reserve(size_t(triangles.size()));
     for (const MeshTriangle *t : triangles) {
         MeshTriangle e;
-        const auto toEngine = [kInch](const QVector3D &v) { return QVector3D(v.x(), -v.z(), v.y()) / kInch; };
-        e.a = toEngine(t->a);
-        e.b = toEngine(t->b);
-        e.c = toEngine(t->c);
+        e.a = UserImportedMeshSupports::toEngineFrame(t->a);
+        e.b = UserImportedMeshSupports::toEngineFrame(t->b);
+        e.c = UserImportedMeshSupports::toEngineFrame(t->c);
         e.normal = MeshImporter::facetNormal(e.a, e.b, e.c);
         engineFrame.push_back(e);
     }
     QList<MeshTriangle *> input;
     for (MeshTriangle &t : engineFrame)
         input << &t;
+    // The command line takes the engine's levels themselves (the editor's density is
+    // turned into a level first).
     CDLPMain engine;
     Progress bar(err, QStringLiteral("supports"), 100, terminal);
     engine.generate(input, QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, density, strength, false,
         [&](int percent) { bar.update(percent); });
     bar.finish();
 
-    const float lift = float(engine.liftHeight()) * kInch;
+    const float lift = float(engine.liftHeight() * 25.4);
     for (MeshTriangle *t : triangles) {
         t->a.setY(t->a.y() + lift);
         t->b.setY(t->b.y() + lift);
         t->c.setY(t->c.y() + lift);
     }
-    const auto toEditor = [kInch](const QVector3D &v) { return QVector3D(v.x(), v.z(), -v.y()) * kInch; };
     for (const MeshTriangle &s : engine.supportMesh()) {
         auto *t = new MeshTriangle;
-        t->a = toEditor(s.a);
-        t->b = toEditor(s.b);
-        t->c = toEditor(s.c);
+        t->a = UserImportedMeshSupports::fromEngineFrame(s.a);
+        t->b = UserImportedMeshSupports::fromEngineFrame(s.b);
+        t->c = UserImportedMeshSupports::fromEngineFrame(s.c);
         t->normal = MeshImporter::facetNormal(t->a, t->b, t->c);
         triangles << t;
     }

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QPainter>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -60,6 +61,9 @@ public:
     QString path(const QString &name) const { return m_dir.filePath(name); }
     QString jobPath() const { return m_job; }
 
+    static constexpr const char *kReportStatus
+        = "\"$@\"; status=$?; echo \"vatnode exit status: $status\" >&2; exit $status";
+
     // Starts the board and the printer; `duringPrint` is called every 20 ms
     // with the board's log so far and may play the hardware.
     PrintRun run(
@@ -82,8 +86,11 @@ public:
         // that are not ours to chase; every other sanitizer check stays on.
         env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
         printer.setProcessEnvironment(env);
+        // vatnode's own exit status is passed out on standard error as well: xvfb-run
+        // replaces it by its own when cleaning up after the X server fails.
         printer.start(QStringLiteral("xvfb-run"),
-            {QStringLiteral("-a"), QStringLiteral("-s"), QStringLiteral("-screen 0 1280x800x24"),
+            {QStringLiteral("-a"), QStringLiteral("-s"), QStringLiteral("-screen 0 1280x800x24"), QStringLiteral("sh"),
+                QStringLiteral("-c"), QString::fromLatin1(kReportStatus), QStringLiteral("sh"),
                 TestPaths::executable(QStringLiteral("vatnode")), QStringLiteral("--workdir"),
                 path(QStringLiteral("work")), QStringLiteral("--serial-port"), path(QStringLiteral("board")),
                 QStringLiteral("--time-scale"), QString::number(kScale), QStringLiteral("--frames-dir"),
@@ -104,6 +111,10 @@ public:
             result.exitCode = printer.exitCode();
         }
         result.stderrText = QString::fromLocal8Bit(printer.readAllStandardError());
+        const QRegularExpressionMatch status
+            = QRegularExpression(QStringLiteral("vatnode exit status: (\\d+)")).match(result.stderrText);
+        if (status.hasMatch())
+            result.exitCode = status.captured(1).toInt();
         board.terminate();
         board.waitForFinished(5000);
         result.boardLines = boardLines();

@@ -1,0 +1,5 @@
+#include "calibration.h"
+
+namespace Calibration {
+void initResources() {}
+} // namespace Calibration

@@ -1,0 +1,3 @@
+#include "myglwidget.h"
+
+MyGLWidget::MyGLWidget(QQuickItem *parent) : QQuickItem(parent) {}

@@ -107,6 +107,7 @@ if [ -f "$meshes/sphere40_200k.stl" ]; then
     echo
     echo "sphere40_200k with supports: $(sed -n 's/^.*: \([0-9]*\) supports$/\1/p' "$work/err") supports," \
         "whole run $(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f s", b - a }')"
+    grep '^support timings' "$work/err"
     grep '^timings' "$work/err"
 else
     echo "(no $meshes/sphere40_200k.stl: run bench/slice_benchmark.sh first for the support timing)"

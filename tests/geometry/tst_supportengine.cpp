@@ -154,6 +154,45 @@ private slots:
                     .join(QLatin1Char('\n'))
                     .contains(QStringLiteral("CDLPMain::deleteSupport. Delete AnchorSupport failed")));
     }
+
+    void deleteSupport_removesTheNearestOfSupportsStandingCloserThanTheTolerance()
+    {
+        auto triangles = cube(0.5f);
+        CDLPMain engine;
+        QVERIFY(engine.generate(
+            pointers(triangles), QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, 100, 50, false, {}));
+        const auto supports = engine.supports();
+        QVERIFY(supports.size() > 3);
+        // The last support has neighbours within the tolerance of its point.
+        const QVector3D target = supports.back().point;
+        int neighbours = 0;
+        for (const CDLPMain::Support &s : supports)
+            neighbours += (s.point - target).length() <= 0.1f ? 1 : 0;
+        QVERIFY(neighbours > 1);
+        QVERIFY(engine.deleteSupport(target.x(), target.y(), target.z(), 0.1));
+        QCOMPARE(engine.supports().size(), supports.size() - 1);
+        for (const CDLPMain::Support &s : engine.supports())
+            QVERIFY(s.point != target);
+    }
+
+    void millimetreInput_givesTheSupportMeshInMillimetres()
+    {
+        auto inches = cube(0.5f);
+        auto millimetres = cube(0.5f * 25.4f);
+        CDLPMain a;
+        CDLPMain b;
+        QVERIFY(a.generate(pointers(inches), QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, 50, 50, false, {}));
+        QVERIFY(b.generate(
+            pointers(millimetres), QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, 50, 50, true, {}));
+        QCOMPARE(a.supports().size(), b.supports().size());
+        float topA = 0.0f;
+        float topB = 0.0f;
+        for (const MeshTriangle &t : a.supportMesh())
+            topA = std::max({topA, t.a.z(), t.b.z(), t.c.z()});
+        for (const MeshTriangle &t : b.supportMesh())
+            topB = std::max({topB, t.a.z(), t.b.z(), t.c.z()});
+        QVERIFY(qAbs(topB - topA * 25.4f) < 1e-3f);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSupportEngine)

@@ -112,7 +112,8 @@ double peakMemoryMb()
 // Supports for one model, centred on the origin in the editor's frame (millimetres, y
 // up): the engine gets it in inches with z up, the model is raised by the engine's lift
 // and the supports are added to its triangles. Returns the number of supports.
-int addSupports(QList<MeshTriangle *> &triangles, int density, int strength, QTextStream &err, bool terminal)
+int addSupports(
+    QList<MeshTriangle *> &triangles, int density, int strength, QTextStream &err, bool terminal, bool timings)
 {
     std::vector<MeshTriangle> engineFrame;
     engineFrame.reserve(size_t(triangles.size()));
@@ -134,6 +135,13 @@ int addSupports(QList<MeshTriangle *> &triangles, int density, int strength, QTe
     engine.generate(input, QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, density, strength, false,
         [&](int percent) { bar.update(percent); });
     bar.finish();
+    if (timings) {
+        const CDLPMain::Timings &t = engine.timings();
+        err << "support timings (ms): model " << QString::number(t.modelMs, 'f', 1) << ", sampling "
+            << QString::number(t.samplingMs, 'f', 1) << " (" << t.surfels << " samples), depth images "
+            << QString::number(t.depthImagesMs, 'f', 1) << ", layer sweep " << QString::number(t.sweepMs, 'f', 1)
+            << ", columns " << QString::number(t.columnsMs, 'f', 1) << "\n";
+    }
 
     const float lift = float(engine.liftHeight() * 25.4);
     for (MeshTriangle *t : triangles) {
@@ -239,7 +247,8 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
                 qDeleteAll(triangles);
                 return TessoraCli::failure(err, QStringLiteral("%1 does not fit on the platform").arg(path));
             }
-            const int count = addSupports(triangles, density, strength, err, terminal);
+            const int count = addSupports(
+                triangles, density, strength, err, terminal, parser.isSet(QStringLiteral("timings")));
             err << path << ": " << count << " supports\n";
         }
         model.geometry = std::make_unique<MeshGeometry>(triangles);

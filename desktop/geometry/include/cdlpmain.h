@@ -9,10 +9,7 @@
 #include <functional>
 #include <vector>
 
-namespace SupportSweep {
-struct Shape;
-struct Settings;
-} // namespace SupportSweep
+struct CSupportShape;
 
 // The support engine's front object. It works in inches with z up: the caller converts
 // its millimetre, y-up model into that frame before generate() and converts the support
@@ -24,8 +21,11 @@ struct Settings;
 //   support  - one column from the platform (z = 0) to a point of the model's underside,
 //              addressed by that point; each has a triangle list of its own.
 //
-// Supports are placed by a layer sweep over the lifted model (see supportsweep.h) and
-// each is built as one closed column mesh.
+// Generation runs in phases: the model copy and lift (CCutSTL), sampling of its surface
+// into oriented samples (CSurfels, by CTriangleSampler and CLineSegmentSampler), layered
+// depth images of the model (CLDNIPixels), the layer sweep that places the supports
+// (CSupportSurfelConstructor, see csupportsurfel.h), and one closed column mesh per
+// support.
 class CDLPMain
 {
 public:
@@ -34,6 +34,17 @@ public:
     struct Support {
         QVector3D point; // engine frame, inches
         std::vector<MeshTriangle> triangles;
+    };
+
+    // Milliseconds spent in each phase of the last generation, and what it produced.
+    struct Timings {
+        double modelMs = 0.0; // copy and lift
+        double samplingMs = 0.0;
+        double depthImagesMs = 0.0;
+        double sweepMs = 0.0;
+        double columnsMs = 0.0;
+        size_t surfels = 0;
+        size_t supports = 0;
     };
 
     CDLPMain();
@@ -65,10 +76,12 @@ public:
     // The model as the engine keeps it after the lift (engine frame).
     const std::vector<MeshTriangle> &model() const { return m_model; }
 
+    const Timings &timings() const { return m_timings; }
+
 private:
     void rebuildOutput();
-    SupportSweep::Shape shape() const;
-    SupportSweep::Settings sweepSettings() const;
+    CSupportShape shape() const;
+    std::vector<MeshTriangle> columnFor(const QVector3D &point, double baseZ) const;
 
     SupportParameters m_parameters;
     std::vector<MeshTriangle> m_model;
@@ -77,4 +90,6 @@ private:
     bool m_generated = false;
     bool m_lifted = false;
     double m_liftHeight = 0.0;
+    double m_outputScale = 1.0; // 25.4 when the input was in millimetres
+    Timings m_timings;
 };

@@ -1,11 +1,14 @@
 #include "cdlpmain.h"
 
-#include "supportsweep.h"
+#include "ccutstl.h"
+#include "cpixels.h"
+#include "csupportsurfel.h"
+#include "csurfel.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 
 #include <algorithm>
-#include <limits>
 
 namespace {
 
@@ -13,6 +16,13 @@ constexpr double kMillimetresPerInch = 25.4;
 // Every model starts at least this high above the platform (inches).
 constexpr double kLowestModelPoint = 0.19;
 constexpr double kLiftThreshold = 0.18999;
+
+double lap(QElapsedTimer &clock)
+{
+    const double ms = double(clock.nsecsElapsed()) / 1e6;
+    clock.restart();
+    return ms;
+}
 
 } // namespace
 
@@ -26,6 +36,9 @@ bool CDLPMain::generate(const QList<MeshTriangle *> &triangles, const QVector3D 
         if (progress)
             progress(percent);
     };
+    QElapsedTimer clock;
+    clock.start();
+    m_timings = Timings();
     m_parameters.setPlain(0, pixelSize / kMillimetresPerInch);
     m_parameters.setPlain(1, spacing / (2.0 * kMillimetresPerInch));
     m_parameters.applyLevels(densityLevel, strengthLevel);
@@ -34,42 +47,57 @@ bool CDLPMain::generate(const QList<MeshTriangle *> &triangles, const QVector3D 
         m_parameters.rotation[i] = rotation[i];
         m_parameters.translation[i] = translation[i];
     }
-
-    // The engine's copy of the model.
-    m_model.clear();
     m_supports.clear();
     m_output.clear();
-    m_lifted = false;
-    m_liftHeight = 0.0;
-    const float factor = inputInMillimetres ? float(1.0 / kMillimetresPerInch) : 1.0f;
-    double lowest = std::numeric_limits<double>::max();
-    for (const MeshTriangle *t : triangles) {
-        if (!t)
-            continue;
-        MeshTriangle copy = *t;
-        copy.a *= factor;
-        copy.b *= factor;
-        copy.c *= factor;
-        lowest = std::min({lowest, double(copy.a.z()), double(copy.b.z()), double(copy.c.z())});
-        m_model.push_back(copy);
+    m_outputScale = inputInMillimetres ? kMillimetresPerInch : 1.0;
+
+    // The engine's copy of the model, raised clear of the platform.
+    CCutSTL cutSTL;
+    cutSTL.setTransform(m_parameters.scale, m_parameters.rotation, m_parameters.translation);
+    cutSTL.read(triangles, inputInMillimetres);
+    m_liftHeight = cutSTL.liftTo(kLowestModelPoint, kLiftThreshold);
+    m_lifted = m_liftHeight > 0.0;
+    m_model = cutSTL.toMeshTriangles();
+    m_timings.modelMs = lap(clock);
+
+    // Oriented samples of the surface.
+    const double s = m_parameters.samplingSpacing();
+    CSurfels surfels;
+    qDebug().noquote() << "Max number of CSurfel: " + QString::number(qulonglong(CSurfels::kMaxSurfels));
+    const CTriangleSampler triangleSampler(s);
+    const CLineSegmentSampler edgeSampler(s);
+    for (const CTriangle &t : cutSTL.triangles()) {
+        triangleSampler.sample(t, surfels);
+        const quint8 type = CSurfel::typeOf(t.normal);
+        for (int e = 0; e < 3; ++e)
+            edgeSampler.sample(t.v[e], t.v[(e + 1) % 3], t.normal, type, surfels);
     }
-    if (!m_model.empty() && lowest < kLiftThreshold) {
-        const float lift = float(kLowestModelPoint - lowest);
-        for (MeshTriangle &t : m_model) {
-            t.a.setZ(t.a.z() + lift);
-            t.b.setZ(t.b.z() + lift);
-            t.c.setZ(t.c.z() + lift);
-        }
-        m_lifted = true;
-        m_liftHeight = kLowestModelPoint - lowest;
-    }
+    m_timings.surfels = surfels.size();
+    m_timings.samplingMs = lap(clock);
     report(12);
+
+    // The construction: grids of the sampling spacing over the model's footprint.
+    CSupportSurfelConstructor::Settings settings;
+    settings.cell = s;
+    // Cells of a length: the integer part of length / cell + 0.5.
+    settings.coverRadiusCells = static_cast<int>(m_parameters.value(10) / s + 0.5);
+    settings.minimumIsland = m_parameters.minimumIslandPixels();
+    settings.topLimit = m_parameters.value(67);
+    CSupportSurfelConstructor constructor(cutSTL.triangles(), surfels, settings);
+    m_timings.depthImagesMs = lap(clock);
     report(24);
-    for (const SupportSweep::Placement &placement : SupportSweep::place(m_model, sweepSettings(), progress))
-        m_supports.push_back({placement.point, SupportSweep::column(placement, shape())});
+    const CSupportSurfels placed = constructor.construct(progress);
+    m_timings.sweepMs = lap(clock);
     report(85);
+
+    for (const CSupportSurfel &support : placed) {
+        const QVector3D point = support.point.toVector();
+        m_supports.push_back({point, columnFor(point, support.baseZ)});
+    }
     report(97);
     rebuildOutput();
+    m_timings.columnsMs = lap(clock);
+    m_timings.supports = m_supports.size();
     m_generated = true;
     report(99);
     return true;
@@ -87,19 +115,28 @@ bool CDLPMain::addSupport(double x, double y, double z, double tolerance)
         if (dx * dx + dy * dy + dz * dz <= tolerance * tolerance * 0.01)
             return false;
     }
-    SupportSweep::Placement placement;
-    placement.point = QVector3D(float(x), float(y), float(z));
-    placement.baseZ = SupportSweep::baseUnder(m_model, x, y, z - shape().tipLength);
-    m_supports.push_back({placement.point, SupportSweep::column(placement, shape())});
+    std::vector<CTriangle> model;
+    model.reserve(m_model.size());
+    for (const MeshTriangle &t : m_model) {
+        CTriangle c;
+        c.v[0] = CVertex(t.a);
+        c.v[1] = CVertex(t.b);
+        c.v[2] = CVertex(t.c);
+        c.normal = CVertex(t.normal);
+        model.push_back(c);
+    }
+    const double baseZ = CLDNIPixels::standBelow(model, x, y, z);
+    const QVector3D point {float(x), float(y), float(z)};
+    m_supports.push_back({point, columnFor(point, baseZ)});
     rebuildOutput();
     return true;
 }
 
-SupportSweep::Shape CDLPMain::shape() const
+CSupportShape CDLPMain::shape() const
 {
     // Strength-driven sizes: the tip and the body; the base spreads the load on the
     // platform.
-    SupportSweep::Shape shape;
+    CSupportShape shape;
     shape.tipRadius = m_parameters.value(29);
     shape.bodyRadius = m_parameters.value(25);
     shape.baseRadius = 2.5 * shape.bodyRadius;
@@ -109,28 +146,40 @@ SupportSweep::Shape CDLPMain::shape() const
     return shape;
 }
 
-SupportSweep::Settings CDLPMain::sweepSettings() const
+std::vector<MeshTriangle> CDLPMain::columnFor(const QVector3D &point, double baseZ) const
 {
-    SupportSweep::Settings settings;
-    settings.cell = m_parameters.samplingSpacing();
-    // Cells of a length: the integer part of length / cell + 0.5.
-    settings.coverRadiusCells = static_cast<int>(m_parameters.value(10) / settings.cell + 0.5);
-    settings.minimumIsland = m_parameters.minimumIslandPixels();
-    settings.shape = shape();
-    return settings;
+    CSupportSurfel support;
+    support.point = CVertex(point);
+    support.baseZ = baseZ;
+    std::vector<MeshTriangle> mesh = supportColumn(support, shape());
+    if (m_outputScale != 1.0) {
+        const float f = float(m_outputScale);
+        for (MeshTriangle &t : mesh) {
+            t.a *= f;
+            t.b *= f;
+            t.c *= f;
+        }
+    }
+    return mesh;
 }
 
 bool CDLPMain::deleteSupport(double x, double y, double z, double tolerance)
 {
     if (!m_generated)
         return false;
-    const auto near = [&](const Support &s) {
+    // The nearest support within the tolerance: supports may stand closer together than
+    // the tolerance, and the one meant is the one the point names.
+    const auto distance2 = [&](const Support &s) {
         const double dx = s.point.x() - x;
         const double dy = s.point.y() - y;
         const double dz = s.point.z() - z;
-        return dx * dx + dy * dy + dz * dz <= tolerance * tolerance;
+        return dx * dx + dy * dy + dz * dz;
     };
-    const auto found = std::find_if(m_supports.begin(), m_supports.end(), near);
+    auto found = m_supports.end();
+    for (auto it = m_supports.begin(); it != m_supports.end(); ++it) {
+        if (distance2(*it) <= tolerance * tolerance && (found == m_supports.end() || distance2(*it) < distance2(*found)))
+            found = it;
+    }
     if (found == m_supports.end()) {
         qDebug() << "CDLPMain::deleteSupport. Delete AnchorSupport failed";
         return false;

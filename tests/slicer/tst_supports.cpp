@@ -50,12 +50,13 @@ struct Soup {
 
 // A closed solid of revolution about z from (radius, height) points in millimetres,
 // bottom to top, radius 0 at both ends; centred on the origin as the editor hands it over.
-void revolve(Soup &soup, const std::vector<std::pair<double, double>> &profile, double centreZ)
+void revolve(Soup &soup, const std::vector<std::pair<double, double>> &profile, double centreZ, double offsetX = 0.0)
 {
     constexpr int kSegments = 48;
     const auto point = [&](double r, double z, int s) {
         const double a = 2.0 * M_PI * s / kSegments;
-        return QVector3D(float(r * std::cos(a) / kInch), float(r * std::sin(a) / kInch), float((z - centreZ) / kInch));
+        return QVector3D(
+            float((offsetX + r * std::cos(a)) / kInch), float(r * std::sin(a) / kInch), float((z - centreZ) / kInch));
     };
     const auto add = [&](const QVector3D &a, const QVector3D &b, const QVector3D &c) {
         auto t = std::make_unique<MeshTriangle>();
@@ -266,6 +267,30 @@ private slots:
         const Result sliced = sliceAndCheck(engine);
         QCOMPARE(sliced.layers, int(std::ceil((height / 2 / kInch + engine.liftHeight()) * kInch / 0.1 - 0.5)));
         QCOMPARE(largeIslands(sliced), 0);
+    }
+
+    // Two shallow points hang under one plate, 5 mm apart, the underside between them only
+    // 0.1 mm higher: the sweep sees them in one region from its first layer, and one
+    // support in the middle would cover both by reach. Each must be held at its tip, or
+    // each starts as an island in the thin layers below the sweep's.
+    void twoShallowPointsInOneRegion_eachHeldAtItsTip()
+    {
+        Soup soup;
+        soup.box(-9, -6, 0.15, 9, 6, 2.2);
+        revolve(soup, {{0, 0}, {5, 0.2}, {0, 0.2}}, 0.0, -2.5);
+        revolve(soup, {{0, 0.02}, {5, 0.22}, {0, 0.22}}, 0.0, 2.5);
+        CDLPMain engine;
+        QVERIFY(generate(engine, soup));
+        for (const double tipX : {-2.5, 2.5}) {
+            bool held = false;
+            for (const CDLPMain::Support &support : engine.supports()) {
+                const double dx = support.point.x() * kInch - tipX;
+                const double dy = support.point.y() * kInch;
+                held = held || std::hypot(dx, dy) < 0.4;
+            }
+            QVERIFY2(held, qPrintable(QStringLiteral("no support at the tip at x = %1 mm").arg(tipX)));
+        }
+        QCOMPARE(largeIslands(sliceAndCheck(engine)), 0);
     }
 
     void addAndDelete_oneSupportAtAPoint()

@@ -20,6 +20,25 @@ struct Placed {
 };
 
 constexpr double kMicro = 1e6;
+
+// An 8-neighbour fill from a cell already taken: every neighbour inside the grid that
+// `enter(column, row)` accepts (and marks, so it is not entered twice) is taken in turn,
+// and `take(column, row)` sees each cell taken, the first included.
+template <typename Enter, typename Take>
+void fill8(std::vector<std::pair<int, int>> &stack, const CPixels &layer, int column, int row, Enter enter, Take take)
+{
+    stack.assign(1, {column, row});
+    while (!stack.empty()) {
+        const auto [c, r] = stack.back();
+        stack.pop_back();
+        take(c, r);
+        for (int dr = -1; dr <= 1; ++dr)
+            for (int dc = -1; dc <= 1; ++dc) {
+                if ((dc || dr) && layer.contains(c + dc, r + dr) && enter(c + dc, r + dr))
+                    stack.push_back({c + dc, r + dr});
+            }
+    }
+}
 // How much deeper than where it meets held material (or another held basin) a basin of
 // the underside may be and still go without a support of its own, inches. Any depth at
 // all shows in the thin layers of the print: a basin only a few microns deep that is
@@ -128,29 +147,21 @@ CSupportSurfels CSupportSurfelConstructor::construct(const std::function<void(in
                 Region region;
                 region.id = regions;
                 bool touchesHeld = false;
-                queue.assign(1, {column, row});
                 start.region = regions;
-                while (!queue.empty()) {
-                    const auto [c, r] = queue.back();
-                    queue.pop_back();
-                    region.cells.push_back({c, r});
-                    for (int dr = -1; dr <= 1; ++dr)
-                        for (int dc = -1; dc <= 1; ++dc) {
-                            const int cc = c + dc;
-                            const int rr = r + dr;
-                            if (!layer.contains(cc, rr))
-                                continue;
-                            CPixel &p = layer(cc, rr);
-                            if (p.state == CPixel::kEmpty || p.region >= 0)
-                                continue;
-                            if (held(cc, rr)) {
-                                touchesHeld = true;
-                                continue;
-                            }
-                            p.region = regions;
-                            queue.push_back({cc, rr});
+                fill8(
+                    queue, layer, column, row,
+                    [&](int c, int r) {
+                        CPixel &p = layer(c, r);
+                        if (p.state == CPixel::kEmpty || p.region >= 0)
+                            return false;
+                        if (held(c, r)) {
+                            touchesHeld = true;
+                            return false;
                         }
-                }
+                        p.region = regions;
+                        return true;
+                    },
+                    [&](int c, int r) { region.cells.push_back({c, r}); });
                 ++regions;
                 if (int(region.cells.size()) < m_settings.minimumIsland) {
                     // Too small for a support of its own: it grows from its neighbours
@@ -206,29 +217,22 @@ void CSupportSurfelConstructor::supportRegion(Region &region, CPixels &layer, bo
             m_stamp.fill(0);
             m_stampNow = 1;
         }
-        stack.assign(1, {column, row});
         layer(column, row).mark = CPixel::kCovered;
         m_stamp(column, row) = m_stampNow;
-        while (!stack.empty()) {
-            const auto [c, r] = stack.back();
-            stack.pop_back();
-            for (int dr = -1; dr <= 1; ++dr)
-                for (int dc = -1; dc <= 1; ++dc) {
-                    const int cc = c + dc;
-                    const int rr = r + dr;
-                    if (!layer.contains(cc, rr))
-                        continue;
-                    const int dx = cc - column;
-                    const int dy = rr - row;
-                    CPixel &p = layer(cc, rr);
-                    if (p.state == CPixel::kEmpty || p.region != region.id || m_stamp(cc, rr) == m_stampNow
-                        || dx * dx + dy * dy > radius2)
-                        continue;
-                    m_stamp(cc, rr) = m_stampNow;
-                    p.mark = CPixel::kCovered;
-                    stack.push_back({cc, rr});
-                }
-        }
+        fill8(
+            stack, layer, column, row,
+            [&](int c, int r) {
+                CPixel &p = layer(c, r);
+                const int dx = c - column;
+                const int dy = r - row;
+                if (p.state == CPixel::kEmpty || p.region != region.id || m_stamp(c, r) == m_stampNow
+                    || dx * dx + dy * dy > radius2)
+                    return false;
+                m_stamp(c, r) = m_stampNow;
+                p.mark = CPixel::kCovered;
+                return true;
+            },
+            [](int, int) {});
     };
 
     std::vector<Placed> placed;

@@ -1,0 +1,6 @@
+#include "tessoraapp.h"
+
+int main(int argc, char *argv[])
+{
+    return runTessora(argc, argv);
+}

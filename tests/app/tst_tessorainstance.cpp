@@ -1,0 +1,443 @@
+// Real tessora processes: one instance per machine, and the hand-off of file
+// paths from a second start to the running instance.
+//
+// Every tessora started here announces itself on loopback only, on ports of
+// this test run, and works in a folder of its own (its log file is written there).
+#include "crushedprintjob.h"
+#include "handoffsegment.h"
+#include "runguard.h"
+#include "testpaths.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSharedMemory>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+const QString alreadyRunningLine = QStringLiteral("Main.cpp: Another instance of Tessora is already running");
+const QString runningLine = QStringLiteral("INFO. Main.cpp: Tessora is running");
+const QString handOffLine = QStringLiteral("RendererQMLItem::openFileFromSharedMemory. File path: ");
+const QString viewerLine = QStringLiteral("main_mac.qml::openJobInViewer. Opening print job in the viewer: ");
+// Long enough for the running instance to poll the hand-off segment twice.
+constexpr int pollSlackMs = 1200;
+
+const QString importLine = QStringLiteral("main_mac.qml::importModels. No 3D editor to import the model into: ");
+
+QString guardSegmentKey()
+{
+    return RunGuard::generateKeyHash(QStringLiteral("Tessora"), QStringLiteral("_sharedmemKey"));
+}
+
+// Removes a segment nobody holds any more; true when one was there.
+bool removeLeftover(const QString &key)
+{
+    QSharedMemory segment(key);
+    if (!segment.attach())
+        return false;
+    segment.detach();
+    return true;
+}
+
+bool segmentIsHeld(const QString &key)
+{
+    QSharedMemory segment(key);
+    return segment.attach(QSharedMemory::ReadOnly);
+}
+
+// One tessora process in a working folder of its own.
+class Tessora
+{
+public:
+    Tessora(const QProcessEnvironment &environment, const QString &workDir)
+        : folder(workDir)
+    {
+        process.setProcessEnvironment(environment);
+        process.setWorkingDirectory(workDir);
+        // Everything it prints is in its log file as well.
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.setStandardErrorFile(QProcess::nullDevice());
+    }
+    ~Tessora() { stop(); }
+
+    void start(const QStringList &arguments = {})
+    {
+        process.start(TestPaths::executable(QStringLiteral("tessora")), arguments);
+    }
+
+    void stop()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+
+    QStringList logLines() const
+    {
+        QFile file(QDir(folder).filePath(QStringLiteral("LogFile_Tessora")));
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+    // Waits for the process to end; tells what it logged when it does not.
+    bool finishes(int milliseconds)
+    {
+        // Ended already (noticed while the test waited for something else)?
+        if (process.state() == QProcess::NotRunning || process.waitForFinished(milliseconds))
+            return true;
+        qWarning().noquote() << "tessora still running after" << milliseconds << "ms; its log:\n"
+                             << logLines().join(QLatin1Char('\n'));
+        return false;
+    }
+
+    // Log lines containing the text.
+    int count(const QString &text) const { return logLines().filter(text).size(); }
+    bool logged(const QString &text) const { return count(text) > 0; }
+    bool running() const { return process.state() == QProcess::Running; }
+
+    QProcess process;
+    QString folder;
+};
+
+} // namespace
+
+class TestTessoraInstance : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void firstStart_runsAndOpensItsJobArgumentInTheViewer();
+    void secondStartWithoutArguments_exits1_firstUntouched();
+    void secondStartWithJob_firstOpensItWithinASecond_secondExits1();
+    void upperCaseSsj_opensInTheViewer();
+    void meshFile_goesToModelImport();
+    void relativePath_ofTheSecondStartsFolder_opensThatFile();
+    void twoFilesInOneStart_bothOpened();
+    void twoStartsAtOnce_bothOpened();
+    void blankSegment_isConsumedButOpensNothing();
+    void leftoverGuardSegment_doesNotBlockAStart();
+    void killedInstance_doesNotBlockTheNextStart();
+    void runningInstanceNeverReads_secondStartGivesUpAfterTheLimit();
+
+private:
+    std::unique_ptr<Tessora> startFirst(const QStringList &arguments = {});
+    std::unique_ptr<Tessora> startSecond(const QStringList &arguments, const QString &workDir = {});
+    QString newFolder();
+
+    QTemporaryDir root;
+    QProcessEnvironment environment;
+    QString jobPath;
+    QString upperCaseJobPath;
+    QString meshPath;
+    int folders = 0;
+    std::unique_ptr<Tessora> first;
+};
+
+void TestTessoraInstance::initTestCase()
+{
+    QVERIFY(root.isValid());
+    QVERIFY(QFile::exists(TestPaths::executable(QStringLiteral("tessora"))));
+
+    // A segment left by a crashed run goes; a live Tessora on this machine would
+    // take the hand-offs meant for the instances of this test.
+    removeLeftover(guardSegmentKey());
+    removeLeftover(HandOffSegment::defaultKey());
+    if (segmentIsHeld(guardSegmentKey()))
+        QFAIL("Another Tessora is running on this machine; these tests need it closed.");
+
+    // Loopback only, on ports of this run.
+    auto *random = QRandomGenerator::global();
+    environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("QT_QUICK_BACKEND"), QStringLiteral("software"));
+    environment.insert(QStringLiteral("TESSORA_DISCOVERY_TARGET"), QStringLiteral("127.0.0.1"));
+    environment.insert(QStringLiteral("TESSORA_DISCOVERY_PORT"), QString::number(random->bounded(20000, 30000)));
+    environment.insert(QStringLiteral("TESSORA_BASE_PORT"), QString::number(random->bounded(30000, 40000)));
+
+    // A small real job, the same under an upper-case name, and a mesh.
+    CrushedPrintJob job;
+    job.setVersion(1);
+    job.setName(QStringLiteral("handoff"));
+    job.setDescription(QStringLiteral("sliced at 100 microns"));
+    job.setLayerThickness(0.05);
+    job.clearAll(0);
+    for (int i = 0; i < 3; ++i) {
+        QImage layer(64, 40, QImage::Format_RGB32);
+        layer.fill(Qt::black);
+        QPainter(&layer).fillRect(QRect(10 + i, 5, 8, 6), Qt::white);
+        QVERIFY(job.addImage(&layer));
+    }
+    jobPath = root.filePath(QStringLiteral("job.ssj"));
+    upperCaseJobPath = root.filePath(QStringLiteral("JOB2.SSJ"));
+    QVERIFY(job.saveCPJ(jobPath));
+    QVERIFY(QFile::copy(jobPath, upperCaseJobPath));
+    meshPath = root.filePath(QStringLiteral("part.stl"));
+    QVERIFY(QFile::copy(QStringLiteral(TESSORA_SHARED_DIR "/testdata/meshes/binary_m3x10_screw.stl"), meshPath));
+}
+
+void TestTessoraInstance::cleanup()
+{
+    // Also after a failure: no process outlives its test, no segment stays behind.
+    first.reset();
+    removeLeftover(guardSegmentKey());
+    removeLeftover(HandOffSegment::defaultKey());
+}
+
+QString TestTessoraInstance::newFolder()
+{
+    const QString path = root.filePath(QStringLiteral("run%1").arg(++folders));
+    QDir().mkpath(path);
+    return path;
+}
+
+std::unique_ptr<Tessora> TestTessoraInstance::startFirst(const QStringList &arguments)
+{
+    auto instance = std::make_unique<Tessora>(environment, newFolder());
+    instance->start(arguments);
+    if (!instance->process.waitForStarted(10000))
+        return nullptr;
+    QElapsedTimer clock;
+    clock.start();
+    while (!instance->logged(runningLine) && instance->running() && clock.elapsed() < 30000)
+        QTest::qWait(50);
+    if (!instance->logged(runningLine) || !instance->running())
+        return nullptr;
+    return instance;
+}
+
+std::unique_ptr<Tessora> TestTessoraInstance::startSecond(const QStringList &arguments, const QString &workDir)
+{
+    auto instance = std::make_unique<Tessora>(environment, workDir.isEmpty() ? newFolder() : workDir);
+    instance->start(arguments);
+    return instance;
+}
+
+void TestTessoraInstance::firstStart_runsAndOpensItsJobArgumentInTheViewer()
+{
+    first = startFirst({jobPath});
+    QVERIFY2(first, "tessora did not start");
+    QTRY_VERIFY_WITH_TIMEOUT(first->logged(viewerLine + jobPath), 5000);
+    // Opened from the command line, not handed over.
+    QCOMPARE(first->count(handOffLine), 0);
+    // The page loaded and ran without a warning, and the viewer took the job.
+    QTest::qWait(300);
+    QCOMPARE(first->logLines().filter(QStringLiteral("qrc:/qml/")), QStringList());
+    QCOMPARE(first->logLines().filter(QStringLiteral("ERROR")), QStringList());
+    QCOMPARE(first->count(alreadyRunningLine), 0);
+    // It holds the guard.
+    QVERIFY(segmentIsHeld(guardSegmentKey()));
+}
+
+void TestTessoraInstance::secondStartWithoutArguments_exits1_firstUntouched()
+{
+    first = startFirst();
+    QVERIFY2(first, "tessora did not start");
+
+    auto second = startSecond({});
+    QVERIFY(second->finishes(10000));
+    QCOMPARE(second->process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second->process.exitCode(), 1);
+    QCOMPARE(second->count(alreadyRunningLine), 1);
+    QCOMPARE(second->count(runningLine), 0);
+
+    // The first goes on as before, and still takes hand-offs.
+    QTest::qWait(pollSlackMs);
+    QVERIFY(first->running());
+    QCOMPARE(first->count(handOffLine), 0);
+    QCOMPARE(first->count(alreadyRunningLine), 0);
+    QVERIFY(segmentIsHeld(guardSegmentKey()));
+    auto third = startSecond({jobPath});
+    QTRY_VERIFY_WITH_TIMEOUT(first->logged(viewerLine + jobPath), 3000);
+    QVERIFY(third->finishes(10000));
+}
+
+void TestTessoraInstance::secondStartWithJob_firstOpensItWithinASecond_secondExits1()
+{
+    first = startFirst();
+    QVERIFY2(first, "tessora did not start");
+
+    QElapsedTimer clock;
+    auto second = startSecond({jobPath});
+    QVERIFY(second->process.waitForStarted(10000));
+    clock.start();
+    QTRY_VERIFY_WITH_TIMEOUT(first->logged(handOffLine + jobPath), 1000);
+    QTRY_VERIFY_WITH_TIMEOUT(first->logged(viewerLine + jobPath), 1000);
+    QVERIFY(clock.elapsed() < 1000);
+
+    QVERIFY(second->finishes(5000));
+    QCOMPARE(second->process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second->process.exitCode(), 1);
+    QCOMPARE(second->count(alreadyRunningLine), 1);
+    QCOMPARE(second->count(QStringLiteral("SharedMemoryWriter::isMemoryMarkedAsRead. True")), 1);
+    QCOMPARE(first->count(handOffLine), 1);
+    QCOMPARE(first->count(importLine), 0);
+    QVERIFY(first->running());
+}
+
+void TestTessoraInstance::upperCaseSsj_opensInTheViewer()
+{
+    first = startFirst();
+    QVERIFY2(first, "tessora did not start");
+    auto second = startSecond({upperCaseJobPath});
+    QTRY_VERIFY_WITH_TIMEOUT(first->logged(viewerLine + upperCaseJobPath), 3000);
+    QVERIFY(second->finishes(5000));
+    QCOMPARE(second->process.exitCode(), 1);
+    QCOMPARE(first->count(importLine), 0);
+}
+
+void TestTessoraInstance::meshFile_goesToModelImport()
+{
+    first = startFirst();
+    QVERIFY2(first, "tessora did not start");
+    auto second = startSecond({meshPath});
+    QTRY_VERIFY_WITH_TIMEOUT(first->logged(importLine + meshPath), 3000);
+    QVERIFY(second->finishes(5000));
+    QCOMPARE(second->process.exitCode(), 1);
+    QCOMPARE(first->count(handOffLine + meshPath), 1);
+    QCOMPARE(first->count(viewerLine), 0);
+}
+
+void TestTessoraInstance::relativePath_ofTheSecondStartsFolder_opensThatFile()
+{
+    first = startFirst();
+    QVERIFY2(first, "tessora did not start");
+    const QString folder = newFolder();
+    QVERIFY(QFile::copy(jobPath, QDir(folder).filePath(QStringLiteral("local.ssj"))));
+
+    auto second = startSecond({QStringLiteral("local.ssj")}, folder);
+    const QString expected = QDir(folder).filePath(QStringLiteral("local.ssj"));
+    QTRY_VERIFY_WITH_TIMEOUT(first->logged(viewerLine + expected), 3000);
+    QVERIFY(second->finishes(5000));
+    QCOMPARE(second->process.exitCode(), 1);
+}
+
+void TestTessoraInstance::twoFilesInOneStart_bothOpened()
+{
+    first = startFirst();
+    QVERIFY2(first, "tessora did not start");
+    auto second = startSecond({meshPath, jobPath});
+    QVERIFY(second->finishes(10000));
+    QCOMPARE(second->process.exitCode(), 1);
+    QCOMPARE(second->count(QStringLiteral("SharedMemoryWriter::isMemoryMarkedAsRead. True")), 2);
+    QCOMPARE(second->count(QStringLiteral("Can't create")), 0);
+
+    // In the order given.
+    QTRY_VERIFY_WITH_TIMEOUT(first->logged(viewerLine + jobPath), 2000);
+    const QStringList handedOver = first->logLines().filter(handOffLine);
+    QCOMPARE(handedOver.size(), 2);
+    QVERIFY(handedOver.at(0).endsWith(handOffLine + meshPath));
+    QVERIFY(handedOver.at(1).endsWith(handOffLine + jobPath));
+}
+
+void TestTessoraInstance::twoStartsAtOnce_bothOpened()
+{
+    // The shell starts one process per selected file.
+    first = startFirst();
+    QVERIFY2(first, "tessora did not start");
+    auto second = startSecond({jobPath});
+    auto third = startSecond({meshPath});
+    QVERIFY(second->finishes(10000));
+    QVERIFY(third->finishes(10000));
+    QCOMPARE(second->process.exitCode(), 1);
+    QCOMPARE(third->process.exitCode(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(first->logged(viewerLine + jobPath), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(first->logged(importLine + meshPath), 2000);
+    QCOMPARE(first->count(handOffLine), 2);
+}
+
+void TestTessoraInstance::blankSegment_isConsumedButOpensNothing()
+{
+    first = startFirst();
+    QVERIFY2(first, "tessora did not start");
+
+    // Written here as a second start would, but holding only blanks.
+    QSharedMemory segment(HandOffSegment::defaultKey());
+    QVERIFY2(segment.create(4), qPrintable(segment.errorString()));
+    segment.lock();
+    std::memcpy(segment.data(), "    ", 4);
+    segment.unlock();
+
+    const auto content = [&segment] {
+        segment.lock();
+        const QByteArray bytes(static_cast<const char *>(segment.constData()), segment.size());
+        segment.unlock();
+        return bytes;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(content(), QByteArray("****"), 2000);
+    QTest::qWait(pollSlackMs); // a further poll or two
+    QCOMPARE(first->count(handOffLine), 0);
+    QCOMPARE(first->count(viewerLine), 0);
+    QCOMPARE(first->count(importLine), 0);
+    QVERIFY(first->running());
+}
+
+void TestTessoraInstance::leftoverGuardSegment_doesNotBlockAStart()
+{
+    // A crashed instance's guard segment: nobody attached, still there.
+    QProcess helper;
+    helper.start(TestPaths::executable(QStringLiteral("app_segmenthelper")),
+        {guardSegmentKey(), QString::number(RunGuard::segmentSize)});
+    QVERIFY(helper.waitForFinished(10000));
+    QCOMPARE(helper.exitCode(), 0);
+
+    first = startFirst({jobPath});
+    QVERIFY2(first, "tessora did not start over the leftover guard segment");
+    QCOMPARE(first->count(alreadyRunningLine), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(first->logged(viewerLine + jobPath), 5000);
+}
+
+void TestTessoraInstance::killedInstance_doesNotBlockTheNextStart()
+{
+    first = startFirst();
+    QVERIFY2(first, "tessora did not start");
+    first->process.kill(); // no clean-up of any kind
+    QVERIFY(first->finishes(5000));
+
+    auto next = startFirst();
+    QVERIFY2(next, "tessora did not start after a killed instance");
+    QCOMPARE(next->count(alreadyRunningLine), 0);
+
+    // And it is the running instance now.
+    auto second = startSecond({jobPath});
+    QTRY_VERIFY_WITH_TIMEOUT(next->logged(viewerLine + jobPath), 3000);
+    QVERIFY(second->finishes(5000));
+    QCOMPARE(second->process.exitCode(), 1);
+}
+
+void TestTessoraInstance::runningInstanceNeverReads_secondStartGivesUpAfterTheLimit()
+{
+    // A running instance that holds the guard but never takes a path (hung,
+    // or still loading): the second start must still end.
+    RunGuard hungInstance(QStringLiteral("Tessora"));
+    QVERIFY(hungInstance.tryToRun());
+
+    auto second = startSecond({jobPath});
+    QVERIFY(second->process.waitForStarted(10000));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(second->finishes(30000));
+    QVERIFY2(clock.elapsed() >= 9000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(second->process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second->process.exitCode(), 1);
+    QCOMPARE(second->count(alreadyRunningLine), 1);
+    QCOMPARE(second->count(QStringLiteral("ERROR. SharedMemoryWriter::isMemoryMarkedAsRead.")), 1);
+    QCOMPARE(second->count(QStringLiteral("SharedMemoryWriter::isMemoryMarkedAsRead. True")), 0);
+    // The unread path does not linger for a later instance.
+    QVERIFY(!segmentIsHeld(HandOffSegment::defaultKey()));
+}
+
+QTEST_GUILESS_MAIN(TestTessoraInstance)
+#include "tst_tessorainstance.moc"

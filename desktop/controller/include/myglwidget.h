@@ -1,10 +1,307 @@
 #pragma once
 
-#include <QQuickItem>
+#include "calibration.h"
+#include "printjob.h"
+#include "resin.h"
 
+#include <QImage>
+#include <QList>
+#include <QQueue>
+#include <QQuickItem>
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+
+#include <memory>
+
+class ClientDevice;
+class CrushedPrintJob;
+class QWindow;
+class Server;
+class SliceImageProvider;
+
+// The object through which the user interface reaches everything outside the 3D editor:
+// connected printers, print jobs, resin lists and their calibration, a printer's compression
+// (G) parameter and network settings, the job viewer and the quality-assurance tools.
+//
+// Terms used here:
+//   list A / list B  - the built-in resin catalogue for printers of 100 and of 75 micron
+//                      pixels (a printer whose model text contains "75"); both start as the
+//                      same profiles and live in memory only.
+//   mode's list      - list B while the 75-micron mode is set, else list A; used wherever
+//                      no printer is named.
+//   local profile    - a profile of list A or B: the exposure settings of a print.
+//   printer's resin  - the profile of that name in the printer's own resin list, or a
+//                      default profile "ResinERROR": the calibration factors of a print.
+//   root functions   - "projectSlice", "advanceSliceStage", "advancePrintStage" and
+//                      "setSelectedPrinter" of the user interface's root object; without a
+//                      root object (no QML engine) the calls do nothing.
+//
+// The controller creates and owns the desktop Server, on the controller's own thread: the
+// Server's signals arrive as direct calls, and the printers' state is read directly. At
+// construction the environment may point the Server's discovery announcement and ports
+// elsewhere: TESSORA_DISCOVERY_TARGET (an address; the announcement then goes to it only,
+// and an unusable one means 127.0.0.1, never a broadcast), TESSORA_DISCOVERY_PORT and
+// TESSORA_BASE_PORT.
+//
+// A print is handed over in two steps: printSSJ() resolves the exposure and queues the job;
+// 100 ms later delaySendPrintOverNetwork() gives it to the Server, which sends it.
 class MyGLWidget : public QQuickItem
 {
     Q_OBJECT
 public:
     explicit MyGLWidget(QQuickItem *parent = nullptr);
+    ~MyGLWidget() override;
+
+    // The owned Server (tests reach the printers through it).
+    Server *server() const { return m_server.get(); }
+    QList<Resin> resinListA() const { return m_resinListA; }
+    QList<Resin> resinListB() const { return m_resinListB; }
+    QString selectedPrinter() const { return m_selectedPrinter; }
+    QString jobPath() const { return m_jobPath; }
+    int jobLayerThickness() const { return m_jobLayerThickness; }
+    double exposureFactor() const { return m_exposureFactor; }
+    bool is75MicronMode() const { return m_is75MicronMode; }
+    // The image the job viewer or the projection showed last (the "colors" provider's second
+    // image); kept also when no QML engine holds the provider.
+    QImage lastShownImage() const { return m_lastShownImage; }
+
+    // The words the user is shown for a printer error number.
+    static QString printerErrorMessage(int printerError);
+
+    // ---- printing and jobs
+    // Exposure from the local profile, calibration factors from the printer's resin. Sends
+    // nothing, and tells the user (sendMessagePopup), when the file cannot be read, its layers
+    // are not 20, 50 or 100 microns thick, or the resin offers no cure time at that thickness.
+    Q_INVOKABLE void printSSJ(const QString &printerSerial, const QString &filePath, const QString &materialName);
+    Q_INVOKABLE int requestSSJThickness(const QString &ssjFile);
+    Q_INVOKABLE int requestSSJResolution(const QString &ssjFile);
+    Q_INVOKABLE int requestSSJPrintTime(const QString &ssjFile, const QString &deviceSerial, const QString &resinName);
+    // Whole minutes; -1 when the resin does not offer the thickness (or it is not 20, 50 or 100).
+    Q_INVOKABLE int getPrintTime(
+        int thickness, double maxModelHeight, const QString &deviceSerial, const QString &resinName);
+    Q_INVOKABLE bool isPrinterBusy(const QString &serialNum);
+    Q_INVOKABLE bool isPrinter75Microns(const QString &serialNum);
+    Q_INVOKABLE void setTo75Microns();
+    Q_INVOKABLE void setTo100Microns();
+    Q_INVOKABLE void setScreen(QWindow *projectionWindow, int screenNum);
+    Q_INVOKABLE void pausePrint();
+    Q_INVOKABLE void resumePrint();
+    Q_INVOKABLE void cancelPrint();
+
+    // ---- job viewer
+    // "1" with layer 0 shown; "n/a" (viewer closed, user told) for a file that cannot be shown.
+    Q_INVOKABLE QString setSSJViewerPath(const QString &ssjPath);
+    Q_INVOKABLE void clearSSJViewerPath();
+    Q_INVOKABLE QString requestNextSSJViewerImage();
+    Q_INVOKABLE QString requestPrevSSJViewerImage();
+    Q_INVOKABLE QString requestSSJViewerImage(double sliderVal);
+    Q_INVOKABLE QString requestTotalSlicesSSJViewer();
+
+    // ---- resins and calibration
+    Q_INVOKABLE QStringList getResinNames();
+    Q_INVOKABLE QStringList getResinNames(const QString &printerSerial);
+    Q_INVOKABLE QStringList getResinDataAsStringList();
+    // Replaces the mode's list by groups of 7 entries (name, a20, a50, a100, c20, c50, c100); a
+    // profile of the same name keeps its other settings. Characters that would break a resin
+    // list or a message ("*", "!", ",") become spaces in names.
+    Q_INVOKABLE void saveResinCureTimes(const QVariantList &resinData);
+    Q_INVOKABLE void setNumResinAdhesionLayers(int numLayers);
+    Q_INVOKABLE void setResinExposureFactor(double exposureFactor);
+    Q_INVOKABLE bool wasResinCalibrated(const QString &deviceSerial, const QString &resinName, int layerThickness);
+    Q_INVOKABLE void setResinFineTuneFactor(
+        const QString &deviceSerial, const QString &resinName, int layerThickness, double fineTuneFactor);
+    Q_INVOKABLE void modifyResinFineTuneFactor(
+        const QString &deviceSerial, const QString &resinName, int layerThickness, double fineTuneFactorChange);
+    Q_INVOKABLE void setResinScalingFactor(const QString &deviceSerial, const QString &resinName, int layerThickness,
+        double xScalingFactor, double yScalingFactor);
+    Q_INVOKABLE void modifyResinScalingFactor(const QString &deviceSerial, const QString &resinName, int layerThickness,
+        double xScalingFactorMultiplier, double yScalingFactorMultiplier);
+    Q_INVOKABLE void runFineTunePrint_tolerance(
+        const QString &printerSerial, const QString &resinName, int layerThickness);
+    Q_INVOKABLE void runFineTunePrint_dimensions(
+        const QString &printerSerial, const QString &resinName, int layerThickness);
+
+    // ---- compression (G) parameter
+    Q_INVOKABLE bool isGParameterDetermined(const QString &printerSerial);
+    Q_INVOKABLE int getGParameter(const QString &printerSerial);
+    Q_INVOKABLE void modifyPrinterGParameter(const QString &deviceSerial, int newGParameter);
+    Q_INVOKABLE void resetPrinterGParameter(const QString &deviceSerial);
+    Q_INVOKABLE void setFactoryGParameter(const QString &deviceSerial, int newFactoryGParameter);
+
+    // ---- printers and network
+    Q_INVOKABLE QStringList getPrinterSerialsAndNames();
+    Q_INVOKABLE QString getPrinterNicknameFromSerial(const QString &deviceSerial);
+    Q_INVOKABLE void setSelectedPrinter(const QString &printerSerial);
+    Q_INVOKABLE QStringList getPrinterNetworkList(const QString &printerSerial);
+    Q_INVOKABLE QString getPrinterAdhocIP(const QString &printerSerial);
+    Q_INVOKABLE QString getPrinterWifiNetworkIP(const QString &printerSerial);
+    Q_INVOKABLE QString getPrinterEthernetIP(const QString &printerSerial);
+    Q_INVOKABLE QString isPrinterConnectedOnAdhoc();
+    Q_INVOKABLE void networking_sendNewNetwork(
+        const QString &printerSerial, const QString &newNetworkName, const QString &newNetworkPassword);
+    Q_INVOKABLE void resetPrinterNetworkSettings(const QString &printerSerial);
+    Q_INVOKABLE void broadcastIPFromQML();
+    Q_INVOKABLE void manage_pauseJob(const QString &serial);
+    Q_INVOKABLE void manage_resumeJob(const QString &serial);
+    Q_INVOKABLE void manage_cancelJob(const QString &serial);
+    Q_INVOKABLE void manage_reprint(const QString &serial);
+    Q_INVOKABLE void manage_disconnectPrinter(const QString &serial);
+    Q_INVOKABLE void manage_changeNickName(const QString &serial, const QString &nickName);
+    Q_INVOKABLE void boardCommand(const QString &printerSerial, const QString &command);
+    Q_INVOKABLE void qa_sendSerialAndModel(const QString &oldSerial, const QString &newSerial, const QString &newModel);
+    Q_INVOKABLE QString getGrayscaleGrid(const QString &printerSerial);
+    Q_INVOKABLE void setGrayscaleGrid(const QString &printerSerial, const QString &grayscaleJSONString);
+
+    // ---- quality assurance and information
+    Q_INVOKABLE int getTessoraQALevel() const { return m_qaLevel; }
+    Q_INVOKABLE int getQALevelForUsers() const { return 0; }
+    Q_INVOKABLE int getQALevelForDistributors() const { return 1; }
+    Q_INVOKABLE int getQALevelForDevelopment() const { return 2; }
+    Q_INVOKABLE QString getTessoraVersion() const { return m_versionText; }
+
+public slots:
+    void printerConnected_networked(const QString &serial, const QString &nickname, const QString &status);
+    void printerDisconnected_networked(const QString &serial);
+    void updatePrintProgress_network(const QString &serial, int layerNum, int percent, int timeLeft,
+        const QString &ssjName, const QString &resinName, int layerThickness);
+    void updatePrintDone_network(const QString &serial);
+    void receivePauseCompleted(const QString &serial);
+    void receiveResumeCompleted(const QString &serial);
+    void receivePauseStarted(const QString &serial);
+    void receiveResumeStarted(const QString &serial);
+    void receivePrintCancelled(const QString &serial);
+    void network_printerErrorReceived(const QString &serial, int printerError);
+    // Byte counts are 64-bit, as the device session counts them.
+    void updateNetworkBytesWritten(qint64 bytesWritten, qint64 totalBytes);
+    void receiveMessageForGUI(const QString &message);
+    void delayBroadcastIPSlot();
+    void delaySendPrintOverNetwork();
+    void savePrinterNickname(const QString &printerSerial, const QString &printerNickname);
+    void movePlatformUp(const QString &printerSerial);
+    void movePlatformDown(const QString &printerSerial);
+    void moveTankUp(const QString &printerSerial);
+    void moveTankDown(const QString &printerSerial);
+    void sftpConfigFile(const QString &printerSerial);
+    void networkedProjectGrid();
+    void networkedTurnOffProjector();
+    void networkedGCommand();
+    void projectSlice(const QImage &sliceImage);
+    void updateSliceProgress(int slicePercent);
+    void updatePrinting(int layerNum, int printPercent, int timeLeft);
+    void printCompleted();
+    void updatePrinterConnectedStatus(bool isConnected);
+    void openSaveSSJDialog();
+
+signals:
+    // ---- to the Server
+    void sendPlatformUp(const QString &serial);
+    void sendPlatformDown(const QString &serial);
+    void sendTankUp(const QString &serial);
+    void sendTankDown(const QString &serial);
+    void sendCurrentPrint();
+    void sendNewNickname(const QString &serial, const QString &newNickname);
+    void sendChangeNickName_networking(const QString &serial, const QString &nickName);
+    void sendNetworkSettings(const QString &serial, const QString &networkName, const QString &networkPassword);
+    void sendResetNetworkSettings(const QString &serial);
+    void sendSFTPConfigFile(const QString &serial, const QString &fileLocation);
+    void sendNetworkedGCommand(const QString &serial);
+    void sendProjectGrid(const QString &serial);
+    void sendTurnOffProjector(const QString &serial);
+    void sendNewSerialAndModel(const QString &oldSerial, const QString &newSerial, const QString &printerModel);
+    void sendNewGrayscale(const QString &serial, const QString &grayscaleJSONString);
+    void sendNewGParameter(const QString &serial, int newGParameter);
+    void sendNewFactoryGParameter(const QString &serial, int newFactoryGParameter);
+    void resetGParameter(const QString &serial);
+    void sendPauseJob_networking(const QString &serial);
+    void sendResumeJob_networking(const QString &serial);
+    void sendCancelJob_networking(const QString &serial);
+    void sendReprint_networking(const QString &serial);
+    void sendDisconnectPrinter_networking(const QString &serial);
+    void sendNewResinFineTuneFactor(
+        const QString &serial, const QString &resinName, int layerThickness, double fineTuneFactor);
+    void sendNewResinScalingFactor(
+        const QString &serial, const QString &resinName, int layerThickness, double scaleX, double scaleY);
+    void sendUpdateResins(const QString &serial, const QString &resinListAsString);
+    void sendBoardCommand(const QString &serial, const QString &command);
+    void networking_broadcastIP();
+
+    // ---- not received by anything in the program
+    void sendPausePrint();
+    void sendResumePrint();
+    void sendCancelPrint();
+
+    // ---- to the user interface
+    void sendUpdatePrinterConnectedStatus(bool isConnected);
+    void setSaveSSJPath(const QString &filePath);
+    void sendPrinterConnected_networking(
+        const QString &printerSerial, const QString &printerName, const QString &printerStatus);
+    void sendPrinterDisconnected_networking(const QString &printerSerial);
+    void sendMessagePopup(const QString &messageText);
+    void updatePrintProgress_networkForQML(const QString &serial, int layerNum, int percent, int timeLeft,
+        const QString &ssjName, const QString &resinName, int layerThickness);
+    void updatePrintDone_networkForQML(const QString &serial);
+    void sendTransferNetworkJobProgress(int percent);
+    void pauseCompleted(const QString &serial);
+    void resumeCompleted(const QString &serial);
+    void pauseStarted(const QString &serial);
+    void resumeStarted(const QString &serial);
+    void printCancelled(const QString &serial);
+    void transmit_receivedPrinterError(const QString &serial, const QString &message);
+    // Declared for the user interface, which handles them; nothing emits them yet.
+    void sendErrorMessage(int errorNum, const QString &errorDescription, const QString &errorFix);
+    void setTotalNumberPrintLayers(int totalLayers);
+
+private:
+    // A print handed to the Server when its 100 ms delay has passed.
+    struct PendingPrint {
+        QString serial;
+        QString filePath;
+        PrintJob job;
+    };
+
+    void connectServer();
+    void applyNetworkEnvironment();
+
+    // The handshaken device of that serial, or nullptr (the Server logs an unknown serial).
+    ClientDevice *deviceFromSerial(const QString &serial) const;
+    QList<ClientDevice *> connectedDevices() const;
+    const QList<Resin> &modeList() const;
+    QList<Resin> &modeList();
+    const QList<Resin> &listForDevice(const ClientDevice *device) const;
+    Resin getResinWithName(const QList<Resin> &list, const QString &name) const;
+
+    // Loads the header of a job file into the job holder; false when it cannot be read.
+    bool loadJobHeader(const QString &normalisedPath);
+    void runFineTunePrint(
+        Calibration::Print print, const QString &printerSerial, const QString &resinName, int layerThickness);
+    void refusePrint(const QString &logText, const QString &userText);
+
+    // Job viewer.
+    void showViewerLayer(int index);
+    void showImage(const QImage &image);
+    SliceImageProvider *imageProvider() const;
+
+    // Root functions of the user interface; nothing without a root object.
+    QObject *rootObject();
+    void callRootFunction(const char *name, const QVariantList &arguments = {});
+
+    std::unique_ptr<Server> m_server;
+    QString m_versionText = QStringLiteral("1.4.6 - LEGACY");
+    int m_qaLevel = 0;
+    bool m_is75MicronMode = false;
+    bool m_viewerOpen = false;
+    int m_viewerIndex = 0;
+    QList<Resin> m_resinListA;
+    QList<Resin> m_resinListB;
+    double m_exposureFactor = 1.0;
+    QString m_selectedPrinter;
+    QString m_jobPath;
+    int m_jobLayerThickness = 0;
+
+    // The viewer keeps a job of its own: a print sent meanwhile replaces the job holder's.
+    std::unique_ptr<CrushedPrintJob> m_viewerJob;
+    QImage m_lastShownImage;
+    int m_projectedImageCount = 0;
+    QQueue<PendingPrint> m_pendingPrints;
 };

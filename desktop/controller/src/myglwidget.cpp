@@ -1,3 +1,1179 @@
 #include "myglwidget.h"
 
-MyGLWidget::MyGLWidget(QQuickItem *parent) : QQuickItem(parent) {}
+#include "clientdevice.h"
+#include "crushedprintjob.h"
+#include "jobfiles.h"
+#include "printererrors.h"
+#include "resincatalogue.h"
+#include "server.h"
+#include "sliceimageprovider.h"
+#include "ssj.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHostAddress>
+#include <QMetaMethod>
+#include <QQmlApplicationEngine>
+#include <QQmlEngine>
+#include <QQuickView>
+#include <QQuickWindow>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QWindow>
+
+#include <cmath>
+
+namespace {
+
+constexpr int kBroadcastDelayMs = 200;
+constexpr int kSendPrintDelayMs = 100;
+// Size of the all-black image shown when the viewer closes: a printer's projected image.
+constexpr int kProjectedWidth = 1280;
+constexpr int kProjectedHeight = 800;
+
+// The exposure of one layer thickness: cure times from the local profile, calibration
+// factors from the printer's resin.
+struct ThicknessSettings {
+    bool recognised = false;
+    double cureTime = -1.0;
+    double adhesionCureTime = -1.0;
+    double fineTuneFactor = 1.0;
+    double scaleX = 1.0;
+    double scaleY = 1.0;
+};
+
+ThicknessSettings settingsAt(const Resin &local, const Resin &calibration, int thickness)
+{
+    ThicknessSettings s;
+    switch (thickness) {
+    case 20:
+        s = {true, local.c20, local.a20, calibration.fineTuneFactor20, calibration.scaleX20, calibration.scaleY20};
+        break;
+    case 50:
+        s = {true, local.c50, local.a50, calibration.fineTuneFactor50, calibration.scaleX50, calibration.scaleY50};
+        break;
+    case 100:
+        s = {true, local.c100, local.a100, calibration.fineTuneFactor100, calibration.scaleX100, calibration.scaleY100};
+        break;
+    default:
+        break;
+    }
+    return s;
+}
+
+bool containsName(const QList<Resin> &list, const QString &name)
+{
+    for (const Resin &r : list) {
+        if (r.name == name)
+            return true;
+    }
+    return false;
+}
+
+QImage blackImage(int width, int height)
+{
+    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    image.fill(0xFF000000u);
+    return image;
+}
+
+void logLine(const QString &text)
+{
+    qDebug().noquote() << text;
+}
+
+// A resin name as the lists and messages can carry it: "*" and "!" separate the entries and
+// fields of a resin list, and "," the fields of a message (a printer's whole resin list is one
+// field of its greeting). Each becomes a space.
+QString usableResinName(const QString &name)
+{
+    QString usable = name;
+    for (QChar c : {QLatin1Char('*'), QLatin1Char('!'), QLatin1Char(',')})
+        usable.replace(c, QLatin1Char(' '));
+    usable = usable.simplified();
+    if (usable != name)
+        logLine(QStringLiteral("MINOR_ERROR. MyGLWidget::saveResinCureTimes. Resin name [%1] stored as [%2]")
+                    .arg(name, usable));
+    return usable;
+}
+
+} // namespace
+
+MyGLWidget::MyGLWidget(QQuickItem *parent)
+    : QQuickItem(parent)
+    , m_server(std::make_unique<Server>())
+{
+    Calibration::initResources();
+    applyNetworkEnvironment();
+    connectServer();
+    QTimer::singleShot(kBroadcastDelayMs, this, &MyGLWidget::delayBroadcastIPSlot);
+    qRegisterMetaType<QList<QImage *>>("QList<QImage *>");
+    m_resinListA = ResinCatalogue::builtIn();
+    m_resinListB = m_resinListA;
+}
+
+MyGLWidget::~MyGLWidget()
+{
+    // The devices go with the Server; nothing they report may reach a controller being torn down.
+    m_server->disconnect(this);
+    disconnect(m_server.get());
+    m_server.reset();
+}
+
+QString MyGLWidget::printerErrorMessage(int printerError)
+{
+    return QStringLiteral("Printer error %1: %2.").arg(printerError).arg(PrinterErrors::text(printerError));
+}
+
+// ---- construction --------------------------------------------------------------------------
+
+void MyGLWidget::applyNetworkEnvironment()
+{
+    if (qEnvironmentVariableIsSet("TESSORA_DISCOVERY_TARGET")) {
+        const QString text = qEnvironmentVariable("TESSORA_DISCOVERY_TARGET").trimmed();
+        QHostAddress target;
+        if (!target.setAddress(text)) {
+            // Never fall back to a broadcast when a target was asked for.
+            logLine(QStringLiteral("ERROR. MyGLWidget::applyNetworkEnvironment. TESSORA_DISCOVERY_TARGET is not an "
+                                   "address: %1. Announcing to 127.0.0.1 instead.")
+                        .arg(text));
+            target = QHostAddress(QHostAddress::LocalHost);
+        }
+        m_server->setDiscoveryTarget(target);
+    }
+    const auto portFromEnvironment = [](const char *name, int maximum, int *port) {
+        if (!qEnvironmentVariableIsSet(name))
+            return false;
+        bool ok = false;
+        const int value = qEnvironmentVariableIntValue(name, &ok);
+        if (!ok || value < 1 || value > maximum) {
+            logLine(QStringLiteral("ERROR. MyGLWidget::applyNetworkEnvironment. %1 is not a usable port: %2")
+                        .arg(QLatin1String(name), qEnvironmentVariable(name)));
+            return false;
+        }
+        *port = value;
+        return true;
+    };
+    int port = 0;
+    if (portFromEnvironment("TESSORA_DISCOVERY_PORT", 65535, &port))
+        m_server->setDiscoveryPort(port);
+    if (portFromEnvironment("TESSORA_BASE_PORT", 65535 - 1, &port))
+        m_server->setBasePort(port);
+}
+
+void MyGLWidget::connectServer()
+{
+    Server *s = m_server.get();
+    connect(this, &MyGLWidget::sendPlatformUp, s, &Server::sendPlatformUp);
+    connect(this, &MyGLWidget::sendPlatformDown, s, &Server::sendPlatformDown);
+    connect(this, &MyGLWidget::sendTankUp, s, &Server::sendTiltUp);
+    connect(this, &MyGLWidget::sendTankDown, s, &Server::sendTiltDown);
+    connect(this, &MyGLWidget::sendCurrentPrint, s, &Server::sendPrint);
+    connect(this, &MyGLWidget::sendNewNickname, s, &Server::changeNickName);
+    connect(this, &MyGLWidget::sendChangeNickName_networking, s, &Server::changeNickName);
+    connect(this, &MyGLWidget::sendNetworkSettings, s, &Server::setNetworkInfo);
+    connect(this, &MyGLWidget::sendResetNetworkSettings, s, &Server::sendResetNetworkSettings);
+    connect(this, &MyGLWidget::sendSFTPConfigFile, s, &Server::sendSFTPConfigFile);
+    connect(this, &MyGLWidget::sendNetworkedGCommand, s, &Server::sendNetworkedGCommand);
+    connect(this, &MyGLWidget::sendProjectGrid, s, &Server::sendProjectGrid);
+    connect(this, &MyGLWidget::sendTurnOffProjector, s, &Server::sendTurnOffProjector);
+    connect(this, &MyGLWidget::sendNewSerialAndModel, s, &Server::sendNewSerialAndModel);
+    connect(this, &MyGLWidget::sendNewGrayscale, s, &Server::sendNewGrayscale);
+    connect(this, &MyGLWidget::sendNewGParameter, s, &Server::sendNewGParameter);
+    connect(this, &MyGLWidget::sendNewFactoryGParameter, s, &Server::sendNewFactoryGParameter);
+    connect(this, &MyGLWidget::resetGParameter, s, &Server::resetGParameter);
+    connect(this, &MyGLWidget::sendPauseJob_networking, s, &Server::pauseJob);
+    connect(this, &MyGLWidget::sendResumeJob_networking, s, &Server::resumeJob);
+    connect(this, &MyGLWidget::sendCancelJob_networking, s, &Server::cancelJob);
+    connect(this, &MyGLWidget::sendReprint_networking, s, &Server::reprint);
+    connect(this, &MyGLWidget::sendDisconnectPrinter_networking, s, &Server::manuallyDisconnectPrinter);
+    connect(this, &MyGLWidget::sendNewResinFineTuneFactor, s, &Server::sendNewResinFineTuneFactor);
+    connect(this, &MyGLWidget::sendNewResinScalingFactor, s, &Server::sendNewResinScalingFactor);
+    connect(this, &MyGLWidget::sendUpdateResins, s, &Server::updateResins);
+    connect(this, &MyGLWidget::sendBoardCommand, s, &Server::sendBoardCommand);
+    connect(this, &MyGLWidget::networking_broadcastIP, s, &Server::broadcastIP);
+
+    connect(s, &Server::printerConnected, this, &MyGLWidget::printerConnected_networked);
+    connect(s, &Server::printerDisconnected, this, &MyGLWidget::printerDisconnected_networked);
+    connect(s, &Server::updatePrintProgress, this, &MyGLWidget::updatePrintProgress_network);
+    connect(s, &Server::updatePrintDone, this, &MyGLWidget::updatePrintDone_network);
+    connect(s, &Server::pauseCompleted, this, &MyGLWidget::receivePauseCompleted);
+    connect(s, &Server::resumeCompleted, this, &MyGLWidget::receiveResumeCompleted);
+    connect(s, &Server::pauseStarted, this, &MyGLWidget::receivePauseStarted);
+    connect(s, &Server::resumeStarted, this, &MyGLWidget::receiveResumeStarted);
+    connect(s, &Server::printCancelled, this, &MyGLWidget::receivePrintCancelled);
+    connect(s, &Server::transmitPrinterError, this, &MyGLWidget::network_printerErrorReceived);
+    connect(s, &Server::sendUpdateBytesWritten, this, &MyGLWidget::updateNetworkBytesWritten);
+    connect(s, &Server::sendMessageToGUI, this, &MyGLWidget::receiveMessageForGUI);
+}
+
+// ---- lookups ---------------------------------------------------------------------------------
+
+ClientDevice *MyGLWidget::deviceFromSerial(const QString &serial) const
+{
+    if (serial.isEmpty())
+        return nullptr;
+    ClientDevice *device = m_server->getDeviceFromSerial(serial);
+    return device && device->isHandshakeCompleted() ? device : nullptr;
+}
+
+QList<ClientDevice *> MyGLWidget::connectedDevices() const
+{
+    QList<ClientDevice *> connected;
+    const QList<ClientDevice *> devices = m_server->devices();
+    for (ClientDevice *device : devices) {
+        if (device->isHandshakeCompleted())
+            connected.append(device);
+    }
+    return connected;
+}
+
+const QList<Resin> &MyGLWidget::modeList() const
+{
+    return m_is75MicronMode ? m_resinListB : m_resinListA;
+}
+
+QList<Resin> &MyGLWidget::modeList()
+{
+    return m_is75MicronMode ? m_resinListB : m_resinListA;
+}
+
+const QList<Resin> &MyGLWidget::listForDevice(const ClientDevice *device) const
+{
+    return device->is75MicronModel() ? m_resinListB : m_resinListA;
+}
+
+Resin MyGLWidget::getResinWithName(const QList<Resin> &list, const QString &name) const
+{
+    for (const Resin &r : list) {
+        if (r.name == name)
+            return r;
+    }
+    logLine(QStringLiteral("ERROR. MyGLWidget::getResinWithName. Resin with name [") + name
+        + QStringLiteral("] not found in resinList ") + Resin::toString(list));
+    return Resin(QStringLiteral("ResinERROR"));
+}
+
+// ---- printing and jobs -----------------------------------------------------------------------
+
+bool MyGLWidget::loadJobHeader(const QString &normalisedPath)
+{
+    if (SSJ::loadCPJ(normalisedPath))
+        return true;
+    logLine(QStringLiteral("ERROR. MyGLWidget::loadJobHeader. Could not read the job file ") + normalisedPath
+        + QStringLiteral(": ") + (SSJ::m_pJob ? SSJ::m_pJob->errorString() : QString()));
+    return false;
+}
+
+void MyGLWidget::refusePrint(const QString &logText, const QString &userText)
+{
+    logLine(QStringLiteral("ERROR. MyGLWidget::printSSJ. ") + logText + QStringLiteral(" Nothing was sent."));
+    emit sendMessagePopup(userText);
+}
+
+void MyGLWidget::printSSJ(const QString &printerSerial, const QString &filePath, const QString &materialName)
+{
+    m_selectedPrinter = printerSerial;
+    m_jobPath = JobFiles::normalisedPath(filePath);
+    const bool loaded = loadJobHeader(m_jobPath);
+    m_jobLayerThickness = loaded ? SSJ::getLayerThickness() : 0;
+
+    ClientDevice *device = deviceFromSerial(printerSerial);
+    if (!device) {
+        logLine(QStringLiteral("ERROR. MyGLWidget::printSSJ. No connected printer with serial: ") + printerSerial);
+        return;
+    }
+    const QString fileName = QFileInfo(m_jobPath).fileName();
+    if (!loaded) {
+        refusePrint(QStringLiteral("Job file not readable: ") + m_jobPath,
+            QStringLiteral("The print job file %1 could not be read, so nothing was sent to the printer.")
+                .arg(fileName));
+        return;
+    }
+
+    const Resin local = getResinWithName(listForDevice(device), materialName);
+    const Resin calibration = device->getResinFromName(materialName);
+    const ThicknessSettings settings = settingsAt(local, calibration, m_jobLayerThickness);
+    if (!settings.recognised) {
+        logLine(QStringLiteral("ERROR. MyGLWidget::printSSJ. PrintLayerThickness was not recognized. It was: ")
+            + QString::number(m_jobLayerThickness));
+        refusePrint(QStringLiteral("Layer thickness not printable: ") + QString::number(m_jobLayerThickness),
+            QStringLiteral("The print job %1 has layers of %2 microns; printers print layers of 20, 50 or 100 "
+                           "microns. Nothing was sent to the printer.")
+                .arg(fileName)
+                .arg(m_jobLayerThickness));
+        return;
+    }
+
+    PrintJob job;
+    job.numAdhesionLayers = local.numAdhesionLayers;
+    job.adhesionThickness = local.aThickness;
+    job.adhesionLayerCureTime = settings.adhesionCureTime;
+    job.cureTime = settings.cureTime;
+    job.layerThickness = m_jobLayerThickness;
+    job.numImages = SSJ::getNumImages();
+    // The record travels as one comma-separated line: a comma in a user's resin name would
+    // shift every later field (the scales would read as 0). The name is only shown there.
+    job.resinName = QString(materialName).replace(QLatin1Char(','), QLatin1Char(' '));
+    job.scaleX = settings.scaleX;
+    job.scaleY = settings.scaleY;
+    job.fineTuneFactor = settings.fineTuneFactor;
+
+    // A cure time of -1 marks a thickness the resin does not offer; sent, it would make every
+    // exposure end at once.
+    const bool adhesionOffered = job.numAdhesionLayers <= 0 || ResinCatalogue::isOffered(job.adhesionLayerCureTime);
+    if (!ResinCatalogue::isOffered(job.cureTime) || !adhesionOffered) {
+        refusePrint(QStringLiteral("Resin %1 has no cure time at %2 microns (cure time %3, adhesion cure time %4).")
+                        .arg(materialName)
+                        .arg(m_jobLayerThickness)
+                        .arg(job.cureTime)
+                        .arg(job.adhesionLayerCureTime),
+            QStringLiteral("The resin %1 is not offered for layers of %2 microns. Choose another resin or slice "
+                           "the model at another layer thickness. Nothing was sent to the printer.")
+                .arg(materialName)
+                .arg(m_jobLayerThickness));
+        return;
+    }
+
+    job.printInfo();
+    m_pendingPrints.enqueue({printerSerial, m_jobPath, job});
+    QTimer::singleShot(kSendPrintDelayMs, this, &MyGLWidget::delaySendPrintOverNetwork);
+}
+
+void MyGLWidget::delaySendPrintOverNetwork()
+{
+    // One timer per print: each hands its own print to the Server just before it is sent, so
+    // two prints started within the delay both reach their printers.
+    if (m_pendingPrints.isEmpty())
+        return;
+    const PendingPrint print = m_pendingPrints.dequeue();
+    m_server->setPrintJobToSend(print.serial, print.filePath, print.job);
+    emit sendCurrentPrint();
+}
+
+int MyGLWidget::requestSSJThickness(const QString &ssjFile)
+{
+    const QString path = JobFiles::normalisedPath(ssjFile);
+    if (!QFileInfo(path).isFile())
+        logLine(QStringLiteral("ERROR. myGlWidget.cpp::requestSSJThickness. File was not found on the system. "
+                               "FileName: ")
+            + path);
+    return loadJobHeader(path) ? SSJ::getLayerThickness() : 0;
+}
+
+int MyGLWidget::requestSSJResolution(const QString &ssjFile)
+{
+    const QString path = JobFiles::normalisedPath(ssjFile);
+    if (!loadJobHeader(path))
+        return -1;
+    const QString description = SSJ::m_pJob->description();
+    if (description.contains(QLatin1String("100 microns")))
+        return 100;
+    if (description.contains(QLatin1String("75 microns")))
+        return 75;
+    return -1;
+}
+
+int MyGLWidget::requestSSJPrintTime(const QString &ssjFile, const QString &deviceSerial, const QString &resinName)
+{
+    if (ssjFile.isEmpty())
+        return 0;
+    const QString path = JobFiles::normalisedPath(ssjFile);
+    if (!loadJobHeader(path))
+        return -1;
+    const int thickness = SSJ::getLayerThickness();
+    const double height = thickness * 0.001 * SSJ::getNumImages();
+    return getPrintTime(thickness, height, deviceSerial, resinName);
+}
+
+int MyGLWidget::getPrintTime(
+    int thickness, double maxModelHeight, const QString &deviceSerial, const QString &resinName)
+{
+    if (thickness != 20 && thickness != 50 && thickness != 100) {
+        logLine(QStringLiteral("ERROR. MyGLWidget::getPrintTime. Unexpected layer thickness: ")
+            + QString::number(thickness));
+        return -1;
+    }
+    // Heights are whole multiples of the thickness: the nudge keeps 10 mm of 50-micron layers
+    // from truncating to 199 through binary rounding.
+    const double exactLayers = maxModelHeight / (thickness * 0.001);
+    if (!std::isfinite(exactLayers) || exactLayers < 0.0 || exactLayers > 1e7) {
+        logLine(QStringLiteral("ERROR. MyGLWidget::getPrintTime. Unusable model height: ")
+            + QString::number(maxModelHeight));
+        return -1;
+    }
+    const int layers = static_cast<int>(exactLayers + 1e-6);
+
+    ClientDevice *device = deviceSerial.isEmpty() ? nullptr : deviceFromSerial(deviceSerial);
+    const Resin local = getResinWithName(device ? listForDevice(device) : modeList(), resinName);
+    const Resin calibration = device ? device->getResinFromName(resinName) : Resin(resinName);
+    const ThicknessSettings settings = settingsAt(local, calibration, thickness);
+    if (!ResinCatalogue::isOffered(settings.cureTime))
+        return -1;
+
+    PrintJob job;
+    job.numImages = layers;
+    job.numAdhesionLayers = local.numAdhesionLayers;
+    job.adhesionLayerCureTime = settings.adhesionCureTime;
+    job.cureTime = settings.cureTime;
+    job.fineTuneFactor = settings.fineTuneFactor;
+    return job.desktopEstimateMinutes();
+}
+
+bool MyGLWidget::isPrinterBusy(const QString &serialNum)
+{
+    const ClientDevice *device = deviceFromSerial(serialNum);
+    return device && device->isPrinting();
+}
+
+bool MyGLWidget::isPrinter75Microns(const QString &serialNum)
+{
+    const ClientDevice *device = deviceFromSerial(serialNum);
+    return device && device->is75MicronModel();
+}
+
+void MyGLWidget::setTo75Microns()
+{
+    m_is75MicronMode = true;
+}
+
+void MyGLWidget::setTo100Microns()
+{
+    m_is75MicronMode = false;
+}
+
+void MyGLWidget::setScreen(QWindow *projectionWindow, int screenNum)
+{
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    if (screenNum < 0 || screenNum >= screens.size()) {
+        logLine(QStringLiteral("ERROR MyGLWidget::setScreen. Second screen not found. Screen count: ")
+            + QString::number(screens.size()));
+        return;
+    }
+    if (!projectionWindow) {
+        logLine(QStringLiteral("ERROR MyGLWidget::setScreen. No window to move."));
+        return;
+    }
+    projectionWindow->setScreen(screens.at(screenNum));
+}
+
+void MyGLWidget::pausePrint()
+{
+    emit sendPausePrint();
+}
+
+void MyGLWidget::resumePrint()
+{
+    emit sendResumePrint();
+}
+
+void MyGLWidget::cancelPrint()
+{
+    emit sendCancelPrint();
+}
+
+// ---- job viewer ------------------------------------------------------------------------------
+
+SliceImageProvider *MyGLWidget::imageProvider() const
+{
+    QQmlEngine *engine = qmlEngine(this);
+    if (!engine)
+        return nullptr;
+    return dynamic_cast<SliceImageProvider *>(engine->imageProvider(QStringLiteral("colors")));
+}
+
+void MyGLWidget::showImage(const QImage &image)
+{
+    m_lastShownImage = image;
+    if (SliceImageProvider *provider = imageProvider())
+        provider->setImage(1, image);
+}
+
+void MyGLWidget::showViewerLayer(int index)
+{
+    const int width = m_viewerJob->largestWidth() > 0 ? m_viewerJob->largestWidth() : kProjectedWidth;
+    const int height = m_viewerJob->largestHeight() > 0 ? m_viewerJob->largestHeight() : kProjectedHeight;
+    QImage image = blackImage(width, height);
+    m_viewerJob->setCurrentLayer(index);
+    m_viewerJob->inflateCurrentSlice(&image, 0, 0, false);
+    showImage(image);
+}
+
+QString MyGLWidget::setSSJViewerPath(const QString &ssjPath)
+{
+    const QString path = JobFiles::normalisedPath(ssjPath);
+    auto job = std::make_unique<CrushedPrintJob>();
+    QFile file(path);
+    if (!job->loadCPJ(&file) || job->getTotalLayers() <= 0) {
+        const QString reason = job->errorString().isEmpty() ? QStringLiteral("it holds no layers") : job->errorString();
+        logLine(QStringLiteral("ERROR. MyGLWidget::setSSJViewerPath. Could not show ") + path + QStringLiteral(": ")
+            + reason);
+        clearSSJViewerPath();
+        emit sendMessagePopup(
+            QStringLiteral("The print job file %1 could not be shown: %2").arg(QFileInfo(path).fileName(), reason));
+        return QStringLiteral("n/a");
+    }
+    m_viewerJob = std::move(job);
+    m_viewerOpen = true;
+    m_viewerIndex = 0;
+    showViewerLayer(m_viewerIndex);
+    return QStringLiteral("1");
+}
+
+void MyGLWidget::clearSSJViewerPath()
+{
+    if (!m_viewerOpen)
+        return;
+    m_viewerOpen = false;
+    m_viewerIndex = 0;
+    m_viewerJob.reset();
+    showImage(blackImage(kProjectedWidth, kProjectedHeight));
+}
+
+QString MyGLWidget::requestNextSSJViewerImage()
+{
+    if (!m_viewerOpen)
+        return QStringLiteral("n/a");
+    if (m_viewerIndex < m_viewerJob->getTotalLayers() - 1)
+        ++m_viewerIndex;
+    showViewerLayer(m_viewerIndex);
+    return QString::number(m_viewerIndex + 1);
+}
+
+QString MyGLWidget::requestPrevSSJViewerImage()
+{
+    if (!m_viewerOpen)
+        return QStringLiteral("n/a");
+    if (m_viewerIndex > 0)
+        --m_viewerIndex;
+    showViewerLayer(m_viewerIndex);
+    return QString::number(m_viewerIndex + 1);
+}
+
+QString MyGLWidget::requestSSJViewerImage(double sliderVal)
+{
+    if (!m_viewerOpen)
+        return QStringLiteral("n/a");
+    const int count = m_viewerJob->getTotalLayers();
+    const double slider = std::isfinite(sliderVal) ? qBound(0.0, sliderVal, 1.0) : 0.0;
+    int index = static_cast<int>(count * slider);
+    if (index >= count)
+        index = count - 1;
+    m_viewerIndex = index;
+    showViewerLayer(m_viewerIndex);
+    return QString::number(m_viewerIndex + 1);
+}
+
+QString MyGLWidget::requestTotalSlicesSSJViewer()
+{
+    if (!m_viewerOpen)
+        return QStringLiteral("n/a");
+    return QString::number(m_viewerJob->getTotalLayers());
+}
+
+// ---- resins and calibration ------------------------------------------------------------------
+
+QStringList MyGLWidget::getResinNames()
+{
+    QStringList names;
+    for (const Resin &r : modeList())
+        names << r.name;
+    return names;
+}
+
+QStringList MyGLWidget::getResinNames(const QString &printerSerial)
+{
+    const ClientDevice *device = deviceFromSerial(printerSerial);
+    if (!device) {
+        logLine(QStringLiteral("MyGLWidget::getResinNames. Cur device is NULL"));
+        return getResinNames();
+    }
+    QStringList names;
+    for (const Resin &r : listForDevice(device))
+        names << r.name;
+    return names;
+}
+
+QStringList MyGLWidget::getResinDataAsStringList()
+{
+    QStringList out;
+    for (const Resin &r : modeList()) {
+        out << r.name;
+        for (double v : {r.a20, r.a50, r.a100, r.c20, r.c50, r.c100})
+            out << Resin::textFromDouble(v);
+    }
+    return out;
+}
+
+void MyGLWidget::saveResinCureTimes(const QVariantList &resinData)
+{
+    constexpr int kEntriesPerResin = 7;
+    const QList<Resin> &current = modeList();
+    QList<Resin> edited;
+    for (int first = 0; first + kEntriesPerResin <= resinData.size(); first += kEntriesPerResin) {
+        const QString name = usableResinName(resinData.at(first).toString());
+        // The page edits cure times only: everything else of a profile it already had stays.
+        Resin resin(name);
+        for (const Resin &r : current) {
+            if (r.name == name) {
+                resin = r;
+                break;
+            }
+        }
+        const auto number = [&](int offset) { return Resin::doubleFromText(resinData.at(first + offset).toString()); };
+        resin.a20 = number(1);
+        resin.a50 = number(2);
+        resin.a100 = number(3);
+        resin.c20 = number(4);
+        resin.c50 = number(5);
+        resin.c100 = number(6);
+        edited.append(resin);
+    }
+    if (resinData.size() % kEntriesPerResin != 0)
+        logLine(QStringLiteral("MINOR_ERROR. MyGLWidget::saveResinCureTimes. Ignored %1 trailing entries")
+                    .arg(resinData.size() % kEntriesPerResin));
+    modeList() = edited;
+}
+
+void MyGLWidget::setNumResinAdhesionLayers(int numLayers)
+{
+    if (numLayers < 0) {
+        logLine(QStringLiteral("ERROR. MyGLWidget::setNumResinAdhesionLayers. Negative count: ")
+            + QString::number(numLayers));
+        return;
+    }
+    for (QList<Resin> *list : {&m_resinListA, &m_resinListB}) {
+        for (Resin &r : *list)
+            r.numAdhesionLayers = numLayers;
+    }
+}
+
+void MyGLWidget::setResinExposureFactor(double exposureFactor)
+{
+    m_exposureFactor = exposureFactor;
+}
+
+bool MyGLWidget::wasResinCalibrated(const QString &deviceSerial, const QString &resinName, int layerThickness)
+{
+    const ClientDevice *device = deviceFromSerial(deviceSerial);
+    if (!device)
+        return false;
+    const Resin r = device->getResinFromName(resinName);
+    const auto differs = [](double scaleX, double scaleY, double fineTune) {
+        return scaleX != 1.0 || scaleY != 1.0 || fineTune != 1.0;
+    };
+    switch (layerThickness) {
+    case 20:
+        return differs(r.scaleX20, r.scaleY20, r.fineTuneFactor20);
+    case 50:
+        return differs(r.scaleX50, r.scaleY50, r.fineTuneFactor50);
+    case 100:
+        return differs(r.scaleX100, r.scaleY100, r.fineTuneFactor100);
+    default:
+        return false;
+    }
+}
+
+void MyGLWidget::setResinFineTuneFactor(
+    const QString &deviceSerial, const QString &resinName, int layerThickness, double fineTuneFactor)
+{
+    emit sendNewResinFineTuneFactor(deviceSerial, resinName, layerThickness, fineTuneFactor);
+}
+
+void MyGLWidget::modifyResinFineTuneFactor(
+    const QString &deviceSerial, const QString &resinName, int layerThickness, double fineTuneFactorChange)
+{
+    const ClientDevice *device = deviceFromSerial(deviceSerial);
+    if (!device) {
+        logLine(QStringLiteral("ERROR. MyGLWidget::modifyResinFineTuneFactor. Device with serial not found. Serial: ")
+            + deviceSerial);
+        return;
+    }
+    const Resin r = device->getResinFromName(resinName);
+    const double current = layerThickness == 20 ? r.fineTuneFactor20
+        : layerThickness == 50                  ? r.fineTuneFactor50
+                                                : r.fineTuneFactor100;
+    emit sendNewResinFineTuneFactor(deviceSerial, resinName, layerThickness, current + fineTuneFactorChange);
+}
+
+void MyGLWidget::setResinScalingFactor(const QString &deviceSerial, const QString &resinName, int layerThickness,
+    double xScalingFactor, double yScalingFactor)
+{
+    emit sendNewResinScalingFactor(deviceSerial, resinName, layerThickness, xScalingFactor, yScalingFactor);
+}
+
+void MyGLWidget::modifyResinScalingFactor(const QString &deviceSerial, const QString &resinName, int layerThickness,
+    double xScalingFactorMultiplier, double yScalingFactorMultiplier)
+{
+    const ClientDevice *device = deviceFromSerial(deviceSerial);
+    if (!device) {
+        logLine(QStringLiteral("ERROR. MyGLWidget::modifyResinScalingFactor. Device with serial not found. Serial: ")
+            + deviceSerial);
+        return;
+    }
+    const Resin r = device->getResinFromName(resinName);
+    double scaleX = 1.0;
+    double scaleY = 1.0;
+    switch (layerThickness) {
+    case 20:
+        scaleX = r.scaleX20;
+        scaleY = r.scaleY20;
+        break;
+    case 50:
+        scaleX = r.scaleX50;
+        scaleY = r.scaleY50;
+        break;
+    case 100:
+        scaleX = r.scaleX100;
+        scaleY = r.scaleY100;
+        break;
+    default:
+        logLine(QStringLiteral("ERROR -- MyGLWidget::modifyResinScalingFactor. Unexpected layerthickness: ")
+            + QString::number(layerThickness));
+        return;
+    }
+    emit sendNewResinScalingFactor(
+        deviceSerial, resinName, layerThickness, scaleX * xScalingFactorMultiplier, scaleY * yScalingFactorMultiplier);
+}
+
+void MyGLWidget::runFineTunePrint(
+    Calibration::Print print, const QString &printerSerial, const QString &resinName, int layerThickness)
+{
+    const ClientDevice *device = deviceFromSerial(printerSerial);
+    if (!device) {
+        logLine(QStringLiteral("ERROR. MyGLWidget::runFineTunePrint. Device with serial not found. Serial: ")
+            + printerSerial);
+        return;
+    }
+    const QString path = Calibration::jobResourcePath(print, device->is75MicronModel(), layerThickness);
+    if (path.isEmpty()) {
+        logLine(QStringLiteral("ERROR. MyGLWidget::runFineTunePrint. No calibration job for layer thickness: ")
+            + QString::number(layerThickness));
+        return;
+    }
+    printSSJ(printerSerial, path, resinName);
+}
+
+void MyGLWidget::runFineTunePrint_tolerance(const QString &printerSerial, const QString &resinName, int layerThickness)
+{
+    runFineTunePrint(Calibration::Print::Tolerance, printerSerial, resinName, layerThickness);
+}
+
+void MyGLWidget::runFineTunePrint_dimensions(const QString &printerSerial, const QString &resinName, int layerThickness)
+{
+    runFineTunePrint(Calibration::Print::DimensionalAccuracy, printerSerial, resinName, layerThickness);
+}
+
+// ---- compression (G) parameter ---------------------------------------------------------------
+
+bool MyGLWidget::isGParameterDetermined(const QString &printerSerial)
+{
+    const ClientDevice *device = deviceFromSerial(printerSerial);
+    return device && !device->isGParameterReset();
+}
+
+int MyGLWidget::getGParameter(const QString &printerSerial)
+{
+    const ClientDevice *device = deviceFromSerial(printerSerial);
+    return device ? device->gParameter() : 0;
+}
+
+void MyGLWidget::modifyPrinterGParameter(const QString &deviceSerial, int newGParameter)
+{
+    if (!deviceFromSerial(deviceSerial)) {
+        logLine(QStringLiteral("ERROR - MyGLWidget::modifyPrinterGParameter. Device with serial not found. Serial: ")
+            + deviceSerial);
+        return;
+    }
+    emit sendNewGParameter(deviceSerial, newGParameter);
+}
+
+void MyGLWidget::resetPrinterGParameter(const QString &deviceSerial)
+{
+    if (!deviceFromSerial(deviceSerial)) {
+        logLine(QStringLiteral("ERROR - MyGLWidget::resetPrinterGParameter. Device with serial not found. Serial: ")
+            + deviceSerial);
+        return;
+    }
+    emit resetGParameter(deviceSerial);
+}
+
+void MyGLWidget::setFactoryGParameter(const QString &deviceSerial, int newFactoryGParameter)
+{
+    if (!deviceFromSerial(deviceSerial)) {
+        logLine(QStringLiteral("ERROR - MyGLWidget::setFactoryGParameter. Device with serial not found. Serial: ")
+            + deviceSerial);
+        return;
+    }
+    emit sendNewFactoryGParameter(deviceSerial, newFactoryGParameter);
+}
+
+// ---- printers and network --------------------------------------------------------------------
+
+QStringList MyGLWidget::getPrinterSerialsAndNames()
+{
+    QStringList out;
+    const QList<ClientDevice *> devices = connectedDevices();
+    for (const ClientDevice *device : devices)
+        out << device->serial() << device->nickname();
+    return out;
+}
+
+QString MyGLWidget::getPrinterNicknameFromSerial(const QString &deviceSerial)
+{
+    const ClientDevice *device = deviceFromSerial(deviceSerial);
+    return device ? device->nickname() : QString();
+}
+
+void MyGLWidget::setSelectedPrinter(const QString &printerSerial)
+{
+    m_selectedPrinter = printerSerial;
+}
+
+QStringList MyGLWidget::getPrinterNetworkList(const QString &printerSerial)
+{
+    const ClientDevice *device = deviceFromSerial(printerSerial);
+    if (!device) {
+        logLine(QStringLiteral("ERROR.  MyGLWidget::getPrinterNetworkList. No clientDeviceFound."));
+        return {};
+    }
+    return device->wifiNames();
+}
+
+QString MyGLWidget::getPrinterAdhocIP(const QString &printerSerial)
+{
+    Q_UNUSED(printerSerial)
+    return QStringLiteral("Placeholder");
+}
+
+QString MyGLWidget::getPrinterWifiNetworkIP(const QString &printerSerial)
+{
+    Q_UNUSED(printerSerial)
+    return QStringLiteral("Placeholder");
+}
+
+QString MyGLWidget::getPrinterEthernetIP(const QString &printerSerial)
+{
+    Q_UNUSED(printerSerial)
+    return QStringLiteral("Placeholder");
+}
+
+QString MyGLWidget::isPrinterConnectedOnAdhoc()
+{
+    const QList<ClientDevice *> devices = connectedDevices();
+    return devices.isEmpty() ? QString() : devices.first()->serial();
+}
+
+void MyGLWidget::networking_sendNewNetwork(
+    const QString &printerSerial, const QString &newNetworkName, const QString &newNetworkPassword)
+{
+    emit sendNetworkSettings(printerSerial, newNetworkName, newNetworkPassword);
+}
+
+void MyGLWidget::resetPrinterNetworkSettings(const QString &printerSerial)
+{
+    emit sendResetNetworkSettings(printerSerial);
+}
+
+void MyGLWidget::broadcastIPFromQML()
+{
+    emit networking_broadcastIP();
+}
+
+void MyGLWidget::manage_pauseJob(const QString &serial)
+{
+    emit sendPauseJob_networking(serial);
+}
+
+void MyGLWidget::manage_resumeJob(const QString &serial)
+{
+    emit sendResumeJob_networking(serial);
+}
+
+void MyGLWidget::manage_cancelJob(const QString &serial)
+{
+    emit sendCancelJob_networking(serial);
+}
+
+void MyGLWidget::manage_reprint(const QString &serial)
+{
+    emit sendReprint_networking(serial);
+}
+
+void MyGLWidget::manage_disconnectPrinter(const QString &serial)
+{
+    emit sendDisconnectPrinter_networking(serial);
+}
+
+void MyGLWidget::manage_changeNickName(const QString &serial, const QString &nickName)
+{
+    emit sendChangeNickName_networking(serial, nickName);
+}
+
+void MyGLWidget::boardCommand(const QString &printerSerial, const QString &command)
+{
+    emit sendBoardCommand(printerSerial, command);
+}
+
+void MyGLWidget::qa_sendSerialAndModel(const QString &oldSerial, const QString &newSerial, const QString &newModel)
+{
+    emit sendNewSerialAndModel(oldSerial, newSerial, newModel);
+}
+
+QString MyGLWidget::getGrayscaleGrid(const QString &printerSerial)
+{
+    Q_UNUSED(printerSerial)
+    return QString();
+}
+
+void MyGLWidget::setGrayscaleGrid(const QString &printerSerial, const QString &grayscaleJSONString)
+{
+    emit sendNewGrayscale(printerSerial, grayscaleJSONString);
+}
+
+// ---- slots -----------------------------------------------------------------------------------
+
+void MyGLWidget::printerConnected_networked(const QString &serial, const QString &nickname, const QString &status)
+{
+    emit sendUpdatePrinterConnectedStatus(true);
+    emit sendPrinterConnected_networking(serial, nickname, status);
+
+    const ClientDevice *device = deviceFromSerial(serial);
+    if (!device)
+        return;
+    // The printer's own profiles, and so its calibration, stay; catalogue resins it lacks are added.
+    QList<Resin> merged = device->resins();
+    bool appended = false;
+    for (const Resin &local : listForDevice(device)) {
+        if (!containsName(merged, local.name)) {
+            merged.append(local);
+            appended = true;
+        }
+    }
+    if (appended)
+        emit sendUpdateResins(serial, Resin::toString(merged));
+}
+
+void MyGLWidget::printerDisconnected_networked(const QString &serial)
+{
+    emit sendUpdatePrinterConnectedStatus(!connectedDevices().isEmpty());
+    emit sendPrinterDisconnected_networking(serial);
+}
+
+void MyGLWidget::updatePrintProgress_network(const QString &serial, int layerNum, int percent, int timeLeft,
+    const QString &ssjName, const QString &resinName, int layerThickness)
+{
+    emit updatePrintProgress_networkForQML(serial, layerNum, percent, timeLeft, ssjName, resinName, layerThickness);
+}
+
+void MyGLWidget::updatePrintDone_network(const QString &serial)
+{
+    emit updatePrintDone_networkForQML(serial);
+}
+
+void MyGLWidget::receivePauseCompleted(const QString &serial)
+{
+    emit pauseCompleted(serial);
+}
+
+void MyGLWidget::receiveResumeCompleted(const QString &serial)
+{
+    emit resumeCompleted(serial);
+}
+
+void MyGLWidget::receivePauseStarted(const QString &serial)
+{
+    emit pauseStarted(serial);
+}
+
+void MyGLWidget::receiveResumeStarted(const QString &serial)
+{
+    emit resumeStarted(serial);
+}
+
+void MyGLWidget::receivePrintCancelled(const QString &serial)
+{
+    emit printCancelled(serial);
+}
+
+void MyGLWidget::network_printerErrorReceived(const QString &serial, int printerError)
+{
+    emit transmit_receivedPrinterError(serial, printerErrorMessage(printerError));
+}
+
+void MyGLWidget::updateNetworkBytesWritten(qint64 bytesWritten, qint64 totalBytes)
+{
+    if (totalBytes <= 0) {
+        logLine(QStringLiteral("MINOR_ERROR. MyGLWidget::updateNetworkBytesWritten. No total byte count: ")
+            + QString::number(totalBytes));
+        return;
+    }
+    const double percent = bytesWritten * 100.0 / static_cast<double>(totalBytes);
+    emit sendTransferNetworkJobProgress(static_cast<int>(qBound(0.0, percent, 100.0)));
+}
+
+void MyGLWidget::receiveMessageForGUI(const QString &message)
+{
+    emit sendMessagePopup(message);
+}
+
+void MyGLWidget::delayBroadcastIPSlot()
+{
+    emit networking_broadcastIP();
+}
+
+void MyGLWidget::savePrinterNickname(const QString &printerSerial, const QString &printerNickname)
+{
+    emit sendNewNickname(printerSerial, printerNickname);
+}
+
+void MyGLWidget::movePlatformUp(const QString &printerSerial)
+{
+    emit sendPlatformUp(printerSerial);
+}
+
+void MyGLWidget::movePlatformDown(const QString &printerSerial)
+{
+    emit sendPlatformDown(printerSerial);
+}
+
+void MyGLWidget::moveTankUp(const QString &printerSerial)
+{
+    emit sendTankUp(printerSerial);
+}
+
+void MyGLWidget::moveTankDown(const QString &printerSerial)
+{
+    emit sendTankDown(printerSerial);
+}
+
+void MyGLWidget::sftpConfigFile(const QString &printerSerial)
+{
+    emit sendSFTPConfigFile(printerSerial, QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+}
+
+void MyGLWidget::networkedProjectGrid()
+{
+    callRootFunction("setSelectedPrinter");
+    if (!m_selectedPrinter.isEmpty())
+        emit sendProjectGrid(m_selectedPrinter);
+}
+
+void MyGLWidget::networkedTurnOffProjector()
+{
+    callRootFunction("setSelectedPrinter");
+    if (!m_selectedPrinter.isEmpty())
+        emit sendTurnOffProjector(m_selectedPrinter);
+}
+
+void MyGLWidget::networkedGCommand()
+{
+    callRootFunction("setSelectedPrinter");
+    if (!m_selectedPrinter.isEmpty())
+        emit sendNetworkedGCommand(m_selectedPrinter);
+}
+
+void MyGLWidget::projectSlice(const QImage &sliceImage)
+{
+    showImage(sliceImage);
+    // A new id per image, naming the provider's second image, so that the page reloads it.
+    callRootFunction("projectSlice", {QStringLiteral("1_%1").arg(++m_projectedImageCount)});
+}
+
+void MyGLWidget::updateSliceProgress(int slicePercent)
+{
+    if (slicePercent < 0) {
+        logLine(QStringLiteral("MINOR_ERROR. MyGLWidget::updateSliceProgress. Called negative slicePercent. percent: ")
+            + QString::number(slicePercent));
+        return;
+    }
+    callRootFunction("advanceSliceStage", {slicePercent});
+}
+
+void MyGLWidget::updatePrinting(int layerNum, int printPercent, int timeLeft)
+{
+    callRootFunction("advancePrintStage", {printPercent, timeLeft, layerNum});
+}
+
+void MyGLWidget::printCompleted()
+{
+    callRootFunction("advancePrintStage", {100, 0, 0});
+}
+
+void MyGLWidget::updatePrinterConnectedStatus(bool isConnected)
+{
+    emit sendUpdatePrinterConnectedStatus(isConnected);
+}
+
+void MyGLWidget::openSaveSSJDialog()
+{
+    const QString chosen = QFileDialog::getSaveFileName(
+        nullptr, QStringLiteral("Save SSJ File"), QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+    emit setSaveSSJPath(JobFiles::ssjSaveName(chosen));
+}
+
+// ---- the user interface's root object ------------------------------------------------------
+
+QObject *MyGLWidget::rootObject()
+{
+    QQmlEngine *engine = qmlEngine(this);
+    if (!engine)
+        return nullptr;
+    if (auto *applicationEngine = qobject_cast<QQmlApplicationEngine *>(engine)) {
+        const QList<QObject *> roots = applicationEngine->rootObjects();
+        if (!roots.isEmpty())
+            return roots.first();
+    }
+    if (auto *view = qobject_cast<QQuickView *>(window())) {
+        if (view->rootObject())
+            return view->rootObject();
+    }
+    // Outside a view: the topmost item of the scene this item belongs to.
+    const QQuickItem *windowContent = window() ? window()->contentItem() : nullptr;
+    QQuickItem *top = this;
+    while (top->parentItem() && top->parentItem() != windowContent)
+        top = top->parentItem();
+    return top == this ? nullptr : top;
+}
+
+void MyGLWidget::callRootFunction(const char *name, const QVariantList &arguments)
+{
+    QObject *root = rootObject();
+    if (!root)
+        return;
+    const QMetaObject *meta = root->metaObject();
+    bool found = false;
+    for (int i = meta->methodOffset(); i < meta->methodCount() && !found; ++i) {
+        const QMetaMethod method = meta->method(i);
+        found = method.name() == name && method.parameterCount() == arguments.size();
+    }
+    if (!found) {
+        logLine(QStringLiteral("ERROR. MyGLWidget::callRootFunction. The page has no function %1 of %2 arguments")
+                    .arg(QLatin1String(name))
+                    .arg(arguments.size()));
+        return;
+    }
+    const QVariant a0 = arguments.value(0);
+    const QVariant a1 = arguments.value(1);
+    const QVariant a2 = arguments.value(2);
+    switch (arguments.size()) {
+    case 0:
+        QMetaObject::invokeMethod(root, name);
+        break;
+    case 1:
+        QMetaObject::invokeMethod(root, name, Q_ARG(QVariant, a0));
+        break;
+    case 2:
+        QMetaObject::invokeMethod(root, name, Q_ARG(QVariant, a0), Q_ARG(QVariant, a1));
+        break;
+    default:
+        QMetaObject::invokeMethod(root, name, Q_ARG(QVariant, a0), Q_ARG(QVariant, a1), Q_ARG(QVariant, a2));
+        break;
+    }
+    QCoreApplication::processEvents();
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+// Names and paths of job files as the controller handles them.
+namespace JobFiles {
+
+// A job file path as the user interface hands it over, made usable by the loader:
+//   - a path naming an existing file (or resource) is kept;
+//   - a "file:" URL becomes its local path ("file:///C:/jobs/a%20b.ssj" -> "C:/jobs/a b.ssj"
+//     on Windows, "/jobs/a b.ssj" elsewhere), a "qrc:" URL its resource path (":/...");
+//   - otherwise, for a text starting with "file:", the first existing file among the text
+//     without its first 5 characters and that without 3 more ("file:" and "///").
+// When nothing names an existing file, the local path of a URL, or the path unchanged, is
+// returned, so that the loader's failure names what the user chose.
+QString normalisedPath(const QString &path);
+
+// The name chosen in the save dialog with the job extension: a non-empty name that ends
+// neither in ".ssj" nor in ".SSJ" gets ".ssj" appended; the empty name stays empty.
+QString ssjSaveName(const QString &chosenName);
+
+} // namespace JobFiles

@@ -133,16 +133,29 @@ void TestCalibrationPrint::print_calibrationJob_projectsEveryLayerAndFinishes_da
 {
     QTest::addColumn<Print>("print");
     QTest::addColumn<bool>("printer75");
+    QTest::addColumn<int>("thickness");
     // The jobs of 100-micron layers keep the run short; both models and both printers.
-    QTest::newRow("tolerance, 100P") << Print::Tolerance << false;
-    QTest::newRow("dimensional accuracy, 75Q") << Print::DimensionalAccuracy << true;
+    // TESSORA_PRINT_ALL_CALIBRATION_JOBS=1 prints all twelve (a few minutes).
+    if (!qEnvironmentVariableIsSet("TESSORA_PRINT_ALL_CALIBRATION_JOBS")) {
+        QTest::newRow("tolerance, 100P, 100") << Print::Tolerance << false << 100;
+        QTest::newRow("dimensional accuracy, 75Q, 100") << Print::DimensionalAccuracy << true << 100;
+        return;
+    }
+    for (const Print print : {Print::Tolerance, Print::DimensionalAccuracy})
+        for (const bool printer75 : {false, true})
+            for (const int thickness : {20, 50, 100})
+                QTest::newRow(qPrintable(QStringLiteral("%1, %2, %3")
+                                             .arg(print == Print::Tolerance ? "tolerance" : "dimensional accuracy")
+                                             .arg(printer75 ? "75Q" : "100P")
+                                             .arg(thickness)))
+                    << print << printer75 << thickness;
 }
 
 void TestCalibrationPrint::print_calibrationJob_projectsEveryLayerAndFinishes()
 {
     QFETCH(Print, print);
     QFETCH(bool, printer75);
-    const int thickness = 100;
+    QFETCH(int, thickness);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
 

@@ -11,3 +11,4 @@ bash bench/vatnode_memory.sh build-release
 bash bench/transfer_throughput.sh build-release
 bash bench/slice_benchmark.sh build-release
 bash bench/support_quality.sh build-release
+bash bench/fleet.sh build-release

@@ -3,6 +3,7 @@
 #include "clientdevice.h"
 #include "fakeprinter.h"
 #include "logcapture.h"
+#include "protocol.h"
 #include "server.h"
 
 #include <QCoreApplication>
@@ -277,6 +278,44 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(gone.count(), 1, 3000);
         QCOMPARE(gone.at(0).at(0).toString(), QStringLiteral("T1"));
         QVERIFY(m_server->devices().isEmpty());
+    }
+
+    // Power cut: the printer's old connection stays open on the desktop's side while the
+    // printer comes back under the same serial.
+    void printerBackUnderItsSerial_replacesItsOldConnection()
+    {
+        ClientDevice::setTimeScale(0.05);
+        auto old = addPrinter(QStringLiteral("R1"));
+        QVERIFY(old);
+        QSignalSpy gone(m_server.get(), &Server::printerDisconnected);
+        auto back = addPrinter(QStringLiteral("R1"));
+        QVERIFY(back);
+        QTRY_COMPARE(m_server->devices().size(), 1);
+        // Commands reach the printer that is there.
+        m_server->pauseJob(QStringLiteral("R1"));
+        QVERIFY(back->waitForMessage(QStringLiteral("Request_PausePrint")));
+        QVERIFY(!old->messages.contains(QStringLiteral("Request_PausePrint")));
+        // The old connection's time-out passes while the printer keeps reporting: it is
+        // not reported gone.
+        for (int i = 0; i < 6; ++i) {
+            back->send(QStringLiteral("Send_PrintProgress,1,1,1,job.ssj,Clear,50"));
+            QTest::qWait(int(Protocol::kHeartbeatTimeoutMs * 0.05 / 4));
+        }
+        QCOMPARE(gone.count(), 0);
+        QCOMPARE(m_server->devices().size(), 1);
+    }
+
+    void connectionWithoutHandshake_isDroppedAfterTheTimeout()
+    {
+        ClientDevice::setTimeScale(0.01);
+        FakePrinter silent;
+        QVERIFY(silent.connectTo(static_cast<quint16>(m_server->currentPort())));
+        QTRY_COMPARE(m_server->devices().size(), 1);
+        QSignalSpy gone(m_server.get(), &Server::printerDisconnected);
+        QSignalSpy closed(&silent.socket, &QTcpSocket::disconnected);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->devices().size(), 0, 3000);
+        QTRY_COMPARE(closed.count(), 1);
+        QCOMPARE(gone.count(), 0); // it was never announced
     }
 
     void printerClosesSocket_dropsDevice()

@@ -110,7 +110,7 @@ private:
     void broadcastHostAddressOnNetworkInterface(
         const QHostAddress &hostAddress, const QNetworkInterface &networkInterface);
     void sendDatagram(const QHostAddress &from, const QHostAddress &to, const QString &announced);
-    void dropDevice(ClientDevice *device, const char *reason);
+    void dropDevice(ClientDevice *device, const char *reason, bool announce = true);
 
     int m_basePort = 50500;
     int m_discoveryPort = 49958;

@@ -112,8 +112,20 @@ void Server::connectionMade()
                 emit updatePrintProgress(device->serial(), layer, percent, timeLeft, ssjName, resinName, thickness);
             });
         connect(device, &ClientDevice::handshakeCompleted, this,
-            [this](const QString &serial, const QString &nickname, const QString &status) {
+            [this, device](const QString &serial, const QString &nickname, const QString &status) {
                 qDebug() << "Server::clientDeviceHandshakeCompleted";
+                // A printer that lost power comes back under its serial before its old
+                // connection has timed out: the new connection replaces the old one, which
+                // would otherwise take its commands and, when it times out, report the
+                // printer gone.
+                const QList<ClientDevice *> devices = m_devices;
+                for (ClientDevice *other : devices) {
+                    if (other != device && other->serial() == serial) {
+                        other->closeConnection();
+                        dropDevice(other, "Server::clientDeviceHandshakeCompleted. Replacing the earlier connection of serial: ",
+                            false);
+                    }
+                }
                 emit printerConnected(serial, nickname, status);
             });
         connect(device, &ClientDevice::sendBytesWritten, this, &Server::sendUpdateBytesWritten);
@@ -131,10 +143,19 @@ void Server::connectionMade()
         connect(device, &ClientDevice::protocolError, this, &Server::deviceProtocolError);
         connect(device, &ClientDevice::broadcastIP, this, &Server::broadcastIP);
         connect(socket, &QAbstractSocket::errorOccurred, this, &Server::socketError);
+        // The heartbeat starts with the handshake: a connection that never completes one
+        // is dropped after the heartbeat's time-out instead of staying forever.
+        QTimer::singleShot(qMax(1, int(Protocol::kHeartbeatTimeoutMs * ClientDevice::timeScale())), device,
+            [this, device] {
+                if (m_devices.contains(device) && !device->isHandshakeCompleted()) {
+                    device->closeConnection();
+                    dropDevice(device, "Server::connectionMade. No handshake in time. Dropping the connection.", false);
+                }
+            });
     }
 }
 
-void Server::dropDevice(ClientDevice *device, const char *reason)
+void Server::dropDevice(ClientDevice *device, const char *reason, bool announce)
 {
     const QString serial = device->serial();
     qDebug() << reason << serial;
@@ -143,7 +164,9 @@ void Server::dropDevice(ClientDevice *device, const char *reason)
     device->disconnect(this);
     // The device may be inside its own signal: destroy it once that has returned.
     device->deleteLater();
-    emit printerDisconnected(serial);
+    // Only a printer that was announced as connected is announced as gone.
+    if (announce && device->isHandshakeCompleted())
+        emit printerDisconnected(serial);
 }
 
 void Server::socketAliveTimedOut()

@@ -61,6 +61,10 @@ public slots:
     void pausePrint();
     void resumePrint();
     void cancelPrint();
+    // The board's link was lost mid-print: the print cannot go on (the board homes itself
+    // when it is back, and its lamp is off), so it ends here without a finish movement and
+    // the printer is ready for the next job.
+    void abortPrint();
     void doneWithReset();
     void doneWithTiltCycle();
     void doneWithGMovement(const QString &answer);

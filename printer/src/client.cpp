@@ -197,6 +197,7 @@ void Client::setPrintingThreadConnections()
     connect(board, &Terminal::dataReceived_projectorOff, watchdog, &PrinterErrorWatchdog::dataReceived_projectorOff);
     connect(board, &Terminal::dataReceived_projectorOn, watchdog, &PrinterErrorWatchdog::dataReceived_projectorOn);
     connect(board, &Terminal::usbConnectionClosed, watchdog, &PrinterErrorWatchdog::usbConnectionClosed);
+    connect(board, &Terminal::usbConnectionClosed, pt, &PrintingThread::abortPrint);
     connect(watchdog, &PrinterErrorWatchdog::printerErrorOccured, this, &Client::printingErrorDetected);
 
     m_printingQThread = new QThread(this);

@@ -114,6 +114,9 @@ void PrinterErrorWatchdog::wasTiltCycleCompleted_timeout()
 
 void PrinterErrorWatchdog::usbConnectionClosed()
 {
+    // No cycle completes without the board: the print ends, so no 201 follows the 202.
+    m_cycleExpected = false;
+    m_cycleTimer->stop();
     raise(202, QStringLiteral("ERROR 202 PrinterErrorWatchdog::usbConnectionClosed. USB connection lost."));
 }
 

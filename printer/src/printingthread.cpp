@@ -318,6 +318,24 @@ void PrintingThread::cancelPrint()
     }
 }
 
+void PrintingThread::abortPrint()
+{
+    const int current = status();
+    if (current == Finished || current == Idle)
+        return;
+    qDebug() << "PrintingThread::abortPrint. The board's link was lost. Ending the print at layer" << m_currentLayer;
+    // Late timers of this print must not act any more.
+    ++m_generation;
+    m_boardPaused = false;
+    m_cycleStarted = false;
+    m_firstLayerWaitStarted = false;
+    m_currentLayer = -1;
+    // Idle rather than Finished: the board's homing once it is back is not the end of
+    // a print, and must not be reported as "print done".
+    setStatus(Idle);
+    projectBlack();
+}
+
 void PrintingThread::doneWithGMovement(const QString &answer)
 {
     qDebug() << "PrintingThread::doneWithGMovement" << answer << " target z: " << QStringLiteral("Z%1").arg(m_height);

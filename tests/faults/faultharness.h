@@ -1,0 +1,266 @@
+#pragma once
+
+// The real programs on loopback, for faults that strike in the middle of a
+// print: an X server of the test's own, vatnode-boardsim, vatnode and
+// tessora-cli. Every process is started here and stopped here, by its own
+// process id. LinkCutter sits between printer and desktop and can break their
+// connection in the middle of a job stream.
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QPointer>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QUdpSocket>
+
+#include <functional>
+#include <memory>
+
+class Server;
+
+namespace Faults {
+
+// Every timer of every program runs at this factor: a second of the real
+// printer (its layer cycle, its board, its heartbeat) lasts 50 ms here.
+constexpr double kTimeScale = 0.05;
+QString timeScaleText();
+
+// A UDP port nobody listens on, and a TCP base port whose first port is free.
+quint16 freeUdpPort();
+int freeTcpBasePort();
+
+// Runs the event loop until `condition` holds or `timeoutMs` passed.
+bool waitFor(const std::function<bool()> &condition, int timeoutMs);
+
+// Job files made with the real tools: the sample part's layers packed by
+// tessora-cli; or layers of grey noise, which pack to about 1 MB a layer.
+// Empty on failure, with the reason in *error.
+QString makeSampleJob(const QString &dir, const QString &name, int layers, QString *error);
+QString makeNoiseJob(const QString &dir, const QString &name, int layers, QString *error);
+
+QByteArray fileBytes(const QString &path);
+// Files beside `path` whose names begin with its name (temporary files of a
+// write that did not finish), the file itself excepted.
+QStringList leftoversBeside(const QString &path);
+
+// The line of `text` holding `needle` first, empty when none.
+QString lineWith(const QString &text, const QString &needle);
+
+// A sanitizer's report or a crash in a program's output, empty when none.
+QString sanitizerReport(const QString &output);
+
+// With TESSORA_FAULTS_KEEP set, the scenario's folder (logs, board lines,
+// jobs) stays after the test, and its path is printed.
+void keepIfAsked(QTemporaryDir &dir);
+
+// One line per scenario, read by tools/faults.sh.
+void outcome(const QString &scenario, const QString &text);
+
+// Xvfb on a display number it chooses itself, 1280 x 800 like the projector.
+class XServer
+{
+public:
+    XServer() = default;
+    ~XServer();
+    XServer(const XServer &) = delete;
+    XServer &operator=(const XServer &) = delete;
+
+    bool start(QString *error);
+    QString display() const { return m_display; }
+
+private:
+    QProcess m_process;
+    QString m_display;
+};
+
+// vatnode-boardsim on DIR/board, logging every received line to DIR/board.log.
+class Board
+{
+public:
+    explicit Board(const QString &dir);
+    ~Board();
+    Board(const Board &) = delete;
+    Board &operator=(const Board &) = delete;
+
+    bool start();
+    // A control line on the board's standard input: unplug, plug, ...
+    void control(const QByteArray &line);
+    QString linkPath() const { return m_dir + QStringLiteral("/board"); }
+    // Lines the board received, in order, without their time stamps.
+    QStringList received() const;
+    int receivedCount(const QString &line) const;
+    QString output();
+    bool waitForOutput(const QString &text, int timeoutMs);
+
+private:
+    QString m_dir;
+    QProcess m_process;
+    QByteArray m_output;
+};
+
+// vatnode in its own working folder, on the board's link, under the X server.
+class Printer
+{
+public:
+    Printer(const QString &workdir, const QString &serialPort, quint16 discoveryPort, const QString &display);
+    ~Printer();
+    Printer(const Printer &) = delete;
+    Printer &operator=(const Printer &) = delete;
+
+    // Files may grow to `bytes` at most (prlimit --fsize); SIGXFSZ is ignored,
+    // so a write past the limit fails with EFBIG as on a full disk, instead of
+    // killing the program.
+    void setFileSizeLimit(qint64 bytes) { m_fileSizeLimit = bytes; }
+
+    bool start();
+    // Waits until the session is built and listens for announcements.
+    bool waitUntilListening(int timeoutMs);
+    void kill(); // SIGKILL, as a power cut or the kernel would
+    void stop(); // SIGTERM, then SIGKILL if it lingers
+    bool isRunning() const { return m_process.state() == QProcess::Running; }
+    QProcess::ExitStatus exitStatus() const { return m_process.exitStatus(); }
+    int exitCode() const { return m_process.exitCode(); }
+
+    QString workdir() const { return m_workdir; }
+    QString path(const QString &name) const { return m_workdir + QLatin1Char('/') + name; }
+    quint16 discoveryPort() const { return m_discoveryPort; }
+    QString log() const;
+    int logCount(const QString &text) const;
+    bool waitForLog(const QString &text, int count, int timeoutMs);
+    // Everything the program wrote on standard output and error, over all its runs.
+    QString output() const;
+
+private:
+    QString m_workdir;
+    QString m_serialPort;
+    quint16 m_discoveryPort;
+    QString m_display;
+    qint64 m_fileSizeLimit = 0;
+    QProcess m_process;
+    int m_runs = 0;
+};
+
+// One run of tessora-cli.
+class Cli
+{
+public:
+    explicit Cli(const QStringList &arguments);
+    ~Cli();
+    Cli(const Cli &) = delete;
+    Cli &operator=(const Cli &) = delete;
+
+    // --discovery-target 127.0.0.1 and the ports, and the tests' time scale.
+    static QStringList network(quint16 discoveryPort, int basePort);
+
+    bool start();
+    bool waitForError(const QString &text, int timeoutMs);
+    bool waitForFinished(int timeoutMs);
+    void kill();
+    int exitCode() const { return m_process.exitCode(); }
+    QProcess::ExitStatus exitStatus() const { return m_process.exitStatus(); }
+    QString out();
+    QString err();
+    // The command and what it said, for failure messages.
+    QString transcript();
+
+private:
+    void collect();
+
+    QStringList m_arguments;
+    QProcess m_process;
+    QByteArray m_out;
+    QByteArray m_err;
+};
+
+// Plays the network between printer and desktop. It listens for the
+// desktop's announcement on tapPort(), announces itself to the printer in the
+// desktop's place, and relays the one connection byte for byte. Once the
+// printer has asked for the job file, it relays `bytes` bytes of the stream
+// and then breaks the link: Close ends the connection on both sides (as a
+// router that resets it), Silence relays nothing more in either direction and
+// keeps both connections open (as a cable pulled out).
+class LinkCutter
+{
+public:
+    enum class Cut { Close, Silence };
+
+    explicit LinkCutter(quint16 printerDiscoveryPort);
+    ~LinkCutter();
+    LinkCutter(const LinkCutter &) = delete;
+    LinkCutter &operator=(const LinkCutter &) = delete;
+
+    bool start();
+    quint16 tapPort() const { return m_tap.localPort(); }
+    void cutStreamAfter(qint64 bytes, Cut how);
+    bool hasCut() const { return m_cut; }
+    qint64 streamBytesRelayed() const { return m_streamRelayed; }
+
+private:
+    void readAnnouncements();
+    void acceptPrinter();
+    void fromPrinter();
+    void fromDesktop();
+    void cut();
+
+    quint16 m_printerDiscoveryPort;
+    QUdpSocket m_tap;
+    QTcpServer m_listener;
+    quint16 m_desktopPort = 0;
+    QPointer<QTcpSocket> m_printer;
+    QPointer<QTcpSocket> m_desktop;
+    QByteArray m_printerTail;
+    bool m_streamStarted = false;
+    qint64 m_cutAfter = -1;
+    Cut m_how = Cut::Close;
+    qint64 m_streamRelayed = 0;
+    bool m_cut = false;
+};
+
+// A desktop in this process: the desktop program's printer link (Server and
+// its device sessions), announcing itself to one printer on loopback. For
+// what tessora-cli has no command for: a print it did not start, renames.
+class DesktopLink
+{
+public:
+    explicit DesktopLink(quint16 printerDiscoveryPort);
+    ~DesktopLink();
+    DesktopLink(const DesktopLink &) = delete;
+    DesktopLink &operator=(const DesktopLink &) = delete;
+
+    // Announces every 2 s until a printer completed its handshake.
+    bool waitForPrinter(int timeoutMs);
+    Server &server() { return *m_server; }
+    // The printer's serial and the status it reported at the handshake.
+    QString serial;
+    QString status;
+
+private:
+    std::unique_ptr<Server> m_server;
+};
+
+// The board and the printer of one scenario, in a folder of their own, with
+// ports of their own.
+class Rig
+{
+public:
+    Rig(const QString &dir, const QString &display);
+
+    // Starts the board, then the printer, and waits until the printer listens.
+    bool start(QString *error, qint64 fileSizeLimit = 0);
+    // A TCP base port not given before: each desktop of the scenario its own.
+    int nextBasePort();
+    // `tessora-cli print JOB --resin Clear`, announced to the printer directly.
+    QStringList printArguments(const QString &job, int waitSeconds);
+    // Sanitizer reports and crashes in the programs' output, empty when none.
+    QString problems();
+
+    QString dir;
+    Board board;
+    Printer printer;
+};
+
+} // namespace Faults

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "meshimporter.h"
+
+#include <QList>
+
+#include <cstdint>
+#include <vector>
+
+// Vertex arrays for the graphics card, built from the editor's triangle soups.
+namespace MeshVertices {
+
+// Floats per vertex of an interleaved array: position, then normal.
+constexpr int kInterleavedFloats = 6;
+
+// Appends every triangle as three vertices of position and the triangle's normal.
+void appendInterleaved(std::vector<float> &vertices, const QList<MeshTriangle *> &triangles);
+
+// A triangle soup with its equal corners merged: each distinct position once (three floats)
+// and three indices per triangle, drawn lit flat from each face's own plane.
+//
+// Terms used here:
+//   closed - every edge between two distinct corners is used by exactly two triangles
+//            that run along it in opposite directions: the surface has no holes, no
+//            edges shared by more than two faces, and its faces agree on a winding;
+//   outward - the faces of a closed surface wind counter-clockwise seen from outside
+//            (its signed volume is positive).
+// Only the faces of a closed surface that point away from the viewer can be skipped
+// unseen; the card then shades and sets up half the triangles.
+struct Indexed {
+    std::vector<float> positions;
+    std::vector<std::uint32_t> indices;
+    bool closed = false;
+    bool outward = false;
+};
+Indexed weld(const QList<MeshTriangle *> &triangles);
+
+} // namespace MeshVertices

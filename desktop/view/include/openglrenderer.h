@@ -1,0 +1,116 @@
+#pragma once
+
+#include "meshvertices.h"
+#include "scenesnapshot.h"
+
+#include <QList>
+#include <QMatrix4x4>
+#include <QOpenGLBuffer>
+#include <QOpenGLFunctions>
+#include <QOpenGLShaderProgram>
+#include <QSize>
+#include <QVector3D>
+
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+// The 3D editor's scene as OpenGL draws it: the platform with its grid, the edges of the
+// build volume and the walls a model crosses, the models (the selected one in its own
+// colour) with their supports and highlighted anchors, the rotation gimbal, the
+// select-base arrow and the support tip of support editing. Lives on the scene graph's
+// render thread; the editor's state reaches it as a SceneSnapshot at synchronisation.
+//
+// Every mesh is uploaded once into vertex buffers and drawn from there each frame; a
+// model's buffers are uploaded again only when manuallyRerender asks for it, its
+// supports' when they change. Closed models and supports go up welded and indexed (see
+// MeshVertices::weld), which with their hidden faces skipped halves the card's work per
+// frame; open ones go up as they are and are lit from both sides.
+class OpenGLRenderer : protected QOpenGLFunctions
+{
+public:
+    OpenGLRenderer();
+    ~OpenGLRenderer();
+    OpenGLRenderer(const OpenGLRenderer &) = delete;
+    OpenGLRenderer &operator=(const OpenGLRenderer &) = delete;
+
+    // At synchronisation (the GUI thread blocked): takes what the frame draws and copies
+    // the triangles of new or changed meshes for upload.
+    void synchronize(const SceneSnapshot &scene, bool reuploadModels);
+    // Draws into the bound framebuffer of this size (OpenGL's lower-left origin: the item
+    // shows it mirrored vertically).
+    void render(const QSize &framebufferSize);
+
+private:
+    // One mesh on the card: either interleaved positions and normals drawn as they come,
+    // or welded positions of a closed surface drawn through an index buffer, lit flat,
+    // with the faces turned away from the viewer skipped.
+    struct GpuMesh {
+        QOpenGLBuffer vertexBuffer {QOpenGLBuffer::VertexBuffer};
+        QOpenGLBuffer indexBuffer {QOpenGLBuffer::IndexBuffer};
+        bool indexed = false;
+        GLenum cullFace = GL_BACK;
+        int count = 0; // vertices, or indices when indexed
+        // To upload at the next render.
+        std::vector<float> pendingVertices;
+        std::vector<std::uint32_t> pendingIndices;
+        bool uploadPending = false;
+
+        void setInterleaved(std::vector<float> vertices);
+        void setIndexed(MeshVertices::Indexed mesh);
+        // Indexed when the triangles form a closed surface, interleaved otherwise.
+        void setTriangles(const QList<MeshTriangle *> &triangles);
+    };
+    struct ModelBuffers {
+        std::shared_ptr<const UserImportedMesh> mesh; // keeps the key's address taken
+        GpuMesh model;
+        QList<MeshTriangle *> supportSource; // identity of the uploaded support mesh
+        GpuMesh supports;
+    };
+    struct DrawModel {
+        const UserImportedMesh *key = nullptr;
+        QMatrix4x4 modelMatrix;
+        bool selected = false;
+        bool hasSupports = false;
+        QMatrix4x4 supportMatrix;
+    };
+    struct Material {
+        QVector3D colour;
+        float opacity = 1.0f;
+        bool lit = true;
+        bool shiny = true; // with a specular highlight
+    };
+
+    void initialize();
+    void upload(GpuMesh &mesh);
+    void draw(GpuMesh &mesh, const QMatrix4x4 &modelMatrix, const Material &material, GLenum mode = GL_TRIANGLES);
+    void buildAreaMeshes(const PlatformArea &area);
+
+    bool m_initialized = false;
+    std::unique_ptr<QOpenGLShaderProgram> m_program;
+    int m_positionLocation = -1;
+    int m_normalLocation = -1;
+
+    std::unordered_map<const UserImportedMesh *, ModelBuffers> m_models;
+    std::vector<DrawModel> m_drawModels;
+    GpuMesh m_highlightedAnchors; // refilled every frame
+
+    // Fixed meshes.
+    GpuMesh m_box; // unit box centred on the origin
+    GpuMesh m_sphere; // unit sphere
+    GpuMesh m_arrow; // tip at the origin, pointing along -y, length 1
+    GpuMesh m_ring; // unit circle in the x-z plane (lines)
+    GpuMesh m_grid; // platform grid (lines)
+    GpuMesh m_volumeEdges; // edges of the build volume (lines)
+    PlatformArea m_builtArea {-1.0, -1.0, -1.0};
+
+    // The frame's scene.
+    QMatrix4x4 m_view;
+    QMatrix4x4 m_projection;
+    PlatformArea m_area;
+    std::array<bool, CollisionWall::kKinds> m_wallsCrossed {};
+    std::optional<SceneSnapshot::Gimbal> m_gimbal;
+    std::optional<SceneSnapshot::Arrow> m_baseArrow;
+    std::optional<QVector3D> m_supportTip;
+};

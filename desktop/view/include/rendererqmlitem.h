@@ -1,0 +1,193 @@
+#pragma once
+
+#include "editorrequests.h"
+
+#include <QPointF>
+#include <QPointer>
+#include <QQuickFramebufferObject>
+#include <QString>
+#include <QStringList>
+#include <QVector3D>
+#include <QVector4D>
+
+#include <memory>
+
+class SceneEditor;
+
+// The 3D editor as the user interface sees it: the item shows the platform and the models,
+// and every user action on them enters through its operations. Registered for QML as
+// "OpenGLRenderer" in module "GLRenderer" 1.0 (registerQmlType()).
+//
+// Drawing happens on the scene graph's render thread into a framebuffer object, while the
+// operations are called on the GUI thread: each operation records its request (see
+// EditorRequests) and asks for a frame; RendererContainer hands the records to the scene
+// when the scene graph synchronises (synchronizeEditor()). Slicing, printing and the walls
+// test are called on the scene directly. The scene itself (SceneEditor) belongs to the
+// item and outlives the render thread's resources.
+//
+// Progress of the long jobs goes to the page's functions "advanceImportModelBar",
+// "advanceAddingSupportsBar" and "advanceSliceStage" when the page has them, and to the
+// item's progress signals; pending events are processed meanwhile so that the page stays
+// alive.
+class RendererQMLItem : public QQuickFramebufferObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool inchesMode READ inchesMode WRITE setInchesMode NOTIFY inchesModeChanged)
+    Q_PROPERTY(bool platformIs75Microns READ platformIs75Microns WRITE setPlatformIs75Microns NOTIFY
+            platformIs75MicronsChanged)
+    Q_PROPERTY(bool gimbalCanRender READ gimbalCanRender WRITE setGimbalCanRender NOTIFY gimbalCanRenderChanged)
+    Q_PROPERTY(bool gimbalFixedRotationModeEnabled READ gimbalFixedRotationModeEnabled WRITE
+            setGimbalFixedRotationModeEnabled NOTIFY gimbalFixedRotationModeEnabledChanged)
+    Q_PROPERTY(bool inSelectBaseMode READ inSelectBaseMode WRITE setInSelectBaseMode NOTIFY inSelectBaseModeChanged)
+    Q_PROPERTY(bool inEditSupportMode READ inEditSupportMode WRITE setInEditSupportMode NOTIFY inEditSupportModeChanged)
+
+public:
+    explicit RendererQMLItem(QQuickItem *parent = nullptr);
+    ~RendererQMLItem() override;
+
+    // "OpenGLRenderer" in "GLRenderer" 1.0.
+    static void registerQmlType();
+
+    Renderer *createRenderer() const override;
+
+    // --- Properties --------------------------------------------------------------------
+    // Modes, applied to the scene at the next frame: inchesMode (the page shows inches;
+    // the scene keeps millimetres), platformIs75Microns (a 96 x 60 mm platform for
+    // placement, walls and slicing), gimbalCanRender (the rotation handles about the
+    // selected model), gimbalFixedRotationModeEnabled (handles drawn over the model),
+    // inSelectBaseMode (the select-base arrow follows the mouse), inEditSupportMode
+    // (supports under the mouse are highlighted, clicks add and delete them).
+    bool inchesMode() const { return m_requests.modes.inchesMode; }
+    void setInchesMode(bool enabled);
+    bool platformIs75Microns() const { return m_requests.modes.platformIs75Microns; }
+    void setPlatformIs75Microns(bool enabled);
+    bool gimbalCanRender() const { return m_requests.modes.gimbalCanRender; }
+    void setGimbalCanRender(bool enabled);
+    bool gimbalFixedRotationModeEnabled() const { return m_requests.modes.gimbalFixedRotationModeEnabled; }
+    void setGimbalFixedRotationModeEnabled(bool enabled);
+    bool inSelectBaseMode() const { return m_requests.modes.inSelectBaseMode; }
+    void setInSelectBaseMode(bool enabled);
+    bool inEditSupportMode() const { return m_requests.modes.inEditSupportMode; }
+    void setInEditSupportMode(bool enabled);
+
+    // --- Files -------------------------------------------------------------------------
+    // Mesh files to import (".stl", ".obj"); local file URLs are accepted too.
+    Q_INVOKABLE void addModels(const QStringList &modelFilePathsList);
+    // Uploads every model to the graphics card again at the next frame.
+    Q_INVOKABLE void manuallyRerender();
+
+    // --- Camera ------------------------------------------------------------------------
+    Q_INVOKABLE void zoomCamera(int zoomWheelDelta);
+    Q_INVOKABLE void rotateCamera(int deltaXFromRotationAnchor, int deltaYFromRotationAnchor);
+    Q_INVOKABLE void placeRotationAnchor();
+    Q_INVOKABLE void releaseRotationAnchor();
+    Q_INVOKABLE void panCamera(int deltaXFromPanningAnchor, int deltaYFromPanningAnchor);
+    Q_INVOKABLE void placePanningAnchor();
+    Q_INVOKABLE void releasePanningAnchor();
+    // Preset views: begin, then repeat one move per frame until isCameraMovementDone().
+    Q_INVOKABLE void beginFixedCameraMovement();
+    Q_INVOKABLE void moveCameraTowardsHome();
+    Q_INVOKABLE void moveCameraTowardsRight();
+    Q_INVOKABLE void moveCameraTowardsLeft();
+    Q_INVOKABLE void moveCameraTowardsTop();
+    Q_INVOKABLE void moveCameraTowardsFront();
+    Q_INVOKABLE bool isCameraMovementDone() const { return m_cameraMovementDone; }
+
+    // --- Selection and model edits -----------------------------------------------------
+    Q_INVOKABLE void modelSelectionButtonReleased();
+    Q_INVOKABLE void requestModelTransformations();
+    Q_INVOKABLE void requestGeneralModelInfo();
+    Q_INVOKABLE void setSelectedModelPosition(double xPosition, double yPosition);
+    Q_INVOKABLE void setSelectedModelRotation(double xRotation, double yRotation, double zRotation);
+    Q_INVOKABLE void resetSelectedModelRotation();
+    Q_INVOKABLE void setSelectedModelScale(double scaleFactor);
+    Q_INVOKABLE void centerSelectedModelInPlatform();
+    Q_INVOKABLE void deleteSelectedModel();
+    Q_INVOKABLE void duplicateSelectedModel(int numberOfDuplicates);
+    Q_INVOKABLE void removeSelectedModelDuplicates();
+    Q_INVOKABLE void clearAllModels();
+    Q_INVOKABLE void undoAction();
+    Q_INVOKABLE void redoAction();
+    // The answers to sendPromptUserForInchesOrMM and sendPromptUserForResizeToFitPlatform.
+    Q_INVOKABLE void setImportedModelUnits(bool isInches);
+    Q_INVOKABLE void resizeImportedModelToFitPlatform(bool shouldResize);
+
+    // --- Supports ----------------------------------------------------------------------
+    Q_INVOKABLE void addSupportsToSelectedModel(double density, double strength);
+    Q_INVOKABLE void removeSupportsFromSelectedModel();
+
+    // --- Mouse, item pixels ------------------------------------------------------------
+    Q_INVOKABLE void selectModelAtPoint(double mouseX, double mouseY);
+    Q_INVOKABLE void moveModelWithMouse(double mouseX, double mouseY);
+    Q_INVOKABLE void selectBase(double mouseX, double mouseY);
+    Q_INVOKABLE void showSelectBaseArrowAtPoint(double mouseX, double mouseY);
+    Q_INVOKABLE void moveMouseInEditSupportMode(double mouseX, double mouseY);
+    Q_INVOKABLE void pressGimbalMoveIconAtPoint(double mouseX, double mouseY);
+    Q_INVOKABLE void dragGimbalMoveIconWithMouse(double mouseX, double mouseY);
+    Q_INVOKABLE void mouseClickInEditSupportMode(double mouseX, double mouseY);
+    Q_INVOKABLE void manuallyDeleteSupport(double mouseX, double mouseY);
+
+    // --- Output ------------------------------------------------------------------------
+    // Slices the scene into the job file ssjName (a path; local file URLs are accepted).
+    // True when the job was written.
+    Q_INVOKABLE bool saveSlices(const QString &ssjName, int layerThickness, bool antialiasingEnabled);
+    Q_INVOKABLE void cancelSlicing();
+    // Slices into the temporary folder and emits sendPrint when done. The thickness is in
+    // microns, as for saveSlices.
+    Q_INVOKABLE void print(
+        const QString &printerSerial, const QString &resinName, double layerThickness, bool antialiasingEnabled);
+    Q_INVOKABLE bool doAnyModelsIntersectWalls();
+
+    // --- The hand-off to the scene -------------------------------------------------------
+    // What the renderer does with the records at each synchronisation, without the
+    // drawing: the item's size to the scene, then the model edit, the model update log,
+    // the model files, the mouse, the camera and the mode records, each applied and
+    // cleared when pending. Tests call it to stand for a frame.
+    void synchronizeEditor();
+    SceneEditor &editor() const { return *m_editor; }
+    const EditorRequests &requests() const { return m_requests; }
+
+signals:
+    void selectedModelTransformationReceived(
+        QVector3D position, double scale, QVector4D unscaledDimensions, QString fileName, double volume);
+    void noModelSelectedAfterRequestingTransformation();
+    void platformInfoReceived(double maxModelHeight, double totalModelVolume);
+    void gimbalBoundingPointsReceived(QPointF topPoint, QPointF rightPoint, QPointF bottomPoint, QPointF leftPoint);
+    void gimbalIsDisabled();
+    void sendPromptUserForInchesOrMM();
+    void sendPromptUserForResizeToFitPlatform();
+    void supportGenerationProgressWasUpated(int curProgress);
+    void inchesModeChanged();
+    void platformIs75MicronsChanged();
+    void gimbalCanRenderChanged();
+    void gimbalFixedRotationModeChanged();
+    void inSelectBaseModeChanged();
+    void inEditSupportModeChanged();
+    void loadSSJToViewer(QString ssjPath);
+    void sendPrint(QString ssjName, QString printerSerial, QString resinName);
+    // The notify signal of gimbalFixedRotationModeEnabled, emitted with
+    // gimbalFixedRotationModeChanged.
+    void gimbalFixedRotationModeEnabledChanged();
+    // Progress of the import and of slicing, in percent.
+    void importModelProgressUpdated(int curProgress);
+    void sliceProgressUpdated(int curProgress);
+
+public slots:
+    // A file handed over by another start of Tessora: print jobs (".ssj", any case) go
+    // to the job viewer, everything else to the import.
+    void openFileFromSharedMemory(const QString &filePath);
+
+private:
+    void requestCameraStep(OpenGLCamera::PresetView view);
+    void recordModelEdit(const ModelEditRequest &edit);
+    void recordMouse(MouseRequest::Action action, double mouseX, double mouseY);
+    void setMode(bool ModeFlags::*flag, bool enabled, void (RendererQMLItem::*changed)());
+    // Calls a function of the page, when it has one, with one argument.
+    void callPageFunction(const char *name, int value);
+    void importProgress(int percent);
+    void supportProgress(int percent);
+
+    std::shared_ptr<SceneEditor> m_editor;
+    EditorRequests m_requests;
+    bool m_cameraMovementDone = false;
+};

@@ -1,0 +1,169 @@
+#pragma once
+
+#include "editorrequests.h"
+#include "genslices.h"
+#include "openglcamera.h"
+#include "platformarea.h"
+#include "platformmodel.h"
+#include "scenesnapshot.h"
+
+#include <QObject>
+#include <QPointF>
+#include <QSizeF>
+#include <QStringList>
+#include <QVector3D>
+#include <QVector4D>
+
+#include <memory>
+#include <optional>
+
+// The 3D editor's scene without its drawing: the models on the platform (PlatformModel),
+// the camera, the modes, and the helpers the user works with (drags, the rotation
+// gimbal, the select-base arrow, support editing). It applies the editor item's recorded
+// requests and answers through its signals; OpenGLRenderer draws what snapshot() gives.
+//
+// Threads: the editor belongs to the GUI thread. The item's requests are applied while
+// the scene graph synchronises (on the render thread, with the GUI thread blocked), and
+// the long jobs (mesh import, support generation, slicing) run on the GUI thread between
+// frames, letting events through in their progress callbacks. Nothing of the editor is
+// read while a frame is drawn: the drawing works from the snapshot. While supports are
+// being generated, model edits wait (acceptsModelEdits()), since the model they would
+// change is the one the generator works on.
+//
+// Create it with std::make_shared: a running job keeps the editor alive while it lets
+// events through.
+class SceneEditor : public QObject, public std::enable_shared_from_this<SceneEditor>
+{
+    Q_OBJECT
+public:
+    // More duplicates per request are refused: every copy holds its own triangles.
+    static constexpr int kMaximumDuplicates = 100;
+
+    SceneEditor();
+    ~SceneEditor() override;
+
+    PlatformModel &platform() { return m_platform; }
+    const PlatformModel &platform() const { return m_platform; }
+    OpenGLCamera &camera() { return m_camera; }
+    const OpenGLCamera &camera() const { return m_camera; }
+    const ModeFlags &modes() const { return m_modes; }
+    PlatformArea area() const { return PlatformArea::forPrinter(m_modes.platformIs75Microns); }
+
+    // The item's size, item pixels.
+    void setViewportSize(const QSizeF &size);
+
+    // --- Requests, applied at synchronisation ---------------------------------------
+    // Answers the information requests, then applies the edit to the selected model
+    // (or the whole list) and answers as the edit calls for.
+    void updateSelectedModel(const ModelEditRequest &request);
+    // Queues files for import; the import runs on the GUI thread after the frame.
+    void addModelFiles(const QStringList &paths);
+    void applyMouse(const MouseRequest &request);
+    // True when a preset step was taken (the camera's movement-done flag is then news).
+    bool applyCamera(const CameraRequest &request);
+    void applyModes(const ModeFlags &flags);
+    // After the requests of a frame: reports where the gimbal shows.
+    void frameSynchronized();
+    SceneSnapshot snapshot() const;
+
+    // False while supports are being generated: edits and mouse requests then wait.
+    bool acceptsModelEdits() const { return !m_supportJob; }
+
+    // --- Import ----------------------------------------------------------------------
+    // Imports the queued files one by one. A model that needs the user's answer (units
+    // or size) stops the queue until the answer comes; the others are placed at once.
+    void importPendingFiles();
+    bool isImporting() const { return m_importing; }
+    const QStringList &filesToImport() const { return m_filesToImport; }
+    // The imported model waiting for an answer, or null.
+    const PlatformModel::Entry &modelBeingAdded() const { return m_modelBeingAdded; }
+    void setImportedModelUnits(bool isInches);
+    void resizeImportedModelToFitPlatform(bool shouldResize);
+
+    // --- Supports --------------------------------------------------------------------
+    bool isGeneratingSupports() const { return bool(m_supportJob); }
+    // Runs the support generation requested in a frame (GUI thread).
+    void runSupportGeneration();
+
+    // --- Output (GUI thread) ---------------------------------------------------------
+    // Updates the walls' highlights; true when any model leaves the printable area.
+    bool doAnyModelsIntersectWalls();
+    std::array<bool, CollisionWall::kKinds> crossedWalls() const;
+    // Slices every model with its supports and writes the job file. False when there is
+    // nothing to slice, for a bad thickness, when cancelled or when the file could not
+    // be written (logged), and while another slicing runs.
+    bool saveSlices(const QString &filePath, int layerThicknessMicrons, bool antialiasingEnabled,
+        const GenSlices::ProgressFunction &progress);
+    bool isSlicing() const { return m_slicing; }
+    // Where a job to be printed is written (the models' file names joined).
+    QString printFilePath() const;
+
+    // --- Answers ---------------------------------------------------------------------
+    // selectedModelTransformationReceived, or noModelSelectedAfterRequestingTransformation.
+    void answerTransformationRequest();
+    void answerGeneralInfoRequest();
+
+    // The helpers' state, for drawing and tests.
+    const std::optional<SceneSnapshot::Arrow> &baseArrow() const { return m_baseArrow; }
+    const std::optional<QVector3D> &supportTip() const { return m_supportTip; }
+    bool isGimbalEnabled() const;
+
+signals:
+    // position: the model's position; scale: the user's scale (1 is the imported size);
+    // unscaledDimensions: the imported size (x, y, z) and, as w, the model's height
+    // above the platform now (with supports: to its top); volume: millilitres.
+    void selectedModelTransformationReceived(
+        QVector3D position, double scale, QVector4D unscaledDimensions, QString fileName, double volume);
+    void noModelSelectedAfterRequestingTransformation();
+    void platformInfoReceived(double maxModelHeight, double totalModelVolume);
+    void gimbalBoundingPointsReceived(QPointF topPoint, QPointF rightPoint, QPointF bottomPoint, QPointF leftPoint);
+    void gimbalIsDisabled();
+    void sendPromptUserForInchesOrMM();
+    void sendPromptUserForResizeToFitPlatform();
+    void supportGenerationProgressWasUpated(int curProgress);
+    void importProgressUpdated(int percent);
+    // The scene changed outside a synchronisation: a new frame is needed.
+    void sceneChanged();
+
+private:
+    struct Drag {
+        PlatformModel::Entry entry;
+        QVector3D startPosition;
+    };
+    struct SupportJob {
+        PlatformModel::Entry entry;
+        double density = 0.0;
+        double strength = 0.0;
+    };
+
+    void applyMouseEvent(MouseRequest::Action action, const QPointF &position);
+    void startDrag(const PlatformModel::Entry &entry, const SceneRay &ray);
+    void moveDrag(const SceneRay &ray);
+    void finishDrag();
+    void selectBase(const SceneRay &ray);
+    void editSupportsHover(const SceneRay &ray);
+    void clearSupportHover();
+    // The gimbal, the select-base arrow and the support-editing helper start afresh.
+    void resetHelpers();
+    void commitImportedModel(const PlatformModel::Entry &entry);
+    void scheduleImport();
+    // Newly added models (imports, duplicates) on the 75-micron platform: the platform
+    // model places them on the 128 x 80 mm area, so they are placed again on the smaller.
+    void placeOnSmallPlatform(const PlatformModel::Entry &entry);
+    bool isInScene(const PlatformModel::Entry &entry) const;
+
+    PlatformModel m_platform;
+    OpenGLCamera m_camera;
+    ModeFlags m_modes;
+    QStringList m_filesToImport;
+    PlatformModel::Entry m_modelBeingAdded;
+    bool m_importing = false;
+    std::optional<SupportJob> m_supportJob;
+    bool m_slicing = false;
+    std::optional<Drag> m_drag;
+    std::optional<SceneSnapshot::Arrow> m_baseArrow;
+    std::optional<QVector3D> m_supportTip;
+    // What was last told about the gimbal: its points, or that it is disabled.
+    std::optional<std::array<QPointF, 4>> m_reportedGimbal;
+    bool m_gimbalReportedDisabled = false;
+};

@@ -1,0 +1,464 @@
+#include "openglrenderer.h"
+
+#include "meshgeometry.h"
+
+#include <QDebug>
+#include <QtMath>
+
+#include <cmath>
+#include <utility>
+
+// The shaders are compiled into this library; a static library must ask for its resources.
+static void initViewResources()
+{
+    Q_INIT_RESOURCE(view);
+}
+
+namespace {
+
+const QVector3D kBackground(0.93f, 0.94f, 0.96f);
+const QVector3D kPlatformColour(0.55f, 0.57f, 0.6f);
+const QVector3D kGridColour(0.42f, 0.44f, 0.47f);
+const QVector3D kVolumeEdgeColour(0.6f, 0.62f, 0.66f);
+const QVector3D kModelColour(0.72f, 0.72f, 0.74f);
+const QVector3D kSelectedColour(0.33f, 0.58f, 0.93f);
+const QVector3D kSupportColour(0.86f, 0.84f, 0.62f);
+const QVector3D kHighlightColour(0.93f, 0.25f, 0.2f);
+const QVector3D kWallColour(0.93f, 0.2f, 0.16f);
+const QVector3D kArrowColour(0.98f, 0.6f, 0.1f);
+const QVector3D kTipColour(0.98f, 0.6f, 0.1f);
+const QVector3D kRingColours[3] = {{0.9f, 0.2f, 0.2f}, {0.2f, 0.75f, 0.25f}, {0.2f, 0.4f, 0.95f}};
+
+constexpr float kPlatformThickness = 2.0f;
+constexpr float kGridSpacing = 10.0f;
+constexpr float kWallThickness = 0.5f;
+constexpr float kArrowLength = 15.0f;
+constexpr float kTipRadius = 1.2f;
+constexpr int kRingSegments = 96;
+
+void appendVertex(std::vector<float> &vertices, const QVector3D &position, const QVector3D &normal)
+{
+    vertices.insert(vertices.end(), {position.x(), position.y(), position.z(), normal.x(), normal.y(), normal.z()});
+}
+
+void appendTriangle(std::vector<float> &vertices, const QVector3D &a, const QVector3D &b, const QVector3D &c)
+{
+    const QVector3D normal = MeshImporter::facetNormal(a, b, c);
+    appendVertex(vertices, a, normal);
+    appendVertex(vertices, b, normal);
+    appendVertex(vertices, c, normal);
+}
+
+void appendLine(std::vector<float> &vertices, const QVector3D &a, const QVector3D &b)
+{
+    const QVector3D up(0.0f, 1.0f, 0.0f);
+    appendVertex(vertices, a, up);
+    appendVertex(vertices, b, up);
+}
+
+std::vector<float> sphereVertices()
+{
+    constexpr int slices = 16;
+    constexpr int stacks = 8;
+    const auto point = [](int slice, int stack) {
+        const double theta = 2.0 * M_PI * slice / slices;
+        const double phi = M_PI * stack / stacks - M_PI / 2.0;
+        return QVector3D(
+            float(std::cos(phi) * std::cos(theta)), float(std::sin(phi)), float(std::cos(phi) * std::sin(theta)));
+    };
+    std::vector<float> vertices;
+    for (int stack = 0; stack < stacks; ++stack) {
+        for (int slice = 0; slice < slices; ++slice) {
+            const QVector3D a = point(slice, stack);
+            const QVector3D b = point(slice + 1, stack);
+            const QVector3D c = point(slice + 1, stack + 1);
+            const QVector3D d = point(slice, stack + 1);
+            // Normals of a sphere are its points.
+            for (const QVector3D &v : {a, c, b, a, d, c})
+                appendVertex(vertices, v, v);
+        }
+    }
+    return vertices;
+}
+
+std::vector<float> arrowVertices()
+{
+    // A cone from the tip at the origin up to y = 0.35, then a shaft up to y = 1.
+    constexpr int sides = 16;
+    constexpr float headLength = 0.35f;
+    constexpr float headRadius = 0.14f;
+    constexpr float shaftRadius = 0.05f;
+    std::vector<float> vertices;
+    const auto ring = [](int side, float radius, float y) {
+        const double angle = 2.0 * M_PI * side / sides;
+        return QVector3D(float(std::cos(angle)) * radius, y, float(std::sin(angle)) * radius);
+    };
+    const QVector3D tip(0.0f, 0.0f, 0.0f);
+    for (int side = 0; side < sides; ++side) {
+        const QVector3D headA = ring(side, headRadius, headLength);
+        const QVector3D headB = ring(side + 1, headRadius, headLength);
+        appendTriangle(vertices, tip, headB, headA);
+        appendTriangle(vertices, QVector3D(0.0f, headLength, 0.0f), headA, headB);
+        const QVector3D lowA = ring(side, shaftRadius, headLength);
+        const QVector3D lowB = ring(side + 1, shaftRadius, headLength);
+        const QVector3D highA = ring(side, shaftRadius, 1.0f);
+        const QVector3D highB = ring(side + 1, shaftRadius, 1.0f);
+        appendTriangle(vertices, lowA, lowB, highB);
+        appendTriangle(vertices, lowA, highB, highA);
+        appendTriangle(vertices, QVector3D(0.0f, 1.0f, 0.0f), highB, highA);
+    }
+    return vertices;
+}
+
+std::vector<float> ringVertices()
+{
+    std::vector<float> vertices;
+    for (int segment = 0; segment < kRingSegments; ++segment) {
+        const double a = 2.0 * M_PI * segment / kRingSegments;
+        const double b = 2.0 * M_PI * (segment + 1) / kRingSegments;
+        appendLine(vertices, QVector3D(float(std::cos(a)), 0.0f, float(std::sin(a))),
+            QVector3D(float(std::cos(b)), 0.0f, float(std::sin(b))));
+    }
+    return vertices;
+}
+
+// Turns +y onto the direction.
+QQuaternion turnFromUp(const QVector3D &direction)
+{
+    return QQuaternion::rotationTo(QVector3D(0.0f, 1.0f, 0.0f), direction.normalized());
+}
+
+} // namespace
+
+void OpenGLRenderer::GpuMesh::setInterleaved(std::vector<float> vertices)
+{
+    indexed = false;
+    pendingVertices = std::move(vertices);
+    pendingIndices.clear();
+    uploadPending = true;
+}
+
+void OpenGLRenderer::GpuMesh::setIndexed(MeshVertices::Indexed mesh)
+{
+    indexed = true;
+    cullFace = mesh.outward ? GL_BACK : GL_FRONT;
+    pendingVertices = std::move(mesh.positions);
+    pendingIndices = std::move(mesh.indices);
+    uploadPending = true;
+}
+
+void OpenGLRenderer::GpuMesh::setTriangles(const QList<MeshTriangle *> &triangles)
+{
+    MeshVertices::Indexed welded = MeshVertices::weld(triangles);
+    if (welded.closed) {
+        setIndexed(std::move(welded));
+        return;
+    }
+    std::vector<float> vertices;
+    MeshVertices::appendInterleaved(vertices, triangles);
+    setInterleaved(std::move(vertices));
+}
+
+OpenGLRenderer::OpenGLRenderer()
+{
+    initViewResources();
+}
+
+OpenGLRenderer::~OpenGLRenderer() = default;
+
+void OpenGLRenderer::synchronize(const SceneSnapshot &scene, bool reuploadModels)
+{
+    m_view = scene.viewMatrix;
+    m_projection = scene.projectionMatrix;
+    m_area = scene.area;
+    m_wallsCrossed = scene.wallsCrossed;
+    m_gimbal = scene.gimbal;
+    m_baseArrow = scene.baseArrow;
+    m_supportTip = scene.supportTip;
+
+    std::unordered_map<const UserImportedMesh *, ModelBuffers> kept;
+    m_drawModels.clear();
+    std::vector<float> anchorVertices;
+    for (const SceneSnapshot::Model &model : scene.models) {
+        const UserImportedMesh *key = model.mesh.get();
+        auto found = m_models.find(key);
+        ModelBuffers buffers;
+        if (found != m_models.end()) {
+            buffers = std::move(found->second);
+            m_models.erase(found);
+        }
+        if (!buffers.mesh || reuploadModels) {
+            buffers.mesh = model.mesh;
+            buffers.model.setTriangles(model.mesh->triangles());
+        }
+        const bool hasSupports = !model.supportTriangles.isEmpty();
+        if (!hasSupports) {
+            buffers.supportSource.clear();
+            buffers.supports.count = 0;
+        } else if (reuploadModels || !buffers.supportSource.isSharedWith(model.supportTriangles)) {
+            buffers.supportSource = model.supportTriangles;
+            buffers.supports.setTriangles(model.supportTriangles);
+        }
+        // Highlighted anchors are few and change with the mouse: placed in the scene here.
+        for (const UserImportedMeshSingleAnchorSupports *anchor : model.highlightedAnchors) {
+            for (const MeshTriangle *triangle : anchor->triangles()) {
+                const QVector3D a = model.supportMatrix.map(triangle->a);
+                const QVector3D b = model.supportMatrix.map(triangle->b);
+                const QVector3D c = model.supportMatrix.map(triangle->c);
+                appendTriangle(anchorVertices, a, b, c);
+            }
+        }
+        m_drawModels.push_back({key, model.modelMatrix, model.selected, hasSupports, model.supportMatrix});
+        kept.emplace(key, std::move(buffers));
+    }
+    // Buffers of models that left the scene go with the old map.
+    m_models = std::move(kept);
+    m_highlightedAnchors.setInterleaved(std::move(anchorVertices));
+}
+
+void OpenGLRenderer::initialize()
+{
+    initializeOpenGLFunctions();
+    m_program = std::make_unique<QOpenGLShaderProgram>();
+    const bool built
+        = m_program->addShaderFromSourceFile(QOpenGLShader::Vertex, QStringLiteral(":/shaders/Renderer/phong.vert"))
+        && m_program->addShaderFromSourceFile(QOpenGLShader::Fragment, QStringLiteral(":/shaders/Renderer/phong.frag"))
+        && m_program->link();
+    if (!built)
+        qDebug().noquote() << "ERROR. OpenGLRenderer::initialize. Shaders failed: " + m_program->log();
+    m_positionLocation = m_program->attributeLocation("vertexPosition");
+    m_normalLocation = m_program->attributeLocation("vertexNormal");
+
+    std::vector<float> box;
+    const QList<MeshTriangle *> boxTriangles = MeshGeometry::centredBox(1.0f, 1.0f, 1.0f);
+    MeshVertices::appendInterleaved(box, boxTriangles);
+    qDeleteAll(boxTriangles);
+    m_box.setInterleaved(std::move(box));
+    m_sphere.setInterleaved(sphereVertices());
+    m_arrow.setInterleaved(arrowVertices());
+    m_ring.setInterleaved(ringVertices());
+    m_initialized = true;
+}
+
+void OpenGLRenderer::buildAreaMeshes(const PlatformArea &area)
+{
+    const float halfWidth = float(area.halfWidth);
+    const float halfDepth = float(area.halfDepth);
+    const float height = float(area.height);
+    const float lift = 0.05f; // just above the plate
+    std::vector<float> grid;
+    for (float x = 0.0f; x <= halfWidth + 1e-3f; x += kGridSpacing) {
+        for (const float side : {x, -x}) {
+            appendLine(grid, QVector3D(side, lift, -halfDepth), QVector3D(side, lift, halfDepth));
+            if (x == 0.0f)
+                break;
+        }
+    }
+    for (float z = 0.0f; z <= halfDepth + 1e-3f; z += kGridSpacing) {
+        for (const float side : {z, -z}) {
+            appendLine(grid, QVector3D(-halfWidth, lift, side), QVector3D(halfWidth, lift, side));
+            if (z == 0.0f)
+                break;
+        }
+    }
+    m_grid.setInterleaved(std::move(grid));
+
+    std::vector<float> edges;
+    const float xs[2] = {-halfWidth, halfWidth};
+    const float zs[2] = {-halfDepth, halfDepth};
+    for (const float x : xs) {
+        for (const float z : zs)
+            appendLine(edges, QVector3D(x, 0.0f, z), QVector3D(x, height, z));
+    }
+    for (const float y : {0.0f, height}) {
+        for (const float z : zs)
+            appendLine(edges, QVector3D(-halfWidth, y, z), QVector3D(halfWidth, y, z));
+        for (const float x : xs)
+            appendLine(edges, QVector3D(x, y, -halfDepth), QVector3D(x, y, halfDepth));
+    }
+    m_volumeEdges.setInterleaved(std::move(edges));
+    m_builtArea = area;
+}
+
+void OpenGLRenderer::upload(GpuMesh &mesh)
+{
+    if (!mesh.uploadPending)
+        return;
+    mesh.uploadPending = false;
+    if (!mesh.vertexBuffer.isCreated())
+        mesh.vertexBuffer.create();
+    mesh.vertexBuffer.bind();
+    mesh.vertexBuffer.setUsagePattern(QOpenGLBuffer::StaticDraw);
+    mesh.vertexBuffer.allocate(mesh.pendingVertices.data(), int(mesh.pendingVertices.size() * sizeof(float)));
+    mesh.vertexBuffer.release();
+    if (mesh.indexed) {
+        if (!mesh.indexBuffer.isCreated())
+            mesh.indexBuffer.create();
+        mesh.indexBuffer.bind();
+        mesh.indexBuffer.setUsagePattern(QOpenGLBuffer::StaticDraw);
+        mesh.indexBuffer.allocate(mesh.pendingIndices.data(), int(mesh.pendingIndices.size() * sizeof(std::uint32_t)));
+        mesh.indexBuffer.release();
+        mesh.count = int(mesh.pendingIndices.size());
+    } else {
+        mesh.count = int(mesh.pendingVertices.size() / MeshVertices::kInterleavedFloats);
+    }
+    std::vector<float>().swap(mesh.pendingVertices);
+    std::vector<std::uint32_t>().swap(mesh.pendingIndices);
+}
+
+void OpenGLRenderer::draw(GpuMesh &mesh, const QMatrix4x4 &modelMatrix, const Material &material, GLenum mode)
+{
+    upload(mesh);
+    if (mesh.count == 0)
+        return;
+    const QMatrix4x4 modelView = m_view * modelMatrix;
+    m_program->setUniformValue("modelViewMatrix", modelView);
+    m_program->setUniformValue("normalMatrix", modelView.normalMatrix());
+    if (material.lit) {
+        m_program->setUniformValue("material.ambientColor", material.colour * 0.3f);
+        m_program->setUniformValue("material.diffuseColor", material.colour * 0.7f);
+        m_program->setUniformValue(
+            "material.specularColor", material.shiny ? QVector3D(0.18f, 0.18f, 0.18f) : QVector3D());
+    } else {
+        m_program->setUniformValue("material.ambientColor", material.colour);
+        m_program->setUniformValue("material.diffuseColor", QVector3D());
+        m_program->setUniformValue("material.specularColor", QVector3D());
+    }
+    m_program->setUniformValue("material.shininess", 40.0f);
+    m_program->setUniformValue("material.opacity", material.opacity);
+    // Welded meshes carry no normals: their faces are lit from their own plane.
+    m_program->setUniformValue("flatShading", GLint(mesh.indexed ? 1 : 0));
+    mesh.vertexBuffer.bind();
+    m_program->enableAttributeArray(m_positionLocation);
+    if (mesh.indexed) {
+        m_program->setAttributeBuffer(m_positionLocation, GL_FLOAT, 0, 3, 3 * int(sizeof(float)));
+        m_program->disableAttributeArray(m_normalLocation);
+        m_program->setAttributeValue(m_normalLocation, QVector3D(0.0f, 1.0f, 0.0f));
+        mesh.indexBuffer.bind();
+        glEnable(GL_CULL_FACE);
+        glCullFace(mesh.cullFace);
+        glDrawElements(mode, mesh.count, GL_UNSIGNED_INT, nullptr);
+        glDisable(GL_CULL_FACE);
+        mesh.indexBuffer.release();
+    } else {
+        const int stride = MeshVertices::kInterleavedFloats * int(sizeof(float));
+        m_program->setAttributeBuffer(m_positionLocation, GL_FLOAT, 0, 3, stride);
+        m_program->enableAttributeArray(m_normalLocation);
+        m_program->setAttributeBuffer(m_normalLocation, GL_FLOAT, 3 * int(sizeof(float)), 3, stride);
+        glDrawArrays(mode, 0, mesh.count);
+        m_program->disableAttributeArray(m_normalLocation);
+    }
+    m_program->disableAttributeArray(m_positionLocation);
+    mesh.vertexBuffer.release();
+}
+
+void OpenGLRenderer::render(const QSize &framebufferSize)
+{
+    if (!m_initialized)
+        initialize();
+    if (m_area.halfWidth != m_builtArea.halfWidth || m_area.halfDepth != m_builtArea.halfDepth
+        || m_area.height != m_builtArea.height)
+        buildAreaMeshes(m_area);
+
+    glViewport(0, 0, framebufferSize.width(), framebufferSize.height());
+    glClearColor(kBackground.x(), kBackground.y(), kBackground.z(), 1.0f);
+    glClearDepthf(1.0f);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LEQUAL);
+    glDepthMask(GL_TRUE);
+    glDisable(GL_CULL_FACE);
+    glFrontFace(GL_CCW);
+    glDisable(GL_BLEND);
+    if (!m_program->isLinked())
+        return;
+
+    m_program->bind();
+    m_program->setUniformValue("projectionMatrix", m_projection);
+    // A light above and to the left of the viewer, in eye space.
+    m_program->setUniformValue("light.position", QVector4D(-0.35f, 0.55f, 1.0f, 0.0f));
+    m_program->setUniformValue("light.intensity", QVector3D(1.0f, 1.0f, 1.0f));
+
+    const Material line {kGridColour, 1.0f, false};
+    // Platform: a plate whose top is the plane y = 0, and its grid.
+    QMatrix4x4 plate;
+    plate.translate(0.0f, -kPlatformThickness / 2.0f, 0.0f);
+    plate.scale(float(2.0 * m_area.halfWidth), kPlatformThickness, float(2.0 * m_area.halfDepth));
+    // The plate is lit without a highlight: it covers much of the view.
+    draw(m_box, plate, {kPlatformColour, 1.0f, true, false});
+    draw(m_grid, QMatrix4x4(), line, GL_LINES);
+    draw(m_volumeEdges, QMatrix4x4(), {kVolumeEdgeColour, 1.0f, false}, GL_LINES);
+
+    for (const DrawModel &model : m_drawModels) {
+        ModelBuffers &buffers = m_models[model.key];
+        draw(buffers.model, model.modelMatrix, {model.selected ? kSelectedColour : kModelColour, 1.0f, true});
+        if (model.hasSupports)
+            draw(buffers.supports, model.supportMatrix, {kSupportColour, 1.0f, true});
+    }
+    // Highlighted anchors over their supports.
+    glDepthFunc(GL_ALWAYS);
+    draw(m_highlightedAnchors, QMatrix4x4(), {kHighlightColour, 1.0f, true});
+    glDepthFunc(GL_LEQUAL);
+
+    if (m_supportTip) {
+        QMatrix4x4 tip;
+        tip.translate(*m_supportTip);
+        tip.scale(kTipRadius);
+        draw(m_sphere, tip, {kTipColour, 1.0f, true});
+    }
+    if (m_baseArrow) {
+        QMatrix4x4 arrow;
+        arrow.translate(m_baseArrow->point);
+        arrow.rotate(turnFromUp(-m_baseArrow->direction));
+        arrow.scale(kArrowLength);
+        draw(m_arrow, arrow, {kArrowColour, 1.0f, true});
+    }
+    if (m_gimbal) {
+        // Rings about x, y and z; in fixed-rotation mode they are drawn over the model.
+        if (m_gimbal->fixedRotationMode)
+            glDepthFunc(GL_ALWAYS);
+        const QQuaternion turns[3] = {QQuaternion::fromAxisAndAngle(0.0f, 0.0f, 1.0f, 90.0f), QQuaternion(),
+            QQuaternion::fromAxisAndAngle(1.0f, 0.0f, 0.0f, 90.0f)};
+        for (int axis = 0; axis < 3; ++axis) {
+            QMatrix4x4 ring;
+            ring.translate(m_gimbal->centre);
+            ring.rotate(turns[axis]);
+            ring.scale(m_gimbal->radius);
+            draw(m_ring, ring, {kRingColours[axis], 1.0f, false}, GL_LINES);
+        }
+        glDepthFunc(GL_LEQUAL);
+    }
+
+    // Walls crossed by a model: translucent panels on the bounds of the volume.
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glDepthMask(GL_FALSE);
+    const float halfWidth = float(m_area.halfWidth);
+    const float halfDepth = float(m_area.halfDepth);
+    const float height = float(m_area.height);
+    for (int kind = 0; kind < CollisionWall::kKinds; ++kind) {
+        if (!m_wallsCrossed[size_t(kind)])
+            continue;
+        QMatrix4x4 wall;
+        switch (kind) {
+        case 0:
+        case 2:
+            wall.translate(0.0f, height / 2.0f, kind == 0 ? -halfDepth : halfDepth);
+            wall.scale(2.0f * halfWidth, height, kWallThickness);
+            break;
+        case 1:
+        case 3:
+            wall.translate(kind == 1 ? halfWidth : -halfWidth, height / 2.0f, 0.0f);
+            wall.scale(kWallThickness, height, 2.0f * halfDepth);
+            break;
+        default:
+            wall.translate(0.0f, height, 0.0f);
+            wall.scale(2.0f * halfWidth, kWallThickness, 2.0f * halfDepth);
+            break;
+        }
+        draw(m_box, wall, {kWallColour, 0.3f, false});
+    }
+    glDepthMask(GL_TRUE);
+    glDisable(GL_BLEND);
+    m_program->release();
+}

@@ -1,0 +1,541 @@
+#include "rendererqmlitem.h"
+
+#include "filehandoffreceiver.h"
+#include "renderercontainer.h"
+#include "sceneeditor.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QQmlEngine>
+#include <QQuickWindow>
+#include <QUrl>
+#include <QVariant>
+
+namespace {
+
+// A path as the page may give it: a plain path, or a file URL from a file dialog.
+QString localPath(const QString &path)
+{
+    if (path.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
+        const QUrl url(path);
+        if (url.isLocalFile())
+            return url.toLocalFile();
+    }
+    return path;
+}
+
+} // namespace
+
+RendererQMLItem::RendererQMLItem(QQuickItem *parent)
+    : QQuickFramebufferObject(parent)
+    , m_editor(std::make_shared<SceneEditor>())
+{
+    // The framebuffer holds the scene with OpenGL's lower-left origin; the item shows it
+    // mirrored, the right way up, pixel for pixel (the framebuffer follows the item's
+    // size, so smoothing would only cost time).
+    setMirrorVertically(true);
+    setSmooth(false);
+    SceneEditor *scene = m_editor.get();
+    connect(scene, &SceneEditor::selectedModelTransformationReceived, this,
+        &RendererQMLItem::selectedModelTransformationReceived);
+    connect(scene, &SceneEditor::noModelSelectedAfterRequestingTransformation, this,
+        &RendererQMLItem::noModelSelectedAfterRequestingTransformation);
+    connect(scene, &SceneEditor::platformInfoReceived, this, &RendererQMLItem::platformInfoReceived);
+    connect(scene, &SceneEditor::gimbalBoundingPointsReceived, this, &RendererQMLItem::gimbalBoundingPointsReceived);
+    connect(scene, &SceneEditor::gimbalIsDisabled, this, &RendererQMLItem::gimbalIsDisabled);
+    connect(scene, &SceneEditor::sendPromptUserForInchesOrMM, this, &RendererQMLItem::sendPromptUserForInchesOrMM);
+    connect(scene, &SceneEditor::sendPromptUserForResizeToFitPlatform, this,
+        &RendererQMLItem::sendPromptUserForResizeToFitPlatform);
+    connect(scene, &SceneEditor::supportGenerationProgressWasUpated, this, &RendererQMLItem::supportProgress);
+    connect(scene, &SceneEditor::importProgressUpdated, this, &RendererQMLItem::importProgress);
+    connect(scene, &SceneEditor::sceneChanged, this, &QQuickItem::update);
+}
+
+RendererQMLItem::~RendererQMLItem() = default;
+
+void RendererQMLItem::registerQmlType()
+{
+    qmlRegisterType<RendererQMLItem>("GLRenderer", 1, 0, "OpenGLRenderer");
+}
+
+QQuickFramebufferObject::Renderer *RendererQMLItem::createRenderer() const
+{
+    return new RendererContainer();
+}
+
+// --- Properties ----------------------------------------------------------------------------
+
+void RendererQMLItem::setMode(bool ModeFlags::*flag, bool enabled, void (RendererQMLItem::*changed)())
+{
+    if (m_requests.modes.*flag == enabled)
+        return;
+    m_requests.modes.*flag = enabled;
+    m_requests.modes.pending = true;
+    update();
+    emit(this->*changed)();
+}
+
+void RendererQMLItem::setInchesMode(bool enabled)
+{
+    setMode(&ModeFlags::inchesMode, enabled, &RendererQMLItem::inchesModeChanged);
+}
+
+void RendererQMLItem::setPlatformIs75Microns(bool enabled)
+{
+    setMode(&ModeFlags::platformIs75Microns, enabled, &RendererQMLItem::platformIs75MicronsChanged);
+}
+
+void RendererQMLItem::setGimbalCanRender(bool enabled)
+{
+    setMode(&ModeFlags::gimbalCanRender, enabled, &RendererQMLItem::gimbalCanRenderChanged);
+}
+
+void RendererQMLItem::setGimbalFixedRotationModeEnabled(bool enabled)
+{
+    if (m_requests.modes.gimbalFixedRotationModeEnabled == enabled)
+        return;
+    setMode(&ModeFlags::gimbalFixedRotationModeEnabled, enabled, &RendererQMLItem::gimbalFixedRotationModeChanged);
+    emit gimbalFixedRotationModeEnabledChanged();
+}
+
+void RendererQMLItem::setInSelectBaseMode(bool enabled)
+{
+    setMode(&ModeFlags::inSelectBaseMode, enabled, &RendererQMLItem::inSelectBaseModeChanged);
+}
+
+void RendererQMLItem::setInEditSupportMode(bool enabled)
+{
+    setMode(&ModeFlags::inEditSupportMode, enabled, &RendererQMLItem::inEditSupportModeChanged);
+}
+
+// --- Files ---------------------------------------------------------------------------------
+
+void RendererQMLItem::openFileFromSharedMemory(const QString &filePath)
+{
+    qDebug().noquote() << "RendererQMLItem::openFileFromSharedMemory. File path: " + filePath;
+    if (FileHandOffReceiver::isPrintJobPath(filePath))
+        emit loadSSJToViewer(filePath);
+    else
+        addModels(QStringList {filePath});
+}
+
+void RendererQMLItem::addModels(const QStringList &modelFilePathsList)
+{
+    for (const QString &path : modelFilePathsList)
+        m_requests.modelFiles << localPath(path);
+    update();
+}
+
+void RendererQMLItem::manuallyRerender()
+{
+    m_requests.modelUpdatePending = true;
+    update();
+}
+
+// --- Camera --------------------------------------------------------------------------------
+
+void RendererQMLItem::zoomCamera(int zoomWheelDelta)
+{
+    m_requests.camera.zoomAmount += OpenGLCamera::zoomAmount(zoomWheelDelta);
+    m_requests.camera.pending = true;
+    update();
+}
+
+void RendererQMLItem::rotateCamera(int deltaXFromRotationAnchor, int deltaYFromRotationAnchor)
+{
+    m_requests.camera.rotation = OpenGLCamera::rotationAmount(deltaXFromRotationAnchor, deltaYFromRotationAnchor);
+    m_requests.camera.pending = true;
+    update();
+}
+
+void RendererQMLItem::placeRotationAnchor()
+{
+    m_requests.camera.placeRotationAnchor = true;
+    m_requests.camera.releaseRotationAnchor = false;
+    m_requests.camera.rotation = QPointF();
+    m_requests.camera.pending = true;
+    update();
+}
+
+void RendererQMLItem::releaseRotationAnchor()
+{
+    m_requests.camera.releaseRotationAnchor = true;
+    m_requests.camera.pending = true;
+    update();
+}
+
+void RendererQMLItem::panCamera(int deltaXFromPanningAnchor, int deltaYFromPanningAnchor)
+{
+    m_requests.camera.panning = OpenGLCamera::panningAmount(deltaXFromPanningAnchor, deltaYFromPanningAnchor);
+    m_requests.camera.pending = true;
+    update();
+}
+
+void RendererQMLItem::placePanningAnchor()
+{
+    m_requests.camera.placePanningAnchor = true;
+    m_requests.camera.releasePanningAnchor = false;
+    m_requests.camera.panning = QPointF();
+    m_requests.camera.pending = true;
+    update();
+}
+
+void RendererQMLItem::releasePanningAnchor()
+{
+    m_requests.camera.releasePanningAnchor = true;
+    m_requests.camera.pending = true;
+    update();
+}
+
+void RendererQMLItem::beginFixedCameraMovement()
+{
+    m_cameraMovementDone = false;
+}
+
+void RendererQMLItem::requestCameraStep(OpenGLCamera::PresetView view)
+{
+    m_requests.camera.presetView = view;
+    m_requests.camera.pending = true;
+    update();
+}
+
+void RendererQMLItem::moveCameraTowardsHome()
+{
+    requestCameraStep(OpenGLCamera::PresetView::Home);
+}
+
+void RendererQMLItem::moveCameraTowardsRight()
+{
+    requestCameraStep(OpenGLCamera::PresetView::Right);
+}
+
+void RendererQMLItem::moveCameraTowardsLeft()
+{
+    requestCameraStep(OpenGLCamera::PresetView::Left);
+}
+
+void RendererQMLItem::moveCameraTowardsTop()
+{
+    requestCameraStep(OpenGLCamera::PresetView::Top);
+}
+
+void RendererQMLItem::moveCameraTowardsFront()
+{
+    requestCameraStep(OpenGLCamera::PresetView::Front);
+}
+
+// --- Selection and model edits ---------------------------------------------------------------
+
+void RendererQMLItem::recordModelEdit(const ModelEditRequest &edit)
+{
+    const bool generalInfo = m_requests.modelEdit.generalInfoRequested;
+    const bool transformation = m_requests.modelEdit.transformationRequested;
+    m_requests.modelEdit = edit;
+    m_requests.modelEdit.generalInfoRequested = generalInfo;
+    m_requests.modelEdit.transformationRequested = transformation;
+    m_requests.modelEdit.pending = true;
+    update();
+}
+
+void RendererQMLItem::modelSelectionButtonReleased()
+{
+    recordMouse(MouseRequest::Action::SelectionButtonReleased, 0.0, 0.0);
+}
+
+void RendererQMLItem::requestModelTransformations()
+{
+    m_requests.modelEdit.transformationRequested = true;
+    m_requests.modelEdit.pending = true;
+    update();
+}
+
+void RendererQMLItem::requestGeneralModelInfo()
+{
+    m_requests.modelEdit.generalInfoRequested = true;
+    m_requests.modelEdit.pending = true;
+    update();
+}
+
+void RendererQMLItem::setSelectedModelPosition(double xPosition, double yPosition)
+{
+    ModelEditRequest edit;
+    edit.action = ModelEditRequest::Action::SetPosition;
+    edit.xPosition = float(xPosition);
+    edit.yPosition = float(yPosition);
+    recordModelEdit(edit);
+}
+
+void RendererQMLItem::setSelectedModelRotation(double xRotation, double yRotation, double zRotation)
+{
+    ModelEditRequest edit;
+    edit.action = ModelEditRequest::Action::SetRotation;
+    edit.rotation = QVector3D(float(xRotation), float(yRotation), float(zRotation));
+    recordModelEdit(edit);
+}
+
+void RendererQMLItem::resetSelectedModelRotation()
+{
+    ModelEditRequest edit;
+    edit.action = ModelEditRequest::Action::ResetRotation;
+    recordModelEdit(edit);
+}
+
+void RendererQMLItem::setSelectedModelScale(double scaleFactor)
+{
+    ModelEditRequest edit;
+    edit.action = ModelEditRequest::Action::SetScale;
+    edit.scale = scaleFactor;
+    recordModelEdit(edit);
+}
+
+void RendererQMLItem::centerSelectedModelInPlatform()
+{
+    ModelEditRequest edit;
+    edit.action = ModelEditRequest::Action::CenterInPlatform;
+    recordModelEdit(edit);
+}
+
+void RendererQMLItem::deleteSelectedModel()
+{
+    ModelEditRequest edit;
+    edit.action = ModelEditRequest::Action::Delete;
+    recordModelEdit(edit);
+}
+
+void RendererQMLItem::duplicateSelectedModel(int numberOfDuplicates)
+{
+    ModelEditRequest edit;
+    edit.action = ModelEditRequest::Action::Duplicate;
+    edit.numberOfDuplicates = numberOfDuplicates;
+    recordModelEdit(edit);
+}
+
+void RendererQMLItem::removeSelectedModelDuplicates()
+{
+    ModelEditRequest edit;
+    edit.action = ModelEditRequest::Action::RemoveDuplicates;
+    recordModelEdit(edit);
+}
+
+void RendererQMLItem::clearAllModels()
+{
+    ModelEditRequest edit;
+    edit.action = ModelEditRequest::Action::ClearAll;
+    recordModelEdit(edit);
+}
+
+void RendererQMLItem::undoAction()
+{
+    ModelEditRequest edit;
+    edit.action = ModelEditRequest::Action::Undo;
+    recordModelEdit(edit);
+}
+
+void RendererQMLItem::redoAction()
+{
+    ModelEditRequest edit;
+    edit.action = ModelEditRequest::Action::Redo;
+    recordModelEdit(edit);
+}
+
+void RendererQMLItem::setImportedModelUnits(bool isInches)
+{
+    m_editor->setImportedModelUnits(isInches);
+    update();
+}
+
+void RendererQMLItem::resizeImportedModelToFitPlatform(bool shouldResize)
+{
+    m_editor->resizeImportedModelToFitPlatform(shouldResize);
+    update();
+}
+
+// --- Supports --------------------------------------------------------------------------------
+
+void RendererQMLItem::addSupportsToSelectedModel(double density, double strength)
+{
+    ModelEditRequest edit;
+    edit.action = ModelEditRequest::Action::AddSupports;
+    edit.supportDensity = density;
+    edit.supportStrength = strength;
+    recordModelEdit(edit);
+}
+
+void RendererQMLItem::removeSupportsFromSelectedModel()
+{
+    ModelEditRequest edit;
+    edit.action = ModelEditRequest::Action::RemoveSupports;
+    recordModelEdit(edit);
+}
+
+// --- Mouse -----------------------------------------------------------------------------------
+
+void RendererQMLItem::recordMouse(MouseRequest::Action action, double mouseX, double mouseY)
+{
+    m_requests.mouse.add(action, QPointF(mouseX, mouseY));
+    update();
+}
+
+void RendererQMLItem::selectModelAtPoint(double mouseX, double mouseY)
+{
+    recordMouse(MouseRequest::Action::SelectModel, mouseX, mouseY);
+}
+
+void RendererQMLItem::moveModelWithMouse(double mouseX, double mouseY)
+{
+    recordMouse(MouseRequest::Action::MoveModel, mouseX, mouseY);
+}
+
+void RendererQMLItem::selectBase(double mouseX, double mouseY)
+{
+    recordMouse(MouseRequest::Action::SelectBase, mouseX, mouseY);
+}
+
+void RendererQMLItem::showSelectBaseArrowAtPoint(double mouseX, double mouseY)
+{
+    recordMouse(MouseRequest::Action::ShowSelectBaseArrow, mouseX, mouseY);
+}
+
+void RendererQMLItem::moveMouseInEditSupportMode(double mouseX, double mouseY)
+{
+    recordMouse(MouseRequest::Action::MoveInEditSupportMode, mouseX, mouseY);
+}
+
+void RendererQMLItem::pressGimbalMoveIconAtPoint(double mouseX, double mouseY)
+{
+    recordMouse(MouseRequest::Action::PressGimbalMoveIcon, mouseX, mouseY);
+}
+
+void RendererQMLItem::dragGimbalMoveIconWithMouse(double mouseX, double mouseY)
+{
+    recordMouse(MouseRequest::Action::DragGimbalMoveIcon, mouseX, mouseY);
+}
+
+void RendererQMLItem::mouseClickInEditSupportMode(double mouseX, double mouseY)
+{
+    recordMouse(MouseRequest::Action::ClickInEditSupportMode, mouseX, mouseY);
+}
+
+void RendererQMLItem::manuallyDeleteSupport(double mouseX, double mouseY)
+{
+    recordMouse(MouseRequest::Action::DeleteSupport, mouseX, mouseY);
+}
+
+// --- Output ----------------------------------------------------------------------------------
+
+bool RendererQMLItem::saveSlices(const QString &ssjName, int layerThickness, bool antialiasingEnabled)
+{
+    const QPointer<RendererQMLItem> self(this);
+    const std::shared_ptr<SceneEditor> scene = m_editor;
+    const auto progress = [self](int percent) {
+        QCoreApplication::processEvents();
+        if (!self) {
+            // The page went away: there is nobody to hand the job to.
+            GenSlices::requestCancel();
+            return;
+        }
+        self->callPageFunction("advanceSliceStage", percent);
+        emit self->sliceProgressUpdated(percent);
+        QCoreApplication::processEvents();
+    };
+    return scene->saveSlices(localPath(ssjName), layerThickness, antialiasingEnabled, progress);
+}
+
+void RendererQMLItem::cancelSlicing()
+{
+    GenSlices::requestCancel();
+}
+
+void RendererQMLItem::print(
+    const QString &printerSerial, const QString &resinName, double layerThickness, bool antialiasingEnabled)
+{
+    if (!(layerThickness > 0.0) || layerThickness > 1000.0) {
+        qDebug().noquote() << "ERROR. RendererQMLItem::print. Unexpected layer thickness: "
+                + QString::number(layerThickness);
+        return;
+    }
+    const QPointer<RendererQMLItem> self(this);
+    const QString path = m_editor->printFilePath();
+    const bool sliced = saveSlices(path, qRound(layerThickness), antialiasingEnabled);
+    if (self && sliced)
+        emit sendPrint(path, printerSerial, resinName);
+}
+
+bool RendererQMLItem::doAnyModelsIntersectWalls()
+{
+    const bool intersect = m_editor->doAnyModelsIntersectWalls();
+    update();
+    return intersect;
+}
+
+// --- Progress --------------------------------------------------------------------------------
+
+void RendererQMLItem::callPageFunction(const char *name, int value)
+{
+    // The page is the window's root: an item of a QQuickView, or the window itself when
+    // the page is a Window.
+    QObject *page = nullptr;
+    const QByteArray signature = QByteArray(name) + "(QVariant)";
+    if (QQuickWindow *view = window()) {
+        if (view->metaObject()->indexOfMethod(signature.constData()) >= 0) {
+            page = view;
+        } else {
+            QQuickItem *root = this;
+            while (root->parentItem() && root->parentItem() != view->contentItem())
+                root = root->parentItem();
+            page = root;
+        }
+    }
+    if (!page || page->metaObject()->indexOfMethod(signature.constData()) < 0)
+        return;
+    QMetaObject::invokeMethod(page, name, Q_ARG(QVariant, QVariant(value)));
+}
+
+void RendererQMLItem::importProgress(int percent)
+{
+    callPageFunction("advanceImportModelBar", percent);
+    emit importModelProgressUpdated(percent);
+    QCoreApplication::processEvents();
+}
+
+void RendererQMLItem::supportProgress(int percent)
+{
+    callPageFunction("advanceAddingSupportsBar", percent);
+    emit supportGenerationProgressWasUpated(percent);
+    QCoreApplication::processEvents();
+}
+
+// --- Synchronisation -------------------------------------------------------------------------
+
+void RendererQMLItem::synchronizeEditor()
+{
+    SceneEditor &scene = *m_editor;
+    scene.setViewportSize(size());
+    // Each record is taken before it is applied: answers may reach the page at once
+    // (single-threaded rendering) and the page may record new requests for the next frame.
+    const bool editsAccepted = scene.acceptsModelEdits();
+    if (m_requests.modelEdit.pending && editsAccepted) {
+        const ModelEditRequest edit = std::exchange(m_requests.modelEdit, ModelEditRequest());
+        scene.updateSelectedModel(edit);
+    }
+    if (m_requests.modelUpdatePending) {
+        m_requests.modelUpdatePending = false;
+        qDebug().noquote() << "RendererContainer::updateModels.";
+    }
+    if (!m_requests.modelFiles.isEmpty())
+        scene.addModelFiles(std::exchange(m_requests.modelFiles, QStringList()));
+    if (m_requests.mouse.pending && editsAccepted) {
+        const MouseRequest mouse = std::exchange(m_requests.mouse, MouseRequest());
+        scene.applyMouse(mouse);
+    }
+    if (m_requests.camera.pending) {
+        const CameraRequest camera = std::exchange(m_requests.camera, CameraRequest());
+        if (scene.applyCamera(camera))
+            m_cameraMovementDone = scene.camera().isMovementDone();
+    }
+    if (m_requests.modes.pending) {
+        m_requests.modes.pending = false;
+        scene.applyModes(m_requests.modes);
+    }
+    scene.frameSynchronized();
+}

@@ -1,0 +1,630 @@
+#include "sceneeditor.h"
+
+#include "scenepicking.h"
+#include "slicejobwriter.h"
+
+#include <QDebug>
+#include <QFileInfo>
+#include <QtMath>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+// A face counts as lying on the platform already when its normal is this close to
+// straight down (cosine).
+constexpr float kFaceDownCosine = 0.99999f;
+// Turns below this many degrees are not worth a step of their own.
+constexpr float kSmallestTurn = 1e-3f;
+// Drags shorter than this (millimetres) are clicks.
+constexpr float kSmallestMove = 1e-3f;
+
+} // namespace
+
+SceneEditor::SceneEditor() = default;
+
+SceneEditor::~SceneEditor() = default;
+
+void SceneEditor::setViewportSize(const QSizeF &size)
+{
+    m_camera.setViewportSize(size);
+}
+
+// --- Requests --------------------------------------------------------------------------
+
+void SceneEditor::updateSelectedModel(const ModelEditRequest &request)
+{
+    using Action = ModelEditRequest::Action;
+    if (request.generalInfoRequested)
+        answerGeneralInfoRequest();
+    if (request.transformationRequested)
+        answerTransformationRequest();
+    if (request.action == Action::None)
+        return;
+    if (request.needsSelectedModel() && !m_platform.selectedModel()) {
+        qDebug().noquote() << "ERROR OpenGLRenderer::updateSelectedModel. No model selected";
+        return;
+    }
+
+    bool answerTransformation = false;
+    switch (request.action) {
+    case Action::None:
+        return;
+    case Action::Duplicate: {
+        if (request.numberOfDuplicates < 0 || request.numberOfDuplicates > kMaximumDuplicates) {
+            qDebug().noquote() << "ERROR OpenGLRenderer::updateSelectedModel. Number of duplicates out of range: "
+                    + QString::number(request.numberOfDuplicates);
+            return;
+        }
+        const int before = m_platform.models().size();
+        m_platform.duplicateSelectedModel(request.numberOfDuplicates);
+        for (int i = before; i < m_platform.models().size(); ++i)
+            placeOnSmallPlatform(m_platform.models().at(i));
+        break;
+    }
+    case Action::RemoveDuplicates:
+        m_platform.removeSelectedModelDuplicates();
+        break;
+    case Action::ClearAll:
+        m_platform.clearAllModels();
+        m_modelBeingAdded.reset();
+        resetHelpers();
+        // An import waiting for the answer about the cleared model goes on with the rest.
+        scheduleImport();
+        break;
+    case Action::Delete:
+        m_platform.deleteSelectedModel();
+        resetHelpers();
+        answerTransformation = true;
+        break;
+    case Action::SetPosition:
+        m_platform.setSelectedModelPosition(request.xPosition, request.yPosition);
+        answerTransformation = true;
+        break;
+    case Action::SetRotation:
+        m_platform.setSelectedModelRotation(request.rotation.x(), request.rotation.y(), request.rotation.z());
+        answerTransformation = true;
+        break;
+    case Action::ResetRotation:
+        m_platform.resetSelectedModelRotation();
+        answerTransformation = true;
+        break;
+    case Action::SetScale:
+        if (!m_platform.setSelectedModelScale(request.scale))
+            qDebug().noquote() << "ERROR OpenGLRenderer::updateSelectedModel. Scale refused: "
+                    + QString::number(request.scale);
+        answerTransformation = true;
+        break;
+    case Action::CenterInPlatform:
+        m_platform.centerSelectedModelInPlatform();
+        answerTransformation = true;
+        break;
+    case Action::AddSupports:
+        if (m_supportJob) {
+            qDebug().noquote() << "ERROR OpenGLRenderer::updateSelectedModel. Supports are being generated already";
+            return;
+        }
+        m_supportJob = SupportJob {m_platform.selectedModel(), request.supportDensity, request.supportStrength};
+        // Generation takes long and reports progress: it runs on the GUI thread after the
+        // frame, not while the scene graph waits.
+        QMetaObject::invokeMethod(this, &SceneEditor::runSupportGeneration, Qt::QueuedConnection);
+        return;
+    case Action::RemoveSupports:
+        m_platform.removeSupportsFromSelectedModel();
+        clearSupportHover();
+        answerTransformation = true;
+        break;
+    case Action::Undo:
+        m_platform.undoAction();
+        answerTransformation = true;
+        break;
+    case Action::Redo:
+        m_platform.redoAction();
+        answerTransformation = true;
+        break;
+    }
+    answerGeneralInfoRequest();
+    if (answerTransformation)
+        answerTransformationRequest();
+}
+
+void SceneEditor::addModelFiles(const QStringList &paths)
+{
+    if (paths.isEmpty())
+        return;
+    m_filesToImport += paths;
+    scheduleImport();
+}
+
+bool SceneEditor::applyCamera(const CameraRequest &request)
+{
+    if (request.placeRotationAnchor)
+        m_camera.placeRotationAnchor();
+    if (request.placePanningAnchor)
+        m_camera.placePanningAnchor();
+    if (request.zoomAmount != 0.0)
+        m_camera.zoom(request.zoomAmount);
+    if (!request.rotation.isNull())
+        m_camera.rotateRelativeToAnchor(request.rotation.x(), request.rotation.y());
+    if (!request.panning.isNull())
+        m_camera.panRelativeToAnchor(request.panning.x(), request.panning.y());
+    bool stepped = false;
+    if (request.presetView != OpenGLCamera::PresetView::None) {
+        m_camera.stepTowards(request.presetView);
+        stepped = true;
+    }
+    if (request.releaseRotationAnchor)
+        m_camera.releaseRotationAnchor();
+    if (request.releasePanningAnchor)
+        m_camera.releasePanningAnchor();
+    return stepped;
+}
+
+void SceneEditor::applyModes(const ModeFlags &flags)
+{
+    const ModeFlags before = m_modes;
+    m_modes = flags;
+    m_modes.pending = false;
+    if (before.inEditSupportMode && !m_modes.inEditSupportMode)
+        clearSupportHover();
+    if (before.inSelectBaseMode && !m_modes.inSelectBaseMode)
+        m_baseArrow.reset();
+}
+
+void SceneEditor::applyMouse(const MouseRequest &request)
+{
+    for (const MouseRequest::Event &event : request.events)
+        applyMouseEvent(event.action, event.position);
+}
+
+void SceneEditor::applyMouseEvent(MouseRequest::Action action, const QPointF &position)
+{
+    using Action = MouseRequest::Action;
+    const SceneRay ray = m_camera.rayThroughPixel(position);
+    const PlatformModel::Entry selected = m_platform.selectedModel();
+    switch (action) {
+    case Action::SelectModel: {
+        finishDrag();
+        const std::optional<ScenePicking::ModelHit> hit = ScenePicking::nearestModel(m_platform.models(), ray);
+        m_platform.selectModel(hit ? hit->entry : PlatformModel::Entry());
+        if (hit)
+            startDrag(hit->entry, ray);
+        answerTransformationRequest();
+        break;
+    }
+    case Action::PressGimbalMoveIcon:
+        finishDrag();
+        if (selected)
+            startDrag(selected, ray);
+        break;
+    case Action::MoveModel:
+    case Action::DragGimbalMoveIcon:
+        moveDrag(ray);
+        break;
+    case Action::SelectionButtonReleased:
+        finishDrag();
+        break;
+    case Action::SelectBase:
+        selectBase(ray);
+        break;
+    case Action::ShowSelectBaseArrow:
+        m_baseArrow.reset();
+        if (m_modes.inSelectBaseMode && selected) {
+            if (const std::optional<ScenePicking::SurfaceHit> hit = ScenePicking::surfaceHit(*selected->mesh(), ray))
+                m_baseArrow = SceneSnapshot::Arrow {hit->point, -hit->normal};
+        }
+        break;
+    case Action::MoveInEditSupportMode:
+        editSupportsHover(ray);
+        break;
+    case Action::ClickInEditSupportMode:
+        if (selected) {
+            UserImportedMesh &mesh = *selected->mesh();
+            if (const std::optional<QVector3D> point = mesh.pick(ray.origin, ray.direction)) {
+                if (mesh.addSupportAtPoint(*point)) {
+                    m_supportTip.reset();
+                    answerGeneralInfoRequest();
+                }
+            }
+        }
+        break;
+    case Action::DeleteSupport:
+        if (selected) {
+            UserImportedMesh &mesh = *selected->mesh();
+            // Without supports the model says so in the log.
+            const UserImportedMeshSingleAnchorSupports *anchor
+                = mesh.hasSupports() ? mesh.pickAnchor(ray.origin, ray.direction) : nullptr;
+            if ((anchor || !mesh.hasSupports()) && mesh.deleteAnchorSupport(anchor))
+                answerGeneralInfoRequest();
+        }
+        break;
+    }
+}
+
+void SceneEditor::startDrag(const PlatformModel::Entry &entry, const SceneRay &ray)
+{
+    entry->mesh()->startDrag(ray.origin, ray.direction);
+    m_drag = Drag {entry, entry->mesh()->position()};
+}
+
+void SceneEditor::moveDrag(const SceneRay &ray)
+{
+    if (!m_drag || !m_drag->entry->mesh()->isDragging())
+        return;
+    m_drag->entry->mesh()->dragTo(ray.origin, ray.direction);
+}
+
+void SceneEditor::finishDrag()
+{
+    if (!m_drag)
+        return;
+    const Drag drag = *m_drag;
+    m_drag.reset();
+    UserImportedMesh &mesh = *drag.entry->mesh();
+    mesh.endDrag();
+    const QVector3D end = mesh.position();
+    if ((end - drag.startPosition).length() < kSmallestMove) {
+        // A click: the model stays exactly where it was.
+        mesh.setPosition(drag.startPosition);
+        return;
+    }
+    if (!isInScene(drag.entry) || m_platform.selectedModel() != drag.entry)
+        return;
+    // The move becomes one step of the history, so that undo brings the model back.
+    mesh.setPosition(drag.startPosition);
+    m_platform.setSelectedModelPosition(end.x(), end.z());
+    answerTransformationRequest();
+}
+
+void SceneEditor::selectBase(const SceneRay &ray)
+{
+    const PlatformModel::Entry selected = m_platform.selectedModel();
+    if (!selected)
+        return;
+    const std::optional<ScenePicking::SurfaceHit> hit = ScenePicking::surfaceHit(*selected->mesh(), ray);
+    if (!hit)
+        return;
+    m_baseArrow.reset();
+    const QVector3D n = hit->normal;
+    if (QVector3D::dotProduct(n, QVector3D(0.0f, -1.0f, 0.0f)) < kFaceDownCosine) {
+        // Two turns about world axes bring the face's normal straight down: about x until
+        // it points down with no z part, then about z. Each is a step of the history.
+        const double rho = std::sqrt(double(n.y()) * n.y() + double(n.z()) * n.z());
+        const float alpha = rho > 1e-6 ? float(qRadiansToDegrees(std::atan2(double(n.z()), -double(n.y())))) : 0.0f;
+        const float beta = float(qRadiansToDegrees(std::atan2(-double(n.x()), rho)));
+        if (std::abs(alpha) > kSmallestTurn)
+            m_platform.setSelectedModelRotation(alpha, 0.0, 0.0);
+        if (std::abs(beta) > kSmallestTurn)
+            m_platform.setSelectedModelRotation(0.0, 0.0, beta);
+    }
+    answerGeneralInfoRequest();
+    answerTransformationRequest();
+}
+
+void SceneEditor::editSupportsHover(const SceneRay &ray)
+{
+    clearSupportHover();
+    const PlatformModel::Entry selected = m_platform.selectedModel();
+    if (!m_modes.inEditSupportMode || !selected || !selected->mesh()->hasSupports())
+        return;
+    UserImportedMesh &mesh = *selected->mesh();
+    if (const UserImportedMeshSingleAnchorSupports *anchor = mesh.pickAnchor(ray.origin, ray.direction)) {
+        for (const auto &candidate : mesh.supports().anchors()) {
+            if (candidate.get() == anchor)
+                candidate->setHighlighted(true);
+        }
+        return;
+    }
+    m_supportTip = mesh.pick(ray.origin, ray.direction);
+}
+
+void SceneEditor::clearSupportHover()
+{
+    m_supportTip.reset();
+    for (const PlatformModel::Entry &entry : m_platform.models()) {
+        if (entry->mesh()->hasSupports())
+            entry->mesh()->deactivateAllAnchors();
+    }
+}
+
+void SceneEditor::resetHelpers()
+{
+    if (m_drag) {
+        m_drag->entry->mesh()->endDrag();
+        m_drag.reset();
+    }
+    m_baseArrow.reset();
+    clearSupportHover();
+    m_reportedGimbal.reset();
+}
+
+bool SceneEditor::isInScene(const PlatformModel::Entry &entry) const
+{
+    return m_platform.models().contains(entry);
+}
+
+// --- Gimbal and snapshot ---------------------------------------------------------------
+
+bool SceneEditor::isGimbalEnabled() const
+{
+    return m_modes.gimbalCanRender && m_platform.selectedModel() && !m_modes.inSelectBaseMode
+        && !m_modes.inEditSupportMode;
+}
+
+namespace {
+
+SceneSnapshot::Gimbal gimbalOf(const UserImportedMesh &mesh, bool fixedRotationMode)
+{
+    const BoundingBox box = mesh.worldBoundingBox();
+    const QVector3D low(float(box.minX), float(box.minY), float(box.minZ));
+    const QVector3D high(float(box.maxX), float(box.maxY), float(box.maxZ));
+    return {(low + high) / 2.0f, (high - low).length() / 2.0f, fixedRotationMode};
+}
+
+} // namespace
+
+void SceneEditor::frameSynchronized()
+{
+    if (!isGimbalEnabled()) {
+        m_reportedGimbal.reset();
+        if (!m_gimbalReportedDisabled) {
+            m_gimbalReportedDisabled = true;
+            emit gimbalIsDisabled();
+        }
+        return;
+    }
+    m_gimbalReportedDisabled = false;
+    const SceneSnapshot::Gimbal gimbal
+        = gimbalOf(*m_platform.selectedModel()->mesh(), m_modes.gimbalFixedRotationModeEnabled);
+    // The ring's outline as the user sees it: the centre moved by the radius along the
+    // screen's axes.
+    const QVector3D up = m_camera.upVector() * gimbal.radius;
+    const QVector3D left = m_camera.sideVector() * gimbal.radius;
+    const std::optional<QPointF> top = m_camera.projectToPixel(gimbal.centre + up);
+    const std::optional<QPointF> right = m_camera.projectToPixel(gimbal.centre - left);
+    const std::optional<QPointF> bottom = m_camera.projectToPixel(gimbal.centre - up);
+    const std::optional<QPointF> leftPoint = m_camera.projectToPixel(gimbal.centre + left);
+    if (!top || !right || !bottom || !leftPoint)
+        return;
+    const std::array<QPointF, 4> points {*top, *right, *bottom, *leftPoint};
+    if (m_reportedGimbal && *m_reportedGimbal == points)
+        return;
+    m_reportedGimbal = points;
+    emit gimbalBoundingPointsReceived(points[0], points[1], points[2], points[3]);
+}
+
+SceneSnapshot SceneEditor::snapshot() const
+{
+    SceneSnapshot scene;
+    scene.viewMatrix = m_camera.viewMatrix();
+    scene.projectionMatrix = m_camera.projectionMatrix();
+    scene.area = area();
+    scene.wallsCrossed = crossedWalls();
+    const PlatformModel::Entry &selected = m_platform.selectedModel();
+    for (const PlatformModel::Entry &entry : m_platform.models()) {
+        const std::shared_ptr<UserImportedMesh> &mesh = entry->mesh();
+        SceneSnapshot::Model model;
+        model.mesh = mesh;
+        model.modelMatrix = mesh->modelMatrix();
+        model.selected = entry == selected;
+        if (mesh->hasSupports()) {
+            model.supportTriangles = mesh->supports().triangles();
+            model.supportMatrix = mesh->supportMatrix();
+            for (const auto &anchor : mesh->supports().anchors()) {
+                if (anchor->isHighlighted())
+                    model.highlightedAnchors.push_back(anchor.get());
+            }
+        }
+        scene.models.push_back(std::move(model));
+    }
+    if (isGimbalEnabled())
+        scene.gimbal = gimbalOf(*selected->mesh(), m_modes.gimbalFixedRotationModeEnabled);
+    if (m_modes.inSelectBaseMode)
+        scene.baseArrow = m_baseArrow;
+    if (m_modes.inEditSupportMode)
+        scene.supportTip = m_supportTip;
+    return scene;
+}
+
+// --- Import ------------------------------------------------------------------------------
+
+void SceneEditor::scheduleImport()
+{
+    if (!m_filesToImport.isEmpty() && !m_modelBeingAdded)
+        QMetaObject::invokeMethod(this, &SceneEditor::importPendingFiles, Qt::QueuedConnection);
+}
+
+void SceneEditor::importPendingFiles()
+{
+    // One import at a time: requests that arrive meanwhile join its queue.
+    if (m_importing)
+        return;
+    const std::shared_ptr<SceneEditor> keepAlive = shared_from_this();
+    m_importing = true;
+    while (!m_modelBeingAdded && !m_filesToImport.isEmpty()) {
+        const QString path = m_filesToImport.takeFirst();
+        const PlatformModel::Entry entry
+            = ModelEntry::fromFile(path, [this](int percent) { emit importProgressUpdated(percent); });
+        emit importProgressUpdated(100);
+        if (!entry) {
+            qDebug().noquote() << "ERROR. OpenGLRenderer::addModels. Nothing could be imported from " + path;
+            continue;
+        }
+        switch (entry->status()) {
+        case ImportStatus::NeedsUnitsChoice:
+            m_modelBeingAdded = entry;
+            emit sendPromptUserForInchesOrMM();
+            break;
+        case ImportStatus::TooLarge:
+            m_modelBeingAdded = entry;
+            emit sendPromptUserForResizeToFitPlatform();
+            break;
+        case ImportStatus::Ready:
+        case ImportStatus::Unchecked:
+            commitImportedModel(entry);
+            break;
+        }
+    }
+    m_importing = false;
+}
+
+void SceneEditor::setImportedModelUnits(bool isInches)
+{
+    if (!m_modelBeingAdded) {
+        qDebug().noquote() << "ERROR. RendererQMLItem::setImportedModelUnits. No imported model waits for its units";
+        return;
+    }
+    if (m_modelBeingAdded->setImportedModelUnits(isInches) < 0) {
+        emit sendPromptUserForResizeToFitPlatform();
+        return;
+    }
+    const PlatformModel::Entry entry = std::exchange(m_modelBeingAdded, nullptr);
+    commitImportedModel(entry);
+    scheduleImport();
+}
+
+void SceneEditor::resizeImportedModelToFitPlatform(bool shouldResize)
+{
+    if (!m_modelBeingAdded) {
+        qDebug().noquote()
+            << "ERROR. RendererQMLItem::resizeImportedModelToFitPlatform. No imported model waits for its size";
+        return;
+    }
+    m_modelBeingAdded->resizeImportedModelToFitPlatform(shouldResize);
+    const PlatformModel::Entry entry = std::exchange(m_modelBeingAdded, nullptr);
+    commitImportedModel(entry);
+    scheduleImport();
+}
+
+void SceneEditor::commitImportedModel(const PlatformModel::Entry &entry)
+{
+    m_platform.addEntry(entry);
+    placeOnSmallPlatform(entry);
+    m_platform.selectModel(entry);
+    answerGeneralInfoRequest();
+    answerTransformationRequest();
+    emit sceneChanged();
+}
+
+void SceneEditor::placeOnSmallPlatform(const PlatformModel::Entry &entry)
+{
+    if (m_modes.platformIs75Microns && entry->status() == ImportStatus::Ready)
+        area().placeOnFreeSpace(*entry->mesh(), m_platform.models());
+}
+
+// --- Supports ----------------------------------------------------------------------------
+
+void SceneEditor::runSupportGeneration()
+{
+    if (!m_supportJob)
+        return;
+    const std::shared_ptr<SceneEditor> keepAlive = shared_from_this();
+    const SupportJob job = *m_supportJob;
+    if (!isInScene(job.entry)) {
+        // Deleted between the request and its turn.
+        m_supportJob.reset();
+        emit sceneChanged();
+        return;
+    }
+    const std::shared_ptr<UserImportedMesh> mesh = job.entry->mesh();
+    const bool generated = mesh->generateSupports(
+        job.density, job.strength, [this](int percent) { emit supportGenerationProgressWasUpated(percent); });
+    if (generated)
+        mesh->placeOnPlatform();
+    else
+        qDebug().noquote() << "ERROR. OpenGLRenderer::addSupportsToSelectedModel. Supports could not be generated";
+    m_supportJob.reset();
+    emit supportGenerationProgressWasUpated(100);
+    answerGeneralInfoRequest();
+    answerTransformationRequest();
+    emit sceneChanged();
+}
+
+// --- Output ------------------------------------------------------------------------------
+
+std::array<bool, CollisionWall::kKinds> SceneEditor::crossedWalls() const
+{
+    std::array<bool, CollisionWall::kKinds> crossed {};
+    const PlatformArea platformArea = area();
+    for (const PlatformModel::Entry &entry : m_platform.models()) {
+        const std::array<bool, CollisionWall::kKinds> walls
+            = platformArea.crossedWalls(entry->mesh()->worldBoundingBox());
+        for (int kind = 0; kind < CollisionWall::kKinds; ++kind)
+            crossed[size_t(kind)] = crossed[size_t(kind)] || walls[size_t(kind)];
+    }
+    return crossed;
+}
+
+bool SceneEditor::doAnyModelsIntersectWalls()
+{
+    const bool platformModelAnswer = m_platform.doAnyModelsIntersectWalls();
+    if (!m_modes.platformIs75Microns)
+        return platformModelAnswer;
+    const std::array<bool, CollisionWall::kKinds> walls = crossedWalls();
+    return std::any_of(walls.begin(), walls.end(), [](bool crossed) { return crossed; });
+}
+
+bool SceneEditor::saveSlices(const QString &filePath, int layerThicknessMicrons, bool antialiasingEnabled,
+    const GenSlices::ProgressFunction &progress)
+{
+    if (m_slicing) {
+        qDebug().noquote() << "ERROR. RendererQMLItem::saveSlices. Slicing is running already";
+        return false;
+    }
+    if (layerThicknessMicrons <= 0) {
+        qDebug().noquote() << "ERROR. RendererQMLItem::saveSlices. Layer thickness must be positive: "
+                + QString::number(layerThicknessMicrons);
+        return false;
+    }
+    // The scene is copied before slicing starts: edits made while it runs do not reach
+    // the job.
+    std::vector<MeshTriangle> triangles = m_platform.printTriangles(!m_modes.platformIs75Microns);
+    if (triangles.empty()) {
+        qDebug().noquote() << "ERROR. RendererQMLItem::saveSlices. No models to slice";
+        return false;
+    }
+    QList<MeshTriangle *> pointers;
+    pointers.reserve(int(triangles.size()));
+    for (MeshTriangle &triangle : triangles)
+        pointers.append(&triangle);
+    const QString description = m_modes.platformIs75Microns ? QStringLiteral("sliced at 75 microns")
+                                                            : QStringLiteral("sliced at 100 microns");
+    const std::shared_ptr<SceneEditor> keepAlive = shared_from_this();
+    m_slicing = true;
+    GenSlices slicer;
+    const bool sliced = slicer.saveSlices(layerThicknessMicrons * 0.001, pointers, QVector3D(0.0f, 0.0f, 0.0f),
+        QVector3D(90.0f, 0.0f, 0.0f), QVector3D(1.0f, 1.0f, 1.0f), filePath, progress, antialiasingEnabled,
+        description);
+    m_slicing = false;
+    return sliced;
+}
+
+QString SceneEditor::printFilePath() const
+{
+    QStringList names;
+    for (const PlatformModel::Entry &entry : m_platform.models())
+        names << QFileInfo(entry->sourcePath()).fileName();
+    return SliceJobWriter::printFilePath(names);
+}
+
+// --- Answers -----------------------------------------------------------------------------
+
+void SceneEditor::answerTransformationRequest()
+{
+    const PlatformModel::Entry &selected = m_platform.selectedModel();
+    if (!selected) {
+        emit noModelSelectedAfterRequestingTransformation();
+        return;
+    }
+    const UserImportedMesh &mesh = *selected->mesh();
+    const QVector4D dimensions(mesh.unscaledDimensions(), mesh.dimensions().y());
+    emit selectedModelTransformationReceived(
+        mesh.position(), mesh.userScale(), dimensions, QFileInfo(selected->sourcePath()).fileName(), mesh.volume());
+}
+
+void SceneEditor::answerGeneralInfoRequest()
+{
+    emit platformInfoReceived(m_platform.maxModelHeight(), m_platform.totalModelVolume());
+}

@@ -1,0 +1,367 @@
+// The editor's orbit camera: where the eye is, zoom limits, rotation and panning relative
+// to their anchors, the animated preset views, and rays through item pixels.
+#include "openglcamera.h"
+
+#include <QTest>
+#include <QVector4D>
+#include <QtMath>
+
+#include <cmath>
+
+namespace {
+
+using Preset = OpenGLCamera::PresetView;
+
+bool near(double a, double b, double tolerance = 1e-4)
+{
+    return std::abs(a - b) <= tolerance;
+}
+
+bool near(const QVector3D &a, const QVector3D &b, float tolerance = 1e-3f)
+{
+    return (a - b).length() <= tolerance;
+}
+
+bool near(const QPointF &a, const QPointF &b, double tolerance = 1e-2)
+{
+    return std::abs(a.x() - b.x()) <= tolerance && std::abs(a.y() - b.y()) <= tolerance;
+}
+
+OpenGLCamera cameraAt(double distance, double azimuth, double elevation, const QVector3D &target,
+    const QSizeF &viewport = QSizeF(800, 600))
+{
+    OpenGLCamera camera;
+    camera.setPose({distance, azimuth, elevation, target});
+    camera.setViewportSize(viewport);
+    return camera;
+}
+
+// Steps until the move is done; the number of steps, or -1 after `limit` steps.
+int stepsTo(OpenGLCamera &camera, Preset view, int limit = 1000)
+{
+    for (int step = 1; step <= limit; ++step) {
+        if (camera.stepTowards(view))
+            return step;
+    }
+    return -1;
+}
+
+} // namespace
+
+class TestCamera : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void start_isTheHomeView();
+    void eye_followsTheOrbit_data();
+    void eye_followsTheOrbit();
+    void viewMatrix_looksFromTheEyeAtTheTarget();
+    void zoom_addsAndStaysWithinLimits();
+    void rotate_withoutAnchor_changesNothingAndLogs();
+    void rotate_isRelativeToTheAnchorNotCumulative();
+    void rotate_wrapsAzimuthOnceAndHoldsElevation();
+    void rotate_afterRelease_isIgnored();
+    void pan_withoutAnchor_changesNothingAndLogs();
+    void pan_dragRight_movesTheSceneRight();
+    void pan_dragDown_movesTheSceneDown();
+    void pan_fromAbove_movesAcrossThePlatform();
+    void preset_stepsArriveAndReportDone_data();
+    void preset_stepsArriveAndReportDone();
+    void preset_topView_isUsable();
+    void orthographic_showsDistanceOverSixAcrossTheShorterSide();
+    void ray_throughPixel_projectsBackToThatPixel_data();
+    void ray_throughPixel_projectsBackToThatPixel();
+    void ray_throughCentre_passesThroughTheTarget();
+};
+
+void TestCamera::start_isTheHomeView()
+{
+    const OpenGLCamera camera;
+    QCOMPARE(camera.distance(), 500.0);
+    QCOMPARE(camera.azimuth(), 300.0);
+    QCOMPARE(camera.elevation(), 28.0);
+    QCOMPARE(camera.target(), QVector3D(0, 30, 0));
+    QCOMPARE(camera.projection(), OpenGLCamera::Projection::Orthographic);
+}
+
+void TestCamera::eye_followsTheOrbit_data()
+{
+    QTest::addColumn<double>("azimuth");
+    QTest::addColumn<double>("elevation");
+    QTest::addColumn<QVector3D>("offset"); // eye - target at distance 100
+    QTest::newRow("right") << 0.0 << 0.0 << QVector3D(100, 0, 0);
+    QTest::newRow("left") << 180.0 << 0.0 << QVector3D(-100, 0, 0);
+    QTest::newRow("front") << 270.0 << 0.0 << QVector3D(0, 0, 100);
+    QTest::newRow("back") << 90.0 << 0.0 << QVector3D(0, 0, -100);
+    QTest::newRow("above") << 0.0 << 90.0 << QVector3D(0, 100, 0);
+    QTest::newRow("front raised 30") << 270.0 << 30.0
+                                     << QVector3D(0, 50, float(100 * std::cos(qDegreesToRadians(30.0))));
+}
+
+void TestCamera::eye_followsTheOrbit()
+{
+    QFETCH(double, azimuth);
+    QFETCH(double, elevation);
+    QFETCH(QVector3D, offset);
+    const QVector3D target(5, 30, -7);
+    const OpenGLCamera camera = cameraAt(100, azimuth, elevation, target);
+    QVERIFY2(near(camera.eyePosition(), target + offset),
+        qPrintable(QStringLiteral("eye %1 %2 %3")
+                       .arg(camera.eyePosition().x())
+                       .arg(camera.eyePosition().y())
+                       .arg(camera.eyePosition().z())));
+}
+
+void TestCamera::viewMatrix_looksFromTheEyeAtTheTarget()
+{
+    const OpenGLCamera camera = cameraAt(500, 300, 28, QVector3D(0, 30, 0));
+    const QMatrix4x4 view = camera.viewMatrix();
+    QVERIFY(near(view.map(camera.eyePosition()), QVector3D(0, 0, 0)));
+    QVERIFY(near(view.map(camera.target()), QVector3D(0, 0, -500), 1e-2f));
+    // Up in the scene stays up on the screen.
+    QVERIFY(view.mapVector(QVector3D(0, 1, 0)).y() > 0.5f);
+    QVERIFY(near(camera.upVector().length(), 1.0));
+    QVERIFY(near(QVector3D::dotProduct(camera.upVector(), camera.target() - camera.eyePosition()), 0.0, 1e-2));
+}
+
+void TestCamera::zoom_addsAndStaysWithinLimits()
+{
+    OpenGLCamera camera;
+    camera.zoom(OpenGLCamera::zoomAmount(120));
+    QVERIFY(near(camera.distance(), 536.0));
+    camera.zoom(OpenGLCamera::zoomAmount(-240));
+    QVERIFY(near(camera.distance(), 464.0));
+    camera.zoom(OpenGLCamera::zoomAmount(100000));
+    QCOMPARE(camera.distance(), 1700.0);
+    camera.zoom(OpenGLCamera::zoomAmount(-100000));
+    QCOMPARE(camera.distance(), 120.0);
+}
+
+void TestCamera::rotate_withoutAnchor_changesNothingAndLogs()
+{
+    OpenGLCamera camera;
+    QTest::ignoreMessage(QtDebugMsg, "NOTICE OpenGLCamera::rotateRelativeToAnchor. rotationAnchorIsPlaced == false");
+    QVERIFY(!camera.rotateRelativeToAnchor(10, 5));
+    QCOMPARE(camera.azimuth(), 300.0);
+    QCOMPARE(camera.elevation(), 28.0);
+}
+
+void TestCamera::rotate_isRelativeToTheAnchorNotCumulative()
+{
+    OpenGLCamera camera;
+    camera.placeRotationAnchor();
+    // A drag reports the whole distance from the press every time.
+    const QPointF amount = OpenGLCamera::rotationAmount(20, 10);
+    QCOMPARE(amount, QPointF(-10, 5));
+    QVERIFY(camera.rotateRelativeToAnchor(amount.x(), amount.y()));
+    QVERIFY(camera.rotateRelativeToAnchor(amount.x(), amount.y()));
+    QCOMPARE(camera.azimuth(), 290.0);
+    QCOMPARE(camera.elevation(), 33.0);
+    const QPointF further = OpenGLCamera::rotationAmount(40, 20);
+    QVERIFY(camera.rotateRelativeToAnchor(further.x(), further.y()));
+    QCOMPARE(camera.azimuth(), 280.0);
+    QCOMPARE(camera.elevation(), 38.0);
+}
+
+void TestCamera::rotate_wrapsAzimuthOnceAndHoldsElevation()
+{
+    OpenGLCamera camera = cameraAt(500, 300, 28, QVector3D(0, 30, 0));
+    camera.placeRotationAnchor();
+    camera.rotateRelativeToAnchor(100, 100);
+    QCOMPARE(camera.azimuth(), 40.0);
+    QCOMPARE(camera.elevation(), 89.9);
+    camera.rotateRelativeToAnchor(-350, -200);
+    QCOMPARE(camera.azimuth(), 310.0);
+    QCOMPARE(camera.elevation(), -89.9);
+}
+
+void TestCamera::rotate_afterRelease_isIgnored()
+{
+    OpenGLCamera camera;
+    camera.placeRotationAnchor();
+    camera.rotateRelativeToAnchor(10, 0);
+    camera.releaseRotationAnchor();
+    QTest::ignoreMessage(QtDebugMsg, "NOTICE OpenGLCamera::rotateRelativeToAnchor. rotationAnchorIsPlaced == false");
+    camera.rotateRelativeToAnchor(50, 0);
+    QCOMPARE(camera.azimuth(), 310.0);
+}
+
+void TestCamera::pan_withoutAnchor_changesNothingAndLogs()
+{
+    OpenGLCamera camera;
+    QTest::ignoreMessage(QtDebugMsg, "NOTICE OpenGLCamera::panRelativeToAnchor. panningAnchorIsPlaced == false");
+    QVERIFY(!camera.panRelativeToAnchor(10, 5));
+    QCOMPARE(camera.target(), QVector3D(0, 30, 0));
+}
+
+void TestCamera::pan_dragRight_movesTheSceneRight()
+{
+    OpenGLCamera camera = cameraAt(500, 300, 28, QVector3D(0, 30, 0));
+    const QVector3D scenePoint(0, 30, 0);
+    const QPointF before = *camera.projectToPixel(scenePoint);
+    camera.placePanningAnchor();
+    const QPointF amount = OpenGLCamera::panningAmount(50, 0);
+    QCOMPARE(amount, QPointF(-10, 0));
+    QVERIFY(camera.panRelativeToAnchor(amount.x(), amount.y()));
+    // The target moved 10 mm across the view, square to the view direction.
+    QVERIFY(near((camera.target() - scenePoint).length(), 10.0));
+    QVERIFY(
+        near(QVector3D::dotProduct(camera.target() - scenePoint, camera.target() - camera.eyePosition()), 0.0, 1e-2));
+    const QPointF after = *camera.projectToPixel(scenePoint);
+    QVERIFY2(after.x() > before.x() + 1.0, qPrintable(QStringLiteral("%1 -> %2").arg(before.x()).arg(after.x())));
+    QVERIFY(near(after.y(), before.y(), 1e-2));
+    // Again from the anchor: the same drag gives the same target.
+    const QVector3D target = camera.target();
+    camera.panRelativeToAnchor(amount.x(), amount.y());
+    QVERIFY(near(camera.target(), target));
+}
+
+void TestCamera::pan_dragDown_movesTheSceneDown()
+{
+    OpenGLCamera camera = cameraAt(500, 270, 0, QVector3D(0, 30, 0));
+    camera.placePanningAnchor();
+    const QPointF amount = OpenGLCamera::panningAmount(0, 25);
+    QVERIFY(camera.panRelativeToAnchor(amount.x(), amount.y()));
+    // Seen from the front, dragging down by 25 pixels lifts the target by 5 mm.
+    QVERIFY(near(camera.target(), QVector3D(0, 35, 0)));
+    camera.releasePanningAnchor();
+    QTest::ignoreMessage(QtDebugMsg, "NOTICE OpenGLCamera::panRelativeToAnchor. panningAnchorIsPlaced == false");
+    QVERIFY(!camera.panRelativeToAnchor(0, 100));
+    QVERIFY(near(camera.target(), QVector3D(0, 35, 0)));
+}
+
+void TestCamera::pan_fromAbove_movesAcrossThePlatform()
+{
+    // Looking straight down, a vertical drag moves the target over the platform, not
+    // towards the eye (where the picture would not change).
+    OpenGLCamera camera = cameraAt(500, 270, 89.9999, QVector3D(0, 30, 0));
+    camera.placePanningAnchor();
+    const QPointF amount = OpenGLCamera::panningAmount(0, 25);
+    camera.panRelativeToAnchor(amount.x(), amount.y());
+    QVERIFY(near(camera.target().y(), 30.0, 1e-3));
+    QVERIFY(near(std::abs(camera.target().z()), 5.0, 1e-3));
+    camera.panRelativeToAnchor(-amount.y(), 0);
+    QVERIFY(near(camera.target().y(), 30.0, 1e-3));
+    QVERIFY(near(std::abs(camera.target().x()), 5.0, 1e-3));
+}
+
+void TestCamera::preset_stepsArriveAndReportDone_data()
+{
+    QTest::addColumn<int>("view");
+    QTest::addColumn<double>("startDistance");
+    QTest::addColumn<double>("startAzimuth");
+    QTest::addColumn<double>("startElevation");
+    QTest::addColumn<QVector3D>("startTarget");
+    QTest::addColumn<int>("steps");
+    // Steps: the slowest value decides (40 mm, 4 degrees, 2 mm per step; a value closer
+    // than one step arrives in that step).
+    QTest::newRow("home to right: 300 degrees of azimuth")
+        << int(Preset::Right) << 500.0 << 300.0 << 28.0 << QVector3D(0, 30, 0) << 75;
+    QTest::newRow("home to front") << int(Preset::Front) << 500.0 << 300.0 << 28.0 << QVector3D(0, 30, 0) << 8;
+    QTest::newRow("home to left") << int(Preset::Left) << 500.0 << 300.0 << 28.0 << QVector3D(0, 30, 0) << 30;
+    QTest::newRow("home to top") << int(Preset::Top) << 500.0 << 300.0 << 28.0 << QVector3D(0, 30, 0) << 16;
+    QTest::newRow("far and panned to home")
+        << int(Preset::Home) << 1700.0 << 300.0 << 28.0 << QVector3D(-13, 30, 101) << 51;
+    QTest::newRow("at home already") << int(Preset::Home) << 500.0 << 300.0 << 28.0 << QVector3D(0, 30, 0) << 1;
+}
+
+void TestCamera::preset_stepsArriveAndReportDone()
+{
+    QFETCH(int, view);
+    QFETCH(double, startDistance);
+    QFETCH(double, startAzimuth);
+    QFETCH(double, startElevation);
+    QFETCH(QVector3D, startTarget);
+    QFETCH(int, steps);
+    OpenGLCamera camera = cameraAt(startDistance, startAzimuth, startElevation, startTarget);
+    const Preset preset = Preset(view);
+    for (int step = 1; step < steps; ++step) {
+        QVERIFY2(!camera.stepTowards(preset), qPrintable(QStringLiteral("done early at step %1").arg(step)));
+        QVERIFY(!camera.isMovementDone());
+    }
+    QVERIFY(camera.stepTowards(preset));
+    QVERIFY(camera.isMovementDone());
+    const OpenGLCamera::Pose goal = OpenGLCamera::presetPose(preset);
+    QCOMPARE(camera.distance(), goal.distance);
+    QCOMPARE(camera.azimuth(), goal.azimuth);
+    QCOMPARE(camera.elevation(), goal.elevation);
+    QCOMPARE(camera.target(), goal.target);
+    // Further steps keep it there.
+    QVERIFY(camera.stepTowards(preset));
+    QCOMPARE(camera.azimuth(), goal.azimuth);
+}
+
+void TestCamera::preset_topView_isUsable()
+{
+    OpenGLCamera camera;
+    camera.setViewportSize(QSizeF(640, 480));
+    QVERIFY(stepsTo(camera, Preset::Top) > 0);
+    QCOMPARE(camera.elevation(), 89.9999);
+    // Seen from above: the back of the platform (-z) is up on the screen, +x to the right.
+    const QPointF back = *camera.projectToPixel(QVector3D(0, 0, -40));
+    const QPointF front = *camera.projectToPixel(QVector3D(0, 0, 40));
+    const QPointF right = *camera.projectToPixel(QVector3D(64, 0, 0));
+    QVERIFY(back.y() < front.y());
+    QVERIFY(right.x() > 320);
+    QVERIFY(near(back.x(), 320.0, 0.05));
+}
+
+void TestCamera::orthographic_showsDistanceOverSixAcrossTheShorterSide()
+{
+    // 800 x 400: half height distance / 6 = 100 mm, half width twice that.
+    const OpenGLCamera wide = cameraAt(600, 270, 0, QVector3D(0, 30, 0), QSizeF(800, 400));
+    QVERIFY(near(*wide.projectToPixel(QVector3D(0, 130, 0)), QPointF(400, 0)));
+    QVERIFY(near(*wide.projectToPixel(QVector3D(200, 30, 0)), QPointF(800, 200)));
+    // 400 x 800: half width 100 mm.
+    const OpenGLCamera tall = cameraAt(600, 270, 0, QVector3D(0, 30, 0), QSizeF(400, 800));
+    QVERIFY(near(*tall.projectToPixel(QVector3D(-100, 30, 0)), QPointF(0, 400)));
+    QVERIFY(near(*tall.projectToPixel(QVector3D(0, 230, 0)), QPointF(200, 0)));
+}
+
+void TestCamera::ray_throughPixel_projectsBackToThatPixel_data()
+{
+    QTest::addColumn<int>("projection");
+    QTest::addColumn<QPointF>("pixel");
+    for (const auto projection : {OpenGLCamera::Projection::Orthographic, OpenGLCamera::Projection::Perspective}) {
+        const char *name = projection == OpenGLCamera::Projection::Orthographic ? "orthographic" : "perspective";
+        for (const QPointF &pixel : {QPointF(0, 0), QPointF(400, 300), QPointF(799, 17), QPointF(123, 555)}) {
+            QTest::addRow("%s %g %g", name, pixel.x(), pixel.y()) << int(projection) << pixel;
+        }
+    }
+}
+
+void TestCamera::ray_throughPixel_projectsBackToThatPixel()
+{
+    QFETCH(int, projection);
+    QFETCH(QPointF, pixel);
+    OpenGLCamera camera = cameraAt(500, 300, 28, QVector3D(3, 30, -4));
+    camera.setProjection(OpenGLCamera::Projection(projection));
+    const SceneRay ray = camera.rayThroughPixel(pixel);
+    for (const float t : {0.1f, 0.25f, 0.5f}) {
+        const std::optional<QPointF> back = camera.projectToPixel(ray.origin + t * ray.direction);
+        QVERIFY(back);
+        QVERIFY2(near(*back, pixel, 0.05), qPrintable(QStringLiteral("%1 %2").arg(back->x()).arg(back->y())));
+    }
+}
+
+void TestCamera::ray_throughCentre_passesThroughTheTarget()
+{
+    for (const auto projection : {OpenGLCamera::Projection::Orthographic, OpenGLCamera::Projection::Perspective}) {
+        OpenGLCamera camera = cameraAt(500, 300, 28, QVector3D(3, 30, -4));
+        camera.setProjection(projection);
+        const SceneRay ray = camera.rayThroughPixel(QPointF(400, 300));
+        const QVector3D toTarget = camera.target() - ray.origin;
+        const QVector3D direction = ray.direction.normalized();
+        const QVector3D closest = ray.origin + QVector3D::dotProduct(toTarget, direction) * direction;
+        QVERIFY2(near(closest, camera.target(), 1e-3f),
+            qPrintable(QStringLiteral("%1: %2 %3 %4")
+                           .arg(int(projection))
+                           .arg(closest.x())
+                           .arg(closest.y())
+                           .arg(closest.z())));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestCamera)
+#include "tst_camera.moc"

@@ -1,0 +1,158 @@
+// Vertex arrays for the graphics card: interleaved triangles, and welded indexed meshes
+// that must draw exactly the triangles they came from.
+#include "meshgeometry.h"
+#include "meshvertices.h"
+
+#include <QTest>
+
+#include <cmath>
+#include <utility>
+
+namespace {
+
+QVector3D corner(const MeshVertices::Indexed &mesh, std::uint32_t index)
+{
+    const size_t at = size_t(index) * 3;
+    return QVector3D(mesh.positions[at], mesh.positions[at + 1], mesh.positions[at + 2]);
+}
+
+// A band of quads round a cylinder: rows x columns quads, two triangles each.
+QList<MeshTriangle *> cylinderBand(int rows, int columns)
+{
+    QList<MeshTriangle *> triangles;
+    const auto point = [&](int row, int column) {
+        const double angle = 2.0 * M_PI * (column % columns) / columns;
+        return QVector3D(float(10 * std::cos(angle)), float(row), float(10 * std::sin(angle)));
+    };
+    for (int row = 0; row < rows; ++row) {
+        for (int column = 0; column < columns; ++column) {
+            const QVector3D a = point(row, column), b = point(row, column + 1);
+            const QVector3D c = point(row + 1, column + 1), d = point(row + 1, column);
+            triangles << new MeshTriangle {MeshImporter::facetNormal(a, b, c), a, b, c}
+                      << new MeshTriangle {MeshImporter::facetNormal(a, c, d), a, c, d};
+        }
+    }
+    return triangles;
+}
+
+} // namespace
+
+class TestMeshVertices : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void weld_box_sharesItsEightCorners()
+    {
+        const QList<MeshTriangle *> box = MeshGeometry::centredBox(10, 20, 30);
+        const MeshVertices::Indexed mesh = MeshVertices::weld(box);
+        QCOMPARE(int(mesh.positions.size()), 8 * 3);
+        QCOMPARE(int(mesh.indices.size()), box.size() * 3);
+        qDeleteAll(box);
+    }
+
+    void weld_drawsTheSameTrianglesInOrder()
+    {
+        const QList<MeshTriangle *> band = cylinderBand(5, 24);
+        const MeshVertices::Indexed mesh = MeshVertices::weld(band);
+        // Each inner corner is shared by six triangles: far fewer corners than triangles.
+        QCOMPARE(int(mesh.positions.size()) / 3, 6 * 24);
+        QCOMPARE(int(mesh.indices.size()), band.size() * 3);
+        for (int i = 0; i < band.size(); ++i) {
+            QCOMPARE(corner(mesh, mesh.indices[size_t(i) * 3]), band.at(i)->a);
+            QCOMPARE(corner(mesh, mesh.indices[size_t(i) * 3 + 1]), band.at(i)->b);
+            QCOMPARE(corner(mesh, mesh.indices[size_t(i) * 3 + 2]), band.at(i)->c);
+        }
+        qDeleteAll(band);
+    }
+
+    void weld_nearlyEqualCorners_stayApart()
+    {
+        const QVector3D a(0, 0, 0), b(1, 0, 0), c(0, 1, 0);
+        const QVector3D shifted(std::nextafter(1.0f, 2.0f), 0, 0);
+        QList<MeshTriangle *> triangles {new MeshTriangle {{}, a, b, c}, new MeshTriangle {{}, a, shifted, c}};
+        const MeshVertices::Indexed mesh = MeshVertices::weld(triangles);
+        QCOMPARE(int(mesh.positions.size()), 4 * 3);
+        QCOMPARE(corner(mesh, mesh.indices[4]), shifted);
+        qDeleteAll(triangles);
+    }
+
+    void weld_closedAndOutward_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("closed");
+        QTest::addColumn<bool>("outward");
+        QTest::newRow("box") << "none" << true << true;
+        QTest::newRow("box wound inwards") << "flip all" << true << false;
+        QTest::newRow("a face missing") << "drop one" << false << true;
+        QTest::newRow("one face wound the other way") << "flip one" << false << true;
+        QTest::newRow("a face twice") << "duplicate one" << false << true;
+        QTest::newRow("two separate boxes") << "second box" << true << true;
+    }
+
+    void weld_closedAndOutward()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, closed);
+        QFETCH(bool, outward);
+        QList<MeshTriangle *> box = MeshGeometry::centredBox(10, 20, 30);
+        const auto flip = [](MeshTriangle *t) { std::swap(t->b, t->c); };
+        if (change == QLatin1String("flip all")) {
+            for (MeshTriangle *t : box)
+                flip(t);
+        } else if (change == QLatin1String("drop one")) {
+            delete box.takeLast();
+        } else if (change == QLatin1String("flip one")) {
+            flip(box.first());
+        } else if (change == QLatin1String("duplicate one")) {
+            box << new MeshTriangle(*box.first());
+        } else if (change == QLatin1String("second box")) {
+            QList<MeshTriangle *> second = MeshGeometry::centredBox(5, 5, 5);
+            for (MeshTriangle *t : second) {
+                t->a += QVector3D(50, 0, 0);
+                t->b += QVector3D(50, 0, 0);
+                t->c += QVector3D(50, 0, 0);
+            }
+            box += second;
+        }
+        const MeshVertices::Indexed mesh = MeshVertices::weld(box);
+        QCOMPARE(mesh.closed, closed);
+        QCOMPARE(mesh.outward, outward);
+        qDeleteAll(box);
+    }
+
+    void weld_openBand_isNotClosed()
+    {
+        const QList<MeshTriangle *> band = cylinderBand(3, 12);
+        QVERIFY(!MeshVertices::weld(band).closed);
+        qDeleteAll(band);
+    }
+
+    void weld_empty_isEmpty()
+    {
+        const MeshVertices::Indexed mesh = MeshVertices::weld({});
+        QVERIFY(mesh.positions.empty());
+        QVERIFY(mesh.indices.empty());
+        QVERIFY(!mesh.closed);
+    }
+
+    void interleaved_carriesEachTrianglesNormal()
+    {
+        const QList<MeshTriangle *> box = MeshGeometry::centredBox(2, 2, 2);
+        std::vector<float> vertices {1.0f, 2.0f}; // appended after what is there
+        MeshVertices::appendInterleaved(vertices, box);
+        QCOMPARE(int(vertices.size()), 2 + box.size() * 3 * MeshVertices::kInterleavedFloats);
+        for (int i = 0; i < box.size(); ++i) {
+            for (int k = 0; k < 3; ++k) {
+                const float *v = vertices.data() + 2 + size_t(i * 3 + k) * MeshVertices::kInterleavedFloats;
+                const QVector3D &expected = k == 0 ? box.at(i)->a : k == 1 ? box.at(i)->b : box.at(i)->c;
+                QCOMPARE(QVector3D(v[0], v[1], v[2]), expected);
+                QCOMPARE(QVector3D(v[3], v[4], v[5]), box.at(i)->normal);
+            }
+        }
+        qDeleteAll(box);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMeshVertices)
+#include "tst_meshvertices.moc"

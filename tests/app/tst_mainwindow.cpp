@@ -19,7 +19,7 @@ namespace {
 
 const QString viewerLine = QStringLiteral("INFO. main_mac.qml::openJobInViewer. Opening print job in the viewer: ");
 const QString importLine
-    = QStringLiteral("NOTICE. main_mac.qml::importModels. No 3D editor to import the model into: ");
+    = QStringLiteral("INFO. main_mac.qml::importModels. Importing: ");
 
 int whitePixels(const QImage &image)
 {

@@ -30,7 +30,7 @@ const QString viewerLine = QStringLiteral("main_mac.qml::openJobInViewer. Openin
 // Long enough for the running instance to poll the hand-off segment twice.
 constexpr int pollSlackMs = 1200;
 
-const QString importLine = QStringLiteral("main_mac.qml::importModels. No 3D editor to import the model into: ");
+const QString importLine = QStringLiteral("main_mac.qml::importModels. Importing: ");
 
 QString guardSegmentKey()
 {

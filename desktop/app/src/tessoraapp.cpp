@@ -2,6 +2,7 @@
 
 #include "basiclogging.h"
 #include "myglwidget.h"
+#include "rendererqmlitem.h"
 #include "runguard.h"
 #include "sharedmemorywriter.h"
 #include "sliceimageprovider.h"
@@ -70,8 +71,7 @@ TessoraWindow::TessoraWindow()
     quickView.engine()->addImageProvider(QStringLiteral("colors"), new SliceImageProvider);
 
     qmlRegisterType<MyGLWidget>("OpenGLUnderQML", 1, 0, "MyGLWidget");
-    // The 3D editor item is registered here as well, as "OpenGLRenderer" in module
-    // "GLRenderer" 1.0, once it exists; it then owns the hand-off receiver.
+    RendererQMLItem::registerQmlType();
 
     // Published before the page loads, so that its connections find them from the start.
     quickView.rootContext()->setContextProperty(QStringLiteral("fileEvent"), &fileEventHandler);

@@ -1,41 +1,326 @@
 import QtQuick 2.15
+import QtQuick.Controls 2.15
+import QtQuick.Layouts 1.15
+import QtQuick.Dialogs 1.3 as Dialogs
 import OpenGLUnderQML 1.0
+import "format.js" as Format
 
-// Tessora's main page. For now it holds the controller and the print job
-// viewer; files named on the command line (fileEvent) or handed over by a
-// second start (fileHandOff) are opened here.
-Rectangle {
+// Tessora's main window: the 3D editor with its model tools, slicing and printing, the
+// connected printers and the dialogs that manage them. Files named on the command line
+// (fileEvent) or handed over by a second start (fileHandOff) are opened here: print jobs
+// in the job viewer, meshes in the editor.
+Page {
     id: root
+    objectName: "mainPage"
     width: 1280
     height: 800
-    color: "#2b2b2b"
 
+    // ---- state the pages share
+    readonly property var editor: editorLoader.status === Loader.Ready ? editorLoader.item.renderer : null
+    property bool hasSelection: false
+    property real maxModelHeight: 0
+    property real totalModelVolume: 0
+    readonly property bool hasModels: maxModelHeight > 0
+
+    property bool importing: false
+    property int importProgress: 0
+    property bool generatingSupports: false
+    property int supportsProgress: 0
+    property bool slicing: false
+    property int sliceProgress: 0
+    property bool sendingJob: false
+    property int transferProgress: 0
+    readonly property bool busy: importing || generatingSupports || slicing
+
+    readonly property int printerCount: printerModel.count
+    // The printer the printer pages work with; the controller asks for it (setSelectedPrinter).
+    property string currentPrinterSerial: printerCount > 0 ? printerModel.get(0).serial : ""
+    property bool showQualityTools: controller.getTessoraQALevel() >= controller.getQALevelForDistributors()
+
+    // Kept for the job viewer: the file shown and a number that changes with every layer
+    // shown, so that the image is fetched again.
     property string viewerJobPath: ""
-    // Changes with every layer shown, so that the image is fetched again.
     property int viewerImageNum: 0
+    property int projectedImageNum: 0
+
+    // Imports waiting for the editor: file names in the order of the queue, and the one
+    // whose model the editor is about to add (after the units or size answer, if asked).
+    property var importQueue: []
+    property string awaitingImportName: ""
 
     MyGLWidget {
         id: controller
+        objectName: "controller"
     }
 
-    function openJobInViewer(ssjPath) {
-        console.log("INFO. main_mac.qml::openJobInViewer. Opening print job in the viewer: " + ssjPath)
-        if (controller.setSSJViewerPath(ssjPath) === "1") {
-            viewerJobPath = ssjPath
-            viewerImageNum++
+    ListModel {
+        id: modelList
+        objectName: "modelListModel"
+    }
+
+    // One entry per connected printer: serial, nickname, status (a status name), layer,
+    // percent, timeLeft (minutes, -1 unknown), jobName, activity (words for a pending
+    // pause, resume or transfer) and error (words, empty without one).
+    ListModel {
+        id: printerModel
+        objectName: "printerModel"
+    }
+
+    // ---- functions the controller and the editor call on the page
+    function advanceImportModelBar(percent) {
+        importProgress = percent
+        importing = percent < 100
+        if (percent >= 100 && importQueue.length > 0) {
+            var queue = importQueue
+            awaitingImportName = queue.shift()
+            importQueue = queue
         }
     }
 
-    function importModels(modelFilePathsList) {
-        // Model import arrives with the 3D editor; until then the request is only logged.
-        for (var i = 0; i < modelFilePathsList.length; ++i)
-            console.log("NOTICE. main_mac.qml::importModels. No 3D editor to import the model into: "
-                        + modelFilePathsList[i])
+    function advanceAddingSupportsBar(percent) {
+        supportsProgress = percent
+        generatingSupports = percent < 100
     }
 
-    function showViewerLayer(answer) {
-        if (answer !== "n/a")
-            viewerImageNum++
+    function advanceSliceStage(percent) {
+        sliceProgress = percent
+    }
+
+    function advancePrintStage(printPercent, timeLeft, layerNum) {
+        statusMessage.text = qsTr("Printing: layer %1, %2 %, %3 left")
+                .arg(layerNum).arg(printPercent).arg(Format.minutesText(timeLeft))
+    }
+
+    function projectSlice(sliceImage) {
+        projectedImageNum++
+    }
+
+    function setSelectedPrinter() {
+        controller.setSelectedPrinter(currentPrinterSerial)
+    }
+
+    // ---- opening files
+    function openJobInViewer(ssjPath) {
+        console.log("INFO. main_mac.qml::openJobInViewer. Opening print job in the viewer: " + ssjPath)
+        jobViewer.openJob(ssjPath)
+    }
+
+    function importModels(modelFilePathsList) {
+        if (!editor) {
+            for (var i = 0; i < modelFilePathsList.length; ++i)
+                console.log("NOTICE. main_mac.qml::importModels. No 3D editor to import the model into: "
+                            + modelFilePathsList[i])
+            return
+        }
+        var accepted = []
+        var refused = []
+        var queue = importQueue
+        for (var j = 0; j < modelFilePathsList.length; ++j) {
+            var path = Format.localPath(modelFilePathsList[j])
+            if (Format.isImportable(path)) {
+                console.log("INFO. main_mac.qml::importModels. Importing: " + path)
+                accepted.push(path)
+                queue.push(Format.fileName(path))
+            } else {
+                refused.push(Format.fileName(path))
+            }
+        }
+        importQueue = queue
+        if (accepted.length > 0) {
+            importing = true
+            importProgress = 0
+            editor.addModels(accepted)
+        }
+        if (refused.length > 0)
+            messageDialog.show(qsTr("File not imported"),
+                               qsTr("Tessora imports STL and OBJ files. Not imported: %1").arg(refused.join(", ")))
+    }
+
+    function openFiles(urls) {
+        var meshes = []
+        for (var i = 0; i < urls.length; ++i) {
+            var path = Format.localPath(urls[i])
+            if (Format.isPrintJob(path))
+                openJobInViewer(path)
+            else
+                meshes.push(path)
+        }
+        if (meshes.length > 0)
+            importModels(meshes)
+    }
+
+    function modelAdded(name) {
+        for (var i = 0; i < modelList.count; ++i) {
+            if (modelList.get(i).name === name) {
+                modelList.setProperty(i, "copies", modelList.get(i).copies + 1)
+                return
+            }
+        }
+        modelList.append({ name: name, path: name, copies: 1 })
+    }
+
+    function modelCopiesChanged(name, change) {
+        for (var i = 0; i < modelList.count; ++i) {
+            if (modelList.get(i).name !== name)
+                continue
+            var copies = change === 0 ? 1 : modelList.get(i).copies + change
+            if (copies <= 0)
+                modelList.remove(i)
+            else
+                modelList.setProperty(i, "copies", copies)
+            return
+        }
+    }
+
+    function saveJob(thickness, antialiasing) {
+        if (editor.doAnyModelsIntersectWalls()) {
+            messageDialog.show(qsTr("Model outside the build area"),
+                               qsTr("A model crosses the edge of the build area (shown in red). Move or scale it before slicing."))
+            return
+        }
+        pendingSave.thickness = thickness
+        pendingSave.antialiasing = antialiasing
+        pendingSave.waiting = true
+        controller.openSaveSSJDialog()
+    }
+
+    function printModels(serial, resinName, thickness, antialiasing) {
+        if (editor.doAnyModelsIntersectWalls()) {
+            messageDialog.show(qsTr("Model outside the build area"),
+                               qsTr("A model crosses the edge of the build area (shown in red). Move or scale it before printing."))
+            return
+        }
+        currentPrinterSerial = serial
+        slicing = true
+        sliceProgress = 0
+        editor.print(serial, resinName, thickness, antialiasing)
+        slicing = false
+    }
+
+    function printerIndex(serial) {
+        for (var i = 0; i < printerModel.count; ++i) {
+            if (printerModel.get(i).serial === serial)
+                return i
+        }
+        return -1
+    }
+
+    function updatePrinter(serial, values) {
+        var index = printerIndex(serial)
+        if (index < 0)
+            return
+        for (var key in values)
+            printerModel.setProperty(index, key, values[key])
+    }
+
+    // A save started by saveJob(), waiting for the file name.
+    QtObject {
+        id: pendingSave
+        property bool waiting: false
+        property int thickness: 50
+        property bool antialiasing: false
+    }
+
+    // ---- the controller's news
+    Connections {
+        target: controller
+        function onSetSaveSSJPath(filePath) {
+            if (!pendingSave.waiting)
+                return
+            pendingSave.waiting = false
+            if (filePath === "")
+                return
+            root.slicing = true
+            root.sliceProgress = 0
+            var saved = root.editor.saveSlices(filePath, pendingSave.thickness, pendingSave.antialiasing)
+            root.slicing = false
+            if (saved)
+                statusMessage.text = qsTr("Print job saved: %1").arg(filePath)
+            else
+                messageDialog.show(qsTr("Print job not saved"),
+                                   qsTr("Slicing was cancelled or the file could not be written: %1").arg(filePath))
+        }
+        function onSendPrinterConnected_networking(printerSerial, printerName, printerStatus) {
+            var index = root.printerIndex(printerSerial)
+            var entry = { serial: printerSerial, nickname: printerName, status: printerStatus, layer: 0,
+                          percent: 0, timeLeft: -1, jobName: "", activity: "", error: "" }
+            if (index >= 0)
+                printerModel.set(index, entry)
+            else
+                printerModel.append(entry)
+            statusMessage.text = qsTr("Printer connected: %1").arg(printerName)
+        }
+        function onSendPrinterDisconnected_networking(printerSerial) {
+            var index = root.printerIndex(printerSerial)
+            if (index >= 0) {
+                statusMessage.text = qsTr("Printer disconnected: %1").arg(printerModel.get(index).nickname)
+                printerModel.remove(index)
+            }
+        }
+        function onSendMessagePopup(messageText) {
+            messageDialog.show(qsTr("Message"), messageText)
+        }
+        function onUpdatePrintProgress_networkForQML(serial, layerNum, percent, timeLeft, ssjName, resinName, layerThickness) {
+            root.updatePrinter(serial, { status: "PrintStatus_Printing", layer: layerNum, percent: percent,
+                                         timeLeft: timeLeft, jobName: ssjName })
+        }
+        function onUpdatePrintDone_networkForQML(serial) {
+            root.updatePrinter(serial, { status: "PrintStatus_Ready", percent: 100, timeLeft: 0, activity: qsTr("Print finished") })
+        }
+        function onSendTransferNetworkJobProgress(percent) {
+            root.transferProgress = percent
+            root.sendingJob = percent < 100
+        }
+        function onPauseStarted(serial) { root.updatePrinter(serial, { activity: qsTr("Pausing…") }) }
+        function onPauseCompleted(serial) { root.updatePrinter(serial, { status: "PrintStatus_Paused", activity: "" }) }
+        function onResumeStarted(serial) { root.updatePrinter(serial, { activity: qsTr("Resuming…") }) }
+        function onResumeCompleted(serial) { root.updatePrinter(serial, { status: "PrintStatus_Printing", activity: "" }) }
+        function onPrintCancelled(serial) {
+            root.updatePrinter(serial, { status: "PrintStatus_Ready", activity: qsTr("Print cancelled"), timeLeft: -1 })
+        }
+        function onTransmit_receivedPrinterError(serial, message) {
+            root.updatePrinter(serial, { error: message })
+            var index = root.printerIndex(serial)
+            var name = index >= 0 ? printerModel.get(index).nickname : serial
+            messageDialog.show(qsTr("Printer error"), qsTr("%1 reports: %2").arg(name).arg(message))
+        }
+        function onSendErrorMessage(errorNum, errorDescription, errorFix) {
+            messageDialog.show(qsTr("Error %1").arg(errorNum), errorDescription + "\n\n" + errorFix)
+        }
+    }
+
+    // ---- the editor's news
+    Connections {
+        target: root.editor
+        ignoreUnknownSignals: true
+        function onSelectedModelTransformationReceived(position, scale, unscaledDimensions, fileName, volume) {
+            if (root.awaitingImportName !== "" && fileName === root.awaitingImportName) {
+                root.modelAdded(fileName)
+                root.awaitingImportName = ""
+            }
+            root.hasSelection = true
+            modelPanel.selectedName = fileName
+            modelPanel.selectedPosition = position
+            modelPanel.selectedScale = scale
+            modelPanel.selectedDimensions = unscaledDimensions
+            modelPanel.selectedVolume = volume
+        }
+        function onNoModelSelectedAfterRequestingTransformation() {
+            root.hasSelection = false
+        }
+        function onPlatformInfoReceived(maxModelHeight, totalModelVolume) {
+            root.maxModelHeight = maxModelHeight
+            root.totalModelVolume = totalModelVolume
+            if (maxModelHeight <= 0)
+                modelList.clear()
+        }
+        function onSendPromptUserForInchesOrMM() { unitsPrompt.open() }
+        function onSendPromptUserForResizeToFitPlatform() { resizePrompt.open() }
+        function onSendPrint(ssjName, printerSerial, resinName) {
+            controller.printSSJ(printerSerial, ssjName, resinName)
+            statusMessage.text = qsTr("Sending the print to %1…").arg(controller.getPrinterNicknameFromSerial(printerSerial))
+        }
+        function onLoadSSJToViewer(ssjPath) { root.openJobInViewer(ssjPath) }
     }
 
     Connections {
@@ -49,42 +334,411 @@ Rectangle {
         function onAddModels(modelFilePathsList) { root.importModels(modelFilePathsList) }
     }
 
-    Item {
-        id: viewer
-        anchors.fill: parent
-        anchors.margins: 16
-        focus: true
+    Shortcut { sequences: [StandardKey.Undo]; enabled: root.editor !== null && !root.busy; onActivated: root.editor.undoAction() }
+    Shortcut { sequences: [StandardKey.Redo]; enabled: root.editor !== null && !root.busy; onActivated: root.editor.redoAction() }
+    Shortcut { sequences: [StandardKey.Open]; enabled: !root.busy; onActivated: importDialog.open() }
+    Shortcut {
+        sequences: [StandardKey.Delete]
+        enabled: root.editor !== null && root.hasSelection && !root.busy
+        onActivated: {
+            root.modelCopiesChanged(modelPanel.selectedName, -1)
+            root.editor.deleteSelectedModel()
+        }
+    }
+    // Factory and service staff reach the quality-assurance tools this way.
+    Shortcut { sequence: "Ctrl+Alt+Q"; onActivated: root.showQualityTools = !root.showQualityTools }
 
-        Keys.onRightPressed: root.showViewerLayer(controller.requestNextSSJViewerImage())
-        Keys.onLeftPressed: root.showViewerLayer(controller.requestPrevSSJViewerImage())
+    // ---- tool bar
+    header: ToolBar {
+        objectName: "toolBar"
+        RowLayout {
+            anchors.fill: parent
+            spacing: 2
+
+            ToolButton {
+                objectName: "importButton"
+                text: qsTr("Import…")
+                enabled: root.editor !== null && !root.busy
+                onClicked: importDialog.open()
+            }
+            ToolButton {
+                objectName: "undoButton"
+                text: qsTr("Undo")
+                enabled: root.hasModels && !root.busy
+                onClicked: root.editor.undoAction()
+            }
+            ToolButton {
+                objectName: "redoButton"
+                text: qsTr("Redo")
+                enabled: root.hasModels && !root.busy
+                onClicked: root.editor.redoAction()
+            }
+            ToolButton {
+                objectName: "clearAllButton"
+                text: qsTr("Clear")
+                enabled: root.hasModels && !root.busy
+                onClicked: clearConfirm.open()
+            }
+            ToolSeparator {}
+            Label { text: qsTr("View") }
+            Repeater {
+                model: [{ key: "home", name: qsTr("Home") }, { key: "top", name: qsTr("Top") },
+                    { key: "front", name: qsTr("Front") }, { key: "left", name: qsTr("Left") },
+                    { key: "right", name: qsTr("Right") }]
+                delegate: ToolButton {
+                    objectName: "view_" + modelData.key
+                    text: modelData.name
+                    enabled: root.editor !== null
+                    onClicked: editorLoader.item.moveCamera(modelData.key)
+                }
+            }
+            Item { Layout.fillWidth: true }
+            ToolButton {
+                objectName: "printersButton"
+                text: qsTr("Printers (%1)").arg(root.printerCount)
+                enabled: root.printerCount > 0
+                onClicked: printersPanel.open()
+            }
+            ToolButton {
+                objectName: "toolsButton"
+                text: qsTr("Tools ▾")
+                onClicked: toolsMenu.open()
+
+                Menu {
+                    id: toolsMenu
+                    objectName: "toolsMenu"
+                    y: parent.height
+                    MenuItem { objectName: "connectPrinterItem"; text: qsTr("Connect a printer…"); onTriggered: connectWizard.open() }
+                    MenuItem {
+                        objectName: "printerControlsItem"
+                        text: qsTr("Printer controls…")
+                        enabled: root.printerCount > 0
+                        onTriggered: printerControls.open()
+                    }
+                    MenuItem { objectName: "printerSettingsItem"; text: qsTr("Printer and resin settings…"); onTriggered: printerSettings.open() }
+                    MenuItem {
+                        objectName: "fineTuneItem"
+                        text: qsTr("Fine-tune a resin…")
+                        enabled: root.printerCount > 0
+                        onTriggered: fineTuneWizard.open()
+                    }
+                    MenuSeparator {}
+                    MenuItem { objectName: "jobViewerItem"; text: qsTr("Print job viewer…"); onTriggered: jobViewer.open() }
+                    MenuSeparator { visible: root.showQualityTools }
+                    MenuItem {
+                        objectName: "serialModelItem"
+                        text: qsTr("Set serial and model…")
+                        visible: root.showQualityTools
+                        height: visible ? implicitHeight : 0
+                        enabled: root.printerCount > 0
+                        onTriggered: serialModelDialog.open()
+                    }
+                    MenuItem {
+                        objectName: "grayscaleItem"
+                        text: qsTr("Set printer grayscale…")
+                        visible: root.showQualityTools
+                        height: visible ? implicitHeight : 0
+                        enabled: root.printerCount > 0
+                        onTriggered: grayscaleDialog.open()
+                    }
+                    MenuSeparator {}
+                    MenuItem { objectName: "aboutItem"; text: qsTr("About Tessora"); onTriggered: messageDialog.show(qsTr("About Tessora"), qsTr("Tessora %1").arg(controller.getTessoraVersion())) }
+                }
+            }
+        }
+    }
+
+    // ---- work area
+    RowLayout {
+        anchors.fill: parent
+        spacing: 0
+
+        ModelPanel {
+            id: modelPanel
+            Layout.preferredWidth: Theme.sidePanelWidth
+            Layout.fillHeight: true
+            editor: root.editor
+            models: modelList
+            hasSelection: root.hasSelection
+            busy: root.busy
+            onCopiesChanged: root.modelCopiesChanged(name, change)
+        }
 
         Rectangle {
-            anchors.fill: layerImage
-            color: "black"
-        }
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            color: Theme.viewportBackground
+            clip: true
 
-        Image {
-            id: layerImage
-            objectName: "layerImage"
-            anchors.top: parent.top
-            anchors.left: parent.left
-            anchors.right: parent.right
-            anchors.bottom: caption.top
-            anchors.bottomMargin: 8
-            fillMode: Image.PreserveAspectFit
-            cache: false
-            source: root.viewerJobPath === "" ? "" : "image://colors/1_" + root.viewerImageNum
-        }
+            Loader {
+                id: editorLoader
+                objectName: "editorLoader"
+                anchors.fill: parent
+                source: "EditorView.qml"
+            }
+            Connections {
+                target: editorLoader.item
+                ignoreUnknownSignals: true
+                // A click in the view means the import that was waiting has been settled.
+                function onPressed() {
+                    if (!unitsPrompt.opened && !resizePrompt.opened)
+                        root.awaitingImportName = ""
+                }
+            }
 
-        Text {
-            id: caption
-            anchors.left: parent.left
-            anchors.right: parent.right
-            anchors.bottom: parent.bottom
-            color: "#e0e0e0"
-            elide: Text.ElideMiddle
-            text: root.viewerJobPath === "" ? qsTr("Open a print job (.ssj) to view its layers")
-                                            : root.viewerJobPath
+            Rectangle {
+                anchors.horizontalCenter: parent.horizontalCenter
+                anchors.top: parent.top
+                anchors.topMargin: Theme.margin
+                width: Math.min(emptyHint.implicitWidth, parent.width - 4 * Theme.margin) + 2 * Theme.margin
+                height: emptyHint.implicitHeight + Theme.gap * 2
+                radius: height / 2
+                color: Theme.viewportBackground
+                opacity: 0.9
+                visible: !root.hasModels && !root.importing
+
+                Label {
+                    id: emptyHint
+                    objectName: "emptyViewHint"
+                    anchors.centerIn: parent
+                    width: parent.width - 2 * Theme.margin
+                    horizontalAlignment: Text.AlignHCenter
+                    wrapMode: Text.Wrap
+                    color: Theme.viewportText
+                    text: root.editor ? qsTr("Drop STL or OBJ files here, or choose Import.")
+                                      : qsTr("The 3D view is not available.")
+                }
+            }
+
+            DropArea {
+                id: dropArea
+                objectName: "dropArea"
+                anchors.fill: parent
+                enabled: !root.busy
+                onEntered: drag.accepted = drag.hasUrls
+                onDropped: {
+                    if (drop.hasUrls) {
+                        root.openFiles(drop.urls)
+                        drop.acceptProposedAction()
+                    }
+                }
+                Rectangle {
+                    anchors.fill: parent
+                    color: "transparent"
+                    border.color: Theme.accent
+                    border.width: 3
+                    visible: dropArea.containsDrag
+                }
+            }
+
+            // Long jobs: import, supports, slicing and the transfer to a printer.
+            Pane {
+                objectName: "progressPane"
+                anchors.left: parent.left
+                anchors.right: parent.right
+                anchors.bottom: parent.bottom
+                anchors.margins: Theme.gap
+                visible: root.importing || root.generatingSupports || root.slicing || root.sendingJob
+                padding: Theme.gap
+
+                RowLayout {
+                    anchors.fill: parent
+                    spacing: Theme.gap
+                    Label {
+                        objectName: "progressLabel"
+                        text: root.slicing ? qsTr("Slicing %1 %").arg(root.sliceProgress)
+                            : root.generatingSupports ? qsTr("Generating supports %1 %").arg(root.supportsProgress)
+                            : root.importing ? qsTr("Importing %1 %").arg(root.importProgress)
+                            : qsTr("Sending to printer %1 %").arg(root.transferProgress)
+                        Layout.minimumWidth: implicitWidth
+                    }
+                    ProgressBar {
+                        objectName: "progressBar"
+                        Layout.fillWidth: true
+                        from: 0
+                        to: 100
+                        value: root.slicing ? root.sliceProgress
+                             : root.generatingSupports ? root.supportsProgress
+                             : root.importing ? root.importProgress : root.transferProgress
+                    }
+                    Button {
+                        objectName: "cancelSlicingButton"
+                        text: qsTr("Cancel")
+                        visible: root.slicing
+                        onClicked: root.editor.cancelSlicing()
+                    }
+                }
+            }
         }
+    }
+
+    // ---- status bar
+    footer: ToolBar {
+        objectName: "statusBar"
+        RowLayout {
+            anchors.fill: parent
+            anchors.leftMargin: Theme.gap
+            anchors.rightMargin: Theme.gap
+            spacing: Theme.gap
+
+            Label {
+                id: statusMessage
+                objectName: "statusMessage"
+                Layout.fillWidth: true
+                elide: Text.ElideRight
+                text: root.hasModels ? qsTr("Height %1 mm, volume %2 ml")
+                                       .arg(Format.number(root.maxModelHeight, 1))
+                                       .arg(Format.number(root.totalModelVolume, 2))
+                                     : qsTr("No models on the platform")
+                ToolTip.visible: statusHover.containsMouse && truncated
+                ToolTip.text: text
+                MouseArea { id: statusHover; anchors.fill: parent; hoverEnabled: true }
+            }
+            ComboBox {
+                id: platformChoice
+                objectName: "platformChoice"
+                implicitWidth: 170
+                model: [qsTr("100 µm printer"), qsTr("75 µm printer")]
+                ToolTip.visible: hovered
+                ToolTip.text: currentIndex === 0 ? qsTr("Platform 128 × 80 mm") : qsTr("Platform 96 × 60 mm")
+                onActivated: {
+                    if (index === 1)
+                        controller.setTo75Microns()
+                    else
+                        controller.setTo100Microns()
+                    if (root.editor)
+                        root.editor.platformIs75Microns = index === 1
+                }
+            }
+            Button {
+                objectName: "saveJobButton"
+                text: qsTr("Save job…")
+                enabled: root.hasModels && !root.busy
+                onClicked: sliceDialog.open()
+            }
+            Button {
+                objectName: "printButton"
+                text: qsTr("Print…")
+                highlighted: true
+                enabled: root.hasModels && !root.busy && root.printerCount > 0
+                onClicked: printDialog.openForModels()
+                ToolTip.visible: hovered && root.printerCount === 0
+                ToolTip.text: qsTr("Connect a printer first (Tools, Connect a printer)")
+            }
+        }
+    }
+
+    // ---- dialogs
+    Dialogs.FileDialog {
+        id: importDialog
+        title: qsTr("Import models")
+        selectMultiple: true
+        nameFilters: [qsTr("Models (*.stl *.STL *.obj *.OBJ)"), qsTr("Print jobs (*.ssj *.SSJ)")]
+        onAccepted: root.openFiles(fileUrls)
+    }
+
+    MessageDialog { id: messageDialog }
+
+    ConfirmDialog {
+        id: clearConfirm
+        objectName: "clearConfirmDialog"
+        title: qsTr("Clear the platform")
+        text: qsTr("Remove every model from the platform?")
+        confirmText: qsTr("Remove all")
+        onConfirmed: {
+            root.editor.clearAllModels()
+            modelList.clear()
+        }
+    }
+
+    ImportPrompt {
+        id: unitsPrompt
+        objectName: "unitsPrompt"
+        title: "Undersized Model Detected"
+        text: "The dimensions of the imported model are very small. Tessora uses millimeters (mm) as its units system, but perhaps the model was created in inches. Should this model be imported using mm or inches?"
+        rejectText: "Use mm"
+        acceptText: "Use inches"
+        onAnswered: root.editor.setImportedModelUnits(yes)
+    }
+
+    ImportPrompt {
+        id: resizePrompt
+        objectName: "resizePrompt"
+        title: "Model Larger than Print Platform"
+        text: "This model is too large to fit on the print platform in its default orientation. Would you like Tessora to scale it down?"
+        rejectText: qsTr("Keep size")
+        acceptText: qsTr("Scale down")
+        onAnswered: root.editor.resizeImportedModelToFitPlatform(yes)
+    }
+
+    SliceDialog {
+        id: sliceDialog
+        onSliceRequested: root.saveJob(thickness, antialiasing)
+    }
+
+    PrintDialog {
+        id: printDialog
+        controller: controller
+        printers: printerModel
+        maxModelHeight: root.maxModelHeight
+        onPrintModels: root.printModels(serial, resinName, thickness, antialiasing)
+        onPrintJobFile: {
+            root.currentPrinterSerial = serial
+            controller.printSSJ(serial, path, resinName)
+        }
+    }
+
+    PrintersPanel {
+        id: printersPanel
+        controller: controller
+        printers: printerModel
+        onPrinterChosen: root.currentPrinterSerial = serial
+    }
+
+    ConnectWizard {
+        id: connectWizard
+        controller: controller
+        printers: printerModel
+    }
+
+    PrinterSettingsDialog {
+        id: printerSettings
+        controller: controller
+        printers: printerModel
+    }
+
+    FineTuneWizard {
+        id: fineTuneWizard
+        controller: controller
+        printers: printerModel
+    }
+
+    PrinterControlsDialog {
+        id: printerControls
+        controller: controller
+        printers: printerModel
+        onPrinterChosen: root.currentPrinterSerial = serial
+    }
+
+    JobViewer {
+        id: jobViewer
+        controller: controller
+        printerCount: root.printerCount
+        imageNum: root.viewerImageNum
+        onShowLayer: root.viewerImageNum++
+        onJobChanged: root.viewerJobPath = path
+        onPrintRequested: printDialog.openForJob(path)
+    }
+
+    SerialModelDialog {
+        id: serialModelDialog
+        controller: controller
+        printers: printerModel
+    }
+
+    GrayscaleDialog {
+        id: grayscaleDialog
+        controller: controller
+        printers: printerModel
     }
 }

@@ -1,0 +1,150 @@
+import QtQuick 2.15
+import QtQuick.Controls 2.15
+import QtQuick.Layouts 1.15
+import QtQuick.Dialogs 1.3 as Dialogs
+import "format.js" as Format
+
+// The print job viewer: the layers of an SSJ file, one at a time (slider, previous and
+// next, or the arrow keys), with the file's layer thickness and printer resolution.
+TessoraDialog {
+    id: viewer
+    objectName: "jobViewer"
+
+    property var controller: null
+    property int printerCount: 0
+    // Changes with every layer shown (the image is then fetched again).
+    property int imageNum: 0
+    property string jobPath: ""
+    property string layerText: "n/a"
+    property string totalText: "n/a"
+    property int thickness: 0
+    property int resolution: 0
+
+    signal showLayer()
+    signal jobChanged(string path)
+    signal printRequested(string path)
+
+    function openJob(path) {
+        var answer = controller.setSSJViewerPath(path)
+        if (answer === "1") {
+            jobPath = path
+            thickness = controller.requestSSJThickness(path)
+            resolution = controller.requestSSJResolution(path)
+            totalText = controller.requestTotalSlicesSSJViewer()
+            jobChanged(path)
+            shown(answer)
+        }
+        open()
+        keys.forceActiveFocus()
+    }
+
+    function shown(answer) {
+        if (answer === "n/a")
+            return
+        layerText = answer
+        // The slider's ends are the first and the last layer.
+        var total = Number(totalText)
+        slider.value = total > 1 ? (Number(answer) - 1) / (total - 1) : 0
+        showLayer()
+    }
+
+    title: qsTr("Print job viewer")
+    preferredWidth: 900
+    height: parent ? parent.height - 2 * Theme.margin : 560
+    standardButtons: Dialog.Close
+    onOpened: keys.forceActiveFocus()
+
+    Item {
+        id: keys
+        anchors.fill: parent
+        focus: true
+        Keys.onRightPressed: viewer.shown(viewer.controller.requestNextSSJViewerImage())
+        Keys.onLeftPressed: viewer.shown(viewer.controller.requestPrevSSJViewerImage())
+
+        ColumnLayout {
+            anchors.fill: parent
+            spacing: Theme.gap
+
+            RowLayout {
+                Layout.fillWidth: true
+                spacing: Theme.gap
+                Button {
+                    objectName: "openJobButton"
+                    text: qsTr("Open…")
+                    onClicked: jobDialog.open()
+                }
+                Label {
+                    objectName: "jobFileName"
+                    Layout.fillWidth: true
+                    elide: Text.ElideMiddle
+                    text: viewer.jobPath === "" ? qsTr("Open a print job (.ssj) to view its layers")
+                                                : Format.fileName(viewer.jobPath)
+                }
+                Label {
+                    objectName: "jobDetails"
+                    visible: viewer.jobPath !== ""
+                    color: Theme.mutedText
+                    text: qsTr("%1 µm layers · %2 µm pixels").arg(viewer.thickness)
+                          .arg(viewer.resolution > 0 ? viewer.resolution : "?")
+                }
+                Button {
+                    objectName: "printJobButton"
+                    text: qsTr("Print…")
+                    enabled: viewer.jobPath !== "" && viewer.printerCount > 0
+                    onClicked: viewer.printRequested(viewer.jobPath)
+                }
+            }
+
+            Rectangle {
+                Layout.fillWidth: true
+                Layout.fillHeight: true
+                color: "black"
+
+                Image {
+                    id: layerImage
+                    objectName: "layerImage"
+                    anchors.fill: parent
+                    fillMode: Image.PreserveAspectFit
+                    cache: false
+                    source: viewer.jobPath === "" ? "" : "image://colors/1_" + viewer.imageNum
+                }
+            }
+
+            RowLayout {
+                Layout.fillWidth: true
+                spacing: Theme.gap
+                enabled: viewer.jobPath !== ""
+                Button {
+                    objectName: "previousLayerButton"
+                    text: qsTr("◀ Previous")
+                    onClicked: viewer.shown(viewer.controller.requestPrevSSJViewerImage())
+                }
+                Slider {
+                    id: slider
+                    objectName: "layerSlider"
+                    Layout.fillWidth: true
+                    from: 0
+                    to: 1
+                    onMoved: viewer.shown(viewer.controller.requestSSJViewerImage(value))
+                }
+                Button {
+                    objectName: "nextLayerButton"
+                    text: qsTr("Next ▶")
+                    onClicked: viewer.shown(viewer.controller.requestNextSSJViewerImage())
+                }
+                Label {
+                    objectName: "layerNumber"
+                    Layout.minimumWidth: implicitWidth
+                    text: viewer.jobPath === "" ? "" : qsTr("Layer %1 of %2").arg(viewer.layerText).arg(viewer.totalText)
+                }
+            }
+        }
+    }
+
+    Dialogs.FileDialog {
+        id: jobDialog
+        title: qsTr("Open print job")
+        nameFilters: [qsTr("Print jobs (*.ssj *.SSJ)")]
+        onAccepted: viewer.openJob(Format.localPath(fileUrl))
+    }
+}

@@ -1,0 +1,169 @@
+import QtQuick 2.15
+import QtQuick.Controls 2.15
+import QtQuick.Layouts 1.15
+import "format.js" as Format
+
+// Printing on a connected printer: the platform's models (sliced first) or a job file.
+// The layer thicknesses the chosen resin does not offer cannot be chosen.
+TessoraDialog {
+    id: dialog
+    objectName: "printDialog"
+
+    property var controller: null
+    property ListModel printers: ListModel {}
+    // Height of the tallest model, millimetres (for the time estimate of the platform).
+    property real maxModelHeight: 0
+    // A job file to print instead of the platform, with its own layer thickness.
+    property string jobPath: ""
+    property int jobThickness: 0
+
+    signal printModels(string serial, string resinName, int thickness, bool antialiasing)
+    signal printJobFile(string serial, string path, string resinName)
+
+    readonly property string serial: printerChoice.serial
+    readonly property bool printerBusy: serial !== "" && controller !== null && controller.isPrinterBusy(serial)
+    property var resinNames: []
+    property var times: []
+    readonly property int estimate: {
+        var index = [20, 50, 100].indexOf(thicknessChoice.thickness)
+        return index >= 0 && index < times.length ? times[index] : -1
+    }
+    readonly property bool canPrint: serial !== "" && resinCombo.currentText !== "" && estimate >= 0 && !printerBusy
+
+    function openForModels() {
+        jobPath = ""
+        jobThickness = 0
+        open()
+    }
+
+    function openForJob(path) {
+        jobPath = path
+        jobThickness = controller.requestSSJThickness(path)
+        thicknessChoice.thickness = jobThickness
+        open()
+    }
+
+    function refreshResins() {
+        if (!controller)
+            return
+        var previous = resinCombo.currentText
+        resinNames = serial !== "" ? controller.getResinNames(serial) : controller.getResinNames()
+        var index = resinNames.indexOf(previous)
+        resinCombo.currentIndex = index >= 0 ? index : (resinNames.length > 0 ? 0 : -1)
+        refreshTimes()
+    }
+
+    function refreshTimes() {
+        if (!controller || resinCombo.currentText === "") {
+            times = []
+            return
+        }
+        var list = []
+        for (var i = 0; i < 3; ++i) {
+            var thickness = [20, 50, 100][i]
+            if (jobPath !== "")
+                list.push(thickness === jobThickness ? controller.requestSSJPrintTime(jobPath, serial, resinCombo.currentText) : -1)
+            else
+                list.push(controller.getPrintTime(thickness, maxModelHeight, serial, resinCombo.currentText))
+        }
+        times = list
+        // Move off a thickness the resin does not offer.
+        if (estimate < 0) {
+            for (var j = 0; j < 3; ++j) {
+                if (times[j] >= 0 && (jobPath === "" || [20, 50, 100][j] === jobThickness)) {
+                    thicknessChoice.thickness = [20, 50, 100][j]
+                    break
+                }
+            }
+        }
+    }
+
+    title: jobPath !== "" ? qsTr("Print job file") : qsTr("Print")
+    preferredWidth: 460
+    onAboutToShow: refreshResins()
+    onSerialChanged: if (opened) refreshResins()
+    onMaxModelHeightChanged: refreshTimes()
+
+    ColumnLayout {
+        width: dialog.availableWidth
+        spacing: Theme.gap
+
+        Label {
+            objectName: "printJobName"
+            Layout.fillWidth: true
+            visible: dialog.jobPath !== ""
+            elide: Text.ElideMiddle
+            text: qsTr("Job: %1").arg(Format.fileName(dialog.jobPath))
+        }
+        PrinterChoice {
+            id: printerChoice
+            objectName: "printPrinter"
+            Layout.fillWidth: true
+            printers: dialog.printers
+            onActivated: dialog.refreshResins()
+        }
+        RowLayout {
+            Layout.fillWidth: true
+            spacing: Theme.gap
+            Label { text: qsTr("Resin"); Layout.preferredWidth: 90 }
+            ComboBox {
+                id: resinCombo
+                objectName: "printResinCombo"
+                Layout.fillWidth: true
+                model: dialog.resinNames
+                onActivated: dialog.refreshTimes()
+            }
+        }
+        Label { text: qsTr("Layer thickness"); font.bold: true }
+        ThicknessChoice {
+            id: thicknessChoice
+            objectName: "printThickness"
+            Layout.fillWidth: true
+            times: dialog.times
+            onlyThickness: dialog.jobThickness
+        }
+        CheckBox {
+            id: antialiasing
+            objectName: "printAntialiasing"
+            visible: dialog.jobPath === ""
+            text: qsTr("Anti-aliasing (smoother surfaces)")
+        }
+        Label {
+            objectName: "printEstimate"
+            Layout.fillWidth: true
+            font.bold: true
+            wrapMode: Text.Wrap
+            text: dialog.estimate >= 0 ? qsTr("Estimated print time: %1").arg(Format.minutesText(dialog.estimate))
+                                       : qsTr("Choose a layer thickness this resin offers.")
+        }
+        Label {
+            objectName: "printBusyWarning"
+            Layout.fillWidth: true
+            visible: dialog.printerBusy
+            wrapMode: Text.Wrap
+            color: Theme.errorText
+            text: qsTr("This printer is busy with another print.")
+        }
+    }
+
+    footer: DialogButtonBox {
+        Button {
+            objectName: "printCancelButton"
+            text: qsTr("Cancel")
+            DialogButtonBox.buttonRole: DialogButtonBox.RejectRole
+        }
+        Button {
+            objectName: "printStartButton"
+            text: qsTr("Print")
+            highlighted: true
+            enabled: dialog.canPrint
+            DialogButtonBox.buttonRole: DialogButtonBox.AcceptRole
+        }
+    }
+    onAccepted: {
+        if (jobPath !== "")
+            printJobFile(serial, jobPath, resinCombo.currentText)
+        else
+            printModels(serial, resinCombo.currentText, thicknessChoice.thickness, antialiasing.checked)
+    }
+}

@@ -1,0 +1,664 @@
+// The pages in a real window (Xvfb, Mesa's software OpenGL, the real editor item): they
+// load without warnings, actions are disabled where they cannot work, the import prompts
+// ask the import's questions, the printer pages show and send what the controller
+// reports and expects, and at the smallest window size no text is cut off. Every state
+// looked at is saved as a PNG (TESSORA_SCREENSHOT_DIR, else a folder in the temp dir).
+#include "crushedprintjob.h"
+#include "myglwidget.h"
+#include "rendererqmlitem.h"
+#include "tessoraapp.h"
+#include "uitesting.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QPainter>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickView>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QVector4D>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+using namespace UiTesting;
+
+namespace {
+
+const QSize minimumSize(787, 590);
+
+// Warnings of the pages (QML errors, binding and type errors), with the file they come from.
+QStringList pageWarnings;
+QtMessageHandler previousHandler = nullptr;
+
+void recordPageWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    const bool fromPage = (context.file && QByteArray(context.file).startsWith("qrc:"))
+        || message.contains(QLatin1String("qrc:/qml")) || message.contains(QLatin1String("QML "))
+        || message.contains(QLatin1String("Qt Quick Layouts"));
+    if (type != QtDebugMsg && type != QtInfoMsg && fromPage)
+        pageWarnings << message;
+    if (previousHandler)
+        previousHandler(type, context, message);
+}
+
+// Every page and component, and the properties it needs from the window.
+const QStringList pageFiles = {QStringLiteral("MessageDialog"), QStringLiteral("ConfirmDialog"),
+    QStringLiteral("NumberField"), QStringLiteral("PrinterChoice"), QStringLiteral("ThicknessChoice"),
+    QStringLiteral("EditorView"), QStringLiteral("ModelPanel"), QStringLiteral("ImportPrompt"),
+    QStringLiteral("SliceDialog"), QStringLiteral("PrintDialog"), QStringLiteral("PrintersPanel"),
+    QStringLiteral("RenameDialog"), QStringLiteral("ConnectWizard"), QStringLiteral("PrinterSettingsDialog"),
+    QStringLiteral("FineTuneWizard"), QStringLiteral("PrinterControlsDialog"), QStringLiteral("JobViewer"),
+    QStringLiteral("SerialModelDialog"), QStringLiteral("GrayscaleDialog"), QStringLiteral("WizardPages")};
+
+} // namespace
+
+class TestUiPages : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void mainPage_loadsWithoutWarnings();
+    void everyPage_loadsAloneWithoutWarnings();
+    void emptyPlatformAndNoPrinter_disableTheirActions();
+    void mainWindow_empty_showsWholeTexts();
+    void printerDialogs_withoutPrinter_disableTheirActions();
+    void importedModel_enablesTheModelTools();
+    void modelTools_changeTheSelectedModel();
+    void smallModel_asksForUnits_andInchesScaleIt();
+    void largeModel_asksToScaleDown_andFitsThePlatform();
+    void connectedPrinter_enablesPrinting_andResinLimitsThickness();
+    void printersPanel_showsProgressAndErrors_andSendsActions();
+    void everyDialog_atMinimumSize_showsWholeTextsWithUnits();
+    void jobViewer_showsTheLayersOfAJob();
+    void disconnectedPrinter_leavesTheLists();
+
+private:
+    QQuickWindow *window() { return &app->view(); }
+    QObject *root() { return app->view().rootObject(); }
+    MyGLWidget *controller() { return root()->findChild<MyGLWidget *>(QStringLiteral("controller")); }
+    QObject *editor() { return root()->property("editor").value<QObject *>(); }
+    QQuickItem *item(const QString &name);
+    bool open(const QString &popup);
+    bool close(const QString &popup);
+    bool importBox(const QString &name, double x, double y, double z);
+    void connectPrinter(const QString &serial, const QString &nickname);
+    void shoot(const QString &name);
+    void expectWholeTexts(const QString &state);
+
+    std::unique_ptr<TessoraWindow> app;
+    QTemporaryDir files;
+    QString shotDir;
+    QStringList shots;
+    int modelsImported = 0;
+};
+
+void TestUiPages::initTestCase()
+{
+    // The controller announces the desktop: loopback only, ports of this run.
+    auto *random = QRandomGenerator::global();
+    qputenv("TESSORA_DISCOVERY_TARGET", "127.0.0.1");
+    qputenv("TESSORA_DISCOVERY_PORT", QByteArray::number(random->bounded(20000, 30000)));
+    qputenv("TESSORA_BASE_PORT", QByteArray::number(random->bounded(30000, 40000)));
+
+    shotDir = qEnvironmentVariable("TESSORA_SCREENSHOT_DIR");
+    if (shotDir.isEmpty()) {
+        QTemporaryDir dir(QDir::temp().filePath(QStringLiteral("tessora-ui-XXXXXX")));
+        dir.setAutoRemove(false);
+        shotDir = dir.path();
+    }
+    QVERIFY(QDir().mkpath(shotDir));
+    QVERIFY(files.isValid());
+
+    previousHandler = qInstallMessageHandler(recordPageWarnings);
+    RendererQMLItem::registerQmlType();
+    app = std::make_unique<TessoraWindow>();
+    QVERIFY(app->show());
+    app->view().resize(minimumSize);
+    QVERIFY(QTest::qWaitForWindowExposed(window()));
+    QTRY_COMPARE(root()->property("width").toDouble(), double(minimumSize.width()));
+    QTRY_VERIFY(editor());
+}
+
+void TestUiPages::cleanupTestCase()
+{
+    app.reset();
+    qInstallMessageHandler(previousHandler);
+    qInfo().noquote() << "Screenshots in" << shotDir << ":" << shots.join(QStringLiteral(", "));
+}
+
+QQuickItem *TestUiPages::item(const QString &name)
+{
+    QQuickItem *found = findItem(window(), name);
+    if (!found)
+        qWarning().noquote() << "No item named" << name;
+    return found;
+}
+
+bool TestUiPages::open(const QString &popup)
+{
+    QObject *object = find(window(), popup);
+    if (!object || !QMetaObject::invokeMethod(object, "open"))
+        return false;
+    return QTest::qWaitFor([&] { return object->property("opened").toBool(); }, 3000);
+}
+
+bool TestUiPages::close(const QString &popup)
+{
+    QObject *object = find(window(), popup);
+    if (!object || !QMetaObject::invokeMethod(object, "close"))
+        return false;
+    return QTest::qWaitFor([&] { return !object->property("visible").toBool(); }, 3000);
+}
+
+bool TestUiPages::importBox(const QString &name, double x, double y, double z)
+{
+    const QString path = files.filePath(name);
+    if (!writeBoxStl(path, x, y, z))
+        return false;
+    return QMetaObject::invokeMethod(root(), "importModels", Q_ARG(QVariant, QVariant(QStringList {path})));
+}
+
+void TestUiPages::connectPrinter(const QString &serial, const QString &nickname)
+{
+    controller()->printerConnected_networked(serial, nickname, QStringLiteral("PrintStatus_Ready"));
+}
+
+void TestUiPages::shoot(const QString &name)
+{
+    // Two frames, so that what was just opened or changed is drawn.
+    window()->update();
+    QTest::qWait(80);
+    const QImage image = window()->grabWindow();
+    const QString path = QDir(shotDir).filePath(name + QStringLiteral(".png"));
+    QVERIFY2(image.save(path), qPrintable(path));
+    QCOMPARE(image.size(), minimumSize);
+    shots << name;
+}
+
+void TestUiPages::expectWholeTexts(const QString &state)
+{
+    const QStringList problems = clippedTexts(window());
+    QVERIFY2(problems.isEmpty(), qPrintable(state + QStringLiteral(":\n  ") + problems.join(QStringLiteral("\n  "))));
+}
+
+void TestUiPages::mainPage_loadsWithoutWarnings()
+{
+    QCOMPARE(app->view().status(), QQuickView::Ready);
+    QVERIFY2(pageWarnings.isEmpty(), qPrintable(pageWarnings.join('\n')));
+    // The controller is the page's, the editor item is the real one.
+    QVERIFY(controller());
+    QVERIFY(qobject_cast<RendererQMLItem *>(editor()));
+    QCOMPARE(window()->size(), minimumSize);
+}
+
+void TestUiPages::everyPage_loadsAloneWithoutWarnings()
+{
+    QQuickView view;
+    view.resize(minimumSize);
+    view.engine()->addImportPath(QStringLiteral("qrc:/"));
+    view.setSource(QUrl(QStringLiteral("qrc:/qml/NumberField.qml")));
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    MyGLWidget controllerOfView;
+    for (const QString &page : pageFiles) {
+        pageWarnings.clear();
+        QQmlComponent component(view.engine(), QUrl(QStringLiteral("qrc:/qml/%1.qml").arg(page)));
+        QVERIFY2(component.isReady(), qPrintable(page + ": " + component.errorString()));
+        QObject *object = component.beginCreate(view.rootContext());
+        QVERIFY(object);
+        if (object->metaObject()->indexOfProperty("controller") >= 0)
+            object->setProperty("controller", QVariant::fromValue<QObject *>(&controllerOfView));
+        component.completeCreate();
+        if (auto *visual = qobject_cast<QQuickItem *>(object))
+            visual->setParentItem(view.rootObject());
+        else
+            object->setProperty("parent", QVariant::fromValue<QObject *>(view.contentItem()));
+        if (object->metaObject()->indexOfMethod("open()") >= 0) {
+            QMetaObject::invokeMethod(object, "open");
+            QTRY_VERIFY2(object->property("opened").toBool(), qPrintable(page));
+        }
+        QTest::qWait(30);
+        QVERIFY2(pageWarnings.isEmpty(), qPrintable(page + ":\n" + pageWarnings.join('\n')));
+        delete object;
+    }
+}
+
+void TestUiPages::emptyPlatformAndNoPrinter_disableTheirActions()
+{
+    QCOMPARE(root()->property("hasModels").toBool(), false);
+    QCOMPARE(root()->property("printerCount").toInt(), 0);
+    // No model: nothing to slice, transform or support.
+    for (const char *name : {"saveJobButton", "undoButton", "redoButton", "clearAllButton", "applyPositionButton",
+             "centerButton", "rotateXButton", "scaleField", "duplicateButton", "deleteButton", "addSupportsButton",
+             "removeSupportsButton", "positionXField"}) {
+        QQuickItem *control = item(QLatin1String(name));
+        QVERIFY2(control && !control->isEnabled(), name);
+    }
+    // No printer: nothing to print on or to manage.
+    for (const char *name : {"printButton", "printersButton"}) {
+        QQuickItem *control = item(QLatin1String(name));
+        QVERIFY2(control && !control->isEnabled(), name);
+    }
+    for (const char *name : {"printerControlsItem", "fineTuneItem"})
+        QVERIFY2(!find(window(), QLatin1String(name))->property("enabled").toBool(), name);
+    // Importing and connecting stay possible.
+    QVERIFY(item(QStringLiteral("importButton"))->isEnabled());
+    QVERIFY(find(window(), QStringLiteral("connectPrinterItem"))->property("enabled").toBool());
+}
+
+void TestUiPages::mainWindow_empty_showsWholeTexts()
+{
+    expectWholeTexts(QStringLiteral("empty main window"));
+    QVERIFY(visibleTexts(window()).contains(QStringLiteral("No models on the platform")));
+    shoot(QStringLiteral("01-main-empty"));
+
+    QVERIFY(click(window(), item(QStringLiteral("toolsButton"))));
+    QTRY_VERIFY(find(window(), QStringLiteral("toolsMenu"))->property("opened").toBool());
+    expectWholeTexts(QStringLiteral("tools menu"));
+    shoot(QStringLiteral("02-tools-menu"));
+    QVERIFY(close(QStringLiteral("toolsMenu")));
+}
+
+void TestUiPages::printerDialogs_withoutPrinter_disableTheirActions()
+{
+    QVERIFY(open(QStringLiteral("printerControlsDialog")));
+    for (const char *name : {"platformUpButton", "platformDownButton", "tankUpButton", "tankDownButton",
+             "projectGridButton", "projectorOffButton", "gCommandButton", "sendBoardCommandButton",
+             "downloadConfigButton"}) {
+        QQuickItem *control = item(QLatin1String(name));
+        QVERIFY2(control && !control->isEnabled(), name);
+    }
+    QVERIFY(close(QStringLiteral("printerControlsDialog")));
+
+    QVERIFY(QMetaObject::invokeMethod(find(window(), QStringLiteral("printDialog")), "openForModels"));
+    QTRY_VERIFY(find(window(), QStringLiteral("printDialog"))->property("opened").toBool());
+    QVERIFY(!item(QStringLiteral("printStartButton"))->isEnabled());
+    QVERIFY(visibleTexts(window()).contains(QStringLiteral("No printer connected")));
+    QVERIFY(close(QStringLiteral("printDialog")));
+
+    QVERIFY(open(QStringLiteral("fineTuneWizard")));
+    QVERIFY(!item(QStringLiteral("startNextButton"))->isEnabled());
+    QVERIFY(close(QStringLiteral("fineTuneWizard")));
+}
+
+void TestUiPages::importedModel_enablesTheModelTools()
+{
+    QVERIFY(importBox(QStringLiteral("cube20.stl"), 20, 30, 10));
+    QTRY_VERIFY_WITH_TIMEOUT(root()->property("hasModels").toBool(), 20000);
+    QTRY_VERIFY(root()->property("hasSelection").toBool());
+    QCOMPARE(root()->property("importing").toBool(), false);
+    // Its height stands on the platform: 10 mm (the file's z).
+    QVERIFY(qAbs(root()->property("maxModelHeight").toDouble() - 10.0) < 1e-3);
+
+    for (const char *name : {"saveJobButton", "undoButton", "applyPositionButton", "centerButton", "rotateXButton",
+             "duplicateButton", "deleteButton", "addSupportsButton", "positionXField", "scaleField"}) {
+        QQuickItem *control = item(QLatin1String(name));
+        QVERIFY2(control && control->isEnabled(), name);
+    }
+    // Printing still needs a printer.
+    QVERIFY(!item(QStringLiteral("printButton"))->isEnabled());
+
+    auto *models = find(window(), QStringLiteral("modelList"));
+    QTRY_COMPARE(models->property("count").toInt(), 1);
+    QTRY_VERIFY(visibleTexts(window()).contains(QStringLiteral("cube20.stl")));
+    const QStringList texts = visibleTexts(window());
+    QVERIFY(texts.contains(QStringLiteral("Size 20 × 30 × 10 mm, 6 ml")));
+    QVERIFY(texts.contains(QStringLiteral("Height 10 mm, volume 6 ml")));
+    expectWholeTexts(QStringLiteral("main window with a model"));
+    shoot(QStringLiteral("03-main-with-model"));
+    QVERIFY(click(window(), item(QStringLiteral("supportsTab"))));
+    expectWholeTexts(QStringLiteral("supports tab"));
+    shoot(QStringLiteral("04-main-supports-tab"));
+    QVERIFY(click(window(), item(QStringLiteral("transformTab"))));
+    ++modelsImported;
+}
+
+void TestUiPages::modelTools_changeTheSelectedModel()
+{
+    RendererQMLItem *renderer = qobject_cast<RendererQMLItem *>(editor());
+    QSignalSpy transformations(renderer, &RendererQMLItem::selectedModelTransformationReceived);
+
+    // Scale: the field is in percent, the editor takes a factor.
+    QQuickItem *scale = item(QStringLiteral("scaleField"));
+    scale->setProperty("text", QStringLiteral("50"));
+    QVERIFY(click(window(), item(QStringLiteral("applyScaleButton"))));
+    QTRY_VERIFY(!transformations.isEmpty());
+    QCOMPARE(transformations.last().at(1).toDouble(), 0.5);
+    QTRY_COMPARE(scale->property("text").toString(), QStringLiteral("50"));
+    QTRY_VERIFY(qAbs(root()->property("maxModelHeight").toDouble() - 5.0) < 1e-3);
+
+    // Position on the platform, millimetres: X along the long side, Y along the short one.
+    transformations.clear();
+    item(QStringLiteral("positionXField"))->setProperty("text", QStringLiteral("12.5"));
+    item(QStringLiteral("positionYField"))->setProperty("text", QStringLiteral("-7"));
+    QVERIFY(click(window(), item(QStringLiteral("applyPositionButton"))));
+    QTRY_VERIFY(!transformations.isEmpty());
+    const QVector3D position = transformations.last().at(0).value<QVector3D>();
+    QVERIFY(qAbs(position.x() - 12.5f) < 1e-4f);
+    QVERIFY(qAbs(position.z() + 7.0f) < 1e-4f);
+
+    // Rotation about the platform's Y axis: 90 degrees lays the 10 mm side along X and the
+    // 20 mm side upright.
+    item(QStringLiteral("rotationAngleField"))->setProperty("text", QStringLiteral("90"));
+    QVERIFY(click(window(), item(QStringLiteral("rotateYButton"))));
+    QTRY_VERIFY(qAbs(root()->property("maxModelHeight").toDouble() - 10.0) < 1e-3);
+
+    // Duplicate and remove the copies: the list follows.
+    QVERIFY(click(window(), item(QStringLiteral("duplicateButton"))));
+    QTRY_VERIFY(visibleTexts(window()).contains(QStringLiteral("cube20.stl  × 2")));
+    QVERIFY(click(window(), item(QStringLiteral("removeDuplicatesButton"))));
+    QTRY_VERIFY(visibleTexts(window()).contains(QStringLiteral("cube20.stl")));
+
+    // Undo takes back the rotation.
+    QVERIFY(click(window(), item(QStringLiteral("resetRotationButton"))));
+    QTRY_VERIFY(qAbs(root()->property("maxModelHeight").toDouble() - 5.0) < 1e-3);
+    QVERIFY(click(window(), item(QStringLiteral("undoButton"))));
+    QTRY_VERIFY(qAbs(root()->property("maxModelHeight").toDouble() - 10.0) < 1e-3);
+}
+
+void TestUiPages::smallModel_asksForUnits_andInchesScaleIt()
+{
+    QObject *prompt = find(window(), QStringLiteral("unitsPrompt"));
+    QVERIFY(importBox(QStringLiteral("tiny.stl"), 1, 1, 1));
+    QTRY_VERIFY_WITH_TIMEOUT(prompt->property("opened").toBool(), 20000);
+    QCOMPARE(prompt->property("title").toString(), QStringLiteral("Undersized Model Detected"));
+    QCOMPARE(item(QStringLiteral("unitsPromptText"))->property("text").toString(),
+        QStringLiteral("The dimensions of the imported model are very small. Tessora uses millimeters (mm) as its "
+                       "units system, but perhaps the model was created in inches. Should this model be imported "
+                       "using mm or inches?"));
+    QCOMPARE(item(QStringLiteral("unitsPromptRejectButton"))->property("text").toString(), QStringLiteral("Use mm"));
+    QCOMPARE(item(QStringLiteral("unitsPromptAcceptButton"))->property("text").toString(),
+        QStringLiteral("Use inches"));
+    // Escape does not dismiss the question: the import waits for the answer.
+    QTest::keyClick(window(), Qt::Key_Escape);
+    QTest::qWait(50);
+    QVERIFY(prompt->property("opened").toBool());
+    expectWholeTexts(QStringLiteral("units prompt"));
+    shoot(QStringLiteral("05-units-prompt"));
+
+    QVERIFY(click(window(), item(QStringLiteral("unitsPromptAcceptButton"))));
+    QTRY_VERIFY(!prompt->property("visible").toBool());
+    // The model is placed, an inch on each side.
+    QTRY_VERIFY(visibleTexts(window()).contains(QStringLiteral("tiny.stl")));
+    QTRY_VERIFY(visibleTexts(window()).contains(QStringLiteral("Size 25.4 × 25.4 × 25.4 mm, 16.39 ml")));
+    ++modelsImported;
+}
+
+void TestUiPages::largeModel_asksToScaleDown_andFitsThePlatform()
+{
+    QObject *prompt = find(window(), QStringLiteral("resizePrompt"));
+    QVERIFY(importBox(QStringLiteral("rod.stl"), 250, 10, 10));
+    QTRY_VERIFY_WITH_TIMEOUT(prompt->property("opened").toBool(), 20000);
+    QCOMPARE(prompt->property("title").toString(), QStringLiteral("Model Larger than Print Platform"));
+    QCOMPARE(item(QStringLiteral("resizePromptText"))->property("text").toString(),
+        QStringLiteral("This model is too large to fit on the print platform in its default orientation. Would you "
+                       "like Tessora to scale it down?"));
+    expectWholeTexts(QStringLiteral("resize prompt"));
+    shoot(QStringLiteral("06-resize-prompt"));
+
+    QVERIFY(click(window(), item(QStringLiteral("resizePromptAcceptButton"))));
+    QTRY_VERIFY(!prompt->property("visible").toBool());
+    QTRY_VERIFY(visibleTexts(window()).contains(QStringLiteral("rod.stl")));
+    QTRY_VERIFY(visibleTexts(window()).filter(QStringLiteral("Size 203.2 × 8.1 × 8.1 mm")).size() == 1);
+    ++modelsImported;
+    // Too long for the platform's 128 mm: slicing is refused with a message.
+    QVERIFY(QMetaObject::invokeMethod(root(), "saveJob", Q_ARG(QVariant, 50), Q_ARG(QVariant, false)));
+    QObject *message = find(window(), QStringLiteral("messageDialog"));
+    QTRY_VERIFY(message->property("opened").toBool());
+    QCOMPARE(message->property("title").toString(), QStringLiteral("Model outside the build area"));
+    shoot(QStringLiteral("07-outside-build-area"));
+    QVERIFY(close(QStringLiteral("messageDialog")));
+    QVERIFY(click(window(), item(QStringLiteral("deleteButton"))));
+    QTRY_VERIFY(!visibleTexts(window()).contains(QStringLiteral("rod.stl")));
+}
+
+void TestUiPages::connectedPrinter_enablesPrinting_andResinLimitsThickness()
+{
+    connectPrinter(QStringLiteral("TS100-0042"), QStringLiteral("Bench printer"));
+    QTRY_COMPARE(root()->property("printerCount").toInt(), 1);
+    QVERIFY(item(QStringLiteral("printButton"))->isEnabled());
+    QVERIFY(item(QStringLiteral("printersButton"))->isEnabled());
+    QCOMPARE(item(QStringLiteral("printersButton"))->property("text").toString(), QStringLiteral("Printers (1)"));
+
+    QVERIFY(click(window(), item(QStringLiteral("printButton"))));
+    QObject *dialog = find(window(), QStringLiteral("printDialog"));
+    QTRY_VERIFY(dialog->property("opened").toBool());
+    QCOMPARE(dialog->property("serial").toString(), QStringLiteral("TS100-0042"));
+
+    // "Surgical Guide" offers no 20 µm layers: that thickness cannot be chosen.
+    QQuickItem *resins = item(QStringLiteral("printResinCombo"));
+    const int surgical = resins->property("model").toStringList().indexOf(QStringLiteral("Surgical Guide"));
+    QVERIFY(surgical >= 0);
+    resins->setProperty("currentIndex", surgical);
+    QVERIFY(QMetaObject::invokeMethod(dialog, "refreshTimes"));
+    QVERIFY(!item(QStringLiteral("thickness20"))->isEnabled());
+    QVERIFY(item(QStringLiteral("thickness50"))->isEnabled());
+    QCOMPARE(item(QStringLiteral("thicknessTime20"))->property("text").toString(),
+        QStringLiteral("not offered by this resin"));
+    // The estimate is the controller's for the tallest model, in hours and minutes.
+    const int minutes = controller()->getPrintTime(
+        50, root()->property("maxModelHeight").toDouble(), QStringLiteral("TS100-0042"), QStringLiteral("Surgical Guide"));
+    QVERIFY(minutes >= 0);
+    const QString time = minutes < 60 ? QStringLiteral("%1 min").arg(minutes)
+                                      : QStringLiteral("%1 h %2 min").arg(minutes / 60).arg(minutes % 60, 2, 10, QLatin1Char('0'));
+    QCOMPARE(item(QStringLiteral("printEstimate"))->property("text").toString(),
+        QStringLiteral("Estimated print time: ") + time);
+    QVERIFY(item(QStringLiteral("printStartButton"))->isEnabled());
+    expectWholeTexts(QStringLiteral("print dialog"));
+    shoot(QStringLiteral("08-print-dialog"));
+    QVERIFY(close(QStringLiteral("printDialog")));
+}
+
+void TestUiPages::printersPanel_showsProgressAndErrors_andSendsActions()
+{
+    const QString serial = QStringLiteral("TS100-0042");
+    controller()->updatePrintProgress_network(serial, 120, 45, 65, QStringLiteral("bracket.ssj"),
+        QStringLiteral("Clear"), 50);
+    QVERIFY(click(window(), item(QStringLiteral("printersButton"))));
+    QTRY_VERIFY(find(window(), QStringLiteral("printersPanel"))->property("opened").toBool());
+
+    QQuickItem *card = nullptr;
+    QTRY_VERIFY((card = findItem(window(), QStringLiteral("printerCard_") + serial)) != nullptr);
+    auto text = [&](const char *name) {
+        QQuickItem *found = card->findChild<QQuickItem *>(QLatin1String(name));
+        return found ? found->property("text").toString() : QString();
+    };
+    QCOMPARE(text("printerName"), QStringLiteral("Bench printer"));
+    QCOMPARE(text("printerStatus"), QStringLiteral("Printing"));
+    QCOMPARE(text("printerProgressText"), QStringLiteral("Layer 120 · 45 % · 1 h 05 min left · bracket.ssj"));
+
+    // A hardware error is shown in words, on the card and in a message.
+    controller()->network_printerErrorReceived(serial, 201);
+    QTRY_COMPARE(text("printerError"), MyGLWidget::printerErrorMessage(201));
+    QObject *message = find(window(), QStringLiteral("messageDialog"));
+    QTRY_VERIFY(message->property("opened").toBool());
+    QVERIFY(message->property("text").toString().endsWith(MyGLWidget::printerErrorMessage(201)));
+    QVERIFY(close(QStringLiteral("messageDialog")));
+
+    // Pause goes to the printer; once paused, resume replaces it.
+    QSignalSpy pauses(controller(), &MyGLWidget::sendPauseJob_networking);
+    QVERIFY(click(window(), card->findChild<QQuickItem *>(QStringLiteral("pauseButton"))));
+    QCOMPARE(pauses.size(), 1);
+    QCOMPARE(pauses.at(0).at(0).toString(), serial);
+    controller()->receivePauseStarted(serial);
+    QTRY_COMPARE(text("printerStatus"), QStringLiteral("Printing · Pausing…"));
+    controller()->receivePauseCompleted(serial);
+    QTRY_COMPARE(text("printerStatus"), QStringLiteral("Paused"));
+    QVERIFY(!card->findChild<QQuickItem *>(QStringLiteral("pauseButton"))->isVisible());
+    QVERIFY(card->findChild<QQuickItem *>(QStringLiteral("resumeButton"))->isVisible());
+    QVERIFY(!card->findChild<QQuickItem *>(QStringLiteral("reprintButton"))->isEnabled());
+    expectWholeTexts(QStringLiteral("printers panel"));
+    shoot(QStringLiteral("09-printers-panel"));
+
+    // Cancelling asks first.
+    QSignalSpy cancels(controller(), &MyGLWidget::sendCancelJob_networking);
+    QVERIFY(click(window(), card->findChild<QQuickItem *>(QStringLiteral("cancelPrintButton"))));
+    QTRY_VERIFY(find(window(), QStringLiteral("printerConfirmDialog"))->property("opened").toBool());
+    QCOMPARE(cancels.size(), 0);
+    QVERIFY(click(window(), item(QStringLiteral("printerConfirmDialogYesButton"))));
+    QCOMPARE(cancels.size(), 1);
+    controller()->receivePrintCancelled(serial);
+    QTRY_COMPARE(text("printerStatus"), QStringLiteral("Ready · Print cancelled"));
+    QVERIFY(card->findChild<QQuickItem *>(QStringLiteral("reprintButton"))->isEnabled());
+
+    // Rename sends the new nickname.
+    QSignalSpy renames(controller(), &MyGLWidget::sendChangeNickName_networking);
+    QVERIFY(click(window(), card->findChild<QQuickItem *>(QStringLiteral("renameButton"))));
+    QTRY_VERIFY(find(window(), QStringLiteral("renameDialog"))->property("opened").toBool());
+    item(QStringLiteral("nicknameField"))->setProperty("text", QStringLiteral("Lab printer"));
+    shoot(QStringLiteral("10-rename-printer"));
+    QVERIFY(click(window(), item(QStringLiteral("renameSaveButton"))));
+    QCOMPARE(renames.size(), 1);
+    QCOMPARE(renames.at(0).at(1).toString(), QStringLiteral("Lab printer"));
+    QVERIFY(close(QStringLiteral("printersPanel")));
+}
+
+void TestUiPages::everyDialog_atMinimumSize_showsWholeTextsWithUnits()
+{
+    struct Step {
+        QString popup;
+        QString shot;
+        std::function<void()> prepare;
+    };
+    auto tab = [this](const QString &name) { return [this, name] { QVERIFY(click(window(), item(name))); }; };
+    auto page = [this](const QString &popup, int number) {
+        return [this, popup, number] { find(window(), popup)->setProperty("page", number); };
+    };
+    const QList<Step> steps = {
+        {QStringLiteral("sliceDialog"), QStringLiteral("11-save-job"), {}},
+        {QStringLiteral("connectWizard"), QStringLiteral("12-connect-choice"), {}},
+        {QStringLiteral("connectWizard"), QStringLiteral("13-connect-direct"), page(QStringLiteral("connectWizard"), 1)},
+        {QStringLiteral("connectWizard"), QStringLiteral("14-connect-router"), page(QStringLiteral("connectWizard"), 2)},
+        {QStringLiteral("connectWizard"), QStringLiteral("15-connect-wifi"), page(QStringLiteral("connectWizard"), 3)},
+        {QStringLiteral("connectWizard"), QStringLiteral("16-connect-search-timed-out"),
+            [this] {
+                QObject *wizard = find(window(), QStringLiteral("connectWizard"));
+                wizard->setProperty("page", 5);
+                wizard->setProperty("searching", false);
+                wizard->setProperty("foundName", QString());
+            }},
+        {QStringLiteral("printerSettingsDialog"), QStringLiteral("17-settings-resins"), {}},
+        {QStringLiteral("printerSettingsDialog"), QStringLiteral("18-settings-cure-times"),
+            tab(QStringLiteral("cureTimesTab"))},
+        {QStringLiteral("printerSettingsDialog"), QStringLiteral("19-settings-scaling"), tab(QStringLiteral("scalingTab"))},
+        {QStringLiteral("printerSettingsDialog"), QStringLiteral("20-settings-printer"), tab(QStringLiteral("printerTab"))},
+        {QStringLiteral("fineTuneWizard"), QStringLiteral("21-finetune-start"), {}},
+        {QStringLiteral("fineTuneWizard"), QStringLiteral("22-finetune-kind"), page(QStringLiteral("fineTuneWizard"), 1)},
+        {QStringLiteral("fineTuneWizard"), QStringLiteral("23-finetune-tolerance-print"),
+            page(QStringLiteral("fineTuneWizard"), 2)},
+        {QStringLiteral("fineTuneWizard"), QStringLiteral("24-finetune-tolerance-result"),
+            page(QStringLiteral("fineTuneWizard"), 3)},
+        {QStringLiteral("fineTuneWizard"), QStringLiteral("25-finetune-dimensions-kind"),
+            page(QStringLiteral("fineTuneWizard"), 4)},
+        {QStringLiteral("fineTuneWizard"), QStringLiteral("26-finetune-dimensions-print"),
+            page(QStringLiteral("fineTuneWizard"), 5)},
+        {QStringLiteral("fineTuneWizard"), QStringLiteral("27-finetune-dimensions-result"),
+            [this] {
+                find(window(), QStringLiteral("fineTuneWizard"))->setProperty("page", 6);
+                item(QStringLiteral("tierX0Field"))->setProperty("text", QStringLiteral("40.2"));
+                item(QStringLiteral("tierX2Field"))->setProperty("text", QStringLiteral("20.2"));
+                item(QStringLiteral("tierY1Field"))->setProperty("text", QStringLiteral("19.9"));
+            }},
+        {QStringLiteral("fineTuneWizard"), QStringLiteral("28-finetune-manual"), page(QStringLiteral("fineTuneWizard"), 7)},
+        {QStringLiteral("printerControlsDialog"), QStringLiteral("29-printer-controls"), {}},
+        {QStringLiteral("serialModelDialog"), QStringLiteral("30-qa-serial-model"), {}},
+        {QStringLiteral("grayscaleDialog"), QStringLiteral("31-qa-grayscale"), {}},
+    };
+    QString openPopup;
+    QStringList warnings;
+    for (const Step &step : steps) {
+        pageWarnings.clear();
+        if (openPopup != step.popup) {
+            if (!openPopup.isEmpty())
+                QVERIFY(close(openPopup));
+            QVERIFY2(open(step.popup), qPrintable(step.popup));
+            openPopup = step.popup;
+        }
+        if (step.prepare)
+            step.prepare();
+        QTest::qWait(30);
+        expectWholeTexts(step.shot);
+        shoot(step.shot);
+        for (const QString &warning : qAsConst(pageWarnings))
+            warnings << step.shot + QStringLiteral(": ") + warning;
+    }
+    QVERIFY(close(openPopup));
+    QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n')));
+}
+
+void TestUiPages::jobViewer_showsTheLayersOfAJob()
+{
+    // A job of three layers, each with a white block of its own width.
+    CrushedPrintJob job;
+    job.setVersion(1);
+    job.setName(QStringLiteral("viewer"));
+    job.setDescription(QStringLiteral("sliced at 100 microns"));
+    job.setLayerThickness(0.05);
+    job.clearAll(0);
+    for (int i = 0; i < 3; ++i) {
+        QImage layer(1280, 800, QImage::Format_RGB32);
+        layer.fill(Qt::black);
+        QPainter(&layer).fillRect(QRect(200, 100, 300 + 200 * i, 500), Qt::white);
+        QVERIFY(job.addImage(&layer));
+    }
+    const QString jobPath = files.filePath(QStringLiteral("three.ssj"));
+    QVERIFY(job.saveCPJ(jobPath));
+
+    app->openFiles({jobPath});
+    QObject *viewer = find(window(), QStringLiteral("jobViewer"));
+    QTRY_VERIFY(viewer->property("opened").toBool());
+    QQuickItem *layerImage = item(QStringLiteral("layerImage"));
+    QTRY_COMPARE(layerImage->property("status").toInt(), 1); // Image.Ready
+    QCOMPARE(item(QStringLiteral("layerNumber"))->property("text").toString(), QStringLiteral("Layer 1 of 3"));
+    QCOMPARE(item(QStringLiteral("jobDetails"))->property("text").toString(),
+        QStringLiteral("50 µm layers · 100 µm pixels"));
+
+    QVERIFY(click(window(), item(QStringLiteral("nextLayerButton"))));
+    QCOMPARE(item(QStringLiteral("layerNumber"))->property("text").toString(), QStringLiteral("Layer 2 of 3"));
+    QTest::keyClick(window(), Qt::Key_Right);
+    QCOMPARE(item(QStringLiteral("layerNumber"))->property("text").toString(), QStringLiteral("Layer 3 of 3"));
+    QTRY_COMPARE(layerImage->property("status").toInt(), 1);
+    expectWholeTexts(QStringLiteral("job viewer"));
+    shoot(QStringLiteral("32-job-viewer"));
+    QTest::keyClick(window(), Qt::Key_Left);
+    QCOMPARE(item(QStringLiteral("layerNumber"))->property("text").toString(), QStringLiteral("Layer 2 of 3"));
+
+    // With a printer connected the job can be printed: the print dialog keeps its thickness.
+    QVERIFY(click(window(), item(QStringLiteral("printJobButton"))));
+    QObject *dialog = find(window(), QStringLiteral("printDialog"));
+    QTRY_VERIFY(dialog->property("opened").toBool());
+    QCOMPARE(dialog->property("jobThickness").toInt(), 50);
+    QVERIFY(!item(QStringLiteral("thickness100"))->isEnabled());
+    QVERIFY(item(QStringLiteral("printAntialiasing"))->isVisible() == false);
+    shoot(QStringLiteral("33-print-job-file"));
+    QVERIFY(close(QStringLiteral("printDialog")));
+    QVERIFY(close(QStringLiteral("jobViewer")));
+    QVERIFY2(pageWarnings.isEmpty(), qPrintable(pageWarnings.join('\n')));
+}
+
+void TestUiPages::disconnectedPrinter_leavesTheLists()
+{
+    controller()->printerDisconnected_networked(QStringLiteral("TS100-0042"));
+    QTRY_COMPARE(root()->property("printerCount").toInt(), 0);
+    QVERIFY(!item(QStringLiteral("printButton"))->isEnabled());
+    QVERIFY(!item(QStringLiteral("printersButton"))->isEnabled());
+    QVERIFY2(pageWarnings.isEmpty(), qPrintable(pageWarnings.join('\n')));
+}
+
+int main(int argc, char **argv)
+{
+    QApplication application(argc, argv);
+    TestUiPages test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_uipages.moc"

@@ -1,0 +1,161 @@
+#include "uitesting.h"
+
+#include <QFile>
+#include <QTest>
+#include <QTextStream>
+#include <QVector3D>
+
+namespace UiTesting {
+
+namespace {
+
+QString describe(QQuickItem *item)
+{
+    QString path;
+    for (QQuickItem *it = item; it; it = it->parentItem()) {
+        if (!it->objectName().isEmpty()) {
+            path = it->objectName();
+            break;
+        }
+    }
+    return QStringLiteral("%1 in %2").arg(QString::fromLatin1(item->metaObject()->className()), path);
+}
+
+void collect(QQuickItem *item, const QRectF &clipRect, bool scrolling, QStringList &problems)
+{
+    if (!item->isVisible() || item->opacity() <= 0.01)
+        return;
+    const QRectF box = item->mapRectToScene(QRectF(0, 0, item->width(), item->height()));
+    const bool isText = item->inherits("QQuickText");
+    const bool isInput = item->inherits("QQuickTextInput");
+    if (isText || isInput) {
+        const QString text = item->property("text").toString();
+        const double contentWidth = item->property("contentWidth").toDouble();
+        if (!text.trimmed().isEmpty() && item->width() > 0) {
+            const QString what = QStringLiteral("\"%1\" (%2)").arg(text, describe(item));
+            if (isText && item->property("truncated").toBool())
+                problems << QStringLiteral("elided: ") + what;
+            const bool wraps = item->property("wrapMode").toInt() != 0;
+            if (!wraps && contentWidth > item->width() + 1.0)
+                problems << QStringLiteral("wider than its box (%1 > %2): ").arg(contentWidth).arg(item->width()) + what;
+            if (!scrolling) {
+                QRectF shown = box;
+                shown.setWidth(std::max(box.width(), wraps ? 0.0 : std::min(contentWidth, box.width())));
+                if (!clipRect.adjusted(-1, -1, 1, 1).contains(shown))
+                    problems << QStringLiteral("cut off at (%1, %2, %3 x %4): ")
+                                    .arg(shown.x())
+                                    .arg(shown.y())
+                                    .arg(shown.width())
+                                    .arg(shown.height())
+                            + what;
+            }
+        }
+    }
+    QRectF childClip = clipRect;
+    if (item->clip())
+        childClip = clipRect.intersected(box);
+    const bool childScrolling = scrolling || item->inherits("QQuickFlickable");
+    const QList<QQuickItem *> children = item->childItems();
+    for (QQuickItem *child : children)
+        collect(child, childClip, childScrolling, problems);
+}
+
+void collectTexts(QQuickItem *item, QStringList &texts)
+{
+    if (!item->isVisible() || item->opacity() <= 0.01)
+        return;
+    if (item->inherits("QQuickText") || item->inherits("QQuickTextInput")) {
+        const QString text = item->property("text").toString();
+        if (!text.isEmpty())
+            texts << text;
+    }
+    const QList<QQuickItem *> children = item->childItems();
+    for (QQuickItem *child : children)
+        collectTexts(child, texts);
+}
+
+} // namespace
+
+namespace {
+
+// Items made by repeaters and views belong to their parent item, not to it as objects.
+QQuickItem *findInItems(QQuickItem *item, const QString &name)
+{
+    if (item->objectName() == name)
+        return item;
+    const QList<QQuickItem *> children = item->childItems();
+    for (QQuickItem *child : children) {
+        if (QQuickItem *found = findInItems(child, name))
+            return found;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+QObject *find(QQuickWindow *window, const QString &name)
+{
+    if (QObject *found = window->contentItem()->findChild<QObject *>(name))
+        return found;
+    return findInItems(window->contentItem(), name);
+}
+
+QQuickItem *findItem(QQuickWindow *window, const QString &name)
+{
+    return qobject_cast<QQuickItem *>(find(window, name));
+}
+
+bool isUsable(QQuickItem *item)
+{
+    return item && item->isVisible() && item->isEnabled() && item->width() > 0 && item->height() > 0;
+}
+
+bool click(QQuickWindow *window, QQuickItem *item)
+{
+    if (!isUsable(item))
+        return false;
+    const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
+    QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+    return true;
+}
+
+QStringList clippedTexts(QQuickWindow *window)
+{
+    QStringList problems;
+    collect(window->contentItem(), QRectF(0, 0, window->width(), window->height()), false, problems);
+    return problems;
+}
+
+QStringList visibleTexts(QQuickWindow *window)
+{
+    QStringList texts;
+    collectTexts(window->contentItem(), texts);
+    return texts;
+}
+
+bool writeBoxStl(const QString &path, double x, double y, double z)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return false;
+    QTextStream out(&file);
+    const QVector3D h(float(x / 2), float(y / 2), float(z / 2));
+    const QVector3D corners[8] = {{-h.x(), -h.y(), -h.z()}, {h.x(), -h.y(), -h.z()}, {h.x(), h.y(), -h.z()},
+        {-h.x(), h.y(), -h.z()}, {-h.x(), -h.y(), h.z()}, {h.x(), -h.y(), h.z()}, {h.x(), h.y(), h.z()},
+        {-h.x(), h.y(), h.z()}};
+    // Two triangles per face, counter-clockwise seen from outside.
+    const int faces[12][3] = {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4}, {1, 2, 6}, {1, 6, 5},
+        {2, 3, 7}, {2, 7, 6}, {3, 0, 4}, {3, 4, 7}};
+    out << "solid box\n";
+    for (const auto &face : faces) {
+        out << "  facet normal 0 0 0\n    outer loop\n";
+        for (int corner : face)
+            out << "      vertex " << corners[corner].x() << ' ' << corners[corner].y() << ' ' << corners[corner].z()
+                << '\n';
+        out << "    endloop\n  endfacet\n";
+    }
+    out << "endsolid box\n";
+    return true;
+}
+
+} // namespace UiTesting

@@ -25,8 +25,9 @@ class Server;
 namespace Faults {
 
 // Every timer of every program runs at this factor: a second of the real
-// printer (its layer cycle, its board, its heartbeat) lasts 50 ms here.
-constexpr double kTimeScale = 0.05;
+// printer (its layer cycle, its board, its heartbeat) lasts 50 ms here. A test
+// may change it before it starts its programs.
+inline double kTimeScale = 0.05;
 QString timeScaleText();
 
 // A UDP port nobody listens on, and a TCP base port whose first port is free.

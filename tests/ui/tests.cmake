@@ -19,3 +19,19 @@ set_tests_properties(test_uipages PROPERTIES
     SKIP_RETURN_CODE 77
     RESOURCE_LOCK "xvfb;tessora_instance"
     ENVIRONMENT "QT_QPA_PLATFORM=xcb;LIBGL_ALWAYS_SOFTWARE=1;ASAN_OPTIONS=detect_leaks=0;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+
+# The whole job in the real window: import, supports, slicing through the save dialog, and a
+# print on vatnode with the simulated board until it is done.
+add_executable(test_windowprint ui/tst_windowprint.cpp ui/uitesting.h ui/uitesting.cpp)
+target_link_libraries(test_windowprint PRIVATE Qt5::Test tessora_testhelpers tessora_app tessora_view
+    tessora_faultharness)
+target_include_directories(test_windowprint PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/faults)
+tessora_apply_warnings(test_windowprint)
+add_dependencies(test_windowprint vatnode vatnode-boardsim)
+add_test(NAME test_windowprint COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/ui/run-under-xvfb.sh $<TARGET_FILE:test_windowprint>)
+set_tests_properties(test_windowprint PROPERTIES
+    LABELS "ui;e2e"
+    TIMEOUT 600
+    SKIP_RETURN_CODE 77
+    RESOURCE_LOCK "xvfb;tessora_instance"
+    ENVIRONMENT "QT_QPA_PLATFORM=xcb;LIBGL_ALWAYS_SOFTWARE=1;ASAN_OPTIONS=detect_leaks=0;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")

@@ -1,0 +1,252 @@
+// The whole job in the desktop program's window, as a user does it: a real mesh is
+// imported and supported, sliced to a job file through the save dialog, and
+// printed on vatnode (with the simulated board, on loopback) until the printer reports the
+// print done. Each stage is saved as a PNG (TESSORA_SCREENSHOT_DIR, else a folder in the
+// temp dir), and the 3D view must show the model where it stands.
+#include "clientdevice.h"
+#include "crushedprintjob.h"
+#include "faultharness.h"
+#include "tessoraapp.h"
+#include "testpaths.h"
+#include "uitesting.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QQuickItem>
+#include <QQuickView>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+using namespace UiTesting;
+
+namespace {
+
+constexpr double kTimeScale = 0.02; // printer, board and desktop: 1 s takes 20 ms
+
+// Coloured pixels of the item's area: the platform, its grid and the background are grey
+// or white; models are drawn in colour.
+int modelPixels(const QImage &window, const QRectF &area)
+{
+    const QRect r = area.toAlignedRect().intersected(window.rect());
+    int count = 0;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x) {
+            const QRgb p = window.pixel(x, y);
+            const int high = qMax(qRed(p), qMax(qGreen(p), qBlue(p)));
+            const int low = qMin(qRed(p), qMin(qGreen(p), qBlue(p)));
+            if (high - low > 60)
+                ++count;
+        }
+    return count;
+}
+
+// The item of that name among the visual descendants of `parent`.
+QQuickItem *findUnder(QQuickItem *parent, const QString &name)
+{
+    if (!parent)
+        return nullptr;
+    for (QQuickItem *child : parent->childItems()) {
+        if (child->objectName() == name)
+            return child;
+        if (QQuickItem *found = findUnder(child, name))
+            return found;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class TestWindowPrint : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void importSupportSliceAndPrint();
+
+private:
+    void shoot(const QString &name);
+    QQuickWindow *window() { return &m_app->view(); }
+    QObject *root() { return m_app->view().rootObject(); }
+
+    QTemporaryDir m_dir;
+    QString m_shots;
+    Faults::XServer m_printerScreen;
+    std::unique_ptr<Faults::Rig> m_rig;
+    std::unique_ptr<TessoraWindow> m_app;
+    QStringList m_stages;
+};
+
+void TestWindowPrint::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_shots = qEnvironmentVariable("TESSORA_SCREENSHOT_DIR");
+    if (m_shots.isEmpty())
+        m_shots = QDir::temp().filePath(QStringLiteral("tessora-windowprint-%1").arg(QCoreApplication::applicationPid()));
+    QVERIFY(QDir().mkpath(m_shots));
+
+    // The printer projects full screen on an X server of its own: on the window's, it would
+    // cover the window, which then draws nothing.
+    Faults::kTimeScale = kTimeScale;
+    QString error;
+    QVERIFY2(m_printerScreen.start(&error), qPrintable(error));
+    m_rig = std::make_unique<Faults::Rig>(m_dir.filePath(QStringLiteral("printer")), m_printerScreen.display());
+    QVERIFY2(m_rig->start(&error), qPrintable(error));
+
+    // The desktop announces itself to this printer only, on loopback.
+    ClientDevice::setTimeScale(kTimeScale);
+    qputenv("TESSORA_DISCOVERY_TARGET", "127.0.0.1");
+    qputenv("TESSORA_DISCOVERY_PORT", QByteArray::number(m_rig->printer.discoveryPort()));
+    qputenv("TESSORA_BASE_PORT", QByteArray::number(m_rig->nextBasePort()));
+    m_app = std::make_unique<TessoraWindow>();
+    QVERIFY(m_app->show());
+    m_app->view().resize(1100, 760);
+    QVERIFY(QTest::qWaitForWindowExposed(window()));
+}
+
+void TestWindowPrint::cleanupTestCase()
+{
+    m_app.reset();
+    if (m_rig) {
+        const QString problems = m_rig->problems();
+        m_rig->printer.stop();
+        QVERIFY2(problems.isEmpty(), qPrintable(problems));
+    }
+    qInfo().noquote() << "Screenshots in" << m_shots << ":" << m_stages.join(QStringLiteral(", "));
+}
+
+void TestWindowPrint::shoot(const QString &name)
+{
+    QTest::qWait(100);
+    const QImage image = window()->grabWindow();
+    QVERIFY(image.save(QDir(m_shots).filePath(name + QStringLiteral(".png"))));
+    m_stages << name;
+}
+
+void TestWindowPrint::importSupportSliceAndPrint()
+{
+    QObject *controller = find(window(), QStringLiteral("controller"));
+    QVERIFY(controller);
+    QSignalSpy printDone(controller, SIGNAL(updatePrintDone_networkForQML(QString)));
+    QSignalSpy progress(
+        controller, SIGNAL(updatePrintProgress_networkForQML(QString, int, int, int, QString, QString, int)));
+
+    // 1. The printer finds the desktop's announcement and connects.
+    QQuickItem *printers = findItem(window(), QStringLiteral("printersButton"));
+    QVERIFY(printers);
+    QTRY_VERIFY_WITH_TIMEOUT(isUsable(printers), 30000);
+    shoot(QStringLiteral("01-printer-connected"));
+
+    // 2. A real mesh, imported as the file dialog or a drop would hand it over.
+    QQuickItem *editor = findItem(window(), QStringLiteral("editor"));
+    QVERIFY(editor);
+    const QRectF viewArea = editor->mapRectToScene(QRectF(0, 0, editor->width(), editor->height()));
+    const int emptyPixels = modelPixels(window()->grabWindow(), viewArea);
+    const QString mesh = QDir(TestPaths::sourceDir()).filePath(QStringLiteral("tests/data/meshes/binary_wuson_twin.stl"));
+    QVERIFY(QMetaObject::invokeMethod(root(), "importModels", Q_ARG(QVariant, QVariant(QStringList {mesh}))));
+    // This mesh was drawn in inches (under 1 unit across): the import asks, and the user
+    // answers inches; a mesh too large would be scaled down.
+    QTRY_VERIFY_WITH_TIMEOUT(root()->property("hasModels").toBool()
+            || isUsable(findItem(window(), QStringLiteral("unitsPromptAcceptButton")))
+            || isUsable(findItem(window(), QStringLiteral("resizePromptAcceptButton"))),
+        60000);
+    for (const char *answer : {"unitsPromptAcceptButton", "resizePromptAcceptButton"}) {
+        QQuickItem *button = findItem(window(), QLatin1String(answer));
+        if (button && isUsable(button)) {
+            shoot(QStringLiteral("02-import-question"));
+            QVERIFY(click(window(), button));
+        }
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(root()->property("hasModels").toBool(), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(!root()->property("busy").toBool(), 60000);
+    shoot(QStringLiteral("03-model-imported"));
+    // The 3D view shows the model where it stands: coloured pixels, where the empty
+    // platform had next to none.
+    const int withModel = modelPixels(window()->grabWindow(), viewArea);
+    QVERIFY2(withModel > emptyPixels + 300,
+        qPrintable(QStringLiteral("%1 model pixels against %2 without").arg(withModel).arg(emptyPixels)));
+
+    // 3. Supports.
+    QVERIFY(click(window(), findItem(window(), QStringLiteral("supportsTab"))));
+    QQuickItem *addSupports = findItem(window(), QStringLiteral("addSupportsButton"));
+    QTRY_VERIFY(isUsable(addSupports));
+    QVERIFY(click(window(), addSupports));
+    QQuickItem *removeSupports = findItem(window(), QStringLiteral("removeSupportsButton"));
+    QTRY_VERIFY_WITH_TIMEOUT(isUsable(removeSupports), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(!root()->property("busy").toBool(), 60000);
+    shoot(QStringLiteral("04-supports"));
+
+    // 4. Slice to a file, through the save dialog.
+    const QString jobPath = m_dir.filePath(QStringLiteral("wuson.ssj"));
+    QVERIFY(click(window(), findItem(window(), QStringLiteral("saveJobButton"))));
+    QQuickItem *sliceSave = findItem(window(), QStringLiteral("sliceSaveButton"));
+    QTRY_VERIFY(isUsable(sliceSave));
+    QQuickItem *hundred = findUnder(findItem(window(), QStringLiteral("sliceThickness")), QStringLiteral("thickness100"));
+    QVERIFY(hundred);
+    QVERIFY(click(window(), hundred));
+    shoot(QStringLiteral("05-slice-dialog"));
+    bool dialogAnswered = false;
+    QTimer answer;
+    answer.setInterval(50);
+    connect(&answer, &QTimer::timeout, this, [&] {
+        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+            answer.stop();
+            dialog->selectFile(jobPath);
+            QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+            dialogAnswered = true;
+        }
+    });
+    answer.start();
+    QVERIFY(click(window(), sliceSave));
+    QTRY_VERIFY_WITH_TIMEOUT(dialogAnswered, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(jobPath) && !root()->property("busy").toBool(), 120000);
+    CrushedPrintJob job;
+    QFile file(jobPath);
+    QVERIFY(job.loadCPJ(&file));
+    QVERIFY(job.getTotalLayers() > 10);
+    shoot(QStringLiteral("06-job-saved"));
+
+    // Supports and slicing run on the window's thread. At this test's speed (50 times real
+    // time) the printer gives up on a desktop that does not answer within 0.3 s, and
+    // waits for the next announcement; the user finds it again with "Connect printer".
+    if (!isUsable(printers))
+        QVERIFY(QMetaObject::invokeMethod(controller, "broadcastIPFromQML"));
+    QTRY_VERIFY_WITH_TIMEOUT(isUsable(printers), 30000);
+
+    // 5. The saved job, opened in the job viewer, printed with "Clear" until it is done.
+    QVERIFY(QMetaObject::invokeMethod(root(), "openJobInViewer", Q_ARG(QVariant, jobPath)));
+    QQuickItem *printJob = findItem(window(), QStringLiteral("printJobButton"));
+    QTRY_VERIFY(isUsable(printJob));
+    shoot(QStringLiteral("07-job-viewer"));
+    QVERIFY(click(window(), printJob));
+    QQuickItem *resin = findItem(window(), QStringLiteral("printResinCombo"));
+    QTRY_VERIFY(isUsable(resin));
+    const int clear = resin->property("model").toStringList().indexOf(QStringLiteral("Clear"));
+    QVERIFY(clear >= 0);
+    resin->setProperty("currentIndex", clear);
+    shoot(QStringLiteral("08-print-dialog"));
+    QQuickItem *start = findItem(window(), QStringLiteral("printStartButton"));
+    QTRY_VERIFY(isUsable(start));
+    QVERIFY(click(window(), start));
+    QTRY_VERIFY_WITH_TIMEOUT(progress.count() > 3, 120000);
+    QVERIFY(click(window(), printers));
+    shoot(QStringLiteral("09-printing"));
+    QTRY_COMPARE_WITH_TIMEOUT(printDone.count(), 1, 300000);
+    shoot(QStringLiteral("10-print-done"));
+    QVERIFY(m_rig->printer.log().contains(QStringLiteral("print")));
+}
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    TestWindowPrint test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_windowprint.moc"

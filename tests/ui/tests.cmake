@@ -10,7 +10,7 @@ tessora_add_test(test_uiscripts SOURCES ui/tst_uiscripts.cpp ${tessora_qml_qrc}
 add_executable(test_uipages ui/tst_uipages.cpp ui/uitesting.h ui/uitesting.cpp)
 target_link_libraries(test_uipages PRIVATE Qt5::Test tessora_testhelpers tessora_app tessora_view)
 tessora_apply_warnings(test_uipages)
-add_test(NAME test_uipages COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/ui/run-under-xvfb.sh $<TARGET_FILE:test_uipages>)
+add_test(NAME test_uipages COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/helpers/run-under-xvfb.sh $<TARGET_FILE:test_uipages>)
 # Mesa and the X libraries leave allocations behind at exit that are not ours to chase. The
 # main window listens for file hand-offs on the machine-wide segment the app tests use.
 set_tests_properties(test_uipages PROPERTIES
@@ -28,7 +28,7 @@ target_link_libraries(test_windowprint PRIVATE Qt5::Test tessora_testhelpers tes
 target_include_directories(test_windowprint PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/faults)
 tessora_apply_warnings(test_windowprint)
 add_dependencies(test_windowprint vatnode vatnode-boardsim)
-add_test(NAME test_windowprint COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/ui/run-under-xvfb.sh $<TARGET_FILE:test_windowprint>)
+add_test(NAME test_windowprint COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/helpers/run-under-xvfb.sh $<TARGET_FILE:test_windowprint>)
 set_tests_properties(test_windowprint PROPERTIES
     LABELS "ui;e2e"
     TIMEOUT 600

@@ -12,7 +12,7 @@ add_executable(test_viewrendering view/tst_viewrendering.cpp view/viewrendering.
 target_link_libraries(test_viewrendering PRIVATE Qt5::Test tessora_testhelpers tessora_view)
 tessora_apply_warnings(test_viewrendering)
 add_test(NAME test_viewrendering
-    COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/view/run-under-xvfb.sh $<TARGET_FILE:test_viewrendering>)
+    COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/helpers/run-under-xvfb.sh $<TARGET_FILE:test_viewrendering>)
 # Mesa and the X libraries leave allocations behind at exit that are not ours to chase.
 set_tests_properties(test_viewrendering PROPERTIES
     LABELS view

@@ -185,7 +185,8 @@ void TestTessoraInstance::initTestCase()
     QVERIFY(job.saveCPJ(jobPath));
     QVERIFY(QFile::copy(jobPath, upperCaseJobPath));
     meshPath = root.filePath(QStringLiteral("part.stl"));
-    QVERIFY(QFile::copy(QStringLiteral(TESSORA_SHARED_DIR "/testdata/meshes/binary_m3x10_screw.stl"), meshPath));
+    QVERIFY(QFile::copy(
+        QStringLiteral(TESSORA_SOURCE_DIR "/tests/data/meshes/binary_solidheader_cube20_with_hole.stl"), meshPath));
 }
 
 void TestTessoraInstance::cleanup()

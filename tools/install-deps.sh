@@ -9,6 +9,7 @@ packages=(
     qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls2
     qml-module-qtquick-dialogs qml-module-qtquick-layouts
     libssh-4 openssh-server xvfb xauth libgl1-mesa-dri
+    clang libclang-rt-14-dev
 )
 
 missing=()

@@ -9,3 +9,8 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESSORA_SANITIZE=ON
 cmake --build build-asan -j "$(nproc)"
 cd build-asan
 ctest -j "$(nproc)" --output-on-failure --timeout 600
+
+# A short run of every fuzz target, built with clang into build-fuzz/: fails when one
+# crashes, hangs or breaks a rule. Longer runs: tools/fuzz.sh [SECONDS] [TARGET...].
+cd ..
+bash tools/fuzz.sh 20

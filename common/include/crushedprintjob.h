@@ -136,6 +136,7 @@ public:
 
 private:
     void resetTotals();
+    bool canvasFits() const;
     void takeLayerSize(int width, int height);
     void widenBounds(const QRect &bounds);
     void drawOverlay(QImage *image, int dx, int dy) const;

@@ -239,6 +239,8 @@ bool CrushedPrintJob::streamInCPJ(QDataStream *in)
             widenBounds(map.whiteBounds());
             takeLayerSize(map.width(), map.height());
         }
+        if (!canvasFits())
+            return false;
     }
     m_blankBitMap.setBlank(m_largestWidth, m_largestHeight);
     return true;
@@ -264,8 +266,20 @@ bool CrushedPrintJob::streamInCPJAnti(QDataStream *in)
         // size is never clipped.
         if (map.width() > 0 && map.height() > 0 && map.width() <= 0xFFFF && map.height() <= 0xFFFF)
             takeLayerSize(map.width(), map.height());
+        if (!canvasFits())
+            return false;
     }
     return true;
+}
+
+bool CrushedPrintJob::canvasFits() const
+{
+    // Every layer is drawn on a canvas of the largest width and the largest height: a
+    // damaged file must not make that canvas gigabytes large.
+    if (qint64(m_largestWidth) * qint64(m_largestHeight) <= CrushedAntiBitMap::kMaxDecodedPixels)
+        return true;
+    qDebug() << "ERROR. CrushedPrintJob. Layers too large to draw:" << m_largestWidth << "x" << m_largestHeight;
+    return false;
 }
 
 void CrushedPrintJob::streamOutCPJ(QDataStream *out) const
@@ -403,9 +417,13 @@ void CrushedPrintJob::drawOverlay(QImage *image, int dx, int dy) const
             && m_currentLayer <= m_leadingBlankLayers + qint64(support.top);
         const bool reachesBlank = m_currentLayer < m_leadingBlankLayers && support.bottom == 0;
         if (inRange || reachesBlank) {
+            const qint64 px = qint64(support.x) + xOffset;
+            const qint64 py = qint64(support.y) + yOffset;
+            if (px < INT_MIN || px > INT_MAX || py < INT_MIN || py > INT_MAX)
+                continue; // far outside the image
             SimpleSupport placed = support;
-            placed.x += xOffset;
-            placed.y += yOffset;
+            placed.x = int(px);
+            placed.y = int(py);
             placed.draw(image);
         }
     }

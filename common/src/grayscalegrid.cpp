@@ -158,6 +158,15 @@ void GrayscaleGrid::setFromJSONString(const QString &text)
 {
     qDebug().noquote() << QStringLiteral("GrayscaleGrid::setFromJSONString. jsonString: \"") + text + QLatin1Char('"');
 
+    // A chunk is one flat object of numbers: nested arrays or objects are refused before
+    // parsing (the JSON parser leaks on some of them, and a desktop could repeat them).
+    if (text.contains(QLatin1Char('[')) || text.count(QLatin1Char('{')) > 1) {
+        if (text.trimmed().startsWith(QLatin1Char('{')))
+            qDebug().noquote() << QStringLiteral("ERROR. GrayscaleGrid::fromString. Not a flat object");
+        else
+            qDebug().noquote() << QStringLiteral("ERROR. GrayscaleGrid::fromString doc is not object");
+        return;
+    }
     const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8());
     if (doc.isNull()) {
         qDebug().noquote() << QStringLiteral("ERROR. GrayscaleGrid::fromString. doc is null");

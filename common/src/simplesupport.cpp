@@ -20,6 +20,12 @@ void SimpleSupport::draw(QImage *image) const
 {
     if (!image || image->isNull())
         return;
+    // Positions and sizes come from the file: a mark wholly outside the image is not drawn,
+    // so no coordinate below overflows.
+    const qint64 reach = qint64(size) / 2 + 1;
+    if (size < 0 || qint64(x) + reach < 0 || qint64(y) + reach < 0 || qint64(x) - reach > image->width()
+        || qint64(y) - reach > image->height() || size > 4 * qMax(image->width(), image->height()))
+        return;
     const int half = size / 2;
     const float r = float(size / 1.73205081);
     const qreal cx = x;

@@ -1,0 +1,95 @@
+// The desktop's reading of what a printer sends: the real ClientDevice on one end of a
+// local socket pair, the input's bytes arriving from the other end as the printer's. It
+// reaches the choice between frames and raw frames (legacy printers), both readers, the
+// handshake reply with its resin list, Wi-Fi names and G parameter, and the dispatcher of
+// every report; a transfer request makes the device stream a small job file back.
+//
+// Input: byte 0 holds options, the rest is what arrives.
+//   bits 0-2  how the bytes are cut into notifications (Fuzz::pieces)
+//   bit 3     the device has a job file to send when the printer asks for it
+//
+// Rule checked besides the sanitizers': a completed handshake leaves the device with a resin
+// list that the desktop can send back as it is (the text the desktop would send reads
+// back as the same list).
+#include "fuzzsupport.h"
+
+#include "clientdevice.h"
+#include "crushedprintjob.h"
+#include "resin.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QImage>
+
+namespace {
+
+constexpr uint8_t kHasJobFile = 0x08;
+
+// A small job to stream when the printer asks for the file.
+QString jobFile()
+{
+    static QString path;
+    if (path.isEmpty()) {
+        path = Fuzz::workDir() + QStringLiteral("/send.ssj");
+        CrushedPrintJob job;
+        job.setVersion(1);
+        job.setLayerThickness(0.05);
+        QImage layer(64, 40, QImage::Format_RGB32);
+        layer.fill(Qt::black);
+        for (int y = 10; y < 30; ++y)
+            for (int x = 20; x < 44; ++x)
+                layer.setPixel(x, y, 0xFFFFFFFFu);
+        for (int i = 0; i < 3; ++i)
+            job.addImage(&layer);
+        QFile file(path);
+        if (!job.saveCPJ(&file))
+            Fuzz::fail(__FILE__, __LINE__, "job.saveCPJ(&file)", path);
+    }
+    return path;
+}
+
+void checkDevice(const ClientDevice &device)
+{
+    if (!device.isHandshakeCompleted())
+        return;
+    const QList<Resin> resins = device.resins();
+    const QString text = Resin::toString(resins);
+    FUZZ_CHECK(Resin::toString(Resin::fromString(text)) == text,
+        QStringLiteral("the printer's %1 resins do not read back from: ").arg(resins.size()) + text);
+    (void)device.resinDataAsStringList();
+    (void)device.getResinFromName(QStringLiteral("Gray"));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    Fuzz::init();
+    static const bool configured = [] {
+        // An update request stops at the missing update files, before any SSH.
+        ClientDevice::setUpdateFiles(QStringLiteral("/nonexistent/Vatnode"), QStringLiteral("/nonexistent/script"));
+        return true;
+    }();
+    (void)configured;
+    if (size < 1)
+        return 0;
+    const uint8_t options = data[0];
+    const QByteArray stream = Fuzz::bytes(data + 1, size - 1);
+
+    Fuzz::SocketPair pair;
+    if (!pair.isValid())
+        Fuzz::fail(__FILE__, __LINE__, "pair.isValid()", QStringLiteral("no socket pair"));
+    auto *device = new ClientDevice(pair.releaseSocket());
+    if (options & kHasJobFile)
+        device->setJobFilePath(jobFile());
+    for (const QByteArray &piece : Fuzz::pieces(stream, options)) {
+        if (!pair.deliver(piece))
+            break;
+    }
+    checkDevice(*device);
+    delete device;
+    // Timers and sockets left events behind; deliver them now, not at the next input.
+    QCoreApplication::sendPostedEvents(nullptr, 0);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return 0;
+}

@@ -84,6 +84,9 @@ public:
     // row, for one where the model stays inside the walls and clear of the others; true
     // when one was found, otherwise the model is centred.
     bool placeAutomatically(UserImportedMesh &mesh) const;
+    // The same rule over an area of another size (x within +-halfWidth, z within
+    // +-halfDepth), clear of the models of the list.
+    static bool placeOnFreeSpace(UserImportedMesh &mesh, const QList<Entry> &models, double halfWidth, double halfDepth);
 
     const Entry &selectedModel() const { return m_selected; }
     // An entry of the list, or null to select none.

@@ -92,6 +92,12 @@ void PlatformModel::addEntry(const Entry &entry)
 
 bool PlatformModel::placeAutomatically(UserImportedMesh &mesh) const
 {
+    return placeOnFreeSpace(mesh, m_models, CollisionWall::kHalfWidth, CollisionWall::kHalfDepth);
+}
+
+bool PlatformModel::placeOnFreeSpace(
+    UserImportedMesh &mesh, const QList<Entry> &models, double halfWidth, double halfDepth)
+{
     const BoundingBox box = mesh.worldBoundingBox();
     const QVector3D position = mesh.position();
     // The box relative to the model's position.
@@ -100,12 +106,12 @@ bool PlatformModel::placeAutomatically(UserImportedMesh &mesh) const
     const double width = box.maxX - box.minX;
     const double depth = box.maxZ - box.minZ;
     std::vector<BoundingBox> others;
-    for (const Entry &entry : m_models) {
+    for (const Entry &entry : models) {
         if (entry->mesh().get() != &mesh)
             others.push_back(entry->mesh()->worldBoundingBox());
     }
-    for (double z = -CollisionWall::kHalfDepth; z + depth <= CollisionWall::kHalfDepth; z += kPlacementStep) {
-        for (double x = -CollisionWall::kHalfWidth; x + width <= CollisionWall::kHalfWidth; x += kPlacementStep) {
+    for (double z = -halfDepth; z + depth <= halfDepth; z += kPlacementStep) {
+        for (double x = -halfWidth; x + width <= halfWidth; x += kPlacementStep) {
             BoundingBox candidate = box;
             candidate.minX = x;
             candidate.maxX = x + width;

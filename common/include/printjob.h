@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMetaType>
 #include <QString>
 
 // Exposure parameters of one print, sent by the desktop to the printer as one
@@ -56,3 +57,5 @@ public:
     double fineTuneFactor = 1.0;
     QString resinName = QStringLiteral("CLIENTDEFAULTRESINNAME");
 };
+
+Q_DECLARE_METATYPE(PrintJob)

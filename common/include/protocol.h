@@ -41,6 +41,18 @@ inline constexpr char kKeepAlive[] = "Connection-Alive";
 inline constexpr char kIpKey[] = "ip:";
 inline constexpr char kPortKey[] = "port:";
 
+// Messages both sides added to the catalogue; a peer that does not know them logs them as
+// unrecognized and goes on.
+//   "Send_PrintStatus" "," status name - printer to desktop, whenever the status it reports
+//       changes (a print starts, pauses, resumes or ends, ended by a finish, a cancel or a
+//       lost board link alike), so that the desktop never shows a state the printer left.
+//   "Send_RequestRefused" "," request name "," status name "," reason - printer to desktop:
+//       the request (a job, a reprint, a network change, a pause or resume with nothing to
+//       pause or resume, ...) was not carried out; the status is the printer's at that
+//       moment and the reason is words for the user (an encoded field).
+inline constexpr char kPrintStatusReport[] = "Send_PrintStatus";
+inline constexpr char kRequestRefused[] = "Send_RequestRefused";
+
 inline constexpr char kStatusPrinting[] = "PrintStatus_Printing";
 inline constexpr char kStatusPaused[] = "PrintStatus_Paused";
 inline constexpr char kStatusReady[] = "PrintStatus_Ready";
@@ -87,6 +99,15 @@ FrameStatus peekFrameText(QIODevice *device, QString *text, qint64 *frameBytes =
 // pieces are kept: "*header**header*B" gives "" and "B"; a text without marker gives none.
 QStringList extractMessages(const QString &text);
 
+// Free text inside a comma-separated message (a nickname, a serial, a model, a Wi-Fi name,
+// a file or resin name) must carry neither the argument separator nor the marker, nor the
+// Wi-Fi list separator. encodeField() writes "%" as "%25", "," as "%2C" and "*" as "%2A";
+// every other character stays, so a peer that does not decode still reads the right
+// number of fields and shows the text almost as it was. decodeField() undoes exactly those
+// three escapes and leaves any other "%" as it is; decodeField(encodeField(t)) == t.
+QString encodeField(const QString &text);
+QString decodeField(const QString &text);
+
 // The bytes as Latin-1 (ASCII) text, up to the first zero byte.
 QString asciiUpToZero(const QByteArray &bytes);
 
@@ -104,7 +125,8 @@ QByteArray datagram(const QString &ip, int port);
 QString statusName(int printingThreadStatus);
 
 // The printer's handshake reply message (without "*header*"): "Tessora_Client" and the
-// eight fields, all joined by ","; the Wi-Fi names are joined by "*&next&*".
+// eight fields, all joined by ","; the Wi-Fi names are joined by "*&next&*". The serial,
+// nickname, model and each Wi-Fi name go as encoded fields (encodeField()).
 QString handshakeReply(const QString &serial, const QString &nickname, const QString &model, const QString &versionText,
     const QString &statusName, const QString &resinText, const QStringList &wifiNames, const QString &gParameter);
 

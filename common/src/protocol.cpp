@@ -121,6 +121,47 @@ QStringList extractMessages(const QString &text)
     return pieces;
 }
 
+QString encodeField(const QString &text)
+{
+    QString encoded;
+    encoded.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == QLatin1Char('%'))
+            encoded += QLatin1String("%25");
+        else if (c == QLatin1Char(','))
+            encoded += QLatin1String("%2C");
+        else if (c == QLatin1Char('*'))
+            encoded += QLatin1String("%2A");
+        else
+            encoded += c;
+    }
+    return encoded;
+}
+
+QString decodeField(const QString &text)
+{
+    if (!text.contains(QLatin1Char('%')))
+        return text;
+    QString decoded;
+    decoded.reserve(text.size());
+    for (int i = 0; i < text.size(); ++i) {
+        const QStringRef escape = text.midRef(i, 3);
+        if (escape.compare(QLatin1String("%25"), Qt::CaseInsensitive) == 0) {
+            decoded += QLatin1Char('%');
+            i += 2;
+        } else if (escape.compare(QLatin1String("%2C"), Qt::CaseInsensitive) == 0) {
+            decoded += QLatin1Char(',');
+            i += 2;
+        } else if (escape.compare(QLatin1String("%2A"), Qt::CaseInsensitive) == 0) {
+            decoded += QLatin1Char('*');
+            i += 2;
+        } else {
+            decoded += text.at(i);
+        }
+    }
+    return decoded;
+}
+
 QString asciiUpToZero(const QByteArray &bytes)
 {
     const int zero = bytes.indexOf('\0');
@@ -182,8 +223,11 @@ QString statusName(int printingThreadStatus)
 QString handshakeReply(const QString &serial, const QString &nickname, const QString &model, const QString &versionText,
     const QString &statusName, const QString &resinText, const QStringList &wifiNames, const QString &gParameter)
 {
-    const QStringList fields {QLatin1String(kHandshakeName), serial, nickname, model, versionText, statusName,
-        resinText, wifiNames.join(QLatin1String(kWifiSeparator)), gParameter};
+    QStringList wifi;
+    for (const QString &name : wifiNames)
+        wifi << encodeField(name);
+    const QStringList fields {QLatin1String(kHandshakeName), encodeField(serial), encodeField(nickname),
+        encodeField(model), versionText, statusName, resinText, wifi.join(QLatin1String(kWifiSeparator)), gParameter};
     return fields.join(QLatin1String(kSeparator));
 }
 

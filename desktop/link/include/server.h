@@ -1,5 +1,6 @@
 #pragma once
 
+#include "printerstate.h"
 #include "printjob.h"
 
 #include <QAbstractSocket>
@@ -46,6 +47,11 @@ public:
     // Called by the controller before sendPrint().
     void setPrintJobToSend(const QString &serial, const QString &filePath, const PrintJob &job);
 
+    // Install printer software over SSH as soon as a printer asks for it (the command
+    // line's --allow-update); otherwise each install waits for installUpdate().
+    void setUpdatesAllowed(bool allowed) { m_updatesAllowed = allowed; }
+    bool updatesAllowed() const { return m_updatesAllowed; }
+
 signals:
     void printerConnected(const QString &serial, const QString &nickname, const QString &status);
     void printerDisconnected(const QString &serial);
@@ -60,14 +66,23 @@ signals:
     void transmitPrinterError(const QString &serial, int printerError);
     void sendUpdateBytesWritten(qint64 bytesWritten, qint64 totalBytes);
     void sendMessageToGUI(const QString &message);
-    // The printer of that serial needs a program update (the SSH upload belongs here).
+    // The printer of that serial needs a program update. Unless updates are allowed
+    // (setUpdatesAllowed), nothing is installed until installUpdate(serial) is called.
     void updateRequested(const QString &serial);
+    // The whole record of one printer, after every change of it (Server's thread; connect
+    // queued from other threads). printerDisconnected() ends the printer's records.
+    void printerStateChanged(const PrinterState &state);
 
 public slots:
     // Listens if needed, then announces the port.
     void broadcastIP();
 
     void sendPrint();
+    // The job file and its record to the printer of that serial, in one call (safe to
+    // queue from another thread, unlike setPrintJobToSend() followed by sendPrint()).
+    void sendPrintJob(const QString &serial, const QString &filePath, const PrintJob &job);
+    // The user agreed to install printer software on the printer of that serial.
+    void installUpdate(const QString &serial);
     void pauseJob(const QString &deviceSerial);
     void resumeJob(const QString &deviceSerial);
     void cancelJob(const QString &deviceSerial);
@@ -120,4 +135,5 @@ private:
     PrintJob m_job;
     QString m_jobFilePath;
     QString m_targetSerial;
+    bool m_updatesAllowed = false;
 };

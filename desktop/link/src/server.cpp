@@ -228,6 +228,17 @@ void Server::sendPrint()
     device->sendPrintJob(m_job);
 }
 
+void Server::sendPrintJob(const QString &serial, const QString &filePath, const PrintJob &job)
+{
+    setPrintJobToSend(serial, filePath, job);
+    sendPrint();
+}
+
+void Server::installUpdate(const QString &serial)
+{
+    Q_UNUSED(serial)
+}
+
 void Server::pauseJob(const QString &deviceSerial)
 {
     if (ClientDevice *d = getDeviceFromSerial(deviceSerial))

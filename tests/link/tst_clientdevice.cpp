@@ -1,5 +1,5 @@
 // ClientDevice against a fake printer on loopback: handshake rules, framing, dispatcher,
-// commands, resin edits, heartbeat and the job stream.
+// the printer's record, commands, free text, resin edits, heartbeat and the job stream.
 #include "clientdevice.h"
 #include "fakeprinter.h"
 #include "logcapture.h"
@@ -19,6 +19,17 @@ namespace {
 const QString kReady = QStringLiteral("PrintStatus_Ready");
 const QString kPrinting = QStringLiteral("PrintStatus_Printing");
 const QString kPaused = QStringLiteral("PrintStatus_Paused");
+using Activity = PrinterState::Activity;
+using Outcome = PrinterState::Outcome;
+
+bool writeJobFile(const QString &path, int size)
+{
+    QByteArray content(size, '\0');
+    for (int i = 0; i < size; ++i)
+        content[i] = static_cast<char>((i * 131) ^ (i >> 9));
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(content) == size;
+}
 } // namespace
 
 class TestClientDevice : public QObject
@@ -50,6 +61,26 @@ private:
     }
 
     QString defaultText() const { return Resin::toString(Resin::defaultResinList()); }
+
+    // A message from the printer, handled once the record was published for it; or a
+    // desktop command written "!pause", "!resume", "!cancel", "!reprint".
+    void step(const QString &step, QSignalSpy &published)
+    {
+        ClientDevice *d = m_device.data();
+        if (step == QLatin1String("!pause"))
+            d->sendPause();
+        else if (step == QLatin1String("!resume"))
+            d->sendResume();
+        else if (step == QLatin1String("!cancel"))
+            d->sendCancel();
+        else if (step == QLatin1String("!reprint"))
+            d->sendReprint();
+        else {
+            const int before = published.count();
+            m_printer->send(step);
+            QTRY_VERIFY2(published.count() > before, qPrintable(step));
+        }
+    }
 
 private slots:
     void initTestCase()
@@ -269,12 +300,87 @@ private slots:
         m_printer->send(QStringLiteral("Connection-Alive"));
         m_printer->send(QStringLiteral("Send_NewGrayscale,{}"));
         m_printer->send(QStringLiteral("Bogus,1"));
-        m_printer->send(QStringLiteral("Send_PauseMovementDone")); // still handled afterwards
-        QSignalSpy paused(m_device.data(), &ClientDevice::pauseCompleted);
-        QTRY_COMPARE(paused.count(), 1);
+        m_printer->send(QStringLiteral("Send_ResumeMovementDone")); // still handled afterwards
+        QSignalSpy resumed(m_device.data(), &ClientDevice::resumeCompleted);
+        QTRY_COMPARE(resumed.count(), 1);
         QCOMPARE(m_device->status(), ClientDevice::Printing);
         QVERIFY(log.lines().filter(QStringLiteral("Received keep alive message")).size() >= 1);
         QCOMPARE(log.lines().filter(QStringLiteral("Unrecognized first word")).size(), 1);
+    }
+
+    void record_followsRequestsAndReports_data()
+    {
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<int>("activity");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<int>("lastError");
+        const auto row = [](const char *name, const QString &status, const QStringList &steps, Activity activity,
+                             Outcome outcome = Outcome::None, int error = 0) {
+            QTest::newRow(name) << status << steps << int(activity) << int(outcome) << error;
+        };
+        const QString refused = QStringLiteral("Send_RequestRefused,%1,%2,nothing to do");
+        row("pause asked", kPrinting, {"!pause"}, Activity::Pausing);
+        row("pause confirmed", kPrinting, {"!pause", "Send_PauseMovementDone"}, Activity::Paused);
+        row("button pause", kPrinting, {"Request_PausePrint"}, Activity::Pausing);
+        row("resume asked", kPaused, {"!resume"}, Activity::Resuming);
+        row("resume confirmed", kPaused, {"!resume", "Send_ResumeMovementDone"}, Activity::Printing);
+        row("button resume", kPaused, {"Request_ResumePrint"}, Activity::Resuming);
+        row("progress ends resuming", kPaused, {"!resume", "Send_PrintProgress,3,5,60,a.ssj,Clear,50"},
+            Activity::Printing);
+        row("cancel asked", kPrinting, {"!cancel"}, Activity::Cancelling);
+        row("cancel then done", kPrinting, {"!cancel", "Send_PrintDone"}, Activity::Ready, Outcome::Cancelled);
+        row("button cancel, status ready", kPrinting, {"Request_CancelPrint", "Send_PrintStatus," + kReady},
+            Activity::Ready, Outcome::Cancelled);
+        row("done", kPrinting, {"Send_PrintDone"}, Activity::Ready, Outcome::Finished);
+        row("status ready", kPrinting, {"Send_PrintStatus," + kReady}, Activity::Ready, Outcome::Finished);
+        row("error, print goes on", kPrinting, {"Send_PrintingError,204"}, Activity::Printing, Outcome::None, 204);
+        row("error, print ended", kPrinting, {"Send_PrintingError,202", "Send_PrintStatus," + kReady},
+            Activity::Ready, Outcome::Failed, 202);
+        row("status paused while printing", kPrinting, {"Send_PrintStatus," + kPaused}, Activity::Pausing);
+        row("status paused, movement done", kPrinting, {"Send_PrintStatus," + kPaused, "Send_PauseMovementDone"},
+            Activity::Paused);
+        row("movement done, status paused", kPrinting, {"Send_PauseMovementDone", "Send_PrintStatus," + kPaused},
+            Activity::Paused);
+        row("status printing while paused", kPaused, {"Send_PrintStatus," + kPrinting}, Activity::Resuming);
+        row("status printing while ready", kReady, {"Send_PrintStatus," + kPrinting}, Activity::Printing);
+        row("pause refused", kPrinting, {"!pause", refused.arg("Request_PausePrint", kPrinting)}, Activity::Printing);
+        row("resume refused", kPaused, {"!resume", refused.arg("Request_ResumePrint", kPaused)}, Activity::Paused);
+        row("cancel refused, then done", kPrinting,
+            {"!cancel", refused.arg("Request_CancelPrint", kPrinting), "Send_PrintDone"}, Activity::Ready,
+            Outcome::Finished);
+        row("reprint after a failed print", kPrinting,
+            {"Send_PrintingError,205", "Send_PrintStatus," + kReady, "!reprint"}, Activity::Printing);
+        row("reprint refused", kPrinting, {"Send_PrintDone", "!reprint", refused.arg("Request_Reprint", kReady)},
+            Activity::Ready, Outcome::Finished);
+    }
+
+    // The record: the printer's status refined by the requests in flight, and how the last
+    // print ended.
+    void record_followsRequestsAndReports()
+    {
+        QFETCH(QString, status);
+        QFETCH(QStringList, steps);
+        handshake(QStringLiteral("4.51"), status, defaultText());
+        QSignalSpy published(m_device.data(), &ClientDevice::stateChanged);
+        for (const QString &s : qAsConst(steps))
+            step(s, published);
+        const PrinterState state = m_device->state();
+        QTEST(int(state.activity), "activity");
+        QTEST(int(state.outcome), "outcome");
+        QTEST(state.lastError, "lastError");
+        // What went out is what went to the pages.
+        QCOMPARE(int(published.last().at(0).value<PrinterState>().activity), int(state.activity));
+    }
+
+    void refusal_namesThePrinterAndTheReason()
+    {
+        handshake(QStringLiteral("4.51"), kPrinting, defaultText());
+        QSignalSpy told(m_device.data(), &ClientDevice::sendMessageToGUI);
+        m_printer->send(QStringLiteral("Send_RequestRefused,Request_PausePrint,PrintStatus_Printing,")
+            + Protocol::encodeField(QStringLiteral("the platform is moving, wait")));
+        QTRY_COMPARE(told.count(), 1);
+        QCOMPARE(told.at(0).at(0).toString(), QStringLiteral("NickS1 did not pause the print: the platform is moving, wait"));
     }
 
     void errorText_givesEveryKnownNumberInWords()
@@ -417,7 +523,9 @@ private slots:
         QCOMPARE(timedOut.count(), 0);
     }
 
-    void jobStream_byteIdenticalWithHeader_heartbeatHeldBackWhileWriting()
+    // Commands asked during the transfer wait for its end, then go out in order: a frame
+    // inside the stream would corrupt the job.
+    void jobStream_byteIdenticalWithHeader_commandsAndHeartbeatWaitForItsEnd()
     {
         ClientDevice::setTimeScale(0.05); // 100 ms interval, 750 ms time-out
         QTemporaryDir dir;
@@ -441,17 +549,27 @@ private slots:
         beat.start(100);
 
         QSignalSpy progress(m_device.data(), &ClientDevice::sendBytesWritten);
+        QSignalSpy published(m_device.data(), &ClientDevice::stateChanged);
         LogCapture log;
         PrintJob job;
         job.resinName = QStringLiteral("Clear");
         job.numImages = 80;
         m_device->setJobFilePath(jobPath);
-        m_device->sendPrintJob(job);
+        QVERIFY(m_device->sendPrintJob(job));
         QCOMPARE(m_device->status(), ClientDevice::Printing);
+        QCOMPARE(m_device->state().activity, Activity::Sending);
+        QCOMPARE(m_device->state().jobName, QStringLiteral("cube.ssj"));
+        QVERIFY(m_device->state().commandsWait);
+        m_device->sendNewNickname(QStringLiteral("Left"));
         QVERIFY(m_printer->waitForMessage("Status_SendingPrintJob," + job.toString()));
         QTRY_VERIFY(m_device->isWritingFile());
+        m_device->sendPlatformUp();
+        m_device->sendReprint();
+        QVERIFY(!m_device->sendPrintJob(job)); // one job at a time
         QTest::qWait(500);
         QVERIFY(m_device->isWritingFile());
+        QCOMPARE(m_device->waitingCommands(), 3);
+        QCOMPARE(m_device->state().nickname, QStringLiteral("Left"));
         QVERIFY(log.lines().filter(QStringLiteral("sendConnectionAliveMessage. Writing file.")).size() >= 2);
         m_printer->holdStream = false;
         m_printer->socket.setReadBufferSize(0);
@@ -468,21 +586,135 @@ private slots:
         QTRY_VERIFY(!m_device->isWritingFile());
         QCOMPARE(progress.last().at(0).toLongLong(), total);
         QCOMPARE(progress.last().at(1).toLongLong(), total);
+        QVERIFY(m_printer->waitForMessage(QStringLiteral("Request_Reprint")));
+        QCOMPARE(m_printer->messages.mid(1, 3),
+            QStringList({"Server_NewNickname,Left", "Request_PlatformUp", "Request_Reprint"}));
+        const PrinterState state = m_device->state();
+        QVERIFY(!state.commandsWait);
+        QCOMPARE(state.activity, Activity::Printing);
+        QCOMPARE(state.bytesSent, total);
+        QCOMPARE(state.bytesTotal, total);
+        // The record went out every few percent of the stream, not for each chunk.
+        QVERIFY2(published.count() < 80, qPrintable(QString::number(published.count())));
         // The heartbeat resumes after the stream.
         m_printer->messages.clear();
         QVERIFY(m_printer->waitForMessage(QStringLiteral("Connection-Alive")));
     }
 
-    void jobStream_unreadableFile_sendsNoStream()
+    void job_unopenableFile_nothingSentAndUserTold()
     {
         handshake(QStringLiteral("4.51"), kReady, defaultText());
+        QSignalSpy told(m_device.data(), &ClientDevice::sendMessageToGUI);
         m_device->setJobFilePath(QStringLiteral("/nonexistent/job.ssj"));
-        m_device->sendPrintJob(PrintJob());
+        QVERIFY(!m_device->sendPrintJob(PrintJob()));
+        QCOMPARE(told.count(), 1);
+        QVERIFY(told.at(0).at(0).toString().contains(QLatin1String("job.ssj")));
+        QCOMPARE(m_device->state().activity, Activity::Ready);
+        QVERIFY(!m_device->state().commandsWait);
+        m_device->sendPlatformUp(); // not held back: nothing waits
+        QVERIFY(m_printer->waitForMessage(QStringLiteral("Request_PlatformUp")));
+        QCOMPARE(m_printer->messages, QStringList({QStringLiteral("Request_PlatformUp")}));
+    }
+
+    // The file shrank after it was opened: the printer would wait for the missing bytes with
+    // its heartbeat held, so the connection ends (the printer drops the partial file).
+    void job_fileEndsEarly_connectionClosedAndUserTold()
+    {
+        QTemporaryDir dir;
+        const QString jobPath = dir.filePath(QStringLiteral("short.ssj"));
+        QVERIFY(writeJobFile(jobPath, 300 * 1024));
+        handshake(QStringLiteral("4.51"), kReady, defaultText());
+        m_printer->expectJob(dir.filePath(QStringLiteral("got.ssj")));
+        QSignalSpy told(m_device.data(), &ClientDevice::sendMessageToGUI);
+        QSignalSpy closedByUs(m_device.data(), &ClientDevice::connectionClosed);
+        QSignalSpy closed(&m_printer->socket, &QTcpSocket::disconnected);
+        m_device->setJobFilePath(jobPath);
+        QVERIFY(m_device->sendPrintJob(PrintJob()));
+        QVERIFY(QFile::resize(jobPath, 10 * 1024));
+        QTRY_COMPARE(closed.count(), 1);
+        QCOMPARE(closedByUs.count(), 1);
+        QCOMPARE(told.count(), 1);
+        QVERIFY(told.at(0).at(0).toString().contains(QLatin1String("short.ssj")));
+        QCOMPARE(m_printer->streamResult, JobStreamReceiver::NeedMore);
+    }
+
+    // A printer that does not take the job answers the job line with a refusal (or, an
+    // older one, with error 206) instead of the transfer request.
+    void job_refused_recordBackAndWaitingCommandsGo_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("told");
+        QTest::addColumn<int>("activity");
+        QTest::newRow("refused") << "Send_RequestRefused,Status_SendingPrintJob,PrintStatus_Printing,"
+                + Protocol::encodeField(QStringLiteral("busy, printing"))
+                                 << "NickS1 did not start the job: busy, printing" << int(Activity::Printing);
+        QTest::newRow("error 206") << "Send_PrintingError,206"
+                                   << "NickS1 did not start the job: " + ClientDevice::errorText(206)
+                                   << int(Activity::Ready);
+    }
+
+    void job_refused_recordBackAndWaitingCommandsGo()
+    {
+        QFETCH(QString, answer);
+        QTemporaryDir dir;
+        const QString jobPath = dir.filePath(QStringLiteral("next.ssj"));
+        QVERIFY(writeJobFile(jobPath, 1000));
+        handshake(QStringLiteral("4.51"), kReady, defaultText());
+        m_printer->send(QStringLiteral("Send_PrintDone")); // the last print, "last.ssj"
+        m_printer->send(QStringLiteral("Send_PrintProgress,9,100,0,last.ssj,Clear,50"));
+        QTRY_COMPARE(m_device->state().jobName, QStringLiteral("last.ssj"));
+        QSignalSpy told(m_device.data(), &ClientDevice::sendMessageToGUI);
+        m_device->setJobFilePath(jobPath);
+        QVERIFY(m_device->sendPrintJob(PrintJob()));
+        m_device->sendTiltUp();
         QVERIFY(m_printer->waitForMessage("Status_SendingPrintJob," + PrintJob().toString()));
-        m_printer->send(QStringLiteral("Client_Request_FileTransfer"));
-        QTest::qWait(100);
-        QVERIFY(!m_device->isWritingFile());
-        QCOMPARE(m_printer->socket.bytesAvailable(), qint64(0));
+        QVERIFY(!m_printer->messages.contains(QStringLiteral("Request_TiltUp")));
+        m_printer->send(answer);
+        QVERIFY(m_printer->waitForMessage(QStringLiteral("Request_TiltUp")));
+        QTEST(told.value(0).value(0).toString(), "told");
+        const PrinterState state = m_device->state();
+        QTEST(int(state.activity), "activity");
+        QVERIFY(!state.commandsWait);
+        QCOMPARE(state.jobName, QStringLiteral("last.ssj"));
+        QCOMPARE(state.outcome, Outcome::Finished);
+    }
+
+    // Free text travels encoded both ways; the network credentials cannot be, so those a
+    // printer could not read back are refused.
+    void freeText_decodedInEncodedOut()
+    {
+        connectPrinter();
+        QSignalSpy done(m_device.data(), &ClientDevice::handshakeCompleted);
+        const QString odd = QStringLiteral("a,b*c%d");
+        m_printer->send(Protocol::handshakeReply(odd + "S", odd + "N", odd + "M", QStringLiteral("4.51"), kPrinting,
+            defaultText(), {odd, QStringLiteral("plain")}, QStringLiteral("g3")));
+        QTRY_COMPARE(done.count(), 1);
+        const PrinterState state = m_device->state();
+        QCOMPARE(QStringList({state.serial, state.nickname, state.model}), QStringList({odd + "S", odd + "N", odd + "M"}));
+        QCOMPARE(state.wifiNames, QStringList({odd, QStringLiteral("plain")}));
+        QCOMPARE(state.gParameter, 3);
+
+        QSignalSpy progress(m_device.data(), &ClientDevice::printProgressGUI);
+        m_printer->send("Send_PrintProgress,1,2,3," + Protocol::encodeField(odd + ".ssj") + ","
+            + Protocol::encodeField(odd) + ",50");
+        QTRY_COMPARE(progress.count(), 1);
+        QCOMPARE(progress.at(0).at(3).toString(), odd + ".ssj");
+        QCOMPARE(progress.at(0).at(4).toString(), odd);
+        QCOMPARE(m_device->state().jobName, odd + ".ssj");
+
+        m_device->sendNewNickname(odd);
+        m_device->sendNewSerialAndModel(odd, QStringLiteral("M,2"));
+        QVERIFY(m_printer->waitForMessage(QStringLiteral("Send_NewSerialAndModel,a%2Cb%2Ac%25d,M%2C2")));
+        QVERIFY(m_printer->messages.contains(QStringLiteral("Server_NewNickname,a%2Cb%2Ac%25d")));
+
+        QSignalSpy told(m_device.data(), &ClientDevice::sendMessageToGUI);
+        QVERIFY(!m_device->sendNetworkInfo(QStringLiteral("net*header*x"), QStringLiteral("pw")));
+        QVERIFY(!m_device->sendNetworkInfo(QStringLiteral("net"), QStringLiteral("pwSend_NetworkInfo")));
+        QVERIFY(m_device->sendNetworkInfo(QStringLiteral("Café, 2.4 GHz"), QStringLiteral("p,w*")));
+        QVERIFY(m_printer->waitForMessage(
+            QStringLiteral("Send_NetworkInfoCafé, 2.4 GHzSend_NetworkInfop,w*Send_NetworkInfoJunk Type Name")));
+        QCOMPARE(told.count(), 2);
+        QCOMPARE(m_printer->messages.filter(QStringLiteral("Send_NetworkInfo")).size(), 1);
     }
 };
 

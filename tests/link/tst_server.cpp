@@ -1,10 +1,14 @@
 // Server on loopback: listening port, the announcement to 127.0.0.1, devices kept apart by
-// serial, relayed reports, dropping devices, and sending a job.
+// serial, relayed reports and records, dropping devices, sending a job, the server on a
+// thread of its own, updates only with consent, and SSH work off the server's thread.
 #include "clientdevice.h"
+#include "crushedprintjob.h"
 #include "fakeprinter.h"
 #include "logcapture.h"
 #include "protocol.h"
 #include "server.h"
+#include "sshlink.h"
+#include "ssj.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -14,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <QUdpSocket>
 
 #include <memory>
@@ -35,28 +40,49 @@ class TestServer : public QObject
 private:
     std::unique_ptr<Server> m_server;
     QUdpSocket m_discovery;
+    QTemporaryDir m_keys;
 
-    // A fake printer whose handshake completed with the given serial.
-    std::unique_ptr<FakePrinter> addPrinter(const QString &serial, const QString &status = kReady)
+    // Keep-alives from the printers, every heartbeat interval.
+    static void beat(QTimer &timer, const QList<FakePrinter *> &printers)
+    {
+        QObject::connect(&timer, &QTimer::timeout, [printers] {
+            for (FakePrinter *p : printers)
+                p->send(QStringLiteral("Connection-Alive"));
+        });
+        timer.start(qMax(1, int(Protocol::kHeartbeatIntervalMs * ClientDevice::timeScale())));
+    }
+
+    // A fake printer that answered the greeting with the given serial; unless its version
+    // needs an update, its handshake completed.
+    std::unique_ptr<FakePrinter> addPrinter(
+        const QString &serial, const QString &status = kReady, const QString &version = QStringLiteral("4.51"))
     {
         auto printer = std::make_unique<FakePrinter>();
         QSignalSpy connected(m_server.get(), &Server::printerConnected);
+        QSignalSpy update(m_server.get(), &Server::updateRequested);
         if (!printer->connectTo(static_cast<quint16>(m_server->currentPort())))
             return nullptr;
         if (!QTest::qWaitFor([&] { return !printer->greeting.isEmpty(); }, 5000))
             return nullptr;
-        printer->send(FakePrinter::reply(serial, QStringLiteral("Orbelle"), QStringLiteral("4.51"), status,
-            Resin::toString(Resin::defaultResinList())));
-        if (!QTest::qWaitFor([&] { return connected.count() == 1; }, 5000))
+        printer->send(FakePrinter::reply(
+            serial, QStringLiteral("Orbelle"), version, status, Resin::toString(Resin::defaultResinList())));
+        if (!QTest::qWaitFor([&] { return connected.count() + update.count() == 1; }, 5000))
             return nullptr;
         return printer;
     }
 
 private slots:
-    void initTestCase() { QVERIFY(m_discovery.bind(QHostAddress(QHostAddress::LocalHost), 0)); }
+    void initTestCase()
+    {
+        QVERIFY(m_discovery.bind(QHostAddress(QHostAddress::LocalHost), 0));
+        QVERIFY(m_keys.isValid());
+        KnownPrinterKeys::setStorePath(m_keys.filePath(QStringLiteral("known.ini")));
+    }
 
     void init()
     {
+        // An install stops at the missing update files, before any SSH.
+        ClientDevice::setUpdateFiles(QStringLiteral("/nonexistent/Vatnode"), QStringLiteral("/nonexistent/script"));
         m_server = std::make_unique<Server>();
         m_server->setBasePort(testBasePort());
         m_server->setDiscoveryPort(m_discovery.localPort());
@@ -148,6 +174,32 @@ private slots:
             QMetaObject::invokeMethod(server, "pauseJob", Qt::QueuedConnection, Q_ARG(QString, QStringLiteral("TT1"))));
         QVERIFY(printer.waitForMessage(QStringLiteral("Request_PausePrint")));
 
+        // A job in one queued call; its layer count read from the file without the
+        // window's job holder; the records arrive queued.
+        QTemporaryDir dir;
+        const QString jobPath = dir.filePath(QStringLiteral("five.ssj"));
+        CrushedPrintJob five;
+        five.setVersion(1);
+        five.clearAll(5);
+        QVERIFY(five.saveCPJ(jobPath));
+        SSJ::releaseCPJ();
+        QList<PrinterState> states;
+        connect(server, &Server::printerStateChanged, this, [&](const PrinterState &state) { states << state; });
+        printer.send(QStringLiteral("Send_PrintDone")); // ready for the job
+        QTRY_VERIFY(!states.isEmpty());
+        printer.expectJob(dir.filePath(QStringLiteral("got.ssj")));
+        PrintJob job;
+        job.numImages = 1;
+        QVERIFY(QMetaObject::invokeMethod(server, "sendPrintJob", Qt::QueuedConnection,
+            Q_ARG(QString, QStringLiteral("TT1")), Q_ARG(QString, jobPath), Q_ARG(PrintJob, job)));
+        QTRY_COMPARE(printer.streamResult, JobStreamReceiver::Done);
+        job.numImages = 5;
+        QVERIFY(printer.messages.contains("Status_SendingPrintJob," + job.toString()));
+        QVERIFY(SSJ::m_pJob == nullptr);
+        QTRY_COMPARE(states.last().activity, PrinterState::Activity::Printing);
+        QCOMPARE(states.last().jobName, QStringLiteral("five.ssj"));
+        QVERIFY(states.last().bytesTotal > 0 && states.last().bytesSent == states.last().bytesTotal);
+
         thread.quit();
         QVERIFY(thread.wait(5000));
         QTRY_COMPARE(printer.socket.state(), QAbstractSocket::UnconnectedState);
@@ -190,6 +242,7 @@ private slots:
         QSignalSpy cancelled(m_server.get(), &Server::printCancelled);
         QSignalSpy done(m_server.get(), &Server::updatePrintDone);
         QSignalSpy update(m_server.get(), &Server::updateRequested);
+        QSignalSpy states(m_server.get(), &Server::printerStateChanged);
         p->send(QStringLiteral("Send_PauseMovementDone"));
         p->send(QStringLiteral("Request_PausePrint"));
         p->send(QStringLiteral("Send_ResumeMovementDone"));
@@ -203,6 +256,10 @@ private slots:
             QCOMPARE(spy->at(0).at(0).toString(), QStringLiteral("R1"));
         }
         QVERIFY(!m_server->getDeviceFromSerial(QStringLiteral("R1"))->isPrinting());
+        const PrinterState last = states.last().at(0).value<PrinterState>();
+        QCOMPARE(last.serial, QStringLiteral("R1"));
+        QCOMPARE(last.activity, PrinterState::Activity::Ready);
+        QCOMPARE(last.outcome, PrinterState::Outcome::Cancelled); // the printer's button
     }
 
     void serialSlots_sendTheirMessages()
@@ -349,6 +406,88 @@ private slots:
         QCOMPARE(gone.count(), 1);
         QVERIFY(m_server->devices().isEmpty());
         QTRY_COMPARE(closed.count(), 1);
+    }
+
+    void update_installedOnlyWithConsent_data()
+    {
+        QTest::addColumn<bool>("viaHandshake"); // an old version, or the printer asks
+        QTest::addColumn<bool>("allowed"); // setUpdatesAllowed beforehand
+        QTest::addColumn<bool>("install"); // installUpdate() after the request
+        QTest::newRow("old version, no consent") << true << false << false;
+        QTest::newRow("old version, installUpdate") << true << false << true;
+        QTest::newRow("old version, allowed") << true << true << false;
+        QTest::newRow("printer asks, no consent") << false << false << false;
+        QTest::newRow("printer asks, installUpdate") << false << false << true;
+    }
+
+    void update_installedOnlyWithConsent()
+    {
+        QFETCH(bool, viaHandshake);
+        QFETCH(bool, allowed);
+        QFETCH(bool, install);
+        ClientDevice::setTimeScale(0.02); // 40 ms heartbeat, 300 ms time-outs
+        m_server->setUpdatesAllowed(allowed);
+        QSignalSpy requested(m_server.get(), &Server::updateRequested);
+        QSignalSpy connected(m_server.get(), &Server::printerConnected);
+        QSignalSpy attempted(m_server.get(), &Server::sendMessageToGUI); // "update files are missing"
+        auto p = addPrinter(QStringLiteral("U1"), kReady, viaHandshake ? QStringLiteral("4.3") : QStringLiteral("4.51"));
+        QVERIFY(p);
+        QTimer timer;
+        beat(timer, {p.get()});
+        if (!viaHandshake)
+            p->send(QStringLiteral("Request_Update"));
+        QTRY_COMPARE(requested.count(), 1);
+        QCOMPARE(requested.at(0).at(0).toString(), QStringLiteral("U1"));
+        if (install)
+            m_server->installUpdate(QStringLiteral("U1"));
+        if (allowed || install) {
+            QTRY_COMPARE(attempted.count(), 1);
+            QVERIFY(attempted.at(0).at(0).toString().contains(QLatin1String("update files are missing")));
+        } else {
+            // Kept, with its heartbeat, past the time-out that drops a connection without
+            // a handshake: ten keep-alives take longer.
+            QTRY_VERIFY(p->messages.count(QStringLiteral("Connection-Alive")) >= 10);
+            QCOMPARE(attempted.count(), 0);
+            QCOMPARE(m_server->devices().size(), 1);
+        }
+        QCOMPARE(connected.count(), viaHandshake ? 0 : 1);
+    }
+
+    // The SSH work of one printer (here with an SSH server that never answers) runs off
+    // the server's thread: the other printers keep their heartbeat meanwhile.
+    void sshWork_blocked_otherPrintersKeepTheirHeartbeat()
+    {
+        QTemporaryDir dir;
+        for (const QString &name : {QStringLiteral("Vatnode"), QStringLiteral("VatnodeUpdateScript")}) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("#!/bin/sh\n") > 0);
+        }
+        ClientDevice::setUpdateFiles(dir.filePath(QStringLiteral("Vatnode")), dir.filePath(QStringLiteral("VatnodeUpdateScript")));
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        SshSettings ssh;
+        ssh.port = silent.serverPort();
+        ssh.timeoutSeconds = 2;
+        ClientDevice::setSshSettings(ssh);
+        ClientDevice::setTimeScale(0.05); // 100 ms heartbeat, 750 ms time-out
+        m_server->setUpdatesAllowed(true);
+        auto other = addPrinter(QStringLiteral("B1"));
+        auto asking = addPrinter(QStringLiteral("A1"));
+        QVERIFY(other && asking);
+        QTimer timer;
+        beat(timer, {other.get(), asking.get()});
+        QSignalSpy told(m_server.get(), &Server::sendMessageToGUI);
+        QSignalSpy gone(m_server.get(), &Server::printerDisconnected);
+
+        asking->send(QStringLiteral("Request_Update"));
+        const int before = other->messages.count(QStringLiteral("Connection-Alive"));
+        QTRY_COMPARE_WITH_TIMEOUT(told.count(), 1, 20000);
+        QVERIFY2(told.at(0).at(0).toString().contains(QLatin1String("could not be reached")),
+            qPrintable(told.at(0).at(0).toString()));
+        const int during = other->messages.count(QStringLiteral("Connection-Alive")) - before;
+        QVERIFY2(during >= 5, qPrintable(QString::number(during)));
+        QCOMPARE(gone.count(), 0);
+        ClientDevice::setSshSettings(SshSettings::fromEnvironment());
     }
 
     void sendPrint_streamsTheJobToTheTargetSerial()

@@ -1,7 +1,8 @@
 // The SSH link against a private OpenSSH server on loopback (tests/ssh/sshd-fixture.sh):
 // update upload with its modes and replacement, the install script run, whole downloads,
-// and failures that end the operation only. The printer side of the update is driven
-// through a ClientDevice and a fake printer asking for it.
+// the printer's host key trusted on first use, and failures that end the operation only.
+// The printer side of the update is driven through a ClientDevice and a fake printer
+// asking for it.
 #include "../link/fakeprinter.h"
 #include "clientdevice.h"
 #include "logcapture.h"
@@ -11,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -129,6 +131,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_local.isValid());
+        KnownPrinterKeys::setStorePath(m_local.filePath(QStringLiteral("known_printers.ini")));
         ClientDevice::setUpdateFiles(
             m_local.filePath(QStringLiteral("Vatnode")), m_local.filePath(QStringLiteral("VatnodeUpdateScript")));
     }
@@ -270,9 +273,71 @@ private slots:
         QCOMPARE(readFile(target), QByteArray("earlier download"));
     }
 
+    // Trust on first use: the key a printer shows first is kept under its serial; a later
+    // key that differs is refused before the password goes out.
+    void hostKey_firstUseKept_changedKeyRefusedBeforeLogin()
+    {
+        requireServer();
+        const QString serial = QStringLiteral("TOFU-1");
+        QVERIFY(KnownPrinterKeys::fingerprintOf(serial).isEmpty());
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            SshLink link(m_settings);
+            QVERIFY2(link.connectToPrinter(QStringLiteral("127.0.0.1"), serial), qPrintable(link.errorString()));
+            QVERIFY(link.hostKeyFingerprint().startsWith(QLatin1String("SHA256:")));
+            QCOMPARE(KnownPrinterKeys::fingerprintOf(serial), link.hostKeyFingerprint());
+        }
+        QSettings(KnownPrinterKeys::storePath(), QSettings::IniFormat)
+            .setValue(QStringLiteral("printers/") + serial, QStringLiteral("SHA256:another printer"));
+        LogCapture log;
+        SshLink link(m_settings);
+        QVERIFY(!link.connectToPrinter(QStringLiteral("127.0.0.1"), serial));
+        QVERIFY(link.hostKeyChanged());
+        QVERIFY(!link.isConnected());
+        QVERIFY2(link.errorString().contains(QLatin1String("answered with a different SSH key than before")),
+            qPrintable(link.errorString()));
+        QVERIFY(!log.lines().join(QLatin1Char('\n')).contains(QLatin1String("Password Autentication")));
+        QCOMPARE(KnownPrinterKeys::fingerprintOf(serial), QStringLiteral("SHA256:another printer"));
+    }
+
+    // The device's update and downloads use the same check, and say so to the user.
+    void device_changedHostKey_nothingInstalledOrFetched_data()
+    {
+        QTest::addColumn<bool>("update");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("update") << true << "nothing was installed";
+        QTest::newRow("download") << false << "nothing was fetched";
+    }
+
+    void device_changedHostKey_nothingInstalledOrFetched()
+    {
+        QFETCH(bool, update);
+        QFETCH(QString, expected);
+        requireServer();
+        QByteArray program;
+        makeUpdateFiles(QStringLiteral("never"), &program);
+        QFile::remove(home(QStringLiteral("update-marker")));
+        ClientDevice::setSshSettings(m_settings);
+        // The fake printer has no serial: its key is known under the empty one.
+        QSettings(KnownPrinterKeys::storePath(), QSettings::IniFormat)
+            .setValue(QStringLiteral("printers/"), QStringLiteral("SHA256:another printer"));
+        Connected connected;
+        QVERIFY(connected.ok());
+        ClientDevice *device = connected.device.get();
+        QSignalSpy messages(device, &ClientDevice::sendMessageToGUI);
+        const QString folder = m_local.filePath(QStringLiteral("refused"));
+        QVERIFY(update ? device->sendUpdatedClientPayload() : device->downloadPrinterFiles(folder));
+        QTRY_COMPARE_WITH_TIMEOUT(messages.count(), 1, 20000);
+        const QString told = messages.at(0).at(0).toString();
+        QVERIFY2(told.contains(QLatin1String("different SSH key than before")), qPrintable(told));
+        QVERIFY2(told.contains(expected), qPrintable(told));
+        QVERIFY(!QFileInfo::exists(home(QStringLiteral("update-marker"))));
+        QVERIFY(QDir(folder).entryList(QDir::Files).isEmpty());
+        QSettings(KnownPrinterKeys::storePath(), QSettings::IniFormat).remove(QStringLiteral("printers/"));
+    }
+
     // The desktop's side: a printer asking for an update gets it over SSH, and the desktop
     // announces itself again for the restarted printer.
-    void device_requestUpdate_uploadsAndAnnounces()
+    void device_requestedUpdateWithConsent_uploadsAndAnnounces()
     {
         requireServer();
         QByteArray program;
@@ -285,9 +350,14 @@ private slots:
         ClientDevice *device = connected.device.get();
         QSignalSpy announce(device, &ClientDevice::broadcastIP);
         QSignalSpy messages(device, &ClientDevice::sendMessageToGUI);
+        QSignalSpy requested(device, &ClientDevice::updateRequested);
         printer.send(QStringLiteral("Request_Update"));
-        QTRY_COMPARE(announce.count(), 1);
+        QTRY_COMPARE(requested.count(), 1);
+        QVERIFY(device->isUpdateRequested());
+        QVERIFY(device->sendUpdatedClientPayload()); // the user's consent
+        QTRY_COMPARE_WITH_TIMEOUT(announce.count(), 1, 20000);
         QCOMPARE(messages.count(), 0);
+        QVERIFY(!device->isUpdateRequested());
         QVERIFY(readFile(home(QStringLiteral("NewVatnode"))) == program);
         QCOMPARE(firstLine(home(QStringLiteral("update-marker"))), QStringLiteral("device"));
     }
@@ -306,7 +376,7 @@ private slots:
         ClientDevice *device = connected.device.get();
         QSignalSpy messages(device, &ClientDevice::sendMessageToGUI);
         QSignalSpy announce(device, &ClientDevice::broadcastIP);
-        printer.send(QStringLiteral("Request_Update"));
+        QVERIFY(device->sendUpdatedClientPayload());
         QTRY_COMPARE(messages.count(), 1);
         QVERIFY2(messages.at(0).at(0).toString().contains(QStringLiteral("could not be reached")),
             qPrintable(messages.at(0).at(0).toString()));
@@ -353,7 +423,10 @@ private slots:
         QVERIFY(connected.ok());
         ClientDevice *device = connected.device.get();
         const QString folder = m_local.filePath(QStringLiteral("support/printer one"));
+        QSignalSpy finished(device, &ClientDevice::sshWorkFinished);
         QVERIFY(device->downloadPrinterFiles(folder));
+        QTRY_COMPARE(finished.count(), 1);
+        QCOMPARE(finished.at(0).at(0).toBool(), true);
         QCOMPARE(readFile(folder + QStringLiteral("/OrbelleConfig")), QByteArray("[General]\nnickname=Bench\n"));
         QVERIFY(readFile(folder + QStringLiteral("/LogFileOB")) == logText);
     }

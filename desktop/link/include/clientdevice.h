@@ -1,5 +1,6 @@
 #pragma once
 
+#include "printerstate.h"
 #include "printjob.h"
 #include "resin.h"
 #include "sshlink.h"
@@ -12,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class QTcpSocket;
@@ -28,6 +30,15 @@ class QTimer;
 //                    one was accepted by the socket.
 //   time scale     - factor applied to the heartbeat intervals; 1.0 in the program, smaller
 //                    in tests so that a time-out takes milliseconds instead of 15 s.
+//   record         - what the desktop knows of the printer (PrinterState), published whole
+//                    by stateChanged() after every change once the handshake completed.
+//   waiting commands - from the job line until the job stream's last byte was written,
+//                    every other command waits in a queue (a frame inside the stream would
+//                    corrupt the job) and goes out in order when the transfer ends or the
+//                    job is refused. A second job is refused meanwhile.
+//   SSH work       - program updates and file downloads run on a worker thread, never on
+//                    the device's own thread, whose heartbeat and sockets go on meanwhile;
+//                    the outcome comes back queued (sshWorkFinished, sendMessageToGUI).
 class ClientDevice : public QObject
 {
     Q_OBJECT
@@ -62,41 +73,51 @@ public:
     static QString errorText(int errorNum);
 
     QTcpSocket *socket() const { return m_socket; }
-    QString serial() const { return m_serial; }
-    QString nickname() const { return m_nickname; }
-    QString model() const { return m_model; }
-    double version() const { return m_version; }
-    Status status() const { return m_status; }
+    const PrinterState &state() const { return m_state; }
+    QString serial() const { return m_state.serial; }
+    QString nickname() const { return m_state.nickname; }
+    QString model() const { return m_state.model; }
+    double version() const { return m_state.version; }
+    // The status in the old three values, from the activity: Pausing and Paused give
+    // Paused, every other activity but Ready gives Printing.
+    Status status() const;
     QString statusName() const;
-    bool isPrinting() const { return m_status != Ready; }
-    bool is75MicronModel() const { return m_model.contains(QLatin1String("75")); }
+    bool isPrinting() const { return m_state.isBusy(); }
+    bool is75MicronModel() const { return m_state.is75MicronModel(); }
     bool isLegacyPrinter() const { return m_legacy; }
     bool isHandshakeCompleted() const { return m_handshakeCompleted; }
+    // The handshake stopped because the printer's program needs an update; the connection
+    // is kept (with its heartbeat) until the update is installed or the printer goes.
+    bool isAwaitingUpdate() const { return m_awaitingUpdate; }
+    // The printer asked for an update (or needs one) and none was installed since.
+    bool isUpdateRequested() const { return m_updateRequested; }
+    bool isSshWorkRunning() const { return m_sshWorkRunning; }
     bool isWritingFile() const { return m_writingFile; }
-    int gParameter() const { return static_cast<int>(m_gParameter); }
-    bool isGParameterReset() const { return m_gParameterReset; }
-    QStringList wifiNames() const { return m_wifiNames; }
-    QList<Resin> resins() const { return m_resins; }
+    int waitingCommands() const { return m_waiting.size(); }
+    int gParameter() const { return m_state.gParameter; }
+    bool isGParameterReset() const { return m_state.gParameterReset; }
+    QStringList wifiNames() const { return m_state.wifiNames; }
+    QList<Resin> resins() const { return m_state.resins; }
     QStringList resinDataAsStringList() const;
-    bool hasResin(const QString &name) const;
-    Resin getResinFromName(const QString &name) const;
+    bool hasResin(const QString &name) const { return m_state.hasResin(name); }
+    Resin getResinFromName(const QString &name) const { return m_state.resin(name); }
     // 0 until the printer reported an error.
-    int lastErrorNumber() const { return m_lastError; }
-    QString lastErrorText() const { return errorText(m_lastError); }
-    int lastLayer() const { return m_lastLayer; }
-    int lastPercent() const { return m_lastPercent; }
-    int lastTimeLeft() const { return m_lastTimeLeft; }
+    int lastErrorNumber() const { return m_state.lastError; }
+    QString lastErrorText() const { return errorText(m_state.lastError); }
+    int lastLayer() const { return m_state.layer; }
+    int lastPercent() const { return m_state.percent; }
+    int lastTimeLeft() const { return m_state.timeLeft; }
 
     // Commands: one message each (see the message names in the source).
     void setJobFilePath(const QString &path) { m_jobFilePath = path; }
     QString jobFilePath() const { return m_jobFilePath; }
-    void sendPrintJob(const PrintJob &job);
+    // Opens the job file first: a file that cannot be opened sends nothing and is told to
+    // the user (false). So is a job asked for while another one is being sent.
+    bool sendPrintJob(const PrintJob &job);
     void sendPause();
     void sendResume();
     void sendCancel();
     void sendReprint();
-    void setPrinting() { m_status = Printing; }
-    void setReady() { m_status = Ready; }
     void sendNewNickname(const QString &nickname);
     void sendPlatformUp();
     void sendPlatformDown();
@@ -111,8 +132,10 @@ public:
     void sendResetGParameter();
     void sendBoardCommand(const QString &command);
     void sendNewSerialAndModel(const QString &serial, const QString &model);
-    // The password never reaches the log in clear.
-    void sendNetworkInfo(const QString &name, const QString &password);
+    // The password never reaches the log in clear. A name or password holding the
+    // message marker or "Send_NetworkInfo" cannot be read back by any printer: refused
+    // (told to the user, false).
+    bool sendNetworkInfo(const QString &name, const QString &password);
 
     // Resin edits; each ends in sendResins(). A printer below version 4.4 gets nothing.
     bool sendResins(const QList<Resin> &resins);
@@ -120,12 +143,15 @@ public:
     bool updateResinScale(const QString &resinName, int layerThickness, double xScale, double yScale);
     bool replaceResins(const QString &listText);
 
-    // Installs the update files on the printer over SSH and runs the install script; on
-    // success signals broadcastIP() so that the restarted printer finds the desktop again.
-    // Blocks for the whole upload. A failure is logged and told through sendMessageToGUI.
+    // Installs the update files on the printer over SSH (on a worker) and runs the install
+    // script; on success signals broadcastIP() so that the restarted printer finds the
+    // desktop again. The printer's SSH key must be the one known for its serial
+    // (KnownPrinterKeys). False when the work could not start (files missing, SSH work
+    // already running); every failure is logged and told through sendMessageToGUI.
     bool sendUpdatedClientPayload();
-    // Fetches the printer's settings file and log file over SSH into location (created
-    // when missing) as "OrbelleConfig" and "LogFileOB". Blocks; failures as above.
+    // Fetches the printer's settings file and log file over SSH (on a worker) into
+    // location (created when missing) as "OrbelleConfig" and "LogFileOB". Same key check
+    // and reporting as above.
     bool downloadPrinterFiles(const QString &location);
     // The address the printer is reached at over SSH.
     QString sshHost() const;
@@ -134,6 +160,7 @@ public:
     void closeConnection();
 
     void processMessage(const QString &message);
+    // Waits in the queue while a job is being sent (see above).
     void sendSerializedString(const QString &message);
     void sendUnserializedString(const QString &message);
 
@@ -154,11 +181,18 @@ signals:
     void socketAliveTimedOut();
     // The printer broke the framing (absurd frame length); the connection is closed.
     void protocolError();
+    // The desktop closed the connection itself (a job file that could not be read to its
+    // end: the printer drops the partial job and reconnects).
+    void connectionClosed();
     void broadcastIP();
     void sendBytesWritten(qint64 numBytesWritten, qint64 totalBytesToWrite);
     // The printer's program is outside the accepted version window (handshake while ready,
     // or "Request_Update"): the program update over SSH belongs here.
     void updateRequested(const QString &serial);
+    // The record changed (after the handshake only).
+    void stateChanged(const PrinterState &state);
+    // SSH work (update or download) ended; the failure itself went to sendMessageToGUI.
+    void sshWorkFinished(bool ok);
 
 public slots:
     void readClientMessage();
@@ -167,43 +201,66 @@ public slots:
     void connectionHeartbeatTimedOut();
 
 private:
+    struct SshOutcome {
+        bool ok = false;
+        QString message; // for the user, on failure
+    };
+
     bool isMessageUnserialized();
     void readUnserializedMessage();
     void readSerializedMessages();
     void handleHandshake(const QStringList &fields);
+    void handleProgress(const QStringList &fields);
+    void handlePrintDone();
+    void handlePrintingError(int errorNum);
+    void handleStatusReport(const QString &status);
+    void handleRefusal(const QStringList &fields);
+    void handlePauseDone();
+    void handleResumeDone();
+    void handleButton(PrinterState::Activity activity);
+    void publish();
+    void beginPrint(const QString &jobName);
+    PrinterState::Outcome endingOutcome() const;
+    void restorePrint();
+    void abandonJob();
+    bool deferWhileSending(std::function<void()> command);
+    void releaseWaitingCommands();
+    void writeMessage(const QString &message);
+    void runSshWork(std::function<SshOutcome()> work, std::function<void()> onSuccess = {});
     void startHeartbeat();
     void stopHeartbeat();
     void restartHeartbeatTimeout();
     void restartHeartbeatSend();
     void sendSSJHeaders();
+    void streamJob();
+    void finishTransfer();
+    void dropConnection();
     void finishFile();
+    QString printerName() const;
     QString loggable(const QString &message) const;
 
     QTcpSocket *m_socket = nullptr;
-    Status m_status = Ready;
+    PrinterState m_state;
+    PrinterState m_beforeJob; // the print fields before the job or reprint in flight
+    bool m_cancelAsked = false; // during the current print
     bool m_framingDecided = false;
     bool m_legacy = false;
     bool m_handshakeCompleted = false;
-    double m_version = 0.0;
+    bool m_awaitingUpdate = false;
+    bool m_updateRequested = false;
+    bool m_sshWorkRunning = false;
     std::unique_ptr<QTimer> m_heartbeatTimeout;
     std::unique_ptr<QTimer> m_heartbeatSend;
-    QString m_model;
-    QString m_nickname = QStringLiteral("hello");
-    QString m_serial;
     QString m_jobFilePath;
+    bool m_jobAwaitingTransfer = false; // job line sent, the printer has not asked yet
     bool m_writingFile = false;
+    QList<std::function<void()>> m_waiting;
     PrintJob m_job;
-    QStringList m_wifiNames;
-    QList<Resin> m_resins;
-    double m_gParameter = 0.0;
-    bool m_gParameterReset = false;
     QElapsedTimer m_sincePrintDone;
-    int m_lastLayer = 0;
-    int m_lastPercent = 0;
-    int m_lastTimeLeft = -1;
-    int m_lastError = 0;
     QFile m_localFile;
+    qint64 m_jobFileSize = 0;
     qint64 m_totalBytes = 0;
     qint64 m_bytesWritten = 0;
     qint64 m_bytesToWrite = 0;
+    qint64 m_publishedBytes = 0;
 };

@@ -22,6 +22,24 @@ struct SshSettings {
     static SshSettings fromEnvironment();
 };
 
+// The SSH host key each printer showed the first time it was reached (trust on first use),
+// by serial: an INI file of serial -> "SHA256:" + the key's SHA-256 digest in base64
+// (without padding, as OpenSSH prints it). The file is the desktop's app data folder's
+// "known_printers.ini" unless TESSORA_KNOWN_PRINTERS names another, or setStorePath() was
+// called. Safe to use from any thread.
+class KnownPrinterKeys
+{
+public:
+    enum class Verdict { Known, FirstUse, Changed };
+
+    static void setStorePath(const QString &path);
+    static QString storePath();
+    // Compares the fingerprint with the one stored for the serial; a serial seen for the
+    // first time gets this one stored. Changed leaves the stored one as it is.
+    static Verdict check(const QString &serial, const QString &fingerprint);
+    static QString fingerprintOf(const QString &serial);
+};
+
 // One SSH connection to a printer's computer, made with libssh loaded at run time.
 // Each libssh function is looked up by name when it is called; a missing library or
 // function fails the operation with a "Dll/ Function NAME not found" log line and is
@@ -51,6 +69,13 @@ public:
 
     // Opens the connection and logs in.
     bool connectTo(const QString &host);
+    // Like connectTo(), but checks the host key against the one known for that printer
+    // serial (KnownPrinterKeys) before the password is sent; a changed key fails the
+    // connection with hostKeyChanged() set.
+    bool connectToPrinter(const QString &host, const QString &printerSerial);
+    bool hostKeyChanged() const { return m_hostKeyChanged; }
+    // "SHA256:..." of the key the host showed at the last connection; empty if unknown.
+    QString hostKeyFingerprint() const { return m_fingerprint; }
     bool isConnected() const { return m_session != nullptr; }
 
     // Runs one remote command on the current channel and waits up to waitMs for it to
@@ -82,6 +107,9 @@ public:
     const SshSettings &settings() const { return m_settings; }
 
 private:
+    bool openSession(const QString &host);
+    bool login();
+    bool checkHostKey(const QString &printerSerial);
     bool openChannel();
     bool fail(const QString &message);
     QString sessionError() const;
@@ -93,4 +121,6 @@ private:
     int m_lastExitStatus = -1;
     QString m_host;
     QString m_error;
+    QString m_fingerprint;
+    bool m_hostKeyChanged = false;
 };

@@ -11,7 +11,9 @@
 #include <QHostAddress>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QPointer>
 #include <QTcpSocket>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <atomic>
@@ -34,6 +36,13 @@ const QString kPause = QStringLiteral("Request_PausePrint");
 const QString kResume = QStringLiteral("Request_ResumePrint");
 const QString kCancel = QStringLiteral("Request_CancelPrint");
 const QString kNewGrayscale = QStringLiteral("Send_NewGrayscale");
+const QString kReprint = QStringLiteral("Request_Reprint");
+const QString kStatusReport = QLatin1String(Protocol::kPrintStatusReport);
+const QString kRefused = QLatin1String(Protocol::kRequestRefused);
+const QString kNoFile = QStringLiteral("NOFILE");
+
+// The record is published while a job is sent each time this many more percent went out.
+constexpr qint64 kPublishPercentStep = 2;
 
 std::atomic<double> s_timeScale {1.0};
 
@@ -51,6 +60,38 @@ QString besideProgram(const QString &fileName)
 int scaled(int ms)
 {
     return qMax(1, static_cast<int>(ms * s_timeScale.load()));
+}
+
+// SSH work waits for the network for up to its time-out per step: it gets threads of its
+// own, apart from the global pool that other work may fill.
+Q_GLOBAL_STATIC(QThreadPool, s_sshPool)
+
+QThreadPool *sshPool()
+{
+    return s_sshPool();
+}
+
+QString keyChangeAdvice()
+{
+    return QStringLiteral("If the printer's computer was replaced, remove its line from %1 and try again.")
+        .arg(QDir::toNativeSeparators(KnownPrinterKeys::storePath()));
+}
+
+// A status name as the printer reports it; anything unknown reads as ready.
+QString knownStatus(const QString &name)
+{
+    if (name == QLatin1String(Protocol::kStatusPrinting) || name == QLatin1String(Protocol::kStatusPaused))
+        return name;
+    return QLatin1String(Protocol::kStatusReady);
+}
+
+PrinterState::Activity activityForStatus(const QString &status)
+{
+    if (status == QLatin1String(Protocol::kStatusPrinting))
+        return PrinterState::Activity::Printing;
+    if (status == QLatin1String(Protocol::kStatusPaused))
+        return PrinterState::Activity::Paused;
+    return PrinterState::Activity::Ready;
 }
 
 bool isHandshakeMessage(const QString &message)
@@ -121,15 +162,45 @@ QString ClientDevice::sshHost() const
     return SshLink::hostForPeerAddress(m_socket->peerAddress().toString());
 }
 
+// The work gets copies only; its outcome comes back through a relay object on this
+// device's thread, and is dropped there when the device is gone by then.
+void ClientDevice::runSshWork(std::function<SshOutcome()> work, std::function<void()> onSuccess)
+{
+    m_sshWorkRunning = true;
+    auto *relay = new QObject;
+    relay->moveToThread(thread());
+    QPointer<ClientDevice> device(this);
+    sshPool()->start([work = std::move(work), onSuccess = std::move(onSuccess), relay, device] {
+        const SshOutcome outcome = work();
+        QMetaObject::invokeMethod(
+            relay,
+            [relay, device, outcome, onSuccess] {
+                relay->deleteLater();
+                if (!device)
+                    return;
+                device->m_sshWorkRunning = false;
+                if (!outcome.ok)
+                    emit device->sendMessageToGUI(outcome.message);
+                else if (onSuccess)
+                    onSuccess();
+                emit device->sshWorkFinished(outcome.ok);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
 bool ClientDevice::sendUpdatedClientPayload()
 {
     const QString program = updateProgramPath();
     const QString script = updateScriptPath();
-    m_jobFilePath = program;
     const QString host = sshHost();
-    qDebug() << "ClientDevice::sendUpdatedClientPayload. Updating the printer program of serial" << m_serial << "at"
+    const QString serial = m_state.serial;
+    qDebug() << "ClientDevice::sendUpdatedClientPayload. Updating the printer program of serial" << serial << "at"
              << host;
-
+    if (m_sshWorkRunning) {
+        qDebug() << "ERROR. ClientDevice::sendUpdatedClientPayload. SSH work already running for serial" << serial;
+        return false;
+    }
     const bool programExists = QFileInfo::exists(program);
     const bool scriptExists = QFileInfo::exists(script);
     if (!programExists || !scriptExists) {
@@ -138,29 +209,41 @@ bool ClientDevice::sendUpdatedClientPayload()
                            << programExists << " Update script exists: " << scriptExists;
         emit sendMessageToGUI(QStringLiteral("The printer %1 needs a software update, but the update files are "
                                              "missing: %2")
-                                  .arg(m_serial, QDir::toNativeSeparators(programExists ? script : program)));
+                                  .arg(serial, QDir::toNativeSeparators(programExists ? script : program)));
         return false;
     }
-    SshLink link(sshSettings());
-    if (!link.connectTo(host)) {
-        emit sendMessageToGUI(QStringLiteral("The printer %1 needs a software update, but it could not be "
-                                             "reached over SSH. %2")
-                                  .arg(m_serial, link.errorString()));
-        return false;
-    }
-    if (!link.uploadUpdate(program, script)) {
-        emit sendMessageToGUI(
-            QStringLiteral("The software update of printer %1 failed. %2").arg(m_serial, link.errorString()));
-        return false;
-    }
-    link.closeChannel();
-    qDebug() << "ClientDevice::sendUpdatedClientPayload. Update installed on serial" << m_serial;
-    emit broadcastIP();
+    const SshSettings settings = sshSettings();
+    const auto installed = [this] {
+        qDebug() << "ClientDevice::sendUpdatedClientPayload. Update installed on serial" << m_state.serial;
+        m_updateRequested = false;
+        emit broadcastIP();
+    };
+    runSshWork([settings, host, serial, program, script]() -> SshOutcome {
+        SshLink link(settings);
+        if (!link.connectToPrinter(host, serial)) {
+            if (link.hostKeyChanged())
+                return {false, link.errorString() + QStringLiteral("; nothing was installed. ") + keyChangeAdvice()};
+            return {false,
+                QStringLiteral("The printer %1 needs a software update, but it could not be reached over SSH. %2")
+                    .arg(serial, link.errorString())};
+        }
+        if (!link.uploadUpdate(program, script))
+            return {false, QStringLiteral("The software update of printer %1 failed. %2").arg(serial, link.errorString())};
+        link.closeChannel();
+        return {true, QString()};
+    }, installed);
     return true;
 }
 
 bool ClientDevice::downloadPrinterFiles(const QString &location)
 {
+    if (m_sshWorkRunning) {
+        qDebug() << "ERROR. ClientDevice::downloadPrinterFiles. SSH work already running for serial" << m_state.serial;
+        emit sendMessageToGUI(QStringLiteral("%1 is still busy with an earlier transfer; try again when it has "
+                                             "ended.")
+                                  .arg(printerName()));
+        return false;
+    }
     if (!QDir().mkpath(location)) {
         qDebug() << "ERROR. ClientDevice::downloadPrinterFiles. Could not create" << location;
         emit sendMessageToGUI(
@@ -168,22 +251,31 @@ bool ClientDevice::downloadPrinterFiles(const QString &location)
         return false;
     }
     const SshSettings settings = sshSettings();
-    const QString home
-        = settings.remoteHome.endsWith(QLatin1Char('/')) ? settings.remoteHome : settings.remoteHome + QLatin1Char('/');
-    const QList<QPair<QString, QString>> files = {
-        {home + QStringLiteral("Tessora_Client_Config"), QStringLiteral("OrbelleConfig")},
-        {home + QStringLiteral("LogFile_Vatnode"), QStringLiteral("LogFileOB")},
-    };
-    bool allFetched = true;
-    for (const auto &file : files) {
-        SshLink link(settings);
-        if (!link.connectTo(sshHost()) || !link.downloadFile(file.first, location + QLatin1Char('/') + file.second)) {
-            emit sendMessageToGUI(
-                QStringLiteral("Could not fetch %1 from printer %2. %3").arg(file.first, m_serial, link.errorString()));
-            allFetched = false;
+    const QString host = sshHost();
+    const QString serial = m_state.serial;
+    runSshWork([settings, host, serial, location]() -> SshOutcome {
+        const QString home = settings.remoteHome.endsWith(QLatin1Char('/')) ? settings.remoteHome
+                                                                            : settings.remoteHome + QLatin1Char('/');
+        const QList<QPair<QString, QString>> files = {
+            {home + QStringLiteral("Tessora_Client_Config"), QStringLiteral("OrbelleConfig")},
+            {home + QStringLiteral("LogFile_Vatnode"), QStringLiteral("LogFileOB")},
+        };
+        SshOutcome outcome {true, QString()};
+        for (const auto &file : files) {
+            SshLink link(settings);
+            if (!link.connectToPrinter(host, serial)) {
+                if (link.hostKeyChanged())
+                    return {false, link.errorString() + QStringLiteral("; nothing was fetched. ") + keyChangeAdvice()};
+            } else if (link.downloadFile(file.first, location + QLatin1Char('/') + file.second)) {
+                continue;
+            }
+            outcome.ok = false;
+            outcome.message += (outcome.message.isEmpty() ? QString() : QStringLiteral("\n"))
+                + QStringLiteral("Could not fetch %1 from printer %2. %3").arg(file.first, serial, link.errorString());
         }
-    }
-    return allFetched;
+        return outcome;
+    });
+    return true;
 }
 
 QList<Resin> ClientDevice::desktopDefaultResinList()
@@ -204,9 +296,22 @@ QString ClientDevice::errorText(int errorNum)
     return PrinterErrors::text(errorNum);
 }
 
+ClientDevice::Status ClientDevice::status() const
+{
+    switch (m_state.activity) {
+    case PrinterState::Activity::Ready:
+        return Ready;
+    case PrinterState::Activity::Pausing:
+    case PrinterState::Activity::Paused:
+        return Paused;
+    default:
+        return Printing;
+    }
+}
+
 QString ClientDevice::statusName() const
 {
-    switch (m_status) {
+    switch (status()) {
     case Printing:
         return QLatin1String(Protocol::kStatusPrinting);
     case Paused:
@@ -220,7 +325,7 @@ QString ClientDevice::statusName() const
 QStringList ClientDevice::resinDataAsStringList() const
 {
     QStringList out;
-    for (const Resin &r : m_resins) {
+    for (const Resin &r : m_state.resins) {
         out << r.name;
         for (double v : {r.a20, r.a50, r.a100, r.c20, r.c50, r.c100})
             out << QString::number(v, 'g', 6);
@@ -228,23 +333,9 @@ QStringList ClientDevice::resinDataAsStringList() const
     return out;
 }
 
-bool ClientDevice::hasResin(const QString &name) const
+QString ClientDevice::printerName() const
 {
-    for (const Resin &r : m_resins) {
-        if (r.name == name)
-            return true;
-    }
-    return false;
-}
-
-Resin ClientDevice::getResinFromName(const QString &name) const
-{
-    for (const Resin &r : m_resins) {
-        if (r.name == name)
-            return r;
-    }
-    qDebug() << "ERROR. ClientDevice::getResinFromName - resin not found: " << name;
-    return Resin(QStringLiteral("ResinERROR"));
+    return m_state.nickname.isEmpty() ? m_state.serial : m_state.nickname;
 }
 
 // ---- reading ---------------------------------------------------------------------------
@@ -295,7 +386,7 @@ void ClientDevice::readSerializedMessages()
         const Protocol::FrameStatus status = Protocol::readFrame(m_socket, &text);
         if (status == Protocol::FrameStatus::Invalid) {
             qWarning() << "ERROR. ClientDevice::readSerializedMessage. Invalid frame length"
-                       << "from serial" << m_serial << "- dropping the printer";
+                       << "from serial" << m_state.serial << "- dropping the printer";
             stopHeartbeat();
             finishFile();
             m_socket->disconnect(this);
@@ -327,43 +418,40 @@ void ClientDevice::processMessage(const QString &message)
     if (name == QLatin1String(Protocol::kHandshakeName)) {
         handleHandshake(fields);
     } else if (name == kPrintProgress) {
-        m_lastLayer = fields.value(1).toInt();
-        m_lastPercent = fields.value(2).toInt();
-        m_lastTimeLeft = fields.value(3).toInt();
-        const QString ssjName = fields.value(4);
-        const QString resinName = fields.value(5);
-        const int thickness = fields.value(6).toInt();
-        qDebug() << "ClientDevice: PrintProgress. ssj name: " << ssjName << " resinName: " << resinName
-                 << " Layer thickness: " << thickness;
-        emit printProgressGUI(m_lastLayer, m_lastPercent, m_lastTimeLeft, ssjName, resinName, thickness);
+        handleProgress(fields);
     } else if (name == kPrintDone) {
-        m_status = Ready;
-        m_sincePrintDone.restart();
-        emit printDoneGUI();
+        handlePrintDone();
     } else if (name == kFileTransfer) {
         sendSSJHeaders();
     } else if (name == kRequestUpdate) {
-        qDebug() << "ClientDevice::processMessage. Update requested by serial" << m_serial;
-        emit updateRequested(m_serial);
-        sendUpdatedClientPayload();
+        qDebug() << "ClientDevice::processMessage. Update requested by serial" << m_state.serial;
+        m_updateRequested = true;
+        emit updateRequested(m_state.serial);
     } else if (name == kPrintingError) {
-        m_lastError = fields.value(1).toInt();
-        qDebug() << "Printing Error: " << m_lastError << errorText(m_lastError);
-        emit transmit_receivedPrinterError(m_lastError);
+        handlePrintingError(fields.value(1).toInt());
+    } else if (name == kStatusReport) {
+        handleStatusReport(fields.value(1));
+    } else if (name == kRefused) {
+        handleRefusal(fields);
     } else if (name == kPauseDone) {
         qDebug() << "Client device. received pause movement done";
+        handlePauseDone();
         emit pauseCompleted();
     } else if (name == kResumeDone) {
         qDebug() << "Client device. received resume movement done";
+        handleResumeDone();
         emit resumeCompleted();
     } else if (name == kPause) {
         qDebug() << "Client Device. button pause started";
+        handleButton(PrinterState::Activity::Pausing);
         emit pauseStarted();
     } else if (name == kResume) {
         qDebug() << "Client Device. button resume started";
+        handleButton(PrinterState::Activity::Resuming);
         emit resumeStarted();
     } else if (name == kCancel) {
         qDebug() << "Client Device. button cancel print";
+        handleButton(PrinterState::Activity::Cancelling);
         emit printCancelled();
     } else if (name == QLatin1String(Protocol::kKeepAlive)) {
         qDebug() << "Client Device. Received keep alive message.";
@@ -372,38 +460,37 @@ void ClientDevice::processMessage(const QString &message)
     } else {
         qDebug() << "ERROR. ClientDevice::processMessage. Unrecognized first word in message "
                     "from Client. Message: "
-                 << message << " For Serial: " << m_serial;
+                 << message << " For Serial: " << m_state.serial;
     }
 }
 
 void ClientDevice::handleHandshake(const QStringList &fields)
 {
-    m_serial = fields.value(1);
-    m_nickname = fields.value(2);
-    m_model = fields.value(3);
-    m_version = fields.value(4).toDouble();
-    qDebug() << "ClientDevice handshake. Version: " << m_version << " Model: " << m_model;
+    m_state.serial = Protocol::decodeField(fields.value(1));
+    m_state.nickname = Protocol::decodeField(fields.value(2));
+    m_state.model = Protocol::decodeField(fields.value(3));
+    m_state.version = fields.value(4).toDouble();
+    qDebug() << "ClientDevice handshake. Version: " << m_state.version << " Model: " << m_state.model;
 
-    if (m_model.contains(QLatin1String("pro"), Qt::CaseInsensitive)) {
+    if (m_state.model.contains(QLatin1String("pro"), Qt::CaseInsensitive)) {
         qDebug() << "ClientDevice::processMessage. Attempted to connect to pro -- disconnecting";
         m_socket->close();
         return;
     }
 
-    const QString status = fields.value(5);
-    if (status == QLatin1String(Protocol::kStatusPaused))
-        m_status = Paused;
-    else if (status == QLatin1String(Protocol::kStatusPrinting))
-        m_status = Printing;
-    else
-        m_status = Ready;
+    m_state.status = knownStatus(fields.value(5));
+    m_state.activity = activityForStatus(m_state.status);
 
-    if (!Protocol::isAcceptedVersion(m_version)) {
-        if (m_status == Ready) {
-            qDebug() << "ClientDevice::processMessage. Printer version" << m_version
-                     << "outside the accepted window; update requested for serial" << m_serial;
-            emit updateRequested(m_serial);
-            sendUpdatedClientPayload();
+    if (!Protocol::isAcceptedVersion(m_state.version)) {
+        if (m_state.activity == PrinterState::Activity::Ready) {
+            qDebug() << "ClientDevice::processMessage. Printer version" << m_state.version
+                     << "outside the accepted window; update requested for serial" << m_state.serial;
+            // The connection is kept, heartbeat and all, until the update is installed
+            // (with the user's consent) or the printer goes; it is not a usable printer.
+            m_awaitingUpdate = true;
+            m_updateRequested = true;
+            startHeartbeat();
+            emit updateRequested(m_state.serial);
             return;
         }
         emit sendMessageToGUI(updateNotice);
@@ -412,23 +499,227 @@ void ClientDevice::handleHandshake(const QStringList &fields)
     startHeartbeat();
 
     const QString resinText = fields.value(6);
-    m_resins = Resin::fromString(resinText);
+    m_state.resins = Resin::fromString(resinText);
     if (resinText.isEmpty()) {
         qDebug() << "ERROR. ClientDevice::processMessage. Resin list was size 0. Sending "
                     "default resin times";
         sendResins(desktopDefaultResinList());
     }
-    m_wifiNames = fields.value(7).split(QLatin1String(Protocol::kWifiSeparator));
-    m_gParameter = fields.size() >= 9 ? fields.at(8).mid(1).toInt() : 0;
+    m_state.wifiNames.clear();
+    const QStringList wifiNames = fields.value(7).split(QLatin1String(Protocol::kWifiSeparator));
+    for (const QString &name : wifiNames)
+        m_state.wifiNames << Protocol::decodeField(name);
+    m_state.gParameter = fields.size() >= 9 ? fields.at(8).mid(1).toInt() : 0;
 
     m_handshakeCompleted = true;
+    m_awaitingUpdate = false;
     // Decided before the signal: a receiver may start a print at once, and a
-    // progress request sent after its job line would land in the job stream.
-    const bool printingAtHandshake = m_status == Printing;
-    emit handshakeCompleted(m_serial, m_nickname, statusName());
+    // progress request sent after its job line would wait behind the job.
+    const bool printingAtHandshake = m_state.activity == PrinterState::Activity::Printing;
+    publish();
+    emit handshakeCompleted(m_state.serial, m_state.nickname, statusName());
     if (printingAtHandshake)
         sendSerializedString(kRequestProgress);
-    qDebug() << "ClientDevice. Completed handshake. Serial: " << m_serial << " NickName: " << m_nickname;
+    qDebug() << "ClientDevice. Completed handshake. Serial: " << m_state.serial << " NickName: " << m_state.nickname;
+}
+
+void ClientDevice::handleProgress(const QStringList &fields)
+{
+    m_state.layer = fields.value(1).toInt();
+    m_state.percent = fields.value(2).toInt();
+    m_state.timeLeft = fields.value(3).toInt();
+    const QString ssjName = Protocol::decodeField(fields.value(4));
+    const QString resinName = Protocol::decodeField(fields.value(5));
+    const int thickness = fields.value(6).toInt();
+    qDebug() << "ClientDevice: PrintProgress. ssj name: " << ssjName << " resinName: " << resinName
+             << " Layer thickness: " << thickness;
+    if (!ssjName.isEmpty() && ssjName != kNoFile)
+        m_state.jobName = ssjName;
+    if (m_state.activity == PrinterState::Activity::Sending || m_state.activity == PrinterState::Activity::Resuming)
+        m_state.activity = PrinterState::Activity::Printing;
+    publish();
+    emit printProgressGUI(m_state.layer, m_state.percent, m_state.timeLeft, ssjName, resinName, thickness);
+}
+
+// The print ended; a cancel asked or pressed during it makes it a cancelled one.
+void ClientDevice::handlePrintDone()
+{
+    m_sincePrintDone.restart();
+    // The end of an earlier print while the next job is on its way changes nothing shown.
+    if (m_state.activity == PrinterState::Activity::Sending) {
+        emit printDoneGUI();
+        return;
+    }
+    m_state.activity = PrinterState::Activity::Ready;
+    m_state.status = QLatin1String(Protocol::kStatusReady);
+    m_state.outcome = m_cancelAsked ? PrinterState::Outcome::Cancelled : PrinterState::Outcome::Finished;
+    publish();
+    emit printDoneGUI();
+}
+
+void ClientDevice::handlePrintingError(int errorNum)
+{
+    qDebug() << "Printing Error: " << errorNum << errorText(errorNum);
+    // A job line the printer could not take is answered with an error instead of the
+    // transfer request: that job did not start.
+    if (m_jobAwaitingTransfer) {
+        abandonJob();
+        emit sendMessageToGUI(
+            QStringLiteral("%1 did not start the job: %2").arg(printerName(), errorText(errorNum)));
+        releaseWaitingCommands();
+    }
+    m_state.lastError = errorNum;
+    publish();
+    emit transmit_receivedPrinterError(errorNum);
+}
+
+PrinterState::Outcome ClientDevice::endingOutcome() const
+{
+    if (m_cancelAsked)
+        return PrinterState::Outcome::Cancelled;
+    return m_state.lastError != 0 ? PrinterState::Outcome::Failed : PrinterState::Outcome::Finished;
+}
+
+// The printer's own word on its status. While a job is on its way the record keeps showing
+// the transfer; otherwise the activity follows, waiting for the movement a pause or resume
+// still has to make.
+void ClientDevice::handleStatusReport(const QString &status)
+{
+    using A = PrinterState::Activity;
+    m_state.status = knownStatus(status);
+    const A now = m_state.activity;
+    if (now != A::Sending) {
+        if (m_state.status == QLatin1String(Protocol::kStatusReady)) {
+            if (now != A::Ready) {
+                m_state.activity = A::Ready;
+                m_state.outcome = endingOutcome();
+            }
+        } else if (m_state.status == QLatin1String(Protocol::kStatusPrinting)) {
+            if (now == A::Ready) {
+                beginPrint(m_state.jobName);
+                m_state.activity = A::Printing;
+            } else if (now == A::Paused) {
+                m_state.activity = A::Resuming;
+            }
+        } else if (now == A::Ready) {
+            m_state.activity = A::Paused;
+        } else if (now == A::Printing) {
+            m_state.activity = A::Pausing;
+        }
+    }
+    publish();
+}
+
+void ClientDevice::handleRefusal(const QStringList &fields)
+{
+    using A = PrinterState::Activity;
+    const QString request = fields.value(1);
+    const QString reason = Protocol::decodeField(fields.value(3));
+    if (!fields.value(2).isEmpty())
+        m_state.status = knownStatus(fields.value(2));
+    qDebug() << "ClientDevice::handleRefusal. Serial:" << m_state.serial << "refused" << request << "Reason:" << reason;
+
+    QString what;
+    bool jobRefused = false;
+    if (request == kSendingPrintJob || request == kReprint) {
+        what = QStringLiteral("did not start the job");
+        jobRefused = m_jobAwaitingTransfer || request == kReprint;
+        if (m_jobAwaitingTransfer)
+            abandonJob();
+        else if (request == kReprint)
+            restorePrint();
+    } else if (request == kPause) {
+        what = QStringLiteral("did not pause the print");
+    } else if (request == kResume) {
+        what = QStringLiteral("did not resume the print");
+    } else if (request == kCancel) {
+        what = QStringLiteral("did not cancel the print");
+        m_cancelAsked = false;
+    } else if (request == kNetworkInfo) {
+        what = QStringLiteral("did not change its network");
+    } else if (request.startsWith(kResinData)) {
+        what = QStringLiteral("did not store the resin list");
+    } else {
+        what = QStringLiteral("refused %1").arg(request);
+    }
+    // Whatever was asked did not happen: the printer's status says what it does.
+    const A now = m_state.activity;
+    if (jobRefused || now == A::Pausing || now == A::Resuming || now == A::Cancelling)
+        m_state.activity = activityForStatus(m_state.status);
+    publish();
+    emit sendMessageToGUI(reason.isEmpty() ? QStringLiteral("%1 %2.").arg(printerName(), what)
+                                           : QStringLiteral("%1 %2: %3").arg(printerName(), what, reason));
+    if (jobRefused)
+        releaseWaitingCommands();
+}
+
+void ClientDevice::handlePauseDone()
+{
+    const PrinterState::Activity now = m_state.activity;
+    if (now == PrinterState::Activity::Pausing || now == PrinterState::Activity::Printing)
+        m_state.activity = PrinterState::Activity::Paused;
+    publish();
+}
+
+void ClientDevice::handleResumeDone()
+{
+    const PrinterState::Activity now = m_state.activity;
+    if (now == PrinterState::Activity::Resuming || now == PrinterState::Activity::Paused)
+        m_state.activity = PrinterState::Activity::Printing;
+    publish();
+}
+
+// The printer's front button paused, resumed or cancelled the print.
+void ClientDevice::handleButton(PrinterState::Activity activity)
+{
+    if (m_state.isPrinting()) {
+        m_cancelAsked = m_cancelAsked || activity == PrinterState::Activity::Cancelling;
+        m_state.activity = activity;
+    }
+    publish();
+}
+
+// ---- the record ------------------------------------------------------------------------
+
+void ClientDevice::publish()
+{
+    if (m_handshakeCompleted)
+        emit stateChanged(m_state);
+}
+
+void ClientDevice::beginPrint(const QString &jobName)
+{
+    m_cancelAsked = false;
+    m_state.jobName = jobName;
+    m_state.outcome = PrinterState::Outcome::None;
+    m_state.lastError = 0;
+    m_state.layer = 0;
+    m_state.percent = 0;
+    m_state.timeLeft = -1;
+}
+
+// Back to the print fields before the job or reprint that did not start.
+void ClientDevice::restorePrint()
+{
+    m_state.jobName = m_beforeJob.jobName;
+    m_state.outcome = m_beforeJob.outcome;
+    m_state.lastError = m_beforeJob.lastError;
+    m_state.layer = m_beforeJob.layer;
+    m_state.percent = m_beforeJob.percent;
+    m_state.timeLeft = m_beforeJob.timeLeft;
+    m_state.activity = activityForStatus(m_state.status);
+}
+
+// The job line went out but the job will not: the record goes back, the file is closed
+// and the commands that waited may go.
+void ClientDevice::abandonJob()
+{
+    m_jobAwaitingTransfer = false;
+    m_localFile.close();
+    restorePrint();
+    m_state.commandsWait = false;
+    m_state.bytesSent = 0;
+    m_state.bytesTotal = 0;
 }
 
 // ---- sending ---------------------------------------------------------------------------
@@ -445,11 +736,36 @@ QString ClientDevice::loggable(const QString &message) const
 
 void ClientDevice::sendSerializedString(const QString &message)
 {
+    if (deferWhileSending([this, message] { writeMessage(message); }))
+        return;
+    writeMessage(message);
+}
+
+bool ClientDevice::deferWhileSending(std::function<void()> command)
+{
+    if (!m_state.commandsWait)
+        return false;
+    qDebug() << "ClientDevice. A job is being sent; the command waits for its end. Serial:" << m_state.serial;
+    m_waiting.append(std::move(command));
+    return true;
+}
+
+void ClientDevice::releaseWaitingCommands()
+{
+    const QList<std::function<void()>> waiting = std::move(m_waiting);
+    m_waiting.clear();
+    for (const std::function<void()> &command : waiting)
+        command();
+}
+
+void ClientDevice::writeMessage(const QString &message)
+{
     if (m_legacy) {
         sendUnserializedString(message);
     } else {
         const QString text = QLatin1String(Protocol::kMarker) + message;
-        qDebug() << "ClientDevice::sendSerializedString: " << loggable(text) << "Client with serial: " << m_serial;
+        qDebug() << "ClientDevice::sendSerializedString: " << loggable(text)
+                 << "Client with serial: " << m_state.serial;
         m_socket->write(Protocol::frame(text));
         m_socket->flush();
     }
@@ -459,45 +775,97 @@ void ClientDevice::sendSerializedString(const QString &message)
 void ClientDevice::sendUnserializedString(const QString &message)
 {
     const QString text = QLatin1String(Protocol::kMarker) + message;
-    qDebug() << "ClientDevice::sendUnserializedString: " << loggable(text) << "Client with serial: " << m_serial;
+    qDebug() << "ClientDevice::sendUnserializedString: " << loggable(text) << "Client with serial: " << m_state.serial;
     m_socket->write(Protocol::rawFrame(text));
     m_socket->flush();
 }
 
-void ClientDevice::sendPrintJob(const PrintJob &job)
+bool ClientDevice::sendPrintJob(const PrintJob &job)
 {
+    const QString fileName = QFileInfo(m_jobFilePath).fileName();
+    if (m_state.commandsWait) {
+        qDebug() << "ERROR. ClientDevice::sendPrintJob. A job is still being sent to serial" << m_state.serial;
+        emit sendMessageToGUI(QStringLiteral("%1 is still receiving a job; %2 was not sent.")
+                                  .arg(printerName(), fileName));
+        return false;
+    }
+    // Opened before the job line: once the printer has the line it waits for the stream.
+    m_localFile.close();
+    m_localFile.setFileName(m_jobFilePath);
+    if (!m_localFile.open(QIODevice::ReadOnly)) {
+        qDebug() << "ERROR. ClientDevice::sendPrintJob. open file error. File: " << m_jobFilePath
+                 << " Error: " << m_localFile.errorString();
+        emit sendMessageToGUI(QStringLiteral("Could not open the job file %1 (%2); nothing was sent to %3.")
+                                  .arg(fileName, m_localFile.errorString(), printerName()));
+        return false;
+    }
     m_job = job;
-    m_status = Printing;
-    sendSerializedString(kSendingPrintJob + QLatin1Char(',') + job.toString());
+    m_beforeJob = m_state;
+    beginPrint(fileName);
+    m_state.activity = PrinterState::Activity::Sending;
+    m_state.bytesSent = 0;
+    // The stream announces the size the file had now; a file that shrinks later ends early.
+    m_jobFileSize = m_localFile.size();
+    m_state.bytesTotal = Protocol::jobStreamHeader(m_jobFilePath, m_jobFileSize).size() + m_jobFileSize;
+    m_state.commandsWait = true;
+    m_jobAwaitingTransfer = true;
+    m_publishedBytes = 0;
+    writeMessage(kSendingPrintJob + QLatin1Char(',') + job.toString());
+    publish();
+    return true;
 }
 
 void ClientDevice::sendPause()
 {
-    m_status = Paused;
+    if (deferWhileSending([this] { sendPause(); }))
+        return;
+    if (m_state.isPrinting() && m_state.activity != PrinterState::Activity::Paused) {
+        m_state.activity = PrinterState::Activity::Pausing;
+        publish();
+    }
     sendSerializedString(kPause);
 }
 
 void ClientDevice::sendResume()
 {
-    m_status = Printing;
+    if (deferWhileSending([this] { sendResume(); }))
+        return;
+    if (m_state.isPrinting() && m_state.activity != PrinterState::Activity::Printing) {
+        m_state.activity = PrinterState::Activity::Resuming;
+        publish();
+    }
     sendSerializedString(kResume);
 }
 
 void ClientDevice::sendCancel()
 {
+    if (deferWhileSending([this] { sendCancel(); }))
+        return;
+    if (m_state.isPrinting()) {
+        m_cancelAsked = true;
+        m_state.activity = PrinterState::Activity::Cancelling;
+        publish();
+    }
     sendSerializedString(kCancel);
 }
 
 void ClientDevice::sendReprint()
 {
+    if (deferWhileSending([this] { sendReprint(); }))
+        return;
     qDebug() << "ClientDevice::sendReprint()";
-    sendSerializedString(QStringLiteral("Request_Reprint"));
+    m_beforeJob = m_state;
+    beginPrint(m_state.jobName);
+    m_state.activity = PrinterState::Activity::Printing;
+    publish();
+    sendSerializedString(kReprint);
 }
 
 void ClientDevice::sendNewNickname(const QString &nickname)
 {
-    m_nickname = nickname;
-    sendSerializedString(QStringLiteral("Server_NewNickname,") + nickname);
+    m_state.nickname = nickname;
+    publish();
+    sendSerializedString(QStringLiteral("Server_NewNickname,") + Protocol::encodeField(nickname));
 }
 
 void ClientDevice::sendPlatformUp()
@@ -536,21 +904,24 @@ void ClientDevice::sendTurnOffProjector()
 
 void ClientDevice::sendNewGParameter(int value)
 {
-    m_gParameter = value;
-    m_gParameterReset = false;
+    m_state.gParameter = value;
+    m_state.gParameterReset = false;
+    publish();
     sendSerializedString(QStringLiteral("Send_GParameter,") + QString::number(value));
 }
 
 void ClientDevice::sendNewFactoryGParameter(int value)
 {
-    m_gParameter = value;
-    m_gParameterReset = false;
+    m_state.gParameter = value;
+    m_state.gParameterReset = false;
+    publish();
     sendSerializedString(QStringLiteral("Send_FactoryGParameter,") + QString::number(value));
 }
 
 void ClientDevice::sendResetGParameter()
 {
-    m_gParameterReset = true;
+    m_state.gParameterReset = true;
+    publish();
     sendSerializedString(QStringLiteral("Send_ResetGParameterToFactory"));
 }
 
@@ -561,30 +932,45 @@ void ClientDevice::sendBoardCommand(const QString &command)
 
 void ClientDevice::sendNewSerialAndModel(const QString &serial, const QString &model)
 {
-    sendSerializedString(QStringLiteral("Send_NewSerialAndModel,") + serial + QLatin1Char(',') + model);
+    sendSerializedString(QStringLiteral("Send_NewSerialAndModel,") + Protocol::encodeField(serial)
+        + QLatin1Char(',') + Protocol::encodeField(model));
 }
 
-void ClientDevice::sendNetworkInfo(const QString &name, const QString &password)
+bool ClientDevice::sendNetworkInfo(const QString &name, const QString &password)
 {
+    // The printer splits this message at "Send_NetworkInfo" and every message at the
+    // marker: such a name or password would arrive cut.
+    for (const QString &unreadable : {QString::fromLatin1(Protocol::kMarker), kNetworkInfo}) {
+        if (name.contains(unreadable) || password.contains(unreadable)) {
+            qDebug() << "ERROR. ClientDevice::sendNetworkInfo. Name or password holds" << unreadable
+                     << "- nothing sent to serial" << m_state.serial;
+            emit sendMessageToGUI(QStringLiteral("A network name or password may not contain \"%1\": no printer "
+                                                 "could read it. Nothing was sent to %2.")
+                                      .arg(unreadable, printerName()));
+            return false;
+        }
+    }
     sendSerializedString(kNetworkInfo + name + kNetworkInfo + password + kNetworkInfo + kJunkTypeName);
+    return true;
 }
 
 bool ClientDevice::sendResins(const QList<Resin> &resins)
 {
-    if (m_version < Protocol::kMinAcceptedVersion) {
+    if (m_state.version < Protocol::kMinAcceptedVersion) {
         qDebug() << "ERROR -- ClientDevice::sendResins. Actual client version number is less "
                     "than expected client version number. Actual client: "
-                 << m_version << " Expected: " << Protocol::kMinAcceptedVersion;
+                 << m_state.version << " Expected: " << Protocol::kMinAcceptedVersion;
         return false;
     }
     sendSerializedString(kResinData + Resin::toString(resins));
-    m_resins = resins;
+    m_state.resins = resins;
+    publish();
     return true;
 }
 
 bool ClientDevice::updateFineTuneFactor(const QString &resinName, int layerThickness, double factor)
 {
-    QList<Resin> copy = m_resins;
+    QList<Resin> copy = m_state.resins;
     for (Resin &r : copy) {
         if (r.name != resinName)
             continue;
@@ -601,7 +987,7 @@ bool ClientDevice::updateFineTuneFactor(const QString &resinName, int layerThick
 bool ClientDevice::updateResinScale(const QString &resinName, int layerThickness, double xScale, double yScale)
 {
     qDebug() << "ClientDevice::updateResinScale. Resin Name: " << resinName << " Layer thickness: " << layerThickness;
-    QList<Resin> copy = m_resins;
+    QList<Resin> copy = m_state.resins;
     for (Resin &r : copy) {
         if (r.name != resinName)
             continue;
@@ -630,6 +1016,16 @@ void ClientDevice::closeConnection()
     finishFile();
     m_socket->disconnect(this);
     m_socket->close();
+}
+
+// Closed from this side, as if the printer had gone: the Server drops the device.
+void ClientDevice::dropConnection()
+{
+    stopHeartbeat();
+    finishFile();
+    m_socket->disconnect(this);
+    m_socket->abort();
+    emit connectionClosed();
 }
 
 // ---- heartbeat -------------------------------------------------------------------------
@@ -666,14 +1062,16 @@ void ClientDevice::restartHeartbeatSend()
         m_heartbeatSend->start();
 }
 
+// Held back from the job line on: a printer waiting for the stream would read anything but
+// a whole frame as the stream's first bytes.
 void ClientDevice::sendConnectionHeartbeatMessage()
 {
-    if (m_writingFile) {
+    if (m_state.commandsWait) {
         qDebug() << "ERROR.  ClientDevice::sendConnectionAliveMessage. Writing file.";
         return;
     }
     restartHeartbeatSend();
-    sendSerializedString(QLatin1String(Protocol::kKeepAlive));
+    writeMessage(QLatin1String(Protocol::kKeepAlive));
 }
 
 void ClientDevice::connectionHeartbeatTimedOut()
@@ -693,19 +1091,20 @@ void ClientDevice::connectionHeartbeatTimedOut()
 
 void ClientDevice::sendSSJHeaders()
 {
-    m_writingFile = true;
-    m_localFile.close();
-    m_localFile.setFileName(m_jobFilePath);
-    if (!m_localFile.open(QIODevice::ReadOnly)) {
-        qDebug() << "ERROR. ClientDevice::sendSSJHeaders(). open file error. File: " << m_jobFilePath
-                 << " Error: " << m_localFile.errorString() << "\nAbsolute file path: " << m_localFile.fileName();
-        m_writingFile = false;
+    if (!m_jobAwaitingTransfer) {
+        // The printer waits for a stream that is not coming: it would hold its heartbeat
+        // until the connection ends, so end it now.
+        qDebug() << "ERROR. ClientDevice::sendSSJHeaders(). Transfer asked without a job. Serial: "
+                 << m_state.serial;
+        dropConnection();
         return;
     }
-    m_status = Printing;
+    m_jobAwaitingTransfer = false;
+    m_writingFile = true;
     qDebug() << "Send Headers. FileName: " << m_jobFilePath;
-    const QByteArray header = Protocol::jobStreamHeader(m_jobFilePath, m_localFile.size());
-    m_totalBytes = header.size() + m_localFile.size();
+    const QByteArray header = Protocol::jobStreamHeader(m_jobFilePath, m_jobFileSize);
+    m_totalBytes = header.size() + m_jobFileSize;
+    m_state.bytesTotal = m_totalBytes;
     m_bytesWritten = 0;
     const qint64 accepted = m_socket->write(header);
     m_bytesToWrite = m_totalBytes - qMax<qint64>(accepted, 0);
@@ -719,18 +1118,36 @@ void ClientDevice::bytesWereWritten(qint64 numBytes)
     qDebug() << "Update Transfer Progress. Bytes Written: " << m_bytesWritten << "/" << m_totalBytes;
     m_bytesWritten += numBytes;
     emit sendBytesWritten(m_bytesWritten, m_totalBytes);
-    // Chunks of 4096 bytes, but several kept queued: with one chunk per
-    // notification the link would idle between notifications. Each chunk is copied
-    // into the socket's buffer (write from a pointer) rather than queued as an array of
-    // its own: the socket sends one buffer block per notification, and its blocks hold
-    // four chunks.
+    m_state.bytesSent = qMin(m_bytesWritten, m_totalBytes);
+    if ((m_state.bytesSent - m_publishedBytes) * 100 >= m_totalBytes * kPublishPercentStep) {
+        m_publishedBytes = m_state.bytesSent;
+        publish();
+    }
+    streamJob();
+}
+
+// Chunks of 4096 bytes, but several kept queued: with one chunk per notification the link
+// would idle between notifications. Each chunk is copied into the socket's buffer (write
+// from a pointer) rather than queued as an array of its own: the socket sends one buffer
+// block per notification, and its blocks hold four chunks.
+void ClientDevice::streamJob()
+{
     constexpr qint64 kQueuedBytes = 64 * Protocol::kChunkBytes;
     while (m_bytesToWrite > 0 && m_socket->bytesToWrite() < kQueuedBytes) {
         const QByteArray chunk = m_localFile.read(qMin(Protocol::kChunkBytes, m_bytesToWrite));
         if (chunk.isEmpty()) {
-            qDebug() << "ERROR. ClientDevice::bytesWereWritten. Job file ended early:" << m_localFile.errorString();
-            m_bytesToWrite = 0;
-            break;
+            // The printer would wait for the missing bytes with its heartbeat held: it
+            // drops a partial job when the connection ends, and reconnects.
+            qDebug() << "ERROR. ClientDevice::bytesWereWritten. Job file ended early:" << m_localFile.errorString()
+                     << "Serial:" << m_state.serial;
+            emit sendMessageToGUI(QStringLiteral("Reading the job file %1 failed after %2 of %3 bytes (%4); the "
+                                                 "connection to %5 was closed so that it drops the partial job.")
+                                      .arg(QFileInfo(m_jobFilePath).fileName())
+                                      .arg(m_totalBytes - m_bytesToWrite)
+                                      .arg(m_totalBytes)
+                                      .arg(m_localFile.errorString(), printerName()));
+            dropConnection();
+            return;
         }
         const qint64 written = m_socket->write(chunk.constData(), chunk.size());
         if (written <= 0)
@@ -739,11 +1156,22 @@ void ClientDevice::bytesWereWritten(qint64 numBytes)
     }
     if (m_bytesToWrite <= 0)
         m_localFile.close();
-    // A command frame written meanwhile is counted too: finish on the file's last chunk.
-    if (m_bytesToWrite <= 0 && m_bytesWritten >= m_totalBytes) {
-        finishFile();
-        qDebug() << "Done writing file";
-    }
+    // Finished when every byte of the stream has gone out.
+    if (m_bytesToWrite <= 0 && m_bytesWritten >= m_totalBytes)
+        finishTransfer();
+}
+
+void ClientDevice::finishTransfer()
+{
+    finishFile();
+    qDebug() << "Done writing file";
+    // The printer starts the print as soon as it has the whole file.
+    if (m_state.activity == PrinterState::Activity::Sending)
+        m_state.activity = PrinterState::Activity::Printing;
+    m_state.bytesSent = m_state.bytesTotal;
+    m_state.commandsWait = false;
+    publish();
+    releaseWaitingCommands();
 }
 
 void ClientDevice::finishFile()

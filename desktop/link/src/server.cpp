@@ -1,19 +1,40 @@
 #include "server.h"
 
 #include "clientdevice.h"
+#include "crushedprintjob.h"
 #include "protocol.h"
-#include "ssj.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
 #include <QUdpSocket>
 
+namespace {
+
+// The layer count of a job file, read with a job object of its own: the process-wide SSJ
+// holder belongs to the window's thread. -1 when the file cannot be read.
+int layerCountOf(const QString &path)
+{
+    CrushedPrintJob job;
+    QFile file(path);
+    if (!job.loadCPJ(&file)) {
+        qDebug() << "ERROR. Server::sendPrintJob. Could not read the job file" << path << job.errorString();
+        return -1;
+    }
+    return job.getTotalLayers();
+}
+
+} // namespace
+
 Server::Server(QObject *parent)
     : QObject(parent)
 {
+    // Both travel through queued connections between the Server's thread and the window's.
+    qRegisterMetaType<PrintJob>("PrintJob");
+    qRegisterMetaType<PrinterState>("PrinterState");
 }
 
 Server::~Server()
@@ -102,10 +123,8 @@ void Server::connectionMade()
     while (QTcpSocket *socket = m_tcpServer->nextPendingConnection()) {
         auto *device = new ClientDevice(socket, this);
         m_devices.append(device);
-        connect(device, &ClientDevice::printDoneGUI, this, [this, device] {
-            device->setReady();
-            emit updatePrintDone(device->serial());
-        });
+        connect(device, &ClientDevice::printDoneGUI, this, [this, device] { emit updatePrintDone(device->serial()); });
+        connect(device, &ClientDevice::stateChanged, this, &Server::printerStateChanged);
         connect(device, &ClientDevice::printProgressGUI, this,
             [this, device](
                 int layer, int percent, int timeLeft, const QString &ssjName, const QString &resinName, int thickness) {
@@ -138,16 +157,22 @@ void Server::connectionMade()
         connect(device, &ClientDevice::sendMessageToGUI, this, &Server::sendMessageToGUI);
         connect(device, &ClientDevice::transmit_receivedPrinterError, this,
             [this, device](int errorNum) { emit transmitPrinterError(device->serial(), errorNum); });
-        connect(device, &ClientDevice::updateRequested, this, &Server::updateRequested);
+        connect(device, &ClientDevice::updateRequested, this, [this, device](const QString &serial) {
+            emit updateRequested(serial);
+            if (m_updatesAllowed)
+                device->sendUpdatedClientPayload();
+        });
         connect(device, &ClientDevice::socketAliveTimedOut, this, &Server::socketAliveTimedOut);
         connect(device, &ClientDevice::protocolError, this, &Server::deviceProtocolError);
+        connect(device, &ClientDevice::connectionClosed, this, &Server::deviceProtocolError);
         connect(device, &ClientDevice::broadcastIP, this, &Server::broadcastIP);
         connect(socket, &QAbstractSocket::errorOccurred, this, &Server::socketError);
         // The heartbeat starts with the handshake: a connection that never completes one
-        // is dropped after the heartbeat's time-out instead of staying forever.
+        // is dropped after the heartbeat's time-out instead of staying forever. One that
+        // waits for the user's word on an update has its heartbeat and stays.
         QTimer::singleShot(qMax(1, int(Protocol::kHeartbeatTimeoutMs * ClientDevice::timeScale())), device,
             [this, device] {
-                if (m_devices.contains(device) && !device->isHandshakeCompleted()) {
+                if (m_devices.contains(device) && !device->isHandshakeCompleted() && !device->isAwaitingUpdate()) {
                     device->closeConnection();
                     dropDevice(device, "Server::connectionMade. No handshake in time. Dropping the connection.", false);
                 }
@@ -176,6 +201,7 @@ void Server::socketAliveTimedOut()
         dropDevice(device, "Server::socketAliveTimedOut. Serial: ");
 }
 
+// The device closed its connection itself (broken framing, an unreadable job file).
 void Server::deviceProtocolError()
 {
     auto *device = qobject_cast<ClientDevice *>(sender());
@@ -216,27 +242,34 @@ void Server::setPrintJobToSend(const QString &serial, const QString &filePath, c
 
 void Server::sendPrint()
 {
-    ClientDevice *device = getDeviceFromSerial(m_targetSerial);
-    if (!device)
-        return;
-    device->setJobFilePath(m_jobFilePath);
-    if (SSJ::loadCPJ(m_jobFilePath))
-        m_job.numImages = SSJ::getNumImages();
-    else
-        qDebug() << "ERROR. Server::sendPrint. Could not read the job file" << m_jobFilePath
-                 << "- the image count stays" << m_job.numImages;
-    device->sendPrintJob(m_job);
+    sendPrintJob(m_targetSerial, m_jobFilePath, m_job);
 }
 
 void Server::sendPrintJob(const QString &serial, const QString &filePath, const PrintJob &job)
 {
-    setPrintJobToSend(serial, filePath, job);
-    sendPrint();
+    ClientDevice *device = getDeviceFromSerial(serial);
+    if (!device)
+        return;
+    PrintJob record = job;
+    const int layers = layerCountOf(filePath);
+    if (layers >= 0)
+        record.numImages = layers;
+    else
+        qDebug() << "ERROR. Server::sendPrintJob. The image count stays" << record.numImages;
+    device->setJobFilePath(filePath);
+    device->sendPrintJob(record);
 }
 
 void Server::installUpdate(const QString &serial)
 {
-    Q_UNUSED(serial)
+    for (ClientDevice *device : qAsConst(m_devices)) {
+        if (device->serial() == serial && device->isUpdateRequested()) {
+            qDebug() << "Server::installUpdate. Serial:" << serial;
+            device->sendUpdatedClientPayload();
+            return;
+        }
+    }
+    qDebug() << "ERROR. Server::installUpdate. No printer of that serial asks for an update. Serial Num: " << serial;
 }
 
 void Server::pauseJob(const QString &deviceSerial)
@@ -271,10 +304,8 @@ void Server::changeNickName(const QString &deviceSerial, const QString &newName)
 
 void Server::reprint(const QString &deviceSerial)
 {
-    if (ClientDevice *d = getDeviceFromSerial(deviceSerial)) {
+    if (ClientDevice *d = getDeviceFromSerial(deviceSerial))
         d->sendReprint();
-        d->setPrinting();
-    }
 }
 
 void Server::manuallyDisconnectPrinter(const QString &deviceSerial)

@@ -2,12 +2,17 @@
 
 #include <QDeadlineTimer>
 #include <QDebug>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLibrary>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QSaveFile>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QThread>
+#include <QUrl>
 
 #include <cstddef>
 #include <cstdint>
@@ -27,6 +32,7 @@ constexpr int kPushPermissions = 0700;
 constexpr int kReadOnly = 0;
 constexpr std::size_t kSftpReadBytes = 16384;
 constexpr qint64 kPushPieceBytes = 1 << 20;
+constexpr int kPublicKeyHashSha256 = 2;
 
 using Handle = void *;
 using NewFn = Handle (*)();
@@ -44,6 +50,9 @@ using ScpWriteFn = int (*)(Handle, const void *, std::size_t);
 using SftpOpenFn = Handle (*)(Handle, const char *, int, unsigned int);
 using SftpReadFn = std::ptrdiff_t (*)(Handle, void *, std::size_t);
 using SftpErrorFn = int (*)(Handle);
+using ServerKeyFn = int (*)(Handle, Handle *);
+using KeyHashFn = int (*)(Handle, int, unsigned char **, std::size_t *);
+using CleanHashFn = void (*)(unsigned char **);
 
 QMutex s_libraryMutex;
 QString s_libraryName = QStringLiteral("ssh");
@@ -83,6 +92,15 @@ template<typename Fn> Fn lookup(const char *symbol)
     return lookup<Fn>(symbol, symbol);
 }
 
+QMutex s_knownKeysMutex;
+QString s_knownKeysPath;
+
+// Serials become INI keys: a "/" would open a group, so the key is percent-encoded.
+QString knownKeyName(const QString &serial)
+{
+    return QStringLiteral("printers/") + QString::fromLatin1(QUrl::toPercentEncoding(serial));
+}
+
 int environmentInt(const char *name, int fallback, int minimum, int maximum)
 {
     bool ok = false;
@@ -110,6 +128,49 @@ SshSettings SshSettings::fromEnvironment()
     settings.port = environmentInt("TESSORA_SSH_PORT", settings.port, 1, 65535);
     settings.timeoutSeconds = environmentInt("TESSORA_SSH_TIMEOUT", settings.timeoutSeconds, 1, 3600);
     return settings;
+}
+
+void KnownPrinterKeys::setStorePath(const QString &path)
+{
+    QMutexLocker locker(&s_knownKeysMutex);
+    s_knownKeysPath = path;
+}
+
+QString KnownPrinterKeys::storePath()
+{
+    QMutexLocker locker(&s_knownKeysMutex);
+    if (!s_knownKeysPath.isEmpty())
+        return s_knownKeysPath;
+    if (qEnvironmentVariableIsSet("TESSORA_KNOWN_PRINTERS"))
+        return qEnvironmentVariable("TESSORA_KNOWN_PRINTERS");
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
+        + QStringLiteral("/known_printers.ini");
+}
+
+KnownPrinterKeys::Verdict KnownPrinterKeys::check(const QString &serial, const QString &fingerprint)
+{
+    const QString path = storePath();
+    QMutexLocker locker(&s_knownKeysMutex);
+    QSettings store(path, QSettings::IniFormat);
+    const QString known = store.value(knownKeyName(serial)).toString();
+    if (known.isEmpty()) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        store.setValue(knownKeyName(serial), fingerprint);
+        store.sync();
+        if (store.status() != QSettings::NoError)
+            qDebug().noquote() << "ERROR. KnownPrinterKeys::check. Could not store the key in" << path;
+        qDebug().noquote() << "KnownPrinterKeys::check. First SSH key of printer" << serial << fingerprint
+                           << "stored in" << path;
+        return Verdict::FirstUse;
+    }
+    return known == fingerprint ? Verdict::Known : Verdict::Changed;
+}
+
+QString KnownPrinterKeys::fingerprintOf(const QString &serial)
+{
+    const QString path = storePath();
+    QMutexLocker locker(&s_knownKeysMutex);
+    return QSettings(path, QSettings::IniFormat).value(knownKeyName(serial)).toString();
 }
 
 SshLink::SshLink(const SshSettings &settings)
@@ -163,8 +224,20 @@ QString SshLink::sessionError() const
 
 bool SshLink::connectTo(const QString &host)
 {
+    return openSession(host) && login();
+}
+
+bool SshLink::connectToPrinter(const QString &host, const QString &printerSerial)
+{
+    return openSession(host) && checkHostKey(printerSerial) && login();
+}
+
+bool SshLink::openSession(const QString &host)
+{
     disconnect();
     m_error.clear();
+    m_fingerprint.clear();
+    m_hostKeyChanged = false;
     m_host = host;
 
     qDebug().noquote() << "Session...\n";
@@ -197,15 +270,62 @@ bool SshLink::connectTo(const QString &host)
         return fail(
             QStringLiteral("Could not connect to the printer at %1 port %2: %3").arg(host).arg(port).arg(detail));
     }
+    return true;
+}
 
+// The key's fingerprint, compared with the printer's known one before any password goes
+// out: a host that only claims to be the printer gets nothing.
+bool SshLink::checkHostKey(const QString &printerSerial)
+{
+    const auto serverKey = lookup<ServerKeyFn>("ssh_get_server_publickey");
+    const auto keyHash = lookup<KeyHashFn>("ssh_get_publickey_hash");
+    const auto cleanHash = lookup<CleanHashFn>("ssh_clean_pubkey_hash");
+    const auto keyFree = lookup<HandleVoidFn>("ssh_key_free");
+    if (!serverKey || !keyHash || !cleanHash || !keyFree) {
+        disconnect();
+        return fail(QStringLiteral("The SSH library cannot show the printer's key, so the printer %1 cannot be "
+                                   "checked.")
+                        .arg(printerSerial));
+    }
+    Handle key = nullptr;
+    unsigned char *hash = nullptr;
+    std::size_t hashLength = 0;
+    if (serverKey(m_session, &key) == kOk && key
+        && keyHash(key, kPublicKeyHashSha256, &hash, &hashLength) == kOk && hash) {
+        const QByteArray digest(reinterpret_cast<const char *>(hash), static_cast<int>(hashLength));
+        m_fingerprint = QStringLiteral("SHA256:")
+            + QString::fromLatin1(digest.toBase64(QByteArray::Base64Encoding | QByteArray::OmitTrailingEquals));
+    }
+    if (hash)
+        cleanHash(&hash);
+    if (key)
+        keyFree(key);
+    if (m_fingerprint.isEmpty()) {
+        const QString detail = sessionError();
+        disconnect();
+        return fail(QStringLiteral("Could not read the SSH key of the printer %1: %2").arg(printerSerial, detail));
+    }
+    if (KnownPrinterKeys::check(printerSerial, m_fingerprint) == KnownPrinterKeys::Verdict::Changed) {
+        m_hostKeyChanged = true;
+        const QString known = KnownPrinterKeys::fingerprintOf(printerSerial);
+        disconnect();
+        return fail(QStringLiteral("The printer %1 answered with a different SSH key than before (%2, known %3)")
+                        .arg(printerSerial, m_fingerprint, known));
+    }
+    return true;
+}
+
+bool SshLink::login()
+{
     qDebug().noquote() << "Password Autentication...\n";
+    const QByteArray userBytes = m_settings.user.toUtf8();
     const auto authenticate = lookup<AuthFn>("ssh_userauth_password");
     const QByteArray passwordBytes = m_settings.password.toUtf8();
     if (!authenticate || authenticate(m_session, userBytes.constData(), passwordBytes.constData()) != kOk) {
         const QString detail = authenticate ? sessionError() : QStringLiteral("SSH library incomplete");
         disconnect();
         return fail(
-            QStringLiteral("The printer at %1 refused the login of user %2: %3").arg(host, m_settings.user, detail));
+            QStringLiteral("The printer at %1 refused the login of user %2: %3").arg(m_host, m_settings.user, detail));
     }
     return true;
 }

@@ -5,6 +5,7 @@
 #include "logcapture.h"
 
 #include <QFile>
+#include <QMap>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -66,20 +67,14 @@ private:
     // desktop command written "!pause", "!resume", "!cancel", "!reprint".
     void step(const QString &step, QSignalSpy &published)
     {
-        ClientDevice *d = m_device.data();
-        if (step == QLatin1String("!pause"))
-            d->sendPause();
-        else if (step == QLatin1String("!resume"))
-            d->sendResume();
-        else if (step == QLatin1String("!cancel"))
-            d->sendCancel();
-        else if (step == QLatin1String("!reprint"))
-            d->sendReprint();
-        else {
-            const int before = published.count();
-            m_printer->send(step);
-            QTRY_VERIFY2(published.count() > before, qPrintable(step));
-        }
+        const QMap<QString, void (ClientDevice::*)()> commands = {{"!pause", &ClientDevice::sendPause},
+            {"!resume", &ClientDevice::sendResume}, {"!cancel", &ClientDevice::sendCancel},
+            {"!reprint", &ClientDevice::sendReprint}};
+        if (commands.contains(step))
+            return (m_device->*commands.value(step))();
+        const int before = published.count();
+        m_printer->send(step);
+        QTRY_VERIFY2(published.count() > before, qPrintable(step));
     }
 
 private slots:
@@ -319,7 +314,7 @@ private slots:
                              Outcome outcome = Outcome::None, int error = 0) {
             QTest::newRow(name) << status << steps << int(activity) << int(outcome) << error;
         };
-        const QString refused = QStringLiteral("Send_RequestRefused,%1,%2,nothing to do");
+        const QString refused = "Send_RequestRefused,%1,%2," + Protocol::encodeField("nothing, to do");
         row("pause asked", kPrinting, {"!pause"}, Activity::Pausing);
         row("pause confirmed", kPrinting, {"!pause", "Send_PauseMovementDone"}, Activity::Paused);
         row("button pause", kPrinting, {"Request_PausePrint"}, Activity::Pausing);
@@ -371,16 +366,6 @@ private slots:
         QTEST(state.lastError, "lastError");
         // What went out is what went to the pages.
         QCOMPARE(int(published.last().at(0).value<PrinterState>().activity), int(state.activity));
-    }
-
-    void refusal_namesThePrinterAndTheReason()
-    {
-        handshake(QStringLiteral("4.51"), kPrinting, defaultText());
-        QSignalSpy told(m_device.data(), &ClientDevice::sendMessageToGUI);
-        m_printer->send(QStringLiteral("Send_RequestRefused,Request_PausePrint,PrintStatus_Printing,")
-            + Protocol::encodeField(QStringLiteral("the platform is moving, wait")));
-        QTRY_COMPARE(told.count(), 1);
-        QCOMPARE(told.at(0).at(0).toString(), QStringLiteral("NickS1 did not pause the print: the platform is moving, wait"));
     }
 
     void errorText_givesEveryKnownNumberInWords()
@@ -610,8 +595,7 @@ private slots:
         QCOMPARE(told.count(), 1);
         QVERIFY(told.at(0).at(0).toString().contains(QLatin1String("job.ssj")));
         QCOMPARE(m_device->state().activity, Activity::Ready);
-        QVERIFY(!m_device->state().commandsWait);
-        m_device->sendPlatformUp(); // not held back: nothing waits
+        m_device->sendPlatformUp(); // not held back: nothing waits, and no job line went out
         QVERIFY(m_printer->waitForMessage(QStringLiteral("Request_PlatformUp")));
         QCOMPARE(m_printer->messages, QStringList({QStringLiteral("Request_PlatformUp")}));
     }
@@ -667,6 +651,7 @@ private slots:
         m_device->setJobFilePath(jobPath);
         QVERIFY(m_device->sendPrintJob(PrintJob()));
         m_device->sendTiltUp();
+        QCOMPARE(m_device->waitingCommands(), 1);
         QVERIFY(m_printer->waitForMessage("Status_SendingPrintJob," + PrintJob().toString()));
         QVERIFY(!m_printer->messages.contains(QStringLiteral("Request_TiltUp")));
         m_printer->send(answer);

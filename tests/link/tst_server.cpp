@@ -185,8 +185,6 @@ private slots:
         SSJ::releaseCPJ();
         QList<PrinterState> states;
         connect(server, &Server::printerStateChanged, this, [&](const PrinterState &state) { states << state; });
-        printer.send(QStringLiteral("Send_PrintDone")); // ready for the job
-        QTRY_VERIFY(!states.isEmpty());
         printer.expectJob(dir.filePath(QStringLiteral("got.ssj")));
         PrintJob job;
         job.numImages = 1;
@@ -196,7 +194,7 @@ private slots:
         job.numImages = 5;
         QVERIFY(printer.messages.contains("Status_SendingPrintJob," + job.toString()));
         QVERIFY(SSJ::m_pJob == nullptr);
-        QTRY_COMPARE(states.last().activity, PrinterState::Activity::Printing);
+        QTRY_VERIFY(!states.isEmpty() && states.last().activity == PrinterState::Activity::Printing);
         QCOMPARE(states.last().jobName, QStringLiteral("five.ssj"));
         QVERIFY(states.last().bytesTotal > 0 && states.last().bytesSent == states.last().bytesTotal);
 
@@ -457,12 +455,8 @@ private slots:
     // the server's thread: the other printers keep their heartbeat meanwhile.
     void sshWork_blocked_otherPrintersKeepTheirHeartbeat()
     {
-        QTemporaryDir dir;
-        for (const QString &name : {QStringLiteral("Vatnode"), QStringLiteral("VatnodeUpdateScript")}) {
-            QFile file(dir.filePath(name));
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("#!/bin/sh\n") > 0);
-        }
-        ClientDevice::setUpdateFiles(dir.filePath(QStringLiteral("Vatnode")), dir.filePath(QStringLiteral("VatnodeUpdateScript")));
+        // Any existing files will do: the upload never gets that far.
+        ClientDevice::setUpdateFiles(QCoreApplication::applicationFilePath(), QCoreApplication::applicationFilePath());
         QTcpServer silent;
         QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
         SshSettings ssh;

@@ -17,7 +17,9 @@ class QTcpServer;
 // The desktop's end of the printer link: listens for printers, announces itself by UDP,
 // keeps one ClientDevice per connection and turns serial-addressed requests into device
 // commands. Meant to live on a thread of its own (moveToThread by the owner); every slot
-// and device runs there.
+// and device runs there, and the owner's thread reaches it only through queued calls and
+// signals (PrintJob and PrinterState are registered for them at construction). SSH work
+// runs on worker threads and reports back queued, so it never holds up the heartbeats.
 //
 // Terms used here:
 //   base port        - the TCP ports tried are base + 1 .. base + 50.
@@ -44,7 +46,8 @@ public:
     // The first device of that serial, or nullptr (logged).
     ClientDevice *getDeviceFromSerial(const QString &serial) const;
 
-    // Called by the controller before sendPrint().
+    // Stores what sendPrint() sends. Unguarded fields read on the Server's thread: from
+    // another thread use sendPrintJob() instead.
     void setPrintJobToSend(const QString &serial, const QString &filePath, const PrintJob &job);
 
     // Install printer software over SSH as soon as a printer asks for it (the command
@@ -79,9 +82,11 @@ public slots:
 
     void sendPrint();
     // The job file and its record to the printer of that serial, in one call (safe to
-    // queue from another thread, unlike setPrintJobToSend() followed by sendPrint()).
+    // queue from another thread, unlike setPrintJobToSend() followed by sendPrint()). The
+    // record's image count is the file's layer count when the file can be read.
     void sendPrintJob(const QString &serial, const QString &filePath, const PrintJob &job);
-    // The user agreed to install printer software on the printer of that serial.
+    // The user agreed to install printer software on the printer of that serial (one that
+    // asked for it, or needs it); logged and ignored for any other.
     void installUpdate(const QString &serial);
     void pauseJob(const QString &deviceSerial);
     void resumeJob(const QString &deviceSerial);

@@ -513,11 +513,12 @@ void ClientDevice::handleHandshake(const QStringList &fields)
 
     m_handshakeCompleted = true;
     m_awaitingUpdate = false;
-    // Decided before the signal: a receiver may start a print at once, and a
-    // progress request sent after its job line would wait behind the job.
+    // Decided before the signal: a receiver may start a print at once (its progress
+    // request then waits behind the job). The record follows the signal, so that a
+    // receiver knows the printer before its first record.
     const bool printingAtHandshake = m_state.activity == PrinterState::Activity::Printing;
-    publish();
     emit handshakeCompleted(m_state.serial, m_state.nickname, statusName());
+    publish();
     if (printingAtHandshake)
         sendSerializedString(kRequestProgress);
     qDebug() << "ClientDevice. Completed handshake. Serial: " << m_state.serial << " NickName: " << m_state.nickname;

@@ -67,9 +67,9 @@ private:
     // desktop command written "!pause", "!resume", "!cancel", "!reprint".
     void step(const QString &step, QSignalSpy &published)
     {
-        const QMap<QString, void (ClientDevice::*)()> commands = {{"!pause", &ClientDevice::sendPause},
-            {"!resume", &ClientDevice::sendResume}, {"!cancel", &ClientDevice::sendCancel},
-            {"!reprint", &ClientDevice::sendReprint}};
+        const QMap<QString, void (ClientDevice::*)()> commands
+            = {{"!pause", &ClientDevice::sendPause}, {"!resume", &ClientDevice::sendResume},
+                {"!cancel", &ClientDevice::sendCancel}, {"!reprint", &ClientDevice::sendReprint}};
         if (commands.contains(step))
             return (m_device->*commands.value(step))();
         const int before = published.count();
@@ -330,8 +330,8 @@ private slots:
         row("done", kPrinting, {"Send_PrintDone"}, Activity::Ready, Outcome::Finished);
         row("status ready", kPrinting, {"Send_PrintStatus," + kReady}, Activity::Ready, Outcome::Finished);
         row("error, print goes on", kPrinting, {"Send_PrintingError,204"}, Activity::Printing, Outcome::None, 204);
-        row("error, print ended", kPrinting, {"Send_PrintingError,202", "Send_PrintStatus," + kReady},
-            Activity::Ready, Outcome::Failed, 202);
+        row("error, print ended", kPrinting, {"Send_PrintingError,202", "Send_PrintStatus," + kReady}, Activity::Ready,
+            Outcome::Failed, 202);
         row("status paused while printing", kPrinting, {"Send_PrintStatus," + kPaused}, Activity::Pausing);
         row("status paused, movement done", kPrinting, {"Send_PrintStatus," + kPaused, "Send_PauseMovementDone"},
             Activity::Paused);
@@ -675,7 +675,8 @@ private slots:
             defaultText(), {odd, QStringLiteral("plain")}, QStringLiteral("g3")));
         QTRY_COMPARE(done.count(), 1);
         const PrinterState state = m_device->state();
-        QCOMPARE(QStringList({state.serial, state.nickname, state.model}), QStringList({odd + "S", odd + "N", odd + "M"}));
+        QCOMPARE(
+            QStringList({state.serial, state.nickname, state.model}), QStringList({odd + "S", odd + "N", odd + "M"}));
         QCOMPARE(state.wifiNames, QStringList({odd, QStringLiteral("plain")}));
         QCOMPARE(state.gParameter, 3);
 

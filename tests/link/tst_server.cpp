@@ -428,7 +428,8 @@ private slots:
         QSignalSpy requested(m_server.get(), &Server::updateRequested);
         QSignalSpy connected(m_server.get(), &Server::printerConnected);
         QSignalSpy attempted(m_server.get(), &Server::sendMessageToGUI); // "update files are missing"
-        auto p = addPrinter(QStringLiteral("U1"), kReady, viaHandshake ? QStringLiteral("4.3") : QStringLiteral("4.51"));
+        auto p
+            = addPrinter(QStringLiteral("U1"), kReady, viaHandshake ? QStringLiteral("4.3") : QStringLiteral("4.51"));
         QVERIFY(p);
         QTimer timer;
         beat(timer, {p.get()});

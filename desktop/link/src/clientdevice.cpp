@@ -218,20 +218,24 @@ bool ClientDevice::sendUpdatedClientPayload()
         m_updateRequested = false;
         emit broadcastIP();
     };
-    runSshWork([settings, host, serial, program, script]() -> SshOutcome {
-        SshLink link(settings);
-        if (!link.connectToPrinter(host, serial)) {
-            if (link.hostKeyChanged())
-                return {false, link.errorString() + QStringLiteral("; nothing was installed. ") + keyChangeAdvice()};
-            return {false,
-                QStringLiteral("The printer %1 needs a software update, but it could not be reached over SSH. %2")
-                    .arg(serial, link.errorString())};
-        }
-        if (!link.uploadUpdate(program, script))
-            return {false, QStringLiteral("The software update of printer %1 failed. %2").arg(serial, link.errorString())};
-        link.closeChannel();
-        return {true, QString()};
-    }, installed);
+    runSshWork(
+        [settings, host, serial, program, script]() -> SshOutcome {
+            SshLink link(settings);
+            if (!link.connectToPrinter(host, serial)) {
+                if (link.hostKeyChanged())
+                    return {
+                        false, link.errorString() + QStringLiteral("; nothing was installed. ") + keyChangeAdvice()};
+                return {false,
+                    QStringLiteral("The printer %1 needs a software update, but it could not be reached over SSH. %2")
+                        .arg(serial, link.errorString())};
+            }
+            if (!link.uploadUpdate(program, script))
+                return {false,
+                    QStringLiteral("The software update of printer %1 failed. %2").arg(serial, link.errorString())};
+            link.closeChannel();
+            return {true, QString()};
+        },
+        installed);
     return true;
 }
 
@@ -565,8 +569,7 @@ void ClientDevice::handlePrintingError(int errorNum)
     // transfer request: that job did not start.
     if (m_jobAwaitingTransfer) {
         abandonJob();
-        emit sendMessageToGUI(
-            QStringLiteral("%1 did not start the job: %2").arg(printerName(), errorText(errorNum)));
+        emit sendMessageToGUI(QStringLiteral("%1 did not start the job: %2").arg(printerName(), errorText(errorNum)));
         releaseWaitingCommands();
     }
     m_state.lastError = errorNum;
@@ -786,8 +789,8 @@ bool ClientDevice::sendPrintJob(const PrintJob &job)
     const QString fileName = QFileInfo(m_jobFilePath).fileName();
     if (m_state.commandsWait) {
         qDebug() << "ERROR. ClientDevice::sendPrintJob. A job is still being sent to serial" << m_state.serial;
-        emit sendMessageToGUI(QStringLiteral("%1 is still receiving a job; %2 was not sent.")
-                                  .arg(printerName(), fileName));
+        emit sendMessageToGUI(
+            QStringLiteral("%1 is still receiving a job; %2 was not sent.").arg(printerName(), fileName));
         return false;
     }
     // Opened before the job line: once the printer has the line it waits for the stream.
@@ -933,8 +936,8 @@ void ClientDevice::sendBoardCommand(const QString &command)
 
 void ClientDevice::sendNewSerialAndModel(const QString &serial, const QString &model)
 {
-    sendSerializedString(QStringLiteral("Send_NewSerialAndModel,") + Protocol::encodeField(serial)
-        + QLatin1Char(',') + Protocol::encodeField(model));
+    sendSerializedString(QStringLiteral("Send_NewSerialAndModel,") + Protocol::encodeField(serial) + QLatin1Char(',')
+        + Protocol::encodeField(model));
 }
 
 bool ClientDevice::sendNetworkInfo(const QString &name, const QString &password)
@@ -1095,8 +1098,7 @@ void ClientDevice::sendSSJHeaders()
     if (!m_jobAwaitingTransfer) {
         // The printer waits for a stream that is not coming: it would hold its heartbeat
         // until the connection ends, so end it now.
-        qDebug() << "ERROR. ClientDevice::sendSSJHeaders(). Transfer asked without a job. Serial: "
-                 << m_state.serial;
+        qDebug() << "ERROR. ClientDevice::sendSSJHeaders(). Transfer asked without a job. Serial: " << m_state.serial;
         dropConnection();
         return;
     }

@@ -141,7 +141,8 @@ void Server::connectionMade()
                 for (ClientDevice *other : devices) {
                     if (other != device && other->serial() == serial) {
                         other->closeConnection();
-                        dropDevice(other, "Server::clientDeviceHandshakeCompleted. Replacing the earlier connection of serial: ",
+                        dropDevice(other,
+                            "Server::clientDeviceHandshakeCompleted. Replacing the earlier connection of serial: ",
                             false);
                     }
                 }
@@ -170,8 +171,8 @@ void Server::connectionMade()
         // The heartbeat starts with the handshake: a connection that never completes one
         // is dropped after the heartbeat's time-out instead of staying forever. One that
         // waits for the user's word on an update has its heartbeat and stays.
-        QTimer::singleShot(qMax(1, int(Protocol::kHeartbeatTimeoutMs * ClientDevice::timeScale())), device,
-            [this, device] {
+        QTimer::singleShot(
+            qMax(1, int(Protocol::kHeartbeatTimeoutMs * ClientDevice::timeScale())), device, [this, device] {
                 if (m_devices.contains(device) && !device->isHandshakeCompleted() && !device->isAwaitingUpdate()) {
                     device->closeConnection();
                     dropDevice(device, "Server::connectionMade. No handshake in time. Dropping the connection.", false);

@@ -143,8 +143,7 @@ QString KnownPrinterKeys::storePath()
         return s_knownKeysPath;
     if (qEnvironmentVariableIsSet("TESSORA_KNOWN_PRINTERS"))
         return qEnvironmentVariable("TESSORA_KNOWN_PRINTERS");
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
-        + QStringLiteral("/known_printers.ini");
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/known_printers.ini");
 }
 
 KnownPrinterKeys::Verdict KnownPrinterKeys::check(const QString &serial, const QString &fingerprint)
@@ -290,8 +289,8 @@ bool SshLink::checkHostKey(const QString &printerSerial)
     Handle key = nullptr;
     unsigned char *hash = nullptr;
     std::size_t hashLength = 0;
-    if (serverKey(m_session, &key) == kOk && key
-        && keyHash(key, kPublicKeyHashSha256, &hash, &hashLength) == kOk && hash) {
+    if (serverKey(m_session, &key) == kOk && key && keyHash(key, kPublicKeyHashSha256, &hash, &hashLength) == kOk
+        && hash) {
         const QByteArray digest(reinterpret_cast<const char *>(hash), static_cast<int>(hashLength));
         m_fingerprint = QStringLiteral("SHA256:")
             + QString::fromLatin1(digest.toBase64(QByteArray::Base64Encoding | QByteArray::OmitTrailingEquals));

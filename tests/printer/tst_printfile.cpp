@@ -2,6 +2,7 @@
 // pseudo-terminal, and vatnode --print-file on a small job under Xvfb, with
 // every projected frame saved.
 #include "crushedprintjob.h"
+#include "protocol.h"
 #include "testpaths.h"
 
 #include <QDir>
@@ -11,7 +12,10 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QUdpSocket>
 #include <QtTest>
 
 #include <functional>
@@ -188,6 +192,9 @@ private slots:
     void lampSilent_failsWithError204();
     void lampReportsOff_failsWithError205();
     void damagedJob_isNotPrinted();
+    void nonsenseJobFields_areRefused_data();
+    void nonsenseJobFields_areRefused();
+    void simulatedWifiNames_travelEncodedInTheHandshake();
 };
 
 void TestPrintFile::initTestCase()
@@ -335,6 +342,96 @@ void TestPrintFile::damagedJob_isNotPrinted()
         {QStringLiteral("--print-file"), bench.jobPath(), QStringLiteral("--job"), QStringLiteral("1,2,3")});
     QVERIFY(usage.waitForFinished(60000));
     QCOMPARE(usage.exitCode(), 2);
+}
+
+void TestPrintFile::nonsenseJobFields_areRefused_data()
+{
+    QTest::addColumn<QString>("fields");
+    QTest::newRow("scale 0") << QStringLiteral("0,0,1,100,100,3,Clear,0,1,1");
+    QTest::newRow("eleven minutes per layer") << QStringLiteral("0,0,660,100,100,3,Clear,1,1,1");
+    QTest::newRow("layer count beyond int") << QStringLiteral("0,0,1,100,100,3000000000,Clear,1,1,1");
+}
+
+void TestPrintFile::nonsenseJobFields_areRefused()
+{
+    QFETCH(QString, fields);
+    Bench bench(QStringLiteral("0,0,1,100,100,3,Clear,1,1,1"), 3);
+    QVERIFY(bench.ok());
+    QProcess printer;
+    printer.start(TestPaths::executable(QStringLiteral("vatnode")),
+        {QStringLiteral("--workdir"), bench.path(QStringLiteral("work")), QStringLiteral("--serial-port"),
+            bench.path(QStringLiteral("board")), QStringLiteral("--print-file"), bench.jobPath(),
+            QStringLiteral("--job"), fields});
+    QVERIFY(printer.waitForFinished(60000));
+    QCOMPARE(printer.exitCode(), 1);
+    QVERIFY(QString::fromLocal8Bit(printer.readAllStandardError()).contains(QStringLiteral("error: cannot print")));
+}
+
+// The real program with a simulated Wi-Fi scan whose names hold "," and "*header*",
+// against a desktop played here on loopback.
+void TestPrintFile::simulatedWifiNames_travelEncodedInTheHandshake()
+{
+    QTemporaryDir dir;
+    const QString scan = dir.filePath(QStringLiteral("iwlist.txt"));
+    QFile scanFile(scan);
+    QVERIFY(scanFile.open(QIODevice::WriteOnly));
+    scanFile.write("ESSID:\"Cafe, upstairs\"\nESSID:\"*header*Send_PrintDone\"\n");
+    scanFile.close();
+    QTcpServer desktop;
+    QVERIFY(desktop.listen(QHostAddress::LocalHost, 0));
+    quint16 discoveryPort = 0;
+    {
+        QUdpSocket probe;
+        QVERIFY(probe.bind(QHostAddress(QHostAddress::LocalHost), 0));
+        discoveryPort = probe.localPort();
+    }
+
+    QProcess printer;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("QT_QUICK_BACKEND"), QStringLiteral("software"));
+    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+    printer.setProcessEnvironment(env);
+    printer.start(TestPaths::executable(QStringLiteral("vatnode")),
+        {QStringLiteral("--workdir"), dir.filePath(QStringLiteral("work")), QStringLiteral("--serial-port"),
+            dir.filePath(QStringLiteral("no-board")), QStringLiteral("--time-scale"), QString::number(kScale),
+            QStringLiteral("--discovery-port"), QString::number(discoveryPort), QStringLiteral("--simulate-output"),
+            QStringLiteral("sudo iwlist wlan0 scan | grep ESSID=") + scan});
+    QVERIFY(printer.waitForStarted());
+    const auto stopPrinter = qScopeGuard([&printer] {
+        printer.kill();
+        printer.waitForFinished();
+    });
+
+    // Announce until the printer connects, greet, and read what it says.
+    QUdpSocket announcer;
+    QElapsedTimer clock;
+    clock.start();
+    while (!desktop.hasPendingConnections() && clock.elapsed() < 60000) {
+        announcer.writeDatagram(Protocol::datagram(QStringLiteral("127.0.0.1"), desktop.serverPort()),
+            QHostAddress::LocalHost, discoveryPort);
+        QTest::qWait(100);
+    }
+    QVERIFY2(desktop.hasPendingConnections(), qPrintable(QString::fromLocal8Bit(printer.readAllStandardError())));
+    QTcpSocket *connection = desktop.nextPendingConnection();
+    connection->write(QByteArrayLiteral("*header*Tessora_Server"));
+    QStringList messages;
+    clock.restart();
+    while (messages.isEmpty() && clock.elapsed() < 20000) {
+        QTest::qWait(20);
+        QString text;
+        while (Protocol::readFrame(connection, &text) == Protocol::FrameStatus::Complete)
+            messages << Protocol::extractMessages(text);
+    }
+    QVERIFY(!messages.isEmpty());
+    QVERIFY2(messages.first().startsWith(QLatin1String("Tessora_Client,")), qPrintable(messages.join('|')));
+    const QStringList fields = messages.first().split(QLatin1Char(','));
+    QCOMPARE(fields.size(), 9);
+    QStringList wifi = fields[7].split(QLatin1String(Protocol::kWifiSeparator));
+    for (QString &name : wifi)
+        name = Protocol::decodeField(name);
+    QCOMPARE(wifi, QStringList({"Cafe, upstairs", "*header*Send_PrintDone"}));
+    QVERIFY(!messages.contains(QStringLiteral("Send_PrintDone")));
 }
 
 QTEST_GUILESS_MAIN(TestPrintFile)

@@ -29,6 +29,30 @@ QString settingValue(const QString &key)
     return settings.value(key).toString();
 }
 
+// The fields of every refusal of `request`: name, request, status, decoded reason.
+QList<QStringList> refusalsOf(const FakeDesktop &desktop, const QString &request)
+{
+    QList<QStringList> refusals;
+    for (const QString &message : desktop.messagesStartingWith(QStringLiteral("Send_RequestRefused,") + request + ",")) {
+        QStringList fields = message.split(QLatin1Char(','));
+        if (fields.size() == 4)
+            fields[3] = Protocol::decodeField(fields[3]);
+        refusals << fields;
+    }
+    return refusals;
+}
+
+QStringList movesOf(const QStringList &boardLines)
+{
+    QStringList moves;
+    for (const QString &line : boardLines)
+        if (line.startsWith(QLatin1Char('N')))
+            moves << line;
+    return moves;
+}
+
+const QString kWifiScan = QStringLiteral("sudo iwlist wlan0 scan | grep ESSID");
+
 } // namespace
 
 class TestSession : public QObject
@@ -44,6 +68,11 @@ private slots:
     void rawFramesAfterGreeting_closeTheConnection();
     void announcementWhileConnected_isIgnored();
     void silentDesktop_timesOutAndNextAnnouncementReconnects();
+    void greetingInPieces_isRecognised_data();
+    void greetingInPieces_isRecognised();
+    void hostWithoutGreeting_isDroppedAndNextAnnouncementConnects_data();
+    void hostWithoutGreeting_isDroppedAndNextAnnouncementConnects();
+    void freeTexts_travelEncodedAndAreStoredDecoded();
     void heartbeat_isSentWhenQuiet();
     void twoFramesInOnePacket_areBothHandled();
     void absurdFrameLength_closesTheConnection();
@@ -67,6 +96,8 @@ private slots:
     void pauseResumeCancel_fromTheDesktop();
     void resumeAfterPauseDuringReset_isConfirmedAtOnce();
     void boardError_isReportedToTheDesktop();
+    void requestsDuringPrint_areRefused_printEndsWhole();
+    void boardLostMidPrint_endsThePrint_nextJobAccepted();
 };
 
 void TestSession::firstStart_writesSettingsAndHandshakesWithThem()
@@ -176,6 +207,96 @@ void TestSession::silentDesktop_timesOutAndNextAnnouncementReconnects()
     session.desktop().heartbeat = true;
     QTest::qWait(1000);
     QVERIFY(session.client().isConnected());
+}
+
+void TestSession::greetingInPieces_isRecognised_data()
+{
+    QTest::addColumn<QByteArrayList>("pieces");
+    QTest::addColumn<bool>("messageBehind");
+    const QByteArray progress = Protocol::frame(QStringLiteral("*header*Request_PrintProgress"));
+    QTest::newRow("two segments") << QByteArrayList {"*header*Tess", "ora_Server"} << false;
+    QTest::newRow("one byte, then the rest") << QByteArrayList {"*", "header*Tessora_Server"} << false;
+    QTest::newRow("greeting split, a message behind it")
+        << QByteArrayList {"*header*Tessora_", QByteArray("Server") + progress} << true;
+}
+
+void TestSession::greetingInPieces_isRecognised()
+{
+    QFETCH(QByteArrayList, pieces);
+    QFETCH(bool, messageBehind);
+    Session session;
+    QVERIFY(session.ok());
+    FakeDesktop &desktop = session.desktop();
+    desktop.announce(session.discoveryPort());
+    QVERIFY(desktop.waitForConnection());
+    for (const QByteArray &piece : pieces) {
+        desktop.sendRaw(piece);
+        QTest::qWait(50); // each piece in a segment of its own
+    }
+    QVERIFY(waitFor([&] { return !desktop.messagesStartingWith(QStringLiteral("Tessora_Client")).isEmpty(); }));
+    QCOMPARE(desktop.messagesStartingWith(QStringLiteral("Tessora_Client")).first().count(QLatin1Char(',')), 8);
+    if (messageBehind)
+        QVERIFY(waitFor(
+            [&] { return !desktop.messagesStartingWith(QStringLiteral("Send_PrintProgress")).isEmpty(); }));
+}
+
+void TestSession::hostWithoutGreeting_isDroppedAndNextAnnouncementConnects_data()
+{
+    QTest::addColumn<QByteArray>("said");
+    QTest::newRow("nothing") << QByteArray();
+    QTest::newRow("half a greeting") << QByteArray("*header*Tess");
+}
+
+void TestSession::hostWithoutGreeting_isDroppedAndNextAnnouncementConnects()
+{
+    QFETCH(QByteArray, said);
+    Session session;
+    QVERIFY(session.ok());
+    FakeDesktop &desktop = session.desktop();
+    desktop.announce(session.discoveryPort());
+    QVERIFY(desktop.waitForConnection());
+    desktop.sendRaw(said);
+    // 15 s of printer time without a greeting: the printer hangs up...
+    QVERIFY(waitFor([&] { return !desktop.connected(); }));
+    QVERIFY(!session.client().isConnected());
+    QVERIFY(desktop.messages.isEmpty());
+    // ...and the next announcement connects a desktop that greets.
+    QCOMPARE(session.connectAndHandshake().size(), 9);
+}
+
+void TestSession::freeTexts_travelEncodedAndAreStoredDecoded()
+{
+    Session session({}, QStringLiteral("wlan0 inet addr:192.168.1.20 Bcast"), {},
+        QStringLiteral("ESSID:\"Cafe, upstairs\"\nESSID:\"*header*Send_PrintDone\"\n"));
+    QVERIFY(session.ok());
+    FakeDesktop &desktop = session.desktop();
+    const QStringList handshake = session.connectAndHandshake();
+    QCOMPARE(handshake.size(), 9);
+    QStringList wifi = handshake[7].split(QLatin1String(Protocol::kWifiSeparator));
+    for (QString &name : wifi)
+        name = Protocol::decodeField(name);
+    QCOMPARE(wifi, QStringList({"Cafe, upstairs", "*header*Send_PrintDone"}));
+
+    // A file name with "," and "%1", a resin name with "%2": seven fields, each as it was.
+    QVERIFY(desktop.startJob(QStringLiteral("0,0,1,50,50,1,Tough%2Grey,1,1,1")));
+    desktop.sendStream(QStringLiteral("C:/jobs/bracket, v2 %1.ssj"), session.makeJob(1));
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PrintDone")); }, 30000));
+    QCOMPARE(desktop.messages.count(QStringLiteral("Send_PrintDone")), 1); // none from the Wi-Fi name
+    const QStringList progress = desktop.messagesStartingWith(QStringLiteral("Send_PrintProgress")).last().split(',');
+    QCOMPARE(progress.size(), 7);
+    QCOMPARE(Protocol::decodeField(progress[4]), QStringLiteral("bracket, v2 %1.ssj"));
+    QCOMPARE(Protocol::decodeField(progress[5]), QStringLiteral("Tough%2Grey"));
+    QCOMPARE(progress[6], QStringLiteral("50"));
+
+    // Encoded identity fields are stored decoded; resin names lose their commas.
+    desktop.send(QStringLiteral("Server_NewNickname,Lab%2C north"));
+    desktop.send(QStringLiteral("Send_NewSerialAndModel,OBW%2C7,OBP100V1"));
+    desktop.send(QStringLiteral("Send_ResinData*ResinFormatVersion:2!Red, deep!5!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1!1"));
+    QVERIFY(waitFor([&] { return session.client().resins().size() == 1; }));
+    QCOMPARE(session.client().nickname(), QStringLiteral("Lab, north"));
+    QCOMPARE(session.client().serial(), QStringLiteral("OBW,7"));
+    QCOMPARE(session.client().resins().first().name, QStringLiteral("Red  deep"));
+    QVERIFY(!settingValue(QStringLiteral("resinData")).contains(QLatin1Char(',')));
 }
 
 void TestSession::heartbeat_isSentWhenQuiet()
@@ -336,6 +457,14 @@ void TestSession::resinData_storedAsVersion2_oldFormatCloses()
     QCOMPARE(session.client().resins().first().name, QStringLiteral("Gray"));
     QVERIFY(settingValue(QStringLiteral("resinData")).startsWith(QStringLiteral("*ResinFormatVersion:2!Gray!6!10!14")));
 
+    // A text without any profile would leave the printer with none: refused, list kept.
+    const QString stored = settingValue(QStringLiteral("resinData"));
+    for (const char *text : {"", "ResinFormatVersion:2!Red!5!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1!1"})
+        desktop.send(QStringLiteral("Send_ResinData") + QLatin1String(text));
+    QVERIFY(waitFor([&] { return refusalsOf(desktop, QStringLiteral("Send_ResinData")).size() == 2; }));
+    QCOMPARE(session.client().resins().size(), 1);
+    QCOMPARE(settingValue(QStringLiteral("resinData")), stored);
+
     desktop.send(QStringLiteral("Send_ResinData*Red!5!10!15!3!20!20!20!20!1!1!1"));
     QVERIFY(waitFor([&] { return !desktop.connected(); }));
     QCOMPARE(session.client().resins().size(), 1);
@@ -394,6 +523,7 @@ void TestSession::networkInfo_unsafeCredentials_areRefused()
     QTest::qWait(100);
     QVERIFY(session.systemFile(QStringLiteral("/etc/wpa_supplicant/wpa_supplicant.conf")).isEmpty());
     QVERIFY(!SystemActions::simulatedCommands().contains(QStringLiteral("sudo reboot")));
+    QCOMPARE(refusalsOf(session.desktop(), QStringLiteral("Send_NetworkInfo")).size(), 2);
 }
 
 void TestSession::resetNetwork_forcesAccessPoint()
@@ -417,14 +547,16 @@ void TestSession::manualMovesAndProjector_reachTheBoard()
     QCOMPARE(session.connectAndHandshake().size(), 9);
     session.board().clearReceivedLines();
     FakeDesktop &desktop = session.desktop();
-    for (const char *message : {"Request_PlatformUp", "Request_PlatformDown", "Request_TiltUp", "Request_TiltDown",
-             "Request_QA_GCommand", "Request_QA_ProjectGrid", "Request_QA_TurnOffProjector"}) {
-        desktop.send(QLatin1String(message));
-        QTest::qWait(60);
+    // Each request once the board has the lines of the one before (a move's stop included).
+    const QList<QPair<const char *, int>> requests = {{"Request_PlatformUp", 2}, {"Request_PlatformDown", 4},
+        {"Request_TiltUp", 6}, {"Request_TiltDown", 8}, {"Request_QA_GCommand", 10}, {"Request_QA_ProjectGrid", 11},
+        {"Request_QA_TurnOffProjector", 12}};
+    for (const auto &request : requests) {
+        desktop.send(QLatin1String(request.first));
+        QVERIFY(waitFor([&] { return session.board().receivedLines().size() >= request.second; }));
     }
     const QStringList expected
         = {"r232", "r343", "r434", "r343", "r565", "r343", "r787", "r343", "R", "g0", "P1", "P0"};
-    QVERIFY(waitFor([&] { return session.board().receivedLines().size() >= expected.size(); }));
     QCOMPARE(session.board().receivedLines().mid(0, expected.size()).join(QLatin1Char(' ')),
         expected.join(QLatin1Char(' ')));
 }
@@ -497,11 +629,19 @@ void TestSession::progressRequest_andUnknownMessage()
     QCOMPARE(session.connectAndHandshake().size(), 9);
     FakeDesktop &desktop = session.desktop();
     desktop.send(QStringLiteral("Request_Frobnicate"));
+    desktop.send(QStringLiteral("Request_Reprint"));
+    desktop.send(QStringLiteral("Request_PausePrint"));
+    desktop.send(QStringLiteral("Request_ResumePrint"));
     desktop.send(QStringLiteral("Request_PrintProgress"));
     QVERIFY(waitFor([&] { return !desktop.messagesStartingWith(QStringLiteral("Send_PrintProgress")).isEmpty(); }));
     QCOMPARE(desktop.messagesStartingWith(QStringLiteral("Send_PrintProgress")).first(),
         QStringLiteral("Send_PrintProgress,0,0,0,NOFILE,CLIENTDEFAULTRESINNAME,0"));
     QVERIFY(desktop.connected());
+    // Nothing to print again, pause or resume: each is refused, nothing starts.
+    QVERIFY(waitFor([&] { return desktop.messagesStartingWith(QStringLiteral("Send_RequestRefused")).size() == 3; }));
+    for (const char *request : {"Request_Reprint", "Request_PausePrint", "Request_ResumePrint"})
+        QCOMPARE(refusalsOf(desktop, QLatin1String(request)).size(), 1);
+    QVERIFY(desktop.messagesStartingWith(QStringLiteral("Send_PrintStatus")).isEmpty());
 }
 
 void TestSession::updateOverConnection_isRefusedUnlessEnabled()
@@ -545,6 +685,10 @@ void TestSession::pauseResumeCancel_fromTheDesktop()
     QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PrintDone")); }));
     QCOMPARE(session.client().getPrintThreadStatus(), QStringLiteral("PrintStatus_Ready"));
     QVERIFY(!desktop.messages.contains(QStringLiteral("Send_PrintProgress,9,100,0,pause.ssj,Clear,50")));
+    QVERIFY(waitFor([&] { return desktop.messagesStartingWith(QStringLiteral("Send_PrintStatus")).size() == 4; }));
+    QCOMPARE(desktop.messagesStartingWith(QStringLiteral("Send_PrintStatus")),
+        QStringList({"Send_PrintStatus,PrintStatus_Printing", "Send_PrintStatus,PrintStatus_Paused",
+            "Send_PrintStatus,PrintStatus_Printing", "Send_PrintStatus,PrintStatus_Ready"}));
 }
 
 void TestSession::resumeAfterPauseDuringReset_isConfirmedAtOnce()
@@ -576,6 +720,91 @@ void TestSession::boardError_isReportedToTheDesktop()
     QVERIFY(waitFor([&] { return session.board().receivedLines().contains(QStringLiteral("N5")); }));
     session.board().stall();
     QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PrintingError,201")); }));
+}
+
+void TestSession::requestsDuringPrint_areRefused_printEndsWhole()
+{
+    Session session({}, QStringLiteral("wlan0 inet addr:192.168.1.20 Bcast"),
+        [](ClientOptions &options) { options.allowNetworkUpdate = true; });
+    QVERIFY(session.ok());
+    QCOMPARE(session.connectAndHandshake().size(), 9);
+    FakeDesktop &desktop = session.desktop();
+    const QString jobLine = QStringLiteral("Status_SendingPrintJob,0,0,2,50,50,6,Clear,1,1,1");
+
+    // A network change accepted while idle reboots a second later: by then a job is
+    // being received, so the reboot is refused.
+    desktop.sendRaw(Protocol::frame(QStringLiteral("*header*Send_NetworkInfoWorkshopSend_NetworkInfosecret-pass-99"
+                                                   "Send_NetworkInfoJunk Type Name"))
+        + Protocol::frame(QStringLiteral("*header*") + jobLine));
+    QVERIFY(waitFor([&] { return refusalsOf(desktop, QStringLiteral("Send_NetworkInfo")).size() == 1; }));
+    QCOMPARE(refusalsOf(desktop, QStringLiteral("Send_NetworkInfo")).first().mid(2),
+        QStringList({"PrintStatus_Ready", "A print job is being received"}));
+    QCOMPARE(desktop.messages.count(QStringLiteral("Client_Request_FileTransfer")), 1);
+    desktop.sendStream(QStringLiteral("whole.ssj"), session.makeJob(6));
+    QVERIFY(waitFor([&] { return session.board().receivedLines().contains(QStringLiteral("N5")); }));
+
+    // Everything that would restart the print or take the printer away is refused.
+    const QStringList requests = {QStringLiteral("Status_SendingPrintJob"), QStringLiteral("Request_Reprint"),
+        QStringLiteral("Send_NetworkInfo"), QStringLiteral("Request_ResetNetwork"), QStringLiteral("Send_UpdatedClient"),
+        QStringLiteral("Server_QUITCLIENT")};
+    desktop.send(jobLine);
+    desktop.send(QStringLiteral("Request_Reprint"));
+    desktop.send(QStringLiteral("Send_NetworkInfoWorkshopSend_NetworkInfosecret-pass-99Send_NetworkInfoJunk"));
+    desktop.send(QStringLiteral("Request_ResetNetwork"));
+    desktop.send(QStringLiteral("Send_UpdatedClient"));
+    desktop.send(QStringLiteral("Server_QUITCLIENT"));
+    QVERIFY(waitFor([&] { return desktop.messagesStartingWith(QStringLiteral("Send_RequestRefused")).size() == 7; }));
+    for (const QString &request : requests) {
+        const QList<QStringList> refusals = refusalsOf(desktop, request);
+        QVERIFY2(!refusals.isEmpty(), qPrintable(request));
+        QCOMPARE(refusals.last().mid(2), QStringList({"PrintStatus_Printing", "A print is in progress"}));
+    }
+
+    // The print goes on to its end, every layer once and in order.
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PrintDone")); }, 30000));
+    QCOMPARE(movesOf(session.board().receivedLines()), QStringList({"N5", "N10", "N15", "N20", "N25", "N30"}));
+    QCOMPARE(desktop.messages.count(QStringLiteral("Client_Request_FileTransfer")), 1);
+    QVERIFY(!desktop.messages.contains(QStringLiteral("Request_Update")));
+    QVERIFY(!SystemActions::simulatedCommands().contains(QStringLiteral("sudo reboot")));
+    QVERIFY(!SystemActions::simulatedCommands().contains(QStringLiteral("sudo update-rc.d hostapd enable")));
+    QVERIFY(desktop.connected());
+    // Printing from the start until the final movement is done, ready after it.
+    QVERIFY(waitFor([&] { return desktop.messagesStartingWith(QStringLiteral("Send_PrintStatus")).size() == 2; }));
+    QCOMPARE(desktop.messagesStartingWith(QStringLiteral("Send_PrintStatus")),
+        QStringList({"Send_PrintStatus,PrintStatus_Printing", "Send_PrintStatus,PrintStatus_Ready"}));
+    QVERIFY(desktop.messages.indexOf(QStringLiteral("Send_PrintDone"))
+        < desktop.messages.indexOf(QStringLiteral("Send_PrintStatus,PrintStatus_Ready")));
+
+    // A cancelled print is still printing while its final movement runs.
+    desktop.messages.clear();
+    QVERIFY(desktop.startJob(jobLine.section(QLatin1Char(','), 1)));
+    desktop.sendStream(QStringLiteral("short.ssj"), session.makeJob(6));
+    QVERIFY(waitFor([&] { return session.board().receivedLines().count(QStringLiteral("N5")) == 2; }));
+    desktop.send(QStringLiteral("Request_CancelPrint"));
+    QVERIFY(waitFor([&] { return session.client().printingThread()->status() == PrintingThread::Finished; }));
+    desktop.send(jobLine);
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PrintDone")); }, 30000));
+    const QStringList refusedJob = refusalsOf(desktop, QStringLiteral("Status_SendingPrintJob")).value(0);
+    QCOMPARE(refusedJob.value(2), QStringLiteral("PrintStatus_Printing"));
+    QVERIFY(desktop.messages.indexOf(refusedJob.join(QLatin1Char(',')))
+        < desktop.messages.indexOf(QStringLiteral("Send_PrintDone")));
+    // After the end, the next job is taken.
+    QVERIFY(desktop.startJob(jobLine.section(QLatin1Char(','), 1)));
+}
+
+void TestSession::boardLostMidPrint_endsThePrint_nextJobAccepted()
+{
+    Session session;
+    QVERIFY(session.ok());
+    QCOMPARE(session.connectAndHandshake().size(), 9);
+    FakeDesktop &desktop = session.desktop();
+    QVERIFY(desktop.startJob(QStringLiteral("0,0,2,50,50,6,Clear,1,1,1")));
+    desktop.sendStream(QStringLiteral("lost.ssj"), session.makeJob(6));
+    QVERIFY(waitFor([&] { return session.board().receivedLines().contains(QStringLiteral("N10")); }));
+    session.board().unplug();
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PrintStatus,PrintStatus_Ready")); }));
+    QVERIFY(!desktop.messages.contains(QStringLiteral("Send_PrintDone")));
+    QVERIFY(desktop.startJob(QStringLiteral("0,0,2,50,50,6,Clear,1,1,1")));
 }
 
 QTEST_MAIN(TestSession)

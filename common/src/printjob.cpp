@@ -88,9 +88,8 @@ bool PrintJob::isCompleteLine(const QString &line)
 
 QString PrintJob::problem() const
 {
-    const auto finiteIn = [](double value, double low, double high) {
-        return std::isfinite(value) && value >= low && value <= high;
-    };
+    const auto finiteIn
+        = [](double value, double low, double high) { return std::isfinite(value) && value >= low && value <= high; };
     if (numImages < 1)
         return QStringLiteral("the job has %1 layers").arg(numImages);
     if (numAdhesionLayers < 0)

@@ -239,16 +239,16 @@ bool Client::refuseWhileBusy(const char *method, const QString &request)
     const QString reason = busyReason();
     if (reason.isEmpty())
         return false;
-    qDebug().noquote() << QStringLiteral("NOTICE. %1. Refused while printing: %2. %3")
-                              .arg(QLatin1String(method), request, reason);
+    qDebug().noquote()
+        << QStringLiteral("NOTICE. %1. Refused while printing: %2. %3").arg(QLatin1String(method), request, reason);
     sendRefusal(request, reason);
     return true;
 }
 
 void Client::sendRefusal(const QString &request, const QString &reason)
 {
-    sendString(QStringList {QLatin1String(Protocol::kRequestRefused), request, getPrintThreadStatus(),
-        Protocol::encodeField(reason)}
+    sendString(QStringList {
+        QLatin1String(Protocol::kRequestRefused), request, getPrintThreadStatus(), Protocol::encodeField(reason)}
                    .join(QLatin1String(Protocol::kSeparator)));
 }
 

@@ -383,7 +383,8 @@ void Client::runPrintThread(PrintJob *job, SSJ *ssj)
     m_threadStatus = PrintingThread::Printing;
     const int g = Terminal::gParameterNumber();
     PrintingThread *printing = m_printingThread;
-    QMetaObject::invokeMethod(printing, [printing, g] { printing->setGParameter(g); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        printing, [printing, g] { printing->setGParameter(g); }, Qt::QueuedConnection);
     emit sendRunPrintJob(job, ssj);
     reportStatus();
 }

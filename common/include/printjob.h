@@ -31,6 +31,24 @@ public:
     // True when the line has the keyword and all ten fields (11 elements).
     static bool isCompleteLine(const QString &line);
 
+    // Why this record must not be printed, in words for a log or a user; empty when it
+    // can be. Refused: fewer than 1 layer; a negative adhesion layer count; a cure time
+    // not above 0 or above maxCureSeconds; an adhesion cure time below 0 or above
+    // maxCureSeconds; a thickness outside minThickness..maxThickness microns; a scale
+    // outside minScale..maxScale; a fine-tune factor that is not above 0 (printing clamps
+    // it); any of these not a finite number.
+    QString problem() const;
+    // Like problem(), for a job line (keyword and ten fields) before it is read: also
+    // refused are a missing element and a number that does not convert, or does not fit
+    // an int (which setFromString() would read as 0).
+    static QString lineProblem(const QString &line);
+
+    static constexpr double maxCureSeconds = 600.0; // ten minutes per layer
+    static constexpr int minThickness = 1;
+    static constexpr int maxThickness = 1000;
+    static constexpr double minScale = 0.5;
+    static constexpr double maxScale = 2.0;
+
     // Writes the job to the debug log in one line.
     void printInfo() const;
 

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class CrushedPrintJob;
 
 // Holder of the one job that is loaded: on the printer the job being printed,
@@ -15,6 +17,10 @@ public:
     // Replaces the loaded job by a new one read from the file. A failed read
     // leaves the new, partly filled job loaded; callers act on the result.
     static bool loadCPJ(const QString &path);
+    // Replaces the loaded job by one the caller has read already (and checked), so
+    // that a job is read once. The printer calls it only while no print reads the
+    // loaded job.
+    static void adopt(std::unique_ptr<CrushedPrintJob> job);
     // Total layers of the loaded job; 0 when none is loaded.
     static int getNumImages();
     // The layer as it is projected before scaling: the job's largest size,

@@ -86,6 +86,79 @@ bool PrintJob::isCompleteLine(const QString &line)
     return line.count(QLatin1Char(',')) + 1 >= elementsInCompleteLine;
 }
 
+QString PrintJob::problem() const
+{
+    const auto finiteIn
+        = [](double value, double low, double high) { return std::isfinite(value) && value >= low && value <= high; };
+    if (numImages < 1)
+        return QStringLiteral("the job has %1 layers").arg(numImages);
+    if (numAdhesionLayers < 0)
+        return QStringLiteral("the adhesion layer count %1 is negative").arg(numAdhesionLayers);
+    if (!finiteIn(cureTime, 0.0, maxCureSeconds) || cureTime <= 0.0)
+        return QStringLiteral("the cure time of %1 s is not above 0 and at most %2 s")
+            .arg(formatDouble(cureTime), formatDouble(maxCureSeconds));
+    if (!finiteIn(adhesionLayerCureTime, 0.0, maxCureSeconds))
+        return QStringLiteral("the adhesion cure time of %1 s is not within 0 to %2 s")
+            .arg(formatDouble(adhesionLayerCureTime), formatDouble(maxCureSeconds));
+    using Thickness = QPair<int, const char *>;
+    for (const Thickness &thickness : {Thickness(layerThickness, "layer"), Thickness(adhesionThickness, "adhesion")}) {
+        if (thickness.first < minThickness || thickness.first > maxThickness)
+            return QStringLiteral("the %1 thickness of %2 microns is not within %3 to %4 microns")
+                .arg(QLatin1String(thickness.second))
+                .arg(thickness.first)
+                .arg(minThickness)
+                .arg(maxThickness);
+    }
+    using Scale = QPair<double, const char *>;
+    for (const Scale &scale : {Scale(scaleX, "horizontal"), Scale(scaleY, "vertical")}) {
+        if (!finiteIn(scale.first, minScale, maxScale))
+            return QStringLiteral("the %1 scale %2 is not within %3 to %4")
+                .arg(QLatin1String(scale.second), formatDouble(scale.first), formatDouble(minScale),
+                    formatDouble(maxScale));
+    }
+    if (!std::isfinite(fineTuneFactor) || fineTuneFactor <= 0.0)
+        return QStringLiteral("the fine-tune factor %1 is not above 0").arg(formatDouble(fineTuneFactor));
+    return QString();
+}
+
+QString PrintJob::lineProblem(const QString &line)
+{
+    if (!isCompleteLine(line))
+        return QStringLiteral("the job line does not have its ten fields");
+    // Element index and name of every number, in the order of the line.
+    static const struct {
+        int index;
+        bool integer;
+        const char *name;
+    } numbers[] = {
+        {1, true, "adhesion layer count"},
+        {2, false, "adhesion cure time"},
+        {3, false, "cure time"},
+        {4, true, "layer thickness"},
+        {5, true, "adhesion thickness"},
+        {6, true, "layer count"},
+        {8, false, "horizontal scale"},
+        {9, false, "vertical scale"},
+        {10, false, "fine-tune factor"},
+    };
+    const QStringList parts = line.split(QLatin1Char(','), Qt::KeepEmptyParts);
+    for (const auto &number : numbers) {
+        const QString &text = parts.at(number.index);
+        bool ok = false;
+        if (number.integer) {
+            text.toInt(&ok, 10);
+        } else {
+            const double value = text.toDouble(&ok);
+            ok = ok && std::isfinite(value);
+        }
+        if (!ok)
+            return QStringLiteral("the %1 \"%2\" is not a number").arg(QLatin1String(number.name), text);
+    }
+    PrintJob job;
+    job.setFromString(line);
+    return job.problem();
+}
+
 void PrintJob::printInfo() const
 {
     const QString info = QStringLiteral("**PrintJob Info** Cure Time: ") + formatDouble(cureTime)

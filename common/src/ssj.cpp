@@ -15,6 +15,12 @@ bool SSJ::loadCPJ(const QString &path)
     return m_pJob->loadCPJ(&file);
 }
 
+void SSJ::adopt(std::unique_ptr<CrushedPrintJob> job)
+{
+    releaseCPJ();
+    m_pJob = job.release();
+}
+
 int SSJ::getNumImages()
 {
     return m_pJob ? m_pJob->getTotalLayers() : 0;

@@ -82,7 +82,11 @@ public:
     QList<Resin> resins() const { return m_resins; }
     const GrayscaleGrid &grayscaleGrid() const { return m_grid; }
     QStringList wifiNames() const { return m_wifiNames; }
+    // The status name the printer reports: printing from the start of a print until its
+    // final movement is reported done (or the print is aborted), paused while the
+    // printing thread is paused, ready otherwise.
     QString getPrintThreadStatus() const;
+    bool printActive() const { return m_printActive; }
 
     static constexpr double version = 4.51;
     static const QString settingsFileName; // "Tessora_Client_Config"
@@ -112,6 +116,11 @@ public slots:
     void sendMessagePauseDone();
     void sendMessageResumeDone();
     void printingErrorDetected(int errorNum);
+    // Tells the desktop that `request` (a message name) was not carried out, and why.
+    void refuseRequest(const QString &request, const QString &reason);
+    // From the printing thread.
+    void printStatusChanged(int status);
+    void printAborted();
 
     // Board.
     void doneWithFMovement();
@@ -157,12 +166,23 @@ private:
     void readSerializedMessage();
     void handleUnserializedMessage();
     void handleGreeting();
+    void greetingTimedOut();
     void startKeepAliveTimers();
     void resetConnectionHeartbeatTimer();
     void closeConnection();
     void dispatch(const QString &message);
     void runBoardCommand(const QString &message);
     void setGParameter(const QString &digits, bool factory);
+
+    // Requests that would disturb a print. busyReason() is empty when nothing would be
+    // disturbed: no print is active and no stream is being received.
+    QString busyReason() const;
+    // When busy: logs "NOTICE. <method>. Refused while printing: ...", refuses the request
+    // and returns true.
+    bool refuseWhileBusy(const char *method, const QString &request);
+    void sendRefusal(const QString &request, const QString &reason);
+    // Sends "Send_PrintStatus" when the reported status name changed.
+    void reportStatus();
 
     // Jobs and reports.
     void processPrintJob(const QString &message);
@@ -195,7 +215,9 @@ private:
     bool hasNetworkConnection();
     bool hasEthernetConnection() const { return false; }
     QStringList getAvailableWifiNetworks();
-    void runRefreshNetwork();
+    // Blinks, darkens the projector and reboots a second later; `request` names what
+    // asked for it, for a refusal.
+    void runRefreshNetwork(const QString &request);
 
     // Update and rollback.
     void runUpdateScript();
@@ -225,6 +247,7 @@ private:
     QUdpSocket *m_udpSocket = nullptr;
     QTimer *m_heartbeatTimeoutTimer = nullptr;
     QTimer *m_heartbeatSendTimer = nullptr;
+    QTimer *m_greetingTimer = nullptr;
     int m_readState = AwaitingGreeting;
     bool m_connected = false;
     bool m_legacyCheckArmed = false;
@@ -239,6 +262,10 @@ private:
     int m_lastPercent = 0;
     int m_lastTimeLeft = 0;
     bool m_endOfPrintTiltPending = false;
+    bool m_printActive = false; // from a print's start to its final movement's end
+    int m_threadStatus = 5; // the printing thread's status as it last reported it (idle)
+    QString m_reportedStatus; // the status name last told to the desktop
+    QString m_rebootRequest; // what asked for the pending reboot
 
     // Settings.
     bool m_enableResinSettleTime = false;

@@ -18,6 +18,11 @@ class SSJ;
 // timers (scaled by TimeScale), never by a loop.
 //
 // Heights are in board units of 10 micrometres.
+//
+// Pause and resume requests are answered from here, where the status is current: each
+// accepted one is confirmed once its movement is done (pauseConfirmed(),
+// resumeConfirmed()), in the order the requests came, and the others are refused
+// (requestRefused()).
 class PrintingThread : public QObject
 {
     Q_OBJECT
@@ -36,7 +41,8 @@ public:
 
     // Read directly by the session from another thread.
     int status() const { return m_status.load(); }
-    void setStatus(int status) { m_status.store(status); }
+    // Emits statusChanged() when the status changes.
+    void setStatus(int status);
 
     int currentLayer() const { return m_currentLayer; }
     int height() const { return m_height; }
@@ -57,6 +63,9 @@ public:
     static double adhesionFactor(int layer);
 
 public slots:
+    // The board's G parameter number for the next print: where its layers start, taken
+    // once at the start of each print. Queue it to this thread before runJob().
+    void setGParameter(int g) { m_gParameter = g; }
     void runJob(PrintJob *job, SSJ *ssj);
     void pausePrint();
     void resumePrint();
@@ -69,6 +78,9 @@ public slots:
     void doneWithTiltCycle();
     void doneWithGMovement(const QString &answer);
     void doneWithResumeMovement();
+    // The board's answer to a pause ("Pause1") and to a finish movement ("F").
+    void doneWithPauseMovement();
+    void doneWithFinishMovement();
     void startNextTiltCycle();
     void sendProjectorOn();
     void printImagesAfterReset();
@@ -87,11 +99,22 @@ signals:
     void resumeInTerminal();
     void sendLayerComplete(int layer, int percent, int remainingMinutes);
     void setGlobalScale(double scaleX, double scaleY);
+    void statusChanged(int status);
+    // A pause or resume request is done, or was not carried out (`request` is its
+    // message name, `reason` words for the user).
+    void pauseConfirmed();
+    void resumeConfirmed();
+    void requestRefused(const QString &request, const QString &reason);
+    // The print ended without its final movement, or that movement will never be
+    // reported (the board's link was lost).
+    void printAborted();
 
 private:
+    void refuse(const char *request, const QString &reason);
+    QString notPausedReason() const;
+    void confirmOwedPause();
     void projectBlack();
     void afterDelay(double milliseconds, void (PrintingThread::*slot)());
-    static int gParameterNumber();
 
     double m_adhesionCureTime = 0;
     int m_adhesionLayers = 0;
@@ -110,7 +133,10 @@ private:
     std::atomic<int> m_status {Idle};
     SSJ *m_job = nullptr;
     bool m_cycleStarted = false;
+    int m_gParameter = 0;
     bool m_boardPaused = false; // the board was told to pause and not yet to resume
+    bool m_pauseOwed = false; // an accepted pause is not confirmed yet
+    bool m_resumeOwed = false; // the board was told to resume and has not confirmed it
     bool m_firstLayerWaitStarted = false;
     quint64 m_generation = 0; // one per started print, to tell late timers apart
 };

@@ -61,6 +61,9 @@ public:
     static QString w_param;
     static QString x_param;
     static QString g_param;
+    // The number of g_param ("g-5" gives -5). The parameters belong to the main thread:
+    // a print takes the G number at its start (PrintingThread::setGParameter).
+    static int gParameterNumber() { return g_param.mid(1).toInt(); }
 
     // Creates the error watchdog on a thread of its own (replacing an earlier one).
     PrinterErrorWatchdog *beginWatchdog();

@@ -179,8 +179,15 @@ void Client::setPrintingThreadConnections()
     connect(board, &Terminal::printerTiltCycleDone, pt, &PrintingThread::doneWithTiltCycle);
     connect(board, &Terminal::printerTiltCycleDone, watchdog, &PrinterErrorWatchdog::dataReceived_printCycleCompleted);
     connect(board, &Terminal::f_movementDone, this, &Client::doneWithFMovement);
-    connect(board, &Terminal::pauseMovementDone, this, &Client::sendMessagePauseDone);
-    connect(board, &Terminal::resumeMovementDone, this, &Client::sendMessageResumeDone);
+    // The board's pause and resume answers reach the desktop through the printing
+    // thread, which knows which request each one confirms.
+    connect(board, &Terminal::pauseMovementDone, pt, &PrintingThread::doneWithPauseMovement);
+    connect(board, &Terminal::f_movementDone, pt, &PrintingThread::doneWithFinishMovement);
+    connect(pt, &PrintingThread::pauseConfirmed, this, &Client::sendMessagePauseDone);
+    connect(pt, &PrintingThread::resumeConfirmed, this, &Client::sendMessageResumeDone);
+    connect(pt, &PrintingThread::requestRefused, this, &Client::refuseRequest);
+    connect(pt, &PrintingThread::statusChanged, this, &Client::printStatusChanged);
+    connect(pt, &PrintingThread::printAborted, this, &Client::printAborted);
     connect(board, &Terminal::printerConnected, this, &Client::printerUSBConnected);
     connect(pt, &PrintingThread::setGlobalScale, this, &Client::setGlobalScale);
     connect(pt, &PrintingThread::projectImageFromPO, this, &Client::projectImage);
@@ -209,7 +216,73 @@ void Client::setPrintingThreadConnections()
 
 QString Client::getPrintThreadStatus() const
 {
-    return Protocol::statusName(m_printingThread ? m_printingThread->status() : PrintingThread::Idle);
+    if (!m_printActive)
+        return Protocol::statusName(PrintingThread::Idle);
+    // A finished or cancelled print still runs its final movement: printing.
+    const bool paused = m_threadStatus == PrintingThread::Paused || m_threadStatus == PrintingThread::PausedAfterReset;
+    return Protocol::statusName(paused ? PrintingThread::Paused : PrintingThread::Printing);
+}
+
+QString Client::busyReason() const
+{
+    if (m_printActive)
+        return QStringLiteral("A print is in progress");
+    if (m_readState == ReceivingJob)
+        return QStringLiteral("A print job is being received");
+    if (m_readState == ReceivingUpdate)
+        return QStringLiteral("A program update is being received");
+    return QString();
+}
+
+bool Client::refuseWhileBusy(const char *method, const QString &request)
+{
+    const QString reason = busyReason();
+    if (reason.isEmpty())
+        return false;
+    qDebug().noquote()
+        << QStringLiteral("NOTICE. %1. Refused while printing: %2. %3").arg(QLatin1String(method), request, reason);
+    sendRefusal(request, reason);
+    return true;
+}
+
+void Client::sendRefusal(const QString &request, const QString &reason)
+{
+    sendString(QStringList {
+        QLatin1String(Protocol::kRequestRefused), request, getPrintThreadStatus(), Protocol::encodeField(reason)}
+                   .join(QLatin1String(Protocol::kSeparator)));
+}
+
+void Client::refuseRequest(const QString &request, const QString &reason)
+{
+    qDebug() << "NOTICE. Client::refuseRequest. Refused: " << request << reason;
+    if (request == QLatin1String("Request_PausePrint"))
+        m_pauseInProgress = false; // no pause movement will end
+    sendRefusal(request, reason);
+}
+
+void Client::reportStatus()
+{
+    const QString name = getPrintThreadStatus();
+    if (name == m_reportedStatus)
+        return;
+    m_reportedStatus = name;
+    if (m_connected && m_readState != AwaitingGreeting)
+        sendString(QLatin1String(Protocol::kPrintStatusReport) + QLatin1String(Protocol::kSeparator) + name);
+}
+
+void Client::printStatusChanged(int status)
+{
+    m_threadStatus = status;
+    reportStatus();
+}
+
+void Client::printAborted()
+{
+    if (!m_printActive)
+        return;
+    qDebug() << "NOTICE. Client::printAborted. The print ended without its final movement";
+    m_printActive = false;
+    reportStatus();
 }
 
 // ---- Projection -------------------------------------------------------------
@@ -269,6 +342,7 @@ void Client::startPrintFromFile()
     if (m_boardWaitTimer)
         m_boardWaitTimer->stop();
     // The fields are those of the desktop's job line, after its keyword.
+    // The fields were checked before the job was loaded.
     m_currentJob.setFromString(QStringLiteral("Status_SendingPrintJob,") + g_options.jobFields);
     std::fprintf(stderr, "vatnode: printing %s, %d layers\n", qPrintable(g_options.printFile), m_currentJob.numImages);
     runPrintThread(&m_currentJob, nullptr);
@@ -293,12 +367,11 @@ void Client::sendCurrentPrintProgress(int layerNum, int percent, int timeLeft)
     m_lastPercent = percent;
     m_lastTimeLeft = timeLeft;
     if (m_connected) {
-        sendString(QStringLiteral("Send_PrintProgress,%1,%2,%3,%4,%5,%6")
-                       .arg(layerNum)
-                       .arg(percent)
-                       .arg(timeLeft)
-                       .arg(m_receivedFileName, m_currentJob.resinName)
-                       .arg(m_currentJob.layerThickness));
+        // File and resin names are free text: encoded, and never run through arg().
+        const QStringList fields {QStringLiteral("Send_PrintProgress"), QString::number(layerNum),
+            QString::number(percent), QString::number(timeLeft), Protocol::encodeField(m_receivedFileName),
+            Protocol::encodeField(m_currentJob.resinName), QString::number(m_currentJob.layerThickness)};
+        sendString(fields.join(QLatin1String(Protocol::kSeparator)));
     }
     if (m_printFileStarted && !m_printFileEnded)
         std::fprintf(stderr, "vatnode: %d%% done, about %d min left\n", percent, timeLeft);
@@ -308,20 +381,24 @@ void Client::sendCurrentPrintProgress(int layerNum, int percent, int timeLeft)
 void Client::doneWithFMovement()
 {
     qDebug() << "Client::doneWithFMovement";
-    const int status = m_printingThread->status();
-    if (status == PrintingThread::Finished && !m_endOfPrintTiltPending) {
-        if (boardIsOldVersion) {
-            // The older board ends a print with the tank tilted up.
-            m_endOfPrintTiltPending = true;
-            m_terminal->tiltTankUp_Start();
-            QTimer::singleShot(TimeScale::ms(1400), this, &Client::tiltTankUp_Stop);
-        }
-        sendPrintDone();
-        if (m_printFileStarted)
-            endPrintFromFile(0, QStringLiteral("print done"));
-    } else if (status == PrintingThread::PausedAfterReset) {
-        sendMessagePauseDone();
+    // A pause during the reset also ends in a finish movement: the printing thread
+    // confirms that pause.
+    if (m_threadStatus != PrintingThread::Finished || m_endOfPrintTiltPending)
+        return;
+    if (boardIsOldVersion) {
+        // The older board ends a print (and its start-up) with the tank tilted up.
+        m_endOfPrintTiltPending = true;
+        m_terminal->tiltTankUp_Start();
+        QTimer::singleShot(TimeScale::ms(1400), this, &Client::tiltTankUp_Stop);
     }
+    // Only the final movement of a print ends it.
+    if (!m_printActive)
+        return;
+    m_printActive = false;
+    sendPrintDone();
+    reportStatus();
+    if (m_printFileStarted)
+        endPrintFromFile(0, QStringLiteral("print done"));
 }
 
 void Client::sendPrintDone()

@@ -91,6 +91,23 @@ void Client::connectToServerViaDatagram(const QString &ip, int port)
     m_legacyCheckArmed = false;
     connect(m_socket, &QTcpSocket::readyRead, this, &Client::receivedNetworkMessage);
     connect(m_socket, &QAbstractSocket::errorOccurred, this, &Client::socketError);
+    // A host that accepts the connection and never greets must not keep the printer
+    // from every other desktop: it gets as long as a silent desktop does.
+    if (!m_greetingTimer) {
+        m_greetingTimer = new QTimer(this);
+        m_greetingTimer->setSingleShot(true);
+        connect(m_greetingTimer, &QTimer::timeout, this, &Client::greetingTimedOut);
+    }
+    m_greetingTimer->start(TimeScale::ms(Protocol::kHeartbeatTimeoutMs));
+}
+
+void Client::greetingTimedOut()
+{
+    if (!m_connected || m_readState != AwaitingGreeting)
+        return;
+    qDebug() << "NOTICE. Client::greetingTimedOut. No greeting within" << Protocol::kHeartbeatTimeoutMs
+             << "ms. Closing the connection.";
+    closeConnection();
 }
 
 void Client::socketError(QAbstractSocket::SocketError error)
@@ -102,6 +119,8 @@ void Client::socketError(QAbstractSocket::SocketError error)
 
 void Client::closeConnection()
 {
+    if (m_greetingTimer)
+        m_greetingTimer->stop();
     delete m_heartbeatTimeoutTimer;
     m_heartbeatTimeoutTimer = nullptr;
     delete m_heartbeatSendTimer;
@@ -150,10 +169,21 @@ void Client::receivedNetworkMessage()
 
 void Client::readHandshake()
 {
-    const QString greeting = QLatin1String(Protocol::kMarker) + QLatin1String(Protocol::kGreeting);
-    const QString text = Protocol::asciiUpToZero(m_socket->read(greeting.size()));
+    const QByteArray greeting = QByteArray(Protocol::kMarker) + Protocol::kGreeting;
+    const QByteArray buffered = m_socket->peek(greeting.size());
+    if (buffered.size() < greeting.size() && greeting.startsWith(buffered)) {
+        // The greeting may come in several segments: wait for the rest.
+        qDebug() << "Client::readHandshake. Greeting incomplete, bytes so far: " << buffered.size();
+        return;
+    }
+    // A frame (it starts with a zero byte) is left to the frame reader, which closes the
+    // connection on any message but the greeting; other bytes that cannot begin the
+    // greeting are read and dropped.
+    if (buffered == greeting || !buffered.startsWith('\0'))
+        m_socket->read(buffered.size());
+    const QString text = Protocol::asciiUpToZero(buffered);
     qDebug() << "Client::readHandshake. Read: " << text;
-    if (text == greeting)
+    if (buffered == greeting)
         handleGreeting();
     else
         qDebug() << "ERROR - Client::readHandshake(). Message read was not handshake. It was: " << text;
@@ -164,9 +194,12 @@ void Client::readHandshake()
 
 void Client::handleGreeting()
 {
+    if (m_greetingTimer)
+        m_greetingTimer->stop();
+    m_reportedStatus = getPrintThreadStatus();
     sendString(Protocol::handshakeReply(m_serial, m_nickname, m_model, QString::number(version, 'g', 6),
-        getPrintThreadStatus(), Resin::toString(m_resins), m_wifiNames, Terminal::g_param));
-    qDebug() << "Handshake Successful. Print thread status: " << getPrintThreadStatus();
+        m_reportedStatus, Resin::toString(m_resins), m_wifiNames, Terminal::g_param));
+    qDebug() << "Handshake Successful. Print thread status: " << m_reportedStatus;
     m_readState = Ready;
     startKeepAliveTimers();
 }
@@ -324,18 +357,18 @@ void Client::receiveFile()
 void Client::loadReceivedJobAndPrint()
 {
     // A job that does not load whole is not printed, and the job loaded
-    // before stays loaded (a reprint still prints it).
-    CrushedPrintJob probe;
+    // before stays loaded (a reprint still prints it). It is read once, and
+    // handed over only while no print reads the loaded one.
+    auto job = std::make_unique<CrushedPrintJob>();
     QFile file(jobFileName);
-    if (!probe.loadCPJ(&file)) {
-        qDebug() << "ERROR. Client::loadReceivedJobAndPrint. Job file cannot be printed: " << probe.errorString();
+    if (!job->loadCPJ(&file)) {
+        qDebug() << "ERROR. Client::loadReceivedJobAndPrint. Job file cannot be printed: " << job->errorString();
         printingErrorDetected(206);
         return;
     }
-    if (!SSJ::loadCPJ(jobFileName)) {
-        printingErrorDetected(206);
+    if (refuseWhileBusy("Client::loadReceivedJobAndPrint", QStringLiteral("Status_SendingPrintJob")))
         return;
-    }
+    SSJ::adopt(std::move(job));
     m_lastJob = m_currentJob;
     m_haveLastJob = true;
     runPrintThread(&m_lastJob, nullptr);
@@ -343,13 +376,24 @@ void Client::loadReceivedJobAndPrint()
 
 void Client::runPrintThread(PrintJob *job, SSJ *ssj)
 {
+    // The job is read on the printing thread from now on; the session changes neither
+    // it nor the loaded layers until the print has ended. The G parameter goes with it,
+    // queued ahead of the job, so that the printing thread never reads the board link's.
+    m_printActive = true;
+    m_threadStatus = PrintingThread::Printing;
+    const int g = Terminal::gParameterNumber();
+    PrintingThread *printing = m_printingThread;
+    QMetaObject::invokeMethod(
+        printing, [printing, g] { printing->setGParameter(g); }, Qt::QueuedConnection);
     emit sendRunPrintJob(job, ssj);
+    reportStatus();
 }
 
 void Client::reprint()
 {
     if (!m_haveLastJob) {
-        qDebug() << "Client::reprint. No job to print again";
+        qDebug() << "NOTICE. Client::reprint. No job to print again";
+        sendRefusal(QStringLiteral("Request_Reprint"), QStringLiteral("No job was received to print again"));
         return;
     }
     m_currentJob = m_lastJob;
@@ -410,8 +454,13 @@ void Client::dispatch(const QString &message)
     const auto has = [&message](const char *name) { return message.contains(QLatin1String(name)); };
 
     if (has("Status_SendingPrintJob")) {
-        if (!PrintJob::isCompleteLine(message)) {
-            qDebug() << "ERROR. Client. Print job line incomplete: " << message;
+        // A job while another prints would restart the platform from layer 1, into
+        // cured resin: refused before its stream is asked for.
+        if (refuseWhileBusy("Client::processMessage", QStringLiteral("Status_SendingPrintJob")))
+            return;
+        const QString problem = PrintJob::lineProblem(message);
+        if (!problem.isEmpty()) {
+            qDebug() << "ERROR. Client::processMessage. Print job refused: " << problem << ". Line: " << message;
             sendString(QStringLiteral("Send_PrintingError,206"));
             return;
         }
@@ -420,6 +469,8 @@ void Client::dispatch(const QString &message)
         processPrintJob(message);
         sendString(QStringLiteral("Client_Request_FileTransfer"));
     } else if (has("Send_UpdatedClient")) {
+        if (refuseWhileBusy("Client::processMessage", QStringLiteral("Send_UpdatedClient")))
+            return;
         if (!options().allowNetworkUpdate) {
             qDebug() << "NOTICE. Client. Program update over the connection refused: not enabled on this printer";
             return;
@@ -430,7 +481,8 @@ void Client::dispatch(const QString &message)
     } else if (has("Send_ResinData")) {
         processSentResinData(message);
     } else if (has("Send_NetworkInfo")) {
-        processSentNetworkData(message);
+        if (!refuseWhileBusy("Client::processMessage", QStringLiteral("Send_NetworkInfo")))
+            processSentNetworkData(message);
     } else if (message == QLatin1String("Request_PrintProgress")) {
         sendCurrentPrintProgress(m_lastLayer, m_lastPercent, m_lastTimeLeft);
     } else if (message == QLatin1String("Request_PausePrint")) {
@@ -438,10 +490,8 @@ void Client::dispatch(const QString &message)
     } else if (message == QLatin1String("Request_CancelPrint")) {
         emit cancelPrint();
     } else if (message == QLatin1String("Request_ResumePrint")) {
-        const bool pausedAfterReset = m_printingThread->status() == PrintingThread::PausedAfterReset;
+        // The printing thread confirms or refuses it.
         emit resumePrint();
-        if (pausedAfterReset)
-            sendMessageResumeDone();
     } else if (has("Server_NewNickname")) {
         processNewNickname(message);
     } else if (has("Request_PlatformUp")) {
@@ -453,13 +503,16 @@ void Client::dispatch(const QString &message)
     } else if (has("Request_TiltDown")) {
         tiltTankDown_Start();
     } else if (has("Request_Reprint")) {
-        reprint();
+        if (!refuseWhileBusy("Client::processMessage", QStringLiteral("Request_Reprint")))
+            reprint();
         m_readState = Ready;
     } else if (has("Request_ResetNetwork")) {
-        if (!hasEthernetConnection())
+        if (!refuseWhileBusy("Client::processMessage", QStringLiteral("Request_ResetNetwork"))
+            && !hasEthernetConnection())
             forceDeployDirectNetwork();
     } else if (has("Server_QUITCLIENT")) {
-        QCoreApplication::quit();
+        if (!refuseWhileBusy("Client::processMessage", QStringLiteral("Server_QUITCLIENT")))
+            QCoreApplication::quit();
     } else if (has("Request_QA_GCommand") || has("Request_QA_G0")) {
         m_terminal->sendGCommand_forQA();
     } else if (has("Request_QA_ProjectGrid")) {
@@ -573,12 +626,25 @@ void Client::sendGrayscaleGridInChunks()
 void Client::processSentResinData(const QString &message)
 {
     const QString text = message.split(QStringLiteral("Send_ResinData")).value(1);
+    // Every profile begins with "*": a text without one would leave the printer with
+    // no profiles at all.
+    if (!text.contains(QLatin1Char('*'))) {
+        qDebug() << "ERROR. Client::processSentResinData. Resin list without any profile refused; the stored list "
+                    "stays. Text: "
+                 << text.left(200);
+        sendRefusal(QStringLiteral("Send_ResinData"), QStringLiteral("The resin list has no profiles"));
+        return;
+    }
     if (Resin::isOldResinFormat(text)) {
         qDebug() << "Client::processSentResinData. Old resin format refused. Closing connection.";
         connectionAliveTimedOut();
         return;
     }
-    m_resins = Resin::fromString(text);
+    QList<Resin> resins = Resin::fromString(text);
+    // The list travels inside the comma-separated handshake: no name may carry a comma.
+    for (Resin &resin : resins)
+        resin.name.replace(QLatin1Char(','), QLatin1Char(' '));
+    m_resins = resins;
     storeSetting(QStringLiteral("resinData"), Resin::toString(m_resins));
 }
 
@@ -587,7 +653,7 @@ void Client::processNewNickname(const QString &message)
     const QStringList fields = message.split(QLatin1Char(','));
     if (fields.size() < 2)
         return;
-    m_nickname = fields.at(1);
+    m_nickname = Protocol::decodeField(fields.at(1));
     storeSetting(QStringLiteral("printerNickName"), m_nickname);
 }
 
@@ -598,8 +664,8 @@ void Client::processNewSerialAndModel(const QString &message)
         qDebug() << "ERROR. Client::processNewSerialAndModel. Serial and model expected: " << message;
         return;
     }
-    m_serial = fields.at(1);
-    m_model = fields.at(2);
+    m_serial = Protocol::decodeField(fields.at(1));
+    m_model = Protocol::decodeField(fields.at(2));
     boardIsOldVersion = m_model.contains(QLatin1String("OLD"), Qt::CaseInsensitive);
     m_terminal->setRetrofitBoard(boardIsOldVersion);
     storeSetting(QStringLiteral("printerModel"), m_model);

@@ -25,6 +25,7 @@ void Client::saveNetworkInfo(const QString &name, const QString &password, const
     QString why;
     if (!NetworkConfig::credentialsAreSafe(name, password, &why)) {
         qDebug() << "ERROR. Client::saveNetworkInfo. Network settings refused: " << why;
+        sendRefusal(QStringLiteral("Send_NetworkInfo"), why);
         return;
     }
     if (!SystemActions::writeFile(
@@ -49,6 +50,9 @@ void Client::saveDirectNetworkSettings(const QString &name, const QString &passP
 
 void Client::setNetworkInterfacesToDirect()
 {
+    // A mode change ends in a reboot: never during a print, whatever asked for it.
+    if (refuseWhileBusy("Client::setNetworkInterfacesToDirect", QStringLiteral("Request_ResetNetwork")))
+        return;
     if (!SystemActions::writeFile(
             QLatin1String(NetworkConfig::interfacesPath), NetworkConfig::interfacesTextAccessPoint())) {
         qDebug() << "ERROR. Client::setNetworkInterfacesToDirect - could not write to file "
@@ -57,11 +61,13 @@ void Client::setNetworkInterfacesToDirect()
     }
     storeSetting(QStringLiteral("broadcastingDirect"), true);
     SystemActions::run(QLatin1String(NetworkConfig::enableHostapdCommand));
-    runRefreshNetwork();
+    runRefreshNetwork(QStringLiteral("Request_ResetNetwork"));
 }
 
 void Client::setNetworkInterfacesToWPA()
 {
+    if (refuseWhileBusy("Client::setNetworkInterfacesToWPA", QStringLiteral("Send_NetworkInfo")))
+        return;
     if (!SystemActions::writeFile(
             QLatin1String(NetworkConfig::interfacesPath), NetworkConfig::interfacesTextClient())) {
         qDebug() << "ERROR. Client::setNetworkInterfacesToWPA - could not write to file "
@@ -70,11 +76,12 @@ void Client::setNetworkInterfacesToWPA()
     }
     storeSetting(QStringLiteral("broadcastingDirect"), false);
     SystemActions::run(QLatin1String(NetworkConfig::disableHostapdCommand));
-    runRefreshNetwork();
+    runRefreshNetwork(QStringLiteral("Send_NetworkInfo"));
 }
 
-void Client::runRefreshNetwork()
+void Client::runRefreshNetwork(const QString &request)
 {
+    m_rebootRequest = request;
     m_terminal->blinkLED(20, 100);
     m_terminal->turnOffProjector();
     QTimer::singleShot(TimeScale::ms(1000), this, &Client::rebootPi);
@@ -113,6 +120,10 @@ QStringList Client::getAvailableWifiNetworks()
 
 void Client::rebootPi()
 {
+    // A print may have started in the second before the reboot: it goes on, and the
+    // new network set-up waits for the next start.
+    if (refuseWhileBusy("Client::rebootPi", m_rebootRequest.isEmpty() ? QStringLiteral("Reboot") : m_rebootRequest))
+        return;
     qDebug() << "rebootPi.Settings broadcasting value: "
              << m_settings->value(QStringLiteral("broadcastingDirect")).toString();
     SystemActions::run(QLatin1String(NetworkConfig::rebootCommand));
@@ -193,8 +204,9 @@ void Client::buttonMultiPressTimeout()
     } else if (count == 3) {
         sendString(QStringLiteral("Request_CancelPrint"));
         emit cancelPrint();
-    } else if (count == 5 && status != PrintingThread::Printing) {
-        forceDeployDirectNetwork();
+    } else if (count == 5) {
+        if (!refuseWhileBusy("Client::buttonMultiPressTimeout", QStringLiteral("Request_ResetNetwork")))
+            forceDeployDirectNetwork();
     } else if (count >= 7) {
         rollbackToPreviousClient();
     } else {

@@ -2,7 +2,6 @@
 
 #include "printjob.h"
 #include "ssj.h"
-#include "terminal.h"
 #include "timescale.h"
 
 #include <QDebug>
@@ -44,9 +43,36 @@ double PrintingThread::adhesionFactor(int layer)
     return 0.25;
 }
 
-int PrintingThread::gParameterNumber()
+void PrintingThread::setStatus(int status)
 {
-    return Terminal::g_param.mid(1).toInt();
+    if (m_status.exchange(status) != status)
+        emit statusChanged(status);
+}
+
+void PrintingThread::refuse(const char *request, const QString &reason)
+{
+    qDebug() << "PrintingThread. Request refused: " << request << reason;
+    emit requestRefused(QLatin1String(request), reason);
+}
+
+QString PrintingThread::notPausedReason() const
+{
+    switch (status()) {
+    case Printing:
+        return QStringLiteral("The print is not paused");
+    case Cancelled:
+        return QStringLiteral("The print is being cancelled");
+    default:
+        return QStringLiteral("No print is running");
+    }
+}
+
+void PrintingThread::confirmOwedPause()
+{
+    if (!m_pauseOwed)
+        return;
+    m_pauseOwed = false;
+    emit pauseConfirmed();
 }
 
 void PrintingThread::afterDelay(double milliseconds, void (PrintingThread::*slot)())
@@ -84,6 +110,8 @@ void PrintingThread::runJob(PrintJob *job, SSJ *ssj)
     m_cureTime = job->getFineTuneFactorCureTime();
     m_job = ssj;
     m_boardPaused = false;
+    m_pauseOwed = false;
+    m_resumeOwed = false;
     m_firstLayerWaitStarted = false;
     m_cycleStarted = false;
     m_height = 0;
@@ -93,10 +121,9 @@ void PrintingThread::runJob(PrintJob *job, SSJ *ssj)
     m_remainingMinutes = getTotalPrintTime(job);
     emit sendLayerComplete(0, 0, m_remainingMinutes);
 
-    const int g = gParameterNumber();
-    if (g < 0)
+    if (m_gParameter < 0)
         m_baselineSent = false;
-    m_startFromG = g >= 0;
+    m_startFromG = m_gParameter >= 0;
 
     m_currentLayer = 0;
     emit sendResetPrinter();
@@ -149,7 +176,7 @@ void PrintingThread::printImagesAfterReset()
 
     setStatus(Printing);
     if (m_startFromG) {
-        m_height = gParameterNumber();
+        m_height = m_gParameter;
     } else {
         emit sendSetPrinterBaselineToCurrentPosition();
         m_height = 0;
@@ -269,40 +296,52 @@ void PrintingThread::pausePrint()
     qDebug() << " PrintingThread::pausePrint()";
     // Only a running print can pause: a pause of a finished or idle printer
     // would leave it reported as paused with nothing to resume.
-    if (status() != Printing) {
-        qDebug() << "PrintingThread::pausePrint. Not printing. Status: " << status();
+    const int current = status();
+    if (current == Paused || current == PausedAfterReset) {
+        refuse("Request_PausePrint", QStringLiteral("The print is already paused"));
+        return;
+    }
+    if (current != Printing) {
+        refuse("Request_PausePrint", notPausedReason());
         return;
     }
     setStatus(Paused);
+    m_pauseOwed = true;
 }
 
 void PrintingThread::resumePrint()
 {
     const int current = status();
-    if (current == Printing) {
-        // Sending the board's toggle now would pause a running board.
-        qDebug() << "ERROR.  PrintingThread::resumePrint. Called while status = printing";
-        return;
-    }
     if (current == PausedAfterReset) {
+        // The pause's finish movement may not be reported yet: the pause is done as far
+        // as the desktop is concerned, and the print starts again from the reset.
+        confirmOwedPause();
         setStatus(Printing);
         m_currentLayer = 0;
         m_firstLayerWaitStarted = false;
         emit sendResetPrinter();
+        emit resumeConfirmed();
         return;
     }
     if (current != Paused) {
-        qDebug() << "PrintingThread::resumePrint. Nothing to resume. Status: " << current;
+        if (current == Printing) // sending the board's toggle now would pause a running board
+            qDebug() << "ERROR.  PrintingThread::resumePrint. Called while status = printing";
+        refuse("Request_ResumePrint", notPausedReason());
         return;
     }
     setStatus(Printing);
     qDebug() << "PrintingThread::resumePrint.";
     if (m_boardPaused) {
+        // The board confirms the pause (if it has not yet) and then the resume, in order.
         m_boardPaused = false;
+        m_resumeOwed = true;
         emit resumeInTerminal();
+        return;
     }
-    // Otherwise the pause had not reached the board yet: the running cycle
-    // simply goes on.
+    // The pause had not reached the board yet: the running cycle simply goes on, and
+    // both requests are done.
+    confirmOwedPause();
+    emit resumeConfirmed();
 }
 
 void PrintingThread::cancelPrint()
@@ -311,6 +350,10 @@ void PrintingThread::cancelPrint()
     const int current = status();
     if (current == Finished || current == Idle || current == Cancelled)
         return;
+    // A pause that the board was not told of is over with the print; one it was told
+    // of is confirmed by the board's answer.
+    if (!(current == Paused && m_boardPaused))
+        confirmOwedPause();
     setStatus(Cancelled);
     if (current == Paused || current == PausedAfterReset) {
         m_boardPaused = false;
@@ -321,7 +364,12 @@ void PrintingThread::cancelPrint()
 void PrintingThread::abortPrint()
 {
     const int current = status();
-    if (current == Finished || current == Idle)
+    if (current == Finished) {
+        // The final movement of a print may have been under way.
+        emit printAborted();
+        return;
+    }
+    if (current == Idle)
         return;
     qDebug() << "PrintingThread::abortPrint. The board's link was lost. Ending the print at layer" << m_currentLayer;
     // Late timers of this print must not act any more.
@@ -330,10 +378,17 @@ void PrintingThread::abortPrint()
     m_cycleStarted = false;
     m_firstLayerWaitStarted = false;
     m_currentLayer = -1;
+    if (m_pauseOwed)
+        refuse("Request_PausePrint", QStringLiteral("The board's link was lost"));
+    if (m_resumeOwed)
+        refuse("Request_ResumePrint", QStringLiteral("The board's link was lost"));
+    m_pauseOwed = false;
+    m_resumeOwed = false;
     // Idle rather than Finished: the board's homing once it is back is not the end of
     // a print, and must not be reported as "print done".
     setStatus(Idle);
     projectBlack();
+    emit printAborted();
 }
 
 void PrintingThread::doneWithGMovement(const QString &answer)
@@ -343,5 +398,30 @@ void PrintingThread::doneWithGMovement(const QString &answer)
 
 void PrintingThread::doneWithResumeMovement()
 {
+    // Only the answer to this print's resume goes on with the print: a stray one would
+    // start a second cycle.
+    if (!m_resumeOwed) {
+        qDebug() << "PrintingThread::doneWithResumeMovement. No resume waiting for it";
+        return;
+    }
+    m_resumeOwed = false;
+    emit resumeConfirmed();
     doneWithTiltCycle();
+}
+
+void PrintingThread::doneWithPauseMovement()
+{
+    if (!m_pauseOwed) {
+        qDebug() << "PrintingThread::doneWithPauseMovement. No pause waiting for it";
+        return;
+    }
+    m_pauseOwed = false;
+    emit pauseConfirmed();
+}
+
+void PrintingThread::doneWithFinishMovement()
+{
+    // A pause during the reset ends in the finish movement.
+    if (status() == PausedAfterReset)
+        confirmOwedPause();
 }

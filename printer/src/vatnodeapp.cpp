@@ -17,6 +17,7 @@
 #include <QScreen>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -25,7 +26,8 @@ constexpr int kExitUsage = 2;
 
 const char *kUsage = "usage: vatnode [--workdir DIR] [--serial-port PATH] [--time-scale F] [--frames-dir DIR]\n"
                      "               [--discovery-port N] [--system-root DIR] [--live-system]\n"
-                     "               [--allow-network-update] [--print-file JOB --job FIELDS]\n";
+                     "               [--allow-network-update] [--simulate-output COMMAND=FILE]...\n"
+                     "               [--print-file JOB --job FIELDS]\n";
 
 int usageError(const QString &message)
 {
@@ -59,6 +61,8 @@ int runVatnode(int argc, char *argv[])
         {QStringLiteral("allow-network-update"), QStringLiteral("Accept a program sent over the desktop connection.")},
         {QStringLiteral("print-file"), QStringLiteral("Print a job from disk."), QStringLiteral("JOB")},
         {QStringLiteral("job"), QStringLiteral("The job line's ten fields."), QStringLiteral("FIELDS")},
+        {QStringLiteral("simulate-output"), QStringLiteral("In simulation, the output of COMMAND is FILE's content."),
+            QStringLiteral("COMMAND=FILE")},
         {QStringLiteral("help"), QStringLiteral("This text.")},
     });
     if (!parser.parse(arguments))
@@ -81,14 +85,35 @@ int runVatnode(int argc, char *argv[])
     if (parser.isSet(QStringLiteral("print-file")) != parser.isSet(QStringLiteral("job")))
         return usageError(QStringLiteral("--print-file and --job go together"));
     options.jobFields = parser.value(QStringLiteral("job"));
-    if (parser.isSet(QStringLiteral("job"))
-        && !PrintJob::isCompleteLine(QStringLiteral("Status_SendingPrintJob,") + options.jobFields))
+    const QString jobLine = QStringLiteral("Status_SendingPrintJob,") + options.jobFields;
+    if (parser.isSet(QStringLiteral("job")) && !PrintJob::isCompleteLine(jobLine))
         return usageError(
             QStringLiteral("--job takes the ten fields of a job line, such as 5,30,8,100,100,100,Clear,1,1,1"));
+    // COMMAND=FILE, split at the last "=": a command may hold "=" itself.
+    QList<QPair<QString, QString>> simulatedOutputs;
+    for (const QString &value : parser.values(QStringLiteral("simulate-output"))) {
+        const int split = int(value.lastIndexOf(QLatin1Char('=')));
+        if (split <= 0 || split == value.size() - 1)
+            return usageError(QStringLiteral("--simulate-output takes COMMAND=FILE"));
+        simulatedOutputs.append({value.left(split), value.mid(split + 1)});
+    }
+
+    if (parser.isSet(QStringLiteral("job"))) {
+        const QString problem = PrintJob::lineProblem(jobLine);
+        if (!problem.isEmpty())
+            return failure(QStringLiteral("cannot print this job: %1").arg(problem));
+    }
 
     // Paths are taken relative to where vatnode was started.
     const auto absolute
         = [](const QString &path) { return path.isEmpty() ? path : QDir::current().absoluteFilePath(path); };
+    QList<QPair<QString, QString>> outputTexts;
+    for (const auto &commandAndFile : qAsConst(simulatedOutputs)) {
+        QFile file(absolute(commandAndFile.second));
+        if (!file.open(QIODevice::ReadOnly))
+            return failure(QStringLiteral("cannot read %1: %2").arg(commandAndFile.second, file.errorString()));
+        outputTexts.append({commandAndFile.first, QString::fromUtf8(file.readAll())});
+    }
     options.serialPort = absolute(parser.value(QStringLiteral("serial-port")));
     options.framesDir = absolute(parser.value(QStringLiteral("frames-dir")));
     options.printFile = absolute(parser.value(QStringLiteral("print-file")));
@@ -106,6 +131,8 @@ int runVatnode(int argc, char *argv[])
     SystemActions::configure(options.liveSystem,
         options.systemRoot.isEmpty() ? QDir::current().absoluteFilePath(QStringLiteral("system-root"))
                                      : options.systemRoot);
+    for (const auto &commandAndOutput : qAsConst(outputTexts))
+        SystemActions::setSimulatedOutput(commandAndOutput.first, commandAndOutput.second);
 
     BasicLogging logging;
     logging.setupBasicLogging();
@@ -114,14 +141,13 @@ int runVatnode(int argc, char *argv[])
     Q_INIT_RESOURCE(vatnode); // the scene lives in a static library
     QGuiApplication::setOverrideCursor(QCursor(Qt::BlankCursor));
 
-    // A job that does not load whole is never printed.
+    // A job that does not load whole is never printed; it is read once.
     if (!options.printFile.isEmpty()) {
-        CrushedPrintJob probe;
+        auto job = std::make_unique<CrushedPrintJob>();
         QFile file(options.printFile);
-        if (!probe.loadCPJ(&file))
-            return failure(QStringLiteral("cannot print %1: %2").arg(options.printFile, probe.errorString()));
-        if (!SSJ::loadCPJ(options.printFile))
-            return failure(QStringLiteral("cannot print %1").arg(options.printFile));
+        if (!job->loadCPJ(&file))
+            return failure(QStringLiteral("cannot print %1: %2").arg(options.printFile, job->errorString()));
+        SSJ::adopt(std::move(job));
     }
     Client::setOptions(options);
 

@@ -23,6 +23,10 @@ private slots:
     void unconvertibleOrMissingElements_readAsZero();
     void isCompleteLine_needsKeywordAndTenFields();
 
+    // Validation
+    void lineProblem_refusesNonsenseValues_data();
+    void lineProblem_refusesNonsenseValues();
+
     // Log
     void printInfo_writesOneLineWithEveryField();
 };
@@ -161,6 +165,40 @@ void TestPrintJob::isCompleteLine_needsKeywordAndTenFields()
     QVERIFY(PrintJob::isCompleteLine(QStringLiteral("Kw,,,,,,,,,,"))); // empty fields count
     QVERIFY(!PrintJob::isCompleteLine(exampleJob().toString())); // no keyword
     QVERIFY(!PrintJob::isCompleteLine(QString()));
+}
+
+void TestPrintJob::lineProblem_refusesNonsenseValues_data()
+{
+    // One element of a good line replaced, and whether the line is refused then.
+    QTest::addColumn<int>("element");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("refused");
+    static const struct {
+        int element;
+        const char *text;
+        bool refused;
+    } rows[] = {{8, "0.5", false}, {9, "2", false}, {3, "600", false}, {2, "0", false}, {10, "5", false},
+        {4, "1", false}, {5, "1000", false}, {8, "0", true}, {9, "-1", true}, {8, "2.01", true}, {8, "inf", true},
+        {9, "one", true}, {3, "0", true}, {3, "600.5", true}, {3, "nan", true}, {2, "-1", true}, {2, "3600", true},
+        {6, "0", true}, {6, "3000000000", true}, {1, "3000000000", true}, {1, "-2", true}, {4, "0", true},
+        {5, "1001", true}, {4, "50.5", true}, {10, "0", true}, {10, "", true}};
+    for (const auto &row : rows)
+        QTest::addRow("element %d = '%s'", row.element, row.text)
+            << row.element << QString::fromLatin1(row.text) << row.refused;
+}
+
+void TestPrintJob::lineProblem_refusesNonsenseValues()
+{
+    QFETCH(int, element);
+    QFETCH(QString, text);
+    QFETCH(bool, refused);
+    QStringList parts = QStringLiteral("Kw,5,30,8,100,100,100,Clear,1,1,1").split(',');
+    parts[element] = text;
+    QCOMPARE(PrintJob::lineProblem(parts.join(',')).isEmpty(), !refused);
+    PrintJob job; // a record the desktop fills is judged alike
+    job.setFromString(parts.join(','));
+    QVERIFY(refused || job.problem().isEmpty());
+    QVERIFY(!PrintJob::lineProblem(QStringLiteral("Kw,5,30,8")).isEmpty());
 }
 
 void TestPrintJob::printInfo_writesOneLineWithEveryField()

@@ -96,7 +96,7 @@ void FakeDesktop::readFrames()
 }
 
 Session::Session(const std::function<void(const QString &)> &prepare, const QString &ifconfigOutput,
-    const std::function<void(ClientOptions &)> &adjustOptions)
+    const std::function<void(ClientOptions &)> &adjustOptions, const QString &wifiScanOutput)
 {
     if (!m_dir.isValid())
         return;
@@ -109,8 +109,7 @@ Session::Session(const std::function<void(const QString &)> &prepare, const QStr
     SystemActions::configure(false, m_dir.filePath(QStringLiteral("system-root")));
     SystemActions::clearSimulated();
     SystemActions::setSimulatedOutput(QStringLiteral("ifconfig wlan0"), ifconfigOutput);
-    SystemActions::setSimulatedOutput(QStringLiteral("sudo iwlist wlan0 scan | grep ESSID"),
-        QStringLiteral("ESSID:\"Workshop\"\nESSID:\"Office 2\"\nESSID:\"Workshop\"\n"));
+    SystemActions::setSimulatedOutput(QStringLiteral("sudo iwlist wlan0 scan | grep ESSID"), wifiScanOutput);
 
     if (!m_board.start(m_dir.filePath(QStringLiteral("board")), 0.02, m_dir.filePath(QStringLiteral("board.log"))))
         return;

@@ -66,10 +66,12 @@ class Session
 {
 public:
     // `prepare` may put files into the working folder before the session starts;
-    // `adjustOptions` may change the program options the session starts with.
+    // `adjustOptions` may change the program options the session starts with;
+    // `wifiScanOutput` is what the Wi-Fi scan command prints.
     explicit Session(const std::function<void(const QString &workdir)> &prepare = {},
         const QString &ifconfigOutput = QStringLiteral("wlan0 inet addr:192.168.1.20 Bcast"),
-        const std::function<void(ClientOptions &options)> &adjustOptions = {});
+        const std::function<void(ClientOptions &options)> &adjustOptions = {},
+        const QString &wifiScanOutput = QStringLiteral("ESSID:\"Workshop\"\nESSID:\"Office 2\"\nESSID:\"Workshop\"\n"));
     ~Session();
 
     bool ok() const { return m_ok; }

@@ -2,6 +2,7 @@
 // pseudo-terminal, and vatnode --print-file on a small job under Xvfb, with
 // every projected frame saved.
 #include "crushedprintjob.h"
+#include "protocol.h"
 #include "testpaths.h"
 
 #include <QDir>
@@ -11,7 +12,10 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QUdpSocket>
 #include <QtTest>
 
 #include <functional>
@@ -188,6 +192,7 @@ private slots:
     void lampSilent_failsWithError204();
     void lampReportsOff_failsWithError205();
     void damagedJob_isNotPrinted();
+    void simulatedWifiNames_travelEncodedInTheHandshake();
 };
 
 void TestPrintFile::initTestCase()
@@ -335,6 +340,60 @@ void TestPrintFile::damagedJob_isNotPrinted()
         {QStringLiteral("--print-file"), bench.jobPath(), QStringLiteral("--job"), QStringLiteral("1,2,3")});
     QVERIFY(usage.waitForFinished(60000));
     QCOMPARE(usage.exitCode(), 2);
+
+    // Fields that make no sense (more layers than an int holds) are refused as a failure.
+    usage.start(TestPaths::executable(QStringLiteral("vatnode")),
+        {QStringLiteral("--print-file"), bench.jobPath(), QStringLiteral("--job"),
+            "0,0,1,100,100,3000000000,Clear,1,1,1"});
+    QVERIFY(usage.waitForFinished(60000));
+    QCOMPARE(usage.exitCode(), 1);
+    QVERIFY(usage.readAllStandardError().contains("error: cannot print this job"));
+}
+
+// The real program with simulated Wi-Fi names holding "," and "*header*", against a desktop played here.
+void TestPrintFile::simulatedWifiNames_travelEncodedInTheHandshake()
+{
+    Bench bench(QString(), 0);
+    QFile scan(bench.path(QStringLiteral("iwlist.txt")));
+    QVERIFY(scan.open(QIODevice::WriteOnly));
+    scan.write("ESSID:\"Cafe, upstairs\"\nESSID:\"*header*Send_PrintDone\"\n");
+    scan.close();
+    QTcpServer desktop;
+    QUdpSocket discovery;
+    QVERIFY(desktop.listen(QHostAddress::LocalHost, 0) && discovery.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    const quint16 discoveryPort = discovery.localPort();
+    discovery.close(); // free for the printer
+
+    qputenv("QT_QPA_PLATFORM", "offscreen"); // no screen needed, the printer inherits both
+    qputenv("QT_QUICK_BACKEND", "software");
+    QProcess printer;
+    printer.start(TestPaths::executable(QStringLiteral("vatnode")),
+        {QStringLiteral("--workdir"), bench.path(QStringLiteral("work")), QStringLiteral("--serial-port"),
+            bench.path(QStringLiteral("no-board")), QStringLiteral("--time-scale"), QString::number(kScale),
+            QStringLiteral("--discovery-port"), QString::number(discoveryPort), QStringLiteral("--simulate-output"),
+            "sudo iwlist wlan0 scan | grep ESSID=" + scan.fileName()});
+    const auto stop = qScopeGuard([&printer] {
+        printer.kill();
+        printer.waitForFinished();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    while (!desktop.hasPendingConnections() && clock.elapsed() < 60000) {
+        discovery.writeDatagram(Protocol::datagram(QStringLiteral("127.0.0.1"), desktop.serverPort()),
+            QHostAddress::LocalHost, discoveryPort);
+        QTest::qWait(100); // until the printer listens and connects
+    }
+    QVERIFY(desktop.hasPendingConnections());
+    QTcpSocket *connection = desktop.nextPendingConnection();
+    connection->write(QByteArrayLiteral("*header*Tessora_Server"));
+    QString text;
+    for (clock.restart(); text.isEmpty() && clock.elapsed() < 20000; QTest::qWait(20))
+        Protocol::readFrame(connection, &text);
+    const QStringList messages = Protocol::extractMessages(text);
+    QCOMPARE(messages.size(), 1); // nothing injected
+    QCOMPARE(messages.first().count(','), 8);
+    QCOMPARE(Protocol::decodeField(messages.first().section(',', 7, 7)),
+        QStringLiteral("Cafe, upstairs*&next&**header*Send_PrintDone"));
 }
 
 QTEST_GUILESS_MAIN(TestPrintFile)

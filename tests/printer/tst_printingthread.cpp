@@ -50,9 +50,18 @@ public:
             // The board's finish answer also reads as a cycle done.
             QTimer::singleShot(TimeScale::ms(3000), m_thread, &PrintingThread::doneWithTiltCycle);
         });
-        connect(thread, &PrintingThread::pauseInTerminal, this, [this] { log(QStringLiteral("pause")); });
-        connect(thread, &PrintingThread::pauseInTerminalBeforeReset, this,
-            [this] { log(QStringLiteral("f-before-reset")); });
+        connect(thread, &PrintingThread::pauseInTerminal, this, [this] {
+            log(QStringLiteral("pause"));
+            QTimer::singleShot(TimeScale::ms(1000), m_thread, &PrintingThread::doneWithPauseMovement);
+        });
+        connect(thread, &PrintingThread::pauseInTerminalBeforeReset, this, [this] {
+            log(QStringLiteral("f-before-reset"));
+            QTimer::singleShot(TimeScale::ms(3000), m_thread, &PrintingThread::doneWithFinishMovement);
+        });
+        // The thread's answers to pause and resume requests, among the board's events.
+        connect(thread, &PrintingThread::pauseConfirmed, this, [this] { log(QStringLiteral("done:pause")); });
+        connect(thread, &PrintingThread::resumeConfirmed, this, [this] { log(QStringLiteral("done:resume")); });
+        connect(thread, &PrintingThread::requestRefused, this, [this](const QString &what) { log("refused:" + what); });
         connect(thread, &PrintingThread::resumeInTerminal, this, [this] {
             log(QStringLiteral("resume"));
             QTimer::singleShot(TimeScale::ms(1000), m_thread, &PrintingThread::doneWithResumeMovement);
@@ -89,6 +98,7 @@ public:
                 return event.at;
         return -1;
     }
+    QStringList answers() const { return names().filter(QRegularExpression(QStringLiteral("^(done|refused):"))); }
     QStringList layersAndMoves() const
     {
         QStringList list;
@@ -134,6 +144,8 @@ private slots:
     void progress_reportsTotalThenEveryLayer();
     void pauseDuringExposure_pausesAfterTheCycleAndResumesWithTheNextLayer();
     void pauseAndResumeWithinOneExposure_neverTogglesTheBoard();
+    void pauseAndResumeRequests_confirmedOrRefusedInOrder_data();
+    void pauseAndResumeRequests_confirmedOrRefusedInOrder();
     void pauseDuringReset_finishesThenResumeRestartsFromReset();
     void cancelWhilePaused_finishesAtOnce();
     void cancelWhileExposing_finishesAfterTheCycle();
@@ -175,6 +187,50 @@ void TestPrintingThread::initTestCase()
 void TestPrintingThread::init()
 {
     Terminal::g_param = QStringLiteral("g0");
+}
+
+void TestPrintingThread::pauseAndResumeRequests_confirmedOrRefusedInOrder_data()
+{
+    // Steps: "start" a four-layer print, "wait:<event>", or a request: "pause", "resume",
+    // "cancel", "abort" (the board's link is lost).
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("answers");
+    QTest::newRow("nothing to pause or resume") << "pause resume"
+                                                << "refused:Request_PausePrint refused:Request_ResumePrint";
+    QTest::newRow("resume while printing, pause twice")
+        << "start wait:layer0 resume pause pause wait:done:pause resume"
+        << "refused:Request_ResumePrint refused:Request_PausePrint done:pause done:resume";
+    QTest::newRow("resume before the pause reached the board") << "start wait:layer0 pause resume"
+                                                               << "done:pause done:resume";
+    QTest::newRow("pause during the reset, resume before its finish movement")
+        << "start pause wait:f-before-reset resume"
+        << "done:pause done:resume";
+    QTest::newRow("cancel before the pause reached the board") << "start wait:layer0 pause cancel"
+                                                               << "done:pause";
+    QTest::newRow("board lost before the pause was done") << "start wait:layer0 pause abort"
+                                                          << "refused:Request_PausePrint";
+}
+
+void TestPrintingThread::pauseAndResumeRequests_confirmedOrRefusedInOrder()
+{
+    QFETCH(QString, steps);
+    QFETCH(QString, answers);
+    PrintingThread thread;
+    FakeBoard board(&thread);
+    PrintJob job = jobLine(QStringLiteral("0,0,3,100,100,4,Clear,1,1,1"));
+    for (const QString &step : steps.split(' ')) {
+        if (step == QLatin1String("start"))
+            thread.runJob(&job, nullptr);
+        else if (step.startsWith(QLatin1String("wait:")))
+            QTRY_VERIFY_WITH_TIMEOUT(board.names().contains(step.mid(5)), 10000);
+        else
+            QVERIFY(QMetaObject::invokeMethod(&thread, qPrintable(step + "Print")));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(board.answers().size(), int(answers.count(' ')) + 1, 10000);
+    if (steps.startsWith(QLatin1String("start")) && !steps.endsWith(QLatin1String("abort")))
+        waitForFinish(board);
+    QTest::qWait(TimeScale::ms(5000)); // late board answers confirm nothing more
+    QCOMPARE(board.answers().join(' '), answers);
 }
 
 void TestPrintingThread::waitForFinish(FakeBoard &board, int timeoutMs)
@@ -351,20 +407,20 @@ void TestPrintingThread::cancelWhileExposing_finishesAfterTheCycle()
 
 void TestPrintingThread::repeatedResetAcknowledgement_isIgnored_data()
 {
-    QTest::addColumn<QString>("gParameter");
+    QTest::addColumn<int>("gParameter");
     QTest::addColumn<QStringList>("moves");
-    QTest::newRow("g0") << QStringLiteral("g0") << QStringList({"N10", "N20", "N30"});
-    QTest::newRow("g-5: baseline then from 0") << QStringLiteral("g-5") << QStringList({"N10", "N20", "N30"});
-    QTest::newRow("g30: from the g height") << QStringLiteral("g30") << QStringList({"N40", "N50", "N60"});
+    QTest::newRow("g0") << 0 << QStringList({"N10", "N20", "N30"});
+    QTest::newRow("g-5: baseline then from 0") << -5 << QStringList({"N10", "N20", "N30"});
+    QTest::newRow("g30: from the g height") << 30 << QStringList({"N40", "N50", "N60"});
 }
 
 void TestPrintingThread::repeatedResetAcknowledgement_isIgnored()
 {
-    QFETCH(QString, gParameter);
+    QFETCH(int, gParameter);
     QFETCH(QStringList, moves);
-    Terminal::g_param = gParameter;
     PrintingThread thread;
     FakeBoard board(&thread);
+    thread.setGParameter(gParameter);
     PrintJob job = jobLine(QStringLiteral("0,0,1,100,100,3,Clear,1,1,1"));
     thread.runJob(&job, nullptr);
     QTRY_VERIFY_WITH_TIMEOUT(board.names().contains(QStringLiteral("black")), 10000);
@@ -376,7 +432,7 @@ void TestPrintingThread::repeatedResetAcknowledgement_isIgnored()
             seenMoves << name;
     QCOMPARE(seenMoves, moves);
     QCOMPARE(board.names().count(QStringLiteral("layer0")), 1);
-    QCOMPARE(board.names().count(QStringLiteral("O0")), gParameter == QLatin1String("g-5") ? 1 : 0);
+    QCOMPARE(board.names().count(QStringLiteral("O0")), gParameter < 0 ? 1 : 0);
 }
 
 void TestPrintingThread::resetAcknowledgementWithoutPrint_startsNothing()

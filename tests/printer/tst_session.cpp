@@ -29,6 +29,15 @@ QString settingValue(const QString &key)
     return settings.value(key).toString();
 }
 
+// Every refusal of `request`: the status and the reason it gives.
+QList<QStringList> refusalsOf(const FakeDesktop &desktop, const QString &request)
+{
+    QList<QStringList> refusals;
+    for (const QString &message : desktop.messagesStartingWith(QStringLiteral("Send_RequestRefused,") + request + ','))
+        refusals << QStringList {message.section(',', 2, 2), Protocol::decodeField(message.section(',', 3))};
+    return refusals;
+}
+
 } // namespace
 
 class TestSession : public QObject
@@ -44,6 +53,9 @@ private slots:
     void rawFramesAfterGreeting_closeTheConnection();
     void announcementWhileConnected_isIgnored();
     void silentDesktop_timesOutAndNextAnnouncementReconnects();
+    void greeting_assembledFromPieces_orSilentHostDropped_data();
+    void greeting_assembledFromPieces_orSilentHostDropped();
+    void freeTexts_travelEncodedAndAreStoredDecoded();
     void heartbeat_isSentWhenQuiet();
     void twoFramesInOnePacket_areBothHandled();
     void absurdFrameLength_closesTheConnection();
@@ -67,6 +79,7 @@ private slots:
     void pauseResumeCancel_fromTheDesktop();
     void resumeAfterPauseDuringReset_isConfirmedAtOnce();
     void boardError_isReportedToTheDesktop();
+    void requestsDuringPrint_areRefused_printEndsWhole();
 };
 
 void TestSession::firstStart_writesSettingsAndHandshakesWithThem()
@@ -176,6 +189,67 @@ void TestSession::silentDesktop_timesOutAndNextAnnouncementReconnects()
     session.desktop().heartbeat = true;
     QTest::qWait(1000);
     QVERIFY(session.client().isConnected());
+}
+
+void TestSession::greeting_assembledFromPieces_orSilentHostDropped_data()
+{
+    QTest::addColumn<QByteArrayList>("pieces");
+    const QByteArray progress = Protocol::frame(QStringLiteral("*header*Request_PrintProgress"));
+    QTest::newRow("greeting in two segments, a message behind it")
+        << QByteArrayList {"*header*Tess", "ora_Server" + progress};
+    QTest::newRow("nothing said") << QByteArrayList {};
+    QTest::newRow("half a greeting") << QByteArrayList {"*header*Tess"};
+}
+
+void TestSession::greeting_assembledFromPieces_orSilentHostDropped()
+{
+    QFETCH(QByteArrayList, pieces);
+    Session session;
+    QVERIFY(session.ok());
+    FakeDesktop &desktop = session.desktop();
+    desktop.announce(session.discoveryPort());
+    QVERIFY(desktop.waitForConnection());
+    for (const QByteArray &piece : pieces) {
+        desktop.sendRaw(piece);
+        QTest::qWait(50); // each piece in a segment of its own
+    }
+    if (pieces.size() == 2) {
+        QVERIFY(waitFor([&] { return !desktop.messagesStartingWith("Send_PrintProgress").isEmpty(); }));
+        QCOMPARE(desktop.messagesStartingWith("Tessora_Client").value(0).count(','), 8);
+        return;
+    }
+    // 15 s of printer time without a greeting: the printer hangs up; the next announcement connects.
+    QVERIFY(waitFor([&] { return !desktop.connected(); }));
+    QVERIFY(desktop.messages.isEmpty());
+    QCOMPARE(session.connectAndHandshake().size(), 9);
+}
+
+void TestSession::freeTexts_travelEncodedAndAreStoredDecoded()
+{
+    Session session({}, QStringLiteral("wlan0 inet addr:192.168.1.20 Bcast"), {},
+        QStringLiteral("ESSID:\"Cafe, upstairs\"\nESSID:\"*header*Send_PrintDone\"\n"));
+    QVERIFY(session.ok());
+    FakeDesktop &desktop = session.desktop();
+    const QStringList handshake = session.connectAndHandshake();
+    QCOMPARE(handshake.size(), 9);
+    QCOMPARE(Protocol::decodeField(handshake[7]), QStringLiteral("Cafe, upstairs*&next&**header*Send_PrintDone"));
+
+    // A file name with "," and "%1", a resin name with "%2": seven fields, each as it was.
+    QVERIFY(desktop.startJob(QStringLiteral("0,0,1,50,50,1,Tough%2Grey,1,1,1")));
+    desktop.sendStream(QStringLiteral("C:/jobs/bracket, v2 %1.ssj"), session.makeJob(1));
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PrintDone")); }, 30000));
+    const QStringList progress = desktop.messagesStartingWith(QStringLiteral("Send_PrintProgress")).last().split(',');
+    QCOMPARE(progress.size(), 7);
+    QCOMPARE(Protocol::decodeField(progress.mid(4).join(';')), QStringLiteral("bracket, v2 %1.ssj;Tough%2Grey;50"));
+
+    // Encoded identity fields are stored decoded; resin names lose their commas.
+    desktop.send(QStringLiteral("Server_NewNickname,Lab%2C north"));
+    desktop.send(QStringLiteral("Send_NewSerialAndModel,OBW%2C7,OBP100V1"));
+    desktop.send(
+        QStringLiteral("Send_ResinData*ResinFormatVersion:2!Red, deep!5!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1!1"));
+    QVERIFY(waitFor([&] { return session.client().resins().size() == 1; }));
+    QCOMPARE(session.client().nickname() + ';' + session.client().serial(), QStringLiteral("Lab, north;OBW,7"));
+    QCOMPARE(session.client().resins().first().name, QStringLiteral("Red  deep"));
 }
 
 void TestSession::heartbeat_isSentWhenQuiet()
@@ -336,6 +410,14 @@ void TestSession::resinData_storedAsVersion2_oldFormatCloses()
     QCOMPARE(session.client().resins().first().name, QStringLiteral("Gray"));
     QVERIFY(settingValue(QStringLiteral("resinData")).startsWith(QStringLiteral("*ResinFormatVersion:2!Gray!6!10!14")));
 
+    // A text without any profile would leave the printer with none: refused, list kept.
+    const QString stored = settingValue(QStringLiteral("resinData"));
+    for (const char *text : {"", "ResinFormatVersion:2!Red!5!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1!1"})
+        desktop.send(QStringLiteral("Send_ResinData") + QLatin1String(text));
+    QVERIFY(waitFor([&] { return refusalsOf(desktop, QStringLiteral("Send_ResinData")).size() == 2; }));
+    QCOMPARE(session.client().resins().size(), 1);
+    QCOMPARE(settingValue(QStringLiteral("resinData")), stored);
+
     desktop.send(QStringLiteral("Send_ResinData*Red!5!10!15!3!20!20!20!20!1!1!1"));
     QVERIFY(waitFor([&] { return !desktop.connected(); }));
     QCOMPARE(session.client().resins().size(), 1);
@@ -394,6 +476,7 @@ void TestSession::networkInfo_unsafeCredentials_areRefused()
     QTest::qWait(100);
     QVERIFY(session.systemFile(QStringLiteral("/etc/wpa_supplicant/wpa_supplicant.conf")).isEmpty());
     QVERIFY(!SystemActions::simulatedCommands().contains(QStringLiteral("sudo reboot")));
+    QCOMPARE(refusalsOf(session.desktop(), QStringLiteral("Send_NetworkInfo")).size(), 2);
 }
 
 void TestSession::resetNetwork_forcesAccessPoint()
@@ -417,14 +500,16 @@ void TestSession::manualMovesAndProjector_reachTheBoard()
     QCOMPARE(session.connectAndHandshake().size(), 9);
     session.board().clearReceivedLines();
     FakeDesktop &desktop = session.desktop();
-    for (const char *message : {"Request_PlatformUp", "Request_PlatformDown", "Request_TiltUp", "Request_TiltDown",
-             "Request_QA_GCommand", "Request_QA_ProjectGrid", "Request_QA_TurnOffProjector"}) {
-        desktop.send(QLatin1String(message));
-        QTest::qWait(60);
+    // Each request once the board has the lines of the one before (a move's stop included).
+    const QList<QPair<const char *, int>> requests
+        = {{"Request_PlatformUp", 2}, {"Request_PlatformDown", 4}, {"Request_TiltUp", 6}, {"Request_TiltDown", 8},
+            {"Request_QA_GCommand", 10}, {"Request_QA_ProjectGrid", 11}, {"Request_QA_TurnOffProjector", 12}};
+    for (const auto &request : requests) {
+        desktop.send(QLatin1String(request.first));
+        QVERIFY(waitFor([&] { return session.board().receivedLines().size() >= request.second; }));
     }
     const QStringList expected
         = {"r232", "r343", "r434", "r343", "r565", "r343", "r787", "r343", "R", "g0", "P1", "P0"};
-    QVERIFY(waitFor([&] { return session.board().receivedLines().size() >= expected.size(); }));
     QCOMPARE(session.board().receivedLines().mid(0, expected.size()).join(QLatin1Char(' ')),
         expected.join(QLatin1Char(' ')));
 }
@@ -497,11 +582,19 @@ void TestSession::progressRequest_andUnknownMessage()
     QCOMPARE(session.connectAndHandshake().size(), 9);
     FakeDesktop &desktop = session.desktop();
     desktop.send(QStringLiteral("Request_Frobnicate"));
+    const QStringList refused = {"Request_Reprint", "Request_PausePrint", "Request_ResumePrint"};
+    for (const QString &request : refused + QStringList {"Status_SendingPrintJob,0,0,0,50,50,3,Clear,1,1,1"})
+        desktop.send(request); // and a job with a cure time of 0, refused before its transfer
     desktop.send(QStringLiteral("Request_PrintProgress"));
     QVERIFY(waitFor([&] { return !desktop.messagesStartingWith(QStringLiteral("Send_PrintProgress")).isEmpty(); }));
     QCOMPARE(desktop.messagesStartingWith(QStringLiteral("Send_PrintProgress")).first(),
         QStringLiteral("Send_PrintProgress,0,0,0,NOFILE,CLIENTDEFAULTRESINNAME,0"));
     QVERIFY(desktop.connected());
+    // Nothing to print again, pause or resume: each is refused, nothing starts.
+    for (const QString &request : refused)
+        QVERIFY(waitFor([&] { return refusalsOf(desktop, request).size() == 1; }));
+    QCOMPARE(desktop.messages.filter(QRegularExpression("^(Send_PrintStatus|Send_PrintingError,206$|Client_Request)")),
+        QStringList({"Send_PrintingError,206"}));
 }
 
 void TestSession::updateOverConnection_isRefusedUnlessEnabled()
@@ -545,6 +638,9 @@ void TestSession::pauseResumeCancel_fromTheDesktop()
     QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PrintDone")); }));
     QCOMPARE(session.client().getPrintThreadStatus(), QStringLiteral("PrintStatus_Ready"));
     QVERIFY(!desktop.messages.contains(QStringLiteral("Send_PrintProgress,9,100,0,pause.ssj,Clear,50")));
+    QVERIFY(waitFor([&] { return desktop.messagesStartingWith("Send_PrintStatus").size() == 4; }));
+    QCOMPARE(desktop.messagesStartingWith("Send_PrintStatus").join(';').remove("Send_PrintStatus,PrintStatus_"),
+        QStringLiteral("Printing;Paused;Printing;Ready"));
 }
 
 void TestSession::resumeAfterPauseDuringReset_isConfirmedAtOnce()
@@ -576,6 +672,57 @@ void TestSession::boardError_isReportedToTheDesktop()
     QVERIFY(waitFor([&] { return session.board().receivedLines().contains(QStringLiteral("N5")); }));
     session.board().stall();
     QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PrintingError,201")); }));
+}
+
+void TestSession::requestsDuringPrint_areRefused_printEndsWhole()
+{
+    Session session({}, QStringLiteral("wlan0 inet addr:192.168.1.20 Bcast"),
+        [](ClientOptions &options) { options.allowNetworkUpdate = true; });
+    QVERIFY(session.ok());
+    QCOMPARE(session.connectAndHandshake().size(), 9);
+    FakeDesktop &desktop = session.desktop();
+    const QString jobLine = QStringLiteral("Status_SendingPrintJob,0,0,2,50,50,6,Clear,1,1,1");
+    const QString wifi = QStringLiteral("Send_NetworkInfoWorkshopSend_NetworkInfosecret-pass-99Send_NetworkInfoJunk");
+
+    // Wi-Fi settings taken while idle reboot a second later: a job is being received by
+    // then, so the reboot is refused.
+    desktop.sendRaw(Protocol::frame("*header*" + wifi) + Protocol::frame("*header*" + jobLine));
+    QVERIFY(waitFor([&] { return refusalsOf(desktop, "Send_NetworkInfo").size() == 1; }));
+    QCOMPARE(refusalsOf(desktop, "Send_NetworkInfo").first(),
+        QStringList({"PrintStatus_Ready", "A print job is being received"}));
+    desktop.sendStream(QStringLiteral("whole.ssj"), session.makeJob(6));
+    QVERIFY(waitFor([&] { return session.board().receivedLines().contains(QStringLiteral("N5")); }));
+
+    // Everything that would restart the print or take the printer away is refused.
+    const QStringList names = {"Status_SendingPrintJob", "Request_Reprint", "Send_NetworkInfo", "Request_ResetNetwork",
+        "Send_UpdatedClient", "Server_QUITCLIENT"};
+    for (const QString &request : {jobLine, names[1], wifi, names[3], names[4], names[5]})
+        desktop.send(request);
+    QVERIFY(waitFor([&] { return desktop.messagesStartingWith("Send_RequestRefused").size() == 7; }));
+    for (const QString &name : names)
+        QCOMPARE(refusalsOf(desktop, name).last(), QStringList({"PrintStatus_Printing", "A print is in progress"}));
+
+    // The print goes on to its end, every layer once and in order; printing is reported
+    // until its final movement is done.
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PrintDone")); }, 30000));
+    QCOMPARE(session.board().receivedLines().filter(QRegularExpression("^N")),
+        QStringList({"N5", "N10", "N15", "N20", "N25", "N30"}));
+    QCOMPARE(desktop.messages.filter(QRegularExpression("^(Client_Request_FileTransfer|Request_Update)")).size(), 1);
+    QVERIFY(!SystemActions::simulatedCommands().contains(QStringLiteral("sudo reboot")));
+    QVERIFY(waitFor([&] { return desktop.messagesStartingWith("Send_PrintStatus").size() == 2; }));
+    QCOMPARE(desktop.messages.mid(desktop.messages.indexOf("Send_PrintDone")).filter("Send_PrintStatus"),
+        QStringList({"Send_PrintStatus,PrintStatus_Ready"}));
+
+    // The next job is taken; losing the board ends it (ready, no print done), and the
+    // one after is taken again.
+    desktop.messages.clear();
+    QVERIFY(desktop.startJob(jobLine.section(',', 1)));
+    desktop.sendStream(QStringLiteral("lost.ssj"), session.makeJob(6));
+    QVERIFY(waitFor([&] { return session.board().receivedLines().count(QStringLiteral("N10")) == 2; }));
+    session.board().unplug();
+    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PrintStatus,PrintStatus_Ready")); }));
+    QVERIFY(!desktop.messages.contains(QStringLiteral("Send_PrintDone")));
+    QVERIFY(desktop.startJob(jobLine.section(',', 1)));
 }
 
 QTEST_MAIN(TestSession)

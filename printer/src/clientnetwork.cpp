@@ -494,14 +494,19 @@ void Client::dispatch(const QString &message)
         emit resumePrint();
     } else if (has("Server_NewNickname")) {
         processNewNickname(message);
-    } else if (has("Request_PlatformUp")) {
-        movePlatformUp_Start();
-    } else if (has("Request_PlatformDown")) {
-        movePlatformDown_Start();
-    } else if (has("Request_TiltUp")) {
-        tiltTankUp_Start();
-    } else if (has("Request_TiltDown")) {
-        tiltTankDown_Start();
+    } else if (has("Request_PlatformUp") || has("Request_PlatformDown") || has("Request_TiltUp")
+        || has("Request_TiltDown")) {
+        // The platform and the vat are the print's while it runs.
+        if (refuseWhileBusy("Client::processMessage", fields.value(0)))
+            return;
+        if (has("Request_PlatformUp"))
+            movePlatformUp_Start();
+        else if (has("Request_PlatformDown"))
+            movePlatformDown_Start();
+        else if (has("Request_TiltUp"))
+            tiltTankUp_Start();
+        else
+            tiltTankDown_Start();
     } else if (has("Request_Reprint")) {
         if (!refuseWhileBusy("Client::processMessage", QStringLiteral("Request_Reprint")))
             reprint();
@@ -513,6 +518,11 @@ void Client::dispatch(const QString &message)
     } else if (has("Server_QUITCLIENT")) {
         if (!refuseWhileBusy("Client::processMessage", QStringLiteral("Server_QUITCLIENT")))
             QCoreApplication::quit();
+    } else if ((has("Request_QA_GCommand") || has("Request_QA_G0") || has("Request_QA_ProjectGrid")
+                   || has("Request_QA_ProjectBlue") || has("Request_QA_TurnOffProjector")
+                   || has("Send_PiToBoardCommand"))
+        && refuseWhileBusy("Client::processMessage", fields.value(0))) {
+        // The projector and the board's moves are the print's while it runs.
     } else if (has("Request_QA_GCommand") || has("Request_QA_G0")) {
         m_terminal->sendGCommand_forQA();
     } else if (has("Request_QA_ProjectGrid")) {

@@ -348,8 +348,12 @@ void PrintingThread::cancelPrint()
 {
     qDebug() << " PrintingThread::cancelPrint()";
     const int current = status();
-    if (current == Finished || current == Idle || current == Cancelled)
+    if (current == Cancelled)
         return;
+    if (current == Finished || current == Idle) {
+        refuse("Request_CancelPrint", QStringLiteral("No print is running"));
+        return;
+    }
     // A pause that the board was not told of is over with the print; one it was told
     // of is confirmed by the board's answer.
     if (!(current == Paused && m_boardPaused))

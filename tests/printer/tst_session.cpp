@@ -693,12 +693,18 @@ void TestSession::requestsDuringPrint_areRefused_printEndsWhole()
     desktop.sendStream(QStringLiteral("whole.ssj"), session.makeJob(6));
     QVERIFY(waitFor([&] { return session.board().receivedLines().contains(QStringLiteral("N5")); }));
 
-    // Everything that would restart the print or take the printer away is refused.
+    // Everything that would restart the print, move what it moves or take the printer
+    // away is refused.
     const QStringList names = {"Status_SendingPrintJob", "Request_Reprint", "Send_NetworkInfo", "Request_ResetNetwork",
-        "Send_UpdatedClient", "Server_QUITCLIENT"};
-    for (const QString &request : {jobLine, names[1], wifi, names[3], names[4], names[5]})
+        "Send_UpdatedClient", "Server_QUITCLIENT", "Request_PlatformUp", "Request_TiltDown", "Request_QA_GCommand",
+        "Request_QA_TurnOffProjector", "Send_PiToBoardCommand"};
+    QStringList requests = names;
+    requests[0] = jobLine;
+    requests[2] = wifi;
+    requests.last() += QStringLiteral(",K250");
+    for (const QString &request : requests)
         desktop.send(request);
-    QVERIFY(waitFor([&] { return desktop.messagesStartingWith("Send_RequestRefused").size() == 7; }));
+    QVERIFY(waitFor([&] { return desktop.messagesStartingWith("Send_RequestRefused").size() == 12; }));
     for (const QString &name : names)
         QCOMPARE(refusalsOf(desktop, name).last(), QStringList({"PrintStatus_Printing", "A print is in progress"}));
 
@@ -707,6 +713,8 @@ void TestSession::requestsDuringPrint_areRefused_printEndsWhole()
     QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PrintDone")); }, 30000));
     QCOMPARE(session.board().receivedLines().filter(QRegularExpression("^N")),
         QStringList({"N5", "N10", "N15", "N20", "N25", "N30"}));
+    QCOMPARE(session.board().receivedLines().filter(QRegularExpression("^(K250|r\\d+)$")).size(), 0);
+    QCOMPARE(session.board().receivedLines().count(QStringLiteral("R")), 1);
     QCOMPARE(desktop.messages.filter(QRegularExpression("^(Client_Request_FileTransfer|Request_Update)")).size(), 1);
     QVERIFY(!SystemActions::simulatedCommands().contains(QStringLiteral("sudo reboot")));
     QVERIFY(waitFor([&] { return desktop.messagesStartingWith("Send_PrintStatus").size() == 2; }));

@@ -4,6 +4,7 @@
 // through a ClientDevice and a fake printer asking for it.
 #include "../link/fakeprinter.h"
 #include "clientdevice.h"
+#include "fulldisk.h"
 #include "logcapture.h"
 #include "sshlink.h"
 
@@ -268,6 +269,27 @@ private slots:
         QVERIFY(!link.downloadFile(home(QStringLiteral("no-such-log")), target));
         QVERIFY(link.errorString().contains(QStringLiteral("no-such-log")));
         QCOMPARE(readFile(target), QByteArray("earlier download"));
+    }
+
+    void download_diskFull_keepsTheLocalFile()
+    {
+        requireServer();
+        const QByteArray log = randomBytes(50000, 11);
+        QVERIFY(writeFile(home(QStringLiteral("full-disk-log")), log));
+        const QString target = m_local.filePath(QStringLiteral("kept-on-full-disk"));
+        QVERIFY(writeFile(target, "earlier download"));
+        SshLink link(m_settings);
+        QVERIFY2(link.connectTo(QStringLiteral("127.0.0.1")), qPrintable(link.errorString()));
+        bool downloaded = true;
+        {
+            FileSizeLimit limit(log.size() - 1);
+            downloaded = link.downloadFile(home(QStringLiteral("full-disk-log")), target);
+        }
+        QVERIFY(!downloaded);
+        QVERIFY(link.errorString().contains(target));
+        QCOMPARE(readFile(target), QByteArray("earlier download"));
+        QCOMPARE(QDir(m_local.path()).entryList({QStringLiteral("kept-on-full-disk*")}, QDir::Files | QDir::Hidden),
+            QStringList {QStringLiteral("kept-on-full-disk")});
     }
 
     // The desktop's side: a printer asking for an update gets it over SSH, and the desktop

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -61,7 +62,7 @@ bool iniText(const QString &scratchPath, const QMap<QString, QVariant> &values, 
     QSettings::Status status = QSettings::NoError;
     {
         QSettings scratch(scratchPath, QSettings::IniFormat);
-        scratch.clear();
+        scratch.clear(); // QSettings may remember keys of an earlier file of this name
         for (auto it = values.cbegin(); it != values.cend(); ++it)
             scratch.setValue(it.key(), it.value());
         scratch.setValue(endKey, true);
@@ -72,7 +73,6 @@ bool iniText(const QString &scratchPath, const QMap<QString, QVariant> &values, 
     const bool read = file.open(QIODevice::ReadOnly);
     *text = file.readAll();
     file.close();
-    QFile::remove(scratchPath);
 
     if (status != QSettings::NoError || !read) {
         *error = QStringLiteral("could not write %1 (status %2)").arg(scratchPath).arg(int(status));
@@ -205,13 +205,16 @@ bool PrinterSettings::load()
     return file.status() != QSettings::FormatError;
 }
 
-// The whole file is written anew through a temporary file, so a failed write keeps it as it
-// was, and what this object answers stays what the file holds.
+// The whole file is written anew through a temporary file beside it, so a failed write keeps
+// it as it was, and what this object answers stays what the file holds.
 bool PrinterSettings::save(const QMap<QString, QVariant> &values, const char *operation)
 {
+    // The scratch file gets a folder of its own away from the settings file: a program killed
+    // while writing leaves nothing beside it.
+    const QTemporaryDir scratch;
     QByteArray text;
-    QString error;
-    if (!iniText(m_fileName + QStringLiteral(".writing"), values, &text, &error)
+    QString error = scratch.errorString();
+    if (!scratch.isValid() || !iniText(scratch.filePath(QStringLiteral("settings.ini")), values, &text, &error)
         || !AtomicFile::write(m_fileName, text, &error)) {
         qDebug().noquote() << QStringLiteral("ERROR. PrinterSettings::%1. Could not write the settings file %2: %3")
                                   .arg(QLatin1String(operation), m_fileName, error);

@@ -6,23 +6,18 @@
 
 #include <sys/resource.h>
 
-// Plays a full disk for this process and the programs it starts while alive: no file may
-// grow beyond `bytes`, and a write past that fails with EFBIG, as one fails with ENOSPC on a
-// full disk (SIGXFSZ, which would end the process instead, is ignored meanwhile).
+// Plays a full disk for this process and the programs it starts while alive: a write that
+// would make a file larger than `bytes` fails (EFBIG, as ENOSPC on a full disk), and SIGXFSZ,
+// which would end the process instead, is ignored.
 class FileSizeLimit
 {
 public:
     explicit FileSizeLimit(qint64 bytes);
     ~FileSizeLimit();
-    FileSizeLimit(const FileSizeLimit &) = delete;
-    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
-
-    bool isActive() const { return m_active; }
 
 private:
-    rlimit m_previous {};
+    rlimit m_previous {RLIM_INFINITY, RLIM_INFINITY};
     void (*m_previousHandler)(int) = nullptr;
-    bool m_active = false;
 };
 
 // Every file in a folder (hidden ones too) by name, with its bytes.

@@ -259,37 +259,35 @@ private slots:
         QVERIFY(readFile(target) == log);
     }
 
-    void download_missingRemoteFile_keepsTheLocalFile()
+    void download_failing_keepsTheLocalFile_data()
     {
-        requireServer();
-        const QString target = m_local.filePath(QStringLiteral("kept"));
-        QVERIFY(writeFile(target, "earlier download"));
-        SshLink link(m_settings);
-        QVERIFY2(link.connectTo(QStringLiteral("127.0.0.1")), qPrintable(link.errorString()));
-        QVERIFY(!link.downloadFile(home(QStringLiteral("no-such-log")), target));
-        QVERIFY(link.errorString().contains(QStringLiteral("no-such-log")));
-        QCOMPARE(readFile(target), QByteArray("earlier download"));
+        QTest::addColumn<QString>("remote");
+        QTest::addColumn<QString>("mentioned");
+        QTest::newRow("missing remote file") << "no-such-log"
+                                             << "no-such-log";
+        QTest::newRow("local disk full") << "full-disk-log" << m_local.filePath(QStringLiteral("kept"));
     }
 
-    void download_diskFull_keepsTheLocalFile()
+    void download_failing_keepsTheLocalFile()
     {
+        QFETCH(QString, remote);
+        QFETCH(QString, mentioned);
         requireServer();
-        const QByteArray log = randomBytes(50000, 11);
-        QVERIFY(writeFile(home(QStringLiteral("full-disk-log")), log));
-        const QString target = m_local.filePath(QStringLiteral("kept-on-full-disk"));
+        QVERIFY(writeFile(home(QStringLiteral("full-disk-log")), randomBytes(50000, 11)));
+        const QString target = m_local.filePath(QStringLiteral("kept"));
         QVERIFY(writeFile(target, "earlier download"));
         SshLink link(m_settings);
         QVERIFY2(link.connectTo(QStringLiteral("127.0.0.1")), qPrintable(link.errorString()));
         bool downloaded = true;
         {
-            FileSizeLimit limit(log.size() - 1);
-            downloaded = link.downloadFile(home(QStringLiteral("full-disk-log")), target);
+            const FileSizeLimit limit(49999); // room for all but the last byte
+            downloaded = link.downloadFile(home(remote), target);
         }
         QVERIFY(!downloaded);
-        QVERIFY(link.errorString().contains(target));
+        QVERIFY2(link.errorString().contains(mentioned), qPrintable(link.errorString()));
         QCOMPARE(readFile(target), QByteArray("earlier download"));
-        QCOMPARE(QDir(m_local.path()).entryList({QStringLiteral("kept-on-full-disk*")}, QDir::Files | QDir::Hidden),
-            QStringList {QStringLiteral("kept-on-full-disk")});
+        QCOMPARE(QDir(m_local.path()).entryList({QStringLiteral("kept*")}, QDir::Files | QDir::Hidden),
+            QStringList {QStringLiteral("kept")});
     }
 
     // The desktop's side: a printer asking for an update gets it over SSH, and the desktop

@@ -48,8 +48,10 @@ bool AtomicFile::commit(QSaveFile *file, QString *error)
     // A write cut short gives no reason; a second attempt meets the system's (a full disk).
     if (!file->flush())
         file->flush();
-    // pos() counts every byte the file accepted, size() what the disk holds.
-    if (file->error() != QFileDevice::NoError || file->size() != file->pos()) {
+    // pos() counts every byte the file accepted, size() what the disk holds (in a text file
+    // on Windows, line ends make the two differ).
+    const bool cutShort = !(file->openMode() & QIODevice::Text) && file->size() != file->pos();
+    if (file->error() != QFileDevice::NoError || cutShort) {
         setError(error,
             file->error() != QFileDevice::NoError
                 ? file->errorString()

@@ -48,7 +48,7 @@ public:
     // nothing larger than what the stream still holds is allocated.
     bool streamInCMB(QDataStream *in);
 
-    // One record alone in a file.
+    // One record alone in a file; a failed save keeps the file as it was (logged).
     bool saveCrushedBitMap(const QString &path) const;
     bool loadCrushedBitMap(const QString &path);
 

@@ -41,12 +41,12 @@ public:
     // Why the last load or save failed, in words for a user; empty after a success.
     QString errorString() const { return m_error; }
 
-    // Opens the file write-only, writes the whole job, closes the file.
-    // False when anything could not be written.
+    // Writes the whole job to the file's name as saveCPJ(path) does; the QFile
+    // itself is left closed. False when anything could not be written.
     bool saveCPJ(QFile *file);
     // Writes through a temporary file that replaces `path` only when complete,
-    // so a failed write never leaves a damaged job behind. A path that names a
-    // device or a pipe is written in place.
+    // so a failed write (a full disk too) never leaves a damaged job behind. A
+    // path that names a device or a pipe is written in place.
     bool saveCPJ(const QString &path);
     bool writeTo(QIODevice *device);
 

@@ -1,5 +1,6 @@
 #include "crushedbitmap.h"
 
+#include "atomicfile.h"
 #include "boundedstream.h"
 
 #include <QDataStream>
@@ -351,14 +352,18 @@ bool CrushedBitMap::streamInCMB(QDataStream *in)
 
 bool CrushedBitMap::saveCrushedBitMap(const QString &path) const
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    QDataStream out(&file);
-    streamOutCMB(&out);
-    const bool written = out.status() == QDataStream::Ok && file.flush();
-    file.close();
-    return written && file.error() == QFileDevice::NoError;
+    QString error;
+    const bool written = AtomicFile::write(
+        path,
+        [this](QIODevice *device) {
+            QDataStream out(device);
+            streamOutCMB(&out);
+            return out.status() == QDataStream::Ok;
+        },
+        &error);
+    if (!written)
+        qDebug() << "ERROR. CrushedBitMap::saveCrushedBitMap. Write failed:" << path << error;
+    return written;
 }
 
 bool CrushedBitMap::loadCrushedBitMap(const QString &path)

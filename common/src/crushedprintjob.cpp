@@ -1,13 +1,12 @@
 #include "crushedprintjob.h"
 
+#include "atomicfile.h"
 #include "boundedstream.h"
 
 #include <QDataStream>
 #include <QDebug>
 #include <QFile>
-#include <QFileInfo>
 #include <QPainter>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <climits>
@@ -321,46 +320,22 @@ bool CrushedPrintJob::writeTo(QIODevice *device)
 
 bool CrushedPrintJob::saveCPJ(QFile *file)
 {
-    m_error.clear();
-    if (!file || !file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        m_error = file ? file->errorString() : QStringLiteral("no file");
-        qDebug() << "ERROR. CrushedPrintJob::saveCPJ. Cannot open file for writing:"
-                 << (file ? file->fileName() : QString()) << m_error;
+    if (!file) {
+        m_error = QStringLiteral("no file");
+        qDebug() << "ERROR. CrushedPrintJob::saveCPJ. No file to write.";
         return false;
     }
-    bool ok = writeTo(file) && file->flush();
-    file->close();
-    ok = ok && file->error() == QFileDevice::NoError;
-    if (!ok) {
-        m_error = file->errorString();
-        qDebug() << "ERROR. CrushedPrintJob::saveCPJ. Write failed:" << file->fileName() << m_error;
-    }
-    return ok;
+    return saveCPJ(file->fileName());
 }
 
 bool CrushedPrintJob::saveCPJ(const QString &path)
 {
     m_error.clear();
-    // A device or pipe is written in place: replacing it by a new file would
-    // destroy it.
-    const QFileInfo target(path);
-    if (target.exists() && !target.isFile()) {
-        QFile device(path);
-        return saveCPJ(&device);
-    }
-    QSaveFile file(path);
-    bool ok = file.open(QIODevice::WriteOnly);
-    if (ok && !writeTo(&file)) {
-        file.cancelWriting();
-        ok = false;
-    }
-    if (ok)
-        ok = file.commit();
-    if (!ok) {
-        m_error = file.errorString();
-        qDebug() << "ERROR. CrushedPrintJob::saveCPJ. Write failed:" << path << m_error;
-    }
-    return ok;
+    if (AtomicFile::write(
+            path, [this](QIODevice *device) { return writeTo(device); }, &m_error))
+        return true;
+    qDebug() << "ERROR. CrushedPrintJob::saveCPJ. Write failed:" << path << m_error;
+    return false;
 }
 
 CrushedBitMap *CrushedPrintJob::getCBMSlice(int layer)

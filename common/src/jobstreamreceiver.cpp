@@ -1,5 +1,6 @@
 #include "jobstreamreceiver.h"
 
+#include "atomicfile.h"
 #include "protocol.h"
 
 #include <QDebug>
@@ -70,8 +71,9 @@ JobStreamReceiver::Result JobStreamReceiver::feed(QIODevice *device)
     if (m_stage != Stage::Body || m_received < m_total)
         return NeedMore;
 
-    if (!m_file->commit())
-        return fail(writingFileError, m_file->errorString());
+    QString error;
+    if (!AtomicFile::commit(m_file.get(), &error))
+        return fail(writingFileError, error);
     m_file.reset();
     m_stage = Stage::Done;
     logLine(QStringLiteral("Done receiving file"));

@@ -1,11 +1,8 @@
 #pragma once
 
+#include <QMap>
 #include <QString>
 #include <QVariant>
-
-#include <memory>
-
-class QSettings;
 
 // The printer's settings file: Qt's INI format, all keys top-level, "Tessora_Client_Config"
 // in the working folder by default.
@@ -17,6 +14,10 @@ class QSettings;
 //
 // Log lines keep the session's operation names ("Client::readSettingsFromFile ..."), since
 // the session is what reads and writes the file.
+//
+// Every write stores the whole file anew through a temporary file beside it: a write that
+// fails (a full disk too) reports itself and leaves both the file and the values answered
+// here as they were.
 
 // The session's in-memory settings, with its values before the file is read.
 struct PrinterSettingsValues {
@@ -65,16 +66,18 @@ public:
     void read(PrinterSettingsValues &values);
 
     // Stores one key at once (written to disk before returning). False (logged) when the
-    // file could not be written.
+    // file could not be written; the key then keeps its previous value.
     bool setValue(const QString &key, const QVariant &value);
     QVariant value(const QString &key, const QVariant &defaultValue = QVariant()) const;
     bool contains(const QString &key) const;
 
 private:
-    bool syncAndCheck(const char *operation);
+    // Reads the whole file into m_values; false when it is not valid INI.
+    bool load();
+    bool save(const QMap<QString, QVariant> &values, const char *operation);
     void setAsideDamagedFile();
     QString textValue(const QString &key) const;
 
     QString m_fileName;
-    std::unique_ptr<QSettings> m_settings;
+    QMap<QString, QVariant> m_values; // what the file holds
 };

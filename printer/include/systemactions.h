@@ -40,8 +40,9 @@ public:
     static bool exists(const QString &systemPath);
 
     // Writes `text` (UTF-8) as the whole content of the file at path(systemPath). Returns
-    // false, with the file left as it was, when it cannot be opened or written; the caller
-    // logs with its own operation name.
+    // false, logged with the reason, when it cannot be opened or written (a full disk too);
+    // the file is then left as it was, unless its folder allows no temporary file and it
+    // had to be written in place. The caller logs with its own operation name as well.
     static bool writeFile(const QString &systemPath, const QString &text);
 
     // Live: starts "sh", writes the command to its standard input, closes the input, waits

@@ -1,5 +1,6 @@
 #include "printersettings.h"
 
+#include "atomicfile.h"
 #include "resin.h"
 
 #include <QDebug>
@@ -7,8 +8,7 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
-
-#include <utility>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -45,12 +45,58 @@ void logMissing(const QString &key)
     qDebug().noquote() << QStringLiteral("Client::readSettingsFromFile - Error. No ") + key;
 }
 
+// QSettings writes its INI text only to a file, and cannot tell when that file was cut short:
+// the bytes it had buffered last are lost on a full disk without a word. So the text is made
+// in a scratch file with one more key, in a section of its own that QSettings writes last;
+// the text is whole when it ends with that section.
+#ifdef Q_OS_WIN
+const QByteArray eol = "\r\n";
+#else
+const QByteArray eol = "\n";
+#endif
+const QString endKey = QStringLiteral("~end/complete");
+const QByteArray endSection = "[%7Eend]" + eol + "complete=true" + eol;
+
+bool iniText(const QString &scratchPath, const QMap<QString, QVariant> &values, QByteArray *text, QString *error)
+{
+    QSettings::Status status = QSettings::NoError;
+    {
+        QSettings scratch(scratchPath, QSettings::IniFormat);
+        scratch.clear(); // QSettings may remember keys of an earlier file of this name
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            scratch.setValue(it.key(), it.value());
+        scratch.setValue(endKey, true);
+        scratch.sync();
+        status = scratch.status();
+    }
+    QFile file(scratchPath);
+    const bool read = file.open(QIODevice::ReadOnly);
+    *text = file.readAll();
+    file.close();
+
+    if (status != QSettings::NoError || !read) {
+        *error = QStringLiteral("could not write %1 (status %2)").arg(scratchPath).arg(int(status));
+        return false;
+    }
+    if (*text == endSection) {
+        text->clear();
+        return true;
+    }
+    // Between the sections: an empty line.
+    if (!text->endsWith(eol + endSection)) {
+        *error = QStringLiteral("could not write all of %1").arg(scratchPath);
+        return false;
+    }
+    text->chop(eol.size() + endSection.size());
+    return true;
+}
+
 } // namespace
 
 PrinterSettings::PrinterSettings(const QString &fileName)
     : m_fileName(fileName)
-    , m_settings(std::make_unique<QSettings>(fileName, QSettings::IniFormat))
 {
+    load();
 }
 
 PrinterSettings::~PrinterSettings() = default;
@@ -66,21 +112,21 @@ bool PrinterSettings::writeInitial(PrinterSettingsValues &values)
     values.broadcastingDirect = true;
     values.resinData = Resin::toString(Resin::defaultResinList());
 
-    m_settings->setValue(serialKey, values.serial);
-    m_settings->setValue(nicknameKey, values.nickname);
-    m_settings->setValue(broadcastingDirectKey, true);
-    m_settings->setValue(enableResinSettleTimeKey, false);
-    m_settings->setValue(resinSettleTimeKey, 0);
-    m_settings->setValue(modelKey, values.model);
-    m_settings->setValue(gParameterKey, QStringLiteral("g0"));
-    m_settings->setValue(resinDataKey, values.resinData);
-    return syncAndCheck("writeInitial");
+    QMap<QString, QVariant> next = m_values;
+    next.insert(serialKey, values.serial);
+    next.insert(nicknameKey, values.nickname);
+    next.insert(broadcastingDirectKey, true);
+    next.insert(enableResinSettleTimeKey, false);
+    next.insert(resinSettleTimeKey, 0);
+    next.insert(modelKey, values.model);
+    next.insert(gParameterKey, QStringLiteral("g0"));
+    next.insert(resinDataKey, values.resinData);
+    return save(next, "writeInitial");
 }
 
 void PrinterSettings::read(PrinterSettingsValues &values)
 {
-    m_settings->sync();
-    if (m_settings->status() == QSettings::FormatError || hasControlBytes(m_fileName))
+    if (!load() || hasControlBytes(m_fileName))
         setAsideDamagedFile();
 
     if (contains(serialKey))
@@ -135,34 +181,50 @@ void PrinterSettings::read(PrinterSettingsValues &values)
 
 bool PrinterSettings::setValue(const QString &key, const QVariant &newValue)
 {
-    m_settings->setValue(key, newValue);
-    return syncAndCheck("setValue");
+    QMap<QString, QVariant> next = m_values;
+    next.insert(key, newValue);
+    return save(next, "setValue");
 }
 
 QVariant PrinterSettings::value(const QString &key, const QVariant &defaultValue) const
 {
-    return m_settings->value(key, defaultValue);
+    return m_values.value(key, defaultValue);
 }
 
 bool PrinterSettings::contains(const QString &key) const
 {
-    return m_settings->contains(key);
+    return m_values.contains(key);
 }
 
-bool PrinterSettings::syncAndCheck(const char *operation)
+bool PrinterSettings::load()
 {
-    m_settings->sync();
-    if (m_settings->status() == QSettings::NoError)
-        return true;
-    qDebug().noquote() << QStringLiteral("ERROR. PrinterSettings::%1. Could not write the "
-                                         "settings file %2 (status %3)")
-                              .arg(QLatin1String(operation), m_fileName)
-                              .arg(int(m_settings->status()));
-    return false;
+    const QSettings file(m_fileName, QSettings::IniFormat);
+    m_values.clear();
+    for (const QString &key : file.allKeys())
+        m_values.insert(key, file.value(key));
+    return file.status() != QSettings::FormatError;
 }
 
-// QSettings keeps the first error it met, so a file that was damaged when read would make
-// every later write look failed; and its damaged parts would be carried along. Keep the
+// The whole file is written anew through a temporary file beside it, so a failed write keeps
+// it as it was, and what this object answers stays what the file holds.
+bool PrinterSettings::save(const QMap<QString, QVariant> &values, const char *operation)
+{
+    // The scratch file gets a folder of its own away from the settings file: a program killed
+    // while writing leaves nothing beside it.
+    const QTemporaryDir scratch;
+    QByteArray text;
+    QString error = scratch.errorString();
+    if (!scratch.isValid() || !iniText(scratch.filePath(QStringLiteral("settings.ini")), values, &text, &error)
+        || !AtomicFile::write(m_fileName, text, &error)) {
+        qDebug().noquote() << QStringLiteral("ERROR. PrinterSettings::%1. Could not write the settings file %2: %3")
+                                  .arg(QLatin1String(operation), m_fileName, error);
+        return false;
+    }
+    m_values = values;
+    return true;
+}
+
+// A damaged file's unreadable parts would be carried along by every later write. Keep the
 // damaged file for inspection and start a clean one with what could be read.
 void PrinterSettings::setAsideDamagedFile()
 {
@@ -185,13 +247,12 @@ void PrinterSettings::setAsideDamagedFile()
         grayscaleKey,
         resinDataKey,
     };
-    QList<std::pair<QString, QVariant>> readable;
+    QMap<QString, QVariant> readable;
     for (const QString &key : knownKeys) {
-        if (m_settings->contains(key))
-            readable.append({key, m_settings->value(key)});
+        if (m_values.contains(key))
+            readable.insert(key, m_values.value(key));
     }
 
-    m_settings.reset();
     QFile::remove(damagedName);
     if (!QFile::rename(m_fileName, damagedName)) {
         qDebug().noquote() << QStringLiteral("ERROR. PrinterSettings::read. Could not move the "
@@ -199,16 +260,15 @@ void PrinterSettings::setAsideDamagedFile()
                 + m_fileName;
         QFile::remove(m_fileName);
     }
-    m_settings = std::make_unique<QSettings>(m_fileName, QSettings::IniFormat);
-    for (const auto &entry : qAsConst(readable))
-        m_settings->setValue(entry.first, entry.second);
-    syncAndCheck("read");
+    // Reading goes on with what could be read, stored or not.
+    save(readable, "read");
+    m_values = readable;
 }
 
 // A text value written unquoted with commas reads back as a list; join it again.
 QString PrinterSettings::textValue(const QString &key) const
 {
-    const QVariant stored = m_settings->value(key);
+    const QVariant stored = m_values.value(key);
     if (stored.type() == QVariant::StringList)
         return stored.toStringList().join(QLatin1Char(','));
     return stored.toString();

@@ -1,5 +1,7 @@
 #include "systemactions.h"
 
+#include "atomicfile.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
@@ -7,7 +9,6 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QProcess>
-#include <QSaveFile>
 
 namespace {
 
@@ -100,20 +101,15 @@ bool SystemActions::exists(const QString &systemPath)
 
 bool SystemActions::writeFile(const QString &systemPath, const QString &text)
 {
-    // A save file replaces the old content only once everything is written; where the
-    // folder does not allow a temporary file beside it (/etc on a printer whose files were
-    // made writable one by one), it writes in place.
-    QSaveFile file(path(systemPath));
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray bytes = text.toUtf8();
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        file.commit();
-        return false;
-    }
-    return file.commit();
+    // Replaced only once everything is written; where the folder does not allow a temporary
+    // file beside it (/etc on a printer whose files were made writable one by one), written
+    // in place.
+    const QString target = path(systemPath);
+    QString error;
+    if (AtomicFile::write(target, text.toUtf8(), &error, AtomicFile::InPlace::IfFolderLocked))
+        return true;
+    qDebug().noquote() << QStringLiteral("ERROR. SystemActions::writeFile. Could not write %1: %2").arg(target, error);
+    return false;
 }
 
 QString SystemActions::run(const QString &command)

@@ -5,6 +5,7 @@
 // asking for it.
 #include "../link/fakeprinter.h"
 #include "clientdevice.h"
+#include "fulldisk.h"
 #include "logcapture.h"
 #include "sshlink.h"
 
@@ -261,16 +262,35 @@ private slots:
         QVERIFY(readFile(target) == log);
     }
 
-    void download_missingRemoteFile_keepsTheLocalFile()
+    void download_failing_keepsTheLocalFile_data()
     {
+        QTest::addColumn<QString>("remote");
+        QTest::addColumn<QString>("mentioned");
+        QTest::newRow("missing remote file") << "no-such-log"
+                                             << "no-such-log";
+        QTest::newRow("local disk full") << "full-disk-log" << m_local.filePath(QStringLiteral("kept"));
+    }
+
+    void download_failing_keepsTheLocalFile()
+    {
+        QFETCH(QString, remote);
+        QFETCH(QString, mentioned);
         requireServer();
+        QVERIFY(writeFile(home(QStringLiteral("full-disk-log")), randomBytes(50000, 11)));
         const QString target = m_local.filePath(QStringLiteral("kept"));
         QVERIFY(writeFile(target, "earlier download"));
         SshLink link(m_settings);
         QVERIFY2(link.connectTo(QStringLiteral("127.0.0.1")), qPrintable(link.errorString()));
-        QVERIFY(!link.downloadFile(home(QStringLiteral("no-such-log")), target));
-        QVERIFY(link.errorString().contains(QStringLiteral("no-such-log")));
+        bool downloaded = true;
+        {
+            const FileSizeLimit limit(49999); // room for all but the last byte
+            downloaded = link.downloadFile(home(remote), target);
+        }
+        QVERIFY(!downloaded);
+        QVERIFY2(link.errorString().contains(mentioned), qPrintable(link.errorString()));
         QCOMPARE(readFile(target), QByteArray("earlier download"));
+        QCOMPARE(QDir(m_local.path()).entryList({QStringLiteral("kept*")}, QDir::Files | QDir::Hidden),
+            QStringList {QStringLiteral("kept")});
     }
 
     // Trust on first use: the key a printer shows first is kept under its serial; a later

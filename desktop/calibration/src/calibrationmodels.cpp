@@ -1,10 +1,10 @@
 #include "calibrationmodels.h"
 
+#include "atomicfile.h"
 #include "calibrationdesign.h"
 
 #include <QDataStream>
-#include <QFile>
-#include <QSaveFile>
+#include <QIODevice>
 
 #include <algorithm>
 #include <cmath>
@@ -335,29 +335,29 @@ std::vector<Facet> dimensionalAccuracyModel(QString *error)
 
 bool writeBinaryStl(const QString &path, const std::vector<Facet> &facets, const QString &title, QString *error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        setError(error, QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
-        return false;
-    }
-    QByteArray header = title.toLatin1().left(80);
-    header.append(QByteArray(80 - header.size(), ' '));
-    file.write(header);
-    QDataStream out(&file);
-    out.setByteOrder(QDataStream::LittleEndian);
-    out.setFloatingPointPrecision(QDataStream::SinglePrecision);
-    out << quint32(facets.size());
-    for (const Facet &f : facets) {
-        Point3 normal = crossProduct(minus(f.b, f.a), minus(f.c, f.a));
-        const double length = std::sqrt(dot(normal, normal));
-        if (length > 0)
-            normal = {normal.x / length, normal.y / length, normal.z / length};
-        for (const Point3 &p : {normal, f.a, f.b, f.c})
-            out << float(p.x) << float(p.y) << float(p.z);
-        out << quint16(0);
-    }
-    if (out.status() != QDataStream::Ok || !file.commit()) {
-        setError(error, QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+    const auto fill = [&facets, &title](QIODevice *device) {
+        QByteArray header = title.toLatin1().left(80);
+        header.append(QByteArray(80 - header.size(), ' '));
+        if (device->write(header) != header.size())
+            return false;
+        QDataStream out(device);
+        out.setByteOrder(QDataStream::LittleEndian);
+        out.setFloatingPointPrecision(QDataStream::SinglePrecision);
+        out << quint32(facets.size());
+        for (const Facet &f : facets) {
+            Point3 normal = crossProduct(minus(f.b, f.a), minus(f.c, f.a));
+            const double length = std::sqrt(dot(normal, normal));
+            if (length > 0)
+                normal = {normal.x / length, normal.y / length, normal.z / length};
+            for (const Point3 &p : {normal, f.a, f.b, f.c})
+                out << float(p.x) << float(p.y) << float(p.z);
+            out << quint16(0);
+        }
+        return out.status() == QDataStream::Ok;
+    };
+    QString reason;
+    if (!AtomicFile::write(path, fill, &reason)) {
+        setError(error, QStringLiteral("cannot write %1: %2").arg(path, reason));
         return false;
     }
     return true;

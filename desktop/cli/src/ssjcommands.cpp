@@ -1,5 +1,6 @@
 #include "ssjcommands.h"
 
+#include "atomicfile.h"
 #include "clicommands.h"
 #include "crushedprintjob.h"
 #include "islandcheck.h"
@@ -209,9 +210,12 @@ int exportLayers(const QStringList &arguments, QTextStream &out, QTextStream &er
             SSJ::releaseCPJ();
             return failure(err, QStringLiteral("layer %1 of %2 has no size to draw").arg(layer).arg(path));
         }
-        if (!image.convertToFormat(QImage::Format_RGB32).save(file, "PNG")) {
+        const QImage opaque = image.convertToFormat(QImage::Format_RGB32);
+        QString error;
+        if (!AtomicFile::write(
+                file, [&opaque](QIODevice *device) { return opaque.save(device, "PNG"); }, &error)) {
             SSJ::releaseCPJ();
-            return failure(err, QStringLiteral("cannot write %1").arg(file));
+            return failure(err, QStringLiteral("cannot write %1: %2").arg(file, error));
         }
         progress.update(layer + 1);
     }

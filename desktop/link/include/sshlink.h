@@ -95,7 +95,7 @@ public:
     bool uploadUpdate(const QString &programPath, const QString &scriptPath);
 
     // Fetches a remote file whole into localPath. The local file is replaced only when
-    // the whole remote file was read.
+    // the whole remote file was read and written (a full disk keeps the earlier copy).
     bool downloadFile(const QString &remotePath, const QString &localPath);
 
     // Ends the current channel's input, closes and releases it.

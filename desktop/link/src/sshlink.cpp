@@ -1,5 +1,7 @@
 #include "sshlink.h"
 
+#include "atomicfile.h"
+
 #include <QDeadlineTimer>
 #include <QDebug>
 #include <QDir>
@@ -534,6 +536,7 @@ bool SshLink::downloadFile(const QString &remotePath, const QString &localPath)
     }
     qint64 received = 0;
     bool complete = false;
+    bool stored = true;
     QByteArray piece(static_cast<int>(kSftpReadBytes), Qt::Uninitialized);
     for (;;) {
         const std::ptrdiff_t n = sftpRead(file, piece.data(), kSftpReadBytes);
@@ -543,11 +546,21 @@ bool SshLink::downloadFile(const QString &remotePath, const QString &localPath)
         }
         if (n < 0)
             break;
-        local.write(piece.constData(), n);
+        if (local.write(piece.constData(), n) != n) {
+            stored = false;
+            break;
+        }
         received += n;
     }
     sftpClose(file);
     sftpFree(sftp);
+    if (!stored) {
+        const QString reason = local.error() != QFileDevice::NoError
+            ? local.errorString()
+            : QStringLiteral("not every byte could be written");
+        local.cancelWriting();
+        return fail(QStringLiteral("Could not write %1: %2").arg(localPath, reason));
+    }
     if (!complete) {
         local.cancelWriting();
         return fail(QStringLiteral("Reading %1 from %2 broke off after %3 bytes: %4")
@@ -555,8 +568,9 @@ bool SshLink::downloadFile(const QString &remotePath, const QString &localPath)
                         .arg(received)
                         .arg(sessionError()));
     }
-    if (!local.commit())
-        return fail(QStringLiteral("Could not write %1: %2").arg(localPath, local.errorString()));
+    QString reason;
+    if (!AtomicFile::commit(&local, &reason))
+        return fail(QStringLiteral("Could not write %1: %2").arg(localPath, reason));
     qDebug().noquote() << "SshLink. Fetched" << remotePath << "to" << localPath << received << "bytes";
     return true;
 }

@@ -1,17 +1,15 @@
-// The printer's reading of what the desktop sends: the greeting, frames and the messages in
-// them, the arguments of the messages that carry data, job streams (header, name frame,
-// keep-alive frames in front of them) and the job file they deliver; and the discovery
-// datagram.
+// The printer's reading of what the desktop sends, through the printer's own session: one
+// Client for the whole run (with its board link, printing thread, watchdog, settings and
+// simulated system), handed one end of a local socket pair per input as the desktop's
+// connection. The input's bytes arrive from the other end: the greeting, frames and the
+// messages in them, job and update streams with the job files they deliver, every
+// message of the catalogue. What the session answers is read back from the pair.
+// Discovery datagrams are read by Protocol::parseDatagram, the session's datagram reader
+// (the session's own socket would try to connect to the announced address).
 //
-// The session (Client) reads from the TCP socket it creates itself when a datagram names a
-// desktop, and its reading steps are private; a Client also brings the board link, the
-// printing thread and the settings with it. So this target drives the same building blocks
-// the session reads with - Protocol::asciiUpToZero, Protocol::readFrame,
-// Protocol::extractMessages, JobStreamReceiver, PrintJob, Resin, GrayscaleGrid,
-// CrushedPrintJob, Protocol::parseDatagram - in the session's order and with its read
-// states, on a QTcpSocket (one end of a local socket pair) as in the program. Keep
-// PrinterSide below in step with Client::receivedNetworkMessage() and what it calls
-// (clientnetwork.cpp).
+// Between inputs the session is put back to waiting: a print an input started (there is
+// no board to answer it) is ended as when the board's link is lost, and the connection is
+// closed.
 //
 // Input: byte 0 holds options, the rest is what arrives.
 //   bits 0-2  how the bytes are cut into notifications (Fuzz::pieces)
@@ -20,22 +18,26 @@
 //   bit 7     the rest is one discovery datagram, not a TCP stream
 //
 // Rules checked besides the sanitizers':
-//  - a job stream's receiver takes exactly the bytes it counts, never more than the
-//    stream's total: what follows the stream stays for the next reader;
-//  - a resin list the printer stores reads back as the same list;
+//  - everything the printer writes is whole frames, and every message in them has the
+//    number of fields its name gives it, whatever free text the desktop sent (nicknames,
+//    serials, file and resin names travel encoded);
+//  - the resin list the printer keeps reads back as the same list;
 //  - an accepted datagram names an IPv4 address and a port in 1..65535, and the datagram
 //    the desktop would write for them reads back the same.
 #include "fuzzsupport.h"
 
-#include "crushedprintjob.h"
-#include "grayscalegrid.h"
-#include "jobstreamreceiver.h"
-#include "printjob.h"
+#include "client.h"
+#include "printingthread.h"
 #include "protocol.h"
 #include "resin.h"
+#include "systemactions.h"
+#include "timescale.h"
 
-#include <QFile>
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDir>
 #include <QHostAddress>
+#include <QThread>
 
 #include <memory>
 
@@ -45,253 +47,85 @@ constexpr uint8_t kStartReady = 0x08;
 constexpr uint8_t kUpdatesEnabled = 0x10;
 constexpr uint8_t kDatagram = 0x80;
 
-class PrinterSide : public QObject
+Client &session()
 {
-public:
-    enum ReadState { AwaitingGreeting = 0, Ready = 1, ReceivingJob = 3, ReceivingUpdate = 4 };
+    static Client *client = [] {
+        QDir::setCurrent(Fuzz::workDir());
+        // Timers run at a hundredth: the greeting's time-out, a heartbeat or a print's
+        // first-layer wait take milliseconds, and the start-up's network test barely waits.
+        TimeScale::setFactor(0.01);
+        SystemActions::configure(false, Fuzz::workDir() + QStringLiteral("/system-root"));
+        SystemActions::setSimulatedOutput(QStringLiteral("ifconfig wlan0"), QStringLiteral("inet addr:192.168.1.20"));
+        SystemActions::setSimulatedOutput(
+            QStringLiteral("sudo iwlist wlan0 scan | grep ESSID"), QStringLiteral("ESSID:\"Workshop\""));
+        ClientOptions options;
+        options.serialPort = Fuzz::workDir() + QStringLiteral("/no-board");
+        options.discoveryPort = 0;
+        Client::setOptions(options);
+        // Lives for the whole process, as in the program.
+        return new Client;
+    }();
+    return *client;
+}
 
-    PrinterSide(QTcpSocket *socket, bool ready, bool updates)
-        : m_socket(socket)
-        , m_updates(updates)
-    {
-        if (ready) {
-            m_state = Ready;
-            m_legacyCheckArmed = true;
-        }
-        m_grid.setNumRowsAndColumns(GrayscaleGrid::defaultNumRows, GrayscaleGrid::defaultNumColumns);
-        connect(m_socket, &QTcpSocket::readyRead, this, &PrinterSide::receivedNetworkMessage);
-    }
+// Fields of each message the printer may send, the name included; -1: any number.
+int expectedFields(const QString &name)
+{
+    static const QHash<QString, int> fields = {
+        {QStringLiteral("Tessora_Client"), 9},
+        {QStringLiteral("Send_PrintProgress"), 7},
+        {QStringLiteral("Send_PrintStatus"), 2},
+        {QStringLiteral("Send_RequestRefused"), 4},
+        {QStringLiteral("Send_PrintingError"), 2},
+        {QStringLiteral("Send_PrintDone"), 1},
+        {QStringLiteral("Client_Request_FileTransfer"), 1},
+        {QStringLiteral("Request_Update"), 1},
+        {QStringLiteral("Send_PauseMovementDone"), 1},
+        {QStringLiteral("Send_ResumeMovementDone"), 1},
+        {QStringLiteral("Request_PausePrint"), 1},
+        {QStringLiteral("Request_ResumePrint"), 1},
+        {QStringLiteral("Request_CancelPrint"), 1},
+        {QStringLiteral("Connection-Alive"), 1},
+        {QStringLiteral("Send_NewGrayscale"), -1}, // JSON with commas of its own
+    };
+    return fields.value(name, 0);
+}
 
-    ~PrinterSide() override
-    {
-        if (m_receiver)
-            m_receiver->abort();
-    }
-
-private:
-    // Client::receivedNetworkMessage
-    void receivedNetworkMessage()
-    {
-        if (!m_connected)
-            return;
-        switch (m_state) {
-        case AwaitingGreeting:
-            readHandshake();
-            break;
-        case ReceivingJob:
-        case ReceivingUpdate:
-            receiveStream();
-            break;
-        default:
-            readSerializedMessage();
-            break;
-        }
-    }
-
-    // Client::readHandshake: as many bytes as the greeting has, whether or not they are all there.
-    void readHandshake()
-    {
-        const QString greeting = QLatin1String(Protocol::kMarker) + QLatin1String(Protocol::kGreeting);
-        const QString text = Protocol::asciiUpToZero(m_socket->read(greeting.size()));
-        if (text == greeting)
-            handleGreeting();
-        m_legacyCheckArmed = true;
-        if (m_connected && m_socket->bytesAvailable() > 0)
-            readSerializedMessage();
-    }
-
-    void handleGreeting()
-    {
-        // The reply is one frame with the handshake fields.
-        const QByteArray reply = Protocol::frame(QLatin1String(Protocol::kMarker)
-            + Protocol::handshakeReply(QStringLiteral("OBW-FUZZ"), QStringLiteral("Fuzz"), QStringLiteral("OBP100V1"),
-                Protocol::printerVersionText(), Protocol::statusName(5), Resin::toString(m_resins), {},
-                QStringLiteral("g0")));
-        m_socket->write(reply);
-        m_state = Ready;
-    }
-
-    // Client::readSerializedMessage
-    void readSerializedMessage()
-    {
-        if (m_legacyCheckArmed) {
-            m_legacyCheckArmed = false;
-            if (Protocol::asciiUpToZero(m_socket->peek(m_socket->bytesAvailable()))
-                    .contains(QLatin1String(Protocol::kMarker))) {
-                closeConnection(); // raw frames from the desktop
-                return;
-            }
-        }
-        while (m_connected && (m_state == Ready || m_state == AwaitingGreeting)) {
-            QString text;
-            const Protocol::FrameStatus status = Protocol::readFrame(m_socket, &text);
-            if (status == Protocol::FrameStatus::Incomplete)
-                return;
-            if (status == Protocol::FrameStatus::Invalid) {
-                closeConnection();
-                return;
-            }
-            for (const QString &message : Protocol::extractMessages(text)) {
-                processMessage(message);
-                if (!m_connected)
-                    return;
-            }
-        }
-        if (m_connected && m_socket->bytesAvailable() > 0 && (m_state == ReceivingJob || m_state == ReceivingUpdate))
-            receiveStream();
-    }
-
-    // Client::processMessage
-    void processMessage(const QString &message)
-    {
-        if (m_state == AwaitingGreeting) {
-            if (message == QLatin1String(Protocol::kGreeting))
-                handleGreeting();
-            else
-                closeConnection();
+void checkWhatThePrinterSaid(const QByteArray &written)
+{
+    QBuffer buffer;
+    buffer.setData(written);
+    buffer.open(QIODevice::ReadOnly);
+    for (;;) {
+        QString text;
+        const Protocol::FrameStatus status = Protocol::readFrame(&buffer, &text);
+        if (status == Protocol::FrameStatus::Incomplete) {
+            FUZZ_CHECK(buffer.bytesAvailable() == 0,
+                QStringLiteral("%1 bytes of an unfinished frame").arg(buffer.bytesAvailable()));
             return;
         }
-        if (m_state == Ready)
-            dispatch(message);
-    }
-
-    // Client::dispatch: the same tests in the same order, which decides the reader a
-    // message reaches; branches that only act on the printer do nothing here.
-    void dispatch(const QString &message)
-    {
-        const auto has = [&message](const char *name) { return message.contains(QLatin1String(name)); };
-        const auto is = [&message](const char *name) { return message == QLatin1String(name); };
-        const QStringList fields = message.split(QLatin1Char(','));
-        if (has("Status_SendingPrintJob")) {
-            if (!PrintJob::isCompleteLine(message))
-                return;
-            m_state = ReceivingJob;
-            startStream(QStringLiteral("MySSJFile.ssj"));
-            m_job = PrintJob();
-            m_job.setFromString(message);
-            m_job.printInfo();
-            (void)m_job.printerTotalMinutes();
-            (void)m_job.getFineTuneFactorCureTime();
-        } else if (has("Send_UpdatedClient")) {
-            if (!m_updates)
-                return;
-            m_state = ReceivingUpdate;
-            startStream(QStringLiteral("Vatnode_update"));
-        } else if (has("Send_ResinData")) {
-            const QString text = message.split(QStringLiteral("Send_ResinData")).value(1);
-            if (Resin::isOldResinFormat(text)) {
-                closeConnection();
-                return;
-            }
-            m_resins = Resin::fromString(text);
-            const QString stored = Resin::toString(m_resins);
-            FUZZ_CHECK(Resin::toString(Resin::fromString(stored)) == stored,
-                QStringLiteral("stored resin list reads back differently: ") + stored);
-        } else if (has("Send_NetworkInfo")) {
-            (void)message.split(QStringLiteral("Send_NetworkInfo")).value(3);
-        } else if (is("Request_PrintProgress") || is("Request_PausePrint") || is("Request_CancelPrint")
-            || is("Request_ResumePrint")) {
-        } else if (has("Server_NewNickname")) {
-            (void)fields.value(1);
-        } else if (has("Request_PlatformUp") || has("Request_PlatformDown") || has("Request_TiltUp")
-            || has("Request_TiltDown")) {
-        } else if (has("Request_Reprint")) {
-            m_state = Ready;
-        } else if (has("Request_ResetNetwork") || has("Server_QUITCLIENT") || has("Request_QA_GCommand")
-            || has("Request_QA_G0") || has("Request_QA_ProjectGrid") || has("Request_QA_ProjectBlue")
-            || has("Request_QA_TurnOffProjector")) {
-        } else if (has("Send_NewSerialAndModel")) {
-            (void)fields.value(2);
-        } else if (has("Connection-Alive")) {
-        } else if (has("Request_Grayscale")) {
-            (void)m_grid.getJSONChunks();
-        } else if (has("Send_NewGrayscale")) {
-            const int start
-                = int(message.indexOf(QLatin1String("Send_NewGrayscale"))) + int(qstrlen("Send_NewGrayscale")) + 1;
-            m_grid.setFromJSONString(message.mid(start));
-        } else if (has("Send_GParameter") || has("Send_FactoryGParameter")) {
-            bool ok = false;
-            (void)fields.value(1).toInt(&ok);
-        } else if (has("Send_ResetGParameterToFactory")) {
-        } else if (has("Send_PiToBoardCommand")) {
-            (void)fields.value(1).mid(1);
-        } else {
-            m_legacyCheckArmed = true; // unrecognised
+        FUZZ_CHECK(status == Protocol::FrameStatus::Complete, QStringLiteral("the printer wrote an invalid frame"));
+        const QStringList messages = Protocol::extractMessages(text);
+        FUZZ_CHECK(!messages.isEmpty(), QStringLiteral("a frame without message: ") + text);
+        for (const QString &message : messages) {
+            const QStringList fields = message.split(QLatin1Char(','));
+            const int expected = expectedFields(fields.first());
+            FUZZ_CHECK(expected != 0, QStringLiteral("the printer sent an unknown message: ") + message);
+            FUZZ_CHECK(expected < 0 || fields.size() == expected,
+                QStringLiteral("%1 fields instead of %2: ").arg(fields.size()).arg(expected) + message);
         }
     }
+}
 
-    void startStream(const QString &fileName)
-    {
-        if (m_receiver)
-            m_receiver->abort();
-        m_receiver = std::make_unique<JobStreamReceiver>(Fuzz::workDir() + QLatin1Char('/') + fileName);
-        m_receiver->setMaxBytes(qint64(1) << 30);
-        m_streamFile = Fuzz::workDir() + QLatin1Char('/') + fileName;
-    }
-
-    // Client::receiveFile and Client::receiveUpdatedClient
-    void receiveStream()
-    {
-        while (JobStreamReceiver::consumeKeepAlive(m_socket)) { }
-        if (!m_receiver)
-            startStream(m_state == ReceivingJob ? QStringLiteral("MySSJFile.ssj") : QStringLiteral("Vatnode_update"));
-        const qint64 availableBefore = m_socket->bytesAvailable();
-        const qint64 receivedBefore = m_receiver->received();
-        const JobStreamReceiver::Result result = m_receiver->feed(m_socket);
-        if (result == JobStreamReceiver::Failed) {
-            closeConnection();
-            return;
-        }
-        const qint64 taken = availableBefore - m_socket->bytesAvailable();
-        FUZZ_CHECK(taken == m_receiver->received() - receivedBefore,
-            QStringLiteral("receiver took %1 bytes and counted %2")
-                .arg(taken)
-                .arg(m_receiver->received() - receivedBefore));
-        FUZZ_CHECK(m_receiver->received() <= m_receiver->total(),
-            QStringLiteral("received %1 of %2").arg(m_receiver->received()).arg(m_receiver->total()));
-        if (result == JobStreamReceiver::NeedMore)
-            return;
-        m_receiver.reset();
-        if (m_state == ReceivingUpdate)
-            return; // the update script takes over; the state stays
-        m_state = Ready;
-        loadReceivedJob();
-        if (m_connected && m_socket->bytesAvailable() > 0)
-            readSerializedMessage();
-    }
-
-    // Client::loadReceivedJobAndPrint, up to the printing thread.
-    void loadReceivedJob()
-    {
-        CrushedPrintJob probe;
-        QFile file(m_streamFile);
-        if (probe.loadCPJ(&file))
-            (void)probe.getTotalLayers();
-    }
-
-    void closeConnection()
-    {
-        if (m_receiver) {
-            m_receiver->abort();
-            m_receiver.reset();
-        }
-        m_socket->disconnect(this);
-        m_socket->close();
-        m_connected = false;
-        m_state = AwaitingGreeting;
-    }
-
-    QTcpSocket *m_socket;
-    bool m_updates;
-    int m_state = AwaitingGreeting;
-    bool m_connected = true;
-    bool m_legacyCheckArmed = false;
-    std::unique_ptr<JobStreamReceiver> m_receiver;
-    QString m_streamFile;
-    PrintJob m_job;
-    QList<Resin> m_resins;
-    GrayscaleGrid m_grid;
-};
+// Ends what an input left running: a print (no board answers it) as when the board's
+// link is lost, and the connection.
+void backToWaiting(Client &client)
+{
+    QMetaObject::invokeMethod(client.printingThread(), "abortPrint", Qt::BlockingQueuedConnection);
+    QCoreApplication::processEvents();
+    client.connectionAliveTimedOut();
+    QCoreApplication::processEvents();
+}
 
 void readDatagram(const QByteArray &datagram)
 {
@@ -322,13 +156,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     }
 
+    Client &client = session();
+    ClientOptions clientOptions = Client::options();
+    clientOptions.allowNetworkUpdate = options & kUpdatesEnabled;
+    Client::setOptions(clientOptions);
+
     Fuzz::SocketPair pair;
     if (!pair.isValid())
         Fuzz::fail(__FILE__, __LINE__, "pair.isValid()", QStringLiteral("no socket pair"));
-    PrinterSide printer(pair.socket(), options & kStartReady, options & kUpdatesEnabled);
-    for (const QByteArray &piece : Fuzz::pieces(stream, options)) {
-        if (!pair.deliver(piece))
+    pair.keepReceived(true);
+    client.adoptConnection(pair.releaseSocket());
+    QList<QByteArray> pieces;
+    if (options & kStartReady)
+        pieces << QByteArray(Protocol::kMarker) + Protocol::kGreeting;
+    pieces << Fuzz::pieces(stream, options);
+    for (const QByteArray &piece : qAsConst(pieces)) {
+        const bool open = pair.deliver(piece);
+        // What the printing thread and the timers queued meanwhile.
+        QCoreApplication::processEvents();
+        if (!open)
             break;
     }
+    pair.drain();
+    checkWhatThePrinterSaid(pair.received());
+
+    const QString resins = Resin::toString(client.resins());
+    FUZZ_CHECK(Resin::toString(Resin::fromString(resins)) == resins,
+        QStringLiteral("the stored resin list reads back differently: ") + resins);
+    backToWaiting(client);
     return 0;
 }

@@ -171,6 +171,8 @@ qint64 SocketPair::drain()
         if (n <= 0)
             return total;
         total += n;
+        if (m_keep)
+            m_received.append(buffer, int(n));
     }
 }
 

@@ -57,8 +57,11 @@ public:
     // Sends the bytes and waits until the socket has read them all. False when the reader
     // closed the connection meanwhile (nothing more can arrive).
     bool deliver(const QByteArray &bytes);
-    // Reads and drops what the near end wrote; returns the number of bytes.
+    // Reads what the near end wrote; returns the number of bytes. The bytes are dropped,
+    // or kept in received() after keepReceived(true).
     qint64 drain();
+    void keepReceived(bool keep) { m_keep = keep; }
+    QByteArray received() const { return m_received; }
 
 private:
     bool readPending();
@@ -66,6 +69,8 @@ private:
     QPointer<QTcpSocket> m_socket;
     bool m_owned = true;
     int m_far = -1;
+    bool m_keep = false;
+    QByteArray m_received;
 };
 
 } // namespace Fuzz

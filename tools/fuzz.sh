@@ -44,6 +44,9 @@ for target in "${targets[@]}"; do
 done
 
 build=${FUZZ_BUILD:-build-fuzz}
+# Absolute paths everywhere below: a target may change its working folder (the printer's
+# session works in a scratch folder of its own).
+case $build in /*) ;; *) build=$PWD/$build ;; esac
 jobs=${FUZZ_JOBS:-2}
 keep_going=()
 if [ "${FUZZ_KEEP_GOING:-0}" = 1 ]; then
@@ -66,6 +69,10 @@ max_len() {
 target_args() {
     case $1 in
         jobfile | grayscale) echo "-entropic_scale_per_exec_time=1" ;;
+        # One printer session serves every input and keeps what they leave (resins, a job
+        # for a reprint, its log): no input frees all it allocates, and a leak scan after
+        # each would take most of the time.
+        printerlink) echo "-detect_leaks=0" ;;
     esac
 }
 
@@ -95,13 +102,13 @@ run_target() {
     local log=$build/logs/$target.log
     mkdir -p "$corpus" "$findings"
     touch "$build/logs/$target.start"
-    local dirs=("$corpus" "fuzz/corpus/$target")
+    local dirs=("$corpus" "$PWD/fuzz/corpus/$target")
     if [ -d "fuzz/regressions/$target" ]; then
-        dirs+=("fuzz/regressions/$target")
+        dirs+=("$PWD/fuzz/regressions/$target")
     fi
     local dict=()
     if [ -f "fuzz/dictionaries/$target.dict" ]; then
-        dict=("-dict=fuzz/dictionaries/$target.dict")
+        dict=("-dict=$PWD/fuzz/dictionaries/$target.dict")
     fi
     # shellcheck disable=SC2086
     "$build/bin/fuzz_$target" "${dirs[@]}" "${dict[@]}" -max_total_time="$seconds" -timeout=10 \

@@ -86,6 +86,11 @@ public:
     // final movement is reported done (or the print is aborted), paused while the
     // printing thread is paused, ready otherwise.
     QString getPrintThreadStatus() const;
+
+    // Takes the connection to a desktop once it is made (the announcement's connect does
+    // this; tests and the fuzz target hand over a socket of their own): the session owns
+    // it from now on and waits for the greeting on it.
+    void adoptConnection(QTcpSocket *socket);
     bool printActive() const { return m_printActive; }
 
     static constexpr double version = 4.51;
@@ -203,7 +208,10 @@ private:
     void writeInitialSettings();
     void readSettingsFromFile();
     void readResinsFromDisk();
-    void storeSetting(const QString &key, const QVariant &value);
+    bool storeSetting(const QString &key, const QVariant &value);
+    // Stores a value the desktop sent; when the file cannot take it, the desktop gets a
+    // refusal of `request` and false.
+    bool storeOrRefuse(const QString &request, const QString &key, const QVariant &value);
     void saveNetworkInfo(const QString &name, const QString &password, const QString &type);
     void saveDirectNetworkSettings(const QString &name, const QString &passPhrase);
     QString determineDirectNetworkName() const;

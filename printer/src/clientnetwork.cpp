@@ -85,6 +85,17 @@ void Client::connectToServerViaDatagram(const QString &ip, int port)
         socket->deleteLater();
         return;
     }
+    adoptConnection(socket);
+}
+
+void Client::adoptConnection(QTcpSocket *socket)
+{
+    if (m_socket && m_socket != socket) {
+        m_socket->disconnect(this);
+        m_socket->abort();
+        m_socket->deleteLater();
+    }
+    socket->setParent(this);
     m_socket = socket;
     m_readState = AwaitingGreeting;
     m_connected = true;
@@ -553,8 +564,8 @@ void Client::dispatch(const QString &message)
         const QString factory = m_settings->contains(QStringLiteral("factoryGParameter"))
             ? m_settings->value(QStringLiteral("factoryGParameter")).toString()
             : QStringLiteral("g0");
-        Terminal::g_param = factory;
-        storeSetting(QStringLiteral("gParameter"), factory);
+        if (storeOrRefuse(QStringLiteral("Send_ResetGParameterToFactory"), QStringLiteral("gParameter"), factory))
+            Terminal::g_param = factory;
     } else if (has("Send_PiToBoardCommand")) {
         runBoardCommand(message);
     } else {
@@ -570,10 +581,13 @@ void Client::setGParameter(const QString &value, bool factory)
         qDebug() << "ERROR. Client. G parameter is not a whole number: " << value;
         return;
     }
-    Terminal::g_param = QStringLiteral("g") + value;
-    storeSetting(QStringLiteral("gParameter"), Terminal::g_param);
+    const QString request = factory ? QStringLiteral("Send_FactoryGParameter") : QStringLiteral("Send_GParameter");
+    const QString parameter = QStringLiteral("g") + value;
+    if (!storeOrRefuse(request, QStringLiteral("gParameter"), parameter))
+        return;
+    Terminal::g_param = parameter;
     if (factory) {
-        storeSetting(QStringLiteral("factoryGParameter"), Terminal::g_param);
+        storeOrRefuse(request, QStringLiteral("factoryGParameter"), parameter);
         qDebug() << "Client - Factory GParam Received. G Val: " << Terminal::g_param;
     } else {
         qDebug() << "Client - newGParam Received. G Val: " << Terminal::g_param;
@@ -654,8 +668,8 @@ void Client::processSentResinData(const QString &message)
     // The list travels inside the comma-separated handshake: no name may carry a comma.
     for (Resin &resin : resins)
         resin.name.replace(QLatin1Char(','), QLatin1Char(' '));
-    m_resins = resins;
-    storeSetting(QStringLiteral("resinData"), Resin::toString(m_resins));
+    if (storeOrRefuse(QStringLiteral("Send_ResinData"), QStringLiteral("resinData"), Resin::toString(resins)))
+        m_resins = resins;
 }
 
 void Client::processNewNickname(const QString &message)
@@ -663,8 +677,9 @@ void Client::processNewNickname(const QString &message)
     const QStringList fields = message.split(QLatin1Char(','));
     if (fields.size() < 2)
         return;
-    m_nickname = Protocol::decodeField(fields.at(1));
-    storeSetting(QStringLiteral("printerNickName"), m_nickname);
+    const QString nickname = Protocol::decodeField(fields.at(1));
+    if (storeOrRefuse(QStringLiteral("Server_NewNickname"), QStringLiteral("printerNickName"), nickname))
+        m_nickname = nickname;
 }
 
 void Client::processNewSerialAndModel(const QString &message)
@@ -674,12 +689,17 @@ void Client::processNewSerialAndModel(const QString &message)
         qDebug() << "ERROR. Client::processNewSerialAndModel. Serial and model expected: " << message;
         return;
     }
-    m_serial = Protocol::decodeField(fields.at(1));
-    m_model = Protocol::decodeField(fields.at(2));
+    const QString serial = Protocol::decodeField(fields.at(1));
+    const QString model = Protocol::decodeField(fields.at(2));
+    if (!storeOrRefuse(QStringLiteral("Send_NewSerialAndModel"), QStringLiteral("printerModel"), model)
+        || !storeOrRefuse(QStringLiteral("Send_NewSerialAndModel"), QStringLiteral("printerSerial"), serial)) {
+        storeSetting(QStringLiteral("printerModel"), m_model);
+        return;
+    }
+    m_serial = serial;
+    m_model = model;
     boardIsOldVersion = m_model.contains(QLatin1String("OLD"), Qt::CaseInsensitive);
     m_terminal->setRetrofitBoard(boardIsOldVersion);
-    storeSetting(QStringLiteral("printerModel"), m_model);
-    storeSetting(QStringLiteral("printerSerial"), m_serial);
     saveDirectNetworkSettings(determineDirectNetworkName(), QString::fromLatin1(NetworkConfig::accessPointPassPhrase));
 }
 

@@ -57,9 +57,11 @@ void Client::setNetworkInterfacesToDirect()
             QLatin1String(NetworkConfig::interfacesPath), NetworkConfig::interfacesTextAccessPoint())) {
         qDebug() << "ERROR. Client::setNetworkInterfacesToDirect - could not write to file "
                  << NetworkConfig::interfacesPath;
+        sendRefusal(QStringLiteral("Request_ResetNetwork"), QStringLiteral("The network settings could not be written"));
         return;
     }
-    storeSetting(QStringLiteral("broadcastingDirect"), true);
+    if (!storeOrRefuse(QStringLiteral("Request_ResetNetwork"), QStringLiteral("broadcastingDirect"), true))
+        return;
     SystemActions::run(QLatin1String(NetworkConfig::enableHostapdCommand));
     runRefreshNetwork(QStringLiteral("Request_ResetNetwork"));
 }
@@ -72,9 +74,11 @@ void Client::setNetworkInterfacesToWPA()
             QLatin1String(NetworkConfig::interfacesPath), NetworkConfig::interfacesTextClient())) {
         qDebug() << "ERROR. Client::setNetworkInterfacesToWPA - could not write to file "
                  << NetworkConfig::interfacesPath;
+        sendRefusal(QStringLiteral("Send_NetworkInfo"), QStringLiteral("The network settings could not be written"));
         return;
     }
-    storeSetting(QStringLiteral("broadcastingDirect"), false);
+    if (!storeOrRefuse(QStringLiteral("Send_NetworkInfo"), QStringLiteral("broadcastingDirect"), false))
+        return;
     SystemActions::run(QLatin1String(NetworkConfig::disableHostapdCommand));
     runRefreshNetwork(QStringLiteral("Send_NetworkInfo"));
 }
@@ -305,8 +309,19 @@ void Client::readResinsFromDisk()
         resin.printInfo();
 }
 
-void Client::storeSetting(const QString &key, const QVariant &value)
+bool Client::storeSetting(const QString &key, const QVariant &value)
 {
-    if (!m_settings->setValue(key, value))
-        qDebug() << "ERROR. Client::storeSetting. Could not store " << key;
+    if (m_settings->setValue(key, value))
+        return true;
+    qDebug() << "ERROR. Client::storeSetting. Could not store " << key;
+    return false;
+}
+
+bool Client::storeOrRefuse(const QString &request, const QString &key, const QVariant &value)
+{
+    if (storeSetting(key, value))
+        return true;
+    // The settings file stays as it was: so does the printer, and the desktop is told.
+    sendRefusal(request, QStringLiteral("The printer could not store it: its storage is full or cannot be written"));
+    return false;
 }

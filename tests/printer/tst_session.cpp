@@ -1,5 +1,6 @@
 // The printer session through its real sockets: a fake desktop on loopback,
 // the simulated board on a pseudo-terminal, system actions in simulation.
+#include "fulldisk.h"
 #include "printersettings.h"
 #include "printingthread.h"
 #include "sessionharness.h"
@@ -441,6 +442,20 @@ void TestSession::nicknameSerialAndModel_areStored()
     QVERIFY(session.systemFile(QStringLiteral("/etc/hostapd/hostapd.conf"))
                 .contains(QStringLiteral("ssid=Orbelle-P-OBW-7731\n")));
     Client::boardIsOldVersion = false;
+
+    // A full disk: what cannot be stored is refused and the printer stays as it was.
+    const qint64 size = QFileInfo(session.path(QStringLiteral("Tessora_Client_Config"))).size();
+    {
+        FileSizeLimit full(size);
+        desktop.send(QStringLiteral("Server_NewNickname,A much longer name for the lab printer"));
+        desktop.send(QStringLiteral("Send_GParameter,123456789"));
+        desktop.send(QStringLiteral("Send_NewSerialAndModel,OBW-7731-LONGER,OBP100V1-LONGER"));
+        QVERIFY(waitFor([&] { return desktop.messagesStartingWith("Send_RequestRefused").size() == 3; }));
+    }
+    QCOMPARE(session.client().nickname(), QStringLiteral("Lab printer"));
+    QCOMPARE(session.client().serial(), QStringLiteral("OBW-7731"));
+    QCOMPARE(Terminal::g_param, QStringLiteral("g0"));
+    QCOMPARE(settingValue(QStringLiteral("printerModel")), QStringLiteral("OBP100V1-OLD"));
 }
 
 void TestSession::networkInfo_writesClientConfigAndReboots()

@@ -10,7 +10,14 @@
 #   - the printer program killed (SIGKILL) during a print, during a transfer
 #     and while it stores its settings, then started again;
 #   - the printer's disk full during a transfer (a file-size limit);
-#   - the desktop killed during a print and a new one started.
+#   - the desktop killed during a print and a new one started;
+#   - the session walk: every command of the desktop's printer link in every
+#     state of the printer (idle, receiving a job, printing, paused, after a
+#     cancel, after a printing error), both ends agreeing on the state after
+#     each and every print whole;
+#   - hostile peers: a host that takes the printer's connection and says
+#     nothing, a greeting in two pieces, free texts carrying the protocol's
+#     separators and marker.
 #
 # Builds what they need into BUILD_DIR (default build-faults/; Debug with
 # AddressSanitizer and UndefinedBehaviorSanitizer, as CI builds), runs them
@@ -28,7 +35,7 @@ cd "$(dirname "$0")/.."
 
 build=${1:-build-faults}
 targets=(test_faults_transfercut test_faults_boardunplug test_faults_printerkilled test_faults_diskfull
-    test_faults_desktoprestart)
+    test_faults_desktoprestart test_faults_sessionwalk test_faults_hostilepeer)
 
 bash tools/install-deps.sh
 if [ ! -f "$build/CMakeCache.txt" ]; then

@@ -11,8 +11,8 @@
 //
 // Times are in seconds, thicknesses in micrometres. The desktop writes the
 // line with toString() (without the keyword), the printer reads it with
-// setFromString() (with the keyword). A resin name containing "," breaks the
-// line; names are expected to be free of commas.
+// setFromString() (with the keyword). The resin name is free text and travels as an
+// encoded field (Protocol::encodeField), so a "," in it shifts no field.
 class PrintJob
 {
 public:

@@ -1,5 +1,7 @@
 #include "printjob.h"
 
+#include "protocol.h"
+
 #include <QDebug>
 #include <QStringList>
 
@@ -53,7 +55,7 @@ QString PrintJob::toString() const
         QString::number(layerThickness),
         QString::number(adhesionThickness),
         QString::number(numImages),
-        resinName,
+        Protocol::encodeField(resinName),
         formatDouble(scaleX),
         formatDouble(scaleY),
         formatDouble(fineTuneFactor),
@@ -75,7 +77,7 @@ void PrintJob::setFromString(const QString &line)
     layerThickness = readInt(element(4));
     adhesionThickness = readInt(element(5));
     numImages = readInt(element(6));
-    resinName = element(7);
+    resinName = Protocol::decodeField(element(7));
     scaleX = readDouble(element(8));
     scaleY = readDouble(element(9));
     fineTuneFactor = readDouble(element(10));

@@ -328,9 +328,10 @@ bool Printer::start()
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setStandardOutputFile(path(QStringLiteral("vatnode.out")), QIODevice::Append);
 
-    const QStringList arguments {QStringLiteral("--workdir"), m_workdir, QStringLiteral("--serial-port"), m_serialPort,
-        QStringLiteral("--time-scale"), timeScaleText(), QStringLiteral("--discovery-port"),
-        QString::number(m_discoveryPort)};
+    const QStringList arguments = QStringList {QStringLiteral("--workdir"), m_workdir, QStringLiteral("--serial-port"),
+                                      m_serialPort, QStringLiteral("--time-scale"), timeScaleText(),
+                                      QStringLiteral("--discovery-port"), QString::number(m_discoveryPort)}
+        + m_extraArguments;
     const QString vatnode = TestPaths::executable(QStringLiteral("vatnode"));
     if (m_fileSizeLimit > 0) {
         // exec all the way down: the process id stays vatnode's own.

@@ -116,6 +116,8 @@ public:
     // so a write past the limit fails with EFBIG as on a full disk, instead of
     // killing the program.
     void setFileSizeLimit(qint64 bytes) { m_fileSizeLimit = bytes; }
+    // More options for vatnode (such as --simulate-output) at the next start.
+    void setExtraArguments(const QStringList &arguments) { m_extraArguments = arguments; }
 
     bool start();
     // Waits until the session is built and listens for announcements.
@@ -141,6 +143,7 @@ private:
     quint16 m_discoveryPort;
     QString m_display;
     qint64 m_fileSizeLimit = 0;
+    QStringList m_extraArguments;
     QProcess m_process;
     int m_runs = 0;
 };

@@ -1,0 +1,266 @@
+// Both real programs, walked through every command the desktop can send in every state of
+// the printer: idle, receiving a job, printing, paused, after a cancel, after a printing
+// error. vatnode-boardsim plays the board, vatnode runs under an X server of the test's
+// own, and the desktop is the desktop program's own printer link (Server and its device
+// sessions) in this process.
+//
+// After every state the two ends must agree: the status the desktop's record shows is the
+// one the printer gives a desktop that connects afresh. Every print must be whole: its
+// layers reach the board once each and in order, no print is started again from its
+// first layer, and a job sent while other commands were waiting arrives byte for byte.
+#include "faultharness.h"
+#include "printerstate.h"
+#include "printjob.h"
+#include "server.h"
+
+#include <QLoggingCategory>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace Faults;
+
+namespace {
+
+using Activity = PrinterState::Activity;
+
+// The heights of the layer moves of each print, one list per print started on the board:
+// a print is a reset ("R", then the G line) followed by layer moves; a reset that no layer
+// follows (the G command of the printer controls) is none.
+QList<QList<int>> printsOnTheBoard(const Board &board)
+{
+    QList<QList<int>> prints;
+    bool reset = false;
+    for (const QString &line : board.received()) {
+        if (line == QLatin1String("R"))
+            reset = true;
+        if (!line.startsWith(QLatin1Char('N')))
+            continue;
+        if (reset || prints.isEmpty())
+            prints.append(QList<int>());
+        reset = false;
+        prints.last().append(line.mid(1).toInt());
+    }
+    return prints;
+}
+
+} // namespace
+
+class TestSessionWalk : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void everyCommandInEveryState_bothEndsAgree_everyPrintWhole_data();
+    void everyCommandInEveryState_bothEndsAgree_everyPrintWhole();
+
+private:
+    // Every command of the desktop that leaves the printer's print alone when it is
+    // carried out, or is refused.
+    void sendEveryCommand();
+    // Sends a job and waits until the printer prints it.
+    bool startPrint(const QString &job, int layers);
+    bool waitForActivity(Activity activity, int timeoutMs = 30000);
+    // Drops the connection and lets the printer connect afresh: its handshake says what it
+    // is doing, which the record must have said before.
+    void reconnectAndCompare();
+    PrinterState record() const { return m_records.value(m_desktop->serial); }
+
+    QTemporaryDir m_dir;
+    XServer m_x;
+    std::unique_ptr<Rig> m_rig;
+    std::unique_ptr<DesktopLink> m_desktop;
+    QString m_small;
+    QString m_large;
+    QHash<QString, PrinterState> m_records;
+    QStringList m_messages;
+    int m_printsStarted = 0;
+    int m_refusalsBefore = 0;
+};
+
+void TestSessionWalk::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    keepIfAsked(m_dir);
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    QString error;
+    QVERIFY2(m_x.start(&error), qPrintable(error));
+    m_small = makeSampleJob(m_dir.path(), QStringLiteral("part.ssj"), 10, &error);
+    QVERIFY2(!m_small.isEmpty(), qPrintable(error));
+    // About a megabyte a layer: its stream spans many reads of the printer.
+    m_large = makeNoiseJob(m_dir.path(), QStringLiteral("noise.ssj"), 6, &error);
+    QVERIFY2(!m_large.isEmpty(), qPrintable(error));
+
+    m_rig = std::make_unique<Rig>(m_dir.filePath(QStringLiteral("walk")), m_x.display());
+    QVERIFY2(m_rig->start(&error), qPrintable(error));
+    m_desktop = std::make_unique<DesktopLink>(m_rig->printer.discoveryPort());
+    QObject::connect(&m_desktop->server(), &Server::printerStateChanged,
+        [this](const PrinterState &state) { m_records.insert(state.serial, state); });
+    QObject::connect(&m_desktop->server(), &Server::sendMessageToGUI,
+        [this](const QString &message) { m_messages << message; });
+    QVERIFY(m_desktop->waitForPrinter(30000));
+    QVERIFY(waitFor([this] { return record().status == QLatin1String("PrintStatus_Ready"); }, 10000));
+}
+
+void TestSessionWalk::cleanupTestCase()
+{
+    m_desktop.reset();
+    if (m_rig) {
+        const QString problems = m_rig->problems();
+        m_rig->printer.stop();
+        QVERIFY2(problems.isEmpty(), qPrintable(problems));
+    }
+}
+
+bool TestSessionWalk::waitForActivity(Activity activity, int timeoutMs)
+{
+    return waitFor([&] { return record().activity == activity; }, timeoutMs);
+}
+
+bool TestSessionWalk::startPrint(const QString &job, int layers)
+{
+    PrintJob record;
+    record.numAdhesionLayers = 1;
+    record.adhesionLayerCureTime = 4;
+    record.cureTime = 2;
+    record.layerThickness = 50;
+    record.adhesionThickness = 50;
+    record.numImages = layers;
+    record.resinName = QStringLiteral("Clear");
+    m_desktop->server().sendPrintJob(m_desktop->serial, job, record);
+    ++m_printsStarted;
+    return waitFor([this] { return printsOnTheBoard(m_rig->board).size() == m_printsStarted; }, 30000);
+}
+
+void TestSessionWalk::sendEveryCommand()
+{
+    Server &server = m_desktop->server();
+    const QString serial = m_desktop->serial;
+    m_refusalsBefore = m_rig->printer.logCount(QStringLiteral("Refused while printing"));
+    server.sendPlatformUp(serial);
+    server.sendPlatformDown(serial);
+    server.sendTiltUp(serial);
+    server.sendTiltDown(serial);
+    server.sendNetworkedGCommand(serial);
+    server.sendProjectGrid(serial);
+    server.sendTurnOffProjector(serial);
+    server.sendBoardCommand(serial, QStringLiteral("K250"));
+    server.changeNickName(serial, QStringLiteral("Walk, %1 *header*Send_PrintDone"));
+    server.sendNewGParameter(serial, 0);
+    server.sendNewFactoryGParameter(serial, 0);
+    server.resetGParameter(serial);
+    server.sendNewResinFineTuneFactor(serial, QStringLiteral("Clear"), 50, 1.05);
+    server.sendNewResinScalingFactor(serial, QStringLiteral("Clear"), 50, 1.0, 1.0);
+    server.sendNewSerialAndModel(serial, serial, record().model);
+    server.setNetworkInfo(serial, QStringLiteral("Workshop, upstairs"), QStringLiteral("secret-pass-99"));
+    server.sendResetNetworkSettings(serial);
+    server.reprint(serial);
+}
+
+void TestSessionWalk::reconnectAndCompare()
+{
+    const PrinterState before = record();
+    const QString serial = m_desktop->serial;
+    m_desktop->status.clear();
+    m_desktop->serial.clear();
+    m_desktop->server().manuallyDisconnectPrinter(serial);
+    QVERIFY(m_desktop->waitForPrinter(30000));
+    QCOMPARE(m_desktop->serial, serial);
+    // A print may have ended meanwhile; the record follows at once, and must say the same.
+    QVERIFY(waitFor([&] { return record().status == m_desktop->status; }, 5000));
+    if (before.activity == Activity::Paused)
+        QCOMPARE(m_desktop->status, QStringLiteral("PrintStatus_Paused"));
+    QCOMPARE(record().nickname, QStringLiteral("Walk, %1 *header*Send_PrintDone"));
+}
+
+void TestSessionWalk::everyCommandInEveryState_bothEndsAgree_everyPrintWhole_data()
+{
+    QTest::addColumn<QString>("state");
+    // In walking order: each state starts where the one before left the printer.
+    for (const char *state : {"idle", "receiving", "printing", "paused", "after a cancel", "after an error"})
+        QTest::newRow(state) << QString::fromLatin1(state);
+}
+
+void TestSessionWalk::everyCommandInEveryState_bothEndsAgree_everyPrintWhole()
+{
+    QFETCH(QString, state);
+    Server &server = m_desktop->server();
+    const QString serial = m_desktop->serial;
+    bool busy = true;
+
+    if (state == QLatin1String("idle")) {
+        busy = false;
+    } else if (state == QLatin1String("receiving")) {
+        // Everything sent while the job streams waits for the stream's end, then meets a
+        // printing printer.
+        PrintJob job;
+        job.numAdhesionLayers = 1;
+        job.adhesionLayerCureTime = 4;
+        job.cureTime = 2;
+        job.layerThickness = 50;
+        job.adhesionThickness = 50;
+        job.numImages = 6;
+        server.sendPrintJob(serial, m_large, job);
+        ++m_printsStarted;
+        QVERIFY(record().commandsWait);
+    } else if (state == QLatin1String("printing")) {
+        QVERIFY(startPrint(m_small, 10));
+        QVERIFY(waitForActivity(Activity::Printing));
+    } else if (state == QLatin1String("paused")) {
+        QVERIFY(startPrint(m_small, 10));
+        server.pauseJob(serial);
+        QVERIFY(waitForActivity(Activity::Paused));
+    } else if (state == QLatin1String("after a cancel")) {
+        QVERIFY(startPrint(m_small, 10));
+        server.cancelJob(serial);
+        QVERIFY(waitFor([this] { return record().outcome == PrinterState::Outcome::Cancelled; }, 60000));
+        busy = false;
+    } else {
+        QVERIFY(startPrint(m_small, 10));
+        m_rig->board.control("unplug");
+        QVERIFY(waitFor([this] { return record().outcome == PrinterState::Outcome::Failed; }, 60000));
+        QCOMPARE(record().lastError, 202);
+        m_rig->board.control("plug");
+        QVERIFY(m_rig->printer.waitForLog(QStringLiteral("Client::printerUSBConnected"), 2, 30000));
+        busy = false;
+    }
+
+    const QString reprintRead = QStringLiteral("Process Read Server:  \"Request_Reprint\"");
+    const int reprintsRead = m_rig->printer.logCount(reprintRead);
+    sendEveryCommand();
+    // The reprint is the last command: a printer that was idle prints its last job again.
+    if (!busy && m_printsStarted > 0)
+        ++m_printsStarted;
+    QVERIFY2(m_rig->printer.waitForLog(reprintRead, reprintsRead + 1, 60000), qPrintable(m_rig->printer.log().right(3000)));
+    const int refused = busy ? 11 : 0;
+    QVERIFY2(waitFor([&] { return m_rig->printer.logCount(QStringLiteral("Refused while printing")) - m_refusalsBefore
+                                 >= refused; },
+                 30000),
+        qPrintable(m_rig->printer.log().right(3000)));
+    QVERIFY(!record().commandsWait);
+    if (state == QLatin1String("receiving"))
+        QCOMPARE(fileBytes(m_rig->printer.path(QStringLiteral("MySSJFile.ssj"))), fileBytes(m_large));
+    QVERIFY(waitFor([this] { return printsOnTheBoard(m_rig->board).size() == m_printsStarted; }, 30000));
+    reconnectAndCompare();
+
+    // Whatever runs ends whole before the next state; the paused print is resumed first.
+    if (record().activity == Activity::Paused) {
+        server.resumeJob(serial);
+        QVERIFY(waitForActivity(Activity::Printing));
+    }
+    QVERIFY(waitForActivity(Activity::Ready, 120000));
+    const QList<QList<int>> prints = printsOnTheBoard(m_rig->board);
+    QCOMPARE(prints.size(), m_printsStarted);
+    for (const QList<int> &heights : prints) {
+        for (int i = 1; i < heights.size(); ++i)
+            QVERIFY2(heights.at(i) > heights.at(i - 1), "a print went back down");
+    }
+    // A print that was neither cancelled nor cut off reached its last layer.
+    if (record().outcome == PrinterState::Outcome::Finished)
+        QCOMPARE(prints.last().size(), record().jobName == QLatin1String("noise.ssj") ? 6 : 10);
+}
+
+QTEST_MAIN(TestSessionWalk)
+#include "tst_sessionwalk.moc"

@@ -3,14 +3,17 @@
 // ask the import's questions, the printer pages show and send what the controller
 // reports and expects, and at the smallest window size no text is cut off. Every state
 // looked at is saved as a PNG (TESSORA_SCREENSHOT_DIR, else a folder in the temp dir).
+#include "controllertesting.h"
 #include "crushedprintjob.h"
 #include "myglwidget.h"
+#include "printerlistmodel.h"
 #include "rendererqmlitem.h"
 #include "tessoraapp.h"
 #include "uitesting.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QImage>
 #include <QPainter>
 #include <QQmlComponent>
@@ -77,6 +80,12 @@ private slots:
     void largeModel_asksToScaleDown_andFitsThePlatform();
     void connectedPrinter_enablesPrinting_andResinLimitsThickness();
     void printersPanel_showsProgressAndErrors_andSendsActions();
+    void everyPage_showsEachEventWithinASecond_data();
+    void everyPage_showsEachEventWithinASecond();
+    void scalingTab_showsTheFactorsSavedOnThePrinter();
+    void connectWizard_foundPrinterGone_isNotShownConnected();
+    void printerUpdate_installsOnlyWithTheUsersConsent();
+    void printModels_slicesForThePrintersModel_eachPrintInItsOwnFile();
     void everyDialog_atMinimumSize_showsWholeTextsWithUnits();
     void jobViewer_showsTheLayersOfAJob();
     void disconnectedPrinter_leavesTheLists();
@@ -91,6 +100,9 @@ private:
     bool close(const QString &popup);
     bool importBox(const QString &name, double x, double y, double z);
     void connectPrinter(const QString &serial, const QString &nickname);
+    // The printer's next record: `change` applied to its current one.
+    void publish(const QString &serial, const std::function<void(PrinterState &)> &change);
+    QString cardText(const QString &serial, const QString &name);
     void shoot(const QString &name);
     void expectWholeTexts(const QString &state);
 
@@ -169,7 +181,24 @@ bool TestUiPages::importBox(const QString &name, double x, double y, double z)
 
 void TestUiPages::connectPrinter(const QString &serial, const QString &nickname)
 {
-    controller()->printerConnected_networked(serial, nickname, QStringLiteral("PrintStatus_Ready"));
+    PrinterState state = ControllerTesting::printerRecord(serial, QStringLiteral("Orbelle"));
+    state.nickname = nickname;
+    controller()->updatePrinterState(state);
+}
+
+void TestUiPages::publish(const QString &serial, const std::function<void(PrinterState &)> &change)
+{
+    const PrinterState *current = controller()->printerList()->find(serial);
+    PrinterState next = current ? *current : ControllerTesting::printerRecord(serial, QStringLiteral("Orbelle"));
+    change(next);
+    controller()->updatePrinterState(next);
+}
+
+QString TestUiPages::cardText(const QString &serial, const QString &name)
+{
+    QQuickItem *card = findItem(window(), QStringLiteral("printerCard_") + serial);
+    QQuickItem *found = card ? card->findChild<QQuickItem *>(name) : nullptr;
+    return found && found->isVisible() ? found->property("text").toString() : QString();
 }
 
 void TestUiPages::shoot(const QString &name)
@@ -243,11 +272,14 @@ void TestUiPages::emptyPlatformAndNoPrinter_disableTheirActions()
         QQuickItem *control = item(QLatin1String(name));
         QVERIFY2(control && !control->isEnabled(), name);
     }
-    // No printer: nothing to print on or to manage.
-    for (const char *name : {"printButton", "printersButton"}) {
-        QQuickItem *control = item(QLatin1String(name));
-        QVERIFY2(control && !control->isEnabled(), name);
-    }
+    // No printer: nothing to print on or to manage, but the printers panel offers a search.
+    QVERIFY(!item(QStringLiteral("printButton"))->isEnabled());
+    QSignalSpy announced(controller(), &MyGLWidget::networking_broadcastIP);
+    QVERIFY(click(window(), item(QStringLiteral("printersButton"))));
+    QTRY_VERIFY(isUsable(item(QStringLiteral("searchPrintersButton"))));
+    QVERIFY(click(window(), item(QStringLiteral("searchPrintersButton"))));
+    QCOMPARE(announced.count(), 1);
+    QVERIFY(close(QStringLiteral("printersPanel")));
     for (const char *name : {"printerControlsItem", "fineTuneItem"})
         QVERIFY2(!find(window(), QLatin1String(name))->property("enabled").toBool(), name);
     // Importing and connecting stay possible.
@@ -460,25 +492,29 @@ void TestUiPages::connectedPrinter_enablesPrinting_andResinLimitsThickness()
 
 void TestUiPages::printersPanel_showsProgressAndErrors_andSendsActions()
 {
+    using A = PrinterState::Activity;
     const QString serial = QStringLiteral("TS100-0042");
-    controller()->updatePrintProgress_network(serial, 120, 45, 65, QStringLiteral("bracket.ssj"),
-        QStringLiteral("Clear"), 50);
+    publish(serial, [](PrinterState &p) {
+        p.activity = A::Printing;
+        p.layer = 120;
+        p.percent = 45;
+        p.timeLeft = 65;
+        p.jobName = QStringLiteral("bracket.ssj");
+    });
     QVERIFY(click(window(), item(QStringLiteral("printersButton"))));
     QTRY_VERIFY(find(window(), QStringLiteral("printersPanel"))->property("opened").toBool());
-
-    QQuickItem *card = nullptr;
-    QTRY_VERIFY((card = findItem(window(), QStringLiteral("printerCard_") + serial)) != nullptr);
-    auto text = [&](const char *name) {
-        QQuickItem *found = card->findChild<QQuickItem *>(QLatin1String(name));
-        return found ? found->property("text").toString() : QString();
-    };
-    QCOMPARE(text("printerName"), QStringLiteral("Bench printer"));
-    QCOMPARE(text("printerStatus"), QStringLiteral("Printing"));
-    QCOMPARE(text("printerProgressText"), QStringLiteral("Layer 120 · 45 % · 1 h 05 min left · bracket.ssj"));
+    QTRY_VERIFY(findItem(window(), QStringLiteral("printerCard_") + serial));
+    QQuickItem *card = findItem(window(), QStringLiteral("printerCard_") + serial);
+    const auto button = [&](const char *name) { return card->findChild<QQuickItem *>(QLatin1String(name)); };
+    QCOMPARE(cardText(serial, QStringLiteral("printerName")), QStringLiteral("Bench printer"));
+    QCOMPARE(cardText(serial, QStringLiteral("printerStatus")), QStringLiteral("Printing"));
+    QCOMPARE(cardText(serial, QStringLiteral("printerProgressText")),
+        QStringLiteral("Layer 120 · 45 % · 1 h 05 min left · bracket.ssj"));
 
     // A hardware error is shown in words, on the card and in a message.
+    publish(serial, [](PrinterState &p) { p.lastError = 201; });
     controller()->network_printerErrorReceived(serial, 201);
-    QTRY_COMPARE(text("printerError"), MyGLWidget::printerErrorMessage(201));
+    QTRY_VERIFY(cardText(serial, QStringLiteral("printerError")).startsWith(QStringLiteral("Printer error 201: ")));
     QObject *message = find(window(), QStringLiteral("messageDialog"));
     QTRY_VERIFY(message->property("opened").toBool());
     QVERIFY(message->property("text").toString().endsWith(MyGLWidget::printerErrorMessage(201)));
@@ -486,40 +522,253 @@ void TestUiPages::printersPanel_showsProgressAndErrors_andSendsActions()
 
     // Pause goes to the printer; once paused, resume replaces it.
     QSignalSpy pauses(controller(), &MyGLWidget::sendPauseJob_networking);
-    QVERIFY(click(window(), card->findChild<QQuickItem *>(QStringLiteral("pauseButton"))));
+    QVERIFY(click(window(), button("pauseButton")));
     QCOMPARE(pauses.size(), 1);
     QCOMPARE(pauses.at(0).at(0).toString(), serial);
-    controller()->receivePauseStarted(serial);
-    QTRY_COMPARE(text("printerStatus"), QStringLiteral("Printing · Pausing…"));
-    controller()->receivePauseCompleted(serial);
-    QTRY_COMPARE(text("printerStatus"), QStringLiteral("Paused"));
-    QVERIFY(!card->findChild<QQuickItem *>(QStringLiteral("pauseButton"))->isVisible());
-    QVERIFY(card->findChild<QQuickItem *>(QStringLiteral("resumeButton"))->isVisible());
-    QVERIFY(!card->findChild<QQuickItem *>(QStringLiteral("reprintButton"))->isEnabled());
+    publish(serial, [](PrinterState &p) { p.activity = A::Pausing; });
+    QTRY_COMPARE(cardText(serial, QStringLiteral("printerStatus")), QStringLiteral("Pausing…"));
+    publish(serial, [](PrinterState &p) { p.activity = A::Paused; });
+    QTRY_COMPARE(cardText(serial, QStringLiteral("printerStatus")), QStringLiteral("Paused"));
+    QVERIFY(!button("pauseButton")->isVisible());
+    QVERIFY(button("resumeButton")->isVisible());
+    QVERIFY(!button("reprintButton")->isEnabled());
     expectWholeTexts(QStringLiteral("printers panel"));
     shoot(QStringLiteral("09-printers-panel"));
 
-    // Cancelling asks first.
+    // Cancelling asks first; the end of the print is announced once.
     QSignalSpy cancels(controller(), &MyGLWidget::sendCancelJob_networking);
-    QVERIFY(click(window(), card->findChild<QQuickItem *>(QStringLiteral("cancelPrintButton"))));
+    QVERIFY(click(window(), button("cancelPrintButton")));
     QTRY_VERIFY(find(window(), QStringLiteral("printerConfirmDialog"))->property("opened").toBool());
     QCOMPARE(cancels.size(), 0);
     QVERIFY(click(window(), item(QStringLiteral("printerConfirmDialogYesButton"))));
     QCOMPARE(cancels.size(), 1);
-    controller()->receivePrintCancelled(serial);
-    QTRY_COMPARE(text("printerStatus"), QStringLiteral("Ready · Print cancelled"));
-    QVERIFY(card->findChild<QQuickItem *>(QStringLiteral("reprintButton"))->isEnabled());
+    publish(serial, [](PrinterState &p) {
+        p.activity = A::Ready;
+        p.outcome = PrinterState::Outcome::Cancelled;
+    });
+    QTRY_COMPARE(cardText(serial, QStringLiteral("printerStatus")), QStringLiteral("Ready · Print cancelled"));
+    QObject *notices = find(window(), QStringLiteral("noticeModel"));
+    QTRY_COMPARE(notices->property("count").toInt(), 1);
+    QTRY_VERIFY(visibleTexts(window()).contains(QStringLiteral("Bench printer: Print cancelled")));
 
-    // Rename sends the new nickname.
+    // Reprint asks first, naming the job it prints.
+    QSignalSpy reprints(controller(), &MyGLWidget::sendReprint_networking);
+    QVERIFY(click(window(), button("reprintButton")));
+    QTRY_VERIFY(find(window(), QStringLiteral("printerConfirmDialog"))->property("opened").toBool());
+    QCOMPARE(item(QStringLiteral("printerConfirmDialogText"))->property("text").toString(),
+        QStringLiteral("Print bracket.ssj again on Bench printer?"));
+    QCOMPARE(reprints.size(), 0);
+    QVERIFY(click(window(), item(QStringLiteral("printerConfirmDialogYesButton"))));
+    QCOMPARE(reprints.size(), 1);
+
+    // Rename sends the new nickname; the card shows it as soon as the printer's record does.
     QSignalSpy renames(controller(), &MyGLWidget::sendChangeNickName_networking);
-    QVERIFY(click(window(), card->findChild<QQuickItem *>(QStringLiteral("renameButton"))));
+    QTRY_VERIFY(!find(window(), QStringLiteral("printerConfirmDialog"))->property("visible").toBool());
+    QVERIFY(click(window(), button("renameButton")));
     QTRY_VERIFY(find(window(), QStringLiteral("renameDialog"))->property("opened").toBool());
     item(QStringLiteral("nicknameField"))->setProperty("text", QStringLiteral("Lab printer"));
     shoot(QStringLiteral("10-rename-printer"));
     QVERIFY(click(window(), item(QStringLiteral("renameSaveButton"))));
     QCOMPARE(renames.size(), 1);
     QCOMPARE(renames.at(0).at(1).toString(), QStringLiteral("Lab printer"));
+    publish(serial, [](PrinterState &p) { p.nickname = QStringLiteral("Lab printer"); });
+    QTRY_COMPARE(cardText(serial, QStringLiteral("printerName")), QStringLiteral("Lab printer"));
+    publish(serial, [](PrinterState &p) { p.nickname = QStringLiteral("Bench printer"); });
     QVERIFY(close(QStringLiteral("printersPanel")));
+}
+
+// One event of a printer, as its record shows it, and what every page must show within a
+// second: the card's words, the status bar, and whether the print dialog, the fine-tune
+// wizard and the printer controls take the printer.
+void TestUiPages::everyPage_showsEachEventWithinASecond_data()
+{
+    using A = PrinterState::Activity;
+    using O = PrinterState::Outcome;
+    QTest::addColumn<int>("activity");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<QString>("card"); // the status words
+    QTest::addColumn<QString>("statusBar"); // the start of the status bar's text
+    QTest::addColumn<bool>("free"); // a new print and board commands are possible
+    QTest::addColumn<bool>("waiting"); // "Waiting for the job transfer to end"
+    const auto row = [](const char *name, A activity, O outcome, int error, bool connected, const QString &card,
+                         const QString &statusBar, bool free, bool waiting) {
+        QTest::newRow(name) << int(activity) << int(outcome) << error << connected << card << statusBar << free
+                            << waiting;
+    };
+    const QString height = QStringLiteral("Height ");
+    row("job being sent", A::Sending, O::None, 0, true, QStringLiteral("Sending the job (40 %)"),
+        QStringLiteral("Sending bracket.ssj to Bench printer (40 %)"), false, true);
+    row("printing", A::Printing, O::None, 0, true, QStringLiteral("Printing"),
+        QStringLiteral("Bench printer: Printing, layer 12, 30 %"), false, false);
+    row("cancelled on the printer", A::Ready, O::Cancelled, 0, true, QStringLiteral("Ready · Print cancelled"), height,
+        true, false);
+    row("printing again", A::Printing, O::None, 0, true, QStringLiteral("Printing"),
+        QStringLiteral("Bench printer: Printing"), false, false);
+    row("printing error", A::Printing, O::None, 203, true, QStringLiteral("Printing"),
+        QStringLiteral("Bench printer: Printing"), false, false);
+    row("failed", A::Ready, O::Failed, 203, true, QStringLiteral("Ready · Print failed: Printer error 203: "), height,
+        true, false);
+    row("done", A::Ready, O::Finished, 0, true, QStringLiteral("Ready · Print finished"), height, true, false);
+    row("disconnected", A::Ready, O::None, 0, false, QString(), height, false, false);
+    row("reconnected", A::Ready, O::None, 0, true, QStringLiteral("Ready"), height, true, false);
+}
+
+void TestUiPages::everyPage_showsEachEventWithinASecond()
+{
+    QFETCH(int, activity);
+    QFETCH(int, outcome);
+    QFETCH(int, error);
+    QFETCH(bool, connected);
+    QFETCH(QString, card);
+    QFETCH(QString, statusBar);
+    QFETCH(bool, free);
+    QFETCH(bool, waiting);
+    const QString serial = QStringLiteral("TS100-0042");
+    if (!connected) {
+        controller()->printerDisconnected_networked(serial);
+    } else {
+        publish(serial, [&](PrinterState &p) {
+            p.nickname = QStringLiteral("Bench printer");
+            p.activity = PrinterState::Activity(activity);
+            p.outcome = PrinterState::Outcome(outcome);
+            p.lastError = error;
+            p.commandsWait = waiting;
+            p.bytesSent = 40;
+            p.bytesTotal = 100;
+            p.jobName = QStringLiteral("bracket.ssj");
+            p.layer = 12;
+            p.percent = 30;
+        });
+    }
+    QVERIFY(open(QStringLiteral("printersPanel")));
+    QTRY_COMPARE_WITH_TIMEOUT(cardText(serial, QStringLiteral("printerStatus")).left(card.size()), card, 1000);
+    QCOMPARE(cardText(serial, QStringLiteral("printerWaiting")).isEmpty(), !waiting);
+    if (error && connected && !free)
+        QVERIFY(cardText(serial, QStringLiteral("printerError")).startsWith(QStringLiteral("Printer error 203")));
+    QVERIFY(close(QStringLiteral("printersPanel")));
+    QTRY_VERIFY_WITH_TIMEOUT(item(QStringLiteral("statusMessage"))->property("text").toString().startsWith(statusBar),
+        1000);
+    for (const char *name : {"printStartButton", "printToleranceButton", "projectorOffButton", "platformUpButton"})
+        QTRY_VERIFY2_WITH_TIMEOUT(item(QLatin1String(name))->isEnabled() == free, name, 1000);
+    QCOMPARE(item(QStringLiteral("controlsBusyWarning"))->property("text").toString()
+                 == QStringLiteral("Waiting for the job transfer to end"),
+        waiting);
+}
+
+void TestUiPages::scalingTab_showsTheFactorsSavedOnThePrinter()
+{
+    const QString serial = QStringLiteral("TS100-0042");
+    publish(serial, [](PrinterState &p) {
+        Resin clear(QStringLiteral("Clear"));
+        clear.scaleX50 = 0.995;
+        clear.fineTuneFactor50 = 1.05;
+        p.resins = {clear};
+    });
+    QVERIFY(open(QStringLiteral("printerSettingsDialog")));
+    find(window(), QStringLiteral("settingsTabs"))->setProperty("currentIndex", 2);
+    QQuickItem *resins = item(QStringLiteral("scalingResin"));
+    resins->setProperty("currentIndex", resins->property("model").toStringList().indexOf(QStringLiteral("Clear")));
+    QTRY_COMPARE(item(QStringLiteral("scaleXField"))->property("text").toString(), QStringLiteral("99.5"));
+    QCOMPARE(item(QStringLiteral("scaleYField"))->property("text").toString(), QStringLiteral("100"));
+    QCOMPARE(item(QStringLiteral("exposureFactorField"))->property("text").toString(), QStringLiteral("105"));
+    QVERIFY(item(QStringLiteral("calibratedState"))->property("text").toString().contains(QStringLiteral("has been")));
+    // A fine-tune saved meanwhile (by the wizard, or on another computer) shows at once.
+    publish(serial, [](PrinterState &p) { p.resins[0].fineTuneFactor50 = 1.1; });
+    QTRY_COMPARE_WITH_TIMEOUT(
+        item(QStringLiteral("exposureFactorField"))->property("text").toString(), QStringLiteral("110"), 1000);
+    QVERIFY(visibleTexts(window()).contains(QStringLiteral("Saved on the printer: scale X 99.5 %, Y 100 %, exposure 110 %")));
+    expectWholeTexts(QStringLiteral("saved scaling"));
+    shoot(QStringLiteral("19b-settings-saved-scaling"));
+    QVERIFY(close(QStringLiteral("printerSettingsDialog")));
+}
+
+void TestUiPages::connectWizard_foundPrinterGone_isNotShownConnected()
+{
+    QObject *wizard = find(window(), QStringLiteral("connectWizard"));
+    QVERIFY(open(QStringLiteral("connectWizard")));
+    QVERIFY(QMetaObject::invokeMethod(wizard, "startSearch", Q_ARG(QVariant, false)));
+    connectPrinter(QStringLiteral("W1"), QStringLiteral("Workshop"));
+    QTRY_COMPARE(item(QStringLiteral("searchStatus"))->property("text").toString(),
+        QStringLiteral("Connected to Workshop."));
+    controller()->printerDisconnected_networked(QStringLiteral("W1"));
+    QTRY_COMPARE_WITH_TIMEOUT(item(QStringLiteral("searchStatus"))->property("text").toString(),
+        QStringLiteral("Workshop was found but is no longer connected."), 1000);
+    QVERIFY(!item(QStringLiteral("searchDoneButton"))->isVisible());
+    QVERIFY(close(QStringLiteral("connectWizard")));
+}
+
+void TestUiPages::printerUpdate_installsOnlyWithTheUsersConsent()
+{
+    QSignalSpy installs(controller(), &MyGLWidget::sendInstallUpdate);
+    for (const char *answer : {"updateConfirmDialogNoButton", "updateConfirmDialogYesButton"}) {
+        controller()->receiveUpdateRequest(QStringLiteral("OLD-7"));
+        QTRY_VERIFY(find(window(), QStringLiteral("updateConfirmDialog"))->property("opened").toBool());
+        QVERIFY(item(QStringLiteral("updateConfirmDialogText"))->property("text").toString().contains(
+            QStringLiteral("The printer OLD-7 needs a new version")));
+        QCOMPARE(installs.count(), 0);
+        QVERIFY(click(window(), item(QLatin1String(answer))));
+        QTRY_VERIFY(!find(window(), QStringLiteral("updateConfirmDialog"))->property("visible").toBool());
+    }
+    QCOMPARE(installs.count(), 1);
+    QCOMPARE(installs.at(0).at(0).toString(), QStringLiteral("OLD-7"));
+}
+
+void TestUiPages::printModels_slicesForThePrintersModel_eachPrintInItsOwnFile()
+{
+    QSignalSpy handed(controller(), &MyGLWidget::sendPrintJob);
+    for (const char *serial : {"Q75-1", "Q75-2"}) {
+        PrinterState printer = ControllerTesting::printerRecord(QLatin1String(serial), QStringLiteral("Orbelle75"));
+        controller()->updatePrinterState(printer);
+    }
+    const auto crossesWalls = [this] {
+        bool crosses = true;
+        QMetaObject::invokeMethod(editor(), "doAnyModelsIntersectWalls", Q_RETURN_ARG(bool, crosses));
+        return crosses;
+    };
+    // Alone on the platform, a model stays centred. 110 mm long: it fits the 128 mm platform
+    // of a 100-micron printer, not the 96 mm one.
+    QVERIFY(click(window(), item(QStringLiteral("clearAllButton"))));
+    QTRY_VERIFY(isUsable(item(QStringLiteral("clearConfirmDialogYesButton"))));
+    QVERIFY(click(window(), item(QStringLiteral("clearConfirmDialogYesButton"))));
+    QTRY_VERIFY_WITH_TIMEOUT(!root()->property("hasModels").toBool(), 10000);
+    QVERIFY(importBox(QStringLiteral("bar.stl"), 110, 10, 5));
+    QTRY_VERIFY_WITH_TIMEOUT(visibleTexts(window()).contains(QStringLiteral("bar.stl")), 20000);
+    QVERIFY(!crossesWalls());
+    QVERIFY(QMetaObject::invokeMethod(root(), "printModels", Q_ARG(QVariant, QStringLiteral("Q75-1")),
+        Q_ARG(QVariant, QStringLiteral("Clear")), Q_ARG(QVariant, 100), Q_ARG(QVariant, false)));
+    QObject *message = find(window(), QStringLiteral("messageDialog"));
+    QTRY_VERIFY(message->property("opened").toBool());
+    QVERIFY(message->property("text").toString().contains(QStringLiteral("NickQ75-1 (96 × 60 mm")));
+    QCOMPARE(editor()->property("platformIs75Microns").toBool(), true);
+    QCOMPARE(item(QStringLiteral("platformChoice"))->property("currentIndex").toInt(), 1);
+    QVERIFY(close(QStringLiteral("messageDialog")));
+    QCOMPARE(handed.count(), 0);
+    QVERIFY(click(window(), item(QStringLiteral("deleteButton"))));
+    QVERIFY(importBox(QStringLiteral("small.stl"), 10, 10, 5));
+    QTRY_VERIFY_WITH_TIMEOUT(visibleTexts(window()).contains(QStringLiteral("small.stl")), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!visibleTexts(window()).contains(QStringLiteral("bar.stl")) && !crossesWalls(), 10000);
+
+    // Two quick prints of the same models: two files, each sliced for 75-micron pixels.
+    for (const char *serial : {"Q75-1", "Q75-2"})
+        QVERIFY(QMetaObject::invokeMethod(root(), "printModels", Q_ARG(QVariant, QLatin1String(serial)),
+            Q_ARG(QVariant, QStringLiteral("Clear")), Q_ARG(QVariant, 100), Q_ARG(QVariant, false)));
+    QTRY_COMPARE_WITH_TIMEOUT(handed.count(), 2, 60000);
+    const QString first = handed.at(0).at(1).toString();
+    const QString second = handed.at(1).at(1).toString();
+    QVERIFY(first != second);
+    QCOMPARE(QFileInfo(first).fileName(), QFileInfo(second).fileName());
+    for (const QString &path : {first, second}) {
+        CrushedPrintJob job;
+        QFile file(path);
+        QVERIFY2(job.loadCPJ(&file), qPrintable(path));
+        QCOMPARE(job.description(), QStringLiteral("sliced at 75 microns"));
+    }
+    for (const char *serial : {"Q75-1", "Q75-2"})
+        controller()->printerDisconnected_networked(QLatin1String(serial));
+    QVERIFY(!QFile::exists(first) && !QFile::exists(second));
+    QVERIFY(QMetaObject::invokeMethod(root(), "usePlatform", Q_ARG(QVariant, false)));
 }
 
 void TestUiPages::everyDialog_atMinimumSize_showsWholeTextsWithUnits()
@@ -544,7 +793,7 @@ void TestUiPages::everyDialog_atMinimumSize_showsWholeTextsWithUnits()
                 QObject *wizard = find(window(), QStringLiteral("connectWizard"));
                 wizard->setProperty("page", 5);
                 wizard->setProperty("searching", false);
-                wizard->setProperty("foundName", QString());
+                wizard->setProperty("foundSerial", QString());
             }},
         {QStringLiteral("printerSettingsDialog"), QStringLiteral("17-settings-resins"), {}},
         {QStringLiteral("printerSettingsDialog"), QStringLiteral("18-settings-cure-times"),
@@ -650,7 +899,7 @@ void TestUiPages::disconnectedPrinter_leavesTheLists()
     controller()->printerDisconnected_networked(QStringLiteral("TS100-0042"));
     QTRY_COMPARE(root()->property("printerCount").toInt(), 0);
     QVERIFY(!item(QStringLiteral("printButton"))->isEnabled());
-    QVERIFY(!item(QStringLiteral("printersButton"))->isEnabled());
+    QCOMPARE(item(QStringLiteral("printersButton"))->property("text").toString(), QStringLiteral("Printers (0)"));
     QVERIFY2(pageWarnings.isEmpty(), qPrintable(pageWarnings.join('\n')));
 }
 

@@ -83,7 +83,7 @@ Pane {
         Label {
             objectName: "selectionLabel"
             Layout.fillWidth: true
-            elide: Text.ElideMiddle
+            wrapMode: Text.Wrap
             color: panel.hasSelection ? palette.windowText : Theme.mutedText
             text: panel.hasSelection
                   ? qsTr("Size %1 × %2 × %3 mm, %4 ml")

@@ -3,6 +3,7 @@
 // (exposure from the catalogue, calibration from the printer), refused prints, calibration
 // edits and prints, the compression parameter, printer reports, the printer list, and a
 // printer that stays connected while the window's thread is busy.
+#include "patience.h"
 #include "clientdevice.h"
 #include "controllertesting.h"
 #include "fakeprinter.h"
@@ -102,10 +103,10 @@ private:
         QSignalSpy connected(m_widget.get(), &MyGLWidget::sendPrinterConnected_networking);
         if (!printer->connectTo(static_cast<quint16>(serverPort(*m_widget))))
             return nullptr;
-        if (!QTest::qWaitFor([&] { return !printer->greeting.isEmpty(); }, 10000))
+        if (!QTest::qWaitFor([&] { return !printer->greeting.isEmpty(); }, TestPatience::kWaitMs))
             return nullptr;
         printer->send(FakePrinter::reply(serial, model, QStringLiteral("4.51"), status, resins));
-        if (!QTest::qWaitFor([&] { return connected.count() == 1; }, 10000))
+        if (!QTest::qWaitFor([&] { return connected.count() == 1; }, TestPatience::kWaitMs))
             return nullptr;
         const QList<Resin> list = resins.isEmpty() ? ClientDevice::desktopDefaultResinList() : Resin::fromString(resins);
         publish(*m_widget, printerRecord(serial, model, list));
@@ -118,7 +119,7 @@ private:
     {
         const QString mark = QStringLiteral("barrier-%1").arg(++m_barriers);
         m_widget->boardCommand(serial, mark);
-        return printer->waitForMessage(QStringLiteral("Send_PiToBoardCommand,") + mark);
+        return printer->waitForMessage(QStringLiteral("Send_PiToBoardCommand,") + mark, TestPatience::kWaitMs);
     }
 
     QString jobFile(const QString &name, double thicknessMm, int layers)
@@ -248,7 +249,7 @@ private slots:
         QCOMPARE(m_widget->jobLayerThickness(), 50);
         QCOMPARE(m_widget->selectedPrinter(), QStringLiteral("P1"));
 
-        QTRY_COMPARE(jobLinesSent(*printer).size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(jobLinesSent(*printer).size(), 1, TestPatience::kWaitMs);
         PrintJob sent;
         sent.setFromString(jobLinesSent(*printer).first());
         QCOMPARE(sent.cureTime, 10.0);
@@ -262,12 +263,12 @@ private slots:
         QCOMPARE(sent.scaleY, 0.95);
         QCOMPARE(sent.fineTuneFactor, 1.1);
 
-        QTRY_COMPARE(printer->streamResult, JobStreamReceiver::Done);
+        QTRY_COMPARE_WITH_TIMEOUT(printer->streamResult, JobStreamReceiver::Done, TestPatience::kWaitMs);
         QFile original(job);
         QFile copy(received);
         QVERIFY(original.open(QIODevice::ReadOnly) && copy.open(QIODevice::ReadOnly));
         QVERIFY(original.readAll() == copy.readAll());
-        QTRY_VERIFY(!progress.isEmpty() && progress.last().at(0).toInt() == 100);
+        QTRY_VERIFY_WITH_TIMEOUT(!progress.isEmpty() && progress.last().at(0).toInt() == 100, TestPatience::kWaitMs);
     }
 
     void printSSJ_twoPrintersWithinTheDelay_eachGetsItsOwnJob()
@@ -280,8 +281,8 @@ private slots:
             QStringLiteral("T1"), jobFile(QStringLiteral("five50.ssj"), 0.05, 5), QStringLiteral("Gray"));
         m_widget->printSSJ(
             QStringLiteral("T2"), jobFile(QStringLiteral("three100.ssj"), 0.1, 3), QStringLiteral("White"));
-        QTRY_COMPARE(jobLinesSent(*first).size(), 1);
-        QTRY_COMPARE(jobLinesSent(*second).size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(jobLinesSent(*first).size(), 1, TestPatience::kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(jobLinesSent(*second).size(), 1, TestPatience::kWaitMs);
         QVERIFY(barrier(first.get(), QStringLiteral("T1")));
         QVERIFY(barrier(second.get(), QStringLiteral("T2")));
         QCOMPARE(jobLinesSent(*first).size(), 1);
@@ -435,8 +436,8 @@ private slots:
         // The calibration jobs, once built into the program, go out as any other print.
         if (!QFileInfo(paths.first()).isFile())
             QSKIP("The calibration jobs are not among the resources of this build");
-        QTRY_COMPARE(jobLinesSent(*printer100).size(), 6);
-        QTRY_COMPARE(jobLinesSent(*printer75).size(), 6);
+        QTRY_COMPARE_WITH_TIMEOUT(jobLinesSent(*printer100).size(), 6, TestPatience::kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(jobLinesSent(*printer75).size(), 6, TestPatience::kWaitMs);
         QList<int> thicknesses;
         for (const QString &line : jobLinesSent(*printer100)) {
             PrintJob sent;
@@ -460,11 +461,11 @@ private slots:
         QCOMPARE(m_widget->getGParameter(serial), 7); // the fake printer reports "g7"
         QVERIFY(m_widget->isGParameterDetermined(serial));
         m_widget->modifyPrinterGParameter(serial, 42);
-        QVERIFY(printer->waitForMessage(QStringLiteral("Send_GParameter,42")));
+        QVERIFY(printer->waitForMessage(QStringLiteral("Send_GParameter,42"), TestPatience::kWaitMs));
         m_widget->resetPrinterGParameter(serial);
-        QVERIFY(printer->waitForMessage(QStringLiteral("Send_ResetGParameterToFactory")));
+        QVERIFY(printer->waitForMessage(QStringLiteral("Send_ResetGParameterToFactory"), TestPatience::kWaitMs));
         m_widget->setFactoryGParameter(serial, 30);
-        QVERIFY(printer->waitForMessage(QStringLiteral("Send_FactoryGParameter,30")));
+        QVERIFY(printer->waitForMessage(QStringLiteral("Send_FactoryGParameter,30"), TestPatience::kWaitMs));
     }
 
     // ---- reports from the printer
@@ -482,7 +483,7 @@ private slots:
         printer->send(QStringLiteral("Send_PrintProgress,3,60,12,job.ssj,Clear,50"));
         printer->send(QStringLiteral("Send_PauseMovementDone"));
         printer->send(QStringLiteral("Send_PrintDone"));
-        QTRY_COMPARE(done.count(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, TestPatience::kWaitMs);
         QCOMPARE(error.count(), 1);
         QCOMPARE(error.at(0).at(0).toString(), QStringLiteral("Q1"));
         QVERIFY(error.at(0).at(1).toString().contains(QStringLiteral("the printer lost its motor board")));
@@ -509,13 +510,13 @@ private slots:
             QStringList({QStringLiteral("wifiA"), QStringLiteral("wifiB")}));
 
         m_widget->manage_changeNickName(QStringLiteral("L2"), QStringLiteral("Bench"));
-        QVERIFY(second->waitForMessage(QStringLiteral("Server_NewNickname,Bench")));
+        QVERIFY(second->waitForMessage(QStringLiteral("Server_NewNickname,Bench"), TestPatience::kWaitMs));
 
         m_widget->setSelectedPrinter(QStringLiteral("L2"));
         m_widget->networkedTurnOffProjector();
-        QVERIFY(second->waitForMessage(QStringLiteral("Request_QA_TurnOffProjector")));
+        QVERIFY(second->waitForMessage(QStringLiteral("Request_QA_TurnOffProjector"), TestPatience::kWaitMs));
         m_widget->moveTankUp(QStringLiteral("L1"));
-        QVERIFY(first->waitForMessage(QStringLiteral("Request_TiltUp")));
+        QVERIFY(first->waitForMessage(QStringLiteral("Request_TiltUp"), TestPatience::kWaitMs));
 
         QSignalSpy status(m_widget.get(), &MyGLWidget::sendUpdatePrinterConnectedStatus);
         QSignalSpy gone(m_widget.get(), &MyGLWidget::sendPrinterDisconnected_networking);

@@ -3,6 +3,7 @@
 // ask the import's questions, the printer pages show and send what the controller
 // reports and expects, and at the smallest window size no text is cut off. Every state
 // looked at is saved as a PNG (TESSORA_SCREENSHOT_DIR, else a folder in the temp dir).
+#include "patience.h"
 #include "controllertesting.h"
 #include "crushedprintjob.h"
 #include "myglwidget.h"
@@ -136,8 +137,8 @@ void TestUiPages::initTestCase()
     QVERIFY(app->show());
     app->view().resize(minimumSize);
     QVERIFY(QTest::qWaitForWindowExposed(window()));
-    QTRY_COMPARE(root()->property("width").toDouble(), double(minimumSize.width()));
-    QTRY_VERIFY(editor());
+    QTRY_COMPARE_WITH_TIMEOUT(root()->property("width").toDouble(), double(minimumSize.width()), TestPatience::kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(editor(), TestPatience::kWaitMs);
 }
 
 void TestUiPages::cleanupTestCase()
@@ -160,7 +161,7 @@ bool TestUiPages::open(const QString &popup)
     QObject *object = find(window(), popup);
     if (!object || !QMetaObject::invokeMethod(object, "open"))
         return false;
-    return QTest::qWaitFor([&] { return object->property("opened").toBool(); }, 3000);
+    return QTest::qWaitFor([&] { return object->property("opened").toBool(); }, TestPatience::kWaitMs);
 }
 
 bool TestUiPages::close(const QString &popup)
@@ -168,7 +169,7 @@ bool TestUiPages::close(const QString &popup)
     QObject *object = find(window(), popup);
     if (!object || !QMetaObject::invokeMethod(object, "close"))
         return false;
-    return QTest::qWaitFor([&] { return !object->property("visible").toBool(); }, 3000);
+    return QTest::qWaitFor([&] { return !object->property("visible").toBool(); }, TestPatience::kWaitMs);
 }
 
 bool TestUiPages::importBox(const QString &name, double x, double y, double z)
@@ -253,7 +254,7 @@ void TestUiPages::everyPage_loadsAloneWithoutWarnings()
             object->setProperty("parent", QVariant::fromValue<QObject *>(view.contentItem()));
         if (object->metaObject()->indexOfMethod("open()") >= 0) {
             QMetaObject::invokeMethod(object, "open");
-            QTRY_VERIFY2(object->property("opened").toBool(), qPrintable(page));
+            QTRY_VERIFY2_WITH_TIMEOUT(object->property("opened").toBool(), qPrintable(page), TestPatience::kWaitMs);
         }
         QTest::qWait(30);
         QVERIFY2(pageWarnings.isEmpty(), qPrintable(page + ":\n" + pageWarnings.join('\n')));
@@ -276,7 +277,7 @@ void TestUiPages::emptyPlatformAndNoPrinter_disableTheirActions()
     QVERIFY(!item(QStringLiteral("printButton"))->isEnabled());
     QSignalSpy announced(controller(), &MyGLWidget::networking_broadcastIP);
     QVERIFY(click(window(), item(QStringLiteral("printersButton"))));
-    QTRY_VERIFY(isUsable(item(QStringLiteral("searchPrintersButton"))));
+    QTRY_VERIFY_WITH_TIMEOUT(isUsable(item(QStringLiteral("searchPrintersButton"))), TestPatience::kWaitMs);
     QVERIFY(click(window(), item(QStringLiteral("searchPrintersButton"))));
     QCOMPARE(announced.count(), 1);
     QVERIFY(close(QStringLiteral("printersPanel")));
@@ -294,7 +295,7 @@ void TestUiPages::mainWindow_empty_showsWholeTexts()
     shoot(QStringLiteral("01-main-empty"));
 
     QVERIFY(click(window(), item(QStringLiteral("toolsButton"))));
-    QTRY_VERIFY(find(window(), QStringLiteral("toolsMenu"))->property("opened").toBool());
+    QTRY_VERIFY_WITH_TIMEOUT(find(window(), QStringLiteral("toolsMenu"))->property("opened").toBool(), TestPatience::kWaitMs);
     expectWholeTexts(QStringLiteral("tools menu"));
     shoot(QStringLiteral("02-tools-menu"));
     QVERIFY(close(QStringLiteral("toolsMenu")));
@@ -312,7 +313,7 @@ void TestUiPages::printerDialogs_withoutPrinter_disableTheirActions()
     QVERIFY(close(QStringLiteral("printerControlsDialog")));
 
     QVERIFY(QMetaObject::invokeMethod(find(window(), QStringLiteral("printDialog")), "openForModels"));
-    QTRY_VERIFY(find(window(), QStringLiteral("printDialog"))->property("opened").toBool());
+    QTRY_VERIFY_WITH_TIMEOUT(find(window(), QStringLiteral("printDialog"))->property("opened").toBool(), TestPatience::kWaitMs);
     QVERIFY(!item(QStringLiteral("printStartButton"))->isEnabled());
     QVERIFY(visibleTexts(window()).contains(QStringLiteral("No printer connected")));
     QVERIFY(close(QStringLiteral("printDialog")));
@@ -326,7 +327,7 @@ void TestUiPages::importedModel_enablesTheModelTools()
 {
     QVERIFY(importBox(QStringLiteral("cube20.stl"), 20, 30, 10));
     QTRY_VERIFY_WITH_TIMEOUT(root()->property("hasModels").toBool(), 20000);
-    QTRY_VERIFY(root()->property("hasSelection").toBool());
+    QTRY_VERIFY_WITH_TIMEOUT(root()->property("hasSelection").toBool(), TestPatience::kWaitMs);
     QCOMPARE(root()->property("importing").toBool(), false);
     // Its height stands on the platform: 10 mm (the file's z).
     QVERIFY(qAbs(root()->property("maxModelHeight").toDouble() - 10.0) < 1e-3);
@@ -340,8 +341,8 @@ void TestUiPages::importedModel_enablesTheModelTools()
     QVERIFY(!item(QStringLiteral("printButton"))->isEnabled());
 
     auto *models = find(window(), QStringLiteral("modelList"));
-    QTRY_COMPARE(models->property("count").toInt(), 1);
-    QTRY_VERIFY(visibleTexts(window()).contains(QStringLiteral("cube20.stl")));
+    QTRY_COMPARE_WITH_TIMEOUT(models->property("count").toInt(), 1, TestPatience::kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(visibleTexts(window()).contains(QStringLiteral("cube20.stl")), TestPatience::kWaitMs);
     const QStringList texts = visibleTexts(window());
     QVERIFY(texts.contains(QStringLiteral("Size 20 × 30 × 10 mm, 6 ml")));
     QVERIFY(texts.contains(QStringLiteral("Height 10 mm, volume 6 ml")));
@@ -363,17 +364,17 @@ void TestUiPages::modelTools_changeTheSelectedModel()
     QQuickItem *scale = item(QStringLiteral("scaleField"));
     scale->setProperty("text", QStringLiteral("50"));
     QVERIFY(click(window(), item(QStringLiteral("applyScaleButton"))));
-    QTRY_VERIFY(!transformations.isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(!transformations.isEmpty(), TestPatience::kWaitMs);
     QCOMPARE(transformations.last().at(1).toDouble(), 0.5);
-    QTRY_COMPARE(scale->property("text").toString(), QStringLiteral("50"));
-    QTRY_VERIFY(qAbs(root()->property("maxModelHeight").toDouble() - 5.0) < 1e-3);
+    QTRY_COMPARE_WITH_TIMEOUT(scale->property("text").toString(), QStringLiteral("50"), TestPatience::kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(qAbs(root()->property("maxModelHeight").toDouble() - 5.0) < 1e-3, TestPatience::kWaitMs);
 
     // Position on the platform, millimetres: X along the long side, Y along the short one.
     transformations.clear();
     item(QStringLiteral("positionXField"))->setProperty("text", QStringLiteral("12.5"));
     item(QStringLiteral("positionYField"))->setProperty("text", QStringLiteral("-7"));
     QVERIFY(click(window(), item(QStringLiteral("applyPositionButton"))));
-    QTRY_VERIFY(!transformations.isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(!transformations.isEmpty(), TestPatience::kWaitMs);
     const QVector3D position = transformations.last().at(0).value<QVector3D>();
     QVERIFY(qAbs(position.x() - 12.5f) < 1e-4f);
     QVERIFY(qAbs(position.z() + 7.0f) < 1e-4f);
@@ -382,19 +383,19 @@ void TestUiPages::modelTools_changeTheSelectedModel()
     // 20 mm side upright.
     item(QStringLiteral("rotationAngleField"))->setProperty("text", QStringLiteral("90"));
     QVERIFY(click(window(), item(QStringLiteral("rotateYButton"))));
-    QTRY_VERIFY(qAbs(root()->property("maxModelHeight").toDouble() - 10.0) < 1e-3);
+    QTRY_VERIFY_WITH_TIMEOUT(qAbs(root()->property("maxModelHeight").toDouble() - 10.0) < 1e-3, TestPatience::kWaitMs);
 
     // Duplicate and remove the copies: the list follows.
     QVERIFY(click(window(), item(QStringLiteral("duplicateButton"))));
-    QTRY_VERIFY(visibleTexts(window()).contains(QStringLiteral("cube20.stl  × 2")));
+    QTRY_VERIFY_WITH_TIMEOUT(visibleTexts(window()).contains(QStringLiteral("cube20.stl  × 2")), TestPatience::kWaitMs);
     QVERIFY(click(window(), item(QStringLiteral("removeDuplicatesButton"))));
-    QTRY_VERIFY(visibleTexts(window()).contains(QStringLiteral("cube20.stl")));
+    QTRY_VERIFY_WITH_TIMEOUT(visibleTexts(window()).contains(QStringLiteral("cube20.stl")), TestPatience::kWaitMs);
 
     // Undo takes back the rotation.
     QVERIFY(click(window(), item(QStringLiteral("resetRotationButton"))));
-    QTRY_VERIFY(qAbs(root()->property("maxModelHeight").toDouble() - 5.0) < 1e-3);
+    QTRY_VERIFY_WITH_TIMEOUT(qAbs(root()->property("maxModelHeight").toDouble() - 5.0) < 1e-3, TestPatience::kWaitMs);
     QVERIFY(click(window(), item(QStringLiteral("undoButton"))));
-    QTRY_VERIFY(qAbs(root()->property("maxModelHeight").toDouble() - 10.0) < 1e-3);
+    QTRY_VERIFY_WITH_TIMEOUT(qAbs(root()->property("maxModelHeight").toDouble() - 10.0) < 1e-3, TestPatience::kWaitMs);
 }
 
 void TestUiPages::smallModel_asksForUnits_andInchesScaleIt()
@@ -418,10 +419,10 @@ void TestUiPages::smallModel_asksForUnits_andInchesScaleIt()
     shoot(QStringLiteral("05-units-prompt"));
 
     QVERIFY(click(window(), item(QStringLiteral("unitsPromptAcceptButton"))));
-    QTRY_VERIFY(!prompt->property("visible").toBool());
+    QTRY_VERIFY_WITH_TIMEOUT(!prompt->property("visible").toBool(), TestPatience::kWaitMs);
     // The model is placed, an inch on each side.
-    QTRY_VERIFY(visibleTexts(window()).contains(QStringLiteral("tiny.stl")));
-    QTRY_VERIFY(visibleTexts(window()).contains(QStringLiteral("Size 25.4 × 25.4 × 25.4 mm, 16.39 ml")));
+    QTRY_VERIFY_WITH_TIMEOUT(visibleTexts(window()).contains(QStringLiteral("tiny.stl")), TestPatience::kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(visibleTexts(window()).contains(QStringLiteral("Size 25.4 × 25.4 × 25.4 mm, 16.39 ml")), TestPatience::kWaitMs);
     ++modelsImported;
 }
 
@@ -438,32 +439,32 @@ void TestUiPages::largeModel_asksToScaleDown_andFitsThePlatform()
     shoot(QStringLiteral("06-resize-prompt"));
 
     QVERIFY(click(window(), item(QStringLiteral("resizePromptAcceptButton"))));
-    QTRY_VERIFY(!prompt->property("visible").toBool());
-    QTRY_VERIFY(visibleTexts(window()).contains(QStringLiteral("rod.stl")));
-    QTRY_VERIFY(visibleTexts(window()).filter(QStringLiteral("Size 203.2 × 8.1 × 8.1 mm")).size() == 1);
+    QTRY_VERIFY_WITH_TIMEOUT(!prompt->property("visible").toBool(), TestPatience::kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(visibleTexts(window()).contains(QStringLiteral("rod.stl")), TestPatience::kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(visibleTexts(window()).filter(QStringLiteral("Size 203.2 × 8.1 × 8.1 mm")).size() == 1, TestPatience::kWaitMs);
     ++modelsImported;
     // Too long for the platform's 128 mm: slicing is refused with a message.
     QVERIFY(QMetaObject::invokeMethod(root(), "saveJob", Q_ARG(QVariant, 50), Q_ARG(QVariant, false)));
     QObject *message = find(window(), QStringLiteral("messageDialog"));
-    QTRY_VERIFY(message->property("opened").toBool());
+    QTRY_VERIFY_WITH_TIMEOUT(message->property("opened").toBool(), TestPatience::kWaitMs);
     QCOMPARE(message->property("title").toString(), QStringLiteral("Model outside the build area"));
     shoot(QStringLiteral("07-outside-build-area"));
     QVERIFY(close(QStringLiteral("messageDialog")));
     QVERIFY(click(window(), item(QStringLiteral("deleteButton"))));
-    QTRY_VERIFY(!visibleTexts(window()).contains(QStringLiteral("rod.stl")));
+    QTRY_VERIFY_WITH_TIMEOUT(!visibleTexts(window()).contains(QStringLiteral("rod.stl")), TestPatience::kWaitMs);
 }
 
 void TestUiPages::connectedPrinter_enablesPrinting_andResinLimitsThickness()
 {
     connectPrinter(QStringLiteral("TS100-0042"), QStringLiteral("Bench printer"));
-    QTRY_COMPARE(root()->property("printerCount").toInt(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(root()->property("printerCount").toInt(), 1, TestPatience::kWaitMs);
     QVERIFY(item(QStringLiteral("printButton"))->isEnabled());
     QVERIFY(item(QStringLiteral("printersButton"))->isEnabled());
     QCOMPARE(item(QStringLiteral("printersButton"))->property("text").toString(), QStringLiteral("Printers (1)"));
 
     QVERIFY(click(window(), item(QStringLiteral("printButton"))));
     QObject *dialog = find(window(), QStringLiteral("printDialog"));
-    QTRY_VERIFY(dialog->property("opened").toBool());
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->property("opened").toBool(), TestPatience::kWaitMs);
     QCOMPARE(dialog->property("serial").toString(), QStringLiteral("TS100-0042"));
 
     // "Surgical Guide" offers no 20 µm layers: that thickness cannot be chosen.
@@ -502,8 +503,8 @@ void TestUiPages::printersPanel_showsProgressAndErrors_andSendsActions()
         p.jobName = QStringLiteral("bracket.ssj");
     });
     QVERIFY(click(window(), item(QStringLiteral("printersButton"))));
-    QTRY_VERIFY(find(window(), QStringLiteral("printersPanel"))->property("opened").toBool());
-    QTRY_VERIFY(findItem(window(), QStringLiteral("printerCard_") + serial));
+    QTRY_VERIFY_WITH_TIMEOUT(find(window(), QStringLiteral("printersPanel"))->property("opened").toBool(), TestPatience::kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(findItem(window(), QStringLiteral("printerCard_") + serial), TestPatience::kWaitMs);
     QQuickItem *card = findItem(window(), QStringLiteral("printerCard_") + serial);
     const auto button = [&](const char *name) { return card->findChild<QQuickItem *>(QLatin1String(name)); };
     QCOMPARE(cardText(serial, QStringLiteral("printerName")), QStringLiteral("Bench printer"));
@@ -514,9 +515,9 @@ void TestUiPages::printersPanel_showsProgressAndErrors_andSendsActions()
     // A hardware error is shown in words, on the card and in a message.
     publish(serial, [](PrinterState &p) { p.lastError = 201; });
     controller()->network_printerErrorReceived(serial, 201);
-    QTRY_VERIFY(cardText(serial, QStringLiteral("printerError")).startsWith(QStringLiteral("Printer error 201: ")));
+    QTRY_VERIFY_WITH_TIMEOUT(cardText(serial, QStringLiteral("printerError")).startsWith(QStringLiteral("Printer error 201: ")), TestPatience::kWaitMs);
     QObject *message = find(window(), QStringLiteral("messageDialog"));
-    QTRY_VERIFY(message->property("opened").toBool());
+    QTRY_VERIFY_WITH_TIMEOUT(message->property("opened").toBool(), TestPatience::kWaitMs);
     QVERIFY(message->property("text").toString().endsWith(MyGLWidget::printerErrorMessage(201)));
     QVERIFY(close(QStringLiteral("messageDialog")));
 
@@ -526,9 +527,9 @@ void TestUiPages::printersPanel_showsProgressAndErrors_andSendsActions()
     QCOMPARE(pauses.size(), 1);
     QCOMPARE(pauses.at(0).at(0).toString(), serial);
     publish(serial, [](PrinterState &p) { p.activity = A::Pausing; });
-    QTRY_COMPARE(cardText(serial, QStringLiteral("printerStatus")), QStringLiteral("Pausing…"));
+    QTRY_COMPARE_WITH_TIMEOUT(cardText(serial, QStringLiteral("printerStatus")), QStringLiteral("Pausing…"), TestPatience::kWaitMs);
     publish(serial, [](PrinterState &p) { p.activity = A::Paused; });
-    QTRY_COMPARE(cardText(serial, QStringLiteral("printerStatus")), QStringLiteral("Paused"));
+    QTRY_COMPARE_WITH_TIMEOUT(cardText(serial, QStringLiteral("printerStatus")), QStringLiteral("Paused"), TestPatience::kWaitMs);
     QVERIFY(!button("pauseButton")->isVisible());
     QVERIFY(button("resumeButton")->isVisible());
     QVERIFY(!button("reprintButton")->isEnabled());
@@ -538,7 +539,7 @@ void TestUiPages::printersPanel_showsProgressAndErrors_andSendsActions()
     // Cancelling asks first; the end of the print is announced once.
     QSignalSpy cancels(controller(), &MyGLWidget::sendCancelJob_networking);
     QVERIFY(click(window(), button("cancelPrintButton")));
-    QTRY_VERIFY(find(window(), QStringLiteral("printerConfirmDialog"))->property("opened").toBool());
+    QTRY_VERIFY_WITH_TIMEOUT(find(window(), QStringLiteral("printerConfirmDialog"))->property("opened").toBool(), TestPatience::kWaitMs);
     QCOMPARE(cancels.size(), 0);
     QVERIFY(click(window(), item(QStringLiteral("printerConfirmDialogYesButton"))));
     QCOMPARE(cancels.size(), 1);
@@ -546,15 +547,15 @@ void TestUiPages::printersPanel_showsProgressAndErrors_andSendsActions()
         p.activity = A::Ready;
         p.outcome = PrinterState::Outcome::Cancelled;
     });
-    QTRY_COMPARE(cardText(serial, QStringLiteral("printerStatus")), QStringLiteral("Ready · Print cancelled"));
+    QTRY_COMPARE_WITH_TIMEOUT(cardText(serial, QStringLiteral("printerStatus")), QStringLiteral("Ready · Print cancelled"), TestPatience::kWaitMs);
     QObject *notices = find(window(), QStringLiteral("noticeModel"));
-    QTRY_COMPARE(notices->property("count").toInt(), 1);
-    QTRY_VERIFY(visibleTexts(window()).contains(QStringLiteral("Bench printer: Print cancelled")));
+    QTRY_COMPARE_WITH_TIMEOUT(notices->property("count").toInt(), 1, TestPatience::kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(visibleTexts(window()).contains(QStringLiteral("Bench printer: Print cancelled")), TestPatience::kWaitMs);
 
     // Reprint asks first, naming the job it prints.
     QSignalSpy reprints(controller(), &MyGLWidget::sendReprint_networking);
     QVERIFY(click(window(), button("reprintButton")));
-    QTRY_VERIFY(find(window(), QStringLiteral("printerConfirmDialog"))->property("opened").toBool());
+    QTRY_VERIFY_WITH_TIMEOUT(find(window(), QStringLiteral("printerConfirmDialog"))->property("opened").toBool(), TestPatience::kWaitMs);
     QCOMPARE(item(QStringLiteral("printerConfirmDialogText"))->property("text").toString(),
         QStringLiteral("Print bracket.ssj again on Bench printer?"));
     QCOMPARE(reprints.size(), 0);
@@ -563,16 +564,16 @@ void TestUiPages::printersPanel_showsProgressAndErrors_andSendsActions()
 
     // Rename sends the new nickname; the card shows it as soon as the printer's record does.
     QSignalSpy renames(controller(), &MyGLWidget::sendChangeNickName_networking);
-    QTRY_VERIFY(!find(window(), QStringLiteral("printerConfirmDialog"))->property("visible").toBool());
+    QTRY_VERIFY_WITH_TIMEOUT(!find(window(), QStringLiteral("printerConfirmDialog"))->property("visible").toBool(), TestPatience::kWaitMs);
     QVERIFY(click(window(), button("renameButton")));
-    QTRY_VERIFY(find(window(), QStringLiteral("renameDialog"))->property("opened").toBool());
+    QTRY_VERIFY_WITH_TIMEOUT(find(window(), QStringLiteral("renameDialog"))->property("opened").toBool(), TestPatience::kWaitMs);
     item(QStringLiteral("nicknameField"))->setProperty("text", QStringLiteral("Lab printer"));
     shoot(QStringLiteral("10-rename-printer"));
     QVERIFY(click(window(), item(QStringLiteral("renameSaveButton"))));
     QCOMPARE(renames.size(), 1);
     QCOMPARE(renames.at(0).at(1).toString(), QStringLiteral("Lab printer"));
     publish(serial, [](PrinterState &p) { p.nickname = QStringLiteral("Lab printer"); });
-    QTRY_COMPARE(cardText(serial, QStringLiteral("printerName")), QStringLiteral("Lab printer"));
+    QTRY_COMPARE_WITH_TIMEOUT(cardText(serial, QStringLiteral("printerName")), QStringLiteral("Lab printer"), TestPatience::kWaitMs);
     publish(serial, [](PrinterState &p) { p.nickname = QStringLiteral("Bench printer"); });
     QVERIFY(close(QStringLiteral("printersPanel")));
 }
@@ -670,7 +671,7 @@ void TestUiPages::scalingTab_showsTheFactorsSavedOnThePrinter()
     find(window(), QStringLiteral("settingsTabs"))->setProperty("currentIndex", 2);
     QQuickItem *resins = item(QStringLiteral("scalingResin"));
     resins->setProperty("currentIndex", resins->property("model").toStringList().indexOf(QStringLiteral("Clear")));
-    QTRY_COMPARE(item(QStringLiteral("scaleXField"))->property("text").toString(), QStringLiteral("99.5"));
+    QTRY_COMPARE_WITH_TIMEOUT(item(QStringLiteral("scaleXField"))->property("text").toString(), QStringLiteral("99.5"), TestPatience::kWaitMs);
     QCOMPARE(item(QStringLiteral("scaleYField"))->property("text").toString(), QStringLiteral("100"));
     QCOMPARE(item(QStringLiteral("exposureFactorField"))->property("text").toString(), QStringLiteral("105"));
     QVERIFY(item(QStringLiteral("calibratedState"))->property("text").toString().contains(QStringLiteral("has been")));
@@ -690,8 +691,8 @@ void TestUiPages::connectWizard_foundPrinterGone_isNotShownConnected()
     QVERIFY(open(QStringLiteral("connectWizard")));
     QVERIFY(QMetaObject::invokeMethod(wizard, "startSearch", Q_ARG(QVariant, false)));
     connectPrinter(QStringLiteral("W1"), QStringLiteral("Workshop"));
-    QTRY_COMPARE(item(QStringLiteral("searchStatus"))->property("text").toString(),
-        QStringLiteral("Connected to Workshop."));
+    QTRY_COMPARE_WITH_TIMEOUT(item(QStringLiteral("searchStatus"))->property("text").toString(),
+        QStringLiteral("Connected to Workshop."), TestPatience::kWaitMs);
     controller()->printerDisconnected_networked(QStringLiteral("W1"));
     QTRY_COMPARE_WITH_TIMEOUT(item(QStringLiteral("searchStatus"))->property("text").toString(),
         QStringLiteral("Workshop was found but is no longer connected."), 1000);
@@ -704,12 +705,12 @@ void TestUiPages::printerUpdate_installsOnlyWithTheUsersConsent()
     QSignalSpy installs(controller(), &MyGLWidget::sendInstallUpdate);
     for (const char *answer : {"updateConfirmDialogNoButton", "updateConfirmDialogYesButton"}) {
         controller()->receiveUpdateRequest(QStringLiteral("OLD-7"));
-        QTRY_VERIFY(find(window(), QStringLiteral("updateConfirmDialog"))->property("opened").toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(find(window(), QStringLiteral("updateConfirmDialog"))->property("opened").toBool(), TestPatience::kWaitMs);
         QVERIFY(item(QStringLiteral("updateConfirmDialogText"))->property("text").toString().contains(
             QStringLiteral("The printer OLD-7 needs a new version")));
         QCOMPARE(installs.count(), 0);
         QVERIFY(click(window(), item(QLatin1String(answer))));
-        QTRY_VERIFY(!find(window(), QStringLiteral("updateConfirmDialog"))->property("visible").toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(!find(window(), QStringLiteral("updateConfirmDialog"))->property("visible").toBool(), TestPatience::kWaitMs);
     }
     QCOMPARE(installs.count(), 1);
     QCOMPARE(installs.at(0).at(0).toString(), QStringLiteral("OLD-7"));
@@ -730,7 +731,7 @@ void TestUiPages::printModels_slicesForThePrintersModel_eachPrintInItsOwnFile()
     // Alone on the platform, a model stays centred. 110 mm long: it fits the 128 mm platform
     // of a 100-micron printer, not the 96 mm one.
     QVERIFY(click(window(), item(QStringLiteral("clearAllButton"))));
-    QTRY_VERIFY(isUsable(item(QStringLiteral("clearConfirmDialogYesButton"))));
+    QTRY_VERIFY_WITH_TIMEOUT(isUsable(item(QStringLiteral("clearConfirmDialogYesButton"))), TestPatience::kWaitMs);
     QVERIFY(click(window(), item(QStringLiteral("clearConfirmDialogYesButton"))));
     QTRY_VERIFY_WITH_TIMEOUT(!root()->property("hasModels").toBool(), 10000);
     QVERIFY(importBox(QStringLiteral("bar.stl"), 110, 10, 5));
@@ -739,7 +740,7 @@ void TestUiPages::printModels_slicesForThePrintersModel_eachPrintInItsOwnFile()
     QVERIFY(QMetaObject::invokeMethod(root(), "printModels", Q_ARG(QVariant, QStringLiteral("Q75-1")),
         Q_ARG(QVariant, QStringLiteral("Clear")), Q_ARG(QVariant, 100), Q_ARG(QVariant, false)));
     QObject *message = find(window(), QStringLiteral("messageDialog"));
-    QTRY_VERIFY(message->property("opened").toBool());
+    QTRY_VERIFY_WITH_TIMEOUT(message->property("opened").toBool(), TestPatience::kWaitMs);
     QVERIFY(message->property("text").toString().contains(QStringLiteral("NickQ75-1 (96 × 60 mm")));
     QCOMPARE(editor()->property("platformIs75Microns").toBool(), true);
     QCOMPARE(item(QStringLiteral("platformChoice"))->property("currentIndex").toInt(), 1);
@@ -864,9 +865,9 @@ void TestUiPages::jobViewer_showsTheLayersOfAJob()
 
     app->openFiles({jobPath});
     QObject *viewer = find(window(), QStringLiteral("jobViewer"));
-    QTRY_VERIFY(viewer->property("opened").toBool());
+    QTRY_VERIFY_WITH_TIMEOUT(viewer->property("opened").toBool(), TestPatience::kWaitMs);
     QQuickItem *layerImage = item(QStringLiteral("layerImage"));
-    QTRY_COMPARE(layerImage->property("status").toInt(), 1); // Image.Ready
+    QTRY_COMPARE_WITH_TIMEOUT(layerImage->property("status").toInt(), 1, TestPatience::kWaitMs); // Image.Ready
     QCOMPARE(item(QStringLiteral("layerNumber"))->property("text").toString(), QStringLiteral("Layer 1 of 3"));
     QCOMPARE(item(QStringLiteral("jobDetails"))->property("text").toString(),
         QStringLiteral("50 µm layers · 100 µm pixels"));
@@ -875,7 +876,7 @@ void TestUiPages::jobViewer_showsTheLayersOfAJob()
     QCOMPARE(item(QStringLiteral("layerNumber"))->property("text").toString(), QStringLiteral("Layer 2 of 3"));
     QTest::keyClick(window(), Qt::Key_Right);
     QCOMPARE(item(QStringLiteral("layerNumber"))->property("text").toString(), QStringLiteral("Layer 3 of 3"));
-    QTRY_COMPARE(layerImage->property("status").toInt(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(layerImage->property("status").toInt(), 1, TestPatience::kWaitMs);
     expectWholeTexts(QStringLiteral("job viewer"));
     shoot(QStringLiteral("32-job-viewer"));
     QTest::keyClick(window(), Qt::Key_Left);
@@ -884,7 +885,7 @@ void TestUiPages::jobViewer_showsTheLayersOfAJob()
     // With a printer connected the job can be printed: the print dialog keeps its thickness.
     QVERIFY(click(window(), item(QStringLiteral("printJobButton"))));
     QObject *dialog = find(window(), QStringLiteral("printDialog"));
-    QTRY_VERIFY(dialog->property("opened").toBool());
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->property("opened").toBool(), TestPatience::kWaitMs);
     QCOMPARE(dialog->property("jobThickness").toInt(), 50);
     QVERIFY(!item(QStringLiteral("thickness100"))->isEnabled());
     QVERIFY(item(QStringLiteral("printAntialiasing"))->isVisible() == false);
@@ -897,7 +898,7 @@ void TestUiPages::jobViewer_showsTheLayersOfAJob()
 void TestUiPages::disconnectedPrinter_leavesTheLists()
 {
     controller()->printerDisconnected_networked(QStringLiteral("TS100-0042"));
-    QTRY_COMPARE(root()->property("printerCount").toInt(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(root()->property("printerCount").toInt(), 0, TestPatience::kWaitMs);
     QVERIFY(!item(QStringLiteral("printButton"))->isEnabled());
     QCOMPARE(item(QStringLiteral("printersButton"))->property("text").toString(), QStringLiteral("Printers (0)"));
     QVERIFY2(pageWarnings.isEmpty(), qPrintable(pageWarnings.join('\n')));

@@ -31,8 +31,7 @@ inline int basePort()
 }
 
 // Runs `work` on the controller's Server, on the Server's own thread, and waits for it.
-template <typename Work>
-void onServerThread(MyGLWidget &widget, Work work)
+template<typename Work> void onServerThread(MyGLWidget &widget, Work work)
 {
     QMetaObject::invokeMethod(
         widget.server(), [&] { work(*widget.server()); }, Qt::BlockingQueuedConnection);

@@ -3,12 +3,12 @@
 // (exposure from the catalogue, calibration from the printer), refused prints, calibration
 // edits and prints, the compression parameter, printer reports, the printer list, and a
 // printer that stays connected while the window's thread is busy.
-#include "patience.h"
 #include "clientdevice.h"
 #include "controllertesting.h"
 #include "fakeprinter.h"
 #include "logcapture.h"
 #include "myglwidget.h"
+#include "patience.h"
 #include "printjob.h"
 #include "server.h"
 
@@ -109,7 +109,8 @@ private:
         printer->send(FakePrinter::reply(serial, model, QStringLiteral("4.51"), status, resins));
         if (!QTest::qWaitFor([&] { return connected.count() == 1; }, TestPatience::kWaitMs))
             return nullptr;
-        const QList<Resin> list = resins.isEmpty() ? ClientDevice::desktopDefaultResinList() : Resin::fromString(resins);
+        const QList<Resin> list
+            = resins.isEmpty() ? ClientDevice::desktopDefaultResinList() : Resin::fromString(resins);
         publish(*m_widget, printerRecord(serial, model, list));
         return printer;
     }
@@ -420,10 +421,13 @@ private slots:
         // A printer takes one job at a time: each print waits for the last one's transfer.
         const bool jobsBuilt = QFileInfo(QStringLiteral(":/stl_ssj/calibration_20layer_100P.ssj")).isFile();
         const auto transferred = [&](FakePrinter *printer, int jobs) {
-            return !jobsBuilt || QTest::qWaitFor([&] {
-                return jobLinesSent(*printer).size() == jobs && printer->streamResult == JobStreamReceiver::Done
-                    && !printer->receiver;
-            }, TestPatience::kWaitMs);
+            return !jobsBuilt
+                || QTest::qWaitFor(
+                    [&] {
+                        return jobLinesSent(*printer).size() == jobs && printer->streamResult == JobStreamReceiver::Done
+                            && !printer->receiver;
+                    },
+                    TestPatience::kWaitMs);
         };
         QHash<FakePrinter *, int> printsOf;
         QStringList paths;
@@ -586,8 +590,8 @@ private slots:
             printer->send(FakePrinter::reply(QStringLiteral("H1"), QStringLiteral("Orbelle"), QStringLiteral("4.51"),
                 kReady, Resin::toString(calibratedCatalogue())));
             beat = new QTimer(&printerSide);
-            QObject::connect(beat, &QTimer::timeout, &printerSide,
-                [&] { printer->send(QLatin1String(Protocol::kKeepAlive)); });
+            QObject::connect(
+                beat, &QTimer::timeout, &printerSide, [&] { printer->send(QLatin1String(Protocol::kKeepAlive)); });
             beat->start(100);
         });
         QVERIFY(greeted);

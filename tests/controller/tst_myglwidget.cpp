@@ -458,17 +458,17 @@ private slots:
         QTest::newRow("100 job, 100 printer") << at100 << 50 << p100 << clear << QString() << 10.0 << 0.9;
         QTest::newRow("75 job, 75 printer") << at75 << 50 << p75 << clear << QString() << 10.0 << 0.9;
         QTest::newRow("no pixel size") << QStringLiteral("jobdesc") << 100 << p75 << clear << QString() << 15.0 << 1.0;
-        QTest::newRow("printer lacks resin") << at100 << 50 << p100 << QStringLiteral("Castable") << QString() << 9.0
-                                             << 1.0;
+        QTest::newRow("printer lacks resin")
+            << at100 << 50 << p100 << QStringLiteral("Castable") << QString() << 9.0 << 1.0;
         QTest::newRow("75 job, 100 printer") << at75 << 50 << p100 << clear
                                              << QStringLiteral("was sliced for 75-micron printers; NickP is a "
                                                                "100-micron printer and would print it 33 % too large")
                                              << 0.0 << 0.0;
-        QTest::newRow("100 job, 75 printer") << at100 << 50 << p75 << clear
-                                             << QStringLiteral("75-micron printer and would print it 25 % too small")
-                                             << 0.0 << 0.0;
-        QTest::newRow("75-micron layers") << at100 << 75 << p100 << clear
-                                          << QStringLiteral("part.ssj has layers of 75 microns") << 0.0 << 0.0;
+        QTest::newRow("100 job, 75 printer")
+            << at100 << 50 << p75 << clear << QStringLiteral("75-micron printer and would print it 25 % too small")
+            << 0.0 << 0.0;
+        QTest::newRow("75-micron layers")
+            << at100 << 75 << p100 << clear << QStringLiteral("part.ssj has layers of 75 microns") << 0.0 << 0.0;
         QTest::newRow("not offered") << at100 << 100 << p100 << QStringLiteral("Castable")
                                      << QStringLiteral("The resin Castable is not offered for layers of 100 microns")
                                      << 0.0 << 0.0;
@@ -493,8 +493,8 @@ private slots:
         printersClear.c50 = printersClear.c100 = 99;
         printersClear.numAdhesionLayers = 8;
         const PrintRule::Decision decision = PrintRule::jobForPrint(ResinCatalogue::builtIn(),
-            printerRecord(QStringLiteral("P"), model, {printersClear}), {QStringLiteral("part.ssj"), thickness, 5,
-            description}, resin);
+            printerRecord(QStringLiteral("P"), model, {printersClear}),
+            {QStringLiteral("part.ssj"), thickness, 5, description}, resin);
         QVERIFY2(decision.refusal.contains(refusal), qPrintable(decision.refusal));
         if (!refusal.isEmpty()) {
             QVERIFY(decision.refusal.endsWith(QStringLiteral("Nothing was sent to the printer.")));
@@ -502,7 +502,8 @@ private slots:
         }
         QVERIFY2(decision.accepted(), qPrintable(decision.refusal));
         const PrintJob &job = decision.job;
-        QCOMPARE(QList<double>({job.cureTime, job.adhesionLayerCureTime, job.scaleX}), QList<double>({cureTime, 30.0, scaleX}));
+        QCOMPARE(QList<double>({job.cureTime, job.adhesionLayerCureTime, job.scaleX}),
+            QList<double>({cureTime, 30.0, scaleX}));
         QCOMPARE(QList<int>({job.numAdhesionLayers, job.layerThickness, job.numImages}), QList<int>({3, thickness, 5}));
     }
 

@@ -3,10 +3,10 @@
 // ask the import's questions, the printer pages show and send what the controller
 // reports and expects, and at the smallest window size no text is cut off. Every state
 // looked at is saved as a PNG (TESSORA_SCREENSHOT_DIR, else a folder in the temp dir).
-#include "patience.h"
 #include "controllertesting.h"
 #include "crushedprintjob.h"
 #include "myglwidget.h"
+#include "patience.h"
 #include "printerlistmodel.h"
 #include "rendererqmlitem.h"
 #include "tessoraapp.h"
@@ -295,7 +295,8 @@ void TestUiPages::mainWindow_empty_showsWholeTexts()
     shoot(QStringLiteral("01-main-empty"));
 
     QVERIFY(click(window(), item(QStringLiteral("toolsButton"))));
-    QTRY_VERIFY_WITH_TIMEOUT(find(window(), QStringLiteral("toolsMenu"))->property("opened").toBool(), TestPatience::kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        find(window(), QStringLiteral("toolsMenu"))->property("opened").toBool(), TestPatience::kWaitMs);
     expectWholeTexts(QStringLiteral("tools menu"));
     shoot(QStringLiteral("02-tools-menu"));
     QVERIFY(close(QStringLiteral("toolsMenu")));
@@ -304,16 +305,17 @@ void TestUiPages::mainWindow_empty_showsWholeTexts()
 void TestUiPages::printerDialogs_withoutPrinter_disableTheirActions()
 {
     QVERIFY(open(QStringLiteral("printerControlsDialog")));
-    for (const char *name : {"platformUpButton", "platformDownButton", "tankUpButton", "tankDownButton",
-             "projectGridButton", "projectorOffButton", "gCommandButton", "sendBoardCommandButton",
-             "downloadConfigButton"}) {
+    for (const char *name :
+        {"platformUpButton", "platformDownButton", "tankUpButton", "tankDownButton", "projectGridButton",
+            "projectorOffButton", "gCommandButton", "sendBoardCommandButton", "downloadConfigButton"}) {
         QQuickItem *control = item(QLatin1String(name));
         QVERIFY2(control && !control->isEnabled(), name);
     }
     QVERIFY(close(QStringLiteral("printerControlsDialog")));
 
     QVERIFY(QMetaObject::invokeMethod(find(window(), QStringLiteral("printDialog")), "openForModels"));
-    QTRY_VERIFY_WITH_TIMEOUT(find(window(), QStringLiteral("printDialog"))->property("opened").toBool(), TestPatience::kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        find(window(), QStringLiteral("printDialog"))->property("opened").toBool(), TestPatience::kWaitMs);
     QVERIFY(!item(QStringLiteral("printStartButton"))->isEnabled());
     QVERIFY(visibleTexts(window()).contains(QStringLiteral("No printer connected")));
     QVERIFY(close(QStringLiteral("printDialog")));
@@ -412,8 +414,8 @@ void TestUiPages::smallModel_asksForUnits_andInchesScaleIt()
                        "units system, but perhaps the model was created in inches. Should this model be imported "
                        "using mm or inches?"));
     QCOMPARE(item(QStringLiteral("unitsPromptRejectButton"))->property("text").toString(), QStringLiteral("Use mm"));
-    QCOMPARE(item(QStringLiteral("unitsPromptAcceptButton"))->property("text").toString(),
-        QStringLiteral("Use inches"));
+    QCOMPARE(
+        item(QStringLiteral("unitsPromptAcceptButton"))->property("text").toString(), QStringLiteral("Use inches"));
     // Escape does not dismiss the question: the import waits for the answer.
     QTest::keyClick(window(), Qt::Key_Escape);
     QTest::qWait(50);
@@ -425,7 +427,8 @@ void TestUiPages::smallModel_asksForUnits_andInchesScaleIt()
     QTRY_VERIFY_WITH_TIMEOUT(!prompt->property("visible").toBool(), TestPatience::kWaitMs);
     // The model is placed, an inch on each side.
     QTRY_VERIFY_WITH_TIMEOUT(visibleTexts(window()).contains(QStringLiteral("tiny.stl")), TestPatience::kWaitMs);
-    QTRY_VERIFY_WITH_TIMEOUT(visibleTexts(window()).contains(QStringLiteral("Size 25.4 × 25.4 × 25.4 mm, 16.39 ml")), TestPatience::kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        visibleTexts(window()).contains(QStringLiteral("Size 25.4 × 25.4 × 25.4 mm, 16.39 ml")), TestPatience::kWaitMs);
     ++modelsImported;
 }
 
@@ -444,7 +447,8 @@ void TestUiPages::largeModel_asksToScaleDown_andFitsThePlatform()
     QVERIFY(click(window(), item(QStringLiteral("resizePromptAcceptButton"))));
     QTRY_VERIFY_WITH_TIMEOUT(!prompt->property("visible").toBool(), TestPatience::kWaitMs);
     QTRY_VERIFY_WITH_TIMEOUT(visibleTexts(window()).contains(QStringLiteral("rod.stl")), TestPatience::kWaitMs);
-    QTRY_VERIFY_WITH_TIMEOUT(visibleTexts(window()).filter(QStringLiteral("Size 203.2 × 8.1 × 8.1 mm")).size() == 1, TestPatience::kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        visibleTexts(window()).filter(QStringLiteral("Size 203.2 × 8.1 × 8.1 mm")).size() == 1, TestPatience::kWaitMs);
     ++modelsImported;
     // Too long for the platform's 128 mm: slicing is refused with a message.
     QVERIFY(QMetaObject::invokeMethod(root(), "saveJob", Q_ARG(QVariant, 50), Q_ARG(QVariant, false)));
@@ -481,11 +485,12 @@ void TestUiPages::connectedPrinter_enablesPrinting_andResinLimitsThickness()
     QCOMPARE(item(QStringLiteral("thicknessTime20"))->property("text").toString(),
         QStringLiteral("not offered by this resin"));
     // The estimate is the controller's for the tallest model, in hours and minutes.
-    const int minutes = controller()->getPrintTime(
-        50, root()->property("maxModelHeight").toDouble(), QStringLiteral("TS100-0042"), QStringLiteral("Surgical Guide"));
+    const int minutes = controller()->getPrintTime(50, root()->property("maxModelHeight").toDouble(),
+        QStringLiteral("TS100-0042"), QStringLiteral("Surgical Guide"));
     QVERIFY(minutes >= 0);
-    const QString time = minutes < 60 ? QStringLiteral("%1 min").arg(minutes)
-                                      : QStringLiteral("%1 h %2 min").arg(minutes / 60).arg(minutes % 60, 2, 10, QLatin1Char('0'));
+    const QString time = minutes < 60
+        ? QStringLiteral("%1 min").arg(minutes)
+        : QStringLiteral("%1 h %2 min").arg(minutes / 60).arg(minutes % 60, 2, 10, QLatin1Char('0'));
     QCOMPARE(item(QStringLiteral("printEstimate"))->property("text").toString(),
         QStringLiteral("Estimated print time: ") + time);
     QVERIFY(item(QStringLiteral("printStartButton"))->isEnabled());
@@ -506,7 +511,8 @@ void TestUiPages::printersPanel_showsProgressAndErrors_andSendsActions()
         p.jobName = QStringLiteral("bracket.ssj");
     });
     QVERIFY(click(window(), item(QStringLiteral("printersButton"))));
-    QTRY_VERIFY_WITH_TIMEOUT(find(window(), QStringLiteral("printersPanel"))->property("opened").toBool(), TestPatience::kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        find(window(), QStringLiteral("printersPanel"))->property("opened").toBool(), TestPatience::kWaitMs);
     QTRY_VERIFY_WITH_TIMEOUT(findItem(window(), QStringLiteral("printerCard_") + serial), TestPatience::kWaitMs);
     QQuickItem *card = findItem(window(), QStringLiteral("printerCard_") + serial);
     const auto button = [&](const char *name) { return card->findChild<QQuickItem *>(QLatin1String(name)); };
@@ -518,7 +524,9 @@ void TestUiPages::printersPanel_showsProgressAndErrors_andSendsActions()
     // A hardware error is shown in words, on the card and in a message.
     publish(serial, [](PrinterState &p) { p.lastError = 201; });
     controller()->network_printerErrorReceived(serial, 201);
-    QTRY_VERIFY_WITH_TIMEOUT(cardText(serial, QStringLiteral("printerError")).startsWith(QStringLiteral("Printer error 201: ")), TestPatience::kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        cardText(serial, QStringLiteral("printerError")).startsWith(QStringLiteral("Printer error 201: ")),
+        TestPatience::kWaitMs);
     QObject *message = find(window(), QStringLiteral("messageDialog"));
     QTRY_VERIFY_WITH_TIMEOUT(message->property("opened").toBool(), TestPatience::kWaitMs);
     QVERIFY(message->property("text").toString().endsWith(MyGLWidget::printerErrorMessage(201)));
@@ -530,9 +538,11 @@ void TestUiPages::printersPanel_showsProgressAndErrors_andSendsActions()
     QCOMPARE(pauses.size(), 1);
     QCOMPARE(pauses.at(0).at(0).toString(), serial);
     publish(serial, [](PrinterState &p) { p.activity = A::Pausing; });
-    QTRY_COMPARE_WITH_TIMEOUT(cardText(serial, QStringLiteral("printerStatus")), QStringLiteral("Pausing…"), TestPatience::kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        cardText(serial, QStringLiteral("printerStatus")), QStringLiteral("Pausing…"), TestPatience::kWaitMs);
     publish(serial, [](PrinterState &p) { p.activity = A::Paused; });
-    QTRY_COMPARE_WITH_TIMEOUT(cardText(serial, QStringLiteral("printerStatus")), QStringLiteral("Paused"), TestPatience::kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        cardText(serial, QStringLiteral("printerStatus")), QStringLiteral("Paused"), TestPatience::kWaitMs);
     QVERIFY(!button("pauseButton")->isVisible());
     QVERIFY(button("resumeButton")->isVisible());
     QVERIFY(!button("reprintButton")->isEnabled());
@@ -542,7 +552,8 @@ void TestUiPages::printersPanel_showsProgressAndErrors_andSendsActions()
     // Cancelling asks first; the end of the print is announced.
     QSignalSpy cancels(controller(), &MyGLWidget::sendCancelJob_networking);
     QVERIFY(click(window(), button("cancelPrintButton")));
-    QTRY_VERIFY_WITH_TIMEOUT(find(window(), QStringLiteral("printerConfirmDialog"))->property("opened").toBool(), TestPatience::kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        find(window(), QStringLiteral("printerConfirmDialog"))->property("opened").toBool(), TestPatience::kWaitMs);
     QCOMPARE(cancels.size(), 0);
     QVERIFY(click(window(), item(QStringLiteral("printerConfirmDialogYesButton"))));
     QCOMPARE(cancels.size(), 1);
@@ -550,13 +561,16 @@ void TestUiPages::printersPanel_showsProgressAndErrors_andSendsActions()
         p.activity = A::Ready;
         p.outcome = PrinterState::Outcome::Cancelled;
     });
-    QTRY_COMPARE_WITH_TIMEOUT(cardText(serial, QStringLiteral("printerStatus")), QStringLiteral("Ready · Print cancelled"), TestPatience::kWaitMs);
-    QTRY_VERIFY_WITH_TIMEOUT(visibleTexts(window()).contains(QStringLiteral("Bench printer: Print cancelled")), TestPatience::kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(cardText(serial, QStringLiteral("printerStatus")),
+        QStringLiteral("Ready · Print cancelled"), TestPatience::kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        visibleTexts(window()).contains(QStringLiteral("Bench printer: Print cancelled")), TestPatience::kWaitMs);
 
     // Reprint asks first, naming the job it prints.
     QSignalSpy reprints(controller(), &MyGLWidget::sendReprint_networking);
     QVERIFY(click(window(), button("reprintButton")));
-    QTRY_VERIFY_WITH_TIMEOUT(find(window(), QStringLiteral("printerConfirmDialog"))->property("opened").toBool(), TestPatience::kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        find(window(), QStringLiteral("printerConfirmDialog"))->property("opened").toBool(), TestPatience::kWaitMs);
     QCOMPARE(item(QStringLiteral("printerConfirmDialogText"))->property("text").toString(),
         QStringLiteral("Print bracket.ssj again on Bench printer?"));
     QCOMPARE(reprints.size(), 0);
@@ -565,16 +579,19 @@ void TestUiPages::printersPanel_showsProgressAndErrors_andSendsActions()
 
     // Rename sends the new nickname; the card shows it as soon as the printer's record does.
     QSignalSpy renames(controller(), &MyGLWidget::sendChangeNickName_networking);
-    QTRY_VERIFY_WITH_TIMEOUT(!find(window(), QStringLiteral("printerConfirmDialog"))->property("visible").toBool(), TestPatience::kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !find(window(), QStringLiteral("printerConfirmDialog"))->property("visible").toBool(), TestPatience::kWaitMs);
     QVERIFY(click(window(), button("renameButton")));
-    QTRY_VERIFY_WITH_TIMEOUT(find(window(), QStringLiteral("renameDialog"))->property("opened").toBool(), TestPatience::kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        find(window(), QStringLiteral("renameDialog"))->property("opened").toBool(), TestPatience::kWaitMs);
     item(QStringLiteral("nicknameField"))->setProperty("text", QStringLiteral("Lab printer"));
     shoot(QStringLiteral("10-rename-printer"));
     QVERIFY(click(window(), item(QStringLiteral("renameSaveButton"))));
     QCOMPARE(renames.size(), 1);
     QCOMPARE(renames.at(0).at(1).toString(), QStringLiteral("Lab printer"));
     publish(serial, [](PrinterState &p) { p.nickname = QStringLiteral("Lab printer"); });
-    QTRY_COMPARE_WITH_TIMEOUT(cardText(serial, QStringLiteral("printerName")), QStringLiteral("Lab printer"), TestPatience::kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        cardText(serial, QStringLiteral("printerName")), QStringLiteral("Lab printer"), TestPatience::kWaitMs);
     publish(serial, [](PrinterState &p) { p.nickname = QStringLiteral("Bench printer"); });
     QVERIFY(close(QStringLiteral("printersPanel")));
 }
@@ -651,8 +668,8 @@ void TestUiPages::everyPage_showsEachEventWithinASecond()
     QCOMPARE(cardText(serial, QStringLiteral("printerError")).startsWith(QStringLiteral("Printer error 203")),
         error != 0 && !free);
     QVERIFY(close(QStringLiteral("printersPanel")));
-    QTRY_VERIFY_WITH_TIMEOUT(item(QStringLiteral("statusMessage"))->property("text").toString().startsWith(statusBar),
-        1000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        item(QStringLiteral("statusMessage"))->property("text").toString().startsWith(statusBar), 1000);
     for (const char *name : {"printToleranceButton", "projectorOffButton", "platformUpButton"})
         QTRY_VERIFY2_WITH_TIMEOUT(item(QLatin1String(name))->isEnabled() == free, name, 1000);
     QCOMPARE(find(window(), QStringLiteral("printDialog"))->property("printerBusy").toBool(), activity >= 0 && !free);
@@ -675,7 +692,8 @@ void TestUiPages::scalingTab_showsTheFactorsSavedOnThePrinter()
     find(window(), QStringLiteral("settingsTabs"))->setProperty("currentIndex", 2);
     QQuickItem *resins = item(QStringLiteral("scalingResin"));
     resins->setProperty("currentIndex", resins->property("model").toStringList().indexOf(QStringLiteral("Clear")));
-    QTRY_COMPARE_WITH_TIMEOUT(item(QStringLiteral("scaleXField"))->property("text").toString(), QStringLiteral("99.5"), TestPatience::kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(item(QStringLiteral("scaleXField"))->property("text").toString(), QStringLiteral("99.5"),
+        TestPatience::kWaitMs);
     QCOMPARE(item(QStringLiteral("scaleYField"))->property("text").toString(), QStringLiteral("100"));
     QCOMPARE(item(QStringLiteral("exposureFactorField"))->property("text").toString(), QStringLiteral("105"));
     QVERIFY(item(QStringLiteral("calibratedState"))->property("text").toString().contains(QStringLiteral("has been")));
@@ -683,7 +701,8 @@ void TestUiPages::scalingTab_showsTheFactorsSavedOnThePrinter()
     publish(serial, [](PrinterState &p) { p.resins[0].fineTuneFactor50 = 1.1; });
     QTRY_COMPARE_WITH_TIMEOUT(
         item(QStringLiteral("exposureFactorField"))->property("text").toString(), QStringLiteral("110"), 1000);
-    QVERIFY(visibleTexts(window()).contains(QStringLiteral("Saved on the printer: scale X 99.5 %, Y 100 %, exposure 110 %")));
+    QVERIFY(visibleTexts(window()).contains(
+        QStringLiteral("Saved on the printer: scale X 99.5 %, Y 100 %, exposure 110 %")));
     expectWholeTexts(QStringLiteral("saved scaling"));
     shoot(QStringLiteral("19b-settings-saved-scaling"));
     QVERIFY(close(QStringLiteral("printerSettingsDialog")));
@@ -709,12 +728,16 @@ void TestUiPages::printerUpdate_installsOnlyWithTheUsersConsent()
     QSignalSpy installs(controller(), &MyGLWidget::sendInstallUpdate);
     for (const char *answer : {"updateConfirmDialogNoButton", "updateConfirmDialogYesButton"}) {
         controller()->receiveUpdateRequest(QStringLiteral("OLD-7"));
-        QTRY_VERIFY_WITH_TIMEOUT(find(window(), QStringLiteral("updateConfirmDialog"))->property("opened").toBool(), TestPatience::kWaitMs);
-        QVERIFY(item(QStringLiteral("updateConfirmDialogText"))->property("text").toString().contains(
-            QStringLiteral("The printer OLD-7 needs a new version")));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            find(window(), QStringLiteral("updateConfirmDialog"))->property("opened").toBool(), TestPatience::kWaitMs);
+        QVERIFY(item(QStringLiteral("updateConfirmDialogText"))
+                    ->property("text")
+                    .toString()
+                    .contains(QStringLiteral("The printer OLD-7 needs a new version")));
         QCOMPARE(installs.count(), 0);
         QVERIFY(click(window(), item(QLatin1String(answer))));
-        QTRY_VERIFY_WITH_TIMEOUT(!find(window(), QStringLiteral("updateConfirmDialog"))->property("visible").toBool(), TestPatience::kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!find(window(), QStringLiteral("updateConfirmDialog"))->property("visible").toBool(),
+            TestPatience::kWaitMs);
     }
     QCOMPARE(installs.count(), 1);
     QCOMPARE(installs.at(0).at(0).toString(), QStringLiteral("OLD-7"));
@@ -790,8 +813,10 @@ void TestUiPages::everyDialog_atMinimumSize_showsWholeTextsWithUnits()
     const QList<Step> steps = {
         {QStringLiteral("sliceDialog"), QStringLiteral("11-save-job"), {}},
         {QStringLiteral("connectWizard"), QStringLiteral("12-connect-choice"), {}},
-        {QStringLiteral("connectWizard"), QStringLiteral("13-connect-direct"), page(QStringLiteral("connectWizard"), 1)},
-        {QStringLiteral("connectWizard"), QStringLiteral("14-connect-router"), page(QStringLiteral("connectWizard"), 2)},
+        {QStringLiteral("connectWizard"), QStringLiteral("13-connect-direct"),
+            page(QStringLiteral("connectWizard"), 1)},
+        {QStringLiteral("connectWizard"), QStringLiteral("14-connect-router"),
+            page(QStringLiteral("connectWizard"), 2)},
         {QStringLiteral("connectWizard"), QStringLiteral("15-connect-wifi"), page(QStringLiteral("connectWizard"), 3)},
         {QStringLiteral("connectWizard"), QStringLiteral("16-connect-search-timed-out"),
             [this] {
@@ -803,10 +828,13 @@ void TestUiPages::everyDialog_atMinimumSize_showsWholeTextsWithUnits()
         {QStringLiteral("printerSettingsDialog"), QStringLiteral("17-settings-resins"), {}},
         {QStringLiteral("printerSettingsDialog"), QStringLiteral("18-settings-cure-times"),
             tab(QStringLiteral("cureTimesTab"))},
-        {QStringLiteral("printerSettingsDialog"), QStringLiteral("19-settings-scaling"), tab(QStringLiteral("scalingTab"))},
-        {QStringLiteral("printerSettingsDialog"), QStringLiteral("20-settings-printer"), tab(QStringLiteral("printerTab"))},
+        {QStringLiteral("printerSettingsDialog"), QStringLiteral("19-settings-scaling"),
+            tab(QStringLiteral("scalingTab"))},
+        {QStringLiteral("printerSettingsDialog"), QStringLiteral("20-settings-printer"),
+            tab(QStringLiteral("printerTab"))},
         {QStringLiteral("fineTuneWizard"), QStringLiteral("21-finetune-start"), {}},
-        {QStringLiteral("fineTuneWizard"), QStringLiteral("22-finetune-kind"), page(QStringLiteral("fineTuneWizard"), 1)},
+        {QStringLiteral("fineTuneWizard"), QStringLiteral("22-finetune-kind"),
+            page(QStringLiteral("fineTuneWizard"), 1)},
         {QStringLiteral("fineTuneWizard"), QStringLiteral("23-finetune-tolerance-print"),
             page(QStringLiteral("fineTuneWizard"), 2)},
         {QStringLiteral("fineTuneWizard"), QStringLiteral("24-finetune-tolerance-result"),
@@ -822,7 +850,8 @@ void TestUiPages::everyDialog_atMinimumSize_showsWholeTextsWithUnits()
                 item(QStringLiteral("tierX2Field"))->setProperty("text", QStringLiteral("20.2"));
                 item(QStringLiteral("tierY1Field"))->setProperty("text", QStringLiteral("19.9"));
             }},
-        {QStringLiteral("fineTuneWizard"), QStringLiteral("28-finetune-manual"), page(QStringLiteral("fineTuneWizard"), 7)},
+        {QStringLiteral("fineTuneWizard"), QStringLiteral("28-finetune-manual"),
+            page(QStringLiteral("fineTuneWizard"), 7)},
         {QStringLiteral("printerControlsDialog"), QStringLiteral("29-printer-controls"), {}},
         {QStringLiteral("serialModelDialog"), QStringLiteral("30-qa-serial-model"), {}},
         {QStringLiteral("grayscaleDialog"), QStringLiteral("31-qa-grayscale"), {}},

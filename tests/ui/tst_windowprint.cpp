@@ -4,9 +4,9 @@
 // print done. The printer stays connected throughout, the window's long work included. Each
 // stage is saved as a PNG (TESSORA_SCREENSHOT_DIR, else a folder in the temp dir), and the 3D
 // view must show the model where it stands.
-#include "patience.h"
 #include "crushedprintjob.h"
 #include "faultharness.h"
+#include "patience.h"
 #include "tessoraapp.h"
 #include "testpaths.h"
 #include "uitesting.h"
@@ -94,7 +94,8 @@ void TestWindowPrint::initTestCase()
     QVERIFY(m_dir.isValid());
     m_shots = qEnvironmentVariable("TESSORA_SCREENSHOT_DIR");
     if (m_shots.isEmpty())
-        m_shots = QDir::temp().filePath(QStringLiteral("tessora-windowprint-%1").arg(QCoreApplication::applicationPid()));
+        m_shots
+            = QDir::temp().filePath(QStringLiteral("tessora-windowprint-%1").arg(QCoreApplication::applicationPid()));
     QVERIFY(QDir().mkpath(m_shots));
 
     // The printer projects full screen on an X server of its own: on the window's, it would
@@ -156,7 +157,8 @@ void TestWindowPrint::importSupportSliceAndPrint()
     QVERIFY(editor);
     const QRectF viewArea = editor->mapRectToScene(QRectF(0, 0, editor->width(), editor->height()));
     const int emptyPixels = modelPixels(window()->grabWindow(), viewArea);
-    const QString mesh = QDir(TestPaths::sourceDir()).filePath(QStringLiteral("tests/data/meshes/binary_wuson_twin.stl"));
+    const QString mesh
+        = QDir(TestPaths::sourceDir()).filePath(QStringLiteral("tests/data/meshes/binary_wuson_twin.stl"));
     QVERIFY(QMetaObject::invokeMethod(root(), "importModels", Q_ARG(QVariant, QVariant(QStringList {mesh}))));
     // This mesh was drawn in inches (under 1 unit across): the import asks, and the user
     // answers inches; a mesh too large would be scaled down.
@@ -188,7 +190,8 @@ void TestWindowPrint::importSupportSliceAndPrint()
     QVERIFY2(qAbs(height - 3.24 * 25.4) < 0.5, qPrintable(QString::number(height)));
     scale->setProperty("text", QStringLiteral("10"));
     QVERIFY(click(window(), findItem(window(), QStringLiteral("applyScaleButton"))));
-    QTRY_VERIFY_WITH_TIMEOUT(qAbs(root()->property("maxModelHeight").toDouble() - height / 10) < 0.1, TestPatience::kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        qAbs(root()->property("maxModelHeight").toDouble() - height / 10) < 0.1, TestPatience::kWaitMs);
     QTRY_VERIFY_WITH_TIMEOUT(!root()->property("busy").toBool(), TestPatience::kWaitMs);
     shoot(QStringLiteral("04-model-scaled"));
 
@@ -207,7 +210,8 @@ void TestWindowPrint::importSupportSliceAndPrint()
     QVERIFY(click(window(), findItem(window(), QStringLiteral("saveJobButton"))));
     QQuickItem *sliceSave = findItem(window(), QStringLiteral("sliceSaveButton"));
     QTRY_VERIFY_WITH_TIMEOUT(isUsable(sliceSave), TestPatience::kWaitMs);
-    QQuickItem *hundred = findUnder(findItem(window(), QStringLiteral("sliceThickness")), QStringLiteral("thickness100"));
+    QQuickItem *hundred
+        = findUnder(findItem(window(), QStringLiteral("sliceThickness")), QStringLiteral("thickness100"));
     QVERIFY(hundred);
     QVERIFY(QMetaObject::invokeMethod(hundred, "toggle") && QMetaObject::invokeMethod(hundred, "toggled"));
     shoot(QStringLiteral("06-slice-dialog"));
@@ -215,8 +219,8 @@ void TestWindowPrint::importSupportSliceAndPrint()
     // then slices into it; the test names the file itself and closes the dialog.
     QVERIFY(press(findItem(window(), QStringLiteral("sliceCancelButton"))));
     bool saved = false;
-    QVERIFY(QMetaObject::invokeMethod(editor, "saveSlices", Q_RETURN_ARG(bool, saved), Q_ARG(QString, jobPath),
-        Q_ARG(int, 100), Q_ARG(bool, false)));
+    QVERIFY(QMetaObject::invokeMethod(
+        editor, "saveSlices", Q_RETURN_ARG(bool, saved), Q_ARG(QString, jobPath), Q_ARG(int, 100), Q_ARG(bool, false)));
     QVERIFY(saved);
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(jobPath) && !root()->property("busy").toBool(), 120000);
     CrushedPrintJob job;

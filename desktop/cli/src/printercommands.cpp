@@ -2,8 +2,8 @@
 
 #include "clicommands.h"
 #include "clientdevice.h"
-#include "printjob.h"
 #include "printerstate.h"
+#include "printjob.h"
 #include "printrule.h"
 #include "progress.h"
 #include "resincatalogue.h"

@@ -54,10 +54,11 @@ int PrinterListModel::rowCount(const QModelIndex &parent) const
 QHash<int, QByteArray> PrinterListModel::roleNames() const
 {
     return {{SerialRole, "serial"}, {NicknameRole, "nickname"}, {ModelRole, "printerModel"}, {VersionRole, "version"},
-        {StatusRole, "status"}, {ActivityRole, "activity"}, {ActivityTextRole, "activityText"}, {OutcomeTextRole, "outcomeText"},
-        {ErrorTextRole, "errorText"}, {LastErrorRole, "lastError"}, {JobNameRole, "jobName"}, {LayerRole, "layer"},
-        {PercentRole, "percent"}, {TimeLeftRole, "timeLeft"}, {TransferPercentRole, "transferPercent"},
-        {BusyRole, "busy"}, {PrintingRole, "printing"}, {CommandsWaitRole, "commandsWait"}, {Is75Role, "is75"}, {GParameterRole, "gParameter"},
+        {StatusRole, "status"}, {ActivityRole, "activity"}, {ActivityTextRole, "activityText"},
+        {OutcomeTextRole, "outcomeText"}, {ErrorTextRole, "errorText"}, {LastErrorRole, "lastError"},
+        {JobNameRole, "jobName"}, {LayerRole, "layer"}, {PercentRole, "percent"}, {TimeLeftRole, "timeLeft"},
+        {TransferPercentRole, "transferPercent"}, {BusyRole, "busy"}, {PrintingRole, "printing"},
+        {CommandsWaitRole, "commandsWait"}, {Is75Role, "is75"}, {GParameterRole, "gParameter"},
         {GParameterResetRole, "gParameterReset"}};
 }
 

@@ -92,14 +92,14 @@ Decision jobForPrint(
     const int printerMicrons = printer.is75MicronModel() ? 75 : 100;
     const int jobMicrons = slicedForMicrons(job.description);
     if (jobMicrons != 0 && jobMicrons != printerMicrons)
-        return refuse(QStringLiteral("The print job %1 was sliced for %2-micron printers; %3 is a %4-micron printer "
-                                     "and would print it %5. Slice it again for this printer.")
-                          .arg(job.fileName)
-                          .arg(jobMicrons)
-                          .arg(printerName(printer))
-                          .arg(printerMicrons)
-                          .arg(jobMicrons > printerMicrons ? QStringLiteral("25 % too small")
-                                                           : QStringLiteral("33 % too large"))
+        return refuse(
+            QStringLiteral("The print job %1 was sliced for %2-micron printers; %3 is a %4-micron printer "
+                           "and would print it %5. Slice it again for this printer.")
+                .arg(job.fileName)
+                .arg(jobMicrons)
+                .arg(printerName(printer))
+                .arg(printerMicrons)
+                .arg(jobMicrons > printerMicrons ? QStringLiteral("25 % too small") : QStringLiteral("33 % too large"))
             + kNothingSent);
 
     const Resin *local = findResin(localList, resinName);

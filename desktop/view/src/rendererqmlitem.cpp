@@ -461,8 +461,8 @@ void RendererQMLItem::print(
     // the controller removes once the job has been sent): a second print of models of the same
     // names must not overwrite a job that is still being sent. The file keeps the models'
     // names, which the printer shows.
-    QTemporaryDir folder(QStandardPaths::writableLocation(QStandardPaths::TempLocation)
-        + QStringLiteral("/tessora-print-XXXXXX"));
+    QTemporaryDir folder(
+        QStandardPaths::writableLocation(QStandardPaths::TempLocation) + QStringLiteral("/tessora-print-XXXXXX"));
     if (!folder.isValid()) {
         qDebug().noquote() << "ERROR. RendererQMLItem::print. No folder for the job: " + folder.errorString();
         return;

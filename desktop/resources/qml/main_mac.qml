@@ -506,12 +506,20 @@ Page {
                 z: 1
                 Repeater {
                     model: notices
-                    delegate: Pane {
+                    delegate: Rectangle {
                         objectName: "notice_" + index
                         Layout.fillWidth: true
-                        padding: Theme.gap
+                        // As tall as its wrapped text.
+                        implicitHeight: noticeRow.implicitHeight + 2 * Theme.gap
+                        color: Theme.cardBackground
+                        border.color: Theme.panelBorder
+                        radius: 4
                         RowLayout {
-                            anchors.fill: parent
+                            id: noticeRow
+                            anchors.left: parent.left
+                            anchors.right: parent.right
+                            anchors.verticalCenter: parent.verticalCenter
+                            anchors.margins: Theme.gap
                             Label {
                                 objectName: "noticeText"
                                 Layout.fillWidth: true

@@ -1,6 +1,9 @@
 #pragma once
 
 #include "crushedprintjob.h"
+#include "myglwidget.h"
+#include "printerstate.h"
+#include "server.h"
 
 #include <QCoreApplication>
 #include <QImage>
@@ -25,6 +28,47 @@ inline void keepNetworkOnLoopback(quint16 discoveryPort)
 inline int basePort()
 {
     return qEnvironmentVariableIntValue("TESSORA_BASE_PORT");
+}
+
+// Runs `work` on the controller's Server, on the Server's own thread, and waits for it.
+template<typename Work> void onServerThread(MyGLWidget &widget, Work work)
+{
+    QMetaObject::invokeMethod(
+        widget.server(), [&] { work(*widget.server()); }, Qt::BlockingQueuedConnection);
+}
+
+// The Server's TCP port; with `listen`, it listens (and announces) first.
+inline int serverPort(MyGLWidget &widget, bool listen = false)
+{
+    int port = 0;
+    onServerThread(widget, [&](Server &server) {
+        if (listen)
+            server.broadcastIP();
+        port = server.currentPort();
+    });
+    return port;
+}
+
+// A printer's record as its device session publishes it.
+inline PrinterState printerRecord(const QString &serial, const QString &model, const QList<Resin> &resins = {})
+{
+    PrinterState state;
+    state.serial = serial;
+    state.nickname = QStringLiteral("Nick") + serial;
+    state.model = model;
+    state.version = 4.51;
+    state.status = QStringLiteral("PrintStatus_Ready");
+    state.resins = resins;
+    state.wifiNames = QStringList {QStringLiteral("wifiA"), QStringLiteral("wifiB")};
+    state.gParameter = 7;
+    return state;
+}
+
+// The record published the way the Server publishes it: a signal from its thread's object,
+// reaching the controller queued.
+inline void publish(MyGLWidget &widget, const PrinterState &state)
+{
+    emit widget.server()->printerStateChanged(state);
 }
 
 // Layer `layer` of the test jobs: black, with one white bar 40 pixels high whose width

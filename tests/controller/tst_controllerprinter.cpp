@@ -1,25 +1,31 @@
-// The controller with its real Server and fake printers on loopback: the resin merge when a
-// printer connects, the print job a printer receives (exposure from the catalogue,
-// calibration from the printer), refused prints, calibration edits and prints, the
-// compression parameter, printer reports, and the printer list.
+// The controller with its real Server (on the Server's own thread) and fake printers on
+// loopback: the resin merge when a printer connects, the print job a printer receives
+// (exposure from the catalogue, calibration from the printer), refused prints, calibration
+// edits and prints, the compression parameter, printer reports, the printer list, and a
+// printer that stays connected while the window's thread is busy.
 #include "clientdevice.h"
 #include "controllertesting.h"
 #include "fakeprinter.h"
 #include "logcapture.h"
 #include "myglwidget.h"
+#include "patience.h"
 #include "printjob.h"
 #include "server.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QNetworkDatagram>
 #include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
 #include <QUdpSocket>
 #include <QUrl>
 
+#include <functional>
 #include <memory>
 
 using namespace ControllerTesting;
@@ -89,19 +95,23 @@ private:
     std::unique_ptr<MyGLWidget> m_widget;
     int m_barriers = 0;
 
-    // A fake printer whose handshake the controller has seen.
+    // A fake printer whose handshake the controller has seen, with the record its device
+    // session publishes at the handshake (the desktop's defaults for an empty resin list).
     std::unique_ptr<FakePrinter> connectPrinter(
         const QString &serial, const QString &model, const QString &resins, const QString &status = kReady)
     {
         auto printer = std::make_unique<FakePrinter>();
         QSignalSpy connected(m_widget.get(), &MyGLWidget::sendPrinterConnected_networking);
-        if (!printer->connectTo(static_cast<quint16>(m_widget->server()->currentPort())))
+        if (!printer->connectTo(static_cast<quint16>(serverPort(*m_widget))))
             return nullptr;
-        if (!QTest::qWaitFor([&] { return !printer->greeting.isEmpty(); }, 5000))
+        if (!QTest::qWaitFor([&] { return !printer->greeting.isEmpty(); }, TestPatience::kWaitMs))
             return nullptr;
         printer->send(FakePrinter::reply(serial, model, QStringLiteral("4.51"), status, resins));
-        if (!QTest::qWaitFor([&] { return connected.count() == 1; }, 5000))
+        if (!QTest::qWaitFor([&] { return connected.count() == 1; }, TestPatience::kWaitMs))
             return nullptr;
+        const QList<Resin> list
+            = resins.isEmpty() ? ClientDevice::desktopDefaultResinList() : Resin::fromString(resins);
+        publish(*m_widget, printerRecord(serial, model, list));
         return printer;
     }
 
@@ -111,7 +121,7 @@ private:
     {
         const QString mark = QStringLiteral("barrier-%1").arg(++m_barriers);
         m_widget->boardCommand(serial, mark);
-        return printer->waitForMessage(QStringLiteral("Send_PiToBoardCommand,") + mark);
+        return printer->waitForMessage(QStringLiteral("Send_PiToBoardCommand,") + mark, TestPatience::kWaitMs);
     }
 
     QString jobFile(const QString &name, double thicknessMm, int layers)
@@ -151,13 +161,14 @@ private slots:
     void init()
     {
         m_widget = std::make_unique<MyGLWidget>();
-        m_widget->server()->broadcastIP();
-        QVERIFY(m_widget->server()->currentPort() > 0);
+        QVERIFY(serverPort(*m_widget, true) > 0);
     }
 
     void cleanup()
     {
         m_widget.reset();
+        qunsetenv("TESSORA_TIME_SCALE");
+        ClientDevice::setTimeScale(1.0);
         while (m_discovery.hasPendingDatagrams())
             m_discovery.receiveDatagram();
     }
@@ -240,7 +251,7 @@ private slots:
         QCOMPARE(m_widget->jobLayerThickness(), 50);
         QCOMPARE(m_widget->selectedPrinter(), QStringLiteral("P1"));
 
-        QTRY_COMPARE(jobLinesSent(*printer).size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(jobLinesSent(*printer).size(), 1, TestPatience::kWaitMs);
         PrintJob sent;
         sent.setFromString(jobLinesSent(*printer).first());
         QCOMPARE(sent.cureTime, 10.0);
@@ -254,13 +265,12 @@ private slots:
         QCOMPARE(sent.scaleY, 0.95);
         QCOMPARE(sent.fineTuneFactor, 1.1);
 
-        QTRY_COMPARE(printer->streamResult, JobStreamReceiver::Done);
+        QTRY_COMPARE_WITH_TIMEOUT(printer->streamResult, JobStreamReceiver::Done, TestPatience::kWaitMs);
         QFile original(job);
         QFile copy(received);
         QVERIFY(original.open(QIODevice::ReadOnly) && copy.open(QIODevice::ReadOnly));
         QVERIFY(original.readAll() == copy.readAll());
-        QTRY_VERIFY(!progress.isEmpty() && progress.last().at(0).toInt() == 100);
-        QVERIFY(m_widget->isPrinterBusy(QStringLiteral("P1")));
+        QTRY_VERIFY_WITH_TIMEOUT(!progress.isEmpty() && progress.last().at(0).toInt() == 100, TestPatience::kWaitMs);
     }
 
     void printSSJ_twoPrintersWithinTheDelay_eachGetsItsOwnJob()
@@ -269,12 +279,15 @@ private slots:
         auto first = connectPrinter(QStringLiteral("T1"), QStringLiteral("Orbelle"), known);
         auto second = connectPrinter(QStringLiteral("T2"), QStringLiteral("Orbelle"), known);
         QVERIFY(first && second);
+        // The printers take the jobs: commands sent meanwhile wait for the transfers' end.
+        first->expectJob(m_dir.filePath(QStringLiteral("T1.ssj")));
+        second->expectJob(m_dir.filePath(QStringLiteral("T2.ssj")));
         m_widget->printSSJ(
             QStringLiteral("T1"), jobFile(QStringLiteral("five50.ssj"), 0.05, 5), QStringLiteral("Gray"));
         m_widget->printSSJ(
             QStringLiteral("T2"), jobFile(QStringLiteral("three100.ssj"), 0.1, 3), QStringLiteral("White"));
-        QTRY_COMPARE(jobLinesSent(*first).size(), 1);
-        QTRY_COMPARE(jobLinesSent(*second).size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(jobLinesSent(*first).size(), 1, TestPatience::kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(jobLinesSent(*second).size(), 1, TestPatience::kWaitMs);
         QVERIFY(barrier(first.get(), QStringLiteral("T1")));
         QVERIFY(barrier(second.get(), QStringLiteral("T2")));
         QCOMPARE(jobLinesSent(*first).size(), 1);
@@ -320,7 +333,7 @@ private slots:
         const QString path
             = file.isEmpty() ? m_dir.filePath(QStringLiteral("nothing-here.ssj")) : jobFile(file, thicknessMm, 2);
         QSignalSpy popup(m_widget.get(), &MyGLWidget::sendMessagePopup);
-        QSignalSpy send(m_widget.get(), &MyGLWidget::sendCurrentPrint);
+        QSignalSpy send(m_widget.get(), &MyGLWidget::sendPrintJob);
 
         m_widget->printSSJ(QStringLiteral("R1"), path, resin);
         QCOMPARE(popup.count(), 1);
@@ -332,45 +345,22 @@ private slots:
         QVERIFY(!m_widget->isPrinterBusy(QStringLiteral("R1")));
     }
 
-    void printSSJ_resinNameWithComma_lineKeepsItsFields()
-    {
-        auto printer
-            = connectPrinter(QStringLiteral("N1"), QStringLiteral("Orbelle"), Resin::toString(calibratedCatalogue()));
-        QVERIFY(printer);
-        m_widget->printSSJ(
-            QStringLiteral("N1"), jobFile(QStringLiteral("five50.ssj"), 0.05, 5), QStringLiteral("Grey, matte"));
-        QTRY_COMPARE(jobLinesSent(*printer).size(), 1);
-        const QString line = jobLinesSent(*printer).first();
-        QVERIFY(PrintJob::isCompleteLine(line));
-        QCOMPARE(line.count(QLatin1Char(',')), 10);
-        PrintJob sent;
-        sent.setFromString(line);
-        QCOMPARE(sent.resinName, QStringLiteral("Grey  matte"));
-        QCOMPARE(sent.scaleX, 1.0);
-        QCOMPARE(sent.scaleY, 1.0);
-        QCOMPARE(sent.fineTuneFactor, 1.0);
-    }
-
     // ---- calibration
 
-    void wasResinCalibrated_followsThePrintersFactors()
+    void calibrationEdits_sendThePrintersWholeList()
     {
         auto printer
             = connectPrinter(QStringLiteral("C1"), QStringLiteral("Orbelle"), Resin::toString(m_widget->resinListA()));
         QVERIFY(printer);
         const QString serial = QStringLiteral("C1");
         const QString clear = QStringLiteral("Clear");
-        for (int thickness : {20, 50, 100, 75})
-            QVERIFY(!m_widget->wasResinCalibrated(serial, clear, thickness));
         m_widget->setResinFineTuneFactor(serial, clear, 20, 1.05);
-        QVERIFY(m_widget->wasResinCalibrated(serial, clear, 20));
-        QVERIFY(!m_widget->wasResinCalibrated(serial, clear, 50));
         m_widget->setResinScalingFactor(serial, clear, 100, 1.0, 0.98);
-        QVERIFY(m_widget->wasResinCalibrated(serial, clear, 100));
-        QVERIFY(!m_widget->wasResinCalibrated(serial, clear, 75));
-        QVERIFY(!m_widget->wasResinCalibrated(serial, QStringLiteral("Gray"), 20));
         QVERIFY(barrier(printer.get(), serial));
-        QCOMPARE(profileOf(resinListsSent(*printer).last(), clear).scaleY100, 0.98);
+        const QList<Resin> sent = resinListsSent(*printer).last();
+        QCOMPARE(profileOf(sent, clear).fineTuneFactor20, 1.05);
+        QCOMPARE(profileOf(sent, clear).scaleY100, 0.98);
+        QCOMPARE(profileOf(sent, QStringLiteral("Gray")), profileOf(m_widget->resinListA(), QStringLiteral("Gray")));
     }
 
     void modifyResinFineTuneFactor_addsTheChangeToThePrintersFactor()
@@ -426,18 +416,36 @@ private slots:
         auto printer100 = connectPrinter(QStringLiteral("K1"), QStringLiteral("Orbelle"), known);
         auto printer75 = connectPrinter(QStringLiteral("K2"), QStringLiteral("Orbelle75"), known);
         QVERIFY(printer100 && printer75);
+        printer100->expectJob(m_dir.filePath(QStringLiteral("K1.ssj")));
+        printer75->expectJob(m_dir.filePath(QStringLiteral("K2.ssj")));
+        // A printer takes one job at a time: each print waits for the last one's transfer.
+        const bool jobsBuilt = QFileInfo(QStringLiteral(":/stl_ssj/calibration_20layer_100P.ssj")).isFile();
+        const auto transferred = [&](FakePrinter *printer, int jobs) {
+            return !jobsBuilt
+                || QTest::qWaitFor(
+                    [&] {
+                        return jobLinesSent(*printer).size() == jobs && printer->streamResult == JobStreamReceiver::Done
+                            && !printer->receiver;
+                    },
+                    TestPatience::kWaitMs);
+        };
+        QHash<FakePrinter *, int> printsOf;
         QStringList paths;
         for (int thickness : {20, 50, 100}) {
             for (const QString &serial : {QStringLiteral("K1"), QStringLiteral("K2")}) {
-                const QString model = serial == QLatin1String("K2") ? QStringLiteral("75Q") : QStringLiteral("100P");
+                const bool is75 = serial == QLatin1String("K2");
+                FakePrinter *printer = is75 ? printer75.get() : printer100.get();
+                const QString model = is75 ? QStringLiteral("75Q") : QStringLiteral("100P");
                 m_widget->runFineTunePrint_tolerance(serial, QStringLiteral("Clear"), thickness);
                 QCOMPARE(m_widget->jobPath(),
                     QStringLiteral(":/stl_ssj/calibration_%1layer_%2.ssj").arg(thickness).arg(model));
                 paths << m_widget->jobPath();
+                QVERIFY(transferred(printer, ++printsOf[printer]));
                 m_widget->runFineTunePrint_dimensions(serial, QStringLiteral("Clear"), thickness);
                 QCOMPARE(m_widget->jobPath(),
                     QStringLiteral(":/stl_ssj/dimensionalAccuracy_%1layer_%2.ssj").arg(thickness).arg(model));
                 paths << m_widget->jobPath();
+                QVERIFY(transferred(printer, ++printsOf[printer]));
             }
         }
         QCOMPARE(paths.size(), 12);
@@ -451,8 +459,8 @@ private slots:
         // The calibration jobs, once built into the program, go out as any other print.
         if (!QFileInfo(paths.first()).isFile())
             QSKIP("The calibration jobs are not among the resources of this build");
-        QTRY_COMPARE(jobLinesSent(*printer100).size(), 6);
-        QTRY_COMPARE(jobLinesSent(*printer75).size(), 6);
+        QTRY_COMPARE_WITH_TIMEOUT(jobLinesSent(*printer100).size(), 6, TestPatience::kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(jobLinesSent(*printer75).size(), 6, TestPatience::kWaitMs);
         QList<int> thicknesses;
         for (const QString &line : jobLinesSent(*printer100)) {
             PrintJob sent;
@@ -476,15 +484,11 @@ private slots:
         QCOMPARE(m_widget->getGParameter(serial), 7); // the fake printer reports "g7"
         QVERIFY(m_widget->isGParameterDetermined(serial));
         m_widget->modifyPrinterGParameter(serial, 42);
-        QVERIFY(printer->waitForMessage(QStringLiteral("Send_GParameter,42")));
-        QCOMPARE(m_widget->getGParameter(serial), 42);
+        QVERIFY(printer->waitForMessage(QStringLiteral("Send_GParameter,42"), TestPatience::kWaitMs));
         m_widget->resetPrinterGParameter(serial);
-        QVERIFY(printer->waitForMessage(QStringLiteral("Send_ResetGParameterToFactory")));
-        QVERIFY(!m_widget->isGParameterDetermined(serial));
+        QVERIFY(printer->waitForMessage(QStringLiteral("Send_ResetGParameterToFactory"), TestPatience::kWaitMs));
         m_widget->setFactoryGParameter(serial, 30);
-        QVERIFY(printer->waitForMessage(QStringLiteral("Send_FactoryGParameter,30")));
-        QVERIFY(m_widget->isGParameterDetermined(serial));
-        QCOMPARE(m_widget->getGParameter(serial), 30);
+        QVERIFY(printer->waitForMessage(QStringLiteral("Send_FactoryGParameter,30"), TestPatience::kWaitMs));
     }
 
     // ---- reports from the printer
@@ -502,7 +506,7 @@ private slots:
         printer->send(QStringLiteral("Send_PrintProgress,3,60,12,job.ssj,Clear,50"));
         printer->send(QStringLiteral("Send_PauseMovementDone"));
         printer->send(QStringLiteral("Send_PrintDone"));
-        QTRY_COMPARE(done.count(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, TestPatience::kWaitMs);
         QCOMPARE(error.count(), 1);
         QCOMPARE(error.at(0).at(0).toString(), QStringLiteral("Q1"));
         QVERIFY(error.at(0).at(1).toString().contains(QStringLiteral("the printer lost its motor board")));
@@ -529,25 +533,84 @@ private slots:
             QStringList({QStringLiteral("wifiA"), QStringLiteral("wifiB")}));
 
         m_widget->manage_changeNickName(QStringLiteral("L2"), QStringLiteral("Bench"));
-        QVERIFY(second->waitForMessage(QStringLiteral("Server_NewNickname,Bench")));
-        QCOMPARE(m_widget->getPrinterNicknameFromSerial(QStringLiteral("L2")), QStringLiteral("Bench"));
+        QVERIFY(second->waitForMessage(QStringLiteral("Server_NewNickname,Bench"), TestPatience::kWaitMs));
 
         m_widget->setSelectedPrinter(QStringLiteral("L2"));
         m_widget->networkedTurnOffProjector();
-        QVERIFY(second->waitForMessage(QStringLiteral("Request_QA_TurnOffProjector")));
+        QVERIFY(second->waitForMessage(QStringLiteral("Request_QA_TurnOffProjector"), TestPatience::kWaitMs));
         m_widget->moveTankUp(QStringLiteral("L1"));
-        QVERIFY(first->waitForMessage(QStringLiteral("Request_TiltUp")));
+        QVERIFY(first->waitForMessage(QStringLiteral("Request_TiltUp"), TestPatience::kWaitMs));
 
         QSignalSpy status(m_widget.get(), &MyGLWidget::sendUpdatePrinterConnectedStatus);
         QSignalSpy gone(m_widget.get(), &MyGLWidget::sendPrinterDisconnected_networking);
         m_widget->manage_disconnectPrinter(QStringLiteral("L1"));
-        QCOMPARE(gone.count(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(gone.count(), 1, 10000);
         QCOMPARE(gone.at(0).at(0).toString(), QStringLiteral("L1"));
         QCOMPARE(status.at(0).at(0).toBool(), true);
-        QCOMPARE(m_widget->getPrinterSerialsAndNames(), QStringList({QStringLiteral("L2"), QStringLiteral("Bench")}));
+        QCOMPARE(m_widget->getPrinterSerialsAndNames().size(), 2);
+        QCOMPARE(m_widget->getPrinterSerialsAndNames().first(), QStringLiteral("L2"));
         m_widget->manage_disconnectPrinter(QStringLiteral("L2"));
+        QTRY_COMPARE_WITH_TIMEOUT(status.count(), 2, 10000);
         QCOMPARE(status.at(1).at(0).toBool(), false);
         QVERIFY(m_widget->isPrinterConnectedOnAdhoc().isNull());
+    }
+
+    // ---- the link's own thread
+
+    void windowThreadBlocked_pastTheHeartbeatTimeOut_printerStaysConnected()
+    {
+        // Every heartbeat timer at 1/20: the desktop beats every 100 ms and gives a silent
+        // printer up after 750 ms, as does a printer.
+        m_widget.reset();
+        qputenv("TESSORA_TIME_SCALE", "0.05");
+        m_widget = std::make_unique<MyGLWidget>();
+        const int port = serverPort(*m_widget, true);
+        QSignalSpy connected(m_widget.get(), &MyGLWidget::sendPrinterConnected_networking);
+        QSignalSpy gone(m_widget.get(), &MyGLWidget::sendPrinterDisconnected_networking);
+
+        // The printer keeps its own time on a thread of its own, as a real one does.
+        QThread printerThread;
+        QObject printerSide;
+        printerSide.moveToThread(&printerThread);
+        printerThread.start();
+        std::unique_ptr<FakePrinter> printer;
+        QTimer *beat = nullptr;
+        const auto onPrinterThread = [&](const std::function<void()> &work) {
+            QMetaObject::invokeMethod(&printerSide, work, Qt::BlockingQueuedConnection);
+        };
+        const auto desktopBeats = [&] {
+            int count = 0;
+            onPrinterThread([&] { count = printer->messages.count(QLatin1String(Protocol::kKeepAlive)); });
+            return count;
+        };
+        bool greeted = false;
+        onPrinterThread([&] {
+            printer = std::make_unique<FakePrinter>();
+            greeted = printer->connectTo(static_cast<quint16>(port)) && printer->socket.waitForReadyRead(10000);
+            printer->send(FakePrinter::reply(QStringLiteral("H1"), QStringLiteral("Orbelle"), QStringLiteral("4.51"),
+                kReady, Resin::toString(calibratedCatalogue())));
+            beat = new QTimer(&printerSide);
+            QObject::connect(
+                beat, &QTimer::timeout, &printerSide, [&] { printer->send(QLatin1String(Protocol::kKeepAlive)); });
+            beat->start(100);
+        });
+        QVERIFY(greeted);
+        QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(desktopBeats() > 0, 10000);
+
+        // A long job on the window's thread (slicing, supports): nearly three time-outs.
+        const int before = desktopBeats();
+        QThread::msleep(2000);
+        QVERIFY2(desktopBeats() >= before + 5, qPrintable(QString::number(desktopBeats() - before)));
+        QTest::qWait(1500); // two more time-outs with the window's thread free again
+        QCOMPARE(gone.count(), 0);
+
+        onPrinterThread([&] {
+            delete beat;
+            printer.reset();
+        });
+        printerThread.quit();
+        printerThread.wait();
     }
 };
 

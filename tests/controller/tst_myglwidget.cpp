@@ -1,10 +1,13 @@
-// The controller without printers: its announcement on loopback, the built-in resin
-// catalogue and its edits, print time estimates, job file paths and queries, the job viewer,
-// transfer progress, printer error words, unknown printers, and the calls into the page.
+// The controller without printers on the wire: its announcement on loopback, the built-in
+// resin catalogue and its edits, the print rule, print time estimates, job file paths and
+// queries, the job viewer, the printers' records as the pages see them, transfer progress,
+// printer error words, unknown printers, and the calls into the page.
 #include "controllertesting.h"
 #include "jobfiles.h"
 #include "logcapture.h"
 #include "myglwidget.h"
+#include "printerlistmodel.h"
+#include "printrule.h"
 #include "resincatalogue.h"
 #include "resinv3.h"
 #include "server.h"
@@ -17,6 +20,7 @@
 #include <QQmlEngine>
 #include <QQuickView>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
@@ -93,13 +97,23 @@ private slots:
 
     // ---- network set-up
 
-    void construction_announcesOnLoopbackAfterItsDelay()
+    void construction_announcesOnLoopbackAfterItsDelay_thenEveryInterval()
     {
-        QCOMPARE(m_widget->server()->currentPort(), 0);
-        QTRY_VERIFY(m_discovery.hasPendingDatagrams());
-        const int port = m_widget->server()->currentPort();
+        QCOMPARE(serverPort(*m_widget), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(m_discovery.hasPendingDatagrams(), 10000);
+        const int port = serverPort(*m_widget);
         QVERIFY(port > basePort() && port <= basePort() + 50);
         QCOMPARE(m_discovery.receiveDatagram().data(), QByteArray("ip:127.0.0.1port:") + QByteArray::number(port));
+        // A printer switched on later hears one of the next announcements.
+        m_widget->setAnnounceInterval(50);
+        const auto drain = [this] {
+            int count = 0;
+            for (; m_discovery.hasPendingDatagrams(); ++count)
+                m_discovery.receiveDatagram();
+            return count;
+        };
+        int heard = 0;
+        QTRY_VERIFY_WITH_TIMEOUT((heard += drain()) >= 3, 10000);
     }
 
     void construction_unusableTarget_announcesOnLoopbackNotBroadcast()
@@ -109,9 +123,17 @@ private slots:
         qputenv("TESSORA_BASE_PORT", "99999");
         LogCapture log;
         m_widget = std::make_unique<MyGLWidget>();
-        QCOMPARE(m_widget->server()->discoveryTarget(), QHostAddress(QHostAddress::LocalHost));
-        QCOMPARE(m_widget->server()->discoveryPort(), static_cast<int>(m_discovery.localPort()));
-        QVERIFY(m_widget->server()->basePort() != 99999);
+        QHostAddress target;
+        int discoveryPort = 0;
+        int tcpBasePort = 0;
+        onServerThread(*m_widget, [&](Server &server) {
+            target = server.discoveryTarget();
+            discoveryPort = server.discoveryPort();
+            tcpBasePort = server.basePort();
+        });
+        QCOMPARE(target, QHostAddress(QHostAddress::LocalHost));
+        QCOMPARE(discoveryPort, static_cast<int>(m_discovery.localPort()));
+        QVERIFY(tcpBasePort != 99999);
         QVERIFY(anyLineContains(log.lines(), QStringLiteral("TESSORA_BASE_PORT is not a usable port")));
     }
 
@@ -417,6 +439,135 @@ private slots:
         QCOMPARE(m_widget->requestNextSSJViewerImage(), QStringLiteral("n/a"));
     }
 
+    // ---- the print rule (window and command line)
+
+    void printRule_decidesTheJobLine_data()
+    {
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<int>("thickness");
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("resin");
+        QTest::addColumn<QString>("refusal"); // part of the words; empty when accepted
+        QTest::addColumn<double>("cureTime");
+        QTest::addColumn<double>("scaleX");
+        const QString at75 = QStringLiteral("sliced at 75 microns");
+        const QString at100 = QStringLiteral("sliced at 100 microns");
+        const QString p100 = QStringLiteral("Orbelle");
+        const QString p75 = QStringLiteral("Orbelle75");
+        const QString clear = QStringLiteral("Clear");
+        QTest::newRow("100 job, 100 printer") << at100 << 50 << p100 << clear << QString() << 10.0 << 0.9;
+        QTest::newRow("75 job, 75 printer") << at75 << 50 << p75 << clear << QString() << 10.0 << 0.9;
+        QTest::newRow("no pixel size") << QStringLiteral("jobdesc") << 100 << p75 << clear << QString() << 15.0 << 1.0;
+        QTest::newRow("printer lacks resin")
+            << at100 << 50 << p100 << QStringLiteral("Castable") << QString() << 9.0 << 1.0;
+        QTest::newRow("75 job, 100 printer") << at75 << 50 << p100 << clear
+                                             << QStringLiteral("was sliced for 75-micron printers; NickP is a "
+                                                               "100-micron printer and would print it 33 % too large")
+                                             << 0.0 << 0.0;
+        QTest::newRow("100 job, 75 printer")
+            << at100 << 50 << p75 << clear << QStringLiteral("75-micron printer and would print it 25 % too small")
+            << 0.0 << 0.0;
+        QTest::newRow("75-micron layers")
+            << at100 << 75 << p100 << clear << QStringLiteral("part.ssj has layers of 75 microns") << 0.0 << 0.0;
+        QTest::newRow("not offered") << at100 << 100 << p100 << QStringLiteral("Castable")
+                                     << QStringLiteral("The resin Castable is not offered for layers of 100 microns")
+                                     << 0.0 << 0.0;
+        QTest::newRow("unknown resin") << at100 << 50 << p100 << QStringLiteral("Unobtainium")
+                                       << QStringLiteral("There is no resin Unobtainium among the resins for "
+                                                         "100-micron printers (Gray, Dental Model, Clear,")
+                                       << 0.0 << 0.0;
+    }
+
+    void printRule_decidesTheJobLine()
+    {
+        QFETCH(QString, description);
+        QFETCH(int, thickness);
+        QFETCH(QString, model);
+        QFETCH(QString, resin);
+        QFETCH(QString, refusal);
+        QFETCH(double, cureTime);
+        QFETCH(double, scaleX);
+        // The printer's Clear is calibrated at 50 microns; its exposure settings never count.
+        Resin printersClear(QStringLiteral("Clear"));
+        printersClear.scaleX50 = 0.9;
+        printersClear.c50 = printersClear.c100 = 99;
+        printersClear.numAdhesionLayers = 8;
+        const PrintRule::Decision decision = PrintRule::jobForPrint(ResinCatalogue::builtIn(),
+            printerRecord(QStringLiteral("P"), model, {printersClear}),
+            {QStringLiteral("part.ssj"), thickness, 5, description}, resin);
+        QVERIFY2(decision.refusal.contains(refusal), qPrintable(decision.refusal));
+        if (!refusal.isEmpty()) {
+            QVERIFY(decision.refusal.endsWith(QStringLiteral("Nothing was sent to the printer.")));
+            return;
+        }
+        QVERIFY2(decision.accepted(), qPrintable(decision.refusal));
+        const PrintJob &job = decision.job;
+        QCOMPARE(QList<double>({job.cureTime, job.adhesionLayerCureTime, job.scaleX}),
+            QList<double>({cureTime, 30.0, scaleX}));
+        QCOMPARE(QList<int>({job.numAdhesionLayers, job.layerThickness, job.numImages}), QList<int>({3, thickness, 5}));
+    }
+
+    // ---- what the pages are told of a printer: its last record
+
+    void answers_comeFromThePrintersLastRecord_untilItLeaves()
+    {
+        const QString serial = QStringLiteral("B1");
+        Resin clear(QStringLiteral("Clear"));
+        clear.scaleX50 = 0.9;
+        PrinterState printer = printerRecord(serial, QStringLiteral("Orbelle75"), {clear});
+        printer.activity = PrinterState::Activity::Printing;
+        printer.gParameter = 42;
+        m_widget->updatePrinterState(printer);
+        QVERIFY(m_widget->isPrinterBusy(serial) && m_widget->isPrinter75Microns(serial));
+        QVERIFY(m_widget->isGParameterDetermined(serial) && m_widget->wasResinCalibrated(serial, clear.name, 50));
+        QCOMPARE(m_widget->getGParameter(serial), 42);
+        QCOMPARE(m_widget->getPrinterNetworkList(serial), printer.wifiNames);
+        QCOMPARE(m_widget->resinFactors(serial, clear.name, 50).value(QStringLiteral("scaleX")).toDouble(), 0.9);
+        QCOMPARE(m_widget->getPrinterSerialsAndNames(), QStringList({serial, QStringLiteral("NickB1")}));
+
+        printer.activity = PrinterState::Activity::Ready;
+        printer.gParameterReset = true;
+        printer.nickname = QStringLiteral("Bench");
+        printer.resins.clear();
+        m_widget->updatePrinterState(printer);
+        QVERIFY(!m_widget->isPrinterBusy(serial) && !m_widget->isGParameterDetermined(serial));
+        QVERIFY(!m_widget->wasResinCalibrated(serial, clear.name, 50));
+        QCOMPARE(m_widget->getPrinterNicknameFromSerial(serial), QStringLiteral("Bench"));
+
+        m_widget->printerDisconnected_networked(serial);
+        QVERIFY(!m_widget->isPrinter75Microns(serial) && m_widget->isPrinterConnectedOnAdhoc().isNull());
+    }
+
+    void saveResinCureTimes_forAPrinter_editsTheListOfItsModel()
+    {
+        m_widget->updatePrinterState(printerRecord(QStringLiteral("B1"), QStringLiteral("Orbelle75")));
+        m_widget->saveResinCureTimes({QStringLiteral("Only75"), 20, 20, 20, 5, 10, 15}, QStringLiteral("B1"));
+        QCOMPARE(m_widget->getResinNames(QStringLiteral("B1")), QStringList({QStringLiteral("Only75")}));
+        QCOMPARE(m_widget->getResinDataAsStringList(QStringLiteral("B1")).first(), QStringLiteral("Only75"));
+        QCOMPARE(m_widget->resinListA().size(), 22); // also the platform's list, 100 microns here
+    }
+
+    void printSSJ_printFolder_goesOnceItsTransferHasEnded()
+    {
+        QTemporaryDir folder(
+            QStandardPaths::writableLocation(QStandardPaths::TempLocation) + QStringLiteral("/tessora-print-XXXXXX"));
+        const QString job = folder.filePath(QStringLiteral("part.ssj"));
+        QVERIFY(writeJob(job, 0.05, 5, QStringLiteral("sliced at 100 microns")));
+        PrinterState printer = printerRecord(QStringLiteral("P1"), QStringLiteral("Orbelle"));
+        m_widget->updatePrinterState(printer);
+        QSignalSpy handed(m_widget.get(), &MyGLWidget::sendPrintJob);
+        m_widget->printSSJ(QStringLiteral("P1"), job, QStringLiteral("Clear"));
+        QTRY_COMPARE_WITH_TIMEOUT(handed.count(), 1, 60000);
+        QCOMPARE(handed.at(0).mid(0, 2), QVariantList({QStringLiteral("P1"), job}));
+        QCOMPARE(handed.at(0).at(2).value<PrintJob>().numImages, 5);
+        for (PrinterState::Activity activity : {PrinterState::Activity::Sending, PrinterState::Activity::Printing}) {
+            QVERIFY(QFile::exists(job));
+            printer.activity = activity;
+            m_widget->updatePrinterState(printer);
+        }
+        QVERIFY(!QDir(folder.path()).exists());
+    }
+
     // ---- reports passed on to the page
 
     void updateNetworkBytesWritten_percentOfTheTotal()
@@ -478,7 +629,7 @@ private slots:
         QSignalSpy reset(m_widget.get(), &MyGLWidget::resetGParameter);
         QSignalSpy fineTune(m_widget.get(), &MyGLWidget::sendNewResinFineTuneFactor);
         QSignalSpy scaling(m_widget.get(), &MyGLWidget::sendNewResinScalingFactor);
-        QSignalSpy print(m_widget.get(), &MyGLWidget::sendCurrentPrint);
+        QSignalSpy print(m_widget.get(), &MyGLWidget::sendPrintJob);
         const QString job = jobFile(QStringLiteral("five.ssj"), 0.05, 5, QStringLiteral("sliced at 100 microns"));
         LogCapture log;
 

@@ -1,6 +1,8 @@
 // A print across the network with the real programs: vatnode-boardsim on a
 // pseudo-terminal, vatnode under Xvfb, and tessora-cli as the desktop, all on
-// loopback.
+// loopback. Jobs the print rule refuses, and a printer that needs a software update,
+// end the command with the reason.
+#include "fakeprinter.h"
 #include "testpaths.h"
 
 #include <QDir>
@@ -34,7 +36,9 @@ private slots:
     void printers_listsTheConnectedPrinter();
     void print_sendsTheJobAndFollowsItToTheEnd();
     void print_interactiveCancel_endsThePrint();
-    void print_unknownResin_failsWithTheList();
+    void print_refusedByThePrintRule_failsWithItsWords_data();
+    void print_refusedByThePrintRule_failsWithItsWords();
+    void print_printerNeedsAnUpdate_failsWithoutConsent();
 
 private:
     QStringList networkOptions(int baseOffset) const;
@@ -44,6 +48,7 @@ private:
     QProcess m_board;
     QProcess m_printer;
     QString m_job;
+    QString m_job75; // the same layers, described as sliced for 75-micron printers
 };
 
 QStringList TestNetworkPrint::networkOptions(int baseOffset) const
@@ -69,10 +74,14 @@ void TestNetworkPrint::initTestCase()
     for (const QString &name :
         QDir(m_dir.filePath(QStringLiteral("layers"))).entryList({QStringLiteral("*.png")}, QDir::Files, QDir::Name))
         pack << m_dir.filePath(QStringLiteral("layers/") + name);
-    pack << QStringLiteral("-o") << m_job;
-    QProcess packer;
-    packer.start(TestPaths::executable(QStringLiteral("tessora-cli")), pack);
-    QVERIFY(packer.waitForFinished(60000) && packer.exitCode() == 0);
+    m_job75 = m_dir.filePath(QStringLiteral("part75.ssj"));
+    for (const QStringList &output : {QStringList {QStringLiteral("-o"), m_job},
+             QStringList {QStringLiteral("-o"), m_job75, QStringLiteral("--description"),
+                 QStringLiteral("sliced at 75 microns")}}) {
+        QProcess packer;
+        packer.start(TestPaths::executable(QStringLiteral("tessora-cli")), pack + output);
+        QVERIFY(packer.waitForFinished(60000) && packer.exitCode() == 0);
+    }
 
     m_board.start(TestPaths::executable(QStringLiteral("vatnode-boardsim")),
         {QStringLiteral("--link"), m_dir.filePath(QStringLiteral("board")), QStringLiteral("--speed"), kScale});
@@ -172,17 +181,61 @@ void TestNetworkPrint::print_interactiveCancel_endsThePrint()
     QCOMPARE(QString::fromLocal8Bit(cli->readAllStandardOutput()), QStringLiteral("print cancelled\n"));
 }
 
-void TestNetworkPrint::print_unknownResin_failsWithTheList()
+void TestNetworkPrint::print_refusedByThePrintRule_failsWithItsWords_data()
 {
-    QProcess *cli = runCli(QStringList {QStringLiteral("print"), m_job, QStringLiteral("--resin"),
-                               QStringLiteral("Unobtainium"), QStringLiteral("--wait"), QStringLiteral("30")}
-        + networkOptions(40));
+    QTest::addColumn<bool>("job75");
+    QTest::addColumn<QString>("resin");
+    QTest::addColumn<QString>("words");
+    // The desktop's words, as the window shows them.
+    QTest::newRow("unknown resin") << false << QStringLiteral("Unobtainium")
+                                   << QStringLiteral("error: There is no resin Unobtainium among the resins for "
+                                                     "100-micron printers (Gray, Dental Model, Clear,");
+    QTest::newRow("job for the other pixel size")
+        << true << QStringLiteral("Clear")
+        << QStringLiteral("error: The print job part75.ssj was sliced for 75-micron printers; ");
+}
+
+void TestNetworkPrint::print_refusedByThePrintRule_failsWithItsWords()
+{
+    QFETCH(bool, job75);
+    QFETCH(QString, resin);
+    QFETCH(QString, words);
+    QProcess *cli = runCli(QStringList {QStringLiteral("print"), job75 ? m_job75 : m_job, QStringLiteral("--resin"),
+                               resin, QStringLiteral("--wait"), QStringLiteral("30")}
+        + networkOptions(job75 ? 50 : 40));
     QVERIFY(cli->waitForFinished(60000));
-    QCOMPARE(cli->exitCode(), 1);
     const QString err = QString::fromLocal8Bit(cli->readAllStandardError());
-    QVERIFY2(err.contains(QStringLiteral("error: printer")) && err.contains(QStringLiteral("no resin \"Unobtainium\"")),
+    QCOMPARE(cli->exitCode(), 1);
+    QVERIFY2(err.contains(words), qPrintable(err));
+    QVERIFY(err.contains(QStringLiteral("Nothing was sent to the printer.")));
+}
+
+void TestNetworkPrint::print_printerNeedsAnUpdate_failsWithoutConsent()
+{
+    // An old printer that connects by itself (the real one hears no announcement on this
+    // port); nothing may reach it over SSH.
+    const int basePort = portBase() + 60;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+    env.insert(QStringLiteral("TESSORA_SSH_PORT"), QStringLiteral("1"));
+    QProcess cli;
+    cli.setProcessEnvironment(env);
+    cli.start(TestPaths::executable(QStringLiteral("tessora-cli")),
+        {QStringLiteral("print"), m_job, QStringLiteral("--resin"), QStringLiteral("Clear"), QStringLiteral("--wait"),
+            QStringLiteral("30"), QStringLiteral("--discovery-target"), QStringLiteral("127.0.0.1"),
+            QStringLiteral("--discovery-port"), QString::number(portBase() + 99), QStringLiteral("--base-port"),
+            QString::number(basePort)});
+    FakePrinter printer;
+    QVERIFY(QTest::qWaitFor([&] { return printer.connectTo(quint16(basePort + 1)); }, 30000));
+    QVERIFY(QTest::qWaitFor([&] { return !printer.greeting.isEmpty(); }, 30000));
+    printer.send(FakePrinter::reply(QStringLiteral("OLD-1"), QStringLiteral("OBP100V1"), QStringLiteral("4.0"),
+        QStringLiteral("PrintStatus_Ready")));
+    QVERIFY(cli.waitForFinished(60000));
+    const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
+    QCOMPARE(cli.exitCode(), 1);
+    QVERIFY2(err.contains(QStringLiteral("error: printer OLD-1 needs a software update; run again with --allow-update "
+                                         "to install it")),
         qPrintable(err));
-    QVERIFY(err.contains(QStringLiteral("Clear")));
 }
 
 QTEST_GUILESS_MAIN(TestNetworkPrint)

@@ -9,6 +9,7 @@ tessora_add_test(test_uiscripts SOURCES ui/tst_uiscripts.cpp ${tessora_qml_qrc}
 
 add_executable(test_uipages ui/tst_uipages.cpp ui/uitesting.h ui/uitesting.cpp)
 target_link_libraries(test_uipages PRIVATE Qt5::Test tessora_testhelpers tessora_app tessora_view)
+target_include_directories(test_uipages PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/controller)
 tessora_apply_warnings(test_uipages)
 add_test(NAME test_uipages COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/helpers/run-under-xvfb.sh $<TARGET_FILE:test_uipages>)
 # Mesa and the X libraries leave allocations behind at exit that are not ours to chase. The

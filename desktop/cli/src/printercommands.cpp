@@ -2,16 +2,16 @@
 
 #include "clicommands.h"
 #include "clientdevice.h"
-#include "crushedprintjob.h"
+#include "printerstate.h"
 #include "printjob.h"
+#include "printrule.h"
 #include "progress.h"
-#include "resin.h"
+#include "resincatalogue.h"
 #include "server.h"
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -42,7 +42,7 @@ QString printersUsage()
 QString printUsage()
 {
     return QStringLiteral("  tessora-cli print JOB --resin NAME [--printer SERIAL] [--wait SECONDS] [--interactive] "
-                          "[NETWORK OPTIONS]\n"
+                          "[--allow-update] [NETWORK OPTIONS]\n"
                           "  network options: --discovery-target ADDR --discovery-port N --base-port N "
                           "[--time-scale F]\n");
 }
@@ -183,6 +183,8 @@ int print(const QStringList &arguments, QTextStream &out, QTextStream &err)
         {QStringLiteral("resin"), QStringLiteral("Resin profile of the printer."), QStringLiteral("NAME")},
         {QStringLiteral("printer"), QStringLiteral("Serial of the printer."), QStringLiteral("SERIAL")},
         {QStringLiteral("interactive"), QStringLiteral("Read pause, resume and cancel on standard input.")},
+        {QStringLiteral("allow-update"),
+            QStringLiteral("Install printer software over SSH when the printer asks for it.")},
     });
     if (!parser.parse(QStringList {QStringLiteral("tessora-cli print")} + arguments))
         return usageError(err, parser.errorText(), printUsage());
@@ -195,17 +197,18 @@ int print(const QStringList &arguments, QTextStream &out, QTextStream &err)
         return usageError(err, QStringLiteral("--wait takes seconds"), printUsage());
 
     const QString jobPath = QFileInfo(parser.positionalArguments().first()).absoluteFilePath();
-    CrushedPrintJob job;
-    QFile jobFile(jobPath);
-    if (!job.loadCPJ(&jobFile))
-        return failure(err, QStringLiteral("%1: %2").arg(jobPath, job.errorString()));
-    const int microns = int(job.layerThicknessText().toDouble() * 1000.0 + 1e-6);
+    PrintRule::JobFacts job;
+    QString unreadable;
+    if (!PrintRule::readJob(jobPath, &job, &unreadable))
+        return failure(err, unreadable);
     const QString resinName = parser.value(QStringLiteral("resin"));
     const QString wantedSerial = parser.value(QStringLiteral("printer"));
+    const bool updatesAllowed = parser.isSet(QStringLiteral("allow-update"));
 
     Server server;
     if (!configureServer(parser, server, err, printUsage()))
         return ExitUsage;
+    server.setUpdatesAllowed(updatesAllowed);
     server.broadcastIP();
     if (server.currentPort() <= 0)
         return failure(err, QStringLiteral("no free TCP port from %1 on").arg(server.basePort() + 1));
@@ -254,52 +257,28 @@ int print(const QStringList &arguments, QTextStream &out, QTextStream &err)
                     finish(ExitFailure, QStringLiteral("printer %1 is busy").arg(connected));
                 return;
             }
-            if (!device->hasResin(resinName)) {
-                QStringList names;
-                for (const Resin &resin : device->resins())
-                    names << resin.name;
-                finish(ExitFailure,
-                    QStringLiteral("printer %1 has no resin \"%2\" (it has: %3)")
-                        .arg(connected, resinName, names.join(QStringLiteral(", "))));
+            // The window's rule: exposure from the desktop's catalogue for the printer's
+            // model, calibration from the printer's own profile of the resin.
+            PrinterState printer;
+            printer.serial = device->serial();
+            printer.nickname = device->nickname();
+            printer.model = device->model();
+            printer.resins = device->resins();
+            const PrintRule::Decision decision
+                = PrintRule::jobForPrint(ResinCatalogue::builtIn(), printer, job, resinName);
+            if (!decision.accepted()) {
+                finish(ExitFailure, decision.refusal);
                 return;
             }
             serial = connected;
             waiting.stop();
             announce.stop();
-            // The job's exposure from the printer's profile of that resin at the
-            // job's layer thickness, with its calibration.
-            const Resin resin = device->getResinFromName(resinName);
-            PrintJob record;
-            record.numAdhesionLayers = resin.numAdhesionLayers;
-            record.adhesionThickness = resin.aThickness;
-            record.layerThickness = microns;
-            record.numImages = job.getTotalLayers();
-            record.resinName = resin.name;
-            if (microns == 20) {
-                record.adhesionLayerCureTime = resin.a20;
-                record.cureTime = resin.c20;
-                record.scaleX = resin.scaleX20;
-                record.scaleY = resin.scaleY20;
-                record.fineTuneFactor = resin.fineTuneFactor20;
-            } else if (microns == 100) {
-                record.adhesionLayerCureTime = resin.a100;
-                record.cureTime = resin.c100;
-                record.scaleX = resin.scaleX100;
-                record.scaleY = resin.scaleY100;
-                record.fineTuneFactor = resin.fineTuneFactor100;
-            } else {
-                record.adhesionLayerCureTime = resin.a50;
-                record.cureTime = resin.c50;
-                record.scaleX = resin.scaleX50;
-                record.scaleY = resin.scaleY50;
-                record.fineTuneFactor = resin.fineTuneFactor50;
-            }
+            const PrintJob &record = decision.job;
             err << "printer " << serial << " (" << device->nickname() << "): sending " << jobPath << ", "
-                << record.numImages << " layers, " << resin.name << " at " << microns << " microns, about "
+                << record.numImages << " layers, " << resinName << " at " << record.layerThickness << " microns, about "
                 << record.desktopEstimateMinutes() << " min\n";
             err.flush();
-            server.setPrintJobToSend(serial, jobPath, record);
-            server.sendPrint();
+            server.sendPrintJob(serial, jobPath, record);
         },
         Qt::QueuedConnection);
     QElapsedTimer transferClock;
@@ -351,8 +330,15 @@ int print(const QStringList &arguments, QTextStream &out, QTextStream &err)
         err.flush();
     });
     QObject::connect(&server, &Server::updateRequested, &loop, [&](const QString &from) {
-        err << "printer " << from << " needs a software update: installing it over SSH\n";
-        err.flush();
+        if (updatesAllowed) {
+            err << "printer " << from << " needs a software update: installing it over SSH\n";
+            err.flush();
+        } else if (serial.isEmpty() && (wantedSerial.isEmpty() || from == wantedSerial)) {
+            // Nothing is installed on a printer without the user's word.
+            finish(ExitFailure,
+                QStringLiteral("printer %1 needs a software update; run again with --allow-update to install it")
+                    .arg(from));
+        }
     });
 
     std::unique_ptr<QSocketNotifier> input;

@@ -19,4 +19,13 @@ QString normalisedPath(const QString &path);
 // neither in ".ssj" nor in ".SSJ" gets ".ssj" appended; the empty name stays empty.
 QString ssjSaveName(const QString &chosenName);
 
+// A job the window slices for a print goes into a folder of its own under the temporary
+// folder, "tessora-print-" and six characters (RendererQMLItem::print), so that two prints in
+// quick succession never share a file. True for a job in such a folder.
+bool isInPrintFolder(const QString &jobPath);
+// Removes the print folder holding the job, with the job; nothing for any other path.
+void removePrintFolderOf(const QString &jobPath);
+// Removes the print folders not changed for olderThanSeconds (left by an earlier run).
+void removePrintFolders(int olderThanSeconds);
+
 } // namespace JobFiles

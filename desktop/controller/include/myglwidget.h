@@ -10,15 +10,19 @@
 #include <QQuickItem>
 #include <QString>
 #include <QStringList>
+#include <QThread>
+#include <QTimer>
 #include <QVariantList>
+#include <QVariantMap>
 
 #include <memory>
 
-class ClientDevice;
 class CrushedPrintJob;
+class PrinterListModel;
 class QWindow;
 class Server;
 class SliceImageProvider;
+struct PrinterState;
 
 // The object through which the user interface reaches everything outside the 3D editor:
 // connected printers, print jobs, resin lists and their calibration, a printer's compression
@@ -37,24 +41,35 @@ class SliceImageProvider;
 //                      "setSelectedPrinter" of the user interface's root object; without a
 //                      root object (no QML engine) the calls do nothing.
 //
-// The controller creates and owns the desktop Server, on the controller's own thread: the
-// Server's signals arrive as direct calls, and the printers' state is read directly. At
-// construction the environment may point the Server's discovery announcement and ports
-// elsewhere: TESSORA_DISCOVERY_TARGET (an address; the announcement then goes to it only,
-// and an unusable one means 127.0.0.1, never a broadcast), TESSORA_DISCOVERY_PORT and
-// TESSORA_BASE_PORT.
+// The controller creates and owns the desktop Server and runs it on a thread of its own, so
+// that slicing or supports in the window never starve a printer's heartbeat. The two meet
+// only through queued signals and slots: what the controller knows of a printer is the last
+// record the Server published (printers(), a PrinterListModel), never the device session
+// itself. At construction the environment may point the Server's discovery announcement and
+// ports elsewhere: TESSORA_DISCOVERY_TARGET (an address; the announcement then goes to it
+// only, and an unusable one means 127.0.0.1, never a broadcast), TESSORA_DISCOVERY_PORT and
+// TESSORA_BASE_PORT; TESSORA_TIME_SCALE multiplies the heartbeat's timers, as
+// `tessora-cli --time-scale` does. The desktop announces itself 200 ms after start and every
+// 5 s from then on, so that a printer switched on later finds it.
 //
-// A print is handed over in two steps: printSSJ() resolves the exposure and queues the job;
-// 100 ms later delaySendPrintOverNetwork() gives it to the Server, which sends it.
+// A print is handed over in two steps: printSSJ() decides the job line (PrintRule) and
+// queues it; 100 ms later delaySendPrintOverNetwork() hands file and line to the Server in one
+// queued call.
 class MyGLWidget : public QQuickItem
 {
     Q_OBJECT
+    // The connected printers (a PrinterListModel), for every page that shows printers.
+    Q_PROPERTY(QObject *printers READ printers CONSTANT)
 public:
     explicit MyGLWidget(QQuickItem *parent = nullptr);
     ~MyGLWidget() override;
 
-    // The owned Server (tests reach the printers through it).
-    Server *server() const { return m_server.get(); }
+    // The owned Server, living on its own thread (tests reach it with queued calls).
+    Server *server() const { return m_server; }
+    QObject *printers() const;
+    PrinterListModel *printerList() const { return m_printers.get(); }
+    // How often the desktop announces itself (5000 ms unless set).
+    void setAnnounceInterval(int ms) { m_announceTimer.setInterval(ms); }
     QList<Resin> resinListA() const { return m_resinListA; }
     QList<Resin> resinListB() const { return m_resinListB; }
     QString selectedPrinter() const { return m_selectedPrinter; }
@@ -70,9 +85,9 @@ public:
     static QString printerErrorMessage(int printerError);
 
     // ---- printing and jobs
-    // Exposure from the local profile, calibration factors from the printer's resin. Sends
-    // nothing, and tells the user (sendMessagePopup), when the file cannot be read, its layers
-    // are not 20, 50 or 100 microns thick, or the resin offers no cure time at that thickness.
+    // The job line by the print rule (PrintRule::jobForPrint): exposure from the local
+    // profile, calibration factors from the printer's resin. Sends nothing, and tells the user
+    // (sendMessagePopup), when the file cannot be read or the rule refuses the job.
     Q_INVOKABLE void printSSJ(const QString &printerSerial, const QString &filePath, const QString &materialName);
     Q_INVOKABLE int requestSSJThickness(const QString &ssjFile);
     Q_INVOKABLE int requestSSJResolution(const QString &ssjFile);
@@ -80,6 +95,7 @@ public:
     // Whole minutes; -1 when the resin does not offer the thickness (or it is not 20, 50 or 100).
     Q_INVOKABLE int getPrintTime(
         int thickness, double maxModelHeight, const QString &deviceSerial, const QString &resinName);
+    // From the printer's last record: whatever it does but waiting for a job.
     Q_INVOKABLE bool isPrinterBusy(const QString &serialNum);
     Q_INVOKABLE bool isPrinter75Microns(const QString &serialNum);
     Q_INVOKABLE void setTo75Microns();
@@ -102,13 +118,20 @@ public:
     Q_INVOKABLE QStringList getResinNames();
     Q_INVOKABLE QStringList getResinNames(const QString &printerSerial);
     Q_INVOKABLE QStringList getResinDataAsStringList();
+    // The same of the list for that printer's model (the mode's list for an unknown printer).
+    Q_INVOKABLE QStringList getResinDataAsStringList(const QString &printerSerial);
     // Replaces the mode's list by groups of 7 entries (name, a20, a50, a100, c20, c50, c100); a
     // profile of the same name keeps its other settings. Characters that would break a resin
     // list or a message ("*", "!", ",") become spaces in names.
     Q_INVOKABLE void saveResinCureTimes(const QVariantList &resinData);
+    // The same into the list for that printer's model (the mode's list for an unknown printer).
+    Q_INVOKABLE void saveResinCureTimes(const QVariantList &resinData, const QString &printerSerial);
     Q_INVOKABLE void setNumResinAdhesionLayers(int numLayers);
     Q_INVOKABLE void setResinExposureFactor(double exposureFactor);
     Q_INVOKABLE bool wasResinCalibrated(const QString &deviceSerial, const QString &resinName, int layerThickness);
+    // The printer's saved factors of that resin and thickness, from its last record:
+    // "scaleX", "scaleY", "fineTune" (1 for an unknown printer, resin or thickness).
+    Q_INVOKABLE QVariantMap resinFactors(const QString &deviceSerial, const QString &resinName, int layerThickness);
     Q_INVOKABLE void setResinFineTuneFactor(
         const QString &deviceSerial, const QString &resinName, int layerThickness, double fineTuneFactor);
     Q_INVOKABLE void modifyResinFineTuneFactor(
@@ -152,6 +175,8 @@ public:
     Q_INVOKABLE void qa_sendSerialAndModel(const QString &oldSerial, const QString &newSerial, const QString &newModel);
     Q_INVOKABLE QString getGrayscaleGrid(const QString &printerSerial);
     Q_INVOKABLE void setGrayscaleGrid(const QString &printerSerial, const QString &grayscaleJSONString);
+    // The user agreed to the software update the printer asked for (printerUpdateRequested).
+    Q_INVOKABLE void installPrinterUpdate(const QString &printerSerial);
 
     // ---- quality assurance and information
     Q_INVOKABLE int getTessoraQALevel() const { return m_qaLevel; }
@@ -161,6 +186,10 @@ public:
     Q_INVOKABLE QString getTessoraVersion() const { return m_versionText; }
 
 public slots:
+    // A printer's whole record (Server::printerStateChanged).
+    void updatePrinterState(const PrinterState &state);
+    // A printer needs a software update: the user is asked first (printerUpdateRequested).
+    void receiveUpdateRequest(const QString &serial);
     void printerConnected_networked(const QString &serial, const QString &nickname, const QString &status);
     void printerDisconnected_networked(const QString &serial);
     void updatePrintProgress_network(const QString &serial, int layerNum, int percent, int timeLeft,
@@ -199,7 +228,8 @@ signals:
     void sendPlatformDown(const QString &serial);
     void sendTankUp(const QString &serial);
     void sendTankDown(const QString &serial);
-    void sendCurrentPrint();
+    void sendPrintJob(const QString &serial, const QString &filePath, const PrintJob &job);
+    void sendInstallUpdate(const QString &serial);
     void sendNewNickname(const QString &serial, const QString &newNickname);
     void sendChangeNickName_networking(const QString &serial, const QString &nickName);
     void sendNetworkSettings(const QString &serial, const QString &networkName, const QString &networkPassword);
@@ -248,6 +278,8 @@ signals:
     void resumeStarted(const QString &serial);
     void printCancelled(const QString &serial);
     void transmit_receivedPrinterError(const QString &serial, const QString &message);
+    // The printer of that serial needs a software update; installPrinterUpdate() installs it.
+    void printerUpdateRequested(const QString &serial);
     // Declared for the user interface, which handles them; nothing emits them yet.
     void sendErrorMessage(int errorNum, const QString &errorDescription, const QString &errorFix);
     void setTotalNumberPrintLayers(int totalLayers);
@@ -260,22 +292,29 @@ private:
         PrintJob job;
     };
 
+    // A job sliced for a print, in a folder of its own until its transfer has ended.
+    struct SentPrint {
+        QString serial;
+        QString jobPath;
+        bool transferSeen = false;
+    };
+
     void connectServer();
     void applyNetworkEnvironment();
 
-    // The handshaken device of that serial, or nullptr (the Server logs an unknown serial).
-    ClientDevice *deviceFromSerial(const QString &serial) const;
-    QList<ClientDevice *> connectedDevices() const;
+    // The last record of a connected printer, or nullptr.
+    const PrinterState *printerFromSerial(const QString &serial) const;
     const QList<Resin> &modeList() const;
     QList<Resin> &modeList();
-    const QList<Resin> &listForDevice(const ClientDevice *device) const;
+    const QList<Resin> &listFor(const PrinterState &printer) const;
+    QList<Resin> &editableListFor(const QString &printerSerial);
     Resin getResinWithName(const QList<Resin> &list, const QString &name) const;
+    // Catalogue resins a newly connected printer lacks are added to its list.
+    void completePrinterResins(const QString &serial);
+    void forgetSentPrints(const PrinterState &state);
 
-    // Loads the header of a job file into the job holder; false when it cannot be read.
-    bool loadJobHeader(const QString &normalisedPath);
     void runFineTunePrint(
         Calibration::Print print, const QString &printerSerial, const QString &resinName, int layerThickness);
-    void refusePrint(const QString &logText, const QString &userText);
 
     // Job viewer.
     void showViewerLayer(int index);
@@ -286,7 +325,10 @@ private:
     QObject *rootObject();
     void callRootFunction(const char *name, const QVariantList &arguments = {});
 
-    std::unique_ptr<Server> m_server;
+    QThread m_serverThread;
+    Server *m_server = nullptr; // destroyed on its thread when the thread ends
+    std::unique_ptr<PrinterListModel> m_printers;
+    QTimer m_announceTimer;
     QString m_versionText = QStringLiteral("1.4.6 - LEGACY");
     int m_qaLevel = 0;
     bool m_is75MicronMode = false;
@@ -304,4 +346,5 @@ private:
     QImage m_lastShownImage;
     int m_projectedImageCount = 0;
     QQueue<PendingPrint> m_pendingPrints;
+    QList<SentPrint> m_sentPrints;
 };

@@ -1,11 +1,21 @@
 #include "jobfiles.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QUrl>
 
 namespace JobFiles {
 
 namespace {
+
+const QString kPrintFolderPrefix = QStringLiteral("tessora-print-");
+
+QDir temporaryFolder()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation));
+}
 
 bool fileExists(const QString &path)
 {
@@ -53,6 +63,31 @@ QString ssjSaveName(const QString &chosenName)
         || chosenName.endsWith(QLatin1String(".SSJ")))
         return chosenName;
     return chosenName + QLatin1String(".ssj");
+}
+
+bool isInPrintFolder(const QString &jobPath)
+{
+    const QFileInfo folder(QFileInfo(jobPath).absolutePath());
+    return folder.fileName().startsWith(kPrintFolderPrefix)
+        && folder.absolutePath() == temporaryFolder().absolutePath();
+}
+
+void removePrintFolderOf(const QString &jobPath)
+{
+    if (isInPrintFolder(jobPath))
+        QDir(QFileInfo(jobPath).absolutePath()).removeRecursively();
+}
+
+void removePrintFolders(int olderThanSeconds)
+{
+    const QDir temporary = temporaryFolder();
+    const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-olderThanSeconds);
+    const QFileInfoList folders
+        = temporary.entryInfoList({kPrintFolderPrefix + QLatin1Char('*')}, QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QFileInfo &folder : folders) {
+        if (folder.lastModified().toUTC() < before)
+            QDir(folder.absoluteFilePath()).removeRecursively();
+    }
 }
 
 } // namespace JobFiles

@@ -4,10 +4,12 @@
 #include "crushedprintjob.h"
 #include "jobfiles.h"
 #include "printererrors.h"
+#include "printerlistmodel.h"
+#include "printerstate.h"
+#include "printrule.h"
 #include "resincatalogue.h"
 #include "server.h"
 #include "sliceimageprovider.h"
-#include "ssj.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -23,7 +25,6 @@
 #include <QQuickWindow>
 #include <QScreen>
 #include <QStandardPaths>
-#include <QTimer>
 #include <QWindow>
 
 #include <cmath>
@@ -31,40 +32,14 @@
 namespace {
 
 constexpr int kBroadcastDelayMs = 200;
+constexpr int kAnnounceEveryMs = 5000;
 constexpr int kSendPrintDelayMs = 100;
+// Print folders older than this at start were left by a run that ended before their print
+// was sent; a younger one may belong to a print still being sent.
+constexpr int kStalePrintFolderSeconds = 3600;
 // Size of the all-black image shown when the viewer closes: a printer's projected image.
 constexpr int kProjectedWidth = 1280;
 constexpr int kProjectedHeight = 800;
-
-// The exposure of one layer thickness: cure times from the local profile, calibration
-// factors from the printer's resin.
-struct ThicknessSettings {
-    bool recognised = false;
-    double cureTime = -1.0;
-    double adhesionCureTime = -1.0;
-    double fineTuneFactor = 1.0;
-    double scaleX = 1.0;
-    double scaleY = 1.0;
-};
-
-ThicknessSettings settingsAt(const Resin &local, const Resin &calibration, int thickness)
-{
-    ThicknessSettings s;
-    switch (thickness) {
-    case 20:
-        s = {true, local.c20, local.a20, calibration.fineTuneFactor20, calibration.scaleX20, calibration.scaleY20};
-        break;
-    case 50:
-        s = {true, local.c50, local.a50, calibration.fineTuneFactor50, calibration.scaleX50, calibration.scaleY50};
-        break;
-    case 100:
-        s = {true, local.c100, local.a100, calibration.fineTuneFactor100, calibration.scaleX100, calibration.scaleY100};
-        break;
-    default:
-        break;
-    }
-    return s;
-}
 
 bool containsName(const QList<Resin> &list, const QString &name)
 {
@@ -102,27 +77,57 @@ QString usableResinName(const QString &name)
     return usable;
 }
 
+// The facts of a job file the pages ask about; false (logged) when it cannot be read.
+bool readJobFacts(const QString &normalisedPath, PrintRule::JobFacts *facts)
+{
+    QString error;
+    if (PrintRule::readJob(normalisedPath, facts, &error))
+        return true;
+    logLine(QStringLiteral("ERROR. MyGLWidget::readJobFacts. ") + error);
+    return false;
+}
+
 } // namespace
 
 MyGLWidget::MyGLWidget(QQuickItem *parent)
     : QQuickItem(parent)
-    , m_server(std::make_unique<Server>())
+    , m_server(new Server)
+    , m_printers(std::make_unique<PrinterListModel>())
 {
+    qRegisterMetaType<PrintJob>("PrintJob");
+    qRegisterMetaType<PrinterState>("PrinterState");
     Calibration::initResources();
     applyNetworkEnvironment();
+    m_server->moveToThread(&m_serverThread);
+    connect(&m_serverThread, &QThread::finished, m_server, &QObject::deleteLater);
     connectServer();
+    m_serverThread.setObjectName(QStringLiteral("Server"));
+    m_serverThread.start();
+
     QTimer::singleShot(kBroadcastDelayMs, this, &MyGLWidget::delayBroadcastIPSlot);
+    m_announceTimer.setInterval(kAnnounceEveryMs);
+    connect(&m_announceTimer, &QTimer::timeout, this, &MyGLWidget::networking_broadcastIP);
+    m_announceTimer.start();
     qRegisterMetaType<QList<QImage *>>("QList<QImage *>");
     m_resinListA = ResinCatalogue::builtIn();
     m_resinListB = m_resinListA;
+    JobFiles::removePrintFolders(kStalePrintFolderSeconds);
 }
 
 MyGLWidget::~MyGLWidget()
 {
-    // The devices go with the Server; nothing they report may reach a controller being torn down.
+    // Nothing the printers report may reach a controller being torn down; the Server and its
+    // devices are destroyed on their own thread as it ends.
     m_server->disconnect(this);
-    disconnect(m_server.get());
-    m_server.reset();
+    disconnect(m_server);
+    m_serverThread.quit();
+    m_serverThread.wait();
+    m_server = nullptr;
+}
+
+QObject *MyGLWidget::printers() const
+{
+    return m_printers.get();
 }
 
 QString MyGLWidget::printerErrorMessage(int printerError)
@@ -164,16 +169,27 @@ void MyGLWidget::applyNetworkEnvironment()
         m_server->setDiscoveryPort(port);
     if (portFromEnvironment("TESSORA_BASE_PORT", 65535 - 1, &port))
         m_server->setBasePort(port);
+    if (qEnvironmentVariableIsSet("TESSORA_TIME_SCALE")) {
+        bool ok = false;
+        const double scale = qEnvironmentVariable("TESSORA_TIME_SCALE").toDouble(&ok);
+        if (ok && scale > 0.0 && scale <= 1000.0)
+            ClientDevice::setTimeScale(scale);
+        else
+            logLine(QStringLiteral("ERROR. MyGLWidget::applyNetworkEnvironment. TESSORA_TIME_SCALE is not a number "
+                                   "above 0: %1")
+                        .arg(qEnvironmentVariable("TESSORA_TIME_SCALE")));
+    }
 }
 
 void MyGLWidget::connectServer()
 {
-    Server *s = m_server.get();
+    Server *s = m_server;
     connect(this, &MyGLWidget::sendPlatformUp, s, &Server::sendPlatformUp);
     connect(this, &MyGLWidget::sendPlatformDown, s, &Server::sendPlatformDown);
     connect(this, &MyGLWidget::sendTankUp, s, &Server::sendTiltUp);
     connect(this, &MyGLWidget::sendTankDown, s, &Server::sendTiltDown);
-    connect(this, &MyGLWidget::sendCurrentPrint, s, &Server::sendPrint);
+    connect(this, &MyGLWidget::sendPrintJob, s, &Server::sendPrintJob);
+    connect(this, &MyGLWidget::sendInstallUpdate, s, &Server::installUpdate);
     connect(this, &MyGLWidget::sendNewNickname, s, &Server::changeNickName);
     connect(this, &MyGLWidget::sendChangeNickName_networking, s, &Server::changeNickName);
     connect(this, &MyGLWidget::sendNetworkSettings, s, &Server::setNetworkInfo);
@@ -198,6 +214,8 @@ void MyGLWidget::connectServer()
     connect(this, &MyGLWidget::sendBoardCommand, s, &Server::sendBoardCommand);
     connect(this, &MyGLWidget::networking_broadcastIP, s, &Server::broadcastIP);
 
+    connect(s, &Server::printerStateChanged, this, &MyGLWidget::updatePrinterState);
+    connect(s, &Server::updateRequested, this, &MyGLWidget::receiveUpdateRequest);
     connect(s, &Server::printerConnected, this, &MyGLWidget::printerConnected_networked);
     connect(s, &Server::printerDisconnected, this, &MyGLWidget::printerDisconnected_networked);
     connect(s, &Server::updatePrintProgress, this, &MyGLWidget::updatePrintProgress_network);
@@ -210,27 +228,15 @@ void MyGLWidget::connectServer()
     connect(s, &Server::transmitPrinterError, this, &MyGLWidget::network_printerErrorReceived);
     connect(s, &Server::sendUpdateBytesWritten, this, &MyGLWidget::updateNetworkBytesWritten);
     connect(s, &Server::sendMessageToGUI, this, &MyGLWidget::receiveMessageForGUI);
+
+    connect(m_printers.get(), &PrinterListModel::printerAdded, this, &MyGLWidget::completePrinterResins);
 }
 
 // ---- lookups ---------------------------------------------------------------------------------
 
-ClientDevice *MyGLWidget::deviceFromSerial(const QString &serial) const
+const PrinterState *MyGLWidget::printerFromSerial(const QString &serial) const
 {
-    if (serial.isEmpty())
-        return nullptr;
-    ClientDevice *device = m_server->getDeviceFromSerial(serial);
-    return device && device->isHandshakeCompleted() ? device : nullptr;
-}
-
-QList<ClientDevice *> MyGLWidget::connectedDevices() const
-{
-    QList<ClientDevice *> connected;
-    const QList<ClientDevice *> devices = m_server->devices();
-    for (ClientDevice *device : devices) {
-        if (device->isHandshakeCompleted())
-            connected.append(device);
-    }
-    return connected;
+    return m_printers->find(serial);
 }
 
 const QList<Resin> &MyGLWidget::modeList() const
@@ -243,9 +249,17 @@ QList<Resin> &MyGLWidget::modeList()
     return m_is75MicronMode ? m_resinListB : m_resinListA;
 }
 
-const QList<Resin> &MyGLWidget::listForDevice(const ClientDevice *device) const
+const QList<Resin> &MyGLWidget::listFor(const PrinterState &printer) const
 {
-    return device->is75MicronModel() ? m_resinListB : m_resinListA;
+    return printer.is75MicronModel() ? m_resinListB : m_resinListA;
+}
+
+QList<Resin> &MyGLWidget::editableListFor(const QString &printerSerial)
+{
+    const PrinterState *printer = printerFromSerial(printerSerial);
+    if (!printer)
+        return modeList();
+    return printer->is75MicronModel() ? m_resinListB : m_resinListA;
 }
 
 Resin MyGLWidget::getResinWithName(const QList<Resin> &list, const QString &name) const
@@ -261,99 +275,62 @@ Resin MyGLWidget::getResinWithName(const QList<Resin> &list, const QString &name
 
 // ---- printing and jobs -----------------------------------------------------------------------
 
-bool MyGLWidget::loadJobHeader(const QString &normalisedPath)
-{
-    if (SSJ::loadCPJ(normalisedPath))
-        return true;
-    logLine(QStringLiteral("ERROR. MyGLWidget::loadJobHeader. Could not read the job file ") + normalisedPath
-        + QStringLiteral(": ") + (SSJ::m_pJob ? SSJ::m_pJob->errorString() : QString()));
-    return false;
-}
-
-void MyGLWidget::refusePrint(const QString &logText, const QString &userText)
-{
-    logLine(QStringLiteral("ERROR. MyGLWidget::printSSJ. ") + logText + QStringLiteral(" Nothing was sent."));
-    emit sendMessagePopup(userText);
-}
-
 void MyGLWidget::printSSJ(const QString &printerSerial, const QString &filePath, const QString &materialName)
 {
     m_selectedPrinter = printerSerial;
     m_jobPath = JobFiles::normalisedPath(filePath);
-    const bool loaded = loadJobHeader(m_jobPath);
-    m_jobLayerThickness = loaded ? SSJ::getLayerThickness() : 0;
+    PrintRule::JobFacts facts;
+    QString unreadable;
+    const bool loaded = PrintRule::readJob(m_jobPath, &facts, &unreadable);
+    m_jobLayerThickness = loaded ? facts.layerThickness : 0;
 
-    ClientDevice *device = deviceFromSerial(printerSerial);
-    if (!device) {
+    const PrinterState *printer = printerFromSerial(printerSerial);
+    if (!printer) {
         logLine(QStringLiteral("ERROR. MyGLWidget::printSSJ. No connected printer with serial: ") + printerSerial);
         return;
     }
-    const QString fileName = QFileInfo(m_jobPath).fileName();
-    if (!loaded) {
-        refusePrint(QStringLiteral("Job file not readable: ") + m_jobPath,
-            QStringLiteral("The print job file %1 could not be read, so nothing was sent to the printer.")
-                .arg(fileName));
-        return;
-    }
-
-    const Resin local = getResinWithName(listForDevice(device), materialName);
-    const Resin calibration = device->getResinFromName(materialName);
-    const ThicknessSettings settings = settingsAt(local, calibration, m_jobLayerThickness);
-    if (!settings.recognised) {
+    if (loaded && !PrintRule::settingsAt(Resin(), Resin(), m_jobLayerThickness).recognised)
         logLine(QStringLiteral("ERROR. MyGLWidget::printSSJ. PrintLayerThickness was not recognized. It was: ")
             + QString::number(m_jobLayerThickness));
-        refusePrint(QStringLiteral("Layer thickness not printable: ") + QString::number(m_jobLayerThickness),
-            QStringLiteral("The print job %1 has layers of %2 microns; printers print layers of 20, 50 or 100 "
-                           "microns. Nothing was sent to the printer.")
-                .arg(fileName)
-                .arg(m_jobLayerThickness));
+    const PrintRule::Decision decision = loaded
+        ? PrintRule::jobForPrint(listFor(*printer), *printer, facts, materialName)
+        : PrintRule::Decision {PrintJob(), unreadable};
+    if (!decision.accepted()) {
+        logLine(QStringLiteral("ERROR. MyGLWidget::printSSJ. ") + decision.refusal);
+        emit sendMessagePopup(decision.refusal);
         return;
     }
-
-    PrintJob job;
-    job.numAdhesionLayers = local.numAdhesionLayers;
-    job.adhesionThickness = local.aThickness;
-    job.adhesionLayerCureTime = settings.adhesionCureTime;
-    job.cureTime = settings.cureTime;
-    job.layerThickness = m_jobLayerThickness;
-    job.numImages = SSJ::getNumImages();
-    // The record travels as one comma-separated line: a comma in a user's resin name would
-    // shift every later field (the scales would read as 0). The name is only shown there.
-    job.resinName = QString(materialName).replace(QLatin1Char(','), QLatin1Char(' '));
-    job.scaleX = settings.scaleX;
-    job.scaleY = settings.scaleY;
-    job.fineTuneFactor = settings.fineTuneFactor;
-
-    // A cure time of -1 marks a thickness the resin does not offer; sent, it would make every
-    // exposure end at once.
-    const bool adhesionOffered = job.numAdhesionLayers <= 0 || ResinCatalogue::isOffered(job.adhesionLayerCureTime);
-    if (!ResinCatalogue::isOffered(job.cureTime) || !adhesionOffered) {
-        refusePrint(QStringLiteral("Resin %1 has no cure time at %2 microns (cure time %3, adhesion cure time %4).")
-                        .arg(materialName)
-                        .arg(m_jobLayerThickness)
-                        .arg(job.cureTime)
-                        .arg(job.adhesionLayerCureTime),
-            QStringLiteral("The resin %1 is not offered for layers of %2 microns. Choose another resin or slice "
-                           "the model at another layer thickness. Nothing was sent to the printer.")
-                .arg(materialName)
-                .arg(m_jobLayerThickness));
-        return;
-    }
-
-    job.printInfo();
-    m_pendingPrints.enqueue({printerSerial, m_jobPath, job});
+    decision.job.printInfo();
+    m_pendingPrints.enqueue({printerSerial, m_jobPath, decision.job});
     QTimer::singleShot(kSendPrintDelayMs, this, &MyGLWidget::delaySendPrintOverNetwork);
 }
 
 void MyGLWidget::delaySendPrintOverNetwork()
 {
-    // One timer per print: each hands its own print to the Server just before it is sent, so
+    // One timer per print: each hands its own print to the Server, in one queued call, so
     // two prints started within the delay both reach their printers.
     if (m_pendingPrints.isEmpty())
         return;
     const PendingPrint print = m_pendingPrints.dequeue();
-    m_server->setPrintJobToSend(print.serial, print.filePath, print.job);
-    emit sendCurrentPrint();
+    if (JobFiles::isInPrintFolder(print.filePath))
+        m_sentPrints.append({print.serial, print.filePath});
+    emit sendPrintJob(print.serial, print.filePath, print.job);
+}
+
+void MyGLWidget::forgetSentPrints(const PrinterState &state)
+{
+    // A print's own folder goes once its transfer has ended (or its printer has gone).
+    for (int i = m_sentPrints.size() - 1; i >= 0; --i) {
+        SentPrint &sent = m_sentPrints[i];
+        if (sent.serial != state.serial)
+            continue;
+        if (state.activity == PrinterState::Activity::Sending) {
+            sent.transferSeen = true;
+        } else if (sent.transferSeen) {
+            JobFiles::removePrintFolderOf(sent.jobPath);
+            m_sentPrints.removeAt(i);
+        }
+    }
 }
 
 int MyGLWidget::requestSSJThickness(const QString &ssjFile)
@@ -363,32 +340,28 @@ int MyGLWidget::requestSSJThickness(const QString &ssjFile)
         logLine(QStringLiteral("ERROR. myGlWidget.cpp::requestSSJThickness. File was not found on the system. "
                                "FileName: ")
             + path);
-    return loadJobHeader(path) ? SSJ::getLayerThickness() : 0;
+    PrintRule::JobFacts facts;
+    return readJobFacts(path, &facts) ? facts.layerThickness : 0;
 }
 
 int MyGLWidget::requestSSJResolution(const QString &ssjFile)
 {
-    const QString path = JobFiles::normalisedPath(ssjFile);
-    if (!loadJobHeader(path))
+    PrintRule::JobFacts facts;
+    if (!readJobFacts(JobFiles::normalisedPath(ssjFile), &facts))
         return -1;
-    const QString description = SSJ::m_pJob->description();
-    if (description.contains(QLatin1String("100 microns")))
-        return 100;
-    if (description.contains(QLatin1String("75 microns")))
-        return 75;
-    return -1;
+    const int microns = PrintRule::slicedForMicrons(facts.description);
+    return microns > 0 ? microns : -1;
 }
 
 int MyGLWidget::requestSSJPrintTime(const QString &ssjFile, const QString &deviceSerial, const QString &resinName)
 {
     if (ssjFile.isEmpty())
         return 0;
-    const QString path = JobFiles::normalisedPath(ssjFile);
-    if (!loadJobHeader(path))
+    PrintRule::JobFacts facts;
+    if (!readJobFacts(JobFiles::normalisedPath(ssjFile), &facts))
         return -1;
-    const int thickness = SSJ::getLayerThickness();
-    const double height = thickness * 0.001 * SSJ::getNumImages();
-    return getPrintTime(thickness, height, deviceSerial, resinName);
+    const double height = facts.layerThickness * 0.001 * facts.layerCount;
+    return getPrintTime(facts.layerThickness, height, deviceSerial, resinName);
 }
 
 int MyGLWidget::getPrintTime(
@@ -409,10 +382,10 @@ int MyGLWidget::getPrintTime(
     }
     const int layers = static_cast<int>(exactLayers + 1e-6);
 
-    ClientDevice *device = deviceSerial.isEmpty() ? nullptr : deviceFromSerial(deviceSerial);
-    const Resin local = getResinWithName(device ? listForDevice(device) : modeList(), resinName);
-    const Resin calibration = device ? device->getResinFromName(resinName) : Resin(resinName);
-    const ThicknessSettings settings = settingsAt(local, calibration, thickness);
+    const PrinterState *printer = deviceSerial.isEmpty() ? nullptr : printerFromSerial(deviceSerial);
+    const Resin local = getResinWithName(printer ? listFor(*printer) : modeList(), resinName);
+    const Resin calibration = printer ? printer->resin(resinName) : Resin(resinName);
+    const PrintRule::ThicknessSettings settings = PrintRule::settingsAt(local, calibration, thickness);
     if (!ResinCatalogue::isOffered(settings.cureTime))
         return -1;
 
@@ -427,14 +400,14 @@ int MyGLWidget::getPrintTime(
 
 bool MyGLWidget::isPrinterBusy(const QString &serialNum)
 {
-    const ClientDevice *device = deviceFromSerial(serialNum);
-    return device && device->isPrinting();
+    const PrinterState *printer = printerFromSerial(serialNum);
+    return printer && printer->isBusy();
 }
 
 bool MyGLWidget::isPrinter75Microns(const QString &serialNum)
 {
-    const ClientDevice *device = deviceFromSerial(serialNum);
-    return device && device->is75MicronModel();
+    const PrinterState *printer = printerFromSerial(serialNum);
+    return printer && printer->is75MicronModel();
 }
 
 void MyGLWidget::setTo75Microns()
@@ -588,21 +561,26 @@ QStringList MyGLWidget::getResinNames()
 
 QStringList MyGLWidget::getResinNames(const QString &printerSerial)
 {
-    const ClientDevice *device = deviceFromSerial(printerSerial);
-    if (!device) {
+    const PrinterState *printer = printerFromSerial(printerSerial);
+    if (!printer) {
         logLine(QStringLiteral("MyGLWidget::getResinNames. Cur device is NULL"));
         return getResinNames();
     }
     QStringList names;
-    for (const Resin &r : listForDevice(device))
+    for (const Resin &r : listFor(*printer))
         names << r.name;
     return names;
 }
 
 QStringList MyGLWidget::getResinDataAsStringList()
 {
+    return getResinDataAsStringList(QString());
+}
+
+QStringList MyGLWidget::getResinDataAsStringList(const QString &printerSerial)
+{
     QStringList out;
-    for (const Resin &r : modeList()) {
+    for (const Resin &r : editableListFor(printerSerial)) {
         out << r.name;
         for (double v : {r.a20, r.a50, r.a100, r.c20, r.c50, r.c100})
             out << Resin::textFromDouble(v);
@@ -612,8 +590,14 @@ QStringList MyGLWidget::getResinDataAsStringList()
 
 void MyGLWidget::saveResinCureTimes(const QVariantList &resinData)
 {
+    saveResinCureTimes(resinData, QString());
+}
+
+void MyGLWidget::saveResinCureTimes(const QVariantList &resinData, const QString &printerSerial)
+{
     constexpr int kEntriesPerResin = 7;
-    const QList<Resin> &current = modeList();
+    QList<Resin> &target = editableListFor(printerSerial);
+    const QList<Resin> current = target;
     QList<Resin> edited;
     for (int first = 0; first + kEntriesPerResin <= resinData.size(); first += kEntriesPerResin) {
         const QString name = usableResinName(resinData.at(first).toString());
@@ -637,7 +621,7 @@ void MyGLWidget::saveResinCureTimes(const QVariantList &resinData)
     if (resinData.size() % kEntriesPerResin != 0)
         logLine(QStringLiteral("MINOR_ERROR. MyGLWidget::saveResinCureTimes. Ignored %1 trailing entries")
                     .arg(resinData.size() % kEntriesPerResin));
-    modeList() = edited;
+    target = edited;
 }
 
 void MyGLWidget::setNumResinAdhesionLayers(int numLayers)
@@ -660,10 +644,10 @@ void MyGLWidget::setResinExposureFactor(double exposureFactor)
 
 bool MyGLWidget::wasResinCalibrated(const QString &deviceSerial, const QString &resinName, int layerThickness)
 {
-    const ClientDevice *device = deviceFromSerial(deviceSerial);
-    if (!device)
+    const PrinterState *printer = printerFromSerial(deviceSerial);
+    if (!printer)
         return false;
-    const Resin r = device->getResinFromName(resinName);
+    const Resin r = printer->resin(resinName);
     const auto differs = [](double scaleX, double scaleY, double fineTune) {
         return scaleX != 1.0 || scaleY != 1.0 || fineTune != 1.0;
     };
@@ -679,6 +663,15 @@ bool MyGLWidget::wasResinCalibrated(const QString &deviceSerial, const QString &
     }
 }
 
+QVariantMap MyGLWidget::resinFactors(const QString &deviceSerial, const QString &resinName, int layerThickness)
+{
+    const PrinterState *printer = printerFromSerial(deviceSerial);
+    const Resin calibration = printer && printer->hasResin(resinName) ? printer->resin(resinName) : Resin(resinName);
+    const PrintRule::ThicknessSettings settings = PrintRule::settingsAt(calibration, calibration, layerThickness);
+    return {{QStringLiteral("scaleX"), settings.scaleX}, {QStringLiteral("scaleY"), settings.scaleY},
+        {QStringLiteral("fineTune"), settings.fineTuneFactor}};
+}
+
 void MyGLWidget::setResinFineTuneFactor(
     const QString &deviceSerial, const QString &resinName, int layerThickness, double fineTuneFactor)
 {
@@ -688,13 +681,13 @@ void MyGLWidget::setResinFineTuneFactor(
 void MyGLWidget::modifyResinFineTuneFactor(
     const QString &deviceSerial, const QString &resinName, int layerThickness, double fineTuneFactorChange)
 {
-    const ClientDevice *device = deviceFromSerial(deviceSerial);
-    if (!device) {
+    const PrinterState *printer = printerFromSerial(deviceSerial);
+    if (!printer) {
         logLine(QStringLiteral("ERROR. MyGLWidget::modifyResinFineTuneFactor. Device with serial not found. Serial: ")
             + deviceSerial);
         return;
     }
-    const Resin r = device->getResinFromName(resinName);
+    const Resin r = printer->resin(resinName);
     const double current = layerThickness == 20 ? r.fineTuneFactor20
         : layerThickness == 50                  ? r.fineTuneFactor50
                                                 : r.fineTuneFactor100;
@@ -710,13 +703,13 @@ void MyGLWidget::setResinScalingFactor(const QString &deviceSerial, const QStrin
 void MyGLWidget::modifyResinScalingFactor(const QString &deviceSerial, const QString &resinName, int layerThickness,
     double xScalingFactorMultiplier, double yScalingFactorMultiplier)
 {
-    const ClientDevice *device = deviceFromSerial(deviceSerial);
-    if (!device) {
+    const PrinterState *printer = printerFromSerial(deviceSerial);
+    if (!printer) {
         logLine(QStringLiteral("ERROR. MyGLWidget::modifyResinScalingFactor. Device with serial not found. Serial: ")
             + deviceSerial);
         return;
     }
-    const Resin r = device->getResinFromName(resinName);
+    const Resin r = printer->resin(resinName);
     double scaleX = 1.0;
     double scaleY = 1.0;
     switch (layerThickness) {
@@ -744,13 +737,13 @@ void MyGLWidget::modifyResinScalingFactor(const QString &deviceSerial, const QSt
 void MyGLWidget::runFineTunePrint(
     Calibration::Print print, const QString &printerSerial, const QString &resinName, int layerThickness)
 {
-    const ClientDevice *device = deviceFromSerial(printerSerial);
-    if (!device) {
+    const PrinterState *printer = printerFromSerial(printerSerial);
+    if (!printer) {
         logLine(QStringLiteral("ERROR. MyGLWidget::runFineTunePrint. Device with serial not found. Serial: ")
             + printerSerial);
         return;
     }
-    const QString path = Calibration::jobResourcePath(print, device->is75MicronModel(), layerThickness);
+    const QString path = Calibration::jobResourcePath(print, printer->is75MicronModel(), layerThickness);
     if (path.isEmpty()) {
         logLine(QStringLiteral("ERROR. MyGLWidget::runFineTunePrint. No calibration job for layer thickness: ")
             + QString::number(layerThickness));
@@ -773,19 +766,19 @@ void MyGLWidget::runFineTunePrint_dimensions(const QString &printerSerial, const
 
 bool MyGLWidget::isGParameterDetermined(const QString &printerSerial)
 {
-    const ClientDevice *device = deviceFromSerial(printerSerial);
-    return device && !device->isGParameterReset();
+    const PrinterState *printer = printerFromSerial(printerSerial);
+    return printer && !printer->gParameterReset;
 }
 
 int MyGLWidget::getGParameter(const QString &printerSerial)
 {
-    const ClientDevice *device = deviceFromSerial(printerSerial);
-    return device ? device->gParameter() : 0;
+    const PrinterState *printer = printerFromSerial(printerSerial);
+    return printer ? printer->gParameter : 0;
 }
 
 void MyGLWidget::modifyPrinterGParameter(const QString &deviceSerial, int newGParameter)
 {
-    if (!deviceFromSerial(deviceSerial)) {
+    if (!printerFromSerial(deviceSerial)) {
         logLine(QStringLiteral("ERROR - MyGLWidget::modifyPrinterGParameter. Device with serial not found. Serial: ")
             + deviceSerial);
         return;
@@ -795,7 +788,7 @@ void MyGLWidget::modifyPrinterGParameter(const QString &deviceSerial, int newGPa
 
 void MyGLWidget::resetPrinterGParameter(const QString &deviceSerial)
 {
-    if (!deviceFromSerial(deviceSerial)) {
+    if (!printerFromSerial(deviceSerial)) {
         logLine(QStringLiteral("ERROR - MyGLWidget::resetPrinterGParameter. Device with serial not found. Serial: ")
             + deviceSerial);
         return;
@@ -805,7 +798,7 @@ void MyGLWidget::resetPrinterGParameter(const QString &deviceSerial)
 
 void MyGLWidget::setFactoryGParameter(const QString &deviceSerial, int newFactoryGParameter)
 {
-    if (!deviceFromSerial(deviceSerial)) {
+    if (!printerFromSerial(deviceSerial)) {
         logLine(QStringLiteral("ERROR - MyGLWidget::setFactoryGParameter. Device with serial not found. Serial: ")
             + deviceSerial);
         return;
@@ -818,16 +811,15 @@ void MyGLWidget::setFactoryGParameter(const QString &deviceSerial, int newFactor
 QStringList MyGLWidget::getPrinterSerialsAndNames()
 {
     QStringList out;
-    const QList<ClientDevice *> devices = connectedDevices();
-    for (const ClientDevice *device : devices)
-        out << device->serial() << device->nickname();
+    for (const PrinterState &printer : m_printers->printers())
+        out << printer.serial << printer.nickname;
     return out;
 }
 
 QString MyGLWidget::getPrinterNicknameFromSerial(const QString &deviceSerial)
 {
-    const ClientDevice *device = deviceFromSerial(deviceSerial);
-    return device ? device->nickname() : QString();
+    const PrinterState *printer = printerFromSerial(deviceSerial);
+    return printer ? printer->nickname : QString();
 }
 
 void MyGLWidget::setSelectedPrinter(const QString &printerSerial)
@@ -837,12 +829,12 @@ void MyGLWidget::setSelectedPrinter(const QString &printerSerial)
 
 QStringList MyGLWidget::getPrinterNetworkList(const QString &printerSerial)
 {
-    const ClientDevice *device = deviceFromSerial(printerSerial);
-    if (!device) {
+    const PrinterState *printer = printerFromSerial(printerSerial);
+    if (!printer) {
         logLine(QStringLiteral("ERROR.  MyGLWidget::getPrinterNetworkList. No clientDeviceFound."));
         return {};
     }
-    return device->wifiNames();
+    return printer->wifiNames;
 }
 
 QString MyGLWidget::getPrinterAdhocIP(const QString &printerSerial)
@@ -865,8 +857,8 @@ QString MyGLWidget::getPrinterEthernetIP(const QString &printerSerial)
 
 QString MyGLWidget::isPrinterConnectedOnAdhoc()
 {
-    const QList<ClientDevice *> devices = connectedDevices();
-    return devices.isEmpty() ? QString() : devices.first()->serial();
+    const QList<PrinterState> &connected = m_printers->printers();
+    return connected.isEmpty() ? QString() : connected.first().serial;
 }
 
 void MyGLWidget::networking_sendNewNetwork(
@@ -938,18 +930,32 @@ void MyGLWidget::setGrayscaleGrid(const QString &printerSerial, const QString &g
 
 // ---- slots -----------------------------------------------------------------------------------
 
-void MyGLWidget::printerConnected_networked(const QString &serial, const QString &nickname, const QString &status)
+void MyGLWidget::updatePrinterState(const PrinterState &state)
 {
-    emit sendUpdatePrinterConnectedStatus(true);
-    emit sendPrinterConnected_networking(serial, nickname, status);
+    m_printers->updatePrinter(state);
+    forgetSentPrints(state);
+}
 
-    const ClientDevice *device = deviceFromSerial(serial);
-    if (!device)
+void MyGLWidget::receiveUpdateRequest(const QString &serial)
+{
+    logLine(QStringLiteral("MyGLWidget::receiveUpdateRequest. Printer asks for a software update. Serial: ") + serial);
+    emit printerUpdateRequested(serial);
+}
+
+void MyGLWidget::installPrinterUpdate(const QString &printerSerial)
+{
+    emit sendInstallUpdate(printerSerial);
+}
+
+void MyGLWidget::completePrinterResins(const QString &serial)
+{
+    const PrinterState *printer = printerFromSerial(serial);
+    if (!printer)
         return;
     // The printer's own profiles, and so its calibration, stay; catalogue resins it lacks are added.
-    QList<Resin> merged = device->resins();
+    QList<Resin> merged = printer->resins;
     bool appended = false;
-    for (const Resin &local : listForDevice(device)) {
+    for (const Resin &local : listFor(*printer)) {
         if (!containsName(merged, local.name)) {
             merged.append(local);
             appended = true;
@@ -959,9 +965,23 @@ void MyGLWidget::printerConnected_networked(const QString &serial, const QString
         emit sendUpdateResins(serial, Resin::toString(merged));
 }
 
+void MyGLWidget::printerConnected_networked(const QString &serial, const QString &nickname, const QString &status)
+{
+    emit sendUpdatePrinterConnectedStatus(true);
+    emit sendPrinterConnected_networking(serial, nickname, status);
+}
+
 void MyGLWidget::printerDisconnected_networked(const QString &serial)
 {
-    emit sendUpdatePrinterConnectedStatus(!connectedDevices().isEmpty());
+    m_printers->removePrinter(serial);
+    // A print whose printer went is no longer being sent: its folder goes too.
+    for (int i = m_sentPrints.size() - 1; i >= 0; --i) {
+        if (m_sentPrints.at(i).serial == serial) {
+            JobFiles::removePrintFolderOf(m_sentPrints.at(i).jobPath);
+            m_sentPrints.removeAt(i);
+        }
+    }
+    emit sendUpdatePrinterConnectedStatus(m_printers->count() > 0);
     emit sendPrinterDisconnected_networking(serial);
 }
 

@@ -12,7 +12,7 @@ TessoraDialog {
     objectName: "connectWizard"
 
     property var controller: null
-    property ListModel printers: ListModel {}
+    readonly property var printers: controller ? controller.printers : null
 
     // Pages of the wizard.
     readonly property int pageChoice: 0
@@ -29,6 +29,15 @@ TessoraDialog {
     property int secondsLeft: 0
     property bool searching: false
     property bool searchDirect: false
+    // The printer the search found, and its record while it stays connected.
+    property string foundSerial: ""
+    readonly property var foundPrinter: {
+        if (!printers || foundSerial === "")
+            return ({})
+        printers.revision // read again with every record
+        return printers.bySerial(foundSerial)
+    }
+    readonly property bool foundConnected: foundPrinter.serial !== undefined
     property string foundName: ""
     property var networks: []
     property string sentNetwork: ""
@@ -51,6 +60,7 @@ TessoraDialog {
 
     function startSearch(direct) {
         searchDirect = direct
+        foundSerial = ""
         foundName = ""
         secondsLeft = searchTimeout
         searching = true
@@ -65,8 +75,9 @@ TessoraDialog {
         searchTimer.stop()
     }
 
-    function found(name) {
-        foundName = name
+    function found(serial) {
+        foundSerial = serial
+        foundName = foundPrinter.nickname !== undefined ? foundPrinter.nickname : serial
         stopSearch()
     }
 
@@ -92,23 +103,21 @@ TessoraDialog {
             if (wizard.searchDirect) {
                 var serial = wizard.controller.isPrinterConnectedOnAdhoc()
                 if (serial) {
-                    wizard.found(wizard.controller.getPrinterNicknameFromSerial(serial))
+                    wizard.found(serial)
                     return
                 }
             }
-            // Announce again now and then: a printer may only just have joined the network.
-            if (wizard.secondsLeft % 5 === 0)
-                wizard.controller.broadcastIPFromQML()
+            // The controller announces the desktop every few seconds meanwhile.
             if (wizard.secondsLeft <= 0)
                 wizard.stopSearch()
         }
     }
 
     Connections {
-        target: wizard.controller
-        function onSendPrinterConnected_networking(printerSerial, printerName, printerStatus) {
+        target: wizard.printers
+        function onPrinterAdded(serial) {
             if (wizard.searching)
-                wizard.found(printerName)
+                wizard.found(serial)
         }
     }
 
@@ -218,7 +227,7 @@ TessoraDialog {
                 Layout.fillWidth: true
                 Layout.preferredWidth: 0
                 wrapMode: Text.Wrap
-                visible: wizard.printers.count === 0
+                visible: !wizard.printers || wizard.printers.count === 0
                 color: Theme.warningText
                 text: qsTr("No printer is connected. Connect to the printer directly first (Back, then Directly).")
             }
@@ -322,9 +331,10 @@ TessoraDialog {
                     Layout.fillWidth: true
                     wrapMode: Text.Wrap
                     font.bold: true
-                    color: wizard.foundName !== "" ? Theme.okText
+                    color: wizard.foundConnected ? Theme.okText
                          : (!wizard.searching ? Theme.errorText : palette.windowText)
-                    text: wizard.foundName !== "" ? qsTr("Connected to %1.").arg(wizard.foundName)
+                    text: wizard.foundConnected ? qsTr("Connected to %1.").arg(wizard.foundPrinter.nickname)
+                        : wizard.foundSerial !== "" ? qsTr("%1 was found but is no longer connected.").arg(wizard.foundName)
                         : wizard.searching ? qsTr("Searching for printers… %1 s left").arg(wizard.secondsLeft)
                         : qsTr("No printer answered within %1 s.").arg(wizard.searchTimeout)
                 }
@@ -334,7 +344,7 @@ TessoraDialog {
                 Layout.fillWidth: true
                 Layout.preferredWidth: 0
                 wrapMode: Text.Wrap
-                visible: !wizard.searching && wizard.foundName === ""
+                visible: !wizard.searching && !wizard.foundConnected
                 text: qsTr("Check that the printer is switched on and that this computer is on the same network as the printer (or on its own Wi-Fi for a direct connection). A firewall must let Tessora accept connections.")
             }
             RowLayout {
@@ -344,14 +354,14 @@ TessoraDialog {
                 Button {
                     objectName: "searchAgainButton"
                     text: qsTr("Search again")
-                    visible: !wizard.searching
+                    visible: !wizard.searching && !wizard.foundConnected
                     onClicked: wizard.startSearch(wizard.searchDirect)
                 }
                 Button {
                     objectName: "searchDoneButton"
                     text: qsTr("Done")
                     highlighted: true
-                    visible: wizard.foundName !== ""
+                    visible: wizard.foundConnected
                     onClicked: wizard.close()
                 }
             }

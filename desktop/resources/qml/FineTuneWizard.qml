@@ -13,7 +13,7 @@ TessoraDialog {
     objectName: "fineTuneWizard"
 
     property var controller: null
-    property ListModel printers: ListModel {}
+    readonly property var printers: controller ? controller.printers : null
 
     readonly property int pageStart: 0
     readonly property int pageKind: 1
@@ -32,6 +32,15 @@ TessoraDialog {
     property bool printSent: false
 
     readonly property string serial: printerChoice.serial
+    readonly property var printer: printerChoice.printer
+    readonly property bool printerBusy: printer.busy === true
+    readonly property bool commandsWait: printer.commandsWait === true
+    readonly property bool calibrated: {
+        if (!printers || serial === "" || resin === "")
+            return false
+        printers.revision // read again with every record
+        return controller.wasResinCalibrated(serial, resin, thickness)
+    }
     readonly property string resin: resinCombo.currentText
     readonly property int thickness: thicknessChoice.thickness
     readonly property int chosenFit: fitGroup.checkedButton ? fitGroup.checkedButton.fit : 0
@@ -80,6 +89,11 @@ TessoraDialog {
         return change > 0 ? qsTr("Exposure time +%1 % (the print was underexposed).").arg(Format.number(change * 100, 0))
                           : qsTr("Exposure time −%1 % (the print was overexposed).").arg(Format.number(-change * 100, 0))
     }
+
+    // Why the test cannot be printed now; empty when it can.
+    readonly property string busyText: !printerBusy ? ""
+        : commandsWait ? qsTr("Waiting for the job transfer to end")
+        : qsTr("%1 is busy: %2").arg(printerChoice.nickname).arg(printer.activityText)
 
     function finish(text) {
         doneText = text
@@ -141,7 +155,7 @@ TessoraDialog {
                 wrapMode: Text.Wrap
                 color: Theme.mutedText
                 text: wizard.serial === "" || wizard.resin === "" ? qsTr("Connect a printer to fine-tune its resins.")
-                      : wizard.controller.wasResinCalibrated(wizard.serial, wizard.resin, wizard.thickness)
+                      : wizard.calibrated
                         ? qsTr("%1 has been fine-tuned at %2 µm on this printer; a new fine-tune changes it further.").arg(wizard.resin).arg(wizard.thickness)
                         : qsTr("%1 has not been fine-tuned at %2 µm on this printer yet.").arg(wizard.resin).arg(wizard.thickness)
             }
@@ -211,6 +225,14 @@ TessoraDialog {
                 text: qsTr("After washing and curing, push each pin from the top. Note the smallest fit whose pin comes free.")
             }
             Label {
+                objectName: "toleranceBusy"
+                Layout.fillWidth: true
+                visible: wizard.busyText !== ""
+                color: Theme.warningText
+                wrapMode: Text.Wrap
+                text: wizard.busyText
+            }
+            Label {
                 objectName: "tolerancePrintSent"
                 Layout.fillWidth: true
                 visible: wizard.printSent
@@ -225,7 +247,7 @@ TessoraDialog {
                 Button {
                     objectName: "printToleranceButton"
                     text: qsTr("Print the test")
-                    enabled: !wizard.controller.isPrinterBusy(wizard.serial)
+                    enabled: wizard.serial !== "" && !wizard.printerBusy
                     onClicked: {
                         wizard.controller.runFineTunePrint_tolerance(wizard.serial, wizard.resin, wizard.thickness)
                         wizard.printSent = true
@@ -283,7 +305,7 @@ TessoraDialog {
                     objectName: "applyFitButton"
                     text: qsTr("Apply")
                     highlighted: true
-                    enabled: wizard.chosenFit > 0
+                    enabled: wizard.chosenFit > 0 && !wizard.commandsWait
                     onClicked: {
                         if (wizard.fitChange !== 0)
                             wizard.controller.modifyResinFineTuneFactor(wizard.serial, wizard.resin, wizard.thickness, wizard.fitChange)
@@ -333,6 +355,14 @@ TessoraDialog {
                       .arg(Calibration.tierSizes[2].x + " × " + Calibration.tierSizes[2].y)
             }
             Label {
+                objectName: "dimensionsBusy"
+                Layout.fillWidth: true
+                visible: wizard.busyText !== ""
+                color: Theme.warningText
+                wrapMode: Text.Wrap
+                text: wizard.busyText
+            }
+            Label {
                 objectName: "dimensionsPrintSent"
                 Layout.fillWidth: true
                 visible: wizard.printSent
@@ -346,7 +376,7 @@ TessoraDialog {
                 Button {
                     objectName: "printDimensionsButton"
                     text: qsTr("Print the test")
-                    enabled: !wizard.controller.isPrinterBusy(wizard.serial)
+                    enabled: wizard.serial !== "" && !wizard.printerBusy
                     onClicked: {
                         wizard.controller.runFineTunePrint_dimensions(wizard.serial, wizard.resin, wizard.thickness)
                         wizard.printSent = true
@@ -404,7 +434,7 @@ TessoraDialog {
                     objectName: "applyTiersButton"
                     text: qsTr("Apply")
                     highlighted: true
-                    enabled: wizard.tiersMeasured
+                    enabled: wizard.tiersMeasured && !wizard.commandsWait
                     onClicked: {
                         wizard.controller.modifyResinScalingFactor(wizard.serial, wizard.resin, wizard.thickness,
                                                                    wizard.tierMultiplierX, wizard.tierMultiplierY)
@@ -453,7 +483,7 @@ TessoraDialog {
                     objectName: "applyManualButton"
                     text: qsTr("Apply")
                     highlighted: true
-                    enabled: wizard.manualMultiplierX !== 1 || wizard.manualMultiplierY !== 1
+                    enabled: (wizard.manualMultiplierX !== 1 || wizard.manualMultiplierY !== 1) && !wizard.commandsWait
                     onClicked: {
                         wizard.controller.modifyResinScalingFactor(wizard.serial, wizard.resin, wizard.thickness,
                                                                    wizard.manualMultiplierX, wizard.manualMultiplierY)

@@ -9,7 +9,7 @@ TessoraDialog {
     objectName: "grayscaleDialog"
 
     property var controller: null
-    property ListModel printers: ListModel {}
+    readonly property var printers: controller ? controller.printers : null
     property var levels: []
 
     function resize() {

@@ -81,9 +81,14 @@ Pane {
         }
 
         Label {
+            id: selectionLabel
             objectName: "selectionLabel"
             Layout.fillWidth: true
-            elide: Text.ElideMiddle
+            // Room for two lines whatever it says: the tools below keep their place.
+            Layout.preferredHeight: Math.ceil(selectionMetrics.lineSpacing * 2)
+            verticalAlignment: Text.AlignTop
+            wrapMode: Text.Wrap
+            FontMetrics { id: selectionMetrics; font: selectionLabel.font }
             color: panel.hasSelection ? palette.windowText : Theme.mutedText
             text: panel.hasSelection
                   ? qsTr("Size %1 × %2 × %3 mm, %4 ml")

@@ -3,25 +3,31 @@ import QtQuick.Controls 2.15
 import QtQuick.Layouts 1.15
 import "format.js" as Format
 
-// Printing on a connected printer: the platform's models (sliced first) or a job file.
-// The layer thicknesses the chosen resin does not offer cannot be chosen.
+// Printing on a connected printer: the platform's models (sliced first for the printer's
+// model) or a job file. The layer thicknesses the chosen resin does not offer cannot be
+// chosen; a busy printer, or a job file sliced for the other pixel size, cannot be printed on.
 TessoraDialog {
     id: dialog
     objectName: "printDialog"
 
     property var controller: null
-    property ListModel printers: ListModel {}
+    readonly property var printers: controller ? controller.printers : null
     // Height of the tallest model, millimetres (for the time estimate of the platform).
     property real maxModelHeight: 0
     // A job file to print instead of the platform, with its own layer thickness.
     property string jobPath: ""
     property int jobThickness: 0
+    // The pixel size the job file was sliced for: 75, 100, or -1 when it does not say.
+    property int jobMicrons: -1
 
     signal printModels(string serial, string resinName, int thickness, bool antialiasing)
     signal printJobFile(string serial, string path, string resinName)
 
     readonly property string serial: printerChoice.serial
-    readonly property bool printerBusy: serial !== "" && controller !== null && controller.isPrinterBusy(serial)
+    readonly property var printer: printerChoice.printer
+    readonly property bool printerBusy: printer.busy === true
+    readonly property int printerMicrons: printer.is75 === true ? 75 : 100
+    readonly property bool wrongPixelSize: jobPath !== "" && jobMicrons > 0 && serial !== "" && jobMicrons !== printerMicrons
     property var resinNames: []
     property var times: []
     readonly property int estimate: {
@@ -29,16 +35,19 @@ TessoraDialog {
         return index >= 0 && index < times.length ? times[index] : -1
     }
     readonly property bool canPrint: serial !== "" && resinCombo.currentText !== "" && estimate >= 0 && !printerBusy
+                                     && !wrongPixelSize
 
     function openForModels() {
         jobPath = ""
         jobThickness = 0
+        jobMicrons = -1
         open()
     }
 
     function openForJob(path) {
         jobPath = path
         jobThickness = controller.requestSSJThickness(path)
+        jobMicrons = controller.requestSSJResolution(path)
         thicknessChoice.thickness = jobThickness
         open()
     }
@@ -142,7 +151,17 @@ TessoraDialog {
             visible: dialog.printerBusy
             wrapMode: Text.Wrap
             color: Theme.errorText
-            text: qsTr("This printer is busy with another print.")
+            text: dialog.printer.commandsWait === true ? qsTr("Waiting for the job transfer to end")
+                                                       : qsTr("This printer is busy: %1").arg(dialog.printer.activityText)
+        }
+        Label {
+            objectName: "printPixelSizeWarning"
+            Layout.fillWidth: true
+            visible: dialog.wrongPixelSize
+            wrapMode: Text.Wrap
+            color: Theme.errorText
+            text: qsTr("This job was sliced for %1-micron printers; %2 is a %3-micron printer.")
+                  .arg(dialog.jobMicrons).arg(printerChoice.nickname).arg(dialog.printerMicrons)
         }
     }
 

@@ -3,21 +3,22 @@ import QtQuick.Controls 2.15
 import QtQuick.Layouts 1.15
 
 // Moving a printer's platform and tank, its projector's test grid, commands to its motor
-// board and the download of its settings and log. Moves are refused while it prints.
+// board and the download of its settings and log. Moves, the projector and board commands
+// are refused while it prints, and wait while a job is being sent to it.
 TessoraDialog {
     id: dialog
     objectName: "printerControlsDialog"
 
     property var controller: null
-    property ListModel printers: ListModel {}
+    readonly property var printers: controller ? controller.printers : null
     signal printerChosen(string serial)
 
     readonly property string serial: printerChoice.serial
-    property bool printerBusy: false
-    readonly property bool canMove: serial !== "" && !printerBusy
+    readonly property bool commandsWait: printerChoice.printer.commandsWait === true
+    readonly property bool printerBusy: printerChoice.printer.busy === true
+    readonly property bool canMove: serial !== "" && !printerBusy && !commandsWait
 
     function refresh() {
-        printerBusy = serial !== "" && controller.isPrinterBusy(serial)
         if (serial !== "")
             printerChosen(serial)
     }
@@ -41,10 +42,11 @@ TessoraDialog {
         Label {
             objectName: "controlsBusyWarning"
             Layout.fillWidth: true
-            visible: dialog.printerBusy
+            visible: dialog.printerBusy || dialog.commandsWait
             wrapMode: Text.Wrap
             color: Theme.warningText
-            text: qsTr("This printer is printing: moves and board commands wait until the print ends.")
+            text: dialog.commandsWait ? qsTr("Waiting for the job transfer to end")
+                                      : qsTr("This printer is printing: moves and board commands wait until the print ends.")
         }
 
         GridLayout {
@@ -97,7 +99,7 @@ TessoraDialog {
                 objectName: "projectorOffButton"
                 Layout.fillWidth: true
                 text: qsTr("Projector off")
-                enabled: dialog.serial !== ""
+                enabled: dialog.canMove
                 onClicked: { dialog.printerChosen(dialog.serial); dialog.controller.networkedTurnOffProjector() }
             }
 

@@ -4,25 +4,48 @@ import QtQuick.Layouts 1.15
 import "format.js" as Format
 
 // Printer and resin settings: the resins and their adhesion layers, the cure times this
-// computer prints with, a printer's scaling and exposure factors per resin, and the
-// printer's own settings (nickname, compression height, network).
+// computer prints with (for the chosen printer's model, or the platform's without a printer),
+// a printer's scaling and exposure factors per resin as saved on it, and the printer's own
+// settings (nickname, compression height, network).
 TessoraDialog {
     id: dialog
     objectName: "printerSettingsDialog"
 
     property var controller: null
-    property ListModel printers: ListModel {}
+    readonly property var printers: controller ? controller.printers : null
     readonly property string serial: printerChoice.serial
     readonly property bool hasPrinter: serial !== ""
+    readonly property var printer: printerChoice.printer
+    readonly property bool commandsWait: printer.commandsWait === true
+    // Without a printer the cure times are those of the platform's printer model.
+    property bool platformIs75: false
+    readonly property bool listIs75: hasPrinter ? printer.is75 === true : platformIs75
+    // The printer's factors of the resin and thickness on the scaling tab, as last saved.
+    readonly property var savedFactors: {
+        if (!printers)
+            return ({ scaleX: 1, scaleY: 1, fineTune: 1 })
+        printers.revision // read again with every record
+        return controller.resinFactors(serial, scalingResin.currentText, scalingThickness.thickness)
+    }
+    readonly property string savedFactorsText: qsTr("Saved on the printer: scale X %1 %, Y %2 %, exposure %3 %")
+        .arg(Format.number(savedFactors.scaleX * 100, 3)).arg(Format.number(savedFactors.scaleY * 100, 3))
+        .arg(Format.number(savedFactors.fineTune * 100, 1))
+    onSavedFactorsTextChanged: showSavedFactors()
 
     // Seven entries per resin: name, adhesion cure times at 20, 50, 100 µm, cure times at
     // 20, 50, 100 µm (seconds; -1 = thickness not offered).
     ListModel { id: cureTimes; objectName: "cureTimesModel" }
     property var resinNames: []
 
+    function showSavedFactors() {
+        scaleX.text = Format.number(savedFactors.scaleX * 100, 3)
+        scaleY.text = Format.number(savedFactors.scaleY * 100, 3)
+        exposure.text = Format.number(savedFactors.fineTune * 100, 1)
+    }
+
     function loadCureTimes() {
         cureTimes.clear()
-        var data = controller.getResinDataAsStringList()
+        var data = controller.getResinDataAsStringList(serial)
         for (var i = 0; i + 6 < data.length; i += 7)
             cureTimes.append({ name: data[i], a20: data[i + 1], a50: data[i + 2], a100: data[i + 3],
                                c20: data[i + 4], c50: data[i + 5], c100: data[i + 6] })
@@ -36,7 +59,7 @@ TessoraDialog {
                 continue
             data.push(row.name.trim(), row.a20, row.a50, row.a100, row.c20, row.c50, row.c100)
         }
-        controller.saveResinCureTimes(data)
+        controller.saveResinCureTimes(data, serial)
         loadCureTimes()
         refreshResins()
         savedNote.text = qsTr("Cure times saved.")
@@ -48,10 +71,8 @@ TessoraDialog {
 
     function refreshPrinter() {
         refreshResins()
-        nicknameField.text = hasPrinter ? (controller.getPrinterNicknameFromSerial(serial) || printerChoice.nickname) : ""
-        gValue.text = !hasPrinter ? "" : controller.isGParameterDetermined(serial)
-                                         ? qsTr("%1 (board steps)").arg(controller.getGParameter(serial))
-                                         : qsTr("not determined yet")
+        nicknameField.text = hasPrinter ? printerChoice.nickname : ""
+        showSavedFactors()
     }
 
     title: qsTr("Printer and resin settings")
@@ -64,7 +85,8 @@ TessoraDialog {
         loadCureTimes()
         refreshPrinter()
     }
-    onSerialChanged: if (opened) refreshPrinter()
+    onSerialChanged: if (opened) { loadCureTimes(); refreshPrinter() }
+    onListIs75Changed: if (opened) loadCureTimes()
 
     ColumnLayout {
         anchors.fill: parent
@@ -150,7 +172,8 @@ TessoraDialog {
                     Layout.fillWidth: true
                     wrapMode: Text.Wrap
                     color: Theme.mutedText
-                    text: qsTr("Cure times in seconds that prints from this computer use; -1 marks a layer thickness the resin does not offer.")
+                    text: qsTr("Cure times in seconds that prints from this computer use on %1-micron printers; -1 marks a layer thickness the resin does not offer.")
+                          .arg(dialog.listIs75 ? 75 : 100)
                 }
                 RowLayout {
                     id: headerRow
@@ -163,7 +186,8 @@ TessoraDialog {
                         delegate: Label {
                             text: modelData
                             font.bold: true
-                            Layout.preferredWidth: 84
+                            wrapMode: Text.Wrap
+                            Layout.preferredWidth: 70
                             horizontalAlignment: Text.AlignHCenter
                         }
                     }
@@ -196,10 +220,14 @@ TessoraDialog {
                             model: ["a20", "a50", "a100", "c20", "c50", "c100"]
                             delegate: TextField {
                                 objectName: modelData + "_" + resinRow.rowIndex
-                                Layout.preferredWidth: 84
+                                Layout.preferredWidth: 70
                                 horizontalAlignment: TextInput.AlignRight
                                 selectByMouse: true
-                                text: cureTimes.get(resinRow.rowIndex)[modelData]
+                                // A row being removed by a reload has no entry any more.
+                                text: {
+                                    var entry = cureTimes.get(resinRow.rowIndex)
+                                    return entry ? entry[modelData] : ""
+                                }
                                 validator: DoubleValidator { bottom: -1; top: 3600; decimals: 2; locale: "C"; notation: DoubleValidator.StandardNotation }
                                 onEditingFinished: cureTimes.setProperty(resinRow.rowIndex, modelData, text)
                             }
@@ -239,7 +267,7 @@ TessoraDialog {
             // ---- scaling and exposure factors of a printer's resin
             ColumnLayout {
                 spacing: Theme.gap
-                enabled: dialog.hasPrinter
+                enabled: dialog.hasPrinter && !dialog.commandsWait
                 RowLayout {
                     Layout.fillWidth: true
                     spacing: Theme.gap
@@ -261,9 +289,17 @@ TessoraDialog {
                     Layout.fillWidth: true
                     wrapMode: Text.Wrap
                     text: !dialog.hasPrinter || scalingResin.currentText === "" ? ""
-                          : dialog.controller.wasResinCalibrated(dialog.serial, scalingResin.currentText, scalingThickness.thickness)
+                          : dialog.savedFactors.scaleX !== 1 || dialog.savedFactors.scaleY !== 1 || dialog.savedFactors.fineTune !== 1
                             ? qsTr("This resin has been fine-tuned at %1 µm on this printer.").arg(scalingThickness.thickness)
                             : qsTr("This resin has not been fine-tuned at %1 µm on this printer yet.").arg(scalingThickness.thickness)
+                }
+                Label {
+                    objectName: "savedFactors"
+                    Layout.fillWidth: true
+                    visible: dialog.hasPrinter && scalingResin.currentText !== ""
+                    wrapMode: Text.Wrap
+                    color: Theme.mutedText
+                    text: dialog.savedFactorsText
                 }
                 RowLayout {
                     Layout.fillWidth: true
@@ -338,7 +374,7 @@ TessoraDialog {
             // ---- the printer itself
             ColumnLayout {
                 spacing: Theme.gap
-                enabled: dialog.hasPrinter
+                enabled: dialog.hasPrinter && !dialog.commandsWait
                 RowLayout {
                     Layout.fillWidth: true
                     spacing: Theme.gap
@@ -365,7 +401,12 @@ TessoraDialog {
                     Layout.fillWidth: true
                     spacing: Theme.gap
                     Label { text: qsTr("Compression height"); Layout.preferredWidth: 130 }
-                    Label { id: gValue; objectName: "gParameterValue"; Layout.fillWidth: true }
+                    Label {
+                        objectName: "gParameterValue"
+                        Layout.fillWidth: true
+                        text: !dialog.hasPrinter ? "" : dialog.printer.gParameterReset === true
+                              ? qsTr("not determined yet") : qsTr("%1 (board steps)").arg(dialog.printer.gParameter)
+                    }
                 }
                 RowLayout {
                     Layout.fillWidth: true
@@ -419,6 +460,14 @@ TessoraDialog {
             Layout.fillWidth: true
             elide: Text.ElideRight
             color: Theme.okText
+        }
+        Label {
+            objectName: "settingsWaiting"
+            Layout.fillWidth: true
+            visible: dialog.commandsWait && tabs.currentIndex >= 2
+            wrapMode: Text.Wrap
+            color: Theme.warningText
+            text: qsTr("Waiting for the job transfer to end")
         }
         Label {
             Layout.fillWidth: true

@@ -3,14 +3,15 @@ import QtQuick.Controls 2.15
 import QtQuick.Layouts 1.15
 import "format.js" as Format
 
-// The connected printers: what each is doing, and pause, resume, cancel, reprint, rename
-// and disconnect.
+// The connected printers: what each is doing now and how its last print ended, and pause,
+// resume, cancel, reprint, rename and disconnect. Without a printer: a search.
 TessoraDialog {
     id: panel
     objectName: "printersPanel"
 
     property var controller: null
-    property ListModel printers: ListModel {}
+    readonly property var printers: controller ? controller.printers : null
+    readonly property string waitText: qsTr("Waiting for the job transfer to end")
     signal printerChosen(string serial)
 
     title: qsTr("Printers")
@@ -20,7 +21,7 @@ TessoraDialog {
     ListView {
         id: list
         objectName: "printerList"
-        implicitHeight: Math.max(contentHeight, 60)
+        implicitHeight: Math.max(contentHeight, 120)
         width: panel.availableWidth
         height: panel.availableHeight
         clip: true
@@ -28,20 +29,30 @@ TessoraDialog {
         model: panel.printers
         ScrollBar.vertical: ScrollBar {}
 
-        Label {
+        ColumnLayout {
             anchors.centerIn: parent
+            width: parent.width
             visible: list.count === 0
-            color: Theme.mutedText
-            text: qsTr("No printer connected.")
+            spacing: Theme.gap
+            Label {
+                Layout.fillWidth: true
+                horizontalAlignment: Text.AlignHCenter
+                wrapMode: Text.Wrap
+                color: Theme.mutedText
+                text: qsTr("No printer connected. Printers on this network connect by themselves once they hear Tessora, which announces itself every few seconds.")
+            }
+            Button {
+                objectName: "searchPrintersButton"
+                Layout.alignment: Qt.AlignHCenter
+                text: qsTr("Search now")
+                onClicked: panel.controller.broadcastIPFromQML()
+            }
         }
 
         delegate: Frame {
             id: card
             objectName: "printerCard_" + model.serial
             width: list.width - (list.ScrollBar.vertical.visible ? list.ScrollBar.vertical.width : 0)
-
-            readonly property bool printing: model.status === "PrintStatus_Printing"
-            readonly property bool paused: model.status === "PrintStatus_Paused"
 
             ColumnLayout {
                 anchors.fill: parent
@@ -68,23 +79,25 @@ TessoraDialog {
                     Layout.fillWidth: true
                     Label {
                         objectName: "printerStatus"
-                        text: model.activity !== "" ? Format.statusText(model.status) + " · " + model.activity
-                                                    : Format.statusText(model.status)
-                        Layout.minimumWidth: implicitWidth
+                        text: !model.busy && model.outcomeText !== "" ? model.activityText + " · " + model.outcomeText
+                                                                      : model.activityText
+                        Layout.fillWidth: !printerProgress.visible
+                        wrapMode: Text.Wrap
                     }
                     ProgressBar {
+                        id: printerProgress
                         objectName: "printerProgress"
                         Layout.fillWidth: true
-                        visible: card.printing || card.paused
+                        visible: model.printing || model.activity === "Sending"
                         from: 0
                         to: 100
-                        value: model.percent
+                        value: model.activity === "Sending" ? model.transferPercent : model.percent
                     }
                 }
                 Label {
                     objectName: "printerProgressText"
                     Layout.fillWidth: true
-                    visible: card.printing || card.paused
+                    visible: model.printing
                     elide: Text.ElideMiddle
                     text: qsTr("Layer %1 · %2 % · %3 left%4")
                           .arg(model.layer).arg(model.percent)
@@ -94,10 +107,18 @@ TessoraDialog {
                 Label {
                     objectName: "printerError"
                     Layout.fillWidth: true
-                    visible: model.error !== ""
+                    visible: model.busy && model.errorText !== ""
                     wrapMode: Text.Wrap
                     color: Theme.errorText
-                    text: model.error
+                    text: model.errorText
+                }
+                Label {
+                    objectName: "printerWaiting"
+                    Layout.fillWidth: true
+                    visible: model.commandsWait
+                    wrapMode: Text.Wrap
+                    color: Theme.mutedText
+                    text: panel.waitText
                 }
                 RowLayout {
                     Layout.fillWidth: true
@@ -105,20 +126,21 @@ TessoraDialog {
                     Button {
                         objectName: "pauseButton"
                         text: qsTr("Pause")
-                        visible: !card.paused
-                        enabled: card.printing
+                        visible: model.activity !== "Paused"
+                        enabled: model.activity === "Printing" && !model.commandsWait
                         onClicked: { panel.printerChosen(model.serial); panel.controller.manage_pauseJob(model.serial) }
                     }
                     Button {
                         objectName: "resumeButton"
                         text: qsTr("Resume")
-                        visible: card.paused
+                        visible: model.activity === "Paused"
+                        enabled: !model.commandsWait
                         onClicked: { panel.printerChosen(model.serial); panel.controller.manage_resumeJob(model.serial) }
                     }
                     Button {
                         objectName: "cancelPrintButton"
                         text: qsTr("Cancel print")
-                        enabled: card.printing || card.paused
+                        enabled: model.printing && model.activity !== "Cancelling" && !model.commandsWait
                         onClicked: confirm.ask(qsTr("Cancel print"),
                                                qsTr("Cancel the print on %1? It cannot be resumed.").arg(model.nickname),
                                                qsTr("Cancel print"), function (s) { panel.controller.manage_cancelJob(s) },
@@ -127,13 +149,23 @@ TessoraDialog {
                     Button {
                         objectName: "reprintButton"
                         text: qsTr("Reprint")
-                        enabled: !card.printing && !card.paused
-                        onClicked: { panel.printerChosen(model.serial); panel.controller.manage_reprint(model.serial) }
+                        enabled: !model.busy
+                        onClicked: confirm.ask(qsTr("Reprint"),
+                                               model.jobName !== ""
+                                               ? qsTr("Print %1 again on %2?").arg(model.jobName).arg(model.nickname)
+                                               : qsTr("Print the last job %1 received again?").arg(model.nickname),
+                                               qsTr("Reprint"), function (s) {
+                                                   panel.printerChosen(s)
+                                                   panel.controller.manage_reprint(s)
+                                               }, model.serial)
                     }
                     Item { Layout.fillWidth: true }
                     Button {
                         objectName: "renameButton"
                         text: qsTr("Rename…")
+                        enabled: !model.commandsWait
+                        ToolTip.visible: hovered && model.commandsWait
+                        ToolTip.text: panel.waitText
                         onClicked: rename.ask(model.serial, model.nickname)
                     }
                     Button {

@@ -8,7 +8,7 @@ TessoraDialog {
     objectName: "serialModelDialog"
 
     property var controller: null
-    property ListModel printers: ListModel {}
+    readonly property var printers: controller ? controller.printers : null
 
     title: qsTr("Set serial and model")
     preferredWidth: 460
@@ -72,6 +72,7 @@ TessoraDialog {
             text: qsTr("Send to printer")
             highlighted: true
             enabled: printerChoice.serial !== "" && newSerial.acceptableInput && modelCombo.editText.trim() !== ""
+                     && printerChoice.printer.commandsWait !== true
             onClicked: {
                 dialog.controller.qa_sendSerialAndModel(printerChoice.serial, newSerial.text, modelCombo.editText.trim())
                 note.text = qsTr("Serial %1 and model sent.").arg(newSerial.text)

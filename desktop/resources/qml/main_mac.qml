@@ -28,10 +28,12 @@ Page {
     property int supportsProgress: 0
     property bool slicing: false
     property int sliceProgress: 0
-    property bool sendingJob: false
-    property int transferProgress: 0
+    readonly property int transferProgress: printerModel.transferPercent
+    readonly property bool sendingJob: transferProgress >= 0
     readonly property bool busy: importing || generatingSupports || slicing
 
+    // The connected printers, each as its last record: every page shows these.
+    readonly property var printerModel: controller.printers
     readonly property int printerCount: printerModel.count
     // The printer the printer pages work with; the controller asks for it (setSelectedPrinter).
     property string currentPrinterSerial: printerCount > 0 ? printerModel.get(0).serial : ""
@@ -58,12 +60,22 @@ Page {
         objectName: "modelListModel"
     }
 
-    // One entry per connected printer: serial, nickname, status (a status name), layer,
-    // percent, timeLeft (minutes, -1 unknown), jobName, activity (words for a pending
-    // pause, resume or transfer) and error (words, empty without one).
+    // Prints that ended, and other news for the user, until dismissed: text.
     ListModel {
-        id: printerModel
-        objectName: "printerModel"
+        id: notices
+        objectName: "noticeModel"
+    }
+
+    // A message for the status bar that stays a few seconds: what was just done.
+    property string statusNote: ""
+    Timer {
+        id: statusNoteTimer
+        interval: 8000
+        onTriggered: root.statusNote = ""
+    }
+    function showStatus(text) {
+        statusNote = text
+        statusNoteTimer.restart()
     }
 
     // ---- functions the controller and the editor call on the page
@@ -87,8 +99,8 @@ Page {
     }
 
     function advancePrintStage(printPercent, timeLeft, layerNum) {
-        statusMessage.text = qsTr("Printing: layer %1, %2 %, %3 left")
-                .arg(layerNum).arg(printPercent).arg(Format.minutesText(timeLeft))
+        showStatus(qsTr("Printing: layer %1, %2 %, %3 left")
+                   .arg(layerNum).arg(printPercent).arg(Format.minutesText(timeLeft)))
     }
 
     function projectSlice(sliceImage) {
@@ -184,10 +196,27 @@ Page {
         controller.openSaveSSJDialog()
     }
 
+    // The editor's platform, the controller's resin lists and the selector follow one model.
+    function usePlatform(is75) {
+        platformChoice.currentIndex = is75 ? 1 : 0
+        if (is75)
+            controller.setTo75Microns()
+        else
+            controller.setTo100Microns()
+        if (editor)
+            editor.platformIs75Microns = is75
+    }
+
     function printModels(serial, resinName, thickness, antialiasing) {
+        // Sliced for the printer's own pixel size: a job for the other size prints 25 % too
+        // small or 33 % too large.
+        var is75 = controller.isPrinter75Microns(serial)
+        usePlatform(is75)
         if (editor.doAnyModelsIntersectWalls()) {
             messageDialog.show(qsTr("Model outside the build area"),
-                               qsTr("A model crosses the edge of the build area (shown in red). Move or scale it before printing."))
+                               qsTr("A model crosses the edge of the build area of %1 (%2, shown in red). Move or scale it; nothing was sent to the printer.")
+                               .arg(printerModel.bySerial(serial).nickname)
+                               .arg(is75 ? qsTr("96 × 60 mm, a 75-micron printer") : qsTr("128 × 80 mm, a 100-micron printer")))
             return
         }
         currentPrinterSerial = serial
@@ -197,21 +226,6 @@ Page {
         slicing = false
     }
 
-    function printerIndex(serial) {
-        for (var i = 0; i < printerModel.count; ++i) {
-            if (printerModel.get(i).serial === serial)
-                return i
-        }
-        return -1
-    }
-
-    function updatePrinter(serial, values) {
-        var index = printerIndex(serial)
-        if (index < 0)
-            return
-        for (var key in values)
-            printerModel.setProperty(index, key, values[key])
-    }
 
     // A save started by saveJob(), waiting for the file name.
     QtObject {
@@ -235,54 +249,22 @@ Page {
             var saved = root.editor.saveSlices(filePath, pendingSave.thickness, pendingSave.antialiasing)
             root.slicing = false
             if (saved)
-                statusMessage.text = qsTr("Print job saved: %1").arg(filePath)
+                root.showStatus(qsTr("Print job saved: %1").arg(filePath))
             else
                 messageDialog.show(qsTr("Print job not saved"),
                                    qsTr("Slicing was cancelled or the file could not be written: %1").arg(filePath))
         }
-        function onSendPrinterConnected_networking(printerSerial, printerName, printerStatus) {
-            var index = root.printerIndex(printerSerial)
-            var entry = { serial: printerSerial, nickname: printerName, status: printerStatus, layer: 0,
-                          percent: 0, timeLeft: -1, jobName: "", activity: "", error: "" }
-            if (index >= 0)
-                printerModel.set(index, entry)
-            else
-                printerModel.append(entry)
-            statusMessage.text = qsTr("Printer connected: %1").arg(printerName)
-        }
-        function onSendPrinterDisconnected_networking(printerSerial) {
-            var index = root.printerIndex(printerSerial)
-            if (index >= 0) {
-                statusMessage.text = qsTr("Printer disconnected: %1").arg(printerModel.get(index).nickname)
-                printerModel.remove(index)
-            }
-        }
         function onSendMessagePopup(messageText) {
             messageDialog.show(qsTr("Message"), messageText)
         }
-        function onUpdatePrintProgress_networkForQML(serial, layerNum, percent, timeLeft, ssjName, resinName, layerThickness) {
-            root.updatePrinter(serial, { status: "PrintStatus_Printing", layer: layerNum, percent: percent,
-                                         timeLeft: timeLeft, jobName: ssjName })
-        }
-        function onUpdatePrintDone_networkForQML(serial) {
-            root.updatePrinter(serial, { status: "PrintStatus_Ready", percent: 100, timeLeft: 0, activity: qsTr("Print finished") })
-        }
-        function onSendTransferNetworkJobProgress(percent) {
-            root.transferProgress = percent
-            root.sendingJob = percent < 100
-        }
-        function onPauseStarted(serial) { root.updatePrinter(serial, { activity: qsTr("Pausing…") }) }
-        function onPauseCompleted(serial) { root.updatePrinter(serial, { status: "PrintStatus_Paused", activity: "" }) }
-        function onResumeStarted(serial) { root.updatePrinter(serial, { activity: qsTr("Resuming…") }) }
-        function onResumeCompleted(serial) { root.updatePrinter(serial, { status: "PrintStatus_Printing", activity: "" }) }
-        function onPrintCancelled(serial) {
-            root.updatePrinter(serial, { status: "PrintStatus_Ready", activity: qsTr("Print cancelled"), timeLeft: -1 })
-        }
         function onTransmit_receivedPrinterError(serial, message) {
-            root.updatePrinter(serial, { error: message })
-            var index = root.printerIndex(serial)
-            var name = index >= 0 ? printerModel.get(index).nickname : serial
+            var printer = printerModel.bySerial(serial)
+            var name = printer.nickname !== undefined ? printer.nickname : serial
             messageDialog.show(qsTr("Printer error"), qsTr("%1 reports: %2").arg(name).arg(message))
+        }
+        function onPrinterUpdateRequested(serial) {
+            updateConfirm.serial = serial
+            updateConfirm.open()
         }
         function onSendErrorMessage(errorNum, errorDescription, errorFix) {
             messageDialog.show(qsTr("Error %1").arg(errorNum), errorDescription + "\n\n" + errorFix)
@@ -318,9 +300,13 @@ Page {
         function onSendPromptUserForResizeToFitPlatform() { resizePrompt.open() }
         function onSendPrint(ssjName, printerSerial, resinName) {
             controller.printSSJ(printerSerial, ssjName, resinName)
-            statusMessage.text = qsTr("Sending the print to %1…").arg(controller.getPrinterNicknameFromSerial(printerSerial))
         }
         function onLoadSSJToViewer(ssjPath) { root.openJobInViewer(ssjPath) }
+    }
+
+    Connections {
+        target: root.printerModel
+        function onPrintEnded(serial, message) { notices.append({ text: message }) }
     }
 
     Connections {
@@ -396,7 +382,6 @@ Page {
             ToolButton {
                 objectName: "printersButton"
                 text: qsTr("Printers (%1)").arg(root.printerCount)
-                enabled: root.printerCount > 0
                 onClicked: printersPanel.open()
             }
             ToolButton {
@@ -510,6 +495,47 @@ Page {
                 }
             }
 
+            // Prints that ended, until the user dismisses them.
+            ColumnLayout {
+                objectName: "noticeArea"
+                anchors.right: parent.right
+                anchors.top: parent.top
+                anchors.margins: Theme.margin
+                width: Math.min(380, parent.width - 2 * Theme.margin)
+                spacing: Theme.smallGap
+                z: 1
+                Repeater {
+                    model: notices
+                    delegate: Rectangle {
+                        objectName: "notice_" + index
+                        Layout.fillWidth: true
+                        // As tall as its wrapped text.
+                        implicitHeight: noticeRow.implicitHeight + 2 * Theme.gap
+                        color: Theme.cardBackground
+                        border.color: Theme.panelBorder
+                        radius: 4
+                        RowLayout {
+                            id: noticeRow
+                            anchors.left: parent.left
+                            anchors.right: parent.right
+                            anchors.verticalCenter: parent.verticalCenter
+                            anchors.margins: Theme.gap
+                            Label {
+                                objectName: "noticeText"
+                                Layout.fillWidth: true
+                                wrapMode: Text.Wrap
+                                text: model.text
+                            }
+                            ToolButton {
+                                objectName: "noticeCloseButton"
+                                text: "×"
+                                onClicked: notices.remove(index)
+                            }
+                        }
+                    }
+                }
+            }
+
             DropArea {
                 id: dropArea
                 objectName: "dropArea"
@@ -586,7 +612,10 @@ Page {
                 objectName: "statusMessage"
                 Layout.fillWidth: true
                 elide: Text.ElideRight
-                text: root.hasModels ? qsTr("Height %1 mm, volume %2 ml")
+                // What happens now: the printers' work, else what was just done, else the platform.
+                text: root.printerModel.activitySummary !== "" ? root.printerModel.activitySummary
+                    : root.statusNote !== "" ? root.statusNote
+                    : root.hasModels ? qsTr("Height %1 mm, volume %2 ml")
                                        .arg(Format.number(root.maxModelHeight, 1))
                                        .arg(Format.number(root.totalModelVolume, 2))
                                      : qsTr("No models on the platform")
@@ -601,14 +630,7 @@ Page {
                 model: [qsTr("100 µm printer"), qsTr("75 µm printer")]
                 ToolTip.visible: hovered
                 ToolTip.text: currentIndex === 0 ? qsTr("Platform 128 × 80 mm") : qsTr("Platform 96 × 60 mm")
-                onActivated: {
-                    if (index === 1)
-                        controller.setTo75Microns()
-                    else
-                        controller.setTo100Microns()
-                    if (root.editor)
-                        root.editor.platformIs75Microns = index === 1
-                }
+                onActivated: root.usePlatform(index === 1)
             }
             Button {
                 objectName: "saveJobButton"
@@ -679,7 +701,6 @@ Page {
     PrintDialog {
         id: printDialog
         controller: controller
-        printers: printerModel
         maxModelHeight: root.maxModelHeight
         onPrintModels: root.printModels(serial, resinName, thickness, antialiasing)
         onPrintJobFile: {
@@ -691,32 +712,28 @@ Page {
     PrintersPanel {
         id: printersPanel
         controller: controller
-        printers: printerModel
         onPrinterChosen: root.currentPrinterSerial = serial
     }
 
     ConnectWizard {
         id: connectWizard
         controller: controller
-        printers: printerModel
     }
 
     PrinterSettingsDialog {
         id: printerSettings
         controller: controller
-        printers: printerModel
+        platformIs75: platformChoice.currentIndex === 1
     }
 
     FineTuneWizard {
         id: fineTuneWizard
         controller: controller
-        printers: printerModel
     }
 
     PrinterControlsDialog {
         id: printerControls
         controller: controller
-        printers: printerModel
         onPrinterChosen: root.currentPrinterSerial = serial
     }
 
@@ -733,12 +750,20 @@ Page {
     SerialModelDialog {
         id: serialModelDialog
         controller: controller
-        printers: printerModel
     }
 
     GrayscaleDialog {
         id: grayscaleDialog
         controller: controller
-        printers: printerModel
+    }
+
+    ConfirmDialog {
+        id: updateConfirm
+        objectName: "updateConfirmDialog"
+        property string serial: ""
+        title: qsTr("Printer software update")
+        text: qsTr("The printer %1 needs a new version of its software before Tessora can work with it. Install it now over the network? The printer restarts afterwards; do not switch it off meanwhile.").arg(serial)
+        confirmText: qsTr("Install")
+        onConfirmed: controller.installPrinterUpdate(serial)
     }
 }

@@ -132,10 +132,11 @@ public:
     // True when the job was written.
     Q_INVOKABLE bool saveSlices(const QString &ssjName, int layerThickness, bool antialiasingEnabled);
     Q_INVOKABLE void cancelSlicing();
-    // Slices into the temporary folder and emits sendPrint when done. The thickness is in
-    // microns, as for saveSlices.
+    // Slices into a new folder of its own under the temporary folder and emits sendPrint when
+    // done. The thickness is in microns, as for saveSlices.
     Q_INVOKABLE void print(
         const QString &printerSerial, const QString &resinName, double layerThickness, bool antialiasingEnabled);
+    // Against the walls of the platform last set (platformIs75Microns), also before a frame.
     Q_INVOKABLE bool doAnyModelsIntersectWalls();
 
     // --- The hand-off to the scene -------------------------------------------------------
@@ -182,6 +183,8 @@ private:
     void recordModelEdit(const ModelEditRequest &edit);
     void recordMouse(MouseRequest::Action action, double mouseX, double mouseY);
     void setMode(bool ModeFlags::*flag, bool enabled, void (RendererQMLItem::*changed)());
+    // Mode records reach the scene at once instead of at the next synchronisation.
+    void applyPendingModes();
     // Calls a function of the page, when it has one, with one argument.
     void callPageFunction(const char *name, int value);
     void importProgress(int percent);

@@ -6,8 +6,11 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QFileInfo>
 #include <QQmlEngine>
 #include <QQuickWindow>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QUrl>
 #include <QVariant>
 
@@ -454,15 +457,40 @@ void RendererQMLItem::print(
                 + QString::number(layerThickness);
         return;
     }
+    // Each print slices into a folder of its own ("tessora-print-" and six characters, which
+    // the controller removes once the job has been sent): a second print of models of the same
+    // names must not overwrite a job that is still being sent. The file keeps the models'
+    // names, which the printer shows.
+    QTemporaryDir folder(
+        QStandardPaths::writableLocation(QStandardPaths::TempLocation) + QStringLiteral("/tessora-print-XXXXXX"));
+    if (!folder.isValid()) {
+        qDebug().noquote() << "ERROR. RendererQMLItem::print. No folder for the job: " + folder.errorString();
+        return;
+    }
+    folder.setAutoRemove(false);
+    // The platform the page chose for the printer takes effect now, not at the next frame.
+    applyPendingModes();
     const QPointer<RendererQMLItem> self(this);
-    const QString path = m_editor->printFilePath();
+    const QString path = folder.path() + QLatin1Char('/') + QFileInfo(m_editor->printFilePath()).fileName();
     const bool sliced = saveSlices(path, qRound(layerThickness), antialiasingEnabled);
     if (self && sliced)
         emit sendPrint(path, printerSerial, resinName);
+    else
+        folder.remove();
+}
+
+void RendererQMLItem::applyPendingModes()
+{
+    // The scene is drawn from snapshots taken at synchronisation, so it may change here.
+    if (m_requests.modes.pending) {
+        m_requests.modes.pending = false;
+        m_editor->applyModes(m_requests.modes);
+    }
 }
 
 bool RendererQMLItem::doAnyModelsIntersectWalls()
 {
+    applyPendingModes();
     const bool intersect = m_editor->doAnyModelsIntersectWalls();
     update();
     return intersect;

@@ -476,6 +476,8 @@ private slots:
                                        << QStringLiteral("There is no resin Unobtainium among the resins for "
                                                          "100-micron printers (Gray, Dental Model, Clear,")
                                        << 0.0 << 0.0;
+        QTest::newRow("damaged calibration") << at100 << 50 << p100 << QStringLiteral("Gray")
+                                             << QStringLiteral("the horizontal scale 0 is not within") << 0.0 << 0.0;
     }
 
     void printRule_decidesTheJobLine()
@@ -492,8 +494,10 @@ private slots:
         printersClear.scaleX50 = 0.9;
         printersClear.c50 = printersClear.c100 = 99;
         printersClear.numAdhesionLayers = 8;
+        Resin printersGray(QStringLiteral("Gray"));
+        printersGray.scaleX50 = 0;
         const PrintRule::Decision decision = PrintRule::jobForPrint(ResinCatalogue::builtIn(),
-            printerRecord(QStringLiteral("P"), model, {printersClear}),
+            printerRecord(QStringLiteral("P"), model, {printersClear, printersGray}),
             {QStringLiteral("part.ssj"), thickness, 5, description}, resin);
         QVERIFY2(decision.refusal.contains(refusal), qPrintable(decision.refusal));
         if (!refusal.isEmpty()) {

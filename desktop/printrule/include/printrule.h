@@ -58,7 +58,7 @@ struct Decision {
 
 // Refused: a layer thickness other than 20, 50 or 100; a job sliced for the other pixel
 // size; a resin the local list does not hold; a resin without a cure time at the job's
-// thickness. Otherwise the job: adhesion layers, their thickness and both cure times from the
+// thickness; values the printer would refuse (PrintJob::problem()). Otherwise the job: adhesion layers, their thickness and both cure times from the
 // local profile, the three calibration factors from the printer's resin, layer count and
 // thickness from the job.
 Decision jobForPrint(

@@ -123,9 +123,7 @@ Decision jobForPrint(
     out.cureTime = settings.cureTime;
     out.layerThickness = job.layerThickness;
     out.numImages = job.layerCount;
-    // The record travels as one comma-separated line: a comma in a user's resin name would
-    // shift every later field (the scales would read as 0). The name is only shown there.
-    out.resinName = QString(resinName).replace(QLatin1Char(','), QLatin1Char(' '));
+    out.resinName = resinName;
     out.scaleX = settings.scaleX;
     out.scaleY = settings.scaleY;
     out.fineTuneFactor = settings.fineTuneFactor;
@@ -138,6 +136,13 @@ Decision jobForPrint(
                                      "slice the model at another layer thickness.")
                           .arg(resinName)
                           .arg(job.layerThickness)
+            + kNothingSent);
+    // The printer refuses the same values (a scale of 0 from a damaged calibration, an absurd
+    // cure time typed into the resin table): say so before anything is sent.
+    const QString problem = out.problem();
+    if (!problem.isEmpty())
+        return refuse(QStringLiteral("The print job %1 cannot be printed with the resin %2: %3.")
+                          .arg(job.fileName, resinName, problem)
             + kNothingSent);
     return decision;
 }

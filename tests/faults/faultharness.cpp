@@ -143,6 +143,19 @@ QString makeNoiseJob(const QString &dir, const QString &name, int layers, QStrin
     return pack(dir, name, images, {QStringLiteral("--anti-aliased")}, error);
 }
 
+PrintJob quickJob(int layers, const QString &resinName)
+{
+    PrintJob job;
+    job.numAdhesionLayers = 1;
+    job.adhesionLayerCureTime = 4;
+    job.cureTime = 2;
+    job.layerThickness = 50;
+    job.adhesionThickness = 50;
+    job.numImages = layers;
+    job.resinName = resinName;
+    return job;
+}
+
 QByteArray fileBytes(const QString &path)
 {
     QFile file(path);

@@ -6,6 +6,8 @@
 // process id. LinkCutter sits between printer and desktop and can break their
 // connection in the middle of a job stream.
 
+#include "printjob.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QPointer>
@@ -42,6 +44,10 @@ bool waitFor(const std::function<bool()> &condition, int timeoutMs);
 // Empty on failure, with the reason in *error.
 QString makeSampleJob(const QString &dir, const QString &name, int layers, QString *error);
 QString makeNoiseJob(const QString &dir, const QString &name, int layers, QString *error);
+
+// The job line of a quick print of `layers` layers: one adhesion layer of 4 s, then 2 s a
+// layer, 50 microns.
+PrintJob quickJob(int layers, const QString &resinName = QStringLiteral("Clear"));
 
 QByteArray fileBytes(const QString &path);
 // Files beside `path` whose names begin with its name (temporary files of a

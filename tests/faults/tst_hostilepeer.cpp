@@ -5,7 +5,6 @@
 // captured, and no text may shift a field or slip in a message.
 #include "faultharness.h"
 #include "printerstate.h"
-#include "printjob.h"
 #include "protocol.h"
 #include "server.h"
 
@@ -159,15 +158,7 @@ void TestHostilePeer::freeTexts_crossBothWaysUnchanged()
     QStringList reportedNames;
     QObject::connect(&desktop.server(), &Server::updatePrintProgress,
         [&](const QString &, int, int, int, const QString &ssjName, const QString &, int) { reportedNames << ssjName; });
-    PrintJob record3;
-    record3.numAdhesionLayers = 1;
-    record3.adhesionLayerCureTime = 4;
-    record3.cureTime = 2;
-    record3.layerThickness = 50;
-    record3.adhesionThickness = 50;
-    record3.numImages = 3;
-    record3.resinName = QStringLiteral("Clear, tinted");
-    desktop.server().sendPrintJob(desktop.serial, job, record3);
+    desktop.server().sendPrintJob(desktop.serial, job, quickJob(3, QStringLiteral("Clear, tinted")));
     QVERIFY(waitFor([&] { return printsDone == 1; }, 60000));
     QVERIFY(reportedNames.size() >= 3);
     QCOMPARE(QSet<QString>(reportedNames.begin(), reportedNames.end()),

@@ -10,7 +10,6 @@
 // first layer, and a job sent while other commands were waiting arrives byte for byte.
 #include "faultharness.h"
 #include "printerstate.h"
-#include "printjob.h"
 #include "server.h"
 
 #include <QLoggingCategory>
@@ -121,15 +120,7 @@ bool TestSessionWalk::waitForActivity(Activity activity, int timeoutMs)
 
 bool TestSessionWalk::startPrint(const QString &job, int layers)
 {
-    PrintJob record;
-    record.numAdhesionLayers = 1;
-    record.adhesionLayerCureTime = 4;
-    record.cureTime = 2;
-    record.layerThickness = 50;
-    record.adhesionThickness = 50;
-    record.numImages = layers;
-    record.resinName = QStringLiteral("Clear");
-    m_desktop->server().sendPrintJob(m_desktop->serial, job, record);
+    m_desktop->server().sendPrintJob(m_desktop->serial, job, quickJob(layers));
     ++m_printsStarted;
     return waitFor([this] { return printsOnTheBoard(m_rig->board).size() == m_printsStarted; }, 30000);
 }
@@ -195,14 +186,7 @@ void TestSessionWalk::everyCommandInEveryState_bothEndsAgree_everyPrintWhole()
     } else if (state == QLatin1String("receiving")) {
         // Everything sent while the job streams waits for the stream's end, then meets a
         // printing printer.
-        PrintJob job;
-        job.numAdhesionLayers = 1;
-        job.adhesionLayerCureTime = 4;
-        job.cureTime = 2;
-        job.layerThickness = 50;
-        job.adhesionThickness = 50;
-        job.numImages = 6;
-        server.sendPrintJob(serial, m_large, job);
+        server.sendPrintJob(serial, m_large, quickJob(6));
         ++m_printsStarted;
         QVERIFY(record().commandsWait);
     } else if (state == QLatin1String("printing")) {

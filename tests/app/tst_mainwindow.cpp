@@ -1,13 +1,11 @@
 // The main window in this process: what the page does with the files it is
 // asked to open, from the command line or handed over by another start.
-#include "crushedprintjob.h"
 #include "logcapture.h"
 #include "sliceimageprovider.h"
 #include "tessoraapp.h"
+#include "testjobs.h"
 
 #include <QApplication>
-#include <QImage>
-#include <QPainter>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQuickItem>
@@ -64,20 +62,8 @@ void TestMainWindow::initTestCase()
 
     // A job whose first layer is black with a white block.
     QVERIFY(dir.isValid());
-    CrushedPrintJob job;
-    job.setVersion(1);
-    job.setName(QStringLiteral("viewer"));
-    job.setDescription(QStringLiteral("sliced at 100 microns"));
-    job.setLayerThickness(0.05);
-    job.clearAll(0);
-    for (int i = 0; i < 2; ++i) {
-        QImage layer(1280, 800, QImage::Format_RGB32);
-        layer.fill(Qt::black);
-        QPainter(&layer).fillRect(QRect(200, 100, 800, 500), Qt::white);
-        QVERIFY(job.addImage(&layer));
-    }
     jobPath = dir.filePath(QStringLiteral("viewer.ssj"));
-    QVERIFY(job.saveCPJ(jobPath));
+    QVERIFY(squareJob(2, QSize(1280, 800), QRect(200, 100, 800, 500)).saveCPJ(jobPath));
 
     window = new TessoraWindow;
     QVERIFY(window->show());

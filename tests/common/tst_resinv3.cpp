@@ -130,7 +130,6 @@ private slots:
     void isPremium();
     void updateCalibrationVariables_copiesOnlyTheNineFactors();
     void toV2String_isVersion2EntryWithoutIdAndVersion();
-    void printInfo_logsOneLineWithIdAndVersion();
 
     // Rollback to version 2
     void isNewResinString_data();
@@ -295,17 +294,6 @@ void TestResinV3::toV2String_isVersion2EntryWithoutIdAndVersion()
 
     LogCapture log;
     QCOMPARE(Resin::toString(Resin::fromString(v2)), v2);
-}
-
-void TestResinV3::printInfo_logsOneLineWithIdAndVersion()
-{
-    LogCapture log;
-    probe().printInfo();
-    QCOMPARE(log.lines().size(), 1);
-    const QString line = log.lines().first();
-    QVERIFY2(line.startsWith(QStringLiteral("Printing resin. ID: 3004")), qPrintable(line));
-    QVERIFY2(line.contains(QStringLiteral(" User facing Version: 2.0")), qPrintable(line));
-    QVERIFY2(line.contains(QStringLiteral("Probe")) && line.contains(QStringLiteral("9.9")), qPrintable(line));
 }
 
 // ---- Rollback to version 2 ----

@@ -2,31 +2,20 @@
 // build volume, supports, transformation records with undo and redo, and the scene list.
 #include "collisionwall.h"
 #include "logcapture.h"
+#include "meshtesting.h"
 #include "platformmodel.h"
 #include "transformationrecord.h"
 #include "userimportedmesh.h"
 #include "userimportedmeshsupports.h"
 
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
 #include <vector>
 
+using namespace MeshTesting;
+
 namespace {
-
-// A closed box centred on the origin in the files' frame (z up), faces wound outwards,
-// as the importer hands it over.
-QList<MeshTriangle *> fileBox(float sizeX, float sizeY, float sizeZ)
-{
-    return MeshGeometry::centredBox(sizeX, sizeY, sizeZ);
-}
-
-std::shared_ptr<UserImportedMesh> box(float sizeX, float sizeY, float sizeZ)
-{
-    return std::make_shared<UserImportedMesh>(fileBox(sizeX, sizeY, sizeZ));
-}
 
 std::shared_ptr<UserImportedMesh> cube(float side = 10)
 {
@@ -36,21 +25,6 @@ std::shared_ptr<UserImportedMesh> cube(float side = 10)
 PlatformModel::Entry entry(const std::shared_ptr<UserImportedMesh> &mesh, const QString &path = "/models/part.stl")
 {
     return std::make_shared<ModelEntry>(mesh, path);
-}
-
-QVector3D extents(const BoundingBox &b)
-{
-    return QVector3D(float(b.maxX - b.minX), float(b.maxY - b.minY), float(b.maxZ - b.minZ));
-}
-
-bool near(double a, double b, double tolerance = 1e-3)
-{
-    return qAbs(a - b) <= tolerance;
-}
-
-bool near(const QVector3D &a, const QVector3D &b, float tolerance = 1e-3f)
-{
-    return (a - b).length() <= tolerance;
 }
 
 BoundingBox boxOf(const std::vector<MeshTriangle> &triangles)
@@ -67,28 +41,6 @@ BoundingBox boxOf(const std::vector<MeshTriangle> &triangles)
         }
     }
     return b;
-}
-
-// Writes an ASCII STL box (files' frame) and returns its path.
-QString writeStlBox(const QTemporaryDir &dir, const QString &name, float sizeX, float sizeY, float sizeZ)
-{
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return QString();
-    QByteArray text = "solid box\n";
-    const QList<MeshTriangle *> triangles = fileBox(sizeX, sizeY, sizeZ);
-    for (const MeshTriangle *t : triangles) {
-        text += "facet normal 0 0 0\nouter loop\n";
-        for (const QVector3D &v : {t->a, t->b, t->c})
-            text += QByteArray("vertex ") + QByteArray::number(v.x()) + ' ' + QByteArray::number(v.y()) + ' '
-                + QByteArray::number(v.z()) + '\n';
-        text += "endloop\nendfacet\n";
-    }
-    qDeleteAll(triangles);
-    text += "endsolid box\n";
-    file.write(text);
-    return path;
 }
 
 const double kLift = (0.19 + 5.0 / 25.4) * 25.4; // 9.826 mm for a 10 mm cube
@@ -618,30 +570,6 @@ private slots:
     }
 
     // --- Model entries and the scene list -------------------------------------------------
-
-    void entry_importChecksAndAnswers()
-    {
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        const auto small = ModelEntry::fromFile(writeStlBox(dir, "part.stl", 1, 1, 1));
-        QVERIFY(small);
-        QCOMPARE(small->status(), ImportStatus::NeedsUnitsChoice);
-        QCOMPARE(small->printBaseName(), QStringLiteral("part"));
-        QCOMPARE(small->setImportedModelUnits(true), 0);
-        QCOMPARE(small->status(), ImportStatus::Ready);
-        QVERIFY(near(extents(small->mesh()->worldBoundingBox()), QVector3D(25.4f, 25.4f, 25.4f)));
-
-        const auto rod = ModelEntry::fromFile(writeStlBox(dir, "rod.obj.stl", 250, 10, 10));
-        QVERIFY(rod);
-        QCOMPARE(rod->status(), ImportStatus::TooLarge);
-        rod->resizeImportedModelToFitPlatform(true);
-        QCOMPARE(rod->status(), ImportStatus::Ready);
-        QVERIFY(near(rod->mesh()->dimensions().x(), 203.2));
-        QCOMPARE(rod->printBaseName(), QStringLiteral("rod.obj"));
-
-        LogCapture log;
-        QVERIFY(!ModelEntry::fromFile(dir.filePath("missing.stl")));
-    }
 
     void scene_editsNeedASelectedModel()
     {

@@ -2,10 +2,10 @@
 // picking, dragging and laying a face on the platform, placement of new models on both
 // platforms, the walls, import with the unit questions, supports and slicing.
 #include "crushedprintjob.h"
+#include "meshtesting.h"
 #include "sceneeditor.h"
 #include "scenepicking.h"
 #include "testpaths.h"
-#include "viewtesting.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -14,34 +14,13 @@
 
 #include <cmath>
 
-using ViewTesting::addBox;
-using ViewTesting::boxEntry;
+using namespace MeshTesting;
 using Action = ModelEditRequest::Action;
 
 namespace {
 
 const QSizeF kViewport(800, 600);
 const char *const kNoModelSelected = "ERROR OpenGLRenderer::updateSelectedModel. No model selected";
-
-bool near(double a, double b, double tolerance = 1e-3)
-{
-    return std::abs(a - b) <= tolerance;
-}
-
-bool near(const QVector3D &a, const QVector3D &b, float tolerance = 1e-3f)
-{
-    return (a - b).length() <= tolerance;
-}
-
-QVector3D extents(const BoundingBox &box)
-{
-    return QVector3D(float(box.maxX - box.minX), float(box.maxY - box.minY), float(box.maxZ - box.minZ));
-}
-
-QVector3D centre(const BoundingBox &box)
-{
-    return QVector3D(float(box.minX + box.maxX), float(box.minY + box.maxY), float(box.minZ + box.maxZ)) / 2.0f;
-}
 
 std::shared_ptr<SceneEditor> makeEditor(
     const OpenGLCamera::Pose &pose = OpenGLCamera::presetPose(OpenGLCamera::PresetView::Front))
@@ -114,7 +93,6 @@ private slots:
     // Placement and walls.
     void placement_manyModels_noOverlapInsideThePlatform_data();
     void placement_manyModels_noOverlapInsideThePlatform();
-    void placement_fullPlatform_centresTheModel();
     void walls_smallPlatformIsTested();
     // Gimbal.
     void gimbal_pointsReportedOnceAndAroundTheModel();
@@ -131,9 +109,7 @@ private slots:
     // Slicing.
     void slicing_writesTheJobWithItsDescription_data();
     void slicing_writesTheJobWithItsDescription();
-    void slicing_cancelled_writesNothing();
     void slicing_emptyScene_isRefused();
-    void printFilePath_joinsModelNames();
 };
 
 // --- Edits and answers -------------------------------------------------------------------
@@ -286,7 +262,7 @@ void TestSceneEditor::duplicate_addsPlacedCopiesAndKeepsTheSelection()
     for (int i = 0; i < models.size(); ++i) {
         QCOMPARE(models.at(i)->sourcePath(), original->sourcePath());
         for (int j = i + 1; j < models.size(); ++j)
-            QVERIFY(!ViewTesting::overlapOnPlatform(
+            QVERIFY(!overlapOnPlatform(
                 models.at(i)->mesh()->worldBoundingBox(), models.at(j)->mesh()->worldBoundingBox()));
     }
     QCOMPARE(info.count(), 1);
@@ -346,7 +322,7 @@ void TestSceneEditor::clearAll_emptiesTheScene()
     const auto editor = makeEditor();
     addBox(editor->platform(), 10, 10, 10);
     // A tiny model waits for its units answer.
-    editor->addModelFiles({ViewTesting::writeStlBox(dir, "tiny.stl", 1, 1, 1)});
+    editor->addModelFiles({writeStlBox(dir, "tiny.stl", 1, 1, 1)});
     QTRY_VERIFY(editor->modelBeingAdded());
     QSignalSpy info(editor.get(), &SceneEditor::platformInfoReceived);
     editor->updateSelectedModel(edit(Action::ClearAll));
@@ -578,7 +554,7 @@ void TestSceneEditor::placement_manyModels_noOverlapInsideThePlatform()
     setModes(*editor, &ModeFlags::platformIs75Microns, is75Microns);
     QStringList files;
     for (int i = 0; i < 6; ++i)
-        files << ViewTesting::writeStlBox(dir, QStringLiteral("part%1.stl").arg(i), 18, 12, 8 + i);
+        files << writeStlBox(dir, QStringLiteral("part%1.stl").arg(i), 18, 12, 8 + i);
     editor->addModelFiles(files);
     QTRY_COMPARE(editor->platform().models().size(), 6);
     const PlatformArea area = PlatformArea::forPrinter(is75Microns);
@@ -590,22 +566,9 @@ void TestSceneEditor::placement_manyModels_noOverlapInsideThePlatform()
         QVERIFY(!area.isCrossedBy(box));
         QVERIFY(near(box.minY, 0.0));
         for (int j = i + 1; j < models.size(); ++j)
-            QVERIFY(!ViewTesting::overlapOnPlatform(box, models.at(j)->mesh()->worldBoundingBox()));
+            QVERIFY(!overlapOnPlatform(box, models.at(j)->mesh()->worldBoundingBox()));
     }
     QVERIFY(!editor->doAnyModelsIntersectWalls());
-}
-
-void TestSceneEditor::placement_fullPlatform_centresTheModel()
-{
-    const PlatformArea area = PlatformArea::forPrinter(true);
-    PlatformModel platform;
-    const auto big = addBox(platform, 90, 55, 10, false);
-    big->mesh()->setPosition(QVector3D(0, 5, 0));
-    const auto entry = boxEntry(20, 20, 20);
-    entry->mesh()->setPosition(QVector3D(30, 10, 30));
-    platform.addEntry(entry);
-    QVERIFY(!area.placeOnFreeSpace(*entry->mesh(), platform.models()));
-    QVERIFY(near(entry->mesh()->position(), QVector3D(0, 10, 0)));
 }
 
 void TestSceneEditor::walls_smallPlatformIsTested()
@@ -708,7 +671,7 @@ void TestSceneEditor::import_smallModel_asksForUnitsAndWaits()
     const auto editor = makeEditor();
     QSignalSpy units(editor.get(), &SceneEditor::sendPromptUserForInchesOrMM);
     editor->addModelFiles(
-        {ViewTesting::writeStlBox(dir, "tiny.stl", 1, 2, 1), ViewTesting::writeStlBox(dir, "normal.stl", 10, 10, 10)});
+        {writeStlBox(dir, "tiny.stl", 1, 2, 1), writeStlBox(dir, "normal.stl", 10, 10, 10)});
     QTRY_COMPARE(units.count(), 1);
     // The queue waits for the answer.
     QTest::qWait(50);
@@ -729,14 +692,14 @@ void TestSceneEditor::import_largeModel_asksToResize()
     QTemporaryDir dir;
     const auto editor = makeEditor();
     QSignalSpy resize(editor.get(), &SceneEditor::sendPromptUserForResizeToFitPlatform);
-    editor->addModelFiles({ViewTesting::writeStlBox(dir, "rod.stl", 250, 10, 10)});
+    editor->addModelFiles({writeStlBox(dir, "rod.stl", 250, 10, 10)});
     QTRY_COMPARE(resize.count(), 1);
     QVERIFY(editor->platform().models().isEmpty());
     editor->resizeImportedModelToFitPlatform(true);
     QCOMPARE(editor->platform().models().size(), 1);
     QVERIFY(near(extents(editor->platform().models().first()->mesh()->worldBoundingBox()).x(), 203.2, 1e-2));
     // Declined, the model keeps its size (and crosses the walls).
-    editor->addModelFiles({ViewTesting::writeStlBox(dir, "long.stl", 300, 10, 10)});
+    editor->addModelFiles({writeStlBox(dir, "long.stl", 300, 10, 10)});
     QTRY_COMPARE(resize.count(), 2);
     editor->resizeImportedModelToFitPlatform(false);
     QCOMPARE(editor->platform().models().size(), 2);
@@ -751,7 +714,7 @@ void TestSceneEditor::import_unreadableFile_isSkipped()
     QFile empty(dir.filePath("empty.stl"));
     QVERIFY(empty.open(QIODevice::WriteOnly));
     empty.close();
-    const QString good = ViewTesting::writeStlBox(dir, "good.stl", 10, 10, 10);
+    const QString good = writeStlBox(dir, "good.stl", 10, 10, 10);
     editor->addModelFiles({dir.filePath("missing.stl"), empty.fileName(), good});
     QTRY_COMPARE(editor->platform().models().size(), 1);
     QCOMPARE(editor->platform().models().first()->sourcePath(), good);
@@ -861,26 +824,6 @@ void TestSceneEditor::slicing_writesTheJobWithItsDescription()
     QVERIFY2(std::abs(white - side * side) < 4 * side, qPrintable(QString::number(white)));
 }
 
-void TestSceneEditor::slicing_cancelled_writesNothing()
-{
-    QTemporaryDir dir;
-    const auto editor = makeEditor();
-    addBox(editor->platform(), 10, 10, 20);
-    const QString path = dir.filePath("job.ssj");
-    int reports = 0;
-    QVERIFY(!editor->saveSlices(path, 50, false, [&](int percent) {
-        ++reports;
-        if (percent >= 20)
-            GenSlices::requestCancel();
-    }));
-    QVERIFY(!QFile::exists(path));
-    QVERIFY(!editor->isSlicing());
-    QVERIFY(reports < 100);
-    // The next run is not cancelled by the old request.
-    QVERIFY(editor->saveSlices(path, 100, false, {}));
-    QVERIFY(QFile::exists(path));
-}
-
 void TestSceneEditor::slicing_emptyScene_isRefused()
 {
     QTemporaryDir dir;
@@ -891,14 +834,6 @@ void TestSceneEditor::slicing_emptyScene_isRefused()
     QTest::ignoreMessage(QtDebugMsg, "ERROR. RendererQMLItem::saveSlices. Layer thickness must be positive: 0");
     QVERIFY(!editor->saveSlices(dir.filePath("job.ssj"), 0, false, {}));
     QVERIFY(!QFile::exists(dir.filePath("job.ssj")));
-}
-
-void TestSceneEditor::printFilePath_joinsModelNames()
-{
-    const auto editor = makeEditor();
-    addBox(editor->platform(), 10, 10, 10, false, QStringLiteral("/a/bracket.stl"));
-    addBox(editor->platform(), 10, 10, 10, false, QStringLiteral("/b/housing.obj"));
-    QVERIFY(editor->printFilePath().endsWith(QStringLiteral("/bracket_housing.ssj")));
 }
 
 QTEST_MAIN(TestSceneEditor)

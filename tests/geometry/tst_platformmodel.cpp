@@ -99,21 +99,6 @@ private slots:
         QVERIFY(near(extents(mesh->worldBoundingBox()), QVector3D(10, 30, 20)));
     }
 
-    void rotation_cachedBoxIsRecomputedOnlyAfterChanges()
-    {
-        const auto mesh = box(10, 20, 30);
-        mesh->worldBoundingBox();
-        QVERIFY(!mesh->geometry().isTransformedBoxStale());
-        mesh->setPosition(QVector3D(5, 0, 5));
-        QVERIFY(!mesh->geometry().isTransformedBoxStale());
-        QVERIFY(near(mesh->worldBoundingBox().minX, 0));
-        mesh->rotate(2, 90);
-        QVERIFY(mesh->geometry().isTransformedBoxStale());
-        QVERIFY(near(extents(mesh->worldBoundingBox()), QVector3D(30, 10, 20)));
-        mesh->setUniformScale(2);
-        QVERIFY(near(extents(mesh->worldBoundingBox()), QVector3D(60, 20, 40)));
-    }
-
     void rotation_isIgnoredWhileSupportsAreGenerated()
     {
         const auto mesh = cube(10);
@@ -298,12 +283,10 @@ private slots:
         QVERIFY(mesh->hasSupports());
         QVERIFY(!mesh->supports().isBusy());
         QVERIFY(near(mesh->supports().liftHeight(), kLift));
-        QVERIFY(near(kLift, 9.826));
         mesh->placeOnPlatform();
-        // The cube's centre at the lift, its lowest point 4.826 mm up; the supports below
+        // The cube's centre at the lift (its lowest point 4.826 mm up); the supports below
         // reach the platform.
         QVERIFY(near(mesh->position().y(), 9.826));
-        QVERIFY(near(mesh->position().y() - 5, 4.826));
         const BoundingBox b = mesh->worldBoundingBox();
         QVERIFY(near(b.minY, 0, 0.01));
         QVERIFY(near(b.maxY, 14.826));
@@ -317,21 +300,6 @@ private slots:
         QCOMPARE(mesh->supports().anchors().size(), mesh->supports().engine()->supports().size());
         QVERIFY(mesh->supports().supportVolume() > 0);
         QVERIFY(near(mesh->volume(), 1.0 + mesh->supports().supportVolume(), 1e-9));
-    }
-
-    void supports_removalLeavesTheModelWithout()
-    {
-        const auto mesh = cube(10);
-        QVERIFY(mesh->generateSupports(1, 50));
-        mesh->placeOnPlatform();
-        mesh->removeSupports();
-        QVERIFY(!mesh->hasSupports());
-        QVERIFY(!mesh->supports().isBusy());
-        QCOMPARE(mesh->supports().engine(), nullptr);
-        QCOMPARE(mesh->supports().liftHeight(), 0.0);
-        mesh->placeOnPlatform();
-        QVERIFY(near(mesh->position().y(), 5));
-        QVERIFY(near(mesh->dimensions(), QVector3D(10, 10, 10)));
     }
 
     void supports_followTheModelWhenItMoves()

@@ -554,7 +554,6 @@ private slots:
     // Spheres and tori: every sampled layer against the exact polygonal section.
     void roundSolidSections_data();
     void roundSolidSections();
-    void torusHoleIsEmpty();
     void rotatedScaledTorusSections();
     void overlappingAndNestedBodies();
     void cutHeightThroughVerticesAndFaces();
@@ -619,44 +618,6 @@ void TestSliceAccuracy::roundSolidSections()
         return;
     report(QTest::currentDataTag(), s);
     QVERIFY(s.layers >= minimumLayers);
-}
-
-void TestSliceAccuracy::torusHoleIsEmpty()
-{
-    // The hole of a flat torus is covered by the outer contour and the hole contour
-    // alike: not solid, and transparent black, out to the inner edge of the mesh.
-    const double major = 14.0;
-    const double minor = 5.0;
-    const int around = 96;
-    Soup soup;
-    addTorus(soup, QVector3D(0, 0, float(minor)), major, minor, around, 36);
-    GenSlices slicer;
-    QVERIFY(slicer.prepare(soup.triangles(), 0.1, QVector3D(), QVector3D(), QVector3D(1, 1, 1)));
-    QCOMPARE(slicer.layerCount(), 100);
-    long holePixels = 0;
-    for (int k = 0; k < slicer.layerCount(); k += 3) {
-        const double dz = slicer.layerHeight(k) - minor;
-        // The inner edge of the ideal section, then the chords of the mesh that cut into
-        // the hole (the tube polygon is inscribed, so it only moves the edge outward).
-        const double inner = (major - std::sqrt(minor * minor - dz * dz)) * std::cos(kPi / around) - 0.01;
-        const QImage image = slicer.layerImage(k, false);
-        const int reach = int(std::ceil(inner / kPixel));
-        for (int row = std::max(0, 400 - reach); row < std::min(kHeight, 400 + reach); ++row) {
-            const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(row));
-            for (int column = std::max(0, 640 - reach); column < std::min(kWidth, 640 + reach); ++column) {
-                if (std::hypot(columnCentre(column), rowCentre(row)) >= inner)
-                    continue;
-                ++holePixels;
-                if (line[column] != kCancelled)
-                    QFAIL(qPrintable(QStringLiteral("layer %1: hole pixel (%2, %3) is %4")
-                                         .arg(k)
-                                         .arg(column)
-                                         .arg(row)
-                                         .arg(line[column], 8, 16, QLatin1Char('0'))));
-            }
-        }
-    }
-    QVERIFY(holePixels > 34 * 20000);
 }
 
 void TestSliceAccuracy::rotatedScaledTorusSections()

@@ -120,7 +120,6 @@ private slots:
     void secondStartWithoutArguments_exits1_firstUntouched();
     void secondStartWithJob_firstOpensItWithinASecond_secondExits1();
     void twoFilesInOneStart_bothOpened();
-    void twoStartsAtOnce_bothOpened();
     void killedInstance_doesNotBlockTheNextStart();
     void runningInstanceNeverReads_secondStartGivesUpAfterTheLimit();
 
@@ -281,22 +280,6 @@ void TestTessoraInstance::twoFilesInOneStart_bothOpened()
     QCOMPARE(handedOver.size(), 2);
     QVERIFY(handedOver.at(0).endsWith(handOffLine + meshPath));
     QVERIFY(handedOver.at(1).endsWith(handOffLine + jobPath));
-}
-
-void TestTessoraInstance::twoStartsAtOnce_bothOpened()
-{
-    // The shell starts one process per selected file.
-    first = startFirst();
-    QVERIFY2(first, "tessora did not start");
-    auto second = startSecond({jobPath});
-    auto third = startSecond({meshPath});
-    QVERIFY(second->finishes(10000));
-    QVERIFY(third->finishes(10000));
-    QCOMPARE(second->process.exitCode(), 1);
-    QCOMPARE(third->process.exitCode(), 1);
-    QTRY_VERIFY_WITH_TIMEOUT(first->logged(viewerLine + jobPath), 2000);
-    QTRY_VERIFY_WITH_TIMEOUT(first->logged(importLine + meshPath), 2000);
-    QCOMPARE(first->count(handOffLine), 2);
 }
 
 void TestTessoraInstance::killedInstance_doesNotBlockTheNextStart()

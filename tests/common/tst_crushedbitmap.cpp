@@ -63,7 +63,6 @@ private slots:
     void truncatedBits_unpackUpToLastCompleteRun();
     void overlongRun_staysInsideTheLayer();
     void isWhitePixel_usesPlacementOfLastUnpacking();
-    void blankMap_unpacksToBlackOfItsSize();
     void record_streamsAndReloadsFromItsOwnFile();
     void record_cutShort_failsWithoutAllocatingItsDeclaredLength();
 };
@@ -371,19 +370,6 @@ void TestCrushedBitMap::isWhitePixel_usesPlacementOfLastUnpacking()
     map.inflateSlice(&target, 0, 0, false); // offset (2, 2)
     QVERIFY(map.isWhitePixel(QPoint(3, 3)));
     QVERIFY(!map.isWhitePixel(QPoint(1, 1)));
-}
-
-void TestCrushedBitMap::blankMap_unpacksToBlackOfItsSize()
-{
-    CrushedBitMap blank;
-    blank.setBlank(12, 5);
-    QImage target;
-    blank.inflateSlice(&target, 0, 0, true);
-    QCOMPARE(target.size(), QSize(12, 5));
-    for (int y = 0; y < 5; ++y)
-        for (int x = 0; x < 12; ++x)
-            QCOMPARE(target.pixel(x, y), kBlack);
-    QVERIFY(!blank.isWhitePixel(QPoint(0, 0)));
 }
 
 void TestCrushedBitMap::record_streamsAndReloadsFromItsOwnFile()

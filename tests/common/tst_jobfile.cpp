@@ -96,7 +96,6 @@ private slots:
     void absurdCounts_failFastWithoutAllocating();
     void antiAliasedLayers_keepGreyLevelsAndSitAtTheCorner();
     void greyLayers_storeAsGreyPngAndAddLikePlusComposition();
-    void bitMapLayers_areCentredInTheLargestLayer();
     void whiteTotals_sumStoredLayersInRange();
     void crushCurrentSlice_repacksAndUpdatesTotals();
     void supports_addSearchesDownAndDeleteTakesNearest();
@@ -408,29 +407,6 @@ void TestJobFile::greyLayers_storeAsGreyPngAndAddLikePlusComposition()
             QCOMPARE(fast, painted);
         }
     }
-}
-
-void TestJobFile::bitMapLayers_areCentredInTheLargestLayer()
-{
-    CrushedPrintJob job;
-    job.setVersion(1);
-    job.clearAll(0);
-    QImage large = blackImage(8, 6);
-    QImage small = exampleLayer();
-    QVERIFY(job.addImage(&large));
-    QVERIFY(job.addImage(&small));
-    QVERIFY(job.addAntiImage(&small)); // a grey layer is not added to a bit-map job
-    QCOMPARE(job.storedLayers(), 2);
-
-    QImage image = blackImage(8, 6);
-    job.setCurrentLayer(1);
-    job.inflateCurrentSlice(&image, 0, 0, false);
-    // Centred: offset (2, 2).
-    QCOMPARE(image.pixel(4, 2), kWhite);
-    QCOMPARE(image.pixel(5, 2), kWhite);
-    QCOMPARE(image.pixel(2, 3), kWhite);
-    QCOMPARE(image.pixel(2, 2), kBlack);
-    QVERIFY(job.isWhitePixel(QPoint(2, 3), -1));
 }
 
 void TestJobFile::whiteTotals_sumStoredLayersInRange()

@@ -413,20 +413,6 @@ private slots:
 
     // --- The editor's frame, box and volume ------------------------------------------------
 
-    void editorFrameHasYUp()
-    {
-        QCOMPARE(MeshGeometry::toEditorFrame(QVector3D(1, 2, 3)), QVector3D(1, 3, -2));
-        QList<MeshTriangle *> triangles {new MeshTriangle {{0, 0, 1}, {0, 0, 0}, {1, 0, 0}, {0, 1, 0}}};
-        MeshGeometry::orientForEditor(triangles);
-        // The file's up (z) becomes the editor's up (y); the normal still follows the winding.
-        QVERIFY(near(triangles.first()->normal, QVector3D(0, 1, 0)));
-        QVERIFY(near(triangles.first()->normal,
-            MeshImporter::facetNormal(triangles.first()->a, triangles.first()->b, triangles.first()->c)));
-        MeshGeometry geometry(triangles);
-        QCOMPARE(geometry.extent(1), 0.0);
-        QCOMPARE(geometry.minZ(), -1.0);
-    }
-
     void closedMeshVolumeAndBox()
     {
         // 20 x 20 x 10 block with a 10 x 10 hole through its height: 4000 - 1000 mm^3. Its

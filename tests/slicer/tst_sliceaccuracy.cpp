@@ -379,11 +379,6 @@ Comparison compare(const QImage &image, const Section &section)
     return compareRows(image, referenceRows(section));
 }
 
-long solidPixels(const QImage &image)
-{
-    return compareRows(image, RowIntervals(kHeight)).engine;
-}
-
 // The pixels a plain layer image must show for a box section, exactly: solid on
 // columns [left, right] and rows [top, bottom], opaque black elsewhere.
 bool isExactRectangle(const QImage &image, int left, int right, int top, int bottom, QString *why)
@@ -562,7 +557,6 @@ private slots:
     void cubeIsExactSquareOnEveryLayer_data();
     void cubeIsExactSquareOnEveryLayer();
     void offCentreBoxLandsOnItsPixels();
-    void cubeOnThe75MicronPrinter();
 
     // Real meshes through the editor's placement.
     void closedMeshLayersAndVolume_data();
@@ -798,40 +792,6 @@ void TestSliceAccuracy::offCentreBoxLandsOnItsPixels()
     QString why;
     if (!isExactRectangle(turned.layerImage(10, false), 810, 839, 260, 299, &why))
         QFAIL(qPrintable(why));
-}
-
-void TestSliceAccuracy::cubeOnThe75MicronPrinter()
-{
-    // Horizontal distances in 0.075 mm units (x and z times 4/3), heights unchanged: a
-    // 9.6 mm cube covers 128 x 128 pixels and has as many 50-micron layers as on the
-    // 100-micron printer.
-    Soup plain;
-    addBox(plain, QVector3D(-4.8f, 0, -4.8f), QVector3D(4.8f, 9.6f, 4.8f));
-    Soup scaled;
-    const QVector3D factor(4.0f / 3.0f, 1.0f, 4.0f / 3.0f);
-    for (const MeshTriangle *t : plain.triangles())
-        scaled.add(t->a * factor, t->b * factor, t->c * factor);
-
-    GenSlices at100;
-    QVERIFY(at100.prepare(plain.triangles(), 0.05, QVector3D(), kEditorToSlicer, QVector3D(1, 1, 1)));
-    QCOMPARE(at100.layerCount(), 192);
-    GenSlices at75;
-    QVERIFY(at75.prepare(scaled.triangles(), 0.05, QVector3D(), kEditorToSlicer, QVector3D(1, 1, 1)));
-    QCOMPARE(at75.layerCount(), 192);
-    for (int k = 0; k < 192; k += 7) {
-        QCOMPARE(at75.layerHeight(k), at100.layerHeight(k));
-        QString why;
-        if (!isExactRectangle(at75.layerImage(k, false), 576, 703, 336, 463, &why))
-            QFAIL(qPrintable(QStringLiteral("75 microns, layer %1: %2").arg(k).arg(why)));
-        // The same cube on the 100-micron printer: 96 x 96 pixels.
-        if (!isExactRectangle(at100.layerImage(k, false), 592, 687, 352, 447, &why))
-            QFAIL(qPrintable(QStringLiteral("100 microns, layer %1: %2").arg(k).arg(why)));
-    }
-    QCOMPARE(solidPixels(at75.layerImage(191, false)), 128L * 128L);
-
-    GenSlices thick;
-    QVERIFY(thick.prepare(scaled.triangles(), 0.1, QVector3D(), kEditorToSlicer, QVector3D(1, 1, 1)));
-    QCOMPARE(thick.layerCount(), 96);
 }
 
 // ---------------------------------------------------------------------------------

@@ -53,7 +53,6 @@ class TestCamera : public QObject
     Q_OBJECT
 
 private slots:
-    void start_isTheHomeView();
     void eye_followsTheOrbit_data();
     void eye_followsTheOrbit();
     void viewMatrix_looksFromTheEyeAtTheTarget();
@@ -72,16 +71,6 @@ private slots:
     void ray_throughPixel_projectsBackToThatPixel();
     void ray_throughCentre_passesThroughTheTarget();
 };
-
-void TestCamera::start_isTheHomeView()
-{
-    const OpenGLCamera camera;
-    QCOMPARE(camera.distance(), 500.0);
-    QCOMPARE(camera.azimuth(), 300.0);
-    QCOMPARE(camera.elevation(), 28.0);
-    QCOMPARE(camera.target(), QVector3D(0, 30, 0));
-    QCOMPARE(camera.projection(), OpenGLCamera::Projection::Orthographic);
-}
 
 void TestCamera::eye_followsTheOrbit_data()
 {

@@ -800,28 +800,23 @@ void TestSliceAccuracy::offCentreBoxLandsOnItsPixels()
 void TestSliceAccuracy::closedMeshLayersAndVolume_data()
 {
     QTest::addColumn<QString>("file");
-    QTest::addColumn<double>("listedVolume"); // mm^3, as measured when the file was added
     QTest::addColumn<int>("step"); // every step-th layer is checked
     QTest::addColumn<double>("volumeTolerance"); // relative
-    QTest::newRow("cube with a through hole") << QStringLiteral("binary_solidheader_cube20_with_hole.stl") << 3000.0
-                                              << 1 << 0.02;
-    QTest::newRow("effector base") << QStringLiteral("ascii_effector_base_crlf.stl") << 33646.0 << 1 << 0.02;
-    QTest::newRow("relief plate") << QStringLiteral("binary_zeroheader_tardis_plate.stl") << 19762.0 << 1 << 0.02;
+    QTest::newRow("cube with a through hole") << QStringLiteral("binary_solidheader_cube20_with_hole.stl") << 1 << 0.02;
+    QTest::newRow("effector base") << QStringLiteral("ascii_effector_base_crlf.stl") << 1 << 0.02;
+    QTest::newRow("relief plate") << QStringLiteral("binary_zeroheader_tardis_plate.stl") << 1 << 0.02;
     // Walls 3.26 mm thick, centred: 32 pixel centres fall inside 32.6 pixels, 2 % less.
-    QTest::newRow("tall thin wing") << QStringLiteral("ascii_wing_tall_thin.stl") << 0.0 << 5 << 0.04;
+    QTest::newRow("tall thin wing") << QStringLiteral("ascii_wing_tall_thin.stl") << 5 << 0.04;
 }
 
 void TestSliceAccuracy::closedMeshLayersAndVolume()
 {
     QFETCH(QString, file);
-    QFETCH(double, listedVolume);
     QFETCH(int, step);
     QFETCH(double, volumeTolerance);
-    PlacedModel model;
+    PlacedModel model; // its volume as the importer's notes give it is checked in tst_meshimporter
     placeModel(meshPath(file), &model);
     QVERIFY(model.ok);
-    if (listedVolume > 0.0)
-        QVERIFY(std::abs(model.volume - listedVolume) < 0.001 * listedVolume + 1.0);
 
     const double thickness = 0.1;
     GenSlices slicer;

@@ -288,12 +288,9 @@ void TestResinV3::updateCalibrationVariables_copiesOnlyTheNineFactors()
 
 void TestResinV3::toV2String_isVersion2EntryWithoutIdAndVersion()
 {
-    const QString v2 = probe().toV2String();
-    QCOMPARE(v2,
+    // The entry that tst_resin reads field by field.
+    QCOMPARE(probe().toV2String(),
         QStringLiteral("*ResinFormatVersion:2!Probe!1.5!2.5!3.5!4!5.5!6.5!7.5!8!9.1!9.2!9.3!9.4!9.5!9.6!9.7!9.8!9.9"));
-
-    LogCapture log;
-    QCOMPARE(Resin::toString(Resin::fromString(v2)), v2);
 }
 
 // ---- Rollback to version 2 ----

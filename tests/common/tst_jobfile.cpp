@@ -90,7 +90,6 @@ private slots:
     void versions();
     void zeroLayers_loadWithOnlyLeadingBlankLayers();
     void leadingBlankLayers_areBlackOfLargestSize();
-    void fileEndingAfterSupports_loadsWithoutTexts();
     void everyTruncation_failsCleanly();
     void absurdCounts_failFastWithoutAllocating_data();
     void absurdCounts_failFastWithoutAllocating();
@@ -239,17 +238,6 @@ void TestJobFile::leadingBlankLayers_areBlackOfLargestSize()
     QCOMPARE(SSJ::getImageList().size(), 13);
 }
 
-void TestJobFile::fileEndingAfterSupports_loadsWithoutTexts()
-{
-    CrushedPrintJob job = squareJob(2);
-    QByteArray bytes = bytesOf(job);
-    bytes.chop(4); // the text count, 0
-    CrushedPrintJob loaded;
-    QVERIFY(readBytes(loaded, bytes));
-    QVERIFY(loaded.texts().isEmpty());
-    QCOMPARE(loaded.storedLayers(), 2);
-}
-
 void TestJobFile::everyTruncation_failsCleanly()
 {
     // Hundreds of refusals; their log lines are expected.
@@ -268,8 +256,8 @@ void TestJobFile::everyTruncation_failsCleanly()
         job.setTexts({QStringLiteral("text")});
         const QByteArray bytes = bytesOf(job);
 
-        // Only the whole file, and the file without its optional text list,
-        // are complete.
+        // Only the whole file, and the file that ends after its supports (without
+        // its optional text list), are complete.
         const int withoutTexts = bytes.size() - 4 - streamString(QStringLiteral("text")).size();
         for (int size = 0; size < bytes.size(); ++size) {
             CrushedPrintJob loaded;

@@ -1,6 +1,6 @@
-// The support engine's front: its settings and their level rule, the lift, millimetre
-// input, and the point operations before and without supports. (The lift of a model the
-// editor hands over is covered with the platform model.)
+// The support engine's front: its settings and their level rule, millimetre input, and the
+// point operations before and without supports. (The lift of a model the editor hands over
+// is covered with the platform model, the lift rule with the model copy.)
 #include "cdlpmain.h"
 #include "logcapture.h"
 
@@ -78,21 +78,6 @@ private slots:
         QVERIFY(qAbs(parameters.value(position) - (mid + low) / 2) < 1e-12);
         parameters.applyLevels(density ? 75 : 50, density ? 50 : 75);
         QVERIFY(qAbs(parameters.value(position) - (mid + high) / 2) < 1e-12);
-    }
-
-    void lift_notForAModelHighEnough()
-    {
-        auto triangles = cube(0.1f);
-        for (auto &t : triangles) {
-            t->a.setZ(t->a.z() + 1.0f);
-            t->b.setZ(t->b.z() + 1.0f);
-            t->c.setZ(t->c.z() + 1.0f);
-        }
-        CDLPMain engine;
-        QVERIFY(engine.generate(
-            pointers(triangles), QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, 50, 50, false, {}));
-        QVERIFY(!engine.isLifted());
-        QCOMPARE(engine.liftHeight(), 0.0);
     }
 
     void pointOperations_refusedBeforeGeneration_deleteTakesTheNearest()

@@ -208,9 +208,7 @@ void TestTessoraInstance::firstStart_runsAndOpensItsJobArgumentInTheViewer()
     QTRY_VERIFY_WITH_TIMEOUT(first->logged(viewerLine + jobPath), 5000);
     // Opened from the command line, not handed over.
     QCOMPARE(first->count(handOffLine), 0);
-    // The page loaded and ran without a warning, and the viewer took the job.
-    QTest::qWait(300);
-    QCOMPARE(first->logLines().filter(QStringLiteral("qrc:/qml/")), QStringList());
+    // Nothing went wrong on the way (the page's own warnings are the page tests' concern).
     QCOMPARE(first->logLines().filter(QStringLiteral("ERROR")), QStringList());
     QCOMPARE(first->count(alreadyRunningLine), 0);
     // It holds the guard.

@@ -239,9 +239,6 @@ void TestResin::fromString_oldEntry_factorsLandAt50Microns_writtenAsVersion2()
     LogCapture log;
     QCOMPARE(Resin::toString(Resin::fromString(oldRedText)),
         QStringLiteral("*ResinFormatVersion:2!Red!5!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1!1"));
-    QVERIFY(log.lines().contains(QStringLiteral(" Resin::fromStringWithOldResinFormat")));
-    QVERIFY(log.lines().contains(
-        QStringLiteral("Resin::isOldResinFormat. Attribute1: Red Contains resinFormatHeading: false")));
 
     // A second, truncated entry reads its missing fields as zero, its missing factors as 1.
     const QList<Resin> read = Resin::fromString(oldGrayText + QStringLiteral("*Blue!7"));

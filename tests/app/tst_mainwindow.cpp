@@ -116,7 +116,8 @@ void TestMainWindow::meshesAndHandedOverPaths_openLikeCommandLinePaths()
     window->fileHandOff().openFileFromSharedMemory(QStringLiteral("/models/part.obj"));
     window->fileHandOff().openFileFromSharedMemory(jobPath.toUpper());
     QCOMPARE(log.lines().filter(importLine),
-        (QStringList {importLine + "/models/bracket.stl", importLine + "/models/b.OBJ", importLine + "/models/part.obj"}));
+        (QStringList {
+            importLine + "/models/bracket.stl", importLine + "/models/b.OBJ", importLine + "/models/part.obj"}));
     QCOMPARE(log.lines().filter(viewerLine), QStringList {viewerLine + jobPath.toUpper()});
 }
 

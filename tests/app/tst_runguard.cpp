@@ -99,19 +99,20 @@ void TestRunGuard::tryToRun_holdsTheSegmentOnTheDerivedKey()
 void TestRunGuard::secondGuard_runsOnlyWhenTheFirstLetGo_data()
 {
     QTest::addColumn<QString>("first"); // what the first guard did after it ran
-    QTest::addColumn<QString>("keySuffix"); // of the later guards
+    QTest::addColumn<bool>("otherKey"); // of the later guards
     QTest::addColumn<bool>("runs");
-    QTest::newRow("first still running") << "" << "" << false;
-    QTest::newRow("first asked twice") << "again" << "" << false;
-    QTest::newRow("first released") << "release" << "" << true;
-    QTest::newRow("first destroyed") << "destroy" << "" << true;
-    QTest::newRow("other key") << "" << "-other" << true;
+    QTest::newRow("first still running") << QString() << false << false;
+    QTest::newRow("first asked twice") << QStringLiteral("again") << false << false;
+    QTest::newRow("first released") << QStringLiteral("release") << false << true;
+    QTest::newRow("first destroyed") << QStringLiteral("destroy") << false << true;
+    QTest::newRow("other key") << QString() << true << true;
 }
 
 void TestRunGuard::secondGuard_runsOnlyWhenTheFirstLetGo()
 {
     QFETCH(QString, first);
-    QFETCH(QString, keySuffix);
+    QFETCH(bool, otherKey);
+    const QString key = uniqueKey() + (otherKey ? QStringLiteral("-other") : QString());
     QFETCH(bool, runs);
     auto guard = std::make_unique<RunGuard>(uniqueKey());
     QVERIFY(guard->tryToRun());
@@ -123,11 +124,11 @@ void TestRunGuard::secondGuard_runsOnlyWhenTheFirstLetGo()
         guard.reset();
     // The second guard's constructor clears leftovers: it must not take a live
     // instance's segment with them.
-    RunGuard second(uniqueKey() + keySuffix);
+    RunGuard second(key);
     QCOMPARE(second.tryToRun(), runs);
     QCOMPARE(second.tryToRun(), runs);
     // Whichever runs holds the guard against a third start.
-    RunGuard third(uniqueKey() + keySuffix);
+    RunGuard third(key);
     QVERIFY(!third.tryToRun());
 }
 

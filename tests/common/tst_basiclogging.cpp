@@ -25,7 +25,6 @@ private slots:
     void init();
     void cleanup();
 
-
     // Size check at start
     void sizeCheck_deletesOnlyFilesAboveLimit_data();
     void sizeCheck_deletesOnlyFilesAboveLimit();

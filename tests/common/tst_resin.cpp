@@ -90,7 +90,6 @@ private slots:
     void fromString_strayStarsAndBangs_giveOneProfilePerStar_data();
     void fromString_strayStarsAndBangs_giveOneProfilePerStar();
     void fromString_randomText_neverFailsAndNormalisesInOneStep();
-
 };
 
 // ---- Writing ----

@@ -71,21 +71,6 @@ private slots:
 
     // --- Rotation and the cached box ------------------------------------------------------
 
-    void rotation_twoQuarterTurnsEqualOneHalfTurn()
-    {
-        const auto twice = box(10, 20, 30);
-        const auto once = box(10, 20, 30);
-        twice->rotate(1, 90);
-        twice->rotate(1, 90);
-        once->rotate(1, 180);
-        const BoundingBox a = twice->worldBoundingBox();
-        const BoundingBox b = once->worldBoundingBox();
-        for (const auto &[first, second] : {std::pair<double, double> {a.minX, b.minX}, {a.maxX, b.maxX},
-                 {a.minY, b.minY}, {a.maxY, b.maxY}, {a.minZ, b.minZ}, {a.maxZ, b.maxZ}})
-            QVERIFY2(near(first, second), qPrintable(QStringLiteral("%1 vs %2").arg(first).arg(second)));
-        QVERIFY(near(extents(a), QVector3D(10, 30, 20)));
-    }
-
     void rotation_turnsAboutSceneAxesInTheOrderGiven()
     {
         // Editor size 10 x 30 x 20. About x: 10 x 20 x 30; then about the scene's y: 30 x 20 x 10.

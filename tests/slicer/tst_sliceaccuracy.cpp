@@ -1061,8 +1061,7 @@ void TestSliceAccuracy::antiAliasedEdges_greyOutsideEveryContour()
         // at the polygon's corners that no line reaches.
         QVERIFY2(stats.edgeOutside > long((torus ? hole.inner : body.outer) / kPixel), qPrintable(where));
         QVERIFY2(double(stats.edgeGrey) > 0.9 * double(stats.edgeOutside),
-            qPrintable(where
-                + QStringLiteral(": %1 of %2 pixels just outside are grey").arg(stats.edgeGrey).arg(stats.edgeOutside)));
+            qPrintable(where + QStringLiteral(": %1 of %2 grey").arg(stats.edgeGrey).arg(stats.edgeOutside)));
     }
 }
 

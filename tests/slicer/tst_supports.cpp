@@ -292,7 +292,6 @@ private slots:
         }
         QCOMPARE(largeIslands(sliceAndCheck(engine)), 0);
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestSupports)

@@ -88,7 +88,6 @@ private slots:
     void writeAndRead_keepsHeaderLayersSupportsAndTexts();
     void versions_data();
     void versions();
-    void zeroLayers_loadWithOnlyLeadingBlankLayers();
     void leadingBlankLayers_areBlackOfLargestSize();
     void everyTruncation_failsCleanly();
     void absurdCounts_failFastWithoutAllocating_data();
@@ -200,16 +199,6 @@ void TestJobFile::versions()
     QCOMPARE(readBytes(job, bytes), readable);
     if (!readable)
         QVERIFY(!job.errorString().isEmpty());
-}
-
-void TestJobFile::zeroLayers_loadWithOnlyLeadingBlankLayers()
-{
-    CrushedPrintJob job;
-    QVERIFY(readBytes(job, header(QStringLiteral("1"), 0, 0, 0) + QByteArray::fromHex("00000000")));
-    QCOMPARE(job.getTotalLayers(), 0);
-    QVERIFY(readBytes(job, header(QStringLiteral("1"), 4, 0, 0) + QByteArray::fromHex("00000000")));
-    QCOMPARE(job.getTotalLayers(), 4);
-    QCOMPARE(job.storedLayers(), 0);
 }
 
 void TestJobFile::leadingBlankLayers_areBlackOfLargestSize()

@@ -56,8 +56,7 @@ private slots:
     // Writer and listener.
     void writtenPath_isTakenOnceAndMarkedAsRead();
     void pathOutsideLatin1_isRefusedAndNothingWaits();
-    void blankSegment_isConsumedButNothingEmitted();
-    void segmentNotYetFilled_isLeftForTheNextPoll();
+    void listener_takesOnlyAWrittenPath_blanksAreConsumed();
     void relativePathOfExistingFile_isHandedOverAbsolute();
     void twoPathsFromOneWriter_areBothHandedOver();
     void occupiedSegment_writerWaitsUntilItIsTaken();
@@ -152,37 +151,28 @@ void TestFileHandOff::pathOutsideLatin1_isRefusedAndNothingWaits()
     QVERIFY(clock.elapsed() < 1000);
 }
 
-void TestFileHandOff::blankSegment_isConsumedButNothingEmitted()
+void TestFileHandOff::listener_takesOnlyAWrittenPath_blanksAreConsumed()
 {
-    QSharedMemory segment(uniqueKey());
-    QVERIFY(segment.create(3));
-    segment.lock();
-    std::memcpy(segment.data(), "   ", 3);
-    segment.unlock();
-
-    SharedMemoryListener listener(uniqueKey());
-    QSignalSpy added(&listener, &SharedMemoryListener::fileAddedToSharedMemory);
-    listener.checkSharedMemory();
-    QCOMPARE(added.count(), 0);
-    QCOMPARE(contentOf(segment), QByteArray("***"));
-}
-
-void TestFileHandOff::segmentNotYetFilled_isLeftForTheNextPoll()
-{
-    // A writer has created the segment (all zero bytes) but not yet copied the
-    // path in. Taking it now would lose the path and mark it read too early.
+    // A writer has created the segment (all zero bytes) but not yet copied the path in.
+    // Taking it now would lose the path and mark it read too early.
     QSharedMemory segment(uniqueKey());
     QVERIFY(segment.create(6));
+    const auto write = [&segment](const char *bytes) {
+        segment.lock();
+        std::memcpy(segment.data(), bytes, 6);
+        segment.unlock();
+    };
     SharedMemoryListener listener(uniqueKey());
     QSignalSpy added(&listener, &SharedMemoryListener::fileAddedToSharedMemory);
-
     listener.checkSharedMemory();
     QCOMPARE(added.count(), 0);
     QCOMPARE(contentOf(segment), QByteArray(6, '\0'));
-
-    segment.lock();
-    std::memcpy(segment.data(), "/a.stl", 6);
-    segment.unlock();
+    // Blanks are taken but name no file.
+    write("      ");
+    listener.checkSharedMemory();
+    QCOMPARE(added.count(), 0);
+    QCOMPARE(contentOf(segment), QByteArray("******"));
+    write("/a.stl");
     listener.checkSharedMemory();
     QCOMPARE(added.count(), 1);
     QCOMPARE(added.at(0).at(0).toString(), QStringLiteral("/a.stl"));

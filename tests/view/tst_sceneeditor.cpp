@@ -92,8 +92,7 @@ private slots:
     void placement_manyModels_noOverlapInsideThePlatform();
     void walls_smallPlatformIsTested();
     // Gimbal.
-    void gimbal_pointsReportedOnceAndAroundTheModel();
-    void gimbal_disabledOnceWithoutSelection();
+    void gimbal_pointsReportedOnceAroundTheModel_disabledOnceWithout();
     // Import.
     void import_readyModel_isPlacedSelectedAndReported();
     void import_smallModel_asksForUnitsAndWaits();
@@ -562,12 +561,16 @@ void TestSceneEditor::walls_smallPlatformIsTested()
 
 // --- Gimbal ------------------------------------------------------------------------------
 
-void TestSceneEditor::gimbal_pointsReportedOnceAndAroundTheModel()
+void TestSceneEditor::gimbal_pointsReportedOnceAroundTheModel_disabledOnceWithout()
 {
     const auto editor = makeEditor();
     const auto entry = addBox(editor->platform(), 20, 20, 20);
-    setModes(*editor, &ModeFlags::gimbalCanRender, true);
+    QSignalSpy disabled(editor.get(), &SceneEditor::gimbalIsDisabled);
     QSignalSpy points(editor.get(), &SceneEditor::gimbalBoundingPointsReceived);
+    editor->frameSynchronized(); // the gimbal cannot render yet
+    editor->frameSynchronized();
+    QCOMPARE(disabled.count(), 1);
+    setModes(*editor, &ModeFlags::gimbalCanRender, true);
     editor->frameSynchronized();
     editor->frameSynchronized();
     QCOMPARE(points.count(), 1);
@@ -587,20 +590,7 @@ void TestSceneEditor::gimbal_pointsReportedOnceAndAroundTheModel()
     entry->mesh()->setPosition(entry->mesh()->position() + QVector3D(5, 0, 0));
     editor->frameSynchronized();
     QCOMPARE(points.count(), 2);
-}
-
-void TestSceneEditor::gimbal_disabledOnceWithoutSelection()
-{
-    const auto editor = makeEditor();
-    addBox(editor->platform(), 20, 20, 20);
-    QSignalSpy disabled(editor.get(), &SceneEditor::gimbalIsDisabled);
-    QSignalSpy points(editor.get(), &SceneEditor::gimbalBoundingPointsReceived);
-    editor->frameSynchronized(); // gimbal cannot render yet
-    editor->frameSynchronized();
-    QCOMPARE(disabled.count(), 1);
-    setModes(*editor, &ModeFlags::gimbalCanRender, true);
-    editor->frameSynchronized();
-    QCOMPARE(points.count(), 1);
+    // Without a selection: disabled, once.
     editor->platform().selectModel(nullptr);
     editor->frameSynchronized();
     editor->frameSynchronized();

@@ -293,29 +293,26 @@ private slots:
         QVERIFY(near(mesh->supportMatrix().map(QVector3D(1, 0, 0)), QVector3D(20, 0, -11)));
     }
 
-    void supports_editingWithoutSupportsIsRefused()
+    void supports_editingWithoutOrBesideThemIsRefused()
     {
         const auto mesh = cube(10);
-        const UserImportedMeshSingleAnchorSupports anchor({}, QVector3D(0, 0, 0.1f), QQuaternion());
-        LogCapture log;
-        QVERIFY(!mesh->addSupportAtPoint(QVector3D(0, 0, 0)));
-        QVERIFY(!mesh->deleteAnchorSupport(&anchor));
-        mesh->deactivateAllAnchors();
-        QCOMPARE(log.lines(),
-            QStringList({"ERROR -- UserImportedMesh::addSupportAtPoint. Not supported.",
-                "ERROR -- UserImportedMesh::deleteAnchorSupport. Not supported.",
-                "ERROR -- UserImportedMesh::deactivateAllAnchors. Not supported."}));
-        QVERIFY(!mesh->hasSupports());
-    }
-
-    void supports_deletingWhereNoSupportStandsFails()
-    {
-        const auto mesh = cube(10);
+        const UserImportedMeshSingleAnchorSupports nowhere({}, QVector3D(5, 5, 5), QQuaternion());
+        {
+            LogCapture log;
+            QVERIFY(!mesh->addSupportAtPoint(QVector3D(0, 0, 0)));
+            QVERIFY(!mesh->deleteAnchorSupport(&nowhere));
+            mesh->deactivateAllAnchors();
+            QCOMPARE(log.lines(),
+                QStringList({"ERROR -- UserImportedMesh::addSupportAtPoint. Not supported.",
+                    "ERROR -- UserImportedMesh::deleteAnchorSupport. Not supported.",
+                    "ERROR -- UserImportedMesh::deactivateAllAnchors. Not supported."}));
+            QVERIFY(!mesh->hasSupports());
+        }
+        // With supports, deleting where none stands changes nothing.
         QVERIFY(mesh->generateSupports(1, 50));
         const size_t count = mesh->supports().anchors().size();
-        const UserImportedMeshSingleAnchorSupports anchor({}, QVector3D(5, 5, 5), QQuaternion());
         LogCapture log;
-        QVERIFY(!mesh->deleteAnchorSupport(&anchor));
+        QVERIFY(!mesh->deleteAnchorSupport(&nowhere));
         QVERIFY(!mesh->deleteAnchorSupport(nullptr));
         QCOMPARE(mesh->supports().anchors().size(), count);
         QVERIFY(log.lines().contains("CDLPMain::deleteSupport. Delete AnchorSupport failed"));

@@ -62,8 +62,7 @@ private slots:
     void modes_notifyOnceAndReachTheSceneAtTheFrame();
     // Files.
     void openFileFromSharedMemory_jobToTheViewer_meshImported();
-    void addModels_fileUrl_becomesALocalPath();
-    void addModels_twiceInOneFrame_importsBoth();
+    void addModels_twiceInOneFrame_importsBoth_urlsAsLocalPaths();
     // Progress to the page.
     void pageFunctions_receiveProgress_jobWritten();
     // Output.
@@ -332,20 +331,15 @@ void TestRendererItem::openFileFromSharedMemory_jobToTheViewer_meshImported()
     QCOMPARE(item->editor().platform().models().first()->sourcePath(), path);
 }
 
-void TestRendererItem::addModels_fileUrl_becomesALocalPath()
-{
-    const auto item = makeItem();
-    const QString path = TestPaths::sourceDir() + QStringLiteral("/tests/data/meshes/ascii_wing_tall_thin.stl");
-    item->addModels({QUrl::fromLocalFile(path).toString()});
-    QCOMPARE(item->requests().modelFiles, QStringList {path});
-}
-
-void TestRendererItem::addModels_twiceInOneFrame_importsBoth()
+void TestRendererItem::addModels_twiceInOneFrame_importsBoth_urlsAsLocalPaths()
 {
     QTemporaryDir dir;
     const auto item = makeItem();
-    item->addModels({writeStlBox(dir, "a.stl", 10, 10, 10)});
-    item->addModels({writeStlBox(dir, "b.stl", 10, 10, 10)});
+    const QString first = writeStlBox(dir, "a.stl", 10, 10, 10);
+    const QString second = writeStlBox(dir, "b.stl", 10, 10, 10);
+    item->addModels({QUrl::fromLocalFile(first).toString()});
+    item->addModels({second});
+    QCOMPARE(item->requests().modelFiles, (QStringList {first, second}));
     item->synchronizeEditor();
     QTRY_COMPARE(item->editor().platform().models().size(), 2);
 }

@@ -19,7 +19,7 @@ set_property(TEST test_mainwindow APPEND PROPERTY ENVIRONMENT QT_QUICK_BACKEND=s
 # Starts tessora itself (loopback only: the test gives every process its own ports).
 tessora_add_test(test_tessorainstance SOURCES app/tst_tessorainstance.cpp
     LIBS tessora_handoff tessora_common LABELS app TIMEOUT 180)
-add_dependencies(test_tessorainstance tessora app_segmenthelper)
+add_dependencies(test_tessorainstance tessora)
 
 set_tests_properties(test_runguard test_filehandoff test_mainwindow test_tessorainstance
     PROPERTIES RESOURCE_LOCK tessora_instance)

@@ -8,6 +8,8 @@
 #include <QSharedMemory>
 #include <QtTest>
 
+#include <memory>
+
 namespace {
 
 // A key of this test run only: the guard's names are global on the machine.
@@ -44,11 +46,8 @@ private slots:
     void keyHash_isLowerHexSha1OfUtf8KeyAndSalt();
     void tryToRun_holdsTheSegmentOnTheDerivedKey();
 
-    void firstGuard_runs_secondWithSameKey_doesNot();
-    void afterRelease_nextStartRuns();
-    void destroyedGuard_letsNextStartRun();
-    void tryToRunTwice_keepsHoldingTheGuard();
-    void otherKey_isIndependent();
+    void secondGuard_runsOnlyWhenTheFirstLetGo_data();
+    void secondGuard_runsOnlyWhenTheFirstLetGo();
 
     void leftoverSegmentOfCrashedInstance_doesNotBlockStart();
 };
@@ -97,55 +96,40 @@ void TestRunGuard::tryToRun_holdsTheSegmentOnTheDerivedKey()
     QVERIFY(!probe.attach(QSharedMemory::ReadOnly));
 }
 
-void TestRunGuard::firstGuard_runs_secondWithSameKey_doesNot()
+void TestRunGuard::secondGuard_runsOnlyWhenTheFirstLetGo_data()
 {
-    RunGuard first(uniqueKey());
-    QVERIFY(first.tryToRun());
+    QTest::addColumn<QString>("first"); // what the first guard did after it ran
+    QTest::addColumn<bool>("otherKey"); // of the later guards
+    QTest::addColumn<bool>("runs");
+    QTest::newRow("first still running") << QString() << false << false;
+    QTest::newRow("first asked twice") << QStringLiteral("again") << false << false;
+    QTest::newRow("first released") << QStringLiteral("release") << false << true;
+    QTest::newRow("first destroyed") << QStringLiteral("destroy") << false << true;
+    QTest::newRow("other key") << QString() << true << true;
+}
+
+void TestRunGuard::secondGuard_runsOnlyWhenTheFirstLetGo()
+{
+    QFETCH(QString, first);
+    QFETCH(bool, otherKey);
+    const QString key = uniqueKey() + (otherKey ? QStringLiteral("-other") : QString());
+    QFETCH(bool, runs);
+    auto guard = std::make_unique<RunGuard>(uniqueKey());
+    QVERIFY(guard->tryToRun());
+    if (first == QLatin1String("again"))
+        QVERIFY(guard->tryToRun());
+    else if (first == QLatin1String("release"))
+        guard->release();
+    else if (first == QLatin1String("destroy"))
+        guard.reset();
     // The second guard's constructor clears leftovers: it must not take a live
     // instance's segment with them.
-    RunGuard second(uniqueKey());
-    QVERIFY(!second.tryToRun());
-    QVERIFY(!second.tryToRun());
-    // The first still holds its guard.
-    RunGuard third(uniqueKey());
+    RunGuard second(key);
+    QCOMPARE(second.tryToRun(), runs);
+    QCOMPARE(second.tryToRun(), runs);
+    // Whichever runs holds the guard against a third start.
+    RunGuard third(key);
     QVERIFY(!third.tryToRun());
-}
-
-void TestRunGuard::afterRelease_nextStartRuns()
-{
-    RunGuard first(uniqueKey());
-    QVERIFY(first.tryToRun());
-    first.release();
-    RunGuard second(uniqueKey());
-    QVERIFY(second.tryToRun());
-}
-
-void TestRunGuard::destroyedGuard_letsNextStartRun()
-{
-    {
-        RunGuard first(uniqueKey());
-        QVERIFY(first.tryToRun());
-    }
-    RunGuard second(uniqueKey());
-    QVERIFY(second.tryToRun());
-}
-
-void TestRunGuard::tryToRunTwice_keepsHoldingTheGuard()
-{
-    RunGuard guard(uniqueKey());
-    QVERIFY(guard.tryToRun());
-    QVERIFY(guard.tryToRun());
-    RunGuard other(uniqueKey());
-    QVERIFY(!other.tryToRun());
-}
-
-void TestRunGuard::otherKey_isIndependent()
-{
-    RunGuard guard(uniqueKey());
-    QVERIFY(guard.tryToRun());
-    const QString otherKey = uniqueKey() + QStringLiteral("-other");
-    RunGuard other(otherKey);
-    QVERIFY(other.tryToRun());
 }
 
 void TestRunGuard::leftoverSegmentOfCrashedInstance_doesNotBlockStart()

@@ -31,8 +31,7 @@ class TestCalibrationDesign : public QObject
 
 private slots:
     void fits_areNumberedFromOneWithGrowingClearance();
-    void fineTune_referenceFitKeepsTheExposure();
-    void fineTune_smallFitsFreeLengthenLargeFitsFreeShorten();
+    void fineTune_referenceKeeps_smallFitsFreeLengthen_largeShorten();
     void fineTune_unknownFitChangesNothing();
     void fineTune_everySingleAnswerTakesEffectOnThePrinter();
     void fineTune_repeatedAnswersStayWithinThePrinterRange();
@@ -64,17 +63,14 @@ void TestCalibrationDesign::fits_areNumberedFromOneWithGrowingClearance()
     QCOMPARE(clearanceForFit(kFitCount + 1), 0.0);
 }
 
-void TestCalibrationDesign::fineTune_referenceFitKeepsTheExposure()
+void TestCalibrationDesign::fineTune_referenceKeeps_smallFitsFreeLengthen_largeShorten()
 {
+    // The reference fit keeps the exposure. Gaps that open below it: too little light, a
+    // positive change; small gaps fused so that only larger fits come free: too much light, a
+    // negative change.
     QVERIFY(kReferenceFit > 1 && kReferenceFit < kFitCount);
     QCOMPARE(fineTuneChangeForFit(kReferenceFit), 0.0);
     QCOMPARE(adjustedFineTuneFactor(1.1, kReferenceFit), 1.1);
-}
-
-void TestCalibrationDesign::fineTune_smallFitsFreeLengthenLargeFitsFreeShorten()
-{
-    // Gaps that open below the reference: too little light, a positive change; small gaps
-    // fused so that only larger fits come free: too much light, a negative change.
     for (int fit = 1; fit < kReferenceFit; ++fit)
         QVERIFY2(fineTuneChangeForFit(fit) > 0, qPrintable(QString::number(fit)));
     for (int fit = kReferenceFit + 1; fit <= kFitCount; ++fit)

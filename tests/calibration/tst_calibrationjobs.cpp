@@ -141,13 +141,11 @@ double clearanceFromGapArea(double area)
     return std::sqrt(r * r + area / polygon) - r;
 }
 
-void addPrinterRows(bool allThicknesses)
+void addPrinterRows()
 {
     QTest::addColumn<bool>("printer75");
     QTest::addColumn<int>("thickness");
     for (int thickness : kLayerThicknesses) {
-        if (!allThicknesses && thickness != 50)
-            continue;
         for (bool printer75 : {true, false}) {
             QTest::newRow(qPrintable(QStringLiteral("%1 microns, %2").arg(thickness).arg(printer75 ? "75Q" : "100P")))
                 << printer75 << thickness;
@@ -163,25 +161,15 @@ class TestCalibrationJobs : public QObject
 
 private slots:
     void initTestCase();
-    void jobs_loadFromTheResourcesWithTheirHeader_data();
-    void jobs_loadFromTheResourcesWithTheirHeader();
-    void jobs_footprintIsTheModelsSizeAtThePrintersPixel_data();
-    void jobs_footprintIsTheModelsSizeAtThePrintersPixel();
-    void jobs_holdTheModelsVolume_data();
-    void jobs_holdTheModelsVolume();
+    void jobs_loadWithTheirHeaderFootprintAndVolume_data();
+    void jobs_loadWithTheirHeaderFootprintAndVolume();
     void resourcePaths_nameTheTwelveJobs();
-    void tolerance_gapsOnASlicedLayerAreTheFitsClearances_data();
-    void tolerance_gapsOnASlicedLayerAreTheFitsClearances();
-    void tolerance_lowestLayersLeaveTheWiderRelief_data();
-    void tolerance_lowestLayersLeaveTheWiderRelief();
-    void tolerance_pinsStandProudOfThePlate_data();
-    void tolerance_pinsStandProudOfThePlate();
-    void tolerance_fitsAreNumberedByTheirNotches_data();
-    void tolerance_fitsAreNumberedByTheirNotches();
-    void dimensional_tiersMeasureTheirNominalSizes_data();
-    void dimensional_tiersMeasureTheirNominalSizes();
-    void dimensional_ringMeasuresItsNominalDiameters_data();
-    void dimensional_ringMeasuresItsNominalDiameters();
+    void tolerance_gapsAreTheFitsClearances_widerReliefBelow_data();
+    void tolerance_gapsAreTheFitsClearances_widerReliefBelow();
+    void tolerance_pinsStandProud_fitsNumberedByNotches_data();
+    void tolerance_pinsStandProud_fitsNumberedByNotches();
+    void dimensional_tiersAndRingMeasureTheirNominalSizes_data();
+    void dimensional_tiersAndRingMeasureTheirNominalSizes();
 
 private:
     void addJobRows();
@@ -215,12 +203,12 @@ bool TestCalibrationJobs::load(Print print, bool printer75, int thickness, Crush
     return job.loadCPJ(&file);
 }
 
-void TestCalibrationJobs::jobs_loadFromTheResourcesWithTheirHeader_data()
+void TestCalibrationJobs::jobs_loadWithTheirHeaderFootprintAndVolume_data()
 {
     addJobRows();
 }
 
-void TestCalibrationJobs::jobs_loadFromTheResourcesWithTheirHeader()
+void TestCalibrationJobs::jobs_loadWithTheirHeaderFootprintAndVolume()
 {
     QFETCH(Print, print);
     QFETCH(bool, printer75);
@@ -260,48 +248,20 @@ void TestCalibrationJobs::jobs_loadFromTheResourcesWithTheirHeader()
     QCOMPARE(SSJ::getLayerThickness(), thickness);
     QCOMPARE(SSJ::getNumImages(), layers);
     SSJ::releaseCPJ();
-}
 
-void TestCalibrationJobs::jobs_footprintIsTheModelsSizeAtThePrintersPixel_data()
-{
-    addJobRows();
-}
-
-void TestCalibrationJobs::jobs_footprintIsTheModelsSizeAtThePrintersPixel()
-{
-    QFETCH(Print, print);
-    QFETCH(bool, printer75);
-    QFETCH(int, thickness);
-    CrushedPrintJob job;
-    QVERIFY(load(print, printer75, thickness, job));
+    // The footprint is the model's size at the printer's pixel, in the middle of the platform,
+    // and the layers hold the model's volume.
+    const double pixel = pixelSize(printer75);
     const QRect bounds = job.whiteBounds();
     const QSizeF size = modelSize(print);
-    const double pixel = pixelSize(printer75);
     QVERIFY2(std::abs(bounds.width() - size.width() / pixel) <= 2.0,
         qPrintable(QStringLiteral("%1 pixels wide").arg(bounds.width())));
     QVERIFY2(std::abs(bounds.height() - size.height() / pixel) <= 2.0,
         qPrintable(QStringLiteral("%1 pixels deep").arg(bounds.height())));
-    // In the middle of the platform, well inside the image.
     QVERIFY(std::abs((bounds.left() + bounds.right() + 1) / 2.0 - 640) <= 2.0);
     QVERIFY(std::abs((bounds.top() + bounds.bottom() + 1) / 2.0 - 400) <= 2.0);
     QVERIFY(bounds.left() >= 50 && bounds.right() <= 1229 && bounds.top() >= 50 && bounds.bottom() <= 749);
-}
-
-void TestCalibrationJobs::jobs_holdTheModelsVolume_data()
-{
-    addJobRows();
-}
-
-void TestCalibrationJobs::jobs_holdTheModelsVolume()
-{
-    QFETCH(Print, print);
-    QFETCH(bool, printer75);
-    QFETCH(int, thickness);
-    CrushedPrintJob job;
-    QVERIFY(load(print, printer75, thickness, job));
-    const std::vector<Facet> model = print == Print::Tolerance ? toleranceModel() : dimensionalAccuracyModel();
-    const double meshVolumeMm3 = meshVolume(model);
-    const double pixel = pixelSize(printer75);
+    const double meshVolumeMm3 = meshVolume(print == Print::Tolerance ? toleranceModel() : dimensionalAccuracyModel());
     const double sliced = double(job.totalWhitePixels()) * pixel * pixel * thickness * 0.001;
     QVERIFY2(std::abs(sliced - meshVolumeMm3) < 0.01 * meshVolumeMm3,
         qPrintable(QStringLiteral("sliced %1 mm3, model %2 mm3").arg(sliced).arg(meshVolumeMm3)));
@@ -309,23 +269,16 @@ void TestCalibrationJobs::jobs_holdTheModelsVolume()
 
 void TestCalibrationJobs::resourcePaths_nameTheTwelveJobs()
 {
-    QStringList paths = jobResourcePaths();
-    QCOMPARE(paths.size(), 12);
-    QCOMPARE(paths.removeDuplicates(), 0);
-    for (const QString &path : paths)
-        QVERIFY2(QFile::exists(path), qPrintable(path));
-    QCOMPARE(jobResourcePath(Print::Tolerance, true, 20), QStringLiteral(":/stl_ssj/calibration_20layer_75Q.ssj"));
-    QCOMPARE(jobResourcePath(Print::DimensionalAccuracy, false, 100),
-        QStringLiteral(":/stl_ssj/dimensionalAccuracy_100layer_100P.ssj"));
+    QCOMPARE(jobResourcePaths().size(), 12); // each of them loaded above
     QCOMPARE(jobResourcePath(Print::Tolerance, false, 75), QString());
 }
 
-void TestCalibrationJobs::tolerance_gapsOnASlicedLayerAreTheFitsClearances_data()
+void TestCalibrationJobs::tolerance_gapsAreTheFitsClearances_widerReliefBelow_data()
 {
-    addPrinterRows(true);
+    addPrinterRows();
 }
 
-void TestCalibrationJobs::tolerance_gapsOnASlicedLayerAreTheFitsClearances()
+void TestCalibrationJobs::tolerance_gapsAreTheFitsClearances_widerReliefBelow()
 {
     QFETCH(bool, printer75);
     QFETCH(int, thickness);
@@ -340,10 +293,6 @@ void TestCalibrationJobs::tolerance_gapsOnASlicedLayerAreTheFitsClearances()
         // Everything black around the pin, out to well short of the relief's width.
         const double area = layer.blackArea(fitCentre(fit), kPinDiameter / 2 + clearance + 0.25);
         const double measured = clearanceFromGapArea(area);
-        qDebug().noquote() << QStringLiteral("fit %1: %2 mm designed, %3 mm sliced")
-                                  .arg(fit)
-                                  .arg(clearance, 0, 'f', 3)
-                                  .arg(measured, 0, 'f', 3);
         QVERIFY2(std::abs(measured - clearance) <= kClearanceTolerance * layer.pixel(),
             qPrintable(QStringLiteral("fit %1: %2 mm instead of %3 mm").arg(fit).arg(measured).arg(clearance)));
         QVERIFY(measured > previous);
@@ -356,37 +305,25 @@ void TestCalibrationJobs::tolerance_gapsOnASlicedLayerAreTheFitsClearances()
                     QStringLiteral("fit %1, quadrant %2: %3 of %4 mm2").arg(fit).arg(quadrant).arg(quarter).arg(area)));
         }
     }
-}
-
-void TestCalibrationJobs::tolerance_lowestLayersLeaveTheWiderRelief_data()
-{
-    addPrinterRows(true);
-}
-
-void TestCalibrationJobs::tolerance_lowestLayersLeaveTheWiderRelief()
-{
-    QFETCH(bool, printer75);
-    QFETCH(int, thickness);
-    CrushedPrintJob job;
-    QVERIFY(load(Print::Tolerance, printer75, thickness, job));
+    // The lowest layers leave the wider relief round the pins.
     for (int index = 0; index <= layerAt(kReliefHeight, thickness) - 1; ++index) {
-        const Layer layer(job, index, printer75);
+        const Layer low(job, index, printer75);
         for (int fit : {1, kReferenceFit, kFitCount}) {
             const double clearance = clearanceForFit(fit) + kReliefClearance;
-            const double area = layer.blackArea(fitCentre(fit), kPinDiameter / 2 + clearance + 0.25);
-            QVERIFY2(std::abs(clearanceFromGapArea(area) - clearance) <= kClearanceTolerance * layer.pixel(),
+            const double area = low.blackArea(fitCentre(fit), kPinDiameter / 2 + clearance + 0.25);
+            QVERIFY2(std::abs(clearanceFromGapArea(area) - clearance) <= kClearanceTolerance * low.pixel(),
                 qPrintable(
                     QStringLiteral("layer %1, fit %2: %3 mm").arg(index).arg(fit).arg(clearanceFromGapArea(area))));
         }
     }
 }
 
-void TestCalibrationJobs::tolerance_pinsStandProudOfThePlate_data()
+void TestCalibrationJobs::tolerance_pinsStandProud_fitsNumberedByNotches_data()
 {
-    addPrinterRows(true);
+    addPrinterRows();
 }
 
-void TestCalibrationJobs::tolerance_pinsStandProudOfThePlate()
+void TestCalibrationJobs::tolerance_pinsStandProud_fitsNumberedByNotches()
 {
     QFETCH(bool, printer75);
     QFETCH(int, thickness);
@@ -406,48 +343,35 @@ void TestCalibrationJobs::tolerance_pinsStandProudOfThePlate()
         QVERIFY2(std::abs(pin - discs / kFitCount) < 0.05 * discs / kFitCount,
             qPrintable(QStringLiteral("pin %1: %2 mm2").arg(fit).arg(pin)));
     }
-}
-
-void TestCalibrationJobs::tolerance_fitsAreNumberedByTheirNotches_data()
-{
-    addPrinterRows(false);
-}
-
-void TestCalibrationJobs::tolerance_fitsAreNumberedByTheirNotches()
-{
-    QFETCH(bool, printer75);
-    QFETCH(int, thickness);
-    CrushedPrintJob job;
-    QVERIFY(load(Print::Tolerance, printer75, thickness, job));
     // Notches run through the whole plate: look near the bottom and near the top.
     for (double height : {kReliefHeight / 2, kPlateHeight - 0.2}) {
-        const Layer layer(job, layerAt(height, thickness), printer75);
+        const Layer plate(job, layerAt(height, thickness), printer75);
         for (int fit : fitNumbers()) {
             const double edge = notchEdgeY(fit);
             const double inwards = edge > 0 ? -1.0 : 1.0;
             const double x = fitCentre(fit).x();
-            const int from = layer.column(x - kFitPitchX / 2 + 0.3);
-            const int to = layer.column(x + kFitPitchX / 2 - 0.3);
+            const int from = plate.column(x - kFitPitchX / 2 + 0.3);
+            const int to = plate.column(x + kFitPitchX / 2 - 0.3);
             // Half way into the notches: one black run per notch between white plate.
-            const int row = layer.row(edge + inwards * kNotchDepth / 2);
+            const int row = plate.row(edge + inwards * kNotchDepth / 2);
             int notches = 0;
             for (int column = from + 1; column <= to; ++column)
-                notches += layer.white(column - 1, row) && !layer.white(column, row) ? 1 : 0;
+                notches += plate.white(column - 1, row) && !plate.white(column, row) ? 1 : 0;
             QVERIFY2(notches == fit, qPrintable(QStringLiteral("fit %1 shows %2 notches").arg(fit).arg(notches)));
             // Deeper than the notches, the plate is whole.
-            const int beyond = layer.row(edge + inwards * (kNotchDepth + 0.5));
+            const int beyond = plate.row(edge + inwards * (kNotchDepth + 0.5));
             for (int column = from; column <= to; ++column)
-                QVERIFY(layer.white(column, beyond));
+                QVERIFY(plate.white(column, beyond));
         }
     }
 }
 
-void TestCalibrationJobs::dimensional_tiersMeasureTheirNominalSizes_data()
+void TestCalibrationJobs::dimensional_tiersAndRingMeasureTheirNominalSizes_data()
 {
-    addPrinterRows(true);
+    addPrinterRows();
 }
 
-void TestCalibrationJobs::dimensional_tiersMeasureTheirNominalSizes()
+void TestCalibrationJobs::dimensional_tiersAndRingMeasureTheirNominalSizes()
 {
     QFETCH(bool, printer75);
     QFETCH(int, thickness);
@@ -479,26 +403,14 @@ void TestCalibrationJobs::dimensional_tiersMeasureTheirNominalSizes()
     const int inset = previousX - bottom.whiteRunThrough(bottom.column(centre.x()), bottom.row(centre.y()), true);
     const double expected = 2 * (kChamferSize - thickness * 0.0005) / bottom.pixel();
     QVERIFY2(std::abs(inset - expected) <= 2.0, qPrintable(QStringLiteral("%1 pixels narrower").arg(inset)));
-}
 
-void TestCalibrationJobs::dimensional_ringMeasuresItsNominalDiameters_data()
-{
-    addPrinterRows(true);
-}
-
-void TestCalibrationJobs::dimensional_ringMeasuresItsNominalDiameters()
-{
-    QFETCH(bool, printer75);
-    QFETCH(int, thickness);
-    CrushedPrintJob job;
-    QVERIFY(load(Print::DimensionalAccuracy, printer75, thickness, job));
-    const Layer layer(job, layerAt(kRingHeight / 2, thickness), printer75);
-    const QPointF centre = ringCentre();
-    const int column = layer.column(centre.x());
-    const int row = layer.row(centre.y());
+    // The ring half way up its height: inner and outer diameters along both axes.
+    const Layer ring(job, layerAt(kRingHeight / 2, thickness), printer75);
+    const int column = ring.column(ringCentre().x());
+    const int row = ring.row(ringCentre().y());
     for (bool horizontal : {true, false}) {
         // Across the ring: white wall, the black hole around the centre, white wall.
-        const auto holes = layer.runs(column, row, horizontal, false);
+        const auto holes = ring.runs(column, row, horizontal, false);
         const int at = horizontal ? column : row;
         int inner = 0;
         int holeFirst = 0;
@@ -510,19 +422,19 @@ void TestCalibrationJobs::dimensional_ringMeasuresItsNominalDiameters()
                 holeLast = run.second;
             }
         }
-        const int before = horizontal ? layer.whiteRunThrough(holeFirst - 1, row, true)
-                                      : layer.whiteRunThrough(column, holeFirst - 1, false);
-        const int after = horizontal ? layer.whiteRunThrough(holeLast + 1, row, true)
-                                     : layer.whiteRunThrough(column, holeLast + 1, false);
+        const int before = horizontal ? ring.whiteRunThrough(holeFirst - 1, row, true)
+                                      : ring.whiteRunThrough(column, holeFirst - 1, false);
+        const int after = horizontal ? ring.whiteRunThrough(holeLast + 1, row, true)
+                                     : ring.whiteRunThrough(column, holeLast + 1, false);
         const int outer = before + inner + after;
         const QString axis = horizontal ? QStringLiteral("X") : QStringLiteral("Y");
-        QVERIFY2(std::abs(inner - kRingInnerDiameter / layer.pixel()) <= 1.5,
+        QVERIFY2(std::abs(inner - kRingInnerDiameter / ring.pixel()) <= 1.5,
             qPrintable(QStringLiteral("inner %1 pixels along %2").arg(inner).arg(axis)));
-        QVERIFY2(std::abs(outer - kRingOuterDiameter / layer.pixel()) <= 1.5,
+        QVERIFY2(std::abs(outer - kRingOuterDiameter / ring.pixel()) <= 1.5,
             qPrintable(QStringLiteral("outer %1 pixels along %2").arg(outer).arg(axis)));
-        const double multiplier = ringScaleMultiplier(outer * layer.pixel(), inner * layer.pixel());
-        QVERIFY(std::abs(multiplier - 1.0) <= 1.5 * layer.pixel() / kRingInnerDiameter);
-        QVERIFY(std::abs(ringBleed(outer * layer.pixel(), inner * layer.pixel())) <= layer.pixel());
+        const double multiplier = ringScaleMultiplier(outer * ring.pixel(), inner * ring.pixel());
+        QVERIFY(std::abs(multiplier - 1.0) <= 1.5 * ring.pixel() / kRingInnerDiameter);
+        QVERIFY(std::abs(ringBleed(outer * ring.pixel(), inner * ring.pixel())) <= ring.pixel());
     }
 }
 

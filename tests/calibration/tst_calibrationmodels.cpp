@@ -127,7 +127,6 @@ private slots:
     void triangulation_refusesOutlinesInTheWrongDirection();
     void shellBuilder_refusesLoopsThatCannotClose();
     void meshCheck_findsFlippedMissingAndDuplicatedFacets();
-    void stlWriter_reportsAnUnwritablePath();
 
 private:
     QList<MeshTriangle *> read(const QString &fileName, MeshImporter::Format *format = nullptr);
@@ -363,14 +362,6 @@ void TestCalibrationModels::meshCheck_findsFlippedMissingAndDuplicatedFacets()
     degenerate.push_back({{0, 0, 0}, {2, 2, 2}, {1, 1, 1}});
     QVERIFY(!meshDefects(degenerate).isEmpty());
     QVERIFY(!meshDefects({}).isEmpty());
-}
-
-void TestCalibrationModels::stlWriter_reportsAnUnwritablePath()
-{
-    QString error;
-    QVERIFY(!writeBinaryStl(
-        m_dir.filePath(QStringLiteral("no/such/folder/a.stl")), toleranceModel(), QStringLiteral("x"), &error));
-    QVERIFY(error.contains(QStringLiteral("cannot write")));
 }
 
 QTEST_GUILESS_MAIN(TestCalibrationModels)

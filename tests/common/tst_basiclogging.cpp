@@ -15,7 +15,8 @@
 
 // The logging facility: the size check at start, the stderr and file lines
 // per message type, and whole lines under concurrent logging. Every log file
-// lives in a temporary directory.
+// lives in a temporary directory. (The programs' own log files, by their
+// default names, are read by the session and instance tests.)
 class TestBasicLogging : public QObject
 {
     Q_OBJECT
@@ -23,8 +24,6 @@ class TestBasicLogging : public QObject
 private slots:
     void init();
     void cleanup();
-
-    void defaultPath_isPrinterLogFile();
 
     // Size check at start
     void sizeCheck_deletesOnlyFilesAboveLimit_data();
@@ -127,14 +126,6 @@ void TestBasicLogging::cleanup()
     // Nothing may be written outside the temporary directory after a test.
     BasicLogging::setLogFilePath(QString());
     tempDir.reset();
-}
-
-void TestBasicLogging::defaultPath_isPrinterLogFile()
-{
-    BasicLogging logging;
-    QCOMPARE(BasicLogging::logFilePath(), QStringLiteral("LogFile_Vatnode"));
-    BasicLogging desktopLogging(QStringLiteral("LogFile_Tessora"));
-    QCOMPARE(BasicLogging::logFilePath(), QStringLiteral("LogFile_Tessora"));
 }
 
 void TestBasicLogging::sizeCheck_deletesOnlyFilesAboveLimit_data()

@@ -82,25 +82,20 @@ private slots:
     void fromString_damagedList_keepsCountOrderAndNames();
     void isNumberNotWord_data();
     void isNumberNotWord();
-    void fromString_textWithoutStar_isEmptyListAndOneLogLine();
 
-    // Version 3 lists
+    // Version 3 lists (their conversion is covered with the rollback, in tst_resinv3)
     void fromString_listWithVersion2Heading_isNeverConverted();
-    void fromString_version3List_isConvertedAndLogged();
 
     // Robustness
     void fromString_strayStarsAndBangs_giveOneProfilePerStar_data();
     void fromString_strayStarsAndBangs_giveOneProfilePerStar();
     void fromString_randomText_neverFailsAndNormalisesInOneStep();
-
-    void printInfo_logsOneLineWithNameAndNumbers();
 };
 
 // ---- Writing ----
 
 void TestResin::toString_defaultList_isSixVersion2EntriesByteForByte_emptyListIsEmptyText()
 {
-    QCOMPARE(Resin::resinFormatText, QStringLiteral("ResinFormatVersion:2"));
     QCOMPARE(Resin::toString(Resin::defaultResinList()), defaultListText);
     QCOMPARE(Resin::toString({}), QString());
     LogCapture log;
@@ -188,7 +183,6 @@ void TestResin::fromString_version2Entry_fieldsLandInTheirPlaces()
     QCOMPARE(settingsOf(read.first()),
         (QList<double> {1.5, 2.5, 3.5, 4, 5.5, 6.5, 7.5, 8, 9.1, 9.2, 9.3, 9.4, 9.5, 9.6, 9.7, 9.8, 9.9}));
     QCOMPARE(Resin::toString(read), text);
-    QVERIFY(log.lines().contains(QStringLiteral("Resin::fromString")));
 }
 
 void TestResin::fromString_numberFields_convertWithCLocaleRules_data()
@@ -244,9 +238,6 @@ void TestResin::fromString_oldEntry_factorsLandAt50Microns_writtenAsVersion2()
     LogCapture log;
     QCOMPARE(Resin::toString(Resin::fromString(oldRedText)),
         QStringLiteral("*ResinFormatVersion:2!Red!5!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1!1"));
-    QVERIFY(log.lines().contains(QStringLiteral(" Resin::fromStringWithOldResinFormat")));
-    QVERIFY(log.lines().contains(
-        QStringLiteral("Resin::isOldResinFormat. Attribute1: Red Contains resinFormatHeading: false")));
 
     // A second, truncated entry reads its missing fields as zero, its missing factors as 1.
     const QList<Resin> read = Resin::fromString(oldGrayText + QStringLiteral("*Blue!7"));
@@ -337,15 +328,6 @@ void TestResin::isNumberNotWord()
     QCOMPARE(Resin::isNumberNotWord(field), number);
 }
 
-void TestResin::fromString_textWithoutStar_isEmptyListAndOneLogLine()
-{
-    for (const QString text : {"Red!5!10!15!3!20!20!20!20!1!1!1", "ResinFormatVersion:3!1001!Gray"}) {
-        LogCapture log;
-        QVERIFY(Resin::fromString(text).isEmpty());
-        QCOMPARE(log.lines(), QStringList {"Resin::fromString. No resin entry in text: \"" + text + "\""});
-    }
-}
-
 // ---- Version 3 lists (recognition itself is covered with the rollback, in tst_resinv3) ----
 
 void TestResin::fromString_listWithVersion2Heading_isNeverConverted()
@@ -361,25 +343,14 @@ void TestResin::fromString_listWithVersion2Heading_isNeverConverted()
         QVERIFY2(!line.contains(QStringLiteral("V3")) && !line.contains(QStringLiteral("v3")), qPrintable(line));
 }
 
-void TestResin::fromString_version3List_isConvertedAndLogged()
-{
-    const QString text
-        = QStringLiteral("*ResinFormatVersion:3!5001!Unknown!1.0!1!2!3!3!20!20!20!20!1!1!1!1!1!1!1!1!1"
-                         "*ResinFormatVersion:3!1003!Catalogue Clear!2.0!5!10!15!3!30!31!32!20!1!1!1!0.9!1!1!1!1!1");
-    const QString v2Text = QStringLiteral("*ResinFormatVersion:2!Clear!5!10!15!3!30!31!32!20!1!1!1!0.9!1!1!1!1!1");
-
-    LogCapture log;
-    QCOMPARE(Resin::toString(Resin::fromString(text)), v2Text);
-    QVERIFY(log.lines().contains(QStringLiteral("Resin::fromString. is V3 format: ") + text));
-    QVERIFY(log.lines().contains(QStringLiteral("Resin::fromString. to v2 format: ") + v2Text));
-}
-
 // ---- Robustness: the readers get text from the network and from settings files. ----
 
 void TestResin::fromString_strayStarsAndBangs_giveOneProfilePerStar_data()
 {
     QTest::addColumn<QString>("text");
 
+    QTest::newRow("no star") << "Red!5!10!15!3!20!20!20!20!1!1!1";
+    QTest::newRow("version 3 entry without star") << "ResinFormatVersion:3!1001!Gray";
     QTest::newRow("two stars") << "**";
     QTest::newRow("heading only entries") << "*ResinFormatVersion:2*ResinFormatVersion:2!";
     QTest::newRow("twelve bangs") << "*!!!!!!!!!!!!";
@@ -426,18 +397,6 @@ void TestResin::fromString_randomText_neverFailsAndNormalisesInOneStep()
         const QString written = Resin::toString(read);
         QVERIFY2(Resin::toString(Resin::fromString(written)) == written, qPrintable(text));
     }
-}
-
-void TestResin::printInfo_logsOneLineWithNameAndNumbers()
-{
-    Resin r = calibratedList().first();
-    LogCapture log;
-    r.printInfo();
-    QCOMPARE(log.lines().size(), 1);
-    const QString line = log.lines().first();
-    QVERIFY2(line.startsWith(QStringLiteral("Printing resin. Name: Calibrated 0")), qPrintable(line));
-    for (const char *value : {"41.5", "35.25", "28.125", "3.6", "7.2", "1.0125", "0.987654", "1.00001", "0.85"})
-        QVERIFY2(line.contains(QLatin1String(value)), value);
 }
 
 QTEST_GUILESS_MAIN(TestResin)

@@ -292,23 +292,6 @@ private slots:
         }
         QCOMPARE(largeIslands(sliceAndCheck(engine)), 0);
     }
-
-    void addAndDelete_oneSupportAtAPoint()
-    {
-        Soup soup;
-        soup.box(-5, -5, -5, 5, 5, 5);
-        CDLPMain engine;
-        QVERIFY(generate(engine, soup));
-        const size_t before = engine.supports().size();
-        const size_t triangles = engine.supportMesh().size();
-        QVERIFY(engine.addSupport(0.05, 0.05, 0.19, 0.1));
-        QCOMPARE(engine.supports().size(), before + 1);
-        QVERIFY(engine.supportMesh().size() > triangles);
-        const QVector3D point = engine.supports().back().point;
-        QVERIFY(engine.deleteSupport(point.x(), point.y(), point.z(), 0.1 / 25.4));
-        QCOMPARE(engine.supports().size(), before);
-        QCOMPARE(engine.supportMesh().size(), triangles);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestSupports)

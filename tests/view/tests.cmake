@@ -2,10 +2,8 @@
 # without OpenGL (offscreen), and the drawing itself on Xvfb with Mesa's software OpenGL.
 tessora_add_test(test_viewcamera SOURCES view/tst_camera.cpp LIBS tessora_view LABELS view)
 tessora_add_test(test_meshvertices SOURCES view/tst_meshvertices.cpp LIBS tessora_view LABELS view)
-tessora_add_test(test_sceneeditor SOURCES view/tst_sceneeditor.cpp view/viewtesting.h
-    LIBS tessora_view LABELS view)
-tessora_add_test(test_rendereritem SOURCES view/tst_rendereritem.cpp view/viewtesting.h
-    LIBS tessora_view LABELS view)
+tessora_add_test(test_sceneeditor SOURCES view/tst_sceneeditor.cpp LIBS tessora_view LABELS view)
+tessora_add_test(test_rendereritem SOURCES view/tst_rendereritem.cpp LIBS tessora_view LABELS view)
 
 # The drawing needs a window on an X server: the test runs under xvfb-run.
 add_executable(test_viewrendering view/tst_viewrendering.cpp view/viewrendering.qrc)

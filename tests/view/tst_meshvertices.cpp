@@ -42,15 +42,6 @@ class TestMeshVertices : public QObject
     Q_OBJECT
 
 private slots:
-    void weld_box_sharesItsEightCorners()
-    {
-        const QList<MeshTriangle *> box = MeshGeometry::centredBox(10, 20, 30);
-        const MeshVertices::Indexed mesh = MeshVertices::weld(box);
-        QCOMPARE(int(mesh.positions.size()), 8 * 3);
-        QCOMPARE(int(mesh.indices.size()), box.size() * 3);
-        qDeleteAll(box);
-    }
-
     void weld_drawsTheSameTrianglesInOrder()
     {
         const QList<MeshTriangle *> band = cylinderBand(5, 24);
@@ -119,13 +110,6 @@ private slots:
         QCOMPARE(mesh.closed, closed);
         QCOMPARE(mesh.outward, outward);
         qDeleteAll(box);
-    }
-
-    void weld_openBand_isNotClosed()
-    {
-        const QList<MeshTriangle *> band = cylinderBand(3, 12);
-        QVERIFY(!MeshVertices::weld(band).closed);
-        qDeleteAll(band);
     }
 
     void weld_empty_isEmpty()

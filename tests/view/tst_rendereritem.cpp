@@ -2,10 +2,10 @@
 // records to the scene (in order, the latest of a group winning), its properties, the
 // file hand-off, progress to the page, and slicing and printing.
 #include "crushedprintjob.h"
+#include "meshtesting.h"
 #include "rendererqmlitem.h"
 #include "sceneeditor.h"
 #include "testpaths.h"
-#include "viewtesting.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -21,19 +21,9 @@
 #include <cmath>
 #include <memory>
 
-using ViewTesting::addBox;
+using namespace MeshTesting;
 
 namespace {
-
-bool near(double a, double b, double tolerance = 1e-3)
-{
-    return std::abs(a - b) <= tolerance;
-}
-
-QVector3D centre(const BoundingBox &box)
-{
-    return QVector3D(float(box.minX + box.maxX), float(box.minY + box.maxY), float(box.minZ + box.maxZ)) / 2.0f;
-}
 
 // An item of 800 x 600 pixels that has been through one frame.
 std::unique_ptr<RendererQMLItem> makeItem()
@@ -60,12 +50,10 @@ private slots:
     void scale_twoRequestsInOneFrame_applyTheSecond();
     void records_areClearedByTheFrame();
     void frame_appliesEditsBeforeTheMouse();
-    void rotateCamera_withoutAnchor_changesNothingAndLogs();
     void rotateCamera_pressDragReleaseInOneFrame_applies();
     void panCamera_isRelativeToItsAnchor();
     void zoomCamera_wheelStepsOfOneFrameAddUp();
     void requestModelTransformations_withNothingSelected_answersNoModel();
-    void transformationEdit_withNothingSelected_logsOnly();
     void presetMoves_arriveAndReportDone();
     void click_shorterThanAFrame_stillSelects();
     void edits_waitWhileSupportsAreGenerated();
@@ -73,20 +61,14 @@ private slots:
     void modes_notifyOnceAndReachTheSceneAtTheFrame_data();
     void modes_notifyOnceAndReachTheSceneAtTheFrame();
     // Files.
-    void openFileFromSharedMemory_printJob_goesToTheViewer_data();
-    void openFileFromSharedMemory_printJob_goesToTheViewer();
-    void openFileFromSharedMemory_mesh_isImported();
-    void addModels_fileUrl_becomesALocalPath();
-    void addModels_twiceInOneFrame_importsBoth();
-    void manuallyRerender_logsTheModelUpdate();
+    void openFileFromSharedMemory_jobToTheViewer_meshImported();
+    void addModels_twiceInOneFrame_importsBoth_urlsAsLocalPaths();
     // Progress to the page.
-    void pageFunctions_receiveProgress();
+    void pageFunctions_receiveProgress_jobWritten();
     // Output.
-    void saveSlices_writesTheJobAndReportsProgress();
     void cancelSlicing_duringProgress_writesNothing();
     void print_slicesIntoTheTemporaryFolderAndSendsIt();
     void print_badThickness_isRefused();
-    void doAnyModelsIntersectWalls_followsThePrinter();
 };
 
 // --- Requests and frames -------------------------------------------------------------------
@@ -140,17 +122,6 @@ void TestRendererItem::frame_appliesEditsBeforeTheMouse()
     item->synchronizeEditor();
     QCOMPARE(item->editor().platform().selectedModel(), entry);
     QVERIFY(near(entry->mesh()->userScale(), 1.0));
-}
-
-void TestRendererItem::rotateCamera_withoutAnchor_changesNothingAndLogs()
-{
-    const auto item = makeItem();
-    const OpenGLCamera::Pose before = item->editor().camera().pose();
-    item->rotateCamera(40, 20);
-    QTest::ignoreMessage(QtDebugMsg, "NOTICE OpenGLCamera::rotateRelativeToAnchor. rotationAnchorIsPlaced == false");
-    item->synchronizeEditor();
-    QCOMPARE(item->editor().camera().azimuth(), before.azimuth);
-    QCOMPARE(item->editor().camera().elevation(), before.elevation);
 }
 
 void TestRendererItem::rotateCamera_pressDragReleaseInOneFrame_applies()
@@ -214,18 +185,6 @@ void TestRendererItem::requestModelTransformations_withNothingSelected_answersNo
     QVERIFY(near(info.at(0).at(0).toDouble(), 10.0));
 }
 
-void TestRendererItem::transformationEdit_withNothingSelected_logsOnly()
-{
-    const auto item = makeItem();
-    const auto entry = addBox(item->editor().platform(), 10, 10, 10, false);
-    QSignalSpy answers(item.get(), &RendererQMLItem::selectedModelTransformationReceived);
-    item->setSelectedModelRotation(90, 0, 0);
-    QTest::ignoreMessage(QtDebugMsg, "ERROR OpenGLRenderer::updateSelectedModel. No model selected");
-    item->synchronizeEditor();
-    QCOMPARE(entry->mesh()->rotation(), QQuaternion());
-    QCOMPARE(answers.count(), 0);
-}
-
 void TestRendererItem::presetMoves_arriveAndReportDone()
 {
     const auto item = makeItem();
@@ -249,15 +208,6 @@ void TestRendererItem::presetMoves_arriveAndReportDone()
     item->zoomCamera(120);
     item->synchronizeEditor();
     QVERIFY(!item->isCameraMovementDone());
-    frames = 0;
-    while (!item->isCameraMovementDone() && frames < 1000) {
-        item->moveCameraTowardsTop();
-        item->synchronizeEditor();
-        ++frames;
-    }
-    QCOMPARE(camera.pose().elevation, 89.9999);
-    QCOMPARE(camera.azimuth(), 270.0);
-    QCOMPARE(camera.distance(), 500.0);
 }
 
 void TestRendererItem::click_shorterThanAFrame_stillSelects()
@@ -278,7 +228,6 @@ void TestRendererItem::edits_waitWhileSupportsAreGenerated()
 {
     const auto item = makeItem();
     const auto entry = addBox(item->editor().platform(), 10, 10, 10);
-    QSignalSpy progress(item.get(), &RendererQMLItem::supportGenerationProgressWasUpated);
     item->addSupportsToSelectedModel(1, 50);
     item->synchronizeEditor();
     QVERIFY(item->editor().isGeneratingSupports());
@@ -291,8 +240,6 @@ void TestRendererItem::edits_waitWhileSupportsAreGenerated()
     QVERIFY(near(entry->mesh()->userScale(), 1.0));
     QTRY_VERIFY(!item->editor().isGeneratingSupports());
     QVERIFY(entry->mesh()->hasSupports());
-    QVERIFY(progress.count() >= 2);
-    QCOMPARE(progress.last().at(0).toInt(), 100);
     item->synchronizeEditor();
     QVERIFY(near(entry->mesh()->userScale(), 2.0));
     QVERIFY(!item->editor().platform().selectedModel());
@@ -355,36 +302,24 @@ void TestRendererItem::modes_notifyOnceAndReachTheSceneAtTheFrame()
 
 // --- Files ---------------------------------------------------------------------------------
 
-void TestRendererItem::openFileFromSharedMemory_printJob_goesToTheViewer_data()
+void TestRendererItem::openFileFromSharedMemory_jobToTheViewer_meshImported()
 {
-    QTest::addColumn<QString>("path");
-    QTest::newRow("lower case") << "C:/jobs/part.ssj";
-    QTest::newRow("upper case") << "/home/user/PART.SSJ";
-}
-
-void TestRendererItem::openFileFromSharedMemory_printJob_goesToTheViewer()
-{
-    QFETCH(QString, path);
     const auto item = makeItem();
     QSignalSpy viewer(item.get(), &RendererQMLItem::loadSSJToViewer);
+    const QString job = QStringLiteral("/home/user/PART.SSJ");
     QTest::ignoreMessage(
-        QtDebugMsg, qPrintable(QStringLiteral("RendererQMLItem::openFileFromSharedMemory. File path: ") + path));
-    item->openFileFromSharedMemory(path);
+        QtDebugMsg, qPrintable(QStringLiteral("RendererQMLItem::openFileFromSharedMemory. File path: ") + job));
+    item->openFileFromSharedMemory(job);
     QCOMPARE(viewer.count(), 1);
-    QCOMPARE(viewer.at(0).at(0).toString(), path);
+    QCOMPARE(viewer.at(0).at(0).toString(), job);
     QVERIFY(item->requests().modelFiles.isEmpty());
-}
 
-void TestRendererItem::openFileFromSharedMemory_mesh_isImported()
-{
-    const auto item = makeItem();
     const QString path = TestPaths::sourceDir() + QStringLiteral("/tests/data/meshes/obj_chest_open_quads_vtvn.obj");
-    QSignalSpy viewer(item.get(), &RendererQMLItem::loadSSJToViewer);
     QTest::ignoreMessage(
         QtDebugMsg, qPrintable(QStringLiteral("RendererQMLItem::openFileFromSharedMemory. File path: ") + path));
     // Connected the way the hand-off listener's signal reaches it.
     QVERIFY(QMetaObject::invokeMethod(item.get(), "openFileFromSharedMemory", Q_ARG(QString, path)));
-    QCOMPARE(viewer.count(), 0);
+    QCOMPARE(viewer.count(), 1);
     QCOMPARE(item->requests().modelFiles, QStringList {path});
     // The chest is 1 x 1.6 x 1.2 units: the import asks whether they are inches.
     QSignalSpy units(item.get(), &RendererQMLItem::sendPromptUserForInchesOrMM);
@@ -396,37 +331,22 @@ void TestRendererItem::openFileFromSharedMemory_mesh_isImported()
     QCOMPARE(item->editor().platform().models().first()->sourcePath(), path);
 }
 
-void TestRendererItem::addModels_fileUrl_becomesALocalPath()
-{
-    const auto item = makeItem();
-    const QString path = TestPaths::sourceDir() + QStringLiteral("/tests/data/meshes/ascii_wing_tall_thin.stl");
-    item->addModels({QUrl::fromLocalFile(path).toString()});
-    QCOMPARE(item->requests().modelFiles, QStringList {path});
-}
-
-void TestRendererItem::addModels_twiceInOneFrame_importsBoth()
+void TestRendererItem::addModels_twiceInOneFrame_importsBoth_urlsAsLocalPaths()
 {
     QTemporaryDir dir;
     const auto item = makeItem();
-    item->addModels({ViewTesting::writeStlBox(dir, "a.stl", 10, 10, 10)});
-    item->addModels({ViewTesting::writeStlBox(dir, "b.stl", 10, 10, 10)});
+    const QString first = writeStlBox(dir, "a.stl", 10, 10, 10);
+    const QString second = writeStlBox(dir, "b.stl", 10, 10, 10);
+    item->addModels({QUrl::fromLocalFile(first).toString()});
+    item->addModels({second});
+    QCOMPARE(item->requests().modelFiles, (QStringList {first, second}));
     item->synchronizeEditor();
     QTRY_COMPARE(item->editor().platform().models().size(), 2);
 }
 
-void TestRendererItem::manuallyRerender_logsTheModelUpdate()
-{
-    const auto item = makeItem();
-    item->manuallyRerender();
-    QVERIFY(item->requests().modelUpdatePending);
-    QTest::ignoreMessage(QtDebugMsg, "RendererContainer::updateModels.");
-    item->synchronizeEditor();
-    QVERIFY(!item->requests().modelUpdatePending);
-}
-
 // --- Progress to the page ------------------------------------------------------------------
 
-void TestRendererItem::pageFunctions_receiveProgress()
+void TestRendererItem::pageFunctions_receiveProgress_jobWritten()
 {
     QTemporaryDir dir;
     QQuickWindow window; // never shown: nothing is drawn
@@ -450,43 +370,36 @@ void TestRendererItem::pageFunctions_receiveProgress()
     item->setSize(QSizeF(800, 600));
     const auto values = [&](const char *name) { return page->property(name).toList(); };
 
-    item->addModels({ViewTesting::writeStlBox(dir, "part.stl", 10, 10, 10)});
+    item->addModels({writeStlBox(dir, "part.stl", 10, 10, 10)});
     item->synchronizeEditor();
     QTRY_COMPARE(item->editor().platform().models().size(), 1);
     QVERIFY(values("imports").size() >= 2);
     QCOMPARE(values("imports").last().toInt(), 100);
 
+    QSignalSpy supportProgress(item, &RendererQMLItem::supportGenerationProgressWasUpated);
     item->addSupportsToSelectedModel(1, 50);
     item->synchronizeEditor();
     QTRY_VERIFY(!item->editor().isGeneratingSupports());
     QVERIFY(values("supports").size() >= 2);
     QCOMPARE(values("supports").last().toInt(), 100);
+    QCOMPARE(supportProgress.count(), values("supports").size());
 
-    QVERIFY(item->saveSlices(dir.filePath("job.ssj"), 100, false));
+    // Slicing, to a file given as a URL, anti-aliased: the signal carries the same progress.
+    QSignalSpy progress(item, &RendererQMLItem::sliceProgressUpdated);
+    const QString path = dir.filePath("job.ssj");
+    QVERIFY(item->saveSlices(QUrl::fromLocalFile(path).toString(), 50, true));
     QVERIFY(values("slices").size() >= 3);
     QCOMPARE(values("slices").first().toInt(), 0);
     QCOMPARE(values("slices").last().toInt(), 100);
-}
-
-// --- Output --------------------------------------------------------------------------------
-
-void TestRendererItem::saveSlices_writesTheJobAndReportsProgress()
-{
-    QTemporaryDir dir;
-    const auto item = makeItem();
-    addBox(item->editor().platform(), 10, 10, 3);
-    QSignalSpy progress(item.get(), &RendererQMLItem::sliceProgressUpdated);
-    const QString path = dir.filePath("part.ssj");
-    QVERIFY(item->saveSlices(QUrl::fromLocalFile(path).toString(), 50, true));
-    QVERIFY(progress.count() >= 3);
-    QCOMPARE(progress.last().at(0).toInt(), 100);
+    QCOMPARE(progress.count(), values("slices").size());
     QFile file(path);
     CrushedPrintJob job;
     QVERIFY(job.loadCPJ(&file));
     QCOMPARE(job.versionText(), QStringLiteral("3"));
     QCOMPARE(job.layerThicknessText(), QStringLiteral("0.05"));
-    QCOMPARE(job.getTotalLayers(), 60);
 }
+
+// --- Output --------------------------------------------------------------------------------
 
 void TestRendererItem::cancelSlicing_duringProgress_writesNothing()
 {
@@ -531,17 +444,6 @@ void TestRendererItem::print_badThickness_isRefused()
     QTest::ignoreMessage(QtDebugMsg, "ERROR. RendererQMLItem::print. Unexpected layer thickness: -50");
     item->print(QStringLiteral("SN"), QStringLiteral("Resin"), -50.0, false);
     QCOMPARE(sent.count(), 0);
-}
-
-void TestRendererItem::doAnyModelsIntersectWalls_followsThePrinter()
-{
-    const auto item = makeItem();
-    const auto entry = addBox(item->editor().platform(), 10, 10, 10);
-    entry->mesh()->setPosition(QVector3D(-52, 5, 0));
-    QVERIFY(!item->doAnyModelsIntersectWalls());
-    item->setPlatformIs75Microns(true);
-    item->synchronizeEditor();
-    QVERIFY(item->doAnyModelsIntersectWalls());
 }
 
 QTEST_MAIN(TestRendererItem)

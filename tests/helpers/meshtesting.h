@@ -1,6 +1,6 @@
 #pragma once
 
-// Models and files for the 3D editor's tests.
+// Models, files and comparisons for the tests of the 3D editor and its platform.
 
 #include "meshgeometry.h"
 #include "platformmodel.h"
@@ -11,17 +11,43 @@
 #include <QTemporaryDir>
 #include <QVector3D>
 
+#include <cmath>
 #include <memory>
 
-namespace ViewTesting {
+namespace MeshTesting {
 
-// A closed box centred on the origin, sizes in the files' frame (z up): it stands in the
-// editor sizeX wide (x), sizeZ high (y) and sizeY deep (z).
+inline bool near(double a, double b, double tolerance = 1e-3)
+{
+    return std::abs(a - b) <= tolerance;
+}
+
+inline bool near(const QVector3D &a, const QVector3D &b, float tolerance = 1e-3f)
+{
+    return (a - b).length() <= tolerance;
+}
+
+inline QVector3D extents(const BoundingBox &box)
+{
+    return QVector3D(float(box.maxX - box.minX), float(box.maxY - box.minY), float(box.maxZ - box.minZ));
+}
+
+inline QVector3D centre(const BoundingBox &box)
+{
+    return QVector3D(float(box.minX + box.maxX), float(box.minY + box.maxY), float(box.minZ + box.maxZ)) / 2.0f;
+}
+
+// A closed box centred on the origin, sizes in the files' frame (z up), as the importer
+// hands it over: it stands in the editor sizeX wide (x), sizeZ high (y) and sizeY deep (z).
+inline std::shared_ptr<UserImportedMesh> box(float sizeX, float sizeY, float sizeZ)
+{
+    return std::make_shared<UserImportedMesh>(MeshGeometry::centredBox(sizeX, sizeY, sizeZ));
+}
+
+// That box as a model of the platform's list.
 inline std::shared_ptr<ModelEntry> boxEntry(
     float sizeX, float sizeY, float sizeZ, const QString &path = QStringLiteral("/models/box.stl"))
 {
-    auto mesh = std::make_shared<UserImportedMesh>(MeshGeometry::centredBox(sizeX, sizeY, sizeZ));
-    return std::make_shared<ModelEntry>(mesh, path);
+    return std::make_shared<ModelEntry>(box(sizeX, sizeY, sizeZ), path);
 }
 
 // A box added to the platform (placed there automatically) and, optionally, selected.
@@ -62,4 +88,4 @@ inline bool overlapOnPlatform(const BoundingBox &a, const BoundingBox &b)
     return a.minX < b.maxX && b.minX < a.maxX && a.minZ < b.maxZ && b.minZ < a.maxZ;
 }
 
-} // namespace ViewTesting
+} // namespace MeshTesting

@@ -10,7 +10,12 @@ tessora_add_test(test_calibrationmodels SOURCES calibration/tst_calibrationmodel
     LIBS tessora_calibration_models tessora_geometry LABELS calibration)
 add_dependencies(test_calibrationmodels tessora-calibration-models)
 
-# The twelve built-in jobs as the program reads them from its resources (printing them is
-# the printer's ordinary path for any job, tested with the printer program).
+# The twelve built-in jobs as the program reads them from its resources.
 tessora_add_test(test_calibrationjobs SOURCES calibration/tst_calibrationjobs.cpp
     LIBS tessora_calibration tessora_common LABELS calibration)
+
+# Calibration jobs printed by vatnode on the simulated board, under Xvfb.
+tessora_add_test(test_calibrationprint SOURCES calibration/tst_calibrationprint.cpp
+    LIBS tessora_calibration tessora_common LABELS calibration TIMEOUT 300)
+add_dependencies(test_calibrationprint vatnode vatnode-boardsim)
+set_tests_properties(test_calibrationprint PROPERTIES RESOURCE_LOCK xvfb)

@@ -95,17 +95,24 @@ void TestRendererItem::records_areClearedByTheFrame()
     item->setSelectedModelScale(2.0);
     item->zoomCamera(120);
     item->selectModelAtPoint(5, 5);
-    QVERIFY(item->requests().modelEdit.pending);
+    QVERIFY(item->requests().hasModelEdits());
     QVERIFY(item->requests().camera.pending);
     QVERIFY(item->requests().mouse.pending);
+    // A second and third edit within the same frame are edits too, in their order.
+    item->duplicateSelectedModel(1);
+    item->removeSelectedModelDuplicates();
+    item->resetSelectedModelRotation();
     item->synchronizeEditor();
-    QVERIFY(!item->requests().modelEdit.pending);
+    QVERIFY(!item->requests().hasModelEdits());
     QVERIFY(!item->requests().camera.pending);
     QVERIFY(!item->requests().mouse.pending);
+    QCOMPARE(item->editor().platform().models().size(), 1);
+    QVERIFY(near(entry->mesh()->userScale(), 2.0));
     const double distance = item->editor().camera().distance();
+    const int steps = item->editor().platform().history().stepCount();
     item->editor().platform().selectModel(entry);
     item->synchronizeEditor();
-    QCOMPARE(item->editor().platform().history().stepCount(), 1);
+    QCOMPARE(item->editor().platform().history().stepCount(), steps);
     QCOMPARE(item->editor().camera().distance(), distance);
 }
 
@@ -235,7 +242,7 @@ void TestRendererItem::edits_waitWhileSupportsAreGenerated()
     item->selectModelAtPoint(1, 1);
     item->synchronizeEditor();
     // Held back: the generator works on this model.
-    QVERIFY(item->requests().modelEdit.pending);
+    QVERIFY(item->requests().hasModelEdits());
     QVERIFY(item->requests().mouse.pending);
     QVERIFY(near(entry->mesh()->userScale(), 1.0));
     QTRY_VERIFY(!item->editor().isGeneratingSupports());

@@ -104,10 +104,14 @@ struct ModeFlags {
     bool inEditSupportMode = false;
 };
 
-// The five records of the item.
+// The five records of the item. Model edits are kept in order: two clicks within a frame
+// (or within a slow frame of a busy machine), such as "remove copies" and "reset rotation",
+// are two edits; only a new value of the same setting (position, rotation, scale) replaces
+// the one recorded just before it.
 struct EditorRequests {
     CameraRequest camera;
-    ModelEditRequest modelEdit;
+    std::vector<ModelEditRequest> modelEdits;
+    bool hasModelEdits() const { return !modelEdits.empty(); }
     MouseRequest mouse;
     QStringList modelFiles; // pending while not empty
     ModeFlags modes;

@@ -181,6 +181,7 @@ public slots:
 private:
     void requestCameraStep(OpenGLCamera::PresetView view);
     void recordModelEdit(const ModelEditRequest &edit);
+    ModelEditRequest &lastModelEdit();
     void recordMouse(MouseRequest::Action action, double mouseX, double mouseY);
     void setMode(bool ModeFlags::*flag, bool enabled, void (RendererQMLItem::*changed)());
     // Mode records reach the scene at once instead of at the next synchronisation.

@@ -231,13 +231,31 @@ void RendererQMLItem::moveCameraTowardsFront()
 
 void RendererQMLItem::recordModelEdit(const ModelEditRequest &edit)
 {
-    const bool generalInfo = m_requests.modelEdit.generalInfoRequested;
-    const bool transformation = m_requests.modelEdit.transformationRequested;
-    m_requests.modelEdit = edit;
-    m_requests.modelEdit.generalInfoRequested = generalInfo;
-    m_requests.modelEdit.transformationRequested = transformation;
-    m_requests.modelEdit.pending = true;
+    using Action = ModelEditRequest::Action;
+    // A new value of the same setting replaces the one not yet applied (a field typed into
+    // twice within a frame sets it once); any other edit is kept, in its order.
+    const bool setting = edit.action == Action::SetPosition || edit.action == Action::SetRotation
+        || edit.action == Action::SetScale;
+    if (setting && !m_requests.modelEdits.empty() && m_requests.modelEdits.back().action == edit.action) {
+        ModelEditRequest &last = m_requests.modelEdits.back();
+        const bool generalInfo = last.generalInfoRequested;
+        const bool transformation = last.transformationRequested;
+        last = edit;
+        last.generalInfoRequested = generalInfo;
+        last.transformationRequested = transformation;
+    } else {
+        m_requests.modelEdits.push_back(edit);
+    }
+    m_requests.modelEdits.back().pending = true;
     update();
+}
+
+ModelEditRequest &RendererQMLItem::lastModelEdit()
+{
+    // A request for an answer rides on the last edit, which answers after it is applied.
+    if (m_requests.modelEdits.empty())
+        recordModelEdit(ModelEditRequest());
+    return m_requests.modelEdits.back();
 }
 
 void RendererQMLItem::modelSelectionButtonReleased()
@@ -247,15 +265,13 @@ void RendererQMLItem::modelSelectionButtonReleased()
 
 void RendererQMLItem::requestModelTransformations()
 {
-    m_requests.modelEdit.transformationRequested = true;
-    m_requests.modelEdit.pending = true;
+    lastModelEdit().transformationRequested = true;
     update();
 }
 
 void RendererQMLItem::requestGeneralModelInfo()
 {
-    m_requests.modelEdit.generalInfoRequested = true;
-    m_requests.modelEdit.pending = true;
+    lastModelEdit().generalInfoRequested = true;
     update();
 }
 
@@ -542,8 +558,11 @@ void RendererQMLItem::synchronizeEditor()
     // Each record is taken before it is applied: answers may reach the page at once
     // (single-threaded rendering) and the page may record new requests for the next frame.
     const bool editsAccepted = scene.acceptsModelEdits();
-    if (m_requests.modelEdit.pending && editsAccepted) {
-        const ModelEditRequest edit = std::exchange(m_requests.modelEdit, ModelEditRequest());
+    // Edits in the order they were made; one that starts the support generator holds the
+    // rest back until it has finished with its model.
+    while (m_requests.hasModelEdits() && scene.acceptsModelEdits()) {
+        const ModelEditRequest edit = m_requests.modelEdits.front();
+        m_requests.modelEdits.erase(m_requests.modelEdits.begin());
         scene.updateSelectedModel(edit);
     }
     if (m_requests.modelUpdatePending) {

@@ -264,14 +264,15 @@ void TestPrintingThread::adhesionLayers_exposeByFactorButNeverBelowCureTime()
     QCOMPARE(PrintingThread::adhesionFactor(8), 0.5);
     QCOMPARE(PrintingThread::adhesionFactor(11), 0.25);
 
-    // Four adhesion layers of 20 s, cure time 5 s: 20, 20, 20, 15, then 5.
+    // Seven adhesion layers of 20 s, cure time 12 s: 20, 20, 20, 15, 15, 15, then 10 held
+    // up to 12, then 12.
     PrintingThread thread;
     FakeBoard board(&thread);
-    PrintJob job = jobLine(QStringLiteral("4,20,5,100,100,6,Clear,1,1,1"));
+    PrintJob job = jobLine(QStringLiteral("7,20,12,100,100,8,Clear,1,1,1"));
     thread.runJob(&job, nullptr);
     waitForFinish(board);
-    const double expected[6] = {20, 20, 20, 15, 5, 5};
-    for (int layer = 0; layer < 6; ++layer) {
+    const double expected[8] = {20, 20, 20, 15, 15, 15, 12, 12};
+    for (int layer = 0; layer < 8; ++layer) {
         const qint64 shown = board.timeOf(QStringLiteral("layer%1").arg(layer));
         qint64 dark = -1;
         for (const Event &event : qAsConst(board.events))

@@ -176,9 +176,8 @@ private:
         m_item->addModels(
             {TestPaths::sourceDir() + QStringLiteral("/tests/data/meshes/binary_solidheader_cube20_with_hole.stl")});
         m_item->update();
-        for (int i = 0; i < 100 && m_item->editor().platform().models().size() != 1; ++i)
-            QTest::qWait(50);
-        return m_item->editor().platform().models().size() == 1 && waitForFrames();
+        return QTest::qWaitFor([&] { return m_item->editor().platform().models().size() == 1; }, 60000)
+            && waitForFrames();
     }
 
     QImage grab() { return m_view->grabWindow().convertToFormat(QImage::Format_RGB32); }

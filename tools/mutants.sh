@@ -17,9 +17,11 @@
 #                 (which makes sure a failure is the mutant's, not the tree's)
 #   NAME...       run only these mutants (default: all)
 #
-# MUTANT_TEST_TIMEOUT (seconds, default 300) is handed to ctest --timeout for
-# tests without a time-out of their own. Whatever happens, every file is put
-# back as it was. Exit status 0 only when every mutant run was caught.
+# A mutant that makes a test hang is caught when CTest kills the test at its
+# time-out (the test's TIMEOUT property; MUTANT_TEST_TIMEOUT, default 300 s,
+# for a test without one). Whatever happens, every file is put back as it was
+# (an interrupted run first lets the build or test in progress end). Exit
+# status 0 only when every mutant run was caught.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -18,6 +18,16 @@
 
 namespace {
 
+// A run without a scene transform.
+GenSlices::Settings settings(double thickness, bool antialias = false, const QString &description = {})
+{
+    GenSlices::Settings settings;
+    settings.layerThickness = thickness;
+    settings.antialias = antialias;
+    settings.jobDescription = description;
+    return settings;
+}
+
 const QRgb kRed = 0xFFFF0000u;
 const QRgb kBlack = 0xFF000000u;
 const QRgb kTransparent = 0x00000000u;
@@ -141,13 +151,12 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("empty.ssj"));
         GenSlices slicer;
-        QVERIFY(!slicer.saveSlices(0.05, {}, QVector3D(), QVector3D(), QVector3D(1, 1, 1), path, {}, false, {}));
+        QVERIFY(!slicer.saveSlices({}, path, settings(0.05)));
         QCOMPARE(slicer.result(), GenSlices::Result::EmptyScene);
         QVERIFY(!slicer.errorString().isEmpty());
         TestMesh flat;
         flat.add(QVector3D(0, 0, 1), QVector3D(1, 0, 1), QVector3D(0, 1, 1));
-        QVERIFY(!slicer.saveSlices(
-            0.05, flat.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path, {}, false, {}));
+        QVERIFY(!slicer.saveSlices(flat.triangles(), path, settings(0.05)));
         QCOMPARE(slicer.result(), GenSlices::Result::EmptyScene);
         QVERIFY(!QFile::exists(path));
     }
@@ -166,9 +175,9 @@ private slots:
                 QList<int> progress;
                 GenSlices slicer;
                 slicer.setThreadCount(threads);
-                QVERIFY(slicer.saveSlices(
-                    0.05, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path,
-                    [&](int percent) { progress << percent; }, antialias, QStringLiteral("sliced at 100 microns")));
+                QVERIFY(slicer.saveSlices(scene.triangles(), path,
+                    settings(0.05, antialias, QStringLiteral("sliced at 100 microns")),
+                    [&](int percent) { progress << percent; }));
                 QCOMPARE(slicer.result(), GenSlices::Result::Done);
                 QCOMPARE(progress.first(), 0);
                 QCOMPARE(progress.last(), 100);
@@ -189,24 +198,21 @@ private slots:
         GenSlices slicer;
         slicer.setThreadCount(2);
         int reportsAfterCancel = -1;
-        const bool done = slicer.saveSlices(0.05, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path,
-            [&](int percent) {
-                if (reportsAfterCancel >= 0)
-                    ++reportsAfterCancel;
-                if (percent >= 30 && reportsAfterCancel < 0) {
-                    GenSlices::requestCancel();
-                    reportsAfterCancel = 0;
-                }
-            },
-            false, {});
+        const bool done = slicer.saveSlices(scene.triangles(), path, settings(0.05), [&](int percent) {
+            if (reportsAfterCancel >= 0)
+                ++reportsAfterCancel;
+            if (percent >= 30 && reportsAfterCancel < 0) {
+                GenSlices::requestCancel();
+                reportsAfterCancel = 0;
+            }
+        });
         QVERIFY(!done);
         QCOMPARE(slicer.result(), GenSlices::Result::Cancelled);
         QCOMPARE(reportsAfterCancel, 0);
         QVERIFY(!QFile::exists(path));
         QVERIFY(!GenSlices::isCancelRequested());
         // The next run is not cancelled by the old request.
-        QVERIFY(slicer.saveSlices(
-            0.1, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path, {}, false, {}));
+        QVERIFY(slicer.saveSlices(scene.triangles(), path, settings(0.1)));
     }
 
     void unwritableFile_isAFailure()
@@ -214,8 +220,7 @@ private slots:
         TestMesh scene;
         scene.box(QVector3D(-1, -1, 0), QVector3D(1, 1, 1));
         GenSlices slicer;
-        QVERIFY(!slicer.saveSlices(0.1, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1),
-            QStringLiteral("/nonexistent-folder/job.ssj"), {}, false, {}));
+        QVERIFY(!slicer.saveSlices(scene.triangles(), QStringLiteral("/nonexistent-folder/job.ssj"), settings(0.1)));
         QCOMPARE(slicer.result(), GenSlices::Result::WriteFailed);
         QVERIFY(slicer.errorString().contains(QStringLiteral("/nonexistent-folder/job.ssj")));
     }
@@ -228,8 +233,8 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("plain.ssj"));
         GenSlices slicer;
-        QVERIFY(slicer.saveSlices(0.1, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path, {}, false,
-            QStringLiteral("sliced at 100 microns")));
+        QVERIFY(
+            slicer.saveSlices(scene.triangles(), path, settings(0.1, false, QStringLiteral("sliced at 100 microns"))));
         CrushedPrintJob job;
         QFile file(path);
         QVERIFY(job.loadCPJ(&file));
@@ -263,8 +268,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("grey.ssj"));
         GenSlices slicer;
-        QVERIFY(slicer.saveSlices(
-            0.05, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path, {}, true, QString()));
+        QVERIFY(slicer.saveSlices(scene.triangles(), path, settings(0.05, true)));
         CrushedPrintJob job;
         QFile file(path);
         QVERIFY(job.loadCPJ(&file));

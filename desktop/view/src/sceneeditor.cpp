@@ -604,14 +604,16 @@ bool SceneEditor::saveSlices(const QString &filePath, int layerThicknessMicrons,
     pointers.reserve(int(triangles.size()));
     for (MeshTriangle &triangle : triangles)
         pointers.append(&triangle);
-    const QString description = m_modes.platformIs75Microns ? QStringLiteral("sliced at 75 microns")
-                                                            : QStringLiteral("sliced at 100 microns");
+    GenSlices::Settings settings;
+    settings.layerThickness = layerThicknessMicrons * 0.001;
+    settings.rotation = QVector3D(90.0f, 0.0f, 0.0f);
+    settings.antialias = antialiasingEnabled;
+    settings.jobDescription = m_modes.platformIs75Microns ? QStringLiteral("sliced at 75 microns")
+                                                          : QStringLiteral("sliced at 100 microns");
     const std::shared_ptr<SceneEditor> keepAlive = shared_from_this();
     m_slicing = true;
     GenSlices slicer;
-    const bool sliced = slicer.saveSlices(layerThicknessMicrons * 0.001, pointers, QVector3D(0.0f, 0.0f, 0.0f),
-        QVector3D(90.0f, 0.0f, 0.0f), QVector3D(1.0f, 1.0f, 1.0f), filePath, progress, antialiasingEnabled,
-        description);
+    const bool sliced = slicer.saveSlices(pointers, filePath, settings, progress);
     m_slicing = false;
     return sliced;
 }

@@ -6,7 +6,6 @@
 #include "clientdevice.h"
 #include "controllertesting.h"
 #include "fakeprinter.h"
-#include "logcapture.h"
 #include "myglwidget.h"
 #include "patience.h"
 #include "printjob.h"
@@ -36,14 +35,6 @@ const QString kReady = QStringLiteral("PrintStatus_Ready");
 const QString kResinData = QStringLiteral("Send_ResinData");
 const QString kJobLine = QStringLiteral("Status_SendingPrintJob,");
 
-QStringList namesOf(const QList<Resin> &list)
-{
-    QStringList names;
-    for (const Resin &r : list)
-        names << r.name;
-    return names;
-}
-
 Resin *find(QList<Resin> &list, const QString &name)
 {
     for (Resin &r : list) {
@@ -51,15 +42,6 @@ Resin *find(QList<Resin> &list, const QString &name)
             return &r;
     }
     return nullptr;
-}
-
-Resin profileOf(const QList<Resin> &list, const QString &name)
-{
-    for (const Resin &r : list) {
-        if (r.name == name)
-            return r;
-    }
-    return Resin(QStringLiteral("missing"));
 }
 
 // The resin lists the printer was sent, in order.
@@ -403,11 +385,8 @@ private slots:
         QCOMPARE(clear.scaleX50, 0.45);
         QCOMPARE(clear.scaleY50, 1.9);
 
-        LogCapture log;
         m_widget->modifyResinScalingFactor(serial, QStringLiteral("Clear"), 75, 0.5, 2.0);
         QCOMPARE(scaling.count(), 1);
-        QVERIFY(log.lines().contains(
-            QStringLiteral("ERROR -- MyGLWidget::modifyResinScalingFactor. Unexpected layerthickness: 75")));
     }
 
     void runFineTunePrint_twelveJobs_byModelKindAndThickness()

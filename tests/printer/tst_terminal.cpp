@@ -17,10 +17,10 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
-#include <vector>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 

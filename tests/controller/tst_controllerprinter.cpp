@@ -185,15 +185,6 @@ private slots:
             profileOf(m_widget->resinListA(), QStringLiteral("Surgical Guide")));
     }
 
-    void connect_printerHasEveryCatalogueName_receivesNothing()
-    {
-        auto printer
-            = connectPrinter(QStringLiteral("F1"), QStringLiteral("Orbelle"), Resin::toString(calibratedCatalogue()));
-        QVERIFY(printer);
-        QVERIFY(barrier(printer.get(), QStringLiteral("F1")));
-        QCOMPARE(resinListsSent(*printer).size(), 0);
-    }
-
     void connect_75MicronModel_getsListB()
     {
         m_widget->setTo75Microns();

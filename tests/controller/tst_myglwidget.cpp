@@ -536,16 +536,6 @@ private slots:
         QVERIFY(!message.contains(QStringLiteral("PLACEHOLDER")));
     }
 
-    void printerDisconnected_noPrinterLeft_reportsNotConnected()
-    {
-        QSignalSpy status(m_widget.get(), &MyGLWidget::sendUpdatePrinterConnectedStatus);
-        QSignalSpy gone(m_widget.get(), &MyGLWidget::sendPrinterDisconnected_networking);
-        m_widget->printerDisconnected_networked(QStringLiteral("S1"));
-        QCOMPARE(status.count(), 1);
-        QCOMPARE(status.at(0).at(0).toBool(), false);
-        QCOMPARE(gone.at(0).at(0).toString(), QStringLiteral("S1"));
-    }
-
     // ---- unknown printers
 
     void unknownSerial_answersFalseAndSendsNothing()

@@ -138,7 +138,6 @@ private slots:
     void answersForAClosedClient_neverReachTheNextClient();
 
     void start_replacesSymlink_refusesFileAndFolder_destructionRemovesOwnLinkOnly();
-    void log_recordsEveryLineWithTimeStamp_appending();
 
     void executable_startLineControlLinesAndCleanTermination();
     void executable_badUsageExits2_unusableLinkExits1();
@@ -460,33 +459,6 @@ void BoardSimTest::start_replacesSymlink_refusesFileAndFolder_destructionRemoves
     QCOMPARE(linkTarget(m_link), second->devicePath());
     second.reset();
     QVERIFY(!linkExists(m_link));
-}
-
-void BoardSimTest::log_recordsEveryLineWithTimeStamp_appending()
-{
-    const QString logPath = m_dir->filePath("board.log");
-    QFile log(logPath);
-    QVERIFY(log.open(QIODevice::WriteOnly));
-    log.write("earlier run\n");
-    log.close();
-
-    BoardSimulator *board = startBoard(0.01, logPath);
-    QVERIFY(board);
-    Client *client = openClient();
-    QVERIFY(client);
-    client->send("BUZZF5");
-    client->send("");
-    client->port().write("r232\r\n");
-    QTRY_COMPARE_WITH_TIMEOUT(board->receivedLines(), (QStringList {"BUZZF5", "", "r232"}), Generous);
-
-    // Flushed line by line: readable while the board runs.
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    const QString logged = QString::fromLatin1(log.readAll());
-    static const QRegularExpression expected(
-        QStringLiteral("^earlier run\n([01]\\d|2[0-3]):[0-5]\\d:[0-5]\\d\\.\\d{3} BUZZF5\n"
-                       "\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \n"
-                       "\\d\\d:\\d\\d:\\d\\d\\.\\d{3} r232\n$"));
-    QVERIFY2(expected.match(logged).hasMatch(), qPrintable(logged));
 }
 
 void BoardSimTest::executable_startLineControlLinesAndCleanTermination()

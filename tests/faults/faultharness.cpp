@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QLoggingCategory>
 #include <QNetworkDatagram>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -179,6 +180,17 @@ void keepIfAsked(QTemporaryDir &dir)
     dir.setAutoRemove(false);
     std::printf("KEPT %s\n", qPrintable(dir.path()));
     std::fflush(stdout);
+}
+
+bool prepare(QTemporaryDir &dir, XServer &x, QString *error)
+{
+    if (!dir.isValid()) {
+        *error = QStringLiteral("no temporary folder");
+        return false;
+    }
+    keepIfAsked(dir);
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    return x.start(error);
 }
 
 void outcome(const QString &scenario, const QString &text)

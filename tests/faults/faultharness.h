@@ -63,6 +63,11 @@ QString sanitizerReport(const QString &output);
 // jobs) stays after the test, and its path is printed.
 void keepIfAsked(QTemporaryDir &dir);
 
+class XServer;
+// The start of every scenario: its folder (kept if asked), the desktop link's debug log off
+// (it speaks its mind on every message), and the X server the printer projects on.
+bool prepare(QTemporaryDir &dir, XServer &x, QString *error);
+
 // One line per scenario, read by tools/faults.sh.
 void outcome(const QString &scenario, const QString &text);
 

@@ -203,8 +203,15 @@ void TestUiPages::shoot(const QString &name)
 
 void TestUiPages::expectWholeTexts(const QString &state)
 {
-    const QStringList problems = clippedTexts(window());
-    QVERIFY2(problems.isEmpty(), qPrintable(state + QStringLiteral(":\n  ") + problems.join(QStringLiteral("\n  "))));
+    // A popup or page may still be moving into place: every text must show once it stands.
+    QStringList problems;
+    const bool whole = QTest::qWaitFor(
+        [&] {
+            problems = clippedTexts(window());
+            return problems.isEmpty();
+        },
+        5000);
+    QVERIFY2(whole, qPrintable(state + QStringLiteral(":\n  ") + problems.join(QStringLiteral("\n  "))));
 }
 
 void TestUiPages::mainPage_loadsWithoutWarnings()

@@ -66,7 +66,7 @@ QByteArray rawMessage(const QString &text)
 
 QByteArray greeting()
 {
-    return rawMessage(QLatin1String(Protocol::kGreeting));
+    return rawMessage(QLatin1String(Message::kGreeting));
 }
 
 QByteArray jobBytes(CrushedPrintJob &job)
@@ -286,7 +286,7 @@ void printerLinkSeeds(const QStringList &jobs)
 {
     const QString target = QStringLiteral("printerlink");
     const QByteArray job = smallBitMapJob(false);
-    const QByteArray alive = message(QLatin1String(Protocol::kKeepAlive));
+    const QByteArray alive = message(QLatin1String(Message::kKeepAlive));
 
     write(target, QStringLiteral("greeting"), withOptions(0, greeting()));
     write(target, QStringLiteral("greeting-in-pieces"), withOptions(4, greeting() + alive));

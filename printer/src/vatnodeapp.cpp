@@ -4,6 +4,7 @@
 #include "client.h"
 #include "crushedprintjob.h"
 #include "imageprovider.h"
+#include "messages.h"
 #include "printjob.h"
 #include "ssj.h"
 #include "systemactions.h"
@@ -85,7 +86,7 @@ int runVatnode(int argc, char *argv[])
     if (parser.isSet(QStringLiteral("print-file")) != parser.isSet(QStringLiteral("job")))
         return usageError(QStringLiteral("--print-file and --job go together"));
     options.jobFields = parser.value(QStringLiteral("job"));
-    const QString jobLine = QStringLiteral("Status_SendingPrintJob,") + options.jobFields;
+    const QString jobLine = QLatin1String(Message::kSendingPrintJob) + QLatin1Char(',') + options.jobFields;
     if (parser.isSet(QStringLiteral("job")) && !PrintJob::isCompleteLine(jobLine))
         return usageError(
             QStringLiteral("--job takes the ten fields of a job line, such as 5,30,8,100,100,100,Clear,1,1,1"));

@@ -1,5 +1,6 @@
 #include "resin.h"
 
+#include "basiclogging.h"
 #include "resinrollbackv3tov2.h"
 
 #include <QDebug>
@@ -39,11 +40,6 @@ constexpr const char *settingNames[] = {
     "fineTuneFactor100",
 };
 static_assert(std::size(settingNames) == settingsFieldCount, "one name per setting");
-
-void logLine(const QString &line)
-{
-    qDebug().noquote() << line;
-}
 
 QString quoted(const QString &text)
 {

@@ -1,5 +1,6 @@
 #include "myglwidget.h"
 
+#include "basiclogging.h"
 #include "clientdevice.h"
 #include "crushedprintjob.h"
 #include "jobfiles.h"
@@ -10,6 +11,7 @@
 #include "resincatalogue.h"
 #include "server.h"
 #include "sliceimageprovider.h"
+#include "timescale.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -55,11 +57,6 @@ QImage blackImage(int width, int height)
     QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
     image.fill(0xFF000000u);
     return image;
-}
-
-void logLine(const QString &text)
-{
-    qDebug().noquote() << text;
 }
 
 // A resin name as the lists and messages can carry it: "*" and "!" separate the entries and
@@ -173,7 +170,7 @@ void MyGLWidget::applyNetworkEnvironment()
         bool ok = false;
         const double scale = qEnvironmentVariable("TESSORA_TIME_SCALE").toDouble(&ok);
         if (ok && scale > 0.0 && scale <= 1000.0)
-            ClientDevice::setTimeScale(scale);
+            TimeScale::setFactor(scale);
         else
             logLine(QStringLiteral("ERROR. MyGLWidget::applyNetworkEnvironment. TESSORA_TIME_SCALE is not a number "
                                    "above 0: %1")

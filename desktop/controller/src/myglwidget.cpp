@@ -37,6 +37,7 @@ constexpr int kSendPrintDelayMs = 100;
 // Print folders older than this at start were left by a run that ended before their print
 // was sent; a younger one may belong to a print still being sent.
 constexpr int kStalePrintFolderSeconds = 3600;
+
 bool containsName(const QList<Resin> &list, const QString &name)
 {
     for (const Resin &r : list) {
@@ -92,6 +93,11 @@ MyGLWidget::MyGLWidget(QQuickItem *parent)
     m_server->moveToThread(&m_serverThread);
     connect(&m_serverThread, &QThread::finished, m_server, &QObject::deleteLater);
     connectServer();
+    connect(m_viewer.get(), &JobFileViewer::layerShown, this, &MyGLWidget::showImage);
+    connect(m_viewer.get(), &JobFileViewer::problem, this, &MyGLWidget::sendMessagePopup);
+    connect(m_fineTune.get(), &ResinFineTune::fineTuneFactorChosen, this, &MyGLWidget::sendNewResinFineTuneFactor);
+    connect(m_fineTune.get(), &ResinFineTune::scalingFactorChosen, this, &MyGLWidget::sendNewResinScalingFactor);
+    connect(m_fineTune.get(), &ResinFineTune::printRequested, this, &MyGLWidget::printSSJ);
     m_serverThread.setObjectName(QStringLiteral("Server"));
     m_serverThread.start();
 
@@ -221,12 +227,6 @@ void MyGLWidget::connectServer()
     connect(s, &Server::sendMessageToGUI, this, &MyGLWidget::receiveMessageForGUI);
 
     connect(m_printers.get(), &PrinterListModel::printerAdded, this, &MyGLWidget::completePrinterResins);
-
-    connect(m_viewer.get(), &JobFileViewer::layerShown, this, &MyGLWidget::showImage);
-    connect(m_viewer.get(), &JobFileViewer::problem, this, &MyGLWidget::sendMessagePopup);
-    connect(m_fineTune.get(), &ResinFineTune::fineTuneFactorChosen, this, &MyGLWidget::sendNewResinFineTuneFactor);
-    connect(m_fineTune.get(), &ResinFineTune::scalingFactorChosen, this, &MyGLWidget::sendNewResinScalingFactor);
-    connect(m_fineTune.get(), &ResinFineTune::printRequested, this, &MyGLWidget::printSSJ);
 }
 
 // ---- lookups ---------------------------------------------------------------------------------

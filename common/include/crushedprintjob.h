@@ -135,6 +135,12 @@ public:
     void setOverlay(bool on) { m_overlay = on; }
 
 private:
+    // The parts of readFrom(), in file order; each sets m_error when it fails.
+    bool readVersion(QDataStream &in);
+    bool readHeader(QDataStream &in);
+    bool readLayers(QDataStream &in);
+    bool readSupports(QDataStream &in);
+    bool readTexts(QDataStream &in);
     void resetTotals();
     bool canvasFits() const;
     void takeLayerSize(int width, int height);

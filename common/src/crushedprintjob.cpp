@@ -130,7 +130,11 @@ bool CrushedPrintJob::readFrom(QIODevice *device)
     if (!device)
         return false;
     QDataStream in(device);
+    return readVersion(in) && readHeader(in) && readLayers(in) && readSupports(in) && readTexts(in);
+}
 
+bool CrushedPrintJob::readVersion(QDataStream &in)
+{
     QString versionText;
     if (!BoundedStream::readString(in, versionText)) {
         m_error = QStringLiteral("not a job file (no format version at its start)");
@@ -143,11 +147,14 @@ bool CrushedPrintJob::readFrom(QIODevice *device)
         qDebug() << "ERROR. CrushedPrintJob::loadCPJ. Unknown format version:" << versionText.left(32);
         return false;
     }
-
     setVersion(version);
     clearAll(0);
     m_versionText = versionText;
+    return true;
+}
 
+bool CrushedPrintJob::readHeader(QDataStream &in)
+{
     double reserved = 0.0;
     double thickness = 0.0;
     qint32 leading = 0;
@@ -174,14 +181,22 @@ bool CrushedPrintJob::readFrom(QIODevice *device)
     }
     m_leadingBlankLayers = leading;
     m_baseLayers = base;
+    return true;
+}
 
-    const bool layers = version == 1 ? streamInCPJ(&in) : streamInCPJAnti(&in);
+bool CrushedPrintJob::readLayers(QDataStream &in)
+{
+    const bool layers = m_version == 1 ? streamInCPJ(&in) : streamInCPJAnti(&in);
     if (!layers) {
         m_error = QStringLiteral("damaged job file: it ends before its layers do (%1 layers read)").arg(storedLayers());
         qDebug() << "ERROR. CrushedPrintJob::loadCPJ. File ends inside the layers. Layers read:" << storedLayers();
         return false;
     }
+    return true;
+}
 
+bool CrushedPrintJob::readSupports(QDataStream &in)
+{
     qint32 supportCount = 0;
     if (!BoundedStream::readInt32(in, supportCount) || !BoundedStream::countFits(in, supportCount, kSupportRecord)) {
         m_error = QStringLiteral("damaged job file: it ends before its support list does");
@@ -197,23 +212,27 @@ bool CrushedPrintJob::readFrom(QIODevice *device)
         }
         m_supports.push_back(support);
     }
+    return true;
+}
 
-    // The text list is optional: older writers end the file after the supports.
-    if (!in.atEnd()) {
-        qint32 textCount = 0;
-        if (!BoundedStream::readInt32(in, textCount) || !BoundedStream::countFits(in, textCount, kMinStringRecord)) {
+// The text list is optional: older writers end the file after the supports.
+bool CrushedPrintJob::readTexts(QDataStream &in)
+{
+    if (in.atEnd())
+        return true;
+    qint32 textCount = 0;
+    if (!BoundedStream::readInt32(in, textCount) || !BoundedStream::countFits(in, textCount, kMinStringRecord)) {
+        m_error = QStringLiteral("damaged job file: it ends before its text list does");
+        qDebug() << "ERROR. CrushedPrintJob::loadCPJ. Text count does not fit the file:" << textCount;
+        return false;
+    }
+    for (qint32 i = 0; i < textCount; ++i) {
+        QString text;
+        if (!BoundedStream::readString(in, text)) {
             m_error = QStringLiteral("damaged job file: it ends before its text list does");
-            qDebug() << "ERROR. CrushedPrintJob::loadCPJ. Text count does not fit the file:" << textCount;
             return false;
         }
-        for (qint32 i = 0; i < textCount; ++i) {
-            QString text;
-            if (!BoundedStream::readString(in, text)) {
-                m_error = QStringLiteral("damaged job file: it ends before its text list does");
-                return false;
-            }
-            m_texts.append(text);
-        }
+        m_texts.append(text);
     }
     return true;
 }

@@ -47,335 +47,315 @@ class TestFileHandOff : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup();
-
-    // The segment's text form.
-    void segmentContent_readMarkAndPath_data();
-    void segmentContent_readMarkAndPath();
-
-    // Writer and listener.
-    void writtenPath_isTakenOnceAndMarkedAsRead();
-    void pathOutsideLatin1_isRefusedAndNothingWaits();
-    void listener_takesOnlyAWrittenPath_blanksAreConsumed();
-    void relativePathOfExistingFile_isHandedOverAbsolute();
-    void twoPathsFromOneWriter_areBothHandedOver();
-    void occupiedSegment_writerWaitsUntilItIsTaken();
-    void occupiedSegment_neverTaken_writerGivesUpAndLogs();
-    void pathNeverRead_writerGivesUpAfterTheLimitAndLetsGo();
-
-    // Receiver.
-    void receiver_routesByExtension_data();
-    void receiver_routesByExtension();
-    void receiver_opensPathsFromTheSegment();
-};
-
-void TestFileHandOff::cleanup()
-{
-    segmentExists(uniqueKey()); // removes a segment a failed test left behind
-}
-
-void TestFileHandOff::segmentContent_readMarkAndPath_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<bool>("markedAsRead");
-    QTest::addColumn<bool>("unwritten");
-    QTest::addColumn<QString>("path");
-    QTest::newRow("empty") << QByteArray() << true << false << QString();
-    QTest::newRow("all marks") << QByteArray("*****") << true << false << "*****";
-    QTest::newRow("path") << QByteArray("/a/b.ssj") << false << false << "/a/b.ssj";
-    QTest::newRow("path then marks") << QByteArray("a***") << false << false << "a***";
-    QTest::newRow("fresh segment") << QByteArray(6, '\0') << false << true << QString();
-    // A segment rounded up to whole pages: the path ends at the first zero byte.
-    QTest::newRow("page padding") << QByteArray("C:/jobs/a.ssj\0\0\0\0", 17) << false << false << "C:/jobs/a.ssj";
-    QTest::newRow("Latin-1 byte") << QByteArray("/r\xe9sum\xe9.stl") << false << false
-                                  << QStringLiteral("/r\u00e9sum\u00e9.stl");
-}
-
-void TestFileHandOff::segmentContent_readMarkAndPath()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(bool, markedAsRead);
-    QFETCH(bool, unwritten);
-    QFETCH(QString, path);
-    QCOMPARE(HandOffSegment::isMarkedAsRead(content), markedAsRead);
-    QCOMPARE(HandOffSegment::isUnwritten(content), unwritten);
-    QCOMPARE(HandOffSegment::pathOf(content), path);
-}
-
-void TestFileHandOff::writtenPath_isTakenOnceAndMarkedAsRead()
-{
-    SharedMemoryWriter writer(uniqueKey());
-    SharedMemoryListener listener(uniqueKey());
-    QSignalSpy added(&listener, &SharedMemoryListener::fileAddedToSharedMemory);
-
-    QVERIFY(writer.writeFilePathToSharedMemory(QStringLiteral("/jobs/part.ssj")));
+    void cleanup()
     {
-        // Exactly the path's bytes, no terminator.
-        QSharedMemory view(uniqueKey());
-        QVERIFY(view.attach(QSharedMemory::ReadOnly));
-        QCOMPARE(contentOf(view), QByteArray("/jobs/part.ssj"));
+        segmentExists(uniqueKey()); // removes a segment a failed test left behind
     }
 
-    listener.checkSharedMemory();
-    QCOMPARE(added.count(), 1);
-    QCOMPARE(added.at(0).at(0).toString(), QStringLiteral("/jobs/part.ssj"));
+    void segmentContent_readMarkAndPath_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("markedAsRead");
+        QTest::addColumn<bool>("unwritten");
+        QTest::addColumn<QString>("path");
+        QTest::newRow("empty") << QByteArray() << true << false << QString();
+        QTest::newRow("all marks") << QByteArray("*****") << true << false << "*****";
+        QTest::newRow("path") << QByteArray("/a/b.ssj") << false << false << "/a/b.ssj";
+        QTest::newRow("path then marks") << QByteArray("a***") << false << false << "a***";
+        QTest::newRow("fresh segment") << QByteArray(6, '\0') << false << true << QString();
+        // A segment rounded up to whole pages: the path ends at the first zero byte.
+        QTest::newRow("page padding") << QByteArray("C:/jobs/a.ssj\0\0\0\0", 17) << false << false << "C:/jobs/a.ssj";
+        QTest::newRow("Latin-1 byte") << QByteArray("/r\xe9sum\xe9.stl") << false << false
+                                      << QStringLiteral("/r\u00e9sum\u00e9.stl");
+    }
 
-    // The writer still holds the segment, now all marks: a second poll takes nothing.
-    listener.checkSharedMemory();
-    QCOMPARE(added.count(), 1);
+    void segmentContent_readMarkAndPath()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, markedAsRead);
+        QFETCH(bool, unwritten);
+        QFETCH(QString, path);
+        QCOMPARE(HandOffSegment::isMarkedAsRead(content), markedAsRead);
+        QCOMPARE(HandOffSegment::isUnwritten(content), unwritten);
+        QCOMPARE(HandOffSegment::pathOf(content), path);
+    }
 
-    LogCapture log;
-    QElapsedTimer clock;
-    clock.start();
-    QVERIFY(writer.isMemoryMarkedAsRead());
-    QVERIFY(clock.elapsed() < 1000);
-}
-
-void TestFileHandOff::pathOutsideLatin1_isRefusedAndNothingWaits()
-{
-    // Latin-1 would turn these characters into '?' and name another file.
-    const QString path = QStringLiteral("/home/user/\u6a21\u578b.stl");
-    SharedMemoryWriter writer(uniqueKey());
-    SharedMemoryListener listener(uniqueKey());
-    QSignalSpy added(&listener, &SharedMemoryListener::fileAddedToSharedMemory);
-    LogCapture log;
-
-    QVERIFY(!writer.writeFilePathToSharedMemory(path));
-    QCOMPARE(log.lines().filter(QStringLiteral("ERROR. SharedMemoryWriter::writeFilePathToSharedMemory.")).size(), 1);
-    listener.checkSharedMemory();
-    QCOMPARE(added.count(), 0);
-
-    QElapsedTimer clock;
-    clock.start();
-    QVERIFY(writer.isMemoryMarkedAsRead());
-    QVERIFY(clock.elapsed() < 1000);
-}
-
-void TestFileHandOff::listener_takesOnlyAWrittenPath_blanksAreConsumed()
-{
-    // A writer has created the segment (all zero bytes) but not yet copied the path in.
-    // Taking it now would lose the path and mark it read too early.
-    QSharedMemory segment(uniqueKey());
-    QVERIFY(segment.create(6));
-    const auto write = [&segment](const char *bytes) {
-        segment.lock();
-        std::memcpy(segment.data(), bytes, 6);
-        segment.unlock();
-    };
-    SharedMemoryListener listener(uniqueKey());
-    QSignalSpy added(&listener, &SharedMemoryListener::fileAddedToSharedMemory);
-    listener.checkSharedMemory();
-    QCOMPARE(added.count(), 0);
-    QCOMPARE(contentOf(segment), QByteArray(6, '\0'));
-    // Blanks are taken but name no file.
-    write("      ");
-    listener.checkSharedMemory();
-    QCOMPARE(added.count(), 0);
-    QCOMPARE(contentOf(segment), QByteArray("******"));
-    write("/a.stl");
-    listener.checkSharedMemory();
-    QCOMPARE(added.count(), 1);
-    QCOMPARE(added.at(0).at(0).toString(), QStringLiteral("/a.stl"));
-    QCOMPARE(contentOf(segment), QByteArray("******"));
-}
-
-void TestFileHandOff::relativePathOfExistingFile_isHandedOverAbsolute()
-{
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    QFile file(dir.filePath(QStringLiteral("part.stl")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
-
-    const QString previous = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(dir.path()));
-    SharedMemoryWriter writer(uniqueKey());
-    const bool written = writer.writeFilePathToSharedMemory(QStringLiteral("part.stl"));
-    QDir::setCurrent(previous);
-    QVERIFY(written);
-
-    SharedMemoryListener listener(uniqueKey());
-    QSignalSpy added(&listener, &SharedMemoryListener::fileAddedToSharedMemory);
-    listener.checkSharedMemory();
-    QCOMPARE(added.count(), 1);
-    QCOMPARE(added.at(0).at(0).toString(), QFileInfo(file).absoluteFilePath());
-    QVERIFY(writer.isMemoryMarkedAsRead());
-
-    // A relative text that names no file (a URL, say) goes as it is.
-    QVERIFY(writer.writeFilePathToSharedMemory(QStringLiteral("file:///C:/jobs/a.ssj")));
-    listener.checkSharedMemory();
-    QCOMPARE(added.count(), 2);
-    QCOMPARE(added.at(1).at(0).toString(), QStringLiteral("file:///C:/jobs/a.ssj"));
-}
-
-void TestFileHandOff::twoPathsFromOneWriter_areBothHandedOver()
-{
-    SharedMemoryWriter writer(uniqueKey());
-    SharedMemoryListener listener(uniqueKey());
-    QSignalSpy added(&listener, &SharedMemoryListener::fileAddedToSharedMemory);
-
-    QVERIFY(writer.writeFilePathToSharedMemory(QStringLiteral("/jobs/one.ssj")));
-    listener.checkSharedMemory();
-    QVERIFY(writer.isMemoryMarkedAsRead());
-    // A shorter path than the first: the new segment has the new path's size. Latin-1
-    // letters arrive unchanged.
-    const QString second = QStringLiteral("/d\u00e9j\u00e0 \u00bd.obj");
-    QVERIFY(writer.writeFilePathToSharedMemory(second));
-    listener.checkSharedMemory();
-    QVERIFY(writer.isMemoryMarkedAsRead());
-
-    QCOMPARE(added.count(), 2);
-    QCOMPARE(added.at(0).at(0).toString(), QStringLiteral("/jobs/one.ssj"));
-    QCOMPARE(added.at(1).at(0).toString(), second);
-}
-
-void TestFileHandOff::occupiedSegment_writerWaitsUntilItIsTaken()
-{
-    // Two starts at once (the shell opens two files): the second writer finds the
-    // first one's segment and waits for the running instance to take it.
-    SharedMemoryWriter first(uniqueKey());
-    QVERIFY(first.writeFilePathToSharedMemory(QStringLiteral("/jobs/first.ssj")));
-
-    QString takenFirst;
-    QThread *runningInstance = QThread::create([&] {
-        QThread::msleep(300);
+    void writtenPath_isTakenOnceAndMarkedAsRead()
+    {
+        SharedMemoryWriter writer(uniqueKey());
         SharedMemoryListener listener(uniqueKey());
-        QObject::connect(&listener, &SharedMemoryListener::fileAddedToSharedMemory,
-            [&](const QString &filePath) { takenFirst = filePath; });
+        QSignalSpy added(&listener, &SharedMemoryListener::fileAddedToSharedMemory);
+
+        QVERIFY(writer.writeFilePathToSharedMemory(QStringLiteral("/jobs/part.ssj")));
+        {
+            // Exactly the path's bytes, no terminator.
+            QSharedMemory view(uniqueKey());
+            QVERIFY(view.attach(QSharedMemory::ReadOnly));
+            QCOMPARE(contentOf(view), QByteArray("/jobs/part.ssj"));
+        }
+
         listener.checkSharedMemory();
-        first.isMemoryMarkedAsRead(); // the first start lets go of its segment
-    });
-    runningInstance->start();
+        QCOMPARE(added.count(), 1);
+        QCOMPARE(added.at(0).at(0).toString(), QStringLiteral("/jobs/part.ssj"));
 
-    SharedMemoryWriter second(uniqueKey());
-    second.setTimeoutMs(5000);
-    QElapsedTimer clock;
-    clock.start();
-    const bool written = second.writeFilePathToSharedMemory(QStringLiteral("/jobs/second.ssj"));
-    const qint64 waited = clock.elapsed();
-    QVERIFY(runningInstance->wait(10000));
-    delete runningInstance;
+        // The writer still holds the segment, now all marks: a second poll takes nothing.
+        listener.checkSharedMemory();
+        QCOMPARE(added.count(), 1);
 
-    QVERIFY(written);
-    QVERIFY(waited >= 250);
-    QCOMPARE(takenFirst, QStringLiteral("/jobs/first.ssj"));
-
-    SharedMemoryListener listener(uniqueKey());
-    QSignalSpy added(&listener, &SharedMemoryListener::fileAddedToSharedMemory);
-    listener.checkSharedMemory();
-    QCOMPARE(added.count(), 1);
-    QCOMPARE(added.at(0).at(0).toString(), QStringLiteral("/jobs/second.ssj"));
-}
-
-void TestFileHandOff::occupiedSegment_neverTaken_writerGivesUpAndLogs()
-{
-    SharedMemoryWriter first(uniqueKey());
-    QVERIFY(first.writeFilePathToSharedMemory(QStringLiteral("/jobs/first.ssj")));
-
-    SharedMemoryWriter second(uniqueKey());
-    second.setTimeoutMs(300);
-    LogCapture log;
-    QElapsedTimer clock;
-    clock.start();
-    QVERIFY(!second.writeFilePathToSharedMemory(QStringLiteral("/jobs/second.ssj")));
-    QVERIFY(clock.elapsed() >= 300);
-    QVERIFY(clock.elapsed() < 3000);
-    QCOMPARE(log.lines()
-                 .filter(QStringLiteral("SharedMemoryWriter::writeFilePathToSharedMemory. Can't create. Error: "))
-                 .size(),
-        1);
-
-    // Nothing of its own to wait for: the wait ends at once.
-    clock.restart();
-    QVERIFY(second.isMemoryMarkedAsRead());
-    QVERIFY(clock.elapsed() < 1000);
-
-    // The first start's path is untouched.
-    SharedMemoryListener listener(uniqueKey());
-    QSignalSpy added(&listener, &SharedMemoryListener::fileAddedToSharedMemory);
-    listener.checkSharedMemory();
-    QCOMPARE(added.count(), 1);
-    QCOMPARE(added.at(0).at(0).toString(), QStringLiteral("/jobs/first.ssj"));
-}
-
-void TestFileHandOff::pathNeverRead_writerGivesUpAfterTheLimitAndLetsGo()
-{
-    // The running instance died or stopped reading: the second start must end.
-    SharedMemoryWriter writer(uniqueKey());
-    writer.setTimeoutMs(400);
-    QVERIFY(writer.writeFilePathToSharedMemory(QStringLiteral("/jobs/lost.ssj")));
-
-    LogCapture log;
-    QElapsedTimer clock;
-    clock.start();
-    QVERIFY(!writer.isMemoryMarkedAsRead());
-    QVERIFY(clock.elapsed() >= 400);
-    QVERIFY(clock.elapsed() < 3000);
-    QCOMPARE(log.lines().filter(QStringLiteral("ERROR. SharedMemoryWriter::isMemoryMarkedAsRead.")).size(), 1);
-    QVERIFY(!log.lines().contains(QStringLiteral("SharedMemoryWriter::isMemoryMarkedAsRead. True")));
-
-    // The segment went with it: a later start can hand over its own path.
-    QVERIFY(!segmentExists(uniqueKey()));
-}
-
-void TestFileHandOff::receiver_routesByExtension_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<bool>("printJob");
-    QTest::newRow("ssj") << "/jobs/a.ssj" << true;
-    QTest::newRow("SSJ upper case") << "C:/Jobs/A.SSJ" << true;
-    QTest::newRow("Ssj mixed case") << "/jobs/a.Ssj" << true;
-    QTest::newRow("bare extension") << ".ssj" << true;
-    QTest::newRow("stl") << "/models/a.stl" << false;
-    QTest::newRow("OBJ") << "/models/a.OBJ" << false;
-    QTest::newRow("ssj before another extension") << "/jobs/a.ssj.stl" << false;
-    QTest::newRow("ssj without a dot") << "/jobs/assj" << false;
-    QTest::newRow("shorter than four") << "ssj" << false;
-}
-
-void TestFileHandOff::receiver_routesByExtension()
-{
-    QFETCH(QString, path);
-    QFETCH(bool, printJob);
-    FileHandOffReceiver receiver(uniqueKey());
-    QSignalSpy viewer(&receiver, &FileHandOffReceiver::loadSSJToViewer);
-    QSignalSpy models(&receiver, &FileHandOffReceiver::addModels);
-
-    receiver.openFileFromSharedMemory(path);
-    if (printJob) {
-        QCOMPARE(viewer.count(), 1);
-        QCOMPARE(viewer.at(0).at(0).toString(), path);
-        QCOMPARE(models.count(), 0);
-    } else {
-        QCOMPARE(viewer.count(), 0);
-        QCOMPARE(models.count(), 1);
-        QCOMPARE(models.at(0).at(0).toStringList(), QStringList {path});
+        LogCapture log;
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(writer.isMemoryMarkedAsRead());
+        QVERIFY(clock.elapsed() < 1000);
     }
-}
 
-void TestFileHandOff::receiver_opensPathsFromTheSegment()
-{
-    FileHandOffReceiver receiver(uniqueKey());
-    QSignalSpy viewer(&receiver, &FileHandOffReceiver::loadSSJToViewer);
-    QSignalSpy models(&receiver, &FileHandOffReceiver::addModels);
-    receiver.start();
+    void pathOutsideLatin1_isRefusedAndNothingWaits()
+    {
+        // Latin-1 would turn these characters into '?' and name another file.
+        const QString path = QStringLiteral("/home/user/\u6a21\u578b.stl");
+        SharedMemoryWriter writer(uniqueKey());
+        SharedMemoryListener listener(uniqueKey());
+        QSignalSpy added(&listener, &SharedMemoryListener::fileAddedToSharedMemory);
+        LogCapture log;
 
-    SharedMemoryWriter writer(uniqueKey());
-    QElapsedTimer clock;
-    clock.start();
-    QVERIFY(writer.writeFilePathToSharedMemory(QStringLiteral("/jobs/Part.SSJ")));
-    QTRY_COMPARE_WITH_TIMEOUT(viewer.count(), 1, 2000);
-    // Within one poll of the listener.
-    QVERIFY2(
-        clock.elapsed() <= SharedMemoryListener::pollIntervalMs + 400, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(viewer.at(0).at(0).toString(), QStringLiteral("/jobs/Part.SSJ"));
-    QVERIFY(writer.isMemoryMarkedAsRead());
+        QVERIFY(!writer.writeFilePathToSharedMemory(path));
+        QCOMPARE(
+            log.lines().filter(QStringLiteral("ERROR. SharedMemoryWriter::writeFilePathToSharedMemory.")).size(), 1);
+        listener.checkSharedMemory();
+        QCOMPARE(added.count(), 0);
 
-    QVERIFY(writer.writeFilePathToSharedMemory(QStringLiteral("/models/part.obj")));
-    QTRY_COMPARE_WITH_TIMEOUT(models.count(), 1, 2000);
-    QCOMPARE(models.at(0).at(0).toStringList(), QStringList {QStringLiteral("/models/part.obj")});
-    QCOMPARE(viewer.count(), 1);
-}
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(writer.isMemoryMarkedAsRead());
+        QVERIFY(clock.elapsed() < 1000);
+    }
+
+    void listener_takesOnlyAWrittenPath_blanksAreConsumed()
+    {
+        // A writer has created the segment (all zero bytes) but not yet copied the path in.
+        // Taking it now would lose the path and mark it read too early.
+        QSharedMemory segment(uniqueKey());
+        QVERIFY(segment.create(6));
+        const auto write = [&segment](const char *bytes) {
+            segment.lock();
+            std::memcpy(segment.data(), bytes, 6);
+            segment.unlock();
+        };
+        SharedMemoryListener listener(uniqueKey());
+        QSignalSpy added(&listener, &SharedMemoryListener::fileAddedToSharedMemory);
+        listener.checkSharedMemory();
+        QCOMPARE(added.count(), 0);
+        QCOMPARE(contentOf(segment), QByteArray(6, '\0'));
+        // Blanks are taken but name no file.
+        write("      ");
+        listener.checkSharedMemory();
+        QCOMPARE(added.count(), 0);
+        QCOMPARE(contentOf(segment), QByteArray("******"));
+        write("/a.stl");
+        listener.checkSharedMemory();
+        QCOMPARE(added.count(), 1);
+        QCOMPARE(added.at(0).at(0).toString(), QStringLiteral("/a.stl"));
+        QCOMPARE(contentOf(segment), QByteArray("******"));
+    }
+
+    void relativePathOfExistingFile_isHandedOverAbsolute()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QFile file(dir.filePath(QStringLiteral("part.stl")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir.path()));
+        SharedMemoryWriter writer(uniqueKey());
+        const bool written = writer.writeFilePathToSharedMemory(QStringLiteral("part.stl"));
+        QDir::setCurrent(previous);
+        QVERIFY(written);
+
+        SharedMemoryListener listener(uniqueKey());
+        QSignalSpy added(&listener, &SharedMemoryListener::fileAddedToSharedMemory);
+        listener.checkSharedMemory();
+        QCOMPARE(added.count(), 1);
+        QCOMPARE(added.at(0).at(0).toString(), QFileInfo(file).absoluteFilePath());
+        QVERIFY(writer.isMemoryMarkedAsRead());
+
+        // A relative text that names no file (a URL, say) goes as it is.
+        QVERIFY(writer.writeFilePathToSharedMemory(QStringLiteral("file:///C:/jobs/a.ssj")));
+        listener.checkSharedMemory();
+        QCOMPARE(added.count(), 2);
+        QCOMPARE(added.at(1).at(0).toString(), QStringLiteral("file:///C:/jobs/a.ssj"));
+    }
+
+    void twoPathsFromOneWriter_areBothHandedOver()
+    {
+        SharedMemoryWriter writer(uniqueKey());
+        SharedMemoryListener listener(uniqueKey());
+        QSignalSpy added(&listener, &SharedMemoryListener::fileAddedToSharedMemory);
+
+        QVERIFY(writer.writeFilePathToSharedMemory(QStringLiteral("/jobs/one.ssj")));
+        listener.checkSharedMemory();
+        QVERIFY(writer.isMemoryMarkedAsRead());
+        // A shorter path than the first: the new segment has the new path's size. Latin-1
+        // letters arrive unchanged.
+        const QString second = QStringLiteral("/d\u00e9j\u00e0 \u00bd.obj");
+        QVERIFY(writer.writeFilePathToSharedMemory(second));
+        listener.checkSharedMemory();
+        QVERIFY(writer.isMemoryMarkedAsRead());
+
+        QCOMPARE(added.count(), 2);
+        QCOMPARE(added.at(0).at(0).toString(), QStringLiteral("/jobs/one.ssj"));
+        QCOMPARE(added.at(1).at(0).toString(), second);
+    }
+
+    void occupiedSegment_writerWaitsUntilItIsTaken()
+    {
+        // Two starts at once (the shell opens two files): the second writer finds the
+        // first one's segment and waits for the running instance to take it.
+        SharedMemoryWriter first(uniqueKey());
+        QVERIFY(first.writeFilePathToSharedMemory(QStringLiteral("/jobs/first.ssj")));
+
+        QString takenFirst;
+        QThread *runningInstance = QThread::create([&] {
+            QThread::msleep(300);
+            SharedMemoryListener listener(uniqueKey());
+            QObject::connect(&listener, &SharedMemoryListener::fileAddedToSharedMemory,
+                [&](const QString &filePath) { takenFirst = filePath; });
+            listener.checkSharedMemory();
+            first.isMemoryMarkedAsRead(); // the first start lets go of its segment
+        });
+        runningInstance->start();
+
+        SharedMemoryWriter second(uniqueKey());
+        second.setTimeoutMs(5000);
+        QElapsedTimer clock;
+        clock.start();
+        const bool written = second.writeFilePathToSharedMemory(QStringLiteral("/jobs/second.ssj"));
+        const qint64 waited = clock.elapsed();
+        QVERIFY(runningInstance->wait(10000));
+        delete runningInstance;
+
+        QVERIFY(written);
+        QVERIFY(waited >= 250);
+        QCOMPARE(takenFirst, QStringLiteral("/jobs/first.ssj"));
+
+        SharedMemoryListener listener(uniqueKey());
+        QSignalSpy added(&listener, &SharedMemoryListener::fileAddedToSharedMemory);
+        listener.checkSharedMemory();
+        QCOMPARE(added.count(), 1);
+        QCOMPARE(added.at(0).at(0).toString(), QStringLiteral("/jobs/second.ssj"));
+    }
+
+    void occupiedSegment_neverTaken_writerGivesUpAndLogs()
+    {
+        SharedMemoryWriter first(uniqueKey());
+        QVERIFY(first.writeFilePathToSharedMemory(QStringLiteral("/jobs/first.ssj")));
+
+        SharedMemoryWriter second(uniqueKey());
+        second.setTimeoutMs(300);
+        LogCapture log;
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!second.writeFilePathToSharedMemory(QStringLiteral("/jobs/second.ssj")));
+        QVERIFY(clock.elapsed() >= 300);
+        QVERIFY(clock.elapsed() < 3000);
+        QCOMPARE(log.lines()
+                     .filter(QStringLiteral("SharedMemoryWriter::writeFilePathToSharedMemory. Can't create. Error: "))
+                     .size(),
+            1);
+
+        // Nothing of its own to wait for: the wait ends at once.
+        clock.restart();
+        QVERIFY(second.isMemoryMarkedAsRead());
+        QVERIFY(clock.elapsed() < 1000);
+
+        // The first start's path is untouched.
+        SharedMemoryListener listener(uniqueKey());
+        QSignalSpy added(&listener, &SharedMemoryListener::fileAddedToSharedMemory);
+        listener.checkSharedMemory();
+        QCOMPARE(added.count(), 1);
+        QCOMPARE(added.at(0).at(0).toString(), QStringLiteral("/jobs/first.ssj"));
+    }
+
+    void pathNeverRead_writerGivesUpAfterTheLimitAndLetsGo()
+    {
+        // The running instance died or stopped reading: the second start must end.
+        SharedMemoryWriter writer(uniqueKey());
+        writer.setTimeoutMs(400);
+        QVERIFY(writer.writeFilePathToSharedMemory(QStringLiteral("/jobs/lost.ssj")));
+
+        LogCapture log;
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!writer.isMemoryMarkedAsRead());
+        QVERIFY(clock.elapsed() >= 400);
+        QVERIFY(clock.elapsed() < 3000);
+        QCOMPARE(log.lines().filter(QStringLiteral("ERROR. SharedMemoryWriter::isMemoryMarkedAsRead.")).size(), 1);
+        QVERIFY(!log.lines().contains(QStringLiteral("SharedMemoryWriter::isMemoryMarkedAsRead. True")));
+
+        // The segment went with it: a later start can hand over its own path.
+        QVERIFY(!segmentExists(uniqueKey()));
+    }
+
+    void receiver_routesByExtension_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("printJob");
+        QTest::newRow("ssj") << "/jobs/a.ssj" << true;
+        QTest::newRow("SSJ upper case") << "C:/Jobs/A.SSJ" << true;
+        QTest::newRow("Ssj mixed case") << "/jobs/a.Ssj" << true;
+        QTest::newRow("bare extension") << ".ssj" << true;
+        QTest::newRow("stl") << "/models/a.stl" << false;
+        QTest::newRow("OBJ") << "/models/a.OBJ" << false;
+        QTest::newRow("ssj before another extension") << "/jobs/a.ssj.stl" << false;
+        QTest::newRow("ssj without a dot") << "/jobs/assj" << false;
+        QTest::newRow("shorter than four") << "ssj" << false;
+    }
+
+    void receiver_routesByExtension()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, printJob);
+        FileHandOffReceiver receiver(uniqueKey());
+        QSignalSpy viewer(&receiver, &FileHandOffReceiver::loadSSJToViewer);
+        QSignalSpy models(&receiver, &FileHandOffReceiver::addModels);
+
+        receiver.openFileFromSharedMemory(path);
+        if (printJob) {
+            QCOMPARE(viewer.count(), 1);
+            QCOMPARE(viewer.at(0).at(0).toString(), path);
+            QCOMPARE(models.count(), 0);
+        } else {
+            QCOMPARE(viewer.count(), 0);
+            QCOMPARE(models.count(), 1);
+            QCOMPARE(models.at(0).at(0).toStringList(), QStringList {path});
+        }
+    }
+
+    void receiver_opensPathsFromTheSegment()
+    {
+        FileHandOffReceiver receiver(uniqueKey());
+        QSignalSpy viewer(&receiver, &FileHandOffReceiver::loadSSJToViewer);
+        QSignalSpy models(&receiver, &FileHandOffReceiver::addModels);
+        receiver.start();
+
+        SharedMemoryWriter writer(uniqueKey());
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(writer.writeFilePathToSharedMemory(QStringLiteral("/jobs/Part.SSJ")));
+        QTRY_COMPARE_WITH_TIMEOUT(viewer.count(), 1, 2000);
+        // Within one poll of the listener.
+        QVERIFY2(clock.elapsed() <= SharedMemoryListener::pollIntervalMs + 400,
+            qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(viewer.at(0).at(0).toString(), QStringLiteral("/jobs/Part.SSJ"));
+        QVERIFY(writer.isMemoryMarkedAsRead());
+
+        QVERIFY(writer.writeFilePathToSharedMemory(QStringLiteral("/models/part.obj")));
+        QTRY_COMPARE_WITH_TIMEOUT(models.count(), 1, 2000);
+        QCOMPARE(models.at(0).at(0).toStringList(), QStringList {QStringLiteral("/models/part.obj")});
+        QCOMPARE(viewer.count(), 1);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestFileHandOff)
 #include "tst_filehandoff.moc"

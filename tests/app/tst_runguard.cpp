@@ -40,116 +40,102 @@ class TestRunGuard : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup();
+    void cleanup() { removeSegment(RunGuard::generateKeyHash(uniqueKey(), QStringLiteral("_sharedmemKey"))); }
 
-    void keyHash_isLowerHexSha1OfUtf8KeyAndSalt_data();
-    void keyHash_isLowerHexSha1OfUtf8KeyAndSalt();
-    void tryToRun_holdsTheSegmentOnTheDerivedKey();
-
-    void secondGuard_runsOnlyWhenTheFirstLetGo_data();
-    void secondGuard_runsOnlyWhenTheFirstLetGo();
-
-    void leftoverSegmentOfCrashedInstance_doesNotBlockStart();
-};
-
-void TestRunGuard::cleanup()
-{
-    removeSegment(RunGuard::generateKeyHash(uniqueKey(), QStringLiteral("_sharedmemKey")));
-}
-
-void TestRunGuard::keyHash_isLowerHexSha1OfUtf8KeyAndSalt_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QString>("salt");
-    QTest::addColumn<QString>("expected");
-    // The names every Tessora build must agree on.
-    QTest::newRow("lock key") << "Tessora"
-                              << "_memLockKey"
-                              << "0f57923ec549667d1d88c9f8180c3f506279976a";
-    QTest::newRow("segment key") << "Tessora"
-                                 << "_sharedmemKey"
-                                 << "ccc8883e591099a78b4c7a6832b506f7b281a4a4";
-    // Hashed as UTF-8 bytes, not Latin-1 or UTF-16.
-    QTest::newRow("non-ASCII key") << QStringLiteral("T\u00ebssora") << "_memLockKey"
-                                   << "19816768ee124524c6cbb1d264a7932df7f67bcb";
-}
-
-void TestRunGuard::keyHash_isLowerHexSha1OfUtf8KeyAndSalt()
-{
-    QFETCH(QString, key);
-    QFETCH(QString, salt);
-    QFETCH(QString, expected);
-    QCOMPARE(RunGuard::generateKeyHash(key, salt), expected);
-}
-
-void TestRunGuard::tryToRun_holdsTheSegmentOnTheDerivedKey()
-{
-    RunGuard guard(uniqueKey());
-    QVERIFY(guard.tryToRun());
-
-    QSharedMemory probe(RunGuard::generateKeyHash(uniqueKey(), QStringLiteral("_sharedmemKey")));
-    QVERIFY2(probe.attach(QSharedMemory::ReadOnly), qPrintable(probe.errorString()));
-    QCOMPARE(probe.size(), RunGuard::segmentSize);
-    probe.detach();
-
-    guard.release();
-    QVERIFY(!probe.attach(QSharedMemory::ReadOnly));
-}
-
-void TestRunGuard::secondGuard_runsOnlyWhenTheFirstLetGo_data()
-{
-    QTest::addColumn<QString>("first"); // what the first guard did after it ran
-    QTest::addColumn<bool>("otherKey"); // of the later guards
-    QTest::addColumn<bool>("runs");
-    QTest::newRow("first still running") << QString() << false << false;
-    QTest::newRow("first asked twice") << QStringLiteral("again") << false << false;
-    QTest::newRow("first released") << QStringLiteral("release") << false << true;
-    QTest::newRow("first destroyed") << QStringLiteral("destroy") << false << true;
-    QTest::newRow("other key") << QString() << true << true;
-}
-
-void TestRunGuard::secondGuard_runsOnlyWhenTheFirstLetGo()
-{
-    QFETCH(QString, first);
-    QFETCH(bool, otherKey);
-    const QString key = uniqueKey() + (otherKey ? QStringLiteral("-other") : QString());
-    QFETCH(bool, runs);
-    auto guard = std::make_unique<RunGuard>(uniqueKey());
-    QVERIFY(guard->tryToRun());
-    if (first == QLatin1String("again"))
-        QVERIFY(guard->tryToRun());
-    else if (first == QLatin1String("release"))
-        guard->release();
-    else if (first == QLatin1String("destroy"))
-        guard.reset();
-    // The second guard's constructor clears leftovers: it must not take a live
-    // instance's segment with them.
-    RunGuard second(key);
-    QCOMPARE(second.tryToRun(), runs);
-    QCOMPARE(second.tryToRun(), runs);
-    // Whichever runs holds the guard against a third start.
-    RunGuard third(key);
-    QVERIFY(!third.tryToRun());
-}
-
-void TestRunGuard::leftoverSegmentOfCrashedInstance_doesNotBlockStart()
-{
-    const QString segmentKey = RunGuard::generateKeyHash(uniqueKey(), QStringLiteral("_sharedmemKey"));
-
-    // The helper really leaves a segment behind: it can be attached after the
-    // helper has gone (attaching and letting go removes it again).
-    QVERIFY(leaveSegmentBehind(segmentKey, RunGuard::segmentSize));
+    void keyHash_isLowerHexSha1OfUtf8KeyAndSalt_data()
     {
-        QSharedMemory probe(segmentKey);
-        QVERIFY2(probe.attach(), "the helper left no segment behind");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("salt");
+        QTest::addColumn<QString>("expected");
+        // The names every Tessora build must agree on.
+        QTest::newRow("lock key") << "Tessora"
+                                  << "_memLockKey"
+                                  << "0f57923ec549667d1d88c9f8180c3f506279976a";
+        QTest::newRow("segment key") << "Tessora"
+                                     << "_sharedmemKey"
+                                     << "ccc8883e591099a78b4c7a6832b506f7b281a4a4";
+        // Hashed as UTF-8 bytes, not Latin-1 or UTF-16.
+        QTest::newRow("non-ASCII key") << QStringLiteral("T\u00ebssora") << "_memLockKey"
+                                       << "19816768ee124524c6cbb1d264a7932df7f67bcb";
     }
 
-    QVERIFY(leaveSegmentBehind(segmentKey, RunGuard::segmentSize));
-    RunGuard guard(uniqueKey());
-    QVERIFY(guard.tryToRun());
-    RunGuard second(uniqueKey());
-    QVERIFY(!second.tryToRun());
-}
+    void keyHash_isLowerHexSha1OfUtf8KeyAndSalt()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, salt);
+        QFETCH(QString, expected);
+        QCOMPARE(RunGuard::generateKeyHash(key, salt), expected);
+    }
+
+    void tryToRun_holdsTheSegmentOnTheDerivedKey()
+    {
+        RunGuard guard(uniqueKey());
+        QVERIFY(guard.tryToRun());
+
+        QSharedMemory probe(RunGuard::generateKeyHash(uniqueKey(), QStringLiteral("_sharedmemKey")));
+        QVERIFY2(probe.attach(QSharedMemory::ReadOnly), qPrintable(probe.errorString()));
+        QCOMPARE(probe.size(), RunGuard::segmentSize);
+        probe.detach();
+
+        guard.release();
+        QVERIFY(!probe.attach(QSharedMemory::ReadOnly));
+    }
+
+    void secondGuard_runsOnlyWhenTheFirstLetGo_data()
+    {
+        QTest::addColumn<QString>("first"); // what the first guard did after it ran
+        QTest::addColumn<bool>("otherKey"); // of the later guards
+        QTest::addColumn<bool>("runs");
+        QTest::newRow("first still running") << QString() << false << false;
+        QTest::newRow("first asked twice") << QStringLiteral("again") << false << false;
+        QTest::newRow("first released") << QStringLiteral("release") << false << true;
+        QTest::newRow("first destroyed") << QStringLiteral("destroy") << false << true;
+        QTest::newRow("other key") << QString() << true << true;
+    }
+
+    void secondGuard_runsOnlyWhenTheFirstLetGo()
+    {
+        QFETCH(QString, first);
+        QFETCH(bool, otherKey);
+        const QString key = uniqueKey() + (otherKey ? QStringLiteral("-other") : QString());
+        QFETCH(bool, runs);
+        auto guard = std::make_unique<RunGuard>(uniqueKey());
+        QVERIFY(guard->tryToRun());
+        if (first == QLatin1String("again"))
+            QVERIFY(guard->tryToRun());
+        else if (first == QLatin1String("release"))
+            guard->release();
+        else if (first == QLatin1String("destroy"))
+            guard.reset();
+        // The second guard's constructor clears leftovers: it must not take a live
+        // instance's segment with them.
+        RunGuard second(key);
+        QCOMPARE(second.tryToRun(), runs);
+        QCOMPARE(second.tryToRun(), runs);
+        // Whichever runs holds the guard against a third start.
+        RunGuard third(key);
+        QVERIFY(!third.tryToRun());
+    }
+
+    void leftoverSegmentOfCrashedInstance_doesNotBlockStart()
+    {
+        const QString segmentKey = RunGuard::generateKeyHash(uniqueKey(), QStringLiteral("_sharedmemKey"));
+
+        // The helper really leaves a segment behind: it can be attached after the
+        // helper has gone (attaching and letting go removes it again).
+        QVERIFY(leaveSegmentBehind(segmentKey, RunGuard::segmentSize));
+        {
+            QSharedMemory probe(segmentKey);
+            QVERIFY2(probe.attach(), "the helper left no segment behind");
+        }
+
+        QVERIFY(leaveSegmentBehind(segmentKey, RunGuard::segmentSize));
+        RunGuard guard(uniqueKey());
+        QVERIFY(guard.tryToRun());
+        RunGuard second(uniqueKey());
+        QVERIFY(!second.tryToRun());
+    }
+};
 
 QTEST_GUILESS_MAIN(TestRunGuard)
 #include "tst_runguard.moc"

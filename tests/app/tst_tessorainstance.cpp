@@ -24,9 +24,6 @@ const QString alreadyRunningLine = QStringLiteral("Main.cpp: Another instance of
 const QString runningLine = QStringLiteral("INFO. Main.cpp: Tessora is running");
 const QString handOffLine = QStringLiteral("RendererQMLItem::openFileFromSharedMemory. File path: ");
 const QString viewerLine = QStringLiteral("main_mac.qml::openJobInViewer. Opening print job in the viewer: ");
-// Long enough for the running instance to poll the hand-off segment twice.
-constexpr int pollSlackMs = 1200;
-
 const QString importLine = QStringLiteral("main_mac.qml::importModels. Importing: ");
 
 QString guardSegmentKey()
@@ -113,19 +110,169 @@ class TestTessoraInstance : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanup();
+    void initTestCase()
+    {
+        QVERIFY(root.isValid());
+        QVERIFY(QFile::exists(TestPaths::executable(QStringLiteral("tessora"))));
 
-    void firstStart_runsAndOpensItsJobArgumentInTheViewer();
-    void secondStartWithoutArguments_exits1_firstUntouched();
-    void secondStartWithJob_firstOpensItWithinASecond_secondExits1();
-    void twoFilesInOneStart_bothOpened();
-    void runningInstanceNeverReads_secondStartGivesUpAfterTheLimit();
+        // A segment left by a crashed run goes; a live Tessora on this machine would
+        // take the hand-offs meant for the instances of this test.
+        removeLeftover(guardSegmentKey());
+        removeLeftover(HandOffSegment::defaultKey());
+        if (segmentIsHeld(guardSegmentKey()))
+            QFAIL("Another Tessora is running on this machine; these tests need it closed.");
+
+        // Loopback only, on ports of this run.
+        auto *random = QRandomGenerator::global();
+        environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        environment.insert(QStringLiteral("QT_QUICK_BACKEND"), QStringLiteral("software"));
+        environment.insert(QStringLiteral("TESSORA_DISCOVERY_TARGET"), QStringLiteral("127.0.0.1"));
+        environment.insert(QStringLiteral("TESSORA_DISCOVERY_PORT"), QString::number(random->bounded(20000, 30000)));
+        environment.insert(QStringLiteral("TESSORA_BASE_PORT"), QString::number(random->bounded(30000, 40000)));
+
+        // A small real job and a mesh.
+        jobPath = root.filePath(QStringLiteral("job.ssj"));
+        QVERIFY(squareJob(3).saveCPJ(jobPath));
+        meshPath = root.filePath(QStringLiteral("part.stl"));
+        QVERIFY(QFile::copy(
+            QStringLiteral(TESSORA_SOURCE_DIR "/tests/data/meshes/binary_solidheader_cube20_with_hole.stl"), meshPath));
+    }
+
+    void cleanup()
+    {
+        // Also after a failure: no process outlives its test, no segment stays behind.
+        first.reset();
+        removeLeftover(guardSegmentKey());
+        removeLeftover(HandOffSegment::defaultKey());
+    }
+
+    void firstStart_runsAndOpensItsJobArgumentInTheViewer()
+    {
+        first = startFirst({jobPath});
+        QVERIFY2(first, "tessora did not start");
+        QTRY_VERIFY_WITH_TIMEOUT(first->logged(viewerLine + jobPath), 5000);
+        // Opened from the command line, not handed over.
+        QCOMPARE(first->count(handOffLine), 0);
+        // Nothing went wrong on the way (the page's own warnings are the page tests' concern).
+        QCOMPARE(first->logLines().filter(QStringLiteral("ERROR")), QStringList());
+        QCOMPARE(first->count(alreadyRunningLine), 0);
+        // It holds the guard.
+        QVERIFY(segmentIsHeld(guardSegmentKey()));
+    }
+
+    void secondStartWithoutArguments_exits1_firstUntouched()
+    {
+        first = startFirst();
+        QVERIFY2(first, "tessora did not start");
+
+        auto second = startSecond({});
+        QVERIFY(second->finishes(10000));
+        QCOMPARE(second->process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second->process.exitCode(), 1);
+        QCOMPARE(second->count(alreadyRunningLine), 1);
+        QCOMPARE(second->count(runningLine), 0);
+
+        // The first goes on as before, and still takes hand-offs: the third start's job is
+        // the only path it was handed.
+        QVERIFY(first->running());
+        QCOMPARE(first->count(alreadyRunningLine), 0);
+        QVERIFY(segmentIsHeld(guardSegmentKey()));
+        auto third = startSecond({jobPath});
+        QTRY_VERIFY_WITH_TIMEOUT(first->logged(viewerLine + jobPath), 3000);
+        QVERIFY(third->finishes(10000));
+        QCOMPARE(first->count(handOffLine), 1);
+    }
+
+    void secondStartWithJob_firstOpensItWithinASecond_secondExits1()
+    {
+        first = startFirst();
+        QVERIFY2(first, "tessora did not start");
+
+        QElapsedTimer clock;
+        auto second = startSecond({jobPath});
+        QVERIFY(second->process.waitForStarted(10000));
+        clock.start();
+        QTRY_VERIFY_WITH_TIMEOUT(first->logged(handOffLine + jobPath), 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(first->logged(viewerLine + jobPath), 1000);
+        QVERIFY(clock.elapsed() < 1000);
+
+        QVERIFY(second->finishes(5000));
+        QCOMPARE(second->process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second->process.exitCode(), 1);
+        QCOMPARE(second->count(alreadyRunningLine), 1);
+        QCOMPARE(second->count(QStringLiteral("SharedMemoryWriter::isMemoryMarkedAsRead. True")), 1);
+        QCOMPARE(first->count(handOffLine), 1);
+        QCOMPARE(first->count(importLine), 0);
+        QVERIFY(first->running());
+    }
+
+    void twoFilesInOneStart_bothOpened()
+    {
+        first = startFirst();
+        QVERIFY2(first, "tessora did not start");
+        auto second = startSecond({meshPath, jobPath});
+        QVERIFY(second->finishes(10000));
+        QCOMPARE(second->process.exitCode(), 1);
+        QCOMPARE(second->count(QStringLiteral("SharedMemoryWriter::isMemoryMarkedAsRead. True")), 2);
+        QCOMPARE(second->count(QStringLiteral("Can't create")), 0);
+
+        // In the order given.
+        QTRY_VERIFY_WITH_TIMEOUT(first->logged(viewerLine + jobPath), 2000);
+        const QStringList handedOver = first->logLines().filter(handOffLine);
+        QCOMPARE(handedOver.size(), 2);
+        QVERIFY(handedOver.at(0).endsWith(handOffLine + meshPath));
+        QVERIFY(handedOver.at(1).endsWith(handOffLine + jobPath));
+    }
+
+    void runningInstanceNeverReads_secondStartGivesUpAfterTheLimit()
+    {
+        // A running instance that holds the guard but never takes a path (hung,
+        // or still loading): the second start must still end.
+        RunGuard hungInstance(QStringLiteral("Tessora"));
+        QVERIFY(hungInstance.tryToRun());
+
+        auto second = startSecond({jobPath});
+        QVERIFY(second->process.waitForStarted(10000));
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(second->finishes(30000));
+        QVERIFY2(clock.elapsed() >= 9000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(second->process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second->process.exitCode(), 1);
+        QCOMPARE(second->count(alreadyRunningLine), 1);
+        QCOMPARE(second->count(QStringLiteral("ERROR. SharedMemoryWriter::isMemoryMarkedAsRead.")), 1);
+        QCOMPARE(second->count(QStringLiteral("SharedMemoryWriter::isMemoryMarkedAsRead. True")), 0);
+        // The unread path does not linger for a later instance.
+        QVERIFY(!segmentIsHeld(HandOffSegment::defaultKey()));
+    }
 
 private:
-    std::unique_ptr<Tessora> startFirst(const QStringList &arguments = {});
-    std::unique_ptr<Tessora> startSecond(const QStringList &arguments);
-    QString newFolder();
+    QString newFolder()
+    {
+        const QString path = root.filePath(QStringLiteral("run%1").arg(++folders));
+        QDir().mkpath(path);
+        return path;
+    }
+
+    std::unique_ptr<Tessora> startFirst(const QStringList &arguments = {})
+    {
+        auto instance = std::make_unique<Tessora>(environment, newFolder());
+        instance->start(arguments);
+        if (!instance->process.waitForStarted(10000))
+            return nullptr;
+        if (!QTest::qWaitFor([&] { return instance->logged(runningLine) || !instance->running(); }, 60000)
+            || !instance->running())
+            return nullptr;
+        return instance;
+    }
+
+    std::unique_ptr<Tessora> startSecond(const QStringList &arguments)
+    {
+        auto instance = std::make_unique<Tessora>(environment, newFolder());
+        instance->start(arguments);
+        return instance;
+    }
 
     QTemporaryDir root;
     QProcessEnvironment environment;
@@ -134,172 +281,6 @@ private:
     int folders = 0;
     std::unique_ptr<Tessora> first;
 };
-
-void TestTessoraInstance::initTestCase()
-{
-    QVERIFY(root.isValid());
-    QVERIFY(QFile::exists(TestPaths::executable(QStringLiteral("tessora"))));
-
-    // A segment left by a crashed run goes; a live Tessora on this machine would
-    // take the hand-offs meant for the instances of this test.
-    removeLeftover(guardSegmentKey());
-    removeLeftover(HandOffSegment::defaultKey());
-    if (segmentIsHeld(guardSegmentKey()))
-        QFAIL("Another Tessora is running on this machine; these tests need it closed.");
-
-    // Loopback only, on ports of this run.
-    auto *random = QRandomGenerator::global();
-    environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.insert(QStringLiteral("QT_QUICK_BACKEND"), QStringLiteral("software"));
-    environment.insert(QStringLiteral("TESSORA_DISCOVERY_TARGET"), QStringLiteral("127.0.0.1"));
-    environment.insert(QStringLiteral("TESSORA_DISCOVERY_PORT"), QString::number(random->bounded(20000, 30000)));
-    environment.insert(QStringLiteral("TESSORA_BASE_PORT"), QString::number(random->bounded(30000, 40000)));
-
-    // A small real job and a mesh.
-    jobPath = root.filePath(QStringLiteral("job.ssj"));
-    QVERIFY(squareJob(3).saveCPJ(jobPath));
-    meshPath = root.filePath(QStringLiteral("part.stl"));
-    QVERIFY(QFile::copy(
-        QStringLiteral(TESSORA_SOURCE_DIR "/tests/data/meshes/binary_solidheader_cube20_with_hole.stl"), meshPath));
-}
-
-void TestTessoraInstance::cleanup()
-{
-    // Also after a failure: no process outlives its test, no segment stays behind.
-    first.reset();
-    removeLeftover(guardSegmentKey());
-    removeLeftover(HandOffSegment::defaultKey());
-}
-
-QString TestTessoraInstance::newFolder()
-{
-    const QString path = root.filePath(QStringLiteral("run%1").arg(++folders));
-    QDir().mkpath(path);
-    return path;
-}
-
-std::unique_ptr<Tessora> TestTessoraInstance::startFirst(const QStringList &arguments)
-{
-    auto instance = std::make_unique<Tessora>(environment, newFolder());
-    instance->start(arguments);
-    if (!instance->process.waitForStarted(10000))
-        return nullptr;
-    QElapsedTimer clock;
-    clock.start();
-    while (!instance->logged(runningLine) && instance->running() && clock.elapsed() < 30000)
-        QTest::qWait(50);
-    if (!instance->logged(runningLine) || !instance->running())
-        return nullptr;
-    return instance;
-}
-
-std::unique_ptr<Tessora> TestTessoraInstance::startSecond(const QStringList &arguments)
-{
-    auto instance = std::make_unique<Tessora>(environment, newFolder());
-    instance->start(arguments);
-    return instance;
-}
-
-void TestTessoraInstance::firstStart_runsAndOpensItsJobArgumentInTheViewer()
-{
-    first = startFirst({jobPath});
-    QVERIFY2(first, "tessora did not start");
-    QTRY_VERIFY_WITH_TIMEOUT(first->logged(viewerLine + jobPath), 5000);
-    // Opened from the command line, not handed over.
-    QCOMPARE(first->count(handOffLine), 0);
-    // Nothing went wrong on the way (the page's own warnings are the page tests' concern).
-    QCOMPARE(first->logLines().filter(QStringLiteral("ERROR")), QStringList());
-    QCOMPARE(first->count(alreadyRunningLine), 0);
-    // It holds the guard.
-    QVERIFY(segmentIsHeld(guardSegmentKey()));
-}
-
-void TestTessoraInstance::secondStartWithoutArguments_exits1_firstUntouched()
-{
-    first = startFirst();
-    QVERIFY2(first, "tessora did not start");
-
-    auto second = startSecond({});
-    QVERIFY(second->finishes(10000));
-    QCOMPARE(second->process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(second->process.exitCode(), 1);
-    QCOMPARE(second->count(alreadyRunningLine), 1);
-    QCOMPARE(second->count(runningLine), 0);
-
-    // The first goes on as before, and still takes hand-offs.
-    QTest::qWait(pollSlackMs);
-    QVERIFY(first->running());
-    QCOMPARE(first->count(handOffLine), 0);
-    QCOMPARE(first->count(alreadyRunningLine), 0);
-    QVERIFY(segmentIsHeld(guardSegmentKey()));
-    auto third = startSecond({jobPath});
-    QTRY_VERIFY_WITH_TIMEOUT(first->logged(viewerLine + jobPath), 3000);
-    QVERIFY(third->finishes(10000));
-}
-
-void TestTessoraInstance::secondStartWithJob_firstOpensItWithinASecond_secondExits1()
-{
-    first = startFirst();
-    QVERIFY2(first, "tessora did not start");
-
-    QElapsedTimer clock;
-    auto second = startSecond({jobPath});
-    QVERIFY(second->process.waitForStarted(10000));
-    clock.start();
-    QTRY_VERIFY_WITH_TIMEOUT(first->logged(handOffLine + jobPath), 1000);
-    QTRY_VERIFY_WITH_TIMEOUT(first->logged(viewerLine + jobPath), 1000);
-    QVERIFY(clock.elapsed() < 1000);
-
-    QVERIFY(second->finishes(5000));
-    QCOMPARE(second->process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(second->process.exitCode(), 1);
-    QCOMPARE(second->count(alreadyRunningLine), 1);
-    QCOMPARE(second->count(QStringLiteral("SharedMemoryWriter::isMemoryMarkedAsRead. True")), 1);
-    QCOMPARE(first->count(handOffLine), 1);
-    QCOMPARE(first->count(importLine), 0);
-    QVERIFY(first->running());
-}
-
-void TestTessoraInstance::twoFilesInOneStart_bothOpened()
-{
-    first = startFirst();
-    QVERIFY2(first, "tessora did not start");
-    auto second = startSecond({meshPath, jobPath});
-    QVERIFY(second->finishes(10000));
-    QCOMPARE(second->process.exitCode(), 1);
-    QCOMPARE(second->count(QStringLiteral("SharedMemoryWriter::isMemoryMarkedAsRead. True")), 2);
-    QCOMPARE(second->count(QStringLiteral("Can't create")), 0);
-
-    // In the order given.
-    QTRY_VERIFY_WITH_TIMEOUT(first->logged(viewerLine + jobPath), 2000);
-    const QStringList handedOver = first->logLines().filter(handOffLine);
-    QCOMPARE(handedOver.size(), 2);
-    QVERIFY(handedOver.at(0).endsWith(handOffLine + meshPath));
-    QVERIFY(handedOver.at(1).endsWith(handOffLine + jobPath));
-}
-
-void TestTessoraInstance::runningInstanceNeverReads_secondStartGivesUpAfterTheLimit()
-{
-    // A running instance that holds the guard but never takes a path (hung,
-    // or still loading): the second start must still end.
-    RunGuard hungInstance(QStringLiteral("Tessora"));
-    QVERIFY(hungInstance.tryToRun());
-
-    auto second = startSecond({jobPath});
-    QVERIFY(second->process.waitForStarted(10000));
-    QElapsedTimer clock;
-    clock.start();
-    QVERIFY(second->finishes(30000));
-    QVERIFY2(clock.elapsed() >= 9000, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(second->process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(second->process.exitCode(), 1);
-    QCOMPARE(second->count(alreadyRunningLine), 1);
-    QCOMPARE(second->count(QStringLiteral("ERROR. SharedMemoryWriter::isMemoryMarkedAsRead.")), 1);
-    QCOMPARE(second->count(QStringLiteral("SharedMemoryWriter::isMemoryMarkedAsRead. True")), 0);
-    // The unread path does not linger for a later instance.
-    QVERIFY(!segmentIsHeld(HandOffSegment::defaultKey()));
-}
 
 QTEST_GUILESS_MAIN(TestTessoraInstance)
 #include "tst_tessorainstance.moc"

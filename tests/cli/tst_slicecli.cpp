@@ -1,7 +1,7 @@
 // tessora-cli slice, run as a user runs it: real meshes in, a job file out, and clear
 // failures for what cannot be sliced.
+#include "clirun.h"
 #include "crushedprintjob.h"
-#include "testpaths.h"
 
 #include <QFile>
 
@@ -12,25 +12,11 @@
 
 namespace {
 
-struct Run {
-    int exitCode = -1;
-    QString err;
-};
+using Run = CliRun;
 
 Run slice(const QStringList &arguments)
 {
-    QProcess process;
-    process.start(
-        TestPaths::executable(QStringLiteral("tessora-cli")), QStringList {QStringLiteral("slice")} + arguments);
-    Run run;
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
+    return runCli(QStringList {"slice"} + arguments);
 }
 
 QString mesh(const QString &name)
@@ -57,8 +43,8 @@ private slots:
     void cubeWithHole_plainAndAntiAliased()
     {
         const QString plain = m_dir.filePath(QStringLiteral("cube.ssj"));
-        Run run = slice({mesh(QStringLiteral("binary_solidheader_cube20_with_hole.stl")), QStringLiteral("-o"), plain,
-            QStringLiteral("--layer"), QStringLiteral("100")});
+        Run run
+            = slice({mesh(QStringLiteral("binary_solidheader_cube20_with_hole.stl")), "-o", plain, "--layer", "100"});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         QVERIFY(run.err.contains(QStringLiteral("sliced 100 layers")));
         CrushedPrintJob job;
@@ -72,8 +58,8 @@ private slots:
         QCOMPARE(job.whiteBounds(), QRect(QPoint(540, 300), QPoint(739, 499)));
 
         const QString grey = m_dir.filePath(QStringLiteral("cube-aa.ssj"));
-        run = slice({mesh(QStringLiteral("binary_solidheader_cube20_with_hole.stl")), QStringLiteral("-o"), grey,
-            QStringLiteral("--anti-aliased"), QStringLiteral("--printer-75")});
+        run = slice({mesh(QStringLiteral("binary_solidheader_cube20_with_hole.stl")), "-o", grey, "--anti-aliased",
+            "--printer-75"});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         CrushedPrintJob greyJob;
         QVERIFY(load(grey, &greyJob));
@@ -86,8 +72,7 @@ private slots:
     {
         const QString path = m_dir.filePath(QStringLiteral("two.ssj"));
         const QString cube = mesh(QStringLiteral("binary_solidheader_cube20_with_hole.stl"));
-        const Run run
-            = slice({cube, cube, QStringLiteral("-o"), path, QStringLiteral("--layer"), QStringLiteral("100")});
+        const Run run = slice({cube, cube, "-o", path, "--layer", "100"});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         CrushedPrintJob job;
         QVERIFY(load(path, &job));
@@ -118,17 +103,14 @@ private slots:
         file.close();
 
         const QString job = m_dir.filePath(QStringLiteral("t.ssj"));
-        const Run run = slice({model, QStringLiteral("-o"), job, QStringLiteral("--supports")});
+        const Run run = slice({model, "-o", job, "--supports"});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         QVERIFY(run.err.contains(QStringLiteral(" supports\n")));
         // Lifted 4.826 mm on its supports: 16 + 4.826 mm at 50 microns.
         QVERIFY2(run.err.contains(QStringLiteral("sliced 417 layers")), qPrintable(run.err));
-        QProcess islands;
-        islands.start(TestPaths::executable(QStringLiteral("tessora-cli")),
-            {QStringLiteral("ssj"), QStringLiteral("islands"), job});
-        QVERIFY(islands.waitForFinished(60000));
-        QCOMPARE(islands.exitCode(), 0);
-        QVERIFY(islands.readAllStandardOutput().contains("0 larger than 5 pixels"));
+        const Run islands = runCli({"ssj", "islands", job});
+        QCOMPARE(islands.exitCode, 0);
+        QVERIFY(islands.out.contains("0 larger than 5 pixels"));
     }
 
     void failures_giveOneErrorLine_data()
@@ -137,19 +119,17 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("message");
         const QString out = QStringLiteral("out.ssj");
-        QTest::newRow("no triangles") << QStringList {mesh(QStringLiteral("missing.stl")), QStringLiteral("-o"), out}
-                                      << 1 << QStringLiteral("error: ");
-        QTest::newRow("not a mesh") << QStringList {mesh(QStringLiteral("SOURCES.md")), QStringLiteral("-o"), out} << 1
+        QTest::newRow("no triangles") << QStringList {mesh(QStringLiteral("missing.stl")), "-o", out} << 1
+                                      << QStringLiteral("error: ");
+        QTest::newRow("not a mesh") << QStringList {mesh(QStringLiteral("SOURCES.md")), "-o", out} << 1
                                     << QStringLiteral("not an STL or OBJ file");
-        QTest::newRow("flat") << QStringList {QStringLiteral("flat.obj"), QStringLiteral("-o"), out} << 1
-                              << QStringLiteral("Nothing to slice");
+        QTest::newRow("flat") << QStringList {"flat.obj", "-o", out} << 1 << QStringLiteral("Nothing to slice");
         QTest::newRow("no output") << QStringList {mesh(QStringLiteral("obj_concave_66gon.obj"))} << 2
                                    << QStringLiteral("-o JOB is required");
-        QTest::newRow("bad layer") << QStringList {mesh(QStringLiteral("obj_concave_66gon.obj")), QStringLiteral("-o"),
-            out, QStringLiteral("--layer"), QStringLiteral("30")}
-                                   << 2 << QStringLiteral("--layer takes 20, 50 or 100");
-        QTest::newRow("bad density") << QStringList {mesh(QStringLiteral("obj_concave_66gon.obj")),
-            QStringLiteral("-o"), out, QStringLiteral("--supports"), QStringLiteral("--density"), QStringLiteral("101")}
+        QTest::newRow("bad layer") << QStringList {mesh(QStringLiteral("obj_concave_66gon.obj")), "-o", out, "--layer",
+            "30"} << 2 << QStringLiteral("--layer takes 20, 50 or 100");
+        QTest::newRow("bad density") << QStringList {mesh(QStringLiteral("obj_concave_66gon.obj")), "-o", out,
+            "--supports", "--density", "101"}
                                      << 2 << QStringLiteral("--density takes 0 to 100");
     }
 

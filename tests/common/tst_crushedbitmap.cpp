@@ -46,364 +46,345 @@ class TestCrushedBitMap : public QObject
     Q_OBJECT
 
 private slots:
-    void workedExample_packsToSevenBytes();
-    void keySize_data();
-    void keySize();
-    void runsAtPowerOfTwoBoundaries_codeWithSmallestKey_data();
-    void runsAtPowerOfTwoBoundaries_codeWithSmallestKey();
-    void randomImages_roundTripPixelForPixel_data();
-    void randomImages_roundTripPixelForPixel();
-    void threshold_blackBelow32OnEveryChannel_alphaIgnored();
-    void typicalLayer_firstRunIsLongBlackRunWithKey18();
-    void emptyImage_packsToHeaderAndOneZeroRun_tooLargeRefused();
-    void unpack_centresLayerAndAppliesShift();
-    void unpack_clipsToTargetAndLeavesBlackUntouched();
-    void popBits_outOfRangeAnswers();
-    void truncatedBits_unpackUpToLastCompleteRun();
-    void overlongRun_staysInsideTheLayer();
-    void isWhitePixel_usesPlacementOfLastUnpacking();
-    void record_streamsAndReloadsFromItsOwnFile();
-    void record_cutShort_failsWithoutAllocatingItsDeclaredLength();
-};
+    void workedExample_packsToSevenBytes()
+    {
+        // Top row: black, black, white, white. Bottom row: white, black, black, black.
+        QImage image = blackImage(4, 2);
+        image.setPixel(2, 0, kWhite);
+        image.setPixel(3, 0, kWhite);
+        image.setPixel(0, 1, kWhite);
 
-void TestCrushedBitMap::workedExample_packsToSevenBytes()
-{
-    // Top row: black, black, white, white. Bottom row: white, black, black, black.
-    QImage image = blackImage(4, 2);
-    image.setPixel(2, 0, kWhite);
-    image.setPixel(3, 0, kWhite);
-    image.setPixel(0, 1, kWhite);
+        CrushedBitMap map(&image);
+        QCOMPARE(map.bitCount(), qint64(56));
+        QCOMPARE(map.bits().left(7), QByteArray::fromHex("00200040 60c8c8"));
+        QCOMPARE(map.whitePixels(), 3);
+        QCOMPARE(map.whiteBounds(), QRect(QPoint(0, 0), QPoint(3, 1)));
 
-    CrushedBitMap map(&image);
-    QCOMPARE(map.bitCount(), qint64(56));
-    QCOMPARE(map.bits().left(7), QByteArray::fromHex("00200040 60c8c8"));
-    QCOMPARE(map.whitePixels(), 3);
-    QCOMPARE(map.whiteBounds(), QRect(QPoint(0, 0), QPoint(3, 1)));
-
-    // Its record, byte for byte, is checked in the job file's layout (tst_jobfile).
-    const QImage back = unpack(map);
-    QCOMPARE(back.size(), QSize(4, 2));
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 4; ++x)
-            QCOMPARE(back.pixel(x, y), image.pixel(x, y));
-}
-
-void TestCrushedBitMap::keySize_data()
-{
-    QTest::addColumn<quint32>("run");
-    QTest::addColumn<int>("key");
-    // Runs up to 2^16 + 1 are covered by the images below.
-    QTest::newRow("0") << 0u << 0;
-    QTest::newRow("1") << 1u << 0;
-    QTest::newRow("2^31") << 0x80000000u << 31;
-    QTest::newRow("2^31+1") << 0x80000001u << 32;
-}
-
-void TestCrushedBitMap::keySize()
-{
-    QFETCH(quint32, run);
-    QFETCH(int, key);
-    QCOMPARE(CrushedBitMap::computeKeySize(run), key);
-}
-
-void TestCrushedBitMap::runsAtPowerOfTwoBoundaries_codeWithSmallestKey_data()
-{
-    QTest::addColumn<int>("blackRun");
-    for (int k = 1; k <= 16; ++k) {
-        const int power = 1 << k;
-        QTest::addRow("2^%d-1", k) << power - 1;
-        QTest::addRow("2^%d", k) << power;
-        QTest::addRow("2^%d+1", k) << power + 1;
+        // Its record, byte for byte, is checked in the job file's layout (tst_jobfile).
+        const QImage back = unpack(map);
+        QCOMPARE(back.size(), QSize(4, 2));
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 4; ++x)
+                QCOMPARE(back.pixel(x, y), image.pixel(x, y));
     }
-}
 
-void TestCrushedBitMap::runsAtPowerOfTwoBoundaries_codeWithSmallestKey()
-{
-    QFETCH(int, blackRun);
-    // Rows of 1024 pixels: a black run of the given length, three white pixels,
-    // and black to the end of the last row.
-    const int width = 1024;
-    const int height = (blackRun + 3 + width - 1) / width;
-    const int rest = width * height - blackRun - 3;
-    QImage image = blackImage(width, height);
-    for (int i = blackRun; i < blackRun + 3; ++i)
-        image.setPixel(i % width, i / width, kWhite);
+    void keySize_data()
+    {
+        QTest::addColumn<quint32>("run");
+        QTest::addColumn<int>("key");
+        // Runs up to 2^16 + 1 are covered by the images below.
+        QTest::newRow("0") << 0u << 0;
+        QTest::newRow("1") << 1u << 0;
+        QTest::newRow("2^31") << 0x80000000u << 31;
+        QTest::newRow("2^31+1") << 0x80000001u << 32;
+    }
 
-    CrushedBitMap map(&image);
-    QCOMPARE(map.bitCount(), qint64(33 + runBits(blackRun) + runBits(3) + (rest > 0 ? runBits(rest) : 0)));
+    void keySize()
+    {
+        QFETCH(quint32, run);
+        QFETCH(int, key);
+        QCOMPARE(CrushedBitMap::computeKeySize(run), key);
+    }
 
-    QCOMPARE(map.popBits(16), width);
-    QCOMPARE(map.popBits(16), height);
-    QCOMPARE(map.popBits(1), 0);
-    const int key = map.popBits(5);
-    QVERIFY((qint64(1) << key) >= blackRun);
-    QVERIFY(key == 0 || (qint64(1) << (key - 1)) < blackRun);
-    QCOMPARE(map.popBits(key + 1), blackRun);
-
-    const QImage back = unpack(map);
-    const auto pixelAt = [&back, width](int i) { return back.pixel(i % width, i / width); };
-    QCOMPARE(pixelAt(blackRun - 1), kBlack);
-    QCOMPARE(pixelAt(blackRun), kWhite);
-    QCOMPARE(pixelAt(blackRun + 2), kWhite);
-    if (rest > 0)
-        QCOMPARE(pixelAt(blackRun + 3), kBlack);
-}
-
-void TestCrushedBitMap::randomImages_roundTripPixelForPixel_data()
-{
-    QTest::addColumn<int>("width");
-    QTest::addColumn<int>("height");
-    QTest::addColumn<int>("whitePercent");
-    QTest::newRow("1x1 black") << 1 << 1 << 0;
-    QTest::newRow("1x1 white") << 1 << 1 << 100;
-    QTest::newRow("odd sizes, sparse") << 37 << 23 << 3;
-    QTest::newRow("odd sizes, noisy") << 101 << 7 << 50;
-    QTest::newRow("single column") << 1 << 300 << 40;
-    QTest::newRow("projector raster") << 1280 << 800 << 1;
-}
-
-void TestCrushedBitMap::randomImages_roundTripPixelForPixel()
-{
-    QFETCH(int, width);
-    QFETCH(int, height);
-    QFETCH(int, whitePercent);
-    QRandomGenerator random(quint32(width * 7919 + height * 31 + whitePercent));
-    QImage image(width, height, QImage::Format_ARGB32);
-    int expectedWhite = 0;
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            // Grey values on both sides of the threshold, in runs of random length.
-            const bool white = int(random.bounded(100)) < whitePercent;
-            const int level = white ? 32 + int(random.bounded(224)) : int(random.bounded(32));
-            const QRgb pixel = qRgba(level, white ? 0 : level, 0, int(random.bounded(256)));
-            image.setPixel(x, y, pixel);
-            expectedWhite += isWhiteByRule(pixel) ? 1 : 0;
+    void runsAtPowerOfTwoBoundaries_codeWithSmallestKey_data()
+    {
+        QTest::addColumn<int>("blackRun");
+        for (int k = 1; k <= 16; ++k) {
+            const int power = 1 << k;
+            QTest::addRow("2^%d-1", k) << power - 1;
+            QTest::addRow("2^%d", k) << power;
+            QTest::addRow("2^%d+1", k) << power + 1;
         }
     }
 
-    CrushedBitMap map(&image);
-    QCOMPARE(map.whitePixels(), expectedWhite);
-    QCOMPARE(map.width(), width);
-    QCOMPARE(map.height(), height);
+    void runsAtPowerOfTwoBoundaries_codeWithSmallestKey()
+    {
+        QFETCH(int, blackRun);
+        // Rows of 1024 pixels: a black run of the given length, three white pixels,
+        // and black to the end of the last row.
+        const int width = 1024;
+        const int height = (blackRun + 3 + width - 1) / width;
+        const int rest = width * height - blackRun - 3;
+        QImage image = blackImage(width, height);
+        for (int i = blackRun; i < blackRun + 3; ++i)
+            image.setPixel(i % width, i / width, kWhite);
 
-    const QImage back = unpack(map);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            QCOMPARE(back.pixel(x, y), isWhiteByRule(image.pixel(x, y)) ? kWhite : kBlack);
-    // Every bit was used: the runs end exactly at the last bit.
-    QCOMPARE(map.cursor(), map.bitCount());
-}
+        CrushedBitMap map(&image);
+        QCOMPARE(map.bitCount(), qint64(33 + runBits(blackRun) + runBits(3) + (rest > 0 ? runBits(rest) : 0)));
 
-void TestCrushedBitMap::threshold_blackBelow32OnEveryChannel_alphaIgnored()
-{
-    const QList<QPair<QRgb, bool>> cases = {
-        {qRgba(31, 31, 31, 255), false},
-        {qRgba(32, 0, 0, 255), true},
-        {qRgba(0, 32, 0, 255), true},
-        {qRgba(0, 0, 32, 255), true},
-        {qRgba(255, 0, 0, 0), true},
-        {qRgba(0, 0, 0, 255), false},
-        {qRgba(255, 0, 0, 255), true},
-        {qRgba(10, 20, 31, 0), false},
-    };
-    QImage image(cases.size(), 1, QImage::Format_ARGB32);
-    for (int i = 0; i < cases.size(); ++i)
-        image.setPixel(i, 0, cases[i].first);
-    CrushedBitMap map(&image);
-    const QImage back = unpack(map);
-    for (int i = 0; i < cases.size(); ++i)
-        QCOMPARE(back.pixel(i, 0) == kWhite, cases[i].second);
-}
+        QCOMPARE(map.popBits(16), width);
+        QCOMPARE(map.popBits(16), height);
+        QCOMPARE(map.popBits(1), 0);
+        const int key = map.popBits(5);
+        QVERIFY((qint64(1) << key) >= blackRun);
+        QVERIFY(key == 0 || (qint64(1) << (key - 1)) < blackRun);
+        QCOMPARE(map.popBits(key + 1), blackRun);
 
-void TestCrushedBitMap::typicalLayer_firstRunIsLongBlackRunWithKey18()
-{
-    QImage image = blackImage(1280, 800);
-    QPainter painter(&image);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(Qt::white);
-    painter.drawEllipse(QPoint(640, 330), 150, 150); // top row 180: first run 180 x 1280 + ...
-    painter.end();
+        const QImage back = unpack(map);
+        const auto pixelAt = [&back, width](int i) { return back.pixel(i % width, i / width); };
+        QCOMPARE(pixelAt(blackRun - 1), kBlack);
+        QCOMPARE(pixelAt(blackRun), kWhite);
+        QCOMPARE(pixelAt(blackRun + 2), kWhite);
+        if (rest > 0)
+            QCOMPARE(pixelAt(blackRun + 3), kBlack);
+    }
 
-    CrushedBitMap map(&image);
-    QVERIFY2(map.bitCount() < 12000, qPrintable(QString::number(map.bitCount())));
-    QCOMPARE(map.popBits(16), 1280);
-    QCOMPARE(map.popBits(16), 800);
-    QCOMPARE(map.popBits(1), 0);
-    QCOMPARE(map.popBits(5), 18);
-    QVERIFY(map.popBits(19) > 200000);
-}
+    void randomImages_roundTripPixelForPixel_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<int>("whitePercent");
+        QTest::newRow("1x1 black") << 1 << 1 << 0;
+        QTest::newRow("1x1 white") << 1 << 1 << 100;
+        QTest::newRow("odd sizes, sparse") << 37 << 23 << 3;
+        QTest::newRow("odd sizes, noisy") << 101 << 7 << 50;
+        QTest::newRow("single column") << 1 << 300 << 40;
+        QTest::newRow("projector raster") << 1280 << 800 << 1;
+    }
 
-void TestCrushedBitMap::emptyImage_packsToHeaderAndOneZeroRun_tooLargeRefused()
-{
-    QImage empty;
-    CrushedBitMap map;
-    QVERIFY(map.crushSlice(&empty));
-    QCOMPARE(map.bitCount(), qint64(39));
-    QCOMPARE(bitString(map), QString(39, QLatin1Char('0')));
-    QCOMPARE(map.whitePixels(), 0);
-    // Wider or taller than 16 bits can count, or no image at all: refused.
-    QImage wide = blackImage(65536, 1);
-    QVERIFY(!map.crushSlice(&wide));
-    QVERIFY(!map.crushSlice(nullptr));
-}
+    void randomImages_roundTripPixelForPixel()
+    {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(int, whitePercent);
+        QRandomGenerator random(quint32(width * 7919 + height * 31 + whitePercent));
+        QImage image(width, height, QImage::Format_ARGB32);
+        int expectedWhite = 0;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                // Grey values on both sides of the threshold, in runs of random length.
+                const bool white = int(random.bounded(100)) < whitePercent;
+                const int level = white ? 32 + int(random.bounded(224)) : int(random.bounded(32));
+                const QRgb pixel = qRgba(level, white ? 0 : level, 0, int(random.bounded(256)));
+                image.setPixel(x, y, pixel);
+                expectedWhite += isWhiteByRule(pixel) ? 1 : 0;
+            }
+        }
 
-void TestCrushedBitMap::unpack_centresLayerAndAppliesShift()
-{
-    QImage image(4, 2, QImage::Format_ARGB32);
-    image.fill(kWhite);
-    CrushedBitMap map(&image);
+        CrushedBitMap map(&image);
+        QCOMPARE(map.whitePixels(), expectedWhite);
+        QCOMPARE(map.width(), width);
+        QCOMPARE(map.height(), height);
 
-    QImage target = blackImage(10, 6);
-    map.inflateSlice(&target, 0, 0, false);
-    // (10 - 4) / 2 = 3 and (6 - 2) / 2 = 2.
-    QCOMPARE(map.offset(), QPoint(3, 2));
-    QCOMPARE(target.pixel(3, 2), kWhite);
-    QCOMPARE(target.pixel(6, 3), kWhite);
-    QCOMPARE(target.pixel(2, 2), kBlack);
-    QCOMPARE(target.pixel(7, 3), kBlack);
+        const QImage back = unpack(map);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                QCOMPARE(back.pixel(x, y), isWhiteByRule(image.pixel(x, y)) ? kWhite : kBlack);
+        // Every bit was used: the runs end exactly at the last bit.
+        QCOMPARE(map.cursor(), map.bitCount());
+    }
 
-    target = blackImage(10, 6);
-    map.inflateSlice(&target, -3, 1, false);
-    QCOMPARE(map.offset(), QPoint(0, 3));
-    QCOMPARE(target.pixel(0, 3), kWhite);
-    QCOMPARE(target.pixel(3, 4), kWhite);
-    QCOMPARE(target.pixel(4, 4), kBlack);
-}
+    void threshold_blackBelow32OnEveryChannel_alphaIgnored()
+    {
+        const QList<QPair<QRgb, bool>> cases = {
+            {qRgba(31, 31, 31, 255), false},
+            {qRgba(32, 0, 0, 255), true},
+            {qRgba(0, 32, 0, 255), true},
+            {qRgba(0, 0, 32, 255), true},
+            {qRgba(255, 0, 0, 0), true},
+            {qRgba(0, 0, 0, 255), false},
+            {qRgba(255, 0, 0, 255), true},
+            {qRgba(10, 20, 31, 0), false},
+        };
+        QImage image(cases.size(), 1, QImage::Format_ARGB32);
+        for (int i = 0; i < cases.size(); ++i)
+            image.setPixel(i, 0, cases[i].first);
+        CrushedBitMap map(&image);
+        const QImage back = unpack(map);
+        for (int i = 0; i < cases.size(); ++i)
+            QCOMPARE(back.pixel(i, 0) == kWhite, cases[i].second);
+    }
 
-void TestCrushedBitMap::unpack_clipsToTargetAndLeavesBlackUntouched()
-{
-    QImage image(6, 6, QImage::Format_ARGB32);
-    image.fill(kWhite);
-    image.setPixel(0, 0, kBlack);
-    CrushedBitMap map(&image);
+    void typicalLayer_firstRunIsLongBlackRunWithKey18()
+    {
+        QImage image = blackImage(1280, 800);
+        QPainter painter(&image);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Qt::white);
+        painter.drawEllipse(QPoint(640, 330), 150, 150); // top row 180: first run 180 x 1280 + ...
+        painter.end();
 
-    // A smaller target of another colour: only white is written, clipped.
-    QImage target(4, 4, QImage::Format_ARGB32_Premultiplied);
-    target.fill(0xFF123456u);
-    map.inflateSlice(&target, 0, 0, false);
-    // Offset (4 - 6) / 2 = -1: layer pixel (1, 1) lands on (0, 0).
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x)
-            QCOMPARE(target.pixel(x, y), kWhite);
+        CrushedBitMap map(&image);
+        QVERIFY2(map.bitCount() < 12000, qPrintable(QString::number(map.bitCount())));
+        QCOMPARE(map.popBits(16), 1280);
+        QCOMPARE(map.popBits(16), 800);
+        QCOMPARE(map.popBits(1), 0);
+        QCOMPARE(map.popBits(5), 18);
+        QVERIFY(map.popBits(19) > 200000);
+    }
 
-    target.fill(0xFF123456u);
-    map.inflateSlice(&target, 1, 1, false);
-    QCOMPARE(target.pixel(0, 0), 0xFF123456u); // the black corner pixel is not written
-    QCOMPARE(target.pixel(1, 1), kWhite);
+    void emptyImage_packsToHeaderAndOneZeroRun_tooLargeRefused()
+    {
+        QImage empty;
+        CrushedBitMap map;
+        QVERIFY(map.crushSlice(&empty));
+        QCOMPARE(map.bitCount(), qint64(39));
+        QCOMPARE(bitString(map), QString(39, QLatin1Char('0')));
+        QCOMPARE(map.whitePixels(), 0);
+        // Wider or taller than 16 bits can count, or no image at all: refused.
+        QImage wide = blackImage(65536, 1);
+        QVERIFY(!map.crushSlice(&wide));
+        QVERIFY(!map.crushSlice(nullptr));
+    }
 
-    // Targets of other pixel formats take the same pixels.
-    QImage rgb888(6, 6, QImage::Format_RGB888);
-    rgb888.fill(Qt::black);
-    map.inflateSlice(&rgb888, 0, 0, false);
-    QCOMPARE(rgb888.pixel(0, 0), kBlack);
-    QCOMPARE(rgb888.pixel(5, 5), kWhite);
-}
+    void unpack_centresLayerAndAppliesShift()
+    {
+        QImage image(4, 2, QImage::Format_ARGB32);
+        image.fill(kWhite);
+        CrushedBitMap map(&image);
 
-void TestCrushedBitMap::popBits_outOfRangeAnswers()
-{
-    CrushedBitMap map;
-    map.pushBits(0x5, 3);
-    QCOMPARE(map.popBits(0), 0);
-    QCOMPARE(map.popBits(-4), 0);
-    QCOMPARE(map.popBits(33), -1);
-    QCOMPARE(map.popBits(4), -1);
-    QCOMPARE(map.popBits(3), 5);
-    QCOMPARE(map.popBits(1), -1);
-}
+        QImage target = blackImage(10, 6);
+        map.inflateSlice(&target, 0, 0, false);
+        // (10 - 4) / 2 = 3 and (6 - 2) / 2 = 2.
+        QCOMPARE(map.offset(), QPoint(3, 2));
+        QCOMPARE(target.pixel(3, 2), kWhite);
+        QCOMPARE(target.pixel(6, 3), kWhite);
+        QCOMPARE(target.pixel(2, 2), kBlack);
+        QCOMPARE(target.pixel(7, 3), kBlack);
 
-void TestCrushedBitMap::truncatedBits_unpackUpToLastCompleteRun()
-{
-    // A 4 x 2 layer: white 3, black 2, white 3. Its record is cut inside the
-    // last run; the first two runs still unpack, the rest stays black.
-    QImage image = blackImage(4, 2);
-    for (int i : {0, 1, 2, 5, 6, 7})
-        image.setPixel(i % 4, i / 4, kWhite);
-    CrushedBitMap full(&image);
-    const qint64 lastRunStart = full.bitCount() - runBits(3);
+        target = blackImage(10, 6);
+        map.inflateSlice(&target, -3, 1, false);
+        QCOMPARE(map.offset(), QPoint(0, 3));
+        QCOMPARE(target.pixel(0, 3), kWhite);
+        QCOMPARE(target.pixel(3, 4), kWhite);
+        QCOMPARE(target.pixel(4, 4), kBlack);
+    }
 
-    CrushedBitMap cut;
-    const QString bits = bitString(full).left(int(lastRunStart + 4));
-    for (QChar bit : bits)
-        cut.pushBits(bit == QLatin1Char('1') ? 1 : 0, 1);
+    void unpack_clipsToTargetAndLeavesBlackUntouched()
+    {
+        QImage image(6, 6, QImage::Format_ARGB32);
+        image.fill(kWhite);
+        image.setPixel(0, 0, kBlack);
+        CrushedBitMap map(&image);
 
-    QImage target = blackImage(4, 2);
-    cut.inflateSlice(&target, 0, 0, false);
-    QCOMPARE(target.pixel(0, 0), kWhite);
-    QCOMPARE(target.pixel(2, 0), kWhite);
-    QCOMPARE(target.pixel(3, 0), kBlack);
-    QCOMPARE(target.pixel(1, 1), kBlack);
-    QCOMPARE(target.pixel(3, 1), kBlack);
-}
+        // A smaller target of another colour: only white is written, clipped.
+        QImage target(4, 4, QImage::Format_ARGB32_Premultiplied);
+        target.fill(0xFF123456u);
+        map.inflateSlice(&target, 0, 0, false);
+        // Offset (4 - 6) / 2 = -1: layer pixel (1, 1) lands on (0, 0).
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4; ++x)
+                QCOMPARE(target.pixel(x, y), kWhite);
 
-void TestCrushedBitMap::overlongRun_staysInsideTheLayer()
-{
-    // A 2 x 2 layer whose single white run claims 100 pixels, unpacked into a
-    // larger target: nothing below the layer's own rows may turn white.
-    CrushedBitMap map;
-    map.pushBits(2, 16);
-    map.pushBits(2, 16);
-    map.pushBits(1, 1);
-    map.pushBits(7, 5);
-    map.pushBits(100, 8);
-    QImage target = blackImage(2, 10);
-    map.inflateSlice(&target, 0, -4, false); // layer rows land on 0 and 1
-    QCOMPARE(target.pixel(1, 1), kWhite);
-    for (int y = 2; y < 10; ++y)
-        QCOMPARE(target.pixel(0, y), kBlack);
-}
+        target.fill(0xFF123456u);
+        map.inflateSlice(&target, 1, 1, false);
+        QCOMPARE(target.pixel(0, 0), 0xFF123456u); // the black corner pixel is not written
+        QCOMPARE(target.pixel(1, 1), kWhite);
 
-void TestCrushedBitMap::isWhitePixel_usesPlacementOfLastUnpacking()
-{
-    QImage image = blackImage(4, 2);
-    image.setPixel(1, 1, kWhite);
-    CrushedBitMap map(&image);
-    QVERIFY(map.isWhitePixel(QPoint(1, 1)));
-    QVERIFY(!map.isWhitePixel(QPoint(0, 0)));
-    QVERIFY(!map.isWhitePixel(QPoint(40, 40)));
+        // Targets of other pixel formats take the same pixels.
+        QImage rgb888(6, 6, QImage::Format_RGB888);
+        rgb888.fill(Qt::black);
+        map.inflateSlice(&rgb888, 0, 0, false);
+        QCOMPARE(rgb888.pixel(0, 0), kBlack);
+        QCOMPARE(rgb888.pixel(5, 5), kWhite);
+    }
 
-    QImage target = blackImage(8, 6);
-    map.inflateSlice(&target, 0, 0, false); // offset (2, 2)
-    QVERIFY(map.isWhitePixel(QPoint(3, 3)));
-    QVERIFY(!map.isWhitePixel(QPoint(1, 1)));
-}
+    void popBits_outOfRangeAnswers()
+    {
+        CrushedBitMap map;
+        map.pushBits(0x5, 3);
+        QCOMPARE(map.popBits(0), 0);
+        QCOMPARE(map.popBits(-4), 0);
+        QCOMPARE(map.popBits(33), -1);
+        QCOMPARE(map.popBits(4), -1);
+        QCOMPARE(map.popBits(3), 5);
+        QCOMPARE(map.popBits(1), -1);
+    }
 
-void TestCrushedBitMap::record_streamsAndReloadsFromItsOwnFile()
-{
-    QImage image = blackImage(40, 30);
-    QPainter painter(&image);
-    painter.fillRect(QRect(5, 6, 10, 12), Qt::white);
-    painter.end();
-    CrushedBitMap map(&image);
-    QCOMPARE(map.whiteBounds(), QRect(5, 6, 10, 12));
+    void truncatedBits_unpackUpToLastCompleteRun()
+    {
+        // A 4 x 2 layer: white 3, black 2, white 3. Its record is cut inside the
+        // last run; the first two runs still unpack, the rest stays black.
+        QImage image = blackImage(4, 2);
+        for (int i : {0, 1, 2, 5, 6, 7})
+            image.setPixel(i % 4, i / 4, kWhite);
+        CrushedBitMap full(&image);
+        const qint64 lastRunStart = full.bitCount() - runBits(3);
 
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("layer.cbm"));
-    QVERIFY(map.saveCrushedBitMap(path));
-    CrushedBitMap loaded;
-    QVERIFY(loaded.loadCrushedBitMap(path));
-    QCOMPARE(loaded.width(), 40);
-    QCOMPARE(loaded.height(), 30);
-    QCOMPARE(loaded.whitePixels(), 120);
-    QCOMPARE(loaded.whiteBounds(), map.whiteBounds());
-    QCOMPARE(loaded.bits(), map.bits());
-    QCOMPARE(unpack(loaded), unpack(map));
-    QVERIFY(!loaded.loadCrushedBitMap(dir.filePath(QStringLiteral("missing"))));
-}
+        CrushedBitMap cut;
+        const QString bits = bitString(full).left(int(lastRunStart + 4));
+        for (QChar bit : bits)
+            cut.pushBits(bit == QLatin1Char('1') ? 1 : 0, 1);
 
-void TestCrushedBitMap::record_cutShort_failsWithoutAllocatingItsDeclaredLength()
-{
-    QByteArray record;
-    QDataStream out(&record, QIODevice::WriteOnly);
-    out << qint32(5) << qint32(0) << qint32(0) << qint32(1) << qint32(1) << quint32(0xFFFFFFF0u);
-    record.append("\x00\x20", 2);
+        QImage target = blackImage(4, 2);
+        cut.inflateSlice(&target, 0, 0, false);
+        QCOMPARE(target.pixel(0, 0), kWhite);
+        QCOMPARE(target.pixel(2, 0), kWhite);
+        QCOMPARE(target.pixel(3, 0), kBlack);
+        QCOMPARE(target.pixel(1, 1), kBlack);
+        QCOMPARE(target.pixel(3, 1), kBlack);
+    }
 
-    QBuffer buffer(&record);
-    buffer.open(QIODevice::ReadOnly);
-    QDataStream in(&buffer);
-    CrushedBitMap map;
-    QVERIFY(!map.streamInCMB(&in));
-    QCOMPARE(map.bits().size(), 0);
-}
+    void overlongRun_staysInsideTheLayer()
+    {
+        // A 2 x 2 layer whose single white run claims 100 pixels, unpacked into a
+        // larger target: nothing below the layer's own rows may turn white.
+        CrushedBitMap map;
+        map.pushBits(2, 16);
+        map.pushBits(2, 16);
+        map.pushBits(1, 1);
+        map.pushBits(7, 5);
+        map.pushBits(100, 8);
+        QImage target = blackImage(2, 10);
+        map.inflateSlice(&target, 0, -4, false); // layer rows land on 0 and 1
+        QCOMPARE(target.pixel(1, 1), kWhite);
+        for (int y = 2; y < 10; ++y)
+            QCOMPARE(target.pixel(0, y), kBlack);
+    }
+
+    void isWhitePixel_usesPlacementOfLastUnpacking()
+    {
+        QImage image = blackImage(4, 2);
+        image.setPixel(1, 1, kWhite);
+        CrushedBitMap map(&image);
+        QVERIFY(map.isWhitePixel(QPoint(1, 1)));
+        QVERIFY(!map.isWhitePixel(QPoint(0, 0)));
+        QVERIFY(!map.isWhitePixel(QPoint(40, 40)));
+
+        QImage target = blackImage(8, 6);
+        map.inflateSlice(&target, 0, 0, false); // offset (2, 2)
+        QVERIFY(map.isWhitePixel(QPoint(3, 3)));
+        QVERIFY(!map.isWhitePixel(QPoint(1, 1)));
+    }
+
+    void record_streamsAndReloadsFromItsOwnFile()
+    {
+        QImage image = blackImage(40, 30);
+        QPainter painter(&image);
+        painter.fillRect(QRect(5, 6, 10, 12), Qt::white);
+        painter.end();
+        CrushedBitMap map(&image);
+        QCOMPARE(map.whiteBounds(), QRect(5, 6, 10, 12));
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("layer.cbm"));
+        QVERIFY(map.saveCrushedBitMap(path));
+        CrushedBitMap loaded;
+        QVERIFY(loaded.loadCrushedBitMap(path));
+        QCOMPARE(loaded.width(), 40);
+        QCOMPARE(loaded.height(), 30);
+        QCOMPARE(loaded.whitePixels(), 120);
+        QCOMPARE(loaded.whiteBounds(), map.whiteBounds());
+        QCOMPARE(loaded.bits(), map.bits());
+        QCOMPARE(unpack(loaded), unpack(map));
+        QVERIFY(!loaded.loadCrushedBitMap(dir.filePath(QStringLiteral("missing"))));
+    }
+
+    void record_cutShort_failsWithoutAllocatingItsDeclaredLength()
+    {
+        QByteArray record;
+        QDataStream out(&record, QIODevice::WriteOnly);
+        out << qint32(5) << qint32(0) << qint32(0) << qint32(1) << qint32(1) << quint32(0xFFFFFFF0u);
+        record.append("\x00\x20", 2);
+
+        QBuffer buffer(&record);
+        buffer.open(QIODevice::ReadOnly);
+        QDataStream in(&buffer);
+        CrushedBitMap map;
+        QVERIFY(!map.streamInCMB(&in));
+        QCOMPARE(map.bits().size(), 0);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestCrushedBitMap)
 #include "tst_crushedbitmap.moc"

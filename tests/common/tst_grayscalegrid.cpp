@@ -5,41 +5,6 @@
 #include <QJsonObject>
 #include <QtTest>
 
-// The grayscale grid, its JSON chunks and the merging of chunks that arrive
-// from the network.
-class TestGrayscaleGrid : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void init();
-    void cleanup();
-
-    // Writing
-    void wholeChunkAndChunks_carryTheirRowRanges();
-    void chunks_together_rebuildTheGrid();
-
-    // Merging
-    void mergeRows3to6_changesOnlyThoseRows_missingCellBecomesZero();
-    void chunkOfNewSize_resetsAllCellsTo255First();
-    void cellAsStringOrNumber_giveSameLevel_data();
-    void cellAsStringOrNumber_giveSameLevel();
-    void notAnObject_leavesGridAsItWas_data();
-    void notAnObject_leavesGridAsItWas();
-
-    // Hostile chunks
-    void hugeSize_isRefusedWithOneLine_data();
-    void hugeSize_isRefusedWithOneLine();
-    void largestAllowedGrid_isAccepted_andResizingDiscardsValues();
-    void badSizes_countAsZero();
-    void rowsOutsideGrid_skippedWithOneLinePerChunk_data();
-    void rowsOutsideGrid_skippedWithOneLinePerChunk();
-
-    // Cell access
-    void badIndex_getGivesMinusOne_setStoresNothing_bothLog();
-    void valueFromPercent_addressesWholeGrid();
-};
-
 namespace {
 
 // Log lines of the code under test, collected instead of printed: merging a
@@ -116,275 +81,284 @@ QString sizedChunk(int rows, int columns, int startRow, int endRow)
 
 } // namespace
 
-void TestGrayscaleGrid::init()
+// The grayscale grid, its JSON chunks and the merging of chunks that arrive
+// from the network.
+class TestGrayscaleGrid : public QObject
 {
-    capturedLog.clear();
-    qInstallMessageHandler(captureMessage);
-}
+    Q_OBJECT
 
-void TestGrayscaleGrid::cleanup()
-{
-    qInstallMessageHandler(nullptr);
-    capturedLog.clear();
-}
+private slots:
+    void init()
+    {
+        capturedLog.clear();
+        qInstallMessageHandler(captureMessage);
+    }
 
-void TestGrayscaleGrid::wholeChunkAndChunks_carryTheirRowRanges()
-{
-    const GrayscaleGrid grid = defaultGrid();
-    const QString whole = grid.getJSONString();
-    QVERIFY(!whole.contains(QLatin1Char(' '))); // compact
-    const QJsonObject chunk = parse(whole);
-    QCOMPARE(chunk.size(), 4 + 8 * 13);
-    QCOMPARE(chunk.value("numRows"), QJsonValue(8));
-    QCOMPARE(chunk.value("numColumns"), QJsonValue(13));
-    QCOMPARE(chunk.value("startRow"), QJsonValue(0));
-    QCOMPARE(chunk.value("endRow"), QJsonValue(8));
-    for (int row = 0; row < 8; ++row) {
-        for (int column = 0; column < 13; ++column) {
-            const QString key = QStringLiteral("r%1c%2").arg(row).arg(column);
-            QVERIFY2(chunk.value(key) == QJsonValue(255), qPrintable(key));
+    void cleanup()
+    {
+        qInstallMessageHandler(nullptr);
+        capturedLog.clear();
+    }
+
+    void wholeChunkAndChunks_carryTheirRowRanges()
+    {
+        const GrayscaleGrid grid = defaultGrid();
+        const QString whole = grid.getJSONString();
+        QVERIFY(!whole.contains(QLatin1Char(' '))); // compact
+        const QJsonObject chunk = parse(whole);
+        QCOMPARE(chunk.size(), 4 + 8 * 13);
+        QCOMPARE(chunk.value("numRows"), QJsonValue(8));
+        QCOMPARE(chunk.value("numColumns"), QJsonValue(13));
+        QCOMPARE(chunk.value("startRow"), QJsonValue(0));
+        QCOMPARE(chunk.value("endRow"), QJsonValue(8));
+        for (int row = 0; row < 8; ++row) {
+            for (int column = 0; column < 13; ++column) {
+                const QString key = QStringLiteral("r%1c%2").arg(row).arg(column);
+                QVERIFY2(chunk.value(key) == QJsonValue(255), qPrintable(key));
+            }
+        }
+        // A range outside the grid is clamped, without complaint.
+        QCOMPARE(grid.getJSONString(-5, 100), whole);
+        QCOMPARE(logLinesContaining("ERROR"), 0);
+
+        const QStringList chunks = grid.getJSONChunks();
+        QCOMPARE(chunks.size(), 3);
+        const int bounds[] = {0, 3, 6, 8};
+        for (int index = 0; index < chunks.size(); ++index) {
+            const QJsonObject part = parse(chunks.at(index));
+            QCOMPARE(part.value("startRow").toInt(), bounds[index]);
+            QCOMPARE(part.value("endRow").toInt(), bounds[index + 1]);
+            QCOMPARE(part.size(), 4 + (bounds[index + 1] - bounds[index]) * 13);
+            QCOMPARE(part.value("numRows").toInt(), 8);
         }
     }
-    // A range outside the grid is clamped, without complaint.
-    QCOMPARE(grid.getJSONString(-5, 100), whole);
-    QCOMPARE(logLinesContaining("ERROR"), 0);
 
-    const QStringList chunks = grid.getJSONChunks();
-    QCOMPARE(chunks.size(), 3);
-    const int bounds[] = {0, 3, 6, 8};
-    for (int index = 0; index < chunks.size(); ++index) {
-        const QJsonObject part = parse(chunks.at(index));
-        QCOMPARE(part.value("startRow").toInt(), bounds[index]);
-        QCOMPARE(part.value("endRow").toInt(), bounds[index + 1]);
-        QCOMPARE(part.size(), 4 + (bounds[index + 1] - bounds[index]) * 13);
-        QCOMPARE(part.value("numRows").toInt(), 8);
+    void chunks_together_rebuildTheGrid()
+    {
+        // Rows, and the chunks of three rows (at most) they travel in.
+        for (const auto &sizes : {QPair<int, int> {0, 0}, {3, 1}, {4, 2}, {9, 3}}) {
+            const GrayscaleGrid original = patternedGrid(sizes.first, 5);
+            const QStringList chunks = original.getJSONChunks();
+            QCOMPARE(chunks.size(), sizes.second);
+
+            GrayscaleGrid receiver = defaultGrid();
+            receiver.setValue(0, 0, 7);
+            for (const QString &chunk : chunks)
+                receiver.setFromJSONString(chunk);
+            if (sizes.first > 0)
+                QVERIFY(sameCells(receiver, original));
+        }
     }
-}
 
-void TestGrayscaleGrid::chunks_together_rebuildTheGrid()
-{
-    // Rows, and the chunks of three rows (at most) they travel in.
-    for (const auto &sizes : {QPair<int, int> {0, 0}, {3, 1}, {4, 2}, {9, 3}}) {
-        const GrayscaleGrid original = patternedGrid(sizes.first, 5);
-        const QStringList chunks = original.getJSONChunks();
-        QCOMPARE(chunks.size(), sizes.second);
-
+    void mergeRows3to6_changesOnlyThoseRows_missingCellBecomesZero()
+    {
+        const GrayscaleGrid sender = patternedGrid(8, 13);
+        QJsonObject chunk = parse(sender.getJSONString(3, 6));
+        chunk.remove("r4c7");
         GrayscaleGrid receiver = defaultGrid();
-        receiver.setValue(0, 0, 7);
-        for (const QString &chunk : chunks)
-            receiver.setFromJSONString(chunk);
-        if (sizes.first > 0)
-            QVERIFY(sameCells(receiver, original));
+        receiver.setFromJSONString(QString::fromUtf8(QJsonDocument(chunk).toJson(QJsonDocument::Compact)));
+
+        QCOMPARE(receiver.getNumRows(), 8);
+        QCOMPARE(receiver.getNumColumns(), 13);
+        QCOMPARE(receiver.getValue(4, 7), 0);
+        receiver.setValue(4, 7, sender.getValue(4, 7));
+        for (int row = 0; row < 8; ++row)
+            QCOMPARE(rowOf(receiver, row), row >= 3 && row < 6 ? rowOf(sender, row) : QVector<int>(13, 255));
     }
-}
 
-void TestGrayscaleGrid::mergeRows3to6_changesOnlyThoseRows_missingCellBecomesZero()
-{
-    const GrayscaleGrid sender = patternedGrid(8, 13);
-    QJsonObject chunk = parse(sender.getJSONString(3, 6));
-    chunk.remove("r4c7");
-    GrayscaleGrid receiver = defaultGrid();
-    receiver.setFromJSONString(QString::fromUtf8(QJsonDocument(chunk).toJson(QJsonDocument::Compact)));
+    void chunkOfNewSize_resetsAllCellsTo255First()
+    {
+        GrayscaleGrid receiver = patternedGrid(8, 13);
+        const GrayscaleGrid sender = patternedGrid(10, 13);
+        receiver.setFromJSONString(sender.getJSONString(0, 3));
+        QCOMPARE(receiver.getNumRows(), 10);
+        QCOMPARE(receiver.getNumColumns(), 13);
+        for (int row = 0; row < 10; ++row)
+            QCOMPARE(rowOf(receiver, row), row < 3 ? rowOf(sender, row) : QVector<int>(13, 255));
 
-    QCOMPARE(receiver.getNumRows(), 8);
-    QCOMPARE(receiver.getNumColumns(), 13);
-    QCOMPARE(receiver.getValue(4, 7), 0);
-    receiver.setValue(4, 7, sender.getValue(4, 7));
-    for (int row = 0; row < 8; ++row)
-        QCOMPARE(rowOf(receiver, row), row >= 3 && row < 6 ? rowOf(sender, row) : QVector<int>(13, 255));
-}
+        // An empty row range changes no cell, but a new size still resets the grid.
+        GrayscaleGrid grid = patternedGrid(8, 13);
+        grid.setFromJSONString(sizedChunk(8, 13, 4, 4));
+        QVERIFY(sameCells(grid, patternedGrid(8, 13)));
+        grid.setFromJSONString(sizedChunk(5, 6, 2, 2));
+        QCOMPARE(grid.getNumRows(), 5);
+        QCOMPARE(grid.getNumColumns(), 6);
+        QCOMPARE(rowOf(grid, 2), QVector<int>(6, 255));
+    }
 
-void TestGrayscaleGrid::chunkOfNewSize_resetsAllCellsTo255First()
-{
-    GrayscaleGrid receiver = patternedGrid(8, 13);
-    const GrayscaleGrid sender = patternedGrid(10, 13);
-    receiver.setFromJSONString(sender.getJSONString(0, 3));
-    QCOMPARE(receiver.getNumRows(), 10);
-    QCOMPARE(receiver.getNumColumns(), 13);
-    for (int row = 0; row < 10; ++row)
-        QCOMPARE(rowOf(receiver, row), row < 3 ? rowOf(sender, row) : QVector<int>(13, 255));
+    void cellAsStringOrNumber_giveSameLevel_data()
+    {
+        QTest::addColumn<QString>("cellJson");
+        QTest::addColumn<int>("expectedLevel");
+        QTest::newRow("number 128") << QStringLiteral("128") << 128;
+        QTest::newRow("string \"128\"") << QStringLiteral("\"128\"") << 128;
+        QTest::newRow("number 128.0") << QStringLiteral("128.0") << 128;
+        QTest::newRow("string hexadecimal") << QStringLiteral("\"0x80\"") << 0;
+        QTest::newRow("boolean") << QStringLiteral("true") << 0;
+        QTest::newRow("fraction") << QStringLiteral("2.5") << 0;
+        QTest::newRow("above int range") << QStringLiteral("2147483648") << 0;
+        // Levels are stored as received, not clamped.
+        QTest::newRow("negative") << QStringLiteral("-4") << -4;
+        QTest::newRow("above 255") << QStringLiteral("300") << 300;
+    }
 
-    // An empty row range changes no cell, but a new size still resets the grid.
-    GrayscaleGrid grid = patternedGrid(8, 13);
-    grid.setFromJSONString(sizedChunk(8, 13, 4, 4));
-    QVERIFY(sameCells(grid, patternedGrid(8, 13)));
-    grid.setFromJSONString(sizedChunk(5, 6, 2, 2));
-    QCOMPARE(grid.getNumRows(), 5);
-    QCOMPARE(grid.getNumColumns(), 6);
-    QCOMPARE(rowOf(grid, 2), QVector<int>(6, 255));
-}
+    void cellAsStringOrNumber_giveSameLevel()
+    {
+        QFETCH(QString, cellJson);
+        QFETCH(int, expectedLevel);
+        GrayscaleGrid grid;
+        grid.setNumRowsAndColumns(1, 1);
+        grid.setFromJSONString(
+            QStringLiteral("{\"numRows\":1,\"numColumns\":1,\"startRow\":0,\"endRow\":1,\"r0c0\":%1}").arg(cellJson));
+        QCOMPARE(grid.getValue(0, 0), expectedLevel);
+    }
 
-void TestGrayscaleGrid::cellAsStringOrNumber_giveSameLevel_data()
-{
-    QTest::addColumn<QString>("cellJson");
-    QTest::addColumn<int>("expectedLevel");
-    QTest::newRow("number 128") << QStringLiteral("128") << 128;
-    QTest::newRow("string \"128\"") << QStringLiteral("\"128\"") << 128;
-    QTest::newRow("number 128.0") << QStringLiteral("128.0") << 128;
-    QTest::newRow("string hexadecimal") << QStringLiteral("\"0x80\"") << 0;
-    QTest::newRow("boolean") << QStringLiteral("true") << 0;
-    QTest::newRow("fraction") << QStringLiteral("2.5") << 0;
-    QTest::newRow("above int range") << QStringLiteral("2147483648") << 0;
-    // Levels are stored as received, not clamped.
-    QTest::newRow("negative") << QStringLiteral("-4") << -4;
-    QTest::newRow("above 255") << QStringLiteral("300") << 300;
-}
+    void notAnObject_leavesGridAsItWas_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expectedLog");
+        QTest::newRow("not JSON") << QStringLiteral("numRows=8") << QStringLiteral("doc is null");
+        QTest::newRow("truncated chunk") << defaultGrid().getJSONString().left(40) << QStringLiteral("doc is null");
+        QTest::newRow("array of chunk") << QLatin1Char('[') + sizedChunk(2, 2, 0, 2) + QLatin1Char(']')
+                                        << QStringLiteral("doc is not object");
+    }
 
-void TestGrayscaleGrid::cellAsStringOrNumber_giveSameLevel()
-{
-    QFETCH(QString, cellJson);
-    QFETCH(int, expectedLevel);
-    GrayscaleGrid grid;
-    grid.setNumRowsAndColumns(1, 1);
-    grid.setFromJSONString(
-        QStringLiteral("{\"numRows\":1,\"numColumns\":1,\"startRow\":0,\"endRow\":1,\"r0c0\":%1}").arg(cellJson));
-    QCOMPARE(grid.getValue(0, 0), expectedLevel);
-}
+    void notAnObject_leavesGridAsItWas()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, expectedLog);
+        GrayscaleGrid grid = patternedGrid(8, 13);
+        capturedLog.clear();
+        grid.setFromJSONString(text);
+        QVERIFY(sameCells(grid, patternedGrid(8, 13)));
+        QCOMPARE(logLinesContaining(QStringLiteral("ERROR. GrayscaleGrid::fromString")), 1);
+        QCOMPARE(logLinesContaining(expectedLog), 1);
+    }
 
-void TestGrayscaleGrid::notAnObject_leavesGridAsItWas_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("expectedLog");
-    QTest::newRow("not JSON") << QStringLiteral("numRows=8") << QStringLiteral("doc is null");
-    QTest::newRow("truncated chunk") << defaultGrid().getJSONString().left(40) << QStringLiteral("doc is null");
-    QTest::newRow("array of chunk") << QLatin1Char('[') + sizedChunk(2, 2, 0, 2) + QLatin1Char(']')
-                                    << QStringLiteral("doc is not object");
-}
+    void hugeSize_isRefusedWithOneLine_data()
+    {
+        QTest::addColumn<QString>("chunk");
+        QTest::addColumn<QString>("expectedLog");
+        QTest::newRow("65537 cells") << sizedChunk(65537, 1, 0, 1) << QStringLiteral("numRows: 65537 numColumns: 1");
+        QTest::newRow("int max squared") << sizedChunk(2147483647, 2147483647, 0, 2147483647)
+                                         << QStringLiteral("numRows: 2147483647 numColumns: 2147483647");
+        QTest::newRow("many columns") << sizedChunk(3, 100000, 0, 3) << QStringLiteral("numRows: 3 numColumns: 100000");
+        // No cells, but one prototype row of a billion levels would still be built.
+        QTest::newRow("no rows, a billion columns")
+            << sizedChunk(0, 1000000000, 0, 0) << QStringLiteral("numRows: 0 numColumns: 1000000000");
+    }
 
-void TestGrayscaleGrid::notAnObject_leavesGridAsItWas()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, expectedLog);
-    GrayscaleGrid grid = patternedGrid(8, 13);
-    capturedLog.clear();
-    grid.setFromJSONString(text);
-    QVERIFY(sameCells(grid, patternedGrid(8, 13)));
-    QCOMPARE(logLinesContaining(QStringLiteral("ERROR. GrayscaleGrid::fromString")), 1);
-    QCOMPARE(logLinesContaining(expectedLog), 1);
-}
+    void hugeSize_isRefusedWithOneLine()
+    {
+        QFETCH(QString, chunk);
+        QFETCH(QString, expectedLog);
+        const GrayscaleGrid before = patternedGrid(8, 13);
+        GrayscaleGrid grid = before;
+        capturedLog.clear();
+        QElapsedTimer timer;
+        timer.start();
+        grid.setFromJSONString(chunk);
+        QVERIFY(timer.elapsed() < 1000);
+        QCOMPARE(capturedLog.size(), 2); // the received text and the refusal
+        QCOMPARE(
+            logLinesContaining(QStringLiteral("ERROR. GrayscaleGrid::fromString. Grid too large. ") + expectedLog), 1);
+        QVERIFY(sameCells(grid, before));
+    }
 
-void TestGrayscaleGrid::hugeSize_isRefusedWithOneLine_data()
-{
-    QTest::addColumn<QString>("chunk");
-    QTest::addColumn<QString>("expectedLog");
-    QTest::newRow("65537 cells") << sizedChunk(65537, 1, 0, 1) << QStringLiteral("numRows: 65537 numColumns: 1");
-    QTest::newRow("int max squared") << sizedChunk(2147483647, 2147483647, 0, 2147483647)
-                                     << QStringLiteral("numRows: 2147483647 numColumns: 2147483647");
-    QTest::newRow("many columns") << sizedChunk(3, 100000, 0, 3) << QStringLiteral("numRows: 3 numColumns: 100000");
-    // No cells, but one prototype row of a billion levels would still be built.
-    QTest::newRow("no rows, a billion columns")
-        << sizedChunk(0, 1000000000, 0, 0) << QStringLiteral("numRows: 0 numColumns: 1000000000");
-}
+    void largestAllowedGrid_isAccepted_andResizingDiscardsValues()
+    {
+        GrayscaleGrid grid;
+        grid.setFromJSONString(sizedChunk(256, 256, 0, 0));
+        QCOMPARE(grid.getNumRows(), 256);
+        QCOMPARE(grid.getNumColumns(), 256);
+        QCOMPARE(grid.getValue(255, 255), 255);
 
-void TestGrayscaleGrid::hugeSize_isRefusedWithOneLine()
-{
-    QFETCH(QString, chunk);
-    QFETCH(QString, expectedLog);
-    const GrayscaleGrid before = patternedGrid(8, 13);
-    GrayscaleGrid grid = before;
-    capturedLog.clear();
-    QElapsedTimer timer;
-    timer.start();
-    grid.setFromJSONString(chunk);
-    QVERIFY(timer.elapsed() < 1000);
-    QCOMPARE(capturedLog.size(), 2); // the received text and the refusal
-    QCOMPARE(logLinesContaining(QStringLiteral("ERROR. GrayscaleGrid::fromString. Grid too large. ") + expectedLog), 1);
-    QVERIFY(sameCells(grid, before));
-}
+        grid.setNumRowsAndColumns(65537, 1); // refused directly as well
+        QCOMPARE(grid.getNumRows(), 256);
+        QCOMPARE(logLinesContaining(QStringLiteral("Grid too large")), 1);
 
-void TestGrayscaleGrid::largestAllowedGrid_isAccepted_andResizingDiscardsValues()
-{
-    GrayscaleGrid grid;
-    grid.setFromJSONString(sizedChunk(256, 256, 0, 0));
-    QCOMPARE(grid.getNumRows(), 256);
-    QCOMPARE(grid.getNumColumns(), 256);
-    QCOMPARE(grid.getValue(255, 255), 255);
+        grid = patternedGrid(8, 13);
+        grid.setNumRowsAndColumns(8, 13);
+        QVERIFY(sameCells(grid, defaultGrid()));
+    }
 
-    grid.setNumRowsAndColumns(65537, 1); // refused directly as well
-    QCOMPARE(grid.getNumRows(), 256);
-    QCOMPARE(logLinesContaining(QStringLiteral("Grid too large")), 1);
-
-    grid = patternedGrid(8, 13);
-    grid.setNumRowsAndColumns(8, 13);
-    QVERIFY(sameCells(grid, defaultGrid()));
-}
-
-void TestGrayscaleGrid::badSizes_countAsZero()
-{
-    GrayscaleGrid grid = patternedGrid(2, 2);
-    grid.setFromJSONString(sizedChunk(-3, -100000, 0, 2));
-    QCOMPARE(grid.getNumRows(), 0);
-    QCOMPARE(grid.getNumColumns(), 0);
-
-    // A row count that is no int empties the grid, never enlarges it.
-    for (const char *number : {"2.5", "2147483648", "1e300"}) {
-        grid = defaultGrid();
-        grid.setFromJSONString(QStringLiteral("{\"numRows\":%1,\"numColumns\":13,\"startRow\":0,\"endRow\":1}")
-                                   .arg(QLatin1String(number)));
+    void badSizes_countAsZero()
+    {
+        GrayscaleGrid grid = patternedGrid(2, 2);
+        grid.setFromJSONString(sizedChunk(-3, -100000, 0, 2));
         QCOMPARE(grid.getNumRows(), 0);
-        QCOMPARE(grid.getNumColumns(), 13);
+        QCOMPARE(grid.getNumColumns(), 0);
+
+        // A row count that is no int empties the grid, never enlarges it.
+        for (const char *number : {"2.5", "2147483648", "1e300"}) {
+            grid = defaultGrid();
+            grid.setFromJSONString(QStringLiteral("{\"numRows\":%1,\"numColumns\":13,\"startRow\":0,\"endRow\":1}")
+                                       .arg(QLatin1String(number)));
+            QCOMPARE(grid.getNumRows(), 0);
+            QCOMPARE(grid.getNumColumns(), 13);
+        }
+
+        grid.setNumRowsAndColumns(-1, 5);
+        QCOMPARE(grid.getNumRows(), 0);
+        QCOMPARE(grid.getNumColumns(), 5);
+        QCOMPARE(grid.getJSONChunks(), QStringList());
     }
 
-    grid.setNumRowsAndColumns(-1, 5);
-    QCOMPARE(grid.getNumRows(), 0);
-    QCOMPARE(grid.getNumColumns(), 5);
-    QCOMPARE(grid.getJSONChunks(), QStringList());
-}
+    void rowsOutsideGrid_skippedWithOneLinePerChunk_data()
+    {
+        QTest::addColumn<int>("startRow");
+        QTest::addColumn<int>("endRow");
+        QTest::addColumn<int>("expectedRowsWritten");
+        QTest::newRow("end past grid") << 6 << 10 << 2;
+        QTest::newRow("start before grid") << -2 << 1 << 1;
+        QTest::newRow("whole int range") << -2147483647 - 1 << 2147483647 << 8;
+    }
 
-void TestGrayscaleGrid::rowsOutsideGrid_skippedWithOneLinePerChunk_data()
-{
-    QTest::addColumn<int>("startRow");
-    QTest::addColumn<int>("endRow");
-    QTest::addColumn<int>("expectedRowsWritten");
-    QTest::newRow("end past grid") << 6 << 10 << 2;
-    QTest::newRow("start before grid") << -2 << 1 << 1;
-    QTest::newRow("whole int range") << -2147483647 - 1 << 2147483647 << 8;
-}
+    void rowsOutsideGrid_skippedWithOneLinePerChunk()
+    {
+        QFETCH(int, startRow);
+        QFETCH(int, endRow);
+        QFETCH(int, expectedRowsWritten);
+        GrayscaleGrid grid = defaultGrid();
+        capturedLog.clear();
+        QElapsedTimer timer;
+        timer.start();
+        grid.setFromJSONString(sizedChunk(8, 13, startRow, endRow)); // no cell keys: cells become 0
+        QVERIFY(timer.elapsed() < 1000);
 
-void TestGrayscaleGrid::rowsOutsideGrid_skippedWithOneLinePerChunk()
-{
-    QFETCH(int, startRow);
-    QFETCH(int, endRow);
-    QFETCH(int, expectedRowsWritten);
-    GrayscaleGrid grid = defaultGrid();
-    capturedLog.clear();
-    QElapsedTimer timer;
-    timer.start();
-    grid.setFromJSONString(sizedChunk(8, 13, startRow, endRow)); // no cell keys: cells become 0
-    QVERIFY(timer.elapsed() < 1000);
+        int zeroRows = 0;
+        for (int row = 0; row < 8; ++row)
+            zeroRows += rowOf(grid, row) == QVector<int>(13, 0) ? 1 : 0;
+        QCOMPARE(zeroRows, expectedRowsWritten);
+        QCOMPARE(logLinesContaining(QStringLiteral("Rows outside the grid skipped")), 1);
+        QCOMPARE(logLinesContaining(QStringLiteral("ERROR")), 1);
+    }
 
-    int zeroRows = 0;
-    for (int row = 0; row < 8; ++row)
-        zeroRows += rowOf(grid, row) == QVector<int>(13, 0) ? 1 : 0;
-    QCOMPARE(zeroRows, expectedRowsWritten);
-    QCOMPARE(logLinesContaining(QStringLiteral("Rows outside the grid skipped")), 1);
-    QCOMPARE(logLinesContaining(QStringLiteral("ERROR")), 1);
-}
+    void badIndex_getGivesMinusOne_setStoresNothing_bothLog()
+    {
+        GrayscaleGrid grid = defaultGrid();
+        QCOMPARE(grid.getValue(-1, 0), -1);
+        QCOMPARE(grid.getValue(8, 0), -1);
+        QCOMPARE(grid.getValue(7, 13), -1);
+        QCOMPARE(grid.getValue(9, 99), -1);
+        grid.setValue(-1, 0, 17);
+        grid.setValue(0, 13, 17);
+        QVERIFY(sameCells(grid, defaultGrid()));
+        QCOMPARE(logLinesContaining(QStringLiteral("ERROR. GrayscaleGrid ")), 6);
+        QCOMPARE(logLinesContaining(QStringLiteral("row: 9 numRows: 8")), 1); // both bad: the row is reported
+    }
 
-void TestGrayscaleGrid::badIndex_getGivesMinusOne_setStoresNothing_bothLog()
-{
-    GrayscaleGrid grid = defaultGrid();
-    QCOMPARE(grid.getValue(-1, 0), -1);
-    QCOMPARE(grid.getValue(8, 0), -1);
-    QCOMPARE(grid.getValue(7, 13), -1);
-    QCOMPARE(grid.getValue(9, 99), -1);
-    grid.setValue(-1, 0, 17);
-    grid.setValue(0, 13, 17);
-    QVERIFY(sameCells(grid, defaultGrid()));
-    QCOMPARE(logLinesContaining(QStringLiteral("ERROR. GrayscaleGrid ")), 6);
-    QCOMPARE(logLinesContaining(QStringLiteral("row: 9 numRows: 8")), 1); // both bad: the row is reported
-}
-
-void TestGrayscaleGrid::valueFromPercent_addressesWholeGrid()
-{
-    // Levels are row * 16 + column in an 8 x 13 grid.
-    const GrayscaleGrid grid = patternedGrid(8, 13);
-    QCOMPARE(grid.getValueFromPercent(1.0, 1.0), 7 * 16 + 12); // the last cell only at exactly 1
-    QCOMPARE(grid.getValueFromPercent(0.999, 0.999), 6 * 16 + 11); // truncated
-    QCOMPARE(grid.getValueFromPercent(2.0, 0.0), -1);
-    QCOMPARE(grid.getValueFromPercent(qQNaN(), 0.0), -1);
-    QCOMPARE(grid.getValueFromPercent(0.0, qInf()), -1);
-}
+    void valueFromPercent_addressesWholeGrid()
+    {
+        // Levels are row * 16 + column in an 8 x 13 grid.
+        const GrayscaleGrid grid = patternedGrid(8, 13);
+        QCOMPARE(grid.getValueFromPercent(1.0, 1.0), 7 * 16 + 12); // the last cell only at exactly 1
+        QCOMPARE(grid.getValueFromPercent(0.999, 0.999), 6 * 16 + 11); // truncated
+        QCOMPARE(grid.getValueFromPercent(2.0, 0.0), -1);
+        QCOMPARE(grid.getValueFromPercent(qQNaN(), 0.0), -1);
+        QCOMPARE(grid.getValueFromPercent(0.0, qInf()), -1);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestGrayscaleGrid)
 #include "tst_grayscalegrid.moc"

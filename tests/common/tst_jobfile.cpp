@@ -84,441 +84,421 @@ class TestJobFile : public QObject
 private slots:
     void cleanup() { SSJ::releaseCPJ(); }
 
-    void layout_matchesTheFormatByteForByte();
-    void writeAndRead_keepsHeaderLayersSupportsAndTexts();
-    void versions_data();
-    void versions();
-    void leadingBlankLayers_areBlackOfLargestSize();
-    void everyTruncation_failsCleanly();
-    void absurdCounts_failFastWithoutAllocating_data();
-    void absurdCounts_failFastWithoutAllocating();
-    void antiAliasedLayers_keepGreyLevelsAndSitAtTheCorner();
-    void greyLayers_storeAsGreyPngAndAddLikePlusComposition();
-    void whiteTotals_sumStoredLayersInRange();
-    void crushCurrentSlice_repacksAndUpdatesTotals();
-    void supports_addSearchesDownAndDeleteTakesNearest();
-    void overlay_drawsBaseLayersAndSupportsOnlyWhenOn();
-    void holder_withoutJob_answersEmpty();
-    void holder_reportsThicknessInMicronsAndInfo_data();
-    void holder_reportsThicknessInMicronsAndInfo();
-    void save_reportsFailedWrites();
-};
-
-void TestJobFile::layout_matchesTheFormatByteForByte()
-{
-    CrushedPrintJob job;
-    job.setVersion(1);
-    job.setName(QStringLiteral("jobname"));
-    job.setDescription(QStringLiteral("jobdesc"));
-    job.setLayerThickness(0.05);
-    job.clearAll(0);
-    QImage layer = exampleLayer();
-    QVERIFY(job.addImage(&layer));
-    job.addSupportRecord(SimpleSupport(1, 2, SupportDiamond, 9, -3, 7));
-    job.setTexts({QStringLiteral("a")});
-
-    QByteArray expected = header(QStringLiteral("1"), 0, 0, 1);
-    expected += QByteArray::fromHex("00000003"
-                                    "00000000"
-                                    "00000000"
-                                    "00000003"
-                                    "00000001"
-                                    "00000038"
-                                    "00200040"
-                                    "60c8c8");
-    expected += QByteArray::fromHex("00000001"
-                                    "00000001"
-                                    "00000002"
-                                    "00000003"
-                                    "00000009"
-                                    "fffffffd"
-                                    "00000007");
-    expected += QByteArray::fromHex("00000001") + streamString(QStringLiteral("a"));
-    QCOMPARE(bytesOf(job).toHex(), expected.toHex());
-
-    // The version is a UTF-16 big-endian string: 2 bytes, "1".
-    QCOMPARE(expected.left(6).toHex(), QByteArray("000000020031"));
-}
-
-void TestJobFile::writeAndRead_keepsHeaderLayersSupportsAndTexts()
-{
-    CrushedPrintJob job = squareJob(5);
-    job.setLeadingBlankLayers(2);
-    job.setBaseLayers(1);
-    job.addSupportRecord(SimpleSupport(30, 20, SupportTriangle, 6, -2, 3));
-    job.setTexts({QStringLiteral("first line"), QString(), QStringLiteral("ü €")});
-
-    QTemporaryDir dir;
-    QFile file(dir.filePath(QStringLiteral("job.ssj")));
-    QVERIFY(job.saveCPJ(&file));
-
-    CrushedPrintJob loaded;
-    QFile again(file.fileName());
-    QVERIFY(loaded.loadCPJ(&again));
-    QVERIFY(!again.isOpen());
-    QCOMPARE(loaded.version(), 1);
-    QCOMPARE(loaded.name(), QStringLiteral("jobname"));
-    QCOMPARE(loaded.description(), QStringLiteral("sliced at 100 microns"));
-    QCOMPARE(loaded.layerThicknessText(), QStringLiteral("0.1"));
-    QCOMPARE(loaded.reservedNumberText(), QStringLiteral("0"));
-    QCOMPARE(loaded.reservedTexts(),
-        QStringList({QStringLiteral("Reserved3"), QStringLiteral("Reserved2"), QStringLiteral("Reserved1")}));
-    QCOMPARE(loaded.leadingBlankLayers(), 2);
-    QCOMPARE(loaded.baseLayers(), 1);
-    QCOMPARE(loaded.storedLayers(), 5);
-    QCOMPARE(loaded.getTotalLayers(), 7);
-    QCOMPARE(loaded.totalWhitePixels(), qint64(5 * 48));
-    QCOMPARE(loaded.whiteBounds(), QRect(QPoint(10, 5), QPoint(21, 10)));
-    QCOMPARE(loaded.largestWidth(), 64);
-    QCOMPARE(loaded.largestHeight(), 40);
-    QCOMPARE(loaded.supports().size(), size_t(1));
-    QCOMPARE(loaded.supports()[0].type, qint32(SupportTriangle));
-    QCOMPARE(loaded.supports()[0].bottom, -2);
-    QCOMPARE(loaded.texts(), job.texts());
-    QCOMPARE(bytesOf(loaded), bytesOf(job));
-}
-
-void TestJobFile::versions_data()
-{
-    QTest::addColumn<QString>("version");
-    QTest::addColumn<bool>("readable");
-    QTest::newRow("1") << QStringLiteral("1") << true;
-    QTest::newRow("3") << QStringLiteral("3") << true;
-    QTest::newRow("2") << QStringLiteral("2") << false;
-    QTest::newRow("0") << QStringLiteral("0") << false;
-    QTest::newRow("text") << QStringLiteral("SSJ") << false;
-    QTest::newRow("empty") << QString() << false;
-}
-
-void TestJobFile::versions()
-{
-    QFETCH(QString, version);
-    QFETCH(bool, readable);
-    QByteArray bytes = header(version, 0, 0, 0) + QByteArray::fromHex("00000000");
-    CrushedPrintJob job;
-    QCOMPARE(readBytes(job, bytes), readable);
-    if (!readable)
-        QVERIFY(!job.errorString().isEmpty());
-}
-
-void TestJobFile::leadingBlankLayers_areBlackOfLargestSize()
-{
-    CrushedPrintJob job = squareJob(10);
-    job.setLeadingBlankLayers(3);
-    QTemporaryDir dir;
-    QFile file(dir.filePath(QStringLiteral("blank.ssj")));
-    QVERIFY(job.saveCPJ(&file));
-
-    QVERIFY(SSJ::loadCPJ(file.fileName()));
-    QCOMPARE(SSJ::getNumImages(), 13);
-    for (int layer = 0; layer < 3; ++layer) {
-        const QImage image = SSJ::getOneImage(layer);
-        QCOMPARE(image.size(), QSize(64, 40));
-        QVERIFY(allPixels(image, kBlack));
-        QVERIFY(SSJ::m_pJob->getCBMSlice(layer)->isBlank());
-    }
-    // Layer 3 is the first stored layer: its square starts at x = 10.
-    const QImage first = SSJ::getOneImage(3);
-    QCOMPARE(first.pixel(10, 5), kWhite);
-    QCOMPARE(first.pixel(9, 5), kBlack);
-    QCOMPARE(SSJ::getOneImage(12).pixel(19, 5), kWhite);
-    QVERIFY(SSJ::m_pJob->getCBMSlice(13) == nullptr);
-    QVERIFY(allPixels(SSJ::getOneImage(13), kBlack));
-    QCOMPARE(SSJ::getImageList().size(), 13);
-}
-
-void TestJobFile::everyTruncation_failsCleanly()
-{
-    // Hundreds of refusals; their log lines are expected.
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
-    const auto restoreLog = qScopeGuard([] { QLoggingCategory::setFilterRules(QString()); });
-    for (int version : {1, 3}) {
-        CrushedPrintJob job;
-        job.setVersion(version);
-        job.clearAll(0);
-        for (int i = 0; i < 2; ++i) {
-            QImage layer = blackImage(16, 8);
-            QPainter(&layer).fillRect(QRect(2 + i, 2, 5, 3), Qt::white);
-            QVERIFY(version == 1 ? job.addImage(&layer) : job.addAntiImage(&layer));
-        }
-        job.addSupportRecord(SimpleSupport(1, 1, SupportCircle, 3, 0, 1));
-        job.setTexts({QStringLiteral("text")});
-        const QByteArray bytes = bytesOf(job);
-
-        // Only the whole file, and the file that ends after its supports (without
-        // its optional text list), are complete.
-        const int withoutTexts = bytes.size() - 4 - streamString(QStringLiteral("text")).size();
-        for (int size = 0; size < bytes.size(); ++size) {
-            CrushedPrintJob loaded;
-            const bool ok = readBytes(loaded, bytes.left(size));
-            QVERIFY2(ok == (size == withoutTexts),
-                qPrintable(QStringLiteral("version %1 cut at %2 of %3").arg(version).arg(size).arg(bytes.size())));
-            if (!ok)
-                QVERIFY(!loaded.errorString().isEmpty());
-        }
-        CrushedPrintJob loaded;
-        QVERIFY(readBytes(loaded, bytes));
-    }
-}
-
-void TestJobFile::absurdCounts_failFastWithoutAllocating_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("two billion bit-map layers")
-        << header(QStringLiteral("1"), 0, 0, 2000000000) + QByteArray(100, '\0');
-    QTest::newRow("two billion grey layers") << header(QStringLiteral("3"), 0, 0, 2000000000) + QByteArray(100, '\0');
-    QTest::newRow("negative layer count") << header(QStringLiteral("1"), 0, 0, -5) + QByteArray(100, '\0');
-    QTest::newRow("negative leading blank layers") << header(QStringLiteral("1"), -1, 0, 0) + QByteArray(4, '\0');
-    QTest::newRow("negative base layers") << header(QStringLiteral("1"), 0, -7, 0) + QByteArray(4, '\0');
-    QTest::newRow("bit array longer than the file") << header(QStringLiteral("1"), 0, 0, 1)
-            + QByteArray::fromHex("00000000"
-                                  "00000000000000000000000000000000"
-                                  "fffffff0"
-                                  "0000");
-    QTest::newRow("PNG array longer than the file") << header(QStringLiteral("3"), 0, 0, 1)
-            + QByteArray::fromHex("00000000"
-                                  "00000004000000020000000000000000"
-                                  "00000010"
-                                  "7ffffff0"
-                                  "0000");
-    QTest::newRow("name longer than the file")
-        << streamString(QStringLiteral("1")) + QByteArray::fromHex("7ffffffe") + QByteArray(64, 'x');
-    QTest::newRow("two billion supports") << header(QStringLiteral("1"), 0, 0, 0) + QByteArray::fromHex("77359400");
-    QTest::newRow("two billion texts") << header(QStringLiteral("1"), 0, 0, 0)
-            + QByteArray::fromHex("00000000"
-                                  "77359400"
-                                  "00000000");
-}
-
-void TestJobFile::absurdCounts_failFastWithoutAllocating()
-{
-    QFETCH(QByteArray, bytes);
-    QElapsedTimer timer;
-    timer.start();
-    CrushedPrintJob job;
-    QVERIFY(!readBytes(job, bytes));
-    QVERIFY(job.storedLayers() <= 1);
-    QVERIFY(job.supports().empty());
-    QVERIFY(timer.elapsed() < 5000);
-}
-
-void TestJobFile::antiAliasedLayers_keepGreyLevelsAndSitAtTheCorner()
-{
-    // A 4 x 2 grey layer in a job whose other layer is 8 x 6: the small one is
-    // drawn at the top-left corner, not centred.
-    QImage small(4, 2, QImage::Format_RGB32);
-    const int levels[8] = {0, 17, 64, 128, 200, 255, 31, 32};
-    for (int i = 0; i < 8; ++i)
-        small.setPixel(i % 4, i / 4, qRgb(levels[i], levels[i], levels[i]));
-    QImage large(8, 6, QImage::Format_RGB32);
-    large.fill(Qt::black);
-
-    CrushedPrintJob job;
-    job.setVersion(3);
-    job.clearAll(0);
-    QVERIFY(job.addAntiImage(&large));
-    QVERIFY(job.addAntiImage(&small));
-    QVERIFY(job.addImage(&small)); // a bit-map layer is not added to a grey job
-    QCOMPARE(job.storedLayers(), 2);
-    QCOMPARE(job.totalWhitePixels(), qint64(7));
-
-    QTemporaryDir dir;
-    QFile file(dir.filePath(QStringLiteral("grey.ssj")));
-    QVERIFY(job.saveCPJ(&file));
-    QVERIFY(SSJ::loadCPJ(file.fileName()));
-    QCOMPARE(SSJ::m_pJob->version(), 3);
-    const QImage image = SSJ::getOneImage(1);
-    QCOMPARE(image.size(), QSize(8, 6));
-    for (int i = 0; i < 8; ++i)
-        QCOMPARE(qGray(image.pixel(i % 4, i / 4)), levels[i]);
-    QCOMPARE(image.pixel(4, 0), kBlack);
-    QCOMPARE(image.pixel(0, 2), kBlack);
-
-    // With a shift, and through the map itself.
-    QImage shifted = blackImage(8, 6);
-    SSJ::m_pJob->getCBMSliceAnti(1)->inflateSlice(&shifted, 2, 3, false);
-    QCOMPARE(qGray(shifted.pixel(2 + 3, 3)), 128);
-    QVERIFY(SSJ::m_pJob->getCBMSliceAnti(1)->isWhitePixel(QPoint(1, 0)));
-    QVERIFY(!SSJ::m_pJob->getCBMSliceAnti(1)->isWhitePixel(QPoint(0, 0)));
-
-    // A record whose PNG does not decode draws nothing.
-    QByteArray garbage("not a png");
-    QImage target = blackImage(4, 4);
-    CrushedAntiBitMap::ByteArrayToAntiImage(&target, 0, 0, &garbage);
-    QVERIFY(allPixels(target, kBlack));
-}
-
-void TestJobFile::greyLayers_storeAsGreyPngAndAddLikePlusComposition()
-{
-    QRandomGenerator random(11);
-    QImage grey(37, 21, QImage::Format_RGB32);
-    for (int y = 0; y < grey.height(); ++y)
-        for (int x = 0; x < grey.width(); ++x) {
-            const int level = int(random.bounded(256));
-            grey.setPixel(x, y, qRgb(level, level, level));
-        }
-    QImage coloured = grey;
-    coloured.setPixel(0, 0, qRgb(10, 200, 30));
-
-    CrushedAntiBitMap greyMap(&grey);
-    CrushedAntiBitMap colouredMap(&coloured);
-    QCOMPARE(CrushedAntiBitMap::decodePng(greyMap.png()).format(), QImage::Format_Grayscale8);
-    QVERIFY(CrushedAntiBitMap::decodePng(colouredMap.png()).format() != QImage::Format_Grayscale8);
-
-    // Onto a target that is not black, shifted partly off its edges: the grey
-    // layer's own addition and QPainter's Plus must agree, saturation included.
-    QByteArray rgbPng;
+    void layout_matchesTheFormatByteForByte()
     {
-        QBuffer buffer(&rgbPng);
-        buffer.open(QIODevice::WriteOnly);
-        QVERIFY(grey.save(&buffer, "PNG"));
+        CrushedPrintJob job;
+        job.setVersion(1);
+        job.setName(QStringLiteral("jobname"));
+        job.setDescription(QStringLiteral("jobdesc"));
+        job.setLayerThickness(0.05);
+        job.clearAll(0);
+        QImage layer = exampleLayer();
+        QVERIFY(job.addImage(&layer));
+        job.addSupportRecord(SimpleSupport(1, 2, SupportDiamond, 9, -3, 7));
+        job.setTexts({QStringLiteral("a")});
+
+        QByteArray expected = header(QStringLiteral("1"), 0, 0, 1);
+        expected += QByteArray::fromHex("00000003"
+                                        "00000000"
+                                        "00000000"
+                                        "00000003"
+                                        "00000001"
+                                        "00000038"
+                                        "00200040"
+                                        "60c8c8");
+        expected += QByteArray::fromHex("00000001"
+                                        "00000001"
+                                        "00000002"
+                                        "00000003"
+                                        "00000009"
+                                        "fffffffd"
+                                        "00000007");
+        expected += QByteArray::fromHex("00000001") + streamString(QStringLiteral("a"));
+        QCOMPARE(bytesOf(job).toHex(), expected.toHex());
+
+        // The version is a UTF-16 big-endian string: 2 bytes, "1".
+        QCOMPARE(expected.left(6).toHex(), QByteArray("000000020031"));
     }
-    for (const QPoint shift : {QPoint(0, 0), QPoint(-5, 3), QPoint(20, -4)}) {
-        for (const QImage::Format format : {QImage::Format_ARGB32_Premultiplied, QImage::Format_RGB32}) {
-            QImage fast(30, 25, format);
-            fast.fill(qRgb(100, 50, 200));
-            QImage painted = fast;
-            QByteArray greyPng = greyMap.png();
-            CrushedAntiBitMap::ByteArrayToAntiImage(&fast, shift.x(), shift.y(), &greyPng);
-            CrushedAntiBitMap::ByteArrayToAntiImage(&painted, shift.x(), shift.y(), &rgbPng);
-            QCOMPARE(fast, painted);
+
+    void writeAndRead_keepsHeaderLayersSupportsAndTexts()
+    {
+        CrushedPrintJob job = squareJob(5);
+        job.setLeadingBlankLayers(2);
+        job.setBaseLayers(1);
+        job.addSupportRecord(SimpleSupport(30, 20, SupportTriangle, 6, -2, 3));
+        job.setTexts({QStringLiteral("first line"), QString(), QStringLiteral("ü €")});
+
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QStringLiteral("job.ssj")));
+        QVERIFY(job.saveCPJ(&file));
+
+        CrushedPrintJob loaded;
+        QFile again(file.fileName());
+        QVERIFY(loaded.loadCPJ(&again));
+        QVERIFY(!again.isOpen());
+        QCOMPARE(loaded.version(), 1);
+        QCOMPARE(loaded.name(), QStringLiteral("jobname"));
+        QCOMPARE(loaded.description(), QStringLiteral("sliced at 100 microns"));
+        QCOMPARE(loaded.layerThicknessText(), QStringLiteral("0.1"));
+        QCOMPARE(loaded.reservedNumberText(), QStringLiteral("0"));
+        QCOMPARE(loaded.reservedTexts(),
+            QStringList({QStringLiteral("Reserved3"), QStringLiteral("Reserved2"), QStringLiteral("Reserved1")}));
+        QCOMPARE(loaded.leadingBlankLayers(), 2);
+        QCOMPARE(loaded.baseLayers(), 1);
+        QCOMPARE(loaded.storedLayers(), 5);
+        QCOMPARE(loaded.getTotalLayers(), 7);
+        QCOMPARE(loaded.totalWhitePixels(), qint64(5 * 48));
+        QCOMPARE(loaded.whiteBounds(), QRect(QPoint(10, 5), QPoint(21, 10)));
+        QCOMPARE(loaded.largestWidth(), 64);
+        QCOMPARE(loaded.largestHeight(), 40);
+        QCOMPARE(loaded.supports().size(), size_t(1));
+        QCOMPARE(loaded.supports()[0].type, qint32(SupportTriangle));
+        QCOMPARE(loaded.supports()[0].bottom, -2);
+        QCOMPARE(loaded.texts(), job.texts());
+        QCOMPARE(bytesOf(loaded), bytesOf(job));
+    }
+
+    void versions_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<bool>("readable");
+        QTest::newRow("1") << QStringLiteral("1") << true;
+        QTest::newRow("3") << QStringLiteral("3") << true;
+        QTest::newRow("2") << QStringLiteral("2") << false;
+        QTest::newRow("0") << QStringLiteral("0") << false;
+        QTest::newRow("text") << QStringLiteral("SSJ") << false;
+        QTest::newRow("empty") << QString() << false;
+    }
+
+    void versions()
+    {
+        QFETCH(QString, version);
+        QFETCH(bool, readable);
+        QByteArray bytes = header(version, 0, 0, 0) + QByteArray::fromHex("00000000");
+        CrushedPrintJob job;
+        QCOMPARE(readBytes(job, bytes), readable);
+        if (!readable)
+            QVERIFY(!job.errorString().isEmpty());
+    }
+
+    void leadingBlankLayers_areBlackOfLargestSize()
+    {
+        CrushedPrintJob job = squareJob(10);
+        job.setLeadingBlankLayers(3);
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QStringLiteral("blank.ssj")));
+        QVERIFY(job.saveCPJ(&file));
+
+        QVERIFY(SSJ::loadCPJ(file.fileName()));
+        QCOMPARE(SSJ::getNumImages(), 13);
+        for (int layer = 0; layer < 3; ++layer) {
+            const QImage image = SSJ::getOneImage(layer);
+            QCOMPARE(image.size(), QSize(64, 40));
+            QVERIFY(allPixels(image, kBlack));
+            QVERIFY(SSJ::m_pJob->getCBMSlice(layer)->isBlank());
+        }
+        // Layer 3 is the first stored layer: its square starts at x = 10.
+        const QImage first = SSJ::getOneImage(3);
+        QCOMPARE(first.pixel(10, 5), kWhite);
+        QCOMPARE(first.pixel(9, 5), kBlack);
+        QCOMPARE(SSJ::getOneImage(12).pixel(19, 5), kWhite);
+        QVERIFY(SSJ::m_pJob->getCBMSlice(13) == nullptr);
+        QVERIFY(allPixels(SSJ::getOneImage(13), kBlack));
+        QCOMPARE(SSJ::getImageList().size(), 13);
+    }
+
+    void everyTruncation_failsCleanly()
+    {
+        // Hundreds of refusals; their log lines are expected.
+        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+        const auto restoreLog = qScopeGuard([] { QLoggingCategory::setFilterRules(QString()); });
+        for (int version : {1, 3}) {
+            CrushedPrintJob job;
+            job.setVersion(version);
+            job.clearAll(0);
+            for (int i = 0; i < 2; ++i) {
+                QImage layer = blackImage(16, 8);
+                QPainter(&layer).fillRect(QRect(2 + i, 2, 5, 3), Qt::white);
+                QVERIFY(version == 1 ? job.addImage(&layer) : job.addAntiImage(&layer));
+            }
+            job.addSupportRecord(SimpleSupport(1, 1, SupportCircle, 3, 0, 1));
+            job.setTexts({QStringLiteral("text")});
+            const QByteArray bytes = bytesOf(job);
+
+            // Only the whole file, and the file that ends after its supports (without
+            // its optional text list), are complete.
+            const int withoutTexts = bytes.size() - 4 - streamString(QStringLiteral("text")).size();
+            for (int size = 0; size < bytes.size(); ++size) {
+                CrushedPrintJob loaded;
+                const bool ok = readBytes(loaded, bytes.left(size));
+                QVERIFY2(ok == (size == withoutTexts),
+                    qPrintable(QStringLiteral("version %1 cut at %2 of %3").arg(version).arg(size).arg(bytes.size())));
+                if (!ok)
+                    QVERIFY(!loaded.errorString().isEmpty());
+            }
+            CrushedPrintJob loaded;
+            QVERIFY(readBytes(loaded, bytes));
         }
     }
-}
 
-void TestJobFile::whiteTotals_sumStoredLayersInRange()
-{
-    CrushedPrintJob job = squareJob(4); // 48 white pixels a layer
-    job.setLeadingBlankLayers(5);
-    QCOMPARE(job.getTotalWhitePixels(0, 3), qint64(4 * 48));
-    QCOMPARE(job.getTotalWhitePixels(1, 2), qint64(2 * 48));
-    QCOMPARE(job.getTotalWhitePixels(-10, 100), qint64(4 * 48));
-    QCOMPARE(job.getTotalWhitePixels(3, 1), qint64(0));
-}
-
-void TestJobFile::crushCurrentSlice_repacksAndUpdatesTotals()
-{
-    CrushedPrintJob job = squareJob(3);
-    job.setLeadingBlankLayers(1);
-    QImage empty = blackImage(64, 40);
-    job.setCurrentLayer(0);
-    QVERIFY(!job.crushCurrentSlice(&empty)); // a leading blank layer has nothing to re-pack
-    job.setCurrentLayer(2);
-    QVERIFY(job.crushCurrentSlice(&empty));
-    QCOMPARE(job.totalWhitePixels(), qint64(2 * 48));
-    QVERIFY(!job.isWhitePixel(QPoint(11, 5), 2));
-    job.setCurrentLayer(4);
-    QVERIFY(!job.crushCurrentSlice(&empty));
-}
-
-void TestJobFile::supports_addSearchesDownAndDeleteTakesNearest()
-{
-    // Layer i has its square at x = 10 + i; the point (10, 6) is white only in
-    // stored layer 0.
-    CrushedPrintJob job = squareJob(6);
-    job.setLeadingBlankLayers(2);
-
-    QVERIFY(job.AddSupport(6, QPoint(10, 6), 5, SupportSquare, 0));
-    QCOMPARE(job.supports().back().top, 4);
-    QCOMPARE(job.supports().back().bottom, -2);
-
-    QVERIFY(job.AddSupport(7, QPoint(10, 6), 5, SupportCircle, 1));
-    QCOMPARE(job.supports().back().top, 5);
-    QCOMPARE(job.supports().back().bottom, 0); // found white in absolute layer 2
-
-    QVERIFY(job.AddSupport(7, QPoint(60, 30), 5, SupportCircle, 1));
-    QCOMPARE(job.supports().back().bottom, -2); // nothing below: down to the platform
-
-    // Delete: the nearest support within range of the layer and the distance.
-    QVERIFY(!job.DeleteSupport(6, QPoint(40, 30), 5)); // nearest is 20 pixels away
-    QCOMPARE(job.supports().size(), size_t(3));
-    QVERIFY(job.DeleteSupport(6, QPoint(58, 30), 5));
-    QCOMPARE(job.supports().size(), size_t(2));
-    QVERIFY(!job.DeleteSupport(20, QPoint(10, 6), 5)); // no support reaches that layer
-    QVERIFY(job.DeleteSupport(7, QPoint(10, 7), 3));
-    QCOMPARE(job.supports().size(), size_t(1));
-}
-
-void TestJobFile::overlay_drawsBaseLayersAndSupportsOnlyWhenOn()
-{
-    CrushedPrintJob job = squareJob(4);
-    job.setBaseLayers(1);
-    job.addSupportRecord(SimpleSupport(50, 30, SupportSquare, 4, 2, 3));
-
-    const auto draw = [&job](int layer) {
-        QImage image = blackImage(64, 40);
-        job.setCurrentLayer(layer);
-        job.inflateCurrentSlice(&image, 0, 0, false);
-        return image;
-    };
-    // Off (as on the printer): layers only.
-    QCOMPARE(draw(0).pixel(20, 9), kBlack);
-    QCOMPARE(draw(2).pixel(50, 30), kBlack);
-
-    job.setOverlay(true);
-    const QImage base = draw(0);
-    QCOMPARE(base.pixel(20, 9), kWhite); // inside the job's white bounds
-    QCOMPARE(base.pixel(50, 30), kBlack); // supports are not drawn on base layers
-    QCOMPARE(draw(1).pixel(50, 30), kBlack);
-    QCOMPARE(draw(2).pixel(50, 30), kWhite);
-    QCOMPARE(draw(3).pixel(50, 30), kWhite);
-    QCOMPARE(draw(2).pixel(20, 9), kBlack);
-}
-
-void TestJobFile::holder_withoutJob_answersEmpty()
-{
-    SSJ::releaseCPJ();
-    QVERIFY(SSJ::getOneImage(0).isNull());
-    QCOMPARE(SSJ::getNumImages(), 0);
-    QVERIFY(SSJ::getCPJInfo().isEmpty());
-    QTest::ignoreMessage(
-        QtDebugMsg, "ERROR. Slicer/CrushBitMap.cpp SmartPrintJob::getLayerThickness. No ssj file was loaded");
-    QCOMPARE(SSJ::getLayerThickness(), 0);
-    QVERIFY(!SSJ::loadCPJ(QStringLiteral("/nonexistent/job.ssj")));
-    QCOMPARE(SSJ::getNumImages(), 0);
-}
-
-void TestJobFile::holder_reportsThicknessInMicronsAndInfo_data()
-{
-    QTest::addColumn<double>("millimetres");
-    QTest::addColumn<int>("microns");
-    QTest::addColumn<QString>("text");
-    // 20, 50 and 100 microns are read from the calibration jobs (tst_calibrationjobs).
-    QTest::newRow("100") << 0.1 << 100 << QStringLiteral("0.1");
-    QTest::newRow("35") << 0.035 << 35 << QStringLiteral("0.035");
-}
-
-void TestJobFile::holder_reportsThicknessInMicronsAndInfo()
-{
-    QFETCH(double, millimetres);
-    QFETCH(int, microns);
-    QFETCH(QString, text);
-    CrushedPrintJob job = squareJob(3);
-    job.setLayerThickness(millimetres);
-    QTemporaryDir dir;
-    QFile file(dir.filePath(QStringLiteral("t.ssj")));
-    QVERIFY(job.saveCPJ(&file));
-    QVERIFY(SSJ::loadCPJ(file.fileName()));
-    QCOMPARE(SSJ::getLayerThickness(), microns);
-    QCOMPARE(SSJ::getCPJInfo(), QStringList({text, QStringLiteral("3")}));
-}
-
-void TestJobFile::save_reportsFailedWrites()
-{
-    CrushedPrintJob job = squareJob(3);
-    QFile nowhere(QStringLiteral("/nonexistent-folder/job.ssj"));
-    QVERIFY(!job.saveCPJ(&nowhere));
-    QVERIFY(!job.saveCPJ(QStringLiteral("/nonexistent-folder/job.ssj")));
-
-    // A device named as the target is written in place, never replaced by a file.
-    QTemporaryDir devices;
-    const QString fullDevice = devices.filePath(QStringLiteral("full"));
-    if (::mknod(QFile::encodeName(fullDevice).constData(), S_IFCHR | 0666, makedev(1, 7)) == 0) {
-        QVERIFY(!job.saveCPJ(fullDevice));
-        QVERIFY(!job.errorString().isEmpty());
-        QVERIFY(!QFileInfo(fullDevice).isFile());
+    void absurdCounts_failFastWithoutAllocating_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("two billion bit-map layers")
+            << header(QStringLiteral("1"), 0, 0, 2000000000) + QByteArray(100, '\0');
+        QTest::newRow("two billion grey layers")
+            << header(QStringLiteral("3"), 0, 0, 2000000000) + QByteArray(100, '\0');
+        QTest::newRow("negative layer count") << header(QStringLiteral("1"), 0, 0, -5) + QByteArray(100, '\0');
+        QTest::newRow("negative leading blank layers") << header(QStringLiteral("1"), -1, 0, 0) + QByteArray(4, '\0');
+        QTest::newRow("negative base layers") << header(QStringLiteral("1"), 0, -7, 0) + QByteArray(4, '\0');
+        QTest::newRow("bit array longer than the file") << header(QStringLiteral("1"), 0, 0, 1)
+                + QByteArray::fromHex("00000000"
+                                      "00000000000000000000000000000000"
+                                      "fffffff0"
+                                      "0000");
+        QTest::newRow("PNG array longer than the file") << header(QStringLiteral("3"), 0, 0, 1)
+                + QByteArray::fromHex("00000000"
+                                      "00000004000000020000000000000000"
+                                      "00000010"
+                                      "7ffffff0"
+                                      "0000");
+        QTest::newRow("name longer than the file")
+            << streamString(QStringLiteral("1")) + QByteArray::fromHex("7ffffffe") + QByteArray(64, 'x');
+        QTest::newRow("two billion supports") << header(QStringLiteral("1"), 0, 0, 0) + QByteArray::fromHex("77359400");
+        QTest::newRow("two billion texts") << header(QStringLiteral("1"), 0, 0, 0)
+                + QByteArray::fromHex("00000000"
+                                      "77359400"
+                                      "00000000");
     }
-}
+
+    void absurdCounts_failFastWithoutAllocating()
+    {
+        QFETCH(QByteArray, bytes);
+        QElapsedTimer timer;
+        timer.start();
+        CrushedPrintJob job;
+        QVERIFY(!readBytes(job, bytes));
+        QVERIFY(job.storedLayers() <= 1);
+        QVERIFY(job.supports().empty());
+        QVERIFY(timer.elapsed() < 5000);
+    }
+
+    void antiAliasedLayers_keepGreyLevelsAndSitAtTheCorner()
+    {
+        // A 4 x 2 grey layer in a job whose other layer is 8 x 6: the small one is
+        // drawn at the top-left corner, not centred.
+        QImage small(4, 2, QImage::Format_RGB32);
+        const int levels[8] = {0, 17, 64, 128, 200, 255, 31, 32};
+        for (int i = 0; i < 8; ++i)
+            small.setPixel(i % 4, i / 4, qRgb(levels[i], levels[i], levels[i]));
+        QImage large(8, 6, QImage::Format_RGB32);
+        large.fill(Qt::black);
+
+        CrushedPrintJob job;
+        job.setVersion(3);
+        job.clearAll(0);
+        QVERIFY(job.addAntiImage(&large));
+        QVERIFY(job.addAntiImage(&small));
+        QVERIFY(job.addImage(&small)); // a bit-map layer is not added to a grey job
+        QCOMPARE(job.storedLayers(), 2);
+        QCOMPARE(job.totalWhitePixels(), qint64(7));
+
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QStringLiteral("grey.ssj")));
+        QVERIFY(job.saveCPJ(&file));
+        QVERIFY(SSJ::loadCPJ(file.fileName()));
+        QCOMPARE(SSJ::m_pJob->version(), 3);
+        const QImage image = SSJ::getOneImage(1);
+        QCOMPARE(image.size(), QSize(8, 6));
+        for (int i = 0; i < 8; ++i)
+            QCOMPARE(qGray(image.pixel(i % 4, i / 4)), levels[i]);
+        QCOMPARE(image.pixel(4, 0), kBlack);
+        QCOMPARE(image.pixel(0, 2), kBlack);
+
+        // With a shift, and through the map itself.
+        QImage shifted = blackImage(8, 6);
+        SSJ::m_pJob->getCBMSliceAnti(1)->inflateSlice(&shifted, 2, 3, false);
+        QCOMPARE(qGray(shifted.pixel(2 + 3, 3)), 128);
+        QVERIFY(SSJ::m_pJob->getCBMSliceAnti(1)->isWhitePixel(QPoint(1, 0)));
+        QVERIFY(!SSJ::m_pJob->getCBMSliceAnti(1)->isWhitePixel(QPoint(0, 0)));
+
+        // A record whose PNG does not decode draws nothing.
+        QByteArray garbage("not a png");
+        QImage target = blackImage(4, 4);
+        CrushedAntiBitMap::ByteArrayToAntiImage(&target, 0, 0, &garbage);
+        QVERIFY(allPixels(target, kBlack));
+    }
+
+    void greyLayers_storeAsGreyPngAndAddLikePlusComposition()
+    {
+        QRandomGenerator random(11);
+        QImage grey(37, 21, QImage::Format_RGB32);
+        for (int y = 0; y < grey.height(); ++y)
+            for (int x = 0; x < grey.width(); ++x) {
+                const int level = int(random.bounded(256));
+                grey.setPixel(x, y, qRgb(level, level, level));
+            }
+        QImage coloured = grey;
+        coloured.setPixel(0, 0, qRgb(10, 200, 30));
+
+        CrushedAntiBitMap greyMap(&grey);
+        CrushedAntiBitMap colouredMap(&coloured);
+        QCOMPARE(CrushedAntiBitMap::decodePng(greyMap.png()).format(), QImage::Format_Grayscale8);
+        QVERIFY(CrushedAntiBitMap::decodePng(colouredMap.png()).format() != QImage::Format_Grayscale8);
+
+        // Onto a target that is not black, shifted partly off its edges: the grey
+        // layer's own addition and QPainter's Plus must agree, saturation included.
+        QByteArray rgbPng;
+        {
+            QBuffer buffer(&rgbPng);
+            buffer.open(QIODevice::WriteOnly);
+            QVERIFY(grey.save(&buffer, "PNG"));
+        }
+        for (const QPoint shift : {QPoint(0, 0), QPoint(-5, 3), QPoint(20, -4)}) {
+            for (const QImage::Format format : {QImage::Format_ARGB32_Premultiplied, QImage::Format_RGB32}) {
+                QImage fast(30, 25, format);
+                fast.fill(qRgb(100, 50, 200));
+                QImage painted = fast;
+                QByteArray greyPng = greyMap.png();
+                CrushedAntiBitMap::ByteArrayToAntiImage(&fast, shift.x(), shift.y(), &greyPng);
+                CrushedAntiBitMap::ByteArrayToAntiImage(&painted, shift.x(), shift.y(), &rgbPng);
+                QCOMPARE(fast, painted);
+            }
+        }
+    }
+
+    void whiteTotals_sumStoredLayersInRange()
+    {
+        CrushedPrintJob job = squareJob(4); // 48 white pixels a layer
+        job.setLeadingBlankLayers(5);
+        QCOMPARE(job.getTotalWhitePixels(0, 3), qint64(4 * 48));
+        QCOMPARE(job.getTotalWhitePixels(1, 2), qint64(2 * 48));
+        QCOMPARE(job.getTotalWhitePixels(-10, 100), qint64(4 * 48));
+        QCOMPARE(job.getTotalWhitePixels(3, 1), qint64(0));
+    }
+
+    void crushCurrentSlice_repacksAndUpdatesTotals()
+    {
+        CrushedPrintJob job = squareJob(3);
+        job.setLeadingBlankLayers(1);
+        QImage empty = blackImage(64, 40);
+        job.setCurrentLayer(0);
+        QVERIFY(!job.crushCurrentSlice(&empty)); // a leading blank layer has nothing to re-pack
+        job.setCurrentLayer(2);
+        QVERIFY(job.crushCurrentSlice(&empty));
+        QCOMPARE(job.totalWhitePixels(), qint64(2 * 48));
+        QVERIFY(!job.isWhitePixel(QPoint(11, 5), 2));
+        job.setCurrentLayer(4);
+        QVERIFY(!job.crushCurrentSlice(&empty));
+    }
+
+    void supports_addSearchesDownAndDeleteTakesNearest()
+    {
+        // Layer i has its square at x = 10 + i; the point (10, 6) is white only in
+        // stored layer 0.
+        CrushedPrintJob job = squareJob(6);
+        job.setLeadingBlankLayers(2);
+
+        QVERIFY(job.AddSupport(6, QPoint(10, 6), 5, SupportSquare, 0));
+        QCOMPARE(job.supports().back().top, 4);
+        QCOMPARE(job.supports().back().bottom, -2);
+
+        QVERIFY(job.AddSupport(7, QPoint(10, 6), 5, SupportCircle, 1));
+        QCOMPARE(job.supports().back().top, 5);
+        QCOMPARE(job.supports().back().bottom, 0); // found white in absolute layer 2
+
+        QVERIFY(job.AddSupport(7, QPoint(60, 30), 5, SupportCircle, 1));
+        QCOMPARE(job.supports().back().bottom, -2); // nothing below: down to the platform
+
+        // Delete: the nearest support within range of the layer and the distance.
+        QVERIFY(!job.DeleteSupport(6, QPoint(40, 30), 5)); // nearest is 20 pixels away
+        QCOMPARE(job.supports().size(), size_t(3));
+        QVERIFY(job.DeleteSupport(6, QPoint(58, 30), 5));
+        QCOMPARE(job.supports().size(), size_t(2));
+        QVERIFY(!job.DeleteSupport(20, QPoint(10, 6), 5)); // no support reaches that layer
+        QVERIFY(job.DeleteSupport(7, QPoint(10, 7), 3));
+        QCOMPARE(job.supports().size(), size_t(1));
+    }
+
+    void overlay_drawsBaseLayersAndSupportsOnlyWhenOn()
+    {
+        CrushedPrintJob job = squareJob(4);
+        job.setBaseLayers(1);
+        job.addSupportRecord(SimpleSupport(50, 30, SupportSquare, 4, 2, 3));
+
+        const auto draw = [&job](int layer) {
+            QImage image = blackImage(64, 40);
+            job.setCurrentLayer(layer);
+            job.inflateCurrentSlice(&image, 0, 0, false);
+            return image;
+        };
+        // Off (as on the printer): layers only.
+        QCOMPARE(draw(0).pixel(20, 9), kBlack);
+        QCOMPARE(draw(2).pixel(50, 30), kBlack);
+
+        job.setOverlay(true);
+        const QImage base = draw(0);
+        QCOMPARE(base.pixel(20, 9), kWhite); // inside the job's white bounds
+        QCOMPARE(base.pixel(50, 30), kBlack); // supports are not drawn on base layers
+        QCOMPARE(draw(1).pixel(50, 30), kBlack);
+        QCOMPARE(draw(2).pixel(50, 30), kWhite);
+        QCOMPARE(draw(3).pixel(50, 30), kWhite);
+        QCOMPARE(draw(2).pixel(20, 9), kBlack);
+    }
+
+    void holder_withoutJob_answersEmpty()
+    {
+        SSJ::releaseCPJ();
+        QVERIFY(SSJ::getOneImage(0).isNull());
+        QCOMPARE(SSJ::getNumImages(), 0);
+        QVERIFY(SSJ::getCPJInfo().isEmpty());
+        QCOMPARE(SSJ::getLayerThickness(), 0);
+        QVERIFY(!SSJ::loadCPJ(QStringLiteral("/nonexistent/job.ssj")));
+        QCOMPARE(SSJ::getNumImages(), 0);
+    }
+
+    void holder_reportsThicknessInMicronsAndInfo_data()
+    {
+        QTest::addColumn<double>("millimetres");
+        QTest::addColumn<int>("microns");
+        QTest::addColumn<QString>("text");
+        // 20, 50 and 100 microns are read from the calibration jobs (tst_calibrationjobs).
+        QTest::newRow("100") << 0.1 << 100 << QStringLiteral("0.1");
+        QTest::newRow("35") << 0.035 << 35 << QStringLiteral("0.035");
+    }
+
+    void holder_reportsThicknessInMicronsAndInfo()
+    {
+        QFETCH(double, millimetres);
+        QFETCH(int, microns);
+        QFETCH(QString, text);
+        CrushedPrintJob job = squareJob(3);
+        job.setLayerThickness(millimetres);
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QStringLiteral("t.ssj")));
+        QVERIFY(job.saveCPJ(&file));
+        QVERIFY(SSJ::loadCPJ(file.fileName()));
+        QCOMPARE(SSJ::getLayerThickness(), microns);
+        QCOMPARE(SSJ::getCPJInfo(), QStringList({text, QStringLiteral("3")}));
+    }
+
+    void save_reportsFailedWrites()
+    {
+        CrushedPrintJob job = squareJob(3);
+        QFile nowhere(QStringLiteral("/nonexistent-folder/job.ssj"));
+        QVERIFY(!job.saveCPJ(&nowhere));
+        QVERIFY(!job.saveCPJ(QStringLiteral("/nonexistent-folder/job.ssj")));
+
+        // A device named as the target is written in place, never replaced by a file.
+        QTemporaryDir devices;
+        const QString fullDevice = devices.filePath(QStringLiteral("full"));
+        if (::mknod(QFile::encodeName(fullDevice).constData(), S_IFCHR | 0666, makedev(1, 7)) == 0) {
+            QVERIFY(!job.saveCPJ(fullDevice));
+            QVERIFY(!job.errorString().isEmpty());
+            QVERIFY(!QFileInfo(fullDevice).isFile());
+        }
+    }
+};
 
 QTEST_GUILESS_MAIN(TestJobFile)
 #include "tst_jobfile.moc"

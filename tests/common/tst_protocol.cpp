@@ -82,456 +82,409 @@ class TestProtocol : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_target = m_dir->filePath(QStringLiteral("printjob.ssj"));
+    }
 
-    // Frames
-    void frame_equalsDataStreamBytes_data();
-    void frame_equalsDataStreamBytes();
-    void twoFrames_everySplitPoint_completeOnlyWhenWhole();
-    void invalidLength_isRefusedAndNothingConsumed_data();
-    void invalidLength_isRefusedAndNothingConsumed();
-    void frameBytes_andRawFrame_isUtf8AndReadsBackUpToZero();
+    void cleanup() { m_dir.reset(); }
 
-    // Messages
-    void extractMessages_splitsAtEveryMarker_data();
-    void extractMessages_splitsAtEveryMarker();
+    // ---- Frames ----
+    void frame_equalsDataStreamBytes_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("empty") << QString(QLatin1String(""));
+        QTest::newRow("latin1 and surrogate pair") << QStringLiteral("Zähne \U0001D11E €");
+        QTest::newRow("4096 letters") << QString(4096, QLatin1Char('x'));
+    }
 
-    // Discovery
-    void datagram_buildsAndParsesBack();
-    void parseDatagram_malformed_isRefusedAndLeavesOutputs_data();
-    void parseDatagram_malformed_isRefusedAndLeavesOutputs();
+    void frame_equalsDataStreamBytes()
+    {
+        QFETCH(QString, text);
+        QByteArray expected;
+        QDataStream stream(&expected, QIODevice::WriteOnly);
+        stream << text;
+        QCOMPARE(Protocol::frame(text), expected);
 
-    // Handshake
-    void handshakeReply_statusNamesAndVersion_areTheWireTexts();
+        // And back: the text survives a frame read.
+        QBuffer buffer(&expected);
+        QVERIFY(buffer.open(QIODevice::ReadOnly));
+        QString read;
+        QCOMPARE(Protocol::readFrame(&buffer, &read), Protocol::FrameStatus::Complete);
+        QCOMPARE(read, text);
+    }
 
-    // Job stream
-    void jobStreamHeader_sizesMatchNameAndFile();
-    void jobStream_fedInPieces_endsDoneWithSameBytes_data();
-    void jobStream_fedInPieces_endsDoneWithSameBytes();
-    void jobStream_endsAtItsLastByte_evenForAnEmptyFile();
-    void jobStream_abortedOrDestroyedMidway_keepsPreviousTarget();
-    void jobStream_badHeader_failsWithoutTarget_data();
-    void jobStream_badHeader_failsWithoutTarget();
-    void jobStream_unwritableFolder_failsWithWritingFileError();
+    void twoFrames_everySplitPoint_completeOnlyWhenWhole()
+    {
+        const QByteArray first = Protocol::frame(QStringLiteral("*header*Request_PrintProgress"));
+        const QByteArray second = Protocol::frame(QStringLiteral("*header*Connection-Alive"));
+        const QByteArray both = first + second;
+        for (int split = 0; split <= both.size(); ++split) {
+            const QByteArray buffered = both.left(split);
+            qint64 frameBytes = -1;
+            const Protocol::FrameStatus status = Protocol::peekFrame(buffered, &frameBytes);
+            const bool whole = split >= first.size();
+            QCOMPARE(status, whole ? Protocol::FrameStatus::Complete : Protocol::FrameStatus::Incomplete);
+            QCOMPARE(frameBytes, split >= 4 ? qint64(first.size()) : qint64(0));
 
-    // Keep-alive during a stream
-    void keepAlive_frameAtFront_isConsumedAlone();
-    void keepAlive_streamBytesContainingText_areLeft_data();
-    void keepAlive_streamBytesContainingText_areLeft();
+            FeedDevice device;
+            device.append(buffered);
+            QString text;
+            QCOMPARE(Protocol::readFrame(&device, &text), status);
+            QCOMPARE(device.bytesAvailable(), qint64(split - (whole ? first.size() : 0)));
+            if (!whole)
+                continue;
+            QCOMPARE(text, QStringLiteral("*header*Request_PrintProgress"));
+            const bool secondWhole = split == both.size();
+            QCOMPARE(Protocol::readFrame(&device, &text),
+                secondWhole ? Protocol::FrameStatus::Complete : Protocol::FrameStatus::Incomplete);
+            if (secondWhole)
+                QCOMPARE(text, QStringLiteral("*header*Connection-Alive"));
+        }
+    }
+
+    void invalidLength_isRefusedAndNothingConsumed_data()
+    {
+        QTest::addColumn<quint32>("length");
+        QTest::newRow("null string") << 0xFFFFFFFFu;
+        QTest::newRow("16 MiB + 2") << quint32(Protocol::kMaxFrameBytes + 2);
+        QTest::newRow("odd, small") << 3u;
+        QTest::newRow("odd, 16 MiB - 1") << quint32(Protocol::kMaxFrameBytes - 1);
+    }
+
+    void invalidLength_isRefusedAndNothingConsumed()
+    {
+        QFETCH(quint32, length);
+        const QByteArray bytes = bigEndian32(length) + QByteArray(8, 'a');
+        QCOMPARE(Protocol::peekFrame(bytes), Protocol::FrameStatus::Invalid);
+
+        FeedDevice device;
+        device.append(bytes);
+        QString text = QStringLiteral("unchanged");
+        QCOMPARE(Protocol::readFrame(&device, &text), Protocol::FrameStatus::Invalid);
+        QCOMPARE(text, QStringLiteral("unchanged"));
+        QCOMPARE(device.bytesAvailable(), qint64(bytes.size()));
+
+        // The largest length is awaited, not refused.
+        qint64 frameBytes = 0;
+        QCOMPARE(Protocol::peekFrame(bigEndian32(quint32(Protocol::kMaxFrameBytes)), &frameBytes),
+            Protocol::FrameStatus::Incomplete);
+        QCOMPARE(frameBytes, Protocol::kMaxFrameBytes + 4);
+    }
+
+    void frameBytes_andRawFrame_isUtf8AndReadsBackUpToZero()
+    {
+        QCOMPARE(Protocol::frame(QStringLiteral("A")), QByteArray::fromHex("000000020041"));
+        // A null text never goes out as the refused 0xFFFFFFFF count.
+        QCOMPARE(Protocol::frame(QString()), QByteArray::fromHex("00000000"));
+
+        const QString greeting = QStringLiteral("*header*Tessora_Server");
+        const QByteArray raw = Protocol::rawFrame(greeting);
+        QCOMPARE(raw.size(), 22);
+        QCOMPARE(Protocol::asciiUpToZero(raw + QByteArray(3, '\0') + "tail"), greeting);
+        QCOMPARE(Protocol::rawFrame(QStringLiteral("ü")), QByteArray("\xc3\xbc"));
+        // A framed text starts with the zero high byte of its count: it reads as empty text.
+        QCOMPARE(Protocol::asciiUpToZero(Protocol::frame(greeting)), QString());
+    }
+
+    // ---- Messages ----
+    void extractMessages_splitsAtEveryMarker_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("messages");
+        QTest::newRow("no marker") << QStringLiteral("Tessora_Server") << QStringList();
+        QTest::newRow("marker A marker B")
+            << QStringLiteral("*header*A*header*B") << QStringList {QStringLiteral("A"), QStringLiteral("B")};
+        QTest::newRow("marker twice then B")
+            << QStringLiteral("*header**header*B") << QStringList {QString(), QStringLiteral("B")};
+        QTest::newRow("marker only") << QStringLiteral("*header*") << QStringList {QString()};
+        QTest::newRow("piece before first marker dropped")
+            << QStringLiteral("junk*header*A,1,2") << QStringList {QStringLiteral("A,1,2")};
+    }
+
+    void extractMessages_splitsAtEveryMarker()
+    {
+        QFETCH(QString, text);
+        QFETCH(QStringList, messages);
+        QCOMPARE(Protocol::extractMessages(text), messages);
+    }
+
+    // ---- Discovery ----
+    void datagram_buildsAndParsesBack()
+    {
+        const QByteArray bytes = Protocol::datagram(QStringLiteral("10.0.0.20"), 50501);
+        QCOMPARE(bytes, QByteArray("ip:10.0.0.20port:50501"));
+
+        QString ip;
+        int port = 0;
+        QVERIFY(Protocol::parseDatagram(bytes, &ip, &port));
+        QCOMPARE(ip, QStringLiteral("10.0.0.20"));
+        QCOMPARE(port, 50501);
+
+        // Text after a zero byte is not part of the datagram.
+        QVERIFY(Protocol::parseDatagram(
+            Protocol::datagram(QStringLiteral("192.168.1.7"), 50550) + QByteArray(1, '\0') + "99", &ip, &port));
+        QCOMPARE(ip, QStringLiteral("192.168.1.7"));
+        QCOMPARE(port, 50550);
+    }
+
+    void parseDatagram_malformed_isRefusedAndLeavesOutputs_data()
+    {
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::newRow("no port key") << QByteArray("ip:10.0.0.20");
+        QTest::newRow("ip key not first") << QByteArray("xip:10.0.0.20port:50501");
+        QTest::newRow("port 0") << QByteArray("ip:10.0.0.20port:0");
+        QTest::newRow("port 70000") << QByteArray("ip:10.0.0.20port:70000");
+        QTest::newRow("port letters") << QByteArray("ip:10.0.0.20port:50a01");
+        QTest::newRow("port signed") << QByteArray("ip:10.0.0.20port:+50501");
+        QTest::newRow("port space") << QByteArray("ip:10.0.0.20port: 50501");
+        QTest::newRow("port huge") << QByteArray("ip:10.0.0.20port:99999999999999999999");
+        QTest::newRow("ip 999.1.1.1") << QByteArray("ip:999.1.1.1port:50501");
+        QTest::newRow("ip IPv6") << QByteArray("ip:::1port:50501");
+        QTest::newRow("ip two parts") << QByteArray("ip:10.1port:50501");
+        QTest::newRow("ip leading zero") << QByteArray("ip:010.0.0.1port:50501");
+        QTest::newRow("ip with space") << QByteArray("ip: 10.0.0.20port:50501");
+        QTest::newRow("zero before port") << QByteArray("ip:10.0.0.20\0port:50501", 23);
+    }
+
+    void parseDatagram_malformed_isRefusedAndLeavesOutputs()
+    {
+        QFETCH(QByteArray, datagram);
+        QString ip = QStringLiteral("unchanged");
+        int port = -7;
+        QVERIFY(!Protocol::parseDatagram(datagram, &ip, &port));
+        QCOMPARE(ip, QStringLiteral("unchanged"));
+        QCOMPARE(port, -7);
+    }
+
+    // ---- Handshake ----
+    void handshakeReply_statusNamesAndVersion_areTheWireTexts()
+    {
+        QCOMPARE(Protocol::handshakeReply(QStringLiteral("SN42"), QStringLiteral("Vat"), QStringLiteral("Orbelle"),
+                     Protocol::printerVersionText(), Protocol::statusName(5), QString(), QStringList(),
+                     QStringLiteral("g0")),
+            QStringLiteral("Tessora_Client,SN42,Vat,Orbelle,4.51,PrintStatus_Ready,,,g0"));
+        QCOMPARE(Protocol::handshakeReply(QStringLiteral("SN1"), QStringLiteral("N"), QStringLiteral("M"),
+                     QStringLiteral("4.51"), QStringLiteral("PrintStatus_Printing"),
+                     QStringLiteral("*ResinFormatVersion:2!Grey"), {QStringLiteral("Home"), QStringLiteral("Lab 2")},
+                     QStringLiteral("g12")),
+            QStringLiteral("Tessora_Client,SN1,N,M,4.51,PrintStatus_Printing,*ResinFormatVersion:2!Grey,"
+                           "Home*&next&*Lab 2,g12"));
+
+        QCOMPARE(Protocol::statusName(0), QStringLiteral("PrintStatus_Printing"));
+        QCOMPARE(Protocol::statusName(1), QStringLiteral("PrintStatus_Paused"));
+        QCOMPARE(Protocol::statusName(2), QStringLiteral("PrintStatus_Paused")); // paused after a reset
+        QCOMPARE(Protocol::statusName(3), QStringLiteral("PrintStatus_Ready"));
+        QCOMPARE(Protocol::statusName(-1), QStringLiteral("PrintStatus_Ready")); // no printing thread
+
+        QVERIFY(Protocol::isAcceptedVersion(4.4));
+        QVERIFY(Protocol::isAcceptedVersion(5.0));
+        QVERIFY(!Protocol::isAcceptedVersion(4.3));
+        QVERIFY(!Protocol::isAcceptedVersion(5.1));
+    }
+
+    // ---- Job stream ----
+    void jobStreamHeader_sizesMatchNameAndFile()
+    {
+        // "/a/b.ssj": a name frame of 4 + 8 * 2 = 20 bytes; T = 16 + 20 + 1000.
+        QCOMPARE(Protocol::jobStreamHeader(QStringLiteral("/a/b.ssj"), 1000),
+            bigEndian64(1036) + bigEndian64(20) + Protocol::frame(QStringLiteral("/a/b.ssj")));
+        // 27 UTF-16 code units (the clef is a surrogate pair): a frame of 58 bytes.
+        QCOMPARE(Protocol::jobStreamHeader(jobName, 5), bigEndian64(79) + bigEndian64(58) + Protocol::frame(jobName));
+        QCOMPARE(Protocol::jobStreamHeader(QString(), 0), bigEndian64(20) + bigEndian64(4) + QByteArray(4, '\0'));
+        QCOMPARE(Protocol::jobStreamHeader(QStringLiteral("big"), qint64(5) << 30).left(16),
+            bigEndian64(26 + (qint64(5) << 30)) + bigEndian64(10));
+    }
+
+    void jobStream_fedInPieces_endsDoneWithSameBytes_data()
+    {
+        QTest::addColumn<int>("pieceSize");
+        for (int size : {1, 3, 16, 17, 4096})
+            QTest::addRow("%d", size) << size;
+    }
+
+    void jobStream_fedInPieces_endsDoneWithSameBytes()
+    {
+        QFETCH(int, pieceSize);
+        const QByteArray content = fileBytes(9000);
+        const QByteArray header = Protocol::jobStreamHeader(jobName, content.size());
+        const QByteArray stream = header + content;
+        const qint64 nameEnd = header.size();
+        LogCapture log;
+
+        JobStreamReceiver receiver(m_target);
+        FeedDevice device;
+        JobStreamReceiver::Result result = JobStreamReceiver::NeedMore;
+        for (int at = 0; at < stream.size(); at += pieceSize) {
+            QCOMPARE(result, JobStreamReceiver::NeedMore);
+            device.append(stream.mid(at, pieceSize));
+            result = receiver.feed(&device);
+            // Every byte fed is either counted or still waiting for a whole header or name.
+            const qint64 fed = qMin(at + pieceSize, stream.size());
+            QCOMPARE(receiver.received() + device.bytesAvailable(), fed);
+            if (receiver.received() >= nameEnd)
+                QCOMPARE(device.bytesAvailable(), qint64(0));
+            QVERIFY2(
+                !QFile::exists(m_target) || result == JobStreamReceiver::Done, "target appeared before the last byte");
+        }
+        QCOMPARE(result, JobStreamReceiver::Done);
+        QCOMPARE(receiver.fileName(), storedName);
+        QCOMPARE(receiver.total(), qint64(stream.size()));
+        QCOMPARE(receiver.received(), qint64(stream.size()));
+        QCOMPARE(readFile(m_target), content);
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList {QStringLiteral("printjob.ssj")});
+    }
+
+    void jobStream_endsAtItsLastByte_evenForAnEmptyFile()
+    {
+        writeFile(m_target, "previous job");
+        const QByteArray next = Protocol::frame(QStringLiteral("*header*Request_PrintProgress"));
+        LogCapture log;
+        for (const QByteArray &content : {QByteArray(), fileBytes(10000)}) {
+            FeedDevice device;
+            device.append(Protocol::jobStreamHeader(QStringLiteral("/x/empty.ssj"), content.size()) + content + next);
+            JobStreamReceiver receiver(m_target);
+            QCOMPARE(receiver.feed(&device), JobStreamReceiver::Done);
+            QCOMPARE(readFile(m_target), content);
+            QCOMPARE(receiver.fileName(), QStringLiteral("empty.ssj"));
+            QCOMPARE(device.bytesAvailable(), qint64(next.size()));
+
+            // Done is final: nothing more is taken.
+            QCOMPARE(receiver.feed(&device), JobStreamReceiver::Done);
+            QString text;
+            QCOMPARE(Protocol::readFrame(&device, &text), Protocol::FrameStatus::Complete);
+            QCOMPARE(text, QStringLiteral("*header*Request_PrintProgress"));
+        }
+    }
+
+    void jobStream_abortedOrDestroyedMidway_keepsPreviousTarget()
+    {
+        writeFile(m_target, "previous job");
+        const QByteArray content = fileBytes(9000);
+        const QByteArray stream = Protocol::jobStreamHeader(jobName, content.size()) + content;
+        const QStringList onlyTarget {QStringLiteral("printjob.ssj")};
+        LogCapture log;
+        {
+            JobStreamReceiver receiver(m_target);
+            FeedDevice device;
+            device.append(stream.left(stream.size() / 2));
+            QCOMPARE(receiver.feed(&device), JobStreamReceiver::NeedMore);
+            QCOMPARE(readFile(m_target), QByteArray("previous job"));
+            receiver.abort();
+            QCOMPARE(receiver.feed(&device), JobStreamReceiver::Failed);
+            QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), onlyTarget);
+        }
+        QCOMPARE(readFile(m_target), QByteArray("previous job"));
+        {
+            JobStreamReceiver receiver(m_target); // destroyed one byte short
+            FeedDevice device;
+            device.append(stream.left(stream.size() - 1));
+            QCOMPARE(receiver.feed(&device), JobStreamReceiver::NeedMore);
+        }
+        QCOMPARE(readFile(m_target), QByteArray("previous job"));
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), onlyTarget);
+    }
+
+    void jobStream_badHeader_failsWithoutTarget_data()
+    {
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<qint64>("maxBytes");
+        // Faults visible in T and S fail as soon as those 16 bytes are there.
+        QTest::addColumn<bool>("failsAtHeader");
+        const QByteArray name = Protocol::frame(QStringLiteral("/a/b.ssj")); // 20 bytes
+        const qint64 s = name.size();
+        const QByteArray body(64, 'b');
+        const qint64 t = 16 + s + body.size();
+        const qint64 unlimited = std::numeric_limits<qint64>::max();
+
+        QTest::newRow("T negative") << bigEndian64(-1) + bigEndian64(s) + name + body << unlimited << true;
+        QTest::newRow("S negative") << bigEndian64(t) + bigEndian64(-20) + name + body << unlimited << true;
+        QTest::newRow("S odd") << bigEndian64(t) + bigEndian64(s + 1) + name + body << unlimited << true;
+        QTest::newRow("T < 16 + S") << bigEndian64(16 + s - 1) + bigEndian64(s) + name + body << unlimited << true;
+        QTest::newRow("T > maxBytes") << bigEndian64(t) + bigEndian64(s) + name + body << t - 1 << true;
+        QTest::newRow("S beyond any frame")
+            << bigEndian64(qint64(1) << 40) + bigEndian64(qint64(1) << 30) + name + body << unlimited << true;
+        QTest::newRow("S larger than the name frame")
+            << bigEndian64(t) + bigEndian64(s + 2) + name + body << unlimited << false;
+        QTest::newRow("name frame null") << bigEndian64(t) + bigEndian64(s) + bigEndian32(0xFFFFFFFFu) + name.mid(4)
+                + body << unlimited << false;
+    }
+
+    void jobStream_badHeader_failsWithoutTarget()
+    {
+        QFETCH(QByteArray, stream);
+        QFETCH(qint64, maxBytes);
+        QFETCH(bool, failsAtHeader);
+        LogCapture log;
+        JobStreamReceiver receiver(m_target);
+        receiver.setMaxBytes(maxBytes);
+        FeedDevice device;
+        device.append(stream.left(16));
+        QCOMPARE(receiver.feed(&device), failsAtHeader ? JobStreamReceiver::Failed : JobStreamReceiver::NeedMore);
+        device.append(stream.mid(16));
+        QCOMPARE(receiver.feed(&device), JobStreamReceiver::Failed);
+        QVERIFY(!receiver.errorString().isEmpty());
+        QVERIFY(log.lines().contains(receiver.errorString()));
+        QVERIFY(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    }
+
+    void jobStream_unwritableFolder_failsWithWritingFileError()
+    {
+        LogCapture log;
+        JobStreamReceiver receiver(m_dir->filePath(QStringLiteral("missing/printjob.ssj")));
+        FeedDevice device;
+        device.append(Protocol::jobStreamHeader(jobName, 10) + fileBytes(10));
+        QCOMPARE(receiver.feed(&device), JobStreamReceiver::Failed);
+        QVERIFY(log.lines().contains(QStringLiteral("writing file error!")));
+        QVERIFY(receiver.errorString().startsWith(QStringLiteral("writing file error!")));
+    }
+
+    // ---- Keep-alive ----
+    void keepAlive_frameAtFront_isConsumedAlone()
+    {
+        const QByteArray keepAlive = Protocol::frame(QStringLiteral("*header*Connection-Alive"));
+        const QByteArray stream = Protocol::jobStreamHeader(jobName, 100) + fileBytes(100);
+        FeedDevice device;
+        device.append(keepAlive + stream);
+        LogCapture log;
+        QVERIFY(JobStreamReceiver::consumeKeepAlive(&device));
+        QCOMPARE(device.bytesAvailable(), qint64(stream.size()));
+
+        // The rest is the stream, received whole.
+        QVERIFY(!JobStreamReceiver::consumeKeepAlive(&device));
+        JobStreamReceiver receiver(m_target);
+        QCOMPARE(receiver.feed(&device), JobStreamReceiver::Done);
+        QCOMPARE(readFile(m_target), fileBytes(100));
+    }
+
+    void keepAlive_streamBytesContainingText_areLeft_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        const QByteArray keepAlive = Protocol::frame(QStringLiteral("*header*Connection-Alive"));
+        QTest::newRow("text as UTF-8 in file bytes") << QByteArray("*header*Connection-Alive tail");
+        QTest::newRow("frame not at the front") << QByteArray("xy") + keepAlive;
+        QTest::newRow("keep-alive frame incomplete") << keepAlive.left(keepAlive.size() - 1);
+        QTest::newRow("complete frame, other text")
+            << Protocol::frame(QStringLiteral("*header*Connection-Dead")) + keepAlive;
+        QTest::newRow("null count") << bigEndian32(0xFFFFFFFFu) + keepAlive;
+    }
+
+    void keepAlive_streamBytesContainingText_areLeft()
+    {
+        QFETCH(QByteArray, bytes);
+        FeedDevice device;
+        device.append(bytes);
+        QVERIFY(!JobStreamReceiver::consumeKeepAlive(&device));
+        QCOMPARE(device.bytesAvailable(), qint64(bytes.size()));
+        QCOMPARE(device.readAll(), bytes);
+    }
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_target;
 };
-
-void TestProtocol::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_target = m_dir->filePath(QStringLiteral("printjob.ssj"));
-}
-
-void TestProtocol::cleanup()
-{
-    m_dir.reset();
-}
-
-// ---- Frames ----
-
-void TestProtocol::frame_equalsDataStreamBytes_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::newRow("empty") << QString(QLatin1String(""));
-    QTest::newRow("latin1 and surrogate pair") << QStringLiteral("Zähne \U0001D11E €");
-    QTest::newRow("4096 letters") << QString(4096, QLatin1Char('x'));
-}
-
-void TestProtocol::frame_equalsDataStreamBytes()
-{
-    QFETCH(QString, text);
-    QByteArray expected;
-    QDataStream stream(&expected, QIODevice::WriteOnly);
-    stream << text;
-    QCOMPARE(Protocol::frame(text), expected);
-
-    // And back: the text survives a frame read.
-    QBuffer buffer(&expected);
-    QVERIFY(buffer.open(QIODevice::ReadOnly));
-    QString read;
-    QCOMPARE(Protocol::readFrame(&buffer, &read), Protocol::FrameStatus::Complete);
-    QCOMPARE(read, text);
-}
-
-void TestProtocol::twoFrames_everySplitPoint_completeOnlyWhenWhole()
-{
-    const QByteArray first = Protocol::frame(QStringLiteral("*header*Request_PrintProgress"));
-    const QByteArray second = Protocol::frame(QStringLiteral("*header*Connection-Alive"));
-    const QByteArray both = first + second;
-    for (int split = 0; split <= both.size(); ++split) {
-        const QByteArray buffered = both.left(split);
-        qint64 frameBytes = -1;
-        const Protocol::FrameStatus status = Protocol::peekFrame(buffered, &frameBytes);
-        const bool whole = split >= first.size();
-        QCOMPARE(status, whole ? Protocol::FrameStatus::Complete : Protocol::FrameStatus::Incomplete);
-        QCOMPARE(frameBytes, split >= 4 ? qint64(first.size()) : qint64(0));
-
-        FeedDevice device;
-        device.append(buffered);
-        QString text;
-        QCOMPARE(Protocol::readFrame(&device, &text), status);
-        QCOMPARE(device.bytesAvailable(), qint64(split - (whole ? first.size() : 0)));
-        if (!whole)
-            continue;
-        QCOMPARE(text, QStringLiteral("*header*Request_PrintProgress"));
-        const bool secondWhole = split == both.size();
-        QCOMPARE(Protocol::readFrame(&device, &text),
-            secondWhole ? Protocol::FrameStatus::Complete : Protocol::FrameStatus::Incomplete);
-        if (secondWhole)
-            QCOMPARE(text, QStringLiteral("*header*Connection-Alive"));
-    }
-}
-
-void TestProtocol::invalidLength_isRefusedAndNothingConsumed_data()
-{
-    QTest::addColumn<quint32>("length");
-    QTest::newRow("null string") << 0xFFFFFFFFu;
-    QTest::newRow("16 MiB + 2") << quint32(Protocol::kMaxFrameBytes + 2);
-    QTest::newRow("odd, small") << 3u;
-    QTest::newRow("odd, 16 MiB - 1") << quint32(Protocol::kMaxFrameBytes - 1);
-}
-
-void TestProtocol::invalidLength_isRefusedAndNothingConsumed()
-{
-    QFETCH(quint32, length);
-    const QByteArray bytes = bigEndian32(length) + QByteArray(8, 'a');
-    QCOMPARE(Protocol::peekFrame(bytes), Protocol::FrameStatus::Invalid);
-
-    FeedDevice device;
-    device.append(bytes);
-    QString text = QStringLiteral("unchanged");
-    QCOMPARE(Protocol::readFrame(&device, &text), Protocol::FrameStatus::Invalid);
-    QCOMPARE(text, QStringLiteral("unchanged"));
-    QCOMPARE(device.bytesAvailable(), qint64(bytes.size()));
-
-    // The largest length is awaited, not refused.
-    qint64 frameBytes = 0;
-    QCOMPARE(Protocol::peekFrame(bigEndian32(quint32(Protocol::kMaxFrameBytes)), &frameBytes),
-        Protocol::FrameStatus::Incomplete);
-    QCOMPARE(frameBytes, Protocol::kMaxFrameBytes + 4);
-}
-
-void TestProtocol::frameBytes_andRawFrame_isUtf8AndReadsBackUpToZero()
-{
-    QCOMPARE(Protocol::frame(QStringLiteral("A")), QByteArray::fromHex("000000020041"));
-    // A null text never goes out as the refused 0xFFFFFFFF count.
-    QCOMPARE(Protocol::frame(QString()), QByteArray::fromHex("00000000"));
-
-    const QString greeting = QStringLiteral("*header*Tessora_Server");
-    const QByteArray raw = Protocol::rawFrame(greeting);
-    QCOMPARE(raw.size(), 22);
-    QCOMPARE(Protocol::asciiUpToZero(raw + QByteArray(3, '\0') + "tail"), greeting);
-    QCOMPARE(Protocol::rawFrame(QStringLiteral("ü")), QByteArray("\xc3\xbc"));
-    // A framed text starts with the zero high byte of its count: it reads as empty text.
-    QCOMPARE(Protocol::asciiUpToZero(Protocol::frame(greeting)), QString());
-}
-
-// ---- Messages ----
-
-void TestProtocol::extractMessages_splitsAtEveryMarker_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QStringList>("messages");
-    QTest::newRow("no marker") << QStringLiteral("Tessora_Server") << QStringList();
-    QTest::newRow("marker A marker B") << QStringLiteral("*header*A*header*B")
-                                       << QStringList {QStringLiteral("A"), QStringLiteral("B")};
-    QTest::newRow("marker twice then B") << QStringLiteral("*header**header*B")
-                                         << QStringList {QString(), QStringLiteral("B")};
-    QTest::newRow("marker only") << QStringLiteral("*header*") << QStringList {QString()};
-    QTest::newRow("piece before first marker dropped")
-        << QStringLiteral("junk*header*A,1,2") << QStringList {QStringLiteral("A,1,2")};
-}
-
-void TestProtocol::extractMessages_splitsAtEveryMarker()
-{
-    QFETCH(QString, text);
-    QFETCH(QStringList, messages);
-    QCOMPARE(Protocol::extractMessages(text), messages);
-}
-
-// ---- Discovery ----
-
-void TestProtocol::datagram_buildsAndParsesBack()
-{
-    const QByteArray bytes = Protocol::datagram(QStringLiteral("10.0.0.20"), 50501);
-    QCOMPARE(bytes, QByteArray("ip:10.0.0.20port:50501"));
-
-    QString ip;
-    int port = 0;
-    QVERIFY(Protocol::parseDatagram(bytes, &ip, &port));
-    QCOMPARE(ip, QStringLiteral("10.0.0.20"));
-    QCOMPARE(port, 50501);
-
-    // Text after a zero byte is not part of the datagram.
-    QVERIFY(Protocol::parseDatagram(
-        Protocol::datagram(QStringLiteral("192.168.1.7"), 50550) + QByteArray(1, '\0') + "99", &ip, &port));
-    QCOMPARE(ip, QStringLiteral("192.168.1.7"));
-    QCOMPARE(port, 50550);
-}
-
-void TestProtocol::parseDatagram_malformed_isRefusedAndLeavesOutputs_data()
-{
-    QTest::addColumn<QByteArray>("datagram");
-    QTest::newRow("no port key") << QByteArray("ip:10.0.0.20");
-    QTest::newRow("ip key not first") << QByteArray("xip:10.0.0.20port:50501");
-    QTest::newRow("port 0") << QByteArray("ip:10.0.0.20port:0");
-    QTest::newRow("port 70000") << QByteArray("ip:10.0.0.20port:70000");
-    QTest::newRow("port letters") << QByteArray("ip:10.0.0.20port:50a01");
-    QTest::newRow("port signed") << QByteArray("ip:10.0.0.20port:+50501");
-    QTest::newRow("port space") << QByteArray("ip:10.0.0.20port: 50501");
-    QTest::newRow("port huge") << QByteArray("ip:10.0.0.20port:99999999999999999999");
-    QTest::newRow("ip 999.1.1.1") << QByteArray("ip:999.1.1.1port:50501");
-    QTest::newRow("ip IPv6") << QByteArray("ip:::1port:50501");
-    QTest::newRow("ip two parts") << QByteArray("ip:10.1port:50501");
-    QTest::newRow("ip leading zero") << QByteArray("ip:010.0.0.1port:50501");
-    QTest::newRow("ip with space") << QByteArray("ip: 10.0.0.20port:50501");
-    QTest::newRow("zero before port") << QByteArray("ip:10.0.0.20\0port:50501", 23);
-}
-
-void TestProtocol::parseDatagram_malformed_isRefusedAndLeavesOutputs()
-{
-    QFETCH(QByteArray, datagram);
-    QString ip = QStringLiteral("unchanged");
-    int port = -7;
-    QVERIFY(!Protocol::parseDatagram(datagram, &ip, &port));
-    QCOMPARE(ip, QStringLiteral("unchanged"));
-    QCOMPARE(port, -7);
-}
-
-// ---- Handshake ----
-
-void TestProtocol::handshakeReply_statusNamesAndVersion_areTheWireTexts()
-{
-    QCOMPARE(
-        Protocol::handshakeReply(QStringLiteral("SN42"), QStringLiteral("Vat"), QStringLiteral("Orbelle"),
-            Protocol::printerVersionText(), Protocol::statusName(5), QString(), QStringList(), QStringLiteral("g0")),
-        QStringLiteral("Tessora_Client,SN42,Vat,Orbelle,4.51,PrintStatus_Ready,,,g0"));
-    QCOMPARE(Protocol::handshakeReply(QStringLiteral("SN1"), QStringLiteral("N"), QStringLiteral("M"),
-                 QStringLiteral("4.51"), QStringLiteral("PrintStatus_Printing"),
-                 QStringLiteral("*ResinFormatVersion:2!Grey"), {QStringLiteral("Home"), QStringLiteral("Lab 2")},
-                 QStringLiteral("g12")),
-        QStringLiteral("Tessora_Client,SN1,N,M,4.51,PrintStatus_Printing,*ResinFormatVersion:2!Grey,"
-                       "Home*&next&*Lab 2,g12"));
-
-    QCOMPARE(Protocol::statusName(0), QStringLiteral("PrintStatus_Printing"));
-    QCOMPARE(Protocol::statusName(1), QStringLiteral("PrintStatus_Paused"));
-    QCOMPARE(Protocol::statusName(2), QStringLiteral("PrintStatus_Paused")); // paused after a reset
-    QCOMPARE(Protocol::statusName(3), QStringLiteral("PrintStatus_Ready"));
-    QCOMPARE(Protocol::statusName(-1), QStringLiteral("PrintStatus_Ready")); // no printing thread
-
-    QCOMPARE(Protocol::printerVersionText(), QStringLiteral("4.51"));
-    QVERIFY(Protocol::isAcceptedVersion(4.4));
-    QVERIFY(Protocol::isAcceptedVersion(5.0));
-    QVERIFY(!Protocol::isAcceptedVersion(4.3));
-    QVERIFY(!Protocol::isAcceptedVersion(5.1));
-}
-
-// ---- Job stream ----
-
-void TestProtocol::jobStreamHeader_sizesMatchNameAndFile()
-{
-    // "/a/b.ssj": a name frame of 4 + 8 * 2 = 20 bytes; T = 16 + 20 + 1000.
-    QCOMPARE(Protocol::jobStreamHeader(QStringLiteral("/a/b.ssj"), 1000),
-        bigEndian64(1036) + bigEndian64(20) + Protocol::frame(QStringLiteral("/a/b.ssj")));
-    // 27 UTF-16 code units (the clef is a surrogate pair): a frame of 58 bytes.
-    QCOMPARE(Protocol::jobStreamHeader(jobName, 5), bigEndian64(79) + bigEndian64(58) + Protocol::frame(jobName));
-    QCOMPARE(Protocol::jobStreamHeader(QString(), 0), bigEndian64(20) + bigEndian64(4) + QByteArray(4, '\0'));
-    QCOMPARE(Protocol::jobStreamHeader(QStringLiteral("big"), qint64(5) << 30).left(16),
-        bigEndian64(26 + (qint64(5) << 30)) + bigEndian64(10));
-}
-
-void TestProtocol::jobStream_fedInPieces_endsDoneWithSameBytes_data()
-{
-    QTest::addColumn<int>("pieceSize");
-    for (int size : {1, 3, 16, 17, 4096})
-        QTest::addRow("%d", size) << size;
-}
-
-void TestProtocol::jobStream_fedInPieces_endsDoneWithSameBytes()
-{
-    QFETCH(int, pieceSize);
-    const QByteArray content = fileBytes(9000);
-    const QByteArray header = Protocol::jobStreamHeader(jobName, content.size());
-    const QByteArray stream = header + content;
-    const qint64 nameEnd = header.size();
-    LogCapture log;
-
-    JobStreamReceiver receiver(m_target);
-    FeedDevice device;
-    JobStreamReceiver::Result result = JobStreamReceiver::NeedMore;
-    for (int at = 0; at < stream.size(); at += pieceSize) {
-        QCOMPARE(result, JobStreamReceiver::NeedMore);
-        device.append(stream.mid(at, pieceSize));
-        result = receiver.feed(&device);
-        // Every byte fed is either counted or still waiting for a whole header or name.
-        const qint64 fed = qMin(at + pieceSize, stream.size());
-        QCOMPARE(receiver.received() + device.bytesAvailable(), fed);
-        if (receiver.received() >= nameEnd)
-            QCOMPARE(device.bytesAvailable(), qint64(0));
-        QVERIFY2(!QFile::exists(m_target) || result == JobStreamReceiver::Done, "target appeared before the last byte");
-    }
-    QCOMPARE(result, JobStreamReceiver::Done);
-    QCOMPARE(receiver.fileName(), storedName);
-    QCOMPARE(receiver.total(), qint64(stream.size()));
-    QCOMPARE(receiver.received(), qint64(stream.size()));
-    QCOMPARE(readFile(m_target), content);
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList {QStringLiteral("printjob.ssj")});
-}
-
-void TestProtocol::jobStream_endsAtItsLastByte_evenForAnEmptyFile()
-{
-    writeFile(m_target, "previous job");
-    const QByteArray next = Protocol::frame(QStringLiteral("*header*Request_PrintProgress"));
-    LogCapture log;
-    for (const QByteArray &content : {QByteArray(), fileBytes(10000)}) {
-        FeedDevice device;
-        device.append(Protocol::jobStreamHeader(QStringLiteral("/x/empty.ssj"), content.size()) + content + next);
-        JobStreamReceiver receiver(m_target);
-        QCOMPARE(receiver.feed(&device), JobStreamReceiver::Done);
-        QCOMPARE(readFile(m_target), content);
-        QCOMPARE(receiver.fileName(), QStringLiteral("empty.ssj"));
-        QCOMPARE(device.bytesAvailable(), qint64(next.size()));
-
-        // Done is final: nothing more is taken.
-        QCOMPARE(receiver.feed(&device), JobStreamReceiver::Done);
-        QString text;
-        QCOMPARE(Protocol::readFrame(&device, &text), Protocol::FrameStatus::Complete);
-        QCOMPARE(text, QStringLiteral("*header*Request_PrintProgress"));
-    }
-}
-
-void TestProtocol::jobStream_abortedOrDestroyedMidway_keepsPreviousTarget()
-{
-    writeFile(m_target, "previous job");
-    const QByteArray content = fileBytes(9000);
-    const QByteArray stream = Protocol::jobStreamHeader(jobName, content.size()) + content;
-    const QStringList onlyTarget {QStringLiteral("printjob.ssj")};
-    LogCapture log;
-    {
-        JobStreamReceiver receiver(m_target);
-        FeedDevice device;
-        device.append(stream.left(stream.size() / 2));
-        QCOMPARE(receiver.feed(&device), JobStreamReceiver::NeedMore);
-        QCOMPARE(readFile(m_target), QByteArray("previous job"));
-        receiver.abort();
-        QCOMPARE(receiver.feed(&device), JobStreamReceiver::Failed);
-        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), onlyTarget);
-    }
-    QCOMPARE(readFile(m_target), QByteArray("previous job"));
-    {
-        JobStreamReceiver receiver(m_target); // destroyed one byte short
-        FeedDevice device;
-        device.append(stream.left(stream.size() - 1));
-        QCOMPARE(receiver.feed(&device), JobStreamReceiver::NeedMore);
-    }
-    QCOMPARE(readFile(m_target), QByteArray("previous job"));
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), onlyTarget);
-}
-
-void TestProtocol::jobStream_badHeader_failsWithoutTarget_data()
-{
-    QTest::addColumn<QByteArray>("stream");
-    QTest::addColumn<qint64>("maxBytes");
-    // Faults visible in T and S fail as soon as those 16 bytes are there.
-    QTest::addColumn<bool>("failsAtHeader");
-    const QByteArray name = Protocol::frame(QStringLiteral("/a/b.ssj")); // 20 bytes
-    const qint64 s = name.size();
-    const QByteArray body(64, 'b');
-    const qint64 t = 16 + s + body.size();
-    const qint64 unlimited = std::numeric_limits<qint64>::max();
-
-    QTest::newRow("T negative") << bigEndian64(-1) + bigEndian64(s) + name + body << unlimited << true;
-    QTest::newRow("S negative") << bigEndian64(t) + bigEndian64(-20) + name + body << unlimited << true;
-    QTest::newRow("S odd") << bigEndian64(t) + bigEndian64(s + 1) + name + body << unlimited << true;
-    QTest::newRow("T < 16 + S") << bigEndian64(16 + s - 1) + bigEndian64(s) + name + body << unlimited << true;
-    QTest::newRow("T > maxBytes") << bigEndian64(t) + bigEndian64(s) + name + body << t - 1 << true;
-    QTest::newRow("S beyond any frame") << bigEndian64(qint64(1) << 40) + bigEndian64(qint64(1) << 30) + name + body
-                                        << unlimited << true;
-    QTest::newRow("S larger than the name frame")
-        << bigEndian64(t) + bigEndian64(s + 2) + name + body << unlimited << false;
-    QTest::newRow("name frame null") << bigEndian64(t) + bigEndian64(s) + bigEndian32(0xFFFFFFFFu) + name.mid(4) + body
-                                     << unlimited << false;
-}
-
-void TestProtocol::jobStream_badHeader_failsWithoutTarget()
-{
-    QFETCH(QByteArray, stream);
-    QFETCH(qint64, maxBytes);
-    QFETCH(bool, failsAtHeader);
-    LogCapture log;
-    JobStreamReceiver receiver(m_target);
-    receiver.setMaxBytes(maxBytes);
-    FeedDevice device;
-    device.append(stream.left(16));
-    QCOMPARE(receiver.feed(&device), failsAtHeader ? JobStreamReceiver::Failed : JobStreamReceiver::NeedMore);
-    device.append(stream.mid(16));
-    QCOMPARE(receiver.feed(&device), JobStreamReceiver::Failed);
-    QVERIFY(!receiver.errorString().isEmpty());
-    QVERIFY(log.lines().contains(receiver.errorString()));
-    QVERIFY(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
-}
-
-void TestProtocol::jobStream_unwritableFolder_failsWithWritingFileError()
-{
-    LogCapture log;
-    JobStreamReceiver receiver(m_dir->filePath(QStringLiteral("missing/printjob.ssj")));
-    FeedDevice device;
-    device.append(Protocol::jobStreamHeader(jobName, 10) + fileBytes(10));
-    QCOMPARE(receiver.feed(&device), JobStreamReceiver::Failed);
-    QVERIFY(log.lines().contains(QStringLiteral("writing file error!")));
-    QVERIFY(receiver.errorString().startsWith(QStringLiteral("writing file error!")));
-}
-
-// ---- Keep-alive ----
-
-void TestProtocol::keepAlive_frameAtFront_isConsumedAlone()
-{
-    const QByteArray keepAlive = Protocol::frame(QStringLiteral("*header*Connection-Alive"));
-    const QByteArray stream = Protocol::jobStreamHeader(jobName, 100) + fileBytes(100);
-    FeedDevice device;
-    device.append(keepAlive + stream);
-    LogCapture log;
-    QVERIFY(JobStreamReceiver::consumeKeepAlive(&device));
-    QCOMPARE(device.bytesAvailable(), qint64(stream.size()));
-
-    // The rest is the stream, received whole.
-    QVERIFY(!JobStreamReceiver::consumeKeepAlive(&device));
-    JobStreamReceiver receiver(m_target);
-    QCOMPARE(receiver.feed(&device), JobStreamReceiver::Done);
-    QCOMPARE(readFile(m_target), fileBytes(100));
-}
-
-void TestProtocol::keepAlive_streamBytesContainingText_areLeft_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    const QByteArray keepAlive = Protocol::frame(QStringLiteral("*header*Connection-Alive"));
-    QTest::newRow("text as UTF-8 in file bytes") << QByteArray("*header*Connection-Alive tail");
-    QTest::newRow("frame not at the front") << QByteArray("xy") + keepAlive;
-    QTest::newRow("keep-alive frame incomplete") << keepAlive.left(keepAlive.size() - 1);
-    QTest::newRow("complete frame, other text")
-        << Protocol::frame(QStringLiteral("*header*Connection-Dead")) + keepAlive;
-    QTest::newRow("null count") << bigEndian32(0xFFFFFFFFu) + keepAlive;
-}
-
-void TestProtocol::keepAlive_streamBytesContainingText_areLeft()
-{
-    QFETCH(QByteArray, bytes);
-    FeedDevice device;
-    device.append(bytes);
-    QVERIFY(!JobStreamReceiver::consumeKeepAlive(&device));
-    QCOMPARE(device.bytesAvailable(), qint64(bytes.size()));
-    QCOMPARE(device.readAll(), bytes);
-}
 
 QTEST_GUILESS_MAIN(TestProtocol)
 #include "tst_protocol.moc"

@@ -117,315 +117,288 @@ class TestResinV3 : public QObject
     Q_OBJECT
 
 private slots:
-    // The version 3 record
-    void defaultRecord_writesVersion3WithDefaultCureTimes();
-    void entryText_fieldsLandInTheirPlacesAndRoundTrip();
-    void toString_textFieldsWithSeparators_keepTheEntryReadable();
-    void setV3ResinFromAttributes_tooFewFields_marksCorruptedAndKeepsValues_data();
-    void setV3ResinFromAttributes_tooFewFields_marksCorruptedAndKeepsValues();
-    void setV3ResinFromAttributes_setsVersion3WhateverField0Says();
-    void valuesByThickness_data();
-    void valuesByThickness();
-    void isPremium_data();
-    void isPremium();
-    void updateCalibrationVariables_copiesOnlyTheNineFactors();
-    void toV2String_isVersion2EntryWithoutIdAndVersion();
+    // ---- The version 3 record ----
+    void defaultRecord_writesVersion3WithDefaultCureTimes()
+    {
+        const ResinV3 r;
+        QCOMPARE(r.getResinFormatVersionString(), QStringLiteral("ResinFormatVersion:3"));
+        QCOMPARE(r.toString(), QStringLiteral("ResinFormatVersion:3!!!1.0!5!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1!1"));
+        QCOMPARE(ResinV3(QString()).toString(), r.toString());
+    }
 
-    // Rollback to version 2
-    void isNewResinString_data();
-    void isNewResinString();
-    void doesV3ResinExistInV2_data();
-    void doesV3ResinExistInV2();
-    void getV2NameOfV3Resin_unknownId_logsAndKeepsOwnName();
-    void convert_typicalList_keepsKnownResinsInOrderWithV2Names();
-    void convert_calibrationSurvives();
-    void convert_shortOrEmptyEntries_areDropped_data();
-    void convert_shortOrEmptyEntries_areDropped();
-    void convert_notNewText_logsAndReturnsTextUnchanged();
-};
+    void entryText_fieldsLandInTheirPlacesAndRoundTrip()
+    {
+        const ResinV3 read(probeText);
+        QCOMPARE(read.resinId, QStringLiteral("3004"));
+        QCOMPARE(read.name, QStringLiteral("Probe"));
+        QCOMPARE(read.userFacingVersion, QStringLiteral("2.0"));
+        QCOMPARE((QList<double> {read.c20, read.c50, read.c100, double(read.numAdhesionLayers), read.a20, read.a50,
+                     read.a100, double(read.aThickness)}),
+            (QList<double> {1.5, 2.5, 3.5, 4, 5.5, 6.5, 7.5, 8}));
+        QCOMPARE(factorsOf(read), (QList<double> {9.1, 9.2, 9.3, 9.4, 9.5, 9.6, 9.7, 9.8, 9.9}));
+        QCOMPARE(read.toString(), probeText);
 
-// ---- The version 3 record ----
+        // Fields past the 21st are ignored.
+        QCOMPARE(ResinV3(probeText + QStringLiteral("!extra!fields")).toString(), probeText);
+    }
 
-void TestResinV3::defaultRecord_writesVersion3WithDefaultCureTimes()
-{
-    const ResinV3 r;
-    QCOMPARE(r.getResinFormatVersionString(), QStringLiteral("ResinFormatVersion:3"));
-    QCOMPARE(r.toString(), QStringLiteral("ResinFormatVersion:3!!!1.0!5!10!15!3!20!20!20!20!1!1!1!1!1!1!1!1!1"));
-    QCOMPARE(ResinV3(QString()).toString(), r.toString());
-}
+    void toString_textFieldsWithSeparators_keepTheEntryReadable()
+    {
+        ResinV3 r = probe();
+        r.resinId = QStringLiteral("30*04");
+        r.name = QStringLiteral("Pro!be");
+        r.userFacingVersion = QStringLiteral("2.0!");
 
-void TestResinV3::entryText_fieldsLandInTheirPlacesAndRoundTrip()
-{
-    const ResinV3 read(probeText);
-    QCOMPARE(read.resinId, QStringLiteral("3004"));
-    QCOMPARE(read.name, QStringLiteral("Probe"));
-    QCOMPARE(read.userFacingVersion, QStringLiteral("2.0"));
-    QCOMPARE((QList<double> {read.c20, read.c50, read.c100, double(read.numAdhesionLayers), read.a20, read.a50,
-                 read.a100, double(read.aThickness)}),
-        (QList<double> {1.5, 2.5, 3.5, 4, 5.5, 6.5, 7.5, 8}));
-    QCOMPARE(factorsOf(read), (QList<double> {9.1, 9.2, 9.3, 9.4, 9.5, 9.6, 9.7, 9.8, 9.9}));
-    QCOMPARE(read.toString(), probeText);
-
-    // Fields past the 21st are ignored.
-    QCOMPARE(ResinV3(probeText + QStringLiteral("!extra!fields")).toString(), probeText);
-}
-
-void TestResinV3::toString_textFieldsWithSeparators_keepTheEntryReadable()
-{
-    ResinV3 r = probe();
-    r.resinId = QStringLiteral("30*04");
-    r.name = QStringLiteral("Pro!be");
-    r.userFacingVersion = QStringLiteral("2.0!");
-
-    LogCapture log;
-    QCOMPARE(r.toString(), probeText);
-    QCOMPARE(log.lines().size(), 3);
-    QCOMPARE(r.toV2String(), probe().toV2String());
-}
-
-void TestResinV3::setV3ResinFromAttributes_tooFewFields_marksCorruptedAndKeepsValues_data()
-{
-    QTest::addColumn<int>("fieldCount");
-    QTest::newRow("no field") << 0;
-    QTest::newRow("one short") << 20;
-}
-
-void TestResinV3::setV3ResinFromAttributes_tooFewFields_marksCorruptedAndKeepsValues()
-{
-    QFETCH(int, fieldCount);
-
-    ResinV3 r = probe();
-    r.resinFormatVersion = 2;
-    r.setV3ResinFromAttributes(probeText.split(QLatin1Char('!')).mid(0, fieldCount));
-    QCOMPARE(r.name, QStringLiteral("CORRUPTEDRESIN"));
-    QCOMPARE(r.resinId, QStringLiteral("CORRUPTED"));
-
-    ResinV3 expected = probe();
-    expected.resinFormatVersion = 2;
-    expected.name = r.name;
-    expected.resinId = r.resinId;
-    QCOMPARE(r.toString(), expected.toString());
-}
-
-void TestResinV3::setV3ResinFromAttributes_setsVersion3WhateverField0Says()
-{
-    for (const QString field0 : {"ResinFormatVersion:7.5", ""}) {
-        QStringList fields = probeText.split(QLatin1Char('!'));
-        fields[0] = field0;
-        ResinV3 r;
-        r.resinFormatVersion = 2;
-        r.setV3ResinFromAttributes(fields);
+        LogCapture log;
         QCOMPARE(r.toString(), probeText);
+        QCOMPARE(log.lines().size(), 3);
+        QCOMPARE(r.toV2String(), probe().toV2String());
     }
-}
 
-void TestResinV3::valuesByThickness_data()
-{
-    QTest::addColumn<int>("thickness");
-    QTest::addColumn<double>("cure");
-    QTest::addColumn<double>("adhesionCure");
-    QTest::addColumn<double>("scaleX");
-    QTest::addColumn<double>("scaleY");
-    QTest::addColumn<double>("fineTune");
-
-    QTest::newRow("20 microns") << 20 << 1.5 << 5.5 << 9.1 << 9.2 << 9.3;
-    QTest::newRow("50 microns") << 50 << 2.5 << 6.5 << 9.4 << 9.5 << 9.6;
-    QTest::newRow("100 microns") << 100 << 3.5 << 7.5 << 9.7 << 9.8 << 9.9;
-    // Times fall back to the middle thickness; factors to no correction.
-    QTest::newRow("75 microns") << 75 << 2.5 << 6.5 << 1.0 << 1.0 << 1.0;
-}
-
-void TestResinV3::valuesByThickness()
-{
-    QFETCH(int, thickness);
-    QFETCH(double, cure);
-    QFETCH(double, adhesionCure);
-    QFETCH(double, scaleX);
-    QFETCH(double, scaleY);
-    QFETCH(double, fineTune);
-
-    const ResinV3 r = probe();
-    QCOMPARE(r.getCureTime(thickness), cure);
-    QCOMPARE(r.getAdhesionLayerCureTime(thickness), adhesionCure);
-    QCOMPARE(r.getScaleX(thickness), scaleX);
-    QCOMPARE(r.getScaleY(thickness), scaleY);
-    QCOMPARE(r.getFineTuneFactor(thickness), fineTune);
-}
-
-void TestResinV3::isPremium_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("premium");
-
-    QTest::newRow("own brand") << "Surgical Guide" << true;
-    QTest::newRow("outside brand") << "Corvantis Clear" << false;
-    QTest::newRow("upper case") << "CORVANTIS TOUGH BLUE" << false;
-    QTest::newRow("inside a word") << "NewCorvantisMix" << false;
-}
-
-void TestResinV3::isPremium()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, premium);
-    ResinV3 r;
-    r.name = name;
-    QCOMPARE(r.isPremium(), premium);
-}
-
-void TestResinV3::updateCalibrationVariables_copiesOnlyTheNineFactors()
-{
-    ResinV3 target;
-    target.resinId = QStringLiteral("1001");
-    target.name = QStringLiteral("Gray");
-    const QString before = target.toString();
-
-    target.updateCalibrationVariables(probe());
-
-    QCOMPARE(factorsOf(target), factorsOf(probe()));
-    // Everything but the factors stays as it was.
-    QCOMPARE(target.toString().split(QLatin1Char('!')).mid(0, 12), before.split(QLatin1Char('!')).mid(0, 12));
-}
-
-void TestResinV3::toV2String_isVersion2EntryWithoutIdAndVersion()
-{
-    // The entry that tst_resin reads field by field.
-    QCOMPARE(probe().toV2String(),
-        QStringLiteral("*ResinFormatVersion:2!Probe!1.5!2.5!3.5!4!5.5!6.5!7.5!8!9.1!9.2!9.3!9.4!9.5!9.6!9.7!9.8!9.9"));
-}
-
-// ---- Rollback to version 2 ----
-
-void TestResinV3::isNewResinString_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("isNew");
-
-    QTest::newRow("typical version 3 list") << typicalListText() << true;
-    QTest::newRow("version 2 default list") << Resin::toString(Resin::defaultResinList()) << false;
-    QTest::newRow("old list") << "*Red!5!10!15!3!20!20!20!20!1!1!1*Gray!8!9!10!4!20!21!22!50!1.01!.99!.85" << false;
-    QTest::newRow("version 3 list with one version 2 entry")
-        << (typicalListText() + Resin::toString({Resin(QStringLiteral("Red"))})) << false;
-    QTest::newRow("heading without version") << "*ResinFormatVersion!x" << true;
-    QTest::newRow("version 20 contains version 2") << "*ResinFormatVersion:20!x" << false;
-}
-
-void TestResinV3::isNewResinString()
-{
-    QFETCH(QString, text);
-    QFETCH(bool, isNew);
-    QCOMPARE(ResinRollbackV3toV2::isNewResinString(text), isNew);
-    QCOMPARE(Resin::isV3ResinFormat(text), isNew);
-}
-
-void TestResinV3::doesV3ResinExistInV2_data()
-{
-    QTest::addColumn<QString>("id");
-    QTest::addColumn<bool>("exists");
-
-    QTest::newRow("first") << "1001" << true;
-    QTest::newRow("last") << "4010" << true;
-    for (const char *id : {"2002", "4011", "", " 1001", "01001"})
-        QTest::addRow("unknown '%s'", id) << QString::fromLatin1(id) << false;
-}
-
-void TestResinV3::doesV3ResinExistInV2()
-{
-    QFETCH(QString, id);
-    QFETCH(bool, exists);
-    ResinV3 r;
-    r.resinId = id;
-    QCOMPARE(ResinRollbackV3toV2::doesV3ResinExistInV2(r), exists);
-}
-
-void TestResinV3::getV2NameOfV3Resin_unknownId_logsAndKeepsOwnName()
-{
-    ResinV3 r;
-    r.resinId = QStringLiteral("3006");
-    r.name = QStringLiteral("Catalogue name");
-    LogCapture log;
-    QCOMPARE(ResinRollbackV3toV2::getV2NameOfV3Resin(r), QStringLiteral("Catalogue name"));
-    QCOMPARE(
-        log.lines(), QStringList {"ERROR -- ResinRollbackV3toV2::getV2NameOfV3Resin. Not a v2 resin. Resin id: 3006"});
-}
-
-void TestResinV3::convert_typicalList_keepsKnownResinsInOrderWithV2Names()
-{
-    LogCapture log;
-    const QString converted = ResinRollbackV3toV2::convertNewResinStringToV2String(typicalListText());
-    QVERIFY(log.lines().isEmpty());
-
-    const QStringList entries = converted.split(QLatin1Char('*')).mid(1);
-    QStringList names;
-    for (const QString &entry : entries) {
-        const QStringList fields = entry.split(QLatin1Char('!'));
-        QCOMPARE(fields.size(), 19);
-        QCOMPARE(fields.first(), QStringLiteral("ResinFormatVersion:2"));
-        names << fields.at(1);
+    void setV3ResinFromAttributes_tooFewFields_marksCorruptedAndKeepsValues_data()
+    {
+        QTest::addColumn<int>("fieldCount");
+        QTest::newRow("no field") << 0;
+        QTest::newRow("one short") << 20;
     }
-    QCOMPARE(names, v2Names);
-    QVERIFY(converted.startsWith(grayV2));
-    QCOMPARE(entries.at(4),
-        QStringLiteral("ResinFormatVersion:2!Surgical Guide!-1!2.2!3.6!3!20!20!20!20!1!1!1!1!1!1!1!1!1"));
-    QCOMPARE(entries.at(18),
-        QStringLiteral("ResinFormatVersion:2!Corvantis Draft Gray!3.6!4!-1!3!30!30!30!20!1!1!1!1!1!1!1!1!1"));
 
-    // Read through Resin::fromString, and stored as version 2 from now on.
-    const QList<Resin> read = Resin::fromString(typicalListText());
-    QCOMPARE(namesOf(read), v2Names);
-    QCOMPARE(Resin::toString(read), converted);
-}
+    void setV3ResinFromAttributes_tooFewFields_marksCorruptedAndKeepsValues()
+    {
+        QFETCH(int, fieldCount);
 
-void TestResinV3::convert_calibrationSurvives()
-{
-    const QString text = typicalListText({
-        {"4007", "1!1!1!0.9!1!0.7!0.9!1!1.1"},
-        {"4009", "1.1!0.9!0.9!1!1!1!1!1!1"},
-    });
+        ResinV3 r = probe();
+        r.resinFormatVersion = 2;
+        r.setV3ResinFromAttributes(probeText.split(QLatin1Char('!')).mid(0, fieldCount));
+        QCOMPARE(r.name, QStringLiteral("CORRUPTEDRESIN"));
+        QCOMPARE(r.resinId, QStringLiteral("CORRUPTED"));
 
-    LogCapture log;
-    const QList<Resin> read = Resin::fromString(text);
-    QCOMPARE(read.size(), 21);
-    QCOMPARE(read.at(17).name, QStringLiteral("Corvantis Flex Green"));
-    QCOMPARE(factorsOf(read.at(17)), (QList<double> {1, 1, 1, 0.9, 1, 0.7, 0.9, 1, 1.1}));
-    QCOMPARE(read.at(19).name, QStringLiteral("Corvantis Dental Peach"));
-    QCOMPARE(factorsOf(read.at(19)), (QList<double> {1.1, 0.9, 0.9, 1, 1, 1, 1, 1, 1}));
-
-    // No other resin picked up the changed factors.
-    for (int i = 0; i < read.size(); ++i) {
-        if (i != 17 && i != 19)
-            QCOMPARE(factorsOf(read.at(i)), QVector<double>(9, 1.0).toList());
+        ResinV3 expected = probe();
+        expected.resinFormatVersion = 2;
+        expected.name = r.name;
+        expected.resinId = r.resinId;
+        QCOMPARE(r.toString(), expected.toString());
     }
-}
 
-void TestResinV3::convert_shortOrEmptyEntries_areDropped_data()
-{
-    QTest::addColumn<QString>("middle");
+    void setV3ResinFromAttributes_setsVersion3WhateverField0Says()
+    {
+        for (const QString field0 : {"ResinFormatVersion:7.5", ""}) {
+            QStringList fields = probeText.split(QLatin1Char('!'));
+            fields[0] = field0;
+            ResinV3 r;
+            r.resinFormatVersion = 2;
+            r.setV3ResinFromAttributes(fields);
+            QCOMPARE(r.toString(), probeText);
+        }
+    }
 
-    const QString full = v3Entry(typicalList[2]);
-    QTest::newRow("twenty fields") << full.left(full.lastIndexOf(QLatin1Char('!')));
-    QTest::newRow("id only") << "*ResinFormatVersion:3!1003";
-    QTest::newRow("empty entry") << "*";
-}
+    void valuesByThickness_data()
+    {
+        QTest::addColumn<int>("thickness");
+        QTest::addColumn<double>("cure");
+        QTest::addColumn<double>("adhesionCure");
+        QTest::addColumn<double>("scaleX");
+        QTest::addColumn<double>("scaleY");
+        QTest::addColumn<double>("fineTune");
 
-void TestResinV3::convert_shortOrEmptyEntries_areDropped()
-{
-    QFETCH(QString, middle);
+        QTest::newRow("20 microns") << 20 << 1.5 << 5.5 << 9.1 << 9.2 << 9.3;
+        QTest::newRow("50 microns") << 50 << 2.5 << 6.5 << 9.4 << 9.5 << 9.6;
+        QTest::newRow("100 microns") << 100 << 3.5 << 7.5 << 9.7 << 9.8 << 9.9;
+        // Times fall back to the middle thickness; factors to no correction.
+        QTest::newRow("75 microns") << 75 << 2.5 << 6.5 << 1.0 << 1.0 << 1.0;
+    }
 
-    const QString text = v3Entry(typicalList[0]) + middle + v3Entry(typicalList[3]);
-    LogCapture log;
-    QCOMPARE(ResinRollbackV3toV2::convertNewResinStringToV2String(text), grayV2 + whiteV2);
-}
+    void valuesByThickness()
+    {
+        QFETCH(int, thickness);
+        QFETCH(double, cure);
+        QFETCH(double, adhesionCure);
+        QFETCH(double, scaleX);
+        QFETCH(double, scaleY);
+        QFETCH(double, fineTune);
 
-void TestResinV3::convert_notNewText_logsAndReturnsTextUnchanged()
-{
-    const QString text = Resin::toString(Resin::defaultResinList());
-    LogCapture log;
-    QCOMPARE(ResinRollbackV3toV2::convertNewResinStringToV2String(text), text);
-    QCOMPARE(log.lines(),
-        QStringList {"ERROR -- ResinRollbackV3toV2::convertNewResinStringListToV2StringList. Not new string. "
-                     "String: \""
-            + text + "\""});
-}
+        const ResinV3 r = probe();
+        QCOMPARE(r.getCureTime(thickness), cure);
+        QCOMPARE(r.getAdhesionLayerCureTime(thickness), adhesionCure);
+        QCOMPARE(r.getScaleX(thickness), scaleX);
+        QCOMPARE(r.getScaleY(thickness), scaleY);
+        QCOMPARE(r.getFineTuneFactor(thickness), fineTune);
+    }
+
+    void isPremium_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("premium");
+
+        QTest::newRow("own brand") << "Surgical Guide" << true;
+        QTest::newRow("outside brand") << "Corvantis Clear" << false;
+        QTest::newRow("upper case") << "CORVANTIS TOUGH BLUE" << false;
+        QTest::newRow("inside a word") << "NewCorvantisMix" << false;
+    }
+
+    void isPremium()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, premium);
+        ResinV3 r;
+        r.name = name;
+        QCOMPARE(r.isPremium(), premium);
+    }
+
+    void updateCalibrationVariables_copiesOnlyTheNineFactors()
+    {
+        ResinV3 target;
+        target.resinId = QStringLiteral("1001");
+        target.name = QStringLiteral("Gray");
+        const QString before = target.toString();
+
+        target.updateCalibrationVariables(probe());
+
+        QCOMPARE(factorsOf(target), factorsOf(probe()));
+        // Everything but the factors stays as it was.
+        QCOMPARE(target.toString().split(QLatin1Char('!')).mid(0, 12), before.split(QLatin1Char('!')).mid(0, 12));
+    }
+
+    void toV2String_isVersion2EntryWithoutIdAndVersion()
+    {
+        // The entry that tst_resin reads field by field.
+        QCOMPARE(probe().toV2String(),
+            QStringLiteral(
+                "*ResinFormatVersion:2!Probe!1.5!2.5!3.5!4!5.5!6.5!7.5!8!9.1!9.2!9.3!9.4!9.5!9.6!9.7!9.8!9.9"));
+    }
+
+    // ---- Rollback to version 2 ----
+    void isNewResinString_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("isNew");
+
+        QTest::newRow("typical version 3 list") << typicalListText() << true;
+        QTest::newRow("version 2 default list") << Resin::toString(Resin::defaultResinList()) << false;
+        QTest::newRow("old list") << "*Red!5!10!15!3!20!20!20!20!1!1!1*Gray!8!9!10!4!20!21!22!50!1.01!.99!.85" << false;
+        QTest::newRow("version 3 list with one version 2 entry")
+            << (typicalListText() + Resin::toString({Resin(QStringLiteral("Red"))})) << false;
+        QTest::newRow("heading without version") << "*ResinFormatVersion!x" << true;
+        QTest::newRow("version 20 contains version 2") << "*ResinFormatVersion:20!x" << false;
+    }
+
+    void isNewResinString()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, isNew);
+        QCOMPARE(ResinRollbackV3toV2::isNewResinString(text), isNew);
+        QCOMPARE(Resin::isV3ResinFormat(text), isNew);
+    }
+
+    void doesV3ResinExistInV2_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<bool>("exists");
+
+        QTest::newRow("first") << "1001" << true;
+        QTest::newRow("last") << "4010" << true;
+        for (const char *id : {"2002", "4011", "", " 1001", "01001"})
+            QTest::addRow("unknown '%s'", id) << QString::fromLatin1(id) << false;
+    }
+
+    void doesV3ResinExistInV2()
+    {
+        QFETCH(QString, id);
+        QFETCH(bool, exists);
+        ResinV3 r;
+        r.resinId = id;
+        QCOMPARE(ResinRollbackV3toV2::doesV3ResinExistInV2(r), exists);
+    }
+
+    void getV2NameOfV3Resin_unknownId_logsAndKeepsOwnName()
+    {
+        ResinV3 r;
+        r.resinId = QStringLiteral("3006");
+        r.name = QStringLiteral("Catalogue name");
+        LogCapture log;
+        QCOMPARE(ResinRollbackV3toV2::getV2NameOfV3Resin(r), QStringLiteral("Catalogue name"));
+        QCOMPARE(log.lines(),
+            QStringList {"ERROR -- ResinRollbackV3toV2::getV2NameOfV3Resin. Not a v2 resin. Resin id: 3006"});
+    }
+
+    void convert_typicalList_keepsKnownResinsInOrderWithV2Names()
+    {
+        LogCapture log;
+        const QString converted = ResinRollbackV3toV2::convertNewResinStringToV2String(typicalListText());
+        QVERIFY(log.lines().isEmpty());
+
+        const QStringList entries = converted.split(QLatin1Char('*')).mid(1);
+        QStringList names;
+        for (const QString &entry : entries) {
+            const QStringList fields = entry.split(QLatin1Char('!'));
+            QCOMPARE(fields.size(), 19);
+            QCOMPARE(fields.first(), QStringLiteral("ResinFormatVersion:2"));
+            names << fields.at(1);
+        }
+        QCOMPARE(names, v2Names);
+        QVERIFY(converted.startsWith(grayV2));
+        QCOMPARE(entries.at(4),
+            QStringLiteral("ResinFormatVersion:2!Surgical Guide!-1!2.2!3.6!3!20!20!20!20!1!1!1!1!1!1!1!1!1"));
+        QCOMPARE(entries.at(18),
+            QStringLiteral("ResinFormatVersion:2!Corvantis Draft Gray!3.6!4!-1!3!30!30!30!20!1!1!1!1!1!1!1!1!1"));
+
+        // Read through Resin::fromString, and stored as version 2 from now on.
+        const QList<Resin> read = Resin::fromString(typicalListText());
+        QCOMPARE(namesOf(read), v2Names);
+        QCOMPARE(Resin::toString(read), converted);
+    }
+
+    void convert_calibrationSurvives()
+    {
+        const QString text = typicalListText({
+            {"4007", "1!1!1!0.9!1!0.7!0.9!1!1.1"},
+            {"4009", "1.1!0.9!0.9!1!1!1!1!1!1"},
+        });
+
+        LogCapture log;
+        const QList<Resin> read = Resin::fromString(text);
+        QCOMPARE(read.size(), 21);
+        QCOMPARE(read.at(17).name, QStringLiteral("Corvantis Flex Green"));
+        QCOMPARE(factorsOf(read.at(17)), (QList<double> {1, 1, 1, 0.9, 1, 0.7, 0.9, 1, 1.1}));
+        QCOMPARE(read.at(19).name, QStringLiteral("Corvantis Dental Peach"));
+        QCOMPARE(factorsOf(read.at(19)), (QList<double> {1.1, 0.9, 0.9, 1, 1, 1, 1, 1, 1}));
+
+        // No other resin picked up the changed factors.
+        for (int i = 0; i < read.size(); ++i) {
+            if (i != 17 && i != 19)
+                QCOMPARE(factorsOf(read.at(i)), QVector<double>(9, 1.0).toList());
+        }
+    }
+
+    void convert_shortOrEmptyEntries_areDropped_data()
+    {
+        QTest::addColumn<QString>("middle");
+
+        const QString full = v3Entry(typicalList[2]);
+        QTest::newRow("twenty fields") << full.left(full.lastIndexOf(QLatin1Char('!')));
+        QTest::newRow("id only") << "*ResinFormatVersion:3!1003";
+        QTest::newRow("empty entry") << "*";
+    }
+
+    void convert_shortOrEmptyEntries_areDropped()
+    {
+        QFETCH(QString, middle);
+
+        const QString text = v3Entry(typicalList[0]) + middle + v3Entry(typicalList[3]);
+        LogCapture log;
+        QCOMPARE(ResinRollbackV3toV2::convertNewResinStringToV2String(text), grayV2 + whiteV2);
+    }
+
+    void convert_notNewText_logsAndReturnsTextUnchanged()
+    {
+        const QString text = Resin::toString(Resin::defaultResinList());
+        LogCapture log;
+        QCOMPARE(ResinRollbackV3toV2::convertNewResinStringToV2String(text), text);
+        QCOMPARE(log.lines(),
+            QStringList {"ERROR -- ResinRollbackV3toV2::convertNewResinStringListToV2StringList. Not new string. "
+                         "String: \""
+                + text + "\""});
+    }
+};
 
 QTEST_GUILESS_MAIN(TestResinV3)
 #include "tst_resinv3.moc"

@@ -17,16 +17,6 @@ using namespace MeshTesting;
 
 namespace {
 
-std::shared_ptr<UserImportedMesh> cube(float side = 10)
-{
-    return box(side, side, side);
-}
-
-PlatformModel::Entry entry(const std::shared_ptr<UserImportedMesh> &mesh, const QString &path = "/models/part.stl")
-{
-    return std::make_shared<ModelEntry>(mesh, path);
-}
-
 BoundingBox boxOf(const std::vector<MeshTriangle> &triangles)
 {
     BoundingBox b {1e9, 1e9, 1e9, -1e9, -1e9, -1e9};
@@ -86,7 +76,7 @@ private slots:
 
     void rotation_isIgnoredWhileSupportsAreGenerated()
     {
-        const auto mesh = cube(10);
+        const auto mesh = box(10, 10, 10);
         bool busySeen = false;
         mesh->generateSupports(1, 50, [&](int) {
             busySeen = busySeen || mesh->supports().isBusy();
@@ -103,7 +93,7 @@ private slots:
 
     void drag_keepsTheGrabOffsetOnThePlatformPlane()
     {
-        const auto mesh = cube(10);
+        const auto mesh = box(10, 10, 10);
         mesh->setPosition(QVector3D(0, 5, 0));
         // A slanted ray from (3, 10, 4) meets the platform at (8, 0, 4).
         mesh->startDrag(QVector3D(3, 10, 4), QVector3D(0.5f, -1, 0));
@@ -120,7 +110,7 @@ private slots:
 
     void pick_findsTheFirstSurfaceOfThePlacedModel()
     {
-        const auto mesh = cube(10);
+        const auto mesh = box(10, 10, 10);
         mesh->setPosition(QVector3D(20, 5, 0));
         const auto hit = mesh->pick(QVector3D(21, 100, 1), QVector3D(0, -1, 0));
         QVERIFY(hit.has_value());
@@ -141,7 +131,7 @@ private slots:
 
     void print_trianglesArePlacedInTheScene()
     {
-        const auto mesh = cube(10);
+        const auto mesh = box(10, 10, 10);
         mesh->setUniformScale(2);
         mesh->setPosition(QVector3D(10, 10, -3));
         const std::vector<MeshTriangle> triangles = mesh->printTriangles(true);
@@ -203,8 +193,7 @@ private slots:
         QFETCH(float, height);
         QFETCH(int, crossedWall);
         PlatformModel platform;
-        const auto mesh = box(10, 10, height);
-        platform.addEntry(entry(mesh));
+        const auto &mesh = addBox(platform, 10, 10, height, false)->mesh();
         mesh->setPosition(QVector3D(x, mesh->position().y(), z));
         QCOMPARE(platform.doAnyModelsIntersectWalls(), crossedWall >= 0);
         for (const auto &wall : platform.walls())
@@ -250,7 +239,7 @@ private slots:
 
     void supports_cubeLiftAndDimensions()
     {
-        const auto mesh = cube(10);
+        const auto mesh = box(10, 10, 10);
         QList<int> reports;
         QVERIFY(mesh->generateSupports(1, 50, [&](int percent) { reports << percent; }));
         QVERIFY(!reports.isEmpty() && reports.last() == 99);
@@ -280,7 +269,7 @@ private slots:
     {
         // The support frame maps onto the scene so that the model's centre sits at the
         // lift above the platform; a move carries the supports along.
-        const auto mesh = cube(10);
+        const auto mesh = box(10, 10, 10);
         QVERIFY(mesh->generateSupports(1, 50));
         mesh->placeOnPlatform();
         mesh->setPosition(QVector3D(20, mesh->position().y(), -10));
@@ -295,7 +284,7 @@ private slots:
 
     void supports_editingWithoutOrBesideThemIsRefused()
     {
-        const auto mesh = cube(10);
+        const auto mesh = box(10, 10, 10);
         const UserImportedMeshSingleAnchorSupports nowhere({}, QVector3D(5, 5, 5), QQuaternion());
         {
             LogCapture log;
@@ -324,7 +313,7 @@ private slots:
 
     void supports_addAtAPointOfTheModelsUnderside()
     {
-        const auto mesh = cube(10);
+        const auto mesh = box(10, 10, 10);
         QVERIFY(mesh->generateSupports(1, 50));
         mesh->placeOnPlatform();
         mesh->setPosition(QVector3D(20, mesh->position().y(), -10));
@@ -348,7 +337,7 @@ private slots:
 
     void supports_deleteTheSupportOfAPickedAnchor()
     {
-        const auto mesh = cube(10);
+        const auto mesh = box(10, 10, 10);
         QVERIFY(mesh->generateSupports(1, 50));
         mesh->placeOnPlatform();
         mesh->setPosition(QVector3D(-15, mesh->position().y(), 12));
@@ -378,7 +367,7 @@ private slots:
 
     void supports_areSlicedWithTheModel()
     {
-        const auto mesh = cube(10);
+        const auto mesh = box(10, 10, 10);
         QVERIFY(mesh->generateSupports(1, 50));
         mesh->placeOnPlatform();
         mesh->setPosition(QVector3D(6, mesh->position().y(), 3));
@@ -418,7 +407,7 @@ private slots:
     void record_emptyRotationResetAndSupportRemoval()
     {
         // An empty rotation turns nothing; the rest of the record still applies.
-        const auto plain = cube(10);
+        const auto plain = box(10, 10, 10);
         TransformationRecord scaled;
         scaled.position = QVector3D(7, 0, -7);
         scaled.rotation = QVector3D(0, 0, 0);
@@ -427,7 +416,7 @@ private slots:
         QCOMPARE(plain->rotation(), QQuaternion());
         QVERIFY(near(plain->position(), QVector3D(7, 15, -7)));
 
-        const auto mesh = cube(10);
+        const auto mesh = box(10, 10, 10);
         mesh->rotate(0, 30);
         QVERIFY(mesh->generateSupports(1, 50));
         TransformationRecord record;
@@ -479,7 +468,7 @@ private slots:
         QVERIFY(history.undo());
         QCOMPARE(mesh->scale(), QVector3D(1, 1, 1));
         // Steps of a model destroyed since are passed over.
-        auto gone = cube(10);
+        auto gone = box(10, 10, 10);
         history.apply(gone, shrink);
         gone.reset();
         QVERIFY(history.undo()); // the turn before it
@@ -493,7 +482,7 @@ private slots:
     void scene_editsNeedASelectedModel()
     {
         PlatformModel platform;
-        platform.addEntry(entry(cube()));
+        platform.addEntry(boxEntry(10, 10, 10));
         QVERIFY(!platform.setSelectedModelPosition(1, 2));
         QVERIFY(!platform.setSelectedModelRotation(90, 0, 0));
         QVERIFY(!platform.resetSelectedModelRotation());
@@ -503,14 +492,14 @@ private slots:
         QVERIFY(!platform.removeSelectedModelDuplicates());
         QCOMPARE(platform.models().size(), 1);
         // Only entries of the list can be selected.
-        platform.selectModel(entry(cube()));
+        platform.selectModel(boxEntry(10, 10, 10));
         QVERIFY(!platform.selectedModel());
     }
 
     void scene_positionRotationScaleAndUndo()
     {
         PlatformModel platform;
-        const auto model = entry(box(10, 20, 30));
+        const auto model = boxEntry(10, 20, 30);
         platform.addEntry(model);
         platform.selectModel(model);
         const auto &mesh = model->mesh();
@@ -537,7 +526,7 @@ private slots:
     void scene_scaleOfAnInchesModelIsRelativeToItsUnits()
     {
         PlatformModel platform;
-        const auto model = entry(cube(1));
+        const auto model = boxEntry(1, 1, 1);
         QCOMPARE(model->status(), ImportStatus::NeedsUnitsChoice);
         model->setImportedModelUnits(true);
         platform.addEntry(model);
@@ -551,7 +540,7 @@ private slots:
     void scene_supportsSurviveTurnsAboutTheVerticalOnly()
     {
         PlatformModel platform;
-        const auto model = entry(cube(10));
+        const auto model = boxEntry(10, 10, 10);
         platform.addEntry(model);
         platform.selectModel(model);
         QVERIFY(platform.addSupportsToSelectedModel(1, 50));
@@ -583,8 +572,8 @@ private slots:
     void scene_duplicatesAreIndependentCopiesPlacedApart()
     {
         PlatformModel platform;
-        const auto original = entry(cube(10), "/models/bracket.stl");
-        const auto other = entry(cube(10), "/models/housing.stl");
+        const auto original = boxEntry(10, 10, 10, "/models/bracket.stl");
+        const auto other = boxEntry(10, 10, 10, "/models/housing.stl");
         platform.addEntry(original);
         platform.addEntry(other);
         platform.selectModel(original);
@@ -631,8 +620,8 @@ private slots:
     void scene_deleteClearAndTotals()
     {
         PlatformModel platform;
-        const auto small = entry(cube(10));
-        const auto tall = entry(box(10, 10, 30));
+        const auto small = boxEntry(10, 10, 10);
+        const auto tall = boxEntry(10, 10, 30);
         platform.addEntry(small);
         platform.addEntry(tall);
         QVERIFY(near(platform.maxModelHeight(), 30));
@@ -657,12 +646,12 @@ private slots:
     void scene_automaticPlacementStartsAtTheBackLeftCorner()
     {
         PlatformModel platform;
-        const auto first = entry(cube(10));
+        const auto first = boxEntry(10, 10, 10);
         platform.addEntry(first);
         const BoundingBox b = first->mesh()->worldBoundingBox();
         QVERIFY(near(b.minX, -64) && near(b.minZ, -40) && near(b.minY, 0));
         // A model waiting for the units answer is not placed yet.
-        const auto waiting = entry(cube(1));
+        const auto waiting = boxEntry(1, 1, 1);
         platform.addEntry(waiting);
         QVERIFY(near(waiting->mesh()->position(), QVector3D(0, 0.5f, 0)));
         // Nothing fits: centred.

@@ -3,40 +3,19 @@
 // is covered with the platform model, the lift rule with the model copy.)
 #include "cdlpmain.h"
 #include "logcapture.h"
+#include "testmeshes.h"
 
 #include <QTest>
 
-#include <memory>
-#include <vector>
 
 namespace {
 
-// A closed cube of the given side centred on the origin, in inches (engine frame).
-std::vector<std::unique_ptr<MeshTriangle>> cube(float side)
+// A closed cube of the given side centred on the origin.
+TestMesh cube(float side)
 {
-    const float h = side / 2;
-    const QVector3D v[8]
-        = {{-h, -h, -h}, {h, -h, -h}, {h, h, -h}, {-h, h, -h}, {-h, -h, h}, {h, -h, h}, {h, h, h}, {-h, h, h}};
-    const int faces[12][3] = {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4}, {1, 2, 6}, {1, 6, 5},
-        {2, 3, 7}, {2, 7, 6}, {3, 0, 4}, {3, 4, 7}};
-    std::vector<std::unique_ptr<MeshTriangle>> triangles;
-    for (const auto &f : faces) {
-        auto t = std::make_unique<MeshTriangle>();
-        t->a = v[f[0]];
-        t->b = v[f[1]];
-        t->c = v[f[2]];
-        t->normal = MeshImporter::facetNormal(t->a, t->b, t->c);
-        triangles.push_back(std::move(t));
-    }
-    return triangles;
-}
-
-QList<MeshTriangle *> pointers(const std::vector<std::unique_ptr<MeshTriangle>> &triangles)
-{
-    QList<MeshTriangle *> list;
-    for (const auto &t : triangles)
-        list << t.get();
-    return list;
+    TestMesh mesh;
+    mesh.box(QVector3D(-side, -side, -side) / 2, QVector3D(side, side, side) / 2);
+    return mesh;
 }
 
 } // namespace
@@ -85,9 +64,9 @@ private slots:
         CDLPMain engine;
         QVERIFY(!engine.addSupport(0, 0, 0, 0.1));
         QVERIFY(!engine.deleteSupport(0, 0, 0, 0.1));
-        auto triangles = cube(0.5f);
+        const TestMesh mesh = cube(0.5f);
         QVERIFY(engine.generate(
-            pointers(triangles), QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, 100, 50, false, {}));
+            mesh.triangles(), QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, 100, 50, false, {}));
         const auto supports = engine.supports();
         QVERIFY(supports.size() > 3);
         // The last support has neighbours within the tolerance of its point.
@@ -108,13 +87,13 @@ private slots:
 
     void millimetreInput_givesTheSupportMeshInMillimetres()
     {
-        auto inches = cube(0.5f);
-        auto millimetres = cube(0.5f * 25.4f);
+        const TestMesh inches = cube(0.5f);
+        const TestMesh millimetres = cube(0.5f * 25.4f);
         CDLPMain a;
         CDLPMain b;
-        QVERIFY(a.generate(pointers(inches), QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, 50, 50, false, {}));
+        QVERIFY(a.generate(inches.triangles(), QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, 50, 50, false, {}));
         QVERIFY(b.generate(
-            pointers(millimetres), QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, 50, 50, true, {}));
+            millimetres.triangles(), QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, 50, 50, true, {}));
         QCOMPARE(a.supports().size(), b.supports().size());
         float topA = 0.0f;
         float topB = 0.0f;

@@ -4,6 +4,7 @@
 #include "cgeometry.h"
 #include "cpixels.h"
 #include "csurfel.h"
+#include "testmeshes.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -16,15 +17,14 @@ namespace {
 // An outward box as engine triangles.
 std::vector<CTriangle> box(double x0, double y0, double z0, double x1, double y1, double z1)
 {
-    const auto v = [&](int i) { return CVertex(i & 1 ? x1 : x0, i & 2 ? y1 : y0, i & 4 ? z1 : z0); };
-    const int faces[12][3] = {{0, 2, 3}, {0, 3, 1}, {4, 5, 7}, {4, 7, 6}, {0, 1, 5}, {0, 5, 4}, {1, 3, 7}, {1, 7, 5},
-        {3, 2, 6}, {3, 6, 7}, {2, 0, 4}, {2, 4, 6}};
+    TestMesh mesh;
+    mesh.box(QVector3D(float(x0), float(y0), float(z0)), QVector3D(float(x1), float(y1), float(z1)));
     std::vector<CTriangle> out;
-    for (const auto &f : faces) {
+    for (const MeshTriangle *m : mesh.triangles()) {
         CTriangle t;
-        t.v[0] = v(f[0]);
-        t.v[1] = v(f[1]);
-        t.v[2] = v(f[2]);
+        t.v[0] = CVertex(m->a);
+        t.v[1] = CVertex(m->b);
+        t.v[2] = CVertex(m->c);
         t.normal = t.windingNormal();
         out.push_back(t);
     }
@@ -61,12 +61,9 @@ private slots:
 
     void cutSTL_readsInchesLiftsAndKeepsTheBox()
     {
-        std::vector<MeshTriangle> source;
-        for (const CTriangle &t : box(-12.7, -12.7, -12.7, 12.7, 12.7, 12.7))
-            source.push_back({t.normal.toVector(), t.v[0].toVector(), t.v[1].toVector(), t.v[2].toVector()});
-        QList<MeshTriangle *> list;
-        for (MeshTriangle &t : source)
-            list << &t;
+        TestMesh mesh;
+        mesh.box(QVector3D(-12.7f, -12.7f, -12.7f), QVector3D(12.7f, 12.7f, 12.7f));
+        QList<MeshTriangle *> list = mesh.triangles();
         list << nullptr; // skipped
         CCutSTL model;
         model.read(list, true);

@@ -7,6 +7,7 @@
 #include "meshimporter.h"
 #include "slicejobwriter.h"
 #include "slicerasteriser.h"
+#include "testmeshes.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -14,70 +15,18 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <memory>
-#include <vector>
 
 namespace {
 
-// Owns the triangles of a test scene (slicer frame: z up).
-struct Scene {
-    std::vector<std::unique_ptr<MeshTriangle>> owned;
-
-    QList<MeshTriangle *> triangles() const
-    {
-        QList<MeshTriangle *> list;
-        for (const auto &t : owned)
-            list << t.get();
-        return list;
-    }
-
-    void add(const QVector3D &a, const QVector3D &b, const QVector3D &c)
-    {
-        auto t = std::make_unique<MeshTriangle>();
-        t->a = a;
-        t->b = b;
-        t->c = c;
-        t->normal = MeshImporter::facetNormal(a, b, c);
-        owned.push_back(std::move(t));
-    }
-
-    // A vertical prism over a polygon (points counter-clockwise seen from above for an
-    // outward-facing solid), from z0 to z1, with its caps fanned from the first point.
-    void prism(const std::vector<QPointF> &polygon, float z0, float z1)
-    {
-        const size_t n = polygon.size();
-        for (size_t i = 0; i < n; ++i) {
-            const QPointF p = polygon[i];
-            const QPointF q = polygon[(i + 1) % n];
-            const QVector3D p0(float(p.x()), float(p.y()), z0);
-            const QVector3D q0(float(q.x()), float(q.y()), z0);
-            const QVector3D p1(float(p.x()), float(p.y()), z1);
-            const QVector3D q1(float(q.x()), float(q.y()), z1);
-            add(p0, q0, q1);
-            add(p0, q1, p1);
-        }
-        for (size_t i = 1; i + 1 < n; ++i) {
-            const QPointF a = polygon[0];
-            const QPointF b = polygon[i];
-            const QPointF c = polygon[i + 1];
-            add(QVector3D(float(a.x()), float(a.y()), z1), QVector3D(float(b.x()), float(b.y()), z1),
-                QVector3D(float(c.x()), float(c.y()), z1));
-            add(QVector3D(float(a.x()), float(a.y()), z0), QVector3D(float(c.x()), float(c.y()), z0),
-                QVector3D(float(b.x()), float(b.y()), z0));
-        }
-    }
-
-    void box(float x0, float y0, float x1, float y1, float z0, float z1)
-    {
-        prism({{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}}, z0, z1);
-    }
-
-    // The walls of a box turned inside out: a hole when inside another box.
-    void hole(float x0, float y0, float x1, float y1, float z0, float z1)
-    {
-        prism({{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}}, z0, z1);
-    }
-};
+// A run without a scene transform.
+GenSlices::Settings settings(double thickness, bool antialias = false, const QString &description = {})
+{
+    GenSlices::Settings settings;
+    settings.layerThickness = thickness;
+    settings.antialias = antialias;
+    settings.jobDescription = description;
+    return settings;
+}
 
 const QRgb kRed = 0xFFFF0000u;
 const QRgb kBlack = 0xFF000000u;
@@ -92,7 +41,7 @@ int countPixels(const QImage &image, QRgb value)
     return count;
 }
 
-bool prepare(GenSlices &slicer, const Scene &scene, double thickness = 0.1)
+bool prepare(GenSlices &slicer, const TestMesh &scene, double thickness = 0.1)
 {
     return slicer.prepare(scene.triangles(), thickness, QVector3D(), QVector3D(), QVector3D(1, 1, 1));
 }
@@ -112,10 +61,10 @@ class TestSlicer : public QObject
 private slots:
     void throughHole_leavesAFrameWithAnEmptyInside()
     {
-        Scene scene;
+        TestMesh scene;
         scene.add(QVector3D(0, 0, 1), QVector3D(0, 0, 1), QVector3D(0, 0, 1)); // degenerate: ignored
-        scene.box(-5, -5, 5, 5, 0, 2);
-        scene.hole(-2, -2, 2, 2, 0, 2);
+        scene.box(QVector3D(-5, -5, 0), QVector3D(5, 5, 2));
+        scene.hole(QVector3D(-2, -2, 0), QVector3D(2, 2, 2));
         GenSlices slicer;
         QVERIFY(prepare(slicer, scene));
         const QImage image = slicer.layerImage(5, false);
@@ -131,9 +80,9 @@ private slots:
     void touchingCubes_shareTheirEdgeWithoutGapOrOverlap()
     {
         // Edges on pixel centres: the shared one must be counted once.
-        Scene scene;
-        scene.box(-4.95f, -5, 0.05f, 5, 0, 1);
-        scene.box(0.05f, -5, 5.05f, 5, 0, 1);
+        TestMesh scene;
+        scene.box(QVector3D(-4.95f, -5, 0), QVector3D(0.05f, 5, 1));
+        scene.box(QVector3D(0.05f, -5, 0), QVector3D(5.05f, 5, 1));
         GenSlices slicer;
         QVERIFY(prepare(slicer, scene));
         const QImage image = slicer.layerImage(0, false);
@@ -155,7 +104,7 @@ private slots:
         QFETCH(bool, filler);
         // A box whose right wall is shifted sideways by the gap: its cut no longer meets
         // the back wall's.
-        Scene scene;
+        TestMesh scene;
         const float z0 = 0;
         const float z1 = 1;
         const auto wall = [&](QPointF p, QPointF q) {
@@ -181,7 +130,7 @@ private slots:
     void figureEight_isSplitIntoTwoFilledLoops()
     {
         // A prism over a self-crossing outline: two triangles meeting at the origin.
-        Scene scene;
+        TestMesh scene;
         scene.prism({{-5, -5}, {5, 5}, {5, -5}, {-5, 5}}, 0, 1);
         GenSlices slicer;
         QVERIFY(prepare(slicer, scene));
@@ -202,22 +151,21 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("empty.ssj"));
         GenSlices slicer;
-        QVERIFY(!slicer.saveSlices(0.05, {}, QVector3D(), QVector3D(), QVector3D(1, 1, 1), path, {}, false, {}));
+        QVERIFY(!slicer.saveSlices({}, path, settings(0.05)));
         QCOMPARE(slicer.result(), GenSlices::Result::EmptyScene);
         QVERIFY(!slicer.errorString().isEmpty());
-        Scene flat;
+        TestMesh flat;
         flat.add(QVector3D(0, 0, 1), QVector3D(1, 0, 1), QVector3D(0, 1, 1));
-        QVERIFY(!slicer.saveSlices(
-            0.05, flat.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path, {}, false, {}));
+        QVERIFY(!slicer.saveSlices(flat.triangles(), path, settings(0.05)));
         QCOMPARE(slicer.result(), GenSlices::Result::EmptyScene);
         QVERIFY(!QFile::exists(path));
     }
 
     void run_sameFileWithAnyThreadCount_progressRisesTo100()
     {
-        Scene scene;
-        scene.box(-5, -5, 5, 5, 0, 3);
-        scene.hole(-2, -2, 2, 2, 0, 3);
+        TestMesh scene;
+        scene.box(QVector3D(-5, -5, 0), QVector3D(5, 5, 3));
+        scene.hole(QVector3D(-2, -2, 0), QVector3D(2, 2, 3));
         scene.prism({{8, 8}, {20, 9}, {12, 15}}, 0.5f, 2.5f);
         QTemporaryDir dir;
         QByteArray reference;
@@ -227,9 +175,9 @@ private slots:
                 QList<int> progress;
                 GenSlices slicer;
                 slicer.setThreadCount(threads);
-                QVERIFY(slicer.saveSlices(
-                    0.05, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path,
-                    [&](int percent) { progress << percent; }, antialias, QStringLiteral("sliced at 100 microns")));
+                QVERIFY(slicer.saveSlices(scene.triangles(), path,
+                    settings(0.05, antialias, QStringLiteral("sliced at 100 microns")),
+                    [&](int percent) { progress << percent; }));
                 QCOMPARE(slicer.result(), GenSlices::Result::Done);
                 QCOMPARE(progress.first(), 0);
                 QCOMPARE(progress.last(), 100);
@@ -243,54 +191,50 @@ private slots:
 
     void cancel_stopsWithinALayerAndWritesNothing()
     {
-        Scene scene;
-        scene.box(-5, -5, 5, 5, 0, 10);
+        TestMesh scene;
+        scene.box(QVector3D(-5, -5, 0), QVector3D(5, 5, 10));
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("cancelled.ssj"));
         GenSlices slicer;
         slicer.setThreadCount(2);
         int reportsAfterCancel = -1;
-        const bool done = slicer.saveSlices(0.05, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path,
-            [&](int percent) {
-                if (reportsAfterCancel >= 0)
-                    ++reportsAfterCancel;
-                if (percent >= 30 && reportsAfterCancel < 0) {
-                    GenSlices::requestCancel();
-                    reportsAfterCancel = 0;
-                }
-            },
-            false, {});
+        const bool done = slicer.saveSlices(scene.triangles(), path, settings(0.05), [&](int percent) {
+            if (reportsAfterCancel >= 0)
+                ++reportsAfterCancel;
+            if (percent >= 30 && reportsAfterCancel < 0) {
+                GenSlices::requestCancel();
+                reportsAfterCancel = 0;
+            }
+        });
         QVERIFY(!done);
         QCOMPARE(slicer.result(), GenSlices::Result::Cancelled);
         QCOMPARE(reportsAfterCancel, 0);
         QVERIFY(!QFile::exists(path));
         QVERIFY(!GenSlices::isCancelRequested());
         // The next run is not cancelled by the old request.
-        QVERIFY(slicer.saveSlices(
-            0.1, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path, {}, false, {}));
+        QVERIFY(slicer.saveSlices(scene.triangles(), path, settings(0.1)));
     }
 
     void unwritableFile_isAFailure()
     {
-        Scene scene;
-        scene.box(-1, -1, 1, 1, 0, 1);
+        TestMesh scene;
+        scene.box(QVector3D(-1, -1, 0), QVector3D(1, 1, 1));
         GenSlices slicer;
-        QVERIFY(!slicer.saveSlices(0.1, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1),
-            QStringLiteral("/nonexistent-folder/job.ssj"), {}, false, {}));
+        QVERIFY(!slicer.saveSlices(scene.triangles(), QStringLiteral("/nonexistent-folder/job.ssj"), settings(0.1)));
         QCOMPARE(slicer.result(), GenSlices::Result::WriteFailed);
         QVERIFY(slicer.errorString().contains(QStringLiteral("/nonexistent-folder/job.ssj")));
     }
 
     void plainJob_readsBackWithRedAsWhite()
     {
-        Scene scene;
-        scene.box(-5, -5, 5, 5, 0, 1);
-        scene.hole(-2, -2, 2, 2, 0, 1);
+        TestMesh scene;
+        scene.box(QVector3D(-5, -5, 0), QVector3D(5, 5, 1));
+        scene.hole(QVector3D(-2, -2, 0), QVector3D(2, 2, 1));
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("plain.ssj"));
         GenSlices slicer;
-        QVERIFY(slicer.saveSlices(0.1, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path, {}, false,
-            QStringLiteral("sliced at 100 microns")));
+        QVERIFY(
+            slicer.saveSlices(scene.triangles(), path, settings(0.1, false, QStringLiteral("sliced at 100 microns"))));
         CrushedPrintJob job;
         QFile file(path);
         QVERIFY(job.loadCPJ(&file));
@@ -319,13 +263,12 @@ private slots:
 
     void antiAliasedJob_keepsItsGreyEdges()
     {
-        Scene scene;
+        TestMesh scene;
         scene.prism({{-5, -5}, {5, -4}, {5, 5}, {-5, 5}}, 0, 1);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("grey.ssj"));
         GenSlices slicer;
-        QVERIFY(slicer.saveSlices(
-            0.05, scene.triangles(), QVector3D(), QVector3D(), QVector3D(1, 1, 1), path, {}, true, QString()));
+        QVERIFY(slicer.saveSlices(scene.triangles(), path, settings(0.05, true)));
         CrushedPrintJob job;
         QFile file(path);
         QVERIFY(job.loadCPJ(&file));

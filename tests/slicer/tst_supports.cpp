@@ -4,6 +4,7 @@
 #include "cdlpmain.h"
 #include "genslices.h"
 #include "islandcheck.h"
+#include "testmeshes.h"
 
 #include <QTest>
 
@@ -16,66 +17,10 @@ namespace {
 
 constexpr double kInch = 25.4;
 
-// Owns a triangle soup (engine frame: inches, z up).
-struct Soup {
-    std::vector<std::unique_ptr<MeshTriangle>> owned;
-
-    QList<MeshTriangle *> list() const
-    {
-        QList<MeshTriangle *> out;
-        for (const auto &t : owned)
-            out << t.get();
-        return out;
-    }
-
-    // An outward-facing box, given in millimetres.
-    void box(double x0, double y0, double z0, double x1, double y1, double z1)
-    {
-        const auto v = [&](int i) {
-            return QVector3D(
-                float((i & 1 ? x1 : x0) / kInch), float((i & 2 ? y1 : y0) / kInch), float((i & 4 ? z1 : z0) / kInch));
-        };
-        const int faces[12][3] = {{0, 2, 3}, {0, 3, 1}, {4, 5, 7}, {4, 7, 6}, {0, 1, 5}, {0, 5, 4}, {1, 3, 7},
-            {1, 7, 5}, {3, 2, 6}, {3, 6, 7}, {2, 0, 4}, {2, 4, 6}};
-        for (const auto &f : faces) {
-            auto t = std::make_unique<MeshTriangle>();
-            t->a = v(f[0]);
-            t->b = v(f[1]);
-            t->c = v(f[2]);
-            t->normal = MeshImporter::facetNormal(t->a, t->b, t->c);
-            owned.push_back(std::move(t));
-        }
-    }
-};
-
-// A closed solid of revolution about z from (radius, height) points in millimetres,
-// bottom to top, radius 0 at both ends; centred on the origin as the editor hands it over.
-void revolve(Soup &soup, const std::vector<std::pair<double, double>> &profile, double centreZ, double offsetX = 0.0)
+// Scenes in millimetres, held in the engine's inches.
+TestMesh inches()
 {
-    constexpr int kSegments = 48;
-    const auto point = [&](double r, double z, int s) {
-        const double a = 2.0 * M_PI * s / kSegments;
-        return QVector3D(
-            float((offsetX + r * std::cos(a)) / kInch), float(r * std::sin(a) / kInch), float((z - centreZ) / kInch));
-    };
-    const auto add = [&](const QVector3D &a, const QVector3D &b, const QVector3D &c) {
-        auto t = std::make_unique<MeshTriangle>();
-        t->a = a;
-        t->b = b;
-        t->c = c;
-        t->normal = MeshImporter::facetNormal(a, b, c);
-        soup.owned.push_back(std::move(t));
-    };
-    for (size_t i = 0; i + 1 < profile.size(); ++i) {
-        const auto [r0, z0] = profile[i];
-        const auto [r1, z1] = profile[i + 1];
-        for (int s = 0; s < kSegments; ++s) {
-            if (r0 > 0)
-                add(point(r0, z0, s), point(r0, z0, s + 1), point(r1, z1, r1 > 0 ? s + 1 : s));
-            if (r1 > 0)
-                add(point(r0, z0, s), point(r1, z1, s + 1), point(r1, z1, s));
-        }
-    }
+    return TestMesh(float(1 / kInch));
 }
 
 double signedVolume(const std::vector<MeshTriangle> &mesh)
@@ -144,10 +89,10 @@ int largeIslands(const Result &result)
     return count;
 }
 
-bool generate(CDLPMain &engine, const Soup &soup, int density = 50, int strength = 50)
+bool generate(CDLPMain &engine, const TestMesh &soup, int density = 50, int strength = 50)
 {
     return engine.generate(
-        soup.list(), QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, density, strength, false, {});
+        soup.triangles(), QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, density, strength, false, {});
 }
 
 } // namespace
@@ -159,8 +104,8 @@ class TestSupports : public QObject
 private slots:
     void cube_standsOnColumnsFromThePlatform()
     {
-        Soup soup;
-        soup.box(-5, -5, -5, 5, 5, 5); // centred, as the editor hands it over
+        TestMesh soup = inches();
+        soup.box(QVector3D(-5, -5, -5), QVector3D(5, 5, 5)); // centred, as the editor hands it over
         CDLPMain engine;
         QVERIFY(generate(engine, soup));
         QVERIFY(engine.supports().size() >= 9);
@@ -196,9 +141,9 @@ private slots:
         QFETCH(int, density);
         QFETCH(int, strength);
         // A stem and a bar across its top, overhanging 10 mm on each side.
-        Soup soup;
-        soup.box(-3, -3, -8, 3, 3, 4);
-        soup.box(-13, -3, 4, 13, 3, 8);
+        TestMesh soup = inches();
+        soup.box(QVector3D(-3, -3, -8), QVector3D(3, 3, 4));
+        soup.box(QVector3D(-13, -3, 4), QVector3D(13, 3, 8));
         CDLPMain engine;
         QVERIFY(generate(engine, soup, density, strength));
         // Some support holds each arm.
@@ -217,9 +162,9 @@ private slots:
     {
         // A low block and, above it with a gap, a floating plate: the plate's supports
         // start on the block, not inside it.
-        Soup soup;
-        soup.box(-6, -6, -5, 6, 6, -2);
-        soup.box(-6, -6, 2, 6, 6, 5);
+        TestMesh soup = inches();
+        soup.box(QVector3D(-6, -6, -5), QVector3D(6, 6, -2));
+        soup.box(QVector3D(-6, -6, 2), QVector3D(6, 6, 5));
         CDLPMain engine;
         QVERIFY(generate(engine, soup));
         const double lift = engine.liftHeight();
@@ -250,7 +195,7 @@ private slots:
     void sphereAndDownwardCone_heldFromTheirLowestPoint()
     {
         QFETCH(int, shape);
-        Soup soup;
+        TestMesh soup = inches();
         std::vector<std::pair<double, double>> profile;
         if (shape == 0) {
             for (int i = 0; i <= 24; ++i)
@@ -259,7 +204,7 @@ private slots:
             profile = {{0, 0}, {9, 12}, {0, 12}};
         }
         const double height = profile.back().second;
-        revolve(soup, profile, height / 2);
+        soup.revolve(profile, height / 2);
         CDLPMain engine;
         QVERIFY(generate(engine, soup));
         QVERIFY(!engine.supports().empty());
@@ -275,10 +220,10 @@ private slots:
     // each starts as an island in the thin layers below the sweep's.
     void twoShallowPointsInOneRegion_eachHeldAtItsTip()
     {
-        Soup soup;
-        soup.box(-9, -6, 0.15, 9, 6, 2.2);
-        revolve(soup, {{0, 0}, {5, 0.2}, {0, 0.2}}, 0.0, -2.5);
-        revolve(soup, {{0, 0.02}, {5, 0.22}, {0, 0.22}}, 0.0, 2.5);
+        TestMesh soup = inches();
+        soup.box(QVector3D(-9, -6, 0.15), QVector3D(9, 6, 2.2));
+        soup.revolve({{0, 0}, {5, 0.2}, {0, 0.2}}, 0.0, -2.5);
+        soup.revolve({{0, 0.02}, {5, 0.22}, {0, 0.22}}, 0.0, 2.5);
         CDLPMain engine;
         QVERIFY(generate(engine, soup));
         for (const double tipX : {-2.5, 2.5}) {

@@ -53,256 +53,239 @@ class TestCamera : public QObject
     Q_OBJECT
 
 private slots:
-    void eye_followsTheOrbit_data();
-    void eye_followsTheOrbit();
-    void viewMatrix_looksFromTheEyeAtTheTarget();
-    void zoom_addsAndStaysWithinLimits();
-    void rotateAndPan_withoutAnchor_changeNothing();
-    void rotate_isRelativeToTheAnchorNotCumulative();
-    void rotate_wrapsAzimuthOnceAndHoldsElevation();
-    void pan_movesTheSceneWithTheDrag_data();
-    void pan_movesTheSceneWithTheDrag();
-    void preset_stepsArriveAndReportDone_data();
-    void preset_stepsArriveAndReportDone();
-    void preset_topView_isUsable();
-    void orthographic_showsDistanceOverSixAcrossTheShorterSide();
-    void ray_throughPixel_projectsBackToThatPixel_data();
-    void ray_throughPixel_projectsBackToThatPixel();
-};
-
-void TestCamera::eye_followsTheOrbit_data()
-{
-    QTest::addColumn<double>("azimuth");
-    QTest::addColumn<double>("elevation");
-    QTest::addColumn<QVector3D>("offset"); // eye - target at distance 100
-    QTest::newRow("right") << 0.0 << 0.0 << QVector3D(100, 0, 0);
-    QTest::newRow("left") << 180.0 << 0.0 << QVector3D(-100, 0, 0);
-    QTest::newRow("front") << 270.0 << 0.0 << QVector3D(0, 0, 100);
-    QTest::newRow("back") << 90.0 << 0.0 << QVector3D(0, 0, -100);
-    QTest::newRow("above") << 0.0 << 90.0 << QVector3D(0, 100, 0);
-    QTest::newRow("front raised 30") << 270.0 << 30.0
-                                     << QVector3D(0, 50, float(100 * std::cos(qDegreesToRadians(30.0))));
-}
-
-void TestCamera::eye_followsTheOrbit()
-{
-    QFETCH(double, azimuth);
-    QFETCH(double, elevation);
-    QFETCH(QVector3D, offset);
-    const QVector3D target(5, 30, -7);
-    const OpenGLCamera camera = cameraAt(100, azimuth, elevation, target);
-    QVERIFY2(near(camera.eyePosition(), target + offset),
-        qPrintable(QStringLiteral("eye %1 %2 %3")
-                       .arg(camera.eyePosition().x())
-                       .arg(camera.eyePosition().y())
-                       .arg(camera.eyePosition().z())));
-}
-
-void TestCamera::viewMatrix_looksFromTheEyeAtTheTarget()
-{
-    const OpenGLCamera camera = cameraAt(500, 300, 28, QVector3D(0, 30, 0));
-    const QMatrix4x4 view = camera.viewMatrix();
-    QVERIFY(near(view.map(camera.eyePosition()), QVector3D(0, 0, 0)));
-    QVERIFY(near(view.map(camera.target()), QVector3D(0, 0, -500), 1e-2f));
-    // Up in the scene stays up on the screen.
-    QVERIFY(view.mapVector(QVector3D(0, 1, 0)).y() > 0.5f);
-    QVERIFY(near(camera.upVector().length(), 1.0));
-    QVERIFY(near(QVector3D::dotProduct(camera.upVector(), camera.target() - camera.eyePosition()), 0.0, 1e-2));
-}
-
-void TestCamera::zoom_addsAndStaysWithinLimits()
-{
-    OpenGLCamera camera;
-    camera.zoom(OpenGLCamera::zoomAmount(120));
-    QVERIFY(near(camera.distance(), 536.0));
-    camera.zoom(OpenGLCamera::zoomAmount(-240));
-    QVERIFY(near(camera.distance(), 464.0));
-    camera.zoom(OpenGLCamera::zoomAmount(100000));
-    QCOMPARE(camera.distance(), 1700.0);
-    camera.zoom(OpenGLCamera::zoomAmount(-100000));
-    QCOMPARE(camera.distance(), 120.0);
-}
-
-void TestCamera::rotateAndPan_withoutAnchor_changeNothing()
-{
-    OpenGLCamera camera;
-    QTest::ignoreMessage(QtDebugMsg, "NOTICE OpenGLCamera::rotateRelativeToAnchor. rotationAnchorIsPlaced == false");
-    QVERIFY(!camera.rotateRelativeToAnchor(10, 5));
-    QTest::ignoreMessage(QtDebugMsg, "NOTICE OpenGLCamera::panRelativeToAnchor. panningAnchorIsPlaced == false");
-    QVERIFY(!camera.panRelativeToAnchor(10, 5));
-    QCOMPARE(camera.azimuth(), 300.0);
-    QCOMPARE(camera.elevation(), 28.0);
-    QCOMPARE(camera.target(), QVector3D(0, 30, 0));
-}
-void TestCamera::rotate_isRelativeToTheAnchorNotCumulative()
-{
-    OpenGLCamera camera;
-    camera.placeRotationAnchor();
-    // A drag reports the whole distance from the press every time.
-    const QPointF amount = OpenGLCamera::rotationAmount(20, 10);
-    QCOMPARE(amount, QPointF(-10, 5));
-    QVERIFY(camera.rotateRelativeToAnchor(amount.x(), amount.y()));
-    QVERIFY(camera.rotateRelativeToAnchor(amount.x(), amount.y()));
-    QCOMPARE(camera.azimuth(), 290.0);
-    QCOMPARE(camera.elevation(), 33.0);
-    const QPointF further = OpenGLCamera::rotationAmount(40, 20);
-    QVERIFY(camera.rotateRelativeToAnchor(further.x(), further.y()));
-    QCOMPARE(camera.azimuth(), 280.0);
-    QCOMPARE(camera.elevation(), 38.0);
-}
-
-void TestCamera::rotate_wrapsAzimuthOnceAndHoldsElevation()
-{
-    OpenGLCamera camera = cameraAt(500, 300, 28, QVector3D(0, 30, 0));
-    camera.placeRotationAnchor();
-    camera.rotateRelativeToAnchor(100, 100);
-    QCOMPARE(camera.azimuth(), 40.0);
-    QCOMPARE(camera.elevation(), 89.9);
-    camera.rotateRelativeToAnchor(-350, -200);
-    QCOMPARE(camera.azimuth(), 310.0);
-    QCOMPARE(camera.elevation(), -89.9);
-}
-
-void TestCamera::pan_movesTheSceneWithTheDrag_data()
-{
-    QTest::addColumn<double>("azimuth");
-    QTest::addColumn<double>("elevation");
-    QTest::addColumn<QPointF>("drag"); // pixels from the press
-    QTest::newRow("home view, right") << 300.0 << 28.0 << QPointF(50, 0);
-    QTest::newRow("front, down") << 270.0 << 0.0 << QPointF(0, 25);
-    // Looking straight down, a vertical drag moves over the platform, not towards the eye
-    // (where the picture would not change).
-    QTest::newRow("from above, down") << 270.0 << 89.9999 << QPointF(0, 25);
-    QTest::newRow("from above, left") << 270.0 << 89.9999 << QPointF(-25, 0);
-}
-
-void TestCamera::pan_movesTheSceneWithTheDrag()
-{
-    QFETCH(double, azimuth);
-    QFETCH(double, elevation);
-    QFETCH(QPointF, drag);
-    const QVector3D start(0, 30, 0);
-    OpenGLCamera camera = cameraAt(500, azimuth, elevation, start);
-    const QPointF before = *camera.projectToPixel(start);
-    camera.placePanningAnchor();
-    const QPointF amount = OpenGLCamera::panningAmount(drag.x(), drag.y());
-    QVERIFY(camera.panRelativeToAnchor(amount.x(), amount.y()));
-    // The target moved by the amount, square to the view direction.
-    const QVector3D moved = camera.target() - start;
-    QVERIFY(near(moved.length(), std::hypot(amount.x(), amount.y())));
-    QVERIFY(near(QVector3D::dotProduct(moved, camera.target() - camera.eyePosition()), 0.0, 1e-2));
-    // On the screen the scene follows the mouse.
-    const QPointF shift = *camera.projectToPixel(start) - before;
-    QVERIFY2(QPointF::dotProduct(shift, drag) > 1.0, qPrintable(QStringLiteral("%1 %2").arg(shift.x()).arg(shift.y())));
-    QVERIFY(near(shift.x() * drag.y() - shift.y() * drag.x(), 0.0, 1e-2));
-    // Again from the anchor: the same drag gives the same target; after the release, none.
-    const QVector3D target = camera.target();
-    camera.panRelativeToAnchor(amount.x(), amount.y());
-    QVERIFY(near(camera.target(), target));
-    camera.releasePanningAnchor();
-    QTest::ignoreMessage(QtDebugMsg, "NOTICE OpenGLCamera::panRelativeToAnchor. panningAnchorIsPlaced == false");
-    QVERIFY(!camera.panRelativeToAnchor(0, 100));
-    QVERIFY(near(camera.target(), target));
-}
-
-void TestCamera::preset_stepsArriveAndReportDone_data()
-{
-    QTest::addColumn<int>("view");
-    QTest::addColumn<double>("startDistance");
-    QTest::addColumn<double>("startAzimuth");
-    QTest::addColumn<double>("startElevation");
-    QTest::addColumn<QVector3D>("startTarget");
-    QTest::addColumn<int>("steps");
-    // Steps: the slowest value decides (40 mm, 4 degrees, 2 mm per step; a value closer
-    // than one step arrives in that step).
-    QTest::newRow("home to right: 300 degrees of azimuth")
-        << int(Preset::Right) << 500.0 << 300.0 << 28.0 << QVector3D(0, 30, 0) << 75;
-    QTest::newRow("home to front") << int(Preset::Front) << 500.0 << 300.0 << 28.0 << QVector3D(0, 30, 0) << 8;
-    QTest::newRow("home to left") << int(Preset::Left) << 500.0 << 300.0 << 28.0 << QVector3D(0, 30, 0) << 30;
-    QTest::newRow("home to top") << int(Preset::Top) << 500.0 << 300.0 << 28.0 << QVector3D(0, 30, 0) << 16;
-    QTest::newRow("far and panned to home")
-        << int(Preset::Home) << 1700.0 << 300.0 << 28.0 << QVector3D(-13, 30, 101) << 51;
-    QTest::newRow("at home already") << int(Preset::Home) << 500.0 << 300.0 << 28.0 << QVector3D(0, 30, 0) << 1;
-}
-
-void TestCamera::preset_stepsArriveAndReportDone()
-{
-    QFETCH(int, view);
-    QFETCH(double, startDistance);
-    QFETCH(double, startAzimuth);
-    QFETCH(double, startElevation);
-    QFETCH(QVector3D, startTarget);
-    QFETCH(int, steps);
-    OpenGLCamera camera = cameraAt(startDistance, startAzimuth, startElevation, startTarget);
-    const Preset preset = Preset(view);
-    for (int step = 1; step < steps; ++step) {
-        QVERIFY2(!camera.stepTowards(preset), qPrintable(QStringLiteral("done early at step %1").arg(step)));
-        QVERIFY(!camera.isMovementDone());
+    void eye_followsTheOrbit_data()
+    {
+        QTest::addColumn<double>("azimuth");
+        QTest::addColumn<double>("elevation");
+        QTest::addColumn<QVector3D>("offset"); // eye - target at distance 100
+        QTest::newRow("right") << 0.0 << 0.0 << QVector3D(100, 0, 0);
+        QTest::newRow("left") << 180.0 << 0.0 << QVector3D(-100, 0, 0);
+        QTest::newRow("front") << 270.0 << 0.0 << QVector3D(0, 0, 100);
+        QTest::newRow("back") << 90.0 << 0.0 << QVector3D(0, 0, -100);
+        QTest::newRow("above") << 0.0 << 90.0 << QVector3D(0, 100, 0);
+        QTest::newRow("front raised 30") << 270.0 << 30.0
+                                         << QVector3D(0, 50, float(100 * std::cos(qDegreesToRadians(30.0))));
     }
-    QVERIFY(camera.stepTowards(preset));
-    QVERIFY(camera.isMovementDone());
-    const OpenGLCamera::Pose goal = OpenGLCamera::presetPose(preset);
-    QCOMPARE(camera.distance(), goal.distance);
-    QCOMPARE(camera.azimuth(), goal.azimuth);
-    QCOMPARE(camera.elevation(), goal.elevation);
-    QCOMPARE(camera.target(), goal.target);
-    // Further steps keep it there.
-    QVERIFY(camera.stepTowards(preset));
-    QCOMPARE(camera.azimuth(), goal.azimuth);
-}
 
-void TestCamera::preset_topView_isUsable()
-{
-    OpenGLCamera camera;
-    camera.setViewportSize(QSizeF(640, 480));
-    QVERIFY(stepsTo(camera, Preset::Top) > 0);
-    QCOMPARE(camera.elevation(), 89.9999);
-    // Seen from above: the back of the platform (-z) is up on the screen, +x to the right.
-    const QPointF back = *camera.projectToPixel(QVector3D(0, 0, -40));
-    const QPointF front = *camera.projectToPixel(QVector3D(0, 0, 40));
-    const QPointF right = *camera.projectToPixel(QVector3D(64, 0, 0));
-    QVERIFY(back.y() < front.y());
-    QVERIFY(right.x() > 320);
-    QVERIFY(near(back.x(), 320.0, 0.05));
-}
+    void eye_followsTheOrbit()
+    {
+        QFETCH(double, azimuth);
+        QFETCH(double, elevation);
+        QFETCH(QVector3D, offset);
+        const QVector3D target(5, 30, -7);
+        const OpenGLCamera camera = cameraAt(100, azimuth, elevation, target);
+        QVERIFY2(near(camera.eyePosition(), target + offset),
+            qPrintable(QStringLiteral("eye %1 %2 %3")
+                           .arg(camera.eyePosition().x())
+                           .arg(camera.eyePosition().y())
+                           .arg(camera.eyePosition().z())));
+    }
 
-void TestCamera::orthographic_showsDistanceOverSixAcrossTheShorterSide()
-{
-    // 800 x 400: half height distance / 6 = 100 mm, half width twice that.
-    const OpenGLCamera wide = cameraAt(600, 270, 0, QVector3D(0, 30, 0), QSizeF(800, 400));
-    QVERIFY(near(*wide.projectToPixel(QVector3D(0, 130, 0)), QPointF(400, 0)));
-    QVERIFY(near(*wide.projectToPixel(QVector3D(200, 30, 0)), QPointF(800, 200)));
-    // 400 x 800: half width 100 mm.
-    const OpenGLCamera tall = cameraAt(600, 270, 0, QVector3D(0, 30, 0), QSizeF(400, 800));
-    QVERIFY(near(*tall.projectToPixel(QVector3D(-100, 30, 0)), QPointF(0, 400)));
-    QVERIFY(near(*tall.projectToPixel(QVector3D(0, 230, 0)), QPointF(200, 0)));
-}
+    void viewMatrix_looksFromTheEyeAtTheTarget()
+    {
+        const OpenGLCamera camera = cameraAt(500, 300, 28, QVector3D(0, 30, 0));
+        const QMatrix4x4 view = camera.viewMatrix();
+        QVERIFY(near(view.map(camera.eyePosition()), QVector3D(0, 0, 0)));
+        QVERIFY(near(view.map(camera.target()), QVector3D(0, 0, -500), 1e-2f));
+        // Up in the scene stays up on the screen.
+        QVERIFY(view.mapVector(QVector3D(0, 1, 0)).y() > 0.5f);
+        QVERIFY(near(camera.upVector().length(), 1.0));
+        QVERIFY(near(QVector3D::dotProduct(camera.upVector(), camera.target() - camera.eyePosition()), 0.0, 1e-2));
+    }
 
-void TestCamera::ray_throughPixel_projectsBackToThatPixel_data()
-{
-    QTest::addColumn<int>("projection");
-    QTest::addColumn<QPointF>("pixel");
-    for (const auto projection : {OpenGLCamera::Projection::Orthographic, OpenGLCamera::Projection::Perspective}) {
-        const char *name = projection == OpenGLCamera::Projection::Orthographic ? "orthographic" : "perspective";
-        for (const QPointF &pixel : {QPointF(0, 0), QPointF(400, 300), QPointF(799, 17), QPointF(123, 555)}) {
-            QTest::addRow("%s %g %g", name, pixel.x(), pixel.y()) << int(projection) << pixel;
+    void zoom_addsAndStaysWithinLimits()
+    {
+        OpenGLCamera camera;
+        camera.zoom(OpenGLCamera::zoomAmount(120));
+        QVERIFY(near(camera.distance(), 536.0));
+        camera.zoom(OpenGLCamera::zoomAmount(-240));
+        QVERIFY(near(camera.distance(), 464.0));
+        camera.zoom(OpenGLCamera::zoomAmount(100000));
+        QCOMPARE(camera.distance(), 1700.0);
+        camera.zoom(OpenGLCamera::zoomAmount(-100000));
+        QCOMPARE(camera.distance(), 120.0);
+    }
+
+    void rotateAndPan_withoutAnchor_changeNothing()
+    {
+        OpenGLCamera camera;
+        QVERIFY(!camera.rotateRelativeToAnchor(10, 5));
+        QVERIFY(!camera.panRelativeToAnchor(10, 5));
+        QCOMPARE(camera.azimuth(), 300.0);
+        QCOMPARE(camera.elevation(), 28.0);
+        QCOMPARE(camera.target(), QVector3D(0, 30, 0));
+    }
+
+    void rotate_isRelativeToTheAnchorNotCumulative()
+    {
+        OpenGLCamera camera;
+        camera.placeRotationAnchor();
+        // A drag reports the whole distance from the press every time.
+        const QPointF amount = OpenGLCamera::rotationAmount(20, 10);
+        QCOMPARE(amount, QPointF(-10, 5));
+        QVERIFY(camera.rotateRelativeToAnchor(amount.x(), amount.y()));
+        QVERIFY(camera.rotateRelativeToAnchor(amount.x(), amount.y()));
+        QCOMPARE(camera.azimuth(), 290.0);
+        QCOMPARE(camera.elevation(), 33.0);
+        const QPointF further = OpenGLCamera::rotationAmount(40, 20);
+        QVERIFY(camera.rotateRelativeToAnchor(further.x(), further.y()));
+        QCOMPARE(camera.azimuth(), 280.0);
+        QCOMPARE(camera.elevation(), 38.0);
+    }
+
+    void rotate_wrapsAzimuthOnceAndHoldsElevation()
+    {
+        OpenGLCamera camera = cameraAt(500, 300, 28, QVector3D(0, 30, 0));
+        camera.placeRotationAnchor();
+        camera.rotateRelativeToAnchor(100, 100);
+        QCOMPARE(camera.azimuth(), 40.0);
+        QCOMPARE(camera.elevation(), 89.9);
+        camera.rotateRelativeToAnchor(-350, -200);
+        QCOMPARE(camera.azimuth(), 310.0);
+        QCOMPARE(camera.elevation(), -89.9);
+    }
+
+    void pan_movesTheSceneWithTheDrag_data()
+    {
+        QTest::addColumn<double>("azimuth");
+        QTest::addColumn<double>("elevation");
+        QTest::addColumn<QPointF>("drag"); // pixels from the press
+        QTest::newRow("home view, right") << 300.0 << 28.0 << QPointF(50, 0);
+        QTest::newRow("front, down") << 270.0 << 0.0 << QPointF(0, 25);
+        // Looking straight down, a vertical drag moves over the platform, not towards the eye
+        // (where the picture would not change).
+        QTest::newRow("from above, down") << 270.0 << 89.9999 << QPointF(0, 25);
+        QTest::newRow("from above, left") << 270.0 << 89.9999 << QPointF(-25, 0);
+    }
+
+    void pan_movesTheSceneWithTheDrag()
+    {
+        QFETCH(double, azimuth);
+        QFETCH(double, elevation);
+        QFETCH(QPointF, drag);
+        const QVector3D start(0, 30, 0);
+        OpenGLCamera camera = cameraAt(500, azimuth, elevation, start);
+        const QPointF before = *camera.projectToPixel(start);
+        camera.placePanningAnchor();
+        const QPointF amount = OpenGLCamera::panningAmount(drag.x(), drag.y());
+        QVERIFY(camera.panRelativeToAnchor(amount.x(), amount.y()));
+        // The target moved by the amount, square to the view direction.
+        const QVector3D moved = camera.target() - start;
+        QVERIFY(near(moved.length(), std::hypot(amount.x(), amount.y())));
+        QVERIFY(near(QVector3D::dotProduct(moved, camera.target() - camera.eyePosition()), 0.0, 1e-2));
+        // On the screen the scene follows the mouse.
+        const QPointF shift = *camera.projectToPixel(start) - before;
+        QVERIFY2(
+            QPointF::dotProduct(shift, drag) > 1.0, qPrintable(QStringLiteral("%1 %2").arg(shift.x()).arg(shift.y())));
+        QVERIFY(near(shift.x() * drag.y() - shift.y() * drag.x(), 0.0, 1e-2));
+        // Again from the anchor: the same drag gives the same target; after the release, none.
+        const QVector3D target = camera.target();
+        camera.panRelativeToAnchor(amount.x(), amount.y());
+        QVERIFY(near(camera.target(), target));
+        camera.releasePanningAnchor();
+        QVERIFY(!camera.panRelativeToAnchor(0, 100));
+        QVERIFY(near(camera.target(), target));
+    }
+
+    void preset_stepsArriveAndReportDone_data()
+    {
+        QTest::addColumn<int>("view");
+        QTest::addColumn<double>("startDistance");
+        QTest::addColumn<double>("startAzimuth");
+        QTest::addColumn<double>("startElevation");
+        QTest::addColumn<QVector3D>("startTarget");
+        QTest::addColumn<int>("steps");
+        // Steps: the slowest value decides (40 mm, 4 degrees, 2 mm per step; a value closer
+        // than one step arrives in that step).
+        QTest::newRow("home to right: 300 degrees of azimuth")
+            << int(Preset::Right) << 500.0 << 300.0 << 28.0 << QVector3D(0, 30, 0) << 75;
+        QTest::newRow("home to front") << int(Preset::Front) << 500.0 << 300.0 << 28.0 << QVector3D(0, 30, 0) << 8;
+        QTest::newRow("home to left") << int(Preset::Left) << 500.0 << 300.0 << 28.0 << QVector3D(0, 30, 0) << 30;
+        QTest::newRow("home to top") << int(Preset::Top) << 500.0 << 300.0 << 28.0 << QVector3D(0, 30, 0) << 16;
+        QTest::newRow("far and panned to home")
+            << int(Preset::Home) << 1700.0 << 300.0 << 28.0 << QVector3D(-13, 30, 101) << 51;
+        QTest::newRow("at home already") << int(Preset::Home) << 500.0 << 300.0 << 28.0 << QVector3D(0, 30, 0) << 1;
+    }
+
+    void preset_stepsArriveAndReportDone()
+    {
+        QFETCH(int, view);
+        QFETCH(double, startDistance);
+        QFETCH(double, startAzimuth);
+        QFETCH(double, startElevation);
+        QFETCH(QVector3D, startTarget);
+        QFETCH(int, steps);
+        OpenGLCamera camera = cameraAt(startDistance, startAzimuth, startElevation, startTarget);
+        const Preset preset = Preset(view);
+        for (int step = 1; step < steps; ++step) {
+            QVERIFY2(!camera.stepTowards(preset), qPrintable(QStringLiteral("done early at step %1").arg(step)));
+            QVERIFY(!camera.isMovementDone());
+        }
+        QVERIFY(camera.stepTowards(preset));
+        QVERIFY(camera.isMovementDone());
+        const OpenGLCamera::Pose goal = OpenGLCamera::presetPose(preset);
+        QCOMPARE(camera.distance(), goal.distance);
+        QCOMPARE(camera.azimuth(), goal.azimuth);
+        QCOMPARE(camera.elevation(), goal.elevation);
+        QCOMPARE(camera.target(), goal.target);
+        // Further steps keep it there.
+        QVERIFY(camera.stepTowards(preset));
+        QCOMPARE(camera.azimuth(), goal.azimuth);
+    }
+
+    void preset_topView_isUsable()
+    {
+        OpenGLCamera camera;
+        camera.setViewportSize(QSizeF(640, 480));
+        QVERIFY(stepsTo(camera, Preset::Top) > 0);
+        QCOMPARE(camera.elevation(), 89.9999);
+        // Seen from above: the back of the platform (-z) is up on the screen, +x to the right.
+        const QPointF back = *camera.projectToPixel(QVector3D(0, 0, -40));
+        const QPointF front = *camera.projectToPixel(QVector3D(0, 0, 40));
+        const QPointF right = *camera.projectToPixel(QVector3D(64, 0, 0));
+        QVERIFY(back.y() < front.y());
+        QVERIFY(right.x() > 320);
+        QVERIFY(near(back.x(), 320.0, 0.05));
+    }
+
+    void orthographic_showsDistanceOverSixAcrossTheShorterSide()
+    {
+        // 800 x 400: half height distance / 6 = 100 mm, half width twice that.
+        const OpenGLCamera wide = cameraAt(600, 270, 0, QVector3D(0, 30, 0), QSizeF(800, 400));
+        QVERIFY(near(*wide.projectToPixel(QVector3D(0, 130, 0)), QPointF(400, 0)));
+        QVERIFY(near(*wide.projectToPixel(QVector3D(200, 30, 0)), QPointF(800, 200)));
+        // 400 x 800: half width 100 mm.
+        const OpenGLCamera tall = cameraAt(600, 270, 0, QVector3D(0, 30, 0), QSizeF(400, 800));
+        QVERIFY(near(*tall.projectToPixel(QVector3D(-100, 30, 0)), QPointF(0, 400)));
+        QVERIFY(near(*tall.projectToPixel(QVector3D(0, 230, 0)), QPointF(200, 0)));
+    }
+
+    void ray_throughPixel_projectsBackToThatPixel_data()
+    {
+        QTest::addColumn<int>("projection");
+        QTest::addColumn<QPointF>("pixel");
+        for (const auto projection : {OpenGLCamera::Projection::Orthographic, OpenGLCamera::Projection::Perspective}) {
+            const char *name = projection == OpenGLCamera::Projection::Orthographic ? "orthographic" : "perspective";
+            for (const QPointF &pixel : {QPointF(0, 0), QPointF(400, 300), QPointF(799, 17), QPointF(123, 555)}) {
+                QTest::addRow("%s %g %g", name, pixel.x(), pixel.y()) << int(projection) << pixel;
+            }
         }
     }
-}
 
-void TestCamera::ray_throughPixel_projectsBackToThatPixel()
-{
-    QFETCH(int, projection);
-    QFETCH(QPointF, pixel);
-    OpenGLCamera camera = cameraAt(500, 300, 28, QVector3D(3, 30, -4));
-    camera.setProjection(OpenGLCamera::Projection(projection));
-    const SceneRay ray = camera.rayThroughPixel(pixel);
-    for (const float t : {0.1f, 0.25f, 0.5f}) {
-        const std::optional<QPointF> back = camera.projectToPixel(ray.origin + t * ray.direction);
-        QVERIFY(back);
-        QVERIFY2(near(*back, pixel, 0.05), qPrintable(QStringLiteral("%1 %2").arg(back->x()).arg(back->y())));
+    void ray_throughPixel_projectsBackToThatPixel()
+    {
+        QFETCH(int, projection);
+        QFETCH(QPointF, pixel);
+        OpenGLCamera camera = cameraAt(500, 300, 28, QVector3D(3, 30, -4));
+        camera.setProjection(OpenGLCamera::Projection(projection));
+        const SceneRay ray = camera.rayThroughPixel(pixel);
+        for (const float t : {0.1f, 0.25f, 0.5f}) {
+            const std::optional<QPointF> back = camera.projectToPixel(ray.origin + t * ray.direction);
+            QVERIFY(back);
+            QVERIFY2(near(*back, pixel, 0.05), qPrintable(QStringLiteral("%1 %2").arg(back->x()).arg(back->y())));
+        }
     }
-}
+};
 
 QTEST_GUILESS_MAIN(TestCamera)
 #include "tst_camera.moc"

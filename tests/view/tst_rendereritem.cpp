@@ -46,412 +46,374 @@ class TestRendererItem : public QObject
     Q_OBJECT
 
 private slots:
-    // Requests and frames.
-    void scale_twoRequestsInOneFrame_applyTheSecond();
-    void records_areClearedByTheFrame();
-    void frame_appliesEditsBeforeTheMouse();
-    void rotateCamera_pressDragReleaseInOneFrame_applies();
-    void panCamera_isRelativeToItsAnchor();
-    void zoomCamera_wheelStepsOfOneFrameAddUp();
-    void requestModelTransformations_withNothingSelected_answersNoModel();
-    void presetMoves_arriveAndReportDone();
-    void click_shorterThanAFrame_stillSelects();
-    void edits_waitWhileSupportsAreGenerated();
-    // Properties.
-    void modes_notifyOnceAndReachTheSceneAtTheFrame_data();
-    void modes_notifyOnceAndReachTheSceneAtTheFrame();
-    // Files.
-    void openFileFromSharedMemory_jobToTheViewer_meshImported();
-    void addModels_twiceInOneFrame_importsBoth_urlsAsLocalPaths();
-    // Progress to the page.
-    void pageFunctions_receiveProgress_jobWritten();
-    // Output.
-    void cancelSlicing_duringProgress_writesNothing();
-    void print_slicesIntoTheTemporaryFolderAndSendsIt();
-    void print_badThickness_isRefused();
-};
-
-// --- Requests and frames -------------------------------------------------------------------
-
-void TestRendererItem::scale_twoRequestsInOneFrame_applyTheSecond()
-{
-    const auto item = makeItem();
-    const auto entry = addBox(item->editor().platform(), 10, 10, 10);
-    QSignalSpy answers(item.get(), &RendererQMLItem::selectedModelTransformationReceived);
-    item->setSelectedModelScale(2.0);
-    item->setSelectedModelScale(3.0);
-    QVERIFY(near(entry->mesh()->userScale(), 1.0)); // nothing before the frame
-    item->synchronizeEditor();
-    QVERIFY(near(entry->mesh()->userScale(), 3.0));
-    QCOMPARE(item->editor().platform().history().stepCount(), 1);
-    QCOMPARE(answers.count(), 1);
-    QVERIFY(near(answers.at(0).at(1).toDouble(), 3.0));
-}
-
-void TestRendererItem::records_areClearedByTheFrame()
-{
-    const auto item = makeItem();
-    const auto entry = addBox(item->editor().platform(), 10, 10, 10);
-    item->setSelectedModelScale(2.0);
-    item->zoomCamera(120);
-    item->selectModelAtPoint(5, 5);
-    QVERIFY(item->requests().hasModelEdits());
-    QVERIFY(item->requests().camera.pending);
-    QVERIFY(item->requests().mouse.pending);
-    // A second and third edit within the same frame are edits too, in their order.
-    item->duplicateSelectedModel(1);
-    item->removeSelectedModelDuplicates();
-    item->resetSelectedModelRotation();
-    item->synchronizeEditor();
-    QVERIFY(!item->requests().hasModelEdits());
-    QVERIFY(!item->requests().camera.pending);
-    QVERIFY(!item->requests().mouse.pending);
-    QCOMPARE(item->editor().platform().models().size(), 1);
-    QVERIFY(near(entry->mesh()->userScale(), 2.0));
-    const double distance = item->editor().camera().distance();
-    const int steps = item->editor().platform().history().stepCount();
-    item->editor().platform().selectModel(entry);
-    item->synchronizeEditor();
-    QCOMPARE(item->editor().platform().history().stepCount(), steps);
-    QCOMPARE(item->editor().camera().distance(), distance);
-}
-
-void TestRendererItem::frame_appliesEditsBeforeTheMouse()
-{
-    const auto item = makeItem();
-    const auto entry = addBox(item->editor().platform(), 10, 10, 10, false);
-    // In one frame: an edit, then a click that selects. The edit comes first and finds no
-    // model selected.
-    item->setSelectedModelScale(2.0);
-    item->selectModelAtPoint(pixelOf(*item, centre(entry->mesh()->worldBoundingBox())).x(),
-        pixelOf(*item, centre(entry->mesh()->worldBoundingBox())).y());
-    QTest::ignoreMessage(QtDebugMsg, "ERROR OpenGLRenderer::updateSelectedModel. No model selected");
-    item->synchronizeEditor();
-    QCOMPARE(item->editor().platform().selectedModel(), entry);
-    QVERIFY(near(entry->mesh()->userScale(), 1.0));
-}
-
-void TestRendererItem::rotateCamera_pressDragReleaseInOneFrame_applies()
-{
-    const auto item = makeItem();
-    item->placeRotationAnchor();
-    item->rotateCamera(20, 10);
-    item->rotateCamera(40, 20); // the whole distance from the press
-    item->releaseRotationAnchor();
-    item->synchronizeEditor();
-    QCOMPARE(item->editor().camera().azimuth(), 280.0);
-    QCOMPARE(item->editor().camera().elevation(), 38.0);
-    QVERIFY(!item->editor().camera().isRotationAnchorPlaced());
-    // After the release a drag is ignored.
-    item->rotateCamera(40, 20);
-    QTest::ignoreMessage(QtDebugMsg, "NOTICE OpenGLCamera::rotateRelativeToAnchor. rotationAnchorIsPlaced == false");
-    item->synchronizeEditor();
-    QCOMPARE(item->editor().camera().azimuth(), 280.0);
-}
-
-void TestRendererItem::panCamera_isRelativeToItsAnchor()
-{
-    const auto item = makeItem();
-    item->editor().camera().setPose(OpenGLCamera::presetPose(OpenGLCamera::PresetView::Front));
-    item->placePanningAnchor();
-    item->synchronizeEditor();
-    item->panCamera(10, 25);
-    item->synchronizeEditor();
-    item->panCamera(20, 50);
-    item->synchronizeEditor();
-    // From the front: 20 pixels right move the target 4 mm left, 50 down lift it 10 mm.
-    QVERIFY((item->editor().camera().target() - QVector3D(-4, 40, 0)).length() < 1e-3f);
-    item->releasePanningAnchor();
-    item->synchronizeEditor();
-    QVERIFY(!item->editor().camera().isPanningAnchorPlaced());
-}
-
-void TestRendererItem::zoomCamera_wheelStepsOfOneFrameAddUp()
-{
-    const auto item = makeItem();
-    item->zoomCamera(120);
-    item->zoomCamera(120);
-    item->zoomCamera(-40);
-    item->synchronizeEditor();
-    QVERIFY(near(item->editor().camera().distance(), 500.0 + 200 * 0.3));
-}
-
-void TestRendererItem::requestModelTransformations_withNothingSelected_answersNoModel()
-{
-    const auto item = makeItem();
-    addBox(item->editor().platform(), 10, 10, 10, false);
-    QSignalSpy none(item.get(), &RendererQMLItem::noModelSelectedAfterRequestingTransformation);
-    QSignalSpy answers(item.get(), &RendererQMLItem::selectedModelTransformationReceived);
-    QSignalSpy info(item.get(), &RendererQMLItem::platformInfoReceived);
-    item->requestModelTransformations();
-    item->requestGeneralModelInfo();
-    item->synchronizeEditor();
-    QCOMPARE(none.count(), 1);
-    QCOMPARE(answers.count(), 0);
-    QCOMPARE(info.count(), 1);
-    QVERIFY(near(info.at(0).at(0).toDouble(), 10.0));
-}
-
-void TestRendererItem::presetMoves_arriveAndReportDone()
-{
-    const auto item = makeItem();
-    item->beginFixedCameraMovement();
-    QVERIFY(!item->isCameraMovementDone());
-    int frames = 0;
-    while (!item->isCameraMovementDone() && frames < 1000) {
-        item->moveCameraTowardsRight();
-        item->moveCameraTowardsRight(); // twice in a frame is one step
+    // --- Requests and frames -------------------------------------------------------------------
+    void scale_twoRequestsInOneFrame_applyTheSecond()
+    {
+        const auto item = makeItem();
+        const auto entry = addBox(item->editor().platform(), 10, 10, 10);
+        QSignalSpy answers(item.get(), &RendererQMLItem::selectedModelTransformationReceived);
+        item->setSelectedModelScale(2.0);
+        item->setSelectedModelScale(3.0);
+        QVERIFY(near(entry->mesh()->userScale(), 1.0)); // nothing before the frame
         item->synchronizeEditor();
-        ++frames;
+        QVERIFY(near(entry->mesh()->userScale(), 3.0));
+        QCOMPARE(item->editor().platform().history().stepCount(), 1);
+        QCOMPARE(answers.count(), 1);
+        QVERIFY(near(answers.at(0).at(1).toDouble(), 3.0));
     }
-    QCOMPARE(frames, 75); // 300 degrees of azimuth, 4 a step
-    const OpenGLCamera &camera = item->editor().camera();
-    QCOMPARE(camera.azimuth(), 0.0);
-    QCOMPARE(camera.elevation(), 0.0);
-    QCOMPARE(camera.distance(), 500.0);
-    // A new movement starts undone, and a frame without a step leaves it so.
-    item->beginFixedCameraMovement();
-    QVERIFY(!item->isCameraMovementDone());
-    item->zoomCamera(120);
-    item->synchronizeEditor();
-    QVERIFY(!item->isCameraMovementDone());
-}
 
-void TestRendererItem::click_shorterThanAFrame_stillSelects()
-{
-    const auto item = makeItem();
-    const auto entry = addBox(item->editor().platform(), 10, 10, 10, false);
-    const QPointF pixel = pixelOf(*item, centre(entry->mesh()->worldBoundingBox()));
-    item->selectModelAtPoint(pixel.x(), pixel.y());
-    item->moveModelWithMouse(pixel.x(), pixel.y());
-    item->modelSelectionButtonReleased();
-    item->synchronizeEditor();
-    QCOMPARE(item->editor().platform().selectedModel(), entry);
-    QVERIFY(!entry->mesh()->isDragging());
-    QCOMPARE(item->editor().platform().history().stepCount(), 0);
-}
+    void records_areClearedByTheFrame()
+    {
+        const auto item = makeItem();
+        const auto entry = addBox(item->editor().platform(), 10, 10, 10);
+        item->setSelectedModelScale(2.0);
+        item->zoomCamera(120);
+        item->selectModelAtPoint(5, 5);
+        QVERIFY(item->requests().hasModelEdits());
+        QVERIFY(item->requests().camera.pending);
+        QVERIFY(item->requests().mouse.pending);
+        // A second and third edit within the same frame are edits too, in their order.
+        item->duplicateSelectedModel(1);
+        item->removeSelectedModelDuplicates();
+        item->resetSelectedModelRotation();
+        item->synchronizeEditor();
+        QVERIFY(!item->requests().hasModelEdits());
+        QVERIFY(!item->requests().camera.pending);
+        QVERIFY(!item->requests().mouse.pending);
+        QCOMPARE(item->editor().platform().models().size(), 1);
+        QVERIFY(near(entry->mesh()->userScale(), 2.0));
+        const double distance = item->editor().camera().distance();
+        const int steps = item->editor().platform().history().stepCount();
+        item->editor().platform().selectModel(entry);
+        item->synchronizeEditor();
+        QCOMPARE(item->editor().platform().history().stepCount(), steps);
+        QCOMPARE(item->editor().camera().distance(), distance);
+    }
 
-void TestRendererItem::edits_waitWhileSupportsAreGenerated()
-{
-    const auto item = makeItem();
-    const auto entry = addBox(item->editor().platform(), 10, 10, 10);
-    item->addSupportsToSelectedModel(1, 50);
-    item->synchronizeEditor();
-    QVERIFY(item->editor().isGeneratingSupports());
-    item->setSelectedModelScale(2);
-    item->selectModelAtPoint(1, 1);
-    item->synchronizeEditor();
-    // Held back: the generator works on this model.
-    QVERIFY(item->requests().hasModelEdits());
-    QVERIFY(item->requests().mouse.pending);
-    QVERIFY(near(entry->mesh()->userScale(), 1.0));
-    QTRY_VERIFY(!item->editor().isGeneratingSupports());
-    QVERIFY(entry->mesh()->hasSupports());
-    item->synchronizeEditor();
-    QVERIFY(near(entry->mesh()->userScale(), 2.0));
-    QVERIFY(!item->editor().platform().selectedModel());
-}
+    void frame_appliesEditsBeforeTheMouse()
+    {
+        const auto item = makeItem();
+        const auto entry = addBox(item->editor().platform(), 10, 10, 10, false);
+        // In one frame: an edit, then a click that selects. The edit comes first and finds no
+        // model selected.
+        item->setSelectedModelScale(2.0);
+        item->selectModelAtPoint(pixelOf(*item, centre(entry->mesh()->worldBoundingBox())).x(),
+            pixelOf(*item, centre(entry->mesh()->worldBoundingBox())).y());
+        item->synchronizeEditor();
+        QCOMPARE(item->editor().platform().selectedModel(), entry);
+        QVERIFY(near(entry->mesh()->userScale(), 1.0));
+    }
 
-// --- Properties ----------------------------------------------------------------------------
+    void cameraRequests_rotatePanAndZoomAtTheFrame()
+    {
+        const auto item = makeItem();
+        // A press, drag and release within one frame: the drag reports the whole distance
+        // from the press; after the release a drag is ignored.
+        item->placeRotationAnchor();
+        item->rotateCamera(20, 10);
+        item->rotateCamera(40, 20);
+        item->releaseRotationAnchor();
+        item->synchronizeEditor();
+        QCOMPARE(item->editor().camera().azimuth(), 280.0);
+        QCOMPARE(item->editor().camera().elevation(), 38.0);
+        QVERIFY(!item->editor().camera().isRotationAnchorPlaced());
+        item->rotateCamera(40, 20);
+        item->synchronizeEditor();
+        QCOMPARE(item->editor().camera().azimuth(), 280.0);
+        // Wheel steps of one frame add up.
+        item->zoomCamera(120);
+        item->zoomCamera(120);
+        item->zoomCamera(-40);
+        item->synchronizeEditor();
+        QVERIFY(near(item->editor().camera().distance(), 500.0 + 200 * 0.3));
+        // Panning is relative to its anchor: from the front, 20 pixels right move the
+        // target 4 mm left, 50 down lift it 10 mm.
+        item->editor().camera().setPose(OpenGLCamera::presetPose(OpenGLCamera::PresetView::Front));
+        item->placePanningAnchor();
+        item->synchronizeEditor();
+        item->panCamera(10, 25);
+        item->synchronizeEditor();
+        item->panCamera(20, 50);
+        item->synchronizeEditor();
+        QVERIFY((item->editor().camera().target() - QVector3D(-4, 40, 0)).length() < 1e-3f);
+        item->releasePanningAnchor();
+        item->synchronizeEditor();
+        QVERIFY(!item->editor().camera().isPanningAnchorPlaced());
+    }
 
-void TestRendererItem::modes_notifyOnceAndReachTheSceneAtTheFrame_data()
-{
-    QTest::addColumn<QString>("property");
-    QTest::addColumn<QString>("signal");
-    QTest::newRow("inchesMode") << "inchesMode"
-                                << "inchesModeChanged";
-    QTest::newRow("platformIs75Microns") << "platformIs75Microns"
-                                         << "platformIs75MicronsChanged";
-    QTest::newRow("gimbalCanRender") << "gimbalCanRender"
-                                     << "gimbalCanRenderChanged";
-    QTest::newRow("gimbalFixedRotationModeEnabled") << "gimbalFixedRotationModeEnabled"
-                                                    << "gimbalFixedRotationModeChanged";
-    QTest::newRow("inSelectBaseMode") << "inSelectBaseMode"
-                                      << "inSelectBaseModeChanged";
-    QTest::newRow("inEditSupportMode") << "inEditSupportMode"
-                                       << "inEditSupportModeChanged";
-}
+    void requestModelTransformations_withNothingSelected_answersNoModel()
+    {
+        const auto item = makeItem();
+        addBox(item->editor().platform(), 10, 10, 10, false);
+        QSignalSpy none(item.get(), &RendererQMLItem::noModelSelectedAfterRequestingTransformation);
+        QSignalSpy answers(item.get(), &RendererQMLItem::selectedModelTransformationReceived);
+        QSignalSpy info(item.get(), &RendererQMLItem::platformInfoReceived);
+        item->requestModelTransformations();
+        item->requestGeneralModelInfo();
+        item->synchronizeEditor();
+        QCOMPARE(none.count(), 1);
+        QCOMPARE(answers.count(), 0);
+        QCOMPARE(info.count(), 1);
+        QVERIFY(near(info.at(0).at(0).toDouble(), 10.0));
+    }
 
-void TestRendererItem::modes_notifyOnceAndReachTheSceneAtTheFrame()
-{
-    QFETCH(QString, property);
-    QFETCH(QString, signal);
-    const auto item = makeItem();
-    const QMetaObject *meta = item->metaObject();
-    const QMetaProperty metaProperty = meta->property(meta->indexOfProperty(qPrintable(property)));
-    QVERIFY(metaProperty.isValid());
-    QVERIFY(metaProperty.hasNotifySignal());
-    const int signalIndex = meta->indexOfSignal(qPrintable(signal + QStringLiteral("()")));
-    QVERIFY2(signalIndex >= 0, qPrintable(signal));
-    QSignalSpy changed(item.get(), meta->method(signalIndex));
-    QSignalSpy notified(item.get(), metaProperty.notifySignal());
-    QVERIFY(item->setProperty(qPrintable(property), true));
-    QVERIFY(item->setProperty(qPrintable(property), true));
-    QCOMPARE(changed.count(), 1);
-    QCOMPARE(notified.count(), 1);
-    QCOMPARE(item->property(qPrintable(property)).toBool(), true);
-    const auto applied = [&] {
-        const ModeFlags &modes = item->editor().modes();
-        const QMap<QString, bool> values {{"inchesMode", modes.inchesMode},
-            {"platformIs75Microns", modes.platformIs75Microns}, {"gimbalCanRender", modes.gimbalCanRender},
-            {"gimbalFixedRotationModeEnabled", modes.gimbalFixedRotationModeEnabled},
-            {"inSelectBaseMode", modes.inSelectBaseMode}, {"inEditSupportMode", modes.inEditSupportMode}};
-        return values.value(property);
-    };
-    QVERIFY(!applied());
-    item->synchronizeEditor();
-    QVERIFY(applied());
-    QVERIFY(item->setProperty(qPrintable(property), false));
-    QCOMPARE(changed.count(), 2);
-    item->synchronizeEditor();
-    QVERIFY(!applied());
-}
+    void presetMoves_arriveAndReportDone()
+    {
+        const auto item = makeItem();
+        item->beginFixedCameraMovement();
+        QVERIFY(!item->isCameraMovementDone());
+        int frames = 0;
+        while (!item->isCameraMovementDone() && frames < 1000) {
+            item->moveCameraTowardsRight();
+            item->moveCameraTowardsRight(); // twice in a frame is one step
+            item->synchronizeEditor();
+            ++frames;
+        }
+        QCOMPARE(frames, 75); // 300 degrees of azimuth, 4 a step
+        const OpenGLCamera &camera = item->editor().camera();
+        QCOMPARE(camera.azimuth(), 0.0);
+        QCOMPARE(camera.elevation(), 0.0);
+        QCOMPARE(camera.distance(), 500.0);
+        // A new movement starts undone, and a frame without a step leaves it so.
+        item->beginFixedCameraMovement();
+        QVERIFY(!item->isCameraMovementDone());
+        item->zoomCamera(120);
+        item->synchronizeEditor();
+        QVERIFY(!item->isCameraMovementDone());
+    }
 
-// --- Files ---------------------------------------------------------------------------------
+    void click_shorterThanAFrame_stillSelects()
+    {
+        const auto item = makeItem();
+        const auto entry = addBox(item->editor().platform(), 10, 10, 10, false);
+        const QPointF pixel = pixelOf(*item, centre(entry->mesh()->worldBoundingBox()));
+        item->selectModelAtPoint(pixel.x(), pixel.y());
+        item->moveModelWithMouse(pixel.x(), pixel.y());
+        item->modelSelectionButtonReleased();
+        item->synchronizeEditor();
+        QCOMPARE(item->editor().platform().selectedModel(), entry);
+        QVERIFY(!entry->mesh()->isDragging());
+        QCOMPARE(item->editor().platform().history().stepCount(), 0);
+    }
 
-void TestRendererItem::openFileFromSharedMemory_jobToTheViewer_meshImported()
-{
-    const auto item = makeItem();
-    QSignalSpy viewer(item.get(), &RendererQMLItem::loadSSJToViewer);
-    const QString job = QStringLiteral("/home/user/PART.SSJ");
-    QTest::ignoreMessage(
-        QtDebugMsg, qPrintable(QStringLiteral("RendererQMLItem::openFileFromSharedMemory. File path: ") + job));
-    item->openFileFromSharedMemory(job);
-    QCOMPARE(viewer.count(), 1);
-    QCOMPARE(viewer.at(0).at(0).toString(), job);
-    QVERIFY(item->requests().modelFiles.isEmpty());
+    void edits_waitWhileSupportsAreGenerated()
+    {
+        const auto item = makeItem();
+        const auto entry = addBox(item->editor().platform(), 10, 10, 10);
+        item->addSupportsToSelectedModel(1, 50);
+        item->synchronizeEditor();
+        QVERIFY(item->editor().isGeneratingSupports());
+        item->setSelectedModelScale(2);
+        item->selectModelAtPoint(1, 1);
+        item->synchronizeEditor();
+        // Held back: the generator works on this model.
+        QVERIFY(item->requests().hasModelEdits());
+        QVERIFY(item->requests().mouse.pending);
+        QVERIFY(near(entry->mesh()->userScale(), 1.0));
+        QTRY_VERIFY(!item->editor().isGeneratingSupports());
+        QVERIFY(entry->mesh()->hasSupports());
+        item->synchronizeEditor();
+        QVERIFY(near(entry->mesh()->userScale(), 2.0));
+        QVERIFY(!item->editor().platform().selectedModel());
+    }
 
-    const QString path = TestPaths::sourceDir() + QStringLiteral("/tests/data/meshes/obj_chest_open_quads_vtvn.obj");
-    QTest::ignoreMessage(
-        QtDebugMsg, qPrintable(QStringLiteral("RendererQMLItem::openFileFromSharedMemory. File path: ") + path));
-    // Connected the way the hand-off listener's signal reaches it.
-    QVERIFY(QMetaObject::invokeMethod(item.get(), "openFileFromSharedMemory", Q_ARG(QString, path)));
-    QCOMPARE(viewer.count(), 1);
-    QCOMPARE(item->requests().modelFiles, QStringList {path});
-    // The chest is 1 x 1.6 x 1.2 units: the import asks whether they are inches.
-    QSignalSpy units(item.get(), &RendererQMLItem::sendPromptUserForInchesOrMM);
-    item->synchronizeEditor();
-    QVERIFY(item->requests().modelFiles.isEmpty());
-    QTRY_COMPARE(units.count(), 1);
-    item->setImportedModelUnits(true);
-    QCOMPARE(item->editor().platform().models().size(), 1);
-    QCOMPARE(item->editor().platform().models().first()->sourcePath(), path);
-}
+    // --- Properties ----------------------------------------------------------------------------
+    void modes_notifyOnceAndReachTheSceneAtTheFrame_data()
+    {
+        QTest::addColumn<QString>("property");
+        QTest::addColumn<QString>("signal");
+        QTest::newRow("inchesMode") << "inchesMode"
+                                    << "inchesModeChanged";
+        QTest::newRow("platformIs75Microns") << "platformIs75Microns"
+                                             << "platformIs75MicronsChanged";
+        QTest::newRow("gimbalCanRender") << "gimbalCanRender"
+                                         << "gimbalCanRenderChanged";
+        QTest::newRow("gimbalFixedRotationModeEnabled") << "gimbalFixedRotationModeEnabled"
+                                                        << "gimbalFixedRotationModeChanged";
+        QTest::newRow("inSelectBaseMode") << "inSelectBaseMode"
+                                          << "inSelectBaseModeChanged";
+        QTest::newRow("inEditSupportMode") << "inEditSupportMode"
+                                           << "inEditSupportModeChanged";
+    }
 
-void TestRendererItem::addModels_twiceInOneFrame_importsBoth_urlsAsLocalPaths()
-{
-    QTemporaryDir dir;
-    const auto item = makeItem();
-    const QString first = writeStlBox(dir, "a.stl", 10, 10, 10);
-    const QString second = writeStlBox(dir, "b.stl", 10, 10, 10);
-    item->addModels({QUrl::fromLocalFile(first).toString()});
-    item->addModels({second});
-    QCOMPARE(item->requests().modelFiles, (QStringList {first, second}));
-    item->synchronizeEditor();
-    QTRY_COMPARE(item->editor().platform().models().size(), 2);
-}
+    void modes_notifyOnceAndReachTheSceneAtTheFrame()
+    {
+        QFETCH(QString, property);
+        QFETCH(QString, signal);
+        const auto item = makeItem();
+        const QMetaObject *meta = item->metaObject();
+        const QMetaProperty metaProperty = meta->property(meta->indexOfProperty(qPrintable(property)));
+        QVERIFY(metaProperty.isValid());
+        QVERIFY(metaProperty.hasNotifySignal());
+        const int signalIndex = meta->indexOfSignal(qPrintable(signal + QStringLiteral("()")));
+        QVERIFY2(signalIndex >= 0, qPrintable(signal));
+        QSignalSpy changed(item.get(), meta->method(signalIndex));
+        QSignalSpy notified(item.get(), metaProperty.notifySignal());
+        QVERIFY(item->setProperty(qPrintable(property), true));
+        QVERIFY(item->setProperty(qPrintable(property), true));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(notified.count(), 1);
+        QCOMPARE(item->property(qPrintable(property)).toBool(), true);
+        const auto applied = [&] {
+            const ModeFlags &modes = item->editor().modes();
+            const QMap<QString, bool> values {{"inchesMode", modes.inchesMode},
+                {"platformIs75Microns", modes.platformIs75Microns}, {"gimbalCanRender", modes.gimbalCanRender},
+                {"gimbalFixedRotationModeEnabled", modes.gimbalFixedRotationModeEnabled},
+                {"inSelectBaseMode", modes.inSelectBaseMode}, {"inEditSupportMode", modes.inEditSupportMode}};
+            return values.value(property);
+        };
+        QVERIFY(!applied());
+        item->synchronizeEditor();
+        QVERIFY(applied());
+        QVERIFY(item->setProperty(qPrintable(property), false));
+        QCOMPARE(changed.count(), 2);
+        item->synchronizeEditor();
+        QVERIFY(!applied());
+    }
 
-// --- Progress to the page ------------------------------------------------------------------
+    // --- Files ---------------------------------------------------------------------------------
+    void openFileFromSharedMemory_jobToTheViewer_meshImported()
+    {
+        const auto item = makeItem();
+        QSignalSpy viewer(item.get(), &RendererQMLItem::loadSSJToViewer);
+        const QString job = QStringLiteral("/home/user/PART.SSJ");
+        QTest::ignoreMessage(
+            QtDebugMsg, qPrintable(QStringLiteral("RendererQMLItem::openFileFromSharedMemory. File path: ") + job));
+        item->openFileFromSharedMemory(job);
+        QCOMPARE(viewer.count(), 1);
+        QCOMPARE(viewer.at(0).at(0).toString(), job);
+        QVERIFY(item->requests().modelFiles.isEmpty());
 
-void TestRendererItem::pageFunctions_receiveProgress_jobWritten()
-{
-    QTemporaryDir dir;
-    QQuickWindow window; // never shown: nothing is drawn
-    QQmlEngine engine;
-    QQmlComponent component(&engine);
-    component.setData("import QtQuick 2.0\n"
-                      "Item {\n"
-                      "    property var imports: []\n"
-                      "    property var supports: []\n"
-                      "    property var slices: []\n"
-                      "    function advanceImportModelBar(value) { imports.push(value) }\n"
-                      "    function advanceAddingSupportsBar(value) { supports.push(value) }\n"
-                      "    function advanceSliceStage(value) { slices.push(value) }\n"
-                      "}\n",
-        QUrl());
-    std::unique_ptr<QObject> pageObject(component.create());
-    QVERIFY2(pageObject, qPrintable(component.errorString()));
-    auto *page = qobject_cast<QQuickItem *>(pageObject.get());
-    page->setParentItem(window.contentItem());
-    auto *item = new RendererQMLItem(page);
-    item->setSize(QSizeF(800, 600));
-    const auto values = [&](const char *name) { return page->property(name).toList(); };
+        const QString path
+            = TestPaths::sourceDir() + QStringLiteral("/tests/data/meshes/obj_chest_open_quads_vtvn.obj");
+        QTest::ignoreMessage(
+            QtDebugMsg, qPrintable(QStringLiteral("RendererQMLItem::openFileFromSharedMemory. File path: ") + path));
+        // Connected the way the hand-off listener's signal reaches it.
+        QVERIFY(QMetaObject::invokeMethod(item.get(), "openFileFromSharedMemory", Q_ARG(QString, path)));
+        QCOMPARE(viewer.count(), 1);
+        QCOMPARE(item->requests().modelFiles, QStringList {path});
+        // The chest is 1 x 1.6 x 1.2 units: the import asks whether they are inches.
+        QSignalSpy units(item.get(), &RendererQMLItem::sendPromptUserForInchesOrMM);
+        item->synchronizeEditor();
+        QVERIFY(item->requests().modelFiles.isEmpty());
+        QTRY_COMPARE(units.count(), 1);
+        item->setImportedModelUnits(true);
+        QCOMPARE(item->editor().platform().models().size(), 1);
+        QCOMPARE(item->editor().platform().models().first()->sourcePath(), path);
+    }
 
-    item->addModels({writeStlBox(dir, "part.stl", 10, 10, 10)});
-    item->synchronizeEditor();
-    QTRY_COMPARE(item->editor().platform().models().size(), 1);
-    QVERIFY(values("imports").size() >= 2);
-    QCOMPARE(values("imports").last().toInt(), 100);
+    void addModels_twiceInOneFrame_importsBoth_urlsAsLocalPaths()
+    {
+        QTemporaryDir dir;
+        const auto item = makeItem();
+        const QString first = writeStlBox(dir, "a.stl", 10, 10, 10);
+        const QString second = writeStlBox(dir, "b.stl", 10, 10, 10);
+        item->addModels({QUrl::fromLocalFile(first).toString()});
+        item->addModels({second});
+        QCOMPARE(item->requests().modelFiles, (QStringList {first, second}));
+        item->synchronizeEditor();
+        QTRY_COMPARE(item->editor().platform().models().size(), 2);
+    }
 
-    QSignalSpy supportProgress(item, &RendererQMLItem::supportGenerationProgressWasUpated);
-    item->addSupportsToSelectedModel(1, 50);
-    item->synchronizeEditor();
-    QTRY_VERIFY(!item->editor().isGeneratingSupports());
-    QVERIFY(values("supports").size() >= 2);
-    QCOMPARE(values("supports").last().toInt(), 100);
-    QCOMPARE(supportProgress.count(), values("supports").size());
+    // --- Progress to the page ------------------------------------------------------------------
+    void pageFunctions_receiveProgress_jobWritten()
+    {
+        QTemporaryDir dir;
+        QQuickWindow window; // never shown: nothing is drawn
+        QQmlEngine engine;
+        QQmlComponent component(&engine);
+        component.setData("import QtQuick 2.0\n"
+                          "Item {\n"
+                          "    property var imports: []\n"
+                          "    property var supports: []\n"
+                          "    property var slices: []\n"
+                          "    function advanceImportModelBar(value) { imports.push(value) }\n"
+                          "    function advanceAddingSupportsBar(value) { supports.push(value) }\n"
+                          "    function advanceSliceStage(value) { slices.push(value) }\n"
+                          "}\n",
+            QUrl());
+        std::unique_ptr<QObject> pageObject(component.create());
+        QVERIFY2(pageObject, qPrintable(component.errorString()));
+        auto *page = qobject_cast<QQuickItem *>(pageObject.get());
+        page->setParentItem(window.contentItem());
+        auto *item = new RendererQMLItem(page);
+        item->setSize(QSizeF(800, 600));
+        const auto values = [&](const char *name) { return page->property(name).toList(); };
 
-    // Slicing, to a file given as a URL, anti-aliased: the signal carries the same progress.
-    QSignalSpy progress(item, &RendererQMLItem::sliceProgressUpdated);
-    const QString path = dir.filePath("job.ssj");
-    QVERIFY(item->saveSlices(QUrl::fromLocalFile(path).toString(), 50, true));
-    QVERIFY(values("slices").size() >= 3);
-    QCOMPARE(values("slices").first().toInt(), 0);
-    QCOMPARE(values("slices").last().toInt(), 100);
-    QCOMPARE(progress.count(), values("slices").size());
-    QFile file(path);
-    CrushedPrintJob job;
-    QVERIFY(job.loadCPJ(&file));
-    QCOMPARE(job.versionText(), QStringLiteral("3"));
-    QCOMPARE(job.layerThicknessText(), QStringLiteral("0.05"));
-}
+        item->addModels({writeStlBox(dir, "part.stl", 10, 10, 10)});
+        item->synchronizeEditor();
+        QTRY_COMPARE(item->editor().platform().models().size(), 1);
+        QVERIFY(values("imports").size() >= 2);
+        QCOMPARE(values("imports").last().toInt(), 100);
 
-// --- Output --------------------------------------------------------------------------------
+        QSignalSpy supportProgress(item, &RendererQMLItem::supportGenerationProgressWasUpated);
+        item->addSupportsToSelectedModel(1, 50);
+        item->synchronizeEditor();
+        QTRY_VERIFY(!item->editor().isGeneratingSupports());
+        QVERIFY(values("supports").size() >= 2);
+        QCOMPARE(values("supports").last().toInt(), 100);
+        QCOMPARE(supportProgress.count(), values("supports").size());
 
-void TestRendererItem::cancelSlicing_duringProgress_writesNothing()
-{
-    QTemporaryDir dir;
-    const auto item = makeItem();
-    addBox(item->editor().platform(), 10, 10, 20);
-    // The page's cancel button, pressed while slicing lets events through.
-    connect(item.get(), &RendererQMLItem::sliceProgressUpdated, item.get(), [&](int percent) {
-        if (percent >= 15)
-            QMetaObject::invokeMethod(item.get(), &RendererQMLItem::cancelSlicing, Qt::QueuedConnection);
-    });
-    const QString path = dir.filePath("part.ssj");
-    QVERIFY(!item->saveSlices(path, 20, false));
-    QVERIFY(!QFile::exists(path));
-    QVERIFY(!item->editor().isSlicing());
-}
+        // Slicing, to a file given as a URL, anti-aliased: the signal carries the same progress.
+        QSignalSpy progress(item, &RendererQMLItem::sliceProgressUpdated);
+        const QString path = dir.filePath("job.ssj");
+        QVERIFY(item->saveSlices(QUrl::fromLocalFile(path).toString(), 50, true));
+        QVERIFY(values("slices").size() >= 3);
+        QCOMPARE(values("slices").first().toInt(), 0);
+        QCOMPARE(values("slices").last().toInt(), 100);
+        QCOMPARE(progress.count(), values("slices").size());
+        QFile file(path);
+        CrushedPrintJob job;
+        QVERIFY(job.loadCPJ(&file));
+        QCOMPARE(job.versionText(), QStringLiteral("3"));
+        QCOMPARE(job.layerThicknessText(), QStringLiteral("0.05"));
+    }
 
-void TestRendererItem::print_slicesIntoTheTemporaryFolderAndSendsIt()
-{
-    const auto item = makeItem();
-    const QString name = QStringLiteral("viewtest%1").arg(QCoreApplication::applicationPid());
-    addBox(item->editor().platform(), 10, 10, 2, false, QStringLiteral("/models/") + name + QStringLiteral(".stl"));
-    QSignalSpy sent(item.get(), &RendererQMLItem::sendPrint);
-    item->print(QStringLiteral("SN-0042"), QStringLiteral("Tough Grey"), 100.0, false);
-    QCOMPARE(sent.count(), 1);
-    const QString path = sent.at(0).at(0).toString();
-    QVERIFY2(path.endsWith(QLatin1Char('/') + name + QStringLiteral(".ssj")), qPrintable(path));
-    QCOMPARE(sent.at(0).at(1).toString(), QStringLiteral("SN-0042"));
-    QCOMPARE(sent.at(0).at(2).toString(), QStringLiteral("Tough Grey"));
-    QFile file(path);
-    CrushedPrintJob job;
-    QVERIFY(job.loadCPJ(&file));
-    QCOMPARE(job.getTotalLayers(), 20);
-    QFile::remove(path);
-}
+    // --- Output --------------------------------------------------------------------------------
+    void cancelSlicing_duringProgress_writesNothing()
+    {
+        QTemporaryDir dir;
+        const auto item = makeItem();
+        addBox(item->editor().platform(), 10, 10, 20);
+        // The page's cancel button, pressed while slicing lets events through.
+        connect(item.get(), &RendererQMLItem::sliceProgressUpdated, item.get(), [&](int percent) {
+            if (percent >= 15)
+                QMetaObject::invokeMethod(item.get(), &RendererQMLItem::cancelSlicing, Qt::QueuedConnection);
+        });
+        const QString path = dir.filePath("part.ssj");
+        QVERIFY(!item->saveSlices(path, 20, false));
+        QVERIFY(!QFile::exists(path));
+        QVERIFY(!item->editor().isSlicing());
+    }
 
-void TestRendererItem::print_badThickness_isRefused()
-{
-    const auto item = makeItem();
-    addBox(item->editor().platform(), 10, 10, 2, false);
-    QSignalSpy sent(item.get(), &RendererQMLItem::sendPrint);
-    QTest::ignoreMessage(QtDebugMsg, "ERROR. RendererQMLItem::print. Unexpected layer thickness: -50");
-    item->print(QStringLiteral("SN"), QStringLiteral("Resin"), -50.0, false);
-    QCOMPARE(sent.count(), 0);
-}
+    void print_slicesIntoTheTemporaryFolderAndSendsIt()
+    {
+        const auto item = makeItem();
+        const QString name = QStringLiteral("viewtest%1").arg(QCoreApplication::applicationPid());
+        addBox(item->editor().platform(), 10, 10, 2, false, QStringLiteral("/models/") + name + QStringLiteral(".stl"));
+        QSignalSpy sent(item.get(), &RendererQMLItem::sendPrint);
+        item->print(QStringLiteral("SN-0042"), QStringLiteral("Tough Grey"), 100.0, false);
+        QCOMPARE(sent.count(), 1);
+        const QString path = sent.at(0).at(0).toString();
+        QVERIFY2(path.endsWith(QLatin1Char('/') + name + QStringLiteral(".ssj")), qPrintable(path));
+        QCOMPARE(sent.at(0).at(1).toString(), QStringLiteral("SN-0042"));
+        QCOMPARE(sent.at(0).at(2).toString(), QStringLiteral("Tough Grey"));
+        QFile file(path);
+        CrushedPrintJob job;
+        QVERIFY(job.loadCPJ(&file));
+        QCOMPARE(job.getTotalLayers(), 20);
+        QFile::remove(path);
+    }
+
+    void print_badThickness_isRefused()
+    {
+        const auto item = makeItem();
+        addBox(item->editor().platform(), 10, 10, 2, false);
+        QSignalSpy sent(item.get(), &RendererQMLItem::sendPrint);
+        item->print(QStringLiteral("SN"), QStringLiteral("Resin"), -50.0, false);
+        QCOMPARE(sent.count(), 0);
+    }
+};
 
 QTEST_MAIN(TestRendererItem)
 #include "tst_rendereritem.moc"

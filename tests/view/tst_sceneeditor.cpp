@@ -7,6 +7,7 @@
 #include "scenepicking.h"
 #include "testpaths.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -65,738 +66,668 @@ class TestSceneEditor : public QObject
     Q_OBJECT
 
 private slots:
-    // Edits and answers.
-    void edit_withNothingSelected_logsAndChangesNothing_data();
-    void edit_withNothingSelected_logsAndChangesNothing();
-    void transformationRequest_answersTheSelectedModel();
-    void generalInfo_answersHeightAndVolume();
-    void edit_selectedModel_staysOnThePlatformAndAnswers_data();
-    void edit_selectedModel_staysOnThePlatformAndAnswers();
-    void duplicate_addsPlacedCopiesAndKeepsTheSelection();
-    void duplicate_outOfRange_isRefused();
-    void removeDuplicates_keepsOthersAndTheSelected();
-    void delete_clearsSelectionAndHelpers();
-    void clearAll_emptiesTheScene();
-    void undoRedo_workWithoutSelection();
-    // Picking and mouse.
-    void pick_nearestModelAlongTheRay();
-    void pick_supportsCountAsTheirModel();
-    void select_clickOnModelSelects_onEmptySpaceDeselects();
-    void drag_movesOverThePlatformAndUndoes();
-    void gimbalMoveIcon_dragsTheSelectedModel();
-    void selectBase_laysThePickedFaceOnThePlatform();
-    void selectBaseArrow_onlyInItsMode();
-    void editSupports_withoutSupports_logsNotSupported();
-    // Placement and walls.
-    void placement_manyModels_noOverlapInsideThePlatform_data();
-    void placement_manyModels_noOverlapInsideThePlatform();
-    void walls_smallPlatformIsTested();
-    // Gimbal.
-    void gimbal_pointsReportedOnceAroundTheModel_disabledOnceWithout();
-    // Import.
-    void import_readyModel_isPlacedSelectedAndReported();
-    void import_smallModel_asksForUnitsAndWaits();
-    void import_largeModel_asksToResize();
-    void import_unreadableFile_isSkipped();
-    void import_answerWithoutModel_isLogged();
-    // Supports.
-    void supports_generatedAfterTheFrameWithProgress();
-    void supports_ofDeletedModel_areNotGenerated();
-    // Slicing.
-    void slicing_writesTheJobWithItsDescription_data();
-    void slicing_writesTheJobWithItsDescription();
-    void slicing_emptyScene_isRefused();
-};
+    // --- Edits and answers -------------------------------------------------------------------
+    void edit_withNothingSelected_logsAndChangesNothing_data()
+    {
+        QTest::addColumn<int>("action");
+        for (const Action action : {Action::SetPosition, Action::SetRotation, Action::ResetRotation, Action::SetScale,
+                 Action::CenterInPlatform, Action::AddSupports, Action::RemoveSupports, Action::Delete,
+                 Action::Duplicate, Action::RemoveDuplicates})
+            QTest::addRow("action %d", int(action)) << int(action);
+    }
 
-// --- Edits and answers -------------------------------------------------------------------
-
-void TestSceneEditor::edit_withNothingSelected_logsAndChangesNothing_data()
-{
-    QTest::addColumn<int>("action");
-    for (const Action action :
-        {Action::SetPosition, Action::SetRotation, Action::ResetRotation, Action::SetScale, Action::CenterInPlatform,
-            Action::AddSupports, Action::RemoveSupports, Action::Delete, Action::Duplicate, Action::RemoveDuplicates})
-        QTest::addRow("action %d", int(action)) << int(action);
-}
-
-void TestSceneEditor::edit_withNothingSelected_logsAndChangesNothing()
-{
-    QFETCH(int, action);
-    const auto editor = makeEditor();
-    const auto entry = addBox(editor->platform(), 10, 10, 10, false);
-    const QVector3D position = entry->mesh()->position();
-    QSignalSpy info(editor.get(), &SceneEditor::platformInfoReceived);
-    ModelEditRequest request = edit(Action(action));
-    request.xPosition = 20;
-    request.rotation = QVector3D(90, 0, 0);
-    request.scale = 2;
-    request.numberOfDuplicates = 2;
-    QTest::ignoreMessage(QtDebugMsg, kNoModelSelected);
-    editor->updateSelectedModel(request);
-    QCOMPARE(editor->platform().models().size(), 1);
-    QCOMPARE(entry->mesh()->position(), position);
-    QCOMPARE(entry->mesh()->scale(), QVector3D(1, 1, 1));
-    QCOMPARE(entry->mesh()->rotation(), QQuaternion());
-    QVERIFY(!editor->isGeneratingSupports());
-    QCOMPARE(info.count(), 0);
-}
-
-void TestSceneEditor::transformationRequest_answersTheSelectedModel()
-{
-    const auto editor = makeEditor();
-    const auto entry = addBox(editor->platform(), 10, 20, 30, true, QStringLiteral("/parts/bracket.stl"));
-    entry->mesh()->setUniformScale(2);
-    entry->mesh()->placeOnPlatform();
-    QSignalSpy answer(editor.get(), &SceneEditor::selectedModelTransformationReceived);
-    ModelEditRequest request;
-    request.transformationRequested = true;
-    editor->updateSelectedModel(request);
-    QCOMPARE(answer.count(), 1);
-    const QList<QVariant> arguments = answer.takeFirst();
-    QCOMPARE(arguments.at(0).value<QVector3D>(), entry->mesh()->position());
-    QCOMPARE(arguments.at(1).toDouble(), 2.0);
-    // Imported size (editor axes) and the height it stands now.
-    QVERIFY(near(QVector3D(arguments.at(2).value<QVector4D>()), QVector3D(10, 30, 20)));
-    QVERIFY(near(arguments.at(2).value<QVector4D>().w(), 60.0));
-    QCOMPARE(arguments.at(3).toString(), QStringLiteral("bracket.stl"));
-    QVERIFY(near(arguments.at(4).toDouble(), 6.0 * 8, 1e-3));
-}
-
-void TestSceneEditor::generalInfo_answersHeightAndVolume()
-{
-    const auto editor = makeEditor();
-    QSignalSpy info(editor.get(), &SceneEditor::platformInfoReceived);
-    ModelEditRequest request;
-    request.generalInfoRequested = true;
-    editor->updateSelectedModel(request);
-    QCOMPARE(info.count(), 1);
-    QCOMPARE(info.at(0).at(0).toDouble(), 0.0);
-    QCOMPARE(info.at(0).at(1).toDouble(), 0.0);
-    addBox(editor->platform(), 10, 10, 10, false);
-    addBox(editor->platform(), 10, 10, 25, false);
-    editor->updateSelectedModel(request);
-    QCOMPARE(info.count(), 2);
-    QVERIFY(near(info.at(1).at(0).toDouble(), 25.0));
-    QVERIFY(near(info.at(1).at(1).toDouble(), 1.0 + 2.5));
-}
-
-void TestSceneEditor::edit_selectedModel_staysOnThePlatformAndAnswers_data()
-{
-    QTest::addColumn<int>("action");
-    QTest::addColumn<QVector3D>("value"); // the scale (x), the rotation, or the position (x and z)
-    QTest::addColumn<QVector3D>("size"); // of the box 10 wide, 30 tall and 20 deep afterwards
-    QTest::addColumn<QPointF>("place"); // its centre's x and z afterwards; NaN: where it was
-    const QPointF unmoved(qQNaN(), qQNaN());
-    QTest::newRow("scale") << int(Action::SetScale) << QVector3D(2.5f, 0, 0) << QVector3D(25, 75, 50) << unmoved;
-    QTest::newRow("scale refused") << int(Action::SetScale) << QVector3D(-1, 0, 0) << QVector3D(10, 30, 20) << unmoved;
-    QTest::newRow("rotation about the first non-zero axis")
-        << int(Action::SetRotation) << QVector3D(0, 90, 45) << QVector3D(20, 30, 10) << unmoved;
-    QTest::newRow("rotation reset") << int(Action::ResetRotation) << QVector3D() << QVector3D(10, 30, 20) << unmoved;
-    QTest::newRow("position") << int(Action::SetPosition) << QVector3D(12.5f, 0, -7) << QVector3D(10, 30, 20)
-                              << QPointF(12.5, -7);
-    QTest::newRow("centre") << int(Action::CenterInPlatform) << QVector3D() << QVector3D(10, 30, 20) << QPointF(0, 0);
-}
-
-void TestSceneEditor::edit_selectedModel_staysOnThePlatformAndAnswers()
-{
-    QFETCH(int, action);
-    QFETCH(QVector3D, value);
-    QFETCH(QVector3D, size);
-    QFETCH(QPointF, place);
-    const auto editor = makeEditor();
-    const auto entry = addBox(editor->platform(), 10, 20, 30);
-    if (Action(action) == Action::ResetRotation)
-        entry->mesh()->rotate(1, 90);
-    const QVector3D before = centre(entry->mesh()->worldBoundingBox());
-    QSignalSpy info(editor.get(), &SceneEditor::platformInfoReceived);
-    QSignalSpy answer(editor.get(), &SceneEditor::selectedModelTransformationReceived);
-    ModelEditRequest request = edit(Action(action));
-    request.scale = value.x();
-    request.rotation = value;
-    request.xPosition = value.x();
-    request.yPosition = value.z();
-    if (value.x() < 0)
-        QTest::ignoreMessage(QtDebugMsg, "ERROR OpenGLRenderer::updateSelectedModel. Scale refused: -1");
-    editor->updateSelectedModel(request);
-    const BoundingBox box = entry->mesh()->worldBoundingBox();
-    QVERIFY(near(extents(box), size));
-    QVERIFY(near(box.minY, 0.0));
-    const QPointF expected = qIsNaN(place.x()) ? QPointF(double(before.x()), double(before.z())) : place;
-    QVERIFY(near(double(centre(box).x()), expected.x()) && near(double(centre(box).z()), expected.y()));
-    QCOMPARE(info.count(), 1);
-    QVERIFY(near(info.at(0).at(0).toDouble(), double(size.y())));
-    QCOMPARE(answer.count(), 1);
-}
-
-void TestSceneEditor::duplicate_addsPlacedCopiesAndKeepsTheSelection()
-{
-    const auto editor = makeEditor();
-    const auto original = addBox(editor->platform(), 20, 15, 10);
-    QSignalSpy info(editor.get(), &SceneEditor::platformInfoReceived);
-    ModelEditRequest request = edit(Action::Duplicate);
-    request.numberOfDuplicates = 3;
-    editor->updateSelectedModel(request);
-    const QList<PlatformModel::Entry> &models = editor->platform().models();
-    QCOMPARE(models.size(), 4);
-    QCOMPARE(editor->platform().selectedModel(), original);
-    // Placed apart, as the platform model places copies.
-    for (int i = 1; i < models.size(); ++i)
-        QVERIFY(!overlapOnPlatform(models.at(0)->mesh()->worldBoundingBox(), models.at(i)->mesh()->worldBoundingBox()));
-    QCOMPARE(info.count(), 1);
-    QVERIFY(near(info.at(0).at(1).toDouble(), 4 * 3.0));
-}
-
-void TestSceneEditor::duplicate_outOfRange_isRefused()
-{
-    const auto editor = makeEditor();
-    addBox(editor->platform(), 10, 10, 10);
-    for (const int count : {-1, SceneEditor::kMaximumDuplicates + 1}) {
-        ModelEditRequest request = edit(Action::Duplicate);
-        request.numberOfDuplicates = count;
-        QTest::ignoreMessage(QtDebugMsg,
-            qPrintable(QStringLiteral("ERROR OpenGLRenderer::updateSelectedModel. Number of duplicates out of range: ")
-                + QString::number(count)));
+    void edit_withNothingSelected_logsAndChangesNothing()
+    {
+        QFETCH(int, action);
+        const auto editor = makeEditor();
+        const auto entry = addBox(editor->platform(), 10, 10, 10, false);
+        const QVector3D position = entry->mesh()->position();
+        QSignalSpy info(editor.get(), &SceneEditor::platformInfoReceived);
+        ModelEditRequest request = edit(Action(action));
+        request.xPosition = 20;
+        request.rotation = QVector3D(90, 0, 0);
+        request.scale = 2;
+        request.numberOfDuplicates = 2;
+        QTest::ignoreMessage(QtDebugMsg, kNoModelSelected);
         editor->updateSelectedModel(request);
         QCOMPARE(editor->platform().models().size(), 1);
+        QCOMPARE(entry->mesh()->position(), position);
+        QCOMPARE(entry->mesh()->scale(), QVector3D(1, 1, 1));
+        QCOMPARE(entry->mesh()->rotation(), QQuaternion());
+        QVERIFY(!editor->isGeneratingSupports());
+        QCOMPARE(info.count(), 0);
     }
-}
 
-void TestSceneEditor::removeDuplicates_keepsOthersAndTheSelected()
-{
-    const auto editor = makeEditor();
-    const auto other = addBox(editor->platform(), 10, 10, 10, false, QStringLiteral("/models/other.stl"));
-    const auto original = addBox(editor->platform(), 10, 10, 10, true, QStringLiteral("/models/part.stl"));
-    ModelEditRequest request = edit(Action::Duplicate);
-    request.numberOfDuplicates = 2;
-    editor->updateSelectedModel(request);
-    QCOMPARE(editor->platform().models().size(), 4);
-    editor->updateSelectedModel(edit(Action::RemoveDuplicates));
-    QCOMPARE(editor->platform().models(), (QList<PlatformModel::Entry> {other, original}));
-}
-
-void TestSceneEditor::delete_clearsSelectionAndHelpers()
-{
-    const auto editor = makeEditor();
-    const auto first = addBox(editor->platform(), 10, 10, 10, false);
-    const auto second = addBox(editor->platform(), 10, 10, 10);
-    setModes(*editor, &ModeFlags::inSelectBaseMode, true);
-    editor->applyMouse(
-        mouse(MouseRequest::Action::ShowSelectBaseArrow, pixelOf(*editor, centre(second->mesh()->worldBoundingBox()))));
-    QVERIFY(editor->baseArrow());
-    QSignalSpy none(editor.get(), &SceneEditor::noModelSelectedAfterRequestingTransformation);
-    QSignalSpy info(editor.get(), &SceneEditor::platformInfoReceived);
-    editor->updateSelectedModel(edit(Action::Delete));
-    QCOMPARE(editor->platform().models(), QList<PlatformModel::Entry> {first});
-    QVERIFY(!editor->platform().selectedModel());
-    QVERIFY(!editor->baseArrow());
-    QCOMPARE(info.count(), 1);
-    QCOMPARE(none.count(), 1);
-}
-
-void TestSceneEditor::clearAll_emptiesTheScene()
-{
-    QTemporaryDir dir;
-    const auto editor = makeEditor();
-    addBox(editor->platform(), 10, 10, 10);
-    // A tiny model waits for its units answer.
-    editor->addModelFiles({writeStlBox(dir, "tiny.stl", 1, 1, 1)});
-    QTRY_VERIFY(editor->modelBeingAdded());
-    QSignalSpy info(editor.get(), &SceneEditor::platformInfoReceived);
-    editor->updateSelectedModel(edit(Action::ClearAll));
-    QVERIFY(editor->platform().models().isEmpty());
-    QVERIFY(!editor->platform().selectedModel());
-    QVERIFY(!editor->modelBeingAdded());
-    QCOMPARE(info.count(), 1);
-    QCOMPARE(info.at(0).at(0).toDouble(), 0.0);
-    QCOMPARE(editor->platform().history().stepCount(), 0);
-}
-
-void TestSceneEditor::undoRedo_workWithoutSelection()
-{
-    const auto editor = makeEditor();
-    const auto entry = addBox(editor->platform(), 10, 10, 10);
-    ModelEditRequest request = edit(Action::SetScale);
-    request.scale = 3;
-    editor->updateSelectedModel(request);
-    editor->platform().selectModel(nullptr);
-    editor->updateSelectedModel(edit(Action::Undo));
-    QVERIFY(near(entry->mesh()->userScale(), 1.0));
-    editor->updateSelectedModel(edit(Action::Redo));
-    QVERIFY(near(entry->mesh()->userScale(), 3.0));
-}
-
-// --- Picking and mouse -------------------------------------------------------------------
-
-void TestSceneEditor::pick_nearestModelAlongTheRay()
-{
-    const auto editor = makeEditor(); // from the front: the camera looks along -z
-    const auto front = addBox(editor->platform(), 10, 10, 10, false);
-    const auto back = addBox(editor->platform(), 30, 10, 30, false);
-    front->mesh()->setPosition(QVector3D(0, 5, 20));
-    back->mesh()->setPosition(QVector3D(0, 15, -20));
-    const QList<PlatformModel::Entry> &models = editor->platform().models();
-    // Through both: the front one is met first, whatever the list order.
-    const SceneRay through = editor->camera().rayThroughPixel(pixelOf(*editor, QVector3D(0, 5, 0)));
-    std::optional<ScenePicking::ModelHit> hit = ScenePicking::nearestModel(models, through);
-    QVERIFY(hit);
-    QCOMPARE(hit->entry, front);
-    QVERIFY(near(hit->point.z(), 25.0, 1e-2));
-    const QList<PlatformModel::Entry> reversed {back, front};
-    QCOMPARE(ScenePicking::nearestModel(reversed, through)->entry, front);
-    // Above the small one only the large one is met.
-    hit = ScenePicking::nearestModel(models, editor->camera().rayThroughPixel(pixelOf(*editor, QVector3D(0, 25, 0))));
-    QVERIFY(hit);
-    QCOMPARE(hit->entry, back);
-    // Beside both nothing is.
-    QVERIFY(
-        !ScenePicking::nearestModel(models, editor->camera().rayThroughPixel(pixelOf(*editor, QVector3D(50, 5, 0)))));
-}
-
-void TestSceneEditor::pick_supportsCountAsTheirModel()
-{
-    const auto editor = makeEditor(); // horizontal rays from the front
-    const auto entry = addBox(editor->platform(), 10, 10, 10, false);
-    QVERIFY(entry->mesh()->generateSupports(1, 50));
-    entry->mesh()->placeOnPlatform();
-    const double bottom = entry->mesh()->position().y() - 5.0;
-    QVERIFY(bottom > 2.0);
-    // Aim at the middle of a support face low down, where only the supports are.
-    const QMatrix4x4 toScene = entry->mesh()->supportMatrix();
-    std::optional<QVector3D> aim;
-    for (const MeshTriangle *triangle : entry->mesh()->supports().triangles()) {
-        const QVector3D middle = toScene.map((triangle->a + triangle->b + triangle->c) / 3.0f);
-        const QVector3D normal = toScene.mapVector(triangle->normal);
-        if (middle.y() < bottom - 1.0 && normal.z() > 0.5f) {
-            aim = middle;
-            break;
-        }
+    void transformationRequest_answersTheSelectedModel()
+    {
+        const auto editor = makeEditor();
+        const auto entry = addBox(editor->platform(), 10, 20, 30, true, QStringLiteral("/parts/bracket.stl"));
+        entry->mesh()->setUniformScale(2);
+        entry->mesh()->placeOnPlatform();
+        QSignalSpy answer(editor.get(), &SceneEditor::selectedModelTransformationReceived);
+        ModelEditRequest request;
+        request.transformationRequested = true;
+        editor->updateSelectedModel(request);
+        QCOMPARE(answer.count(), 1);
+        const QList<QVariant> arguments = answer.takeFirst();
+        QCOMPARE(arguments.at(0).value<QVector3D>(), entry->mesh()->position());
+        QCOMPARE(arguments.at(1).toDouble(), 2.0);
+        // Imported size (editor axes) and the height it stands now.
+        QVERIFY(near(QVector3D(arguments.at(2).value<QVector4D>()), QVector3D(10, 30, 20)));
+        QVERIFY(near(arguments.at(2).value<QVector4D>().w(), 60.0));
+        QCOMPARE(arguments.at(3).toString(), QStringLiteral("bracket.stl"));
+        QVERIFY(near(arguments.at(4).toDouble(), 6.0 * 8, 1e-3));
     }
-    QVERIFY(aim);
-    const SceneRay ray = editor->camera().rayThroughPixel(pixelOf(*editor, *aim));
-    QVERIFY(!entry->mesh()->pick(ray.origin, ray.direction));
-    const std::optional<ScenePicking::ModelHit> hit = ScenePicking::nearestModel(editor->platform().models(), ray);
-    QVERIFY(hit);
-    QCOMPARE(hit->entry, entry);
-    QVERIFY(hit->point.z() >= aim->z() - 1e-3f);
-}
 
-void TestSceneEditor::select_clickOnModelSelects_onEmptySpaceDeselects()
-{
-    const auto editor = makeEditor();
-    addBox(editor->platform(), 10, 10, 10, false);
-    const auto target = addBox(editor->platform(), 10, 10, 10, false);
-    QSignalSpy answer(editor.get(), &SceneEditor::selectedModelTransformationReceived);
-    QSignalSpy none(editor.get(), &SceneEditor::noModelSelectedAfterRequestingTransformation);
-    editor->applyMouse(
-        mouse(MouseRequest::Action::SelectModel, pixelOf(*editor, centre(target->mesh()->worldBoundingBox()))));
-    QCOMPARE(editor->platform().selectedModel(), target);
-    QCOMPARE(answer.count(), 1);
-    editor->applyMouse(mouse(MouseRequest::Action::SelectModel, QPointF(2, 2)));
-    QVERIFY(!editor->platform().selectedModel());
-    QCOMPARE(none.count(), 1);
-}
+    void generalInfo_answersHeightAndVolume()
+    {
+        const auto editor = makeEditor();
+        QSignalSpy info(editor.get(), &SceneEditor::platformInfoReceived);
+        ModelEditRequest request;
+        request.generalInfoRequested = true;
+        editor->updateSelectedModel(request);
+        QCOMPARE(info.count(), 1);
+        QCOMPARE(info.at(0).at(0).toDouble(), 0.0);
+        QCOMPARE(info.at(0).at(1).toDouble(), 0.0);
+        addBox(editor->platform(), 10, 10, 10, false);
+        addBox(editor->platform(), 10, 10, 25, false);
+        editor->updateSelectedModel(request);
+        QCOMPARE(info.count(), 2);
+        QVERIFY(near(info.at(1).at(0).toDouble(), 25.0));
+        QVERIFY(near(info.at(1).at(1).toDouble(), 1.0 + 2.5));
+    }
 
-void TestSceneEditor::drag_movesOverThePlatformAndUndoes()
-{
-    const auto editor = makeEditor(OpenGLCamera::presetPose(OpenGLCamera::PresetView::Home));
-    const auto entry = addBox(editor->platform(), 10, 10, 10, false);
-    const QVector3D start = entry->mesh()->position();
-    const QPointF press = pixelOf(*editor, centre(entry->mesh()->worldBoundingBox()));
-    const QPointF moved = press + QPointF(60, 25);
-    MouseRequest request;
-    request.add(MouseRequest::Action::SelectModel, press);
-    request.add(MouseRequest::Action::MoveModel, press + QPointF(10, 10));
-    request.add(MouseRequest::Action::MoveModel, moved); // replaces the move before
-    QCOMPARE(int(request.events.size()), 2);
-    editor->applyMouse(request);
-    QCOMPARE(editor->platform().selectedModel(), entry);
-    // The grabbed point follows the mouse over the platform plane.
-    const auto hit = [&](const QPointF &pixel) {
-        const SceneRay ray = editor->camera().rayThroughPixel(pixel);
-        return UserImportedMesh::platformHit(ray.origin, ray.direction);
-    };
-    const QVector3D expected = start + (hit(moved) - hit(press));
-    QVERIFY(near(entry->mesh()->position(), QVector3D(expected.x(), start.y(), expected.z()), 1e-2f));
-    QCOMPARE(editor->platform().history().stepCount(), 0);
-    QSignalSpy answer(editor.get(), &SceneEditor::selectedModelTransformationReceived);
-    editor->applyMouse(mouse(MouseRequest::Action::SelectionButtonReleased, QPointF()));
-    QVERIFY(!entry->mesh()->isDragging());
-    QCOMPARE(editor->platform().history().stepCount(), 1);
-    QCOMPARE(answer.count(), 1);
-    const QVector3D dropped = entry->mesh()->position();
-    editor->updateSelectedModel(edit(Action::Undo));
-    QVERIFY(near(entry->mesh()->position(), start));
-    editor->updateSelectedModel(edit(Action::Redo));
-    QVERIFY(near(entry->mesh()->position(), dropped));
-}
+    void edit_selectedModel_staysOnThePlatformAndAnswers_data()
+    {
+        QTest::addColumn<int>("action");
+        QTest::addColumn<QVector3D>("value"); // the scale (x), the rotation, or the position (x and z)
+        QTest::addColumn<QVector3D>("size"); // of the box 10 wide, 30 tall and 20 deep afterwards
+        QTest::addColumn<QPointF>("place"); // its centre's x and z afterwards; NaN: where it was
+        const QPointF unmoved(qQNaN(), qQNaN());
+        QTest::newRow("scale") << int(Action::SetScale) << QVector3D(2.5f, 0, 0) << QVector3D(25, 75, 50) << unmoved;
+        QTest::newRow("scale refused") << int(Action::SetScale) << QVector3D(-1, 0, 0) << QVector3D(10, 30, 20)
+                                       << unmoved;
+        QTest::newRow("rotation about the first non-zero axis")
+            << int(Action::SetRotation) << QVector3D(0, 90, 45) << QVector3D(20, 30, 10) << unmoved;
+        QTest::newRow("rotation reset") << int(Action::ResetRotation) << QVector3D() << QVector3D(10, 30, 20)
+                                        << unmoved;
+        QTest::newRow("position") << int(Action::SetPosition) << QVector3D(12.5f, 0, -7) << QVector3D(10, 30, 20)
+                                  << QPointF(12.5, -7);
+        QTest::newRow("centre") << int(Action::CenterInPlatform) << QVector3D() << QVector3D(10, 30, 20)
+                                << QPointF(0, 0);
+    }
 
-void TestSceneEditor::gimbalMoveIcon_dragsTheSelectedModel()
-{
-    const auto editor = makeEditor(OpenGLCamera::presetPose(OpenGLCamera::PresetView::Home));
-    const auto entry = addBox(editor->platform(), 10, 10, 10);
-    const QVector3D start = entry->mesh()->position();
-    // The icon sits beside the model: the press need not hit it.
-    MouseRequest request;
-    request.add(MouseRequest::Action::PressGimbalMoveIcon, QPointF(100, 500));
-    request.add(MouseRequest::Action::DragGimbalMoveIcon, QPointF(160, 500));
-    request.add(MouseRequest::Action::SelectionButtonReleased, QPointF());
-    editor->applyMouse(request);
-    QVERIFY(entry->mesh()->position().x() > start.x() + 1.0f);
-    QCOMPARE(entry->mesh()->position().y(), start.y());
-    QCOMPARE(editor->platform().history().stepCount(), 1);
-}
-
-void TestSceneEditor::selectBase_laysThePickedFaceOnThePlatform()
-{
-    const auto editor = makeEditor(); // the front face (+z) faces the camera
-    const auto entry = addBox(editor->platform(), 10, 20, 30); // 10 wide, 30 tall, 20 deep
-    QVERIFY(near(extents(entry->mesh()->worldBoundingBox()), QVector3D(10, 30, 20)));
-    editor->applyMouse(
-        mouse(MouseRequest::Action::SelectBase, pixelOf(*editor, centre(entry->mesh()->worldBoundingBox()))));
-    // The front face now lies on the platform: the depth became the height.
-    const BoundingBox box = entry->mesh()->worldBoundingBox();
-    QVERIFY(near(extents(box), QVector3D(10, 20, 30), 1e-2f));
-    QVERIFY(near(box.minY, 0.0, 1e-3));
-    QVERIFY(editor->platform().history().stepCount() >= 1);
-
-    // From the right (+x face), and from above (top face): each lies down.
-    editor->camera().setPose(OpenGLCamera::presetPose(OpenGLCamera::PresetView::Right));
-    editor->applyMouse(
-        mouse(MouseRequest::Action::SelectBase, pixelOf(*editor, centre(entry->mesh()->worldBoundingBox()))));
-    QVERIFY(near(extents(entry->mesh()->worldBoundingBox()), QVector3D(20, 10, 30), 1e-2f));
-    editor->camera().setPose(OpenGLCamera::presetPose(OpenGLCamera::PresetView::Top));
-    editor->applyMouse(
-        mouse(MouseRequest::Action::SelectBase, pixelOf(*editor, centre(entry->mesh()->worldBoundingBox()))));
-    QVERIFY(near(extents(entry->mesh()->worldBoundingBox()), QVector3D(20, 10, 30), 1e-2f));
-    QVERIFY(near(entry->mesh()->worldBoundingBox().minY, 0.0, 1e-3));
-}
-
-void TestSceneEditor::selectBaseArrow_onlyInItsMode()
-{
-    const auto editor = makeEditor();
-    const auto entry = addBox(editor->platform(), 10, 10, 10);
-    const QPointF onModel = pixelOf(*editor, centre(entry->mesh()->worldBoundingBox()));
-    editor->applyMouse(mouse(MouseRequest::Action::ShowSelectBaseArrow, onModel));
-    QVERIFY(!editor->baseArrow());
-    setModes(*editor, &ModeFlags::inSelectBaseMode, true);
-    editor->applyMouse(mouse(MouseRequest::Action::ShowSelectBaseArrow, onModel));
-    QVERIFY(editor->baseArrow());
-    // Points into the front face.
-    QVERIFY(near(editor->baseArrow()->direction, QVector3D(0, 0, -1)));
-    QVERIFY(near(editor->baseArrow()->point.z(), float(entry->mesh()->worldBoundingBox().maxZ), 1e-2f));
-    QVERIFY(editor->snapshot().baseArrow);
-    editor->applyMouse(mouse(MouseRequest::Action::ShowSelectBaseArrow, QPointF(1, 1)));
-    QVERIFY(!editor->baseArrow());
-    editor->applyMouse(mouse(MouseRequest::Action::ShowSelectBaseArrow, onModel));
-    setModes(*editor, &ModeFlags::inSelectBaseMode, false);
-    QVERIFY(!editor->baseArrow());
-    QVERIFY(!editor->snapshot().baseArrow);
-}
-
-void TestSceneEditor::editSupports_withoutSupports_logsNotSupported()
-{
-    const auto editor = makeEditor();
-    const auto entry = addBox(editor->platform(), 10, 10, 10);
-    setModes(*editor, &ModeFlags::inEditSupportMode, true);
-    const QPointF onModel = pixelOf(*editor, centre(entry->mesh()->worldBoundingBox()));
-    QTest::ignoreMessage(QtDebugMsg, "ERROR -- UserImportedMesh::addSupportAtPoint. Not supported.");
-    editor->applyMouse(mouse(MouseRequest::Action::ClickInEditSupportMode, onModel));
-    QTest::ignoreMessage(QtDebugMsg, "ERROR -- UserImportedMesh::deleteAnchorSupport. Not supported.");
-    editor->applyMouse(mouse(MouseRequest::Action::DeleteSupport, onModel));
-    editor->applyMouse(mouse(MouseRequest::Action::MoveInEditSupportMode, onModel));
-    QVERIFY(!editor->supportTip());
-    QVERIFY(!entry->mesh()->hasSupports());
-}
-
-// --- Placement and walls -----------------------------------------------------------------
-
-void TestSceneEditor::placement_manyModels_noOverlapInsideThePlatform_data()
-{
-    QTest::addColumn<bool>("is75Microns");
-    QTest::newRow("100 microns, 128 x 80 mm") << false;
-    QTest::newRow("75 microns, 96 x 60 mm") << true;
-}
-
-void TestSceneEditor::placement_manyModels_noOverlapInsideThePlatform()
-{
-    QFETCH(bool, is75Microns);
-    QTemporaryDir dir;
-    const auto editor = makeEditor();
-    setModes(*editor, &ModeFlags::platformIs75Microns, is75Microns);
-    QStringList files;
-    for (int i = 0; i < 6; ++i)
-        files << writeStlBox(dir, QStringLiteral("part%1.stl").arg(i), 18, 12, 8 + i);
-    editor->addModelFiles(files);
-    QTRY_COMPARE(editor->platform().models().size(), 6);
-    const PlatformArea area = PlatformArea::forPrinter(is75Microns);
-    QCOMPARE(area.halfWidth, is75Microns ? 48.0 : 64.0);
-    QCOMPARE(area.halfDepth, is75Microns ? 30.0 : 40.0);
-    const QList<PlatformModel::Entry> &models = editor->platform().models();
-    for (int i = 0; i < models.size(); ++i) {
-        const BoundingBox box = models.at(i)->mesh()->worldBoundingBox();
-        QVERIFY(!area.isCrossedBy(box));
+    void edit_selectedModel_staysOnThePlatformAndAnswers()
+    {
+        QFETCH(int, action);
+        QFETCH(QVector3D, value);
+        QFETCH(QVector3D, size);
+        QFETCH(QPointF, place);
+        const auto editor = makeEditor();
+        const auto entry = addBox(editor->platform(), 10, 20, 30);
+        if (Action(action) == Action::ResetRotation)
+            entry->mesh()->rotate(1, 90);
+        const QVector3D before = centre(entry->mesh()->worldBoundingBox());
+        QSignalSpy info(editor.get(), &SceneEditor::platformInfoReceived);
+        QSignalSpy answer(editor.get(), &SceneEditor::selectedModelTransformationReceived);
+        ModelEditRequest request = edit(Action(action));
+        request.scale = value.x();
+        request.rotation = value;
+        request.xPosition = value.x();
+        request.yPosition = value.z();
+        if (value.x() < 0)
+            QTest::ignoreMessage(QtDebugMsg, "ERROR OpenGLRenderer::updateSelectedModel. Scale refused: -1");
+        editor->updateSelectedModel(request);
+        const BoundingBox box = entry->mesh()->worldBoundingBox();
+        QVERIFY(near(extents(box), size));
         QVERIFY(near(box.minY, 0.0));
-        for (int j = i + 1; j < models.size(); ++j)
-            QVERIFY(!overlapOnPlatform(box, models.at(j)->mesh()->worldBoundingBox()));
+        const QPointF expected = qIsNaN(place.x()) ? QPointF(double(before.x()), double(before.z())) : place;
+        QVERIFY(near(double(centre(box).x()), expected.x()) && near(double(centre(box).z()), expected.y()));
+        QCOMPARE(info.count(), 1);
+        QVERIFY(near(info.at(0).at(0).toDouble(), double(size.y())));
+        QCOMPARE(answer.count(), 1);
     }
-    QVERIFY(!editor->doAnyModelsIntersectWalls());
-}
 
-void TestSceneEditor::walls_smallPlatformIsTested()
-{
-    const auto editor = makeEditor();
-    const auto entry = addBox(editor->platform(), 10, 10, 10);
-    entry->mesh()->setPosition(QVector3D(50, 5, 0)); // reaches x = 55
-    QVERIFY(!editor->doAnyModelsIntersectWalls());
-    setModes(*editor, &ModeFlags::platformIs75Microns, true);
-    QVERIFY(editor->doAnyModelsIntersectWalls());
-    const std::array<bool, CollisionWall::kKinds> walls = editor->crossedWalls();
-    QCOMPARE(walls, (std::array<bool, CollisionWall::kKinds> {false, true, false, false, false}));
-    QCOMPARE(editor->snapshot().wallsCrossed, walls);
-    entry->mesh()->setPosition(QVector3D(0, 5, -27)); // reaches z = -32
-    QCOMPARE(editor->crossedWalls(), (std::array<bool, CollisionWall::kKinds> {true, false, false, false, false}));
-    entry->mesh()->setPosition(QVector3D(0, 200, 0));
-    QCOMPARE(editor->crossedWalls(), (std::array<bool, CollisionWall::kKinds> {false, false, false, false, true}));
-}
+    void duplicates_placedApartAndRemovedAgain_outOfRangeRefused()
+    {
+        const auto editor = makeEditor();
+        const auto other = addBox(editor->platform(), 10, 10, 10, false, QStringLiteral("/models/other.stl"));
+        const auto original = addBox(editor->platform(), 20, 15, 10, true, QStringLiteral("/models/part.stl"));
+        const auto duplicate = [&](int count) {
+            ModelEditRequest request = edit(Action::Duplicate);
+            request.numberOfDuplicates = count;
+            editor->updateSelectedModel(request);
+        };
+        duplicate(-1);
+        duplicate(SceneEditor::kMaximumDuplicates + 1);
+        QCOMPARE(editor->platform().models().size(), 2);
+        QSignalSpy info(editor.get(), &SceneEditor::platformInfoReceived);
+        duplicate(3);
+        const QList<PlatformModel::Entry> &models = editor->platform().models();
+        QCOMPARE(models.size(), 5);
+        QCOMPARE(editor->platform().selectedModel(), original);
+        // Placed apart, as the platform model places copies.
+        for (int i = 0; i < models.size(); ++i)
+            for (int j = i + 1; j < models.size(); ++j)
+                QVERIFY(!overlapOnPlatform(
+                    models.at(i)->mesh()->worldBoundingBox(), models.at(j)->mesh()->worldBoundingBox()));
+        QCOMPARE(info.count(), 1);
+        QVERIFY(near(info.at(0).at(1).toDouble(), 1 + 4 * 3.0));
+        editor->updateSelectedModel(edit(Action::RemoveDuplicates));
+        QCOMPARE(editor->platform().models(), (QList<PlatformModel::Entry> {other, original}));
+    }
 
-// --- Gimbal ------------------------------------------------------------------------------
+    void delete_clearsSelectionAndHelpers()
+    {
+        const auto editor = makeEditor();
+        const auto first = addBox(editor->platform(), 10, 10, 10, false);
+        const auto second = addBox(editor->platform(), 10, 10, 10);
+        setModes(*editor, &ModeFlags::inSelectBaseMode, true);
+        editor->applyMouse(mouse(
+            MouseRequest::Action::ShowSelectBaseArrow, pixelOf(*editor, centre(second->mesh()->worldBoundingBox()))));
+        QVERIFY(editor->baseArrow());
+        QSignalSpy none(editor.get(), &SceneEditor::noModelSelectedAfterRequestingTransformation);
+        QSignalSpy info(editor.get(), &SceneEditor::platformInfoReceived);
+        editor->updateSelectedModel(edit(Action::Delete));
+        QCOMPARE(editor->platform().models(), QList<PlatformModel::Entry> {first});
+        QVERIFY(!editor->platform().selectedModel());
+        QVERIFY(!editor->baseArrow());
+        QCOMPARE(info.count(), 1);
+        QCOMPARE(none.count(), 1);
+    }
 
-void TestSceneEditor::gimbal_pointsReportedOnceAroundTheModel_disabledOnceWithout()
-{
-    const auto editor = makeEditor();
-    const auto entry = addBox(editor->platform(), 20, 20, 20);
-    QSignalSpy disabled(editor.get(), &SceneEditor::gimbalIsDisabled);
-    QSignalSpy points(editor.get(), &SceneEditor::gimbalBoundingPointsReceived);
-    editor->frameSynchronized(); // the gimbal cannot render yet
-    editor->frameSynchronized();
-    QCOMPARE(disabled.count(), 1);
-    setModes(*editor, &ModeFlags::gimbalCanRender, true);
-    editor->frameSynchronized();
-    editor->frameSynchronized();
-    QCOMPARE(points.count(), 1);
-    const QPointF top = points.at(0).at(0).toPointF();
-    const QPointF right = points.at(0).at(1).toPointF();
-    const QPointF bottom = points.at(0).at(2).toPointF();
-    const QPointF left = points.at(0).at(3).toPointF();
-    const QPointF middle = pixelOf(*editor, centre(entry->mesh()->worldBoundingBox()));
-    QVERIFY(top.y() < middle.y() && bottom.y() > middle.y());
-    QVERIFY(left.x() < middle.x() && right.x() > middle.x());
-    // Around the whole model: beyond its corners on screen.
-    const QPointF corner = pixelOf(
-        *editor, QVector3D(10, 20, 10) + QVector3D(entry->mesh()->position().x(), 0, entry->mesh()->position().z()));
-    QVERIFY(right.x() >= corner.x() && top.y() <= corner.y());
-    QVERIFY(editor->snapshot().gimbal);
-    // A new place is reported again.
-    entry->mesh()->setPosition(entry->mesh()->position() + QVector3D(5, 0, 0));
-    editor->frameSynchronized();
-    QCOMPARE(points.count(), 2);
-    // Without a selection: disabled, once.
-    editor->platform().selectModel(nullptr);
-    editor->frameSynchronized();
-    editor->frameSynchronized();
-    QCOMPARE(disabled.count(), 2);
-    QVERIFY(!editor->snapshot().gimbal);
-}
+    void clearAll_emptiesTheScene()
+    {
+        QTemporaryDir dir;
+        const auto editor = makeEditor();
+        addBox(editor->platform(), 10, 10, 10);
+        // A tiny model waits for its units answer.
+        editor->addModelFiles({writeStlBox(dir, "tiny.stl", 1, 1, 1)});
+        QTRY_VERIFY(editor->modelBeingAdded());
+        QSignalSpy info(editor.get(), &SceneEditor::platformInfoReceived);
+        editor->updateSelectedModel(edit(Action::ClearAll));
+        QVERIFY(editor->platform().models().isEmpty());
+        QVERIFY(!editor->platform().selectedModel());
+        QVERIFY(!editor->modelBeingAdded());
+        QCOMPARE(info.count(), 1);
+        QCOMPARE(info.at(0).at(0).toDouble(), 0.0);
+        QCOMPARE(editor->platform().history().stepCount(), 0);
+    }
 
-// --- Import ------------------------------------------------------------------------------
+    void undoRedo_workWithoutSelection()
+    {
+        const auto editor = makeEditor();
+        const auto entry = addBox(editor->platform(), 10, 10, 10);
+        ModelEditRequest request = edit(Action::SetScale);
+        request.scale = 3;
+        editor->updateSelectedModel(request);
+        editor->platform().selectModel(nullptr);
+        editor->updateSelectedModel(edit(Action::Undo));
+        QVERIFY(near(entry->mesh()->userScale(), 1.0));
+        editor->updateSelectedModel(edit(Action::Redo));
+        QVERIFY(near(entry->mesh()->userScale(), 3.0));
+    }
 
-void TestSceneEditor::import_readyModel_isPlacedSelectedAndReported()
-{
-    const auto editor = makeEditor();
-    QSignalSpy progress(editor.get(), &SceneEditor::importProgressUpdated);
-    QSignalSpy info(editor.get(), &SceneEditor::platformInfoReceived);
-    QSignalSpy changed(editor.get(), &SceneEditor::sceneChanged);
-    const QString path
-        = TestPaths::sourceDir() + QStringLiteral("/tests/data/meshes/binary_solidheader_cube20_with_hole.stl");
-    editor->addModelFiles({path});
-    // The import runs after the frame, not inside it.
-    QVERIFY(editor->platform().models().isEmpty());
-    QTRY_COMPARE(editor->platform().models().size(), 1);
-    const PlatformModel::Entry entry = editor->platform().models().first();
-    QCOMPARE(editor->platform().selectedModel(), entry);
-    QCOMPARE(entry->sourcePath(), path);
-    QVERIFY(near(entry->mesh()->worldBoundingBox().minY, 0.0));
-    QVERIFY(!editor->area().isCrossedBy(entry->mesh()->worldBoundingBox()));
-    QVERIFY(progress.count() >= 2);
-    QCOMPARE(progress.last().at(0).toInt(), 100);
-    QCOMPARE(info.count(), 1);
-    // The 20 x 20 x 10 mm block lies flat: 10 mm high.
-    QVERIFY(near(info.at(0).at(0).toDouble(), 10.0));
-    QVERIFY(near(info.at(0).at(1).toDouble(), 3.0));
-    QVERIFY(changed.count() >= 1);
-}
+    // --- Picking and mouse -------------------------------------------------------------------
+    void pick_nearestModelAlongTheRay()
+    {
+        const auto editor = makeEditor(); // from the front: the camera looks along -z
+        const auto front = addBox(editor->platform(), 10, 10, 10, false);
+        const auto back = addBox(editor->platform(), 30, 10, 30, false);
+        front->mesh()->setPosition(QVector3D(0, 5, 20));
+        back->mesh()->setPosition(QVector3D(0, 15, -20));
+        const QList<PlatformModel::Entry> &models = editor->platform().models();
+        // Through both: the front one is met first, whatever the list order.
+        const SceneRay through = editor->camera().rayThroughPixel(pixelOf(*editor, QVector3D(0, 5, 0)));
+        std::optional<ScenePicking::ModelHit> hit = ScenePicking::nearestModel(models, through);
+        QVERIFY(hit);
+        QCOMPARE(hit->entry, front);
+        QVERIFY(near(hit->point.z(), 25.0, 1e-2));
+        const QList<PlatformModel::Entry> reversed {back, front};
+        QCOMPARE(ScenePicking::nearestModel(reversed, through)->entry, front);
+        // Above the small one only the large one is met.
+        hit = ScenePicking::nearestModel(
+            models, editor->camera().rayThroughPixel(pixelOf(*editor, QVector3D(0, 25, 0))));
+        QVERIFY(hit);
+        QCOMPARE(hit->entry, back);
+        // Beside both nothing is.
+        QVERIFY(!ScenePicking::nearestModel(
+            models, editor->camera().rayThroughPixel(pixelOf(*editor, QVector3D(50, 5, 0)))));
+    }
 
-void TestSceneEditor::import_smallModel_asksForUnitsAndWaits()
-{
-    QTemporaryDir dir;
-    const auto editor = makeEditor();
-    QSignalSpy units(editor.get(), &SceneEditor::sendPromptUserForInchesOrMM);
-    editor->addModelFiles({writeStlBox(dir, "tiny.stl", 1, 2, 1), writeStlBox(dir, "normal.stl", 10, 10, 10)});
-    QTRY_COMPARE(units.count(), 1);
-    // The queue waits for the answer.
-    QTest::qWait(50);
-    QVERIFY(editor->platform().models().isEmpty());
-    QVERIFY(editor->modelBeingAdded());
-    QCOMPARE(editor->filesToImport().size(), 1);
-    editor->setImportedModelUnits(true);
-    QCOMPARE(editor->platform().models().size(), 1);
-    QVERIFY(near(extents(editor->platform().models().first()->mesh()->worldBoundingBox()),
-        QVector3D(25.4f, 25.4f, 50.8f), 1e-2f));
-    QVERIFY(near(editor->platform().models().first()->mesh()->userScale(), 1.0));
-    QTRY_COMPARE(editor->platform().models().size(), 2);
-    QVERIFY(!editor->modelBeingAdded());
-}
+    void pick_supportsCountAsTheirModel()
+    {
+        const auto editor = makeEditor(); // horizontal rays from the front
+        const auto entry = addBox(editor->platform(), 10, 10, 10, false);
+        QVERIFY(entry->mesh()->generateSupports(1, 50));
+        entry->mesh()->placeOnPlatform();
+        const double bottom = entry->mesh()->position().y() - 5.0;
+        QVERIFY(bottom > 2.0);
+        // Aim at the middle of a support face low down, where only the supports are.
+        const QMatrix4x4 toScene = entry->mesh()->supportMatrix();
+        std::optional<QVector3D> aim;
+        for (const MeshTriangle *triangle : entry->mesh()->supports().triangles()) {
+            const QVector3D middle = toScene.map((triangle->a + triangle->b + triangle->c) / 3.0f);
+            const QVector3D normal = toScene.mapVector(triangle->normal);
+            if (middle.y() < bottom - 1.0 && normal.z() > 0.5f) {
+                aim = middle;
+                break;
+            }
+        }
+        QVERIFY(aim);
+        const SceneRay ray = editor->camera().rayThroughPixel(pixelOf(*editor, *aim));
+        QVERIFY(!entry->mesh()->pick(ray.origin, ray.direction));
+        const std::optional<ScenePicking::ModelHit> hit = ScenePicking::nearestModel(editor->platform().models(), ray);
+        QVERIFY(hit);
+        QCOMPARE(hit->entry, entry);
+        QVERIFY(hit->point.z() >= aim->z() - 1e-3f);
+    }
 
-void TestSceneEditor::import_largeModel_asksToResize()
-{
-    QTemporaryDir dir;
-    const auto editor = makeEditor();
-    QSignalSpy resize(editor.get(), &SceneEditor::sendPromptUserForResizeToFitPlatform);
-    editor->addModelFiles({writeStlBox(dir, "rod.stl", 250, 10, 10)});
-    QTRY_COMPARE(resize.count(), 1);
-    QVERIFY(editor->platform().models().isEmpty());
-    editor->resizeImportedModelToFitPlatform(true);
-    QCOMPARE(editor->platform().models().size(), 1);
-    // Scaled alike along every axis.
-    QVERIFY(near(extents(editor->platform().models().first()->mesh()->worldBoundingBox()),
-        QVector3D(203.2f, 8.128f, 8.128f), 1e-2f));
-    // Declined, the model keeps its size (and crosses the walls).
-    editor->addModelFiles({writeStlBox(dir, "long.stl", 300, 10, 10)});
-    QTRY_COMPARE(resize.count(), 2);
-    editor->resizeImportedModelToFitPlatform(false);
-    QCOMPARE(editor->platform().models().size(), 2);
-    QVERIFY(near(extents(editor->platform().models().last()->mesh()->worldBoundingBox()).x(), 300.0, 1e-2));
-    QVERIFY(editor->doAnyModelsIntersectWalls());
-}
+    void select_clickOnModelSelects_onEmptySpaceDeselects()
+    {
+        const auto editor = makeEditor();
+        addBox(editor->platform(), 10, 10, 10, false);
+        const auto target = addBox(editor->platform(), 10, 10, 10, false);
+        QSignalSpy answer(editor.get(), &SceneEditor::selectedModelTransformationReceived);
+        QSignalSpy none(editor.get(), &SceneEditor::noModelSelectedAfterRequestingTransformation);
+        editor->applyMouse(
+            mouse(MouseRequest::Action::SelectModel, pixelOf(*editor, centre(target->mesh()->worldBoundingBox()))));
+        QCOMPARE(editor->platform().selectedModel(), target);
+        QCOMPARE(answer.count(), 1);
+        editor->applyMouse(mouse(MouseRequest::Action::SelectModel, QPointF(2, 2)));
+        QVERIFY(!editor->platform().selectedModel());
+        QCOMPARE(none.count(), 1);
+    }
 
-void TestSceneEditor::import_unreadableFile_isSkipped()
-{
-    QTemporaryDir dir;
-    const auto editor = makeEditor();
-    QFile empty(dir.filePath("empty.stl"));
-    QVERIFY(empty.open(QIODevice::WriteOnly));
-    empty.close();
-    const QString good = writeStlBox(dir, "good.stl", 10, 10, 10);
-    editor->addModelFiles({dir.filePath("missing.stl"), empty.fileName(), good});
-    QTRY_COMPARE(editor->platform().models().size(), 1);
-    QCOMPARE(editor->platform().models().first()->sourcePath(), good);
-    QTRY_VERIFY(!editor->isImporting());
-}
+    void drag_movesOverThePlatformAndUndoes()
+    {
+        const auto editor = makeEditor(OpenGLCamera::presetPose(OpenGLCamera::PresetView::Home));
+        const auto entry = addBox(editor->platform(), 10, 10, 10, false);
+        const QVector3D start = entry->mesh()->position();
+        const QPointF press = pixelOf(*editor, centre(entry->mesh()->worldBoundingBox()));
+        const QPointF moved = press + QPointF(60, 25);
+        MouseRequest request;
+        request.add(MouseRequest::Action::SelectModel, press);
+        request.add(MouseRequest::Action::MoveModel, press + QPointF(10, 10));
+        request.add(MouseRequest::Action::MoveModel, moved); // replaces the move before
+        QCOMPARE(int(request.events.size()), 2);
+        editor->applyMouse(request);
+        QCOMPARE(editor->platform().selectedModel(), entry);
+        // The grabbed point follows the mouse over the platform plane.
+        const auto hit = [&](const QPointF &pixel) {
+            const SceneRay ray = editor->camera().rayThroughPixel(pixel);
+            return UserImportedMesh::platformHit(ray.origin, ray.direction);
+        };
+        const QVector3D expected = start + (hit(moved) - hit(press));
+        QVERIFY(near(entry->mesh()->position(), QVector3D(expected.x(), start.y(), expected.z()), 1e-2f));
+        QCOMPARE(editor->platform().history().stepCount(), 0);
+        QSignalSpy answer(editor.get(), &SceneEditor::selectedModelTransformationReceived);
+        editor->applyMouse(mouse(MouseRequest::Action::SelectionButtonReleased, QPointF()));
+        QVERIFY(!entry->mesh()->isDragging());
+        QCOMPARE(editor->platform().history().stepCount(), 1);
+        QCOMPARE(answer.count(), 1);
+        const QVector3D dropped = entry->mesh()->position();
+        editor->updateSelectedModel(edit(Action::Undo));
+        QVERIFY(near(entry->mesh()->position(), start));
+        editor->updateSelectedModel(edit(Action::Redo));
+        QVERIFY(near(entry->mesh()->position(), dropped));
+    }
 
-void TestSceneEditor::import_answerWithoutModel_isLogged()
-{
-    const auto editor = makeEditor();
-    QTest::ignoreMessage(
-        QtDebugMsg, "ERROR. RendererQMLItem::setImportedModelUnits. No imported model waits for its units");
-    editor->setImportedModelUnits(true);
-    QTest::ignoreMessage(
-        QtDebugMsg, "ERROR. RendererQMLItem::resizeImportedModelToFitPlatform. No imported model waits for its size");
-    editor->resizeImportedModelToFitPlatform(true);
-    QVERIFY(editor->platform().models().isEmpty());
-}
+    void gimbalMoveIcon_dragsTheSelectedModel()
+    {
+        const auto editor = makeEditor(OpenGLCamera::presetPose(OpenGLCamera::PresetView::Home));
+        const auto entry = addBox(editor->platform(), 10, 10, 10);
+        const QVector3D start = entry->mesh()->position();
+        // The icon sits beside the model: the press need not hit it.
+        MouseRequest request;
+        request.add(MouseRequest::Action::PressGimbalMoveIcon, QPointF(100, 500));
+        request.add(MouseRequest::Action::DragGimbalMoveIcon, QPointF(160, 500));
+        request.add(MouseRequest::Action::SelectionButtonReleased, QPointF());
+        editor->applyMouse(request);
+        QVERIFY(entry->mesh()->position().x() > start.x() + 1.0f);
+        QCOMPARE(entry->mesh()->position().y(), start.y());
+        QCOMPARE(editor->platform().history().stepCount(), 1);
+    }
 
-// --- Supports ----------------------------------------------------------------------------
+    void selectBase_laysThePickedFaceOnThePlatform()
+    {
+        const auto editor = makeEditor(); // the front face (+z) faces the camera
+        const auto entry = addBox(editor->platform(), 10, 20, 30); // 10 wide, 30 tall, 20 deep
+        QVERIFY(near(extents(entry->mesh()->worldBoundingBox()), QVector3D(10, 30, 20)));
+        editor->applyMouse(
+            mouse(MouseRequest::Action::SelectBase, pixelOf(*editor, centre(entry->mesh()->worldBoundingBox()))));
+        // The front face now lies on the platform: the depth became the height.
+        const BoundingBox box = entry->mesh()->worldBoundingBox();
+        QVERIFY(near(extents(box), QVector3D(10, 20, 30), 1e-2f));
+        QVERIFY(near(box.minY, 0.0, 1e-3));
+        QVERIFY(editor->platform().history().stepCount() >= 1);
 
-void TestSceneEditor::supports_generatedAfterTheFrameWithProgress()
-{
-    const auto editor = makeEditor();
-    const auto entry = addBox(editor->platform(), 10, 10, 10);
-    QSignalSpy progress(editor.get(), &SceneEditor::supportGenerationProgressWasUpated);
-    QSignalSpy info(editor.get(), &SceneEditor::platformInfoReceived);
-    ModelEditRequest request = edit(Action::AddSupports);
-    request.supportDensity = 1;
-    request.supportStrength = 50;
-    editor->updateSelectedModel(request);
-    // Requested, not yet run: edits wait meanwhile.
-    QVERIFY(editor->isGeneratingSupports());
-    QVERIFY(!editor->acceptsModelEdits());
-    QVERIFY(!entry->mesh()->hasSupports());
-    QTRY_VERIFY(!editor->isGeneratingSupports());
-    QVERIFY(editor->acceptsModelEdits());
-    QVERIFY(entry->mesh()->hasSupports());
-    QVERIFY(near(entry->mesh()->position().y(), entry->mesh()->supports().liftHeight()));
-    QVERIFY(progress.count() >= 2);
-    QCOMPARE(progress.last().at(0).toInt(), 100);
-    QCOMPARE(info.count(), 1);
-    QVERIFY(near(info.at(0).at(0).toDouble(), entry->mesh()->dimensions().y()));
-    QVERIFY(info.at(0).at(1).toDouble() > 1.0);
-    const SceneSnapshot snapshot = editor->snapshot();
-    QCOMPARE(int(snapshot.models.size()), 1);
-    QVERIFY(!snapshot.models.front().supportTriangles.isEmpty());
+        // From the right (+x face), and from above (top face): each lies down.
+        editor->camera().setPose(OpenGLCamera::presetPose(OpenGLCamera::PresetView::Right));
+        editor->applyMouse(
+            mouse(MouseRequest::Action::SelectBase, pixelOf(*editor, centre(entry->mesh()->worldBoundingBox()))));
+        QVERIFY(near(extents(entry->mesh()->worldBoundingBox()), QVector3D(20, 10, 30), 1e-2f));
+        editor->camera().setPose(OpenGLCamera::presetPose(OpenGLCamera::PresetView::Top));
+        editor->applyMouse(
+            mouse(MouseRequest::Action::SelectBase, pixelOf(*editor, centre(entry->mesh()->worldBoundingBox()))));
+        QVERIFY(near(extents(entry->mesh()->worldBoundingBox()), QVector3D(20, 10, 30), 1e-2f));
+        QVERIFY(near(entry->mesh()->worldBoundingBox().minY, 0.0, 1e-3));
+    }
 
-    // Removing them goes through the history.
-    editor->updateSelectedModel(edit(Action::RemoveSupports));
-    QVERIFY(!entry->mesh()->hasSupports());
-    QVERIFY(near(entry->mesh()->worldBoundingBox().minY, 0.0));
-    editor->updateSelectedModel(edit(Action::Undo));
-    QVERIFY(entry->mesh()->hasSupports());
-}
+    void selectBaseArrow_onlyInItsMode()
+    {
+        const auto editor = makeEditor();
+        const auto entry = addBox(editor->platform(), 10, 10, 10);
+        const QPointF onModel = pixelOf(*editor, centre(entry->mesh()->worldBoundingBox()));
+        editor->applyMouse(mouse(MouseRequest::Action::ShowSelectBaseArrow, onModel));
+        QVERIFY(!editor->baseArrow());
+        setModes(*editor, &ModeFlags::inSelectBaseMode, true);
+        editor->applyMouse(mouse(MouseRequest::Action::ShowSelectBaseArrow, onModel));
+        QVERIFY(editor->baseArrow());
+        // Points into the front face.
+        QVERIFY(near(editor->baseArrow()->direction, QVector3D(0, 0, -1)));
+        QVERIFY(near(editor->baseArrow()->point.z(), float(entry->mesh()->worldBoundingBox().maxZ), 1e-2f));
+        QVERIFY(editor->snapshot().baseArrow);
+        editor->applyMouse(mouse(MouseRequest::Action::ShowSelectBaseArrow, QPointF(1, 1)));
+        QVERIFY(!editor->baseArrow());
+        editor->applyMouse(mouse(MouseRequest::Action::ShowSelectBaseArrow, onModel));
+        setModes(*editor, &ModeFlags::inSelectBaseMode, false);
+        QVERIFY(!editor->baseArrow());
+        QVERIFY(!editor->snapshot().baseArrow);
+    }
 
-void TestSceneEditor::supports_ofDeletedModel_areNotGenerated()
-{
-    const auto editor = makeEditor();
-    const auto entry = addBox(editor->platform(), 10, 10, 10);
-    ModelEditRequest request = edit(Action::AddSupports);
-    request.supportDensity = 1;
-    request.supportStrength = 50;
-    editor->updateSelectedModel(request);
-    QVERIFY(editor->isGeneratingSupports());
-    editor->platform().deleteSelectedModel();
-    QTRY_VERIFY(!editor->isGeneratingSupports());
-    QVERIFY(!entry->mesh()->hasSupports());
-}
+    void editSupports_withoutSupports_changeNothing()
+    {
+        const auto editor = makeEditor();
+        const auto entry = addBox(editor->platform(), 10, 10, 10);
+        setModes(*editor, &ModeFlags::inEditSupportMode, true);
+        const QPointF onModel = pixelOf(*editor, centre(entry->mesh()->worldBoundingBox()));
+        editor->applyMouse(mouse(MouseRequest::Action::ClickInEditSupportMode, onModel));
+        editor->applyMouse(mouse(MouseRequest::Action::DeleteSupport, onModel));
+        editor->applyMouse(mouse(MouseRequest::Action::MoveInEditSupportMode, onModel));
+        QVERIFY(!editor->supportTip());
+        QVERIFY(!entry->mesh()->hasSupports());
+    }
 
-// --- Slicing -----------------------------------------------------------------------------
+    // --- Placement and walls -----------------------------------------------------------------
+    void placement_manyModels_noOverlapInsideThePlatform_data()
+    {
+        QTest::addColumn<bool>("is75Microns");
+        QTest::newRow("100 microns, 128 x 80 mm") << false;
+        QTest::newRow("75 microns, 96 x 60 mm") << true;
+    }
 
-void TestSceneEditor::slicing_writesTheJobWithItsDescription_data()
-{
-    QTest::addColumn<bool>("is75Microns");
-    QTest::addColumn<QString>("description");
-    QTest::newRow("100 microns") << false << QStringLiteral("sliced at 100 microns");
-    QTest::newRow("75 microns") << true << QStringLiteral("sliced at 75 microns");
-}
+    void placement_manyModels_noOverlapInsideThePlatform()
+    {
+        QFETCH(bool, is75Microns);
+        QTemporaryDir dir;
+        const auto editor = makeEditor();
+        setModes(*editor, &ModeFlags::platformIs75Microns, is75Microns);
+        QStringList files;
+        for (int i = 0; i < 6; ++i)
+            files << writeStlBox(dir, QStringLiteral("part%1.stl").arg(i), 18, 12, 8 + i);
+        editor->addModelFiles(files);
+        QTRY_COMPARE(editor->platform().models().size(), 6);
+        const PlatformArea area = PlatformArea::forPrinter(is75Microns);
+        QCOMPARE(area.halfWidth, is75Microns ? 48.0 : 64.0);
+        QCOMPARE(area.halfDepth, is75Microns ? 30.0 : 40.0);
+        const QList<PlatformModel::Entry> &models = editor->platform().models();
+        for (int i = 0; i < models.size(); ++i) {
+            const BoundingBox box = models.at(i)->mesh()->worldBoundingBox();
+            QVERIFY(!area.isCrossedBy(box));
+            QVERIFY(near(box.minY, 0.0));
+            for (int j = i + 1; j < models.size(); ++j)
+                QVERIFY(!overlapOnPlatform(box, models.at(j)->mesh()->worldBoundingBox()));
+        }
+        QVERIFY(!editor->doAnyModelsIntersectWalls());
+    }
 
-void TestSceneEditor::slicing_writesTheJobWithItsDescription()
-{
-    QFETCH(bool, is75Microns);
-    QFETCH(QString, description);
-    QTemporaryDir dir;
-    const auto editor = makeEditor();
-    setModes(*editor, &ModeFlags::platformIs75Microns, is75Microns);
-    addBox(editor->platform(), 10, 10, 5)->mesh()->setPosition(QVector3D(0, 2.5f, 0));
-    const QString path = dir.filePath("job.ssj");
-    QList<int> reports;
-    QVERIFY(editor->saveSlices(path, 100, false, [&](int percent) { reports << percent; }));
-    QVERIFY(!editor->isSlicing());
-    QVERIFY(!reports.isEmpty());
-    QCOMPARE(reports.first(), 0);
-    QCOMPARE(reports.last(), 100);
-    QVERIFY(std::is_sorted(reports.begin(), reports.end()));
-    QFile file(path);
-    CrushedPrintJob job;
-    QVERIFY(job.loadCPJ(&file));
-    QCOMPARE(job.description(), description);
-    QCOMPARE(job.versionText(), QStringLiteral("1"));
-    QCOMPARE(job.layerThicknessText(), QStringLiteral("0.1"));
-    // 5 mm at 0.1 mm layers, whatever the printer: heights stay in millimetres.
-    QCOMPARE(job.getTotalLayers(), 50);
-    // The square covers 100 pixels across on the 100-micron printer, 133 on the other.
-    const qint64 white = job.getTotalWhitePixels(25, 25);
-    const double side = is75Microns ? 10.0 / 0.075 : 100.0;
-    QVERIFY2(std::abs(white - side * side) < 4 * side, qPrintable(QString::number(white)));
-}
+    void walls_smallPlatformIsTested()
+    {
+        const auto editor = makeEditor();
+        const auto entry = addBox(editor->platform(), 10, 10, 10);
+        entry->mesh()->setPosition(QVector3D(50, 5, 0)); // reaches x = 55
+        QVERIFY(!editor->doAnyModelsIntersectWalls());
+        setModes(*editor, &ModeFlags::platformIs75Microns, true);
+        QVERIFY(editor->doAnyModelsIntersectWalls());
+        const std::array<bool, CollisionWall::kKinds> walls = editor->crossedWalls();
+        QCOMPARE(walls, (std::array<bool, CollisionWall::kKinds> {false, true, false, false, false}));
+        QCOMPARE(editor->snapshot().wallsCrossed, walls);
+        entry->mesh()->setPosition(QVector3D(0, 5, -27)); // reaches z = -32
+        QCOMPARE(editor->crossedWalls(), (std::array<bool, CollisionWall::kKinds> {true, false, false, false, false}));
+        entry->mesh()->setPosition(QVector3D(0, 200, 0));
+        QCOMPARE(editor->crossedWalls(), (std::array<bool, CollisionWall::kKinds> {false, false, false, false, true}));
+    }
 
-void TestSceneEditor::slicing_emptyScene_isRefused()
-{
-    QTemporaryDir dir;
-    const auto editor = makeEditor();
-    QTest::ignoreMessage(QtDebugMsg, "ERROR. RendererQMLItem::saveSlices. No models to slice");
-    QVERIFY(!editor->saveSlices(dir.filePath("job.ssj"), 100, false, {}));
-    addBox(editor->platform(), 10, 10, 10);
-    QTest::ignoreMessage(QtDebugMsg, "ERROR. RendererQMLItem::saveSlices. Layer thickness must be positive: 0");
-    QVERIFY(!editor->saveSlices(dir.filePath("job.ssj"), 0, false, {}));
-    QVERIFY(!QFile::exists(dir.filePath("job.ssj")));
-}
+    // --- Gimbal ------------------------------------------------------------------------------
+    void gimbal_pointsReportedOnceAroundTheModel_disabledOnceWithout()
+    {
+        const auto editor = makeEditor();
+        const auto entry = addBox(editor->platform(), 20, 20, 20);
+        QSignalSpy disabled(editor.get(), &SceneEditor::gimbalIsDisabled);
+        QSignalSpy points(editor.get(), &SceneEditor::gimbalBoundingPointsReceived);
+        editor->frameSynchronized(); // the gimbal cannot render yet
+        editor->frameSynchronized();
+        QCOMPARE(disabled.count(), 1);
+        setModes(*editor, &ModeFlags::gimbalCanRender, true);
+        editor->frameSynchronized();
+        editor->frameSynchronized();
+        QCOMPARE(points.count(), 1);
+        const QPointF top = points.at(0).at(0).toPointF();
+        const QPointF right = points.at(0).at(1).toPointF();
+        const QPointF bottom = points.at(0).at(2).toPointF();
+        const QPointF left = points.at(0).at(3).toPointF();
+        const QPointF middle = pixelOf(*editor, centre(entry->mesh()->worldBoundingBox()));
+        QVERIFY(top.y() < middle.y() && bottom.y() > middle.y());
+        QVERIFY(left.x() < middle.x() && right.x() > middle.x());
+        // Around the whole model: beyond its corners on screen.
+        const QPointF corner = pixelOf(*editor,
+            QVector3D(10, 20, 10) + QVector3D(entry->mesh()->position().x(), 0, entry->mesh()->position().z()));
+        QVERIFY(right.x() >= corner.x() && top.y() <= corner.y());
+        QVERIFY(editor->snapshot().gimbal);
+        // A new place is reported again.
+        entry->mesh()->setPosition(entry->mesh()->position() + QVector3D(5, 0, 0));
+        editor->frameSynchronized();
+        QCOMPARE(points.count(), 2);
+        // Without a selection: disabled, once.
+        editor->platform().selectModel(nullptr);
+        editor->frameSynchronized();
+        editor->frameSynchronized();
+        QCOMPARE(disabled.count(), 2);
+        QVERIFY(!editor->snapshot().gimbal);
+    }
+
+    // --- Import ------------------------------------------------------------------------------
+    void import_readyModel_isPlacedSelectedAndReported()
+    {
+        const auto editor = makeEditor();
+        QSignalSpy progress(editor.get(), &SceneEditor::importProgressUpdated);
+        QSignalSpy info(editor.get(), &SceneEditor::platformInfoReceived);
+        QSignalSpy changed(editor.get(), &SceneEditor::sceneChanged);
+        const QString path
+            = TestPaths::sourceDir() + QStringLiteral("/tests/data/meshes/binary_solidheader_cube20_with_hole.stl");
+        editor->addModelFiles({path});
+        // The import runs after the frame, not inside it.
+        QVERIFY(editor->platform().models().isEmpty());
+        QTRY_COMPARE(editor->platform().models().size(), 1);
+        const PlatformModel::Entry entry = editor->platform().models().first();
+        QCOMPARE(editor->platform().selectedModel(), entry);
+        QCOMPARE(entry->sourcePath(), path);
+        QVERIFY(near(entry->mesh()->worldBoundingBox().minY, 0.0));
+        QVERIFY(!editor->area().isCrossedBy(entry->mesh()->worldBoundingBox()));
+        QVERIFY(progress.count() >= 2);
+        QCOMPARE(progress.last().at(0).toInt(), 100);
+        QCOMPARE(info.count(), 1);
+        // The 20 x 20 x 10 mm block lies flat: 10 mm high.
+        QVERIFY(near(info.at(0).at(0).toDouble(), 10.0));
+        QVERIFY(near(info.at(0).at(1).toDouble(), 3.0));
+        QVERIFY(changed.count() >= 1);
+    }
+
+    void import_smallModel_asksForUnitsAndWaits()
+    {
+        QTemporaryDir dir;
+        const auto editor = makeEditor();
+        QSignalSpy units(editor.get(), &SceneEditor::sendPromptUserForInchesOrMM);
+        editor->addModelFiles({writeStlBox(dir, "tiny.stl", 1, 2, 1), writeStlBox(dir, "normal.stl", 10, 10, 10)});
+        QTRY_COMPARE(units.count(), 1);
+        // The queue waits for the answer.
+        QCoreApplication::processEvents();
+        QVERIFY(editor->platform().models().isEmpty());
+        QVERIFY(editor->modelBeingAdded());
+        QCOMPARE(editor->filesToImport().size(), 1);
+        editor->setImportedModelUnits(true);
+        QCOMPARE(editor->platform().models().size(), 1);
+        QVERIFY(near(extents(editor->platform().models().first()->mesh()->worldBoundingBox()),
+            QVector3D(25.4f, 25.4f, 50.8f), 1e-2f));
+        QVERIFY(near(editor->platform().models().first()->mesh()->userScale(), 1.0));
+        QTRY_COMPARE(editor->platform().models().size(), 2);
+        QVERIFY(!editor->modelBeingAdded());
+    }
+
+    void import_largeModel_asksToResize()
+    {
+        QTemporaryDir dir;
+        const auto editor = makeEditor();
+        QSignalSpy resize(editor.get(), &SceneEditor::sendPromptUserForResizeToFitPlatform);
+        editor->addModelFiles({writeStlBox(dir, "rod.stl", 250, 10, 10)});
+        QTRY_COMPARE(resize.count(), 1);
+        QVERIFY(editor->platform().models().isEmpty());
+        editor->resizeImportedModelToFitPlatform(true);
+        QCOMPARE(editor->platform().models().size(), 1);
+        // Scaled alike along every axis.
+        QVERIFY(near(extents(editor->platform().models().first()->mesh()->worldBoundingBox()),
+            QVector3D(203.2f, 8.128f, 8.128f), 1e-2f));
+        // Declined, the model keeps its size (and crosses the walls).
+        editor->addModelFiles({writeStlBox(dir, "long.stl", 300, 10, 10)});
+        QTRY_COMPARE(resize.count(), 2);
+        editor->resizeImportedModelToFitPlatform(false);
+        QCOMPARE(editor->platform().models().size(), 2);
+        QVERIFY(near(extents(editor->platform().models().last()->mesh()->worldBoundingBox()).x(), 300.0, 1e-2));
+        QVERIFY(editor->doAnyModelsIntersectWalls());
+    }
+
+    void import_unreadableFile_isSkipped()
+    {
+        QTemporaryDir dir;
+        const auto editor = makeEditor();
+        QFile empty(dir.filePath("empty.stl"));
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.close();
+        const QString good = writeStlBox(dir, "good.stl", 10, 10, 10);
+        editor->addModelFiles({dir.filePath("missing.stl"), empty.fileName(), good});
+        QTRY_COMPARE(editor->platform().models().size(), 1);
+        QCOMPARE(editor->platform().models().first()->sourcePath(), good);
+        QTRY_VERIFY(!editor->isImporting());
+    }
+
+    void import_answerWithoutModel_isIgnored()
+    {
+        const auto editor = makeEditor();
+        editor->setImportedModelUnits(true);
+        editor->resizeImportedModelToFitPlatform(true);
+        QVERIFY(editor->platform().models().isEmpty());
+    }
+
+    // --- Supports ----------------------------------------------------------------------------
+    void supports_generatedAfterTheFrameWithProgress()
+    {
+        const auto editor = makeEditor();
+        const auto entry = addBox(editor->platform(), 10, 10, 10);
+        QSignalSpy progress(editor.get(), &SceneEditor::supportGenerationProgressWasUpated);
+        QSignalSpy info(editor.get(), &SceneEditor::platformInfoReceived);
+        ModelEditRequest request = edit(Action::AddSupports);
+        request.supportDensity = 1;
+        request.supportStrength = 50;
+        editor->updateSelectedModel(request);
+        // Requested, not yet run: edits wait meanwhile.
+        QVERIFY(editor->isGeneratingSupports());
+        QVERIFY(!editor->acceptsModelEdits());
+        QVERIFY(!entry->mesh()->hasSupports());
+        QTRY_VERIFY(!editor->isGeneratingSupports());
+        QVERIFY(editor->acceptsModelEdits());
+        QVERIFY(entry->mesh()->hasSupports());
+        QVERIFY(near(entry->mesh()->position().y(), entry->mesh()->supports().liftHeight()));
+        QVERIFY(progress.count() >= 2);
+        QCOMPARE(progress.last().at(0).toInt(), 100);
+        QCOMPARE(info.count(), 1);
+        QVERIFY(near(info.at(0).at(0).toDouble(), entry->mesh()->dimensions().y()));
+        QVERIFY(info.at(0).at(1).toDouble() > 1.0);
+        const SceneSnapshot snapshot = editor->snapshot();
+        QCOMPARE(int(snapshot.models.size()), 1);
+        QVERIFY(!snapshot.models.front().supportTriangles.isEmpty());
+
+        // Removing them goes through the history.
+        editor->updateSelectedModel(edit(Action::RemoveSupports));
+        QVERIFY(!entry->mesh()->hasSupports());
+        QVERIFY(near(entry->mesh()->worldBoundingBox().minY, 0.0));
+        editor->updateSelectedModel(edit(Action::Undo));
+        QVERIFY(entry->mesh()->hasSupports());
+    }
+
+    void supports_ofDeletedModel_areNotGenerated()
+    {
+        const auto editor = makeEditor();
+        const auto entry = addBox(editor->platform(), 10, 10, 10);
+        ModelEditRequest request = edit(Action::AddSupports);
+        request.supportDensity = 1;
+        request.supportStrength = 50;
+        editor->updateSelectedModel(request);
+        QVERIFY(editor->isGeneratingSupports());
+        editor->platform().deleteSelectedModel();
+        QTRY_VERIFY(!editor->isGeneratingSupports());
+        QVERIFY(!entry->mesh()->hasSupports());
+    }
+
+    // --- Slicing -----------------------------------------------------------------------------
+    void slicing_writesTheJobWithItsDescription_data()
+    {
+        QTest::addColumn<bool>("is75Microns");
+        QTest::addColumn<QString>("description");
+        QTest::newRow("100 microns") << false << QStringLiteral("sliced at 100 microns");
+        QTest::newRow("75 microns") << true << QStringLiteral("sliced at 75 microns");
+    }
+
+    void slicing_writesTheJobWithItsDescription()
+    {
+        QFETCH(bool, is75Microns);
+        QFETCH(QString, description);
+        QTemporaryDir dir;
+        const auto editor = makeEditor();
+        setModes(*editor, &ModeFlags::platformIs75Microns, is75Microns);
+        addBox(editor->platform(), 10, 10, 5)->mesh()->setPosition(QVector3D(0, 2.5f, 0));
+        const QString path = dir.filePath("job.ssj");
+        QList<int> reports;
+        QVERIFY(editor->saveSlices(path, 100, false, [&](int percent) { reports << percent; }));
+        QVERIFY(!editor->isSlicing());
+        QVERIFY(!reports.isEmpty());
+        QCOMPARE(reports.first(), 0);
+        QCOMPARE(reports.last(), 100);
+        QVERIFY(std::is_sorted(reports.begin(), reports.end()));
+        QFile file(path);
+        CrushedPrintJob job;
+        QVERIFY(job.loadCPJ(&file));
+        QCOMPARE(job.description(), description);
+        QCOMPARE(job.versionText(), QStringLiteral("1"));
+        QCOMPARE(job.layerThicknessText(), QStringLiteral("0.1"));
+        // 5 mm at 0.1 mm layers, whatever the printer: heights stay in millimetres.
+        QCOMPARE(job.getTotalLayers(), 50);
+        // The square covers 100 pixels across on the 100-micron printer, 133 on the other.
+        const qint64 white = job.getTotalWhitePixels(25, 25);
+        const double side = is75Microns ? 10.0 / 0.075 : 100.0;
+        QVERIFY2(std::abs(white - side * side) < 4 * side, qPrintable(QString::number(white)));
+    }
+
+    void slicing_emptyScene_isRefused()
+    {
+        QTemporaryDir dir;
+        const auto editor = makeEditor();
+        QVERIFY(!editor->saveSlices(dir.filePath("job.ssj"), 100, false, {}));
+        addBox(editor->platform(), 10, 10, 10);
+        QVERIFY(!editor->saveSlices(dir.filePath("job.ssj"), 0, false, {}));
+        QVERIFY(!QFile::exists(dir.filePath("job.ssj")));
+    }
+};
 
 QTEST_MAIN(TestSceneEditor)
 #include "tst_sceneeditor.moc"

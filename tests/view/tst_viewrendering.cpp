@@ -59,142 +59,132 @@ class TestViewRendering : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void importedModel_isDrawnWhereItProjects();
-    void cameraRotation_changesThePicture();
-    void crossedWall_isDrawnRed();
+    void initTestCase()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("Needs an X server with OpenGL (run under xvfb-run with QT_QPA_PLATFORM=xcb)");
+        RendererQMLItem::registerQmlType();
+    }
+
+    void init()
+    {
+        m_view = std::make_unique<QQuickView>();
+        m_view->setResizeMode(QQuickView::SizeRootObjectToView);
+        m_view->setSource(QUrl(QStringLiteral("qrc:/view/rendering.qml")));
+        QVERIFY2(m_view->status() == QQuickView::Ready,
+            qPrintable(m_view->errors().isEmpty() ? QString() : m_view->errors().first().toString()));
+        m_view->resize(640, 480);
+        m_view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+        m_item = m_view->rootObject()->findChild<RendererQMLItem *>(QStringLiteral("editor"));
+        QVERIFY(m_item);
+        QVERIFY(waitForFrames());
+    }
+
+    void cleanup()
+    {
+        m_item = nullptr;
+        m_view.reset();
+    }
+
+    void importedModel_isDrawnWhereItProjects()
+    {
+        const QImage before = grab();
+        QCOMPARE(before.size(), QSize(640, 480));
+        QVERIFY(importCube());
+        const QImage after = grab();
+        const BoundingBox box = m_item->editor().platform().models().first()->mesh()->worldBoundingBox();
+        const QRect projected = projectedBox(*m_item, box);
+        QVERIFY2(QRect(0, 0, 640, 480).contains(projected),
+            qPrintable(QStringLiteral("%1 %2 %3 %4")
+                           .arg(projected.left())
+                           .arg(projected.top())
+                           .arg(projected.right())
+                           .arg(projected.bottom())));
+        const QRect allowed = projected.adjusted(-2, -2, 2, 2);
+        int inside = 0;
+        int outside = 0;
+        QRect changedBox;
+        for (int y = 0; y < after.height(); ++y) {
+            for (int x = 0; x < after.width(); ++x) {
+                if (!differs(before.pixel(x, y), after.pixel(x, y)))
+                    continue;
+                changedBox |= QRect(x, y, 1, 1);
+                if (allowed.contains(x, y))
+                    ++inside;
+                else
+                    ++outside;
+            }
+        }
+        // The model covers much of its projected box and nothing outside it changed.
+        const int area = projected.width() * projected.height();
+        QVERIFY2(inside > area / 3, qPrintable(QStringLiteral("%1 of %2").arg(inside).arg(area)));
+        QVERIFY2(outside == 0, qPrintable(QString::number(outside)));
+        // Upright and where the camera puts it: the changed pixels span the projected box.
+        QVERIFY(allowed.contains(changedBox));
+        QVERIFY(changedBox.width() > projected.width() * 8 / 10);
+        QVERIFY(changedBox.height() > projected.height() * 8 / 10);
+        // Lit, not black, and in the selected model's blue.
+        const QRgb middle = after.pixel(projected.center());
+        QVERIFY(qBlue(middle) > qRed(middle));
+        QVERIFY(qBlue(middle) > 60);
+    }
+
+    void cameraRotation_changesThePicture()
+    {
+        QVERIFY(importCube());
+        const QImage before = grab();
+        m_item->placeRotationAnchor();
+        m_item->rotateCamera(120, 30);
+        m_item->releaseRotationAnchor();
+        QVERIFY(waitForFrames());
+        QCOMPARE(m_item->editor().camera().azimuth(), 240.0);
+        const QImage after = grab();
+        int changed = 0;
+        for (int y = 0; y < after.height(); ++y) {
+            for (int x = 0; x < after.width(); ++x)
+                changed += differs(before.pixel(x, y), after.pixel(x, y)) ? 1 : 0;
+        }
+        QVERIFY2(changed > 2000, qPrintable(QString::number(changed)));
+    }
+
+    void crossedWall_isDrawnRed()
+    {
+        QVERIFY(importCube());
+        const int redBefore = redPixels(grab());
+        m_item->setSelectedModelPosition(60, 0); // the cube reaches x = 70
+        QVERIFY(waitForFrames());
+        QVERIFY(m_item->editor().crossedWalls()[1]);
+        const int redAfter = redPixels(grab());
+        QVERIFY2(redAfter > redBefore + 1000, qPrintable(QStringLiteral("%1 -> %2").arg(redBefore).arg(redAfter)));
+    }
 
 private:
     // Waits until the window has shown two more frames.
-    bool waitForFrames();
+    bool waitForFrames()
+    {
+        QSignalSpy frames(m_view.get(), &QQuickWindow::frameSwapped);
+        for (int i = 0; i < 100 && frames.count() < 2; ++i) {
+            m_item->update();
+            frames.wait(100);
+        }
+        return frames.count() >= 2;
+    }
+
+    bool importCube()
+    {
+        m_item->addModels(
+            {TestPaths::sourceDir() + QStringLiteral("/tests/data/meshes/binary_solidheader_cube20_with_hole.stl")});
+        m_item->update();
+        return QTest::qWaitFor([&] { return m_item->editor().platform().models().size() == 1; }, 60000)
+            && waitForFrames();
+    }
+
     QImage grab() { return m_view->grabWindow().convertToFormat(QImage::Format_RGB32); }
-    bool importCube();
 
     std::unique_ptr<QQuickView> m_view;
     RendererQMLItem *m_item = nullptr;
 };
-
-void TestViewRendering::initTestCase()
-{
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        QSKIP("Needs an X server with OpenGL (run under xvfb-run with QT_QPA_PLATFORM=xcb)");
-    RendererQMLItem::registerQmlType();
-}
-
-void TestViewRendering::init()
-{
-    m_view = std::make_unique<QQuickView>();
-    m_view->setResizeMode(QQuickView::SizeRootObjectToView);
-    m_view->setSource(QUrl(QStringLiteral("qrc:/view/rendering.qml")));
-    QVERIFY2(m_view->status() == QQuickView::Ready,
-        qPrintable(m_view->errors().isEmpty() ? QString() : m_view->errors().first().toString()));
-    m_view->resize(640, 480);
-    m_view->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
-    m_item = m_view->rootObject()->findChild<RendererQMLItem *>(QStringLiteral("editor"));
-    QVERIFY(m_item);
-    QVERIFY(waitForFrames());
-}
-
-void TestViewRendering::cleanup()
-{
-    m_item = nullptr;
-    m_view.reset();
-}
-
-bool TestViewRendering::waitForFrames()
-{
-    QSignalSpy frames(m_view.get(), &QQuickWindow::frameSwapped);
-    for (int i = 0; i < 100 && frames.count() < 2; ++i) {
-        m_item->update();
-        frames.wait(100);
-    }
-    return frames.count() >= 2;
-}
-
-bool TestViewRendering::importCube()
-{
-    m_item->addModels(
-        {TestPaths::sourceDir() + QStringLiteral("/tests/data/meshes/binary_solidheader_cube20_with_hole.stl")});
-    m_item->update();
-    for (int i = 0; i < 100 && m_item->editor().platform().models().size() != 1; ++i)
-        QTest::qWait(50);
-    return m_item->editor().platform().models().size() == 1 && waitForFrames();
-}
-
-void TestViewRendering::importedModel_isDrawnWhereItProjects()
-{
-    const QImage before = grab();
-    QCOMPARE(before.size(), QSize(640, 480));
-    QVERIFY(importCube());
-    const QImage after = grab();
-    const BoundingBox box = m_item->editor().platform().models().first()->mesh()->worldBoundingBox();
-    const QRect projected = projectedBox(*m_item, box);
-    QVERIFY2(QRect(0, 0, 640, 480).contains(projected),
-        qPrintable(QStringLiteral("%1 %2 %3 %4")
-                       .arg(projected.left())
-                       .arg(projected.top())
-                       .arg(projected.right())
-                       .arg(projected.bottom())));
-    const QRect allowed = projected.adjusted(-2, -2, 2, 2);
-    int inside = 0;
-    int outside = 0;
-    QRect changedBox;
-    for (int y = 0; y < after.height(); ++y) {
-        for (int x = 0; x < after.width(); ++x) {
-            if (!differs(before.pixel(x, y), after.pixel(x, y)))
-                continue;
-            changedBox |= QRect(x, y, 1, 1);
-            if (allowed.contains(x, y))
-                ++inside;
-            else
-                ++outside;
-        }
-    }
-    // The model covers much of its projected box and nothing outside it changed.
-    const int area = projected.width() * projected.height();
-    QVERIFY2(inside > area / 3, qPrintable(QStringLiteral("%1 of %2").arg(inside).arg(area)));
-    QVERIFY2(outside == 0, qPrintable(QString::number(outside)));
-    // Upright and where the camera puts it: the changed pixels span the projected box.
-    QVERIFY(allowed.contains(changedBox));
-    QVERIFY(changedBox.width() > projected.width() * 8 / 10);
-    QVERIFY(changedBox.height() > projected.height() * 8 / 10);
-    // Lit, not black, and in the selected model's blue.
-    const QRgb middle = after.pixel(projected.center());
-    QVERIFY(qBlue(middle) > qRed(middle));
-    QVERIFY(qBlue(middle) > 60);
-}
-
-void TestViewRendering::cameraRotation_changesThePicture()
-{
-    QVERIFY(importCube());
-    const QImage before = grab();
-    m_item->placeRotationAnchor();
-    m_item->rotateCamera(120, 30);
-    m_item->releaseRotationAnchor();
-    QVERIFY(waitForFrames());
-    QCOMPARE(m_item->editor().camera().azimuth(), 240.0);
-    const QImage after = grab();
-    int changed = 0;
-    for (int y = 0; y < after.height(); ++y) {
-        for (int x = 0; x < after.width(); ++x)
-            changed += differs(before.pixel(x, y), after.pixel(x, y)) ? 1 : 0;
-    }
-    QVERIFY2(changed > 2000, qPrintable(QString::number(changed)));
-}
-
-void TestViewRendering::crossedWall_isDrawnRed()
-{
-    QVERIFY(importCube());
-    const int redBefore = redPixels(grab());
-    m_item->setSelectedModelPosition(60, 0); // the cube reaches x = 70
-    QVERIFY(waitForFrames());
-    QVERIFY(m_item->editor().crossedWalls()[1]);
-    const int redAfter = redPixels(grab());
-    QVERIFY2(redAfter > redBefore + 1000, qPrintable(QStringLiteral("%1 -> %2").arg(redBefore).arg(redAfter)));
-}
 
 QTEST_MAIN(TestViewRendering)
 #include "tst_viewrendering.moc"

@@ -12,6 +12,7 @@
 #include <vector>
 
 struct MeshTriangle;
+class SliceJobWriter;
 
 // Slices a scene (every model already placed, rotated and scaled, as a triangle soup)
 // into one 1280 x 800 image per layer and writes them as a job file.
@@ -53,12 +54,23 @@ public:
     // Threads that slice layers; 0 (the default) uses one per core.
     void setThreadCount(int threads) { m_threadCount = threads; }
 
+    // How a scene is sliced and what its job says.
+    struct Settings {
+        double layerThickness = 0.05; // millimetres
+        // The scene transform into the slicer frame; the editor's scenes take a
+        // rotation of (90, 0, 0).
+        QVector3D translation {0, 0, 0};
+        QVector3D rotation {0, 0, 0}; // degrees
+        QVector3D scale {1, 1, 1};
+        bool antialias = false; // grey layers (format version 3) instead of bit maps
+        QString jobDescription; // "jobdesc" when empty
+    };
+
     // Slices and writes the job file. True when every layer was sliced and the file was
     // written; false when cancelled (nothing written), for an empty scene or when the
     // file could not be written (result() and errorString() tell which).
-    bool saveSlices(double layerThickness, const QList<MeshTriangle *> &triangles, const QVector3D &translation,
-        const QVector3D &rotation, const QVector3D &scale, const QString &filePath, const ProgressFunction &progress,
-        bool antialias, const QString &jobDescription);
+    bool saveSlices(const QList<MeshTriangle *> &triangles, const QString &filePath, const Settings &settings,
+        const ProgressFunction &progress = {});
 
     Result result() const { return m_result; }
     QString errorString() const { return m_error; }
@@ -82,6 +94,11 @@ public:
     QVector3D maxCorner() const { return m_max; }
 
 private:
+    // The steps of saveSlices() after prepare(): the layer loop (false when cancelled)
+    // and the writing of the job.
+    bool sliceLayers(SliceJobWriter &writer, bool antialias, const ProgressFunction &report);
+    bool writeJob(SliceJobWriter &writer, const QString &filePath);
+
     std::vector<SliceTriangle> m_triangles;
     // Height index as one list: bucket k holds m_bucketTriangles[m_bucketStart[k] ..
     // m_bucketStart[k + 1]).

@@ -109,6 +109,119 @@ struct PackedLayer {
     std::variant<CrushedBitMap, CrushedAntiBitMap> map;
 };
 
+// The threads of one run's layer loop. Each takes the next layer number, waits while it
+// is a window of layers ahead of the writer (which bounds the memory and lets a cancel
+// stop within a layer or two), slices, draws and packs it, and leaves it in its slot
+// for take().
+class LayerPipeline
+{
+public:
+    LayerPipeline(const GenSlices &slicer, int layers, int threads, bool antialias)
+        : m_slicer(slicer)
+        , m_antialias(antialias)
+        , m_layers(layers)
+        , m_window(2 * threads)
+        , m_results(size_t(layers))
+    {
+        for (int t = 0; t < threads; ++t)
+            m_pool.emplace_back([this] { work(); });
+    }
+
+    ~LayerPipeline() { stop(); }
+
+    // Waits for layer k, hands it over and lets the threads run one layer further.
+    PackedLayer take(int k)
+    {
+        PackedLayer layer;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_layerDone.wait(lock, [&] { return m_results[size_t(k)].ready; });
+            layer = std::move(m_results[size_t(k)]);
+            m_results[size_t(k)] = PackedLayer();
+            m_consumed = k + 1;
+        }
+        m_roomAhead.notify_all();
+        return layer;
+    }
+
+    // Stops the threads after the layers they are on, and waits for them.
+    void stop()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_roomAhead.notify_all();
+        for (std::thread &thread : m_pool)
+            thread.join();
+        m_pool.clear();
+    }
+
+    qint64 sliceMs() const { return m_sliceNs / 1000000; }
+    qint64 packMs() const { return m_packNs / 1000000; }
+
+private:
+    void work()
+    {
+        SliceSet set(&m_slicer);
+        SliceRasteriser rasteriser;
+        for (;;) {
+            const int k = m_nextLayer.fetch_add(1);
+            if (k >= m_layers)
+                return;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_roomAhead.wait(lock, [&] { return m_stop || k < m_consumed + m_window; });
+                if (m_stop)
+                    return;
+            }
+            PackedLayer packed = pack(set, rasteriser, k);
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                packed.ready = true;
+                m_results[size_t(k)] = std::move(packed);
+            }
+            m_layerDone.notify_all();
+        }
+    }
+
+    PackedLayer pack(SliceSet &set, SliceRasteriser &rasteriser, int k)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        QImage image = rasteriser.render(set.generate(m_slicer.layerHeight(k)), m_antialias);
+        m_sliceNs += timer.nsecsElapsed();
+        timer.start();
+        PackedLayer packed;
+        if (m_antialias) {
+            CrushedAntiBitMap map;
+            packed.packed = SliceJobWriter::packAntiAliased(&image, &map);
+            packed.map = std::move(map);
+        } else {
+            CrushedBitMap map;
+            packed.packed = SliceJobWriter::packPlain(&image, &map);
+            packed.map = std::move(map);
+        }
+        m_packNs += timer.nsecsElapsed();
+        return packed;
+    }
+
+    const GenSlices &m_slicer;
+    const bool m_antialias;
+    const int m_layers;
+    const int m_window;
+    std::vector<PackedLayer> m_results;
+    std::mutex m_mutex;
+    std::condition_variable m_layerDone;
+    std::condition_variable m_roomAhead;
+    int m_consumed = 0;
+    bool m_stop = false;
+    std::atomic<int> m_nextLayer {0};
+    std::atomic<qint64> m_sliceNs {0};
+    std::atomic<qint64> m_packNs {0};
+    std::vector<std::thread> m_pool;
+};
+
 } // namespace
 
 QVector3D SliceTriangle::maxCorner() const
@@ -230,15 +343,14 @@ QImage GenSlices::layerImage(int layer, bool antialias) const
     return rasteriser.render(sliceLayer(layer), antialias);
 }
 
-bool GenSlices::saveSlices(double layerThickness, const QList<MeshTriangle *> &triangles, const QVector3D &translation,
-    const QVector3D &rotation, const QVector3D &scale, const QString &filePath, const ProgressFunction &progress,
-    bool antialias, const QString &jobDescription)
+bool GenSlices::saveSlices(const QList<MeshTriangle *> &triangles, const QString &filePath, const Settings &settings,
+    const ProgressFunction &progress)
 {
-    const auto report = [&](int percent) {
+    const ProgressFunction report = [&](int percent) {
         if (progress)
             progress(percent);
     };
-    qDebug() << "GenSlices::saveSlices - Save slices. Layer thickness: " << layerThickness;
+    qDebug() << "GenSlices::saveSlices - Save slices. Layer thickness: " << settings.layerThickness;
     m_timings = Timings();
     m_error.clear();
     s_sliceCancelRequested = false;
@@ -246,7 +358,9 @@ bool GenSlices::saveSlices(double layerThickness, const QList<MeshTriangle *> &t
 
     QElapsedTimer clock;
     clock.start();
-    const bool usable = prepare(triangles, layerThickness, translation, rotation, scale) && layerCount() > 0;
+    const bool usable
+        = prepare(triangles, settings.layerThickness, settings.translation, settings.rotation, settings.scale)
+        && layerCount() > 0;
     m_timings.prepareMs = clock.elapsed();
     report(5);
     if (!usable) {
@@ -256,83 +370,32 @@ bool GenSlices::saveSlices(double layerThickness, const QList<MeshTriangle *> &t
         qDebug() << "ERROR. GenSlices::saveSlices." << m_error;
         return false;
     }
-
-    const int layers = layerCount();
-    const int total = std::max(1, static_cast<int>(std::ceil((m_top - m_bottom) / layerThickness)));
     report(10);
 
-    SliceJobWriter writer(antialias, layerThickness, jobDescription);
+    SliceJobWriter writer(settings.antialias, settings.layerThickness, settings.jobDescription);
+    if (!sliceLayers(writer, settings.antialias, report)) {
+        m_result = Result::Cancelled;
+        m_error = QStringLiteral("Slicing was cancelled.");
+        qDebug() << "GenSlices::saveSlices. Cancelled; nothing written";
+        return false;
+    }
+    report(100);
+    return writeJob(writer, filePath);
+}
+
+bool GenSlices::sliceLayers(SliceJobWriter &writer, bool antialias, const ProgressFunction &report)
+{
+    const int layers = layerCount();
+    const int total = std::max(1, static_cast<int>(std::ceil((m_top - m_bottom) / m_thickness)));
     const int threads
         = std::max(1, std::min(layers, m_threadCount > 0 ? m_threadCount : std::max(1, QThread::idealThreadCount())));
-    // Slicing threads run at most this many layers ahead of the writer, which bounds the
-    // memory and lets a cancel stop within a layer or two.
-    const int window = 2 * threads;
-
-    std::vector<PackedLayer> results(static_cast<size_t>(layers));
-    std::mutex mutex;
-    std::condition_variable layerDone;
-    std::condition_variable roomAhead;
-    int consumed = 0;
-    bool stop = false;
-    std::atomic<int> nextLayer {0};
-    std::atomic<qint64> sliceNs {0};
-    std::atomic<qint64> packNs {0};
-
-    const auto work = [&] {
-        SliceSet set(this);
-        SliceRasteriser rasteriser;
-        QElapsedTimer timer;
-        for (;;) {
-            const int k = nextLayer.fetch_add(1);
-            if (k >= layers)
-                return;
-            {
-                std::unique_lock<std::mutex> lock(mutex);
-                roomAhead.wait(lock, [&] { return stop || k < consumed + window; });
-                if (stop)
-                    return;
-            }
-            timer.start();
-            QImage image = rasteriser.render(set.generate(layerHeight(k)), antialias);
-            sliceNs += timer.nsecsElapsed();
-            timer.start();
-            PackedLayer packed;
-            if (antialias) {
-                CrushedAntiBitMap map;
-                packed.packed = SliceJobWriter::packAntiAliased(&image, &map);
-                packed.map = std::move(map);
-            } else {
-                CrushedBitMap map;
-                packed.packed = SliceJobWriter::packPlain(&image, &map);
-                packed.map = std::move(map);
-            }
-            packNs += timer.nsecsElapsed();
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                packed.ready = true;
-                results[size_t(k)] = std::move(packed);
-            }
-            layerDone.notify_all();
-        }
-    };
 
     QElapsedTimer layersClock;
     layersClock.start();
-    std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t)
-        pool.emplace_back(work);
-
+    LayerPipeline pipeline(*this, layers, threads, antialias);
     bool cancelled = false;
     for (int k = 0; k < layers; ++k) {
-        PackedLayer layer;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            layerDone.wait(lock, [&] { return results[size_t(k)].ready; });
-            layer = std::move(results[size_t(k)]);
-            results[size_t(k)] = PackedLayer();
-            consumed = k + 1;
-        }
-        roomAhead.notify_all();
+        PackedLayer layer = pipeline.take(k);
         if (layer.packed) {
             if (antialias)
                 writer.appendPacked(k, std::move(std::get<CrushedAntiBitMap>(layer.map)));
@@ -348,27 +411,19 @@ bool GenSlices::saveSlices(double layerThickness, const QList<MeshTriangle *> &t
             break;
         }
     }
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        stop = true;
-    }
-    roomAhead.notify_all();
-    for (std::thread &thread : pool)
-        thread.join();
+    pipeline.stop();
     m_timings.layersWallMs = layersClock.elapsed();
-    m_timings.sliceMs = sliceNs / 1000000;
-    m_timings.packMs = packNs / 1000000;
+    m_timings.sliceMs = pipeline.sliceMs();
+    m_timings.packMs = pipeline.packMs();
     m_bucketStart.clear();
     m_bucketTriangles.clear();
+    return !cancelled;
+}
 
-    if (cancelled) {
-        m_result = Result::Cancelled;
-        m_error = QStringLiteral("Slicing was cancelled.");
-        qDebug() << "GenSlices::saveSlices. Cancelled; nothing written";
-        return false;
-    }
-    report(100);
-    clock.restart();
+bool GenSlices::writeJob(SliceJobWriter &writer, const QString &filePath)
+{
+    QElapsedTimer clock;
+    clock.start();
     const bool written = writer.save(filePath);
     m_timings.writeMs = clock.elapsed();
     if (!written) {

@@ -44,10 +44,8 @@ bool inTriangle(const QPointF &a, const QPointF &b, const QPointF &c, const QPoi
     return cross(a, b, p) >= 0 && cross(b, c, p) >= 0 && cross(c, a, p) >= 0;
 }
 
-// Joins `hole` (clockwise) to `polygon` (counter-clockwise, holding the outline and the holes
-// joined so far) by a bridge from the hole's rightmost point to a point of the polygon it
-// can see. False when no such point is found.
-bool joinHole(std::vector<QPointF> &polygon, const Outline &hole)
+// The hole's rightmost point (the lowest of several), where its bridge starts.
+size_t rightmostPoint(const Outline &hole)
 {
     size_t rightmost = 0;
     for (size_t i = 1; i < hole.size(); ++i) {
@@ -55,9 +53,18 @@ bool joinHole(std::vector<QPointF> &polygon, const Outline &hole)
             || (hole[i].x() == hole[rightmost].x() && hole[i].y() < hole[rightmost].y()))
             rightmost = i;
     }
-    const QPointF m = hole[rightmost];
+    return rightmost;
+}
 
-    // The nearest edge crossed by the ray from m towards +x.
+// Where the ray from m towards +x first meets the polygon: the edge crossed (from that
+// index to the next) and the crossing. The edge is the polygon's size when none is.
+struct RayHit {
+    size_t edge;
+    QPointF point;
+};
+
+RayHit castRightwards(const std::vector<QPointF> &polygon, const QPointF &m)
+{
     const size_t n = polygon.size();
     double nearestX = std::numeric_limits<double>::max();
     size_t edge = n;
@@ -76,64 +83,83 @@ bool joinHole(std::vector<QPointF> &polygon, const Outline &hole)
         nearestX = x;
         edge = i;
     }
-    if (edge == n)
+    return {edge, QPointF(nearestX, m.y())};
+}
+
+// The polygon's vertex that m sees: an end of the edge the ray hit (the hit itself when it
+// is one, else the end farther right). A reflex vertex inside the triangle m, hit, that end
+// would hide it; then the one closest in angle to the ray (then the nearest) instead.
+size_t visibleVertex(const std::vector<QPointF> &polygon, const QPointF &m, const RayHit &hit)
+{
+    const size_t n = polygon.size();
+    const size_t first = hit.edge;
+    const size_t second = (hit.edge + 1) % n;
+    if (samePoint(polygon[first], hit.point))
+        return first;
+    if (samePoint(polygon[second], hit.point))
+        return second;
+    size_t target = polygon[first].x() > polygon[second].x() ? first : second;
+    const QPointF p = polygon[target];
+    const bool upward = p.y() > m.y();
+    double bestCosine = -2;
+    double bestDistance = std::numeric_limits<double>::max();
+    for (size_t i = 0; i < n; ++i) {
+        const QPointF &r = polygon[i];
+        if (i == target || samePoint(r, m))
+            continue;
+        const QPointF &previous = polygon[(i + n - 1) % n];
+        const QPointF &next = polygon[(i + 1) % n];
+        if (cross(previous, r, next) > 0) // convex
+            continue;
+        const bool inside = upward ? inTriangle(m, hit.point, p, r) : inTriangle(m, p, hit.point, r);
+        if (!inside)
+            continue;
+        const double dx = r.x() - m.x();
+        const double dy = r.y() - m.y();
+        const double distance = std::hypot(dx, dy);
+        if (distance == 0)
+            continue;
+        const double cosine = dx / distance;
+        if (cosine > bestCosine || (cosine == bestCosine && distance < bestDistance)) {
+            bestCosine = cosine;
+            bestDistance = distance;
+            target = i;
+        }
+    }
+    return target;
+}
+
+// A point where an earlier bridge already starts occurs twice: the occurrence whose corner
+// opens towards m. False when neither does.
+bool openTowards(const std::vector<QPointF> &polygon, size_t &target, const QPointF &m)
+{
+    if (inCone(polygon, target, m))
+        return true;
+    for (size_t i = 0; i < polygon.size(); ++i) {
+        if (i != target && samePoint(polygon[i], polygon[target]) && inCone(polygon, i, m)) {
+            target = i;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Joins `hole` (clockwise) to `polygon` (counter-clockwise, holding the outline and the holes
+// joined so far) by a bridge from the hole's rightmost point to a point of the polygon it
+// can see. False when no such point is found.
+bool joinHole(std::vector<QPointF> &polygon, const Outline &hole)
+{
+    const size_t rightmost = rightmostPoint(hole);
+    const QPointF m = hole[rightmost];
+    const RayHit hit = castRightwards(polygon, m);
+    if (hit.edge == polygon.size())
+        return false;
+    size_t target = visibleVertex(polygon, m, hit);
+    if (!openTowards(polygon, target, m))
         return false;
 
-    const QPointF hit(nearestX, m.y());
-    const size_t first = edge;
-    const size_t second = (edge + 1) % n;
-    size_t target = polygon[first].x() > polygon[second].x() ? first : second;
-    if (samePoint(polygon[first], hit))
-        target = first;
-    else if (samePoint(polygon[second], hit))
-        target = second;
-    else {
-        // A reflex vertex inside the triangle m, hit, target would hide the target; take the
-        // one closest in angle to the ray (then the nearest) instead.
-        const QPointF p = polygon[target];
-        const bool upward = p.y() > m.y();
-        double bestCosine = -2;
-        double bestDistance = std::numeric_limits<double>::max();
-        for (size_t i = 0; i < n; ++i) {
-            const QPointF &r = polygon[i];
-            if (i == target || samePoint(r, m))
-                continue;
-            const QPointF &previous = polygon[(i + n - 1) % n];
-            const QPointF &next = polygon[(i + 1) % n];
-            if (cross(previous, r, next) > 0) // convex
-                continue;
-            const bool inside = upward ? inTriangle(m, hit, p, r) : inTriangle(m, p, hit, r);
-            if (!inside)
-                continue;
-            const double dx = r.x() - m.x();
-            const double dy = r.y() - m.y();
-            const double distance = std::hypot(dx, dy);
-            if (distance == 0)
-                continue;
-            const double cosine = dx / distance;
-            if (cosine > bestCosine || (cosine == bestCosine && distance < bestDistance)) {
-                bestCosine = cosine;
-                bestDistance = distance;
-                target = i;
-            }
-        }
-    }
-    // A point where an earlier bridge already starts occurs twice: take the occurrence whose
-    // corner opens towards the hole.
-    if (!inCone(polygon, target, m)) {
-        bool found = false;
-        for (size_t i = 0; i < n && !found; ++i) {
-            if (i != target && samePoint(polygon[i], polygon[target]) && inCone(polygon, i, m)) {
-                target = i;
-                found = true;
-            }
-        }
-        if (!found)
-            return false;
-    }
-
     std::vector<QPointF> joined;
-    joined.reserve(n + hole.size() + 2);
+    joined.reserve(polygon.size() + hole.size() + 2);
     joined.insert(joined.end(), polygon.begin(), polygon.begin() + std::ptrdiff_t(target) + 1);
     for (size_t k = 0; k <= hole.size(); ++k)
         joined.push_back(hole[(rightmost + k) % hole.size()]);

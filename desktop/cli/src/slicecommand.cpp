@@ -160,14 +160,26 @@ int addSupports(
     return int(engine.supports().size());
 }
 
-} // namespace
+// What the command line asks for.
+struct SliceOptions {
+    QStringList modelPaths;
+    QString jobPath;
+    int microns = 50;
+    bool supports = false;
+    int density = 50;
+    int strength = 50;
+    int threads = 0;
+    bool antiAliased = false;
+    bool printer75 = false;
+    bool timings = false;
 
-QString usage()
-{
-    return commandUsage();
-}
+    // The 75-micron printer's platform is three quarters of the 100-micron one.
+    double platformScale() const { return printer75 ? 0.75 : 1.0; }
+};
 
-int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
+// Reads the command line into `options`; false, with the usage text written and the
+// exit status in `exitStatus`, when it is wrong.
+bool parseOptions(const QStringList &arguments, QTextStream &err, SliceOptions *options, int *exitStatus)
 {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -181,93 +193,99 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     parser.addOption({QStringLiteral("threads"), QString(), QStringLiteral("N"), QStringLiteral("0")});
     parser.addOption({QStringLiteral("timings"), QString()});
     const QString name = QStringLiteral("tessora-cli slice");
+    const auto refuse = [&](const QString &message) {
+        *exitStatus = TessoraCli::usageError(err, name, message, commandUsage());
+        return false;
+    };
     if (!parser.parse(QStringList {name} + arguments))
-        return TessoraCli::usageError(err, name, parser.errorText(), commandUsage());
-    const QStringList modelPaths = parser.positionalArguments();
-    if (modelPaths.isEmpty())
-        return TessoraCli::usageError(err, name, QStringLiteral("no model given"), commandUsage());
+        return refuse(parser.errorText());
+    options->modelPaths = parser.positionalArguments();
+    if (options->modelPaths.isEmpty())
+        return refuse(QStringLiteral("no model given"));
     if (!parser.isSet(QStringLiteral("o")))
-        return TessoraCli::usageError(err, name, QStringLiteral("-o JOB is required"), commandUsage());
-    const QString jobPath = parser.value(QStringLiteral("o"));
-    const int microns = parser.value(QStringLiteral("layer")).toInt();
-    if (microns != 20 && microns != 50 && microns != 100)
-        return TessoraCli::usageError(err, name, QStringLiteral("--layer takes 20, 50 or 100"), commandUsage());
-    const bool supports = parser.isSet(QStringLiteral("supports"));
+        return refuse(QStringLiteral("-o JOB is required"));
+    options->jobPath = parser.value(QStringLiteral("o"));
+    options->microns = parser.value(QStringLiteral("layer")).toInt();
+    if (options->microns != 20 && options->microns != 50 && options->microns != 100)
+        return refuse(QStringLiteral("--layer takes 20, 50 or 100"));
+    options->supports = parser.isSet(QStringLiteral("supports"));
     bool levelsOk = false;
-    const int density = parser.value(QStringLiteral("density")).toInt(&levelsOk);
-    if (!levelsOk || density < 0 || density > 100)
-        return TessoraCli::usageError(err, name, QStringLiteral("--density takes 0 to 100"), commandUsage());
-    const int strength = parser.value(QStringLiteral("strength")).toInt(&levelsOk);
-    if (!levelsOk || strength < 0 || strength > 100)
-        return TessoraCli::usageError(err, name, QStringLiteral("--strength takes 0 to 100"), commandUsage());
+    options->density = parser.value(QStringLiteral("density")).toInt(&levelsOk);
+    if (!levelsOk || options->density < 0 || options->density > 100)
+        return refuse(QStringLiteral("--density takes 0 to 100"));
+    options->strength = parser.value(QStringLiteral("strength")).toInt(&levelsOk);
+    if (!levelsOk || options->strength < 0 || options->strength > 100)
+        return refuse(QStringLiteral("--strength takes 0 to 100"));
     bool threadsOk = false;
-    const int threads = parser.value(QStringLiteral("threads")).toInt(&threadsOk);
-    if (!threadsOk || threads < 0)
-        return TessoraCli::usageError(err, name, QStringLiteral("--threads takes a count"), commandUsage());
-    const bool antiAliased = parser.isSet(QStringLiteral("anti-aliased"));
-    const bool printer75 = parser.isSet(QStringLiteral("printer-75"));
-    const bool terminal = Progress::stderrIsTerminal();
+    options->threads = parser.value(QStringLiteral("threads")).toInt(&threadsOk);
+    if (!threadsOk || options->threads < 0)
+        return refuse(QStringLiteral("--threads takes a count"));
+    options->antiAliased = parser.isSet(QStringLiteral("anti-aliased"));
+    options->printer75 = parser.isSet(QStringLiteral("printer-75"));
+    options->timings = parser.isSet(QStringLiteral("timings"));
+    return true;
+}
 
-    QElapsedTimer clock;
-    clock.start();
-    std::vector<PlacedModel> models;
-    for (const QString &path : modelPaths) {
-        if (!MeshImporter::isSupportedFile(path))
-            return TessoraCli::failure(err, QStringLiteral("%1: not an STL or OBJ file").arg(path));
-        std::unique_ptr<Progress> bar;
-        MeshImporter importer(path, [&](int percent) {
-            if (!bar)
-                bar = std::make_unique<Progress>(
-                    err, QStringLiteral("importing ") + QFileInfo(path).fileName(), 100, terminal);
-            bar->update(percent);
-        });
-        bar.reset();
-        if (importer.error() != MeshImporter::Error::None)
-            return TessoraCli::failure(err, QStringLiteral("%1: %2").arg(path, importer.errorString()));
-        QList<MeshTriangle *> triangles = importer.takeTriangles();
-        MeshGeometry::orientForEditor(triangles);
-        PlacedModel model;
-        model.path = path;
-        if (supports) {
-            // A model too large for the platform is refused before its supports are built.
-            float low[2] = {1e30f, 1e30f};
-            float high[2] = {-1e30f, -1e30f};
-            for (const MeshTriangle *t : triangles) {
-                for (const QVector3D *v : {&t->a, &t->b, &t->c}) {
-                    low[0] = std::min(low[0], v->x());
-                    high[0] = std::max(high[0], v->x());
-                    low[1] = std::min(low[1], v->z());
-                    high[1] = std::max(high[1], v->z());
-                }
-            }
-            const double platformScale = printer75 ? 0.75 : 1.0;
-            const bool fits = high[0] - low[0] <= kPlatformWidth100 * platformScale
-                && high[1] - low[1] <= kPlatformDepth100 * platformScale;
-            if (!fits) {
-                qDeleteAll(triangles);
-                return TessoraCli::failure(err, QStringLiteral("%1 does not fit on the platform").arg(path));
-            }
-            const int count = addSupports(
-                triangles, density, strength, err, terminal, parser.isSet(QStringLiteral("timings")));
-            err << path << ": " << count << " supports\n";
+// Whether the model's footprint (x and z) fits on the platform, wherever it is placed.
+bool fitsPlatform(const QList<MeshTriangle *> &triangles, double platformScale)
+{
+    float low[2] = {1e30f, 1e30f};
+    float high[2] = {-1e30f, -1e30f};
+    for (const MeshTriangle *t : triangles) {
+        for (const QVector3D *v : {&t->a, &t->b, &t->c}) {
+            low[0] = std::min(low[0], v->x());
+            high[0] = std::max(high[0], v->x());
+            low[1] = std::min(low[1], v->z());
+            high[1] = std::max(high[1], v->z());
         }
-        model.geometry = std::make_unique<MeshGeometry>(triangles);
-        err << path << ": " << model.geometry->triangles().size() << " triangles, "
-            << QString::number(model.geometry->extent(0), 'f', 2) << " x "
-            << QString::number(model.geometry->extent(2), 'f', 2) << " x "
-            << QString::number(model.geometry->extent(1), 'f', 2) << " mm\n";
-        models.push_back(std::move(model));
     }
-    const qint64 importMs = clock.elapsed();
-    const double importPeakMb = peakMemoryMb();
+    return high[0] - low[0] <= kPlatformWidth100 * platformScale
+        && high[1] - low[1] <= kPlatformDepth100 * platformScale;
+}
 
-    const double platformScale = printer75 ? 0.75 : 1.0;
-    QString placeError;
-    if (!place(models, kPlatformWidth100 * platformScale, kPlatformDepth100 * platformScale, &placeError))
-        return TessoraCli::failure(err, placeError);
+// Imports one model in the editor's frame, with its supports when asked, and appends
+// it to `models`; the reason when it cannot.
+QString importModel(
+    const QString &path, const SliceOptions &options, QTextStream &err, bool terminal, std::vector<PlacedModel> &models)
+{
+    if (!MeshImporter::isSupportedFile(path))
+        return QStringLiteral("%1: not an STL or OBJ file").arg(path);
+    std::unique_ptr<Progress> bar;
+    MeshImporter importer(path, [&](int percent) {
+        if (!bar)
+            bar = std::make_unique<Progress>(
+                err, QStringLiteral("importing ") + QFileInfo(path).fileName(), 100, terminal);
+        bar->update(percent);
+    });
+    bar.reset();
+    if (importer.error() != MeshImporter::Error::None)
+        return QStringLiteral("%1: %2").arg(path, importer.errorString());
+    QList<MeshTriangle *> triangles = importer.takeTriangles();
+    MeshGeometry::orientForEditor(triangles);
+    PlacedModel model;
+    model.path = path;
+    if (options.supports) {
+        // A model too large for the platform is refused before its supports are built.
+        if (!fitsPlatform(triangles, options.platformScale())) {
+            qDeleteAll(triangles);
+            return QStringLiteral("%1 does not fit on the platform").arg(path);
+        }
+        const int count = addSupports(triangles, options.density, options.strength, err, terminal, options.timings);
+        err << path << ": " << count << " supports\n";
+    }
+    model.geometry = std::make_unique<MeshGeometry>(triangles);
+    err << path << ": " << model.geometry->triangles().size() << " triangles, "
+        << QString::number(model.geometry->extent(0), 'f', 2) << " x "
+        << QString::number(model.geometry->extent(2), 'f', 2) << " x "
+        << QString::number(model.geometry->extent(1), 'f', 2) << " mm\n";
+    models.push_back(std::move(model));
+    return QString();
+}
 
-    // The scene's print triangles. On the 75-micron printer horizontal distances are
-    // counted in 0.075 mm units; heights stay in millimetres.
+// The scene's print triangles. On the 75-micron printer horizontal distances are
+// counted in 0.075 mm units; heights stay in millimetres.
+QList<MeshTriangle *> printTriangles(const std::vector<PlacedModel> &models, bool printer75)
+{
     QList<MeshTriangle *> scene;
     for (const PlacedModel &model : models)
         scene += model.geometry->triangles();
@@ -280,30 +298,74 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
             t->normal = MeshImporter::facetNormal(t->a, t->b, t->c);
         }
     }
+    return scene;
+}
+
+// Slices the scene as the editor does and writes the job; false with the slicer's
+// errorString().
+bool sliceScene(
+    const QList<MeshTriangle *> &scene, const SliceOptions &options, QTextStream &err, bool terminal, GenSlices &slicer)
+{
+    slicer.setThreadCount(options.threads);
+    Progress bar(err, QStringLiteral("slicing"), 100, terminal);
+    GenSlices::Settings settings;
+    settings.layerThickness = options.microns * 0.001;
+    settings.rotation = QVector3D(90, 0, 0);
+    settings.antialias = options.antiAliased;
+    settings.jobDescription
+        = options.printer75 ? QStringLiteral("sliced at 75 microns") : QStringLiteral("sliced at 100 microns");
+    const bool ok = slicer.saveSlices(scene, options.jobPath, settings, [&](int percent) { bar.update(percent); });
+    bar.finish();
+    return ok;
+}
+
+void reportTimings(QTextStream &err, const GenSlices::Timings &t, qint64 importMs, double importPeakMb)
+{
+    err << "timings (ms): import " << importMs << ", preparation " << t.prepareMs << ", layers " << t.layersWallMs
+        << " wall (slicing " << t.sliceMs << " and packing " << t.packMs << " over the threads), writing " << t.writeMs
+        << "\n";
+    err << "peak memory (MB): " << QString::number(importPeakMb, 'f', 1) << " after import, "
+        << QString::number(peakMemoryMb(), 'f', 1) << " in all\n";
+}
+
+} // namespace
+
+QString usage()
+{
+    return commandUsage();
+}
+
+int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
+{
+    SliceOptions options;
+    int usageStatus = ExitUsage;
+    if (!parseOptions(arguments, err, &options, &usageStatus))
+        return usageStatus;
+    const bool terminal = Progress::stderrIsTerminal();
+
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<PlacedModel> models;
+    for (const QString &path : qAsConst(options.modelPaths)) {
+        const QString problem = importModel(path, options, err, terminal, models);
+        if (!problem.isEmpty())
+            return TessoraCli::failure(err, problem);
+    }
+    const qint64 importMs = clock.elapsed();
+    const double importPeakMb = peakMemoryMb();
+
+    const double platformScale = options.platformScale();
+    QString placeError;
+    if (!place(models, kPlatformWidth100 * platformScale, kPlatformDepth100 * platformScale, &placeError))
+        return TessoraCli::failure(err, placeError);
 
     GenSlices slicer;
-    slicer.setThreadCount(threads);
-    Progress bar(err, QStringLiteral("slicing"), 100, terminal);
-    const QString description
-        = printer75 ? QStringLiteral("sliced at 75 microns") : QStringLiteral("sliced at 100 microns");
-    const bool ok = slicer.saveSlices(
-        microns * 0.001, scene, QVector3D(0, 0, 0), QVector3D(90, 0, 0), QVector3D(1, 1, 1), jobPath,
-        [&](int percent) { bar.update(percent); }, antiAliased, description);
-    if (!ok) {
-        bar.finish();
+    if (!sliceScene(printTriangles(models, options.printer75), options, err, terminal, slicer))
         return TessoraCli::failure(err, slicer.errorString());
-    }
-    bar.finish();
-    const GenSlices::Timings &t = slicer.timings();
-    err << "sliced " << slicer.layerCount() << " layers of " << microns << " microns into " << jobPath << " in "
-        << QString::number(clock.elapsed() / 1000.0, 'f', 2) << " s\n";
-    if (parser.isSet(QStringLiteral("timings"))) {
-        err << "timings (ms): import " << importMs << ", preparation " << t.prepareMs << ", layers " << t.layersWallMs
-            << " wall (slicing " << t.sliceMs << " and packing " << t.packMs << " over the threads), writing "
-            << t.writeMs << "\n";
-        err << "peak memory (MB): " << QString::number(importPeakMb, 'f', 1) << " after import, "
-            << QString::number(peakMemoryMb(), 'f', 1) << " in all\n";
-    }
+    err << "sliced " << slicer.layerCount() << " layers of " << options.microns << " microns into " << options.jobPath
+        << " in " << QString::number(clock.elapsed() / 1000.0, 'f', 2) << " s\n";
+    if (options.timings)
+        reportTimings(err, slicer.timings(), importMs, importPeakMb);
     Q_UNUSED(out)
     return ExitSuccess;
 }

@@ -17,7 +17,8 @@ struct BoundingBox {
 
 // A drawable mesh of the editor: a triangle list in its own frame (millimetres, y up)
 // with box and volume, the transform that places it in the scene, and a highlight state.
-// The drawing itself belongs to the 3D view; this class holds only what it draws.
+// Despite its name it draws nothing: it holds what the 3D view draws (OpenGLRenderer, from
+// a SceneSnapshot), and the geometry code works on it without any OpenGL.
 //
 // Terms used here:
 //   own frame   - the frame of the triangle list;
@@ -43,10 +44,8 @@ public:
     bool isHighlighted() const { return m_highlighted; }
     void setHighlighted(bool highlighted) { m_highlighted = highlighted; }
 
-    // Deep copies between the pointer lists of the geometry code and plain values; the
-    // caller owns the new triangles.
+    // Deep copies of the triangles; the caller owns the copies.
     static QList<MeshTriangle *> cloneTriangles(const QList<MeshTriangle *> &triangles);
-    static QList<MeshTriangle *> toPointerList(const std::vector<MeshTriangle> &triangles);
 
 protected:
     // Copies the triangles (deep), the matrix and the highlight.

@@ -13,8 +13,7 @@
 #include <vector>
 
 // One model of the scene list, from import to deletion: its import status and the
-// answers to the unit questions, the model, the view's object bound to it, and the
-// file it came from.
+// answers to the unit questions, the model, and the file it came from.
 class ModelEntry
 {
 public:
@@ -24,7 +23,7 @@ public:
     // Imports a mesh file; null when it holds no triangles (the importer logs why).
     static std::shared_ptr<ModelEntry> fromFile(const QString &path, const ImportProgressCallback &progress = {});
     // A duplicate: the same status and source, a copy of the model (see
-    // UserImportedMesh::clone), no view object yet.
+    // UserImportedMesh::clone).
     std::shared_ptr<ModelEntry> copy() const;
 
     ImportStatus status() const { return m_checks.status(); }
@@ -36,15 +35,10 @@ public:
     void resizeImportedModelToFitPlatform(bool shouldResize);
 
     const std::shared_ptr<UserImportedMesh> &mesh() const { return m_mesh; }
-    const std::shared_ptr<void> &viewObject() const { return m_viewObject; }
-    void setViewObject(std::shared_ptr<void> object) { m_viewObject = std::move(object); }
     const QString &sourcePath() const { return m_sourcePath; }
-    // The file name without its last four characters (".stl", ".obj").
-    QString printBaseName() const;
 
 private:
     std::shared_ptr<UserImportedMesh> m_mesh;
-    std::shared_ptr<void> m_viewObject;
     QString m_sourcePath;
     ImportChecks m_checks;
 };
@@ -75,8 +69,6 @@ public:
     PlatformModel();
 
     const QList<Entry> &models() const { return m_models; }
-    // Imports a file and adds its entry (see addEntry); null when nothing was read.
-    Entry addModel(const QString &path, const ImportProgressCallback &progress = {});
     // Adds an entry: the model is set on the platform and, when Ready, placed
     // automatically.
     void addEntry(const Entry &entry);

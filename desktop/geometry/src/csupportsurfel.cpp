@@ -6,9 +6,31 @@
 #include <cmath>
 #include <limits>
 
+using Cell = std::pair<int, int>; // column, row
+
 struct CSupportSurfelConstructor::Region {
     int id = 0; // the cells' region number
-    std::vector<std::pair<int, int>> cells; // column, row
+    std::vector<Cell> cells;
+};
+
+// The state the sweep carries from one layer to the next.
+struct CSupportSurfelConstructor::Sweep {
+    Sweep(int width, int height)
+        : next(width, height, 0)
+        , winding(width, height, 0)
+        , entered(width, height, 0.0f)
+        , below(width, height, 0)
+    {
+    }
+
+    double low = 0.0; // the lowest layer's floor, inches
+    int layers = 0;
+    CArray2D<int> next; // the next crossing of each cell's column
+    CArray2D<int> winding;
+    CArray2D<float> entered; // where the current material interval began
+    CArray2D<quint8> below; // material of the previous layer
+    CPixels layer;
+    std::vector<Cell> queue; // the region fill's
 };
 
 namespace {
@@ -21,11 +43,16 @@ struct Placed {
 
 constexpr double kMicro = 1e6;
 
+qint32 micro(double inches)
+{
+    return qint32(std::lround(inches * kMicro));
+}
+
 // An 8-neighbour fill from a cell already taken: every neighbour inside the grid that
 // `enter(column, row)` accepts (and marks, so it is not entered twice) is taken in turn,
 // and `take(column, row)` sees each cell taken, the first included.
 template <typename Enter, typename Take>
-void fill8(std::vector<std::pair<int, int>> &stack, const CPixels &layer, int column, int row, Enter enter, Take take)
+void fill8(std::vector<Cell> &stack, const CPixels &layer, int column, int row, Enter enter, Take take)
 {
     stack.assign(1, {column, row});
     while (!stack.empty()) {
@@ -39,11 +66,392 @@ void fill8(std::vector<std::pair<int, int>> &stack, const CPixels &layer, int co
             }
     }
 }
+
+// Whether material of the layer below lies within one cell of the cell (45 degrees).
+bool heldFromBelow(const CArray2D<quint8> &below, int column, int row)
+{
+    for (int dr = -1; dr <= 1; ++dr)
+        for (int dc = -1; dc <= 1; ++dc) {
+            const int c = column + dc;
+            const int r = row + dr;
+            if (below.contains(c, r) && below(c, r))
+                return true;
+        }
+    return false;
+}
+
 // How much deeper than where it meets held material (or another held basin) a basin of
 // the underside may be and still go without a support of its own, inches. Any depth at
 // all shows in the thin layers of the print: a basin only a few microns deep that is
 // left alone printed as an island of 6 to 24 pixels on a scanned model.
 constexpr double kBasinDepth = 0.0;
+
+// The basins of a region's underside while the flood rises through the region's cells
+// (lowest first): a union-find over the cells' places in that order, whose roots know
+// their basin's lowest cell and whether a support holds the basin.
+struct Basins {
+    explicit Basins(size_t cells)
+        : parent(cells)
+        , bottom(cells)
+        , held(cells, 0)
+    {
+    }
+
+    int root(int i)
+    {
+        while (parent[size_t(i)] != i)
+            i = parent[size_t(i)] = parent[size_t(parent[size_t(i)])];
+        return i;
+    }
+
+    std::vector<int> parent;
+    std::vector<int> bottom; // per basin root: its lowest cell
+    std::vector<char> held; // per basin root
+};
+
+// Which support owns each cell of a region (the nearest), with the sums that give the
+// middle of each support's cells.
+struct Ownership {
+    explicit Ownership(size_t supports, size_t cells)
+        : sumX(supports)
+        , sumY(supports)
+        , members(supports)
+        , owner(cells)
+    {
+    }
+
+    std::vector<double> sumX;
+    std::vector<double> sumY;
+    std::vector<int> members;
+    std::vector<int> owner; // per cell
+};
+
+// The placement of one region's supports (see the steps in csupportsurfel.h). Each
+// support placed covers the needy cells connected to it through the region within the
+// cover radius; cells another support covers already do not stop that fill.
+class RegionSupports
+{
+public:
+    // The cover fills mark the cells they visit with a stamp, kept by the constructor
+    // across regions so that the grid is cleared only when the stamps wrap around.
+    struct Stamps {
+        CArray2D<quint32> &visited;
+        quint32 &now;
+    };
+
+    RegionSupports(std::vector<Cell> &cells, int regionId, CPixels &layer, int coverRadius, Stamps stamps)
+        : m_cells(cells)
+        , m_regionId(regionId)
+        , m_layer(layer)
+        , m_radius2(coverRadius * coverRadius)
+        , m_stamps(stamps)
+    {
+    }
+
+    void orderLowestFirst();
+    void markNeedingSupport();
+    void holdLowestPoint(double cell);
+    void holdLowPoints(CArray2D<int> &order);
+    void placeGreedily();
+    bool centreFreeSupports();
+    void coverWhatTheMovesLeft();
+
+    const std::vector<Placed> &placed() const { return m_placed; }
+
+private:
+    qint32 underside(const Cell &cell) const { return m_layer(cell.first, cell.second).undersideMicro; }
+    void place(const Cell &cell, bool pinned);
+    void cover(int column, int row);
+    void floodCell(const CArray2D<int> &order, Basins &basins, size_t i);
+    void drainIntoHeld(Basins &basins, size_t i);
+    void mergeBasins(Basins &basins, size_t i, int j);
+    void holdUndrainedBasins(Basins &basins);
+    void holdBasin(Basins &basins, int basin);
+    void assignCellsToNearest(Ownership &ownership) const;
+    double moveToMiddles(const Ownership &ownership);
+
+    std::vector<Cell> &m_cells;
+    const int m_regionId;
+    CPixels &m_layer;
+    const int m_radius2;
+    Stamps m_stamps;
+    std::vector<Placed> m_placed;
+    std::vector<Cell> m_stack; // the cover fill's
+};
+
+// Lowest first; ties by position, so the result does not depend on the fill order.
+void RegionSupports::orderLowestFirst()
+{
+    std::sort(m_cells.begin(), m_cells.end(), [&](const Cell &a, const Cell &b) {
+        const qint32 ua = underside(a);
+        const qint32 ub = underside(b);
+        if (ua != ub)
+            return ua < ub;
+        return a.second < b.second || (a.second == b.second && a.first < b.first);
+    });
+}
+
+void RegionSupports::markNeedingSupport()
+{
+    for (const auto &[c, r] : m_cells) {
+        CPixel &p = m_layer(c, r);
+        bool edge = false;
+        for (int dr = -1; dr <= 1 && !edge; ++dr)
+            for (int dc = -1; dc <= 1 && !edge; ++dc)
+                edge = !m_layer.isSolid(c + dc, r + dr);
+        p.state = edge ? CPixel::kBoundary : CPixel::kRegion;
+        p.mark = CPixel::kNeedsSupport;
+    }
+}
+
+void RegionSupports::place(const Cell &cell, bool pinned)
+{
+    m_placed.push_back({cell.first, cell.second, pinned});
+    cover(cell.first, cell.second);
+}
+
+void RegionSupports::cover(int column, int row)
+{
+    if (++m_stamps.now == 0) {
+        m_stamps.visited.fill(0);
+        m_stamps.now = 1;
+    }
+    m_layer(column, row).mark = CPixel::kCovered;
+    m_stamps.visited(column, row) = m_stamps.now;
+    fill8(
+        m_stack, m_layer, column, row,
+        [&](int c, int r) {
+            CPixel &p = m_layer(c, r);
+            const int dx = c - column;
+            const int dy = r - row;
+            if (p.state == CPixel::kEmpty || p.region != m_regionId || m_stamps.visited(c, r) == m_stamps.now
+                || dx * dx + dy * dy > m_radius2)
+                return false;
+            m_stamps.visited(c, r) = m_stamps.now;
+            p.mark = CPixel::kCovered;
+            return true;
+        },
+        [](int, int) {});
+}
+
+// Where an island first appears is its lowest part, and that must be held: the first
+// support goes to the middle of the cells within a cell's height of the lowest (the pole
+// of a sphere; the middle of a flat underside), and stays put.
+void RegionSupports::holdLowestPoint(double cell)
+{
+    const qint32 band = underside(m_cells.front()) + micro(cell);
+    double mx = 0.0;
+    double my = 0.0;
+    size_t lowest = 0;
+    while (lowest < m_cells.size() && underside(m_cells[lowest]) <= band) {
+        mx += m_cells[lowest].first;
+        my += m_cells[lowest].second;
+        ++lowest;
+    }
+    mx /= double(lowest);
+    my /= double(lowest);
+    size_t first = 0;
+    double nearest = std::numeric_limits<double>::max();
+    for (size_t i = 0; i < lowest; ++i) {
+        const double d = (m_cells[i].first - mx) * (m_cells[i].first - mx)
+            + (m_cells[i].second - my) * (m_cells[i].second - my);
+        if (d < nearest) {
+            nearest = d;
+            first = i;
+        }
+    }
+    place(m_cells[first], true);
+}
+
+// Low points: flooding the region from its lowest cell upwards, every basin of the
+// underside that is deeper than kBasinDepth before it meets a held basin prints as an
+// island of its own in the thin layers between the sweep's; it gets a support at its
+// bottom, and that support stays put. `order` is -1 outside the region before and after.
+void RegionSupports::holdLowPoints(CArray2D<int> &order)
+{
+    if (order.width() != m_layer.width() || order.height() != m_layer.height())
+        order.resize(m_layer.width(), m_layer.height(), -1);
+    Basins basins(m_cells.size());
+    for (size_t i = 0; i < m_cells.size(); ++i)
+        order(m_cells[i].first, m_cells[i].second) = int(i);
+    for (const Placed &p : m_placed)
+        basins.held[size_t(order(p.column, p.row))] = 1;
+    for (size_t i = 0; i < m_cells.size(); ++i) {
+        basins.parent[i] = int(i);
+        basins.bottom[i] = int(i);
+        floodCell(order, basins, i);
+    }
+    holdUndrainedBasins(basins);
+    for (const auto &[c, r] : m_cells)
+        order(c, r) = -1;
+}
+
+// The flood reaches cell i: it drains into held material next to it, or joins the basins
+// of its lower neighbours.
+void RegionSupports::floodCell(const CArray2D<int> &order, Basins &basins, size_t i)
+{
+    const auto [c, r] = m_cells[i];
+    for (int dr = -1; dr <= 1; ++dr)
+        for (int dc = -1; dc <= 1; ++dc) {
+            if (!m_layer.contains(c + dc, r + dr))
+                continue;
+            const int j = order(c + dc, r + dr);
+            const CPixel &p = m_layer(c + dc, r + dr);
+            if (p.state != CPixel::kEmpty && p.region < 0) {
+                drainIntoHeld(basins, i);
+                continue;
+            }
+            if (j < 0 || size_t(j) >= i || p.state == CPixel::kEmpty || p.region != m_regionId)
+                continue;
+            mergeBasins(basins, i, j);
+        }
+}
+
+// Held material of the layer next to cell i: the cell's basin drains into it here.
+void RegionSupports::drainIntoHeld(Basins &basins, size_t i)
+{
+    const int a = basins.root(int(i));
+    if (basins.held[size_t(a)])
+        return;
+    if (underside(m_cells[i]) - underside(m_cells[size_t(basins.bottom[size_t(a)])]) > micro(kBasinDepth))
+        holdBasin(basins, a);
+    basins.held[size_t(a)] = 1;
+}
+
+// Cell i joins two basins: each one too deep below this saddle is held first, then the
+// lower basin takes the other in.
+void RegionSupports::mergeBasins(Basins &basins, size_t i, int j)
+{
+    const int a = basins.root(int(i));
+    const int b = basins.root(j);
+    if (a == b)
+        return;
+    const qint32 saddle = underside(m_cells[i]);
+    for (const int basin : {a, b}) {
+        if (!basins.held[size_t(basin)]
+            && saddle - underside(m_cells[size_t(basins.bottom[size_t(basin)])]) > micro(kBasinDepth))
+            holdBasin(basins, basin);
+    }
+    const int low = basins.bottom[size_t(a)] <= basins.bottom[size_t(b)] ? a : b;
+    const int high = low == a ? b : a;
+    basins.parent[size_t(high)] = low;
+    basins.held[size_t(low)] = basins.held[size_t(low)] || basins.held[size_t(high)];
+}
+
+// Basins the flood filled to the brim without meeting anything held: held when their
+// brim lies above their bottom by more than the allowed depth.
+void RegionSupports::holdUndrainedBasins(Basins &basins)
+{
+    for (size_t i = 0; i < m_cells.size(); ++i) {
+        if (basins.parent[i] == int(i) && !basins.held[i]) {
+            qint32 top = underside(m_cells[i]);
+            for (size_t k = 0; k < m_cells.size(); ++k)
+                if (basins.root(int(k)) == int(i))
+                    top = std::max(top, underside(m_cells[k]));
+            if (top - underside(m_cells[size_t(basins.bottom[i])]) > micro(kBasinDepth))
+                holdBasin(basins, int(i));
+        }
+    }
+}
+
+void RegionSupports::holdBasin(Basins &basins, int basin)
+{
+    place(m_cells[size_t(basins.bottom[size_t(basin)])], true);
+    basins.held[size_t(basin)] = 1;
+}
+
+// The lowest cell still needing support gets a support; until none is left.
+void RegionSupports::placeGreedily()
+{
+    for (const Cell &cell : m_cells) {
+        if (m_layer(cell.first, cell.second).mark != CPixel::kNeedsSupport)
+            continue;
+        place(cell, false);
+    }
+}
+
+// Adjustment: moves the free supports towards the middle of the cells they hold, in
+// rounds, until none moves more than 1.5 cells (squared) or 25 rounds have run. False
+// when there was nothing to move.
+bool RegionSupports::centreFreeSupports()
+{
+    const auto movable = std::count_if(m_placed.begin(), m_placed.end(), [](const Placed &p) { return !p.pinned; });
+    if (m_placed.size() <= 1 || movable <= 0)
+        return false;
+    Ownership ownership(m_placed.size(), m_cells.size());
+    for (int round = 0; round < 25; ++round) {
+        assignCellsToNearest(ownership);
+        if (moveToMiddles(ownership) <= 1.5)
+            break;
+    }
+    return true;
+}
+
+void RegionSupports::assignCellsToNearest(Ownership &ownership) const
+{
+    std::fill(ownership.sumX.begin(), ownership.sumX.end(), 0.0);
+    std::fill(ownership.sumY.begin(), ownership.sumY.end(), 0.0);
+    std::fill(ownership.members.begin(), ownership.members.end(), 0);
+    for (size_t i = 0; i < m_cells.size(); ++i) {
+        int best = 0;
+        long bestDistance = std::numeric_limits<long>::max();
+        for (size_t s = 0; s < m_placed.size(); ++s) {
+            const long dx = m_cells[i].first - m_placed[s].column;
+            const long dy = m_cells[i].second - m_placed[s].row;
+            const long d = dx * dx + dy * dy;
+            if (d < bestDistance) {
+                bestDistance = d;
+                best = int(s);
+            }
+        }
+        ownership.owner[i] = best;
+        ownership.sumX[size_t(best)] += m_cells[i].first;
+        ownership.sumY[size_t(best)] += m_cells[i].second;
+        ++ownership.members[size_t(best)];
+    }
+}
+
+// One round of the adjustment; returns the largest move, cells squared.
+double RegionSupports::moveToMiddles(const Ownership &ownership)
+{
+    double largestMove = 0.0;
+    for (size_t s = 0; s < m_placed.size(); ++s) {
+        if (m_placed[s].pinned || ownership.members[s] == 0)
+            continue;
+        // Pass one: the middle of its cells; pass two: the nearest of its cells to that
+        // middle, so the support stays on the region.
+        const double mx = ownership.sumX[s] / ownership.members[s];
+        const double my = ownership.sumY[s] / ownership.members[s];
+        double nearest = std::numeric_limits<double>::max();
+        Cell to {m_placed[s].column, m_placed[s].row};
+        for (size_t i = 0; i < m_cells.size(); ++i) {
+            if (ownership.owner[i] != int(s))
+                continue;
+            const double d = (m_cells[i].first - mx) * (m_cells[i].first - mx)
+                + (m_cells[i].second - my) * (m_cells[i].second - my);
+            if (d < nearest) {
+                nearest = d;
+                to = m_cells[i];
+            }
+        }
+        const double dx = to.first - m_placed[s].column;
+        const double dy = to.second - m_placed[s].row;
+        largestMove = std::max(largestMove, dx * dx + dy * dy);
+        m_placed[s].column = to.first;
+        m_placed[s].row = to.second;
+    }
+    return largestMove;
+}
+
+// Second placement pass: whatever the moves left uncovered.
+void RegionSupports::coverWhatTheMovesLeft()
+{
+    for (const auto &[c, r] : m_cells)
+        m_layer(c, r).mark = CPixel::kNeedsSupport;
+    for (const Placed &p : m_placed)
+        cover(p.column, p.row);
+    placeGreedily();
+}
 
 } // namespace
 
@@ -85,98 +493,15 @@ CSupportSurfels CSupportSurfelConstructor::construct(const std::function<void(in
     CSupportSurfels out;
     if (m_model.empty() || m_frame.width == 0)
         return out;
-    const double cell = m_frame.cell;
-    const double low = m_surfels.isEmpty() ? 0.0 : m_surfels.lowestZ();
-    double high = m_surfels.isEmpty() ? 0.0 : m_surfels.highestZ();
-    for (const CTriangle &t : m_model)
-        high = std::max(high, t.maxZ());
-    if (m_settings.topLimit > 0.0)
-        high = std::min(high, m_settings.topLimit);
-    const int layers = std::max(1, int(std::floor((high + 1.05 * cell - low) / cell - 0.5)) + 1);
-
-    const int w = m_frame.width;
-    const int h = m_frame.height;
-    CArray2D<int> next(w, h, 0); // the next crossing of each cell's column
-    CArray2D<int> winding(w, h, 0);
-    CArray2D<float> entered(w, h, 0.0f); // where the current material interval began
-    CArray2D<quint8> below(w, h, 0); // material of the previous layer
-    CPixels layer;
-    layer.reset(m_frame);
-    std::vector<std::pair<int, int>> queue;
+    Sweep sweep = startSweep();
     int lastReported = -1;
-
-    for (int k = 0; k < layers; ++k) {
-        const double z = low + (k + 0.5) * cell;
-        for (int row = 0; row < h; ++row)
-            for (int column = 0; column < w; ++column) {
-                int &n = next(column, row);
-                int &wind = winding(column, row);
-                while (n < m_ldni.count(column, row) && m_ldni.crossing(column, row, n).z < z) {
-                    const CLDNIPixels::Crossing &c = m_ldni.crossing(column, row, n++);
-                    const int before = wind;
-                    wind += c.direction;
-                    if (before <= 0 && wind > 0)
-                        entered(column, row) = c.z;
-                }
-                CPixel &p = layer(column, row);
-                p = CPixel();
-                if (wind > 0) {
-                    p.state = CPixel::kRegion;
-                    p.undersideMicro = qint32(std::lround(double(entered(column, row)) * kMicro));
-                }
-            }
-
-        const auto held = [&](int column, int row) {
-            for (int dr = -1; dr <= 1; ++dr)
-                for (int dc = -1; dc <= 1; ++dc) {
-                    const int c = column + dc;
-                    const int r = row + dr;
-                    if (below.contains(c, r) && below(c, r))
-                        return true;
-                }
-            return false;
-        };
-
-        int regions = 0;
-        for (int row = 0; row < h; ++row)
-            for (int column = 0; column < w; ++column) {
-                CPixel &start = layer(column, row);
-                if (start.state == CPixel::kEmpty || start.region >= 0 || held(column, row))
-                    continue;
-                // One region of unsupported cells (8 neighbours).
-                Region region;
-                region.id = regions;
-                bool touchesHeld = false;
-                start.region = regions;
-                fill8(
-                    queue, layer, column, row,
-                    [&](int c, int r) {
-                        CPixel &p = layer(c, r);
-                        if (p.state == CPixel::kEmpty || p.region >= 0)
-                            return false;
-                        if (held(c, r)) {
-                            touchesHeld = true;
-                            return false;
-                        }
-                        p.region = regions;
-                        return true;
-                    },
-                    [&](int c, int r) { region.cells.push_back({c, r}); });
-                ++regions;
-                if (int(region.cells.size()) < m_settings.minimumIsland) {
-                    // Too small for a support of its own: it grows from its neighbours
-                    // and does not hold the layer above.
-                    for (const auto &[c, r] : region.cells)
-                        layer(c, r).state = CPixel::kEmpty;
-                    continue;
-                }
-                supportRegion(region, layer, !touchesHeld, out);
-            }
-
-        for (int row = 0; row < h; ++row)
-            for (int column = 0; column < w; ++column)
-                below(column, row) = layer(column, row).state != CPixel::kEmpty ? 1 : 0;
-        const int percent = 33 + (55 * (k + 1)) / layers;
+    for (int k = 0; k < sweep.layers; ++k) {
+        readLayer(sweep, sweep.low + (k + 0.5) * m_frame.cell);
+        supportUnheldRegions(sweep, out);
+        for (int row = 0; row < m_frame.height; ++row)
+            for (int column = 0; column < m_frame.width; ++column)
+                sweep.below(column, row) = sweep.layer(column, row).state != CPixel::kEmpty ? 1 : 0;
+        const int percent = 33 + (55 * (k + 1)) / sweep.layers;
         if (progress && percent != lastReported && percent < 85) {
             progress(percent);
             lastReported = percent;
@@ -185,237 +510,100 @@ CSupportSurfels CSupportSurfelConstructor::construct(const std::function<void(in
     return out;
 }
 
+// The sweep's extent: from the lowest sample up to the model's top (or the top limit).
+CSupportSurfelConstructor::Sweep CSupportSurfelConstructor::startSweep() const
+{
+    const double cell = m_frame.cell;
+    Sweep sweep(m_frame.width, m_frame.height);
+    sweep.low = m_surfels.isEmpty() ? 0.0 : m_surfels.lowestZ();
+    double high = m_surfels.isEmpty() ? 0.0 : m_surfels.highestZ();
+    for (const CTriangle &t : m_model)
+        high = std::max(high, t.maxZ());
+    if (m_settings.topLimit > 0.0)
+        high = std::min(high, m_settings.topLimit);
+    sweep.layers = std::max(1, int(std::floor((high + 1.05 * cell - sweep.low) / cell - 0.5)) + 1);
+    sweep.layer.reset(m_frame);
+    return sweep;
+}
+
+// The layer's material at height z: each cell's column is inside the model where the
+// surface crossings below z wind around it; a material cell remembers where it began.
+void CSupportSurfelConstructor::readLayer(Sweep &sweep, double z) const
+{
+    for (int row = 0; row < m_frame.height; ++row)
+        for (int column = 0; column < m_frame.width; ++column) {
+            int &n = sweep.next(column, row);
+            int &wind = sweep.winding(column, row);
+            while (n < m_ldni.count(column, row) && m_ldni.crossing(column, row, n).z < z) {
+                const CLDNIPixels::Crossing &c = m_ldni.crossing(column, row, n++);
+                const int before = wind;
+                wind += c.direction;
+                if (before <= 0 && wind > 0)
+                    sweep.entered(column, row) = c.z;
+            }
+            CPixel &p = sweep.layer(column, row);
+            p = CPixel();
+            if (wind > 0) {
+                p.state = CPixel::kRegion;
+                p.undersideMicro = qint32(std::lround(double(sweep.entered(column, row)) * kMicro));
+            }
+        }
+}
+
+// Numbers the regions of unsupported cells (8 neighbours) of the layer and supports each
+// one; regions smaller than the minimum island are emptied instead.
+void CSupportSurfelConstructor::supportUnheldRegions(Sweep &sweep, CSupportSurfels &out) const
+{
+    CPixels &layer = sweep.layer;
+    int regions = 0;
+    for (int row = 0; row < m_frame.height; ++row)
+        for (int column = 0; column < m_frame.width; ++column) {
+            CPixel &start = layer(column, row);
+            if (start.state == CPixel::kEmpty || start.region >= 0 || heldFromBelow(sweep.below, column, row))
+                continue;
+            Region region;
+            region.id = regions;
+            bool touchesHeld = false;
+            start.region = regions;
+            fill8(
+                sweep.queue, layer, column, row,
+                [&](int c, int r) {
+                    CPixel &p = layer(c, r);
+                    if (p.state == CPixel::kEmpty || p.region >= 0)
+                        return false;
+                    if (heldFromBelow(sweep.below, c, r)) {
+                        touchesHeld = true;
+                        return false;
+                    }
+                    p.region = regions;
+                    return true;
+                },
+                [&](int c, int r) { region.cells.push_back({c, r}); });
+            ++regions;
+            if (int(region.cells.size()) < m_settings.minimumIsland) {
+                // Too small for a support of its own: it grows from its neighbours and
+                // does not hold the layer above.
+                for (const auto &[c, r] : region.cells)
+                    layer(c, r).state = CPixel::kEmpty;
+                continue;
+            }
+            supportRegion(region, layer, !touchesHeld, out);
+        }
+}
+
 void CSupportSurfelConstructor::supportRegion(Region &region, CPixels &layer, bool newIsland, CSupportSurfels &out) const
 {
-    const int radius = std::max(1, m_settings.coverRadiusCells);
-    const int radius2 = radius * radius;
-    auto &cells = region.cells;
-    const auto underside = [&](const std::pair<int, int> &c) { return layer(c.first, c.second).undersideMicro; };
-    // Lowest first; ties by position, so the result does not depend on the fill order.
-    std::sort(cells.begin(), cells.end(), [&](const auto &a, const auto &b) {
-        const qint32 ua = underside(a);
-        const qint32 ub = underside(b);
-        if (ua != ub)
-            return ua < ub;
-        return a.second < b.second || (a.second == b.second && a.first < b.first);
-    });
-    for (const auto &[c, r] : cells) {
-        CPixel &p = layer(c, r);
-        bool edge = false;
-        for (int dr = -1; dr <= 1 && !edge; ++dr)
-            for (int dc = -1; dc <= 1 && !edge; ++dc)
-                edge = !layer.isSolid(c + dc, r + dr);
-        p.state = edge ? CPixel::kBoundary : CPixel::kRegion;
-        p.mark = CPixel::kNeedsSupport;
-    }
-
-    std::vector<std::pair<int, int>> stack;
-    // Covers the needy cells connected to a support through the region within the cover
-    // radius (cells another support covers already do not stop the fill).
-    const auto cover = [&](int column, int row) {
-        if (++m_stampNow == 0) {
-            m_stamp.fill(0);
-            m_stampNow = 1;
-        }
-        layer(column, row).mark = CPixel::kCovered;
-        m_stamp(column, row) = m_stampNow;
-        fill8(
-            stack, layer, column, row,
-            [&](int c, int r) {
-                CPixel &p = layer(c, r);
-                const int dx = c - column;
-                const int dy = r - row;
-                if (p.state == CPixel::kEmpty || p.region != region.id || m_stamp(c, r) == m_stampNow
-                    || dx * dx + dy * dy > radius2)
-                    return false;
-                m_stamp(c, r) = m_stampNow;
-                p.mark = CPixel::kCovered;
-                return true;
-            },
-            [](int, int) {});
-    };
-
-    std::vector<Placed> placed;
-    if (newIsland) {
-        // Where an island first appears is its lowest part, and that must be held: the
-        // first support goes to the middle of the cells within a cell's height of the
-        // lowest (the pole of a sphere; the middle of a flat underside), and stays put.
-        const qint32 band = underside(cells.front()) + qint32(std::lround(m_frame.cell * kMicro));
-        double mx = 0.0;
-        double my = 0.0;
-        size_t lowest = 0;
-        while (lowest < cells.size() && underside(cells[lowest]) <= band) {
-            mx += cells[lowest].first;
-            my += cells[lowest].second;
-            ++lowest;
-        }
-        mx /= double(lowest);
-        my /= double(lowest);
-        size_t first = 0;
-        double nearest = std::numeric_limits<double>::max();
-        for (size_t i = 0; i < lowest; ++i) {
-            const double d = (cells[i].first - mx) * (cells[i].first - mx) + (cells[i].second - my) * (cells[i].second - my);
-            if (d < nearest) {
-                nearest = d;
-                first = i;
-            }
-        }
-        placed.push_back({cells[first].first, cells[first].second, true});
-        cover(cells[first].first, cells[first].second);
-    }
-    // Low points: flooding the region from its lowest cell upwards, every basin of the
-    // underside that is deeper than kBasinDepth before it meets a held basin prints as an
-    // island of its own in the thin layers between the sweep's; it gets a support at its
-    // bottom, and that support stays put.
-    if (m_order.width() != layer.width() || m_order.height() != layer.height())
-        m_order.resize(layer.width(), layer.height(), -1);
-    std::vector<int> parent(cells.size());
-    std::vector<int> bottom(cells.size()); // per basin root: its lowest cell
-    std::vector<char> held(cells.size(), 0); // per basin root
-    for (size_t i = 0; i < cells.size(); ++i)
-        m_order(cells[i].first, cells[i].second) = int(i);
-    for (const Placed &p : placed)
-        held[size_t(m_order(p.column, p.row))] = 1;
-    const auto root = [&](int i) {
-        while (parent[size_t(i)] != i)
-            i = parent[size_t(i)] = parent[size_t(parent[size_t(i)])];
-        return i;
-    };
-    const qint32 basinDepth = qint32(std::lround(kBasinDepth * kMicro));
-    const auto holdBasin = [&](int basin) {
-        const auto &c = cells[size_t(bottom[size_t(basin)])];
-        placed.push_back({c.first, c.second, true});
-        cover(c.first, c.second);
-        held[size_t(basin)] = 1;
-    };
-    for (size_t i = 0; i < cells.size(); ++i) {
-        parent[i] = int(i);
-        bottom[i] = int(i);
-        const auto [c, r] = cells[i];
-        for (int dr = -1; dr <= 1; ++dr)
-            for (int dc = -1; dc <= 1; ++dc) {
-                if (!layer.contains(c + dc, r + dr))
-                    continue;
-                const int j = m_order(c + dc, r + dr);
-                const CPixel &p = layer(c + dc, r + dr);
-                if (p.state != CPixel::kEmpty && p.region < 0) {
-                    // Held material of the layer: the basin drains into it here.
-                    const int a = root(int(i));
-                    if (!held[size_t(a)]) {
-                        if (underside(cells[i]) - underside(cells[size_t(bottom[size_t(a)])]) > basinDepth)
-                            holdBasin(a);
-                        held[size_t(a)] = 1;
-                    }
-                    continue;
-                }
-                if (j < 0 || size_t(j) >= i || p.state == CPixel::kEmpty || p.region != region.id)
-                    continue;
-                const int a = root(int(i));
-                const int b = root(j);
-                if (a == b)
-                    continue;
-                const qint32 saddle = underside(cells[i]);
-                for (const int basin : {a, b}) {
-                    if (!held[size_t(basin)] && saddle - underside(cells[size_t(bottom[size_t(basin)])]) > basinDepth)
-                        holdBasin(basin);
-                }
-                // The lower basin takes the other in.
-                const int low = bottom[size_t(a)] <= bottom[size_t(b)] ? a : b;
-                const int high = low == a ? b : a;
-                parent[size_t(high)] = low;
-                held[size_t(low)] = held[size_t(low)] || held[size_t(high)];
-            }
-    }
-    for (size_t i = 0; i < cells.size(); ++i) {
-        if (parent[i] == int(i) && !held[i]) {
-            qint32 top = underside(cells[i]);
-            for (size_t k = 0; k < cells.size(); ++k)
-                if (root(int(k)) == int(i))
-                    top = std::max(top, underside(cells[k]));
-            if (top - underside(cells[size_t(bottom[i])]) > basinDepth)
-                holdBasin(int(i));
-        }
-    }
-    for (const auto &[c, r] : cells)
-        m_order(c, r) = -1;
-
-    const auto greedy = [&] {
-        for (const auto &[c, r] : cells) {
-            if (layer(c, r).mark != CPixel::kNeedsSupport)
-                continue;
-            placed.push_back({c, r, false});
-            cover(c, r);
-        }
-    };
-    greedy();
-
-    // Adjustment: move the free supports towards the middle of the cells they hold.
-    const auto movable = std::count_if(placed.begin(), placed.end(), [](const Placed &p) { return !p.pinned; });
-    if (placed.size() > 1 && movable > 0) {
-        std::vector<double> sumX(placed.size());
-        std::vector<double> sumY(placed.size());
-        std::vector<int> members(placed.size());
-        std::vector<int> owner(cells.size());
-        for (int round = 0; round < 25; ++round) {
-            std::fill(sumX.begin(), sumX.end(), 0.0);
-            std::fill(sumY.begin(), sumY.end(), 0.0);
-            std::fill(members.begin(), members.end(), 0);
-            for (size_t i = 0; i < cells.size(); ++i) {
-                int best = 0;
-                long bestDistance = std::numeric_limits<long>::max();
-                for (size_t s = 0; s < placed.size(); ++s) {
-                    const long dx = cells[i].first - placed[s].column;
-                    const long dy = cells[i].second - placed[s].row;
-                    const long d = dx * dx + dy * dy;
-                    if (d < bestDistance) {
-                        bestDistance = d;
-                        best = int(s);
-                    }
-                }
-                owner[i] = best;
-                sumX[size_t(best)] += cells[i].first;
-                sumY[size_t(best)] += cells[i].second;
-                ++members[size_t(best)];
-            }
-            double largestMove = 0.0;
-            for (size_t s = 0; s < placed.size(); ++s) {
-                if (placed[s].pinned || members[s] == 0)
-                    continue;
-                // Pass one: the middle of its cells; pass two: the nearest of its cells to
-                // that middle, so the support stays on the region.
-                const double mx = sumX[s] / members[s];
-                const double my = sumY[s] / members[s];
-                double nearest = std::numeric_limits<double>::max();
-                std::pair<int, int> to {placed[s].column, placed[s].row};
-                for (size_t i = 0; i < cells.size(); ++i) {
-                    if (owner[i] != int(s))
-                        continue;
-                    const double d = (cells[i].first - mx) * (cells[i].first - mx)
-                        + (cells[i].second - my) * (cells[i].second - my);
-                    if (d < nearest) {
-                        nearest = d;
-                        to = cells[i];
-                    }
-                }
-                const double dx = to.first - placed[s].column;
-                const double dy = to.second - placed[s].row;
-                largestMove = std::max(largestMove, dx * dx + dy * dy);
-                placed[s].column = to.first;
-                placed[s].row = to.second;
-            }
-            if (largestMove <= 1.5)
-                break;
-        }
-        // Second placement pass: whatever the moves left uncovered.
-        for (const auto &[c, r] : cells)
-            layer(c, r).mark = CPixel::kNeedsSupport;
-        for (const Placed &p : placed)
-            cover(p.column, p.row);
-        greedy();
-
-    }
-
-    for (const Placed &p : placed)
+    RegionSupports supports(
+        region.cells, region.id, layer, std::max(1, m_settings.coverRadiusCells), {m_stamp, m_stampNow});
+    supports.orderLowestFirst();
+    supports.markNeedingSupport();
+    if (newIsland)
+        supports.holdLowestPoint(m_frame.cell);
+    supports.holdLowPoints(m_order);
+    supports.placeGreedily();
+    if (supports.centreFreeSupports())
+        supports.coverWhatTheMovesLeft();
+    for (const Placed &p : supports.placed())
         out.push_back(settle(layer, p.column, p.row));
 }
 

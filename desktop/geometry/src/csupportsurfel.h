@@ -39,13 +39,16 @@ struct CSupportShape {
 // region gets supports:
 //   1. a region with nothing below it at all (a new island) gets its first support at its
 //      lowest point, which stays put;
-//   2. greedy placement: the lowest cell still needing support gets a support, which
+//   2. low points: flooding the region's underside from its lowest cell upwards, every
+//      basin deeper than kBasinDepth before it meets held material or a held basin gets a
+//      support at its bottom, which stays put;
+//   3. greedy placement: the lowest cell still needing support gets a support, which
 //      covers the needy cells connected to it within the cover radius; until none is left;
-//   3. adjustment: rounds of two passes - each support moves to the middle of the cells
+//   4. adjustment: rounds of two passes - each support moves to the middle of the cells
 //      nearest to it, then back onto the region - until no support moves more than
 //      1.5 cells (squared) or 25 rounds have run;
-//   4. a second placement pass covers cells the adjustment left uncovered;
-//   5. each support settles on the lowest downward-facing sample of its cell, where the
+//   5. a second placement pass covers cells the adjustment left uncovered;
+//   6. each support settles on the lowest downward-facing sample of its cell, where the
 //      model's underside actually is.
 // A support's column stands on the platform or on the model's top face below it.
 class CSupportSurfelConstructor
@@ -66,11 +69,12 @@ public:
     // A support for a point of the model, its column standing on what lies below.
     CSupportSurfel supportAt(double x, double y, double z) const;
 
-    const CGridFrame &frame() const { return m_frame; }
-    const CLDNIPixels &depthImages() const { return m_ldni; }
-
 private:
     struct Region;
+    struct Sweep;
+    Sweep startSweep() const;
+    void readLayer(Sweep &sweep, double z) const;
+    void supportUnheldRegions(Sweep &sweep, CSupportSurfels &out) const;
     void supportRegion(Region &region, CPixels &layer, bool newIsland, CSupportSurfels &out) const;
     CSupportSurfel settle(const CPixels &layer, int column, int row) const;
 

@@ -25,12 +25,3 @@ QList<MeshTriangle *> MeshRenderer::cloneTriangles(const QList<MeshTriangle *> &
         copies.append(new MeshTriangle(*triangle));
     return copies;
 }
-
-QList<MeshTriangle *> MeshRenderer::toPointerList(const std::vector<MeshTriangle> &triangles)
-{
-    QList<MeshTriangle *> list;
-    list.reserve(int(triangles.size()));
-    for (const MeshTriangle &triangle : triangles)
-        list.append(new MeshTriangle(triangle));
-    return list;
-}

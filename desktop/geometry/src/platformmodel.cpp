@@ -1,7 +1,5 @@
 #include "platformmodel.h"
 
-#include <QFileInfo>
-
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -41,7 +39,6 @@ std::shared_ptr<ModelEntry> ModelEntry::copy() const
 {
     auto duplicate = std::make_shared<ModelEntry>(*this);
     duplicate->m_mesh = m_mesh->clone();
-    duplicate->m_viewObject.reset();
     return duplicate;
 }
 
@@ -60,24 +57,10 @@ void ModelEntry::resizeImportedModelToFitPlatform(bool shouldResize)
         m_mesh->setUniformScale(float(m_checks.scale()[0]));
 }
 
-QString ModelEntry::printBaseName() const
-{
-    const QString fileName = QFileInfo(m_sourcePath).fileName();
-    return fileName.chopped(std::min(4, fileName.size()));
-}
-
 PlatformModel::PlatformModel()
 {
     for (int kind = 0; kind < CollisionWall::kKinds; ++kind)
         m_walls.push_back(std::make_unique<CollisionWall>(kind));
-}
-
-PlatformModel::Entry PlatformModel::addModel(const QString &path, const ImportProgressCallback &progress)
-{
-    Entry entry = ModelEntry::fromFile(path, progress);
-    if (entry)
-        addEntry(entry);
-    return entry;
 }
 
 void PlatformModel::addEntry(const Entry &entry)

@@ -86,6 +86,13 @@ private:
     void upload(GpuMesh &mesh);
     void draw(GpuMesh &mesh, const QMatrix4x4 &modelMatrix, const Material &material, GLenum mode = GL_TRIANGLES);
     void buildAreaMeshes(const PlatformArea &area);
+    // The steps of a frame.
+    bool startFrame(const QSize &framebufferSize);
+    void drawPlatform();
+    void drawModels();
+    void drawEditingHelpers();
+    void drawCrossedWalls();
+    QMatrix4x4 wallMatrix(int kind) const;
 
     bool m_initialized = false;
     std::unique_ptr<QOpenGLShaderProgram> m_program;

@@ -136,6 +136,16 @@ private:
         double strength = 0.0;
     };
 
+    // What an applied edit answers: nothing (refused, or left to a later job), the platform
+    // information, or that and the selected model's transformation.
+    enum class EditAnswer { None, Info, InfoAndTransformation };
+
+    EditAnswer applyEdit(const ModelEditRequest &request);
+    // False (logged) for a count out of range.
+    bool addDuplicates(int numberOfDuplicates);
+    void clearScene();
+    // Support generation runs after the frame; refused (logged) while one runs.
+    void requestSupportGeneration(const ModelEditRequest &request);
     void applyMouseEvent(MouseRequest::Action action, const QPointF &position);
     void startDrag(const PlatformModel::Entry &entry, const SceneRay &ray);
     void moveDrag(const SceneRay &ray);

@@ -354,6 +354,24 @@ void OpenGLRenderer::draw(GpuMesh &mesh, const QMatrix4x4 &modelMatrix, const Ma
 
 void OpenGLRenderer::render(const QSize &framebufferSize)
 {
+    if (!startFrame(framebufferSize))
+        return;
+    m_program->bind();
+    m_program->setUniformValue("projectionMatrix", m_projection);
+    // A light above and to the left of the viewer, in eye space.
+    m_program->setUniformValue("light.position", QVector4D(-0.35f, 0.55f, 1.0f, 0.0f));
+    m_program->setUniformValue("light.intensity", QVector3D(1.0f, 1.0f, 1.0f));
+    drawPlatform();
+    drawModels();
+    drawEditingHelpers();
+    drawCrossedWalls();
+    m_program->release();
+}
+
+// Builds what is missing, clears the framebuffer and sets the state every frame starts
+// from. False when there is no shader program to draw with.
+bool OpenGLRenderer::startFrame(const QSize &framebufferSize)
+{
     if (!m_initialized)
         initialize();
     if (m_area.halfWidth != m_builtArea.halfWidth || m_area.halfDepth != m_builtArea.halfDepth
@@ -370,36 +388,38 @@ void OpenGLRenderer::render(const QSize &framebufferSize)
     glDisable(GL_CULL_FACE);
     glFrontFace(GL_CCW);
     glDisable(GL_BLEND);
-    if (!m_program->isLinked())
-        return;
+    return m_program->isLinked();
+}
 
-    m_program->bind();
-    m_program->setUniformValue("projectionMatrix", m_projection);
-    // A light above and to the left of the viewer, in eye space.
-    m_program->setUniformValue("light.position", QVector4D(-0.35f, 0.55f, 1.0f, 0.0f));
-    m_program->setUniformValue("light.intensity", QVector3D(1.0f, 1.0f, 1.0f));
-
-    const Material line {kGridColour, 1.0f, false};
-    // Platform: a plate whose top is the plane y = 0, and its grid.
+// A plate whose top is the plane y = 0, its grid, and the edges of the build volume.
+void OpenGLRenderer::drawPlatform()
+{
     QMatrix4x4 plate;
     plate.translate(0.0f, -kPlatformThickness / 2.0f, 0.0f);
     plate.scale(float(2.0 * m_area.halfWidth), kPlatformThickness, float(2.0 * m_area.halfDepth));
     // The plate is lit without a highlight: it covers much of the view.
     draw(m_box, plate, {kPlatformColour, 1.0f, true, false});
-    draw(m_grid, QMatrix4x4(), line, GL_LINES);
+    draw(m_grid, QMatrix4x4(), {kGridColour, 1.0f, false}, GL_LINES);
     draw(m_volumeEdges, QMatrix4x4(), {kVolumeEdgeColour, 1.0f, false}, GL_LINES);
+}
 
+// The models with their supports, then the highlighted anchors over those.
+void OpenGLRenderer::drawModels()
+{
     for (const DrawModel &model : m_drawModels) {
         ModelBuffers &buffers = m_models[model.key];
         draw(buffers.model, model.modelMatrix, {model.selected ? kSelectedColour : kModelColour, 1.0f, true});
         if (model.hasSupports)
             draw(buffers.supports, model.supportMatrix, {kSupportColour, 1.0f, true});
     }
-    // Highlighted anchors over their supports.
     glDepthFunc(GL_ALWAYS);
     draw(m_highlightedAnchors, QMatrix4x4(), {kHighlightColour, 1.0f, true});
     glDepthFunc(GL_LEQUAL);
+}
 
+// The support tip, the select-base arrow and the rotation gimbal, when they show.
+void OpenGLRenderer::drawEditingHelpers()
+{
     if (m_supportTip) {
         QMatrix4x4 tip;
         tip.translate(*m_supportTip);
@@ -413,52 +433,59 @@ void OpenGLRenderer::render(const QSize &framebufferSize)
         arrow.scale(kArrowLength);
         draw(m_arrow, arrow, {kArrowColour, 1.0f, true});
     }
-    if (m_gimbal) {
-        // Rings about x, y and z; in fixed-rotation mode they are drawn over the model.
-        if (m_gimbal->fixedRotationMode)
-            glDepthFunc(GL_ALWAYS);
-        const QQuaternion turns[3] = {QQuaternion::fromAxisAndAngle(0.0f, 0.0f, 1.0f, 90.0f), QQuaternion(),
-            QQuaternion::fromAxisAndAngle(1.0f, 0.0f, 0.0f, 90.0f)};
-        for (int axis = 0; axis < 3; ++axis) {
-            QMatrix4x4 ring;
-            ring.translate(m_gimbal->centre);
-            ring.rotate(turns[axis]);
-            ring.scale(m_gimbal->radius);
-            draw(m_ring, ring, {kRingColours[axis], 1.0f, false}, GL_LINES);
-        }
-        glDepthFunc(GL_LEQUAL);
+    if (!m_gimbal)
+        return;
+    // Rings about x, y and z; in fixed-rotation mode they are drawn over the model.
+    if (m_gimbal->fixedRotationMode)
+        glDepthFunc(GL_ALWAYS);
+    const QQuaternion turns[3] = {QQuaternion::fromAxisAndAngle(0.0f, 0.0f, 1.0f, 90.0f), QQuaternion(),
+        QQuaternion::fromAxisAndAngle(1.0f, 0.0f, 0.0f, 90.0f)};
+    for (int axis = 0; axis < 3; ++axis) {
+        QMatrix4x4 ring;
+        ring.translate(m_gimbal->centre);
+        ring.rotate(turns[axis]);
+        ring.scale(m_gimbal->radius);
+        draw(m_ring, ring, {kRingColours[axis], 1.0f, false}, GL_LINES);
     }
+    glDepthFunc(GL_LEQUAL);
+}
 
-    // Walls crossed by a model: translucent panels on the bounds of the volume.
+// Walls crossed by a model: translucent panels on the bounds of the volume.
+void OpenGLRenderer::drawCrossedWalls()
+{
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     glDepthMask(GL_FALSE);
-    const float halfWidth = float(m_area.halfWidth);
-    const float halfDepth = float(m_area.halfDepth);
-    const float height = float(m_area.height);
     for (int kind = 0; kind < CollisionWall::kKinds; ++kind) {
-        if (!m_wallsCrossed[size_t(kind)])
-            continue;
-        QMatrix4x4 wall;
-        switch (kind) {
-        case 0:
-        case 2:
-            wall.translate(0.0f, height / 2.0f, kind == 0 ? -halfDepth : halfDepth);
-            wall.scale(2.0f * halfWidth, height, kWallThickness);
-            break;
-        case 1:
-        case 3:
-            wall.translate(kind == 1 ? halfWidth : -halfWidth, height / 2.0f, 0.0f);
-            wall.scale(kWallThickness, height, 2.0f * halfDepth);
-            break;
-        default:
-            wall.translate(0.0f, height, 0.0f);
-            wall.scale(2.0f * halfWidth, kWallThickness, 2.0f * halfDepth);
-            break;
-        }
-        draw(m_box, wall, {kWallColour, 0.3f, false});
+        if (m_wallsCrossed[size_t(kind)])
+            draw(m_box, wallMatrix(kind), {kWallColour, 0.3f, false});
     }
     glDepthMask(GL_TRUE);
     glDisable(GL_BLEND);
-    m_program->release();
+}
+
+// The unit box stretched over a wall of the volume: back, right, front, left, then top.
+QMatrix4x4 OpenGLRenderer::wallMatrix(int kind) const
+{
+    const float halfWidth = float(m_area.halfWidth);
+    const float halfDepth = float(m_area.halfDepth);
+    const float height = float(m_area.height);
+    QMatrix4x4 wall;
+    switch (kind) {
+    case 0:
+    case 2:
+        wall.translate(0.0f, height / 2.0f, kind == 0 ? -halfDepth : halfDepth);
+        wall.scale(2.0f * halfWidth, height, kWallThickness);
+        break;
+    case 1:
+    case 3:
+        wall.translate(kind == 1 ? halfWidth : -halfWidth, height / 2.0f, 0.0f);
+        wall.scale(kWallThickness, height, 2.0f * halfDepth);
+        break;
+    default:
+        wall.translate(0.0f, height, 0.0f);
+        wall.scale(2.0f * halfWidth, kWallThickness, 2.0f * halfDepth);
+        break;
+    }
+    return wall;
 }

@@ -11,6 +11,10 @@
 #include <cmath>
 #include <vector>
 
+// The editor's error lines name "OpenGLRenderer::" and the item's request (updateSelectedModel,
+// addModels, addSupportsToSelectedModel), not SceneEditor: the editor does the work that
+// object once did, and the texts of those lines stay as they were.
+
 namespace {
 
 // A face counts as lying on the platform already when its normal is this close to
@@ -36,98 +40,109 @@ void SceneEditor::setViewportSize(const QSizeF &size)
 
 void SceneEditor::updateSelectedModel(const ModelEditRequest &request)
 {
-    using Action = ModelEditRequest::Action;
     if (request.generalInfoRequested)
         answerGeneralInfoRequest();
     if (request.transformationRequested)
         answerTransformationRequest();
-    if (request.action == Action::None)
+    if (request.action == ModelEditRequest::Action::None)
         return;
     if (request.needsSelectedModel() && !m_platform.selectedModel()) {
         qDebug().noquote() << "ERROR OpenGLRenderer::updateSelectedModel. No model selected";
         return;
     }
+    const EditAnswer answer = applyEdit(request);
+    if (answer == EditAnswer::None)
+        return;
+    answerGeneralInfoRequest();
+    if (answer == EditAnswer::InfoAndTransformation)
+        answerTransformationRequest();
+}
 
-    bool answerTransformation = false;
+SceneEditor::EditAnswer SceneEditor::applyEdit(const ModelEditRequest &request)
+{
+    using Action = ModelEditRequest::Action;
     switch (request.action) {
     case Action::None:
-        return;
-    case Action::Duplicate: {
-        if (request.numberOfDuplicates < 0 || request.numberOfDuplicates > kMaximumDuplicates) {
-            qDebug().noquote() << "ERROR OpenGLRenderer::updateSelectedModel. Number of duplicates out of range: "
-                    + QString::number(request.numberOfDuplicates);
-            return;
-        }
-        const int before = m_platform.models().size();
-        m_platform.duplicateSelectedModel(request.numberOfDuplicates);
-        for (int i = before; i < m_platform.models().size(); ++i)
-            placeOnSmallPlatform(m_platform.models().at(i));
-        break;
-    }
+        return EditAnswer::None;
+    case Action::Duplicate:
+        return addDuplicates(request.numberOfDuplicates) ? EditAnswer::Info : EditAnswer::None;
     case Action::RemoveDuplicates:
         m_platform.removeSelectedModelDuplicates();
-        break;
+        return EditAnswer::Info;
     case Action::ClearAll:
-        m_platform.clearAllModels();
-        m_modelBeingAdded.reset();
-        resetHelpers();
-        // An import waiting for the answer about the cleared model goes on with the rest.
-        scheduleImport();
-        break;
+        clearScene();
+        return EditAnswer::Info;
     case Action::Delete:
         m_platform.deleteSelectedModel();
         resetHelpers();
-        answerTransformation = true;
-        break;
+        return EditAnswer::InfoAndTransformation;
     case Action::SetPosition:
         m_platform.setSelectedModelPosition(request.xPosition, request.yPosition);
-        answerTransformation = true;
-        break;
+        return EditAnswer::InfoAndTransformation;
     case Action::SetRotation:
         m_platform.setSelectedModelRotation(request.rotation.x(), request.rotation.y(), request.rotation.z());
-        answerTransformation = true;
-        break;
+        return EditAnswer::InfoAndTransformation;
     case Action::ResetRotation:
         m_platform.resetSelectedModelRotation();
-        answerTransformation = true;
-        break;
+        return EditAnswer::InfoAndTransformation;
     case Action::SetScale:
         if (!m_platform.setSelectedModelScale(request.scale))
             qDebug().noquote() << "ERROR OpenGLRenderer::updateSelectedModel. Scale refused: "
                     + QString::number(request.scale);
-        answerTransformation = true;
-        break;
+        return EditAnswer::InfoAndTransformation;
     case Action::CenterInPlatform:
         m_platform.centerSelectedModelInPlatform();
-        answerTransformation = true;
-        break;
+        return EditAnswer::InfoAndTransformation;
     case Action::AddSupports:
-        if (m_supportJob) {
-            qDebug().noquote() << "ERROR OpenGLRenderer::updateSelectedModel. Supports are being generated already";
-            return;
-        }
-        m_supportJob = SupportJob {m_platform.selectedModel(), request.supportDensity, request.supportStrength};
-        // Generation takes long and reports progress: it runs on the GUI thread after the
-        // frame, not while the scene graph waits.
-        QMetaObject::invokeMethod(this, &SceneEditor::runSupportGeneration, Qt::QueuedConnection);
-        return;
+        requestSupportGeneration(request);
+        return EditAnswer::None;
     case Action::RemoveSupports:
         m_platform.removeSupportsFromSelectedModel();
         clearSupportHover();
-        answerTransformation = true;
-        break;
+        return EditAnswer::InfoAndTransformation;
     case Action::Undo:
         m_platform.undoAction();
-        answerTransformation = true;
-        break;
+        return EditAnswer::InfoAndTransformation;
     case Action::Redo:
         m_platform.redoAction();
-        answerTransformation = true;
-        break;
+        return EditAnswer::InfoAndTransformation;
     }
-    answerGeneralInfoRequest();
-    if (answerTransformation)
-        answerTransformationRequest();
+    return EditAnswer::None;
+}
+
+bool SceneEditor::addDuplicates(int numberOfDuplicates)
+{
+    if (numberOfDuplicates < 0 || numberOfDuplicates > kMaximumDuplicates) {
+        qDebug().noquote() << "ERROR OpenGLRenderer::updateSelectedModel. Number of duplicates out of range: "
+                + QString::number(numberOfDuplicates);
+        return false;
+    }
+    const int before = m_platform.models().size();
+    m_platform.duplicateSelectedModel(numberOfDuplicates);
+    for (int i = before; i < m_platform.models().size(); ++i)
+        placeOnSmallPlatform(m_platform.models().at(i));
+    return true;
+}
+
+void SceneEditor::clearScene()
+{
+    m_platform.clearAllModels();
+    m_modelBeingAdded.reset();
+    resetHelpers();
+    // An import waiting for the answer about the cleared model goes on with the rest.
+    scheduleImport();
+}
+
+void SceneEditor::requestSupportGeneration(const ModelEditRequest &request)
+{
+    if (m_supportJob) {
+        qDebug().noquote() << "ERROR OpenGLRenderer::updateSelectedModel. Supports are being generated already";
+        return;
+    }
+    m_supportJob = SupportJob {m_platform.selectedModel(), request.supportDensity, request.supportStrength};
+    // Generation takes long and reports progress: it runs on the GUI thread after the
+    // frame, not while the scene graph waits.
+    QMetaObject::invokeMethod(this, &SceneEditor::runSupportGeneration, Qt::QueuedConnection);
 }
 
 void SceneEditor::addModelFiles(const QStringList &paths)
@@ -589,14 +604,16 @@ bool SceneEditor::saveSlices(const QString &filePath, int layerThicknessMicrons,
     pointers.reserve(int(triangles.size()));
     for (MeshTriangle &triangle : triangles)
         pointers.append(&triangle);
-    const QString description = m_modes.platformIs75Microns ? QStringLiteral("sliced at 75 microns")
-                                                            : QStringLiteral("sliced at 100 microns");
+    GenSlices::Settings settings;
+    settings.layerThickness = layerThicknessMicrons * 0.001;
+    settings.rotation = QVector3D(90.0f, 0.0f, 0.0f);
+    settings.antialias = antialiasingEnabled;
+    settings.jobDescription = m_modes.platformIs75Microns ? QStringLiteral("sliced at 75 microns")
+                                                          : QStringLiteral("sliced at 100 microns");
     const std::shared_ptr<SceneEditor> keepAlive = shared_from_this();
     m_slicing = true;
     GenSlices slicer;
-    const bool sliced = slicer.saveSlices(layerThicknessMicrons * 0.001, pointers, QVector3D(0.0f, 0.0f, 0.0f),
-        QVector3D(90.0f, 0.0f, 0.0f), QVector3D(1.0f, 1.0f, 1.0f), filePath, progress, antialiasingEnabled,
-        description);
+    const bool sliced = slicer.saveSlices(pointers, filePath, settings, progress);
     m_slicing = false;
     return sliced;
 }

@@ -6,7 +6,6 @@
 #include "clientdevice.h"
 #include "controllertesting.h"
 #include "fakeprinter.h"
-#include "logcapture.h"
 #include "myglwidget.h"
 #include "patience.h"
 #include "printjob.h"
@@ -36,14 +35,6 @@ const QString kReady = QStringLiteral("PrintStatus_Ready");
 const QString kResinData = QStringLiteral("Send_ResinData");
 const QString kJobLine = QStringLiteral("Status_SendingPrintJob,");
 
-QStringList namesOf(const QList<Resin> &list)
-{
-    QStringList names;
-    for (const Resin &r : list)
-        names << r.name;
-    return names;
-}
-
 Resin *find(QList<Resin> &list, const QString &name)
 {
     for (Resin &r : list) {
@@ -51,15 +42,6 @@ Resin *find(QList<Resin> &list, const QString &name)
             return &r;
     }
     return nullptr;
-}
-
-Resin profileOf(const QList<Resin> &list, const QString &name)
-{
-    for (const Resin &r : list) {
-        if (r.name == name)
-            return r;
-    }
-    return Resin(QStringLiteral("missing"));
 }
 
 // The resin lists the printer was sent, in order.
@@ -201,15 +183,6 @@ private slots:
             QVERIFY2(namesOf(finalList).contains(r.name), qPrintable(r.name));
         QCOMPARE(profileOf(finalList, QStringLiteral("Surgical Guide")),
             profileOf(m_widget->resinListA(), QStringLiteral("Surgical Guide")));
-    }
-
-    void connect_printerHasEveryCatalogueName_receivesNothing()
-    {
-        auto printer
-            = connectPrinter(QStringLiteral("F1"), QStringLiteral("Orbelle"), Resin::toString(calibratedCatalogue()));
-        QVERIFY(printer);
-        QVERIFY(barrier(printer.get(), QStringLiteral("F1")));
-        QCOMPARE(resinListsSent(*printer).size(), 0);
     }
 
     void connect_75MicronModel_getsListB()
@@ -403,11 +376,8 @@ private slots:
         QCOMPARE(clear.scaleX50, 0.45);
         QCOMPARE(clear.scaleY50, 1.9);
 
-        LogCapture log;
         m_widget->modifyResinScalingFactor(serial, QStringLiteral("Clear"), 75, 0.5, 2.0);
         QCOMPARE(scaling.count(), 1);
-        QVERIFY(log.lines().contains(
-            QStringLiteral("ERROR -- MyGLWidget::modifyResinScalingFactor. Unexpected layerthickness: 75")));
     }
 
     void runFineTunePrint_twelveJobs_byModelKindAndThickness()

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QLoggingCategory>
 #include <QNetworkDatagram>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -58,10 +59,7 @@ QString pack(
 
 QString readFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(file.readAll());
+    return QString::fromUtf8(fileBytes(path));
 }
 
 // The UTF-16 big-endian bytes of a message name, as they stand inside a frame.
@@ -96,19 +94,7 @@ int freeTcpBasePort()
     return int(server.serverPort()) - 1;
 }
 
-bool waitFor(const std::function<bool()> &condition, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(20);
-    }
-    return true;
-}
-
-QString makeSampleJob(const QString &dir, const QString &name, int layers, QString *error)
+QString makeSampleJob(const QString &dir, const QString &name, int layers, QString *error, const QString &description)
 {
     const QString layerDir = QDir(dir).filePath(name + QStringLiteral(".layers"));
     if (!runTool(
@@ -117,7 +103,8 @@ QString makeSampleJob(const QString &dir, const QString &name, int layers, QStri
     QStringList images;
     for (const QString &file : QDir(layerDir).entryList({QStringLiteral("*.png")}, QDir::Files, QDir::Name))
         images << QDir(layerDir).filePath(file);
-    return pack(dir, name, images, {QStringLiteral("--description"), name}, error);
+    return pack(
+        dir, name, images, {QStringLiteral("--description"), description.isEmpty() ? name : description}, error);
 }
 
 QString makeNoiseJob(const QString &dir, const QString &name, int layers, QString *error)
@@ -154,14 +141,6 @@ PrintJob quickJob(int layers, const QString &resinName)
     job.numImages = layers;
     job.resinName = resinName;
     return job;
-}
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
 }
 
 QStringList leftoversBeside(const QString &path)
@@ -201,6 +180,17 @@ void keepIfAsked(QTemporaryDir &dir)
     dir.setAutoRemove(false);
     std::printf("KEPT %s\n", qPrintable(dir.path()));
     std::fflush(stdout);
+}
+
+bool prepare(QTemporaryDir &dir, XServer &x, QString *error)
+{
+    if (!dir.isValid()) {
+        *error = QStringLiteral("no temporary folder");
+        return false;
+    }
+    keepIfAsked(dir);
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    return x.start(error);
 }
 
 void outcome(const QString &scenario, const QString &text)
@@ -425,6 +415,12 @@ bool Cli::start()
     m_process.setProcessEnvironment(childEnvironment());
     m_process.start(TestPaths::executable(QStringLiteral("tessora-cli")), m_arguments);
     return m_process.waitForStarted(10000);
+}
+
+void Cli::writeLine(const QByteArray &line)
+{
+    m_process.write(line + '\n');
+    m_process.waitForBytesWritten(5000);
 }
 
 void Cli::collect()

@@ -7,6 +7,7 @@
 // connection in the middle of a job stream.
 
 #include "printjob.h"
+#include "waiting.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -36,20 +37,18 @@ QString timeScaleText();
 quint16 freeUdpPort();
 int freeTcpBasePort();
 
-// Runs the event loop until `condition` holds or `timeoutMs` passed.
-bool waitFor(const std::function<bool()> &condition, int timeoutMs);
-
 // Job files made with the real tools: the sample part's layers packed by
 // tessora-cli; or layers of grey noise, which pack to about 1 MB a layer.
 // Empty on failure, with the reason in *error.
-QString makeSampleJob(const QString &dir, const QString &name, int layers, QString *error);
+// The sample job's description is its name unless given.
+QString makeSampleJob(
+    const QString &dir, const QString &name, int layers, QString *error, const QString &description = {});
 QString makeNoiseJob(const QString &dir, const QString &name, int layers, QString *error);
 
 // The job line of a quick print of `layers` layers: one adhesion layer of 4 s, then 2 s a
 // layer, 50 microns.
 PrintJob quickJob(int layers, const QString &resinName = QStringLiteral("Clear"));
 
-QByteArray fileBytes(const QString &path);
 // Files beside `path` whose names begin with its name (temporary files of a
 // write that did not finish), the file itself excepted.
 QStringList leftoversBeside(const QString &path);
@@ -63,6 +62,11 @@ QString sanitizerReport(const QString &output);
 // With TESSORA_FAULTS_KEEP set, the scenario's folder (logs, board lines,
 // jobs) stays after the test, and its path is printed.
 void keepIfAsked(QTemporaryDir &dir);
+
+class XServer;
+// The start of every scenario: its folder (kept if asked), the desktop link's debug log off
+// (it speaks its mind on every message), and the X server the printer projects on.
+bool prepare(QTemporaryDir &dir, XServer &x, QString *error);
 
 // One line per scenario, read by tools/faults.sh.
 void outcome(const QString &scenario, const QString &text);
@@ -167,6 +171,8 @@ public:
     static QStringList network(quint16 discoveryPort, int basePort);
 
     bool start();
+    // A line on the command's standard input (an interactive command).
+    void writeLine(const QByteArray &line);
     bool waitForError(const QString &text, int timeoutMs);
     bool waitForFinished(int timeoutMs);
     void kill();

@@ -54,12 +54,8 @@ private:
 
 void TestDesktopRestart::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
-    keepIfAsked(m_dir);
-    // The desktop link in this process speaks its mind on every message.
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     QString error;
-    QVERIFY2(m_x.start(&error), qPrintable(error));
+    QVERIFY2(prepare(m_dir, m_x, &error), qPrintable(error));
     m_job = makeSampleJob(m_dir.path(), QStringLiteral("part.ssj"), 16, &error);
     QVERIFY2(!m_job.isEmpty(), qPrintable(error));
 }

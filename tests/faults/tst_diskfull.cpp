@@ -40,10 +40,8 @@ private:
 
 void TestDiskFull::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
-    keepIfAsked(m_dir);
     QString error;
-    QVERIFY2(m_x.start(&error), qPrintable(error));
+    QVERIFY2(prepare(m_dir, m_x, &error), qPrintable(error));
     m_small = makeSampleJob(m_dir.path(), QStringLiteral("small.ssj"), 1, &error);
     QVERIFY2(!m_small.isEmpty(), qPrintable(error));
     m_large = makeNoiseJob(m_dir.path(), QStringLiteral("large.ssj"), 3, &error);

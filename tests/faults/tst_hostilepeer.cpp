@@ -17,8 +17,8 @@ using namespace Faults;
 
 namespace {
 
-const QStringList kWifiNames = {QStringLiteral("Cafe, 2nd floor"), QStringLiteral("Lab*header*Send_PrintDone"),
-    QStringLiteral("100%2C sure")};
+const QStringList kWifiNames
+    = {QStringLiteral("Cafe, 2nd floor"), QStringLiteral("Lab*header*Send_PrintDone"), QStringLiteral("100%2C sure")};
 
 // Makes the printer connect to `listener` by announcing it, as a desktop would.
 QTcpSocket *lure(QTcpServer &listener, quint16 printerDiscoveryPort)
@@ -52,11 +52,8 @@ private:
 
 void TestHostilePeer::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
-    keepIfAsked(m_dir);
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     QString error;
-    QVERIFY2(m_x.start(&error), qPrintable(error));
+    QVERIFY2(prepare(m_dir, m_x, &error), qPrintable(error));
     // What the printer's Wi-Fi scan finds nearby.
     QFile scan(m_dir.filePath(QStringLiteral("scan.txt")));
     QVERIFY(scan.open(QIODevice::WriteOnly));
@@ -90,8 +87,11 @@ void TestHostilePeer::silentHost_isDropped_printerFindsTheDesktop()
     DesktopLink desktop(m_rig->printer.discoveryPort());
     QVERIFY(desktop.waitForPrinter(30000));
     QVERIFY(m_rig->printer.logCount(QStringLiteral("Client::greetingTimedOut")) >= 1);
-    QVERIFY(waitFor([&] { return captured->state() != QAbstractSocket::ConnectedState || !captured->isValid()
-                                 || captured->waitForDisconnected(100); },
+    QVERIFY(waitFor(
+        [&] {
+            return captured->state() != QAbstractSocket::ConnectedState || !captured->isValid()
+                || captured->waitForDisconnected(100);
+        },
         10000));
 }
 
@@ -101,10 +101,11 @@ void TestHostilePeer::greetingInTwoPieces_answeredWithWholeFields()
     QVERIFY(host.listen(QHostAddress(QHostAddress::LocalHost)));
     // The printer is free again once the last test's desktop is gone.
     std::unique_ptr<QTcpSocket> socket;
-    QVERIFY(waitFor([&] {
-        socket.reset(lure(host, m_rig->printer.discoveryPort()));
-        return socket != nullptr;
-    },
+    QVERIFY(waitFor(
+        [&] {
+            socket.reset(lure(host, m_rig->printer.discoveryPort()));
+            return socket != nullptr;
+        },
         30000));
     socket->write("*header*Tess");
     socket->flush();
@@ -113,10 +114,11 @@ void TestHostilePeer::greetingInTwoPieces_answeredWithWholeFields()
     socket->flush();
 
     QString text;
-    QVERIFY(waitFor([&] {
-        socket->waitForReadyRead(50);
-        return Protocol::readFrame(socket.get(), &text) == Protocol::FrameStatus::Complete;
-    },
+    QVERIFY(waitFor(
+        [&] {
+            socket->waitForReadyRead(50);
+            return Protocol::readFrame(socket.get(), &text) == Protocol::FrameStatus::Complete;
+        },
         10000));
     const QStringList messages = Protocol::extractMessages(text);
     QCOMPARE(messages.size(), 1);
@@ -134,7 +136,8 @@ void TestHostilePeer::freeTexts_crossBothWaysUnchanged()
     DesktopLink desktop(m_rig->printer.discoveryPort());
     PrinterState record;
     int printsDone = 0;
-    QObject::connect(&desktop.server(), &Server::printerStateChanged, [&](const PrinterState &state) { record = state; });
+    QObject::connect(
+        &desktop.server(), &Server::printerStateChanged, [&](const PrinterState &state) { record = state; });
     QObject::connect(&desktop.server(), &Server::updatePrintDone, [&] { ++printsDone; });
     QVERIFY(desktop.waitForPrinter(30000));
     QCOMPARE(record.wifiNames, kWifiNames);
@@ -153,11 +156,14 @@ void TestHostilePeer::freeTexts_crossBothWaysUnchanged()
 
     // So does a job's file name, in every progress report.
     QString error;
-    const QString job = makeSampleJob(m_dir.path(), QStringLiteral("part, v2 %1 *header*Send_PrintDone.ssj"), 3, &error);
+    const QString job
+        = makeSampleJob(m_dir.path(), QStringLiteral("part, v2 %1 *header*Send_PrintDone.ssj"), 3, &error);
     QVERIFY2(!job.isEmpty(), qPrintable(error));
     QStringList reportedNames;
     QObject::connect(&desktop.server(), &Server::updatePrintProgress,
-        [&](const QString &, int, int, int, const QString &ssjName, const QString &, int) { reportedNames << ssjName; });
+        [&](const QString &, int, int, int, const QString &ssjName, const QString &, int) {
+            reportedNames << ssjName;
+        });
     desktop.server().sendPrintJob(desktop.serial, job, quickJob(3, QStringLiteral("Clear, tinted")));
     QVERIFY(waitFor([&] { return printsDone == 1; }, 60000));
     QVERIFY(reportedNames.size() >= 3);

@@ -32,12 +32,8 @@ private:
 
 void TestPrinterKilled::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
-    keepIfAsked(m_dir);
-    // The desktop link in this process speaks its mind on every message.
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     QString error;
-    QVERIFY2(m_x.start(&error), qPrintable(error));
+    QVERIFY2(prepare(m_dir, m_x, &error), qPrintable(error));
     m_job = makeSampleJob(m_dir.path(), QStringLiteral("part.ssj"), 4, &error);
     QVERIFY2(!m_job.isEmpty(), qPrintable(error));
     m_other = makeSampleJob(m_dir.path(), QStringLiteral("other.ssj"), 1, &error);

@@ -82,11 +82,8 @@ private:
 
 void TestSessionWalk::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
-    keepIfAsked(m_dir);
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     QString error;
-    QVERIFY2(m_x.start(&error), qPrintable(error));
+    QVERIFY2(prepare(m_dir, m_x, &error), qPrintable(error));
     m_small = makeSampleJob(m_dir.path(), QStringLiteral("part.ssj"), 10, &error);
     QVERIFY2(!m_small.isEmpty(), qPrintable(error));
     // About a megabyte a layer: its stream spans many reads of the printer.
@@ -98,8 +95,8 @@ void TestSessionWalk::initTestCase()
     m_desktop = std::make_unique<DesktopLink>(m_rig->printer.discoveryPort());
     QObject::connect(&m_desktop->server(), &Server::printerStateChanged,
         [this](const PrinterState &state) { m_records.insert(state.serial, state); });
-    QObject::connect(&m_desktop->server(), &Server::sendMessageToGUI,
-        [this](const QString &message) { m_messages << message; });
+    QObject::connect(
+        &m_desktop->server(), &Server::sendMessageToGUI, [this](const QString &message) { m_messages << message; });
     QVERIFY(m_desktop->waitForPrinter(30000));
     QVERIFY(waitFor([this] { return record().status == QLatin1String("PrintStatus_Ready"); }, 10000));
 }
@@ -220,10 +217,14 @@ void TestSessionWalk::everyCommandInEveryState_bothEndsAgree_everyPrintWhole()
     // The reprint is the last command: a printer that was idle prints its last job again.
     if (!busy && m_printsStarted > 0)
         ++m_printsStarted;
-    QVERIFY2(m_rig->printer.waitForLog(reprintRead, reprintsRead + 1, 60000), qPrintable(m_rig->printer.log().right(3000)));
+    QVERIFY2(
+        m_rig->printer.waitForLog(reprintRead, reprintsRead + 1, 60000), qPrintable(m_rig->printer.log().right(3000)));
     const int refused = busy ? 11 : 0;
-    QVERIFY2(waitFor([&] { return m_rig->printer.logCount(QStringLiteral("Refused while printing")) - m_refusalsBefore
-                                 >= refused; },
+    QVERIFY2(waitFor(
+                 [&] {
+                     return m_rig->printer.logCount(QStringLiteral("Refused while printing")) - m_refusalsBefore
+                         >= refused;
+                 },
                  30000),
         qPrintable(m_rig->printer.log().right(3000)));
     QVERIFY(!record().commandsWait);

@@ -33,10 +33,8 @@ private:
 
 void TestTransferCut::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
-    keepIfAsked(m_dir);
     QString error;
-    QVERIFY2(m_x.start(&error), qPrintable(error));
+    QVERIFY2(prepare(m_dir, m_x, &error), qPrintable(error));
     for (const QString &name : {QStringLiteral("first.ssj"), QStringLiteral("second.ssj")}) {
         m_jobs << makeSampleJob(m_dir.path(), name, 1, &error);
         QVERIFY2(!m_jobs.constLast().isEmpty(), qPrintable(error));

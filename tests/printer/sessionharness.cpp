@@ -6,8 +6,9 @@
 
 #include <QBuffer>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QPainter>
+#include <QRegularExpression>
+#include <QSettings>
 #include <QtTest>
 
 FakeDesktop::FakeDesktop()
@@ -42,11 +43,7 @@ void FakeDesktop::announce(quint16 discoveryPort)
 
 bool FakeDesktop::waitForConnection(int ms)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (!connected() && clock.elapsed() < ms)
-        QTest::qWait(10);
-    return connected();
+    return waitFor([this] { return connected(); }, ms);
 }
 
 bool FakeDesktop::connected() const
@@ -72,11 +69,20 @@ bool FakeDesktop::startJob(const QString &fields)
     const QString request = QStringLiteral("Client_Request_FileTransfer");
     const int before = int(messages.count(request));
     send(QStringLiteral("Status_SendingPrintJob,") + fields);
-    QElapsedTimer clock;
-    clock.start();
-    while (messages.count(request) == before && clock.elapsed() < 10000)
-        QTest::qWait(10);
-    return messages.count(request) > before;
+    return waitFor([&] { return messages.count(request) > before; });
+}
+
+bool FakeDesktop::sendJob(const QString &fields, const QString &name, const QByteArray &content)
+{
+    if (!startJob(fields))
+        return false;
+    sendStream(name, content);
+    return true;
+}
+
+bool FakeDesktop::waitForMessage(const QString &message, int ms, bool prefix)
+{
+    return waitFor([&] { return prefix ? !messagesStartingWith(message).isEmpty() : messages.contains(message); }, ms);
 }
 
 QStringList FakeDesktop::messagesStartingWith(const QString &prefix) const
@@ -158,10 +164,7 @@ QStringList Session::connectAndHandshake()
     if (!m_desktop.waitForConnection())
         return QStringList();
     m_desktop.greet();
-    QElapsedTimer clock;
-    clock.start();
-    while (m_desktop.messagesStartingWith(QStringLiteral("Tessora_Client")).isEmpty() && clock.elapsed() < 5000)
-        QTest::qWait(10);
+    m_desktop.waitForMessage(QStringLiteral("Tessora_Client"), 5000, true);
     const QStringList replies = m_desktop.messagesStartingWith(QStringLiteral("Tessora_Client"));
     return replies.isEmpty() ? QStringList() : replies.first().split(QLatin1Char(','));
 }
@@ -185,4 +188,22 @@ QByteArray Session::makeJob(int layers) const
     buffer.open(QIODevice::WriteOnly);
     job.writeTo(&buffer);
     return bytes;
+}
+
+QString settingValue(const QString &key)
+{
+    return QSettings(QStringLiteral("Tessora_Client_Config"), QSettings::IniFormat).value(key).toString();
+}
+
+int movesOf(const QStringList &boardLines)
+{
+    return int(boardLines.filter(QRegularExpression(QStringLiteral("^N"))).size());
+}
+
+QList<QStringList> refusalsOf(const FakeDesktop &desktop, const QString &request)
+{
+    QList<QStringList> refusals;
+    for (const QString &message : desktop.messagesStartingWith(QStringLiteral("Send_RequestRefused,") + request + ','))
+        refusals << QStringList {message.section(',', 2, 2), Protocol::decodeField(message.section(',', 3))};
+    return refusals;
 }

@@ -5,6 +5,7 @@
 #include "boardsim.h"
 #include "client.h"
 #include "protocol.h"
+#include "waiting.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -45,6 +46,10 @@ public:
     // Sends a job line (the ten fields after "Status_SendingPrintJob,") and
     // waits until the printer asks for the file.
     bool startJob(const QString &fields);
+    // startJob, then the stream of `content` as the file `name`.
+    bool sendJob(const QString &fields, const QString &name, const QByteArray &content);
+    // Waits until `message` came; with `prefix`, a message that begins with it.
+    bool waitForMessage(const QString &message, int ms = 10000, bool prefix = false);
 
     QStringList messages;
     // Messages that begin with `prefix`.
@@ -84,6 +89,8 @@ public:
 
     // Connects the desktop and completes the handshake; the reply's fields.
     QStringList connectAndHandshake();
+    // Started, and the desktop connected with a whole handshake reply.
+    bool connectDesktop() { return m_ok && connectAndHandshake().size() == 9; }
     // A small job of `layers` layers and its stream.
     QByteArray makeJob(int layers) const;
 
@@ -96,3 +103,10 @@ private:
     std::unique_ptr<Client> m_client;
     bool m_ok = false;
 };
+
+// A value of the session's settings file (in the current folder).
+QString settingValue(const QString &key);
+// The layer moves ("N...") among the board's lines.
+int movesOf(const QStringList &boardLines);
+// Every refusal of `request`: the status and the reason it gives.
+QList<QStringList> refusalsOf(const FakeDesktop &desktop, const QString &request);

@@ -124,15 +124,12 @@ private slots:
     void init();
     void cleanup();
 
-    void resetSequence_answersZWithTheGNumberAfterHoming_onlyRightAfterR();
-    void moveAndFinish_answerFAfterTheMove_notBefore();
+    void commands_answeredAfterTheirScaledDuration_data();
+    void commands_answeredAfterTheirScaledDuration();
     void severalLinesInOneWrite_withCrLf_eachAnswered();
-    void pauseCommand_togglesPause1AndPause0();
 
     void lampOn_confirmsAtOnceAndRepeats_untilLampOffCommand();
-    void lampSilentAndLampOff_stopConfirmations();
 
-    void buttonPressAndRelease_sendBpAndBr();
     void selfReset_announcesWsnsdThenZ0_andDropsMoveInFlight();
     void stall_dropsMovesAndMovesInFlight_unstallAnswersOnlyNewMoves();
 
@@ -141,7 +138,6 @@ private slots:
     void answersForAClosedClient_neverReachTheNextClient();
 
     void start_replacesSymlink_refusesFileAndFolder_destructionRemovesOwnLinkOnly();
-    void log_recordsEveryLineWithTimeStamp_appending();
 
     void executable_startLineControlLinesAndCleanTermination();
     void executable_badUsageExits2_unusableLinkExits1();
@@ -196,48 +192,46 @@ Client *BoardSimTest::openClient()
     return client;
 }
 
-void BoardSimTest::resetSequence_answersZWithTheGNumberAfterHoming_onlyRightAfterR()
+void BoardSimTest::commands_answeredAfterTheirScaledDuration_data()
 {
-    BoardSimulator *board = startBoard(0.1);
-    QVERIFY(board);
-    Client *client = openClient();
-    QVERIFY(client);
-
-    client->send("g0"); // no R before it
-    client->send("R");
-    client->send("p11"); // something between R and g
-    client->send("g0");
-    // The printer's whole reset: none of the other lines is answered.
-    for (const char *line : {"R110", "&", "D1000", "E2000", "J550", "K80", "L80", "W50", "X50", "p11"})
-        client->send(line);
-    client->send("R");
-    const qint64 sentAt = client->send("g-5");
-
-    QTRY_VERIFY_WITH_TIMEOUT(client->received.contains("Z-5\r\n"), Generous);
-    const QString problem = delayProblem(client->arrivalOf("Z-5\r\n") - sentAt, *board, BoardSimulator::HomingMs);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    QTest::qWait(board->scaled(BoardSimulator::HomingMs) * 2);
-    QCOMPARE(client->received, QByteArray("Z-5\r\n"));
-    QCOMPARE(board->receivedLines().size(), 16);
+    // Command lines, each with the answer it must get ("" for none), one at a time; each
+    // answer comes after the row's duration scaled, and nothing else comes.
+    QTest::addColumn<QStringList>("exchanges");
+    QTest::addColumn<int>("duration");
+    // The printer's whole reset: only the G line right after "R" is answered, after homing.
+    QTest::newRow("reset") << QStringList({"g0>", "R>", "p11>", "g0>", "R110>", "&>", "D1000>", "E2000>", "J550>",
+        "K80>", "L80>", "W50>", "X50>", "p11>", "R>", "g-5>Z-5\r\n"})
+                           << int(BoardSimulator::HomingMs);
+    // A move is answered with F and the height and LF; the finish with F and CR LF.
+    QTest::newRow("move and finish") << QStringList({"N150>F150\n", "f>F\r\n"}) << int(BoardSimulator::MoveMs);
+    QTest::newRow("pause toggles") << QStringList({"R410>Pause1\r\n", "R410>Pause0\r\n", "R410>Pause1\r\n"})
+                                   << int(BoardSimulator::PauseToggleMs);
 }
 
-void BoardSimTest::moveAndFinish_answerFAfterTheMove_notBefore()
+void BoardSimTest::commands_answeredAfterTheirScaledDuration()
 {
+    QFETCH(QStringList, exchanges);
+    QFETCH(int, duration);
     BoardSimulator *board = startBoard(0.1);
     QVERIFY(board);
     Client *client = openClient();
     QVERIFY(client);
-
-    // A move is answered with F and the height and LF; the finish with F and CR LF.
-    for (const auto &lineAndAnswer : {QPair<QByteArray, QByteArray> {"N150", "F150\n"}, {"f", "F\r\n"}}) {
-        client->clear();
-        const qint64 sentAt = client->send(lineAndAnswer.first);
-        QTRY_VERIFY_WITH_TIMEOUT(client->received.contains(lineAndAnswer.second), Generous);
-        QCOMPARE(client->received, lineAndAnswer.second);
-        const QString problem
-            = delayProblem(client->arrivalOf(lineAndAnswer.second) - sentAt, *board, BoardSimulator::MoveMs);
-        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QByteArray answers;
+    for (const QString &exchange : exchanges) {
+        const QByteArray answer = exchange.section('>', 1).toLatin1();
+        const int before = client->received.size();
+        const qint64 sentAt = client->send(exchange.section('>', 0, 0).toLatin1());
+        answers += answer;
+        if (answer.isEmpty())
+            continue;
+        QTRY_VERIFY_WITH_TIMEOUT(client->received.mid(before).contains(answer), Generous);
+        const QString problem = delayProblem(client->arrivalOf(answers) - sentAt, *board, duration);
+        QVERIFY2(problem.isEmpty(), qPrintable(exchange + ": " + problem));
     }
+    QTest::qWait(board->scaled(duration) * 2);
+    QCOMPARE(client->received, answers);
+    QCOMPARE(board->receivedLines().size(), exchanges.size());
+    QCOMPARE(board->isPaused(), exchanges.first().startsWith(QLatin1String("R410")));
 }
 
 void BoardSimTest::severalLinesInOneWrite_withCrLf_eachAnswered()
@@ -252,25 +246,6 @@ void BoardSimTest::severalLinesInOneWrite_withCrLf_eachAnswered()
     QTRY_VERIFY_WITH_TIMEOUT(client->received.contains("F20\n"), Generous);
     QCOMPARE(client->received, QByteArray("P0\r\nF10\nF20\n"));
     QCOMPARE(board->receivedLines(), QStringList({"N10", "N20", "P0"}));
-}
-
-void BoardSimTest::pauseCommand_togglesPause1AndPause0()
-{
-    BoardSimulator *board = startBoard(0.05);
-    QVERIFY(board);
-    Client *client = openClient();
-    QVERIFY(client);
-
-    const QByteArray expected[] = {"Pause1\r\n", "Pause0\r\n", "Pause1\r\n"};
-    for (const QByteArray &answer : expected) {
-        client->clear();
-        const qint64 sentAt = client->send("R410");
-        QTRY_VERIFY_WITH_TIMEOUT(!client->received.isEmpty(), Generous);
-        QCOMPARE(client->received, answer);
-        const QString problem = delayProblem(client->arrivalOf(answer) - sentAt, *board, BoardSimulator::PauseToggleMs);
-        QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    }
-    QVERIFY(board->isPaused());
 }
 
 void BoardSimTest::lampOn_confirmsAtOnceAndRepeats_untilLampOffCommand()
@@ -296,59 +271,6 @@ void BoardSimTest::lampOn_confirmsAtOnceAndRepeats_untilLampOffCommand()
     QTest::qWait(interval * 2 + interval / 2);
     QCOMPARE(client->received, QByteArray("P0\r\n"));
     QVERIFY(!board->isLampOn());
-}
-
-void BoardSimTest::lampSilentAndLampOff_stopConfirmations()
-{
-    BoardSimulator *board = startBoard(0.01); // confirmations every 100 ms
-    QVERIFY(board);
-    const int interval = board->scaled(BoardSimulator::LampRepeatMs);
-    Client *client = openClient();
-    QVERIFY(client);
-
-    client->send("P1");
-    QTRY_COMPARE_WITH_TIMEOUT(client->countOf("P1\r\n"), 2, Generous);
-    board->lampSilent();
-    QTest::qWait(interval / 4); // what was already written may still arrive
-    client->clear();
-    QTest::qWait(interval * 3);
-    QCOMPARE(client->received, QByteArray());
-
-    // Switching on again without switching off first: still silent.
-    client->send("P1");
-    QTest::qWait(interval * 2);
-    QCOMPARE(client->received, QByteArray());
-    QVERIFY(board->isLampOn());
-
-    client->send("P0");
-    client->send("P1");
-    QTRY_COMPARE_WITH_TIMEOUT(client->received, QByteArray("P0\r\nP1\r\n"), Generous);
-    QTRY_COMPARE_WITH_TIMEOUT(client->countOf("P1\r\n"), 2, Generous);
-
-    // The lamp-off control reports "P0" once and stops the confirmations.
-    board->lampOff();
-    QTRY_VERIFY_WITH_TIMEOUT(client->received.endsWith("P0\r\n"), Generous);
-    QCOMPARE(client->countOf("P0\r\n"), 2);
-    client->clear();
-    QTest::qWait(interval * 3);
-    QCOMPARE(client->received, QByteArray());
-
-    // The next switch-on is confirmed again.
-    client->send("P1");
-    QTRY_COMPARE_WITH_TIMEOUT(client->countOf("P1\r\n"), 2, Generous);
-}
-
-void BoardSimTest::buttonPressAndRelease_sendBpAndBr()
-{
-    BoardSimulator *board = startBoard(0.01);
-    QVERIFY(board);
-    Client *client = openClient();
-    QVERIFY(client);
-
-    board->press();
-    QTRY_COMPARE_WITH_TIMEOUT(client->received, QByteArray("BP\r\n"), Generous);
-    board->release();
-    QTRY_COMPARE_WITH_TIMEOUT(client->received, QByteArray("BP\r\nBR\r\n"), Generous);
 }
 
 void BoardSimTest::selfReset_announcesWsnsdThenZ0_andDropsMoveInFlight()
@@ -537,33 +459,6 @@ void BoardSimTest::start_replacesSymlink_refusesFileAndFolder_destructionRemoves
     QCOMPARE(linkTarget(m_link), second->devicePath());
     second.reset();
     QVERIFY(!linkExists(m_link));
-}
-
-void BoardSimTest::log_recordsEveryLineWithTimeStamp_appending()
-{
-    const QString logPath = m_dir->filePath("board.log");
-    QFile log(logPath);
-    QVERIFY(log.open(QIODevice::WriteOnly));
-    log.write("earlier run\n");
-    log.close();
-
-    BoardSimulator *board = startBoard(0.01, logPath);
-    QVERIFY(board);
-    Client *client = openClient();
-    QVERIFY(client);
-    client->send("BUZZF5");
-    client->send("");
-    client->port().write("r232\r\n");
-    QTRY_COMPARE_WITH_TIMEOUT(board->receivedLines(), (QStringList {"BUZZF5", "", "r232"}), Generous);
-
-    // Flushed line by line: readable while the board runs.
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    const QString logged = QString::fromLatin1(log.readAll());
-    static const QRegularExpression expected(
-        QStringLiteral("^earlier run\n([01]\\d|2[0-3]):[0-5]\\d:[0-5]\\d\\.\\d{3} BUZZF5\n"
-                       "\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \n"
-                       "\\d\\d:\\d\\d:\\d\\d\\.\\d{3} r232\n$"));
-    QVERIFY2(expected.match(logged).hasMatch(), qPrintable(logged));
 }
 
 void BoardSimTest::executable_startLineControlLinesAndCleanTermination()

@@ -142,19 +142,13 @@ private slots:
     void adhesionLayers_exposeByFactorButNeverBelowCureTime();
     void firstLayer_waitsFiveSecondsWithLampOnHalfway();
     void progress_reportsTotalThenEveryLayer();
-    void pauseDuringExposure_pausesAfterTheCycleAndResumesWithTheNextLayer();
-    void pauseAndResumeWithinOneExposure_neverTogglesTheBoard();
     void pauseAndResumeRequests_confirmedOrRefusedInOrder_data();
     void pauseAndResumeRequests_confirmedOrRefusedInOrder();
-    void pauseDuringReset_finishesThenResumeRestartsFromReset();
-    void cancelWhilePaused_finishesAtOnce();
-    void cancelWhileExposing_finishesAfterTheCycle();
     void repeatedResetAcknowledgement_isIgnored_data();
     void repeatedResetAcknowledgement_isIgnored();
     void resetAcknowledgementWithoutPrint_startsNothing();
     void newPrintAfterCancel_ignoresTheOldPrintsTimers();
     void secondMoveForOneCycle_isRefused();
-    void remainingTime_followsTheFormula();
 
 private:
     void waitForFinish(FakeBoard &board, int timeoutMs = 20000);
@@ -191,46 +185,91 @@ void TestPrintingThread::init()
 
 void TestPrintingThread::pauseAndResumeRequests_confirmedOrRefusedInOrder_data()
 {
-    // Steps: "start" a four-layer print, "wait:<event>", or a request: "pause", "resume",
-    // "cancel", "abort" (the board's link is lost).
+    // Steps: "start" the job, "wait:<event>" of the board, a request ("pause", "resume",
+    // "cancel", "abort": the board's link is lost), "idle" for 10 s, "at:<layers and moves>"
+    // so far, "no:<event>" so far, "count:<event>=<n>", "last:<event>" at once.
+    QTest::addColumn<QString>("job");
     QTest::addColumn<QString>("steps");
     QTest::addColumn<QString>("answers");
-    QTest::newRow("nothing to pause or resume") << "pause resume"
-                                                << "refused:Request_PausePrint refused:Request_ResumePrint";
+    QTest::addColumn<QString>("moves"); // all layers and moves once the print finished
+    const QString four = QStringLiteral("0,0,3,100,100,4,Clear,1,1,1");
+    QTest::newRow("nothing to pause or resume") << four << "pause resume"
+                                                << "refused:Request_PausePrint refused:Request_ResumePrint"
+                                                << "";
     QTest::newRow("resume while printing, pause twice")
-        << "start wait:layer0 resume pause pause wait:done:pause resume"
-        << "refused:Request_ResumePrint refused:Request_PausePrint done:pause done:resume";
-    QTest::newRow("resume before the pause reached the board") << "start wait:layer0 pause resume"
-                                                               << "done:pause done:resume";
-    QTest::newRow("pause during the reset, resume before its finish movement")
-        << "start pause wait:f-before-reset resume"
-        << "done:pause done:resume";
-    QTest::newRow("cancel before the pause reached the board") << "start wait:layer0 pause cancel"
-                                                               << "done:pause";
-    QTest::newRow("board lost before the pause was done") << "start wait:layer0 pause abort"
-                                                          << "refused:Request_PausePrint";
+        << four << "start wait:layer0 resume pause pause wait:done:pause resume"
+        << "refused:Request_ResumePrint refused:Request_PausePrint done:pause done:resume"
+        << "";
+    QTest::newRow("pause and resume within one exposure never toggle the board")
+        << "0,0,5,100,100,3,Clear,1,1,1"
+        << "start wait:layer0 pause resume resume wait:f no:pause no:resume"
+        << "done:pause done:resume refused:Request_ResumePrint"
+        << "layer0 N10 layer1 N20 layer2 N30";
+    QTest::newRow("pause during an exposure: after its cycle, resumed with the next layer")
+        << four
+        << "start wait:layer1 pause wait:pause at:layer0,N10,layer1,N20 idle at:layer0,N10,layer1,N20 resume"
+           " wait:f count:resume=1"
+        << "done:pause done:resume"
+        << "layer0 N10 layer1 N20 layer2 N30 layer3 N40";
+    QTest::newRow("pause during the reset: finished, resume restarts from the reset")
+        << "0,0,1,100,100,2,Clear,1,1,1"
+        << "start pause wait:f-before-reset no:layer0 resume wait:f count:reset=2"
+        << "done:pause done:resume"
+        << "layer0 N10 layer1 N20";
+    QTest::newRow("cancel before the pause reached the board") << four << "start wait:layer0 pause cancel"
+                                                               << "done:pause"
+                                                               << "";
+    QTest::newRow("cancel while paused finishes at once") << "0,0,1,100,100,5,Clear,1,1,1"
+                                                          << "start wait:layer0 pause wait:pause cancel last:f idle"
+                                                          << "done:pause"
+                                                          << "layer0 N10";
+    QTest::newRow("cancel while exposing finishes after the cycle") << "0,0,2,100,100,5,Clear,1,1,1"
+                                                                    << "start wait:layer1 cancel"
+                                                                    << ""
+                                                                    << "layer0 N10 layer1 N20";
+    QTest::newRow("board lost before the pause was done") << four << "start wait:layer0 pause abort"
+                                                          << "refused:Request_PausePrint"
+                                                          << "";
 }
 
 void TestPrintingThread::pauseAndResumeRequests_confirmedOrRefusedInOrder()
 {
+    QFETCH(QString, job);
     QFETCH(QString, steps);
     QFETCH(QString, answers);
+    QFETCH(QString, moves);
     PrintingThread thread;
     FakeBoard board(&thread);
-    PrintJob job = jobLine(QStringLiteral("0,0,3,100,100,4,Clear,1,1,1"));
+    PrintJob printJob = jobLine(job);
     for (const QString &step : steps.split(' ')) {
+        const QString what = step.section(':', 1);
         if (step == QLatin1String("start"))
-            thread.runJob(&job, nullptr);
+            thread.runJob(&printJob, nullptr);
+        else if (step == QLatin1String("idle"))
+            QTest::qWait(TimeScale::ms(10000));
         else if (step.startsWith(QLatin1String("wait:")))
-            QTRY_VERIFY_WITH_TIMEOUT(board.names().contains(step.mid(5)), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(board.names().contains(what), 10000);
+        else if (step.startsWith(QLatin1String("at:")))
+            QCOMPARE(board.layersAndMoves().join(','), what);
+        else if (step.startsWith(QLatin1String("no:")))
+            QVERIFY2(!board.names().contains(what), qPrintable(step));
+        else if (step.startsWith(QLatin1String("last:")))
+            QCOMPARE(board.names().last(), what);
+        else if (step.startsWith(QLatin1String("count:")))
+            QCOMPARE(int(board.names().count(what.section('=', 0, 0))), what.section('=', 1).toInt());
         else
             QVERIFY(QMetaObject::invokeMethod(&thread, qPrintable(step + "Print")));
     }
-    QTRY_COMPARE_WITH_TIMEOUT(board.answers().size(), int(answers.count(' ')) + 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(board.answers().size(), answers.isEmpty() ? 0 : int(answers.count(' ')) + 1, 10000);
     if (steps.startsWith(QLatin1String("start")) && !steps.endsWith(QLatin1String("abort")))
         waitForFinish(board);
     QTest::qWait(TimeScale::ms(5000)); // late board answers confirm nothing more
     QCOMPARE(board.answers().join(' '), answers);
+    QVERIFY(board.names().count(QStringLiteral("f")) <= 1);
+    if (!moves.isEmpty()) {
+        QCOMPARE(board.layersAndMoves().join(' '), moves);
+        QCOMPARE(thread.status(), int(PrintingThread::Finished));
+    }
 }
 
 void TestPrintingThread::waitForFinish(FakeBoard &board, int timeoutMs)
@@ -317,92 +356,9 @@ void TestPrintingThread::progress_reportsTotalThenEveryLayer()
     // After layer n (counted from 1) the report carries n + 1, its percent and
     // the minutes left: ((3 - n) * 10 + (3 - n) * 30) / 60.
     QCOMPARE(board.progress, QStringList({"0/0/2", "2/33/1", "3/66/0", "4/100/0"}));
-}
-
-void TestPrintingThread::pauseDuringExposure_pausesAfterTheCycleAndResumesWithTheNextLayer()
-{
-    PrintingThread thread;
-    FakeBoard board(&thread);
-    PrintJob job = jobLine(QStringLiteral("0,0,3,100,100,4,Clear,1,1,1"));
-    thread.runJob(&job, nullptr);
-    QTRY_VERIFY_WITH_TIMEOUT(board.names().contains(QStringLiteral("layer1")), 10000);
-    thread.pausePrint();
-    QCOMPARE(thread.status(), int(PrintingThread::Paused));
-    QTRY_VERIFY_WITH_TIMEOUT(board.names().contains(QStringLiteral("pause")), 10000);
-    // Layer 1's cycle completed; nothing more is exposed while paused.
-    const QStringList atPause = board.layersAndMoves();
-    QCOMPARE(atPause, QStringList({"layer0", "N10", "layer1", "N20"}));
-    QTest::qWait(TimeScale::ms(10000));
-    QCOMPARE(board.layersAndMoves(), atPause);
-
-    thread.resumePrint();
-    waitForFinish(board);
-    QCOMPARE(board.layersAndMoves(), QStringList({"layer0", "N10", "layer1", "N20", "layer2", "N30", "layer3", "N40"}));
-    QCOMPARE(board.names().count(QStringLiteral("resume")), 1);
-}
-
-void TestPrintingThread::pauseAndResumeWithinOneExposure_neverTogglesTheBoard()
-{
-    PrintingThread thread;
-    FakeBoard board(&thread);
-    PrintJob job = jobLine(QStringLiteral("0,0,5,100,100,3,Clear,1,1,1"));
-    thread.runJob(&job, nullptr);
-    QTRY_VERIFY_WITH_TIMEOUT(board.names().contains(QStringLiteral("layer0")), 10000);
-    thread.pausePrint();
-    thread.resumePrint();
-    thread.resumePrint(); // while printing: refused, the board is not toggled
-    waitForFinish(board);
-    QVERIFY(!board.names().contains(QStringLiteral("pause")));
-    QVERIFY(!board.names().contains(QStringLiteral("resume")));
-    QCOMPARE(board.layersAndMoves().size(), 6);
-}
-
-void TestPrintingThread::pauseDuringReset_finishesThenResumeRestartsFromReset()
-{
-    PrintingThread thread;
-    FakeBoard board(&thread);
-    PrintJob job = jobLine(QStringLiteral("0,0,1,100,100,2,Clear,1,1,1"));
-    thread.runJob(&job, nullptr);
-    thread.pausePrint();
-    QTRY_VERIFY_WITH_TIMEOUT(board.names().contains(QStringLiteral("f-before-reset")), 10000);
-    QCOMPARE(thread.status(), int(PrintingThread::PausedAfterReset));
-    QVERIFY(board.layersAndMoves().isEmpty());
-
-    thread.resumePrint();
-    waitForFinish(board);
-    QCOMPARE(board.names().count(QStringLiteral("reset")), 2);
-    QCOMPARE(board.layersAndMoves(), QStringList({"layer0", "N10", "layer1", "N20"}));
-}
-
-void TestPrintingThread::cancelWhilePaused_finishesAtOnce()
-{
-    PrintingThread thread;
-    FakeBoard board(&thread);
-    PrintJob job = jobLine(QStringLiteral("0,0,1,100,100,5,Clear,1,1,1"));
-    thread.runJob(&job, nullptr);
-    QTRY_VERIFY_WITH_TIMEOUT(board.names().contains(QStringLiteral("layer0")), 10000);
-    thread.pausePrint();
-    QTRY_VERIFY_WITH_TIMEOUT(board.names().contains(QStringLiteral("pause")), 10000);
-    thread.cancelPrint();
-    QCOMPARE(board.names().last(), QStringLiteral("f"));
-    QCOMPARE(thread.status(), int(PrintingThread::Finished));
-    QTest::qWait(TimeScale::ms(10000));
-    QCOMPARE(board.layersAndMoves(), QStringList({"layer0", "N10"}));
-}
-
-void TestPrintingThread::cancelWhileExposing_finishesAfterTheCycle()
-{
-    PrintingThread thread;
-    FakeBoard board(&thread);
-    PrintJob job = jobLine(QStringLiteral("0,0,2,100,100,5,Clear,1,1,1"));
-    thread.runJob(&job, nullptr);
-    QTRY_VERIFY_WITH_TIMEOUT(board.names().contains(QStringLiteral("layer1")), 10000);
-    thread.cancelPrint();
-    QCOMPARE(thread.status(), int(PrintingThread::Cancelled));
-    waitForFinish(board);
-    // The exposure ends, the platform moves, then the print finishes.
-    QCOMPARE(board.layersAndMoves(), QStringList({"layer0", "N10", "layer1", "N20"}));
-    QCOMPARE(thread.status(), int(PrintingThread::Finished));
+    // 100 layers, 5 adhesion layers of 30 s, cure 8 s: the printer's total.
+    job = jobLine(QStringLiteral("5,30,8,100,100,100,Clear,1,1,1"));
+    QCOMPARE(PrintingThread::getTotalPrintTime(&job), 31);
 }
 
 void TestPrintingThread::repeatedResetAcknowledgement_isIgnored_data()
@@ -481,13 +437,6 @@ void TestPrintingThread::secondMoveForOneCycle_isRefused()
     thread.startNextTiltCycle(); // a second exposure end for the same layer
     QCOMPARE(board.names().count(QStringLiteral("N10")), 1);
     thread.cancelPrint();
-}
-
-void TestPrintingThread::remainingTime_followsTheFormula()
-{
-    // 100 layers, 5 adhesion layers of 30 s, cure 8 s: the printer's total.
-    PrintJob job = jobLine(QStringLiteral("5,30,8,100,100,100,Clear,1,1,1"));
-    QCOMPARE(PrintingThread::getTotalPrintTime(&job), 31);
 }
 
 QTEST_GUILESS_MAIN(TestPrintingThread)

@@ -17,23 +17,12 @@
 
 namespace {
 
-constexpr int kWait = 10000;
-
 const QString kShutdown = QStringLiteral("sudo shutdown -h now");
 const QString kReboot = QStringLiteral("sudo reboot");
 const QString kEnableAccessPoint = QStringLiteral("sudo update-rc.d hostapd enable");
 const QString kUpdateScript = QStringLiteral("/home/pi/updateClientScript");
 const QString kRollbackScript = QStringLiteral("/home/pi/rollbackClientScript");
 const QString kRollbackResins = QStringLiteral("*Red!5!10!15!3!20!20!20!20!1!1!1");
-
-bool waitFor(const std::function<bool()> &condition, int ms = kWait)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition() && clock.elapsed() < ms)
-        QTest::qWait(5);
-    return condition();
-}
 
 // Every log line of the session, from whichever thread wrote it.
 QMutex logMutex;
@@ -59,26 +48,6 @@ QStringList loggedStartingWith(const QString &prefix)
 int decisions()
 {
     return loggedStartingWith(QStringLiteral("Button multi press timeout.")).size();
-}
-
-QString settingValue(const QString &key)
-{
-    QSettings settings(QStringLiteral("Tessora_Client_Config"), QSettings::IniFormat);
-    return settings.value(key).toString();
-}
-
-QString readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(bytes);
 }
 
 QStringList requestsTo(const FakeDesktop &desktop)
@@ -175,14 +144,6 @@ bool startPrint(Session &session, int layers, int cureSeconds)
     return waitFor([&] { return session.client().printingThread()->status() == PrintingThread::Printing; });
 }
 
-int movesOf(const QStringList &lines)
-{
-    int moves = 0;
-    for (const QString &line : lines)
-        moves += line.startsWith(QLatin1Char('N')) ? 1 : 0;
-    return moves;
-}
-
 // Empty when the script was written below the sandbox with exactly `text`,
 // made executable, and then started once; otherwise what went wrong.
 QString scriptWrittenAndStarted(Session &session, const QString &scriptPath, const QString &text)
@@ -190,8 +151,8 @@ QString scriptWrittenAndStarted(Session &session, const QString &scriptPath, con
     const QString script = SystemActions::path(scriptPath);
     if (!script.startsWith(session.path(QStringLiteral("system-root"))))
         return QStringLiteral("script outside the sandbox: ") + script;
-    if (readFile(script) != text)
-        return QStringLiteral("script text differs: ") + readFile(script);
+    if (QString::fromUtf8(fileBytes(script)) != text)
+        return QStringLiteral("script text differs: ") + QString::fromUtf8(fileBytes(script));
     const QStringList commands = SystemActions::simulatedCommands();
     const int chmod = int(commands.indexOf(QStringLiteral("sudo chmod 777 ") + scriptPath));
     if (chmod < 0 || chmod >= commands.indexOf(scriptPath))
@@ -217,14 +178,13 @@ private slots:
     void pressesWhileIdle_ignoredOrCancelOrError_data();
     void pressesWhileIdle_ignoredOrCancelOrError();
     void fivePressesWhileIdle_forceAccessPointAndReboot();
-    void sevenPressesWithoutPreviousProgram_onlyLogError();
     void sevenOrMorePresses_storeOldResinListAndStartRollback_data();
     void sevenOrMorePresses_storeOldResinListAndStartRollback();
-    void rollbackWithExistingScript_runsItUnchanged();
     void longPress_cutsPowerAndShutsDown_laterPressesIgnored();
     void pressHeldAfterTwoQuickPresses_shutsDownWithoutDecision();
     void updateOverConnection_writesProgramAndStartsScriptWhenComplete();
-    void updateWithExistingScript_runsItUnchanged();
+    void existingScript_runsUnchanged_data();
+    void existingScript_runsUnchanged();
     void retrofitBoard_printEndTiltsTankUpAndReportsDoneOnce_data();
     void retrofitBoard_printEndTiltsTankUpAndReportsDoneOnce();
     void olderSettings_broadcastingAdhocBecomesBroadcastingDirect_data();
@@ -243,18 +203,6 @@ void TestSessionDevice::init()
 void TestSessionDevice::cleanup()
 {
     qInstallMessageHandler(previousHandler);
-    if (QTest::currentTestFailed()) {
-        // The session's log without the byte-by-byte serial writes and the heartbeat.
-        QMutexLocker lock(&logMutex);
-        QStringList shown;
-        for (const QString &line : qAsConst(logLines))
-            if (!line.startsWith(QLatin1String("Serial written")) && !line.startsWith(QLatin1String("Done with Serial"))
-                && !line.contains(QLatin1String("Connection-Alive")) && !line.contains(QLatin1String("alive message"))
-                && !line.contains(QLatin1String("curServerReadFlags")))
-                shown << line;
-        for (const QString &line : shown.mid(std::max(0, int(shown.size()) - 150)))
-            qInfo().noquote() << "log:" << line;
-    }
     SSJ::releaseCPJ();
     Client::boardIsOldVersion = false;
 }
@@ -262,8 +210,7 @@ void TestSessionDevice::cleanup()
 void TestSessionDevice::singlePresses_pauseIgnoreDuringPauseMovementResume_thenOtherCountsWhilePrinting()
 {
     Session session;
-    QVERIFY(session.ok());
-    QCOMPARE(session.connectAndHandshake().size(), 9);
+    QVERIFY(session.connectDesktop());
     QVERIFY(waitForBoardLink(session));
     FakeDesktop &desktop = session.desktop();
     BoardSimulator &board = session.board();
@@ -327,7 +274,7 @@ void TestSessionDevice::singlePresses_pauseIgnoreDuringPauseMovementResume_thenO
     // Three presses cancel: the desktop is told, and the print ends early.
     PRESS_AND_DECIDE(session, 3);
     QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Request_CancelPrint")); }));
-    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PrintDone")); }));
+    QVERIFY(desktop.waitForMessage(QStringLiteral("Send_PrintDone")));
     QCOMPARE(printing->status(), int(PrintingThread::Finished));
     QVERIFY(movesOf(board.receivedLines()) < 9);
     QVERIFY(!SystemActions::simulatedCommands().contains(kShutdown));
@@ -344,6 +291,9 @@ void TestSessionDevice::pressesWhileIdle_ignoredOrCancelOrError_data()
         << 3 << QString() << QStringList {QStringLiteral("Request_CancelPrint")};
     QTest::newRow("four") << 4 << QLatin1String(multiPressError) + QStringLiteral("4") << QStringList();
     QTest::newRow("six") << 6 << QLatin1String(multiPressError) + QStringLiteral("6") << QStringList();
+    QTest::newRow("seven without a previous program")
+        << 7 << QStringLiteral("ERROR - Client::rollbackToPreviousClient. Previous client does not exist")
+        << QStringList();
 }
 
 void TestSessionDevice::pressesWhileIdle_ignoredOrCancelOrError()
@@ -352,8 +302,7 @@ void TestSessionDevice::pressesWhileIdle_ignoredOrCancelOrError()
     QFETCH(QString, log);
     QFETCH(QStringList, requests);
     Session session;
-    QVERIFY(session.ok());
-    QCOMPARE(session.connectAndHandshake().size(), 9);
+    QVERIFY(session.connectDesktop());
     QVERIFY(waitForBoardLink(session));
     QTest::qWait(50);
     session.board().clearReceivedLines();
@@ -377,13 +326,13 @@ void TestSessionDevice::pressesWhileIdle_ignoredOrCancelOrError()
     QCOMPARE(session.board().receivedLines(), QStringList());
     QCOMPARE(session.client().printingThread()->status(), int(PrintingThread::Idle));
     QCOMPARE(settingValue(QStringLiteral("resinData")), resinsBefore);
+    QVERIFY(!SystemActions::exists(kRollbackScript));
 }
 
 void TestSessionDevice::fivePressesWhileIdle_forceAccessPointAndReboot()
 {
     Session session;
-    QVERIFY(session.ok());
-    QCOMPARE(session.connectAndHandshake().size(), 9);
+    QVERIFY(session.connectDesktop());
     QVERIFY(waitForBoardLink(session));
     QVERIFY(!SystemActions::simulatedCommands().contains(kEnableAccessPoint));
 
@@ -393,29 +342,6 @@ void TestSessionDevice::fivePressesWhileIdle_forceAccessPointAndReboot()
     QVERIFY(
         session.systemFile(QStringLiteral("/etc/network/interfaces")).contains(QStringLiteral("address 192.168.42.1")));
     QCOMPARE(settingValue(QStringLiteral("broadcastingDirect")), QStringLiteral("true"));
-    QVERIFY(requestsTo(session.desktop()).isEmpty());
-}
-
-void TestSessionDevice::sevenPressesWithoutPreviousProgram_onlyLogError()
-{
-    Session session;
-    QVERIFY(session.ok());
-    QCOMPARE(session.connectAndHandshake().size(), 9);
-    QVERIFY(waitForBoardLink(session));
-    const QString resinsBefore = settingValue(QStringLiteral("resinData"));
-    QVERIFY(!resinsBefore.isEmpty());
-    const QStringList commandsBefore = SystemActions::simulatedCommands();
-
-    PRESS_AND_DECIDE(session, 7);
-    QCOMPARE(loggedStartingWith(QStringLiteral("Client::rollbackToPreviousClient")).size(), 1);
-    QCOMPARE(
-        loggedStartingWith(QStringLiteral("ERROR - Client::rollbackToPreviousClient. Previous client does not exist"))
-            .size(),
-        1);
-    QTest::qWait(50);
-    QCOMPARE(settingValue(QStringLiteral("resinData")), resinsBefore);
-    QCOMPARE(SystemActions::simulatedCommands(), commandsBefore);
-    QVERIFY(!SystemActions::exists(kRollbackScript));
     QVERIFY(requestsTo(session.desktop()).isEmpty());
 }
 
@@ -429,9 +355,9 @@ void TestSessionDevice::sevenOrMorePresses_storeOldResinListAndStartRollback_dat
 void TestSessionDevice::sevenOrMorePresses_storeOldResinListAndStartRollback()
 {
     QFETCH(int, presses);
-    Session session([](const QString &dir) { writeFile(dir + QStringLiteral("/Vatnode_previous"), "old program"); });
-    QVERIFY(session.ok());
-    QCOMPARE(session.connectAndHandshake().size(), 9);
+    Session session(
+        [](const QString &dir) { writeFileBytes(dir + QStringLiteral("/Vatnode_previous"), "old program"); });
+    QVERIFY(session.connectDesktop());
     QVERIFY(waitForBoardLink(session));
     QVERIFY(settingValue(QStringLiteral("resinData")) != kRollbackResins);
     QVERIFY(!SystemActions::exists(kRollbackScript));
@@ -443,31 +369,13 @@ void TestSessionDevice::sevenOrMorePresses_storeOldResinListAndStartRollback()
         QStringLiteral("sudo rm Vatnode\nsudo mv Vatnode_previous Vatnode\nsudo chmod 777 Vatnode\n./Vatnode"));
     QVERIFY2(why.isEmpty(), qPrintable(why));
     // The program files themselves are the script's business.
-    QCOMPARE(readFile(session.path(QStringLiteral("Vatnode_previous"))), QStringLiteral("old program"));
-}
-
-void TestSessionDevice::rollbackWithExistingScript_runsItUnchanged()
-{
-    Session session([](const QString &dir) {
-        writeFile(dir + QStringLiteral("/Vatnode_previous"), "old program");
-        writeFile(dir + QStringLiteral("/system-root") + kRollbackScript, "echo the kept rollback");
-    });
-    QVERIFY(session.ok());
-    QCOMPARE(session.connectAndHandshake().size(), 9);
-    QVERIFY(waitForBoardLink(session));
-
-    PRESS_AND_DECIDE(session, 7);
-    QVERIFY(waitFor([] { return SystemActions::simulatedCommands().contains(kRollbackScript); }));
-    QCOMPARE(settingValue(QStringLiteral("resinData")), kRollbackResins);
-    QCOMPARE(readFile(SystemActions::path(kRollbackScript)), QStringLiteral("echo the kept rollback"));
-    QVERIFY(!SystemActions::simulatedCommands().contains(QStringLiteral("sudo chmod 777 ") + kRollbackScript));
+    QCOMPARE(fileBytes(session.path(QStringLiteral("Vatnode_previous"))), QByteArray("old program"));
 }
 
 void TestSessionDevice::longPress_cutsPowerAndShutsDown_laterPressesIgnored()
 {
     Session session;
-    QVERIFY(session.ok());
-    QCOMPARE(session.connectAndHandshake().size(), 9);
+    QVERIFY(session.connectDesktop());
     QVERIFY(waitForBoardLink(session));
     QTest::qWait(50);
     BoardSimulator &board = session.board();
@@ -508,8 +416,7 @@ void TestSessionDevice::longPress_cutsPowerAndShutsDown_laterPressesIgnored()
 void TestSessionDevice::pressHeldAfterTwoQuickPresses_shutsDownWithoutDecision()
 {
     Session session;
-    QVERIFY(session.ok());
-    QCOMPARE(session.connectAndHandshake().size(), 9);
+    QVERIFY(session.connectDesktop());
     QVERIFY(waitForBoardLink(session));
 
     QVERIFY(pressButton(session, 3, 150));
@@ -524,8 +431,7 @@ void TestSessionDevice::updateOverConnection_writesProgramAndStartsScriptWhenCom
 {
     Session session({}, QStringLiteral("wlan0 inet addr:192.168.1.20 Bcast"),
         [](ClientOptions &options) { options.allowNetworkUpdate = true; });
-    QVERIFY(session.ok());
-    QCOMPARE(session.connectAndHandshake().size(), 9);
+    QVERIFY(session.connectDesktop());
     FakeDesktop &desktop = session.desktop();
     desktop.send(QStringLiteral("Send_UpdatedClient"));
     QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Request_Update")); }));
@@ -551,26 +457,42 @@ void TestSessionDevice::updateOverConnection_writesProgramAndStartsScriptWhenCom
     QVERIFY(!SystemActions::simulatedCommands().contains(kReboot));
 }
 
-void TestSessionDevice::updateWithExistingScript_runsItUnchanged()
+void TestSessionDevice::existingScript_runsUnchanged_data()
 {
+    QTest::addColumn<bool>("update");
+    QTest::newRow("update over the connection") << true;
+    QTest::newRow("rollback by seven presses") << false;
+}
+
+void TestSessionDevice::existingScript_runsUnchanged()
+{
+    QFETCH(bool, update);
+    const QString script = update ? kUpdateScript : kRollbackScript;
     Session session(
-        [](const QString &dir) {
-            writeFile(dir + QStringLiteral("/system-root") + kUpdateScript, "echo the kept update");
+        [&](const QString &dir) {
+            writeFileBytes(dir + QStringLiteral("/Vatnode_previous"), "old program");
+            writeFileBytes(dir + QStringLiteral("/system-root") + script, "echo the kept script");
         },
         QStringLiteral("wlan0 inet addr:192.168.1.20 Bcast"),
         [](ClientOptions &options) { options.allowNetworkUpdate = true; });
-    QVERIFY(session.ok());
-    QCOMPARE(session.connectAndHandshake().size(), 9);
+    QVERIFY(session.connectDesktop());
     FakeDesktop &desktop = session.desktop();
-    desktop.send(QStringLiteral("Send_UpdatedClient"));
-    QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Request_Update")); }));
-    desktop.heartbeat = false;
-    desktop.sendStream(QStringLiteral("Vatnode"), QByteArray("new program"));
-
-    QVERIFY(waitFor([] { return SystemActions::simulatedCommands().contains(kUpdateScript); }));
-    QCOMPARE(readFile(session.path(QStringLiteral("Vatnode_update"))), QStringLiteral("new program"));
-    QCOMPARE(readFile(SystemActions::path(kUpdateScript)), QStringLiteral("echo the kept update"));
-    QVERIFY(!SystemActions::simulatedCommands().contains(QStringLiteral("sudo chmod 777 ") + kUpdateScript));
+    if (update) {
+        desktop.send(QStringLiteral("Send_UpdatedClient"));
+        QVERIFY(desktop.waitForMessage(QStringLiteral("Request_Update")));
+        desktop.heartbeat = false;
+        desktop.sendStream(QStringLiteral("Vatnode"), QByteArray("new program"));
+    } else {
+        QVERIFY(waitForBoardLink(session));
+        PRESS_AND_DECIDE(session, 7);
+    }
+    QVERIFY(waitFor([&] { return SystemActions::simulatedCommands().contains(script); }));
+    if (update)
+        QCOMPARE(fileBytes(session.path(QStringLiteral("Vatnode_update"))), QByteArray("new program"));
+    else
+        QCOMPARE(settingValue(QStringLiteral("resinData")), kRollbackResins);
+    QCOMPARE(fileBytes(SystemActions::path(script)), QByteArray("echo the kept script"));
+    QVERIFY(!SystemActions::simulatedCommands().contains(QStringLiteral("sudo chmod 777 ") + script));
 }
 
 void TestSessionDevice::retrofitBoard_printEndTiltsTankUpAndReportsDoneOnce_data()

@@ -20,6 +20,7 @@
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -123,11 +124,9 @@ private slots:
     void init();
     void cleanup();
 
-    // Reply rules, one chunk at a time.
-    void resetAnswer_onlyZWithTheGNumber_otherZRaisesGMovement();
-    void selfReset_followingZ0_isNotTakenAsResetAnswer();
-    void fAnswers_finishOnlyWithCrLf_bothEndTheCycle();
-    void lampButtonAndPauseReplies_raiseOnlyTheirSignal();
+    // Reply rules.
+    void replies_raiseOnlyTheirSignal_data();
+    void replies_raiseOnlyTheirSignal();
 
     // Discovery decision.
     void lastPortIsBoard_data();
@@ -197,116 +196,75 @@ void TerminalTest::cleanup()
 
 // ---- Reply rules -----------------------------------------------------------
 
-void TerminalTest::resetAnswer_onlyZWithTheGNumber_otherZRaisesGMovement()
+void TerminalTest::replies_raiseOnlyTheirSignal_data()
 {
-    auto terminal = detachedTerminal();
-    QSignalSpy reset(terminal.get(), &Terminal::printerResetDone);
-    QSignalSpy gMove(terminal.get(), &Terminal::g_movementDone);
-    QSignalSpy cycle(terminal.get(), &Terminal::printerTiltCycleDone);
-
-    terminal->processChunk("Z0\r\n");
-    QCOMPARE(reset.count(), 1);
-    QCOMPARE(gMove.count(), 0);
-
-    terminal->processChunk("Z150\r\n");
-    QCOMPARE(reset.count(), 1);
-    QCOMPARE(gMove.count(), 1);
-    QCOMPARE(gMove.at(0).at(0).toString(), QStringLiteral("Z150\r\n"));
-    QCOMPARE(cycle.count(), 0);
-
-    Terminal::g_param = QStringLiteral("g-5");
-    terminal->processChunk("Z0\r\n");
-    QCOMPARE(reset.count(), 1);
-    QCOMPARE(gMove.count(), 2); // any other "Z" reply is a movement answer
-    terminal->processChunk("Z-5\r\n");
-    QCOMPARE(reset.count(), 2);
-    // "Z-50" is another height, not the reset answer.
-    terminal->processChunk("Z-50\r\n");
-    QCOMPARE(reset.count(), 2);
-    QCOMPARE(gMove.count(), 3);
+    // Chunks in order, split at ";"; "g=<text>" sets the G parameter first, "busy" marks a
+    // pause request in progress. Then the counts of: reset done, G movement done, tilt cycle
+    // done, finish movement done, lamp off, lamp on, button pressed, button released,
+    // pause done, resume done.
+    QTest::addColumn<QString>("chunks");
+    QTest::addColumn<QString>("counts");
+    QTest::newRow("the reset answer is Z with the G number") << "Z0\r\n"
+                                                             << "1 0 0 0 0 0 0 0 0 0";
+    QTest::newRow("another Z is a G movement") << "Z150\r\n"
+                                               << "0 1 0 0 0 0 0 0 0 0";
+    QTest::newRow("with g-5, Z0 and Z-50 are movements") << "g=g-5;Z0\r\n;Z-5\r\n;Z-50\r\n"
+                                                         << "1 2 0 0 0 0 0 0 0 0";
+    QTest::newRow("Z0 after a self reset is none, the next one is") << "WSNSD\r\n;Z0\r\n;Z0\r\n"
+                                                                    << "1 0 0 0 0 0 0 0 0 0";
+    QTest::newRow("F alone ends the cycle") << "F"
+                                            << "0 0 1 0 0 0 0 0 0 0";
+    QTest::newRow("a move's answer ends the cycle") << "F150\n"
+                                                    << "0 0 1 0 0 0 0 0 0 0";
+    QTest::newRow("F CR LF finishes and ends the cycle") << "F\r\n"
+                                                         << "0 0 1 1 0 0 0 0 0 0";
+    QTest::newRow("lamp off, lamp on") << "P0\r\n;P1\r\n"
+                                       << "0 0 0 0 1 1 0 0 0 0";
+    QTest::newRow("button pressed and released") << "BP\r\n;BR\r\n"
+                                                 << "0 0 0 0 0 0 1 1 0 0";
+    QTest::newRow("pause answer") << "busy;Pause1\r\n"
+                                  << "0 0 0 0 0 0 0 0 1 0";
+    QTest::newRow("resume answer") << "busy;Pause0\r\n"
+                                   << "0 0 0 0 0 0 0 0 0 1";
+    QTest::newRow("several replies in one chunk") << "P1\r\nBP\r\nPause1\r\nF\r\n"
+                                                  << "0 0 1 1 0 1 1 0 1 0";
 }
 
-void TerminalTest::selfReset_followingZ0_isNotTakenAsResetAnswer()
+void TerminalTest::replies_raiseOnlyTheirSignal()
 {
+    QFETCH(QString, chunks);
+    QFETCH(QString, counts);
     auto terminal = detachedTerminal();
-    QSignalSpy reset(terminal.get(), &Terminal::printerResetDone);
-    QSignalSpy gMove(terminal.get(), &Terminal::g_movementDone);
-
-    terminal->processChunk("WSNSD\r\n");
-    QVERIFY(terminal->boardResetFlag());
-    QCOMPARE(reset.count(), 0);
-
-    QTest::ignoreMessage(QtDebugMsg, "wsnsdResetSent");
-    terminal->processChunk("Z0\r\n");
-    QCOMPARE(reset.count(), 0);
-    QCOMPARE(gMove.count(), 0);
-    QVERIFY(!terminal->boardResetFlag());
-
-    // With the flag clear again, the next "Z0" answers a reset request.
-    terminal->processChunk("Z0\r\n");
-    QCOMPARE(reset.count(), 1);
-}
-
-void TerminalTest::fAnswers_finishOnlyWithCrLf_bothEndTheCycle()
-{
-    auto terminal = detachedTerminal();
-    QSignalSpy finished(terminal.get(), &Terminal::f_movementDone);
-    QSignalSpy cycle(terminal.get(), &Terminal::printerTiltCycleDone);
-    QSignalSpy gMove(terminal.get(), &Terminal::g_movementDone);
-
-    terminal->processChunk("F");
-    QCOMPARE(cycle.count(), 1);
-    QCOMPARE(finished.count(), 0);
-    terminal->processChunk("F150\n"); // a move's answer: F and the height
-    QCOMPARE(cycle.count(), 2);
-    QCOMPARE(finished.count(), 0);
-
-    terminal->processChunk("F\r\n");
-    QCOMPARE(finished.count(), 1);
-    QCOMPARE(cycle.count(), 3);
-    QCOMPARE(gMove.count(), 0);
-}
-
-void TerminalTest::lampButtonAndPauseReplies_raiseOnlyTheirSignal()
-{
-    auto terminal = detachedTerminal();
-    QSignalSpy off(terminal.get(), &Terminal::dataReceived_projectorOff);
-    QSignalSpy on(terminal.get(), &Terminal::dataReceived_projectorOn);
-    QSignalSpy press(terminal.get(), &Terminal::buttonPressed);
-    QSignalSpy release(terminal.get(), &Terminal::buttonReleased);
-    QSignalSpy paused(terminal.get(), &Terminal::pauseMovementDone);
-    QSignalSpy resumed(terminal.get(), &Terminal::resumeMovementDone);
-    QSignalSpy finished(terminal.get(), &Terminal::f_movementDone);
-    QSignalSpy cycle(terminal.get(), &Terminal::printerTiltCycleDone);
-    QSignalSpy gMove(terminal.get(), &Terminal::g_movementDone);
-    // Counts of: off, on, press, release, paused, resumed, finished, cycle, gMove.
-    const auto counts = [&] {
-        return QList<int> {off.count(), on.count(), press.count(), release.count(), paused.count(), resumed.count(),
-            finished.count(), cycle.count(), gMove.count()};
-    };
-
-    terminal->processChunk("P0\r\n");
-    QCOMPARE(counts(), (QList<int> {1, 0, 0, 0, 0, 0, 0, 0, 0}));
-    terminal->processChunk("P1\r\n");
-    QCOMPARE(counts(), (QList<int> {1, 1, 0, 0, 0, 0, 0, 0, 0}));
-    terminal->processChunk("BP\r\n");
-    QCOMPARE(counts(), (QList<int> {1, 1, 1, 0, 0, 0, 0, 0, 0}));
-    terminal->processChunk("BR\r\n");
-    QCOMPARE(counts(), (QList<int> {1, 1, 1, 1, 0, 0, 0, 0, 0}));
-
+    Terminal *t = terminal.get();
+    const std::vector<std::unique_ptr<QSignalSpy>> spies = [t] {
+        std::vector<std::unique_ptr<QSignalSpy>> all;
+        all.emplace_back(new QSignalSpy(t, &Terminal::printerResetDone));
+        all.emplace_back(new QSignalSpy(t, &Terminal::g_movementDone));
+        all.emplace_back(new QSignalSpy(t, &Terminal::printerTiltCycleDone));
+        all.emplace_back(new QSignalSpy(t, &Terminal::f_movementDone));
+        all.emplace_back(new QSignalSpy(t, &Terminal::dataReceived_projectorOff));
+        all.emplace_back(new QSignalSpy(t, &Terminal::dataReceived_projectorOn));
+        all.emplace_back(new QSignalSpy(t, &Terminal::buttonPressed));
+        all.emplace_back(new QSignalSpy(t, &Terminal::buttonReleased));
+        all.emplace_back(new QSignalSpy(t, &Terminal::pauseMovementDone));
+        all.emplace_back(new QSignalSpy(t, &Terminal::resumeMovementDone));
+        return all;
+    }();
+    for (const QString &chunk : chunks.split(QLatin1Char(';'))) {
+        if (chunk.startsWith(QLatin1String("g=")))
+            Terminal::g_param = chunk.mid(2);
+        else if (chunk == QLatin1String("busy"))
+            Terminal::printOrPauseInProgress = true;
+        else
+            t->processChunk(chunk.toLatin1());
+    }
+    QStringList seen;
+    for (const auto &spy : spies)
+        seen << QString::number(spy->count());
+    QCOMPARE(seen.join(QLatin1Char(' ')), counts);
     // A pause answer (which is no "P1") clears the request in progress.
-    Terminal::printOrPauseInProgress = true;
-    terminal->processChunk("Pause1\r\n");
-    QCOMPARE(counts(), (QList<int> {1, 1, 1, 1, 1, 0, 0, 0, 0}));
     QVERIFY(!Terminal::printOrPauseInProgress);
-    Terminal::printOrPauseInProgress = true;
-    terminal->processChunk("Pause0\r\n");
-    QCOMPARE(counts(), (QList<int> {1, 1, 1, 1, 1, 1, 0, 0, 0}));
-    QVERIFY(!Terminal::printOrPauseInProgress);
-
-    // Several replies in one chunk each raise their signal.
-    terminal->processChunk("P1\r\nBP\r\nPause1\r\nF\r\n");
-    QCOMPARE(counts(), (QList<int> {1, 2, 2, 1, 2, 1, 1, 1, 0}));
+    QVERIFY(!t->boardResetFlag());
 }
 
 // ---- Discovery decision ----------------------------------------------------

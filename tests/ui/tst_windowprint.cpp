@@ -51,20 +51,6 @@ bool press(QQuickItem *button)
     return button && isUsable(button) && QMetaObject::invokeMethod(button, "clicked");
 }
 
-// The item of that name among the visual descendants of `parent`.
-QQuickItem *findUnder(QQuickItem *parent, const QString &name)
-{
-    if (!parent)
-        return nullptr;
-    for (QQuickItem *child : parent->childItems()) {
-        if (child->objectName() == name)
-            return child;
-        if (QQuickItem *found = findUnder(child, name))
-            return found;
-    }
-    return nullptr;
-}
-
 } // namespace
 
 class TestWindowPrint : public QObject
@@ -92,11 +78,7 @@ private:
 void TestWindowPrint::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    m_shots = qEnvironmentVariable("TESSORA_SCREENSHOT_DIR");
-    if (m_shots.isEmpty())
-        m_shots
-            = QDir::temp().filePath(QStringLiteral("tessora-windowprint-%1").arg(QCoreApplication::applicationPid()));
-    QVERIFY(QDir().mkpath(m_shots));
+    m_shots = screenshotDir(QStringLiteral("tessora-windowprint"));
 
     // The printer projects full screen on an X server of its own: on the window's, it would
     // cover the window, which then draws nothing.
@@ -131,9 +113,7 @@ void TestWindowPrint::cleanupTestCase()
 
 void TestWindowPrint::shoot(const QString &name)
 {
-    QTest::qWait(100);
-    const QImage image = window()->grabWindow();
-    QVERIFY(image.save(QDir(m_shots).filePath(name + QStringLiteral(".png"))));
+    QVERIFY(!saveShot(window(), m_shots, name).isNull());
     m_stages << name;
 }
 

@@ -1,6 +1,8 @@
 #include "uitesting.h"
 
+#include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
 #include <QVector3D>
@@ -37,7 +39,8 @@ void collect(QQuickItem *item, const QRectF &clipRect, bool scrolling, QStringLi
                 problems << QStringLiteral("elided: ") + what;
             const bool wraps = item->property("wrapMode").toInt() != 0;
             if (!wraps && contentWidth > item->width() + 1.0)
-                problems << QStringLiteral("wider than its box (%1 > %2): ").arg(contentWidth).arg(item->width()) + what;
+                problems << QStringLiteral("wider than its box (%1 > %2): ").arg(contentWidth).arg(item->width())
+                        + what;
             if (!scrolling) {
                 QRectF shown = box;
                 shown.setWidth(std::max(box.width(), wraps ? 0.0 : std::min(contentWidth, box.width())));
@@ -76,28 +79,24 @@ void collectTexts(QQuickItem *item, QStringList &texts)
 
 } // namespace
 
-namespace {
-
 // Items made by repeaters and views belong to their parent item, not to it as objects.
-QQuickItem *findInItems(QQuickItem *item, const QString &name)
+QQuickItem *findUnder(QQuickItem *item, const QString &name)
 {
-    if (item->objectName() == name)
+    if (!item || item->objectName() == name)
         return item;
     const QList<QQuickItem *> children = item->childItems();
     for (QQuickItem *child : children) {
-        if (QQuickItem *found = findInItems(child, name))
+        if (QQuickItem *found = findUnder(child, name))
             return found;
     }
     return nullptr;
 }
 
-} // namespace
-
 QObject *find(QQuickWindow *window, const QString &name)
 {
     if (QObject *found = window->contentItem()->findChild<QObject *>(name))
         return found;
-    return findInItems(window->contentItem(), name);
+    return findUnder(window->contentItem(), name);
 }
 
 QQuickItem *findItem(QQuickWindow *window, const QString &name)
@@ -133,6 +132,26 @@ QStringList visibleTexts(QQuickWindow *window)
     return texts;
 }
 
+QString screenshotDir(const QString &prefix)
+{
+    QString dir = qEnvironmentVariable("TESSORA_SCREENSHOT_DIR");
+    if (dir.isEmpty()) {
+        QTemporaryDir made(QDir::temp().filePath(prefix + QStringLiteral("-XXXXXX")));
+        made.setAutoRemove(false);
+        dir = made.path();
+    }
+    QDir().mkpath(dir);
+    return dir;
+}
+
+QImage saveShot(QQuickWindow *window, const QString &dir, const QString &name)
+{
+    window->update();
+    QTest::qWait(80);
+    const QImage image = window->grabWindow();
+    return image.save(QDir(dir).filePath(name + QStringLiteral(".png"))) ? image : QImage();
+}
+
 bool writeBoxStl(const QString &path, double x, double y, double z)
 {
     QFile file(path);
@@ -140,9 +159,9 @@ bool writeBoxStl(const QString &path, double x, double y, double z)
         return false;
     QTextStream out(&file);
     const QVector3D h(float(x / 2), float(y / 2), float(z / 2));
-    const QVector3D corners[8] = {{-h.x(), -h.y(), -h.z()}, {h.x(), -h.y(), -h.z()}, {h.x(), h.y(), -h.z()},
-        {-h.x(), h.y(), -h.z()}, {-h.x(), -h.y(), h.z()}, {h.x(), -h.y(), h.z()}, {h.x(), h.y(), h.z()},
-        {-h.x(), h.y(), h.z()}};
+    const QVector3D corners[8]
+        = {{-h.x(), -h.y(), -h.z()}, {h.x(), -h.y(), -h.z()}, {h.x(), h.y(), -h.z()}, {-h.x(), h.y(), -h.z()},
+            {-h.x(), -h.y(), h.z()}, {h.x(), -h.y(), h.z()}, {h.x(), h.y(), h.z()}, {-h.x(), h.y(), h.z()}};
     // Two triangles per face, counter-clockwise seen from outside.
     const int faces[12][3] = {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4}, {1, 2, 6}, {1, 6, 5},
         {2, 3, 7}, {2, 7, 6}, {3, 0, 4}, {3, 4, 7}};

@@ -12,6 +12,8 @@ namespace UiTesting {
 
 // The object of that name anywhere in the window (pages, open popups, closed popups).
 QObject *find(QQuickWindow *window, const QString &name);
+// The item of that name among the visual descendants of `parent`, itself included.
+QQuickItem *findUnder(QQuickItem *parent, const QString &name);
 QQuickItem *findItem(QQuickWindow *window, const QString &name);
 
 // True when the item and all its parents are visible and it is enabled.
@@ -27,6 +29,14 @@ QStringList clippedTexts(QQuickWindow *window);
 
 // Every visible text of the window, for finding units and messages.
 QStringList visibleTexts(QQuickWindow *window);
+
+// Where screenshots go: TESSORA_SCREENSHOT_DIR, else a new folder `prefix`-XXXXXX in the
+// temp dir; made if missing.
+QString screenshotDir(const QString &prefix);
+
+// The window as drawn after two more frames, saved as DIR/NAME.png; the image, null when it
+// could not be written.
+QImage saveShot(QQuickWindow *window, const QString &dir, const QString &name);
 
 // An ASCII STL of a box of that size (millimetres), centred on the origin.
 bool writeBoxStl(const QString &path, double x, double y, double z);

@@ -168,7 +168,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     client.adoptConnection(pair.releaseSocket());
     QList<QByteArray> pieces;
     if (options & kStartReady)
-        pieces << QByteArray(Protocol::kMarker) + Protocol::kGreeting;
+        pieces << QByteArray(Protocol::kMarker) + Message::kGreeting;
     pieces << Fuzz::pieces(stream, options);
     for (const QByteArray &piece : qAsConst(pieces)) {
         const bool open = pair.deliver(piece);

@@ -50,3 +50,7 @@ public:
 private:
     double maxLogSize = defaultMaxLogSize; // bytes
 };
+
+// Logs `line` as it stands, without the quotes and spaces qDebug() adds around a QString:
+// the way both programs write their "ERROR. Class::method. ..." lines.
+void logLine(const QString &line);

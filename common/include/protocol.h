@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include "messages.h"
+
 class QIODevice;
 
 // Wire-level building blocks of the link between Tessora (desktop) and Vatnode (printer).
@@ -15,7 +17,8 @@ class QIODevice;
 //   raw frame   - the text as UTF-8 bytes, no prefix, no terminator (the greeting, and all
 //                 traffic to a legacy printer).
 //   message     - the text after one "*header*" marker; a frame or raw frame carries
-//                 "*header*" + message, possibly several of them.
+//                 "*header*" + message, possibly several of them. Their names are in
+//                 messages.h.
 //   datagram    - the discovery announcement "ip:<dotted IPv4>port:<decimal port>".
 //   job stream  - T (qint64 BE, total bytes incl. this header), S (qint64 BE, bytes of the
 //                 name frame), the file name as one frame, then the file's bytes
@@ -35,23 +38,8 @@ inline constexpr qint64 kChunkBytes = 4096;
 inline constexpr char kMarker[] = "*header*";
 inline constexpr char kSeparator[] = ",";
 inline constexpr char kWifiSeparator[] = "*&next&*";
-inline constexpr char kGreeting[] = "Tessora_Server";
-inline constexpr char kHandshakeName[] = "Tessora_Client";
-inline constexpr char kKeepAlive[] = "Connection-Alive";
 inline constexpr char kIpKey[] = "ip:";
 inline constexpr char kPortKey[] = "port:";
-
-// Messages both sides added to the catalogue; a peer that does not know them logs them as
-// unrecognized and goes on.
-//   "Send_PrintStatus" "," status name - printer to desktop, whenever the status it reports
-//       changes (a print starts, pauses, resumes or ends, ended by a finish, a cancel or a
-//       lost board link alike), so that the desktop never shows a state the printer left.
-//   "Send_RequestRefused" "," request name "," status name "," reason - printer to desktop:
-//       the request (a job, a reprint, a network change, a pause or resume with nothing to
-//       pause or resume, ...) was not carried out; the status is the printer's at that
-//       moment and the reason is words for the user (an encoded field).
-inline constexpr char kPrintStatusReport[] = "Send_PrintStatus";
-inline constexpr char kRequestRefused[] = "Send_RequestRefused";
 
 inline constexpr char kStatusPrinting[] = "PrintStatus_Printing";
 inline constexpr char kStatusPaused[] = "PrintStatus_Paused";

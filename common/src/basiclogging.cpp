@@ -1,6 +1,7 @@
 #include "basiclogging.h"
 
 #include <QByteArray>
+#include <QDebug>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
@@ -118,4 +119,9 @@ void BasicLogging::setLogFilePath(const QString &path)
 {
     QMutexLocker locker(&logMutex);
     logFilePathStorage() = path;
+}
+
+void logLine(const QString &line)
+{
+    qDebug().noquote() << line;
 }

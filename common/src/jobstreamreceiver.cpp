@@ -1,6 +1,7 @@
 #include "jobstreamreceiver.h"
 
 #include "atomicfile.h"
+#include "basiclogging.h"
 #include "protocol.h"
 
 #include <QDebug>
@@ -16,11 +17,6 @@ namespace {
 constexpr qint64 headerBytes = 16;
 
 const QString writingFileError = QStringLiteral("writing file error!");
-
-void logLine(const QString &line)
-{
-    qDebug().noquote() << line;
-}
 
 QString afterLastSlash(const QString &path)
 {
@@ -117,7 +113,7 @@ bool JobStreamReceiver::consumeKeepAlive(QIODevice *device)
     QString text;
     qint64 frameBytes = 0;
     if (Protocol::peekFrameText(device, &text, &frameBytes) != Protocol::FrameStatus::Complete
-        || !text.contains(QLatin1String(Protocol::kKeepAlive)))
+        || !text.contains(QLatin1String(Message::kKeepAlive)))
         return false;
 
     logLine(QStringLiteral("Client::pendingMessageIsKeepAlive. Messagestring: ") + text);

@@ -5,17 +5,17 @@ namespace PrinterErrors {
 QString text(int errorNumber)
 {
     switch (errorNumber) {
-    case 201:
+    case TiltCycleTimedOut:
         return QStringLiteral("the vat tilt did not finish in time");
-    case 202:
+    case BoardLost:
         return QStringLiteral("the printer lost its motor board");
-    case 203:
+    case DisplayChanged:
         return QStringLiteral("the projector display changed");
-    case 204:
+    case LampNotConfirmed:
         return QStringLiteral("the projector lamp did not confirm it is on");
-    case 205:
+    case LampTurnedOff:
         return QStringLiteral("the projector lamp turned off during the print");
-    case 206:
+    case JobUnreadable:
         return QStringLiteral("the printer could not read the job");
     default:
         return QStringLiteral("unknown printer error %1").arg(errorNumber);

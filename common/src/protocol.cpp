@@ -226,7 +226,7 @@ QString handshakeReply(const QString &serial, const QString &nickname, const QSt
     QStringList wifi;
     for (const QString &name : wifiNames)
         wifi << encodeField(name);
-    const QStringList fields {QLatin1String(kHandshakeName), encodeField(serial), encodeField(nickname),
+    const QStringList fields {QLatin1String(Message::kHandshake), encodeField(serial), encodeField(nickname),
         encodeField(model), versionText, statusName, resinText, wifi.join(QLatin1String(kWifiSeparator)), gParameter};
     return fields.join(QLatin1String(kSeparator));
 }

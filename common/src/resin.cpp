@@ -1,5 +1,6 @@
 #include "resin.h"
 
+#include "basiclogging.h"
 #include "resinrollbackv3tov2.h"
 
 #include <QDebug>
@@ -72,11 +73,6 @@ const ThicknessFields *fieldsAt(int thicknessUm)
 
 constexpr double kNotOffered = -1.0;
 constexpr double kUncalibrated = 1.0;
-
-void logLine(const QString &line)
-{
-    qDebug().noquote() << line;
-}
 
 QString quoted(const QString &text)
 {

@@ -11,6 +11,7 @@
 #include <QQueue>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <memory>
 
@@ -163,6 +164,8 @@ signals:
 
 private:
     // Construction.
+    void setUpFrontButton();
+    void readOrCreateSettings();
     void setPrintingThreadConnections();
 
     // Protocol.
@@ -175,7 +178,16 @@ private:
     void startKeepAliveTimers();
     void resetConnectionHeartbeatTimer();
     void closeConnection();
+
+    // The dispatcher of the desktop's messages: a table of the message names.
+    struct Route;
+    static const QVector<Route> &routes();
     void dispatch(const QString &message);
+    void acceptJobLine(const QString &message);
+    void acceptUpdateOffer();
+    void projectCalibration(bool white);
+    void setGrayscaleChunk(const QString &message);
+    void resetGParameterToFactory();
     void runBoardCommand(const QString &message);
     void setGParameter(const QString &digits, bool factory);
 

@@ -1,16 +1,21 @@
 #pragma once
 
+#include "printererrors.h"
+
 #include <QObject>
 
 class QTimer;
 
-// Watches the hardware during work and reports trouble as numbered errors:
-//   201 a started tilt cycle was not reported done within 60 s;
-//   202 the serial link to the board reported an error;
-//   203 the number of screens changed to anything but 1;
-//   204 the projector should be on but no "P1" arrived during a 20 s check
-//       (the first check starts 15 s after switching on);
-//   205 the board reported "P0" while the projector should be on and watched.
+// Watches the hardware during work and reports trouble as numbered errors
+// (PrinterErrors::Code):
+//   TiltCycleTimedOut a started tilt cycle was not reported done within 60 s;
+//   BoardLost         the serial link to the board reported an error;
+//   DisplayChanged    the number of screens changed to anything but 1;
+//   LampNotConfirmed  the projector should be on but no "P1" arrived during a 20 s
+//                     check (the first check starts 15 s after switching on);
+//   LampTurnedOff     the board reported "P0" while the projector should be on and
+//                     watched.
+// Each is logged as "ERROR <number> PrinterErrorWatchdog::<method>. <text>".
 // It only reports (printerErrorOccured); it never stops a print itself.
 // Lives on a thread of its own; every period is scaled by TimeScale.
 class PrinterErrorWatchdog : public QObject
@@ -47,7 +52,7 @@ signals:
     void printerErrorOccured(int code);
 
 private:
-    void raise(int code, const QString &logLine);
+    void raise(PrinterErrors::Code code, const QString &methodAndText);
 
     bool m_projectorShouldBeOn = false;
     bool m_cycleExpected = false;

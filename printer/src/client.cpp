@@ -5,6 +5,7 @@
 
 #include "imageprovider.h"
 #include "jobstreamreceiver.h"
+#include "messages.h"
 #include "printererrors.h"
 #include "printererrorwatchdog.h"
 #include "printersettings.h"
@@ -74,16 +75,7 @@ Client::Client(QObject *parent)
     m_terminal = new Terminal(this);
     if (!g_options.serialPort.isEmpty())
         m_terminal->setFixedPortName(g_options.serialPort);
-    m_longPressTimer = new QTimer(this);
-    m_longPressTimer->setSingleShot(true);
-    m_longPressTimer->setInterval(TimeScale::ms(kLongPressMs));
-    connect(m_longPressTimer, &QTimer::timeout, this, &Client::shutDownFromButtonTimeout);
-    m_multiPressTimer = new QTimer(this);
-    m_multiPressTimer->setSingleShot(true);
-    m_multiPressTimer->setInterval(TimeScale::ms(kMultiPressMs));
-    connect(m_multiPressTimer, &QTimer::timeout, this, &Client::buttonMultiPressTimeout);
-    connect(m_terminal, &Terminal::buttonPressed, this, &Client::buttonPressReceived);
-    connect(m_terminal, &Terminal::buttonReleased, this, &Client::buttonReleaseReceived);
+    setUpFrontButton();
 
     // 4. Dark projector.
     m_terminal->turnOffProjector();
@@ -104,20 +96,7 @@ Client::Client(QObject *parent)
     m_nickname += QString::number(random);
 
     // 8. Settings.
-    m_settings = std::make_unique<PrinterSettings>(settingsFileName);
-    if (m_settings->exists()) {
-        qDebug() << "File location: " << QDir::current().absoluteFilePath(settingsFileName);
-        readSettingsFromFile();
-    } else {
-        qDebug() << "Client::Client - creating settings file";
-        writeInitialSettings();
-    }
-    if (m_settings->contains(QStringLiteral("grayscale"))) {
-        m_grid.setFromJSONString(m_settings->value(QStringLiteral("grayscale")).toString());
-    } else {
-        m_grid.setNumRowsAndColumns(GrayscaleGrid::defaultNumRows, GrayscaleGrid::defaultNumColumns);
-        storeSetting(QStringLiteral("grayscale"), m_grid.getJSONString());
-    }
+    readOrCreateSettings();
 
     // 9. Printing thread and watchdog.
     setPrintingThreadConnections();
@@ -140,6 +119,38 @@ Client::Client(QObject *parent)
                     .arg(g_options.serialPort.isEmpty() ? QStringLiteral("any serial port") : g_options.serialPort));
         });
         m_boardWaitTimer->start(std::max(5000, TimeScale::ms(60000)));
+    }
+}
+
+void Client::setUpFrontButton()
+{
+    m_longPressTimer = new QTimer(this);
+    m_longPressTimer->setSingleShot(true);
+    m_longPressTimer->setInterval(TimeScale::ms(kLongPressMs));
+    connect(m_longPressTimer, &QTimer::timeout, this, &Client::shutDownFromButtonTimeout);
+    m_multiPressTimer = new QTimer(this);
+    m_multiPressTimer->setSingleShot(true);
+    m_multiPressTimer->setInterval(TimeScale::ms(kMultiPressMs));
+    connect(m_multiPressTimer, &QTimer::timeout, this, &Client::buttonMultiPressTimeout);
+    connect(m_terminal, &Terminal::buttonPressed, this, &Client::buttonPressReceived);
+    connect(m_terminal, &Terminal::buttonReleased, this, &Client::buttonReleaseReceived);
+}
+
+void Client::readOrCreateSettings()
+{
+    m_settings = std::make_unique<PrinterSettings>(settingsFileName);
+    if (m_settings->exists()) {
+        qDebug() << "File location: " << QDir::current().absoluteFilePath(settingsFileName);
+        readSettingsFromFile();
+    } else {
+        qDebug() << "Client::Client - creating settings file";
+        writeInitialSettings();
+    }
+    if (m_settings->contains(QStringLiteral("grayscale"))) {
+        m_grid.setFromJSONString(m_settings->value(QStringLiteral("grayscale")).toString());
+    } else {
+        m_grid.setNumRowsAndColumns(GrayscaleGrid::defaultNumRows, GrayscaleGrid::defaultNumColumns);
+        storeSetting(QStringLiteral("grayscale"), m_grid.getJSONString());
     }
 }
 
@@ -248,14 +259,14 @@ bool Client::refuseWhileBusy(const char *method, const QString &request)
 void Client::sendRefusal(const QString &request, const QString &reason)
 {
     sendString(QStringList {
-        QLatin1String(Protocol::kRequestRefused), request, getPrintThreadStatus(), Protocol::encodeField(reason)}
+        QLatin1String(Message::kRequestRefused), request, getPrintThreadStatus(), Protocol::encodeField(reason)}
                    .join(QLatin1String(Protocol::kSeparator)));
 }
 
 void Client::refuseRequest(const QString &request, const QString &reason)
 {
     qDebug() << "NOTICE. Client::refuseRequest. Refused: " << request << reason;
-    if (request == QLatin1String("Request_PausePrint"))
+    if (request == QLatin1String(Message::kPausePrint))
         m_pauseInProgress = false; // no pause movement will end
     sendRefusal(request, reason);
 }
@@ -267,7 +278,7 @@ void Client::reportStatus()
         return;
     m_reportedStatus = name;
     if (m_connected && m_readState != AwaitingGreeting)
-        sendString(QLatin1String(Protocol::kPrintStatusReport) + QLatin1String(Protocol::kSeparator) + name);
+        sendString(QLatin1String(Message::kPrintStatus) + QLatin1String(Protocol::kSeparator) + name);
 }
 
 void Client::printStatusChanged(int status)
@@ -343,7 +354,7 @@ void Client::startPrintFromFile()
         m_boardWaitTimer->stop();
     // The fields are those of the desktop's job line, after its keyword.
     // The fields were checked before the job was loaded.
-    m_currentJob.setFromString(QStringLiteral("Status_SendingPrintJob,") + g_options.jobFields);
+    m_currentJob.setFromString(QLatin1String(Message::kSendingPrintJob) + QLatin1Char(',') + g_options.jobFields);
     std::fprintf(stderr, "vatnode: printing %s, %d layers\n", qPrintable(g_options.printFile), m_currentJob.numImages);
     runPrintThread(&m_currentJob, nullptr);
 }
@@ -368,7 +379,7 @@ void Client::sendCurrentPrintProgress(int layerNum, int percent, int timeLeft)
     m_lastTimeLeft = timeLeft;
     if (m_connected) {
         // File and resin names are free text: encoded, and never run through arg().
-        const QStringList fields {QStringLiteral("Send_PrintProgress"), QString::number(layerNum),
+        const QStringList fields {QLatin1String(Message::kPrintProgress), QString::number(layerNum),
             QString::number(percent), QString::number(timeLeft), Protocol::encodeField(m_receivedFileName),
             Protocol::encodeField(m_currentJob.resinName), QString::number(m_currentJob.layerThickness)};
         sendString(fields.join(QLatin1String(Protocol::kSeparator)));
@@ -404,24 +415,24 @@ void Client::doneWithFMovement()
 void Client::sendPrintDone()
 {
     if (m_connected)
-        sendString(QStringLiteral("Send_PrintDone"));
+        sendString(QLatin1String(Message::kPrintDone));
 }
 
 void Client::sendMessagePauseDone()
 {
     m_pauseInProgress = false;
-    sendString(QStringLiteral("Send_PauseMovementDone"));
+    sendString(QLatin1String(Message::kPauseDone));
 }
 
 void Client::sendMessageResumeDone()
 {
-    sendString(QStringLiteral("Send_ResumeMovementDone"));
+    sendString(QLatin1String(Message::kResumeDone));
 }
 
 void Client::printingErrorDetected(int errorNum)
 {
     qDebug() << "Client::printingErrorDetected - " << errorNum;
-    sendString(QStringLiteral("Send_PrintingError,%1").arg(errorNum));
+    sendString(QLatin1String(Message::kPrintingError) + QLatin1Char(',') + QString::number(errorNum));
     if (m_printFileStarted)
         endPrintFromFile(1, QStringLiteral("printing error %1: %2").arg(errorNum).arg(PrinterErrors::text(errorNum)));
 }

@@ -5,7 +5,9 @@
 
 #include "crushedprintjob.h"
 #include "jobstreamreceiver.h"
+#include "messages.h"
 #include "networkconfig.h"
+#include "printererrors.h"
 #include "printersettings.h"
 #include "printingthread.h"
 #include "protocol.h"
@@ -23,6 +25,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUdpSocket>
+#include <QVector>
 
 #include <algorithm>
 
@@ -31,7 +34,7 @@ namespace {
 // A Wi-Fi message carries the password: it is never logged in clear.
 QString loggable(const QString &message)
 {
-    const QString marker = QStringLiteral("Send_NetworkInfo");
+    const QString marker = QLatin1String(Message::kNetworkInfo);
     if (!message.contains(marker))
         return message;
     QStringList pieces = message.split(marker);
@@ -180,7 +183,7 @@ void Client::receivedNetworkMessage()
 
 void Client::readHandshake()
 {
-    const QByteArray greeting = QByteArray(Protocol::kMarker) + Protocol::kGreeting;
+    const QByteArray greeting = QByteArray(Protocol::kMarker) + Message::kGreeting;
     const QByteArray buffered = m_socket->peek(greeting.size());
     if (buffered.size() < greeting.size() && greeting.startsWith(buffered)) {
         // The greeting may come in several segments: wait for the rest.
@@ -296,7 +299,7 @@ void Client::resetConnectionHeartbeatTimer()
 
 void Client::sendConnectionAliveMessage()
 {
-    sendString(QStringLiteral("Connection-Alive"));
+    sendString(QLatin1String(Message::kKeepAlive));
     if (m_heartbeatSendTimer)
         m_heartbeatSendTimer->start();
 }
@@ -374,10 +377,10 @@ void Client::loadReceivedJobAndPrint()
     QFile file(jobFileName);
     if (!job->loadCPJ(&file)) {
         qDebug() << "ERROR. Client::loadReceivedJobAndPrint. Job file cannot be printed: " << job->errorString();
-        printingErrorDetected(206);
+        printingErrorDetected(PrinterErrors::JobUnreadable);
         return;
     }
-    if (refuseWhileBusy("Client::loadReceivedJobAndPrint", QStringLiteral("Status_SendingPrintJob")))
+    if (refuseWhileBusy("Client::loadReceivedJobAndPrint", QLatin1String(Message::kSendingPrintJob)))
         return;
     SSJ::adopt(std::move(job));
     m_lastJob = m_currentJob;
@@ -404,7 +407,7 @@ void Client::reprint()
 {
     if (!m_haveLastJob) {
         qDebug() << "NOTICE. Client::reprint. No job to print again";
-        sendRefusal(QStringLiteral("Request_Reprint"), QStringLiteral("No job was received to print again"));
+        sendRefusal(QLatin1String(Message::kReprint), QStringLiteral("No job was received to print again"));
         return;
     }
     m_currentJob = m_lastJob;
@@ -445,7 +448,7 @@ void Client::receiveUpdatedClient()
 void Client::processMessage(const QString &message)
 {
     if (m_readState == AwaitingGreeting) {
-        if (message == QLatin1String(Protocol::kGreeting)) {
+        if (message == QLatin1String(Message::kGreeting)) {
             handleGreeting();
             return;
         }
@@ -459,119 +462,167 @@ void Client::processMessage(const QString &message)
     dispatch(message);
 }
 
+// One row of the dispatcher: the message it handles, how its name is recognised, whether
+// it waits while the printer is busy (busyReason()), and what it does.
+struct Client::Route {
+    enum Busy {
+        Allowed, // carried out whatever the printer does
+        RefusedAsNamed, // refused while busy, as the request of this row's name
+        RefusedAsSent, // refused while busy, as the request in the message's field 0
+    };
+    const char *name;
+    Message::Match match;
+    Busy busy;
+    // Without a handler the row only refuses: it matches while the printer is busy only.
+    void (*handle)(Client &client, const QString &message);
+};
+
+const QVector<Client::Route> &Client::routes()
+{
+    using M = Message::Match;
+    using R = Route;
+    // Tried in this order; the first row that matches handles the message.
+    static const QVector<Route> table = {
+        {Message::kSendingPrintJob, M::Contains, R::RefusedAsNamed,
+            [](Client &c, const QString &m) { c.acceptJobLine(m); }},
+        {Message::kUpdatedClient, M::Contains, R::RefusedAsNamed,
+            [](Client &c, const QString &) { c.acceptUpdateOffer(); }},
+        {Message::kResinData, M::Contains, R::Allowed, [](Client &c, const QString &m) { c.processSentResinData(m); }},
+        {Message::kNetworkInfo, M::Contains, R::RefusedAsNamed,
+            [](Client &c, const QString &m) { c.processSentNetworkData(m); }},
+        {Message::kRequestProgress, M::Equals, R::Allowed,
+            [](Client &c, const QString &) {
+                c.sendCurrentPrintProgress(c.m_lastLayer, c.m_lastPercent, c.m_lastTimeLeft);
+            }},
+        {Message::kPausePrint, M::Equals, R::Allowed, [](Client &c, const QString &) { emit c.pausePrint(); }},
+        {Message::kCancelPrint, M::Equals, R::Allowed, [](Client &c, const QString &) { emit c.cancelPrint(); }},
+        // The printing thread confirms or refuses it.
+        {Message::kResumePrint, M::Equals, R::Allowed, [](Client &c, const QString &) { emit c.resumePrint(); }},
+        {Message::kNewNickname, M::Contains, R::Allowed, [](Client &c, const QString &m) { c.processNewNickname(m); }},
+        // The platform and the vat are the print's while it runs; so are the projector and
+        // the board's moves, below.
+        {Message::kPlatformUp, M::Contains, R::RefusedAsSent,
+            [](Client &c, const QString &) { c.movePlatformUp_Start(); }},
+        {Message::kPlatformDown, M::Contains, R::RefusedAsSent,
+            [](Client &c, const QString &) { c.movePlatformDown_Start(); }},
+        {Message::kTiltUp, M::Contains, R::RefusedAsSent, [](Client &c, const QString &) { c.tiltTankUp_Start(); }},
+        {Message::kTiltDown, M::Contains, R::RefusedAsSent, [](Client &c, const QString &) { c.tiltTankDown_Start(); }},
+        {Message::kReprint, M::Contains, R::RefusedAsNamed,
+            [](Client &c, const QString &) {
+                c.reprint();
+                c.m_readState = Ready;
+            }},
+        {Message::kResetNetwork, M::Contains, R::RefusedAsNamed,
+            [](Client &c, const QString &) {
+                if (!c.hasEthernetConnection())
+                    c.forceDeployDirectNetwork();
+            }},
+        {Message::kQuitClient, M::Contains, R::RefusedAsNamed,
+            [](Client &, const QString &) { QCoreApplication::quit(); }},
+        // A board command is refused here, with the QA requests, before the rows between.
+        {Message::kBoardCommand, M::Contains, R::RefusedAsSent, nullptr},
+        {Message::kQaGCommand, M::Contains, R::RefusedAsSent,
+            [](Client &c, const QString &) { c.m_terminal->sendGCommand_forQA(); }},
+        {Message::kQaG0, M::Contains, R::RefusedAsSent,
+            [](Client &c, const QString &) { c.m_terminal->sendGCommand_forQA(); }},
+        {Message::kQaProjectGrid, M::Contains, R::RefusedAsSent,
+            [](Client &c, const QString &) { c.projectCalibration(false); }},
+        {Message::kQaProjectBlue, M::Contains, R::RefusedAsSent,
+            [](Client &c, const QString &) { c.projectCalibration(true); }},
+        {Message::kQaTurnOffProjector, M::Contains, R::RefusedAsSent,
+            [](Client &c, const QString &) { c.m_terminal->turnOffProjector(); }},
+        {Message::kNewSerialAndModel, M::Contains, R::Allowed,
+            [](Client &c, const QString &m) { c.processNewSerialAndModel(m); }},
+        {Message::kKeepAlive, M::Contains, R::Allowed,
+            [](Client &, const QString &) {
+                qDebug() << "Client::processReadServer - Connection alive message received";
+            }},
+        {Message::kRequestGrayscale, M::Contains, R::Allowed,
+            [](Client &c, const QString &) { c.sendGrayscaleGridInChunks(); }},
+        {Message::kNewGrayscale, M::Contains, R::Allowed, [](Client &c, const QString &m) { c.setGrayscaleChunk(m); }},
+        {Message::kGParameter, M::Contains, R::Allowed,
+            [](Client &c, const QString &m) { c.setGParameter(m.split(QLatin1Char(',')).value(1), false); }},
+        {Message::kFactoryGParameter, M::Contains, R::Allowed,
+            [](Client &c, const QString &m) { c.setGParameter(m.split(QLatin1Char(',')).value(1), true); }},
+        {Message::kResetGParameter, M::Contains, R::Allowed,
+            [](Client &c, const QString &) { c.resetGParameterToFactory(); }},
+        {Message::kBoardCommand, M::Contains, R::Allowed, [](Client &c, const QString &m) { c.runBoardCommand(m); }},
+    };
+    return table;
+}
+
 void Client::dispatch(const QString &message)
 {
-    const QStringList fields = message.split(QLatin1Char(','));
-    const auto has = [&message](const char *name) { return message.contains(QLatin1String(name)); };
-
-    if (has("Status_SendingPrintJob")) {
-        // A job while another prints would restart the platform from layer 1, into
-        // cured resin: refused before its stream is asked for.
-        if (refuseWhileBusy("Client::processMessage", QStringLiteral("Status_SendingPrintJob")))
-            return;
-        const QString problem = PrintJob::lineProblem(message);
-        if (!problem.isEmpty()) {
-            qDebug() << "ERROR. Client::processMessage. Print job refused: " << problem << ". Line: " << message;
-            sendString(QStringLiteral("Send_PrintingError,206"));
-            return;
+    for (const Route &route : routes()) {
+        if (!Message::matches(message, route.name, route.match))
+            continue;
+        if (!route.handle && busyReason().isEmpty())
+            continue;
+        if (route.busy != Route::Allowed) {
+            const QString request = route.busy == Route::RefusedAsNamed ? QString::fromLatin1(route.name)
+                                                                        : message.split(QLatin1Char(',')).value(0);
+            if (refuseWhileBusy("Client::processMessage", request))
+                return;
         }
-        m_readState = ReceivingJob;
-        resetFileTransferVariables();
-        processPrintJob(message);
-        sendString(QStringLiteral("Client_Request_FileTransfer"));
-    } else if (has("Send_UpdatedClient")) {
-        if (refuseWhileBusy("Client::processMessage", QStringLiteral("Send_UpdatedClient")))
-            return;
-        if (!options().allowNetworkUpdate) {
-            qDebug() << "NOTICE. Client. Program update over the connection refused: not enabled on this printer";
-            return;
-        }
-        m_readState = ReceivingUpdate;
-        resetFileTransferVariables();
-        sendString(QStringLiteral("Request_Update"));
-    } else if (has("Send_ResinData")) {
-        processSentResinData(message);
-    } else if (has("Send_NetworkInfo")) {
-        if (!refuseWhileBusy("Client::processMessage", QStringLiteral("Send_NetworkInfo")))
-            processSentNetworkData(message);
-    } else if (message == QLatin1String("Request_PrintProgress")) {
-        sendCurrentPrintProgress(m_lastLayer, m_lastPercent, m_lastTimeLeft);
-    } else if (message == QLatin1String("Request_PausePrint")) {
-        emit pausePrint();
-    } else if (message == QLatin1String("Request_CancelPrint")) {
-        emit cancelPrint();
-    } else if (message == QLatin1String("Request_ResumePrint")) {
-        // The printing thread confirms or refuses it.
-        emit resumePrint();
-    } else if (has("Server_NewNickname")) {
-        processNewNickname(message);
-    } else if (has("Request_PlatformUp") || has("Request_PlatformDown") || has("Request_TiltUp")
-        || has("Request_TiltDown")) {
-        // The platform and the vat are the print's while it runs.
-        if (refuseWhileBusy("Client::processMessage", fields.value(0)))
-            return;
-        if (has("Request_PlatformUp"))
-            movePlatformUp_Start();
-        else if (has("Request_PlatformDown"))
-            movePlatformDown_Start();
-        else if (has("Request_TiltUp"))
-            tiltTankUp_Start();
-        else
-            tiltTankDown_Start();
-    } else if (has("Request_Reprint")) {
-        if (!refuseWhileBusy("Client::processMessage", QStringLiteral("Request_Reprint")))
-            reprint();
-        m_readState = Ready;
-    } else if (has("Request_ResetNetwork")) {
-        if (!refuseWhileBusy("Client::processMessage", QStringLiteral("Request_ResetNetwork"))
-            && !hasEthernetConnection())
-            forceDeployDirectNetwork();
-    } else if (has("Server_QUITCLIENT")) {
-        if (!refuseWhileBusy("Client::processMessage", QStringLiteral("Server_QUITCLIENT")))
-            QCoreApplication::quit();
-    } else if ((has("Request_QA_GCommand") || has("Request_QA_G0") || has("Request_QA_ProjectGrid")
-                   || has("Request_QA_ProjectBlue") || has("Request_QA_TurnOffProjector")
-                   || has("Send_PiToBoardCommand"))
-        && refuseWhileBusy("Client::processMessage", fields.value(0))) {
-        // The projector and the board's moves are the print's while it runs.
-    } else if (has("Request_QA_GCommand") || has("Request_QA_G0")) {
-        m_terminal->sendGCommand_forQA();
-    } else if (has("Request_QA_ProjectGrid")) {
-        m_terminal->turnOnProjector();
-        projectImage(QImage(QStringLiteral(":/images/100micronprojectcalibrationgrid.png")));
-    } else if (has("Request_QA_ProjectBlue")) {
-        m_terminal->turnOnProjector();
-        QImage white(1280, 800, QImage::Format_RGB32);
-        white.fill(QColor(QStringLiteral("white")));
-        projectImage(white);
-    } else if (has("Request_QA_TurnOffProjector")) {
-        m_terminal->turnOffProjector();
-    } else if (has("Send_NewSerialAndModel")) {
-        processNewSerialAndModel(message);
-    } else if (has("Connection-Alive")) {
-        qDebug() << "Client::processReadServer - Connection alive message received";
-    } else if (has("Request_Grayscale")) {
-        sendGrayscaleGridInChunks();
-    } else if (has("Send_NewGrayscale")) {
-        const int start
-            = int(message.indexOf(QLatin1String("Send_NewGrayscale"))) + int(qstrlen("Send_NewGrayscale")) + 1;
-        m_grid.setFromJSONString(message.mid(start));
-    } else if (has("Send_GParameter")) {
-        setGParameter(fields.value(1), false);
-    } else if (has("Send_FactoryGParameter")) {
-        setGParameter(fields.value(1), true);
-    } else if (has("Send_ResetGParameterToFactory")) {
-        const QString factory = m_settings->contains(QStringLiteral("factoryGParameter"))
-            ? m_settings->value(QStringLiteral("factoryGParameter")).toString()
-            : QStringLiteral("g0");
-        if (storeOrRefuse(QStringLiteral("Send_ResetGParameterToFactory"), QStringLiteral("gParameter"), factory))
-            Terminal::g_param = factory;
-    } else if (has("Send_PiToBoardCommand")) {
-        runBoardCommand(message);
-    } else {
-        qDebug() << "ERROR. ProcessReadServer. Unrecognized message: " << message;
-        m_legacyCheckArmed = true;
+        if (route.handle)
+            route.handle(*this, message);
+        return;
     }
+    qDebug() << "ERROR. ProcessReadServer. Unrecognized message: " << message;
+    m_legacyCheckArmed = true;
+}
+
+void Client::acceptJobLine(const QString &message)
+{
+    const QString problem = PrintJob::lineProblem(message);
+    if (!problem.isEmpty()) {
+        qDebug() << "ERROR. Client::processMessage. Print job refused: " << problem << ". Line: " << message;
+        sendString(
+            QLatin1String(Message::kPrintingError) + QLatin1Char(',') + QString::number(PrinterErrors::JobUnreadable));
+        return;
+    }
+    m_readState = ReceivingJob;
+    resetFileTransferVariables();
+    processPrintJob(message);
+    sendString(QLatin1String(Message::kFileTransfer));
+}
+
+void Client::acceptUpdateOffer()
+{
+    if (!options().allowNetworkUpdate) {
+        qDebug() << "NOTICE. Client. Program update over the connection refused: not enabled on this printer";
+        return;
+    }
+    m_readState = ReceivingUpdate;
+    resetFileTransferVariables();
+    sendString(QLatin1String(Message::kRequestUpdate));
+}
+
+void Client::projectCalibration(bool white)
+{
+    m_terminal->turnOnProjector();
+    if (!white) {
+        projectImage(QImage(QStringLiteral(":/images/100micronprojectcalibrationgrid.png")));
+        return;
+    }
+    QImage image(1280, 800, QImage::Format_RGB32);
+    image.fill(QColor(QStringLiteral("white")));
+    projectImage(image);
+}
+
+void Client::setGrayscaleChunk(const QString &message)
+{
+    const QLatin1String name(Message::kNewGrayscale);
+    m_grid.setFromJSONString(message.mid(int(message.indexOf(name)) + name.size() + 1));
+}
+
+void Client::resetGParameterToFactory()
+{
+    const QString factory = m_settings->contains(QStringLiteral("factoryGParameter"))
+        ? m_settings->value(QStringLiteral("factoryGParameter")).toString()
+        : QStringLiteral("g0");
+    if (storeOrRefuse(QLatin1String(Message::kResetGParameter), QStringLiteral("gParameter"), factory))
+        Terminal::g_param = factory;
 }
 
 void Client::setGParameter(const QString &value, bool factory)
@@ -581,7 +632,7 @@ void Client::setGParameter(const QString &value, bool factory)
         qDebug() << "ERROR. Client. G parameter is not a whole number: " << value;
         return;
     }
-    const QString request = factory ? QStringLiteral("Send_FactoryGParameter") : QStringLiteral("Send_GParameter");
+    const QString request = factory ? QLatin1String(Message::kFactoryGParameter) : QLatin1String(Message::kGParameter);
     const QString parameter = QStringLiteral("g") + value;
     if (!storeOrRefuse(request, QStringLiteral("gParameter"), parameter))
         return;
@@ -642,21 +693,21 @@ void Client::runBoardCommand(const QString &message)
 void Client::sendGrayscaleGridInChunks()
 {
     for (const QString &chunk : m_grid.getJSONChunks())
-        sendString(QStringLiteral("Send_NewGrayscale,") + chunk);
+        sendString(QLatin1String(Message::kNewGrayscale) + QLatin1Char(',') + chunk);
 }
 
 // ---- Data from the desktop --------------------------------------------------
 
 void Client::processSentResinData(const QString &message)
 {
-    const QString text = message.split(QStringLiteral("Send_ResinData")).value(1);
+    const QString text = message.split(QLatin1String(Message::kResinData)).value(1);
     // Every profile begins with "*": a text without one would leave the printer with
     // no profiles at all.
     if (!text.contains(QLatin1Char('*'))) {
         qDebug() << "ERROR. Client::processSentResinData. Resin list without any profile refused; the stored list "
                     "stays. Text: "
                  << text.left(200);
-        sendRefusal(QStringLiteral("Send_ResinData"), QStringLiteral("The resin list has no profiles"));
+        sendRefusal(QLatin1String(Message::kResinData), QStringLiteral("The resin list has no profiles"));
         return;
     }
     if (Resin::isOldResinFormat(text)) {
@@ -668,7 +719,7 @@ void Client::processSentResinData(const QString &message)
     // The list travels inside the comma-separated handshake: no name may carry a comma.
     for (Resin &resin : resins)
         resin.name.replace(QLatin1Char(','), QLatin1Char(' '));
-    if (storeOrRefuse(QStringLiteral("Send_ResinData"), QStringLiteral("resinData"), Resin::toString(resins)))
+    if (storeOrRefuse(QLatin1String(Message::kResinData), QStringLiteral("resinData"), Resin::toString(resins)))
         m_resins = resins;
 }
 
@@ -678,7 +729,7 @@ void Client::processNewNickname(const QString &message)
     if (fields.size() < 2)
         return;
     const QString nickname = Protocol::decodeField(fields.at(1));
-    if (storeOrRefuse(QStringLiteral("Server_NewNickname"), QStringLiteral("printerNickName"), nickname))
+    if (storeOrRefuse(QLatin1String(Message::kNewNickname), QStringLiteral("printerNickName"), nickname))
         m_nickname = nickname;
 }
 
@@ -691,8 +742,8 @@ void Client::processNewSerialAndModel(const QString &message)
     }
     const QString serial = Protocol::decodeField(fields.at(1));
     const QString model = Protocol::decodeField(fields.at(2));
-    if (!storeOrRefuse(QStringLiteral("Send_NewSerialAndModel"), QStringLiteral("printerModel"), model)
-        || !storeOrRefuse(QStringLiteral("Send_NewSerialAndModel"), QStringLiteral("printerSerial"), serial)) {
+    if (!storeOrRefuse(QLatin1String(Message::kNewSerialAndModel), QStringLiteral("printerModel"), model)
+        || !storeOrRefuse(QLatin1String(Message::kNewSerialAndModel), QStringLiteral("printerSerial"), serial)) {
         storeSetting(QStringLiteral("printerModel"), m_model);
         return;
     }
@@ -705,7 +756,7 @@ void Client::processNewSerialAndModel(const QString &message)
 
 void Client::processSentNetworkData(const QString &message)
 {
-    const QStringList pieces = message.split(QStringLiteral("Send_NetworkInfo"));
+    const QStringList pieces = message.split(QLatin1String(Message::kNetworkInfo));
     if (pieces.size() < 4) {
         qDebug() << "ERROR. Client::processSentNetworkData. Name, password and type expected";
         return;

@@ -2,6 +2,7 @@
 // rollback. Every command and system file goes through SystemActions.
 #include "client.h"
 
+#include "messages.h"
 #include "networkconfig.h"
 #include "printersettings.h"
 #include "printingthread.h"
@@ -25,7 +26,7 @@ void Client::saveNetworkInfo(const QString &name, const QString &password, const
     QString why;
     if (!NetworkConfig::credentialsAreSafe(name, password, &why)) {
         qDebug() << "ERROR. Client::saveNetworkInfo. Network settings refused: " << why;
-        sendRefusal(QStringLiteral("Send_NetworkInfo"), why);
+        sendRefusal(QLatin1String(Message::kNetworkInfo), why);
         return;
     }
     if (!SystemActions::writeFile(
@@ -51,36 +52,36 @@ void Client::saveDirectNetworkSettings(const QString &name, const QString &passP
 void Client::setNetworkInterfacesToDirect()
 {
     // A mode change ends in a reboot: never during a print, whatever asked for it.
-    if (refuseWhileBusy("Client::setNetworkInterfacesToDirect", QStringLiteral("Request_ResetNetwork")))
+    if (refuseWhileBusy("Client::setNetworkInterfacesToDirect", QLatin1String(Message::kResetNetwork)))
         return;
     if (!SystemActions::writeFile(
             QLatin1String(NetworkConfig::interfacesPath), NetworkConfig::interfacesTextAccessPoint())) {
         qDebug() << "ERROR. Client::setNetworkInterfacesToDirect - could not write to file "
                  << NetworkConfig::interfacesPath;
-        sendRefusal(QStringLiteral("Request_ResetNetwork"), QStringLiteral("The network settings could not be written"));
+        sendRefusal(QLatin1String(Message::kResetNetwork), QStringLiteral("The network settings could not be written"));
         return;
     }
-    if (!storeOrRefuse(QStringLiteral("Request_ResetNetwork"), QStringLiteral("broadcastingDirect"), true))
+    if (!storeOrRefuse(QLatin1String(Message::kResetNetwork), QStringLiteral("broadcastingDirect"), true))
         return;
     SystemActions::run(QLatin1String(NetworkConfig::enableHostapdCommand));
-    runRefreshNetwork(QStringLiteral("Request_ResetNetwork"));
+    runRefreshNetwork(QLatin1String(Message::kResetNetwork));
 }
 
 void Client::setNetworkInterfacesToWPA()
 {
-    if (refuseWhileBusy("Client::setNetworkInterfacesToWPA", QStringLiteral("Send_NetworkInfo")))
+    if (refuseWhileBusy("Client::setNetworkInterfacesToWPA", QLatin1String(Message::kNetworkInfo)))
         return;
     if (!SystemActions::writeFile(
             QLatin1String(NetworkConfig::interfacesPath), NetworkConfig::interfacesTextClient())) {
         qDebug() << "ERROR. Client::setNetworkInterfacesToWPA - could not write to file "
                  << NetworkConfig::interfacesPath;
-        sendRefusal(QStringLiteral("Send_NetworkInfo"), QStringLiteral("The network settings could not be written"));
+        sendRefusal(QLatin1String(Message::kNetworkInfo), QStringLiteral("The network settings could not be written"));
         return;
     }
-    if (!storeOrRefuse(QStringLiteral("Send_NetworkInfo"), QStringLiteral("broadcastingDirect"), false))
+    if (!storeOrRefuse(QLatin1String(Message::kNetworkInfo), QStringLiteral("broadcastingDirect"), false))
         return;
     SystemActions::run(QLatin1String(NetworkConfig::disableHostapdCommand));
-    runRefreshNetwork(QStringLiteral("Send_NetworkInfo"));
+    runRefreshNetwork(QLatin1String(Message::kNetworkInfo));
 }
 
 void Client::runRefreshNetwork(const QString &request)
@@ -195,21 +196,21 @@ void Client::buttonMultiPressTimeout()
         if (status == PrintingThread::Printing) {
             qDebug() << "ButtonMulti. Pause";
             emit pausePrint();
-            sendString(QStringLiteral("Request_PausePrint"));
+            sendString(QLatin1String(Message::kPausePrint));
             m_pauseInProgress = true;
         } else if ((status == PrintingThread::Paused || status == PrintingThread::PausedAfterReset)
             && !m_pauseInProgress) {
             qDebug() << "ButtonMulti. Resume";
             emit resumePrint();
-            sendString(QStringLiteral("Request_ResumePrint"));
+            sendString(QLatin1String(Message::kResumePrint));
         } else {
             qDebug() << "ButtonMulti. Ignore";
         }
     } else if (count == 3) {
-        sendString(QStringLiteral("Request_CancelPrint"));
+        sendString(QLatin1String(Message::kCancelPrint));
         emit cancelPrint();
     } else if (count == 5) {
-        if (!refuseWhileBusy("Client::buttonMultiPressTimeout", QStringLiteral("Request_ResetNetwork")))
+        if (!refuseWhileBusy("Client::buttonMultiPressTimeout", QLatin1String(Message::kResetNetwork)))
             forceDeployDirectNetwork();
     } else if (count >= 7) {
         rollbackToPreviousClient();

@@ -1,5 +1,6 @@
 #include "printererrorwatchdog.h"
 
+#include "basiclogging.h"
 #include "timescale.h"
 
 #include <QDebug>
@@ -8,7 +9,7 @@
 // The three periods are single-shot member timers that are restarted, never
 // stacked. With one timer per request, a timer armed for an earlier tilt cycle
 // (or an earlier projector watch) would still fire later and look at the flags
-// of the cycle or watch in progress then, raising a false 201 (or ending a
+// of the cycle or watch in progress then, raising a false TiltCycleTimedOut (or ending a
 // grace period early). Restarting keeps exactly one pending check per watch.
 PrinterErrorWatchdog::PrinterErrorWatchdog(QObject *parent)
     : QObject(parent)
@@ -23,9 +24,9 @@ PrinterErrorWatchdog::PrinterErrorWatchdog(QObject *parent)
     connect(m_cycleTimer, &QTimer::timeout, this, &PrinterErrorWatchdog::wasTiltCycleCompleted_timeout);
 }
 
-void PrinterErrorWatchdog::raise(int code, const QString &logLine)
+void PrinterErrorWatchdog::raise(PrinterErrors::Code code, const QString &methodAndText)
 {
-    qDebug().noquote() << logLine;
+    logLine(QStringLiteral("ERROR %1 PrinterErrorWatchdog::").arg(int(code)) + methodAndText);
     emit printerErrorOccured(code);
 }
 
@@ -62,15 +63,14 @@ void PrinterErrorWatchdog::wasProjectorOnReceived_timeout()
         m_checkTimer->start(TimeScale::ms(projectorCheckPeriod * 1000.0));
         return;
     }
-    raise(204, QStringLiteral("ERROR 204 PrinterErrorWatchdog::wasProjectorOnReceived. Projector response timed out"));
+    raise(PrinterErrors::LampNotConfirmed, QStringLiteral("wasProjectorOnReceived. Projector response timed out"));
 }
 
 void PrinterErrorWatchdog::dataReceived_projectorOff()
 {
     if (m_projectorWatchActive && m_projectorShouldBeOn)
-        raise(205,
-            QStringLiteral("ERROR 205 PrinterErrorWatchdog::dataReceived_projectorOff. Received P0 when the "
-                           "projector was supposed to be on."));
+        raise(PrinterErrors::LampTurnedOff,
+            QStringLiteral("dataReceived_projectorOff. Received P0 when the projector was supposed to be on."));
 }
 
 void PrinterErrorWatchdog::turnOffProjector()
@@ -104,9 +104,8 @@ void PrinterErrorWatchdog::wasTiltCycleCompleted_timeout()
     qDebug().noquote() << QStringLiteral("PrinterErrorWatchdog::wasTiltCycleCompleted_timeout: ")
             + (m_cycleExpected ? QStringLiteral("true") : QStringLiteral("false"));
     if (m_cycleExpected)
-        raise(201,
-            QStringLiteral("ERROR 201 PrinterErrorWatchdog::wasTiltCycleCompleted_timeout. Tilt cycle didn't "
-                           "complete after seconds: ")
+        raise(PrinterErrors::TiltCycleTimedOut,
+            QStringLiteral("wasTiltCycleCompleted_timeout. Tilt cycle didn't complete after seconds: ")
                 + QString::number(cycleTimeout));
 }
 
@@ -114,17 +113,16 @@ void PrinterErrorWatchdog::wasTiltCycleCompleted_timeout()
 
 void PrinterErrorWatchdog::usbConnectionClosed()
 {
-    // No cycle completes without the board: the print ends, so no 201 follows the 202.
+    // No cycle completes without the board: the print ends, so no TiltCycleTimedOut follows.
     m_cycleExpected = false;
     m_cycleTimer->stop();
-    raise(202, QStringLiteral("ERROR 202 PrinterErrorWatchdog::usbConnectionClosed. USB connection lost."));
+    raise(PrinterErrors::BoardLost, QStringLiteral("usbConnectionClosed. USB connection lost."));
 }
 
 void PrinterErrorWatchdog::numScreensChanged(int count)
 {
     // The projector is the printer's only screen.
     if (count != 1)
-        raise(203,
-            QStringLiteral("ERROR 203 PrinterErrorWatchdog::numScreensChanged. Curnumscreens: ")
-                + QString::number(count));
+        raise(PrinterErrors::DisplayChanged,
+            QStringLiteral("numScreensChanged. Curnumscreens: ") + QString::number(count));
 }

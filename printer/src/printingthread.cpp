@@ -1,5 +1,6 @@
 #include "printingthread.h"
 
+#include "messages.h"
 #include "printjob.h"
 #include "ssj.h"
 #include "timescale.h"
@@ -298,11 +299,11 @@ void PrintingThread::pausePrint()
     // would leave it reported as paused with nothing to resume.
     const int current = status();
     if (current == Paused || current == PausedAfterReset) {
-        refuse("Request_PausePrint", QStringLiteral("The print is already paused"));
+        refuse(Message::kPausePrint, QStringLiteral("The print is already paused"));
         return;
     }
     if (current != Printing) {
-        refuse("Request_PausePrint", notPausedReason());
+        refuse(Message::kPausePrint, notPausedReason());
         return;
     }
     setStatus(Paused);
@@ -326,7 +327,7 @@ void PrintingThread::resumePrint()
     if (current != Paused) {
         if (current == Printing) // sending the board's toggle now would pause a running board
             qDebug() << "ERROR.  PrintingThread::resumePrint. Called while status = printing";
-        refuse("Request_ResumePrint", notPausedReason());
+        refuse(Message::kResumePrint, notPausedReason());
         return;
     }
     setStatus(Printing);
@@ -351,7 +352,7 @@ void PrintingThread::cancelPrint()
     if (current == Cancelled)
         return;
     if (current == Finished || current == Idle) {
-        refuse("Request_CancelPrint", QStringLiteral("No print is running"));
+        refuse(Message::kCancelPrint, QStringLiteral("No print is running"));
         return;
     }
     // A pause that the board was not told of is over with the print; one it was told
@@ -383,9 +384,9 @@ void PrintingThread::abortPrint()
     m_firstLayerWaitStarted = false;
     m_currentLayer = -1;
     if (m_pauseOwed)
-        refuse("Request_PausePrint", QStringLiteral("The board's link was lost"));
+        refuse(Message::kPausePrint, QStringLiteral("The board's link was lost"));
     if (m_resumeOwed)
-        refuse("Request_ResumePrint", QStringLiteral("The board's link was lost"));
+        refuse(Message::kResumePrint, QStringLiteral("The board's link was lost"));
     m_pauseOwed = false;
     m_resumeOwed = false;
     // Idle rather than Finished: the board's homing once it is back is not the end of

@@ -1,6 +1,7 @@
 #include "terminal.h"
 #include "printererrorwatchdog.h"
 
+#include "basiclogging.h"
 #include "timescale.h"
 
 #include <QDebug>
@@ -26,11 +27,6 @@ const double scanPeriodMs = 1000.0;
 
 const char boardDescription[] = "Duvu Ruvaz COM Port";
 const char boardVendorId[] = "9808"; // USB vendor 0x2650, as decimal text
-
-void log(const QString &line)
-{
-    qDebug().noquote() << line;
-}
 
 QString boolText(bool value)
 {
@@ -149,7 +145,7 @@ void Terminal::scanSerialPorts()
             m_systemLocation = info.systemLocation();
             m_vendorIdentifier = info.hasVendorIdentifier() ? QString::number(info.vendorIdentifier()) : QString();
             listings.append({m_description, m_systemLocation, m_vendorIdentifier});
-            log(QStringLiteral("Serial Port name: ") + m_description + QStringLiteral(" Manufacturer: ")
+            logLine(QStringLiteral("Serial Port name: ") + m_description + QStringLiteral(" Manufacturer: ")
                 + info.manufacturer() + QStringLiteral(" Vendor: ") + m_vendorIdentifier);
         }
         if (!lastPortIsBoard(listings)) {
@@ -174,9 +170,9 @@ void Terminal::scanSerialPorts()
     if (m_serial->isOpen())
         m_serial->close();
 
-    log(QStringLiteral("Serial Not Open"));
+    logLine(QStringLiteral("Serial Not Open"));
     openSerialPort();
-    log(QStringLiteral("Serial is open now? ") + boolText(m_serial->isOpen()));
+    logLine(QStringLiteral("Serial is open now? ") + boolText(m_serial->isOpen()));
     // The projector is dark whenever the link is (re)established.
     if (m_serial->isOpen())
         turnOffProjector();
@@ -201,7 +197,7 @@ void Terminal::openSerialPort()
     m_linkStale = false;
     // A pause or resume sent on an earlier link will never be answered on this one.
     printOrPauseInProgress = false;
-    log(QStringLiteral("Printer connected emitted"));
+    logLine(QStringLiteral("Printer connected emitted"));
     m_scanTimer->stop();
     // One connection per port, however often it is reopened.
     connect(m_serial, &QSerialPort::errorOccurred, this, &Terminal::handleSerialError, Qt::UniqueConnection);
@@ -214,7 +210,7 @@ void Terminal::handleSerialError(QSerialPort::SerialPortError error)
     // The port reports NoError whenever its error state is cleared.
     if (error == QSerialPort::NoError)
         return;
-    log(QStringLiteral("SErial error. Error: ") + QString::number(int(error)));
+    logLine(QStringLiteral("SErial error. Error: ") + QString::number(int(error)));
     m_linkStale = true;
     emit usbConnectionClosed();
     disconnect(m_serial, &QSerialPort::errorOccurred, this, &Terminal::handleSerialError);
@@ -248,7 +244,7 @@ void Terminal::processSerialData()
 
 void Terminal::processChunk(const QByteArray &chunk)
 {
-    log(QStringLiteral("terminal.cpp processSerialData. Data: ") + QString::fromLocal8Bit(chunk));
+    logLine(QStringLiteral("terminal.cpp processSerialData. Data: ") + QString::fromLocal8Bit(chunk));
 
     if (chunk.contains("P0"))
         emit dataReceived_projectorOff();
@@ -282,12 +278,12 @@ void Terminal::processChunk(const QByteArray &chunk)
     }
 
     if (isResetAnswer && !m_boardReset) {
-        log(QStringLiteral("Printer reset done. Message: ") + QString::fromLocal8Bit(chunk));
+        logLine(QStringLiteral("Printer reset done. Message: ") + QString::fromLocal8Bit(chunk));
         emit printerResetDone();
     } else if (chunk.contains("Z0") && m_boardReset) {
         // The homing answer after a reset the board made by itself is not the
         // answer to a reset request.
-        log(QStringLiteral("wsnsdResetSent"));
+        logLine(QStringLiteral("wsnsdResetSent"));
         m_boardReset = false;
     } else if (chunk.contains("F\r\n")) {
         emit f_movementDone();
@@ -296,7 +292,7 @@ void Terminal::processChunk(const QByteArray &chunk)
     }
 
     if (chunk.contains("F")) {
-        log(QStringLiteral("Terminal::processSerialData. Printer tilt cycle done. Data: ")
+        logLine(QStringLiteral("Terminal::processSerialData. Printer tilt cycle done. Data: ")
             + QString::fromLocal8Bit(chunk));
         emit printerTiltCycleDone();
     }
@@ -307,21 +303,22 @@ void Terminal::processChunk(const QByteArray &chunk)
 void Terminal::writeOnSerial(const QString &command)
 {
     if (!isSafeCommand(command)) {
-        log(QStringLiteral("ERROR. Terminal::writeOnSerial. Command refused, it holds a character that is not "
-                           "printable ASCII: ")
+        logLine(QStringLiteral("ERROR. Terminal::writeOnSerial. Command refused, it holds a character that is not "
+                               "printable ASCII: ")
             + QString::fromLatin1(command.toUtf8().toPercentEncoding()));
         return;
     }
     if (!linkUp()) {
-        log(QStringLiteral("NOTICE Terminal::writeOnSerial. The board is not connected, command dropped: ") + command);
+        logLine(
+            QStringLiteral("NOTICE Terminal::writeOnSerial. The board is not connected, command dropped: ") + command);
         return;
     }
     for (const QChar c : command) {
         m_serial->write(QString(c).toLocal8Bit());
-        log(QStringLiteral("Serial written:  ") + c);
+        logLine(QStringLiteral("Serial written:  ") + c);
     }
     m_serial->write("\n", 1);
-    log(QStringLiteral("Done with Serial Writing"));
+    logLine(QStringLiteral("Done with Serial Writing"));
 }
 
 void Terminal::resetPlatformAndTank()
@@ -339,7 +336,7 @@ void Terminal::sendInitParams()
 
 void Terminal::resetPrinter()
 {
-    log(QStringLiteral("Terminal.Reset printer"));
+    logLine(QStringLiteral("Terminal.Reset printer"));
     resetPlatformAndTank();
     sendInitParams();
     writeOnSerial(QStringLiteral("R"));
@@ -348,7 +345,7 @@ void Terminal::resetPrinter()
 
 void Terminal::sendGCommand_forQA()
 {
-    log(QStringLiteral("Terminal::sendGCommand_forQA"));
+    logLine(QStringLiteral("Terminal::sendGCommand_forQA"));
     writeOnSerial(QStringLiteral("R"));
     writeOnSerial(g_param);
 }
@@ -360,7 +357,7 @@ void Terminal::setPrinterBaselineToCurrentPosition()
 
 void Terminal::goToLayerHeight(int z)
 {
-    log(QStringLiteral("Terminal::goToLayerHeight. Tilting begin ") + QString::number(z));
+    logLine(QStringLiteral("Terminal::goToLayerHeight. Tilting begin ") + QString::number(z));
     writeOnSerial(QStringLiteral("N") + QString::number(z));
     // Every move is a tilt cycle the board must report done. Armed even when the
     // line could not be sent: a lost move is exactly what the cycle watch is for.
@@ -376,12 +373,12 @@ void Terminal::goToLayerHeight_G(int z)
 void Terminal::pausePrinter()
 {
     if (printOrPauseInProgress) {
-        log(QStringLiteral("NOTICE Terminal::pausePrinter. A pause or resume is in progress, request dropped"));
+        logLine(QStringLiteral("NOTICE Terminal::pausePrinter. A pause or resume is in progress, request dropped"));
         return;
     }
     if (!linkUp()) {
         // Nothing goes out, so no answer will come: do not wait for one.
-        log(QStringLiteral("NOTICE Terminal::pausePrinter. The board is not connected, request dropped"));
+        logLine(QStringLiteral("NOTICE Terminal::pausePrinter. The board is not connected, request dropped"));
         return;
     }
     writeOnSerial(QStringLiteral("R410"));
@@ -391,11 +388,11 @@ void Terminal::pausePrinter()
 void Terminal::resumePrinter()
 {
     if (printOrPauseInProgress) {
-        log(QStringLiteral("NOTICE Terminal::resumePrinter. A pause or resume is in progress, request dropped"));
+        logLine(QStringLiteral("NOTICE Terminal::resumePrinter. A pause or resume is in progress, request dropped"));
         return;
     }
     if (!linkUp()) {
-        log(QStringLiteral("NOTICE Terminal::resumePrinter. The board is not connected, request dropped"));
+        logLine(QStringLiteral("NOTICE Terminal::resumePrinter. The board is not connected, request dropped"));
         return;
     }
     writeOnSerial(QStringLiteral("R410"));

@@ -4,6 +4,7 @@
 #include "client.h"
 #include "crushedprintjob.h"
 #include "imageprovider.h"
+#include "messages.h"
 #include "printjob.h"
 #include "ssj.h"
 #include "systemactions.h"
@@ -95,7 +96,7 @@ bool readValues(const QCommandLineParser &parser, VatnodeSettings *settings, int
         return false;
     }
     options.jobFields = parser.value(QStringLiteral("job"));
-    const QString jobLine = QStringLiteral("Status_SendingPrintJob,") + options.jobFields;
+    const QString jobLine = QLatin1String(Message::kSendingPrintJob) + QLatin1Char(',') + options.jobFields;
     if (parser.isSet(QStringLiteral("job")) && !PrintJob::isCompleteLine(jobLine)) {
         *status = usageError(
             QStringLiteral("--job takes the ten fields of a job line, such as 5,30,8,100,100,100,Clear,1,1,1"));
@@ -124,7 +125,8 @@ bool checkJobLine(const QCommandLineParser &parser, const ClientOptions &options
 {
     if (!parser.isSet(QStringLiteral("job")))
         return true;
-    const QString problem = PrintJob::lineProblem(QStringLiteral("Status_SendingPrintJob,") + options.jobFields);
+    const QString problem
+        = PrintJob::lineProblem(QLatin1String(Message::kSendingPrintJob) + QLatin1Char(',') + options.jobFields);
     if (problem.isEmpty())
         return true;
     *status = failure(QStringLiteral("cannot print this job: %1").arg(problem));

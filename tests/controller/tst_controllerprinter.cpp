@@ -10,6 +10,7 @@
 #include "patience.h"
 #include "printjob.h"
 #include "server.h"
+#include "timescale.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -150,7 +151,7 @@ private slots:
     {
         m_widget.reset();
         qunsetenv("TESSORA_TIME_SCALE");
-        ClientDevice::setTimeScale(1.0);
+        TimeScale::setFactor(1.0);
         while (m_discovery.hasPendingDatagrams())
             m_discovery.receiveDatagram();
     }
@@ -550,7 +551,7 @@ private slots:
         };
         const auto desktopBeats = [&] {
             int count = 0;
-            onPrinterThread([&] { count = printer->messages.count(QLatin1String(Protocol::kKeepAlive)); });
+            onPrinterThread([&] { count = printer->messages.count(QLatin1String(Message::kKeepAlive)); });
             return count;
         };
         bool greeted = false;
@@ -561,7 +562,7 @@ private slots:
                 kReady, Resin::toString(calibratedCatalogue())));
             beat = new QTimer(&printerSide);
             QObject::connect(
-                beat, &QTimer::timeout, &printerSide, [&] { printer->send(QLatin1String(Protocol::kKeepAlive)); });
+                beat, &QTimer::timeout, &printerSide, [&] { printer->send(QLatin1String(Message::kKeepAlive)); });
             beat->start(100);
         });
         QVERIFY(greeted);

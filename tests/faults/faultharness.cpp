@@ -3,6 +3,7 @@
 #include "clientdevice.h"
 #include "server.h"
 #include "testpaths.h"
+#include "timescale.h"
 
 #include <QColor>
 #include <QCoreApplication>
@@ -618,7 +619,7 @@ void LinkCutter::cut()
 DesktopLink::DesktopLink(quint16 printerDiscoveryPort)
     : m_server(std::make_unique<Server>())
 {
-    ClientDevice::setTimeScale(kTimeScale);
+    TimeScale::setFactor(kTimeScale);
     m_server->setDiscoveryTarget(QHostAddress(QHostAddress::LocalHost));
     m_server->setDiscoveryPort(printerDiscoveryPort);
     m_server->setBasePort(freeTcpBasePort());

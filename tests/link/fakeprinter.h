@@ -1,6 +1,7 @@
 #pragma once
 
 #include "jobstreamreceiver.h"
+#include "messages.h"
 #include "protocol.h"
 
 #include <QElapsedTimer>
@@ -83,7 +84,7 @@ private:
     void onReadyRead()
     {
         if (greeting.isEmpty()) {
-            const qint64 size = qstrlen(Protocol::kMarker) + qstrlen(Protocol::kGreeting);
+            const qint64 size = qstrlen(Protocol::kMarker) + qstrlen(Message::kGreeting);
             if (socket.bytesAvailable() < size)
                 return;
             greeting = QString::fromUtf8(socket.read(size));
@@ -114,9 +115,9 @@ private:
             const QStringList pieces = Protocol::extractMessages(text);
             for (const QString &message : pieces) {
                 messages << message;
-                if (!m_jobTarget.isEmpty() && message.startsWith(QLatin1String("Status_SendingPrintJob"))) {
+                if (!m_jobTarget.isEmpty() && message.startsWith(QLatin1String(Message::kSendingPrintJob))) {
                     receiver = std::make_unique<JobStreamReceiver>(m_jobTarget);
-                    send(QStringLiteral("Client_Request_FileTransfer"));
+                    send(QLatin1String(Message::kFileTransfer));
                 }
             }
         }

@@ -3,6 +3,7 @@
 #include "clientdevice.h"
 #include "fakeprinter.h"
 #include "logcapture.h"
+#include "timescale.h"
 #include "waiting.h"
 
 #include <QFile>
@@ -89,7 +90,7 @@ private slots:
     {
         delete m_device.data();
         m_printer.reset();
-        ClientDevice::setTimeScale(1.0);
+        TimeScale::setFactor(1.0);
     }
 
     // The handshake reply decides: a printer too old is asked to update, a newer one is
@@ -387,7 +388,7 @@ private slots:
 
     void heartbeat_silentPrinter_timesOutAndCloses()
     {
-        ClientDevice::setTimeScale(0.01); // 20 ms interval, 150 ms time-out
+        TimeScale::setFactor(0.01); // 20 ms interval, 150 ms time-out
         handshake(QStringLiteral("4.51"), kReady, defaultText());
         QSignalSpy timedOut(m_device.data(), &ClientDevice::socketAliveTimedOut);
         QSignalSpy closed(&m_printer->socket, &QTcpSocket::disconnected);
@@ -398,7 +399,7 @@ private slots:
 
     void heartbeat_keepAlivesFromPrinter_keepConnection()
     {
-        ClientDevice::setTimeScale(0.01);
+        TimeScale::setFactor(0.01);
         handshake(QStringLiteral("4.51"), kReady, defaultText());
         QSignalSpy timedOut(m_device.data(), &ClientDevice::socketAliveTimedOut);
         QTimer beat;
@@ -412,7 +413,7 @@ private slots:
     // inside the stream would corrupt the job.
     void jobStream_byteIdenticalWithHeader_commandsAndHeartbeatWaitForItsEnd()
     {
-        ClientDevice::setTimeScale(0.05); // 100 ms interval, 750 ms time-out
+        TimeScale::setFactor(0.05); // 100 ms interval, 750 ms time-out
         QTemporaryDir dir;
         const QString jobPath = dir.filePath(QStringLiteral("cube.ssj"));
         QVERIFY(writeJobFile(jobPath, 24 * 1024 * 1024 + 123));

@@ -9,6 +9,7 @@
 #include "server.h"
 #include "sshlink.h"
 #include "ssj.h"
+#include "timescale.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -49,7 +50,7 @@ private:
             for (FakePrinter *p : printers)
                 p->send(QStringLiteral("Connection-Alive"));
         });
-        timer.start(qMax(1, int(Protocol::kHeartbeatIntervalMs * ClientDevice::timeScale())));
+        timer.start(qMax(1, int(Protocol::kHeartbeatIntervalMs * TimeScale::factor())));
     }
 
     // A fake printer that answered the greeting with the given serial; unless its version
@@ -94,7 +95,7 @@ private slots:
     void cleanup()
     {
         m_server.reset();
-        ClientDevice::setTimeScale(1.0);
+        TimeScale::setFactor(1.0);
         while (m_discovery.hasPendingDatagrams())
             m_discovery.receiveDatagram();
     }
@@ -318,7 +319,7 @@ private slots:
     // printer comes back under the same serial.
     void printerBackUnderItsSerial_replacesItsOldConnection()
     {
-        ClientDevice::setTimeScale(0.05);
+        TimeScale::setFactor(0.05);
         auto old = addPrinter(QStringLiteral("R1"));
         QVERIFY(old);
         QSignalSpy gone(m_server.get(), &Server::printerDisconnected);
@@ -341,7 +342,7 @@ private slots:
 
     void connectionWithoutHandshake_isDroppedAfterTheTimeout()
     {
-        ClientDevice::setTimeScale(0.01);
+        TimeScale::setFactor(0.01);
         FakePrinter silent;
         QVERIFY(silent.connectTo(static_cast<quint16>(m_server->currentPort())));
         QTRY_COMPARE(m_server->devices().size(), 1);
@@ -402,7 +403,7 @@ private slots:
         QFETCH(bool, viaHandshake);
         QFETCH(bool, allowed);
         QFETCH(bool, install);
-        ClientDevice::setTimeScale(0.02); // 40 ms heartbeat, 300 ms time-outs
+        TimeScale::setFactor(0.02); // 40 ms heartbeat, 300 ms time-outs
         m_server->setUpdatesAllowed(allowed);
         QSignalSpy requested(m_server.get(), &Server::updateRequested);
         QSignalSpy connected(m_server.get(), &Server::printerConnected);
@@ -443,7 +444,7 @@ private slots:
         ssh.port = silent.serverPort();
         ssh.timeoutSeconds = 2;
         ClientDevice::setSshSettings(ssh);
-        ClientDevice::setTimeScale(0.05); // 100 ms heartbeat, 750 ms time-out
+        TimeScale::setFactor(0.05); // 100 ms heartbeat, 750 ms time-out
         m_server->setUpdatesAllowed(true);
         auto other = addPrinter(QStringLiteral("B1"));
         auto asking = addPrinter(QStringLiteral("A1"));

@@ -564,7 +564,7 @@ void TerminalTest::moveCommand_unanswered_raises201()
     QCOMPARE(m_board.take(5), QByteArray("N150\n"));
 
     QTRY_VERIFY_WITH_TIMEOUT(!codes.isEmpty(), waitMs);
-    QCOMPARE(codes, QList<int> {201});
+    QCOMPARE(codes, QList<int> {PrinterErrors::TiltCycleTimedOut});
     QVERIFY2(clock.elapsed() >= 540, qPrintable(QString::number(clock.elapsed()))); // 60 s scaled, less timer slack
 }
 
@@ -579,7 +579,7 @@ void TerminalTest::projectorOn_unconfirmed_raises204()
 
     terminal->turnOnProjector();
     QCOMPARE(m_board.take(3), QByteArray("P1\n"));
-    QTRY_COMPARE_WITH_TIMEOUT(codes, QList<int> {204}, waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(codes, QList<int> {PrinterErrors::LampNotConfirmed}, waitMs);
 
     // Switching off ends the watch: a "P0" then is no error.
     terminal->turnOnProjector();
@@ -590,7 +590,7 @@ void TerminalTest::projectorOn_unconfirmed_raises204()
         terminal.get(), &Terminal::dataReceived_projectorOff, dog, &PrinterErrorWatchdog::dataReceived_projectorOff);
     QVERIFY(m_board.reply("P0\r\n"));
     QTest::qWait(400);
-    QCOMPARE(codes, QList<int> {204});
+    QCOMPARE(codes, QList<int> {PrinterErrors::LampNotConfirmed});
 }
 
 void TerminalTest::destructor_clearsSharedPointers()

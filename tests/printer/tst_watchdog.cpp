@@ -76,7 +76,7 @@ void WatchdogTest::projectorConfirmedEvery10s_raisesNothing_thenSilenceRaises204
     lamp.stop();
     QTest::ignoreMessage(
         QtDebugMsg, "ERROR 204 PrinterErrorWatchdog::wasProjectorOnReceived. Projector response timed out");
-    QTRY_COMPARE_WITH_TIMEOUT(codes(errors), QList<int> {204}, 2 * checkMs + lateSlackMs);
+    QTRY_COMPARE_WITH_TIMEOUT(codes(errors), QList<int> {PrinterErrors::LampNotConfirmed}, 2 * checkMs + lateSlackMs);
 }
 
 void WatchdogTest::projectorSilent_raises204AfterGraceAndCheck_andChecksNoMore()
@@ -89,12 +89,12 @@ void WatchdogTest::projectorSilent_raises204AfterGraceAndCheck_andChecksNoMore()
     dog.turnOnProjector();
     QTRY_VERIFY_WITH_TIMEOUT(errors.count() > 0, graceMs + checkMs + lateSlackMs);
     const qint64 elapsed = clock.elapsed();
-    QCOMPARE(codes(errors), QList<int> {204});
+    QCOMPARE(codes(errors), QList<int> {PrinterErrors::LampNotConfirmed});
     QVERIFY2(elapsed >= (graceMs + checkMs) * 9 / 10, qPrintable(QString::number(elapsed)));
 
     // No further checks after the first 204.
     QTest::qWait(3 * checkMs);
-    QCOMPARE(codes(errors), QList<int> {204});
+    QCOMPARE(codes(errors), QList<int> {PrinterErrors::LampNotConfirmed});
 }
 
 void WatchdogTest::lampOffReport_withinGrace_isNoError_afterGrace_raises205Each()
@@ -117,7 +117,7 @@ void WatchdogTest::lampOffReport_withinGrace_isNoError_afterGrace_raises205Each(
     QTest::ignoreMessage(QtDebugMsg, line);
     dog.dataReceived_projectorOff();
     dog.dataReceived_projectorOff();
-    QCOMPARE(codes(errors), (QList<int> {205, 205}));
+    QCOMPARE(codes(errors), (QList<int> {PrinterErrors::LampTurnedOff, PrinterErrors::LampTurnedOff}));
 }
 
 void WatchdogTest::turnOffProjector_endsTheWatch()
@@ -182,11 +182,11 @@ void WatchdogTest::cycleNotCompleted_raises201AfterTimeout()
         "ERROR 201 PrinterErrorWatchdog::wasTiltCycleCompleted_timeout. Tilt cycle didn't complete after seconds: 60");
     QTRY_VERIFY_WITH_TIMEOUT(errors.count() > 0, cycleMs + lateSlackMs);
     const qint64 elapsed = clock.elapsed();
-    QCOMPARE(codes(errors), QList<int> {201});
+    QCOMPARE(codes(errors), QList<int> {PrinterErrors::TiltCycleTimedOut});
     QVERIFY2(elapsed >= cycleMs * 9 / 10, qPrintable(QString::number(elapsed)));
 
     QTest::qWait(cycleMs / 2);
-    QCOMPARE(codes(errors), QList<int> {201}); // one timeout, one error
+    QCOMPARE(codes(errors), QList<int> {PrinterErrors::TiltCycleTimedOut}); // one timeout, one error
 }
 
 void WatchdogTest::repeatedArmingWhileCyclesComplete_neverRaises201()
@@ -222,7 +222,7 @@ void WatchdogTest::usbConnectionClosed_raises202EachTime_screenCountOtherThanOne
     QTest::ignoreMessage(QtDebugMsg, line);
     dog.usbConnectionClosed();
     dog.usbConnectionClosed();
-    QCOMPARE(codes(errors), (QList<int> {202, 202}));
+    QCOMPARE(codes(errors), (QList<int> {PrinterErrors::BoardLost, PrinterErrors::BoardLost}));
 
     // The projector is the only screen: a second one, or none, is an error.
     QTest::ignoreMessage(QtDebugMsg, "ERROR 203 PrinterErrorWatchdog::numScreensChanged. Curnumscreens: 2");
@@ -230,7 +230,9 @@ void WatchdogTest::usbConnectionClosed_raises202EachTime_screenCountOtherThanOne
     dog.numScreensChanged(2);
     dog.numScreensChanged(1);
     dog.numScreensChanged(0);
-    QCOMPARE(codes(errors), (QList<int> {202, 202, 203, 203}));
+    QCOMPARE(codes(errors),
+        (QList<int> {PrinterErrors::BoardLost, PrinterErrors::BoardLost, PrinterErrors::DisplayChanged,
+            PrinterErrors::DisplayChanged}));
 }
 
 QTEST_GUILESS_MAIN(WatchdogTest)

@@ -25,9 +25,11 @@
 // gives that serial ("fleet-<serial>.ssj"): a report relayed under another printer's serial.
 #include "basiclogging.h"
 #include "clientdevice.h"
+#include "messages.h"
 #include "printjob.h"
 #include "protocol.h"
 #include "server.h"
+#include "timescale.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -174,7 +176,7 @@ private:
             const QString serial = fields.at(1);
             const QString path = fields.at(2);
             PrintJob job;
-            job.setFromString(QStringLiteral("Status_SendingPrintJob,") + fields.at(3));
+            job.setFromString(QLatin1String(Message::kSendingPrintJob) + QLatin1Char(',') + fields.at(3));
             // The record, path and serial are handed over in the same call as the send, so
             // that prints to several printers in a row cannot overwrite each other.
             QMetaObject::invokeMethod(server, [server, serial, path, job] {
@@ -286,7 +288,7 @@ int main(int argc, char *argv[])
         s_logToFile = true;
     }
     qInstallMessageHandler(messageHandler);
-    ClientDevice::setTimeScale(timeScale);
+    TimeScale::setFactor(timeScale);
 
     // As in the desktop program: the Server on a thread of its own. The announcement goes
     // to loopback only, never to a broadcast address.

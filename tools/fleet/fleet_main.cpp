@@ -31,16 +31,9 @@ void quietHandler(QtMsgType type, const QMessageLogContext &, const QString &mes
         std::fprintf(stderr, "%s\n", qPrintable(message));
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+QList<QCommandLineOption> commandLineOptions()
 {
-    QCoreApplication app(argc, argv);
-    qInstallMessageHandler(quietHandler);
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Plays N printers against one desktop Server on loopback."));
-    parser.addHelpOption();
-    const QList<QCommandLineOption> options = {
+    return {
         {QStringLiteral("printers"), QStringLiteral("Printers in the fleet (default 100)."), QStringLiteral("N"),
             QStringLiteral("100")},
         {QStringLiteral("job-printers"), QStringLiteral("Printers that receive a job (default 10)."),
@@ -68,42 +61,40 @@ int main(int argc, char *argv[])
             QStringLiteral("DIR")},
         {QStringLiteral("no-log"), QStringLiteral("The desktop writes no log file.")},
     };
-    parser.addOptions(options);
-    parser.process(app);
+}
 
-    FleetOptions fleet;
+// The options into *fleet; false (with a line on standard error) when one is out of range.
+bool readOptions(const QCommandLineParser &parser, FleetOptions *fleet)
+{
     int loadSeconds = 0;
     int afterKillSeconds = 0;
-    if (!intValue(parser, QStringLiteral("printers"), 1, 1000, &fleet.printers)
-        || !intValue(parser, QStringLiteral("job-printers"), 0, 1000, &fleet.jobPrinters)
-        || !intValue(parser, QStringLiteral("job-layers"), 1, 100000, &fleet.jobLayers)
-        || !intValue(parser, QStringLiteral("layer-ms"), 1, 60000, &fleet.layerIntervalMs)
+    if (!intValue(parser, QStringLiteral("printers"), 1, 1000, &fleet->printers)
+        || !intValue(parser, QStringLiteral("job-printers"), 0, 1000, &fleet->jobPrinters)
+        || !intValue(parser, QStringLiteral("job-layers"), 1, 100000, &fleet->jobLayers)
+        || !intValue(parser, QStringLiteral("layer-ms"), 1, 60000, &fleet->layerIntervalMs)
         || !intValue(parser, QStringLiteral("load-seconds"), 1, 3600, &loadSeconds)
         || !intValue(parser, QStringLiteral("after-kill-seconds"), 0, 3600, &afterKillSeconds)
-        || !intValue(parser, QStringLiteral("rejoiners"), -1, 1000, &fleet.rejoiners)
-        || !intValue(parser, QStringLiteral("base-port"), 0, 65535 - 50, &fleet.basePort))
-        return 2;
+        || !intValue(parser, QStringLiteral("rejoiners"), -1, 1000, &fleet->rejoiners)
+        || !intValue(parser, QStringLiteral("base-port"), 0, 65535 - 50, &fleet->basePort))
+        return false;
     bool ok = false;
-    fleet.timeScale = parser.value(QStringLiteral("time-scale")).toDouble(&ok);
-    if (!ok || fleet.timeScale <= 0.0 || fleet.timeScale > 10.0) {
+    fleet->timeScale = parser.value(QStringLiteral("time-scale")).toDouble(&ok);
+    if (!ok || fleet->timeScale <= 0.0 || fleet->timeScale > 10.0) {
         std::fprintf(stderr, "error: --time-scale takes a factor above 0 and at most 10\n");
-        return 2;
+        return false;
     }
-    fleet.loadMs = loadSeconds * 1000;
-    fleet.afterKillMs = afterKillSeconds * 1000;
-    fleet.desktopProgram = parser.isSet(QStringLiteral("desktop"))
+    fleet->loadMs = loadSeconds * 1000;
+    fleet->afterKillMs = afterKillSeconds * 1000;
+    fleet->desktopProgram = parser.isSet(QStringLiteral("desktop"))
         ? parser.value(QStringLiteral("desktop"))
         : QCoreApplication::applicationDirPath() + QStringLiteral("/fleet-desktop");
-    fleet.workFolder = parser.value(QStringLiteral("work"));
-    fleet.desktopLog = !parser.isSet(QStringLiteral("no-log"));
-    QElapsedTimer clock;
-    clock.start();
-    fleet.note = [&clock](const QString &text) {
-        std::printf("[%6.1f s] %s\n", clock.elapsed() / 1000.0, qPrintable(text));
-        std::fflush(stdout);
-    };
+    fleet->workFolder = parser.value(QStringLiteral("work"));
+    fleet->desktopLog = !parser.isSet(QStringLiteral("no-log"));
+    return true;
+}
 
-    const FleetResult result = runFleet(fleet);
+void printResult(const FleetResult &result)
+{
     std::printf("\n%s\n", qPrintable(result.summary()));
     if (!result.problems.isEmpty()) {
         std::printf("\nfailed checks:\n");
@@ -115,5 +106,31 @@ int main(int argc, char *argv[])
         for (const QString &problem : result.rejoinProblems)
             std::printf("  - %s\n", qPrintable(problem));
     }
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    qInstallMessageHandler(quietHandler);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Plays N printers against one desktop Server on loopback."));
+    parser.addHelpOption();
+    parser.addOptions(commandLineOptions());
+    parser.process(app);
+
+    FleetOptions fleet;
+    if (!readOptions(parser, &fleet))
+        return 2;
+    QElapsedTimer clock;
+    clock.start();
+    fleet.note = [&clock](const QString &text) {
+        std::printf("[%6.1f s] %s\n", clock.elapsed() / 1000.0, qPrintable(text));
+        std::fflush(stdout);
+    };
+
+    const FleetResult result = runFleet(fleet);
+    printResult(result);
     return result.passed() ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 #include "fleetprinter.h"
 
 #include "crushedprintjob.h"
+#include "messages.h"
 #include "resin.h"
 
 #include <QFile>
@@ -9,7 +10,6 @@
 
 namespace {
 
-const QString kSendingPrintJob = QStringLiteral("Status_SendingPrintJob");
 // Time the board needs for the movement of a pause or a resume.
 constexpr int kMovementMs = 300;
 // Layers of the job a printer is already printing when the desktop connects: more than
@@ -40,7 +40,7 @@ FleetPrinter::FleetPrinter(const Options &options)
     m_heartbeatSend.setInterval(scaled(Protocol::kHeartbeatIntervalMs));
     QObject::connect(&m_heartbeatSend, &QTimer::timeout, &m_link, [this] {
         ++m_heartbeatsSent;
-        sendMessage(QLatin1String(Protocol::kKeepAlive));
+        sendMessage(QLatin1String(Message::kKeepAlive));
     });
     m_heartbeatTimeout.setInterval(scaled(Protocol::kHeartbeatTimeoutMs));
     QObject::connect(&m_heartbeatTimeout, &QTimer::timeout, &m_link, [this] { connectionTimedOut(); });
@@ -91,7 +91,7 @@ void FleetPrinter::onReadyRead()
     if (m_heartbeatTimeout.isActive())
         m_heartbeatTimeout.start();
     if (!m_handshakeSent && !m_link.greeting.isEmpty()) {
-        if (m_link.greeting != QLatin1String(Protocol::kMarker) + QLatin1String(Protocol::kGreeting))
+        if (m_link.greeting != QLatin1String(Protocol::kMarker) + QLatin1String(Message::kGreeting))
             problem(QStringLiteral("unexpected greeting: %1").arg(m_link.greeting));
         const QString status = Protocol::statusName(m_state == State::Printing ? 0 : 5);
         sendMessage(Protocol::handshakeReply(m_options.serial, m_options.nickname, m_options.model,
@@ -128,51 +128,75 @@ void FleetPrinter::connectionTimedOut()
 
 void FleetPrinter::handleMessage(const QString &message)
 {
-    if (message == QLatin1String(Protocol::kKeepAlive)) {
-        ++m_heartbeatsReceived;
-    } else if (message.startsWith(kSendingPrintJob)) {
-        // FakePrinter has asked for the file already; the stream follows.
-        if (!PrintJob::isCompleteLine(message))
-            problem(QStringLiteral("incomplete job line: %1").arg(message));
-        m_job = PrintJob();
-        m_job.setFromString(message);
-        m_jobPending = true;
-        m_layerTimer.stop();
-        m_state = State::Ready;
-    } else if (message == QLatin1String("Request_PrintProgress")) {
-        sendProgress();
-    } else if (message == QLatin1String("Request_PausePrint")) {
-        if (m_state != State::Printing)
-            return;
-        m_state = State::Paused;
-        m_layerTimer.stop();
-        QTimer::singleShot(scaled(kMovementMs), &m_link, [this] {
-            if (m_killed || m_lost)
-                return;
-            ++m_pausesAnswered;
-            sendMessage(QStringLiteral("Send_PauseMovementDone"));
-        });
-    } else if (message == QLatin1String("Request_ResumePrint")) {
-        if (m_state != State::Paused)
-            return;
-        m_state = State::Printing;
-        QTimer::singleShot(scaled(kMovementMs), &m_link, [this] {
-            if (m_killed || m_lost)
-                return;
-            ++m_resumesAnswered;
-            sendMessage(QStringLiteral("Send_ResumeMovementDone"));
-            if (m_state == State::Printing && !m_quiet)
-                m_layerTimer.start();
-        });
-    } else if (message == QLatin1String("Request_CancelPrint")) {
-        ++m_cancels;
-        m_state = State::Ready;
-        m_layerTimer.stop();
-    } else if (message.startsWith(QLatin1String("Send_ResinData"))) {
+    using M = Message::Match;
+    struct Route {
+        const char *name;
+        M match;
+        void (*handle)(FleetPrinter &printer, const QString &message);
+    };
+    static const Route routes[] = {
+        {Message::kKeepAlive, M::Equals, [](FleetPrinter &p, const QString &) { ++p.m_heartbeatsReceived; }},
+        {Message::kSendingPrintJob, M::StartsWith, [](FleetPrinter &p, const QString &m) { p.acceptJobLine(m); }},
+        {Message::kRequestProgress, M::Equals, [](FleetPrinter &p, const QString &) { p.sendProgress(); }},
+        {Message::kPausePrint, M::Equals, [](FleetPrinter &p, const QString &) { p.pause(); }},
+        {Message::kResumePrint, M::Equals, [](FleetPrinter &p, const QString &) { p.resume(); }},
+        {Message::kCancelPrint, M::Equals,
+            [](FleetPrinter &p, const QString &) {
+                ++p.m_cancels;
+                p.m_state = State::Ready;
+                p.m_layerTimer.stop();
+            }},
         // The printer keeps the list; nothing to answer.
-    } else {
-        problem(QStringLiteral("unexpected message from the desktop: %1").arg(message));
+        {Message::kResinData, M::StartsWith, [](FleetPrinter &, const QString &) {}},
+    };
+    for (const Route &route : routes) {
+        if (Message::matches(message, route.name, route.match)) {
+            route.handle(*this, message);
+            return;
+        }
     }
+    problem(QStringLiteral("unexpected message from the desktop: %1").arg(message));
+}
+
+void FleetPrinter::acceptJobLine(const QString &message)
+{
+    // FakePrinter has asked for the file already; the stream follows.
+    if (!PrintJob::isCompleteLine(message))
+        problem(QStringLiteral("incomplete job line: %1").arg(message));
+    m_job = PrintJob();
+    m_job.setFromString(message);
+    m_jobPending = true;
+    m_layerTimer.stop();
+    m_state = State::Ready;
+}
+
+void FleetPrinter::pause()
+{
+    if (m_state != State::Printing)
+        return;
+    m_state = State::Paused;
+    m_layerTimer.stop();
+    QTimer::singleShot(scaled(kMovementMs), &m_link, [this] {
+        if (m_killed || m_lost)
+            return;
+        ++m_pausesAnswered;
+        sendMessage(QLatin1String(Message::kPauseDone));
+    });
+}
+
+void FleetPrinter::resume()
+{
+    if (m_state != State::Paused)
+        return;
+    m_state = State::Printing;
+    QTimer::singleShot(scaled(kMovementMs), &m_link, [this] {
+        if (m_killed || m_lost)
+            return;
+        ++m_resumesAnswered;
+        sendMessage(QLatin1String(Message::kResumeDone));
+        if (m_state == State::Printing && !m_quiet)
+            m_layerTimer.start();
+    });
 }
 
 void FleetPrinter::feedStream()
@@ -249,12 +273,13 @@ void FleetPrinter::sendProgress()
     const int layers = qMax(1, m_job.numImages);
     const int percent = static_cast<int>(100LL * m_layer / layers);
     const int minutesLeft = static_cast<int>(static_cast<qint64>(layers - m_layer) * m_options.layerIntervalMs / 60000);
-    sendMessage(QStringLiteral("Send_PrintProgress,%1,%2,%3,%4,%5,%6")
-                    .arg(m_layer)
-                    .arg(percent)
-                    .arg(minutesLeft)
-                    .arg(m_fileName, m_job.resinName)
-                    .arg(m_job.layerThickness));
+    sendMessage(QLatin1String(Message::kPrintProgress)
+        + QStringLiteral(",%1,%2,%3,%4,%5,%6")
+              .arg(m_layer)
+              .arg(percent)
+              .arg(minutesLeft)
+              .arg(m_fileName, m_job.resinName)
+              .arg(m_job.layerThickness));
     ++m_progressSent;
 }
 
@@ -273,7 +298,7 @@ void FleetPrinter::finishJob()
     m_layerTimer.stop();
     m_state = State::Ready;
     ++m_printsDone;
-    sendMessage(QStringLiteral("Send_PrintDone"));
+    sendMessage(QLatin1String(Message::kPrintDone));
 }
 
 void FleetPrinter::setQuiet(bool quiet)

@@ -91,6 +91,9 @@ private:
     void onReadyRead();
     void feedStream();
     void handleMessage(const QString &message);
+    void acceptJobLine(const QString &message);
+    void pause();
+    void resume();
     void sendMessage(const QString &message);
     void sendProgress();
     void nextLayer();

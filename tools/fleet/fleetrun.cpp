@@ -316,7 +316,6 @@ private:
 
     void loadPhase()
     {
-        const int n = m_o.printers;
         note(QStringLiteral("load: %1 s of progress every %2 ms; jobs to %3 printers, pause and resume %4, cancel %5")
                  .arg(m_o.loadMs / 1000.0)
                  .arg(m_o.layerIntervalMs)
@@ -325,40 +324,8 @@ private:
                  .arg(m_cancels));
         QElapsedTimer clock;
         clock.start();
+        playLoadScript(clock);
 
-        PrintJob job;
-        job.numAdhesionLayers = 3;
-        job.adhesionLayerCureTime = 30;
-        job.cureTime = 8;
-        job.layerThickness = 50;
-        job.adhesionThickness = 50;
-        job.resinName = QStringLiteral("Clear");
-        for (int i = 0; i < m_jobs; ++i) {
-            m_desktop.command({QStringLiteral("print"), serialOf(i), jobFileOf(i), job.toString()});
-            ++m_r.jobsSent;
-        }
-        // The script, in tenths of the load: pause at 2, cancel at 3, resume at 6; memory
-        // noted every second tenth.
-        const int load = m_o.loadMs;
-        for (int tenth = 1; tenth <= 10; ++tenth) {
-            QTest::qWait(qMax<int>(1, static_cast<int>(static_cast<qint64>(load) * tenth / 10 - clock.elapsed())));
-            if (tenth == 2) {
-                for (const QString &serial : serialsOf(Group::Pause)) {
-                    m_desktop.command({QStringLiteral("pause"), serial});
-                    ++m_r.pausesSent;
-                }
-            } else if (tenth == 3) {
-                for (const QString &serial : serialsOf(Group::Cancel)) {
-                    m_desktop.command({QStringLiteral("cancel"), serial});
-                    ++m_r.cancelsSent;
-                }
-            } else if (tenth == 6) {
-                for (const QString &serial : serialsOf(Group::Pause))
-                    m_desktop.command({QStringLiteral("resume"), serial});
-            }
-            if (tenth % 2 == 0)
-                m_r.loadRssKb << figures().vmRssKb;
-        }
         // The jobs must have been printed to the end before the printers fall quiet.
         waitUntil(
             [this] {
@@ -383,7 +350,52 @@ private:
 
         QList<DesktopProcess::Device> devices;
         check(m_desktop.report(nullptr, &devices), QStringLiteral("the desktop did not answer a report"));
+        checkLoadCounts(progress);
+        checkLoadEvents();
+        checkLoadDevices(devices);
+    }
 
+    // Jobs to the first printers at once; then, in tenths of the load, pause at 2, cancel at
+    // 3, resume at 6; memory noted every second tenth.
+    void playLoadScript(const QElapsedTimer &clock)
+    {
+        PrintJob job;
+        job.numAdhesionLayers = 3;
+        job.adhesionLayerCureTime = 30;
+        job.cureTime = 8;
+        job.layerThickness = 50;
+        job.adhesionThickness = 50;
+        job.resinName = QStringLiteral("Clear");
+        for (int i = 0; i < m_jobs; ++i) {
+            m_desktop.command({QStringLiteral("print"), serialOf(i), jobFileOf(i), job.toString()});
+            ++m_r.jobsSent;
+        }
+        const int load = m_o.loadMs;
+        for (int tenth = 1; tenth <= 10; ++tenth) {
+            QTest::qWait(qMax<int>(1, static_cast<int>(static_cast<qint64>(load) * tenth / 10 - clock.elapsed())));
+            if (tenth == 2) {
+                for (const QString &serial : serialsOf(Group::Pause)) {
+                    m_desktop.command({QStringLiteral("pause"), serial});
+                    ++m_r.pausesSent;
+                }
+            } else if (tenth == 3) {
+                for (const QString &serial : serialsOf(Group::Cancel)) {
+                    m_desktop.command({QStringLiteral("cancel"), serial});
+                    ++m_r.cancelsSent;
+                }
+            } else if (tenth == 6) {
+                for (const QString &serial : serialsOf(Group::Pause))
+                    m_desktop.command({QStringLiteral("resume"), serial});
+            }
+            if (tenth % 2 == 0)
+                m_r.loadRssKb << figures().vmRssKb;
+        }
+    }
+
+    // What each printer sent against what the desktop counted for it.
+    void checkLoadCounts(const QMap<QString, DesktopProcess::Progress> &progress)
+    {
+        const int n = m_o.printers;
         for (int i = 0; i < n; ++i) {
             const FleetPrinter &p = *m_printers[i];
             const QString serial = p.serial();
@@ -432,6 +444,11 @@ private:
             check(p.cancels() == (g == Group::Cancel ? 1 : 0),
                 QStringLiteral("%1: received %2 cancels").arg(serial).arg(p.cancels()));
         }
+    }
+
+    // The events the desktop reported, per serial, and what it should not have reported.
+    void checkLoadEvents()
+    {
         for (const auto &p : m_printers) {
             for (const QString &text : p->problems())
                 check(false, text);
@@ -462,7 +479,11 @@ private:
         check(m_desktop.guiMessages.isEmpty(),
             QStringLiteral("messages for the user: %1")
                 .arg(m_desktop.guiMessages.mid(0, 5).join(QStringLiteral(" | "))));
+    }
 
+    void checkLoadDevices(const QList<DesktopProcess::Device> &devices)
+    {
+        const int n = m_o.printers;
         // The desktop's view of each printer.
         QStringList deviceSerials;
         for (const DesktopProcess::Device &device : qAsConst(devices)) {
@@ -491,46 +512,77 @@ private:
 
     // ---- kill ----------------------------------------------------------------------------
 
+    // What the desktop had counted before the kill.
+    struct BeforeKill {
+        QMap<QString, DesktopProcess::Progress> progress;
+        QMap<QString, qint64> sent;
+        int dropped = 0;
+        int timeouts = 0;
+    };
+
     void killPhase()
     {
-        const int n = m_o.printers;
-        if (n < 2)
+        if (m_o.printers < 2)
             return;
-        // A tenth, but at least one printer per way of dying, spread over the groups.
+        setQuiet(false);
+        BeforeKill before;
+        m_desktop.report(&before.progress, nullptr);
+        m_r.beforeKill = figures();
+        for (const auto &p : m_printers)
+            before.sent.insert(p->serial(), p->progressSent());
+        before.dropped = m_desktop.disconnected.size();
+        before.timeouts = m_desktop.timeouts.size();
+
+        QStringList silent;
+        QStringList abrupt;
+        killVictims(&silent, &abrupt);
+        const QMap<QString, double> dropTime = waitForDrops(before.dropped, silent, abrupt);
+        QTest::qWait(m_o.afterKillMs);
+        setQuiet(true);
+
+        const std::vector<FleetPrinter *> survivors = printers([](const FleetPrinter &p) { return !p.isKilled(); });
+        const QMap<QString, DesktopProcess::Progress> after = settle(survivors);
+        QList<DesktopProcess::Device> devices;
+        check(
+            m_desktop.report(nullptr, &devices), QStringLiteral("the desktop did not answer a report after the kill"));
+        // Give the desktop a moment to let go of the dropped sockets.
+        waitUntil([&] { return m_desktop.figures().sockets <= static_cast<int>(survivors.size()) + 1; }, 5000);
+        m_r.afterKill = figures();
+        m_r.devicesAfterKill = devices.size();
+
+        checkDrops(before, silent, abrupt, dropTime);
+        checkSurvivors(survivors, before, after, devices);
+    }
+
+    // Kills a tenth of the printers, but at least one per way of dying, spread over the
+    // groups; the silent ones go to *silent, the closed and reset ones to *abrupt.
+    void killVictims(QStringList *silent, QStringList *abrupt)
+    {
+        const int n = m_o.printers;
         const int count = qMin(n - 1, qMax(3, n / 10));
         QList<int> victims;
         for (int k = 0; k < count; ++k)
             victims << (k + 1) * n / count - 1;
         const FleetPrinter::KillMode modes[]
             = {FleetPrinter::KillMode::Close, FleetPrinter::KillMode::Silent, FleetPrinter::KillMode::Reset};
-
-        setQuiet(false);
-        QMap<QString, DesktopProcess::Progress> before;
-        m_desktop.report(&before, nullptr);
-        m_r.beforeKill = figures();
-        QMap<QString, qint64> sentBefore;
-        for (const auto &p : m_printers)
-            sentBefore.insert(p->serial(), p->progressSent());
-        const int droppedBefore = m_desktop.disconnected.size();
-        const int timeoutsBefore = m_desktop.timeouts.size();
-
-        QStringList silent;
-        QStringList abrupt;
         for (int k = 0; k < victims.size(); ++k) {
             FleetPrinter &p = *m_printers[victims[k]];
             const FleetPrinter::KillMode mode = modes[k % 3];
             p.kill(mode);
             m_r.killed << p.serial();
-            (mode == FleetPrinter::KillMode::Silent ? silent : abrupt) << p.serial();
+            (mode == FleetPrinter::KillMode::Silent ? *silent : *abrupt) << p.serial();
         }
-        m_r.killedSilent = silent.size();
+        m_r.killedSilent = silent->size();
         note(QStringLiteral("kill: %1 printers (%2 closed or reset, %3 silent): %4")
                  .arg(m_r.killed.size())
-                 .arg(abrupt.size())
-                 .arg(silent.size())
+                 .arg(abrupt->size())
+                 .arg(silent->size())
                  .arg(m_r.killed.join(QLatin1Char(' '))));
+    }
 
-        // Wait for the drops, noting when each arrives.
+    // Waits for the desktop to drop every killed printer; the time of each drop, in seconds.
+    QMap<QString, double> waitForDrops(int droppedBefore, const QStringList &silent, const QStringList &abrupt)
+    {
         QElapsedTimer clock;
         clock.start();
         QMap<QString, double> dropTime;
@@ -554,23 +606,16 @@ private:
                  .arg(m_r.longestDropSeconds)
                  .arg(m_r.longestSilentDropSeconds)
                  .arg(m_o.afterKillMs / 1000.0));
-        QTest::qWait(m_o.afterKillMs);
-        setQuiet(true);
+        return dropTime;
+    }
 
-        const std::vector<FleetPrinter *> survivors = printers([](const FleetPrinter &p) { return !p.isKilled(); });
-        const QMap<QString, DesktopProcess::Progress> after = settle(survivors);
-        QList<DesktopProcess::Device> devices;
-        check(
-            m_desktop.report(nullptr, &devices), QStringLiteral("the desktop did not answer a report after the kill"));
-        // Give the desktop a moment to let go of the dropped sockets.
-        waitUntil([&] { return m_desktop.figures().sockets <= static_cast<int>(survivors.size()) + 1; }, 5000);
-        m_r.afterKill = figures();
-        m_r.devicesAfterKill = devices.size();
-
-        m_r.dropped = m_desktop.disconnected.mid(droppedBefore);
+    void checkDrops(const BeforeKill &before, const QStringList &silent, const QStringList &abrupt,
+        const QMap<QString, double> &dropTime)
+    {
+        m_r.dropped = m_desktop.disconnected.mid(before.dropped);
         check(sorted(m_r.dropped) == sorted(m_r.killed),
             QStringLiteral("the desktop dropped %1; killed were %2").arg(listed(m_r.dropped), listed(m_r.killed)));
-        const QStringList timedOut = m_desktop.timeouts.mid(timeoutsBefore);
+        const QStringList timedOut = m_desktop.timeouts.mid(before.timeouts);
         check(sorted(timedOut) == sorted(silent),
             QStringLiteral("heartbeat time-outs for %1; only the silent ones (%2) should need one")
                 .arg(listed(timedOut), listed(silent)));
@@ -580,15 +625,19 @@ private:
                     .arg(serial)
                     .arg(dropTime.value(serial, -1)));
         }
+    }
 
+    void checkSurvivors(const std::vector<FleetPrinter *> &survivors, const BeforeKill &before,
+        const QMap<QString, DesktopProcess::Progress> &after, const QList<DesktopProcess::Device> &devices)
+    {
         QStringList deviceSerials;
         for (const DesktopProcess::Device &device : qAsConst(devices))
             deviceSerials << device.serial;
         QStringList survivorSerials;
         for (const FleetPrinter *p : survivors) {
             survivorSerials << p->serial();
-            const qint64 sentAfter = p->progressSent() - sentBefore.value(p->serial());
-            const qint64 receivedAfter = after.value(p->serial()).count - before.value(p->serial()).count;
+            const qint64 sentAfter = p->progressSent() - before.sent.value(p->serial());
+            const qint64 receivedAfter = after.value(p->serial()).count - before.progress.value(p->serial()).count;
             m_r.progressSentAfterKill += sentAfter;
             m_r.progressReceivedAfterKill += receivedAfter;
             check(after.value(p->serial()).count == p->progressSent(),
@@ -630,35 +679,11 @@ private:
 
     void rejoinPhase()
     {
-        const int wanted = m_o.rejoiners >= 0 ? m_o.rejoiners : qMax(1, m_o.printers / 50);
-        QList<int> chosen;
-        for (int i = m_o.printers - 1; i >= 0 && chosen.size() < wanted; --i) {
-            const FleetPrinter &p = *m_printers[i];
-            if (group(i) == Group::Printing && !p.isKilled() && !p.isLost())
-                chosen.prepend(i);
-        }
+        const QList<int> chosen = chooseRejoiners();
         if (chosen.isEmpty() || !m_desktop.isRunning())
             return;
-        const QString packed = m_work + QStringLiteral("/desktop/packed.ssj");
-        QMap<QString, int> handshakesBefore;
         const int droppedBefore = m_desktop.disconnected.size();
-        for (int i : qAsConst(chosen)) {
-            // The power goes: no goodbye, not another byte. The printer starts again and
-            // connects on the next announcement, with the serial and nickname it had.
-            m_printers[i]->kill(FleetPrinter::KillMode::Silent);
-            FleetPrinter::Options options;
-            options.serial = serialOf(i);
-            options.nickname = m_printers[i]->nickname();
-            options.layerIntervalMs = m_o.layerIntervalMs;
-            options.timeScale = m_o.timeScale;
-            options.jobPath = m_work + QStringLiteral("/printers/MySSJFile-%1-rejoined.ssj").arg(options.serial);
-            options.expectedJobPath = jobFileOf(i);
-            QFile::remove(jobFileOf(i));
-            QFile::copy(packed, jobFileOf(i));
-            m_printers.push_back(std::make_unique<FleetPrinter>(options));
-            m_r.rejoined << options.serial;
-            handshakesBefore.insert(options.serial, m_desktop.connections.value(options.serial).size());
-        }
+        const QMap<QString, int> handshakesBefore = restartRejoiners(chosen);
         note(QStringLiteral("rejoin: %1 printers restart and connect again before their old connections time out: %2")
                  .arg(m_r.rejoined.size())
                  .arg(m_r.rejoined.join(QLatin1Char(' '))));
@@ -701,7 +726,51 @@ private:
         QList<DesktopProcess::Device> devices;
         check(m_desktop.report(nullptr, &devices),
             QStringLiteral("the desktop did not answer a report after the rejoin"));
+        checkRejoiners(chosen, devices);
+    }
 
+    // The last printers of the printing group that are still alive, one in fifty unless
+    // the options say how many.
+    QList<int> chooseRejoiners() const
+    {
+        const int wanted = m_o.rejoiners >= 0 ? m_o.rejoiners : qMax(1, m_o.printers / 50);
+        QList<int> chosen;
+        for (int i = m_o.printers - 1; i >= 0 && chosen.size() < wanted; --i) {
+            const FleetPrinter &p = *m_printers[i];
+            if (group(i) == Group::Printing && !p.isKilled() && !p.isLost())
+                chosen.prepend(i);
+        }
+        return chosen;
+    }
+
+    // Each chosen printer loses its power and starts again as a new FleetPrinter; the
+    // handshakes the desktop had reported for each serial before.
+    QMap<QString, int> restartRejoiners(const QList<int> &chosen)
+    {
+        const QString packed = m_work + QStringLiteral("/desktop/packed.ssj");
+        QMap<QString, int> handshakesBefore;
+        for (int i : qAsConst(chosen)) {
+            // The power goes: no goodbye, not another byte. The printer starts again and
+            // connects on the next announcement, with the serial and nickname it had.
+            m_printers[i]->kill(FleetPrinter::KillMode::Silent);
+            FleetPrinter::Options options;
+            options.serial = serialOf(i);
+            options.nickname = m_printers[i]->nickname();
+            options.layerIntervalMs = m_o.layerIntervalMs;
+            options.timeScale = m_o.timeScale;
+            options.jobPath = m_work + QStringLiteral("/printers/MySSJFile-%1-rejoined.ssj").arg(options.serial);
+            options.expectedJobPath = jobFileOf(i);
+            QFile::remove(jobFileOf(i));
+            QFile::copy(packed, jobFileOf(i));
+            m_printers.push_back(std::make_unique<FleetPrinter>(options));
+            m_r.rejoined << options.serial;
+            handshakesBefore.insert(options.serial, m_desktop.connections.value(options.serial).size());
+        }
+        return handshakesBefore;
+    }
+
+    void checkRejoiners(const QList<int> &chosen, const QList<DesktopProcess::Device> &devices)
+    {
         for (int k = 0; k < chosen.size(); ++k) {
             const QString serial = serialOf(chosen[k]);
             const FleetPrinter &back = *m_printers[m_printers.size() - chosen.size() + k];
@@ -775,57 +844,75 @@ FleetResult runFleet(const FleetOptions &options)
     return run.run();
 }
 
-QString FleetResult::summary() const
+namespace {
+
+// The connection, the load and what travelled in it.
+QStringList trafficLines(const FleetResult &r)
 {
     QStringList lines;
-    const double loadCpu = afterLoad.cpuSeconds - afterConnect.cpuSeconds;
     lines << QStringLiteral("printers:                 %1, %2 connected in %3 s")
-                 .arg(printers)
-                 .arg(connected)
-                 .arg(connectSeconds, 0, 'f', 2);
-    lines << QStringLiteral("load:                     %1 s").arg(loadSeconds, 0, 'f', 1);
+                 .arg(r.printers)
+                 .arg(r.connected)
+                 .arg(r.connectSeconds, 0, 'f', 2);
+    lines << QStringLiteral("load:                     %1 s").arg(r.loadSeconds, 0, 'f', 1);
     lines << QStringLiteral(
         "progress reports:         %1 sent, %2 counted by the desktop (%3/s); %4 under a wrong serial, %5 out of order")
-                 .arg(progressSent)
-                 .arg(progressReceived)
-                 .arg(loadSeconds > 0 ? progressReceived / loadSeconds : 0.0, 0, 'f', 0)
-                 .arg(wrongSerial)
-                 .arg(outOfOrder);
+                 .arg(r.progressSent)
+                 .arg(r.progressReceived)
+                 .arg(r.loadSeconds > 0 ? r.progressReceived / r.loadSeconds : 0.0, 0, 'f', 0)
+                 .arg(r.wrongSerial)
+                 .arg(r.outOfOrder);
     lines << QStringLiteral("heartbeat time-outs:      %1 on the desktop, %2 on the printers; %3 printers lost")
-                 .arg(desktopTimeouts)
-                 .arg(printerTimeouts)
-                 .arg(lostPrinters);
+                 .arg(r.desktopTimeouts)
+                 .arg(r.printerTimeouts)
+                 .arg(r.lostPrinters);
     lines << QStringLiteral("heartbeats:               %1 to the desktop, %2 from it")
-                 .arg(heartbeatsToDesktop)
-                 .arg(heartbeatsFromDesktop);
+                 .arg(r.heartbeatsToDesktop)
+                 .arg(r.heartbeatsFromDesktop);
     lines << QStringLiteral("jobs:                     %1 sent (%2 KB each), %3 received intact, %4 printed to the end")
-                 .arg(jobsSent)
-                 .arg(jobBytes / 1024)
-                 .arg(jobsIntact)
-                 .arg(printsDone);
+                 .arg(r.jobsSent)
+                 .arg(r.jobBytes / 1024)
+                 .arg(r.jobsIntact)
+                 .arg(r.printsDone);
     lines << QStringLiteral("pause/resume/cancel:      %1 paused (%2 pause done, %3 resume done), %4 cancelled")
-                 .arg(pausesSent)
-                 .arg(pausesDone)
-                 .arg(resumesDone)
-                 .arg(cancelsSent);
+                 .arg(r.pausesSent)
+                 .arg(r.pausesDone)
+                 .arg(r.resumesDone)
+                 .arg(r.cancelsSent);
+    return lines;
+}
+
+// The desktop's processor time, memory, threads and sockets.
+QStringList desktopLines(const FleetResult &r)
+{
+    QStringList lines;
+    const double loadCpu = r.afterLoad.cpuSeconds - r.afterConnect.cpuSeconds;
     lines << QStringLiteral("desktop CPU (load):       %1 s over %2 s = %3 % of one core")
                  .arg(loadCpu, 0, 'f', 2)
-                 .arg(loadSeconds, 0, 'f', 1)
-                 .arg(loadSeconds > 0 ? 100.0 * loadCpu / loadSeconds : 0.0, 0, 'f', 1);
+                 .arg(r.loadSeconds, 0, 'f', 1)
+                 .arg(r.loadSeconds > 0 ? 100.0 * loadCpu / r.loadSeconds : 0.0, 0, 'f', 1);
     lines << QStringLiteral("desktop CPU (whole run):  %1 s")
-                 .arg(afterKill.valid ? afterKill.cpuSeconds : afterLoad.cpuSeconds, 0, 'f', 2);
+                 .arg(r.afterKill.valid ? r.afterKill.cpuSeconds : r.afterLoad.cpuSeconds, 0, 'f', 2);
     QStringList during;
-    for (qint64 value : loadRssKb)
+    for (qint64 value : r.loadRssKb)
         during << kb(value);
     lines << QStringLiteral(
         "desktop memory:           VmHWM %1 after connect, %2 after load; peak %3; VmRSS %4 at the end")
-                 .arg(kb(afterConnect.vmHwmKb), kb(afterLoad.vmHwmKb), kb(peakRssKb), kb(afterKill.vmRssKb));
+                 .arg(kb(r.afterConnect.vmHwmKb), kb(r.afterLoad.vmHwmKb), kb(r.peakRssKb), kb(r.afterKill.vmRssKb));
     lines << QStringLiteral("desktop VmRSS in load:    %1").arg(during.join(QStringLiteral(" -> ")));
     lines << QStringLiteral("desktop threads/sockets:  %1/%2 after load, %3/%4 after the kill")
-                 .arg(afterLoad.threads)
-                 .arg(afterLoad.sockets)
-                 .arg(afterKill.threads)
-                 .arg(afterKill.sockets);
+                 .arg(r.afterLoad.threads)
+                 .arg(r.afterLoad.sockets)
+                 .arg(r.afterKill.threads)
+                 .arg(r.afterKill.sockets);
+    return lines;
+}
+
+} // namespace
+
+QString FleetResult::summary() const
+{
+    QStringList lines = trafficLines(*this) + desktopLines(*this);
     lines << QStringLiteral("kill:                     %1 killed (%2 silent), %3 dropped; closed/reset dropped within "
                             "%4 s, silent within %5 s")
                  .arg(killed.size())

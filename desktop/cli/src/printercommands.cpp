@@ -8,6 +8,7 @@
 #include "progress.h"
 #include "resincatalogue.h"
 #include "server.h"
+#include "timescale.h"
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
@@ -88,7 +89,7 @@ bool configureServer(QCommandLineParser &parser, Server &server, QTextStream &er
         usageError(err, QStringLiteral("--time-scale takes a number above 0"), commandUsage);
         return false;
     }
-    ClientDevice::setTimeScale(timeScale);
+    TimeScale::setFactor(timeScale);
     server.setDiscoveryPort(discoveryPort);
     server.setBasePort(basePort);
     if (parser.isSet(QStringLiteral("discovery-target"))) {

@@ -1,8 +1,8 @@
 #include "jobfileviewer.h"
 
+#include "basiclogging.h"
 #include "crushedprintjob.h"
 
-#include <QDebug>
 #include <QFile>
 #include <QFileInfo>
 
@@ -38,8 +38,8 @@ QString JobFileViewer::open(const QString &normalisedPath)
     if (!job->loadCPJ(&file) || job->getTotalLayers() <= 0) {
         const QString reason = job->errorString().isEmpty() ? QStringLiteral("it holds no layers") : job->errorString();
         // The page knows this operation by the controller's name.
-        qDebug().noquote() << QStringLiteral("ERROR. MyGLWidget::setSSJViewerPath. Could not show ") + normalisedPath
-                + QStringLiteral(": ") + reason;
+        logLine(QStringLiteral("ERROR. MyGLWidget::setSSJViewerPath. Could not show ") + normalisedPath
+            + QStringLiteral(": ") + reason);
         close();
         emit problem(QStringLiteral("The print job file %1 could not be shown: %2")
                          .arg(QFileInfo(normalisedPath).fileName(), reason));

@@ -1,5 +1,6 @@
 #include "myglwidget.h"
 
+#include "basiclogging.h"
 #include "clientdevice.h"
 #include "jobfiles.h"
 #include "jobfileviewer.h"
@@ -11,6 +12,7 @@
 #include "resinfinetune.h"
 #include "server.h"
 #include "sliceimageprovider.h"
+#include "timescale.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -45,11 +47,6 @@ bool containsName(const QList<Resin> &list, const QString &name)
             return true;
     }
     return false;
-}
-
-void logLine(const QString &text)
-{
-    qDebug().noquote() << text;
 }
 
 // A resin name as the lists and messages can carry it: "*" and "!" separate the entries and
@@ -170,7 +167,7 @@ void MyGLWidget::applyNetworkEnvironment()
         bool ok = false;
         const double scale = qEnvironmentVariable("TESSORA_TIME_SCALE").toDouble(&ok);
         if (ok && scale > 0.0 && scale <= 1000.0)
-            ClientDevice::setTimeScale(scale);
+            TimeScale::setFactor(scale);
         else
             logLine(QStringLiteral("ERROR. MyGLWidget::applyNetworkEnvironment. TESSORA_TIME_SCALE is not a number "
                                    "above 0: %1")

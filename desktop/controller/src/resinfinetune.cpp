@@ -1,19 +1,9 @@
 #include "resinfinetune.h"
 
+#include "basiclogging.h"
 #include "printerlistmodel.h"
 #include "printerstate.h"
 #include "resin.h"
-
-#include <QDebug>
-
-namespace {
-
-void logLine(const QString &text)
-{
-    qDebug().noquote() << text;
-}
-
-} // namespace
 
 // The log lines name the controller's operations: those are the ones the pages call.
 

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -28,8 +29,9 @@ class QTimer;
 //   job stream     - header (Protocol::jobStreamHeader) and the job file's bytes, written in
 //                    chunks of Protocol::kChunkBytes, each chunk queued when the previous
 //                    one was accepted by the socket.
-//   time scale     - factor applied to the heartbeat intervals; 1.0 in the program, smaller
-//                    in tests so that a time-out takes milliseconds instead of 15 s.
+//   time scale     - TimeScale's factor, applied to the heartbeat intervals of devices
+//                    whose handshake happens afterwards; 1.0 in the program, smaller in
+//                    tests so that a time-out takes milliseconds instead of 15 s.
 //   record         - what the desktop knows of the printer (PrinterState), published whole
 //                    by stateChanged() after every change once the handshake completed.
 //   waiting commands - from the job line until the job stream's last byte was written,
@@ -52,10 +54,6 @@ public:
     // Takes ownership of the connected socket and sends the greeting at once.
     explicit ClientDevice(QTcpSocket *socket, QObject *parent = nullptr);
     ~ClientDevice() override;
-
-    // Multiplies both heartbeat intervals of devices whose handshake happens afterwards.
-    static void setTimeScale(double scale);
-    static double timeScale();
 
     // How printers are reached over SSH for program updates and file downloads; the
     // environment's settings unless set (SshSettings).
@@ -108,7 +106,7 @@ public:
     int lastPercent() const { return m_state.percent; }
     int lastTimeLeft() const { return m_state.timeLeft; }
 
-    // Commands: one message each (see the message names in the source).
+    // Commands: one message each (messages.h).
     void setJobFilePath(const QString &path) { m_jobFilePath = path; }
     QString jobFilePath() const { return m_jobFilePath; }
     // Opens the job file first: a file that cannot be opened sends nothing and is told to
@@ -205,6 +203,10 @@ private:
         bool ok = false;
         QString message; // for the user, on failure
     };
+
+    // The dispatcher of the printer's messages: a table of the message names.
+    using Handler = void (*)(ClientDevice &device, const QStringList &fields);
+    static const QHash<QString, Handler> &handlers();
 
     bool isMessageUnserialized();
     void readUnserializedMessage();

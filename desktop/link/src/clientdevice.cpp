@@ -1,13 +1,15 @@
 #include "clientdevice.h"
 
+#include "messages.h"
 #include "printererrors.h"
-
 #include "protocol.h"
+#include "timescale.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QHostAddress>
 #include <QMutex>
 #include <QMutexLocker>
@@ -16,35 +18,13 @@
 #include <QThreadPool>
 #include <QTimer>
 
-#include <atomic>
-
 namespace {
 
-const QString kSendingPrintJob = QStringLiteral("Status_SendingPrintJob");
-const QString kResinData = QStringLiteral("Send_ResinData");
-const QString kNetworkInfo = QStringLiteral("Send_NetworkInfo");
 const QString kJunkTypeName = QStringLiteral("Junk Type Name");
-const QString kRequestProgress = QStringLiteral("Request_PrintProgress");
-const QString kPrintProgress = QStringLiteral("Send_PrintProgress");
-const QString kPrintDone = QStringLiteral("Send_PrintDone");
-const QString kFileTransfer = QStringLiteral("Client_Request_FileTransfer");
-const QString kRequestUpdate = QStringLiteral("Request_Update");
-const QString kPrintingError = QStringLiteral("Send_PrintingError");
-const QString kPauseDone = QStringLiteral("Send_PauseMovementDone");
-const QString kResumeDone = QStringLiteral("Send_ResumeMovementDone");
-const QString kPause = QStringLiteral("Request_PausePrint");
-const QString kResume = QStringLiteral("Request_ResumePrint");
-const QString kCancel = QStringLiteral("Request_CancelPrint");
-const QString kNewGrayscale = QStringLiteral("Send_NewGrayscale");
-const QString kReprint = QStringLiteral("Request_Reprint");
-const QString kStatusReport = QLatin1String(Protocol::kPrintStatusReport);
-const QString kRefused = QLatin1String(Protocol::kRequestRefused);
 const QString kNoFile = QStringLiteral("NOFILE");
 
 // The record is published while a job is sent each time this many more percent went out.
 constexpr qint64 kPublishPercentStep = 2;
-
-std::atomic<double> s_timeScale {1.0};
 
 QMutex s_sshMutex;
 bool s_sshSettingsSet = false;
@@ -57,9 +37,10 @@ QString besideProgram(const QString &fileName)
     return QCoreApplication::applicationDirPath() + QLatin1Char('/') + fileName;
 }
 
+// The desktop's side of the heartbeat; at least a millisecond however small the scale.
 int scaled(int ms)
 {
-    return qMax(1, static_cast<int>(ms * s_timeScale.load()));
+    return qMax(1, TimeScale::ms(ms));
 }
 
 // SSH work waits for the network for up to its time-out per step: it gets threads of its
@@ -97,7 +78,7 @@ PrinterState::Activity activityForStatus(const QString &status)
 bool isHandshakeMessage(const QString &message)
 {
     const QStringList fields = message.split(QLatin1Char(','));
-    return fields.size() >= 6 && fields.at(0) == QLatin1String(Protocol::kHandshakeName);
+    return fields.size() >= 6 && fields.at(0) == QLatin1String(Message::kHandshake);
 }
 
 } // namespace
@@ -109,21 +90,11 @@ ClientDevice::ClientDevice(QTcpSocket *socket, QObject *parent)
     m_socket->setParent(this);
     connect(m_socket, &QTcpSocket::readyRead, this, &ClientDevice::readClientMessage);
     connect(m_socket, &QTcpSocket::bytesWritten, this, &ClientDevice::bytesWereWritten);
-    m_socket->write(Protocol::rawFrame(QLatin1String(Protocol::kMarker) + QLatin1String(Protocol::kGreeting)));
+    m_socket->write(Protocol::rawFrame(QLatin1String(Protocol::kMarker) + QLatin1String(Message::kGreeting)));
     m_socket->flush();
 }
 
 ClientDevice::~ClientDevice() = default;
-
-void ClientDevice::setTimeScale(double scale)
-{
-    s_timeScale = scale > 0.0 ? scale : 1.0;
-}
-
-double ClientDevice::timeScale()
-{
-    return s_timeScale.load();
-}
 
 void ClientDevice::setSshSettings(const SshSettings &settings)
 {
@@ -419,55 +390,71 @@ void ClientDevice::processMessage(const QString &message)
     m_framingDecided = true;
     qDebug() << "ClientDevice::processMessage: " << loggable(message);
     const QStringList fields = message.split(QLatin1Char(','));
-    const QString &name = fields.at(0);
-
-    if (name == QLatin1String(Protocol::kHandshakeName)) {
-        handleHandshake(fields);
-    } else if (name == kPrintProgress) {
-        handleProgress(fields);
-    } else if (name == kPrintDone) {
-        handlePrintDone();
-    } else if (name == kFileTransfer) {
-        sendSSJHeaders();
-    } else if (name == kRequestUpdate) {
-        qDebug() << "ClientDevice::processMessage. Update requested by serial" << m_state.serial;
-        m_updateRequested = true;
-        emit updateRequested(m_state.serial);
-    } else if (name == kPrintingError) {
-        handlePrintingError(fields.value(1).toInt());
-    } else if (name == kStatusReport) {
-        handleStatusReport(fields.value(1));
-    } else if (name == kRefused) {
-        handleRefusal(fields);
-    } else if (name == kPauseDone) {
-        qDebug() << "Client device. received pause movement done";
-        handlePauseDone();
-        emit pauseCompleted();
-    } else if (name == kResumeDone) {
-        qDebug() << "Client device. received resume movement done";
-        handleResumeDone();
-        emit resumeCompleted();
-    } else if (name == kPause) {
-        qDebug() << "Client Device. button pause started";
-        handleButton(PrinterState::Activity::Pausing);
-        emit pauseStarted();
-    } else if (name == kResume) {
-        qDebug() << "Client Device. button resume started";
-        handleButton(PrinterState::Activity::Resuming);
-        emit resumeStarted();
-    } else if (name == kCancel) {
-        qDebug() << "Client Device. button cancel print";
-        handleButton(PrinterState::Activity::Cancelling);
-        emit printCancelled();
-    } else if (name == QLatin1String(Protocol::kKeepAlive)) {
-        qDebug() << "Client Device. Received keep alive message.";
-    } else if (name == kNewGrayscale) {
-        // A grayscale grid from the printer is not used by the desktop.
-    } else {
-        qDebug() << "ERROR. ClientDevice::processMessage. Unrecognized first word in message "
-                    "from Client. Message: "
-                 << message << " For Serial: " << m_state.serial;
+    if (const Handler handle = handlers().value(fields.at(0))) {
+        handle(*this, fields);
+        return;
     }
+    qDebug() << "ERROR. ClientDevice::processMessage. Unrecognized first word in message "
+                "from Client. Message: "
+             << message << " For Serial: " << m_state.serial;
+}
+
+// The printer's messages by name (field 0), each with what it does.
+const QHash<QString, ClientDevice::Handler> &ClientDevice::handlers()
+{
+    using D = ClientDevice;
+    using F = const QStringList &;
+    static const QHash<QString, Handler> table = {
+        {QLatin1String(Message::kHandshake), [](D &d, F fields) { d.handleHandshake(fields); }},
+        {QLatin1String(Message::kPrintProgress), [](D &d, F fields) { d.handleProgress(fields); }},
+        {QLatin1String(Message::kPrintDone), [](D &d, F) { d.handlePrintDone(); }},
+        {QLatin1String(Message::kFileTransfer), [](D &d, F) { d.sendSSJHeaders(); }},
+        {QLatin1String(Message::kRequestUpdate),
+            [](D &d, F) {
+                qDebug() << "ClientDevice::processMessage. Update requested by serial" << d.m_state.serial;
+                d.m_updateRequested = true;
+                emit d.updateRequested(d.m_state.serial);
+            }},
+        {QLatin1String(Message::kPrintingError),
+            [](D &d, F fields) { d.handlePrintingError(fields.value(1).toInt()); }},
+        {QLatin1String(Message::kPrintStatus), [](D &d, F fields) { d.handleStatusReport(fields.value(1)); }},
+        {QLatin1String(Message::kRequestRefused), [](D &d, F fields) { d.handleRefusal(fields); }},
+        {QLatin1String(Message::kPauseDone),
+            [](D &d, F) {
+                qDebug() << "Client device. received pause movement done";
+                d.handlePauseDone();
+                emit d.pauseCompleted();
+            }},
+        {QLatin1String(Message::kResumeDone),
+            [](D &d, F) {
+                qDebug() << "Client device. received resume movement done";
+                d.handleResumeDone();
+                emit d.resumeCompleted();
+            }},
+        // The printer's front button.
+        {QLatin1String(Message::kPausePrint),
+            [](D &d, F) {
+                qDebug() << "Client Device. button pause started";
+                d.handleButton(PrinterState::Activity::Pausing);
+                emit d.pauseStarted();
+            }},
+        {QLatin1String(Message::kResumePrint),
+            [](D &d, F) {
+                qDebug() << "Client Device. button resume started";
+                d.handleButton(PrinterState::Activity::Resuming);
+                emit d.resumeStarted();
+            }},
+        {QLatin1String(Message::kCancelPrint),
+            [](D &d, F) {
+                qDebug() << "Client Device. button cancel print";
+                d.handleButton(PrinterState::Activity::Cancelling);
+                emit d.printCancelled();
+            }},
+        {QLatin1String(Message::kKeepAlive), [](D &, F) { qDebug() << "Client Device. Received keep alive message."; }},
+        // A grayscale grid from the printer is not used by the desktop.
+        {QLatin1String(Message::kNewGrayscale), [](D &, F) {}},
+    };
+    return table;
 }
 
 void ClientDevice::handleHandshake(const QStringList &fields)
@@ -526,7 +513,7 @@ void ClientDevice::handleHandshake(const QStringList &fields)
     emit handshakeCompleted(m_state.serial, m_state.nickname, statusName());
     publish();
     if (printingAtHandshake)
-        sendSerializedString(kRequestProgress);
+        sendSerializedString(QLatin1String(Message::kRequestProgress));
     qDebug() << "ClientDevice. Completed handshake. Serial: " << m_state.serial << " NickName: " << m_state.nickname;
 }
 
@@ -627,23 +614,23 @@ void ClientDevice::handleRefusal(const QStringList &fields)
 
     QString what;
     bool jobRefused = false;
-    if (request == kSendingPrintJob || request == kReprint) {
+    if (request == QLatin1String(Message::kSendingPrintJob) || request == QLatin1String(Message::kReprint)) {
         what = QStringLiteral("did not start the job");
-        jobRefused = m_jobAwaitingTransfer || request == kReprint;
+        jobRefused = m_jobAwaitingTransfer || request == QLatin1String(Message::kReprint);
         if (m_jobAwaitingTransfer)
             abandonJob();
-        else if (request == kReprint)
+        else if (request == QLatin1String(Message::kReprint))
             restorePrint();
-    } else if (request == kPause) {
+    } else if (request == QLatin1String(Message::kPausePrint)) {
         what = QStringLiteral("did not pause the print");
-    } else if (request == kResume) {
+    } else if (request == QLatin1String(Message::kResumePrint)) {
         what = QStringLiteral("did not resume the print");
-    } else if (request == kCancel) {
+    } else if (request == QLatin1String(Message::kCancelPrint)) {
         what = QStringLiteral("did not cancel the print");
         m_cancelAsked = false;
-    } else if (request == kNetworkInfo) {
+    } else if (request == QLatin1String(Message::kNetworkInfo)) {
         what = QStringLiteral("did not change its network");
-    } else if (request.startsWith(kResinData)) {
+    } else if (request.startsWith(QLatin1String(Message::kResinData))) {
         what = QStringLiteral("did not store the resin list");
     } else {
         what = QStringLiteral("refused %1").arg(request);
@@ -732,12 +719,13 @@ void ClientDevice::abandonJob()
 
 QString ClientDevice::loggable(const QString &message) const
 {
-    if (!message.contains(kNetworkInfo))
+    const QLatin1String marker(Message::kNetworkInfo);
+    if (!message.contains(marker))
         return message;
-    QStringList pieces = message.split(kNetworkInfo);
+    QStringList pieces = message.split(marker);
     if (pieces.size() > 2)
         pieces[2] = QString(pieces.at(2).size(), QLatin1Char('*'));
-    return pieces.join(kNetworkInfo);
+    return pieces.join(marker);
 }
 
 void ClientDevice::sendSerializedString(const QString &message)
@@ -816,7 +804,7 @@ bool ClientDevice::sendPrintJob(const PrintJob &job)
     m_state.commandsWait = true;
     m_jobAwaitingTransfer = true;
     m_publishedBytes = 0;
-    writeMessage(kSendingPrintJob + QLatin1Char(',') + job.toString());
+    writeMessage(QLatin1String(Message::kSendingPrintJob) + QLatin1Char(',') + job.toString());
     publish();
     return true;
 }
@@ -829,7 +817,7 @@ void ClientDevice::sendPause()
         m_state.activity = PrinterState::Activity::Pausing;
         publish();
     }
-    sendSerializedString(kPause);
+    sendSerializedString(QLatin1String(Message::kPausePrint));
 }
 
 void ClientDevice::sendResume()
@@ -840,7 +828,7 @@ void ClientDevice::sendResume()
         m_state.activity = PrinterState::Activity::Resuming;
         publish();
     }
-    sendSerializedString(kResume);
+    sendSerializedString(QLatin1String(Message::kResumePrint));
 }
 
 void ClientDevice::sendCancel()
@@ -852,7 +840,7 @@ void ClientDevice::sendCancel()
         m_state.activity = PrinterState::Activity::Cancelling;
         publish();
     }
-    sendSerializedString(kCancel);
+    sendSerializedString(QLatin1String(Message::kCancelPrint));
 }
 
 void ClientDevice::sendReprint()
@@ -864,48 +852,48 @@ void ClientDevice::sendReprint()
     beginPrint(m_state.jobName);
     m_state.activity = PrinterState::Activity::Printing;
     publish();
-    sendSerializedString(kReprint);
+    sendSerializedString(QLatin1String(Message::kReprint));
 }
 
 void ClientDevice::sendNewNickname(const QString &nickname)
 {
     m_state.nickname = nickname;
     publish();
-    sendSerializedString(QStringLiteral("Server_NewNickname,") + Protocol::encodeField(nickname));
+    sendSerializedString(QLatin1String(Message::kNewNickname) + QLatin1Char(',') + Protocol::encodeField(nickname));
 }
 
 void ClientDevice::sendPlatformUp()
 {
-    sendSerializedString(QStringLiteral("Request_PlatformUp"));
+    sendSerializedString(QLatin1String(Message::kPlatformUp));
 }
 void ClientDevice::sendPlatformDown()
 {
-    sendSerializedString(QStringLiteral("Request_PlatformDown"));
+    sendSerializedString(QLatin1String(Message::kPlatformDown));
 }
 void ClientDevice::sendTiltUp()
 {
-    sendSerializedString(QStringLiteral("Request_TiltUp"));
+    sendSerializedString(QLatin1String(Message::kTiltUp));
 }
 void ClientDevice::sendTiltDown()
 {
-    sendSerializedString(QStringLiteral("Request_TiltDown"));
+    sendSerializedString(QLatin1String(Message::kTiltDown));
 }
 void ClientDevice::sendResetNetwork()
 {
-    sendSerializedString(QStringLiteral("Request_ResetNetwork"));
+    sendSerializedString(QLatin1String(Message::kResetNetwork));
 }
 void ClientDevice::sendQaGCommand()
 {
-    sendSerializedString(QStringLiteral("Request_QA_GCommand"));
+    sendSerializedString(QLatin1String(Message::kQaGCommand));
 }
 void ClientDevice::sendProjectGrid()
 {
-    sendSerializedString(QStringLiteral("Request_QA_ProjectGrid"));
+    sendSerializedString(QLatin1String(Message::kQaProjectGrid));
 }
 
 void ClientDevice::sendTurnOffProjector()
 {
-    sendSerializedString(QStringLiteral("Request_QA_TurnOffProjector"));
+    sendSerializedString(QLatin1String(Message::kQaTurnOffProjector));
 }
 
 void ClientDevice::sendNewGParameter(int value)
@@ -913,7 +901,7 @@ void ClientDevice::sendNewGParameter(int value)
     m_state.gParameter = value;
     m_state.gParameterReset = false;
     publish();
-    sendSerializedString(QStringLiteral("Send_GParameter,") + QString::number(value));
+    sendSerializedString(QLatin1String(Message::kGParameter) + QLatin1Char(',') + QString::number(value));
 }
 
 void ClientDevice::sendNewFactoryGParameter(int value)
@@ -921,32 +909,33 @@ void ClientDevice::sendNewFactoryGParameter(int value)
     m_state.gParameter = value;
     m_state.gParameterReset = false;
     publish();
-    sendSerializedString(QStringLiteral("Send_FactoryGParameter,") + QString::number(value));
+    sendSerializedString(QLatin1String(Message::kFactoryGParameter) + QLatin1Char(',') + QString::number(value));
 }
 
 void ClientDevice::sendResetGParameter()
 {
     m_state.gParameterReset = true;
     publish();
-    sendSerializedString(QStringLiteral("Send_ResetGParameterToFactory"));
+    sendSerializedString(QLatin1String(Message::kResetGParameter));
 }
 
 void ClientDevice::sendBoardCommand(const QString &command)
 {
-    sendSerializedString(QStringLiteral("Send_PiToBoardCommand,") + command);
+    sendSerializedString(QLatin1String(Message::kBoardCommand) + QLatin1Char(',') + command);
 }
 
 void ClientDevice::sendNewSerialAndModel(const QString &serial, const QString &model)
 {
-    sendSerializedString(QStringLiteral("Send_NewSerialAndModel,") + Protocol::encodeField(serial) + QLatin1Char(',')
-        + Protocol::encodeField(model));
+    sendSerializedString(QLatin1String(Message::kNewSerialAndModel) + QLatin1Char(',') + Protocol::encodeField(serial)
+        + QLatin1Char(',') + Protocol::encodeField(model));
 }
 
 bool ClientDevice::sendNetworkInfo(const QString &name, const QString &password)
 {
     // The printer splits this message at "Send_NetworkInfo" and every message at the
     // marker: such a name or password would arrive cut.
-    for (const QString &unreadable : {QString::fromLatin1(Protocol::kMarker), kNetworkInfo}) {
+    const QString marker = QString::fromLatin1(Message::kNetworkInfo);
+    for (const QString &unreadable : {QString::fromLatin1(Protocol::kMarker), marker}) {
         if (name.contains(unreadable) || password.contains(unreadable)) {
             qDebug() << "ERROR. ClientDevice::sendNetworkInfo. Name or password holds" << unreadable
                      << "- nothing sent to serial" << m_state.serial;
@@ -956,7 +945,7 @@ bool ClientDevice::sendNetworkInfo(const QString &name, const QString &password)
             return false;
         }
     }
-    sendSerializedString(kNetworkInfo + name + kNetworkInfo + password + kNetworkInfo + kJunkTypeName);
+    sendSerializedString(marker + name + marker + password + marker + kJunkTypeName);
     return true;
 }
 
@@ -968,7 +957,7 @@ bool ClientDevice::sendResins(const QList<Resin> &resins)
                  << m_state.version << " Expected: " << Protocol::kMinAcceptedVersion;
         return false;
     }
-    sendSerializedString(kResinData + Resin::toString(resins));
+    sendSerializedString(QLatin1String(Message::kResinData) + Resin::toString(resins));
     m_state.resins = resins;
     publish();
     return true;
@@ -1063,7 +1052,7 @@ void ClientDevice::sendConnectionHeartbeatMessage()
         return;
     }
     restartHeartbeatSend();
-    writeMessage(QLatin1String(Protocol::kKeepAlive));
+    writeMessage(QLatin1String(Message::kKeepAlive));
 }
 
 void ClientDevice::connectionHeartbeatTimedOut()

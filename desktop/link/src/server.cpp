@@ -3,6 +3,7 @@
 #include "clientdevice.h"
 #include "crushedprintjob.h"
 #include "protocol.h"
+#include "timescale.h"
 
 #include <QDebug>
 #include <QFile>
@@ -171,13 +172,12 @@ void Server::connectionMade()
         // The heartbeat starts with the handshake: a connection that never completes one
         // is dropped after the heartbeat's time-out instead of staying forever. One that
         // waits for the user's word on an update has its heartbeat and stays.
-        QTimer::singleShot(
-            qMax(1, int(Protocol::kHeartbeatTimeoutMs * ClientDevice::timeScale())), device, [this, device] {
-                if (m_devices.contains(device) && !device->isHandshakeCompleted() && !device->isAwaitingUpdate()) {
-                    device->closeConnection();
-                    dropDevice(device, "Server::connectionMade. No handshake in time. Dropping the connection.", false);
-                }
-            });
+        QTimer::singleShot(qMax(1, TimeScale::ms(Protocol::kHeartbeatTimeoutMs)), device, [this, device] {
+            if (m_devices.contains(device) && !device->isHandshakeCompleted() && !device->isAwaitingUpdate()) {
+                device->closeConnection();
+                dropDevice(device, "Server::connectionMade. No handshake in time. Dropping the connection.", false);
+            }
+        });
     }
 }
 

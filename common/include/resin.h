@@ -45,6 +45,25 @@ struct ResinSettings {
     double scaleY100 = 1.0;
     double fineTuneFactor100 = 1.0;
 
+    // ---- the settings of one layer thickness, in microns
+    // Prints use layers of 20, 50 or 100 microns, each with its own cure times and
+    // calibration. Any other thickness has none: its cure times read -1 (the mark of a
+    // thickness a resin does not offer), its calibration factors 1.0 (not calibrated), and
+    // the setters leave every setting as it was.
+    static constexpr int layerThicknesses[] = {20, 50, 100};
+    static bool isLayerThickness(int thicknessUm);
+    double cureTime(int thicknessUm) const;
+    double adhesionCureTime(int thicknessUm) const;
+    double scaleX(int thicknessUm) const;
+    double scaleY(int thicknessUm) const;
+    double fineTuneFactor(int thicknessUm) const;
+    // True when a calibration print changed any of the three factors of that thickness.
+    bool isCalibrated(int thicknessUm) const;
+    void setCureTime(int thicknessUm, double seconds);
+    void setAdhesionCureTime(int thicknessUm, double seconds);
+    void setScale(int thicknessUm, double x, double y);
+    void setFineTuneFactor(int thicknessUm, double factor);
+
     // The settings as entry fields, in entry order: c20 c50 c100 numAdhesionLayers
     // a20 a50 a100 aThickness, then scaleX, scaleY and fineTuneFactor at 20, 50 and 100
     // microns. Numbers follow the list text rules (Resin::textFromDouble).

@@ -41,6 +41,39 @@ constexpr const char *settingNames[] = {
 };
 static_assert(std::size(settingNames) == settingsFieldCount, "one name per setting");
 
+// Where the settings of one layer thickness are kept.
+struct ThicknessFields {
+    double ResinSettings::*cureTime;
+    double ResinSettings::*adhesionCureTime;
+    double ResinSettings::*scaleX;
+    double ResinSettings::*scaleY;
+    double ResinSettings::*fineTuneFactor;
+};
+
+// nullptr for a thickness that is not a layer thickness.
+const ThicknessFields *fieldsAt(int thicknessUm)
+{
+    static constexpr ThicknessFields at20 = {&ResinSettings::c20, &ResinSettings::a20, &ResinSettings::scaleX20,
+        &ResinSettings::scaleY20, &ResinSettings::fineTuneFactor20};
+    static constexpr ThicknessFields at50 = {&ResinSettings::c50, &ResinSettings::a50, &ResinSettings::scaleX50,
+        &ResinSettings::scaleY50, &ResinSettings::fineTuneFactor50};
+    static constexpr ThicknessFields at100 = {&ResinSettings::c100, &ResinSettings::a100, &ResinSettings::scaleX100,
+        &ResinSettings::scaleY100, &ResinSettings::fineTuneFactor100};
+    switch (thicknessUm) {
+    case 20:
+        return &at20;
+    case 50:
+        return &at50;
+    case 100:
+        return &at100;
+    default:
+        return nullptr;
+    }
+}
+
+constexpr double kNotOffered = -1.0;
+constexpr double kUncalibrated = 1.0;
+
 QString quoted(const QString &text)
 {
     return QLatin1Char('"') + text + QLatin1Char('"');
@@ -392,4 +425,71 @@ QString ResinSettings::settingsLogText() const
     for (int i = 0; i < fields.size(); ++i)
         text += QLatin1Char(' ') + QLatin1String(settingNames[i]) + QStringLiteral(": ") + fields.at(i);
     return text;
+}
+
+bool ResinSettings::isLayerThickness(int thicknessUm)
+{
+    return fieldsAt(thicknessUm) != nullptr;
+}
+
+double ResinSettings::cureTime(int thicknessUm) const
+{
+    const ThicknessFields *at = fieldsAt(thicknessUm);
+    return at ? this->*(at->cureTime) : kNotOffered;
+}
+
+double ResinSettings::adhesionCureTime(int thicknessUm) const
+{
+    const ThicknessFields *at = fieldsAt(thicknessUm);
+    return at ? this->*(at->adhesionCureTime) : kNotOffered;
+}
+
+double ResinSettings::scaleX(int thicknessUm) const
+{
+    const ThicknessFields *at = fieldsAt(thicknessUm);
+    return at ? this->*(at->scaleX) : kUncalibrated;
+}
+
+double ResinSettings::scaleY(int thicknessUm) const
+{
+    const ThicknessFields *at = fieldsAt(thicknessUm);
+    return at ? this->*(at->scaleY) : kUncalibrated;
+}
+
+double ResinSettings::fineTuneFactor(int thicknessUm) const
+{
+    const ThicknessFields *at = fieldsAt(thicknessUm);
+    return at ? this->*(at->fineTuneFactor) : kUncalibrated;
+}
+
+bool ResinSettings::isCalibrated(int thicknessUm) const
+{
+    return scaleX(thicknessUm) != kUncalibrated || scaleY(thicknessUm) != kUncalibrated
+        || fineTuneFactor(thicknessUm) != kUncalibrated;
+}
+
+void ResinSettings::setCureTime(int thicknessUm, double seconds)
+{
+    if (const ThicknessFields *at = fieldsAt(thicknessUm))
+        this->*(at->cureTime) = seconds;
+}
+
+void ResinSettings::setAdhesionCureTime(int thicknessUm, double seconds)
+{
+    if (const ThicknessFields *at = fieldsAt(thicknessUm))
+        this->*(at->adhesionCureTime) = seconds;
+}
+
+void ResinSettings::setScale(int thicknessUm, double x, double y)
+{
+    if (const ThicknessFields *at = fieldsAt(thicknessUm)) {
+        this->*(at->scaleX) = x;
+        this->*(at->scaleY) = y;
+    }
+}
+
+void ResinSettings::setFineTuneFactor(int thicknessUm, double factor)
+{
+    if (const ThicknessFields *at = fieldsAt(thicknessUm))
+        this->*(at->fineTuneFactor) = factor;
 }

@@ -76,64 +76,30 @@ QString ResinV3::toV2String() const
     return Resin::toString(QList<Resin> {toResin()});
 }
 
+// A version 3 record reads the cure times of any other thickness at 50 microns.
 double ResinV3::getCureTime(int thickness) const
 {
-    if (thickness == 20)
-        return c20;
-    if (thickness == 100)
-        return c100;
-    return c50;
+    return cureTime(isLayerThickness(thickness) ? thickness : 50);
 }
 
 double ResinV3::getAdhesionLayerCureTime(int thickness) const
 {
-    if (thickness == 20)
-        return a20;
-    if (thickness == 100)
-        return a100;
-    return a50;
+    return adhesionCureTime(isLayerThickness(thickness) ? thickness : 50);
 }
 
 double ResinV3::getScaleX(int thickness) const
 {
-    switch (thickness) {
-    case 20:
-        return scaleX20;
-    case 50:
-        return scaleX50;
-    case 100:
-        return scaleX100;
-    default:
-        return 1.0;
-    }
+    return scaleX(thickness);
 }
 
 double ResinV3::getScaleY(int thickness) const
 {
-    switch (thickness) {
-    case 20:
-        return scaleY20;
-    case 50:
-        return scaleY50;
-    case 100:
-        return scaleY100;
-    default:
-        return 1.0;
-    }
+    return scaleY(thickness);
 }
 
 double ResinV3::getFineTuneFactor(int thickness) const
 {
-    switch (thickness) {
-    case 20:
-        return fineTuneFactor20;
-    case 50:
-        return fineTuneFactor50;
-    case 100:
-        return fineTuneFactor100;
-    default:
-        return 1.0;
-    }
+    return fineTuneFactor(thickness);
 }
 
 bool ResinV3::isPremium() const

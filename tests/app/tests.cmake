@@ -1,7 +1,7 @@
-# Tests of desktop/app: the single-instance guard and the file hand-off, in one
-# process and between real tessora processes, and the main window. Shared-memory
-# names are global on the machine, so these tests never run at the same time as
-# each other.
+# Tests of desktop/handoff and desktop/startup: the single-instance guard and the
+# file hand-off, in one process and between real tessora processes, and the main
+# window. Shared-memory names are global on the machine, so these tests never run
+# at the same time as each other.
 
 # Leaves a shared segment behind the way a crashed process does.
 add_executable(app_segmenthelper app/segmenthelper.cpp)
@@ -13,7 +13,7 @@ add_dependencies(test_runguard app_segmenthelper)
 
 tessora_add_test(test_filehandoff SOURCES app/tst_filehandoff.cpp LIBS tessora_handoff LABELS app TIMEOUT 60)
 
-tessora_add_test(test_mainwindow SOURCES app/tst_mainwindow.cpp LIBS tessora_app LABELS app TIMEOUT 60)
+tessora_add_test(test_mainwindow SOURCES app/tst_mainwindow.cpp LIBS tessora_startup LABELS app TIMEOUT 60)
 set_property(TEST test_mainwindow APPEND PROPERTY ENVIRONMENT QT_QUICK_BACKEND=software)
 
 # Starts tessora itself (loopback only: the test gives every process its own ports).

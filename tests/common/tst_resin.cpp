@@ -196,6 +196,46 @@ private slots:
         QCOMPARE(Resin::fromString(v2).first().fineTuneFactor100, number);
     }
 
+    // ---- Settings by layer thickness ----
+    void byThickness_readsAndWritesOnlyTheSettingsOfThatThickness_data()
+    {
+        QTest::addColumn<int>("thickness");
+        QTest::addColumn<QList<double>>("read"); // cure, adhesion cure, scale X, scale Y, fine tune
+        QTest::newRow("20") << 20 << QList<double> {-1, 41.5, 1.0125, 0.987654, 0.7};
+        QTest::newRow("50") << 50 << QList<double> {3.6, 35.25, 1.00001, 0.95, 1.3};
+        QTest::newRow("100") << 100 << QList<double> {7.2, 28.125, 0.9, 1.1, 0.85};
+        // Not a layer thickness: not offered, not calibrated, and nothing is written.
+        QTest::newRow("75") << 75 << QList<double> {-1, -1, 1, 1, 1};
+        QTest::newRow("0") << 0 << QList<double> {-1, -1, 1, 1, 1};
+    }
+
+    void byThickness_readsAndWritesOnlyTheSettingsOfThatThickness()
+    {
+        QFETCH(int, thickness);
+        QFETCH(QList<double>, read);
+        const Resin before = calibratedList().first();
+        QCOMPARE((QList<double> {before.cureTime(thickness), before.adhesionCureTime(thickness),
+                     before.scaleX(thickness), before.scaleY(thickness), before.fineTuneFactor(thickness)}),
+            read);
+        QCOMPARE(before.isCalibrated(thickness), Resin::isLayerThickness(thickness));
+
+        Resin after = before;
+        after.setCureTime(thickness, 2);
+        after.setAdhesionCureTime(thickness, 3);
+        after.setScale(thickness, 4, 5);
+        after.setFineTuneFactor(thickness, 6);
+        int changed = 0;
+        const QList<double> settingsBefore = settingsOf(before);
+        const QList<double> settingsAfter = settingsOf(after);
+        for (int i = 0; i < settingsBefore.size(); ++i)
+            changed += settingsBefore.at(i) != settingsAfter.at(i);
+        QCOMPARE(changed, Resin::isLayerThickness(thickness) ? 5 : 0);
+        if (Resin::isLayerThickness(thickness))
+            QCOMPARE((QList<double> {after.cureTime(thickness), after.adhesionCureTime(thickness),
+                         after.scaleX(thickness), after.scaleY(thickness), after.fineTuneFactor(thickness)}),
+                (QList<double> {2, 3, 4, 5, 6}));
+    }
+
     // ---- Old format ----
     void fromString_oldEntry_factorsLandAt50Microns_writtenAsVersion2()
     {

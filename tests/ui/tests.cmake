@@ -8,7 +8,7 @@ tessora_add_test(test_uiscripts SOURCES ui/tst_uiscripts.cpp ${tessora_qml_qrc}
     LIBS tessora_calibration_models Qt5::Qml LABELS ui)
 
 add_executable(test_uipages ui/tst_uipages.cpp ui/uitesting.h ui/uitesting.cpp)
-target_link_libraries(test_uipages PRIVATE Qt5::Test tessora_testhelpers tessora_app tessora_view)
+target_link_libraries(test_uipages PRIVATE Qt5::Test tessora_testhelpers tessora_startup tessora_view)
 target_include_directories(test_uipages PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/controller)
 tessora_apply_warnings(test_uipages)
 add_test(NAME test_uipages COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/helpers/run-under-xvfb.sh $<TARGET_FILE:test_uipages>)
@@ -24,7 +24,7 @@ set_tests_properties(test_uipages PROPERTIES
 # The whole job in the real window: import, supports, slicing through the save dialog, and a
 # print on vatnode with the simulated board until it is done.
 add_executable(test_windowprint ui/tst_windowprint.cpp ui/uitesting.h ui/uitesting.cpp)
-target_link_libraries(test_windowprint PRIVATE Qt5::Test tessora_testhelpers tessora_app tessora_view
+target_link_libraries(test_windowprint PRIVATE Qt5::Test tessora_testhelpers tessora_startup tessora_view
     tessora_faultharness)
 target_include_directories(test_windowprint PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/faults)
 tessora_apply_warnings(test_windowprint)

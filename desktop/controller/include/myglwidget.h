@@ -1,6 +1,5 @@
 #pragma once
 
-#include "calibration.h"
 #include "printjob.h"
 #include "resin.h"
 
@@ -17,9 +16,10 @@
 
 #include <memory>
 
-class CrushedPrintJob;
+class JobFileViewer;
 class PrinterListModel;
 class QWindow;
+class ResinFineTune;
 class Server;
 class SliceImageProvider;
 struct PrinterState;
@@ -51,6 +51,9 @@ struct PrinterState;
 // TESSORA_BASE_PORT; TESSORA_TIME_SCALE multiplies the heartbeat's timers, as
 // `tessora-cli --time-scale` does. The desktop announces itself 200 ms after start and every
 // 5 s from then on, so that a printer switched on later finds it.
+//
+// Two parts live in classes of their own, the controller forwarding the pages' calls to them:
+// the job viewer (JobFileViewer) and the calibration of a printer's resins (ResinFineTune).
 //
 // A print is handed over in two steps: printSSJ() decides the job line (PrintRule) and
 // queues it; 100 ms later delaySendPrintOverNetwork() hands file and line to the Server in one
@@ -313,11 +316,7 @@ private:
     void completePrinterResins(const QString &serial);
     void forgetSentPrints(const PrinterState &state);
 
-    void runFineTunePrint(
-        Calibration::Print print, const QString &printerSerial, const QString &resinName, int layerThickness);
-
-    // Job viewer.
-    void showViewerLayer(int index);
+    // The job viewer's layer, or a projected slice: the "colors" provider's second image.
     void showImage(const QImage &image);
     SliceImageProvider *imageProvider() const;
 
@@ -332,8 +331,6 @@ private:
     QString m_versionText = QStringLiteral("1.4.6 - LEGACY");
     int m_qaLevel = 0;
     bool m_is75MicronMode = false;
-    bool m_viewerOpen = false;
-    int m_viewerIndex = 0;
     QList<Resin> m_resinListA;
     QList<Resin> m_resinListB;
     double m_exposureFactor = 1.0;
@@ -341,8 +338,8 @@ private:
     QString m_jobPath;
     int m_jobLayerThickness = 0;
 
-    // The viewer keeps a job of its own: a print sent meanwhile replaces the job holder's.
-    std::unique_ptr<CrushedPrintJob> m_viewerJob;
+    std::unique_ptr<JobFileViewer> m_viewer;
+    std::unique_ptr<ResinFineTune> m_fineTune; // reads m_printers
     QImage m_lastShownImage;
     int m_projectedImageCount = 0;
     QQueue<PendingPrint> m_pendingPrints;

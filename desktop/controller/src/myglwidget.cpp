@@ -2,20 +2,20 @@
 
 #include "basiclogging.h"
 #include "clientdevice.h"
-#include "crushedprintjob.h"
 #include "jobfiles.h"
+#include "jobfileviewer.h"
 #include "printererrors.h"
 #include "printerlistmodel.h"
 #include "printerstate.h"
 #include "printrule.h"
 #include "resincatalogue.h"
+#include "resinfinetune.h"
 #include "server.h"
 #include "sliceimageprovider.h"
 #include "timescale.h"
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -39,9 +39,6 @@ constexpr int kSendPrintDelayMs = 100;
 // Print folders older than this at start were left by a run that ended before their print
 // was sent; a younger one may belong to a print still being sent.
 constexpr int kStalePrintFolderSeconds = 3600;
-// Size of the all-black image shown when the viewer closes: a printer's projected image.
-constexpr int kProjectedWidth = 1280;
-constexpr int kProjectedHeight = 800;
 
 bool containsName(const QList<Resin> &list, const QString &name)
 {
@@ -50,13 +47,6 @@ bool containsName(const QList<Resin> &list, const QString &name)
             return true;
     }
     return false;
-}
-
-QImage blackImage(int width, int height)
-{
-    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
-    image.fill(0xFF000000u);
-    return image;
 }
 
 // A resin name as the lists and messages can carry it: "*" and "!" separate the entries and
@@ -90,6 +80,8 @@ MyGLWidget::MyGLWidget(QQuickItem *parent)
     : QQuickItem(parent)
     , m_server(new Server)
     , m_printers(std::make_unique<PrinterListModel>())
+    , m_viewer(std::make_unique<JobFileViewer>())
+    , m_fineTune(std::make_unique<ResinFineTune>(*m_printers))
 {
     qRegisterMetaType<PrintJob>("PrintJob");
     qRegisterMetaType<PrinterState>("PrinterState");
@@ -98,6 +90,11 @@ MyGLWidget::MyGLWidget(QQuickItem *parent)
     m_server->moveToThread(&m_serverThread);
     connect(&m_serverThread, &QThread::finished, m_server, &QObject::deleteLater);
     connectServer();
+    connect(m_viewer.get(), &JobFileViewer::layerShown, this, &MyGLWidget::showImage);
+    connect(m_viewer.get(), &JobFileViewer::problem, this, &MyGLWidget::sendMessagePopup);
+    connect(m_fineTune.get(), &ResinFineTune::fineTuneFactorChosen, this, &MyGLWidget::sendNewResinFineTuneFactor);
+    connect(m_fineTune.get(), &ResinFineTune::scalingFactorChosen, this, &MyGLWidget::sendNewResinScalingFactor);
+    connect(m_fineTune.get(), &ResinFineTune::printRequested, this, &MyGLWidget::printSSJ);
     m_serverThread.setObjectName(QStringLiteral("Server"));
     m_serverThread.start();
 
@@ -286,7 +283,7 @@ void MyGLWidget::printSSJ(const QString &printerSerial, const QString &filePath,
         logLine(QStringLiteral("ERROR. MyGLWidget::printSSJ. No connected printer with serial: ") + printerSerial);
         return;
     }
-    if (loaded && !PrintRule::settingsAt(Resin(), Resin(), m_jobLayerThickness).recognised)
+    if (loaded && !Resin::isLayerThickness(m_jobLayerThickness))
         logLine(QStringLiteral("ERROR. MyGLWidget::printSSJ. PrintLayerThickness was not recognized. It was: ")
             + QString::number(m_jobLayerThickness));
     const PrintRule::Decision decision = loaded
@@ -364,7 +361,7 @@ int MyGLWidget::requestSSJPrintTime(const QString &ssjFile, const QString &devic
 int MyGLWidget::getPrintTime(
     int thickness, double maxModelHeight, const QString &deviceSerial, const QString &resinName)
 {
-    if (thickness != 20 && thickness != 50 && thickness != 100) {
+    if (!Resin::isLayerThickness(thickness)) {
         logLine(QStringLiteral("ERROR. MyGLWidget::getPrintTime. Unexpected layer thickness: ")
             + QString::number(thickness));
         return -1;
@@ -464,86 +461,34 @@ void MyGLWidget::showImage(const QImage &image)
         provider->setImage(1, image);
 }
 
-void MyGLWidget::showViewerLayer(int index)
-{
-    const int width = m_viewerJob->largestWidth() > 0 ? m_viewerJob->largestWidth() : kProjectedWidth;
-    const int height = m_viewerJob->largestHeight() > 0 ? m_viewerJob->largestHeight() : kProjectedHeight;
-    QImage image = blackImage(width, height);
-    m_viewerJob->setCurrentLayer(index);
-    m_viewerJob->inflateCurrentSlice(&image, 0, 0, false);
-    showImage(image);
-}
-
 QString MyGLWidget::setSSJViewerPath(const QString &ssjPath)
 {
-    const QString path = JobFiles::normalisedPath(ssjPath);
-    auto job = std::make_unique<CrushedPrintJob>();
-    QFile file(path);
-    if (!job->loadCPJ(&file) || job->getTotalLayers() <= 0) {
-        const QString reason = job->errorString().isEmpty() ? QStringLiteral("it holds no layers") : job->errorString();
-        logLine(QStringLiteral("ERROR. MyGLWidget::setSSJViewerPath. Could not show ") + path + QStringLiteral(": ")
-            + reason);
-        clearSSJViewerPath();
-        emit sendMessagePopup(
-            QStringLiteral("The print job file %1 could not be shown: %2").arg(QFileInfo(path).fileName(), reason));
-        return QStringLiteral("n/a");
-    }
-    m_viewerJob = std::move(job);
-    m_viewerOpen = true;
-    m_viewerIndex = 0;
-    showViewerLayer(m_viewerIndex);
-    return QStringLiteral("1");
+    return m_viewer->open(JobFiles::normalisedPath(ssjPath));
 }
 
 void MyGLWidget::clearSSJViewerPath()
 {
-    if (!m_viewerOpen)
-        return;
-    m_viewerOpen = false;
-    m_viewerIndex = 0;
-    m_viewerJob.reset();
-    showImage(blackImage(kProjectedWidth, kProjectedHeight));
+    m_viewer->close();
 }
 
 QString MyGLWidget::requestNextSSJViewerImage()
 {
-    if (!m_viewerOpen)
-        return QStringLiteral("n/a");
-    if (m_viewerIndex < m_viewerJob->getTotalLayers() - 1)
-        ++m_viewerIndex;
-    showViewerLayer(m_viewerIndex);
-    return QString::number(m_viewerIndex + 1);
+    return m_viewer->showNext();
 }
 
 QString MyGLWidget::requestPrevSSJViewerImage()
 {
-    if (!m_viewerOpen)
-        return QStringLiteral("n/a");
-    if (m_viewerIndex > 0)
-        --m_viewerIndex;
-    showViewerLayer(m_viewerIndex);
-    return QString::number(m_viewerIndex + 1);
+    return m_viewer->showPrevious();
 }
 
 QString MyGLWidget::requestSSJViewerImage(double sliderVal)
 {
-    if (!m_viewerOpen)
-        return QStringLiteral("n/a");
-    const int count = m_viewerJob->getTotalLayers();
-    const double slider = std::isfinite(sliderVal) ? qBound(0.0, sliderVal, 1.0) : 0.0;
-    int index = static_cast<int>(count * slider);
-    if (index >= count)
-        index = count - 1;
-    m_viewerIndex = index;
-    showViewerLayer(m_viewerIndex);
-    return QString::number(m_viewerIndex + 1);
+    return m_viewer->showAt(sliderVal);
 }
 
 QString MyGLWidget::requestTotalSlicesSSJViewer()
 {
-    if (!m_viewerOpen)
-        return QStringLiteral("n/a");
-    return QString::number(m_viewerJob->getTotalLayers());
+    return m_viewer->layerCountText();
 }
 
 // ---- resins and calibration ------------------------------------------------------------------
@@ -579,8 +524,10 @@ QStringList MyGLWidget::getResinDataAsStringList(const QString &printerSerial)
     QStringList out;
     for (const Resin &r : editableListFor(printerSerial)) {
         out << r.name;
-        for (double v : {r.a20, r.a50, r.a100, r.c20, r.c50, r.c100})
-            out << Resin::textFromDouble(v);
+        for (int thickness : Resin::layerThicknesses)
+            out << Resin::textFromDouble(r.adhesionCureTime(thickness));
+        for (int thickness : Resin::layerThicknesses)
+            out << Resin::textFromDouble(r.cureTime(thickness));
     }
     return out;
 }
@@ -607,12 +554,12 @@ void MyGLWidget::saveResinCureTimes(const QVariantList &resinData, const QString
             }
         }
         const auto number = [&](int offset) { return Resin::doubleFromText(resinData.at(first + offset).toString()); };
-        resin.a20 = number(1);
-        resin.a50 = number(2);
-        resin.a100 = number(3);
-        resin.c20 = number(4);
-        resin.c50 = number(5);
-        resin.c100 = number(6);
+        // Adhesion cure times, then cure times, each at 20, 50 and 100 microns.
+        int offset = 1;
+        for (int thickness : Resin::layerThicknesses)
+            resin.setAdhesionCureTime(thickness, number(offset++));
+        for (int thickness : Resin::layerThicknesses)
+            resin.setCureTime(thickness, number(offset++));
         edited.append(resin);
     }
     if (resinData.size() % kEntriesPerResin != 0)
@@ -641,122 +588,47 @@ void MyGLWidget::setResinExposureFactor(double exposureFactor)
 
 bool MyGLWidget::wasResinCalibrated(const QString &deviceSerial, const QString &resinName, int layerThickness)
 {
-    const PrinterState *printer = printerFromSerial(deviceSerial);
-    if (!printer)
-        return false;
-    const Resin r = printer->resin(resinName);
-    const auto differs = [](double scaleX, double scaleY, double fineTune) {
-        return scaleX != 1.0 || scaleY != 1.0 || fineTune != 1.0;
-    };
-    switch (layerThickness) {
-    case 20:
-        return differs(r.scaleX20, r.scaleY20, r.fineTuneFactor20);
-    case 50:
-        return differs(r.scaleX50, r.scaleY50, r.fineTuneFactor50);
-    case 100:
-        return differs(r.scaleX100, r.scaleY100, r.fineTuneFactor100);
-    default:
-        return false;
-    }
+    return m_fineTune->wasResinCalibrated(deviceSerial, resinName, layerThickness);
 }
 
 QVariantMap MyGLWidget::resinFactors(const QString &deviceSerial, const QString &resinName, int layerThickness)
 {
-    const PrinterState *printer = printerFromSerial(deviceSerial);
-    const Resin calibration = printer && printer->hasResin(resinName) ? printer->resin(resinName) : Resin(resinName);
-    const PrintRule::ThicknessSettings settings = PrintRule::settingsAt(calibration, calibration, layerThickness);
-    return {{QStringLiteral("scaleX"), settings.scaleX}, {QStringLiteral("scaleY"), settings.scaleY},
-        {QStringLiteral("fineTune"), settings.fineTuneFactor}};
+    return m_fineTune->resinFactors(deviceSerial, resinName, layerThickness);
 }
 
 void MyGLWidget::setResinFineTuneFactor(
     const QString &deviceSerial, const QString &resinName, int layerThickness, double fineTuneFactor)
 {
-    emit sendNewResinFineTuneFactor(deviceSerial, resinName, layerThickness, fineTuneFactor);
+    m_fineTune->setFineTuneFactor(deviceSerial, resinName, layerThickness, fineTuneFactor);
 }
 
 void MyGLWidget::modifyResinFineTuneFactor(
     const QString &deviceSerial, const QString &resinName, int layerThickness, double fineTuneFactorChange)
 {
-    const PrinterState *printer = printerFromSerial(deviceSerial);
-    if (!printer) {
-        logLine(QStringLiteral("ERROR. MyGLWidget::modifyResinFineTuneFactor. Device with serial not found. Serial: ")
-            + deviceSerial);
-        return;
-    }
-    const Resin r = printer->resin(resinName);
-    const double current = layerThickness == 20 ? r.fineTuneFactor20
-        : layerThickness == 50                  ? r.fineTuneFactor50
-                                                : r.fineTuneFactor100;
-    emit sendNewResinFineTuneFactor(deviceSerial, resinName, layerThickness, current + fineTuneFactorChange);
+    m_fineTune->modifyFineTuneFactor(deviceSerial, resinName, layerThickness, fineTuneFactorChange);
 }
 
 void MyGLWidget::setResinScalingFactor(const QString &deviceSerial, const QString &resinName, int layerThickness,
     double xScalingFactor, double yScalingFactor)
 {
-    emit sendNewResinScalingFactor(deviceSerial, resinName, layerThickness, xScalingFactor, yScalingFactor);
+    m_fineTune->setScalingFactor(deviceSerial, resinName, layerThickness, xScalingFactor, yScalingFactor);
 }
 
 void MyGLWidget::modifyResinScalingFactor(const QString &deviceSerial, const QString &resinName, int layerThickness,
     double xScalingFactorMultiplier, double yScalingFactorMultiplier)
 {
-    const PrinterState *printer = printerFromSerial(deviceSerial);
-    if (!printer) {
-        logLine(QStringLiteral("ERROR. MyGLWidget::modifyResinScalingFactor. Device with serial not found. Serial: ")
-            + deviceSerial);
-        return;
-    }
-    const Resin r = printer->resin(resinName);
-    double scaleX = 1.0;
-    double scaleY = 1.0;
-    switch (layerThickness) {
-    case 20:
-        scaleX = r.scaleX20;
-        scaleY = r.scaleY20;
-        break;
-    case 50:
-        scaleX = r.scaleX50;
-        scaleY = r.scaleY50;
-        break;
-    case 100:
-        scaleX = r.scaleX100;
-        scaleY = r.scaleY100;
-        break;
-    default:
-        logLine(QStringLiteral("ERROR -- MyGLWidget::modifyResinScalingFactor. Unexpected layerthickness: ")
-            + QString::number(layerThickness));
-        return;
-    }
-    emit sendNewResinScalingFactor(
-        deviceSerial, resinName, layerThickness, scaleX * xScalingFactorMultiplier, scaleY * yScalingFactorMultiplier);
-}
-
-void MyGLWidget::runFineTunePrint(
-    Calibration::Print print, const QString &printerSerial, const QString &resinName, int layerThickness)
-{
-    const PrinterState *printer = printerFromSerial(printerSerial);
-    if (!printer) {
-        logLine(QStringLiteral("ERROR. MyGLWidget::runFineTunePrint. Device with serial not found. Serial: ")
-            + printerSerial);
-        return;
-    }
-    const QString path = Calibration::jobResourcePath(print, printer->is75MicronModel(), layerThickness);
-    if (path.isEmpty()) {
-        logLine(QStringLiteral("ERROR. MyGLWidget::runFineTunePrint. No calibration job for layer thickness: ")
-            + QString::number(layerThickness));
-        return;
-    }
-    printSSJ(printerSerial, path, resinName);
+    m_fineTune->modifyScalingFactor(
+        deviceSerial, resinName, layerThickness, xScalingFactorMultiplier, yScalingFactorMultiplier);
 }
 
 void MyGLWidget::runFineTunePrint_tolerance(const QString &printerSerial, const QString &resinName, int layerThickness)
 {
-    runFineTunePrint(Calibration::Print::Tolerance, printerSerial, resinName, layerThickness);
+    m_fineTune->print(Calibration::Print::Tolerance, printerSerial, resinName, layerThickness);
 }
 
 void MyGLWidget::runFineTunePrint_dimensions(const QString &printerSerial, const QString &resinName, int layerThickness)
 {
-    runFineTunePrint(Calibration::Print::DimensionalAccuracy, printerSerial, resinName, layerThickness);
+    m_fineTune->print(Calibration::Print::DimensionalAccuracy, printerSerial, resinName, layerThickness);
 }
 
 // ---- compression (G) parameter ---------------------------------------------------------------

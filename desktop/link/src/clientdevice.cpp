@@ -302,8 +302,10 @@ QStringList ClientDevice::resinDataAsStringList() const
     QStringList out;
     for (const Resin &r : m_state.resins) {
         out << r.name;
-        for (double v : {r.a20, r.a50, r.a100, r.c20, r.c50, r.c100})
-            out << QString::number(v, 'g', 6);
+        for (int thickness : Resin::layerThicknesses)
+            out << QString::number(r.adhesionCureTime(thickness), 'g', 6);
+        for (int thickness : Resin::layerThicknesses)
+            out << QString::number(r.cureTime(thickness), 'g', 6);
     }
     return out;
 }
@@ -967,12 +969,7 @@ bool ClientDevice::updateFineTuneFactor(const QString &resinName, int layerThick
     for (Resin &r : copy) {
         if (r.name != resinName)
             continue;
-        if (layerThickness == 20)
-            r.fineTuneFactor20 = factor;
-        else if (layerThickness == 50)
-            r.fineTuneFactor50 = factor;
-        else if (layerThickness == 100)
-            r.fineTuneFactor100 = factor;
+        r.setFineTuneFactor(layerThickness, factor);
     }
     return sendResins(copy);
 }
@@ -984,16 +981,7 @@ bool ClientDevice::updateResinScale(const QString &resinName, int layerThickness
     for (Resin &r : copy) {
         if (r.name != resinName)
             continue;
-        if (layerThickness == 20) {
-            r.scaleX20 = xScale;
-            r.scaleY20 = yScale;
-        } else if (layerThickness == 50) {
-            r.scaleX50 = xScale;
-            r.scaleY50 = yScale;
-        } else if (layerThickness == 100) {
-            r.scaleX100 = xScale;
-            r.scaleY100 = yScale;
-        }
+        r.setScale(layerThickness, xScale, yScale);
     }
     return sendResins(copy);
 }

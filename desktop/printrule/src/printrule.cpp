@@ -66,23 +66,14 @@ int slicedForMicrons(const QString &description)
 
 ThicknessSettings settingsAt(const Resin &local, const Resin &calibration, int thickness)
 {
-    switch (thickness) {
-    case 20:
-        return {true, local.c20, local.a20, calibration.fineTuneFactor20, calibration.scaleX20, calibration.scaleY20};
-    case 50:
-        return {true, local.c50, local.a50, calibration.fineTuneFactor50, calibration.scaleX50, calibration.scaleY50};
-    case 100:
-        return {
-            true, local.c100, local.a100, calibration.fineTuneFactor100, calibration.scaleX100, calibration.scaleY100};
-    default:
-        return {};
-    }
+    return {Resin::isLayerThickness(thickness), local.cureTime(thickness), local.adhesionCureTime(thickness),
+        calibration.fineTuneFactor(thickness), calibration.scaleX(thickness), calibration.scaleY(thickness)};
 }
 
 Decision jobForPrint(
     const QList<Resin> &localList, const PrinterState &printer, const JobFacts &job, const QString &resinName)
 {
-    if (job.layerThickness != 20 && job.layerThickness != 50 && job.layerThickness != 100)
+    if (!Resin::isLayerThickness(job.layerThickness))
         return refuse(QStringLiteral("The print job %1 has layers of %2 microns; printers print layers of 20, 50 or "
                                      "100 microns.")
                           .arg(job.fileName)

@@ -237,7 +237,8 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         QVERIFY(second->finishes(30000));
-        QVERIFY2(clock.elapsed() >= 9000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() >= 9000,
+            qPrintable(QString::number(clock.elapsed()) + QLatin1String(" ms; its log:\n") + second->logLines().join(QLatin1Char('\n'))));
         QCOMPARE(second->process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second->process.exitCode(), 1);
         QCOMPARE(second->count(alreadyRunningLine), 1);

@@ -26,7 +26,6 @@ FakeDesktop::FakeDesktop()
         m_socket = m_server.nextPendingConnection();
         m_heartbeat.stop(); // a new connection is greeted first; greet() restarts it
         connect(m_socket, &QTcpSocket::readyRead, this, &FakeDesktop::readFrames);
-        connect(m_socket, &QTcpSocket::disconnected, this, [this] { ++disconnects; });
     });
 }
 
@@ -72,14 +71,6 @@ bool FakeDesktop::startJob(const QString &fields)
     return waitFor([&] { return messages.count(request) > before; });
 }
 
-bool FakeDesktop::sendJob(const QString &fields, const QString &name, const QByteArray &content)
-{
-    if (!startJob(fields))
-        return false;
-    sendStream(name, content);
-    return true;
-}
-
 bool FakeDesktop::waitForMessage(const QString &message, int ms, bool prefix)
 {
     return waitFor([&] { return prefix ? !messagesStartingWith(message).isEmpty() : messages.contains(message); }, ms);
@@ -102,7 +93,7 @@ void FakeDesktop::readFrames()
 }
 
 Session::Session(const std::function<void(const QString &)> &prepare, const QString &ifconfigOutput,
-    const std::function<void(ClientOptions &)> &adjustOptions, const QString &wifiScanOutput)
+    const std::function<void(ClientOptions &)> &adjustOptions)
 {
     if (!m_dir.isValid())
         return;
@@ -115,7 +106,8 @@ Session::Session(const std::function<void(const QString &)> &prepare, const QStr
     SystemActions::configure(false, m_dir.filePath(QStringLiteral("system-root")));
     SystemActions::clearSimulated();
     SystemActions::setSimulatedOutput(QStringLiteral("ifconfig wlan0"), ifconfigOutput);
-    SystemActions::setSimulatedOutput(QStringLiteral("sudo iwlist wlan0 scan | grep ESSID"), wifiScanOutput);
+    SystemActions::setSimulatedOutput(QStringLiteral("sudo iwlist wlan0 scan | grep ESSID"),
+        QStringLiteral("ESSID:\"Workshop\"\nESSID:\"Office 2\"\nESSID:\"Workshop\"\n"));
 
     if (!m_board.start(m_dir.filePath(QStringLiteral("board")), 0.02, m_dir.filePath(QStringLiteral("board.log"))))
         return;

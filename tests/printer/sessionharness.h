@@ -46,15 +46,12 @@ public:
     // Sends a job line (the ten fields after "Status_SendingPrintJob,") and
     // waits until the printer asks for the file.
     bool startJob(const QString &fields);
-    // startJob, then the stream of `content` as the file `name`.
-    bool sendJob(const QString &fields, const QString &name, const QByteArray &content);
     // Waits until `message` came; with `prefix`, a message that begins with it.
     bool waitForMessage(const QString &message, int ms = 10000, bool prefix = false);
 
     QStringList messages;
     // Messages that begin with `prefix`.
     QStringList messagesStartingWith(const QString &prefix) const;
-    int disconnects = 0;
     // Sends "Connection-Alive" every 50 ms once greeted, as a live desktop does.
     bool heartbeat = true;
 
@@ -71,12 +68,10 @@ class Session
 {
 public:
     // `prepare` may put files into the working folder before the session starts;
-    // `adjustOptions` may change the program options the session starts with;
-    // `wifiScanOutput` is what the Wi-Fi scan command prints.
+    // `adjustOptions` may change the program options the session starts with.
     explicit Session(const std::function<void(const QString &workdir)> &prepare = {},
         const QString &ifconfigOutput = QStringLiteral("wlan0 inet addr:192.168.1.20 Bcast"),
-        const std::function<void(ClientOptions &options)> &adjustOptions = {},
-        const QString &wifiScanOutput = QStringLiteral("ESSID:\"Workshop\"\nESSID:\"Office 2\"\nESSID:\"Workshop\"\n"));
+        const std::function<void(ClientOptions &options)> &adjustOptions = {});
     ~Session();
 
     bool ok() const { return m_ok; }

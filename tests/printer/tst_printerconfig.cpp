@@ -1,7 +1,8 @@
-// The printer's configuration: network file texts and command output reading
+// The printer's configuration: reading command output and checking credentials
 // (NetworkConfig), the settings file (PrinterSettings) and the door to the operating
 // system in simulation (SystemActions). Nothing here runs live: every operating-system
-// file lands below a temporary folder and every command is only recorded.
+// file lands below a temporary folder and every command is only recorded. The texts the
+// printer writes are checked where the session writes them (test_session).
 
 #include "logcapture.h"
 #include "networkconfig.h"
@@ -17,21 +18,6 @@
 #include <QtTest>
 
 namespace {
-
-QString joinLines(const QStringList &lines)
-{
-    return lines.join(QLatin1Char('\n'));
-}
-
-QStringList linesContaining(const QStringList &lines, const QString &part)
-{
-    QStringList found;
-    for (const QString &line : lines) {
-        if (line.contains(part))
-            found.append(line);
-    }
-    return found;
-}
 
 // What "sudo iwlist wlan0 scan | grep ESSID" prints: one indented line per cell.
 QString iwlistLines(const QStringList &essids)
@@ -61,37 +47,23 @@ private slots:
     void init();
     void cleanup();
 
-    // Configuration texts.
-    void wpaSupplicantText_isTheClientConfiguration();
-    void hostapdText_isTheAccessPointConfiguration();
-    void interfacesTexts_forBothModes();
-    void rollbackListIsOldFormat_refreshScript();
     void accessPointName_byModel_data();
     void accessPointName_byModel();
-
-    // Reading command output.
     void parseWifiScan_data();
     void parseWifiScan();
     void parseHasConnection_data();
     void parseHasConnection();
-
-    // Credentials from the desktop.
     void credentials_unsafeRefusedWithReason_safeAccepted_data();
     void credentials_unsafeRefusedWithReason_safeAccepted();
-    void maskedPassword_hidesEveryCharacter_keepsLength();
 
-    // Settings file.
-    void firstStart_writesExactlyTheInitialKeys_andReadsThemBack();
-    void olderFile_broadcastingKeyIsMigrated();
-    void missingKeys_keepInMemoryDefaults();
+    void olderOrPartialFile_keysMigratedOrLeftAtDefaults();
     void setValue_isOnDiskAtOnce_andTextsSurviveRoundTrip();
-    void damagedFile_readsWhatItCan_keepsDefaultsAndDamagedCopy_staysWritable();
+    void damagedFile_readsWhatItCan_keepsDamagedCopy_staysWritable();
     void unwritableSettings_writesReportFailure();
 
-    // Operating system in simulation.
     void simulation_pathsLandBelowTheSandbox_relativePathsUnchanged();
     void simulation_writeFile_replacesWholeContent_belowTheSandbox();
-    void simulation_commands_areRecordedAndLogged_neverRun();
+    void simulation_commands_areRecorded_neverRun();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -119,126 +91,28 @@ void PrinterConfigTest::cleanup()
     m_dir.reset();
 }
 
-// ---- Configuration texts ----
-
-void PrinterConfigTest::wpaSupplicantText_isTheClientConfiguration()
-{
-    const QString expected = joinLines({
-        "ctrl_interface=DIR=/var/run/wpa_supplicant GROUP=netdev",
-        "update_config=1",
-        "country=GB",
-        "network={",
-        "ssid=\"Home Net\"",
-        "psk=\"secret pass\"",
-        "proto=WPA RSN",
-        "key_mgmt=WPA-PSK",
-        "pairwise=CCMP TKIP",
-        "auth_alg=OPEN",
-        "}",
-    });
-    QCOMPARE(NetworkConfig::wpaSupplicantText(QStringLiteral("Home Net"), QStringLiteral("secret pass")), expected);
-}
-
-void PrinterConfigTest::hostapdText_isTheAccessPointConfiguration()
-{
-    const QString expected = joinLines({
-        "interface=wlan0",
-        "",
-        "driver=nl80211",
-        "ssid=Orbelle-P-OBW-TEST7",
-        "hw_mode=g",
-        "channel=6",
-        "auth_algs=1",
-        "ignore_broadcast_ssid=0",
-        "wpa=2",
-        "wpa_passphrase=mossgrove",
-        "wpa_key_mgmt=WPA-PSK",
-        "wpa_pairwise=CCMP",
-        "wpa_group_rekey=86400",
-        "ieee80211n=1",
-        "wme_enabled=1",
-    });
-    QCOMPARE(NetworkConfig::hostapdText(
-                 QStringLiteral("Orbelle-P-OBW-TEST7"), QString::fromLatin1(NetworkConfig::accessPointPassPhrase)),
-        expected);
-}
-
-void PrinterConfigTest::interfacesTexts_forBothModes()
-{
-    QCOMPARE(NetworkConfig::interfacesTextAccessPoint(),
-        joinLines({
-            "iface eth0 inet dhcp",
-            "",
-            "auto wlan0",
-            "iface wlan0 inet static",
-            "address 192.168.42.1",
-            "netmask 255.255.255.0",
-        }));
-    QCOMPARE(NetworkConfig::interfacesTextClient(),
-        joinLines({
-            "iface eth0 inet dhcp",
-            "",
-            "allow-hotplug wlan0",
-            "iface wlan0 inet dhcp",
-            "wpa-conf /etc/wpa_supplicant/wpa_supplicant.conf",
-            "iface default inet dhcp",
-        }));
-}
-
-// The update and rollback scripts are compared whole where the session writes them.
-void PrinterConfigTest::rollbackListIsOldFormat_refreshScript()
-{
-    // The previous program reads the rollback list as one old-format profile.
-    const QString list = QString::fromLatin1(NetworkConfig::rollbackResinList);
-    QVERIFY(Resin::isOldResinFormat(list));
-    const QList<Resin> resins = Resin::fromString(list);
-    QCOMPARE(resins.size(), 1);
-    QCOMPARE(resins.first().name, QStringLiteral("Red"));
-
-    // Written below the system folder when the client network is brought up again.
-    QCOMPARE(QLatin1String(NetworkConfig::refreshScriptPath), QLatin1String("/home/pi/refreshScript"));
-    QCOMPARE(QLatin1String(NetworkConfig::refreshScriptText), QLatin1String("sudo ifdown wlan0 && sudo ifup wlan0"));
-}
+// ---- Network ----
 
 void PrinterConfigTest::accessPointName_byModel_data()
 {
     QTest::addColumn<QString>("model");
-    QTest::addColumn<QString>("serial");
     QTest::addColumn<QString>("expected");
-
-    QTest::newRow("P100") << "OBP100V1"
-                          << "OBW-TEST1234"
-                          << "Orbelle-P-OBW-TEST1234";
-    QTest::newRow("Q75") << "OBQ75V1"
-                         << "S1"
-                         << "Orbelle-Q75-S1";
-    QTest::newRow("Q100") << "OBQ100V2"
-                          << "S2"
-                          << "Orbelle-Q100-S2";
-    QTest::newRow("other model: no infix") << "OBX200"
-                                           << "S3"
-                                           << "Orbelle-S3";
-    QTest::newRow("case matters") << "obp100v1"
-                                  << "S5"
-                                  << "Orbelle-S5";
+    QTest::newRow("P100") << "OBP100V1" << "Orbelle-P-S1";
+    QTest::newRow("Q75") << "OBQ75V1" << "Orbelle-Q75-S1";
+    QTest::newRow("Q100") << "OBQ100V2" << "Orbelle-Q100-S1";
+    QTest::newRow("other model: no infix") << "OBX200" << "Orbelle-S1";
+    QTest::newRow("case matters") << "obp100v1" << "Orbelle-S1";
     // The first matching test decides.
-    QTest::newRow("P100 before Q75") << "Q75-P100"
-                                     << "S6"
-                                     << "Orbelle-P-S6";
-    QTest::newRow("Q75 before Q100") << "Q100-Q75"
-                                     << "S7"
-                                     << "Orbelle-Q75-S7";
+    QTest::newRow("P100 before Q75") << "Q75-P100" << "Orbelle-P-S1";
+    QTest::newRow("Q75 before Q100") << "Q100-Q75" << "Orbelle-Q75-S1";
 }
 
 void PrinterConfigTest::accessPointName_byModel()
 {
     QFETCH(QString, model);
-    QFETCH(QString, serial);
     QFETCH(QString, expected);
-    QCOMPARE(NetworkConfig::accessPointName(model, serial), expected);
+    QCOMPARE(NetworkConfig::accessPointName(model, QStringLiteral("S1")), expected);
 }
-
-// ---- Reading command output ----
 
 void PrinterConfigTest::parseWifiScan_data()
 {
@@ -273,40 +147,29 @@ void PrinterConfigTest::parseWifiScan()
 
 void PrinterConfigTest::parseHasConnection_data()
 {
-    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("address");
     QTest::addColumn<bool>("broadcastingDirect");
     QTest::addColumn<bool>("expected");
-
-    const QString connected
-        = QStringLiteral("wlan0     Link encap:Ethernet  HWaddr b8:27:eb:12:34:56\n"
-                         "          inet addr:192.168.1.5  Bcast:192.168.1.255  Mask:255.255.255.0\n"
-                         "          UP BROADCAST RUNNING MULTICAST  MTU:1500  Metric:1\n");
-    const QString linkLocal
-        = QStringLiteral("wlan0     Link encap:Ethernet  HWaddr b8:27:eb:12:34:56\n"
-                         "          inet addr:169.254.3.4  Bcast:169.254.255.255  Mask:255.255.0.0\n");
-    const QString noAddress = QStringLiteral("wlan0     Link encap:Ethernet  HWaddr b8:27:eb:12:34:56\n"
-                                             "          UP BROADCAST MULTICAST  MTU:1500  Metric:1\n");
-    const QString accessPoint
-        = QStringLiteral("wlan0     Link encap:Ethernet  HWaddr b8:27:eb:12:34:56\n"
-                         "          inet addr:192.168.42.1  Bcast:192.168.42.255  Mask:255.255.255.0\n");
-    QTest::newRow("client with address") << connected << false << true;
-    QTest::newRow("client with link-local address") << linkLocal << false << false;
-    QTest::newRow("client without address") << noAddress << false << false;
-    QTest::newRow("access point with its own address") << accessPoint << true << false;
-    QTest::newRow("access point mode without address") << noAddress << true << false;
+    QTest::newRow("client with address") << "192.168.1.5" << false << true;
+    QTest::newRow("client with link-local address") << "169.254.3.4" << false << false;
+    QTest::newRow("client without address") << "" << false << false;
+    QTest::newRow("access point with its own address") << "192.168.42.1" << true << false;
+    QTest::newRow("access point mode without address") << "" << true << false;
 }
 
 void PrinterConfigTest::parseHasConnection()
 {
-    QFETCH(QString, output);
+    QFETCH(QString, address);
     QFETCH(bool, broadcastingDirect);
     QFETCH(bool, expected);
+    QString output = QStringLiteral("wlan0     Link encap:Ethernet  HWaddr b8:27:eb:12:34:56\n");
+    if (!address.isEmpty())
+        output += QStringLiteral("          inet addr:%1  Bcast:%1  Mask:255.255.255.0\n").arg(address);
+    output += QStringLiteral("          UP BROADCAST RUNNING MULTICAST  MTU:1500  Metric:1\n");
     QCOMPARE(NetworkConfig::parseHasConnection(output, broadcastingDirect), expected);
     // Deciding runs nothing.
     QVERIFY(SystemActions::simulatedCommands().isEmpty());
 }
-
-// ---- Credentials ----
 
 void PrinterConfigTest::credentials_unsafeRefusedWithReason_safeAccepted_data()
 {
@@ -337,10 +200,8 @@ void PrinterConfigTest::credentials_unsafeRefusedWithReason_safeAccepted_data()
     QTest::newRow("password of 63") << goodName << QString(63, QLatin1Char('p')) << true;
     QTest::newRow("name of 32 bytes") << QString(32, QLatin1Char('n')) << "12345678" << true;
     QTest::newRow("unicode name of 32 bytes") << QString(16, QChar(0x00e9)) << "12345678" << true;
-    QTest::newRow("unicode and spaces") << "Café Ünïcode ☕"
-                                        << "pässwörd-ü" << true;
-    QTest::newRow("punctuation") << "a'b$c`d!e#f"
-                                 << "p@ss'w$rd`!#;&|" << true;
+    QTest::newRow("unicode and spaces") << "Café Ünïcode ☕" << "pässwörd-ü" << true;
+    QTest::newRow("punctuation") << "a'b$c`d!e#f" << "p@ss'w$rd`!#;&|" << true;
 }
 
 void PrinterConfigTest::credentials_unsafeRefusedWithReason_safeAccepted()
@@ -363,105 +224,33 @@ void PrinterConfigTest::credentials_unsafeRefusedWithReason_safeAccepted()
     QCOMPARE(lines.at(5), QStringLiteral("psk=\"") + password + QLatin1Char('"'));
 }
 
-void PrinterConfigTest::maskedPassword_hidesEveryCharacter_keepsLength()
+// ---- Settings file (what the first start writes: test_session) ----
+
+void PrinterConfigTest::olderOrPartialFile_keysMigratedOrLeftAtDefaults()
 {
-    QCOMPARE(NetworkConfig::maskedPassword(QStringLiteral("secret pass")), QStringLiteral("***********"));
-    QCOMPARE(NetworkConfig::maskedPassword(QString()), QString());
-    QCOMPARE(NetworkConfig::maskedPassword(QStringLiteral("pässwörd")), QStringLiteral("********"));
-    // A character outside the basic plane is one asterisk.
-    QCOMPARE(NetworkConfig::maskedPassword(QString::fromUtf8("ab\xF0\x9F\x94\x91")), QStringLiteral("***"));
-}
-
-// ---- Settings file ----
-
-void PrinterConfigTest::firstStart_writesExactlyTheInitialKeys_andReadsThemBack()
-{
-    const QString file = m_dir->filePath(QStringLiteral("Tessora_Client_Config"));
-    PrinterSettings settings(file);
-    QVERIFY(!settings.exists());
-
-    PrinterSettingsValues values = sessionDefaults();
-    QVERIFY(settings.writeInitial(values));
-    QVERIFY(settings.exists());
-
-    // What another reader (the desktop downloads this file) finds on disk.
-    QSettings disk(file, QSettings::IniFormat);
-    QStringList keys = disk.allKeys();
-    keys.sort();
-    QCOMPARE(keys,
-        (QStringList {"broadcastingDirect", "enableResinSettleTime", "gParameter", "printerModel", "printerNickName",
-            "printerSerial", "resinData", "resinSettleTime"}));
-    QCOMPARE(disk.value("printerSerial").toString(), QStringLiteral("OBW-TEST42"));
-    QCOMPARE(disk.value("printerNickName").toString(), QStringLiteral("Test Client42"));
-    QCOMPARE(disk.value("printerModel").toString(), QStringLiteral("OBP100V1"));
-    QCOMPARE(disk.value("gParameter").toString(), QStringLiteral("g0"));
-    QCOMPARE(disk.value("resinSettleTime").toString(), QStringLiteral("0"));
-    QCOMPARE(disk.value("resinData").toString(), Resin::toString(Resin::defaultResinList()));
-    const QByteArray raw = fileBytes(file);
-    QVERIFY(raw.contains("\nbroadcastingDirect=true\n"));
-    QVERIFY(raw.contains("\nenableResinSettleTime=false\n"));
-
-    // In memory: access point mode and the default list; the settle time stays as it was.
-    QVERIFY(values.broadcastingDirect);
-    QCOMPARE(Resin::fromString(values.resinData), Resin::defaultResinList());
-    QCOMPARE(values.resinSettleTime, 2000000);
-
-    // Read back by a fresh object into fresh values.
-    PrinterSettingsValues read;
-    PrinterSettings(file).read(read);
-    QCOMPARE(read.serial, QStringLiteral("OBW-TEST42"));
-    QCOMPARE(read.nickname, QStringLiteral("Test Client42"));
-    QCOMPARE(read.model, QStringLiteral("OBP100V1"));
-    QVERIFY(read.broadcastingDirect);
-    QVERIFY(!read.enableResinSettleTime);
-    QCOMPARE(read.resinSettleTime, 0);
-    QCOMPARE(read.gParameter, QStringLiteral("g0"));
-    QVERIFY(read.grayscale.isEmpty());
-    QCOMPARE(Resin::fromString(read.resinData), Resin::defaultResinList());
-}
-
-void PrinterConfigTest::olderFile_broadcastingKeyIsMigrated()
-{
+    // An older program's key for the network mode is taken over and stored anew.
     const QString file = m_dir->filePath(QStringLiteral("config"));
-    QVERIFY(writeFileBytes(file,
-        "[General]\nbroadcastingAdhoc=true\nprinterSerial=OBW-OLD1\n"
-        "printerNickName=Old\nenableResinSettleTime=true\n"
-        "resinSettleTime=1500\nprinterModel=OBP100V1\n"));
+    QVERIFY(writeFileBytes(file, "[General]\nbroadcastingAdhoc=true\nenableResinSettleTime=true\nresinSettleTime=1500\n"));
     PrinterSettingsValues values = sessionDefaults();
     PrinterSettings(file).read(values);
-    QVERIFY(values.broadcastingDirect);
-    QCOMPARE(values.serial, QStringLiteral("OBW-OLD1"));
-    QVERIFY(values.enableResinSettleTime);
+    QVERIFY(values.broadcastingDirect && values.enableResinSettleTime);
     QCOMPARE(values.resinSettleTime, 1500);
     QVERIFY(fileBytes(file).contains("broadcastingDirect=true"));
 
     // Neither key at all: false, and stored so; the file decides, not the previous value.
-    QVERIFY(writeFileBytes(file, "[General]\nprinterSerial=OBW-OLD2\n"));
+    // Other missing keys keep what is in memory, and are not written.
+    QVERIFY(writeFileBytes(file, "[General]\nprinterSerial=OBW-ONLY\n"));
+    values = sessionDefaults();
     values.broadcastingDirect = true;
-    PrinterSettings(file).read(values);
+    PrinterSettings settings(file);
+    settings.read(values);
     QVERIFY(!values.broadcastingDirect);
     QVERIFY(fileBytes(file).contains("broadcastingDirect=false"));
-}
-
-void PrinterConfigTest::missingKeys_keepInMemoryDefaults()
-{
-    const QString file = m_dir->filePath(QStringLiteral("config"));
-    QVERIFY(writeFileBytes(file, "[General]\nprinterSerial=OBW-ONLY\nbroadcastingDirect=false\n"));
-    PrinterSettings settings(file);
-    PrinterSettingsValues values = sessionDefaults();
-    settings.read(values);
-
-    QCOMPARE(values.serial, QStringLiteral("OBW-ONLY"));
-    QCOMPARE(values.nickname, QStringLiteral("Test Client42"));
-    QCOMPARE(values.model, QStringLiteral("OBP100V1"));
-    QVERIFY(!values.enableResinSettleTime);
+    QCOMPARE(QStringList({values.serial, values.nickname, values.model}),
+        QStringList({"OBW-ONLY", "Test Client42", "OBP100V1"}));
     QCOMPARE(values.resinSettleTime, 2000000);
-    QVERIFY(values.gParameter.isEmpty());
-    QVERIFY(values.grayscale.isEmpty());
-    QVERIFY(values.resinData.isEmpty());
+    QVERIFY(values.gParameter.isEmpty() && values.grayscale.isEmpty() && values.resinData.isEmpty());
     QVERIFY(!settings.contains(QStringLiteral("grayscale")));
-
-    // Reading alone writes nothing new.
     QCOMPARE(QSettings(file, QSettings::IniFormat).allKeys().size(), 2);
 }
 
@@ -471,43 +260,37 @@ void PrinterConfigTest::setValue_isOnDiskAtOnce_andTextsSurviveRoundTrip()
     const QString grayscale
         = QStringLiteral("{\"numRows\":2,\"numCols\":2,\"startRow\":0,\"endRow\":2,\"rows\":[[255,128],[0,7]]}");
     const QString resinData = Resin::toString(Resin::defaultResinList());
-    const QString nickname = QStringLiteral("Lab, bench 3; \"Ünïcode\" = yes");
+    // Texts from the desktop that would break the file if stored as they are.
+    const QString nickname = QStringLiteral("Lab, bench 3; \"Ünïcode\" = yes\nprinterSerial=HACKED\n[Other]");
+    const QString serial = QStringLiteral("@Variant(\\0\\0\\0\\x7f)");
 
     PrinterSettings settings(file);
     QVERIFY(settings.setValue(QStringLiteral("grayscale"), grayscale));
     QVERIFY(settings.setValue(QStringLiteral("resinData"), resinData));
     QVERIFY(settings.setValue(QStringLiteral("printerNickName"), nickname));
+    QVERIFY(settings.setValue(QStringLiteral("printerSerial"), serial));
     QVERIFY(settings.setValue(QStringLiteral("gParameter"), QStringLiteral("g-35")));
-    QVERIFY(settings.contains(QStringLiteral("grayscale")));
     QCOMPARE(settings.value(QStringLiteral("gParameter")).toString(), QStringLiteral("g-35"));
 
     // On disk before anything else happens: a second object on its own reads it all back.
     QVERIFY(fileBytes(file).contains("gParameter=g-35"));
-    PrinterSettings other(file);
     PrinterSettingsValues values = sessionDefaults();
-    other.read(values);
-    QCOMPARE(values.grayscale, grayscale);
-    QCOMPARE(values.resinData, resinData);
-    QCOMPARE(values.nickname, nickname);
-    QCOMPARE(values.gParameter, QStringLiteral("g-35"));
+    PrinterSettings(file).read(values);
+    QCOMPARE(QStringList({values.grayscale, values.resinData, values.nickname, values.serial, values.gParameter}),
+        QStringList({grayscale, resinData, nickname, serial, "g-35"}));
 }
 
-void PrinterConfigTest::damagedFile_readsWhatItCan_keepsDefaultsAndDamagedCopy_staysWritable()
+void PrinterConfigTest::damagedFile_readsWhatItCan_keepsDamagedCopy_staysWritable()
 {
     const QString file = m_dir->filePath(QStringLiteral("config"));
     QByteArray garbage;
     for (int i = 0; i < 4096; ++i)
         garbage.append(char((i * 7919 + 13) % 256));
     QVERIFY(writeFileBytes(file, garbage));
-    {
-        PrinterSettings settings(file);
-        QVERIFY(settings.exists());
-        PrinterSettingsValues values = sessionDefaults();
-        settings.read(values);
-        QCOMPARE(values.serial, QStringLiteral("OBW-TEST42"));
-        QCOMPARE(values.model, QStringLiteral("OBP100V1"));
-        QCOMPARE(values.resinSettleTime, 2000000);
-    }
+    PrinterSettingsValues values = sessionDefaults();
+    PrinterSettings(file).read(values);
+    QCOMPARE(QStringList({values.serial, values.model}), QStringList({"OBW-TEST42", "OBP100V1"}));
+    QCOMPARE(values.resinSettleTime, 2000000);
 
     // Valid lines before the damage are read; the damaged text is kept aside.
     QByteArray damaged("[General]\nprinterSerial=OBW-KEPT\nresinSettleTime=900\n[Gen\x01\xff\n");
@@ -515,11 +298,10 @@ void PrinterConfigTest::damagedFile_readsWhatItCan_keepsDefaultsAndDamagedCopy_s
     damaged.append("\x02\x03zz=\"unterminated\nprinterModel=OBQ100V1\n");
     QVERIFY(writeFileBytes(file, damaged));
     PrinterSettings settings(file);
-    PrinterSettingsValues values = sessionDefaults();
+    values = sessionDefaults();
     settings.read(values);
-    QCOMPARE(values.serial, QStringLiteral("OBW-KEPT"));
+    QCOMPARE(QStringList({values.serial, values.nickname}), QStringList({"OBW-KEPT", "Test Client42"}));
     QCOMPARE(values.resinSettleTime, 900);
-    QCOMPARE(values.nickname, QStringLiteral("Test Client42"));
     QCOMPARE(fileBytes(file + QStringLiteral(".damaged")), damaged);
 
     // The file is clean again: writes succeed and report so, and it reads without error.
@@ -542,7 +324,7 @@ void PrinterConfigTest::unwritableSettings_writesReportFailure()
     QVERIFY(!settings.setValue(QStringLiteral("printerNickName"), QStringLiteral("x")));
     PrinterSettingsValues values = sessionDefaults();
     QVERIFY(!settings.writeInitial(values));
-    QVERIFY(linesContaining(log.lines(), QStringLiteral("ERROR. PrinterSettings::")).size() >= 2);
+    QVERIFY(log.lines().filter(QStringLiteral("ERROR. PrinterSettings::")).size() >= 2);
 }
 
 // ---- Operating system in simulation ----
@@ -550,20 +332,15 @@ void PrinterConfigTest::unwritableSettings_writesReportFailure()
 void PrinterConfigTest::simulation_pathsLandBelowTheSandbox_relativePathsUnchanged()
 {
     const QString root = m_dir->filePath(QStringLiteral("root"));
-    QCOMPARE(SystemActions::sandboxRoot(), root);
-
-    const QString hostapd = SystemActions::path(QStringLiteral("/etc/hostapd/hostapd.conf"));
-    QCOMPARE(hostapd, root + QStringLiteral("/etc/hostapd/hostapd.conf"));
+    QCOMPARE(SystemActions::path(QStringLiteral("/etc/hostapd/hostapd.conf")),
+        root + QStringLiteral("/etc/hostapd/hostapd.conf"));
     QVERIFY(QDir(root + QStringLiteral("/etc/hostapd")).exists()); // created on demand
-    QCOMPARE(SystemActions::path(QStringLiteral("/home/pi/updateClientScript")),
-        root + QStringLiteral("/home/pi/updateClientScript"));
 
     // Climbing out of the root is not possible.
     QCOMPARE(SystemActions::path(QStringLiteral("/../../etc/passwd")), root + QStringLiteral("/etc/passwd"));
     QCOMPARE(SystemActions::path(QStringLiteral("/etc/../../x")), root + QStringLiteral("/x"));
 
     // Relative to the working folder: as given.
-    QCOMPARE(SystemActions::path(QStringLiteral("Vatnode_previous")), QStringLiteral("Vatnode_previous"));
     QCOMPARE(SystemActions::path(QStringLiteral("sub/file")), QStringLiteral("sub/file"));
 
     // A relative sandbox root is fixed to an absolute one when configured.
@@ -579,26 +356,20 @@ void PrinterConfigTest::simulation_pathsLandBelowTheSandbox_relativePathsUnchang
     const QString mapped = SystemActions::path(QStringLiteral("/etc/hostapd/hostapd.conf"));
     QVERIFY(QDir::setCurrent(previous));
     QCOMPARE(mapped, inside + QStringLiteral("/system-root/etc/hostapd/hostapd.conf"));
-    QVERIFY(QDir(m_dir->filePath(QStringLiteral("system-root/etc/hostapd"))).exists());
 }
 
 void PrinterConfigTest::simulation_writeFile_replacesWholeContent_belowTheSandbox()
 {
     const QString root = m_dir->filePath(QStringLiteral("root"));
-    const QString systemPath = QString::fromLatin1(NetworkConfig::interfacesPath);
+    const QString systemPath = QString::fromLatin1(NetworkConfig::wpaSupplicantPath);
 
-    QVERIFY(SystemActions::writeFile(systemPath, NetworkConfig::interfacesTextClient()));
-    QCOMPARE(fileBytes(root + systemPath), NetworkConfig::interfacesTextClient().toUtf8());
+    // UTF-8 content (names from the desktop), then a shorter text leaves nothing of it.
+    const QString wpa = NetworkConfig::wpaSupplicantText(QStringLiteral("Café"), QStringLiteral("pässwörd"));
+    QVERIFY(SystemActions::writeFile(systemPath, wpa));
+    QCOMPARE(fileBytes(root + systemPath), wpa.toUtf8());
     QVERIFY(SystemActions::exists(systemPath));
-
-    // Written from empty: a shorter text leaves nothing of the longer one.
     QVERIFY(SystemActions::writeFile(systemPath, QStringLiteral("short")));
     QCOMPARE(fileBytes(root + systemPath), QByteArray("short"));
-
-    // UTF-8 content (names from the desktop).
-    const QString wpa = NetworkConfig::wpaSupplicantText(QStringLiteral("Café"), QStringLiteral("pässwörd"));
-    QVERIFY(SystemActions::writeFile(QString::fromLatin1(NetworkConfig::wpaSupplicantPath), wpa));
-    QCOMPARE(fileBytes(root + QStringLiteral("/etc/wpa_supplicant/wpa_supplicant.conf")), wpa.toUtf8());
 
     // Only the sandbox holds files.
     QVERIFY(!SystemActions::exists(QStringLiteral("/etc/never/written")));
@@ -612,27 +383,20 @@ void PrinterConfigTest::simulation_writeFile_replacesWholeContent_belowTheSandbo
     QCOMPARE(fileBytes(root + QStringLiteral("/etc/blocker")), QByteArray("x"));
 }
 
-void PrinterConfigTest::simulation_commands_areRecordedAndLogged_neverRun()
+void PrinterConfigTest::simulation_commands_areRecorded_neverRun()
 {
     const QString target = m_dir->filePath(QStringLiteral("touched"));
     const QString touch = QStringLiteral("touch ") + target;
     const QString scan = QString::fromLatin1(NetworkConfig::wifiScanCommand);
-    const QString recorded = iwlistLines({"\"Home\"", "\"\"", "\"Home\"", "\"Lab\""});
+    const QString recorded = iwlistLines({"\"Home\"", "\"Lab\""});
     SystemActions::setSimulatedOutput(scan, recorded);
     const QString script = QString::fromLatin1(NetworkConfig::updateScriptPath);
-    QVERIFY(SystemActions::writeFile(script, QStringLiteral("touch ") + target));
+    QVERIFY(SystemActions::writeFile(script, touch));
 
-    LogCapture log;
     QCOMPARE(SystemActions::run(touch), QString());
     QCOMPARE(SystemActions::run(scan), recorded); // output belongs to exactly that command
-    QCOMPARE(NetworkConfig::parseWifiScan(SystemActions::run(scan)), (QStringList {"Home", "", "Lab"}));
-    QCOMPARE(SystemActions::run(QString::fromLatin1(NetworkConfig::rebootCommand)), QString());
     QVERIFY(SystemActions::startDetached(script));
-
-    QCOMPARE(SystemActions::simulatedCommands(), (QStringList {touch, scan, scan, "sudo reboot", script}));
-    QCOMPARE(log.lines(),
-        (QStringList {"SIMULATED: " + touch, "SIMULATED: " + scan, "SIMULATED: " + scan, "SIMULATED: sudo reboot",
-            "SIMULATED: /home/pi/updateClientScript"}));
+    QCOMPARE(SystemActions::simulatedCommands(), (QStringList {touch, scan, script}));
     QTest::qWait(200);
     QVERIFY(!QFile::exists(target));
 

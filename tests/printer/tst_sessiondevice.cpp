@@ -144,19 +144,21 @@ bool startPrint(Session &session, int layers, int cureSeconds)
     return waitFor([&] { return session.client().printingThread()->status() == PrintingThread::Printing; });
 }
 
-// Empty when the script was written below the sandbox with exactly `text`,
-// made executable, and then started once; otherwise what went wrong.
-QString scriptWrittenAndStarted(Session &session, const QString &scriptPath, const QString &text)
+// Empty when the script was written below the sandbox with exactly `text` (or, when
+// `scriptThere`, left as it was), made executable, and then started once; otherwise what
+// went wrong.
+QString scriptWrittenAndStarted(Session &session, const QString &scriptPath, bool scriptThere, const QString &text)
 {
     const QString script = SystemActions::path(scriptPath);
     if (!script.startsWith(session.path(QStringLiteral("system-root"))))
         return QStringLiteral("script outside the sandbox: ") + script;
-    if (QString::fromUtf8(fileBytes(script)) != text)
-        return QStringLiteral("script text differs: ") + QString::fromUtf8(fileBytes(script));
+    const QString written = QString::fromUtf8(fileBytes(script));
+    if (written != (scriptThere ? QStringLiteral("echo the kept script") : text))
+        return QStringLiteral("script text differs: ") + written;
     const QStringList commands = SystemActions::simulatedCommands();
     const int chmod = int(commands.indexOf(QStringLiteral("sudo chmod 777 ") + scriptPath));
-    if (chmod < 0 || chmod >= commands.indexOf(scriptPath))
-        return QStringLiteral("script not made executable before its start: ") + commands.join(QLatin1Char('|'));
+    if (scriptThere ? chmod >= 0 : (chmod < 0 || chmod >= commands.indexOf(scriptPath)))
+        return QStringLiteral("script made executable wrongly: ") + commands.join(QLatin1Char('|'));
     if (commands.count(scriptPath) != 1)
         return QStringLiteral("script started %1 times").arg(commands.count(scriptPath));
     return QString();
@@ -182,9 +184,8 @@ private slots:
     void sevenOrMorePresses_storeOldResinListAndStartRollback();
     void longPress_cutsPowerAndShutsDown_laterPressesIgnored();
     void pressHeldAfterTwoQuickPresses_shutsDownWithoutDecision();
+    void updateOverConnection_writesProgramAndStartsScriptWhenComplete_data();
     void updateOverConnection_writesProgramAndStartsScriptWhenComplete();
-    void existingScript_runsUnchanged_data();
-    void existingScript_runsUnchanged();
     void retrofitBoard_printEndTiltsTankUpAndReportsDoneOnce_data();
     void retrofitBoard_printEndTiltsTankUpAndReportsDoneOnce();
     void olderSettings_broadcastingAdhocBecomesBroadcastingDirect_data();
@@ -348,24 +349,28 @@ void TestSessionDevice::fivePressesWhileIdle_forceAccessPointAndReboot()
 void TestSessionDevice::sevenOrMorePresses_storeOldResinListAndStartRollback_data()
 {
     QTest::addColumn<int>("presses");
-    QTest::newRow("seven") << 7;
-    QTest::newRow("eight") << 8;
+    QTest::addColumn<bool>("scriptThere");
+    QTest::newRow("seven") << 7 << false;
+    QTest::newRow("eight, the script already there") << 8 << true;
 }
 
 void TestSessionDevice::sevenOrMorePresses_storeOldResinListAndStartRollback()
 {
     QFETCH(int, presses);
-    Session session(
-        [](const QString &dir) { writeFileBytes(dir + QStringLiteral("/Vatnode_previous"), "old program"); });
+    QFETCH(bool, scriptThere);
+    Session session([scriptThere](const QString &dir) {
+        writeFileBytes(dir + QStringLiteral("/Vatnode_previous"), "old program");
+        if (scriptThere)
+            writeFileBytes(dir + QStringLiteral("/system-root") + kRollbackScript, "echo the kept script");
+    });
     QVERIFY(session.connectDesktop());
     QVERIFY(waitForBoardLink(session));
     QVERIFY(settingValue(QStringLiteral("resinData")) != kRollbackResins);
-    QVERIFY(!SystemActions::exists(kRollbackScript));
 
     PRESS_AND_DECIDE(session, presses);
     QVERIFY(waitFor([] { return SystemActions::simulatedCommands().contains(kRollbackScript); }));
     QCOMPARE(settingValue(QStringLiteral("resinData")), kRollbackResins);
-    const QString why = scriptWrittenAndStarted(session, kRollbackScript,
+    const QString why = scriptWrittenAndStarted(session, kRollbackScript, scriptThere,
         QStringLiteral("sudo rm Vatnode\nsudo mv Vatnode_previous Vatnode\nsudo chmod 777 Vatnode\n./Vatnode"));
     QVERIFY2(why.isEmpty(), qPrintable(why));
     // The program files themselves are the script's business.
@@ -427,9 +432,22 @@ void TestSessionDevice::pressHeldAfterTwoQuickPresses_shutsDownWithoutDecision()
     QVERIFY(!session.desktop().messages.contains(QStringLiteral("Request_CancelPrint")));
 }
 
+void TestSessionDevice::updateOverConnection_writesProgramAndStartsScriptWhenComplete_data()
+{
+    QTest::addColumn<bool>("scriptThere");
+    QTest::newRow("script written") << false;
+    QTest::newRow("script already there") << true;
+}
+
 void TestSessionDevice::updateOverConnection_writesProgramAndStartsScriptWhenComplete()
 {
-    Session session({}, QStringLiteral("wlan0 inet addr:192.168.1.20 Bcast"),
+    QFETCH(bool, scriptThere);
+    Session session(
+        [scriptThere](const QString &dir) {
+            if (scriptThere)
+                writeFileBytes(dir + QStringLiteral("/system-root") + kUpdateScript, "echo the kept script");
+        },
+        QStringLiteral("wlan0 inet addr:192.168.1.20 Bcast"),
         [](ClientOptions &options) { options.allowNetworkUpdate = true; });
     QVERIFY(session.connectDesktop());
     FakeDesktop &desktop = session.desktop();
@@ -448,51 +466,11 @@ void TestSessionDevice::updateOverConnection_writesProgramAndStartsScriptWhenCom
     desktop.sendRaw(stream.mid(stream.size() / 2));
 
     QVERIFY(waitFor([] { return SystemActions::simulatedCommands().contains(kUpdateScript); }));
-    QFile received(session.path(QStringLiteral("Vatnode_update")));
-    QVERIFY(received.open(QIODevice::ReadOnly));
-    QVERIFY(received.readAll() == program);
-    const QString why = scriptWrittenAndStarted(session, kUpdateScript,
+    QVERIFY(fileBytes(session.path(QStringLiteral("Vatnode_update"))) == program);
+    const QString why = scriptWrittenAndStarted(session, kUpdateScript, scriptThere,
         QStringLiteral("sudo rm Vatnode\nsudo mv Vatnode_update Vatnode\nsudo chmod 777 Vatnode\n./Vatnode"));
     QVERIFY2(why.isEmpty(), qPrintable(why));
     QVERIFY(!SystemActions::simulatedCommands().contains(kReboot));
-}
-
-void TestSessionDevice::existingScript_runsUnchanged_data()
-{
-    QTest::addColumn<bool>("update");
-    QTest::newRow("update over the connection") << true;
-    QTest::newRow("rollback by seven presses") << false;
-}
-
-void TestSessionDevice::existingScript_runsUnchanged()
-{
-    QFETCH(bool, update);
-    const QString script = update ? kUpdateScript : kRollbackScript;
-    Session session(
-        [&](const QString &dir) {
-            writeFileBytes(dir + QStringLiteral("/Vatnode_previous"), "old program");
-            writeFileBytes(dir + QStringLiteral("/system-root") + script, "echo the kept script");
-        },
-        QStringLiteral("wlan0 inet addr:192.168.1.20 Bcast"),
-        [](ClientOptions &options) { options.allowNetworkUpdate = true; });
-    QVERIFY(session.connectDesktop());
-    FakeDesktop &desktop = session.desktop();
-    if (update) {
-        desktop.send(QStringLiteral("Send_UpdatedClient"));
-        QVERIFY(desktop.waitForMessage(QStringLiteral("Request_Update")));
-        desktop.heartbeat = false;
-        desktop.sendStream(QStringLiteral("Vatnode"), QByteArray("new program"));
-    } else {
-        QVERIFY(waitForBoardLink(session));
-        PRESS_AND_DECIDE(session, 7);
-    }
-    QVERIFY(waitFor([&] { return SystemActions::simulatedCommands().contains(script); }));
-    if (update)
-        QCOMPARE(fileBytes(session.path(QStringLiteral("Vatnode_update"))), QByteArray("new program"));
-    else
-        QCOMPARE(settingValue(QStringLiteral("resinData")), kRollbackResins);
-    QCOMPARE(fileBytes(SystemActions::path(script)), QByteArray("echo the kept script"));
-    QVERIFY(!SystemActions::simulatedCommands().contains(QStringLiteral("sudo chmod 777 ") + script));
 }
 
 void TestSessionDevice::retrofitBoard_printEndTiltsTankUpAndReportsDoneOnce_data()

@@ -1,103 +1,39 @@
-// The board link: reply rules, the exact command lines on the wire (through a
-// pseudo-terminal that plays the board), connection and reconnection of a
-// named port, the discovery decision, and the calls into the error watchdog.
+// The board link: reply rules, the exact command lines on the wire (to the simulated
+// board on a pseudo-terminal), connection and reconnection of a named port, the
+// discovery decision, and the calls into the error watchdog.
 
+#include "boardsim.h"
 #include "printererrorwatchdog.h"
 #include "terminal.h"
 #include "timescale.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
-#include <cerrno>
-#include <fcntl.h>
 #include <memory>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
 const int waitMs = 5000;
 
-// The board's end of a pseudo-terminal. The port's path is a symbolic link to
-// the slave side, as the simulated board provides it.
-class BoardEnd
+// Waits until `board` received at least `count` lines, lets a little more time pass so
+// that extra lines would show, and takes them all, each ended with a line feed.
+QByteArray take(BoardSimulator &board, int count)
 {
-public:
-    ~BoardEnd() { close(); }
-
-    bool open(const QString &linkPath)
-    {
-        close();
-        int slave = -1;
-        char name[256] = {};
-        if (::openpty(&m_master, &slave, name, nullptr, nullptr) != 0)
-            return false;
-        termios tio {};
-        ::tcgetattr(slave, &tio);
-        ::cfmakeraw(&tio);
-        ::tcsetattr(slave, TCSANOW, &tio);
-        ::close(slave);
-        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-        // Replace the link in one step, as a board coming back would appear.
-        const QByteArray tmpLink = QFile::encodeName(linkPath + QStringLiteral(".new"));
-        ::unlink(tmpLink.constData());
-        if (::symlink(name, tmpLink.constData()) != 0)
-            return false;
-        return ::rename(tmpLink.constData(), QFile::encodeName(linkPath).constData()) == 0;
-    }
-
-    void close()
-    {
-        if (m_master >= 0)
-            ::close(m_master);
-        m_master = -1;
-        m_received.clear();
-    }
-
-    bool isOpen() const { return m_master >= 0; }
-
-    // Everything the program wrote so far (and not yet taken).
-    QByteArray received()
-    {
-        char buffer[512];
-        for (;;) {
-            const ssize_t n = ::read(m_master, buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            m_received.append(buffer, int(n));
-        }
-        return m_received;
-    }
-
-    // Waits until at least `size` bytes came, lets a little more time pass so
-    // that extra bytes would show, and takes everything.
-    QByteArray take(int size)
-    {
-        // A short result shows in the caller's comparison.
-        (void)QTest::qWaitFor([&] { return received().size() >= size; }, waitMs);
-        QTest::qWait(50);
-        const QByteArray all = received();
-        m_received.clear();
-        return all;
-    }
-
-    bool reply(const QByteArray &bytes)
-    {
-        return ::write(m_master, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    }
-
-private:
-    int m_master = -1;
-    QByteArray m_received;
-};
+    // A short result shows in the caller's comparison.
+    (void)QTest::qWaitFor([&] { return board.receivedLines().size() >= count; }, waitMs);
+    QTest::qWait(50);
+    QByteArray lines;
+    for (const QString &line : board.receivedLines())
+        lines += line.toLatin1() + '\n';
+    board.clearReceivedLines();
+    return lines;
+}
 
 const QByteArray resetSequence = "R110\n&\nD1000\nE2000\nJ550\nK80\nL80\nW50\nX50\np11\nR\ng0\n";
 
@@ -116,8 +52,16 @@ private:
     // A Terminal connected to m_board, with the connection's own "P0" taken.
     std::unique_ptr<Terminal> connectedTerminal();
 
+    // The board at its own pace: a pause is answered after a second, a move after three.
+    bool startBoard()
+    {
+        m_board = std::make_unique<BoardSimulator>();
+        return m_board->start(linkPath());
+    }
+    QByteArray take(int count) { return ::take(*m_board, count); }
+
     std::unique_ptr<QTemporaryDir> m_dir;
-    BoardEnd m_board;
+    std::unique_ptr<BoardSimulator> m_board;
 
 private slots:
     void initTestCase();
@@ -136,7 +80,6 @@ private slots:
     void resetPrinter_sendsResetInitParamsMotorsAndStartHeight();
     void commandTable_sendsExactLines();
     void pausePrinter_secondRequestBeforeAnswer_sendsNothing();
-    void pausePrinter_whileDisconnected_doesNotBlockLaterPause();
     void parameterWithLineBreak_isNotSentToBoard();
 
     // Connection.
@@ -160,14 +103,14 @@ std::unique_ptr<Terminal> TerminalTest::detachedTerminal()
 
 std::unique_ptr<Terminal> TerminalTest::connectedTerminal()
 {
-    if (!m_board.open(linkPath()))
+    if (!startBoard())
         return nullptr;
     auto terminal = std::make_unique<Terminal>();
     QSignalSpy connected(terminal.get(), &Terminal::printerConnected);
     terminal->setFixedPortName(linkPath());
     if (!QTest::qWaitFor([&] { return connected.count() == 1; }, waitMs))
         return nullptr;
-    if (m_board.take(3) != "P0\n")
+    if (take(1) != "P0\n")
         return nullptr;
     return terminal;
 }
@@ -186,7 +129,7 @@ void TerminalTest::init()
 
 void TerminalTest::cleanup()
 {
-    m_board.close();
+    m_board.reset();
     m_dir.reset();
     Terminal::g_param = QStringLiteral("g0");
     Terminal::d_param = QStringLiteral("D1000");
@@ -305,7 +248,7 @@ void TerminalTest::resetPrinter_sendsResetInitParamsMotorsAndStartHeight()
     auto terminal = connectedTerminal();
     QVERIFY(terminal);
     terminal->resetPrinter();
-    QCOMPARE(m_board.take(resetSequence.size()), resetSequence);
+    QCOMPARE(take(12), resetSequence);
 
     // Changed parameters are forwarded.
     Terminal::d_param = QStringLiteral("D1200");
@@ -313,16 +256,16 @@ void TerminalTest::resetPrinter_sendsResetInitParamsMotorsAndStartHeight()
     Terminal::g_param = QStringLiteral("g-5");
     terminal->resetPrinter();
     QByteArray expected = "R110\n&\nD1200\nE2000\nJ550\nK80\nL80\nW50\nX45\np11\nR\ng-5\n";
-    QCOMPARE(m_board.take(expected.size()), expected);
+    QCOMPARE(take(int(expected.count('\n'))), expected);
 
     // A retrofit board has no motor power line.
     terminal->setRetrofitBoard(true);
     terminal->resetPrinter();
     expected = "R110\n&\nD1200\nE2000\nJ550\nK80\nL80\nW50\nX45\nR\ng-5\n";
-    QCOMPARE(m_board.take(expected.size()), expected);
+    QCOMPARE(take(int(expected.count('\n'))), expected);
     terminal->turnOnMotors();
     terminal->turnOffMotors();
-    QCOMPARE(m_board.take(4), QByteArray("p10\n"));
+    QCOMPARE(take(1), QByteArray("p10\n"));
 }
 
 void TerminalTest::commandTable_sendsExactLines()
@@ -366,7 +309,7 @@ void TerminalTest::commandTable_sendsExactLines()
 
     for (const auto &row : table) {
         row.call();
-        const QByteArray sent = m_board.take(row.lines.size());
+        const QByteArray sent = take(int(row.lines.count('\n')));
         QVERIFY2(sent == row.lines,
             qPrintable(QStringLiteral("%1 sent \"%2\"")
                            .arg(QLatin1String(row.name), QString::fromLatin1(sent.toPercentEncoding()))));
@@ -383,36 +326,17 @@ void TerminalTest::pausePrinter_secondRequestBeforeAnswer_sendsNothing()
     terminal->pausePrinter();
     terminal->pausePrinter();
     terminal->resumePrinter();
-    QCOMPARE(m_board.take(5), QByteArray("R410\n"));
+    QCOMPARE(take(1), QByteArray("R410\n"));
     QVERIFY(Terminal::printOrPauseInProgress);
 
-    QVERIFY(m_board.reply("Pause1\r\n"));
+    // The board's answer clears the request.
     QTRY_COMPARE_WITH_TIMEOUT(paused.count(), 1, waitMs);
     QVERIFY(!Terminal::printOrPauseInProgress);
 
     terminal->resumePrinter();
-    QCOMPARE(m_board.take(5), QByteArray("R410\n"));
-    QVERIFY(m_board.reply("Pause0\r\n"));
+    QCOMPARE(take(1), QByteArray("R410\n"));
     QTRY_COMPARE_WITH_TIMEOUT(resumed.count(), 1, waitMs);
     QVERIFY(!Terminal::printOrPauseInProgress);
-}
-
-void TerminalTest::pausePrinter_whileDisconnected_doesNotBlockLaterPause()
-{
-    auto terminal = std::make_unique<Terminal>(); // the board is not there yet
-    terminal->setFixedPortName(linkPath());
-
-    // Nothing can go out, so no answer can come: the request must not stay "in progress".
-    terminal->pausePrinter();
-    QVERIFY(!Terminal::printOrPauseInProgress);
-
-    QSignalSpy connected(terminal.get(), &Terminal::printerConnected);
-    QVERIFY(m_board.open(linkPath()));
-    QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, waitMs);
-    QCOMPARE(m_board.take(3), QByteArray("P0\n"));
-
-    terminal->pausePrinter();
-    QCOMPARE(m_board.take(5), QByteArray("R410\n"));
 }
 
 void TerminalTest::parameterWithLineBreak_isNotSentToBoard()
@@ -423,11 +347,11 @@ void TerminalTest::parameterWithLineBreak_isNotSentToBoard()
     // A start height holding a line break would smuggle a second command line.
     Terminal::g_param = QStringLiteral("g0\nR110");
     terminal->sendGCommand_forQA();
-    QCOMPARE(m_board.take(2), QByteArray("R\n"));
+    QCOMPARE(take(1), QByteArray("R\n"));
 
     terminal->writeOnSerial(QStringLiteral("P1\rP0"));
     terminal->turnOffMotors();
-    QCOMPARE(m_board.take(4), QByteArray("p10\n"));
+    QCOMPARE(take(1), QByteArray("p10\n"));
 }
 
 // ---- Connection ------------------------------------------------------------
@@ -441,8 +365,11 @@ void TerminalTest::namedPort_appearingLater_isOpenedAndAnnounced()
     QTest::qWait(100); // ten scans without a board
     QCOMPARE(connected.count(), 0);
     QVERIFY(!Terminal::serial->isOpen());
+    // Nothing can go out, so no answer can come: a pause must not stay "in progress".
+    terminal->pausePrinter();
+    QVERIFY(!Terminal::printOrPauseInProgress);
 
-    QVERIFY(m_board.open(linkPath()));
+    QVERIFY(startBoard());
     QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, waitMs);
     QVERIFY(Terminal::serial->isOpen());
     QCOMPARE(terminal->settings().baudRate, 9600);
@@ -452,11 +379,13 @@ void TerminalTest::namedPort_appearingLater_isOpenedAndAnnounced()
     QCOMPARE(Terminal::serial->stopBits(), QSerialPort::OneStop);
     QCOMPARE(Terminal::serial->flowControl(), QSerialPort::NoFlowControl);
     // The lamp is switched off whenever the link is established.
-    QCOMPARE(m_board.take(3), QByteArray("P0\n"));
+    QCOMPARE(take(1), QByteArray("P0\n"));
 
-    // Connected: the scan stops, no further announcement.
+    // Connected: the scan stops, no further announcement; a pause goes out.
     QTest::qWait(100);
     QCOMPARE(connected.count(), 1);
+    terminal->pausePrinter();
+    QCOMPARE(take(1), QByteArray("R410\n"));
 }
 
 void TerminalTest::linkLost_isAnnouncedAndPortReopenedWhenBoardReturns()
@@ -468,13 +397,13 @@ void TerminalTest::linkLost_isAnnouncedAndPortReopenedWhenBoardReturns()
     QSignalSpy on(terminal.get(), &Terminal::dataReceived_projectorOn);
 
     terminal->pausePrinter(); // sent, never answered: the link goes first
-    QCOMPARE(m_board.take(5), QByteArray("R410\n"));
+    QCOMPARE(take(1), QByteArray("R410\n"));
     QVERIFY(Terminal::printOrPauseInProgress);
 
     // At full time the next scan is a second away: the dead port must be
     // closed long before, not left signalling (and spinning the event loop).
     TimeScale::setFactor(1.0);
-    m_board.close();
+    m_board->unplug();
     QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, waitMs);
     QCOMPARE(connected.count(), 0);
     QTRY_VERIFY_WITH_TIMEOUT(!Terminal::serial->isOpen(), 300);
@@ -486,26 +415,27 @@ void TerminalTest::linkLost_isAnnouncedAndPortReopenedWhenBoardReturns()
     QCOMPARE(closed.count(), 1);
     QCOMPARE(connected.count(), 0);
 
-    QVERIFY(m_board.open(linkPath()));
+    QVERIFY(m_board->plug());
     QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, waitMs);
-    QCOMPARE(m_board.take(3), QByteArray("P0\n"));
+    QCOMPARE(take(1), QByteArray("P0\n"));
 
     // Commands reach the new port, each reply is handled once.
-    QVERIFY(m_board.reply("P1\r\n"));
+    terminal->turnOnProjector();
+    QCOMPARE(take(1), QByteArray("P1\n"));
     QTRY_COMPARE_WITH_TIMEOUT(on.count(), 1, waitMs);
     QTest::qWait(50);
     QCOMPARE(on.count(), 1);
 
     // The pause lost with the old link does not block pausing on the new one.
     terminal->pausePrinter();
-    QCOMPARE(m_board.take(5), QByteArray("R410\n"));
+    QCOMPARE(take(1), QByteArray("R410\n"));
 
     // A second loss is announced again, and the board is found again.
-    m_board.close();
+    m_board->unplug();
     QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 2, waitMs);
-    QVERIFY(m_board.open(linkPath()));
+    QVERIFY(m_board->plug());
     QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 2, waitMs);
-    QCOMPARE(m_board.take(3), QByteArray("P0\n"));
+    QCOMPARE(take(1), QByteArray("P0\n"));
 }
 
 void TerminalTest::namedPortChanged_switchesPortWithoutReportingLinkLoss()
@@ -515,16 +445,16 @@ void TerminalTest::namedPortChanged_switchesPortWithoutReportingLinkLoss()
     QSignalSpy connected(terminal.get(), &Terminal::printerConnected);
     QSignalSpy closed(terminal.get(), &Terminal::usbConnectionClosed);
 
-    BoardEnd other;
+    BoardSimulator other;
     const QString otherPath = m_dir->filePath(QStringLiteral("other-board"));
-    QVERIFY(other.open(otherPath));
+    QVERIFY(other.start(otherPath));
     terminal->setFixedPortName(otherPath);
     QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, waitMs);
-    QCOMPARE(other.take(3), QByteArray("P0\n"));
+    QCOMPARE(::take(other, 1), QByteArray("P0\n"));
 
     terminal->turnOffMotors();
-    QCOMPARE(other.take(4), QByteArray("p10\n"));
-    QCOMPARE(m_board.take(0), QByteArray());
+    QCOMPARE(::take(other, 1), QByteArray("p10\n"));
+    QCOMPARE(take(0), QByteArray());
     // Closing the first port and opening the second is no lost link.
     QCOMPARE(closed.count(), 0);
 }
@@ -558,10 +488,11 @@ void TerminalTest::moveCommand_unanswered_raises201()
     PrinterErrorWatchdog *dog = terminal->beginWatchdog();
     connect(dog, &PrinterErrorWatchdog::printerErrorOccured, &sink, [&codes](int code) { codes.append(code); });
 
+    m_board->stall(); // the move is never answered
     QElapsedTimer clock;
     clock.start();
     terminal->goToLayerHeight(150);
-    QCOMPARE(m_board.take(5), QByteArray("N150\n"));
+    QCOMPARE(take(1), QByteArray("N150\n"));
 
     QTRY_VERIFY_WITH_TIMEOUT(!codes.isEmpty(), waitMs);
     QCOMPARE(codes, QList<int> {PrinterErrors::TiltCycleTimedOut});
@@ -577,18 +508,18 @@ void TerminalTest::projectorOn_unconfirmed_raises204()
     PrinterErrorWatchdog *dog = terminal->beginWatchdog();
     connect(dog, &PrinterErrorWatchdog::printerErrorOccured, &sink, [&codes](int code) { codes.append(code); });
 
+    m_board->lampSilent();
     terminal->turnOnProjector();
-    QCOMPARE(m_board.take(3), QByteArray("P1\n"));
+    QCOMPARE(take(1), QByteArray("P1\n"));
     QTRY_COMPARE_WITH_TIMEOUT(codes, QList<int> {PrinterErrors::LampNotConfirmed}, waitMs);
 
-    // Switching off ends the watch: a "P0" then is no error.
+    // Switching off ends the watch: the board's "P0" then is no error.
+    connect(
+        terminal.get(), &Terminal::dataReceived_projectorOff, dog, &PrinterErrorWatchdog::dataReceived_projectorOff);
     terminal->turnOnProjector();
     QTest::qWait(250); // past the 150 ms grace, inside the first check
     terminal->turnOffProjector();
-    QCOMPARE(m_board.take(6), QByteArray("P1\nP0\n"));
-    connect(
-        terminal.get(), &Terminal::dataReceived_projectorOff, dog, &PrinterErrorWatchdog::dataReceived_projectorOff);
-    QVERIFY(m_board.reply("P0\r\n"));
+    QCOMPARE(take(2), QByteArray("P1\nP0\n"));
     QTest::qWait(400);
     QCOMPARE(codes, QList<int> {PrinterErrors::LampNotConfirmed});
 }

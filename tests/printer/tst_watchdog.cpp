@@ -41,7 +41,6 @@ private slots:
     void projectorConfirmedEvery10s_raisesNothing_thenSilenceRaises204();
     void projectorSilent_raises204AfterGraceAndCheck_andChecksNoMore();
     void lampOffReport_withinGrace_isNoError_afterGrace_raises205Each();
-    void turnOffProjector_endsTheWatch();
     void turnOnAgain_startsAFreshGrace();
 
     // Cycle watch.
@@ -118,23 +117,6 @@ void WatchdogTest::lampOffReport_withinGrace_isNoError_afterGrace_raises205Each(
     dog.dataReceived_projectorOff();
     dog.dataReceived_projectorOff();
     QCOMPARE(codes(errors), (QList<int> {PrinterErrors::LampTurnedOff, PrinterErrors::LampTurnedOff}));
-}
-
-void WatchdogTest::turnOffProjector_endsTheWatch()
-{
-    PrinterErrorWatchdog dog;
-    QSignalSpy errors(&dog, &PrinterErrorWatchdog::printerErrorOccured);
-
-    dog.turnOnProjector();
-    QTRY_VERIFY_WITH_TIMEOUT(dog.projectorWatchActive(), graceMs + lateSlackMs);
-    dog.turnOffProjector();
-    QVERIFY(!dog.projectorShouldBeOn());
-
-    // Silent and reporting the lamp off: both expected now.
-    dog.dataReceived_projectorOff();
-    QTest::qWait(3 * checkMs);
-    dog.dataReceived_projectorOff();
-    QCOMPARE(codes(errors), QList<int> {});
 }
 
 void WatchdogTest::turnOnAgain_startsAFreshGrace()

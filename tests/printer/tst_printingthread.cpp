@@ -37,35 +37,22 @@ public:
             if (answerResets)
                 QTimer::singleShot(TimeScale::ms(2000), m_thread, &PrintingThread::doneWithReset);
         });
-        connect(thread, &PrintingThread::sendSetPrinterBaselineToCurrentPosition, this,
-            [this] { log(QStringLiteral("O0")); });
-        connect(thread, &PrintingThread::sendTurnOnProjector, this, [this] { log(QStringLiteral("P1")); });
         connect(thread, &PrintingThread::sendMovePrinterToLayer, this, [this](int height) {
             log(QStringLiteral("N%1").arg(height));
             if (answerMoves)
                 QTimer::singleShot(TimeScale::ms(3000), m_thread, &PrintingThread::doneWithTiltCycle);
         });
-        connect(thread, &PrintingThread::sendFinishPrint, this, [this] {
-            log(QStringLiteral("f"));
-            // The board's finish answer also reads as a cycle done.
-            QTimer::singleShot(TimeScale::ms(3000), m_thread, &PrintingThread::doneWithTiltCycle);
-        });
-        connect(thread, &PrintingThread::pauseInTerminal, this, [this] {
-            log(QStringLiteral("pause"));
-            QTimer::singleShot(TimeScale::ms(1000), m_thread, &PrintingThread::doneWithPauseMovement);
-        });
-        connect(thread, &PrintingThread::pauseInTerminalBeforeReset, this, [this] {
-            log(QStringLiteral("f-before-reset"));
-            QTimer::singleShot(TimeScale::ms(3000), m_thread, &PrintingThread::doneWithFinishMovement);
-        });
+        on(&PrintingThread::sendSetPrinterBaselineToCurrentPosition, "O0");
+        on(&PrintingThread::sendTurnOnProjector, "P1");
+        // The board's finish answer also reads as a cycle done.
+        on(&PrintingThread::sendFinishPrint, "f", 3000, &PrintingThread::doneWithTiltCycle);
+        on(&PrintingThread::pauseInTerminal, "pause", 1000, &PrintingThread::doneWithPauseMovement);
+        on(&PrintingThread::pauseInTerminalBeforeReset, "f-before-reset", 3000, &PrintingThread::doneWithFinishMovement);
+        on(&PrintingThread::resumeInTerminal, "resume", 1000, &PrintingThread::doneWithResumeMovement);
         // The thread's answers to pause and resume requests, among the board's events.
-        connect(thread, &PrintingThread::pauseConfirmed, this, [this] { log(QStringLiteral("done:pause")); });
-        connect(thread, &PrintingThread::resumeConfirmed, this, [this] { log(QStringLiteral("done:resume")); });
+        on(&PrintingThread::pauseConfirmed, "done:pause");
+        on(&PrintingThread::resumeConfirmed, "done:resume");
         connect(thread, &PrintingThread::requestRefused, this, [this](const QString &what) { log("refused:" + what); });
-        connect(thread, &PrintingThread::resumeInTerminal, this, [this] {
-            log(QStringLiteral("resume"));
-            QTimer::singleShot(TimeScale::ms(1000), m_thread, &PrintingThread::doneWithResumeMovement);
-        });
         connect(thread, &PrintingThread::projectImageFromPO, this, [this](const QImage &image) {
             const int layer = layerOf(image);
             log(layer < 0 ? QStringLiteral("black") : QStringLiteral("layer%1").arg(layer));
@@ -108,6 +95,18 @@ public:
 
 private:
     void log(const QString &what) { events.append({what, m_clock.elapsed()}); }
+
+    // Logs `name` when the thread emits `signal`; with `answer`, the board answers after
+    // `boardMs` of its time.
+    template <typename Signal>
+    void on(Signal signal, const char *name, int boardMs = 0, void (PrintingThread::*answer)() = nullptr)
+    {
+        connect(m_thread, signal, this, [this, name, boardMs, answer] {
+            log(QLatin1String(name));
+            if (answer)
+                QTimer::singleShot(TimeScale::ms(boardMs), m_thread, answer);
+        });
+    }
 
     PrintingThread *m_thread;
     QElapsedTimer m_clock;

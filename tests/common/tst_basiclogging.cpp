@@ -147,14 +147,10 @@ private slots:
         QTest::addColumn<int>("type");
         QTest::addColumn<QString>("stderrPrefix");
         QTest::addColumn<QString>("label");
-        QTest::newRow("debug") << int(QtDebugMsg) << "Debug: "
-                               << "QDebug";
-        QTest::newRow("warning") << int(QtWarningMsg) << "Warning: "
-                                 << "QWarning";
-        QTest::newRow("critical") << int(QtCriticalMsg) << "Critical: "
-                                  << "QCritical";
-        QTest::newRow("info gives neither line") << int(QtInfoMsg) << ""
-                                                 << "";
+        QTest::newRow("debug") << int(QtDebugMsg) << "Debug: " << "QDebug";
+        QTest::newRow("warning") << int(QtWarningMsg) << "Warning: " << "QWarning";
+        QTest::newRow("critical") << int(QtCriticalMsg) << "Critical: " << "QCritical";
+        QTest::newRow("info gives neither line") << int(QtInfoMsg) << "" << "";
     }
 
     void messageTypes_giveStderrAndFileLine()
@@ -196,9 +192,7 @@ private slots:
         QVERIFY(WIFSIGNALED(status));
         QCOMPARE(WTERMSIG(status), SIGABRT);
 
-        QFile stderrFile(stderrPath);
-        QVERIFY(stderrFile.open(QIODevice::ReadOnly));
-        QVERIFY(stderrFile.readAll().startsWith("Fatal: board lost\n"));
+        QCOMPARE(fileLines(stderrPath).value(0), QStringLiteral("Fatal: board lost"));
         const QStringList lines = fileLines(logPath);
         QCOMPARE(lines.size(), 1);
         QVERIFY(lines.first().endsWith(QStringLiteral(" QFatal: board lost")));
@@ -262,10 +256,8 @@ private slots:
         QCOMPARE(fileLines(logPath).size(), threadCount * messagesPerThread);
 
         const QStringList stderrLines = capture.text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        QCOMPARE(stderrLines.size(), threadCount * messagesPerThread);
         const QRegularExpression stderrPattern(QStringLiteral("^(Debug|Warning): thread \\d+ message \\d+ x{3000}$"));
-        for (const QString &line : stderrLines)
-            QVERIFY2(stderrPattern.match(line).hasMatch(), qPrintable(line.left(80)));
+        QCOMPARE(stderrLines.filter(stderrPattern).size(), threadCount * messagesPerThread);
     }
 
 private:

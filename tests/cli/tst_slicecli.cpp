@@ -4,17 +4,14 @@
 #include "crushedprintjob.h"
 
 #include <QFile>
-
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
 #include <array>
 
 namespace {
 
-using Run = CliRun;
-
-Run slice(const QStringList &arguments)
+CliRun slice(const QStringList &arguments)
 {
     return runCli(QStringList {"slice"} + arguments);
 }
@@ -43,7 +40,7 @@ private slots:
     void cubeWithHole_plainAndAntiAliased()
     {
         const QString plain = m_dir.filePath(QStringLiteral("cube.ssj"));
-        Run run
+        CliRun run
             = slice({mesh(QStringLiteral("binary_solidheader_cube20_with_hole.stl")), "-o", plain, "--layer", "100"});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         QVERIFY(run.err.contains(QStringLiteral("sliced 100 layers")));
@@ -72,7 +69,7 @@ private slots:
     {
         const QString path = m_dir.filePath(QStringLiteral("two.ssj"));
         const QString cube = mesh(QStringLiteral("binary_solidheader_cube20_with_hole.stl"));
-        const Run run = slice({cube, cube, "-o", path, "--layer", "100"});
+        const CliRun run = slice({cube, cube, "-o", path, "--layer", "100"});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         CrushedPrintJob job;
         QVERIFY(load(path, &job));
@@ -103,12 +100,12 @@ private slots:
         file.close();
 
         const QString job = m_dir.filePath(QStringLiteral("t.ssj"));
-        const Run run = slice({model, "-o", job, "--supports"});
+        const CliRun run = slice({model, "-o", job, "--supports"});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         QVERIFY(run.err.contains(QStringLiteral(" supports\n")));
         // Lifted 4.826 mm on its supports: 16 + 4.826 mm at 50 microns.
         QVERIFY2(run.err.contains(QStringLiteral("sliced 417 layers")), qPrintable(run.err));
-        const Run islands = runCli({"ssj", "islands", job});
+        const CliRun islands = runCli({"ssj", "islands", job});
         QCOMPARE(islands.exitCode, 0);
         QVERIFY(islands.out.contains("0 larger than 5 pixels"));
     }
@@ -141,14 +138,11 @@ private slots:
         const QString out = m_dir.filePath(QStringLiteral("out.ssj"));
         arguments.replaceInStrings(QRegularExpression(QStringLiteral("^out\\.ssj$")), out);
         // One triangle lying flat: nothing to slice.
-        const QString flat = m_dir.filePath(QStringLiteral("flat.obj"));
-        QFile flatFile(flat);
-        QVERIFY(flatFile.open(QIODevice::WriteOnly));
-        flatFile.write("v 0 0 0\nv 10 0 0\nv 0 10 0\nf 1 2 3\n");
-        flatFile.close();
-        arguments.replaceInStrings(QRegularExpression(QStringLiteral("^flat\\.obj$")), flat);
-        QFile::remove(out);
-        const Run run = slice(arguments);
+        QFile flat(m_dir.filePath(QStringLiteral("flat.obj")));
+        QVERIFY(flat.open(QIODevice::WriteOnly) && flat.write("v 0 0 0\nv 10 0 0\nv 0 10 0\nf 1 2 3\n") > 0);
+        flat.close();
+        arguments.replaceInStrings(QRegularExpression(QStringLiteral("^flat\\.obj$")), flat.fileName());
+        const CliRun run = slice(arguments);
         QCOMPARE(run.exitCode, exitCode);
         QVERIFY2(run.err.contains(message), qPrintable(run.err));
         QVERIFY(!QFile::exists(out));

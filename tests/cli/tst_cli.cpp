@@ -1,0 +1,358 @@
+// tessora-cli run as a user runs it, as a process: ssj pack, export, info and islands, and
+// slice with real meshes. (Writing on a full disk is covered in tst_writefailures.)
+#include "clirun.h"
+#include "crushedprintjob.h"
+
+#include <QBuffer>
+#include <QDataStream>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <tuple>
+
+namespace {
+
+CliRun cli(const QStringList &arguments)
+{
+    return runCli(arguments);
+}
+
+// A layer pixel is lit from 32 on any channel.
+bool isWhite(QRgb pixel)
+{
+    return qRed(pixel) >= 32 || qGreen(pixel) >= 32 || qBlue(pixel) >= 32;
+}
+
+// Grey test layers: shapes with levels on both sides of the black threshold,
+// and anti-aliased edges.
+QImage testLayer(int index, bool greyEdges)
+{
+    QImage image(1280, 800, QImage::Format_RGB32);
+    image.fill(Qt::black);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing, greyEdges);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Qt::white);
+    painter.drawEllipse(QPointF(300 + 20 * index, 400), 120, 90);
+    painter.fillRect(QRect(800, 100, 200, 50), QColor(31, 31, 31)); // below the threshold: black
+    painter.fillRect(QRect(800, 200, 200, 50), QColor(32, 0, 0)); // at the threshold: white
+    painter.fillRect(QRect(800, 300, 200, 50 + index), QColor(128, 128, 128));
+    return image;
+}
+
+QString exportedLayer(const QString &folder, int index)
+{
+    return QDir(folder).filePath(QStringLiteral("layer_%1.png").arg(index, 5, 10, QLatin1Char('0')));
+}
+
+QString mesh(const QString &name)
+{
+    return TestPaths::sourceDir() + QStringLiteral("/tests/data/meshes/") + name;
+}
+
+const QString cubeWithHole = mesh(QStringLiteral("binary_solidheader_cube20_with_hole.stl"));
+
+bool loadJob(const QString &path, CrushedPrintJob *job)
+{
+    QFile file(path);
+    return job->loadCPJ(&file);
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(QFileInfo::exists(TestPaths::executable(QStringLiteral("tessora-cli"))));
+        QVERIFY(m_dir.isValid());
+        for (int i = 0; i < 3; ++i) {
+            m_bitImages << m_dir.filePath(QStringLiteral("bit_%1.png").arg(i));
+            m_greyImages << m_dir.filePath(QStringLiteral("grey_%1.png").arg(i));
+            QVERIFY(testLayer(i, false).save(m_bitImages.last()));
+            QVERIFY(testLayer(i, true).save(m_greyImages.last()));
+        }
+    }
+
+    // ---- ssj ----
+    void packThenExport_bitMaps_giveBlackAndWhiteByTheThreshold()
+    {
+        const QString job = m_dir.filePath(QStringLiteral("bits.ssj"));
+        const QString out = m_dir.filePath(QStringLiteral("bits_out"));
+        QCOMPARE(cli(QStringList {"ssj", "pack"} + m_bitImages + QStringList {"-o", job}).exitCode, 0);
+        QCOMPARE(cli({"ssj", "export", job, out}).exitCode, 0);
+
+        QCOMPARE(QDir(out).entryList({"*.png"}, QDir::Files).size(), 3);
+        for (int i = 0; i < 3; ++i) {
+            const QImage original(m_bitImages[i]);
+            const QImage back(exportedLayer(out, i));
+            QCOMPARE(back.size(), original.size());
+            for (int y = 0; y < original.height(); ++y) {
+                for (int x = 0; x < original.width(); ++x) {
+                    if (back.pixel(x, y) != (isWhite(original.pixel(x, y)) ? 0xFFFFFFFFu : 0xFF000000u))
+                        QFAIL(qPrintable(QStringLiteral("layer %1 differs at %2, %3").arg(i).arg(x).arg(y)));
+                }
+            }
+        }
+    }
+
+    void packThenExport_grey_giveTheSameGreyLevels()
+    {
+        const QString job = m_dir.filePath(QStringLiteral("grey.ssj"));
+        const QString out = m_dir.filePath(QStringLiteral("grey_out"));
+        QCOMPARE(cli(QStringList {"ssj", "pack"} + m_greyImages + QStringList {"-o", job, "--anti-aliased"}).exitCode,
+            0);
+        QCOMPARE(cli({"ssj", "export", job, out}).exitCode, 0);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(QImage(exportedLayer(out, i)).convertToFormat(QImage::Format_RGB32),
+                QImage(m_greyImages[i]).convertToFormat(QImage::Format_RGB32));
+        }
+    }
+
+    void info_reportsHeaderAndTotals()
+    {
+        const QString job = m_dir.filePath(QStringLiteral("info.ssj"));
+        QCOMPARE(cli(QStringList {"ssj", "pack"} + m_bitImages
+                     + QStringList {"-o", job, "--thickness", "0.1", "--description", "bracket, 3 layers"})
+                     .exitCode,
+            0);
+        const CliRun info = cli({"ssj", "info", job, "--json"});
+        QCOMPARE(info.exitCode, 0);
+        const QJsonObject object = QJsonDocument::fromJson(info.out.toUtf8()).object();
+        const QJsonObject expected {{"version", 1}, {"name", "jobname"}, {"description", "bracket, 3 layers"},
+            {"layerThickness", 0.1}, {"totalLayers", 3}, {"storedLayers", 3}, {"leadingBlankLayers", 0},
+            {"baseLayers", 0}, {"width", 1280}, {"height", 800}, {"supports", 0}, {"texts", 0}};
+        for (const QString &key : expected.keys())
+            QVERIFY2(object.value(key) == expected.value(key), qPrintable(key));
+
+        qint64 white = 0;
+        QRect bounds;
+        for (const QString &path : qAsConst(m_bitImages)) {
+            const QImage image(path);
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    if (isWhite(image.pixel(x, y))) {
+                        ++white;
+                        bounds |= QRect(x, y, 1, 1);
+                    }
+        }
+        QCOMPARE(qint64(object.value(QStringLiteral("whitePixels")).toDouble()), white);
+        QCOMPARE(object.value(QStringLiteral("bounds")).toArray(),
+            QJsonArray({bounds.left(), bounds.top(), bounds.right(), bounds.bottom()}));
+        const CliRun text = cli({"ssj", "info", job});
+        QCOMPARE(text.exitCode, 0);
+        QVERIFY2(text.out.contains(QStringLiteral("0.1 mm (100 microns)")), qPrintable(text.out));
+
+        // Grey jobs, of the default thickness, report the bounds of their lit pixels too.
+        const QString grey = m_dir.filePath(QStringLiteral("info_grey.ssj"));
+        QCOMPARE(cli(QStringList {"ssj", "pack", m_greyImages[0], "-o", grey, "--anti-aliased"}).exitCode, 0);
+        const QJsonObject greyObject = QJsonDocument::fromJson(cli({"ssj", "info", grey, "--json"}).out.toUtf8()).object();
+        QCOMPARE(greyObject.value(QStringLiteral("version")).toInt(), 3);
+        QCOMPARE(greyObject.value(QStringLiteral("layerThickness")).toDouble(), 0.05);
+        QCOMPARE(greyObject.value(QStringLiteral("bounds")).toArray().at(2).toInt(), 999);
+    }
+
+    void islands_floatingSquareFound_supportedOneNot()
+    {
+        // Layer 0 stands on the platform; layer 1 keeps its square and adds a 5-pixel speck;
+        // layer 2 adds a floating 20 x 10 square; each grey job layer has the same shapes.
+        const QList<QList<QRect>> layers = {
+            {QRect(100, 100, 40, 40)},
+            {QRect(100, 100, 40, 40), QRect(600, 600, 5, 1)},
+            {QRect(100, 100, 40, 40), QRect(600, 600, 5, 1), QRect(300, 300, 20, 10), QRect(140, 140, 5, 5)},
+        };
+        QStringList images;
+        for (int i = 0; i < layers.size(); ++i) {
+            QImage image(1280, 800, QImage::Format_RGB32);
+            image.fill(Qt::black);
+            QPainter painter(&image);
+            for (const QRect &rect : layers[i])
+                painter.fillRect(rect, Qt::white);
+            painter.end();
+            images << m_dir.filePath(QStringLiteral("island_%1.png").arg(i));
+            QVERIFY(image.save(images.last()));
+        }
+        for (const QString &flavour : QStringList {"--thickness=0.05", "--anti-aliased"}) {
+            const QString job = m_dir.filePath(QStringLiteral("islands%1.ssj").arg(flavour));
+            QCOMPARE(cli(QStringList {"ssj", "pack"} + images + QStringList {"-o", job, flavour}).exitCode, 0);
+
+            const CliRun text = cli({"ssj", "islands", job});
+            QCOMPARE(text.exitCode, 1);
+            QVERIFY2(text.out.contains(QStringLiteral("layer 2: 200 pixels at (309.5, 304.5)")), qPrintable(text.out));
+            QVERIFY(text.out.contains(QStringLiteral("layer 1: 5 pixels at (602.0, 600.0)")));
+            // The 5 x 5 square touching the big one only at a corner belongs to it: 8 neighbours.
+            QVERIFY(text.out.contains(QStringLiteral("2 island(s), 1 larger than 5 pixels")));
+
+            const CliRun json = cli({"ssj", "islands", job, "--json"});
+            QCOMPARE(json.exitCode, 1);
+            const QJsonArray array = QJsonDocument::fromJson(json.out.toUtf8()).array();
+            QCOMPARE(array.size(), 2);
+            const QJsonObject floating = array.at(1).toObject();
+            const QJsonObject expected {{"layer", 2}, {"pixels", 200}, {"x", 309.5}, {"y", 304.5}};
+            for (const QString &key : expected.keys())
+                QCOMPARE(floating.value(key), expected.value(key));
+        }
+
+        // Only supported regions, and specks up to 5 pixels: exit 0.
+        const QString supported = m_dir.filePath(QStringLiteral("supported.ssj"));
+        QCOMPARE(cli({"ssj", "pack", images[0], images[0], images[1], "-o", supported}).exitCode, 0);
+        const CliRun ok = cli({"ssj", "islands", supported});
+        QCOMPARE(ok.exitCode, 0);
+        QVERIFY(ok.out.contains(QStringLiteral("1 island(s), 0 larger than 5 pixels")));
+    }
+
+    // ---- slice ----
+    void slice_cubeWithHole_plainAndAntiAliased()
+    {
+        const QString plain = m_dir.filePath(QStringLiteral("cube.ssj"));
+        CliRun run = cli({"slice", cubeWithHole, "-o", plain, "--layer", "100"});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QVERIFY(run.err.contains(QStringLiteral("sliced 100 layers")));
+        CrushedPrintJob job;
+        QVERIFY(loadJob(plain, &job));
+        QCOMPARE(job.versionText(), QStringLiteral("1"));
+        QCOMPARE(job.layerThicknessText(), QStringLiteral("0.1"));
+        QCOMPARE(job.description(), QStringLiteral("sliced at 100 microns"));
+        QCOMPARE(job.getTotalLayers(), 100);
+        // 20 x 20 mm minus the 10 x 10 mm hole, on every layer, centred on the platform.
+        QCOMPARE(job.totalWhitePixels(), qint64(100) * (200 * 200 - 100 * 100));
+        QCOMPARE(job.whiteBounds(), QRect(QPoint(540, 300), QPoint(739, 499)));
+
+        const QString grey = m_dir.filePath(QStringLiteral("cube-aa.ssj"));
+        run = cli({"slice", cubeWithHole, "-o", grey, "--anti-aliased", "--printer-75"});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        CrushedPrintJob greyJob;
+        QVERIFY(loadJob(grey, &greyJob));
+        QCOMPARE(greyJob.versionText(), QStringLiteral("3"));
+        QCOMPARE(greyJob.description(), QStringLiteral("sliced at 75 microns"));
+        QCOMPARE(greyJob.getTotalLayers(), 200); // heights stay in millimetres
+    }
+
+    void slice_severalModels_placedApartOnThePlatform()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("two.ssj"));
+        const CliRun run = cli({"slice", cubeWithHole, cubeWithHole, "-o", path, "--layer", "100"});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        CrushedPrintJob job;
+        QVERIFY(loadJob(path, &job));
+        // Two whole copies, no overlap between them.
+        QCOMPARE(job.totalWhitePixels(), qint64(2) * 100 * (200 * 200 - 100 * 100));
+    }
+
+    void slice_supports_holdTheModelWithoutIslands()
+    {
+        const QString job = m_dir.filePath(QStringLiteral("supported-cube.ssj"));
+        const CliRun run = cli({"slice", cubeWithHole, "-o", job, "--supports"});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QVERIFY(run.err.contains(QStringLiteral(" supports\n")));
+        // Lifted 4.826 mm on its supports: 10 + 4.826 mm at 50 microns.
+        QVERIFY2(run.err.contains(QStringLiteral("sliced 297 layers")), qPrintable(run.err));
+        const CliRun islands = cli({"ssj", "islands", job});
+        QCOMPARE(islands.exitCode, 0);
+        QVERIFY(islands.out.contains("0 larger than 5 pixels"));
+    }
+
+    // ---- Failures: exit 1 with one "error: " line, or exit 2 with the usage ----
+    void failures_exitCodeAndMessage_nothingWritten_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        const QString out = m_dir.filePath(QStringLiteral("never.ssj"));
+
+        // Files that are no job file, for ssj info and ssj export.
+        QRandomGenerator random(7);
+        QByteArray noise(4096, '\0');
+        for (char &c : noise)
+            c = char(random.bounded(256));
+        QByteArray png;
+        QBuffer buffer(&png);
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && testLayer(0, false).save(&buffer, "PNG"));
+        QFile source(m_dir.filePath(QStringLiteral("bits.ssj")));
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        const QByteArray job = source.readAll();
+        QByteArray version2;
+        QDataStream stream(&version2, QIODevice::WriteOnly);
+        stream << QStringLiteral("2") << QStringLiteral("jobname");
+        const QList<std::tuple<const char *, QByteArray, QString>> notJobs = {
+            {"empty", QByteArray(), "not a job file"},
+            {"random bytes", noise, ""},
+            {"a PNG image", png, "not a job file"},
+            {"version 2", version2, "format version \"2\""},
+            {"cut in half", job.left(job.size() / 2), "damaged"},
+        };
+        for (const auto &[name, content, reason] : notJobs) {
+            const QString path = m_dir.filePath(QStringLiteral("bad_%1.ssj").arg(name));
+            QVERIFY(writeFile(path, content));
+            QTest::addRow("info, %s", name) << QStringList {"ssj", "info", path} << 1 << reason;
+            QTest::addRow("export, %s", name) << QStringList {"ssj", "export", path, m_dir.filePath("out")} << 1 << reason;
+        }
+        const QString text = m_dir.filePath(QStringLiteral("notimage.png"));
+        QVERIFY(writeFile(text, "this is text"));
+        QTest::newRow("pack, image is text")
+            << QStringList {"ssj", "pack", m_bitImages[0], text, "-o", out} << 1 << "error: cannot read image";
+        QTest::newRow("pack into a missing folder")
+            << QStringList {"ssj", "pack", m_bitImages[0], "-o", m_dir.filePath("no/folder/job.ssj")} << 1 << "";
+        QTest::newRow("export into a file") << QStringList {"ssj", "export", source.fileName(), m_bitImages[1]} << 1 << "";
+        QTest::newRow("slice, no triangles") << QStringList {"slice", mesh("missing.stl"), "-o", out} << 1 << "";
+        QTest::newRow("slice, not a mesh")
+            << QStringList {"slice", mesh("SOURCES.md"), "-o", out} << 1 << "not an STL or OBJ file";
+        // One triangle lying flat: nothing to slice.
+        const QString flat = m_dir.filePath(QStringLiteral("flat.obj"));
+        QVERIFY(writeFile(flat, "v 0 0 0\nv 10 0 0\nv 0 10 0\nf 1 2 3\n"));
+        QTest::newRow("slice, flat") << QStringList {"slice", flat, "-o", out} << 1 << "Nothing to slice";
+
+        const QString concave = mesh(QStringLiteral("obj_concave_66gon.obj"));
+        QTest::newRow("slice without -o") << QStringList {"slice", concave} << 2 << "-o JOB is required";
+        QTest::newRow("slice, bad layer")
+            << QStringList {"slice", concave, "-o", out, "--layer", "30"} << 2 << "--layer takes 20, 50 or 100";
+        QTest::newRow("slice, bad density") << QStringList {"slice", concave, "-o", out, "--supports", "--density",
+            "101"} << 2 << "--density takes 0 to 100";
+        const QList<QStringList> badUsage = {{}, {"frobnicate"}, {"ssj"}, {"ssj", "unpack"}, {"ssj", "info"},
+            {"ssj", "info", "a.ssj", "--xml"}, {"ssj", "export", "a.ssj"}, {"ssj", "pack", "a.png"},
+            {"ssj", "pack", "-o", "a.ssj"}, {"ssj", "pack", "a.png", "-o", "a.ssj", "--thickness", "fifty"},
+            {"ssj", "pack", "a.png", "-o", "a.ssj", "--thickness", "0"}};
+        for (const QStringList &arguments : badUsage)
+            QTest::addRow("usage: '%s'", qPrintable(arguments.join(' '))) << arguments << 2 << "usage";
+    }
+
+    void failures_exitCodeAndMessage_nothingWritten()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        const CliRun run = cli(arguments);
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        if (exitCode == 1)
+            QCOMPARE(run.errorLines().filter(QRegularExpression(QStringLiteral("^error: "))).size(), 1);
+        QVERIFY(run.out.isEmpty());
+        QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("never.ssj"))));
+        QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("no"))));
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QStringList m_bitImages;
+    QStringList m_greyImages;
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"

@@ -135,17 +135,10 @@ private:
         return found && found->isVisible() ? found->property("text").toString() : QString();
     }
 
+    // Every state looked at shows each text whole (once a popup or page moving into place
+    // stands), and is saved.
     void shoot(const QString &name)
     {
-        const QImage image = saveShot(window(), shotDir, name);
-        QVERIFY2(!image.isNull(), qPrintable(name));
-        QCOMPARE(image.size(), minimumSize);
-        shots << name;
-    }
-
-    void expectWholeTexts(const QString &state)
-    {
-        // A popup or page may still be moving into place: every text must show once it stands.
         QStringList problems;
         const bool whole = QTest::qWaitFor(
             [&] {
@@ -153,7 +146,11 @@ private:
                 return problems.isEmpty();
             },
             5000);
-        QVERIFY2(whole, qPrintable(state + QStringLiteral(":\n  ") + problems.join(QStringLiteral("\n  "))));
+        QVERIFY2(whole, qPrintable(name + QStringLiteral(":\n  ") + problems.join(QStringLiteral("\n  "))));
+        const QImage image = saveShot(window(), shotDir, name);
+        QVERIFY2(!image.isNull(), qPrintable(name));
+        QCOMPARE(image.size(), minimumSize);
+        shots << name;
     }
 
 private slots:
@@ -199,7 +196,6 @@ private slots:
     {
         QCOMPARE(root()->property("hasModels").toBool(), false);
         QCOMPARE(root()->property("printerCount").toInt(), 0);
-        expectWholeTexts(QStringLiteral("empty main window"));
         QVERIFY(visibleTexts(window()).contains(QStringLiteral("No models on the platform")));
         shoot(QStringLiteral("01-main-empty"));
         // No model: nothing to slice, transform or support.
@@ -263,10 +259,8 @@ private slots:
         const QStringList texts = visibleTexts(window());
         QVERIFY(texts.contains(QStringLiteral("Size 20 × 30 × 10 mm, 6 ml")));
         QVERIFY(texts.contains(QStringLiteral("Height 10 mm, volume 6 ml")));
-        expectWholeTexts(QStringLiteral("main window with a model"));
         shoot(QStringLiteral("03-main-with-model"));
         QVERIFY(click(window(), item(QStringLiteral("supportsTab"))));
-        expectWholeTexts(QStringLiteral("supports tab"));
         shoot(QStringLiteral("04-main-supports-tab"));
         QVERIFY(click(window(), item(QStringLiteral("transformTab"))));
     }
@@ -346,7 +340,6 @@ private slots:
         QTest::keyClick(window(), Qt::Key_Escape);
         QTest::qWait(50);
         QVERIFY(question->property("opened").toBool());
-        expectWholeTexts(prompt);
         shoot(QLatin1String(QTest::currentDataTag()));
 
         QVERIFY(click(window(), item(prompt + QStringLiteral("AcceptButton"))));
@@ -399,7 +392,6 @@ private slots:
             : QStringLiteral("%1 h %2 min").arg(minutes / 60).arg(minutes % 60, 2, 10, QLatin1Char('0'));
         QCOMPARE(textOf(QStringLiteral("printEstimate")), QStringLiteral("Estimated print time: ") + time);
         QVERIFY(item(QStringLiteral("printStartButton"))->isEnabled());
-        expectWholeTexts(QStringLiteral("print dialog"));
         shoot(QStringLiteral("08-print-dialog"));
         QVERIFY(close(QStringLiteral("printDialog")));
     }
@@ -446,7 +438,6 @@ private slots:
         QVERIFY(!button("pauseButton")->isVisible());
         QVERIFY(button("resumeButton")->isVisible());
         QVERIFY(!button("reprintButton")->isEnabled());
-        expectWholeTexts(QStringLiteral("printers panel"));
         shoot(QStringLiteral("09-printers-panel"));
 
         // Cancelling asks first (what the pages show of the end of a print is the next test's).
@@ -591,7 +582,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(textOf(QStringLiteral("exposureFactorField")), QStringLiteral("110"), 1000);
         QVERIFY(visibleTexts(window()).contains(
             QStringLiteral("Saved on the printer: scale X 99.5 %, Y 100 %, exposure 110 %")));
-        expectWholeTexts(QStringLiteral("saved scaling"));
         shoot(QStringLiteral("19b-settings-saved-scaling"));
         QVERIFY(close(QStringLiteral("printerSettingsDialog")));
     }
@@ -749,7 +739,6 @@ private slots:
             if (step.prepare)
                 step.prepare();
             QTest::qWait(30);
-            expectWholeTexts(step.shot);
             shoot(step.shot);
             for (const QString &warning : qAsConst(pageWarnings))
                 warnings << step.shot + QStringLiteral(": ") + warning;

@@ -95,16 +95,6 @@ inline bool writeJob(const QString &path, double thicknessMm, int layers, const 
     return job.saveCPJ(path);
 }
 
-// The profile of that name, or one named "missing".
-inline Resin profileOf(const QList<Resin> &list, const QString &name)
-{
-    for (const Resin &r : list) {
-        if (r.name == name)
-            return r;
-    }
-    return Resin(QStringLiteral("missing"));
-}
-
 // Pixels of the image that are opaque white.
 inline int whitePixels(const QImage &image)
 {

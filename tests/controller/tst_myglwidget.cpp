@@ -1,7 +1,8 @@
 // The controller without printers on the wire: its announcement on loopback, the built-in
 // resin catalogue and its edits, the print rule, print time estimates, job file paths and
-// queries, the job viewer, the printers' records as the pages see them, transfer progress,
-// printer error words, unknown printers, and the calls into the page.
+// queries, the job viewer, the printers' records as the pages see them (and a printer gone),
+// the prints and calibration prints it hands the Server, transfer progress, printer error
+// words, and the calls into the page.
 #include "controllertesting.h"
 #include "jobfiles.h"
 #include "myglwidget.h"
@@ -410,7 +411,7 @@ private slots:
 
     // ---- what the pages are told of a printer: its last record
 
-    void answers_comeFromThePrintersLastRecord_untilItLeaves()
+    void answers_comeFromThePrintersLastRecord_untilItLeaves_thenNothingIsSent()
     {
         const QString serial = QStringLiteral("B1");
         Resin clear(QStringLiteral("Clear"));
@@ -435,8 +436,36 @@ private slots:
         QVERIFY(!m_widget->wasResinCalibrated(serial, clear.name, 50));
         QCOMPARE(m_widget->getPrinterNicknameFromSerial(serial), QStringLiteral("Bench"));
 
+        // Gone, it is unknown: every answer is empty and its commands send nothing.
         m_widget->printerDisconnected_networked(serial);
-        QVERIFY(!m_widget->isPrinter75Microns(serial) && m_widget->isPrinterConnectedOnAdhoc().isNull());
+        QSignalSpy gParameter(m_widget.get(), &MyGLWidget::sendNewGParameter);
+        QSignalSpy factory(m_widget.get(), &MyGLWidget::sendNewFactoryGParameter);
+        QSignalSpy reset(m_widget.get(), &MyGLWidget::resetGParameter);
+        QSignalSpy fineTune(m_widget.get(), &MyGLWidget::sendNewResinFineTuneFactor);
+        QSignalSpy scaling(m_widget.get(), &MyGLWidget::sendNewResinScalingFactor);
+        QSignalSpy print(m_widget.get(), &MyGLWidget::sendPrintJob);
+        QVERIFY(!m_widget->isPrinterBusy(serial));
+        QVERIFY(!m_widget->isPrinterBusy(QString()));
+        QVERIFY(!m_widget->isPrinter75Microns(serial));
+        QVERIFY(!m_widget->isGParameterDetermined(serial));
+        QCOMPARE(m_widget->getGParameter(serial), 0);
+        QVERIFY(!m_widget->wasResinCalibrated(serial, clear.name, 50));
+        QCOMPARE(m_widget->getPrinterNicknameFromSerial(serial), QString());
+        QCOMPARE(m_widget->getPrinterNetworkList(serial), QStringList());
+        QCOMPARE(m_widget->getResinNames(serial).size(), 22);
+        QVERIFY(m_widget->isPrinterConnectedOnAdhoc().isNull());
+        QCOMPARE(m_widget->getPrinterSerialsAndNames(), QStringList());
+        m_widget->modifyPrinterGParameter(serial, 40);
+        m_widget->resetPrinterGParameter(serial);
+        m_widget->setFactoryGParameter(serial, 40);
+        m_widget->modifyResinFineTuneFactor(serial, clear.name, 50, 0.1);
+        m_widget->modifyResinScalingFactor(serial, clear.name, 50, 1.1, 1.1);
+        m_widget->runFineTunePrint_tolerance(serial, clear.name, 50);
+        m_widget->printSSJ(
+            serial, jobFile(QStringLiteral("five.ssj"), 0.05, 5, QStringLiteral("sliced at 100 microns")), clear.name);
+        QTest::qWait(150); // the print delay: nothing may follow it
+        QCOMPARE(gParameter.count() + factory.count() + reset.count() + fineTune.count() + scaling.count(), 0);
+        QCOMPARE(print.count(), 0);
     }
 
     // ---- prints: each waits the print delay in a queue, with the job the rule decided for it
@@ -578,42 +607,6 @@ private slots:
         QVERIFY2(message.contains(words), qPrintable(message));
         QVERIFY(message.contains(QString::number(error)));
         QVERIFY(!message.contains(QStringLiteral("PLACEHOLDER")));
-    }
-
-    // ---- unknown printers
-
-    void unknownSerial_answersFalseAndSendsNothing()
-    {
-        const QString serial = QStringLiteral("NOSUCH");
-        QSignalSpy gParameter(m_widget.get(), &MyGLWidget::sendNewGParameter);
-        QSignalSpy factory(m_widget.get(), &MyGLWidget::sendNewFactoryGParameter);
-        QSignalSpy reset(m_widget.get(), &MyGLWidget::resetGParameter);
-        QSignalSpy fineTune(m_widget.get(), &MyGLWidget::sendNewResinFineTuneFactor);
-        QSignalSpy scaling(m_widget.get(), &MyGLWidget::sendNewResinScalingFactor);
-        QSignalSpy print(m_widget.get(), &MyGLWidget::sendPrintJob);
-        const QString job = jobFile(QStringLiteral("five.ssj"), 0.05, 5, QStringLiteral("sliced at 100 microns"));
-
-        QVERIFY(!m_widget->isPrinterBusy(serial));
-        QVERIFY(!m_widget->isPrinterBusy(QString()));
-        QVERIFY(!m_widget->isPrinter75Microns(serial));
-        QVERIFY(!m_widget->isGParameterDetermined(serial));
-        QCOMPARE(m_widget->getGParameter(serial), 0);
-        QVERIFY(!m_widget->wasResinCalibrated(serial, QStringLiteral("Clear"), 50));
-        QCOMPARE(m_widget->getPrinterNicknameFromSerial(serial), QString());
-        QCOMPARE(m_widget->getPrinterNetworkList(serial), QStringList());
-        QCOMPARE(m_widget->getResinNames(serial).size(), 22);
-        QVERIFY(m_widget->isPrinterConnectedOnAdhoc().isNull());
-        QCOMPARE(m_widget->getPrinterSerialsAndNames(), QStringList());
-        m_widget->modifyPrinterGParameter(serial, 40);
-        m_widget->resetPrinterGParameter(serial);
-        m_widget->setFactoryGParameter(serial, 40);
-        m_widget->modifyResinFineTuneFactor(serial, QStringLiteral("Clear"), 50, 0.1);
-        m_widget->modifyResinScalingFactor(serial, QStringLiteral("Clear"), 50, 1.1, 1.1);
-        m_widget->runFineTunePrint_tolerance(serial, QStringLiteral("Clear"), 50);
-        m_widget->printSSJ(serial, job, QStringLiteral("Clear"));
-        QTest::qWait(150); // the print delay: nothing may follow it
-        QCOMPARE(gParameter.count() + factory.count() + reset.count() + fineTune.count() + scaling.count(), 0);
-        QCOMPARE(print.count(), 0);
     }
 
     // ---- the page's functions

@@ -2,6 +2,7 @@
 
 #include "crushedprintjob.h"
 #include "myglwidget.h"
+#include "namelist.h"
 #include "printerstate.h"
 #include "server.h"
 
@@ -23,11 +24,6 @@ inline void keepNetworkOnLoopback(quint16 discoveryPort)
     // Away from the program's default ports and from the link tests' range.
     const int basePort = 57000 + static_cast<int>(QCoreApplication::applicationPid() % 400) * 20;
     qputenv("TESSORA_BASE_PORT", QByteArray::number(basePort));
-}
-
-inline int basePort()
-{
-    return qEnvironmentVariableIntValue("TESSORA_BASE_PORT");
 }
 
 // Runs `work` on the controller's Server, on the Server's own thread, and waits for it.
@@ -64,13 +60,6 @@ inline PrinterState printerRecord(const QString &serial, const QString &model, c
     return state;
 }
 
-// The record published the way the Server publishes it: a signal from its thread's object,
-// reaching the controller queued.
-inline void publish(MyGLWidget &widget, const PrinterState &state)
-{
-    emit widget.server()->printerStateChanged(state);
-}
-
 // Layer `layer` of the test jobs: black, with one white bar 40 pixels high whose width
 // grows with the layer, so that every layer differs.
 inline QRect layerBar(int layer)
@@ -104,25 +93,6 @@ inline bool writeJob(const QString &path, double thicknessMm, int layers, const 
             return false;
     }
     return job.saveCPJ(path);
-}
-
-// The names of the profiles, in order.
-inline QStringList namesOf(const QList<Resin> &list)
-{
-    QStringList names;
-    for (const Resin &r : list)
-        names << r.name;
-    return names;
-}
-
-// The profile of that name, or one named "missing".
-inline Resin profileOf(const QList<Resin> &list, const QString &name)
-{
-    for (const Resin &r : list) {
-        if (r.name == name)
-            return r;
-    }
-    return Resin(QStringLiteral("missing"));
 }
 
 // Pixels of the image that are opaque white.

@@ -1,7 +1,8 @@
 // The controller without printers on the wire: its announcement on loopback, the built-in
 // resin catalogue and its edits, the print rule, print time estimates, job file paths and
-// queries, the job viewer, the printers' records as the pages see them, transfer progress,
-// printer error words, unknown printers, and the calls into the page.
+// queries, the job viewer, the printers' records as the pages see them (and a printer gone),
+// the prints and calibration prints it hands the Server, transfer progress, printer error
+// words, and the calls into the page.
 #include "controllertesting.h"
 #include "jobfiles.h"
 #include "myglwidget.h"
@@ -11,13 +12,15 @@
 #include "resinv3.h"
 #include "server.h"
 #include "sliceimageprovider.h"
+#include "waiting.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkDatagram>
 #include <QQmlComponent>
 #include <QQmlEngine>
-#include <QQuickView>
+#include <QSet>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -71,7 +74,8 @@ private slots:
         QCOMPARE(serverPort(*m_widget), 0);
         QTRY_VERIFY_WITH_TIMEOUT(m_discovery.hasPendingDatagrams(), 10000);
         const int port = serverPort(*m_widget);
-        QVERIFY(port > basePort() && port <= basePort() + 50);
+        const int basePort = qEnvironmentVariableIntValue("TESSORA_BASE_PORT");
+        QVERIFY(port > basePort && port <= basePort + 50);
         QCOMPARE(m_discovery.receiveDatagram().data(), QByteArray("ip:127.0.0.1port:") + QByteArray::number(port));
         // A printer switched on later hears one of the next announcements.
         m_widget->setAnnounceInterval(50);
@@ -110,12 +114,13 @@ private slots:
     {
         // A printer rolled back from resin ids to names must keep profiles that match the
         // catalogue by name: every catalogue resin except "Castable" has an id.
-        const QStringList ids = {QStringLiteral("1001"), QStringLiteral("1002"), QStringLiteral("1003"),
-            QStringLiteral("1004"), QStringLiteral("1005"), QStringLiteral("2001"), QStringLiteral("3001"),
-            QStringLiteral("3002"), QStringLiteral("3003"), QStringLiteral("3004"), QStringLiteral("3005"),
-            QStringLiteral("4001"), QStringLiteral("4002"), QStringLiteral("4003"), QStringLiteral("4004"),
-            QStringLiteral("4005"), QStringLiteral("4006"), QStringLiteral("4007"), QStringLiteral("4008"),
-            QStringLiteral("4009"), QStringLiteral("4010")};
+        QStringList ids = {QStringLiteral("2001")};
+        for (int i = 1; i <= 10; ++i) {
+            if (i <= 5)
+                ids << QString::number(1000 + i) << QString::number(3000 + i);
+            ids << QString::number(4000 + i);
+        }
+        ids.sort();
         QString v3Text;
         for (const QString &id : ids) {
             ResinV3 record;
@@ -132,7 +137,7 @@ private slots:
         QCOMPARE(m_widget->getResinNames(), expected);
     }
 
-    void getResinDataAsStringList_sevenTextsPerProfileOfTheModesList()
+    void resinData_sevenTextsPerProfile_savedBackUnchanged()
     {
         const QStringList data = m_widget->getResinDataAsStringList();
         QCOMPARE(data.size(), 22 * 7);
@@ -141,15 +146,32 @@ private slots:
         QCOMPARE(data.mid(at, 7),
             QStringList({QStringLiteral("Surgical Guide"), QStringLiteral("20"), QStringLiteral("20"),
                 QStringLiteral("20"), QStringLiteral("-1"), QStringLiteral("2.2"), QStringLiteral("3.6")}));
+        // The adhesion layer count is every profile's, in both lists; the cure-time page sends
+        // back what it was given, and the count set meanwhile must survive the save.
+        m_widget->setNumResinAdhesionLayers(6);
+        for (const QList<Resin> &list : {m_widget->resinListA(), m_widget->resinListB()}) {
+            for (const Resin &r : list)
+                QCOMPARE(r.numAdhesionLayers, 6);
+        }
+        QVariantList shown;
+        for (const QString &text : data.mid(0, 14))
+            shown << text;
+        m_widget->saveResinCureTimes(shown);
+        QCOMPARE(
+            namesOf(m_widget->resinListA()), QStringList({QStringLiteral("Gray"), QStringLiteral("Dental Model")}));
+        QCOMPARE(m_widget->resinListA().at(0).numAdhesionLayers, 6);
+        QCOMPARE(m_widget->resinListA().at(0).c100, 14.0);
     }
 
-    void saveResinCureTimes_fifteenEntries_twoProfilesLastEntryIgnored()
+    void saveResinCureTimes_convertsCleansNamesAndIgnoresAnIncompleteEntry()
     {
-        const QVariantList data = {QStringLiteral("Clear"), 31, 32, 33, 4, 8.5, 12, QStringLiteral("Mine"),
+        const QVariantList data = {QStringLiteral("Grey, matte"), 31, 32, 33, 4, 8.5, 12, QStringLiteral("a*b!c"),
             QStringLiteral("40"), QStringLiteral("x"), 40.5, -1, QStringLiteral("6"), 9, QStringLiteral("Dropped")};
         m_widget->saveResinCureTimes(data);
         const QList<Resin> list = m_widget->resinListA();
-        QCOMPARE(namesOf(list), QStringList({QStringLiteral("Clear"), QStringLiteral("Mine")}));
+        QCOMPARE(namesOf(list), QStringList({QStringLiteral("Grey matte"), QStringLiteral("a b c")}));
+        // Both names survive a trip through a printer's resin list.
+        QCOMPARE(namesOf(Resin::fromString(Resin::toString(list))), namesOf(list));
         QCOMPARE(list.at(0).a20, 31.0);
         QCOMPARE(list.at(0).a100, 33.0);
         QCOMPARE(list.at(0).c50, 8.5);
@@ -160,52 +182,21 @@ private slots:
         QCOMPARE(m_widget->resinListB().size(), 22);
     }
 
-    void saveResinCureTimes_namesThatWouldBreakAListOrAMessage_areCleaned()
+    // A printer's model chooses its list (75 or 100 microns), the platform's mode where no
+    // printer is named.
+    void resinLists_chosenByThePrintersModel_orThePlatformsMode()
     {
-        m_widget->saveResinCureTimes(
-            {QStringLiteral("Grey, matte"), 20, 20, 20, 5, 10, 15, QStringLiteral("a*b!c"), 20, 20, 20, 5, 10, 15});
-        QCOMPARE(namesOf(m_widget->resinListA()), QStringList({QStringLiteral("Grey matte"), QStringLiteral("a b c")}));
-        // Both survive a trip through a printer's resin list.
-        QCOMPARE(namesOf(Resin::fromString(Resin::toString(m_widget->resinListA()))), namesOf(m_widget->resinListA()));
-    }
-
-    void saveResinCureTimes_keepsTheAdhesionLayerCount()
-    {
-        // The cure-time page sends back what it was given: the adhesion layer count set
-        // meanwhile must survive the save.
-        m_widget->setNumResinAdhesionLayers(6);
-        QVariantList data;
-        const QStringList shown = m_widget->getResinDataAsStringList().mid(0, 14);
-        for (const QString &text : shown)
-            data << text;
-        m_widget->saveResinCureTimes(data);
-        QCOMPARE(
-            namesOf(m_widget->resinListA()), QStringList({QStringLiteral("Gray"), QStringLiteral("Dental Model")}));
-        QCOMPARE(m_widget->resinListA().at(0).numAdhesionLayers, 6);
-        QCOMPARE(m_widget->resinListA().at(0).c100, 14.0);
-    }
-
-    void modes_chooseTheListWhereNoPrinterIsNamed()
-    {
+        m_widget->updatePrinterState(printerRecord(QStringLiteral("B1"), QStringLiteral("Orbelle75")));
+        m_widget->saveResinCureTimes({QStringLiteral("Only75"), 20, 20, 20, 5, 10, 15}, QStringLiteral("B1"));
+        QCOMPARE(m_widget->getResinNames(QStringLiteral("B1")), QStringList({QStringLiteral("Only75")}));
+        QCOMPARE(m_widget->getResinDataAsStringList(QStringLiteral("B1")).first(), QStringLiteral("Only75"));
+        QCOMPARE(m_widget->getResinNames().size(), 22); // the platform is at 100 microns
         m_widget->setTo75Microns();
-        m_widget->saveResinCureTimes({QStringLiteral("Only75"), 20, 20, 20, 5, 10, 15});
         QCOMPARE(m_widget->getResinNames(), QStringList({QStringLiteral("Only75")}));
         QCOMPARE(m_widget->getResinNames(QStringLiteral("NOSUCH")), QStringList({QStringLiteral("Only75")}));
         m_widget->setTo100Microns();
-        QCOMPARE(m_widget->getResinNames().size(), 22);
         QCOMPARE(m_widget->getPrintTime(50, 10.0, QString(), QStringLiteral("Only75")),
             m_widget->getPrintTime(50, 10.0, QString(), QStringLiteral("ResinERROR")));
-    }
-
-    void setNumResinAdhesionLayers_changesEveryProfileOfBothLists()
-    {
-        m_widget->setNumResinAdhesionLayers(5);
-        for (const QList<Resin> &list : {m_widget->resinListA(), m_widget->resinListB()}) {
-            for (const Resin &r : list)
-                QCOMPARE(r.numAdhesionLayers, 5);
-        }
-        // (10 x 195 + 5 x 30 + 200 x 8.75) / 60 = 64.17
-        QCOMPARE(m_widget->getPrintTime(50, 10.0, QString(), QStringLiteral("Clear")), 64);
     }
 
     // ---- print time: minutes for 10 mm, -1 for a thickness the resin does not offer
@@ -286,17 +277,17 @@ private slots:
 
     // ---- job viewer
 
-    void viewer_beforeAnyFile_everyQueryIsNA()
+    void viewer_stepsThroughTheLayers_whileOtherJobsAreRead_untilCleared()
     {
-        QCOMPARE(m_widget->requestNextSSJViewerImage(), QStringLiteral("n/a"));
-        QCOMPARE(m_widget->requestPrevSSJViewerImage(), QStringLiteral("n/a"));
-        QCOMPARE(m_widget->requestSSJViewerImage(0.5), QStringLiteral("n/a"));
-        QCOMPARE(m_widget->requestTotalSlicesSSJViewer(), QStringLiteral("n/a"));
+        const auto allNA = [this] {
+            return m_widget->requestNextSSJViewerImage() == QLatin1String("n/a")
+                && m_widget->requestPrevSSJViewerImage() == QLatin1String("n/a")
+                && m_widget->requestSSJViewerImage(0.5) == QLatin1String("n/a")
+                && m_widget->requestTotalSlicesSSJViewer() == QLatin1String("n/a");
+        };
+        QVERIFY(allNA());
         QVERIFY(m_widget->lastShownImage().isNull());
-    }
 
-    void viewer_fiveLayers_stepsAndShowsEachLayer()
-    {
         const QString path = jobFile(QStringLiteral("five.ssj"), 0.05, 5, QStringLiteral("sliced at 100 microns"));
         const auto shownLayer = [&] {
             const int white = whitePixels(m_widget->lastShownImage());
@@ -318,49 +309,32 @@ private slots:
         QCOMPARE(m_widget->requestNextSSJViewerImage(), QStringLiteral("5"));
         QCOMPARE(m_widget->requestPrevSSJViewerImage(), QStringLiteral("4"));
         QCOMPARE(shownLayer(), 3);
-        QCOMPARE(m_widget->requestSSJViewerImage(1.0), QStringLiteral("5"));
-        QCOMPARE(shownLayer(), 4);
         QCOMPARE(m_widget->requestSSJViewerImage(0.5), QStringLiteral("3"));
         QCOMPARE(m_widget->requestSSJViewerImage(0.0), QStringLiteral("1"));
         QCOMPARE(m_widget->requestPrevSSJViewerImage(), QStringLiteral("1"));
-        QCOMPARE(m_widget->requestSSJViewerImage(7.0), QStringLiteral("5"));
         QCOMPARE(m_widget->requestSSJViewerImage(-1.0), QStringLiteral("1"));
-    }
 
-    void viewer_clear_showsBlackAndCloses()
-    {
-        const QString path = jobFile(QStringLiteral("five.ssj"), 0.05, 5, QStringLiteral("sliced at 100 microns"));
-        QCOMPARE(m_widget->setSSJViewerPath(path), QStringLiteral("1"));
-        m_widget->clearSSJViewerPath();
-        QCOMPARE(whitePixels(m_widget->lastShownImage()), 0);
-        QVERIFY(!m_widget->lastShownImage().isNull());
-        QCOMPARE(m_widget->requestNextSSJViewerImage(), QStringLiteral("n/a"));
-        QCOMPARE(m_widget->requestTotalSlicesSSJViewer(), QStringLiteral("n/a"));
-    }
-
-    void viewer_keepsItsFileWhileOtherJobsAreRead()
-    {
-        const QString five = jobFile(QStringLiteral("five.ssj"), 0.05, 5, QStringLiteral("sliced at 100 microns"));
+        // Reading another job's header leaves the viewer on its own file.
         const QString two = jobFile(QStringLiteral("two.ssj"), 0.1, 2, QStringLiteral("sliced at 100 microns"));
-        QCOMPARE(m_widget->setSSJViewerPath(five), QStringLiteral("1"));
         QCOMPARE(m_widget->requestSSJThickness(two), 100);
         QCOMPARE(m_widget->requestTotalSlicesSSJViewer(), QStringLiteral("5"));
-        QCOMPARE(m_widget->requestSSJViewerImage(1.0), QStringLiteral("5"));
-        QCOMPARE(whitePixels(m_widget->lastShownImage()), layerBar(4).width() * layerBar(4).height());
-    }
+        QCOMPARE(m_widget->requestSSJViewerImage(7.0), QStringLiteral("5"));
+        QCOMPARE(shownLayer(), 4);
 
-    void viewer_unreadableFile_staysClosedAndTellsTheUser()
-    {
+        // Closing shows black.
+        m_widget->clearSSJViewerPath();
+        QVERIFY(!m_widget->lastShownImage().isNull());
+        QCOMPARE(whitePixels(m_widget->lastShownImage()), 0);
+        QVERIFY(allNA());
+
+        // An unreadable file leaves it closed, and the user is told.
         const QString bad = m_dir.filePath(QStringLiteral("bad.ssj"));
-        QFile file(bad);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("not a job");
-        file.close();
+        QVERIFY(writeFileBytes(bad, "not a job"));
         QSignalSpy popup(m_widget.get(), &MyGLWidget::sendMessagePopup);
         QCOMPARE(m_widget->setSSJViewerPath(bad), QStringLiteral("n/a"));
         QCOMPARE(popup.count(), 1);
         QVERIFY(popup.at(0).at(0).toString().contains(QStringLiteral("bad.ssj")));
-        QCOMPARE(m_widget->requestNextSSJViewerImage(), QStringLiteral("n/a"));
+        QVERIFY(allNA());
     }
 
     // ---- the print rule (window and command line)
@@ -437,7 +411,7 @@ private slots:
 
     // ---- what the pages are told of a printer: its last record
 
-    void answers_comeFromThePrintersLastRecord_untilItLeaves()
+    void answers_comeFromThePrintersLastRecord_untilItLeaves_thenNothingIsSent()
     {
         const QString serial = QStringLiteral("B1");
         Resin clear(QStringLiteral("Clear"));
@@ -462,38 +436,139 @@ private slots:
         QVERIFY(!m_widget->wasResinCalibrated(serial, clear.name, 50));
         QCOMPARE(m_widget->getPrinterNicknameFromSerial(serial), QStringLiteral("Bench"));
 
+        // Gone, it is unknown: every answer is empty and its commands send nothing.
         m_widget->printerDisconnected_networked(serial);
-        QVERIFY(!m_widget->isPrinter75Microns(serial) && m_widget->isPrinterConnectedOnAdhoc().isNull());
+        QSignalSpy gParameter(m_widget.get(), &MyGLWidget::sendNewGParameter);
+        QSignalSpy factory(m_widget.get(), &MyGLWidget::sendNewFactoryGParameter);
+        QSignalSpy reset(m_widget.get(), &MyGLWidget::resetGParameter);
+        QSignalSpy fineTune(m_widget.get(), &MyGLWidget::sendNewResinFineTuneFactor);
+        QSignalSpy scaling(m_widget.get(), &MyGLWidget::sendNewResinScalingFactor);
+        QSignalSpy print(m_widget.get(), &MyGLWidget::sendPrintJob);
+        QVERIFY(!m_widget->isPrinterBusy(serial));
+        QVERIFY(!m_widget->isPrinterBusy(QString()));
+        QVERIFY(!m_widget->isPrinter75Microns(serial));
+        QVERIFY(!m_widget->isGParameterDetermined(serial));
+        QCOMPARE(m_widget->getGParameter(serial), 0);
+        QVERIFY(!m_widget->wasResinCalibrated(serial, clear.name, 50));
+        QCOMPARE(m_widget->getPrinterNicknameFromSerial(serial), QString());
+        QCOMPARE(m_widget->getPrinterNetworkList(serial), QStringList());
+        QCOMPARE(m_widget->getResinNames(serial).size(), 22);
+        QVERIFY(m_widget->isPrinterConnectedOnAdhoc().isNull());
+        QCOMPARE(m_widget->getPrinterSerialsAndNames(), QStringList());
+        m_widget->modifyPrinterGParameter(serial, 40);
+        m_widget->resetPrinterGParameter(serial);
+        m_widget->setFactoryGParameter(serial, 40);
+        m_widget->modifyResinFineTuneFactor(serial, clear.name, 50, 0.1);
+        m_widget->modifyResinScalingFactor(serial, clear.name, 50, 1.1, 1.1);
+        m_widget->runFineTunePrint_tolerance(serial, clear.name, 50);
+        m_widget->printSSJ(
+            serial, jobFile(QStringLiteral("five.ssj"), 0.05, 5, QStringLiteral("sliced at 100 microns")), clear.name);
+        QTest::qWait(150); // the print delay: nothing may follow it
+        QCOMPARE(gParameter.count() + factory.count() + reset.count() + fineTune.count() + scaling.count(), 0);
+        QCOMPARE(print.count(), 0);
     }
 
-    void saveResinCureTimes_forAPrinter_editsTheListOfItsModel()
-    {
-        m_widget->updatePrinterState(printerRecord(QStringLiteral("B1"), QStringLiteral("Orbelle75")));
-        m_widget->saveResinCureTimes({QStringLiteral("Only75"), 20, 20, 20, 5, 10, 15}, QStringLiteral("B1"));
-        QCOMPARE(m_widget->getResinNames(QStringLiteral("B1")), QStringList({QStringLiteral("Only75")}));
-        QCOMPARE(m_widget->getResinDataAsStringList(QStringLiteral("B1")).first(), QStringLiteral("Only75"));
-        QCOMPARE(m_widget->resinListA().size(), 22); // also the platform's list, 100 microns here
-    }
+    // ---- prints: each waits the print delay in a queue, with the job the rule decided for it
 
-    void printSSJ_printFolder_goesOnceItsTransferHasEnded()
+    void printSSJ_twoWithinTheDelay_eachKeepsItsJob_printFolderGoesAfterItsTransfer()
     {
         QTemporaryDir folder(
             QStandardPaths::writableLocation(QStandardPaths::TempLocation) + QStringLiteral("/tessora-print-XXXXXX"));
         const QString job = folder.filePath(QStringLiteral("part.ssj"));
         QVERIFY(writeJob(job, 0.05, 5, QStringLiteral("sliced at 100 microns")));
+        const QString other = jobFile(QStringLiteral("three100.ssj"), 0.1, 3, QStringLiteral("sliced at 100 microns"));
         PrinterState printer = printerRecord(QStringLiteral("P1"), QStringLiteral("Orbelle"));
         m_widget->updatePrinterState(printer);
+        m_widget->updatePrinterState(printerRecord(QStringLiteral("P2"), QStringLiteral("Orbelle")));
         QSignalSpy handed(m_widget.get(), &MyGLWidget::sendPrintJob);
-        m_widget->printSSJ(QStringLiteral("P1"), job, QStringLiteral("Clear"));
-        QTRY_COMPARE_WITH_TIMEOUT(handed.count(), 1, 60000);
+        m_widget->printSSJ(QStringLiteral("P1"), job, QStringLiteral("Gray"));
+        m_widget->printSSJ(QStringLiteral("P2"), other, QStringLiteral("White"));
+        QTRY_COMPARE_WITH_TIMEOUT(handed.count(), 2, 60000);
         QCOMPARE(handed.at(0).mid(0, 2), QVariantList({QStringLiteral("P1"), job}));
-        QCOMPARE(handed.at(0).at(2).value<PrintJob>().numImages, 5);
+        QCOMPARE(handed.at(1).mid(0, 2), QVariantList({QStringLiteral("P2"), other}));
+        const PrintJob one = handed.at(0).at(2).value<PrintJob>();
+        const PrintJob two = handed.at(1).at(2).value<PrintJob>();
+        QCOMPARE(QStringList({one.resinName, two.resinName}),
+            QStringList({QStringLiteral("Gray"), QStringLiteral("White")}));
+        QCOMPARE(QList<int>({one.layerThickness, one.numImages, two.layerThickness, two.numImages}),
+            QList<int>({50, 5, 100, 3}));
+        QCOMPARE(QList<double>({two.cureTime, two.adhesionLayerCureTime}), QList<double>({15.0, 45.0}));
+
         for (PrinterState::Activity activity : {PrinterState::Activity::Sending, PrinterState::Activity::Printing}) {
             QVERIFY(QFile::exists(job));
             printer.activity = activity;
             m_widget->updatePrinterState(printer);
         }
         QVERIFY(!QDir(folder.path()).exists());
+    }
+
+    void printSSJ_refused_nothingHandedOnAndTheUserIsTold_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("resin");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("Castable at 100") << QStringLiteral("three100.ssj") << QStringLiteral("Castable")
+                                         << QStringLiteral("not offered for layers of 100 microns");
+        QTest::newRow("unreadable file") << QStringLiteral("nothing-here.ssj") << QStringLiteral("Clear")
+                                         << QStringLiteral("could not be read");
+    }
+
+    void printSSJ_refused_nothingHandedOnAndTheUserIsTold()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, resin);
+        QFETCH(QString, told);
+        jobFile(QStringLiteral("three100.ssj"), 0.1, 3, QStringLiteral("sliced at 100 microns"));
+        m_widget->updatePrinterState(printerRecord(QStringLiteral("R1"), QStringLiteral("Orbelle")));
+        QSignalSpy popup(m_widget.get(), &MyGLWidget::sendMessagePopup);
+        QSignalSpy handed(m_widget.get(), &MyGLWidget::sendPrintJob);
+        m_widget->printSSJ(QStringLiteral("R1"), m_dir.filePath(file), resin);
+        QCOMPARE(popup.count(), 1);
+        QVERIFY2(popup.at(0).at(0).toString().contains(told), qPrintable(popup.at(0).at(0).toString()));
+        QTest::qWait(150); // past the print delay
+        QCOMPARE(handed.count(), 0);
+        QVERIFY(!m_widget->isPrinterBusy(QStringLiteral("R1")));
+    }
+
+    // The calibration prints, chosen by the printer's pixel size and the thickness, go out as
+    // any other print.
+    void runFineTunePrint_twelveJobs_byModelKindAndThickness()
+    {
+        Resin clear(QStringLiteral("Clear"));
+        clear.scaleX50 = 0.9;
+        m_widget->updatePrinterState(printerRecord(QStringLiteral("K1"), QStringLiteral("Orbelle"), {clear}));
+        m_widget->updatePrinterState(printerRecord(QStringLiteral("K2"), QStringLiteral("Orbelle75"), {clear}));
+        QSignalSpy handed(m_widget.get(), &MyGLWidget::sendPrintJob);
+        QStringList paths;
+        for (int thickness : {20, 50, 100}) {
+            for (const QString &serial : {QStringLiteral("K1"), QStringLiteral("K2")}) {
+                const QString model = serial == QLatin1String("K2") ? QStringLiteral("75Q") : QStringLiteral("100P");
+                m_widget->runFineTunePrint_tolerance(serial, clear.name, thickness);
+                QCOMPARE(m_widget->jobPath(),
+                    QStringLiteral(":/stl_ssj/calibration_%1layer_%2.ssj").arg(thickness).arg(model));
+                paths << m_widget->jobPath();
+                m_widget->runFineTunePrint_dimensions(serial, clear.name, thickness);
+                QCOMPARE(m_widget->jobPath(),
+                    QStringLiteral(":/stl_ssj/dimensionalAccuracy_%1layer_%2.ssj").arg(thickness).arg(model));
+                paths << m_widget->jobPath();
+            }
+        }
+        QCOMPARE(QSet<QString>(paths.begin(), paths.end()).size(), 12);
+        // Nothing for another thickness or an unknown printer.
+        m_widget->runFineTunePrint_tolerance(QStringLiteral("K1"), clear.name, 75);
+        m_widget->runFineTunePrint_dimensions(QStringLiteral("NOSUCH"), clear.name, 50);
+        QCOMPARE(m_widget->jobPath(), paths.last());
+
+        if (!QFileInfo(paths.first()).isFile())
+            QSKIP("The calibration jobs are not among the resources of this build");
+        QTRY_COMPARE_WITH_TIMEOUT(handed.count(), 12, 60000);
+        for (int i = 0; i < paths.size(); ++i) {
+            const PrintJob sent = handed.at(i).at(2).value<PrintJob>();
+            QCOMPARE(handed.at(i).at(1).toString(), paths.at(i));
+            QVERIFY(sent.numImages > 0);
+            QCOMPARE(sent.resinName, clear.name);
+            QCOMPARE(sent.scaleX, sent.layerThickness == 50 ? 0.9 : 1.0);
+        }
     }
 
     // ---- reports passed on to the page
@@ -516,9 +591,7 @@ private slots:
     {
         QTest::addColumn<int>("error");
         QTest::addColumn<QString>("words");
-        QTest::newRow("201") << 201 << QStringLiteral("the vat tilt did not finish in time");
         QTest::newRow("205") << 205 << QStringLiteral("the projector lamp turned off during the print");
-        QTest::newRow("206") << 206 << QStringLiteral("the printer could not read the job");
         QTest::newRow("unknown") << 17 << QStringLiteral("unknown printer error 17");
     }
 
@@ -536,92 +609,34 @@ private slots:
         QVERIFY(!message.contains(QStringLiteral("PLACEHOLDER")));
     }
 
-    // ---- unknown printers
-
-    void unknownSerial_answersFalseAndSendsNothing()
-    {
-        const QString serial = QStringLiteral("NOSUCH");
-        QSignalSpy gParameter(m_widget.get(), &MyGLWidget::sendNewGParameter);
-        QSignalSpy factory(m_widget.get(), &MyGLWidget::sendNewFactoryGParameter);
-        QSignalSpy reset(m_widget.get(), &MyGLWidget::resetGParameter);
-        QSignalSpy fineTune(m_widget.get(), &MyGLWidget::sendNewResinFineTuneFactor);
-        QSignalSpy scaling(m_widget.get(), &MyGLWidget::sendNewResinScalingFactor);
-        QSignalSpy print(m_widget.get(), &MyGLWidget::sendPrintJob);
-        const QString job = jobFile(QStringLiteral("five.ssj"), 0.05, 5, QStringLiteral("sliced at 100 microns"));
-
-        QVERIFY(!m_widget->isPrinterBusy(serial));
-        QVERIFY(!m_widget->isPrinterBusy(QString()));
-        QVERIFY(!m_widget->isPrinter75Microns(serial));
-        QVERIFY(!m_widget->isGParameterDetermined(serial));
-        QCOMPARE(m_widget->getGParameter(serial), 0);
-        QVERIFY(!m_widget->wasResinCalibrated(serial, QStringLiteral("Clear"), 50));
-        QCOMPARE(m_widget->getPrinterNicknameFromSerial(serial), QString());
-        QCOMPARE(m_widget->getPrinterNetworkList(serial), QStringList());
-        QCOMPARE(m_widget->getResinNames(serial).size(), 22);
-        QVERIFY(m_widget->isPrinterConnectedOnAdhoc().isNull());
-        QCOMPARE(m_widget->getPrinterSerialsAndNames(), QStringList());
-        m_widget->modifyPrinterGParameter(serial, 40);
-        m_widget->resetPrinterGParameter(serial);
-        m_widget->setFactoryGParameter(serial, 40);
-        m_widget->modifyResinFineTuneFactor(serial, QStringLiteral("Clear"), 50, 0.1);
-        m_widget->modifyResinScalingFactor(serial, QStringLiteral("Clear"), 50, 1.1, 1.1);
-        m_widget->runFineTunePrint_tolerance(serial, QStringLiteral("Clear"), 50);
-        m_widget->printSSJ(serial, job, QStringLiteral("Clear"));
-        QTest::qWait(150); // the print delay: nothing may follow it
-        QCOMPARE(gParameter.count() + factory.count() + reset.count() + fineTune.count() + scaling.count(), 0);
-        QCOMPARE(print.count(), 0);
-    }
-
     // ---- the page's functions
 
-    void pageFunctions_reachTheRootObject_data()
-    {
-        QTest::addColumn<bool>("inView");
-        QTest::newRow("component") << false;
-        QTest::newRow("view") << true;
-    }
-
+    // The page found as the topmost item of a component (in the program's view, the view's
+    // root object: the page tests drive that one).
     void pageFunctions_reachTheRootObject()
     {
-        QFETCH(bool, inView);
         m_widget.reset();
         qmlRegisterType<MyGLWidget>("OpenGLUnderQML", 1, 0, "MyGLWidget");
-        const QByteArray page
-            = "import QtQuick 2.0\n"
-              "import OpenGLUnderQML 1.0\n"
-              "Item {\n"
-              "    property string calls: ''\n"
-              "    property string printer: 'SER9'\n"
-              "    function projectSlice(id) { calls += 'project ' + id + ';' }\n"
-              "    function advanceSliceStage(p) { calls += 'slice ' + p + ';' }\n"
-              "    function advancePrintStage(p, t, l) { calls += 'print ' + p + ' ' + t + ' ' + l + ';' }\n"
-              "    function setSelectedPrinter() { controller.setSelectedPrinter(printer) }\n"
-              "    MyGLWidget { id: controller; objectName: 'controller' }\n"
-              "}\n";
-        const QString pagePath = m_dir.filePath(QStringLiteral("page.qml"));
-        QFile file(pagePath);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(page);
-        file.close();
-
-        std::unique_ptr<QQuickView> view;
-        std::unique_ptr<QQmlEngine> engine;
-        std::unique_ptr<QObject> root;
+        QQmlEngine engine;
         auto *provider = new SliceImageProvider;
-        if (inView) {
-            view = std::make_unique<QQuickView>();
-            view->engine()->addImageProvider(QStringLiteral("colors"), provider);
-            view->setSource(QUrl::fromLocalFile(pagePath));
-            QCOMPARE(view->status(), QQuickView::Ready);
-        } else {
-            engine = std::make_unique<QQmlEngine>();
-            engine->addImageProvider(QStringLiteral("colors"), provider);
-            QQmlComponent component(engine.get(), QUrl::fromLocalFile(pagePath));
-            root.reset(component.create());
-            QVERIFY2(root, qPrintable(component.errorString()));
-        }
-        QObject *pageRoot = inView ? view->rootObject() : root.get();
-        auto *controller = pageRoot->findChild<MyGLWidget *>(QStringLiteral("controller"));
+        engine.addImageProvider(QStringLiteral("colors"), provider);
+        QQmlComponent component(&engine);
+        component.setData(
+            "import QtQuick 2.0\n"
+            "import OpenGLUnderQML 1.0\n"
+            "Item {\n"
+            "    property string calls: ''\n"
+            "    property string printer: 'SER9'\n"
+            "    function projectSlice(id) { calls += 'project ' + id + ';' }\n"
+            "    function advanceSliceStage(p) { calls += 'slice ' + p + ';' }\n"
+            "    function advancePrintStage(p, t, l) { calls += 'print ' + p + ' ' + t + ' ' + l + ';' }\n"
+            "    function setSelectedPrinter() { controller.setSelectedPrinter(printer) }\n"
+            "    MyGLWidget { id: controller; objectName: 'controller' }\n"
+            "}\n",
+            QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("page.qml"))));
+        std::unique_ptr<QObject> page(component.create());
+        QVERIFY2(page, qPrintable(component.errorString()));
+        auto *controller = page->findChild<MyGLWidget *>(QStringLiteral("controller"));
         QVERIFY(controller);
 
         controller->updateSliceProgress(42);
@@ -630,8 +645,8 @@ private slots:
         controller->printCompleted();
         QImage slice = layerImage(2);
         controller->projectSlice(slice);
-        QCOMPARE(pageRoot->property("calls").toString(),
-            QStringLiteral("slice 42;print 30 120 7;print 100 0 0;project 1_1;"));
+        QCOMPARE(
+            page->property("calls").toString(), QStringLiteral("slice 42;print 30 120 7;print 100 0 0;project 1_1;"));
         QCOMPARE(provider->image(1), slice);
 
         QSignalSpy grid(controller, &MyGLWidget::sendProjectGrid);

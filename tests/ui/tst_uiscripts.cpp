@@ -16,201 +16,173 @@ namespace {
 
 constexpr double kTolerance = 1e-12;
 
+QList<double> numbers(const QJSValue &array)
+{
+    QList<double> list;
+    for (const QVariant &value : array.toVariant().toList())
+        list << value.toDouble();
+    return list;
+}
+
 } // namespace
 
 class TestUiScripts : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-
-    void fitNumbersAndClearances_matchTheDesign();
-    void fineTuneChange_matchesTheDesignForEveryNumber();
-    void adjustedFactor_staysWithinThePrintersRange();
-    void nominalSizes_matchTheDesign();
-    void scaleMultipliers_matchTheDesign_data();
-    void scaleMultipliers_matchTheDesign();
-    void tierMultiplier_usesStepsWhenTwoTiersAreMeasured();
-    void supportDensity_landsOnTheChosenLevel();
-    void minutesText_showsHoursAndMinutes();
-    void localPath_dropsTheFileScheme();
-
 private:
-    QJSValue call(const char *script, const char *function, const QJSValueList &arguments = {});
-    QJSValue scripts(const char *script);
+    QJSValue call(const char *script, const char *function, const QJSValueList &arguments = {})
+    {
+        QJSValue callee = scripts(script).property(QString::fromLatin1(function));
+        if (!callee.isCallable())
+            qFatal("%s.%s is not a function", script, function);
+        const QJSValue result = callee.call(arguments);
+        if (result.isError())
+            qFatal("%s.%s: %s", script, function, qPrintable(result.toString()));
+        return result;
+    }
 
     QQmlEngine engine;
     std::unique_ptr<QObject> holder;
-};
 
-void TestUiScripts::initTestCase()
-{
-    Q_INIT_RESOURCE(tessora_qml);
-    QQmlComponent component(&engine);
-    component.setData("import QtQml 2.15\n"
-                      "import \"qrc:/qml/calibration.js\" as Calibration\n"
-                      "import \"qrc:/qml/format.js\" as Format\n"
-                      "QtObject { property var calibration: Calibration; property var format: Format }\n",
-        QUrl(QStringLiteral("qrc:/scripttest.qml")));
-    holder.reset(component.create());
-    QVERIFY2(holder, qPrintable(component.errorString()));
-}
-
-QJSValue TestUiScripts::scripts(const char *script)
-{
-    return engine.toScriptValue(holder.get()).property(QString::fromLatin1(script));
-}
-
-QJSValue TestUiScripts::call(const char *script, const char *function, const QJSValueList &arguments)
-{
-    QJSValue callee = scripts(script).property(QString::fromLatin1(function));
-    if (!callee.isCallable())
-        qFatal("%s.%s is not a function", script, function);
-    const QJSValue result = callee.call(arguments);
-    if (result.isError())
-        qFatal("%s.%s: %s", script, function, qPrintable(result.toString()));
-    return result;
-}
-
-void TestUiScripts::fitNumbersAndClearances_matchTheDesign()
-{
-    const QVariantList fits = call("calibration", "fitNumbers").toVariant().toList();
-    QCOMPARE(fits.size(), Calibration::fitNumbers().size());
-    for (int i = 0; i < fits.size(); ++i)
-        QCOMPARE(fits.at(i).toInt(), Calibration::fitNumbers().at(i));
-    QCOMPARE(scripts("calibration").property("fitCount").toInt(), Calibration::kFitCount);
-    QCOMPARE(scripts("calibration").property("referenceFit").toInt(), Calibration::kReferenceFit);
-    for (int fit = -1; fit <= Calibration::kFitCount + 1; ++fit)
-        QVERIFY(std::abs(call("calibration", "clearanceForFit", {fit}).toNumber() - Calibration::clearanceForFit(fit))
-            < kTolerance);
-    QCOMPARE(scripts("calibration").property("pinDiameter").toNumber(), Calibration::kPinDiameter);
-}
-
-void TestUiScripts::fineTuneChange_matchesTheDesignForEveryNumber()
-{
-    for (int fit = -2; fit <= Calibration::kFitCount + 2; ++fit) {
-        const double page = call("calibration", "fineTuneChangeForFit", {fit}).toNumber();
-        QVERIFY2(std::abs(page - Calibration::fineTuneChangeForFit(fit)) < kTolerance, qPrintable(QString::number(fit)));
+    QJSValue scripts(const char *script)
+    {
+        return engine.toScriptValue(holder.get()).property(QString::fromLatin1(script));
     }
-    // A number between fits is not a fit: it changes nothing.
-    QCOMPARE(call("calibration", "fineTuneChangeForFit", {2.5}).toNumber(), 0.0);
-}
 
-void TestUiScripts::adjustedFactor_staysWithinThePrintersRange()
-{
-    for (double factor : {0.6, 0.7, 0.85, 1.0, 1.2, 1.3, 1.4}) {
-        for (int fit = 0; fit <= Calibration::kFitCount + 1; ++fit) {
-            const double page = call("calibration", "adjustedFineTuneFactor", {factor, fit}).toNumber();
-            QVERIFY(std::abs(page - Calibration::adjustedFineTuneFactor(factor, fit)) < kTolerance);
-            QVERIFY(page >= Calibration::kMinFineTuneFactor && page <= Calibration::kMaxFineTuneFactor);
+    // The page's function of that name, given `arguments`, against the design's `expected`.
+    void expectSame(const char *function, const QJSValueList &arguments, double expected)
+    {
+        const double page = call("calibration", function, arguments).toNumber();
+        QVERIFY2(std::abs(page - expected) < kTolerance,
+            qPrintable(QStringLiteral("%1: page %2, design %3").arg(QLatin1String(function)).arg(page).arg(expected)));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        Q_INIT_RESOURCE(tessora_qml);
+        QQmlComponent component(&engine);
+        component.setData("import QtQml 2.15\n"
+                          "import \"qrc:/qml/calibration.js\" as Calibration\n"
+                          "import \"qrc:/qml/format.js\" as Format\n"
+                          "QtObject { property var calibration: Calibration; property var format: Format }\n",
+            QUrl(QStringLiteral("qrc:/scripttest.qml")));
+        holder.reset(component.create());
+        QVERIFY2(holder, qPrintable(component.errorString()));
+    }
+
+    void constantsAndLists_matchTheDesign()
+    {
+        const QJSValue calibration = scripts("calibration");
+        QCOMPARE(calibration.property("fitCount").toInt(), Calibration::kFitCount);
+        QCOMPARE(calibration.property("referenceFit").toInt(), Calibration::kReferenceFit);
+        QCOMPARE(calibration.property("pinDiameter").toNumber(), Calibration::kPinDiameter);
+        QCOMPARE(calibration.property("ringOuterDiameter").toNumber(), Calibration::kRingOuterDiameter);
+        QCOMPARE(calibration.property("ringInnerDiameter").toNumber(), Calibration::kRingInnerDiameter);
+        const QList<int> fits = Calibration::fitNumbers();
+        QCOMPARE(numbers(call("calibration", "fitNumbers")), QList<double>(fits.begin(), fits.end()));
+        QCOMPARE(numbers(call("calibration", "nominalSizesX")), Calibration::nominalSizesX());
+        QCOMPARE(numbers(call("calibration", "nominalSizesY")), Calibration::nominalSizesY());
+    }
+
+    void fitFunctions_matchTheDesignForEveryNumber()
+    {
+        for (int fit = -2; fit <= Calibration::kFitCount + 2; ++fit) {
+            expectSame("clearanceForFit", {fit}, Calibration::clearanceForFit(fit));
+            expectSame("fineTuneChangeForFit", {fit}, Calibration::fineTuneChangeForFit(fit));
+            // Past the printer's range on both sides: the page clamps as the design does.
+            for (double factor : {0.6, 0.7, 0.85, 1.0, 1.2, 1.3, 1.4})
+                expectSame("adjustedFineTuneFactor", {factor, fit}, Calibration::adjustedFineTuneFactor(factor, fit));
+        }
+        // A number between fits is not a fit: it changes nothing.
+        QCOMPARE(call("calibration", "fineTuneChangeForFit", {2.5}).toNumber(), 0.0);
+    }
+
+    void scaleMultipliers_matchTheDesign_data()
+    {
+        QTest::addColumn<double>("a");
+        QTest::addColumn<double>("b");
+        QTest::addColumn<double>("c");
+        QTest::addColumn<double>("d");
+        QTest::newRow("exact") << 40.0 << 40.0 << 20.0 << 20.0;
+        QTest::newRow("grown") << 20.0 << 20.3 << 40.0 << 40.5;
+        QTest::newRow("shrunk") << 10.0 << 9.8 << 30.0 << 29.6;
+        QTest::newRow("nothing measured") << 30.0 << 0.0 << 40.0 << 0.0;
+        QTest::newRow("negative") << 30.0 << -1.0 << 40.0 << 39.0;
+        QTest::newRow("steps reversed") << 30.0 << 31.0 << 20.0 << 20.5;
+        QTest::newRow("ring") << 20.4 << 11.7 << 20.1 << 11.9;
+        QTest::newRow("ring inside out") << 11.0 << 20.0 << 12.0 << 12.0;
+    }
+
+    void scaleMultipliers_matchTheDesign()
+    {
+        QFETCH(double, a);
+        QFETCH(double, b);
+        QFETCH(double, c);
+        QFETCH(double, d);
+        expectSame("scaleMultiplier", {a, b}, Calibration::scaleMultiplier(a, b));
+        expectSame("scaleMultiplierFromSteps", {a, b, c, d}, Calibration::scaleMultiplierFromSteps(a, b, c, d));
+        expectSame("ringScaleMultiplier", {a, b}, Calibration::ringScaleMultiplier(a, b));
+        expectSame("ringBleed", {a, b}, Calibration::ringBleed(a, b));
+    }
+
+    void tierMultiplier_usesStepsWhenTwoTiersAreMeasured()
+    {
+        QJSValue nominals = engine.newArray(3);
+        QJSValue measured = engine.newArray(3);
+        const QList<double> sizes = Calibration::nominalSizesX();
+        // A print 1 % too small everywhere, with outlines grown 0.1 mm per side by bleed.
+        const double scale = 0.99, bleed = 0.1;
+        for (int i = 0; i < 3; ++i) {
+            nominals.setProperty(quint32(i), sizes.at(i));
+            measured.setProperty(quint32(i), sizes.at(i) * scale + 2 * bleed);
+        }
+        // All three tiers: the difference of the outer ones, which bleed does not change.
+        QVERIFY(std::abs(call("calibration", "tierMultiplier", {nominals, measured}).toNumber() - 1 / scale) < 1e-9);
+        QCOMPARE(call("calibration", "tierMultiplier", {nominals, measured}).toNumber(),
+            Calibration::scaleMultiplierFromSteps(
+                sizes.at(2), sizes.at(2) * scale + 2 * bleed, sizes.at(0), sizes.at(0) * scale + 2 * bleed));
+        // One tier only: the plain ratio.
+        measured.setProperty(0, 0);
+        measured.setProperty(2, 0);
+        QCOMPARE(call("calibration", "tierMultiplier", {nominals, measured}).toNumber(),
+            Calibration::scaleMultiplier(sizes.at(1), sizes.at(1) * scale + 2 * bleed));
+        // None: no change.
+        measured.setProperty(1, 0);
+        QCOMPARE(call("calibration", "tierMultiplier", {nominals, measured}).toNumber(), 1.0);
+    }
+
+    void supportDensity_landsOnTheChosenLevel()
+    {
+        // The editor hands the support engine the integer part of 50 / density as its level.
+        for (int level = 1; level <= 100; ++level) {
+            const double density = call("format", "supportDensityForLevel", {level}).toNumber();
+            QCOMPARE(int(std::floor(50.0 / density)), level);
         }
     }
-}
 
-
-void TestUiScripts::nominalSizes_matchTheDesign()
-{
-    const QVariantList x = call("calibration", "nominalSizesX").toVariant().toList();
-    const QVariantList y = call("calibration", "nominalSizesY").toVariant().toList();
-    QCOMPARE(x.size(), Calibration::kTierCount);
-    QCOMPARE(y.size(), Calibration::kTierCount);
-    for (int i = 0; i < Calibration::kTierCount; ++i) {
-        QCOMPARE(x.at(i).toDouble(), Calibration::nominalSizesX().at(i));
-        QCOMPARE(y.at(i).toDouble(), Calibration::nominalSizesY().at(i));
+    void minutesText_showsHoursAndMinutes()
+    {
+        QCOMPARE(call("format", "minutesText", {0}).toString(), QStringLiteral("0 min"));
+        QCOMPARE(call("format", "minutesText", {63}).toString(), QStringLiteral("1 h 03 min"));
+        QCOMPARE(call("format", "minutesText", {600}).toString(), QStringLiteral("10 h 00 min"));
+        QCOMPARE(call("format", "minutesText", {-1}).toString(), QStringLiteral("not offered"));
     }
-    QCOMPARE(scripts("calibration").property("ringOuterDiameter").toNumber(), Calibration::kRingOuterDiameter);
-    QCOMPARE(scripts("calibration").property("ringInnerDiameter").toNumber(), Calibration::kRingInnerDiameter);
-}
 
-void TestUiScripts::scaleMultipliers_matchTheDesign_data()
-{
-    QTest::addColumn<double>("a");
-    QTest::addColumn<double>("b");
-    QTest::addColumn<double>("c");
-    QTest::addColumn<double>("d");
-    QTest::newRow("exact") << 40.0 << 40.0 << 20.0 << 20.0;
-    QTest::newRow("grown") << 20.0 << 20.3 << 40.0 << 40.5;
-    QTest::newRow("shrunk") << 10.0 << 9.8 << 30.0 << 29.6;
-    QTest::newRow("nothing measured") << 30.0 << 0.0 << 40.0 << 0.0;
-    QTest::newRow("negative") << 30.0 << -1.0 << 40.0 << 39.0;
-    QTest::newRow("steps reversed") << 30.0 << 31.0 << 20.0 << 20.5;
-    QTest::newRow("ring") << 20.4 << 11.7 << 20.1 << 11.9;
-    QTest::newRow("ring inside out") << 11.0 << 20.0 << 12.0 << 12.0;
-}
-
-void TestUiScripts::scaleMultipliers_matchTheDesign()
-{
-    QFETCH(double, a);
-    QFETCH(double, b);
-    QFETCH(double, c);
-    QFETCH(double, d);
-    QVERIFY(std::abs(call("calibration", "scaleMultiplier", {a, b}).toNumber() - Calibration::scaleMultiplier(a, b))
-        < kTolerance);
-    QVERIFY(std::abs(call("calibration", "scaleMultiplierFromSteps", {a, b, c, d}).toNumber()
-                - Calibration::scaleMultiplierFromSteps(a, b, c, d))
-        < kTolerance);
-    QVERIFY(std::abs(call("calibration", "ringScaleMultiplier", {a, b}).toNumber()
-                - Calibration::ringScaleMultiplier(a, b))
-        < kTolerance);
-    QVERIFY(std::abs(call("calibration", "ringBleed", {a, b}).toNumber() - Calibration::ringBleed(a, b)) < kTolerance);
-}
-
-void TestUiScripts::tierMultiplier_usesStepsWhenTwoTiersAreMeasured()
-{
-    QJSValue nominals = engine.newArray(3);
-    QJSValue measured = engine.newArray(3);
-    const QList<double> sizes = Calibration::nominalSizesX();
-    // A print 1 % too small everywhere, with outlines grown 0.1 mm per side by bleed.
-    const double scale = 0.99, bleed = 0.1;
-    for (int i = 0; i < 3; ++i) {
-        nominals.setProperty(quint32(i), sizes.at(i));
-        measured.setProperty(quint32(i), sizes.at(i) * scale + 2 * bleed);
+    void localPath_dropsTheFileScheme()
+    {
+        QCOMPARE(call("format", "localPath", {QStringLiteral("file:///C:/jobs/a%20b.stl")}).toString(),
+            QStringLiteral("C:/jobs/a b.stl"));
+        QCOMPARE(call("format", "localPath", {QStringLiteral("file:///home/u/part.OBJ")}).toString(),
+            QStringLiteral("/home/u/part.OBJ"));
+        QCOMPARE(call("format", "localPath", {QStringLiteral("/home/u/part.stl")}).toString(),
+            QStringLiteral("/home/u/part.stl"));
+        QVERIFY(call("format", "isImportable", {QStringLiteral("/a/part.STL")}).toBool());
+        QVERIFY(!call("format", "isImportable", {QStringLiteral("/a/part.stla")}).toBool());
+        QVERIFY(call("format", "isPrintJob", {QStringLiteral("/a/JOB.SSJ")}).toBool());
     }
-    // All three tiers: the difference of the outer ones, which bleed does not change.
-    QVERIFY(std::abs(call("calibration", "tierMultiplier", {nominals, measured}).toNumber() - 1 / scale) < 1e-9);
-    QCOMPARE(call("calibration", "tierMultiplier", {nominals, measured}).toNumber(),
-        Calibration::scaleMultiplierFromSteps(sizes.at(2), sizes.at(2) * scale + 2 * bleed, sizes.at(0),
-            sizes.at(0) * scale + 2 * bleed));
-    // One tier only: the plain ratio.
-    measured.setProperty(0, 0);
-    measured.setProperty(2, 0);
-    QCOMPARE(call("calibration", "tierMultiplier", {nominals, measured}).toNumber(),
-        Calibration::scaleMultiplier(sizes.at(1), sizes.at(1) * scale + 2 * bleed));
-    // None: no change.
-    measured.setProperty(1, 0);
-    QCOMPARE(call("calibration", "tierMultiplier", {nominals, measured}).toNumber(), 1.0);
-}
-
-void TestUiScripts::supportDensity_landsOnTheChosenLevel()
-{
-    // The editor hands the support engine the integer part of 50 / density as its level.
-    for (int level = 1; level <= 100; ++level) {
-        const double density = call("format", "supportDensityForLevel", {level}).toNumber();
-        QCOMPARE(int(std::floor(50.0 / density)), level);
-    }
-}
-
-void TestUiScripts::minutesText_showsHoursAndMinutes()
-{
-    QCOMPARE(call("format", "minutesText", {0}).toString(), QStringLiteral("0 min"));
-    QCOMPARE(call("format", "minutesText", {63}).toString(), QStringLiteral("1 h 03 min"));
-    QCOMPARE(call("format", "minutesText", {600}).toString(), QStringLiteral("10 h 00 min"));
-    QCOMPARE(call("format", "minutesText", {-1}).toString(), QStringLiteral("not offered"));
-}
-
-void TestUiScripts::localPath_dropsTheFileScheme()
-{
-    QCOMPARE(call("format", "localPath", {QStringLiteral("file:///C:/jobs/a%20b.stl")}).toString(),
-        QStringLiteral("C:/jobs/a b.stl"));
-    QCOMPARE(call("format", "localPath", {QStringLiteral("file:///home/u/part.OBJ")}).toString(),
-        QStringLiteral("/home/u/part.OBJ"));
-    QCOMPARE(call("format", "localPath", {QStringLiteral("/home/u/part.stl")}).toString(),
-        QStringLiteral("/home/u/part.stl"));
-    QVERIFY(call("format", "isImportable", {QStringLiteral("/a/part.STL")}).toBool());
-    QVERIFY(!call("format", "isImportable", {QStringLiteral("/a/part.stla")}).toBool());
-    QVERIFY(call("format", "isPrintJob", {QStringLiteral("/a/JOB.SSJ")}).toBool());
-}
+};
 
 QTEST_GUILESS_MAIN(TestUiScripts)
 #include "tst_uiscripts.moc"

@@ -1,11 +1,8 @@
 #include "uitesting.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextStream>
-#include <QVector3D>
 
 namespace UiTesting {
 
@@ -23,7 +20,8 @@ QString describe(QQuickItem *item)
     return QStringLiteral("%1 in %2").arg(QString::fromLatin1(item->metaObject()->className()), path);
 }
 
-void collect(QQuickItem *item, const QRectF &clipRect, bool scrolling, QStringList &problems)
+// Walks the visible items: every text into `texts`, every text not shown whole into `problems`.
+void collect(QQuickItem *item, const QRectF &clipRect, bool scrolling, QStringList &problems, QStringList &texts)
 {
     if (!item->isVisible() || item->opacity() <= 0.01)
         return;
@@ -32,6 +30,8 @@ void collect(QQuickItem *item, const QRectF &clipRect, bool scrolling, QStringLi
     const bool isInput = item->inherits("QQuickTextInput");
     if (isText || isInput) {
         const QString text = item->property("text").toString();
+        if (!text.isEmpty())
+            texts << text;
         const double contentWidth = item->property("contentWidth").toDouble();
         if (!text.trimmed().isEmpty() && item->width() > 0) {
             const QString what = QStringLiteral("\"%1\" (%2)").arg(text, describe(item));
@@ -60,21 +60,7 @@ void collect(QQuickItem *item, const QRectF &clipRect, bool scrolling, QStringLi
     const bool childScrolling = scrolling || item->inherits("QQuickFlickable");
     const QList<QQuickItem *> children = item->childItems();
     for (QQuickItem *child : children)
-        collect(child, childClip, childScrolling, problems);
-}
-
-void collectTexts(QQuickItem *item, QStringList &texts)
-{
-    if (!item->isVisible() || item->opacity() <= 0.01)
-        return;
-    if (item->inherits("QQuickText") || item->inherits("QQuickTextInput")) {
-        const QString text = item->property("text").toString();
-        if (!text.isEmpty())
-            texts << text;
-    }
-    const QList<QQuickItem *> children = item->childItems();
-    for (QQuickItem *child : children)
-        collectTexts(child, texts);
+        collect(child, childClip, childScrolling, problems, texts);
 }
 
 } // namespace
@@ -120,15 +106,15 @@ bool click(QQuickWindow *window, QQuickItem *item)
 
 QStringList clippedTexts(QQuickWindow *window)
 {
-    QStringList problems;
-    collect(window->contentItem(), QRectF(0, 0, window->width(), window->height()), false, problems);
+    QStringList problems, texts;
+    collect(window->contentItem(), QRectF(0, 0, window->width(), window->height()), false, problems, texts);
     return problems;
 }
 
 QStringList visibleTexts(QQuickWindow *window)
 {
-    QStringList texts;
-    collectTexts(window->contentItem(), texts);
+    QStringList problems, texts;
+    collect(window->contentItem(), QRectF(0, 0, window->width(), window->height()), false, problems, texts);
     return texts;
 }
 
@@ -150,31 +136,6 @@ QImage saveShot(QQuickWindow *window, const QString &dir, const QString &name)
     QTest::qWait(80);
     const QImage image = window->grabWindow();
     return image.save(QDir(dir).filePath(name + QStringLiteral(".png"))) ? image : QImage();
-}
-
-bool writeBoxStl(const QString &path, double x, double y, double z)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return false;
-    QTextStream out(&file);
-    const QVector3D h(float(x / 2), float(y / 2), float(z / 2));
-    const QVector3D corners[8]
-        = {{-h.x(), -h.y(), -h.z()}, {h.x(), -h.y(), -h.z()}, {h.x(), h.y(), -h.z()}, {-h.x(), h.y(), -h.z()},
-            {-h.x(), -h.y(), h.z()}, {h.x(), -h.y(), h.z()}, {h.x(), h.y(), h.z()}, {-h.x(), h.y(), h.z()}};
-    // Two triangles per face, counter-clockwise seen from outside.
-    const int faces[12][3] = {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4}, {1, 2, 6}, {1, 6, 5},
-        {2, 3, 7}, {2, 7, 6}, {3, 0, 4}, {3, 4, 7}};
-    out << "solid box\n";
-    for (const auto &face : faces) {
-        out << "  facet normal 0 0 0\n    outer loop\n";
-        for (int corner : face)
-            out << "      vertex " << corners[corner].x() << ' ' << corners[corner].y() << ' ' << corners[corner].z()
-                << '\n';
-        out << "    endloop\n  endfacet\n";
-    }
-    out << "endsolid box\n";
-    return true;
 }
 
 } // namespace UiTesting

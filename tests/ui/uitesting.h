@@ -38,7 +38,4 @@ QString screenshotDir(const QString &prefix);
 // could not be written.
 QImage saveShot(QQuickWindow *window, const QString &dir, const QString &name);
 
-// An ASCII STL of a box of that size (millimetres), centred on the origin.
-bool writeBoxStl(const QString &path, double x, double y, double z);
-
 } // namespace UiTesting

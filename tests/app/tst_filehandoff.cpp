@@ -248,15 +248,12 @@ private slots:
         QSignalSpy models(&receiver, &FileHandOffReceiver::addModels);
 
         receiver.openFileFromSharedMemory(path);
-        if (printJob) {
-            QCOMPARE(viewer.count(), 1);
+        QCOMPARE(viewer.count(), printJob ? 1 : 0);
+        QCOMPARE(models.count(), printJob ? 0 : 1);
+        if (printJob)
             QCOMPARE(viewer.at(0).at(0).toString(), path);
-            QCOMPARE(models.count(), 0);
-        } else {
-            QCOMPARE(viewer.count(), 0);
-            QCOMPARE(models.count(), 1);
+        else
             QCOMPARE(models.at(0).at(0).toStringList(), QStringList {path});
-        }
     }
 };
 

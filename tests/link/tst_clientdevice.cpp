@@ -108,12 +108,9 @@ private slots:
         QTest::newRow("4.51, eight fields: G parameter 0") << orbelle << "4.51" << kReady << 8 << "complete";
         QTest::newRow("5.0") << orbelle << "5.0" << kReady << 9 << "complete";
         QTest::newRow("5.1, printing: notice") << orbelle << "5.1" << kPrinting << 9 << "notice";
-        QTest::newRow("Pro") << "Orbelle Pro"
-                             << "4.51" << kReady << 9 << "closed";
-        QTest::newRow("PRO") << "PRO-75"
-                             << "4.51" << kReady << 9 << "closed";
-        QTest::newRow("pro inside") << "xproy"
-                                    << "4.51" << kReady << 9 << "closed";
+        QTest::newRow("Pro") << QStringLiteral("Orbelle Pro") << "4.51" << kReady << 9 << "closed";
+        QTest::newRow("PRO") << QStringLiteral("PRO-75") << "4.51" << kReady << 9 << "closed";
+        QTest::newRow("pro inside") << QStringLiteral("xproy") << "4.51" << kReady << 9 << "closed";
     }
 
     void handshake_byVersionAndModel()

@@ -198,7 +198,7 @@ private slots:
         QVERIFY(a->waitForMessage(QStringLiteral("Request_PausePrint")));
         QVERIFY(b->waitForMessage(QStringLiteral("Send_PiToBoardCommand,G12")));
         QCOMPARE(a->messages, QStringList({QStringLiteral("Request_PausePrint")}));
-        QCOMPARE(b->messages, QStringList({QStringLiteral("Send_PiToBoardCommand,G12")}));
+        QVERIFY(!b->messages.contains(QStringLiteral("Request_PausePrint")));
 
         // A job goes to the printer named only, streamed whole; its layer count is read from
         // the file, without the window's job holder.

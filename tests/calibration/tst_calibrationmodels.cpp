@@ -118,18 +118,6 @@ private slots:
             qPrintable(QStringLiteral("%1 against %2").arg(meshVolume(facets)).arg(volume)));
     }
 
-    void triangulation_refusesOutlinesInTheWrongDirection()
-    {
-        std::vector<std::array<QPointF, 3>> triangles;
-        const Outline square = rectangle({0, 0}, 4, 4);
-        QVERIFY(!triangulateRegion(reversed(square), {}, &triangles));
-        QVERIFY(!triangulateRegion(square, {circle({0, 0}, 1, 12)}, &triangles));
-        QVERIFY(!triangulateRegion({{0, 0}, {1, 1}}, {}, &triangles));
-        QVERIFY(triangles.empty());
-        QVERIFY(triangulateRegion(square, {reversed(circle({0, 0}, 1, 12))}, &triangles));
-        QCOMPARE(int(triangles.size()), 4 + 12); // n - 2 + 2 per hole
-    }
-
     void shellBuilder_refusesLoopsThatCannotClose()
     {
         const Outline square = rectangle({0, 0}, 10, 10);

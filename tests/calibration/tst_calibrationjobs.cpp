@@ -51,33 +51,26 @@ public:
     }
 
     bool isNull() const { return m_image.isNull(); }
-    bool white(int column, int row) const
-    {
-        return m_image.valid(column, row) && qRed(m_image.pixel(column, row)) > 127;
-    }
-    // The pixel whose centre is nearest to a point of the model frame.
-    int column(double x) const { return int(std::floor(m_centreX + x / m_pixel)); }
-    int row(double y) const { return int(std::floor(m_centreY - y / m_pixel)); }
-    // The model-frame point at a pixel's centre.
-    QPointF at(int column, int row) const
-    {
-        return {(column + 0.5 - m_centreX) * m_pixel, (m_centreY - row - 0.5) * m_pixel};
-    }
     double pixel() const { return m_pixel; }
 
-    // Black pixels whose centres lie within `radius` of a point, as an area in mm2; with a
-    // quadrant (0 to 3, counter-clockwise from +x), only those in it.
+    // Black pixels whose centres lie within `radius` of a point of the model frame, as an
+    // area in mm2; with a quadrant (0 to 3, counter-clockwise from +x), only those in it.
     double blackArea(const QPointF &centre, double radius, int quadrant = -1) const
     {
         int black = 0;
         const int reach = int(std::ceil(radius / m_pixel)) + 1;
-        for (int r = row(centre.y()) - reach; r <= row(centre.y()) + reach; ++r) {
-            for (int c = column(centre.x()) - reach; c <= column(centre.x()) + reach; ++c) {
-                const QPointF offset = at(c, r) - centre;
+        const int column = int(std::floor(m_centreX + centre.x() / m_pixel));
+        const int row = int(std::floor(m_centreY - centre.y() / m_pixel));
+        for (int r = row - reach; r <= row + reach; ++r) {
+            for (int c = column - reach; c <= column + reach; ++c) {
+                // From the point to the pixel's centre.
+                const QPointF offset(
+                    (c + 0.5 - m_centreX) * m_pixel - centre.x(), (m_centreY - r - 0.5) * m_pixel - centre.y());
                 const int side = offset.y() >= 0 ? (offset.x() >= 0 ? 0 : 1) : (offset.x() < 0 ? 2 : 3);
                 if (quadrant >= 0 && side != quadrant)
                     continue;
-                if (std::hypot(offset.x(), offset.y()) <= radius && !white(c, r))
+                const bool white = m_image.valid(c, r) && qRed(m_image.pixel(c, r)) > 127;
+                if (std::hypot(offset.x(), offset.y()) <= radius && !white)
                     ++black;
             }
         }

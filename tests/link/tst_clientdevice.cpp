@@ -106,7 +106,7 @@ private slots:
         QTest::newRow("4.3, idle: update asked") << orbelle << "4.3" << kReady << 9 << "update";
         QTest::newRow("4.4") << orbelle << "4.4" << kReady << 9 << "complete";
         QTest::newRow("4.51, eight fields: G parameter 0") << orbelle << "4.51" << kReady << 8 << "complete";
-        QTest::newRow("5.0") << orbelle << "5.0" << kReady << 9 << "complete";
+        QTest::newRow("5.0, paused") << orbelle << "5.0" << kPaused << 9 << "complete";
         QTest::newRow("5.1, printing: notice") << orbelle << "5.1" << kPrinting << 9 << "notice";
         QTest::newRow("Pro") << QStringLiteral("Orbelle Pro") << "4.51" << kReady << 9 << "closed";
         QTest::newRow("PRO") << QStringLiteral("PRO-75") << "4.51" << kReady << 9 << "closed";
@@ -142,7 +142,7 @@ private slots:
         QCOMPARE(m_device->gParameter(), fields == 9 ? 7 : 0);
         if (outcome == QLatin1String("complete")) {
             QCOMPARE(notice.count(), 0);
-            QCOMPARE(m_device->status(), ClientDevice::Ready);
+            QCOMPARE(done.at(0).at(2).toString(), status);
             QCOMPARE(m_device->resins(), Resin::defaultResinList());
             QVERIFY(!m_device->isLegacyPrinter());
             return;

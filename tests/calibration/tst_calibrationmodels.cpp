@@ -1,8 +1,8 @@
 // The calibration meshes: what the generator writes, read back by the program's importer,
-// is closed, consistently oriented and of the designed size and volume; the checks the
-// generator relies on to refuse a broken mesh find broken meshes. (The region triangulation
-// the caps are made with is covered by those meshes: a cap with a gap or an overlap leaves
-// open edges or a wrong volume.)
+// is closed, consistently oriented and of the designed size and volume; the check the
+// generator relies on to refuse a broken mesh finds broken meshes. (The region triangulation
+// and the shell builder the meshes are made with are covered by those meshes: a cap with a
+// gap or an overlap leaves open edges or a wrong volume.)
 #include "calibrationdesign.h"
 #include "calibrationmodels.h"
 #include "meshimporter.h"
@@ -116,40 +116,6 @@ private slots:
             qPrintable(QStringLiteral("%1 x %2 x %3").arg(measured.x()).arg(measured.y()).arg(measured.z())));
         QVERIFY2(qAbs(meshVolume(facets) - volume) < 1e-3 * volume,
             qPrintable(QStringLiteral("%1 against %2").arg(meshVolume(facets)).arg(volume)));
-    }
-
-    void shellBuilder_refusesLoopsThatCannotClose()
-    {
-        const Outline square = rectangle({0, 0}, 10, 10);
-        std::vector<Facet> facets;
-        QString error;
-
-        Shell flat;
-        flat.outer.rings = {{0.0, square}};
-        QVERIFY(!buildShell(flat, &facets, &error));
-        QVERIFY(!error.isEmpty());
-
-        Shell mismatched;
-        mismatched.outer.rings = {{0.0, square}, {1.0, circle({0, 0}, 4, 8)}};
-        QVERIFY(!buildShell(mismatched, &facets, &error));
-
-        Shell shortHole;
-        shortHole.outer.rings = {{0.0, square}, {2.0, square}};
-        Loop hole;
-        hole.rings = {{0.0, reversed(circle({0, 0}, 2, 16))}, {1.0, reversed(circle({0, 0}, 2, 16))}};
-        shortHole.holes.push_back(hole);
-        QVERIFY(!buildShell(shortHole, &facets, &error));
-
-        Shell inwards;
-        inwards.outer.rings = {{0.0, reversed(square)}, {1.0, reversed(square)}};
-        QVERIFY(!buildShell(inwards, &facets, &error));
-        QVERIFY(facets.empty());
-
-        // The same hole reaching the top makes a closed shell.
-        hole.rings.push_back({2.0, reversed(circle({0, 0}, 2, 16))});
-        shortHole.holes = {hole};
-        QVERIFY2(buildShell(shortHole, &facets, &error), qPrintable(error));
-        QCOMPARE(meshDefects(facets), QString());
     }
 
     void meshCheck_findsFlippedMissingAndDuplicatedFacets()

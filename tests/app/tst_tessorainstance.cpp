@@ -1,5 +1,5 @@
-// Real tessora processes: one instance per machine, and the hand-off of file
-// paths from a second start to the running instance.
+// Real tessora processes: one instance per machine, the files of the command line opened
+// by type, and the hand-off of file paths from a second start to the running instance.
 //
 // Every tessora started here announces itself on loopback only, on ports of
 // this test run, and works in a folder of its own (its log file is written there).
@@ -24,6 +24,7 @@ const QString alreadyRunningLine = QStringLiteral("Main.cpp: Another instance of
 const QString runningLine = QStringLiteral("INFO. Main.cpp: Tessora is running");
 const QString handOffLine = QStringLiteral("RendererQMLItem::openFileFromSharedMemory. File path: ");
 const QString viewerLine = QStringLiteral("main_mac.qml::openJobInViewer. Opening print job in the viewer: ");
+const QString markedReadLine = QStringLiteral("SharedMemoryWriter::isMemoryMarkedAsRead. True");
 const QString importLine = QStringLiteral("main_mac.qml::importModels. Importing: ");
 
 QString guardSegmentKey()
@@ -31,14 +32,12 @@ QString guardSegmentKey()
     return RunGuard::generateKeyHash(QStringLiteral("Tessora"), QStringLiteral("_sharedmemKey"));
 }
 
-// Removes a segment nobody holds any more; true when one was there.
-bool removeLeftover(const QString &key)
+// Removes a segment nobody holds any more.
+void removeLeftover(const QString &key)
 {
     QSharedMemory segment(key);
-    if (!segment.attach())
-        return false;
-    segment.detach();
-    return true;
+    if (segment.attach())
+        segment.detach();
 }
 
 bool segmentIsHeld(const QString &key)
@@ -60,14 +59,7 @@ public:
         process.setStandardOutputFile(QProcess::nullDevice());
         process.setStandardErrorFile(QProcess::nullDevice());
     }
-    ~Tessora() { stop(); }
-
-    void start(const QStringList &arguments = {})
-    {
-        process.start(TestPaths::executable(QStringLiteral("tessora")), arguments);
-    }
-
-    void stop()
+    ~Tessora()
     {
         if (process.state() != QProcess::NotRunning) {
             process.kill();
@@ -92,6 +84,13 @@ public:
         qWarning().noquote() << "tessora still running after" << milliseconds << "ms; its log:\n"
                              << logLines().join(QLatin1Char('\n'));
         return false;
+    }
+
+    // A start refused because another instance runs: it ends by itself with status 1.
+    bool endsRefused(int milliseconds)
+    {
+        return finishes(milliseconds) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 1
+            && count(alreadyRunningLine) == 1 && count(runningLine) == 0;
     }
 
     // Log lines containing the text.
@@ -147,82 +146,45 @@ private slots:
         removeLeftover(HandOffSegment::defaultKey());
     }
 
-    void firstStart_runsAndOpensItsJobArgumentInTheViewer()
+    // One running instance walked through the starts after it: each later start hands its
+    // files over (in the order given) and ends with status 1; the first goes on.
+    void laterStarts_handOverTheirFilesAndExit1_firstGoesOn()
     {
-        first = startFirst({jobPath});
+        first = startFirst({meshPath, jobPath});
         QVERIFY2(first, "tessora did not start");
         QTRY_VERIFY_WITH_TIMEOUT(first->logged(viewerLine + jobPath), 5000);
-        // Opened from the command line, not handed over.
-        QCOMPARE(first->count(handOffLine), 0);
+        QVERIFY(first->logged(importLine + meshPath));
+        QCOMPARE(first->count(handOffLine), 0); // opened from the command line, not handed over
         // Nothing went wrong on the way (the page's own warnings are the page tests' concern).
         QCOMPARE(first->logLines().filter(QStringLiteral("ERROR")), QStringList());
-        QCOMPARE(first->count(alreadyRunningLine), 0);
-        // It holds the guard.
         QVERIFY(segmentIsHeld(guardSegmentKey()));
-    }
 
-    void secondStartWithoutArguments_exits1_firstUntouched()
-    {
-        first = startFirst();
-        QVERIFY2(first, "tessora did not start");
+        auto second = start({});
+        QVERIFY(second->endsRefused(10000));
+        QCOMPARE(second->count(markedReadLine), 0);
 
-        auto second = startSecond({});
-        QVERIFY(second->finishes(10000));
-        QCOMPARE(second->process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(second->process.exitCode(), 1);
-        QCOMPARE(second->count(alreadyRunningLine), 1);
-        QCOMPARE(second->count(runningLine), 0);
-
-        // The first goes on as before, and still takes hand-offs: the third start's job is
-        // the only path it was handed.
-        QVERIFY(first->running());
-        QCOMPARE(first->count(alreadyRunningLine), 0);
-        QVERIFY(segmentIsHeld(guardSegmentKey()));
-        auto third = startSecond({jobPath});
-        QTRY_VERIFY_WITH_TIMEOUT(first->logged(viewerLine + jobPath), 3000);
-        QVERIFY(third->finishes(10000));
-        QCOMPARE(first->count(handOffLine), 1);
-    }
-
-    void secondStartWithJob_firstOpensItWithinASecond_secondExits1()
-    {
-        first = startFirst();
-        QVERIFY2(first, "tessora did not start");
-
-        QElapsedTimer clock;
-        auto second = startSecond({jobPath});
+        // A job: the first opens it within a second.
+        second = start({jobPath});
         QVERIFY(second->process.waitForStarted(10000));
+        QElapsedTimer clock;
         clock.start();
-        QTRY_VERIFY_WITH_TIMEOUT(first->logged(handOffLine + jobPath), 1000);
-        QTRY_VERIFY_WITH_TIMEOUT(first->logged(viewerLine + jobPath), 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(first->count(viewerLine + jobPath) == 2, 1000);
         QVERIFY(clock.elapsed() < 1000);
+        QVERIFY(second->endsRefused(5000));
+        QCOMPARE(second->count(markedReadLine), 1);
 
-        QVERIFY(second->finishes(5000));
-        QCOMPARE(second->process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(second->process.exitCode(), 1);
-        QCOMPARE(second->count(alreadyRunningLine), 1);
-        QCOMPARE(second->count(QStringLiteral("SharedMemoryWriter::isMemoryMarkedAsRead. True")), 1);
-        QCOMPARE(first->count(handOffLine), 1);
-        QCOMPARE(first->count(importLine), 0);
-        QVERIFY(first->running());
-    }
-
-    void twoFilesInOneStart_bothOpened()
-    {
-        first = startFirst();
-        QVERIFY2(first, "tessora did not start");
-        auto second = startSecond({meshPath, jobPath});
-        QVERIFY(second->finishes(10000));
-        QCOMPARE(second->process.exitCode(), 1);
-        QCOMPARE(second->count(QStringLiteral("SharedMemoryWriter::isMemoryMarkedAsRead. True")), 2);
+        second = start({meshPath, jobPath});
+        QVERIFY(second->endsRefused(10000));
+        QCOMPARE(second->count(markedReadLine), 2);
         QCOMPARE(second->count(QStringLiteral("Can't create")), 0);
-
-        // In the order given.
-        QTRY_VERIFY_WITH_TIMEOUT(first->logged(viewerLine + jobPath), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(first->count(viewerLine + jobPath) == 3, 2000);
         const QStringList handedOver = first->logLines().filter(handOffLine);
-        QCOMPARE(handedOver.size(), 2);
-        QVERIFY(handedOver.at(0).endsWith(handOffLine + meshPath));
-        QVERIFY(handedOver.at(1).endsWith(handOffLine + jobPath));
+        QCOMPARE(handedOver.size(), 3);
+        QVERIFY(handedOver.at(1).endsWith(handOffLine + meshPath));
+        QVERIFY(handedOver.at(2).endsWith(handOffLine + jobPath));
+        QCOMPARE(first->count(importLine), 2);
+        QCOMPARE(first->count(alreadyRunningLine), 0);
+        QVERIFY(first->running());
     }
 
     void runningInstanceNeverReads_secondStartGivesUpAfterTheLimit()
@@ -232,46 +194,38 @@ private slots:
         RunGuard hungInstance(QStringLiteral("Tessora"));
         QVERIFY(hungInstance.tryToRun());
 
-        auto second = startSecond({jobPath});
+        auto second = start({jobPath});
         QVERIFY(second->process.waitForStarted(10000));
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(second->finishes(30000));
+        QVERIFY(second->endsRefused(30000));
         QVERIFY2(clock.elapsed() >= 9000,
-            qPrintable(QString::number(clock.elapsed()) + QLatin1String(" ms; its log:\n") + second->logLines().join(QLatin1Char('\n'))));
-        QCOMPARE(second->process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(second->process.exitCode(), 1);
-        QCOMPARE(second->count(alreadyRunningLine), 1);
+            qPrintable(QString::number(clock.elapsed()) + QLatin1String(" ms; its log:\n")
+                + second->logLines().join(QLatin1Char('\n'))));
         QCOMPARE(second->count(QStringLiteral("ERROR. SharedMemoryWriter::isMemoryMarkedAsRead.")), 1);
-        QCOMPARE(second->count(QStringLiteral("SharedMemoryWriter::isMemoryMarkedAsRead. True")), 0);
+        QCOMPARE(second->count(markedReadLine), 0);
         // The unread path does not linger for a later instance.
         QVERIFY(!segmentIsHeld(HandOffSegment::defaultKey()));
     }
 
 private:
-    QString newFolder()
+    std::unique_ptr<Tessora> start(const QStringList &arguments)
     {
-        const QString path = root.filePath(QStringLiteral("run%1").arg(++folders));
-        QDir().mkpath(path);
-        return path;
-    }
-
-    std::unique_ptr<Tessora> startFirst(const QStringList &arguments = {})
-    {
-        auto instance = std::make_unique<Tessora>(environment, newFolder());
-        instance->start(arguments);
-        if (!instance->process.waitForStarted(10000))
-            return nullptr;
-        if (!QTest::qWaitFor([&] { return instance->logged(runningLine) || !instance->running(); }, 60000)
-            || !instance->running())
-            return nullptr;
+        const QString folder = root.filePath(QStringLiteral("run%1").arg(++folders));
+        QDir().mkpath(folder);
+        auto instance = std::make_unique<Tessora>(environment, folder);
+        instance->process.start(TestPaths::executable(QStringLiteral("tessora")), arguments);
         return instance;
     }
 
-    std::unique_ptr<Tessora> startSecond(const QStringList &arguments)
+    // The first instance, once it runs; null when it did not come up.
+    std::unique_ptr<Tessora> startFirst(const QStringList &arguments)
     {
-        auto instance = std::make_unique<Tessora>(environment, newFolder());
-        instance->start(arguments);
+        auto instance = start(arguments);
+        if (!instance->process.waitForStarted(10000)
+            || !QTest::qWaitFor([&] { return instance->logged(runningLine) || !instance->running(); }, 60000)
+            || !instance->running())
+            return nullptr;
         return instance;
     }
 

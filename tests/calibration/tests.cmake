@@ -14,8 +14,3 @@ add_dependencies(test_calibrationmodels tessora-calibration-models)
 tessora_add_test(test_calibrationjobs SOURCES calibration/tst_calibrationjobs.cpp
     LIBS tessora_calibration tessora_common LABELS calibration)
 
-# Calibration jobs printed by vatnode on the simulated board, under Xvfb.
-tessora_add_test(test_calibrationprint SOURCES calibration/tst_calibrationprint.cpp
-    LIBS tessora_calibration tessora_common LABELS calibration TIMEOUT 300)
-add_dependencies(test_calibrationprint vatnode vatnode-boardsim)
-set_tests_properties(test_calibrationprint PROPERTIES RESOURCE_LOCK xvfb)

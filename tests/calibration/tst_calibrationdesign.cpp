@@ -30,24 +30,7 @@ class TestCalibrationDesign : public QObject
     Q_OBJECT
 
 private slots:
-    void fits_areNumberedFromOneWithGrowingClearance()
-    {
-        const QList<int> fits = fitNumbers();
-        QCOMPARE(fits.size(), kFitCount);
-        QCOMPARE(fits.first(), 1);
-        double previous = 0;
-        for (int i = 0; i < fits.size(); ++i) {
-            QCOMPARE(fits.at(i), i + 1);
-            const double clearance = clearanceForFit(fits.at(i));
-            QVERIFY2(clearance > previous, qPrintable(QStringLiteral("fit %1").arg(fits.at(i))));
-            QVERIFY(qFuzzyCompare(clearance, kClearanceStep * fits.at(i)));
-            previous = clearance;
-        }
-        QCOMPARE(clearanceForFit(0), 0.0);
-        QCOMPARE(clearanceForFit(kFitCount + 1), 0.0);
-    }
-
-    void fineTune_referenceKeeps_smallFitsFreeLengthen_largeShorten()
+    void fineTune_referenceKeeps_smallFitsFreeLengthen_largeShorten_unknownNothing()
     {
         // The reference fit keeps the exposure. Gaps that open below it: too little light, a
         // positive change; small gaps fused so that only larger fits come free: too much light, a
@@ -62,48 +45,41 @@ private slots:
         // Each fit further away asks for the same further step.
         for (int fit = 1; fit < kFitCount; ++fit)
             QVERIFY(qFuzzyCompare(fineTuneChangeForFit(fit) - fineTuneChangeForFit(fit + 1), kFineTuneStepPerFit));
-    }
-
-    void fineTune_unknownFitChangesNothing()
-    {
-        for (int fit : {0, -1, kFitCount + 1, std::numeric_limits<int>::max(), std::numeric_limits<int>::min()})
+        // A fit that is not on the plate changes nothing.
+        for (int fit : {0, -1, kFitCount + 1, std::numeric_limits<int>::max(), std::numeric_limits<int>::min()}) {
             QCOMPARE(fineTuneChangeForFit(fit), 0.0);
+            QCOMPARE(clearanceForFit(fit), 0.0);
+        }
         QCOMPARE(adjustedFineTuneFactor(0.9, 0), 0.9);
     }
 
-    void fineTune_everySingleAnswerTakesEffectOnThePrinter()
+    void fineTune_answersStayWithinThePrinterRange()
     {
         // From an uncalibrated resin, the factor any answer leads to is one the printer applies
         // as it is, not one it clamps.
+        PrintJob job;
+        job.cureTime = 10.0;
         for (int fit : fitNumbers()) {
-            PrintJob job;
-            job.cureTime = 10.0;
             job.fineTuneFactor = 1.0 + fineTuneChangeForFit(fit);
             QVERIFY2(qFuzzyCompare(job.getFineTuneFactorCureTime(), 10.0 * job.fineTuneFactor),
                 qPrintable(QStringLiteral("fit %1: factor %2").arg(fit).arg(job.fineTuneFactor)));
         }
-        // And the range documented here is the printer's.
-        PrintJob job;
-        job.cureTime = 10.0;
-        job.fineTuneFactor = kMaxFineTuneFactor + 0.2;
-        QVERIFY(qFuzzyCompare(job.getFineTuneFactorCureTime(), 10.0 * kMaxFineTuneFactor));
-        job.fineTuneFactor = kMinFineTuneFactor - 0.2;
-        QVERIFY(qFuzzyCompare(job.getFineTuneFactorCureTime(), 10.0 * kMinFineTuneFactor));
-    }
-
-    void fineTune_repeatedAnswersStayWithinThePrinterRange()
-    {
+        // Repeated answers stop at the ends of the range, which is the printer's.
         double factor = 1.0;
         for (int round = 0; round < 10; ++round)
             factor = adjustedFineTuneFactor(factor, kFitCount);
         QCOMPARE(factor, kMinFineTuneFactor);
+        job.fineTuneFactor = kMinFineTuneFactor - 0.2;
+        QVERIFY(qFuzzyCompare(job.getFineTuneFactorCureTime(), 10.0 * kMinFineTuneFactor));
         for (int round = 0; round < 10; ++round)
             factor = adjustedFineTuneFactor(factor, 1);
         QCOMPARE(factor, kMaxFineTuneFactor);
+        job.fineTuneFactor = kMaxFineTuneFactor + 0.2;
+        QVERIFY(qFuzzyCompare(job.getFineTuneFactorCureTime(), 10.0 * kMaxFineTuneFactor));
         QVERIFY(qFuzzyCompare(adjustedFineTuneFactor(1.0, 6), 0.9));
     }
 
-    void layout_fitsAndNotchesStayApartOnThePlate()
+    void layout_fitsNotchesTiersAndRingStayApart()
     {
         const double pinRadius = kPinDiameter / 2;
         const double widestHole = pinRadius + clearanceForFit(kFitCount) + kReliefClearance;
@@ -135,16 +111,9 @@ private slots:
             }
         }
         QCOMPARE(notchCentresX(0).size(), 0);
-    }
 
-    void layout_bothModelsFitTheSmallerPlatform()
-    {
-        // The 75-micron printer's platform: 96 x 60 mm, with room to spare for placing.
-        for (const QSizeF &size : {toleranceModelSize(), dimensionalModelSize()}) {
-            QVERIFY(size.width() <= 96.0 - 10.0);
-            QVERIFY(size.height() <= 60.0 - 10.0);
-        }
-        // A few millimetres tall: 20-micron jobs stay at 150 layers or fewer.
+        // A few millimetres tall: 20-micron jobs stay at 150 layers or fewer. (Both footprints
+        // fit the smaller platform: tst_calibrationjobs.)
         QVERIFY(kToleranceModelHeight / 0.02 <= 150.0 + 1e-9);
         QVERIFY(kDimensionalModelHeight / 0.02 <= 150.0 + 1e-9);
         // Block and ring side by side, not overlapping.
@@ -158,23 +127,6 @@ private slots:
                 QVERIFY(kTierSizes[size_t(tier)].y < kTierSizes[size_t(tier) - 1].y);
             }
         }
-        QCOMPARE(nominalSizesX(), QList<double>({40.0, 30.0, 20.0}));
-        QCOMPARE(nominalSizesY(), QList<double>({30.0, 20.0, 10.0}));
-    }
-
-    void scale_plainRatioCorrectsAScaledPrint()
-    {
-        // A print 2 % too large along X and 1 % too small along Y, without bleed: the new factor
-        // (old x multiplier) gives the nominal size.
-        for (double trueScale : {1.02, 0.99}) {
-            for (double nominal : nominalSizesX()) {
-                const double measured = nominal * trueScale;
-                const double multiplier = scaleMultiplier(nominal, measured);
-                QVERIFY(qFuzzyCompare(nominal * trueScale * multiplier, nominal));
-                QVERIFY(trueScale > 1 ? multiplier < 1 : multiplier > 1);
-            }
-        }
-        QCOMPARE(scaleMultiplier(20.0, 20.0), 1.0);
     }
 
     void scale_stepsAndRingLeaveBleedOut_data()

@@ -4,7 +4,6 @@
 #include "messages.h"
 #include "protocol.h"
 
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QSignalSpy>
 #include <QStringList>
@@ -63,11 +62,7 @@ public:
 
     bool waitForMessage(const QString &message, int timeoutMs = 5000)
     {
-        QElapsedTimer clock;
-        clock.start();
-        while (!messages.contains(message) && clock.elapsed() < timeoutMs)
-            QTest::qWait(10);
-        return messages.contains(message);
+        return QTest::qWaitFor([&] { return messages.contains(message); }, timeoutMs);
     }
 
     QTcpSocket socket;

@@ -10,9 +10,9 @@
 #include "sshlink.h"
 #include "ssj.h"
 #include "timescale.h"
+#include "waiting.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QNetworkDatagram>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -42,6 +42,14 @@ private:
     std::unique_ptr<Server> m_server;
     QUdpSocket m_discovery;
     QTemporaryDir m_keys;
+
+    // A server of this test run: its own ports, announcing to the test's socket.
+    void configure(Server *server)
+    {
+        server->setBasePort(testBasePort());
+        server->setDiscoveryPort(m_discovery.localPort());
+        server->setDiscoveryTarget(QHostAddress::LocalHost);
+    }
 
     // Keep-alives from the printers, every heartbeat interval.
     static void beat(QTimer &timer, const QList<FakePrinter *> &printers)
@@ -85,9 +93,7 @@ private slots:
         // An install stops at the missing update files, before any SSH.
         ClientDevice::setUpdateFiles(QStringLiteral("/nonexistent/Vatnode"), QStringLiteral("/nonexistent/script"));
         m_server = std::make_unique<Server>();
-        m_server->setBasePort(testBasePort());
-        m_server->setDiscoveryPort(m_discovery.localPort());
-        m_server->setDiscoveryTarget(QHostAddress::LocalHost);
+        configure(m_server.get());
         m_server->broadcastIP();
         QVERIFY(m_server->currentPort() > 0);
     }
@@ -100,7 +106,8 @@ private slots:
             m_discovery.receiveDatagram();
     }
 
-    void broadcastIP_announcesLoopbackAndPort_againWithTheSamePort()
+    // The first free port above the base, announced to loopback, again on the same port.
+    void broadcastIP_announcesLoopbackAndTheFirstFreePort()
     {
         const QByteArray expected = QByteArray("ip:127.0.0.1port:") + QByteArray::number(m_server->currentPort());
         QVERIFY(m_server->currentPort() >= testBasePort() + 1 && m_server->currentPort() <= testBasePort() + 50);
@@ -109,17 +116,12 @@ private slots:
         m_server->broadcastIP();
         QTRY_VERIFY(m_discovery.hasPendingDatagrams());
         QCOMPARE(m_discovery.receiveDatagram().data(), expected);
-    }
 
-    void listen_firstPortTaken_usesNextFreeOne()
-    {
         m_server.reset();
         QTcpServer blocker;
         QVERIFY(blocker.listen(QHostAddress::Any, static_cast<quint16>(testBasePort() + 1)));
         Server server;
-        server.setBasePort(testBasePort());
-        server.setDiscoveryPort(m_discovery.localPort());
-        server.setDiscoveryTarget(QHostAddress::LocalHost);
+        configure(&server);
         server.broadcastIP();
         QCOMPARE(server.currentPort(), testBasePort() + 2);
     }
@@ -133,14 +135,14 @@ private slots:
             m_discovery.receiveDatagram();
         QThread thread;
         auto *server = new Server;
-        server->setBasePort(testBasePort());
-        server->setDiscoveryPort(m_discovery.localPort());
-        server->setDiscoveryTarget(QHostAddress::LocalHost);
+        configure(server);
         server->moveToThread(&thread);
         connect(&thread, &QThread::finished, server, &QObject::deleteLater);
         QStringList connectedSerials;
         connect(server, &Server::printerConnected, this,
             [&](const QString &serial, const QString &, const QString &) { connectedSerials << serial; });
+        QList<PrinterState> states; // the records arrive queued too
+        connect(server, &Server::printerStateChanged, this, [&](const PrinterState &state) { states << state; });
         thread.start();
 
         QVERIFY(QMetaObject::invokeMethod(server, "broadcastIP", Qt::QueuedConnection));
@@ -155,6 +157,7 @@ private slots:
         printer.send(FakePrinter::reply(QStringLiteral("TT1"), QStringLiteral("Orbelle"), QStringLiteral("4.51"),
             kReady, Resin::toString(Resin::defaultResinList())));
         QTRY_COMPARE(connectedSerials, QStringList({QStringLiteral("TT1")}));
+        QTRY_VERIFY(!states.isEmpty() && states.last().serial == QStringLiteral("TT1"));
 
         QThread *deviceThread = nullptr;
         QVERIFY(QMetaObject::invokeMethod(
@@ -164,35 +167,13 @@ private slots:
             QMetaObject::invokeMethod(server, "pauseJob", Qt::QueuedConnection, Q_ARG(QString, QStringLiteral("TT1"))));
         QVERIFY(printer.waitForMessage(QStringLiteral("Request_PausePrint")));
 
-        // A job in one queued call; its layer count read from the file without the
-        // window's job holder; the records arrive queued.
-        QTemporaryDir dir;
-        const QString jobPath = dir.filePath(QStringLiteral("five.ssj"));
-        CrushedPrintJob five;
-        five.setVersion(1);
-        five.clearAll(5);
-        QVERIFY(five.saveCPJ(jobPath));
-        SSJ::releaseCPJ();
-        QList<PrinterState> states;
-        connect(server, &Server::printerStateChanged, this, [&](const PrinterState &state) { states << state; });
-        printer.expectJob(dir.filePath(QStringLiteral("got.ssj")));
-        PrintJob job;
-        job.numImages = 1;
-        QVERIFY(QMetaObject::invokeMethod(server, "sendPrintJob", Qt::QueuedConnection,
-            Q_ARG(QString, QStringLiteral("TT1")), Q_ARG(QString, jobPath), Q_ARG(PrintJob, job)));
-        QTRY_COMPARE(printer.streamResult, JobStreamReceiver::Done);
-        job.numImages = 5;
-        QVERIFY(printer.messages.contains("Status_SendingPrintJob," + job.toString()));
-        QVERIFY(SSJ::m_pJob == nullptr);
-        QTRY_VERIFY(!states.isEmpty() && states.last().activity == PrinterState::Activity::Printing);
-        QCOMPARE(states.last().jobName, QStringLiteral("five.ssj"));
-        QVERIFY(states.last().bytesTotal > 0 && states.last().bytesSent == states.last().bytesTotal);
-
         thread.quit();
         QVERIFY(thread.wait(5000));
         QTRY_COMPARE(printer.socket.state(), QAbstractSocket::UnconnectedState);
     }
 
+    // Reports come with the serial of the printer that sent them; commands and a job go to
+    // the printer named, and to none for an unknown serial.
     void twoPrinters_keptApartBySerial()
     {
         auto a = addPrinter(QStringLiteral("AAA"));
@@ -211,35 +192,61 @@ private slots:
         QTRY_COMPARE(error.count(), 1);
         QCOMPARE(error.at(0), QVariantList({QStringLiteral("AAA"), 201}));
 
+        m_server->pauseJob(QStringLiteral("NOPE"));
         m_server->pauseJob(QStringLiteral("AAA"));
         m_server->sendBoardCommand(QStringLiteral("BBB"), QStringLiteral("G12"));
         QVERIFY(a->waitForMessage(QStringLiteral("Request_PausePrint")));
         QVERIFY(b->waitForMessage(QStringLiteral("Send_PiToBoardCommand,G12")));
+        QCOMPARE(a->messages, QStringList({QStringLiteral("Request_PausePrint")}));
         QVERIFY(!b->messages.contains(QStringLiteral("Request_PausePrint")));
-        QVERIFY(!a->messages.contains(QStringLiteral("Send_PiToBoardCommand,G12")));
+
+        // A job goes to the printer named only, streamed whole; its layer count is read from
+        // the file, without the window's job holder.
+        QTemporaryDir dir;
+        const QString jobPath = dir.filePath(QStringLiteral("five.ssj"));
+        CrushedPrintJob five;
+        five.setVersion(1);
+        five.clearAll(5);
+        QVERIFY(five.saveCPJ(jobPath));
+        SSJ::releaseCPJ();
+        a->messages.clear();
+        b->messages.clear();
+        a->expectJob(dir.filePath(QStringLiteral("got.ssj")));
+        QSignalSpy written(m_server.get(), &Server::sendUpdateBytesWritten);
+        PrintJob job;
+        job.resinName = QStringLiteral("Gray");
+        job.numImages = 1;
+        m_server->setPrintJobToSend(QStringLiteral("AAA"), jobPath, job);
+        m_server->sendPrint();
+        QTRY_COMPARE(a->streamResult, JobStreamReceiver::Done);
+        job.numImages = 5;
+        QCOMPARE(a->messages.first(), "Status_SendingPrintJob," + job.toString());
+        QVERIFY(SSJ::m_pJob == nullptr);
+        const QByteArray content = fileBytes(jobPath);
+        QVERIFY(fileBytes(dir.filePath(QStringLiteral("got.ssj"))) == content);
+        const qint64 total = 16 + 4 + 2 * jobPath.size() + content.size();
+        QTRY_COMPARE(written.last().at(0).toLongLong(), total);
+        QVERIFY(m_server->getDeviceFromSerial(QStringLiteral("AAA"))->isPrinting());
+        QVERIFY(b->messages.isEmpty());
     }
 
     void deviceReports_relayedWithSerial()
     {
         auto p = addPrinter(QStringLiteral("R1"), kPrinting);
         QVERIFY(p);
-        QSignalSpy pauseDone(m_server.get(), &Server::pauseCompleted);
-        QSignalSpy pauseStart(m_server.get(), &Server::pauseStarted);
-        QSignalSpy resumeDone(m_server.get(), &Server::resumeCompleted);
-        QSignalSpy resumeStart(m_server.get(), &Server::resumeStarted);
-        QSignalSpy cancelled(m_server.get(), &Server::printCancelled);
-        QSignalSpy done(m_server.get(), &Server::updatePrintDone);
-        QSignalSpy update(m_server.get(), &Server::updateRequested);
+        using Relay = void (Server::*)(const QString &);
+        const QList<QPair<QString, Relay>> reports = {{"Send_PauseMovementDone", &Server::pauseCompleted},
+            {"Request_PausePrint", &Server::pauseStarted}, {"Send_ResumeMovementDone", &Server::resumeCompleted},
+            {"Request_ResumePrint", &Server::resumeStarted}, {"Request_CancelPrint", &Server::printCancelled},
+            {"Request_Update", &Server::updateRequested}, {"Send_PrintDone", &Server::updatePrintDone}};
         QSignalSpy states(m_server.get(), &Server::printerStateChanged);
-        p->send(QStringLiteral("Send_PauseMovementDone"));
-        p->send(QStringLiteral("Request_PausePrint"));
-        p->send(QStringLiteral("Send_ResumeMovementDone"));
-        p->send(QStringLiteral("Request_ResumePrint"));
-        p->send(QStringLiteral("Request_CancelPrint"));
-        p->send(QStringLiteral("Request_Update"));
-        p->send(QStringLiteral("Send_PrintDone"));
-        QTRY_COMPARE(done.count(), 1);
-        for (QSignalSpy *spy : {&pauseDone, &pauseStart, &resumeDone, &resumeStart, &cancelled, &done, &update}) {
+        std::vector<std::unique_ptr<QSignalSpy>> spies;
+        for (const auto &report : reports) {
+            spies.push_back(std::make_unique<QSignalSpy>(m_server.get(), report.second));
+            p->send(report.first);
+        }
+        QTRY_COMPARE(spies.back()->count(), 1);
+        for (const auto &spy : spies) {
             QCOMPARE(spy->count(), 1);
             QCOMPARE(spy->at(0).at(0).toString(), QStringLiteral("R1"));
         }
@@ -305,16 +312,6 @@ private slots:
         QCOMPARE(m_server->getResinDataAsStringList(QStringLiteral("R5")).size(), 14);
     }
 
-    void unknownSerial_nothingSent()
-    {
-        auto p = addPrinter(QStringLiteral("K1"));
-        QVERIFY(p);
-        m_server->pauseJob(QStringLiteral("NOPE"));
-        m_server->sendPlatformUp(QStringLiteral("K1"));
-        QVERIFY(p->waitForMessage(QStringLiteral("Request_PlatformUp")));
-        QCOMPARE(p->messages, QStringList {QStringLiteral("Request_PlatformUp")});
-    }
-
     // Power cut: the printer's old connection stays open on the desktop's side while the
     // printer comes back under the same serial.
     void printerBackUnderItsSerial_replacesItsOldConnection()
@@ -353,35 +350,29 @@ private slots:
         QCOMPARE(gone.count(), 0); // it was never announced
     }
 
-    void printerClosesSocket_dropsDevice()
+    void printerGone_deviceDroppedAndReported_data()
     {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("printer closes its socket") << "close";
+        QTest::newRow("absurd frame length") << "frame"; // each such length: tst_protocol
+        QTest::newRow("disconnected by hand") << "manual";
+    }
+
+    void printerGone_deviceDroppedAndReported()
+    {
+        QFETCH(QString, how);
         auto p = addPrinter(QStringLiteral("C1"));
         QVERIFY(p);
         QSignalSpy gone(m_server.get(), &Server::printerDisconnected);
-        p->socket.disconnectFromHost();
+        QSignalSpy closed(&p->socket, &QTcpSocket::disconnected);
+        if (how == QLatin1String("close"))
+            p->socket.disconnectFromHost();
+        else if (how == QLatin1String("frame"))
+            p->sendBytes(QByteArray("\x7f\xff\xff\xfe", 4));
+        else
+            m_server->manuallyDisconnectPrinter(QStringLiteral("C1"));
         QTRY_COMPARE(gone.count(), 1);
         QCOMPARE(gone.at(0).at(0).toString(), QStringLiteral("C1"));
-        QVERIFY(m_server->devices().isEmpty());
-    }
-
-    void absurdFrame_dropsDevice()
-    {
-        auto p = addPrinter(QStringLiteral("F1"));
-        QVERIFY(p);
-        QSignalSpy gone(m_server.get(), &Server::printerDisconnected);
-        p->sendBytes(QByteArray("\x7f\xff\xff\xfe", 4));
-        QTRY_COMPARE(gone.count(), 1);
-        QVERIFY(m_server->devices().isEmpty());
-    }
-
-    void manualDisconnect_dropsDevice()
-    {
-        auto p = addPrinter(QStringLiteral("M1"));
-        QVERIFY(p);
-        QSignalSpy gone(m_server.get(), &Server::printerDisconnected);
-        QSignalSpy closed(&p->socket, &QTcpSocket::disconnected);
-        m_server->manuallyDisconnectPrinter(QStringLiteral("M1"));
-        QCOMPARE(gone.count(), 1);
         QVERIFY(m_server->devices().isEmpty());
         QTRY_COMPARE(closed.count(), 1);
     }
@@ -463,40 +454,6 @@ private slots:
         QVERIFY2(during >= 5, qPrintable(QString::number(during)));
         QCOMPARE(gone.count(), 0);
         ClientDevice::setSshSettings(SshSettings::fromEnvironment());
-    }
-
-    void sendPrint_streamsTheJobToTheTargetSerial()
-    {
-        auto other = addPrinter(QStringLiteral("O1"));
-        auto p = addPrinter(QStringLiteral("J1"));
-        QVERIFY(other && p);
-        QTemporaryDir dir;
-        const QString jobPath = dir.filePath(QStringLiteral("small.ssj"));
-        QByteArray content;
-        for (int i = 0; i < 10000; ++i)
-            content.append(static_cast<char>(i % 251));
-        {
-            QFile f(jobPath);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(content);
-        }
-        const QString target = dir.filePath(QStringLiteral("got.ssj"));
-        p->expectJob(target);
-        QSignalSpy written(m_server.get(), &Server::sendUpdateBytesWritten);
-        PrintJob job;
-        job.resinName = QStringLiteral("Gray");
-        job.numImages = 7;
-        m_server->setPrintJobToSend(QStringLiteral("J1"), jobPath, job);
-        m_server->sendPrint();
-        QTRY_COMPARE(p->streamResult, JobStreamReceiver::Done);
-        QCOMPARE(p->messages.first(), "Status_SendingPrintJob," + job.toString());
-        QFile got(target);
-        QVERIFY(got.open(QIODevice::ReadOnly));
-        QVERIFY(got.readAll() == content);
-        const qint64 total = 16 + 4 + 2 * jobPath.size() + content.size();
-        QTRY_COMPARE(written.last().at(0).toLongLong(), total);
-        QVERIFY(m_server->getDeviceFromSerial(QStringLiteral("J1"))->isPrinting());
-        QVERIFY(other->messages.isEmpty());
     }
 };
 

@@ -1,9 +1,12 @@
 // Supports that hold: models with overhangs get columns from the platform (or from the
 // model's own surface) to their undersides, every column is a closed outward mesh, and
-// the sliced model with its supports has no island larger than the minimum.
+// the sliced model with its supports has no island larger than the minimum. Also the
+// engine's front: the level rule of its settings, millimetre input, and the point
+// operations before and without supports.
 #include "cdlpmain.h"
 #include "genslices.h"
 #include "islandcheck.h"
+#include "logcapture.h"
 #include "testmeshes.h"
 
 #include <QTest>
@@ -89,10 +92,19 @@ int largeIslands(const Result &result)
     return count;
 }
 
-bool generate(CDLPMain &engine, const TestMesh &soup, int density = 50, int strength = 50)
+bool generate(
+    CDLPMain &engine, const TestMesh &soup, int density = 50, int strength = 50, bool millimetres = false)
 {
     return engine.generate(
-        soup.triangles(), QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, density, strength, false, {});
+        soup.triangles(), QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, density, strength, millimetres, {});
+}
+
+// A closed cube of the given side centred on the origin.
+TestMesh cube(float side)
+{
+    TestMesh mesh;
+    mesh.box(QVector3D(-side, -side, -side) / 2, QVector3D(side, side, side) / 2);
+    return mesh;
 }
 
 } // namespace
@@ -236,6 +248,78 @@ private slots:
             QVERIFY2(held, qPrintable(QStringLiteral("no support at the tip at x = %1 mm").arg(tipX)));
         }
         QCOMPARE(largeIslands(sliceAndCheck(engine)), 0);
+    }
+
+    // --- The engine's front ------------------------------------------------------------------
+    void levelRule_midLowAndHighColumns_data()
+    {
+        QTest::addColumn<int>("position");
+        QTest::addColumn<double>("mid");
+        QTest::addColumn<double>("low");
+        QTest::addColumn<double>("high");
+        QTest::newRow("2 density") << 2 << 0.11 << 0.16 << 0.06;
+        QTest::newRow("14 density") << 14 << 0.1 << 0.8 << 0.0;
+        QTest::newRow("25 strength") << 25 << 0.03 << 0.01 << 0.05;
+        QTest::newRow("29 strength") << 29 << 0.015 << 0.008 << 0.03;
+        QTest::newRow("41 strength") << 41 << 0.4 << 0.4 << 0.4;
+    }
+
+    void levelRule_midLowAndHighColumns()
+    {
+        QFETCH(int, position);
+        QFETCH(double, mid);
+        QFETCH(double, low);
+        QFETCH(double, high);
+        const bool density = SupportParameters::isDensityDriven(position);
+        const auto at = [&](int level) {
+            SupportParameters parameters;
+            parameters.applyLevels(density ? level : 50, density ? 50 : level);
+            return parameters.value(position);
+        };
+        QVERIFY(qAbs(at(50) - mid) < 1e-12 && qAbs(at(0) - low) < 1e-12 && qAbs(at(100) - high) < 1e-12);
+        // Between the columns the value moves in a straight line from level 50.
+        QVERIFY(qAbs(at(25) - (mid + low) / 2) < 1e-12);
+        QVERIFY(qAbs(at(75) - (mid + high) / 2) < 1e-12);
+    }
+
+    void pointOperations_refusedBeforeGeneration_deleteTakesTheNearest()
+    {
+        CDLPMain engine;
+        QVERIFY(!engine.addSupport(0, 0, 0, 0.1));
+        QVERIFY(!engine.deleteSupport(0, 0, 0, 0.1));
+        QVERIFY(generate(engine, cube(0.5f), 100, 50));
+        const auto supports = engine.supports();
+        QVERIFY(supports.size() > 3);
+        // The last support has neighbours within the tolerance of its point.
+        const QVector3D target = supports.back().point;
+        int neighbours = 0;
+        for (const CDLPMain::Support &s : supports)
+            neighbours += (s.point - target).length() <= 0.1f ? 1 : 0;
+        QVERIFY(neighbours > 1);
+        QVERIFY(engine.deleteSupport(target.x(), target.y(), target.z(), 0.1));
+        QCOMPARE(engine.supports().size(), supports.size() - 1);
+        for (const CDLPMain::Support &s : engine.supports())
+            QVERIFY(s.point != target);
+        // Where no support stands, none goes.
+        LogCapture log;
+        QVERIFY(!engine.deleteSupport(5, 5, 5, 0.1));
+        QCOMPARE(engine.supports().size(), supports.size() - 1);
+    }
+
+    void millimetreInput_givesTheSupportMeshInMillimetres()
+    {
+        CDLPMain a;
+        CDLPMain b;
+        QVERIFY(generate(a, cube(0.5f)));
+        QVERIFY(generate(b, cube(0.5f * float(kInch)), 50, 50, true));
+        QCOMPARE(a.supports().size(), b.supports().size());
+        const auto top = [](const CDLPMain &engine) {
+            float z = 0.0f;
+            for (const MeshTriangle &t : engine.supportMesh())
+                z = std::max({z, t.a.z(), t.b.z(), t.c.z()});
+            return z;
+        };
+        QVERIFY(qAbs(top(b) - top(a) * float(kInch)) < 1e-3f);
     }
 };
 

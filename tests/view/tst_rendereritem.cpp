@@ -205,8 +205,6 @@ private slots:
         const auto item = makeItem();
         QSignalSpy viewer(item.get(), &RendererQMLItem::loadSSJToViewer);
         const QString job = QStringLiteral("/home/user/PART.SSJ");
-        const QString logLine = QStringLiteral("RendererQMLItem::openFileFromSharedMemory. File path: ");
-        QTest::ignoreMessage(QtDebugMsg, qPrintable(logLine + job));
         item->openFileFromSharedMemory(job);
         QCOMPARE(viewer.count(), 1);
         QCOMPARE(viewer.at(0).at(0).toString(), job);
@@ -214,7 +212,6 @@ private slots:
 
         const QString path
             = TestPaths::sourceDir() + QStringLiteral("/tests/data/meshes/obj_chest_open_quads_vtvn.obj");
-        QTest::ignoreMessage(QtDebugMsg, qPrintable(logLine + path));
         // Connected the way the hand-off listener's signal reaches it.
         QVERIFY(QMetaObject::invokeMethod(item.get(), "openFileFromSharedMemory", Q_ARG(QString, path)));
         QCOMPARE(viewer.count(), 1);

@@ -230,7 +230,7 @@ private slots:
     }
 
     // --- Picking and mouse -------------------------------------------------------------------
-    void pick_nearestModelAlongTheRay()
+    void pick_nearestModelAlongTheRay_clickSelectsIt()
     {
         const auto editor = makeEditor(); // from the front: the camera looks along -z
         const auto front = addBox(editor->platform(), 10, 10, 10, false);
@@ -254,6 +254,16 @@ private slots:
         // Beside both nothing is.
         QVERIFY(!ScenePicking::nearestModel(
             models, editor->camera().rayThroughPixel(pixelOf(*editor, QVector3D(50, 5, 0)))));
+
+        // A click selects what it meets and answers with it; one on empty space deselects.
+        QSignalSpy answer(editor.get(), &SceneEditor::selectedModelTransformationReceived);
+        QSignalSpy none(editor.get(), &SceneEditor::noModelSelectedAfterRequestingTransformation);
+        editor->applyMouse(mouse(MouseRequest::Action::SelectModel, pixelOf(*editor, QVector3D(0, 5, 0))));
+        QCOMPARE(editor->platform().selectedModel(), front);
+        QCOMPARE(answer.count(), 1);
+        editor->applyMouse(mouse(MouseRequest::Action::SelectModel, QPointF(2, 2)));
+        QVERIFY(!editor->platform().selectedModel());
+        QCOMPARE(none.count(), 1);
     }
 
     void pick_supportsCountAsTheirModel()
@@ -282,22 +292,6 @@ private slots:
         QVERIFY(hit);
         QCOMPARE(hit->entry, entry);
         QVERIFY(hit->point.z() >= aim->z() - 1e-3f);
-    }
-
-    void select_clickOnModelSelects_onEmptySpaceDeselects()
-    {
-        const auto editor = makeEditor();
-        addBox(editor->platform(), 10, 10, 10, false);
-        const auto target = addBox(editor->platform(), 10, 10, 10, false);
-        QSignalSpy answer(editor.get(), &SceneEditor::selectedModelTransformationReceived);
-        QSignalSpy none(editor.get(), &SceneEditor::noModelSelectedAfterRequestingTransformation);
-        editor->applyMouse(
-            mouse(MouseRequest::Action::SelectModel, pixelOf(*editor, centre(target->mesh()->worldBoundingBox()))));
-        QCOMPARE(editor->platform().selectedModel(), target);
-        QCOMPARE(answer.count(), 1);
-        editor->applyMouse(mouse(MouseRequest::Action::SelectModel, QPointF(2, 2)));
-        QVERIFY(!editor->platform().selectedModel());
-        QCOMPARE(none.count(), 1);
     }
 
     void drag_movesOverThePlatform_undoesWithoutSelection()

@@ -72,25 +72,6 @@ private slots:
         QVERIFY(mesh->rotation() != QQuaternion());
     }
 
-    // --- Dragging ----------------------------------------------------------------------------
-
-    void drag_keepsTheGrabOffsetOnThePlatformPlane()
-    {
-        const auto mesh = box(10, 10, 10);
-        mesh->setPosition(QVector3D(0, 5, 0));
-        // A slanted ray from (3, 10, 4) meets the platform at (8, 0, 4).
-        mesh->startDrag(QVector3D(3, 10, 4), QVector3D(0.5f, -1, 0));
-        QVERIFY(mesh->isDragging());
-        QVERIFY(near(mesh->dragOffset(), QVector3D(8, -5, 4)));
-        mesh->dragTo(QVector3D(20, 20, -6), QVector3D(0, -2, 0));
-        QVERIFY(near(mesh->position(), QVector3D(12, 5, -10)));
-        mesh->endDrag();
-        mesh->dragTo(QVector3D(50, 20, 50), QVector3D(0, -1, 0));
-        QVERIFY(near(mesh->position(), QVector3D(12, 5, -10)));
-        // A ray parallel to the platform counts as meeting it at its origin.
-        QVERIFY(near(UserImportedMesh::platformHit(QVector3D(1, 7, 2), QVector3D(1, 0, 0)), QVector3D(1, 7, 2)));
-    }
-
     // --- Walls ------------------------------------------------------------------------------
 
     void walls_crossedByTheModelsBox_data()

@@ -162,7 +162,6 @@ private slots:
         scene.hole(QVector3D(-2, -2, 0), QVector3D(2, 2, 3));
         scene.prism({{8, 8}, {20, 9}, {12, 15}}, 0.5f, 2.5f);
         QTemporaryDir dir;
-        QByteArray reference;
         for (int threads : {1, 3}) {
             for (bool antialias : {false, true}) {
                 const QString path = dir.filePath(QStringLiteral("job-%1-%2.ssj").arg(threads).arg(antialias));

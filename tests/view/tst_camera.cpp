@@ -1,5 +1,6 @@
 // The editor's orbit camera: where the eye is, zoom limits, rotation and panning relative
 // to their anchors, the animated preset views, and rays through item pixels.
+#include "meshtesting.h"
 #include "openglcamera.h"
 
 #include <QTest>
@@ -11,15 +12,7 @@ namespace {
 
 using Preset = OpenGLCamera::PresetView;
 
-bool near(double a, double b, double tolerance = 1e-4)
-{
-    return std::abs(a - b) <= tolerance;
-}
-
-bool near(const QVector3D &a, const QVector3D &b, float tolerance = 1e-3f)
-{
-    return (a - b).length() <= tolerance;
-}
+using MeshTesting::near;
 
 bool near(const QPointF &a, const QPointF &b, double tolerance = 1e-2)
 {

@@ -314,6 +314,8 @@ private slots:
             return UserImportedMesh::platformHit(ray.origin, ray.direction);
         };
         const QVector3D expected = start + (hit(moved) - hit(press));
+        // (A ray parallel to the platform counts as meeting it at its origin.)
+        QVERIFY(near(UserImportedMesh::platformHit(QVector3D(1, 7, 2), QVector3D(1, 0, 0)), QVector3D(1, 7, 2)));
         QVERIFY(near(entry->mesh()->position(), QVector3D(expected.x(), start.y(), expected.z()), 1e-2f));
         QCOMPARE(editor->platform().history().stepCount(), 0);
         QSignalSpy answer(editor.get(), &SceneEditor::selectedModelTransformationReceived);

@@ -294,7 +294,7 @@ private slots:
         QVERIFY(hit->point.z() >= aim->z() - 1e-3f);
     }
 
-    void drag_movesOverThePlatform_undoesWithoutSelection()
+    void drag_byTheModelOrTheGimbalIcon_movesOverThePlatform_undoesWithoutSelection()
     {
         const auto editor = makeEditor(OpenGLCamera::presetPose(OpenGLCamera::PresetView::Home));
         const auto entry = addBox(editor->platform(), 10, 10, 10, false);
@@ -314,8 +314,6 @@ private slots:
             return UserImportedMesh::platformHit(ray.origin, ray.direction);
         };
         const QVector3D expected = start + (hit(moved) - hit(press));
-        // (A ray parallel to the platform counts as meeting it at its origin.)
-        QVERIFY(near(UserImportedMesh::platformHit(QVector3D(1, 7, 2), QVector3D(1, 0, 0)), QVector3D(1, 7, 2)));
         QVERIFY(near(entry->mesh()->position(), QVector3D(expected.x(), start.y(), expected.z()), 1e-2f));
         QCOMPARE(editor->platform().history().stepCount(), 0);
         QSignalSpy answer(editor.get(), &SceneEditor::selectedModelTransformationReceived);
@@ -330,22 +328,20 @@ private slots:
         QVERIFY(near(entry->mesh()->position(), start));
         editor->updateSelectedModel(edit(Action::Redo));
         QVERIFY(near(entry->mesh()->position(), dropped));
-    }
+        // A ray parallel to the platform counts as meeting it at its origin.
+        QVERIFY(near(UserImportedMesh::platformHit(QVector3D(1, 7, 2), QVector3D(1, 0, 0)), QVector3D(1, 7, 2)));
 
-    void gimbalMoveIcon_dragsTheSelectedModel()
-    {
-        const auto editor = makeEditor(OpenGLCamera::presetPose(OpenGLCamera::PresetView::Home));
-        const auto entry = addBox(editor->platform(), 10, 10, 10);
-        const QVector3D start = entry->mesh()->position();
-        // The icon sits beside the model: the press need not hit it.
-        MouseRequest request;
+        // The gimbal's move icon drags the selected model too. It sits beside the model: the
+        // press need not hit it.
+        editor->platform().selectModel(entry);
+        request = MouseRequest();
         request.add(MouseRequest::Action::PressGimbalMoveIcon, QPointF(100, 500));
         request.add(MouseRequest::Action::DragGimbalMoveIcon, QPointF(160, 500));
         request.add(MouseRequest::Action::SelectionButtonReleased, QPointF());
         editor->applyMouse(request);
-        QVERIFY(entry->mesh()->position().x() > start.x() + 1.0f);
+        QVERIFY(entry->mesh()->position().x() > dropped.x() + 1.0f);
         QCOMPARE(entry->mesh()->position().y(), start.y());
-        QCOMPARE(editor->platform().history().stepCount(), 1);
+        QCOMPARE(editor->platform().history().stepCount(), 2);
     }
 
     void selectBase_laysThePickedFaceOnThePlatform()
@@ -373,7 +369,7 @@ private slots:
         QVERIFY(near(entry->mesh()->worldBoundingBox().minY, 0.0, 1e-3));
     }
 
-    void selectBaseArrow_onlyInItsMode()
+    void modeHelpers_selectBaseArrowOnlyInItsMode_editSupportsWithoutSupportsChangeNothing()
     {
         const auto editor = makeEditor();
         const auto entry = addBox(editor->platform(), 10, 10, 10);
@@ -393,14 +389,8 @@ private slots:
         setModes(*editor, &ModeFlags::inSelectBaseMode, false);
         QVERIFY(!editor->baseArrow());
         QVERIFY(!editor->snapshot().baseArrow);
-    }
 
-    void editSupports_withoutSupports_changeNothing()
-    {
-        const auto editor = makeEditor();
-        const auto entry = addBox(editor->platform(), 10, 10, 10);
         setModes(*editor, &ModeFlags::inEditSupportMode, true);
-        const QPointF onModel = pixelOf(*editor, centre(entry->mesh()->worldBoundingBox()));
         editor->applyMouse(mouse(MouseRequest::Action::ClickInEditSupportMode, onModel));
         editor->applyMouse(mouse(MouseRequest::Action::DeleteSupport, onModel));
         editor->applyMouse(mouse(MouseRequest::Action::MoveInEditSupportMode, onModel));
@@ -520,12 +510,13 @@ private slots:
         QVERIFY(changed.count() >= 1);
     }
 
-    void import_smallModel_asksForUnitsAndWaits()
+    void import_smallModelAsksForUnits_largeToResize_theQueueWaits()
     {
         QTemporaryDir dir;
         const auto editor = makeEditor();
         QSignalSpy units(editor.get(), &SceneEditor::sendPromptUserForInchesOrMM);
-        editor->addModelFiles({writeStlBox(dir, "tiny.stl", 1, 2, 1), writeStlBox(dir, "normal.stl", 10, 10, 10)});
+        QSignalSpy resize(editor.get(), &SceneEditor::sendPromptUserForResizeToFitPlatform);
+        editor->addModelFiles({writeStlBox(dir, "tiny.stl", 1, 2, 1), writeStlBox(dir, "rod.stl", 250, 10, 10)});
         QTRY_COMPARE(units.count(), 1);
         // The queue waits for the answer.
         QCoreApplication::processEvents();
@@ -537,28 +528,19 @@ private slots:
         QVERIFY(near(extents(editor->platform().models().first()->mesh()->worldBoundingBox()),
             QVector3D(25.4f, 25.4f, 50.8f), 1e-2f));
         QVERIFY(near(editor->platform().models().first()->mesh()->userScale(), 1.0));
-        QTRY_COMPARE(editor->platform().models().size(), 2);
-        QVERIFY(!editor->modelBeingAdded());
-    }
-
-    void import_largeModel_asksToResize()
-    {
-        QTemporaryDir dir;
-        const auto editor = makeEditor();
-        QSignalSpy resize(editor.get(), &SceneEditor::sendPromptUserForResizeToFitPlatform);
-        editor->addModelFiles({writeStlBox(dir, "rod.stl", 250, 10, 10)});
         QTRY_COMPARE(resize.count(), 1);
-        QVERIFY(editor->platform().models().isEmpty());
-        editor->resizeImportedModelToFitPlatform(true);
         QCOMPARE(editor->platform().models().size(), 1);
+        editor->resizeImportedModelToFitPlatform(true);
+        QCOMPARE(editor->platform().models().size(), 2);
+        QVERIFY(!editor->modelBeingAdded());
         // Scaled alike along every axis.
-        QVERIFY(near(extents(editor->platform().models().first()->mesh()->worldBoundingBox()),
+        QVERIFY(near(extents(editor->platform().models().last()->mesh()->worldBoundingBox()),
             QVector3D(203.2f, 8.128f, 8.128f), 1e-2f));
         // Declined, the model keeps its size (and crosses the walls).
         editor->addModelFiles({writeStlBox(dir, "long.stl", 300, 10, 10)});
         QTRY_COMPARE(resize.count(), 2);
         editor->resizeImportedModelToFitPlatform(false);
-        QCOMPARE(editor->platform().models().size(), 2);
+        QCOMPARE(editor->platform().models().size(), 3);
         QVERIFY(near(extents(editor->platform().models().last()->mesh()->worldBoundingBox()).x(), 300.0, 1e-2));
         QVERIFY(editor->doAnyModelsIntersectWalls());
     }

@@ -4,6 +4,7 @@
 #include "logcapture.h"
 #include "meshgeometry.h"
 #include "meshimporter.h"
+#include "meshtesting.h"
 #include "testpaths.h"
 
 #include <QDataStream>
@@ -16,6 +17,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+
+using MeshTesting::near;
 
 namespace {
 
@@ -69,11 +72,6 @@ QPair<QVector3D, QVector3D> boxOf(const QList<MeshTriangle *> &triangles)
 double areaOf(const MeshTriangle *t)
 {
     return QVector3D::crossProduct(t->b - t->a, t->c - t->a).length() / 2.0;
-}
-
-bool near(const QVector3D &a, const QVector3D &b, float tolerance = 1e-4f)
-{
-    return (a - b).length() <= tolerance;
 }
 
 // One unit of the last digit the number is written with: "5.5" is known to 0.1 (the notes

@@ -130,11 +130,8 @@ void placeModel(const QString &path, PlacedModel *model)
 
 const QVector3D kEditorToSlicer(90, 0, 0);
 
-} // namespace
-
 // ---------------------------------------------------------------------------------
 // Anti-aliased layers
-namespace {
 
 // Grey levels of one anti-aliased layer around round contours centred on (cx, cy): the
 // material lies between a hole contour (optional) and an outer contour, and every edge

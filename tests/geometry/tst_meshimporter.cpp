@@ -49,8 +49,7 @@ QByteArray binaryFacet(QVector3D normal, QVector3D a, QVector3D b, QVector3D c)
 QByteArray binaryStl(const QByteArray &header, quint32 declaredCount, const QByteArrayList &facets)
 {
     const quint32 count = qToLittleEndian(declaredCount);
-    return header.leftJustified(80, ' ', true) + QByteArray(reinterpret_cast<const char *>(&count), 4)
-        + facets.join();
+    return header.leftJustified(80, ' ', true) + QByteArray(reinterpret_cast<const char *>(&count), 4) + facets.join();
 }
 
 // The box of all vertices as (min, max).

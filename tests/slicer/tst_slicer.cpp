@@ -15,7 +15,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-
 namespace {
 
 // A run without a scene transform.

@@ -92,8 +92,7 @@ int largeIslands(const Result &result)
     return count;
 }
 
-bool generate(
-    CDLPMain &engine, const TestMesh &soup, int density = 50, int strength = 50, bool millimetres = false)
+bool generate(CDLPMain &engine, const TestMesh &soup, int density = 50, int strength = 50, bool millimetres = false)
 {
     return engine.generate(
         soup.triangles(), QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, density, strength, millimetres, {});

@@ -42,7 +42,7 @@ class TestPlatformModel : public QObject
     Q_OBJECT
 
 private slots:
-    // --- Rotation and the cached box ------------------------------------------------------
+    // --- Rotation, the cached box and picking ---------------------------------------------
 
     void rotation_turnsAboutSceneAxesInTheOrderGiven()
     {
@@ -260,22 +260,7 @@ private slots:
             [&](const auto &added) { return near(added->enginePoint(), expected, 1e-4f); }));
     }
 
-    // --- Transformation records -----------------------------------------------------------
-
-    void record_resetRotationAndRemoveSupports_setTheModelBackDown()
-    {
-        const auto mesh = box(10, 10, 10);
-        mesh->rotate(0, 30);
-        QVERIFY(mesh->generateSupports(1, 50));
-        TransformationRecord record;
-        record.rotation = QVector3D(0, 0, 0); // turns nothing
-        record.resetRotation = true;
-        record.removeSupports = true;
-        applyTransformation(*mesh, record);
-        QCOMPARE(mesh->rotation(), QQuaternion());
-        QVERIFY(!mesh->hasSupports());
-        QVERIFY(near(mesh->position().y(), 5));
-    }
+    // --- Undo and redo -----------------------------------------------------------------------
 
     void history_undoAndRedoASequence()
     {

@@ -1,8 +1,8 @@
 // Supports that hold: models with overhangs get columns from the platform (or from the
 // model's own surface) to their undersides, every column is a closed outward mesh, and
 // the sliced model with its supports has no island larger than the minimum. Also the
-// engine's front: the level rule of its settings, millimetre input, and the point
-// operations before and without supports.
+// engine's front: the level rule of its settings, and the point operations before and
+// without supports.
 #include "cdlpmain.h"
 #include "genslices.h"
 #include "islandcheck.h"
@@ -92,10 +92,10 @@ int largeIslands(const Result &result)
     return count;
 }
 
-bool generate(CDLPMain &engine, const TestMesh &soup, int density = 50, int strength = 50, bool millimetres = false)
+bool generate(CDLPMain &engine, const TestMesh &soup, int density = 50, int strength = 50)
 {
     return engine.generate(
-        soup.triangles(), QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, density, strength, millimetres, {});
+        soup.triangles(), QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, density, strength, false, {});
 }
 
 // A closed cube of the given side centred on the origin.
@@ -297,22 +297,6 @@ private slots:
         LogCapture log;
         QVERIFY(!engine.deleteSupport(5, 5, 5, 0.1));
         QCOMPARE(engine.supports().size(), supports.size() - 1);
-    }
-
-    void millimetreInput_givesTheSupportMeshInMillimetres()
-    {
-        CDLPMain a;
-        CDLPMain b;
-        QVERIFY(generate(a, cube(0.5f)));
-        QVERIFY(generate(b, cube(0.5f * float(kInch)), 50, 50, true));
-        QCOMPARE(a.supports().size(), b.supports().size());
-        const auto top = [](const CDLPMain &engine) {
-            float z = 0.0f;
-            for (const MeshTriangle &t : engine.supportMesh())
-                z = std::max({z, t.a.z(), t.b.z(), t.c.z()});
-            return z;
-        };
-        QVERIFY(qAbs(top(b) - top(a) * float(kInch)) < 1e-3f);
     }
 };
 

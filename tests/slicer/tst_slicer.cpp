@@ -15,7 +15,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-
 namespace {
 
 // A run without a scene transform.
@@ -29,7 +28,6 @@ GenSlices::Settings settings(double thickness, bool antialias = false, const QSt
 }
 
 const QRgb kRed = 0xFFFF0000u;
-const QRgb kBlack = 0xFF000000u;
 const QRgb kTransparent = 0x00000000u;
 
 int countPixels(const QImage &image, QRgb value)
@@ -39,6 +37,38 @@ int countPixels(const QImage &image, QRgb value)
         for (int x = 0; x < image.width(); ++x)
             count += image.pixel(x, y) == value ? 1 : 0;
     return count;
+}
+
+// Layers that are easy to get wrong, from 0 to 1 mm high.
+TestMesh hardScene(const QString &name)
+{
+    TestMesh scene;
+    if (name == QLatin1String("hole")) {
+        scene.add(QVector3D(0, 0, 1), QVector3D(0, 0, 1), QVector3D(0, 0, 1)); // degenerate: ignored
+        scene.box(QVector3D(-5, -5, 0), QVector3D(5, 5, 1));
+        scene.hole(QVector3D(-2, -2, 0), QVector3D(2, 2, 1));
+    } else if (name == QLatin1String("touching")) {
+        // Edges on pixel centres: the shared one must be counted once.
+        scene.box(QVector3D(-4.95f, -5, 0), QVector3D(0.05f, 5, 1));
+        scene.box(QVector3D(0.05f, -5, 0), QVector3D(5.05f, 5, 1));
+    } else if (name == QLatin1String("eight")) {
+        // A prism over a self-crossing outline: two triangles meeting at the origin.
+        scene.prism({{-5, -5}, {5, 5}, {5, -5}, {-5, 5}}, 0, 1);
+    } else {
+        // "gap <mm>": a box whose right wall is shifted sideways by the gap, so that its cut
+        // no longer meets the back wall's.
+        const float gap = name.mid(4).toFloat();
+        const auto wall = [&](QPointF p, QPointF q) {
+            const QVector3D low(float(p.x()), float(p.y()), 0), high(float(q.x()), float(q.y()), 0), up(0, 0, 1);
+            scene.add(low, high, high + up);
+            scene.add(low, high + up, low + up);
+        };
+        wall({-5, -5}, {5, -5});
+        wall({5, -5}, {5, 5 - gap});
+        wall({5, 5}, {-5, 5});
+        wall({-5, 5}, {-5, -5});
+    }
+    return scene;
 }
 
 bool prepare(GenSlices &slicer, const TestMesh &scene, double thickness = 0.1)
@@ -59,94 +89,52 @@ class TestSlicer : public QObject
     Q_OBJECT
 
 private slots:
-    void throughHole_leavesAFrameWithAnEmptyInside()
+    void hardLayers_fillAsTheirOutlines_data()
     {
-        TestMesh scene;
-        scene.add(QVector3D(0, 0, 1), QVector3D(0, 0, 1), QVector3D(0, 0, 1)); // degenerate: ignored
-        scene.box(QVector3D(-5, -5, 0), QVector3D(5, 5, 2));
-        scene.hole(QVector3D(-2, -2, 0), QVector3D(2, 2, 2));
-        GenSlices slicer;
-        QVERIFY(prepare(slicer, scene));
-        const QImage image = slicer.layerImage(5, false);
-        QCOMPARE(countPixels(image, kRed), 100 * 100 - 40 * 40);
-        // Covered once by each kind: transparent, not solid.
-        QCOMPARE(countPixels(image, kTransparent), 40 * 40);
-        QCOMPARE(image.pixel(640, 400), kTransparent);
-        const SliceLayer layer = slicer.sliceLayer(5);
-        QCOMPARE(layer.loopCount(), 2);
-        QCOMPARE(int(layer.loops[0].outer) + int(layer.loops[1].outer), 1);
-    }
-
-    void touchingCubes_shareTheirEdgeWithoutGapOrOverlap()
-    {
-        // Edges on pixel centres: the shared one must be counted once.
-        TestMesh scene;
-        scene.box(QVector3D(-4.95f, -5, 0), QVector3D(0.05f, 5, 1));
-        scene.box(QVector3D(0.05f, -5, 0), QVector3D(5.05f, 5, 1));
-        GenSlices slicer;
-        QVERIFY(prepare(slicer, scene));
-        const QImage image = slicer.layerImage(0, false);
-        QCOMPARE(countPixels(image, kRed), 100 * 100);
-        QCOMPARE(countPixels(image, kTransparent), 0);
-    }
-
-    void smallGap_closedByLinking_largeGap_byAFiller_data()
-    {
-        QTest::addColumn<float>("gap");
-        QTest::addColumn<bool>("filler");
-        QTest::newRow("0.02 mm") << 0.02f << false;
-        QTest::newRow("0.5 mm") << 0.5f << true;
-    }
-
-    void smallGap_closedByLinking_largeGap_byAFiller()
-    {
-        QFETCH(float, gap);
-        QFETCH(bool, filler);
-        // A box whose right wall is shifted sideways by the gap: its cut no longer meets
-        // the back wall's.
-        TestMesh scene;
-        const float z0 = 0;
-        const float z1 = 1;
-        const auto wall = [&](QPointF p, QPointF q) {
-            scene.add(QVector3D(float(p.x()), float(p.y()), z0), QVector3D(float(q.x()), float(q.y()), z0),
-                QVector3D(float(q.x()), float(q.y()), z1));
-            scene.add(QVector3D(float(p.x()), float(p.y()), z0), QVector3D(float(q.x()), float(q.y()), z1),
-                QVector3D(float(p.x()), float(p.y()), z1));
-        };
-        wall({-5, -5}, {5, -5});
-        wall({5, -5}, {5, 5 - gap});
-        wall({5, 5}, {-5, 5});
-        wall({-5, 5}, {-5, -5});
-        GenSlices slicer;
-        QVERIFY(prepare(slicer, scene));
-        const SliceLayer layer = slicer.sliceLayer(0);
-        QCOMPARE(layer.loopCount(), 1);
-        QCOMPARE(layer.loops[0].closedByFiller, filler);
-        QVERIFY(layer.loops[0].outer);
-        const int solid = countPixels(slicer.layerImage(0, false), kRed);
-        QVERIFY2(qAbs(solid - 100 * 100) <= 60, qPrintable(QString::number(solid)));
-    }
-
-    void figureEight_isSplitIntoTwoFilledLoops()
-    {
-        // A prism over a self-crossing outline: two triangles meeting at the origin.
-        TestMesh scene;
-        scene.prism({{-5, -5}, {5, 5}, {5, -5}, {-5, 5}}, 0, 1);
-        GenSlices slicer;
-        QVERIFY(prepare(slicer, scene));
-        const SliceLayer layer = slicer.sliceLayer(0);
-        QCOMPARE(layer.loopCount(), 2);
-        const QImage image = slicer.layerImage(0, false);
-        // Two triangles of 5 x 10 / 2 mm^2 each: 2500 pixels each, give or take the
+        QTest::addColumn<QString>("scene");
+        QTest::addColumn<int>("loops");
+        QTest::addColumn<int>("outer"); // of them, wound as an outer contour
+        QTest::addColumn<bool>("filler"); // a loop closed by a filler segment
+        QTest::addColumn<int>("solid"); // red pixels, give or take the tolerance
+        QTest::addColumn<int>("tolerance");
+        QTest::addColumn<int>("transparent"); // -1: not counted
+        // The hole is covered once by each kind of contour: transparent, not solid.
+        QTest::newRow("through hole") << "hole" << 2 << 1 << false << 100 * 100 - 40 * 40 << 0 << 40 * 40;
+        QTest::newRow("touching cubes") << "touching" << 2 << 2 << false << 100 * 100 << 0 << 0;
+        QTest::newRow("0.02 mm gap, linked") << "gap 0.02" << 1 << 1 << false << 100 * 100 << 60 << -1;
+        QTest::newRow("0.5 mm gap, filler") << "gap 0.5" << 1 << 1 << true << 100 * 100 << 60 << -1;
+        // Two triangles of 5 x 10 / 2 mm^2 wound opposite ways, both filled, give or take the
         // pixels along the edges.
-        const int solid = countPixels(image, kRed);
-        QVERIFY2(qAbs(solid - 5000) <= 150, qPrintable(QString::number(solid)));
-        QCOMPARE(image.pixel(640 - 30, 400), kRed); // left lobe
-        QCOMPARE(image.pixel(640 + 30, 400), kRed); // right lobe
-        QCOMPARE(image.pixel(640, 400 - 30), kBlack);
+        QTest::newRow("figure eight") << "eight" << 2 << 1 << false << 5000 << 150 << -1;
     }
 
-    void emptyAndFlatScenes_refusedWithAMessage()
+    void hardLayers_fillAsTheirOutlines()
+    {
+        QFETCH(QString, scene);
+        QFETCH(int, loops);
+        QFETCH(int, outer);
+        QFETCH(bool, filler);
+        QFETCH(int, solid);
+        QFETCH(int, tolerance);
+        QFETCH(int, transparent);
+        GenSlices slicer;
+        QVERIFY(prepare(slicer, hardScene(scene)));
+        const SliceLayer layer = slicer.sliceLayer(0);
+        QCOMPARE(layer.loopCount(), loops);
+        int outerLoops = 0;
+        for (const SliceLoop &loop : layer.loops) {
+            outerLoops += loop.outer ? 1 : 0;
+            QCOMPARE(loop.closedByFiller, filler);
+        }
+        QCOMPARE(outerLoops, outer);
+        const QImage image = slicer.layerImage(0, false);
+        const int red = countPixels(image, kRed);
+        QVERIFY2(qAbs(red - solid) <= tolerance, qPrintable(QString::number(red)));
+        if (transparent >= 0)
+            QCOMPARE(countPixels(image, kTransparent), transparent);
+    }
+
+    void emptyFlatOrUnwritable_refusedWithAMessage()
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("empty.ssj"));
@@ -159,6 +147,11 @@ private slots:
         QVERIFY(!slicer.saveSlices(flat.triangles(), path, settings(0.05)));
         QCOMPARE(slicer.result(), GenSlices::Result::EmptyScene);
         QVERIFY(!QFile::exists(path));
+        TestMesh scene;
+        scene.box(QVector3D(-1, -1, 0), QVector3D(1, 1, 1));
+        QVERIFY(!slicer.saveSlices(scene.triangles(), QStringLiteral("/nonexistent-folder/job.ssj"), settings(0.1)));
+        QCOMPARE(slicer.result(), GenSlices::Result::WriteFailed);
+        QVERIFY(slicer.errorString().contains(QStringLiteral("/nonexistent-folder/job.ssj")));
     }
 
     void run_sameFileWithAnyThreadCount_progressRisesTo100()
@@ -168,7 +161,6 @@ private slots:
         scene.hole(QVector3D(-2, -2, 0), QVector3D(2, 2, 3));
         scene.prism({{8, 8}, {20, 9}, {12, 15}}, 0.5f, 2.5f);
         QTemporaryDir dir;
-        QByteArray reference;
         for (int threads : {1, 3}) {
             for (bool antialias : {false, true}) {
                 const QString path = dir.filePath(QStringLiteral("job-%1-%2.ssj").arg(threads).arg(antialias));
@@ -215,70 +207,54 @@ private slots:
         QVERIFY(slicer.saveSlices(scene.triangles(), path, settings(0.1)));
     }
 
-    void unwritableFile_isAFailure()
+    void job_layersReadBackAsSliced_data()
     {
-        TestMesh scene;
-        scene.box(QVector3D(-1, -1, 0), QVector3D(1, 1, 1));
-        GenSlices slicer;
-        QVERIFY(!slicer.saveSlices(scene.triangles(), QStringLiteral("/nonexistent-folder/job.ssj"), settings(0.1)));
-        QCOMPARE(slicer.result(), GenSlices::Result::WriteFailed);
-        QVERIFY(slicer.errorString().contains(QStringLiteral("/nonexistent-folder/job.ssj")));
+        QTest::addColumn<bool>("antialias");
+        QTest::addColumn<QString>("version");
+        QTest::newRow("plain, red as white") << false << "1";
+        QTest::newRow("anti-aliased, grey edges kept") << true << "3";
     }
 
-    void plainJob_readsBackWithRedAsWhite()
+    void job_layersReadBackAsSliced()
     {
+        QFETCH(bool, antialias);
+        QFETCH(QString, version);
+        // A slanted edge gives grey pixels, the hole a second contour.
         TestMesh scene;
-        scene.box(QVector3D(-5, -5, 0), QVector3D(5, 5, 1));
+        scene.prism({{-5, -5}, {5, -4}, {5, 5}, {-5, 5}}, 0, 1);
         scene.hole(QVector3D(-2, -2, 0), QVector3D(2, 2, 1));
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("plain.ssj"));
+        const QString path = dir.filePath(QStringLiteral("job.ssj"));
         GenSlices slicer;
-        QVERIFY(
-            slicer.saveSlices(scene.triangles(), path, settings(0.1, false, QStringLiteral("sliced at 100 microns"))));
+        QVERIFY(slicer.saveSlices(scene.triangles(), path, settings(0.1, antialias)));
         CrushedPrintJob job;
         QFile file(path);
         QVERIFY(job.loadCPJ(&file));
-        // Version, description and thickness are checked with the editor's slicing.
+        // The description and thickness given are checked with the editor's slicing.
+        QCOMPARE(job.versionText(), version);
         QCOMPARE(job.name(), QStringLiteral("jobname"));
+        QCOMPARE(job.description(), QStringLiteral("jobdesc"));
         QCOMPARE(job.reservedTexts(),
             QStringList({QStringLiteral("Reserved3"), QStringLiteral("Reserved2"), QStringLiteral("Reserved1")}));
         QCOMPARE(int(job.supports().size()), 0);
-        QVERIFY(job.texts().isEmpty());
         QCOMPARE(job.getTotalLayers(), 10);
-        QCOMPARE(job.largestWidth(), 1280);
-        QCOMPARE(job.largestHeight(), 800);
 
         GenSlices reference;
         QVERIFY(prepare(reference, scene));
-        const QImage sliced = reference.layerImage(4, false);
+        const QImage sliced = reference.layerImage(4, antialias);
+        if (antialias) {
+            const QImage stored = CrushedAntiBitMap::decodePng(job.getCBMSliceAnti(4)->png());
+            QCOMPARE(stored.convertToFormat(QImage::Format_Grayscale8), sliced);
+            return;
+        }
+        QCOMPARE(job.largestWidth(), 1280);
+        QCOMPARE(job.largestHeight(), 800);
         QImage unpacked;
         job.getCBMSlice(4)->inflateSlice(&unpacked, 0, 0, true);
         for (int y = 0; y < 800; y += 3) {
-            for (int x = 0; x < 1280; x += 3) {
-                const bool white = qRed(unpacked.pixel(x, y)) == 255;
-                QCOMPARE(white, sliced.pixel(x, y) == kRed);
-            }
+            for (int x = 0; x < 1280; x += 3)
+                QCOMPARE(qRed(unpacked.pixel(x, y)) == 255, sliced.pixel(x, y) == kRed);
         }
-    }
-
-    void antiAliasedJob_keepsItsGreyEdges()
-    {
-        TestMesh scene;
-        scene.prism({{-5, -5}, {5, -4}, {5, 5}, {-5, 5}}, 0, 1);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("grey.ssj"));
-        GenSlices slicer;
-        QVERIFY(slicer.saveSlices(scene.triangles(), path, settings(0.05, true)));
-        CrushedPrintJob job;
-        QFile file(path);
-        QVERIFY(job.loadCPJ(&file));
-        QCOMPARE(job.versionText(), QStringLiteral("3"));
-        QCOMPARE(job.description(), QStringLiteral("jobdesc"));
-        GenSlices reference;
-        QVERIFY(prepare(reference, scene, 0.05));
-        const QImage sliced = reference.layerImage(7, true);
-        const QImage stored = CrushedAntiBitMap::decodePng(job.getCBMSliceAnti(7)->png());
-        QCOMPARE(stored.convertToFormat(QImage::Format_Grayscale8), sliced);
     }
 
     void printFileName_joinsModelNamesAndCutsAt50()

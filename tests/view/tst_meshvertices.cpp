@@ -5,6 +5,7 @@
 
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -88,23 +89,20 @@ private slots:
         QFETCH(bool, outward);
         QList<MeshTriangle *> box = MeshGeometry::centredBox(10, 20, 30);
         const auto flip = [](MeshTriangle *t) { std::swap(t->b, t->c); };
-        if (change == QLatin1String("flip all")) {
-            for (MeshTriangle *t : box)
-                flip(t);
-        } else if (change == QLatin1String("drop one")) {
+        if (change == QLatin1String("flip all"))
+            std::for_each(box.begin(), box.end(), flip);
+        else if (change == QLatin1String("drop one"))
             delete box.takeLast();
-        } else if (change == QLatin1String("flip one")) {
+        else if (change == QLatin1String("flip one"))
             flip(box.first());
-        } else if (change == QLatin1String("duplicate one")) {
+        else if (change == QLatin1String("duplicate one"))
             box << new MeshTriangle(*box.first());
-        } else if (change == QLatin1String("second box")) {
-            QList<MeshTriangle *> second = MeshGeometry::centredBox(5, 5, 5);
-            for (MeshTriangle *t : second) {
-                t->a += QVector3D(50, 0, 0);
-                t->b += QVector3D(50, 0, 0);
-                t->c += QVector3D(50, 0, 0);
+        else if (change == QLatin1String("second box")) {
+            for (MeshTriangle *t : MeshGeometry::centredBox(5, 5, 5)) {
+                for (QVector3D *v : {&t->a, &t->b, &t->c})
+                    *v += QVector3D(50, 0, 0);
+                box << t;
             }
-            box += second;
         }
         const MeshVertices::Indexed mesh = MeshVertices::weld(box);
         QCOMPARE(mesh.closed, closed);

@@ -18,10 +18,11 @@
 #include <QTest>
 #include <QUrl>
 
-#include <cmath>
 #include <memory>
 
 using namespace MeshTesting;
+
+Q_DECLARE_METATYPE(bool ModeFlags::*)
 
 namespace {
 
@@ -34,9 +35,9 @@ std::unique_ptr<RendererQMLItem> makeItem()
     return item;
 }
 
-QPointF pixelOf(const RendererQMLItem &item, const QVector3D &point)
+QPointF middleOf(const RendererQMLItem &item, const PlatformModel::Entry &entry)
 {
-    return *item.editor().camera().projectToPixel(point);
+    return *item.editor().camera().projectToPixel(centre(entry->mesh()->worldBoundingBox()));
 }
 
 } // namespace
@@ -47,64 +48,51 @@ class TestRendererItem : public QObject
 
 private slots:
     // --- Requests and frames -------------------------------------------------------------------
-    void scale_twoRequestsInOneFrame_applyTheSecond()
+    void frame_appliesTheLatestEditOnceAndClearsTheRecords()
     {
         const auto item = makeItem();
         const auto entry = addBox(item->editor().platform(), 10, 10, 10);
         QSignalSpy answers(item.get(), &RendererQMLItem::selectedModelTransformationReceived);
         item->setSelectedModelScale(2.0);
         item->setSelectedModelScale(3.0);
+        item->zoomCamera(120);
+        item->selectModelAtPoint(5, 5);
         QVERIFY(near(entry->mesh()->userScale(), 1.0)); // nothing before the frame
         item->synchronizeEditor();
         QVERIFY(near(entry->mesh()->userScale(), 3.0));
         QCOMPARE(item->editor().platform().history().stepCount(), 1);
         QCOMPARE(answers.count(), 1);
         QVERIFY(near(answers.at(0).at(1).toDouble(), 3.0));
-    }
-
-    void records_areClearedByTheFrame()
-    {
-        const auto item = makeItem();
-        const auto entry = addBox(item->editor().platform(), 10, 10, 10);
-        item->setSelectedModelScale(2.0);
-        item->zoomCamera(120);
-        item->selectModelAtPoint(5, 5);
-        QVERIFY(item->requests().hasModelEdits());
-        QVERIFY(item->requests().camera.pending);
-        QVERIFY(item->requests().mouse.pending);
-        // A second and third edit within the same frame are edits too, in their order.
-        item->duplicateSelectedModel(1);
-        item->removeSelectedModelDuplicates();
-        item->resetSelectedModelRotation();
-        item->synchronizeEditor();
         QVERIFY(!item->requests().hasModelEdits());
         QVERIFY(!item->requests().camera.pending);
         QVERIFY(!item->requests().mouse.pending);
-        QCOMPARE(item->editor().platform().models().size(), 1);
-        QVERIFY(near(entry->mesh()->userScale(), 2.0));
+        // A frame without records changes nothing.
         const double distance = item->editor().camera().distance();
-        const int steps = item->editor().platform().history().stepCount();
         item->editor().platform().selectModel(entry);
         item->synchronizeEditor();
-        QCOMPARE(item->editor().platform().history().stepCount(), steps);
+        QCOMPARE(item->editor().platform().history().stepCount(), 1);
         QCOMPARE(item->editor().camera().distance(), distance);
     }
 
-    void frame_appliesEditsBeforeTheMouse()
+    void frame_editsBeforeTheMouse_aClickShorterThanAFrameStillSelects()
     {
         const auto item = makeItem();
         const auto entry = addBox(item->editor().platform(), 10, 10, 10, false);
-        // In one frame: an edit, then a click that selects. The edit comes first and finds no
-        // model selected.
+        // In one frame: an edit, then a press, a move and a release on the model. The edit
+        // comes first and finds no model selected; the click selects without dragging.
         item->setSelectedModelScale(2.0);
-        item->selectModelAtPoint(pixelOf(*item, centre(entry->mesh()->worldBoundingBox())).x(),
-            pixelOf(*item, centre(entry->mesh()->worldBoundingBox())).y());
+        const QPointF pixel = middleOf(*item, entry);
+        item->selectModelAtPoint(pixel.x(), pixel.y());
+        item->moveModelWithMouse(pixel.x(), pixel.y());
+        item->modelSelectionButtonReleased();
         item->synchronizeEditor();
         QCOMPARE(item->editor().platform().selectedModel(), entry);
         QVERIFY(near(entry->mesh()->userScale(), 1.0));
+        QVERIFY(!entry->mesh()->isDragging());
+        QCOMPARE(item->editor().platform().history().stepCount(), 0);
     }
 
-    void cameraRequests_rotatePanAndZoomAtTheFrame()
+    void cameraRequests_dragFromTheAnchorAndWheelStepsAddUp()
     {
         const auto item = makeItem();
         // A press, drag and release within one frame: the drag reports the whole distance
@@ -116,52 +104,19 @@ private slots:
         item->synchronizeEditor();
         QCOMPARE(item->editor().camera().azimuth(), 280.0);
         QCOMPARE(item->editor().camera().elevation(), 38.0);
-        QVERIFY(!item->editor().camera().isRotationAnchorPlaced());
         item->rotateCamera(40, 20);
-        item->synchronizeEditor();
-        QCOMPARE(item->editor().camera().azimuth(), 280.0);
-        // Wheel steps of one frame add up.
         item->zoomCamera(120);
         item->zoomCamera(120);
         item->zoomCamera(-40);
         item->synchronizeEditor();
+        QCOMPARE(item->editor().camera().azimuth(), 280.0);
         QVERIFY(near(item->editor().camera().distance(), 500.0 + 200 * 0.3));
-        // Panning is relative to its anchor: from the front, 20 pixels right move the
-        // target 4 mm left, 50 down lift it 10 mm.
-        item->editor().camera().setPose(OpenGLCamera::presetPose(OpenGLCamera::PresetView::Front));
-        item->placePanningAnchor();
-        item->synchronizeEditor();
-        item->panCamera(10, 25);
-        item->synchronizeEditor();
-        item->panCamera(20, 50);
-        item->synchronizeEditor();
-        QVERIFY((item->editor().camera().target() - QVector3D(-4, 40, 0)).length() < 1e-3f);
-        item->releasePanningAnchor();
-        item->synchronizeEditor();
-        QVERIFY(!item->editor().camera().isPanningAnchorPlaced());
     }
 
-    void requestModelTransformations_withNothingSelected_answersNoModel()
-    {
-        const auto item = makeItem();
-        addBox(item->editor().platform(), 10, 10, 10, false);
-        QSignalSpy none(item.get(), &RendererQMLItem::noModelSelectedAfterRequestingTransformation);
-        QSignalSpy answers(item.get(), &RendererQMLItem::selectedModelTransformationReceived);
-        QSignalSpy info(item.get(), &RendererQMLItem::platformInfoReceived);
-        item->requestModelTransformations();
-        item->requestGeneralModelInfo();
-        item->synchronizeEditor();
-        QCOMPARE(none.count(), 1);
-        QCOMPARE(answers.count(), 0);
-        QCOMPARE(info.count(), 1);
-        QVERIFY(near(info.at(0).at(0).toDouble(), 10.0));
-    }
-
-    void presetMoves_arriveAndReportDone()
+    void presetMoves_oneStepAFrameUntilDone()
     {
         const auto item = makeItem();
         item->beginFixedCameraMovement();
-        QVERIFY(!item->isCameraMovementDone());
         int frames = 0;
         while (!item->isCameraMovementDone() && frames < 1000) {
             item->moveCameraTowardsRight();
@@ -170,30 +125,12 @@ private slots:
             ++frames;
         }
         QCOMPARE(frames, 75); // 300 degrees of azimuth, 4 a step
-        const OpenGLCamera &camera = item->editor().camera();
-        QCOMPARE(camera.azimuth(), 0.0);
-        QCOMPARE(camera.elevation(), 0.0);
-        QCOMPARE(camera.distance(), 500.0);
+        QCOMPARE(item->editor().camera().azimuth(), 0.0);
         // A new movement starts undone, and a frame without a step leaves it so.
         item->beginFixedCameraMovement();
-        QVERIFY(!item->isCameraMovementDone());
         item->zoomCamera(120);
         item->synchronizeEditor();
         QVERIFY(!item->isCameraMovementDone());
-    }
-
-    void click_shorterThanAFrame_stillSelects()
-    {
-        const auto item = makeItem();
-        const auto entry = addBox(item->editor().platform(), 10, 10, 10, false);
-        const QPointF pixel = pixelOf(*item, centre(entry->mesh()->worldBoundingBox()));
-        item->selectModelAtPoint(pixel.x(), pixel.y());
-        item->moveModelWithMouse(pixel.x(), pixel.y());
-        item->modelSelectionButtonReleased();
-        item->synchronizeEditor();
-        QCOMPARE(item->editor().platform().selectedModel(), entry);
-        QVERIFY(!entry->mesh()->isDragging());
-        QCOMPARE(item->editor().platform().history().stepCount(), 0);
     }
 
     void edits_waitWhileSupportsAreGenerated()
@@ -220,55 +157,36 @@ private slots:
     // --- Properties ----------------------------------------------------------------------------
     void modes_notifyOnceAndReachTheSceneAtTheFrame_data()
     {
-        QTest::addColumn<QString>("property");
-        QTest::addColumn<QString>("signal");
-        QTest::newRow("inchesMode") << "inchesMode"
-                                    << "inchesModeChanged";
-        QTest::newRow("platformIs75Microns") << "platformIs75Microns"
-                                             << "platformIs75MicronsChanged";
-        QTest::newRow("gimbalCanRender") << "gimbalCanRender"
-                                         << "gimbalCanRenderChanged";
-        QTest::newRow("gimbalFixedRotationModeEnabled") << "gimbalFixedRotationModeEnabled"
-                                                        << "gimbalFixedRotationModeChanged";
-        QTest::newRow("inSelectBaseMode") << "inSelectBaseMode"
-                                          << "inSelectBaseModeChanged";
-        QTest::newRow("inEditSupportMode") << "inEditSupportMode"
-                                           << "inEditSupportModeChanged";
+        QTest::addColumn<QByteArray>("property");
+        QTest::addColumn<bool ModeFlags::*>("flag");
+        QTest::newRow("inchesMode") << QByteArray("inchesMode") << &ModeFlags::inchesMode;
+        QTest::newRow("platformIs75Microns") << QByteArray("platformIs75Microns") << &ModeFlags::platformIs75Microns;
+        QTest::newRow("gimbalCanRender") << QByteArray("gimbalCanRender") << &ModeFlags::gimbalCanRender;
+        QTest::newRow("gimbalFixedRotationModeEnabled")
+            << QByteArray("gimbalFixedRotationModeEnabled") << &ModeFlags::gimbalFixedRotationModeEnabled;
+        QTest::newRow("inSelectBaseMode") << QByteArray("inSelectBaseMode") << &ModeFlags::inSelectBaseMode;
+        QTest::newRow("inEditSupportMode") << QByteArray("inEditSupportMode") << &ModeFlags::inEditSupportMode;
     }
 
     void modes_notifyOnceAndReachTheSceneAtTheFrame()
     {
-        QFETCH(QString, property);
-        QFETCH(QString, signal);
+        QFETCH(QByteArray, property);
+        QFETCH(bool ModeFlags::*, flag);
         const auto item = makeItem();
-        const QMetaObject *meta = item->metaObject();
-        const QMetaProperty metaProperty = meta->property(meta->indexOfProperty(qPrintable(property)));
-        QVERIFY(metaProperty.isValid());
-        QVERIFY(metaProperty.hasNotifySignal());
-        const int signalIndex = meta->indexOfSignal(qPrintable(signal + QStringLiteral("()")));
-        QVERIFY2(signalIndex >= 0, qPrintable(signal));
-        QSignalSpy changed(item.get(), meta->method(signalIndex));
-        QSignalSpy notified(item.get(), metaProperty.notifySignal());
-        QVERIFY(item->setProperty(qPrintable(property), true));
-        QVERIFY(item->setProperty(qPrintable(property), true));
-        QCOMPARE(changed.count(), 1);
+        const QMetaProperty meta = item->metaObject()->property(item->metaObject()->indexOfProperty(property));
+        QVERIFY(meta.hasNotifySignal());
+        QSignalSpy notified(item.get(), meta.notifySignal());
+        QVERIFY(item->setProperty(property, true));
+        QVERIFY(item->setProperty(property, true));
         QCOMPARE(notified.count(), 1);
-        QCOMPARE(item->property(qPrintable(property)).toBool(), true);
-        const auto applied = [&] {
-            const ModeFlags &modes = item->editor().modes();
-            const QMap<QString, bool> values {{"inchesMode", modes.inchesMode},
-                {"platformIs75Microns", modes.platformIs75Microns}, {"gimbalCanRender", modes.gimbalCanRender},
-                {"gimbalFixedRotationModeEnabled", modes.gimbalFixedRotationModeEnabled},
-                {"inSelectBaseMode", modes.inSelectBaseMode}, {"inEditSupportMode", modes.inEditSupportMode}};
-            return values.value(property);
-        };
-        QVERIFY(!applied());
+        QCOMPARE(item->property(property).toBool(), true);
+        QVERIFY(!(item->editor().modes().*flag));
         item->synchronizeEditor();
-        QVERIFY(applied());
-        QVERIFY(item->setProperty(qPrintable(property), false));
-        QCOMPARE(changed.count(), 2);
+        QVERIFY(item->editor().modes().*flag);
+        QVERIFY(item->setProperty(property, false));
+        QCOMPARE(notified.count(), 2);
         item->synchronizeEditor();
-        QVERIFY(!applied());
+        QVERIFY(!(item->editor().modes().*flag));
     }
 
     // --- Files ---------------------------------------------------------------------------------
@@ -277,8 +195,6 @@ private slots:
         const auto item = makeItem();
         QSignalSpy viewer(item.get(), &RendererQMLItem::loadSSJToViewer);
         const QString job = QStringLiteral("/home/user/PART.SSJ");
-        QTest::ignoreMessage(
-            QtDebugMsg, qPrintable(QStringLiteral("RendererQMLItem::openFileFromSharedMemory. File path: ") + job));
         item->openFileFromSharedMemory(job);
         QCOMPARE(viewer.count(), 1);
         QCOMPARE(viewer.at(0).at(0).toString(), job);
@@ -286,8 +202,6 @@ private slots:
 
         const QString path
             = TestPaths::sourceDir() + QStringLiteral("/tests/data/meshes/obj_chest_open_quads_vtvn.obj");
-        QTest::ignoreMessage(
-            QtDebugMsg, qPrintable(QStringLiteral("RendererQMLItem::openFileFromSharedMemory. File path: ") + path));
         // Connected the way the hand-off listener's signal reaches it.
         QVERIFY(QMetaObject::invokeMethod(item.get(), "openFileFromSharedMemory", Q_ARG(QString, path)));
         QCOMPARE(viewer.count(), 1);
@@ -295,7 +209,6 @@ private slots:
         // The chest is 1 x 1.6 x 1.2 units: the import asks whether they are inches.
         QSignalSpy units(item.get(), &RendererQMLItem::sendPromptUserForInchesOrMM);
         item->synchronizeEditor();
-        QVERIFY(item->requests().modelFiles.isEmpty());
         QTRY_COMPARE(units.count(), 1);
         item->setImportedModelUnits(true);
         QCOMPARE(item->editor().platform().models().size(), 1);
@@ -315,7 +228,7 @@ private slots:
         QTRY_COMPARE(item->editor().platform().models().size(), 2);
     }
 
-    // --- Progress to the page ------------------------------------------------------------------
+    // --- Progress to the page, slicing and printing --------------------------------------------
     void pageFunctions_receiveProgress_jobWritten()
     {
         QTemporaryDir dir;
@@ -346,30 +259,25 @@ private slots:
         QVERIFY(values("imports").size() >= 2);
         QCOMPARE(values("imports").last().toInt(), 100);
 
-        QSignalSpy supportProgress(item, &RendererQMLItem::supportGenerationProgressWasUpated);
         item->addSupportsToSelectedModel(1, 50);
         item->synchronizeEditor();
         QTRY_VERIFY(!item->editor().isGeneratingSupports());
         QVERIFY(values("supports").size() >= 2);
         QCOMPARE(values("supports").last().toInt(), 100);
-        QCOMPARE(supportProgress.count(), values("supports").size());
 
-        // Slicing, to a file given as a URL, anti-aliased: the signal carries the same progress.
+        // Slicing, to a file given as a URL: the signal carries the same progress.
         QSignalSpy progress(item, &RendererQMLItem::sliceProgressUpdated);
         const QString path = dir.filePath("job.ssj");
         QVERIFY(item->saveSlices(QUrl::fromLocalFile(path).toString(), 50, true));
         QVERIFY(values("slices").size() >= 3);
-        QCOMPARE(values("slices").first().toInt(), 0);
         QCOMPARE(values("slices").last().toInt(), 100);
         QCOMPARE(progress.count(), values("slices").size());
         QFile file(path);
         CrushedPrintJob job;
         QVERIFY(job.loadCPJ(&file));
-        QCOMPARE(job.versionText(), QStringLiteral("3"));
         QCOMPARE(job.layerThicknessText(), QStringLiteral("0.05"));
     }
 
-    // --- Output --------------------------------------------------------------------------------
     void cancelSlicing_duringProgress_writesNothing()
     {
         QTemporaryDir dir;
@@ -386,12 +294,14 @@ private slots:
         QVERIFY(!item->editor().isSlicing());
     }
 
-    void print_slicesIntoTheTemporaryFolderAndSendsIt()
+    void print_slicesIntoTheTemporaryFolderAndSendsIt_badThicknessRefused()
     {
         const auto item = makeItem();
         const QString name = QStringLiteral("viewtest%1").arg(QCoreApplication::applicationPid());
         addBox(item->editor().platform(), 10, 10, 2, false, QStringLiteral("/models/") + name + QStringLiteral(".stl"));
         QSignalSpy sent(item.get(), &RendererQMLItem::sendPrint);
+        item->print(QStringLiteral("SN"), QStringLiteral("Resin"), -50.0, false);
+        QCOMPARE(sent.count(), 0);
         item->print(QStringLiteral("SN-0042"), QStringLiteral("Tough Grey"), 100.0, false);
         QCOMPARE(sent.count(), 1);
         const QString path = sent.at(0).at(0).toString();
@@ -403,15 +313,6 @@ private slots:
         QVERIFY(job.loadCPJ(&file));
         QCOMPARE(job.getTotalLayers(), 20);
         QFile::remove(path);
-    }
-
-    void print_badThickness_isRefused()
-    {
-        const auto item = makeItem();
-        addBox(item->editor().platform(), 10, 10, 2, false);
-        QSignalSpy sent(item.get(), &RendererQMLItem::sendPrint);
-        item->print(QStringLiteral("SN"), QStringLiteral("Resin"), -50.0, false);
-        QCOMPARE(sent.count(), 0);
     }
 };
 

@@ -1,12 +1,10 @@
 // Supports that hold: models with overhangs get columns from the platform (or from the
 // model's own surface) to their undersides, every column is a closed outward mesh, and
-// the sliced model with its supports has no island larger than the minimum. Also the
-// engine's front: the level rule of its settings, and the point operations before and
-// without supports.
+// the sliced model with its supports has no island larger than the minimum, and a
+// support added by hand stands on what lies below it.
 #include "cdlpmain.h"
 #include "genslices.h"
 #include "islandcheck.h"
-#include "logcapture.h"
 #include "testmeshes.h"
 
 #include <QTest>
@@ -98,14 +96,6 @@ bool generate(CDLPMain &engine, const TestMesh &soup, int density = 50, int stre
         soup.triangles(), QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, density, strength, false, {});
 }
 
-// A closed cube of the given side centred on the origin.
-TestMesh cube(float side)
-{
-    TestMesh mesh;
-    mesh.box(QVector3D(-side, -side, -side) / 2, QVector3D(side, side, side) / 2);
-    return mesh;
-}
-
 } // namespace
 
 class TestSupports : public QObject
@@ -191,6 +181,12 @@ private slots:
             ++onBlock;
         }
         QVERIFY(onBlock > 0);
+        // One added by hand under the plate stands on the block as well, not on the plate's top.
+        QVERIFY(engine.addSupport(1.3 / kInch, -2.7 / kInch, 2 / kInch + lift, 0.1));
+        float low = 1e9f;
+        for (const MeshTriangle &t : engine.supports().back().triangles)
+            low = std::min({low, t.a.z(), t.b.z(), t.c.z()});
+        QVERIFY2(std::abs(low - blockTop) < 0.02f, qPrintable(QString::number(low)));
         QCOMPARE(largeIslands(sliceAndCheck(engine)), 0);
     }
 
@@ -247,56 +243,6 @@ private slots:
             QVERIFY2(held, qPrintable(QStringLiteral("no support at the tip at x = %1 mm").arg(tipX)));
         }
         QCOMPARE(largeIslands(sliceAndCheck(engine)), 0);
-    }
-
-    // --- The engine's front ------------------------------------------------------------------
-    void levelRule_straightLinesFromLevel50_data()
-    {
-        QTest::addColumn<int>("position");
-        QTest::newRow("2, density") << 2;
-        QTest::newRow("14, density") << 14;
-        QTest::newRow("29, strength") << 29;
-    }
-
-    void levelRule_straightLinesFromLevel50()
-    {
-        QFETCH(int, position);
-        const bool density = SupportParameters::isDensityDriven(position);
-        const auto at = [&](int own, int other) {
-            SupportParameters parameters;
-            parameters.applyLevels(density ? own : other, density ? other : own);
-            return parameters.value(position);
-        };
-        // Between level 50 and either end the value moves in a straight line; the other
-        // level leaves it alone.
-        QVERIFY(qAbs(at(25, 50) - (at(0, 50) + at(50, 50)) / 2) < 1e-12);
-        QVERIFY(qAbs(at(75, 50) - (at(50, 50) + at(100, 50)) / 2) < 1e-12);
-        QVERIFY(at(0, 50) != at(100, 50));
-        QCOMPARE(at(0, 100), at(0, 50));
-    }
-
-    void pointOperations_refusedBeforeGeneration_deleteTakesTheNearest()
-    {
-        CDLPMain engine;
-        QVERIFY(!engine.addSupport(0, 0, 0, 0.1));
-        QVERIFY(!engine.deleteSupport(0, 0, 0, 0.1));
-        QVERIFY(generate(engine, cube(0.5f), 100, 50));
-        const auto supports = engine.supports();
-        QVERIFY(supports.size() > 3);
-        // The last support has neighbours within the tolerance of its point.
-        const QVector3D target = supports.back().point;
-        int neighbours = 0;
-        for (const CDLPMain::Support &s : supports)
-            neighbours += (s.point - target).length() <= 0.1f ? 1 : 0;
-        QVERIFY(neighbours > 1);
-        QVERIFY(engine.deleteSupport(target.x(), target.y(), target.z(), 0.1));
-        QCOMPARE(engine.supports().size(), supports.size() - 1);
-        for (const CDLPMain::Support &s : engine.supports())
-            QVERIFY(s.point != target);
-        // Where no support stands, none goes.
-        LogCapture log;
-        QVERIFY(!engine.deleteSupport(5, 5, 5, 0.1));
-        QCOMPARE(engine.supports().size(), supports.size() - 1);
     }
 };
 

@@ -171,14 +171,6 @@ private slots:
         QVERIFY(!log.lines().isEmpty());
     }
 
-    void resourcePathsAreRead()
-    {
-        MeshImporter cube(QStringLiteral(":/meshes/cube20.stl"));
-        QCOMPARE(cube.triangles().size(), 32);
-        MeshImporter chest(QStringLiteral(":/meshes/chest.OBJ"));
-        QCOMPARE(chest.triangles().size(), 24);
-    }
-
     // --- STL: text or binary ---------------------------------------------------------
 
     void asciiSpellingsReadTheSame_data()
@@ -310,45 +302,6 @@ private slots:
         QCOMPARE(lines.size(), skipped > 0 ? 1 : 0);
         if (skipped > 0)
             QVERIFY(lines.first().contains(QStringLiteral("Skipped %1 faces").arg(skipped)));
-    }
-
-    void concave66GonKeepsItsArea()
-    {
-        const QString path = projectMesh(QStringLiteral("obj_concave_66gon.obj"));
-        // The polygon's own area by the shoelace formula in its plane (x is constant), over
-        // its corners in the face's order: the outline runs twice along one edge (a zero-width
-        // bridge), so corners 31 and 32 appear twice.
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QVector<QPointF> vertices;
-        QVector<QPointF> corners;
-        while (!file.atEnd()) {
-            const QList<QByteArray> words = file.readLine().simplified().split(' ');
-            if (words.first() == "v")
-                vertices.append(QPointF(words.at(2).toDouble(), words.at(3).toDouble()));
-            if (words.first() == "f") {
-                for (int i = 1; i < words.size(); ++i)
-                    corners.append(vertices.at(words.at(i).split('/').first().toInt() - 1));
-            }
-        }
-        QCOMPARE(corners.size(), 66);
-        double twiceArea = 0;
-        for (int i = 0; i < corners.size(); ++i) {
-            const QPointF &p = corners.at(i), &q = corners.at((i + 1) % corners.size());
-            twiceArea += p.x() * q.y() - q.x() * p.y();
-        }
-        const double expected = qAbs(twiceArea) / 2;
-
-        MeshImporter importer(path);
-        QCOMPARE(importer.triangles().size(), 64);
-        double total = 0;
-        const QVector3D first = importer.triangles().first()->normal;
-        for (const MeshTriangle *t : importer.triangles()) {
-            total += areaOf(t);
-            QVERIFY(near(t->normal, first, 1e-3f));
-        }
-        QVERIFY2(qAbs(total - expected) < 1e-4 * expected,
-            qPrintable(QStringLiteral("area %1, polygon %2").arg(total).arg(expected)));
     }
 
     // --- Unit checks and the user's answers (the resize answer is covered by the editor's

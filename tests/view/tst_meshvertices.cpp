@@ -1,5 +1,6 @@
-// Vertex arrays for the graphics card: interleaved triangles, and welded indexed meshes
-// that must draw exactly the triangles they came from.
+// Welded indexed meshes for the graphics card: they must draw exactly the triangles they
+// came from, and know whether hidden faces may be skipped. (The interleaved arrays and the
+// drawing itself show in tst_viewrendering.)
 #include "meshgeometry.h"
 #include "meshvertices.h"
 
@@ -58,17 +59,6 @@ private slots:
         qDeleteAll(band);
     }
 
-    void weld_nearlyEqualCorners_stayApart()
-    {
-        const QVector3D a(0, 0, 0), b(1, 0, 0), c(0, 1, 0);
-        const QVector3D shifted(std::nextafter(1.0f, 2.0f), 0, 0);
-        QList<MeshTriangle *> triangles {new MeshTriangle {{}, a, b, c}, new MeshTriangle {{}, a, shifted, c}};
-        const MeshVertices::Indexed mesh = MeshVertices::weld(triangles);
-        QCOMPARE(int(mesh.positions.size()), 4 * 3);
-        QCOMPARE(corner(mesh, mesh.indices[4]), shifted);
-        qDeleteAll(triangles);
-    }
-
     void weld_closedAndOutward_data()
     {
         QTest::addColumn<QString>("change");
@@ -107,31 +97,6 @@ private slots:
         const MeshVertices::Indexed mesh = MeshVertices::weld(box);
         QCOMPARE(mesh.closed, closed);
         QCOMPARE(mesh.outward, outward);
-        qDeleteAll(box);
-    }
-
-    void weld_empty_isEmpty()
-    {
-        const MeshVertices::Indexed mesh = MeshVertices::weld({});
-        QVERIFY(mesh.positions.empty());
-        QVERIFY(mesh.indices.empty());
-        QVERIFY(!mesh.closed);
-    }
-
-    void interleaved_carriesEachTrianglesNormal()
-    {
-        const QList<MeshTriangle *> box = MeshGeometry::centredBox(2, 2, 2);
-        std::vector<float> vertices {1.0f, 2.0f}; // appended after what is there
-        MeshVertices::appendInterleaved(vertices, box);
-        QCOMPARE(int(vertices.size()), 2 + box.size() * 3 * MeshVertices::kInterleavedFloats);
-        for (int i = 0; i < box.size(); ++i) {
-            for (int k = 0; k < 3; ++k) {
-                const float *v = vertices.data() + 2 + size_t(i * 3 + k) * MeshVertices::kInterleavedFloats;
-                const QVector3D &expected = k == 0 ? box.at(i)->a : k == 1 ? box.at(i)->b : box.at(i)->c;
-                QCOMPARE(QVector3D(v[0], v[1], v[2]), expected);
-                QCOMPARE(QVector3D(v[3], v[4], v[5]), box.at(i)->normal);
-            }
-        }
         qDeleteAll(box);
     }
 };

@@ -42,7 +42,7 @@ class TestPlatformModel : public QObject
     Q_OBJECT
 
 private slots:
-    // --- Rotation, the cached box and picking ---------------------------------------------
+    // --- Rotation and the cached box ---------------------------------------------------
 
     void rotation_turnsAboutSceneAxesInTheOrderGiven()
     {
@@ -70,19 +70,6 @@ private slots:
         QVERIFY(!mesh->supports().isBusy());
         mesh->rotate(0, 45);
         QVERIFY(mesh->rotation() != QQuaternion());
-    }
-
-    void pick_findsTheTopOfAScaledTurnedModel()
-    {
-        // A 10 x 30 x 20 box lying on its side, at scale 2: its top is 20 high.
-        const auto mesh = box(10, 20, 30);
-        mesh->rotate(2, 90);
-        mesh->setUniformScale(2);
-        mesh->setPosition(QVector3D(0, 10, 0));
-        const auto top = mesh->pick(QVector3D(25, 100, 0), QVector3D(0, -1, 0));
-        QVERIFY(top.has_value());
-        QVERIFY(near(top->y(), 20));
-        QVERIFY(!mesh->pick(QVector3D(25, 100, 0), QVector3D(0, 1, 0)).has_value());
     }
 
     // --- Walls ------------------------------------------------------------------------------

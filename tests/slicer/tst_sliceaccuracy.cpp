@@ -471,7 +471,6 @@ private slots:
             // at the polygon's corners that no line reaches.
             QVERIFY2(stats.besideSolid > 100, qPrintable(where));
             QVERIFY2(double(stats.besideSolidGrey) > 0.9 * double(stats.besideSolid), qPrintable(where));
-            qInfo("%s", qPrintable(where));
         }
     }
 };

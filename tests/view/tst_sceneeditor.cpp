@@ -334,9 +334,6 @@ private slots:
         QVERIFY(near(editor->baseArrow()->direction, QVector3D(0, 0, -1)));
         QVERIFY(near(editor->baseArrow()->point.z(), float(entry->mesh()->worldBoundingBox().maxZ), 1e-2f));
         QVERIFY(editor->snapshot().baseArrow);
-        editor->applyMouse(mouse(MouseRequest::Action::ShowSelectBaseArrow, QPointF(1, 1)));
-        QVERIFY(!editor->baseArrow());
-        editor->applyMouse(mouse(MouseRequest::Action::ShowSelectBaseArrow, onModel));
         setModes(*editor, &ModeFlags::inSelectBaseMode, false);
         QVERIFY(!editor->baseArrow());
         QVERIFY(!editor->snapshot().baseArrow);

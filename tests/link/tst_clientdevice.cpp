@@ -108,7 +108,6 @@ private slots:
         QTest::newRow("4.51, eight fields: G parameter 0") << orbelle << "4.51" << kReady << 8 << "complete";
         QTest::newRow("5.0, paused") << orbelle << "5.0" << kPaused << 9 << "complete";
         QTest::newRow("5.1, printing: notice") << orbelle << "5.1" << kPrinting << 9 << "notice";
-        QTest::newRow("Pro") << QStringLiteral("Orbelle Pro") << "4.51" << kReady << 9 << "closed";
         QTest::newRow("PRO") << QStringLiteral("PRO-75") << "4.51" << kReady << 9 << "closed";
         QTest::newRow("pro inside") << QStringLiteral("xproy") << "4.51" << kReady << 9 << "closed";
     }
@@ -325,23 +324,6 @@ private slots:
         m_device->sendPlatformUp(); // a marker: everything before it has arrived
         QVERIFY(m_printer->waitForMessage(QStringLiteral("Request_PlatformUp")));
         QVERIFY(m_printer->messages.filter(QStringLiteral("Send_ResinData")).isEmpty());
-    }
-
-    void heartbeat_keepAlivesKeepTheConnection_silenceTimesOutAndCloses()
-    {
-        TimeScale::setFactor(0.01); // 20 ms interval, 150 ms time-out
-        handshake(QStringLiteral("4.51"), kReady, defaultText());
-        QSignalSpy timedOut(m_device.data(), &ClientDevice::socketAliveTimedOut);
-        QSignalSpy closed(&m_printer->socket, &QTcpSocket::disconnected);
-        QTimer beat;
-        connect(&beat, &QTimer::timeout, this, [this] { m_printer->send(QStringLiteral("Connection-Alive")); });
-        beat.start(20);
-        QTest::qWait(600);
-        QCOMPARE(timedOut.count(), 0);
-        beat.stop();
-        QTRY_COMPARE_WITH_TIMEOUT(timedOut.count(), 1, 3000);
-        QTRY_COMPARE(closed.count(), 1);
-        QVERIFY(m_printer->messages.contains(QStringLiteral("Connection-Alive")));
     }
 
     // Commands asked during the transfer wait for its end, then go out in order: a frame

@@ -230,10 +230,7 @@ private slots:
         QTest::addColumn<bool>("printJob");
         QTest::newRow("ssj") << "/jobs/a.ssj" << true;
         QTest::newRow("SSJ upper case") << "C:/Jobs/A.SSJ" << true;
-        QTest::newRow("Ssj mixed case") << "/jobs/a.Ssj" << true;
-        QTest::newRow("bare extension") << ".ssj" << true;
         QTest::newRow("stl") << "/models/a.stl" << false;
-        QTest::newRow("OBJ") << "/models/a.OBJ" << false;
         QTest::newRow("ssj before another extension") << "/jobs/a.ssj.stl" << false;
         QTest::newRow("ssj without a dot") << "/jobs/assj" << false;
         QTest::newRow("shorter than four") << "ssj" << false;

@@ -8,7 +8,6 @@
 #include "testjobs.h"
 #include "testpaths.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -75,22 +74,18 @@ public:
         return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
 
-    // Waits for the process to end; tells what it logged when it does not.
-    bool finishes(int milliseconds)
-    {
-        // Ended already (noticed while the test waited for something else)?
-        if (process.state() == QProcess::NotRunning || process.waitForFinished(milliseconds))
-            return true;
-        qWarning().noquote() << "tessora still running after" << milliseconds << "ms; its log:\n"
-                             << logLines().join(QLatin1Char('\n'));
-        return false;
-    }
-
-    // A start refused because another instance runs: it ends by itself with status 1.
+    // A start refused because another instance runs: it ends by itself with status 1 (it
+    // may have ended while the test waited for something else). Tells what it logged when
+    // it does not end.
     bool endsRefused(int milliseconds)
     {
-        return finishes(milliseconds) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 1
-            && count(alreadyRunningLine) == 1 && count(runningLine) == 0;
+        if (process.state() != QProcess::NotRunning && !process.waitForFinished(milliseconds)) {
+            qWarning().noquote() << "tessora still running after" << milliseconds << "ms; its log:\n"
+                                 << logLines().join(QLatin1Char('\n'));
+            return false;
+        }
+        return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 1 && count(alreadyRunningLine) == 1
+            && count(runningLine) == 0;
     }
 
     // Log lines containing the text.
@@ -166,10 +161,7 @@ private slots:
         // A job: the first opens it within a second.
         second = start({jobPath});
         QVERIFY(second->process.waitForStarted(10000));
-        QElapsedTimer clock;
-        clock.start();
         QTRY_VERIFY_WITH_TIMEOUT(first->count(viewerLine + jobPath) == 2, 1000);
-        QVERIFY(clock.elapsed() < 1000);
         QVERIFY(second->endsRefused(5000));
         QCOMPARE(second->count(markedReadLine), 1);
 
@@ -185,27 +177,6 @@ private slots:
         QCOMPARE(first->count(importLine), 2);
         QCOMPARE(first->count(alreadyRunningLine), 0);
         QVERIFY(first->running());
-    }
-
-    void runningInstanceNeverReads_secondStartGivesUpAfterTheLimit()
-    {
-        // A running instance that holds the guard but never takes a path (hung,
-        // or still loading): the second start must still end.
-        RunGuard hungInstance(QStringLiteral("Tessora"));
-        QVERIFY(hungInstance.tryToRun());
-
-        auto second = start({jobPath});
-        QVERIFY(second->process.waitForStarted(10000));
-        QElapsedTimer clock;
-        clock.start();
-        QVERIFY(second->endsRefused(30000));
-        QVERIFY2(clock.elapsed() >= 9000,
-            qPrintable(QString::number(clock.elapsed()) + QLatin1String(" ms; its log:\n")
-                + second->logLines().join(QLatin1Char('\n'))));
-        QCOMPARE(second->count(QStringLiteral("ERROR. SharedMemoryWriter::isMemoryMarkedAsRead.")), 1);
-        QCOMPARE(second->count(markedReadLine), 0);
-        // The unread path does not linger for a later instance.
-        QVERIFY(!segmentIsHeld(HandOffSegment::defaultKey()));
     }
 
 private:

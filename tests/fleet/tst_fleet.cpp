@@ -2,9 +2,9 @@
 // desktop's Server in fleet-desktop, all on loopback. One run is shared by the checks
 // below; the heartbeat timings are scaled down so that a silent printer is dropped in
 // seconds instead of fifteen. The run checks itself as it goes (handshakes, nicknames,
-// statuses, progress per serial, jobs, drops): every check of it must hold (those of a
-// rejoin that came too late aside), and its figures must show that each phase did what
-// it meant to.
+// statuses, progress per serial, jobs, pauses, cancels, drops, survivors, the desktop's
+// clean end): every check of it must hold (those of a rejoin that came too late aside),
+// and its figures must show that each phase did what it meant to.
 #include "fleetrun.h"
 #include "testpaths.h"
 
@@ -39,37 +39,22 @@ private slots:
     {
         QVERIFY(m_result.checks > 100);
         QVERIFY2(m_result.problems.isEmpty(), qPrintable(m_result.problems.join(QLatin1Char('\n'))));
+        // No heartbeat ran out under the load, on either side.
+        QCOMPARE(m_result.desktopTimeouts + m_result.printerTimeouts + m_result.lostPrinters, 0);
     }
 
-    void load_everyPrinterConnected_everyReportJobAndCommandArrived()
+    // Every phase did its work, so that the checks above are not vacuous.
+    void everyPhaseRan()
     {
         QCOMPARE(m_result.connected, 20);
         QVERIFY(m_result.progressSent > 1000);
-        QCOMPARE(m_result.progressReceived, m_result.progressSent);
-        QCOMPARE(m_result.wrongSerial + m_result.outOfOrder, 0);
         QVERIFY(m_result.heartbeatsFromDesktop > 0 && m_result.heartbeatsToDesktop > 0);
-        QCOMPARE(m_result.desktopTimeouts + m_result.printerTimeouts + m_result.lostPrinters, 0);
         QCOMPARE(m_result.jobsSent, 4);
-        QCOMPARE(m_result.jobsIntact, 4);
-        QCOMPARE(m_result.printsDone, 4);
         QCOMPARE(m_result.pausesSent, 2);
-        QCOMPARE(m_result.pausesDone, 2);
-        QCOMPARE(m_result.resumesDone, 2);
         QCOMPARE(m_result.cancelsSent, 1);
-    }
-
-    void kill_desktopDropsExactlyTheKilledPrinters_survivorsKeepReporting()
-    {
         QCOMPARE(m_result.killed.size(), 3);
         QCOMPARE(m_result.killedSilent, 1);
-        QStringList dropped = m_result.dropped;
-        QStringList killed = m_result.killed;
-        dropped.sort();
-        killed.sort();
-        QCOMPARE(dropped, killed);
-        QCOMPARE(m_result.devicesAfterKill, 17);
         QVERIFY(m_result.progressSentAfterKill > 0);
-        QCOMPARE(m_result.progressReceivedAfterKill, m_result.progressSentAfterKill);
     }
 
     // A printer loses its power and comes back, with its serial, before the desktop has
@@ -84,12 +69,6 @@ private slots:
             QSKIP("the old connection had timed out before the printer came back: nothing to check");
         QVERIFY2(m_result.shownGoneWhileConnected.isEmpty(), qPrintable(m_result.shownGoneWhileConnected.join(' ')));
         QVERIFY2(m_result.rejoinJobsLost.isEmpty(), qPrintable(m_result.rejoinJobsLost.join(' ')));
-    }
-
-    void end_desktopQuitsCleanly()
-    {
-        QVERIFY(m_result.desktopEndedCleanly);
-        QCOMPARE(m_result.desktopExitCode, 0);
     }
 };
 

@@ -19,7 +19,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=${1:-build-faults}
-targets=(test_networkprint test_faults_printer test_faults_sessionwalk)
+targets=(test_networkprint test_faults_sessionwalk)
 
 bash tools/install-deps.sh
 if [ ! -f "$build/CMakeCache.txt" ]; then

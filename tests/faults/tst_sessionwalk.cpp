@@ -8,7 +8,8 @@
 // one the printer gives a desktop that connects afresh, and that desktop follows the print
 // it finds to its end. Every print must be whole: its layers reach the board once each
 // and in order, no print is started again from its first layer, and a job sent while
-// other commands were waiting arrives byte for byte.
+// other commands were waiting arrives byte for byte. A nickname and a job's name that
+// carry the protocol's separator and marker cross both ways unchanged.
 #include "faultharness.h"
 #include "printerstate.h"
 #include "server.h"
@@ -75,6 +76,7 @@ private:
     QString m_small;
     QString m_large;
     PrinterState m_record;
+    QSet<QString> m_reportedNames; // the job names of every progress report
     int m_printsStarted = 0;
     int m_lastLayers = 0;
     int m_refusalsBefore = 0;
@@ -84,7 +86,8 @@ void TestSessionWalk::initTestCase()
 {
     QString error;
     QVERIFY2(prepare(m_dir, m_x, &error), qPrintable(error));
-    m_small = makeSampleJob(m_dir.path(), QStringLiteral("part.ssj"), 10, &error);
+    // Its name carries the protocol's separator and marker, and an argument placeholder.
+    m_small = makeSampleJob(m_dir.path(), QStringLiteral("part, v2 %1 *header*Send_PrintDone.ssj"), 10, &error);
     QVERIFY2(!m_small.isEmpty(), qPrintable(error));
     // About a megabyte a layer: its stream spans many reads of the printer.
     m_large = makeNoiseJob(m_dir.path(), QStringLiteral("noise.ssj"), 6, &error);
@@ -95,6 +98,8 @@ void TestSessionWalk::initTestCase()
     m_desktop = std::make_unique<DesktopLink>(m_rig->printer.discoveryPort());
     QObject::connect(
         &m_desktop->server(), &Server::printerStateChanged, [this](const PrinterState &state) { m_record = state; });
+    QObject::connect(&m_desktop->server(), &Server::updatePrintProgress,
+        [this](const QString &, int, int, int, const QString &name, const QString &, int) { m_reportedNames << name; });
     QVERIFY(m_desktop->waitForPrinter(30000));
     QVERIFY(waitFor([this] { return record().status == QLatin1String("PrintStatus_Ready"); }, 10000));
 }
@@ -240,6 +245,12 @@ void TestSessionWalk::everyCommandInEveryState_bothEndsAgree_everyPrintWhole()
         for (int i = 1; i < heights.size(); ++i)
             QVERIFY2(heights.at(i) > heights.at(i - 1), "a print went back down");
     }
+    // Every progress report named a job as it was sent.
+    QVERIFY2(QSet<QString>(m_reportedNames)
+                 .subtract({QFileInfo(m_small).fileName(), QFileInfo(m_large).fileName()})
+                 .isEmpty(),
+        qPrintable(m_reportedNames.values().join(QLatin1Char('|'))));
+    QCOMPARE(m_reportedNames.isEmpty(), m_printsStarted == 0);
     // A print that was neither cancelled nor cut off reached its last layer (a reprint
     // prints the last job again).
     if (record().outcome == PrinterState::Outcome::Finished)

@@ -161,7 +161,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     Fuzz::SocketPair pair;
     FUZZ_CHECK(pair.isValid(), QStringLiteral("no socket pair"));
-    pair.keepReceived(true);
     client.adoptConnection(pair.releaseSocket());
     QList<QByteArray> pieces;
     if (options & kStartReady)

@@ -156,8 +156,7 @@ qint64 SocketPair::drain()
         if (n <= 0)
             return total;
         total += n;
-        if (m_keep)
-            m_received.append(buffer, int(n));
+        m_received.append(buffer, int(n));
     }
 }
 

@@ -105,10 +105,9 @@ private:
 
     // Local update files: a program of random bytes and a script that leaves a marker
     // with its own content tag, so that each run can be told apart.
-    void makeUpdateFiles(const QString &tag, QByteArray *program)
+    void makeUpdateFiles(const QString &tag)
     {
-        *program = randomBytes(300 * 1000 + tag.size(), qHash(tag));
-        QVERIFY(writeFileBytes(local("Vatnode"), *program));
+        QVERIFY(writeFileBytes(local("Vatnode"), randomBytes(300 * 1000 + tag.size(), qHash(tag))));
         const QByteArray script = "#!/bin/sh\n"
                                   "test -x NewVatnode && echo "
             + tag.toUtf8() + " > update-marker\n";
@@ -260,8 +259,7 @@ private slots:
 
         // The device's update and downloads use the same check, and say so to the user. The
         // fake printer has no serial: its key is known under the empty one.
-        QByteArray program;
-        makeUpdateFiles(QStringLiteral("never"), &program);
+        makeUpdateFiles(QStringLiteral("never"));
         QFile::remove(home("update-marker"));
         ClientDevice::setSshSettings(m_settings);
         QSettings(KnownPrinterKeys::storePath(), QSettings::IniFormat)
@@ -295,8 +293,7 @@ private slots:
             home("NewVatnode"), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
         QVERIFY(writeFileBytes(home("VatnodeUpdateScript"), "old script"));
         QFile::remove(home("update-marker"));
-        QByteArray program;
-        makeUpdateFiles(QStringLiteral("device"), &program);
+        makeUpdateFiles(QStringLiteral("device"));
         ClientDevice::setSshSettings(m_settings);
 
         Connected connected;
@@ -313,7 +310,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(announce.count(), 1, 20000);
         QCOMPARE(messages.count(), 0);
         QVERIFY(!device->isUpdateRequested());
-        QVERIFY(fileBytes(home("NewVatnode")) == program);
+        QVERIFY(fileBytes(home("NewVatnode")) == fileBytes(local("Vatnode")));
         QCOMPARE(fileBytes(home("VatnodeUpdateScript")), fileBytes(local("VatnodeUpdateScript")));
         QCOMPARE(modeBits(home("NewVatnode")), 0700);
         QCOMPARE(modeBits(home("VatnodeUpdateScript")), 0700);

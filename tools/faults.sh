@@ -6,7 +6,7 @@
 #
 # Builds what they need into BUILD_DIR (default build-faults/; Debug with
 # AddressSanitizer and UndefinedBehaviorSanitizer, as CI builds), runs them
-# (the "faults" label of CTest, about a minute and a half) and prints the
+# (the "faults" label of CTest, about two minutes) and prints the
 # outcome of each, then the test results:
 #
 #     bash tools/faults.sh [BUILD_DIR]

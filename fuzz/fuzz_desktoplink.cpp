@@ -2,60 +2,41 @@
 // local socket pair, the input's bytes arriving from the other end as the printer's. It
 // reaches the choice between frames and raw frames (legacy printers), both readers, the
 // handshake reply with its resin list, Wi-Fi names and G parameter, and the dispatcher of
-// every report; a transfer request makes the device stream a small job file back.
+// every report; a transfer request makes the device stream a small file back.
 //
 // Input: byte 0 holds options, the rest is what arrives.
 //   bits 0-2  how the bytes are cut into notifications (Fuzz::pieces)
 //   bit 3     the device has a job file to send when the printer asks for it
-//
-// Rule checked besides the sanitizers': a completed handshake leaves the device with a resin
-// list that the desktop can send back as it is (the text the desktop would send reads
-// back as the same list).
 #include "fuzzsupport.h"
 
 #include "clientdevice.h"
-#include "crushedprintjob.h"
 #include "resin.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QImage>
 
 namespace {
 
 constexpr uint8_t kHasJobFile = 0x08;
 
-// A small job to stream when the printer asks for the file.
+// A file to stream when the printer asks for the job: the device sends its bytes as they are.
 QString jobFile()
 {
-    static QString path;
-    if (path.isEmpty()) {
-        path = Fuzz::workDir() + QStringLiteral("/send.ssj");
-        CrushedPrintJob job;
-        job.setVersion(1);
-        job.setLayerThickness(0.05);
-        QImage layer(64, 40, QImage::Format_RGB32);
-        layer.fill(Qt::black);
-        for (int y = 10; y < 30; ++y)
-            for (int x = 20; x < 44; ++x)
-                layer.setPixel(x, y, 0xFFFFFFFFu);
-        for (int i = 0; i < 3; ++i)
-            job.addImage(&layer);
-        QFile file(path);
-        if (!job.saveCPJ(&file))
-            Fuzz::fail(__FILE__, __LINE__, "job.saveCPJ(&file)", path);
-    }
+    static const QString path = [] {
+        const QString file = Fuzz::workDir() + QStringLiteral("/send.ssj");
+        QFile out(file);
+        FUZZ_CHECK(out.open(QIODevice::WriteOnly) && out.write(QByteArray(3000, 'j')) == 3000, file);
+        return file;
+    }();
     return path;
 }
 
-void checkDevice(const ClientDevice &device)
+// What the desktop asks of a printer it holds (rules on its resin list: fuzz_resinlist).
+void useDevice(const ClientDevice &device)
 {
     if (!device.isHandshakeCompleted())
         return;
-    const QList<Resin> resins = device.resins();
-    const QString text = Resin::toString(resins);
-    FUZZ_CHECK(Resin::toString(Resin::fromString(text)) == text,
-        QStringLiteral("the printer's %1 resins do not read back from: ").arg(resins.size()) + text);
+    (void)Resin::toString(device.resins());
     (void)device.resinDataAsStringList();
     (void)device.getResinFromName(QStringLiteral("Gray"));
 }
@@ -77,8 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray stream = Fuzz::bytes(data + 1, size - 1);
 
     Fuzz::SocketPair pair;
-    if (!pair.isValid())
-        Fuzz::fail(__FILE__, __LINE__, "pair.isValid()", QStringLiteral("no socket pair"));
+    FUZZ_CHECK(pair.isValid(), QStringLiteral("no socket pair"));
     auto *device = new ClientDevice(pair.releaseSocket());
     if (options & kHasJobFile)
         device->setJobFilePath(jobFile());
@@ -86,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (!pair.deliver(piece))
             break;
     }
-    checkDevice(*device);
+    useDevice(*device);
     delete device;
     // Timers and sockets left events behind; deliver them now, not at the next input.
     QCoreApplication::sendPostedEvents(nullptr, 0);

@@ -1,8 +1,8 @@
 // The mesh readers: the input is a mesh file, imported as a user's model is imported. It is
-// written to a scratch file whose suffix (FUZZ_MESH_SUFFIX, "stl" or "obj") chooses the
-// reader, as the file name does in the program: the STL target reaches the detection of
-// the encoding and both STL readers, the OBJ target the OBJ reader and its polygon
-// splitting. The triangles then go the way of a new model: turned to the editor's frame,
+// written to a scratch file whose suffix ("obj" with FUZZ_MESH_OBJ defined, else "stl")
+// chooses the reader, as the file name does in the program: the STL target reaches the
+// detection of the encoding and both STL readers, the OBJ target the OBJ reader and its
+// polygon splitting. The triangles then go the way of a new model: turned to the editor's frame,
 // measured (box and volume), and through the unit checks.
 //
 // Rules checked besides the sanitizers':
@@ -19,11 +19,13 @@
 
 #include <cmath>
 
-#ifndef FUZZ_MESH_SUFFIX
-#error "FUZZ_MESH_SUFFIX names the suffix of the scratch file: \"stl\" or \"obj\""
-#endif
-
 namespace {
+
+#ifdef FUZZ_MESH_OBJ
+const char *const kSuffix = "obj";
+#else
+const char *const kSuffix = "stl";
+#endif
 
 void checkNormals(const QList<MeshTriangle *> &triangles)
 {
@@ -39,7 +41,7 @@ void checkNormals(const QList<MeshTriangle *> &triangles)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     Fuzz::init();
-    static const QString path = Fuzz::workDir() + QStringLiteral("/model.") + QStringLiteral(FUZZ_MESH_SUFFIX);
+    static const QString path = Fuzz::workDir() + QStringLiteral("/model.") + QLatin1String(kSuffix);
     {
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)

@@ -21,7 +21,6 @@
 //  - everything the printer writes is whole frames, and every message in them has the
 //    number of fields its name gives it, whatever free text the desktop sent (nicknames,
 //    serials, file and resin names travel encoded);
-//  - the resin list the printer keeps reads back as the same list;
 //  - an accepted datagram names an IPv4 address and a port in 1..65535, and the datagram
 //    the desktop would write for them reads back the same.
 #include "fuzzsupport.h"
@@ -29,7 +28,6 @@
 #include "client.h"
 #include "printingthread.h"
 #include "protocol.h"
-#include "resin.h"
 #include "systemactions.h"
 #include "timescale.h"
 
@@ -162,9 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Client::setOptions(clientOptions);
 
     Fuzz::SocketPair pair;
-    if (!pair.isValid())
-        Fuzz::fail(__FILE__, __LINE__, "pair.isValid()", QStringLiteral("no socket pair"));
-    pair.keepReceived(true);
+    FUZZ_CHECK(pair.isValid(), QStringLiteral("no socket pair"));
     client.adoptConnection(pair.releaseSocket());
     QList<QByteArray> pieces;
     if (options & kStartReady)
@@ -180,9 +176,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     pair.drain();
     checkWhatThePrinterSaid(pair.received());
 
-    const QString resins = Resin::toString(client.resins());
-    FUZZ_CHECK(Resin::toString(Resin::fromString(resins)) == resins,
-        QStringLiteral("the stored resin list reads back differently: ") + resins);
     backToWaiting(client);
     return 0;
 }

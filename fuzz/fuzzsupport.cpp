@@ -19,22 +19,11 @@ namespace Fuzz {
 
 namespace {
 
-bool logWanted()
+void handleLog(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
-    return qEnvironmentVariableIntValue("TESSORA_FUZZ_LOG") == 1;
-}
-
-void quietLog(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type == QtFatalMsg) {
-        std::fprintf(stderr, "fatal: %s\n", qPrintable(message));
-        std::abort();
-    }
-}
-
-void loudLog(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    std::fprintf(stderr, "%s\n", qPrintable(message));
+    static const bool wanted = qEnvironmentVariableIntValue("TESSORA_FUZZ_LOG") == 1;
+    if (wanted || type == QtFatalMsg)
+        std::fprintf(stderr, "%s%s\n", type == QtFatalMsg ? "fatal: " : "", qPrintable(message));
     if (type == QtFatalMsg)
         std::abort();
 }
@@ -43,18 +32,14 @@ void loudLog(QtMsgType type, const QMessageLogContext &, const QString &message)
 
 void init()
 {
-    static bool done = false;
-    if (done)
+    if (QCoreApplication::instance())
         return;
-    done = true;
-    qInstallMessageHandler(logWanted() ? loudLog : quietLog);
-    if (!QCoreApplication::instance()) {
-        static int argc = 1;
-        static char name[] = "tessora-fuzz";
-        static char *argv[] = {name, nullptr};
-        // Lives for the whole process, like the programs' own application objects.
-        new QCoreApplication(argc, argv);
-    }
+    qInstallMessageHandler(handleLog);
+    static int argc = 1;
+    static char name[] = "tessora-fuzz";
+    static char *argv[] = {name, nullptr};
+    // Lives for the whole process, like the programs' own application objects.
+    new QCoreApplication(argc, argv);
 }
 
 void fail(const char *file, int line, const char *rule, const QString &detail)
@@ -171,8 +156,7 @@ qint64 SocketPair::drain()
         if (n <= 0)
             return total;
         total += n;
-        if (m_keep)
-            m_received.append(buffer, int(n));
+        m_received.append(buffer, int(n));
     }
 }
 

@@ -57,10 +57,8 @@ public:
     // Sends the bytes and waits until the socket has read them all. False when the reader
     // closed the connection meanwhile (nothing more can arrive).
     bool deliver(const QByteArray &bytes);
-    // Reads what the near end wrote; returns the number of bytes. The bytes are dropped,
-    // or kept in received() after keepReceived(true).
+    // Reads what the near end wrote into received(); returns the number of bytes.
     qint64 drain();
-    void keepReceived(bool keep) { m_keep = keep; }
     QByteArray received() const { return m_received; }
 
 private:
@@ -69,7 +67,6 @@ private:
     QPointer<QTcpSocket> m_socket;
     bool m_owned = true;
     int m_far = -1;
-    bool m_keep = false;
     QByteArray m_received;
 };
 

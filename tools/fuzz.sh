@@ -13,10 +13,9 @@
 # later run goes on where the last one stopped. A crash, a hang (10 s on one input), running
 # out of memory (2 GB) or a broken rule stops that target; its input is left in
 # build-fuzz/findings/<target>/ and the exit status is 1. With FUZZ_KEEP_GOING=1 a target
-# goes on after such a finding (libFuzzer's fork mode) and collects every one; the
-# statistics of that mode count coverage in their own way. Copy an input that found a fault
-# into fuzz/regressions/<target>/ so the replay tests of the normal build cover it. Replay
-# one input with its log:
+# goes on after such a finding (libFuzzer's fork mode) and collects every one. Copy an
+# input that found a fault into fuzz/regressions/<target>/ so the replay tests of the
+# normal build cover it. Replay one input with its log:
 #
 #     TESSORA_FUZZ_LOG=1 build-fuzz/bin/fuzz_<target> INPUT
 #
@@ -32,10 +31,7 @@ if [ $# -gt 0 ] && [[ $1 =~ ^[0-9]+$ ]]; then
     seconds=$1
     shift
 fi
-targets=("$@")
-if [ ${#targets[@]} -eq 0 ]; then
-    targets=("${all_targets[@]}")
-fi
+targets=("${@:-${all_targets[@]}}")
 for target in "${targets[@]}"; do
     if [[ ! " ${all_targets[*]} " =~ " $target " ]]; then
         echo "unknown fuzz target: $target (known: ${all_targets[*]})" >&2
@@ -43,36 +39,28 @@ for target in "${targets[@]}"; do
     fi
 done
 
-build=${FUZZ_BUILD:-build-fuzz}
 # Absolute paths everywhere below: a target may change its working folder (the printer's
 # session works in a scratch folder of its own).
-case $build in /*) ;; *) build=$PWD/$build ;; esac
+build=$(realpath -m "${FUZZ_BUILD:-build-fuzz}")
 jobs=${FUZZ_JOBS:-2}
-keep_going=()
+keep_going=
 if [ "${FUZZ_KEEP_GOING:-0}" = 1 ]; then
-    keep_going=(-fork=1 -ignore_crashes=1 -ignore_ooms=1 -ignore_timeouts=1)
+    keep_going="-fork=1 -ignore_crashes=1 -ignore_ooms=1 -ignore_timeouts=1"
 fi
 
-# Longest input per target: a little above the largest seed, so inputs stay quick.
-max_len() {
-    case $1 in
-        jobfile) echo 65536 ;;
-        printerlink) echo 32768 ;;
-        mesh_stl | mesh_obj | desktoplink | grayscale) echo 16384 ;;
-        *) echo 4096 ;;
-    esac
-}
-
-# Options of single targets. Job files of the projector's size and grids of the largest
-# size take a good part of a second each under the sanitizers: favour the inputs that run
-# quickly.
+# Options of single targets: the longest input, a little above the largest seed so that
+# inputs stay quick. Job files of the projector's size and grids of the largest size take
+# a good part of a second each under the sanitizers: favour the inputs that run quickly.
+# One printer session serves every printerlink input and keeps what they leave (resins, a
+# job for a reprint, its log): no input frees all it allocates, and a leak scan after each
+# would take most of the time.
 target_args() {
     case $1 in
-        jobfile | grayscale) echo "-entropic_scale_per_exec_time=1" ;;
-        # One printer session serves every input and keeps what they leave (resins, a job
-        # for a reprint, its log): no input frees all it allocates, and a leak scan after
-        # each would take most of the time.
-        printerlink) echo "-detect_leaks=0" ;;
+        jobfile) echo "-max_len=65536 -entropic_scale_per_exec_time=1" ;;
+        grayscale) echo "-max_len=16384 -entropic_scale_per_exec_time=1" ;;
+        printerlink) echo "-max_len=32768 -detect_leaks=0" ;;
+        mesh_stl | mesh_obj | desktoplink) echo "-max_len=16384" ;;
+        *) echo "-max_len=4096" ;;
     esac
 }
 
@@ -81,11 +69,7 @@ if [ ! -f "$build/build.ninja" ]; then
         -DCMAKE_CXX_COMPILER=clang++ -DTESSORA_FUZZ=ON \
         -DTESSORA_BUILD_TESTS=OFF -DTESSORA_BUILD_BENCH=OFF -DTESSORA_WERROR=OFF >/dev/null
 fi
-build_targets=()
-for target in "${targets[@]}"; do
-    build_targets+=("fuzz_$target")
-done
-cmake --build "$build" --target "${build_targets[@]}" -- -j 2
+cmake --build "$build" --target "${targets[@]/#/fuzz_}" -- -j 2
 
 mkdir -p "$build/logs"
 export QT_QPA_PLATFORM=offscreen
@@ -97,23 +81,16 @@ export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp}
 
 run_target() {
     local target=$1
-    local corpus=$build/corpus/$target
-    local findings=$build/findings/$target
-    local log=$build/logs/$target.log
-    mkdir -p "$corpus" "$findings"
+    mkdir -p "$build/corpus/$target" "$build/findings/$target"
     touch "$build/logs/$target.start"
-    local dirs=("$corpus" "$PWD/fuzz/corpus/$target")
-    if [ -d "fuzz/regressions/$target" ]; then
-        dirs+=("$PWD/fuzz/regressions/$target")
-    fi
-    local dict=()
-    if [ -f "fuzz/dictionaries/$target.dict" ]; then
-        dict=("-dict=$PWD/fuzz/dictionaries/$target.dict")
-    fi
-    # shellcheck disable=SC2086
-    "$build/bin/fuzz_$target" "${dirs[@]}" "${dict[@]}" -max_total_time="$seconds" -timeout=10 \
-        -rss_limit_mb=2048 -max_len="$(max_len "$target")" -print_final_stats=1 \
-        -artifact_prefix="$findings/" "${keep_going[@]}" $(target_args "$target") ${FUZZ_ARGS:-} >"$log" 2>&1
+    local inputs=("$build/corpus/$target" "$PWD/fuzz/corpus/$target")
+    [ -d "fuzz/regressions/$target" ] && inputs+=("$PWD/fuzz/regressions/$target")
+    [ -f "fuzz/dictionaries/$target.dict" ] && inputs+=("-dict=$PWD/fuzz/dictionaries/$target.dict")
+    # shellcheck disable=SC2046,SC2086
+    "$build/bin/fuzz_$target" "${inputs[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+        -print_final_stats=1 -artifact_prefix="$build/findings/$target/" $keep_going \
+        $(target_args "$target") ${FUZZ_ARGS:-} >"$build/logs/$target.log" 2>&1
+    echo $? >"$build/logs/$target.status"
 }
 
 # Inputs this run of the target left in its findings folder.
@@ -121,59 +98,32 @@ new_findings() {
     find "$build/findings/$1" -type f -newer "$build/logs/$1.start" | sort
 }
 
-# One line per target from its log: what it ran and what it reached.
+# One line per target: its status and the last coverage line of its log.
 summary() {
-    local target=$1 status=$2
-    local log=$build/logs/$target.log
-    local runs speed last
-    if [ ${#keep_going[@]} -gt 0 ]; then
-        last=$(grep -E '^#[0-9]+: cov:' "$log" | tail -n 1 || true)
-        runs=$(echo "$last" | sed -n 's/^#\([0-9]*\):.*/\1/p')
-        speed=$(echo "$last" | sed -n 's/.*exec\/s \([0-9]*\).*/\1/p')
-        last=$(echo "$last" | grep -oE 'cov: [0-9]+ ft: [0-9]+ corp: [0-9]+|oom/timeout/crash: [0-9/]+' | tr '\n' ' ' || true)
-    else
-        runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
-        speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
-        last=$(grep -E '^#[0-9]+' "$log" | tail -n 1 | grep -oE 'cov: [0-9]+ ft: [0-9]+ corp: [0-9]+/[0-9]+[a-zA-Z]*' || true)
-    fi
-    printf '%-12s %-6s %10s runs %7s/s  %s\n' "$target" "$status" "${runs:-?}" "${speed:-?}" "${last:-}"
+    local last
+    last=$(grep -E '^#[0-9]+' "$build/logs/$1.log" | tail -n 1 | grep -oE '^#[0-9]+|cov: [0-9]+ ft: [0-9]+' |
+        tr '\n' ' ' || true)
+    printf '%-12s %-6s %s\n' "$1" "$2" "${last:-?}"
 }
 
+echo "fuzzing ${targets[*]} for $seconds s each, $jobs at a time; logs in $build/logs/"
+export build seconds keep_going
+export -f run_target target_args
+printf '%s\n' "${targets[@]}" | xargs -P "$jobs" -I{} bash -c 'run_target {}'
 failed=()
-pids=()
-names=()
-finish_one() {
-    # Waits for the oldest running target.
-    local pid=${pids[0]} target=${names[0]}
-    pids=("${pids[@]:1}")
-    names=("${names[@]:1}")
-    if wait "$pid" && [ -z "$(new_findings "$target")" ]; then
+for target in "${targets[@]}"; do
+    if [ "$(cat "$build/logs/$target.status")" = 0 ] && [ -z "$(new_findings "$target")" ]; then
         summary "$target" ok
     else
         summary "$target" FAILED
         failed+=("$target")
     fi
-}
-
-echo "fuzzing ${targets[*]} for $seconds s each, $jobs at a time; logs in $build/logs/"
-for target in "${targets[@]}"; do
-    if [ ${#pids[@]} -ge "$jobs" ]; then
-        finish_one
-    fi
-    run_target "$target" &
-    pids+=($!)
-    names+=("$target")
-done
-while [ ${#pids[@]} -gt 0 ]; do
-    finish_one
 done
 
-if [ ${#failed[@]} -gt 0 ]; then
-    for target in "${failed[@]}"; do
-        echo
-        echo "== $target: $(grep -m1 -E 'ERROR: |rule broken' "$build/logs/$target.log" || echo 'see the log')"
-        new_findings "$target" | sed 's/^/   input: /'
-        echo "   log: $build/logs/$target.log"
-    done
-    exit 1
-fi
+for target in "${failed[@]}"; do
+    echo
+    echo "== $target: $(grep -m1 -E 'ERROR: |rule broken' "$build/logs/$target.log" || echo 'see the log')"
+    new_findings "$target" | sed 's/^/   input: /'
+    echo "   log: $build/logs/$target.log"
+done
+[ ${#failed[@]} -eq 0 ]

@@ -1,22 +1,16 @@
 #include "faultharness.h"
 
-#include "clientdevice.h"
 #include "server.h"
 #include "testpaths.h"
 #include "timescale.h"
 
-#include <QColor>
-#include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QLoggingCategory>
 #include <QNetworkDatagram>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QTest>
 #include <QTimer>
 
 #include <cstdio>
@@ -61,6 +55,34 @@ QString pack(
 QString readFile(const QString &path)
 {
     return QString::fromUtf8(fileBytes(path));
+}
+
+// SIGTERM, then SIGKILL if it lingers; or SIGKILL at once.
+void stopProcess(QProcess &process, int timeoutMs, bool terminate = true)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    if (terminate) {
+        process.terminate();
+        if (process.waitForFinished(timeoutMs))
+            return;
+    }
+    process.kill();
+    process.waitForFinished(timeoutMs);
+}
+
+void writeLine(QProcess &process, const QByteArray &line)
+{
+    process.write(line + '\n');
+    process.waitForBytesWritten(5000);
+}
+
+QString sanitizerReport(const QString &output)
+{
+    static const QRegularExpression report(
+        QStringLiteral("^.*(ERROR: AddressSanitizer|runtime error:|ERROR: LeakSanitizer|Segmentation fault).*$"),
+        QRegularExpression::MultilineOption);
+    return report.match(output).captured(0);
 }
 
 // The UTF-16 big-endian bytes of a message name, as they stand inside a frame.
@@ -157,30 +179,9 @@ QStringList leftoversBeside(const QString &path)
 
 QString lineWith(const QString &text, const QString &needle)
 {
-    const int at = text.indexOf(needle);
-    if (at < 0)
-        return QString();
-    const int start = text.lastIndexOf(QLatin1Char('\n'), at) + 1;
-    const int end = text.indexOf(QLatin1Char('\n'), at);
-    return text.mid(start, end < 0 ? -1 : end - start);
-}
-
-QString sanitizerReport(const QString &output)
-{
-    static const QRegularExpression report(
-        QStringLiteral("^.*(ERROR: AddressSanitizer|runtime error:|ERROR: LeakSanitizer|Segmentation fault).*$"),
+    const QRegularExpression line(QStringLiteral("^.*") + QRegularExpression::escape(needle) + QStringLiteral(".*$"),
         QRegularExpression::MultilineOption);
-    const QRegularExpressionMatch match = report.match(output);
-    return match.hasMatch() ? match.captured(0) : QString();
-}
-
-void keepIfAsked(QTemporaryDir &dir)
-{
-    if (qEnvironmentVariableIsEmpty("TESSORA_FAULTS_KEEP"))
-        return;
-    dir.setAutoRemove(false);
-    std::printf("KEPT %s\n", qPrintable(dir.path()));
-    std::fflush(stdout);
+    return line.match(text).captured(0);
 }
 
 bool prepare(QTemporaryDir &dir, XServer &x, QString *error)
@@ -189,7 +190,11 @@ bool prepare(QTemporaryDir &dir, XServer &x, QString *error)
         *error = QStringLiteral("no temporary folder");
         return false;
     }
-    keepIfAsked(dir);
+    if (!qEnvironmentVariableIsEmpty("TESSORA_FAULTS_KEEP")) {
+        dir.setAutoRemove(false);
+        std::printf("KEPT %s\n", qPrintable(dir.path()));
+        std::fflush(stdout);
+    }
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     return x.start(error);
 }
@@ -215,14 +220,12 @@ bool XServer::start(QString *error)
         return false;
     }
     QByteArray number;
-    QElapsedTimer clock;
-    clock.start();
-    while (!number.contains('\n') && clock.elapsed() < 20000) {
-        if (m_process.state() != QProcess::Running)
-            break;
-        m_process.waitForReadyRead(200);
-        number += m_process.readAllStandardOutput();
-    }
+    waitFor(
+        [&] {
+            number += m_process.readAllStandardOutput();
+            return number.contains('\n') || m_process.state() != QProcess::Running;
+        },
+        20000);
     bool ok = false;
     const int display = number.trimmed().toInt(&ok);
     if (!ok) {
@@ -235,31 +238,14 @@ bool XServer::start(QString *error)
 
 XServer::~XServer()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
+    stopProcess(m_process, 5000);
 }
 
 // ---- Board -------------------------------------------------------------------
 
-Board::Board(const QString &dir)
-    : m_dir(dir)
-{
-}
-
 Board::~Board()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
+    stopProcess(m_process, 5000);
 }
 
 bool Board::start()
@@ -269,13 +255,13 @@ bool Board::start()
     m_process.start(TestPaths::executable(QStringLiteral("vatnode-boardsim")),
         {QStringLiteral("--link"), linkPath(), QStringLiteral("--speed"), timeScaleText(), QStringLiteral("--log"),
             m_dir + QStringLiteral("/board.log")});
-    return m_process.waitForStarted(10000) && waitForOutput(QStringLiteral("board on "), 20000);
+    return m_process.waitForStarted(10000)
+        && waitFor([this] { return output().contains(QStringLiteral("board on ")); }, 20000);
 }
 
 void Board::control(const QByteArray &line)
 {
-    m_process.write(line + '\n');
-    m_process.waitForBytesWritten(5000);
+    writeLine(m_process, line);
 }
 
 QStringList Board::received() const
@@ -289,20 +275,10 @@ QStringList Board::received() const
     return lines;
 }
 
-int Board::receivedCount(const QString &line) const
-{
-    return int(received().count(line));
-}
-
 QString Board::output()
 {
     m_output += m_process.readAll();
     return QString::fromLocal8Bit(m_output);
-}
-
-bool Board::waitForOutput(const QString &text, int timeoutMs)
-{
-    return waitFor([&] { return output().contains(text); }, timeoutMs);
 }
 
 // ---- Printer -----------------------------------------------------------------
@@ -336,16 +312,7 @@ bool Printer::start()
                                       m_serialPort, QStringLiteral("--time-scale"), timeScaleText(),
                                       QStringLiteral("--discovery-port"), QString::number(m_discoveryPort)}
         + m_extraArguments;
-    const QString vatnode = TestPaths::executable(QStringLiteral("vatnode"));
-    if (m_fileSizeLimit > 0) {
-        // exec all the way down: the process id stays vatnode's own.
-        m_process.start(QStringLiteral("bash"),
-            QStringList {QStringLiteral("-c"),
-                QStringLiteral("trap '' XFSZ; exec prlimit --fsize=%1 -- \"$0\" \"$@\"").arg(m_fileSizeLimit), vatnode}
-                + arguments);
-    } else {
-        m_process.start(vatnode, arguments);
-    }
+    m_process.start(TestPaths::executable(QStringLiteral("vatnode")), arguments);
     return m_process.waitForStarted(10000);
 }
 
@@ -357,29 +324,17 @@ bool Printer::waitUntilListening(int timeoutMs)
 
 void Printer::kill()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.kill();
-    m_process.waitForFinished(10000);
+    stopProcess(m_process, 10000, false);
 }
 
 void Printer::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(10000))
-        kill();
+    stopProcess(m_process, 10000);
 }
 
 QString Printer::log() const
 {
     return readFile(path(QStringLiteral("LogFile_Vatnode")));
-}
-
-int Printer::logCount(const QString &text) const
-{
-    return int(log().count(text));
 }
 
 bool Printer::waitForLog(const QString &text, int count, int timeoutMs)
@@ -393,11 +348,6 @@ QString Printer::output() const
 }
 
 // ---- Cli ---------------------------------------------------------------------
-
-Cli::Cli(const QStringList &arguments)
-    : m_arguments(arguments)
-{
-}
 
 Cli::~Cli()
 {
@@ -420,8 +370,7 @@ bool Cli::start()
 
 void Cli::writeLine(const QByteArray &line)
 {
-    m_process.write(line + '\n');
-    m_process.waitForBytesWritten(5000);
+    Faults::writeLine(m_process, line);
 }
 
 void Cli::collect()
@@ -445,10 +394,7 @@ bool Cli::waitForFinished(int timeoutMs)
 
 void Cli::kill()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.kill();
-    m_process.waitForFinished(10000);
+    stopProcess(m_process, 10000, false);
     collect();
 }
 
@@ -471,11 +417,6 @@ QString Cli::transcript()
 }
 
 // ---- LinkCutter --------------------------------------------------------------
-
-LinkCutter::LinkCutter(quint16 printerDiscoveryPort)
-    : m_printerDiscoveryPort(printerDiscoveryPort)
-{
-}
 
 LinkCutter::~LinkCutter()
 {
@@ -632,6 +573,15 @@ DesktopLink::DesktopLink(quint16 printerDiscoveryPort)
 
 DesktopLink::~DesktopLink() = default;
 
+bool DesktopLink::reconnect(int timeoutMs)
+{
+    const QString dropped = serial;
+    serial.clear();
+    status.clear();
+    m_server->manuallyDisconnectPrinter(dropped);
+    return waitForPrinter(timeoutMs) && serial == dropped;
+}
+
 bool DesktopLink::waitForPrinter(int timeoutMs)
 {
     QTimer announce;
@@ -650,38 +600,43 @@ Rig::Rig(const QString &folder, const QString &display)
 {
 }
 
-bool Rig::start(QString *error, qint64 fileSizeLimit)
+bool Rig::start(QString *error)
 {
     if (!board.start()) {
         *error = QStringLiteral("the board does not start: ") + board.output();
         return false;
     }
-    printer.setFileSizeLimit(fileSizeLimit);
-    if (!printer.start() || !printer.waitUntilListening(60000)) {
+    if (!restartPrinter()) {
         *error = QStringLiteral("the printer does not start: ") + printer.output();
         return false;
     }
     return true;
 }
 
-int Rig::nextBasePort()
+bool Rig::restartPrinter()
 {
-    return freeTcpBasePort();
+    return printer.start() && printer.waitUntilListening(60000);
 }
 
-QStringList Rig::printArguments(const QString &job, int waitSeconds)
+QStringList Rig::printArguments(const QString &job, int waitSeconds, quint16 discoveryPort)
 {
     return QStringList {QStringLiteral("print"), job, QStringLiteral("--resin"), QStringLiteral("Clear"),
                QStringLiteral("--wait"), QString::number(waitSeconds)}
-    + Cli::network(printer.discoveryPort(), nextBasePort());
+    + Cli::network(discoveryPort ? discoveryPort : printer.discoveryPort(), nextBasePort());
+}
+
+QString Rig::printToEnd(const QString &job)
+{
+    Cli print(printArguments(job, 60));
+    const bool printed = print.start() && print.waitForFinished(90000) && print.exitCode() == 0
+        && print.out() == QLatin1String("print done\n");
+    return printed ? QString() : print.transcript();
 }
 
 QString Rig::problems()
 {
-    QString found = sanitizerReport(printer.output());
-    if (found.isEmpty())
-        found = sanitizerReport(board.output());
-    return found;
+    const QString found = sanitizerReport(printer.output());
+    return found.isEmpty() ? sanitizerReport(board.output()) : found;
 }
 
 } // namespace Faults

@@ -3,8 +3,9 @@
 // The real programs on loopback, for faults that strike in the middle of a
 // print: an X server of the test's own, vatnode-boardsim, vatnode and
 // tessora-cli. Every process is started here and stopped here, by its own
-// process id. LinkCutter sits between printer and desktop and can break their
-// connection in the middle of a job stream.
+// process id (so none of these classes can be copied). LinkCutter sits between
+// printer and desktop and can break their connection in the middle of a job
+// stream.
 
 #include "printjob.h"
 #include "waiting.h"
@@ -20,10 +21,16 @@
 #include <QTemporaryDir>
 #include <QUdpSocket>
 
-#include <functional>
 #include <memory>
 
 class Server;
+
+// Fails the test with `text` unless it is empty (a transcript, a sanitizer's report).
+#define FAULTS_VERIFY_NONE(text)                                                                                       \
+    do {                                                                                                               \
+        const QString found_ = (text);                                                                                 \
+        QVERIFY2(found_.isEmpty(), qPrintable(found_));                                                                \
+    } while (false)
 
 namespace Faults {
 
@@ -38,9 +45,9 @@ quint16 freeUdpPort();
 int freeTcpBasePort();
 
 // Job files made with the real tools: the sample part's layers packed by
-// tessora-cli; or layers of grey noise, which pack to about 1 MB a layer.
-// Empty on failure, with the reason in *error.
-// The sample job's description is its name unless given.
+// tessora-cli (described as `description`, its name unless given); or layers
+// of grey noise, which pack to about 1 MB a layer. Empty on failure, with the
+// reason in *error.
 QString makeSampleJob(
     const QString &dir, const QString &name, int layers, QString *error, const QString &description = {});
 QString makeNoiseJob(const QString &dir, const QString &name, int layers, QString *error);
@@ -56,16 +63,10 @@ QStringList leftoversBeside(const QString &path);
 // The line of `text` holding `needle` first, empty when none.
 QString lineWith(const QString &text, const QString &needle);
 
-// A sanitizer's report or a crash in a program's output, empty when none.
-QString sanitizerReport(const QString &output);
-
-// With TESSORA_FAULTS_KEEP set, the scenario's folder (logs, board lines,
-// jobs) stays after the test, and its path is printed.
-void keepIfAsked(QTemporaryDir &dir);
-
 class XServer;
-// The start of every scenario: its folder (kept if asked), the desktop link's debug log off
-// (it speaks its mind on every message), and the X server the printer projects on.
+// The start of every scenario: its folder (kept, and its path printed, with
+// TESSORA_FAULTS_KEEP set), the desktop link's debug log off (it speaks its
+// mind on every message), and the X server the printer projects on.
 bool prepare(QTemporaryDir &dir, XServer &x, QString *error);
 
 // One line per scenario, read by tools/faults.sh.
@@ -75,10 +76,7 @@ void outcome(const QString &scenario, const QString &text);
 class XServer
 {
 public:
-    XServer() = default;
     ~XServer();
-    XServer(const XServer &) = delete;
-    XServer &operator=(const XServer &) = delete;
 
     bool start(QString *error);
     QString display() const { return m_display; }
@@ -92,10 +90,11 @@ private:
 class Board
 {
 public:
-    explicit Board(const QString &dir);
+    explicit Board(const QString &dir)
+        : m_dir(dir)
+    {
+    }
     ~Board();
-    Board(const Board &) = delete;
-    Board &operator=(const Board &) = delete;
 
     bool start();
     // A control line on the board's standard input: unplug, plug, ...
@@ -103,9 +102,7 @@ public:
     QString linkPath() const { return m_dir + QStringLiteral("/board"); }
     // Lines the board received, in order, without their time stamps.
     QStringList received() const;
-    int receivedCount(const QString &line) const;
     QString output();
-    bool waitForOutput(const QString &text, int timeoutMs);
 
 private:
     QString m_dir;
@@ -119,13 +116,7 @@ class Printer
 public:
     Printer(const QString &workdir, const QString &serialPort, quint16 discoveryPort, const QString &display);
     ~Printer();
-    Printer(const Printer &) = delete;
-    Printer &operator=(const Printer &) = delete;
 
-    // Files may grow to `bytes` at most (prlimit --fsize); SIGXFSZ is ignored,
-    // so a write past the limit fails with EFBIG as on a full disk, instead of
-    // killing the program.
-    void setFileSizeLimit(qint64 bytes) { m_fileSizeLimit = bytes; }
     // More options for vatnode (such as --simulate-output) at the next start.
     void setExtraArguments(const QStringList &arguments) { m_extraArguments = arguments; }
 
@@ -136,13 +127,11 @@ public:
     void stop(); // SIGTERM, then SIGKILL if it lingers
     bool isRunning() const { return m_process.state() == QProcess::Running; }
     QProcess::ExitStatus exitStatus() const { return m_process.exitStatus(); }
-    int exitCode() const { return m_process.exitCode(); }
 
-    QString workdir() const { return m_workdir; }
     QString path(const QString &name) const { return m_workdir + QLatin1Char('/') + name; }
     quint16 discoveryPort() const { return m_discoveryPort; }
     QString log() const;
-    int logCount(const QString &text) const;
+    int logCount(const QString &text) const { return int(log().count(text)); }
     bool waitForLog(const QString &text, int count, int timeoutMs);
     // Everything the program wrote on standard output and error, over all its runs.
     QString output() const;
@@ -152,7 +141,6 @@ private:
     QString m_serialPort;
     quint16 m_discoveryPort;
     QString m_display;
-    qint64 m_fileSizeLimit = 0;
     QStringList m_extraArguments;
     QProcess m_process;
     int m_runs = 0;
@@ -162,10 +150,11 @@ private:
 class Cli
 {
 public:
-    explicit Cli(const QStringList &arguments);
+    explicit Cli(const QStringList &arguments)
+        : m_arguments(arguments)
+    {
+    }
     ~Cli();
-    Cli(const Cli &) = delete;
-    Cli &operator=(const Cli &) = delete;
 
     // --discovery-target 127.0.0.1 and the ports, and the tests' time scale.
     static QStringList network(quint16 discoveryPort, int basePort);
@@ -177,7 +166,6 @@ public:
     bool waitForFinished(int timeoutMs);
     void kill();
     int exitCode() const { return m_process.exitCode(); }
-    QProcess::ExitStatus exitStatus() const { return m_process.exitStatus(); }
     QString out();
     QString err();
     // The command and what it said, for failure messages.
@@ -204,10 +192,11 @@ class LinkCutter
 public:
     enum class Cut { Close, Silence };
 
-    explicit LinkCutter(quint16 printerDiscoveryPort);
+    explicit LinkCutter(quint16 printerDiscoveryPort)
+        : m_printerDiscoveryPort(printerDiscoveryPort)
+    {
+    }
     ~LinkCutter();
-    LinkCutter(const LinkCutter &) = delete;
-    LinkCutter &operator=(const LinkCutter &) = delete;
 
     bool start();
     quint16 tapPort() const { return m_tap.localPort(); }
@@ -244,11 +233,12 @@ class DesktopLink
 public:
     explicit DesktopLink(quint16 printerDiscoveryPort);
     ~DesktopLink();
-    DesktopLink(const DesktopLink &) = delete;
-    DesktopLink &operator=(const DesktopLink &) = delete;
 
     // Announces every 2 s until a printer completed its handshake.
     bool waitForPrinter(int timeoutMs);
+    // Drops the printer and waits until it connects afresh (its handshake then
+    // says what it is doing).
+    bool reconnect(int timeoutMs);
     Server &server() { return *m_server; }
     // The printer's serial and the status it reported at the handshake.
     QString serial;
@@ -266,11 +256,20 @@ public:
     Rig(const QString &dir, const QString &display);
 
     // Starts the board, then the printer, and waits until the printer listens.
-    bool start(QString *error, qint64 fileSizeLimit = 0);
+    bool start(QString *error);
+    // Starts the printer again and waits until it listens.
+    bool restartPrinter();
     // A TCP base port not given before: each desktop of the scenario its own.
-    int nextBasePort();
-    // `tessora-cli print JOB --resin Clear`, announced to the printer directly.
-    QStringList printArguments(const QString &job, int waitSeconds);
+    int nextBasePort() { return freeTcpBasePort(); }
+    // `tessora-cli print JOB --resin Clear`, announced to the printer directly,
+    // or to `discoveryPort` when given (a LinkCutter's).
+    QStringList printArguments(const QString &job, int waitSeconds, quint16 discoveryPort = 0);
+    // Prints the job with tessora-cli to its end: empty when it printed, the
+    // command's transcript otherwise.
+    QString printToEnd(const QString &job);
+    // The printer's settings file and the job it holds.
+    QString settingsFile() const { return printer.path(QStringLiteral("Tessora_Client_Config")); }
+    QString storedJob() const { return printer.path(QStringLiteral("MySSJFile.ssj")); }
     // Sanitizer reports and crashes in the programs' output, empty when none.
     QString problems();
 

@@ -5,14 +5,15 @@
 // sessions) in this process.
 //
 // After every state the two ends must agree: the status the desktop's record shows is the
-// one the printer gives a desktop that connects afresh. Every print must be whole: its
-// layers reach the board once each and in order, no print is started again from its
-// first layer, and a job sent while other commands were waiting arrives byte for byte.
+// one the printer gives a desktop that connects afresh, and that desktop follows the print
+// it finds to its end. Every print must be whole: its layers reach the board once each
+// and in order, no print is started again from its first layer, and a job sent while
+// other commands were waiting arrives byte for byte. A nickname and a job's name that
+// carry the protocol's separator and marker cross both ways unchanged.
 #include "faultharness.h"
 #include "printerstate.h"
 #include "server.h"
 
-#include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -65,7 +66,8 @@ private:
     // Drops the connection and lets the printer connect afresh: its handshake says what it
     // is doing, which the record must have said before.
     void reconnectAndCompare();
-    PrinterState record() const { return m_records.value(m_desktop->serial); }
+    // What the desktop's record of the printer says.
+    const PrinterState &record() const { return m_record; }
 
     QTemporaryDir m_dir;
     XServer m_x;
@@ -73,8 +75,8 @@ private:
     std::unique_ptr<DesktopLink> m_desktop;
     QString m_small;
     QString m_large;
-    QHash<QString, PrinterState> m_records;
-    QStringList m_messages;
+    PrinterState m_record;
+    QSet<QString> m_reportedNames; // the job names of every progress report
     int m_printsStarted = 0;
     int m_lastLayers = 0;
     int m_refusalsBefore = 0;
@@ -84,7 +86,8 @@ void TestSessionWalk::initTestCase()
 {
     QString error;
     QVERIFY2(prepare(m_dir, m_x, &error), qPrintable(error));
-    m_small = makeSampleJob(m_dir.path(), QStringLiteral("part.ssj"), 10, &error);
+    // Its name carries the protocol's separator and marker, and an argument placeholder.
+    m_small = makeSampleJob(m_dir.path(), QStringLiteral("part, v2 %1 *header*Send_PrintDone.ssj"), 10, &error);
     QVERIFY2(!m_small.isEmpty(), qPrintable(error));
     // About a megabyte a layer: its stream spans many reads of the printer.
     m_large = makeNoiseJob(m_dir.path(), QStringLiteral("noise.ssj"), 6, &error);
@@ -93,10 +96,10 @@ void TestSessionWalk::initTestCase()
     m_rig = std::make_unique<Rig>(m_dir.filePath(QStringLiteral("walk")), m_x.display());
     QVERIFY2(m_rig->start(&error), qPrintable(error));
     m_desktop = std::make_unique<DesktopLink>(m_rig->printer.discoveryPort());
-    QObject::connect(&m_desktop->server(), &Server::printerStateChanged,
-        [this](const PrinterState &state) { m_records.insert(state.serial, state); });
     QObject::connect(
-        &m_desktop->server(), &Server::sendMessageToGUI, [this](const QString &message) { m_messages << message; });
+        &m_desktop->server(), &Server::printerStateChanged, [this](const PrinterState &state) { m_record = state; });
+    QObject::connect(&m_desktop->server(), &Server::updatePrintProgress,
+        [this](const QString &, int, int, int, const QString &name, const QString &, int) { m_reportedNames << name; });
     QVERIFY(m_desktop->waitForPrinter(30000));
     QVERIFY(waitFor([this] { return record().status == QLatin1String("PrintStatus_Ready"); }, 10000));
 }
@@ -104,11 +107,8 @@ void TestSessionWalk::initTestCase()
 void TestSessionWalk::cleanupTestCase()
 {
     m_desktop.reset();
-    if (m_rig) {
-        const QString problems = m_rig->problems();
-        m_rig->printer.stop();
-        QVERIFY2(problems.isEmpty(), qPrintable(problems));
-    }
+    if (m_rig)
+        FAULTS_VERIFY_NONE(m_rig->problems());
 }
 
 bool TestSessionWalk::waitForActivity(Activity activity, int timeoutMs)
@@ -151,13 +151,8 @@ void TestSessionWalk::sendEveryCommand()
 
 void TestSessionWalk::reconnectAndCompare()
 {
-    const PrinterState before = record();
-    const QString serial = m_desktop->serial;
-    m_desktop->status.clear();
-    m_desktop->serial.clear();
-    m_desktop->server().manuallyDisconnectPrinter(serial);
-    QVERIFY(m_desktop->waitForPrinter(30000));
-    QCOMPARE(m_desktop->serial, serial);
+    const PrinterState before = m_record;
+    QVERIFY(m_desktop->reconnect(30000));
     // A print may have ended meanwhile; the record follows at once, and must say the same.
     QVERIFY(waitFor([&] { return record().status == m_desktop->status; }, 5000));
     if (before.activity == Activity::Paused)
@@ -232,6 +227,8 @@ void TestSessionWalk::everyCommandInEveryState_bothEndsAgree_everyPrintWhole()
         QCOMPARE(fileBytes(m_rig->printer.path(QStringLiteral("MySSJFile.ssj"))), fileBytes(m_large));
     QVERIFY(waitFor([this] { return printsOnTheBoard(m_rig->board).size() == m_printsStarted; }, 30000));
     reconnectAndCompare();
+    const bool foundPrinting = m_desktop->status == QLatin1String("PrintStatus_Printing")
+        || m_desktop->status == QLatin1String("PrintStatus_Paused");
 
     // Whatever runs ends whole before the next state; the paused print is resumed first.
     if (record().activity == Activity::Paused) {
@@ -239,12 +236,21 @@ void TestSessionWalk::everyCommandInEveryState_bothEndsAgree_everyPrintWhole()
         QVERIFY(waitForActivity(Activity::Printing));
     }
     QVERIFY(waitForActivity(Activity::Ready, 120000));
+    // A print the desktop found at the reconnect is followed to its end.
+    if (foundPrinting)
+        QCOMPARE(record().outcome, PrinterState::Outcome::Finished);
     const QList<QList<int>> prints = printsOnTheBoard(m_rig->board);
     QCOMPARE(prints.size(), m_printsStarted);
     for (const QList<int> &heights : prints) {
         for (int i = 1; i < heights.size(); ++i)
             QVERIFY2(heights.at(i) > heights.at(i - 1), "a print went back down");
     }
+    // Every progress report named a job as it was sent.
+    QVERIFY2(QSet<QString>(m_reportedNames)
+                 .subtract({QFileInfo(m_small).fileName(), QFileInfo(m_large).fileName()})
+                 .isEmpty(),
+        qPrintable(m_reportedNames.values().join(QLatin1Char('|'))));
+    QCOMPARE(m_reportedNames.isEmpty(), m_printsStarted == 0);
     // A print that was neither cancelled nor cut off reached its last layer (a reprint
     // prints the last job again).
     if (record().outcome == PrinterState::Outcome::Finished)

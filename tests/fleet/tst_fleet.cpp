@@ -1,7 +1,10 @@
 // Twenty printers on one desktop: the printers (FleetPrinter) run in this process, the
 // desktop's Server in fleet-desktop, all on loopback. One run is shared by the checks
 // below; the heartbeat timings are scaled down so that a silent printer is dropped in
-// seconds instead of fifteen.
+// seconds instead of fifteen. The run checks itself as it goes (handshakes, nicknames,
+// statuses, progress per serial, jobs, pauses, cancels, drops, survivors, the desktop's
+// clean end): every check of it must hold (those of a rejoin that came too late aside),
+// and its figures must show that each phase did what it meant to.
 #include "fleetrun.h"
 #include "testpaths.h"
 
@@ -13,26 +16,6 @@ class TestFleet : public QObject
 
 private:
     FleetResult m_result;
-
-    // The failed checks that mention one of the words.
-    QString problemsAbout(const QStringList &words) const
-    {
-        QStringList out;
-        for (const QString &problem : m_result.problems) {
-            for (const QString &word : words) {
-                if (problem.contains(word)) {
-                    out << problem;
-                    break;
-                }
-            }
-        }
-        return out.join(QLatin1Char('\n'));
-    }
-
-    QString problemsAboutRejoin(const QString &word) const
-    {
-        return m_result.rejoinProblems.filter(word).join(QLatin1Char('\n'));
-    }
 
 private slots:
     void initTestCase()
@@ -52,74 +35,26 @@ private slots:
         qInfo("\n%s", qPrintable(m_result.summary()));
     }
 
-    void connect_everyPrinterHandshakesOnceUnderItsSerial()
+    void everyCheckHeld()
+    {
+        QVERIFY(m_result.checks > 100);
+        QVERIFY2(m_result.problems.isEmpty(), qPrintable(m_result.problems.join(QLatin1Char('\n'))));
+        // No heartbeat ran out under the load, on either side.
+        QCOMPARE(m_result.desktopTimeouts + m_result.printerTimeouts + m_result.lostPrinters, 0);
+    }
+
+    // Every phase did its work, so that the checks above are not vacuous.
+    void everyPhaseRan()
     {
         QCOMPARE(m_result.connected, 20);
-        const QString problems = problemsAbout({QStringLiteral("handshake"), QStringLiteral("nickname"),
-            QStringLiteral("announce"), QStringLiteral("status")});
-        QVERIFY2(problems.isEmpty(), qPrintable(problems));
-    }
-
-    void load_everyProgressReportCountedUnderTheSerialThatSentIt()
-    {
         QVERIFY(m_result.progressSent > 1000);
-        QCOMPARE(m_result.progressReceived, m_result.progressSent);
-        QCOMPARE(m_result.wrongSerial, 0);
-        QCOMPARE(m_result.outOfOrder, 0);
-        const QString problems = problemsAbout({QStringLiteral("progress"), QStringLiteral("layer")});
-        QVERIFY2(problems.isEmpty(), qPrintable(problems));
-    }
-
-    void load_noHeartbeatTimeOutAndNoPrinterLost()
-    {
-        QVERIFY(m_result.heartbeatsFromDesktop > 0);
-        QVERIFY(m_result.heartbeatsToDesktop > 0);
-        QCOMPARE(m_result.desktopTimeouts, 0);
-        QCOMPARE(m_result.printerTimeouts, 0);
-        QCOMPARE(m_result.lostPrinters, 0);
-    }
-
-    void load_jobsArriveIntactAtTheirPrintersOnly()
-    {
+        QVERIFY(m_result.heartbeatsFromDesktop > 0 && m_result.heartbeatsToDesktop > 0);
         QCOMPARE(m_result.jobsSent, 4);
-        QCOMPARE(m_result.jobsIntact, 4);
-        QCOMPARE(m_result.printsDone, 4);
-        const QString problems = problemsAbout({QStringLiteral("job")});
-        QVERIFY2(problems.isEmpty(), qPrintable(problems));
-    }
-
-    void load_pauseResumeAndCancelReachTheirPrinters()
-    {
         QCOMPARE(m_result.pausesSent, 2);
-        QCOMPARE(m_result.pausesDone, 2);
-        QCOMPARE(m_result.resumesDone, 2);
         QCOMPARE(m_result.cancelsSent, 1);
-        const QString problems
-            = problemsAbout({QStringLiteral("pause"), QStringLiteral("resume"), QStringLiteral("cancel")});
-        QVERIFY2(problems.isEmpty(), qPrintable(problems));
-    }
-
-    void kill_desktopDropsExactlyTheKilledPrinters()
-    {
         QCOMPARE(m_result.killed.size(), 3);
         QCOMPARE(m_result.killedSilent, 1);
-        QStringList dropped = m_result.dropped;
-        QStringList killed = m_result.killed;
-        dropped.sort();
-        killed.sort();
-        QCOMPARE(dropped, killed);
-        QCOMPARE(m_result.devicesAfterKill, 17);
-        const QString problems = problemsAbout(
-            {QStringLiteral("kill"), QStringLiteral("dropped"), QStringLiteral("time-out"), QStringLiteral("sockets")});
-        QVERIFY2(problems.isEmpty(), qPrintable(problems));
-    }
-
-    void kill_survivorsKeepReporting()
-    {
         QVERIFY(m_result.progressSentAfterKill > 0);
-        QCOMPARE(m_result.progressReceivedAfterKill, m_result.progressSentAfterKill);
-        const QString problems = problemsAbout({QStringLiteral("survivor"), QStringLiteral("after the kill")});
-        QVERIFY2(problems.isEmpty(), qPrintable(problems));
     }
 
     // A printer loses its power and comes back, with its serial, before the desktop has
@@ -128,24 +63,12 @@ private slots:
     {
         QCOMPARE(m_result.rejoined.size(), 1);
         QCOMPARE(m_result.rejoinHandshakes, 1);
-        const QString held = problemsAboutRejoin(QStringLiteral("devices of it"));
-        QVERIFY2(held.isEmpty(), qPrintable(held));
+        const QStringList held = m_result.rejoinProblems.filter(QStringLiteral("devices of it"));
+        QVERIFY2(held.isEmpty(), qPrintable(held.join(QLatin1Char('\n'))));
         if (m_result.rejoinWindowMissed > 0)
             QSKIP("the old connection had timed out before the printer came back: nothing to check");
         QVERIFY2(m_result.shownGoneWhileConnected.isEmpty(), qPrintable(m_result.shownGoneWhileConnected.join(' ')));
         QVERIFY2(m_result.rejoinJobsLost.isEmpty(), qPrintable(m_result.rejoinJobsLost.join(' ')));
-    }
-
-    void end_desktopQuitsCleanly()
-    {
-        QVERIFY(m_result.desktopEndedCleanly);
-        QCOMPARE(m_result.desktopExitCode, 0);
-    }
-
-    void everyCheckHeld()
-    {
-        QVERIFY(m_result.checks > 100);
-        QVERIFY2(m_result.problems.isEmpty(), qPrintable(m_result.problems.join(QLatin1Char('\n'))));
     }
 };
 

@@ -197,7 +197,10 @@ void TestSessionWalk::everyCommandInEveryState_bothEndsAgree_everyPrintWhole()
         QVERIFY(waitFor([this] { return record().outcome == PrinterState::Outcome::Cancelled; }, 60000));
         busy = false;
     } else {
+        // Paused first, so a quick print cannot end before the board goes.
         QVERIFY(startPrint(m_small, 10));
+        server.pauseJob(serial);
+        QVERIFY(waitForActivity(Activity::Paused));
         m_rig->board.control("unplug");
         QVERIFY(waitFor([this] { return record().outcome == PrinterState::Outcome::Failed; }, 60000));
         QCOMPARE(record().lastError, 202);

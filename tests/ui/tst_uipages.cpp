@@ -57,12 +57,6 @@ private:
     MyGLWidget *controller() { return root()->findChild<MyGLWidget *>(QStringLiteral("controller")); }
     QObject *editor() { return root()->property("editor").value<QObject *>(); }
     QString textOf(const QString &name) { return find(window(), name)->property("text").toString(); }
-    // Whether the tallest model becomes `mm` high within the usual patience.
-    bool heightBecomes(double mm)
-    {
-        return QTest::qWaitFor(
-            [&] { return qAbs(root()->property("maxModelHeight").toDouble() - mm) < 1e-3; }, TestPatience::kWaitMs);
-    }
 
     std::unique_ptr<TessoraWindow> app;
     QTemporaryDir files;
@@ -105,14 +99,7 @@ private:
             && QMetaObject::invokeMethod(root(), "importModels", Q_ARG(QVariant, QVariant(QStringList {path})));
     }
 
-    void connectPrinter(const QString &serial, const QString &nickname)
-    {
-        PrinterState state = ControllerTesting::printerRecord(serial, QStringLiteral("Orbelle"));
-        state.nickname = nickname;
-        controller()->updatePrinterState(state);
-    }
-
-    // The printer's next record: `change` applied to its current one.
+    // The printer's next record: `change` applied to its current one (to a new printer's first).
     void publish(const QString &serial, const std::function<void(PrinterState &)> &change)
     {
         const PrinterState *current = controller()->printerList()->find(serial);
@@ -221,7 +208,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(root()->property("hasModels").toBool(), 20000);
         QTRY_VERIFY_WITH_TIMEOUT(root()->property("hasSelection").toBool(), TestPatience::kWaitMs);
         // Its height stands on the platform: 10 mm (the file's z).
-        QVERIFY(heightBecomes(10.0));
+        QTRY_COMPARE_WITH_TIMEOUT(root()->property("maxModelHeight").toDouble(), 10.0, TestPatience::kWaitMs);
 
         for (const char *name : {"saveJobButton", "undoButton", "applyPositionButton", "centerButton", "rotateXButton",
                  "duplicateButton", "deleteButton", "addSupportsButton", "positionXField", "scaleField"}) {
@@ -268,7 +255,7 @@ private slots:
 
     void connectedPrinter_enablesPrinting_andResinLimitsThickness()
     {
-        connectPrinter(QStringLiteral("TS100-0042"), QStringLiteral("Bench printer"));
+        publish(QStringLiteral("TS100-0042"), [](PrinterState &p) { p.nickname = QStringLiteral("Bench printer"); });
         QTRY_COMPARE_WITH_TIMEOUT(root()->property("printerCount").toInt(), 1, TestPatience::kWaitMs);
         QCOMPARE(textOf(QStringLiteral("printersButton")), QStringLiteral("Printers (1)"));
 
@@ -413,7 +400,7 @@ private slots:
         QObject *wizard = find(window(), QStringLiteral("connectWizard"));
         QVERIFY(open(QStringLiteral("connectWizard")));
         QVERIFY(QMetaObject::invokeMethod(wizard, "startSearch", Q_ARG(QVariant, false)));
-        connectPrinter(QStringLiteral("W1"), QStringLiteral("Workshop"));
+        publish(QStringLiteral("W1"), [](PrinterState &p) { p.nickname = QStringLiteral("Workshop"); });
         QTRY_COMPARE_WITH_TIMEOUT(
             textOf(QStringLiteral("searchStatus")), QStringLiteral("Connected to Workshop."), TestPatience::kWaitMs);
         controller()->printerDisconnected_networked(QStringLiteral("W1"));

@@ -78,22 +78,18 @@ private slots:
         QCOMPARE(calibration.property("fitCount").toInt(), Calibration::kFitCount);
         QCOMPARE(calibration.property("referenceFit").toInt(), Calibration::kReferenceFit);
         QCOMPARE(calibration.property("pinDiameter").toNumber(), Calibration::kPinDiameter);
-        QCOMPARE(calibration.property("ringOuterDiameter").toNumber(), Calibration::kRingOuterDiameter);
-        QCOMPARE(calibration.property("ringInnerDiameter").toNumber(), Calibration::kRingInnerDiameter);
         const QList<int> fits = Calibration::fitNumbers();
         QCOMPARE(numbers(call("calibration", "fitNumbers")), QList<double>(fits.begin(), fits.end()));
         QCOMPARE(numbers(call("calibration", "nominalSizesX")), Calibration::nominalSizesX());
         QCOMPARE(numbers(call("calibration", "nominalSizesY")), Calibration::nominalSizesY());
     }
 
+    // (The scripts' ring and factor-clamping functions serve no page: they are left out.)
     void fitFunctions_matchTheDesignForEveryNumber()
     {
         for (int fit = -2; fit <= Calibration::kFitCount + 2; ++fit) {
             expectSame("clearanceForFit", {fit}, Calibration::clearanceForFit(fit));
             expectSame("fineTuneChangeForFit", {fit}, Calibration::fineTuneChangeForFit(fit));
-            // Past the printer's range on both sides: the page clamps as the design does.
-            for (double factor : {0.6, 0.7, 0.85, 1.0, 1.2, 1.3, 1.4})
-                expectSame("adjustedFineTuneFactor", {factor, fit}, Calibration::adjustedFineTuneFactor(factor, fit));
         }
         // A number between fits is not a fit: it changes nothing.
         QCOMPARE(call("calibration", "fineTuneChangeForFit", {2.5}).toNumber(), 0.0);
@@ -111,8 +107,6 @@ private slots:
         QTest::newRow("nothing measured") << 30.0 << 0.0 << 40.0 << 0.0;
         QTest::newRow("negative") << 30.0 << -1.0 << 40.0 << 39.0;
         QTest::newRow("steps reversed") << 30.0 << 31.0 << 20.0 << 20.5;
-        QTest::newRow("ring") << 20.4 << 11.7 << 20.1 << 11.9;
-        QTest::newRow("ring inside out") << 11.0 << 20.0 << 12.0 << 12.0;
     }
 
     void scaleMultipliers_matchTheDesign()
@@ -123,8 +117,6 @@ private slots:
         QFETCH(double, d);
         expectSame("scaleMultiplier", {a, b}, Calibration::scaleMultiplier(a, b));
         expectSame("scaleMultiplierFromSteps", {a, b, c, d}, Calibration::scaleMultiplierFromSteps(a, b, c, d));
-        expectSame("ringScaleMultiplier", {a, b}, Calibration::ringScaleMultiplier(a, b));
-        expectSame("ringBleed", {a, b}, Calibration::ringBleed(a, b));
     }
 
     void tierMultiplier_usesStepsWhenTwoTiersAreMeasured()

@@ -146,19 +146,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!root()->property("busy").toBool(), 60000);
         shoot(QStringLiteral("05-supports"));
 
-        // 4. Slice to a file, through the save dialog.
+        // 4. Slice to a file. The save dialog's "Choose file and slice" asks for the file with
+        // the system's save dialog, then slices into it; the test names the file itself.
         const QString jobPath = m_dir.filePath(QStringLiteral("wuson.ssj"));
-        QVERIFY(click(window(), findItem(window(), QStringLiteral("saveJobButton"))));
-        QQuickItem *sliceSave = findItem(window(), QStringLiteral("sliceSaveButton"));
-        QTRY_VERIFY_WITH_TIMEOUT(isUsable(sliceSave), TestPatience::kWaitMs);
-        QQuickItem *hundred
-            = findUnder(findItem(window(), QStringLiteral("sliceThickness")), QStringLiteral("thickness100"));
-        QVERIFY(hundred);
-        QVERIFY(QMetaObject::invokeMethod(hundred, "toggle") && QMetaObject::invokeMethod(hundred, "toggled"));
-        shoot(QStringLiteral("06-slice-dialog"));
-        // The dialog's "Choose file and slice" asks for the file with the system's save dialog,
-        // then slices into it; the test names the file itself and closes the dialog.
-        QVERIFY(press(findItem(window(), QStringLiteral("sliceCancelButton"))));
         bool saved = false;
         QVERIFY(QMetaObject::invokeMethod(findItem(window(), QStringLiteral("editor")), "saveSlices",
             Q_RETURN_ARG(bool, saved), Q_ARG(QString, jobPath), Q_ARG(int, 100), Q_ARG(bool, false)));
@@ -168,7 +158,7 @@ private slots:
         QFile file(jobPath);
         QVERIFY(job.loadCPJ(&file));
         QVERIFY(job.getTotalLayers() > 10);
-        shoot(QStringLiteral("07-job-saved"));
+        shoot(QStringLiteral("06-job-saved"));
 
         // Supports and slicing ran on the window's thread, for far longer than the printer's
         // heartbeat time-out at this test's speed (0.3 s): the printer link, on its own thread,
@@ -180,22 +170,22 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(root(), "openJobInViewer", Q_ARG(QVariant, jobPath)));
         QQuickItem *printJob = findItem(window(), QStringLiteral("printJobButton"));
         QTRY_VERIFY_WITH_TIMEOUT(isUsable(printJob), TestPatience::kWaitMs);
-        shoot(QStringLiteral("08-job-viewer"));
+        shoot(QStringLiteral("07-job-viewer"));
         QVERIFY(press(printJob));
         QQuickItem *resin = findItem(window(), QStringLiteral("printResinCombo"));
         QTRY_VERIFY_WITH_TIMEOUT(isUsable(resin), TestPatience::kWaitMs);
         const int clear = resin->property("model").toStringList().indexOf(QStringLiteral("Clear"));
         QVERIFY(clear >= 0);
         resin->setProperty("currentIndex", clear);
-        shoot(QStringLiteral("09-print-dialog"));
+        shoot(QStringLiteral("08-print-dialog"));
         QQuickItem *start = findItem(window(), QStringLiteral("printStartButton"));
         QTRY_VERIFY_WITH_TIMEOUT(isUsable(start), TestPatience::kWaitMs);
         QVERIFY(press(start));
         QTRY_VERIFY_WITH_TIMEOUT(progress.count() > 3, 120000);
         QVERIFY(click(window(), printers));
-        shoot(QStringLiteral("10-printing"));
+        shoot(QStringLiteral("09-printing"));
         QTRY_COMPARE_WITH_TIMEOUT(printDone.count(), 1, 300000);
-        shoot(QStringLiteral("11-print-done"));
+        shoot(QStringLiteral("10-print-done"));
         QVERIFY(m_rig->printer.log().contains(QStringLiteral("print")));
     }
 };

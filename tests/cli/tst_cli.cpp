@@ -97,9 +97,11 @@ private slots:
         QCOMPARE(QDir(out).entryList({"*.png"}, QDir::Files).size(), 3);
         for (int i = 0; i < 3; ++i) {
             QImage expected = QImage(images[i]).convertToFormat(QImage::Format_RGB32);
-            for (int y = 0; !antiAliased && y < expected.height(); ++y)
-                for (int x = 0; x < expected.width(); ++x)
-                    expected.setPixel(x, y, isLit(expected.pixel(x, y)) ? kWhite : kBlack);
+            if (!antiAliased) {
+                for (int y = 0; y < expected.height(); ++y)
+                    for (int x = 0; x < expected.width(); ++x)
+                        expected.setPixel(x, y, isLit(expected.pixel(x, y)) ? kWhite : kBlack);
+            }
             QCOMPARE(QImage(exportedLayer(out, i)).convertToFormat(QImage::Format_RGB32), expected);
         }
     }
@@ -141,7 +143,8 @@ private slots:
         // Grey jobs, of the default thickness, report the bounds of their lit pixels too.
         const QString grey = m_dir.filePath(QStringLiteral("info_grey.ssj"));
         QCOMPARE(runCli(QStringList {"ssj", "pack", m_greyImages[0], "-o", grey, "--anti-aliased"}).exitCode, 0);
-        const QJsonObject greyObject = QJsonDocument::fromJson(runCli({"ssj", "info", grey, "--json"}).out.toUtf8()).object();
+        const QJsonObject greyObject
+            = QJsonDocument::fromJson(runCli({"ssj", "info", grey, "--json"}).out.toUtf8()).object();
         QCOMPARE(greyObject.value(QStringLiteral("version")).toInt(), 3);
         QCOMPARE(greyObject.value(QStringLiteral("layerThickness")).toDouble(), 0.05);
         QCOMPARE(greyObject.value(QStringLiteral("bounds")).toArray().at(2).toInt(), 999);
@@ -271,7 +274,8 @@ private slots:
             const QString path = m_dir.filePath(QStringLiteral("bad_%1.ssj").arg(name));
             QVERIFY(writeFileBytes(path, content));
             QTest::addRow("info, %s", name) << QStringList {"ssj", "info", path} << 1 << reason;
-            QTest::addRow("export, %s", name) << QStringList {"ssj", "export", path, m_dir.filePath("out")} << 1 << reason;
+            QTest::addRow("export, %s", name)
+                << QStringList {"ssj", "export", path, m_dir.filePath("out")} << 1 << reason;
         }
         const QString text = m_dir.filePath(QStringLiteral("notimage.png"));
         QVERIFY(writeFileBytes(text, "this is text"));
@@ -279,7 +283,8 @@ private slots:
             << QStringList {"ssj", "pack", m_bitImages[0], text, "-o", out} << 1 << "error: cannot read image";
         QTest::newRow("pack into a missing folder")
             << QStringList {"ssj", "pack", m_bitImages[0], "-o", m_dir.filePath("no/folder/job.ssj")} << 1 << "";
-        QTest::newRow("export into a file") << QStringList {"ssj", "export", source.fileName(), m_bitImages[1]} << 1 << "";
+        QTest::newRow("export into a file")
+            << QStringList {"ssj", "export", source.fileName(), m_bitImages[1]} << 1 << "";
         QTest::newRow("slice, no triangles") << QStringList {"slice", mesh("missing.stl"), "-o", out} << 1 << "";
         QTest::newRow("slice, not a mesh")
             << QStringList {"slice", mesh("SOURCES.md"), "-o", out} << 1 << "not an STL or OBJ file";

@@ -1,5 +1,5 @@
 // Job files: the packing of their layers, layout on disk, reading damaged files, layer
-// lookup, supports and the holder of the loaded job.
+// lookup and the holder of the loaded job.
 #include "crushedbitmap.h"
 #include "crushedprintjob.h"
 #include "ssj.h"

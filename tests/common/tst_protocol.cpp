@@ -338,7 +338,8 @@ private slots:
         const QByteArray next = Protocol::frame(QStringLiteral("*header*Request_PrintProgress"));
         LogCapture log;
         for (const QByteArray &content : {QByteArray(), randomBytes(10000)}) {
-            const QByteArray stream = Protocol::jobStreamHeader(QStringLiteral("/x/empty.ssj"), content.size()) + content;
+            const QByteArray stream
+                = Protocol::jobStreamHeader(QStringLiteral("/x/empty.ssj"), content.size()) + content;
             FeedDevice device;
             device.append(keepAlive + stream + next);
             // A keep-alive in front is consumed alone; the stream that follows is not one.

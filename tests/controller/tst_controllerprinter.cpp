@@ -8,8 +8,8 @@
 #include "controllertesting.h"
 #include "fakeprinter.h"
 #include "myglwidget.h"
-#include "patience.h"
 #include "printjob.h"
+#include "waiting.h"
 
 #include <QNetworkDatagram>
 #include <QRegularExpression>

@@ -101,15 +101,15 @@ struct Rotation {
     }
 };
 
-
 // The triangles after scale, rotation and translation, as the slicer places them.
-inline std::vector<Facet> placedFacets(const QList<MeshTriangle *> &triangles, const QVector3D &translation = QVector3D(),
-    const QVector3D &rotation = QVector3D(), const QVector3D &scale = QVector3D(1, 1, 1))
+inline std::vector<Facet> placedFacets(const QList<MeshTriangle *> &triangles,
+    const QVector3D &translation = QVector3D(), const QVector3D &rotation = QVector3D(),
+    const QVector3D &scale = QVector3D(1, 1, 1))
 {
     const Rotation r(rotation);
     const auto place = [&](const QVector3D &v) {
-        const Point3 p = r.apply(double(v.x()) * double(scale.x()), double(v.y()) * double(scale.y()),
-            double(v.z()) * double(scale.z()));
+        const Point3 p = r.apply(
+            double(v.x()) * double(scale.x()), double(v.y()) * double(scale.y()), double(v.z()) * double(scale.z()));
         return Point3 {p.x + double(translation.x()), p.y + double(translation.y()), p.z + double(translation.z())};
     };
     std::vector<Facet> out;

@@ -6,5 +6,11 @@
 constexpr QRgb kWhite = 0xFFFFFFFFu;
 constexpr QRgb kBlack = 0xFF000000u;
 
+// Whether a layer pixel is lit (white in a bit-map layer): 32 or more on any channel.
+inline bool isLit(QRgb pixel)
+{
+    return qRed(pixel) >= 32 || qGreen(pixel) >= 32 || qBlue(pixel) >= 32;
+}
+
 // An ARGB32 image of the given size, every pixel opaque black.
 QImage blackImage(int width, int height);

@@ -7,12 +7,8 @@ QString sourceDir()
 {
     return QStringLiteral(TESSORA_SOURCE_DIR);
 }
-QString binDir()
-{
-    return QStringLiteral(TESSORA_BIN_DIR);
-}
 QString executable(const QString &name)
 {
-    return QDir(binDir()).filePath(name);
+    return QDir(QStringLiteral(TESSORA_BIN_DIR)).filePath(name);
 }
 } // namespace TestPaths

@@ -11,6 +11,12 @@
 
 #include <functional>
 
+// How long a test waits for a condition before it fails: long enough for a machine loaded
+// by parallel builds and tests, which is no cost when the condition comes at once.
+namespace TestPatience {
+inline constexpr int kWaitMs = 60000;
+} // namespace TestPatience
+
 // Runs the event loop until `condition` holds or `ms` passed. The condition is asked once
 // a round (it may act, as a desktop announcing itself does), every 20 ms: a condition that
 // reads a whole log file must leave the event loop time for the work it waits for.

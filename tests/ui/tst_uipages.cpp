@@ -6,11 +6,11 @@
 #include "controllertesting.h"
 #include "meshtesting.h"
 #include "myglwidget.h"
-#include "patience.h"
 #include "printerlistmodel.h"
 #include "rendererqmlitem.h"
 #include "tessoraapp.h"
 #include "uitesting.h"
+#include "waiting.h"
 
 #include <QApplication>
 #include <QImage>

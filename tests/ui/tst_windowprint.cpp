@@ -6,7 +6,6 @@
 // 3D view draws is tst_viewrendering's.
 #include "crushedprintjob.h"
 #include "faultharness.h"
-#include "patience.h"
 #include "tessoraapp.h"
 #include "testpaths.h"
 #include "uitesting.h"

@@ -68,9 +68,9 @@ class Session
 {
 public:
     // `prepare` may put files into the working folder before the session starts;
-    // `adjustOptions` may change the program options the session starts with.
+    // `adjustOptions` may change the program options the session starts with. The
+    // printer is on the workshop network.
     explicit Session(const std::function<void(const QString &workdir)> &prepare = {},
-        const QString &ifconfigOutput = QStringLiteral("wlan0 inet addr:192.168.1.20 Bcast"),
         const std::function<void(ClientOptions &options)> &adjustOptions = {});
     ~Session();
 

@@ -331,9 +331,6 @@ void TestPrintingThread::progress_reportsTotalThenEveryLayer()
     // After layer n (counted from 1) the report carries n + 1, its percent and
     // the minutes left: ((3 - n) * 10 + (3 - n) * 30) / 60.
     QCOMPARE(board.progress, QStringList({"0/0/2", "2/33/1", "3/66/0", "4/100/0"}));
-    // 100 layers, 5 adhesion layers of 30 s, cure 8 s: the printer's total.
-    job = jobLine(QStringLiteral("5,30,8,100,100,100,Clear,1,1,1"));
-    QCOMPARE(PrintingThread::getTotalPrintTime(&job), 31);
 }
 
 void TestPrintingThread::repeatedResetAcknowledgement_isIgnored_data()

@@ -37,6 +37,8 @@ private slots:
     void silentDesktop_timesOutAndNextAnnouncementReconnects();
     void twoFramesInOnePacket_bothHandled_heartbeatWhenQuiet();
     void jobStream_withKeepAliveInFront_printsAndReportsDone();
+    void boardFaultMidPrint_reportedAsItsPrintingError_data();
+    void boardFaultMidPrint_reportedAsItsPrintingError();
     void largeStreamThenLargeFrameInOneWrite_bothHandled();
     void badStreamSizes_closeTheConnection_data();
     void badStreamSizes_closeTheConnection();
@@ -153,6 +155,31 @@ void TestSession::jobStream_withKeepAliveInFront_printsAndReportsDone()
     QCOMPARE(progress.last().section(QLatin1Char(','), 4), QStringLiteral("bracket.ssj,Clear,50"));
     QCOMPARE(movesOf(session.board().receivedLines()), 3); // one move per layer
     QCOMPARE(session.client().readState(), int(Client::Ready));
+}
+
+// The board's faults mid-print reach the desktop as their printing error (the board lost:
+// the fault tests).
+void TestSession::boardFaultMidPrint_reportedAsItsPrintingError_data()
+{
+    QTest::addColumn<int>("error");
+    QTest::newRow("moves no longer answered") << 201;
+    QTest::newRow("lamp reports off") << 205;
+}
+
+void TestSession::boardFaultMidPrint_reportedAsItsPrintingError()
+{
+    QFETCH(int, error);
+    Session session;
+    QVERIFY(session.connectDesktop());
+    // Layers of 20 s: the lamp's grace of 15 s has passed by the second move.
+    QVERIFY(session.desktop().startJob(QStringLiteral("0,0,20,50,50,4,Clear,1,1,1")));
+    session.desktop().sendStream(QStringLiteral("fault.ssj"), session.makeJob(4));
+    QVERIFY(waitFor([&] { return session.board().receivedLines().contains(QStringLiteral("N10")); }));
+    if (error == 201)
+        session.board().stall();
+    else
+        session.board().lampOff();
+    QVERIFY(session.desktop().waitForMessage(QStringLiteral("Send_PrintingError,%1").arg(error), 20000));
 }
 
 // A stream is read through a bounded socket buffer; a frame larger than that bound right

@@ -450,6 +450,14 @@ void TerminalTest::projectorOn_unconfirmed_raises204()
     terminal->turnOnProjector();
     QCOMPARE(take(1), QByteArray("P1\n"));
     QTRY_COMPARE_WITH_TIMEOUT(codes, QList<int> {PrinterErrors::LampNotConfirmed}, waitMs);
+
+    // Switching off (as the print's finish does) ends the watch: no error after it.
+    terminal->turnOnProjector();
+    QTest::qWait(250); // past the 150 ms grace, inside the first check
+    terminal->turnOffProjector();
+    QCOMPARE(take(2), QByteArray("P1\nP0\n"));
+    QTest::qWait(400);
+    QCOMPARE(codes, QList<int> {PrinterErrors::LampNotConfirmed});
 }
 
 void TerminalTest::beginWatchdog_runsOnOwnThread_destructorClearsSharedPointers()

@@ -9,7 +9,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSerialPort>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -127,7 +126,6 @@ private slots:
 
     void lampOn_confirmsAtOnceAndRepeats_untilLampOffCommand();
 
-    void answersForAClosedClient_neverReachTheNextClient_data();
     void answersForAClosedClient_neverReachTheNextClient();
 
     void start_replacesSymlink_refusesFile_destructionRemovesLink();
@@ -246,29 +244,19 @@ void BoardSimTest::lampOn_confirmsAtOnceAndRepeats_untilLampOffCommand()
     QVERIFY(!board->isLampOn());
 }
 
-void BoardSimTest::answersForAClosedClient_neverReachTheNextClient_data()
-{
-    QTest::addColumn<bool>("waitForTheAnswer");
-    QTest::newRow("closed before the answer") << false;
-    QTest::newRow("closed with the answer unread") << true;
-}
-
 void BoardSimTest::answersForAClosedClient_neverReachTheNextClient()
 {
-    QFETCH(bool, waitForTheAnswer);
     BoardSimulator *board = startBoard(0.02);
     QVERIFY(board);
     if (board->clientCount() < 0)
         QSKIP("opens of the pseudo-terminal cannot be watched here");
 
-    // A client that writes and never reads, like a printer program killed mid-move.
-    QSignalSpy sent(board, &BoardSimulator::answerSent);
+    // A client that writes and never reads, like a printer program killed mid-move: it
+    // goes before the answer to its move.
     const int fd = ::open(QFile::encodeName(m_link).constData(), O_RDWR | O_NOCTTY);
     QVERIFY(fd >= 0);
     QCOMPARE(::write(fd, "P0\nN150\n", 8), ssize_t(8));
     QTRY_VERIFY_WITH_TIMEOUT(board->receivedLines().contains("N150"), Generous);
-    if (waitForTheAnswer)
-        QTRY_COMPARE_WITH_TIMEOUT(sent.count(), 2, Generous);
     ::close(fd);
     QTRY_COMPARE_WITH_TIMEOUT(board->clientCount(), 0, Generous);
     QTest::qWait(board->scaled(BoardSimulator::MoveMs) * 2);

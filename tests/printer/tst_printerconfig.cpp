@@ -4,7 +4,6 @@
 // file lands below a temporary folder and every command is only recorded. The texts the
 // printer writes are checked where the session writes them (test_session).
 
-#include "logcapture.h"
 #include "networkconfig.h"
 #include "printersettings.h"
 #include "resin.h"
@@ -116,9 +115,7 @@ void PrinterConfigTest::parseWifiScan_data()
     QTest::addColumn<QStringList>("expected");
 
     QTest::newRow("no cell") << QStringLiteral("wlan0     No scan results\n") << QStringList();
-    QTest::newRow("same network twice yields it once")
-        << iwlistLines({"\"Home\"", "\"Office\"", "\"Home\"", "\"Büro-5G\""})
-        << QStringList {"Home", "Office", "Büro-5G"};
+    // The same network twice: test_session.
     QTest::newRow("hidden network gives an empty name")
         << iwlistLines({"\"Home\"", "\"\"", "\"Other\""}) << QStringList {"Home", "", "Other"};
     QTest::newRow("quote inside a name: up to the last quote")
@@ -300,11 +297,9 @@ void PrinterConfigTest::unwritableSettings_writesReportFailure()
     QVERIFY(writeFileBytes(blocker, "x"));
     PrinterSettings settings(blocker + QStringLiteral("/Tessora_Client_Config"));
 
-    LogCapture log;
     QVERIFY(!settings.setValue(QStringLiteral("printerNickName"), QStringLiteral("x")));
     PrinterSettingsValues values = sessionDefaults();
     QVERIFY(!settings.writeInitial(values));
-    QVERIFY(log.lines().filter(QStringLiteral("ERROR. PrinterSettings::")).size() >= 2);
 }
 
 // ---- Operating system in simulation ----

@@ -31,7 +31,6 @@ public:
     quint16 port() const { return m_server.serverPort(); }
     void announce(quint16 discoveryPort);
     bool waitForConnection(int ms = 5000);
-    QTcpSocket *socket() const { return m_socket; }
     bool connected() const;
 
     void sendRaw(const QByteArray &bytes);

@@ -92,8 +92,8 @@ void FakeDesktop::readFrames()
         messages << Protocol::extractMessages(text);
 }
 
-Session::Session(const std::function<void(const QString &)> &prepare, const QString &ifconfigOutput,
-    const std::function<void(ClientOptions &)> &adjustOptions)
+Session::Session(
+    const std::function<void(const QString &)> &prepare, const std::function<void(ClientOptions &)> &adjustOptions)
 {
     if (!m_dir.isValid())
         return;
@@ -105,7 +105,8 @@ Session::Session(const std::function<void(const QString &)> &prepare, const QStr
 
     SystemActions::configure(false, m_dir.filePath(QStringLiteral("system-root")));
     SystemActions::clearSimulated();
-    SystemActions::setSimulatedOutput(QStringLiteral("ifconfig wlan0"), ifconfigOutput);
+    SystemActions::setSimulatedOutput(
+        QStringLiteral("ifconfig wlan0"), QStringLiteral("wlan0 inet addr:192.168.1.20 Bcast"));
     SystemActions::setSimulatedOutput(QStringLiteral("sudo iwlist wlan0 scan | grep ESSID"),
         QStringLiteral("ESSID:\"Workshop\"\nESSID:\"Office 2\"\nESSID:\"Workshop\"\n"));
 

@@ -31,7 +31,6 @@ public:
     quint16 port() const { return m_server.serverPort(); }
     void announce(quint16 discoveryPort);
     bool waitForConnection(int ms = 5000);
-    QTcpSocket *socket() const { return m_socket; }
     bool connected() const;
 
     void sendRaw(const QByteArray &bytes);
@@ -68,9 +67,9 @@ class Session
 {
 public:
     // `prepare` may put files into the working folder before the session starts;
-    // `adjustOptions` may change the program options the session starts with.
+    // `adjustOptions` may change the program options the session starts with. The
+    // printer is on the workshop network.
     explicit Session(const std::function<void(const QString &workdir)> &prepare = {},
-        const QString &ifconfigOutput = QStringLiteral("wlan0 inet addr:192.168.1.20 Bcast"),
         const std::function<void(ClientOptions &options)> &adjustOptions = {});
     ~Session();
 

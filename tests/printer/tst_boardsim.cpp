@@ -9,7 +9,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSerialPort>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -124,15 +123,12 @@ private slots:
 
     void commands_answeredAfterTheirScaledDuration_data();
     void commands_answeredAfterTheirScaledDuration();
-    void severalLinesInOneWrite_withCrLf_eachAnswered();
 
     void lampOn_confirmsAtOnceAndRepeats_untilLampOffCommand();
 
-    void selfReset_announcesWsnsdThenZ0_andDropsMoveInFlight();
-    void answersForAClosedClient_neverReachTheNextClient_data();
     void answersForAClosedClient_neverReachTheNextClient();
 
-    void start_replacesSymlink_refusesFileAndFolder_destructionRemovesOwnLinkOnly();
+    void start_replacesSymlink_refusesFile_destructionRemovesLink();
 
     void executable_refusesBadUsage_cleansItsLinkOnTermination();
 
@@ -223,20 +219,6 @@ void BoardSimTest::commands_answeredAfterTheirScaledDuration()
     QCOMPARE(board->isPaused(), exchanges.first().startsWith(QLatin1String("R410")));
 }
 
-void BoardSimTest::severalLinesInOneWrite_withCrLf_eachAnswered()
-{
-    BoardSimulator *board = startBoard(0.01);
-    QVERIFY(board);
-    Client *client = openClient();
-    QVERIFY(client);
-
-    // A terminal program ends lines with CR LF and may send a burst at once.
-    client->port().write("N10\r\nN20\nP0\r\n");
-    QTRY_VERIFY_WITH_TIMEOUT(client->received.contains("F20\n"), Generous);
-    QCOMPARE(client->received, QByteArray("P0\r\nF10\nF20\n"));
-    QCOMPARE(board->receivedLines(), QStringList({"N10", "N20", "P0"}));
-}
-
 void BoardSimTest::lampOn_confirmsAtOnceAndRepeats_untilLampOffCommand()
 {
     BoardSimulator *board = startBoard(0.05); // confirmations every 500 ms
@@ -262,57 +244,19 @@ void BoardSimTest::lampOn_confirmsAtOnceAndRepeats_untilLampOffCommand()
     QVERIFY(!board->isLampOn());
 }
 
-void BoardSimTest::selfReset_announcesWsnsdThenZ0_andDropsMoveInFlight()
-{
-    BoardSimulator *board = startBoard(0.05);
-    QVERIFY(board);
-    Client *client = openClient();
-    QVERIFY(client);
-
-    client->send("R410"); // paused
-    QTRY_COMPARE_WITH_TIMEOUT(client->received, QByteArray("Pause1\r\n"), Generous);
-    client->clear();
-    client->send("N150");
-    QTRY_VERIFY_WITH_TIMEOUT(board->receivedLines().contains("N150"), Generous);
-
-    board->selfReset();
-    const qint64 resetAt = client->now();
-    QTRY_VERIFY_WITH_TIMEOUT(client->received.contains("Z0\r\n"), Generous);
-    QCOMPARE(client->received, QByteArray("WSNSD\r\nZ0\r\n"));
-    const QString problem = delayProblem(client->arrivalOf("Z0\r\n") - resetAt, *board, BoardSimulator::HomingMs);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    QTest::qWait(board->scaled(BoardSimulator::MoveMs));
-    QVERIFY(!client->received.contains('F'));
-
-    // The reset board runs: the next pause request pauses.
-    client->clear();
-    client->send("R410");
-    QTRY_COMPARE_WITH_TIMEOUT(client->received, QByteArray("Pause1\r\n"), Generous);
-}
-
-void BoardSimTest::answersForAClosedClient_neverReachTheNextClient_data()
-{
-    QTest::addColumn<bool>("waitForTheAnswer");
-    QTest::newRow("closed before the answer") << false;
-    QTest::newRow("closed with the answer unread") << true;
-}
-
 void BoardSimTest::answersForAClosedClient_neverReachTheNextClient()
 {
-    QFETCH(bool, waitForTheAnswer);
     BoardSimulator *board = startBoard(0.02);
     QVERIFY(board);
     if (board->clientCount() < 0)
         QSKIP("opens of the pseudo-terminal cannot be watched here");
 
-    // A client that writes and never reads, like a printer program killed mid-move.
-    QSignalSpy sent(board, &BoardSimulator::answerSent);
+    // A client that writes and never reads, like a printer program killed mid-move: it
+    // goes before the answer to its move.
     const int fd = ::open(QFile::encodeName(m_link).constData(), O_RDWR | O_NOCTTY);
     QVERIFY(fd >= 0);
     QCOMPARE(::write(fd, "P0\nN150\n", 8), ssize_t(8));
     QTRY_VERIFY_WITH_TIMEOUT(board->receivedLines().contains("N150"), Generous);
-    if (waitForTheAnswer)
-        QTRY_COMPARE_WITH_TIMEOUT(sent.count(), 2, Generous);
     ::close(fd);
     QTRY_COMPARE_WITH_TIMEOUT(board->clientCount(), 0, Generous);
     QTest::qWait(board->scaled(BoardSimulator::MoveMs) * 2);
@@ -325,17 +269,18 @@ void BoardSimTest::answersForAClosedClient_neverReachTheNextClient()
     QCOMPARE(next->received, QByteArray("P0\r\n"));
 }
 
-void BoardSimTest::start_replacesSymlink_refusesFileAndFolder_destructionRemovesOwnLinkOnly()
+void BoardSimTest::start_replacesSymlink_refusesFile_destructionRemovesLink()
 {
-    // A symbolic link left by an earlier run is replaced.
+    // A symbolic link left by an earlier run is replaced; the board removes it when it goes.
     QVERIFY(QFile::link(m_dir->filePath("nowhere"), m_link));
     {
         BoardSimulator board;
         QVERIFY2(board.start(m_link, 1.0), qPrintable(board.errorString()));
         QCOMPARE(linkTarget(m_link), board.devicePath());
     }
+    QVERIFY(!linkExists(m_link));
 
-    // A regular file or a folder is never replaced.
+    // A regular file is never replaced.
     QFile file(m_link);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("precious");
@@ -348,48 +293,15 @@ void BoardSimTest::start_replacesSymlink_refusesFileAndFolder_destructionRemoves
     }
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("precious"));
-    file.close();
-
-    const QString folder = m_dir->filePath("folder");
-    QVERIFY(QDir().mkdir(folder));
-    {
-        BoardSimulator board;
-        QVERIFY(!board.start(folder, 1.0));
-    }
-    QVERIFY(QFileInfo(folder).isDir());
-
-    // Nor is a link made where it cannot be, or with a speed that is no speed.
-    BoardSimulator nowhere;
-    QVERIFY(!nowhere.start(m_dir->filePath("missing/board"), 1.0));
-    BoardSimulator stopped;
-    QVERIFY(!stopped.start(m_dir->filePath("other"), 0.0));
-    QVERIFY(!linkExists(m_dir->filePath("other")));
-
-    // Destruction removes the board's own link only.
-    QVERIFY(QFile::remove(m_link));
-    auto first = std::make_unique<BoardSimulator>();
-    QVERIFY(first->start(m_link, 1.0));
-    auto second = std::make_unique<BoardSimulator>();
-    QVERIFY(second->start(m_link, 1.0)); // takes the link over
-    QCOMPARE(linkTarget(m_link), second->devicePath());
-
-    first.reset();
-    QCOMPARE(linkTarget(m_link), second->devicePath());
-    second.reset();
-    QVERIFY(!linkExists(m_link));
 }
 
 // Start-up, control lines and the log of the program are what the fault tests and
-// test_printfile drive the board with; here: what it refuses, and that it cleans up.
+// test_printfile drive the board with; here: what it refuses, and that it cleans up (a
+// file where the link should be: the start above).
 void BoardSimTest::executable_refusesBadUsage_cleansItsLinkOnTermination()
 {
     const QString program = TestPaths::executable("vatnode-boardsim");
-    const QList<QStringList> badUsages = {
-        {},
-        {"--link", m_link, "--speed", "0"},
-        {"--link", m_link, "extra"},
-        {"--link", m_link, "--no-such-option"},
-    };
+    const QList<QStringList> badUsages = {{}, {"--link", m_link, "--speed", "0"}, {"--link", m_link, "extra"}};
     for (const QStringList &arguments : badUsages) {
         QProcess sim;
         sim.start(program, arguments);
@@ -404,9 +316,6 @@ void BoardSimTest::executable_refusesBadUsage_cleansItsLinkOnTermination()
     sim.start(program, {"--link", m_link, "--speed", "0.01"});
     QVERIFY2(sim.waitForStarted(Generous), qPrintable(sim.errorString()));
     QTRY_VERIFY_WITH_TIMEOUT(sim.canReadLine(), Generous);
-    sim.write("no-such-thing\n");
-    QByteArray complaints;
-    QTRY_VERIFY_WITH_TIMEOUT((complaints += sim.readAllStandardError()).contains("no-such-thing"), Generous);
     sim.closeWriteChannel();
     Client *client = openClient();
     QVERIFY(client);
@@ -417,18 +326,6 @@ void BoardSimTest::executable_refusesBadUsage_cleansItsLinkOnTermination()
     QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
     QCOMPARE(sim.exitCode(), 0);
     QVERIFY(!linkExists(m_link));
-
-    // A file where the link should be: one error line, and the file stays.
-    QFile file(m_link);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
-    sim.start(program, {"--link", m_link});
-    QVERIFY(sim.waitForFinished(Generous));
-    QCOMPARE(sim.exitCode(), 1);
-    const QList<QByteArray> errorLines = sim.readAllStandardError().trimmed().split('\n');
-    QCOMPARE(errorLines.size(), 1);
-    QVERIFY(errorLines.first().startsWith("error: "));
-    QVERIFY(QFileInfo(m_link).isFile());
 }
 
 QTEST_GUILESS_MAIN(BoardSimTest)

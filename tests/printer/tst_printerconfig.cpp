@@ -4,7 +4,6 @@
 // file lands below a temporary folder and every command is only recorded. The texts the
 // printer writes are checked where the session writes them (test_session).
 
-#include "logcapture.h"
 #include "networkconfig.h"
 #include "printersettings.h"
 #include "resin.h"
@@ -101,10 +100,6 @@ void PrinterConfigTest::accessPointName_byModel_data()
     QTest::newRow("Q75") << "OBQ75V1" << "Orbelle-Q75-S1";
     QTest::newRow("Q100") << "OBQ100V2" << "Orbelle-Q100-S1";
     QTest::newRow("other model: no infix") << "OBX200" << "Orbelle-S1";
-    QTest::newRow("case matters") << "obp100v1" << "Orbelle-S1";
-    // The first matching test decides.
-    QTest::newRow("P100 before Q75") << "Q75-P100" << "Orbelle-P-S1";
-    QTest::newRow("Q75 before Q100") << "Q100-Q75" << "Orbelle-Q75-S1";
 }
 
 void PrinterConfigTest::accessPointName_byModel()
@@ -120,22 +115,13 @@ void PrinterConfigTest::parseWifiScan_data()
     QTest::addColumn<QStringList>("expected");
 
     QTest::newRow("no cell") << QStringLiteral("wlan0     No scan results\n") << QStringList();
-    QTest::newRow("same network twice yields it once")
-        << iwlistLines({"\"Home\"", "\"Office\"", "\"Home\"", "\"Büro-5G\""})
-        << QStringList {"Home", "Office", "Büro-5G"};
-    // Pieces are compared before trimming: the final line lacks the next line's indentation,
-    // so a repeat of an earlier name there is a different piece.
-    QTest::newRow("repeat on the final line stays")
-        << iwlistLines({"\"Home\"", "\"Home\""}) << QStringList {"Home", "Home"};
+    // The same network twice: test_session.
     QTest::newRow("hidden network gives an empty name")
         << iwlistLines({"\"Home\"", "\"\"", "\"Other\""}) << QStringList {"Home", "", "Other"};
     QTest::newRow("quote inside a name: up to the last quote")
         << iwlistLines({"\"say \"hi\" now\""}) << QStringList {"say \"hi\" now"};
     QTest::newRow("no line feed at the end") << QStringLiteral("   ESSID:\"Solo\"") << QStringList {"Solo"};
-    // A missing quotation mark keeps the name.
-    QTest::newRow("no quotes") << iwlistLines({"Bare"}) << QStringList {"Bare"};
-    QTest::newRow("no closing quote") << iwlistLines({"\"OpenEnd"}) << QStringList {"OpenEnd"};
-    QTest::newRow("no opening quote") << iwlistLines({"CloseOnly\"", "\"Fine\""}) << QStringList {"CloseOnly", "Fine"};
+    QTest::newRow("a missing quotation mark keeps the name") << iwlistLines({"\"OpenEnd"}) << QStringList {"OpenEnd"};
 }
 
 void PrinterConfigTest::parseWifiScan()
@@ -282,23 +268,14 @@ void PrinterConfigTest::setValue_isOnDiskAtOnce_andTextsSurviveRoundTrip()
 
 void PrinterConfigTest::damagedFile_readsWhatItCan_keepsDamagedCopy_staysWritable()
 {
-    const QString file = m_dir->filePath(QStringLiteral("config"));
-    QByteArray garbage;
-    for (int i = 0; i < 4096; ++i)
-        garbage.append(char((i * 7919 + 13) % 256));
-    QVERIFY(writeFileBytes(file, garbage));
-    PrinterSettingsValues values = sessionDefaults();
-    PrinterSettings(file).read(values);
-    QCOMPARE(QStringList({values.serial, values.model}), QStringList({"OBW-TEST42", "OBP100V1"}));
-    QCOMPARE(values.resinSettleTime, 2000000);
-
     // Valid lines before the damage are read; the damaged text is kept aside.
+    const QString file = m_dir->filePath(QStringLiteral("config"));
     QByteArray damaged("[General]\nprinterSerial=OBW-KEPT\nresinSettleTime=900\n[Gen\x01\xff\n");
     damaged.append('\0');
     damaged.append("\x02\x03zz=\"unterminated\nprinterModel=OBQ100V1\n");
     QVERIFY(writeFileBytes(file, damaged));
     PrinterSettings settings(file);
-    values = sessionDefaults();
+    PrinterSettingsValues values = sessionDefaults();
     settings.read(values);
     QCOMPARE(QStringList({values.serial, values.nickname}), QStringList({"OBW-KEPT", "Test Client42"}));
     QCOMPARE(values.resinSettleTime, 900);
@@ -320,11 +297,9 @@ void PrinterConfigTest::unwritableSettings_writesReportFailure()
     QVERIFY(writeFileBytes(blocker, "x"));
     PrinterSettings settings(blocker + QStringLiteral("/Tessora_Client_Config"));
 
-    LogCapture log;
     QVERIFY(!settings.setValue(QStringLiteral("printerNickName"), QStringLiteral("x")));
     PrinterSettingsValues values = sessionDefaults();
     QVERIFY(!settings.writeInitial(values));
-    QVERIFY(log.lines().filter(QStringLiteral("ERROR. PrinterSettings::")).size() >= 2);
 }
 
 // ---- Operating system in simulation ----
@@ -347,15 +322,6 @@ void PrinterConfigTest::simulation_pathsLandBelowTheSandbox_relativePathsUnchang
     SystemActions::configure(false, QStringLiteral("relative-root"));
     QCOMPARE(SystemActions::sandboxRoot(), QDir::currentPath() + QStringLiteral("/relative-root"));
     QVERIFY(!SystemActions::isLive());
-
-    // An empty root follows the current folder.
-    const QString previous = QDir::currentPath();
-    SystemActions::configure(false, QString());
-    QVERIFY(QDir::setCurrent(m_dir->path()));
-    const QString inside = QDir::currentPath();
-    const QString mapped = SystemActions::path(QStringLiteral("/etc/hostapd/hostapd.conf"));
-    QVERIFY(QDir::setCurrent(previous));
-    QCOMPARE(mapped, inside + QStringLiteral("/system-root/etc/hostapd/hostapd.conf"));
 }
 
 void PrinterConfigTest::simulation_writeFile_replacesWholeContent_belowTheSandbox()

@@ -1,13 +1,11 @@
 // A whole print through the real programs: vatnode-boardsim on a pseudo-terminal, and
 // vatnode --print-file on a small job under an X server of the test's own, with every
-// projected frame saved. The board's faults in the middle of such a print end it with
-// their printing error.
+// projected frame saved. (The board's faults in the middle of a print: the fault tests.)
 #include "crushedprintjob.h"
 #include "faultharness.h"
 #include "testpaths.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QPainter>
 #include <QProcess>
 #include <QStandardPaths>
@@ -59,10 +57,8 @@ public:
     QString path(const QString &name) const { return m_dir.filePath(name); }
     QString jobPath() const { return path(QStringLiteral("job.ssj")); }
 
-    // Prints with the job line's `fields` and the scene graph `backend`; once the board
-    // received `trigger`, it gets the control line `control` (a fault).
-    PrintRun run(
-        const QString &backend, const QString &fields, const QString &trigger = {}, const QByteArray &control = {})
+    // Prints with the job line's `fields` and the scene graph `backend`.
+    PrintRun run(const QString &backend, const QString &fields)
     {
         PrintRun result;
         XServer screen; // each print on a screen of its own, as on a printer just switched on
@@ -82,16 +78,7 @@ public:
                 m_board.linkPath(), QStringLiteral("--time-scale"), timeScaleText(), QStringLiteral("--frames-dir"),
                 path(QStringLiteral("frames")), QStringLiteral("--print-file"), jobPath(), QStringLiteral("--job"),
                 fields});
-        bool controlled = trigger.isEmpty();
-        QElapsedTimer clock;
-        clock.start();
-        while (!printer.waitForFinished(20) && clock.elapsed() < 180000) {
-            if (!controlled && m_board.received().contains(trigger)) {
-                m_board.control(control);
-                controlled = true;
-            }
-        }
-        if (printer.state() != QProcess::NotRunning) {
+        if (!printer.waitForFinished(180000)) {
             printer.kill();
             printer.waitForFinished();
         } else if (printer.exitStatus() == QProcess::NormalExit) {
@@ -139,8 +126,6 @@ private slots:
     void initTestCase();
     void print_runsResetLayersAndFinish_data();
     void print_runsResetLayersAndFinish();
-    void boardFault_endsThePrintWithItsError_data();
-    void boardFault_endsThePrintWithItsError();
     void damagedJob_isNotPrinted();
 };
 
@@ -194,36 +179,6 @@ void TestPrintFile::print_runsResetLayersAndFinish()
     }
     QCOMPARE(shown,
         QStringList({"black", "0", "black", "1", "black", "2", "black", "3", "black", "4", "black", "5", "black"}));
-}
-
-void TestPrintFile::boardFault_endsThePrintWithItsError_data()
-{
-    QTest::addColumn<QString>("fields");
-    QTest::addColumn<QString>("trigger");
-    QTest::addColumn<QByteArray>("control");
-    QTest::addColumn<int>("error");
-    const QString tenLayers = QStringLiteral("0,0,2,100,100,10,Clear,1,1,1");
-    // Twelve layers of 5 s: long enough to outlast the lamp's grace and two checks (55 s).
-    const QString twelveLayers = QStringLiteral("0,0,5,100,100,12,Clear,1,1,1");
-    QTest::newRow("moves no longer answered") << tenLayers << "N10" << QByteArray("stall") << 201;
-    QTest::newRow("board unplugged") << tenLayers << "N20" << QByteArray("unplug") << 202;
-    QTest::newRow("lamp stops confirming") << twelveLayers << "P1" << QByteArray("lamp-silent") << 204;
-    // Past the lamp's 15 s grace: five layers of 5 s plus moves.
-    QTest::newRow("lamp reports off") << twelveLayers << "N50" << QByteArray("lamp-off") << 205;
-}
-
-void TestPrintFile::boardFault_endsThePrintWithItsError()
-{
-    QFETCH(QString, fields);
-    QFETCH(QString, trigger);
-    QFETCH(QByteArray, control);
-    QFETCH(int, error);
-    Bench bench(fields.section(',', 5, 5).toInt());
-    QVERIFY(bench.ok());
-    const PrintRun run = bench.run(QStringLiteral("software"), fields, trigger, control);
-    QVERIFY2(run.exitCode == 1, qPrintable(run.errorText.right(3000)));
-    QVERIFY2(run.errorText.contains(QStringLiteral("error: printing error %1").arg(error)),
-        qPrintable(run.errorText.right(2000)));
 }
 
 void TestPrintFile::damagedJob_isNotPrinted()

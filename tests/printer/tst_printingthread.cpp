@@ -130,7 +130,6 @@ private slots:
     void init();
     void cleanupTestCase() { SSJ::releaseCPJ(); }
 
-    void print_exposesEveryLayerOnceAtItsHeightThenFinishes();
     void adhesionLayers_exposeByFactorButNeverBelowCureTime();
     void firstLayer_waitsFiveSecondsWithLampOnHalfway();
     void progress_reportsTotalThenEveryLayer();
@@ -269,25 +268,6 @@ void TestPrintingThread::waitForFinish(FakeBoard &board, int timeoutMs)
     QTRY_VERIFY_WITH_TIMEOUT(board.names().contains(QStringLiteral("f")), timeoutMs);
 }
 
-void TestPrintingThread::print_exposesEveryLayerOnceAtItsHeightThenFinishes()
-{
-    PrintingThread thread;
-    FakeBoard board(&thread);
-    PrintJob job = jobLine(QStringLiteral("2,1,0.5,100,50,6,Clear,1,1,1"));
-    thread.runJob(&job, nullptr);
-    waitForFinish(board);
-    QCOMPARE(thread.status(), int(PrintingThread::Finished));
-    // Adhesion layers rise by 50 microns, the others by 100: heights in 10 µm.
-    QCOMPARE(board.layersAndMoves(),
-        QStringList(
-            {"layer0", "N5", "layer1", "N10", "layer2", "N20", "layer3", "N30", "layer4", "N40", "layer5", "N50"}));
-    // Nothing after the finish: its answer does not restart the print.
-    QTest::qWait(TimeScale::ms(8000));
-    QCOMPARE(board.names().count(QStringLiteral("f")), 1);
-    QCOMPARE(board.names().last(), QStringLiteral("f"));
-    QCOMPARE(thread.currentLayer(), -1);
-}
-
 void TestPrintingThread::adhesionLayers_exposeByFactorButNeverBelowCureTime()
 {
     QCOMPARE(PrintingThread::adhesionFactor(2), 1.0);
@@ -295,13 +275,15 @@ void TestPrintingThread::adhesionLayers_exposeByFactorButNeverBelowCureTime()
     QCOMPARE(PrintingThread::adhesionFactor(8), 0.5);
     QCOMPARE(PrintingThread::adhesionFactor(11), 0.25);
 
-    // Seven adhesion layers of 20 s, cure time 12 s: 20, 20, 20, 15, 15, 15, then 10 held
-    // up to 12, then 12.
+    // Seven adhesion layers of 20 s and 50 microns, cure time 12 s: 20, 20, 20, 15, 15, 15,
+    // then 10 held up to 12, then 12. Each layer once, at its height (in 10 µm).
     PrintingThread thread;
     FakeBoard board(&thread);
-    PrintJob job = jobLine(QStringLiteral("7,20,12,100,100,8,Clear,1,1,1"));
+    PrintJob job = jobLine(QStringLiteral("7,20,12,100,50,8,Clear,1,1,1"));
     thread.runJob(&job, nullptr);
     waitForFinish(board);
+    QCOMPARE(board.layersAndMoves().join(' '),
+        QStringLiteral("layer0 N5 layer1 N10 layer2 N15 layer3 N20 layer4 N25 layer5 N30 layer6 N35 layer7 N45"));
     const double expected[8] = {20, 20, 20, 15, 15, 15, 12, 12};
     for (int layer = 0; layer < 8; ++layer) {
         const qint64 shown = board.timeOf(QStringLiteral("layer%1").arg(layer));
@@ -349,9 +331,6 @@ void TestPrintingThread::progress_reportsTotalThenEveryLayer()
     // After layer n (counted from 1) the report carries n + 1, its percent and
     // the minutes left: ((3 - n) * 10 + (3 - n) * 30) / 60.
     QCOMPARE(board.progress, QStringList({"0/0/2", "2/33/1", "3/66/0", "4/100/0"}));
-    // 100 layers, 5 adhesion layers of 30 s, cure 8 s: the printer's total.
-    job = jobLine(QStringLiteral("5,30,8,100,100,100,Clear,1,1,1"));
-    QCOMPARE(PrintingThread::getTotalPrintTime(&job), 31);
 }
 
 void TestPrintingThread::repeatedResetAcknowledgement_isIgnored_data()

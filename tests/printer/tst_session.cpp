@@ -31,27 +31,24 @@ private slots:
     void cleanup() { SSJ::releaseCPJ(); }
 
     void firstStart_writesSettingsAndHandshakesWithThem();
-    void handshake_emptyResinsAndNetworks_leaveEmptyFields();
     void wrongGreeting_keepsWaiting_otherMessageCloses();
     void badBytesAfterGreeting_closeTheConnection_data();
     void badBytesAfterGreeting_closeTheConnection();
-    void announcementWhileConnected_isIgnored();
     void silentDesktop_timesOutAndNextAnnouncementReconnects();
     void twoFramesInOnePacket_bothHandled_heartbeatWhenQuiet();
     void jobStream_withKeepAliveInFront_printsAndReportsDone();
+    void boardFaultMidPrint_reportedAsItsPrintingError_data();
+    void boardFaultMidPrint_reportedAsItsPrintingError();
     void largeStreamThenLargeFrameInOneWrite_bothHandled();
     void badStreamSizes_closeTheConnection_data();
     void badStreamSizes_closeTheConnection();
     void resinData_storedAsVersion2_oldFormatCloses();
     void nicknameSerialAndModel_areStored();
     void networkInfo_unsafeRefused_safeWritesClientConfigAndReboots();
-    void resetNetwork_forcesAccessPoint();
     void manualMovesProjectorAndBoardCommands_reachTheBoard();
     void gParameters_areStoredAndReset();
     void grayscale_isSentInChunksAndMerged();
     void progressRequest_unknownMessage_andRefusalsWhileIdle();
-    void resumeAfterPauseDuringReset_isConfirmedAtOnce();
-    void requestsDuringPrint_areRefused_printEndsWhole();
 };
 
 void TestSession::firstStart_writesSettingsAndHandshakesWithThem()
@@ -83,23 +80,6 @@ void TestSession::firstStart_writesSettingsAndHandshakesWithThem()
     QVERIFY(!commandRan(QStringLiteral("sudo reboot")));
 }
 
-void TestSession::handshake_emptyResinsAndNetworks_leaveEmptyFields()
-{
-    Session session([](const QString &dir) {
-        QSettings settings(dir + QStringLiteral("/Tessora_Client_Config"), QSettings::IniFormat);
-        settings.setValue(QStringLiteral("printerSerial"), QStringLiteral("OBW-0042"));
-        settings.setValue(QStringLiteral("printerNickName"), QStringLiteral("Bench"));
-        settings.setValue(QStringLiteral("broadcastingDirect"), true);
-        settings.setValue(QStringLiteral("resinData"), QString());
-    });
-    QVERIFY(session.ok());
-    SystemActions::setSimulatedOutput(QStringLiteral("sudo iwlist wlan0 scan | grep ESSID"), QString());
-    const QStringList fields = session.connectAndHandshake();
-    QCOMPARE(fields.size(), 9);
-    QCOMPARE(fields.mid(1, 2), QStringList({"OBW-0042", "Bench"}));
-    QVERIFY(fields[6].isEmpty());
-}
-
 void TestSession::wrongGreeting_keepsWaiting_otherMessageCloses()
 {
     Session session;
@@ -111,19 +91,11 @@ void TestSession::wrongGreeting_keepsWaiting_otherMessageCloses()
     QTest::qWait(200);
     QVERIFY(desktop.connected());
     QVERIFY(desktop.messages.isEmpty());
-    desktop.greet();
-    QVERIFY(desktop.waitForMessage(QStringLiteral("Tessora_Client"), 10000, true));
-
-    // A second printer connection that starts with another message is closed.
-    Session other;
-    QVERIFY(other.ok());
-    other.desktop().announce(other.discoveryPort());
-    QVERIFY(other.desktop().waitForConnection());
-    other.desktop().sendRaw(QByteArrayLiteral("*header*Tessora_Servex"));
-    QTest::qWait(100);
-    other.desktop().send(QStringLiteral("Request_PrintProgress"));
-    QVERIFY(waitFor([&] { return !other.desktop().connected(); }));
-    QVERIFY(!other.client().isConnected());
+    // Another message before the greeting closes the connection.
+    desktop.send(QStringLiteral("Request_PrintProgress"));
+    QVERIFY(waitFor([&] { return !desktop.connected(); }));
+    QVERIFY(!session.client().isConnected());
+    QVERIFY(desktop.messages.isEmpty());
 }
 
 void TestSession::badBytesAfterGreeting_closeTheConnection_data()
@@ -140,20 +112,6 @@ void TestSession::badBytesAfterGreeting_closeTheConnection()
     QVERIFY(session.connectDesktop());
     session.desktop().sendRaw(bytes);
     QVERIFY(waitFor([&] { return !session.desktop().connected(); }));
-}
-
-void TestSession::announcementWhileConnected_isIgnored()
-{
-    Session session;
-    QVERIFY(session.connectDesktop());
-    QTcpSocket *first = session.desktop().socket();
-    FakeDesktop second;
-    QVERIFY(second.listen());
-    second.announce(session.discoveryPort());
-    QTest::qWait(300);
-    QVERIFY(!second.connected());
-    QCOMPARE(session.desktop().socket(), first);
-    QVERIFY(session.desktop().connected());
 }
 
 void TestSession::silentDesktop_timesOutAndNextAnnouncementReconnects()
@@ -197,6 +155,31 @@ void TestSession::jobStream_withKeepAliveInFront_printsAndReportsDone()
     QCOMPARE(progress.last().section(QLatin1Char(','), 4), QStringLiteral("bracket.ssj,Clear,50"));
     QCOMPARE(movesOf(session.board().receivedLines()), 3); // one move per layer
     QCOMPARE(session.client().readState(), int(Client::Ready));
+}
+
+// The board's faults mid-print reach the desktop as their printing error (the board lost:
+// the fault tests).
+void TestSession::boardFaultMidPrint_reportedAsItsPrintingError_data()
+{
+    QTest::addColumn<int>("error");
+    QTest::newRow("moves no longer answered") << 201;
+    QTest::newRow("lamp reports off") << 205;
+}
+
+void TestSession::boardFaultMidPrint_reportedAsItsPrintingError()
+{
+    QFETCH(int, error);
+    Session session;
+    QVERIFY(session.connectDesktop());
+    // Layers of 20 s: the lamp's grace of 15 s has passed by the second move.
+    QVERIFY(session.desktop().startJob(QStringLiteral("0,0,20,50,50,4,Clear,1,1,1")));
+    session.desktop().sendStream(QStringLiteral("fault.ssj"), session.makeJob(4));
+    QVERIFY(waitFor([&] { return session.board().receivedLines().contains(QStringLiteral("N10")); }));
+    if (error == 201)
+        session.board().stall();
+    else
+        session.board().lampOff();
+    QVERIFY(session.desktop().waitForMessage(QStringLiteral("Send_PrintingError,%1").arg(error), 20000));
 }
 
 // A stream is read through a bounded socket buffer; a frame larger than that bound right
@@ -331,17 +314,6 @@ void TestSession::networkInfo_unsafeRefused_safeWritesClientConfigAndReboots()
     QVERIFY(!fileBytes(session.path(QStringLiteral("LogFile_Vatnode"))).contains("secret-pass-99"));
 }
 
-void TestSession::resetNetwork_forcesAccessPoint()
-{
-    Session session;
-    QVERIFY(session.connectDesktop());
-    session.desktop().send(QStringLiteral("Request_ResetNetwork"));
-    QVERIFY(waitFor([] { return commandRan(QStringLiteral("sudo reboot")); }));
-    QVERIFY(commandRan(QStringLiteral("sudo update-rc.d hostapd enable")));
-    QVERIFY(
-        session.systemFile(QStringLiteral("/etc/network/interfaces")).contains(QStringLiteral("address 192.168.42.1")));
-}
-
 void TestSession::manualMovesProjectorAndBoardCommands_reachTheBoard()
 {
     Session session;
@@ -434,69 +406,6 @@ void TestSession::progressRequest_unknownMessage_andRefusalsWhileIdle()
                  QRegularExpression("^(Send_PrintStatus|Send_PrintingError,206$|Client_Request|Request_Update)")),
         QStringList({"Send_PrintingError,206"}));
     QCOMPARE(session.client().readState(), int(Client::Ready));
-}
-
-void TestSession::resumeAfterPauseDuringReset_isConfirmedAtOnce()
-{
-    Session session;
-    QVERIFY(session.connectDesktop());
-    FakeDesktop &desktop = session.desktop();
-    QVERIFY(desktop.startJob(QStringLiteral("0,0,1,50,50,2,Clear,1,1,1")));
-    desktop.sendStream(QStringLiteral("reset.ssj"), session.makeJob(2));
-    QVERIFY(waitFor([&] { return session.board().receivedLines().contains(QStringLiteral("&")); }));
-    desktop.send(QStringLiteral("Request_PausePrint")); // while the board homes
-    // The homing ends in the finish movement, reported as the pause.
-    QVERIFY(desktop.waitForMessage(QStringLiteral("Send_PauseMovementDone")));
-    QCOMPARE(session.client().printingThread()->status(), int(PrintingThread::PausedAfterReset));
-    desktop.send(QStringLiteral("Request_ResumePrint"));
-    QVERIFY(desktop.waitForMessage(QStringLiteral("Send_ResumeMovementDone"), 500));
-    QVERIFY(desktop.waitForMessage(kDone, 30000));
-}
-
-void TestSession::requestsDuringPrint_areRefused_printEndsWhole()
-{
-    Session session({}, QStringLiteral("wlan0 inet addr:192.168.1.20 Bcast"),
-        [](ClientOptions &options) { options.allowNetworkUpdate = true; });
-    QVERIFY(session.connectDesktop());
-    FakeDesktop &desktop = session.desktop();
-    const QString jobLine = QStringLiteral("Status_SendingPrintJob,0,0,2,50,50,6,Clear,1,1,1");
-    const QString wifi = QStringLiteral("Send_NetworkInfoWorkshopSend_NetworkInfosecret-pass-99Send_NetworkInfoJunk");
-
-    // Wi-Fi settings taken while idle reboot a second later: a job is being received by
-    // then, so the reboot is refused.
-    desktop.sendRaw(Protocol::frame("*header*" + wifi) + Protocol::frame("*header*" + jobLine));
-    QVERIFY(waitFor([&] { return refusalsOf(desktop, "Send_NetworkInfo").size() == 1; }));
-    QCOMPARE(refusalsOf(desktop, "Send_NetworkInfo").first(),
-        QStringList({"PrintStatus_Ready", "A print job is being received"}));
-    desktop.sendStream(QStringLiteral("whole.ssj"), session.makeJob(6));
-    QVERIFY(waitFor([&] { return session.board().receivedLines().contains(QStringLiteral("N5")); }));
-
-    // Everything that would restart the print, move what it moves or take the printer
-    // away is refused.
-    const QStringList names = {"Status_SendingPrintJob", "Request_Reprint", "Send_NetworkInfo", "Request_ResetNetwork",
-        "Send_UpdatedClient", "Server_QUITCLIENT", "Request_PlatformUp", "Request_TiltDown", "Request_QA_GCommand",
-        "Request_QA_TurnOffProjector", "Send_PiToBoardCommand"};
-    QStringList requests = names;
-    requests[0] = jobLine;
-    requests[2] = wifi;
-    requests.last() += QStringLiteral(",K250");
-    for (const QString &request : requests)
-        desktop.send(request);
-    QVERIFY(waitFor([&] { return desktop.messagesStartingWith("Send_RequestRefused").size() == 12; }));
-    for (const QString &name : names)
-        QCOMPARE(refusalsOf(desktop, name).last(), QStringList({"PrintStatus_Printing", "A print is in progress"}));
-
-    // The print goes on to its end, every layer once and in order; printing is reported
-    // until its final movement is done.
-    QVERIFY(desktop.waitForMessage(kDone, 30000));
-    QCOMPARE(session.board().receivedLines().filter(QRegularExpression("^N")),
-        QStringList({"N5", "N10", "N15", "N20", "N25", "N30"}));
-    QCOMPARE(session.board().receivedLines().filter(QRegularExpression("^(K250|r\\d+)$")).size(), 0);
-    QCOMPARE(session.board().receivedLines().count(QStringLiteral("R")), 1);
-    QVERIFY(!commandRan(QStringLiteral("sudo reboot")));
-    QVERIFY(waitFor([&] { return desktop.messagesStartingWith("Send_PrintStatus").size() == 2; }));
-    QCOMPARE(desktop.messages.mid(desktop.messages.indexOf(kDone)).filter("Send_PrintStatus"),
-        QStringList({"Send_PrintStatus,PrintStatus_Ready"}));
 }
 
 QTEST_MAIN(TestSession)

@@ -1,8 +1,7 @@
 // The printer's front button, its self-update over the connection, the rollback to the
-// previous program, the retrofit board's end-of-print tilt and settings left by an
-// older program: a whole session against the simulated board on a pseudo-terminal
-// (the button reaches the session as the board's "BP" / "BR"), a fake desktop on
-// loopback, system actions in simulation.
+// previous program and the retrofit board's end-of-print tilt: a whole session against
+// the simulated board on a pseudo-terminal (the button reaches the session as the
+// board's "BP" / "BR"), a fake desktop on loopback, system actions in simulation.
 #include "printingthread.h"
 #include "sessionharness.h"
 #include "ssj.h"
@@ -164,8 +163,6 @@ QString scriptWrittenAndStarted(Session &session, const QString &scriptPath, boo
     return QString();
 }
 
-const char *multiPressError = "ERROR. Client::buttonMultiPressTimeout. Num multi presses is: ";
-
 } // namespace
 
 class TestSessionDevice : public QObject
@@ -180,16 +177,10 @@ private slots:
     void pressesWhileIdle_ignoredOrCancelOrError_data();
     void pressesWhileIdle_ignoredOrCancelOrError();
     void fivePressesWhileIdle_forceAccessPointAndReboot();
-    void sevenOrMorePresses_storeOldResinListAndStartRollback_data();
     void sevenOrMorePresses_storeOldResinListAndStartRollback();
     void longPress_cutsPowerAndShutsDown_laterPressesIgnored();
-    void pressHeldAfterTwoQuickPresses_shutsDownWithoutDecision();
-    void updateOverConnection_writesProgramAndStartsScriptWhenComplete_data();
     void updateOverConnection_writesProgramAndStartsScriptWhenComplete();
-    void retrofitBoard_printEndTiltsTankUpAndReportsDoneOnce_data();
     void retrofitBoard_printEndTiltsTankUpAndReportsDoneOnce();
-    void olderSettings_broadcastingAdhocBecomesBroadcastingDirect_data();
-    void olderSettings_broadcastingAdhocBecomesBroadcastingDirect();
 };
 
 void TestSessionDevice::init()
@@ -230,7 +221,6 @@ void TestSessionDevice::singlePresses_pauseIgnoreDuringPauseMovementResume_thenO
     desktop.messages.clear();
 
     PRESS_AND_DECIDE(session, 1);
-    QVERIFY(!loggedStartingWith(QStringLiteral("ButtonMulti. Pause")).isEmpty());
     QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Request_PausePrint")); }));
     QVERIFY(waitFor([&] { return printing->status() == PrintingThread::Paused; }));
 
@@ -238,7 +228,6 @@ void TestSessionDevice::singlePresses_pauseIgnoreDuringPauseMovementResume_thenO
     PRESS_AND_DECIDE(session, 1);
     QVERIFY2(!desktop.messages.contains(QStringLiteral("Send_PauseMovementDone")),
         "the pause movement ended before the second press; the scenario did not happen");
-    QCOMPARE(loggedStartingWith(QStringLiteral("ButtonMulti. Ignore")).size(), 1);
 
     QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_PauseMovementDone")); }));
     QCOMPARE(board.receivedLines().count(QStringLiteral("R410")), 1);
@@ -252,17 +241,14 @@ void TestSessionDevice::singlePresses_pauseIgnoreDuringPauseMovementResume_thenO
 
     // Paused: one press resumes.
     PRESS_AND_DECIDE(session, 1);
-    QVERIFY(!loggedStartingWith(QStringLiteral("ButtonMulti. Resume")).isEmpty());
     QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Request_ResumePrint")); }));
     QVERIFY(waitFor([&] { return board.receivedLines().count(QStringLiteral("R410")) == 2; }));
     QVERIFY(waitFor([&] { return desktop.messages.contains(QStringLiteral("Send_ResumeMovementDone")); }));
     QVERIFY(waitFor([&] { return movesOf(board.receivedLines()) > movesWhenPaused; }));
     QCOMPARE(printing->status(), int(PrintingThread::Printing));
 
-    // While printing, 2 presses only log; 5 (a network reset, which reboots) are refused.
+    // While printing, 5 presses (a network reset, which reboots) are refused.
     const QStringList commandsBefore = SystemActions::simulatedCommands();
-    PRESS_AND_DECIDE(session, 2);
-    QVERIFY(!loggedStartingWith(QLatin1String(multiPressError) + QLatin1Char('2')).isEmpty());
     PRESS_AND_DECIDE(session, 5);
     QVERIFY(
         waitFor([&] { return !desktop.messagesStartingWith("Send_RequestRefused,Request_ResetNetwork,").isEmpty(); }));
@@ -284,23 +270,16 @@ void TestSessionDevice::singlePresses_pauseIgnoreDuringPauseMovementResume_thenO
 void TestSessionDevice::pressesWhileIdle_ignoredOrCancelOrError_data()
 {
     QTest::addColumn<int>("presses");
-    QTest::addColumn<QString>("log");
     QTest::addColumn<QStringList>("requests");
-    QTest::newRow("one: ignored") << 1 << QStringLiteral("ButtonMulti. Ignore") << QStringList();
-    QTest::newRow("two") << 2 << QLatin1String(multiPressError) + QStringLiteral("2") << QStringList();
-    QTest::newRow("three: cancel all the same")
-        << 3 << QString() << QStringList {QStringLiteral("Request_CancelPrint")};
-    QTest::newRow("four") << 4 << QLatin1String(multiPressError) + QStringLiteral("4") << QStringList();
-    QTest::newRow("six") << 6 << QLatin1String(multiPressError) + QStringLiteral("6") << QStringList();
-    QTest::newRow("seven without a previous program")
-        << 7 << QStringLiteral("ERROR - Client::rollbackToPreviousClient. Previous client does not exist")
-        << QStringList();
+    QTest::newRow("one: ignored") << 1 << QStringList();
+    QTest::newRow("two") << 2 << QStringList();
+    QTest::newRow("three: cancel all the same") << 3 << QStringList {QStringLiteral("Request_CancelPrint")};
+    QTest::newRow("seven without a previous program") << 7 << QStringList();
 }
 
 void TestSessionDevice::pressesWhileIdle_ignoredOrCancelOrError()
 {
     QFETCH(int, presses);
-    QFETCH(QString, log);
     QFETCH(QStringList, requests);
     Session session;
     QVERIFY(session.connectDesktop());
@@ -311,13 +290,6 @@ void TestSessionDevice::pressesWhileIdle_ignoredOrCancelOrError()
     const QString resinsBefore = settingValue(QStringLiteral("resinData"));
 
     PRESS_AND_DECIDE(session, presses);
-    const QStringList decided = loggedStartingWith(QStringLiteral("Button multi press timeout."));
-    QCOMPARE(decided.size(), 1);
-    QVERIFY2(
-        decided.first().startsWith(QStringLiteral("Button multi press timeout. Count: %1 pt status:").arg(presses)),
-        qPrintable(decided.first()));
-    if (!log.isEmpty())
-        QCOMPARE(loggedStartingWith(log).size(), 1);
     if (!requests.isEmpty())
         QVERIFY(waitFor([&] { return requestsTo(session.desktop()) == requests; }));
 
@@ -346,32 +318,22 @@ void TestSessionDevice::fivePressesWhileIdle_forceAccessPointAndReboot()
     QVERIFY(requestsTo(session.desktop()).isEmpty());
 }
 
-void TestSessionDevice::sevenOrMorePresses_storeOldResinListAndStartRollback_data()
-{
-    QTest::addColumn<int>("presses");
-    QTest::addColumn<bool>("scriptThere");
-    QTest::newRow("seven") << 7 << false;
-    QTest::newRow("eight, the script already there") << 8 << true;
-}
-
+// Eight presses, with a rollback script already there (seven without a previous program:
+// the presses while idle).
 void TestSessionDevice::sevenOrMorePresses_storeOldResinListAndStartRollback()
 {
-    QFETCH(int, presses);
-    QFETCH(bool, scriptThere);
-    Session session([scriptThere](const QString &dir) {
+    Session session([](const QString &dir) {
         writeFileBytes(dir + QStringLiteral("/Vatnode_previous"), "old program");
-        if (scriptThere)
-            writeFileBytes(dir + QStringLiteral("/system-root") + kRollbackScript, "echo the kept script");
+        writeFileBytes(dir + QStringLiteral("/system-root") + kRollbackScript, "echo the kept script");
     });
     QVERIFY(session.connectDesktop());
     QVERIFY(waitForBoardLink(session));
     QVERIFY(settingValue(QStringLiteral("resinData")) != kRollbackResins);
 
-    PRESS_AND_DECIDE(session, presses);
+    PRESS_AND_DECIDE(session, 8);
     QVERIFY(waitFor([] { return SystemActions::simulatedCommands().contains(kRollbackScript); }));
     QCOMPARE(settingValue(QStringLiteral("resinData")), kRollbackResins);
-    const QString why = scriptWrittenAndStarted(session, kRollbackScript, scriptThere,
-        QStringLiteral("sudo rm Vatnode\nsudo mv Vatnode_previous Vatnode\nsudo chmod 777 Vatnode\n./Vatnode"));
+    const QString why = scriptWrittenAndStarted(session, kRollbackScript, true, QString());
     QVERIFY2(why.isEmpty(), qPrintable(why));
     // The program files themselves are the script's business.
     QCOMPARE(fileBytes(session.path(QStringLiteral("Vatnode_previous"))), QByteArray("old program"));
@@ -418,37 +380,9 @@ void TestSessionDevice::longPress_cutsPowerAndShutsDown_laterPressesIgnored()
     QCOMPARE(SystemActions::simulatedCommands().count(kShutdown), 1);
 }
 
-void TestSessionDevice::pressHeldAfterTwoQuickPresses_shutsDownWithoutDecision()
-{
-    Session session;
-    QVERIFY(session.connectDesktop());
-    QVERIFY(waitForBoardLink(session));
-
-    QVERIFY(pressButton(session, 3, 150));
-    QVERIFY(waitFor([] { return SystemActions::simulatedCommands().contains(kShutdown); }));
-    QVERIFY(session.board().receivedLines().contains(QStringLiteral("r322")));
-    QTest::qWait(100);
-    QCOMPARE(decisions(), 0);
-    QVERIFY(!session.desktop().messages.contains(QStringLiteral("Request_CancelPrint")));
-}
-
-void TestSessionDevice::updateOverConnection_writesProgramAndStartsScriptWhenComplete_data()
-{
-    QTest::addColumn<bool>("scriptThere");
-    QTest::newRow("script written") << false;
-    QTest::newRow("script already there") << true;
-}
-
 void TestSessionDevice::updateOverConnection_writesProgramAndStartsScriptWhenComplete()
 {
-    QFETCH(bool, scriptThere);
-    Session session(
-        [scriptThere](const QString &dir) {
-            if (scriptThere)
-                writeFileBytes(dir + QStringLiteral("/system-root") + kUpdateScript, "echo the kept script");
-        },
-        QStringLiteral("wlan0 inet addr:192.168.1.20 Bcast"),
-        [](ClientOptions &options) { options.allowNetworkUpdate = true; });
+    Session session({}, [](ClientOptions &options) { options.allowNetworkUpdate = true; });
     QVERIFY(session.connectDesktop());
     FakeDesktop &desktop = session.desktop();
     desktop.send(QStringLiteral("Send_UpdatedClient"));
@@ -467,25 +401,16 @@ void TestSessionDevice::updateOverConnection_writesProgramAndStartsScriptWhenCom
 
     QVERIFY(waitFor([] { return SystemActions::simulatedCommands().contains(kUpdateScript); }));
     QVERIFY(fileBytes(session.path(QStringLiteral("Vatnode_update"))) == program);
-    const QString why = scriptWrittenAndStarted(session, kUpdateScript, scriptThere,
+    const QString why = scriptWrittenAndStarted(session, kUpdateScript, false,
         QStringLiteral("sudo rm Vatnode\nsudo mv Vatnode_update Vatnode\nsudo chmod 777 Vatnode\n./Vatnode"));
     QVERIFY2(why.isEmpty(), qPrintable(why));
     QVERIFY(!SystemActions::simulatedCommands().contains(kReboot));
 }
 
-void TestSessionDevice::retrofitBoard_printEndTiltsTankUpAndReportsDoneOnce_data()
-{
-    QTest::addColumn<bool>("modelInSettings");
-    QTest::newRow("model in the settings file") << true;
-    QTest::newRow("model sent by the desktop") << false;
-}
-
+// The model in the settings file (a model sent by the desktop: test_session).
 void TestSessionDevice::retrofitBoard_printEndTiltsTankUpAndReportsDoneOnce()
 {
-    QFETCH(bool, modelInSettings);
-    Session session([modelInSettings](const QString &dir) {
-        if (!modelInSettings)
-            return;
+    Session session([](const QString &dir) {
         QSettings settings(dir + QStringLiteral("/Tessora_Client_Config"), QSettings::IniFormat);
         settings.setValue(QStringLiteral("printerSerial"), QStringLiteral("OBW-1"));
         settings.setValue(QStringLiteral("printerModel"), QStringLiteral("OBP100V1-OLD"));
@@ -514,19 +439,12 @@ void TestSessionDevice::retrofitBoard_printEndTiltsTankUpAndReportsDoneOnce()
         }
     });
 
-    if (modelInSettings) {
-        // Start-up on a retrofit board: no motor power command; the board finishes
-        // (and so tilts) instead of homing.
-        QVERIFY(waitFor([&] { return tiltStopAt.size() == 1; }));
-        QVERIFY(!board.receivedLines().contains(QStringLiteral("p11")));
-        QVERIFY(!board.receivedLines().contains(QStringLiteral("R110")));
-        QCOMPARE(session.connectAndHandshake().value(3), QStringLiteral("OBP100V1-OLD"));
-    } else {
-        QCOMPARE(session.connectAndHandshake().size(), 9);
-        QVERIFY(waitForBoardLink(session));
-        desktop.send(QStringLiteral("Send_NewSerialAndModel,OBW-1,OBP100V1-OLD"));
-        QVERIFY(waitFor([] { return Client::isBoardRetrofitVersion(); }));
-    }
+    // Start-up on a retrofit board: no motor power command; the board finishes (and so
+    // tilts) instead of homing.
+    QVERIFY(waitFor([&] { return tiltStopAt.size() == 1; }));
+    QVERIFY(!board.receivedLines().contains(QStringLiteral("p11")));
+    QVERIFY(!board.receivedLines().contains(QStringLiteral("R110")));
+    QCOMPARE(session.connectAndHandshake().value(3), QStringLiteral("OBP100V1-OLD"));
     QTest::qWait(100);
     board.clearReceivedLines();
     desktop.messages.clear();
@@ -551,43 +469,6 @@ void TestSessionDevice::retrofitBoard_printEndTiltsTankUpAndReportsDoneOnce()
     QVERIFY(lines.indexOf(QStringLiteral("r565")) < lines.indexOf(QStringLiteral("r343")));
     QVERIFY(!lines.contains(QStringLiteral("p11")));
     QCOMPARE(session.client().printingThread()->status(), int(PrintingThread::Finished));
-}
-
-void TestSessionDevice::olderSettings_broadcastingAdhocBecomesBroadcastingDirect_data()
-{
-    QTest::addColumn<bool>("adhoc");
-    QTest::addColumn<QString>("ifconfig");
-    QTest::addColumn<QString>("ledCommand");
-    QTest::newRow("own access point") << true << QStringLiteral("wlan0 inet addr:192.168.42.1 Bcast")
-                                      << QStringLiteral("BLF1000");
-    QTest::newRow("on the workshop network")
-        << false << QStringLiteral("wlan0 inet addr:192.168.1.20 Bcast") << QStringLiteral("BLC1");
-}
-
-void TestSessionDevice::olderSettings_broadcastingAdhocBecomesBroadcastingDirect()
-{
-    QFETCH(bool, adhoc);
-    QFETCH(QString, ifconfig);
-    QFETCH(QString, ledCommand);
-    Session session(
-        [adhoc](const QString &dir) {
-            QSettings settings(dir + QStringLiteral("/Tessora_Client_Config"), QSettings::IniFormat);
-            settings.setValue(QStringLiteral("printerSerial"), QStringLiteral("OBW-0007"));
-            settings.setValue(QStringLiteral("printerNickName"), QStringLiteral("Old one"));
-            settings.setValue(QStringLiteral("printerModel"), QStringLiteral("OBP100V1"));
-            settings.setValue(QStringLiteral("broadcastingAdhoc"), adhoc);
-        },
-        ifconfig);
-    QVERIFY(session.ok());
-    QCOMPARE(
-        settingValue(QStringLiteral("broadcastingDirect")), adhoc ? QStringLiteral("true") : QStringLiteral("false"));
-    // The mode the printer is in is kept: no network change, no reboot.
-    QVERIFY(waitFor([&] { return session.board().receivedLines().contains(ledCommand); }));
-    QTest::qWait(100);
-    QVERIFY(!SystemActions::simulatedCommands().contains(kReboot));
-    QVERIFY(!SystemActions::simulatedCommands().contains(kEnableAccessPoint));
-    QVERIFY(session.systemFile(QStringLiteral("/etc/network/interfaces")).isEmpty());
-    QCOMPARE(session.connectAndHandshake().value(1), QStringLiteral("OBW-0007"));
 }
 
 QTEST_MAIN(TestSessionDevice)

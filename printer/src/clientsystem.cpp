@@ -213,7 +213,9 @@ void Client::buttonMultiPressTimeout()
         if (!refuseWhileBusy("Client::buttonMultiPressTimeout", QLatin1String(Message::kResetNetwork)))
             forceDeployDirectNetwork();
     } else if (count >= 7) {
-        rollbackToPreviousClient();
+        // The rollback restarts the program: never in the middle of a print.
+        if (!refuseWhileBusy("Client::buttonMultiPressTimeout", QStringLiteral("Rollback")))
+            rollbackToPreviousClient();
     } else {
         qDebug() << "ERROR. Client::buttonMultiPressTimeout. Num multi presses is: " << count;
     }

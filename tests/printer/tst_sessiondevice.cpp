@@ -247,11 +247,14 @@ void TestSessionDevice::singlePresses_pauseIgnoreDuringPauseMovementResume_thenO
     QVERIFY(waitFor([&] { return movesOf(board.receivedLines()) > movesWhenPaused; }));
     QCOMPARE(printing->status(), int(PrintingThread::Printing));
 
-    // While printing, 5 presses (a network reset, which reboots) are refused.
+    // While printing, 5 presses (a network reset, which reboots) and 7 (a rollback, which
+    // restarts the program) are refused.
     const QStringList commandsBefore = SystemActions::simulatedCommands();
     PRESS_AND_DECIDE(session, 5);
     QVERIFY(
         waitFor([&] { return !desktop.messagesStartingWith("Send_RequestRefused,Request_ResetNetwork,").isEmpty(); }));
+    PRESS_AND_DECIDE(session, 7);
+    QVERIFY(waitFor([&] { return !desktop.messagesStartingWith("Send_RequestRefused,Rollback,").isEmpty(); }));
     QTest::qWait(50);
     QCOMPARE(SystemActions::simulatedCommands(), commandsBefore);
     QCOMPARE(requestsTo(desktop).size(), 2);

@@ -1,4 +1,5 @@
 #include "clicommands.h"
+#include "programversion.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -25,6 +26,8 @@ void cliMessageHandler(QtMsgType type, const QMessageLogContext &, const QString
 
 int main(int argc, char *argv[])
 {
+    if (ProgramVersion::printIfAsked("tessora-cli", argc, argv))
+        return 0;
     g_verbose = qEnvironmentVariableIntValue("TESSORA_CLI_VERBOSE") == 1;
     qInstallMessageHandler(cliMessageHandler);
     QCoreApplication app(argc, argv);

@@ -55,7 +55,9 @@ QString hostapdText(const QString &accessPointName, const QString &passPhrase);
 QString interfacesTextAccessPoint();
 QString interfacesTextClient();
 
-// Self-update and rollback scripts (four lines each), run in the working folder.
+// Self-update and rollback scripts (four lines each), run in the working folder: put the
+// new program in place as "Vatnode", then restart through the vatnode service when it is
+// installed, or start "./Vatnode --live-system" when it is not.
 QString updateScriptText();
 QString rollbackScriptText();
 

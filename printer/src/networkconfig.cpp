@@ -105,13 +105,22 @@ QString interfacesTextClient()
         .join(QLatin1Char('\n'));
 }
 
+// The scripts' last line. Where the vatnode service is installed, the program runs as
+// that service: the restart is queued with systemd (--no-block returns at once), which
+// stops the running program, this script with it since it runs in the service's group,
+// and starts the folder's new "Vatnode". Elsewhere (a printer set up without the
+// package) the new program is started here, on the real system.
+const char *const restartLine = "if systemctl cat vatnode.service >/dev/null 2>&1; "
+                                "then sudo systemctl --no-block restart vatnode; "
+                                "else ./Vatnode --live-system; fi";
+
 QString updateScriptText()
 {
     return QStringList {
         QStringLiteral("sudo rm Vatnode"),
         QStringLiteral("sudo mv Vatnode_update Vatnode"),
         QStringLiteral("sudo chmod 777 Vatnode"),
-        QStringLiteral("./Vatnode"),
+        QLatin1String(restartLine),
     }
         .join(QLatin1Char('\n'));
 }
@@ -122,7 +131,7 @@ QString rollbackScriptText()
         QStringLiteral("sudo rm Vatnode"),
         QStringLiteral("sudo mv Vatnode_previous Vatnode"),
         QStringLiteral("sudo chmod 777 Vatnode"),
-        QStringLiteral("./Vatnode"),
+        QLatin1String(restartLine),
     }
         .join(QLatin1Char('\n'));
 }

@@ -28,7 +28,8 @@ constexpr int kExitUsage = 2;
 const char *kUsage = "usage: vatnode [--workdir DIR] [--serial-port PATH] [--time-scale F] [--frames-dir DIR]\n"
                      "               [--discovery-port N] [--system-root DIR] [--live-system]\n"
                      "               [--allow-network-update] [--simulate-output COMMAND=FILE]...\n"
-                     "               [--print-file JOB --job FIELDS]\n";
+                     "               [--print-file JOB --job FIELDS]\n"
+                     "       vatnode --version\n";
 
 int usageError(const QString &message)
 {

@@ -405,7 +405,9 @@ void TestSessionDevice::updateOverConnection_writesProgramAndStartsScriptWhenCom
     QVERIFY(waitFor([] { return SystemActions::simulatedCommands().contains(kUpdateScript); }));
     QVERIFY(fileBytes(session.path(QStringLiteral("Vatnode_update"))) == program);
     const QString why = scriptWrittenAndStarted(session, kUpdateScript, false,
-        QStringLiteral("sudo rm Vatnode\nsudo mv Vatnode_update Vatnode\nsudo chmod 777 Vatnode\n./Vatnode"));
+        QStringLiteral("sudo rm Vatnode\nsudo mv Vatnode_update Vatnode\nsudo chmod 777 Vatnode\n"
+                       "if systemctl cat vatnode.service >/dev/null 2>&1; then sudo systemctl --no-block restart "
+                       "vatnode; else ./Vatnode --live-system; fi"));
     QVERIFY2(why.isEmpty(), qPrintable(why));
     QVERIFY(!SystemActions::simulatedCommands().contains(kReboot));
 }

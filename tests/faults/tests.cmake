@@ -8,6 +8,9 @@ target_link_libraries(tessora_faultharness PUBLIC Qt5::Core Qt5::Gui Qt5::Networ
     tessora_link)
 tessora_apply_warnings(tessora_faultharness)
 
+if(TESSORA_PRINTER_ONLY)
+    return()
+endif()
 tessora_add_test(test_faults_sessionwalk SOURCES faults/tst_sessionwalk.cpp LIBS tessora_faultharness
     LABELS faults TIMEOUT 600)
 add_dependencies(test_faults_sessionwalk tessora-cli vatnode vatnode-boardsim ssj-sample-layers)

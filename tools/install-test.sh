@@ -4,7 +4,7 @@
 #   bash tools/install-test.sh [PACKAGE_DIR]     (default: build-package, made by tools/package.sh)
 # The root is a minimal bookworm from the machine's own Debian mirror (debootstrap, as root),
 # kept as build-install-root/bookworm-minbase.tar.gz between runs and unpacked afresh each
-# time. Nothing is started as a service: there is no systemd in the root, a policy-rc.d
+# time; the Debian packages it downloads are kept in build-install-root/archives. Nothing is started as a service: there is no systemd in the root, a policy-rc.d
 # forbids starting services, and the printer's user does not exist there (so the postinst
 # leaves vatnode.service disabled). Inside the root, vatnode-boardsim plays the motor board,
 # vatnode runs in simulation (offscreen, sped up) and tessora-cli prints a job sliced by the
@@ -42,6 +42,11 @@ fail_now() {
 in_root() {
     chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME="$home" LANG=C.UTF-8 \
         DEBIAN_FRONTEND=noninteractive "$@"
+}
+# in_root_exec COMMAND...: the same in place of the calling (sub)shell, so that "&" gives
+# the program's own process id.
+in_root_exec() {
+    exec chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME="$home" LANG=C.UTF-8 "$@"
 }
 mounted=()
 pids=()
@@ -123,10 +128,14 @@ snapshot() {
 # packages leave behind.
 in_root apt-get update -q >"$cache/apt-update.log" 2>&1 || fail_now "apt-get update" "see $cache/apt-update.log"
 wanted=$(for deb in "${debs[@]}"; do dpkg-deb -f "$deb" Depends Recommends | sed 's/^[A-Za-z]*: //'; done | paste -sd,)
+# The Debian packages downloaded once are kept in $cache/archives for the next run.
+mkdir -p "$cache/archives"
+find "$cache/archives" -name '*.deb' -exec cp -t "$root/var/cache/apt/archives/" {} +
 if ! in_root apt-get satisfy -y -q "$wanted" >"$cache/satisfy.log" 2>&1; then
     tail -n 20 "$cache/satisfy.log"
     fail_now "apt-get satisfy (Depends and Recommends)" "see $cache/satisfy.log"
 fi
+find "$root/var/cache/apt/archives" -maxdepth 1 -name '*.deb' -exec cp -u -t "$cache/archives/" {} +
 step "Depends and Recommends from $(mirror)" passed
 snapshot "$cache/before.txt"
 mkdir -p "$root/tmp/packages"
@@ -158,7 +167,7 @@ for program in tessora tessora-cli vatnode vatnode-boardsim; do
         step "/usr/bin/$program" "FAILED: not installed there"
 done
 
-in_root /usr/bin/vatnode-boardsim --link "$work/board" --speed "$scale" --log "$work/board.log" \
+in_root_exec /usr/bin/vatnode-boardsim --link "$work/board" --speed "$scale" --log "$work/board.log" \
     >"$root$work/boardsim.out" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do
@@ -166,7 +175,7 @@ for _ in $(seq 100); do
     sleep 0.1
 done
 [ -L "$root$work/board" ] || step "vatnode-boardsim (installed)" "FAILED: no link $work/board"
-in_root QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software /usr/bin/vatnode \
+in_root_exec QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software /usr/bin/vatnode \
     --workdir "$work/printer" --serial-port "$work/board" --time-scale "$scale" \
     --discovery-port "$discovery_port" >"$root$work/vatnode.out" 2>&1 &
 pids+=($!)
@@ -182,6 +191,15 @@ fi
 kill -0 "${pids[1]}" 2>/dev/null || step "vatnode still running after the print" "FAILED: it ended, see $root$work/vatnode.out"
 stop_programs
 home=/root
+# Nothing started in the root may outlive the test.
+running=$(for link in /proc/[0-9]*/root; do
+    [ "$(readlink "$link" 2>/dev/null)" = "$root" ] && echo "${link//[^0-9]/}"
+done)
+if [ -z "$running" ]; then
+    step "no program left running in the root" passed
+else
+    step "no program left running in the root" "FAILED: processes $(echo $running)"
+fi
 
 # --- Purge, then nothing the packages put there may be left.
 if ! in_root apt-get purge -y -q tessora vatnode >"$cache/purge.log" 2>&1; then

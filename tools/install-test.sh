@@ -4,9 +4,10 @@
 #   bash tools/install-test.sh [PACKAGE_DIR]     (default: build-package, made by tools/package.sh)
 # The root is a minimal bookworm from the machine's own Debian mirror (debootstrap, as root),
 # kept as build-install-root/bookworm-minbase.tar.gz between runs and unpacked afresh each
-# time; the Debian packages it downloads are kept in build-install-root/archives. Nothing is started as a service: there is no systemd in the root, a policy-rc.d
-# forbids starting services, and the printer's user does not exist there (so the postinst
-# leaves vatnode.service disabled). Inside the root, vatnode-boardsim plays the motor board,
+# time; the Debian packages it downloads are kept in build-install-root/archives. Nothing
+# is started as a service: there is no systemd in the root, a policy-rc.d forbids starting
+# services, and the printer's user does not exist there (so the postinst leaves
+# vatnode.service disabled). Inside the root, vatnode-boardsim plays the motor board,
 # vatnode runs in simulation (offscreen, sped up) and tessora-cli prints a job sliced by the
 # installed tessora-cli, all on loopback. Prints one line per step and a verdict; exit 0 when
 # every step passed.
@@ -28,7 +29,8 @@ step() {
     echo "install-test: $1: $2 ($((SECONDS - start)) s)"
     [ "$2" = passed ] || failures=$((failures + 1))
 }
-# finish: the verdict; stops everything started and unmounts whatever was mounted.
+# finish: the verdict and the exit status (the EXIT trap stops what was started and
+# unmounts what was mounted).
 finish() {
     echo "install-test: $([ "$failures" -eq 0 ] && echo PASSED || echo "FAILED ($failures)") in $((SECONDS - start)) s"
     exit $([ "$failures" -eq 0 ] && echo 0 || echo 1)
@@ -73,7 +75,8 @@ debs=("$packages"/tessora_*_amd64.deb "$packages"/vatnode_*_amd64.deb)
 # The machine's Debian mirror: the first bookworm source of apt's lists.
 mirror() {
     local found
-    found=$(grep -hs '^URIs:' /etc/apt/sources.list.d/*.sources | awk '{print $2}' | grep -v security | head -n1)
+    found=$(cat /etc/apt/sources.list.d/*.sources 2>/dev/null |
+        awk '/^URIs:/ {uri = $2} /^Suites:/ {for (i = 2; i <= NF; i++) if ($i == "bookworm") {print uri; exit}}')
     [ -n "$found" ] || found=$(grep -hs '^deb .*bookworm' /etc/apt/sources.list /etc/apt/sources.list.d/*.list |
         awk '{print $2}' | grep -v security | head -n1)
     echo "${found:-http://deb.debian.org/debian}"

@@ -12,7 +12,7 @@
 # installed tessora-cli, all on loopback. Prints one line per step and a verdict; exit 0 when
 # every step passed.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 packages=$(realpath "${1:-build-package}")
 cache=build-install-root
 root="$PWD/$cache/root"
@@ -33,7 +33,8 @@ step() {
 # unmounts what was mounted).
 finish() {
     echo "install-test: $([ "$failures" -eq 0 ] && echo PASSED || echo "FAILED ($failures)") in $((SECONDS - start)) s"
-    exit $([ "$failures" -eq 0 ] && echo 0 || echo 1)
+    [ "$failures" -eq 0 ] || exit 1
+    exit 0
 }
 fail_now() {
     step "$1" "FAILED: $2"

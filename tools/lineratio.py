@@ -10,7 +10,8 @@ import os, re, subprocess, sys
 root = sys.argv[1] if len(sys.argv) > 1 else '.'
 files = subprocess.run(['git', '-C', root, 'ls-files'], capture_output=True, text=True).stdout.split()
 code = re.compile(r'(\.(cpp|h|hpp|c|qml|js|py|sh|cmake)|CMakeLists\.txt)$')
-test_scripts = {'tools/test.sh', 'tools/faults.sh', 'tools/fuzz.sh', 'tools/mutants.sh'}
+test_scripts = {'tools/test.sh', 'tools/faults.sh', 'tools/fuzz.sh', 'tools/mutants.sh',
+                'tools/install-test.sh', 'tools/test-arm64.sh'}
 t = p = 0
 for f in files:
     if not code.search(f): continue

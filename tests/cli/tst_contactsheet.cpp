@@ -4,6 +4,7 @@
 #include "contactsheet.h"
 #include "crushedprintjob.h"
 #include "testimages.h"
+#include "testjobs.h"
 #include "testpaths.h"
 
 #include <QDir>
@@ -73,14 +74,9 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        CrushedPrintJob job;
-        job.setVersion(1);
-        job.setLayerThickness(0.1);
-        job.clearAll(0);
-        for (int layer = 0; layer < kLayers; ++layer) {
-            QImage image = layerImage(layer);
-            QVERIFY(job.addImage(&image));
-        }
+        bool added = false;
+        CrushedPrintJob job = layersJob(kLayers, layerImage, &added);
+        QVERIFY(added);
         m_job = m_dir.filePath(QStringLiteral("job.ssj"));
         QVERIFY(job.saveCPJ(m_job));
     }

@@ -3,6 +3,7 @@
 // projected frame saved. (The board's faults in the middle of a print: the fault tests.)
 #include "crushedprintjob.h"
 #include "faultharness.h"
+#include "testjobs.h"
 #include "testpaths.h"
 
 #include <QDir>
@@ -42,15 +43,7 @@ public:
     explicit Bench(int layers)
         : m_board(m_dir.path())
     {
-        CrushedPrintJob job;
-        job.setVersion(1);
-        job.setLayerThickness(0.1);
-        job.clearAll(0);
-        for (int layer = 0; layer < layers; ++layer) {
-            QImage image = layerImage(layer);
-            job.addImage(&image);
-        }
-        m_ok = job.saveCPJ(jobPath());
+        m_ok = layersJob(layers, layerImage).saveCPJ(jobPath());
     }
 
     bool ok() const { return m_ok; }

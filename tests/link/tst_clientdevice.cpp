@@ -6,7 +6,9 @@
 #include "timescale.h"
 #include "waiting.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMap>
 #include <QPointer>
 #include <QSignalSpy>
@@ -499,6 +501,35 @@ private slots:
             QStringLiteral("Send_NetworkInfoCafé, 2.4 GHzSend_NetworkInfop,w*Send_NetworkInfoJunk Type Name")));
         QCOMPARE(told.count(), 2);
         QCOMPARE(m_printer->messages.filter(QStringLiteral("Send_NetworkInfo")).size(), 1);
+    }
+
+    // The update's files: next to the desktop program (as the build lays them out), else
+    // where the package installs them; a missing file is named where it was expected.
+    void updateFiles_besideProgramOrInstalled_data()
+    {
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("build folder") << QStringList {"bin/Vatnode"} << "bin/Vatnode";
+        QTest::newRow("both: beside wins") << QStringList {"bin/Vatnode", "lib/tessora/Vatnode"} << "bin/Vatnode";
+        QTest::newRow("installed") << QStringList {"lib/tessora/Vatnode"} << "lib/tessora/Vatnode";
+        QTest::newRow("installed, missing") << QStringList {"lib/tessora/VatnodeUpdateScript"}
+                                            << "lib/tessora/Vatnode";
+        QTest::newRow("nowhere") << QStringList {} << "bin/Vatnode";
+    }
+    void updateFiles_besideProgramOrInstalled()
+    {
+        QFETCH(QStringList, present);
+        QFETCH(QString, expected);
+        QTemporaryDir prefix;
+        QVERIFY(QDir(prefix.path()).mkpath(QStringLiteral("bin")));
+        for (const QString &file : present)
+            QVERIFY(writeFileBytes(prefix.filePath(file), "x"));
+        QCOMPARE(ClientDevice::deliveredFile(prefix.filePath(QStringLiteral("bin")), QStringLiteral("Vatnode")),
+            prefix.filePath(expected));
+        // The build puts both under the names the update uses next to its programs.
+        for (const QString &name : {QStringLiteral("Vatnode"), QStringLiteral("VatnodeUpdateScript")})
+            QVERIFY2(QFileInfo::exists(ClientDevice::deliveredFile(QCoreApplication::applicationDirPath(), name)),
+                qPrintable(name));
     }
 };
 

@@ -103,11 +103,20 @@ private:
     QString home(const char *name) const { return m_home + QLatin1Char('/') + QLatin1String(name); }
     QString local(const char *name) const { return m_local.filePath(QLatin1String(name)); }
 
-    // Local update files: a program of random bytes and a script that leaves a marker
-    // with its own content tag, so that each run can be told apart.
-    void makeUpdateFiles(const QString &tag)
+    // Local update files: a program (the ELF header of this machine's programs, or of
+    // another processor's, then random bytes) and a script that leaves a marker with its
+    // own content tag, so that each run can be told apart.
+    enum class Program { ThisMachine, OtherProcessor, NoProgram };
+    void makeUpdateFiles(const QString &tag, Program kind = Program::ThisMachine)
     {
-        QVERIFY(writeFileBytes(local("Vatnode"), randomBytes(300 * 1000 + tag.size(), qHash(tag))));
+        QByteArray program = randomBytes(300 * 1000 + tag.size(), qHash(tag));
+        QFile self(QCoreApplication::applicationFilePath());
+        QVERIFY(self.open(QIODevice::ReadOnly));
+        if (kind != Program::NoProgram)
+            program.replace(0, 20, self.read(20));
+        if (kind == Program::OtherProcessor) // aarch64 on a PC, x86-64 elsewhere
+            program[18] = static_cast<char>(program.at(18) == 62 ? 183 : 62);
+        QVERIFY(writeFileBytes(local("Vatnode"), program));
         const QByteArray script = "#!/bin/sh\n"
                                   "test -x NewVatnode && echo "
             + tag.toUtf8() + " > update-marker\n";
@@ -315,6 +324,31 @@ private slots:
         QCOMPARE(modeBits(home("NewVatnode")), 0700);
         QCOMPARE(modeBits(home("VatnodeUpdateScript")), 0700);
         QTRY_COMPARE(firstLine(home("update-marker")), QStringLiteral("device"));
+    }
+
+    // A program the printer's processor cannot run is never installed: the printer would
+    // be left without a program that starts.
+    void uploadUpdate_programThePrinterCannotRun_nothingInstalled_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("another processor") << int(Program::OtherProcessor) << "built for another processor";
+        QTest::newRow("no program") << int(Program::NoProgram) << "no printer program";
+    }
+    void uploadUpdate_programThePrinterCannotRun_nothingInstalled()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, reason);
+        requireServer();
+        QVERIFY(writeFileBytes(home("NewVatnode"), "old program"));
+        QFile::remove(home("update-marker"));
+        makeUpdateFiles(QStringLiteral("refused"), Program(kind));
+        SshLink link(m_settings);
+        QVERIFY2(link.connectTo(QStringLiteral("127.0.0.1")), qPrintable(link.errorString()));
+        QVERIFY(!link.uploadUpdate(local("Vatnode"), local("VatnodeUpdateScript")));
+        QVERIFY2(link.errorString().contains(reason), qPrintable(link.errorString()));
+        QCOMPARE(fileBytes(home("NewVatnode")), QByteArray("old program"));
+        QVERIFY(!QFileInfo::exists(home("update-marker")));
     }
 
     void device_missingUpdateFiles_noConnection()

@@ -60,10 +60,15 @@ public:
     static void setSshSettings(const SshSettings &settings);
     static SshSettings sshSettings();
     // The printer program and its install script uploaded by an update; by default
-    // "Vatnode" and "VatnodeUpdateScript" next to the desktop program.
+    // "Vatnode" and "VatnodeUpdateScript" next to the desktop program, or where the
+    // package installs them (<prefix>/lib/tessora).
     static void setUpdateFiles(const QString &programPath, const QString &scriptPath);
     static QString updateProgramPath();
     static QString updateScriptPath();
+    // A file the desktop delivers to printers, for a desktop program in programDir: next
+    // to it (the build folder), else in the installed layout's <prefix>/lib/tessora. When
+    // neither holds it, where it was expected: the installed place if that folder exists.
+    static QString deliveredFile(const QString &programDir, const QString &fileName);
 
     // The desktop's default resin list: the common default list, "White" with 5/10/15 s.
     static QList<Resin> desktopDefaultResinList();

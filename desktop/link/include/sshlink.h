@@ -90,9 +90,13 @@ public:
     // 0 on success, -1 on failure.
     int pushFile(const QString &localPath, const QString &remoteName);
 
-    // Removes earlier copies, pushes the program as "NewVatnode" and the script as
-    // "VatnodeUpdateScript", and runs "./VatnodeUpdateScript" (waiting up to a second).
+    // Checks that the program is built for the printer's processor, removes earlier
+    // copies, pushes the program as "NewVatnode" and the script as "VatnodeUpdateScript",
+    // and runs "./VatnodeUpdateScript" (waiting up to a second).
     bool uploadUpdate(const QString &programPath, const QString &scriptPath);
+    // The `uname -m` names (a shell case pattern) of the processor an ELF program is built
+    // for; empty when the file is no ELF program of a processor known here.
+    static QString machinePattern(const QString &programPath);
 
     // Fetches a remote file whole into localPath. The local file is replaced only when
     // the whole remote file was read and written (a full disk keeps the earlier copy).

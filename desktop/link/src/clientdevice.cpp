@@ -32,11 +32,6 @@ SshSettings s_sshSettings;
 QString s_updateProgramPath;
 QString s_updateScriptPath;
 
-QString besideProgram(const QString &fileName)
-{
-    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + fileName;
-}
-
 // The desktop's side of the heartbeat; at least a millisecond however small the scale.
 int scaled(int ms)
 {
@@ -116,16 +111,29 @@ void ClientDevice::setUpdateFiles(const QString &programPath, const QString &scr
     s_updateScriptPath = scriptPath;
 }
 
+QString ClientDevice::deliveredFile(const QString &programDir, const QString &fileName)
+{
+    const QDir dir(programDir);
+    const QString beside = dir.filePath(fileName);
+    const QString installedDir = QDir::cleanPath(dir.filePath(QStringLiteral("../lib/tessora")));
+    const QString installed = QDir(installedDir).filePath(fileName);
+    if (QFileInfo::exists(beside))
+        return beside;
+    if (QFileInfo::exists(installedDir))
+        return installed;
+    return beside;
+}
+
 QString ClientDevice::updateProgramPath()
 {
     QMutexLocker locker(&s_sshMutex);
-    return s_updateProgramPath.isEmpty() ? besideProgram(QStringLiteral("Vatnode")) : s_updateProgramPath;
+    return s_updateProgramPath.isEmpty() ? deliveredFile(QCoreApplication::applicationDirPath(), QStringLiteral("Vatnode")) : s_updateProgramPath;
 }
 
 QString ClientDevice::updateScriptPath()
 {
     QMutexLocker locker(&s_sshMutex);
-    return s_updateScriptPath.isEmpty() ? besideProgram(QStringLiteral("VatnodeUpdateScript")) : s_updateScriptPath;
+    return s_updateScriptPath.isEmpty() ? deliveredFile(QCoreApplication::applicationDirPath(), QStringLiteral("VatnodeUpdateScript")) : s_updateScriptPath;
 }
 
 QString ClientDevice::sshHost() const

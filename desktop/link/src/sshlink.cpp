@@ -480,11 +480,43 @@ int SshLink::pushFile(const QString &localPath, const QString &remoteName)
     return finish(true);
 }
 
+QString SshLink::machinePattern(const QString &programPath)
+{
+    QFile program(programPath);
+    if (!program.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray header = program.read(20);
+    // An ELF program names its processor in e_machine, bytes 18-19 (little-endian here:
+    // every processor below is).
+    if (header.size() < 20 || !header.startsWith("\x7f" "ELF") || header.at(5) != 1)
+        return QString();
+    const int machine = static_cast<uchar>(header.at(18)) | static_cast<uchar>(header.at(19)) << 8;
+    // The names `uname -m` gives for each.
+    switch (machine) {
+    case 183: return QStringLiteral("aarch64|arm64");
+    case 40: return QStringLiteral("arm*");
+    case 62: return QStringLiteral("x86_64|amd64");
+    case 3: return QStringLiteral("i?86");
+    case 243: return QStringLiteral("riscv64");
+    default: return QString();
+    }
+}
+
 bool SshLink::uploadUpdate(const QString &programPath, const QString &scriptPath)
 {
     const int waitMs = m_settings.timeoutSeconds * 1000;
     if (!openChannel())
         return false;
+    // A program for another processor would leave the printer without one that runs.
+    const QString machine = machinePattern(programPath);
+    if (machine.isEmpty())
+        return fail(QStringLiteral("%1 is no printer program this desktop can install.").arg(programPath));
+    if (!runCommand(QStringLiteral("case \"$(uname -m)\" in %1) exit 0 ;; *) exit 3 ;; esac").arg(machine), waitMs))
+        return false;
+    if (lastExitStatus() != 0)
+        return fail(QStringLiteral("%1 is built for another processor than the printer at %2's (%3); nothing was "
+                                   "installed.")
+                        .arg(programPath, m_host, machine));
     // Earlier copies go first: a copy onto an existing file would keep that file's mode.
     if (!runCommand(QStringLiteral("rm NewVatnode"), waitMs)
         || !runCommand(QStringLiteral("rm VatnodeUpdateScript"), waitMs))

@@ -243,6 +243,8 @@ private:
     void runUpdateScript();
     void rollbackToPreviousClient();
     void createRollbackClientScript();
+    // Writes the script (and makes it executable) unless it already holds exactly text.
+    void writeScript(const QString &script, const QString &text);
 
     // Projection and the print from disk.
     void showImage(const QImage &image);

@@ -226,10 +226,7 @@ void Client::buttonMultiPressTimeout()
 void Client::runUpdateScript()
 {
     const QString script = QLatin1String(NetworkConfig::updateScriptPath);
-    if (!SystemActions::exists(script)) {
-        SystemActions::writeFile(script, NetworkConfig::updateScriptText());
-        SystemActions::run(NetworkConfig::chmodCommand(script));
-    }
+    writeScript(script, NetworkConfig::updateScriptText());
     SystemActions::startDetached(script);
 }
 
@@ -241,15 +238,24 @@ void Client::rollbackToPreviousClient()
         return;
     }
     storeSetting(QStringLiteral("resinData"), QLatin1String(NetworkConfig::rollbackResinList));
-    if (!SystemActions::exists(QLatin1String(NetworkConfig::rollbackScriptPath)))
-        createRollbackClientScript();
+    createRollbackClientScript();
     SystemActions::startDetached(QLatin1String(NetworkConfig::rollbackScriptPath));
 }
 
 void Client::createRollbackClientScript()
 {
-    const QString script = QLatin1String(NetworkConfig::rollbackScriptPath);
-    SystemActions::writeFile(script, NetworkConfig::rollbackScriptText());
+    writeScript(QLatin1String(NetworkConfig::rollbackScriptPath), NetworkConfig::rollbackScriptText());
+}
+
+// A script left by an earlier version of this program (one that restarted the new program
+// in simulation, say) is replaced: the one run is always this version's text.
+void Client::writeScript(const QString &script, const QString &text)
+{
+    QFile existing(SystemActions::path(script));
+    if (existing.open(QIODevice::ReadOnly) && existing.readAll() == text.toUtf8())
+        return;
+    existing.close();
+    SystemActions::writeFile(script, text);
     SystemActions::run(NetworkConfig::chmodCommand(script));
 }
 

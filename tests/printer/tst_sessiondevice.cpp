@@ -146,17 +146,17 @@ bool startPrint(Session &session, int layers, int cureSeconds)
 // Empty when the script was written below the sandbox with exactly `text` (or, when
 // `scriptThere`, left as it was), made executable, and then started once; otherwise what
 // went wrong.
-QString scriptWrittenAndStarted(Session &session, const QString &scriptPath, bool scriptThere, const QString &text)
+QString scriptWrittenAndStarted(Session &session, const QString &scriptPath, const QString &text)
 {
     const QString script = SystemActions::path(scriptPath);
     if (!script.startsWith(session.path(QStringLiteral("system-root"))))
         return QStringLiteral("script outside the sandbox: ") + script;
     const QString written = QString::fromUtf8(fileBytes(script));
-    if (written != (scriptThere ? QStringLiteral("echo the kept script") : text))
+    if (written != text)
         return QStringLiteral("script text differs: ") + written;
     const QStringList commands = SystemActions::simulatedCommands();
     const int chmod = int(commands.indexOf(QStringLiteral("sudo chmod 777 ") + scriptPath));
-    if (scriptThere ? chmod >= 0 : (chmod < 0 || chmod >= commands.indexOf(scriptPath)))
+    if (chmod < 0 || chmod >= commands.indexOf(scriptPath))
         return QStringLiteral("script made executable wrongly: ") + commands.join(QLatin1Char('|'));
     if (commands.count(scriptPath) != 1)
         return QStringLiteral("script started %1 times").arg(commands.count(scriptPath));
@@ -321,13 +321,15 @@ void TestSessionDevice::fivePressesWhileIdle_forceAccessPointAndReboot()
     QVERIFY(requestsTo(session.desktop()).isEmpty());
 }
 
-// Eight presses, with a rollback script already there (seven without a previous program:
+// Eight presses, with the rollback script of an earlier version already there, which
+// restarted the program in simulation: it is replaced (seven without a previous program:
 // the presses while idle).
 void TestSessionDevice::sevenOrMorePresses_storeOldResinListAndStartRollback()
 {
     Session session([](const QString &dir) {
         writeFileBytes(dir + QStringLiteral("/Vatnode_previous"), "old program");
-        writeFileBytes(dir + QStringLiteral("/system-root") + kRollbackScript, "echo the kept script");
+        writeFileBytes(dir + QStringLiteral("/system-root") + kRollbackScript,
+            "sudo rm Vatnode\nsudo mv Vatnode_previous Vatnode\nsudo chmod 777 Vatnode\n./Vatnode");
     });
     QVERIFY(session.connectDesktop());
     QVERIFY(waitForBoardLink(session));
@@ -336,7 +338,10 @@ void TestSessionDevice::sevenOrMorePresses_storeOldResinListAndStartRollback()
     PRESS_AND_DECIDE(session, 8);
     QVERIFY(waitFor([] { return SystemActions::simulatedCommands().contains(kRollbackScript); }));
     QCOMPARE(settingValue(QStringLiteral("resinData")), kRollbackResins);
-    const QString why = scriptWrittenAndStarted(session, kRollbackScript, true, QString());
+    const QString why = scriptWrittenAndStarted(session, kRollbackScript,
+        QStringLiteral("sudo rm Vatnode\nsudo mv Vatnode_previous Vatnode\nsudo chmod 777 Vatnode\n"
+                       "if systemctl cat vatnode.service >/dev/null 2>&1; then sudo systemctl --no-block restart "
+                       "vatnode; else ./Vatnode --live-system; fi"));
     QVERIFY2(why.isEmpty(), qPrintable(why));
     // The program files themselves are the script's business.
     QCOMPARE(fileBytes(session.path(QStringLiteral("Vatnode_previous"))), QByteArray("old program"));
@@ -404,7 +409,7 @@ void TestSessionDevice::updateOverConnection_writesProgramAndStartsScriptWhenCom
 
     QVERIFY(waitFor([] { return SystemActions::simulatedCommands().contains(kUpdateScript); }));
     QVERIFY(fileBytes(session.path(QStringLiteral("Vatnode_update"))) == program);
-    const QString why = scriptWrittenAndStarted(session, kUpdateScript, false,
+    const QString why = scriptWrittenAndStarted(session, kUpdateScript,
         QStringLiteral("sudo rm Vatnode\nsudo mv Vatnode_update Vatnode\nsudo chmod 777 Vatnode\n"
                        "if systemctl cat vatnode.service >/dev/null 2>&1; then sudo systemctl --no-block restart "
                        "vatnode; else ./Vatnode --live-system; fi"));

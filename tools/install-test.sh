@@ -70,6 +70,10 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 [ "$(id -u)" -eq 0 ] || fail_now "root" "debootstrap, chroot and mount need root"
+if ! command -v debootstrap >/dev/null; then
+    apt-get update -q >/dev/null && DEBIAN_FRONTEND=noninteractive apt-get install -y -q debootstrap >/dev/null ||
+        fail_now "debootstrap" "could not be installed"
+fi
 debs=("$packages"/tessora_*_amd64.deb "$packages"/vatnode_*_amd64.deb)
 [ -f "${debs[0]}" ] && [ -f "${debs[1]}" ] || fail_now "packages" "no tessora and vatnode packages in $packages (bash tools/package.sh makes them)"
 
@@ -86,7 +90,6 @@ mirror() {
 # --- The fresh root.
 mkdir -p "$cache"
 if [ ! -f "$tarball" ]; then
-    command -v debootstrap >/dev/null || fail_now "debootstrap" "not installed (apt-get install debootstrap)"
     rm -rf "$cache/base"
     if ! debootstrap --variant=minbase bookworm "$cache/base" "$(mirror)" >"$cache/debootstrap.log" 2>&1; then
         fail_now "debootstrap" "from $(mirror), see $cache/debootstrap.log"

@@ -14,3 +14,7 @@ ctest -j "$(nproc)" --output-on-failure --timeout 600
 # crashes, hangs or breaks a rule. Longer runs: tools/fuzz.sh [SECONDS] [TARGET...].
 cd ..
 bash tools/fuzz.sh 20
+
+# The Debian packages, the arm64 printer program under emulation, and an install into a
+# fresh Debian root.
+bash tools/test-packages.sh

@@ -40,6 +40,9 @@ class RendererQMLItem : public QQuickFramebufferObject
             setGimbalFixedRotationModeEnabled NOTIFY gimbalFixedRotationModeEnabledChanged)
     Q_PROPERTY(bool inSelectBaseMode READ inSelectBaseMode WRITE setInSelectBaseMode NOTIFY inSelectBaseModeChanged)
     Q_PROPERTY(bool inEditSupportMode READ inEditSupportMode WRITE setInEditSupportMode NOTIFY inEditSupportModeChanged)
+    // What is wrong with the models' placement, in words (see SceneEditor); empty when
+    // nothing.
+    Q_PROPERTY(QString placementWarning READ placementWarning NOTIFY placementWarningChanged)
 
 public:
     explicit RendererQMLItem(QQuickItem *parent = nullptr);
@@ -108,6 +111,8 @@ public:
     Q_INVOKABLE void clearAllModels();
     Q_INVOKABLE void undoAction();
     Q_INVOKABLE void redoAction();
+    // Packs every model on the platform without overlap (PlatformModel::arrange).
+    Q_INVOKABLE void arrangeModels();
     // The answers to sendPromptUserForInchesOrMM and sendPromptUserForResizeToFitPlatform.
     Q_INVOKABLE void setImportedModelUnits(bool isInches);
     Q_INVOKABLE void resizeImportedModelToFitPlatform(bool shouldResize);
@@ -146,6 +151,7 @@ public:
     // cleared when pending. Tests call it to stand for a frame.
     void synchronizeEditor();
     SceneEditor &editor() const { return *m_editor; }
+    const QString &placementWarning() const { return m_placementWarning; }
     const EditorRequests &requests() const { return m_requests; }
 
 signals:
@@ -172,6 +178,7 @@ signals:
     // Progress of the import and of slicing, in percent.
     void importModelProgressUpdated(int curProgress);
     void sliceProgressUpdated(int curProgress);
+    void placementWarningChanged();
 
 public slots:
     // A file handed over by another start of Tessora: print jobs (".ssj", any case) go
@@ -192,6 +199,8 @@ private:
     void supportProgress(int percent);
 
     std::shared_ptr<SceneEditor> m_editor;
+    // The editor's last warning, kept on the GUI thread.
+    QString m_placementWarning;
     EditorRequests m_requests;
     bool m_cameraMovementDone = false;
 };

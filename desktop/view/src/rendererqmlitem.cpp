@@ -52,6 +52,10 @@ RendererQMLItem::RendererQMLItem(QQuickItem *parent)
     connect(scene, &SceneEditor::supportGenerationProgressWasUpated, this, &RendererQMLItem::supportProgress);
     connect(scene, &SceneEditor::importProgressUpdated, this, &RendererQMLItem::importProgress);
     connect(scene, &SceneEditor::sceneChanged, this, &QQuickItem::update);
+    connect(scene, &SceneEditor::placementWarningChanged, this, [this](const QString &warning) {
+        m_placementWarning = warning;
+        emit placementWarningChanged();
+    });
 }
 
 RendererQMLItem::~RendererQMLItem() = default;
@@ -333,6 +337,13 @@ void RendererQMLItem::removeSelectedModelDuplicates()
 {
     ModelEditRequest edit;
     edit.action = ModelEditRequest::Action::RemoveDuplicates;
+    recordModelEdit(edit);
+}
+
+void RendererQMLItem::arrangeModels()
+{
+    ModelEditRequest edit;
+    edit.action = ModelEditRequest::Action::Arrange;
     recordModelEdit(edit);
 }
 

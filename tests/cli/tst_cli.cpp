@@ -286,7 +286,8 @@ private slots:
         QFETCH(QStringList, options);
         QFETCH(QVector3D, printed);
         QTemporaryDir dir;
-        const QString model = MeshTesting::writeStlBox(dir, QStringLiteral("box.stl"), fileBox.x(), fileBox.y(), fileBox.z());
+        const QString model
+            = MeshTesting::writeStlBox(dir, QStringLiteral("box.stl"), fileBox.x(), fileBox.y(), fileBox.z());
         const QString path = dir.filePath(QStringLiteral("box.ssj"));
         const CliRun run = runCli(QStringList {"slice", model, "-o", path, "--layer", "100"} + options);
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
@@ -319,7 +320,8 @@ private slots:
         QFETCH(QStringList, options);
         QFETCH(bool, fitsTurned);
         QTemporaryDir dir;
-        const QString model = MeshTesting::writeStlBox(dir, QStringLiteral("long.stl"), fileBox.x(), fileBox.y(), fileBox.z());
+        const QString model
+            = MeshTesting::writeStlBox(dir, QStringLiteral("long.stl"), fileBox.x(), fileBox.y(), fileBox.z());
         const QString path = dir.filePath(QStringLiteral("long.ssj"));
         const QStringList slice = QStringList {"slice", model, "-o", path, "--layer", "100"} + options;
         CliRun run = runCli(slice);
@@ -354,11 +356,13 @@ private slots:
         QCOMPARE(qint64(job.getCBMSlice(0)->whitePixels()), qint64(6) * 390 * 230);
         const QRect lit = job.whiteBounds();
         QVERIFY2(lit.left() >= 20 && lit.top() >= 20 && lit.right() <= 1259 && lit.bottom() <= 779,
-            qPrintable(QStringLiteral("%1 %2 %3 %4").arg(lit.left()).arg(lit.top()).arg(lit.right()).arg(lit.bottom())));
+            qPrintable(
+                QStringLiteral("%1 %2 %3 %4").arg(lit.left()).arg(lit.top()).arg(lit.right()).arg(lit.bottom())));
         // Ten: one too many, said in words.
         run = runCli(QStringList {"slice"} + repeated(10, part) + QStringList {"-o", path, "--arrange"});
         QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.err.contains(QStringLiteral("error: 1 of 10 models do not fit on the platform")), qPrintable(run.err));
+        QVERIFY2(
+            run.err.contains(QStringLiteral("error: 1 of 10 models do not fit on the platform")), qPrintable(run.err));
     }
 
     void slice_help_documentsThePreparation()
@@ -416,8 +420,8 @@ private slots:
         QTest::newRow("slice without -o") << QStringList {"slice", concave} << 2 << "-o JOB is required";
         QTest::newRow("slice, bad layer")
             << QStringList {"slice", concave, "-o", out, "--layer", "30"} << 2 << "--layer takes 20, 50 or 100";
-        QTest::newRow("slice, scale 0")
-            << QStringList {"slice", concave, "-o", out, "--scale", "0"} << 2 << "--scale takes a number above 0";
+        QTest::newRow("slice, scale 0") << QStringList {"slice", concave, "-o", out, "--scale", "0"} << 2
+                                        << "--scale takes a number above 0";
         for (const char *turn : {"w:90", "y", "y:quarter", "xy:90"})
             QTest::addRow("slice, --rotate %s", turn)
                 << QStringList {"slice", concave, "-o", out, "--rotate", turn} << 2 << "--rotate takes AXIS:DEGREES";

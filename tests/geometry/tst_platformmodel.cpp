@@ -419,9 +419,9 @@ private slots:
         QTest::newRow("four equal") << repeated(4, QSizeF(50, 30)) << w << d << 0;
         // Nine that a 10 mm grid from the corner fits only four of.
         QTest::newRow("nine filling the platform") << repeated(9, QSizeF(39, 23)) << w << d << 0;
-        QTest::newRow("nine mixed")
-            << QList<QSizeF> {{60, 30}, {10, 10}, {25, 40}, {5, 5}, {30, 12}, {18, 18}, {40, 8}, {12, 30}, {8, 20}}
-            << w << d << 0;
+        QTest::newRow("nine mixed") << QList<QSizeF> {{60, 30}, {10, 10}, {25, 40}, {5, 5}, {30, 12}, {18, 18}, {40, 8},
+            {12, 30}, {8, 20}} << w << d
+                                    << 0;
         QTest::newRow("too many to fit") << repeated(12, QSizeF(39, 23)) << w << d << 3;
         QTest::newRow("75-micron platform") << repeated(4, QSizeF(40, 25)) << w * 0.75 << d * 0.75 << 0;
     }

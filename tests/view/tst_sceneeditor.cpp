@@ -400,11 +400,16 @@ private slots:
     {
         QTest::addColumn<QString>("situation");
         QTest::addColumn<QString>("words");
-        QTest::newRow("two models overlap") << "overlap" << "box.stl and box.stl overlap.";
-        QTest::newRow("a model outside the walls") << "outside" << "box.stl is outside the build area";
-        QTest::newRow("an open surface") << "open" << "open.obj is not a closed surface";
-        QTest::newRow("copies without room") << "copies" << "of 12 copies do not fit on the platform";
-        QTest::newRow("arranged without room") << "arrange" << "3 of 12 models do not fit on the platform";
+        QTest::newRow("two models overlap") << "overlap"
+                                            << "box.stl and box.stl overlap.";
+        QTest::newRow("a model outside the walls") << "outside"
+                                                   << "box.stl is outside the build area";
+        QTest::newRow("an open surface") << "open"
+                                         << "open.obj is not a closed surface";
+        QTest::newRow("copies without room") << "copies"
+                                             << "of 12 copies do not fit on the platform";
+        QTest::newRow("arranged without room") << "arrange"
+                                               << "3 of 12 models do not fit on the platform";
     }
 
     void warnings_sayWhatIsWrongAtOnce_andClearWhenMended()
@@ -451,7 +456,8 @@ private slots:
             mend = edit(Action::ClearAll);
         }
         QVERIFY2(last().contains(words), qPrintable(last()));
-        QVERIFY2(log.lines().filter(QStringLiteral("NOTICE OpenGLRenderer::checkPlacement. ")).filter(words).size() == 1,
+        QVERIFY2(
+            log.lines().filter(QStringLiteral("NOTICE OpenGLRenderer::checkPlacement. ")).filter(words).size() == 1,
             qPrintable(log.lines().join('\n')));
         // A state is told once: an edit that changes nothing of it says nothing new. (What an
         // action could not do is told with that action only.)

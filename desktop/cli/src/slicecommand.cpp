@@ -74,15 +74,16 @@ struct PlacedModel {
 void moveTo(PlacedModel &model, const QPointF &centre)
 {
     const MeshGeometry &g = *model.geometry;
-    const QVector3D shift(float(centre.x() - (g.minX() + g.maxX()) / 2), float(-g.minY()),
-        float(centre.y() - (g.minZ() + g.maxZ()) / 2));
+    const QVector3D shift(
+        float(centre.x() - (g.minX() + g.maxX()) / 2), float(-g.minY()), float(centre.y() - (g.minZ() + g.maxZ()) / 2));
     for (MeshTriangle *t : g.triangles()) {
         t->a += shift;
         t->b += shift;
         t->c += shift;
     }
     const QSizeF size(g.extent(0), g.extent(2));
-    model.footprint = QRectF(centre.x() - size.width() / 2, centre.y() - size.height() / 2, size.width(), size.height());
+    model.footprint
+        = QRectF(centre.x() - size.width() / 2, centre.y() - size.height() / 2, size.width(), size.height());
 }
 
 // Where the editor puts models: a single model in the middle of the platform; several

@@ -24,8 +24,7 @@ namespace FootprintPacker {
 
 // The top left corner (smallest x and z) of a free spot for a footprint of this size,
 // or none when the area has no room for it.
-std::optional<QPointF> freeSpot(
-    const QSizeF &size, const QRectF &area, const std::vector<QRectF> &taken, double gap);
+std::optional<QPointF> freeSpot(const QSizeF &size, const QRectF &area, const std::vector<QRectF> &taken, double gap);
 
 // Packs footprints of these sizes into the area, largest first, and centres the packed
 // group in the area. The result holds one place per size, in the order given; none for

@@ -21,6 +21,13 @@ bool clearOf(const QRectF &candidate, const std::vector<QRectF> &taken, double g
     });
 }
 
+// The smallest rectangle holding both (QRectF::united() passes over empty ones).
+QRectF joined(const QRectF &a, const QRectF &b)
+{
+    return QRectF(QPointF(std::min(a.left(), b.left()), std::min(a.top(), b.top())),
+        QPointF(std::max(a.right(), b.right()), std::max(a.bottom(), b.bottom())));
+}
+
 std::vector<double> sortedUnique(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -71,10 +78,7 @@ std::vector<std::optional<QRectF>> pack(const std::vector<QSizeF> &sizes, const 
         const QRectF rect(*spot, sizes[index]);
         placed[index] = rect;
         taken.push_back(rect);
-        // united() passes over empty rectangles: the corners are joined by hand.
-        group = group ? QRectF(QPointF(std::min(group->left(), rect.left()), std::min(group->top(), rect.top())),
-                            QPointF(std::max(group->right(), rect.right()), std::max(group->bottom(), rect.bottom())))
-                      : rect;
+        group = group ? joined(*group, rect) : rect;
     }
     if (!group)
         return placed;

@@ -39,6 +39,7 @@ Pane {
         text: qsTr("Make %1 copies of %2? Copies without room on the platform are set beside it.")
               .arg(count).arg(panel.selectedName)
         confirmText: qsTr("Make %1 copies").arg(count)
+        keepText: qsTr("Cancel")
         onConfirmed: panel.makeCopies(count)
     }
 

@@ -396,6 +396,23 @@ private slots:
         QVERIFY(!editor->doAnyModelsIntersectWalls());
     }
 
+    void duplicates_onTheSmallPlatform_placedOnItApart()
+    {
+        const auto editor = makeEditor();
+        setModes(*editor, &ModeFlags::platformIs75Microns, true);
+        addBox(editor->platform(), 20, 20, 10);
+        ModelEditRequest copies = edit(Action::Duplicate);
+        copies.numberOfDuplicates = 4;
+        editor->updateSelectedModel(copies);
+        QCOMPARE(editor->platform().models().size(), 5);
+        const PlatformArea area = PlatformArea::forPrinter(true);
+        const QString fault = placementFault(editor->platform().models(), area.halfWidth, area.halfDepth,
+            PlatformModel::kWallMargin, PlatformModel::kPlacementGap);
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+        QVERIFY(!editor->doAnyModelsIntersectWalls());
+        QVERIFY(editor->placementWarning().isEmpty());
+    }
+
     void warnings_sayWhatIsWrongAtOnce_andClearWhenMended_data()
     {
         QTest::addColumn<QString>("situation");

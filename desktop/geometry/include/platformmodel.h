@@ -82,6 +82,9 @@ public:
     // others. True when it found one; otherwise it is set beside the platform, right of
     // its right wall (or centred when even there is no room), and shows as outside.
     bool placeAutomatically(UserImportedMesh &mesh) const;
+    // The area placeAutomatically() uses: the 128 x 80 mm platform unless set (x within
+    // +-halfWidth, z within +-halfDepth), e.g. to the 75-micron printer's 96 x 60 mm.
+    void setPlacementArea(double halfWidth, double halfDepth);
     // The same rule over an area of another size (x within +-halfWidth, z within
     // +-halfDepth), clear of the models of the list.
     static bool placeOnFreeSpace(UserImportedMesh &mesh, const QList<Entry> &models, double halfWidth, double halfDepth);
@@ -135,4 +138,6 @@ private:
     Entry m_selected;
     TransformationHistory m_history;
     std::vector<std::unique_ptr<CollisionWall>> m_walls;
+    double m_placementHalfWidth = CollisionWall::kHalfWidth;
+    double m_placementHalfDepth = CollisionWall::kHalfDepth;
 };

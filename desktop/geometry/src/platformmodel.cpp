@@ -123,7 +123,13 @@ void PlatformModel::addEntry(const Entry &entry)
 
 bool PlatformModel::placeAutomatically(UserImportedMesh &mesh) const
 {
-    return placeOnFreeSpace(mesh, m_models, CollisionWall::kHalfWidth, CollisionWall::kHalfDepth);
+    return placeOnFreeSpace(mesh, m_models, m_placementHalfWidth, m_placementHalfDepth);
+}
+
+void PlatformModel::setPlacementArea(double halfWidth, double halfDepth)
+{
+    m_placementHalfWidth = halfWidth;
+    m_placementHalfDepth = halfDepth;
 }
 
 bool PlatformModel::placeOnFreeSpace(

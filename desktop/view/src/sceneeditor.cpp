@@ -223,8 +223,10 @@ void SceneEditor::applyModes(const ModeFlags &flags)
     if (before.inSelectBaseMode && !m_modes.inSelectBaseMode)
         m_baseArrow.reset();
     // The other printer has other walls.
-    if (before.platformIs75Microns != m_modes.platformIs75Microns)
+    if (before.platformIs75Microns != m_modes.platformIs75Microns) {
+        m_platform.setPlacementArea(area().halfWidth, area().halfDepth);
         checkPlacement();
+    }
 }
 
 void SceneEditor::applyMouse(const MouseRequest &request)

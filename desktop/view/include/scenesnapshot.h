@@ -27,6 +27,9 @@ struct SceneSnapshot {
         QList<MeshTriangle *> supportTriangles;
         QMatrix4x4 supportMatrix;
         std::vector<const UserImportedMeshSingleAnchorSupports *> highlightedAnchors;
+        // The selected model's unsupported overhangs (OverhangCheck), placed: triangles of
+        // position and normal. Shared between frames until the model or its supports change.
+        std::shared_ptr<const std::vector<float>> overhangs;
     };
     // The rotation handles: three rings about the selected model's centre.
     struct Gimbal {

@@ -1,5 +1,6 @@
 #include "sceneeditor.h"
 
+#include "overhangcheck.h"
 #include "scenepicking.h"
 #include "slicejobwriter.h"
 
@@ -424,6 +425,8 @@ SceneSnapshot SceneEditor::snapshot() const
         model.mesh = mesh;
         model.modelMatrix = mesh->modelMatrix();
         model.selected = entry == selected;
+        if (model.selected)
+            model.overhangs = selectedOverhangs();
         if (mesh->hasSupports()) {
             model.supportTriangles = mesh->supports().triangles();
             model.supportMatrix = mesh->supportMatrix();
@@ -441,6 +444,31 @@ SceneSnapshot SceneEditor::snapshot() const
     if (m_modes.inEditSupportMode)
         scene.supportTip = m_supportTip;
     return scene;
+}
+
+std::shared_ptr<const std::vector<float>> SceneEditor::selectedOverhangs() const
+{
+    const PlatformModel::Entry &selected = m_platform.selectedModel();
+    if (!selected)
+        return {};
+    const UserImportedMesh &mesh = *selected->mesh();
+    const QMatrix4x4 modelMatrix = mesh.modelMatrix();
+    const QList<MeshTriangle *> supportTriangles
+        = mesh.hasSupports() ? mesh.supports().triangles() : QList<MeshTriangle *>();
+    if (m_overhangs.faces && m_overhangs.mesh == &mesh && m_overhangs.modelMatrix == modelMatrix
+        && m_overhangs.supportTriangles.isSharedWith(supportTriangles))
+        return m_overhangs.faces;
+    // Where the supports touch the model: their engine points, brought into the scene.
+    std::vector<QVector3D> contacts;
+    if (mesh.hasSupports()) {
+        const QMatrix4x4 supportMatrix = mesh.supportMatrix();
+        for (const auto &anchor : mesh.supports().anchors())
+            contacts.push_back(supportMatrix.map(UserImportedMeshSupports::fromEngineFrame(anchor->enginePoint())));
+    }
+    const std::vector<int> faces = OverhangCheck::unsupported(mesh.triangles(), modelMatrix, contacts);
+    m_overhangs = {&mesh, modelMatrix, supportTriangles,
+        std::make_shared<const std::vector<float>>(OverhangCheck::placedFaces(mesh.triangles(), modelMatrix, faces))};
+    return m_overhangs.faces;
 }
 
 // --- Import ------------------------------------------------------------------------------

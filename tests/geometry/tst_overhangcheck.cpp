@@ -100,14 +100,16 @@ private slots:
                 QCOMPARE(placed.map(corner).y(), 10.0f);
         }
 
-        // The view's triangles: the same faces, placed, facing down.
-        const std::vector<float> drawn = OverhangCheck::placedFaces(triangles, placed, faces);
+        // The view's triangles: the same faces in the model's frame, placed by its matrix at
+        // the top's underside, facing down.
+        const std::vector<float> drawn = OverhangCheck::faceVertices(triangles, faces);
         QCOMPARE(drawn.size(), faces.size() * 18);
         for (size_t vertex = 0; vertex < drawn.size(); vertex += 6) {
-            QCOMPARE(drawn[vertex + 1], 10.0f);
-            QCOMPARE(drawn[vertex + 4], -1.0f);
+            const QVector3D position(drawn[vertex], drawn[vertex + 1], drawn[vertex + 2]);
+            const QVector3D normal(drawn[vertex + 3], drawn[vertex + 4], drawn[vertex + 5]);
+            QCOMPARE(placed.map(position).y(), 10.0f);
+            QCOMPARE(placed.mapVector(normal).y(), -1.0f);
         }
-        QCOMPARE(drawn[0], placed.map(triangles[faces[0]]->a).x());
 
         // A contact under each face's centre holds it; one under the first only, that one.
         std::vector<QVector3D> contacts;

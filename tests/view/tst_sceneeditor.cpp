@@ -531,9 +531,19 @@ private slots:
         const auto tipped = editor->snapshot().models.back().overhangs;
         QVERIFY(tipped);
         QCOMPARE(tipped->size(), size_t(2 * 18));
-        for (size_t vertex = 0; vertex < tipped->size(); vertex += 6)
-            QVERIFY(near((*tipped)[vertex + 4], -std::cos(qDegreesToRadians(30.0)), 1e-4));
-        // Kept while nothing changes; the selection moving away takes them along.
+        const QMatrix4x4 placed = entry->mesh()->modelMatrix();
+        for (size_t vertex = 0; vertex < tipped->size(); vertex += 6) {
+            const QVector3D normal((*tipped)[vertex + 3], (*tipped)[vertex + 4], (*tipped)[vertex + 5]);
+            QVERIFY(near(double(placed.mapVector(normal).normalized().y()), -std::cos(qDegreesToRadians(30.0)), 1e-4));
+        }
+        // Kept while nothing changes, and while the model moves across the platform; the
+        // selection moving away takes them along.
+        QCOMPARE(editor->snapshot().models.back().overhangs, tipped);
+        ModelEditRequest move = edit(Action::SetPosition);
+        move.xPosition = 20.0;
+        move.yPosition = -10.0;
+        editor->updateSelectedModel(move);
+        QVERIFY(entry->mesh()->modelMatrix() != placed);
         QCOMPARE(editor->snapshot().models.back().overhangs, tipped);
         editor->platform().selectModel(editor->platform().models().front());
         QVERIFY(!editor->snapshot().models.back().overhangs);

@@ -18,6 +18,8 @@
 //   supported - an overhang lying on the platform, or with a contact within kReachMm of its
 //               centre across the platform (x and z) and within kReachMm of its height.
 //               A large face is judged at its centre.
+// Moving a model across the platform (x and z) moves its supports along and changes none of
+// this.
 namespace OverhangCheck {
 
 constexpr float kOverhangDegrees = 45.0f;
@@ -28,8 +30,8 @@ constexpr float kOnPlatformMm = 0.05f;
 std::vector<int> unsupported(
     const QList<MeshTriangle *> &triangles, const QMatrix4x4 &modelMatrix, const std::vector<QVector3D> &contacts);
 
-// The listed faces, placed, as triangles of position and normal for the view (scene frame).
-std::vector<float> placedFaces(
-    const QList<MeshTriangle *> &triangles, const QMatrix4x4 &modelMatrix, const std::vector<int> &faces);
+// The listed faces as triangles of position and normal for the view, in the model's own
+// frame (drawn with its model matrix).
+std::vector<float> faceVertices(const QList<MeshTriangle *> &triangles, const std::vector<int> &faces);
 
 } // namespace OverhangCheck

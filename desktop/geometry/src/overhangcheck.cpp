@@ -79,17 +79,14 @@ std::vector<int> unsupported(
     return faces;
 }
 
-std::vector<float> placedFaces(
-    const QList<MeshTriangle *> &triangles, const QMatrix4x4 &modelMatrix, const std::vector<int> &faces)
+std::vector<float> faceVertices(const QList<MeshTriangle *> &triangles, const std::vector<int> &faces)
 {
     std::vector<float> vertices;
     vertices.reserve(faces.size() * 18);
     for (const int face : faces) {
         const MeshTriangle &triangle = *triangles[face];
-        const QVector3D corners[3]
-            = {modelMatrix.map(triangle.a), modelMatrix.map(triangle.b), modelMatrix.map(triangle.c)};
-        const QVector3D normal = QVector3D::crossProduct(corners[1] - corners[0], corners[2] - corners[0]).normalized();
-        for (const QVector3D &corner : corners)
+        const QVector3D normal = QVector3D::crossProduct(triangle.b - triangle.a, triangle.c - triangle.a).normalized();
+        for (const QVector3D &corner : {triangle.a, triangle.b, triangle.c})
             vertices.insert(vertices.end(), {corner.x(), corner.y(), corner.z(), normal.x(), normal.y(), normal.z()});
     }
     return vertices;

@@ -65,9 +65,9 @@ public:
     // After the requests of a frame: reports where the gimbal shows.
     void frameSynchronized();
     SceneSnapshot snapshot() const;
-    // The selected model's unsupported overhangs (OverhangCheck) as the view draws them; none
-    // without a selection. Worked out again only when the model, its placement or its
-    // supports changed.
+    // The selected model's unsupported overhangs (OverhangCheck) as the view draws them, in
+    // the model's own frame; none without a selection. Worked out again only when the model,
+    // its rotation, scale or height, or its supports changed.
     std::shared_ptr<const std::vector<float>> selectedOverhangs() const;
 
     // False while supports are being generated: edits and mouse requests then wait.

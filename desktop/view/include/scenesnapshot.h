@@ -27,8 +27,8 @@ struct SceneSnapshot {
         QList<MeshTriangle *> supportTriangles;
         QMatrix4x4 supportMatrix;
         std::vector<const UserImportedMeshSingleAnchorSupports *> highlightedAnchors;
-        // The selected model's unsupported overhangs (OverhangCheck), placed: triangles of
-        // position and normal. Shared between frames until the model or its supports change.
+        // The selected model's unsupported overhangs (OverhangCheck): triangles of position
+        // and normal in the model's own frame. Shared between frames while they stay.
         std::shared_ptr<const std::vector<float>> overhangs;
     };
     // The rotation handles: three rings about the selected model's centre.

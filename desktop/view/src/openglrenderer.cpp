@@ -210,8 +210,10 @@ void OpenGLRenderer::synchronize(const SceneSnapshot &scene, bool reuploadModels
                 appendTriangle(anchorVertices, a, b, c);
             }
         }
-        if (model.selected)
+        if (model.selected) {
             overhangs = model.overhangs;
+            m_overhangMatrix = model.modelMatrix;
+        }
         m_drawModels.push_back({key, model.modelMatrix, model.selected, hasSupports, model.supportMatrix});
         kept.emplace(key, std::move(buffers));
     }
@@ -424,7 +426,7 @@ void OpenGLRenderer::drawModels()
     // they win the depth test.
     glEnable(GL_POLYGON_OFFSET_FILL);
     glPolygonOffset(-1.0f, -1.0f);
-    draw(m_overhangs, QMatrix4x4(), {kOverhangColour, 1.0f, false});
+    draw(m_overhangs, m_overhangMatrix, {kOverhangColour, 1.0f, false});
     glDisable(GL_POLYGON_OFFSET_FILL);
     glDepthFunc(GL_ALWAYS);
     draw(m_highlightedAnchors, QMatrix4x4(), {kHighlightColour, 1.0f, true});

@@ -547,6 +547,18 @@ private slots:
         QCOMPARE(viewer->property("jobPath").toString(), destination);
         QCOMPARE(textOf(QStringLiteral("layerNumber")), QStringLiteral("Layer 1 of 6 - 0.05 mm"));
         QVERIFY(close(QStringLiteral("jobViewer")));
+
+        // The platform's model stands on its base: sliced, saved without a question, shown.
+        QVERIFY(root()->property("hasModels").toBool());
+        const QString sliced = files.filePath(QStringLiteral("platform.ssj"));
+        QSignalSpy warned(controller(), &MyGLWidget::islandsFound);
+        QVERIFY(QMetaObject::invokeMethod(root(), "sliceForSave", Q_ARG(QVariant, sliced)));
+        QVERIFY(opens(QStringLiteral("jobViewer")));
+        QCOMPARE(viewer->property("jobPath").toString(), sliced);
+        QVERIFY(QFileInfo::exists(sliced));
+        QCOMPARE(warned.count(), 0);
+        QCOMPARE(textOf(QStringLiteral("islandCount")), QStringLiteral("No islands"));
+        QVERIFY(close(QStringLiteral("jobViewer")));
         QVERIFY2(pageWarnings.isEmpty(), qPrintable(pageWarnings.join('\n')));
     }
 

@@ -72,12 +72,13 @@ private slots:
         QTest::addColumn<double>("x");
         QTest::addColumn<double>("y");
         // 128 × 80 pixels: the centre lies between pixels 63 and 64, 39 and 40.
-        QTest::newRow("5 pixels: tolerated") << QRect(60, 30, 5, 1) << "sliced at 100 microns" << 0 << 0.0 << 0.0 << 0.0;
+        QTest::newRow("5 pixels: tolerated")
+            << QRect(60, 30, 5, 1) << "sliced at 100 microns" << 0 << 0.0 << 0.0 << 0.0;
         QTest::newRow("6 pixels") << QRect(60, 30, 6, 1) << "sliced at 100 microns" << 1 << 0.06 << -0.1 << 0.95;
-        QTest::newRow("upper right, 100 µm") << QRect(100, 10, 10, 8) << "sliced at 100 microns" << 1 << 0.8 << 4.1
-                                             << 2.6;
-        QTest::newRow("lower left, 75 µm") << QRect(20, 60, 10, 8) << "sliced at 75 microns" << 1 << 0.45 << -2.925
-                                           << -1.8;
+        QTest::newRow("upper right, 100 µm")
+            << QRect(100, 10, 10, 8) << "sliced at 100 microns" << 1 << 0.8 << 4.1 << 2.6;
+        QTest::newRow("lower left, 75 µm")
+            << QRect(20, 60, 10, 8) << "sliced at 75 microns" << 1 << 0.45 << -2.925 << -1.8;
     }
 
     void viewer_listsIslandsOverFivePixels_withAreaAndPosition()
@@ -134,7 +135,8 @@ private slots:
         m_widget->setSSJViewerIslandsShown(false);
         QCOMPARE(pixelsOfColour(m_widget->lastShownImage(), JobFileViewer::kIslandColour), 0);
         m_widget->setSSJViewerIslandsShown(true);
-        QCOMPARE(pixelsOfColour(m_widget->lastShownImage(), JobFileViewer::kIslandColour), block.width() * block.height());
+        QCOMPARE(
+            pixelsOfColour(m_widget->lastShownImage(), JobFileViewer::kIslandColour), block.width() * block.height());
 
         QCOMPARE(m_widget->requestSSJViewerIsland(1), QStringLiteral("n/a"));
         QCOMPARE(m_widget->requestSSJViewerLayer(0), QStringLiteral("1"));
@@ -194,7 +196,7 @@ private slots:
         QTest::newRow("one") << QList<QRect> {QRect(60, 30, 7, 6)} << true
                              << "The supports leave 1 island (largest 42 px at layer 4)." << 4;
         QTest::newRow("touching at a corner: one") << QList<QRect> {QRect(60, 30, 4, 4), QRect(64, 34, 4, 4)} << true
-                                                  << "The supports leave 1 island (largest 32 px at layer 4)." << 4;
+                                                   << "The supports leave 1 island (largest 32 px at layer 4)." << 4;
         QTest::newRow("two apart") << QList<QRect> {QRect(60, 30, 4, 4), QRect(90, 50, 7, 6)} << true
                                    << "The supports leave 2 islands (largest 42 px at layer 4)." << 4;
     }

@@ -37,7 +37,8 @@ bool check(const QString &jobPath, Summary *summary, const std::function<void()>
 
 QString text(const Summary &summary)
 {
-    const QString islands = summary.count == 1 ? QStringLiteral("1 island") : QStringLiteral("%1 islands").arg(summary.count);
+    const QString islands
+        = summary.count == 1 ? QStringLiteral("1 island") : QStringLiteral("%1 islands").arg(summary.count);
     return QStringLiteral("The supports leave %1 (largest %2 px at layer %3).")
         .arg(islands)
         .arg(summary.largestPixels)

@@ -169,8 +169,8 @@ void JobFileViewer::setHighlightIslands(bool highlight)
 
 void JobFileViewer::drawIslands(QImage *image) const
 {
-    const bool anyHere = std::any_of(
-        m_islands.begin(), m_islands.end(), [this](const IslandCheck::Island &island) { return island.layer == m_index; });
+    const bool anyHere = std::any_of(m_islands.begin(), m_islands.end(),
+        [this](const IslandCheck::Island &island) { return island.layer == m_index; });
     if (!anyHere)
         return;
     const IslandCheck::Mask islands = IslandCheck::islandPixels(

@@ -2,9 +2,9 @@
 
 #include "basiclogging.h"
 #include "clientdevice.h"
+#include "islandwarning.h"
 #include "jobfiles.h"
 #include "jobfileviewer.h"
-#include "islandwarning.h"
 #include "printererrors.h"
 #include "printerlistmodel.h"
 #include "printerstate.h"

@@ -9,8 +9,8 @@
 #include <QTest>
 
 #include <algorithm>
-#include <cmath>
 #include <array>
+#include <cmath>
 #include <set>
 #include <utility>
 
@@ -183,9 +183,8 @@ private slots:
             QVERIFY(std::max({a, b, c}) < reduced.positions.size() / 3);
             QVERIFY(a != b && b != c && a != c);
             // The same face wound the same way only once.
-            const std::uint32_t first = std::min({a, b, c});
-            const std::array<std::uint32_t, 3> face
-                = first == a ? std::array {a, b, c} : first == b ? std::array {b, c, a} : std::array {c, a, b};
+            std::array<std::uint32_t, 3> face {a, b, c};
+            std::rotate(face.begin(), std::min_element(face.begin(), face.end()), face.end());
             QVERIFY(faces.insert(face).second);
         }
         // Within a few per cent of the model's size, and the same volume on the same side.

@@ -159,8 +159,7 @@ private slots:
             m_item->rotateCamera(step, 0);
         });
         m_item->rotateCamera(0, 0);
-        QTRY_VERIFY_WITH_TIMEOUT(
-            m_item->drawnModelTriangles() > 0 && m_item->drawnModelTriangles() <= kTarget, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_item->drawnModelTriangles() > 0 && m_item->drawnModelTriangles() <= kTarget, 60000);
         disconnect(orbit);
         // The mouse let go: the next frame draws the whole mesh.
         m_item->releaseRotationAnchor();

@@ -56,6 +56,9 @@ RendererQMLItem::RendererQMLItem(QQuickItem *parent)
         m_placementWarning = warning;
         emit placementWarningChanged();
     });
+    m_cameraRest.setSingleShot(true);
+    m_cameraRest.setInterval(kCameraRestMilliseconds);
+    connect(&m_cameraRest, &QTimer::timeout, this, &RendererQMLItem::cameraRested);
 }
 
 RendererQMLItem::~RendererQMLItem() = default;
@@ -141,8 +144,25 @@ void RendererQMLItem::manuallyRerender()
 
 // --- Camera --------------------------------------------------------------------------------
 
+void RendererQMLItem::cameraMoved()
+{
+    m_cameraMoving = true;
+    m_cameraRest.start();
+}
+
+// The frame at rest draws every model whole.
+void RendererQMLItem::cameraRested()
+{
+    m_cameraRest.stop();
+    if (!m_cameraMoving)
+        return;
+    m_cameraMoving = false;
+    update();
+}
+
 void RendererQMLItem::zoomCamera(int zoomWheelDelta)
 {
+    cameraMoved();
     m_requests.camera.zoomAmount += OpenGLCamera::zoomAmount(zoomWheelDelta);
     m_requests.camera.pending = true;
     update();
@@ -150,6 +170,7 @@ void RendererQMLItem::zoomCamera(int zoomWheelDelta)
 
 void RendererQMLItem::rotateCamera(int deltaXFromRotationAnchor, int deltaYFromRotationAnchor)
 {
+    cameraMoved();
     m_requests.camera.rotation = OpenGLCamera::rotationAmount(deltaXFromRotationAnchor, deltaYFromRotationAnchor);
     m_requests.camera.pending = true;
     update();
@@ -166,6 +187,7 @@ void RendererQMLItem::placeRotationAnchor()
 
 void RendererQMLItem::releaseRotationAnchor()
 {
+    cameraRested();
     m_requests.camera.releaseRotationAnchor = true;
     m_requests.camera.pending = true;
     update();
@@ -173,6 +195,7 @@ void RendererQMLItem::releaseRotationAnchor()
 
 void RendererQMLItem::panCamera(int deltaXFromPanningAnchor, int deltaYFromPanningAnchor)
 {
+    cameraMoved();
     m_requests.camera.panning = OpenGLCamera::panningAmount(deltaXFromPanningAnchor, deltaYFromPanningAnchor);
     m_requests.camera.pending = true;
     update();
@@ -189,6 +212,7 @@ void RendererQMLItem::placePanningAnchor()
 
 void RendererQMLItem::releasePanningAnchor()
 {
+    cameraRested();
     m_requests.camera.releasePanningAnchor = true;
     m_requests.camera.pending = true;
     update();
@@ -201,6 +225,7 @@ void RendererQMLItem::beginFixedCameraMovement()
 
 void RendererQMLItem::requestCameraStep(OpenGLCamera::PresetView view)
 {
+    cameraMoved();
     m_requests.camera.presetView = view;
     m_requests.camera.pending = true;
     update();

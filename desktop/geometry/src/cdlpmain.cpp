@@ -134,13 +134,15 @@ bool CDLPMain::addSupport(double x, double y, double z, double tolerance)
 
 CSupportShape CDLPMain::shape() const
 {
-    // Strength-driven sizes: the tip and the body; the base spreads the load on the
-    // platform.
+    // Strength-driven sizes. The contact tip is small (about 0.5 mm across at level 50)
+    // so that it leaves a small mark; the body is thin where the column is short and
+    // thickens with its length; the foot spreads the load on the platform.
     CSupportShape shape;
-    shape.tipRadius = m_parameters.value(29);
-    shape.bodyRadius = m_parameters.value(25);
-    shape.baseRadius = 2.5 * shape.bodyRadius;
-    shape.baseHeight = m_parameters.value(22);
+    shape.tipRadius = 0.5 * m_parameters.value(29) + 0.002;
+    shape.bodyRadius = std::max(0.4 * m_parameters.value(25), 1.25 * shape.tipRadius);
+    shape.bodyGrowth = 0.004;
+    shape.baseRadius = 0.025;
+    shape.baseHeight = 0.03;
     shape.tipLength = m_parameters.value(53);
     shape.penetration = m_parameters.value(23);
     return shape;

@@ -640,24 +640,30 @@ void addTriangle(std::vector<MeshTriangle> &out, const QVector3D &a, const QVect
     out.push_back({MeshImporter::facetNormal(a, b, c), a, b, c});
 }
 
+// Rings of a support column from the bottom up: (z, radius).
+std::vector<std::pair<double, double>> columnRings(const CSupportSurfel &support, const CSupportShape &shape)
+{
+    const double top = support.point.z + shape.penetration;
+    const bool onPlatform = support.baseZ <= 0.0;
+    const double bottom = onPlatform ? 0.0 : support.baseZ - shape.penetration;
+    const double length = std::max(top - bottom, 1e-4);
+    const double body = std::max(shape.bodyRadiusFor(length), shape.tipRadius);
+    // The foot: a cone spreading on the platform, or a tip on the model below.
+    const double foot = onPlatform ? shape.baseHeight : shape.tipLength;
+    const double footRadius = onPlatform ? body + shape.baseRadius : shape.tipRadius;
+    if (length > foot + shape.tipLength) {
+        return {{bottom, footRadius}, {bottom + foot, body}, {top - shape.tipLength, body}, {top, shape.tipRadius}};
+    }
+    // Too short for a body: a single cone from the foot to the tip.
+    return {{bottom, std::max(footRadius, shape.tipRadius)}, {bottom + length, shape.tipRadius}};
+}
+
 } // namespace
 
 std::vector<MeshTriangle> supportColumn(const CSupportSurfel &support, const CSupportShape &shape)
 {
-    // Rings from the bottom up: (z, radius).
-    std::vector<std::pair<double, double>> rings;
-    const double top = support.point.z + shape.penetration;
-    const bool onPlatform = support.baseZ <= 0.0;
-    const double bottom = onPlatform ? 0.0 : support.baseZ - shape.penetration;
-    const double foot = onPlatform ? shape.baseHeight : shape.tipLength;
-    const double footRadius = onPlatform ? shape.baseRadius : shape.tipRadius;
-    if (top - bottom > foot + shape.tipLength) {
-        rings = {{bottom, footRadius}, {bottom + foot, shape.bodyRadius}, {top - shape.tipLength, shape.bodyRadius},
-            {top, shape.tipRadius}};
-    } else {
-        rings = {{bottom, std::max(footRadius, shape.tipRadius)}, {std::max(top, bottom + 1e-4), shape.tipRadius}};
-    }
-    constexpr int kSides = 8;
+    const std::vector<std::pair<double, double>> rings = columnRings(support, shape);
+    constexpr int kSides = 12;
     const double cx = support.point.x;
     const double cy = support.point.y;
     const auto vertex = [&](size_t ring, int side) {

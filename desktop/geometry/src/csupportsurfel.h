@@ -18,15 +18,21 @@ struct CSupportSurfel {
 
 using CSupportSurfels = std::vector<CSupportSurfel>;
 
-// The sizes of a support column, inches: a wide base on the platform, a body, and a thin
-// tip that reaches a little into the model.
+// The sizes of a support column, inches: a cone spreading its foot on the platform, a
+// body that thickens with its length (a long column needs more section than a short one
+// to stand straight in the resin), and a thin tip that narrows to a small contact and
+// reaches a little into the model. A column standing on the model has no foot, only a
+// second tip.
 struct CSupportShape {
     double tipRadius = 0.0;
     double tipLength = 0.0;
-    double bodyRadius = 0.0;
-    double baseRadius = 0.0;
+    double bodyRadius = 0.0; // of a short column
+    double bodyGrowth = 0.0; // radius added per inch of column length
+    double baseRadius = 0.0; // the foot's spread beyond the body
     double baseHeight = 0.0;
     double penetration = 0.0;
+
+    double bodyRadiusFor(double length) const { return bodyRadius + bodyGrowth * length; }
 };
 
 // The layer-by-layer construction of supports.

@@ -37,7 +37,8 @@ constexpr double kModelGap = 2.0;
 QString commandUsage()
 {
     return QStringLiteral("  tessora-cli slice MODEL... -o JOB [--layer 20|50|100] [--anti-aliased] [--printer-75]\n"
-                          "                    [--supports] [--density D] [--strength S] [--threads N] [--timings]\n");
+                          "                    [--supports] [--density D] [--strength S] [--threads N] [--timings]\n"
+                          "                    [--no-lift] [--raft]\n");
 }
 
 struct PlacedModel {
@@ -112,8 +113,9 @@ double peakMemoryMb()
 // Supports for one model, centred on the origin in the editor's frame (millimetres, y
 // up): the engine gets it in inches with z up, the model is raised by the engine's lift
 // and the supports are added to its triangles. Returns the number of supports.
-int addSupports(
-    QList<MeshTriangle *> &triangles, int density, int strength, QTextStream &err, bool terminal, bool timings)
+// `platform` is the engine's no-lift and raft choice.
+int addSupports(QList<MeshTriangle *> &triangles, int density, int strength, std::pair<bool, bool> platform,
+    QTextStream &err, bool terminal, bool timings)
 {
     std::vector<MeshTriangle> engineFrame;
     engineFrame.reserve(size_t(triangles.size()));
@@ -131,6 +133,7 @@ int addSupports(
     // The command line takes the engine's levels themselves (the editor's density is
     // turned into a level first).
     CDLPMain engine;
+    engine.setPlatformOptions(platform.first, platform.second);
     Progress bar(err, QStringLiteral("supports"), 100, terminal);
     engine.generate(input, QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, density, strength, false,
         [&](int percent) { bar.update(percent); });
@@ -172,6 +175,8 @@ struct SliceOptions {
     bool antiAliased = false;
     bool printer75 = false;
     bool timings = false;
+    bool noLift = false; // with supports: the model's base on the platform
+    bool raft = false;
 
     // The 75-micron printer's platform is three quarters of the 100-micron one.
     double platformScale() const { return printer75 ? 0.75 : 1.0; }
@@ -192,6 +197,8 @@ bool parseOptions(const QStringList &arguments, QTextStream &err, SliceOptions *
     parser.addOption({QStringLiteral("strength"), QString(), QStringLiteral("S"), QStringLiteral("50")});
     parser.addOption({QStringLiteral("threads"), QString(), QStringLiteral("N"), QStringLiteral("0")});
     parser.addOption({QStringLiteral("timings"), QString()});
+    parser.addOption({QStringLiteral("no-lift"), QString()});
+    parser.addOption({QStringLiteral("raft"), QString()});
     const QString name = QStringLiteral("tessora-cli slice");
     const auto refuse = [&](const QString &message) {
         *exitStatus = TessoraCli::usageError(err, name, message, commandUsage());
@@ -208,7 +215,10 @@ bool parseOptions(const QStringList &arguments, QTextStream &err, SliceOptions *
     options->microns = parser.value(QStringLiteral("layer")).toInt();
     if (options->microns != 20 && options->microns != 50 && options->microns != 100)
         return refuse(QStringLiteral("--layer takes 20, 50 or 100"));
-    options->supports = parser.isSet(QStringLiteral("supports"));
+    options->noLift = parser.isSet(QStringLiteral("no-lift"));
+    options->raft = parser.isSet(QStringLiteral("raft"));
+    // Both shape the supports, and ask for them.
+    options->supports = parser.isSet(QStringLiteral("supports")) || options->noLift || options->raft;
     bool levelsOk = false;
     options->density = parser.value(QStringLiteral("density")).toInt(&levelsOk);
     if (!levelsOk || options->density < 0 || options->density > 100)
@@ -270,7 +280,8 @@ QString importModel(
             qDeleteAll(triangles);
             return QStringLiteral("%1 does not fit on the platform").arg(path);
         }
-        const int count = addSupports(triangles, options.density, options.strength, err, terminal, options.timings);
+        const int count = addSupports(triangles, options.density, options.strength, {options.noLift, options.raft}, err,
+            terminal, options.timings);
         err << path << ": " << count << " supports\n";
     }
     model.geometry = std::make_unique<MeshGeometry>(triangles);

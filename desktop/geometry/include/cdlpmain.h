@@ -18,6 +18,10 @@ struct CSupportShape;
 // Terms used here:
 //   lift     - a model whose lowest point lies below 0.19 in is raised so that it starts
 //              0.19 in above the platform; the supports fill the gap.
+//   no lift  - the model's lowest point is put on the platform instead: a flat base
+//              stands there and supports go only where the model overhangs.
+//   raft     - a thin plate on the platform under the model and its supports; the model
+//              and the supports stand on it.
 //   support  - one column from the platform (z = 0) to a point of the model's underside,
 //              addressed by that point; each has a triangle list of its own.
 //
@@ -48,6 +52,15 @@ public:
     };
 
     CDLPMain();
+
+    // How the model stands on the platform, for the next generation: lifted on its
+    // supports (the default) or with its lowest point on the platform, and with or
+    // without a raft under everything.
+    void setPlatformOptions(bool noLift, bool raft);
+    bool isNoLift() const { return m_noLift; }
+    bool hasRaft() const { return m_raft; }
+    // The raft's thickness, inches (0 without a raft): the floor the supports stand on.
+    double raftThickness() const;
 
     SupportParameters &parameters() { return m_parameters; }
     const SupportParameters &parameters() const { return m_parameters; }
@@ -80,6 +93,7 @@ public:
 
 private:
     void rebuildOutput();
+    std::vector<MeshTriangle> raftMesh() const;
     CSupportShape shape() const;
     std::vector<MeshTriangle> columnFor(const QVector3D &point, double baseZ) const;
 
@@ -89,6 +103,8 @@ private:
     std::vector<MeshTriangle> m_output;
     bool m_generated = false;
     bool m_lifted = false;
+    bool m_noLift = false;
+    bool m_raft = false;
     double m_liftHeight = 0.0;
     double m_outputScale = 1.0; // 25.4 when the input was in millimetres
     Timings m_timings;

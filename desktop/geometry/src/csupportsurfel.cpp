@@ -494,6 +494,8 @@ CSupportSurfels CSupportSurfelConstructor::construct(const std::function<void(in
     if (m_model.empty() || m_frame.width == 0)
         return out;
     Sweep sweep = startSweep();
+    if (m_settings.floorHolds && sweep.low <= m_settings.floorZ + m_frame.cell)
+        sweep.below.fill(1);
     int lastReported = -1;
     for (int k = 0; k < sweep.layers; ++k) {
         readLayer(sweep, sweep.low + (k + 0.5) * m_frame.cell);
@@ -644,8 +646,8 @@ void addTriangle(std::vector<MeshTriangle> &out, const QVector3D &a, const QVect
 std::vector<std::pair<double, double>> columnRings(const CSupportSurfel &support, const CSupportShape &shape)
 {
     const double top = support.point.z + shape.penetration;
-    const bool onPlatform = support.baseZ <= 0.0;
-    const double bottom = onPlatform ? 0.0 : support.baseZ - shape.penetration;
+    const bool onPlatform = support.baseZ <= shape.floorZ + 1e-6;
+    const double bottom = onPlatform ? shape.floorZ : support.baseZ - shape.penetration;
     const double length = std::max(top - bottom, 1e-4);
     const double body = std::max(shape.bodyRadiusFor(length), shape.tipRadius);
     // The foot: a cone spreading on the platform, or a tip on the model below.

@@ -31,6 +31,7 @@ struct CSupportShape {
     double baseRadius = 0.0; // the foot's spread beyond the body
     double baseHeight = 0.0;
     double penetration = 0.0;
+    double floorZ = 0.0; // what a column not standing on the model stands on: platform or raft
 
     double bodyRadiusFor(double length) const { return bodyRadius + bodyGrowth * length; }
 };
@@ -65,6 +66,9 @@ public:
         int coverRadiusCells = 10;
         int minimumIsland = 5; // cells
         double topLimit = 0.0; // no layer above this height when positive
+        // The model stands on the floor (no lift): what lies within a cell of it is held.
+        bool floorHolds = false;
+        double floorZ = 0.0;
     };
 
     CSupportSurfelConstructor(const std::vector<CTriangle> &model, CSurfels &surfels, const Settings &settings);

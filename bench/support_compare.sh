@@ -13,7 +13,8 @@
 # Without MESH arguments: the Stanford bunny (x 25.4), Wuson (x 15.24), the effector base,
 # the closed solids among the test meshes, and the benchmark models (made by
 # bench/make_meshes.py). LEVELS (default "0 50 100") chooses the levels; SKIP_LARGE=1
-# leaves out the million-triangle benchmark models. PrusaSlicer (Debian package
+# leaves out the million-triangle benchmark models, NAMED_ONLY=1 keeps only the first
+# three meshes. PrusaSlicer (Debian package
 # prusa-slicer) is installed through apt-get when missing.
 set -euo pipefail
 export LC_ALL=C
@@ -37,12 +38,13 @@ if ! command -v prusa-slicer >/dev/null; then
 fi
 
 # --- the meshes ------------------------------------------------------------------------
-# prepare NAME SOURCE FACTOR: a copy of SOURCE scaled by FACTOR as NAME.stl (ASCII), when
-# the source is a closed solid (every edge shared by exactly two triangles).
+# prepare NAME SOURCE FACTOR closed|any: a copy of SOURCE scaled by FACTOR as NAME.stl
+# (ASCII); with "closed" only when the source is a closed solid (every edge shared by
+# exactly two triangles).
 prepare() {
-    python3 - "$2" "$3" "$work/$1.stl" <<'PY'
+    python3 - "$2" "$3" "$work/$1.stl" "$4" <<'PY'
 import struct, sys
-source, factor, target = sys.argv[1], float(sys.argv[2]), sys.argv[3]
+source, factor, target, closed = sys.argv[1], float(sys.argv[2]), sys.argv[3], sys.argv[4] == 'closed'
 tris = []
 data = open(source, 'rb').read()
 if source.lower().endswith('.obj'):
@@ -63,7 +65,7 @@ elif data[:5].lower() == b'solid' and b'facet' in data[:1000] and b'vertex' in d
            if l.strip().startswith('vertex')]
     tris = [tuple(pts[i:i + 3]) for i in range(0, len(pts) - 2, 3)]
 else:
-    n = struct.unpack('<I', data[80:84])[0]
+    n = min(struct.unpack('<I', data[80:84])[0], (len(data) - 84) // 50)
     for i in range(n):
         v = struct.unpack('<12f', data[84 + 50 * i:84 + 50 * i + 48])
         tris.append((v[3:6], v[6:9], v[9:12]))
@@ -75,7 +77,7 @@ for t in tris:
         if a != b:
             k = (min(a, b), max(a, b))
             edges[k] = edges.get(k, 0) + 1
-if not tris or any(c != 2 for c in edges.values()):
+if not tris or (closed and any(c != 2 for c in edges.values())):
     sys.exit(1)
 with open(target, 'w') as f:
     f.write('solid m\n')
@@ -89,8 +91,8 @@ PY
 }
 
 names=()
-add_mesh() { # NAME SOURCE FACTOR
-    if prepare "$1" "$2" "$3"; then names+=("$1"); else echo "skipped $1: not a closed solid"; fi
+add_mesh() { # NAME SOURCE FACTOR [closed]
+    if prepare "$1" "$2" "$3" "${4:-any}"; then names+=("$1"); else echo "skipped $1: not a closed solid"; fi
 }
 if [ $# -gt 0 ]; then
     for mesh in "$@"; do
@@ -100,14 +102,17 @@ else
     add_mesh bunny_x25.4 "$meshes/obj_stanford_bunny_69k.obj" 25.4
     add_mesh wuson_x15.24 "$meshes/binary_wuson_twin.stl" 15.24
     add_mesh effector_base "$meshes/ascii_effector_base_crlf.stl" 1
+    [ "${NAMED_ONLY:-0}" = 1 ] && set -- none
     for mesh in "$meshes"/*.stl "$meshes"/*.obj; do
+        [ $# -gt 0 ] && break
         case "$(basename "$mesh")" in
         *bunny* | *wuson* | *effector*) continue ;;
         esac
-        add_mesh "$(basename "${mesh%.*}")" "$mesh" 1
+        add_mesh "$(basename "${mesh%.*}")" "$mesh" 1 closed
     done
-    python3 "$here/make_meshes.py" "$work/bench" >/dev/null
+    [ $# -eq 0 ] && python3 "$here/make_meshes.py" "$work/bench" >/dev/null
     for mesh in "$work"/bench/*.stl; do
+        [ -f "$mesh" ] || continue
         case "$(basename "$mesh")" in *_1m.stl) [ "${SKIP_LARGE:-0}" = 1 ] && continue ;; esac
         names+=("$(basename "${mesh%.stl}")")
         cp "$mesh" "$work/"

@@ -7,9 +7,11 @@
 #include <QVector3D>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 struct CSupportShape;
+class CSupportObstacles;
 
 // The support engine's front object. It works in inches with z up: the caller converts
 // its millimetre, y-up model into that frame before generate() and converts the support
@@ -22,8 +24,10 @@ struct CSupportShape;
 //              stands there and supports go only where the model overhangs.
 //   raft     - a thin plate on the platform under the model and its supports; the model
 //              and the supports stand on it.
-//   support  - one column from the platform (z = 0) to a point of the model's underside,
-//              addressed by that point; each has a triangle list of its own.
+//   support  - what holds one point of the model's underside, addressed by that point,
+//              with a triangle list of its own: a column from the platform (z = 0) or
+//              the model below, or a tip and branch of a tree whose trunk several
+//              supports share (the trunk goes with the tree's first support).
 //
 // Generation runs in phases: the model copy and lift (CCutSTL), sampling of its surface
 // into oriented samples (CSurfels, by CTriangleSampler and CLineSegmentSampler), layered
@@ -38,6 +42,7 @@ public:
     struct Support {
         QVector3D point; // engine frame, inches
         std::vector<MeshTriangle> triangles;
+        double baseZ = 0.0; // what its own column would stand on: the floor or the model
     };
 
     // Milliseconds spent in each phase of the last generation, and what it produced.
@@ -95,10 +100,11 @@ private:
     void rebuildOutput();
     std::vector<MeshTriangle> raftMesh() const;
     CSupportShape shape() const;
-    std::vector<MeshTriangle> columnFor(const QVector3D &point, double baseZ) const;
+    void buildStructures();
 
     SupportParameters m_parameters;
     std::vector<MeshTriangle> m_model;
+    std::shared_ptr<const CSupportObstacles> m_obstacles;
     std::vector<Support> m_supports;
     std::vector<MeshTriangle> m_output;
     bool m_generated = false;

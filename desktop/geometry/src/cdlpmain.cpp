@@ -3,6 +3,7 @@
 #include "ccutstl.h"
 #include "cpixels.h"
 #include "csupportsurfel.h"
+#include "csupporttree.h"
 #include "csurfel.h"
 
 #include <QDebug>
@@ -129,6 +130,7 @@ bool CDLPMain::generate(const QList<MeshTriangle *> &triangles, const QVector3D 
                             : cutSTL.liftTo(kLowestModelPoint + floor, kLiftThreshold + floor);
     m_lifted = m_liftHeight > 0.0;
     m_model = cutSTL.toMeshTriangles();
+    m_obstacles = std::make_shared<CSupportObstacles>(cutSTL.triangles(), m_parameters.samplingSpacing());
     m_timings.modelMs = lap(clock);
 
     // Oriented samples of the surface.
@@ -163,10 +165,8 @@ bool CDLPMain::generate(const QList<MeshTriangle *> &triangles, const QVector3D 
     m_timings.sweepMs = lap(clock);
     report(85);
 
-    for (const CSupportSurfel &support : placed) {
-        const QVector3D point = support.point.toVector();
-        m_supports.push_back({point, columnFor(point, support.baseZ)});
-    }
+    for (const CSupportSurfel &support : placed)
+        m_supports.push_back({support.point.toVector(), {}, support.baseZ});
     report(97);
     rebuildOutput();
     m_timings.columnsMs = lap(clock);
@@ -188,19 +188,8 @@ bool CDLPMain::addSupport(double x, double y, double z, double tolerance)
         if (dx * dx + dy * dy + dz * dz <= tolerance * tolerance * 0.01)
             return false;
     }
-    std::vector<CTriangle> model;
-    model.reserve(m_model.size());
-    for (const MeshTriangle &t : m_model) {
-        CTriangle c;
-        c.v[0] = CVertex(t.a);
-        c.v[1] = CVertex(t.b);
-        c.v[2] = CVertex(t.c);
-        c.normal = CVertex(t.normal);
-        model.push_back(c);
-    }
-    const double baseZ = CLDNIPixels::standBelow(model, x, y, z);
-    const QVector3D point {float(x), float(y), float(z)};
-    m_supports.push_back({point, columnFor(point, baseZ)});
+    const double baseZ = m_obstacles->standBelow(x, y, z);
+    m_supports.push_back({QVector3D(float(x), float(y), float(z)), {}, baseZ});
     rebuildOutput();
     return true;
 }
@@ -222,21 +211,27 @@ CSupportShape CDLPMain::shape() const
     return shape;
 }
 
-std::vector<MeshTriangle> CDLPMain::columnFor(const QVector3D &point, double baseZ) const
+// Every support's mesh, from its point and what it stands on: trees where tips can share
+// a trunk, columns elsewhere.
+void CDLPMain::buildStructures()
 {
-    CSupportSurfel support;
-    support.point = CVertex(point);
-    support.baseZ = baseZ;
-    std::vector<MeshTriangle> mesh = supportColumn(support, shape());
-    if (m_outputScale != 1.0) {
-        const float f = float(m_outputScale);
-        for (MeshTriangle &t : mesh) {
-            t.a *= f;
-            t.b *= f;
-            t.c *= f;
+    std::vector<CSupportTreeBuilder::Tip> tips;
+    tips.reserve(m_supports.size());
+    for (const Support &support : m_supports)
+        tips.push_back({CVertex(support.point), support.baseZ});
+    const CSupportTreeBuilder builder(shape(), m_obstacles.get());
+    std::vector<std::vector<MeshTriangle>> meshes = builder.build(tips);
+    const float f = float(m_outputScale);
+    for (size_t i = 0; i < m_supports.size(); ++i) {
+        m_supports[i].triangles = std::move(meshes[i]);
+        if (f != 1.0f) {
+            for (MeshTriangle &t : m_supports[i].triangles) {
+                t.a *= f;
+                t.b *= f;
+                t.c *= f;
+            }
         }
     }
-    return mesh;
 }
 
 bool CDLPMain::deleteSupport(double x, double y, double z, double tolerance)
@@ -267,6 +262,7 @@ bool CDLPMain::deleteSupport(double x, double y, double z, double tolerance)
 
 void CDLPMain::rebuildOutput()
 {
+    buildStructures();
     m_output.clear();
     for (const Support &support : m_supports)
         m_output.insert(m_output.end(), support.triangles.begin(), support.triangles.end());
@@ -290,12 +286,10 @@ std::vector<MeshTriangle> CDLPMain::raftMesh() const
         }
     };
     for (const Support &support : m_supports) {
-        // A column's own foot is its lowest ring; only those standing on the floor count.
-        float low = std::numeric_limits<float>::max();
-        for (const MeshTriangle &t : support.triangles)
-            low = std::min({low, t.a.z(), t.b.z(), t.c.z()});
-        if (low / float(m_outputScale) <= float(floor) + 1e-4f)
-            around(support.point.x(), support.point.y(), sizes.bodyRadius + sizes.baseRadius + kRaftMargin);
+        // Feet on the floor: a column's own, or a tree's trunk, which stands among the
+        // tips it feeds (inside their outline).
+        if (support.baseZ <= floor + 1e-6)
+            around(support.point.x(), support.point.y(), 2.0 * sizes.bodyRadius + sizes.baseRadius + kRaftMargin);
     }
     for (const MeshTriangle &t : m_model)
         for (const QVector3D *v : {&t.a, &t.b, &t.c})

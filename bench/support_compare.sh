@@ -166,7 +166,7 @@ for name in "${names[@]}"; do
         ours=$(percent "$(lit "$work/with.ssj")" "$without")
         generation=$(sed -n 's/^support timings (ms): model \([0-9.]*\), sampling \([0-9.]*\) .*, depth images \([0-9.]*\), layer sweep \([0-9.]*\), columns \([0-9.]*\)$/\1 \2 \3 \4 \5/p' \
             "$work/err" | awk '{ s += $1 + $2 + $3 + $4 + $5 } END { printf "%.2f", s / 1000 }')
-        "$cli" ssj islands "$work/with.ssj" --json --reach >"$work/islands.json" 2>"$work/reach"
+        "$cli" ssj islands "$work/with.ssj" --json --reach >"$work/islands.json" 2>"$work/reach" || true
         islands=$(python3 -c 'import json, sys; print(sum(1 for i in json.load(open(sys.argv[1])) if i["pixels"] > 5))' \
             "$work/islands.json")
         reach=$(sed -n 's/^largest reach beyond the layer below: \([0-9.]*\) pixels.*/\1/p' "$work/reach" \

@@ -418,6 +418,36 @@ private slots:
         for (size_t i = 0; i < plate.lit.size(); ++i)
             QVERIFY(!standing.lit[i] || plate.lit[i]);
     }
+
+    void tallOverhang_tipsShareTrunks_data()
+    {
+        QTest::addColumn<int>("level");
+        QTest::newRow("50") << 50;
+        QTest::newRow("0") << 0;
+        QTest::newRow("100") << 100;
+    }
+
+    // A bar 26 x 12 mm on a stem 30 mm high: its tips lie close together far above the
+    // platform, so they are fed by shared trunks (fewer feet than tips), and the print
+    // still has no island and no reach beyond 6 mm.
+    void tallOverhang_tipsShareTrunks()
+    {
+        QFETCH(int, level);
+        TestMesh soup = inches();
+        soup.box(QVector3D(-3, -3, -17), QVector3D(3, 3, 13));
+        soup.box(QVector3D(-13, -6, 13), QVector3D(13, 6, 17));
+        CDLPMain engine;
+        QVERIFY(generate(engine, soup, level, level));
+        int feet = 0;
+        for (const CDLPMain::Support &support : engine.supports())
+            feet += heightRange(support.triangles).first <= 0.0f ? 1 : 0;
+        QVERIFY(feet > 0);
+        QVERIFY2(feet < int(engine.supports().size()),
+            qPrintable(QStringLiteral("%1 feet for %2 tips").arg(feet).arg(engine.supports().size())));
+        const Result sliced = sliceAndCheck(engine);
+        QCOMPARE(largeIslands(sliced), 0);
+        QVERIFY(sliced.reachPixels <= 60.0);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSupports)

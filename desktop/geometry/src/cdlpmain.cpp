@@ -208,6 +208,8 @@ CSupportShape CDLPMain::shape() const
     shape.tipLength = m_parameters.value(53);
     shape.penetration = m_parameters.value(23);
     shape.floorZ = raftThickness();
+    // Tips within one and a half cover radii of one another may share a trunk.
+    shape.treeReach = 1.5 * m_parameters.value(10);
     return shape;
 }
 

@@ -32,6 +32,7 @@ struct CSupportShape {
     double baseHeight = 0.0;
     double penetration = 0.0;
     double floorZ = 0.0; // what a column not standing on the model stands on: platform or raft
+    double treeReach = 0.0; // how far apart tips sharing a trunk may be
 
     double bodyRadiusFor(double length) const { return bodyRadius + bodyGrowth * length; }
 };

@@ -7,9 +7,7 @@
 
 namespace {
 
-// How far from the first tip of a tree its other tips may lie, inches, and how many a
-// trunk feeds.
-constexpr double kTreeReach = 0.15;
+// How many tips a trunk feeds.
 constexpr size_t kTreeTips = 8;
 // The shortest trunk worth building, inches.
 constexpr double kShortestTrunk = 0.08;
@@ -157,7 +155,7 @@ std::vector<CSupportTreeBuilder::Tree> CSupportTreeBuilder::groups(const std::ve
         std::vector<std::pair<double, size_t>> near;
         for (const size_t j : order) {
             const double d = horizontalDistance(tips[seed].point, tips[j].point);
-            if (!taken[j] && d <= kTreeReach)
+            if (!taken[j] && d <= m_shape.treeReach)
                 near.push_back({d, j});
         }
         std::sort(near.begin(), near.end());

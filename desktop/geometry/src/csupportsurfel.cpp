@@ -20,6 +20,7 @@ struct CSupportSurfelConstructor::Sweep {
         , winding(width, height, 0)
         , entered(width, height, 0.0f)
         , below(width, height, 0)
+        , anchored(width, height, 0)
     {
     }
 
@@ -29,6 +30,9 @@ struct CSupportSurfelConstructor::Sweep {
     CArray2D<int> winding;
     CArray2D<float> entered; // where the current material interval began
     CArray2D<quint8> below; // material of the previous layer
+    // Per cell of the layer: 2 when its piece of material (8 neighbours) rests on the
+    // layer below somewhere, 1 when the whole piece lies beside it, 0 outside.
+    CArray2D<quint8> anchored;
     CPixels layer;
     std::vector<Cell> queue; // the region fill's
 };
@@ -499,6 +503,7 @@ CSupportSurfels CSupportSurfelConstructor::construct(const std::function<void(in
     int lastReported = -1;
     for (int k = 0; k < sweep.layers; ++k) {
         readLayer(sweep, sweep.low + (k + 0.5) * m_frame.cell);
+        markAnchoredPieces(sweep);
         supportUnheldRegions(sweep, out);
         for (int row = 0; row < m_frame.height; ++row)
             for (int column = 0; column < m_frame.width; ++column)
@@ -552,6 +557,46 @@ void CSupportSurfelConstructor::readLayer(Sweep &sweep, double z) const
         }
 }
 
+// A piece of the layer that does not rest on the layer below anywhere prints as an island
+// of its own, however close material below comes to it: none of it counts as held.
+void CSupportSurfelConstructor::markAnchoredPieces(Sweep &sweep) const
+{
+    CPixels &layer = sweep.layer;
+    sweep.anchored.fill(0);
+    std::vector<Cell> piece;
+    for (int row = 0; row < m_frame.height; ++row)
+        for (int column = 0; column < m_frame.width; ++column) {
+            if (layer(column, row).state == CPixel::kEmpty || sweep.anchored(column, row))
+                continue;
+            piece.clear();
+            bool rests = false;
+            sweep.anchored(column, row) = 1;
+            fill8(
+                sweep.queue, layer, column, row,
+                [&](int c, int r) {
+                    if (layer(c, r).state == CPixel::kEmpty || sweep.anchored(c, r))
+                        return false;
+                    sweep.anchored(c, r) = 1;
+                    return true;
+                },
+                [&](int c, int r) {
+                    piece.push_back({c, r});
+                    rests = rests || sweep.below(c, r);
+                });
+            if (rests) {
+                for (const auto &[c, r] : piece)
+                    sweep.anchored(c, r) = 2;
+            }
+        }
+}
+
+// Whether material of the layer below holds the cell: within one cell of it, and the
+// cell's piece rests on the layer below.
+bool CSupportSurfelConstructor::held(const Sweep &sweep, int column, int row) const
+{
+    return sweep.anchored(column, row) == 2 && heldFromBelow(sweep.below, column, row);
+}
+
 // Numbers the regions of unsupported cells (8 neighbours) of the layer and supports each
 // one; regions smaller than the minimum island are emptied instead.
 void CSupportSurfelConstructor::supportUnheldRegions(Sweep &sweep, CSupportSurfels &out) const
@@ -561,7 +606,7 @@ void CSupportSurfelConstructor::supportUnheldRegions(Sweep &sweep, CSupportSurfe
     for (int row = 0; row < m_frame.height; ++row)
         for (int column = 0; column < m_frame.width; ++column) {
             CPixel &start = layer(column, row);
-            if (start.state == CPixel::kEmpty || start.region >= 0 || heldFromBelow(sweep.below, column, row))
+            if (start.state == CPixel::kEmpty || start.region >= 0 || held(sweep, column, row))
                 continue;
             Region region;
             region.id = regions;
@@ -573,7 +618,7 @@ void CSupportSurfelConstructor::supportUnheldRegions(Sweep &sweep, CSupportSurfe
                     CPixel &p = layer(c, r);
                     if (p.state == CPixel::kEmpty || p.region >= 0)
                         return false;
-                    if (heldFromBelow(sweep.below, c, r)) {
+                    if (held(sweep, c, r)) {
                         touchesHeld = true;
                         return false;
                     }

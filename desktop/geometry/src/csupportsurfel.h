@@ -41,10 +41,11 @@ struct CSupportShape {
 //
 // The model is swept upwards in layers one cell thick over a grid of cells (the sampling
 // spacing). A layer's material is read from the layered depth images; a cell is held
-// when material lies within one cell of it in the layer below (45 degrees); the rest is
-// unsupported. Unsupported regions smaller than the minimum island are left to grow from
-// their neighbours (they do not count as material below the next layer); every other
-// region gets supports:
+// when material lies within one cell of it in the layer below (45 degrees) and its piece
+// of the layer rests on the layer below somewhere (a piece only beside the layer below
+// prints as an island); the rest is unsupported. Unsupported regions smaller than the
+// minimum island are left to grow from their neighbours (they do not count as material
+// below the next layer); every other region gets supports:
 //   1. a region with nothing below it at all (a new island) gets its first support at its
 //      lowest point, which stays put;
 //   2. low points: flooding the region's underside from its lowest cell upwards, every
@@ -85,6 +86,8 @@ private:
     struct Sweep;
     Sweep startSweep() const;
     void readLayer(Sweep &sweep, double z) const;
+    void markAnchoredPieces(Sweep &sweep) const;
+    bool held(const Sweep &sweep, int column, int row) const;
     void supportUnheldRegions(Sweep &sweep, CSupportSurfels &out) const;
     void supportRegion(Region &region, CPixels &layer, bool newIsland, CSupportSurfels &out) const;
     CSupportSurfel settle(const CPixels &layer, int column, int row) const;

@@ -5,7 +5,9 @@
 #include "cdlpmain.h"
 #include "genslices.h"
 #include "islandcheck.h"
+#include "meshgeometry.h"
 #include "testmeshes.h"
+#include "userimportedmeshsupports.h"
 
 #include <QTest>
 
@@ -447,6 +449,33 @@ private slots:
         const Result sliced = sliceAndCheck(engine);
         QCOMPARE(largeIslands(sliced), 0);
         QVERIFY(sliced.reachPixels <= 60.0);
+    }
+
+    void editorSupports_platformOptionsSetTheLift_data()
+    {
+        QTest::addColumn<bool>("noLift");
+        QTest::addColumn<bool>("raft");
+        QTest::addColumn<double>("liftMm");
+        const double raft = 0.03 * kInch;
+        QTest::newRow("lifted") << false << false << 0.19 * kInch + 5.0;
+        QTest::newRow("no lift") << true << false << 5.0;
+        QTest::newRow("no lift, raft") << true << true << 5.0 + raft;
+        QTest::newRow("lifted, raft") << false << true << 0.19 * kInch + 5.0 + raft;
+    }
+
+    // The editor's support set passes its choice to the engine: the model's centre stands
+    // at the lift, on the platform or the raft.
+    void editorSupports_platformOptionsSetTheLift()
+    {
+        QFETCH(bool, noLift);
+        QFETCH(bool, raft);
+        QFETCH(double, liftMm);
+        const QList<MeshTriangle *> cube = MeshGeometry::centredBox(10, 10, 10);
+        UserImportedMeshSupports supports;
+        supports.setPlatformOptions(noLift, raft);
+        QVERIFY(supports.generate(cube, QVector3D(1, 1, 1), QQuaternion(), 1.0, 50.0));
+        qDeleteAll(cube);
+        QVERIFY2(std::abs(supports.liftHeight() - liftMm) < 1e-3, qPrintable(QString::number(supports.liftHeight())));
     }
 };
 

@@ -154,8 +154,8 @@ int largeIslands(const Result &result)
     return count;
 }
 
-bool generate(CDLPMain &engine, const TestMesh &soup, int density = 50, int strength = 50, bool noLift = false,
-    bool raft = false)
+bool generate(
+    CDLPMain &engine, const TestMesh &soup, int density = 50, int strength = 50, bool noLift = false, bool raft = false)
 {
     engine.setPlatformOptions(noLift, raft);
     return engine.generate(
@@ -176,6 +176,7 @@ private slots:
         CDLPMain engine;
         QVERIFY(generate(engine, soup));
         QVERIFY(engine.supports().size() >= 9);
+        int feet = 0;
         for (const CDLPMain::Support &support : engine.supports()) {
             QVERIFY(closedAndConsistent(support.triangles));
             QVERIFY(signedVolume(support.triangles) > 0.0);
@@ -185,10 +186,13 @@ private slots:
                 low = std::min({low, t.a.z(), t.b.z(), t.c.z()});
                 high = std::max({high, t.a.z(), t.b.z(), t.c.z()});
             }
-            QCOMPARE(low, 0.0f); // on the platform
+            // On the platform, or on the trunk of a tree that stands there.
+            QVERIFY(low >= 0.0f);
+            feet += low == 0.0f ? 1 : 0;
             // Up to the cube's underside (lifted to 0.19 in), reaching slightly into it.
             QVERIFY(high > 0.19f && high < 0.19f + 0.02f);
         }
+        QVERIFY(feet > 0);
         const Result sliced = sliceAndCheck(engine);
         QVERIFY(sliced.layers > 0);
         QCOMPARE(largeIslands(sliced), 0);
@@ -339,9 +343,10 @@ private slots:
         const float penetration = float(engine.parameters().value(23));
         for (const CDLPMain::Support &support : engine.supports()) {
             const auto crossings = verticalCrossings(engine.model(), support.point.x(), support.point.y());
-            const auto nearest = std::min_element(crossings.begin(), crossings.end(), [&](const auto &a, const auto &b) {
-                return std::abs(a.first - support.point.z()) < std::abs(b.first - support.point.z());
-            });
+            const auto nearest
+                = std::min_element(crossings.begin(), crossings.end(), [&](const auto &a, const auto &b) {
+                      return std::abs(a.first - support.point.z()) < std::abs(b.first - support.point.z());
+                  });
             QVERIFY(nearest != crossings.end());
             QVERIFY2(std::abs(nearest->first - support.point.z()) < 0.002f && nearest->second,
                 qPrintable(QStringLiteral("tip at z %1 is not on a downward face").arg(support.point.z())));

@@ -203,8 +203,8 @@ CSupportShape CDLPMain::shape() const
     shape.tipRadius = 0.5 * m_parameters.value(29) + 0.002;
     shape.bodyRadius = std::max(0.4 * m_parameters.value(25), 1.25 * shape.tipRadius);
     shape.bodyGrowth = 0.004;
-    shape.baseRadius = 0.025;
-    shape.baseHeight = 0.03;
+    shape.baseRadius = 0.015;
+    shape.baseHeight = 0.02;
     shape.tipLength = m_parameters.value(53);
     shape.penetration = m_parameters.value(23);
     shape.floorZ = raftThickness();

@@ -709,17 +709,23 @@ std::vector<std::pair<double, double>> columnRings(const CSupportSurfel &support
 
 std::vector<MeshTriangle> supportColumn(const CSupportSurfel &support, const CSupportShape &shape)
 {
-    const std::vector<std::pair<double, double>> rings = columnRings(support, shape);
+    std::vector<MeshTriangle> mesh;
+    appendColumn(mesh, support.point.x, support.point.y, columnRings(support, shape));
+    return mesh;
+}
+
+void appendColumn(
+    std::vector<MeshTriangle> &mesh, double cx, double cy, const std::vector<std::pair<double, double>> &rings)
+{
+    if (rings.size() < 2)
+        return;
     constexpr int kSides = 12;
-    const double cx = support.point.x;
-    const double cy = support.point.y;
     const auto vertex = [&](size_t ring, int side) {
         const double angle = 2.0 * M_PI * side / kSides;
         const double r = rings[ring].second;
         return QVector3D(float(cx + r * std::cos(angle)), float(cy + r * std::sin(angle)), float(rings[ring].first));
     };
-    std::vector<MeshTriangle> mesh;
-    mesh.reserve(size_t(kSides) * (2 * (rings.size() - 1) + 2));
+    mesh.reserve(mesh.size() + size_t(kSides) * (2 * (rings.size() - 1) + 2));
     for (size_t ring = 0; ring + 1 < rings.size(); ++ring) {
         for (int side = 0; side < kSides; ++side) {
             const QVector3D a = vertex(ring, side);
@@ -736,5 +742,4 @@ std::vector<MeshTriangle> supportColumn(const CSupportSurfel &support, const CSu
         addTriangle(mesh, bottomCentre, vertex(0, (side + 1) % kSides), vertex(0, side));
         addTriangle(mesh, topCentre, vertex(rings.size() - 1, side), vertex(rings.size() - 1, (side + 1) % kSides));
     }
-    return mesh;
 }

@@ -106,3 +106,7 @@ private:
 
 // One closed, outward-facing mesh for a support column.
 std::vector<MeshTriangle> supportColumn(const CSupportSurfel &support, const CSupportShape &shape);
+// A closed, outward-facing vertical solid of revolution about (cx, cy) from rings (z,
+// radius), bottom up.
+void appendColumn(
+    std::vector<MeshTriangle> &mesh, double cx, double cy, const std::vector<std::pair<double, double>> &rings);

@@ -211,13 +211,14 @@ bool CSupportTreeBuilder::settle(Tree &tree, const std::vector<Tip> &tips) const
     return false;
 }
 
-void CSupportTreeBuilder::mesh(const Tree &tree, const std::vector<Tip> &tips, std::vector<std::vector<MeshTriangle>> &out) const
+void CSupportTreeBuilder::mesh(
+    const Tree &tree, const std::vector<Tip> &tips, std::vector<std::vector<MeshTriangle>> &out) const
 {
     const double branch = m_shape.bodyRadius;
     for (const size_t i : tree.tips) {
         const CVertex &tip = tips[i].point;
         const CVertex neck(tip.x, tip.y, tip.z - m_shape.tipLength);
-        appendFrustum(out[i], neck, branch, CVertex(tip.x, tip.y, tip.z + m_shape.penetration), m_shape.tipRadius);
+        appendColumn(out[i], tip.x, tip.y, {{neck.z, branch}, {tip.z + m_shape.penetration, m_shape.tipRadius}});
         // The branch, a little longer at both ends so that the bends close.
         CVertex axis = tree.joint - neck;
         axis = axis * (branch / std::max(axis.length(), 1e-9));
@@ -227,8 +228,6 @@ void CSupportTreeBuilder::mesh(const Tree &tree, const std::vector<Tip> &tips, s
     const double floor = m_shape.floorZ;
     const double trunk = m_shape.bodyRadiusFor(tree.joint.z - floor) * std::pow(double(tree.tips.size()), 0.25);
     std::vector<MeshTriangle> &first = out[tree.tips.front()];
-    const CVertex foot(tree.joint.x, tree.joint.y, floor);
-    const CVertex ankle(tree.joint.x, tree.joint.y, floor + m_shape.baseHeight);
-    appendFrustum(first, foot, trunk + m_shape.baseRadius, ankle, trunk);
-    appendFrustum(first, ankle, trunk, CVertex(tree.joint.x, tree.joint.y, tree.joint.z + trunk), trunk);
+    appendColumn(first, tree.joint.x, tree.joint.y,
+        {{floor, trunk + m_shape.baseRadius}, {floor + m_shape.baseHeight, trunk}, {tree.joint.z + trunk, trunk}});
 }

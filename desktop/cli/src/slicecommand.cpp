@@ -43,7 +43,8 @@ QString commandUsage()
 {
     return QStringLiteral("  tessora-cli slice MODEL... -o JOB [--layer 20|50|100] [--anti-aliased] [--printer-75]\n"
                           "                    [--supports] [--density D] [--strength S] [--threads N] [--timings]\n"
-                          "                    [--scale F] [--inches] [--rotate AXIS:DEG]... [--arrange]\n");
+                          "                    [--scale F] [--inches] [--rotate AXIS:DEG]... [--arrange]\n"
+                          "                    [--no-lift] [--raft]\n");
 }
 
 QString commandHelp()
@@ -57,7 +58,11 @@ QString commandHelp()
                          "                     repeat it for several turns, made in the order given\n"
                          "                     (--rotate y:90 turns a model a quarter turn on the platform)\n"
                          "  --arrange          pack the models on the platform as the window's Arrange does\n"
-                         "                     (largest first, 2 mm apart and from the walls, centred)\n");
+                         "                     (largest first, 2 mm apart and from the walls, centred)\n"
+                         "\nSupports (either option also asks for --supports):\n"
+                         "  --no-lift          the model's base stands on the platform; supports only under\n"
+                         "                     its overhangs\n"
+                         "  --raft             a thin plate under the model and its supports\n");
 }
 
 // The turn of one --rotate: axis 0, 1 or 2 (x, y, z of the editor's frame) and degrees.
@@ -167,8 +172,9 @@ double peakMemoryMb()
 // Supports for one model, centred on the origin in the editor's frame (millimetres, y
 // up): the engine gets it in inches with z up, the model is raised by the engine's lift
 // and the supports are added to its triangles. Returns the number of supports.
-int addSupports(
-    QList<MeshTriangle *> &triangles, int density, int strength, QTextStream &err, bool terminal, bool timings)
+// `platform` is the engine's no-lift and raft choice.
+int addSupports(QList<MeshTriangle *> &triangles, int density, int strength, std::pair<bool, bool> platform,
+    QTextStream &err, bool terminal, bool timings)
 {
     std::vector<MeshTriangle> engineFrame;
     engineFrame.reserve(size_t(triangles.size()));
@@ -186,6 +192,7 @@ int addSupports(
     // The command line takes the engine's levels themselves (the editor's density is
     // turned into a level first).
     CDLPMain engine;
+    engine.setPlatformOptions(platform.first, platform.second);
     Progress bar(err, QStringLiteral("supports"), 100, terminal);
     engine.generate(input, QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, density, strength, false,
         [&](int percent) { bar.update(percent); });
@@ -230,6 +237,8 @@ struct SliceOptions {
     double scale = 1.0; // --scale and --inches together
     std::vector<Turn> turns;
     bool arrange = false;
+    bool noLift = false; // with supports: the model's base on the platform
+    bool raft = false;
 
     // The 75-micron printer's platform is three quarters of the 100-micron one.
     double platformScale() const { return printer75 ? 0.75 : 1.0; }
@@ -280,6 +289,8 @@ bool parseOptions(const QStringList &arguments, QTextStream &err, SliceOptions *
     parser.addOption({QStringLiteral("threads"), QString(), QStringLiteral("N"), QStringLiteral("0")});
     parser.addOption({QStringLiteral("timings"), QString()});
     parser.addOption({QStringLiteral("help"), QString()});
+    parser.addOption({QStringLiteral("no-lift"), QString()});
+    parser.addOption({QStringLiteral("raft"), QString()});
     const QString name = QStringLiteral("tessora-cli slice");
     const auto refuse = [&](const QString &message) {
         *exitStatus = TessoraCli::usageError(err, name, message, commandUsage());
@@ -301,7 +312,10 @@ bool parseOptions(const QStringList &arguments, QTextStream &err, SliceOptions *
     options->microns = parser.value(QStringLiteral("layer")).toInt();
     if (options->microns != 20 && options->microns != 50 && options->microns != 100)
         return refuse(QStringLiteral("--layer takes 20, 50 or 100"));
-    options->supports = parser.isSet(QStringLiteral("supports"));
+    options->noLift = parser.isSet(QStringLiteral("no-lift"));
+    options->raft = parser.isSet(QStringLiteral("raft"));
+    // Both shape the supports, and ask for them.
+    options->supports = parser.isSet(QStringLiteral("supports")) || options->noLift || options->raft;
     bool levelsOk = false;
     options->density = parser.value(QStringLiteral("density")).toInt(&levelsOk);
     if (!levelsOk || options->density < 0 || options->density > 100)
@@ -416,7 +430,8 @@ QString importModel(
         return problem;
     }
     if (options.supports) {
-        const int count = addSupports(triangles, options.density, options.strength, err, terminal, options.timings);
+        const int count = addSupports(triangles, options.density, options.strength, {options.noLift, options.raft}, err,
+            terminal, options.timings);
         err << path << ": " << count << " supports\n";
     }
     model.geometry = std::make_unique<MeshGeometry>(triangles);

@@ -7,9 +7,11 @@
 #include <QVector3D>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 struct CSupportShape;
+class CSupportObstacles;
 
 // The support engine's front object. It works in inches with z up: the caller converts
 // its millimetre, y-up model into that frame before generate() and converts the support
@@ -18,8 +20,14 @@ struct CSupportShape;
 // Terms used here:
 //   lift     - a model whose lowest point lies below 0.19 in is raised so that it starts
 //              0.19 in above the platform; the supports fill the gap.
-//   support  - one column from the platform (z = 0) to a point of the model's underside,
-//              addressed by that point; each has a triangle list of its own.
+//   no lift  - the model's lowest point is put on the platform instead: a flat base
+//              stands there and supports go only where the model overhangs.
+//   raft     - a thin plate on the platform under the model and its supports; the model
+//              and the supports stand on it.
+//   support  - what holds one point of the model's underside, addressed by that point,
+//              with a triangle list of its own: a column from the platform (z = 0) or
+//              the model below, or a tip and branch of a tree whose trunk several
+//              supports share (the trunk goes with the tree's first support).
 //
 // Generation runs in phases: the model copy and lift (CCutSTL), sampling of its surface
 // into oriented samples (CSurfels, by CTriangleSampler and CLineSegmentSampler), layered
@@ -34,6 +42,7 @@ public:
     struct Support {
         QVector3D point; // engine frame, inches
         std::vector<MeshTriangle> triangles;
+        double baseZ = 0.0; // what its own column would stand on: the floor or the model
     };
 
     // Milliseconds spent in each phase of the last generation, and what it produced.
@@ -48,6 +57,15 @@ public:
     };
 
     CDLPMain();
+
+    // How the model stands on the platform, for the next generation: lifted on its
+    // supports (the default) or with its lowest point on the platform, and with or
+    // without a raft under everything.
+    void setPlatformOptions(bool noLift, bool raft);
+    bool isNoLift() const { return m_noLift; }
+    bool hasRaft() const { return m_raft; }
+    // The raft's thickness, inches (0 without a raft): the floor the supports stand on.
+    double raftThickness() const;
 
     SupportParameters &parameters() { return m_parameters; }
     const SupportParameters &parameters() const { return m_parameters; }
@@ -80,15 +98,19 @@ public:
 
 private:
     void rebuildOutput();
+    std::vector<MeshTriangle> raftMesh() const;
     CSupportShape shape() const;
-    std::vector<MeshTriangle> columnFor(const QVector3D &point, double baseZ) const;
+    void buildStructures();
 
     SupportParameters m_parameters;
     std::vector<MeshTriangle> m_model;
+    std::shared_ptr<const CSupportObstacles> m_obstacles;
     std::vector<Support> m_supports;
     std::vector<MeshTriangle> m_output;
     bool m_generated = false;
     bool m_lifted = false;
+    bool m_noLift = false;
+    bool m_raft = false;
     double m_liftHeight = 0.0;
     double m_outputScale = 1.0; // 25.4 when the input was in millimetres
     Timings m_timings;

@@ -66,6 +66,10 @@ public:
     // other requests in) or when the engine fails.
     bool generate(const QList<MeshTriangle *> &modelTriangles, const QVector3D &scale, const QQuaternion &rotation,
         double density, double strength, const ProgressFunction &progress = {});
+    // How the next generation stands the model on the platform: with noLift its lowest
+    // point rests on the platform and supports go only under its overhangs; with raft a
+    // thin plate lies under the model and its supports. Both off by default.
+    void setPlatformOptions(bool noLift, bool raft);
 
     // One more support at a point of the support frame; true when the engine added one,
     // after which mesh and anchors are rebuilt.
@@ -106,6 +110,8 @@ private:
     QVector3D m_generatedScale {1, 1, 1};
     QQuaternion m_generatedRotation;
     double m_liftHeight = 0.0;
+    bool m_noLift = false;
+    bool m_raft = false;
     bool m_hasSupports = false;
     bool m_busy = false;
 };

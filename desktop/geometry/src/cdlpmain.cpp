@@ -3,12 +3,16 @@
 #include "ccutstl.h"
 #include "cpixels.h"
 #include "csupportsurfel.h"
+#include "csupporttree.h"
 #include "csurfel.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
+#include <QPointF>
+#include <QtMath>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -16,6 +20,9 @@ constexpr double kMillimetresPerInch = 25.4;
 // Every model starts at least this high above the platform (inches).
 constexpr double kLowestModelPoint = 0.19;
 constexpr double kLiftThreshold = 0.18999;
+// The raft: its thickness and how far it reaches beyond what stands on it (inches).
+constexpr double kRaftThickness = 0.03;
+constexpr double kRaftMargin = 0.04;
 
 double lap(QElapsedTimer &clock)
 {
@@ -24,9 +31,71 @@ double lap(QElapsedTimer &clock)
     return ms;
 }
 
+// The convex hull of points, counter-clockwise (Andrew's monotone chain).
+std::vector<QPointF> convexHull(std::vector<QPointF> points)
+{
+    std::sort(points.begin(), points.end(), [](const QPointF &a, const QPointF &b) {
+        return a.x() < b.x() || (a.x() == b.x() && a.y() < b.y());
+    });
+    if (points.size() < 3)
+        return points;
+    const auto cross = [](const QPointF &o, const QPointF &a, const QPointF &b) {
+        return (a.x() - o.x()) * (b.y() - o.y()) - (a.y() - o.y()) * (b.x() - o.x());
+    };
+    std::vector<QPointF> hull(2 * points.size());
+    size_t k = 0;
+    for (size_t i = 0; i < points.size(); ++i) {
+        while (k >= 2 && cross(hull[k - 2], hull[k - 1], points[i]) <= 0)
+            --k;
+        hull[k++] = points[i];
+    }
+    for (size_t i = points.size() - 1, lower = k + 1; i > 0; --i) {
+        while (k >= lower && cross(hull[k - 2], hull[k - 1], points[i - 1]) <= 0)
+            --k;
+        hull[k++] = points[i - 1];
+    }
+    hull.resize(k - 1);
+    return hull;
+}
+
+// A closed, outward-facing prism over a convex counter-clockwise outline.
+std::vector<MeshTriangle> prism(const std::vector<QPointF> &outline, double bottom, double top)
+{
+    std::vector<MeshTriangle> mesh;
+    if (outline.size() < 3)
+        return mesh;
+    const auto at = [&](size_t i, double z) {
+        return QVector3D(float(outline[i].x()), float(outline[i].y()), float(z));
+    };
+    const auto add = [&](const QVector3D &a, const QVector3D &b, const QVector3D &c) {
+        mesh.push_back({MeshImporter::facetNormal(a, b, c), a, b, c});
+    };
+    for (size_t i = 0; i < outline.size(); ++i) {
+        const size_t j = (i + 1) % outline.size();
+        add(at(i, bottom), at(j, bottom), at(j, top));
+        add(at(i, bottom), at(j, top), at(i, top));
+        if (i >= 1 && j != 0) {
+            add(at(0, top), at(i, top), at(j, top));
+            add(at(0, bottom), at(j, bottom), at(i, bottom));
+        }
+    }
+    return mesh;
+}
+
 } // namespace
 
 CDLPMain::CDLPMain() = default;
+
+void CDLPMain::setPlatformOptions(bool noLift, bool raft)
+{
+    m_noLift = noLift;
+    m_raft = raft;
+}
+
+double CDLPMain::raftThickness() const
+{
+    return m_raft ? kRaftThickness : 0.0;
+}
 
 bool CDLPMain::generate(const QList<MeshTriangle *> &triangles, const QVector3D &scale, const QVector3D &rotation,
     const QVector3D &translation, double pixelSize, double spacing, int densityLevel, int strengthLevel,
@@ -55,9 +124,13 @@ bool CDLPMain::generate(const QList<MeshTriangle *> &triangles, const QVector3D 
     CCutSTL cutSTL;
     cutSTL.setTransform(m_parameters.scale, m_parameters.rotation, m_parameters.translation);
     cutSTL.read(triangles, inputInMillimetres);
-    m_liftHeight = cutSTL.liftTo(kLowestModelPoint, kLiftThreshold);
+    // Lifted clear of the floor (platform or raft), or standing on it.
+    const double floor = raftThickness();
+    m_liftHeight = m_noLift ? cutSTL.liftTo(floor, std::numeric_limits<double>::max())
+                            : cutSTL.liftTo(kLowestModelPoint + floor, kLiftThreshold + floor);
     m_lifted = m_liftHeight > 0.0;
     m_model = cutSTL.toMeshTriangles();
+    m_obstacles = std::make_shared<CSupportObstacles>(cutSTL.triangles(), m_parameters.samplingSpacing());
     m_timings.modelMs = lap(clock);
 
     // Oriented samples of the surface.
@@ -83,6 +156,8 @@ bool CDLPMain::generate(const QList<MeshTriangle *> &triangles, const QVector3D 
     settings.coverRadiusCells = static_cast<int>(m_parameters.value(10) / s + 0.5);
     settings.minimumIsland = m_parameters.minimumIslandPixels();
     settings.topLimit = m_parameters.value(67);
+    settings.floorHolds = m_noLift;
+    settings.floorZ = floor;
     CSupportSurfelConstructor constructor(cutSTL.triangles(), surfels, settings);
     m_timings.depthImagesMs = lap(clock);
     report(24);
@@ -90,10 +165,8 @@ bool CDLPMain::generate(const QList<MeshTriangle *> &triangles, const QVector3D 
     m_timings.sweepMs = lap(clock);
     report(85);
 
-    for (const CSupportSurfel &support : placed) {
-        const QVector3D point = support.point.toVector();
-        m_supports.push_back({point, columnFor(point, support.baseZ)});
-    }
+    for (const CSupportSurfel &support : placed)
+        m_supports.push_back({support.point.toVector(), {}, support.baseZ});
     report(97);
     rebuildOutput();
     m_timings.columnsMs = lap(clock);
@@ -115,52 +188,52 @@ bool CDLPMain::addSupport(double x, double y, double z, double tolerance)
         if (dx * dx + dy * dy + dz * dz <= tolerance * tolerance * 0.01)
             return false;
     }
-    std::vector<CTriangle> model;
-    model.reserve(m_model.size());
-    for (const MeshTriangle &t : m_model) {
-        CTriangle c;
-        c.v[0] = CVertex(t.a);
-        c.v[1] = CVertex(t.b);
-        c.v[2] = CVertex(t.c);
-        c.normal = CVertex(t.normal);
-        model.push_back(c);
-    }
-    const double baseZ = CLDNIPixels::standBelow(model, x, y, z);
-    const QVector3D point {float(x), float(y), float(z)};
-    m_supports.push_back({point, columnFor(point, baseZ)});
+    const double baseZ = m_obstacles->standBelow(x, y, z);
+    m_supports.push_back({QVector3D(float(x), float(y), float(z)), {}, baseZ});
     rebuildOutput();
     return true;
 }
 
 CSupportShape CDLPMain::shape() const
 {
-    // Strength-driven sizes: the tip and the body; the base spreads the load on the
-    // platform.
+    // Strength-driven sizes. The contact tip is small (about 0.5 mm across at level 50)
+    // so that it leaves a small mark; the body is thin where the column is short and
+    // thickens with its length; the foot spreads the load on the platform.
     CSupportShape shape;
-    shape.tipRadius = m_parameters.value(29);
-    shape.bodyRadius = m_parameters.value(25);
-    shape.baseRadius = 2.5 * shape.bodyRadius;
-    shape.baseHeight = m_parameters.value(22);
+    shape.tipRadius = 0.5 * m_parameters.value(29) + 0.002;
+    shape.bodyRadius = std::max(0.4 * m_parameters.value(25), 1.25 * shape.tipRadius);
+    shape.bodyGrowth = 0.004;
+    shape.baseRadius = 0.015;
+    shape.baseHeight = 0.02;
     shape.tipLength = m_parameters.value(53);
     shape.penetration = m_parameters.value(23);
+    shape.floorZ = raftThickness();
+    // Tips within one and a half cover radii of one another may share a trunk.
+    shape.treeReach = 1.5 * m_parameters.value(10);
     return shape;
 }
 
-std::vector<MeshTriangle> CDLPMain::columnFor(const QVector3D &point, double baseZ) const
+// Every support's mesh, from its point and what it stands on: trees where tips can share
+// a trunk, columns elsewhere.
+void CDLPMain::buildStructures()
 {
-    CSupportSurfel support;
-    support.point = CVertex(point);
-    support.baseZ = baseZ;
-    std::vector<MeshTriangle> mesh = supportColumn(support, shape());
-    if (m_outputScale != 1.0) {
-        const float f = float(m_outputScale);
-        for (MeshTriangle &t : mesh) {
-            t.a *= f;
-            t.b *= f;
-            t.c *= f;
+    std::vector<CSupportTreeBuilder::Tip> tips;
+    tips.reserve(m_supports.size());
+    for (const Support &support : m_supports)
+        tips.push_back({CVertex(support.point), support.baseZ});
+    const CSupportTreeBuilder builder(shape(), m_obstacles.get());
+    std::vector<std::vector<MeshTriangle>> meshes = builder.build(tips);
+    const float f = float(m_outputScale);
+    for (size_t i = 0; i < m_supports.size(); ++i) {
+        m_supports[i].triangles = std::move(meshes[i]);
+        if (f != 1.0f) {
+            for (MeshTriangle &t : m_supports[i].triangles) {
+                t.a *= f;
+                t.b *= f;
+                t.c *= f;
+            }
         }
     }
-    return mesh;
 }
 
 bool CDLPMain::deleteSupport(double x, double y, double z, double tolerance)
@@ -191,7 +264,47 @@ bool CDLPMain::deleteSupport(double x, double y, double z, double tolerance)
 
 void CDLPMain::rebuildOutput()
 {
+    buildStructures();
     m_output.clear();
     for (const Support &support : m_supports)
         m_output.insert(m_output.end(), support.triangles.begin(), support.triangles.end());
+    if (m_raft) {
+        const std::vector<MeshTriangle> raft = raftMesh();
+        m_output.insert(m_output.end(), raft.begin(), raft.end());
+    }
+}
+
+// The raft: the convex outline of the columns' feet and of the model's base on the floor,
+// grown by the margin, as a plate from the platform up to the floor.
+std::vector<MeshTriangle> CDLPMain::raftMesh() const
+{
+    const double floor = raftThickness();
+    const CSupportShape sizes = shape();
+    std::vector<QPointF> points;
+    const auto around = [&](double x, double y, double radius) {
+        for (int i = 0; i < 12; ++i) {
+            const double angle = M_PI * i / 6.0;
+            points.emplace_back(x + radius * std::cos(angle), y + radius * std::sin(angle));
+        }
+    };
+    for (const Support &support : m_supports) {
+        // Feet on the floor: a column's own, or a tree's trunk, which stands among the
+        // tips it feeds (inside their outline).
+        if (support.baseZ <= floor + 1e-6)
+            around(support.point.x(), support.point.y(), 2.0 * sizes.bodyRadius + sizes.baseRadius + kRaftMargin);
+    }
+    for (const MeshTriangle &t : m_model)
+        for (const QVector3D *v : {&t.a, &t.b, &t.c})
+            if (v->z() <= floor + kRaftMargin)
+                around(v->x(), v->y(), kRaftMargin);
+    std::vector<MeshTriangle> plate = prism(convexHull(points), 0.0, floor);
+    if (m_outputScale != 1.0) {
+        const float f = float(m_outputScale);
+        for (MeshTriangle &t : plate) {
+            t.a *= f;
+            t.b *= f;
+            t.c *= f;
+        }
+    }
+    return plate;
 }

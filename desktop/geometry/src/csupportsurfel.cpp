@@ -20,6 +20,7 @@ struct CSupportSurfelConstructor::Sweep {
         , winding(width, height, 0)
         , entered(width, height, 0.0f)
         , below(width, height, 0)
+        , anchored(width, height, 0)
     {
     }
 
@@ -29,6 +30,9 @@ struct CSupportSurfelConstructor::Sweep {
     CArray2D<int> winding;
     CArray2D<float> entered; // where the current material interval began
     CArray2D<quint8> below; // material of the previous layer
+    // Per cell of the layer: 2 when its piece of material (8 neighbours) rests on the
+    // layer below somewhere, 1 when the whole piece lies beside it, 0 outside.
+    CArray2D<quint8> anchored;
     CPixels layer;
     std::vector<Cell> queue; // the region fill's
 };
@@ -494,9 +498,12 @@ CSupportSurfels CSupportSurfelConstructor::construct(const std::function<void(in
     if (m_model.empty() || m_frame.width == 0)
         return out;
     Sweep sweep = startSweep();
+    if (m_settings.floorHolds && sweep.low <= m_settings.floorZ + m_frame.cell)
+        sweep.below.fill(1);
     int lastReported = -1;
     for (int k = 0; k < sweep.layers; ++k) {
         readLayer(sweep, sweep.low + (k + 0.5) * m_frame.cell);
+        markAnchoredPieces(sweep);
         supportUnheldRegions(sweep, out);
         for (int row = 0; row < m_frame.height; ++row)
             for (int column = 0; column < m_frame.width; ++column)
@@ -550,6 +557,46 @@ void CSupportSurfelConstructor::readLayer(Sweep &sweep, double z) const
         }
 }
 
+// A piece of the layer that does not rest on the layer below anywhere prints as an island
+// of its own, however close material below comes to it: none of it counts as held.
+void CSupportSurfelConstructor::markAnchoredPieces(Sweep &sweep) const
+{
+    CPixels &layer = sweep.layer;
+    sweep.anchored.fill(0);
+    std::vector<Cell> piece;
+    for (int row = 0; row < m_frame.height; ++row)
+        for (int column = 0; column < m_frame.width; ++column) {
+            if (layer(column, row).state == CPixel::kEmpty || sweep.anchored(column, row))
+                continue;
+            piece.clear();
+            bool rests = false;
+            sweep.anchored(column, row) = 1;
+            fill8(
+                sweep.queue, layer, column, row,
+                [&](int c, int r) {
+                    if (layer(c, r).state == CPixel::kEmpty || sweep.anchored(c, r))
+                        return false;
+                    sweep.anchored(c, r) = 1;
+                    return true;
+                },
+                [&](int c, int r) {
+                    piece.push_back({c, r});
+                    rests = rests || sweep.below(c, r);
+                });
+            if (rests) {
+                for (const auto &[c, r] : piece)
+                    sweep.anchored(c, r) = 2;
+            }
+        }
+}
+
+// Whether material of the layer below holds the cell: within one cell of it, and the
+// cell's piece rests on the layer below.
+bool CSupportSurfelConstructor::held(const Sweep &sweep, int column, int row) const
+{
+    return sweep.anchored(column, row) == 2 && heldFromBelow(sweep.below, column, row);
+}
+
 // Numbers the regions of unsupported cells (8 neighbours) of the layer and supports each
 // one; regions smaller than the minimum island are emptied instead.
 void CSupportSurfelConstructor::supportUnheldRegions(Sweep &sweep, CSupportSurfels &out) const
@@ -559,7 +606,7 @@ void CSupportSurfelConstructor::supportUnheldRegions(Sweep &sweep, CSupportSurfe
     for (int row = 0; row < m_frame.height; ++row)
         for (int column = 0; column < m_frame.width; ++column) {
             CPixel &start = layer(column, row);
-            if (start.state == CPixel::kEmpty || start.region >= 0 || heldFromBelow(sweep.below, column, row))
+            if (start.state == CPixel::kEmpty || start.region >= 0 || held(sweep, column, row))
                 continue;
             Region region;
             region.id = regions;
@@ -571,7 +618,7 @@ void CSupportSurfelConstructor::supportUnheldRegions(Sweep &sweep, CSupportSurfe
                     CPixel &p = layer(c, r);
                     if (p.state == CPixel::kEmpty || p.region >= 0)
                         return false;
-                    if (heldFromBelow(sweep.below, c, r)) {
+                    if (held(sweep, c, r)) {
                         touchesHeld = true;
                         return false;
                     }
@@ -640,33 +687,45 @@ void addTriangle(std::vector<MeshTriangle> &out, const QVector3D &a, const QVect
     out.push_back({MeshImporter::facetNormal(a, b, c), a, b, c});
 }
 
+// Rings of a support column from the bottom up: (z, radius).
+std::vector<std::pair<double, double>> columnRings(const CSupportSurfel &support, const CSupportShape &shape)
+{
+    const double top = support.point.z + shape.penetration;
+    const bool onPlatform = support.baseZ <= shape.floorZ + 1e-6;
+    const double bottom = onPlatform ? shape.floorZ : support.baseZ - shape.penetration;
+    const double length = std::max(top - bottom, 1e-4);
+    const double body = std::max(shape.bodyRadiusFor(length), shape.tipRadius);
+    // The foot: a cone spreading on the platform, or a tip on the model below.
+    const double foot = onPlatform ? shape.baseHeight : shape.tipLength;
+    const double footRadius = onPlatform ? body + shape.baseRadius : shape.tipRadius;
+    if (length > foot + shape.tipLength) {
+        return {{bottom, footRadius}, {bottom + foot, body}, {top - shape.tipLength, body}, {top, shape.tipRadius}};
+    }
+    // Too short for a body: a single cone from the foot to the tip.
+    return {{bottom, std::max(footRadius, shape.tipRadius)}, {bottom + length, shape.tipRadius}};
+}
+
 } // namespace
 
 std::vector<MeshTriangle> supportColumn(const CSupportSurfel &support, const CSupportShape &shape)
 {
-    // Rings from the bottom up: (z, radius).
-    std::vector<std::pair<double, double>> rings;
-    const double top = support.point.z + shape.penetration;
-    const bool onPlatform = support.baseZ <= 0.0;
-    const double bottom = onPlatform ? 0.0 : support.baseZ - shape.penetration;
-    const double foot = onPlatform ? shape.baseHeight : shape.tipLength;
-    const double footRadius = onPlatform ? shape.baseRadius : shape.tipRadius;
-    if (top - bottom > foot + shape.tipLength) {
-        rings = {{bottom, footRadius}, {bottom + foot, shape.bodyRadius}, {top - shape.tipLength, shape.bodyRadius},
-            {top, shape.tipRadius}};
-    } else {
-        rings = {{bottom, std::max(footRadius, shape.tipRadius)}, {std::max(top, bottom + 1e-4), shape.tipRadius}};
-    }
-    constexpr int kSides = 8;
-    const double cx = support.point.x;
-    const double cy = support.point.y;
+    std::vector<MeshTriangle> mesh;
+    appendColumn(mesh, support.point.x, support.point.y, columnRings(support, shape));
+    return mesh;
+}
+
+void appendColumn(
+    std::vector<MeshTriangle> &mesh, double cx, double cy, const std::vector<std::pair<double, double>> &rings)
+{
+    if (rings.size() < 2)
+        return;
+    constexpr int kSides = 12;
     const auto vertex = [&](size_t ring, int side) {
         const double angle = 2.0 * M_PI * side / kSides;
         const double r = rings[ring].second;
         return QVector3D(float(cx + r * std::cos(angle)), float(cy + r * std::sin(angle)), float(rings[ring].first));
     };
-    std::vector<MeshTriangle> mesh;
-    mesh.reserve(size_t(kSides) * (2 * (rings.size() - 1) + 2));
+    mesh.reserve(mesh.size() + size_t(kSides) * (2 * (rings.size() - 1) + 2));
     for (size_t ring = 0; ring + 1 < rings.size(); ++ring) {
         for (int side = 0; side < kSides; ++side) {
             const QVector3D a = vertex(ring, side);
@@ -683,5 +742,4 @@ std::vector<MeshTriangle> supportColumn(const CSupportSurfel &support, const CSu
         addTriangle(mesh, bottomCentre, vertex(0, (side + 1) % kSides), vertex(0, side));
         addTriangle(mesh, topCentre, vertex(rings.size() - 1, side), vertex(rings.size() - 1, (side + 1) % kSides));
     }
-    return mesh;
 }

@@ -18,25 +18,34 @@ struct CSupportSurfel {
 
 using CSupportSurfels = std::vector<CSupportSurfel>;
 
-// The sizes of a support column, inches: a wide base on the platform, a body, and a thin
-// tip that reaches a little into the model.
+// The sizes of a support column, inches: a cone spreading its foot on the platform, a
+// body that thickens with its length (a long column needs more section than a short one
+// to stand straight in the resin), and a thin tip that narrows to a small contact and
+// reaches a little into the model. A column standing on the model has no foot, only a
+// second tip.
 struct CSupportShape {
     double tipRadius = 0.0;
     double tipLength = 0.0;
-    double bodyRadius = 0.0;
-    double baseRadius = 0.0;
+    double bodyRadius = 0.0; // of a short column
+    double bodyGrowth = 0.0; // radius added per inch of column length
+    double baseRadius = 0.0; // the foot's spread beyond the body
     double baseHeight = 0.0;
     double penetration = 0.0;
+    double floorZ = 0.0; // what a column not standing on the model stands on: platform or raft
+    double treeReach = 0.0; // how far apart tips sharing a trunk may be
+
+    double bodyRadiusFor(double length) const { return bodyRadius + bodyGrowth * length; }
 };
 
 // The layer-by-layer construction of supports.
 //
 // The model is swept upwards in layers one cell thick over a grid of cells (the sampling
 // spacing). A layer's material is read from the layered depth images; a cell is held
-// when material lies within one cell of it in the layer below (45 degrees); the rest is
-// unsupported. Unsupported regions smaller than the minimum island are left to grow from
-// their neighbours (they do not count as material below the next layer); every other
-// region gets supports:
+// when material lies within one cell of it in the layer below (45 degrees) and its piece
+// of the layer rests on the layer below somewhere (a piece only beside the layer below
+// prints as an island); the rest is unsupported. Unsupported regions smaller than the
+// minimum island are left to grow from their neighbours (they do not count as material
+// below the next layer); every other region gets supports:
 //   1. a region with nothing below it at all (a new island) gets its first support at its
 //      lowest point, which stays put;
 //   2. low points: flooding the region's underside from its lowest cell upwards, every
@@ -59,6 +68,9 @@ public:
         int coverRadiusCells = 10;
         int minimumIsland = 5; // cells
         double topLimit = 0.0; // no layer above this height when positive
+        // The model stands on the floor (no lift): what lies within a cell of it is held.
+        bool floorHolds = false;
+        double floorZ = 0.0;
     };
 
     CSupportSurfelConstructor(const std::vector<CTriangle> &model, CSurfels &surfels, const Settings &settings);
@@ -74,6 +86,8 @@ private:
     struct Sweep;
     Sweep startSweep() const;
     void readLayer(Sweep &sweep, double z) const;
+    void markAnchoredPieces(Sweep &sweep) const;
+    bool held(const Sweep &sweep, int column, int row) const;
     void supportUnheldRegions(Sweep &sweep, CSupportSurfels &out) const;
     void supportRegion(Region &region, CPixels &layer, bool newIsland, CSupportSurfels &out) const;
     CSupportSurfel settle(const CPixels &layer, int column, int row) const;
@@ -92,3 +106,7 @@ private:
 
 // One closed, outward-facing mesh for a support column.
 std::vector<MeshTriangle> supportColumn(const CSupportSurfel &support, const CSupportShape &shape);
+// A closed, outward-facing vertical solid of revolution about (cx, cy) from rings (z,
+// radius), bottom up.
+void appendColumn(
+    std::vector<MeshTriangle> &mesh, double cx, double cy, const std::vector<std::pair<double, double>> &rings);

@@ -55,6 +55,8 @@ UserImportedMeshSupports::UserImportedMeshSupports(const UserImportedMeshSupport
     , m_generatedScale(other.m_generatedScale)
     , m_generatedRotation(other.m_generatedRotation)
     , m_liftHeight(other.m_liftHeight)
+    , m_noLift(other.m_noLift)
+    , m_raft(other.m_raft)
     , m_hasSupports(other.m_hasSupports)
     , m_busy(false)
 {
@@ -89,6 +91,12 @@ int UserImportedMeshSupports::strengthLevel(double strength)
     return int(std::clamp(std::trunc(strength), 0.0, 100.0));
 }
 
+void UserImportedMeshSupports::setPlatformOptions(bool noLift, bool raft)
+{
+    m_noLift = noLift;
+    m_raft = raft;
+}
+
 bool UserImportedMeshSupports::generate(const QList<MeshTriangle *> &modelTriangles, const QVector3D &scale,
     const QQuaternion &rotation, double density, double strength, const ProgressFunction &progress)
 {
@@ -111,6 +119,7 @@ bool UserImportedMeshSupports::generate(const QList<MeshTriangle *> &modelTriang
     }
 
     auto engine = std::make_unique<CDLPMain>();
+    engine->setPlatformOptions(m_noLift, m_raft);
     const bool generated = engine->generate(engineModel, QVector3D(1, 1, 1), QVector3D(0, 0, 0), QVector3D(0, 0, 0),
         kPixelSize, kSpacing, densityLevel(density), strengthLevel(strength), false, progress);
     qDeleteAll(engineModel);

@@ -296,6 +296,31 @@ private slots:
         QVERIFY(!history.canRedo() && !history.redo());
     }
 
+    void history_keepsOnlyTheLatestSupportStructures()
+    {
+        const auto mesh = box(10, 10, 10);
+        QVERIFY(mesh->generateSupports(1, 50));
+        TransformationHistory history;
+        TransformationRecord move;
+        move.position = QVector3D(10, mesh->position().y(), 5);
+        history.apply(mesh, move);
+        const size_t anchors = mesh->supports().anchors().size();
+        // Each edit keeps the supports as they were; the oldest go first, placements with them.
+        for (int i = 0; i < TransformationHistory::kMaxSupportSteps + 5; ++i) {
+            QVERIFY(history.editSupports(mesh, [](UserImportedMesh &edited) {
+                const auto &left = edited.supports().anchors();
+                return left.empty() ? edited.generateSupports(1, 50) : edited.deleteAnchorSupport(left.front().get());
+            }));
+        }
+        QCOMPARE(history.stepCount(), TransformationHistory::kMaxSupportSteps);
+        while (history.undo()) { }
+        QCOMPARE(mesh->position().x(), 10.0f); // the move went with the oldest steps
+        QVERIFY(mesh->supports().anchors().size() < anchors);
+        // An edit that changes nothing is no step.
+        QVERIFY(!history.editSupports(mesh, [](UserImportedMesh &) { return false; }));
+        QVERIFY(history.canRedo());
+    }
+
     // --- Model entries and the scene list -------------------------------------------------
 
     void scene_scaleOfAnInchesModelIsRelativeToItsUnits()

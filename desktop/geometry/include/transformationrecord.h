@@ -40,11 +40,13 @@ void applyTransformation(UserImportedMesh &mesh, const TransformationRecord &rec
 // (support edits, models added to or taken from the scene) are recorded done, with how to
 // take them back and how to do them again. Steps of models deleted since (destroyed, or
 // not present by the caller's test) are passed over. New steps drop the steps that could
-// be redone; the oldest steps go beyond kMaxSteps.
+// be redone; the oldest steps go beyond kMaxSteps, or beyond kMaxSupportSteps steps that
+// keep a whole support structure (each holds a copy of the engine's model and columns).
 class TransformationHistory
 {
 public:
     static constexpr int kMaxSteps = 100;
+    static constexpr int kMaxSupportSteps = 20;
 
     TransformationHistory();
     ~TransformationHistory();
@@ -77,6 +79,7 @@ private:
     static void revert(Step &step, UserImportedMesh &mesh);
     static std::shared_ptr<UserImportedMesh> liveMesh(const Step &step, const PresenceTest &present);
     static bool isLive(const Step &step, const PresenceTest &present);
+    static std::unique_ptr<Step> recorded(Action undo, Action redo, const std::shared_ptr<UserImportedMesh> &mesh);
     void push(std::unique_ptr<Step> step);
 
     std::vector<std::unique_ptr<Step>> m_steps;

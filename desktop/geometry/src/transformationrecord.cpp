@@ -1,5 +1,6 @@
 #include "transformationrecord.h"
 
+#include <algorithm>
 #include <utility>
 
 std::pair<int, float> TransformationRecord::turn() const
@@ -46,6 +47,7 @@ struct TransformationHistory::Step {
     // A step recorded done: taken back and done again by these.
     Action undoAction;
     Action redoAction;
+    bool keepsSupports = false;
 };
 
 TransformationHistory::TransformationHistory() = default;
@@ -78,6 +80,9 @@ void TransformationHistory::push(std::unique_ptr<Step> step)
     m_steps.push_back(std::move(step));
     if (m_steps.size() > size_t(kMaxSteps))
         m_steps.erase(m_steps.begin());
+    const auto keepsSupports = [](const std::unique_ptr<Step> &kept) { return kept->keepsSupports; };
+    while (std::count_if(m_steps.begin(), m_steps.end(), keepsSupports) > kMaxSupportSteps)
+        m_steps.erase(m_steps.begin());
     m_next = m_steps.size();
 }
 
@@ -92,14 +97,20 @@ void TransformationHistory::apply(const std::shared_ptr<UserImportedMesh> &mesh,
     push(std::move(step));
 }
 
-void TransformationHistory::record(Action undo, Action redo, const std::shared_ptr<UserImportedMesh> &mesh)
+std::unique_ptr<TransformationHistory::Step> TransformationHistory::recorded(
+    Action undo, Action redo, const std::shared_ptr<UserImportedMesh> &mesh)
 {
     auto step = std::make_unique<Step>();
     step->mesh = mesh;
     step->forModel = bool(mesh);
     step->undoAction = std::move(undo);
     step->redoAction = std::move(redo);
-    push(std::move(step));
+    return step;
+}
+
+void TransformationHistory::record(Action undo, Action redo, const std::shared_ptr<UserImportedMesh> &mesh)
+{
+    push(recorded(std::move(undo), std::move(redo), mesh));
 }
 
 bool TransformationHistory::editSupports(const std::shared_ptr<UserImportedMesh> &mesh, const SupportEdit &edit)
@@ -126,7 +137,9 @@ bool TransformationHistory::editSupports(const std::shared_ptr<UserImportedMesh>
         model->setPosition(*position);
         *position = standing;
     };
-    record(exchange, exchange, mesh);
+    std::unique_ptr<Step> step = recorded(exchange, exchange, mesh);
+    step->keepsSupports = true;
+    push(std::move(step));
     return true;
 }
 

@@ -94,6 +94,7 @@ void TransformationHistory::apply(const std::shared_ptr<UserImportedMesh> &mesh,
     step->mesh = mesh;
     step->record = record;
     run(*step, *mesh);
+    step->keepsSupports = bool(step->removedSupports);
     push(std::move(step));
 }
 

@@ -16,3 +16,10 @@ tessora_add_test(test_controllerprinter
     LABELS controller)
 target_include_directories(test_controllerprinter PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/link)
 set_property(TEST test_controllerprinter APPEND PROPERTY ENVIRONMENT ${controller_test_environment})
+
+# Islands of a job in the viewer and the warning before a job is saved or sent.
+tessora_add_test(test_jobislands
+    SOURCES controller/tst_jobislands.cpp controller/controllertesting.h
+    LIBS tessora_controller
+    LABELS controller)
+set_property(TEST test_jobislands APPEND PROPERTY ENVIRONMENT ${controller_test_environment})

@@ -38,3 +38,24 @@ inline CrushedPrintJob squareJob(int layers, QSize size = QSize(64, 40), QRect s
     job.setDescription(QStringLiteral("sliced at 100 microns"));
     return job;
 }
+
+// A job ("sliced at 100 microns" unless told otherwise) of black layers of the given size: a
+// post standing on the platform in every layer, and from layer `islandLayer` on, a block
+// apart from it that nothing holds up. The block is one island, on layer `islandLayer` only
+// (above it the block rests on itself).
+inline CrushedPrintJob floatingBlockJob(int layers, int islandLayer, QRect block, double thicknessMm = 0.1,
+    QSize size = QSize(128, 80), const QString &description = QStringLiteral("sliced at 100 microns"))
+{
+    CrushedPrintJob job = layersJob(layers, [&](int i) {
+        QImage layer = blackImage(size.width(), size.height());
+        QPainter painter(&layer);
+        painter.fillRect(QRect(2, 2, 6, 6), Qt::white);
+        if (i >= islandLayer)
+            painter.fillRect(block, Qt::white);
+        return layer;
+    });
+    job.setName(QStringLiteral("jobname"));
+    job.setDescription(description);
+    job.setLayerThickness(thicknessMm);
+    return job;
+}

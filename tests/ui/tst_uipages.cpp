@@ -10,11 +10,14 @@
 #include "rendererqmlitem.h"
 #include "sceneeditor.h"
 #include "tessoraapp.h"
+#include "testjobs.h"
 #include "uitesting.h"
 #include "userimportedmeshsupports.h"
 #include "waiting.h"
 
 #include <QApplication>
+#include <QColor>
+#include <QFileInfo>
 #include <QImage>
 #include <QQuickItem>
 #include <QQuickView>
@@ -541,6 +544,67 @@ private slots:
         }
         QVERIFY(close(openPopup));
         QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n')));
+    }
+
+    void islandWarning_showThem_opensTheViewerOnTheIsland_saveAnyway_keepsTheJob()
+    {
+        pageWarnings.clear();
+        // A freshly sliced job waiting for the answer, with one island of 40 × 30 pixels on
+        // layer 4.
+        const QString scratch = controller()->scratchJobPath(QStringLiteral("islands.ssj"));
+        const QRect block(600, 300, 40, 30);
+        QVERIFY(floatingBlockJob(6, 3, block, 0.05, QSize(1280, 800)).saveCPJ(scratch));
+        const QString destination = files.filePath(QStringLiteral("islands.ssj"));
+        QObject *warning = find(window(), QStringLiteral("islandWarningDialog"));
+        QObject *viewer = find(window(), QStringLiteral("jobViewer"));
+        warning->setProperty("purpose", QStringLiteral("save"));
+        warning->setProperty("jobPath", scratch);
+        warning->setProperty("destination", destination);
+
+        QVERIFY(controller()->warnOfIslands(scratch));
+        QVERIFY(opens(QStringLiteral("islandWarningDialog")));
+        QCOMPARE(textOf(QStringLiteral("islandWarningText")),
+            QStringLiteral("The supports leave 1 island (largest 1200 px at layer 4)."));
+        shoot(QStringLiteral("33-island-warning"));
+
+        QVERIFY(click(window(), item(QStringLiteral("islandShowButton"))));
+        QVERIFY(opens(QStringLiteral("jobViewer")));
+        QTRY_COMPARE_WITH_TIMEOUT(viewer->property("layerText").toString(), QStringLiteral("4"), TestPatience::kWaitMs);
+        QCOMPARE(textOf(QStringLiteral("layerNumber")), QStringLiteral("Layer 4 of 6 - 0.20 mm"));
+        QCOMPARE(QColor(controller()->lastShownImage().pixel(block.center())), QColor(Qt::red));
+        shoot(QStringLiteral("34-job-viewer-islands"));
+        // A click on the island in the list comes back to its layer.
+        QVERIFY(click(window(), item(QStringLiteral("nextLayerButton"))));
+        QTRY_COMPARE_WITH_TIMEOUT(viewer->property("layerText").toString(), QStringLiteral("5"), TestPatience::kWaitMs);
+        QVERIFY(click(window(), item(QStringLiteral("island_0"))));
+        QTRY_COMPARE_WITH_TIMEOUT(viewer->property("layerText").toString(), QStringLiteral("4"), TestPatience::kWaitMs);
+        QVERIFY(close(QStringLiteral("jobViewer")));
+        QVERIFY(QFileInfo::exists(scratch));
+        QVERIFY(!QFileInfo::exists(destination));
+
+        // Saved anyway: the job reaches the chosen file and the viewer shows it.
+        QVERIFY(controller()->warnOfIslands(scratch));
+        QVERIFY(opens(QStringLiteral("islandWarningDialog")));
+        QVERIFY(click(window(), item(QStringLiteral("islandGoOnButton"))));
+        QVERIFY(opens(QStringLiteral("jobViewer")));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(destination), TestPatience::kWaitMs);
+        QVERIFY(!QFileInfo::exists(scratch));
+        QCOMPARE(viewer->property("jobPath").toString(), destination);
+        QCOMPARE(textOf(QStringLiteral("layerNumber")), QStringLiteral("Layer 1 of 6 - 0.05 mm"));
+        QVERIFY(close(QStringLiteral("jobViewer")));
+
+        // The platform's model stands on its base: sliced, saved without a question, shown.
+        QVERIFY(root()->property("hasModels").toBool());
+        const QString sliced = files.filePath(QStringLiteral("platform.ssj"));
+        QSignalSpy warned(controller(), &MyGLWidget::islandsFound);
+        QVERIFY(QMetaObject::invokeMethod(root(), "sliceForSave", Q_ARG(QVariant, sliced)));
+        QVERIFY(opens(QStringLiteral("jobViewer")));
+        QCOMPARE(viewer->property("jobPath").toString(), sliced);
+        QVERIFY(QFileInfo::exists(sliced));
+        QCOMPARE(warned.count(), 0);
+        QCOMPARE(textOf(QStringLiteral("islandCount")), QStringLiteral("No islands"));
+        QVERIFY(close(QStringLiteral("jobViewer")));
+        QVERIFY2(pageWarnings.isEmpty(), qPrintable(pageWarnings.join('\n')));
     }
 
     void disconnectedPrinter_leavesTheLists()

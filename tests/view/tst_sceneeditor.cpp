@@ -12,6 +12,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtMath>
 
 #include <cmath>
 
@@ -668,6 +669,44 @@ private slots:
         editor->platform().deleteSelectedModel();
         QTRY_VERIFY(!editor->isGeneratingSupports());
         QVERIFY(!entry->mesh()->hasSupports());
+    }
+
+    // --- Overhangs ---------------------------------------------------------------------------
+    void overhangs_ofTheSelectedModelOnly_workedOutAgainWhenItTurns()
+    {
+        const auto editor = makeEditor();
+        addBox(editor->platform(), 10, 10, 10, false, QStringLiteral("/models/other.stl"));
+        const auto entry = addBox(editor->platform(), 10, 20, 30);
+        // Standing on its base: nothing hangs.
+        const SceneSnapshot standing = editor->snapshot();
+        QVERIFY(!standing.models.front().overhangs);
+        QVERIFY(standing.models.back().overhangs && standing.models.back().overhangs->empty());
+
+        // Tipped 30 degrees, its base faces down at 60 degrees below the horizontal with one
+        // edge on the platform: both triangles of the base hang.
+        ModelEditRequest request = edit(Action::SetRotation);
+        request.rotation = QVector3D(30, 0, 0);
+        editor->updateSelectedModel(request);
+        const auto tipped = editor->snapshot().models.back().overhangs;
+        QVERIFY(tipped);
+        QCOMPARE(tipped->size(), size_t(2 * 18));
+        const QMatrix4x4 placed = entry->mesh()->modelMatrix();
+        for (size_t vertex = 0; vertex < tipped->size(); vertex += 6) {
+            const QVector3D normal((*tipped)[vertex + 3], (*tipped)[vertex + 4], (*tipped)[vertex + 5]);
+            QVERIFY(near(double(placed.mapVector(normal).normalized().y()), -std::cos(qDegreesToRadians(30.0)), 1e-4));
+        }
+        // Kept while nothing changes, and while the model moves across the platform; the
+        // selection moving away takes them along.
+        QCOMPARE(editor->snapshot().models.back().overhangs, tipped);
+        ModelEditRequest move = edit(Action::SetPosition);
+        move.xPosition = 20.0;
+        move.yPosition = -10.0;
+        editor->updateSelectedModel(move);
+        QVERIFY(entry->mesh()->modelMatrix() != placed);
+        QCOMPARE(editor->snapshot().models.back().overhangs, tipped);
+        editor->platform().selectModel(editor->platform().models().front());
+        QVERIFY(!editor->snapshot().models.back().overhangs);
+        QVERIFY(editor->snapshot().models.front().overhangs->empty());
     }
 
     // --- Slicing -----------------------------------------------------------------------------

@@ -84,25 +84,10 @@ private slots:
 
     void importedModel_drawnWhereItProjects_cameraMovesIt_crossedWallRed()
     {
-        m_view = std::make_unique<QQuickView>();
-        m_view->setResizeMode(QQuickView::SizeRootObjectToView);
-        m_view->setSource(QUrl(QStringLiteral("qrc:/view/rendering.qml")));
-        QVERIFY2(m_view->status() == QQuickView::Ready,
-            qPrintable(m_view->errors().isEmpty() ? QString() : m_view->errors().first().toString()));
-        m_view->resize(640, 480);
-        m_view->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
-        m_item = m_view->rootObject()->findChild<RendererQMLItem *>(QStringLiteral("editor"));
-        QVERIFY(m_item);
-        QVERIFY(waitForFrames());
-
+        QVERIFY(showEditor());
         const QImage empty = grab();
         QCOMPARE(empty.size(), QSize(640, 480));
-        m_item->addModels(
-            {TestPaths::sourceDir() + QStringLiteral("/tests/data/meshes/binary_solidheader_cube20_with_hole.stl")});
-        m_item->update();
-        QVERIFY(QTest::qWaitFor([&] { return m_item->editor().platform().models().size() == 1; }, 60000));
-        QVERIFY(waitForFrames());
+        QVERIFY(importCube());
         const QImage drawn = grab();
         const BoundingBox box = m_item->editor().platform().models().first()->mesh()->worldBoundingBox();
         const QRect projected = projectedBox(*m_item, box);
@@ -137,6 +122,37 @@ private slots:
         QVERIFY2(changed > 2000, qPrintable(QString::number(changed)));
     }
 
+    // The selected model tipped until its base hangs over nothing: the base turns red.
+    void tippedModel_unsupportedBaseDrawnRed()
+    {
+        QVERIFY(showEditor());
+        QVERIFY(importCube());
+        m_item->centerSelectedModelInPlatform();
+        m_item->beginFixedCameraMovement();
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                m_item->moveCameraTowardsFront();
+                return waitForFrames() && m_item->isCameraMovementDone();
+            },
+            60000));
+        const int redBefore = redPixels(grab());
+        // Tipped towards the camera (it looks along -z): the base then faces it.
+        m_item->setSelectedModelRotation(-30, 0, 0);
+        QVERIFY(waitForFrames());
+        const auto overhangs = m_item->editor().selectedOverhangs();
+        QVERIFY(overhangs && !overhangs->empty());
+        if ((*overhangs)[5] < 0.0f) {
+            m_item->setSelectedModelRotation(60, 0, 0); // turns add up: from -30 to +30
+            QVERIFY(waitForFrames());
+        }
+        const QImage tipped = grab();
+        const int redAfter = redPixels(tipped);
+        QVERIFY2(redAfter > redBefore + 500, qPrintable(QStringLiteral("%1 -> %2").arg(redBefore).arg(redAfter)));
+        const QString shots = qEnvironmentVariable("TESSORA_SCREENSHOT_DIR");
+        if (!shots.isEmpty())
+            tipped.save(shots + QStringLiteral("/overhangs-in-red.png"));
+    }
+
     void cleanup()
     {
         m_item = nullptr;
@@ -144,6 +160,32 @@ private slots:
     }
 
 private:
+    bool showEditor()
+    {
+        m_view = std::make_unique<QQuickView>();
+        m_view->setResizeMode(QQuickView::SizeRootObjectToView);
+        m_view->setSource(QUrl(QStringLiteral("qrc:/view/rendering.qml")));
+        if (m_view->status() != QQuickView::Ready) {
+            qWarning() << m_view->errors();
+            return false;
+        }
+        m_view->resize(640, 480);
+        m_view->show();
+        if (!QTest::qWaitForWindowExposed(m_view.get()))
+            return false;
+        m_item = m_view->rootObject()->findChild<RendererQMLItem *>(QStringLiteral("editor"));
+        return m_item && waitForFrames();
+    }
+
+    bool importCube()
+    {
+        m_item->addModels(
+            {TestPaths::sourceDir() + QStringLiteral("/tests/data/meshes/binary_solidheader_cube20_with_hole.stl")});
+        m_item->update();
+        return QTest::qWaitFor([&] { return m_item->editor().platform().models().size() == 1; }, 60000)
+            && waitForFrames();
+    }
+
     // Waits until the window has shown two more frames.
     bool waitForFrames()
     {

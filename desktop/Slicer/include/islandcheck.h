@@ -38,6 +38,10 @@ public:
     // The islands of `layer` over `below` (same size, or empty for none lit below).
     static std::vector<Island> islandsOf(const Mask &below, const Mask &layer, int layerIndex);
 
+    // The pixels of the islands of `layer` over `below` larger than minimumPixels: a mask
+    // of the layer's size, 1 on those pixels only.
+    static Mask islandPixels(const Mask &below, const Mask &layer, qint64 minimumPixels = kMinimumIslandPixels);
+
     // The lit pixels of a layer image: any colour above black (alpha ignored).
     static Mask maskOf(const QImage &image);
 

@@ -26,14 +26,31 @@ int findRoot(std::vector<int> &parent, int i)
 
 } // namespace
 
-std::vector<IslandCheck::Island> IslandCheck::islandsOf(const Mask &below, const Mask &layer, int layerIndex)
-{
-    // Lit runs of every row, joined into regions where runs of neighbouring rows touch,
-    // diagonals included.
+namespace {
+
+// The lit regions of a layer: its lit runs, each run's region (the index of the region's
+// first run), and per region its size, centre and whether it rests on anything lit below.
+struct Regions {
+    struct Region {
+        qint64 pixels = 0;
+        double sumX = 0.0;
+        double sumY = 0.0;
+        bool supported = false;
+    };
     std::vector<Run> runs;
-    std::vector<size_t> rowStart(size_t(layer.height) + 1, 0);
+    std::vector<int> root;
+    std::vector<Region> regions;
+
+    bool isIsland(size_t region, qint64 minimumPixels) const
+    {
+        return !regions[region].supported && regions[region].pixels > minimumPixels;
+    }
+};
+
+std::vector<Run> litRuns(const IslandCheck::Mask &layer)
+{
+    std::vector<Run> runs;
     for (int y = 0; y < layer.height; ++y) {
-        rowStart[size_t(y)] = runs.size();
         const quint8 *line = layer.lit.data() + size_t(y) * size_t(layer.width);
         int x = 0;
         while (x < layer.width) {
@@ -47,37 +64,50 @@ std::vector<IslandCheck::Island> IslandCheck::islandsOf(const Mask &below, const
             runs.push_back({y, begin, x});
         }
     }
-    rowStart[size_t(layer.height)] = runs.size();
+    return runs;
+}
 
+// Joins runs of neighbouring rows that touch, diagonals included.
+std::vector<int> joinedRuns(const std::vector<Run> &runs)
+{
     std::vector<int> parent(runs.size());
     std::iota(parent.begin(), parent.end(), 0);
-    for (int y = 1; y < layer.height; ++y) {
-        size_t above = rowStart[size_t(y) - 1];
-        const size_t aboveEnd = rowStart[size_t(y)];
-        for (size_t r = rowStart[size_t(y)]; r < rowStart[size_t(y) + 1]; ++r) {
-            while (above < aboveEnd && runs[above].end < runs[r].begin)
-                ++above;
-            for (size_t a = above; a < aboveEnd && runs[a].begin <= runs[r].end; ++a) {
-                const int ra = findRoot(parent, int(a));
-                const int rr = findRoot(parent, int(r));
-                if (ra != rr)
-                    parent[size_t(std::max(ra, rr))] = std::min(ra, rr);
-            }
+    size_t rowBegin = 0;
+    size_t above = 0;
+    size_t aboveEnd = 0;
+    for (size_t r = 0; r < runs.size(); ++r) {
+        if (r == 0 || runs[r].row != runs[r - 1].row) {
+            // A new row: the runs of the row just finished lie above it when that row is
+            // the one right above.
+            const bool adjacent = r > 0 && runs[r].row == runs[r - 1].row + 1;
+            above = adjacent ? rowBegin : r;
+            aboveEnd = r;
+            rowBegin = r;
+        }
+        while (above < aboveEnd && runs[above].end < runs[r].begin)
+            ++above;
+        for (size_t a = above; a < aboveEnd && runs[a].begin <= runs[r].end; ++a) {
+            const int ra = findRoot(parent, int(a));
+            const int rr = findRoot(parent, int(r));
+            if (ra != rr)
+                parent[size_t(std::max(ra, rr))] = std::min(ra, rr);
         }
     }
+    for (size_t r = 0; r < runs.size(); ++r)
+        parent[r] = findRoot(parent, int(r));
+    return parent;
+}
 
-    // Per region: size, centre, and whether any pixel rests on a lit pixel below.
-    struct Region {
-        qint64 pixels = 0;
-        double sumX = 0.0;
-        double sumY = 0.0;
-        bool supported = false;
-    };
-    std::vector<Region> regions(runs.size());
+Regions regionsOf(const IslandCheck::Mask &below, const IslandCheck::Mask &layer)
+{
+    Regions result;
+    result.runs = litRuns(layer);
+    result.root = joinedRuns(result.runs);
+    result.regions.resize(result.runs.size());
     const bool sameSize = below.width == layer.width && below.height == layer.height && !below.lit.empty();
-    for (size_t r = 0; r < runs.size(); ++r) {
-        Region &region = regions[size_t(findRoot(parent, int(r)))];
-        const Run &run = runs[r];
+    for (size_t r = 0; r < result.runs.size(); ++r) {
+        Regions::Region &region = result.regions[size_t(result.root[r])];
+        const Run &run = result.runs[r];
         const qint64 length = run.end - run.begin;
         region.pixels += length;
         region.sumX += double(run.begin + run.end - 1) * double(length) / 2.0;
@@ -88,16 +118,39 @@ std::vector<IslandCheck::Island> IslandCheck::islandsOf(const Mask &below, const
                 region.supported = line[x] != 0;
         }
     }
+    return result;
+}
 
+} // namespace
+
+std::vector<IslandCheck::Island> IslandCheck::islandsOf(const Mask &below, const Mask &layer, int layerIndex)
+{
+    const Regions found = regionsOf(below, layer);
     std::vector<Island> islands;
-    for (size_t r = 0; r < runs.size(); ++r) {
-        if (parent[r] != int(r) || regions[r].supported)
+    for (size_t r = 0; r < found.runs.size(); ++r) {
+        if (found.root[r] != int(r) || !found.isIsland(r, 0))
             continue;
-        const Region &region = regions[r];
+        const Regions::Region &region = found.regions[r];
         islands.push_back(
             {layerIndex, region.pixels, region.sumX / double(region.pixels), region.sumY / double(region.pixels)});
     }
     return islands;
+}
+
+IslandCheck::Mask IslandCheck::islandPixels(const Mask &below, const Mask &layer, qint64 minimumPixels)
+{
+    const Regions found = regionsOf(below, layer);
+    Mask mask;
+    mask.width = layer.width;
+    mask.height = layer.height;
+    mask.lit.assign(layer.lit.size(), 0);
+    for (size_t r = 0; r < found.runs.size(); ++r) {
+        if (!found.isIsland(size_t(found.root[r]), minimumPixels))
+            continue;
+        const Run &run = found.runs[r];
+        std::fill_n(mask.lit.begin() + qint64(run.row) * layer.width + run.begin, run.end - run.begin, quint8(1));
+    }
+    return mask;
 }
 
 IslandCheck::Mask IslandCheck::layerMask(CrushedPrintJob &job, int layer)

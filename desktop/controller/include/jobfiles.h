@@ -23,6 +23,12 @@ QString ssjSaveName(const QString &chosenName);
 // folder, "tessora-print-" and six characters (RendererQMLItem::print), so that two prints in
 // quick succession never share a file. True for a job in such a folder.
 bool isInPrintFolder(const QString &jobPath);
+// A path for a job of that file name in a new print folder: a job sliced for saving waits
+// there for the user's answer to the island warning. Empty when no folder can be made.
+QString newScratchJobPath(const QString &fileName);
+// Moves a job out of its print folder to the destination, replacing a file there, and removes
+// the folder; false (and a log line) when the job could not be moved.
+bool moveScratchJob(const QString &jobPath, const QString &destination);
 // Removes the print folder holding the job, with the job; nothing for any other path.
 void removePrintFolderOf(const QString &jobPath);
 // Removes the print folders not changed for olderThanSeconds (left by an earlier run).

@@ -1,10 +1,14 @@
 #pragma once
 
+#include "islandcheck.h"
+
 #include <QImage>
 #include <QObject>
 #include <QString>
+#include <QVariantList>
 
 #include <memory>
+#include <vector>
 
 class CrushedPrintJob;
 
@@ -15,6 +19,10 @@ class CrushedPrintJob;
 // The viewer keeps a job of its own, so that a print sent meanwhile changes nothing here.
 // What it shows leaves it as layerShown(); the controller puts it into the "colors" image
 // provider.
+//
+// Islands (IslandCheck, those over IslandCheck::kMinimumIslandPixels) are found when a file
+// opens; while highlighting is on, the pixels of the shown layer's islands are drawn red
+// (kIslandColour) over the layer.
 class JobFileViewer : public QObject
 {
     Q_OBJECT
@@ -35,6 +43,26 @@ public:
     // The layer at that fraction (0 to 1) of the job.
     QString showAt(double fraction);
     QString layerCountText() const;
+    // The layer at that index (counted from 0, kept within the job).
+    QString showLayer(int index);
+
+    // "Layer 120 of 400 - 6.00 mm": the shown layer, the count, and the height the layer's top
+    // reaches above the platform. Empty while no file is open.
+    QString layerText() const;
+
+    // The job's islands, bottom up: per island a map of "layer" (counted from 1, as shown),
+    // "pixels", "area" (mm²), "x" and "y" (mm from the platform's centre, y towards the top
+    // of the image) and "text" (one line for a list).
+    QVariantList islandList() const;
+    const std::vector<IslandCheck::Island> &islands() const { return m_islands; }
+    // Shows the layer of that island of islandList(); "n/a" for no such island.
+    QString showIsland(int islandIndex);
+
+    bool highlightsIslands() const { return m_highlightIslands; }
+    // Redraws the shown layer with or without its islands.
+    void setHighlightIslands(bool highlight);
+
+    static constexpr QRgb kIslandColour = 0xFFFF0000u;
 
 signals:
     void layerShown(const QImage &image);
@@ -43,6 +71,11 @@ signals:
 private:
     QString show(int index);
 
+    void drawIslands(QImage *image) const;
+    double pixelMillimetres() const;
+
     std::unique_ptr<CrushedPrintJob> m_job;
     int m_index = 0;
+    std::vector<IslandCheck::Island> m_islands;
+    bool m_highlightIslands = true;
 };

@@ -116,6 +116,24 @@ public:
     Q_INVOKABLE QString requestPrevSSJViewerImage();
     Q_INVOKABLE QString requestSSJViewerImage(double sliderVal);
     Q_INVOKABLE QString requestTotalSlicesSSJViewer();
+    // The layer of that number (counted from 1), and the layer of an island of the list below.
+    Q_INVOKABLE QString requestSSJViewerLayer(int layerNumber);
+    Q_INVOKABLE QString requestSSJViewerIsland(int islandIndex);
+    // "Layer 120 of 400 - 6.00 mm" for the layer shown (JobFileViewer::layerText).
+    Q_INVOKABLE QString requestSSJViewerLayerText();
+    // The open job's islands (JobFileViewer::islandList), and whether they are drawn red.
+    Q_INVOKABLE QVariantList requestSSJViewerIslands();
+    Q_INVOKABLE void setSSJViewerIslandsShown(bool shown);
+
+    // ---- a freshly sliced job, before it is saved or sent
+    // A new path for a job of that file name, in a folder of its own under the temporary
+    // folder, where a job waits for the user's answer to the island warning.
+    Q_INVOKABLE QString scratchJobPath(const QString &fileName);
+    // Moves the job to the destination (replacing a file there) and removes its folder.
+    Q_INVOKABLE bool keepScratchJob(const QString &scratchPath, const QString &destination);
+    Q_INVOKABLE void discardScratchJob(const QString &scratchPath);
+    // Checks the job for islands; when there are any, emits islandsFound and answers true.
+    Q_INVOKABLE bool warnOfIslands(const QString &jobPath);
 
     // ---- resins and calibration
     Q_INVOKABLE QStringList getResinNames();
@@ -281,6 +299,9 @@ signals:
     void resumeStarted(const QString &serial);
     void printCancelled(const QString &serial);
     void transmit_receivedPrinterError(const QString &serial, const QString &message);
+    // The job's supports leave islands: "The supports leave 3 islands (largest 42 px at layer
+    // 57)."; the first island is on layer firstIslandLayer (counted from 1).
+    void islandsFound(const QString &jobPath, const QString &messageText, int firstIslandLayer);
     // The printer of that serial needs a software update; installPrinterUpdate() installs it.
     void printerUpdateRequested(const QString &serial);
     // Declared for the user interface, which handles them; nothing emits them yet.

@@ -1,9 +1,12 @@
 #include "jobfiles.h"
 
+#include "basiclogging.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QUrl>
 
 namespace JobFiles {
@@ -70,6 +73,36 @@ bool isInPrintFolder(const QString &jobPath)
     const QFileInfo folder(QFileInfo(jobPath).absolutePath());
     return folder.fileName().startsWith(kPrintFolderPrefix)
         && folder.absolutePath() == temporaryFolder().absolutePath();
+}
+
+QString newScratchJobPath(const QString &fileName)
+{
+    QTemporaryDir folder(temporaryFolder().absoluteFilePath(kPrintFolderPrefix + QStringLiteral("XXXXXX")));
+    if (!folder.isValid()) {
+        logLine(QStringLiteral("ERROR. JobFiles::newScratchJobPath. No folder for the job: ") + folder.errorString());
+        return {};
+    }
+    folder.setAutoRemove(false);
+    return folder.filePath(fileName.isEmpty() ? QStringLiteral("job.ssj") : fileName);
+}
+
+bool moveScratchJob(const QString &jobPath, const QString &destination)
+{
+    if (!QFileInfo(jobPath).isFile()) {
+        logLine(QStringLiteral("ERROR. JobFiles::moveScratchJob. No job at ") + jobPath);
+        return false;
+    }
+    // The save dialog has asked before replacing a file.
+    if (QFileInfo::exists(destination))
+        QFile::remove(destination);
+    QFile job(jobPath);
+    if (!job.rename(destination)) {
+        logLine(QStringLiteral("ERROR. JobFiles::moveScratchJob. Could not move ") + jobPath + QStringLiteral(" to ")
+            + destination + QStringLiteral(": ") + job.errorString());
+        return false;
+    }
+    removePrintFolderOf(jobPath);
+    return true;
 }
 
 void removePrintFolderOf(const QString &jobPath)

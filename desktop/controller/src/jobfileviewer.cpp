@@ -2,10 +2,13 @@
 
 #include "basiclogging.h"
 #include "crushedprintjob.h"
+#include "printrule.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QVariantMap>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -46,6 +49,11 @@ QString JobFileViewer::open(const QString &normalisedPath)
         return kNotOpen;
     }
     m_job = std::move(job);
+    m_islands.clear();
+    for (const IslandCheck::Island &island : IslandCheck::find(*m_job)) {
+        if (island.pixels > IslandCheck::kMinimumIslandPixels)
+            m_islands.push_back(island);
+    }
     return show(0);
 }
 
@@ -55,6 +63,7 @@ void JobFileViewer::close()
         return;
     m_job.reset();
     m_index = 0;
+    m_islands.clear();
     emit layerShown(blackImage(kProjectedWidth, kProjectedHeight));
 }
 
@@ -86,6 +95,98 @@ QString JobFileViewer::layerCountText() const
     return isOpen() ? QString::number(m_job->getTotalLayers()) : kNotOpen;
 }
 
+QString JobFileViewer::showLayer(int index)
+{
+    if (!isOpen())
+        return kNotOpen;
+    return show(qBound(0, index, m_job->getTotalLayers() - 1));
+}
+
+QString JobFileViewer::layerText() const
+{
+    if (!isOpen())
+        return QString();
+    const double height = (m_index + 1) * m_job->layerThicknessText().toDouble();
+    return QStringLiteral("Layer %1 of %2 - %3 mm")
+        .arg(m_index + 1)
+        .arg(m_job->getTotalLayers())
+        .arg(height, 0, 'f', 2);
+}
+
+double JobFileViewer::pixelMillimetres() const
+{
+    // A job that names no printer is taken for the common 100-micron one.
+    const int microns = PrintRule::slicedForMicrons(m_job->description());
+    return (microns > 0 ? microns : 100) / 1000.0;
+}
+
+QVariantList JobFileViewer::islandList() const
+{
+    QVariantList list;
+    if (!isOpen())
+        return list;
+    const double pixel = pixelMillimetres();
+    const double width = m_job->largestWidth() > 0 ? m_job->largestWidth() : kProjectedWidth;
+    const double height = m_job->largestHeight() > 0 ? m_job->largestHeight() : kProjectedHeight;
+    for (const IslandCheck::Island &island : m_islands) {
+        // Centres of pixels, from the middle of the image, which is the platform's centre.
+        const double x = (island.x + 0.5 - width / 2.0) * pixel;
+        const double y = (height / 2.0 - island.y - 0.5) * pixel;
+        const double area = double(island.pixels) * pixel * pixel;
+        QVariantMap entry;
+        entry.insert(QStringLiteral("layer"), island.layer + 1);
+        entry.insert(QStringLiteral("pixels"), island.pixels);
+        entry.insert(QStringLiteral("area"), area);
+        entry.insert(QStringLiteral("x"), x);
+        entry.insert(QStringLiteral("y"), y);
+        entry.insert(QStringLiteral("text"),
+            QStringLiteral("Layer %1: %2 px (%3 mm²) at %4, %5 mm")
+                .arg(island.layer + 1)
+                .arg(island.pixels)
+                .arg(area, 0, 'f', 2)
+                .arg(x, 0, 'f', 1)
+                .arg(y, 0, 'f', 1));
+        list.append(entry);
+    }
+    return list;
+}
+
+QString JobFileViewer::showIsland(int islandIndex)
+{
+    if (!isOpen() || islandIndex < 0 || size_t(islandIndex) >= m_islands.size())
+        return kNotOpen;
+    return showLayer(m_islands[size_t(islandIndex)].layer);
+}
+
+void JobFileViewer::setHighlightIslands(bool highlight)
+{
+    if (highlight == m_highlightIslands)
+        return;
+    m_highlightIslands = highlight;
+    if (isOpen())
+        show(m_index);
+}
+
+void JobFileViewer::drawIslands(QImage *image) const
+{
+    const bool anyHere = std::any_of(m_islands.begin(), m_islands.end(),
+        [this](const IslandCheck::Island &island) { return island.layer == m_index; });
+    if (!anyHere)
+        return;
+    const IslandCheck::Mask islands = IslandCheck::islandPixels(
+        IslandCheck::layerMask(*m_job, m_index - 1), IslandCheck::layerMask(*m_job, m_index));
+    if (islands.width != image->width() || islands.height != image->height())
+        return;
+    for (int y = 0; y < islands.height; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image->scanLine(y));
+        const quint8 *lit = islands.lit.data() + size_t(y) * size_t(islands.width);
+        for (int x = 0; x < islands.width; ++x) {
+            if (lit[x])
+                line[x] = kIslandColour;
+        }
+    }
+}
+
 QString JobFileViewer::show(int index)
 {
     m_index = index;
@@ -94,6 +195,8 @@ QString JobFileViewer::show(int index)
     QImage image = blackImage(width, height);
     m_job->setCurrentLayer(index);
     m_job->inflateCurrentSlice(&image, 0, 0, false);
+    if (m_highlightIslands)
+        drawIslands(&image);
     emit layerShown(image);
     return QString::number(m_index + 1);
 }

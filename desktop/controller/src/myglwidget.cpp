@@ -2,6 +2,7 @@
 
 #include "basiclogging.h"
 #include "clientdevice.h"
+#include "islandwarning.h"
 #include "jobfiles.h"
 #include "jobfileviewer.h"
 #include "printererrors.h"
@@ -489,6 +490,56 @@ QString MyGLWidget::requestSSJViewerImage(double sliderVal)
 QString MyGLWidget::requestTotalSlicesSSJViewer()
 {
     return m_viewer->layerCountText();
+}
+
+QString MyGLWidget::requestSSJViewerLayer(int layerNumber)
+{
+    return m_viewer->showLayer(layerNumber - 1);
+}
+
+QString MyGLWidget::requestSSJViewerIsland(int islandIndex)
+{
+    return m_viewer->showIsland(islandIndex);
+}
+
+QString MyGLWidget::requestSSJViewerLayerText()
+{
+    return m_viewer->layerText();
+}
+
+QVariantList MyGLWidget::requestSSJViewerIslands()
+{
+    return m_viewer->islandList();
+}
+
+void MyGLWidget::setSSJViewerIslandsShown(bool shown)
+{
+    m_viewer->setHighlightIslands(shown);
+}
+
+QString MyGLWidget::scratchJobPath(const QString &fileName)
+{
+    return JobFiles::newScratchJobPath(QFileInfo(JobFiles::normalisedPath(fileName)).fileName());
+}
+
+bool MyGLWidget::keepScratchJob(const QString &scratchPath, const QString &destination)
+{
+    return JobFiles::moveScratchJob(scratchPath, JobFiles::normalisedPath(destination));
+}
+
+void MyGLWidget::discardScratchJob(const QString &scratchPath)
+{
+    JobFiles::removePrintFolderOf(scratchPath);
+}
+
+bool MyGLWidget::warnOfIslands(const QString &jobPath)
+{
+    IslandWarning::Summary summary;
+    const QString path = JobFiles::normalisedPath(jobPath);
+    if (!IslandWarning::check(path, &summary, [] { QCoreApplication::processEvents(); }) || summary.count == 0)
+        return false;
+    emit islandsFound(path, IslandWarning::text(summary), summary.firstLayer);
+    return true;
 }
 
 // ---- resins and calibration ------------------------------------------------------------------

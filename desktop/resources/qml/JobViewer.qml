@@ -5,7 +5,9 @@ import QtQuick.Dialogs 1.3 as Dialogs
 import "format.js" as Format
 
 // The print job viewer: the layers of an SSJ file, one at a time (slider, previous and
-// next, or the arrow keys), with the file's layer thickness and printer resolution.
+// next, or the arrow keys), with the file's layer thickness and printer resolution, the
+// height each layer reaches, and the job's islands: drawn red over the layer, and listed
+// beside it (a click on one shows its layer).
 TessoraDialog {
     id: viewer
     objectName: "jobViewer"
@@ -19,6 +21,8 @@ TessoraDialog {
     property string totalText: "n/a"
     property int thickness: 0
     property int resolution: 0
+    property string heightText: ""
+    property var islands: []
 
     signal showLayer()
     signal jobChanged(string path)
@@ -31,6 +35,7 @@ TessoraDialog {
             thickness = controller.requestSSJThickness(path)
             resolution = controller.requestSSJResolution(path)
             totalText = controller.requestTotalSlicesSSJViewer()
+            islands = controller.requestSSJViewerIslands()
             jobChanged(path)
             shown(answer)
         }
@@ -42,10 +47,16 @@ TessoraDialog {
         if (answer === "n/a")
             return
         layerText = answer
+        heightText = controller.requestSSJViewerLayerText()
         // The slider's ends are the first and the last layer.
         var total = Number(totalText)
         slider.value = total > 1 ? (Number(answer) - 1) / (total - 1) : 0
         showLayer()
+    }
+
+    // Shows the layer of the island of that index (the first island: 0).
+    function showIsland(index) {
+        shown(controller.requestSSJViewerIsland(index))
     }
 
     title: qsTr("Print job viewer")
@@ -95,18 +106,72 @@ TessoraDialog {
                 }
             }
 
-            Rectangle {
+            RowLayout {
                 Layout.fillWidth: true
                 Layout.fillHeight: true
-                color: "black"
+                spacing: Theme.gap
 
-                Image {
-                    id: layerImage
-                    objectName: "layerImage"
-                    anchors.fill: parent
-                    fillMode: Image.PreserveAspectFit
-                    cache: false
-                    source: viewer.jobPath === "" ? "" : "image://colors/1_" + viewer.imageNum
+                Rectangle {
+                    Layout.fillWidth: true
+                    Layout.fillHeight: true
+                    color: "black"
+
+                    Image {
+                        id: layerImage
+                        objectName: "layerImage"
+                        anchors.fill: parent
+                        fillMode: Image.PreserveAspectFit
+                        cache: false
+                        source: viewer.jobPath === "" ? "" : "image://colors/1_" + viewer.imageNum
+                    }
+                }
+
+                ColumnLayout {
+                    // A layout fills the width by default: the layer keeps the room.
+                    Layout.fillWidth: false
+                    Layout.preferredWidth: 220
+                    Layout.maximumWidth: 220
+                    Layout.fillHeight: true
+                    visible: viewer.jobPath !== ""
+                    spacing: Theme.gap
+
+                    Label {
+                        objectName: "islandCount"
+                        font.bold: true
+                        text: viewer.islands.length === 0 ? qsTr("No islands")
+                              : viewer.islands.length === 1 ? qsTr("1 island") : qsTr("%1 islands").arg(viewer.islands.length)
+                    }
+                    CheckBox {
+                        objectName: "showIslandsBox"
+                        text: qsTr("Show islands in red")
+                        checked: true
+                        enabled: viewer.islands.length > 0
+                        onToggled: {
+                            viewer.controller.setSSJViewerIslandsShown(checked)
+                            viewer.showLayer()
+                        }
+                    }
+                    ListView {
+                        id: islandList
+                        objectName: "islandList"
+                        Layout.fillWidth: true
+                        Layout.fillHeight: true
+                        clip: true
+                        model: viewer.islands
+                        ScrollBar.vertical: ScrollBar {}
+                        delegate: ItemDelegate {
+                            objectName: "island_" + index
+                            width: islandList.width
+                            highlighted: modelData.layer === Number(viewer.layerText)
+                            text: modelData.text
+                            contentItem: Label {
+                                text: modelData.text
+                                wrapMode: Text.Wrap
+                                font.pixelSize: Theme.smallSize
+                            }
+                            onClicked: viewer.showIsland(index)
+                        }
+                    }
                 }
             }
 
@@ -135,7 +200,7 @@ TessoraDialog {
                 Label {
                     objectName: "layerNumber"
                     Layout.minimumWidth: implicitWidth
-                    text: viewer.jobPath === "" ? "" : qsTr("Layer %1 of %2").arg(viewer.layerText).arg(viewer.totalText)
+                    text: viewer.jobPath === "" ? "" : viewer.heightText
                 }
             }
         }

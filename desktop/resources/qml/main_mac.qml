@@ -192,6 +192,42 @@ Page {
         controller.openSaveSSJDialog()
     }
 
+    // Slices into a folder of its own first: the job reaches the chosen file only when it
+    // leaves no islands or the user saves it anyway.
+    function sliceForSave(filePath) {
+        var scratch = controller.scratchJobPath(filePath)
+        root.slicing = true
+        root.sliceProgress = 0
+        var saved = scratch !== "" && root.editor.saveSlices(scratch, pendingSave.thickness, pendingSave.antialiasing)
+        root.slicing = false
+        if (!saved) {
+            controller.discardScratchJob(scratch)
+            messageDialog.show(qsTr("Print job not saved"),
+                               qsTr("Slicing was cancelled or the file could not be written: %1").arg(filePath))
+            return
+        }
+        islandWarning.purpose = "save"
+        islandWarning.jobPath = scratch
+        islandWarning.destination = filePath
+        if (!controller.warnOfIslands(scratch))
+            finishIslandCheckedJob()
+    }
+
+    // The job of islandWarning goes on: saved (and shown in the viewer) or sent.
+    function finishIslandCheckedJob() {
+        if (islandWarning.purpose === "print") {
+            controller.printSSJ(islandWarning.serial, islandWarning.jobPath, islandWarning.resinName)
+            return
+        }
+        var filePath = Format.localPath(islandWarning.destination)
+        if (controller.keepScratchJob(islandWarning.jobPath, filePath)) {
+            root.showStatus(qsTr("Print job saved: %1").arg(filePath))
+            openJobInViewer(filePath)
+        } else {
+            messageDialog.show(qsTr("Print job not saved"), qsTr("The file could not be written: %1").arg(filePath))
+        }
+    }
+
     // The editor's platform, the controller's resin lists and the selector follow one model.
     function usePlatform(is75) {
         platformChoice.currentIndex = is75 ? 1 : 0
@@ -240,15 +276,7 @@ Page {
             pendingSave.waiting = false
             if (filePath === "")
                 return
-            root.slicing = true
-            root.sliceProgress = 0
-            var saved = root.editor.saveSlices(filePath, pendingSave.thickness, pendingSave.antialiasing)
-            root.slicing = false
-            if (saved)
-                root.showStatus(qsTr("Print job saved: %1").arg(filePath))
-            else
-                messageDialog.show(qsTr("Print job not saved"),
-                                   qsTr("Slicing was cancelled or the file could not be written: %1").arg(filePath))
+            root.sliceForSave(filePath)
         }
         function onSendMessagePopup(messageText) {
             messageDialog.show(qsTr("Message"), messageText)
@@ -261,6 +289,10 @@ Page {
         function onPrinterUpdateRequested(serial) {
             updateConfirm.serial = serial
             updateConfirm.open()
+        }
+        function onIslandsFound(jobPath, messageText, firstIslandLayer) {
+            islandWarning.text = messageText
+            islandWarning.open()
         }
         function onSendErrorMessage(errorNum, errorDescription, errorFix) {
             messageDialog.show(qsTr("Error %1").arg(errorNum), errorDescription + "\n\n" + errorFix)
@@ -292,7 +324,12 @@ Page {
         function onSendPromptUserForInchesOrMM() { unitsPrompt.open() }
         function onSendPromptUserForResizeToFitPlatform() { resizePrompt.open() }
         function onSendPrint(ssjName, printerSerial, resinName) {
-            controller.printSSJ(printerSerial, ssjName, resinName)
+            islandWarning.purpose = "print"
+            islandWarning.jobPath = ssjName
+            islandWarning.serial = printerSerial
+            islandWarning.resinName = resinName
+            if (!controller.warnOfIslands(ssjName))
+                root.finishIslandCheckedJob()
         }
         function onLoadSSJToViewer(ssjPath) { root.openJobInViewer(ssjPath) }
     }
@@ -678,6 +715,16 @@ Page {
         rejectText: qsTr("Keep size")
         acceptText: qsTr("Scale down")
         onAnswered: root.editor.resizeImportedModelToFitPlatform(yes)
+    }
+
+    IslandWarningDialog {
+        id: islandWarning
+        onShowRequested: {
+            root.openJobInViewer(jobPath)
+            jobViewer.showIsland(0)
+        }
+        onGoOnRequested: root.finishIslandCheckedJob()
+        onCancelRequested: controller.discardScratchJob(jobPath)
     }
 
     SliceDialog {

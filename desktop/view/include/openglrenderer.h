@@ -102,6 +102,9 @@ private:
     std::unordered_map<const UserImportedMesh *, ModelBuffers> m_models;
     std::vector<DrawModel> m_drawModels;
     GpuMesh m_highlightedAnchors; // refilled every frame
+    GpuMesh m_overhangs; // the selected model's unsupported overhangs, its own frame
+    QMatrix4x4 m_overhangMatrix; // the selected model's
+    std::shared_ptr<const std::vector<float>> m_overhangSource; // identity of the uploaded ones
 
     // Fixed meshes.
     GpuMesh m_box; // unit box centred on the origin

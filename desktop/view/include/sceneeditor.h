@@ -66,6 +66,10 @@ public:
     // After the requests of a frame: reports where the gimbal shows.
     void frameSynchronized();
     SceneSnapshot snapshot() const;
+    // The selected model's unsupported overhangs (OverhangCheck) as the view draws them, in
+    // the model's own frame; none without a selection. Worked out again only when the model,
+    // its rotation, scale or height, or its supports changed.
+    std::shared_ptr<const std::vector<float>> selectedOverhangs() const;
 
     // False while supports are being generated: edits and mouse requests then wait.
     bool acceptsModelEdits() const { return !m_supportJob; }
@@ -185,4 +189,12 @@ private:
     bool m_gimbalReportedDisabled = false;
     std::pair<bool, bool> m_reportedHistory {false, false};
     QStringList m_reportedModels;
+    // The last overhangs worked out, and what they were worked out for.
+    struct OverhangCache {
+        const UserImportedMesh *mesh = nullptr;
+        QMatrix4x4 modelMatrix;
+        QList<MeshTriangle *> supportTriangles;
+        std::shared_ptr<const std::vector<float>> faces;
+    };
+    mutable OverhangCache m_overhangs;
 };

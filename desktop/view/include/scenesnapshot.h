@@ -27,6 +27,9 @@ struct SceneSnapshot {
         QList<MeshTriangle *> supportTriangles;
         QMatrix4x4 supportMatrix;
         std::vector<const UserImportedMeshSingleAnchorSupports *> highlightedAnchors;
+        // The selected model's unsupported overhangs (OverhangCheck): triangles of position
+        // and normal in the model's own frame. Shared between frames while they stay.
+        std::shared_ptr<const std::vector<float>> overhangs;
     };
     // The rotation handles: three rings about the selected model's centre.
     struct Gimbal {

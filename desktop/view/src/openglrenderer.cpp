@@ -24,6 +24,7 @@ const QVector3D kModelColour(0.72f, 0.72f, 0.74f);
 const QVector3D kSelectedColour(0.33f, 0.58f, 0.93f);
 const QVector3D kSupportColour(0.86f, 0.84f, 0.62f);
 const QVector3D kHighlightColour(0.93f, 0.25f, 0.2f);
+const QVector3D kOverhangColour(0.9f, 0.12f, 0.1f); // unlit: seen from below, they face away from the light
 const QVector3D kWallColour(0.93f, 0.2f, 0.16f);
 const QVector3D kArrowColour(0.98f, 0.6f, 0.1f);
 const QVector3D kTipColour(0.98f, 0.6f, 0.1f);
@@ -179,6 +180,7 @@ void OpenGLRenderer::synchronize(const SceneSnapshot &scene, bool reuploadModels
     std::unordered_map<const UserImportedMesh *, ModelBuffers> kept;
     m_drawModels.clear();
     std::vector<float> anchorVertices;
+    std::shared_ptr<const std::vector<float>> overhangs;
     for (const SceneSnapshot::Model &model : scene.models) {
         const UserImportedMesh *key = model.mesh.get();
         auto found = m_models.find(key);
@@ -208,12 +210,20 @@ void OpenGLRenderer::synchronize(const SceneSnapshot &scene, bool reuploadModels
                 appendTriangle(anchorVertices, a, b, c);
             }
         }
+        if (model.selected) {
+            overhangs = model.overhangs;
+            m_overhangMatrix = model.modelMatrix;
+        }
         m_drawModels.push_back({key, model.modelMatrix, model.selected, hasSupports, model.supportMatrix});
         kept.emplace(key, std::move(buffers));
     }
     // Buffers of models that left the scene go with the old map.
     m_models = std::move(kept);
     m_highlightedAnchors.setInterleaved(std::move(anchorVertices));
+    if (overhangs != m_overhangSource || reuploadModels) {
+        m_overhangSource = overhangs;
+        m_overhangs.setInterleaved(overhangs ? *overhangs : std::vector<float>());
+    }
 }
 
 void OpenGLRenderer::initialize()
@@ -412,6 +422,12 @@ void OpenGLRenderer::drawModels()
         if (model.hasSupports)
             draw(buffers.supports, model.supportMatrix, {kSupportColour, 1.0f, true});
     }
+    // Unsupported overhangs lie on the model's own faces: pulled towards the viewer so that
+    // they win the depth test.
+    glEnable(GL_POLYGON_OFFSET_FILL);
+    glPolygonOffset(-1.0f, -1.0f);
+    draw(m_overhangs, m_overhangMatrix, {kOverhangColour, 1.0f, false});
+    glDisable(GL_POLYGON_OFFSET_FILL);
     glDepthFunc(GL_ALWAYS);
     draw(m_highlightedAnchors, QMatrix4x4(), {kHighlightColour, 1.0f, true});
     glDepthFunc(GL_LEQUAL);

@@ -1,5 +1,6 @@
 #include "sceneeditor.h"
 
+#include "overhangcheck.h"
 #include "scenepicking.h"
 #include "slicejobwriter.h"
 
@@ -446,6 +447,8 @@ SceneSnapshot SceneEditor::snapshot() const
         model.mesh = mesh;
         model.modelMatrix = mesh->modelMatrix();
         model.selected = entry == selected;
+        if (model.selected)
+            model.overhangs = selectedOverhangs();
         if (mesh->hasSupports()) {
             model.supportTriangles = mesh->supports().triangles();
             model.supportMatrix = mesh->supportMatrix();
@@ -463,6 +466,37 @@ SceneSnapshot SceneEditor::snapshot() const
     if (m_modes.inEditSupportMode)
         scene.supportTip = m_supportTip;
     return scene;
+}
+
+std::shared_ptr<const std::vector<float>> SceneEditor::selectedOverhangs() const
+{
+    const PlatformModel::Entry &selected = m_platform.selectedModel();
+    if (!selected)
+        return {};
+    const UserImportedMesh &mesh = *selected->mesh();
+    // A move across the platform changes no overhang: the faces are looked at as if the
+    // model stood at x = z = 0, so that dragging it works nothing out again.
+    QMatrix4x4 modelMatrix = mesh.modelMatrix();
+    modelMatrix(0, 3) = 0.0f;
+    modelMatrix(2, 3) = 0.0f;
+    const QList<MeshTriangle *> supportTriangles
+        = mesh.hasSupports() ? mesh.supports().triangles() : QList<MeshTriangle *>();
+    if (m_overhangs.faces && m_overhangs.mesh == &mesh && m_overhangs.modelMatrix == modelMatrix
+        && m_overhangs.supportTriangles.isSharedWith(supportTriangles))
+        return m_overhangs.faces;
+    // Where the supports touch the model: their engine points, brought into the scene.
+    std::vector<QVector3D> contacts;
+    if (mesh.hasSupports()) {
+        QMatrix4x4 supportMatrix = mesh.supportMatrix();
+        supportMatrix(0, 3) -= mesh.modelMatrix()(0, 3);
+        supportMatrix(2, 3) -= mesh.modelMatrix()(2, 3);
+        for (const auto &anchor : mesh.supports().anchors())
+            contacts.push_back(supportMatrix.map(UserImportedMeshSupports::fromEngineFrame(anchor->enginePoint())));
+    }
+    const std::vector<int> faces = OverhangCheck::unsupported(mesh.triangles(), modelMatrix, contacts);
+    m_overhangs = {&mesh, modelMatrix, supportTriangles,
+        std::make_shared<const std::vector<float>>(OverhangCheck::faceVertices(mesh.triangles(), faces))};
+    return m_overhangs.faces;
 }
 
 // --- Import ------------------------------------------------------------------------------

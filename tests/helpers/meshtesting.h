@@ -128,8 +128,12 @@ inline QString sceneDifference(const std::vector<ModelState> &a, const std::vect
             || !qFuzzyCompare(x.rotation.toVector4D(), y.rotation.toVector4D()))
             return model + QStringLiteral("placed elsewhere");
         if (x.hasSupports != y.hasSupports || x.anchors != y.anchors || x.supportTriangles != y.supportTriangles)
-            return model + QStringLiteral("supports %1 (%2 anchors) against %3 (%4 anchors)")
-                               .arg(x.supportTriangles).arg(x.anchors).arg(y.supportTriangles).arg(y.anchors);
+            return model
+                + QStringLiteral("supports %1 (%2 anchors) against %3 (%4 anchors)")
+                      .arg(x.supportTriangles)
+                      .arg(x.anchors)
+                      .arg(y.supportTriangles)
+                      .arg(y.anchors);
         if (!near(x.boxLow, y.boxLow, 1e-2f) || !near(x.boxHigh, y.boxHigh, 1e-2f))
             return model + QStringLiteral("another bounding box");
     }

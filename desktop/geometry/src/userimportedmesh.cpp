@@ -233,10 +233,9 @@ void UserImportedMesh::updateDimensionsWithSupports()
     const std::array<double, 6> &supports = supportBox();
     // Across: the wider of model and supports; up: the overall height, from the supports'
     // foot to the model's top.
-    m_dimensionsWithSupports
-        = QVector3D(float(std::max(turned[3] - turned[0], supports[3] - supports[0])),
-            float(std::max(turned[4], supports[4]) - std::min(turned[1], supports[1])),
-            float(std::max(turned[5] - turned[2], supports[5] - supports[2])));
+    m_dimensionsWithSupports = QVector3D(float(std::max(turned[3] - turned[0], supports[3] - supports[0])),
+        float(std::max(turned[4], supports[4]) - std::min(turned[1], supports[1])),
+        float(std::max(turned[5] - turned[2], supports[5] - supports[2])));
 }
 
 void UserImportedMesh::placeOnPlatform()

@@ -2,14 +2,19 @@
 // window, the model imported as the user would, then one camera rotation per frame for a
 // number of seconds. bench/view_fps.sh runs it on Xvfb with Mesa's software renderer.
 //
-//   bench_view_fps MESH [SECONDS] [WIDTH HEIGHT]
+//   bench_view_fps MESH [SECONDS] [WIDTH HEIGHT [SHOTS_FOLDER]]
 //
-// Prints one line: triangles, frames, seconds, frames per second, and the processor time
-// per frame of the process over all its threads (which a busy machine does not change).
+// With a folder, the window is saved there as PNG during the orbit (NAME-orbit.png) and
+// once the camera rests (NAME-rest.png), from the same camera.
+//
+// Prints one line: triangles, frames, seconds, frames per second, the processor time per
+// frame of the process over all its threads (which a busy machine does not change), and the
+// model triangles the last frame of the orbit drew (a large model's reduced copy).
 #include "rendererqmlitem.h"
 #include "sceneeditor.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QQuickView>
 #include <QSurfaceFormat>
@@ -47,6 +52,21 @@ bool waitFor(const std::function<bool()> &condition, int milliseconds)
     return true;
 }
 
+// The window as the last orbit frame drew it, then at rest: the same camera, the mouse
+// let go.
+void saveShots(QQuickView &view, RendererQMLItem &item, const QString &prefix, int triangles)
+{
+    // The rotation asked for by the last frame first, so that both shots share a camera.
+    QCoreApplication::sendPostedEvents();
+    view.grabWindow().save(prefix + QStringLiteral("-orbit.png"));
+    QTextStream(stderr) << "orbit shot: " << item.drawnModelTriangles() << " triangles drawn\n";
+    item.releaseRotationAnchor();
+    item.update();
+    waitFor([&] { return item.drawnModelTriangles() == triangles; }, 30000);
+    view.grabWindow().save(prefix + QStringLiteral("-rest.png"));
+    QTextStream(stderr) << "rest shot: " << item.drawnModelTriangles() << " triangles drawn\n";
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -67,6 +87,7 @@ int main(int argc, char *argv[])
     const double seconds = arguments.size() > 2 ? arguments.at(2).toDouble() : 10.0;
     const int width = arguments.size() > 4 ? arguments.at(3).toInt() : 1280;
     const int height = arguments.size() > 4 ? arguments.at(4).toInt() : 800;
+    const QString shots = arguments.size() > 5 ? arguments.at(5) : QString();
 
     QQuickView view;
     view.resize(width, height);
@@ -88,7 +109,7 @@ int main(int argc, char *argv[])
     bool measuring = false;
     QElapsedTimer clock;
     // One rotation request per frame shown: the next frame is asked for when one is done.
-    QObject::connect(
+    const QMetaObject::Connection orbit = QObject::connect(
         &view, &QQuickWindow::frameSwapped, item,
         [&] {
             if (measuring)
@@ -110,9 +131,14 @@ int main(int argc, char *argv[])
     const double processor = processorSeconds() - processorStart;
     measuring = false;
     const double fps = frames / elapsed;
+    const int drawn = item->drawnModelTriangles();
+    QObject::disconnect(orbit);
+    if (!shots.isEmpty())
+        saveShots(view, *item, shots + QLatin1Char('/') + QFileInfo(mesh).completeBaseName(), triangles);
     QTextStream(stdout) << "triangles " << triangles << " frames " << frames << " seconds "
                         << QString::number(elapsed, 'f', 2) << " fps " << QString::number(fps, 'f', 1)
                         << " cpu-ms-per-frame "
-                        << QString::number(frames > 0 ? processor * 1000.0 / frames : 0.0, 'f', 1) << "\n";
+                        << QString::number(frames > 0 ? processor * 1000.0 / frames : 0.0, 'f', 1)
+                        << " drawn-triangles " << drawn << "\n";
     return 0;
 }

@@ -2,8 +2,11 @@
 # Frame rate of the 3D editor: the editor item in a 1280 x 800 window on Xvfb, drawn by
 # Mesa's software renderer (llvmpipe), while the camera orbits a 200,000-triangle and a
 # 1,000,000-triangle sphere (one rotation request per frame). Models live in vertex
-# buffers uploaded once, so a frame costs the drawing only. Target: 20 frames per second
-# for the 200,000-triangle model.
+# buffers uploaded once, so a frame costs the drawing only; while the camera moves, a model
+# of more than 250,000 triangles is drawn from its reduced copy (at most 150,000, built in
+# the background after import), and whole again once the camera rests. Targets: 20 frames
+# per second for the 200,000-triangle model, 30 for the 1,000,000-triangle one. Each line
+# ends with the model triangles the orbit's frames drew.
 #
 # Software rendering shares the processor with everything else on the machine, so the
 # load average is shown with the results, and the processor time per frame of the whole
@@ -12,15 +15,17 @@
 # The meshes come from bench/make_meshes.py, kept in BUILD_DIR/bench-meshes (made here when
 # missing). bench_view_fps is built from bench/view.cmake.
 #
-#   bench/view_fps.sh BUILD_DIR [SECONDS]
+#   bench/view_fps.sh BUILD_DIR [SECONDS [SHOTS_FOLDER]]
+#
+# With SHOTS_FOLDER, each model's window is saved there during the orbit and at rest.
 set -euo pipefail
 export LC_ALL=C
 build=${1:?build folder, such as build-release}
 seconds=${2:-10}
+shots=${3:-}
 here=$(cd "$(dirname "$0")" && pwd)
 bin="$build/bin/bench_view_fps"
 meshes="$build/bench-meshes"
-target_fps=20
 
 if [ ! -x "$bin" ]; then
     echo "$bin is missing: build the target bench_view_fps (bench/view.cmake)" >&2
@@ -36,21 +41,20 @@ echo "renderer: Mesa llvmpipe on Xvfb, 1280 x 800, $seconds s per model, $(nproc
 status=0
 for name in sphere40_200k sphere40_1m; do
     line=$(QT_QPA_PLATFORM=xcb LIBGL_ALWAYS_SOFTWARE=1 \
-        xvfb-run -a -s "-screen 0 1280x1024x24" "$bin" "$meshes/$name.stl" "$seconds" 1280 800 2>/dev/null \
-        | grep '^triangles' || true)
+        xvfb-run -a -s "-screen 0 1280x1024x24" "$bin" "$meshes/$name.stl" "$seconds" 1280 800 ${shots:+"$shots"} \
+        2>/dev/null | grep '^triangles' || true)
     if [ -z "$line" ]; then
         echo "$name: no result"
         status=1
         continue
     fi
     fps=$(echo "$line" | awk '{print $8}')
-    verdict=""
-    if [ "$name" = sphere40_200k ]; then
-        if awk -v fps="$fps" -v target="$target_fps" 'BEGIN { exit !(fps >= target) }'; then
-            verdict="  PASS (target $target_fps fps)"
-        else
-            verdict="  MISS (target $target_fps fps)"
-        fi
+    target_fps=20
+    [ "$name" = sphere40_1m ] && target_fps=30
+    if awk -v fps="$fps" -v target="$target_fps" 'BEGIN { exit !(fps >= target) }'; then
+        verdict="  PASS (target $target_fps fps)"
+    else
+        verdict="  MISS (target $target_fps fps)"
     fi
     echo "$name: $line$verdict"
 done

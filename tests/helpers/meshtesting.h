@@ -63,15 +63,14 @@ inline std::shared_ptr<ModelEntry> addBox(PlatformModel &platform, float sizeX, 
     return entry;
 }
 
-// Writes a box as an ASCII STL file (files' frame) and returns its path.
-inline QString writeStlBox(const QTemporaryDir &dir, const QString &name, float sizeX, float sizeY, float sizeZ)
+// Writes triangles as an ASCII STL file (files' frame) and returns its path.
+inline QString writeStl(const QTemporaryDir &dir, const QString &name, const QList<MeshTriangle *> &triangles)
 {
     const QString path = dir.filePath(name);
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return QString();
-    QByteArray text = "solid box\n";
-    const QList<MeshTriangle *> triangles = MeshGeometry::centredBox(sizeX, sizeY, sizeZ);
+    QByteArray text = "solid mesh\n";
     const auto number = [](float value) { return QByteArray::number(double(value), 'g', 9); };
     for (const MeshTriangle *t : triangles) {
         text += " facet normal 0 0 0\n  outer loop\n";
@@ -79,8 +78,7 @@ inline QString writeStlBox(const QTemporaryDir &dir, const QString &name, float 
             text += "   vertex " + number(v.x()) + ' ' + number(v.y()) + ' ' + number(v.z()) + '\n';
         text += "  endloop\n endfacet\n";
     }
-    text += "endsolid box\n";
-    qDeleteAll(triangles);
+    text += "endsolid mesh\n";
     file.write(text);
     return path;
 }
@@ -138,6 +136,15 @@ inline QString sceneDifference(const std::vector<ModelState> &a, const std::vect
             return model + QStringLiteral("another bounding box");
     }
     return QString();
+}
+
+// Writes a box as an ASCII STL file and returns its path.
+inline QString writeStlBox(const QTemporaryDir &dir, const QString &name, float sizeX, float sizeY, float sizeZ)
+{
+    const QList<MeshTriangle *> triangles = MeshGeometry::centredBox(sizeX, sizeY, sizeZ);
+    const QString path = writeStl(dir, name, triangles);
+    qDeleteAll(triangles);
+    return path;
 }
 
 inline bool overlapOnPlatform(const BoundingBox &a, const BoundingBox &b)

@@ -1,13 +1,17 @@
 // Welded indexed meshes for the graphics card: they must draw exactly the triangles they
-// came from, and know whether hidden faces may be skipped. (The interleaved arrays and the
-// drawing itself show in tst_viewrendering.)
+// came from, and know whether hidden faces may be skipped; their reduced copies for a
+// moving camera must fit the triangle budget and keep the model's shape and winding. (The
+// interleaved arrays and the drawing itself show in tst_viewrendering.)
 #include "meshgeometry.h"
 #include "meshvertices.h"
+#include "testmeshes.h"
 
 #include <QTest>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <set>
 #include <utility>
 
 namespace {
@@ -35,6 +39,36 @@ QList<MeshTriangle *> cylinderBand(int rows, int columns)
         }
     }
     return triangles;
+}
+
+struct Box3 {
+    QVector3D low {1e9f, 1e9f, 1e9f};
+    QVector3D high {-1e9f, -1e9f, -1e9f};
+};
+
+// The box of the corners the triangles use.
+Box3 usedBox(const MeshVertices::Indexed &mesh)
+{
+    Box3 box;
+    for (const std::uint32_t index : mesh.indices) {
+        const QVector3D p = corner(mesh, index);
+        for (int axis = 0; axis < 3; ++axis) {
+            box.low[axis] = std::min(box.low[axis], p[axis]);
+            box.high[axis] = std::max(box.high[axis], p[axis]);
+        }
+    }
+    return box;
+}
+
+double signedVolume(const MeshVertices::Indexed &mesh)
+{
+    double volume = 0.0;
+    for (size_t i = 0; i < mesh.indices.size(); i += 3) {
+        volume += QVector3D::dotProduct(corner(mesh, mesh.indices[i]),
+                      QVector3D::crossProduct(corner(mesh, mesh.indices[i + 1]), corner(mesh, mesh.indices[i + 2])))
+            / 6.0;
+    }
+    return volume;
 }
 
 } // namespace
@@ -98,6 +132,79 @@ private slots:
         QCOMPARE(mesh.closed, closed);
         QCOMPARE(mesh.outward, outward);
         qDeleteAll(box);
+    }
+
+    void reduce_fitsTheBudgetKeepsShapeAndWinding_data()
+    {
+        QTest::addColumn<QString>("shape");
+        QTest::addColumn<int>("target");
+        QTest::newRow("sphere to a sixth") << "sphere" << 8000;
+        QTest::newRow("sphere to a fiftieth") << "sphere" << 1000;
+        QTest::newRow("torus") << "torus" << 6000;
+        QTest::newRow("sphere wound inwards") << "inward sphere" << 8000;
+        QTest::newRow("two spheres apart") << "two spheres" << 4000;
+        QTest::newRow("open band") << "band" << 1500;
+    }
+
+    // Each row's source has several times its target of triangles.
+    void reduce_fitsTheBudgetKeepsShapeAndWinding()
+    {
+        QFETCH(QString, shape);
+        QFETCH(int, target);
+        TestMesh soup;
+        QList<MeshTriangle *> band;
+        if (shape.endsWith(QLatin1String("sphere")))
+            soup.sphere(QVector3D(0, 0, 20), 20, 120, 200);
+        if (shape == QLatin1String("two spheres")) {
+            soup.sphere(QVector3D(0, 0, 0), 10, 60, 100);
+            soup.sphere(QVector3D(60, 0, 0), 10, 60, 100);
+        }
+        if (shape == QLatin1String("torus"))
+            soup.torus(QVector3D(0, 0, 12), 22, 12, 240, 100);
+        QList<MeshTriangle *> triangles = soup.triangles();
+        if (shape == QLatin1String("band"))
+            triangles = band = cylinderBand(40, 160);
+        if (shape.startsWith(QLatin1String("inward"))) {
+            for (MeshTriangle *t : triangles)
+                std::swap(t->b, t->c);
+        }
+        const MeshVertices::Indexed source = MeshVertices::weld(triangles);
+        qDeleteAll(band);
+        QVERIFY(int(source.indices.size() / 3) > 4 * target);
+
+        const MeshVertices::Indexed reduced = MeshVertices::reduce(source, size_t(target));
+        const int count = int(reduced.indices.size() / 3);
+        QVERIFY2(count <= target && count >= target / 4, qPrintable(QString::number(count)));
+        QCOMPARE(reduced.closed, source.closed);
+        QCOMPARE(reduced.outward, source.outward);
+        std::set<std::array<std::uint32_t, 3>> faces;
+        for (size_t i = 0; i < reduced.indices.size(); i += 3) {
+            const std::uint32_t a = reduced.indices[i], b = reduced.indices[i + 1], c = reduced.indices[i + 2];
+            QVERIFY(std::max({a, b, c}) < reduced.positions.size() / 3);
+            QVERIFY(a != b && b != c && a != c);
+            // The same face wound the same way only once.
+            std::array<std::uint32_t, 3> face {a, b, c};
+            std::rotate(face.begin(), std::min_element(face.begin(), face.end()), face.end());
+            QVERIFY(faces.insert(face).second);
+        }
+        // Within a few per cent of the model's size, and the same volume on the same side.
+        const Box3 before = usedBox(source), after = usedBox(reduced);
+        const float size = (before.high - before.low).length();
+        QVERIFY2((after.low - before.low).length() < 0.03f * size && (after.high - before.high).length() < 0.03f * size,
+            qPrintable(QStringLiteral("%1 -> %2").arg((after.low - before.low).length()).arg(size)));
+        const double volume = signedVolume(source);
+        QVERIFY2(std::abs(signedVolume(reduced) - volume) < 0.1 * std::abs(volume) + 1.0,
+            qPrintable(QStringLiteral("%1 -> %2").arg(volume).arg(signedVolume(reduced))));
+    }
+
+    void reduce_meshWithinBudget_comesBackAsItIs()
+    {
+        TestMesh soup;
+        soup.sphere(QVector3D(0, 0, 0), 10, 20, 30);
+        const MeshVertices::Indexed source = MeshVertices::weld(soup.triangles());
+        const MeshVertices::Indexed reduced = MeshVertices::reduce(source, source.indices.size() / 3);
+        QVERIFY(reduced.indices == source.indices);
+        QVERIFY(reduced.positions == source.positions);
     }
 };
 

@@ -113,6 +113,50 @@ private slots:
         QVERIFY(near(item->editor().camera().distance(), 500.0 + 200 * 0.3));
     }
 
+    void cameraMoves_untilReleasedOrQuiet_thenAFrameAtRest_data()
+    {
+        QTest::addColumn<QString>("move");
+        QTest::addColumn<bool>("release");
+        QTest::newRow("wheel") << "zoom" << false;
+        QTest::newRow("drag held still") << "rotate" << false;
+        QTest::newRow("drag released") << "rotate" << true;
+        QTest::newRow("pan released") << "pan" << true;
+        QTest::newRow("preset step") << "preset" << false;
+    }
+
+    // Large models are drawn reduced while the camera moves and whole at rest (the drawing
+    // itself: tst_viewrendering).
+    void cameraMoves_untilReleasedOrQuiet_thenAFrameAtRest()
+    {
+        QFETCH(QString, move);
+        QFETCH(bool, release);
+        const auto item = makeItem();
+        QVERIFY(!item->isCameraMoving());
+        // Placing an anchor is a press, not a move.
+        item->placeRotationAnchor();
+        item->placePanningAnchor();
+        QVERIFY(!item->isCameraMoving());
+        if (move == QLatin1String("zoom"))
+            item->zoomCamera(120);
+        else if (move == QLatin1String("rotate"))
+            item->rotateCamera(30, 0);
+        else if (move == QLatin1String("pan"))
+            item->panCamera(30, 0);
+        else
+            item->moveCameraTowardsTop();
+        QVERIFY(item->isCameraMoving());
+        item->synchronizeEditor();
+        QVERIFY(item->isCameraMoving());
+        if (release) {
+            if (move == QLatin1String("pan"))
+                item->releasePanningAnchor();
+            else
+                item->releaseRotationAnchor();
+            QVERIFY(!item->isCameraMoving());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!item->isCameraMoving(), 10000);
+    }
+
     void presetMoves_oneStepAFrameUntilDone()
     {
         const auto item = makeItem();

@@ -1,14 +1,19 @@
 // The editor item drawing in a real window (Xvfb with Mesa's software OpenGL): an
-// imported model shows where the camera projects it, the camera moves the picture, and a
-// wall the model crosses is drawn red.
+// imported model shows where the camera projects it, the camera moves the picture, a
+// wall the model crosses is drawn red, and a large model is drawn reduced while the camera
+// orbits and whole once it rests.
+#include "meshtesting.h"
+#include "openglrenderer.h"
 #include "rendererqmlitem.h"
 #include "sceneeditor.h"
+#include "testmeshes.h"
 #include "testpaths.h"
 
 #include <QGuiApplication>
 #include <QImage>
 #include <QQuickView>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -153,10 +158,45 @@ private slots:
             tipped.save(shots + QStringLiteral("/overhangs-in-red.png"));
     }
 
+    void largeModel_reducedWhileTheCameraOrbits_wholeAtRest()
+    {
+        constexpr int kLarge = 4000;
+        constexpr int kTarget = 1500;
+        OpenGLRenderer::setReductionLimits(kLarge, kTarget);
+        TestMesh sphere;
+        sphere.sphere(QVector3D(0, 0, 20), 20, 60, 100);
+        const QTemporaryDir dir;
+        const QString path = MeshTesting::writeStl(dir, QStringLiteral("sphere.stl"), sphere.triangles());
+        const int whole = sphere.triangles().size();
+        QVERIFY(whole > kLarge);
+        QVERIFY(showEditor());
+        m_item->addModels({path});
+        m_item->update();
+        QVERIFY(QTest::qWaitFor([&] { return m_item->editor().platform().models().size() == 1; }, 60000));
+        QVERIFY(waitForFrames());
+        QCOMPARE(m_item->drawnModelTriangles(), whole);
+
+        // A drag: one rotation for each frame shown, until a frame draws the reduced copy
+        // (built in the background meanwhile).
+        int step = 0;
+        m_item->placeRotationAnchor();
+        const QMetaObject::Connection orbit = connect(m_view.get(), &QQuickWindow::frameSwapped, m_item, [&] {
+            step += 4;
+            m_item->rotateCamera(step, 0);
+        });
+        m_item->rotateCamera(0, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(m_item->drawnModelTriangles() > 0 && m_item->drawnModelTriangles() <= kTarget, 60000);
+        disconnect(orbit);
+        // The mouse let go: the next frame draws the whole mesh.
+        m_item->releaseRotationAnchor();
+        QTRY_COMPARE_WITH_TIMEOUT(m_item->drawnModelTriangles(), whole, 30000);
+    }
+
     void cleanup()
     {
         m_item = nullptr;
         m_view.reset();
+        OpenGLRenderer::setReductionLimits(250000, 150000);
     }
 
 private:

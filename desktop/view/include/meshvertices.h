@@ -35,4 +35,13 @@ struct Indexed {
 };
 Indexed weld(const QList<MeshTriangle *> &triangles);
 
+// A coarser copy of a welded mesh with at most targetTriangles triangles, for drawing while
+// the camera moves (vertex clustering): space is cut into equal cubes, the corners in one
+// cube become a single corner at their mean, and the triangles left with three distinct
+// corners stay, each once per winding. The cube is chosen from the surface's area and
+// enlarged until the count fits. The copy stays within about one cube of the original
+// surface, faces keep their winding (closed and outward are the source's: the faces turned
+// away may still be skipped), and a mesh already small enough comes back as it is.
+Indexed reduce(const Indexed &mesh, size_t targetTriangles);
+
 } // namespace MeshVertices

@@ -11,6 +11,7 @@
 #include <QSize>
 #include <QVector3D>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
@@ -27,6 +28,12 @@
 // supports' when they change. Closed models and supports go up welded and indexed (see
 // MeshVertices::weld), which with their hidden faces skipped halves the card's work per
 // frame; open ones go up as they are and are lit from both sides.
+//
+// A model larger than the reduction's threshold also gets a reduced copy (see
+// MeshVertices::reduce), built once in the background after its upload: while the camera
+// moves the copy is drawn in its place, and the whole mesh again in the first frame at
+// rest. Only the drawing uses the copy; picking, slicing and supports work on the editor's
+// meshes.
 class OpenGLRenderer : protected QOpenGLFunctions
 {
 public:
@@ -41,6 +48,13 @@ public:
     // Draws into the bound framebuffer of this size (OpenGL's lower-left origin: the item
     // shows it mirrored vertically).
     void render(const QSize &framebufferSize);
+    // Triangles of the models (without supports and helpers) drawn by the last render.
+    int drawnModelTriangles() const { return m_drawnModelTriangles; }
+
+    // Models of more than modelsAbove triangles are drawn from a copy of at most
+    // targetTriangles while the camera moves (by default 250,000 and 150,000). Applies to
+    // models uploaded afterwards.
+    static void setReductionLimits(int modelsAbove, int targetTriangles);
 
 private:
     // One mesh on the card: either interleaved positions and normals drawn as they come,
@@ -50,6 +64,7 @@ private:
         QOpenGLBuffer vertexBuffer {QOpenGLBuffer::VertexBuffer};
         QOpenGLBuffer indexBuffer {QOpenGLBuffer::IndexBuffer};
         bool indexed = false;
+        bool cull = false; // the faces turned away may be skipped
         GLenum cullFace = GL_BACK;
         int count = 0; // vertices, or indices when indexed
         // To upload at the next render.
@@ -61,10 +76,20 @@ private:
         void setIndexed(MeshVertices::Indexed mesh);
         // Indexed when the triangles form a closed surface, interleaved otherwise.
         void setTriangles(const QList<MeshTriangle *> &triangles);
+        void setWelded(MeshVertices::Indexed welded, const QList<MeshTriangle *> &triangles);
+    };
+    // A reduced copy being built on a worker thread; ready once the mesh is filled in.
+    struct ReducedCopy {
+        std::atomic<bool> ready {false};
+        MeshVertices::Indexed mesh;
     };
     struct ModelBuffers {
         std::shared_ptr<const UserImportedMesh> mesh; // keeps the key's address taken
         GpuMesh model;
+        int triangles = 0;
+        std::shared_ptr<ReducedCopy> reducing; // until its copy is taken
+        GpuMesh reduced;
+        int reducedTriangles = 0; // 0: no copy to draw
         QList<MeshTriangle *> supportSource; // identity of the uploaded support mesh
         GpuMesh supports;
     };
@@ -83,6 +108,9 @@ private:
     };
 
     void initialize();
+    void setModelMesh(ModelBuffers &buffers, const QList<MeshTriangle *> &triangles);
+    // The model's mesh for this frame: its reduced copy while the camera moves, when ready.
+    GpuMesh &meshToDraw(ModelBuffers &buffers);
     void upload(GpuMesh &mesh);
     void draw(GpuMesh &mesh, const QMatrix4x4 &modelMatrix, const Material &material, GLenum mode = GL_TRIANGLES);
     void buildAreaMeshes(const PlatformArea &area);
@@ -123,4 +151,6 @@ private:
     std::optional<SceneSnapshot::Gimbal> m_gimbal;
     std::optional<SceneSnapshot::Arrow> m_baseArrow;
     std::optional<QVector3D> m_supportTip;
+    bool m_cameraMoving = false;
+    int m_drawnModelTriangles = 0;
 };

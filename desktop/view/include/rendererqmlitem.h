@@ -7,9 +7,11 @@
 #include <QQuickFramebufferObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QVector3D>
 #include <QVector4D>
 
+#include <atomic>
 #include <memory>
 
 class SceneEditor;
@@ -98,6 +100,14 @@ public:
     Q_INVOKABLE void moveCameraTowardsTop();
     Q_INVOKABLE void moveCameraTowardsFront();
     Q_INVOKABLE bool isCameraMovementDone() const { return m_cameraMovementDone; }
+    // From a zoom, rotation, pan or preset step until the anchor is released or no camera
+    // request has come for kCameraRestMilliseconds: large models are drawn from their reduced
+    // copies meanwhile, and whole again in the frame asked for when the camera rests.
+    bool isCameraMoving() const { return m_cameraMoving; }
+    static constexpr int kCameraRestMilliseconds = 250;
+    // Triangles of the models in the last frame drawn (fewer than the models hold while
+    // the camera moves about a large one).
+    int drawnModelTriangles() const { return m_drawnModelTriangles.load(); }
 
     // --- Selection and model edits -----------------------------------------------------
     Q_INVOKABLE void modelSelectionButtonReleased();
@@ -190,6 +200,10 @@ public slots:
     void openFileFromSharedMemory(const QString &filePath);
 
 private:
+    friend class RendererContainer; // reports drawnModelTriangles
+
+    void cameraMoved();
+    void cameraRested();
     void requestCameraStep(OpenGLCamera::PresetView view);
     void recordModelEdit(const ModelEditRequest &edit);
     ModelEditRequest &lastModelEdit();
@@ -208,4 +222,7 @@ private:
     bool m_cameraMovementDone = false;
     bool m_canUndo = false;
     bool m_canRedo = false;
+    bool m_cameraMoving = false;
+    QTimer m_cameraRest;
+    std::atomic<int> m_drawnModelTriangles {0};
 };

@@ -52,4 +52,6 @@ struct SceneSnapshot {
     std::optional<Arrow> baseArrow;
     // Where a support would be added (edit-support mode).
     std::optional<QVector3D> supportTip;
+    // The camera is moving: large models may be drawn from their reduced copies.
+    bool cameraMoving = false;
 };

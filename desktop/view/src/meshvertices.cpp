@@ -1,7 +1,11 @@
 #include "meshvertices.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstring>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 namespace MeshVertices {
@@ -135,6 +139,128 @@ bool isClosed(const std::vector<std::uint32_t> &indices, size_t cornerCount)
     return true;
 }
 
+// Bits of a cube's number along each axis in a clustering key.
+constexpr int kCubeBits = 21;
+constexpr std::uint64_t kCubeMask = (std::uint64_t(1) << kCubeBits) - 1;
+
+struct Bounds {
+    std::array<float, 3> low {};
+    std::array<float, 3> high {};
+    float largestExtent() const { return std::max({high[0] - low[0], high[1] - low[1], high[2] - low[2]}); }
+};
+
+Bounds boundsOf(const std::vector<float> &positions)
+{
+    Bounds bounds;
+    for (int axis = 0; axis < 3; ++axis) {
+        bounds.low[size_t(axis)] = positions.empty() ? 0.0f : positions[size_t(axis)];
+        bounds.high[size_t(axis)] = bounds.low[size_t(axis)];
+    }
+    for (size_t at = 0; at < positions.size(); at += 3) {
+        for (size_t axis = 0; axis < 3; ++axis) {
+            bounds.low[axis] = std::min(bounds.low[axis], positions[at + axis]);
+            bounds.high[axis] = std::max(bounds.high[axis], positions[at + axis]);
+        }
+    }
+    return bounds;
+}
+
+QVector3D cornerAt(const std::vector<float> &positions, std::uint32_t index)
+{
+    const size_t at = size_t(index) * 3;
+    return QVector3D(positions[at], positions[at + 1], positions[at + 2]);
+}
+
+double surfaceArea(const Indexed &mesh)
+{
+    double area = 0.0;
+    for (size_t i = 0; i + 2 < mesh.indices.size(); i += 3) {
+        const QVector3D a = cornerAt(mesh.positions, mesh.indices[i]);
+        const QVector3D b = cornerAt(mesh.positions, mesh.indices[i + 1]);
+        const QVector3D c = cornerAt(mesh.positions, mesh.indices[i + 2]);
+        area += QVector3D::crossProduct(b - a, c - a).length() / 2.0;
+    }
+    return area;
+}
+
+// A triangle by its corners, started at the smallest so that the same face wound the same
+// way always gives the same key, and the reverse winding another.
+struct FaceKey {
+    std::uint32_t corners[3];
+    bool operator==(const FaceKey &other) const
+    {
+        return corners[0] == other.corners[0] && corners[1] == other.corners[1] && corners[2] == other.corners[2];
+    }
+};
+
+struct FaceKeyHash {
+    size_t operator()(const FaceKey &key) const
+    {
+        return size_t(mix((std::uint64_t(key.corners[0]) << 32 | key.corners[1]) ^ mix(key.corners[2])));
+    }
+};
+
+FaceKey faceKey(std::uint32_t a, std::uint32_t b, std::uint32_t c)
+{
+    if (b < a && b < c)
+        return {{b, c, a}};
+    if (c < a && c < b)
+        return {{c, a, b}};
+    return {{a, b, c}};
+}
+
+// The mean corner of each occupied cube, and the cube of every corner of the mesh.
+std::vector<std::uint32_t> clusterCorners(
+    const Indexed &mesh, const Bounds &bounds, double cube, std::vector<float> &clustered)
+{
+    const size_t cornerCount = mesh.positions.size() / 3;
+    std::vector<std::uint32_t> cubeOf(cornerCount);
+    std::unordered_map<std::uint64_t, std::uint32_t> cubes;
+    cubes.reserve(cornerCount / 2 + 1);
+    std::vector<double> sums;
+    std::vector<std::uint32_t> counts;
+    for (size_t corner = 0; corner < cornerCount; ++corner) {
+        std::uint64_t key = 0;
+        for (size_t axis = 0; axis < 3; ++axis) {
+            const double offset = (mesh.positions[corner * 3 + axis] - bounds.low[axis]) / cube;
+            key = key << kCubeBits | std::min(std::uint64_t(std::max(offset, 0.0)), kCubeMask);
+        }
+        const auto [found, added] = cubes.emplace(key, std::uint32_t(counts.size()));
+        if (added) {
+            sums.insert(sums.end(), {0.0, 0.0, 0.0});
+            counts.push_back(0);
+        }
+        const size_t at = size_t(found->second);
+        for (size_t axis = 0; axis < 3; ++axis)
+            sums[at * 3 + axis] += mesh.positions[corner * 3 + axis];
+        ++counts[at];
+        cubeOf[corner] = found->second;
+    }
+    clustered.resize(sums.size());
+    for (size_t at = 0; at < sums.size(); ++at)
+        clustered[at] = float(sums[at] / counts[at / 3]);
+    return cubeOf;
+}
+
+// One pass of vertex clustering with cubes of the given edge.
+Indexed cluster(const Indexed &mesh, const Bounds &bounds, double cube)
+{
+    Indexed result;
+    result.closed = mesh.closed;
+    result.outward = mesh.outward;
+    const std::vector<std::uint32_t> cubeOf = clusterCorners(mesh, bounds, cube, result.positions);
+    std::unordered_set<FaceKey, FaceKeyHash> kept;
+    for (size_t i = 0; i + 2 < mesh.indices.size(); i += 3) {
+        const std::uint32_t a = cubeOf[mesh.indices[i]];
+        const std::uint32_t b = cubeOf[mesh.indices[i + 1]];
+        const std::uint32_t c = cubeOf[mesh.indices[i + 2]];
+        if (a == b || b == c || a == c || !kept.insert(faceKey(a, b, c)).second)
+            continue;
+        result.indices.insert(result.indices.end(), {a, b, c});
+    }
+    return result;
+}
+
 } // namespace
 
 void appendInterleaved(std::vector<float> &vertices, const QList<MeshTriangle *> &triangles)
@@ -165,6 +291,28 @@ Indexed weld(const QList<MeshTriangle *> &triangles)
     result.closed = isClosed(result.indices, result.positions.size() / 3);
     result.outward = signedVolume > 0.0;
     return result;
+}
+
+Indexed reduce(const Indexed &mesh, size_t targetTriangles)
+{
+    if (mesh.indices.size() / 3 <= targetTriangles)
+        return mesh;
+    const Bounds bounds = boundsOf(mesh.positions);
+    const double largest = std::max(double(bounds.largestExtent()), 1e-6);
+    // A cube holds about one corner of the surface and there are about twice as many
+    // triangles as corners; slanted faces cross more cubes than their area alone fills.
+    double cube = std::sqrt(3.0 * surfaceArea(mesh) / std::max<size_t>(targetTriangles, 1));
+    // A flat or degenerate surface has little area: start no finer than this.
+    cube = std::max(cube, largest / 4096.0);
+    for (;;) {
+        Indexed result = cluster(mesh, bounds, cube);
+        const size_t count = result.indices.size() / 3;
+        if (count <= targetTriangles)
+            return result;
+        // Triangles shrink in number with the square of the cube's edge; one cube larger
+        // than the model leaves none, so this ends.
+        cube *= std::max(1.05, std::sqrt(double(count) / double(targetTriangles)) * 1.02);
+    }
 }
 
 } // namespace MeshVertices

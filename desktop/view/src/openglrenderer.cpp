@@ -3,6 +3,7 @@
 #include "meshgeometry.h"
 
 #include <QDebug>
+#include <QThreadPool>
 #include <QtMath>
 
 #include <cmath>
@@ -36,6 +37,12 @@ constexpr float kWallThickness = 0.5f;
 constexpr float kArrowLength = 15.0f;
 constexpr float kTipRadius = 1.2f;
 constexpr int kRingSegments = 96;
+
+// A 1,000,000-triangle model orbits at about a fifth of the frame rate of a 200,000-triangle
+// one on a software renderer: above the threshold a model is drawn reduced while the camera
+// moves.
+std::atomic<int> reduceModelsAbove {250000};
+std::atomic<int> reducedTriangleTarget {150000};
 
 void appendVertex(std::vector<float> &vertices, const QVector3D &position, const QVector3D &normal)
 {
@@ -142,6 +149,7 @@ void OpenGLRenderer::GpuMesh::setInterleaved(std::vector<float> vertices)
 void OpenGLRenderer::GpuMesh::setIndexed(MeshVertices::Indexed mesh)
 {
     indexed = true;
+    cull = mesh.closed;
     cullFace = mesh.outward ? GL_BACK : GL_FRONT;
     pendingVertices = std::move(mesh.positions);
     pendingIndices = std::move(mesh.indices);
@@ -150,7 +158,11 @@ void OpenGLRenderer::GpuMesh::setIndexed(MeshVertices::Indexed mesh)
 
 void OpenGLRenderer::GpuMesh::setTriangles(const QList<MeshTriangle *> &triangles)
 {
-    MeshVertices::Indexed welded = MeshVertices::weld(triangles);
+    setWelded(MeshVertices::weld(triangles), triangles);
+}
+
+void OpenGLRenderer::GpuMesh::setWelded(MeshVertices::Indexed welded, const QList<MeshTriangle *> &triangles)
+{
     if (welded.closed) {
         setIndexed(std::move(welded));
         return;
@@ -167,6 +179,47 @@ OpenGLRenderer::OpenGLRenderer()
 
 OpenGLRenderer::~OpenGLRenderer() = default;
 
+void OpenGLRenderer::setReductionLimits(int modelsAbove, int targetTriangles)
+{
+    reduceModelsAbove = modelsAbove;
+    reducedTriangleTarget = targetTriangles;
+}
+
+// Uploads the model's mesh whole and, for a large one, starts building its reduced copy
+// from the welded corners (the triangles themselves may be read only now).
+void OpenGLRenderer::setModelMesh(ModelBuffers &buffers, const QList<MeshTriangle *> &triangles)
+{
+    MeshVertices::Indexed welded = MeshVertices::weld(triangles);
+    buffers.triangles = triangles.size();
+    buffers.reducing.reset();
+    buffers.reducedTriangles = 0;
+    if (triangles.size() > reduceModelsAbove) {
+        auto copy = std::make_shared<ReducedCopy>();
+        auto source = std::make_shared<MeshVertices::Indexed>(welded);
+        const size_t target = size_t(std::max(0, reducedTriangleTarget.load()));
+        QThreadPool::globalInstance()->start([copy, source, target] {
+            copy->mesh = MeshVertices::reduce(*source, target);
+            copy->ready.store(true, std::memory_order_release);
+        });
+        buffers.reducing = std::move(copy);
+    }
+    buffers.model.setWelded(std::move(welded), triangles);
+}
+
+OpenGLRenderer::GpuMesh &OpenGLRenderer::meshToDraw(ModelBuffers &buffers)
+{
+    if (buffers.reducing && buffers.reducing->ready.load(std::memory_order_acquire)) {
+        buffers.reducedTriangles = int(buffers.reducing->mesh.indices.size() / 3);
+        buffers.reduced.setIndexed(std::move(buffers.reducing->mesh));
+        buffers.reducing.reset();
+        // Up to the card at once: the first frame of a move should not wait for it.
+        upload(buffers.reduced);
+    }
+    const bool reduced = m_cameraMoving && buffers.reducedTriangles > 0;
+    m_drawnModelTriangles += reduced ? buffers.reducedTriangles : buffers.triangles;
+    return reduced ? buffers.reduced : buffers.model;
+}
+
 void OpenGLRenderer::synchronize(const SceneSnapshot &scene, bool reuploadModels)
 {
     m_view = scene.viewMatrix;
@@ -176,6 +229,7 @@ void OpenGLRenderer::synchronize(const SceneSnapshot &scene, bool reuploadModels
     m_gimbal = scene.gimbal;
     m_baseArrow = scene.baseArrow;
     m_supportTip = scene.supportTip;
+    m_cameraMoving = scene.cameraMoving;
 
     std::unordered_map<const UserImportedMesh *, ModelBuffers> kept;
     m_drawModels.clear();
@@ -191,7 +245,7 @@ void OpenGLRenderer::synchronize(const SceneSnapshot &scene, bool reuploadModels
         }
         if (!buffers.mesh || reuploadModels) {
             buffers.mesh = model.mesh;
-            buffers.model.setTriangles(model.mesh->triangles());
+            setModelMesh(buffers, model.mesh->triangles());
         }
         const bool hasSupports = !model.supportTriangles.isEmpty();
         if (!hasSupports) {
@@ -345,8 +399,10 @@ void OpenGLRenderer::draw(GpuMesh &mesh, const QMatrix4x4 &modelMatrix, const Ma
         m_program->disableAttributeArray(m_normalLocation);
         m_program->setAttributeValue(m_normalLocation, QVector3D(0.0f, 1.0f, 0.0f));
         mesh.indexBuffer.bind();
-        glEnable(GL_CULL_FACE);
-        glCullFace(mesh.cullFace);
+        if (mesh.cull) {
+            glEnable(GL_CULL_FACE);
+            glCullFace(mesh.cullFace);
+        }
         glDrawElements(mode, mesh.count, GL_UNSIGNED_INT, nullptr);
         glDisable(GL_CULL_FACE);
         mesh.indexBuffer.release();
@@ -416,9 +472,10 @@ void OpenGLRenderer::drawPlatform()
 // The models with their supports, then the highlighted anchors over those.
 void OpenGLRenderer::drawModels()
 {
+    m_drawnModelTriangles = 0;
     for (const DrawModel &model : m_drawModels) {
         ModelBuffers &buffers = m_models[model.key];
-        draw(buffers.model, model.modelMatrix, {model.selected ? kSelectedColour : kModelColour, 1.0f, true});
+        draw(meshToDraw(buffers), model.modelMatrix, {model.selected ? kSelectedColour : kModelColour, 1.0f, true});
         if (model.hasSupports)
             draw(buffers.supports, model.supportMatrix, {kSupportColour, 1.0f, true});
     }

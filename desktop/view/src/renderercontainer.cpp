@@ -28,12 +28,16 @@ void RendererContainer::synchronize(QQuickFramebufferObject *item)
     m_item = static_cast<RendererQMLItem *>(item);
     const bool reuploadModels = m_item->requests().modelUpdatePending;
     m_item->synchronizeEditor();
-    m_scene->synchronize(m_item->editor().snapshot(), reuploadModels);
+    SceneSnapshot snapshot = m_item->editor().snapshot();
+    snapshot.cameraMoving = m_item->isCameraMoving();
+    m_scene->synchronize(snapshot, reuploadModels);
 }
 
 void RendererContainer::render()
 {
     m_scene->render(framebufferObject()->size());
+    if (m_item)
+        m_item->m_drawnModelTriangles = m_scene->drawnModelTriangles();
     if (m_window)
         m_window->resetOpenGLState();
 }

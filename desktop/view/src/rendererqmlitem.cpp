@@ -56,6 +56,9 @@ RendererQMLItem::RendererQMLItem(QQuickItem *parent)
     connect(scene, &SceneEditor::sceneChanged, this, &QQuickItem::update);
     connect(scene, &SceneEditor::historyChanged, this, &RendererQMLItem::historyChanged);
     connect(scene, &SceneEditor::modelListChanged, this, &RendererQMLItem::modelListChanged);
+    m_cameraRest.setSingleShot(true);
+    m_cameraRest.setInterval(kCameraRestMilliseconds);
+    connect(&m_cameraRest, &QTimer::timeout, this, &RendererQMLItem::cameraRested);
 }
 
 RendererQMLItem::~RendererQMLItem() = default;
@@ -149,8 +152,25 @@ void RendererQMLItem::manuallyRerender()
 
 // --- Camera --------------------------------------------------------------------------------
 
+void RendererQMLItem::cameraMoved()
+{
+    m_cameraMoving = true;
+    m_cameraRest.start();
+}
+
+// The frame at rest draws every model whole.
+void RendererQMLItem::cameraRested()
+{
+    m_cameraRest.stop();
+    if (!m_cameraMoving)
+        return;
+    m_cameraMoving = false;
+    update();
+}
+
 void RendererQMLItem::zoomCamera(int zoomWheelDelta)
 {
+    cameraMoved();
     m_requests.camera.zoomAmount += OpenGLCamera::zoomAmount(zoomWheelDelta);
     m_requests.camera.pending = true;
     update();
@@ -158,6 +178,7 @@ void RendererQMLItem::zoomCamera(int zoomWheelDelta)
 
 void RendererQMLItem::rotateCamera(int deltaXFromRotationAnchor, int deltaYFromRotationAnchor)
 {
+    cameraMoved();
     m_requests.camera.rotation = OpenGLCamera::rotationAmount(deltaXFromRotationAnchor, deltaYFromRotationAnchor);
     m_requests.camera.pending = true;
     update();
@@ -174,6 +195,7 @@ void RendererQMLItem::placeRotationAnchor()
 
 void RendererQMLItem::releaseRotationAnchor()
 {
+    cameraRested();
     m_requests.camera.releaseRotationAnchor = true;
     m_requests.camera.pending = true;
     update();
@@ -181,6 +203,7 @@ void RendererQMLItem::releaseRotationAnchor()
 
 void RendererQMLItem::panCamera(int deltaXFromPanningAnchor, int deltaYFromPanningAnchor)
 {
+    cameraMoved();
     m_requests.camera.panning = OpenGLCamera::panningAmount(deltaXFromPanningAnchor, deltaYFromPanningAnchor);
     m_requests.camera.pending = true;
     update();
@@ -197,6 +220,7 @@ void RendererQMLItem::placePanningAnchor()
 
 void RendererQMLItem::releasePanningAnchor()
 {
+    cameraRested();
     m_requests.camera.releasePanningAnchor = true;
     m_requests.camera.pending = true;
     update();
@@ -209,6 +233,7 @@ void RendererQMLItem::beginFixedCameraMovement()
 
 void RendererQMLItem::requestCameraStep(OpenGLCamera::PresetView view)
 {
+    cameraMoved();
     m_requests.camera.presetView = view;
     m_requests.camera.pending = true;
     update();

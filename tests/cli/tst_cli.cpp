@@ -1,7 +1,9 @@
 // tessora-cli run as a user runs it, as a process: ssj pack, export, info and islands, and
 // slice with real meshes. (Writing on a full disk is covered in tst_writefailures.)
 #include "clirun.h"
+#include "crushedbitmap.h"
 #include "crushedprintjob.h"
+#include "meshtesting.h"
 #include "testimages.h"
 #include "waiting.h"
 
@@ -45,6 +47,14 @@ QString exportedLayer(const QString &folder, int index)
 QString mesh(const QString &name)
 {
     return TestPaths::sourceDir() + QStringLiteral("/tests/data/meshes/") + name;
+}
+
+QStringList repeated(int count, const QString &text)
+{
+    QStringList list;
+    for (int i = 0; i < count; ++i)
+        list << text;
+    return list;
 }
 
 const QString cubeWithHole = mesh(QStringLiteral("binary_solidheader_cube20_with_hole.stl"));
@@ -250,6 +260,119 @@ private slots:
         QVERIFY(islands.out.contains("0 larger than 5 pixels"));
     }
 
+    // ---- slice: preparing the models as the window does ----
+    void slice_preparation_scalesAndTurnsTheModels_data()
+    {
+        QTest::addColumn<QVector3D>("fileBox"); // the file's x, y and z (z up), mm
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QVector3D>("printed"); // width, depth and height on the platform, mm
+        const QVector3D box(10, 16, 12); // stands 10 wide, 16 deep, 12 high
+        QTest::newRow("as drawn") << box << QStringList() << QVector3D(10, 16, 12);
+        QTest::newRow("--scale 2") << box << QStringList {"--scale", "2"} << QVector3D(20, 32, 24);
+        QTest::newRow("--scale 0.5") << box << QStringList {"--scale", "0.5"} << QVector3D(5, 8, 6);
+        QTest::newRow("--inches") << QVector3D(0.5f, 1, 0.5f) << QStringList {"--inches"}
+                                  << QVector3D(12.7f, 25.4f, 12.7f);
+        QTest::newRow("--rotate x:90, laid on its back")
+            << box << QStringList {"--rotate", "x:90"} << QVector3D(10, 12, 16);
+        QTest::newRow("--rotate y:90, a quarter turn on the platform")
+            << box << QStringList {"--rotate", "y:90"} << QVector3D(16, 10, 12);
+        QTest::newRow("--rotate Z:-90 then y:90, in that order")
+            << box << QStringList {"--rotate", "Z:-90", "--rotate", "y:90"} << QVector3D(16, 12, 10);
+    }
+
+    void slice_preparation_scalesAndTurnsTheModels()
+    {
+        QFETCH(QVector3D, fileBox);
+        QFETCH(QStringList, options);
+        QFETCH(QVector3D, printed);
+        QTemporaryDir dir;
+        const QString model
+            = MeshTesting::writeStlBox(dir, QStringLiteral("box.stl"), fileBox.x(), fileBox.y(), fileBox.z());
+        const QString path = dir.filePath(QStringLiteral("box.ssj"));
+        const CliRun run = runCli(QStringList {"slice", model, "-o", path, "--layer", "100"} + options);
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        CrushedPrintJob job;
+        QVERIFY(loadJob(path, &job));
+        // 0.1 mm pixels and layers; the edges of a box drawn in inches fall inside pixels.
+        QVERIFY2(qAbs(job.getTotalLayers() - printed.z() * 10) <= 1, qPrintable(QString::number(job.getTotalLayers())));
+        const QRect lit = job.whiteBounds();
+        QVERIFY2(qAbs(lit.width() - printed.x() * 10) <= 1 && qAbs(lit.height() - printed.y() * 10) <= 1,
+            qPrintable(QStringLiteral("%1 x %2").arg(lit.width()).arg(lit.height())));
+        QVERIFY(qAbs(lit.center().x() - 640) <= 1 && qAbs(lit.center().y() - 400) <= 1);
+        const double area = double(job.getCBMSlice(0)->whitePixels());
+        QVERIFY2(qAbs(area / (printed.x() * printed.y() * 100) - 1) < 0.02, qPrintable(QString::number(area)));
+    }
+
+    void slice_tooLarge_namesTheTurnThatMakesItFit_data()
+    {
+        QTest::addColumn<QVector3D>("fileBox");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<bool>("fitsTurned");
+        QTest::newRow("70 x 100 on 128 x 80") << QVector3D(70, 100, 10) << QStringList() << true;
+        QTest::newRow("150 x 100 on 128 x 80") << QVector3D(150, 100, 10) << QStringList() << false;
+        QTest::newRow("50 x 70 on 96 x 60") << QVector3D(50, 70, 10) << QStringList {"--printer-75"} << true;
+        QTest::newRow("35 x 50 at --scale 2") << QVector3D(35, 50, 10) << QStringList {"--scale", "2"} << true;
+    }
+
+    void slice_tooLarge_namesTheTurnThatMakesItFit()
+    {
+        QFETCH(QVector3D, fileBox);
+        QFETCH(QStringList, options);
+        QFETCH(bool, fitsTurned);
+        QTemporaryDir dir;
+        const QString model
+            = MeshTesting::writeStlBox(dir, QStringLiteral("long.stl"), fileBox.x(), fileBox.y(), fileBox.z());
+        const QString path = dir.filePath(QStringLiteral("long.ssj"));
+        const QStringList slice = QStringList {"slice", model, "-o", path, "--layer", "100"} + options;
+        CliRun run = runCli(slice);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(QStringLiteral("error: long.stl does not fit on the platform")), qPrintable(run.err));
+        QCOMPARE(run.err.contains(QStringLiteral("would fit turned 90 degrees about the vertical: --rotate y:90")),
+            fitsTurned);
+        QVERIFY(!QFileInfo::exists(path));
+        if (!fitsTurned)
+            return;
+        // The turn named does make it fit.
+        run = runCli(slice + QStringList {"--rotate", "y:90"});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    }
+
+    void slice_arrange_packsWhatTheCornerGridCannot()
+    {
+        QTemporaryDir dir;
+        // Six parts of 39 x 23 mm: the placement from the corner on a 10 mm grid has room
+        // for four, packing for nine.
+        const QString part = MeshTesting::writeStlBox(dir, QStringLiteral("part.stl"), 39, 23, 5);
+        const QString path = dir.filePath(QStringLiteral("six.ssj"));
+        const QStringList six = repeated(6, part);
+        CliRun run = runCli(QStringList {"slice"} + six + QStringList {"-o", path, "--layer", "100"});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(QStringLiteral("--arrange packs them closer")), qPrintable(run.err));
+        run = runCli(QStringList {"slice"} + six + QStringList {"-o", path, "--layer", "100", "--arrange"});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        CrushedPrintJob job;
+        QVERIFY(loadJob(path, &job));
+        // Six whole footprints in the first layer (none overlapping), 2 mm from the walls.
+        QCOMPARE(qint64(job.getCBMSlice(0)->whitePixels()), qint64(6) * 390 * 230);
+        const QRect lit = job.whiteBounds();
+        QVERIFY2(lit.left() >= 20 && lit.top() >= 20 && lit.right() <= 1259 && lit.bottom() <= 779,
+            qPrintable(
+                QStringLiteral("%1 %2 %3 %4").arg(lit.left()).arg(lit.top()).arg(lit.right()).arg(lit.bottom())));
+        // Ten: one too many, said in words.
+        run = runCli(QStringList {"slice"} + repeated(10, part) + QStringList {"-o", path, "--arrange"});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(
+            run.err.contains(QStringLiteral("error: 1 of 10 models do not fit on the platform")), qPrintable(run.err));
+    }
+
+    void slice_help_documentsThePreparation()
+    {
+        const CliRun run = runCli({"slice", "--help"});
+        QCOMPARE(run.exitCode, 0);
+        for (const char *text : {"--scale F", "--inches", "--rotate AXIS:DEG", "y up (the vertical)", "--arrange"})
+            QVERIFY2(run.out.contains(QLatin1String(text)), text);
+    }
+
     // ---- Failures: exit 1 with one "error: " line, or exit 2 with the usage ----
     void failures_exitCodeAndMessage_nothingWritten_data()
     {
@@ -297,6 +420,11 @@ private slots:
         QTest::newRow("slice without -o") << QStringList {"slice", concave} << 2 << "-o JOB is required";
         QTest::newRow("slice, bad layer")
             << QStringList {"slice", concave, "-o", out, "--layer", "30"} << 2 << "--layer takes 20, 50 or 100";
+        QTest::newRow("slice, scale 0") << QStringList {"slice", concave, "-o", out, "--scale", "0"} << 2
+                                        << "--scale takes a number above 0";
+        for (const char *turn : {"w:90", "y", "y:quarter", "xy:90"})
+            QTest::addRow("slice, --rotate %s", turn)
+                << QStringList {"slice", concave, "-o", out, "--rotate", turn} << 2 << "--rotate takes AXIS:DEGREES";
         QTest::newRow("slice, bad density") << QStringList {"slice", concave, "-o", out, "--supports", "--density",
             "101"} << 2 << "--density takes 0 to 100";
         const QList<QStringList> badUsage = {{}, {"frobnicate"}, {"ssj"}, {"ssj", "unpack"}, {"ssj", "info"},

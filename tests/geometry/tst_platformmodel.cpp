@@ -10,6 +10,7 @@
 
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -35,6 +36,14 @@ BoundingBox boxOf(const std::vector<MeshTriangle> &triangles)
 }
 
 const double kLift = (0.19 + 5.0 / 25.4) * 25.4; // 9.826 mm for a 10 mm cube
+
+QList<QSizeF> repeated(int count, const QSizeF &footprint)
+{
+    QList<QSizeF> list;
+    for (int i = 0; i < count; ++i)
+        list << footprint;
+    return list;
+}
 
 } // namespace
 
@@ -432,21 +441,125 @@ private slots:
         QVERIFY(!platform.selectedModel());
     }
 
-    void scene_automaticPlacementStartsAtTheBackLeftCorner()
+    // --- Placement and arranging ------------------------------------------------------------
+    void placement_aloneCentred_othersFromTheBackLeftInsideTheMargin()
     {
         PlatformModel platform;
-        const auto first = boxEntry(10, 10, 10);
-        platform.addEntry(first);
-        const BoundingBox b = first->mesh()->worldBoundingBox();
-        QVERIFY(near(b.minX, -64) && near(b.minZ, -40) && near(b.minY, 0));
+        const auto first = addBox(platform, 10, 10, 10, false);
+        QVERIFY(near(centre(first->mesh()->worldBoundingBox()), QVector3D(0, 5, 0)));
+        const auto second = addBox(platform, 10, 10, 10, false);
+        const BoundingBox b = second->mesh()->worldBoundingBox();
+        const double margin = PlatformModel::kWallMargin;
+        QVERIFY(near(b.minX, -64 + margin) && near(b.minZ, -40 + margin) && near(b.minY, 0));
         // A model waiting for the units answer is not placed yet.
         const auto waiting = boxEntry(1, 1, 1);
         platform.addEntry(waiting);
         QVERIFY(near(waiting->mesh()->position(), QVector3D(0, 0.5f, 0)));
-        // Nothing fits: centred.
-        const auto huge = box(200, 10, 10);
+        // No room on the platform: set beside it, clear of the rest.
+        const auto huge = box(130, 10, 10);
         QVERIFY(!platform.placeAutomatically(*huge));
-        QVERIFY(near(huge->position().x(), 0) && near(huge->position().z(), 0));
+        QVERIFY(huge->worldBoundingBox().minX > 64);
+    }
+
+    void arrange_packsApartInsideTheMargin_data()
+    {
+        QTest::addColumn<QList<QSizeF>>("footprints"); // x by z, mm
+        QTest::addColumn<double>("halfWidth");
+        QTest::addColumn<double>("halfDepth");
+        QTest::addColumn<int>("withoutRoom");
+        const double w = CollisionWall::kHalfWidth;
+        const double d = CollisionWall::kHalfDepth;
+        QTest::newRow("one model, centred") << QList<QSizeF> {{30, 20}} << w << d << 0;
+        QTest::newRow("four equal") << repeated(4, QSizeF(50, 30)) << w << d << 0;
+        // Nine that a 10 mm grid from the corner fits only four of.
+        QTest::newRow("nine filling the platform") << repeated(9, QSizeF(39, 23)) << w << d << 0;
+        QTest::newRow("nine mixed") << QList<QSizeF> {{60, 30}, {10, 10}, {25, 40}, {5, 5}, {30, 12}, {18, 18}, {40, 8},
+            {12, 30}, {8, 20}} << w << d
+                                    << 0;
+        QTest::newRow("too many to fit") << repeated(12, QSizeF(39, 23)) << w << d << 3;
+        QTest::newRow("75-micron platform") << repeated(4, QSizeF(40, 25)) << w * 0.75 << d * 0.75 << 0;
+    }
+
+    void arrange_packsApartInsideTheMargin()
+    {
+        QFETCH(QList<QSizeF>, footprints);
+        QFETCH(double, halfWidth);
+        QFETCH(double, halfDepth);
+        QFETCH(int, withoutRoom);
+        PlatformModel platform;
+        // Heaped in the middle first, all overlapping.
+        for (const QSizeF &size : footprints) {
+            const auto entry = boxEntry(float(size.width()), float(size.height()), 10);
+            platform.addEntry(entry);
+            entry->mesh()->setPosition(QVector3D(0, entry->mesh()->position().y(), 0));
+        }
+        QCOMPARE(platform.arrange(halfWidth, halfDepth), withoutRoom);
+        const QString fault = placementFault(
+            platform.models(), halfWidth, halfDepth, PlatformModel::kWallMargin, PlatformModel::kPlacementGap);
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+        int aside = 0;
+        for (const auto &entry : platform.models()) {
+            const BoundingBox b = entry->mesh()->worldBoundingBox();
+            QVERIFY(near(b.minY, 0));
+            aside += b.minX > halfWidth ? 1 : 0;
+        }
+        QCOMPARE(aside, withoutRoom);
+        if (withoutRoom > 0)
+            return;
+        // The group stands in the middle of the platform.
+        BoundingBox group = platform.models().first()->mesh()->worldBoundingBox();
+        for (const auto &entry : platform.models()) {
+            const BoundingBox b = entry->mesh()->worldBoundingBox();
+            group = {qMin(group.minX, b.minX), 0, qMin(group.minZ, b.minZ), qMax(group.maxX, b.maxX), 10,
+                qMax(group.maxZ, b.maxZ)};
+        }
+        QVERIFY2(near(centre(group), QVector3D(0, 5, 0)),
+            qPrintable(QStringLiteral("%1, %2").arg(centre(group).x()).arg(centre(group).z())));
+    }
+
+    void duplicates_neverOverlap_thoseWithoutRoomSetBeside_data()
+    {
+        QTest::addColumn<int>("copies");
+        QTest::addColumn<int>("fewestAside");
+        QTest::addColumn<int>("mostAside");
+        // 20 x 20 mm: at most three rows of five fit in 124 x 76 mm.
+        QTest::newRow("room for all") << 8 << 0 << 0;
+        QTest::newRow("more than fit") << 30 << 31 - 15 << 30;
+    }
+
+    void duplicates_neverOverlap_thoseWithoutRoomSetBeside()
+    {
+        QFETCH(int, copies);
+        QFETCH(int, fewestAside);
+        QFETCH(int, mostAside);
+        PlatformModel platform;
+        addBox(platform, 20, 20, 5);
+        QVERIFY(platform.duplicateSelectedModel(copies));
+        QCOMPARE(platform.models().size(), copies + 1);
+        const QString fault
+            = placementFault(platform.models(), 64, 40, PlatformModel::kWallMargin, PlatformModel::kPlacementGap);
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+        const auto aside = std::count_if(platform.models().begin(), platform.models().end(),
+            [](const auto &entry) { return entry->mesh()->worldBoundingBox().minX > 64; });
+        QVERIFY2(aside >= fewestAside && aside <= mostAside, qPrintable(QString::number(aside)));
+    }
+
+    void openEdges_closedSurfaceHasNone_aMissingFacetOpensThree()
+    {
+        QList<MeshTriangle *> triangles = MeshGeometry::centredBox(10, 10, 10);
+        QCOMPARE(ImportChecks::openEdges(triangles), 0);
+        // The same box twice (two shells touching everywhere) is still closed.
+        QList<MeshTriangle *> twice = triangles + MeshGeometry::centredBox(10, 10, 10);
+        QCOMPARE(ImportChecks::openEdges(twice), 0);
+        delete twice.takeLast();
+        QCOMPARE(ImportChecks::openEdges(twice), 3);
+        qDeleteAll(twice);
+        QList<MeshTriangle *> cut = MeshGeometry::centredBox(10, 10, 10);
+        delete cut.takeFirst();
+        const auto open
+            = std::make_shared<ModelEntry>(std::make_shared<UserImportedMesh>(cut), QStringLiteral("open.stl"));
+        QCOMPARE(open->openEdges(), 3);
+        QCOMPARE(open->copy()->openEdges(), 3);
     }
 };
 

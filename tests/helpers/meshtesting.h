@@ -152,4 +152,37 @@ inline bool overlapOnPlatform(const BoundingBox &a, const BoundingBox &b)
     return a.minX < b.maxX && b.minX < a.maxX && a.minZ < b.maxZ && b.minZ < a.maxZ;
 }
 
+// What is wrong with the placement of the models: two footprints closer than `gap`, or a
+// model on the area (x within +-halfWidth, z within +-halfDepth) closer than `margin` to
+// its edge. Models wholly beside the area count as set aside and are checked for overlap
+// only. Empty when all is well.
+inline QString placementFault(
+    const QList<PlatformModel::Entry> &models, double halfWidth, double halfDepth, double margin, double gap)
+{
+    const double rounding = 1e-3;
+    for (int i = 0; i < models.size(); ++i) {
+        const BoundingBox a = models.at(i)->mesh()->worldBoundingBox();
+        const bool aside = a.minX > halfWidth;
+        if (!aside
+            && (a.minX < -halfWidth + margin - rounding || a.maxX > halfWidth - margin + rounding
+                || a.minZ < -halfDepth + margin - rounding || a.maxZ > halfDepth - margin + rounding))
+            return QStringLiteral("model %1 is within the margin: x %2..%3, z %4..%5")
+                .arg(i)
+                .arg(a.minX)
+                .arg(a.maxX)
+                .arg(a.minZ)
+                .arg(a.maxZ);
+        for (int j = i + 1; j < models.size(); ++j) {
+            BoundingBox b = models.at(j)->mesh()->worldBoundingBox();
+            b.minX -= gap - rounding;
+            b.maxX += gap - rounding;
+            b.minZ -= gap - rounding;
+            b.maxZ += gap - rounding;
+            if (overlapOnPlatform(a, b))
+                return QStringLiteral("models %1 and %2 are closer than %3 mm").arg(i).arg(j).arg(gap);
+        }
+    }
+    return QString();
+}
+
 } // namespace MeshTesting

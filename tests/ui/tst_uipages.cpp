@@ -615,6 +615,68 @@ private slots:
         QCOMPARE(textOf(QStringLiteral("printersButton")), QStringLiteral("Printers (0)"));
         QVERIFY2(pageWarnings.isEmpty(), qPrintable(pageWarnings.join('\n')));
     }
+
+    // Models heaped together: the view says so in words at once, Arrange (the button or the
+    // key A) sets them apart on the platform, and many copies are confirmed first.
+    void arrange_setsHeapedModelsApart_warningsShowAtOnce()
+    {
+        if (root()->property("hasModels").toBool()) {
+            QVERIFY(click(window(), item(QStringLiteral("clearAllButton"))));
+            QVERIFY(opens(QStringLiteral("clearConfirmDialog")));
+            QVERIFY(click(window(), item(QStringLiteral("clearConfirmDialogYesButton"))));
+            QTRY_VERIFY_WITH_TIMEOUT(!root()->property("hasModels").toBool(), TestPatience::kWaitMs);
+        }
+        auto *renderer = qobject_cast<RendererQMLItem *>(editor());
+        const QList<QVector3D> boxes {{40, 30, 20}, {25, 25, 35}, {50, 15, 10}, {20, 20, 20}, {30, 12, 25}};
+        for (int i = 0; i < boxes.size(); ++i) {
+            QVERIFY(importBox(QStringLiteral("part%1.stl").arg(i), boxes[i].x(), boxes[i].y(), boxes[i].z()));
+            QTRY_COMPARE_WITH_TIMEOUT(renderer->editor().platform().models().size(), i + 1, 20000);
+            renderer->setSelectedModelPosition(0, 0);
+        }
+        const QString warning = QStringLiteral("placementWarningText");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            textOf(warning).contains(QStringLiteral("pairs of models overlap")), TestPatience::kWaitMs);
+        QVERIFY(item(warning)->isVisible());
+        shoot(QStringLiteral("40-placement-warning"));
+
+        QVERIFY(click(window(), item(QStringLiteral("arrangeButton"))));
+        QTRY_VERIFY_WITH_TIMEOUT(!item(warning)->isVisible(), TestPatience::kWaitMs);
+        const QString fault = MeshTesting::placementFault(
+            renderer->editor().platform().models(), 64, 40, PlatformModel::kWallMargin, PlatformModel::kPlacementGap);
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+        shoot(QStringLiteral("41-arranged"));
+
+        // The key does the same (while no field takes the typing).
+        renderer->setSelectedModelPosition(0, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(item(warning)->isVisible(), TestPatience::kWaitMs);
+        window()->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(window()));
+        window()->contentItem()->forceActiveFocus();
+        QTest::keyClick(window(), Qt::Key_A);
+        QTRY_VERIFY_WITH_TIMEOUT(!item(warning)->isVisible(), TestPatience::kWaitMs);
+
+        item(QStringLiteral("duplicateCount"))->setProperty("value", 35);
+        QVERIFY(click(window(), item(QStringLiteral("duplicateButton"))));
+        QVERIFY(opens(QStringLiteral("copiesConfirmDialog")));
+        QVERIFY(textOf(QStringLiteral("copiesConfirmDialogText")).startsWith(QStringLiteral("Make 35 copies of")));
+        shoot(QStringLiteral("42-many-copies-asked"));
+        QVERIFY(click(window(), item(QStringLiteral("copiesConfirmDialogNoButton"))));
+        QTRY_VERIFY_WITH_TIMEOUT(!find(window(), QStringLiteral("copiesConfirmDialog"))->property("visible").toBool(),
+            TestPatience::kWaitMs);
+        QCOMPARE(renderer->editor().platform().models().size(), boxes.size());
+        // Made after all: those without room are set beside the platform, and the view says so.
+        QVERIFY(click(window(), item(QStringLiteral("duplicateButton"))));
+        QVERIFY(opens(QStringLiteral("copiesConfirmDialog")));
+        QVERIFY(click(window(), item(QStringLiteral("copiesConfirmDialogYesButton"))));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            textOf(warning).contains(QStringLiteral("of 35 copies do not fit on the platform")), TestPatience::kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            renderer->editor().platform().models().size(), boxes.size() + 35, TestPatience::kWaitMs);
+        shoot(QStringLiteral("43-copies-without-room"));
+        QVERIFY(click(window(), item(QStringLiteral("removeDuplicatesButton"))));
+        QTRY_VERIFY_WITH_TIMEOUT(!textOf(warning).contains(QStringLiteral("copies")), TestPatience::kWaitMs);
+        QVERIFY2(pageWarnings.isEmpty(), qPrintable(pageWarnings.join('\n')));
+    }
 };
 
 int main(int argc, char **argv)

@@ -2,6 +2,7 @@
 // picking, dragging and laying a face on the platform, placement of new models on both
 // platforms, the walls, import with the unit questions, supports and slicing.
 #include "crushedprintjob.h"
+#include "logcapture.h"
 #include "meshtesting.h"
 #include "sceneeditor.h"
 #include "scenepicking.h"
@@ -72,7 +73,8 @@ enum class Step {
     DeleteModel,
     Duplicate,
     RemoveDuplicates,
-    ClearAll
+    ClearAll,
+    Arrange
 };
 
 // The top of a support: where it meets the model, in the scene.
@@ -138,6 +140,9 @@ void takeStep(SceneEditor &editor, Step step, const QVector3D &freeSpot)
         break;
     case Step::ClearAll:
         request = edit(Action::ClearAll);
+        break;
+    case Step::Arrange:
+        request = edit(Action::Arrange);
         break;
     }
     editor.updateSelectedModel(request);
@@ -311,6 +316,7 @@ private slots:
         QTest::newRow("duplicate a supported model") << int(Step::Duplicate) << true << false;
         QTest::newRow("remove duplicates") << int(Step::RemoveDuplicates) << false << true;
         QTest::newRow("clear all") << int(Step::ClearAll) << true << true;
+        QTest::newRow("arrange") << int(Step::Arrange) << true << true;
     }
 
     void history_eachStep_undoRestoresRedoRepeats()
@@ -528,6 +534,122 @@ private slots:
                 QVERIFY(!overlapOnPlatform(box, models.at(j)->mesh()->worldBoundingBox()));
         }
         QVERIFY(!editor->doAnyModelsIntersectWalls());
+    }
+
+    // --- Arranging and placement warnings --------------------------------------------------------
+    void arrange_setsHeapedModelsApartInsideThePlatform_data()
+    {
+        QTest::addColumn<bool>("is75Microns");
+        QTest::newRow("100 microns") << false;
+        QTest::newRow("75 microns") << true;
+    }
+
+    void arrange_setsHeapedModelsApartInsideThePlatform()
+    {
+        QFETCH(bool, is75Microns);
+        const auto editor = makeEditor();
+        setModes(*editor, &ModeFlags::platformIs75Microns, is75Microns);
+        for (int i = 0; i < 5; ++i)
+            addBox(editor->platform(), 16 + 2 * i, 12, 10)->mesh()->setPosition(QVector3D(0, 5, 0));
+        QSignalSpy info(editor.get(), &SceneEditor::platformInfoReceived);
+        editor->updateSelectedModel(edit(Action::Arrange));
+        QCOMPARE(info.count(), 1);
+        const PlatformArea area = PlatformArea::forPrinter(is75Microns);
+        const QString fault = placementFault(editor->platform().models(), area.halfWidth, area.halfDepth,
+            PlatformModel::kWallMargin, PlatformModel::kPlacementGap);
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+        QVERIFY(!editor->doAnyModelsIntersectWalls());
+    }
+
+    void duplicates_onTheSmallPlatform_placedOnItApart()
+    {
+        const auto editor = makeEditor();
+        setModes(*editor, &ModeFlags::platformIs75Microns, true);
+        addBox(editor->platform(), 20, 20, 10);
+        ModelEditRequest copies = edit(Action::Duplicate);
+        copies.numberOfDuplicates = 4;
+        editor->updateSelectedModel(copies);
+        QCOMPARE(editor->platform().models().size(), 5);
+        const PlatformArea area = PlatformArea::forPrinter(true);
+        const QString fault = placementFault(editor->platform().models(), area.halfWidth, area.halfDepth,
+            PlatformModel::kWallMargin, PlatformModel::kPlacementGap);
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+        QVERIFY(!editor->doAnyModelsIntersectWalls());
+        QVERIFY(editor->placementWarning().isEmpty());
+    }
+
+    void warnings_sayWhatIsWrongAtOnce_andClearWhenMended_data()
+    {
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<QString>("words");
+        QTest::newRow("two models overlap") << "overlap"
+                                            << "box.stl and box.stl overlap.";
+        QTest::newRow("a model outside the walls") << "outside"
+                                                   << "box.stl is outside the build area";
+        QTest::newRow("an open surface") << "open"
+                                         << "open.obj is not a closed surface";
+        QTest::newRow("copies without room") << "copies"
+                                             << "of 12 copies do not fit on the platform";
+        QTest::newRow("arranged without room") << "arrange"
+                                               << "3 of 12 models do not fit on the platform";
+    }
+
+    void warnings_sayWhatIsWrongAtOnce_andClearWhenMended()
+    {
+        QFETCH(QString, situation);
+        QFETCH(QString, words);
+        QTemporaryDir dir;
+        const auto editor = makeEditor();
+        QSignalSpy warnings(editor.get(), &SceneEditor::placementWarningChanged);
+        const auto last = [&] { return warnings.isEmpty() ? QString() : warnings.last().at(0).toString(); };
+        LogCapture log;
+        ModelEditRequest mend = edit(Action::Arrange);
+        if (situation == QLatin1String("overlap")) {
+            addBox(editor->platform(), 10, 10, 10, false);
+            addBox(editor->platform(), 10, 10, 10);
+            ModelEditRequest move = edit(Action::SetPosition);
+            editor->updateSelectedModel(move); // onto the first, in the middle
+        } else if (situation == QLatin1String("outside")) {
+            addBox(editor->platform(), 10, 10, 10);
+            ModelEditRequest move = edit(Action::SetPosition);
+            move.xPosition = 60;
+            editor->updateSelectedModel(move);
+            mend = edit(Action::CenterInPlatform);
+        } else if (situation == QLatin1String("open")) {
+            // A tetrahedron without its fourth face.
+            const QString path = dir.filePath(QStringLiteral("open.obj"));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("v 0 0 0\nv 10 0 0\nv 0 10 0\nv 0 0 10\nf 1 3 2\nf 1 2 4\nf 1 4 3\n");
+            file.close();
+            editor->addModelFiles({path});
+            QTRY_COMPARE(editor->platform().models().size(), 1);
+            mend = edit(Action::Delete);
+        } else if (situation == QLatin1String("copies")) {
+            addBox(editor->platform(), 40, 30, 10);
+            ModelEditRequest copies = edit(Action::Duplicate);
+            copies.numberOfDuplicates = 12;
+            editor->updateSelectedModel(copies);
+            mend = edit(Action::RemoveDuplicates);
+        } else {
+            for (int i = 0; i < 12; ++i)
+                addBox(editor->platform(), 39, 23, 10);
+            editor->updateSelectedModel(edit(Action::Arrange));
+            mend = edit(Action::ClearAll);
+        }
+        QVERIFY2(last().contains(words), qPrintable(last()));
+        QVERIFY2(
+            log.lines().filter(QStringLiteral("NOTICE OpenGLRenderer::checkPlacement. ")).filter(words).size() == 1,
+            qPrintable(log.lines().join('\n')));
+        // A state is told once: an edit that changes nothing of it says nothing new. (What an
+        // action could not do is told with that action only.)
+        if (situation != QLatin1String("copies") && situation != QLatin1String("arrange")) {
+            const int told = warnings.count();
+            editor->updateSelectedModel(edit(Action::ResetRotation));
+            QCOMPARE(warnings.count(), told);
+        }
+        editor->updateSelectedModel(mend);
+        QVERIFY2(last().isEmpty(), qPrintable(last()));
     }
 
     // --- Gimbal ------------------------------------------------------------------------------

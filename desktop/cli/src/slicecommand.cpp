@@ -2,9 +2,11 @@
 
 #include "cdlpmain.h"
 #include "clicommands.h"
+#include "footprintpacker.h"
 #include "genslices.h"
 #include "meshgeometry.h"
 #include "meshimporter.h"
+#include "platformmodel.h"
 #include "progress.h"
 #include "userimportedmeshsupports.h"
 
@@ -12,11 +14,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QQuaternion>
 #include <QRectF>
 #include <QTextStream>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace SliceCommand {
@@ -37,14 +42,49 @@ constexpr double kModelGap = 2.0;
 QString commandUsage()
 {
     return QStringLiteral("  tessora-cli slice MODEL... -o JOB [--layer 20|50|100] [--anti-aliased] [--printer-75]\n"
-                          "                    [--supports] [--density D] [--strength S] [--threads N] [--timings]\n");
+                          "                    [--supports] [--density D] [--strength S] [--threads N] [--timings]\n"
+                          "                    [--scale F] [--inches] [--rotate AXIS:DEG]... [--arrange]\n");
 }
+
+QString commandHelp()
+{
+    return commandUsage()
+        + QStringLiteral("\nPreparing the models as the window does, before supports and placement:\n"
+                         "  --scale F          every model F times larger (0.5 halves it)\n"
+                         "  --inches           the files are in inches: every model 25.4 times larger\n"
+                         "  --rotate AXIS:DEG  turn every model DEG degrees about AXIS, in the window's axes:\n"
+                         "                     x left to right, y up (the vertical), z front to back;\n"
+                         "                     repeat it for several turns, made in the order given\n"
+                         "                     (--rotate y:90 turns a model a quarter turn on the platform)\n"
+                         "  --arrange          pack the models on the platform as the window's Arrange does\n"
+                         "                     (largest first, 2 mm apart and from the walls, centred)\n");
+}
+
+// The turn of one --rotate: axis 0, 1 or 2 (x, y, z of the editor's frame) and degrees.
+using Turn = std::pair<int, float>;
 
 struct PlacedModel {
     QString path;
     std::unique_ptr<MeshGeometry> geometry;
     QRectF footprint; // x and z on the platform, after placement
 };
+
+// Moves a model so that its footprint is centred on `centre` (x and z) and it sits on the
+// platform (y = 0).
+void moveTo(PlacedModel &model, const QPointF &centre)
+{
+    const MeshGeometry &g = *model.geometry;
+    const QVector3D shift(
+        float(centre.x() - (g.minX() + g.maxX()) / 2), float(-g.minY()), float(centre.y() - (g.minZ() + g.maxZ()) / 2));
+    for (MeshTriangle *t : g.triangles()) {
+        t->a += shift;
+        t->b += shift;
+        t->c += shift;
+    }
+    const QSizeF size(g.extent(0), g.extent(2));
+    model.footprint
+        = QRectF(centre.x() - size.width() / 2, centre.y() - size.height() / 2, size.width(), size.height());
+}
 
 // Where the editor puts models: a single model in the middle of the platform; several
 // at the first free spot of a 10 mm grid from the platform's corner.
@@ -77,22 +117,37 @@ bool place(std::vector<PlacedModel> &models, double platformWidth, double platfo
             }
         }
         if (!found) {
-            *error = QStringLiteral("%1 does not fit on the platform next to the other models")
+            *error = QStringLiteral("%1 does not fit on the platform next to the other models (--arrange packs "
+                                    "them closer)")
                          .arg(QFileInfo(model.path).fileName());
             return false;
         }
-        // Centre the box over the spot and sit the model on the platform (y = 0).
-        const QVector3D shift(float(centre.x() - (g.minX() + g.maxX()) / 2), float(-g.minY()),
-            float(centre.y() - (g.minZ() + g.maxZ()) / 2));
-        for (MeshTriangle *t : g.triangles()) {
-            t->a += shift;
-            t->b += shift;
-            t->c += shift;
-        }
-        model.footprint
-            = QRectF(centre.x() - size.width() / 2, centre.y() - size.height() / 2, size.width(), size.height());
+        moveTo(model, centre);
         taken.push_back(model.footprint);
     }
+    return true;
+}
+
+// Where the window's Arrange puts models: packed largest first, apart from each other
+// and from the walls, the group centred on the platform.
+bool arrange(std::vector<PlacedModel> &models, double platformWidth, double platformDepth, QString *error)
+{
+    const double margin = PlatformModel::kWallMargin;
+    const QRectF area(-platformWidth / 2 + margin, -platformDepth / 2 + margin, platformWidth - 2 * margin,
+        platformDepth - 2 * margin);
+    std::vector<QSizeF> sizes;
+    for (const PlacedModel &model : models)
+        sizes.emplace_back(model.geometry->extent(0), model.geometry->extent(2));
+    const std::vector<std::optional<QRectF>> places = FootprintPacker::pack(sizes, area, PlatformModel::kPlacementGap);
+    const auto withoutRoom = std::count(places.begin(), places.end(), std::nullopt);
+    if (withoutRoom > 0) {
+        *error = QStringLiteral("%1 of %2 models do not fit on the platform even when arranged")
+                     .arg(withoutRoom)
+                     .arg(models.size());
+        return false;
+    }
+    for (size_t i = 0; i < models.size(); ++i)
+        moveTo(models[i], places[i]->center());
     return true;
 }
 
@@ -172,10 +227,42 @@ struct SliceOptions {
     bool antiAliased = false;
     bool printer75 = false;
     bool timings = false;
+    double scale = 1.0; // --scale and --inches together
+    std::vector<Turn> turns;
+    bool arrange = false;
 
     // The 75-micron printer's platform is three quarters of the 100-micron one.
     double platformScale() const { return printer75 ? 0.75 : 1.0; }
 };
+
+void addPreparationOptions(QCommandLineParser &parser)
+{
+    parser.addOption({QStringLiteral("scale"), QString(), QStringLiteral("F"), QStringLiteral("1")});
+    parser.addOption({QStringLiteral("inches"), QString()});
+    parser.addOption({QStringLiteral("rotate"), QString(), QStringLiteral("AXIS:DEG")});
+    parser.addOption({QStringLiteral("arrange"), QString()});
+}
+
+// The options that prepare the models; what is wrong with them, or nothing.
+QString readPreparationOptions(const QCommandLineParser &parser, SliceOptions *options)
+{
+    bool ok = false;
+    options->scale = parser.value(QStringLiteral("scale")).toDouble(&ok);
+    if (!ok || !std::isfinite(options->scale) || options->scale <= 0.0)
+        return QStringLiteral("--scale takes a number above 0");
+    if (parser.isSet(QStringLiteral("inches")))
+        options->scale *= ImportChecks::kMillimetresPerInch;
+    for (const QString &turn : parser.values(QStringLiteral("rotate"))) {
+        const QStringList parts = turn.split(QLatin1Char(':'));
+        const int axis = QStringLiteral("xyz").indexOf(parts.value(0).toLower());
+        const float degrees = parts.value(1).toFloat(&ok);
+        if (parts.size() != 2 || parts.first().size() != 1 || axis < 0 || !ok || !std::isfinite(degrees))
+            return QStringLiteral("--rotate takes AXIS:DEGREES, AXIS x, y or z (y is the vertical)");
+        options->turns.emplace_back(axis, degrees);
+    }
+    options->arrange = parser.isSet(QStringLiteral("arrange"));
+    return QString();
+}
 
 // Reads the command line into `options`; false, with the usage text written and the
 // exit status in `exitStatus`, when it is wrong.
@@ -192,13 +279,19 @@ bool parseOptions(const QStringList &arguments, QTextStream &err, SliceOptions *
     parser.addOption({QStringLiteral("strength"), QString(), QStringLiteral("S"), QStringLiteral("50")});
     parser.addOption({QStringLiteral("threads"), QString(), QStringLiteral("N"), QStringLiteral("0")});
     parser.addOption({QStringLiteral("timings"), QString()});
+    parser.addOption({QStringLiteral("help"), QString()});
     const QString name = QStringLiteral("tessora-cli slice");
     const auto refuse = [&](const QString &message) {
         *exitStatus = TessoraCli::usageError(err, name, message, commandUsage());
         return false;
     };
+    addPreparationOptions(parser);
     if (!parser.parse(QStringList {name} + arguments))
         return refuse(parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        *exitStatus = -1;
+        return false;
+    }
     options->modelPaths = parser.positionalArguments();
     if (options->modelPaths.isEmpty())
         return refuse(QStringLiteral("no model given"));
@@ -223,24 +316,75 @@ bool parseOptions(const QStringList &arguments, QTextStream &err, SliceOptions *
     options->antiAliased = parser.isSet(QStringLiteral("anti-aliased"));
     options->printer75 = parser.isSet(QStringLiteral("printer-75"));
     options->timings = parser.isSet(QStringLiteral("timings"));
+    const QString problem = readPreparationOptions(parser, options);
+    if (!problem.isEmpty())
+        return refuse(problem);
     return true;
 }
 
-// Whether the model's footprint (x and z) fits on the platform, wherever it is placed.
-bool fitsPlatform(const QList<MeshTriangle *> &triangles, double platformScale)
+// The corners of a triangle list's box (the list stays its owner's: MeshGeometry would
+// take it).
+std::pair<QVector3D, QVector3D> boxOf(const QList<MeshTriangle *> &triangles)
 {
-    float low[2] = {1e30f, 1e30f};
-    float high[2] = {-1e30f, -1e30f};
+    QVector3D low(1e30f, 1e30f, 1e30f);
+    QVector3D high(-1e30f, -1e30f, -1e30f);
     for (const MeshTriangle *t : triangles) {
         for (const QVector3D *v : {&t->a, &t->b, &t->c}) {
-            low[0] = std::min(low[0], v->x());
-            high[0] = std::max(high[0], v->x());
-            low[1] = std::min(low[1], v->z());
-            high[1] = std::max(high[1], v->z());
+            for (int axis = 0; axis < 3; ++axis) {
+                low[axis] = std::min(low[axis], (*v)[axis]);
+                high[axis] = std::max(high[axis], (*v)[axis]);
+            }
         }
     }
-    return high[0] - low[0] <= kPlatformWidth100 * platformScale
-        && high[1] - low[1] <= kPlatformDepth100 * platformScale;
+    return {low, high};
+}
+
+// Scales and turns a model as the options ask, about its centre, and centres it on the
+// origin again.
+void prepareModel(QList<MeshTriangle *> &triangles, const SliceOptions &options)
+{
+    QQuaternion rotation;
+    for (const Turn &turn : options.turns) {
+        QVector3D axis;
+        axis[turn.first] = 1.0f;
+        rotation = QQuaternion::fromAxisAndAngle(axis, turn.second) * rotation;
+    }
+    const auto scaled = [&](const QVector3D &v) { return rotation.rotatedVector(v * float(options.scale)); };
+    for (MeshTriangle *t : triangles) {
+        t->a = scaled(t->a);
+        t->b = scaled(t->b);
+        t->c = scaled(t->c);
+        t->normal = MeshImporter::facetNormal(t->a, t->b, t->c);
+    }
+    const std::pair<QVector3D, QVector3D> box = boxOf(triangles);
+    const QVector3D centre = (box.first + box.second) / 2;
+    for (MeshTriangle *t : triangles) {
+        t->a -= centre;
+        t->b -= centre;
+        t->c -= centre;
+    }
+}
+
+// Why the model's footprint (x and z) cannot lie on the platform, wherever it is placed,
+// with the turn that would make it fit when there is one; nothing when it fits.
+QString platformProblem(const QList<MeshTriangle *> &triangles, const SliceOptions &options, const QString &path)
+{
+    const std::pair<QVector3D, QVector3D> box = boxOf(triangles);
+    const double width = box.second.x() - box.first.x();
+    const double depth = box.second.z() - box.first.z();
+    const double platformWidth = kPlatformWidth100 * options.platformScale();
+    const double platformDepth = kPlatformDepth100 * options.platformScale();
+    if (width <= platformWidth && depth <= platformDepth)
+        return QString();
+    QString problem = QStringLiteral("%1 does not fit on the platform: it is %2 x %3 mm, the platform %4 x %5 mm")
+                          .arg(QFileInfo(path).fileName())
+                          .arg(width, 0, 'f', 1)
+                          .arg(depth, 0, 'f', 1)
+                          .arg(platformWidth)
+                          .arg(platformDepth);
+    if (depth <= platformWidth && width <= platformDepth)
+        problem += QStringLiteral("; it would fit turned 90 degrees about the vertical: --rotate y:90");
+    return problem;
 }
 
 // Imports one model in the editor's frame, with its supports when asked, and appends
@@ -262,14 +406,16 @@ QString importModel(
         return QStringLiteral("%1: %2").arg(path, importer.errorString());
     QList<MeshTriangle *> triangles = importer.takeTriangles();
     MeshGeometry::orientForEditor(triangles);
+    prepareModel(triangles, options);
     PlacedModel model;
     model.path = path;
+    // A model too large for the platform is refused, and before its supports are built.
+    const QString problem = platformProblem(triangles, options, path);
+    if (!problem.isEmpty()) {
+        qDeleteAll(triangles);
+        return problem;
+    }
     if (options.supports) {
-        // A model too large for the platform is refused before its supports are built.
-        if (!fitsPlatform(triangles, options.platformScale())) {
-            qDeleteAll(triangles);
-            return QStringLiteral("%1 does not fit on the platform").arg(path);
-        }
         const int count = addSupports(triangles, options.density, options.strength, err, terminal, options.timings);
         err << path << ": " << count << " supports\n";
     }
@@ -339,8 +485,12 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
     SliceOptions options;
     int usageStatus = ExitUsage;
-    if (!parseOptions(arguments, err, &options, &usageStatus))
-        return usageStatus;
+    if (!parseOptions(arguments, err, &options, &usageStatus)) {
+        if (usageStatus >= 0)
+            return usageStatus;
+        out << commandHelp();
+        return ExitSuccess;
+    }
     const bool terminal = Progress::stderrIsTerminal();
 
     QElapsedTimer clock;
@@ -356,7 +506,8 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
 
     const double platformScale = options.platformScale();
     QString placeError;
-    if (!place(models, kPlatformWidth100 * platformScale, kPlatformDepth100 * platformScale, &placeError))
+    const auto placement = options.arrange ? arrange : place;
+    if (!placement(models, kPlatformWidth100 * platformScale, kPlatformDepth100 * platformScale, &placeError))
         return TessoraCli::failure(err, placeError);
 
     GenSlices slicer;
@@ -366,7 +517,6 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         << " in " << QString::number(clock.elapsed() / 1000.0, 'f', 2) << " s\n";
     if (options.timings)
         reportTimings(err, slicer.timings(), importMs, importPeakMb);
-    Q_UNUSED(out)
     return ExitSuccess;
 }
 

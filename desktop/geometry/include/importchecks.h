@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 #include <array>
 
 class MeshGeometry;
+struct MeshTriangle;
 
 // Where a freshly imported model stands with the two unit questions.
 enum class ImportStatus {
@@ -52,6 +54,10 @@ public:
     // The size answer. Yes scales uniformly so that the largest dimension becomes
     // 203.2 mm; either way the model is Ready.
     void resizeImportedModelToFitPlatform(bool shouldResize);
+
+    // The edges of a triangle soup that do not join facets in pairs: 0 for a closed
+    // (watertight) surface. Corners are matched by their exact coordinates.
+    static int openEdges(const QList<MeshTriangle *> &triangles);
 
     ImportStatus status() const { return m_status; }
     const std::array<double, 3> &extents() const { return m_extents; }

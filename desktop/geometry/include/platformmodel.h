@@ -36,11 +36,15 @@ public:
 
     const std::shared_ptr<UserImportedMesh> &mesh() const { return m_mesh; }
     const QString &sourcePath() const { return m_sourcePath; }
+    // The edges of the imported surface that do not close it (see ImportChecks::openEdges):
+    // 0 for a watertight model.
+    int openEdges() const { return m_openEdges; }
 
 private:
     std::shared_ptr<UserImportedMesh> m_mesh;
     QString m_sourcePath;
     ImportChecks m_checks;
+    int m_openEdges = 0;
 };
 
 // What lies on the build platform: the scene list with its selection, the edits the
@@ -63,10 +67,10 @@ class PlatformModel
 {
 public:
     using Entry = std::shared_ptr<ModelEntry>;
-    // Models placed automatically keep this distance from each other (mm) and are tried
-    // at positions this far apart.
+    // Models placed automatically keep this distance from each other (mm), and this one
+    // from the walls, so that the pads of supports added later still lie on the platform.
     static constexpr double kPlacementGap = 2.0;
-    static constexpr double kPlacementStep = 10.0;
+    static constexpr double kWallMargin = 2.0;
 
     PlatformModel();
 
@@ -74,13 +78,23 @@ public:
     // Adds an entry: the model is set on the platform and, when Ready, placed
     // automatically.
     void addEntry(const Entry &entry);
-    // Tries positions kPlacementStep apart from the platform's back left corner, row by
-    // row, for one where the model stays inside the walls and clear of the others; true
-    // when one was found, otherwise the model is centred.
+    // A model alone on the platform is centred. Otherwise it goes to the free spot
+    // furthest back and left (see FootprintPacker) where its footprint, supports
+    // included, stays kWallMargin inside the walls and kPlacementGap clear of the
+    // others. True when it found one; otherwise it is set beside the platform, right of
+    // its right wall (or centred when even there is no room), and shows as outside.
     bool placeAutomatically(UserImportedMesh &mesh) const;
+    // The area placeAutomatically() uses: the 128 x 80 mm platform unless set (x within
+    // +-halfWidth, z within +-halfDepth), e.g. to the 75-micron printer's 96 x 60 mm.
+    void setPlacementArea(double halfWidth, double halfDepth);
     // The same rule over an area of another size (x within +-halfWidth, z within
     // +-halfDepth), clear of the models of the list.
     static bool placeOnFreeSpace(UserImportedMesh &mesh, const QList<Entry> &models, double halfWidth, double halfDepth);
+    // Packs every model of the list on the area (the 128 x 80 mm platform by default)
+    // without overlap, with the gap and the wall margin above, the group centred; a
+    // single model is centred. Models that find no room are set beside the platform.
+    // Returns how many found no room. One step of the history.
+    int arrange(double halfWidth = CollisionWall::kHalfWidth, double halfDepth = CollisionWall::kHalfDepth);
 
     const Entry &selectedModel() const { return m_selected; }
     // An entry of the list, or null to select none.
@@ -126,6 +140,8 @@ public:
 
 private:
     bool applyToSelected(const TransformationRecord &record);
+    // The work of arrange(), outside the history.
+    int packModels(double halfWidth, double halfDepth);
     bool contains(const UserImportedMesh &mesh) const;
     TransformationHistory::PresenceTest presence() const;
     // Takes the entries out of the list as one step; undo puts them back where they were
@@ -138,4 +154,6 @@ private:
     Entry m_selected;
     TransformationHistory m_history;
     std::vector<std::unique_ptr<CollisionWall>> m_walls;
+    double m_placementHalfWidth = CollisionWall::kHalfWidth;
+    double m_placementHalfDepth = CollisionWall::kHalfDepth;
 };

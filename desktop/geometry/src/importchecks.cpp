@@ -3,6 +3,8 @@
 #include "meshgeometry.h"
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 ImportChecks::ImportChecks(double extentX, double extentY, double extentZ)
     : m_extents {std::max(extentX, 0.0), std::max(extentY, 0.0), std::max(extentZ, 0.0)}
@@ -56,4 +58,34 @@ void ImportChecks::resizeImportedModelToFitPlatform(bool shouldResize)
             axisScale *= factor;
     }
     m_status = ImportStatus::Ready;
+}
+
+int ImportChecks::openEdges(const QList<MeshTriangle *> &triangles)
+{
+    using Corner = std::array<float, 3>;
+    using Edge = std::pair<Corner, Corner>;
+    const auto corner = [](const QVector3D &v) { return Corner {v.x(), v.y(), v.z()}; };
+    std::vector<Edge> edges;
+    edges.reserve(size_t(triangles.size()) * 3);
+    for (const MeshTriangle *t : triangles) {
+        const Corner corners[3] = {corner(t->a), corner(t->b), corner(t->c)};
+        for (int i = 0; i < 3; ++i) {
+            const Corner &p = corners[i];
+            const Corner &q = corners[(i + 1) % 3];
+            edges.push_back(p < q ? Edge(p, q) : Edge(q, p));
+        }
+    }
+    // Sorted, the uses of one edge lie together: a closed surface uses each an even
+    // number of times (twice, or more where surfaces touch along it).
+    std::sort(edges.begin(), edges.end());
+    int open = 0;
+    for (size_t first = 0; first < edges.size();) {
+        size_t next = first + 1;
+        while (next < edges.size() && edges[next] == edges[first])
+            ++next;
+        if ((next - first) % 2 != 0)
+            ++open;
+        first = next;
+    }
+    return open;
 }

@@ -1,14 +1,61 @@
 #include "platformmodel.h"
 
+#include "footprintpacker.h"
+
 #include <algorithm>
 #include <cmath>
 #include <utility>
 
 namespace {
 
-bool overlapOnPlatform(const BoundingBox &a, const BoundingBox &b, double gap)
+// Models that find no room on the platform wait on a strip this wide beside it.
+constexpr double kBesideDepthFactor = 2.0;
+constexpr double kBesideWidth = 10000.0;
+
+// The model's footprint: x and z of its box, supports included.
+QRectF footprint(const UserImportedMesh &mesh)
 {
-    return a.minX < b.maxX + gap && b.minX < a.maxX + gap && a.minZ < b.maxZ + gap && b.minZ < a.maxZ + gap;
+    const BoundingBox box = mesh.worldBoundingBox();
+    return QRectF(QPointF(box.minX, box.minZ), QPointF(box.maxX, box.maxZ));
+}
+
+// Moves the model so that its footprint's back left corner is at `corner`; its height
+// is kept.
+void moveFootprintTo(UserImportedMesh &mesh, const QPointF &corner)
+{
+    const QPointF shift = corner - footprint(mesh).topLeft();
+    const QVector3D position = mesh.position();
+    mesh.setPosition(QVector3D(float(position.x() + shift.x()), position.y(), float(position.z() + shift.y())));
+}
+
+void centreOnPlatform(UserImportedMesh &mesh)
+{
+    const QRectF print = footprint(mesh);
+    moveFootprintTo(mesh, -QPointF(print.width() / 2, print.height() / 2));
+}
+
+QRectF marginArea(double halfWidth, double halfDepth)
+{
+    const double margin = PlatformModel::kWallMargin;
+    return QRectF(QPointF(-halfWidth + margin, -halfDepth + margin), QPointF(halfWidth - margin, halfDepth - margin));
+}
+
+// Beside the right wall, as deep as twice the platform.
+QRectF besideArea(double halfWidth, double halfDepth)
+{
+    return QRectF(halfWidth + PlatformModel::kWallMargin + PlatformModel::kPlacementGap,
+        -halfDepth * kBesideDepthFactor, kBesideWidth, 2 * halfDepth * kBesideDepthFactor);
+}
+
+// Sets the model at a free spot beside the platform, or centres it when none.
+void setBesidePlatform(UserImportedMesh &mesh, const std::vector<QRectF> &taken, double halfWidth, double halfDepth)
+{
+    const std::optional<QPointF> spot = FootprintPacker::freeSpot(
+        footprint(mesh).size(), besideArea(halfWidth, halfDepth), taken, PlatformModel::kPlacementGap);
+    if (spot)
+        moveFootprintTo(mesh, *spot);
+    else
+        centreOnPlatform(mesh);
 }
 
 } // namespace
@@ -17,6 +64,7 @@ ModelEntry::ModelEntry(std::shared_ptr<UserImportedMesh> mesh, const QString &so
     : m_mesh(std::move(mesh))
     , m_sourcePath(sourcePath)
     , m_checks(m_mesh->geometry())
+    , m_openEdges(ImportChecks::openEdges(m_mesh->triangles()))
 {
     m_checks.check();
 }
@@ -71,41 +119,85 @@ void PlatformModel::addEntry(const Entry &entry)
 
 bool PlatformModel::placeAutomatically(UserImportedMesh &mesh) const
 {
-    return placeOnFreeSpace(mesh, m_models, CollisionWall::kHalfWidth, CollisionWall::kHalfDepth);
+    return placeOnFreeSpace(mesh, m_models, m_placementHalfWidth, m_placementHalfDepth);
+}
+
+void PlatformModel::setPlacementArea(double halfWidth, double halfDepth)
+{
+    m_placementHalfWidth = halfWidth;
+    m_placementHalfDepth = halfDepth;
 }
 
 bool PlatformModel::placeOnFreeSpace(
     UserImportedMesh &mesh, const QList<Entry> &models, double halfWidth, double halfDepth)
 {
-    const BoundingBox box = mesh.worldBoundingBox();
-    const QVector3D position = mesh.position();
-    // The box relative to the model's position.
-    const double left = box.minX - position.x();
-    const double back = box.minZ - position.z();
-    const double width = box.maxX - box.minX;
-    const double depth = box.maxZ - box.minZ;
-    std::vector<BoundingBox> others;
+    std::vector<QRectF> taken;
     for (const Entry &entry : models) {
         if (entry->mesh().get() != &mesh)
-            others.push_back(entry->mesh()->worldBoundingBox());
+            taken.push_back(footprint(*entry->mesh()));
     }
-    for (double z = -halfDepth; z + depth <= halfDepth; z += kPlacementStep) {
-        for (double x = -halfWidth; x + width <= halfWidth; x += kPlacementStep) {
-            BoundingBox candidate = box;
-            candidate.minX = x;
-            candidate.maxX = x + width;
-            candidate.minZ = z;
-            candidate.maxZ = z + depth;
-            const bool clear = std::none_of(others.begin(), others.end(),
-                [&](const BoundingBox &other) { return overlapOnPlatform(candidate, other, kPlacementGap); });
-            if (clear) {
-                mesh.setPosition(QVector3D(float(x - left), position.y(), float(z - back)));
-                return true;
-            }
+    if (taken.empty()) {
+        centreOnPlatform(mesh);
+        return true;
+    }
+    const std::optional<QPointF> spot
+        = FootprintPacker::freeSpot(footprint(mesh).size(), marginArea(halfWidth, halfDepth), taken, kPlacementGap);
+    if (spot) {
+        moveFootprintTo(mesh, *spot);
+        return true;
+    }
+    setBesidePlatform(mesh, taken, halfWidth, halfDepth);
+    return false;
+}
+
+int PlatformModel::arrange(double halfWidth, double halfDepth)
+{
+    // One step of the history: undo sets every model back where it stood.
+    std::vector<std::pair<Entry, QVector3D>> before;
+    for (const Entry &entry : qAsConst(m_models))
+        before.emplace_back(entry, entry->mesh()->position());
+    const int withoutRoom = packModels(halfWidth, halfDepth);
+    std::vector<std::pair<Entry, QVector3D>> after;
+    for (const Entry &entry : qAsConst(m_models))
+        after.emplace_back(entry, entry->mesh()->position());
+    if (after != before) {
+        const auto placeAll = [](const std::vector<std::pair<Entry, QVector3D>> &places) {
+            for (const auto &place : places)
+                place.first->mesh()->setPosition(place.second);
+        };
+        m_history.record([placeAll, before]() { placeAll(before); }, [placeAll, after]() { placeAll(after); });
+    }
+    return withoutRoom;
+}
+
+int PlatformModel::packModels(double halfWidth, double halfDepth)
+{
+    if (m_models.size() == 1) {
+        centreOnPlatform(*m_models.first()->mesh());
+        return 0;
+    }
+    std::vector<QSizeF> sizes;
+    for (const Entry &entry : qAsConst(m_models))
+        sizes.push_back(footprint(*entry->mesh()).size());
+    const std::vector<std::optional<QRectF>> places
+        = FootprintPacker::pack(sizes, marginArea(halfWidth, halfDepth), kPlacementGap);
+    std::vector<QRectF> taken;
+    for (int i = 0; i < m_models.size(); ++i) {
+        if (places[size_t(i)]) {
+            moveFootprintTo(*m_models.at(i)->mesh(), places[size_t(i)]->topLeft());
+            taken.push_back(*places[size_t(i)]);
         }
     }
-    mesh.setPosition(QVector3D(0.0f, position.y(), 0.0f));
-    return false;
+    int withoutRoom = 0;
+    for (int i = 0; i < m_models.size(); ++i) {
+        if (!places[size_t(i)]) {
+            UserImportedMesh &mesh = *m_models.at(i)->mesh();
+            setBesidePlatform(mesh, taken, halfWidth, halfDepth);
+            taken.push_back(footprint(mesh));
+            ++withoutRoom;
+        }
+    }
+    return withoutRoom;
 }
 
 void PlatformModel::selectModel(const Entry &entry)

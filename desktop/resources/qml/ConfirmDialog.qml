@@ -9,6 +9,7 @@ TessoraDialog {
 
     property alias text: questionText.text
     property alias confirmText: confirmButton.text
+    property alias keepText: keepButton.text
     signal confirmed()
 
     preferredWidth: 420
@@ -22,6 +23,7 @@ TessoraDialog {
 
     footer: DialogButtonBox {
         Button {
+            id: keepButton
             objectName: dialog.objectName + "NoButton"
             text: qsTr("Keep")
             DialogButtonBox.buttonRole: DialogButtonBox.RejectRole

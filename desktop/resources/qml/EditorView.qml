@@ -1,9 +1,11 @@
 import QtQuick 2.15
+import QtQuick.Controls 2.15
 import GLRenderer 1.0
 
-// The 3D view: the editor item and the mouse. Left button selects and drags models (or
-// picks the face to lay flat, or edits supports, in those modes), right button orbits,
-// middle button (or Shift with the right button) pans, the wheel zooms.
+// The 3D view: the editor item, its toolbar, the placement warnings and the mouse. Left
+// button selects and drags models (or picks the face to lay flat, or edits supports, in
+// those modes), right button orbits, middle button (or Shift with the right button)
+// pans, the wheel zooms. The key A arranges the models.
 Item {
     id: view
 
@@ -22,6 +24,53 @@ Item {
         id: renderer
         objectName: "editor"
         anchors.fill: parent
+    }
+
+    // Over the view, top left.
+    Row {
+        objectName: "editorToolbar"
+        anchors.left: parent.left
+        anchors.top: parent.top
+        anchors.margins: Theme.gap
+        spacing: Theme.smallGap
+        z: 1
+        Button {
+            objectName: "arrangeButton"
+            text: qsTr("Arrange")
+            focusPolicy: Qt.NoFocus
+            ToolTip.visible: hovered
+            ToolTip.text: qsTr("Set every model on the platform apart from the others (A)")
+            onClicked: renderer.arrangeModels()
+        }
+    }
+
+    Shortcut {
+        sequence: "A"
+        onActivated: renderer.arrangeModels()
+    }
+
+    // The placement warnings, along the bottom, while there are any.
+    Rectangle {
+        objectName: "placementWarningLine"
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.bottom: parent.bottom
+        anchors.margins: Theme.gap
+        height: warningText.implicitHeight + 2 * Theme.gap
+        radius: 4
+        color: Theme.cardBackground
+        border.color: Theme.warningText
+        visible: renderer.placementWarning !== ""
+        z: 1
+        Label {
+            id: warningText
+            objectName: "placementWarningText"
+            anchors.fill: parent
+            anchors.margins: Theme.gap
+            wrapMode: Text.Wrap
+            color: Theme.warningText
+            text: renderer.placementWarning
+        }
     }
 
     // Preset views are animated: one step per frame until the camera has arrived.

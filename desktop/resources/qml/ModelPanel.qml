@@ -23,6 +23,25 @@ Pane {
     // Copies of the model `name` were added (change > 0), removed (change < 0), or all
     // but the selected one removed (change 0).
     signal copiesChanged(string name, int change)
+    // More copies than this at once are confirmed first.
+    readonly property int copiesAskedAbout: 20
+
+    function makeCopies(count) {
+        editor.duplicateSelectedModel(count)
+        copiesChanged(selectedName, count)
+    }
+
+    ConfirmDialog {
+        id: copiesConfirm
+        objectName: "copiesConfirmDialog"
+        property int count: 0
+        title: qsTr("Many copies")
+        text: qsTr("Make %1 copies of %2? Copies without room on the platform are set beside it.")
+              .arg(count).arg(panel.selectedName)
+        confirmText: qsTr("Make %1 copies").arg(count)
+        keepText: qsTr("Cancel")
+        onConfirmed: panel.makeCopies(count)
+    }
 
     readonly property bool canEdit: editor !== null && hasSelection && !busy
 
@@ -256,8 +275,15 @@ Pane {
                             Layout.fillWidth: true
                             text: qsTr("Duplicate")
                             onClicked: {
-                                panel.editor.duplicateSelectedModel(copies.value)
-                                panel.copiesChanged(panel.selectedName, copies.value)
+                                // Many copies take long to slice and rarely all fit: ask first.
+                                if (copies.value > panel.copiesAskedAbout) {
+                                    console.log("INFO. ModelPanel.qml::duplicate. Asking before making "
+                                                + copies.value + " copies of " + panel.selectedName)
+                                    copiesConfirm.count = copies.value
+                                    copiesConfirm.open()
+                                } else {
+                                    panel.makeCopies(copies.value)
+                                }
                             }
                         }
                     }

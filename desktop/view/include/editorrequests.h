@@ -47,6 +47,7 @@ struct ModelEditRequest {
         ClearAll,
         Undo,
         Redo,
+        Arrange,
     };
 
     bool pending = false;

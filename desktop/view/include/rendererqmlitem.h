@@ -44,6 +44,9 @@ class RendererQMLItem : public QQuickFramebufferObject
     Q_PROPERTY(bool inEditSupportMode READ inEditSupportMode WRITE setInEditSupportMode NOTIFY inEditSupportModeChanged)
     Q_PROPERTY(bool canUndo READ canUndo NOTIFY canUndoChanged)
     Q_PROPERTY(bool canRedo READ canRedo NOTIFY canRedoChanged)
+    // What is wrong with the models' placement, in words (see SceneEditor); empty when
+    // nothing.
+    Q_PROPERTY(QString placementWarning READ placementWarning NOTIFY placementWarningChanged)
 
 public:
     explicit RendererQMLItem(QQuickItem *parent = nullptr);
@@ -124,6 +127,8 @@ public:
     Q_INVOKABLE void clearAllModels();
     Q_INVOKABLE void undoAction();
     Q_INVOKABLE void redoAction();
+    // Packs every model on the platform without overlap (PlatformModel::arrange).
+    Q_INVOKABLE void arrangeModels();
     // The answers to sendPromptUserForInchesOrMM and sendPromptUserForResizeToFitPlatform.
     Q_INVOKABLE void setImportedModelUnits(bool isInches);
     Q_INVOKABLE void resizeImportedModelToFitPlatform(bool shouldResize);
@@ -162,6 +167,7 @@ public:
     // cleared when pending. Tests call it to stand for a frame.
     void synchronizeEditor();
     SceneEditor &editor() const { return *m_editor; }
+    const QString &placementWarning() const { return m_placementWarning; }
     const EditorRequests &requests() const { return m_requests; }
 
 signals:
@@ -193,6 +199,7 @@ signals:
     // The file names of the models on the platform, in order, whenever they change
     // (imports, deletions, copies, undo and redo).
     void modelListChanged(QStringList fileNames);
+    void placementWarningChanged();
 
 public slots:
     // A file handed over by another start of Tessora: print jobs (".ssj", any case) go
@@ -218,6 +225,8 @@ private:
     void historyChanged(bool canUndo, bool canRedo);
 
     std::shared_ptr<SceneEditor> m_editor;
+    // The editor's last warning, kept on the GUI thread.
+    QString m_placementWarning;
     EditorRequests m_requests;
     bool m_cameraMovementDone = false;
     bool m_canUndo = false;

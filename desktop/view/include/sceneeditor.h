@@ -103,6 +103,13 @@ public:
     // Where a job to be printed is written (the models' file names joined).
     QString printFilePath() const;
 
+    // --- Placement warnings ----------------------------------------------------------
+    // What is wrong with the scene now, in words, one line each: models that overlap,
+    // models outside the walls, models whose surface is not closed. Empty when nothing.
+    QStringList placementWarnings() const;
+    // The last text of placementWarningChanged.
+    const QString &placementWarning() const { return m_placementWarning; }
+
     // --- Answers ---------------------------------------------------------------------
     // selectedModelTransformationReceived, or noModelSelectedAfterRequestingTransformation.
     void answerTransformationRequest();
@@ -127,6 +134,10 @@ signals:
     void sendPromptUserForResizeToFitPlatform();
     void supportGenerationProgressWasUpated(int curProgress);
     void importProgressUpdated(int percent);
+    // The scene's placement warnings, one a line, after what the last action could not
+    // do (copies or arranged models without room); empty when all is well. Emitted when
+    // the text changes; each new line is logged as well.
+    void placementWarningChanged(QString warning);
     // The scene changed outside a synchronisation: a new frame is needed.
     void sceneChanged();
     // Whether there is a step to undo and one to redo, each time that changes.
@@ -152,6 +163,11 @@ private:
     EditAnswer applyEdit(const ModelEditRequest &request);
     // False (logged) for a count out of range.
     bool addDuplicates(int numberOfDuplicates);
+    // Packs every model on the platform (PlatformModel::arrange).
+    void arrangeModels();
+    // Sends the placement warnings when they changed, after `event` (what the last action
+    // could not do) when there is one.
+    void checkPlacement(const QString &event = QString());
     void clearScene();
     // Support generation runs after the frame; refused (logged) while one runs.
     void requestSupportGeneration(const ModelEditRequest &request);
@@ -189,6 +205,7 @@ private:
     bool m_gimbalReportedDisabled = false;
     std::pair<bool, bool> m_reportedHistory {false, false};
     QStringList m_reportedModels;
+    QString m_placementWarning;
     // The last overhangs worked out, and what they were worked out for.
     struct OverhangCache {
         const UserImportedMesh *mesh = nullptr;

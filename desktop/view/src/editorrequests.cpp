@@ -14,6 +14,7 @@ bool ModelEditRequest::needsSelectedModel() const
     case Action::ClearAll:
     case Action::Undo:
     case Action::Redo:
+    case Action::Arrange:
         return false;
     default:
         return true;

@@ -56,6 +56,10 @@ RendererQMLItem::RendererQMLItem(QQuickItem *parent)
     connect(scene, &SceneEditor::sceneChanged, this, &QQuickItem::update);
     connect(scene, &SceneEditor::historyChanged, this, &RendererQMLItem::historyChanged);
     connect(scene, &SceneEditor::modelListChanged, this, &RendererQMLItem::modelListChanged);
+    connect(scene, &SceneEditor::placementWarningChanged, this, [this](const QString &warning) {
+        m_placementWarning = warning;
+        emit placementWarningChanged();
+    });
     m_cameraRest.setSingleShot(true);
     m_cameraRest.setInterval(kCameraRestMilliseconds);
     connect(&m_cameraRest, &QTimer::timeout, this, &RendererQMLItem::cameraRested);
@@ -370,6 +374,13 @@ void RendererQMLItem::removeSelectedModelDuplicates()
 {
     ModelEditRequest edit;
     edit.action = ModelEditRequest::Action::RemoveDuplicates;
+    recordModelEdit(edit);
+}
+
+void RendererQMLItem::arrangeModels()
+{
+    ModelEditRequest edit;
+    edit.action = ModelEditRequest::Action::Arrange;
     recordModelEdit(edit);
 }
 

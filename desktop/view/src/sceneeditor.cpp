@@ -25,6 +25,17 @@ constexpr float kFaceDownCosine = 0.99999f;
 constexpr float kSmallestTurn = 1e-3f;
 // Drags shorter than this (millimetres) are clicks.
 constexpr float kSmallestMove = 1e-3f;
+// Boxes that share less than this (millimetres) merely touch.
+constexpr double kOverlapTolerance = 1e-3;
+
+bool boxesOverlap(const BoundingBox &a, const BoundingBox &b)
+{
+    const auto apart = [](double lowA, double highA, double lowB, double highB) {
+        return highA <= lowB + kOverlapTolerance || highB <= lowA + kOverlapTolerance;
+    };
+    return !apart(a.minX, a.maxX, b.minX, b.maxX) && !apart(a.minY, a.maxY, b.minY, b.maxY)
+        && !apart(a.minZ, a.maxZ, b.minZ, b.maxZ);
+}
 
 } // namespace
 
@@ -55,6 +66,9 @@ void SceneEditor::updateSelectedModel(const ModelEditRequest &request)
     reportChanges();
     if (answer == EditAnswer::None)
         return;
+    // Duplicates and arranging say themselves what they could not do.
+    if (request.action != ModelEditRequest::Action::Duplicate && request.action != ModelEditRequest::Action::Arrange)
+        checkPlacement();
     answerGeneralInfoRequest();
     if (answer == EditAnswer::InfoAndTransformation)
         answerTransformationRequest();
@@ -128,6 +142,9 @@ SceneEditor::EditAnswer SceneEditor::applyEdit(const ModelEditRequest &request)
             m_platform.redoAction();
         emit sceneChanged();
         return EditAnswer::InfoAndTransformation;
+    case Action::Arrange:
+        arrangeModels();
+        return EditAnswer::InfoAndTransformation;
     }
     return EditAnswer::None;
 }
@@ -141,9 +158,28 @@ bool SceneEditor::addDuplicates(int numberOfDuplicates)
     }
     const int before = m_platform.models().size();
     m_platform.duplicateSelectedModel(numberOfDuplicates);
-    for (int i = before; i < m_platform.models().size(); ++i)
+    int withoutRoom = 0;
+    const PlatformArea platformArea = area();
+    for (int i = before; i < m_platform.models().size(); ++i) {
         placeOnSmallPlatform(m_platform.models().at(i));
+        if (platformArea.isCrossedBy(m_platform.models().at(i)->mesh()->worldBoundingBox()))
+            ++withoutRoom;
+    }
+    checkPlacement(withoutRoom == 0 ? QString()
+                                    : tr("%1 of %2 copies do not fit on the platform; they are set beside it.")
+                                          .arg(withoutRoom)
+                                          .arg(numberOfDuplicates));
     return true;
+}
+
+void SceneEditor::arrangeModels()
+{
+    const PlatformArea platformArea = area();
+    const int withoutRoom = m_platform.arrange(platformArea.halfWidth, platformArea.halfDepth);
+    checkPlacement(withoutRoom == 0 ? QString()
+                                    : tr("%1 of %2 models do not fit on the platform; they are set beside it.")
+                                          .arg(withoutRoom)
+                                          .arg(m_platform.models().size()));
 }
 
 void SceneEditor::clearScene()
@@ -208,6 +244,11 @@ void SceneEditor::applyModes(const ModeFlags &flags)
         clearSupportHover();
     if (before.inSelectBaseMode && !m_modes.inSelectBaseMode)
         m_baseArrow.reset();
+    // The other printer has other walls.
+    if (before.platformIs75Microns != m_modes.platformIs75Microns) {
+        m_platform.setPlacementArea(area().halfWidth, area().halfDepth);
+        checkPlacement();
+    }
 }
 
 void SceneEditor::applyMouse(const MouseRequest &request)
@@ -313,6 +354,7 @@ void SceneEditor::finishDrag()
     // The move becomes one step of the history, so that undo brings the model back.
     mesh.setPosition(drag.startPosition);
     m_platform.setSelectedModelPosition(end.x(), end.z());
+    checkPlacement();
     answerTransformationRequest();
 }
 
@@ -575,6 +617,7 @@ void SceneEditor::commitImportedModel(const PlatformModel::Entry &entry)
     placeOnSmallPlatform(entry);
     m_platform.selectModel(entry);
     reportChanges();
+    checkPlacement();
     answerGeneralInfoRequest();
     answerTransformationRequest();
     emit sceneChanged();
@@ -607,6 +650,7 @@ void SceneEditor::runSupportGeneration()
     m_supportJob.reset();
     reportChanges();
     emit supportGenerationProgressWasUpated(100);
+    checkPlacement();
     answerGeneralInfoRequest();
     answerTransformationRequest();
     emit sceneChanged();
@@ -679,6 +723,58 @@ QString SceneEditor::printFilePath() const
     for (const PlatformModel::Entry &entry : m_platform.models())
         names << QFileInfo(entry->sourcePath()).fileName();
     return SliceJobWriter::printFilePath(names);
+}
+
+// --- Placement warnings ------------------------------------------------------------------
+
+QStringList SceneEditor::placementWarnings() const
+{
+    const QList<PlatformModel::Entry> &models = m_platform.models();
+    const PlatformArea platformArea = area();
+    const auto name = [](const PlatformModel::Entry &entry) { return QFileInfo(entry->sourcePath()).fileName(); };
+    QStringList outside;
+    QStringList open;
+    QList<QPair<QString, QString>> overlaps;
+    for (int i = 0; i < models.size(); ++i) {
+        const BoundingBox box = models.at(i)->mesh()->worldBoundingBox();
+        if (platformArea.isCrossedBy(box))
+            outside << name(models.at(i));
+        if (models.at(i)->openEdges() > 0 && !open.contains(name(models.at(i))))
+            open << name(models.at(i));
+        for (int j = i + 1; j < models.size(); ++j) {
+            if (boxesOverlap(box, models.at(j)->mesh()->worldBoundingBox()))
+                overlaps.append({name(models.at(i)), name(models.at(j))});
+        }
+    }
+    QStringList warnings;
+    if (overlaps.size() == 1)
+        warnings << tr("%1 and %2 overlap.").arg(overlaps.first().first, overlaps.first().second);
+    else if (!overlaps.isEmpty())
+        warnings << tr("%1 pairs of models overlap (Arrange sets them apart).").arg(overlaps.size());
+    if (outside.size() == 1)
+        warnings << tr("%1 is outside the build area (a red wall shows where).").arg(outside.first());
+    else if (!outside.isEmpty())
+        warnings << tr("%1 models are outside the build area (the red walls show where).").arg(outside.size());
+    for (const QString &model : qAsConst(open))
+        warnings << tr("%1 is not a closed surface: it may print with holes or not at all.").arg(model);
+    return warnings;
+}
+
+void SceneEditor::checkPlacement(const QString &event)
+{
+    QStringList lines = placementWarnings();
+    if (!event.isEmpty())
+        lines.prepend(event);
+    const QString warning = lines.join(QLatin1Char('\n'));
+    if (warning == m_placementWarning)
+        return;
+    const QStringList before = m_placementWarning.split(QLatin1Char('\n'));
+    for (const QString &line : qAsConst(lines)) {
+        if (!before.contains(line))
+            qDebug().noquote() << "NOTICE OpenGLRenderer::checkPlacement. " + line;
+    }
+    m_placementWarning = warning;
+    emit placementWarningChanged(warning);
 }
 
 // --- Answers -----------------------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -304,6 +305,31 @@ private slots:
         QVERIFY(!history.canRedo() && !history.redo());
     }
 
+    void history_keepsOnlyTheLatestSupportStructures()
+    {
+        const auto mesh = box(10, 10, 10);
+        QVERIFY(mesh->generateSupports(1, 50));
+        TransformationHistory history;
+        TransformationRecord move;
+        move.position = QVector3D(10, mesh->position().y(), 5);
+        history.apply(mesh, move);
+        const size_t anchors = mesh->supports().anchors().size();
+        // Each edit keeps the supports as they were; the oldest go first, placements with them.
+        for (int i = 0; i < TransformationHistory::kMaxSupportSteps + 5; ++i) {
+            QVERIFY(history.editSupports(mesh, [](UserImportedMesh &edited) {
+                const auto &left = edited.supports().anchors();
+                return left.empty() ? edited.generateSupports(1, 50) : edited.deleteAnchorSupport(left.front().get());
+            }));
+        }
+        QCOMPARE(history.stepCount(), TransformationHistory::kMaxSupportSteps);
+        while (history.undo()) { }
+        QCOMPARE(mesh->position().x(), 10.0f); // the move went with the oldest steps
+        QVERIFY(mesh->supports().anchors().size() < anchors);
+        // An edit that changes nothing is no step.
+        QVERIFY(!history.editSupports(mesh, [](UserImportedMesh &) { return false; }));
+        QVERIFY(history.canRedo());
+    }
+
     // --- Model entries and the scene list -------------------------------------------------
 
     void scene_scaleOfAnInchesModelIsRelativeToItsUnits()
@@ -319,33 +345,61 @@ private slots:
         QVERIFY(near(model->mesh()->userScale(), 2));
     }
 
-    void scene_supportsSurviveTurnsAboutTheVerticalOnly()
+    void scene_turnedOrScaledModel_keepsItsSupportsAligned_data()
     {
+        QTest::addColumn<QVector3D>("turn"); // degrees, as the user turns
+        QTest::addColumn<double>("scale");
+        QTest::newRow("about the vertical") << QVector3D(0, 45, 0) << 1.0;
+        QTest::newRow("tilted about x") << QVector3D(30, 0, 0) << 1.0;
+        QTest::newRow("on its side about z") << QVector3D(0, 0, 90) << 1.0;
+        QTest::newRow("twice the size") << QVector3D() << 2.0;
+        QTest::newRow("half the size, turned") << QVector3D(0, 0, 20) << 0.5;
+    }
+
+    void scene_turnedOrScaledModel_keepsItsSupportsAligned()
+    {
+        QFETCH(QVector3D, turn);
+        QFETCH(double, scale);
         PlatformModel platform;
-        const auto model = boxEntry(10, 10, 10);
-        platform.addEntry(model);
-        platform.selectModel(model);
+        const auto model = addBox(platform, 10, 10, 10);
         QVERIFY(platform.addSupportsToSelectedModel(1, 50));
         const auto &mesh = model->mesh();
-        QVERIFY(mesh->hasSupports());
         QVERIFY(near(mesh->position().y(), kLift));
         QVERIFY(near(platform.maxModelHeight(), 14.826));
+        // The supports in the model's own frame, and where their tops meet it.
+        const auto ownBox = [&]() {
+            std::vector<MeshTriangle> own;
+            const QMatrix4x4 toModel = mesh->modelMatrix().inverted() * mesh->supportMatrix();
+            for (const MeshTriangle *t : mesh->supports().triangles())
+                own.push_back({t->normal, toModel.map(t->a), toModel.map(t->b), toModel.map(t->c)});
+            return boxOf(own);
+        };
+        const BoundingBox before = ownBox();
+        const double supportVolume = mesh->volume() - 1.0;
 
-        QVERIFY(platform.setSelectedModelRotation(0, 45, 0));
+        if (scale != 1.0)
+            QVERIFY(platform.setSelectedModelScale(scale));
+        if (!turn.isNull())
+            QVERIFY(platform.setSelectedModelRotation(turn.x(), turn.y(), turn.z()));
         QVERIFY(mesh->hasSupports());
-        QVERIFY(near(mesh->position().y(), kLift));
-        QVERIFY(platform.setSelectedModelRotation(0, 0, 30));
-        QVERIFY(!mesh->hasSupports());
-        QVERIFY(near(mesh->worldBoundingBox().minY, 0));
-        QVERIFY(platform.undoAction()); // brings them back, the model on them
-        QVERIFY(mesh->hasSupports());
-        QVERIFY(near(mesh->position().y(), kLift));
-
-        QVERIFY(platform.setSelectedModelScale(1)); // the same scale keeps them
-        QVERIFY(mesh->hasSupports());
-        QVERIFY(platform.setSelectedModelScale(2));
-        QVERIFY(!mesh->hasSupports());
+        // Aligned: in the model's own frame the supports are where they were.
+        const BoundingBox after = ownBox();
+        QVERIFY(near(extents(after), extents(before), 1e-3f));
+        QVERIFY(near(centre(after), centre(before), 1e-3f));
+        QVERIFY(near(mesh->volume(), std::pow(scale, 3) * (1.0 + supportVolume), 1e-3));
+        // Standing: nothing below the platform, the lowest point on it.
+        const BoundingBox world = mesh->worldBoundingBox();
+        QVERIFY(near(world.minY, 0.0, 1e-3));
+        QVERIFY(boxOf(mesh->printTriangles(true)).minY > -1e-3);
+        QVERIFY(near(mesh->dimensions().y(), world.maxY - world.minY, 1e-2));
+        if (turn.x() == 0 && turn.z() == 0)
+            QVERIFY(near(mesh->position().y(), kLift * scale, 1e-2));
+        // Undone, the model stands on its supports as before.
         QVERIFY(platform.undoAction());
+        if (scale != 1.0 && !turn.isNull())
+            QVERIFY(platform.undoAction());
+        QVERIFY(near(mesh->position().y(), kLift));
+        QVERIFY(near(platform.maxModelHeight(), 14.826));
         QVERIFY(platform.removeSupportsFromSelectedModel());
         QVERIFY(!mesh->hasSupports());
         QVERIFY(!platform.removeSupportsFromSelectedModel());

@@ -7,12 +7,14 @@
 #include "userimportedmesh.h"
 
 #include <QFile>
+#include <QQuaternion>
 #include <QString>
 #include <QTemporaryDir>
 #include <QVector3D>
 
 #include <cmath>
 #include <memory>
+#include <vector>
 
 namespace MeshTesting {
 
@@ -79,6 +81,61 @@ inline QString writeStl(const QTemporaryDir &dir, const QString &name, const QLi
     text += "endsolid mesh\n";
     file.write(text);
     return path;
+}
+
+// One model of a scene as undo must bring it back: the same entry, placed the same,
+// with the same supports.
+struct ModelState {
+    const ModelEntry *entry = nullptr;
+    QVector3D position;
+    QQuaternion rotation;
+    QVector3D scale;
+    bool hasSupports = false;
+    size_t anchors = 0;
+    int supportTriangles = 0;
+    QVector3D boxLow; // the world box, supports included
+    QVector3D boxHigh;
+};
+
+inline std::vector<ModelState> sceneState(const PlatformModel &platform)
+{
+    std::vector<ModelState> state;
+    for (const std::shared_ptr<ModelEntry> &entry : platform.models()) {
+        const UserImportedMesh &mesh = *entry->mesh();
+        const BoundingBox box = mesh.worldBoundingBox();
+        state.push_back({entry.get(), mesh.position(), mesh.rotation(), mesh.scale(), mesh.hasSupports(),
+            mesh.supports().anchors().size(), mesh.hasSupports() ? mesh.supports().triangles().size() : 0,
+            QVector3D(float(box.minX), float(box.minY), float(box.minZ)),
+            QVector3D(float(box.maxX), float(box.maxY), float(box.maxZ))});
+    }
+    return state;
+}
+
+// Empty when both states match; otherwise what differs first.
+inline QString sceneDifference(const std::vector<ModelState> &a, const std::vector<ModelState> &b)
+{
+    if (a.size() != b.size())
+        return QStringLiteral("%1 models against %2").arg(a.size()).arg(b.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+        const ModelState &x = a[i];
+        const ModelState &y = b[i];
+        const QString model = QStringLiteral("model %1: ").arg(i);
+        if (x.entry != y.entry)
+            return model + QStringLiteral("another model");
+        if (!near(x.position, y.position) || !near(x.scale, y.scale)
+            || !qFuzzyCompare(x.rotation.toVector4D(), y.rotation.toVector4D()))
+            return model + QStringLiteral("placed elsewhere");
+        if (x.hasSupports != y.hasSupports || x.anchors != y.anchors || x.supportTriangles != y.supportTriangles)
+            return model
+                + QStringLiteral("supports %1 (%2 anchors) against %3 (%4 anchors)")
+                      .arg(x.supportTriangles)
+                      .arg(x.anchors)
+                      .arg(y.supportTriangles)
+                      .arg(y.anchors);
+        if (!near(x.boxLow, y.boxLow, 1e-2f) || !near(x.boxHigh, y.boxHigh, 1e-2f))
+            return model + QStringLiteral("another bounding box");
+    }
+    return QString();
 }
 
 // Writes a box as an ASCII STL file and returns its path.

@@ -12,6 +12,7 @@
 #include "tessoraapp.h"
 #include "testjobs.h"
 #include "uitesting.h"
+#include "userimportedmeshsupports.h"
 #include "waiting.h"
 
 #include <QApplication>
@@ -214,11 +215,13 @@ private slots:
         // Its height stands on the platform: 10 mm (the file's z).
         QTRY_COMPARE_WITH_TIMEOUT(root()->property("maxModelHeight").toDouble(), 10.0, TestPatience::kWaitMs);
 
-        for (const char *name : {"saveJobButton", "undoButton", "applyPositionButton", "centerButton", "rotateXButton",
+        for (const char *name : {"saveJobButton", "applyPositionButton", "centerButton", "rotateXButton",
                  "duplicateButton", "deleteButton", "addSupportsButton", "positionXField", "scaleField"}) {
             QQuickItem *control = item(QLatin1String(name));
             QVERIFY2(control && control->isEnabled(), name);
         }
+        // An import is no step of the history: nothing to undo yet.
+        QVERIFY(!item(QStringLiteral("undoButton"))->isEnabled());
         // Printing still needs a printer.
         QVERIFY(!item(QStringLiteral("printButton"))->isEnabled());
 
@@ -228,6 +231,47 @@ private slots:
         QVERIFY(click(window(), item(QStringLiteral("supportsTab"))));
         shoot(QStringLiteral("04-main-supports-tab"));
         QVERIFY(click(window(), item(QStringLiteral("transformTab"))));
+    }
+
+    // A support deleted with a right click comes back with Ctrl+Z; Undo and Redo follow what
+    // can be undone and redone. Undone to the end, the model stands as imported.
+    void supportEdit_undoneWithCtrlZ_toolBarFollows()
+    {
+        auto *view = qobject_cast<RendererQMLItem *>(editor());
+        QVERIFY(view && root()->property("hasSelection").toBool());
+        const std::shared_ptr<UserImportedMesh> mesh = view->editor().platform().selectedModel()->mesh();
+        QVERIFY(QMetaObject::invokeMethod(view, "addSupportsToSelectedModel", Q_ARG(double, 1), Q_ARG(double, 50)));
+        QTRY_VERIFY_WITH_TIMEOUT(mesh->hasSupports() && !root()->property("busy").toBool(), TestPatience::kWaitMs);
+        const size_t anchors = mesh->supports().anchors().size();
+        QTRY_VERIFY_WITH_TIMEOUT(item(QStringLiteral("undoButton"))->isEnabled(), TestPatience::kWaitMs);
+        QVERIFY(!item(QStringLiteral("redoButton"))->isEnabled());
+
+        // Half-way up the first support, as the window shows it.
+        view->setProperty("inEditSupportMode", true);
+        const UserImportedMeshSingleAnchorSupports &anchor = *mesh->supports().anchors().front();
+        const QVector3D top
+            = mesh->supportMatrix().map(UserImportedMeshSupports::fromEngineFrame(anchor.enginePoint()));
+        const std::optional<QPointF> pixel = view->editor().camera().projectToPixel(top * QVector3D(1, 0.5f, 1));
+        QVERIFY(pixel);
+        QTest::mouseClick(window(), Qt::RightButton, Qt::NoModifier, view->mapToScene(*pixel).toPoint());
+        QTRY_COMPARE_WITH_TIMEOUT(mesh->supports().anchors().size(), anchors - 1, TestPatience::kWaitMs);
+        shoot(QStringLiteral("05a-support-deleted"));
+
+        // Shortcuts reach the window that has the keyboard.
+        window()->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(window()));
+        QTest::keyClick(window(), Qt::Key_Z, Qt::ControlModifier);
+        QTRY_COMPARE_WITH_TIMEOUT(mesh->supports().anchors().size(), anchors, TestPatience::kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(item(QStringLiteral("redoButton"))->isEnabled(), TestPatience::kWaitMs);
+        QVERIFY(item(QStringLiteral("undoButton"))->isEnabled()); // the supports themselves
+        shoot(QStringLiteral("05b-support-edit-undone"));
+        view->setProperty("inEditSupportMode", false);
+
+        QVERIFY(click(window(), item(QStringLiteral("undoButton"))));
+        QTRY_VERIFY_WITH_TIMEOUT(!mesh->hasSupports(), TestPatience::kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!item(QStringLiteral("undoButton"))->isEnabled(), TestPatience::kWaitMs);
+        QVERIFY(item(QStringLiteral("redoButton"))->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(root()->property("maxModelHeight").toDouble(), 10.0, TestPatience::kWaitMs);
     }
 
     // A model too large asks whether to scale it down: the import waits for the answer (Escape

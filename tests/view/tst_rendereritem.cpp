@@ -233,6 +233,35 @@ private slots:
         QVERIFY(!(item->editor().modes().*flag));
     }
 
+    void undoRedo_propertiesFollowTheHistory_modelListFollowsTheScene()
+    {
+        const auto item = makeItem();
+        const auto entry = addBox(item->editor().platform(), 10, 10, 10, true, QStringLiteral("/models/gear.stl"));
+        QSignalSpy undoChanged(item.get(), &RendererQMLItem::canUndoChanged);
+        QSignalSpy redoChanged(item.get(), &RendererQMLItem::canRedoChanged);
+        QSignalSpy models(item.get(), &RendererQMLItem::modelListChanged);
+        const auto expect = [&](bool canUndo, bool canRedo) {
+            QTRY_COMPARE(item->property("canUndo").toBool(), canUndo);
+            QTRY_COMPARE(item->property("canRedo").toBool(), canRedo);
+        };
+        QVERIFY(!item->canUndo() && !item->canRedo());
+        item->duplicateSelectedModel(2);
+        item->synchronizeEditor();
+        expect(true, false);
+        QCOMPARE(models.last().at(0).toStringList(), QStringList({"gear.stl", "gear.stl", "gear.stl"}));
+        item->undoAction();
+        item->synchronizeEditor();
+        expect(false, true);
+        QCOMPARE(models.last().at(0).toStringList(), QStringList({"gear.stl"}));
+        item->redoAction();
+        item->synchronizeEditor();
+        expect(true, false);
+        QCOMPARE(undoChanged.count(), 3);
+        QCOMPARE(redoChanged.count(), 2);
+        QCOMPARE(item->editor().platform().models().size(), 3);
+        QCOMPARE(item->editor().platform().models().first(), entry);
+    }
+
     // --- Files ---------------------------------------------------------------------------------
     void openFileFromSharedMemory_jobToTheViewer_meshToTheImport()
     {

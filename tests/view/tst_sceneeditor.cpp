@@ -61,6 +61,93 @@ void setModes(SceneEditor &editor, bool ModeFlags::*flag, bool value)
     editor.applyModes(flags);
 }
 
+// The steps of the editor's history, each as the user takes it.
+enum class Step {
+    Move,
+    TurnSupported,
+    ScaleSupported,
+    GenerateSupports,
+    AddSupport,
+    DeleteSupport,
+    RemoveSupports,
+    DeleteModel,
+    Duplicate,
+    RemoveDuplicates,
+    ClearAll,
+    Arrange
+};
+
+// The top of a support: where it meets the model, in the scene.
+QVector3D supportTop(const UserImportedMesh &mesh, const UserImportedMeshSingleAnchorSupports &anchor)
+{
+    return mesh.supportMatrix().map(UserImportedMeshSupports::fromEngineFrame(anchor.enginePoint()));
+}
+
+void generateSupports(SceneEditor &editor, double density = 1)
+{
+    ModelEditRequest request = edit(Action::AddSupports);
+    request.supportDensity = density;
+    request.supportStrength = 50;
+    editor.updateSelectedModel(request);
+    QTRY_VERIFY_WITH_TIMEOUT(!editor.isGeneratingSupports(), 60000);
+}
+
+// Takes the step on the selected model; freeSpot is a point of its underside where the
+// engine takes a new support.
+void takeStep(SceneEditor &editor, Step step, const QVector3D &freeSpot)
+{
+    const UserImportedMesh &mesh = *editor.platform().selectedModel()->mesh();
+    ModelEditRequest request;
+    switch (step) {
+    case Step::Move:
+        request = edit(Action::SetPosition);
+        request.xPosition = 20;
+        request.yPosition = -10;
+        break;
+    case Step::TurnSupported:
+        request = edit(Action::SetRotation);
+        request.rotation = QVector3D(30, 0, 0);
+        break;
+    case Step::ScaleSupported:
+        request = edit(Action::SetScale);
+        request.scale = 1.5;
+        break;
+    case Step::GenerateSupports:
+        generateSupports(editor, 2); // sparser than the supports a model may have already
+        return;
+    case Step::AddSupport:
+        // Seen from below, the ray meets the underside first.
+        editor.camera().setPose({500, 270, -45, freeSpot});
+        editor.applyMouse(mouse(MouseRequest::Action::ClickInEditSupportMode, pixelOf(editor, freeSpot)));
+        return;
+    case Step::DeleteSupport: {
+        const QVector3D top = supportTop(mesh, *mesh.supports().anchors().front());
+        editor.applyMouse(mouse(MouseRequest::Action::DeleteSupport, pixelOf(editor, top * QVector3D(1, 0.5f, 1))));
+        return;
+    }
+    case Step::RemoveSupports:
+        request = edit(Action::RemoveSupports);
+        break;
+    case Step::DeleteModel:
+        request = edit(Action::Delete);
+        break;
+    case Step::Duplicate:
+        request = edit(Action::Duplicate);
+        request.numberOfDuplicates = 2;
+        break;
+    case Step::RemoveDuplicates:
+        request = edit(Action::RemoveDuplicates);
+        break;
+    case Step::ClearAll:
+        request = edit(Action::ClearAll);
+        break;
+    case Step::Arrange:
+        request = edit(Action::Arrange);
+        break;
+    }
+    editor.updateSelectedModel(request);
+}
+
 } // namespace
 
 class TestSceneEditor : public QObject
@@ -207,7 +294,84 @@ private slots:
         QVERIFY(!editor->modelBeingAdded());
         QCOMPARE(info.count(), 2);
         QCOMPARE(info.at(1).at(0).toDouble(), 0.0);
-        QCOMPARE(editor->platform().history().stepCount(), 0);
+        // Both are steps: undone, the models come back.
+        QCOMPARE(editor->platform().history().stepCount(), 2);
+    }
+
+    // --- Undo and redo ------------------------------------------------------------------------
+    void history_eachStep_undoRestoresRedoRepeats_data()
+    {
+        QTest::addColumn<int>("step");
+        QTest::addColumn<bool>("supported"); // the selected model stands on supports first
+        QTest::addColumn<bool>("copied"); // and has two copies
+        QTest::newRow("move") << int(Step::Move) << false << false;
+        QTest::newRow("turn a supported model") << int(Step::TurnSupported) << true << false;
+        QTest::newRow("scale a supported model") << int(Step::ScaleSupported) << true << false;
+        QTest::newRow("generate supports") << int(Step::GenerateSupports) << false << false;
+        QTest::newRow("generate supports again") << int(Step::GenerateSupports) << true << false;
+        QTest::newRow("add a support") << int(Step::AddSupport) << true << false;
+        QTest::newRow("delete a support") << int(Step::DeleteSupport) << true << false;
+        QTest::newRow("remove supports") << int(Step::RemoveSupports) << true << false;
+        QTest::newRow("delete a supported model") << int(Step::DeleteModel) << true << false;
+        QTest::newRow("duplicate a supported model") << int(Step::Duplicate) << true << false;
+        QTest::newRow("remove duplicates") << int(Step::RemoveDuplicates) << false << true;
+        QTest::newRow("clear all") << int(Step::ClearAll) << true << true;
+        QTest::newRow("arrange") << int(Step::Arrange) << true << true;
+    }
+
+    void history_eachStep_undoRestoresRedoRepeats()
+    {
+        QFETCH(int, step);
+        QFETCH(bool, supported);
+        QFETCH(bool, copied);
+        const auto editor = makeEditor();
+        PlatformModel &platform = editor->platform();
+        // The model first: put back, it must find its place before the other.
+        const auto entry = addBox(platform, 10, 10, 10);
+        addBox(platform, 10, 10, 10, false, QStringLiteral("/models/other.stl"));
+        if (copied)
+            QVERIFY(platform.duplicateSelectedModel(2));
+        if (supported)
+            QVERIFY(platform.addSupportsToSelectedModel(1, 50));
+        QCOMPARE(entry->mesh()->hasSupports(), supported);
+        QVector3D freeSpot;
+        if (Step(step) == Step::AddSupport) {
+            // Where the engine put a support it takes one again.
+            const UserImportedMesh &mesh = *entry->mesh();
+            freeSpot = supportTop(mesh, *mesh.supports().anchors().back());
+            QVERIFY(platform.deleteAnchorSupport(entry, mesh.supports().anchors().back().get()));
+        }
+        platform.history().clear();
+        QSignalSpy history(editor.get(), &SceneEditor::historyChanged);
+        const auto expectHistory = [&](bool canUndo, bool canRedo) {
+            QCOMPARE(platform.canUndo(), canUndo);
+            QCOMPARE(platform.canRedo(), canRedo);
+            QVERIFY(!history.isEmpty());
+            QCOMPARE(history.last(), QVariantList({canUndo, canRedo}));
+        };
+
+        const std::vector<ModelState> before = sceneState(platform);
+        takeStep(*editor, Step(step), freeSpot);
+        const std::vector<ModelState> after = sceneState(platform);
+        QVERIFY2(!sceneDifference(before, after).isEmpty(), "the step changed nothing");
+        expectHistory(true, false);
+
+        editor->updateSelectedModel(edit(Action::Undo));
+        QVERIFY2(sceneDifference(sceneState(platform), before).isEmpty(),
+            qPrintable(sceneDifference(sceneState(platform), before)));
+        expectHistory(false, true);
+        editor->updateSelectedModel(edit(Action::Redo));
+        QVERIFY2(sceneDifference(sceneState(platform), after).isEmpty(),
+            qPrintable(sceneDifference(sceneState(platform), after)));
+        expectHistory(true, false);
+
+        // Undone again, a new step leaves nothing to redo.
+        editor->updateSelectedModel(edit(Action::Undo));
+        platform.selectModel(entry);
+        takeStep(*editor, Step::Move, freeSpot);
+        expectHistory(true, false);
+        QVERIFY(!platform.redoAction());
+        QVERIFY(near(entry->mesh()->position().x(), 20.0));
     }
 
     // --- Picking and mouse -------------------------------------------------------------------

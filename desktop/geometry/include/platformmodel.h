@@ -58,9 +58,11 @@ private:
 //                       included), so the mesh gets user scale x unit scale.
 //
 // The edits return false when no model is selected (and for refused values), and change
-// nothing then. Turning a model with supports about a tilted axis or rescaling it removes
-// its supports in the same step, since they were built for the model as it stood;
-// turning about the vertical axis keeps them.
+// nothing then. Every edit that changes the scene is one step of the history: placements,
+// supports generated, added, deleted or removed, models deleted, duplicated, their copies
+// removed, the list cleared. Undo brings back what was there (the same models, with their
+// supports, where they stood), redo does the step again. A supported model that is turned
+// or rescaled keeps its supports, turned and scaled with it (see UserImportedMesh).
 class PlatformModel
 {
 public:
@@ -91,7 +93,7 @@ public:
     // Packs every model of the list on the area (the 128 x 80 mm platform by default)
     // without overlap, with the gap and the wall margin above, the group centred; a
     // single model is centred. Models that find no room are set beside the platform.
-    // Returns how many found no room.
+    // Returns how many found no room. One step of the history.
     int arrange(double halfWidth = CollisionWall::kHalfWidth, double halfDepth = CollisionWall::kHalfDepth);
 
     const Entry &selectedModel() const { return m_selected; }
@@ -105,7 +107,14 @@ public:
     bool centerSelectedModelInPlatform();
     bool addSupportsToSelectedModel(
         double density, double strength, const UserImportedMeshSupports::ProgressFunction &progress = {});
+    // The same for any model of the list (the editor generates after the frame that asked).
+    bool generateSupports(const Entry &entry, double density, double strength,
+        const UserImportedMeshSupports::ProgressFunction &progress = {});
     bool removeSupportsFromSelectedModel();
+    // Support editing on a model of the list: one support more at a scene point of the
+    // model, one less at an anchor of its supports (see UserImportedMesh).
+    bool addSupportAtPoint(const Entry &entry, const QVector3D &scenePoint);
+    bool deleteAnchorSupport(const Entry &entry, const UserImportedMeshSingleAnchorSupports *anchor);
     bool deleteSelectedModel();
     bool duplicateSelectedModel(int numberOfDuplicates);
     bool removeSelectedModelDuplicates();
@@ -113,6 +122,8 @@ public:
     // Steps of models no longer in the list are passed over.
     bool undoAction();
     bool redoAction();
+    bool canUndo() const;
+    bool canRedo() const;
 
     // Updates the walls' highlights: a wall is highlighted while any model crosses it.
     bool doAnyModelsIntersectWalls();
@@ -129,10 +140,15 @@ public:
 
 private:
     bool applyToSelected(const TransformationRecord &record);
+    // The work of arrange(), outside the history.
+    int packModels(double halfWidth, double halfDepth);
     bool contains(const UserImportedMesh &mesh) const;
-    // Whether supports built for the model as it stood at generation still hold it up
-    // when it is turned to this rotation and scaled to this scale.
-    static bool supportsStillHold(const UserImportedMesh &mesh, const QQuaternion &rotation, const QVector3D &scale);
+    TransformationHistory::PresenceTest presence() const;
+    // Takes the entries out of the list as one step; undo puts them back where they were
+    // and selects again what was selected. False when none was in the list.
+    bool removeEntries(const QList<Entry> &entries);
+    // Records entries just appended to the list as one step.
+    void recordAddedEntries(const QList<Entry> &added);
 
     QList<Entry> m_models;
     Entry m_selected;

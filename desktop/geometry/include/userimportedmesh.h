@@ -28,7 +28,8 @@
 //                  support point p is in the scene at position + R S Sg^-1 Rg^-1 (p - (0,
 //                  lift, 0)), with Rg and Sg the rotation and scale at generation, so they
 //                  stand exactly where they were built while the model is not turned or
-//                  rescaled, and turn and scale with it otherwise.
+//                  rescaled, and turn and scale with it otherwise (the model then stands
+//                  on the lowest point of its supports).
 class UserImportedMesh : public MeshRenderer
 {
 public:
@@ -121,6 +122,10 @@ private:
     void updateDimensionsWithSupports();
     // Box of R(S v) over all vertices (min in [0..2], max in [3..5]).
     const std::array<double, 6> &turnedBox() const;
+    // Box of the support mesh placed with the model, relative to the model's position
+    // (the same layout); zero without supports. Cached until the model is turned or
+    // rescaled or its supports change.
+    const std::array<double, 6> &supportBox() const;
 
     QVector3D m_position;
     QQuaternion m_rotation;
@@ -133,4 +138,6 @@ private:
     QVector3D m_dragOffset;
     bool m_dragging = false;
     mutable std::array<double, 6> m_turnedBox {};
+    mutable std::array<double, 6> m_supportBox {};
+    mutable bool m_supportBoxStale = true;
 };

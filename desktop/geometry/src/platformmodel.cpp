@@ -8,10 +8,6 @@
 
 namespace {
 
-// How far from the vertical a turned model's up axis may lean before its supports no
-// longer stand under it (cosine).
-constexpr float kUprightCosine = 0.9999f;
-
 // Models that find no room on the platform wait on a strip this wide beside it.
 constexpr double kBesideDepthFactor = 2.0;
 constexpr double kBesideWidth = 10000.0;
@@ -156,6 +152,26 @@ bool PlatformModel::placeOnFreeSpace(
 
 int PlatformModel::arrange(double halfWidth, double halfDepth)
 {
+    // One step of the history: undo sets every model back where it stood.
+    std::vector<std::pair<Entry, QVector3D>> before;
+    for (const Entry &entry : qAsConst(m_models))
+        before.emplace_back(entry, entry->mesh()->position());
+    const int withoutRoom = packModels(halfWidth, halfDepth);
+    std::vector<std::pair<Entry, QVector3D>> after;
+    for (const Entry &entry : qAsConst(m_models))
+        after.emplace_back(entry, entry->mesh()->position());
+    if (after != before) {
+        const auto placeAll = [](const std::vector<std::pair<Entry, QVector3D>> &places) {
+            for (const auto &place : places)
+                place.first->mesh()->setPosition(place.second);
+        };
+        m_history.record([placeAll, before]() { placeAll(before); }, [placeAll, after]() { placeAll(after); });
+    }
+    return withoutRoom;
+}
+
+int PlatformModel::packModels(double halfWidth, double halfDepth)
+{
     if (m_models.size() == 1) {
         centreOnPlatform(*m_models.first()->mesh());
         return 0;
@@ -197,18 +213,6 @@ bool PlatformModel::applyToSelected(const TransformationRecord &record)
     return true;
 }
 
-bool PlatformModel::supportsStillHold(const UserImportedMesh &mesh, const QQuaternion &rotation, const QVector3D &scale)
-{
-    const UserImportedMeshSupports &supports = mesh.supports();
-    if (!supports.hasSupports())
-        return true;
-    if (!qFuzzyCompare(scale, supports.generatedScale()))
-        return false;
-    const QVector3D up(0, 1, 0);
-    const QVector3D turnedUp = (rotation * supports.generatedRotation().conjugated()).rotatedVector(up);
-    return QVector3D::dotProduct(turnedUp, up) > kUprightCosine;
-}
-
 bool PlatformModel::setSelectedModelPosition(double xPosition, double yPosition)
 {
     if (!m_selected)
@@ -222,16 +226,8 @@ bool PlatformModel::setSelectedModelRotation(double xRotation, double yRotation,
 {
     if (!m_selected)
         return false;
-    const UserImportedMesh &mesh = *m_selected->mesh();
     TransformationRecord record;
     record.rotation = QVector3D(float(xRotation), float(yRotation), float(zRotation));
-    const std::pair<int, float> turn = record.turn();
-    if (turn.first >= 0) {
-        QVector3D axis;
-        axis[turn.first] = 1.0f;
-        const QQuaternion turned = QQuaternion::fromAxisAndAngle(axis, turn.second) * mesh.rotation();
-        record.removeSupports = !supportsStillHold(mesh, turned, mesh.scale());
-    }
     return applyToSelected(record);
 }
 
@@ -239,10 +235,8 @@ bool PlatformModel::resetSelectedModelRotation()
 {
     if (!m_selected)
         return false;
-    const UserImportedMesh &mesh = *m_selected->mesh();
     TransformationRecord record;
     record.resetRotation = true;
-    record.removeSupports = !supportsStillHold(mesh, QQuaternion(), mesh.scale());
     return applyToSelected(record);
 }
 
@@ -250,11 +244,8 @@ bool PlatformModel::setSelectedModelScale(double scaleFactor)
 {
     if (!m_selected || !(scaleFactor > 0.0) || !std::isfinite(scaleFactor))
         return false;
-    const UserImportedMesh &mesh = *m_selected->mesh();
     TransformationRecord record;
-    record.scale = float(scaleFactor) * mesh.unitScale().x();
-    record.removeSupports
-        = !supportsStillHold(mesh, mesh.rotation(), QVector3D(*record.scale, *record.scale, *record.scale));
+    record.scale = float(scaleFactor) * m_selected->mesh()->unitScale().x();
     return applyToSelected(record);
 }
 
@@ -273,14 +264,22 @@ bool PlatformModel::centerSelectedModelInPlatform()
 bool PlatformModel::addSupportsToSelectedModel(
     double density, double strength, const UserImportedMeshSupports::ProgressFunction &progress)
 {
-    if (!m_selected)
+    return generateSupports(m_selected, density, strength, progress);
+}
+
+bool PlatformModel::generateSupports(
+    const Entry &entry, double density, double strength, const UserImportedMeshSupports::ProgressFunction &progress)
+{
+    if (!entry || !m_models.contains(entry))
         return false;
-    // Keep the model alive whatever the progress function lets happen meanwhile.
-    const std::shared_ptr<UserImportedMesh> mesh = m_selected->mesh();
-    if (!mesh->generateSupports(density, strength, progress))
-        return false;
-    mesh->placeOnPlatform();
-    return true;
+    // The entry is held here: the progress function may let the list change meanwhile.
+    const Entry keep = entry;
+    return m_history.editSupports(keep->mesh(), [&](UserImportedMesh &mesh) {
+        if (!mesh.generateSupports(density, strength, progress))
+            return false;
+        mesh.placeOnPlatform();
+        return true;
+    });
 }
 
 bool PlatformModel::removeSupportsFromSelectedModel()
@@ -292,21 +291,87 @@ bool PlatformModel::removeSupportsFromSelectedModel()
     return applyToSelected(record);
 }
 
+bool PlatformModel::addSupportAtPoint(const Entry &entry, const QVector3D &scenePoint)
+{
+    if (!entry || !m_models.contains(entry))
+        return false;
+    return m_history.editSupports(
+        entry->mesh(), [&](UserImportedMesh &mesh) { return mesh.addSupportAtPoint(scenePoint); });
+}
+
+bool PlatformModel::deleteAnchorSupport(const Entry &entry, const UserImportedMeshSingleAnchorSupports *anchor)
+{
+    if (!entry || !m_models.contains(entry))
+        return false;
+    return m_history.editSupports(
+        entry->mesh(), [&](UserImportedMesh &mesh) { return mesh.deleteAnchorSupport(anchor); });
+}
+
+bool PlatformModel::removeEntries(const QList<Entry> &entries)
+{
+    // Positions in the list, lowest first: put back in that order they land where they were.
+    std::vector<std::pair<int, Entry>> removed;
+    for (int i = 0; i < m_models.size(); ++i) {
+        if (entries.contains(m_models.at(i)))
+            removed.emplace_back(i, m_models.at(i));
+    }
+    if (removed.empty())
+        return false;
+    const Entry selectedBefore = m_selected;
+    const auto takeOut = [this, removed]() {
+        for (const auto &item : removed) {
+            m_models.removeOne(item.second);
+            if (m_selected == item.second)
+                m_selected.reset();
+        }
+    };
+    const auto putBack = [this, removed, selectedBefore]() {
+        for (const auto &item : removed)
+            m_models.insert(std::min(item.first, int(m_models.size())), item.second);
+        selectModel(selectedBefore);
+    };
+    takeOut();
+    m_history.record(putBack, takeOut);
+    return true;
+}
+
+void PlatformModel::recordAddedEntries(const QList<Entry> &added)
+{
+    if (added.isEmpty())
+        return;
+    const auto takeOut = [this, added]() {
+        for (const Entry &entry : added) {
+            m_models.removeOne(entry);
+            if (m_selected == entry)
+                m_selected.reset();
+        }
+    };
+    const auto putBack = [this, added]() {
+        for (const Entry &entry : added) {
+            if (!m_models.contains(entry))
+                m_models.append(entry);
+        }
+    };
+    m_history.record(takeOut, putBack);
+}
+
 bool PlatformModel::deleteSelectedModel()
 {
     if (!m_selected)
         return false;
-    m_models.removeOne(m_selected);
-    m_selected.reset();
-    return true;
+    return removeEntries({m_selected});
 }
 
 bool PlatformModel::duplicateSelectedModel(int numberOfDuplicates)
 {
     if (!m_selected)
         return false;
-    for (int i = 0; i < numberOfDuplicates; ++i)
-        addEntry(m_selected->copy());
+    QList<Entry> added;
+    for (int i = 0; i < numberOfDuplicates; ++i) {
+        added.append(m_selected->copy());
+        addEntry(added.last());
+    }
+    recordAddedEntries(added);
     return true;
 }
 
@@ -314,28 +379,45 @@ bool PlatformModel::removeSelectedModelDuplicates()
 {
     if (!m_selected)
         return false;
-    for (int i = m_models.size() - 1; i >= 0; --i) {
-        if (m_models.at(i) != m_selected && m_models.at(i)->sourcePath() == m_selected->sourcePath())
-            m_models.removeAt(i);
+    QList<Entry> copies;
+    for (const Entry &entry : m_models) {
+        if (entry != m_selected && entry->sourcePath() == m_selected->sourcePath())
+            copies.append(entry);
     }
+    removeEntries(copies);
     return true;
 }
 
 void PlatformModel::clearAllModels()
 {
-    m_models.clear();
+    // A copy: the list changes under the step.
+    removeEntries(QList<Entry>(m_models));
     m_selected.reset();
-    m_history.clear();
+}
+
+TransformationHistory::PresenceTest PlatformModel::presence() const
+{
+    return [this](const UserImportedMesh &mesh) { return contains(mesh); };
 }
 
 bool PlatformModel::undoAction()
 {
-    return m_history.undo([this](const UserImportedMesh &mesh) { return contains(mesh); });
+    return m_history.undo(presence());
 }
 
 bool PlatformModel::redoAction()
 {
-    return m_history.redo([this](const UserImportedMesh &mesh) { return contains(mesh); });
+    return m_history.redo(presence());
+}
+
+bool PlatformModel::canUndo() const
+{
+    return m_history.canUndo(presence());
+}
+
+bool PlatformModel::canRedo() const
+{
+    return m_history.canRedo(presence());
 }
 
 bool PlatformModel::contains(const UserImportedMesh &mesh) const

@@ -1,5 +1,6 @@
 #include "transformationrecord.h"
 
+#include <algorithm>
 #include <utility>
 
 std::pair<int, float> TransformationRecord::turn() const
@@ -37,11 +38,16 @@ void applyTransformation(UserImportedMesh &mesh, const TransformationRecord &rec
 
 struct TransformationHistory::Step {
     std::weak_ptr<UserImportedMesh> mesh;
+    bool forModel = true; // false: a step of the scene, live whatever models there are
     TransformationRecord record;
     QVector3D position;
     QQuaternion rotation;
     QVector3D scale;
     std::unique_ptr<UserImportedMeshSupports> removedSupports;
+    // A step recorded done: taken back and done again by these.
+    Action undoAction;
+    Action redoAction;
+    bool keepsSupports = false;
 };
 
 TransformationHistory::TransformationHistory() = default;
@@ -68,19 +74,74 @@ void TransformationHistory::revert(Step &step, UserImportedMesh &mesh)
     mesh.setPosition(step.position);
 }
 
+void TransformationHistory::push(std::unique_ptr<Step> step)
+{
+    m_steps.resize(m_next);
+    m_steps.push_back(std::move(step));
+    if (m_steps.size() > size_t(kMaxSteps))
+        m_steps.erase(m_steps.begin());
+    const auto keepsSupports = [](const std::unique_ptr<Step> &kept) { return kept->keepsSupports; };
+    while (std::count_if(m_steps.begin(), m_steps.end(), keepsSupports) > kMaxSupportSteps)
+        m_steps.erase(m_steps.begin());
+    m_next = m_steps.size();
+}
+
 void TransformationHistory::apply(const std::shared_ptr<UserImportedMesh> &mesh, const TransformationRecord &record)
 {
     if (!mesh)
         return;
-    m_steps.resize(m_next);
     auto step = std::make_unique<Step>();
     step->mesh = mesh;
     step->record = record;
     run(*step, *mesh);
-    m_steps.push_back(std::move(step));
-    if (m_steps.size() > size_t(kMaxSteps))
-        m_steps.erase(m_steps.begin());
-    m_next = m_steps.size();
+    step->keepsSupports = bool(step->removedSupports);
+    push(std::move(step));
+}
+
+std::unique_ptr<TransformationHistory::Step> TransformationHistory::recorded(
+    Action undo, Action redo, const std::shared_ptr<UserImportedMesh> &mesh)
+{
+    auto step = std::make_unique<Step>();
+    step->mesh = mesh;
+    step->forModel = bool(mesh);
+    step->undoAction = std::move(undo);
+    step->redoAction = std::move(redo);
+    return step;
+}
+
+void TransformationHistory::record(Action undo, Action redo, const std::shared_ptr<UserImportedMesh> &mesh)
+{
+    push(recorded(std::move(undo), std::move(redo), mesh));
+}
+
+bool TransformationHistory::editSupports(const std::shared_ptr<UserImportedMesh> &mesh, const SupportEdit &edit)
+{
+    if (!mesh)
+        return false;
+    // The supports as they were, and where the model stood on them; the edit works on the
+    // model's own supports, so that what it is handed (an anchor) stays valid.
+    auto before = std::make_shared<std::unique_ptr<UserImportedMeshSupports>>(
+        std::make_unique<UserImportedMeshSupports>(mesh->supports()));
+    auto position = std::make_shared<QVector3D>(mesh->position());
+    if (!edit(*mesh))
+        return false;
+    const std::weak_ptr<UserImportedMesh> weak = mesh;
+    // Undo and redo alike exchange the kept supports and position with the model's.
+    const Action exchange = [weak, before, position]() {
+        const std::shared_ptr<UserImportedMesh> model = weak.lock();
+        if (!model)
+            return;
+        std::unique_ptr<UserImportedMeshSupports> current = model->detachSupports();
+        model->attachSupports(std::move(*before));
+        *before = std::move(current);
+        const QVector3D standing = model->position();
+        model->setPosition(*position);
+        *position = standing;
+    };
+    std::unique_ptr<Step> step = recorded(exchange, exchange, mesh);
+    step->keepsSupports = true;
+    push(std::move(step));
+    return true;
 }
 
 std::shared_ptr<UserImportedMesh> TransformationHistory::liveMesh(const Step &step, const PresenceTest &present)
@@ -91,14 +152,22 @@ std::shared_ptr<UserImportedMesh> TransformationHistory::liveMesh(const Step &st
     return mesh;
 }
 
+bool TransformationHistory::isLive(const Step &step, const PresenceTest &present)
+{
+    return !step.forModel || liveMesh(step, present);
+}
+
 bool TransformationHistory::undo(const PresenceTest &present)
 {
     while (m_next > 0) {
         Step &step = *m_steps[--m_next];
-        if (const std::shared_ptr<UserImportedMesh> mesh = liveMesh(step, present)) {
-            revert(step, *mesh);
-            return true;
-        }
+        if (!isLive(step, present))
+            continue;
+        if (step.undoAction)
+            step.undoAction();
+        else
+            revert(step, *liveMesh(step, present));
+        return true;
     }
     return false;
 }
@@ -107,10 +176,13 @@ bool TransformationHistory::redo(const PresenceTest &present)
 {
     while (m_next < m_steps.size()) {
         Step &step = *m_steps[m_next++];
-        if (const std::shared_ptr<UserImportedMesh> mesh = liveMesh(step, present)) {
-            run(step, *mesh);
-            return true;
-        }
+        if (!isLive(step, present))
+            continue;
+        if (step.redoAction)
+            step.redoAction();
+        else
+            run(step, *liveMesh(step, present));
+        return true;
     }
     return false;
 }
@@ -118,7 +190,7 @@ bool TransformationHistory::redo(const PresenceTest &present)
 bool TransformationHistory::canUndo(const PresenceTest &present) const
 {
     for (size_t i = m_next; i > 0; --i) {
-        if (liveMesh(*m_steps[i - 1], present))
+        if (isLive(*m_steps[i - 1], present))
             return true;
     }
     return false;
@@ -127,7 +199,7 @@ bool TransformationHistory::canUndo(const PresenceTest &present) const
 bool TransformationHistory::canRedo(const PresenceTest &present) const
 {
     for (size_t i = m_next; i < m_steps.size(); ++i) {
-        if (liveMesh(*m_steps[i], present))
+        if (isLive(*m_steps[i], present))
             return true;
     }
     return false;

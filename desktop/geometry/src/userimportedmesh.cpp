@@ -71,6 +71,8 @@ UserImportedMesh::UserImportedMesh(const UserImportedMesh &other)
     , m_supports(std::make_unique<UserImportedMeshSupports>(*other.m_supports))
     , m_dimensionsWithSupports(other.m_dimensionsWithSupports)
     , m_turnedBox(other.m_turnedBox)
+    , m_supportBox(other.m_supportBox)
+    , m_supportBoxStale(other.m_supportBoxStale)
 {
     placementChanged();
 }
@@ -172,28 +174,43 @@ const std::array<double, 6> &UserImportedMesh::turnedBox() const
     return m_turnedBox;
 }
 
+const std::array<double, 6> &UserImportedMesh::supportBox() const
+{
+    if (!m_supportBoxStale)
+        return m_supportBox;
+    m_supportBoxStale = false;
+    m_supportBox = {0, 0, 0, 0, 0, 0};
+    if (!hasSupports() || m_supports->triangles().isEmpty())
+        return m_supportBox;
+    const double big = std::numeric_limits<double>::max();
+    BoundingBox box {big, big, big, -big, -big, -big};
+    const QMatrix4x4 matrix = supportMatrix();
+    for (const MeshTriangle *triangle : m_supports->triangles()) {
+        for (const QVector3D &vertex : {triangle->a, triangle->b, triangle->c})
+            widen(box, matrix.map(vertex) - m_position);
+    }
+    m_supportBox = {box.minX, box.minY, box.minZ, box.maxX, box.maxY, box.maxZ};
+    return m_supportBox;
+}
+
 BoundingBox UserImportedMesh::worldBoundingBox() const
 {
-    const std::array<double, 6> &turned = turnedBox();
-    BoundingBox box;
-    box.minX = turned[0] + m_position.x();
-    box.minY = turned[1] + m_position.y();
-    box.minZ = turned[2] + m_position.z();
-    box.maxX = turned[3] + m_position.x();
-    box.maxY = turned[4] + m_position.y();
-    box.maxZ = turned[5] + m_position.z();
+    std::array<double, 6> bounds = turnedBox();
     if (hasSupports() && !m_supports->triangles().isEmpty()) {
-        // The corners of the support mesh's box, placed with the model; the union of both
-        // boxes reaches from the platform to the model's top.
-        const MeshGeometry &supportGeometry = m_supports->geometry();
-        const QMatrix4x4 matrix = supportMatrix();
-        for (int corner = 0; corner < 8; ++corner) {
-            const QVector3D point(float(corner & 1 ? supportGeometry.maxX() : supportGeometry.minX()),
-                float(corner & 2 ? supportGeometry.maxY() : supportGeometry.minY()),
-                float(corner & 4 ? supportGeometry.maxZ() : supportGeometry.minZ()));
-            widen(box, matrix.map(point));
+        // Model and supports together reach from the platform to the model's top.
+        const std::array<double, 6> &supports = supportBox();
+        for (int axis = 0; axis < 3; ++axis) {
+            bounds[size_t(axis)] = std::min(bounds[size_t(axis)], supports[size_t(axis)]);
+            bounds[size_t(axis) + 3] = std::max(bounds[size_t(axis) + 3], supports[size_t(axis) + 3]);
         }
     }
+    BoundingBox box;
+    box.minX = bounds[0] + m_position.x();
+    box.minY = bounds[1] + m_position.y();
+    box.minZ = bounds[2] + m_position.z();
+    box.maxX = bounds[3] + m_position.x();
+    box.maxY = bounds[4] + m_position.y();
+    box.maxZ = bounds[5] + m_position.z();
     return box;
 }
 
@@ -207,20 +224,26 @@ QVector3D UserImportedMesh::dimensions() const
 
 void UserImportedMesh::updateDimensionsWithSupports()
 {
+    m_supportBoxStale = true;
     if (!hasSupports()) {
         m_dimensionsWithSupports = QVector3D();
         return;
     }
     const std::array<double, 6> &turned = turnedBox();
-    const QVector3D supportSize = m_supports->dimensions();
-    m_dimensionsWithSupports = QVector3D(float(std::max(turned[3] - turned[0], double(supportSize.x()))),
-        float(m_supports->liftHeight() + turned[4]), float(std::max(turned[5] - turned[2], double(supportSize.z()))));
+    const std::array<double, 6> &supports = supportBox();
+    // Across: the wider of model and supports; up: the overall height, from the supports'
+    // foot to the model's top.
+    m_dimensionsWithSupports = QVector3D(float(std::max(turned[3] - turned[0], supports[3] - supports[0])),
+        float(std::max(turned[4], supports[4]) - std::min(turned[1], supports[1])),
+        float(std::max(turned[5] - turned[2], supports[5] - supports[2])));
 }
 
 void UserImportedMesh::placeOnPlatform()
 {
+    // With supports: their foot on the platform (the lift height while the model stands
+    // as they were built for it), or the model's lowest point if it reaches lower.
     if (hasSupports())
-        m_position.setY(float(m_supports->liftHeight()));
+        m_position.setY(float(-std::min(turnedBox()[1], supportBox()[1])));
     else
         m_position.setY(float(-turnedBox()[1]));
     placementChanged();
@@ -383,4 +406,6 @@ void UserImportedMesh::placementChanged()
 void UserImportedMesh::shapeChanged()
 {
     mutableGeometry().setTransformedBoxStale(true);
+    // The supports turn and scale with the model: their box and the overall size follow.
+    updateDimensionsWithSupports();
 }

@@ -112,6 +112,8 @@ Item {
         property bool moved: false
 
         onPressed: {
+            // The keyboard comes to the view: Ctrl+Z then undoes the scene, not a field's text.
+            view.forceActiveFocus()
             view.pressed()
             anchor = Qt.point(mouse.x, mouse.y)
             moved = false

@@ -31,6 +31,9 @@ Page {
     readonly property int transferProgress: printerModel.transferPercent
     readonly property bool sendingJob: transferProgress >= 0
     readonly property bool busy: importing || generatingSupports || slicing
+    // The editor says whether it has a step to undo or redo.
+    readonly property bool canUndo: editor !== null && editor.canUndo && !busy
+    readonly property bool canRedo: editor !== null && editor.canRedo && !busy
 
     // The connected printers, each as its last record: every page shows these.
     readonly property var printerModel: controller.printers
@@ -161,27 +164,20 @@ Page {
             importModels(meshes)
     }
 
-    function modelAdded(name) {
-        for (var i = 0; i < modelList.count; ++i) {
-            if (modelList.get(i).name === name) {
-                modelList.setProperty(i, "copies", modelList.get(i).copies + 1)
-                return
+    // The editor's list of models, by file name: one row per file, with its number of copies.
+    function showModels(fileNames) {
+        var rows = []
+        var counts = {}
+        for (var i = 0; i < fileNames.length; ++i) {
+            if (counts[fileNames[i]] === undefined) {
+                counts[fileNames[i]] = 0
+                rows.push(fileNames[i])
             }
+            counts[fileNames[i]] += 1
         }
-        modelList.append({ name: name, path: name, copies: 1 })
-    }
-
-    function modelCopiesChanged(name, change) {
-        for (var i = 0; i < modelList.count; ++i) {
-            if (modelList.get(i).name !== name)
-                continue
-            var copies = change === 0 ? 1 : modelList.get(i).copies + change
-            if (copies <= 0)
-                modelList.remove(i)
-            else
-                modelList.setProperty(i, "copies", copies)
-            return
-        }
+        modelList.clear()
+        for (var j = 0; j < rows.length; ++j)
+            modelList.append({ name: rows[j], path: rows[j], copies: counts[rows[j]] })
     }
 
     function saveJob(thickness, antialiasing) {
@@ -308,10 +304,8 @@ Page {
         target: root.editor
         ignoreUnknownSignals: true
         function onSelectedModelTransformationReceived(position, scale, unscaledDimensions, fileName, volume) {
-            if (root.awaitingImportName !== "" && fileName === root.awaitingImportName) {
-                root.modelAdded(fileName)
+            if (root.awaitingImportName !== "" && fileName === root.awaitingImportName)
                 root.awaitingImportName = ""
-            }
             root.hasSelection = true
             modelPanel.selectedName = fileName
             modelPanel.selectedPosition = position
@@ -325,9 +319,8 @@ Page {
         function onPlatformInfoReceived(maxModelHeight, totalModelVolume) {
             root.maxModelHeight = maxModelHeight
             root.totalModelVolume = totalModelVolume
-            if (maxModelHeight <= 0)
-                modelList.clear()
         }
+        function onModelListChanged(fileNames) { root.showModels(fileNames) }
         function onSendPromptUserForInchesOrMM() { unitsPrompt.open() }
         function onSendPromptUserForResizeToFitPlatform() { resizePrompt.open() }
         function onSendPrint(ssjName, printerSerial, resinName) {
@@ -357,16 +350,14 @@ Page {
         function onAddModels(modelFilePathsList) { root.importModels(modelFilePathsList) }
     }
 
-    Shortcut { sequences: [StandardKey.Undo]; enabled: root.editor !== null && !root.busy; onActivated: root.editor.undoAction() }
-    Shortcut { sequences: [StandardKey.Redo]; enabled: root.editor !== null && !root.busy; onActivated: root.editor.redoAction() }
+    // Ctrl+Z undoes; Ctrl+Y and Ctrl+Shift+Z redo, whatever the platform's habit.
+    Shortcut { sequences: ["Ctrl+Z"]; enabled: root.canUndo; onActivated: root.editor.undoAction() }
+    Shortcut { sequences: ["Ctrl+Y", "Ctrl+Shift+Z"]; enabled: root.canRedo; onActivated: root.editor.redoAction() }
     Shortcut { sequences: [StandardKey.Open]; enabled: !root.busy; onActivated: importDialog.open() }
     Shortcut {
         sequences: [StandardKey.Delete]
         enabled: root.editor !== null && root.hasSelection && !root.busy
-        onActivated: {
-            root.modelCopiesChanged(modelPanel.selectedName, -1)
-            root.editor.deleteSelectedModel()
-        }
+        onActivated: root.editor.deleteSelectedModel()
     }
     // Factory and service staff reach the quality-assurance tools this way.
     Shortcut { sequence: "Ctrl+Alt+Q"; onActivated: root.showQualityTools = !root.showQualityTools }
@@ -387,13 +378,13 @@ Page {
             ToolButton {
                 objectName: "undoButton"
                 text: qsTr("Undo")
-                enabled: root.hasModels && !root.busy
+                enabled: root.canUndo
                 onClicked: root.editor.undoAction()
             }
             ToolButton {
                 objectName: "redoButton"
                 text: qsTr("Redo")
-                enabled: root.hasModels && !root.busy
+                enabled: root.canRedo
                 onClicked: root.editor.redoAction()
             }
             ToolButton {
@@ -483,7 +474,6 @@ Page {
             models: modelList
             hasSelection: root.hasSelection
             busy: root.busy
-            onCopiesChanged: root.modelCopiesChanged(name, change)
         }
 
         Rectangle {
@@ -704,10 +694,7 @@ Page {
         title: qsTr("Clear the platform")
         text: qsTr("Remove every model from the platform?")
         confirmText: qsTr("Remove all")
-        onConfirmed: {
-            root.editor.clearAllModels()
-            modelList.clear()
-        }
+        onConfirmed: root.editor.clearAllModels()
     }
 
     ImportPrompt {

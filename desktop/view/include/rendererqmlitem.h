@@ -42,6 +42,8 @@ class RendererQMLItem : public QQuickFramebufferObject
             setGimbalFixedRotationModeEnabled NOTIFY gimbalFixedRotationModeEnabledChanged)
     Q_PROPERTY(bool inSelectBaseMode READ inSelectBaseMode WRITE setInSelectBaseMode NOTIFY inSelectBaseModeChanged)
     Q_PROPERTY(bool inEditSupportMode READ inEditSupportMode WRITE setInEditSupportMode NOTIFY inEditSupportModeChanged)
+    Q_PROPERTY(bool canUndo READ canUndo NOTIFY canUndoChanged)
+    Q_PROPERTY(bool canRedo READ canRedo NOTIFY canRedoChanged)
     // What is wrong with the models' placement, in words (see SceneEditor); empty when
     // nothing.
     Q_PROPERTY(QString placementWarning READ placementWarning NOTIFY placementWarningChanged)
@@ -74,6 +76,10 @@ public:
     void setInSelectBaseMode(bool enabled);
     bool inEditSupportMode() const { return m_requests.modes.inEditSupportMode; }
     void setInEditSupportMode(bool enabled);
+    // Whether undoAction and redoAction have a step to take, as the scene last told
+    // (after the frame that applied an edit).
+    bool canUndo() const { return m_canUndo; }
+    bool canRedo() const { return m_canRedo; }
 
     // --- Files -------------------------------------------------------------------------
     // Mesh files to import (".stl", ".obj"); local file URLs are accepted too.
@@ -188,6 +194,11 @@ signals:
     // Progress of the import and of slicing, in percent.
     void importModelProgressUpdated(int curProgress);
     void sliceProgressUpdated(int curProgress);
+    void canUndoChanged();
+    void canRedoChanged();
+    // The file names of the models on the platform, in order, whenever they change
+    // (imports, deletions, copies, undo and redo).
+    void modelListChanged(QStringList fileNames);
     void placementWarningChanged();
 
 public slots:
@@ -211,12 +222,15 @@ private:
     void callPageFunction(const char *name, int value);
     void importProgress(int percent);
     void supportProgress(int percent);
+    void historyChanged(bool canUndo, bool canRedo);
 
     std::shared_ptr<SceneEditor> m_editor;
     // The editor's last warning, kept on the GUI thread.
     QString m_placementWarning;
     EditorRequests m_requests;
     bool m_cameraMovementDone = false;
+    bool m_canUndo = false;
+    bool m_canRedo = false;
     bool m_cameraMoving = false;
     QTimer m_cameraRest;
     std::atomic<int> m_drawnModelTriangles {0};

@@ -16,6 +16,7 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
 
 // The 3D editor's scene without its drawing: the models on the platform (PlatformModel),
 // the camera, the modes, and the helpers the user works with (drags, the rotation
@@ -139,6 +140,10 @@ signals:
     void placementWarningChanged(QString warning);
     // The scene changed outside a synchronisation: a new frame is needed.
     void sceneChanged();
+    // Whether there is a step to undo and one to redo, each time that changes.
+    void historyChanged(bool canUndo, bool canRedo);
+    // The file names of the scene's models in the list's order, each time they change.
+    void modelListChanged(QStringList fileNames);
 
 private:
     struct Drag {
@@ -176,6 +181,8 @@ private:
     // The gimbal, the select-base arrow and the support-editing helper start afresh.
     void resetHelpers();
     void commitImportedModel(const PlatformModel::Entry &entry);
+    // historyChanged and modelListChanged, when they differ from what was last told.
+    void reportChanges();
     void scheduleImport();
     // Newly added models (imports, duplicates) on the 75-micron platform: the platform
     // model places them on the 128 x 80 mm area, so they are placed again on the smaller.
@@ -196,6 +203,8 @@ private:
     // What was last told about the gimbal: its points, or that it is disabled.
     std::optional<std::array<QPointF, 4>> m_reportedGimbal;
     bool m_gimbalReportedDisabled = false;
+    std::pair<bool, bool> m_reportedHistory {false, false};
+    QStringList m_reportedModels;
     QString m_placementWarning;
     // The last overhangs worked out, and what they were worked out for.
     struct OverhangCache {

@@ -14,6 +14,8 @@
 #include <QUrl>
 #include <QVariant>
 
+#include <utility>
+
 namespace {
 
 // A path as the page may give it: a plain path, or a file URL from a file dialog.
@@ -52,6 +54,8 @@ RendererQMLItem::RendererQMLItem(QQuickItem *parent)
     connect(scene, &SceneEditor::supportGenerationProgressWasUpated, this, &RendererQMLItem::supportProgress);
     connect(scene, &SceneEditor::importProgressUpdated, this, &RendererQMLItem::importProgress);
     connect(scene, &SceneEditor::sceneChanged, this, &QQuickItem::update);
+    connect(scene, &SceneEditor::historyChanged, this, &RendererQMLItem::historyChanged);
+    connect(scene, &SceneEditor::modelListChanged, this, &RendererQMLItem::modelListChanged);
     connect(scene, &SceneEditor::placementWarningChanged, this, [this](const QString &warning) {
         m_placementWarning = warning;
         emit placementWarningChanged();
@@ -116,6 +120,14 @@ void RendererQMLItem::setInSelectBaseMode(bool enabled)
 void RendererQMLItem::setInEditSupportMode(bool enabled)
 {
     setMode(&ModeFlags::inEditSupportMode, enabled, &RendererQMLItem::inEditSupportModeChanged);
+}
+
+void RendererQMLItem::historyChanged(bool canUndo, bool canRedo)
+{
+    if (std::exchange(m_canUndo, canUndo) != canUndo)
+        emit canUndoChanged();
+    if (std::exchange(m_canRedo, canRedo) != canRedo)
+        emit canRedoChanged();
 }
 
 // --- Files ---------------------------------------------------------------------------------

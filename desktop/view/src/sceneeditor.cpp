@@ -63,6 +63,7 @@ void SceneEditor::updateSelectedModel(const ModelEditRequest &request)
         return;
     }
     const EditAnswer answer = applyEdit(request);
+    reportChanges();
     if (answer == EditAnswer::None)
         return;
     // Duplicates and arranging say themselves what they could not do.
@@ -71,6 +72,22 @@ void SceneEditor::updateSelectedModel(const ModelEditRequest &request)
     answerGeneralInfoRequest();
     if (answer == EditAnswer::InfoAndTransformation)
         answerTransformationRequest();
+}
+
+void SceneEditor::reportChanges()
+{
+    const std::pair<bool, bool> state(m_platform.canUndo(), m_platform.canRedo());
+    if (m_reportedHistory != state) {
+        m_reportedHistory = state;
+        emit historyChanged(state.first, state.second);
+    }
+    QStringList names;
+    for (const PlatformModel::Entry &entry : m_platform.models())
+        names << QFileInfo(entry->sourcePath()).fileName();
+    if (m_reportedModels != names) {
+        m_reportedModels = names;
+        emit modelListChanged(names);
+    }
 }
 
 SceneEditor::EditAnswer SceneEditor::applyEdit(const ModelEditRequest &request)
@@ -116,10 +133,14 @@ SceneEditor::EditAnswer SceneEditor::applyEdit(const ModelEditRequest &request)
         clearSupportHover();
         return EditAnswer::InfoAndTransformation;
     case Action::Undo:
-        m_platform.undoAction();
-        return EditAnswer::InfoAndTransformation;
     case Action::Redo:
-        m_platform.redoAction();
+        // The step may bring back or take away models (and supports) the helpers were on.
+        resetHelpers();
+        if (request.action == Action::Undo)
+            m_platform.undoAction();
+        else
+            m_platform.redoAction();
+        emit sceneChanged();
         return EditAnswer::InfoAndTransformation;
     case Action::Arrange:
         arrangeModels();
@@ -234,6 +255,7 @@ void SceneEditor::applyMouse(const MouseRequest &request)
 {
     for (const MouseRequest::Event &event : request.events)
         applyMouseEvent(event.action, event.position);
+    reportChanges();
 }
 
 void SceneEditor::applyMouseEvent(MouseRequest::Action action, const QPointF &position)
@@ -280,7 +302,7 @@ void SceneEditor::applyMouseEvent(MouseRequest::Action action, const QPointF &po
         if (selected) {
             UserImportedMesh &mesh = *selected->mesh();
             if (const std::optional<QVector3D> point = mesh.pick(ray.origin, ray.direction)) {
-                if (mesh.addSupportAtPoint(*point)) {
+                if (m_platform.addSupportAtPoint(selected, *point)) {
                     m_supportTip.reset();
                     answerGeneralInfoRequest();
                 }
@@ -293,7 +315,7 @@ void SceneEditor::applyMouseEvent(MouseRequest::Action action, const QPointF &po
             // Without supports the model says so in the log.
             const UserImportedMeshSingleAnchorSupports *anchor
                 = mesh.hasSupports() ? mesh.pickAnchor(ray.origin, ray.direction) : nullptr;
-            if ((anchor || !mesh.hasSupports()) && mesh.deleteAnchorSupport(anchor))
+            if ((anchor || !mesh.hasSupports()) && m_platform.deleteAnchorSupport(selected, anchor))
                 answerGeneralInfoRequest();
         }
         break;
@@ -594,6 +616,7 @@ void SceneEditor::commitImportedModel(const PlatformModel::Entry &entry)
     m_platform.addEntry(entry);
     placeOnSmallPlatform(entry);
     m_platform.selectModel(entry);
+    reportChanges();
     checkPlacement();
     answerGeneralInfoRequest();
     answerTransformationRequest();
@@ -620,14 +643,12 @@ void SceneEditor::runSupportGeneration()
         emit sceneChanged();
         return;
     }
-    const std::shared_ptr<UserImportedMesh> mesh = job.entry->mesh();
-    const bool generated = mesh->generateSupports(
-        job.density, job.strength, [this](int percent) { emit supportGenerationProgressWasUpated(percent); });
-    if (generated)
-        mesh->placeOnPlatform();
-    else
+    const bool generated = m_platform.generateSupports(job.entry, job.density, job.strength,
+        [this](int percent) { emit supportGenerationProgressWasUpated(percent); });
+    if (!generated)
         qDebug().noquote() << "ERROR. OpenGLRenderer::addSupportsToSelectedModel. Supports could not be generated";
     m_supportJob.reset();
+    reportChanges();
     emit supportGenerationProgressWasUpated(100);
     checkPlacement();
     answerGeneralInfoRequest();

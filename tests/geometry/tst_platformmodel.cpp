@@ -465,7 +465,8 @@ private slots:
         QTest::newRow("four equal") << QVector<QSizeF>(4, {50, 30}).toList() << w << d << 0;
         // Nine that a 10 mm grid from the corner fits only four of.
         QTest::newRow("nine filling the platform") << QVector<QSizeF>(9, {39, 23}).toList() << w << d << 0;
-        const QList<QSizeF> mixed {{60, 30}, {10, 10}, {25, 40}, {5, 5}, {30, 12}, {18, 18}, {40, 8}, {12, 30}, {8, 20}};
+        const QList<QSizeF> mixed {
+            {60, 30}, {10, 10}, {25, 40}, {5, 5}, {30, 12}, {18, 18}, {40, 8}, {12, 30}, {8, 20}};
         QTest::newRow("nine mixed") << mixed << w << d << 0;
         QTest::newRow("too many to fit") << QVector<QSizeF>(12, {39, 23}).toList() << w << d << 3;
         QTest::newRow("75-micron platform") << QVector<QSizeF>(4, {40, 25}).toList() << w * 0.75 << d * 0.75 << 0;

@@ -214,8 +214,8 @@ private:
         return m_item && waitForFrames();
     }
 
-    bool importModel(const QString &path = TestPaths::sourceDir()
-            + QStringLiteral("/tests/data/meshes/binary_solidheader_cube20_with_hole.stl"))
+    bool importModel(const QString &path
+        = TestPaths::sourceDir() + QStringLiteral("/tests/data/meshes/binary_solidheader_cube20_with_hole.stl"))
     {
         m_item->addModels({path});
         m_item->update();

@@ -38,51 +38,40 @@ class TestOverhangCheck : public QObject
     Q_OBJECT
 
 private slots:
-    void face_isOverhang_whenSteeplyDown_andOffThePlatform_data()
+    void face_isOverhang_whenSteeplyDown_offThePlatform_andNoContactNear_data()
     {
         QTest::addColumn<float>("degreesDown");
         QTest::addColumn<float>("height");
+        QTest::addColumn<QVector3D>("contact"); // from the face's centre; none when null
         QTest::addColumn<bool>("overhang");
-        QTest::newRow("straight down") << 90.0f << 5.0f << true;
-        QTest::newRow("50 degrees down") << 50.0f << 5.0f << true;
-        QTest::newRow("40 degrees down") << 40.0f << 5.0f << false;
-        QTest::newRow("sideways") << 0.0f << 5.0f << false;
-        QTest::newRow("up") << -90.0f << 5.0f << false;
-        QTest::newRow("down, on the platform") << 90.0f << 0.0f << false;
+        const QVector3D none;
+        QTest::newRow("straight down") << 90.0f << 6.0f << none << true;
+        QTest::newRow("50 degrees down") << 50.0f << 6.0f << none << true;
+        QTest::newRow("40 degrees down") << 40.0f << 6.0f << none << false;
+        QTest::newRow("sideways") << 0.0f << 6.0f << none << false;
+        QTest::newRow("up") << -90.0f << 6.0f << none << false;
+        QTest::newRow("down, on the platform") << 90.0f << 0.0f << none << false;
+        QTest::newRow("contact at its centre") << 90.0f << 6.0f << QVector3D(0, -1e-3f, 0) << false;
+        QTest::newRow("contact 2 mm aside") << 90.0f << 6.0f << QVector3D(2.0f, 0, 0) << false;
+        QTest::newRow("contact diagonally within reach") << 90.0f << 6.0f << QVector3D(1.7f, -0.3f, 1.7f) << false;
+        QTest::newRow("contact 3 mm aside") << 90.0f << 6.0f << QVector3D(0, 0, 3.0f) << true;
+        QTest::newRow("contact a cell away, beyond reach") << 90.0f << 6.0f << QVector3D(-2.0f, 0, -2.0f) << true;
+        QTest::newRow("contact 4 mm below") << 90.0f << 6.0f << QVector3D(0, -4.0f, 0) << true;
     }
 
-    void face_isOverhang_whenSteeplyDown_andOffThePlatform()
+    void face_isOverhang_whenSteeplyDown_offThePlatform_andNoContactNear()
     {
         QFETCH(float, degreesDown);
         QFETCH(float, height);
+        QFETCH(QVector3D, contact);
         QFETCH(bool, overhang);
         TestMesh mesh;
-        addFace(mesh, QVector3D(3.0f, height, -2.0f), degreesDown);
-        const std::vector<int> faces = OverhangCheck::unsupported(mesh.triangles(), QMatrix4x4(), {});
-        QCOMPARE(faces.size(), size_t(overhang ? 1 : 0));
-    }
-
-    void contact_holdsTheFace_withinReach_data()
-    {
-        QTest::addColumn<QVector3D>("offset");
-        QTest::addColumn<bool>("held");
-        QTest::newRow("at its centre") << QVector3D(0, 0, 0) << true;
-        QTest::newRow("2 mm aside") << QVector3D(2.0f, 0, 0) << true;
-        QTest::newRow("diagonally within reach") << QVector3D(1.7f, -0.3f, 1.7f) << true;
-        QTest::newRow("3 mm aside") << QVector3D(0, 0, 3.0f) << false;
-        QTest::newRow("a cell away, beyond reach") << QVector3D(-2.0f, 0, -2.0f) << false;
-        QTest::newRow("4 mm below") << QVector3D(0, -4.0f, 0) << false;
-    }
-
-    void contact_holdsTheFace_withinReach()
-    {
-        QFETCH(QVector3D, offset);
-        QFETCH(bool, held);
-        TestMesh mesh;
-        const QVector3D centre(10.0f, 6.0f, 10.0f);
-        addFace(mesh, centre, 90.0f);
-        const std::vector<int> faces = OverhangCheck::unsupported(mesh.triangles(), QMatrix4x4(), {centre + offset});
-        QCOMPARE(faces.empty(), held);
+        const QVector3D centre(10.0f, height, 10.0f);
+        addFace(mesh, centre, degreesDown);
+        std::vector<QVector3D> contacts;
+        if (!contact.isNull())
+            contacts.push_back(centre + contact);
+        QCOMPARE(OverhangCheck::unsupported(mesh.triangles(), QMatrix4x4(), contacts).size(), size_t(overhang ? 1 : 0));
     }
 
     // A table: a post on the platform under a wider top. Only the top's underside hangs.

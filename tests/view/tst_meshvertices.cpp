@@ -41,23 +41,16 @@ QList<MeshTriangle *> cylinderBand(int rows, int columns)
     return triangles;
 }
 
-struct Box3 {
-    QVector3D low {1e9f, 1e9f, 1e9f};
-    QVector3D high {-1e9f, -1e9f, -1e9f};
-};
-
-// The box of the corners the triangles use.
-Box3 usedBox(const MeshVertices::Indexed &mesh)
+// The box of the corners the triangles use: low and high corner.
+std::pair<QVector3D, QVector3D> usedBox(const MeshVertices::Indexed &mesh)
 {
-    Box3 box;
+    QVector3D low(1e9f, 1e9f, 1e9f), high(-1e9f, -1e9f, -1e9f);
     for (const std::uint32_t index : mesh.indices) {
         const QVector3D p = corner(mesh, index);
-        for (int axis = 0; axis < 3; ++axis) {
-            box.low[axis] = std::min(box.low[axis], p[axis]);
-            box.high[axis] = std::max(box.high[axis], p[axis]);
-        }
+        low = QVector3D(std::min(low.x(), p.x()), std::min(low.y(), p.y()), std::min(low.z(), p.z()));
+        high = QVector3D(std::max(high.x(), p.x()), std::max(high.y(), p.y()), std::max(high.z(), p.z()));
     }
-    return box;
+    return {low, high};
 }
 
 double signedVolume(const MeshVertices::Indexed &mesh)
@@ -188,10 +181,11 @@ private slots:
             QVERIFY(faces.insert(face).second);
         }
         // Within a few per cent of the model's size, and the same volume on the same side.
-        const Box3 before = usedBox(source), after = usedBox(reduced);
-        const float size = (before.high - before.low).length();
-        QVERIFY2((after.low - before.low).length() < 0.03f * size && (after.high - before.high).length() < 0.03f * size,
-            qPrintable(QStringLiteral("%1 -> %2").arg((after.low - before.low).length()).arg(size)));
+        const auto before = usedBox(source), after = usedBox(reduced);
+        const float size = (before.second - before.first).length();
+        QVERIFY2((after.first - before.first).length() < 0.03f * size
+                && (after.second - before.second).length() < 0.03f * size,
+            qPrintable(QStringLiteral("%1 -> %2").arg((after.first - before.first).length()).arg(size)));
         const double volume = signedVolume(source);
         QVERIFY2(std::abs(signedVolume(reduced) - volume) < 0.1 * std::abs(volume) + 1.0,
             qPrintable(QStringLiteral("%1 -> %2").arg(volume).arg(signedVolume(reduced))));
@@ -203,8 +197,7 @@ private slots:
         soup.sphere(QVector3D(0, 0, 0), 10, 20, 30);
         const MeshVertices::Indexed source = MeshVertices::weld(soup.triangles());
         const MeshVertices::Indexed reduced = MeshVertices::reduce(source, source.indices.size() / 3);
-        QVERIFY(reduced.indices == source.indices);
-        QVERIFY(reduced.positions == source.positions);
+        QVERIFY(reduced.indices == source.indices && reduced.positions == source.positions);
     }
 };
 

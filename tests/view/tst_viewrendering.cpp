@@ -92,7 +92,7 @@ private slots:
         QVERIFY(showEditor());
         const QImage empty = grab();
         QCOMPARE(empty.size(), QSize(640, 480));
-        QVERIFY(importCube());
+        QVERIFY(importModel());
         const QImage drawn = grab();
         const BoundingBox box = m_item->editor().platform().models().first()->mesh()->worldBoundingBox();
         const QRect projected = projectedBox(*m_item, box);
@@ -131,7 +131,7 @@ private slots:
     void tippedModel_unsupportedBaseDrawnRed()
     {
         QVERIFY(showEditor());
-        QVERIFY(importCube());
+        QVERIFY(importModel());
         m_item->centerSelectedModelInPlatform();
         m_item->beginFixedCameraMovement();
         QVERIFY(QTest::qWaitFor(
@@ -170,10 +170,7 @@ private slots:
         const int whole = sphere.triangles().size();
         QVERIFY(whole > kLarge);
         QVERIFY(showEditor());
-        m_item->addModels({path});
-        m_item->update();
-        QVERIFY(QTest::qWaitFor([&] { return m_item->editor().platform().models().size() == 1; }, 60000));
-        QVERIFY(waitForFrames());
+        QVERIFY(importModel(path));
         QCOMPARE(m_item->drawnModelTriangles(), whole);
 
         // A drag: one rotation for each frame shown, until a frame draws the reduced copy
@@ -217,10 +214,10 @@ private:
         return m_item && waitForFrames();
     }
 
-    bool importCube()
+    bool importModel(const QString &path
+        = TestPaths::sourceDir() + QStringLiteral("/tests/data/meshes/binary_solidheader_cube20_with_hole.stl"))
     {
-        m_item->addModels(
-            {TestPaths::sourceDir() + QStringLiteral("/tests/data/meshes/binary_solidheader_cube20_with_hole.stl")});
+        m_item->addModels({path});
         m_item->update();
         return QTest::qWaitFor([&] { return m_item->editor().platform().models().size() == 1; }, 60000)
             && waitForFrames();

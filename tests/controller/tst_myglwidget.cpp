@@ -19,6 +19,7 @@
 #include <QNetworkDatagram>
 #include <QQmlComponent>
 #include <QQmlEngine>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -196,6 +197,44 @@ private slots:
         QCOMPARE(JobFiles::ssjSaveName(QStringLiteral("/jobs/part.ssj")), QStringLiteral("/jobs/part.ssj"));
         QCOMPARE(JobFiles::ssjSaveName(QStringLiteral("part.stl")), QStringLiteral("part.stl.ssj"));
         QCOMPARE(JobFiles::ssjSaveName(QString()), QString());
+    }
+
+    void proposedJobFileName_fromTheModelsNames_data()
+    {
+        QTest::addColumn<QStringList>("models");
+        QTest::addColumn<QString>("proposed");
+        QTest::newRow("none") << QStringList() << QString();
+        QTest::newRow("one") << QStringList {QStringLiteral("/models/bunny.stl")} << QStringLiteral("bunny.ssj");
+        QTest::newRow("two, in order") << QStringList {QStringLiteral("/a/bunny.stl"), QStringLiteral("C:/b/cube.OBJ")}
+                                       << QStringLiteral("bunny+cube.ssj");
+        QTest::newRow("copies once") << QStringList {QStringLiteral("cube.stl"), QStringLiteral("bunny.stl"),
+            QStringLiteral("cube.stl")} << QStringLiteral("cube+bunny.ssj");
+        QTest::newRow("dotted name") << QStringList {QStringLiteral("/m/part.v2.stl")} << QStringLiteral("part.v2.ssj");
+    }
+
+    void proposedJobFileName_fromTheModelsNames()
+    {
+        QFETCH(QStringList, models);
+        QFETCH(QString, proposed);
+        QCOMPARE(JobFiles::proposedJobFileName(models), proposed);
+    }
+
+    // The save dialog starts where the last job went, while that folder is still there.
+    void jobFolder_remembersTheLastFolderUsed()
+    {
+        QTemporaryDir store;
+        QSettings settings(store.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+        const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+        QCOMPARE(JobFiles::jobFolder(settings), desktop);
+        const QString jobs = store.filePath(QStringLiteral("jobs"));
+        QVERIFY(QDir().mkpath(jobs));
+        JobFiles::rememberJobFolder(settings, jobs + QStringLiteral("/bunny.ssj"));
+        JobFiles::rememberJobFolder(settings, QString()); // a cancelled dialog
+        QCOMPARE(JobFiles::jobFolder(settings), jobs);
+        settings.sync();
+        QCOMPARE(JobFiles::jobFolder(QSettings(settings.fileName(), QSettings::IniFormat)), jobs);
+        QVERIFY(QDir(jobs).removeRecursively());
+        QCOMPARE(JobFiles::jobFolder(settings), desktop);
     }
 
     void ssjQueries_readTheFileHeader()

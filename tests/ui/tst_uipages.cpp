@@ -228,8 +228,28 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(
             visibleTexts(window()).contains(QStringLiteral("Size 20 × 30 × 10 mm, 6 ml")), TestPatience::kWaitMs);
         shoot(QStringLiteral("03-main-with-model"));
+        // A number field clicked into takes the whole value: typing replaces it.
+        QQuickItem *scale = item(QStringLiteral("scaleField"));
+        const QString shown = scale->property("text").toString();
+        QVERIFY(click(window(), scale));
+        QTRY_COMPARE_WITH_TIMEOUT(scale->property("selectedText").toString(), shown, TestPatience::kWaitMs);
+        for (const char key : {'5', '0'})
+            QTest::keyClick(window(), key);
+        QCOMPARE(scale->property("text").toString(), QStringLiteral("50"));
+        scale->setProperty("text", shown); // nothing applied
         QVERIFY(click(window(), item(QStringLiteral("supportsTab"))));
+        // Without lift the model stands on the platform under its supports: no higher.
+        QVERIFY(click(window(), item(QStringLiteral("supportNoLift"))));
+        QVERIFY(item(QStringLiteral("supportNoLift"))->property("checked").toBool());
+        QVERIFY(click(window(), item(QStringLiteral("addSupportsButton"))));
+        auto *view = qobject_cast<RendererQMLItem *>(editor());
+        const std::shared_ptr<UserImportedMesh> mesh = view->editor().platform().selectedModel()->mesh();
+        QTRY_VERIFY_WITH_TIMEOUT(mesh->hasSupports() && !root()->property("busy").toBool(), TestPatience::kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(root()->property("maxModelHeight").toDouble(), 10.0, TestPatience::kWaitMs);
         shoot(QStringLiteral("04-main-supports-tab"));
+        QVERIFY(click(window(), item(QStringLiteral("supportNoLift"))));
+        QVERIFY(QMetaObject::invokeMethod(view, "undoAction"));
+        QTRY_VERIFY_WITH_TIMEOUT(!mesh->hasSupports(), TestPatience::kWaitMs);
         QVERIFY(click(window(), item(QStringLiteral("transformTab"))));
     }
 

@@ -15,7 +15,10 @@
 #include <QTest>
 #include <QtMath>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
+#include <utility>
 
 using namespace MeshTesting;
 using Action = ModelEditRequest::Action;
@@ -83,13 +86,42 @@ QVector3D supportTop(const UserImportedMesh &mesh, const UserImportedMeshSingleA
     return mesh.supportMatrix().map(UserImportedMeshSupports::fromEngineFrame(anchor.enginePoint()));
 }
 
-void generateSupports(SceneEditor &editor, double density = 1)
+void generateSupports(SceneEditor &editor, double density = 1, bool noLift = false, bool raft = false)
 {
     ModelEditRequest request = edit(Action::AddSupports);
     request.supportDensity = density;
     request.supportStrength = 50;
+    request.supportNoLift = noLift;
+    request.supportRaft = raft;
     editor.updateSelectedModel(request);
     QTRY_VERIFY_WITH_TIMEOUT(!editor.isGeneratingSupports(), 60000);
+}
+
+// The scene's lowest height of the model itself, its supports left out.
+float modelBottom(const UserImportedMesh &mesh)
+{
+    const QMatrix4x4 matrix = mesh.modelMatrix();
+    float bottom = std::numeric_limits<float>::max();
+    for (const MeshTriangle *triangle : mesh.triangles())
+        for (const QVector3D &corner : {triangle->a, triangle->b, triangle->c})
+            bottom = std::min(bottom, matrix.map(corner).y());
+    return bottom;
+}
+
+// The scene's x span of the support mesh below the given height: what stands on the platform.
+std::pair<float, float> supportSpanBelow(const UserImportedMesh &mesh, float height)
+{
+    const QMatrix4x4 matrix = mesh.supportMatrix();
+    std::pair<float, float> span {std::numeric_limits<float>::max(), std::numeric_limits<float>::lowest()};
+    for (const MeshTriangle *triangle : mesh.supports().triangles())
+        for (const QVector3D &corner : {triangle->a, triangle->b, triangle->c}) {
+            const QVector3D point = matrix.map(corner);
+            if (point.y() < height) {
+                span.first = std::min(span.first, point.x());
+                span.second = std::max(span.second, point.x());
+            }
+        }
+    return span;
 }
 
 // Takes the step on the selected model; freeSpot is a point of its underside where the
@@ -409,6 +441,37 @@ private slots:
         editor->applyMouse(mouse(MouseRequest::Action::SelectModel, QPointF(2, 2)));
         QVERIFY(!editor->platform().selectedModel());
         QCOMPARE(none.count(), 1);
+    }
+
+    // Left-dragging in empty space turns the camera exactly as right-dragging does; the
+    // models stay and the release ends the turn.
+    void orbit_leftDragInEmptySpace_turnsTheCameraAsTheRightButton()
+    {
+        const auto editor = makeEditor(OpenGLCamera::presetPose(OpenGLCamera::PresetView::Home));
+        const auto entry = addBox(editor->platform(), 10, 10, 10, false);
+        const QVector3D start = entry->mesh()->position();
+        const QPointF press(20, 20);
+        MouseRequest request;
+        request.add(MouseRequest::Action::SelectModel, press);
+        request.add(MouseRequest::Action::MoveModel, press + QPointF(60, 25));
+        editor->applyMouse(request);
+
+        const auto expected = makeEditor(OpenGLCamera::presetPose(OpenGLCamera::PresetView::Home));
+        CameraRequest rightDrag;
+        rightDrag.placeRotationAnchor = true;
+        rightDrag.rotation = OpenGLCamera::rotationAmount(60, 25);
+        expected->applyCamera(rightDrag);
+        const OpenGLCamera::Pose turned = editor->camera().pose();
+        QVERIFY(expected->camera().pose().azimuth != OpenGLCamera::presetPose(OpenGLCamera::PresetView::Home).azimuth);
+        QVERIFY(near(turned.azimuth, expected->camera().pose().azimuth));
+        QVERIFY(near(turned.elevation, expected->camera().pose().elevation));
+        QVERIFY(!editor->platform().selectedModel());
+        QCOMPARE(entry->mesh()->position(), start);
+
+        editor->applyMouse(mouse(MouseRequest::Action::SelectionButtonReleased, press));
+        QVERIFY(!editor->camera().isRotationAnchorPlaced());
+        editor->applyMouse(mouse(MouseRequest::Action::MoveModel, press + QPointF(-80, 0)));
+        QVERIFY(near(editor->camera().pose().azimuth, turned.azimuth));
     }
 
     void drag_byTheModelOrTheGimbalIcon_movesOverThePlatform_undoesWithoutSelection()
@@ -791,6 +854,40 @@ private slots:
         editor->platform().deleteSelectedModel();
         QTRY_VERIFY(!editor->isGeneratingSupports());
         QVERIFY(!entry->mesh()->hasSupports());
+    }
+
+    void supports_platformChoice_reachesTheEngine_data()
+    {
+        QTest::addColumn<bool>("noLift");
+        QTest::addColumn<bool>("raft");
+        QTest::addColumn<double>("bottom");
+        const double raftMm = 0.03 * 25.4;
+        const double liftMm = 0.19 * 25.4;
+        QTest::newRow("lifted") << false << false << liftMm;
+        QTest::newRow("no lift") << true << false << 0.0;
+        QTest::newRow("no lift, raft") << true << true << raftMm;
+        QTest::newRow("lifted, raft") << false << true << liftMm + raftMm;
+    }
+
+    // The model's base stands on the platform (or on the raft) without lift; the raft is a
+    // plate under the whole model; either way the lowest point is on the platform.
+    void supports_platformChoice_reachesTheEngine()
+    {
+        QFETCH(bool, noLift);
+        QFETCH(bool, raft);
+        QFETCH(double, bottom);
+        const auto editor = makeEditor();
+        const auto entry = addBox(editor->platform(), 10, 10, 10);
+        generateSupports(*editor, 1, noLift, raft);
+        const UserImportedMesh &mesh = *entry->mesh();
+        QVERIFY(mesh.hasSupports());
+        QVERIFY2(near(modelBottom(mesh), bottom, 0.01), qPrintable(QString::number(modelBottom(mesh))));
+        QVERIFY(near(mesh.worldBoundingBox().minY, 0.0, 0.01));
+        const BoundingBox box = mesh.worldBoundingBox();
+        const std::pair<float, float> platformSpan = supportSpanBelow(mesh, 0.5f);
+        const float middle = float(box.minX + box.maxX) / 2;
+        // Under the model's whole width only with a raft; a lifted model stands on feet.
+        QCOMPARE(platformSpan.first < middle - 5 && platformSpan.second > middle + 5, raft);
     }
 
     // --- Overhangs ---------------------------------------------------------------------------

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+
+class QSettings;
 
 // Names and paths of job files as the controller handles them.
 namespace JobFiles {
@@ -18,6 +21,15 @@ QString normalisedPath(const QString &path);
 // The name chosen in the save dialog with the job extension: a non-empty name that ends
 // neither in ".ssj" nor in ".SSJ" gets ".ssj" appended; the empty name stays empty.
 QString ssjSaveName(const QString &chosenName);
+
+// The file name the save dialog proposes for the models on the platform: their base names
+// in order, each once, joined by "+" ("bunny+cube.ssj"); empty without models.
+QString proposedJobFileName(const QStringList &modelPaths);
+// The folder the save dialog starts in: the folder of the last job saved, kept in the
+// desktop's settings under "lastJobFolder", while it exists; otherwise the user's desktop.
+QString jobFolder(const QSettings &settings);
+// Keeps the folder of a chosen job path for the next save; an empty path changes nothing.
+void rememberJobFolder(QSettings &settings, const QString &jobPath);
 
 // A job the window slices for a print goes into a folder of its own under the temporary
 // folder, "tessora-print-" and six characters (RendererQMLItem::print), so that two prints in

@@ -242,6 +242,8 @@ public slots:
     void printCompleted();
     void updatePrinterConnectedStatus(bool isConnected);
     void openSaveSSJDialog();
+    // The same, proposing a file name made from the models' names (JobFiles).
+    void openSaveSSJDialog(const QStringList &modelPaths);
 
 signals:
     // ---- to the Server

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -14,6 +15,7 @@ namespace JobFiles {
 namespace {
 
 const QString kPrintFolderPrefix = QStringLiteral("tessora-print-");
+const QString kLastJobFolderKey = QStringLiteral("lastJobFolder");
 
 QDir temporaryFolder()
 {
@@ -66,6 +68,32 @@ QString ssjSaveName(const QString &chosenName)
         || chosenName.endsWith(QLatin1String(".SSJ")))
         return chosenName;
     return chosenName + QLatin1String(".ssj");
+}
+
+QString proposedJobFileName(const QStringList &modelPaths)
+{
+    QStringList names;
+    for (const QString &path : modelPaths) {
+        const QString name = QFileInfo(path).completeBaseName();
+        if (!name.isEmpty() && !names.contains(name))
+            names.append(name);
+    }
+    return names.isEmpty() ? QString() : names.join(QLatin1Char('+')) + QLatin1String(".ssj");
+}
+
+QString jobFolder(const QSettings &settings)
+{
+    const QString last = settings.value(kLastJobFolderKey).toString();
+    if (!last.isEmpty() && QFileInfo(last).isDir())
+        return last;
+    return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+}
+
+void rememberJobFolder(QSettings &settings, const QString &jobPath)
+{
+    if (jobPath.isEmpty())
+        return;
+    settings.setValue(kLastJobFolderKey, QFileInfo(jobPath).absolutePath());
 }
 
 bool isInPrintFolder(const QString &jobPath)

@@ -17,6 +17,7 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -27,6 +28,7 @@
 #include <QQuickView>
 #include <QQuickWindow>
 #include <QScreen>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QWindow>
 
@@ -1052,9 +1054,19 @@ void MyGLWidget::updatePrinterConnectedStatus(bool isConnected)
 
 void MyGLWidget::openSaveSSJDialog()
 {
+    openSaveSSJDialog(QStringList());
+}
+
+// Starts in the folder of the last job saved, with a name made from the models' names.
+void MyGLWidget::openSaveSSJDialog(const QStringList &modelPaths)
+{
+    QSettings settings;
+    const QString start = QDir(JobFiles::jobFolder(settings)).filePath(JobFiles::proposedJobFileName(modelPaths));
     const QString chosen = QFileDialog::getSaveFileName(
-        nullptr, QStringLiteral("Save SSJ File"), QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
-    emit setSaveSSJPath(JobFiles::ssjSaveName(chosen));
+        nullptr, QStringLiteral("Save SSJ File"), start, QStringLiteral("Print jobs (*.ssj *.SSJ)"));
+    const QString jobPath = JobFiles::ssjSaveName(chosen);
+    JobFiles::rememberJobFolder(settings, jobPath);
+    emit setSaveSSJPath(jobPath);
 }
 
 // ---- the user interface's root object ------------------------------------------------------

@@ -101,6 +101,10 @@ public:
     bool hasSupports() const { return m_supports->hasSupports(); }
     bool generateSupports(
         double density, double strength, const UserImportedMeshSupports::ProgressFunction &progress = {});
+    // The same with the platform choice: noLift stands the model's base on the platform
+    // (supports under the overhangs only), raft puts a plate under model and supports.
+    bool generateSupports(double density, double strength, bool noLift, bool raft,
+        const UserImportedMeshSupports::ProgressFunction &progress = {});
     void removeSupports();
     // Hands the support structure over (the model is left without supports) and takes
     // one back; for undoing a removal.

@@ -270,12 +270,18 @@ bool PlatformModel::addSupportsToSelectedModel(
 bool PlatformModel::generateSupports(
     const Entry &entry, double density, double strength, const UserImportedMeshSupports::ProgressFunction &progress)
 {
+    return generateSupports(entry, density, strength, false, false, progress);
+}
+
+bool PlatformModel::generateSupports(const Entry &entry, double density, double strength, bool noLift, bool raft,
+    const UserImportedMeshSupports::ProgressFunction &progress)
+{
     if (!entry || !m_models.contains(entry))
         return false;
     // The entry is held here: the progress function may let the list change meanwhile.
     const Entry keep = entry;
     return m_history.editSupports(keep->mesh(), [&](UserImportedMesh &mesh) {
-        if (!mesh.generateSupports(density, strength, progress))
+        if (!mesh.generateSupports(density, strength, noLift, raft, progress))
             return false;
         mesh.placeOnPlatform();
         return true;

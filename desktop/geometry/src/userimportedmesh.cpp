@@ -331,6 +331,13 @@ std::vector<MeshTriangle> UserImportedMesh::printTriangles(bool is100Micron) con
 bool UserImportedMesh::generateSupports(
     double density, double strength, const UserImportedMeshSupports::ProgressFunction &progress)
 {
+    return generateSupports(density, strength, false, false, progress);
+}
+
+bool UserImportedMesh::generateSupports(double density, double strength, bool noLift, bool raft,
+    const UserImportedMeshSupports::ProgressFunction &progress)
+{
+    m_supports->setPlatformOptions(noLift, raft);
     if (!m_supports->generate(triangles(), m_scale, m_rotation, density, strength, progress))
         return false;
     updateDimensionsWithSupports();

@@ -269,6 +269,7 @@ Pane {
                             value: 1
                             editable: true
                             implicitWidth: 84
+                            onActiveFocusChanged: if (activeFocus) Qt.callLater(contentItem.selectAll)
                         }
                         Button {
                             objectName: "duplicateButton"
@@ -302,6 +303,8 @@ Pane {
                             objectName: "deleteButton"
                             Layout.fillWidth: true
                             text: qsTr("Delete")
+                            ToolTip.visible: hovered
+                            ToolTip.text: qsTr("Delete the selected model (Del)")
                             onClicked: {
                                 panel.copiesChanged(panel.selectedName, -1)
                                 panel.editor.deleteSelectedModel()
@@ -369,13 +372,31 @@ Pane {
                     }
                     RowLayout {
                         Layout.fillWidth: true
+                        CheckBox {
+                            id: noLift
+                            objectName: "supportNoLift"
+                            text: qsTr("No lift")
+                            ToolTip.visible: hovered
+                            ToolTip.text: qsTr("The model's flat base stands on the platform; supports only under overhangs")
+                        }
+                        CheckBox {
+                            id: raft
+                            objectName: "supportRaft"
+                            text: qsTr("Raft")
+                            ToolTip.visible: hovered
+                            ToolTip.text: qsTr("A thin plate under the model and its supports")
+                        }
+                    }
+                    RowLayout {
+                        Layout.fillWidth: true
                         Button {
                             objectName: "addSupportsButton"
                             Layout.fillWidth: true
                             text: qsTr("Add supports")
                             highlighted: true
                             onClicked: panel.editor.addSupportsToSelectedModel(
-                                           Format.supportDensityForLevel(density.value), strength.value)
+                                           Format.supportDensityForLevel(density.value), strength.value,
+                                           noLift.checked, raft.checked)
                         }
                         Button {
                             objectName: "removeSupportsButton"

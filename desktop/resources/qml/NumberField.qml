@@ -43,6 +43,9 @@ RowLayout {
             locale: "C"
         }
         onAccepted: row.accepted()
+        // Typing into a field replaces its value: it comes with the whole text selected
+        // (after the click that gave it focus has placed the cursor).
+        onActiveFocusChanged: if (activeFocus) Qt.callLater(field.selectAll)
     }
     Label {
         id: unitLabel

@@ -189,7 +189,10 @@ Page {
         pendingSave.thickness = thickness
         pendingSave.antialiasing = antialiasing
         pendingSave.waiting = true
-        controller.openSaveSSJDialog()
+        var names = []
+        for (var i = 0; i < modelList.count; ++i)
+            names.push(modelList.get(i).name)
+        controller.openSaveSSJDialog(names)
     }
 
     // Slices into a folder of its own first: the job reaches the chosen file only when it
@@ -373,24 +376,32 @@ Page {
                 objectName: "importButton"
                 text: qsTr("Import…")
                 enabled: root.editor !== null && !root.busy
+                ToolTip.visible: hovered
+                ToolTip.text: qsTr("Import models (Ctrl+O)")
                 onClicked: importDialog.open()
             }
             ToolButton {
                 objectName: "undoButton"
                 text: qsTr("Undo")
                 enabled: root.canUndo
+                ToolTip.visible: hovered
+                ToolTip.text: qsTr("Undo the last change (Ctrl+Z)")
                 onClicked: root.editor.undoAction()
             }
             ToolButton {
                 objectName: "redoButton"
                 text: qsTr("Redo")
                 enabled: root.canRedo
+                ToolTip.visible: hovered
+                ToolTip.text: qsTr("Redo what was undone (Ctrl+Y)")
                 onClicked: root.editor.redoAction()
             }
             ToolButton {
                 objectName: "clearAllButton"
                 text: qsTr("Clear")
                 enabled: root.hasModels && !root.busy
+                ToolTip.visible: hovered
+                ToolTip.text: qsTr("Remove every model from the platform")
                 onClicked: clearConfirm.open()
             }
             ToolSeparator {}

@@ -58,6 +58,8 @@ struct ModelEditRequest {
     double scale = 1.0;
     double supportDensity = 0.0;
     double supportStrength = 0.0;
+    bool supportNoLift = false; // the model's base on the platform, supports under overhangs only
+    bool supportRaft = false; // a plate under the model and its supports
     int numberOfDuplicates = 0;
     bool generalInfoRequested = false;
     bool transformationRequested = false;

@@ -135,6 +135,8 @@ public:
 
     // --- Supports ----------------------------------------------------------------------
     Q_INVOKABLE void addSupportsToSelectedModel(double density, double strength);
+    // The same with the platform choice: the model's base on the platform, a raft under all.
+    Q_INVOKABLE void addSupportsToSelectedModel(double density, double strength, bool noLift, bool raft);
     Q_INVOKABLE void removeSupportsFromSelectedModel();
 
     // --- Mouse, item pixels ------------------------------------------------------------

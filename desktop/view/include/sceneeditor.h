@@ -154,6 +154,8 @@ private:
         PlatformModel::Entry entry;
         double density = 0.0;
         double strength = 0.0;
+        bool noLift = false;
+        bool raft = false;
     };
 
     // What an applied edit answers: nothing (refused, or left to a later job), the platform
@@ -172,6 +174,9 @@ private:
     // Support generation runs after the frame; refused (logged) while one runs.
     void requestSupportGeneration(const ModelEditRequest &request);
     void applyMouseEvent(MouseRequest::Action action, const QPointF &position);
+    void startOrbit(const QPointF &position);
+    void orbitTo(const QPointF &position);
+    void finishOrbit();
     void startDrag(const PlatformModel::Entry &entry, const SceneRay &ray);
     void moveDrag(const SceneRay &ray);
     void finishDrag();
@@ -198,6 +203,8 @@ private:
     std::optional<SupportJob> m_supportJob;
     bool m_slicing = false;
     std::optional<Drag> m_drag;
+    // Where a left-button drag in empty space started: it turns the camera.
+    std::optional<QPointF> m_orbitStart;
     std::optional<SceneSnapshot::Arrow> m_baseArrow;
     std::optional<QVector3D> m_supportTip;
     // What was last told about the gimbal: its points, or that it is disabled.

@@ -421,10 +421,17 @@ void RendererQMLItem::resizeImportedModelToFitPlatform(bool shouldResize)
 
 void RendererQMLItem::addSupportsToSelectedModel(double density, double strength)
 {
+    addSupportsToSelectedModel(density, strength, false, false);
+}
+
+void RendererQMLItem::addSupportsToSelectedModel(double density, double strength, bool noLift, bool raft)
+{
     ModelEditRequest edit;
     edit.action = ModelEditRequest::Action::AddSupports;
     edit.supportDensity = density;
     edit.supportStrength = strength;
+    edit.supportNoLift = noLift;
+    edit.supportRaft = raft;
     recordModelEdit(edit);
 }
 

@@ -197,7 +197,8 @@ void SceneEditor::requestSupportGeneration(const ModelEditRequest &request)
         qDebug().noquote() << "ERROR OpenGLRenderer::updateSelectedModel. Supports are being generated already";
         return;
     }
-    m_supportJob = SupportJob {m_platform.selectedModel(), request.supportDensity, request.supportStrength};
+    m_supportJob = SupportJob {m_platform.selectedModel(), request.supportDensity, request.supportStrength,
+        request.supportNoLift, request.supportRaft};
     // Generation takes long and reports progress: it runs on the GUI thread after the
     // frame, not while the scene graph waits.
     QMetaObject::invokeMethod(this, &SceneEditor::runSupportGeneration, Qt::QueuedConnection);
@@ -270,6 +271,8 @@ void SceneEditor::applyMouseEvent(MouseRequest::Action action, const QPointF &po
         m_platform.selectModel(hit ? hit->entry : PlatformModel::Entry());
         if (hit)
             startDrag(hit->entry, ray);
+        else
+            startOrbit(position);
         answerTransformationRequest();
         break;
     }
@@ -279,10 +282,16 @@ void SceneEditor::applyMouseEvent(MouseRequest::Action action, const QPointF &po
             startDrag(selected, ray);
         break;
     case Action::MoveModel:
+        if (m_orbitStart)
+            orbitTo(position);
+        else
+            moveDrag(ray);
+        break;
     case Action::DragGimbalMoveIcon:
         moveDrag(ray);
         break;
     case Action::SelectionButtonReleased:
+        finishOrbit();
         finishDrag();
         break;
     case Action::SelectBase:
@@ -320,6 +329,29 @@ void SceneEditor::applyMouseEvent(MouseRequest::Action action, const QPointF &po
         }
         break;
     }
+}
+
+// A drag that starts in empty space turns the camera, as the right button does.
+void SceneEditor::startOrbit(const QPointF &position)
+{
+    finishOrbit();
+    m_orbitStart = position;
+    m_camera.placeRotationAnchor();
+}
+
+void SceneEditor::orbitTo(const QPointF &position)
+{
+    const QPointF delta = position - *m_orbitStart;
+    const QPointF rotation = OpenGLCamera::rotationAmount(qRound(delta.x()), qRound(delta.y()));
+    m_camera.rotateRelativeToAnchor(rotation.x(), rotation.y());
+}
+
+void SceneEditor::finishOrbit()
+{
+    if (!m_orbitStart)
+        return;
+    m_orbitStart.reset();
+    m_camera.releaseRotationAnchor();
 }
 
 void SceneEditor::startDrag(const PlatformModel::Entry &entry, const SceneRay &ray)
@@ -643,7 +675,7 @@ void SceneEditor::runSupportGeneration()
         emit sceneChanged();
         return;
     }
-    const bool generated = m_platform.generateSupports(job.entry, job.density, job.strength,
+    const bool generated = m_platform.generateSupports(job.entry, job.density, job.strength, job.noLift, job.raft,
         [this](int percent) { emit supportGenerationProgressWasUpated(percent); });
     if (!generated)
         qDebug().noquote() << "ERROR. OpenGLRenderer::addSupportsToSelectedModel. Supports could not be generated";

@@ -36,8 +36,13 @@ public:
 
 private:
     static int cellIndex(float millimetres) { return int(std::floor(millimetres / kReachMm)); }
-    static std::int64_t key(int column, int row) { return (std::int64_t(column) << 32) ^ std::uint32_t(row); }
-    static std::int64_t cellOf(const QVector3D &point) { return key(cellIndex(point.x()), cellIndex(point.z())); }
+    // Column in the high half, row in the low half; shifted as unsigned (columns are negative
+    // left of the platform's centre).
+    static std::uint64_t key(int column, int row)
+    {
+        return (std::uint64_t(std::uint32_t(column)) << 32) | std::uint32_t(row);
+    }
+    static std::uint64_t cellOf(const QVector3D &point) { return key(cellIndex(point.x()), cellIndex(point.z())); }
 
     static bool anyWithinReach(const std::vector<QVector3D> &cell, const QVector3D &point)
     {
@@ -50,7 +55,7 @@ private:
         return false;
     }
 
-    std::unordered_map<std::int64_t, std::vector<QVector3D>> m_cells;
+    std::unordered_map<std::uint64_t, std::vector<QVector3D>> m_cells;
 };
 
 } // namespace

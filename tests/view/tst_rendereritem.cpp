@@ -17,7 +17,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+#include <QtMath>
 
+#include <cmath>
 #include <memory>
 
 using namespace MeshTesting;
@@ -175,6 +177,80 @@ private slots:
         item->zoomCamera(120);
         item->synchronizeEditor();
         QVERIFY(!item->isCameraMovementDone());
+    }
+
+    // A box 20 wide, 6 high and 10 deep dragged by a handle of the gimbal, one move a frame:
+    // a turning handle by `sweep` screen degrees counter-clockwise about the gimbal's centre
+    // (axis -1: the move handle, 60 pixels right). The turn, the size the panel shows and
+    // the history follow; undo puts the box back.
+    void gimbalHandles_dragTurnsOrMoves_oneUndoStep_data()
+    {
+        QTest::addColumn<int>("axis");
+        QTest::addColumn<double>("sweep");
+        QTest::addColumn<bool>("snap");
+        QTest::addColumn<double>("turn");
+        QTest::addColumn<QVector3D>("size");
+        const float diagonal = 30.0f / std::sqrt(2.0f);
+        QTest::newRow("up axis") << 1 << 90.0 << false << 90.0 << QVector3D(10, 6, 20);
+        QTest::newRow("up axis snapped") << 1 << -50.0 << true << -45.0 << QVector3D(diagonal, 6, diagonal);
+        QTest::newRow("x axis") << 0 << 90.0 << false << 90.0 << QVector3D(20, 10, 6);
+        QTest::newRow("z axis past a half turn") << 2 << 270.0 << false << 270.0 << QVector3D(6, 20, 10);
+        QTest::newRow("move handle") << -1 << 0.0 << false << 0.0 << QVector3D(20, 6, 10);
+    }
+
+    void gimbalHandles_dragTurnsOrMoves_oneUndoStep()
+    {
+        QFETCH(int, axis);
+        QFETCH(double, sweep);
+        QFETCH(bool, snap);
+        QFETCH(double, turn);
+        QFETCH(QVector3D, size);
+        const auto item = makeItem();
+        item->setGimbalCanRender(true);
+        const auto entry = addBox(item->editor().platform(), 20, 10, 6);
+        item->synchronizeEditor();
+        const QVector3D start = entry->mesh()->position();
+        const QVector3D probe = entry->mesh()->rotation().rotatedVector(QVector3D(1, 2, 3));
+        const QPointF pivot = middleOf(*item, entry);
+        const auto at = [&](double degrees) {
+            return pivot + 100.0 * QPointF(std::cos(qDegreesToRadians(degrees)), -std::sin(qDegreesToRadians(degrees)));
+        };
+        QSignalSpy sizes(item.get(), &RendererQMLItem::selectedModelSizeReceived);
+        if (axis < 0) {
+            item->pressGimbalMoveIconAtPoint(at(0).x(), at(0).y());
+            item->dragGimbalMoveIconWithMouse(at(0).x() + 60, at(0).y());
+        } else {
+            item->pressGimbalRotationHandleAtPoint(at(0).x(), at(0).y(), axis);
+            for (int step = 1; step <= 3; ++step) {
+                item->synchronizeEditor();
+                item->dragGimbalRotationHandleWithMouse(at(sweep * step / 3).x(), at(sweep * step / 3).y(), snap);
+            }
+        }
+        item->synchronizeEditor();
+        QCOMPARE(item->editor().platform().history().stepCount(), 0); // live until released
+        item->modelSelectionButtonReleased();
+        item->synchronizeEditor();
+        QCOMPARE(item->editor().platform().history().stepCount(), 1);
+        QVector3D axisVector;
+        if (axis >= 0)
+            axisVector[axis] = 1.0f;
+        const QVector3D expected = QQuaternion::fromAxisAndAngle(axisVector, float(turn)).rotatedVector(probe);
+        QVERIFY(near(entry->mesh()->rotation().rotatedVector(QVector3D(1, 2, 3)), expected));
+        QCOMPARE(entry->mesh()->position().x() > start.x() + 1.0f, axis < 0);
+        QVERIFY(!sizes.isEmpty());
+        QVERIFY(near(sizes.last().at(0).value<QVector3D>(), size, 1e-2f));
+        item->undoAction();
+        item->synchronizeEditor();
+        QVERIFY(near(entry->mesh()->rotation().rotatedVector(QVector3D(1, 2, 3)), probe));
+        QVERIFY(near(entry->mesh()->position(), start));
+        // No handle works while supports are edited by hand.
+        item->setInEditSupportMode(true);
+        item->synchronizeEditor();
+        item->pressGimbalRotationHandleAtPoint(at(0).x(), at(0).y(), 1);
+        item->dragGimbalRotationHandleWithMouse(at(90).x(), at(90).y(), false);
+        item->modelSelectionButtonReleased();
+        item->synchronizeEditor();
+        QVERIFY(near(entry->mesh()->rotation().rotatedVector(QVector3D(1, 2, 3)), probe));
     }
 
     void edits_waitWhileSupportsAreGenerated()

@@ -70,7 +70,8 @@ struct ModelEditRequest {
 
 // Mouse actions in item pixels. Moves replace a move of the same kind recorded just before
 // them; presses, clicks and releases are kept in order, so that a click shorter than a
-// frame still selects.
+// frame still selects. The gimbal's turning handles carry the axis pressed (0 x, 1 y,
+// 2 z) and, on a drag, whether the turn snaps to whole steps.
 struct MouseRequest {
     enum class Action {
         SelectionButtonReleased,
@@ -81,18 +82,22 @@ struct MouseRequest {
         MoveInEditSupportMode,
         PressGimbalMoveIcon,
         DragGimbalMoveIcon,
+        PressGimbalRotationHandle,
+        DragGimbalRotationHandle,
         ClickInEditSupportMode,
         DeleteSupport,
     };
     struct Event {
         Action action;
         QPointF position;
+        int axis = 0;
+        bool snap = false;
     };
 
     bool pending = false;
     std::vector<Event> events;
 
-    void add(Action action, const QPointF &position);
+    void add(Action action, const QPointF &position, int axis = 0, bool snap = false);
     static bool isMove(Action action);
 };
 

@@ -147,6 +147,12 @@ public:
     Q_INVOKABLE void moveMouseInEditSupportMode(double mouseX, double mouseY);
     Q_INVOKABLE void pressGimbalMoveIconAtPoint(double mouseX, double mouseY);
     Q_INVOKABLE void dragGimbalMoveIconWithMouse(double mouseX, double mouseY);
+    // The gimbal's turning handles: a press on the handle of the ring about `axis` (0 x,
+    // 1 y, the platform's up axis, 2 z), then drags turn the selected model by the angle
+    // swept about the gimbal's centre, in multiples of SceneEditor::kTurnSnapStep when
+    // snapToStep; modelSelectionButtonReleased ends the turn as one undo step.
+    Q_INVOKABLE void pressGimbalRotationHandleAtPoint(double mouseX, double mouseY, int axis);
+    Q_INVOKABLE void dragGimbalRotationHandleWithMouse(double mouseX, double mouseY, bool snapToStep);
     Q_INVOKABLE void mouseClickInEditSupportMode(double mouseX, double mouseY);
     Q_INVOKABLE void manuallyDeleteSupport(double mouseX, double mouseY);
 
@@ -179,6 +185,9 @@ signals:
     void platformInfoReceived(double maxModelHeight, double totalModelVolume);
     void gimbalBoundingPointsReceived(QPointF topPoint, QPointF rightPoint, QPointF bottomPoint, QPointF leftPoint);
     void gimbalIsDisabled();
+    // See SceneEditor.
+    void gimbalTurnChanged(int axis, double degrees);
+    void selectedModelSizeReceived(QVector3D size);
     void sendPromptUserForInchesOrMM();
     void sendPromptUserForResizeToFitPlatform();
     void supportGenerationProgressWasUpated(int curProgress);
@@ -216,7 +225,7 @@ private:
     void requestCameraStep(OpenGLCamera::PresetView view);
     void recordModelEdit(const ModelEditRequest &edit);
     ModelEditRequest &lastModelEdit();
-    void recordMouse(MouseRequest::Action action, double mouseX, double mouseY);
+    void recordMouse(MouseRequest::Action action, double mouseX, double mouseY, int axis = 0, bool snap = false);
     void setMode(bool ModeFlags::*flag, bool enabled, void (RendererQMLItem::*changed)());
     // Mode records reach the scene at once instead of at the next synchronisation.
     void applyPendingModes();

@@ -9,6 +9,7 @@
 
 #include <QObject>
 #include <QPointF>
+#include <QQuaternion>
 #include <QSizeF>
 #include <QStringList>
 #include <QVector3D>
@@ -119,6 +120,11 @@ public:
     const std::optional<SceneSnapshot::Arrow> &baseArrow() const { return m_baseArrow; }
     const std::optional<QVector3D> &supportTip() const { return m_supportTip; }
     bool isGimbalEnabled() const;
+    // The gimbal as it shows now: about the selected model, or held where it stood while
+    // one of its rings is dragged. Only while isGimbalEnabled().
+    SceneSnapshot::Gimbal gimbal() const;
+    // A turn by a gimbal handle snaps to multiples of this (degrees) when asked to.
+    static constexpr double kTurnSnapStep = 15.0;
 
 signals:
     // position: the model's position; scale: the user's scale (1 is the imported size);
@@ -127,9 +133,15 @@ signals:
     void selectedModelTransformationReceived(
         QVector3D position, double scale, QVector4D unscaledDimensions, QString fileName, double volume);
     void noModelSelectedAfterRequestingTransformation();
+    // The selected model's size on the platform (x, y up, z): the extents of its world
+    // bounding box, turned and scaled, supports included; sent before each
+    // selectedModelTransformationReceived.
+    void selectedModelSizeReceived(QVector3D size);
     void platformInfoReceived(double maxModelHeight, double totalModelVolume);
     void gimbalBoundingPointsReceived(QPointF topPoint, QPointF rightPoint, QPointF bottomPoint, QPointF leftPoint);
     void gimbalIsDisabled();
+    // While a gimbal ring is dragged: the turn it would make now about `axis`, degrees.
+    void gimbalTurnChanged(int axis, double degrees);
     void sendPromptUserForInchesOrMM();
     void sendPromptUserForResizeToFitPlatform();
     void supportGenerationProgressWasUpated(int curProgress);
@@ -149,6 +161,20 @@ private:
     struct Drag {
         PlatformModel::Entry entry;
         QVector3D startPosition;
+    };
+    // A turn by a ring of the gimbal: the model turns live about the axis through its
+    // centre; the release makes it one step of the history.
+    struct Turn {
+        PlatformModel::Entry entry;
+        int axis = 1;
+        QPointF pivot; // the gimbal's centre on screen at the press
+        double lastScreenAngle = 0.0; // degrees, counter-clockwise on screen
+        double swept = 0.0; // screen degrees swept since the press
+        double sense = 1.0; // -1 when the axis points away from the viewer
+        double degrees = 0.0; // the turn shown
+        QVector3D startPosition;
+        QQuaternion startRotation;
+        SceneSnapshot::Gimbal gimbal; // held while turning
     };
     struct SupportJob {
         PlatformModel::Entry entry;
@@ -173,15 +199,24 @@ private:
     void clearScene();
     // Support generation runs after the frame; refused (logged) while one runs.
     void requestSupportGeneration(const ModelEditRequest &request);
-    void applyMouseEvent(MouseRequest::Action action, const QPointF &position);
+    void applyMouseEvent(const MouseRequest::Event &event);
     void startOrbit(const QPointF &position);
     void orbitTo(const QPointF &position);
     void finishOrbit();
     void startDrag(const PlatformModel::Entry &entry, const SceneRay &ray);
     void moveDrag(const SceneRay &ray);
     void finishDrag();
+    void startTurn(int axis, const QPointF &position);
+    void turnTo(const QPointF &position, bool snap);
+    void finishTurn();
+    // Puts the model back as it stood at the press; false when there was no turn.
+    bool cancelTurn();
     void selectBase(const SceneRay &ray);
     void editSupportsHover(const SceneRay &ray);
+    // Support editing at the mouse: a support more where the ray meets the selected model,
+    // one less at the anchor it meets.
+    void addSupportAt(const SceneRay &ray);
+    void deleteSupportAt(const SceneRay &ray);
     void clearSupportHover();
     // The gimbal, the select-base arrow and the support-editing helper start afresh.
     void resetHelpers();
@@ -203,6 +238,7 @@ private:
     std::optional<SupportJob> m_supportJob;
     bool m_slicing = false;
     std::optional<Drag> m_drag;
+    std::optional<Turn> m_turn;
     // Where a left-button drag in empty space started: it turns the camera.
     std::optional<QPointF> m_orbitStart;
     std::optional<SceneSnapshot::Arrow> m_baseArrow;

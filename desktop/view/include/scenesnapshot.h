@@ -36,6 +36,8 @@ struct SceneSnapshot {
         QVector3D centre;
         float radius = 0.0f;
         bool fixedRotationMode = false;
+        // The ring being dragged (0 x, 1 y, 2 z), or -1.
+        int activeAxis = -1;
     };
     // The select-base arrow: it points at `point` along `direction` (into the surface).
     struct Arrow {

@@ -24,17 +24,19 @@ bool ModelEditRequest::needsSelectedModel() const
 bool MouseRequest::isMove(Action action)
 {
     return action == Action::MoveModel || action == Action::ShowSelectBaseArrow
-        || action == Action::MoveInEditSupportMode || action == Action::DragGimbalMoveIcon;
+        || action == Action::MoveInEditSupportMode || action == Action::DragGimbalMoveIcon
+        || action == Action::DragGimbalRotationHandle;
 }
 
-void MouseRequest::add(Action action, const QPointF &position)
+void MouseRequest::add(Action action, const QPointF &position, int axis, bool snap)
 {
     pending = true;
     if (isMove(action) && !events.empty() && events.back().action == action) {
         events.back().position = position;
+        events.back().snap = snap;
         return;
     }
     if (events.size() >= kMaximumMouseEvents)
         events.erase(events.begin());
-    events.push_back({action, position});
+    events.push_back({action, position, axis, snap});
 }

@@ -30,6 +30,9 @@ const QVector3D kWallColour(0.93f, 0.2f, 0.16f);
 const QVector3D kArrowColour(0.98f, 0.6f, 0.1f);
 const QVector3D kTipColour(0.98f, 0.6f, 0.1f);
 const QVector3D kRingColours[3] = {{0.9f, 0.2f, 0.2f}, {0.2f, 0.75f, 0.25f}, {0.2f, 0.4f, 0.95f}};
+const QVector3D kActiveRingColour(0.98f, 0.6f, 0.1f);
+// The ring being dragged is drawn at these radii (of the gimbal's), so that it stands out.
+const float kActiveRingRadii[3] = {0.99f, 1.0f, 1.01f};
 
 constexpr float kPlatformThickness = 2.0f;
 constexpr float kGridSpacing = 10.0f;
@@ -508,17 +511,22 @@ void OpenGLRenderer::drawEditingHelpers()
     }
     if (!m_gimbal)
         return;
-    // Rings about x, y and z; in fixed-rotation mode they are drawn over the model.
-    if (m_gimbal->fixedRotationMode)
-        glDepthFunc(GL_ALWAYS);
+    // Rings about x, y and z; in fixed-rotation mode they are drawn over the model, and so
+    // is the ring being dragged, in a colour of its own.
     const QQuaternion turns[3] = {QQuaternion::fromAxisAndAngle(0.0f, 0.0f, 1.0f, 90.0f), QQuaternion(),
         QQuaternion::fromAxisAndAngle(1.0f, 0.0f, 0.0f, 90.0f)};
     for (int axis = 0; axis < 3; ++axis) {
-        QMatrix4x4 ring;
-        ring.translate(m_gimbal->centre);
-        ring.rotate(turns[axis]);
-        ring.scale(m_gimbal->radius);
-        draw(m_ring, ring, {kRingColours[axis], 1.0f, false}, GL_LINES);
+        const bool active = axis == m_gimbal->activeAxis;
+        glDepthFunc(active || m_gimbal->fixedRotationMode ? GL_ALWAYS : GL_LEQUAL);
+        for (const float radius : kActiveRingRadii) {
+            if (!active && radius != 1.0f)
+                continue;
+            QMatrix4x4 ring;
+            ring.translate(m_gimbal->centre);
+            ring.rotate(turns[axis]);
+            ring.scale(m_gimbal->radius * radius);
+            draw(m_ring, ring, {active ? kActiveRingColour : kRingColours[axis], 1.0f, false}, GL_LINES);
+        }
     }
     glDepthFunc(GL_LEQUAL);
 }

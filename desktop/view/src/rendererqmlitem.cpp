@@ -48,6 +48,8 @@ RendererQMLItem::RendererQMLItem(QQuickItem *parent)
     connect(scene, &SceneEditor::platformInfoReceived, this, &RendererQMLItem::platformInfoReceived);
     connect(scene, &SceneEditor::gimbalBoundingPointsReceived, this, &RendererQMLItem::gimbalBoundingPointsReceived);
     connect(scene, &SceneEditor::gimbalIsDisabled, this, &RendererQMLItem::gimbalIsDisabled);
+    connect(scene, &SceneEditor::gimbalTurnChanged, this, &RendererQMLItem::gimbalTurnChanged);
+    connect(scene, &SceneEditor::selectedModelSizeReceived, this, &RendererQMLItem::selectedModelSizeReceived);
     connect(scene, &SceneEditor::sendPromptUserForInchesOrMM, this, &RendererQMLItem::sendPromptUserForInchesOrMM);
     connect(scene, &SceneEditor::sendPromptUserForResizeToFitPlatform, this,
         &RendererQMLItem::sendPromptUserForResizeToFitPlatform);
@@ -444,9 +446,9 @@ void RendererQMLItem::removeSupportsFromSelectedModel()
 
 // --- Mouse -----------------------------------------------------------------------------------
 
-void RendererQMLItem::recordMouse(MouseRequest::Action action, double mouseX, double mouseY)
+void RendererQMLItem::recordMouse(MouseRequest::Action action, double mouseX, double mouseY, int axis, bool snap)
 {
-    m_requests.mouse.add(action, QPointF(mouseX, mouseY));
+    m_requests.mouse.add(action, QPointF(mouseX, mouseY), axis, snap);
     update();
 }
 
@@ -483,6 +485,16 @@ void RendererQMLItem::pressGimbalMoveIconAtPoint(double mouseX, double mouseY)
 void RendererQMLItem::dragGimbalMoveIconWithMouse(double mouseX, double mouseY)
 {
     recordMouse(MouseRequest::Action::DragGimbalMoveIcon, mouseX, mouseY);
+}
+
+void RendererQMLItem::pressGimbalRotationHandleAtPoint(double mouseX, double mouseY, int axis)
+{
+    recordMouse(MouseRequest::Action::PressGimbalRotationHandle, mouseX, mouseY, axis);
+}
+
+void RendererQMLItem::dragGimbalRotationHandleWithMouse(double mouseX, double mouseY, bool snapToStep)
+{
+    recordMouse(MouseRequest::Action::DragGimbalRotationHandle, mouseX, mouseY, 0, snapToStep);
 }
 
 void RendererQMLItem::mouseClickInEditSupportMode(double mouseX, double mouseY)

@@ -28,6 +28,13 @@ constexpr float kSmallestMove = 1e-3f;
 // Boxes that share less than this (millimetres) merely touch.
 constexpr double kOverlapTolerance = 1e-3;
 
+// The angle of a point about a pivot on screen, degrees counter-clockwise (pixel rows
+// grow downwards).
+double screenAngle(const QPointF &pivot, const QPointF &point)
+{
+    return qRadiansToDegrees(std::atan2(pivot.y() - point.y(), point.x() - pivot.x()));
+}
+
 bool boxesOverlap(const BoundingBox &a, const BoundingBox &b)
 {
     const auto apart = [](double lowA, double highA, double lowB, double highB) {
@@ -93,6 +100,9 @@ void SceneEditor::reportChanges()
 SceneEditor::EditAnswer SceneEditor::applyEdit(const ModelEditRequest &request)
 {
     using Action = ModelEditRequest::Action;
+    // An edit during a turn by the gimbal comes after it.
+    if (request.action != Action::Undo && request.action != Action::Redo)
+        finishTurn();
     switch (request.action) {
     case Action::None:
         return EditAnswer::None;
@@ -245,6 +255,9 @@ void SceneEditor::applyModes(const ModeFlags &flags)
         clearSupportHover();
     if (before.inSelectBaseMode && !m_modes.inSelectBaseMode)
         m_baseArrow.reset();
+    // The handles went away under the mouse: the turn they made stands.
+    if (!isGimbalEnabled())
+        finishTurn();
     // The other printer has other walls.
     if (before.platformIs75Microns != m_modes.platformIs75Microns) {
         m_platform.setPlacementArea(area().halfWidth, area().halfDepth);
@@ -255,17 +268,20 @@ void SceneEditor::applyModes(const ModeFlags &flags)
 void SceneEditor::applyMouse(const MouseRequest &request)
 {
     for (const MouseRequest::Event &event : request.events)
-        applyMouseEvent(event.action, event.position);
+        applyMouseEvent(event);
     reportChanges();
 }
 
-void SceneEditor::applyMouseEvent(MouseRequest::Action action, const QPointF &position)
+void SceneEditor::applyMouseEvent(const MouseRequest::Event &event)
 {
     using Action = MouseRequest::Action;
+    const Action action = event.action;
+    const QPointF &position = event.position;
     const SceneRay ray = m_camera.rayThroughPixel(position);
     const PlatformModel::Entry selected = m_platform.selectedModel();
     switch (action) {
     case Action::SelectModel: {
+        finishTurn();
         finishDrag();
         const std::optional<ScenePicking::ModelHit> hit = ScenePicking::nearestModel(m_platform.models(), ray);
         m_platform.selectModel(hit ? hit->entry : PlatformModel::Entry());
@@ -277,6 +293,7 @@ void SceneEditor::applyMouseEvent(MouseRequest::Action action, const QPointF &po
         break;
     }
     case Action::PressGimbalMoveIcon:
+        finishTurn();
         finishDrag();
         if (selected)
             startDrag(selected, ray);
@@ -290,9 +307,16 @@ void SceneEditor::applyMouseEvent(MouseRequest::Action action, const QPointF &po
     case Action::DragGimbalMoveIcon:
         moveDrag(ray);
         break;
+    case Action::PressGimbalRotationHandle:
+        startTurn(event.axis, position);
+        break;
+    case Action::DragGimbalRotationHandle:
+        turnTo(position, event.snap);
+        break;
     case Action::SelectionButtonReleased:
         finishOrbit();
         finishDrag();
+        finishTurn();
         break;
     case Action::SelectBase:
         selectBase(ray);
@@ -308,27 +332,39 @@ void SceneEditor::applyMouseEvent(MouseRequest::Action action, const QPointF &po
         editSupportsHover(ray);
         break;
     case Action::ClickInEditSupportMode:
-        if (selected) {
-            UserImportedMesh &mesh = *selected->mesh();
-            if (const std::optional<QVector3D> point = mesh.pick(ray.origin, ray.direction)) {
-                if (m_platform.addSupportAtPoint(selected, *point)) {
-                    m_supportTip.reset();
-                    answerGeneralInfoRequest();
-                }
-            }
-        }
+        addSupportAt(ray);
         break;
     case Action::DeleteSupport:
-        if (selected) {
-            UserImportedMesh &mesh = *selected->mesh();
-            // Without supports the model says so in the log.
-            const UserImportedMeshSingleAnchorSupports *anchor
-                = mesh.hasSupports() ? mesh.pickAnchor(ray.origin, ray.direction) : nullptr;
-            if ((anchor || !mesh.hasSupports()) && m_platform.deleteAnchorSupport(selected, anchor))
-                answerGeneralInfoRequest();
-        }
+        deleteSupportAt(ray);
         break;
     }
+}
+
+void SceneEditor::addSupportAt(const SceneRay &ray)
+{
+    const PlatformModel::Entry selected = m_platform.selectedModel();
+    if (!selected)
+        return;
+    UserImportedMesh &mesh = *selected->mesh();
+    if (const std::optional<QVector3D> point = mesh.pick(ray.origin, ray.direction)) {
+        if (m_platform.addSupportAtPoint(selected, *point)) {
+            m_supportTip.reset();
+            answerGeneralInfoRequest();
+        }
+    }
+}
+
+void SceneEditor::deleteSupportAt(const SceneRay &ray)
+{
+    const PlatformModel::Entry selected = m_platform.selectedModel();
+    if (!selected)
+        return;
+    UserImportedMesh &mesh = *selected->mesh();
+    // Without supports the model says so in the log.
+    const UserImportedMeshSingleAnchorSupports *anchor
+        = mesh.hasSupports() ? mesh.pickAnchor(ray.origin, ray.direction) : nullptr;
+    if ((anchor || !mesh.hasSupports()) && m_platform.deleteAnchorSupport(selected, anchor))
+        answerGeneralInfoRequest();
 }
 
 // A drag that starts in empty space turns the camera, as the right button does.
@@ -390,6 +426,87 @@ void SceneEditor::finishDrag()
     answerTransformationRequest();
 }
 
+// Turning by a ring: the model turns by the angle the mouse sweeps about the gimbal's
+// centre on screen, as a dial does. A turn about an axis that points at the viewer shows
+// counter-clockwise, so the sweep counts the other way for an axis pointing away.
+void SceneEditor::startTurn(int axis, const QPointF &position)
+{
+    finishTurn();
+    const PlatformModel::Entry selected = m_platform.selectedModel();
+    if (!isGimbalEnabled() || axis < 0 || axis > 2)
+        return;
+    const SceneSnapshot::Gimbal held = gimbal();
+    const std::optional<QPointF> pivot = m_camera.projectToPixel(held.centre);
+    if (!pivot)
+        return;
+    QVector3D axisVector;
+    axisVector[axis] = 1.0f;
+    const float facing = QVector3D::dotProduct(axisVector, m_camera.eyePosition() - held.centre);
+    const UserImportedMesh &mesh = *selected->mesh();
+    Turn turn;
+    turn.entry = selected;
+    turn.axis = axis;
+    turn.pivot = *pivot;
+    turn.lastScreenAngle = screenAngle(*pivot, position);
+    turn.sense = facing < 0.0f ? -1.0 : 1.0;
+    turn.startPosition = mesh.position();
+    turn.startRotation = mesh.rotation();
+    turn.gimbal = held;
+    turn.gimbal.activeAxis = axis;
+    m_turn = turn;
+}
+
+void SceneEditor::turnTo(const QPointF &position, bool snap)
+{
+    if (!m_turn)
+        return;
+    Turn &turn = *m_turn;
+    const double angle = screenAngle(turn.pivot, position);
+    // The step since the last move, the short way round: the sweep goes on past 180.
+    turn.swept += std::remainder(angle - turn.lastScreenAngle, 360.0);
+    turn.lastScreenAngle = angle;
+    double degrees = turn.sense * turn.swept;
+    if (snap)
+        degrees = std::round(degrees / kTurnSnapStep) * kTurnSnapStep;
+    if (degrees == turn.degrees)
+        return;
+    turn.degrees = degrees;
+    UserImportedMesh &mesh = *turn.entry->mesh();
+    mesh.setPosition(turn.startPosition);
+    mesh.setRotation(turn.startRotation);
+    mesh.rotate(turn.axis, float(degrees));
+    mesh.placeOnPlatform();
+    emit gimbalTurnChanged(turn.axis, degrees);
+}
+
+bool SceneEditor::cancelTurn()
+{
+    if (!m_turn)
+        return false;
+    UserImportedMesh &mesh = *m_turn->entry->mesh();
+    mesh.setPosition(m_turn->startPosition);
+    mesh.setRotation(m_turn->startRotation);
+    m_turn.reset();
+    return true;
+}
+
+void SceneEditor::finishTurn()
+{
+    if (!m_turn)
+        return;
+    const Turn turn = *m_turn;
+    cancelTurn();
+    if (std::abs(turn.degrees) < kSmallestTurn || !isInScene(turn.entry) || m_platform.selectedModel() != turn.entry)
+        return;
+    // The whole drag is one step of the history, the same as a turn typed into the panel.
+    QVector3D angles;
+    angles[turn.axis] = float(turn.degrees);
+    m_platform.setSelectedModelRotation(angles.x(), angles.y(), angles.z());
+    checkPlacement();
+    answerGeneralInfoRequest();
+    answerTransformationRequest();
+}
+
 void SceneEditor::selectBase(const SceneRay &ray)
 {
     const PlatformModel::Entry selected = m_platform.selectedModel();
@@ -443,6 +560,7 @@ void SceneEditor::clearSupportHover()
 
 void SceneEditor::resetHelpers()
 {
+    cancelTurn();
     if (m_drag) {
         m_drag->entry->mesh()->endDrag();
         m_drag.reset();
@@ -477,6 +595,13 @@ SceneSnapshot::Gimbal gimbalOf(const UserImportedMesh &mesh, bool fixedRotationM
 
 } // namespace
 
+SceneSnapshot::Gimbal SceneEditor::gimbal() const
+{
+    if (m_turn)
+        return m_turn->gimbal;
+    return gimbalOf(*m_platform.selectedModel()->mesh(), m_modes.gimbalFixedRotationModeEnabled);
+}
+
 void SceneEditor::frameSynchronized()
 {
     if (!isGimbalEnabled()) {
@@ -488,16 +613,15 @@ void SceneEditor::frameSynchronized()
         return;
     }
     m_gimbalReportedDisabled = false;
-    const SceneSnapshot::Gimbal gimbal
-        = gimbalOf(*m_platform.selectedModel()->mesh(), m_modes.gimbalFixedRotationModeEnabled);
+    const SceneSnapshot::Gimbal shown = gimbal();
     // The ring's outline as the user sees it: the centre moved by the radius along the
     // screen's axes.
-    const QVector3D up = m_camera.upVector() * gimbal.radius;
-    const QVector3D left = m_camera.sideVector() * gimbal.radius;
-    const std::optional<QPointF> top = m_camera.projectToPixel(gimbal.centre + up);
-    const std::optional<QPointF> right = m_camera.projectToPixel(gimbal.centre - left);
-    const std::optional<QPointF> bottom = m_camera.projectToPixel(gimbal.centre - up);
-    const std::optional<QPointF> leftPoint = m_camera.projectToPixel(gimbal.centre + left);
+    const QVector3D up = m_camera.upVector() * shown.radius;
+    const QVector3D left = m_camera.sideVector() * shown.radius;
+    const std::optional<QPointF> top = m_camera.projectToPixel(shown.centre + up);
+    const std::optional<QPointF> right = m_camera.projectToPixel(shown.centre - left);
+    const std::optional<QPointF> bottom = m_camera.projectToPixel(shown.centre - up);
+    const std::optional<QPointF> leftPoint = m_camera.projectToPixel(shown.centre + left);
     if (!top || !right || !bottom || !leftPoint)
         return;
     const std::array<QPointF, 4> points {*top, *right, *bottom, *leftPoint};
@@ -534,7 +658,7 @@ SceneSnapshot SceneEditor::snapshot() const
         scene.models.push_back(std::move(model));
     }
     if (isGimbalEnabled())
-        scene.gimbal = gimbalOf(*selected->mesh(), m_modes.gimbalFixedRotationModeEnabled);
+        scene.gimbal = gimbal();
     if (m_modes.inSelectBaseMode)
         scene.baseArrow = m_baseArrow;
     if (m_modes.inEditSupportMode)
@@ -820,6 +944,9 @@ void SceneEditor::answerTransformationRequest()
     }
     const UserImportedMesh &mesh = *selected->mesh();
     const QVector4D dimensions(mesh.unscaledDimensions(), mesh.dimensions().y());
+    const BoundingBox box = mesh.worldBoundingBox();
+    emit selectedModelSizeReceived(
+        QVector3D(float(box.maxX - box.minX), float(box.maxY - box.minY), float(box.maxZ - box.minZ)));
     emit selectedModelTransformationReceived(
         mesh.position(), mesh.userScale(), dimensions, QFileInfo(selected->sourcePath()).fileName(), mesh.volume());
 }

@@ -2,10 +2,11 @@ import QtQuick 2.15
 import QtQuick.Controls 2.15
 import GLRenderer 1.0
 
-// The 3D view: the editor item, its toolbar, the placement warnings and the mouse. Left
-// button selects and drags models (or picks the face to lay flat, or edits supports, in
-// those modes), right button orbits, middle button (or Shift with the right button)
-// pans, the wheel zooms. The key A arranges the models.
+// The 3D view: the editor item, its toolbar, the placement warnings, the gimbal's handles
+// and the mouse. Left button selects and drags models (or picks the face to lay flat, or
+// edits supports, in those modes), right button orbits, middle button (or Shift with the
+// right button) pans, the wheel zooms. The handles about the selected model move and turn
+// it (GimbalHandles); the toolbar hides them. The key A arranges the models.
 Item {
     id: view
 
@@ -24,6 +25,7 @@ Item {
         id: renderer
         objectName: "editor"
         anchors.fill: parent
+        gimbalCanRender: handlesButton.checked
     }
 
     // Over the view, top left.
@@ -41,6 +43,16 @@ Item {
             ToolTip.visible: hovered
             ToolTip.text: qsTr("Set every model on the platform apart from the others (A)")
             onClicked: renderer.arrangeModels()
+        }
+        Button {
+            id: handlesButton
+            objectName: "handlesButton"
+            text: qsTr("Handles")
+            checkable: true
+            checked: true
+            focusPolicy: Qt.NoFocus
+            ToolTip.visible: hovered
+            ToolTip.text: qsTr("Show the handles that move and turn the selected model")
         }
     }
 
@@ -173,5 +185,16 @@ Item {
             dragButton = Qt.NoButton
         }
         onWheel: renderer.zoomCamera(-wheel.angleDelta.y)
+    }
+
+    // Over the view's mouse area, under the toolbar.
+    GimbalHandles {
+        anchors.fill: parent
+        renderer: view.renderer
+        z: 0.5
+        onPressed: {
+            view.forceActiveFocus()
+            view.pressed()
+        }
     }
 }

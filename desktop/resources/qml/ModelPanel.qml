@@ -17,6 +17,9 @@ Pane {
     property vector3d selectedPosition: Qt.vector3d(0, 0, 0)
     property real selectedScale: 1
     property vector4d selectedDimensions: Qt.vector4d(0, 0, 0, 0)
+    // The selected model's size on the platform as the editor reports it (the extents of
+    // its world box: turned, scaled, supports included), the editor's axes (y up).
+    property vector3d selectedSize: Qt.vector3d(0, 0, 0)
     property real selectedVolume: 0
     property bool busy: false
 
@@ -44,6 +47,12 @@ Pane {
     }
 
     readonly property bool canEdit: editor !== null && hasSelection && !busy
+
+    Connections {
+        target: panel.editor
+        ignoreUnknownSignals: true
+        function onSelectedModelSizeReceived(size) { panel.selectedSize = size }
+    }
 
     function refreshFields() {
         positionX.text = hasSelection ? Format.number(selectedPosition.x, 2) : ""
@@ -111,9 +120,9 @@ Pane {
             color: panel.hasSelection ? palette.windowText : Theme.mutedText
             text: panel.hasSelection
                   ? qsTr("Size %1 × %2 × %3 mm, %4 ml")
-                    .arg(Format.number(panel.selectedDimensions.x * panel.selectedScale, 1))
-                    .arg(Format.number(panel.selectedDimensions.z * panel.selectedScale, 1))
-                    .arg(Format.number(panel.selectedDimensions.y * panel.selectedScale, 1))
+                    .arg(Format.number(panel.selectedSize.x, 1))
+                    .arg(Format.number(panel.selectedSize.z, 1))
+                    .arg(Format.number(panel.selectedSize.y, 1))
                     .arg(Format.number(panel.selectedVolume, 2))
                   : qsTr("Click a model in the 3D view to select it.")
         }

@@ -432,6 +432,7 @@ void SceneEditor::finishDrag()
 void SceneEditor::startTurn(int axis, const QPointF &position)
 {
     finishTurn();
+    finishDrag();
     const PlatformModel::Entry selected = m_platform.selectedModel();
     if (!isGimbalEnabled() || axis < 0 || axis > 2)
         return;

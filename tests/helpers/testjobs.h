@@ -4,6 +4,7 @@
 #include "testimages.h"
 
 #include <QPainter>
+#include <QPair>
 
 #include <functional>
 
@@ -57,5 +58,28 @@ inline CrushedPrintJob floatingBlockJob(int layers, int islandLayer, QRect block
     job.setName(QStringLiteral("jobname"));
     job.setDescription(description);
     job.setLayerThickness(thicknessMm);
+    return job;
+}
+
+// A job ("sliced at 100 microns", 0.1 mm layers, 128 x 80 pixels) of a box standing on the
+// platform: walls `wall` pixels thick around `outline`, a floor of `floor` layers (0: open
+// toward the platform), a lid of `lid` layers and hollow between; then `cut` is painted black
+// in the layers `cutLayers` (from 0, both ends included): a hole through the lid or a wall.
+// Hollow: (outline.width() - 2 wall) x (outline.height() - 2 wall) pixels in each of the
+// layers from floor + 1 to layers - lid, counted from 1.
+inline CrushedPrintJob hollowBoxJob(int layers, int floor, int lid, QRect cut = QRect(), QPair<int, int> cutLayers = {},
+    QRect outline = QRect(20, 10, 40, 30), int wall = 3)
+{
+    CrushedPrintJob job = layersJob(layers, [&](int i) {
+        QImage layer = blackImage(128, 80);
+        QPainter painter(&layer);
+        painter.fillRect(outline, Qt::white);
+        if (i >= floor && i < layers - lid)
+            painter.fillRect(outline.adjusted(wall, wall, -wall, -wall), Qt::black);
+        if (i >= cutLayers.first && i <= cutLayers.second)
+            painter.fillRect(cut, Qt::black);
+        return layer;
+    });
+    job.setDescription(QStringLiteral("sliced at 100 microns"));
     return job;
 }

@@ -123,6 +123,17 @@ public:
         }
     }
 
+    // Turns the triangles added from `first` on inside out: a closed shell so turned inside
+    // a solid leaves a cavity in it.
+    void turnInsideOut(size_t first)
+    {
+        for (size_t i = first; i < m_owned.size(); ++i) {
+            std::swap(m_owned[i]->b, m_owned[i]->c);
+            m_owned[i]->normal = -m_owned[i]->normal;
+        }
+    }
+    size_t size() const { return m_owned.size(); }
+
     // The soup as the slicer, the importer's consumers and the support engine take it.
     QList<MeshTriangle *> triangles() const
     {

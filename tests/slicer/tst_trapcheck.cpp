@@ -1,0 +1,81 @@
+// Cavities that trap resin or suck at the platform, in jobs drawn layer by layer and in a
+// hollowed sphere cut by the slicer.
+#include "genslices.h"
+#include "testjobs.h"
+#include "testmeshes.h"
+#include "trapcheck.h"
+
+#include <QTest>
+
+Q_DECLARE_METATYPE(TrapCheck::Kind)
+
+class TestTrapCheck : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void box_cavityFoundOnlyWhenClosed_data()
+    {
+        QTest::addColumn<int>("floor");
+        QTest::addColumn<QRect>("cut");
+        QTest::addColumn<int>("cutFrom");
+        QTest::addColumn<int>("found"); // 0 or 1
+        QTest::addColumn<TrapCheck::Kind>("kind");
+        QTest::addColumn<int>("firstLayer");
+        // Box of 20 layers with a lid of 3, hollow 34 x 24 pixels inside walls 3 thick.
+        QTest::newRow("closed: trapped resin") << 3 << QRect() << 0 << 1 << TrapCheck::Kind::TrappedResin << 4;
+        QTest::newRow("hole in the lid") << 3 << QRect(35, 20, 4, 4) << 17 << 0 << TrapCheck::Kind::TrappedResin << 0;
+        QTest::newRow("no floor: suction cup") << 0 << QRect() << 0 << 1 << TrapCheck::Kind::SuctionCup << 1;
+        QTest::newRow("hole in a wall") << 3 << QRect(18, 20, 6, 3) << 8 << 0 << TrapCheck::Kind::TrappedResin << 0;
+        // Through a corner only: resin does not pass.
+        QTest::newRow("wall pierced but for a corner")
+            << 3 << QRect(20, 10, 3, 3) << 8 << 1 << TrapCheck::Kind::TrappedResin << 4;
+    }
+
+    void box_cavityFoundOnlyWhenClosed()
+    {
+        QFETCH(int, floor);
+        QFETCH(QRect, cut);
+        QFETCH(int, cutFrom);
+        QFETCH(int, found);
+        QFETCH(int, firstLayer);
+        CrushedPrintJob job = hollowBoxJob(20, floor, 3, cut, {cutFrom, cutFrom + 2});
+        int progressed = 0;
+        const auto cavities = TrapCheck::find(job, 0.1, [&](int done) { progressed = done; });
+        QCOMPARE(progressed, 20);
+        QCOMPARE(int(cavities.size()), found);
+        if (!found)
+            return;
+        const TrapCheck::Cavity &cavity = cavities.front();
+        QTEST(cavity.kind, "kind");
+        QCOMPARE(cavity.firstLayer, firstLayer);
+        QCOMPARE(cavity.lastLayer, 17);
+        QCOMPARE(cavity.pixels, 34 * 24 * qint64(17 - firstLayer + 1));
+        QVERIFY(qAbs(cavity.volumeMm3 - double(cavity.pixels) * 0.001) < 1e-9);
+        QVERIFY(QRect(23, 13, 34, 24).contains(cavity.x, cavity.y));
+    }
+
+    void hollowSphere_slicedWithItsInsideDark_trapsTheInnerVolume()
+    {
+        TestMesh scene;
+        scene.sphere(QVector3D(0, 0, 5), 5.0, 32, 48);
+        const size_t outer = scene.size();
+        scene.sphere(QVector3D(0, 0, 5), 3.0, 24, 36);
+        scene.turnInsideOut(outer);
+        GenSlices slicer;
+        QVERIFY(slicer.prepare(scene.triangles(), 0.1, QVector3D(), QVector3D(), QVector3D(1, 1, 1)));
+        TrapCheck check;
+        for (int k = 0; k < slicer.layerCount(); ++k)
+            check.addLayer(IslandCheck::maskOf(slicer.layerImage(k, false)));
+        const auto cavities = check.cavities(0.1, 0.1);
+        QCOMPARE(int(cavities.size()), 1);
+        QCOMPARE(cavities.front().kind, TrapCheck::Kind::TrappedResin);
+        // The inner sphere, from 2 to 8 mm high: layers 21 to 80, 113 mm³ less its facets.
+        QVERIFY(qAbs(cavities.front().firstLayer - 21) <= 1 && qAbs(cavities.front().lastLayer - 80) <= 1);
+        QVERIFY2(qAbs(cavities.front().volumeMm3 - 4.0 / 3.0 * TestMesh::kPi * 27.0) < 6.0,
+            qPrintable(QString::number(cavities.front().volumeMm3)));
+    }
+};
+
+QTEST_MAIN(TestTrapCheck)
+#include "tst_trapcheck.moc"

@@ -174,8 +174,8 @@ std::vector<TrapCheck::Cavity> TrapCheck::cavities(double pixelMm, double layerM
         cavity.y = label.y;
         found.push_back(cavity);
     }
-    std::stable_sort(found.begin(), found.end(),
-        [](const Cavity &a, const Cavity &b) { return a.firstLayer < b.firstLayer; });
+    std::stable_sort(
+        found.begin(), found.end(), [](const Cavity &a, const Cavity &b) { return a.firstLayer < b.firstLayer; });
     return found;
 }
 

@@ -210,12 +210,9 @@ private slots:
         QVERIFY(hollowBoxJob(20, 3, 3, QRect(35, 20, 4, 4), {17, 19}).saveCPJ(holed));
         const CliRun found = runCli({"ssj", "traps", closed, "--json"});
         QCOMPARE(found.exitCode, 1);
-        const QJsonArray cavities = QJsonDocument::fromJson(found.out.toUtf8()).array();
-        QCOMPARE(cavities.size(), 1);
-        // 34 x 24 pixels of 0.1 mm in 14 layers of 0.1 mm.
-        const QJsonObject expected {{"kind", "trappedResin"}, {"firstLayer", 4}, {"lastLayer", 17}, {"pixels", 11424}};
-        for (const QString &key : expected.keys())
-            QCOMPARE(cavities.at(0).toObject().value(key), expected.value(key));
+        const QJsonObject cavity = QJsonDocument::fromJson(found.out.toUtf8()).array().at(0).toObject();
+        QCOMPARE(cavity.value("kind").toString(), "trappedResin");
+        QCOMPARE(cavity.value("volume").toDouble(), 11.424); // 34 x 24 pixels of 0.1 mm, in 14 layers of 0.1 mm
         QCOMPARE(runCli({"ssj", "traps", closed, "--min-volume", "11.5"}).exitCode, 0);
         QCOMPARE(runCli({"ssj", "traps", holed}).exitCode, 0);
         QCOMPARE(runCli({"ssj", "traps", closed, "--min-volume", "-1"}).exitCode, 2);

@@ -221,32 +221,25 @@ private slots:
     void warning_namesCavitiesThatHoldResin_data()
     {
         QTest::addColumn<int>("floor");
-        QTest::addColumn<QRect>("lidHole");
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("cavityLayer");
-        QTest::newRow("closed box") << 3 << QRect()
-                                    << "1 closed cavity traps 11.4 mm³ of resin (layers 4-17); add a drain hole." << 4;
-        QTest::newRow("open toward the platform")
-            << 0 << QRect()
-            << "1 cavity open only toward the platform (layers 1-17) pulls like a suction cup at every lift; add a "
-               "vent hole."
-            << 1;
-        QTest::newRow("drained through the lid") << 3 << QRect(35, 20, 4, 4) << QString() << 0;
+        QTest::newRow("closed box") << 3 << "1 closed cavity traps 11.4 mm³ of resin (layers 4-17); add a drain hole."
+                                    << 4;
+        QTest::newRow("open toward the platform") << 0
+                                                  << "1 cavity open only toward the platform (layers 1-17) pulls like "
+                                                     "a suction cup at every lift; add a vent hole."
+                                                  << 1;
     }
 
     void warning_namesCavitiesThatHoldResin()
     {
         QFETCH(int, floor);
-        QFETCH(QRect, lidHole);
-        QFETCH(QString, message);
         const QString path = m_dir.filePath(QStringLiteral("cavity.ssj"));
-        QVERIFY(hollowBoxJob(20, floor, 3, lidHole, {17, 19}).saveCPJ(path));
+        QVERIFY(hollowBoxJob(20, floor, 3).saveCPJ(path));
         QSignalSpy found(m_widget.get(), &MyGLWidget::islandsFound);
-        QCOMPARE(m_widget->warnOfIslands(path), !message.isEmpty());
-        QCOMPARE(found.count(), message.isEmpty() ? 0 : 1);
-        if (message.isEmpty())
-            return;
-        QCOMPARE(found.first().at(1).toString(), message);
+        QVERIFY(m_widget->warnOfIslands(path));
+        QCOMPARE(found.count(), 1);
+        QTEST(found.first().at(1).toString(), "message");
         QCOMPARE(found.first().at(2).toInt(), 0);
         QTEST(found.first().at(3).toInt(), "cavityLayer");
     }

@@ -61,12 +61,9 @@ inline CrushedPrintJob floatingBlockJob(int layers, int islandLayer, QRect block
     return job;
 }
 
-// A job ("sliced at 100 microns", 0.1 mm layers, 128 x 80 pixels) of a box standing on the
-// platform: walls `wall` pixels thick around `outline`, a floor of `floor` layers (0: open
-// toward the platform), a lid of `lid` layers and hollow between; then `cut` is painted black
-// in the layers `cutLayers` (from 0, both ends included): a hole through the lid or a wall.
-// Hollow: (outline.width() - 2 wall) x (outline.height() - 2 wall) pixels in each of the
-// layers from floor + 1 to layers - lid, counted from 1.
+// A job ("sliced at 100 microns", 0.1 mm layers, 128 x 80 pixels): a box on the platform with
+// walls `wall` pixels thick around `outline`, a floor of `floor` layers (0: open below) and a
+// lid of `lid` layers, hollow between; `cut` is black in layers cutLayers.first to .second.
 inline CrushedPrintJob hollowBoxJob(int layers, int floor, int lid, QRect cut = QRect(), QPair<int, int> cutLayers = {},
     QRect outline = QRect(20, 10, 40, 30), int wall = 3)
 {

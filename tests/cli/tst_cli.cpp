@@ -210,9 +210,8 @@ private slots:
         QVERIFY(hollowBoxJob(20, 3, 3, QRect(35, 20, 4, 4), {17, 19}).saveCPJ(holed));
         const CliRun found = runCli({"ssj", "traps", closed, "--json"});
         QCOMPARE(found.exitCode, 1);
-        const QJsonObject cavity = QJsonDocument::fromJson(found.out.toUtf8()).array().at(0).toObject();
-        QCOMPARE(cavity.value("kind").toString(), "trappedResin");
-        QCOMPARE(cavity.value("volume").toDouble(), 11.424); // 34 x 24 pixels of 0.1 mm, in 14 layers of 0.1 mm
+        // 34 x 24 pixels of 0.1 mm, in 14 layers of 0.1 mm.
+        QCOMPARE(QJsonDocument::fromJson(found.out.toUtf8()).array().at(0)["volume"].toDouble(), 11.424);
         QCOMPARE(runCli({"ssj", "traps", closed, "--min-volume", "11.5"}).exitCode, 0);
         QCOMPARE(runCli({"ssj", "traps", holed}).exitCode, 0);
         QCOMPARE(runCli({"ssj", "traps", closed, "--min-volume", "-1"}).exitCode, 2);

@@ -226,8 +226,8 @@ private slots:
         QTest::newRow("closed box") << 3 << "1 closed cavity traps 11.4 mm³ of resin (layers 4-17); add a drain hole."
                                     << 4;
         QTest::newRow("open toward the platform") << 0
-                                                  << "1 cavity open only toward the platform (layers 1-17) pulls like "
-                                                     "a suction cup at every lift; add a vent hole."
+                                                  << "1 cavity open only toward the platform (layers 1-17) "
+                                                     "pulls like a suction cup at every lift; add a vent hole."
                                                   << 1;
     }
 

@@ -240,7 +240,6 @@ private slots:
         QVERIFY(m_widget->warnOfIslands(path));
         QCOMPARE(found.count(), 1);
         QTEST(found.first().at(1).toString(), "message");
-        QCOMPARE(found.first().at(2).toInt(), 0);
         QTEST(found.first().at(3).toInt(), "cavityLayer");
     }
 

@@ -1,5 +1,4 @@
-// Cavities that trap resin or suck at the platform, in boxes drawn layer by layer and in a
-// hollowed sphere cut by the slicer.
+// Cavities that trap resin or suck at the platform: in boxes drawn layer by layer, in a sliced hollow sphere.
 #include "genslices.h"
 #include "testjobs.h"
 #include "testmeshes.h"

@@ -211,7 +211,7 @@ private slots:
         const CliRun found = runCli({"ssj", "traps", closed, "--json"});
         QCOMPARE(found.exitCode, 1);
         // 34 x 24 pixels of 0.1 mm, in 14 layers of 0.1 mm.
-        QCOMPARE(QJsonDocument::fromJson(found.out.toUtf8()).array().at(0)["volume"].toDouble(), 11.424);
+        QCOMPARE(QJsonDocument::fromJson(found.out.toUtf8()).array().at(0)["volumeMm3"].toDouble(), 11.424);
         QCOMPARE(runCli({"ssj", "traps", closed, "--min-volume", "11.5"}).exitCode, 0);
         QCOMPARE(runCli({"ssj", "traps", holed}).exitCode, 0);
         QCOMPARE(runCli({"ssj", "traps", closed, "--min-volume", "-1"}).exitCode, 2);

@@ -367,7 +367,7 @@ void printCavities(const std::vector<TrapCheck::Cavity> &cavities, double minimu
         QJsonArray array;
         for (const TrapCheck::Cavity &cavity : cavities) {
             array.append(QJsonObject {{QStringLiteral("kind"), kindName(cavity.kind)},
-                {QStringLiteral("volume"), cavity.volumeMm3}, {QStringLiteral("pixels"), double(cavity.pixels)},
+                {QStringLiteral("volumeMm3"), cavity.volumeMm3}, {QStringLiteral("pixels"), double(cavity.pixels)},
                 {QStringLiteral("firstLayer"), cavity.firstLayer}, {QStringLiteral("lastLayer"), cavity.lastLayer},
                 {QStringLiteral("x"), cavity.x}, {QStringLiteral("y"), cavity.y}});
         }

@@ -47,7 +47,8 @@ public:
         int y = 0;
     };
 
-    // Feeds the layers of a job bottom to top, all of one size.
+    // Feeds the layers of a job bottom to top, all of the first one's size (a layer of
+    // another size counts as unlit all over).
     void addLayer(const IslandCheck::Mask &layer);
     int layersAdded() const { return m_layers; }
     // The closed cavities of the layers added, lowest first; `pixelMm` is the side of a

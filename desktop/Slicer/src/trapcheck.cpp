@@ -127,17 +127,20 @@ void TrapCheck::addLayer(const IslandCheck::Mask &layer)
         m_width = layer.width;
         m_height = layer.height;
     }
+    // A layer of another size is taken for dark all over: it opens whatever reaches it, so
+    // that a damaged job raises no false alarm.
+    const bool sameSize = layer.width == m_width && layer.height == m_height;
     std::vector<Run> runs;
-    for (int y = 0; y < m_height && layer.width == m_width && layer.height == m_height; ++y) {
-        const quint8 *line = layer.lit.data() + size_t(y) * size_t(m_width);
+    for (int y = 0; y < m_height; ++y) {
+        const quint8 *line = sameSize ? layer.lit.data() + size_t(y) * size_t(m_width) : nullptr;
         int x = 0;
         while (x < m_width) {
-            while (x < m_width && line[x])
+            while (line && x < m_width && line[x])
                 ++x;
             if (x == m_width)
                 break;
             const int begin = x;
-            while (x < m_width && !line[x])
+            while (x < m_width && (!line || !line[x]))
                 ++x;
             runs.push_back({y, begin, x, -1});
         }

@@ -728,8 +728,8 @@ Page {
         title: "Model Larger than Print Platform"
         text: "This model is too large to fit on the print platform in its default orientation. Would you like Tessora to scale it down?"
         detail: root.editor === null ? ""
-                : (root.editor.fitsPlatform(fitSize) ? qsTr("Scaled to fit it measures %1.")
-                                                     : qsTr("Scaled to fit it measures %1, still larger than the platform: turn it, or use Scale to fit in the model panel."))
+                : (root.editor.fitsPlatform(fitSize) ? qsTr("Scale to fit makes it %1.")
+                                                     : qsTr("Scale to fit makes it %1, still larger than the platform: turn it, or use Scale to fit in the model panel then."))
                   .arg(Sizes.sizeText(fitSize))
         rejectText: qsTr("Keep size")
         acceptText: qsTr("Scale to fit")

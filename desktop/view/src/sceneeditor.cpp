@@ -640,7 +640,8 @@ void SceneEditor::setImportedModelScale(double factor)
         return;
     }
     if (!ImportChecks::isUsableFactor(factor)) {
-        qDebug().noquote() << "ERROR. RendererQMLItem::setImportedModelScale. Scale refused: " + QString::number(factor);
+        qDebug().noquote() << "ERROR. RendererQMLItem::setImportedModelScale. Scale refused: "
+                + QString::number(factor);
         return;
     }
     finishUnitsAnswer(m_modelBeingAdded->setImportedModelScale(factor));

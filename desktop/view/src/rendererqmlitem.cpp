@@ -62,6 +62,11 @@ RendererQMLItem::RendererQMLItem(QQuickItem *parent)
         m_placementWarning = warning;
         emit placementWarningChanged();
     });
+    connect(scene, &SceneEditor::importedModelChanged, this, &RendererQMLItem::importedModelChanged);
+    connect(scene, &SceneEditor::scaleToFitChanged, this, [this](const QVector3D &fitSize) {
+        m_scaleToFitSize = fitSize;
+        emit scaleToFitSizeChanged();
+    });
     m_cameraRest.setSingleShot(true);
     m_cameraRest.setInterval(kCameraRestMilliseconds);
     connect(&m_cameraRest, &QTimer::timeout, this, &RendererQMLItem::cameraRested);
@@ -416,6 +421,35 @@ void RendererQMLItem::setImportedModelUnits(bool isInches)
 void RendererQMLItem::resizeImportedModelToFitPlatform(bool shouldResize)
 {
     m_editor->resizeImportedModelToFitPlatform(shouldResize);
+    update();
+}
+
+void RendererQMLItem::setImportedModelScale(double factor)
+{
+    m_editor->setImportedModelScale(factor);
+    update();
+}
+
+QVector3D RendererQMLItem::importedModelSize() const
+{
+    return m_editor->importedModelSize();
+}
+
+QVector3D RendererQMLItem::importedModelResizedSize() const
+{
+    return m_editor->importedModelResizedSize();
+}
+
+bool RendererQMLItem::fitsPlatform(const QVector3D &size) const
+{
+    // The printer chosen on the page, which reaches the scene with the next frame.
+    const PlatformArea area = PlatformArea::forPrinter(m_requests.modes.platformIs75Microns);
+    return PlatformModel::fitsArea(size, area.halfWidth, area.halfDepth);
+}
+
+void RendererQMLItem::scaleSelectedModelToFit()
+{
+    m_editor->scaleSelectedModelToFit();
     update();
 }
 

@@ -1,6 +1,7 @@
 #include "jobstreamreceiver.h"
 #include "logcapture.h"
 #include "printjob.h"
+#include "printtime.h"
 #include "protocol.h"
 #include "testbytes.h"
 #include "waiting.h"
@@ -470,21 +471,62 @@ private slots:
         QCOMPARE(job.printerTotalMinutes(), 66);
     }
 
-    void totalTimes_hundredLayerJob_clampOnlyOnPrinter_absurdValuesGiveZero()
+    void totalTimes_hundredLayerJob_clampedFactor_absurdValuesGiveZero()
     {
         PrintJob job = exampleJob();
         QCOMPARE(job.printerTotalMinutes(), 31); // (150 + 760 + 1000) / 60 = 31.8
-        QCOMPARE(job.desktopEstimateMinutes(), 29); // (760 + 150 + 875) / 60 = 29.75
 
         job.fineTuneFactor = 2.0;
         QCOMPARE(job.printerTotalMinutes(), 35); // 5 * 30 + 95 * 8 * 1.3 + 100 * 10 = 2138 s
-        QCOMPARE(job.desktopEstimateMinutes(), 42); // 2.0 * 8 * 95 + 5 * 30 + 100 * 8.75 = 2545 s
 
         job.cureTime = 1e300;
         job.numImages = std::numeric_limits<int>::max();
         job.numAdhesionLayers = std::numeric_limits<int>::min();
         QCOMPARE(job.printerTotalMinutes(), 0);
-        QCOMPARE(job.desktopEstimateMinutes(), 0);
+    }
+
+    // ---- the printer time of a job, part by part of the layer cycle
+
+    void printTime_exposuresFollowTheLayerCycle_data()
+    {
+        QTest::addColumn<int>("layers");
+        QTest::addColumn<int>("adhesionLayers");
+        QTest::addColumn<double>("adhesionCure");
+        QTest::addColumn<double>("cure");
+        QTest::addColumn<double>("factor");
+        QTest::addColumn<double>("exposure");
+        QTest::newRow("four adhesion layers, the fourth at 0.75") << 10 << 4 << 20.0 << 5.0 << 1.0 << 60 + 15 + 6 * 5.0;
+        QTest::newRow("adhesion never below the cure time") << 12 << 12 << 20.0 << 5.0 << 1.0 << 60 + 45 + 30 + 15.0;
+        QTest::newRow("past the last step") << 30 << 25 << 40.0 << 5.0 << 1.0 << 120 + 90 + 60 + 16 * 10 + 25.0;
+        QTest::newRow("more adhesion layers than layers") << 2 << 5 << 30.0 << 8.0 << 1.0 << 60.0;
+        QTest::newRow("factor clamped, adhesion untouched") << 100 << 5 << 30.0 << 8.0 << 2.0 << 90 + 45 + 95 * 10.4;
+        QTest::newRow("factor applied") << 10 << 0 << 0.0 << 10.0 << 0.9 << 90.0;
+        QTest::newRow("no layers") << 0 << 3 << 30.0 << 8.0 << 1.0 << 0.0;
+    }
+
+    void printTime_exposuresFollowTheLayerCycle()
+    {
+        QFETCH(int, layers);
+        PrintJob job;
+        job.numImages = layers;
+        QFETCH(int, adhesionLayers);
+        QFETCH(double, adhesionCure);
+        QFETCH(double, cure);
+        QFETCH(double, factor);
+        QFETCH(double, exposure);
+        job.numAdhesionLayers = adhesionLayers;
+        job.adhesionLayerCureTime = adhesionCure;
+        job.cureTime = cure;
+        job.fineTuneFactor = factor;
+
+        PrinterTiming timing;
+        timing.resinSettleEnabled = true;
+        timing.resinSettleSeconds = 0.5;
+        const PrintTimeEstimate estimate = PrintTimeEstimate::of(job, timing);
+        QCOMPARE(qRound(estimate.exposureSeconds * 1000), qRound(exposure * 1000));
+        // Every layer one motion cycle and one settle, one settle more after the first wait.
+        const double perPrint = layers > 0 ? 2 + 5 + 3 + 0.5 : 2 + 3;
+        QCOMPARE(estimate.totalSeconds(), exposure + layers * 3.5 + perPrint);
     }
 
     void exampleLine_setsEveryField()

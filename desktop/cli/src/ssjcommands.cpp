@@ -166,6 +166,65 @@ QString printerTimeText(const PrinterTime &time)
             number(e.motionSeconds), number(e.resetSeconds + e.firstLayerWaitSeconds + e.finishSeconds));
 }
 
+QJsonObject infoJson(const CrushedPrintJob &job, const QRect &bounds)
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("version"), job.version());
+    object.insert(QStringLiteral("name"), job.name());
+    object.insert(QStringLiteral("description"), job.description());
+    object.insert(QStringLiteral("layerThickness"), job.layerThicknessText().toDouble());
+    object.insert(QStringLiteral("totalLayers"), job.getTotalLayers());
+    object.insert(QStringLiteral("storedLayers"), job.storedLayers());
+    object.insert(QStringLiteral("leadingBlankLayers"), job.leadingBlankLayers());
+    object.insert(QStringLiteral("baseLayers"), job.baseLayers());
+    object.insert(QStringLiteral("width"), job.largestWidth());
+    object.insert(QStringLiteral("height"), job.largestHeight());
+    object.insert(QStringLiteral("whitePixels"), double(job.totalWhitePixels()));
+    // No lit pixel in any layer: no bounds.
+    object.insert(QStringLiteral("bounds"),
+        bounds.isNull() ? QJsonValue(QJsonValue::Null)
+                        : QJsonValue(QJsonArray {bounds.left(), bounds.top(), bounds.right(), bounds.bottom()}));
+    object.insert(QStringLiteral("supports"), int(job.supports().size()));
+    object.insert(QStringLiteral("texts"), job.texts().size());
+    return object;
+}
+
+void infoRow(QTextStream &out, const char *label, const QString &value)
+{
+    out << QStringLiteral("%1 %2\n").arg(QString::fromLatin1(label), -18).arg(value);
+}
+
+void writeInfoText(QTextStream &out, const QString &path, const CrushedPrintJob &job, const QRect &bounds)
+{
+    infoRow(out, "job file:", path);
+    infoRow(out, "format version:",
+        job.version() == 3 ? QStringLiteral("3 (anti-aliased grey layers, PNG)")
+                           : QStringLiteral("1 (black-and-white bit-map layers)"));
+    infoRow(out, "name:", job.name());
+    infoRow(out, "description:", job.description());
+    infoRow(out, "layer thickness:",
+        QStringLiteral("%1 mm (%2 microns)")
+            .arg(job.layerThicknessText())
+            .arg(qRound(job.layerThicknessText().toDouble() * 1000)));
+    infoRow(out, "layers:",
+        QStringLiteral("%1 (%2 stored, %3 leading blank)")
+            .arg(job.getTotalLayers())
+            .arg(job.storedLayers())
+            .arg(job.leadingBlankLayers()));
+    infoRow(out, "base layers:", QString::number(job.baseLayers()));
+    infoRow(out, "largest layer:", QStringLiteral("%1 x %2 pixels").arg(job.largestWidth()).arg(job.largestHeight()));
+    infoRow(out, job.version() == 3 ? "lit pixels:" : "white pixels:", QString::number(job.totalWhitePixels()));
+    infoRow(out, "bounds:",
+        bounds.isNull() ? QStringLiteral("none (no lit pixel)")
+                        : QStringLiteral("left %1, top %2, right %3, bottom %4")
+                              .arg(bounds.left())
+                              .arg(bounds.top())
+                              .arg(bounds.right())
+                              .arg(bounds.bottom()));
+    infoRow(out, "supports:", QString::number(job.supports().size()));
+    infoRow(out, "texts:", QString::number(job.texts().size()));
+}
+
 int info(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
     QCommandLineParser parser;
@@ -198,61 +257,15 @@ int info(const QStringList &arguments, QTextStream &out, QTextStream &err)
         bounds = greyBounds(job, err);
     else if (job.totalWhitePixels() > 0)
         bounds = job.whiteBounds();
-    const double thickness = job.layerThicknessText().toDouble();
-
     if (parser.isSet(QStringLiteral("json"))) {
-        QJsonObject object;
-        object.insert(QStringLiteral("version"), job.version());
-        object.insert(QStringLiteral("name"), job.name());
-        object.insert(QStringLiteral("description"), job.description());
-        object.insert(QStringLiteral("layerThickness"), thickness);
-        object.insert(QStringLiteral("totalLayers"), job.getTotalLayers());
-        object.insert(QStringLiteral("storedLayers"), job.storedLayers());
-        object.insert(QStringLiteral("leadingBlankLayers"), job.leadingBlankLayers());
-        object.insert(QStringLiteral("baseLayers"), job.baseLayers());
-        object.insert(QStringLiteral("width"), job.largestWidth());
-        object.insert(QStringLiteral("height"), job.largestHeight());
-        object.insert(QStringLiteral("whitePixels"), double(job.totalWhitePixels()));
-        // No lit pixel in any layer: no bounds.
-        object.insert(QStringLiteral("bounds"),
-            bounds.isNull() ? QJsonValue(QJsonValue::Null)
-                            : QJsonValue(QJsonArray {bounds.left(), bounds.top(), bounds.right(), bounds.bottom()}));
-        object.insert(QStringLiteral("supports"), int(job.supports().size()));
-        object.insert(QStringLiteral("texts"), job.texts().size());
+        QJsonObject object = infoJson(job, bounds);
         if (withTime)
             object.insert(QStringLiteral("printerTime"), printerTimeJson(time));
         out << QJsonDocument(object).toJson(QJsonDocument::Compact) << "\n";
     } else {
-        const auto row = [&out](const char *label, const QString &value) {
-            out << QStringLiteral("%1 %2\n").arg(QString::fromLatin1(label), -18).arg(value);
-        };
-        row("job file:", path);
-        row("format version:",
-            job.version() == 3 ? QStringLiteral("3 (anti-aliased grey layers, PNG)")
-                               : QStringLiteral("1 (black-and-white bit-map layers)"));
-        row("name:", job.name());
-        row("description:", job.description());
-        row("layer thickness:",
-            QStringLiteral("%1 mm (%2 microns)").arg(job.layerThicknessText()).arg(qRound(thickness * 1000)));
-        row("layers:",
-            QStringLiteral("%1 (%2 stored, %3 leading blank)")
-                .arg(job.getTotalLayers())
-                .arg(job.storedLayers())
-                .arg(job.leadingBlankLayers()));
-        row("base layers:", QString::number(job.baseLayers()));
-        row("largest layer:", QStringLiteral("%1 x %2 pixels").arg(job.largestWidth()).arg(job.largestHeight()));
-        row(job.version() == 3 ? "lit pixels:" : "white pixels:", QString::number(job.totalWhitePixels()));
-        row("bounds:",
-            bounds.isNull() ? QStringLiteral("none (no lit pixel)")
-                            : QStringLiteral("left %1, top %2, right %3, bottom %4")
-                                  .arg(bounds.left())
-                                  .arg(bounds.top())
-                                  .arg(bounds.right())
-                                  .arg(bounds.bottom()));
-        row("supports:", QString::number(job.supports().size()));
-        row("texts:", QString::number(job.texts().size()));
+        writeInfoText(out, path, job, bounds);
         if (withTime)
-            row("printer time:", printerTimeText(time));
+            infoRow(out, "printer time:", printerTimeText(time));
     }
     SSJ::releaseCPJ();
     return ExitSuccess;

@@ -27,8 +27,8 @@ double adhesionFactor(int layer)
 
 int exposureMs(int layer, int adhesionLayers, double adhesionCureTime, double cureTime)
 {
-    const double seconds = layer < adhesionLayers ? std::max(adhesionFactor(layer) * adhesionCureTime, cureTime)
-                                                  : cureTime;
+    const double seconds
+        = layer < adhesionLayers ? std::max(adhesionFactor(layer) * adhesionCureTime, cureTime) : cureTime;
     // The timer takes whole milliseconds, truncated.
     const double ms = seconds * 1000.0;
     if (!(ms > 0.0))

@@ -227,8 +227,7 @@ void PrintingThread::doneWithTiltCycle()
     }
 
     const QImage image = SSJ::getOneImage(m_currentLayer);
-    const int exposureMs
-        = LayerCycle::exposureMs(m_currentLayer, m_adhesionLayers, m_adhesionCureTime, m_cureTime);
+    const int exposureMs = LayerCycle::exposureMs(m_currentLayer, m_adhesionLayers, m_adhesionCureTime, m_cureTime);
     if (m_currentLayer < m_adhesionLayers) {
         m_height += m_adhesionThickness / 10;
         qDebug() << "Run Advanced Transition. Projecting Slice. Time: "

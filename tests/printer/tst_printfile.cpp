@@ -237,7 +237,8 @@ void TestPrintFile::shortJob_takesItsEstimatedTime()
     job.setFromString(QStringLiteral("job,") + fields);
     const PrintTimeEstimate estimate = PrintTimeEstimate::of(job);
     const double expected = (estimate.totalSeconds() - estimate.finishSeconds) * 0.2;
-    const double measured = resetToFinishSeconds(QString::fromLatin1(fileBytes(bench.path(QStringLiteral("board.log")))));
+    const double measured
+        = resetToFinishSeconds(QString::fromLatin1(fileBytes(bench.path(QStringLiteral("board.log")))));
     qInfo("estimated %.3f s, measured %.3f s", expected, measured);
     QVERIFY2(qAbs(measured - expected) <= 0.03 * measured,
         qPrintable(QStringLiteral("estimated %1 s, measured %2 s").arg(expected).arg(measured)));

@@ -128,10 +128,9 @@ bool printerTime(const QString &path, const QString &resinName, bool printer75, 
     PrinterState printer;
     printer.nickname = QStringLiteral("the printer");
     printer.model = printer75 || PrintRule::slicedForMicrons(facts.description) == 75 ? QStringLiteral("75")
-                                                                                       : QStringLiteral("100");
+                                                                                      : QStringLiteral("100");
     printer.resins = {Resin(resinName)}; // every calibration factor 1
-    const PrintRule::Decision decision
-        = PrintRule::jobForPrint(ResinCatalogue::builtIn(), printer, facts, resinName);
+    const PrintRule::Decision decision = PrintRule::jobForPrint(ResinCatalogue::builtIn(), printer, facts, resinName);
     if (!decision.accepted()) {
         *refusal = decision.refusal;
         return false;
@@ -245,8 +244,8 @@ int info(const QStringList &arguments, QTextStream &out, QTextStream &err)
     PrinterTime time;
     QString refusal;
     if (withTime
-        && !printerTime(path, parser.value(QStringLiteral("resin")), parser.isSet(QStringLiteral("printer-75")),
-            &time, &refusal)) {
+        && !printerTime(
+            path, parser.value(QStringLiteral("resin")), parser.isSet(QStringLiteral("printer-75")), &time, &refusal)) {
         SSJ::releaseCPJ();
         return failure(err, refusal);
     }

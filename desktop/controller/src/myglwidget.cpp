@@ -385,8 +385,7 @@ int MyGLWidget::getPrintTime(
     return printMinutes(thickness, static_cast<int>(exactLayers + 1e-6), deviceSerial, resinName);
 }
 
-int MyGLWidget::printMinutes(
-    int thickness, int layers, const QString &deviceSerial, const QString &resinName) const
+int MyGLWidget::printMinutes(int thickness, int layers, const QString &deviceSerial, const QString &resinName) const
 {
     // The job line a print would send: exposure from the local profile, calibration from the
     // printer's resin (none without a printer).

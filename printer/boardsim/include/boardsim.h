@@ -34,8 +34,8 @@ class BoardSimulator : public QObject
     Q_OBJECT
 
 public:
-    // The board's own durations in milliseconds, before the speed factor.
-    // Those the printer's time estimate counts on (BoardTiming).
+    // The board's own durations in milliseconds, before the speed factor: the ones the
+    // printer's time estimate counts on (BoardTiming).
     static constexpr int HomingMs = BoardTiming::homingMs;
     static constexpr int MoveMs = BoardTiming::moveMs;
     static constexpr int FinishMs = BoardTiming::finishMs;

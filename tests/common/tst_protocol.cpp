@@ -489,44 +489,31 @@ private slots:
 
     void printTime_exposuresFollowTheLayerCycle_data()
     {
-        QTest::addColumn<int>("layers");
-        QTest::addColumn<int>("adhesionLayers");
-        QTest::addColumn<double>("adhesionCure");
-        QTest::addColumn<double>("cure");
-        QTest::addColumn<double>("factor");
+        // The job line's fields: adhesion layers, adhesion cure, cure, thicknesses, layers, ...
+        QTest::addColumn<QString>("job");
         QTest::addColumn<double>("exposure");
-        QTest::newRow("four adhesion layers, the fourth at 0.75") << 10 << 4 << 20.0 << 5.0 << 1.0 << 60 + 15 + 6 * 5.0;
-        QTest::newRow("adhesion never below the cure time") << 12 << 12 << 20.0 << 5.0 << 1.0 << 60 + 45 + 30 + 15.0;
-        QTest::newRow("past the last step") << 30 << 25 << 40.0 << 5.0 << 1.0 << 120 + 90 + 60 + 16 * 10 + 25.0;
-        QTest::newRow("more adhesion layers than layers") << 2 << 5 << 30.0 << 8.0 << 1.0 << 60.0;
-        QTest::newRow("factor clamped, adhesion untouched") << 100 << 5 << 30.0 << 8.0 << 2.0 << 90 + 45 + 95 * 10.4;
-        QTest::newRow("factor applied") << 10 << 0 << 0.0 << 10.0 << 0.9 << 90.0;
-        QTest::newRow("no layers") << 0 << 3 << 30.0 << 8.0 << 1.0 << 0.0;
+        QTest::newRow("four adhesion layers, the fourth at 0.75") << "4,20,5,50,50,10,R,1,1,1" << 60 + 15 + 6 * 5.0;
+        QTest::newRow("adhesion never below the cure time") << "12,20,5,50,50,12,R,1,1,1" << 60 + 45 + 30 + 15.0;
+        QTest::newRow("past the last step") << "25,40,5,50,50,30,R,1,1,1" << 120 + 90 + 60 + 16 * 10 + 25.0;
+        QTest::newRow("more adhesion layers than layers") << "5,30,8,50,50,2,R,1,1,1" << 60.0;
+        QTest::newRow("factor clamped, adhesion untouched") << "5,30,8,50,50,100,R,1,1,2" << 90 + 45 + 95 * 10.4;
+        QTest::newRow("no layers") << "3,30,8,50,50,0,R,1,1,1" << 0.0;
     }
 
     void printTime_exposuresFollowTheLayerCycle()
     {
-        QFETCH(int, layers);
-        PrintJob job;
-        job.numImages = layers;
-        QFETCH(int, adhesionLayers);
-        QFETCH(double, adhesionCure);
-        QFETCH(double, cure);
-        QFETCH(double, factor);
+        QFETCH(QString, job);
         QFETCH(double, exposure);
-        job.numAdhesionLayers = adhesionLayers;
-        job.adhesionLayerCureTime = adhesionCure;
-        job.cureTime = cure;
-        job.fineTuneFactor = factor;
-
+        PrintJob record;
+        record.setFromString(QStringLiteral("job,") + job);
         PrinterTiming timing;
         timing.resinSettleEnabled = true;
         timing.resinSettleSeconds = 0.5;
-        const PrintTimeEstimate estimate = PrintTimeEstimate::of(job, timing);
+        const PrintTimeEstimate estimate = PrintTimeEstimate::of(record, timing);
         QCOMPARE(qRound(estimate.exposureSeconds * 1000), qRound(exposure * 1000));
         // Every layer one motion cycle and one settle, one settle more after the first wait.
-        const double perPrint = layers > 0 ? 2 + 5 + 3 + 0.5 : 2 + 3;
-        QCOMPARE(estimate.totalSeconds(), exposure + layers * 3.5 + perPrint);
+        const int layers = record.numImages;
+        QCOMPARE(estimate.totalSeconds(), exposure + layers * 3.5 + (layers > 0 ? 2 + 5 + 3 + 0.5 : 2 + 3));
     }
 
     void exampleLine_setsEveryField()

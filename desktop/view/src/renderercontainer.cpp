@@ -8,6 +8,8 @@
 #include <QOpenGLFramebufferObjectFormat>
 #include <QQuickWindow>
 
+#include <cmath>
+
 RendererContainer::RendererContainer()
     : m_scene(std::make_unique<OpenGLRenderer>())
 {
@@ -15,11 +17,19 @@ RendererContainer::RendererContainer()
 
 RendererContainer::~RendererContainer() = default;
 
+QSize RendererContainer::framebufferSize(const QSize &itemPixels, bool cameraMoving)
+{
+    const QSize whole = itemPixels.expandedTo(QSize(1, 1));
+    if (!cameraMoving)
+        return whole;
+    return QSize((whole.width() + 1) / 2, (whole.height() + 1) / 2);
+}
+
 QOpenGLFramebufferObject *RendererContainer::createFramebufferObject(const QSize &size)
 {
     QOpenGLFramebufferObjectFormat format;
     format.setAttachment(QOpenGLFramebufferObject::CombinedDepthStencil);
-    return new QOpenGLFramebufferObject(size, format);
+    return new QOpenGLFramebufferObject(m_framebufferSize.isValid() ? m_framebufferSize : size, format);
 }
 
 void RendererContainer::synchronize(QQuickFramebufferObject *item)
@@ -31,6 +41,16 @@ void RendererContainer::synchronize(QQuickFramebufferObject *item)
     SceneSnapshot snapshot = m_item->editor().snapshot();
     snapshot.cameraMoving = m_item->isCameraMoving();
     m_scene->synchronize(snapshot, reuploadModels);
+
+    // The framebuffer is made again (before this frame renders) when its size changes.
+    const qreal pixelRatio = m_window ? m_window->effectiveDevicePixelRatio() : 1.0;
+    const QSize itemPixels(int(std::ceil(item->width() * pixelRatio)), int(std::ceil(item->height() * pixelRatio)));
+    const QSize size = framebufferSize(itemPixels, snapshot.cameraMoving);
+    if (size != m_framebufferSize) {
+        m_framebufferSize = size;
+        if (framebufferObject())
+            invalidateFramebufferObject();
+    }
 }
 
 void RendererContainer::render()

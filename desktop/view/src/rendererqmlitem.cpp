@@ -40,6 +40,11 @@ RendererQMLItem::RendererQMLItem(QQuickItem *parent)
     // size, so smoothing would only cost time).
     setMirrorVertically(true);
     setSmooth(false);
+    // The framebuffer's size is the renderer's to choose (smaller while the camera moves):
+    // a new size of the item asks for a frame, which makes the framebuffer again.
+    setTextureFollowsItemSize(false);
+    connect(this, &QQuickItem::widthChanged, this, &QQuickItem::update);
+    connect(this, &QQuickItem::heightChanged, this, &QQuickItem::update);
     SceneEditor *scene = m_editor.get();
     connect(scene, &SceneEditor::selectedModelTransformationReceived, this,
         &RendererQMLItem::selectedModelTransformationReceived);

@@ -220,7 +220,7 @@ private slots:
     {
         m_item = nullptr;
         m_view.reset();
-        OpenGLRenderer::setReductionLimits(250000, 150000);
+        OpenGLRenderer::setReductionLimits(150000, 100000);
     }
 
 private:

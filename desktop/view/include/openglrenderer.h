@@ -52,7 +52,7 @@ public:
     int drawnModelTriangles() const { return m_drawnModelTriangles; }
 
     // Models of more than modelsAbove triangles are drawn from a copy of at most
-    // targetTriangles while the camera moves (by default 250,000 and 150,000). Applies to
+    // targetTriangles while the camera moves (by default 150,000 and 100,000). Applies to
     // models uploaded afterwards.
     static void setReductionLimits(int modelsAbove, int targetTriangles);
 

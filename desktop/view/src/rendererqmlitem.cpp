@@ -37,8 +37,8 @@ RendererQMLItem::RendererQMLItem(QQuickItem *parent)
     , m_editor(std::make_shared<SceneEditor>())
 {
     // The framebuffer holds the scene with OpenGL's lower-left origin; the item shows it
-    // mirrored, the right way up, pixel for pixel (the framebuffer follows the item's
-    // size, so smoothing would only cost time).
+    // mirrored, the right way up: pixel for pixel at rest, each pixel over four while the
+    // camera moves (unsmoothed: smoothing would cost time in every frame).
     setMirrorVertically(true);
     setSmooth(false);
     // The framebuffer's size is the renderer's to choose (smaller while the camera moves):

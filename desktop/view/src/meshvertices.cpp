@@ -230,7 +230,8 @@ std::vector<std::uint32_t> clusterCorners(const Indexed &mesh, Clustering &clust
     std::vector<double> sums;
     std::vector<std::uint32_t> counts;
     for (size_t corner = 0; corner < cornerCount; ++corner) {
-        const auto [found, added] = cubes.emplace(cubeKey(clustering, &mesh.positions[corner * 3]), std::uint32_t(counts.size()));
+        const auto [found, added]
+            = cubes.emplace(cubeKey(clustering, &mesh.positions[corner * 3]), std::uint32_t(counts.size()));
         if (added) {
             sums.insert(sums.end(), {0.0, 0.0, 0.0});
             counts.push_back(0);
@@ -265,7 +266,8 @@ Indexed cluster(const Indexed &mesh, Clustering &clustering)
     const std::vector<std::uint32_t> cubeOf = clusterCorners(mesh, clustering, result.positions);
     std::unordered_set<FaceKey, FaceKeyHash> kept;
     for (size_t i = 0; i + 2 < mesh.indices.size(); i += 3)
-        keepFace(result.indices, kept, cubeOf[mesh.indices[i]], cubeOf[mesh.indices[i + 1]], cubeOf[mesh.indices[i + 2]]);
+        keepFace(
+            result.indices, kept, cubeOf[mesh.indices[i]], cubeOf[mesh.indices[i + 1]], cubeOf[mesh.indices[i + 2]]);
     return result;
 }
 

@@ -512,8 +512,7 @@ void OpenGLRenderer::drawModels()
 OpenGLRenderer::GpuMesh &OpenGLRenderer::overhangsToDraw()
 {
     const auto found = m_overhangModel ? m_models.find(m_overhangModel) : m_models.end();
-    if (!m_cameraMoving || found == m_models.end() || found->second.reducedTriangles == 0
-        || !found->second.clustering)
+    if (!m_cameraMoving || found == m_models.end() || found->second.reducedTriangles == 0 || !found->second.clustering)
         return m_overhangs;
     const ModelBuffers &buffers = found->second;
     if (m_reducedOverhangSource != m_overhangSource || m_reducedOverhangClustering != buffers.clustering) {

@@ -38,9 +38,9 @@ constexpr float kArrowLength = 15.0f;
 constexpr float kTipRadius = 1.2f;
 constexpr int kRingSegments = 96;
 
-// A software renderer spends most of a moving frame on the model's vertices and triangles:
-// above the threshold a model is drawn reduced while the camera moves (a 1,000,000-triangle
-// one would orbit at a fifth of the frame rate of its copy).
+// A software renderer spends most of a moving frame on the model's vertices and triangles
+// (its pixels are fewer then: see RendererContainer): above the threshold a model is drawn
+// reduced while the camera moves.
 std::atomic<int> reduceModelsAbove {150000};
 std::atomic<int> reducedTriangleTarget {100000};
 

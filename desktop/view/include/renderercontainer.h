@@ -25,10 +25,6 @@ public:
     RendererContainer();
     ~RendererContainer() override;
 
-    // The framebuffer's size for an item of this size in pixels: half each way (rounded up)
-    // while the camera moves.
-    static QSize framebufferSize(const QSize &itemPixels, bool cameraMoving);
-
 protected:
     QOpenGLFramebufferObject *createFramebufferObject(const QSize &size) override;
     void synchronize(QQuickFramebufferObject *item) override;

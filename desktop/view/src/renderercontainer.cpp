@@ -8,7 +8,19 @@
 #include <QOpenGLFramebufferObjectFormat>
 #include <QQuickWindow>
 
-#include <cmath>
+namespace {
+
+// The framebuffer's size for an item of this size in pixels: half each way (rounded up)
+// while the camera moves.
+QSize framebufferSize(const QSize &itemPixels, bool cameraMoving)
+{
+    const QSize whole = itemPixels.expandedTo(QSize(1, 1));
+    if (!cameraMoving)
+        return whole;
+    return QSize((whole.width() + 1) / 2, (whole.height() + 1) / 2);
+}
+
+} // namespace
 
 RendererContainer::RendererContainer()
     : m_scene(std::make_unique<OpenGLRenderer>())
@@ -16,14 +28,6 @@ RendererContainer::RendererContainer()
 }
 
 RendererContainer::~RendererContainer() = default;
-
-QSize RendererContainer::framebufferSize(const QSize &itemPixels, bool cameraMoving)
-{
-    const QSize whole = itemPixels.expandedTo(QSize(1, 1));
-    if (!cameraMoving)
-        return whole;
-    return QSize((whole.width() + 1) / 2, (whole.height() + 1) / 2);
-}
 
 QOpenGLFramebufferObject *RendererContainer::createFramebufferObject(const QSize &size)
 {
@@ -42,9 +46,10 @@ void RendererContainer::synchronize(QQuickFramebufferObject *item)
     snapshot.cameraMoving = m_item->isCameraMoving();
     m_scene->synchronize(snapshot, reuploadModels);
 
-    // The framebuffer is made again (before this frame renders) when its size changes.
+    // The framebuffer is made again (before this frame renders) when its size changes. At
+    // rest it has the size the item would give it when following its own.
     const qreal pixelRatio = m_window ? m_window->effectiveDevicePixelRatio() : 1.0;
-    const QSize itemPixels(int(std::ceil(item->width() * pixelRatio)), int(std::ceil(item->height() * pixelRatio)));
+    const QSize itemPixels = QSize(int(item->width()), int(item->height())) * pixelRatio;
     const QSize size = framebufferSize(itemPixels, snapshot.cameraMoving);
     if (size != m_framebufferSize) {
         m_framebufferSize = size;

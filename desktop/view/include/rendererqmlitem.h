@@ -242,6 +242,9 @@ private:
 
     void cameraMoved();
     void cameraRested();
+    // At synchronisation, after the mouse was applied: a left-button orbit moves the camera
+    // as the right button does.
+    void followMouseOrbit(bool wasOrbiting, const MouseRequest &mouse);
     void requestCameraStep(OpenGLCamera::PresetView view);
     void recordModelEdit(const ModelEditRequest &edit);
     ModelEditRequest &lastModelEdit();

@@ -48,6 +48,8 @@ public:
     const PlatformModel &platform() const { return m_platform; }
     OpenGLCamera &camera() { return m_camera; }
     const OpenGLCamera &camera() const { return m_camera; }
+    // A left-button drag that started in empty space is turning the camera.
+    bool isOrbiting() const { return m_orbitStart.has_value(); }
     const ModeFlags &modes() const { return m_modes; }
     PlatformArea area() const { return PlatformArea::forPrinter(m_modes.platformIs75Microns); }
 

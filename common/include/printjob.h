@@ -60,10 +60,6 @@ public:
     // adhesion and fine-tuned exposures plus 10 s per layer for tilt and move.
     int printerTotalMinutes() const;
 
-    // The desktop's estimate before sending, in whole minutes (truncated):
-    // the fine-tune factor unclamped and 8.75 s per layer for the movement.
-    int desktopEstimateMinutes() const;
-
     int numAdhesionLayers = 0;
     double adhesionLayerCureTime = 0.0;
     double cureTime = 0.0;

@@ -14,7 +14,6 @@ constexpr int elementsInCompleteLine = 11; // keyword + ten fields
 constexpr double minFineTuneFactor = 0.7;
 constexpr double maxFineTuneFactor = 1.3;
 constexpr double printerSecondsPerLayerMove = 10.0;
-constexpr double desktopSecondsPerLayerMove = 8.75;
 
 QString formatDouble(double value)
 {
@@ -190,14 +189,5 @@ int PrintJob::printerTotalMinutes() const
     const double layers = numImages;
     const double seconds = adhesionLayers * adhesionLayerCureTime
         + (layers - adhesionLayers) * getFineTuneFactorCureTime() + layers * printerSecondsPerLayerMove;
-    return truncatedMinutes(seconds);
-}
-
-int PrintJob::desktopEstimateMinutes() const
-{
-    const double adhesionLayers = numAdhesionLayers;
-    const double layers = numImages;
-    const double seconds = fineTuneFactor * cureTime * (layers - adhesionLayers)
-        + adhesionLayers * adhesionLayerCureTime + layers * desktopSecondsPerLayerMove;
     return truncatedMinutes(seconds);
 }

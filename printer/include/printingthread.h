@@ -1,5 +1,7 @@
 #pragma once
 
+#include "printtime.h"
+
 #include <QImage>
 #include <QObject>
 
@@ -54,13 +56,13 @@ public:
     // Printer settings "enableResinSettleTime" and "resinSettleTime" (microseconds).
     void setResinSettle(bool enabled, int microseconds);
 
-    static constexpr int firstLayerDelay = 5; // seconds
+    static constexpr int firstLayerDelay = LayerCycle::firstLayerDelaySeconds;
 
     // Printer time in whole minutes: exposures plus 10 s of movement per layer,
     // the fine-tune factor clamped as for printing.
     static int getTotalPrintTime(const PrintJob *job);
     // Exposure factor of an adhesion layer: 1, 0.75, 0.5, 0.25 by groups of three.
-    static double adhesionFactor(int layer);
+    static double adhesionFactor(int layer) { return LayerCycle::adhesionFactor(layer); }
 
 public slots:
     // The board's G parameter number for the next print: where its layers start, taken

@@ -9,8 +9,6 @@
 #include <QThread>
 #include <QTimer>
 
-#include <algorithm>
-
 namespace {
 constexpr int kProjectorWidth = 1280;
 constexpr int kProjectorHeight = 800;
@@ -31,17 +29,6 @@ void PrintingThread::setResinSettle(bool enabled, int microseconds)
 int PrintingThread::getTotalPrintTime(const PrintJob *job)
 {
     return job ? job->printerTotalMinutes() : 0;
-}
-
-double PrintingThread::adhesionFactor(int layer)
-{
-    if (layer < 3)
-        return 1.0;
-    if (layer < 6)
-        return 0.75;
-    if (layer < 9)
-        return 0.5;
-    return 0.25;
 }
 
 void PrintingThread::setStatus(int status)
@@ -240,13 +227,11 @@ void PrintingThread::doneWithTiltCycle()
     }
 
     const QImage image = SSJ::getOneImage(m_currentLayer);
-    double exposure = m_cureTime;
+    const int exposureMs = LayerCycle::exposureMs(m_currentLayer, m_adhesionLayers, m_adhesionCureTime, m_cureTime);
     if (m_currentLayer < m_adhesionLayers) {
-        const double factor = adhesionFactor(m_currentLayer);
         m_height += m_adhesionThickness / 10;
-        qDebug() << "Run Advanced Transition. Projecting Slice. Time: " << factor * m_adhesionCureTime
-                 << " Layer: " << m_currentLayer;
-        exposure = std::max(factor * m_adhesionCureTime, m_cureTime);
+        qDebug() << "Run Advanced Transition. Projecting Slice. Time: "
+                 << adhesionFactor(m_currentLayer) * m_adhesionCureTime << " Layer: " << m_currentLayer;
     } else {
         const int left = m_totalLayers - m_currentLayer;
         qDebug() << "DONE WITH TILT CYCLE NORMAL. SECONDS LEFT: " << left * kSecondsPerMove + left * m_cureTime;
@@ -256,7 +241,7 @@ void PrintingThread::doneWithTiltCycle()
     ++m_currentLayer;
     getRemainingPrintTime();
     m_percentDone = int(m_currentLayer * 100.0 / m_totalLayers);
-    afterDelay(double(int(exposure * 1000.0)), &PrintingThread::startNextTiltCycle);
+    afterDelay(exposureMs, &PrintingThread::startNextTiltCycle);
 }
 
 void PrintingThread::startNextTiltCycle()

@@ -142,6 +142,12 @@ private slots:
         const CliRun text = runCli({"ssj", "info", job});
         QCOMPARE(text.exitCode, 0);
         QVERIFY2(text.out.contains(QStringLiteral("0.1 mm (100 microns)")), qPrintable(text.out));
+        // The printer time of the job line `print` would send: three adhesion layers of Clear.
+        const CliRun timed = runCli({"ssj", "info", job, "--json", "--printer-time"});
+        const QJsonObject time = QJsonDocument::fromJson(timed.out.toUtf8())["printerTime"].toObject();
+        QCOMPARE(time.value(QStringLiteral("job")).toString(), QStringLiteral("3,30,15,100,20,3,Clear,1,1,1"));
+        QCOMPARE(time.value(QStringLiteral("seconds")).toDouble(), 3 * 30.0 + 3 * 3 + 2 + 5 + 3);
+        QCOMPARE(runCli({"ssj", "info", job, "--resin", "Castable"}).exitCode, 1); // none at 100 microns
 
         // Grey jobs, of the default thickness, report the bounds of their lit pixels too.
         const QString grey = m_dir.filePath(QStringLiteral("info_grey.ssj"));

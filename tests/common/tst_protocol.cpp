@@ -1,6 +1,7 @@
 #include "jobstreamreceiver.h"
 #include "logcapture.h"
 #include "printjob.h"
+#include "printtime.h"
 #include "protocol.h"
 #include "testbytes.h"
 #include "waiting.h"
@@ -470,21 +471,49 @@ private slots:
         QCOMPARE(job.printerTotalMinutes(), 66);
     }
 
-    void totalTimes_hundredLayerJob_clampOnlyOnPrinter_absurdValuesGiveZero()
+    void totalTimes_hundredLayerJob_clampedFactor_absurdValuesGiveZero()
     {
         PrintJob job = exampleJob();
         QCOMPARE(job.printerTotalMinutes(), 31); // (150 + 760 + 1000) / 60 = 31.8
-        QCOMPARE(job.desktopEstimateMinutes(), 29); // (760 + 150 + 875) / 60 = 29.75
 
         job.fineTuneFactor = 2.0;
         QCOMPARE(job.printerTotalMinutes(), 35); // 5 * 30 + 95 * 8 * 1.3 + 100 * 10 = 2138 s
-        QCOMPARE(job.desktopEstimateMinutes(), 42); // 2.0 * 8 * 95 + 5 * 30 + 100 * 8.75 = 2545 s
 
         job.cureTime = 1e300;
         job.numImages = std::numeric_limits<int>::max();
         job.numAdhesionLayers = std::numeric_limits<int>::min();
         QCOMPARE(job.printerTotalMinutes(), 0);
-        QCOMPARE(job.desktopEstimateMinutes(), 0);
+    }
+
+    // ---- the printer time of a job, part by part of the layer cycle
+
+    void printTime_exposuresFollowTheLayerCycle_data()
+    {
+        // The job line's fields: adhesion layers, adhesion cure, cure, thicknesses, layers, ...
+        QTest::addColumn<QString>("job");
+        QTest::addColumn<double>("exposure");
+        QTest::newRow("four adhesion layers, the fourth at 0.75") << "4,20,5,50,50,10,R,1,1,1" << 60 + 15 + 6 * 5.0;
+        QTest::newRow("adhesion never below the cure time") << "12,20,5,50,50,12,R,1,1,1" << 60 + 45 + 30 + 15.0;
+        QTest::newRow("past the last step") << "25,40,5,50,50,30,R,1,1,1" << 120 + 90 + 60 + 16 * 10 + 25.0;
+        QTest::newRow("more adhesion layers than layers") << "5,30,8,50,50,2,R,1,1,1" << 60.0;
+        QTest::newRow("factor clamped, adhesion untouched") << "5,30,8,50,50,100,R,1,1,2" << 90 + 45 + 95 * 10.4;
+        QTest::newRow("no layers") << "3,30,8,50,50,0,R,1,1,1" << 0.0;
+    }
+
+    void printTime_exposuresFollowTheLayerCycle()
+    {
+        QFETCH(QString, job);
+        QFETCH(double, exposure);
+        PrintJob record;
+        record.setFromString(QStringLiteral("job,") + job);
+        PrinterTiming timing;
+        timing.resinSettleEnabled = true;
+        timing.resinSettleSeconds = 0.5;
+        const PrintTimeEstimate estimate = PrintTimeEstimate::of(record, timing);
+        QCOMPARE(qRound(estimate.exposureSeconds * 1000), qRound(exposure * 1000));
+        // Every layer one motion cycle and one settle, one settle more after the first wait.
+        const int layers = record.numImages;
+        QCOMPARE(estimate.totalSeconds(), exposure + layers * 3.5 + (layers > 0 ? 2 + 5 + 3 + 0.5 : 2 + 3));
     }
 
     void exampleLine_setsEveryField()

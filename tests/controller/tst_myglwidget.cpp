@@ -153,10 +153,11 @@ private slots:
         QTest::addColumn<int>("thickness");
         QTest::addColumn<QString>("resin");
         QTest::addColumn<int>("minutes");
-        // 200 layers: (10 x 197 + 3 x 30 + 200 x 8.75) / 60 = 63.5
-        QTest::newRow("Clear at 50") << 50 << QStringLiteral("Clear") << 63;
-        // The default profile: 10 s at 50 microns, 20 s adhesion: (1970 + 60 + 1750) / 60 = 63
-        QTest::newRow("unknown resin") << 50 << QStringLiteral("Nope") << 63;
+        // 200 layers: exposures 3 x 30 + 197 x 10, moves 200 x 3, reset, wait and finish 10:
+        // 2670 s = 44.5 min
+        QTest::newRow("Clear at 50") << 50 << QStringLiteral("Clear") << 45;
+        // The default profile: 10 s at 50 microns, 20 s adhesion: 2640 s
+        QTest::newRow("unknown resin") << 50 << QStringLiteral("Nope") << 44;
         QTest::newRow("Surgical Guide at 20") << 20 << QStringLiteral("Surgical Guide") << -1;
         QTest::newRow("Clear at 75") << 75 << QStringLiteral("Clear") << -1;
     }
@@ -248,7 +249,7 @@ private slots:
         QCOMPARE(m_widget->requestSSJResolution(url75), 75);
         QCOMPARE(m_widget->requestSSJResolution(at100), 100);
         QCOMPARE(m_widget->requestSSJResolution(other), -1);
-        // 5 layers of 50 microns with "Clear": (10 x 2 + 3 x 30 + 5 x 8.75) / 60 = 2.56
+        // 5 layers of 50 microns with "Clear": 3 x 30 + 2 x 10 + 5 x 3 + 10 = 135 s
         QCOMPARE(m_widget->requestSSJPrintTime(url75, QString(), QStringLiteral("Clear")), 2);
         QCOMPARE(m_widget->requestSSJPrintTime(QString(), QString(), QStringLiteral("Clear")), 0);
         QCOMPARE(m_widget->requestSSJPrintTime(at100, QString(), QStringLiteral("Castable")), -1);

@@ -337,6 +337,47 @@ private slots:
         QVERIFY(near(model->mesh()->userScale(), 2));
     }
 
+    // An oversize model (set beside the platform when it found no room) is scaled alike
+    // along every axis to stand inside the walls, in one step that undo takes back whole.
+    void scene_scaleToFit_fitsInsideUniformly_oneUndoStep_data()
+    {
+        QTest::addColumn<QVector3D>("size"); // files' frame, z up
+        QTest::addColumn<double>("xTurn");
+        QTest::addColumn<double>("halfWidth");
+        QTest::addColumn<double>("halfDepth");
+        QTest::newRow("too long") << QVector3D(300, 10, 10) << 0.0 << 64.0 << 40.0;
+        QTest::newRow("too tall") << QVector3D(10, 20, 250) << 0.0 << 64.0 << 40.0;
+        QTest::newRow("too deep once turned") << QVector3D(20, 10, 100) << 90.0 << 64.0 << 40.0;
+        QTest::newRow("75-micron platform") << QVector3D(100, 50, 10) << 0.0 << 48.0 << 30.0;
+    }
+    void scene_scaleToFit_fitsInsideUniformly_oneUndoStep()
+    {
+        QFETCH(QVector3D, size);
+        QFETCH(double, xTurn);
+        QFETCH(double, halfWidth);
+        QFETCH(double, halfDepth);
+        PlatformModel platform;
+        addBox(platform, 10, 10, 10, false);
+        const auto entry = addBox(platform, size.x(), size.y(), size.z());
+        platform.setSelectedModelRotation(xTurn, 0, 0);
+        const QVector3D before = entry->mesh()->dimensions();
+        const std::vector<ModelState> state = sceneState(platform);
+        const int steps = platform.history().stepCount();
+        QVERIFY(!PlatformModel::fitsArea(before, halfWidth, halfDepth));
+
+        QVERIFY(platform.scaleSelectedModelToFit(halfWidth, halfDepth));
+        const BoundingBox box = entry->mesh()->worldBoundingBox();
+        QVERIFY(box.minX >= -halfWidth && box.maxX <= halfWidth && box.minZ >= -halfDepth && box.maxZ <= halfDepth);
+        QVERIFY(near(box.minY, 0.0) && box.maxY <= CollisionWall::kHeight);
+        const QVector3D ratio = entry->mesh()->dimensions() / before;
+        QVERIFY(near(ratio.x(), ratio.y(), 1e-4) && near(ratio.x(), ratio.z(), 1e-4) && ratio.x() < 1);
+        QVERIFY(!platform.scaleSelectedModelToFit(halfWidth, halfDepth));
+        QCOMPARE(platform.history().stepCount(), steps + 1);
+
+        QVERIFY(platform.undoAction());
+        QCOMPARE(sceneDifference(sceneState(platform), state), QString());
+    }
+
     void scene_turnedOrScaledModel_keepsItsSupportsAligned_data()
     {
         QTest::addColumn<QVector3D>("turn"); // degrees, as the user turns

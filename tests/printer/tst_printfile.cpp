@@ -3,12 +3,14 @@
 // projected frame saved. (The board's faults in the middle of a print: the fault tests.)
 #include "crushedprintjob.h"
 #include "faultharness.h"
+#include "printtime.h"
 #include "testjobs.h"
 #include "testpaths.h"
 
 #include <QDir>
 #include <QPainter>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -50,8 +52,9 @@ public:
     QString path(const QString &name) const { return m_dir.filePath(name); }
     QString jobPath() const { return path(QStringLiteral("job.ssj")); }
 
-    // Prints with the job line's `fields` and the scene graph `backend`.
-    PrintRun run(const QString &backend, const QString &fields)
+    // Prints with the job line's `fields` and the scene graph `backend`, saving every frame
+    // unless told not to.
+    PrintRun run(const QString &backend, const QString &fields, bool saveFrames = true)
     {
         PrintRun result;
         XServer screen; // each print on a screen of its own, as on a printer just switched on
@@ -66,11 +69,12 @@ public:
         env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
         env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("*.debug=false")); // its words, not its chatter
         printer.setProcessEnvironment(env);
-        printer.start(TestPaths::executable(QStringLiteral("vatnode")),
-            {QStringLiteral("--workdir"), path(QStringLiteral("work")), QStringLiteral("--serial-port"),
-                m_board.linkPath(), QStringLiteral("--time-scale"), timeScaleText(), QStringLiteral("--frames-dir"),
-                path(QStringLiteral("frames")), QStringLiteral("--print-file"), jobPath(), QStringLiteral("--job"),
-                fields});
+        QStringList arguments {QStringLiteral("--workdir"), path(QStringLiteral("work")),
+            QStringLiteral("--serial-port"), m_board.linkPath(), QStringLiteral("--time-scale"), timeScaleText(),
+            QStringLiteral("--print-file"), jobPath(), QStringLiteral("--job"), fields};
+        if (saveFrames)
+            arguments << QStringLiteral("--frames-dir") << path(QStringLiteral("frames"));
+        printer.start(TestPaths::executable(QStringLiteral("vatnode")), arguments);
         if (!printer.waitForFinished(180000)) {
             printer.kill();
             printer.waitForFinished();
@@ -109,6 +113,23 @@ int classifyFrame(const QImage &frame, int layers, QSize scaled)
     return -2;
 }
 
+// Seconds from the print's reset ("R110" followed by "&") to the finish command ("f"), by the
+// time stamps of the board's log; -1 when either is missing.
+double resetToFinishSeconds(const QString &log)
+{
+    QList<QTime> stamps;
+    QStringList lines;
+    for (const QString &entry : log.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        stamps << QTime::fromString(entry.section(QLatin1Char(' '), 0, 0), QStringLiteral("hh:mm:ss.zzz"));
+        lines << entry.section(QLatin1Char(' '), 1);
+    }
+    const int reset = int(lines.indexOf(QStringLiteral("&"))) - 1;
+    const int finish = int(lines.indexOf(QStringLiteral("f"), reset));
+    if (reset < 0 || lines.at(reset) != QLatin1String("R110") || finish < 0)
+        return -1.0;
+    return stamps.at(reset).msecsTo(stamps.at(finish)) / 1000.0;
+}
+
 } // namespace
 
 class TestPrintFile : public QObject
@@ -120,6 +141,7 @@ private slots:
     void print_runsResetLayersAndFinish_data();
     void print_runsResetLayersAndFinish();
     void damagedJob_isNotPrinted();
+    void shortJob_takesItsEstimatedTime();
 };
 
 void TestPrintFile::initTestCase()
@@ -194,6 +216,32 @@ void TestPrintFile::damagedJob_isNotPrinted()
         if (job.second == 1)
             QVERIFY(printer.readAllStandardError().contains("error: cannot print"));
     }
+}
+
+void TestPrintFile::shortJob_takesItsEstimatedTime()
+{
+    // A printer second lasts 200 ms: the fixed costs of each step (a layer unpacked, a frame
+    // drawn, a serial line) stay small next to the cycle on a loaded machine.
+    if (qEnvironmentVariableIsSet("TESSORA_TEST_TIME_SCALE"))
+        QSKIP("an emulated printer's own costs per layer say nothing of the real one's time");
+    const auto restore = qScopeGuard([scale = kTimeScale] { kTimeScale = scale; });
+    kTimeScale = 0.2;
+    Bench bench(5);
+    QVERIFY(bench.ok());
+    const QString fields = QStringLiteral("1,4,2,100,50,5,Clear,1,1,1");
+    const PrintRun run = bench.run(QStringLiteral("software"), fields, false);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.errorText.right(3000)));
+
+    // Measured by the board, from the reset to the finish command: everything but the final
+    // movement.
+    PrintJob job;
+    job.setFromString(QStringLiteral("job,") + fields);
+    const PrintTimeEstimate estimate = PrintTimeEstimate::of(job);
+    const double expected = (estimate.totalSeconds() - estimate.finishSeconds) * 0.2;
+    const double measured
+        = resetToFinishSeconds(QString::fromLatin1(fileBytes(bench.path(QStringLiteral("board.log")))));
+    qInfo("estimated %.3f s, measured %.3f s", expected, measured);
+    QVERIFY(qAbs(measured - expected) <= 0.03 * measured);
 }
 
 QTEST_GUILESS_MAIN(TestPrintFile)

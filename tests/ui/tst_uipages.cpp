@@ -317,6 +317,11 @@ private slots:
             QStringLiteral("Model outside the build area"));
         shoot(QStringLiteral("07-outside-build-area"));
         QVERIFY(close(QStringLiteral("messageDialog")));
+        // Scale to fit in the model panel brings it inside the walls.
+        QTRY_VERIFY_WITH_TIMEOUT(isUsable(item(QStringLiteral("scaleToFitButton"))), TestPatience::kWaitMs);
+        QVERIFY(click(window(), item(QStringLiteral("scaleToFitButton"))));
+        QTRY_VERIFY_WITH_TIMEOUT(!item(QStringLiteral("scaleToFitRow"))->isVisible(), TestPatience::kWaitMs);
+        QVERIFY(visibleTexts(window()).filter(QStringLiteral("rod.stl is outside")).isEmpty());
         QVERIFY(click(window(), item(QStringLiteral("deleteButton"))));
         QTRY_VERIFY_WITH_TIMEOUT(!visibleTexts(window()).contains(QStringLiteral("rod.stl")), TestPatience::kWaitMs);
     }
@@ -511,6 +516,7 @@ private slots:
         QVERIFY(ControllerTesting::writeJob(jobPath, 0.05, 3, QStringLiteral("sliced at 100 microns")));
         const QList<Step> steps = {{QStringLiteral("toolsMenu"), QStringLiteral("02-tools-menu"), {}},
             {QStringLiteral("sliceDialog"), QStringLiteral("11-save-job"), {}},
+            {QStringLiteral("unitsPrompt"), QStringLiteral("10-units-prompt"), {}},
             {wizard, QStringLiteral("12-connect-choice"), {}},
             {wizard, QStringLiteral("13-connect-direct"), page(wizard, 1)},
             {wizard, QStringLiteral("14-connect-router"), page(wizard, 2)},

@@ -1,6 +1,7 @@
 // Welded indexed meshes for the graphics card: they must draw exactly the triangles they
 // came from, and know whether hidden faces may be skipped; their reduced copies for a
-// moving camera must fit the triangle budget and keep the model's shape and winding. (The
+// moving camera must fit the triangle budget and keep the model's shape and winding, and
+// carry faces of the model (its overhangs) onto the copy. (The
 // interleaved arrays and the drawing itself show in tst_viewrendering.)
 #include "meshgeometry.h"
 #include "meshvertices.h"
@@ -162,10 +163,19 @@ private slots:
                 std::swap(t->b, t->c);
         }
         const MeshVertices::Indexed source = MeshVertices::weld(triangles);
+        std::vector<float> sourceFaces;
+        MeshVertices::appendInterleaved(sourceFaces, triangles);
         qDeleteAll(band);
         QVERIFY(int(source.indices.size() / 3) > 4 * target);
 
-        const MeshVertices::Indexed reduced = MeshVertices::reduce(source, size_t(target));
+        MeshVertices::Clustering clustering;
+        const MeshVertices::Indexed reduced = MeshVertices::reduce(source, size_t(target), &clustering);
+        // Every face of the source carried onto the copy makes the copy; with a face from
+        // elsewhere, nothing is carried.
+        QVERIFY(MeshVertices::reduceFaces(sourceFaces, clustering) == reduced.indices);
+        for (int k = 0; k < 3; ++k)
+            sourceFaces.insert(sourceFaces.end(), {500.0f + float(k), 500.0f, 500.0f, 0.0f, 1.0f, 0.0f});
+        QVERIFY(MeshVertices::reduceFaces(sourceFaces, clustering).empty());
         const int count = int(reduced.indices.size() / 3);
         QVERIFY2(count <= target && count >= target / 4, qPrintable(QString::number(count)));
         QCOMPARE(reduced.closed, source.closed);

@@ -124,6 +124,8 @@ private slots:
         QTest::newRow("drag released") << "rotate" << true;
         QTest::newRow("pan released") << "pan" << true;
         QTest::newRow("preset step") << "preset" << false;
+        QTest::newRow("left drag in empty space held still") << "orbit" << false;
+        QTest::newRow("left drag in empty space released") << "orbit" << true;
     }
 
     // Large models are drawn reduced while the camera moves and whole at rest (the drawing
@@ -144,7 +146,12 @@ private slots:
             item->rotateCamera(30, 0);
         else if (move == QLatin1String("pan"))
             item->panCamera(30, 0);
-        else
+        else if (move == QLatin1String("orbit")) {
+            // The scene finds the press misses every model when it applies it.
+            item->selectModelAtPoint(10, 10);
+            item->moveModelWithMouse(40, 10);
+            item->synchronizeEditor();
+        } else
             item->moveCameraTowardsTop();
         QVERIFY(item->isCameraMoving());
         item->synchronizeEditor();
@@ -152,7 +159,10 @@ private slots:
         if (release) {
             if (move == QLatin1String("pan"))
                 item->releasePanningAnchor();
-            else
+            else if (move == QLatin1String("orbit")) {
+                item->modelSelectionButtonReleased();
+                item->synchronizeEditor();
+            } else
                 item->releaseRotationAnchor();
             QVERIFY(!item->isCameraMoving());
         }

@@ -810,6 +810,66 @@ private slots:
         QVERIFY(editor->doAnyModelsIntersectWalls());
     }
 
+    // The units answer as millimetres, inches, centimetres or any factor: the prompt's
+    // sizes are the drawn size times the factor, the model is placed at that size (at
+    // user scale 1), or, too large, waits for the size question. Factors that are not
+    // positive numbers are refused.
+    void import_unitsFactor_givesSize_largeAsksForSize_data()
+    {
+        QTest::addColumn<double>("factor"); // 0: "Use mm", -1: "Use inches"
+        QTest::addColumn<bool>("asksSize");
+        QTest::addColumn<bool>("fits");
+        QTest::newRow("mm") << 0.0 << false << true;
+        QTest::newRow("inches") << -1.0 << false << true;
+        QTest::newRow("cm") << 10.0 << false << true;
+        QTest::newRow("custom 3.5") << 3.5 << false << true;
+        QTest::newRow("custom 80, too wide") << 80.0 << false << false;
+        QTest::newRow("custom 150, too large") << 150.0 << true << false;
+    }
+    void import_unitsFactor_givesSize_largeAsksForSize()
+    {
+        QFETCH(double, factor);
+        QFETCH(bool, asksSize);
+        QFETCH(bool, fits);
+        QTemporaryDir dir;
+        const auto editor = makeEditor();
+        QSignalSpy resize(editor.get(), &SceneEditor::sendPromptUserForResizeToFitPlatform);
+        QSignalSpy fit(editor.get(), &SceneEditor::scaleToFitChanged);
+        editor->addModelFiles({writeStlBox(dir, "tiny.stl", 1, 2, 0.5f)});
+        QTRY_VERIFY(editor->modelBeingAdded());
+        const QVector3D drawn(1, 0.5f, 2);
+        QVERIFY(near(editor->importedModelSize(), drawn));
+        for (const double refused : {0.0, -2.0, std::numeric_limits<double>::quiet_NaN()}) {
+            editor->setImportedModelScale(refused);
+            QVERIFY(editor->modelBeingAdded());
+        }
+
+        const double millimetres = factor == 0.0 ? 1.0 : factor < 0.0 ? 25.4 : factor;
+        QCOMPARE(editor->fitsPlatform(drawn * float(millimetres)), fits);
+        if (factor > 0.0)
+            editor->setImportedModelScale(factor);
+        else
+            editor->setImportedModelUnits(factor < 0.0);
+        QCOMPARE(resize.count(), asksSize ? 1 : 0);
+        if (asksSize) {
+            QVERIFY(near(editor->importedModelSize(), drawn * float(millimetres), 1e-2f));
+            QVERIFY(near(editor->importedModelResizedSize(), drawn * float(203.2 / 2), 1e-2f));
+            editor->resizeImportedModelToFitPlatform(false);
+        }
+        QCOMPARE(editor->platform().models().size(), 1);
+        const UserImportedMesh &mesh = *editor->platform().models().first()->mesh();
+        QVERIFY(near(extents(mesh.worldBoundingBox()), drawn * float(millimetres), 1e-2f));
+        QVERIFY(near(mesh.userScale(), 1.0));
+        // Too large for the platform, the model is offered scale to fit.
+        QCOMPARE(editor->selectedModelFitSize().isNull(), fits);
+        QCOMPARE(fit.count(), fits ? 0 : 1);
+        if (!fits) {
+            editor->scaleSelectedModelToFit();
+            QVERIFY(!editor->area().isCrossedBy(mesh.worldBoundingBox()));
+            QVERIFY(fit.last().at(0).value<QVector3D>().isNull());
+        }
+    }
+
     void import_unreadableFile_isSkipped_answerWithoutModelIgnored()
     {
         QTemporaryDir dir;

@@ -5,6 +5,7 @@
 #include "printerstate.h"
 #include "printjob.h"
 #include "printrule.h"
+#include "printtime.h"
 #include "progress.h"
 #include "resincatalogue.h"
 #include "server.h"
@@ -287,7 +288,7 @@ private:
         m_announce.stop();
         m_err << "printer " << m_serial << " (" << device.nickname() << "): sending " << m_request.jobPath << ", "
               << record.numImages << " layers, " << m_request.resinName << " at " << record.layerThickness
-              << " microns, about " << record.desktopEstimateMinutes() << " min\n";
+              << " microns, printer time about " << PrintTimeEstimate::of(record).text() << "\n";
         m_err.flush();
         m_server.sendPrintJob(m_serial, m_request.jobPath, record);
     }

@@ -5,7 +5,9 @@
 #include "crushedprintjob.h"
 #include "islandcheck.h"
 #include "printrule.h"
+#include "printtime.h"
 #include "progress.h"
+#include "resincatalogue.h"
 #include "ssj.h"
 #include "trapcheck.h"
 
@@ -31,7 +33,7 @@ constexpr double kDefaultThicknessMm = 0.05;
 
 QString infoUsage()
 {
-    return QStringLiteral("  tessora-cli ssj info JOB [--json]\n");
+    return QStringLiteral("  tessora-cli ssj info JOB [--json] [--printer-time] [--resin NAME] [--printer-75]\n");
 }
 QString exportUsage()
 {
@@ -117,11 +119,128 @@ QRect greyBounds(CrushedPrintJob &job, QTextStream &err)
     return bounds;
 }
 
+// What a print of the job with one resin takes on the printer.
+struct PrinterTime {
+    PrintJob record; // the job line the desktop would send
+    PrintTimeEstimate estimate;
+};
+
+// The job line that `tessora-cli print` would send for the resin to an uncalibrated printer of
+// the job's pixel size (or a 75-micron one), timed as the printer runs it. False, with the
+// refusal's words, when the job could not be printed so.
+bool printerTime(const QString &path, const QString &resinName, bool printer75, PrinterTime *time, QString *refusal)
+{
+    PrintRule::JobFacts facts;
+    if (!PrintRule::readJob(path, &facts, refusal))
+        return false;
+    PrinterState printer;
+    printer.nickname = QStringLiteral("the printer");
+    printer.model = printer75 || PrintRule::slicedForMicrons(facts.description) == 75 ? QStringLiteral("75")
+                                                                                      : QStringLiteral("100");
+    printer.resins = {Resin(resinName)}; // every calibration factor 1
+    const PrintRule::Decision decision = PrintRule::jobForPrint(ResinCatalogue::builtIn(), printer, facts, resinName);
+    if (!decision.accepted()) {
+        *refusal = decision.refusal;
+        return false;
+    }
+    time->record = decision.job;
+    time->estimate = PrintTimeEstimate::of(decision.job);
+    return true;
+}
+
+QJsonObject printerTimeJson(const PrinterTime &time)
+{
+    const PrintTimeEstimate &e = time.estimate;
+    return QJsonObject {
+        {QStringLiteral("resin"), time.record.resinName},
+        {QStringLiteral("job"), time.record.toString()},
+        {QStringLiteral("seconds"), e.totalSeconds()},
+        {QStringLiteral("exposureSeconds"), e.exposureSeconds},
+        {QStringLiteral("motionSeconds"), e.motionSeconds},
+        {QStringLiteral("resetSeconds"), e.resetSeconds},
+        {QStringLiteral("firstLayerWaitSeconds"), e.firstLayerWaitSeconds},
+        {QStringLiteral("finishSeconds"), e.finishSeconds},
+    };
+}
+
+QString printerTimeText(const PrinterTime &time)
+{
+    const PrintTimeEstimate &e = time.estimate;
+    const auto number = [](double seconds) { return QString::number(seconds, 'f', 0); };
+    return QStringLiteral("%1 with %2 (%3 s: exposures %4 s, tilts and moves %5 s, reset, first-layer wait and "
+                          "finish %6 s)")
+        .arg(e.text(), time.record.resinName, number(e.totalSeconds()), number(e.exposureSeconds),
+            number(e.motionSeconds), number(e.resetSeconds + e.firstLayerWaitSeconds + e.finishSeconds));
+}
+
+QJsonObject infoJson(const CrushedPrintJob &job, const QRect &bounds)
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("version"), job.version());
+    object.insert(QStringLiteral("name"), job.name());
+    object.insert(QStringLiteral("description"), job.description());
+    object.insert(QStringLiteral("layerThickness"), job.layerThicknessText().toDouble());
+    object.insert(QStringLiteral("totalLayers"), job.getTotalLayers());
+    object.insert(QStringLiteral("storedLayers"), job.storedLayers());
+    object.insert(QStringLiteral("leadingBlankLayers"), job.leadingBlankLayers());
+    object.insert(QStringLiteral("baseLayers"), job.baseLayers());
+    object.insert(QStringLiteral("width"), job.largestWidth());
+    object.insert(QStringLiteral("height"), job.largestHeight());
+    object.insert(QStringLiteral("whitePixels"), double(job.totalWhitePixels()));
+    // No lit pixel in any layer: no bounds.
+    object.insert(QStringLiteral("bounds"),
+        bounds.isNull() ? QJsonValue(QJsonValue::Null)
+                        : QJsonValue(QJsonArray {bounds.left(), bounds.top(), bounds.right(), bounds.bottom()}));
+    object.insert(QStringLiteral("supports"), int(job.supports().size()));
+    object.insert(QStringLiteral("texts"), job.texts().size());
+    return object;
+}
+
+void infoRow(QTextStream &out, const char *label, const QString &value)
+{
+    out << QStringLiteral("%1 %2\n").arg(QString::fromLatin1(label), -18).arg(value);
+}
+
+void writeInfoText(QTextStream &out, const QString &path, const CrushedPrintJob &job, const QRect &bounds)
+{
+    infoRow(out, "job file:", path);
+    infoRow(out, "format version:",
+        job.version() == 3 ? QStringLiteral("3 (anti-aliased grey layers, PNG)")
+                           : QStringLiteral("1 (black-and-white bit-map layers)"));
+    infoRow(out, "name:", job.name());
+    infoRow(out, "description:", job.description());
+    infoRow(out, "layer thickness:",
+        QStringLiteral("%1 mm (%2 microns)")
+            .arg(job.layerThicknessText())
+            .arg(qRound(job.layerThicknessText().toDouble() * 1000)));
+    infoRow(out, "layers:",
+        QStringLiteral("%1 (%2 stored, %3 leading blank)")
+            .arg(job.getTotalLayers())
+            .arg(job.storedLayers())
+            .arg(job.leadingBlankLayers()));
+    infoRow(out, "base layers:", QString::number(job.baseLayers()));
+    infoRow(out, "largest layer:", QStringLiteral("%1 x %2 pixels").arg(job.largestWidth()).arg(job.largestHeight()));
+    infoRow(out, job.version() == 3 ? "lit pixels:" : "white pixels:", QString::number(job.totalWhitePixels()));
+    infoRow(out, "bounds:",
+        bounds.isNull() ? QStringLiteral("none (no lit pixel)")
+                        : QStringLiteral("left %1, top %2, right %3, bottom %4")
+                              .arg(bounds.left())
+                              .arg(bounds.top())
+                              .arg(bounds.right())
+                              .arg(bounds.bottom()));
+    infoRow(out, "supports:", QString::number(job.supports().size()));
+    infoRow(out, "texts:", QString::number(job.texts().size()));
+}
+
 int info(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
     QCommandLineParser parser;
     parser.addPositionalArgument(QStringLiteral("JOB"), QStringLiteral("job file"));
     parser.addOption({QStringLiteral("json"), QStringLiteral("One JSON object.")});
+    parser.addOption({QStringLiteral("printer-time"), QStringLiteral("The print's time on the printer.")});
+    parser.addOption({QStringLiteral("resin"), QStringLiteral("Resin of the printer time (Clear)."),
+        QStringLiteral("NAME"), QStringLiteral("Clear")});
+    parser.addOption({QStringLiteral("printer-75"), QStringLiteral("Time it on a 75-micron printer.")});
     if (!parse(parser, QStringLiteral("info"), arguments, infoUsage(), err))
         return ExitUsage;
     if (parser.positionalArguments().size() != 1)
@@ -129,6 +248,15 @@ int info(const QStringList &arguments, QTextStream &out, QTextStream &err)
     const QString path = parser.positionalArguments().first();
     if (!loadJob(path, err))
         return ExitFailure;
+    const bool withTime = parser.isSet(QStringLiteral("printer-time")) || parser.isSet(QStringLiteral("resin"));
+    PrinterTime time;
+    QString refusal;
+    if (withTime
+        && !printerTime(
+            path, parser.value(QStringLiteral("resin")), parser.isSet(QStringLiteral("printer-75")), &time, &refusal)) {
+        SSJ::releaseCPJ();
+        return failure(err, refusal);
+    }
 
     CrushedPrintJob &job = *SSJ::m_pJob;
     QRect bounds;
@@ -136,57 +264,15 @@ int info(const QStringList &arguments, QTextStream &out, QTextStream &err)
         bounds = greyBounds(job, err);
     else if (job.totalWhitePixels() > 0)
         bounds = job.whiteBounds();
-    const double thickness = job.layerThicknessText().toDouble();
-
     if (parser.isSet(QStringLiteral("json"))) {
-        QJsonObject object;
-        object.insert(QStringLiteral("version"), job.version());
-        object.insert(QStringLiteral("name"), job.name());
-        object.insert(QStringLiteral("description"), job.description());
-        object.insert(QStringLiteral("layerThickness"), thickness);
-        object.insert(QStringLiteral("totalLayers"), job.getTotalLayers());
-        object.insert(QStringLiteral("storedLayers"), job.storedLayers());
-        object.insert(QStringLiteral("leadingBlankLayers"), job.leadingBlankLayers());
-        object.insert(QStringLiteral("baseLayers"), job.baseLayers());
-        object.insert(QStringLiteral("width"), job.largestWidth());
-        object.insert(QStringLiteral("height"), job.largestHeight());
-        object.insert(QStringLiteral("whitePixels"), double(job.totalWhitePixels()));
-        // No lit pixel in any layer: no bounds.
-        object.insert(QStringLiteral("bounds"),
-            bounds.isNull() ? QJsonValue(QJsonValue::Null)
-                            : QJsonValue(QJsonArray {bounds.left(), bounds.top(), bounds.right(), bounds.bottom()}));
-        object.insert(QStringLiteral("supports"), int(job.supports().size()));
-        object.insert(QStringLiteral("texts"), job.texts().size());
+        QJsonObject object = infoJson(job, bounds);
+        if (withTime)
+            object.insert(QStringLiteral("printerTime"), printerTimeJson(time));
         out << QJsonDocument(object).toJson(QJsonDocument::Compact) << "\n";
     } else {
-        const auto row = [&out](const char *label, const QString &value) {
-            out << QStringLiteral("%1 %2\n").arg(QString::fromLatin1(label), -18).arg(value);
-        };
-        row("job file:", path);
-        row("format version:",
-            job.version() == 3 ? QStringLiteral("3 (anti-aliased grey layers, PNG)")
-                               : QStringLiteral("1 (black-and-white bit-map layers)"));
-        row("name:", job.name());
-        row("description:", job.description());
-        row("layer thickness:",
-            QStringLiteral("%1 mm (%2 microns)").arg(job.layerThicknessText()).arg(qRound(thickness * 1000)));
-        row("layers:",
-            QStringLiteral("%1 (%2 stored, %3 leading blank)")
-                .arg(job.getTotalLayers())
-                .arg(job.storedLayers())
-                .arg(job.leadingBlankLayers()));
-        row("base layers:", QString::number(job.baseLayers()));
-        row("largest layer:", QStringLiteral("%1 x %2 pixels").arg(job.largestWidth()).arg(job.largestHeight()));
-        row(job.version() == 3 ? "lit pixels:" : "white pixels:", QString::number(job.totalWhitePixels()));
-        row("bounds:",
-            bounds.isNull() ? QStringLiteral("none (no lit pixel)")
-                            : QStringLiteral("left %1, top %2, right %3, bottom %4")
-                                  .arg(bounds.left())
-                                  .arg(bounds.top())
-                                  .arg(bounds.right())
-                                  .arg(bounds.bottom()));
-        row("supports:", QString::number(job.supports().size()));
-        row("texts:", QString::number(job.texts().size()));
+        writeInfoText(out, path, job, bounds);
+        if (withTime)
+            infoRow(out, "printer time:", printerTimeText(time));
     }
     SSJ::releaseCPJ();
     return ExitSuccess;

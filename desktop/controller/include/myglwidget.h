@@ -95,7 +95,8 @@ public:
     Q_INVOKABLE int requestSSJThickness(const QString &ssjFile);
     Q_INVOKABLE int requestSSJResolution(const QString &ssjFile);
     Q_INVOKABLE int requestSSJPrintTime(const QString &ssjFile, const QString &deviceSerial, const QString &resinName);
-    // Whole minutes; -1 when the resin does not offer the thickness (or it is not 20, 50 or 100).
+    // The printer's time for the print (PrintTimeEstimate), to the nearest minute; -1 when the
+    // resin does not offer the thickness (or it is not 20, 50 or 100).
     Q_INVOKABLE int getPrintTime(
         int thickness, double maxModelHeight, const QString &deviceSerial, const QString &resinName);
     // From the printer's last record: whatever it does but waiting for a job.
@@ -338,6 +339,8 @@ private:
     const QList<Resin> &listFor(const PrinterState &printer) const;
     QList<Resin> &editableListFor(const QString &printerSerial);
     Resin getResinWithName(const QList<Resin> &list, const QString &name) const;
+    // getPrintTime() of `layers` layers.
+    int printMinutes(int thickness, int layers, const QString &deviceSerial, const QString &resinName) const;
     // Catalogue resins a newly connected printer lacks are added to its list.
     void completePrinterResins(const QString &serial);
     void forgetSentPrints(const PrinterState &state);

@@ -9,6 +9,7 @@
 #include "printerlistmodel.h"
 #include "printerstate.h"
 #include "printrule.h"
+#include "printtime.h"
 #include "resincatalogue.h"
 #include "resinfinetune.h"
 #include "server.h"
@@ -357,8 +358,12 @@ int MyGLWidget::requestSSJPrintTime(const QString &ssjFile, const QString &devic
     PrintRule::JobFacts facts;
     if (!readJobFacts(JobFiles::normalisedPath(ssjFile), &facts))
         return -1;
-    const double height = facts.layerThickness * 0.001 * facts.layerCount;
-    return getPrintTime(facts.layerThickness, height, deviceSerial, resinName);
+    if (!Resin::isLayerThickness(facts.layerThickness)) {
+        logLine(QStringLiteral("ERROR. MyGLWidget::requestSSJPrintTime. Unexpected layer thickness: ")
+            + QString::number(facts.layerThickness));
+        return -1;
+    }
+    return printMinutes(facts.layerThickness, facts.layerCount, deviceSerial, resinName);
 }
 
 int MyGLWidget::getPrintTime(
@@ -377,8 +382,13 @@ int MyGLWidget::getPrintTime(
             + QString::number(maxModelHeight));
         return -1;
     }
-    const int layers = static_cast<int>(exactLayers + 1e-6);
+    return printMinutes(thickness, static_cast<int>(exactLayers + 1e-6), deviceSerial, resinName);
+}
 
+int MyGLWidget::printMinutes(int thickness, int layers, const QString &deviceSerial, const QString &resinName) const
+{
+    // The job line a print would send: exposure from the local profile, calibration from the
+    // printer's resin (none without a printer).
     const PrinterState *printer = deviceSerial.isEmpty() ? nullptr : printerFromSerial(deviceSerial);
     const Resin local = getResinWithName(printer ? listFor(*printer) : modeList(), resinName);
     const Resin calibration = printer ? printer->resin(resinName) : Resin(resinName);
@@ -392,7 +402,7 @@ int MyGLWidget::getPrintTime(
     job.adhesionLayerCureTime = settings.adhesionCureTime;
     job.cureTime = settings.cureTime;
     job.fineTuneFactor = settings.fineTuneFactor;
-    return job.desktopEstimateMinutes();
+    return PrintTimeEstimate::of(job).minutes();
 }
 
 bool MyGLWidget::isPrinterBusy(const QString &serialNum)

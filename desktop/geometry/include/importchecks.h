@@ -51,6 +51,10 @@ public:
     // The units answer. Inches set the scale to 25.4 on all axes; millimetres leave it.
     // Then the size test: -1 with TooLarge, 0 with Ready.
     int setImportedModelUnits(bool isInches);
+    // The same answer with any unit: the model's drawing units are `factor` millimetres
+    // (10 for centimetres), so the scale becomes factor on all axes. A factor that is not
+    // a positive number is refused: nothing changes and the result is 1.
+    int setImportedModelScale(double factor);
     // The size answer. Yes scales uniformly so that the largest dimension becomes
     // 203.2 mm; either way the model is Ready.
     void resizeImportedModelToFitPlatform(bool shouldResize);
@@ -64,6 +68,10 @@ public:
     const std::array<double, 3> &scale() const { return m_scale; }
     std::array<double, 3> dimensions() const;
     double largestDimension() const;
+    // The dimensions the size answer yes would give: the largest becomes 203.2 mm.
+    std::array<double, 3> dimensionsResizedToFit() const;
+    // Whether a drawing unit of `factor` mm is one setImportedModelScale() takes.
+    static bool isUsableFactor(double factor);
 
 private:
     ImportStatus sizeTest();

@@ -30,6 +30,13 @@ public:
     // The units answer: inches make the model 25.4 times larger. -1 when it is then too
     // large (TooLarge), 0 when Ready.
     int setImportedModelUnits(bool isInches);
+    // The units answer with any drawing unit in millimetres (10 for centimetres); the
+    // result as for the units answer, 1 (nothing changed) for a factor that is not a
+    // positive number.
+    int setImportedModelScale(double factor);
+    // The model's size now (scene axes, x, y up, z), and as the size answer yes would make it.
+    QVector3D importedSize() const;
+    QVector3D importedSizeResizedToFit() const;
     // The size answer: yes scales the model so that its largest dimension is 203.2 mm.
     // Ready either way.
     void resizeImportedModelToFitPlatform(bool shouldResize);
@@ -95,6 +102,19 @@ public:
     // single model is centred. Models that find no room are set beside the platform.
     // Returns how many found no room. One step of the history.
     int arrange(double halfWidth = CollisionWall::kHalfWidth, double halfDepth = CollisionWall::kHalfDepth);
+
+    // --- Scale to fit -------------------------------------------------------------------
+    // A model fits the area when its size (scene axes, supports included) is no larger than
+    // the area: 2 x halfWidth wide (x), 2 x halfDepth deep (z), CollisionWall::kHeight high.
+    static bool fitsArea(const QVector3D &size, double halfWidth, double halfDepth);
+    // The uniform factor that brings a model of this size within the area, kWallMargin
+    // inside its walls and just under its ceiling; 1 when it fits already.
+    static double fitFactor(const QVector3D &size, double halfWidth, double halfDepth);
+    // Scales the selected model, when it does not fit the area, by fitFactor() and moves it
+    // the least that sets it inside the area, as one step of the history. False when
+    // nothing is selected or it fits already.
+    bool scaleSelectedModelToFit(
+        double halfWidth = CollisionWall::kHalfWidth, double halfDepth = CollisionWall::kHalfDepth);
 
     const Entry &selectedModel() const { return m_selected; }
     // An entry of the list, or null to select none.

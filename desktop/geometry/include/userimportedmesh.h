@@ -18,10 +18,11 @@
 // Terms used here:
 //   placement    - scene point = position + rotation(scale x own point): scale first,
 //                  then the rotation about the model's centre, then the position;
-//   unit scale   - 1, or 25.4 on every axis for a model drawn in inches; it is part of
-//                  the scale (an inches model has scale 25.4 at its drawn size);
-//   unscaled dimensions - the imported extents, x 25.4 for an inches model: the size of
-//                  the model at user scale 1;
+//   unit scale   - 1, or the drawing unit in millimetres on every axis (25.4 for a
+//                  model drawn in inches); it is part of the scale (an inches model has
+//                  scale 25.4 at its drawn size);
+//   unscaled dimensions - the imported extents x the unit scale: the size of the model
+//                  at user scale 1;
 //   standing     - resting on the platform: its lowest point at y = 0, or, with
 //                  supports, its centre at the supports' lift height;
 //   support frame - see UserImportedMeshSupports. The supports keep to the model: a
@@ -60,6 +61,10 @@ public:
     const QVector3D &unitScale() const { return m_unitScale; }
     // The inches answer: unit scale and scale 25.4, unscaled dimensions x 25.4.
     void useInches();
+    // Any drawing unit, in millimetres (25.4 for inches, 10 for centimetres): unit scale
+    // and scale become `factor`, the unscaled dimensions are the imported extents x
+    // factor. A factor that is not positive is ignored.
+    void useUnitScale(float factor);
     const QVector3D &unscaledDimensions() const { return m_unscaledDimensions; }
     // Scale relative to the unit scale: what the user sees as the model's scale.
     float userScale() const;

@@ -3,6 +3,7 @@
 #include "meshgeometry.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 #include <vector>
 
@@ -45,8 +46,32 @@ ImportStatus ImportChecks::check()
 int ImportChecks::setImportedModelUnits(bool isInches)
 {
     if (isInches)
-        m_scale = {kMillimetresPerInch, kMillimetresPerInch, kMillimetresPerInch};
+        return setImportedModelScale(kMillimetresPerInch);
     return sizeTest() == ImportStatus::TooLarge ? -1 : 0;
+}
+
+bool ImportChecks::isUsableFactor(double factor)
+{
+    return factor > 0.0 && std::isfinite(factor);
+}
+
+int ImportChecks::setImportedModelScale(double factor)
+{
+    if (!isUsableFactor(factor))
+        return 1;
+    m_scale = {factor, factor, factor};
+    return sizeTest() == ImportStatus::TooLarge ? -1 : 0;
+}
+
+std::array<double, 3> ImportChecks::dimensionsResizedToFit() const
+{
+    std::array<double, 3> sizes = dimensions();
+    const double largest = largestDimension();
+    if (largest > 0) {
+        for (double &size : sizes)
+            size *= kLargestDimension / largest;
+    }
+    return sizes;
 }
 
 void ImportChecks::resizeImportedModelToFitPlatform(bool shouldResize)

@@ -11,6 +11,8 @@ namespace {
 // Models that find no room on the platform wait on a strip this wide beside it.
 constexpr double kBesideDepthFactor = 2.0;
 constexpr double kBesideWidth = 10000.0;
+// Scale to fit leaves this much room under the ceiling (mm).
+constexpr double kFitTolerance = 1e-3;
 
 // The model's footprint: x and z of its box, supports included.
 QRectF footprint(const UserImportedMesh &mesh)
@@ -92,6 +94,33 @@ int ModelEntry::setImportedModelUnits(bool isInches)
     if (isInches)
         m_mesh->useInches();
     return result;
+}
+
+int ModelEntry::setImportedModelScale(double factor)
+{
+    const int result = m_checks.setImportedModelScale(factor);
+    if (ImportChecks::isUsableFactor(factor))
+        m_mesh->useUnitScale(float(factor));
+    return result;
+}
+
+namespace {
+
+QVector3D toVector(const std::array<double, 3> &sizes)
+{
+    return QVector3D(float(sizes[0]), float(sizes[1]), float(sizes[2]));
+}
+
+} // namespace
+
+QVector3D ModelEntry::importedSize() const
+{
+    return toVector(m_checks.dimensions());
+}
+
+QVector3D ModelEntry::importedSizeResizedToFit() const
+{
+    return toVector(m_checks.dimensionsResizedToFit());
 }
 
 void ModelEntry::resizeImportedModelToFitPlatform(bool shouldResize)
@@ -198,6 +227,57 @@ int PlatformModel::packModels(double halfWidth, double halfDepth)
         }
     }
     return withoutRoom;
+}
+
+bool PlatformModel::fitsArea(const QVector3D &size, double halfWidth, double halfDepth)
+{
+    return size.x() <= 2 * halfWidth && size.z() <= 2 * halfDepth && size.y() <= CollisionWall::kHeight;
+}
+
+double PlatformModel::fitFactor(const QVector3D &size, double halfWidth, double halfDepth)
+{
+    if (fitsArea(size, halfWidth, halfDepth))
+        return 1.0;
+    // A hair under the ceiling: the walls count a model reaching exactly to them as inside,
+    // and the scaled box must not round past them.
+    const QVector3D room(float(2 * (halfWidth - kWallMargin)), float(CollisionWall::kHeight - kFitTolerance),
+        float(2 * (halfDepth - kWallMargin)));
+    double factor = 1.0;
+    for (int axis = 0; axis < 3; ++axis) {
+        if (size[axis] > 0.0f)
+            factor = std::min(factor, double(room[axis]) / double(size[axis]));
+    }
+    return factor;
+}
+
+bool PlatformModel::scaleSelectedModelToFit(double halfWidth, double halfDepth)
+{
+    if (!m_selected)
+        return false;
+    const UserImportedMesh &mesh = *m_selected->mesh();
+    const double factor = fitFactor(mesh.dimensions(), halfWidth, halfDepth);
+    if (factor >= 1.0)
+        return false;
+    // The footprint shrinks towards the model's position; it is then moved along x and z
+    // the least that sets it inside the walls' margin.
+    const BoundingBox box = mesh.worldBoundingBox();
+    const QVector3D position = mesh.position();
+    const auto shift = [&](double low, double high, double origin, double half) {
+        const double scaledLow = origin + (low - origin) * factor;
+        const double scaledHigh = origin + (high - origin) * factor;
+        const double limit = half - kWallMargin;
+        if (scaledLow < -limit)
+            return -limit - scaledLow;
+        if (scaledHigh > limit)
+            return limit - scaledHigh;
+        return 0.0;
+    };
+    TransformationRecord record;
+    record.position = position
+        + QVector3D(float(shift(box.minX, box.maxX, position.x(), halfWidth)), 0.0f,
+            float(shift(box.minZ, box.maxZ, position.z(), halfDepth)));
+    record.scale = float(factor) * mesh.scale().x();
+    return applyToSelected(record);
 }
 
 void PlatformModel::selectModel(const Entry &entry)

@@ -138,10 +138,15 @@ QMatrix4x4 UserImportedMesh::supportMatrix() const
 
 void UserImportedMesh::useInches()
 {
-    if (m_unitScale == QVector3D(kMillimetresPerInch, kMillimetresPerInch, kMillimetresPerInch))
+    useUnitScale(kMillimetresPerInch);
+}
+
+void UserImportedMesh::useUnitScale(float factor)
+{
+    if (!(factor > 0.0f) || m_unitScale == QVector3D(factor, factor, factor))
         return;
-    m_unitScale = QVector3D(kMillimetresPerInch, kMillimetresPerInch, kMillimetresPerInch);
-    m_unscaledDimensions *= kMillimetresPerInch;
+    m_unscaledDimensions *= factor / m_unitScale.x();
+    m_unitScale = QVector3D(factor, factor, factor);
     setScale(m_unitScale);
 }
 

@@ -6,6 +6,8 @@ TessoraDialog {
     id: prompt
 
     property alias text: promptText.text
+    // A line under the question, e.g. what the accept answer leads to; none when empty.
+    property alias detail: detailText.text
     property alias acceptText: acceptButton.text
     property alias rejectText: rejectButton.text
     signal answered(bool yes)
@@ -13,11 +15,22 @@ TessoraDialog {
     preferredWidth: 460
     closePolicy: Popup.NoAutoClose
 
-    Label {
-        id: promptText
-        objectName: prompt.objectName + "Text"
+    Column {
         width: prompt.availableWidth
-        wrapMode: Text.Wrap
+        spacing: Theme.gap
+        Label {
+            id: promptText
+            objectName: prompt.objectName + "Text"
+            width: parent.width
+            wrapMode: Text.Wrap
+        }
+        Label {
+            id: detailText
+            objectName: prompt.objectName + "Detail"
+            width: parent.width
+            wrapMode: Text.Wrap
+            visible: text !== ""
+        }
     }
 
     footer: DialogButtonBox {

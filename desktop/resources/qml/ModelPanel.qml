@@ -2,6 +2,7 @@ import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtQuick.Layouts 1.15
 import "format.js" as Format
+import "sizes.js" as Sizes
 
 // The side panel of the main window: the models on the platform, and the transform and
 // support tools for the selected one. Everything here acts on the selected model, so the
@@ -125,6 +126,27 @@ Pane {
                     .arg(Format.number(panel.selectedSize.y, 1))
                     .arg(Format.number(panel.selectedVolume, 2))
                   : qsTr("Click a model in the 3D view to select it.")
+        }
+
+        // Scale to fit, while the selected model is larger than the platform.
+        RowLayout {
+            id: scaleToFit
+            objectName: "scaleToFitRow"
+            readonly property vector3d fitSize: panel.editor ? panel.editor.scaleToFitSize : Qt.vector3d(0, 0, 0)
+            Layout.fillWidth: true
+            visible: panel.canEdit && fitSize.length() > 0
+            Label {
+                Layout.fillWidth: true
+                wrapMode: Text.Wrap
+                color: Theme.warningText
+                font.pixelSize: Theme.smallSize
+                text: qsTr("Larger than the platform; fits at %1.").arg(Sizes.sizeText(scaleToFit.fitSize))
+            }
+            Button {
+                objectName: "scaleToFitButton"
+                text: qsTr("Scale to fit")
+                onClicked: panel.editor.scaleSelectedModelToFit()
+            }
         }
 
         TabBar {

@@ -29,6 +29,9 @@ TessoraDialog {
     readonly property int printerMicrons: printer.is75 === true ? 75 : 100
     readonly property bool wrongPixelSize: jobPath !== "" && jobMicrons > 0 && serial !== "" && jobMicrons !== printerMicrons
     property var resinNames: []
+    // Minutes on the printer for each of 20, 50 and 100 microns, -1 where the resin offers none:
+    // the controller's estimate, timed as the printer runs the layer cycle (exposures, tilts and
+    // moves, the start and the final movement).
     property var times: []
     readonly property int estimate: {
         var index = [20, 50, 100].indexOf(thicknessChoice.thickness)

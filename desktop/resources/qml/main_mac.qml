@@ -4,6 +4,7 @@ import QtQuick.Layouts 1.15
 import QtQuick.Dialogs 1.3 as Dialogs
 import OpenGLUnderQML 1.0
 import "format.js" as Format
+import "sizes.js" as Sizes
 
 // Tessora's main window: the 3D editor with its model tools, slicing and printing, the
 // connected printers and the dialogs that manage them. Files named on the command line
@@ -710,23 +711,30 @@ Page {
         onConfirmed: root.editor.clearAllModels()
     }
 
-    ImportPrompt {
+    UnitsPrompt {
         id: unitsPrompt
         objectName: "unitsPrompt"
+        editor: root.editor
         title: "Undersized Model Detected"
         text: "The dimensions of the imported model are very small. Tessora uses millimeters (mm) as its units system, but perhaps the model was created in inches. Should this model be imported using mm or inches?"
-        rejectText: "Use mm"
-        acceptText: "Use inches"
-        onAnswered: root.editor.setImportedModelUnits(yes)
+        millimetresText: "Use mm"
+        inchesText: "Use inches"
+        onUnitsAnswered: root.editor.setImportedModelUnits(isInches)
+        onScaleAnswered: root.editor.setImportedModelScale(factor)
     }
 
     ImportPrompt {
         id: resizePrompt
         objectName: "resizePrompt"
+        readonly property vector3d fitSize: root.editor ? root.editor.importedModelResizedSize : Qt.vector3d(0, 0, 0)
         title: "Model Larger than Print Platform"
         text: "This model is too large to fit on the print platform in its default orientation. Would you like Tessora to scale it down?"
+        detail: root.editor === null ? ""
+                : (root.editor.fitsPlatform(fitSize) ? qsTr("Scale to fit makes it %1.")
+                                                     : qsTr("Scale to fit makes it %1, still larger than the platform: turn it, or use Scale to fit in the model panel then."))
+                  .arg(Sizes.sizeText(fitSize))
         rejectText: qsTr("Keep size")
-        acceptText: qsTr("Scale down")
+        acceptText: qsTr("Scale to fit")
         onAnswered: root.editor.resizeImportedModelToFitPlatform(yes)
     }
 

@@ -4,7 +4,10 @@
 
 #include <QList>
 
+#include <array>
 #include <cstdint>
+#include <optional>
+#include <unordered_map>
 #include <vector>
 
 // Vertex arrays for the graphics card, built from the editor's triangle soups.
@@ -42,6 +45,28 @@ Indexed weld(const QList<MeshTriangle *> &triangles);
 // enlarged until the count fits. The copy stays within about one cube of the original
 // surface, faces keep their winding (closed and outward are the source's: the faces turned
 // away may still be skipped), and a mesh already small enough comes back as it is.
-Indexed reduce(const Indexed &mesh, size_t targetTriangles);
+//
+// With clustering, how the copy was made is kept there, to carry other faces of the source
+// onto the copy (see reduceFaces).
+struct Clustering;
+Indexed reduce(const Indexed &mesh, size_t targetTriangles, Clustering *clustering = nullptr);
+
+// The cubes of a reduction: their edge and origin, and the copy's corner for each occupied
+// cube. Empty (cube 0) when the mesh came back as it was.
+struct Clustering {
+    std::array<float, 3> origin {};
+    double cube = 0.0;
+    std::unordered_map<std::uint64_t, std::uint32_t> cornerOfCube;
+
+    // The copy's corner that a corner of the source became; none for a point in no
+    // occupied cube.
+    std::optional<std::uint32_t> cornerOf(const QVector3D &point) const;
+};
+
+// Faces of the source (interleaved vertices, three a face, as appendInterleaved makes them:
+// a subset of the mesh, such as its overhangs) as faces of the reduced copy: three of its
+// corners a face, the faces that collapse or repeat left out. Empty when a corner is not
+// the source's.
+std::vector<std::uint32_t> reduceFaces(const std::vector<float> &faces, const Clustering &clustering);
 
 } // namespace MeshVertices

@@ -31,9 +31,9 @@
 //
 // A model larger than the reduction's threshold also gets a reduced copy (see
 // MeshVertices::reduce), built once in the background after its upload: while the camera
-// moves the copy is drawn in its place, and the whole mesh again in the first frame at
-// rest. Only the drawing uses the copy; picking, slicing and supports work on the editor's
-// meshes.
+// moves the copy is drawn in its place, with the selected model's overhangs carried onto
+// it, and the whole mesh again in the first frame at rest. Only the drawing uses the copy;
+// picking, slicing and supports work on the editor's meshes.
 class OpenGLRenderer : protected QOpenGLFunctions
 {
 public:
@@ -52,7 +52,7 @@ public:
     int drawnModelTriangles() const { return m_drawnModelTriangles; }
 
     // Models of more than modelsAbove triangles are drawn from a copy of at most
-    // targetTriangles while the camera moves (by default 250,000 and 150,000). Applies to
+    // targetTriangles while the camera moves (by default 150,000 and 100,000). Applies to
     // models uploaded afterwards.
     static void setReductionLimits(int modelsAbove, int targetTriangles);
 
@@ -66,6 +66,7 @@ private:
         bool indexed = false;
         bool cull = false; // the faces turned away may be skipped
         GLenum cullFace = GL_BACK;
+        bool sharedVertices = false; // the vertex buffer is another mesh's
         int count = 0; // vertices, or indices when indexed
         // To upload at the next render.
         std::vector<float> pendingVertices;
@@ -77,11 +78,14 @@ private:
         // Indexed when the triangles form a closed surface, interleaved otherwise.
         void setTriangles(const QList<MeshTriangle *> &triangles);
         void setWelded(MeshVertices::Indexed welded, const QList<MeshTriangle *> &triangles);
+        // Faces of an uploaded indexed mesh, drawn from its vertex buffer.
+        void setFacesOf(const GpuMesh &vertices, std::vector<std::uint32_t> indices);
     };
     // A reduced copy being built on a worker thread; ready once the mesh is filled in.
     struct ReducedCopy {
         std::atomic<bool> ready {false};
         MeshVertices::Indexed mesh;
+        std::shared_ptr<MeshVertices::Clustering> clustering = std::make_shared<MeshVertices::Clustering>();
     };
     struct ModelBuffers {
         std::shared_ptr<const UserImportedMesh> mesh; // keeps the key's address taken
@@ -90,6 +94,7 @@ private:
         std::shared_ptr<ReducedCopy> reducing; // until its copy is taken
         GpuMesh reduced;
         int reducedTriangles = 0; // 0: no copy to draw
+        std::shared_ptr<const MeshVertices::Clustering> clustering; // how the copy was made
         QList<MeshTriangle *> supportSource; // identity of the uploaded support mesh
         GpuMesh supports;
     };
@@ -113,6 +118,9 @@ private:
     GpuMesh &meshToDraw(ModelBuffers &buffers);
     void upload(GpuMesh &mesh);
     void draw(GpuMesh &mesh, const QMatrix4x4 &modelMatrix, const Material &material, GLenum mode = GL_TRIANGLES);
+    // The selected model's overhangs on its reduced copy while the camera moves, when it has
+    // one; the whole ones otherwise.
+    GpuMesh &overhangsToDraw();
     void buildAreaMeshes(const PlatformArea &area);
     // The steps of a frame.
     bool startFrame(const QSize &framebufferSize);
@@ -132,7 +140,13 @@ private:
     GpuMesh m_highlightedAnchors; // refilled every frame
     GpuMesh m_overhangs; // the selected model's unsupported overhangs, its own frame
     QMatrix4x4 m_overhangMatrix; // the selected model's
+    const UserImportedMesh *m_overhangModel = nullptr; // the selected model
     std::shared_ptr<const std::vector<float>> m_overhangSource; // identity of the uploaded ones
+    // The overhangs on the selected model's reduced copy, and what they were made from.
+    GpuMesh m_reducedOverhangs;
+    std::shared_ptr<const std::vector<float>> m_reducedOverhangSource;
+    std::shared_ptr<const MeshVertices::Clustering> m_reducedOverhangClustering;
+    bool m_overhangsCarried = false; // any of them
 
     // Fixed meshes.
     GpuMesh m_box; // unit box centred on the origin

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QQuickFramebufferObject>
+#include <QSize>
 
 #include <memory>
 
@@ -12,6 +13,12 @@ class RendererQMLItem;
 // its recorded requests to the scene (RendererQMLItem::synchronizeEditor()) and takes the
 // frame's snapshot into the drawing scene (OpenGLRenderer); each render draws the scene and
 // then resets the window's OpenGL state for the scene graph.
+//
+// While the camera moves, the scene is drawn into a framebuffer of half the item's
+// resolution each way, which the scene graph stretches over the item: a software renderer
+// spends most of a frame on pixels. The first frame at rest is drawn at full resolution.
+// The item does not let its framebuffer follow its size: the size is chosen here, at each
+// synchronisation.
 class RendererContainer : public QQuickFramebufferObject::Renderer
 {
 public:
@@ -27,4 +34,5 @@ private:
     std::unique_ptr<OpenGLRenderer> m_scene;
     QQuickWindow *m_window = nullptr;
     RendererQMLItem *m_item = nullptr;
+    QSize m_framebufferSize; // the size the next framebuffer is created with
 };

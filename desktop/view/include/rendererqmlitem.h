@@ -47,6 +47,14 @@ class RendererQMLItem : public QQuickFramebufferObject
     // What is wrong with the models' placement, in words (see SceneEditor); empty when
     // nothing.
     Q_PROPERTY(QString placementWarning READ placementWarning NOTIFY placementWarningChanged)
+    // The model waiting for an import answer: its size at its scale now, and as the size
+    // answer yes would make it (scene axes: x, y up, z; millimetres, or the file's units
+    // while the units are asked for); zero while none waits.
+    Q_PROPERTY(QVector3D importedModelSize READ importedModelSize NOTIFY importedModelChanged)
+    Q_PROPERTY(QVector3D importedModelResizedSize READ importedModelResizedSize NOTIFY importedModelChanged)
+    // The size scaleSelectedModelToFit() gives the selected model (scene axes); zero when
+    // nothing is selected or it fits the platform.
+    Q_PROPERTY(QVector3D scaleToFitSize READ scaleToFitSize NOTIFY scaleToFitSizeChanged)
 
 public:
     explicit RendererQMLItem(QQuickItem *parent = nullptr);
@@ -131,7 +139,17 @@ public:
     Q_INVOKABLE void arrangeModels();
     // The answers to sendPromptUserForInchesOrMM and sendPromptUserForResizeToFitPlatform.
     Q_INVOKABLE void setImportedModelUnits(bool isInches);
+    // The units answer with any drawing unit in millimetres (10 for centimetres).
+    Q_INVOKABLE void setImportedModelScale(double factor);
     Q_INVOKABLE void resizeImportedModelToFitPlatform(bool shouldResize);
+    QVector3D importedModelSize() const;
+    QVector3D importedModelResizedSize() const;
+    // Whether a model of this size (scene axes) fits the platform of the printer chosen.
+    Q_INVOKABLE bool fitsPlatform(const QVector3D &size) const;
+    // Scales the selected model that does not fit the platform to fit inside it (one
+    // step of the history).
+    Q_INVOKABLE void scaleSelectedModelToFit();
+    const QVector3D &scaleToFitSize() const { return m_scaleToFitSize; }
 
     // --- Supports ----------------------------------------------------------------------
     Q_INVOKABLE void addSupportsToSelectedModel(double density, double strength);
@@ -211,6 +229,8 @@ signals:
     // (imports, deletions, copies, undo and redo).
     void modelListChanged(QStringList fileNames);
     void placementWarningChanged();
+    void importedModelChanged();
+    void scaleToFitSizeChanged();
 
 public slots:
     // A file handed over by another start of Tessora: print jobs (".ssj", any case) go
@@ -222,6 +242,9 @@ private:
 
     void cameraMoved();
     void cameraRested();
+    // At synchronisation, after the mouse was applied: a left-button orbit moves the camera
+    // as the right button does.
+    void followMouseOrbit(bool wasOrbiting, const MouseRequest &mouse);
     void requestCameraStep(OpenGLCamera::PresetView view);
     void recordModelEdit(const ModelEditRequest &edit);
     ModelEditRequest &lastModelEdit();
@@ -238,6 +261,7 @@ private:
     std::shared_ptr<SceneEditor> m_editor;
     // The editor's last warning, kept on the GUI thread.
     QString m_placementWarning;
+    QVector3D m_scaleToFitSize;
     EditorRequests m_requests;
     bool m_cameraMovementDone = false;
     bool m_canUndo = false;

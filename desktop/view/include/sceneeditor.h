@@ -48,6 +48,8 @@ public:
     const PlatformModel &platform() const { return m_platform; }
     OpenGLCamera &camera() { return m_camera; }
     const OpenGLCamera &camera() const { return m_camera; }
+    // A left-button drag that started in empty space is turning the camera.
+    bool isOrbiting() const { return m_orbitStart.has_value(); }
     const ModeFlags &modes() const { return m_modes; }
     PlatformArea area() const { return PlatformArea::forPrinter(m_modes.platformIs75Microns); }
 
@@ -84,7 +86,27 @@ public:
     // The imported model waiting for an answer, or null.
     const PlatformModel::Entry &modelBeingAdded() const { return m_modelBeingAdded; }
     void setImportedModelUnits(bool isInches);
+    // The units answer with any drawing unit in millimetres (10 for centimetres); the
+    // import then goes on as after the units answer. A factor that is not a positive
+    // number is refused (logged) and the model keeps waiting.
+    void setImportedModelScale(double factor);
     void resizeImportedModelToFitPlatform(bool shouldResize);
+    // The waiting model's size at its scale now (scene axes: x, y up, z), and as the size
+    // answer yes would make it; zero while no model waits.
+    QVector3D importedModelSize() const;
+    QVector3D importedModelResizedSize() const;
+
+    // --- Scale to fit ----------------------------------------------------------------
+    // Whether a model of this size (scene axes) fits the platform of the printer chosen.
+    bool fitsPlatform(const QVector3D &size) const;
+    // The size scaleSelectedModelToFit() would give the selected model; zero when nothing
+    // is selected or it fits the platform already.
+    QVector3D selectedModelFitSize() const;
+    // Scales the selected model that does not fit the platform uniformly to fit inside it,
+    // as one step of the history (PlatformModel::scaleSelectedModelToFit), and answers as
+    // an edit does. Refused (logged) with nothing selected and while supports are being
+    // generated.
+    void scaleSelectedModelToFit();
 
     // --- Supports --------------------------------------------------------------------
     bool isGeneratingSupports() const { return bool(m_supportJob); }
@@ -154,6 +176,11 @@ signals:
     void sceneChanged();
     // Whether there is a step to undo and one to redo, each time that changes.
     void historyChanged(bool canUndo, bool canRedo);
+    // The model waiting for an answer changed: another one waits, none does, or its size
+    // changed with an answer.
+    void importedModelChanged();
+    // selectedModelFitSize() changed (zero: scale to fit has nothing to offer).
+    void scaleToFitChanged(QVector3D fitSize);
     // The file names of the scene's models in the list's order, each time they change.
     void modelListChanged(QStringList fileNames);
 
@@ -221,6 +248,12 @@ private:
     // The gimbal, the select-base arrow and the support-editing helper start afresh.
     void resetHelpers();
     void commitImportedModel(const PlatformModel::Entry &entry);
+    void setModelBeingAdded(const PlatformModel::Entry &entry);
+    // After the units answer (its result: -1 too large, 0 ready): the size question, or
+    // the model is placed and the queue goes on.
+    void finishUnitsAnswer(int result);
+    // scaleToFitChanged, when the size to offer differs from what was last told.
+    void reportFit();
     // historyChanged and modelListChanged, when they differ from what was last told.
     void reportChanges();
     void scheduleImport();
@@ -249,6 +282,7 @@ private:
     std::pair<bool, bool> m_reportedHistory {false, false};
     QStringList m_reportedModels;
     QString m_placementWarning;
+    QVector3D m_reportedFit;
     // The last overhangs worked out, and what they were worked out for.
     struct OverhangCache {
         const UserImportedMesh *mesh = nullptr;

@@ -209,23 +209,29 @@ FaceKey faceKey(std::uint32_t a, std::uint32_t b, std::uint32_t c)
     return {{a, b, c}};
 }
 
+std::uint64_t cubeKey(const Clustering &clustering, const float *position)
+{
+    std::uint64_t key = 0;
+    for (size_t axis = 0; axis < 3; ++axis) {
+        const double offset = (position[axis] - clustering.origin[axis]) / clustering.cube;
+        key = key << kCubeBits | std::min(std::uint64_t(std::max(offset, 0.0)), kCubeMask);
+    }
+    return key;
+}
+
 // The mean corner of each occupied cube, and the cube of every corner of the mesh.
-std::vector<std::uint32_t> clusterCorners(
-    const Indexed &mesh, const Bounds &bounds, double cube, std::vector<float> &clustered)
+std::vector<std::uint32_t> clusterCorners(const Indexed &mesh, Clustering &clustering, std::vector<float> &clustered)
 {
     const size_t cornerCount = mesh.positions.size() / 3;
     std::vector<std::uint32_t> cubeOf(cornerCount);
-    std::unordered_map<std::uint64_t, std::uint32_t> cubes;
+    std::unordered_map<std::uint64_t, std::uint32_t> &cubes = clustering.cornerOfCube;
+    cubes.clear();
     cubes.reserve(cornerCount / 2 + 1);
     std::vector<double> sums;
     std::vector<std::uint32_t> counts;
     for (size_t corner = 0; corner < cornerCount; ++corner) {
-        std::uint64_t key = 0;
-        for (size_t axis = 0; axis < 3; ++axis) {
-            const double offset = (mesh.positions[corner * 3 + axis] - bounds.low[axis]) / cube;
-            key = key << kCubeBits | std::min(std::uint64_t(std::max(offset, 0.0)), kCubeMask);
-        }
-        const auto [found, added] = cubes.emplace(key, std::uint32_t(counts.size()));
+        const auto [found, added]
+            = cubes.emplace(cubeKey(clustering, &mesh.positions[corner * 3]), std::uint32_t(counts.size()));
         if (added) {
             sums.insert(sums.end(), {0.0, 0.0, 0.0});
             counts.push_back(0);
@@ -242,22 +248,26 @@ std::vector<std::uint32_t> clusterCorners(
     return cubeOf;
 }
 
-// One pass of vertex clustering with cubes of the given edge.
-Indexed cluster(const Indexed &mesh, const Bounds &bounds, double cube)
+// Appends the face unless two of its corners are one or it was kept before.
+void keepFace(std::vector<std::uint32_t> &indices, std::unordered_set<FaceKey, FaceKeyHash> &kept, std::uint32_t a,
+    std::uint32_t b, std::uint32_t c)
+{
+    if (a == b || b == c || a == c || !kept.insert(faceKey(a, b, c)).second)
+        return;
+    indices.insert(indices.end(), {a, b, c});
+}
+
+// One pass of vertex clustering with the clustering's cubes.
+Indexed cluster(const Indexed &mesh, Clustering &clustering)
 {
     Indexed result;
     result.closed = mesh.closed;
     result.outward = mesh.outward;
-    const std::vector<std::uint32_t> cubeOf = clusterCorners(mesh, bounds, cube, result.positions);
+    const std::vector<std::uint32_t> cubeOf = clusterCorners(mesh, clustering, result.positions);
     std::unordered_set<FaceKey, FaceKeyHash> kept;
-    for (size_t i = 0; i + 2 < mesh.indices.size(); i += 3) {
-        const std::uint32_t a = cubeOf[mesh.indices[i]];
-        const std::uint32_t b = cubeOf[mesh.indices[i + 1]];
-        const std::uint32_t c = cubeOf[mesh.indices[i + 2]];
-        if (a == b || b == c || a == c || !kept.insert(faceKey(a, b, c)).second)
-            continue;
-        result.indices.insert(result.indices.end(), {a, b, c});
-    }
+    for (size_t i = 0; i + 2 < mesh.indices.size(); i += 3)
+        keepFace(
+            result.indices, kept, cubeOf[mesh.indices[i]], cubeOf[mesh.indices[i + 1]], cubeOf[mesh.indices[i + 2]]);
     return result;
 }
 
@@ -293,26 +303,61 @@ Indexed weld(const QList<MeshTriangle *> &triangles)
     return result;
 }
 
-Indexed reduce(const Indexed &mesh, size_t targetTriangles)
+Indexed reduce(const Indexed &mesh, size_t targetTriangles, Clustering *clustering)
 {
+    Clustering cubes;
+    Clustering &used = clustering ? *clustering : cubes;
+    used = Clustering();
     if (mesh.indices.size() / 3 <= targetTriangles)
         return mesh;
     const Bounds bounds = boundsOf(mesh.positions);
     const double largest = std::max(double(bounds.largestExtent()), 1e-6);
+    used.origin = bounds.low;
     // A cube holds about one corner of the surface and there are about twice as many
     // triangles as corners; slanted faces cross more cubes than their area alone fills.
-    double cube = std::sqrt(3.0 * surfaceArea(mesh) / std::max<size_t>(targetTriangles, 1));
+    used.cube = std::sqrt(3.0 * surfaceArea(mesh) / std::max<size_t>(targetTriangles, 1));
     // A flat or degenerate surface has little area: start no finer than this.
-    cube = std::max(cube, largest / 4096.0);
+    used.cube = std::max(used.cube, largest / 4096.0);
     for (;;) {
-        Indexed result = cluster(mesh, bounds, cube);
+        Indexed result = cluster(mesh, used);
         const size_t count = result.indices.size() / 3;
         if (count <= targetTriangles)
             return result;
         // Triangles shrink in number with the square of the cube's edge; one cube larger
         // than the model leaves none, so this ends.
-        cube *= std::max(1.05, std::sqrt(double(count) / double(targetTriangles)) * 1.02);
+        used.cube *= std::max(1.05, std::sqrt(double(count) / double(targetTriangles)) * 1.02);
     }
+}
+
+std::optional<std::uint32_t> Clustering::cornerOf(const QVector3D &point) const
+{
+    if (cube <= 0.0)
+        return std::nullopt;
+    const float position[3] = {point.x(), point.y(), point.z()};
+    const auto found = cornerOfCube.find(cubeKey(*this, position));
+    if (found == cornerOfCube.end())
+        return std::nullopt;
+    return found->second;
+}
+
+std::vector<std::uint32_t> reduceFaces(const std::vector<float> &faces, const Clustering &clustering)
+{
+    constexpr size_t faceFloats = 3 * kInterleavedFloats;
+    std::vector<std::uint32_t> indices;
+    std::unordered_set<FaceKey, FaceKeyHash> kept;
+    for (size_t at = 0; at + faceFloats <= faces.size(); at += faceFloats) {
+        std::uint32_t corners[3];
+        for (size_t k = 0; k < 3; ++k) {
+            const float *position = &faces[at + k * kInterleavedFloats];
+            const std::optional<std::uint32_t> corner
+                = clustering.cornerOf(QVector3D(position[0], position[1], position[2]));
+            if (!corner)
+                return {};
+            corners[k] = *corner;
+        }
+        keepFace(indices, kept, corners[0], corners[1], corners[2]);
+    }
+    return indices;
 }
 
 } // namespace MeshVertices

@@ -41,11 +41,11 @@ constexpr float kArrowLength = 15.0f;
 constexpr float kTipRadius = 1.2f;
 constexpr int kRingSegments = 96;
 
-// A 1,000,000-triangle model orbits at about a fifth of the frame rate of a 200,000-triangle
-// one on a software renderer: above the threshold a model is drawn reduced while the camera
-// moves.
-std::atomic<int> reduceModelsAbove {250000};
-std::atomic<int> reducedTriangleTarget {150000};
+// A software renderer spends most of a moving frame on the model's vertices and triangles
+// (its pixels are fewer then: see RendererContainer): above the threshold a model is drawn
+// reduced while the camera moves.
+std::atomic<int> reduceModelsAbove {150000};
+std::atomic<int> reducedTriangleTarget {100000};
 
 void appendVertex(std::vector<float> &vertices, const QVector3D &position, const QVector3D &normal)
 {
@@ -159,6 +159,18 @@ void OpenGLRenderer::GpuMesh::setIndexed(MeshVertices::Indexed mesh)
     uploadPending = true;
 }
 
+void OpenGLRenderer::GpuMesh::setFacesOf(const GpuMesh &vertices, std::vector<std::uint32_t> indices)
+{
+    indexed = true;
+    cull = vertices.cull;
+    cullFace = vertices.cullFace;
+    sharedVertices = true;
+    vertexBuffer = vertices.vertexBuffer; // the same buffer on the card
+    pendingVertices.clear();
+    pendingIndices = std::move(indices);
+    uploadPending = true;
+}
+
 void OpenGLRenderer::GpuMesh::setTriangles(const QList<MeshTriangle *> &triangles)
 {
     setWelded(MeshVertices::weld(triangles), triangles);
@@ -196,12 +208,13 @@ void OpenGLRenderer::setModelMesh(ModelBuffers &buffers, const QList<MeshTriangl
     buffers.triangles = triangles.size();
     buffers.reducing.reset();
     buffers.reducedTriangles = 0;
+    buffers.clustering.reset();
     if (triangles.size() > reduceModelsAbove) {
         auto copy = std::make_shared<ReducedCopy>();
         auto source = std::make_shared<MeshVertices::Indexed>(welded);
         const size_t target = size_t(std::max(0, reducedTriangleTarget.load()));
         QThreadPool::globalInstance()->start([copy, source, target] {
-            copy->mesh = MeshVertices::reduce(*source, target);
+            copy->mesh = MeshVertices::reduce(*source, target, copy->clustering.get());
             copy->ready.store(true, std::memory_order_release);
         });
         buffers.reducing = std::move(copy);
@@ -214,6 +227,7 @@ OpenGLRenderer::GpuMesh &OpenGLRenderer::meshToDraw(ModelBuffers &buffers)
     if (buffers.reducing && buffers.reducing->ready.load(std::memory_order_acquire)) {
         buffers.reducedTriangles = int(buffers.reducing->mesh.indices.size() / 3);
         buffers.reduced.setIndexed(std::move(buffers.reducing->mesh));
+        buffers.clustering = std::move(buffers.reducing->clustering);
         buffers.reducing.reset();
         // Up to the card at once: the first frame of a move should not wait for it.
         upload(buffers.reduced);
@@ -270,12 +284,15 @@ void OpenGLRenderer::synchronize(const SceneSnapshot &scene, bool reuploadModels
         if (model.selected) {
             overhangs = model.overhangs;
             m_overhangMatrix = model.modelMatrix;
+            m_overhangModel = key;
         }
         m_drawModels.push_back({key, model.modelMatrix, model.selected, hasSupports, model.supportMatrix});
         kept.emplace(key, std::move(buffers));
     }
     // Buffers of models that left the scene go with the old map.
     m_models = std::move(kept);
+    if (!overhangs)
+        m_overhangModel = nullptr;
     m_highlightedAnchors.setInterleaved(std::move(anchorVertices));
     if (overhangs != m_overhangSource || reuploadModels) {
         m_overhangSource = overhangs;
@@ -352,12 +369,14 @@ void OpenGLRenderer::upload(GpuMesh &mesh)
     if (!mesh.uploadPending)
         return;
     mesh.uploadPending = false;
-    if (!mesh.vertexBuffer.isCreated())
-        mesh.vertexBuffer.create();
-    mesh.vertexBuffer.bind();
-    mesh.vertexBuffer.setUsagePattern(QOpenGLBuffer::StaticDraw);
-    mesh.vertexBuffer.allocate(mesh.pendingVertices.data(), int(mesh.pendingVertices.size() * sizeof(float)));
-    mesh.vertexBuffer.release();
+    if (!mesh.sharedVertices) {
+        if (!mesh.vertexBuffer.isCreated())
+            mesh.vertexBuffer.create();
+        mesh.vertexBuffer.bind();
+        mesh.vertexBuffer.setUsagePattern(QOpenGLBuffer::StaticDraw);
+        mesh.vertexBuffer.allocate(mesh.pendingVertices.data(), int(mesh.pendingVertices.size() * sizeof(float)));
+        mesh.vertexBuffer.release();
+    }
     if (mesh.indexed) {
         if (!mesh.indexBuffer.isCreated())
             mesh.indexBuffer.create();
@@ -486,11 +505,28 @@ void OpenGLRenderer::drawModels()
     // they win the depth test.
     glEnable(GL_POLYGON_OFFSET_FILL);
     glPolygonOffset(-1.0f, -1.0f);
-    draw(m_overhangs, m_overhangMatrix, {kOverhangColour, 1.0f, false});
+    draw(overhangsToDraw(), m_overhangMatrix, {kOverhangColour, 1.0f, false});
     glDisable(GL_POLYGON_OFFSET_FILL);
     glDepthFunc(GL_ALWAYS);
     draw(m_highlightedAnchors, QMatrix4x4(), {kHighlightColour, 1.0f, true});
     glDepthFunc(GL_LEQUAL);
+}
+
+OpenGLRenderer::GpuMesh &OpenGLRenderer::overhangsToDraw()
+{
+    const auto found = m_overhangModel ? m_models.find(m_overhangModel) : m_models.end();
+    if (!m_cameraMoving || found == m_models.end() || found->second.reducedTriangles == 0 || !found->second.clustering)
+        return m_overhangs;
+    const ModelBuffers &buffers = found->second;
+    if (m_reducedOverhangSource != m_overhangSource || m_reducedOverhangClustering != buffers.clustering) {
+        m_reducedOverhangSource = m_overhangSource;
+        m_reducedOverhangClustering = buffers.clustering;
+        std::vector<std::uint32_t> faces = MeshVertices::reduceFaces(*m_overhangSource, *buffers.clustering);
+        m_overhangsCarried = !faces.empty();
+        m_reducedOverhangs.setFacesOf(buffers.reduced, std::move(faces));
+    }
+    // None carried over (faces not of the model): the whole ones, as at rest.
+    return m_overhangsCarried ? m_reducedOverhangs : m_overhangs;
 }
 
 // The support tip, the select-base arrow and the rotation gimbal, when they show.

@@ -8,6 +8,20 @@
 #include <QOpenGLFramebufferObjectFormat>
 #include <QQuickWindow>
 
+namespace {
+
+// The framebuffer's size for an item of this size in pixels: half each way (rounded up)
+// while the camera moves.
+QSize framebufferSize(const QSize &itemPixels, bool cameraMoving)
+{
+    const QSize whole = itemPixels.expandedTo(QSize(1, 1));
+    if (!cameraMoving)
+        return whole;
+    return QSize((whole.width() + 1) / 2, (whole.height() + 1) / 2);
+}
+
+} // namespace
+
 RendererContainer::RendererContainer()
     : m_scene(std::make_unique<OpenGLRenderer>())
 {
@@ -19,7 +33,7 @@ QOpenGLFramebufferObject *RendererContainer::createFramebufferObject(const QSize
 {
     QOpenGLFramebufferObjectFormat format;
     format.setAttachment(QOpenGLFramebufferObject::CombinedDepthStencil);
-    return new QOpenGLFramebufferObject(size, format);
+    return new QOpenGLFramebufferObject(m_framebufferSize.isValid() ? m_framebufferSize : size, format);
 }
 
 void RendererContainer::synchronize(QQuickFramebufferObject *item)
@@ -31,6 +45,17 @@ void RendererContainer::synchronize(QQuickFramebufferObject *item)
     SceneSnapshot snapshot = m_item->editor().snapshot();
     snapshot.cameraMoving = m_item->isCameraMoving();
     m_scene->synchronize(snapshot, reuploadModels);
+
+    // The framebuffer is made again (before this frame renders) when its size changes. At
+    // rest it has the size the item would give it when following its own.
+    const qreal pixelRatio = m_window ? m_window->effectiveDevicePixelRatio() : 1.0;
+    const QSize itemPixels = QSize(int(item->width()), int(item->height())) * pixelRatio;
+    const QSize size = framebufferSize(itemPixels, snapshot.cameraMoving);
+    if (size != m_framebufferSize) {
+        m_framebufferSize = size;
+        if (framebufferObject())
+            invalidateFramebufferObject();
+    }
 }
 
 void RendererContainer::render()

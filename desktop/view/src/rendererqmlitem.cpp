@@ -14,6 +14,7 @@
 #include <QUrl>
 #include <QVariant>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -36,10 +37,15 @@ RendererQMLItem::RendererQMLItem(QQuickItem *parent)
     , m_editor(std::make_shared<SceneEditor>())
 {
     // The framebuffer holds the scene with OpenGL's lower-left origin; the item shows it
-    // mirrored, the right way up, pixel for pixel (the framebuffer follows the item's
-    // size, so smoothing would only cost time).
+    // mirrored, the right way up: pixel for pixel at rest, each pixel over four while the
+    // camera moves (unsmoothed: smoothing would cost time in every frame).
     setMirrorVertically(true);
     setSmooth(false);
+    // The framebuffer's size is the renderer's to choose (smaller while the camera moves):
+    // a new size of the item asks for a frame, which makes the framebuffer again.
+    setTextureFollowsItemSize(false);
+    connect(this, &QQuickItem::widthChanged, this, &QQuickItem::update);
+    connect(this, &QQuickItem::heightChanged, this, &QQuickItem::update);
     SceneEditor *scene = m_editor.get();
     connect(scene, &SceneEditor::selectedModelTransformationReceived, this,
         &RendererQMLItem::selectedModelTransformationReceived);
@@ -61,6 +67,11 @@ RendererQMLItem::RendererQMLItem(QQuickItem *parent)
     connect(scene, &SceneEditor::placementWarningChanged, this, [this](const QString &warning) {
         m_placementWarning = warning;
         emit placementWarningChanged();
+    });
+    connect(scene, &SceneEditor::importedModelChanged, this, &RendererQMLItem::importedModelChanged);
+    connect(scene, &SceneEditor::scaleToFitChanged, this, [this](const QVector3D &fitSize) {
+        m_scaleToFitSize = fitSize;
+        emit scaleToFitSizeChanged();
     });
     m_cameraRest.setSingleShot(true);
     m_cameraRest.setInterval(kCameraRestMilliseconds);
@@ -172,6 +183,22 @@ void RendererQMLItem::cameraRested()
         return;
     m_cameraMoving = false;
     update();
+}
+
+// The rest timer lives on the item's thread: started and stopped there. This frame already
+// draws as the flag says.
+void RendererQMLItem::followMouseOrbit(bool wasOrbiting, const MouseRequest &mouse)
+{
+    const bool turned = std::any_of(mouse.events.begin(), mouse.events.end(),
+        [](const MouseRequest::Event &event) { return event.action == MouseRequest::Action::MoveModel; });
+    if (m_editor->isOrbiting() && turned) {
+        m_cameraMoving = true;
+        QMetaObject::invokeMethod(this, &RendererQMLItem::cameraMoved, Qt::QueuedConnection);
+    } else if (wasOrbiting && !m_editor->isOrbiting() && m_cameraMoving) {
+        // Let go: this frame is the one at rest.
+        m_cameraMoving = false;
+        QMetaObject::invokeMethod(this, &RendererQMLItem::cameraRested, Qt::QueuedConnection);
+    }
 }
 
 void RendererQMLItem::zoomCamera(int zoomWheelDelta)
@@ -419,6 +446,35 @@ void RendererQMLItem::resizeImportedModelToFitPlatform(bool shouldResize)
     update();
 }
 
+void RendererQMLItem::setImportedModelScale(double factor)
+{
+    m_editor->setImportedModelScale(factor);
+    update();
+}
+
+QVector3D RendererQMLItem::importedModelSize() const
+{
+    return m_editor->importedModelSize();
+}
+
+QVector3D RendererQMLItem::importedModelResizedSize() const
+{
+    return m_editor->importedModelResizedSize();
+}
+
+bool RendererQMLItem::fitsPlatform(const QVector3D &size) const
+{
+    // The printer chosen on the page, which reaches the scene with the next frame.
+    const PlatformArea area = PlatformArea::forPrinter(m_requests.modes.platformIs75Microns);
+    return PlatformModel::fitsArea(size, area.halfWidth, area.halfDepth);
+}
+
+void RendererQMLItem::scaleSelectedModelToFit()
+{
+    m_editor->scaleSelectedModelToFit();
+    update();
+}
+
 // --- Supports --------------------------------------------------------------------------------
 
 void RendererQMLItem::addSupportsToSelectedModel(double density, double strength)
@@ -640,7 +696,9 @@ void RendererQMLItem::synchronizeEditor()
         scene.addModelFiles(std::exchange(m_requests.modelFiles, QStringList()));
     if (m_requests.mouse.pending && editsAccepted) {
         const MouseRequest mouse = std::exchange(m_requests.mouse, MouseRequest());
+        const bool wasOrbiting = scene.isOrbiting();
         scene.applyMouse(mouse);
+        followMouseOrbit(wasOrbiting, mouse);
     }
     if (m_requests.camera.pending) {
         const CameraRequest camera = std::exchange(m_requests.camera, CameraRequest());

@@ -95,6 +95,7 @@ void SceneEditor::reportChanges()
         m_reportedModels = names;
         emit modelListChanged(names);
     }
+    reportFit();
 }
 
 SceneEditor::EditAnswer SceneEditor::applyEdit(const ModelEditRequest &request)
@@ -195,7 +196,7 @@ void SceneEditor::arrangeModels()
 void SceneEditor::clearScene()
 {
     m_platform.clearAllModels();
-    m_modelBeingAdded.reset();
+    setModelBeingAdded(nullptr);
     resetHelpers();
     // An import waiting for the answer about the cleared model goes on with the rest.
     scheduleImport();
@@ -724,11 +725,11 @@ void SceneEditor::importPendingFiles()
         }
         switch (entry->status()) {
         case ImportStatus::NeedsUnitsChoice:
-            m_modelBeingAdded = entry;
+            setModelBeingAdded(entry);
             emit sendPromptUserForInchesOrMM();
             break;
         case ImportStatus::TooLarge:
-            m_modelBeingAdded = entry;
+            setModelBeingAdded(entry);
             emit sendPromptUserForResizeToFitPlatform();
             break;
         case ImportStatus::Ready:
@@ -740,17 +741,46 @@ void SceneEditor::importPendingFiles()
     m_importing = false;
 }
 
+void SceneEditor::setModelBeingAdded(const PlatformModel::Entry &entry)
+{
+    if (m_modelBeingAdded == entry)
+        return;
+    m_modelBeingAdded = entry;
+    emit importedModelChanged();
+}
+
 void SceneEditor::setImportedModelUnits(bool isInches)
 {
     if (!m_modelBeingAdded) {
         qDebug().noquote() << "ERROR. RendererQMLItem::setImportedModelUnits. No imported model waits for its units";
         return;
     }
-    if (m_modelBeingAdded->setImportedModelUnits(isInches) < 0) {
+    finishUnitsAnswer(m_modelBeingAdded->setImportedModelUnits(isInches));
+}
+
+void SceneEditor::setImportedModelScale(double factor)
+{
+    if (!m_modelBeingAdded) {
+        qDebug().noquote() << "ERROR. RendererQMLItem::setImportedModelScale. No imported model waits for its units";
+        return;
+    }
+    if (!ImportChecks::isUsableFactor(factor)) {
+        qDebug().noquote() << "ERROR. RendererQMLItem::setImportedModelScale. Scale refused: "
+                + QString::number(factor);
+        return;
+    }
+    finishUnitsAnswer(m_modelBeingAdded->setImportedModelScale(factor));
+}
+
+void SceneEditor::finishUnitsAnswer(int result)
+{
+    if (result < 0) {
+        emit importedModelChanged();
         emit sendPromptUserForResizeToFitPlatform();
         return;
     }
-    const PlatformModel::Entry entry = std::exchange(m_modelBeingAdded, nullptr);
+    const PlatformModel::Entry entry = m_modelBeingAdded;
+    setModelBeingAdded(nullptr);
     commitImportedModel(entry);
     scheduleImport();
 }
@@ -763,9 +793,20 @@ void SceneEditor::resizeImportedModelToFitPlatform(bool shouldResize)
         return;
     }
     m_modelBeingAdded->resizeImportedModelToFitPlatform(shouldResize);
-    const PlatformModel::Entry entry = std::exchange(m_modelBeingAdded, nullptr);
+    const PlatformModel::Entry entry = m_modelBeingAdded;
+    setModelBeingAdded(nullptr);
     commitImportedModel(entry);
     scheduleImport();
+}
+
+QVector3D SceneEditor::importedModelSize() const
+{
+    return m_modelBeingAdded ? m_modelBeingAdded->importedSize() : QVector3D();
+}
+
+QVector3D SceneEditor::importedModelResizedSize() const
+{
+    return m_modelBeingAdded ? m_modelBeingAdded->importedSizeResizedToFit() : QVector3D();
 }
 
 void SceneEditor::commitImportedModel(const PlatformModel::Entry &entry)
@@ -778,6 +819,52 @@ void SceneEditor::commitImportedModel(const PlatformModel::Entry &entry)
     answerGeneralInfoRequest();
     answerTransformationRequest();
     emit sceneChanged();
+}
+
+// --- Scale to fit ------------------------------------------------------------------------
+
+bool SceneEditor::fitsPlatform(const QVector3D &size) const
+{
+    return PlatformModel::fitsArea(size, area().halfWidth, area().halfDepth);
+}
+
+QVector3D SceneEditor::selectedModelFitSize() const
+{
+    const PlatformModel::Entry &selected = m_platform.selectedModel();
+    if (!selected)
+        return QVector3D();
+    const QVector3D size = selected->mesh()->dimensions();
+    if (fitsPlatform(size))
+        return QVector3D();
+    return size * float(PlatformModel::fitFactor(size, area().halfWidth, area().halfDepth));
+}
+
+void SceneEditor::scaleSelectedModelToFit()
+{
+    if (!acceptsModelEdits()) {
+        qDebug().noquote() << "ERROR OpenGLRenderer::scaleSelectedModelToFit. Supports are being generated";
+        return;
+    }
+    if (!m_platform.selectedModel()) {
+        qDebug().noquote() << "ERROR OpenGLRenderer::updateSelectedModel. No model selected";
+        return;
+    }
+    if (!m_platform.scaleSelectedModelToFit(area().halfWidth, area().halfDepth))
+        return;
+    reportChanges();
+    checkPlacement();
+    answerGeneralInfoRequest();
+    answerTransformationRequest();
+    emit sceneChanged();
+}
+
+void SceneEditor::reportFit()
+{
+    const QVector3D fit = selectedModelFitSize();
+    if (fit == m_reportedFit)
+        return;
+    m_reportedFit = fit;
+    emit scaleToFitChanged(fit);
 }
 
 void SceneEditor::placeOnSmallPlatform(const PlatformModel::Entry &entry)
@@ -919,6 +1006,8 @@ QStringList SceneEditor::placementWarnings() const
 
 void SceneEditor::checkPlacement(const QString &event)
 {
+    // The platform may have changed under the selected model (the other printer).
+    reportFit();
     QStringList lines = placementWarnings();
     if (!event.isEmpty())
         lines.prepend(event);

@@ -18,6 +18,8 @@
 // (as with a USB serial device). Where the operating system cannot report
 // opens of the pseudo-terminal, every answer is written and clientCount() is -1.
 
+#include "printtime.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QObject>
@@ -32,11 +34,13 @@ class BoardSimulator : public QObject
     Q_OBJECT
 
 public:
-    // The board's own durations in milliseconds, before the speed factor.
-    static constexpr int HomingMs = 2000;
-    static constexpr int MoveMs = 3000;
-    static constexpr int PauseToggleMs = 1000;
-    static constexpr int LampRepeatMs = 10000;
+    // The board's own durations in milliseconds, before the speed factor: the ones the
+    // printer's time estimate counts on (BoardTiming).
+    static constexpr int HomingMs = BoardTiming::homingMs;
+    static constexpr int MoveMs = BoardTiming::moveMs;
+    static constexpr int FinishMs = BoardTiming::finishMs;
+    static constexpr int PauseToggleMs = BoardTiming::pauseToggleMs;
+    static constexpr int LampRepeatMs = BoardTiming::lampRepeatMs;
 
     explicit BoardSimulator(QObject *parent = nullptr);
     // Removes the link if it still points at this board's pseudo-terminal.

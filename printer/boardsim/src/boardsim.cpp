@@ -357,7 +357,7 @@ void BoardSimulator::handleLine(const QString &line)
         return;
     }
     if (line == QLatin1String("f")) {
-        answerAfter(MoveMs, "F\r\n", Kind::Move);
+        answerAfter(FinishMs, "F\r\n", Kind::Move);
         return;
     }
     if (line == QLatin1String("R410")) {

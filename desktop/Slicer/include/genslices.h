@@ -41,6 +41,7 @@ public:
         qint64 prepareMs = 0;
         qint64 sliceMs = 0; // cutting, contours and drawing, summed over the threads
         qint64 packMs = 0; // packing the images, summed over the threads
+        qint64 hollowMs = 0; // hollowing across the layers (its 2-D distances are slicing)
         qint64 layersWallMs = 0; // the layer loop, wall clock
         qint64 writeMs = 0;
     };

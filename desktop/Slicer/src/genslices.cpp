@@ -146,28 +146,27 @@ QImage composeLayer(const std::vector<uint8_t> &model, const QRect &box, const s
     bool antialias)
 {
     const int width = SliceRasteriser::kWidth;
-    QImage grey(width, SliceRasteriser::kHeight, QImage::Format_Grayscale8);
-    grey.fill(0);
-    for (int y = 0; y < grey.height(); ++y) {
-        uchar *line = grey.scanLine(y);
-        if (!supports.empty())
-            std::copy_n(supports.data() + size_t(y) * size_t(width), width, line);
-        if (y < box.top() || y > box.bottom())
-            continue;
-        const uint8_t *inside = model.data() + size_t(y - box.top()) * size_t(box.width());
-        for (int x = 0; x < box.width(); ++x)
-            line[x + box.left()] = std::max(line[x + box.left()], inside[x]);
+    QImage image(width, SliceRasteriser::kHeight, antialias ? QImage::Format_Grayscale8 : QImage::Format_ARGB32);
+    image.fill(antialias ? 0u : 0xff000000u);
+    // Only the model box, unless there are supports.
+    const int left = supports.empty() ? box.left() : 0;
+    const int right = supports.empty() ? box.right() : width - 1;
+    for (int y = supports.empty() ? box.top() : 0; y <= (supports.empty() ? box.bottom() : image.height() - 1); ++y) {
+        const bool inBox = y >= box.top() && y <= box.bottom();
+        const uint8_t *inside = inBox ? model.data() + size_t(y - box.top()) * size_t(box.width()) : nullptr;
+        uchar *grey = image.scanLine(y);
+        QRgb *plain = reinterpret_cast<QRgb *>(grey);
+        for (int x = left; x <= right; ++x) {
+            uint8_t level = supports.empty() ? 0 : supports[size_t(y) * size_t(width) + size_t(x)];
+            if (inside && x >= box.left() && x <= box.right())
+                level = std::max(level, inside[x - box.left()]);
+            if (antialias)
+                grey[x] = level;
+            else if (level == 255)
+                plain[x] = kSolidRed;
+        }
     }
-    if (antialias)
-        return grey;
-    QImage plain(width, SliceRasteriser::kHeight, QImage::Format_ARGB32);
-    for (int y = 0; y < plain.height(); ++y) {
-        const uchar *from = grey.constScanLine(y);
-        QRgb *to = reinterpret_cast<QRgb *>(plain.scanLine(y));
-        for (int x = 0; x < width; ++x)
-            to[x] = from[x] == 255 ? kSolidRed : 0xff000000u;
-    }
-    return plain;
+    return image;
 }
 
 // The threads of one run's layer loop. Each takes the next layer number, waits while it
@@ -578,14 +577,20 @@ bool GenSlices::sliceHollowedLayers(SliceJobWriter &writer, const Settings &sett
     int written = 0;
     bool cancelled = false;
     std::vector<uint8_t> model;
+    QElapsedTimer clock;
     for (int k = 0; k < layers && !cancelled; ++k) {
         PackedLayer parts = pipeline.take(k);
         supports.push_back(std::move(parts.supports));
+        clock.start();
         hollower.addLayer(std::move(parts.model), std::move(parts.distance));
+        m_timings.hollowMs += clock.elapsed();
         while (!cancelled && hollower.takeLayer(&model)) {
+            clock.start();
             QImage image = composeLayer(model, box, supports.front(), settings.antialias);
             supports.pop_front();
-            if (!writer.appendLayer(written, &image))
+            const bool packed = writer.appendLayer(written, &image);
+            m_timings.packMs += clock.elapsed();
+            if (!packed)
                 qDebug() << "ERROR. GenSlices::saveSlices. Layer" << written << "could not be packed and is left out";
             ++written;
             report(static_cast<int>(std::floor(written * 90.0 / total + 10.0)));

@@ -139,28 +139,34 @@ void LayerHollower::hollowBlock(int first, int last)
 {
     const int pixels = m_box.width() * m_box.height();
     std::vector<std::vector<uint8_t>> cavities(size_t(last - first + 1), std::vector<uint8_t>(size_t(pixels), 0));
+    // The window's distance maps, with the outside below layer 0 and above the last.
+    const int low = std::max(-1, first - m_reach);
+    const int high = std::min(m_layers, last + m_reach);
+    const int n = high - low + 1;
+    std::vector<const float *> distances;
+    for (int j = low; j <= high; ++j)
+        distances.push_back(j < 0 || j >= m_layers ? nullptr : entry(j).distance.data());
+    std::vector<uint8_t *> coverages;
+    for (int k = first; k <= last; ++k)
+        coverages.push_back(entry(k).coverage.data());
+    const double wall2 = m_settings.wallPixels * m_settings.wallPixels;
     parallelRows(m_box.height(), m_settings.threads, [&](int rowBegin, int rowEnd) {
-        // Layers of the window, with the outside below layer 0 and above the last.
-        const int low = std::max(-1, first - m_reach);
-        const int high = std::min(m_layers, last + m_reach);
-        const int n = high - low + 1;
         std::vector<double> f(static_cast<size_t>(n));
         std::vector<int> v(static_cast<size_t>(n));
         std::vector<double> z(size_t(n) + 1);
-        const double wall2 = m_settings.wallPixels * m_settings.wallPixels;
         for (int i = rowBegin * m_box.width(); i < rowEnd * m_box.width(); ++i) {
             bool deep = false;
             for (int k = first; k <= last && !deep; ++k)
-                deep = entry(k).distance[size_t(i)] > wall2;
+                deep = distances[size_t(k - low)][i] > wall2;
             if (!deep)
                 continue;
-            for (int j = low; j <= high; ++j)
-                f[size_t(j - low)] = (j < 0 || j >= m_layers) ? 0.0 : double(entry(j).distance[size_t(i)]);
+            for (int q = 0; q < n; ++q)
+                f[size_t(q)] = distances[size_t(q)] ? double(distances[size_t(q)][i]) : 0.0;
             envelope(f.data(), n, m_settings.layerPixels, v, z, [&](int q, double d) {
                 const int k = q + low;
                 if (k < first || k > last || d <= wall2)
                     return;
-                uint8_t &pixel = entry(k).coverage[size_t(i)];
+                uint8_t &pixel = coverages[size_t(k - first)][i];
                 if (pixel == kSolid) {
                     pixel = 0;
                     cavities[size_t(k - first)][size_t(i)] = 1;

@@ -587,6 +587,8 @@ void reportTimings(QTextStream &err, const GenSlices::Timings &t, qint64 importM
     err << "timings (ms): import " << importMs << ", preparation " << t.prepareMs << ", layers " << t.layersWallMs
         << " wall (slicing " << t.sliceMs << " and packing " << t.packMs << " over the threads), writing " << t.writeMs
         << "\n";
+    if (t.hollowMs > 0)
+        err << "hollowing (ms): " << t.hollowMs << " across the layers\n";
     err << "peak memory (MB): " << QString::number(importPeakMb, 'f', 1) << " after import, "
         << QString::number(peakMemoryMb(), 'f', 1) << " in all\n";
 }

@@ -20,7 +20,7 @@
 //   cavity    - the pixels hollowing emptied; its connected parts (4-neighbour in a
 //               layer, overlapping between layers) are the cavities.
 //   drain hole - a vertical cylinder cut from its top layer down through the floor
-//               below it (model pixels only): twice the wall deep, or to layer 0.
+//               below it: twice the wall deep, or to layer 0.
 //
 // Layers are streamed bottom to top: addLayer() takes them in order with their 2-D
 // distance maps (distanceMap(), computed on the slicing threads), takeLayer() hands
@@ -35,6 +35,7 @@ public:
         // Cut from this layer down to layer 0; -1: from the lowest cavity layer found on
         // the hole's axis, down through the floor under it.
         int topLayer = -1;
+        int bottomLayer = 0;
     };
 
     struct Settings {
@@ -62,6 +63,10 @@ public:
     // lowest point) and the holes cut (image pixel centres, with their top layer).
     int cavityCount() const { return m_cavityStarts; }
     const std::vector<Hole> &holesCut() const { return m_holesCut; }
+    // Clears the discs of the holes through this layer in an image part (`area` of the
+    // image, row-major): takeLayer() does it for the models, the caller for whatever is
+    // drawn over them (supports under a hole lose their tips there).
+    void clearHoles(int layer, uint8_t *pixels, const QRect &area) const;
 
 private:
     struct Entry {
@@ -73,8 +78,6 @@ private:
     void hollowBlock(int first, int last);
     void hollowRows(int first, int last, int rowBegin, int rowEnd);
     void findCavities(int layer, const std::vector<uint8_t> &cavity);
-    void cut(const Hole &hole, int top, int bottom);
-    void drillFixedHoles(int layer);
 
     Settings m_settings;
     QRect m_box;

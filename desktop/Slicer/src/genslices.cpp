@@ -586,6 +586,8 @@ bool GenSlices::sliceHollowedLayers(SliceJobWriter &writer, const Settings &sett
         m_timings.hollowMs += clock.elapsed();
         while (!cancelled && hollower.takeLayer(&model)) {
             clock.start();
+            if (!supports.front().empty())
+                hollower.clearHoles(written, supports.front().data(), QRect(0, 0, SliceRasteriser::kWidth, SliceRasteriser::kHeight));
             QImage image = composeLayer(model, box, supports.front(), settings.antialias);
             supports.pop_front();
             const bool packed = writer.appendLayer(written, &image);

@@ -76,7 +76,7 @@ LayerHollower::LayerHollower(const Settings &settings, const QRect &box, int lay
     m_pendingDone.assign(settings.holes.size(), false);
     for (const Hole &hole : settings.holes) {
         if (hole.topLayer >= 0)
-            m_holesCut.push_back(hole);
+            m_holesCut.push_back({hole.x, hole.y, hole.topLayer, 0});
     }
     m_previousCavity.assign(size_t(std::max(0, box.width() * box.height())), 0);
 }
@@ -124,8 +124,8 @@ bool LayerHollower::takeLayer(std::vector<uint8_t> *coverage)
 {
     if (m_taken >= m_hollowed || (m_hollowed < m_layers && m_taken >= m_hollowed - m_delay))
         return false;
-    drillFixedHoles(m_taken);
     *coverage = std::move(entry(m_taken).coverage);
+    clearHoles(m_taken, coverage->data(), m_box);
     entry(m_taken).coverage = std::vector<uint8_t>();
     ++m_taken;
     while (!m_window.empty() && m_windowStart < m_taken && m_windowStart < m_hollowed - m_reach) {
@@ -220,8 +220,7 @@ void LayerHollower::findCavities(int layer, const std::vector<uint8_t> &cavity)
             const int i = (axis.y() - m_box.top()) * width + axis.x() - m_box.left();
             if (std::find(component.begin(), component.end(), i) != component.end()) {
                 m_pendingDone[h] = true;
-                m_holesCut.push_back({hole.x, hole.y, layer});
-                cut(hole, layer, layer - m_delay);
+                m_holesCut.push_back({hole.x, hole.y, layer, std::max(0, layer - m_delay)});
             }
         }
         if (continues)
@@ -239,32 +238,25 @@ void LayerHollower::findCavities(int layer, const std::vector<uint8_t> &cavity)
         hole.x = nearest % width + m_box.left();
         hole.y = nearest / width + m_box.top();
         hole.topLayer = layer;
+        hole.bottomLayer = std::max(0, layer - m_delay);
         m_holesCut.push_back(hole);
-        cut(hole, layer, layer - m_delay);
     }
     m_previousCavity = cavity;
 }
 
-void LayerHollower::cut(const Hole &hole, int top, int bottom)
+void LayerHollower::clearHoles(int layer, uint8_t *pixels, const QRect &area) const
 {
     const double r = m_settings.holeRadiusPixels;
-    const int x0 = std::max(m_box.left(), int(std::floor(hole.x - r)));
-    const int x1 = std::min(m_box.right(), int(std::ceil(hole.x + r)));
-    const int y0 = std::max(m_box.top(), int(std::floor(hole.y - r)));
-    const int y1 = std::min(m_box.bottom(), int(std::ceil(hole.y + r)));
-    for (int k = std::max({0, bottom, m_taken, m_windowStart}); k <= top && k < m_added; ++k) {
-        std::vector<uint8_t> &coverage = entry(k).coverage;
+    for (const Hole &hole : m_holesCut) {
+        if (layer < hole.bottomLayer || layer > hole.topLayer)
+            continue;
+        const int x0 = std::max(area.left(), int(std::floor(hole.x - r)));
+        const int x1 = std::min(area.right(), int(std::ceil(hole.x + r)));
+        const int y0 = std::max(area.top(), int(std::floor(hole.y - r)));
+        const int y1 = std::min(area.bottom(), int(std::ceil(hole.y + r)));
         for (int y = y0; y <= y1; ++y)
             for (int x = x0; x <= x1; ++x)
                 if ((x - hole.x) * (x - hole.x) + (y - hole.y) * (y - hole.y) <= r * r)
-                    coverage[size_t((y - m_box.top()) * m_box.width() + x - m_box.left())] = 0;
-    }
-}
-
-void LayerHollower::drillFixedHoles(int layer)
-{
-    for (const Hole &hole : m_settings.holes) {
-        if (hole.topLayer >= layer)
-            cut(hole, layer, layer);
+                    pixels[size_t(y - area.top()) * size_t(area.width()) + size_t(x - area.left())] = 0;
     }
 }

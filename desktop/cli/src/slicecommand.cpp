@@ -77,7 +77,7 @@ QString commandHelp()
                          "                     through model layers only; without Z, from the lowest cavity\n"
                          "                     above X,Y down through its floor\n"
                          "  --drain-diameter MM the holes' diameter (default 3)\n"
-                         "Supports are not moved away from drain holes and may cover them.\n");
+                         "Supports under a drain hole lose their tips there.\n");
 }
 
 // The turn of one --rotate: axis 0, 1 or 2 (x, y, z of the editor's frame) and degrees.

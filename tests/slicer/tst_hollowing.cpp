@@ -1,4 +1,8 @@
+#include "crushedprintjob.h"
+#include "genslices.h"
 #include "layerhollower.h"
+#include "testmeshes.h"
+#include "trapcheck.h"
 
 #include <QtTest>
 
@@ -128,6 +132,36 @@ private slots:
         QVERIFY(unreachedEmpty(hollow(settings, box, layers, sphere), box) > 10000);
         settings.autoHoles = true;
         QCOMPARE(unreachedEmpty(hollow(settings, box, layers, sphere), box), 0);
+    }
+
+    void scene_modelsHollowedSupportsNot_autoHoleLeavesNoTrap()
+    {
+        // A 10 mm cube on a 3 mm post that is a support: hollowed it would lose its core.
+        TestMesh scene;
+        scene.box(QVector3D(-5, -5, 4), QVector3D(5, 5, 14));
+        GenSlices::Settings settings;
+        settings.firstSupportTriangle = scene.triangles().size();
+        scene.box(QVector3D(1, 1, 0), QVector3D(4, 4, 4));
+        settings.layerThickness = 0.1;
+        settings.hollowing.wall = 1.0;
+        settings.hollowing.autoDrainHoles = true;
+        QTemporaryDir dir;
+        GenSlices slicer;
+        QVERIFY(slicer.saveSlices(scene.triangles(), dir.filePath(QStringLiteral("job.ssj")), settings));
+        QCOMPARE(slicer.hollowReport().cavities, 1);
+        QCOMPARE(int(slicer.hollowReport().holes.size()), 1);
+        CrushedPrintJob job;
+        QFile file(dir.filePath(QStringLiteral("job.ssj")));
+        QVERIFY(job.loadCPJ(&file));
+        QCOMPARE(TrapCheck::countLarger(TrapCheck::find(job, 0.1)), 0);
+        const auto lit = [&](int layer, int x, int y) {
+            QImage image;
+            job.getCBMSlice(layer)->inflateSlice(&image, 0, 0, true);
+            return qRed(image.pixel(x, y)) == 255;
+        };
+        QVERIFY(lit(20, 665, 375)); // the post's core
+        QVERIFY(!lit(90, 640, 400)); // the cube's
+        QVERIFY(lit(90, 595, 400)); // its wall
     }
 };
 

@@ -6,6 +6,7 @@
 
 #include <QtTest>
 
+#include <array>
 #include <functional>
 
 namespace {
@@ -57,12 +58,11 @@ int unreachedEmpty(const Stack &stack, int box)
         const int i = open.back();
         open.pop_back();
         const int x = i % box, y = (i / box) % box, k = i / (box * box);
-        if (x > 0) visit(x - 1, y, k);
-        if (x + 1 < box) visit(x + 1, y, k);
-        if (y > 0) visit(x, y - 1, k);
-        if (y + 1 < box) visit(x, y + 1, k);
-        if (k > 0) visit(x, y, k - 1);
-        if (k + 1 < layers) visit(x, y, k + 1);
+        for (const auto &step :
+            {std::array<int, 3> {1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}})
+            if (x + step[0] >= 0 && x + step[0] < box && y + step[1] >= 0 && y + step[1] < box && k + step[2] >= 0
+                && k + step[2] < layers)
+                visit(x + step[0], y + step[1], k + step[2]);
     }
     int unreached = 0;
     for (int k = 0; k < layers; ++k)
@@ -97,8 +97,8 @@ private slots:
         settings.wallPixels = wall / kPixel;
         settings.layerPixels = layer / kPixel;
         int cavities = 0;
-        const Stack stack = hollow(settings, box, layers,
-            [](int x, int y, int) { return x >= 2 && x < 102 && y >= 2 && y < 102; }, &cavities);
+        const Stack stack = hollow(
+            settings, box, layers, [](int x, int y, int) { return x >= 2 && x < 102 && y >= 2 && y < 102; }, &cavities);
         QCOMPARE(int(stack.size()), layers);
         QCOMPARE(cavities, 1);
         const int centre = 52 * box + 52;

@@ -142,8 +142,8 @@ std::vector<uint8_t> coverageOf(const QImage &image, const QRect &box)
 }
 
 // The layer image of the hollowed models (within `box`) with the supports drawn over.
-QImage composeLayer(const std::vector<uint8_t> &model, const QRect &box, const std::vector<uint8_t> &supports,
-    bool antialias)
+QImage composeLayer(
+    const std::vector<uint8_t> &model, const QRect &box, const std::vector<uint8_t> &supports, bool antialias)
 {
     const int width = SliceRasteriser::kWidth;
     QImage image(width, SliceRasteriser::kHeight, antialias ? QImage::Format_Grayscale8 : QImage::Format_ARGB32);
@@ -464,9 +464,8 @@ bool GenSlices::saveSlices(const QList<MeshTriangle *> &triangles, const QString
 
     QElapsedTimer clock;
     clock.start();
-    const bool usable
-        = prepare(triangles, settings.layerThickness, settings.translation, settings.rotation, settings.scale,
-              settings.firstSupportTriangle)
+    const bool usable = prepare(triangles, settings.layerThickness, settings.translation, settings.rotation,
+                            settings.scale, settings.firstSupportTriangle)
         && layerCount() > 0;
     m_timings.prepareMs = clock.elapsed();
     report(5);
@@ -587,7 +586,8 @@ bool GenSlices::sliceHollowedLayers(SliceJobWriter &writer, const Settings &sett
         while (!cancelled && hollower.takeLayer(&model)) {
             clock.start();
             if (!supports.front().empty())
-                hollower.clearHoles(written, supports.front().data(), QRect(0, 0, SliceRasteriser::kWidth, SliceRasteriser::kHeight));
+                hollower.clearHoles(
+                    written, supports.front().data(), QRect(0, 0, SliceRasteriser::kWidth, SliceRasteriser::kHeight));
             QImage image = composeLayer(model, box, supports.front(), settings.antialias);
             supports.pop_front();
             const bool packed = writer.appendLayer(written, &image);

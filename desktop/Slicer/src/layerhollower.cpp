@@ -14,7 +14,7 @@ constexpr uint8_t kSolid = 255;
 // The lower envelope of the parabolas (x - position(q))^2 + f[q] (Felzenszwalb and
 // Huttenlocher), sampled at every position. Positions are q * spacing. `v` and `z` are
 // scratch of n and n + 1 entries.
-template <typename Out>
+template<typename Out>
 void envelope(const double *f, int n, double spacing, std::vector<int> &v, std::vector<double> &z, Out out)
 {
     const auto position = [&](int q) { return q * spacing; };
@@ -47,8 +47,7 @@ void envelope(const double *f, int n, double spacing, std::vector<int> &v, std::
 }
 
 // Runs work(begin, end) over [0, count) on up to `threads` threads.
-template <typename Work>
-void parallelRows(int count, int threads, Work work)
+template<typename Work> void parallelRows(int count, int threads, Work work)
 {
     threads = std::max(1, std::min(threads, count));
     if (threads == 1) {

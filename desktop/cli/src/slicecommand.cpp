@@ -42,11 +42,12 @@ constexpr double kModelGap = 2.0;
 
 QString commandUsage()
 {
-    return QStringLiteral("  tessora-cli slice MODEL... -o JOB [--layer 20|50|100] [--anti-aliased] [--printer-75]\n"
-                          "                    [--supports] [--density D] [--strength S] [--threads N] [--timings]\n"
-                          "                    [--scale F] [--inches] [--rotate AXIS:DEG]... [--arrange]\n"
-                          "                    [--no-lift] [--raft] [--hollow WALL_MM [--drain-holes auto|X,Y,Z[;X,Y,Z...]]\n"
-                          "                    [--drain-hole X,Y[,Z]]... [--drain-diameter MM]]\n");
+    return QStringLiteral(
+        "  tessora-cli slice MODEL... -o JOB [--layer 20|50|100] [--anti-aliased] [--printer-75]\n"
+        "                    [--supports] [--density D] [--strength S] [--threads N] [--timings]\n"
+        "                    [--scale F] [--inches] [--rotate AXIS:DEG]... [--arrange]\n"
+        "                    [--no-lift] [--raft] [--hollow WALL_MM [--drain-holes auto|X,Y,Z[;X,Y,Z...]]\n"
+        "                    [--drain-hole X,Y[,Z]]... [--drain-diameter MM]]\n");
 }
 
 QString commandHelp()

@@ -26,7 +26,7 @@ Stack hollow(LayerHollower::Settings settings, int box, int layers, const Solid 
         std::vector<uint8_t> coverage(size_t(box * box));
         for (int i = 0; i < box * box; ++i)
             coverage[size_t(i)] = solid(i % box, i / box, k) ? 255 : 0;
-        std::vector<float> distance = LayerHollower::distanceMap(coverage, box, box);
+        std::vector<uint16_t> distance = LayerHollower::distanceMap(coverage, box, box);
         hollower.addLayer(std::move(coverage), std::move(distance));
         while (hollower.takeLayer(&layer))
             out.push_back(layer);

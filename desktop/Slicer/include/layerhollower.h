@@ -51,11 +51,12 @@ public:
     LayerHollower(const Settings &settings, const QRect &box, int layerCount);
 
     // Squared 2-D distance, in pixels, from every pixel to the nearest non-solid one
-    // (exact Euclidean, Felzenszwalb-Huttenlocher); 0 on non-solid pixels.
-    static std::vector<float> distanceMap(const std::vector<uint8_t> &coverage, int width, int height);
+    // (exact Euclidean, Felzenszwalb-Huttenlocher); 0 on non-solid pixels. Kept to 16 bits:
+    // 65535 stands for anything farther, far beyond the thickest wall (10 mm at 0.075 mm).
+    static std::vector<uint16_t> distanceMap(const std::vector<uint8_t> &coverage, int width, int height);
 
     // Layer after layer, from 0.
-    void addLayer(std::vector<uint8_t> coverage, std::vector<float> distance);
+    void addLayer(std::vector<uint8_t> coverage, std::vector<uint16_t> distance);
     // The next layer hollowed and drilled, once ready; false while it is not yet.
     bool takeLayer(std::vector<uint8_t> *coverage);
 
@@ -71,7 +72,7 @@ public:
 private:
     struct Entry {
         std::vector<uint8_t> coverage;
-        std::vector<float> distance;
+        std::vector<uint16_t> distance;
     };
 
     Entry &entry(int layer) { return m_window[size_t(layer - m_windowStart)]; }

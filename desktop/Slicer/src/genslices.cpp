@@ -111,7 +111,7 @@ struct PackedLayer {
     bool packed = false;
     std::variant<CrushedBitMap, CrushedAntiBitMap> map;
     std::vector<uint8_t> model; // within the model box
-    std::vector<float> distance;
+    std::vector<uint16_t> distance;
     std::vector<uint8_t> supports; // the whole image; empty without supports
 };
 

@@ -71,7 +71,10 @@ LayerHollower::LayerHollower(const Settings &settings, const QRect &box, int lay
     const double layer = std::max(1e-6, settings.layerPixels);
     m_reach = static_cast<int>(std::ceil(settings.wallPixels / layer));
     m_block = std::max(8, 2 * m_reach);
-    m_delay = static_cast<int>(std::ceil(2.0 * settings.wallPixels / layer)) + 1;
+    // Holes found on the way are cut this far down, through the floor under a cavity.
+    const bool holesFound = settings.autoHoles
+        || std::any_of(settings.holes.begin(), settings.holes.end(), [](const Hole &h) { return h.topLayer < 0; });
+    m_delay = holesFound ? static_cast<int>(std::ceil(2.0 * settings.wallPixels / layer)) + 1 : 0;
     m_pendingDone.assign(settings.holes.size(), false);
     for (const Hole &hole : settings.holes) {
         if (hole.topLayer >= 0)
@@ -80,9 +83,9 @@ LayerHollower::LayerHollower(const Settings &settings, const QRect &box, int lay
     m_previousCavity.assign(size_t(std::max(0, box.width() * box.height())), 0);
 }
 
-std::vector<float> LayerHollower::distanceMap(const std::vector<uint8_t> &coverage, int width, int height)
+std::vector<uint16_t> LayerHollower::distanceMap(const std::vector<uint8_t> &coverage, int width, int height)
 {
-    std::vector<float> result(coverage.size(), 0.0f);
+    std::vector<float> columns(coverage.size(), 0.0f);
     const int longest = std::max(width, height);
     std::vector<double> f(static_cast<size_t>(longest));
     std::vector<int> v(static_cast<size_t>(longest));
@@ -96,19 +99,21 @@ std::vector<float> LayerHollower::distanceMap(const std::vector<uint8_t> &covera
         }
         if (!solid)
             continue;
-        envelope(f.data(), height, 1.0, v, z, [&](int y, double d) { result[size_t(y * width + x)] = float(d); });
+        envelope(f.data(), height, 1.0, v, z, [&](int y, double d) { columns[size_t(y * width + x)] = float(d); });
     }
+    std::vector<uint16_t> result(coverage.size(), 0);
     for (int y = 0; y < height; ++y) {
-        float *row = result.data() + size_t(y) * size_t(width);
+        const float *row = columns.data() + size_t(y) * size_t(width);
         if (std::all_of(row, row + width, [](float d) { return d == 0.0f; }))
             continue;
         std::copy(row, row + width, f.begin());
-        envelope(f.data(), width, 1.0, v, z, [&](int x, double d) { row[x] = float(std::min(d, kFar)); });
+        uint16_t *out = result.data() + size_t(y) * size_t(width);
+        envelope(f.data(), width, 1.0, v, z, [&](int x, double d) { out[x] = uint16_t(std::min(d, 65535.0)); });
     }
     return result;
 }
 
-void LayerHollower::addLayer(std::vector<uint8_t> coverage, std::vector<float> distance)
+void LayerHollower::addLayer(std::vector<uint8_t> coverage, std::vector<uint16_t> distance)
 {
     m_window.push_back({std::move(coverage), std::move(distance)});
     ++m_added;
@@ -116,6 +121,9 @@ void LayerHollower::addLayer(std::vector<uint8_t> coverage, std::vector<float> d
         const int last = std::min(m_layers, m_hollowed + m_block) - 1;
         hollowBlock(m_hollowed, last);
         m_hollowed = last + 1;
+        // Distances below the reach of the next block are needed no more.
+        for (int k = m_windowStart; k < m_hollowed - m_reach; ++k)
+            std::vector<uint16_t>().swap(entry(k).distance);
     }
 }
 
@@ -142,7 +150,7 @@ void LayerHollower::hollowBlock(int first, int last)
     const int low = std::max(-1, first - m_reach);
     const int high = std::min(m_layers, last + m_reach);
     const int n = high - low + 1;
-    std::vector<const float *> distances;
+    std::vector<const uint16_t *> distances;
     for (int j = low; j <= high; ++j)
         distances.push_back(j < 0 || j >= m_layers ? nullptr : entry(j).distance.data());
     std::vector<uint8_t *> coverages;

@@ -11,40 +11,53 @@ namespace {
 constexpr double kFar = 1e12;
 constexpr uint8_t kSolid = 255;
 
-// The lower envelope of the parabolas (x - position(q))^2 + f[q] (Felzenszwalb and
-// Huttenlocher), sampled at every position. Positions are q * spacing. `v` and `z` are
-// scratch of n and n + 1 entries.
-template<typename Out>
-void envelope(const double *f, int n, double spacing, std::vector<int> &v, std::vector<double> &z, Out out)
+// The lower envelope of parabolas (x - p)^2 + f (Felzenszwalb and Huttenlocher), built
+// from parabolas added in increasing p and read at increasing x. Parabolas whose f can
+// not matter may be left out: an empty envelope reads as kFar.
+class Envelope
 {
-    const auto position = [&](int q) { return q * spacing; };
-    int k = 0;
-    v[0] = 0;
-    z[0] = -kFar * kFar;
-    z[1] = kFar * kFar;
-    for (int q = 1; q < n; ++q) {
-        const auto meet = [&](int p) {
-            return ((f[q] + position(q) * position(q)) - (f[p] + position(p) * position(p)))
-                / (2.0 * (position(q) - position(p)));
-        };
-        double s = meet(v[size_t(k)]);
-        while (s <= z[size_t(k)]) {
-            --k;
-            s = meet(v[size_t(k)]);
+public:
+    void clear()
+    {
+        m_p.clear();
+        m_f.clear();
+        m_z.clear();
+        m_k = 0;
+    }
+
+    void add(double p, double f)
+    {
+        double s = -kFar * kFar;
+        while (!m_p.empty()) {
+            s = ((f + p * p) - (m_f.back() + m_p.back() * m_p.back())) / (2.0 * (p - m_p.back()));
+            if (s > m_z.back())
+                break;
+            m_p.pop_back();
+            m_f.pop_back();
+            m_z.pop_back();
+            s = -kFar * kFar;
         }
-        ++k;
-        v[size_t(k)] = q;
-        z[size_t(k)] = s;
-        z[size_t(k) + 1] = kFar * kFar;
+        m_p.push_back(p);
+        m_f.push_back(f);
+        m_z.push_back(s);
     }
-    k = 0;
-    for (int q = 0; q < n; ++q) {
-        while (z[size_t(k) + 1] < position(q))
-            ++k;
-        const double d = position(q) - position(v[size_t(k)]);
-        out(q, d * d + f[v[size_t(k)]]);
+
+    double at(double x)
+    {
+        if (m_p.empty())
+            return kFar;
+        while (m_k + 1 < m_p.size() && m_z[m_k + 1] < x)
+            ++m_k;
+        const double d = x - m_p[m_k];
+        return d * d + m_f[m_k];
     }
-}
+
+private:
+    std::vector<double> m_p;
+    std::vector<double> m_f;
+    std::vector<double> m_z; // where each parabola starts to be the lowest
+    size_t m_k = 0;
+};
 
 // Runs work(begin, end) over [0, count) on up to `threads` threads.
 template<typename Work> void parallelRows(int count, int threads, Work work)
@@ -85,30 +98,33 @@ LayerHollower::LayerHollower(const Settings &settings, const QRect &box, int lay
 
 std::vector<uint16_t> LayerHollower::distanceMap(const std::vector<uint8_t> &coverage, int width, int height)
 {
+    // Columns: the distance to the nearest empty pixel above or below.
     std::vector<float> columns(coverage.size(), 0.0f);
-    const int longest = std::max(width, height);
-    std::vector<double> f(static_cast<size_t>(longest));
-    std::vector<int> v(static_cast<size_t>(longest));
-    std::vector<double> z(size_t(longest) + 1);
+    Envelope envelope;
     for (int x = 0; x < width; ++x) {
-        bool solid = false;
+        envelope.clear();
         for (int y = 0; y < height; ++y) {
-            const bool here = coverage[size_t(y * width + x)] == kSolid;
-            f[size_t(y)] = here ? kFar : 0.0;
-            solid = solid || here;
+            if (coverage[size_t(y * width + x)] != kSolid)
+                envelope.add(y, 0.0);
         }
-        if (!solid)
-            continue;
-        envelope(f.data(), height, 1.0, v, z, [&](int y, double d) { columns[size_t(y * width + x)] = float(d); });
+        for (int y = 0; y < height; ++y)
+            columns[size_t(y * width + x)] = float(envelope.at(y));
     }
+    // Rows: the nearest of the columns' distances. Those beyond 16 bits cannot be the
+    // nearest of a pixel within reach of a wall.
     std::vector<uint16_t> result(coverage.size(), 0);
     for (int y = 0; y < height; ++y) {
         const float *row = columns.data() + size_t(y) * size_t(width);
         if (std::all_of(row, row + width, [](float d) { return d == 0.0f; }))
             continue;
-        std::copy(row, row + width, f.begin());
+        envelope.clear();
+        for (int x = 0; x < width; ++x) {
+            if (row[x] < 65535.0f)
+                envelope.add(x, row[x]);
+        }
         uint16_t *out = result.data() + size_t(y) * size_t(width);
-        envelope(f.data(), width, 1.0, v, z, [&](int x, double d) { out[x] = uint16_t(std::min(d, 65535.0)); });
+        for (int x = 0; x < width; ++x)
+            out[x] = uint16_t(std::min(envelope.at(x), 65535.0));
     }
     return result;
 }
@@ -158,27 +174,27 @@ void LayerHollower::hollowBlock(int first, int last)
         coverages.push_back(entry(k).coverage.data());
     const double wall2 = m_settings.wallPixels * m_settings.wallPixels;
     parallelRows(m_box.height(), m_settings.threads, [&](int rowBegin, int rowEnd) {
-        std::vector<double> f(static_cast<size_t>(n));
-        std::vector<int> v(static_cast<size_t>(n));
-        std::vector<double> z(size_t(n) + 1);
+        Envelope envelope;
         for (int i = rowBegin * m_box.width(); i < rowEnd * m_box.width(); ++i) {
             bool deep = false;
             for (int k = first; k <= last && !deep; ++k)
                 deep = distances[size_t(k - low)][i] > wall2;
             if (!deep)
                 continue;
-            for (int q = 0; q < n; ++q)
-                f[size_t(q)] = distances[size_t(q)] ? double(distances[size_t(q)][i]) : 0.0;
-            envelope(f.data(), n, m_settings.layerPixels, v, z, [&](int q, double d) {
-                const int k = q + low;
-                if (k < first || k > last || d <= wall2)
-                    return;
+            // Only layers where this pixel lies within a wall of the outside can keep it.
+            envelope.clear();
+            for (int q = 0; q < n; ++q) {
+                const double f = distances[size_t(q)] ? double(distances[size_t(q)][i]) : 0.0;
+                if (f <= wall2)
+                    envelope.add((q + low) * m_settings.layerPixels, f);
+            }
+            for (int k = first; k <= last; ++k) {
                 uint8_t &pixel = coverages[size_t(k - first)][i];
-                if (pixel == kSolid) {
+                if (pixel == kSolid && envelope.at(k * m_settings.layerPixels) > wall2) {
                     pixel = 0;
                     cavities[size_t(k - first)][size_t(i)] = 1;
                 }
-            });
+            }
         }
     });
     for (int k = first; k <= last; ++k)

@@ -67,11 +67,15 @@ public:
         // on the hole's axis down through the floor under it.
         std::vector<QVector3D> drainHoles;
     };
-    // What hollowing did: the cavities it made and the drain holes it cut (their tops,
-    // in the slicer frame).
+    // What hollowing did: the cavities it made and the drain holes it cut (in the slicer
+    // frame, where they leave their cavity or, given a height, their top).
+    struct DrainHole {
+        QVector3D at;
+        bool up = false; // through the roof
+    };
     struct HollowReport {
         int cavities = 0;
-        std::vector<QVector3D> holes;
+        std::vector<DrainHole> holes;
     };
 
     // How a scene is sliced and what its job says.

@@ -20,7 +20,8 @@
 //   cavity    - the pixels hollowing emptied; its connected parts (4-neighbour in a
 //               layer, overlapping between layers) are the cavities.
 //   drain hole - a vertical cylinder cut from its top layer down through the floor
-//               below it: twice the wall deep, or to layer 0.
+//               below it: twice the wall deep, or to layer 0; from a cavity whose floor
+//               stands on the platform, up through the roof instead.
 //
 // Layers are streamed bottom to top: addLayer() takes them in order with their 2-D
 // distance maps (distanceMap(), computed on the slicing threads), takeLayer() hands
@@ -36,6 +37,7 @@ public:
         // the hole's axis, down through the floor under it.
         int topLayer = -1;
         int bottomLayer = 0;
+        bool throughRoof = false; // up from a cavity whose floor stands on the platform
     };
 
     struct Settings {
@@ -79,6 +81,8 @@ private:
     void hollowBlock(int first, int last);
     void hollowRows(int first, int last, int rowBegin, int rowEnd);
     void findCavities(int layer, const std::vector<uint8_t> &cavity);
+    // A hole from the lowest point of a cavity at this layer.
+    void drainFrom(double x, double y, int layer);
 
     Settings m_settings;
     QRect m_box;
@@ -93,6 +97,7 @@ private:
     int m_taken = 0;
     // The cavity pixels of the last hollowed layer.
     std::vector<uint8_t> m_previousCavity;
+    std::vector<uint8_t> m_firstLayer;
     int m_cavityStarts = 0;
     std::vector<bool> m_pendingDone;
     std::vector<Hole> m_holesCut;

@@ -606,8 +606,10 @@ bool GenSlices::sliceHollowedLayers(SliceJobWriter &writer, const Settings &sett
     m_bucketTriangles.clear();
     m_hollowReport.cavities = hollower.cavityCount();
     for (const LayerHollower::Hole &hole : hollower.holesCut()) {
-        m_hollowReport.holes.emplace_back(float(SliceRasteriser::columnCentre(int(std::lround(hole.x)))),
-            float(SliceRasteriser::rowCentre(int(std::lround(hole.y)))), float(layerHeight(hole.topLayer)));
+        const QVector3D at(float(SliceRasteriser::columnCentre(int(std::lround(hole.x)))),
+            float(SliceRasteriser::rowCentre(int(std::lround(hole.y)))),
+            float(layerHeight(hole.throughRoof ? hole.bottomLayer : hole.topLayer)));
+        m_hollowReport.holes.push_back({at, hole.throughRoof});
     }
     return !cancelled;
 }

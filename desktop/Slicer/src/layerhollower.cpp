@@ -131,6 +131,8 @@ std::vector<uint16_t> LayerHollower::distanceMap(const std::vector<uint8_t> &cov
 
 void LayerHollower::addLayer(std::vector<uint8_t> coverage, std::vector<uint16_t> distance)
 {
+    if (m_added == 0)
+        m_firstLayer = coverage;
     m_window.push_back({std::move(coverage), std::move(distance)});
     ++m_added;
     while (m_hollowed < m_layers && m_added >= std::min(m_layers, m_hollowed + m_block + m_reach)) {
@@ -243,7 +245,7 @@ void LayerHollower::findCavities(int layer, const std::vector<uint8_t> &cavity)
             const int i = (axis.y() - m_box.top()) * width + axis.x() - m_box.left();
             if (std::find(component.begin(), component.end(), i) != component.end()) {
                 m_pendingDone[h] = true;
-                m_holesCut.push_back({hole.x, hole.y, layer, std::max(0, layer - m_delay)});
+                drainFrom(hole.x, hole.y, layer);
             }
         }
         if (continues)
@@ -257,14 +259,33 @@ void LayerHollower::findCavities(int layer, const std::vector<uint8_t> &cavity)
         const auto nearest = *std::min_element(component.begin(), component.end(), [&](int a, int b) {
             return std::hypot(a % width - cx, a / width - cy) < std::hypot(b % width - cx, b / width - cy);
         });
-        Hole hole;
-        hole.x = nearest % width + m_box.left();
-        hole.y = nearest / width + m_box.top();
-        hole.topLayer = layer;
-        hole.bottomLayer = std::max(0, layer - m_delay);
-        m_holesCut.push_back(hole);
+        drainFrom(nearest % width + m_box.left(), nearest / width + m_box.top(), layer);
     }
     m_previousCavity = cavity;
+}
+
+void LayerHollower::drainFrom(double x, double y, int layer)
+{
+    Hole hole {x, y, layer, std::max(0, layer - m_delay), false};
+    // A floor that stands on the platform all round the hole would be sealed by it: the
+    // hole goes up through the roof instead, to the vat (which is also the lowest point
+    // once the part hangs from the platform).
+    const double r = m_settings.holeRadiusPixels;
+    bool seated = !m_firstLayer.empty();
+    for (int row = int(std::floor(y - r)); row <= int(std::ceil(y + r)) && seated; ++row) {
+        for (int column = int(std::floor(x - r)); column <= int(std::ceil(x + r)) && seated; ++column) {
+            if ((column - x) * (column - x) + (row - y) * (row - y) > r * r)
+                continue;
+            seated = m_box.contains(column, row)
+                && m_firstLayer[size_t((row - m_box.top()) * m_box.width() + column - m_box.left())] == kSolid;
+        }
+    }
+    if (seated) {
+        hole.bottomLayer = layer;
+        hole.topLayer = m_layers - 1;
+        hole.throughRoof = true;
+    }
+    m_holesCut.push_back(hole);
 }
 
 void LayerHollower::clearHoles(int layer, uint8_t *pixels, const QRect &area) const

@@ -70,7 +70,8 @@ QString commandHelp()
                          "  --hollow WALL_MM   empty the inside of every model, keeping walls, roof and floor\n"
                          "                     WALL_MM thick (0.5 to 10; 2 is a good start)\n"
                          "  --drain-holes auto one drain hole at the lowest point of every cavity, through\n"
-                         "                     the floor under it\n"
+                         "                     the floor under it (up through the roof when that floor\n"
+                         "                     stands on the platform, which would seal it)\n"
                          "  --drain-holes X,Y,Z[;X,Y,Z...], --drain-hole X,Y[,Z]\n"
                          "                     drain holes at platform positions in millimetres (X and Y as\n"
                          "                     the window shows a model's position, Z the height above the\n"
@@ -640,10 +641,11 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         const GenSlices::HollowReport &hollowed = slicer.hollowReport();
         err << "hollowed with " << options.hollow << " mm walls: " << hollowed.cavities << " cavities, "
             << hollowed.holes.size() << " drain holes\n";
-        for (const QVector3D &top : hollowed.holes) {
-            const QVector3D hole = fromSlicerFrame(top, options);
+        for (const GenSlices::DrainHole &drain : hollowed.holes) {
+            const QVector3D hole = fromSlicerFrame(drain.at, options);
             err << "drain hole at " << QString::number(hole.x(), 'f', 2) << "," << QString::number(hole.y(), 'f', 2)
-                << "," << QString::number(hole.z(), 'f', 2) << "\n";
+                << "," << QString::number(hole.z(), 'f', 2)
+                << (drain.up ? " up through the roof (the floor stands on the platform)\n" : " down\n");
         }
     }
     err << "sliced " << slicer.layerCount() << " layers of " << options.microns << " microns into " << options.jobPath

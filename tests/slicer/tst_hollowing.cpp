@@ -16,7 +16,8 @@ using Stack = std::vector<std::vector<uint8_t>>;
 using Solid = std::function<bool(int x, int y, int layer)>;
 
 // Streams `layers` layers of a box x box area, solid where `solid` says, through a hollower.
-Stack hollow(LayerHollower::Settings settings, int box, int layers, const Solid &solid, int *cavities = nullptr)
+Stack hollow(LayerHollower::Settings settings, int box, int layers, const Solid &solid, int *cavities = nullptr,
+    std::vector<LayerHollower::Hole> *holes = nullptr)
 {
     settings.threads = 2;
     LayerHollower hollower(settings, QRect(0, 0, box, box), layers);
@@ -33,10 +34,13 @@ Stack hollow(LayerHollower::Settings settings, int box, int layers, const Solid 
     }
     if (cavities)
         *cavities = hollower.cavityCount();
+    if (holes)
+        *holes = hollower.holesCut();
     return out;
 }
 
-// Empty voxels that a flood from outside the stack (around it and below it) reaches.
+// Empty voxels that a flood from the vat (around the stack and above it; the platform
+// under it seals) does not reach.
 int unreachedEmpty(const Stack &stack, int box)
 {
     const int layers = int(stack.size());
@@ -53,7 +57,7 @@ int unreachedEmpty(const Stack &stack, int box)
         for (int e = 0; e < box; ++e)
             visit(e, 0, k), visit(0, e, k), visit(e, box - 1, k), visit(box - 1, e, k);
     for (int i = 0; i < box * box; ++i)
-        visit(i % box, i / box, 0);
+        visit(i % box, i / box, layers - 1);
     while (!open.empty()) {
         const int i = open.back();
         open.pop_back();
@@ -117,21 +121,32 @@ private slots:
         QVERIFY2(std::abs(roof * layer - wall) <= halfPixel, qPrintable(QString::number(roof)));
     }
 
-    void sphere_autoDrainHole_opensTheCavity()
+    void autoDrainHole_opensTheCavityToTheVat_data()
     {
+        QTest::addColumn<bool>("sphere");
+        QTest::newRow("sphere: down through its floor") << true;
+        QTest::newRow("cube on the platform: up through its roof") << false;
+    }
+
+    void autoDrainHole_opensTheCavityToTheVat()
+    {
+        QFETCH(bool, sphere);
         const int box = 110;
         const int layers = 100; // 10 mm of 0.1 mm layers
-        const Solid sphere = [](int x, int y, int k) {
-            const double dx = x - 54.5, dy = y - 54.5, dz = (k + 0.5 - 50) * 1.0;
-            return dx * dx + dy * dy + dz * dz <= 50.0 * 50.0;
+        const Solid solid = [&](int x, int y, int k) {
+            const double dx = x - 54.5, dy = y - 54.5, dz = k + 0.5 - 50;
+            return sphere ? dx * dx + dy * dy + dz * dz <= 50.0 * 50.0 : std::max(std::abs(dx), std::abs(dy)) < 50;
         };
         LayerHollower::Settings settings;
         settings.wallPixels = 15;
         settings.layerPixels = 1.0;
         settings.holeRadiusPixels = 10;
-        QVERIFY(unreachedEmpty(hollow(settings, box, layers, sphere), box) > 10000);
+        QVERIFY(unreachedEmpty(hollow(settings, box, layers, solid), box) > 10000);
         settings.autoHoles = true;
-        QCOMPARE(unreachedEmpty(hollow(settings, box, layers, sphere), box), 0);
+        std::vector<LayerHollower::Hole> holes;
+        QCOMPARE(unreachedEmpty(hollow(settings, box, layers, solid, nullptr, &holes), box), 0);
+        QCOMPARE(int(holes.size()), 1);
+        QCOMPARE(holes[0].throughRoof, !sphere);
     }
 
     void scene_modelsHollowedSupportsNot_autoHoleLeavesNoTrap()

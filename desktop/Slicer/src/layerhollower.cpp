@@ -68,6 +68,7 @@ template<typename Work> void parallelRows(int count, int threads, Work work)
         return;
     }
     std::vector<std::thread> pool;
+    pool.reserve(size_t(threads));
     for (int t = 0; t < threads; ++t)
         pool.emplace_back([&, t] { work(count * t / threads, count * (t + 1) / threads); });
     for (std::thread &thread : pool)
@@ -104,11 +105,11 @@ std::vector<uint16_t> LayerHollower::distanceMap(const std::vector<uint8_t> &cov
     for (int x = 0; x < width; ++x) {
         envelope.clear();
         for (int y = 0; y < height; ++y) {
-            if (coverage[size_t(y * width + x)] != kSolid)
+            if (coverage[size_t(y) * size_t(width) + size_t(x)] != kSolid)
                 envelope.add(y, 0.0);
         }
         for (int y = 0; y < height; ++y)
-            columns[size_t(y * width + x)] = float(envelope.at(y));
+            columns[size_t(y) * size_t(width) + size_t(x)] = float(envelope.at(y));
     }
     // Rows: the nearest of the columns' distances. Those beyond 16 bits cannot be the
     // nearest of a pixel within reach of a wall.
@@ -225,10 +226,10 @@ void LayerHollower::findCavities(int layer, const std::vector<uint8_t> &cavity)
             stack.pop_back();
             component.push_back(i);
             continues = continues || m_previousCavity[size_t(i)];
-            sumX += i % width;
-            sumY += i / width;
             const int x = i % width;
             const int y = i / width;
+            sumX += x;
+            sumY += y;
             for (const int j : {x > 0 ? i - 1 : -1, x + 1 < width ? i + 1 : -1, y > 0 ? i - width : -1,
                      y + 1 < height ? i + width : -1}) {
                 if (j >= 0 && cavity[size_t(j)] && !seen[size_t(j)]) {
@@ -256,10 +257,16 @@ void LayerHollower::findCavities(int layer, const std::vector<uint8_t> &cavity)
             continue;
         const double cx = sumX / double(component.size());
         const double cy = sumY / double(component.size());
-        const auto nearest = *std::min_element(component.begin(), component.end(), [&](int a, int b) {
-            return std::hypot(a % width - cx, a / width - cy) < std::hypot(b % width - cx, b / width - cy);
-        });
-        drainFrom(nearest % width + m_box.left(), nearest / width + m_box.top(), layer);
+        const auto offCentre = [&](int i) {
+            const int column = i % width;
+            const int row = i / width;
+            return std::hypot(column - cx, row - cy);
+        };
+        const int nearest = *std::min_element(
+            component.begin(), component.end(), [&](int a, int b) { return offCentre(a) < offCentre(b); });
+        const int column = nearest % width;
+        const int row = nearest / width;
+        drainFrom(column + m_box.left(), row + m_box.top(), layer);
     }
     m_previousCavity = cavity;
 }

@@ -577,12 +577,14 @@ bool GenSlices::sliceHollowedLayers(SliceJobWriter &writer, const Settings &sett
     bool cancelled = false;
     std::vector<uint8_t> model;
     QElapsedTimer clock;
+    qint64 hollowNs = 0;
+    qint64 packNs = 0;
     for (int k = 0; k < layers && !cancelled; ++k) {
         PackedLayer parts = pipeline.take(k);
         supports.push_back(std::move(parts.supports));
         clock.start();
         hollower.addLayer(std::move(parts.model), std::move(parts.distance));
-        m_timings.hollowMs += clock.elapsed();
+        hollowNs += clock.nsecsElapsed();
         while (!cancelled && hollower.takeLayer(&model)) {
             clock.start();
             if (!supports.front().empty())
@@ -591,7 +593,7 @@ bool GenSlices::sliceHollowedLayers(SliceJobWriter &writer, const Settings &sett
             QImage image = composeLayer(model, box, supports.front(), settings.antialias);
             supports.pop_front();
             const bool packed = writer.appendLayer(written, &image);
-            m_timings.packMs += clock.elapsed();
+            packNs += clock.nsecsElapsed();
             if (!packed)
                 qDebug() << "ERROR. GenSlices::saveSlices. Layer" << written << "could not be packed and is left out";
             ++written;
@@ -602,6 +604,8 @@ bool GenSlices::sliceHollowedLayers(SliceJobWriter &writer, const Settings &sett
     pipeline.stop();
     m_timings.layersWallMs = layersClock.elapsed();
     m_timings.sliceMs = pipeline.sliceMs();
+    m_timings.hollowMs = hollowNs / 1000000;
+    m_timings.packMs = packNs / 1000000;
     m_bucketStart.clear();
     m_bucketTriangles.clear();
     m_hollowReport.cavities = hollower.cavityCount();

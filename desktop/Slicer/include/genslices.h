@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QRect>
 #include <QString>
 #include <QVector3D>
 
@@ -40,6 +41,7 @@ public:
         qint64 prepareMs = 0;
         qint64 sliceMs = 0; // cutting, contours and drawing, summed over the threads
         qint64 packMs = 0; // packing the images, summed over the threads
+        qint64 hollowMs = 0; // hollowing across the layers (its 2-D distances are slicing)
         qint64 layersWallMs = 0; // the layer loop, wall clock
         qint64 writeMs = 0;
     };
@@ -54,6 +56,28 @@ public:
     // Threads that slice layers; 0 (the default) uses one per core.
     void setThreadCount(int threads) { m_threadCount = threads; }
 
+    // Hollowing of the models, in the layer images (see LayerHollower).
+    struct Hollowing {
+        double wall = 0.0; // millimetres; 0 leaves the models solid
+        double pixelSize = 0.1; // millimetres on the printer (0.075 on the 75-micron one)
+        double drainDiameter = 3.0; // millimetres
+        bool autoDrainHoles = false; // one at the lowest point of every cavity
+        // Hole tops in the slicer frame (x, y slice-plane units, z millimetres): each is
+        // cut from there down to the platform; a NaN z cuts from the lowest cavity found
+        // on the hole's axis down through the floor under it.
+        std::vector<QVector3D> drainHoles;
+    };
+    // What hollowing did: the cavities it made and the drain holes it cut (in the slicer
+    // frame, where they leave their cavity or, given a height, their top).
+    struct DrainHole {
+        QVector3D at;
+        bool up = false; // through the roof
+    };
+    struct HollowReport {
+        int cavities = 0;
+        std::vector<DrainHole> holes;
+    };
+
     // How a scene is sliced and what its job says.
     struct Settings {
         double layerThickness = 0.05; // millimetres
@@ -64,6 +88,10 @@ public:
         QVector3D scale {1, 1, 1};
         bool antialias = false; // grey layers (format version 3) instead of bit maps
         QString jobDescription; // "jobdesc" when empty
+        // The triangles from this index on are supports (-1: none). Only models are
+        // hollowed; supports are drawn over the hollowed layers.
+        int firstSupportTriangle = -1;
+        Hollowing hollowing;
     };
 
     // Slices and writes the job file. True when every layer was sliced and the file was
@@ -75,12 +103,15 @@ public:
     Result result() const { return m_result; }
     QString errorString() const { return m_error; }
     const Timings &timings() const { return m_timings; }
+    const HollowReport &hollowReport() const { return m_hollowReport; }
 
     // The parts of a run, for tests and for whoever needs single layers.
     // Transforms and sorts the triangles and builds the height index; false for a scene
     // without triangles or without height.
     bool prepare(const QList<MeshTriangle *> &triangles, double layerThickness, const QVector3D &translation,
-        const QVector3D &rotation, const QVector3D &scale);
+        const QVector3D &rotation, const QVector3D &scale, int firstSupportTriangle = -1);
+    // The image pixels the models' layers can cover (with a margin); empty without models.
+    QRect modelBox() const;
     int layerCount() const;
     double layerHeight(int layer) const { return m_bottom + m_thickness / 2.0 + layer * m_thickness; }
     // The contours and the image of one layer of the prepared scene.
@@ -97,6 +128,7 @@ private:
     // The steps of saveSlices() after prepare(): the layer loop (false when cancelled)
     // and the writing of the job.
     bool sliceLayers(SliceJobWriter &writer, bool antialias, const ProgressFunction &report);
+    bool sliceHollowedLayers(SliceJobWriter &writer, const Settings &settings, const ProgressFunction &report);
     bool writeJob(SliceJobWriter &writer, const QString &filePath);
 
     std::vector<SliceTriangle> m_triangles;
@@ -110,6 +142,10 @@ private:
     double m_thickness = 0.05;
     QVector3D m_min;
     QVector3D m_max;
+    QVector3D m_modelMin;
+    QVector3D m_modelMax;
+    bool m_hasSupports = false;
+    HollowReport m_hollowReport;
     int m_threadCount = 0;
     Result m_result = Result::Done;
     QString m_error;

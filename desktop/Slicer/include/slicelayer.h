@@ -22,6 +22,7 @@ struct SliceTriangle {
     QVector3D c;
     float minZ = 0.0f;
     float maxZ = 0.0f;
+    bool support = false; // part of a support structure, not of a model
 
     QVector3D maxCorner() const;
     QVector3D minCorner() const;
@@ -59,6 +60,9 @@ struct SliceLoop {
     double turningSum = 0.0;
 };
 
+// Which triangles of the scene a layer is cut from.
+enum class ScenePart { All, Models, Supports };
+
 // The contours of the scene at one height.
 struct SliceLayer {
     double height = 0.0;
@@ -77,12 +81,12 @@ public:
     explicit SliceSet(const GenSlices *owner);
 
     // Builds and keeps the layer of this height; returns it.
-    const SliceLayer &generate(double height);
+    const SliceLayer &generate(double height, ScenePart part = ScenePart::All);
     const SliceLayer &layer() const { return m_layer; }
     SliceLayer takeLayer() { return std::move(m_layer); }
 
 private:
-    void cut(double height);
+    void cut(double height, ScenePart part);
     void link();
     void buildLoops();
     void cleanUp(SliceLoop &loop);

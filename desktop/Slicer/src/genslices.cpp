@@ -1,5 +1,6 @@
 #include "genslices.h"
 
+#include "layerhollower.h"
 #include "meshimporter.h"
 #include "slicejobwriter.h"
 #include "slicerasteriser.h"
@@ -13,6 +14,7 @@
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <thread>
 #include <variant>
@@ -102,12 +104,70 @@ void sortByLowestZ(std::vector<SliceTriangle> &triangles)
     }
 }
 
-// One finished layer, packed by a slicing thread.
+// One finished layer, packed by a slicing thread; when the models are hollowed, their
+// part of the layer and the supports' part, to be packed once hollowed.
 struct PackedLayer {
     bool ready = false;
     bool packed = false;
     std::variant<CrushedBitMap, CrushedAntiBitMap> map;
+    std::vector<uint8_t> model; // within the model box
+    std::vector<uint16_t> distance;
+    std::vector<uint8_t> supports; // the whole image; empty without supports
 };
+
+constexpr QRgb kSolidRed = 0xffff0000u;
+
+int threadsFor(int layers, int requested)
+{
+    return std::max(1, std::min(layers, requested > 0 ? requested : std::max(1, QThread::idealThreadCount())));
+}
+
+// A layer image's coverage within a box, one byte a pixel: 255 solid, grey levels of
+// anti-aliased edges, 0 empty.
+std::vector<uint8_t> coverageOf(const QImage &image, const QRect &box)
+{
+    std::vector<uint8_t> coverage(size_t(box.width()) * size_t(box.height()));
+    for (int y = 0; y < box.height(); ++y) {
+        uint8_t *out = coverage.data() + size_t(y) * size_t(box.width());
+        if (image.format() == QImage::Format_Grayscale8) {
+            const uchar *line = image.constScanLine(y + box.top()) + box.left();
+            std::copy(line, line + box.width(), out);
+            continue;
+        }
+        const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(y + box.top())) + box.left();
+        for (int x = 0; x < box.width(); ++x)
+            out[x] = line[x] == kSolidRed ? 255 : 0;
+    }
+    return coverage;
+}
+
+// The layer image of the hollowed models (within `box`) with the supports drawn over.
+QImage composeLayer(
+    const std::vector<uint8_t> &model, const QRect &box, const std::vector<uint8_t> &supports, bool antialias)
+{
+    const int width = SliceRasteriser::kWidth;
+    QImage image(width, SliceRasteriser::kHeight, antialias ? QImage::Format_Grayscale8 : QImage::Format_ARGB32);
+    image.fill(antialias ? 0u : 0xff000000u);
+    // Only the model box, unless there are supports.
+    const int left = supports.empty() ? box.left() : 0;
+    const int right = supports.empty() ? box.right() : width - 1;
+    for (int y = supports.empty() ? box.top() : 0; y <= (supports.empty() ? box.bottom() : image.height() - 1); ++y) {
+        const bool inBox = y >= box.top() && y <= box.bottom();
+        const uint8_t *inside = inBox ? model.data() + size_t(y - box.top()) * size_t(box.width()) : nullptr;
+        uchar *grey = image.scanLine(y);
+        QRgb *plain = reinterpret_cast<QRgb *>(grey);
+        for (int x = left; x <= right; ++x) {
+            uint8_t level = supports.empty() ? 0 : supports[size_t(y) * size_t(width) + size_t(x)];
+            if (inside && x >= box.left() && x <= box.right())
+                level = std::max(level, inside[x - box.left()]);
+            if (antialias)
+                grey[x] = level;
+            else if (level == 255)
+                plain[x] = kSolidRed;
+        }
+    }
+    return image;
+}
 
 // The threads of one run's layer loop. Each takes the next layer number, waits while it
 // is a window of layers ahead of the writer (which bounds the memory and lets a cancel
@@ -116,9 +176,13 @@ struct PackedLayer {
 class LayerPipeline
 {
 public:
-    LayerPipeline(const GenSlices &slicer, int layers, int threads, bool antialias)
+    // With a model box, the layers are left unpacked for hollowing (see PackedLayer).
+    LayerPipeline(const GenSlices &slicer, int layers, int threads, bool antialias, const QRect &modelBox = QRect(),
+        bool supports = false)
         : m_slicer(slicer)
         , m_antialias(antialias)
+        , m_modelBox(modelBox)
+        , m_supports(supports)
         , m_layers(layers)
         , m_window(2 * threads)
         , m_results(size_t(layers))
@@ -185,8 +249,26 @@ private:
         }
     }
 
+    PackedLayer parts(SliceSet &set, SliceRasteriser &rasteriser, int k)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        PackedLayer layer;
+        const double height = m_slicer.layerHeight(k);
+        layer.model = coverageOf(rasteriser.render(set.generate(height, ScenePart::Models), m_antialias), m_modelBox);
+        if (m_supports) {
+            const QImage supports = rasteriser.render(set.generate(height, ScenePart::Supports), m_antialias);
+            layer.supports = coverageOf(supports, supports.rect());
+        }
+        layer.distance = LayerHollower::distanceMap(layer.model, m_modelBox.width(), m_modelBox.height());
+        m_sliceNs += timer.nsecsElapsed();
+        return layer;
+    }
+
     PackedLayer pack(SliceSet &set, SliceRasteriser &rasteriser, int k)
     {
+        if (!m_modelBox.isEmpty())
+            return parts(set, rasteriser, k);
         QElapsedTimer timer;
         timer.start();
         QImage image = rasteriser.render(set.generate(m_slicer.layerHeight(k)), m_antialias);
@@ -208,6 +290,8 @@ private:
 
     const GenSlices &m_slicer;
     const bool m_antialias;
+    const QRect m_modelBox;
+    const bool m_supports;
     const int m_layers;
     const int m_window;
     std::vector<PackedLayer> m_results;
@@ -250,7 +334,7 @@ bool GenSlices::isCancelRequested()
 }
 
 bool GenSlices::prepare(const QList<MeshTriangle *> &triangles, double layerThickness, const QVector3D &translation,
-    const QVector3D &rotation, const QVector3D &scale)
+    const QVector3D &rotation, const QVector3D &scale, int firstSupportTriangle)
 {
     m_thickness = layerThickness;
     m_triangles.clear();
@@ -260,10 +344,15 @@ bool GenSlices::prepare(const QList<MeshTriangle *> &triangles, double layerThic
     const Matrix3 rotate = rotationMatrix(rotation);
     m_min = QVector3D(1e8f, 1e8f, 1e8f);
     m_max = QVector3D(-1e8f, -1e8f, -1e8f);
-    for (const MeshTriangle *mesh : triangles) {
+    m_modelMin = m_min;
+    m_modelMax = m_max;
+    m_hasSupports = false;
+    for (int i = 0; i < triangles.size(); ++i) {
+        const MeshTriangle *mesh = triangles[i];
         if (!mesh)
             continue;
         SliceTriangle t;
+        t.support = firstSupportTriangle >= 0 && i >= firstSupportTriangle;
         const QVector3D normal = rotate.apply(mesh->normal / scale);
         t.normal = normal.normalized();
         t.a = rotate.apply(mesh->a * scale) + translation;
@@ -273,6 +362,11 @@ bool GenSlices::prepare(const QList<MeshTriangle *> &triangles, double layerThic
         m_max = maximum(m_max, t.maxCorner());
         t.minZ = std::min({t.a.z(), t.b.z(), t.c.z()});
         t.maxZ = std::max({t.a.z(), t.b.z(), t.c.z()});
+        m_hasSupports = m_hasSupports || t.support;
+        if (!t.support) {
+            m_modelMin = minimum(m_modelMin, t.minCorner());
+            m_modelMax = maximum(m_modelMax, t.maxCorner());
+        }
         m_triangles.push_back(t);
     }
     sortByLowestZ(m_triangles);
@@ -308,6 +402,18 @@ bool GenSlices::prepare(const QList<MeshTriangle *> &triangles, double layerThic
             m_bucketTriangles[size_t(fill[size_t(k)]++)] = i;
     }
     return true;
+}
+
+QRect GenSlices::modelBox() const
+{
+    if (!(m_modelMax.x() >= m_modelMin.x()))
+        return QRect();
+    // Two pixels beyond the models: room for the grey edges of anti-aliased layers.
+    const auto column = [](double x) { return x / SliceRasteriser::kPixelSize + SliceRasteriser::kWidth / 2.0; };
+    const auto row = [](double y) { return SliceRasteriser::kHeight / 2.0 - y / SliceRasteriser::kPixelSize; };
+    const QRect box(QPoint(int(std::floor(column(m_modelMin.x()))) - 2, int(std::floor(row(m_modelMax.y()))) - 2),
+        QPoint(int(std::ceil(column(m_modelMax.x()))) + 2, int(std::ceil(row(m_modelMin.y()))) + 2));
+    return box.intersected(QRect(0, 0, SliceRasteriser::kWidth, SliceRasteriser::kHeight));
 }
 
 int GenSlices::layerCount() const
@@ -358,8 +464,8 @@ bool GenSlices::saveSlices(const QList<MeshTriangle *> &triangles, const QString
 
     QElapsedTimer clock;
     clock.start();
-    const bool usable
-        = prepare(triangles, settings.layerThickness, settings.translation, settings.rotation, settings.scale)
+    const bool usable = prepare(triangles, settings.layerThickness, settings.translation, settings.rotation,
+                            settings.scale, settings.firstSupportTriangle)
         && layerCount() > 0;
     m_timings.prepareMs = clock.elapsed();
     report(5);
@@ -373,7 +479,11 @@ bool GenSlices::saveSlices(const QList<MeshTriangle *> &triangles, const QString
     report(10);
 
     SliceJobWriter writer(settings.antialias, settings.layerThickness, settings.jobDescription);
-    if (!sliceLayers(writer, settings.antialias, report)) {
+    m_hollowReport = HollowReport();
+    const bool sliced = settings.hollowing.wall > 0.0 && !modelBox().isEmpty()
+        ? sliceHollowedLayers(writer, settings, report)
+        : sliceLayers(writer, settings.antialias, report);
+    if (!sliced) {
         m_result = Result::Cancelled;
         m_error = QStringLiteral("Slicing was cancelled.");
         qDebug() << "GenSlices::saveSlices. Cancelled; nothing written";
@@ -387,8 +497,7 @@ bool GenSlices::sliceLayers(SliceJobWriter &writer, bool antialias, const Progre
 {
     const int layers = layerCount();
     const int total = std::max(1, static_cast<int>(std::ceil((m_top - m_bottom) / m_thickness)));
-    const int threads
-        = std::max(1, std::min(layers, m_threadCount > 0 ? m_threadCount : std::max(1, QThread::idealThreadCount())));
+    const int threads = threadsFor(layers, m_threadCount);
 
     QElapsedTimer layersClock;
     layersClock.start();
@@ -434,4 +543,77 @@ bool GenSlices::writeJob(SliceJobWriter &writer, const QString &filePath)
     }
     m_result = Result::Done;
     return true;
+}
+
+bool GenSlices::sliceHollowedLayers(SliceJobWriter &writer, const Settings &settings, const ProgressFunction &report)
+{
+    const int layers = layerCount();
+    const int total = std::max(1, static_cast<int>(std::ceil((m_top - m_bottom) / m_thickness)));
+    const int threads = threadsFor(layers, m_threadCount);
+    const QRect box = modelBox();
+    const Hollowing &hollowing = settings.hollowing;
+    LayerHollower::Settings hollow;
+    hollow.wallPixels = hollowing.wall / hollowing.pixelSize;
+    hollow.layerPixels = m_thickness / hollowing.pixelSize;
+    hollow.holeRadiusPixels = hollowing.drainDiameter / 2.0 / hollowing.pixelSize;
+    hollow.autoHoles = hollowing.autoDrainHoles;
+    hollow.threads = threads;
+    for (const QVector3D &top : hollowing.drainHoles) {
+        LayerHollower::Hole hole;
+        hole.x = top.x() / SliceRasteriser::kPixelSize + SliceRasteriser::kWidth / 2.0 - 0.5;
+        hole.y = SliceRasteriser::kHeight / 2.0 - top.y() / SliceRasteriser::kPixelSize - 0.5;
+        hole.topLayer = std::isnan(top.z())
+            ? -1
+            : std::max(0, static_cast<int>(std::floor((top.z() - m_bottom - m_thickness / 2.0) / m_thickness)));
+        hollow.holes.push_back(hole);
+    }
+    LayerHollower hollower(hollow, box, layers);
+
+    QElapsedTimer layersClock;
+    layersClock.start();
+    LayerPipeline pipeline(*this, layers, threads, settings.antialias, box, m_hasSupports);
+    std::deque<std::vector<uint8_t>> supports;
+    int written = 0;
+    bool cancelled = false;
+    std::vector<uint8_t> model;
+    QElapsedTimer clock;
+    qint64 hollowNs = 0;
+    qint64 packNs = 0;
+    for (int k = 0; k < layers && !cancelled; ++k) {
+        PackedLayer parts = pipeline.take(k);
+        supports.push_back(std::move(parts.supports));
+        clock.start();
+        hollower.addLayer(std::move(parts.model), std::move(parts.distance));
+        hollowNs += clock.nsecsElapsed();
+        while (!cancelled && hollower.takeLayer(&model)) {
+            clock.start();
+            if (!supports.front().empty())
+                hollower.clearHoles(
+                    written, supports.front().data(), QRect(0, 0, SliceRasteriser::kWidth, SliceRasteriser::kHeight));
+            QImage image = composeLayer(model, box, supports.front(), settings.antialias);
+            supports.pop_front();
+            const bool packed = writer.appendLayer(written, &image);
+            packNs += clock.nsecsElapsed();
+            if (!packed)
+                qDebug() << "ERROR. GenSlices::saveSlices. Layer" << written << "could not be packed and is left out";
+            ++written;
+            report(static_cast<int>(std::floor(written * 90.0 / total + 10.0)));
+            cancelled = s_sliceCancelRequested.exchange(false);
+        }
+    }
+    pipeline.stop();
+    m_timings.layersWallMs = layersClock.elapsed();
+    m_timings.sliceMs = pipeline.sliceMs();
+    m_timings.hollowMs = hollowNs / 1000000;
+    m_timings.packMs = packNs / 1000000;
+    m_bucketStart.clear();
+    m_bucketTriangles.clear();
+    m_hollowReport.cavities = hollower.cavityCount();
+    for (const LayerHollower::Hole &hole : hollower.holesCut()) {
+        const QVector3D at(float(SliceRasteriser::columnCentre(int(std::lround(hole.x)))),
+            float(SliceRasteriser::rowCentre(int(std::lround(hole.y)))),
+            float(layerHeight(hole.throughRoof ? hole.bottomLayer : hole.topLayer)));
+        m_hollowReport.holes.push_back({at, hole.throughRoof});
+    }
+    return !cancelled;
 }

@@ -58,13 +58,13 @@ SliceSet::SliceSet(const GenSlices *owner)
         qDebug() << "SliceSet Constructor - No Parent Clone Specified!";
 }
 
-const SliceLayer &SliceSet::generate(double height)
+const SliceLayer &SliceSet::generate(double height, ScenePart part)
 {
     m_layer = SliceLayer();
     m_layer.height = height;
     if (!m_owner)
         return m_layer;
-    cut(height);
+    cut(height, part);
     link();
     buildLoops();
     for (SliceLoop &loop : m_layer.loops)
@@ -73,7 +73,7 @@ const SliceLayer &SliceSet::generate(double height)
     return m_layer;
 }
 
-void SliceSet::cut(double height)
+void SliceSet::cut(double height, ScenePart part)
 {
     const std::vector<SliceTriangle> &triangles = m_owner->preparedTriangles();
     const auto range = m_owner->bucketTriangles(height);
@@ -81,6 +81,8 @@ void SliceSet::cut(double height)
         const SliceTriangle &t = triangles[size_t(*it)];
         if (!(t.minZ <= height && height < t.maxZ))
             continue; // also every horizontal triangle
+        if (part != ScenePart::All && t.support != (part == ScenePart::Supports))
+            continue;
         if ((t.maxCorner() - t.minCorner()).length() <= 1e-5f)
             continue;
 

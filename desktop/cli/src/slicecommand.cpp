@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -41,10 +42,12 @@ constexpr double kModelGap = 2.0;
 
 QString commandUsage()
 {
-    return QStringLiteral("  tessora-cli slice MODEL... -o JOB [--layer 20|50|100] [--anti-aliased] [--printer-75]\n"
-                          "                    [--supports] [--density D] [--strength S] [--threads N] [--timings]\n"
-                          "                    [--scale F] [--inches] [--rotate AXIS:DEG]... [--arrange]\n"
-                          "                    [--no-lift] [--raft]\n");
+    return QStringLiteral(
+        "  tessora-cli slice MODEL... -o JOB [--layer 20|50|100] [--anti-aliased] [--printer-75]\n"
+        "                    [--supports] [--density D] [--strength S] [--threads N] [--timings]\n"
+        "                    [--scale F] [--inches] [--rotate AXIS:DEG]... [--arrange]\n"
+        "                    [--no-lift] [--raft] [--hollow WALL_MM [--drain-holes auto|X,Y,Z[;X,Y,Z...]]\n"
+        "                    [--drain-hole X,Y[,Z]]... [--drain-diameter MM]]\n");
 }
 
 QString commandHelp()
@@ -62,7 +65,21 @@ QString commandHelp()
                          "\nSupports (either option also asks for --supports):\n"
                          "  --no-lift          the model's base stands on the platform; supports only under\n"
                          "                     its overhangs\n"
-                         "  --raft             a thin plate under the model and its supports\n");
+                         "  --raft             a thin plate under the model and its supports\n"
+                         "\nHollowing (the models only, never their supports):\n"
+                         "  --hollow WALL_MM   empty the inside of every model, keeping walls, roof and floor\n"
+                         "                     WALL_MM thick (0.5 to 10; 2 is a good start)\n"
+                         "  --drain-holes auto one drain hole at the lowest point of every cavity, through\n"
+                         "                     the floor under it (up through the roof when that floor\n"
+                         "                     stands on the platform, which would seal it)\n"
+                         "  --drain-holes X,Y,Z[;X,Y,Z...], --drain-hole X,Y[,Z]\n"
+                         "                     drain holes at platform positions in millimetres (X and Y as\n"
+                         "                     the window shows a model's position, Z the height above the\n"
+                         "                     platform): each goes straight down from Z to the platform,\n"
+                         "                     through model layers only; without Z, from the lowest cavity\n"
+                         "                     above X,Y down through its floor\n"
+                         "  --drain-diameter MM the holes' diameter (default 3)\n"
+                         "Supports under a drain hole lose their tips there.\n");
 }
 
 // The turn of one --rotate: axis 0, 1 or 2 (x, y, z of the editor's frame) and degrees.
@@ -71,6 +88,7 @@ using Turn = std::pair<int, float>;
 struct PlacedModel {
     QString path;
     std::unique_ptr<MeshGeometry> geometry;
+    int modelTriangles = 0; // the first triangles; the supports follow
     QRectF footprint; // x and z on the platform, after placement
 };
 
@@ -239,6 +257,10 @@ struct SliceOptions {
     bool arrange = false;
     bool noLift = false; // with supports: the model's base on the platform
     bool raft = false;
+    double hollow = 0.0; // wall thickness in millimetres; 0: solid models
+    bool autoDrainHoles = false;
+    std::vector<QVector3D> drainHoles; // X, Y on the platform, Z the height (NaN: none)
+    double drainDiameter = 3.0;
 
     // The 75-micron printer's platform is three quarters of the 100-micron one.
     double platformScale() const { return printer75 ? 0.75 : 1.0; }
@@ -250,6 +272,56 @@ void addPreparationOptions(QCommandLineParser &parser)
     parser.addOption({QStringLiteral("inches"), QString()});
     parser.addOption({QStringLiteral("rotate"), QString(), QStringLiteral("AXIS:DEG")});
     parser.addOption({QStringLiteral("arrange"), QString()});
+    parser.addOption({QStringLiteral("hollow"), QString(), QStringLiteral("WALL_MM")});
+    parser.addOption({QStringLiteral("drain-holes"), QString(), QStringLiteral("auto|X,Y,Z[;X,Y,Z...]")});
+    parser.addOption({QStringLiteral("drain-hole"), QString(), QStringLiteral("X,Y[,Z]")});
+    parser.addOption({QStringLiteral("drain-diameter"), QString(), QStringLiteral("MM"), QStringLiteral("3")});
+}
+
+// A drain hole's position, X,Y or X,Y,Z in millimetres; false when it is not one.
+bool readDrainHole(const QString &text, bool heightRequired, std::vector<QVector3D> *holes)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() != 3 && (heightRequired || parts.size() != 2))
+        return false;
+    QVector3D hole(0, 0, std::numeric_limits<float>::quiet_NaN());
+    for (int axis = 0; axis < parts.size(); ++axis) {
+        bool ok = false;
+        hole[axis] = parts[axis].trimmed().toFloat(&ok);
+        if (!ok || !std::isfinite(hole[axis]))
+            return false;
+    }
+    holes->push_back(hole);
+    return true;
+}
+
+// The hollowing options; what is wrong with them, or nothing.
+QString readHollowingOptions(const QCommandLineParser &parser, SliceOptions *options)
+{
+    const bool holes = parser.isSet(QStringLiteral("drain-holes")) || parser.isSet(QStringLiteral("drain-hole"))
+        || parser.isSet(QStringLiteral("drain-diameter"));
+    if (!parser.isSet(QStringLiteral("hollow")))
+        return holes ? QStringLiteral("drain holes need --hollow") : QString();
+    bool ok = false;
+    options->hollow = parser.value(QStringLiteral("hollow")).toDouble(&ok);
+    if (!ok || !(options->hollow >= 0.5 && options->hollow <= 10.0))
+        return QStringLiteral("--hollow takes a wall thickness of 0.5 to 10 mm");
+    options->drainDiameter = parser.value(QStringLiteral("drain-diameter")).toDouble(&ok);
+    if (!ok || !(options->drainDiameter > 0.0 && options->drainDiameter <= 20.0))
+        return QStringLiteral("--drain-diameter takes 0 to 20 mm");
+    const QString list = parser.value(QStringLiteral("drain-holes"));
+    options->autoDrainHoles = list == QLatin1String("auto");
+    if (!list.isEmpty() && !options->autoDrainHoles) {
+        for (const QString &hole : list.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            if (!readDrainHole(hole, true, &options->drainHoles))
+                return QStringLiteral("--drain-holes takes auto or X,Y,Z[;X,Y,Z...] in millimetres");
+        }
+    }
+    for (const QString &hole : parser.values(QStringLiteral("drain-hole"))) {
+        if (!readDrainHole(hole, false, &options->drainHoles))
+            return QStringLiteral("--drain-hole takes X,Y or X,Y,Z in millimetres");
+    }
+    return QString();
 }
 
 // The options that prepare the models; what is wrong with them, or nothing.
@@ -270,7 +342,7 @@ QString readPreparationOptions(const QCommandLineParser &parser, SliceOptions *o
         options->turns.emplace_back(axis, degrees);
     }
     options->arrange = parser.isSet(QStringLiteral("arrange"));
-    return QString();
+    return readHollowingOptions(parser, options);
 }
 
 // Reads the command line into `options`; false, with the usage text written and the
@@ -429,6 +501,7 @@ QString importModel(
         qDeleteAll(triangles);
         return problem;
     }
+    model.modelTriangles = int(triangles.size());
     if (options.supports) {
         const int count = addSupports(triangles, options.density, options.strength, {options.noLift, options.raft}, err,
             terminal, options.timings);
@@ -443,13 +516,16 @@ QString importModel(
     return QString();
 }
 
-// The scene's print triangles. On the 75-micron printer horizontal distances are
-// counted in 0.075 mm units; heights stay in millimetres.
+// The scene's print triangles, the models' before the supports'. On the 75-micron
+// printer horizontal distances are counted in 0.075 mm units; heights stay in
+// millimetres.
 QList<MeshTriangle *> printTriangles(const std::vector<PlacedModel> &models, bool printer75)
 {
     QList<MeshTriangle *> scene;
     for (const PlacedModel &model : models)
-        scene += model.geometry->triangles();
+        scene += model.geometry->triangles().mid(0, model.modelTriangles);
+    for (const PlacedModel &model : models)
+        scene += model.geometry->triangles().mid(model.modelTriangles);
     if (printer75) {
         const QVector3D factor(4.0f / 3.0f, 1.0f, 4.0f / 3.0f);
         for (MeshTriangle *t : scene) {
@@ -464,8 +540,34 @@ QList<MeshTriangle *> printTriangles(const std::vector<PlacedModel> &models, boo
 
 // Slices the scene as the editor does and writes the job; false with the slicer's
 // errorString().
-bool sliceScene(
-    const QList<MeshTriangle *> &scene, const SliceOptions &options, QTextStream &err, bool terminal, GenSlices &slicer)
+// The platform's millimetres (X, Y as the window shows positions, Z up) in the slicer's
+// frame, and back.
+QVector3D toSlicerFrame(const QVector3D &platform, const SliceOptions &options)
+{
+    const float horizontal = float(1.0 / options.platformScale());
+    return QVector3D(platform.x() * horizontal, -platform.y() * horizontal, platform.z());
+}
+
+QVector3D fromSlicerFrame(const QVector3D &slicer, const SliceOptions &options)
+{
+    const float horizontal = float(options.platformScale());
+    return QVector3D(slicer.x() * horizontal, -slicer.y() * horizontal, slicer.z());
+}
+
+GenSlices::Hollowing hollowingOf(const SliceOptions &options)
+{
+    GenSlices::Hollowing hollowing;
+    hollowing.wall = options.hollow;
+    hollowing.pixelSize = 0.1 * options.platformScale();
+    hollowing.drainDiameter = options.drainDiameter;
+    hollowing.autoDrainHoles = options.autoDrainHoles;
+    for (const QVector3D &hole : options.drainHoles)
+        hollowing.drainHoles.push_back(toSlicerFrame(hole, options));
+    return hollowing;
+}
+
+bool sliceScene(const QList<MeshTriangle *> &scene, int firstSupport, const SliceOptions &options, QTextStream &err,
+    bool terminal, GenSlices &slicer)
 {
     slicer.setThreadCount(options.threads);
     Progress bar(err, QStringLiteral("slicing"), 100, terminal);
@@ -475,6 +577,8 @@ bool sliceScene(
     settings.antialias = options.antiAliased;
     settings.jobDescription
         = options.printer75 ? QStringLiteral("sliced at 75 microns") : QStringLiteral("sliced at 100 microns");
+    settings.firstSupportTriangle = firstSupport;
+    settings.hollowing = hollowingOf(options);
     const bool ok = slicer.saveSlices(scene, options.jobPath, settings, [&](int percent) { bar.update(percent); });
     bar.finish();
     return ok;
@@ -485,6 +589,8 @@ void reportTimings(QTextStream &err, const GenSlices::Timings &t, qint64 importM
     err << "timings (ms): import " << importMs << ", preparation " << t.prepareMs << ", layers " << t.layersWallMs
         << " wall (slicing " << t.sliceMs << " and packing " << t.packMs << " over the threads), writing " << t.writeMs
         << "\n";
+    if (t.hollowMs > 0)
+        err << "hollowing (ms): " << t.hollowMs << " across the layers\n";
     err << "peak memory (MB): " << QString::number(importPeakMb, 'f', 1) << " after import, "
         << QString::number(peakMemoryMb(), 'f', 1) << " in all\n";
 }
@@ -526,8 +632,22 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         return TessoraCli::failure(err, placeError);
 
     GenSlices slicer;
-    if (!sliceScene(printTriangles(models, options.printer75), options, err, terminal, slicer))
+    int firstSupport = 0;
+    for (const PlacedModel &model : models)
+        firstSupport += model.modelTriangles;
+    if (!sliceScene(printTriangles(models, options.printer75), firstSupport, options, err, terminal, slicer))
         return TessoraCli::failure(err, slicer.errorString());
+    if (options.hollow > 0.0) {
+        const GenSlices::HollowReport &hollowed = slicer.hollowReport();
+        err << "hollowed with " << options.hollow << " mm walls: " << hollowed.cavities << " cavities, "
+            << hollowed.holes.size() << " drain holes\n";
+        for (const GenSlices::DrainHole &drain : hollowed.holes) {
+            const QVector3D hole = fromSlicerFrame(drain.at, options);
+            err << "drain hole at " << QString::number(hole.x(), 'f', 2) << "," << QString::number(hole.y(), 'f', 2)
+                << "," << QString::number(hole.z(), 'f', 2)
+                << (drain.up ? " up through the roof (the floor stands on the platform)\n" : " down\n");
+        }
+    }
     err << "sliced " << slicer.layerCount() << " layers of " << options.microns << " microns into " << options.jobPath
         << " in " << QString::number(clock.elapsed() / 1000.0, 'f', 2) << " s\n";
     if (options.timings)

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <QRect>
+
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+// Hollows the model part of a stack of layer images, with walls of a given thickness,
+// and cuts drain holes through the walls.
+//
+// Terms used here:
+//   coverage  - one byte per pixel of the layer's model part, within a box of the image
+//               (row-major): 255 solid, below 255 the grey edge of an anti-aliased
+//               layer, 0 empty. Only solid pixels count as material.
+//   wall      - a solid pixel stays solid when its 3-D distance to the nearest empty
+//               point is at most the wall thickness; the layers above and below count,
+//               z spaced by the layer thickness, and below the first and above the
+//               last layer is outside. So walls, roofs and floors are all as thick.
+//   cavity    - the pixels hollowing emptied; its connected parts (4-neighbour in a
+//               layer, overlapping between layers) are the cavities.
+//   drain hole - a vertical cylinder cut from its top layer down through the floor
+//               below it: twice the wall deep, or to layer 0; from a cavity whose floor
+//               stands on the platform, up through the roof instead.
+//
+// Layers are streamed bottom to top: addLayer() takes them in order with their 2-D
+// distance maps (distanceMap(), computed on the slicing threads), takeLayer() hands
+// them back hollowed, in order, some layers later. Only a window of layers about
+// three wall thicknesses high is kept.
+class LayerHollower
+{
+public:
+    struct Hole {
+        double x = 0.0; // pixel-centre coordinates within the image, columns and rows
+        double y = 0.0;
+        // Cut from this layer down to layer 0; -1: from the lowest cavity layer found on
+        // the hole's axis, down through the floor under it.
+        int topLayer = -1;
+        int bottomLayer = 0;
+        bool throughRoof = false; // up from a cavity whose floor stands on the platform
+    };
+
+    struct Settings {
+        double wallPixels = 20.0; // wall thickness in pixels
+        double layerPixels = 0.5; // layer thickness in pixels
+        double holeRadiusPixels = 15.0;
+        bool autoHoles = false; // one hole at the lowest point of each cavity
+        std::vector<Hole> holes;
+        int threads = 1;
+    };
+
+    // `box` is the part of the image the coverage covers; layerCount the stack height.
+    LayerHollower(const Settings &settings, const QRect &box, int layerCount);
+
+    // Squared 2-D distance, in pixels, from every pixel to the nearest non-solid one
+    // (exact Euclidean, Felzenszwalb-Huttenlocher); 0 on non-solid pixels. Kept to 16 bits:
+    // 65535 stands for anything farther, far beyond the thickest wall (10 mm at 0.075 mm).
+    static std::vector<uint16_t> distanceMap(const std::vector<uint8_t> &coverage, int width, int height);
+
+    // Layer after layer, from 0.
+    void addLayer(std::vector<uint8_t> coverage, std::vector<uint16_t> distance);
+    // The next layer hollowed and drilled, once ready; false while it is not yet.
+    bool takeLayer(std::vector<uint8_t> *coverage);
+
+    // Cavities found so far (a cavity whose branches join higher up counts once per
+    // lowest point) and the holes cut (image pixel centres, with their top layer).
+    int cavityCount() const { return m_cavityStarts; }
+    const std::vector<Hole> &holesCut() const { return m_holesCut; }
+    // Clears the discs of the holes through this layer in an image part (`area` of the
+    // image, row-major): takeLayer() does it for the models, the caller for whatever is
+    // drawn over them (supports under a hole lose their tips there).
+    void clearHoles(int layer, uint8_t *pixels, const QRect &area) const;
+
+private:
+    struct Entry {
+        std::vector<uint8_t> coverage;
+        std::vector<uint16_t> distance;
+    };
+
+    Entry &entry(int layer) { return m_window[size_t(layer - m_windowStart)]; }
+    void hollowBlock(int first, int last);
+    void hollowRows(int first, int last, int rowBegin, int rowEnd);
+    void findCavities(int layer, const std::vector<uint8_t> &cavity);
+    // A hole from the lowest point of a cavity at this layer.
+    void drainFrom(double x, double y, int layer);
+
+    Settings m_settings;
+    QRect m_box;
+    int m_layers = 0;
+    int m_reach = 0; // layers within one wall thickness
+    int m_block = 0; // layers hollowed at once
+    int m_delay = 0; // layers a cavity's floor may lie below it
+    std::deque<Entry> m_window;
+    int m_windowStart = 0;
+    int m_added = 0;
+    int m_hollowed = 0;
+    int m_taken = 0;
+    // The cavity pixels of the last hollowed layer.
+    std::vector<uint8_t> m_previousCavity;
+    std::vector<uint8_t> m_firstLayer;
+    int m_cavityStarts = 0;
+    std::vector<bool> m_pendingDone;
+    std::vector<Hole> m_holesCut;
+};

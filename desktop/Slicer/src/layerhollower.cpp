@@ -1,0 +1,313 @@
+#include "layerhollower.h"
+
+#include <algorithm>
+#include <cmath>
+#include <thread>
+
+namespace {
+
+// Stands for "no empty pixel in reach": finite, so that the envelope arithmetic stays
+// clear of inf - inf.
+constexpr double kFar = 1e12;
+constexpr uint8_t kSolid = 255;
+
+// The lower envelope of parabolas (x - p)^2 + f (Felzenszwalb and Huttenlocher), built
+// from parabolas added in increasing p and read at increasing x. Parabolas whose f can
+// not matter may be left out: an empty envelope reads as kFar.
+class Envelope
+{
+public:
+    void clear()
+    {
+        m_p.clear();
+        m_f.clear();
+        m_z.clear();
+        m_k = 0;
+    }
+
+    void add(double p, double f)
+    {
+        double s = -kFar * kFar;
+        while (!m_p.empty()) {
+            s = ((f + p * p) - (m_f.back() + m_p.back() * m_p.back())) / (2.0 * (p - m_p.back()));
+            if (s > m_z.back())
+                break;
+            m_p.pop_back();
+            m_f.pop_back();
+            m_z.pop_back();
+            s = -kFar * kFar;
+        }
+        m_p.push_back(p);
+        m_f.push_back(f);
+        m_z.push_back(s);
+    }
+
+    double at(double x)
+    {
+        if (m_p.empty())
+            return kFar;
+        while (m_k + 1 < m_p.size() && m_z[m_k + 1] < x)
+            ++m_k;
+        const double d = x - m_p[m_k];
+        return d * d + m_f[m_k];
+    }
+
+private:
+    std::vector<double> m_p;
+    std::vector<double> m_f;
+    std::vector<double> m_z; // where each parabola starts to be the lowest
+    size_t m_k = 0;
+};
+
+// Runs work(begin, end) over [0, count) on up to `threads` threads.
+template<typename Work> void parallelRows(int count, int threads, Work work)
+{
+    threads = std::max(1, std::min(threads, count));
+    if (threads == 1) {
+        work(0, count);
+        return;
+    }
+    std::vector<std::thread> pool;
+    pool.reserve(size_t(threads));
+    for (int t = 0; t < threads; ++t)
+        pool.emplace_back([&, t] { work(count * t / threads, count * (t + 1) / threads); });
+    for (std::thread &thread : pool)
+        thread.join();
+}
+
+} // namespace
+
+LayerHollower::LayerHollower(const Settings &settings, const QRect &box, int layerCount)
+    : m_settings(settings)
+    , m_box(box)
+    , m_layers(layerCount)
+{
+    const double layer = std::max(1e-6, settings.layerPixels);
+    m_reach = static_cast<int>(std::ceil(settings.wallPixels / layer));
+    m_block = std::max(8, 2 * m_reach);
+    // Holes found on the way are cut this far down, through the floor under a cavity.
+    const bool holesFound = settings.autoHoles
+        || std::any_of(settings.holes.begin(), settings.holes.end(), [](const Hole &h) { return h.topLayer < 0; });
+    m_delay = holesFound ? static_cast<int>(std::ceil(2.0 * settings.wallPixels / layer)) + 1 : 0;
+    m_pendingDone.assign(settings.holes.size(), false);
+    for (const Hole &hole : settings.holes) {
+        if (hole.topLayer >= 0)
+            m_holesCut.push_back({hole.x, hole.y, hole.topLayer, 0});
+    }
+    m_previousCavity.assign(size_t(std::max(0, box.width() * box.height())), 0);
+}
+
+std::vector<uint16_t> LayerHollower::distanceMap(const std::vector<uint8_t> &coverage, int width, int height)
+{
+    // Columns: the distance to the nearest empty pixel above or below.
+    std::vector<float> columns(coverage.size(), 0.0f);
+    Envelope envelope;
+    for (int x = 0; x < width; ++x) {
+        envelope.clear();
+        for (int y = 0; y < height; ++y) {
+            if (coverage[size_t(y) * size_t(width) + size_t(x)] != kSolid)
+                envelope.add(y, 0.0);
+        }
+        for (int y = 0; y < height; ++y)
+            columns[size_t(y) * size_t(width) + size_t(x)] = float(envelope.at(y));
+    }
+    // Rows: the nearest of the columns' distances. Those beyond 16 bits cannot be the
+    // nearest of a pixel within reach of a wall.
+    std::vector<uint16_t> result(coverage.size(), 0);
+    for (int y = 0; y < height; ++y) {
+        const float *row = columns.data() + size_t(y) * size_t(width);
+        if (std::all_of(row, row + width, [](float d) { return d == 0.0f; }))
+            continue;
+        envelope.clear();
+        for (int x = 0; x < width; ++x) {
+            if (row[x] < 65535.0f)
+                envelope.add(x, row[x]);
+        }
+        uint16_t *out = result.data() + size_t(y) * size_t(width);
+        for (int x = 0; x < width; ++x)
+            out[x] = uint16_t(std::min(envelope.at(x), 65535.0));
+    }
+    return result;
+}
+
+void LayerHollower::addLayer(std::vector<uint8_t> coverage, std::vector<uint16_t> distance)
+{
+    if (m_added == 0)
+        m_firstLayer = coverage;
+    m_window.push_back({std::move(coverage), std::move(distance)});
+    ++m_added;
+    while (m_hollowed < m_layers && m_added >= std::min(m_layers, m_hollowed + m_block + m_reach)) {
+        const int last = std::min(m_layers, m_hollowed + m_block) - 1;
+        hollowBlock(m_hollowed, last);
+        m_hollowed = last + 1;
+        // Distances below the reach of the next block are needed no more.
+        for (int k = m_windowStart; k < m_hollowed - m_reach; ++k)
+            std::vector<uint16_t>().swap(entry(k).distance);
+    }
+}
+
+bool LayerHollower::takeLayer(std::vector<uint8_t> *coverage)
+{
+    if (m_taken >= m_hollowed || (m_hollowed < m_layers && m_taken >= m_hollowed - m_delay))
+        return false;
+    *coverage = std::move(entry(m_taken).coverage);
+    clearHoles(m_taken, coverage->data(), m_box);
+    entry(m_taken).coverage = std::vector<uint8_t>();
+    ++m_taken;
+    while (!m_window.empty() && m_windowStart < m_taken && m_windowStart < m_hollowed - m_reach) {
+        m_window.pop_front();
+        ++m_windowStart;
+    }
+    return true;
+}
+
+void LayerHollower::hollowBlock(int first, int last)
+{
+    const int pixels = m_box.width() * m_box.height();
+    std::vector<std::vector<uint8_t>> cavities(size_t(last - first + 1), std::vector<uint8_t>(size_t(pixels), 0));
+    // The window's distance maps, with the outside below layer 0 and above the last.
+    const int low = std::max(-1, first - m_reach);
+    const int high = std::min(m_layers, last + m_reach);
+    const int n = high - low + 1;
+    std::vector<const uint16_t *> distances;
+    for (int j = low; j <= high; ++j)
+        distances.push_back(j < 0 || j >= m_layers ? nullptr : entry(j).distance.data());
+    std::vector<uint8_t *> coverages;
+    for (int k = first; k <= last; ++k)
+        coverages.push_back(entry(k).coverage.data());
+    const double wall2 = m_settings.wallPixels * m_settings.wallPixels;
+    parallelRows(m_box.height(), m_settings.threads, [&](int rowBegin, int rowEnd) {
+        Envelope envelope;
+        for (int i = rowBegin * m_box.width(); i < rowEnd * m_box.width(); ++i) {
+            bool deep = false;
+            for (int k = first; k <= last && !deep; ++k)
+                deep = distances[size_t(k - low)][i] > wall2;
+            if (!deep)
+                continue;
+            // Only layers where this pixel lies within a wall of the outside can keep it.
+            envelope.clear();
+            for (int q = 0; q < n; ++q) {
+                const double f = distances[size_t(q)] ? double(distances[size_t(q)][i]) : 0.0;
+                if (f <= wall2)
+                    envelope.add((q + low) * m_settings.layerPixels, f);
+            }
+            for (int k = first; k <= last; ++k) {
+                uint8_t &pixel = coverages[size_t(k - first)][i];
+                if (pixel == kSolid && envelope.at(k * m_settings.layerPixels) > wall2) {
+                    pixel = 0;
+                    cavities[size_t(k - first)][size_t(i)] = 1;
+                }
+            }
+        }
+    });
+    for (int k = first; k <= last; ++k)
+        findCavities(k, cavities[size_t(k - first)]);
+}
+
+void LayerHollower::findCavities(int layer, const std::vector<uint8_t> &cavity)
+{
+    const int width = m_box.width();
+    const int height = m_box.height();
+    std::vector<uint8_t> seen(cavity.size(), 0);
+    std::vector<int> stack;
+    std::vector<int> component;
+    for (int start = 0; start < int(cavity.size()); ++start) {
+        if (!cavity[size_t(start)] || seen[size_t(start)])
+            continue;
+        // One 4-neighbour part of this layer's cavity pixels.
+        component.clear();
+        stack.assign(1, start);
+        seen[size_t(start)] = 1;
+        bool continues = false;
+        double sumX = 0.0;
+        double sumY = 0.0;
+        while (!stack.empty()) {
+            const int i = stack.back();
+            stack.pop_back();
+            component.push_back(i);
+            continues = continues || m_previousCavity[size_t(i)];
+            const int x = i % width;
+            const int y = i / width;
+            sumX += x;
+            sumY += y;
+            for (const int j : {x > 0 ? i - 1 : -1, x + 1 < width ? i + 1 : -1, y > 0 ? i - width : -1,
+                     y + 1 < height ? i + width : -1}) {
+                if (j >= 0 && cavity[size_t(j)] && !seen[size_t(j)]) {
+                    seen[size_t(j)] = 1;
+                    stack.push_back(j);
+                }
+            }
+        }
+        for (size_t h = 0; h < m_settings.holes.size(); ++h) {
+            const Hole &hole = m_settings.holes[h];
+            const QPoint axis(int(std::lround(hole.x)), int(std::lround(hole.y)));
+            if (hole.topLayer >= 0 || m_pendingDone[h] || !m_box.contains(axis))
+                continue;
+            const int i = (axis.y() - m_box.top()) * width + axis.x() - m_box.left();
+            if (std::find(component.begin(), component.end(), i) != component.end()) {
+                m_pendingDone[h] = true;
+                drainFrom(hole.x, hole.y, layer);
+            }
+        }
+        if (continues)
+            continue;
+        // A cavity starts here: its lowest point.
+        ++m_cavityStarts;
+        if (!m_settings.autoHoles)
+            continue;
+        const double cx = sumX / double(component.size());
+        const double cy = sumY / double(component.size());
+        const auto offCentre = [&](int i) {
+            const int column = i % width;
+            const int row = i / width;
+            return std::hypot(column - cx, row - cy);
+        };
+        const int nearest = *std::min_element(
+            component.begin(), component.end(), [&](int a, int b) { return offCentre(a) < offCentre(b); });
+        const int column = nearest % width;
+        const int row = nearest / width;
+        drainFrom(column + m_box.left(), row + m_box.top(), layer);
+    }
+    m_previousCavity = cavity;
+}
+
+void LayerHollower::drainFrom(double x, double y, int layer)
+{
+    Hole hole {x, y, layer, std::max(0, layer - m_delay), false};
+    // A floor that stands on the platform all round the hole would be sealed by it: the
+    // hole goes up through the roof instead, to the vat (which is also the lowest point
+    // once the part hangs from the platform).
+    const double r = m_settings.holeRadiusPixels;
+    bool seated = !m_firstLayer.empty();
+    for (int row = int(std::floor(y - r)); row <= int(std::ceil(y + r)) && seated; ++row) {
+        for (int column = int(std::floor(x - r)); column <= int(std::ceil(x + r)) && seated; ++column) {
+            if ((column - x) * (column - x) + (row - y) * (row - y) > r * r)
+                continue;
+            seated = m_box.contains(column, row)
+                && m_firstLayer[size_t((row - m_box.top()) * m_box.width() + column - m_box.left())] == kSolid;
+        }
+    }
+    if (seated) {
+        hole.bottomLayer = layer;
+        hole.topLayer = m_layers - 1;
+        hole.throughRoof = true;
+    }
+    m_holesCut.push_back(hole);
+}
+
+void LayerHollower::clearHoles(int layer, uint8_t *pixels, const QRect &area) const
+{
+    const double r = m_settings.holeRadiusPixels;
+    for (const Hole &hole : m_holesCut) {
+        if (layer < hole.bottomLayer || layer > hole.topLayer)
+            continue;
+        const int x0 = std::max(area.left(), int(std::floor(hole.x - r)));
+        const int x1 = std::min(area.right(), int(std::ceil(hole.x + r)));
+        const int y0 = std::max(area.top(), int(std::floor(hole.y - r)));
+        const int y1 = std::min(area.bottom(), int(std::ceil(hole.y + r)));
+        for (int y = y0; y <= y1; ++y)
+            for (int x = x0; x <= x1; ++x)
+                if ((x - hole.x) * (x - hole.x) + (y - hole.y) * (y - hole.y) <= r * r)
+                    pixels[size_t(y - area.top()) * size_t(area.width()) + size_t(x - area.left())] = 0;
+    }
+}

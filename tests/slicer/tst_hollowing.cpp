@@ -1,0 +1,184 @@
+#include "crushedprintjob.h"
+#include "genslices.h"
+#include "layerhollower.h"
+#include "testmeshes.h"
+#include "trapcheck.h"
+
+#include <QtTest>
+
+#include <array>
+#include <functional>
+
+namespace {
+
+constexpr double kPixel = 0.1; // mm
+using Stack = std::vector<std::vector<uint8_t>>;
+using Solid = std::function<bool(int x, int y, int layer)>;
+
+// Streams `layers` layers of a box x box area, solid where `solid` says, through a hollower.
+Stack hollow(LayerHollower::Settings settings, int box, int layers, const Solid &solid, int *cavities = nullptr,
+    std::vector<LayerHollower::Hole> *holes = nullptr)
+{
+    settings.threads = 2;
+    LayerHollower hollower(settings, QRect(0, 0, box, box), layers);
+    Stack out;
+    std::vector<uint8_t> layer;
+    for (int k = 0; k < layers; ++k) {
+        std::vector<uint8_t> coverage(size_t(box * box));
+        for (int i = 0; i < box * box; ++i)
+            coverage[size_t(i)] = solid(i % box, i / box, k) ? 255 : 0;
+        std::vector<uint16_t> distance = LayerHollower::distanceMap(coverage, box, box);
+        hollower.addLayer(std::move(coverage), std::move(distance));
+        while (hollower.takeLayer(&layer))
+            out.push_back(layer);
+    }
+    if (cavities)
+        *cavities = hollower.cavityCount();
+    if (holes)
+        *holes = hollower.holesCut();
+    return out;
+}
+
+// Empty voxels that a flood from the vat (around the stack and above it; the platform
+// under it seals) does not reach.
+int unreachedEmpty(const Stack &stack, int box)
+{
+    const int layers = int(stack.size());
+    std::vector<uint8_t> seen(size_t(box * box * layers), 0);
+    std::vector<int> open;
+    const auto visit = [&](int x, int y, int k) {
+        const int i = (k * box + y) * box + x;
+        if (!seen[size_t(i)] && stack[size_t(k)][size_t(y * box + x)] == 0) {
+            seen[size_t(i)] = 1;
+            open.push_back(i);
+        }
+    };
+    for (int k = 0; k < layers; ++k)
+        for (int e = 0; e < box; ++e)
+            visit(e, 0, k), visit(0, e, k), visit(e, box - 1, k), visit(box - 1, e, k);
+    for (int i = 0; i < box * box; ++i)
+        visit(i % box, i / box, layers - 1);
+    while (!open.empty()) {
+        const int i = open.back();
+        open.pop_back();
+        const int x = i % box, y = (i / box) % box, k = i / (box * box);
+        for (const auto &step :
+            {std::array<int, 3> {1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}})
+            if (x + step[0] >= 0 && x + step[0] < box && y + step[1] >= 0 && y + step[1] < box && k + step[2] >= 0
+                && k + step[2] < layers)
+                visit(x + step[0], y + step[1], k + step[2]);
+    }
+    int unreached = 0;
+    for (int k = 0; k < layers; ++k)
+        for (int i = 0; i < box * box; ++i)
+            unreached += stack[size_t(k)][size_t(i)] == 0 && !seen[size_t(k * box * box + i)];
+    return unreached;
+}
+
+} // namespace
+
+class TestHollowing : public QObject
+{
+    Q_OBJECT
+private slots:
+    void cube_wallsRoofAndFloorAreTheWallThick_data()
+    {
+        QTest::addColumn<double>("wall");
+        QTest::addColumn<double>("layer");
+        for (const double wall : {1.0, 2.5})
+            for (const double layer : {0.05, 0.1})
+                QTest::addRow("wall %.1f, layers %.2f", wall, layer) << wall << layer;
+    }
+
+    void cube_wallsRoofAndFloorAreTheWallThick()
+    {
+        QFETCH(double, wall);
+        QFETCH(double, layer);
+        // A 10 mm cube in a 10.4 mm box: two empty pixels around it.
+        const int box = 104;
+        const int layers = int(std::lround(10.0 / layer));
+        LayerHollower::Settings settings;
+        settings.wallPixels = wall / kPixel;
+        settings.layerPixels = layer / kPixel;
+        int cavities = 0;
+        const Stack stack = hollow(
+            settings, box, layers, [](int x, int y, int) { return x >= 2 && x < 102 && y >= 2 && y < 102; }, &cavities);
+        QCOMPARE(int(stack.size()), layers);
+        QCOMPARE(cavities, 1);
+        const int centre = 52 * box + 52;
+        int side = 0;
+        while (stack[size_t(layers / 2)][size_t(52 * box + 2 + side)] == 255)
+            ++side;
+        int floor = 0;
+        while (stack[size_t(floor)][size_t(centre)] == 255)
+            ++floor;
+        int roof = 0;
+        while (stack[size_t(layers - 1 - roof)][size_t(centre)] == 255)
+            ++roof;
+        const double halfPixel = kPixel / 2 + 1e-9;
+        QVERIFY2(std::abs(side * kPixel - wall) <= halfPixel, qPrintable(QString::number(side)));
+        QVERIFY2(std::abs(floor * layer - wall) <= halfPixel, qPrintable(QString::number(floor)));
+        QVERIFY2(std::abs(roof * layer - wall) <= halfPixel, qPrintable(QString::number(roof)));
+    }
+
+    void autoDrainHole_opensTheCavityToTheVat_data()
+    {
+        QTest::addColumn<bool>("sphere");
+        QTest::newRow("sphere: down through its floor") << true;
+        QTest::newRow("cube on the platform: up through its roof") << false;
+    }
+
+    void autoDrainHole_opensTheCavityToTheVat()
+    {
+        QFETCH(bool, sphere);
+        const int box = 110;
+        const int layers = 100; // 10 mm of 0.1 mm layers
+        const Solid solid = [&](int x, int y, int k) {
+            const double dx = x - 54.5, dy = y - 54.5, dz = k + 0.5 - 50;
+            return sphere ? dx * dx + dy * dy + dz * dz <= 50.0 * 50.0 : std::max(std::abs(dx), std::abs(dy)) < 50;
+        };
+        LayerHollower::Settings settings;
+        settings.wallPixels = 15;
+        settings.layerPixels = 1.0;
+        settings.holeRadiusPixels = 10;
+        QVERIFY(unreachedEmpty(hollow(settings, box, layers, solid), box) > 10000);
+        settings.autoHoles = true;
+        std::vector<LayerHollower::Hole> holes;
+        QCOMPARE(unreachedEmpty(hollow(settings, box, layers, solid, nullptr, &holes), box), 0);
+        QCOMPARE(int(holes.size()), 1);
+        QCOMPARE(holes[0].throughRoof, !sphere);
+    }
+
+    void scene_modelsHollowedSupportsNot_autoHoleLeavesNoTrap()
+    {
+        // A 10 mm cube on a 3 mm post that is a support: hollowed it would lose its core.
+        TestMesh scene;
+        scene.box(QVector3D(-5, -5, 4), QVector3D(5, 5, 14));
+        GenSlices::Settings settings;
+        settings.firstSupportTriangle = scene.triangles().size();
+        scene.box(QVector3D(1, 1, 0), QVector3D(4, 4, 4));
+        settings.layerThickness = 0.1;
+        settings.hollowing.wall = 1.0;
+        settings.hollowing.autoDrainHoles = true;
+        QTemporaryDir dir;
+        GenSlices slicer;
+        QVERIFY(slicer.saveSlices(scene.triangles(), dir.filePath(QStringLiteral("job.ssj")), settings));
+        QCOMPARE(slicer.hollowReport().cavities, 1);
+        QCOMPARE(int(slicer.hollowReport().holes.size()), 1);
+        CrushedPrintJob job;
+        QFile file(dir.filePath(QStringLiteral("job.ssj")));
+        QVERIFY(job.loadCPJ(&file));
+        QCOMPARE(TrapCheck::countLarger(TrapCheck::find(job, 0.1)), 0);
+        const auto lit = [&](int layer, int x, int y) {
+            QImage image;
+            job.getCBMSlice(layer)->inflateSlice(&image, 0, 0, true);
+            return qRed(image.pixel(x, y)) == 255;
+        };
+        QVERIFY(lit(20, 665, 375)); // the post's core
+        QVERIFY(!lit(90, 640, 400)); // the cube's
+        QVERIFY(lit(90, 595, 400)); // its wall
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHollowing)
+#include "tst_hollowing.moc"

@@ -20,6 +20,7 @@
 namespace {
 
 std::atomic<bool> s_sliceCancelRequested {false};
+std::atomic<int> s_preferredSupersampling {0};
 
 // Overlap allowance of the height index, in millimetres.
 constexpr double kBucketSlack = 0.001;
@@ -116,9 +117,10 @@ struct PackedLayer {
 class LayerPipeline
 {
 public:
-    LayerPipeline(const GenSlices &slicer, int layers, int threads, bool antialias)
+    LayerPipeline(const GenSlices &slicer, int layers, int threads, bool antialias, int supersampling)
         : m_slicer(slicer)
         , m_antialias(antialias)
+        , m_supersampling(supersampling)
         , m_layers(layers)
         , m_window(2 * threads)
         , m_results(size_t(layers))
@@ -189,7 +191,7 @@ private:
     {
         QElapsedTimer timer;
         timer.start();
-        QImage image = rasteriser.render(set.generate(m_slicer.layerHeight(k)), m_antialias);
+        QImage image = rasteriser.render(set.generate(m_slicer.layerHeight(k)), m_antialias, m_supersampling);
         m_sliceNs += timer.nsecsElapsed();
         timer.start();
         PackedLayer packed;
@@ -208,6 +210,7 @@ private:
 
     const GenSlices &m_slicer;
     const bool m_antialias;
+    const int m_supersampling;
     const int m_layers;
     const int m_window;
     std::vector<PackedLayer> m_results;
@@ -247,6 +250,16 @@ void GenSlices::requestCancel()
 bool GenSlices::isCancelRequested()
 {
     return s_sliceCancelRequested.load();
+}
+
+void GenSlices::setPreferredSupersampling(int subRows)
+{
+    s_preferredSupersampling = SliceRasteriser::isSupersampling(subRows) ? subRows : 0;
+}
+
+int GenSlices::preferredSupersampling()
+{
+    return s_preferredSupersampling.load();
 }
 
 bool GenSlices::prepare(const QList<MeshTriangle *> &triangles, double layerThickness, const QVector3D &translation,
@@ -337,10 +350,10 @@ SliceLayer GenSlices::sliceLayer(int layer) const
     return set.takeLayer();
 }
 
-QImage GenSlices::layerImage(int layer, bool antialias) const
+QImage GenSlices::layerImage(int layer, bool antialias, int supersampling) const
 {
     SliceRasteriser rasteriser;
-    return rasteriser.render(sliceLayer(layer), antialias);
+    return rasteriser.render(sliceLayer(layer), antialias, supersampling);
 }
 
 bool GenSlices::saveSlices(const QList<MeshTriangle *> &triangles, const QString &filePath, const Settings &settings,
@@ -373,7 +386,8 @@ bool GenSlices::saveSlices(const QList<MeshTriangle *> &triangles, const QString
     report(10);
 
     SliceJobWriter writer(settings.antialias, settings.layerThickness, settings.jobDescription);
-    if (!sliceLayers(writer, settings.antialias, report)) {
+    const int supersampling = settings.supersampling < 0 ? preferredSupersampling() : settings.supersampling;
+    if (!sliceLayers(writer, settings.antialias, supersampling, report)) {
         m_result = Result::Cancelled;
         m_error = QStringLiteral("Slicing was cancelled.");
         qDebug() << "GenSlices::saveSlices. Cancelled; nothing written";
@@ -383,7 +397,7 @@ bool GenSlices::saveSlices(const QList<MeshTriangle *> &triangles, const QString
     return writeJob(writer, filePath);
 }
 
-bool GenSlices::sliceLayers(SliceJobWriter &writer, bool antialias, const ProgressFunction &report)
+bool GenSlices::sliceLayers(SliceJobWriter &writer, bool antialias, int supersampling, const ProgressFunction &report)
 {
     const int layers = layerCount();
     const int total = std::max(1, static_cast<int>(std::ceil((m_top - m_bottom) / m_thickness)));
@@ -392,7 +406,7 @@ bool GenSlices::sliceLayers(SliceJobWriter &writer, bool antialias, const Progre
 
     QElapsedTimer layersClock;
     layersClock.start();
-    LayerPipeline pipeline(*this, layers, threads, antialias);
+    LayerPipeline pipeline(*this, layers, threads, antialias, supersampling);
     bool cancelled = false;
     for (int k = 0; k < layers; ++k) {
         PackedLayer layer = pipeline.take(k);

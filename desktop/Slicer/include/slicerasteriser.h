@@ -77,6 +77,8 @@ private:
     // One pixel row's partial coverage, and the steps of its fully covered runs.
     std::vector<float> m_rowCoverage;
     std::vector<float> m_rowSteps;
+    int m_spanLeft = 0;
+    int m_spanRight = -1;
     QImage m_image;
     // Kept zero between layers: only the columns a line touched (per row, from
     // m_touchedLeft to m_touchedRight) are read and cleared again.

@@ -165,6 +165,8 @@ void SliceRasteriser::addSubRowCoverage(std::vector<Crossing> &crossings, float 
             return;
         const int left = std::min(kWidth - 1, static_cast<int>(from));
         const int right = static_cast<int>(to);
+        m_spanLeft = std::min(m_spanLeft, left);
+        m_spanRight = std::max(m_spanRight, std::min(right, kWidth - 1));
         if (left == right) {
             m_rowCoverage[size_t(left)] += (to - from) * weight;
             return;
@@ -198,17 +200,26 @@ void SliceRasteriser::renderSupersampled(int subRows)
     m_rowSteps.assign(size_t(kWidth) + 1, 0.0f);
     const float weight = 1.0f / float(subRows);
     for (int row = 0; row < kHeight; ++row) {
-        std::fill(m_rowCoverage.begin(), m_rowCoverage.end(), 0.0f);
-        std::fill(m_rowSteps.begin(), m_rowSteps.end(), 0.0f);
+        m_spanLeft = kWidth;
+        m_spanRight = -1;
         for (int sub = 0; sub < subRows; ++sub)
             addSubRowCoverage(m_subRows[size_t(row) * size_t(subRows) + size_t(sub)], weight);
         uchar *grey = m_image.scanLine(row);
+        if (m_spanRight < 0) {
+            std::memset(grey, 0, size_t(kWidth));
+            continue;
+        }
+        // Only the columns a span reached are read, and cleared again for the next row.
+        std::memset(grey, 0, size_t(m_spanLeft));
+        std::memset(grey + m_spanRight + 1, 0, size_t(kWidth - m_spanRight - 1));
         float full = 0.0f;
-        for (int x = 0; x < kWidth; ++x) {
+        for (int x = m_spanLeft; x <= m_spanRight; ++x) {
             full += m_rowSteps[size_t(x)];
             const float coverage = std::clamp(full + m_rowCoverage[size_t(x)], 0.0f, 1.0f);
             grey[x] = static_cast<uchar>(coverage * 255.0f + 0.5f);
         }
+        std::fill(m_rowCoverage.begin() + m_spanLeft, m_rowCoverage.begin() + m_spanRight + 1, 0.0f);
+        std::fill(m_rowSteps.begin() + m_spanLeft, m_rowSteps.begin() + m_spanRight + 2, 0.0f);
     }
 }
 

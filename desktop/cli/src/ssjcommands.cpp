@@ -4,6 +4,7 @@
 #include "clicommands.h"
 #include "crushedprintjob.h"
 #include "islandcheck.h"
+#include "jobvolume.h"
 #include "printrule.h"
 #include "printtime.h"
 #include "progress.h"
@@ -165,6 +166,14 @@ QString printerTimeText(const PrinterTime &time)
             number(e.motionSeconds), number(e.resetSeconds + e.firstLayerWaitSeconds + e.finishSeconds));
 }
 
+// The resin the job cures, for the pixel size it was sliced for.
+double volumeMl(CrushedPrintJob &job, QTextStream &err)
+{
+    const double pixelMm = PrintRule::slicedForMicrons(job.description()) == 75 ? 0.075 : 0.1;
+    Progress progress(err, QStringLiteral("measuring resin"), job.storedLayers(), Progress::stderrIsTerminal());
+    return JobVolume::millilitres(job, pixelMm, [&](int done) { progress.update(done); });
+}
+
 QJsonObject infoJson(const CrushedPrintJob &job, const QRect &bounds)
 {
     QJsonObject object;
@@ -256,13 +265,16 @@ int info(const QStringList &arguments, QTextStream &out, QTextStream &err)
         bounds = greyBounds(job, err);
     else if (job.totalWhitePixels() > 0)
         bounds = job.whiteBounds();
+    const double volume = volumeMl(job, err);
     if (parser.isSet(QStringLiteral("json"))) {
         QJsonObject object = infoJson(job, bounds);
+        object.insert(QStringLiteral("volumeMl"), volume);
         if (withTime)
             object.insert(QStringLiteral("printerTime"), printerTimeJson(time));
         out << QJsonDocument(object).toJson(QJsonDocument::Compact) << "\n";
     } else {
         writeInfoText(out, path, job, bounds);
+        infoRow(out, "resin volume:", QStringLiteral("%1 ml").arg(volume, 0, 'f', 2));
         if (withTime)
             infoRow(out, "printer time:", printerTimeText(time));
     }
@@ -394,8 +406,8 @@ int islands(const QStringList &arguments, QTextStream &out, QTextStream &err)
     IslandCheck::Reach reach;
     {
         Progress progress(err, QStringLiteral("checking layers"), job.getTotalLayers(), Progress::stderrIsTerminal());
-        found = IslandCheck::find(job, parser.isSet(QStringLiteral("reach")) ? &reach : nullptr,
-            [&](int done) { progress.update(done); });
+        found = IslandCheck::find(
+            job, parser.isSet(QStringLiteral("reach")) ? &reach : nullptr, [&](int done) { progress.update(done); });
     }
     int large = 0;
     for (const IslandCheck::Island &island : found)

@@ -1,10 +1,11 @@
-// tessora-cli run as a user runs it, as a process: ssj pack, export, info and islands, and
+// tessora-cli run as a user runs it, as a process: ssj pack, export, info, islands and traps, and
 // slice with real meshes. (Writing on a full disk is covered in tst_writefailures.)
 #include "clirun.h"
 #include "crushedbitmap.h"
 #include "crushedprintjob.h"
 #include "meshtesting.h"
 #include "testimages.h"
+#include "testjobs.h"
 #include "waiting.h"
 
 #include <QDataStream>
@@ -205,6 +206,21 @@ private slots:
         const CliRun ok = runCli({"ssj", "islands", supported});
         QCOMPARE(ok.exitCode, 0);
         QVERIFY(ok.out.contains(QStringLiteral("1 island(s), 0 larger than 5 pixels")));
+    }
+
+    void traps_closedBoxFails_boxWithHoleOrBelowTheThresholdPasses()
+    {
+        const QString closed = m_dir.filePath(QStringLiteral("closed.ssj"));
+        const QString holed = m_dir.filePath(QStringLiteral("holed.ssj"));
+        QVERIFY(hollowBoxJob(20, 3, 3).saveCPJ(closed));
+        QVERIFY(hollowBoxJob(20, 3, 3, QRect(35, 20, 4, 4), {17, 19}).saveCPJ(holed));
+        const CliRun found = runCli({"ssj", "traps", closed, "--json"});
+        QCOMPARE(found.exitCode, 1);
+        // 34 x 24 pixels of 0.1 mm, in 14 layers of 0.1 mm.
+        QCOMPARE(QJsonDocument::fromJson(found.out.toUtf8()).array().at(0)["volumeMm3"].toDouble(), 11.424);
+        QCOMPARE(runCli({"ssj", "traps", closed, "--min-volume", "11.5"}).exitCode, 0);
+        QCOMPARE(runCli({"ssj", "traps", holed}).exitCode, 0);
+        QCOMPARE(runCli({"ssj", "traps", closed, "--min-volume", "-1"}).exitCode, 2);
     }
 
     // ---- slice ----

@@ -218,6 +218,31 @@ private slots:
         QCOMPARE(found.first().at(2).toInt(), 4);
     }
 
+    void warning_namesCavitiesThatHoldResin_data()
+    {
+        QTest::addColumn<int>("floor");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("cavityLayer");
+        QTest::newRow("closed box") << 3 << "1 closed cavity traps 11.4 mm³ of resin (layers 4-17); add a drain hole."
+                                    << 4;
+        QTest::newRow("open toward the platform") << 0
+                                                  << "1 cavity open only toward the platform (layers 1-17) "
+                                                     "pulls like a suction cup at every lift; add a vent hole."
+                                                  << 1;
+    }
+
+    void warning_namesCavitiesThatHoldResin()
+    {
+        QFETCH(int, floor);
+        const QString path = m_dir.filePath(QStringLiteral("cavity.ssj"));
+        QVERIFY(hollowBoxJob(20, floor, 3).saveCPJ(path));
+        QSignalSpy found(m_widget.get(), &MyGLWidget::islandsFound);
+        QVERIFY(m_widget->warnOfIslands(path));
+        QCOMPARE(found.count(), 1);
+        QTEST(found.first().at(1).toString(), "message");
+        QTEST(found.first().at(3).toInt(), "cavityLayer");
+    }
+
     // ---- the folder a sliced job waits in
 
     void scratchJob_keptReplacesTheDestination_discardedLeavesNothing()

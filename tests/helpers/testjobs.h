@@ -59,3 +59,23 @@ inline CrushedPrintJob floatingBlockJob(int layers, int islandLayer, QRect block
     job.setLayerThickness(thicknessMm);
     return job;
 }
+
+// A job ("sliced at 100 microns", 0.1 mm layers, 128 x 80 pixels): a box on the platform with
+// walls `wall` pixels thick around `outline`, a floor of `floor` layers (0: open below) and a
+// lid of `lid` layers, hollow between; `cut` is black in layers cutLayers.first to .second.
+inline CrushedPrintJob hollowBoxJob(int layers, int floor, int lid, QRect cut = QRect(),
+    std::pair<int, int> cutLayers = {}, QRect outline = QRect(20, 10, 40, 30), int wall = 3)
+{
+    CrushedPrintJob job = layersJob(layers, [&](int i) {
+        QImage layer = blackImage(128, 80);
+        QPainter painter(&layer);
+        painter.fillRect(outline, Qt::white);
+        if (i >= floor && i < layers - lid)
+            painter.fillRect(outline.adjusted(wall, wall, -wall, -wall), Qt::black);
+        if (i >= cutLayers.first && i <= cutLayers.second)
+            painter.fillRect(cut, Qt::black);
+        return layer;
+    });
+    job.setDescription(QStringLiteral("sliced at 100 microns"));
+    return job;
+}

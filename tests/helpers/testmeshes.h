@@ -63,9 +63,12 @@ public:
         prism({{low.x(), low.y()}, {low.x(), high.y()}, {high.x(), high.y()}, {high.x(), low.y()}}, low.z(), high.z());
     }
 
-    // Rings of latitude from pole to pole, no degenerate triangles at the poles.
-    void sphere(const QVector3D &centre, double radius, int rings, int segments)
+    // Rings of latitude from pole to pole, no degenerate triangles at the poles; turned inside
+    // out when `inward`, to leave a cavity in a solid around it.
+    void sphere(const QVector3D &centre, double radius, int rings, int segments, bool inward = false)
     {
+        const auto face
+            = [&](const QVector3D &a, const QVector3D &b, const QVector3D &c) { inward ? add(a, c, b) : add(a, b, c); };
         const auto vertex = [&](int ring, int segment) {
             if (ring == 0 || ring == rings)
                 return centre + QVector3D(0, 0, float(ring == 0 ? radius : -radius));
@@ -78,9 +81,9 @@ public:
         for (int i = 0; i < rings; ++i) {
             for (int j = 0; j < segments; ++j) {
                 if (i != rings - 1)
-                    add(vertex(i, j), vertex(i + 1, j), vertex(i + 1, j + 1));
+                    face(vertex(i, j), vertex(i + 1, j), vertex(i + 1, j + 1));
                 if (i != 0)
-                    add(vertex(i, j), vertex(i + 1, j + 1), vertex(i, j + 1));
+                    face(vertex(i, j), vertex(i + 1, j + 1), vertex(i, j + 1));
             }
         }
     }

@@ -10,6 +10,7 @@
 #include "progress.h"
 #include "resincatalogue.h"
 #include "ssj.h"
+#include "trapcheck.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -42,6 +43,13 @@ QString exportUsage()
 QString islandsUsage()
 {
     return QStringLiteral("  tessora-cli ssj islands JOB [--json] [--reach]\n");
+}
+QString trapsUsage()
+{
+    return QStringLiteral(
+        "  tessora-cli ssj traps JOB [--json] [--min-volume MM3]\n"
+        "      cavities that trap resin or suck at the platform; exit 1 when one holds more than\n"
+        "      MM3 cubic millimetres (default 1: a microlitre neither bursts a part nor pulls it off)\n");
 }
 QString packUsage()
 {
@@ -385,7 +393,7 @@ int pack(const QStringList &arguments, QTextStream &out, QTextStream &err)
 
 QString usage()
 {
-    return infoUsage() + exportUsage() + packUsage() + islandsUsage();
+    return infoUsage() + exportUsage() + packUsage() + islandsUsage() + trapsUsage();
 }
 
 int islands(const QStringList &arguments, QTextStream &out, QTextStream &err)
@@ -444,6 +452,70 @@ int islands(const QStringList &arguments, QTextStream &out, QTextStream &err)
     return large > 0 ? ExitFailure : ExitSuccess;
 }
 
+namespace {
+
+QString kindName(TrapCheck::Kind kind)
+{
+    return kind == TrapCheck::Kind::SuctionCup ? QStringLiteral("suctionCup") : QStringLiteral("trappedResin");
+}
+
+void printCavities(const std::vector<TrapCheck::Cavity> &cavities, double minimum, bool json, QTextStream &out)
+{
+    if (json) {
+        QJsonArray array;
+        for (const TrapCheck::Cavity &cavity : cavities) {
+            array.append(QJsonObject {{QStringLiteral("kind"), kindName(cavity.kind)},
+                {QStringLiteral("volumeMm3"), cavity.volumeMm3}, {QStringLiteral("pixels"), double(cavity.pixels)},
+                {QStringLiteral("firstLayer"), cavity.firstLayer}, {QStringLiteral("lastLayer"), cavity.lastLayer},
+                {QStringLiteral("x"), cavity.x}, {QStringLiteral("y"), cavity.y}});
+        }
+        out << QJsonDocument(array).toJson(QJsonDocument::Indented);
+        return;
+    }
+    for (const TrapCheck::Cavity &cavity : cavities) {
+        out << "layers " << cavity.firstLayer << "-" << cavity.lastLayer << ": "
+            << (cavity.kind == TrapCheck::Kind::SuctionCup ? "suction cup" : "trapped resin") << ", "
+            << QString::number(cavity.volumeMm3, 'f', 2) << " mm^3 (" << cavity.pixels << " pixels) at (" << cavity.x
+            << ", " << cavity.y << ")\n";
+    }
+    out << cavities.size() << " cavity(ies), " << TrapCheck::countLarger(cavities, minimum) << " larger than "
+        << minimum << " mm^3\n";
+}
+
+int traps(const QStringList &arguments, QTextStream &out, QTextStream &err)
+{
+    QCommandLineParser parser;
+    parser.addPositionalArgument(QStringLiteral("JOB"), QStringLiteral("job file"));
+    parser.addOption({QStringLiteral("json"), QStringLiteral("One JSON array.")});
+    parser.addOption({QStringLiteral("min-volume"), QStringLiteral("Cavities up to this volume pass."),
+        QStringLiteral("MM3"), QString::number(TrapCheck::kMinimumVolumeMm3)});
+    if (!parse(parser, QStringLiteral("traps"), arguments, trapsUsage(), err))
+        return ExitUsage;
+    if (parser.positionalArguments().size() != 1)
+        return usageError(err, QStringLiteral("traps takes one job file"), trapsUsage());
+    bool numeric = false;
+    const double minimum = parser.value(QStringLiteral("min-volume")).toDouble(&numeric);
+    if (!numeric || minimum < 0.0)
+        return usageError(
+            err, QStringLiteral("--min-volume takes cubic millimetres, 0 or more, such as 1"), trapsUsage());
+    const QString path = parser.positionalArguments().first();
+    if (!loadJob(path, err))
+        return ExitFailure;
+    CrushedPrintJob &job = *SSJ::m_pJob;
+    // A job that names no printer is taken for the common 100-micron one.
+    const int microns = PrintRule::slicedForMicrons(job.description());
+    std::vector<TrapCheck::Cavity> found;
+    {
+        Progress progress(err, QStringLiteral("checking layers"), job.getTotalLayers(), Progress::stderrIsTerminal());
+        found = TrapCheck::find(job, (microns > 0 ? microns : 100) / 1000.0, [&](int done) { progress.update(done); });
+    }
+    SSJ::releaseCPJ();
+    printCavities(found, minimum, parser.isSet(QStringLiteral("json")), out);
+    return TrapCheck::countLarger(found, minimum) > 0 ? ExitFailure : ExitSuccess;
+}
+
+} // namespace
+
 int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
     const QString command = arguments.value(0);
@@ -460,6 +532,8 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     }
     if (command == QLatin1String("islands"))
         return islands(rest, out, err);
+    if (command == QLatin1String("traps"))
+        return traps(rest, out, err);
     err << (command.isEmpty() ? QStringLiteral("tessora-cli ssj: missing command")
                               : QStringLiteral("tessora-cli ssj: unknown command '%1'").arg(command))
         << "\n\nusage:\n"

@@ -144,7 +144,8 @@ public:
     // Moves the job to the destination (replacing a file there) and removes its folder.
     Q_INVOKABLE bool keepScratchJob(const QString &scratchPath, const QString &destination);
     Q_INVOKABLE void discardScratchJob(const QString &scratchPath);
-    // Checks the job for islands; when there are any, emits islandsFound and answers true.
+    // Checks the job for islands and cavities; when there are any, emits islandsFound and
+    // answers true.
     Q_INVOKABLE bool warnOfIslands(const QString &jobPath);
 
     // ---- resins and calibration
@@ -313,9 +314,11 @@ signals:
     void resumeStarted(const QString &serial);
     void printCancelled(const QString &serial);
     void transmit_receivedPrinterError(const QString &serial, const QString &message);
-    // The job's supports leave islands: "The supports leave 3 islands (largest 42 px at layer
-    // 57)."; the first island is on layer firstIslandLayer (counted from 1).
-    void islandsFound(const QString &jobPath, const QString &messageText, int firstIslandLayer);
+    // The job's supports leave islands ("The supports leave 3 islands (largest 42 px at layer
+    // 57).") or it has cavities that trap resin or suck at the platform; the first island is
+    // on layer firstIslandLayer and the lowest cavity starts on firstCavityLayer (counted
+    // from 1; 0 for none).
+    void islandsFound(const QString &jobPath, const QString &messageText, int firstIslandLayer, int firstCavityLayer);
     // The printer of that serial needs a software update; installPrinterUpdate() installs it.
     void printerUpdateRequested(const QString &serial);
     // Declared for the user interface, which handles them; nothing emits them yet.

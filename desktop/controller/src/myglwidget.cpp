@@ -605,9 +605,10 @@ bool MyGLWidget::warnOfIslands(const QString &jobPath)
 {
     IslandWarning::Summary summary;
     const QString path = JobFiles::normalisedPath(jobPath);
-    if (!IslandWarning::check(path, &summary, [] { QCoreApplication::processEvents(); }) || summary.count == 0)
+    if (!IslandWarning::check(path, &summary, [] { QCoreApplication::processEvents(); })
+        || !(summary.anyIsland() || summary.anyCavity()))
         return false;
-    emit islandsFound(path, IslandWarning::text(summary), summary.firstLayer);
+    emit islandsFound(path, IslandWarning::text(summary), summary.firstLayer, summary.firstCavityLayer());
     return true;
 }
 

@@ -3,7 +3,8 @@ import QtQuick.Controls 2.15
 import QtQuick.Layouts 1.15
 
 // Asks, after slicing and before a job is written or sent, whether to go on although its
-// supports leave islands: "Show them" opens the job in the viewer on its first island.
+// supports leave islands or it has cavities that trap resin or suck at the platform: "Show
+// them" opens the job in the viewer on its first island, or else on its lowest cavity.
 TessoraDialog {
     id: dialog
     objectName: "islandWarningDialog"
@@ -15,12 +16,16 @@ TessoraDialog {
     property string serial: ""
     property string resinName: ""
     property alias text: warningText.text
+    // Layers counted from 1: the first island's and the lowest cavity's, 0 for none.
+    property int islandLayer: 0
+    property int cavityLayer: 0
 
     signal showRequested()
     signal goOnRequested()
     signal cancelRequested()
 
-    title: qsTr("Islands in the job")
+    title: cavityLayer === 0 ? qsTr("Islands in the job")
+                             : islandLayer === 0 ? qsTr("Cavities in the job") : qsTr("Islands and cavities in the job")
     preferredWidth: 460
     closePolicy: Popup.NoAutoClose
 

@@ -294,8 +294,10 @@ Page {
             updateConfirm.serial = serial
             updateConfirm.open()
         }
-        function onIslandsFound(jobPath, messageText, firstIslandLayer) {
+        function onIslandsFound(jobPath, messageText, firstIslandLayer, firstCavityLayer) {
             islandWarning.text = messageText
+            islandWarning.islandLayer = firstIslandLayer
+            islandWarning.cavityLayer = firstCavityLayer
             islandWarning.open()
         }
         function onSendErrorMessage(errorNum, errorDescription, errorFix) {
@@ -740,7 +742,10 @@ Page {
         id: islandWarning
         onShowRequested: {
             root.openJobInViewer(jobPath)
-            jobViewer.showIsland(0)
+            if (islandLayer > 0)
+                jobViewer.showIsland(0)
+            else
+                jobViewer.shown(controller.requestSSJViewerLayer(cavityLayer))
         }
         onGoOnRequested: root.finishIslandCheckedJob()
         onCancelRequested: controller.discardScratchJob(jobPath)

@@ -6,11 +6,9 @@
 
 namespace JobVolume {
 
-namespace {
-
-double greySum(const CrushedAntiBitMap &map)
+double greyPixels(const QImage &image)
 {
-    const QImage layer = CrushedAntiBitMap::decodePng(map.png()).convertToFormat(QImage::Format_Grayscale8);
+    const QImage layer = image.convertToFormat(QImage::Format_Grayscale8);
     qint64 sum = 0;
     for (int y = 0; y < layer.height(); ++y) {
         const uchar *line = layer.constScanLine(y);
@@ -20,8 +18,6 @@ double greySum(const CrushedAntiBitMap &map)
     return double(sum) / 255.0;
 }
 
-} // namespace
-
 double litPixels(CrushedPrintJob &job, const std::function<void(int layersDone)> &progress)
 {
     if (job.version() != 3)
@@ -29,7 +25,7 @@ double litPixels(CrushedPrintJob &job, const std::function<void(int layersDone)>
     double pixels = 0.0;
     for (int i = 0; i < job.storedLayers(); ++i) {
         if (const CrushedAntiBitMap *map = job.getCBMSliceAnti(job.leadingBlankLayers() + i))
-            pixels += greySum(*map);
+            pixels += greyPixels(CrushedAntiBitMap::decodePng(map->png()));
         if (progress)
             progress(i + 1);
     }
@@ -38,8 +34,12 @@ double litPixels(CrushedPrintJob &job, const std::function<void(int layersDone)>
 
 double millilitres(CrushedPrintJob &job, double pixelMm, const std::function<void(int layersDone)> &progress)
 {
-    const double cubicMm = litPixels(job, progress) * pixelMm * pixelMm * job.layerThicknessText().toDouble();
-    return cubicMm / 1000.0;
+    return millilitres(litPixels(job, progress), pixelMm, job.layerThicknessText().toDouble());
+}
+
+double millilitres(double litPixels, double pixelMm, double layerThicknessMm)
+{
+    return litPixels * pixelMm * pixelMm * layerThicknessMm / 1000.0;
 }
 
 } // namespace JobVolume

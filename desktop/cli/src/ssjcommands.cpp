@@ -92,15 +92,17 @@ bool loadJob(const QString &path, QTextStream &err)
 }
 
 // Lit-pixel bounding box over every stored layer of a grey job (these layers
-// carry no bounds of their own). Null when nothing is lit.
-QRect greyBounds(CrushedPrintJob &job, QTextStream &err)
+// carry no bounds of their own). Null when nothing is lit. Adds the grey-weighted
+// lit pixels to *litPixels on the way.
+QRect greyBounds(CrushedPrintJob &job, QTextStream &err, double *litPixels)
 {
     QRect bounds;
     Progress progress(err, QStringLiteral("reading layers"), job.storedLayers(), Progress::stderrIsTerminal());
     for (int i = 0; i < job.storedLayers(); ++i) {
         const CrushedAntiBitMap *map = job.getCBMSliceAnti(job.leadingBlankLayers() + i);
-        const QImage layer
-            = map ? CrushedAntiBitMap::decodePng(map->png()).convertToFormat(QImage::Format_ARGB32) : QImage();
+        const QImage decoded = map ? CrushedAntiBitMap::decodePng(map->png()) : QImage();
+        *litPixels += JobVolume::greyPixels(decoded);
+        const QImage layer = decoded.convertToFormat(QImage::Format_ARGB32);
         for (int y = 0; y < layer.height(); ++y) {
             const auto *line = reinterpret_cast<const QRgb *>(layer.constScanLine(y));
             int first = -1;
@@ -175,11 +177,10 @@ QString printerTimeText(const PrinterTime &time)
 }
 
 // The resin the job cures, for the pixel size it was sliced for.
-double volumeMl(CrushedPrintJob &job, QTextStream &err)
+double volumeMl(const CrushedPrintJob &job, double litPixels)
 {
     const double pixelMm = PrintRule::slicedForMicrons(job.description()) == 75 ? 0.075 : 0.1;
-    Progress progress(err, QStringLiteral("measuring resin"), job.storedLayers(), Progress::stderrIsTerminal());
-    return JobVolume::millilitres(job, pixelMm, [&](int done) { progress.update(done); });
+    return JobVolume::millilitres(litPixels, pixelMm, job.layerThicknessText().toDouble());
 }
 
 QJsonObject infoJson(const CrushedPrintJob &job, const QRect &bounds)
@@ -269,11 +270,14 @@ int info(const QStringList &arguments, QTextStream &out, QTextStream &err)
 
     CrushedPrintJob &job = *SSJ::m_pJob;
     QRect bounds;
+    double litPixels = 0.0;
     if (job.version() == 3)
-        bounds = greyBounds(job, err);
+        bounds = greyBounds(job, err, &litPixels);
     else if (job.totalWhitePixels() > 0)
         bounds = job.whiteBounds();
-    const double volume = volumeMl(job, err);
+    if (job.version() != 3)
+        litPixels = JobVolume::litPixels(job);
+    const double volume = volumeMl(job, litPixels);
     if (parser.isSet(QStringLiteral("json"))) {
         QJsonObject object = infoJson(job, bounds);
         object.insert(QStringLiteral("volumeMl"), volume);

@@ -78,6 +78,7 @@ TessoraDialog {
 
     function refreshTimes() {
         pricePerLitre = controller && resinCombo.currentText !== "" ? controller.resinPricePerLitre(resinCombo.currentText) : ""
+        priceField.text = pricePerLitre
         if (!controller || resinCombo.currentText === "") {
             times = []
             return
@@ -177,16 +178,17 @@ TessoraDialog {
                 }
             }
             TextField {
+                id: priceField
                 objectName: "printResinPrice"
                 Layout.preferredWidth: 120
                 enabled: resinCombo.currentText !== ""
                 placeholderText: qsTr("Price per litre")
-                text: dialog.pricePerLitre
                 onEditingFinished: {
                     if (!dialog.controller || resinCombo.currentText === "")
                         return
                     dialog.controller.setResinPricePerLitre(resinCombo.currentText, text)
                     dialog.pricePerLitre = dialog.controller.resinPricePerLitre(resinCombo.currentText)
+                    text = dialog.pricePerLitre
                 }
             }
         }

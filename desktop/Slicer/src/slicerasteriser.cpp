@@ -216,7 +216,7 @@ void SliceRasteriser::renderSupersampled(int subRows)
         for (int x = m_spanLeft; x <= m_spanRight; ++x) {
             full += m_rowSteps[size_t(x)];
             const float coverage = std::clamp(full + m_rowCoverage[size_t(x)], 0.0f, 1.0f);
-            grey[x] = static_cast<uchar>(coverage * 255.0f + 0.5f);
+            grey[x] = static_cast<uchar>(std::lround(coverage * 255.0f));
         }
         std::fill(m_rowCoverage.begin() + m_spanLeft, m_rowCoverage.begin() + m_spanRight + 1, 0.0f);
         std::fill(m_rowSteps.begin() + m_spanLeft, m_rowSteps.begin() + m_spanRight + 2, 0.0f);

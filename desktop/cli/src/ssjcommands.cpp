@@ -506,12 +506,11 @@ int traps(const QStringList &arguments, QTextStream &out, QTextStream &err)
     if (!loadJob(path, err))
         return ExitFailure;
     CrushedPrintJob &job = *SSJ::m_pJob;
-    // A job that names no printer is taken for the common 100-micron one.
-    const int microns = PrintRule::slicedForMicrons(job.description());
+    const double pixel = PrintRule::pixelMillimetres(job.description());
     std::vector<TrapCheck::Cavity> found;
     {
         Progress progress(err, QStringLiteral("checking layers"), job.getTotalLayers(), Progress::stderrIsTerminal());
-        found = TrapCheck::find(job, (microns > 0 ? microns : 100) / 1000.0, [&](int done) { progress.update(done); });
+        found = TrapCheck::find(job, pixel, [&](int done) { progress.update(done); });
     }
     SSJ::releaseCPJ();
     printCavities(found, minimum, parser.isSet(QStringLiteral("json")), out);

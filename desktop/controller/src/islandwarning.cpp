@@ -86,9 +86,7 @@ bool check(const QString &jobPath, Summary *summary, const std::function<void()>
         if (layerDone)
             layerDone();
     }
-    // A job that names no printer is taken for the common 100-micron one.
-    const int microns = PrintRule::slicedForMicrons(job.description());
-    addCavities(traps.cavities((microns > 0 ? microns : 100) / 1000.0, job.layerThicknessText().toDouble()), summary);
+    addCavities(traps.cavities(PrintRule::pixelMillimetres(job.description()), job.layerThicknessText().toDouble()), summary);
     return true;
 }
 

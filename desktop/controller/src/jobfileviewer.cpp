@@ -115,9 +115,7 @@ QString JobFileViewer::layerText() const
 
 double JobFileViewer::pixelMillimetres() const
 {
-    // A job that names no printer is taken for the common 100-micron one.
-    const int microns = PrintRule::slicedForMicrons(m_job->description());
-    return (microns > 0 ? microns : 100) / 1000.0;
+    return PrintRule::pixelMillimetres(m_job->description());
 }
 
 QVariantList JobFileViewer::islandList() const

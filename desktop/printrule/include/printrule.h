@@ -37,6 +37,10 @@ bool readJob(const QString &path, JobFacts *facts, QString *error);
 // The pixel size a job's description names: 75, 100, or 0 when it names neither.
 int slicedForMicrons(const QString &description);
 
+// The side of a job's pixel in millimetres: a job that names no printer is taken for the
+// common 100-micron one.
+double pixelMillimetres(const QString &description);
+
 // The exposure of one layer thickness: cure times from the local profile, calibration factors
 // from the printer's resin. `recognised` is false for a thickness other than 20, 50 or 100.
 struct ThicknessSettings {

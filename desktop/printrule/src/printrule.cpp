@@ -64,6 +64,12 @@ int slicedForMicrons(const QString &description)
     return 0;
 }
 
+double pixelMillimetres(const QString &description)
+{
+    const int microns = slicedForMicrons(description);
+    return (microns > 0 ? microns : 100) / 1000.0;
+}
+
 ThicknessSettings settingsAt(const Resin &local, const Resin &calibration, int thickness)
 {
     return {Resin::isLayerThickness(thickness), local.cureTime(thickness), local.adhesionCureTime(thickness),

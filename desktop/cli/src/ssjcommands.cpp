@@ -418,8 +418,8 @@ int islands(const QStringList &arguments, QTextStream &out, QTextStream &err)
     IslandCheck::Reach reach;
     {
         Progress progress(err, QStringLiteral("checking layers"), job.getTotalLayers(), Progress::stderrIsTerminal());
-        found = IslandCheck::find(
-            job, parser.isSet(QStringLiteral("reach")) ? &reach : nullptr, [&](int done) { progress.update(done); });
+        found = IslandCheck::find(job, parser.isSet(QStringLiteral("reach")) ? &reach : nullptr,
+            [&](int done) { progress.update(done); });
     }
     int large = 0;
     for (const IslandCheck::Island &island : found)

@@ -98,8 +98,9 @@ public:
     // The resin a job file cures, in millilitres (JobVolume, for the pixel size it was sliced
     // for); -1 when it cannot be read.
     Q_INVOKABLE double requestSSJVolume(const QString &ssjFile);
-    // A resin's price per litre as the user typed it, "" for none; kept in the settings, one
-    // key per resin name. Anything but a number above 0 removes it.
+    // A resin's price per litre, as a plain number ("" for none); kept in the settings, one
+    // key per resin name. Typed in the user's locale or with a point; anything but a number
+    // above 0 removes it.
     Q_INVOKABLE QString resinPricePerLitre(const QString &resinName) const;
     Q_INVOKABLE void setResinPricePerLitre(const QString &resinName, const QString &price);
     // How anti-aliased jobs are drawn from now on: 0 smoothed edges, 2, 4 or 8 sub-rows per

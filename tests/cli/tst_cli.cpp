@@ -248,6 +248,14 @@ private slots:
         QCOMPARE(greyJob.versionText(), QStringLiteral("3"));
         QCOMPARE(greyJob.description(), QStringLiteral("sliced at 75 microns"));
         QCOMPARE(greyJob.getTotalLayers(), 200); // heights stay in millimetres
+
+        // Supersampled, the edges on pixel boundaries: as much resin as the bit map, 3 ml.
+        const QString supersampled = m_dir.filePath(QStringLiteral("cube-4x.ssj"));
+        QCOMPARE(runCli({"slice", cubeWithHole, "-o", supersampled, "--layer", "100", "--aa-level", "4"}).exitCode, 0);
+        for (const QString &path : {plain, supersampled}) {
+            run = runCli({"ssj", "info", path, "--json"});
+            QCOMPARE(QJsonDocument::fromJson(run.out.toUtf8()).object().value("volumeMl").toDouble(), 3.0);
+        }
     }
 
     void slice_severalModels_placedApartOnThePlatform()
@@ -418,6 +426,8 @@ private slots:
                 << QStringList {"slice", concave, "-o", out, "--rotate", turn} << 2 << "--rotate takes AXIS:DEGREES";
         QTest::newRow("slice, bad density") << QStringList {"slice", concave, "-o", out, "--supports", "--density",
             "101"} << 2 << "--density takes 0 to 100";
+        QTest::newRow("slice, aa level 3")
+            << QStringList {"slice", concave, "-o", out, "--aa-level", "3"} << 2 << "--aa-level takes 1, 2, 4 or 8";
         const QList<QStringList> badUsage = {{}, {"frobnicate"}, {"ssj"}, {"ssj", "unpack"}, {"ssj", "info"},
             {"ssj", "info", "a.ssj", "--xml"}, {"ssj", "export", "a.ssj"}, {"ssj", "pack", "a.png"},
             {"ssj", "pack", "-o", "a.ssj"}, {"ssj", "pack", "a.png", "-o", "a.ssj", "--thickness", "fifty"},

@@ -4,6 +4,7 @@
 // heights, the scene transform and anti-aliased edges are in tst_sliceaccuracy.
 #include "crushedprintjob.h"
 #include "genslices.h"
+#include "jobvolume.h"
 #include "meshimporter.h"
 #include "slicejobwriter.h"
 #include "slicerasteriser.h"
@@ -80,6 +81,31 @@ QByteArray fileBytes(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The test shapes, in pixel units (x right, y down from the image's top-left corner).
+QPolygonF coverageShape(const QString &name)
+{
+    const QPointF centre(640.37, 400.21);
+    if (name == QLatin1String("sliver")) // 40 pixels long, up to 0.4 wide, 20 degrees off the rows
+        return QPolygonF({centre, centre + QPointF(37.6, 13.3), centre + QPointF(37.5, 13.7)});
+    const bool circle = name == QLatin1String("circle");
+    QPolygonF shape;
+    for (int i = 0; i < (circle ? 720 : 4); ++i) {
+        const double turn = (circle ? i * 0.5 : i * 90.0 + 30.0) * M_PI / 180.0;
+        shape << centre + (circle ? 20.3 : 21.2) * QPointF(std::cos(turn), std::sin(turn));
+    }
+    return shape;
+}
+
+// Exact area of a polygon (Qt's clipping of it to a pixel), by the shoelace sum.
+double area(const QPolygonF &polygon)
+{
+    double twice = 0.0;
+    for (int i = 0; i < polygon.size(); ++i)
+        twice += polygon[i].x() * polygon[(i + 1) % polygon.size()].y()
+            - polygon[(i + 1) % polygon.size()].x() * polygon[i].y();
+    return std::abs(twice) / 2.0;
 }
 
 } // namespace
@@ -255,6 +281,65 @@ private slots:
             for (int x = 0; x < 1280; x += 3)
                 QCOMPARE(qRed(unpacked.pixel(x, y)) == 255, sliced.pixel(x, y) == kRed);
         }
+    }
+
+    void supersampled_greyWithinHalfASubRowOfExactCoverage_data()
+    {
+        QTest::addColumn<QString>("shape");
+        QTest::addColumn<int>("subRows");
+        for (const char *shape : {"square", "circle", "sliver"})
+            for (int subRows : {2, 4, 8})
+                QTest::addRow("%s %dx", shape, subRows) << QString::fromLatin1(shape) << subRows;
+    }
+
+    void supersampled_greyWithinHalfASubRowOfExactCoverage()
+    {
+        QFETCH(QString, shape);
+        QFETCH(int, subRows);
+        const QPolygonF polygon = coverageShape(shape);
+        SliceLayer layer;
+        layer.loops.emplace_back();
+        layer.loops.back().outer = true;
+        for (const QPointF &p : polygon)
+            layer.loops.back().points.push_back({float(p.x() * 0.1 - 64.0), float(40.0 - p.y() * 0.1)});
+        SliceRasteriser rasteriser;
+        const QImage image = rasteriser.render(layer, true, subRows);
+        // Half a sub-row, grey rounding included: these shapes stay well inside it.
+        const double bound = 0.5 / subRows;
+        double worst = 0.0;
+        const QRect box = polygon.boundingRect().toAlignedRect().adjusted(-1, -1, 1, 1);
+        for (int row = box.top(); row <= box.bottom(); ++row)
+            for (int column = box.left(); column <= box.right(); ++column) {
+                const double exact = area(polygon.intersected(QRectF(column, row, 1, 1)));
+                worst = std::max(worst, std::abs(qGray(image.pixel(column, row)) / 255.0 - exact));
+            }
+        QVERIFY2(worst <= bound, qPrintable(QStringLiteral("worst error %1 > %2").arg(worst).arg(bound)));
+    }
+
+    void volume_ofABoxJob_isItsSizeWhateverTheLayers_data()
+    {
+        QTest::addColumn<int>("subRows");
+        QTest::addColumn<double>("tolerance");
+        QTest::newRow("bit map") << -1 << 0.02;
+        QTest::newRow("grey 2x") << 2 << 0.002;
+        QTest::newRow("grey 8x") << 8 << 0.002;
+    }
+
+    void volume_ofABoxJob_isItsSizeWhateverTheLayers()
+    {
+        QFETCH(int, subRows);
+        QFETCH(double, tolerance);
+        TestMesh scene;
+        scene.box(QVector3D(-4.97f, -3.02f, 0), QVector3D(5.01f, 4.93f, 1)); // 79.361 mm^3
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("box.ssj"));
+        GenSlices::Settings boxSettings = settings(0.1, subRows > 0);
+        boxSettings.supersampling = subRows;
+        QVERIFY(GenSlices().saveSlices(scene.triangles(), path, boxSettings));
+        CrushedPrintJob job;
+        QFile file(path);
+        QVERIFY(job.loadCPJ(&file));
+        QVERIFY(std::abs(JobVolume::millilitres(job, 0.1) / 0.079361 - 1.0) < tolerance);
     }
 
     void printFileName_joinsModelNamesAndCutsAt50()

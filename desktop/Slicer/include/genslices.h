@@ -53,6 +53,11 @@ public:
     static void requestCancel();
     static bool isCancelRequested();
 
+    // How anti-aliased jobs are drawn when their settings leave it to the program (the
+    // desktop's choice in its save and print dialogs): as Settings::supersampling; 0 at start.
+    static void setPreferredSupersampling(int subRows);
+    static int preferredSupersampling();
+
     // Threads that slice layers; 0 (the default) uses one per core.
     void setThreadCount(int threads) { m_threadCount = threads; }
 
@@ -87,6 +92,9 @@ public:
         QVector3D rotation {0, 0, 0}; // degrees
         QVector3D scale {1, 1, 1};
         bool antialias = false; // grey layers (format version 3) instead of bit maps
+        // How grey layers are drawn: 2, 4 or 8 sub-rows per pixel, 0 smoothed edges,
+        // -1 the program's preference (setPreferredSupersampling).
+        int supersampling = -1;
         QString jobDescription; // "jobdesc" when empty
         // The triangles from this index on are supports (-1: none). Only models are
         // hollowed; supports are drawn over the hollowed layers.
@@ -116,7 +124,7 @@ public:
     double layerHeight(int layer) const { return m_bottom + m_thickness / 2.0 + layer * m_thickness; }
     // The contours and the image of one layer of the prepared scene.
     SliceLayer sliceLayer(int layer) const;
-    QImage layerImage(int layer, bool antialias) const;
+    QImage layerImage(int layer, bool antialias, int supersampling = 0) const;
 
     const std::vector<SliceTriangle> &preparedTriangles() const { return m_triangles; }
     // The triangles of the bucket that holds this height (clamped to the first and last).
@@ -127,8 +135,9 @@ public:
 private:
     // The steps of saveSlices() after prepare(): the layer loop (false when cancelled)
     // and the writing of the job.
-    bool sliceLayers(SliceJobWriter &writer, bool antialias, const ProgressFunction &report);
-    bool sliceHollowedLayers(SliceJobWriter &writer, const Settings &settings, const ProgressFunction &report);
+    bool sliceLayers(SliceJobWriter &writer, bool antialias, int supersampling, const ProgressFunction &report);
+    bool sliceHollowedLayers(
+        SliceJobWriter &writer, const Settings &settings, int supersampling, const ProgressFunction &report);
     bool writeJob(SliceJobWriter &writer, const QString &filePath);
 
     std::vector<SliceTriangle> m_triangles;

@@ -22,6 +22,7 @@
 namespace {
 
 std::atomic<bool> s_sliceCancelRequested {false};
+std::atomic<int> s_preferredSupersampling {0};
 
 // Overlap allowance of the height index, in millimetres.
 constexpr double kBucketSlack = 0.001;
@@ -177,10 +178,11 @@ class LayerPipeline
 {
 public:
     // With a model box, the layers are left unpacked for hollowing (see PackedLayer).
-    LayerPipeline(const GenSlices &slicer, int layers, int threads, bool antialias, const QRect &modelBox = QRect(),
-        bool supports = false)
+    LayerPipeline(const GenSlices &slicer, int layers, int threads, bool antialias, int supersampling,
+        const QRect &modelBox = QRect(), bool supports = false)
         : m_slicer(slicer)
         , m_antialias(antialias)
+        , m_supersampling(supersampling)
         , m_modelBox(modelBox)
         , m_supports(supports)
         , m_layers(layers)
@@ -255,9 +257,9 @@ private:
         timer.start();
         PackedLayer layer;
         const double height = m_slicer.layerHeight(k);
-        layer.model = coverageOf(rasteriser.render(set.generate(height, ScenePart::Models), m_antialias), m_modelBox);
+        layer.model = coverageOf(rasteriser.render(set.generate(height, ScenePart::Models), m_antialias, m_supersampling), m_modelBox);
         if (m_supports) {
-            const QImage supports = rasteriser.render(set.generate(height, ScenePart::Supports), m_antialias);
+            const QImage supports = rasteriser.render(set.generate(height, ScenePart::Supports), m_antialias, m_supersampling);
             layer.supports = coverageOf(supports, supports.rect());
         }
         layer.distance = LayerHollower::distanceMap(layer.model, m_modelBox.width(), m_modelBox.height());
@@ -271,7 +273,7 @@ private:
             return parts(set, rasteriser, k);
         QElapsedTimer timer;
         timer.start();
-        QImage image = rasteriser.render(set.generate(m_slicer.layerHeight(k)), m_antialias);
+        QImage image = rasteriser.render(set.generate(m_slicer.layerHeight(k)), m_antialias, m_supersampling);
         m_sliceNs += timer.nsecsElapsed();
         timer.start();
         PackedLayer packed;
@@ -290,6 +292,7 @@ private:
 
     const GenSlices &m_slicer;
     const bool m_antialias;
+    const int m_supersampling;
     const QRect m_modelBox;
     const bool m_supports;
     const int m_layers;
@@ -331,6 +334,16 @@ void GenSlices::requestCancel()
 bool GenSlices::isCancelRequested()
 {
     return s_sliceCancelRequested.load();
+}
+
+void GenSlices::setPreferredSupersampling(int subRows)
+{
+    s_preferredSupersampling = SliceRasteriser::isSupersampling(subRows) ? subRows : 0;
+}
+
+int GenSlices::preferredSupersampling()
+{
+    return s_preferredSupersampling.load();
 }
 
 bool GenSlices::prepare(const QList<MeshTriangle *> &triangles, double layerThickness, const QVector3D &translation,
@@ -443,10 +456,10 @@ SliceLayer GenSlices::sliceLayer(int layer) const
     return set.takeLayer();
 }
 
-QImage GenSlices::layerImage(int layer, bool antialias) const
+QImage GenSlices::layerImage(int layer, bool antialias, int supersampling) const
 {
     SliceRasteriser rasteriser;
-    return rasteriser.render(sliceLayer(layer), antialias);
+    return rasteriser.render(sliceLayer(layer), antialias, supersampling);
 }
 
 bool GenSlices::saveSlices(const QList<MeshTriangle *> &triangles, const QString &filePath, const Settings &settings,
@@ -480,9 +493,10 @@ bool GenSlices::saveSlices(const QList<MeshTriangle *> &triangles, const QString
 
     SliceJobWriter writer(settings.antialias, settings.layerThickness, settings.jobDescription);
     m_hollowReport = HollowReport();
+    const int supersampling = settings.supersampling < 0 ? preferredSupersampling() : settings.supersampling;
     const bool sliced = settings.hollowing.wall > 0.0 && !modelBox().isEmpty()
-        ? sliceHollowedLayers(writer, settings, report)
-        : sliceLayers(writer, settings.antialias, report);
+        ? sliceHollowedLayers(writer, settings, supersampling, report)
+        : sliceLayers(writer, settings.antialias, supersampling, report);
     if (!sliced) {
         m_result = Result::Cancelled;
         m_error = QStringLiteral("Slicing was cancelled.");
@@ -493,7 +507,7 @@ bool GenSlices::saveSlices(const QList<MeshTriangle *> &triangles, const QString
     return writeJob(writer, filePath);
 }
 
-bool GenSlices::sliceLayers(SliceJobWriter &writer, bool antialias, const ProgressFunction &report)
+bool GenSlices::sliceLayers(SliceJobWriter &writer, bool antialias, int supersampling, const ProgressFunction &report)
 {
     const int layers = layerCount();
     const int total = std::max(1, static_cast<int>(std::ceil((m_top - m_bottom) / m_thickness)));
@@ -501,7 +515,7 @@ bool GenSlices::sliceLayers(SliceJobWriter &writer, bool antialias, const Progre
 
     QElapsedTimer layersClock;
     layersClock.start();
-    LayerPipeline pipeline(*this, layers, threads, antialias);
+    LayerPipeline pipeline(*this, layers, threads, antialias, supersampling);
     bool cancelled = false;
     for (int k = 0; k < layers; ++k) {
         PackedLayer layer = pipeline.take(k);
@@ -545,7 +559,8 @@ bool GenSlices::writeJob(SliceJobWriter &writer, const QString &filePath)
     return true;
 }
 
-bool GenSlices::sliceHollowedLayers(SliceJobWriter &writer, const Settings &settings, const ProgressFunction &report)
+bool GenSlices::sliceHollowedLayers(
+    SliceJobWriter &writer, const Settings &settings, int supersampling, const ProgressFunction &report)
 {
     const int layers = layerCount();
     const int total = std::max(1, static_cast<int>(std::ceil((m_top - m_bottom) / m_thickness)));
@@ -571,7 +586,7 @@ bool GenSlices::sliceHollowedLayers(SliceJobWriter &writer, const Settings &sett
 
     QElapsedTimer layersClock;
     layersClock.start();
-    LayerPipeline pipeline(*this, layers, threads, settings.antialias, box, m_hasSupports);
+    LayerPipeline pipeline(*this, layers, threads, settings.antialias, supersampling, box, m_hasSupports);
     std::deque<std::vector<uint8_t>> supports;
     int written = 0;
     bool cancelled = false;

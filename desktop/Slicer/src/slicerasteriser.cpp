@@ -117,8 +117,119 @@ void SliceRasteriser::drawLines(const SliceLayer &layer)
     }
 }
 
-QImage SliceRasteriser::render(const SliceLayer &layer, bool antiAliased)
+void SliceRasteriser::collectSubRowCrossings(const SliceLayer &layer, int subRows)
 {
+    m_subRows.resize(size_t(kHeight) * size_t(subRows));
+    for (auto &line : m_subRows)
+        line.clear();
+    const int lines = static_cast<int>(m_subRows.size());
+    for (const SliceLoop &loop : layer.loops) {
+        const size_t n = loop.points.size();
+        const double area = n < 3 ? 0.0 : signedArea(loop.points);
+        if (area == 0.0)
+            continue;
+        const int sign = area > 0.0 ? 1 : -1;
+        for (size_t i = 0; i < n; ++i) {
+            // In pixel units: u to the right, v downwards from the image's top edge.
+            const double u0 = (loop.points[i].x + 64.0) / kPixelSize;
+            const double v0 = (40.0 - loop.points[i].y) / kPixelSize;
+            const double u1 = (loop.points[(i + 1) % n].x + 64.0) / kPixelSize;
+            const double v1 = (40.0 - loop.points[(i + 1) % n].y) / kPixelSize;
+            if (v0 == v1)
+                continue;
+            // Sub-row line s lies at v = (s + 0.5) / subRows; same half-open rule as rows.
+            const int first = std::max(0, static_cast<int>(std::floor(std::min(v0, v1) * subRows - 0.5)));
+            const int last = std::min(lines - 1, static_cast<int>(std::ceil(std::max(v0, v1) * subRows - 0.5)));
+            const int delta = (v0 < v1 ? 1 : -1) * sign;
+            for (int line = first; line <= last; ++line) {
+                const double v = (line + 0.5) / subRows;
+                if ((v0 >= v) == (v1 >= v))
+                    continue;
+                Crossing crossing {static_cast<float>(u0 + (v - v0) * (u1 - u0) / (v1 - v0)), 0, 0};
+                (loop.outer ? crossing.outerDelta : crossing.innerDelta) = delta;
+                m_subRows[size_t(line)].push_back(crossing);
+            }
+        }
+    }
+}
+
+// Adds the solid intervals of one sub-row line, weighted, to the pixel row's coverage.
+void SliceRasteriser::addSubRowCoverage(std::vector<Crossing> &crossings, float weight)
+{
+    std::sort(
+        crossings.begin(), crossings.end(), [](const Crossing &a, const Crossing &b) { return a.column < b.column; });
+    const auto addSpan = [&](float from, float to) {
+        from = std::clamp(from, 0.0f, float(kWidth));
+        to = std::clamp(to, 0.0f, float(kWidth));
+        if (!(to > from))
+            return;
+        const int left = std::min(kWidth - 1, static_cast<int>(from));
+        const int right = static_cast<int>(to);
+        m_spanLeft = std::min(m_spanLeft, left);
+        m_spanRight = std::max(m_spanRight, std::min(right, kWidth - 1));
+        if (left == right) {
+            m_rowCoverage[size_t(left)] += (to - from) * weight;
+            return;
+        }
+        m_rowCoverage[size_t(left)] += (float(left + 1) - from) * weight;
+        m_rowSteps[size_t(left) + 1] += weight;
+        m_rowSteps[size_t(right)] -= weight;
+        if (right < kWidth)
+            m_rowCoverage[size_t(right)] += (to - float(right)) * weight;
+    };
+    int outer = 0;
+    int inner = 0;
+    float start = 0.0f;
+    for (const Crossing &crossing : crossings) {
+        const bool wasSolid = outer != inner;
+        outer += crossing.outerDelta;
+        inner += crossing.innerDelta;
+        const bool solid = outer != inner;
+        if (solid && !wasSolid)
+            start = crossing.column;
+        else if (!solid && wasSolid)
+            addSpan(start, crossing.column);
+    }
+}
+
+void SliceRasteriser::renderSupersampled(int subRows)
+{
+    if (m_image.format() != QImage::Format_Grayscale8)
+        m_image = QImage(kWidth, kHeight, QImage::Format_Grayscale8);
+    m_rowCoverage.assign(size_t(kWidth), 0.0f);
+    m_rowSteps.assign(size_t(kWidth) + 1, 0.0f);
+    const float weight = 1.0f / float(subRows);
+    for (int row = 0; row < kHeight; ++row) {
+        m_spanLeft = kWidth;
+        m_spanRight = -1;
+        for (int sub = 0; sub < subRows; ++sub)
+            addSubRowCoverage(m_subRows[size_t(row) * size_t(subRows) + size_t(sub)], weight);
+        uchar *grey = m_image.scanLine(row);
+        if (m_spanRight < 0) {
+            std::memset(grey, 0, size_t(kWidth));
+            continue;
+        }
+        // Only the columns a span reached are read, and cleared again for the next row.
+        std::memset(grey, 0, size_t(m_spanLeft));
+        std::memset(grey + m_spanRight + 1, 0, size_t(kWidth - m_spanRight - 1));
+        float full = 0.0f;
+        for (int x = m_spanLeft; x <= m_spanRight; ++x) {
+            full += m_rowSteps[size_t(x)];
+            const float coverage = std::clamp(full + m_rowCoverage[size_t(x)], 0.0f, 1.0f);
+            grey[x] = static_cast<uchar>(std::lround(coverage * 255.0f));
+        }
+        std::fill(m_rowCoverage.begin() + m_spanLeft, m_rowCoverage.begin() + m_spanRight + 1, 0.0f);
+        std::fill(m_rowSteps.begin() + m_spanLeft, m_rowSteps.begin() + m_spanRight + 2, 0.0f);
+    }
+}
+
+QImage SliceRasteriser::render(const SliceLayer &layer, bool antiAliased, int supersampling)
+{
+    if (antiAliased && isSupersampling(supersampling)) {
+        collectSubRowCrossings(layer, supersampling);
+        renderSupersampled(supersampling);
+        return m_image;
+    }
     collectEvents(layer);
     if (antiAliased)
         drawLines(layer);

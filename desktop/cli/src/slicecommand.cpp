@@ -8,6 +8,7 @@
 #include "meshimporter.h"
 #include "platformmodel.h"
 #include "progress.h"
+#include "slicerasteriser.h"
 #include "userimportedmeshsupports.h"
 
 #include <QCommandLineParser>
@@ -46,7 +47,8 @@ QString commandUsage()
         "  tessora-cli slice MODEL... -o JOB [--layer 20|50|100] [--anti-aliased] [--printer-75]\n"
         "                    [--supports] [--density D] [--strength S] [--threads N] [--timings]\n"
         "                    [--scale F] [--inches] [--rotate AXIS:DEG]... [--arrange]\n"
-        "                    [--no-lift] [--raft] [--hollow WALL_MM [--drain-holes auto|X,Y,Z[;X,Y,Z...]]\n"
+        "                    [--no-lift] [--raft] [--aa-level 1|2|4|8]\n"
+        "                    [--hollow WALL_MM [--drain-holes auto|X,Y,Z[;X,Y,Z...]]\n"
         "                    [--drain-hole X,Y[,Z]]... [--drain-diameter MM]]\n");
 }
 
@@ -79,7 +81,12 @@ QString commandHelp()
                          "                     through model layers only; without Z, from the lowest cavity\n"
                          "                     above X,Y down through its floor\n"
                          "  --drain-diameter MM the holes' diameter (default 3)\n"
-                         "Supports under a drain hole lose their tips there.\n");
+                         "Supports under a drain hole lose their tips there.\n"
+                         "\nAnti-aliasing (grey layers, job format version 3):\n"
+                         "  --anti-aliased     grey edges: smoothed lines drawn along the contours\n"
+                         "  --aa-level N       1: plain bit-map layers; 2, 4 or 8: each pixel's grey is the\n"
+                         "                     share of it the model covers, measured exactly along N\n"
+                         "                     sub-rows per pixel (with --anti-aliased too, N wins)\n");
 }
 
 // The turn of one --rotate: axis 0, 1 or 2 (x, y, z of the editor's frame) and degrees.
@@ -250,6 +257,7 @@ struct SliceOptions {
     int strength = 50;
     int threads = 0;
     bool antiAliased = false;
+    int supersampling = 0; // with antiAliased: sub-rows per pixel (2, 4, 8), 0 smoothed edges
     bool printer75 = false;
     bool timings = false;
     double scale = 1.0; // --scale and --inches together
@@ -345,6 +353,24 @@ QString readPreparationOptions(const QCommandLineParser &parser, SliceOptions *o
     return readHollowingOptions(parser, options);
 }
 
+// --anti-aliased keeps its smoothed edges; --aa-level 1 is the bit map, 2, 4 and 8
+// supersample (and imply grey layers).
+QString readAntiAliasingOptions(const QCommandLineParser &parser, SliceOptions *options)
+{
+    options->antiAliased = parser.isSet(QStringLiteral("anti-aliased"));
+    if (!parser.isSet(QStringLiteral("aa-level")))
+        return QString();
+    bool ok = false;
+    const int level = parser.value(QStringLiteral("aa-level")).toInt(&ok);
+    if (!ok || (level != 1 && !SliceRasteriser::isSupersampling(level)))
+        return QStringLiteral("--aa-level takes 1, 2, 4 or 8");
+    if (level == 1 && options->antiAliased)
+        return QStringLiteral("--aa-level 1 is the bit map: it cannot go with --anti-aliased");
+    options->antiAliased = level > 1;
+    options->supersampling = level > 1 ? level : 0;
+    return QString();
+}
+
 // Reads the command line into `options`; false, with the usage text written and the
 // exit status in `exitStatus`, when it is wrong.
 bool parseOptions(const QStringList &arguments, QTextStream &err, SliceOptions *options, int *exitStatus)
@@ -354,6 +380,7 @@ bool parseOptions(const QStringList &arguments, QTextStream &err, SliceOptions *
     parser.addOption({{QStringLiteral("o"), QStringLiteral("output")}, QString(), QStringLiteral("JOB")});
     parser.addOption({QStringLiteral("layer"), QString(), QStringLiteral("MICRONS"), QStringLiteral("50")});
     parser.addOption({QStringLiteral("anti-aliased"), QString()});
+    parser.addOption({QStringLiteral("aa-level"), QString(), QStringLiteral("N")});
     parser.addOption({QStringLiteral("printer-75"), QString()});
     parser.addOption({QStringLiteral("supports"), QString()});
     parser.addOption({QStringLiteral("density"), QString(), QStringLiteral("D"), QStringLiteral("50")});
@@ -399,7 +426,9 @@ bool parseOptions(const QStringList &arguments, QTextStream &err, SliceOptions *
     options->threads = parser.value(QStringLiteral("threads")).toInt(&threadsOk);
     if (!threadsOk || options->threads < 0)
         return refuse(QStringLiteral("--threads takes a count"));
-    options->antiAliased = parser.isSet(QStringLiteral("anti-aliased"));
+    const QString aaProblem = readAntiAliasingOptions(parser, options);
+    if (!aaProblem.isEmpty())
+        return refuse(aaProblem);
     options->printer75 = parser.isSet(QStringLiteral("printer-75"));
     options->timings = parser.isSet(QStringLiteral("timings"));
     const QString problem = readPreparationOptions(parser, options);
@@ -575,6 +604,7 @@ bool sliceScene(const QList<MeshTriangle *> &scene, int firstSupport, const Slic
     settings.layerThickness = options.microns * 0.001;
     settings.rotation = QVector3D(90, 0, 0);
     settings.antialias = options.antiAliased;
+    settings.supersampling = options.supersampling;
     settings.jobDescription
         = options.printer75 ? QStringLiteral("sliced at 75 microns") : QStringLiteral("sliced at 100 microns");
     settings.firstSupportTriangle = firstSupport;

@@ -4,6 +4,7 @@
 #include "clicommands.h"
 #include "crushedprintjob.h"
 #include "islandcheck.h"
+#include "jobvolume.h"
 #include "printrule.h"
 #include "printtime.h"
 #include "progress.h"
@@ -91,15 +92,17 @@ bool loadJob(const QString &path, QTextStream &err)
 }
 
 // Lit-pixel bounding box over every stored layer of a grey job (these layers
-// carry no bounds of their own). Null when nothing is lit.
-QRect greyBounds(CrushedPrintJob &job, QTextStream &err)
+// carry no bounds of their own). Null when nothing is lit. Adds the grey-weighted
+// lit pixels to *litPixels on the way.
+QRect greyBounds(CrushedPrintJob &job, QTextStream &err, double *litPixels)
 {
     QRect bounds;
     Progress progress(err, QStringLiteral("reading layers"), job.storedLayers(), Progress::stderrIsTerminal());
     for (int i = 0; i < job.storedLayers(); ++i) {
         const CrushedAntiBitMap *map = job.getCBMSliceAnti(job.leadingBlankLayers() + i);
-        const QImage layer
-            = map ? CrushedAntiBitMap::decodePng(map->png()).convertToFormat(QImage::Format_ARGB32) : QImage();
+        const QImage decoded = map ? CrushedAntiBitMap::decodePng(map->png()) : QImage();
+        *litPixels += JobVolume::greyPixels(decoded);
+        const QImage layer = decoded.convertToFormat(QImage::Format_ARGB32);
         for (int y = 0; y < layer.height(); ++y) {
             const auto *line = reinterpret_cast<const QRgb *>(layer.constScanLine(y));
             int first = -1;
@@ -171,6 +174,13 @@ QString printerTimeText(const PrinterTime &time)
                           "finish %6 s)")
         .arg(e.text(), time.record.resinName, number(e.totalSeconds()), number(e.exposureSeconds),
             number(e.motionSeconds), number(e.resetSeconds + e.firstLayerWaitSeconds + e.finishSeconds));
+}
+
+// The resin the job cures, for the pixel size it was sliced for.
+double volumeMl(const CrushedPrintJob &job, double litPixels)
+{
+    const double pixelMm = PrintRule::slicedForMicrons(job.description()) == 75 ? 0.075 : 0.1;
+    return JobVolume::millilitres(litPixels, pixelMm, job.layerThicknessText().toDouble());
 }
 
 QJsonObject infoJson(const CrushedPrintJob &job, const QRect &bounds)
@@ -260,17 +270,23 @@ int info(const QStringList &arguments, QTextStream &out, QTextStream &err)
 
     CrushedPrintJob &job = *SSJ::m_pJob;
     QRect bounds;
+    double litPixels = 0.0;
     if (job.version() == 3)
-        bounds = greyBounds(job, err);
+        bounds = greyBounds(job, err, &litPixels);
     else if (job.totalWhitePixels() > 0)
         bounds = job.whiteBounds();
+    if (job.version() != 3)
+        litPixels = JobVolume::litPixels(job);
+    const double volume = volumeMl(job, litPixels);
     if (parser.isSet(QStringLiteral("json"))) {
         QJsonObject object = infoJson(job, bounds);
+        object.insert(QStringLiteral("volumeMl"), volume);
         if (withTime)
             object.insert(QStringLiteral("printerTime"), printerTimeJson(time));
         out << QJsonDocument(object).toJson(QJsonDocument::Compact) << "\n";
     } else {
         writeInfoText(out, path, job, bounds);
+        infoRow(out, "resin volume:", QStringLiteral("%1 ml").arg(volume, 0, 'f', 2));
         if (withTime)
             infoRow(out, "printer time:", printerTimeText(time));
     }

@@ -95,6 +95,18 @@ public:
     Q_INVOKABLE int requestSSJThickness(const QString &ssjFile);
     Q_INVOKABLE int requestSSJResolution(const QString &ssjFile);
     Q_INVOKABLE int requestSSJPrintTime(const QString &ssjFile, const QString &deviceSerial, const QString &resinName);
+    // The resin a job file cures, in millilitres (JobVolume, for the pixel size it was sliced
+    // for); -1 when it cannot be read.
+    Q_INVOKABLE double requestSSJVolume(const QString &ssjFile);
+    // A resin's price per litre, as a plain number ("" for none); kept in the settings, one
+    // key per resin name. Typed in the user's locale or with a point; anything but a number
+    // above 0 removes it.
+    Q_INVOKABLE QString resinPricePerLitre(const QString &resinName) const;
+    Q_INVOKABLE void setResinPricePerLitre(const QString &resinName, const QString &price);
+    // How anti-aliased jobs are drawn from now on: 0 smoothed edges, 2, 4 or 8 sub-rows per
+    // pixel (GenSlices::setPreferredSupersampling); remembered in the settings.
+    Q_INVOKABLE int antiAliasingLevel() const;
+    Q_INVOKABLE void setAntiAliasingLevel(int subRows);
     // The printer's time for the print (PrintTimeEstimate), to the nearest minute; -1 when the
     // resin does not offer the thickness (or it is not 20, 50 or 100).
     Q_INVOKABLE int getPrintTime(

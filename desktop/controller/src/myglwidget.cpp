@@ -2,9 +2,12 @@
 
 #include "basiclogging.h"
 #include "clientdevice.h"
+#include "crushedprintjob.h"
+#include "genslices.h"
 #include "islandwarning.h"
 #include "jobfiles.h"
 #include "jobfileviewer.h"
+#include "jobvolume.h"
 #include "printererrors.h"
 #include "printerlistmodel.h"
 #include "printerstate.h"
@@ -19,10 +22,12 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHostAddress>
+#include <QLocale>
 #include <QMetaMethod>
 #include <QQmlApplicationEngine>
 #include <QQmlEngine>
@@ -364,6 +369,58 @@ int MyGLWidget::requestSSJPrintTime(const QString &ssjFile, const QString &devic
         return -1;
     }
     return printMinutes(facts.layerThickness, facts.layerCount, deviceSerial, resinName);
+}
+
+double MyGLWidget::requestSSJVolume(const QString &ssjFile)
+{
+    CrushedPrintJob job;
+    QFile file(JobFiles::normalisedPath(ssjFile));
+    if (ssjFile.isEmpty() || !job.loadCPJ(&file)) {
+        logLine(QStringLiteral("ERROR. MyGLWidget::requestSSJVolume. Cannot read [%1]: %2")
+                    .arg(ssjFile, job.errorString()));
+        return -1.0;
+    }
+    return JobVolume::millilitres(job, PrintRule::slicedForMicrons(job.description()) == 75 ? 0.075 : 0.1);
+}
+
+namespace {
+
+QString resinPriceKey(QString resinName)
+{
+    // A slash would open a settings group.
+    return QStringLiteral("resinPricePerLitre/") + resinName.replace(QLatin1Char('/'), QLatin1Char('_'));
+}
+
+} // namespace
+
+QString MyGLWidget::resinPricePerLitre(const QString &resinName) const
+{
+    const double price = QSettings().value(resinPriceKey(resinName), 0.0).toDouble();
+    return price > 0.0 ? QString::number(price) : QString();
+}
+
+void MyGLWidget::setResinPricePerLitre(const QString &resinName, const QString &price)
+{
+    QSettings settings;
+    bool ok = false;
+    double value = QLocale().toDouble(price.trimmed(), &ok);
+    if (!ok)
+        value = QLocale::c().toDouble(price.trimmed(), &ok);
+    if (ok && value > 0.0 && std::isfinite(value))
+        settings.setValue(resinPriceKey(resinName), value);
+    else
+        settings.remove(resinPriceKey(resinName));
+}
+
+int MyGLWidget::antiAliasingLevel() const
+{
+    return QSettings().value(QStringLiteral("antiAliasingLevel"), 0).toInt();
+}
+
+void MyGLWidget::setAntiAliasingLevel(int subRows)
+{
+    GenSlices::setPreferredSupersampling(subRows);
+    QSettings().setValue(QStringLiteral("antiAliasingLevel"), GenSlices::preferredSupersampling());
 }
 
 int MyGLWidget::getPrintTime(

@@ -37,6 +37,14 @@ TessoraDialog {
         var index = [20, 50, 100].indexOf(thicknessChoice.thickness)
         return index >= 0 && index < times.length ? times[index] : -1
     }
+    // Millilitres of resin: the job file's, or about the platform's models and supports.
+    property real jobVolume: -1
+    readonly property real volume: jobPath !== "" ? jobVolume
+                                                  : (typeof root !== "undefined" && root.totalModelVolume !== undefined
+                                                     ? root.totalModelVolume : -1)
+    property string pricePerLitre: ""
+    // Sub-rows per pixel of each anti-aliasing choice (0: grey edges).
+    readonly property var aaLevels: [0, 2, 4, 8]
     readonly property bool canPrint: serial !== "" && resinCombo.currentText !== "" && estimate >= 0 && !printerBusy
                                      && !wrongPixelSize
 
@@ -44,6 +52,8 @@ TessoraDialog {
         jobPath = ""
         jobThickness = 0
         jobMicrons = -1
+        var index = controller ? aaLevels.indexOf(controller.antiAliasingLevel()) : 0
+        aaLevel.currentIndex = index >= 0 ? index : 0
         open()
     }
 
@@ -51,6 +61,7 @@ TessoraDialog {
         jobPath = path
         jobThickness = controller.requestSSJThickness(path)
         jobMicrons = controller.requestSSJResolution(path)
+        jobVolume = controller.requestSSJVolume(path)
         thicknessChoice.thickness = jobThickness
         open()
     }
@@ -66,6 +77,8 @@ TessoraDialog {
     }
 
     function refreshTimes() {
+        pricePerLitre = controller && resinCombo.currentText !== "" ? controller.resinPricePerLitre(resinCombo.currentText) : ""
+        priceField.text = pricePerLitre
         if (!controller || resinCombo.currentText === "") {
             times = []
             return
@@ -134,11 +147,50 @@ TessoraDialog {
             times: dialog.times
             onlyThickness: dialog.jobThickness
         }
-        CheckBox {
-            id: antialiasing
-            objectName: "printAntialiasing"
+        RowLayout {
             visible: dialog.jobPath === ""
-            text: qsTr("Anti-aliasing (smoother surfaces)")
+            spacing: Theme.gap
+            CheckBox {
+                id: antialiasing
+                objectName: "printAntialiasing"
+                text: qsTr("Anti-aliasing (smoother surfaces)")
+            }
+            ComboBox {
+                id: aaLevel
+                objectName: "printAntialiasingLevel"
+                enabled: antialiasing.checked
+                model: [qsTr("Edge"), qsTr("2x"), qsTr("4x"), qsTr("8x")]
+            }
+        }
+        RowLayout {
+            Layout.fillWidth: true
+            spacing: Theme.gap
+            Label {
+                objectName: "printVolume"
+                Layout.fillWidth: true
+                visible: dialog.volume > 0
+                text: {
+                    var ml = dialog.volume.toFixed(dialog.jobPath !== "" ? 2 : 1)
+                    var words = dialog.jobPath !== "" ? qsTr("Resin: %1 ml").arg(ml) : qsTr("Resin: about %1 ml").arg(ml)
+                    var price = Number(dialog.pricePerLitre)
+                    return dialog.pricePerLitre !== "" && price > 0
+                            ? qsTr("%1, cost %2").arg(words).arg((dialog.volume / 1000 * price).toFixed(2)) : words
+                }
+            }
+            TextField {
+                id: priceField
+                objectName: "printResinPrice"
+                Layout.preferredWidth: 120
+                enabled: resinCombo.currentText !== ""
+                placeholderText: qsTr("Price per litre")
+                onEditingFinished: {
+                    if (!dialog.controller || resinCombo.currentText === "")
+                        return
+                    dialog.controller.setResinPricePerLitre(resinCombo.currentText, text)
+                    dialog.pricePerLitre = dialog.controller.resinPricePerLitre(resinCombo.currentText)
+                    text = dialog.pricePerLitre
+                }
+            }
         }
         Label {
             objectName: "printEstimate"
@@ -185,7 +237,10 @@ TessoraDialog {
     onAccepted: {
         if (jobPath !== "")
             printJobFile(serial, jobPath, resinCombo.currentText)
-        else
+        else {
+            if (antialiasing.checked && controller)
+                controller.setAntiAliasingLevel(aaLevels[aaLevel.currentIndex])
             printModels(serial, resinCombo.currentText, thicknessChoice.thickness, antialiasing.checked)
+        }
     }
 }

@@ -10,8 +10,20 @@ TessoraDialog {
 
     signal sliceRequested(int thickness, bool antialiasing)
 
+    // The controller (the window's), for the anti-aliasing level; none in a bare dialog.
+    readonly property var appController: typeof controller !== "undefined" ? controller : null
+    // Millilitres of the platform's models and supports: the resin the job will take, near enough.
+    property real modelVolume: typeof root !== "undefined" && root.totalModelVolume !== undefined
+                               ? root.totalModelVolume : 0
+    // Sub-rows per pixel of each anti-aliasing choice (0: grey edges).
+    readonly property var levels: [0, 2, 4, 8]
+
     title: qsTr("Save print job")
     preferredWidth: 420
+    onAboutToShow: {
+        var index = appController ? levels.indexOf(appController.antiAliasingLevel()) : 0
+        aaLevel.currentIndex = index >= 0 ? index : 0
+    }
 
     ColumnLayout {
         width: dialog.availableWidth
@@ -23,10 +35,24 @@ TessoraDialog {
             objectName: "sliceThickness"
             Layout.fillWidth: true
         }
-        CheckBox {
-            id: antialiasing
-            objectName: "sliceAntialiasing"
-            text: qsTr("Anti-aliasing (smoother surfaces)")
+        RowLayout {
+            spacing: Theme.gap
+            CheckBox {
+                id: antialiasing
+                objectName: "sliceAntialiasing"
+                text: qsTr("Anti-aliasing (smoother surfaces)")
+            }
+            ComboBox {
+                id: aaLevel
+                objectName: "sliceAntialiasingLevel"
+                enabled: antialiasing.checked
+                model: [qsTr("Edge"), qsTr("2x"), qsTr("4x"), qsTr("8x")]
+            }
+        }
+        Label {
+            objectName: "sliceVolume"
+            visible: dialog.modelVolume > 0
+            text: qsTr("Resin: about %1 ml").arg(dialog.modelVolume.toFixed(1))
         }
         Label {
             Layout.fillWidth: true
@@ -49,5 +75,9 @@ TessoraDialog {
             DialogButtonBox.buttonRole: DialogButtonBox.AcceptRole
         }
     }
-    onAccepted: sliceRequested(thickness.thickness, antialiasing.checked)
+    onAccepted: {
+        if (antialiasing.checked && appController)
+            appController.setAntiAliasingLevel(levels[aaLevel.currentIndex])
+        sliceRequested(thickness.thickness, antialiasing.checked)
+    }
 }

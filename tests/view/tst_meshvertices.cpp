@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <numeric>
 #include <set>
 #include <utility>
 
@@ -163,19 +164,21 @@ private slots:
                 std::swap(t->b, t->c);
         }
         const MeshVertices::Indexed source = MeshVertices::weld(triangles);
-        std::vector<float> sourceFaces;
-        MeshVertices::appendInterleaved(sourceFaces, triangles);
         qDeleteAll(band);
         QVERIFY(int(source.indices.size() / 3) > 4 * target);
 
         MeshVertices::Clustering clustering;
         const MeshVertices::Indexed reduced = MeshVertices::reduce(source, size_t(target), &clustering);
-        // Every face of the source carried onto the copy makes the copy; with a face from
-        // elsewhere, nothing is carried.
-        QVERIFY(MeshVertices::reduceFaces(sourceFaces, clustering) == reduced.indices);
-        for (int k = 0; k < 3; ++k)
-            sourceFaces.insert(sourceFaces.end(), {500.0f + float(k), 500.0f, 500.0f, 0.0f, 1.0f, 0.0f});
-        QVERIFY(MeshVertices::reduceFaces(sourceFaces, clustering).empty());
+        // Every face of the source carried onto the copy makes the copy; with a corner from
+        // elsewhere, nothing is carried. Faces the source lacks are not listed.
+        std::vector<int> every(source.indices.size() / 3);
+        std::iota(every.begin(), every.end(), 0);
+        std::vector<std::uint32_t> corners = MeshVertices::facesOf(source.indices, every);
+        QVERIFY(MeshVertices::reduceFaces(corners, clustering) == reduced.indices);
+        corners.insert(corners.end(), {0, 1, std::uint32_t(source.positions.size() / 3)});
+        QVERIFY(MeshVertices::reduceFaces(corners, clustering).empty());
+        QVERIFY(MeshVertices::facesOf(source.indices, {1, -1, int(every.size())})
+            == std::vector<std::uint32_t>(source.indices.begin() + 3, source.indices.begin() + 6));
         const int count = int(reduced.indices.size() / 3);
         QVERIFY2(count <= target && count >= target / 4, qPrintable(QString::number(count)));
         QCOMPARE(reduced.closed, source.closed);

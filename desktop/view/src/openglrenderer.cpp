@@ -144,6 +144,8 @@ QQuaternion turnFromUp(const QVector3D &direction)
 void OpenGLRenderer::GpuMesh::setInterleaved(std::vector<float> vertices)
 {
     indexed = false;
+    positionsOnly = false;
+    cull = false;
     pendingVertices = std::move(vertices);
     pendingIndices.clear();
     uploadPending = true;
@@ -152,6 +154,7 @@ void OpenGLRenderer::GpuMesh::setInterleaved(std::vector<float> vertices)
 void OpenGLRenderer::GpuMesh::setIndexed(MeshVertices::Indexed mesh)
 {
     indexed = true;
+    positionsOnly = true;
     cull = mesh.closed;
     cullFace = mesh.outward ? GL_BACK : GL_FRONT;
     pendingVertices = std::move(mesh.positions);
@@ -162,6 +165,7 @@ void OpenGLRenderer::GpuMesh::setIndexed(MeshVertices::Indexed mesh)
 void OpenGLRenderer::GpuMesh::setFacesOf(const GpuMesh &vertices, std::vector<std::uint32_t> indices)
 {
     indexed = true;
+    positionsOnly = vertices.positionsOnly;
     cull = vertices.cull;
     cullFace = vertices.cullFace;
     sharedVertices = true;
@@ -219,6 +223,7 @@ void OpenGLRenderer::setModelMesh(ModelBuffers &buffers, const QList<MeshTriangl
         });
         buffers.reducing = std::move(copy);
     }
+    buffers.weldedCorners = welded.indices;
     buffers.model.setWelded(std::move(welded), triangles);
 }
 
@@ -251,7 +256,7 @@ void OpenGLRenderer::synchronize(const SceneSnapshot &scene, bool reuploadModels
     std::unordered_map<const UserImportedMesh *, ModelBuffers> kept;
     m_drawModels.clear();
     std::vector<float> anchorVertices;
-    std::shared_ptr<const std::vector<float>> overhangs;
+    std::shared_ptr<const std::vector<int>> overhangs;
     for (const SceneSnapshot::Model &model : scene.models) {
         const UserImportedMesh *key = model.mesh.get();
         auto found = m_models.find(key);
@@ -294,10 +299,39 @@ void OpenGLRenderer::synchronize(const SceneSnapshot &scene, bool reuploadModels
     if (!overhangs)
         m_overhangModel = nullptr;
     m_highlightedAnchors.setInterleaved(std::move(anchorVertices));
-    if (overhangs != m_overhangSource || reuploadModels) {
-        m_overhangSource = overhangs;
-        m_overhangs.setInterleaved(overhangs ? *overhangs : std::vector<float>());
+    setOverhangs(overhangs, reuploadModels);
+}
+
+// The overhangs' faces as indices into the selected model's vertex buffer: its welded
+// corners, or three vertices a face when it went up as it is.
+void OpenGLRenderer::setOverhangs(const std::shared_ptr<const std::vector<int>> &faces, bool reuploaded)
+{
+    if (faces == m_overhangSource && m_overhangModel == m_overhangSourceModel && !reuploaded)
+        return;
+    m_overhangSource = faces;
+    m_overhangSourceModel = m_overhangModel;
+    m_overhangCorners.clear();
+    const auto found = faces && m_overhangModel ? m_models.find(m_overhangModel) : m_models.end();
+    if (found == m_models.end()) {
+        // Nothing to draw; the buffer they were drawn from stays the model's.
+        m_overhangs.uploadPending = false;
+        m_overhangs.count = 0;
+        return;
     }
+    const ModelBuffers &buffers = found->second;
+    m_overhangCorners = MeshVertices::facesOf(buffers.weldedCorners, *faces);
+    std::vector<std::uint32_t> vertices;
+    if (buffers.model.positionsOnly) {
+        vertices = m_overhangCorners;
+    } else {
+        vertices.reserve(faces->size() * 3);
+        for (const int face : *faces) {
+            if (face >= 0 && face < buffers.triangles)
+                vertices.insert(vertices.end(),
+                    {std::uint32_t(face) * 3, std::uint32_t(face) * 3 + 1, std::uint32_t(face) * 3 + 2});
+        }
+    }
+    m_overhangs.setFacesOf(buffers.model, std::move(vertices));
 }
 
 void OpenGLRenderer::initialize()
@@ -413,13 +447,20 @@ void OpenGLRenderer::draw(GpuMesh &mesh, const QMatrix4x4 &modelMatrix, const Ma
     m_program->setUniformValue("material.shininess", 40.0f);
     m_program->setUniformValue("material.opacity", material.opacity);
     // Welded meshes carry no normals: their faces are lit from their own plane.
-    m_program->setUniformValue("flatShading", GLint(mesh.indexed ? 1 : 0));
+    m_program->setUniformValue("flatShading", GLint(mesh.positionsOnly ? 1 : 0));
     mesh.vertexBuffer.bind();
     m_program->enableAttributeArray(m_positionLocation);
-    if (mesh.indexed) {
+    if (mesh.positionsOnly) {
         m_program->setAttributeBuffer(m_positionLocation, GL_FLOAT, 0, 3, 3 * int(sizeof(float)));
         m_program->disableAttributeArray(m_normalLocation);
         m_program->setAttributeValue(m_normalLocation, QVector3D(0.0f, 1.0f, 0.0f));
+    } else {
+        const int stride = MeshVertices::kInterleavedFloats * int(sizeof(float));
+        m_program->setAttributeBuffer(m_positionLocation, GL_FLOAT, 0, 3, stride);
+        m_program->enableAttributeArray(m_normalLocation);
+        m_program->setAttributeBuffer(m_normalLocation, GL_FLOAT, 3 * int(sizeof(float)), 3, stride);
+    }
+    if (mesh.indexed) {
         mesh.indexBuffer.bind();
         if (mesh.cull) {
             glEnable(GL_CULL_FACE);
@@ -429,13 +470,10 @@ void OpenGLRenderer::draw(GpuMesh &mesh, const QMatrix4x4 &modelMatrix, const Ma
         glDisable(GL_CULL_FACE);
         mesh.indexBuffer.release();
     } else {
-        const int stride = MeshVertices::kInterleavedFloats * int(sizeof(float));
-        m_program->setAttributeBuffer(m_positionLocation, GL_FLOAT, 0, 3, stride);
-        m_program->enableAttributeArray(m_normalLocation);
-        m_program->setAttributeBuffer(m_normalLocation, GL_FLOAT, 3 * int(sizeof(float)), 3, stride);
         glDrawArrays(mode, 0, mesh.count);
-        m_program->disableAttributeArray(m_normalLocation);
     }
+    if (!mesh.positionsOnly)
+        m_program->disableAttributeArray(m_normalLocation);
     m_program->disableAttributeArray(m_positionLocation);
     mesh.vertexBuffer.release();
 }
@@ -521,7 +559,7 @@ OpenGLRenderer::GpuMesh &OpenGLRenderer::overhangsToDraw()
     if (m_reducedOverhangSource != m_overhangSource || m_reducedOverhangClustering != buffers.clustering) {
         m_reducedOverhangSource = m_overhangSource;
         m_reducedOverhangClustering = buffers.clustering;
-        std::vector<std::uint32_t> faces = MeshVertices::reduceFaces(*m_overhangSource, *buffers.clustering);
+        std::vector<std::uint32_t> faces = MeshVertices::reduceFaces(m_overhangCorners, *buffers.clustering);
         m_overhangsCarried = !faces.empty();
         m_reducedOverhangs.setFacesOf(buffers.reduced, std::move(faces));
     }

@@ -135,6 +135,48 @@ void saveShots(QQuickView &view, RendererQMLItem &item, const Motion &motion, co
     QTextStream(stderr) << "rest shot: " << item.drawnModelTriangles() << " triangles drawn\n";
 }
 
+struct Measurement {
+    int frames = 0;
+    double seconds = 0.0;
+    double processorSeconds = 0.0;
+    int drawnTriangles = 0; // by the last frame
+};
+
+// One step of the motion per frame shown (the next frame is asked for when one is done),
+// for a number of seconds after a warm-up: the first frames of the motion and, when the
+// model has one, the reduced copy built in the background after its upload (a motion that
+// does not use it waits 30 s for it).
+Measurement measure(QQuickView &view, RendererQMLItem &item, const Motion &motion, double seconds, bool reduces)
+{
+    const int triangles = item.drawnModelTriangles();
+    Measurement result;
+    int step = 0;
+    bool measuring = false;
+    const QMetaObject::Connection stepping = QObject::connect(
+        &view, &QQuickWindow::frameSwapped, &item,
+        [&] {
+            if (measuring)
+                ++result.frames;
+            motion.step(++step);
+        },
+        Qt::QueuedConnection);
+    motion.start(step);
+    item.update();
+    waitFor([&] { return step >= 10; }, 60000);
+    waitFor([&] { return !reduces || item.drawnModelTriangles() < triangles; }, 30000);
+    measuring = true;
+    const double processorStart = processorSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    waitFor([&] { return clock.elapsed() >= seconds * 1000.0; }, int(seconds * 1000.0) + 60000);
+    result.seconds = clock.elapsed() / 1000.0;
+    result.processorSeconds = processorSeconds() - processorStart;
+    measuring = false;
+    result.drawnTriangles = item.drawnModelTriangles();
+    QObject::disconnect(stepping);
+    return result;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -186,37 +228,13 @@ int main(int argc, char *argv[])
     waitFor([&] { return item->drawnModelTriangles() == triangles; }, 60000);
 
     const Motion motion = motionFor(mode, *item);
-    int frames = 0;
-    int step = 0;
-    bool measuring = false;
-    QElapsedTimer clock;
-    // One step per frame shown: the next frame is asked for when one is done.
-    const QMetaObject::Connection stepping = QObject::connect(
-        &view, &QQuickWindow::frameSwapped, item,
-        [&] {
-            if (measuring)
-                ++frames;
-            motion.step(++step);
-        },
-        Qt::QueuedConnection);
-    motion.start(step);
-    item->update();
-    // Warming up: the first frames of the motion, and for a large model its reduced copy,
-    // built in the background after its upload (a motion that does not use it waits 30 s).
-    const bool reduces = mode != QLatin1String("rest") && triangles > 150000;
-    waitFor([&] { return step >= 10; }, 60000);
-    waitFor([&] { return !reduces || item->drawnModelTriangles() < triangles; }, 30000);
-    measuring = true;
-    frames = 0;
-    const double processorStart = processorSeconds();
-    clock.start();
-    waitFor([&] { return clock.elapsed() >= seconds * 1000.0; }, int(seconds * 1000.0) + 60000);
-    const double elapsed = clock.elapsed() / 1000.0;
-    const double processor = processorSeconds() - processorStart;
-    measuring = false;
+    const Measurement measured
+        = measure(view, *item, motion, seconds, mode != QLatin1String("rest") && triangles > 150000);
+    const int frames = measured.frames;
+    const double elapsed = measured.seconds;
+    const double processor = measured.processorSeconds;
     const double fps = frames / elapsed;
-    const int drawn = item->drawnModelTriangles();
-    QObject::disconnect(stepping);
+    const int drawn = measured.drawnTriangles;
     if (!shots.isEmpty())
         saveShots(
             view, *item, motion, shots + QLatin1Char('/') + QFileInfo(mesh).completeBaseName() + '-' + mode, triangles);

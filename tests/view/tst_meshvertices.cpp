@@ -1,10 +1,12 @@
 // Welded indexed meshes for the graphics card: they must draw exactly the triangles they
 // came from, and know whether hidden faces may be skipped; their reduced copies for a
 // moving camera must fit the triangle budget and keep the model's shape and winding, and
-// carry faces of the model (its overhangs) onto the copy. (The
+// carry faces of the model (its overhangs) onto the copy; the faces a turn shows red are
+// the overhangs. (The
 // interleaved arrays and the drawing itself show in tst_viewrendering.)
 #include "meshgeometry.h"
 #include "meshvertices.h"
+#include "overhangcheck.h"
 #include "testmeshes.h"
 
 #include <QTest>
@@ -202,6 +204,23 @@ private slots:
         const double volume = signedVolume(source);
         QVERIFY2(std::abs(signedVolume(reduced) - volume) < 0.1 * std::abs(volume) + 1.0,
             qPrintable(QStringLiteral("%1 -> %2").arg(volume).arg(signedVolume(reduced))));
+    }
+
+    // The faces a turn shows are the overhangs the editor finds for the same placing, with
+    // no supports: a torus lifted and turned several ways.
+    void downwardFaces_areTheOverhangsWithoutSupports()
+    {
+        TestMesh soup;
+        soup.torus(QVector3D(0, 0, 12), 22, 12, 60, 30);
+        const MeshVertices::Indexed welded = MeshVertices::weld(soup.triangles());
+        for (const QVector3D &turn : {QVector3D(0, 0, 0), QVector3D(30, 0, 0), QVector3D(10, 45, 100)}) {
+            QMatrix4x4 placed;
+            placed.translate(5, 3, -2);
+            placed.rotate(QQuaternion::fromEulerAngles(turn));
+            const std::vector<int> faces = MeshVertices::downwardFaces(welded.positions, welded.indices, placed);
+            QVERIFY(!faces.empty());
+            QVERIFY(faces == OverhangCheck::unsupported(soup.triangles(), placed, {}));
+        }
     }
 
     void reduce_meshWithinBudget_comesBackAsItIs()

@@ -60,6 +60,12 @@ struct Clustering {
 // not have are left out.
 std::vector<std::uint32_t> facesOf(const std::vector<std::uint32_t> &indices, const std::vector<int> &faces);
 
+// Faces of a welded mesh (by number) that the matrix turns to face down more than
+// OverhangCheck::kOverhangDegrees below the horizontal, leaving out those lying on the
+// platform: the overhangs OverhangCheck finds, supports aside.
+std::vector<int> downwardFaces(
+    const std::vector<float> &positions, const std::vector<std::uint32_t> &indices, const QMatrix4x4 &modelMatrix);
+
 // Faces of the source (three of its corners a face, as facesOf gives them: a subset of the
 // mesh, such as its overhangs) as faces of the reduced copy, the faces that collapse or
 // repeat left out. Empty when a corner is not the source's.

@@ -30,7 +30,8 @@
 // frame; open ones go up as they are and are lit from both sides.
 //
 // The selected model's overhangs are drawn from the model's own vertex buffer through an
-// index list of their faces, made again only when they or the model's upload change.
+// index list of their faces, made again only when they or the model's upload change; while
+// a gimbal ring turns it, the faces of the mesh drawn that the turn points downwards.
 //
 // A model larger than the reduction's threshold also gets a reduced copy (see
 // MeshVertices::reduce), built once in the background after its upload: while the view
@@ -96,10 +97,12 @@ private:
         std::shared_ptr<const UserImportedMesh> mesh; // keeps the key's address taken
         GpuMesh model;
         int triangles = 0;
-        std::vector<std::uint32_t> weldedCorners; // the welded mesh's indices, three a face
+        std::vector<float> weldedPositions; // the welded mesh, for the faces a turn shows
+        std::vector<std::uint32_t> weldedCorners; // its indices, three a face
         std::shared_ptr<ReducedCopy> reducing; // until its copy is taken
         GpuMesh reduced;
         int reducedTriangles = 0; // 0: no copy to draw
+        MeshVertices::Indexed reducedMesh; // the copy's corners and faces
         std::shared_ptr<const MeshVertices::Clustering> clustering; // how the copy was made
         QList<MeshTriangle *> supportSource; // identity of the uploaded support mesh
         GpuMesh supports;
@@ -128,6 +131,10 @@ private:
     // one; the whole ones otherwise.
     GpuMesh &overhangsToDraw();
     void setOverhangs(const std::shared_ptr<const std::vector<int>> &faces, bool reuploaded);
+    // The faces of the model's whole mesh as indices into its vertex buffer.
+    static std::vector<std::uint32_t> vertexIndicesOf(const ModelBuffers &buffers, const std::vector<int> &faces);
+    // While the selected model turns: its faces turned downwards, of the mesh drawn.
+    GpuMesh &turnedOverhangs(ModelBuffers &buffers);
     void buildAreaMeshes(const PlatformArea &area);
     // The steps of a frame.
     bool startFrame(const QSize &framebufferSize);
@@ -156,6 +163,12 @@ private:
     std::shared_ptr<const std::vector<int>> m_reducedOverhangSource;
     std::shared_ptr<const MeshVertices::Clustering> m_reducedOverhangClustering;
     bool m_overhangsCarried = false; // any of them
+    // While the selected model turns, and the mesh and placing they were found for.
+    bool m_overhangModelTurning = false;
+    GpuMesh m_turnedOverhangs;
+    QMatrix4x4 m_turnedOverhangMatrix;
+    const UserImportedMesh *m_turnedOverhangModel = nullptr;
+    bool m_turnedOverhangsReduced = false;
 
     // Fixed meshes.
     GpuMesh m_box; // unit box centred on the origin

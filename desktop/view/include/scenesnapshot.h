@@ -30,6 +30,9 @@ struct SceneSnapshot {
         // The selected model's unsupported overhangs (OverhangCheck): indices of its mesh's
         // triangles. Shared between frames while they stay.
         std::shared_ptr<const std::vector<int>> overhangs;
+        // The selected model is being turned by a gimbal ring: instead of overhangs, the
+        // faces it turns downwards are drawn (supports aside).
+        bool turning = false;
     };
     // The rotation handles: three rings about the selected model's centre.
     struct Gimbal {

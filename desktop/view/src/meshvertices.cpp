@@ -1,5 +1,9 @@
 #include "meshvertices.h"
 
+#include "overhangcheck.h"
+
+#include <QMatrix4x4>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -346,6 +350,33 @@ std::vector<std::uint32_t> facesOf(const std::vector<std::uint32_t> &indices, co
             corners.insert(corners.end(), {indices[at], indices[at + 1], indices[at + 2]});
     }
     return corners;
+}
+
+std::vector<int> downwardFaces(
+    const std::vector<float> &positions, const std::vector<std::uint32_t> &indices, const QMatrix4x4 &modelMatrix)
+{
+    const float steepest = -std::sin(OverhangCheck::kOverhangDegrees * float(M_PI) / 180.0f);
+    // A model's matrix places without perspective: rows of three and a translation.
+    const float *m = modelMatrix.constData(); // column by column
+    std::vector<QVector3D> placed(positions.size() / 3);
+    for (size_t corner = 0; corner < placed.size(); ++corner) {
+        const float x = positions[corner * 3], y = positions[corner * 3 + 1], z = positions[corner * 3 + 2];
+        placed[corner] = QVector3D(m[0] * x + m[4] * y + m[8] * z + m[12], m[1] * x + m[5] * y + m[9] * z + m[13],
+            m[2] * x + m[6] * y + m[10] * z + m[14]);
+    }
+    std::vector<int> faces;
+    for (size_t at = 0; at + 2 < indices.size(); at += 3) {
+        if (std::max({indices[at], indices[at + 1], indices[at + 2]}) >= placed.size())
+            continue;
+        const QVector3D &a = placed[indices[at]], &b = placed[indices[at + 1]], &c = placed[indices[at + 2]];
+        // Down steeply: the normal's y below steepest times its length, without a root.
+        const QVector3D normal = QVector3D::crossProduct(b - a, c - a);
+        const float y = normal.y();
+        if (y < 0.0f && y * y > steepest * steepest * normal.lengthSquared()
+            && std::max({a.y(), b.y(), c.y()}) > OverhangCheck::kOnPlatformMm)
+            faces.push_back(int(at / 3));
+    }
+    return faces;
 }
 
 std::vector<std::uint32_t> reduceFaces(const std::vector<std::uint32_t> &corners, const Clustering &clustering)

@@ -223,6 +223,7 @@ void OpenGLRenderer::setModelMesh(ModelBuffers &buffers, const QList<MeshTriangl
         });
         buffers.reducing = std::move(copy);
     }
+    buffers.weldedPositions = welded.positions;
     buffers.weldedCorners = welded.indices;
     buffers.model.setWelded(std::move(welded), triangles);
 }
@@ -231,6 +232,7 @@ OpenGLRenderer::GpuMesh &OpenGLRenderer::meshToDraw(ModelBuffers &buffers)
 {
     if (buffers.reducing && buffers.reducing->ready.load(std::memory_order_acquire)) {
         buffers.reducedTriangles = int(buffers.reducing->mesh.indices.size() / 3);
+        buffers.reducedMesh = buffers.reducing->mesh;
         buffers.reduced.setIndexed(std::move(buffers.reducing->mesh));
         buffers.clustering = std::move(buffers.reducing->clustering);
         buffers.reducing.reset();
@@ -290,16 +292,19 @@ void OpenGLRenderer::synchronize(const SceneSnapshot &scene, bool reuploadModels
             overhangs = model.overhangs;
             m_overhangMatrix = model.modelMatrix;
             m_overhangModel = key;
+            m_overhangModelTurning = model.turning;
         }
         m_drawModels.push_back({key, model.modelMatrix, model.selected, hasSupports, model.supportMatrix});
         kept.emplace(key, std::move(buffers));
     }
     // Buffers of models that left the scene go with the old map.
     m_models = std::move(kept);
-    if (!overhangs)
+    if (!overhangs && !m_overhangModelTurning)
         m_overhangModel = nullptr;
     m_highlightedAnchors.setInterleaved(std::move(anchorVertices));
     setOverhangs(overhangs, reuploadModels);
+    if (reuploadModels)
+        m_turnedOverhangModel = nullptr;
 }
 
 // The overhangs' faces as indices into the selected model's vertex buffer: its welded
@@ -320,18 +325,22 @@ void OpenGLRenderer::setOverhangs(const std::shared_ptr<const std::vector<int>> 
     }
     const ModelBuffers &buffers = found->second;
     m_overhangCorners = MeshVertices::facesOf(buffers.weldedCorners, *faces);
+    m_overhangs.setFacesOf(buffers.model, vertexIndicesOf(buffers, *faces));
+}
+
+// Welded corners, or three vertices a face when the mesh went up as it is.
+std::vector<std::uint32_t> OpenGLRenderer::vertexIndicesOf(const ModelBuffers &buffers, const std::vector<int> &faces)
+{
+    if (buffers.model.positionsOnly)
+        return MeshVertices::facesOf(buffers.weldedCorners, faces);
     std::vector<std::uint32_t> vertices;
-    if (buffers.model.positionsOnly) {
-        vertices = m_overhangCorners;
-    } else {
-        vertices.reserve(faces->size() * 3);
-        for (const int face : *faces) {
-            if (face >= 0 && face < buffers.triangles)
-                vertices.insert(vertices.end(),
-                    {std::uint32_t(face) * 3, std::uint32_t(face) * 3 + 1, std::uint32_t(face) * 3 + 2});
-        }
+    vertices.reserve(faces.size() * 3);
+    for (const int face : faces) {
+        if (face >= 0 && face < buffers.triangles)
+            vertices.insert(
+                vertices.end(), {std::uint32_t(face) * 3, std::uint32_t(face) * 3 + 1, std::uint32_t(face) * 3 + 2});
     }
-    m_overhangs.setFacesOf(buffers.model, std::move(vertices));
+    return vertices;
 }
 
 void OpenGLRenderer::initialize()
@@ -553,6 +562,8 @@ void OpenGLRenderer::drawModels()
 OpenGLRenderer::GpuMesh &OpenGLRenderer::overhangsToDraw()
 {
     const auto found = m_overhangModel ? m_models.find(m_overhangModel) : m_models.end();
+    if (found != m_models.end() && m_overhangModelTurning)
+        return turnedOverhangs(found->second);
     if (!m_cameraMoving || found == m_models.end() || found->second.reducedTriangles == 0 || !found->second.clustering)
         return m_overhangs;
     const ModelBuffers &buffers = found->second;
@@ -565,6 +576,27 @@ OpenGLRenderer::GpuMesh &OpenGLRenderer::overhangsToDraw()
     }
     // None carried over (faces not of the model): the whole ones, as at rest.
     return m_overhangsCarried ? m_reducedOverhangs : m_overhangs;
+}
+
+OpenGLRenderer::GpuMesh &OpenGLRenderer::turnedOverhangs(ModelBuffers &buffers)
+{
+    const bool reduced = m_cameraMoving && buffers.reducedTriangles > 0;
+    if (m_overhangModel == m_turnedOverhangModel && reduced == m_turnedOverhangsReduced
+        && m_overhangMatrix == m_turnedOverhangMatrix)
+        return m_turnedOverhangs;
+    m_turnedOverhangModel = m_overhangModel;
+    m_turnedOverhangsReduced = reduced;
+    m_turnedOverhangMatrix = m_overhangMatrix;
+    if (reduced) {
+        const MeshVertices::Indexed &copy = buffers.reducedMesh;
+        const std::vector<int> faces = MeshVertices::downwardFaces(copy.positions, copy.indices, m_overhangMatrix);
+        m_turnedOverhangs.setFacesOf(buffers.reduced, MeshVertices::facesOf(copy.indices, faces));
+    } else {
+        const std::vector<int> faces
+            = MeshVertices::downwardFaces(buffers.weldedPositions, buffers.weldedCorners, m_overhangMatrix);
+        m_turnedOverhangs.setFacesOf(buffers.model, vertexIndicesOf(buffers, faces));
+    }
+    return m_turnedOverhangs;
 }
 
 // The support tip, the select-base arrow and the rotation gimbal, when they show.

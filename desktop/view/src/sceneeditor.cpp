@@ -648,7 +648,9 @@ SceneSnapshot SceneEditor::snapshot() const
         model.modelMatrix = mesh->modelMatrix();
         model.selected = entry == selected;
         // While a gimbal ring turns the model, working its overhangs out again for every
-        // step would cost more than drawing the frame: they show again once it is let go.
+        // step would cost more than drawing the frame: the view shows the faces turned
+        // downwards from what it draws, and the overhangs again once the ring is let go.
+        model.turning = model.selected && m_turn;
         if (model.selected && !m_turn)
             model.overhangs = selectedOverhangs();
         if (mesh->hasSupports()) {

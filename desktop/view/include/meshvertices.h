@@ -3,6 +3,7 @@
 #include "meshimporter.h"
 
 #include <QList>
+#include <QMatrix4x4>
 
 #include <array>
 #include <cstdint>

@@ -1,10 +1,12 @@
 // Welded indexed meshes for the graphics card: they must draw exactly the triangles they
 // came from, and know whether hidden faces may be skipped; their reduced copies for a
 // moving camera must fit the triangle budget and keep the model's shape and winding, and
-// carry faces of the model (its overhangs) onto the copy. (The
+// carry faces of the model (its overhangs) onto the copy; the faces a turn shows red are
+// the overhangs. (The
 // interleaved arrays and the drawing itself show in tst_viewrendering.)
 #include "meshgeometry.h"
 #include "meshvertices.h"
+#include "overhangcheck.h"
 #include "testmeshes.h"
 
 #include <QTest>
@@ -12,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <numeric>
 #include <set>
 #include <utility>
 
@@ -163,19 +166,21 @@ private slots:
                 std::swap(t->b, t->c);
         }
         const MeshVertices::Indexed source = MeshVertices::weld(triangles);
-        std::vector<float> sourceFaces;
-        MeshVertices::appendInterleaved(sourceFaces, triangles);
         qDeleteAll(band);
         QVERIFY(int(source.indices.size() / 3) > 4 * target);
 
         MeshVertices::Clustering clustering;
         const MeshVertices::Indexed reduced = MeshVertices::reduce(source, size_t(target), &clustering);
-        // Every face of the source carried onto the copy makes the copy; with a face from
-        // elsewhere, nothing is carried.
-        QVERIFY(MeshVertices::reduceFaces(sourceFaces, clustering) == reduced.indices);
-        for (int k = 0; k < 3; ++k)
-            sourceFaces.insert(sourceFaces.end(), {500.0f + float(k), 500.0f, 500.0f, 0.0f, 1.0f, 0.0f});
-        QVERIFY(MeshVertices::reduceFaces(sourceFaces, clustering).empty());
+        // Every face of the source carried onto the copy makes the copy; with a corner from
+        // elsewhere, nothing is carried. Faces the source lacks are not listed.
+        std::vector<int> every(source.indices.size() / 3);
+        std::iota(every.begin(), every.end(), 0);
+        std::vector<std::uint32_t> corners = MeshVertices::facesOf(source.indices, every);
+        QVERIFY(MeshVertices::reduceFaces(corners, clustering) == reduced.indices);
+        corners.insert(corners.end(), {0, 1, std::uint32_t(source.positions.size() / 3)});
+        QVERIFY(MeshVertices::reduceFaces(corners, clustering).empty());
+        QVERIFY(MeshVertices::facesOf(source.indices, {1, -1, int(every.size())})
+            == std::vector<std::uint32_t>(source.indices.begin() + 3, source.indices.begin() + 6));
         const int count = int(reduced.indices.size() / 3);
         QVERIFY2(count <= target && count >= target / 4, qPrintable(QString::number(count)));
         QCOMPARE(reduced.closed, source.closed);
@@ -199,6 +204,23 @@ private slots:
         const double volume = signedVolume(source);
         QVERIFY2(std::abs(signedVolume(reduced) - volume) < 0.1 * std::abs(volume) + 1.0,
             qPrintable(QStringLiteral("%1 -> %2").arg(volume).arg(signedVolume(reduced))));
+    }
+
+    // The faces a turn shows are the overhangs the editor finds for the same placing, with
+    // no supports: a torus lifted and turned several ways.
+    void downwardFaces_areTheOverhangsWithoutSupports()
+    {
+        TestMesh soup;
+        soup.torus(QVector3D(0, 0, 12), 22, 12, 60, 30);
+        const MeshVertices::Indexed welded = MeshVertices::weld(soup.triangles());
+        for (const QVector3D &turn : {QVector3D(0, 0, 0), QVector3D(30, 0, 0), QVector3D(10, 45, 100)}) {
+            QMatrix4x4 placed;
+            placed.translate(5, 3, -2);
+            placed.rotate(QQuaternion::fromEulerAngles(turn));
+            const std::vector<int> faces = MeshVertices::downwardFaces(welded.positions, welded.indices, placed);
+            QVERIFY(!faces.empty());
+            QVERIFY(faces == OverhangCheck::unsupported(soup.triangles(), placed, {}));
+        }
     }
 
     void reduce_meshWithinBudget_comesBackAsItIs()

@@ -126,10 +126,15 @@ private slots:
         QTest::newRow("preset step") << "preset" << false;
         QTest::newRow("left drag in empty space held still") << "orbit" << false;
         QTest::newRow("left drag in empty space released") << "orbit" << true;
+        QTest::newRow("model dragged, held still") << "model" << false;
+        QTest::newRow("model dragged, released") << "model" << true;
+        QTest::newRow("gimbal move handle released") << "move handle" << true;
+        QTest::newRow("gimbal ring turned, held still") << "ring" << false;
+        QTest::newRow("gimbal ring turned, released") << "ring" << true;
     }
 
-    // Large models are drawn reduced while the camera moves and whole at rest (the drawing
-    // itself: tst_viewrendering).
+    // Large models are drawn reduced while the view moves (the camera, or a model held by
+    // the mouse) and whole at rest (the drawing itself: tst_viewrendering).
     void cameraMoves_untilReleasedOrQuiet_thenAFrameAtRest()
     {
         QFETCH(QString, move);
@@ -151,6 +156,22 @@ private slots:
             item->selectModelAtPoint(10, 10);
             item->moveModelWithMouse(40, 10);
             item->synchronizeEditor();
+        } else if (move != QLatin1String("preset")) {
+            item->setGimbalCanRender(true);
+            const QPointF at = middleOf(*item, addBox(item->editor().platform(), 20, 10, 6));
+            item->synchronizeEditor();
+            QVERIFY(!item->isCameraMoving());
+            if (move == QLatin1String("ring")) {
+                item->pressGimbalRotationHandleAtPoint(at.x() + 100, at.y(), 1);
+                item->dragGimbalRotationHandleWithMouse(at.x(), at.y() - 100, false);
+            } else if (move == QLatin1String("move handle")) {
+                item->pressGimbalMoveIconAtPoint(at.x(), at.y());
+                item->dragGimbalMoveIconWithMouse(at.x() + 30, at.y());
+            } else {
+                item->selectModelAtPoint(at.x(), at.y());
+                item->moveModelWithMouse(at.x() + 30, at.y());
+            }
+            item->synchronizeEditor();
         } else
             item->moveCameraTowardsTop();
         QVERIFY(item->isCameraMoving());
@@ -159,7 +180,7 @@ private slots:
         if (release) {
             if (move == QLatin1String("pan"))
                 item->releasePanningAnchor();
-            else if (move == QLatin1String("orbit")) {
+            else if (move != QLatin1String("rotate")) {
                 item->modelSelectionButtonReleased();
                 item->synchronizeEditor();
             } else

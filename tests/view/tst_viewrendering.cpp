@@ -155,7 +155,9 @@ private slots:
         QVERIFY(waitForFrames());
         const auto overhangs = m_item->editor().selectedOverhangs();
         QVERIFY(overhangs && !overhangs->empty());
-        if ((*overhangs)[5] < 0.0f) {
+        const MeshTriangle &first
+            = *m_item->editor().platform().selectedModel()->mesh()->triangles().at(overhangs->front());
+        if (QVector3D::crossProduct(first.b - first.a, first.c - first.a).z() < 0.0f) {
             m_item->setSelectedModelRotation(60, 0, 0); // turns add up: from -30 to +30
             QVERIFY(waitForFrames());
         }

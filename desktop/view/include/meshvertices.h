@@ -3,11 +3,10 @@
 #include "meshimporter.h"
 
 #include <QList>
+#include <QMatrix4x4>
 
 #include <array>
 #include <cstdint>
-#include <optional>
-#include <unordered_map>
 #include <vector>
 
 // Vertex arrays for the graphics card, built from the editor's triangle soups.
@@ -51,22 +50,26 @@ Indexed weld(const QList<MeshTriangle *> &triangles);
 struct Clustering;
 Indexed reduce(const Indexed &mesh, size_t targetTriangles, Clustering *clustering = nullptr);
 
-// The cubes of a reduction: their edge and origin, and the copy's corner for each occupied
-// cube. Empty (cube 0) when the mesh came back as it was.
+// How a reduction merged the corners: the copy's corner for each corner of the source.
+// Empty when the mesh came back as it was.
 struct Clustering {
-    std::array<float, 3> origin {};
-    double cube = 0.0;
-    std::unordered_map<std::uint64_t, std::uint32_t> cornerOfCube;
-
-    // The copy's corner that a corner of the source became; none for a point in no
-    // occupied cube.
-    std::optional<std::uint32_t> cornerOf(const QVector3D &point) const;
+    std::vector<std::uint32_t> copyCornerOf;
 };
 
-// Faces of the source (interleaved vertices, three a face, as appendInterleaved makes them:
-// a subset of the mesh, such as its overhangs) as faces of the reduced copy: three of its
-// corners a face, the faces that collapse or repeat left out. Empty when a corner is not
-// the source's.
-std::vector<std::uint32_t> reduceFaces(const std::vector<float> &faces, const Clustering &clustering);
+// The corners of the listed faces of a welded mesh, three a face in the order listed (an
+// index list that draws those faces from the mesh's own vertices). Faces the mesh does
+// not have are left out.
+std::vector<std::uint32_t> facesOf(const std::vector<std::uint32_t> &indices, const std::vector<int> &faces);
+
+// Faces of a welded mesh (by number) that the matrix turns to face down more than
+// OverhangCheck::kOverhangDegrees below the horizontal, leaving out those lying on the
+// platform: the overhangs OverhangCheck finds, supports aside.
+std::vector<int> downwardFaces(
+    const std::vector<float> &positions, const std::vector<std::uint32_t> &indices, const QMatrix4x4 &modelMatrix);
+
+// Faces of the source (three of its corners a face, as facesOf gives them: a subset of the
+// mesh, such as its overhangs) as faces of the reduced copy, the faces that collapse or
+// repeat left out. Empty when a corner is not the source's.
+std::vector<std::uint32_t> reduceFaces(const std::vector<std::uint32_t> &corners, const Clustering &clustering);
 
 } // namespace MeshVertices

@@ -29,11 +29,16 @@
 // MeshVertices::weld), which with their hidden faces skipped halves the card's work per
 // frame; open ones go up as they are and are lit from both sides.
 //
+// The selected model's overhangs are drawn from the model's own vertex buffer through an
+// index list of their faces, made again only when they or the model's upload change; while
+// a gimbal ring turns it, the faces of the mesh drawn that the turn points downwards.
+//
 // A model larger than the reduction's threshold also gets a reduced copy (see
-// MeshVertices::reduce), built once in the background after its upload: while the camera
-// moves the copy is drawn in its place, with the selected model's overhangs carried onto
-// it, and the whole mesh again in the first frame at rest. Only the drawing uses the copy;
-// picking, slicing and supports work on the editor's meshes.
+// MeshVertices::reduce), built once in the background after its upload: while the view
+// moves (the camera, or a model dragged or turned with the mouse) the copy is drawn in its
+// place, with the selected model's overhangs carried onto it, and the whole mesh again in
+// the first frame at rest. Only the drawing uses the copy; picking, slicing and supports
+// work on the editor's meshes.
 class OpenGLRenderer : protected QOpenGLFunctions
 {
 public:
@@ -57,13 +62,14 @@ public:
     static void setReductionLimits(int modelsAbove, int targetTriangles);
 
 private:
-    // One mesh on the card: either interleaved positions and normals drawn as they come,
-    // or welded positions of a closed surface drawn through an index buffer, lit flat,
-    // with the faces turned away from the viewer skipped.
+    // One mesh on the card: either interleaved positions and normals, or welded positions
+    // of a closed surface, lit flat, with the faces turned away from the viewer skipped;
+    // drawn as they come or through an index buffer (always for welded ones).
     struct GpuMesh {
         QOpenGLBuffer vertexBuffer {QOpenGLBuffer::VertexBuffer};
         QOpenGLBuffer indexBuffer {QOpenGLBuffer::IndexBuffer};
         bool indexed = false;
+        bool positionsOnly = false; // welded: positions without normals
         bool cull = false; // the faces turned away may be skipped
         GLenum cullFace = GL_BACK;
         bool sharedVertices = false; // the vertex buffer is another mesh's
@@ -78,7 +84,7 @@ private:
         // Indexed when the triangles form a closed surface, interleaved otherwise.
         void setTriangles(const QList<MeshTriangle *> &triangles);
         void setWelded(MeshVertices::Indexed welded, const QList<MeshTriangle *> &triangles);
-        // Faces of an uploaded indexed mesh, drawn from its vertex buffer.
+        // Faces of another mesh, drawn from its vertex buffer: indices of its vertices.
         void setFacesOf(const GpuMesh &vertices, std::vector<std::uint32_t> indices);
     };
     // A reduced copy being built on a worker thread; ready once the mesh is filled in.
@@ -91,9 +97,12 @@ private:
         std::shared_ptr<const UserImportedMesh> mesh; // keeps the key's address taken
         GpuMesh model;
         int triangles = 0;
+        std::vector<float> weldedPositions; // the welded mesh, for the faces a turn shows
+        std::vector<std::uint32_t> weldedCorners; // its indices, three a face
         std::shared_ptr<ReducedCopy> reducing; // until its copy is taken
         GpuMesh reduced;
         int reducedTriangles = 0; // 0: no copy to draw
+        MeshVertices::Indexed reducedMesh; // the copy's corners and faces
         std::shared_ptr<const MeshVertices::Clustering> clustering; // how the copy was made
         QList<MeshTriangle *> supportSource; // identity of the uploaded support mesh
         GpuMesh supports;
@@ -118,9 +127,14 @@ private:
     GpuMesh &meshToDraw(ModelBuffers &buffers);
     void upload(GpuMesh &mesh);
     void draw(GpuMesh &mesh, const QMatrix4x4 &modelMatrix, const Material &material, GLenum mode = GL_TRIANGLES);
-    // The selected model's overhangs on its reduced copy while the camera moves, when it has
+    // The selected model's overhangs on its reduced copy while the view moves, when it has
     // one; the whole ones otherwise.
     GpuMesh &overhangsToDraw();
+    void setOverhangs(const std::shared_ptr<const std::vector<int>> &faces, bool reuploaded);
+    // The faces of the model's whole mesh as indices into its vertex buffer.
+    static std::vector<std::uint32_t> vertexIndicesOf(const ModelBuffers &buffers, const std::vector<int> &faces);
+    // While the selected model turns: its faces turned downwards, of the mesh drawn.
+    GpuMesh &turnedOverhangs(ModelBuffers &buffers);
     void buildAreaMeshes(const PlatformArea &area);
     // The steps of a frame.
     bool startFrame(const QSize &framebufferSize);
@@ -138,15 +152,23 @@ private:
     std::unordered_map<const UserImportedMesh *, ModelBuffers> m_models;
     std::vector<DrawModel> m_drawModels;
     GpuMesh m_highlightedAnchors; // refilled every frame
-    GpuMesh m_overhangs; // the selected model's unsupported overhangs, its own frame
+    GpuMesh m_overhangs; // the selected model's unsupported overhangs, faces of its buffer
     QMatrix4x4 m_overhangMatrix; // the selected model's
     const UserImportedMesh *m_overhangModel = nullptr; // the selected model
-    std::shared_ptr<const std::vector<float>> m_overhangSource; // identity of the uploaded ones
+    std::shared_ptr<const std::vector<int>> m_overhangSource; // identity of the drawn ones
+    const UserImportedMesh *m_overhangSourceModel = nullptr; // whose faces they are
+    std::vector<std::uint32_t> m_overhangCorners; // their corners in the welded mesh
     // The overhangs on the selected model's reduced copy, and what they were made from.
     GpuMesh m_reducedOverhangs;
-    std::shared_ptr<const std::vector<float>> m_reducedOverhangSource;
+    std::shared_ptr<const std::vector<int>> m_reducedOverhangSource;
     std::shared_ptr<const MeshVertices::Clustering> m_reducedOverhangClustering;
     bool m_overhangsCarried = false; // any of them
+    // While the selected model turns, and the mesh and placing they were found for.
+    bool m_overhangModelTurning = false;
+    GpuMesh m_turnedOverhangs;
+    QMatrix4x4 m_turnedOverhangMatrix;
+    const UserImportedMesh *m_turnedOverhangModel = nullptr;
+    bool m_turnedOverhangsReduced = false;
 
     // Fixed meshes.
     GpuMesh m_box; // unit box centred on the origin

@@ -14,11 +14,11 @@ class RendererQMLItem;
 // frame's snapshot into the drawing scene (OpenGLRenderer); each render draws the scene and
 // then resets the window's OpenGL state for the scene graph.
 //
-// While the camera moves, the scene is drawn into a framebuffer of half the item's
-// resolution each way, which the scene graph stretches over the item: a software renderer
-// spends most of a frame on pixels. The first frame at rest is drawn at full resolution.
-// The item does not let its framebuffer follow its size: the size is chosen here, at each
-// synchronisation.
+// While the view moves (the camera, or a model under the mouse), the scene is drawn into
+// a framebuffer of half the item's resolution each way, which the scene graph stretches
+// over the item: a software renderer spends most of a frame on pixels. The first frame at
+// rest is drawn at full resolution. The item does not let its framebuffer follow its size:
+// the size is chosen here, at each synchronisation.
 class RendererContainer : public QQuickFramebufferObject::Renderer
 {
 public:

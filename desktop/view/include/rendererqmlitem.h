@@ -111,9 +111,11 @@ public:
     Q_INVOKABLE void moveCameraTowardsTop();
     Q_INVOKABLE void moveCameraTowardsFront();
     Q_INVOKABLE bool isCameraMovementDone() const { return m_cameraMovementDone; }
-    // From a zoom, rotation, pan or preset step until the anchor is released or no camera
-    // request has come for kCameraRestMilliseconds: large models are drawn from their reduced
-    // copies meanwhile, and whole again in the frame asked for when the camera rests.
+    // From a zoom, rotation, pan or preset step, or a move of the mouse holding the camera
+    // or a model (an orbit, a drag, a turn by a gimbal ring), until the anchor or the mouse
+    // is released or no such request has come for kCameraRestMilliseconds: large models
+    // are drawn from their reduced copies and at half resolution meanwhile, and whole
+    // again in the frame asked for when the view rests.
     bool isCameraMoving() const { return m_cameraMoving; }
     static constexpr int kCameraRestMilliseconds = 250;
     // Triangles of the models in the last frame drawn (fewer than the models hold while
@@ -242,9 +244,10 @@ private:
 
     void cameraMoved();
     void cameraRested();
-    // At synchronisation, after the mouse was applied: a left-button orbit moves the camera
-    // as the right button does.
-    void followMouseOrbit(bool wasOrbiting, const MouseRequest &mouse);
+    // At synchronisation, after the mouse was applied: a left-button orbit, a model dragged
+    // across the platform and a turn by a gimbal ring move the view as the camera's own
+    // moves do, and letting go of the mouse rests it.
+    void followMouseMotion(bool wasHolding, const MouseRequest &mouse);
     void requestCameraStep(OpenGLCamera::PresetView view);
     void recordModelEdit(const ModelEditRequest &edit);
     ModelEditRequest &lastModelEdit();

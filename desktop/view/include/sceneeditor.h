@@ -50,6 +50,9 @@ public:
     const OpenGLCamera &camera() const { return m_camera; }
     // A left-button drag that started in empty space is turning the camera.
     bool isOrbiting() const { return m_orbitStart.has_value(); }
+    // The mouse holds the camera (an orbit) or the selected model (a drag, or a turn by
+    // a gimbal ring).
+    bool isMouseHolding() const { return m_orbitStart || m_drag || m_turn; }
     const ModeFlags &modes() const { return m_modes; }
     PlatformArea area() const { return PlatformArea::forPrinter(m_modes.platformIs75Microns); }
 
@@ -69,10 +72,10 @@ public:
     // After the requests of a frame: reports where the gimbal shows.
     void frameSynchronized();
     SceneSnapshot snapshot() const;
-    // The selected model's unsupported overhangs (OverhangCheck) as the view draws them, in
-    // the model's own frame; none without a selection. Worked out again only when the model,
-    // its rotation, scale or height, or its supports changed.
-    std::shared_ptr<const std::vector<float>> selectedOverhangs() const;
+    // The selected model's unsupported overhangs (OverhangCheck): indices of its mesh's
+    // triangles; none without a selection. Worked out again only when the model, its
+    // rotation, scale or height, or its supports changed.
+    std::shared_ptr<const std::vector<int>> selectedOverhangs() const;
 
     // False while supports are being generated: edits and mouse requests then wait.
     bool acceptsModelEdits() const { return !m_supportJob; }
@@ -288,7 +291,7 @@ private:
         const UserImportedMesh *mesh = nullptr;
         QMatrix4x4 modelMatrix;
         QList<MeshTriangle *> supportTriangles;
-        std::shared_ptr<const std::vector<float>> faces;
+        std::shared_ptr<const std::vector<int>> faces;
     };
     mutable OverhangCache m_overhangs;
 };

@@ -27,9 +27,12 @@ struct SceneSnapshot {
         QList<MeshTriangle *> supportTriangles;
         QMatrix4x4 supportMatrix;
         std::vector<const UserImportedMeshSingleAnchorSupports *> highlightedAnchors;
-        // The selected model's unsupported overhangs (OverhangCheck): triangles of position
-        // and normal in the model's own frame. Shared between frames while they stay.
-        std::shared_ptr<const std::vector<float>> overhangs;
+        // The selected model's unsupported overhangs (OverhangCheck): indices of its mesh's
+        // triangles. Shared between frames while they stay.
+        std::shared_ptr<const std::vector<int>> overhangs;
+        // The selected model is being turned by a gimbal ring: instead of overhangs, the
+        // faces it turns downwards are drawn (supports aside).
+        bool turning = false;
     };
     // The rotation handles: three rings about the selected model's centre.
     struct Gimbal {
@@ -54,6 +57,7 @@ struct SceneSnapshot {
     std::optional<Arrow> baseArrow;
     // Where a support would be added (edit-support mode).
     std::optional<QVector3D> supportTip;
-    // The camera is moving: large models may be drawn from their reduced copies.
+    // The view is moving (the camera, or a model dragged or turned with the mouse): large
+    // models may be drawn from their reduced copies.
     bool cameraMoving = false;
 };

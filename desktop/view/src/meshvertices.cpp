@@ -1,5 +1,9 @@
 #include "meshvertices.h"
 
+#include "overhangcheck.h"
+
+#include <QMatrix4x4>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -139,6 +143,12 @@ bool isClosed(const std::vector<std::uint32_t> &indices, size_t cornerCount)
     return true;
 }
 
+// The cubes of one pass of clustering: their edge and the corner of the first.
+struct Cubes {
+    std::array<float, 3> origin {};
+    double cube = 0.0;
+};
+
 // Bits of a cube's number along each axis in a clustering key.
 constexpr int kCubeBits = 21;
 constexpr std::uint64_t kCubeMask = (std::uint64_t(1) << kCubeBits) - 1;
@@ -209,7 +219,7 @@ FaceKey faceKey(std::uint32_t a, std::uint32_t b, std::uint32_t c)
     return {{a, b, c}};
 }
 
-std::uint64_t cubeKey(const Clustering &clustering, const float *position)
+std::uint64_t cubeKey(const Cubes &clustering, const float *position)
 {
     std::uint64_t key = 0;
     for (size_t axis = 0; axis < 3; ++axis) {
@@ -220,12 +230,11 @@ std::uint64_t cubeKey(const Clustering &clustering, const float *position)
 }
 
 // The mean corner of each occupied cube, and the cube of every corner of the mesh.
-std::vector<std::uint32_t> clusterCorners(const Indexed &mesh, Clustering &clustering, std::vector<float> &clustered)
+std::vector<std::uint32_t> clusterCorners(const Indexed &mesh, const Cubes &clustering, std::vector<float> &clustered)
 {
     const size_t cornerCount = mesh.positions.size() / 3;
     std::vector<std::uint32_t> cubeOf(cornerCount);
-    std::unordered_map<std::uint64_t, std::uint32_t> &cubes = clustering.cornerOfCube;
-    cubes.clear();
+    std::unordered_map<std::uint64_t, std::uint32_t> cubes;
     cubes.reserve(cornerCount / 2 + 1);
     std::vector<double> sums;
     std::vector<std::uint32_t> counts;
@@ -257,13 +266,14 @@ void keepFace(std::vector<std::uint32_t> &indices, std::unordered_set<FaceKey, F
     indices.insert(indices.end(), {a, b, c});
 }
 
-// One pass of vertex clustering with the clustering's cubes.
-Indexed cluster(const Indexed &mesh, Clustering &clustering)
+// One pass of vertex clustering with these cubes; the copy's corner of each corner of the
+// mesh goes to cubeOf.
+Indexed cluster(const Indexed &mesh, const Cubes &clustering, std::vector<std::uint32_t> &cubeOf)
 {
     Indexed result;
     result.closed = mesh.closed;
     result.outward = mesh.outward;
-    const std::vector<std::uint32_t> cubeOf = clusterCorners(mesh, clustering, result.positions);
+    cubeOf = clusterCorners(mesh, clustering, result.positions);
     std::unordered_set<FaceKey, FaceKeyHash> kept;
     for (size_t i = 0; i + 2 < mesh.indices.size(); i += 3)
         keepFace(
@@ -305,11 +315,12 @@ Indexed weld(const QList<MeshTriangle *> &triangles)
 
 Indexed reduce(const Indexed &mesh, size_t targetTriangles, Clustering *clustering)
 {
-    Clustering cubes;
-    Clustering &used = clustering ? *clustering : cubes;
-    used = Clustering();
+    Clustering unused;
+    Clustering &merged = clustering ? *clustering : unused;
+    merged = Clustering();
     if (mesh.indices.size() / 3 <= targetTriangles)
         return mesh;
+    Cubes used;
     const Bounds bounds = boundsOf(mesh.positions);
     const double largest = std::max(double(bounds.largestExtent()), 1e-6);
     used.origin = bounds.low;
@@ -319,7 +330,7 @@ Indexed reduce(const Indexed &mesh, size_t targetTriangles, Clustering *clusteri
     // A flat or degenerate surface has little area: start no finer than this.
     used.cube = std::max(used.cube, largest / 4096.0);
     for (;;) {
-        Indexed result = cluster(mesh, used);
+        Indexed result = cluster(mesh, used, merged.copyCornerOf);
         const size_t count = result.indices.size() / 3;
         if (count <= targetTriangles)
             return result;
@@ -329,33 +340,55 @@ Indexed reduce(const Indexed &mesh, size_t targetTriangles, Clustering *clusteri
     }
 }
 
-std::optional<std::uint32_t> Clustering::cornerOf(const QVector3D &point) const
+std::vector<std::uint32_t> facesOf(const std::vector<std::uint32_t> &indices, const std::vector<int> &faces)
 {
-    if (cube <= 0.0)
-        return std::nullopt;
-    const float position[3] = {point.x(), point.y(), point.z()};
-    const auto found = cornerOfCube.find(cubeKey(*this, position));
-    if (found == cornerOfCube.end())
-        return std::nullopt;
-    return found->second;
+    std::vector<std::uint32_t> corners;
+    corners.reserve(faces.size() * 3);
+    for (const int face : faces) {
+        const size_t at = size_t(face) * 3;
+        if (face >= 0 && at + 2 < indices.size())
+            corners.insert(corners.end(), {indices[at], indices[at + 1], indices[at + 2]});
+    }
+    return corners;
 }
 
-std::vector<std::uint32_t> reduceFaces(const std::vector<float> &faces, const Clustering &clustering)
+std::vector<int> downwardFaces(
+    const std::vector<float> &positions, const std::vector<std::uint32_t> &indices, const QMatrix4x4 &modelMatrix)
 {
-    constexpr size_t faceFloats = 3 * kInterleavedFloats;
+    const float steepest = -std::sin(OverhangCheck::kOverhangDegrees * float(M_PI) / 180.0f);
+    // A model's matrix places without perspective: rows of three and a translation.
+    const float *m = modelMatrix.constData(); // column by column
+    std::vector<QVector3D> placed(positions.size() / 3);
+    for (size_t corner = 0; corner < placed.size(); ++corner) {
+        const float x = positions[corner * 3], y = positions[corner * 3 + 1], z = positions[corner * 3 + 2];
+        placed[corner] = QVector3D(m[0] * x + m[4] * y + m[8] * z + m[12], m[1] * x + m[5] * y + m[9] * z + m[13],
+            m[2] * x + m[6] * y + m[10] * z + m[14]);
+    }
+    std::vector<int> faces;
+    for (size_t at = 0; at + 2 < indices.size(); at += 3) {
+        if (std::max({indices[at], indices[at + 1], indices[at + 2]}) >= placed.size())
+            continue;
+        const QVector3D &a = placed[indices[at]], &b = placed[indices[at + 1]], &c = placed[indices[at + 2]];
+        // Down steeply: the normal's y below steepest times its length, without a root.
+        const QVector3D normal = QVector3D::crossProduct(b - a, c - a);
+        const float y = normal.y();
+        if (y < 0.0f && y * y > steepest * steepest * normal.lengthSquared()
+            && std::max({a.y(), b.y(), c.y()}) > OverhangCheck::kOnPlatformMm)
+            faces.push_back(int(at / 3));
+    }
+    return faces;
+}
+
+std::vector<std::uint32_t> reduceFaces(const std::vector<std::uint32_t> &corners, const Clustering &clustering)
+{
+    const std::vector<std::uint32_t> &copyCornerOf = clustering.copyCornerOf;
     std::vector<std::uint32_t> indices;
     std::unordered_set<FaceKey, FaceKeyHash> kept;
-    for (size_t at = 0; at + faceFloats <= faces.size(); at += faceFloats) {
-        std::uint32_t corners[3];
-        for (size_t k = 0; k < 3; ++k) {
-            const float *position = &faces[at + k * kInterleavedFloats];
-            const std::optional<std::uint32_t> corner
-                = clustering.cornerOf(QVector3D(position[0], position[1], position[2]));
-            if (!corner)
-                return {};
-            corners[k] = *corner;
-        }
-        keepFace(indices, kept, corners[0], corners[1], corners[2]);
+    for (size_t at = 0; at + 2 < corners.size(); at += 3) {
+        if (std::max({corners[at], corners[at + 1], corners[at + 2]}) >= copyCornerOf.size())
+            return {};
+        keepFace(
+            indices, kept, copyCornerOf[corners[at]], copyCornerOf[corners[at + 1]], copyCornerOf[corners[at + 2]]);
     }
     return indices;
 }

@@ -144,6 +144,8 @@ QQuaternion turnFromUp(const QVector3D &direction)
 void OpenGLRenderer::GpuMesh::setInterleaved(std::vector<float> vertices)
 {
     indexed = false;
+    positionsOnly = false;
+    cull = false;
     pendingVertices = std::move(vertices);
     pendingIndices.clear();
     uploadPending = true;
@@ -152,6 +154,7 @@ void OpenGLRenderer::GpuMesh::setInterleaved(std::vector<float> vertices)
 void OpenGLRenderer::GpuMesh::setIndexed(MeshVertices::Indexed mesh)
 {
     indexed = true;
+    positionsOnly = true;
     cull = mesh.closed;
     cullFace = mesh.outward ? GL_BACK : GL_FRONT;
     pendingVertices = std::move(mesh.positions);
@@ -162,6 +165,7 @@ void OpenGLRenderer::GpuMesh::setIndexed(MeshVertices::Indexed mesh)
 void OpenGLRenderer::GpuMesh::setFacesOf(const GpuMesh &vertices, std::vector<std::uint32_t> indices)
 {
     indexed = true;
+    positionsOnly = vertices.positionsOnly;
     cull = vertices.cull;
     cullFace = vertices.cullFace;
     sharedVertices = true;
@@ -219,6 +223,8 @@ void OpenGLRenderer::setModelMesh(ModelBuffers &buffers, const QList<MeshTriangl
         });
         buffers.reducing = std::move(copy);
     }
+    buffers.weldedPositions = welded.positions;
+    buffers.weldedCorners = welded.indices;
     buffers.model.setWelded(std::move(welded), triangles);
 }
 
@@ -226,6 +232,7 @@ OpenGLRenderer::GpuMesh &OpenGLRenderer::meshToDraw(ModelBuffers &buffers)
 {
     if (buffers.reducing && buffers.reducing->ready.load(std::memory_order_acquire)) {
         buffers.reducedTriangles = int(buffers.reducing->mesh.indices.size() / 3);
+        buffers.reducedMesh = buffers.reducing->mesh;
         buffers.reduced.setIndexed(std::move(buffers.reducing->mesh));
         buffers.clustering = std::move(buffers.reducing->clustering);
         buffers.reducing.reset();
@@ -251,7 +258,7 @@ void OpenGLRenderer::synchronize(const SceneSnapshot &scene, bool reuploadModels
     std::unordered_map<const UserImportedMesh *, ModelBuffers> kept;
     m_drawModels.clear();
     std::vector<float> anchorVertices;
-    std::shared_ptr<const std::vector<float>> overhangs;
+    std::shared_ptr<const std::vector<int>> overhangs;
     for (const SceneSnapshot::Model &model : scene.models) {
         const UserImportedMesh *key = model.mesh.get();
         auto found = m_models.find(key);
@@ -285,19 +292,55 @@ void OpenGLRenderer::synchronize(const SceneSnapshot &scene, bool reuploadModels
             overhangs = model.overhangs;
             m_overhangMatrix = model.modelMatrix;
             m_overhangModel = key;
+            m_overhangModelTurning = model.turning;
         }
         m_drawModels.push_back({key, model.modelMatrix, model.selected, hasSupports, model.supportMatrix});
         kept.emplace(key, std::move(buffers));
     }
     // Buffers of models that left the scene go with the old map.
     m_models = std::move(kept);
-    if (!overhangs)
+    if (!overhangs && !m_overhangModelTurning)
         m_overhangModel = nullptr;
     m_highlightedAnchors.setInterleaved(std::move(anchorVertices));
-    if (overhangs != m_overhangSource || reuploadModels) {
-        m_overhangSource = overhangs;
-        m_overhangs.setInterleaved(overhangs ? *overhangs : std::vector<float>());
+    setOverhangs(overhangs, reuploadModels);
+    if (reuploadModels)
+        m_turnedOverhangModel = nullptr;
+}
+
+// The overhangs' faces as indices into the selected model's vertex buffer: its welded
+// corners, or three vertices a face when it went up as it is.
+void OpenGLRenderer::setOverhangs(const std::shared_ptr<const std::vector<int>> &faces, bool reuploaded)
+{
+    if (faces == m_overhangSource && m_overhangModel == m_overhangSourceModel && !reuploaded)
+        return;
+    m_overhangSource = faces;
+    m_overhangSourceModel = m_overhangModel;
+    m_overhangCorners.clear();
+    const auto found = faces && m_overhangModel ? m_models.find(m_overhangModel) : m_models.end();
+    if (found == m_models.end()) {
+        // Nothing to draw; the buffer they were drawn from stays the model's.
+        m_overhangs.uploadPending = false;
+        m_overhangs.count = 0;
+        return;
     }
+    const ModelBuffers &buffers = found->second;
+    m_overhangCorners = MeshVertices::facesOf(buffers.weldedCorners, *faces);
+    m_overhangs.setFacesOf(buffers.model, vertexIndicesOf(buffers, *faces));
+}
+
+// Welded corners, or three vertices a face when the mesh went up as it is.
+std::vector<std::uint32_t> OpenGLRenderer::vertexIndicesOf(const ModelBuffers &buffers, const std::vector<int> &faces)
+{
+    if (buffers.model.positionsOnly)
+        return MeshVertices::facesOf(buffers.weldedCorners, faces);
+    std::vector<std::uint32_t> vertices;
+    vertices.reserve(faces.size() * 3);
+    for (const int face : faces) {
+        if (face >= 0 && face < buffers.triangles)
+            vertices.insert(
+                vertices.end(), {std::uint32_t(face) * 3, std::uint32_t(face) * 3 + 1, std::uint32_t(face) * 3 + 2});
+    }
+    return vertices;
 }
 
 void OpenGLRenderer::initialize()
@@ -413,13 +456,20 @@ void OpenGLRenderer::draw(GpuMesh &mesh, const QMatrix4x4 &modelMatrix, const Ma
     m_program->setUniformValue("material.shininess", 40.0f);
     m_program->setUniformValue("material.opacity", material.opacity);
     // Welded meshes carry no normals: their faces are lit from their own plane.
-    m_program->setUniformValue("flatShading", GLint(mesh.indexed ? 1 : 0));
+    m_program->setUniformValue("flatShading", GLint(mesh.positionsOnly ? 1 : 0));
     mesh.vertexBuffer.bind();
     m_program->enableAttributeArray(m_positionLocation);
-    if (mesh.indexed) {
+    if (mesh.positionsOnly) {
         m_program->setAttributeBuffer(m_positionLocation, GL_FLOAT, 0, 3, 3 * int(sizeof(float)));
         m_program->disableAttributeArray(m_normalLocation);
         m_program->setAttributeValue(m_normalLocation, QVector3D(0.0f, 1.0f, 0.0f));
+    } else {
+        const int stride = MeshVertices::kInterleavedFloats * int(sizeof(float));
+        m_program->setAttributeBuffer(m_positionLocation, GL_FLOAT, 0, 3, stride);
+        m_program->enableAttributeArray(m_normalLocation);
+        m_program->setAttributeBuffer(m_normalLocation, GL_FLOAT, 3 * int(sizeof(float)), 3, stride);
+    }
+    if (mesh.indexed) {
         mesh.indexBuffer.bind();
         if (mesh.cull) {
             glEnable(GL_CULL_FACE);
@@ -429,13 +479,10 @@ void OpenGLRenderer::draw(GpuMesh &mesh, const QMatrix4x4 &modelMatrix, const Ma
         glDisable(GL_CULL_FACE);
         mesh.indexBuffer.release();
     } else {
-        const int stride = MeshVertices::kInterleavedFloats * int(sizeof(float));
-        m_program->setAttributeBuffer(m_positionLocation, GL_FLOAT, 0, 3, stride);
-        m_program->enableAttributeArray(m_normalLocation);
-        m_program->setAttributeBuffer(m_normalLocation, GL_FLOAT, 3 * int(sizeof(float)), 3, stride);
         glDrawArrays(mode, 0, mesh.count);
-        m_program->disableAttributeArray(m_normalLocation);
     }
+    if (!mesh.positionsOnly)
+        m_program->disableAttributeArray(m_normalLocation);
     m_program->disableAttributeArray(m_positionLocation);
     mesh.vertexBuffer.release();
 }
@@ -515,18 +562,41 @@ void OpenGLRenderer::drawModels()
 OpenGLRenderer::GpuMesh &OpenGLRenderer::overhangsToDraw()
 {
     const auto found = m_overhangModel ? m_models.find(m_overhangModel) : m_models.end();
+    if (found != m_models.end() && m_overhangModelTurning)
+        return turnedOverhangs(found->second);
     if (!m_cameraMoving || found == m_models.end() || found->second.reducedTriangles == 0 || !found->second.clustering)
         return m_overhangs;
     const ModelBuffers &buffers = found->second;
     if (m_reducedOverhangSource != m_overhangSource || m_reducedOverhangClustering != buffers.clustering) {
         m_reducedOverhangSource = m_overhangSource;
         m_reducedOverhangClustering = buffers.clustering;
-        std::vector<std::uint32_t> faces = MeshVertices::reduceFaces(*m_overhangSource, *buffers.clustering);
+        std::vector<std::uint32_t> faces = MeshVertices::reduceFaces(m_overhangCorners, *buffers.clustering);
         m_overhangsCarried = !faces.empty();
         m_reducedOverhangs.setFacesOf(buffers.reduced, std::move(faces));
     }
     // None carried over (faces not of the model): the whole ones, as at rest.
     return m_overhangsCarried ? m_reducedOverhangs : m_overhangs;
+}
+
+OpenGLRenderer::GpuMesh &OpenGLRenderer::turnedOverhangs(ModelBuffers &buffers)
+{
+    const bool reduced = m_cameraMoving && buffers.reducedTriangles > 0;
+    if (m_overhangModel == m_turnedOverhangModel && reduced == m_turnedOverhangsReduced
+        && m_overhangMatrix == m_turnedOverhangMatrix)
+        return m_turnedOverhangs;
+    m_turnedOverhangModel = m_overhangModel;
+    m_turnedOverhangsReduced = reduced;
+    m_turnedOverhangMatrix = m_overhangMatrix;
+    if (reduced) {
+        const MeshVertices::Indexed &copy = buffers.reducedMesh;
+        const std::vector<int> faces = MeshVertices::downwardFaces(copy.positions, copy.indices, m_overhangMatrix);
+        m_turnedOverhangs.setFacesOf(buffers.reduced, MeshVertices::facesOf(copy.indices, faces));
+    } else {
+        const std::vector<int> faces
+            = MeshVertices::downwardFaces(buffers.weldedPositions, buffers.weldedCorners, m_overhangMatrix);
+        m_turnedOverhangs.setFacesOf(buffers.model, vertexIndicesOf(buffers, faces));
+    }
+    return m_turnedOverhangs;
 }
 
 // The support tip, the select-base arrow and the rotation gimbal, when they show.

@@ -11,7 +11,7 @@
 namespace {
 
 // The framebuffer's size for an item of this size in pixels: half each way (rounded up)
-// while the camera moves.
+// while the view moves.
 QSize framebufferSize(const QSize &itemPixels, bool cameraMoving)
 {
     const QSize whole = itemPixels.expandedTo(QSize(1, 1));

@@ -187,14 +187,17 @@ void RendererQMLItem::cameraRested()
 
 // The rest timer lives on the item's thread: started and stopped there. This frame already
 // draws as the flag says.
-void RendererQMLItem::followMouseOrbit(bool wasOrbiting, const MouseRequest &mouse)
+void RendererQMLItem::followMouseMotion(bool wasHolding, const MouseRequest &mouse)
 {
-    const bool turned = std::any_of(mouse.events.begin(), mouse.events.end(),
-        [](const MouseRequest::Event &event) { return event.action == MouseRequest::Action::MoveModel; });
-    if (m_editor->isOrbiting() && turned) {
+    using Action = MouseRequest::Action;
+    const bool moved = std::any_of(mouse.events.begin(), mouse.events.end(), [](const MouseRequest::Event &event) {
+        return event.action == Action::MoveModel || event.action == Action::DragGimbalMoveIcon
+            || event.action == Action::DragGimbalRotationHandle;
+    });
+    if (m_editor->isMouseHolding() && moved) {
         m_cameraMoving = true;
         QMetaObject::invokeMethod(this, &RendererQMLItem::cameraMoved, Qt::QueuedConnection);
-    } else if (wasOrbiting && !m_editor->isOrbiting() && m_cameraMoving) {
+    } else if (wasHolding && !m_editor->isMouseHolding() && m_cameraMoving) {
         // Let go: this frame is the one at rest.
         m_cameraMoving = false;
         QMetaObject::invokeMethod(this, &RendererQMLItem::cameraRested, Qt::QueuedConnection);
@@ -696,9 +699,9 @@ void RendererQMLItem::synchronizeEditor()
         scene.addModelFiles(std::exchange(m_requests.modelFiles, QStringList()));
     if (m_requests.mouse.pending && editsAccepted) {
         const MouseRequest mouse = std::exchange(m_requests.mouse, MouseRequest());
-        const bool wasOrbiting = scene.isOrbiting();
+        const bool wasHolding = scene.isMouseHolding();
         scene.applyMouse(mouse);
-        followMouseOrbit(wasOrbiting, mouse);
+        followMouseMotion(wasHolding, mouse);
     }
     if (m_requests.camera.pending) {
         const CameraRequest camera = std::exchange(m_requests.camera, CameraRequest());

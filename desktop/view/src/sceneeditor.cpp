@@ -647,7 +647,11 @@ SceneSnapshot SceneEditor::snapshot() const
         model.mesh = mesh;
         model.modelMatrix = mesh->modelMatrix();
         model.selected = entry == selected;
-        if (model.selected)
+        // While a gimbal ring turns the model, working its overhangs out again for every
+        // step would cost more than drawing the frame: the view shows the faces turned
+        // downwards from what it draws, and the overhangs again once the ring is let go.
+        model.turning = model.selected && m_turn;
+        if (model.selected && !m_turn)
             model.overhangs = selectedOverhangs();
         if (mesh->hasSupports()) {
             model.supportTriangles = mesh->supports().triangles();
@@ -668,7 +672,7 @@ SceneSnapshot SceneEditor::snapshot() const
     return scene;
 }
 
-std::shared_ptr<const std::vector<float>> SceneEditor::selectedOverhangs() const
+std::shared_ptr<const std::vector<int>> SceneEditor::selectedOverhangs() const
 {
     const PlatformModel::Entry &selected = m_platform.selectedModel();
     if (!selected)
@@ -693,9 +697,8 @@ std::shared_ptr<const std::vector<float>> SceneEditor::selectedOverhangs() const
         for (const auto &anchor : mesh.supports().anchors())
             contacts.push_back(supportMatrix.map(UserImportedMeshSupports::fromEngineFrame(anchor->enginePoint())));
     }
-    const std::vector<int> faces = OverhangCheck::unsupported(mesh.triangles(), modelMatrix, contacts);
     m_overhangs = {&mesh, modelMatrix, supportTriangles,
-        std::make_shared<const std::vector<float>>(OverhangCheck::faceVertices(mesh.triangles(), faces))};
+        std::make_shared<const std::vector<int>>(OverhangCheck::unsupported(mesh.triangles(), modelMatrix, contacts))};
     return m_overhangs.faces;
 }
 

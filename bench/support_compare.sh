@@ -6,7 +6,9 @@
 # the job without, over the latter), PrusaSlicer's (default supports, pad off), the ratio
 # ours / theirs, our islands larger than 5 pixels, our largest reach beyond the layer
 # below, and our support generation time. Jobs are sliced at 0.1 mm layers, 1280 x 800
-# pixels over 128 x 80 mm, on both sides.
+# pixels over 128 x 80 mm, on both sides. noise% is how much the model alone changes (%
+# of its lit pixels) when it lies 0.175 mm further over on the platform, as supports
+# reaching beyond its outline move it: support resin below that is within the noise.
 #
 #   bench/support_compare.sh BUILD_DIR [MESH...]
 #
@@ -119,6 +121,33 @@ else
     done
 fi
 
+# nudge NAME: NAME.stl with a 0.1 mm cube 0.25 mm beyond its lowest y, as NAME_nudged.stl;
+# placed centred on the platform, the model lies 0.175 mm further over.
+nudge() {
+    python3 - "$work/$1.stl" "$work/$1_nudged.stl" <<'PY'
+import struct, sys
+data = open(sys.argv[1], 'rb').read()
+ascii = data[:5] == b'solid' and b'facet' in data[:1000]
+if ascii:
+    pts = [tuple(float(x) for x in l.split()[1:4]) for l in data.decode('latin-1').splitlines()
+           if l.strip().startswith('vertex')]
+else:
+    n = struct.unpack('<I', data[80:84])[0]
+    pts = [struct.unpack('<3f', data[84 + 50 * i + 12 * k:96 + 50 * i + 12 * k]) for i in range(n) for k in (1, 2, 3)]
+x, y, z = min(p[0] for p in pts), min(p[1] for p in pts) - 0.35, min(p[2] for p in pts)
+v = lambda i: (x + 0.1 * (i & 1), y + 0.1 * (i >> 1 & 1), z + 0.1 * (i >> 2 & 1))
+faces = [(0,2,3),(0,3,1),(4,5,7),(4,7,6),(0,1,5),(0,5,4),(1,3,7),(1,7,5),(3,2,6),(3,6,7),(2,0,4),(2,4,6)]
+with open(sys.argv[2], 'wb') as out:
+    if ascii:
+        cube = ''.join(' facet normal 0 0 0\n  outer loop\n' + ''.join('   vertex %.5f %.5f %.5f\n' % v(i) for i in f)
+                       + '  endloop\n endfacet\n' for f in faces)
+        out.write(data.decode('latin-1').replace('endsolid m', cube + 'endsolid m').encode('latin-1'))
+    else:
+        out.write(data[:80] + struct.pack('<I', n + 12) + data[84:84 + 50 * n])
+        out.write(b''.join(struct.pack('<12fH', 0, 0, 0, *v(f[0]), *v(f[1]), *v(f[2]), 0) for f in faces))
+PY
+}
+
 # --- measuring -------------------------------------------------------------------------
 lit() { # JOB -> lit pixels
     "$cli" ssj info "$1" --json | sed -n 's/.*"whitePixels":\([0-9]*\).*/\1/p'
@@ -143,7 +172,7 @@ theirs() { # NAME SUPPORTS(yes|no) -> lit pixels, or nothing
     lit "$work/peer.ssj"
 }
 
-printf '%-34s %5s %8s %8s %6s %10s %10s %9s\n' mesh level ours% prusa% ratio "islands>5" "reach(mm)" "gen(s)"
+printf '%-34s %5s %8s %8s %6s %10s %10s %9s %7s\n' mesh level ours% prusa% ratio "islands>5" "reach(mm)" "gen(s)" noise%
 for name in "${names[@]}"; do
     input="$work/$name.stl"
     if ! "$cli" slice "$input" -o "$work/without.ssj" --layer 100 >/dev/null 2>"$work/err"; then
@@ -151,6 +180,10 @@ for name in "${names[@]}"; do
         continue
     fi
     without=$(lit "$work/without.ssj")
+    noise=n/a
+    if nudge "$name" && "$cli" slice "$work/${name}_nudged.stl" -o "$work/nudged.ssj" --layer 100 >/dev/null 2>&1; then
+        noise=$(percent "$(lit "$work/nudged.ssj")" "$without" | tr -d -)
+    fi
     peer=n/a
     if command -v prusa-slicer >/dev/null; then
         peer_with=$(theirs "$name" yes)
@@ -172,7 +205,7 @@ for name in "${names[@]}"; do
         reach=$(sed -n 's/^largest reach beyond the layer below: \([0-9.]*\) pixels.*/\1/p' "$work/reach" \
             | awk '{ printf "%.1f", $1 / 10 }')
         ratio=$(awk -v a="$ours" -v b="$peer" 'BEGIN { if (b + 0 > 0) printf "%.2f", a / b; else print "n/a" }')
-        printf '%-34s %5s %8s %8s %6s %10s %10s %9s\n' "$name" "$level" "$ours" "$peer" "$ratio" "$islands" "$reach" \
-            "$generation"
+        printf '%-34s %5s %8s %8s %6s %10s %10s %9s %7s\n' "$name" "$level" "$ours" "$peer" "$ratio" "$islands" "$reach" \
+            "$generation" "$noise"
     done
 done

@@ -153,6 +153,8 @@ TestMesh scene(const QString &name)
         soup.revolve(profile, 8);
     } else if (name == "cone on its tip") {
         soup.revolve({{0, 0}, {9, 12}, {0, 12}}, 6);
+    } else if (name == "shallow cone") { // its underside rises 15 degrees
+        soup.revolve({{0, 0}, {15, 4}, {0, 4}}, 2);
     } else if (name == "two shallow points") {
         // 5 mm apart under one plate, the underside between them only 0.1 mm higher: the
         // sweep sees them in one region from its first layer.
@@ -259,6 +261,18 @@ private slots:
         QCOMPARE(sliced.largeIslands, 0);
         // Nothing grows out sideways further than 6 mm over the layer below.
         QVERIFY2(sliced.reachPixels <= 60.0, qPrintable(QString::number(sliced.reachPixels)));
+    }
+
+    // A shallow underside: the supports of the strips below hold each new strip near them,
+    // so supports stand about a cover radius apart, not in a ring on every layer.
+    void shallowUnderside_supportsACoverApart()
+    {
+        CDLPMain engine;
+        QVERIFY(generate(engine, "shallow cone"));
+        const double cover = engine.parameters().value(10) * kInch;
+        const size_t supports = engine.supports().size();
+        QVERIFY2(supports <= 3.5 * 15.0 * 15.0 / (cover * cover) + 2.0, qPrintable(QString::number(supports)));
+        QCOMPARE(sliceAndCheck(engine).largeIslands, 0);
     }
 
     // A plate floating above a block: its supports start on the block, not inside it, and

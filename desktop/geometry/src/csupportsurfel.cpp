@@ -8,6 +8,10 @@
 
 using Cell = std::pair<int, int>; // column, row
 
+namespace {
+constexpr qint32 kNotCarried = std::numeric_limits<qint32>::min();
+}
+
 struct CSupportSurfelConstructor::Region {
     int id = 0; // the cells' region number
     std::vector<Cell> cells;
@@ -21,6 +25,7 @@ struct CSupportSurfelConstructor::Sweep {
         , entered(width, height, 0.0f)
         , below(width, height, 0)
         , anchored(width, height, 0)
+        , carried(width, height, kNotCarried)
     {
     }
 
@@ -33,6 +38,9 @@ struct CSupportSurfelConstructor::Sweep {
     // Per cell of the layer: 2 when its piece of material (8 neighbours) rests on the
     // layer below somewhere, 1 when the whole piece lies beside it, 0 outside.
     CArray2D<quint8> anchored;
+    // Per cell: the height (microns) of the highest support placed so far whose cover
+    // disc takes the cell in, kNotCarried when none does.
+    CArray2D<qint32> carried;
     CPixels layer;
     std::vector<Cell> queue; // the region fill's
 };
@@ -154,6 +162,7 @@ public:
 
     void orderLowestFirst();
     void markNeedingSupport();
+    void takeCarriedCover(const CArray2D<qint32> &carried, qint32 rise);
     void holdLowestPoint(double cell);
     void holdLowPoints(CArray2D<int> &order);
     void placeGreedily();
@@ -173,6 +182,7 @@ private:
     void holdBasin(Basins &basins, int basin);
     void assignCellsToNearest(Ownership &ownership) const;
     double moveToMiddles(const Ownership &ownership);
+    void markCarried();
 
     std::vector<Cell> &m_cells;
     const int m_regionId;
@@ -181,6 +191,8 @@ private:
     Stamps m_stamps;
     std::vector<Placed> m_placed;
     std::vector<Cell> m_stack; // the cover fill's
+    // Per cell (in m_cells' order): held by a support of a lower layer.
+    std::vector<char> m_carried;
 };
 
 // Lowest first; ties by position, so the result does not depend on the fill order.
@@ -206,6 +218,26 @@ void RegionSupports::markNeedingSupport()
         p.state = edge ? CPixel::kBoundary : CPixel::kRegion;
         p.mark = CPixel::kNeedsSupport;
     }
+}
+
+// A support of a lower layer holds the underside around it: the cells within its cover
+// disc that lie at most `rise` above its contact (a slope of 45 degrees at the disc's
+// edge) need no support of their own. Low points still do (see holdLowPoints).
+void RegionSupports::takeCarriedCover(const CArray2D<qint32> &carried, qint32 rise)
+{
+    m_carried.assign(m_cells.size(), 0);
+    for (size_t i = 0; i < m_cells.size(); ++i) {
+        const qint32 from = carried(m_cells[i].first, m_cells[i].second);
+        m_carried[i] = from != kNotCarried && underside(m_cells[i]) - from <= rise;
+    }
+    markCarried();
+}
+
+void RegionSupports::markCarried()
+{
+    for (size_t i = 0; i < m_carried.size(); ++i)
+        if (m_carried[i])
+            m_layer(m_cells[i].first, m_cells[i].second).mark = CPixel::kCovered;
 }
 
 void RegionSupports::place(const Cell &cell, bool pinned)
@@ -397,6 +429,10 @@ void RegionSupports::assignCellsToNearest(Ownership &ownership) const
     std::fill(ownership.sumY.begin(), ownership.sumY.end(), 0.0);
     std::fill(ownership.members.begin(), ownership.members.end(), 0);
     for (size_t i = 0; i < m_cells.size(); ++i) {
+        // Cells held from below do not pull this layer's supports towards them.
+        ownership.owner[i] = -1;
+        if (i < m_carried.size() && m_carried[i])
+            continue;
         int best = 0;
         long bestDistance = std::numeric_limits<long>::max();
         for (size_t s = 0; s < m_placed.size(); ++s) {
@@ -452,6 +488,7 @@ void RegionSupports::coverWhatTheMovesLeft()
 {
     for (const auto &[c, r] : m_cells)
         m_layer(c, r).mark = CPixel::kNeedsSupport;
+    markCarried();
     for (const Placed &p : m_placed)
         cover(p.column, p.row);
     placeGreedily();
@@ -634,24 +671,41 @@ void CSupportSurfelConstructor::supportUnheldRegions(Sweep &sweep, CSupportSurfe
                     layer(c, r).state = CPixel::kEmpty;
                 continue;
             }
-            supportRegion(region, layer, !touchesHeld, out);
+            supportRegion(region, sweep, !touchesHeld, out);
         }
 }
 
-void CSupportSurfelConstructor::supportRegion(Region &region, CPixels &layer, bool newIsland, CSupportSurfels &out) const
+void CSupportSurfelConstructor::supportRegion(Region &region, Sweep &sweep, bool newIsland, CSupportSurfels &out) const
 {
-    RegionSupports supports(
-        region.cells, region.id, layer, std::max(1, m_settings.coverRadiusCells), {m_stamp, m_stampNow});
+    CPixels &layer = sweep.layer;
+    const int radius = std::max(1, m_settings.coverRadiusCells);
+    RegionSupports supports(region.cells, region.id, layer, radius, {m_stamp, m_stampNow});
     supports.orderLowestFirst();
     supports.markNeedingSupport();
+    supports.takeCarriedCover(sweep.carried, micro(radius * m_frame.cell));
     if (newIsland)
         supports.holdLowestPoint(m_frame.cell);
     supports.holdLowPoints(m_order);
     supports.placeGreedily();
     if (supports.centreFreeSupports())
         supports.coverWhatTheMovesLeft();
-    for (const Placed &p : supports.placed())
+    for (const Placed &p : supports.placed()) {
         out.push_back(settle(layer, p.column, p.row));
+        carry(sweep.carried, p.column, p.row, layer(p.column, p.row).undersideMicro);
+    }
+}
+
+// Enters a support's cover disc into the carried map, at the support's height.
+void CSupportSurfelConstructor::carry(CArray2D<qint32> &carried, int column, int row, qint32 height) const
+{
+    const int radius = std::max(1, m_settings.coverRadiusCells);
+    for (int dr = -radius; dr <= radius; ++dr)
+        for (int dc = -radius; dc <= radius; ++dc) {
+            if (dc * dc + dr * dr > radius * radius || !carried.contains(column + dc, row + dr))
+                continue;
+            qint32 &z = carried(column + dc, row + dr);
+            z = std::max(z, height);
+        }
 }
 
 CSupportSurfel CSupportSurfelConstructor::settle(const CPixels &layer, int column, int row) const

@@ -52,7 +52,10 @@ struct CSupportShape {
 //      basin deeper than kBasinDepth before it meets held material or a held basin gets a
 //      support at its bottom, which stays put;
 //   3. greedy placement: the lowest cell still needing support gets a support, which
-//      covers the needy cells connected to it within the cover radius; until none is left;
+//      covers the needy cells connected to it within the cover radius; until none is left.
+//      A support of a lower layer already covers the cells within the cover radius of it
+//      that lie no higher above its contact than that radius: on a shallow underside the
+//      strip each layer adds is held by the supports of the strips below it;
 //   4. adjustment: rounds of two passes - each support moves to the middle of the cells
 //      nearest to it, then back onto the region - until no support moves more than
 //      1.5 cells (squared) or 25 rounds have run;
@@ -89,7 +92,8 @@ private:
     void markAnchoredPieces(Sweep &sweep) const;
     bool held(const Sweep &sweep, int column, int row) const;
     void supportUnheldRegions(Sweep &sweep, CSupportSurfels &out) const;
-    void supportRegion(Region &region, CPixels &layer, bool newIsland, CSupportSurfels &out) const;
+    void supportRegion(Region &region, Sweep &sweep, bool newIsland, CSupportSurfels &out) const;
+    void carry(CArray2D<qint32> &carried, int column, int row, qint32 height) const;
     CSupportSurfel settle(const CPixels &layer, int column, int row) const;
 
     const std::vector<CTriangle> &m_model;

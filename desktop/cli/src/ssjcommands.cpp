@@ -476,14 +476,21 @@ void printCavities(const std::vector<TrapCheck::Cavity> &cavities, double minimu
         out << QJsonDocument(array).toJson(QJsonDocument::Indented);
         return;
     }
+    // A mesh's own slivers leave specks of a pixel or two: only what holds more than the
+    // minimum is listed, the rest counted.
     for (const TrapCheck::Cavity &cavity : cavities) {
+        if (cavity.volumeMm3 <= minimum)
+            continue;
         out << "layers " << cavity.firstLayer << "-" << cavity.lastLayer << ": "
             << (cavity.kind == TrapCheck::Kind::SuctionCup ? "suction cup" : "trapped resin") << ", "
             << QString::number(cavity.volumeMm3, 'f', 2) << " mm^3 (" << cavity.pixels << " pixels) at (" << cavity.x
             << ", " << cavity.y << ")\n";
     }
-    out << cavities.size() << " cavity(ies), " << TrapCheck::countLarger(cavities, minimum) << " larger than "
-        << minimum << " mm^3\n";
+    const int larger = TrapCheck::countLarger(cavities, minimum);
+    out << cavities.size() << " cavity(ies), " << larger << " larger than " << minimum << " mm^3";
+    if (size_t(larger) < cavities.size())
+        out << " (the " << cavities.size() - size_t(larger) << " others not listed; --min-volume 0 lists them)";
+    out << "\n";
 }
 
 int traps(const QStringList &arguments, QTextStream &out, QTextStream &err)

@@ -7,6 +7,7 @@
 #include "ssj.h"
 #include "systemactions.h"
 #include "terminal.h"
+#include "timescale.h"
 
 #include <QSettings>
 #include <QtTest>
@@ -170,6 +171,10 @@ void TestSession::boardFaultMidPrint_reportedAsItsPrintingError()
 {
     QFETCH(int, error);
     Session session;
+    // Slower than the session's usual speed: on a loaded machine a frame projected may hold
+    // the thread longer than a heartbeat's time-out at 0.02, and the error would find the
+    // desktop gone.
+    TimeScale::setFactor(0.05);
     QVERIFY(session.connectDesktop());
     // Layers of 20 s: the lamp's grace of 15 s has passed by the second move.
     QVERIFY(session.desktop().startJob(QStringLiteral("0,0,20,50,50,4,Clear,1,1,1")));

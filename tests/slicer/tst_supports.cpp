@@ -3,13 +3,17 @@
 // the sliced model with its supports has no island larger than the minimum, and a
 // support added by hand stands on what lies below it.
 #include "cdlpmain.h"
+#include "clirun.h"
+#include "crushedprintjob.h"
 #include "genslices.h"
 #include "islandcheck.h"
 #include "meshgeometry.h"
+#include "meshtesting.h"
 #include "testmeshes.h"
 #include "userimportedmeshsupports.h"
 
 #include <QPointF>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -155,6 +159,18 @@ TestMesh scene(const QString &name)
         soup.revolve({{0, 0}, {9, 12}, {0, 12}}, 6);
     } else if (name == "shallow cone") { // its underside rises 15 degrees
         soup.revolve({{0, 0}, {15, 4}, {0, 4}}, 2);
+    } else if (name == "slivers") {
+        // Fins 0.12 mm thin, below the sampling spacing, hanging down and out from a block
+        // along x and along y: their flat far ends start in mid-air.
+        soup.box(QVector3D(-4, -4, -6), QVector3D(4, 4, 2));
+        TestMesh fin;
+        fin.prism({{4, 0}, {8, -2}, {10, -2}, {10, -1.7f}, {4, 0.3f}}, 0.01f, 0.13f); // x and z, 0.12 mm along y
+        for (const MeshTriangle *t : fin.triangles()) {
+            const auto alongX = [](const QVector3D &v) { return QVector3D(v.x(), v.z(), v.y()); };
+            const auto alongY = [](const QVector3D &v) { return QVector3D(v.z(), v.x(), v.y()); };
+            soup.add(alongX(t->a), alongX(t->c), alongX(t->b));
+            soup.add(alongY(t->a), alongY(t->b), alongY(t->c));
+        }
     } else if (name == "two shallow points") {
         // 5 mm apart under one plate, the underside between them only 0.1 mm higher: the
         // sweep sees them in one region from its first layer.
@@ -309,9 +325,9 @@ private slots:
     }
 
     // Without lift the T stands on its stem: the first layer is the stem's 6 x 6 mm section,
-    // and supports hold only the overhanging bar; lifted, the model starts 0.19 in up on
-    // supports. A raft is one plate on the platform, and whatever starts right above it (the
-    // columns' feet, the model's base) stands on it.
+    // and supports hold only the overhanging bar; lifted, the model starts 4.9 mm up on
+    // supports (0.19 in rounded up to whole 0.1 mm). A raft is one plate on the platform,
+    // and whatever starts right above it (the columns' feet, the model's base) stands on it.
     void platformOptions_baseOnThePlatformOrTheRaft()
     {
         QFETCH(bool, noLift);
@@ -337,7 +353,7 @@ private slots:
                 QVERIFY(!standing.lit[i] || plate.lit[i]);
             return;
         }
-        QVERIFY(std::abs(engine.liftHeight() - (noLift ? 8 / kInch : 0.19 + 8 / kInch)) < 1e-6);
+        QVERIFY(std::abs(engine.liftHeight() - (noLift ? 8 : 4.9 + 8) / kInch) < 1e-6);
         // The model alone, with a 1 x 1 mm marker on the platform beside it that pins the
         // slices to the platform.
         std::vector<MeshTriangle> placed = engine.model();
@@ -357,10 +373,11 @@ private slots:
         QTest::addColumn<bool>("raft");
         QTest::addColumn<double>("liftMm");
         const double raft = 0.03 * kInch;
-        QTest::newRow("lifted") << false << false << 0.19 * kInch + 5.0;
+        // The lift is 0.19 in, rounded up to whole 0.1 mm (whole layers).
+        QTest::newRow("lifted") << false << false << 4.9 + 5.0;
         QTest::newRow("no lift") << true << false << 5.0;
         QTest::newRow("no lift, raft") << true << true << 5.0 + raft;
-        QTest::newRow("lifted, raft") << false << true << 0.19 * kInch + 5.0 + raft;
+        QTest::newRow("lifted, raft") << false << true << 5.6 + 5.0;
     }
 
     // The editor's support set passes its choice to the engine: the model's centre stands
@@ -376,6 +393,56 @@ private slots:
         QVERIFY(supports.generate(cube, QVector3D(1, 1, 1), QQuaternion(), 1.0, 50.0));
         qDeleteAll(cube);
         QVERIFY2(std::abs(supports.liftHeight() - liftMm) < 1e-3, qPrintable(QString::number(supports.liftHeight())));
+    }
+
+    // Slivers thinner than the sampling grid left without their supports start as islands
+    // in the layers; the repair holds every one of them again.
+    void islandRepair_holdsSliversThinnerThanTheGrid()
+    {
+        CDLPMain engine;
+        QVERIFY(generate(engine, "slivers"));
+        std::vector<QVector3D> beyondTheBlock;
+        for (const CDLPMain::Support &support : engine.supports()) {
+            if (std::max(std::abs(support.point.x()), std::abs(support.point.y())) * kInch > 4.2)
+                beyondTheBlock.push_back(support.point);
+        }
+        for (const QVector3D &p : beyondTheBlock)
+            QVERIFY(engine.deleteSupport(p.x(), p.y(), p.z(), 1e-4));
+        QVERIFY(sliceAndCheck(engine).largeIslands >= 2);
+        const IslandCheck::Repair repair = IslandCheck::repairSupports(engine, 0.1);
+        QCOMPARE(sliceAndCheck(engine).largeIslands, 0);
+        QVERIFY(repair.remaining.empty() && repair.unplaced.empty() && repair.added >= 2);
+    }
+
+    // The command line's supports leave the model where it is, across and in height: its
+    // layers above them are the same pixels, just that many whole layers up.
+    void cliSupports_leaveTheModelOnTheSamePixels()
+    {
+        QTemporaryDir dir;
+        TestMesh model; // an overhang to one side only, a cone whose layers show any shift in height
+        model.box(QVector3D(-3, -3, 0), QVector3D(3, 3, 10));
+        model.box(QVector3D(-3, -3, 10), QVector3D(15, 3, 12));
+        model.revolve({{0, 12}, {8, 12}, {0, 20}});
+        const QString stl = MeshTesting::writeStl(dir, QStringLiteral("l.stl"), model.triangles());
+        std::vector<std::unique_ptr<CrushedPrintJob>> jobs;
+        for (const QStringList &extra : {QStringList(), QStringList {QStringLiteral("--supports")}}) {
+            const QString path = dir.filePath(QString::number(jobs.size()) + QStringLiteral(".ssj"));
+            QCOMPARE(runCli(QStringList {QStringLiteral("slice"), stl, QStringLiteral("-o"), path,
+                                QStringLiteral("--layer"), QStringLiteral("100")}
+                         + extra)
+                         .exitCode,
+                0);
+            QFile file(path);
+            jobs.push_back(std::make_unique<CrushedPrintJob>());
+            QVERIFY(jobs.back()->loadCPJ(&file));
+        }
+        const int lift = jobs[1]->getTotalLayers() - jobs[0]->getTotalLayers();
+        QVERIFY(lift > 40);
+        for (const int layer : {150, 170}) {
+            const IslandCheck::Mask without = IslandCheck::layerMask(*jobs[0], layer);
+            QVERIFY(litPixels(without) > 1000);
+            QVERIFY(IslandCheck::layerMask(*jobs[1], layer + lift).lit == without.lit);
+        }
     }
 };
 

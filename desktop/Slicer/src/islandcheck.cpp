@@ -386,7 +386,12 @@ std::vector<QVector3D> islandSupportPoints(
                 const double x = SliceRasteriser::columnCentre(column);
                 const double y = SliceRasteriser::rowCentre(row);
                 const double height = slicer.layerHeight(k);
-                const double z = undersideBelow(engine.model(), s, x, y, height, height - layerThickness / 2);
+                // Lit here and not a layer lower, the underside lies between the two; a
+                // crossing further down is the surface missed by a hair (a sliver thinner
+                // than the pixel), and the support goes between the layers instead.
+                double z = undersideBelow(engine.model(), s, x, y, height, height - layerThickness / 2);
+                if (z < height - layerThickness)
+                    z = height - layerThickness / 2;
                 points.emplace_back(float(x / s), float(y / s), float(z / kMillimetresPerInch));
             }
         }

@@ -922,11 +922,11 @@ private slots:
         QTest::addColumn<bool>("raft");
         QTest::addColumn<double>("bottom");
         const double raftMm = 0.03 * 25.4;
-        const double liftMm = 0.19 * 25.4;
+        const double liftMm = 4.9; // 0.19 in, rounded up to whole 0.1 mm
         QTest::newRow("lifted") << false << false << liftMm;
         QTest::newRow("no lift") << true << false << 0.0;
         QTest::newRow("no lift, raft") << true << true << raftMm;
-        QTest::newRow("lifted, raft") << false << true << liftMm + raftMm;
+        QTest::newRow("lifted, raft") << false << true << 5.6; // the raft too, rounded up
     }
 
     // The model's base stands on the platform (or on the raft) without lift; the raft is a

@@ -153,7 +153,13 @@ void takeStep(SceneEditor &editor, Step step, const QVector3D &freeSpot)
         editor.applyMouse(mouse(MouseRequest::Action::ClickInEditSupportMode, pixelOf(editor, freeSpot)));
         return;
     case Step::DeleteSupport: {
-        const QVector3D top = supportTop(mesh, *mesh.supports().anchors().front());
+        // The support nearest the eye: nothing stands in front of it.
+        const auto &anchors = mesh.supports().anchors();
+        const QVector3D eye = editor.camera().eyePosition();
+        const auto nearest = std::min_element(anchors.begin(), anchors.end(), [&](const auto &a, const auto &b) {
+            return (supportTop(mesh, *a) - eye).length() < (supportTop(mesh, *b) - eye).length();
+        });
+        const QVector3D top = supportTop(mesh, **nearest);
         editor.applyMouse(mouse(MouseRequest::Action::DeleteSupport, pixelOf(editor, top * QVector3D(1, 0.5f, 1))));
         return;
     }

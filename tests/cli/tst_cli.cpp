@@ -275,8 +275,8 @@ private slots:
         const CliRun run = runCli({"slice", cubeWithHole, "-o", job, "--supports"});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         QVERIFY(run.err.contains(QStringLiteral(" supports\n")));
-        // Lifted 4.826 mm on its supports: 10 + 4.826 mm at 50 microns.
-        QVERIFY2(run.err.contains(QStringLiteral("sliced 297 layers")), qPrintable(run.err));
+        // Lifted 4.9 mm (0.19 in rounded up to whole layers) on its supports: 14.9 mm at 50 microns.
+        QVERIFY2(run.err.contains(QStringLiteral("sliced 298 layers")), qPrintable(run.err));
         const CliRun islands = runCli({"ssj", "islands", job});
         QCOMPARE(islands.exitCode, 0);
         QVERIFY(islands.out.contains("0 larger than 5 pixels"));

@@ -35,7 +35,7 @@ BoundingBox boxOf(const std::vector<MeshTriangle> &triangles)
     return b;
 }
 
-const double kLift = (0.19 + 5.0 / 25.4) * 25.4; // 9.826 mm for a 10 mm cube
+const double kLift = 4.9 + 5.0; // a 10 mm cube: 0.19 in rounded up to whole 0.1 mm, and half the cube
 
 } // namespace
 
@@ -134,8 +134,8 @@ private slots:
         const BoundingBox b = boxOf(mesh->supports().engine()->model());
         QVERIFY(
             near(b.maxX - b.minX, 20 / 25.4) && near(b.maxY - b.minY, 60 / 25.4) && near(b.maxZ - b.minZ, 40 / 25.4));
-        QVERIFY(near(b.minZ, 0.19));
-        QVERIFY(near(mesh->supports().liftHeight(), (0.19 + 20 / 25.4) * 25.4));
+        QVERIFY(near(b.minZ, 4.9 / 25.4));
+        QVERIFY(near(mesh->supports().liftHeight(), 4.9 + 20));
     }
 
     void supports_cubeStandsOnThem_theyFollowItAndAreSlicedWithIt()
@@ -147,11 +147,11 @@ private slots:
         QVERIFY(!mesh->supports().isBusy());
         QVERIFY(near(mesh->supports().liftHeight(), kLift));
         mesh->placeOnPlatform();
-        // The cube's centre at the lift (its lowest point 4.826 mm up); the supports below
+        // The cube's centre at the lift (its lowest point 4.9 mm up); the supports below
         // reach the platform.
         QVERIFY(near(mesh->position().y(), kLift));
         QVERIFY(near(mesh->worldBoundingBox().minY, 0, 0.01));
-        QVERIFY(near(mesh->dimensions().y(), 14.826));
+        QVERIFY(near(mesh->dimensions().y(), 14.9));
         const QVector3D supportSize = mesh->supports().dimensions();
         QVERIFY(near(mesh->dimensionsIncludingSupports().x(), qMax(10.0f, supportSize.x())));
         // One anchor per support; the supports add their volume.
@@ -172,7 +172,7 @@ private slots:
         QCOMPARE(int(print.size()), 12 + mesh->supports().triangles().size());
         const BoundingBox b = boxOf(print);
         const BoundingBox world = mesh->worldBoundingBox();
-        QVERIFY(near(b.minY, 0, 0.01) && near(b.maxY, 14.826));
+        QVERIFY(near(b.minY, 0, 0.01) && near(b.maxY, 14.9));
         QVERIFY(near(b.minX, world.minX) && near(b.maxZ, world.maxZ));
         const BoundingBox b75 = boxOf(mesh->printTriangles(false));
         QVERIFY(near(b75.minX, world.minX * 4 / 3) && near(b75.maxZ, world.maxZ * 4 / 3));
@@ -238,13 +238,13 @@ private slots:
         const int triangleCount = mesh->supports().triangles().size();
         const auto hit = mesh->pick(QVector3D(21.3f, -20, -7.3f), QVector3D(0, 1, 0));
         QVERIFY(hit.has_value());
-        QVERIFY(near(hit->y(), 4.826));
+        QVERIFY(near(hit->y(), 4.9));
         QVERIFY(mesh->addSupportAtPoint(*hit));
         QCOMPARE(anchors.size(), count);
         QVERIFY(mesh->supports().triangles().size() > triangleCount);
         // The engine got the point in its own frame: relative to the model, in inches, z up,
         // at the height the engine keeps the model.
-        const QVector3D expected(1.3f / 25.4f, -2.7f / 25.4f, 4.826f / 25.4f);
+        const QVector3D expected(1.3f / 25.4f, -2.7f / 25.4f, 4.9f / 25.4f);
         QVERIFY(std::any_of(anchors.begin(), anchors.end(),
             [&](const auto &added) { return near(added->enginePoint(), expected, 1e-4f); }));
     }
@@ -398,7 +398,7 @@ private slots:
         QVERIFY(platform.addSupportsToSelectedModel(1, 50));
         const auto &mesh = model->mesh();
         QVERIFY(near(mesh->position().y(), kLift));
-        QVERIFY(near(platform.maxModelHeight(), 14.826));
+        QVERIFY(near(platform.maxModelHeight(), 14.9));
         // The supports in the model's own frame, and where their tops meet it.
         const auto ownBox = [&]() {
             std::vector<MeshTriangle> own;
@@ -432,7 +432,7 @@ private slots:
         if (scale != 1.0 && !turn.isNull())
             QVERIFY(platform.undoAction());
         QVERIFY(near(mesh->position().y(), kLift));
-        QVERIFY(near(platform.maxModelHeight(), 14.826));
+        QVERIFY(near(platform.maxModelHeight(), 14.9));
         QVERIFY(platform.removeSupportsFromSelectedModel());
         QVERIFY(!mesh->hasSupports());
         QVERIFY(!platform.removeSupportsFromSelectedModel());

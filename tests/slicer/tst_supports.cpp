@@ -3,6 +3,8 @@
 // the sliced model with its supports has no island larger than the minimum, and a
 // support added by hand stands on what lies below it.
 #include "cdlpmain.h"
+#include "clirun.h"
+#include "crushedprintjob.h"
 #include "genslices.h"
 #include "islandcheck.h"
 #include "meshgeometry.h"
@@ -10,6 +12,7 @@
 #include "userimportedmeshsupports.h"
 
 #include <QPointF>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -155,6 +158,13 @@ TestMesh scene(const QString &name)
         soup.revolve({{0, 0}, {9, 12}, {0, 12}}, 6);
     } else if (name == "shallow cone") { // its underside rises 15 degrees
         soup.revolve({{0, 0}, {15, 4}, {0, 4}}, 2);
+    } else if (name == "sliver") { // a fin 0.12 mm thin (along y) hanging down and out: its flat end in mid-air
+        soup.box(QVector3D(-4, -4, -6), QVector3D(4, 4, 2));
+        TestMesh fin;
+        fin.prism({{4, 0}, {8, -2}, {10, -2}, {10, -1.7f}, {4, 0.3f}}, 0.01f, 0.13f);
+        const auto turned = [](const QVector3D &v) { return QVector3D(v.x(), v.z(), v.y()); };
+        for (const MeshTriangle *t : fin.triangles())
+            soup.add(turned(t->a), turned(t->c), turned(t->b));
     } else if (name == "two shallow points") {
         // 5 mm apart under one plate, the underside between them only 0.1 mm higher: the
         // sweep sees them in one region from its first layer.
@@ -309,9 +319,9 @@ private slots:
     }
 
     // Without lift the T stands on its stem: the first layer is the stem's 6 x 6 mm section,
-    // and supports hold only the overhanging bar; lifted, the model starts 0.19 in up on
-    // supports. A raft is one plate on the platform, and whatever starts right above it (the
-    // columns' feet, the model's base) stands on it.
+    // and supports hold only the overhanging bar; lifted, the model starts 4.9 mm up on
+    // supports (0.19 in rounded up to whole 0.1 mm). A raft is one plate on the platform,
+    // and whatever starts right above it (the columns' feet, the model's base) stands on it.
     void platformOptions_baseOnThePlatformOrTheRaft()
     {
         QFETCH(bool, noLift);
@@ -337,7 +347,7 @@ private slots:
                 QVERIFY(!standing.lit[i] || plate.lit[i]);
             return;
         }
-        QVERIFY(std::abs(engine.liftHeight() - (noLift ? 8 / kInch : 0.19 + 8 / kInch)) < 1e-6);
+        QVERIFY(std::abs(engine.liftHeight() - (noLift ? 8 : 4.9 + 8) / kInch) < 1e-6);
         // The model alone, with a 1 x 1 mm marker on the platform beside it that pins the
         // slices to the platform.
         std::vector<MeshTriangle> placed = engine.model();
@@ -357,10 +367,10 @@ private slots:
         QTest::addColumn<bool>("raft");
         QTest::addColumn<double>("liftMm");
         const double raft = 0.03 * kInch;
-        QTest::newRow("lifted") << false << false << 0.19 * kInch + 5.0;
+        QTest::newRow("lifted") << false << false << 4.9 + 5.0;
         QTest::newRow("no lift") << true << false << 5.0;
         QTest::newRow("no lift, raft") << true << true << 5.0 + raft;
-        QTest::newRow("lifted, raft") << false << true << 0.19 * kInch + 5.0 + raft;
+        QTest::newRow("lifted, raft") << false << true << 5.6 + 5.0;
     }
 
     // The editor's support set passes its choice to the engine: the model's centre stands
@@ -376,6 +386,40 @@ private slots:
         QVERIFY(supports.generate(cube, QVector3D(1, 1, 1), QQuaternion(), 1.0, 50.0));
         qDeleteAll(cube);
         QVERIFY2(std::abs(supports.liftHeight() - liftMm) < 1e-3, qPrintable(QString::number(supports.liftHeight())));
+    }
+
+    // A sliver thinner than the sampling grid, left without supports, is held by the repair.
+    void islandRepair_holdsASliverThinnerThanTheGrid()
+    {
+        CDLPMain engine;
+        QVERIFY(generate(engine, "sliver"));
+        for (const CDLPMain::Support &s : std::vector<CDLPMain::Support>(engine.supports()))
+            QVERIFY(s.point.x() * kInch < 4.2 || engine.deleteSupport(s.point.x(), s.point.y(), s.point.z(), 1e-4));
+        QVERIFY(sliceAndCheck(engine).largeIslands > 0);
+        const IslandCheck::Repair repair = IslandCheck::repairSupports(engine, 0.1);
+        QCOMPARE(sliceAndCheck(engine).largeIslands, 0);
+        QVERIFY(repair.remaining.empty() && repair.unplaced.empty() && repair.added > 0);
+    }
+
+    // With supports the model's layers above them are the same pixels, whole layers up: a
+    // thin wing, whose supports reach beyond its outline, shows any shift.
+    void cliSupports_leaveTheModelOnTheSamePixels()
+    {
+        QTemporaryDir dir;
+        CrushedPrintJob jobs[2];
+        for (int i = 0; i < 2; ++i) {
+            QFile file(dir.filePath(QString::number(i)));
+            const QStringList arguments {"slice", TESSORA_SHARED_DIR "/testdata/meshes/ascii_wing_tall_thin.stl", "-o",
+                file.fileName(), "--layer", "100"};
+            QCOMPARE(runCli(i ? arguments + QStringList {"--supports"} : arguments).exitCode, 0);
+            QVERIFY(jobs[i].loadCPJ(&file));
+        }
+        const int lift = jobs[1].getTotalLayers() - jobs[0].getTotalLayers();
+        for (const int layer : {900, 1500}) {
+            const IslandCheck::Mask without = IslandCheck::layerMask(jobs[0], layer);
+            QVERIFY(litPixels(without) > 300 && lift > 40);
+            QVERIFY(IslandCheck::layerMask(jobs[1], layer + lift).lit == without.lit);
+        }
     }
 };
 

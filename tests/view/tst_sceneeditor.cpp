@@ -153,7 +153,13 @@ void takeStep(SceneEditor &editor, Step step, const QVector3D &freeSpot)
         editor.applyMouse(mouse(MouseRequest::Action::ClickInEditSupportMode, pixelOf(editor, freeSpot)));
         return;
     case Step::DeleteSupport: {
-        const QVector3D top = supportTop(mesh, *mesh.supports().anchors().front());
+        // The support nearest the eye: nothing stands in front of it.
+        const auto &anchors = mesh.supports().anchors();
+        const QVector3D eye = editor.camera().eyePosition();
+        const auto nearest = std::min_element(anchors.begin(), anchors.end(), [&](const auto &a, const auto &b) {
+            return (supportTop(mesh, *a) - eye).length() < (supportTop(mesh, *b) - eye).length();
+        });
+        const QVector3D top = supportTop(mesh, **nearest);
         editor.applyMouse(mouse(MouseRequest::Action::DeleteSupport, pixelOf(editor, top * QVector3D(1, 0.5f, 1))));
         return;
     }
@@ -922,11 +928,11 @@ private slots:
         QTest::addColumn<bool>("raft");
         QTest::addColumn<double>("bottom");
         const double raftMm = 0.03 * 25.4;
-        const double liftMm = 0.19 * 25.4;
+        const double liftMm = 4.9; // 0.19 in, rounded up to whole 0.1 mm
         QTest::newRow("lifted") << false << false << liftMm;
         QTest::newRow("no lift") << true << false << 0.0;
         QTest::newRow("no lift, raft") << true << true << raftMm;
-        QTest::newRow("lifted, raft") << false << true << liftMm + raftMm;
+        QTest::newRow("lifted, raft") << false << true << 5.6; // the raft too, rounded up
     }
 
     // The model's base stands on the platform (or on the raft) without lift; the raft is a

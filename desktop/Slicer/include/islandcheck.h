@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QVector3D>
 #include <QtGlobal>
 
 #include <functional>
 #include <vector>
 
+class CDLPMain;
 class CrushedPrintJob;
 class QImage;
 
@@ -66,4 +68,23 @@ public:
     // excepted) with the layer it is in.
     static std::vector<Island> find(
         CrushedPrintJob &job, Reach *reach, const std::function<void(int layersDone)> &progress = {});
+
+    // What repairSupports() did. Points are in the engine frame (inches, z up).
+    struct Repair {
+        int added = 0; // supports added under islands
+        int onModel = 0; // of them, standing on the model below rather than on the floor
+        int rounds = 0; // slice-and-add rounds that added supports
+        std::vector<Island> remaining; // islands larger than the tolerated size still left
+        std::vector<QVector3D> unplaced; // island undersides the engine took no support at
+        qint64 ms = 0;
+    };
+
+    // Adds supports where the engine's own left islands: slices its lifted model and
+    // supports in memory at layerThickness (millimetres) on the printer's pixel grid, the
+    // engine's origin in the middle of the platform and horizontal distances times
+    // `horizontalScale` (4 / 3 on the 75-micron printer), and puts a support through
+    // CDLPMain::addSupport under every island larger than kMinimumIslandPixels, at the
+    // island's underside; then looks again, at most `rounds` times. The engine must have
+    // generated from a model in inches.
+    static Repair repairSupports(CDLPMain &engine, double layerThickness, double horizontalScale = 1.0, int rounds = 2);
 };

@@ -1,10 +1,16 @@
 #include "islandcheck.h"
 
+#include "cdlpmain.h"
 #include "crushedprintjob.h"
+#include "genslices.h"
+#include "slicerasteriser.h"
+
+#include <QElapsedTimer>
 
 #include <QImage>
 
 #include <algorithm>
+#include <cmath>
 #include <numeric>
 
 namespace {
@@ -299,4 +305,125 @@ std::vector<IslandCheck::Island> IslandCheck::find(
             progress(k + 1);
     }
     return islands;
+}
+
+namespace {
+
+constexpr double kMillimetresPerInch = 25.4;
+// How near an existing support a new one is refused as a double (inches; as the
+// window's hand edit).
+constexpr double kSupportTolerance = 0.1;
+
+// The height where the vertical line through (x, y) last crosses the model's surface at
+// or below `height` (slicer frame, millimetres; the model in inches scaled by `horizontal`
+// across and 25.4 up): where a point lit at that height is solid from, the underside there;
+// `fallback` when the line meets nothing below.
+double undersideBelow(
+    const std::vector<MeshTriangle> &model, double horizontal, double x, double y, double height, double fallback)
+{
+    double best = fallback;
+    bool found = false;
+    for (const MeshTriangle &t : model) {
+        const double ax = t.a.x() * horizontal, ay = t.a.y() * horizontal;
+        const double bx = t.b.x() * horizontal, by = t.b.y() * horizontal;
+        const double cx = t.c.x() * horizontal, cy = t.c.y() * horizontal;
+        const double area = (bx - ax) * (cy - ay) - (cx - ax) * (by - ay);
+        if (std::abs(area) < 1e-12)
+            continue;
+        const double u = ((bx - x) * (cy - y) - (cx - x) * (by - y)) / area;
+        const double v = ((cx - x) * (ay - y) - (ax - x) * (cy - y)) / area;
+        if (u < 0.0 || v < 0.0 || u + v > 1.0)
+            continue;
+        const double z = (u * t.a.z() + v * t.b.z() + (1.0 - u - v) * t.c.z()) * kMillimetresPerInch;
+        if (z <= height && (!found || z > best)) {
+            best = z;
+            found = true;
+        }
+    }
+    return best;
+}
+
+// The islands larger than the tolerated size of the engine's model and supports, and a
+// point under each to hold it (engine frame).
+std::vector<QVector3D> islandSupportPoints(
+    const CDLPMain &engine, double layerThickness, double horizontalScale, std::vector<IslandCheck::Island> *islands)
+{
+    islands->clear();
+    std::vector<MeshTriangle> scene = engine.model();
+    const int firstSupport = int(scene.size());
+    scene.insert(scene.end(), engine.supportMesh().begin(), engine.supportMesh().end());
+    QList<MeshTriangle *> triangles;
+    for (MeshTriangle &t : scene)
+        triangles << &t;
+    const float s = float(kMillimetresPerInch * horizontalScale);
+    GenSlices slicer;
+    std::vector<QVector3D> points;
+    if (!slicer.prepare(triangles, layerThickness, QVector3D(), QVector3D(),
+            QVector3D(s, s, float(kMillimetresPerInch)), firstSupport))
+        return points;
+    IslandCheck::Mask below;
+    for (int k = 0; k < slicer.layerCount(); ++k) {
+        IslandCheck::Mask layer = IslandCheck::maskOf(slicer.layerImage(k, false));
+        if (k > 0) {
+            const IslandCheck::Mask lone = IslandCheck::islandPixels(below, layer);
+            for (const IslandCheck::Island &island : IslandCheck::islandsOf(below, layer, k)) {
+                if (island.pixels <= IslandCheck::kMinimumIslandPixels)
+                    continue;
+                islands->push_back(island);
+                // The island's pixel nearest its centre (a sliver's centre may lie off it).
+                double nearest = 1e30;
+                int column = 0, row = 0;
+                for (int y = 0; y < lone.height; ++y) {
+                    for (int x = 0; x < lone.width; ++x) {
+                        const double d = std::hypot(x + 0.5 - island.x, y + 0.5 - island.y);
+                        if (lone.lit[size_t(y) * size_t(lone.width) + size_t(x)] && d < nearest) {
+                            nearest = d;
+                            column = x;
+                            row = y;
+                        }
+                    }
+                }
+                const double x = SliceRasteriser::columnCentre(column);
+                const double y = SliceRasteriser::rowCentre(row);
+                const double height = slicer.layerHeight(k);
+                // Lit here and not a layer lower, the underside lies between the two; a
+                // crossing further down is the surface missed by a hair (a sliver thinner
+                // than the pixel), and the support goes between the layers instead.
+                double z = undersideBelow(engine.model(), s, x, y, height, height - layerThickness / 2);
+                if (z < height - layerThickness)
+                    z = height - layerThickness / 2;
+                points.emplace_back(float(x / s), float(y / s), float(z / kMillimetresPerInch));
+            }
+        }
+        below = std::move(layer);
+    }
+    return points;
+}
+
+} // namespace
+
+IslandCheck::Repair IslandCheck::repairSupports(
+    CDLPMain &engine, double layerThickness, double horizontalScale, int rounds)
+{
+    QElapsedTimer clock;
+    clock.start();
+    Repair repair;
+    for (int round = 0;; ++round) {
+        const std::vector<QVector3D> points
+            = islandSupportPoints(engine, layerThickness, horizontalScale, &repair.remaining);
+        if (points.empty() || round == rounds || !engine.hasGenerated())
+            break;
+        ++repair.rounds;
+        for (const QVector3D &p : points) {
+            if (!engine.addSupport(p.x(), p.y(), p.z(), kSupportTolerance)) {
+                repair.unplaced.push_back(p);
+                continue;
+            }
+            ++repair.added;
+            if (engine.supports().back().baseZ > engine.raftThickness() + 1e-6)
+                ++repair.onModel;
+        }
+    }
+    repair.ms = clock.elapsed();
+    return repair;
 }

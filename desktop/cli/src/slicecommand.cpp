@@ -4,6 +4,7 @@
 #include "clicommands.h"
 #include "footprintpacker.h"
 #include "genslices.h"
+#include "islandcheck.h"
 #include "meshgeometry.h"
 #include "meshimporter.h"
 #include "platformmodel.h"
@@ -99,6 +100,30 @@ struct PlacedModel {
     QRectF footprint; // x and z on the platform, after placement
 };
 
+// The corners of a triangle list's box (the list stays its owner's: MeshGeometry would
+// take it).
+std::pair<QVector3D, QVector3D> boxOf(const QList<MeshTriangle *> &triangles)
+{
+    QVector3D low(1e30f, 1e30f, 1e30f);
+    QVector3D high(-1e30f, -1e30f, -1e30f);
+    for (const MeshTriangle *t : triangles) {
+        for (const QVector3D *v : {&t->a, &t->b, &t->c}) {
+            for (int axis = 0; axis < 3; ++axis) {
+                low[axis] = std::min(low[axis], (*v)[axis]);
+                high[axis] = std::max(high[axis], (*v)[axis]);
+            }
+        }
+    }
+    return {low, high};
+}
+
+// The middle of the box of a model's own triangles, without its supports.
+QVector3D ownCentre(const PlacedModel &model)
+{
+    const std::pair<QVector3D, QVector3D> box = boxOf(model.geometry->triangles().mid(0, model.modelTriangles));
+    return (box.first + box.second) / 2;
+}
+
 // Moves a model so that its footprint is centred on `centre` (x and z) and it sits on the
 // platform (y = 0).
 void moveTo(PlacedModel &model, const QPointF &centre)
@@ -128,6 +153,10 @@ bool place(std::vector<PlacedModel> &models, double platformWidth, double platfo
         QPointF centre;
         bool found = false;
         if (models.size() == 1) {
+            // The model's own footprint in the middle, wherever its supports reach: with
+            // or without them it lies on the same pixels.
+            const QVector3D own = ownCentre(model);
+            centre = QPointF((g.minX() + g.maxX()) / 2 - own.x(), (g.minZ() + g.maxZ()) / 2 - own.z());
             found = true;
         } else {
             for (double z = platform.top() + size.height() / 2; !found && z + size.height() / 2 <= platform.bottom();
@@ -194,12 +223,29 @@ double peakMemoryMb()
     return -1.0;
 }
 
+// What the island repair after support generation did.
+void reportRepair(const IslandCheck::Repair &repair, QTextStream &err)
+{
+    err << "island repair: " << repair.added << " supports added (" << repair.onModel << " on the model) in "
+        << repair.rounds << " rounds, " << repair.remaining.size() << " islands left, " << repair.ms << " ms\n";
+    for (const QVector3D &p : repair.unplaced) {
+        // Millimetres as the platform shows them, about the model's footprint centre.
+        const QVector3D at = QVector3D(p.x(), -p.y(), p.z()) * 25.4f;
+        err << "no support could be placed under the island at " << QString::number(at.x(), 'f', 2) << ","
+            << QString::number(at.y(), 'f', 2) << "," << QString::number(at.z(), 'f', 2) << "\n";
+    }
+    for (const IslandCheck::Island &island : repair.remaining)
+        err << "island left in layer " << island.layer << ": " << island.pixels << " pixels\n";
+}
+
 // Supports for one model, centred on the origin in the editor's frame (millimetres, y
 // up): the engine gets it in inches with z up, the model is raised by the engine's lift
-// and the supports are added to its triangles. Returns the number of supports.
-// `platform` is the engine's no-lift and raft choice.
+// and the supports are added to its triangles, with more under whatever they leave as an
+// island in layers of layerThickness (horizontal distances times horizontalScale on the
+// printer). Returns the number of supports. `platform` is the engine's no-lift and raft
+// choice.
 int addSupports(QList<MeshTriangle *> &triangles, int density, int strength, std::pair<bool, bool> platform,
-    QTextStream &err, bool terminal, bool timings)
+    double layerThickness, double horizontalScale, QTextStream &err, bool terminal, bool timings)
 {
     std::vector<MeshTriangle> engineFrame;
     engineFrame.reserve(size_t(triangles.size()));
@@ -222,6 +268,7 @@ int addSupports(QList<MeshTriangle *> &triangles, int density, int strength, std
     engine.generate(input, QVector3D(1, 1, 1), QVector3D(), QVector3D(), 0.1, 0.5, density, strength, false,
         [&](int percent) { bar.update(percent); });
     bar.finish();
+    reportRepair(IslandCheck::repairSupports(engine, layerThickness, horizontalScale), err);
     if (timings) {
         const CDLPMain::Timings &t = engine.timings();
         err << "support timings (ms): model " << QString::number(t.modelMs, 'f', 1) << ", sampling "
@@ -437,23 +484,6 @@ bool parseOptions(const QStringList &arguments, QTextStream &err, SliceOptions *
     return true;
 }
 
-// The corners of a triangle list's box (the list stays its owner's: MeshGeometry would
-// take it).
-std::pair<QVector3D, QVector3D> boxOf(const QList<MeshTriangle *> &triangles)
-{
-    QVector3D low(1e30f, 1e30f, 1e30f);
-    QVector3D high(-1e30f, -1e30f, -1e30f);
-    for (const MeshTriangle *t : triangles) {
-        for (const QVector3D *v : {&t->a, &t->b, &t->c}) {
-            for (int axis = 0; axis < 3; ++axis) {
-                low[axis] = std::min(low[axis], (*v)[axis]);
-                high[axis] = std::max(high[axis], (*v)[axis]);
-            }
-        }
-    }
-    return {low, high};
-}
-
 // Scales and turns a model as the options ask, about its centre, and centres it on the
 // origin again.
 void prepareModel(QList<MeshTriangle *> &triangles, const SliceOptions &options)
@@ -532,8 +562,8 @@ QString importModel(
     }
     model.modelTriangles = int(triangles.size());
     if (options.supports) {
-        const int count = addSupports(triangles, options.density, options.strength, {options.noLift, options.raft}, err,
-            terminal, options.timings);
+        const int count = addSupports(triangles, options.density, options.strength, {options.noLift, options.raft},
+            options.microns * 0.001, 1.0 / options.platformScale(), err, terminal, options.timings);
         err << path << ": " << count << " supports\n";
     }
     model.geometry = std::make_unique<MeshGeometry>(triangles);

@@ -74,6 +74,9 @@ public:
     // One more support at a point of the support frame; true when the engine added one,
     // after which mesh and anchors are rebuilt.
     bool addSupportAtPoint(const QVector3D &supportFramePoint);
+    // Lets `edit` change the engine's supports (such as IslandCheck::repairSupports), then
+    // rebuilds mesh and anchors; false without supports or while a generation runs.
+    bool editEngine(const std::function<void(CDLPMain &engine)> &edit);
     // Removes the support of an anchor; true when the engine found it.
     bool deleteSupportAtAnchor(const UserImportedMeshSingleAnchorSupports &anchor);
     // Releases the engine, the mesh and the anchors; not generated and not busy afterwards.

@@ -12,6 +12,7 @@
 #include <QtMath>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -20,6 +21,18 @@ constexpr double kMillimetresPerInch = 25.4;
 // Every model starts at least this high above the platform (inches).
 constexpr double kLowestModelPoint = 0.19;
 constexpr double kLiftThreshold = 0.18999;
+// A lifted model's lowest point lies on this grid of heights (millimetres), a whole number
+// of layers of every layer thickness (20, 50 and 100 microns): its layers are then cut at
+// the same heights within the model as without supports.
+constexpr double kLiftGridMm = 0.1;
+
+// The lowest point of a lifted model, inches: at least `minimum`, rounded up to the grid.
+double liftedLowest(double minimum)
+{
+    const double steps = std::ceil(minimum * kMillimetresPerInch / kLiftGridMm - 1e-6);
+    return steps * kLiftGridMm / kMillimetresPerInch;
+}
+
 // The raft: its thickness and how far it reaches beyond what stands on it (inches).
 constexpr double kRaftThickness = 0.03;
 constexpr double kRaftMargin = 0.04;
@@ -127,7 +140,7 @@ bool CDLPMain::generate(const QList<MeshTriangle *> &triangles, const QVector3D 
     // Lifted clear of the floor (platform or raft), or standing on it.
     const double floor = raftThickness();
     m_liftHeight = m_noLift ? cutSTL.liftTo(floor, std::numeric_limits<double>::max())
-                            : cutSTL.liftTo(kLowestModelPoint + floor, kLiftThreshold + floor);
+                            : cutSTL.liftTo(liftedLowest(kLowestModelPoint + floor), kLiftThreshold + floor);
     m_lifted = m_liftHeight > 0.0;
     m_model = cutSTL.toMeshTriangles();
     m_obstacles = std::make_shared<CSupportObstacles>(cutSTL.triangles(), m_parameters.samplingSpacing());

@@ -162,6 +162,15 @@ bool UserImportedMeshSupports::addSupportAtPoint(const QVector3D &supportFramePo
     return m_engine->supports().size() > before;
 }
 
+bool UserImportedMeshSupports::editEngine(const std::function<void(CDLPMain &engine)> &edit)
+{
+    if (!m_hasSupports || !m_engine || m_busy)
+        return false;
+    edit(*m_engine);
+    rebuildFromEngine();
+    return true;
+}
+
 bool UserImportedMeshSupports::deleteSupportAtAnchor(const UserImportedMeshSingleAnchorSupports &anchor)
 {
     if (!m_hasSupports || !m_engine)

@@ -130,9 +130,10 @@ public:
     // The same for any model of the list (the editor generates after the frame that asked).
     bool generateSupports(const Entry &entry, double density, double strength,
         const UserImportedMeshSupports::ProgressFunction &progress = {});
-    // With the platform choice (see UserImportedMesh::generateSupports).
+    // With the platform choice and a refinement (see UserImportedMesh::generateSupports).
     bool generateSupports(const Entry &entry, double density, double strength, bool noLift, bool raft,
-        const UserImportedMeshSupports::ProgressFunction &progress = {});
+        const UserImportedMeshSupports::ProgressFunction &progress = {},
+        const std::function<void(CDLPMain &engine)> &refine = {});
     bool removeSupportsFromSelectedModel();
     // Support editing on a model of the list: one support more at a scene point of the
     // model, one less at an anchor of its supports (see UserImportedMesh).

@@ -108,8 +108,11 @@ public:
         double density, double strength, const UserImportedMeshSupports::ProgressFunction &progress = {});
     // The same with the platform choice: noLift stands the model's base on the platform
     // (supports under the overhangs only), raft puts a plate under model and supports.
+    // `refine`, when given, edits the engine's fresh supports before they are drawn (the
+    // window's island repair).
     bool generateSupports(double density, double strength, bool noLift, bool raft,
-        const UserImportedMeshSupports::ProgressFunction &progress = {});
+        const UserImportedMeshSupports::ProgressFunction &progress = {},
+        const std::function<void(CDLPMain &engine)> &refine = {});
     void removeSupports();
     // Hands the support structure over (the model is left without supports) and takes
     // one back; for undoing a removal.

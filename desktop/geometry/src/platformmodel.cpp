@@ -354,14 +354,14 @@ bool PlatformModel::generateSupports(
 }
 
 bool PlatformModel::generateSupports(const Entry &entry, double density, double strength, bool noLift, bool raft,
-    const UserImportedMeshSupports::ProgressFunction &progress)
+    const UserImportedMeshSupports::ProgressFunction &progress, const std::function<void(CDLPMain &engine)> &refine)
 {
     if (!entry || !m_models.contains(entry))
         return false;
     // The entry is held here: the progress function may let the list change meanwhile.
     const Entry keep = entry;
     return m_history.editSupports(keep->mesh(), [&](UserImportedMesh &mesh) {
-        if (!mesh.generateSupports(density, strength, noLift, raft, progress))
+        if (!mesh.generateSupports(density, strength, noLift, raft, progress, refine))
             return false;
         mesh.placeOnPlatform();
         return true;

@@ -340,11 +340,13 @@ bool UserImportedMesh::generateSupports(
 }
 
 bool UserImportedMesh::generateSupports(double density, double strength, bool noLift, bool raft,
-    const UserImportedMeshSupports::ProgressFunction &progress)
+    const UserImportedMeshSupports::ProgressFunction &progress, const std::function<void(CDLPMain &engine)> &refine)
 {
     m_supports->setPlatformOptions(noLift, raft);
     if (!m_supports->generate(triangles(), m_scale, m_rotation, density, strength, progress))
         return false;
+    if (refine)
+        m_supports->editEngine(refine);
     updateDimensionsWithSupports();
     placementChanged();
     return true;

@@ -1,5 +1,6 @@
 #include "sceneeditor.h"
 
+#include "islandcheck.h"
 #include "overhangcheck.h"
 #include "scenepicking.h"
 #include "slicejobwriter.h"
@@ -890,8 +891,13 @@ void SceneEditor::runSupportGeneration()
         emit sceneChanged();
         return;
     }
-    const bool generated = m_platform.generateSupports(job.entry, job.density, job.strength, job.noLift, job.raft,
-        [this](int percent) { emit supportGenerationProgressWasUpated(percent); });
+    // Islands the engine's sampling misses (slivers thinner than its grid) get a support of
+    // their own, as the command line's supports do.
+    const double horizontalScale = m_modes.platformIs75Microns ? 4.0 / 3.0 : 1.0;
+    const bool generated = m_platform.generateSupports(
+        job.entry, job.density, job.strength, job.noLift, job.raft,
+        [this](int percent) { emit supportGenerationProgressWasUpated(percent); },
+        [horizontalScale](CDLPMain &engine) { IslandCheck::repairSupports(engine, 0.1, horizontalScale); });
     if (!generated)
         qDebug().noquote() << "ERROR. OpenGLRenderer::addSupportsToSelectedModel. Supports could not be generated";
     m_supportJob.reset();

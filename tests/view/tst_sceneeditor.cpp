@@ -1,12 +1,13 @@
 // The editor's scene without drawing: model edits and their answers, the selection and
 // picking, dragging and laying a face on the platform, placement of new models on both
-// platforms, the walls, import with the unit questions, supports and slicing.
+// platforms, the walls, import with the unit questions, supports and slicing (hollowed too).
 #include "crushedprintjob.h"
 #include "logcapture.h"
 #include "meshtesting.h"
 #include "sceneeditor.h"
 #include "scenepicking.h"
 #include "testpaths.h"
+#include "trapcheck.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -1008,7 +1009,7 @@ private slots:
         addBox(editor->platform(), 10, 10, 5)->mesh()->setPosition(QVector3D(0, 2.5f, 0));
         const QString path = dir.filePath("job.ssj");
         QList<int> reports;
-        QVERIFY(editor->saveSlices(path, 100, false, [&](int percent) { reports << percent; }));
+        QVERIFY(editor->saveSlices(path, 100, false, 0, [&](int percent) { reports << percent; }));
         QVERIFY(!editor->isSlicing());
         QVERIFY(!reports.isEmpty());
         QCOMPARE(reports.first(), 0);
@@ -1026,6 +1027,63 @@ private slots:
         const qint64 white = job.getTotalWhitePixels(25, 25);
         const double side = is75Microns ? 10.0 / 0.075 : 100.0;
         QVERIFY2(std::abs(white - side * side) < 4 * side, qPrintable(QString::number(white)));
+    }
+
+    void slicingHollowed_wallKeptInsideEmptied_drainedUnlessNoHoles_data()
+    {
+        QTest::addColumn<bool>("autoHoles");
+        QTest::addColumn<int>("traps");
+        QTest::newRow("automatic drain holes") << true << 0;
+        QTest::newRow("no drain holes") << false << 1;
+    }
+
+    void slicingHollowed_wallKeptInsideEmptied_drainedUnlessNoHoles()
+    {
+        QFETCH(bool, autoHoles);
+        QFETCH(int, traps);
+        QTemporaryDir dir;
+        const auto editor = makeEditor();
+        addBox(editor->platform(), 10, 10, 10)->mesh()->setPosition(QVector3D(0, 5, 0));
+        GenSlices::Hollowing hollowing;
+        hollowing.wall = 1.0;
+        hollowing.autoDrainHoles = autoHoles;
+        editor->setHollowing(hollowing);
+        const QString path = dir.filePath("job.ssj");
+        QVERIFY(editor->saveSlices(path, 100, false, 0, {}));
+        QFile file(path);
+        CrushedPrintJob job;
+        QVERIFY(job.loadCPJ(&file));
+        QCOMPARE(TrapCheck::countLarger(TrapCheck::find(job, 0.1)), traps);
+        QImage layer;
+        job.getCBMSlice(50)->inflateSlice(&layer, 0, 0, true);
+        QCOMPARE(qRed(layer.pixel(640, 400)), 0); // the cube's core
+        QCOMPARE(qRed(layer.pixel(595, 400)), 255); // its wall, 1 mm thick from x = 590
+    }
+
+    // The level chosen in the window reaches the slicer: sub-rows shade a turned edge's
+    // pixels otherwise than smoothed edges do.
+    void slicingAntiAliased_levelReachesTheLayers()
+    {
+        QTemporaryDir dir;
+        const auto editor = makeEditor();
+        const auto entry = addBox(editor->platform(), 10, 10, 2);
+        entry->mesh()->setPosition(QVector3D(0, 1, 0));
+        ModelEditRequest turn = edit(Action::SetRotation);
+        turn.rotation = QVector3D(0, 20, 0);
+        editor->updateSelectedModel(turn);
+        std::vector<QImage> layers;
+        for (const int level : {0, 8, 8}) {
+            const QString path = dir.filePath(QStringLiteral("job%1.ssj").arg(layers.size()));
+            QVERIFY(editor->saveSlices(path, 100, true, level, {}));
+            QFile file(path);
+            CrushedPrintJob job;
+            QVERIFY(job.loadCPJ(&file));
+            QCOMPARE(job.versionText(), QStringLiteral("3"));
+            layers.emplace_back();
+            job.getCBMSliceAnti(10)->inflateSlice(&layers.back(), 0, 0, true);
+        }
+        QVERIFY(layers[0] != layers[1]);
+        QCOMPARE(layers[1], layers[2]);
     }
 };
 

@@ -103,8 +103,8 @@ public:
     // above 0 removes it.
     Q_INVOKABLE QString resinPricePerLitre(const QString &resinName) const;
     Q_INVOKABLE void setResinPricePerLitre(const QString &resinName, const QString &price);
-    // How anti-aliased jobs are drawn from now on: 0 smoothed edges, 2, 4 or 8 sub-rows per
-    // pixel (GenSlices::setPreferredSupersampling); remembered in the settings.
+    // The anti-aliasing level the save and print dialogs offer first: 0 smoothed edges, 2, 4
+    // or 8 sub-rows per pixel (GenSlices::Settings::supersampling); remembered in the settings.
     Q_INVOKABLE int antiAliasingLevel() const;
     Q_INVOKABLE void setAntiAliasingLevel(int subRows);
     // The printer's time for the print (PrintTimeEstimate), to the nearest minute; -1 when the

@@ -3,7 +3,7 @@
 #include "basiclogging.h"
 #include "clientdevice.h"
 #include "crushedprintjob.h"
-#include "genslices.h"
+#include "slicerasteriser.h"
 #include "islandwarning.h"
 #include "jobfiles.h"
 #include "jobfileviewer.h"
@@ -419,8 +419,8 @@ int MyGLWidget::antiAliasingLevel() const
 
 void MyGLWidget::setAntiAliasingLevel(int subRows)
 {
-    GenSlices::setPreferredSupersampling(subRows);
-    QSettings().setValue(QStringLiteral("antiAliasingLevel"), GenSlices::preferredSupersampling());
+    QSettings().setValue(
+        QStringLiteral("antiAliasingLevel"), SliceRasteriser::isSupersampling(subRows) ? subRows : 0);
 }
 
 int MyGLWidget::getPrintTime(

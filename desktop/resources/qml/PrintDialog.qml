@@ -20,7 +20,7 @@ TessoraDialog {
     // The pixel size the job file was sliced for: 75, 100, or -1 when it does not say.
     property int jobMicrons: -1
 
-    signal printModels(string serial, string resinName, int thickness, bool antialiasing)
+    signal printModels(string serial, string resinName, int thickness, bool antialiasing, int antialiasingLevel)
     signal printJobFile(string serial, string path, string resinName)
 
     readonly property string serial: printerChoice.serial
@@ -240,7 +240,8 @@ TessoraDialog {
         else {
             if (antialiasing.checked && controller)
                 controller.setAntiAliasingLevel(aaLevels[aaLevel.currentIndex])
-            printModels(serial, resinCombo.currentText, thicknessChoice.thickness, antialiasing.checked)
+            printModels(serial, resinCombo.currentText, thicknessChoice.thickness, antialiasing.checked,
+                        aaLevels[aaLevel.currentIndex])
         }
     }
 }

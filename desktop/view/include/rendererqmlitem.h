@@ -177,14 +177,21 @@ public:
     Q_INVOKABLE void manuallyDeleteSupport(double mouseX, double mouseY);
 
     // --- Output ------------------------------------------------------------------------
-    // Slices the scene into the job file ssjName (a path; local file URLs are accepted).
-    // True when the job was written.
-    Q_INVOKABLE bool saveSlices(const QString &ssjName, int layerThickness, bool antialiasingEnabled);
+    // Slices the scene into the job file ssjName (a path; local file URLs are accepted),
+    // anti-aliased layers drawn at antialiasingLevel (0 smoothed edges, 2, 4 or 8 sub-rows
+    // per pixel). True when the job was written.
+    Q_INVOKABLE bool saveSlices(
+        const QString &ssjName, int layerThickness, bool antialiasingEnabled, int antialiasingLevel = 0);
     Q_INVOKABLE void cancelSlicing();
     // Slices into a new folder of its own under the temporary folder and emits sendPrint when
     // done. The thickness is in microns, as for saveSlices.
-    Q_INVOKABLE void print(
-        const QString &printerSerial, const QString &resinName, double layerThickness, bool antialiasingEnabled);
+    Q_INVOKABLE void print(const QString &printerSerial, const QString &resinName, double layerThickness,
+        bool antialiasingEnabled, int antialiasingLevel = 0);
+    // Hollowing of every model on the plate at the next slicing (SceneEditor::setHollowing):
+    // off, or walls of wallMillimetres (0.5 to 10) with drain holes of diameterMillimetres,
+    // one at the bottom of every cavity when autoDrainHoles.
+    Q_INVOKABLE void setHollowing(
+        bool hollow, double wallMillimetres, bool autoDrainHoles, double diameterMillimetres);
     // Against the walls of the platform last set (platformIs75Microns), also before a frame.
     Q_INVOKABLE bool doAnyModelsIntersectWalls();
 

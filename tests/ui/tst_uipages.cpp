@@ -246,7 +246,18 @@ private slots:
         const std::shared_ptr<UserImportedMesh> mesh = view->editor().platform().selectedModel()->mesh();
         QTRY_VERIFY_WITH_TIMEOUT(mesh->hasSupports() && !root()->property("busy").toBool(), TestPatience::kWaitMs);
         QTRY_COMPARE_WITH_TIMEOUT(root()->property("maxModelHeight").toDouble(), 10.0, TestPatience::kWaitMs);
+        // Hollowing is the plate's: the block's defaults reach the editor when it is ticked.
+        QVERIFY(click(window(), item(QStringLiteral("hollowCheck"))));
+        QCOMPARE(view->editor().hollowing().wall, 2.0);
+        QCOMPARE(view->editor().hollowing().drainDiameter, 3.0);
+        QVERIFY(view->editor().hollowing().autoDrainHoles);
         shoot(QStringLiteral("04-main-supports-tab"));
+        QTest::mouseMove(window(), QPoint(window()->width() - 10, window()->height() / 2));
+        auto *supports = qvariant_cast<QQuickItem *>(item(QStringLiteral("supportsScroll"))->property("contentItem"));
+        supports->setProperty("contentY", supports->property("contentHeight").toReal() - supports->height());
+        shoot(QStringLiteral("04-main-hollow-block"));
+        QVERIFY(click(window(), item(QStringLiteral("hollowCheck"))));
+        QCOMPARE(view->editor().hollowing().wall, 0.0);
         QVERIFY(click(window(), item(QStringLiteral("supportNoLift"))));
         QVERIFY(QMetaObject::invokeMethod(view, "undoAction"));
         QTRY_VERIFY_WITH_TIMEOUT(!mesh->hasSupports(), TestPatience::kWaitMs);

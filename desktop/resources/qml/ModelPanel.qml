@@ -348,6 +348,7 @@ Pane {
             // ---- supports
             ScrollView {
                 id: supportsScroll
+                objectName: "supportsScroll"
                 clip: true
                 contentWidth: availableWidth
 

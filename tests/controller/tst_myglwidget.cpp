@@ -254,6 +254,17 @@ private slots:
         QCOMPARE(m_widget->requestSSJPrintTime(QString(), QString(), QStringLiteral("Clear")), 0);
         QCOMPARE(m_widget->requestSSJPrintTime(at100, QString(), QStringLiteral("Castable")), -1);
         QCOMPARE(m_widget->requestSSJThickness(m_dir.filePath(QStringLiteral("gone.ssj"))), 0);
+
+        // The resin is measured away from the window's thread; each answer names its file.
+        QSignalSpy measured(m_widget.get(), &MyGLWidget::ssjVolumeMeasured);
+        m_widget->requestSSJVolume(at100);
+        m_widget->requestSSJVolume(m_dir.filePath(QStringLiteral("gone.ssj")));
+        QTRY_COMPARE_WITH_TIMEOUT(measured.count(), 2, TestPatience::kWaitMs);
+        QMap<QString, double> answers;
+        for (const QList<QVariant> &answer : qAsConst(measured))
+            answers.insert(answer.at(0).toString(), answer.at(1).toDouble());
+        QVERIFY(answers.value(at100) > 0.0);
+        QCOMPARE(answers.value(m_dir.filePath(QStringLiteral("gone.ssj"))), -1.0);
     }
 
     // ---- job viewer

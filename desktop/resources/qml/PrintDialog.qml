@@ -61,7 +61,8 @@ TessoraDialog {
         jobPath = path
         jobThickness = controller.requestSSJThickness(path)
         jobMicrons = controller.requestSSJResolution(path)
-        jobVolume = controller.requestSSJVolume(path)
+        jobVolume = -1
+        controller.requestSSJVolume(path)
         thicknessChoice.thickness = jobThickness
         open()
     }
@@ -217,6 +218,15 @@ TessoraDialog {
             color: Theme.errorText
             text: qsTr("This job was sliced for %1-micron printers; %2 is a %3-micron printer.")
                   .arg(dialog.jobMicrons).arg(printerChoice.nickname).arg(dialog.printerMicrons)
+        }
+    }
+
+    // The job's resin is measured on a worker thread (every layer is decoded): shown when ready.
+    Connections {
+        target: typeof controller !== "undefined" ? controller : null
+        function onSsjVolumeMeasured(ssjFile, millilitres) {
+            if (ssjFile === dialog.jobPath)
+                dialog.jobVolume = millilitres
         }
     }
 

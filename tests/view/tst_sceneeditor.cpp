@@ -1060,6 +1060,36 @@ private slots:
         QCOMPARE(qRed(layer.pixel(595, 400)), 255); // its wall, 1 mm thick from x = 590
     }
 
+    // A hole clicked off the cube's centre is cut there, through the floor, and drains it;
+    // the other side of the floor stays whole.
+    void drainHoleClicked_cutWhereClicked_drainsTheCavity()
+    {
+        QTemporaryDir dir;
+        const auto editor = makeEditor(OpenGLCamera::presetPose(OpenGLCamera::PresetView::Top));
+        addBox(editor->platform(), 10, 10, 10)->mesh()->setPosition(QVector3D(0, 5, 0));
+        GenSlices::Hollowing hollowing;
+        hollowing.wall = 1.0;
+        editor->setHollowing(hollowing);
+        setModes(*editor, &ModeFlags::inPlaceDrainHoleMode, true);
+        QSignalSpy placed(editor.get(), &SceneEditor::drainHolesChanged);
+        editor->applyMouse(mouse(MouseRequest::Action::SelectModel, pixelOf(*editor, QVector3D(2.5f, 10, 2.5f))));
+        QCOMPARE(placed.count(), 1);
+        QVERIFY((editor->hollowing().drainHoles.at(0) - QVector3D(2.5f, 10, 2.5f)).length() < 0.1f);
+        const QString path = dir.filePath("job.ssj");
+        QVERIFY(editor->saveSlices(path, 100, false, 0, {}));
+        QFile file(path);
+        CrushedPrintJob job;
+        QVERIFY(job.loadCPJ(&file));
+        QCOMPARE(TrapCheck::countLarger(TrapCheck::find(job, 0.1)), 0);
+        QImage floor;
+        job.getCBMSlice(5)->inflateSlice(&floor, 0, 0, true);
+        // Platform y (the scene's z) grows down the image.
+        QCOMPARE(qRed(floor.pixel(665, 425)), 0);
+        QCOMPARE(qRed(floor.pixel(665, 375)), 255);
+        editor->removeDrainHole(0);
+        QVERIFY(editor->hollowing().drainHoles.empty());
+    }
+
     // The level chosen in the window reaches the slicer: sub-rows shade a turned edge's
     // pixels otherwise than smoothed edges do.
     void slicingAntiAliased_levelReachesTheLayers()

@@ -16,8 +16,12 @@ ColumnLayout {
     spacing: Theme.smallGap
 
     function apply() {
-        if (editor)
-            editor.setHollowing(hollow.checked && wallOk && diameterOk, wall.value, automatic.checked, diameter.value)
+        if (!editor)
+            return
+        editor.setHollowing(hollow.checked && wallOk && diameterOk, wall.value, automatic.checked, diameter.value)
+        // Clicks select models again once the models are solid.
+        if (!hollow.checked)
+            editor.inPlaceDrainHoleMode = false
     }
     onEditorChanged: apply()
 
@@ -70,12 +74,47 @@ ColumnLayout {
         text: "3"
         field.onTextChanged: block.apply()
     }
+    Button {
+        objectName: "placeDrainHoleButton"
+        Layout.fillWidth: true
+        enabled: hollow.checked
+        text: qsTr("Place drain hole")
+        checkable: true
+        checked: block.editor !== null && block.editor.inPlaceDrainHoleMode
+        onToggled: block.editor.inPlaceDrainHoleMode = checked
+    }
+    Label {
+        Layout.fillWidth: true
+        visible: block.editor !== null && block.editor.inPlaceDrainHoleMode
+        wrapMode: Text.Wrap
+        color: Theme.mutedText
+        font.pixelSize: Theme.smallSize
+        text: qsTr("Click a model: a hole is cut from there down to the platform. Holes stay where they are placed on the platform when models move.")
+    }
+    Repeater {
+        model: block.editor !== null ? block.editor.drainHoles : []
+        delegate: RowLayout {
+            objectName: "drainHoleEntry"
+            Layout.fillWidth: true
+            enabled: hollow.checked
+            Label {
+                Layout.fillWidth: true
+                text: qsTr("X %1  Y %2  Z %3").arg(modelData.x.toFixed(1)).arg(modelData.y.toFixed(1))
+                      .arg(modelData.z.toFixed(1))
+            }
+            Button {
+                objectName: "removeDrainHoleButton"
+                text: qsTr("Remove")
+                onClicked: block.editor.removeDrainHole(index)
+            }
+        }
+    }
     Label {
         Layout.fillWidth: true
         visible: hollow.checked && !automatic.checked
         wrapMode: Text.Wrap
         color: Theme.mutedText
         font.pixelSize: Theme.smallSize
-        text: qsTr("Without drain holes the resin stays trapped inside: the check before saving or printing reports it.")
+        text: qsTr("Without automatic drain holes, only the holes placed here let the resin out: the check before saving or printing reports what stays trapped.")
     }
 }

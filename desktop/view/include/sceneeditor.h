@@ -131,6 +131,9 @@ public:
     // millimetres), where a click on a model finds them; pixelSize follows the platform.
     void setHollowing(const GenSlices::Hollowing &hollowing) { m_hollowing = hollowing; }
     const GenSlices::Hollowing &hollowing() const { return m_hollowing; }
+    // Removes a drain hole placed by hand (inPlaceDrainHoleMode: a click on a model places
+    // one where it hits, on the platform, not on the model: moving the model leaves it).
+    void removeDrainHole(int index);
     bool isSlicing() const { return m_slicing; }
     // Where a job to be printed is written (the models' file names joined).
     QString printFilePath() const;
@@ -188,6 +191,8 @@ signals:
     // The model waiting for an answer changed: another one waits, none does, or its size
     // changed with an answer.
     void importedModelChanged();
+    // A drain hole was placed or removed (hollowing().drainHoles).
+    void drainHolesChanged();
     // selectedModelFitSize() changed (zero: scale to fit has nothing to offer).
     void scaleToFitChanged(QVector3D fitSize);
     // The file names of the scene's models in the list's order, each time they change.
@@ -252,6 +257,7 @@ private:
     // Support editing at the mouse: a support more where the ray meets the selected model,
     // one less at the anchor it meets.
     void addSupportAt(const SceneRay &ray);
+    void placeDrainHoleAt(const SceneRay &ray);
     void deleteSupportAt(const SceneRay &ray);
     void clearSupportHover();
     // The gimbal, the select-base arrow and the support-editing helper start afresh.

@@ -69,6 +69,7 @@ RendererQMLItem::RendererQMLItem(QQuickItem *parent)
         emit placementWarningChanged();
     });
     connect(scene, &SceneEditor::importedModelChanged, this, &RendererQMLItem::importedModelChanged);
+    connect(scene, &SceneEditor::drainHolesChanged, this, &RendererQMLItem::drainHolesChanged);
     connect(scene, &SceneEditor::scaleToFitChanged, this, [this](const QVector3D &fitSize) {
         m_scaleToFitSize = fitSize;
         emit scaleToFitSizeChanged();
@@ -133,6 +134,29 @@ void RendererQMLItem::setInSelectBaseMode(bool enabled)
 void RendererQMLItem::setInEditSupportMode(bool enabled)
 {
     setMode(&ModeFlags::inEditSupportMode, enabled, &RendererQMLItem::inEditSupportModeChanged);
+}
+
+void RendererQMLItem::setInPlaceDrainHoleMode(bool enabled)
+{
+    setMode(&ModeFlags::inPlaceDrainHoleMode, enabled, &RendererQMLItem::inPlaceDrainHoleModeChanged);
+}
+
+QVariantList RendererQMLItem::drainHoles() const
+{
+    QVariantList holes;
+    for (const QVector3D &hole : m_editor->hollowing().drainHoles) {
+        QVariantMap entry;
+        entry.insert(QStringLiteral("x"), hole.x());
+        entry.insert(QStringLiteral("y"), hole.z());
+        entry.insert(QStringLiteral("z"), hole.y());
+        holes.append(entry);
+    }
+    return holes;
+}
+
+void RendererQMLItem::removeDrainHole(int index)
+{
+    m_editor->removeDrainHole(index);
 }
 
 void RendererQMLItem::historyChanged(bool canUndo, bool canRedo)

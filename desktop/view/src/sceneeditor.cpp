@@ -282,6 +282,10 @@ void SceneEditor::applyMouseEvent(const MouseRequest::Event &event)
     const PlatformModel::Entry selected = m_platform.selectedModel();
     switch (action) {
     case Action::SelectModel: {
+        if (m_modes.inPlaceDrainHoleMode) {
+            placeDrainHoleAt(ray);
+            break;
+        }
         finishTurn();
         finishDrag();
         const std::optional<ScenePicking::ModelHit> hit = ScenePicking::nearestModel(m_platform.models(), ray);
@@ -353,6 +357,23 @@ void SceneEditor::addSupportAt(const SceneRay &ray)
             answerGeneralInfoRequest();
         }
     }
+}
+
+void SceneEditor::placeDrainHoleAt(const SceneRay &ray)
+{
+    if (const std::optional<ScenePicking::ModelHit> hit = ScenePicking::nearestModel(m_platform.models(), ray)) {
+        m_hollowing.drainHoles.push_back(hit->point);
+        emit drainHolesChanged();
+    }
+}
+
+void SceneEditor::removeDrainHole(int index)
+{
+    if (index < 0 || size_t(index) >= m_hollowing.drainHoles.size())
+        return;
+    m_hollowing.drainHoles.erase(m_hollowing.drainHoles.begin() + index);
+    emit drainHolesChanged();
+    emit sceneChanged();
 }
 
 void SceneEditor::deleteSupportAt(const SceneRay &ray)
@@ -669,6 +690,10 @@ SceneSnapshot SceneEditor::snapshot() const
         scene.baseArrow = m_baseArrow;
     if (m_modes.inEditSupportMode)
         scene.supportTip = m_supportTip;
+    if (m_hollowing.wall > 0.0 || m_modes.inPlaceDrainHoleMode) {
+        scene.drainHoles = m_hollowing.drainHoles;
+        scene.drainHoleRadius = float(m_hollowing.drainDiameter / 2.0);
+    }
     return scene;
 }
 

@@ -246,38 +246,15 @@ private slots:
         const std::shared_ptr<UserImportedMesh> mesh = view->editor().platform().selectedModel()->mesh();
         QTRY_VERIFY_WITH_TIMEOUT(mesh->hasSupports() && !root()->property("busy").toBool(), TestPatience::kWaitMs);
         QTRY_COMPARE_WITH_TIMEOUT(root()->property("maxModelHeight").toDouble(), 10.0, TestPatience::kWaitMs);
+        shoot(QStringLiteral("04-main-supports-tab"));
         // Hollowing is the plate's: the block's defaults reach the editor when it is ticked.
         QVERIFY(click(window(), item(QStringLiteral("hollowCheck"))));
         QCOMPARE(view->editor().hollowing().wall, 2.0);
-        QCOMPARE(view->editor().hollowing().drainDiameter, 3.0);
-        QVERIFY(view->editor().hollowing().autoDrainHoles);
-        shoot(QStringLiteral("04-main-supports-tab"));
-        QTest::mouseMove(window(), QPoint(window()->width() - 10, window()->height() / 2));
-        // A click on the model's top in the place-drain-hole mode places a hole, listed and
-        // removable.
         auto *supports = qvariant_cast<QQuickItem *>(item(QStringLiteral("supportsScroll"))->property("contentItem"));
-        const auto scrollDown = [supports] {
-            supports->setProperty("contentY", supports->property("contentHeight").toReal() - supports->height());
-        };
-        scrollDown();
-        QVERIFY(click(window(), item(QStringLiteral("placeDrainHoleButton"))));
-        QTRY_VERIFY_WITH_TIMEOUT(view->editor().modes().inPlaceDrainHoleMode, TestPatience::kWaitMs);
-        const BoundingBox box = mesh->worldBoundingBox();
-        const QVector3D top(float(box.minX + box.maxX) / 2, float(box.maxY), float(box.minZ + box.maxZ) / 2);
-        const QPointF spot = view->mapToScene(*view->editor().camera().projectToPixel(top));
-        QTest::mouseClick(window(), Qt::LeftButton, Qt::NoModifier, spot.toPoint());
-        QTRY_COMPARE_WITH_TIMEOUT(view->drainHoles().size(), 1, TestPatience::kWaitMs);
-        QQuickItem *remove = nullptr;
-        QTRY_VERIFY_WITH_TIMEOUT((remove = item(QStringLiteral("removeDrainHoleButton"))), TestPatience::kWaitMs);
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (scrollDown(), remove->mapToItem(supports, QPointF(0, remove->height())).y() <= supports->height()),
-            TestPatience::kWaitMs);
+        supports->setProperty("contentY", supports->property("contentHeight").toReal() - supports->height());
         shoot(QStringLiteral("04-main-hollow-block"));
-        QVERIFY(click(window(), remove));
-        QTRY_COMPARE_WITH_TIMEOUT(view->drainHoles().size(), 0, TestPatience::kWaitMs);
         QVERIFY(click(window(), item(QStringLiteral("hollowCheck"))));
         QCOMPARE(view->editor().hollowing().wall, 0.0);
-        QVERIFY(!view->inPlaceDrainHoleMode());
         QVERIFY(click(window(), item(QStringLiteral("supportNoLift"))));
         QVERIFY(QMetaObject::invokeMethod(view, "undoAction"));
         QTRY_VERIFY_WITH_TIMEOUT(!mesh->hasSupports(), TestPatience::kWaitMs);
@@ -342,7 +319,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(visibleTexts(window()).filter(QStringLiteral("Size 203.2 × 8.1 × 8.1 mm")).size() == 1,
             TestPatience::kWaitMs);
 
-        QVERIFY(QMetaObject::invokeMethod(root(), "saveJob", Q_ARG(QVariant, 50), Q_ARG(QVariant, false)));
+        QVERIFY(QMetaObject::invokeMethod(
+            root(), "saveJob", Q_ARG(QVariant, 50), Q_ARG(QVariant, false), Q_ARG(QVariant, 0)));
         QVERIFY(opens(QStringLiteral("messageDialog")));
         QCOMPARE(find(window(), QStringLiteral("messageDialog"))->property("title").toString(),
             QStringLiteral("Model outside the build area"));

@@ -254,6 +254,15 @@ private slots:
         QCOMPARE(m_widget->requestSSJPrintTime(QString(), QString(), QStringLiteral("Clear")), 0);
         QCOMPARE(m_widget->requestSSJPrintTime(at100, QString(), QStringLiteral("Castable")), -1);
         QCOMPARE(m_widget->requestSSJThickness(m_dir.filePath(QStringLiteral("gone.ssj"))), 0);
+
+        // The resin is measured away from the window's thread; each answer names its file.
+        QSignalSpy measured(m_widget.get(), &MyGLWidget::ssjVolumeMeasured);
+        m_widget->requestSSJVolume(at100);
+        m_widget->requestSSJVolume(m_dir.filePath(QStringLiteral("gone.ssj")));
+        QTRY_COMPARE_WITH_TIMEOUT(measured.count(), 2, TestPatience::kWaitMs);
+        const int first = measured.at(0).at(0).toString() == at100 ? 0 : 1;
+        QVERIFY(measured.at(first).at(1).toDouble() > 0.0);
+        QCOMPARE(measured.at(1 - first).at(1).toDouble(), -1.0);
     }
 
     // ---- job viewer

@@ -247,6 +247,14 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(mesh->hasSupports() && !root()->property("busy").toBool(), TestPatience::kWaitMs);
         QTRY_COMPARE_WITH_TIMEOUT(root()->property("maxModelHeight").toDouble(), 10.0, TestPatience::kWaitMs);
         shoot(QStringLiteral("04-main-supports-tab"));
+        // Hollowing is the plate's: the block's defaults reach the editor when it is ticked.
+        QVERIFY(click(window(), item(QStringLiteral("hollowCheck"))));
+        QCOMPARE(view->editor().hollowing().wall, 2.0);
+        auto *supports = qvariant_cast<QQuickItem *>(item(QStringLiteral("supportsScroll"))->property("contentItem"));
+        supports->setProperty("contentY", supports->property("contentHeight").toReal() - supports->height());
+        shoot(QStringLiteral("04-main-hollow-block"));
+        QVERIFY(click(window(), item(QStringLiteral("hollowCheck"))));
+        QCOMPARE(view->editor().hollowing().wall, 0.0);
         QVERIFY(click(window(), item(QStringLiteral("supportNoLift"))));
         QVERIFY(QMetaObject::invokeMethod(view, "undoAction"));
         QTRY_VERIFY_WITH_TIMEOUT(!mesh->hasSupports(), TestPatience::kWaitMs);
@@ -311,7 +319,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(visibleTexts(window()).filter(QStringLiteral("Size 203.2 × 8.1 × 8.1 mm")).size() == 1,
             TestPatience::kWaitMs);
 
-        QVERIFY(QMetaObject::invokeMethod(root(), "saveJob", Q_ARG(QVariant, 50), Q_ARG(QVariant, false)));
+        QVERIFY(QMetaObject::invokeMethod(
+            root(), "saveJob", Q_ARG(QVariant, 50), Q_ARG(QVariant, false), Q_ARG(QVariant, 0)));
         QVERIFY(opens(QStringLiteral("messageDialog")));
         QCOMPARE(find(window(), QStringLiteral("messageDialog"))->property("title").toString(),
             QStringLiteral("Model outside the build area"));

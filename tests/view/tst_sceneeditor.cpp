@@ -1,12 +1,13 @@
 // The editor's scene without drawing: model edits and their answers, the selection and
 // picking, dragging and laying a face on the platform, placement of new models on both
-// platforms, the walls, import with the unit questions, supports and slicing.
+// platforms, the walls, import with the unit questions, supports and slicing (hollowed too).
 #include "crushedprintjob.h"
 #include "logcapture.h"
 #include "meshtesting.h"
 #include "sceneeditor.h"
 #include "scenepicking.h"
 #include "testpaths.h"
+#include "trapcheck.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -1014,7 +1015,7 @@ private slots:
         addBox(editor->platform(), 10, 10, 5)->mesh()->setPosition(QVector3D(0, 2.5f, 0));
         const QString path = dir.filePath("job.ssj");
         QList<int> reports;
-        QVERIFY(editor->saveSlices(path, 100, false, [&](int percent) { reports << percent; }));
+        QVERIFY(editor->saveSlices(path, 100, false, 0, [&](int percent) { reports << percent; }));
         QVERIFY(!editor->isSlicing());
         QVERIFY(!reports.isEmpty());
         QCOMPARE(reports.first(), 0);
@@ -1032,6 +1033,74 @@ private slots:
         const qint64 white = job.getTotalWhitePixels(25, 25);
         const double side = is75Microns ? 10.0 / 0.075 : 100.0;
         QVERIFY2(std::abs(white - side * side) < 4 * side, qPrintable(QString::number(white)));
+    }
+
+    // Hollowed in the window: walls kept, inside emptied; drained by automatic holes or by
+    // one clicked off the centre (cut there through the floor, the floor whole elsewhere).
+    void slicingHollowed_wallKeptInsideEmptied_drainedByItsHoles_data()
+    {
+        QTest::addColumn<bool>("autoHoles");
+        QTest::addColumn<bool>("clickHole");
+        QTest::addColumn<int>("traps");
+        QTest::newRow("automatic drain holes") << true << false << 0;
+        QTest::newRow("no drain holes") << false << false << 1;
+        QTest::newRow("hole clicked") << false << true << 0;
+    }
+
+    void slicingHollowed_wallKeptInsideEmptied_drainedByItsHoles()
+    {
+        QFETCH(bool, autoHoles);
+        QFETCH(bool, clickHole);
+        QTemporaryDir dir;
+        const auto editor = makeEditor(OpenGLCamera::presetPose(OpenGLCamera::PresetView::Top));
+        addBox(editor->platform(), 10, 10, 10)->mesh()->setPosition(QVector3D(0, 5, 0));
+        GenSlices::Hollowing hollowing;
+        hollowing.wall = 1.0;
+        hollowing.autoDrainHoles = autoHoles;
+        editor->setHollowing(hollowing);
+        setModes(*editor, &ModeFlags::inPlaceDrainHoleMode, clickHole);
+        const QVector3D top(2.5f, 10, 2.5f);
+        editor->applyMouse(mouse(MouseRequest::Action::SelectModel, pixelOf(*editor, top)));
+        QCOMPARE(editor->hollowing().drainHoles.size(), size_t(clickHole));
+        QVERIFY(!clickHole || (editor->hollowing().drainHoles.at(0) - top).length() < 0.1f);
+        const QString path = dir.filePath("job.ssj");
+        QVERIFY(editor->saveSlices(path, 100, false, 0, {}));
+        QFile file(path);
+        CrushedPrintJob job;
+        QVERIFY(job.loadCPJ(&file));
+        QTEST(TrapCheck::countLarger(TrapCheck::find(job, 0.1)), "traps");
+        const auto lit = [&](int layer, int x, int y) {
+            QImage image;
+            job.getCBMSlice(layer)->inflateSlice(&image, 0, 0, true);
+            return qRed(image.pixel(x, y)) == 255;
+        };
+        QVERIFY(!lit(50, 640, 400)); // the core
+        QVERIFY(lit(50, 595, 400)); // the wall, 1 mm thick from x = 590
+        // Platform y (the scene's z) grows down the image.
+        QCOMPARE(lit(5, 665, 425), !clickHole);
+        QVERIFY(lit(5, 665, 375));
+    }
+
+    // The level chosen in the window reaches the slicer: sub-rows shade a turned edge's
+    // pixels otherwise than smoothed edges do.
+    void slicingAntiAliased_levelReachesTheLayers()
+    {
+        QTemporaryDir dir;
+        const auto editor = makeEditor();
+        addBox(editor->platform(), 10, 10, 2)->mesh()->setPosition(QVector3D(0, 1, 0));
+        ModelEditRequest turn = edit(Action::SetRotation);
+        turn.rotation = QVector3D(0, 20, 0);
+        editor->updateSelectedModel(turn);
+        std::vector<QImage> layers(2);
+        for (size_t i = 0; i < layers.size(); ++i) {
+            const QString path = dir.filePath(QStringLiteral("job%1.ssj").arg(i));
+            QVERIFY(editor->saveSlices(path, 100, true, int(i) * 8, {}));
+            QFile file(path);
+            CrushedPrintJob job;
+            QVERIFY(job.loadCPJ(&file));
+            job.getCBMSliceAnti(10)->inflateSlice(&layers[i], 0, 0, true);
+        }
+        QVERIFY(layers[0] != layers[1]);
     }
 };
 

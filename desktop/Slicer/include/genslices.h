@@ -53,11 +53,6 @@ public:
     static void requestCancel();
     static bool isCancelRequested();
 
-    // How anti-aliased jobs are drawn when their settings leave it to the program (the
-    // desktop's choice in its save and print dialogs): as Settings::supersampling; 0 at start.
-    static void setPreferredSupersampling(int subRows);
-    static int preferredSupersampling();
-
     // Threads that slice layers; 0 (the default) uses one per core.
     void setThreadCount(int threads) { m_threadCount = threads; }
 
@@ -92,9 +87,8 @@ public:
         QVector3D rotation {0, 0, 0}; // degrees
         QVector3D scale {1, 1, 1};
         bool antialias = false; // grey layers (format version 3) instead of bit maps
-        // How grey layers are drawn: 2, 4 or 8 sub-rows per pixel, 0 smoothed edges,
-        // -1 the program's preference (setPreferredSupersampling).
-        int supersampling = -1;
+        // How grey layers are drawn: 2, 4 or 8 sub-rows per pixel, 0 smoothed edges.
+        int supersampling = 0;
         QString jobDescription; // "jobdesc" when empty
         // The triangles from this index on are supports (-1: none). Only models are
         // hollowed; supports are drawn over the hollowed layers.

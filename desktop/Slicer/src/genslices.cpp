@@ -22,7 +22,6 @@
 namespace {
 
 std::atomic<bool> s_sliceCancelRequested {false};
-std::atomic<int> s_preferredSupersampling {0};
 
 // Overlap allowance of the height index, in millimetres.
 constexpr double kBucketSlack = 0.001;
@@ -336,16 +335,6 @@ bool GenSlices::isCancelRequested()
     return s_sliceCancelRequested.load();
 }
 
-void GenSlices::setPreferredSupersampling(int subRows)
-{
-    s_preferredSupersampling = SliceRasteriser::isSupersampling(subRows) ? subRows : 0;
-}
-
-int GenSlices::preferredSupersampling()
-{
-    return s_preferredSupersampling.load();
-}
-
 bool GenSlices::prepare(const QList<MeshTriangle *> &triangles, double layerThickness, const QVector3D &translation,
     const QVector3D &rotation, const QVector3D &scale, int firstSupportTriangle)
 {
@@ -493,7 +482,7 @@ bool GenSlices::saveSlices(const QList<MeshTriangle *> &triangles, const QString
 
     SliceJobWriter writer(settings.antialias, settings.layerThickness, settings.jobDescription);
     m_hollowReport = HollowReport();
-    const int supersampling = settings.supersampling < 0 ? preferredSupersampling() : settings.supersampling;
+    const int supersampling = SliceRasteriser::isSupersampling(settings.supersampling) ? settings.supersampling : 0;
     const bool sliced = settings.hollowing.wall > 0.0 && !modelBox().isEmpty()
         ? sliceHollowedLayers(writer, settings, supersampling, report)
         : sliceLayers(writer, settings.antialias, supersampling, report);

@@ -95,16 +95,17 @@ public:
     Q_INVOKABLE int requestSSJThickness(const QString &ssjFile);
     Q_INVOKABLE int requestSSJResolution(const QString &ssjFile);
     Q_INVOKABLE int requestSSJPrintTime(const QString &ssjFile, const QString &deviceSerial, const QString &resinName);
-    // The resin a job file cures, in millilitres (JobVolume, for the pixel size it was sliced
-    // for); -1 when it cannot be read.
-    Q_INVOKABLE double requestSSJVolume(const QString &ssjFile);
+    // Measures the resin a job file cures, in millilitres (JobVolume, for the pixel size it
+    // was sliced for), on a worker thread: every layer is decoded, seconds for a large grey
+    // job. ssjVolumeMeasured tells the result, -1 when the file cannot be read.
+    Q_INVOKABLE void requestSSJVolume(const QString &ssjFile);
     // A resin's price per litre, as a plain number ("" for none); kept in the settings, one
     // key per resin name. Typed in the user's locale or with a point; anything but a number
     // above 0 removes it.
     Q_INVOKABLE QString resinPricePerLitre(const QString &resinName) const;
     Q_INVOKABLE void setResinPricePerLitre(const QString &resinName, const QString &price);
-    // How anti-aliased jobs are drawn from now on: 0 smoothed edges, 2, 4 or 8 sub-rows per
-    // pixel (GenSlices::setPreferredSupersampling); remembered in the settings.
+    // The anti-aliasing level the save and print dialogs offer first: 0 smoothed edges, 2, 4
+    // or 8 sub-rows per pixel (GenSlices::Settings::supersampling); remembered in the settings.
     Q_INVOKABLE int antiAliasingLevel() const;
     Q_INVOKABLE void setAntiAliasingLevel(int subRows);
     // The printer's time for the print (PrintTimeEstimate), to the nearest minute; -1 when the
@@ -320,6 +321,8 @@ signals:
     // on layer firstIslandLayer and the lowest cavity starts on firstCavityLayer (counted
     // from 1; 0 for none).
     void islandsFound(const QString &jobPath, const QString &messageText, int firstIslandLayer, int firstCavityLayer);
+    // The answer to requestSSJVolume, for the file as it was asked.
+    void ssjVolumeMeasured(const QString &ssjFile, double millilitres);
     // The printer of that serial needs a software update; installPrinterUpdate() installs it.
     void printerUpdateRequested(const QString &serial);
     // Declared for the user interface, which handles them; nothing emits them yet.

@@ -3,7 +3,7 @@
 #include "basiclogging.h"
 #include "clientdevice.h"
 #include "crushedprintjob.h"
-#include "genslices.h"
+#include "slicerasteriser.h"
 #include "islandwarning.h"
 #include "jobfiles.h"
 #include "jobfileviewer.h"
@@ -25,6 +25,8 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFutureInterface>
+#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QHostAddress>
 #include <QLocale>
@@ -36,6 +38,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QThreadPool>
 #include <QWindow>
 
 #include <cmath>
@@ -371,16 +374,32 @@ int MyGLWidget::requestSSJPrintTime(const QString &ssjFile, const QString &devic
     return printMinutes(facts.layerThickness, facts.layerCount, deviceSerial, resinName);
 }
 
-double MyGLWidget::requestSSJVolume(const QString &ssjFile)
+void MyGLWidget::requestSSJVolume(const QString &ssjFile)
 {
-    CrushedPrintJob job;
-    QFile file(JobFiles::normalisedPath(ssjFile));
-    if (ssjFile.isEmpty() || !job.loadCPJ(&file)) {
-        logLine(QStringLiteral("ERROR. MyGLWidget::requestSSJVolume. Cannot read [%1]: %2")
-                    .arg(ssjFile, job.errorString()));
-        return -1.0;
-    }
-    return JobVolume::millilitres(job, PrintRule::slicedForMicrons(job.description()) == 75 ? 0.075 : 0.1);
+    // The worker reports through the future alone: the watcher, and with it the answer, goes
+    // when the widget does, and the worker never touches the widget.
+    QFutureInterface<double> promise;
+    promise.reportStarted();
+    auto *watcher = new QFutureWatcher<double>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ssjFile] {
+        const double millilitres = watcher->result();
+        watcher->deleteLater();
+        if (millilitres < 0.0)
+            logLine(QStringLiteral("ERROR. MyGLWidget::requestSSJVolume. Cannot read [%1]").arg(ssjFile));
+        emit ssjVolumeMeasured(ssjFile, millilitres);
+    });
+    watcher->setFuture(promise.future());
+    const QString path = JobFiles::normalisedPath(ssjFile);
+    QThreadPool::globalInstance()->start([promise, path]() mutable {
+        CrushedPrintJob job;
+        QFile file(path);
+        double millilitres = -1.0;
+        if (!path.isEmpty() && job.loadCPJ(&file))
+            millilitres
+                = JobVolume::millilitres(job, PrintRule::slicedForMicrons(job.description()) == 75 ? 0.075 : 0.1);
+        promise.reportResult(millilitres);
+        promise.reportFinished();
+    });
 }
 
 namespace {
@@ -419,8 +438,8 @@ int MyGLWidget::antiAliasingLevel() const
 
 void MyGLWidget::setAntiAliasingLevel(int subRows)
 {
-    GenSlices::setPreferredSupersampling(subRows);
-    QSettings().setValue(QStringLiteral("antiAliasingLevel"), GenSlices::preferredSupersampling());
+    QSettings().setValue(
+        QStringLiteral("antiAliasingLevel"), SliceRasteriser::isSupersampling(subRows) ? subRows : 0);
 }
 
 int MyGLWidget::getPrintTime(

@@ -348,109 +348,122 @@ Pane {
             // ---- supports
             ScrollView {
                 id: supportsScroll
+                objectName: "supportsScroll"
                 clip: true
                 contentWidth: availableWidth
 
                 ColumnLayout {
                     width: supportsScroll.availableWidth
-                    spacing: Theme.smallGap
-                    enabled: panel.canEdit
+                    spacing: Theme.gap
 
-                    RowLayout {
+                    ColumnLayout {
                         Layout.fillWidth: true
-                        Label { text: qsTr("Density"); Layout.preferredWidth: 64 }
-                        Slider {
-                            id: density
-                            objectName: "supportDensity"
+                        spacing: Theme.smallGap
+                        enabled: panel.canEdit
+
+                        RowLayout {
                             Layout.fillWidth: true
-                            from: 1
-                            to: 100
-                            stepSize: 1
-                            value: 50
+                            Label { text: qsTr("Density"); Layout.preferredWidth: 64 }
+                            Slider {
+                                id: density
+                                objectName: "supportDensity"
+                                Layout.fillWidth: true
+                                from: 1
+                                to: 100
+                                stepSize: 1
+                                value: 50
+                            }
+                            Label {
+                                objectName: "supportDensityValue"
+                                text: qsTr("%1 %").arg(density.value)
+                                Layout.preferredWidth: 40
+                                horizontalAlignment: Text.AlignRight
+                            }
+                        }
+                        RowLayout {
+                            Layout.fillWidth: true
+                            Label { text: qsTr("Strength"); Layout.preferredWidth: 64 }
+                            Slider {
+                                id: strength
+                                objectName: "supportStrength"
+                                Layout.fillWidth: true
+                                from: 0
+                                to: 100
+                                stepSize: 1
+                                value: 50
+                            }
+                            Label {
+                                objectName: "supportStrengthValue"
+                                text: qsTr("%1 %").arg(strength.value)
+                                Layout.preferredWidth: 40
+                                horizontalAlignment: Text.AlignRight
+                            }
                         }
                         Label {
-                            objectName: "supportDensityValue"
-                            text: qsTr("%1 %").arg(density.value)
-                            Layout.preferredWidth: 40
-                            horizontalAlignment: Text.AlignRight
-                        }
-                    }
-                    RowLayout {
-                        Layout.fillWidth: true
-                        Label { text: qsTr("Strength"); Layout.preferredWidth: 64 }
-                        Slider {
-                            id: strength
-                            objectName: "supportStrength"
                             Layout.fillWidth: true
-                            from: 0
-                            to: 100
-                            stepSize: 1
-                            value: 50
+                            wrapMode: Text.Wrap
+                            color: Theme.mutedText
+                            font.pixelSize: Theme.smallSize
+                            text: qsTr("Denser supports hold overhangs better; stronger ones are thicker and harder to remove.")
+                        }
+                        RowLayout {
+                            Layout.fillWidth: true
+                            CheckBox {
+                                id: noLift
+                                objectName: "supportNoLift"
+                                text: qsTr("No lift")
+                                ToolTip.visible: hovered
+                                ToolTip.text: qsTr("The model's flat base stands on the platform; supports only under overhangs")
+                            }
+                            CheckBox {
+                                id: raft
+                                objectName: "supportRaft"
+                                text: qsTr("Raft")
+                                ToolTip.visible: hovered
+                                ToolTip.text: qsTr("A thin plate under the model and its supports")
+                            }
+                        }
+                        RowLayout {
+                            Layout.fillWidth: true
+                            Button {
+                                objectName: "addSupportsButton"
+                                Layout.fillWidth: true
+                                text: qsTr("Add supports")
+                                highlighted: true
+                                onClicked: panel.editor.addSupportsToSelectedModel(
+                                               Format.supportDensityForLevel(density.value), strength.value,
+                                               noLift.checked, raft.checked)
+                            }
+                            Button {
+                                objectName: "removeSupportsButton"
+                                Layout.fillWidth: true
+                                text: qsTr("Remove")
+                                onClicked: panel.editor.removeSupportsFromSelectedModel()
+                            }
+                        }
+                        Button {
+                            objectName: "editSupportsButton"
+                            Layout.fillWidth: true
+                            text: qsTr("Edit supports by hand")
+                            checkable: true
+                            checked: panel.editor !== null && panel.editor.inEditSupportMode
+                            onToggled: panel.editor.inEditSupportMode = checked
                         }
                         Label {
-                            objectName: "supportStrengthValue"
-                            text: qsTr("%1 %").arg(strength.value)
-                            Layout.preferredWidth: 40
-                            horizontalAlignment: Text.AlignRight
-                        }
-                    }
-                    Label {
-                        Layout.fillWidth: true
-                        wrapMode: Text.Wrap
-                        color: Theme.mutedText
-                        font.pixelSize: Theme.smallSize
-                        text: qsTr("Denser supports hold overhangs better; stronger ones are thicker and harder to remove.")
-                    }
-                    RowLayout {
-                        Layout.fillWidth: true
-                        CheckBox {
-                            id: noLift
-                            objectName: "supportNoLift"
-                            text: qsTr("No lift")
-                            ToolTip.visible: hovered
-                            ToolTip.text: qsTr("The model's flat base stands on the platform; supports only under overhangs")
-                        }
-                        CheckBox {
-                            id: raft
-                            objectName: "supportRaft"
-                            text: qsTr("Raft")
-                            ToolTip.visible: hovered
-                            ToolTip.text: qsTr("A thin plate under the model and its supports")
-                        }
-                    }
-                    RowLayout {
-                        Layout.fillWidth: true
-                        Button {
-                            objectName: "addSupportsButton"
                             Layout.fillWidth: true
-                            text: qsTr("Add supports")
-                            highlighted: true
-                            onClicked: panel.editor.addSupportsToSelectedModel(
-                                           Format.supportDensityForLevel(density.value), strength.value,
-                                           noLift.checked, raft.checked)
-                        }
-                        Button {
-                            objectName: "removeSupportsButton"
-                            Layout.fillWidth: true
-                            text: qsTr("Remove")
-                            onClicked: panel.editor.removeSupportsFromSelectedModel()
+                            visible: panel.editor !== null && panel.editor.inEditSupportMode
+                            wrapMode: Text.Wrap
+                            color: Theme.mutedText
+                            font.pixelSize: Theme.smallSize
+                            text: qsTr("Click the model to add a support; right-click a support to remove it.")
                         }
                     }
-                    Button {
-                        objectName: "editSupportsButton"
+
+                    // Not tied to the selection: hollowing is the whole plate's.
+                    HollowBlock {
                         Layout.fillWidth: true
-                        text: qsTr("Edit supports by hand")
-                        checkable: true
-                        checked: panel.editor !== null && panel.editor.inEditSupportMode
-                        onToggled: panel.editor.inEditSupportMode = checked
-                    }
-                    Label {
-                        Layout.fillWidth: true
-                        visible: panel.editor !== null && panel.editor.inEditSupportMode
-                        wrapMode: Text.Wrap
-                        color: Theme.mutedText
-                        font.pixelSize: Theme.smallSize
-                        text: qsTr("Click the model to add a support; right-click a support to remove it.")
+                        enabled: !panel.busy
+                        editor: panel.editor
                     }
                 }
             }

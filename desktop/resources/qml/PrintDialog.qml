@@ -20,7 +20,7 @@ TessoraDialog {
     // The pixel size the job file was sliced for: 75, 100, or -1 when it does not say.
     property int jobMicrons: -1
 
-    signal printModels(string serial, string resinName, int thickness, bool antialiasing)
+    signal printModels(string serial, string resinName, int thickness, bool antialiasing, int antialiasingLevel)
     signal printJobFile(string serial, string path, string resinName)
 
     readonly property string serial: printerChoice.serial
@@ -61,7 +61,8 @@ TessoraDialog {
         jobPath = path
         jobThickness = controller.requestSSJThickness(path)
         jobMicrons = controller.requestSSJResolution(path)
-        jobVolume = controller.requestSSJVolume(path)
+        jobVolume = -1
+        controller.requestSSJVolume(path)
         thicknessChoice.thickness = jobThickness
         open()
     }
@@ -220,6 +221,15 @@ TessoraDialog {
         }
     }
 
+    // The job's resin is measured on a worker thread (every layer is decoded): shown when ready.
+    Connections {
+        target: typeof controller !== "undefined" ? controller : null
+        function onSsjVolumeMeasured(ssjFile, millilitres) {
+            if (ssjFile === dialog.jobPath)
+                dialog.jobVolume = millilitres
+        }
+    }
+
     footer: DialogButtonBox {
         Button {
             objectName: "printCancelButton"
@@ -240,7 +250,8 @@ TessoraDialog {
         else {
             if (antialiasing.checked && controller)
                 controller.setAntiAliasingLevel(aaLevels[aaLevel.currentIndex])
-            printModels(serial, resinCombo.currentText, thicknessChoice.thickness, antialiasing.checked)
+            printModels(serial, resinCombo.currentText, thicknessChoice.thickness, antialiasing.checked,
+                        aaLevels[aaLevel.currentIndex])
         }
     }
 }

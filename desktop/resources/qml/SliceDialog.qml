@@ -8,7 +8,7 @@ TessoraDialog {
     id: dialog
     objectName: "sliceDialog"
 
-    signal sliceRequested(int thickness, bool antialiasing)
+    signal sliceRequested(int thickness, bool antialiasing, int antialiasingLevel)
 
     // The controller (the window's), for the anti-aliasing level; none in a bare dialog.
     readonly property var appController: typeof controller !== "undefined" ? controller : null
@@ -78,6 +78,6 @@ TessoraDialog {
     onAccepted: {
         if (antialiasing.checked && appController)
             appController.setAntiAliasingLevel(levels[aaLevel.currentIndex])
-        sliceRequested(thickness.thickness, antialiasing.checked)
+        sliceRequested(thickness.thickness, antialiasing.checked, levels[aaLevel.currentIndex])
     }
 }

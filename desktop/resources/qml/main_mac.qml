@@ -181,7 +181,7 @@ Page {
             modelList.append({ name: rows[j], path: rows[j], copies: counts[rows[j]] })
     }
 
-    function saveJob(thickness, antialiasing) {
+    function saveJob(thickness, antialiasing, antialiasingLevel) {
         if (editor.doAnyModelsIntersectWalls()) {
             messageDialog.show(qsTr("Model outside the build area"),
                                qsTr("A model crosses the edge of the build area (shown in red). Move or scale it before slicing."))
@@ -189,6 +189,7 @@ Page {
         }
         pendingSave.thickness = thickness
         pendingSave.antialiasing = antialiasing
+        pendingSave.antialiasingLevel = antialiasingLevel
         pendingSave.waiting = true
         var names = []
         for (var i = 0; i < modelList.count; ++i)
@@ -202,7 +203,8 @@ Page {
         var scratch = controller.scratchJobPath(filePath)
         root.slicing = true
         root.sliceProgress = 0
-        var saved = scratch !== "" && root.editor.saveSlices(scratch, pendingSave.thickness, pendingSave.antialiasing)
+        var saved = scratch !== "" && root.editor.saveSlices(scratch, pendingSave.thickness, pendingSave.antialiasing,
+                                                                    pendingSave.antialiasingLevel)
         root.slicing = false
         if (!saved) {
             controller.discardScratchJob(scratch)
@@ -243,7 +245,7 @@ Page {
             editor.platformIs75Microns = is75
     }
 
-    function printModels(serial, resinName, thickness, antialiasing) {
+    function printModels(serial, resinName, thickness, antialiasing, antialiasingLevel) {
         // Sliced for the printer's own pixel size: a job for the other size prints 25 % too
         // small or 33 % too large.
         var is75 = controller.isPrinter75Microns(serial)
@@ -258,7 +260,7 @@ Page {
         currentPrinterSerial = serial
         slicing = true
         sliceProgress = 0
-        editor.print(serial, resinName, thickness, antialiasing)
+        editor.print(serial, resinName, thickness, antialiasing, antialiasingLevel)
         slicing = false
     }
 
@@ -269,6 +271,7 @@ Page {
         property bool waiting: false
         property int thickness: 50
         property bool antialiasing: false
+        property int antialiasingLevel: 0
     }
 
     // ---- the controller's news
@@ -753,14 +756,14 @@ Page {
 
     SliceDialog {
         id: sliceDialog
-        onSliceRequested: root.saveJob(thickness, antialiasing)
+        onSliceRequested: root.saveJob(thickness, antialiasing, antialiasingLevel)
     }
 
     PrintDialog {
         id: printDialog
         controller: controller
         maxModelHeight: root.maxModelHeight
-        onPrintModels: root.printModels(serial, resinName, thickness, antialiasing)
+        onPrintModels: root.printModels(serial, resinName, thickness, antialiasing, antialiasingLevel)
         onPrintJobFile: {
             root.currentPrinterSerial = serial
             controller.printSSJ(serial, path, resinName)

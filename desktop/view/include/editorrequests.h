@@ -110,6 +110,7 @@ struct ModeFlags {
     bool gimbalFixedRotationModeEnabled = false;
     bool inSelectBaseMode = false;
     bool inEditSupportMode = false;
+    bool inPlaceDrainHoleMode = false; // a left click on a model places a drain hole
 };
 
 // The five records of the item. Model edits are kept in order: two clicks within a frame

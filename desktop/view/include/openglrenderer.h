@@ -187,6 +187,8 @@ private:
     std::optional<SceneSnapshot::Gimbal> m_gimbal;
     std::optional<SceneSnapshot::Arrow> m_baseArrow;
     std::optional<QVector3D> m_supportTip;
+    std::vector<QVector3D> m_drainHoles;
+    float m_drainHoleRadius = 0.0f;
     bool m_cameraMoving = false;
     int m_drawnModelTriangles = 0;
 };

@@ -42,6 +42,11 @@ class RendererQMLItem : public QQuickFramebufferObject
             setGimbalFixedRotationModeEnabled NOTIFY gimbalFixedRotationModeEnabledChanged)
     Q_PROPERTY(bool inSelectBaseMode READ inSelectBaseMode WRITE setInSelectBaseMode NOTIFY inSelectBaseModeChanged)
     Q_PROPERTY(bool inEditSupportMode READ inEditSupportMode WRITE setInEditSupportMode NOTIFY inEditSupportModeChanged)
+    Q_PROPERTY(bool inPlaceDrainHoleMode READ inPlaceDrainHoleMode WRITE setInPlaceDrainHoleMode NOTIFY
+            inPlaceDrainHoleModeChanged)
+    // The drain holes placed by hand, as the window shows positions: {x, y} on the platform
+    // and z the height, millimetres.
+    Q_PROPERTY(QVariantList drainHoles READ drainHoles NOTIFY drainHolesChanged)
     Q_PROPERTY(bool canUndo READ canUndo NOTIFY canUndoChanged)
     Q_PROPERTY(bool canRedo READ canRedo NOTIFY canRedoChanged)
     // What is wrong with the models' placement, in words (see SceneEditor); empty when
@@ -84,6 +89,9 @@ public:
     void setInSelectBaseMode(bool enabled);
     bool inEditSupportMode() const { return m_requests.modes.inEditSupportMode; }
     void setInEditSupportMode(bool enabled);
+    bool inPlaceDrainHoleMode() const { return m_requests.modes.inPlaceDrainHoleMode; }
+    void setInPlaceDrainHoleMode(bool enabled);
+    QVariantList drainHoles() const;
     // Whether undoAction and redoAction have a step to take, as the scene last told
     // (after the frame that applied an edit).
     bool canUndo() const { return m_canUndo; }
@@ -177,14 +185,22 @@ public:
     Q_INVOKABLE void manuallyDeleteSupport(double mouseX, double mouseY);
 
     // --- Output ------------------------------------------------------------------------
-    // Slices the scene into the job file ssjName (a path; local file URLs are accepted).
-    // True when the job was written.
-    Q_INVOKABLE bool saveSlices(const QString &ssjName, int layerThickness, bool antialiasingEnabled);
+    // Slices the scene into the job file ssjName (a path; local file URLs are accepted),
+    // anti-aliased layers drawn at antialiasingLevel (0 smoothed edges, 2, 4 or 8 sub-rows
+    // per pixel). True when the job was written.
+    Q_INVOKABLE bool saveSlices(
+        const QString &ssjName, int layerThickness, bool antialiasingEnabled, int antialiasingLevel = 0);
     Q_INVOKABLE void cancelSlicing();
     // Slices into a new folder of its own under the temporary folder and emits sendPrint when
     // done. The thickness is in microns, as for saveSlices.
-    Q_INVOKABLE void print(
-        const QString &printerSerial, const QString &resinName, double layerThickness, bool antialiasingEnabled);
+    Q_INVOKABLE void print(const QString &printerSerial, const QString &resinName, double layerThickness,
+        bool antialiasingEnabled, int antialiasingLevel = 0);
+    // Hollowing of every model on the plate at the next slicing (SceneEditor::setHollowing):
+    // off, or walls of wallMillimetres (0.5 to 10) with drain holes of diameterMillimetres,
+    // one at the bottom of every cavity when autoDrainHoles.
+    Q_INVOKABLE void setHollowing(
+        bool hollow, double wallMillimetres, bool autoDrainHoles, double diameterMillimetres);
+    Q_INVOKABLE void removeDrainHole(int index);
     // Against the walls of the platform last set (platformIs75Microns), also before a frame.
     Q_INVOKABLE bool doAnyModelsIntersectWalls();
 
@@ -217,6 +233,8 @@ signals:
     void gimbalFixedRotationModeChanged();
     void inSelectBaseModeChanged();
     void inEditSupportModeChanged();
+    void inPlaceDrainHoleModeChanged();
+    void drainHolesChanged();
     void loadSSJToViewer(QString ssjPath);
     void sendPrint(QString ssjName, QString printerSerial, QString resinName);
     // The notify signal of gimbalFixedRotationModeEnabled, emitted with

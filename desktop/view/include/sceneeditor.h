@@ -120,11 +120,20 @@ public:
     // Updates the walls' highlights; true when any model leaves the printable area.
     bool doAnyModelsIntersectWalls();
     std::array<bool, CollisionWall::kKinds> crossedWalls() const;
-    // Slices every model with its supports and writes the job file. False when there is
+    // Slices every model with its supports and writes the job file; grey layers drawn with
+    // `supersampling` sub-rows per pixel (GenSlices::Settings). False when there is
     // nothing to slice, for a bad thickness, when cancelled or when the file could not
     // be written (logged), and while another slicing runs.
-    bool saveSlices(const QString &filePath, int layerThicknessMicrons, bool antialiasingEnabled,
+    bool saveSlices(const QString &filePath, int layerThicknessMicrons, bool antialiasingEnabled, int supersampling,
         const GenSlices::ProgressFunction &progress);
+    // How the plate's models (all of them, never their supports) are hollowed when sliced;
+    // a wall of 0 leaves them solid. Drain holes are kept in the scene's frame (y up,
+    // millimetres), where a click on a model finds them; pixelSize follows the platform.
+    void setHollowing(const GenSlices::Hollowing &hollowing) { m_hollowing = hollowing; }
+    const GenSlices::Hollowing &hollowing() const { return m_hollowing; }
+    // Removes a drain hole placed by hand (inPlaceDrainHoleMode: a click on a model places
+    // one where it hits, on the platform, not on the model: moving the model leaves it).
+    void removeDrainHole(int index);
     bool isSlicing() const { return m_slicing; }
     // Where a job to be printed is written (the models' file names joined).
     QString printFilePath() const;
@@ -182,6 +191,8 @@ signals:
     // The model waiting for an answer changed: another one waits, none does, or its size
     // changed with an answer.
     void importedModelChanged();
+    // A drain hole was placed or removed (hollowing().drainHoles).
+    void drainHolesChanged();
     // selectedModelFitSize() changed (zero: scale to fit has nothing to offer).
     void scaleToFitChanged(QVector3D fitSize);
     // The file names of the scene's models in the list's order, each time they change.
@@ -246,6 +257,7 @@ private:
     // Support editing at the mouse: a support more where the ray meets the selected model,
     // one less at the anchor it meets.
     void addSupportAt(const SceneRay &ray);
+    void placeDrainHoleAt(const SceneRay &ray);
     void deleteSupportAt(const SceneRay &ray);
     void clearSupportHover();
     // The gimbal, the select-base arrow and the support-editing helper start afresh.
@@ -273,6 +285,7 @@ private:
     bool m_importing = false;
     std::optional<SupportJob> m_supportJob;
     bool m_slicing = false;
+    GenSlices::Hollowing m_hollowing;
     std::optional<Drag> m_drag;
     std::optional<Turn> m_turn;
     // Where a left-button drag in empty space started: it turns the camera.

@@ -57,6 +57,9 @@ struct SceneSnapshot {
     std::optional<Arrow> baseArrow;
     // Where a support would be added (edit-support mode).
     std::optional<QVector3D> supportTip;
+    // The drain holes placed by hand, while the models are hollowed, and their radius.
+    std::vector<QVector3D> drainHoles;
+    float drainHoleRadius = 0.0f;
     // The view is moving (the camera, or a model dragged or turned with the mouse): large
     // models may be drawn from their reduced copies.
     bool cameraMoving = false;

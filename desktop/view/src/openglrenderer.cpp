@@ -29,6 +29,7 @@ const QVector3D kOverhangColour(0.9f, 0.12f, 0.1f); // unlit: seen from below, t
 const QVector3D kWallColour(0.93f, 0.2f, 0.16f);
 const QVector3D kArrowColour(0.98f, 0.6f, 0.1f);
 const QVector3D kTipColour(0.98f, 0.6f, 0.1f);
+const QVector3D kDrainHoleColour(0.15f, 0.75f, 0.95f);
 const QVector3D kRingColours[3] = {{0.9f, 0.2f, 0.2f}, {0.2f, 0.75f, 0.25f}, {0.2f, 0.4f, 0.95f}};
 const QVector3D kActiveRingColour(0.98f, 0.6f, 0.1f);
 // The ring being dragged is drawn at these radii (of the gimbal's), so that it stands out.
@@ -253,6 +254,8 @@ void OpenGLRenderer::synchronize(const SceneSnapshot &scene, bool reuploadModels
     m_gimbal = scene.gimbal;
     m_baseArrow = scene.baseArrow;
     m_supportTip = scene.supportTip;
+    m_drainHoles = scene.drainHoles;
+    m_drainHoleRadius = scene.drainHoleRadius;
     m_cameraMoving = scene.cameraMoving;
 
     std::unordered_map<const UserImportedMesh *, ModelBuffers> kept;
@@ -599,9 +602,16 @@ OpenGLRenderer::GpuMesh &OpenGLRenderer::turnedOverhangs(ModelBuffers &buffers)
     return m_turnedOverhangs;
 }
 
-// The support tip, the select-base arrow and the rotation gimbal, when they show.
+// The support tip, the drain holes, the select-base arrow and the rotation gimbal, when
+// they show.
 void OpenGLRenderer::drawEditingHelpers()
 {
+    for (const QVector3D &hole : m_drainHoles) {
+        QMatrix4x4 marker;
+        marker.translate(hole);
+        marker.scale(m_drainHoleRadius);
+        draw(m_sphere, marker, {kDrainHoleColour, 1.0f, true});
+    }
     if (m_supportTip) {
         QMatrix4x4 tip;
         tip.translate(*m_supportTip);

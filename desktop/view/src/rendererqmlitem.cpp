@@ -69,6 +69,7 @@ RendererQMLItem::RendererQMLItem(QQuickItem *parent)
         emit placementWarningChanged();
     });
     connect(scene, &SceneEditor::importedModelChanged, this, &RendererQMLItem::importedModelChanged);
+    connect(scene, &SceneEditor::drainHolesChanged, this, &RendererQMLItem::drainHolesChanged);
     connect(scene, &SceneEditor::scaleToFitChanged, this, [this](const QVector3D &fitSize) {
         m_scaleToFitSize = fitSize;
         emit scaleToFitSizeChanged();
@@ -133,6 +134,29 @@ void RendererQMLItem::setInSelectBaseMode(bool enabled)
 void RendererQMLItem::setInEditSupportMode(bool enabled)
 {
     setMode(&ModeFlags::inEditSupportMode, enabled, &RendererQMLItem::inEditSupportModeChanged);
+}
+
+void RendererQMLItem::setInPlaceDrainHoleMode(bool enabled)
+{
+    setMode(&ModeFlags::inPlaceDrainHoleMode, enabled, &RendererQMLItem::inPlaceDrainHoleModeChanged);
+}
+
+QVariantList RendererQMLItem::drainHoles() const
+{
+    QVariantList holes;
+    for (const QVector3D &hole : m_editor->hollowing().drainHoles) {
+        QVariantMap entry;
+        entry.insert(QStringLiteral("x"), hole.x());
+        entry.insert(QStringLiteral("y"), hole.z());
+        entry.insert(QStringLiteral("z"), hole.y());
+        holes.append(entry);
+    }
+    return holes;
+}
+
+void RendererQMLItem::removeDrainHole(int index)
+{
+    m_editor->removeDrainHole(index);
 }
 
 void RendererQMLItem::historyChanged(bool canUndo, bool canRedo)
@@ -568,7 +592,8 @@ void RendererQMLItem::manuallyDeleteSupport(double mouseX, double mouseY)
 
 // --- Output ----------------------------------------------------------------------------------
 
-bool RendererQMLItem::saveSlices(const QString &ssjName, int layerThickness, bool antialiasingEnabled)
+bool RendererQMLItem::saveSlices(
+    const QString &ssjName, int layerThickness, bool antialiasingEnabled, int antialiasingLevel)
 {
     const QPointer<RendererQMLItem> self(this);
     const std::shared_ptr<SceneEditor> scene = m_editor;
@@ -583,7 +608,25 @@ bool RendererQMLItem::saveSlices(const QString &ssjName, int layerThickness, boo
         emit self->sliceProgressUpdated(percent);
         QCoreApplication::processEvents();
     };
-    return scene->saveSlices(localPath(ssjName), layerThickness, antialiasingEnabled, progress);
+    return scene->saveSlices(localPath(ssjName), layerThickness, antialiasingEnabled, antialiasingLevel, progress);
+}
+
+void RendererQMLItem::setHollowing(bool hollow, double wallMillimetres, bool autoDrainHoles, double diameterMillimetres)
+{
+    GenSlices::Hollowing hollowing = m_editor->hollowing();
+    const bool wallOk = wallMillimetres >= 0.5 && wallMillimetres <= 10.0;
+    if (hollow && (!wallOk || !(diameterMillimetres > 0.0 && diameterMillimetres <= 20.0))) {
+        qDebug().noquote() << QStringLiteral("ERROR. RendererQMLItem::setHollowing. Wall %1 mm or drain holes %2 mm "
+                                             "out of range; the models stay solid")
+                                  .arg(wallMillimetres)
+                                  .arg(diameterMillimetres);
+        hollow = false;
+    }
+    hollowing.wall = hollow ? wallMillimetres : 0.0;
+    hollowing.autoDrainHoles = autoDrainHoles;
+    if (hollow)
+        hollowing.drainDiameter = diameterMillimetres;
+    m_editor->setHollowing(hollowing);
 }
 
 void RendererQMLItem::cancelSlicing()
@@ -591,8 +634,8 @@ void RendererQMLItem::cancelSlicing()
     GenSlices::requestCancel();
 }
 
-void RendererQMLItem::print(
-    const QString &printerSerial, const QString &resinName, double layerThickness, bool antialiasingEnabled)
+void RendererQMLItem::print(const QString &printerSerial, const QString &resinName, double layerThickness,
+    bool antialiasingEnabled, int antialiasingLevel)
 {
     if (!(layerThickness > 0.0) || layerThickness > 1000.0) {
         qDebug().noquote() << "ERROR. RendererQMLItem::print. Unexpected layer thickness: "
@@ -614,7 +657,7 @@ void RendererQMLItem::print(
     applyPendingModes();
     const QPointer<RendererQMLItem> self(this);
     const QString path = folder.path() + QLatin1Char('/') + QFileInfo(m_editor->printFilePath()).fileName();
-    const bool sliced = saveSlices(path, qRound(layerThickness), antialiasingEnabled);
+    const bool sliced = saveSlices(path, qRound(layerThickness), antialiasingEnabled, antialiasingLevel);
     if (self && sliced)
         emit sendPrint(path, printerSerial, resinName);
     else

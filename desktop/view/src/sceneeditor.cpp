@@ -283,6 +283,10 @@ void SceneEditor::applyMouseEvent(const MouseRequest::Event &event)
     const PlatformModel::Entry selected = m_platform.selectedModel();
     switch (action) {
     case Action::SelectModel: {
+        if (m_modes.inPlaceDrainHoleMode) {
+            placeDrainHoleAt(ray);
+            break;
+        }
         finishTurn();
         finishDrag();
         const std::optional<ScenePicking::ModelHit> hit = ScenePicking::nearestModel(m_platform.models(), ray);
@@ -354,6 +358,23 @@ void SceneEditor::addSupportAt(const SceneRay &ray)
             answerGeneralInfoRequest();
         }
     }
+}
+
+void SceneEditor::placeDrainHoleAt(const SceneRay &ray)
+{
+    if (const std::optional<ScenePicking::ModelHit> hit = ScenePicking::nearestModel(m_platform.models(), ray)) {
+        m_hollowing.drainHoles.push_back(hit->point);
+        emit drainHolesChanged();
+    }
+}
+
+void SceneEditor::removeDrainHole(int index)
+{
+    if (index < 0 || size_t(index) >= m_hollowing.drainHoles.size())
+        return;
+    m_hollowing.drainHoles.erase(m_hollowing.drainHoles.begin() + index);
+    emit drainHolesChanged();
+    emit sceneChanged();
 }
 
 void SceneEditor::deleteSupportAt(const SceneRay &ray)
@@ -670,6 +691,10 @@ SceneSnapshot SceneEditor::snapshot() const
         scene.baseArrow = m_baseArrow;
     if (m_modes.inEditSupportMode)
         scene.supportTip = m_supportTip;
+    if (m_hollowing.wall > 0.0 || m_modes.inPlaceDrainHoleMode) {
+        scene.drainHoles = m_hollowing.drainHoles;
+        scene.drainHoleRadius = float(m_hollowing.drainDiameter / 2.0);
+    }
     return scene;
 }
 
@@ -933,8 +958,41 @@ bool SceneEditor::doAnyModelsIntersectWalls()
     return std::any_of(walls.begin(), walls.end(), [](bool crossed) { return crossed; });
 }
 
+namespace {
+
+// The plate's print triangles, every model's before every support's (only models are
+// hollowed); *firstSupport is where the supports start.
+std::vector<MeshTriangle> platePrintTriangles(const PlatformModel &platform, bool is100Micron, int *firstSupport)
+{
+    std::vector<MeshTriangle> models;
+    std::vector<MeshTriangle> supports;
+    for (const PlatformModel::Entry &entry : platform.models()) {
+        const std::vector<MeshTriangle> triangles = entry->mesh()->printTriangles(is100Micron);
+        const auto split = triangles.begin() + std::min(triangles.size(), size_t(entry->mesh()->triangles().size()));
+        models.insert(models.end(), triangles.begin(), split);
+        supports.insert(supports.end(), split, triangles.end());
+    }
+    *firstSupport = int(models.size());
+    models.insert(models.end(), supports.begin(), supports.end());
+    return models;
+}
+
+// The hollowing for the slicer: its pixels, and the drain holes turned from the scene's
+// frame (y up) into the slicer's (z up, x and y in pixels of 0.1 mm units; see GenSlices).
+GenSlices::Hollowing slicerHollowing(GenSlices::Hollowing hollowing, bool is75Microns)
+{
+    const double pixel = is75Microns ? 0.075 : 0.1;
+    hollowing.pixelSize = pixel;
+    const float horizontal = float(0.1 / pixel);
+    for (QVector3D &hole : hollowing.drainHoles)
+        hole = QVector3D(hole.x() * horizontal, -hole.z() * horizontal, hole.y());
+    return hollowing;
+}
+
+} // namespace
+
 bool SceneEditor::saveSlices(const QString &filePath, int layerThicknessMicrons, bool antialiasingEnabled,
-    const GenSlices::ProgressFunction &progress)
+    int supersampling, const GenSlices::ProgressFunction &progress)
 {
     if (m_slicing) {
         qDebug().noquote() << "ERROR. RendererQMLItem::saveSlices. Slicing is running already";
@@ -947,7 +1005,9 @@ bool SceneEditor::saveSlices(const QString &filePath, int layerThicknessMicrons,
     }
     // The scene is copied before slicing starts: edits made while it runs do not reach
     // the job.
-    std::vector<MeshTriangle> triangles = m_platform.printTriangles(!m_modes.platformIs75Microns);
+    GenSlices::Settings settings;
+    std::vector<MeshTriangle> triangles
+        = platePrintTriangles(m_platform, !m_modes.platformIs75Microns, &settings.firstSupportTriangle);
     if (triangles.empty()) {
         qDebug().noquote() << "ERROR. RendererQMLItem::saveSlices. No models to slice";
         return false;
@@ -956,12 +1016,13 @@ bool SceneEditor::saveSlices(const QString &filePath, int layerThicknessMicrons,
     pointers.reserve(int(triangles.size()));
     for (MeshTriangle &triangle : triangles)
         pointers.append(&triangle);
-    GenSlices::Settings settings;
     settings.layerThickness = layerThicknessMicrons * 0.001;
     settings.rotation = QVector3D(90.0f, 0.0f, 0.0f);
     settings.antialias = antialiasingEnabled;
+    settings.supersampling = supersampling;
     settings.jobDescription = m_modes.platformIs75Microns ? QStringLiteral("sliced at 75 microns")
                                                           : QStringLiteral("sliced at 100 microns");
+    settings.hollowing = slicerHollowing(m_hollowing, m_modes.platformIs75Microns);
     const std::shared_ptr<SceneEditor> keepAlive = shared_from_this();
     m_slicing = true;
     GenSlices slicer;

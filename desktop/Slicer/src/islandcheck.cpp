@@ -3,6 +3,7 @@
 #include "cdlpmain.h"
 #include "crushedprintjob.h"
 #include "genslices.h"
+#include "rowruns.h"
 #include "slicerasteriser.h"
 
 #include <QElapsedTimer>
@@ -20,19 +21,6 @@ struct Run {
     int begin; // first column
     int end; // one past the last column
 };
-
-int findRoot(std::vector<int> &parent, int i)
-{
-    while (parent[size_t(i)] != i) {
-        parent[size_t(i)] = parent[size_t(parent[size_t(i)])];
-        i = parent[size_t(i)];
-    }
-    return i;
-}
-
-} // namespace
-
-namespace {
 
 // The lit regions of a layer: its lit runs, each run's region (the index of the region's
 // first run), and per region its size, centre and whether it rests on anything lit below.
@@ -73,42 +61,11 @@ std::vector<Run> litRuns(const IslandCheck::Mask &layer)
     return runs;
 }
 
-// Joins runs of neighbouring rows that touch, diagonals included.
-std::vector<int> joinedRuns(const std::vector<Run> &runs)
-{
-    std::vector<int> parent(runs.size());
-    std::iota(parent.begin(), parent.end(), 0);
-    size_t rowBegin = 0;
-    size_t above = 0;
-    size_t aboveEnd = 0;
-    for (size_t r = 0; r < runs.size(); ++r) {
-        if (r == 0 || runs[r].row != runs[r - 1].row) {
-            // A new row: the runs of the row just finished lie above it when that row is
-            // the one right above.
-            const bool adjacent = r > 0 && runs[r].row == runs[r - 1].row + 1;
-            above = adjacent ? rowBegin : r;
-            aboveEnd = r;
-            rowBegin = r;
-        }
-        while (above < aboveEnd && runs[above].end < runs[r].begin)
-            ++above;
-        for (size_t a = above; a < aboveEnd && runs[a].begin <= runs[r].end; ++a) {
-            const int ra = findRoot(parent, int(a));
-            const int rr = findRoot(parent, int(r));
-            if (ra != rr)
-                parent[size_t(std::max(ra, rr))] = std::min(ra, rr);
-        }
-    }
-    for (size_t r = 0; r < runs.size(); ++r)
-        parent[r] = findRoot(parent, int(r));
-    return parent;
-}
-
 Regions regionsOf(const IslandCheck::Mask &below, const IslandCheck::Mask &layer)
 {
     Regions result;
     result.runs = litRuns(layer);
-    result.root = joinedRuns(result.runs);
+    result.root = RowRuns::joined(result.runs, true);
     result.regions.resize(result.runs.size());
     const bool sameSize = below.width == layer.width && below.height == layer.height && !below.lit.empty();
     for (size_t r = 0; r < result.runs.size(); ++r) {

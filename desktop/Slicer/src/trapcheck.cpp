@@ -1,53 +1,11 @@
 #include "trapcheck.h"
 
 #include "crushedprintjob.h"
+#include "rowruns.h"
 
 #include <algorithm>
 #include <numeric>
 #include <set>
-
-namespace {
-
-int findLocal(std::vector<int> &parent, int i)
-{
-    while (parent[size_t(i)] != i) {
-        parent[size_t(i)] = parent[size_t(parent[size_t(i)])];
-        i = parent[size_t(i)];
-    }
-    return i;
-}
-
-// Joins the runs of neighbouring rows that share a column (no diagonals: resin does not seep
-// through a corner). Runs come row by row, left to right.
-template<typename RunT> std::vector<int> joinedDarkRuns(const std::vector<RunT> &runs)
-{
-    std::vector<int> parent(runs.size());
-    std::iota(parent.begin(), parent.end(), 0);
-    size_t rowBegin = 0;
-    size_t above = 0;
-    size_t aboveEnd = 0;
-    for (size_t r = 0; r < runs.size(); ++r) {
-        if (r == 0 || runs[r].row != runs[r - 1].row) {
-            const bool adjacent = r > 0 && runs[r].row == runs[r - 1].row + 1;
-            above = adjacent ? rowBegin : r;
-            aboveEnd = r;
-            rowBegin = r;
-        }
-        while (above < aboveEnd && runs[above].end <= runs[r].begin)
-            ++above;
-        for (size_t a = above; a < aboveEnd && runs[a].begin < runs[r].end; ++a) {
-            const int ra = findLocal(parent, int(a));
-            const int rr = findLocal(parent, int(r));
-            if (ra != rr)
-                parent[size_t(std::max(ra, rr))] = std::min(ra, rr);
-        }
-    }
-    for (size_t r = 0; r < runs.size(); ++r)
-        parent[r] = findLocal(parent, int(r));
-    return parent;
-}
-
-} // namespace
 
 int TrapCheck::root(int label) const
 {
@@ -145,7 +103,8 @@ void TrapCheck::addLayer(const IslandCheck::Mask &layer)
             runs.push_back({y, begin, x, -1});
         }
     }
-    labelRuns(runs, joinedDarkRuns(runs));
+    // No diagonals: resin does not seep through a corner.
+    labelRuns(runs, RowRuns::joined(runs, false));
     account(runs);
 
     m_belowRowStart.assign(size_t(m_height) + 1, 0);

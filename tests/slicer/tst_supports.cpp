@@ -409,7 +409,8 @@ private slots:
         CrushedPrintJob jobs[2];
         for (int i = 0; i < 2; ++i) {
             QFile file(dir.filePath(QString::number(i)));
-            const QStringList arguments {"slice", TESSORA_SHARED_DIR "/testdata/meshes/ascii_wing_tall_thin.stl", "-o",
+            const QStringList arguments {"slice",
+                TestPaths::sourceDir() + QStringLiteral("/tests/data/meshes/ascii_wing_tall_thin.stl"), "-o",
                 file.fileName(), "--layer", "100"};
             QCOMPARE(runCli(i ? arguments + QStringList {"--supports"} : arguments).exitCode, 0);
             QVERIFY(jobs[i].loadCPJ(&file));

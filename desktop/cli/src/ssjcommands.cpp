@@ -179,8 +179,8 @@ QString printerTimeText(const PrinterTime &time)
 // The resin the job cures, for the pixel size it was sliced for.
 double volumeMl(const CrushedPrintJob &job, double litPixels)
 {
-    const double pixelMm = PrintRule::slicedForMicrons(job.description()) == 75 ? 0.075 : 0.1;
-    return JobVolume::millilitres(litPixels, pixelMm, job.layerThicknessText().toDouble());
+    return JobVolume::millilitres(
+        litPixels, PrintRule::pixelMillimetres(job.description()), job.layerThicknessText().toDouble());
 }
 
 QJsonObject infoJson(const CrushedPrintJob &job, const QRect &bounds)

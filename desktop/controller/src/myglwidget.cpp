@@ -395,8 +395,7 @@ void MyGLWidget::requestSSJVolume(const QString &ssjFile)
         QFile file(path);
         double millilitres = -1.0;
         if (!path.isEmpty() && job.loadCPJ(&file))
-            millilitres
-                = JobVolume::millilitres(job, PrintRule::slicedForMicrons(job.description()) == 75 ? 0.075 : 0.1);
+            millilitres = JobVolume::millilitres(job, PrintRule::pixelMillimetres(job.description()));
         promise.reportResult(millilitres);
         promise.reportFinished();
     });

@@ -1,5 +1,6 @@
 #include "crushedprintjob.h"
 #include "genslices.h"
+#include "islandcheck.h"
 #include "layerhollower.h"
 #include "testmeshes.h"
 #include "trapcheck.h"
@@ -149,14 +150,63 @@ private slots:
         QCOMPARE(holes[0].throughRoof, !sphere);
     }
 
-    void scene_modelsHollowedSupportsNot_autoHoleLeavesNoTrap()
+    void autoDrainHoles_onePerCavityWorthDraining_data()
     {
+        QTest::addColumn<int>("shape"); // 0: a slab on a groove; 1: a small cube
+        QTest::addColumn<double>("smallest");
+        QTest::addColumn<int>("holes");
+        QTest::addColumn<int>("trapped");
+        // The groove splits the cavity's bottom into two lobes that join a few layers up.
+        QTest::newRow("two lobes of one cavity: one hole") << 0 << 0.0 << 1 << 0;
+        // Walls of 10 leave a 4 x 4 x 4 pocket in a 24-pixel cube.
+        QTest::newRow("a pocket under the smallest drained: no hole") << 1 << 100.0 << 0 << 64;
+        QTest::newRow("a pocket over it: a hole") << 1 << 50.0 << 1 << 0;
+    }
+
+    void autoDrainHoles_onePerCavityWorthDraining()
+    {
+        QFETCH(int, shape);
+        QFETCH(double, smallest);
+        QFETCH(int, holes);
+        QFETCH(int, trapped);
+        const int box = shape == 0 ? 110 : 40;
+        const int layers = shape == 0 ? 60 : 30;
+        const Solid solid = [&](int x, int y, int k) {
+            if (shape == 1)
+                return x >= 8 && x < 32 && y >= 8 && y < 32 && k >= 3 && k < 27;
+            const bool groove = k < 8 && std::abs(x + 0.5 - 55) < (8 - k) * 1.5;
+            return x >= 5 && x < 105 && y >= 5 && y < 105 && !groove;
+        };
+        LayerHollower::Settings settings;
+        settings.wallPixels = 10;
+        settings.layerPixels = 1.0;
+        settings.holeRadiusPixels = 3;
+        settings.autoHoles = true;
+        settings.smallestDrainedVolume = smallest;
+        std::vector<LayerHollower::Hole> cut;
+        QCOMPARE(unreachedEmpty(hollow(settings, box, layers, solid, nullptr, &cut), box), trapped);
+        QCOMPARE(int(cut.size()), holes);
+    }
+
+    void scene_modelsHollowedSupportsNot_autoHoleLeavesNoTrapNorIsland_data()
+    {
+        QTest::addColumn<float>("post"); // the post's near corner; 3 mm square
+        QTest::addColumn<int>("hollowCentre"); // a pixel of the cube's cavity, away from the hole
+        QTest::newRow("post aside the cavity's lowest point") << 1.0f << 640;
+        // A hole there would take the post's tip, and the floor round the hole would hang.
+        QTest::newRow("post under the cavity's lowest point") << -1.5f << 610;
+    }
+
+    void scene_modelsHollowedSupportsNot_autoHoleLeavesNoTrapNorIsland()
+    {
+        QFETCH(float, post);
+        QFETCH(int, hollowCentre);
         // A 10 mm cube on a 3 mm post that is a support: hollowed it would lose its core.
         TestMesh scene;
         scene.box(QVector3D(-5, -5, 4), QVector3D(5, 5, 14));
         GenSlices::Settings settings;
         settings.firstSupportTriangle = scene.triangles().size();
-        scene.box(QVector3D(1, 1, 0), QVector3D(4, 4, 4));
+        scene.box(QVector3D(post, post, 0), QVector3D(post + 3, post + 3, 4));
         settings.layerThickness = 0.1;
         settings.hollowing.wall = 1.0;
         settings.hollowing.autoDrainHoles = true;
@@ -169,14 +219,18 @@ private slots:
         QFile file(dir.filePath(QStringLiteral("job.ssj")));
         QVERIFY(job.loadCPJ(&file));
         QCOMPARE(TrapCheck::countLarger(TrapCheck::find(job, 0.1)), 0);
+        for (const IslandCheck::Island &island : IslandCheck::find(job))
+            QVERIFY2(island.pixels <= IslandCheck::kMinimumIslandPixels, qPrintable(QString::number(island.layer)));
         const auto lit = [&](int layer, int x, int y) {
             QImage image;
             job.getCBMSlice(layer)->inflateSlice(&image, 0, 0, true);
             return qRed(image.pixel(x, y)) == 255;
         };
-        QVERIFY(lit(20, 665, 375)); // the post's core
-        QVERIFY(!lit(90, 640, 400)); // the cube's
-        QVERIFY(lit(90, 595, 400)); // its wall
+        const int postCore = int(640 + (post + 1.5f) * 10);
+        QVERIFY(lit(20, postCore, 400 - (postCore - 640)));
+        QVERIFY(lit(39, postCore, 400 - (postCore - 640))); // its tip, under the cube
+        QVERIFY(!lit(90, hollowCentre, 400));
+        QVERIFY(lit(90, 595, 400)); // the cube's wall
     }
 };
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <vector>
 
 // Hollows the model part of a stack of layer images, with walls of a given thickness,
@@ -20,8 +21,14 @@
 //   cavity    - the pixels hollowing emptied; its connected parts (4-neighbour in a
 //               layer, overlapping between layers) are the cavities.
 //   drain hole - a vertical cylinder cut from its top layer down through the floor
-//               below it: twice the wall deep, or to layer 0; from a cavity whose floor
-//               stands on the platform, up through the roof instead.
+//               below it: to the floor's underside, at most twice the wall deep (a
+//               hole given its top, to layer 0); from a cavity whose floor
+//               stands on the platform, up through the roof instead. An automatic hole
+//               keeps clear of the supports drawn over the model: one cut through a
+//               support's tip would leave the rim of the hole hanging (an island), so it
+//               moves aside to the nearest spot within three radii where no support
+//               touches the floor's underside within its disc, and is cut from the
+//               lowest cavity layer found on its axis there.
 //
 // Layers are streamed bottom to top: addLayer() takes them in order with their 2-D
 // distance maps (distanceMap(), computed on the slicing threads), takeLayer() hands
@@ -45,8 +52,17 @@ public:
         double layerPixels = 0.5; // layer thickness in pixels
         double holeRadiusPixels = 15.0;
         bool autoHoles = false; // one hole at the lowest point of each cavity
+        // Closed cavities smaller than this (pixels times layers) get no automatic hole:
+        // a speck of resin neither bursts a part nor pulls at it.
+        double smallestDrainedVolume = 0.0;
         std::vector<Hole> holes;
         int threads = 1;
+        // The supports of a layer as a whole image (imageWidth x imageHeight bytes, non-zero
+        // where lit), or null where there are none or the layer is gone; unset: no supports.
+        // Asked only for layers not yet taken.
+        std::function<const uint8_t *(int layer)> supports;
+        int imageWidth = 0;
+        int imageHeight = 0;
     };
 
     // `box` is the part of the image the coverage covers; layerCount the stack height.
@@ -62,9 +78,10 @@ public:
     // The next layer hollowed and drilled, once ready; false while it is not yet.
     bool takeLayer(std::vector<uint8_t> *coverage);
 
-    // Cavities found so far (a cavity whose branches join higher up counts once per
-    // lowest point) and the holes cut (image pixel centres, with their top layer).
-    int cavityCount() const { return m_cavityStarts; }
+    // Cavities found so far: the cavity pixels joined through their four neighbours in a
+    // layer and the same pixel in the layer below.
+    int cavityCount() const;
+    // The holes cut (image pixel centres, with their layers).
     const std::vector<Hole> &holesCut() const { return m_holesCut; }
     // Clears the discs of the holes through this layer in an image part (`area` of the
     // image, row-major): takeLayer() does it for the models, the caller for whatever is
@@ -81,24 +98,51 @@ private:
     void hollowBlock(int first, int last);
     void hollowRows(int first, int last, int rowBegin, int rowEnd);
     void findCavities(int layer, const std::vector<uint8_t> &cavity);
+    // The holes named without a top whose axis lies in this part of a layer's cavity.
+    void drainPending(int layer, const std::vector<int> &component);
+    // Drills the automatic holes whose cavities are known well enough at this layer: one
+    // per cavity, from its lowest point, once its branches starting nearby have joined
+    // or it has closed; none for a closed one smaller than smallestDrainedVolume.
+    void decideHoles(int layer);
+    int root(int label) const;
+    int join(int a, int b);
     // A hole from the lowest point of a cavity at this layer.
     void drainFrom(double x, double y, int layer);
+    // An automatic hole for a cavity whose lowest point at `layer` is (x, y): there, or
+    // aside from the supports (see drain hole above); `current` the layer now hollowed.
+    void placeAutoHole(int x, int y, int layer, int current);
+    // Whether a layer's coverage has material within a hole's disc round (x, y).
+    bool discHolds(const std::vector<uint8_t> &coverage, double x, double y) const;
 
     Settings m_settings;
     QRect m_box;
     int m_layers = 0;
     int m_reach = 0; // layers within one wall thickness
     int m_block = 0; // layers hollowed at once
-    int m_delay = 0; // layers a cavity's floor may lie below it
+    int m_delay = 0; // layers kept below the one hollowed, for holes to be cut in
     std::deque<Entry> m_window;
     int m_windowStart = 0;
     int m_added = 0;
     int m_hollowed = 0;
     int m_taken = 0;
-    // The cavity pixels of the last hollowed layer.
-    std::vector<uint8_t> m_previousCavity;
+    // The cavities: their starts (lowest points) by label, joined where they meet.
+    struct CavityStart {
+        int layer = 0;
+        int x = 0;
+        int y = 0;
+        bool decided = false; // whether it gets a hole is known
+    };
+    std::vector<CavityStart> m_starts;
+    std::vector<int> m_parent;
+    std::vector<double> m_volume; // of a joined cavity: pixels times layers
+    std::vector<int> m_lastLayer; // of a joined cavity
+    std::vector<uint8_t> m_drained; // a joined cavity has a hole
+    size_t m_firstUndecided = 0;
+    // The cavity label of each pixel of the last hollowed layer, -1 where none.
+    std::vector<int> m_previousLabels;
     std::vector<uint8_t> m_firstLayer;
-    int m_cavityStarts = 0;
+    int m_floorDepth = 0; // layers a hole may cut below its cavity
+    int m_horizon = 0; // layers above a cavity's start before its hole is decided
     std::vector<bool> m_pendingDone;
     std::vector<Hole> m_holesCut;
 };

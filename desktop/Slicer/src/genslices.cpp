@@ -1,6 +1,7 @@
 #include "genslices.h"
 
 #include "layerhollower.h"
+#include "trapcheck.h"
 #include "meshimporter.h"
 #include "slicejobwriter.h"
 #include "slicerasteriser.h"
@@ -561,6 +562,8 @@ bool GenSlices::sliceHollowedLayers(
     hollow.layerPixels = m_thickness / hollowing.pixelSize;
     hollow.holeRadiusPixels = hollowing.drainDiameter / 2.0 / hollowing.pixelSize;
     hollow.autoHoles = hollowing.autoDrainHoles;
+    hollow.smallestDrainedVolume
+        = TrapCheck::kMinimumVolumeMm3 / (hollowing.pixelSize * hollowing.pixelSize * m_thickness);
     hollow.threads = threads;
     for (const QVector3D &top : hollowing.drainHoles) {
         LayerHollower::Hole hole;
@@ -571,13 +574,20 @@ bool GenSlices::sliceHollowedLayers(
             : std::max(0, static_cast<int>(std::floor((top.z() - m_bottom - m_thickness / 2.0) / m_thickness)));
         hollow.holes.push_back(hole);
     }
+    // The supports of the layers not yet written, for the automatic holes to keep clear of.
+    std::deque<std::vector<uint8_t>> supports;
+    int written = 0;
+    hollow.imageWidth = SliceRasteriser::kWidth;
+    hollow.imageHeight = SliceRasteriser::kHeight;
+    hollow.supports = [&supports, &written](int layer) -> const uint8_t * {
+        const int i = layer - written;
+        return i >= 0 && i < int(supports.size()) && !supports[size_t(i)].empty() ? supports[size_t(i)].data() : nullptr;
+    };
     LayerHollower hollower(hollow, box, layers);
 
     QElapsedTimer layersClock;
     layersClock.start();
     LayerPipeline pipeline(*this, layers, threads, settings.antialias, supersampling, box, m_hasSupports);
-    std::deque<std::vector<uint8_t>> supports;
-    int written = 0;
     bool cancelled = false;
     std::vector<uint8_t> model;
     QElapsedTimer clock;

@@ -88,13 +88,17 @@ LayerHollower::LayerHollower(const Settings &settings, const QRect &box, int lay
     // Holes found on the way are cut this far down, through the floor under a cavity.
     const bool holesFound = settings.autoHoles
         || std::any_of(settings.holes.begin(), settings.holes.end(), [](const Hole &h) { return h.topLayer < 0; });
-    m_delay = holesFound ? static_cast<int>(std::ceil(2.0 * settings.wallPixels / layer)) + 1 : 0;
+    m_floorDepth = holesFound ? static_cast<int>(std::ceil(2.0 * settings.wallPixels / layer)) + 1 : 0;
+    // An automatic hole is decided a wall's height above its cavity's lowest point, once the
+    // cavity's branches starting close together have joined.
+    m_horizon = settings.autoHoles ? m_reach : 0;
+    m_delay = m_floorDepth + m_horizon;
     m_pendingDone.assign(settings.holes.size(), false);
     for (const Hole &hole : settings.holes) {
         if (hole.topLayer >= 0)
             m_holesCut.push_back({hole.x, hole.y, hole.topLayer, 0});
     }
-    m_previousCavity.assign(size_t(std::max(0, box.width() * box.height())), 0);
+    m_previousLabels.assign(size_t(std::max(0, box.width() * box.height())), -1);
 }
 
 std::vector<uint16_t> LayerHollower::distanceMap(const std::vector<uint8_t> &coverage, int width, int height)
@@ -208,72 +212,208 @@ void LayerHollower::findCavities(int layer, const std::vector<uint8_t> &cavity)
 {
     const int width = m_box.width();
     const int height = m_box.height();
-    std::vector<uint8_t> seen(cavity.size(), 0);
+    std::vector<int> labels(cavity.size(), -1);
     std::vector<int> stack;
     std::vector<int> component;
     for (int start = 0; start < int(cavity.size()); ++start) {
-        if (!cavity[size_t(start)] || seen[size_t(start)])
+        if (!cavity[size_t(start)] || labels[size_t(start)] >= 0)
             continue;
-        // One 4-neighbour part of this layer's cavity pixels.
+        // One 4-neighbour part of this layer's cavity pixels, and the cavity it belongs to:
+        // those it overlaps in the layer below, joined, or a new one starting here.
         component.clear();
         stack.assign(1, start);
-        seen[size_t(start)] = 1;
-        bool continues = false;
+        labels[size_t(start)] = 0;
+        int label = -1;
         double sumX = 0.0;
         double sumY = 0.0;
         while (!stack.empty()) {
             const int i = stack.back();
             stack.pop_back();
             component.push_back(i);
-            continues = continues || m_previousCavity[size_t(i)];
+            const int below = m_previousLabels[size_t(i)];
+            if (below >= 0)
+                label = label < 0 ? root(below) : join(label, below);
             const int x = i % width;
             const int y = i / width;
             sumX += x;
             sumY += y;
             for (const int j : {x > 0 ? i - 1 : -1, x + 1 < width ? i + 1 : -1, y > 0 ? i - width : -1,
                      y + 1 < height ? i + width : -1}) {
-                if (j >= 0 && cavity[size_t(j)] && !seen[size_t(j)]) {
-                    seen[size_t(j)] = 1;
+                if (j >= 0 && cavity[size_t(j)] && labels[size_t(j)] < 0) {
+                    labels[size_t(j)] = 0;
                     stack.push_back(j);
                 }
             }
         }
-        for (size_t h = 0; h < m_settings.holes.size(); ++h) {
-            const Hole &hole = m_settings.holes[h];
-            const QPoint axis(int(std::lround(hole.x)), int(std::lround(hole.y)));
-            if (hole.topLayer >= 0 || m_pendingDone[h] || !m_box.contains(axis))
-                continue;
-            const int i = (axis.y() - m_box.top()) * width + axis.x() - m_box.left();
-            if (std::find(component.begin(), component.end(), i) != component.end()) {
-                m_pendingDone[h] = true;
-                drainFrom(hole.x, hole.y, layer);
+        if (label < 0) {
+            // A cavity starts here: its lowest point, the pixel nearest the part's centre.
+            const double cx = sumX / double(component.size());
+            const double cy = sumY / double(component.size());
+            const auto offCentre = [&](int i) { return std::hypot(i % width - cx, i / width - cy); };
+            const int nearest = *std::min_element(
+                component.begin(), component.end(), [&](int a, int b) { return offCentre(a) < offCentre(b); });
+            label = int(m_starts.size());
+            m_starts.push_back({layer, nearest % width + m_box.left(), nearest / width + m_box.top(), false});
+            m_parent.push_back(label);
+            m_volume.push_back(0.0);
+            m_lastLayer.push_back(layer);
+            m_drained.push_back(0);
+        }
+        m_volume[size_t(label)] += double(component.size());
+        m_lastLayer[size_t(label)] = layer;
+        for (const int i : component)
+            labels[size_t(i)] = label;
+        drainPending(layer, component);
+    }
+    m_previousLabels = std::move(labels);
+    decideHoles(layer);
+}
+
+void LayerHollower::drainPending(int layer, const std::vector<int> &component)
+{
+    for (size_t h = 0; h < m_settings.holes.size(); ++h) {
+        const Hole &hole = m_settings.holes[h];
+        const QPoint axis(int(std::lround(hole.x)), int(std::lround(hole.y)));
+        if (hole.topLayer >= 0 || m_pendingDone[h] || !m_box.contains(axis))
+            continue;
+        const int i = (axis.y() - m_box.top()) * m_box.width() + axis.x() - m_box.left();
+        if (std::find(component.begin(), component.end(), i) != component.end()) {
+            m_pendingDone[h] = true;
+            drainFrom(hole.x, hole.y, layer);
+        }
+    }
+}
+
+void LayerHollower::decideHoles(int layer)
+{
+    const bool last = layer == m_layers - 1;
+    for (size_t s = m_firstUndecided; s < m_starts.size(); ++s) {
+        CavityStart &start = m_starts[s];
+        if (start.decided)
+            continue;
+        const int group = root(int(s));
+        const bool closed = m_lastLayer[size_t(group)] < layer || last;
+        if (!closed && layer < start.layer + m_horizon)
+            continue;
+        start.decided = true;
+        if (m_drained[size_t(group)] || !m_settings.autoHoles)
+            continue;
+        if (closed && m_volume[size_t(group)] < m_settings.smallestDrainedVolume)
+            continue;
+        m_drained[size_t(group)] = 1;
+        placeAutoHole(start.x, start.y, start.layer, layer);
+    }
+    while (m_firstUndecided < m_starts.size() && m_starts[m_firstUndecided].decided)
+        ++m_firstUndecided;
+}
+
+int LayerHollower::root(int label) const
+{
+    while (m_parent[size_t(label)] != label)
+        label = m_parent[size_t(label)];
+    return label;
+}
+
+int LayerHollower::join(int a, int b)
+{
+    a = root(a);
+    b = root(b);
+    if (a == b)
+        return a;
+    if (b < a)
+        std::swap(a, b);
+    m_parent[size_t(b)] = a;
+    m_volume[size_t(a)] += m_volume[size_t(b)];
+    m_lastLayer[size_t(a)] = std::max(m_lastLayer[size_t(a)], m_lastLayer[size_t(b)]);
+    m_drained[size_t(a)] = m_drained[size_t(a)] || m_drained[size_t(b)];
+    return a;
+}
+
+int LayerHollower::cavityCount() const
+{
+    int count = 0;
+    for (size_t label = 0; label < m_parent.size(); ++label)
+        count += m_parent[label] == int(label);
+    return count;
+}
+
+void LayerHollower::placeAutoHole(int x, int y, int layer, int current)
+{
+    const double r = m_settings.holeRadiusPixels;
+    const int reach = static_cast<int>(std::ceil(3.0 * r));
+    const int span = reach + static_cast<int>(std::ceil(r)) + 1;
+    const int side = 2 * span + 1;
+    // Where supports touch the model round the spot, over the floor's layers: support pixels
+    // under a solid model pixel, or on one.
+    std::vector<uint8_t> held(size_t(side) * size_t(side), 0);
+    bool anyHeld = false;
+    const int width = m_settings.imageWidth;
+    for (int k = std::max(m_taken, layer - m_floorDepth); m_settings.supports && k < layer; ++k) {
+        const uint8_t *image = m_settings.supports(k);
+        for (int dy = -span; image && dy <= span; ++dy) {
+            for (int dx = -span; dx <= span; ++dx) {
+                const QPoint at(x + dx, y + dy);
+                if (!m_box.contains(at) || !image[size_t(at.y()) * size_t(width) + size_t(at.x())])
+                    continue;
+                const size_t i = size_t(at.y() - m_box.top()) * size_t(m_box.width()) + size_t(at.x() - m_box.left());
+                if ((!entry(k).coverage.empty() && entry(k).coverage[i]) || entry(k + 1).coverage[i]) {
+                    held[size_t(dy + span) * size_t(side) + size_t(dx + span)] = 1;
+                    anyHeld = true;
+                }
             }
         }
-        if (continues)
-            continue;
-        // A cavity starts here: its lowest point.
-        ++m_cavityStarts;
-        if (!m_settings.autoHoles)
-            continue;
-        const double cx = sumX / double(component.size());
-        const double cy = sumY / double(component.size());
-        const auto offCentre = [&](int i) {
-            const int column = i % width;
-            const int row = i / width;
-            return std::hypot(column - cx, row - cy);
-        };
-        const int nearest = *std::min_element(
-            component.begin(), component.end(), [&](int a, int b) { return offCentre(a) < offCentre(b); });
-        const int column = nearest % width;
-        const int row = nearest / width;
-        drainFrom(column + m_box.left(), row + m_box.top(), layer);
     }
-    m_previousCavity = cavity;
+    const int disc = static_cast<int>(std::ceil(r));
+    const auto clearAt = [&](int cx, int cy) {
+        for (int dy = -disc; dy <= disc; ++dy)
+            for (int dx = -disc; dx <= disc; ++dx)
+                if (dx * dx + dy * dy <= r * r && held[size_t(cy + dy + span) * size_t(side) + size_t(cx + dx + span)])
+                    return false;
+        return true;
+    };
+    if (!anyHeld || clearAt(0, 0)) {
+        drainFrom(x, y, layer);
+        return;
+    }
+    // The nearest clear spot under the model at this layer.
+    std::vector<QPoint> offsets;
+    for (int dy = -reach; dy <= reach; ++dy)
+        for (int dx = -reach; dx <= reach; ++dx)
+            if (dx * dx + dy * dy <= reach * reach)
+                offsets.emplace_back(dx, dy);
+    std::stable_sort(offsets.begin(), offsets.end(),
+        [](const QPoint &a, const QPoint &b) { return QPoint::dotProduct(a, a) < QPoint::dotProduct(b, b); });
+    const std::vector<uint16_t> &solid = entry(layer).distance;
+    for (const QPoint &offset : offsets) {
+        const QPoint at(x + offset.x(), y + offset.y());
+        if (!m_box.contains(at))
+            continue;
+        const size_t i = size_t(at.y() - m_box.top()) * size_t(m_box.width()) + size_t(at.x() - m_box.left());
+        if (solid[i] == 0 || !clearAt(offset.x(), offset.y()))
+            continue;
+        // Cut from where the cavity reaches over this spot, a layer or a few higher: emptied
+        // there, solid before hollowing.
+        for (int k = layer; k <= current; ++k) {
+            if (entry(k).coverage[i] == 0 && entry(k).distance[i] > 0) {
+                drainFrom(at.x(), at.y(), k);
+                return;
+            }
+        }
+        {
+            Hole hole;
+            hole.x = at.x();
+            hole.y = at.y();
+            m_settings.holes.push_back(hole);
+            m_pendingDone.push_back(false);
+        }
+        return;
+    }
+    drainFrom(x, y, layer); // no clear spot: the supports there lose their tips
 }
 
 void LayerHollower::drainFrom(double x, double y, int layer)
 {
-    Hole hole {x, y, layer, std::max(0, layer - m_delay), false};
+    Hole hole {x, y, layer, std::max(0, layer - m_floorDepth), false};
     // A floor that stands on the platform all round the hole would be sealed by it: the
     // hole goes up through the roof instead, to the vat (which is also the lowest point
     // once the part hangs from the platform).
@@ -291,8 +431,30 @@ void LayerHollower::drainFrom(double x, double y, int layer)
         hole.bottomLayer = layer;
         hole.topLayer = m_layers - 1;
         hole.throughRoof = true;
+    } else {
+        // Down through the floor and no further: what hangs below it (supports) is left whole.
+        for (int k = layer - 1; k >= std::max(m_taken, hole.bottomLayer); --k) {
+            if (!discHolds(entry(k).coverage, x, y)) {
+                hole.bottomLayer = k + 1;
+                break;
+            }
+        }
     }
     m_holesCut.push_back(hole);
+}
+
+bool LayerHollower::discHolds(const std::vector<uint8_t> &coverage, double x, double y) const
+{
+    const double r = m_settings.holeRadiusPixels;
+    const QRect disc = QRect(QPoint(int(std::floor(x - r)), int(std::floor(y - r))),
+        QPoint(int(std::ceil(x + r)), int(std::ceil(y + r))))
+                           .intersected(m_box);
+    for (int row = disc.top(); row <= disc.bottom(); ++row)
+        for (int column = disc.left(); column <= disc.right(); ++column)
+            if ((column - x) * (column - x) + (row - y) * (row - y) <= r * r
+                && coverage[size_t((row - m_box.top()) * m_box.width() + column - m_box.left())])
+                return true;
+    return false;
 }
 
 void LayerHollower::clearHoles(int layer, uint8_t *pixels, const QRect &area) const

@@ -627,6 +627,14 @@ private slots:
         QCOMPARE(viewer->property("jobPath").toString(), destination);
         QCOMPARE(textOf(QStringLiteral("layerNumber")), QStringLiteral("Layer 1 of 6 - 0.05 mm"));
         QVERIFY(close(QStringLiteral("jobViewer")));
+        // A closed cavity is asked about the same way.
+        const QString cavity = controller()->scratchJobPath(QStringLiteral("cavity.ssj"));
+        QVERIFY(hollowBoxJob(20, 3, 3).saveCPJ(cavity));
+        QVERIFY(controller()->warnOfIslands(cavity));
+        QVERIFY(opens(QStringLiteral("islandWarningDialog")));
+        QVERIFY(textOf(QStringLiteral("islandWarningText")).contains(QStringLiteral("traps 11.4 mm")));
+        shoot(QStringLiteral("35-trap-warning"));
+        QVERIFY(click(window(), item(QStringLiteral("islandCancelButton"))));
 
         // The platform's model stands on its base: sliced, saved without a question, shown.
         QVERIFY(root()->property("hasModels").toBool());

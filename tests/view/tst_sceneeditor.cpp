@@ -1063,6 +1063,20 @@ private slots:
         editor->applyMouse(mouse(MouseRequest::Action::SelectModel, pixelOf(*editor, top)));
         QCOMPARE(editor->hollowing().drainHoles.size(), size_t(clickHole));
         QVERIFY(!clickHole || (editor->hollowing().drainHoles.at(0) - top).length() < 0.1f);
+        if (clickHole) {
+            // The hole belongs to the model: it moves with it, and placing it is a step.
+            ModelEditRequest move = edit(Action::SetPosition);
+            move.xPosition = 20.0;
+            editor->updateSelectedModel(move);
+            QVERIFY((editor->hollowing().drainHoles.at(0) - top - QVector3D(20, 0, 0)).length() < 0.1f);
+            for (const Action step : {Action::Undo, Action::Undo, Action::Redo})
+                editor->updateSelectedModel(edit(step));
+            QVERIFY((editor->hollowing().drainHoles.at(0) - top).length() < 0.1f);
+            editor->platform().clearAllModels();
+            QVERIFY(editor->hollowing().drainHoles.empty());
+            editor->updateSelectedModel(edit(Action::Undo));
+            QCOMPARE(editor->hollowing().drainHoles.size(), size_t(1));
+        }
         const QString path = dir.filePath("job.ssj");
         QVERIFY(editor->saveSlices(path, 100, false, 0, {}));
         QFile file(path);

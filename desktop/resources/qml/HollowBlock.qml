@@ -23,7 +23,18 @@ ColumnLayout {
         if (!hollow.checked)
             editor.inPlaceDrainHoleMode = false
     }
-    onEditorChanged: apply()
+    // The last wall, holes and diameter used come back with the window.
+    property bool loaded: false
+    onEditorChanged: {
+        if (editor && !loaded) {
+            const saved = editor.savedHollowing()
+            wall.text = String(saved.wall)
+            automatic.checked = saved.autoDrainHoles
+            diameter.text = String(saved.drainDiameter)
+            loaded = true
+        }
+        apply()
+    }
 
     Label { text: qsTr("Hollowing"); font.bold: true }
     CheckBox {
@@ -89,7 +100,7 @@ ColumnLayout {
         wrapMode: Text.Wrap
         color: Theme.mutedText
         font.pixelSize: Theme.smallSize
-        text: qsTr("Click a model: a hole is cut from there down to the platform. Holes stay where they are placed on the platform when models move.")
+        text: qsTr("Click a model: a hole is cut from there straight down through it. A hole moves with its model.")
     }
     Repeater {
         model: block.editor !== null ? block.editor.drainHoles : []

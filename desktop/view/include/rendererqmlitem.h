@@ -197,9 +197,12 @@ public:
         bool antialiasingEnabled, int antialiasingLevel = 0);
     // Hollowing of every model on the plate at the next slicing (SceneEditor::setHollowing):
     // off, or walls of wallMillimetres (0.5 to 10) with drain holes of diameterMillimetres,
-    // one at the bottom of every cavity when autoDrainHoles.
+    // one at the bottom of every cavity when autoDrainHoles. Remembered (savedHollowing()).
     Q_INVOKABLE void setHollowing(
         bool hollow, double wallMillimetres, bool autoDrainHoles, double diameterMillimetres);
+    // The wall, automatic holes and diameter last set with hollowing on, kept in the settings
+    // ("wall", "autoDrainHoles", "drainDiameter"; defaults 2, true, 3).
+    Q_INVOKABLE QVariantMap savedHollowing() const;
     Q_INVOKABLE void removeDrainHole(int index);
     // Against the walls of the platform last set (platformIs75Microns), also before a frame.
     Q_INVOKABLE bool doAnyModelsIntersectWalls();

@@ -127,12 +127,14 @@ public:
     bool saveSlices(const QString &filePath, int layerThicknessMicrons, bool antialiasingEnabled, int supersampling,
         const GenSlices::ProgressFunction &progress);
     // How the plate's models (all of them, never their supports) are hollowed when sliced;
-    // a wall of 0 leaves them solid. Drain holes are kept in the scene's frame (y up,
-    // millimetres), where a click on a model finds them; pixelSize follows the platform.
-    void setHollowing(const GenSlices::Hollowing &hollowing) { m_hollowing = hollowing; }
-    const GenSlices::Hollowing &hollowing() const { return m_hollowing; }
-    // Removes a drain hole placed by hand (inPlaceDrainHoleMode: a click on a model places
-    // one where it hits, on the platform, not on the model: moving the model leaves it).
+    // a wall of 0 leaves them solid; pixelSize follows the platform. The drain holes are
+    // those placed by hand on the models now on the plate, in the scene's frame (y up,
+    // millimetres): setHollowing() leaves them as they are.
+    void setHollowing(const GenSlices::Hollowing &hollowing);
+    GenSlices::Hollowing hollowing() const;
+    // A click on a model in inPlaceDrainHoleMode places a drain hole where it hits. The hole
+    // belongs to that model: it moves and turns with it, goes and comes back with it, and
+    // placing or removing it is a step of the history. Removes the index-th of hollowing().
     void removeDrainHole(int index);
     bool isSlicing() const { return m_slicing; }
     // Where a job to be printed is written (the models' file names joined).
@@ -286,6 +288,19 @@ private:
     std::optional<SupportJob> m_supportJob;
     bool m_slicing = false;
     GenSlices::Hollowing m_hollowing;
+    // The drain holes placed by hand, in their models' own frames.
+    struct PlacedHole {
+        std::weak_ptr<UserImportedMesh> model;
+        QVector3D local;
+        int id = 0;
+    };
+    std::vector<PlacedHole> m_placedHoles;
+    int m_lastHoleId = 0;
+    // The placed holes of the models on the plate, as indices into m_placedHoles.
+    std::vector<size_t> presentHoles() const;
+    // Puts a hole back (redo, undo of a removal) or takes it out, by its id.
+    void restoreHole(const PlacedHole &hole);
+    void takeHole(int id);
     std::optional<Drag> m_drag;
     std::optional<Turn> m_turn;
     // Where a left-button drag in empty space started: it turns the camera.
@@ -297,6 +312,7 @@ private:
     bool m_gimbalReportedDisabled = false;
     std::pair<bool, bool> m_reportedHistory {false, false};
     QStringList m_reportedModels;
+    std::vector<QVector3D> m_reportedHoles;
     QString m_placementWarning;
     QVector3D m_reportedFit;
     // The last overhangs worked out, and what they were worked out for.

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QQmlEngine>
 #include <QQuickWindow>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -624,9 +625,26 @@ void RendererQMLItem::setHollowing(bool hollow, double wallMillimetres, bool aut
     }
     hollowing.wall = hollow ? wallMillimetres : 0.0;
     hollowing.autoDrainHoles = autoDrainHoles;
-    if (hollow)
+    if (hollow) {
         hollowing.drainDiameter = diameterMillimetres;
+        QSettings settings;
+        settings.beginGroup(QStringLiteral("hollowing"));
+        settings.setValue(QStringLiteral("wall"), wallMillimetres);
+        settings.setValue(QStringLiteral("autoDrainHoles"), autoDrainHoles);
+        settings.setValue(QStringLiteral("drainDiameter"), diameterMillimetres);
+    }
     m_editor->setHollowing(hollowing);
+}
+
+QVariantMap RendererQMLItem::savedHollowing() const
+{
+    QSettings settings;
+    settings.beginGroup(QStringLiteral("hollowing"));
+    const double wall = settings.value(QStringLiteral("wall"), 2.0).toDouble();
+    const double diameter = settings.value(QStringLiteral("drainDiameter"), 3.0).toDouble();
+    return {{QStringLiteral("wall"), wall >= 0.5 && wall <= 10.0 ? wall : 2.0},
+        {QStringLiteral("autoDrainHoles"), settings.value(QStringLiteral("autoDrainHoles"), true).toBool()},
+        {QStringLiteral("drainDiameter"), diameter > 0.0 && diameter <= 20.0 ? diameter : 3.0}};
 }
 
 void RendererQMLItem::cancelSlicing()

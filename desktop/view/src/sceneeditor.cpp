@@ -96,6 +96,12 @@ void SceneEditor::reportChanges()
         m_reportedModels = names;
         emit modelListChanged(names);
     }
+    // Placed holes move with their models, and go and come back with them.
+    const std::vector<QVector3D> holes = hollowing().drainHoles;
+    if (holes != m_reportedHoles) {
+        m_reportedHoles = holes;
+        emit drainHolesChanged();
+    }
     reportFit();
 }
 
@@ -362,19 +368,72 @@ void SceneEditor::addSupportAt(const SceneRay &ray)
 
 void SceneEditor::placeDrainHoleAt(const SceneRay &ray)
 {
-    if (const std::optional<ScenePicking::ModelHit> hit = ScenePicking::nearestModel(m_platform.models(), ray)) {
-        m_hollowing.drainHoles.push_back(hit->point);
-        emit drainHolesChanged();
-    }
+    const std::optional<ScenePicking::ModelHit> hit = ScenePicking::nearestModel(m_platform.models(), ray);
+    if (!hit)
+        return;
+    const std::shared_ptr<UserImportedMesh> &mesh = hit->entry->mesh();
+    const PlacedHole hole {mesh, mesh->modelMatrix().inverted().map(hit->point), ++m_lastHoleId};
+    restoreHole(hole);
+    m_platform.history().record([this, id = hole.id] { takeHole(id); }, [this, hole] { restoreHole(hole); }, mesh);
+    reportChanges();
 }
 
 void SceneEditor::removeDrainHole(int index)
 {
-    if (index < 0 || size_t(index) >= m_hollowing.drainHoles.size())
+    const std::vector<size_t> present = presentHoles();
+    if (index < 0 || size_t(index) >= present.size())
         return;
-    m_hollowing.drainHoles.erase(m_hollowing.drainHoles.begin() + index);
-    emit drainHolesChanged();
+    const PlacedHole hole = m_placedHoles[present[size_t(index)]];
+    takeHole(hole.id);
+    m_platform.history().record([this, hole] { restoreHole(hole); }, [this, id = hole.id] { takeHole(id); },
+        hole.model.lock());
+    reportChanges();
+}
+
+void SceneEditor::restoreHole(const PlacedHole &hole)
+{
+    m_placedHoles.push_back(hole);
+    std::sort(m_placedHoles.begin(), m_placedHoles.end(),
+        [](const PlacedHole &a, const PlacedHole &b) { return a.id < b.id; });
     emit sceneChanged();
+}
+
+void SceneEditor::takeHole(int id)
+{
+    m_placedHoles.erase(std::remove_if(m_placedHoles.begin(), m_placedHoles.end(),
+                            [id](const PlacedHole &hole) { return hole.id == id; }),
+        m_placedHoles.end());
+    emit sceneChanged();
+}
+
+std::vector<size_t> SceneEditor::presentHoles() const
+{
+    std::vector<size_t> present;
+    for (size_t i = 0; i < m_placedHoles.size(); ++i) {
+        const std::shared_ptr<UserImportedMesh> model = m_placedHoles[i].model.lock();
+        const QList<PlatformModel::Entry> &models = m_platform.models();
+        if (model && std::any_of(models.begin(), models.end(), [&](const PlatformModel::Entry &entry) {
+                return entry->mesh() == model;
+            }))
+            present.push_back(i);
+    }
+    return present;
+}
+
+void SceneEditor::setHollowing(const GenSlices::Hollowing &hollowing)
+{
+    m_hollowing = hollowing;
+    m_hollowing.drainHoles.clear();
+}
+
+GenSlices::Hollowing SceneEditor::hollowing() const
+{
+    GenSlices::Hollowing hollowing = m_hollowing;
+    for (const size_t i : presentHoles()) {
+        const PlacedHole &hole = m_placedHoles[i];
+        hollowing.drainHoles.push_back(hole.model.lock()->modelMatrix().map(hole.local));
+    }
+    return hollowing;
 }
 
 void SceneEditor::deleteSupportAt(const SceneRay &ray)
@@ -692,7 +751,7 @@ SceneSnapshot SceneEditor::snapshot() const
     if (m_modes.inEditSupportMode)
         scene.supportTip = m_supportTip;
     if (m_hollowing.wall > 0.0 || m_modes.inPlaceDrainHoleMode) {
-        scene.drainHoles = m_hollowing.drainHoles;
+        scene.drainHoles = hollowing().drainHoles;
         scene.drainHoleRadius = float(m_hollowing.drainDiameter / 2.0);
     }
     return scene;
@@ -1022,7 +1081,7 @@ bool SceneEditor::saveSlices(const QString &filePath, int layerThicknessMicrons,
     settings.supersampling = supersampling;
     settings.jobDescription = m_modes.platformIs75Microns ? QStringLiteral("sliced at 75 microns")
                                                           : QStringLiteral("sliced at 100 microns");
-    settings.hollowing = slicerHollowing(m_hollowing, m_modes.platformIs75Microns);
+    settings.hollowing = slicerHollowing(hollowing(), m_modes.platformIs75Microns);
     const std::shared_ptr<SceneEditor> keepAlive = shared_from_this();
     m_slicing = true;
     GenSlices slicer;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "layerhollower.h"
 #include "slicelayer.h"
 
 #include <QList>
@@ -130,6 +131,8 @@ private:
     // The steps of saveSlices() after prepare(): the layer loop (false when cancelled)
     // and the writing of the job.
     bool sliceLayers(SliceJobWriter &writer, bool antialias, int supersampling, const ProgressFunction &report);
+    // The hollower's settings for these layers (pixels), holes turned onto the image.
+    LayerHollower::Settings hollowerSettings(const Hollowing &hollowing) const;
     bool sliceHollowedLayers(
         SliceJobWriter &writer, const Settings &settings, int supersampling, const ProgressFunction &report);
     bool writeJob(SliceJobWriter &writer, const QString &filePath);

@@ -549,14 +549,8 @@ bool GenSlices::writeJob(SliceJobWriter &writer, const QString &filePath)
     return true;
 }
 
-bool GenSlices::sliceHollowedLayers(
-    SliceJobWriter &writer, const Settings &settings, int supersampling, const ProgressFunction &report)
+LayerHollower::Settings GenSlices::hollowerSettings(const Hollowing &hollowing) const
 {
-    const int layers = layerCount();
-    const int total = std::max(1, static_cast<int>(std::ceil((m_top - m_bottom) / m_thickness)));
-    const int threads = threadsFor(layers, m_threadCount);
-    const QRect box = modelBox();
-    const Hollowing &hollowing = settings.hollowing;
     LayerHollower::Settings hollow;
     hollow.wallPixels = hollowing.wall / hollowing.pixelSize;
     hollow.layerPixels = m_thickness / hollowing.pixelSize;
@@ -564,7 +558,6 @@ bool GenSlices::sliceHollowedLayers(
     hollow.autoHoles = hollowing.autoDrainHoles;
     hollow.smallestDrainedVolume
         = TrapCheck::kMinimumVolumeMm3 / (hollowing.pixelSize * hollowing.pixelSize * m_thickness);
-    hollow.threads = threads;
     for (const QVector3D &top : hollowing.drainHoles) {
         LayerHollower::Hole hole;
         hole.x = top.x() / SliceRasteriser::kPixelSize + SliceRasteriser::kWidth / 2.0 - 0.5;
@@ -574,6 +567,18 @@ bool GenSlices::sliceHollowedLayers(
             : std::max(0, static_cast<int>(std::floor((top.z() - m_bottom - m_thickness / 2.0) / m_thickness)));
         hollow.holes.push_back(hole);
     }
+    return hollow;
+}
+
+bool GenSlices::sliceHollowedLayers(
+    SliceJobWriter &writer, const Settings &settings, int supersampling, const ProgressFunction &report)
+{
+    const int layers = layerCount();
+    const int total = std::max(1, static_cast<int>(std::ceil((m_top - m_bottom) / m_thickness)));
+    const int threads = threadsFor(layers, m_threadCount);
+    const QRect box = modelBox();
+    LayerHollower::Settings hollow = hollowerSettings(settings.hollowing);
+    hollow.threads = threads;
     // The supports of the layers not yet written, for the automatic holes to keep clear of.
     std::deque<std::vector<uint8_t>> supports;
     int written = 0;

@@ -241,6 +241,13 @@ private slots:
         QCOMPARE(found.count(), 1);
         QTEST(found.first().at(1).toString(), "message");
         QTEST(found.first().at(3).toInt(), "cavityLayer");
+        // The viewer lists it after the islands, and draws it blue on its layers: the inside
+        // of the box's walls (34 x 24 pixels), nothing outside.
+        QCOMPARE(m_widget->setSSJViewerPath(path), QStringLiteral("1"));
+        QCOMPARE(m_widget->requestSSJViewerIslands().size(), 1);
+        QCOMPARE(m_widget->requestSSJViewerIsland(0), QString::number(found.first().at(3).toInt()));
+        QCOMPARE(pixelsOfColour(m_widget->lastShownImage(), JobFileViewer::kCavityColour, QRect(23, 13, 34, 24)), 816);
+        QCOMPARE(pixelsOfColour(m_widget->lastShownImage(), JobFileViewer::kCavityColour), 816);
     }
 
     // ---- the folder a sliced job waits in

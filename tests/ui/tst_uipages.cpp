@@ -630,11 +630,17 @@ private slots:
         // A closed cavity is asked about the same way.
         const QString cavity = controller()->scratchJobPath(QStringLiteral("cavity.ssj"));
         QVERIFY(hollowBoxJob(20, 3, 3).saveCPJ(cavity));
+        warning->setProperty("jobPath", cavity);
         QVERIFY(controller()->warnOfIslands(cavity));
         QVERIFY(opens(QStringLiteral("islandWarningDialog")));
         QVERIFY(textOf(QStringLiteral("islandWarningText")).contains(QStringLiteral("traps 11.4 mm")));
         shoot(QStringLiteral("35-trap-warning"));
-        QVERIFY(click(window(), item(QStringLiteral("islandCancelButton"))));
+        QVERIFY(click(window(), item(QStringLiteral("islandShowButton"))));
+        QVERIFY(opens(QStringLiteral("jobViewer")));
+        QTRY_COMPARE_WITH_TIMEOUT(viewer->property("layerText").toString(), QStringLiteral("4"), TestPatience::kWaitMs);
+        QCOMPARE(textOf(QStringLiteral("islandCount")), QStringLiteral("No islands, 1 cavity"));
+        shoot(QStringLiteral("36-job-viewer-cavity"));
+        QVERIFY(close(QStringLiteral("jobViewer")));
 
         // The platform's model stands on its base: sliced, saved without a question, shown.
         QVERIFY(root()->property("hasModels").toBool());

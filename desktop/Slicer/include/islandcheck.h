@@ -65,9 +65,11 @@ public:
         int layer = -1;
     };
     // The islands, and the largest reach over the layers (layers with nothing below
-    // excepted) with the layer it is in.
-    static std::vector<Island> find(
-        CrushedPrintJob &job, Reach *reach, const std::function<void(int layersDone)> &progress = {});
+    // excepted) with the layer it is in; eachLayer gets every layer's mask on the way, for
+    // a caller that checks more in the same reading.
+    static std::vector<Island> find(CrushedPrintJob &job, Reach *reach,
+        const std::function<void(int layersDone)> &progress = {},
+        const std::function<void(const Mask &layer)> &eachLayer = {});
 
     // What repairSupports() did. Points are in the engine frame (inches, z up).
     struct Repair {

@@ -45,7 +45,19 @@ public:
         // One of its pixels, in image pixels from the top-left corner, in its first layer.
         int x = 0;
         int y = 0;
+        // With keepSeeds: one pixel of each of its parts in each of its layers (layer from
+        // 0); the part is the unlit pixels joined to it through their four neighbours.
+        struct Seed {
+            int layer = 0;
+            int x = 0;
+            int y = 0;
+        };
+        std::vector<Seed> seeds;
     };
+
+    // Keeps a pixel of every part of every layer's unlit regions, for cavities() to hand out
+    // (a viewer draws a cavity's parts from them); off by default.
+    void setKeepSeeds(bool keep) { m_keepSeeds = keep; }
 
     // Feeds the layers of a job bottom to top, all of the first one's size (a layer of
     // another size counts as unlit all over).
@@ -95,4 +107,6 @@ private:
     std::vector<Run> m_below; // the runs of the last layer added
     std::vector<int> m_belowRowStart; // per row, the index of its first run in m_below
     mutable std::vector<Label> m_labels;
+    bool m_keepSeeds = false;
+    std::vector<std::pair<Cavity::Seed, int>> m_seeds; // with the label of its part
 };

@@ -238,8 +238,8 @@ std::vector<IslandCheck::Island> IslandCheck::find(
     return find(job, nullptr, progress);
 }
 
-std::vector<IslandCheck::Island> IslandCheck::find(
-    CrushedPrintJob &job, Reach *reach, const std::function<void(int layersDone)> &progress)
+std::vector<IslandCheck::Island> IslandCheck::find(CrushedPrintJob &job, Reach *reach,
+    const std::function<void(int layersDone)> &progress, const std::function<void(const Mask &layer)> &eachLayer)
 {
     std::vector<Island> islands;
     Mask below;
@@ -257,6 +257,8 @@ std::vector<IslandCheck::Island> IslandCheck::find(
                 }
             }
         }
+        if (eachLayer)
+            eachLayer(layer);
         below = std::move(layer);
         if (progress)
             progress(k + 1);

@@ -104,8 +104,13 @@ void TrapCheck::addLayer(const IslandCheck::Mask &layer)
         }
     }
     // No diagonals: resin does not seep through a corner.
-    labelRuns(runs, RowRuns::joined(runs, false));
+    const std::vector<int> regions = RowRuns::joined(runs, false);
+    labelRuns(runs, regions);
     account(runs);
+    for (size_t r = 0; m_keepSeeds && r < runs.size(); ++r) {
+        if (regions[r] == int(r))
+            m_seeds.push_back({{m_layers, runs[r].begin, runs[r].row}, runs[r].label});
+    }
 
     m_belowRowStart.assign(size_t(m_height) + 1, 0);
     for (const Run &run : runs)
@@ -122,6 +127,7 @@ std::vector<TrapCheck::Cavity> TrapCheck::cavities(double pixelMm, double layerM
     for (const Run &run : m_below)
         reachTop.insert(root(run.label));
     std::vector<Cavity> found;
+    std::vector<int> foundAt(m_labels.size(), -1);
     for (size_t i = 0; i < m_labels.size(); ++i) {
         const Label &label = m_labels[i];
         if (label.parent != int(i) || label.open || reachTop.count(int(i)))
@@ -134,7 +140,13 @@ std::vector<TrapCheck::Cavity> TrapCheck::cavities(double pixelMm, double layerM
         cavity.lastLayer = label.lastLayer + 1;
         cavity.x = label.x;
         cavity.y = label.y;
+        foundAt[i] = int(found.size());
         found.push_back(cavity);
+    }
+    for (const auto &seed : m_seeds) {
+        const int at = foundAt[size_t(root(seed.second))];
+        if (at >= 0)
+            found[size_t(at)].seeds.push_back(seed.first);
     }
     std::stable_sort(
         found.begin(), found.end(), [](const Cavity &a, const Cavity &b) { return a.firstLayer < b.firstLayer; });

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "islandcheck.h"
+#include "trapcheck.h"
 
 #include <QImage>
 #include <QObject>
@@ -20,9 +21,11 @@ class CrushedPrintJob;
 // What it shows leaves it as layerShown(); the controller puts it into the "colors" image
 // provider.
 //
-// Islands (IslandCheck, those over IslandCheck::kMinimumIslandPixels) are found when a file
-// opens; while highlighting is on, the pixels of the shown layer's islands are drawn red
-// (kIslandColour) over the layer.
+// Islands (IslandCheck, those over IslandCheck::kMinimumIslandPixels) and cavities that hold
+// resin or suck at the platform (TrapCheck, those over TrapCheck::kMinimumVolumeMm3) are found
+// when a file opens, in one reading of its layers; while highlighting is on, the pixels of the
+// shown layer's islands are drawn red (kIslandColour) and those of its cavities blue
+// (kCavityColour) over the layer.
 class JobFileViewer : public QObject
 {
     Q_OBJECT
@@ -52,10 +55,11 @@ public:
 
     // The job's islands, bottom up: per island a map of "layer" (counted from 1, as shown),
     // "pixels", "area" (mm²), "x" and "y" (mm from the platform's centre, y towards the top
-    // of the image) and "text" (one line for a list).
+    // of the image) and "text" (one line for a list); then its cavities, each with "layer" (its
+    // first), "cavity" true and "text". Islands have "cavity" false.
     QVariantList islandList() const;
     const std::vector<IslandCheck::Island> &islands() const { return m_islands; }
-    // Shows the layer of that island of islandList(); "n/a" for no such island.
+    // Shows the layer of that entry of islandList(); "n/a" for no such entry.
     QString showIsland(int islandIndex);
 
     bool highlightsIslands() const { return m_highlightIslands; }
@@ -63,6 +67,7 @@ public:
     void setHighlightIslands(bool highlight);
 
     static constexpr QRgb kIslandColour = 0xFFFF0000u;
+    static constexpr QRgb kCavityColour = 0xFF2A8CFFu;
 
 signals:
     void layerShown(const QImage &image);
@@ -72,10 +77,12 @@ private:
     QString show(int index);
 
     void drawIslands(QImage *image) const;
+    void drawCavities(QImage *image) const;
     double pixelMillimetres() const;
 
     std::unique_ptr<CrushedPrintJob> m_job;
     int m_index = 0;
     std::vector<IslandCheck::Island> m_islands;
+    std::vector<TrapCheck::Cavity> m_cavities;
     bool m_highlightIslands = true;
 };

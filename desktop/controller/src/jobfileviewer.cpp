@@ -50,9 +50,17 @@ QString JobFileViewer::open(const QString &normalisedPath)
     }
     m_job = std::move(job);
     m_islands.clear();
-    for (const IslandCheck::Island &island : IslandCheck::find(*m_job)) {
+    TrapCheck traps;
+    traps.setKeepSeeds(true);
+    for (const IslandCheck::Island &island :
+        IslandCheck::find(*m_job, nullptr, {}, [&traps](const IslandCheck::Mask &layer) { traps.addLayer(layer); })) {
         if (island.pixels > IslandCheck::kMinimumIslandPixels)
             m_islands.push_back(island);
+    }
+    m_cavities.clear();
+    for (TrapCheck::Cavity &cavity : traps.cavities(pixelMillimetres(), m_job->layerThicknessText().toDouble())) {
+        if (cavity.volumeMm3 > TrapCheck::kMinimumVolumeMm3)
+            m_cavities.push_back(std::move(cavity));
     }
     return show(0);
 }
@@ -133,6 +141,7 @@ QVariantList JobFileViewer::islandList() const
         const double area = double(island.pixels) * pixel * pixel;
         QVariantMap entry;
         entry.insert(QStringLiteral("layer"), island.layer + 1);
+        entry.insert(QStringLiteral("cavity"), false);
         entry.insert(QStringLiteral("pixels"), island.pixels);
         entry.insert(QStringLiteral("area"), area);
         entry.insert(QStringLiteral("x"), x);
@@ -146,13 +155,25 @@ QVariantList JobFileViewer::islandList() const
                 .arg(y, 0, 'f', 1));
         list.append(entry);
     }
+    for (const TrapCheck::Cavity &cavity : m_cavities) {
+        const bool cup = cavity.kind == TrapCheck::Kind::SuctionCup;
+        list.append(QVariantMap {{QStringLiteral("layer"), cavity.firstLayer}, {QStringLiteral("cavity"), true},
+            {QStringLiteral("text"),
+                (cup ? QStringLiteral("Suction cup, layers %1-%2: %3 mm³")
+                     : QStringLiteral("Trapped resin, layers %1-%2: %3 mm³"))
+                    .arg(cavity.firstLayer)
+                    .arg(cavity.lastLayer)
+                    .arg(cavity.volumeMm3, 0, 'f', 1)}});
+    }
     return list;
 }
 
 QString JobFileViewer::showIsland(int islandIndex)
 {
-    if (!isOpen() || islandIndex < 0 || size_t(islandIndex) >= m_islands.size())
+    if (!isOpen() || islandIndex < 0 || size_t(islandIndex) >= m_islands.size() + m_cavities.size())
         return kNotOpen;
+    if (size_t(islandIndex) >= m_islands.size())
+        return showLayer(m_cavities[size_t(islandIndex) - m_islands.size()].firstLayer - 1);
     return showLayer(m_islands[size_t(islandIndex)].layer);
 }
 
@@ -185,6 +206,45 @@ void JobFileViewer::drawIslands(QImage *image) const
     }
 }
 
+void JobFileViewer::drawCavities(QImage *image) const
+{
+    IslandCheck::Mask layer;
+    std::vector<int> open;
+    for (const TrapCheck::Cavity &cavity : m_cavities) {
+        for (const TrapCheck::Cavity::Seed &seed : cavity.seeds) {
+            if (seed.layer != m_index)
+                continue;
+            if (layer.lit.empty())
+                layer = IslandCheck::layerMask(*m_job, m_index);
+            if (layer.width != image->width() || layer.height != image->height())
+                return;
+            // The unlit part the seed lies in, through four neighbours; marked lit once drawn.
+            const auto visit = [&](int x, int y) {
+                quint8 &lit = layer.lit[size_t(y) * size_t(layer.width) + size_t(x)];
+                if (!lit) {
+                    lit = 1;
+                    reinterpret_cast<QRgb *>(image->scanLine(y))[x] = kCavityColour;
+                    open.push_back(y * layer.width + x);
+                }
+            };
+            visit(seed.x, seed.y);
+            while (!open.empty()) {
+                const int x = open.back() % layer.width;
+                const int y = open.back() / layer.width;
+                open.pop_back();
+                if (x > 0)
+                    visit(x - 1, y);
+                if (x + 1 < layer.width)
+                    visit(x + 1, y);
+                if (y > 0)
+                    visit(x, y - 1);
+                if (y + 1 < layer.height)
+                    visit(x, y + 1);
+            }
+        }
+    }
+}
+
 QString JobFileViewer::show(int index)
 {
     m_index = index;
@@ -193,8 +253,10 @@ QString JobFileViewer::show(int index)
     QImage image = blackImage(width, height);
     m_job->setCurrentLayer(index);
     m_job->inflateCurrentSlice(&image, 0, 0, false);
-    if (m_highlightIslands)
+    if (m_highlightIslands) {
         drawIslands(&image);
+        drawCavities(&image);
+    }
     emit layerShown(image);
     return QString::number(m_index + 1);
 }

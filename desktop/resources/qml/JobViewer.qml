@@ -137,13 +137,20 @@ TessoraDialog {
 
                     Label {
                         objectName: "islandCount"
+                        readonly property int cavities: viewer.islands.filter(function (entry) { return entry.cavity }).length
+                        readonly property int islands: viewer.islands.length - cavities
                         font.bold: true
-                        text: viewer.islands.length === 0 ? qsTr("No islands")
-                              : viewer.islands.length === 1 ? qsTr("1 island") : qsTr("%1 islands").arg(viewer.islands.length)
+                        wrapMode: Text.Wrap
+                        Layout.preferredWidth: 220
+                        text: (islands === 0 ? qsTr("No islands")
+                               : islands === 1 ? qsTr("1 island") : qsTr("%1 islands").arg(islands))
+                              + (cavities === 0 ? ""
+                                 : cavities === 1 ? qsTr(", 1 cavity") : qsTr(", %1 cavities").arg(cavities))
                     }
                     CheckBox {
                         objectName: "showIslandsBox"
-                        text: qsTr("Show islands in red")
+                        text: viewer.islands.some(function (entry) { return entry.cavity })
+                              ? qsTr("Show them in colour") : qsTr("Show islands in red")
                         checked: true
                         enabled: viewer.islands.length > 0
                         onToggled: {

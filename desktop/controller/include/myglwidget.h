@@ -151,6 +151,9 @@ public:
     // print rule refuses.
     Q_INVOKABLE bool printTethered(
         const QString &filePath, const QString &resinName, int screenNum, const QString &serialPort);
+    // The screen and serial port of the last tethered print that started, remembered in the
+    // settings: "screen" (1, the second screen, until then) and "serialPort" ("": found).
+    Q_INVOKABLE QVariantMap tetheredPrinterSettings() const;
 
     // ---- job viewer
     // "1" with layer 0 shown; "n/a" (viewer closed, user told) for a file that cannot be shown.

@@ -608,7 +608,17 @@ bool MyGLWidget::printTethered(
     // Without a window manager a full-screen window keeps its size: it is given the screen's.
     m_projectionWindow->setGeometry(m_projectionWindow->screen()->geometry());
     m_projectionWindow->showFullScreen();
+    QSettings settings;
+    settings.setValue(QStringLiteral("tetheredScreen"), screenNum);
+    settings.setValue(QStringLiteral("tetheredSerialPort"), serialPort);
     return true;
+}
+
+QVariantMap MyGLWidget::tetheredPrinterSettings() const
+{
+    QSettings settings;
+    return {{QStringLiteral("screen"), settings.value(QStringLiteral("tetheredScreen"), 1).toInt()},
+        {QStringLiteral("serialPort"), settings.value(QStringLiteral("tetheredSerialPort")).toString()}};
 }
 
 QString MyGLWidget::placeProjectionWindow(int screenNum)

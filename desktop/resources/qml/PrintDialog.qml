@@ -90,6 +90,13 @@ TessoraDialog {
         open()
     }
 
+    // The tethered printer as it was last printed on.
+    function recallTetheredPrinter() {
+        var last = controller ? controller.tetheredPrinterSettings() : ({ screen: 1, serialPort: "" })
+        screenBox.value = last.screen
+        portField.text = last.serialPort
+    }
+
     function refreshResins() {
         if (!controller)
             return
@@ -129,7 +136,10 @@ TessoraDialog {
 
     title: jobPath !== "" ? qsTr("Print job file") : qsTr("Print")
     preferredWidth: 460
-    onAboutToShow: refreshResins()
+    onAboutToShow: {
+        recallTetheredPrinter()
+        refreshResins()
+    }
     onSerialChanged: if (opened) refreshResins()
     onMaxModelHeightChanged: refreshTimes()
 

@@ -110,13 +110,11 @@ Page {
         sliceProgress = percent
     }
 
-    // The print on the printer of this computer.
+    // The print on the printer of this computer (its pane tells it).
     function advancePrintStage(printPercent, timeLeft, layerNum) {
         tetheredPane.layerNumber = layerNum
         tetheredPane.percent = printPercent
         tetheredPane.minutesLeft = timeLeft
-        showStatus(qsTr("Printing: layer %1, %2 %, %3 left")
-                   .arg(layerNum).arg(printPercent).arg(Format.minutesText(timeLeft)))
     }
 
     function projectSlice(sliceImage) {

@@ -40,7 +40,7 @@ set_tests_properties(test_windowprint PROPERTIES
 # The printer tethered to this computer from the window: projector on the second of two screens.
 add_executable(test_tetheredprint ui/tst_tetheredprint.cpp ui/uitesting.h ui/uitesting.cpp)
 target_link_libraries(test_tetheredprint PRIVATE Qt5::Test tessora_testhelpers tessora_startup tessora_faultharness)
-target_include_directories(test_tetheredprint PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/faults)
+target_include_directories(test_tetheredprint PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/faults ${CMAKE_CURRENT_SOURCE_DIR}/controller)
 tessora_apply_warnings(test_tetheredprint)
 add_dependencies(test_tetheredprint tessora-cli vatnode-boardsim)
 add_test(NAME test_tetheredprint COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/helpers/run-under-xvfb.sh $<TARGET_FILE:test_tetheredprint>)

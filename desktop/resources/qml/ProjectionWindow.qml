@@ -12,7 +12,8 @@ Window {
     property string imageId: ""
 
     flags: Qt.Window | Qt.FramelessWindowHint
-    // Its own window on the projector's screen, not a dialog of the main window on another.
+    // A window of its own: one that belonged to the main window would be minimised with it,
+    // leaving the projector to show the desktop. (Closing the main window asks first.)
     transientParent: null
     color: "black"
     visible: false

@@ -1,6 +1,7 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtQuick.Layouts 1.15
+import QtQuick.Window 2.15
 import QtQuick.Dialogs 1.3 as Dialogs
 import OpenGLUnderQML 1.0
 import "format.js" as Format
@@ -65,6 +66,18 @@ Page {
     ProjectionWindow {
         id: projectionWindow
         imageId: root.projectedImageId
+    }
+
+    // Closing the window while the printer of this computer prints is asked first: the print
+    // is cancelled, and the window closes once the platform has made its final movement.
+    property bool closeWhenTetheredIdle: false
+    Connections {
+        target: root.Window.window
+        function onClosing(close) {
+            close.accepted = controller.tetheredState === "idle"
+            if (!close.accepted)
+                closeConfirm.open()
+        }
     }
 
     ListModel {
@@ -322,6 +335,10 @@ Page {
             islandWarning.open()
         }
         function onTetheredPrintEnded(messageText) { notices.append({ text: messageText }) }
+        function onTetheredStateChanged(state) {
+            if (state === "idle" && root.closeWhenTetheredIdle)
+                root.Window.window.close()
+        }
         function onSendErrorMessage(errorNum, errorDescription, errorFix) {
             messageDialog.show(qsTr("Error %1").arg(errorNum), errorDescription + "\n\n" + errorFix)
         }
@@ -739,6 +756,18 @@ Page {
     }
 
     MessageDialog { id: messageDialog }
+
+    ConfirmDialog {
+        id: closeConfirm
+        objectName: "closeConfirmDialog"
+        title: qsTr("Quit Tessora")
+        text: qsTr("A print is running on the printer of this computer. Cancel it and quit? Tessora closes once the platform has made its final movement.")
+        confirmText: qsTr("Cancel print and quit")
+        onConfirmed: {
+            root.closeWhenTetheredIdle = true
+            controller.cancelPrint()
+        }
+    }
 
     ConfirmDialog {
         id: clearConfirm

@@ -633,7 +633,8 @@ QString MyGLWidget::placeProjectionWindow(int screenNum)
             .arg(QGuiApplication::screens().size());
     }
     if (window() && window()->screen() == m_projectionWindow->screen())
-        return tr("Screen %1 shows Tessora's window. Choose the screen of the printer's projector; nothing was started.")
+        return tr("Screen %1 shows Tessora's window. Choose the screen of the printer's projector; nothing was "
+                  "started.")
             .arg(screenNum);
     return {};
 }

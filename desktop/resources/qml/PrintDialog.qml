@@ -33,7 +33,7 @@ TessoraDialog {
 
     readonly property string serial: tethered ? "" : printerChoice.serial
     readonly property var printer: printerChoice.printer
-    readonly property bool printerBusy: tethered ? controller.tetheredState !== "idle" : printer.busy === true
+    readonly property bool printerBusy: tethered ? controller !== null && controller.tetheredState !== "idle" : printer.busy === true
     readonly property int printerMicrons: (tethered ? tetheredIs75 : printer.is75 === true) ? 75 : 100
     readonly property string printerName: tethered ? qsTr("the printer of this computer") : printerChoice.nickname
     readonly property bool wrongPixelSize: jobPath !== "" && jobMicrons > 0 && (serial !== "" || tethered)

@@ -250,8 +250,9 @@ Page {
             return
         }
         if (islandWarning.purpose === "tethered") {
-            controller.printTethered(islandWarning.jobPath, islandWarning.resinName, printDialog.screenNumber,
-                                     printDialog.serialPort)
+            if (!controller.printTethered(islandWarning.jobPath, islandWarning.resinName, printDialog.screenNumber,
+                                          printDialog.serialPort))
+                controller.discardScratchJob(islandWarning.jobPath)
             return
         }
         var filePath = Format.localPath(islandWarning.destination)

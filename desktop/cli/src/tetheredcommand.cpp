@@ -138,7 +138,8 @@ private:
             if (!m_printer.boardReady() && m_printer.state() == TetheredPrinter::WaitingForBoard)
                 finish(ExitFailure,
                     QStringLiteral("no motor board answered on %1")
-                        .arg(m_request.serialPort.isEmpty() ? QStringLiteral("any serial port") : m_request.serialPort));
+                        .arg(
+                            m_request.serialPort.isEmpty() ? QStringLiteral("any serial port") : m_request.serialPort));
         });
     }
 
@@ -230,8 +231,9 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         return failure(err, QStringLiteral("no screen %1 for the projector: %2").arg(request.screen).arg(problem));
 
     const PrintJob &job = printer.job();
-    err << "tethered printer on " << (request.serialPort.isEmpty() ? QStringLiteral("its USB port") : request.serialPort)
-        << ", screen " << request.screen << ": printing " << request.jobPath << ", " << job.numImages << " layers, "
+    err << "tethered printer on "
+        << (request.serialPort.isEmpty() ? QStringLiteral("its USB port") : request.serialPort) << ", screen "
+        << request.screen << ": printing " << request.jobPath << ", " << job.numImages << " layers, "
         << request.resinName << " at " << job.layerThickness << " microns, printer time about "
         << PrintTimeEstimate::of(job).text() << "\n";
     err.flush();

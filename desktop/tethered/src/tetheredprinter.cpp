@@ -25,6 +25,8 @@ namespace {
 // As the printer: the board homes twice after it appears, and takes a print once settled.
 constexpr int kSecondHomingMs = 1500;
 constexpr int kBoardSettledMs = 2000;
+// How long the last commands to the board may take to go out when the runner ends.
+constexpr int kLastWordsMs = 1000;
 
 const QString kBoardStopped = QStringLiteral("the printer's board stopped answering");
 
@@ -65,7 +67,15 @@ TetheredPrinter::TetheredPrinter(QObject *parent)
 
 TetheredPrinter::~TetheredPrinter()
 {
-    m_board->turnOffProjector();
+    // The lamp goes off whatever a print was doing, and the last commands go out before the
+    // port closes with the board link: the event loop that would write them may not turn again.
+    if (m_state != Idle)
+        m_board->turnOffProjector();
+    QSerialPort *port = Terminal::serial;
+    while (port && port->isOpen() && port->bytesToWrite() > 0) {
+        if (!port->waitForBytesWritten(kLastWordsMs))
+            break;
+    }
     m_printingQThread->quit();
     m_printingQThread->wait();
 }

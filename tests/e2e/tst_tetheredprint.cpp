@@ -130,6 +130,8 @@ private slots:
             m_board->control(trouble);
         QVERIFY2(cli.waitForFinished(kPrintMs) && cli.exitCode() == 1, qPrintable(cli.transcript()));
         QVERIFY2(cli.err().contains(QStringLiteral("error: printing error: ") + words), qPrintable(cli.transcript()));
+        if (m_board) // a board still there has its lamp turned off
+            QTRY_COMPARE(m_board->received().last(), QStringLiteral("P0"));
     }
 
     void refusal_exitsOneWithWords_data()

@@ -14,6 +14,7 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include <csignal>
 #include <memory>
 #include <unistd.h>
 
@@ -25,6 +26,15 @@ using TessoraCli::ExitFailure;
 using TessoraCli::ExitSuccess;
 using TessoraCli::ExitUsage;
 using TessoraCli::failure;
+
+// Interrupts (Ctrl-C, SIGTERM) reach the event loop through this pipe.
+int g_interruptPipe[2] = {-1, -1};
+
+void interrupted(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(g_interruptPipe[1], &byte, 1);
+}
 
 // What print-tethered was asked to do.
 struct TetheredRequest {
@@ -102,6 +112,7 @@ public:
     {
         follow();
         waitForBoard();
+        catchInterrupts();
         if (m_request.interactive)
             readCommands();
         m_loop.exec();
@@ -138,7 +149,34 @@ private:
             if (!m_printer.boardReady() && m_printer.state() == TetheredPrinter::WaitingForBoard)
                 finish(ExitFailure,
                     QStringLiteral("no motor board answered on %1")
-                        .arg(m_request.serialPort.isEmpty() ? QStringLiteral("any serial port") : m_request.serialPort));
+                        .arg(
+                            m_request.serialPort.isEmpty() ? QStringLiteral("any serial port") : m_request.serialPort));
+        });
+    }
+
+    // The first interrupt cancels the print, which ends with the lamp off and the platform
+    // raised; a second one stops at once (the lamp still goes off).
+    void catchInterrupts()
+    {
+        if (g_interruptPipe[0] < 0 && ::pipe(g_interruptPipe) != 0)
+            return;
+        struct sigaction action {
+        };
+        action.sa_handler = interrupted;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, nullptr);
+        sigaction(SIGTERM, &action, nullptr);
+        m_interrupts = std::make_unique<QSocketNotifier>(g_interruptPipe[0], QSocketNotifier::Read);
+        QObject::connect(m_interrupts.get(), &QSocketNotifier::activated, &m_loop, [this] {
+            char byte = 0;
+            if (::read(g_interruptPipe[0], &byte, 1) != 1)
+                return;
+            if (m_interruptions++ > 0 || m_printer.state() == TetheredPrinter::Idle)
+                finish(ExitFailure, QStringLiteral("interrupted"));
+            else {
+                note(QStringLiteral("cancelling the print (interrupt again to stop at once)"));
+                m_printer.cancel();
+            }
         });
     }
 
@@ -197,6 +235,8 @@ private:
     QEventLoop m_loop;
     std::unique_ptr<Progress> m_layers;
     std::unique_ptr<QSocketNotifier> m_input;
+    std::unique_ptr<QSocketNotifier> m_interrupts;
+    int m_interruptions = 0;
     bool m_wasResuming = false;
     int m_exitCode = ExitFailure;
 };
@@ -230,8 +270,9 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         return failure(err, QStringLiteral("no screen %1 for the projector: %2").arg(request.screen).arg(problem));
 
     const PrintJob &job = printer.job();
-    err << "tethered printer on " << (request.serialPort.isEmpty() ? QStringLiteral("its USB port") : request.serialPort)
-        << ", screen " << request.screen << ": printing " << request.jobPath << ", " << job.numImages << " layers, "
+    err << "tethered printer on "
+        << (request.serialPort.isEmpty() ? QStringLiteral("its USB port") : request.serialPort) << ", screen "
+        << request.screen << ": printing " << request.jobPath << ", " << job.numImages << " layers, "
         << request.resinName << " at " << job.layerThickness << " microns, printer time about "
         << PrintTimeEstimate::of(job).text() << "\n";
     err.flush();

@@ -26,8 +26,9 @@
 //
 // The movements: the reset and homing before the first layer, each layer's tilt and rise,
 // a pause, a resume, and the final movement (also the one a pause during the reset makes).
-// A board that appears is started as the printer starts it (projector off, motors on, the
-// platform and vat reset) and takes the print 2 s later. A watchdog error (lamp, link) ends
+// The board link is made by the first print (until then no port is scanned and nothing
+// moves). A board that appears is started as the printer starts it (projector off, motors
+// on, the platform and vat reset) and takes the print 2 s later. A watchdog error (lamp, link) ends
 // the print with that error's words; so does a board that goes away during a print.
 class PrinterErrorWatchdog;
 class PrintingThread;
@@ -85,8 +86,8 @@ signals:
 
 private:
     void setState(State state);
-    void wirePrint();
-    void wireMovements();
+    void wireThread();
+    void connectBoard();
     void boardAppeared();
     void boardSettled(int connection);
     void runJob();
@@ -104,6 +105,7 @@ private:
     QTimer *m_movementTimer = nullptr;
     State m_state = Idle;
     PrintJob m_job; // read by the printing thread while a print runs
+    QString m_serialPort; // empty: found as the printer finds it
     bool m_pixels75 = false;
     bool m_boardReady = false;
     int m_boardConnections = 0; // to tell a start-up's timers from an earlier one's

@@ -25,6 +25,8 @@ namespace {
 // As the printer: the board homes twice after it appears, and takes a print once settled.
 constexpr int kSecondHomingMs = 1500;
 constexpr int kBoardSettledMs = 2000;
+// How long the last commands to the board may take to go out when the runner ends.
+constexpr int kLastWordsMs = 1000;
 
 const QString kBoardStopped = QStringLiteral("the printer's board stopped answering");
 
@@ -44,18 +46,14 @@ PrinterState tetheredPrinterState(bool pixels75, const QList<Resin> &catalogue)
 
 TetheredPrinter::TetheredPrinter(QObject *parent)
     : QObject(parent)
-    , m_board(new Terminal(this))
     , m_printing(new PrintingThread)
     , m_printingQThread(new QThread(this))
     , m_movementTimer(new QTimer(this))
 {
-    m_watchdog = m_board->beginWatchdog();
     m_printing->setStatus(PrintingThread::Idle);
     m_movementTimer->setSingleShot(true);
     connect(m_movementTimer, &QTimer::timeout, this, [this] { fail(kBoardStopped); });
-    PrintWiring::connect(m_printing, m_board, m_watchdog);
-    wirePrint();
-    wireMovements();
+    wireThread();
 
     m_printingQThread->setObjectName(QStringLiteral("TetheredPrintingThread"));
     m_printing->moveToThread(m_printingQThread);
@@ -65,23 +63,22 @@ TetheredPrinter::TetheredPrinter(QObject *parent)
 
 TetheredPrinter::~TetheredPrinter()
 {
-    m_board->turnOffProjector();
+    // The lamp goes off whatever a print was doing, and the last commands go out before the
+    // port closes with the board link: the event loop that would write them may not turn again.
+    if (m_board && m_state != Idle)
+        m_board->turnOffProjector();
+    QSerialPort *port = m_board ? Terminal::serial : nullptr;
+    while (port && port->isOpen() && port->bytesToWrite() > 0) {
+        if (!port->waitForBytesWritten(kLastWordsMs))
+            break;
+    }
     m_printingQThread->quit();
     m_printingQThread->wait();
 }
 
-void TetheredPrinter::wirePrint()
+void TetheredPrinter::wireThread()
 {
     PrintingThread *pt = m_printing;
-    connect(m_board, &Terminal::printerConnected, this, &TetheredPrinter::boardAppeared);
-    connect(m_board, &Terminal::usbConnectionClosed, this, [this] { m_boardReady = false; });
-    connect(m_board, &Terminal::f_movementDone, this, &TetheredPrinter::finishMovementDone);
-    connect(m_board, &Terminal::printerResetDone, this, [this] {
-        if (m_state == WaitingForBoard && m_jobHanded)
-            setState(Printing);
-    });
-    connect(m_watchdog, &PrinterErrorWatchdog::printerErrorOccured, this,
-        [this](int code) { fail(PrinterErrors::text(code)); });
     connect(pt, &PrintingThread::statusChanged, this, [this](int status) { m_threadStatus = status; });
     connect(pt, &PrintingThread::setGlobalScale, this, [this](double x, double y) {
         m_scaleX = x;
@@ -99,17 +96,32 @@ void TetheredPrinter::wirePrint()
     });
     connect(pt, &PrintingThread::requestRefused, this,
         [this](const QString &request, const QString &) { requestRefused(request); });
-}
-
-void TetheredPrinter::wireMovements()
-{
     // Every command that moves the platform waits for the board's answer to it.
-    PrintingThread *pt = m_printing;
     for (auto command : {&PrintingThread::pauseInTerminalBeforeReset, &PrintingThread::pauseInTerminal,
              &PrintingThread::resumeInTerminal, &PrintingThread::sendFinishPrint})
         connect(pt, command, this, &TetheredPrinter::movementStarted);
     connect(pt, &PrintingThread::sendResetPrinter, this, &TetheredPrinter::movementStarted);
     connect(pt, &PrintingThread::sendMovePrinterToLayer, this, &TetheredPrinter::movementStarted);
+}
+
+void TetheredPrinter::connectBoard()
+{
+    if (m_board)
+        return;
+    m_board = new Terminal(this);
+    if (!m_serialPort.isEmpty())
+        m_board->setFixedPortName(m_serialPort);
+    m_watchdog = m_board->beginWatchdog();
+    PrintWiring::connect(m_printing, m_board, m_watchdog);
+    connect(m_board, &Terminal::printerConnected, this, &TetheredPrinter::boardAppeared);
+    connect(m_board, &Terminal::usbConnectionClosed, this, [this] { m_boardReady = false; });
+    connect(m_board, &Terminal::f_movementDone, this, &TetheredPrinter::finishMovementDone);
+    connect(m_board, &Terminal::printerResetDone, this, [this] {
+        if (m_state == WaitingForBoard && m_jobHanded)
+            setState(Printing);
+    });
+    connect(m_watchdog, &PrinterErrorWatchdog::printerErrorOccured, this,
+        [this](int code) { fail(PrinterErrors::text(code)); });
     for (auto answer : {&Terminal::printerResetDone, &Terminal::printerTiltCycleDone, &Terminal::pauseMovementDone,
              &Terminal::resumeMovementDone, &Terminal::f_movementDone})
         connect(m_board, answer, this, &TetheredPrinter::movementEnded);
@@ -117,7 +129,9 @@ void TetheredPrinter::wireMovements()
 
 void TetheredPrinter::setSerialPort(const QString &path)
 {
-    m_board->setFixedPortName(path);
+    m_serialPort = path;
+    if (m_board)
+        m_board->setFixedPortName(path);
 }
 
 void TetheredPrinter::setPixels75(bool pixels75)
@@ -166,6 +180,7 @@ bool TetheredPrinter::start(const QString &jobPath, const QString &resinName, QS
     }
     SSJ::adopt(std::move(layers));
     m_jobHanded = false;
+    connectBoard();
     setState(WaitingForBoard);
     if (m_boardReady)
         runJob();

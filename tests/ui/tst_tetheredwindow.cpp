@@ -13,7 +13,7 @@
 
 using namespace UiTesting;
 
-class TestTetheredPrint : public QObject
+class TestTetheredWindow : public QObject
 {
     Q_OBJECT
 
@@ -118,5 +118,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestTetheredPrint)
-#include "tst_tetheredprint.moc"
+QTEST_MAIN(TestTetheredWindow)
+#include "tst_tetheredwindow.moc"

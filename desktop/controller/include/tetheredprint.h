@@ -40,6 +40,6 @@ signals:
 private:
     void end(const QString &messageText, bool failed);
 
-    TetheredPrinter m_printer;
     QString m_jobPath;
+    TetheredPrinter m_printer; // last: what it says while it is destroyed finds the rest whole
 };

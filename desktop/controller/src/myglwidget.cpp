@@ -129,6 +129,9 @@ MyGLWidget::~MyGLWidget()
     // devices are destroyed on their own thread as it ends.
     m_server->disconnect(this);
     disconnect(m_server);
+    // Nor what the tethered printer says as it stops.
+    m_tethered->disconnect(this);
+    m_tethered->printer()->disconnect(this);
     m_serverThread.quit();
     m_serverThread.wait();
     m_server = nullptr;

@@ -23,15 +23,13 @@ class TestTetheredWindow : public QObject
     std::unique_ptr<Faults::Board> m_board;
     std::unique_ptr<TessoraWindow> m_app;
     QList<QImage> m_layers; // the job's lit layers
-    // The layer each lit frame showed in the projection window (-1: none), grabbed after the controller's slot.
+    // The layer each lit frame showed in the projection window (-2: none), grabbed after the controller's slot.
     QList<int> m_seen;
 
     QQuickWindow *window() { return &m_app->view(); }
     QObject *named(const char *name) { return find(window(), QLatin1String(name)); }
     MyGLWidget *controller() { return qobject_cast<MyGLWidget *>(named("controller")); }
     QQuickWindow *projection() { return qobject_cast<QQuickWindow *>(controller()->projectionWindow()); }
-    static QImage rgb(const QImage &image) { return image.convertToFormat(QImage::Format_RGB32); }
-    static bool isBlack(const QImage &image) { return rgb(image) == rgb(blackImage(image.width(), image.height())); }
     // Each frame a layer, in the job's order (a layer may show again after a pause).
     bool inOrder() { return !m_seen.empty() && m_seen[0] >= 0 && std::is_sorted(m_seen.begin(), m_seen.end()); }
 
@@ -50,8 +48,8 @@ private slots:
             QImage layer = blackImage(1280, 800);
             job.setCurrentLayer(i);
             job.inflateCurrentSlice(&layer, 0, 0, false);
-            if (!isBlack(layer))
-                m_layers << rgb(layer);
+            if (shownLayer(layer, {}) != -1)
+                m_layers << layer;
         }
         Faults::kTimeScale = 0.02;
         QVERIFY((m_board = std::make_unique<Faults::Board>(m_dir.path()))->start());
@@ -59,10 +57,9 @@ private slots:
         ControllerTesting::keepNetworkOnLoopback(Faults::freeUdpPort());
         m_app = std::make_unique<TessoraWindow>();
         QVERIFY(m_app->show() && QTest::qWaitForWindowExposed(window()));
-        connect(controller()->tetheredPrinter(), &TetheredPrinter::frame, this, [this](const QImage &frame) {
-            const QImage shown = rgb(projection()->grabWindow());
-            if (!isBlack(frame))
-                m_seen << (shown == rgb(frame) ? int(m_layers.indexOf(shown)) : -1);
+        connect(controller()->tetheredPrinter(), &TetheredPrinter::frame, this, [this] {
+            if (const int layer = shownLayer(projection()->grabWindow(), m_layers); layer != -1)
+                m_seen << layer;
         });
     }
 
@@ -93,7 +90,7 @@ private slots:
         saveShot(window(), m_shots, QStringLiteral("tethered-printing"));
         controller()->pausePrint();
         QTRY_COMPARE_WITH_TIMEOUT(controller()->tetheredState(), QStringLiteral("paused"), TestPatience::kWaitMs);
-        QVERIFY(isBlack(projection()->grabWindow())); // nothing lit while paused
+        QCOMPARE(shownLayer(projection()->grabWindow(), {}), -1); // nothing lit while paused
         saveShot(window(), m_shots, QStringLiteral("tethered-paused")); // the progress, with Resume
         controller()->resumePrint();
         QTRY_COMPARE_WITH_TIMEOUT(end.value(0).value(0).toString(), QStringLiteral("Print done: cube.ssj"), 120000);

@@ -23,8 +23,7 @@ class TestTetheredWindow : public QObject
     std::unique_ptr<Faults::Board> m_board;
     std::unique_ptr<TessoraWindow> m_app;
     QList<QImage> m_layers; // the job's lit layers
-    // The layer each lit frame showed in the projection window (-2: none), grabbed after the controller's slot.
-    QList<int> m_seen;
+    QList<int> m_seen; // per lit frame, the layer the projection window showed then (-2: none)
 
     QQuickWindow *window() { return &m_app->view(); }
     QObject *named(const char *name) { return find(window(), QLatin1String(name)); }
@@ -51,7 +50,6 @@ private slots:
             if (shownLayer(layer, {}) != -1)
                 m_layers << layer;
         }
-        Faults::kTimeScale = 0.02;
         QVERIFY((m_board = std::make_unique<Faults::Board>(m_dir.path()))->start());
         qputenv("TESSORA_TIME_SCALE", QByteArray::number(Faults::kTimeScale));
         ControllerTesting::keepNetworkOnLoopback(Faults::freeUdpPort());
@@ -75,15 +73,13 @@ private slots:
         }
     }
 
-    // Printed from the print dialog, paused and resumed from the controller, to its end.
     void jobFromPrintDialog_projectsEveryLayerThroughPauseUntilDone()
     {
         QSignalSpy end(controller(), &MyGLWidget::tetheredPrintEnded);
         QVERIFY(QMetaObject::invokeMethod(named("printDialog"), "openForJob", Q_ARG(QVariant, m_job)));
         named("printSerialPort")->setProperty("text", m_board->linkPath());
-        QQuickItem *start = findItem(window(), QStringLiteral("printStartButton"));
-        QTRY_VERIFY(isUsable(start));
-        QVERIFY(QMetaObject::invokeMethod(start, "clicked"));
+        QTRY_VERIFY(isUsable(findItem(window(), QStringLiteral("printStartButton"))));
+        QVERIFY(QMetaObject::invokeMethod(named("printStartButton"), "clicked"));
         QTRY_VERIFY_WITH_TIMEOUT(m_seen.size() >= 3, TestPatience::kWaitMs);
         QVERIFY(projection()->isVisible() && projection()->screen() == QGuiApplication::screens().at(1));
         saveShot(projection(), m_shots, QStringLiteral("tethered-projection"));
@@ -98,13 +94,10 @@ private slots:
         QVERIFY(named("tetheredPane")->property("percent") == 100 && !projection()->isVisible());
     }
 
-    // Closing the window asks first, cancels the print, and closes after the final movement.
     void windowClosedWhilePrinting_cancelsThenCloses()
     {
         m_seen.clear();
         QSignalSpy end(controller(), &MyGLWidget::tetheredPrintEnded);
-        QVERIFY(QMetaObject::invokeMethod(named("printDialog"), "recallTetheredPrinter")); // the last print's
-        QCOMPARE(named("printSerialPort")->property("text").toString(), m_board->linkPath());
         QVERIFY(controller()->printTethered(m_job, QStringLiteral("Clear"), 1, m_board->linkPath()));
         QTRY_VERIFY_WITH_TIMEOUT(m_seen.size() >= 2, TestPatience::kWaitMs);
         window()->close();
@@ -112,6 +105,17 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(end.value(0).value(0).toString(), QStringLiteral("Print cancelled: cube.ssj"), 60000);
         QVERIFY(inOrder() && m_seen.last() < m_layers.size() - 1);
         QTRY_VERIFY(!window()->isVisible() && !projection()->isVisible());
+    }
+
+    // Last, as the board stays stalled.
+    void boardStalled_stopsThePrintInWords()
+    {
+        QVERIFY(QMetaObject::invokeMethod(named("printDialog"), "recallTetheredPrinter")); // the last print's port
+        QVERIFY(controller()->printTethered(m_job, "Clear", 1, named("printSerialPort")->property("text").toString()));
+        QTRY_COMPARE_WITH_TIMEOUT(controller()->tetheredState(), QStringLiteral("printing"), TestPatience::kWaitMs);
+        m_board->control("stall");
+        QTRY_COMPARE_WITH_TIMEOUT(named("messageText")->property("text").toString(),
+            QStringLiteral("The print of cube.ssj stopped: the printer's board stopped answering"), 60000);
     }
 };
 

@@ -2,9 +2,11 @@
 #include "programversion.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTextStream>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -30,7 +32,10 @@ int main(int argc, char *argv[])
         return 0;
     g_verbose = qEnvironmentVariableIntValue("TESSORA_CLI_VERBOSE") == 1;
     qInstallMessageHandler(cliMessageHandler);
-    QCoreApplication app(argc, argv);
+    // Only a tethered print shows a window (its projector); every other command stays headless.
+    const bool needsScreens = argc > 1 && qstrcmp(argv[1], "print-tethered") == 0;
+    std::unique_ptr<QCoreApplication> app(
+        needsScreens ? new QGuiApplication(argc, argv) : new QCoreApplication(argc, argv));
     QCoreApplication::setApplicationName(QStringLiteral("tessora-cli"));
     QTextStream out(stdout);
     QTextStream err(stderr);

@@ -19,12 +19,19 @@ class JobStreamReceiver;
 class PrinterErrorWatchdog;
 class PrinterSettings;
 class PrintingThread;
+class ImageProvider;
+class QQuickView;
 class QTcpSocket;
 class QThread;
 class QTimer;
 class QUdpSocket;
 class SSJ;
 class Terminal;
+
+// The full-screen view and its image provider, created by main() for the whole
+// process; the session projects through them.
+extern QQuickView *view;
+extern ImageProvider *imageProvider;
 
 // What the printer program was started with, read by the session that the
 // projection scene creates.

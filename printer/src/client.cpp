@@ -10,6 +10,7 @@
 #include "printererrorwatchdog.h"
 #include "printersettings.h"
 #include "printingthread.h"
+#include "printwiring.h"
 #include "protocol.h"
 #include "ssj.h"
 #include "terminal.h"
@@ -36,12 +37,13 @@ namespace {
 
 ClientOptions g_options;
 
-constexpr double kProjectorWidth = 1280.0;
-constexpr double kProjectorHeight = 800.0;
 constexpr int kLongPressMs = 3000;
 constexpr int kMultiPressMs = 500;
 
 } // namespace
+
+QQuickView *view = nullptr;
+ImageProvider *imageProvider = nullptr;
 
 bool Client::boardIsOldVersion = false;
 const QString Client::settingsFileName = QStringLiteral("Tessora_Client_Config");
@@ -64,6 +66,7 @@ Client::Client(QObject *parent)
 {
     qRegisterMetaType<PrintJob *>("PrintJob*");
     qRegisterMetaType<SSJ *>("SSJ*");
+    ProjectionPage::initResources();
     Q_INIT_RESOURCE(vatnode); // the scene and the calibration grid live in a static library
 
     // 1-2. Fields.
@@ -174,26 +177,8 @@ void Client::setPrintingThreadConnections()
     Terminal *board = m_terminal;
     PrinterErrorWatchdog *watchdog = m_watchdog;
 
-    connect(pt, &PrintingThread::sendResetPrinter, board, &Terminal::resetPrinter);
-    connect(pt, &PrintingThread::sendSetPrinterBaselineToCurrentPosition, board,
-        &Terminal::setPrinterBaselineToCurrentPosition);
-    connect(pt, &PrintingThread::sendTurnOnProjector, board, &Terminal::turnOnProjector);
-    connect(pt, &PrintingThread::sendFinishPrint, board, &Terminal::finishPrint);
-    connect(pt, &PrintingThread::sendMovePrinterToLayer, board, &Terminal::goToLayerHeight);
-    connect(pt, &PrintingThread::sendGCommandToLayer, board, &Terminal::goToLayerHeight_G);
-    connect(pt, &PrintingThread::pauseInTerminal, board, &Terminal::pausePrinter);
-    connect(pt, &PrintingThread::resumeInTerminal, board, &Terminal::resumePrinter);
-    connect(pt, &PrintingThread::pauseInTerminalBeforeReset, board, &Terminal::finishPrint);
-    connect(board, &Terminal::printerResetDone, pt, &PrintingThread::doneWithReset);
-    connect(board, &Terminal::g_movementDone, pt, &PrintingThread::doneWithGMovement);
-    connect(board, &Terminal::resumeMovementDone, pt, &PrintingThread::doneWithResumeMovement);
-    connect(board, &Terminal::printerTiltCycleDone, pt, &PrintingThread::doneWithTiltCycle);
-    connect(board, &Terminal::printerTiltCycleDone, watchdog, &PrinterErrorWatchdog::dataReceived_printCycleCompleted);
+    PrintWiring::connect(pt, board, watchdog);
     connect(board, &Terminal::f_movementDone, this, &Client::doneWithFMovement);
-    // The board's pause and resume answers reach the desktop through the printing
-    // thread, which knows which request each one confirms.
-    connect(board, &Terminal::pauseMovementDone, pt, &PrintingThread::doneWithPauseMovement);
-    connect(board, &Terminal::f_movementDone, pt, &PrintingThread::doneWithFinishMovement);
     connect(pt, &PrintingThread::pauseConfirmed, this, &Client::sendMessagePauseDone);
     connect(pt, &PrintingThread::resumeConfirmed, this, &Client::sendMessageResumeDone);
     connect(pt, &PrintingThread::requestRefused, this, &Client::refuseRequest);
@@ -211,11 +196,6 @@ void Client::setPrintingThreadConnections()
         connect(app, &QGuiApplication::screenAdded, this, &Client::screenCountChanged);
         connect(app, &QGuiApplication::screenRemoved, this, &Client::screenCountChanged);
     }
-    connect(pt, &PrintingThread::sendFinishPrint, watchdog, &PrinterErrorWatchdog::finishPrint);
-    connect(board, &Terminal::dataReceived_projectorOff, watchdog, &PrinterErrorWatchdog::dataReceived_projectorOff);
-    connect(board, &Terminal::dataReceived_projectorOn, watchdog, &PrinterErrorWatchdog::dataReceived_projectorOn);
-    connect(board, &Terminal::usbConnectionClosed, watchdog, &PrinterErrorWatchdog::usbConnectionClosed);
-    connect(board, &Terminal::usbConnectionClosed, pt, &PrintingThread::abortPrint);
     connect(watchdog, &PrinterErrorWatchdog::printerErrorOccured, this, &Client::printingErrorDetected);
 
     m_printingQThread = new QThread(this);
@@ -315,15 +295,9 @@ void Client::projectImage(QImage image)
 void Client::showImage(const QImage &image)
 {
     qDebug() << "Projecting image";
-    QQuickItem *root = view ? view->rootObject() : nullptr;
-    const QImage scaled = image.scaled(int(m_globalScaleX * kProjectorWidth), int(m_globalScaleY * kProjectorHeight),
-        Qt::IgnoreAspectRatio, Qt::FastTransformation);
-    if (imageProvider)
-        imageProvider->image = scaled;
+    const QImage scaled = ProjectionPage::scaledToProjector(image, m_globalScaleX, m_globalScaleY);
     qDebug() << "projectImage(). set new image provider image. Image Size: " << scaled.width() << scaled.height();
-    if (root)
-        QMetaObject::invokeMethod(root, "projectSlice", Qt::AutoConnection, Q_ARG(QVariant, QVariant(15)));
-    QCoreApplication::processEvents();
+    ProjectionPage::show(view, imageProvider, scaled);
     if (!g_options.framesDir.isEmpty())
         saveFrame();
 }
@@ -332,10 +306,8 @@ void Client::saveFrame()
 {
     if (!view)
         return;
-    const QImage frame = view->grabWindow();
-    const QString path = QDir(g_options.framesDir)
-                             .filePath(QStringLiteral("frame_%1.png").arg(++m_framesSaved, 6, 10, QLatin1Char('0')));
-    if (frame.isNull() || !frame.save(path, "PNG"))
+    const QString path = ProjectionPage::framePath(g_options.framesDir, ++m_framesSaved);
+    if (!ProjectionPage::saveFrame(view, path))
         qDebug() << "ERROR. Client::saveFrame. Cannot save frame: " << path;
 }
 

@@ -261,6 +261,7 @@ int runVatnode(int argc, char *argv[])
     logging.setupBasicLogging();
 
     QGuiApplication app(argc, argv);
+    ProjectionPage::initResources();
     Q_INIT_RESOURCE(vatnode); // the scene lives in a static library
     QGuiApplication::setOverrideCursor(QCursor(Qt::BlankCursor));
     if (!loadPrintFile(settings.options.printFile, &status) || !showProjection(settings.options, &status))

@@ -207,14 +207,16 @@ void outcome(const QString &scenario, const QString &text)
 
 // ---- XServer -----------------------------------------------------------------
 
-bool XServer::start(QString *error)
+bool XServer::start(QString *error, int screens)
 {
     // The server picks a free display number and writes it on the descriptor
     // given: its standard output here.
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
-    m_process.start(QStringLiteral("Xvfb"),
-        {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
-            QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    QStringList arguments {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
+        QStringLiteral("tcp")};
+    for (int screen = 0; screen < screens; ++screen)
+        arguments << QStringLiteral("-screen") << QString::number(screen) << QStringLiteral("1280x800x24");
+    m_process.start(QStringLiteral("Xvfb"), arguments);
     if (!m_process.waitForStarted(10000)) {
         *error = QStringLiteral("Xvfb does not start: ") + m_process.errorString();
         return false;

@@ -75,13 +75,14 @@ bool prepare(QTemporaryDir &dir, XServer &x, QString *error);
 // One line per scenario, read by tools/faults.sh.
 void outcome(const QString &scenario, const QString &text);
 
-// Xvfb on a display number it chooses itself, 1280 x 800 like the projector.
+// Xvfb on a display number it chooses itself, 1280 x 800 like the projector; with
+// `screens` X screens of that size (each one screen for Qt).
 class XServer
 {
 public:
     ~XServer();
 
-    bool start(QString *error);
+    bool start(QString *error, int screens = 1);
     QString display() const { return m_display; }
 
 private:

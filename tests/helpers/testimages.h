@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QList>
 
 // Opaque white and opaque black, as the layer images use them.
 constexpr QRgb kWhite = 0xFFFFFFFFu;
@@ -14,3 +15,7 @@ inline bool isLit(QRgb pixel)
 
 // An ARGB32 image of the given size, every pixel opaque black.
 QImage blackImage(int width, int height);
+
+// What a projected frame shows: -1 when it is all black, the index of the first of `layers`
+// that it equals when drawn at its top-left corner on black, -2 for anything else.
+int shownLayer(const QImage &frame, const QList<QImage> &layers);

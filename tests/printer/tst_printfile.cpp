@@ -94,23 +94,13 @@ private:
     bool m_ok = false;
 };
 
-// What a frame shows: -1 for all black, the layer number when it equals that
-// layer at the job's scale, -2 for anything else.
+// What a frame shows (shownLayer) when the layers are projected at the job's scale.
 int classifyFrame(const QImage &frame, int layers, QSize scaled)
 {
-    const QImage rgb = frame.convertToFormat(QImage::Format_RGB32);
-    QImage black(rgb.size(), QImage::Format_RGB32);
-    black.fill(Qt::black);
-    if (rgb == black)
-        return -1;
-    for (int layer = 0; layer < layers; ++layer) {
-        QImage expected = black;
-        QPainter(&expected).drawImage(
-            0, 0, layerImage(layer).scaled(scaled, Qt::IgnoreAspectRatio, Qt::FastTransformation));
-        if (expected == rgb)
-            return layer;
-    }
-    return -2;
+    QList<QImage> expected;
+    for (int layer = 0; layer < layers; ++layer)
+        expected << layerImage(layer).scaled(scaled, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    return shownLayer(frame, expected);
 }
 
 // Seconds from the print's reset ("R110" followed by "&") to the finish command ("f"), by the

@@ -36,3 +36,13 @@ set_tests_properties(test_windowprint PROPERTIES
     SKIP_RETURN_CODE 77
     RESOURCE_LOCK "xvfb;tessora_instance"
     ENVIRONMENT "QT_QPA_PLATFORM=xcb;LIBGL_ALWAYS_SOFTWARE=1;ASAN_OPTIONS=detect_leaks=0;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+
+# The printer tethered to this computer from the window: projector on the second of two screens.
+add_executable(test_tetheredwindow ui/tst_tetheredwindow.cpp ui/uitesting.h ui/uitesting.cpp)
+target_link_libraries(test_tetheredwindow PRIVATE Qt5::Test tessora_testhelpers tessora_startup tessora_faultharness)
+target_include_directories(test_tetheredwindow PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/faults ${CMAKE_CURRENT_SOURCE_DIR}/controller)
+tessora_apply_warnings(test_tetheredwindow)
+add_dependencies(test_tetheredwindow tessora-cli vatnode-boardsim)
+add_test(NAME test_tetheredwindow COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/helpers/run-under-xvfb.sh $<TARGET_FILE:test_tetheredwindow>)
+set_tests_properties(test_tetheredwindow PROPERTIES LABELS "ui;e2e;tethered" TIMEOUT 600 SKIP_RETURN_CODE 77 RESOURCE_LOCK "xvfb;tessora_instance"
+    ENVIRONMENT "TESSORA_XVFB_SCREENS=-screen 0 1280x800x24 -screen 1 1280x800x24;QT_QPA_PLATFORM=xcb;LIBGL_ALWAYS_SOFTWARE=1;ASAN_OPTIONS=detect_leaks=0;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")

@@ -3,6 +3,7 @@
 #include "printercommands.h"
 #include "slicecommand.h"
 #include "ssjcommands.h"
+#include "tetheredcommand.h"
 
 #include <QTextStream>
 
@@ -19,8 +20,9 @@ QString usage()
                           "%3"
                           "\n"
                           "Printers:\n"
-                          "%2")
-        .arg(SsjCommands::usage(), PrinterCommands::usage(), SliceCommand::usage());
+                          "%2"
+                          "%4")
+        .arg(SsjCommands::usage(), PrinterCommands::usage(), SliceCommand::usage(), TetheredCommand::usage());
 }
 
 } // namespace
@@ -57,6 +59,8 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         return PrinterCommands::printers(arguments.mid(1), out, err);
     if (command == QLatin1String("print"))
         return PrinterCommands::print(arguments.mid(1), out, err);
+    if (command == QLatin1String("print-tethered"))
+        return TetheredCommand::run(arguments.mid(1), out, err);
     err << "tessora-cli: unknown command '" << command << "'\n\n" << usage();
     return ExitUsage;
 }

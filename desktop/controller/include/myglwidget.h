@@ -13,15 +13,19 @@
 #include <QTimer>
 #include <QVariantList>
 #include <QVariantMap>
+#include <QWindow>
+
+#include <QPointer>
 
 #include <memory>
 
 class JobFileViewer;
 class PrinterListModel;
-class QWindow;
 class ResinFineTune;
 class Server;
 class SliceImageProvider;
+class TetheredPrint;
+class TetheredPrinter;
 struct PrinterState;
 
 // The object through which the user interface reaches everything outside the 3D editor:
@@ -55,6 +59,12 @@ struct PrinterState;
 // Two parts live in classes of their own, the controller forwarding the pages' calls to them:
 // the job viewer (JobFileViewer) and the calibration of a printer's resins (ResinFineTune).
 //
+// A printer tethered to this computer (its projector a screen of this computer, its board on
+// this computer's USB) prints through TetheredPrint: printTethered() moves the page's
+// projection window (projectionWindow) to the projector's screen and shows it full-screen;
+// each frame reaches it through projectSlice(), the progress through updatePrinting() and
+// printCompleted(); pausePrint(), resumePrint() and cancelPrint() act on it while it runs.
+//
 // A print is handed over in two steps: printSSJ() decides the job line (PrintRule) and
 // queues it; 100 ms later delaySendPrintOverNetwork() hands file and line to the Server in one
 // queued call.
@@ -63,6 +73,12 @@ class MyGLWidget : public QQuickItem
     Q_OBJECT
     // The connected printers (a PrinterListModel), for every page that shows printers.
     Q_PROPERTY(QObject *printers READ printers CONSTANT)
+    // The page's window for the tethered printer's projector: frameless, black, showing the
+    // "colors" provider's second image; shown only while a tethered print runs.
+    Q_PROPERTY(QWindow *projectionWindow READ projectionWindow WRITE setProjectionWindow NOTIFY projectionWindowChanged)
+    // What the tethered print does (TetheredPrint::stateName): "idle", "waiting", "printing",
+    // "pausing", "paused", "resuming" or "cancelling".
+    Q_PROPERTY(QString tetheredState READ tetheredState NOTIFY tetheredStateChanged)
 public:
     explicit MyGLWidget(QQuickItem *parent = nullptr);
     ~MyGLWidget() override;
@@ -83,6 +99,11 @@ public:
     // The image the job viewer or the projection showed last (the "colors" provider's second
     // image); kept also when no QML engine holds the provider.
     QImage lastShownImage() const { return m_lastShownImage; }
+    QWindow *projectionWindow() const { return m_projectionWindow; }
+    void setProjectionWindow(QWindow *window);
+    QString tetheredState() const;
+    // The tethered printer's runner (tests follow its frames).
+    TetheredPrinter *tetheredPrinter() const;
 
     // The words the user is shown for a printer error number.
     static QString printerErrorMessage(int printerError);
@@ -118,9 +139,21 @@ public:
     Q_INVOKABLE void setTo75Microns();
     Q_INVOKABLE void setTo100Microns();
     Q_INVOKABLE void setScreen(QWindow *projectionWindow, int screenNum);
+    // Also pause, resume or cancel the tethered print while one runs.
     Q_INVOKABLE void pausePrint();
     Q_INVOKABLE void resumePrint();
     Q_INVOKABLE void cancelPrint();
+    // Prints the job on the tethered printer: projector on screen `screenNum` of this computer,
+    // board on `serialPort` (empty: found as the printer finds it), exposure from `resinName` of
+    // the mode's list, the pixel size of the 75-micron mode. True when the print started;
+    // otherwise nothing is started and the user is told why (sendMessagePopup): a screen this
+    // computer does not have or that shows this window, a print already running, a job the
+    // print rule refuses.
+    Q_INVOKABLE bool printTethered(
+        const QString &filePath, const QString &resinName, int screenNum, const QString &serialPort);
+    // The screen and serial port of the last tethered print that started, remembered in the
+    // settings: "screen" (1, the second screen, until then) and "serialPort" ("": found).
+    Q_INVOKABLE QVariantMap tetheredPrinterSettings() const;
 
     // ---- job viewer
     // "1" with layer 0 shown; "n/a" (viewer closed, user told) for a file that cannot be shown.
@@ -325,6 +358,10 @@ signals:
     void ssjVolumeMeasured(const QString &ssjFile, double millilitres);
     // The printer of that serial needs a software update; installPrinterUpdate() installs it.
     void printerUpdateRequested(const QString &serial);
+    void projectionWindowChanged();
+    void tetheredStateChanged(const QString &state);
+    // The tethered print ended (TetheredPrint::ended): "Print done: part.ssj", ...
+    void tetheredPrintEnded(const QString &messageText);
     // Declared for the user interface, which handles them; nothing emits them yet.
     void sendErrorMessage(int errorNum, const QString &errorDescription, const QString &errorFix);
     void setTotalNumberPrintLayers(int totalLayers);
@@ -359,6 +396,12 @@ private:
     // Catalogue resins a newly connected printer lacks are added to its list.
     void completePrinterResins(const QString &serial);
     void forgetSentPrints(const PrinterState &state);
+    // setScreen(); false (logged) when the screen or the window is missing.
+    bool placeOnScreen(QWindow *window, int screenNum);
+    // Moves the projection window to screen `screenNum`; why it cannot serve the tethered
+    // printer's projector there, in words, empty when it can.
+    QString placeProjectionWindow(int screenNum);
+    void connectTetheredPrint();
 
     // The job viewer's layer, or a projected slice: the "colors" provider's second image.
     void showImage(const QImage &image);
@@ -388,4 +431,6 @@ private:
     int m_projectedImageCount = 0;
     QQueue<PendingPrint> m_pendingPrints;
     QList<SentPrint> m_sentPrints;
+    std::unique_ptr<TetheredPrint> m_tethered;
+    QPointer<QWindow> m_projectionWindow;
 };

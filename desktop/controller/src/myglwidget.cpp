@@ -17,6 +17,7 @@
 #include "resinfinetune.h"
 #include "server.h"
 #include "sliceimageprovider.h"
+#include "tetheredprint.h"
 #include "timescale.h"
 
 #include <QCoreApplication>
@@ -94,6 +95,7 @@ MyGLWidget::MyGLWidget(QQuickItem *parent)
     , m_printers(std::make_unique<PrinterListModel>())
     , m_viewer(std::make_unique<JobFileViewer>())
     , m_fineTune(std::make_unique<ResinFineTune>(*m_printers))
+    , m_tethered(std::make_unique<TetheredPrint>())
 {
     qRegisterMetaType<PrintJob>("PrintJob");
     qRegisterMetaType<PrinterState>("PrinterState");
@@ -107,6 +109,7 @@ MyGLWidget::MyGLWidget(QQuickItem *parent)
     connect(m_fineTune.get(), &ResinFineTune::fineTuneFactorChosen, this, &MyGLWidget::sendNewResinFineTuneFactor);
     connect(m_fineTune.get(), &ResinFineTune::scalingFactorChosen, this, &MyGLWidget::sendNewResinScalingFactor);
     connect(m_fineTune.get(), &ResinFineTune::printRequested, this, &MyGLWidget::printSSJ);
+    connectTetheredPrint();
     m_serverThread.setObjectName(QStringLiteral("Server"));
     m_serverThread.start();
 
@@ -126,6 +129,9 @@ MyGLWidget::~MyGLWidget()
     // devices are destroyed on their own thread as it ends.
     m_server->disconnect(this);
     disconnect(m_server);
+    // Nor what the tethered printer says as it stops.
+    m_tethered->disconnect(this);
+    m_tethered->printer()->disconnect(this);
     m_serverThread.quit();
     m_serverThread.wait();
     m_server = nullptr;
@@ -504,32 +510,136 @@ void MyGLWidget::setTo100Microns()
 
 void MyGLWidget::setScreen(QWindow *projectionWindow, int screenNum)
 {
+    placeOnScreen(projectionWindow, screenNum);
+}
+
+bool MyGLWidget::placeOnScreen(QWindow *window, int screenNum)
+{
     const QList<QScreen *> screens = QGuiApplication::screens();
     if (screenNum < 0 || screenNum >= screens.size()) {
         logLine(QStringLiteral("ERROR MyGLWidget::setScreen. Second screen not found. Screen count: ")
             + QString::number(screens.size()));
-        return;
+        return false;
     }
-    if (!projectionWindow) {
+    if (!window) {
         logLine(QStringLiteral("ERROR MyGLWidget::setScreen. No window to move."));
-        return;
+        return false;
     }
-    projectionWindow->setScreen(screens.at(screenNum));
+    window->setScreen(screens.at(screenNum));
+    return true;
 }
 
 void MyGLWidget::pausePrint()
 {
+    m_tethered->printer()->pause();
     emit sendPausePrint();
 }
 
 void MyGLWidget::resumePrint()
 {
+    m_tethered->printer()->resume();
     emit sendResumePrint();
 }
 
 void MyGLWidget::cancelPrint()
 {
+    m_tethered->printer()->cancel();
     emit sendCancelPrint();
+}
+
+// ---- the tethered printer --------------------------------------------------------------------
+
+void MyGLWidget::connectTetheredPrint()
+{
+    TetheredPrinter *printer = m_tethered->printer();
+    connect(printer, &TetheredPrinter::frame, this, &MyGLWidget::projectSlice);
+    connect(printer, &TetheredPrinter::progress, this, &MyGLWidget::updatePrinting);
+    connect(printer, &TetheredPrinter::finished, this, [this](bool cancelled) {
+        if (!cancelled)
+            printCompleted();
+    });
+    connect(m_tethered.get(), &TetheredPrint::ended, this, [this](const QString &messageText, bool failed) {
+        if (failed)
+            emit sendMessagePopup(messageText);
+        emit tetheredPrintEnded(messageText);
+    });
+    connect(m_tethered.get(), &TetheredPrint::stateNameChanged, this, [this](const QString &state) {
+        // Nothing is left on the projector's screen once the print is over.
+        if (state == QLatin1String("idle") && m_projectionWindow)
+            m_projectionWindow->hide();
+        emit tetheredStateChanged(state);
+    });
+}
+
+void MyGLWidget::setProjectionWindow(QWindow *window)
+{
+    if (m_projectionWindow == window)
+        return;
+    m_projectionWindow = window;
+    emit projectionWindowChanged();
+}
+
+QString MyGLWidget::tetheredState() const
+{
+    return m_tethered->stateName();
+}
+
+TetheredPrinter *MyGLWidget::tetheredPrinter() const
+{
+    return m_tethered->printer();
+}
+
+bool MyGLWidget::printTethered(
+    const QString &filePath, const QString &resinName, int screenNum, const QString &serialPort)
+{
+    QString refusal = m_tethered->isRunning() ? tr("A print is already running on the printer of this computer.")
+                                              : placeProjectionWindow(screenNum);
+    if (refusal.isEmpty()) {
+        // Black until the first layer: the last print's final frame must not show again.
+        QImage black(1280, 800, QImage::Format_RGB32);
+        black.fill(Qt::black);
+        projectSlice(black);
+        QString error;
+        if (!m_tethered->start(JobFiles::normalisedPath(filePath), resinName, serialPort, m_is75MicronMode, &error))
+            refusal = error;
+    }
+    if (!refusal.isEmpty()) {
+        logLine(QStringLiteral("NOTICE. MyGLWidget::printTethered. Nothing started: ") + refusal);
+        emit sendMessagePopup(refusal);
+        return false;
+    }
+    // Without a window manager a full-screen window keeps its size: it is given the screen's.
+    m_projectionWindow->setGeometry(m_projectionWindow->screen()->geometry());
+    m_projectionWindow->showFullScreen();
+    QSettings settings;
+    settings.setValue(QStringLiteral("tetheredScreen"), screenNum);
+    settings.setValue(QStringLiteral("tetheredSerialPort"), serialPort);
+    return true;
+}
+
+QVariantMap MyGLWidget::tetheredPrinterSettings() const
+{
+    QSettings settings;
+    return {{QStringLiteral("screen"), settings.value(QStringLiteral("tetheredScreen"), 1).toInt()},
+        {QStringLiteral("serialPort"), settings.value(QStringLiteral("tetheredSerialPort")).toString()}};
+}
+
+QString MyGLWidget::placeProjectionWindow(int screenNum)
+{
+    if (!placeOnScreen(m_projectionWindow, screenNum)) {
+        if (!m_projectionWindow)
+            return tr("This page has no projection window for the printer of this computer.");
+        return tr("The printer's projector was not found: this computer has no screen %1 (screens found: %2, "
+                  "counted from 0). Connect the projector as a further screen, or choose its number. Nothing was "
+                  "started.")
+            .arg(screenNum)
+            .arg(QGuiApplication::screens().size());
+    }
+    if (window() && window()->screen() == m_projectionWindow->screen())
+        return tr("Screen %1 shows Tessora's window. Choose the screen of the printer's projector; nothing was "
+                  "started.")
+            .arg(screenNum);
+    return {};
 }
 
 // ---- job viewer ------------------------------------------------------------------------------

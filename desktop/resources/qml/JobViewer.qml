@@ -13,7 +13,6 @@ TessoraDialog {
     objectName: "jobViewer"
 
     property var controller: null
-    property int printerCount: 0
     // Changes with every layer shown (the image is then fetched again).
     property int imageNum: 0
     property string jobPath: ""
@@ -101,7 +100,7 @@ TessoraDialog {
                 Button {
                     objectName: "printJobButton"
                     text: qsTr("Print…")
-                    enabled: viewer.jobPath !== "" && viewer.printerCount > 0
+                    enabled: viewer.jobPath !== ""
                     onClicked: viewer.printRequested(viewer.jobPath)
                 }
             }

@@ -3,8 +3,9 @@ import QtQuick.Controls 2.15
 import QtQuick.Layouts 1.15
 import "format.js" as Format
 
-// Printing on a connected printer: the platform's models (sliced first for the printer's
-// model) or a job file. The layer thicknesses the chosen resin does not offer cannot be
+// Printing on a connected printer, or on the printer tethered to this computer (its projector
+// a screen of this computer, its board on this computer's USB): the platform's models (sliced
+// first for the printer's model) or a job file. The layer thicknesses the chosen resin does not offer cannot be
 // chosen; a busy printer, or a job file sliced for the other pixel size, cannot be printed on.
 TessoraDialog {
     id: dialog
@@ -23,11 +24,20 @@ TessoraDialog {
     signal printModels(string serial, string resinName, int thickness, bool antialiasing, int antialiasingLevel)
     signal printJobFile(string serial, string path, string resinName)
 
-    readonly property string serial: printerChoice.serial
+    // The tethered printer: the screen of its projector (counted from 0) and its board's
+    // serial port (empty: found by itself); its pixel size is the platform's of the window.
+    property alias tethered: tetheredChoice.checked
+    property alias screenNumber: screenBox.value
+    readonly property string serialPort: portField.text.trim()
+    property bool tetheredIs75: false
+
+    readonly property string serial: tethered ? "" : printerChoice.serial
     readonly property var printer: printerChoice.printer
-    readonly property bool printerBusy: printer.busy === true
-    readonly property int printerMicrons: printer.is75 === true ? 75 : 100
-    readonly property bool wrongPixelSize: jobPath !== "" && jobMicrons > 0 && serial !== "" && jobMicrons !== printerMicrons
+    readonly property bool printerBusy: tethered ? controller !== null && controller.tetheredState !== "idle" : printer.busy === true
+    readonly property int printerMicrons: (tethered ? tetheredIs75 : printer.is75 === true) ? 75 : 100
+    readonly property string printerName: tethered ? qsTr("the printer of this computer") : printerChoice.nickname
+    readonly property bool wrongPixelSize: jobPath !== "" && jobMicrons > 0 && (serial !== "" || tethered)
+                                           && jobMicrons !== printerMicrons
     property var resinNames: []
     // Minutes on the printer for each of 20, 50 and 100 microns, -1 where the resin offers none:
     // the controller's estimate, timed as the printer runs the layer cycle (exposures, tilts and
@@ -45,10 +55,19 @@ TessoraDialog {
     property string pricePerLitre: ""
     // Sub-rows per pixel of each anti-aliasing choice (0: grey edges).
     readonly property var aaLevels: [0, 2, 4, 8]
-    readonly property bool canPrint: serial !== "" && resinCombo.currentText !== "" && estimate >= 0 && !printerBusy
+    readonly property bool canPrint: (serial !== "" || tethered) && resinCombo.currentText !== "" && estimate >= 0 && !printerBusy
                                      && !wrongPixelSize
 
+    // The platform's models on a networked printer, or on the printer of this computer.
     function openForModels() {
+        openForPrinter(false)
+    }
+    function openForThisComputer() {
+        openForPrinter(true)
+    }
+    function openForPrinter(onThisComputer) {
+        tethered = onThisComputer
+        networkChoice.checked = !onThisComputer
         jobPath = ""
         jobThickness = 0
         jobMicrons = -1
@@ -58,6 +77,10 @@ TessoraDialog {
     }
 
     function openForJob(path) {
+        if (printers && printers.count === 0) {
+            tethered = true
+            networkChoice.checked = false
+        }
         jobPath = path
         jobThickness = controller.requestSSJThickness(path)
         jobMicrons = controller.requestSSJResolution(path)
@@ -65,6 +88,13 @@ TessoraDialog {
         controller.requestSSJVolume(path)
         thicknessChoice.thickness = jobThickness
         open()
+    }
+
+    // The tethered printer as it was last printed on.
+    function recallTetheredPrinter() {
+        var last = controller ? controller.tetheredPrinterSettings() : ({ screen: 1, serialPort: "" })
+        screenBox.value = last.screen
+        portField.text = last.serialPort
     }
 
     function refreshResins() {
@@ -106,7 +136,10 @@ TessoraDialog {
 
     title: jobPath !== "" ? qsTr("Print job file") : qsTr("Print")
     preferredWidth: 460
-    onAboutToShow: refreshResins()
+    onAboutToShow: {
+        recallTetheredPrinter()
+        refreshResins()
+    }
     onSerialChanged: if (opened) refreshResins()
     onMaxModelHeightChanged: refreshTimes()
 
@@ -121,9 +154,51 @@ TessoraDialog {
             elide: Text.ElideMiddle
             text: qsTr("Job: %1").arg(Format.fileName(dialog.jobPath))
         }
+        RowLayout {
+            spacing: Theme.gap
+            RadioButton {
+                id: networkChoice
+                objectName: "printOnNetwork"
+                text: qsTr("A printer on the network")
+                checked: true
+            }
+            RadioButton {
+                id: tetheredChoice
+                objectName: "printOnThisComputer"
+                text: qsTr("This computer (tethered printer)")
+            }
+        }
+        GridLayout {
+            visible: dialog.tethered
+            columns: 3
+            columnSpacing: Theme.gap
+            Label { text: qsTr("Projector screen") }
+            SpinBox {
+                id: screenBox
+                objectName: "printScreen"
+                from: 0
+                to: 9
+                value: 1
+            }
+            Label {
+                Layout.fillWidth: true
+                wrapMode: Text.Wrap
+                color: Theme.mutedText
+                text: qsTr("of %1 screens, counted from 0").arg(Qt.application.screens.length)
+            }
+            Label { text: qsTr("Board port") }
+            TextField {
+                id: portField
+                objectName: "printSerialPort"
+                Layout.columnSpan: 2
+                Layout.fillWidth: true
+                placeholderText: qsTr("Found by itself when empty")
+            }
+        }
         PrinterChoice {
             id: printerChoice
             objectName: "printPrinter"
+            visible: !dialog.tethered
             Layout.fillWidth: true
             printers: dialog.printers
             onActivated: dialog.refreshResins()
@@ -207,7 +282,8 @@ TessoraDialog {
             visible: dialog.printerBusy
             wrapMode: Text.Wrap
             color: Theme.errorText
-            text: dialog.printer.commandsWait === true ? qsTr("Waiting for the job transfer to end")
+            text: dialog.tethered ? qsTr("A print is running on the printer of this computer")
+                : dialog.printer.commandsWait === true ? qsTr("Waiting for the job transfer to end")
                                                        : qsTr("This printer is busy: %1").arg(dialog.printer.activityText)
         }
         Label {
@@ -217,7 +293,7 @@ TessoraDialog {
             wrapMode: Text.Wrap
             color: Theme.errorText
             text: qsTr("This job was sliced for %1-micron printers; %2 is a %3-micron printer.")
-                  .arg(dialog.jobMicrons).arg(printerChoice.nickname).arg(dialog.printerMicrons)
+                  .arg(dialog.jobMicrons).arg(dialog.printerName).arg(dialog.printerMicrons)
         }
     }
 

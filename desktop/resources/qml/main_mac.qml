@@ -1,6 +1,7 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtQuick.Layouts 1.15
+import QtQuick.Window 2.15
 import QtQuick.Dialogs 1.3 as Dialogs
 import OpenGLUnderQML 1.0
 import "format.js" as Format
@@ -48,6 +49,8 @@ Page {
     property string viewerJobPath: ""
     property int viewerImageNum: 0
     property int projectedImageNum: 0
+    // The provider's id of the frame projected last (projectSlice), shown by projectionWindow.
+    property string projectedImageId: ""
 
     // Imports waiting for the editor: file names in the order of the queue, and the one
     // whose model the editor is about to add (after the units or size answer, if asked).
@@ -57,6 +60,24 @@ Page {
     MyGLWidget {
         id: controller
         objectName: "controller"
+        projectionWindow: projectionWindow
+    }
+
+    ProjectionWindow {
+        id: projectionWindow
+        imageId: root.projectedImageId
+    }
+
+    // Closing the window while the printer of this computer prints is asked first: the print
+    // is cancelled, and the window closes once the platform has made its final movement.
+    property bool closeWhenTetheredIdle: false
+    Connections {
+        target: root.Window.window
+        function onClosing(close) {
+            close.accepted = controller.tetheredState === "idle"
+            if (!close.accepted)
+                closeConfirm.open()
+        }
     }
 
     ListModel {
@@ -102,12 +123,15 @@ Page {
         sliceProgress = percent
     }
 
+    // The print on the printer of this computer (its pane tells it).
     function advancePrintStage(printPercent, timeLeft, layerNum) {
-        showStatus(qsTr("Printing: layer %1, %2 %, %3 left")
-                   .arg(layerNum).arg(printPercent).arg(Format.minutesText(timeLeft)))
+        tetheredPane.layerNumber = layerNum
+        tetheredPane.percent = printPercent
+        tetheredPane.minutesLeft = timeLeft
     }
 
     function projectSlice(sliceImage) {
+        projectedImageId = sliceImage
         projectedImageNum++
     }
 
@@ -225,6 +249,12 @@ Page {
             controller.printSSJ(islandWarning.serial, islandWarning.jobPath, islandWarning.resinName)
             return
         }
+        if (islandWarning.purpose === "tethered") {
+            if (!controller.printTethered(islandWarning.jobPath, islandWarning.resinName, printDialog.screenNumber,
+                                          printDialog.serialPort))
+                controller.discardScratchJob(islandWarning.jobPath)
+            return
+        }
         var filePath = Format.localPath(islandWarning.destination)
         if (controller.keepScratchJob(islandWarning.jobPath, filePath)) {
             root.showStatus(qsTr("Print job saved: %1").arg(filePath))
@@ -248,16 +278,18 @@ Page {
     function printModels(serial, resinName, thickness, antialiasing, antialiasingLevel) {
         // Sliced for the printer's own pixel size: a job for the other size prints 25 % too
         // small or 33 % too large.
-        var is75 = controller.isPrinter75Microns(serial)
+        // The printer of this computer (no serial) has the platform chosen in the window.
+        var is75 = serial === "" ? platformChoice.currentIndex === 1 : controller.isPrinter75Microns(serial)
         usePlatform(is75)
         if (editor.doAnyModelsIntersectWalls()) {
             messageDialog.show(qsTr("Model outside the build area"),
                                qsTr("A model crosses the edge of the build area of %1 (%2, shown in red). Move or scale it; nothing was sent to the printer.")
-                               .arg(printerModel.bySerial(serial).nickname)
+                               .arg(serial === "" ? qsTr("the printer of this computer") : printerModel.bySerial(serial).nickname)
                                .arg(is75 ? qsTr("96 × 60 mm, a 75-micron printer") : qsTr("128 × 80 mm, a 100-micron printer")))
             return
         }
-        currentPrinterSerial = serial
+        if (serial !== "")
+            currentPrinterSerial = serial
         slicing = true
         sliceProgress = 0
         editor.print(serial, resinName, thickness, antialiasing, antialiasingLevel)
@@ -303,6 +335,11 @@ Page {
             islandWarning.cavityLayer = firstCavityLayer
             islandWarning.open()
         }
+        function onTetheredPrintEnded(messageText) { notices.append({ text: messageText }) }
+        function onTetheredStateChanged(state) {
+            if (state === "idle" && root.closeWhenTetheredIdle)
+                root.Window.window.close()
+        }
         function onSendErrorMessage(errorNum, errorDescription, errorFix) {
             messageDialog.show(qsTr("Error %1").arg(errorNum), errorDescription + "\n\n" + errorFix)
         }
@@ -333,7 +370,7 @@ Page {
         function onSendPromptUserForInchesOrMM() { unitsPrompt.open() }
         function onSendPromptUserForResizeToFitPlatform() { resizePrompt.open() }
         function onSendPrint(ssjName, printerSerial, resinName) {
-            islandWarning.purpose = "print"
+            islandWarning.purpose = printerSerial === "" ? "tethered" : "print"
             islandWarning.jobPath = ssjName
             islandWarning.serial = printerSerial
             islandWarning.resinName = resinName
@@ -439,6 +476,12 @@ Page {
                     objectName: "toolsMenu"
                     y: parent.height
                     MenuItem { objectName: "connectPrinterItem"; text: qsTr("Connect a printer…"); onTriggered: connectWizard.open() }
+                    MenuItem {
+                        objectName: "printTetheredItem"
+                        text: qsTr("Print on this computer…")
+                        enabled: root.hasModels && !root.busy && controller.tetheredState === "idle"
+                        onTriggered: printDialog.openForThisComputer()
+                    }
                     MenuItem {
                         objectName: "printerControlsItem"
                         text: qsTr("Printer controls…")
@@ -601,8 +644,18 @@ Page {
                 }
             }
 
+            TetheredPrintPane {
+                id: tetheredPane
+                anchors.left: parent.left
+                anchors.right: parent.right
+                anchors.bottom: progressPane.visible ? progressPane.top : parent.bottom
+                anchors.margins: Theme.gap
+                controller: controller
+            }
+
             // Long jobs: import, supports, slicing and the transfer to a printer.
             Pane {
+                id: progressPane
                 objectName: "progressPane"
                 anchors.left: parent.left
                 anchors.right: parent.right
@@ -689,7 +742,7 @@ Page {
                 enabled: root.hasModels && !root.busy && root.printerCount > 0
                 onClicked: printDialog.openForModels()
                 ToolTip.visible: hovered && root.printerCount === 0
-                ToolTip.text: qsTr("Connect a printer first (Tools, Connect a printer)")
+                ToolTip.text: qsTr("Connect a printer first (Tools, Connect a printer), or print on this computer (Tools)")
             }
         }
     }
@@ -704,6 +757,18 @@ Page {
     }
 
     MessageDialog { id: messageDialog }
+
+    ConfirmDialog {
+        id: closeConfirm
+        objectName: "closeConfirmDialog"
+        title: qsTr("Quit Tessora")
+        text: qsTr("A print is running on the printer of this computer. Cancel it and quit? Tessora closes once the platform has made its final movement.")
+        confirmText: qsTr("Cancel print and quit")
+        onConfirmed: {
+            root.closeWhenTetheredIdle = true
+            controller.cancelPrint()
+        }
+    }
 
     ConfirmDialog {
         id: clearConfirm
@@ -763,8 +828,13 @@ Page {
         id: printDialog
         controller: controller
         maxModelHeight: root.maxModelHeight
+        tetheredIs75: platformChoice.currentIndex === 1
         onPrintModels: root.printModels(serial, resinName, thickness, antialiasing, antialiasingLevel)
         onPrintJobFile: {
+            if (printDialog.tethered) {
+                controller.printTethered(path, resinName, printDialog.screenNumber, printDialog.serialPort)
+                return
+            }
             root.currentPrinterSerial = serial
             controller.printSSJ(serial, path, resinName)
         }
@@ -801,7 +871,6 @@ Page {
     JobViewer {
         id: jobViewer
         controller: controller
-        printerCount: root.printerCount
         imageNum: root.viewerImageNum
         onShowLayer: root.viewerImageNum++
         onJobChanged: root.viewerJobPath = path

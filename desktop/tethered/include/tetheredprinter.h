@@ -1,5 +1,7 @@
 #pragma once
 
+#include "printjob.h"
+
 #include <QImage>
 #include <QObject>
 #include <QString>
@@ -21,6 +23,19 @@
 //
 // The board must answer every platform movement within 25 s (time-scaled); one that does not
 // ends the print with an error in words (failed()).
+//
+// The movements: the reset and homing before the first layer, each layer's tilt and rise,
+// a pause, a resume, and the final movement (also the one a pause during the reset makes).
+// The board link is made by the first print (until then no port is scanned and nothing
+// moves). A board that appears is started as the printer starts it (projector off, motors
+// on, the platform and vat reset) and takes the print 2 s later. A watchdog error (lamp, link) ends
+// the print with that error's words; so does a board that goes away during a print.
+class PrinterErrorWatchdog;
+class PrintingThread;
+class QThread;
+class QTimer;
+class Terminal;
+
 class TetheredPrinter : public QObject
 {
     Q_OBJECT
@@ -49,6 +64,14 @@ public:
 
     State state() const;
 
+    // The longest a platform movement may take before the board is taken for stopped, in
+    // seconds at time scale 1 (TimeScale scales it as the printer's own timers).
+    static constexpr int movementTimeoutSeconds = 25;
+    // Whether a board is connected and started, ready to take a print.
+    bool boardReady() const { return m_boardReady; }
+    // The job line the running (or last) print was started with.
+    const PrintJob &job() const { return m_job; }
+
 signals:
     // The image to project now, at the projector's size (1280 x 800), calibration scale applied.
     void frame(const QImage &image);
@@ -60,4 +83,34 @@ signals:
     // The print ended on an error, in words ("the printer's board stopped answering", a
     // watchdog error's text, ...).
     void failed(const QString &message);
+
+private:
+    void setState(State state);
+    void wireThread();
+    void connectBoard();
+    void boardAppeared();
+    void boardSettled(int connection);
+    void runJob();
+    void movementStarted();
+    void movementEnded();
+    void finishMovementDone();
+    void fail(const QString &message);
+    void showFrame(const QImage &image);
+    void requestRefused(const QString &request);
+
+    Terminal *m_board = nullptr;
+    PrinterErrorWatchdog *m_watchdog = nullptr;
+    PrintingThread *m_printing = nullptr;
+    QThread *m_printingQThread = nullptr;
+    QTimer *m_movementTimer = nullptr;
+    State m_state = Idle;
+    PrintJob m_job; // read by the printing thread while a print runs
+    QString m_serialPort; // empty: found as the printer finds it
+    bool m_pixels75 = false;
+    bool m_boardReady = false;
+    int m_boardConnections = 0; // to tell a start-up's timers from an earlier one's
+    bool m_jobHanded = false; // the printing thread has this print
+    int m_threadStatus = 5; // the printing thread's status as it last reported it (idle)
+    double m_scaleX = 1.0;
+    double m_scaleY = 1.0;
 };

@@ -107,7 +107,7 @@ private slots:
         QTRY_VERIFY(!window()->isVisible() && !projection()->isVisible());
     }
 
-    // Last, as the board stays stalled.
+    // Last, as the board is stalled on the way.
     void boardStalled_stopsThePrintInWords()
     {
         QVERIFY(QMetaObject::invokeMethod(named("printDialog"), "recallTetheredPrinter")); // the last print's port
@@ -116,6 +116,13 @@ private slots:
         m_board->control("stall");
         QTRY_COMPARE_WITH_TIMEOUT(named("messageText")->property("text").toString(),
             QStringLiteral("The print of cube.ssj stopped: the printer's board stopped answering"), 60000);
+        // Answering again, the board takes the next print to its end: no watch of the print
+        // given up reports into it.
+        m_board->control("unstall");
+        QSignalSpy end(controller(), &MyGLWidget::tetheredPrintEnded);
+        QVERIFY(controller()->printTethered(m_job, "Clear", 1, named("printSerialPort")->property("text").toString()));
+        QTRY_COMPARE_WITH_TIMEOUT(end.count(), 1, 120000);
+        QCOMPARE(end.value(0).value(0).toString(), QStringLiteral("Print done: cube.ssj"));
     }
 };
 

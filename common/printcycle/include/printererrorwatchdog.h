@@ -43,6 +43,9 @@ public slots:
     void dataReceived_projectorOff();
     void usbConnectionClosed();
     void numScreensChanged(int count);
+    // A print given up midway (its runner stopped it on an error of its own): no cycle and
+    // no lamp is expected any more, so none of its watches reports later.
+    void printAbandoned();
 
     void expectProjectorTurnOnAfterDelay();
     void wasProjectorOnReceived_timeout();

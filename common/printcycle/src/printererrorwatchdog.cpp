@@ -119,6 +119,13 @@ void PrinterErrorWatchdog::usbConnectionClosed()
     raise(PrinterErrors::BoardLost, QStringLiteral("usbConnectionClosed. USB connection lost."));
 }
 
+void PrinterErrorWatchdog::printAbandoned()
+{
+    m_cycleExpected = false;
+    m_cycleTimer->stop();
+    turnOffProjector();
+}
+
 void PrinterErrorWatchdog::numScreensChanged(int count)
 {
     // The projector is the printer's only screen.

@@ -298,6 +298,7 @@ void TetheredPrinter::fail(const QString &message)
     qDebug().noquote() << "ERROR. TetheredPrinter::fail. " + message;
     m_movementTimer->stop();
     QMetaObject::invokeMethod(m_printing, &PrintingThread::abortPrint, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(m_watchdog, &PrinterErrorWatchdog::printAbandoned, Qt::QueuedConnection);
     m_board->turnOffProjector();
     setState(Idle);
     emit failed(message);

@@ -7,6 +7,7 @@
 #include "printrule.h"
 #include "printtime.h"
 #include "progress.h"
+#include "standardinput.h"
 #include "resincatalogue.h"
 #include "server.h"
 #include "timescale.h"
@@ -335,17 +336,7 @@ private:
     // pause, resume and cancel on standard input go to the printer once it has the job.
     void readCommands()
     {
-        m_input = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
-        QObject::connect(m_input.get(), &QSocketNotifier::activated, &m_loop, [this] {
-            char buffer[256];
-            const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
-            if (got <= 0) {
-                m_input->setEnabled(false);
-                return;
-            }
-            for (const QByteArray &line : QByteArray(buffer, int(got)).split('\n'))
-                command(line.trimmed());
-        });
+        m_input = readStandardInputLines(&m_loop, [this](const QByteArray &line) { command(line); });
     }
 
     void command(const QByteArray &command)

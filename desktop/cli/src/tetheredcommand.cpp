@@ -3,6 +3,7 @@
 #include "clicommands.h"
 #include "printtime.h"
 #include "progress.h"
+#include "standardinput.h"
 #include "projectionwindow.h"
 #include "tetheredprinter.h"
 #include "timescale.h"
@@ -182,17 +183,7 @@ private:
 
     void readCommands()
     {
-        m_input = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
-        QObject::connect(m_input.get(), &QSocketNotifier::activated, &m_loop, [this] {
-            char buffer[256];
-            const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
-            if (got <= 0) {
-                m_input->setEnabled(false);
-                return;
-            }
-            for (const QByteArray &line : QByteArray(buffer, int(got)).split('\n'))
-                command(line.trimmed());
-        });
+        m_input = readStandardInputLines(&m_loop, [this](const QByteArray &line) { command(line); });
     }
 
     void command(const QByteArray &command)

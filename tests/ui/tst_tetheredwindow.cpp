@@ -71,6 +71,18 @@ private slots:
             QVERIFY(controller()->tetheredState() == "idle" && !projection()->isVisible());
             QMetaObject::invokeMethod(named("messageDialog"), "close");
         }
+        // The window's resin list decides, as for a networked print: Clear taken out of it is
+        // refused.
+        const QStringList resins = controller()->getResinDataAsStringList();
+        QVariantList others;
+        for (int first = 0; first + 7 <= resins.size(); first += 7)
+            for (int i = first; i < first + 7 && resins[first] != QLatin1String("Clear"); ++i)
+                others << resins[i];
+        controller()->saveResinCureTimes(others);
+        QVERIFY(!controller()->printTethered(m_job, QStringLiteral("Clear"), 1, m_board->linkPath()));
+        QTRY_VERIFY(named("messageText")->property("text").toString().contains(QLatin1String("Clear")));
+        QMetaObject::invokeMethod(named("messageDialog"), "close");
+        controller()->saveResinCureTimes(QVariant(resins).toList());
     }
 
     void jobFromPrintDialog_projectsEveryLayerThroughPauseUntilDone()

@@ -19,10 +19,11 @@ class TetheredPrint : public QObject
 public:
     explicit TetheredPrint(QObject *parent = nullptr);
 
-    // Starts the job with a resin of the desktop's catalogue. False, with the refusal in words
-    // in *error, while a print runs or when the runner refuses the job; nothing is started then.
-    bool start(
-        const QString &jobPath, const QString &resinName, const QString &serialPort, bool pixels75, QString *error);
+    // Starts the job with a resin of `resins` (the window's list for the pixel size). False,
+    // with the refusal in words in *error, while a print runs or when the runner refuses the
+    // job; nothing is started then.
+    bool start(const QString &jobPath, const QString &resinName, const QList<Resin> &resins,
+        const QString &serialPort, bool pixels75, QString *error);
 
     bool isRunning() const { return m_printer.state() != TetheredPrinter::Idle; }
     QString stateName() const { return stateName(m_printer.state()); }

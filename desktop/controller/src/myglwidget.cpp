@@ -600,7 +600,8 @@ bool MyGLWidget::printTethered(
         black.fill(Qt::black);
         projectSlice(black);
         QString error;
-        if (!m_tethered->start(JobFiles::normalisedPath(filePath), resinName, serialPort, m_is75MicronMode, &error))
+        if (!m_tethered->start(JobFiles::normalisedPath(filePath), resinName,
+                m_is75MicronMode ? m_resinListB : m_resinListA, serialPort, m_is75MicronMode, &error))
             refusal = error;
     }
     if (!refusal.isEmpty()) {

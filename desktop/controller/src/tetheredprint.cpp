@@ -20,8 +20,8 @@ TetheredPrint::TetheredPrint(QObject *parent)
     });
 }
 
-bool TetheredPrint::start(
-    const QString &jobPath, const QString &resinName, const QString &serialPort, bool pixels75, QString *error)
+bool TetheredPrint::start(const QString &jobPath, const QString &resinName, const QList<Resin> &resins,
+    const QString &serialPort, bool pixels75, QString *error)
 {
     if (isRunning()) {
         *error = tr("A print is already running on the printer of this computer.");
@@ -29,6 +29,7 @@ bool TetheredPrint::start(
     }
     m_printer.setSerialPort(serialPort);
     m_printer.setPixels75(pixels75);
+    m_printer.setResins(resins);
     if (!m_printer.start(jobPath, resinName, error)) {
         logLine(QStringLiteral("ERROR. TetheredPrint::start. ") + *error);
         return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "printjob.h"
+#include "resin.h"
 
 #include <QImage>
 #include <QObject>
@@ -53,6 +54,10 @@ public:
     // 75-micron resin catalogue applies.
     void setPixels75(bool pixels75);
 
+    // The desktop's resin list the prints take their exposures from (as edited in the window);
+    // empty, the built-in catalogue.
+    void setResins(const QList<Resin> &resins) { m_resins = resins; }
+
     // Starts a print of the job with a resin of the desktop's catalogue, by the same rule as a
     // networked print; false, with the refusal in words in *error, when the job cannot be read
     // or the rule refuses it (nothing is started).
@@ -85,6 +90,7 @@ signals:
     void failed(const QString &message);
 
 private:
+    QList<Resin> m_resins;
     void setState(State state);
     void wireThread();
     void connectBoard();

@@ -159,7 +159,7 @@ bool TetheredPrinter::start(const QString &jobPath, const QString &resinName, QS
         refusal = QStringLiteral("A print is already running on the tethered printer.");
     } else {
         PrintRule::JobFacts facts;
-        const QList<Resin> catalogue = ResinCatalogue::builtIn();
+        const QList<Resin> catalogue = m_resins.isEmpty() ? ResinCatalogue::builtIn() : m_resins;
         if (PrintRule::readJob(jobPath, &facts, &refusal)) {
             const PrintRule::Decision decision
                 = PrintRule::jobForPrint(catalogue, tetheredPrinterState(m_pixels75, catalogue), facts, resinName);

@@ -26,6 +26,8 @@ public:
         const QString &serialPort, bool pixels75, QString *error);
 
     bool isRunning() const { return m_printer.state() != TetheredPrinter::Idle; }
+    // Why nothing more is started while a print runs.
+    static QString busyText();
     QString stateName() const { return stateName(m_printer.state()); }
     static QString stateName(TetheredPrinter::State state);
     // The runner: its frames and progress, and pause(), resume() and cancel().

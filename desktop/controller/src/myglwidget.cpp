@@ -592,8 +592,7 @@ TetheredPrinter *MyGLWidget::tetheredPrinter() const
 bool MyGLWidget::printTethered(
     const QString &filePath, const QString &resinName, int screenNum, const QString &serialPort)
 {
-    QString refusal = m_tethered->isRunning() ? tr("A print is already running on the printer of this computer.")
-                                              : placeProjectionWindow(screenNum);
+    QString refusal = m_tethered->isRunning() ? TetheredPrint::busyText() : placeProjectionWindow(screenNum);
     if (refusal.isEmpty()) {
         // Black until the first layer: the last print's final frame must not show again.
         QImage black(1280, 800, QImage::Format_RGB32);

@@ -24,7 +24,7 @@ bool TetheredPrint::start(const QString &jobPath, const QString &resinName, cons
     const QString &serialPort, bool pixels75, QString *error)
 {
     if (isRunning()) {
-        *error = tr("A print is already running on the printer of this computer.");
+        *error = busyText();
         return false;
     }
     m_printer.setSerialPort(serialPort);
@@ -38,6 +38,11 @@ bool TetheredPrint::start(const QString &jobPath, const QString &resinName, cons
     logLine(QStringLiteral("INFO. TetheredPrint::start. Printing %1 with %2 on board port [%3]")
                 .arg(jobPath, resinName, serialPort));
     return true;
+}
+
+QString TetheredPrint::busyText()
+{
+    return tr("A print is already running on the printer of this computer.");
 }
 
 QString TetheredPrint::stateName(TetheredPrinter::State state)

@@ -8,6 +8,8 @@
 
 #include <memory>
 
+#include <sys/shm.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -111,6 +113,37 @@ private slots:
         QVERIFY(guard.tryToRun());
         RunGuard second(uniqueKey());
         QVERIFY(!second.tryToRun());
+    }
+
+    // Segments other programs left whose key files are gone: the system key is the
+    // file's inode, which the file system hands on to the next new files, among
+    // them the guard's key file.
+    void leftoverUnderAReusedInode_doesNotBlockStart()
+    {
+        const QString segmentKey = RunGuard::generateKeyHash(uniqueKey(), QStringLiteral("_sharedmemKey"));
+        const QByteArray keyFile = QFile::encodeName(QSharedMemory(segmentKey).nativeKey());
+        QSet<ino_t> inodes;
+        QVector<int> segments;
+        for (int i = 0; i < 4; ++i) {
+            const QByteArray gone = keyFile + "-gone" + QByteArray::number(i);
+            QVERIFY(QFile(QFile::decodeName(gone)).open(QIODevice::WriteOnly));
+            struct stat file {};
+            QCOMPARE(stat(gone.constData(), &file), 0);
+            inodes << file.st_ino;
+            segments << shmget(ftok(gone.constData(), 'Q'), RunGuard::segmentSize, 0600 | IPC_CREAT | IPC_EXCL);
+            QVERIFY(segments.last() != -1);
+        }
+        for (int i = 0; i < 4; ++i)
+            QFile::remove(QFile::decodeName(keyFile + "-gone" + QByteArray::number(i)));
+        RunGuard guard(uniqueKey());
+        const bool runs = guard.tryToRun();
+        struct stat file {};
+        const bool reused = stat(keyFile.constData(), &file) == 0 && inodes.contains(file.st_ino);
+        for (int id : qAsConst(segments))
+            shmctl(id, IPC_RMID, nullptr);
+        if (!reused)
+            QSKIP("this file system gave the key file a new inode");
+        QVERIFY(runs);
     }
 };
 

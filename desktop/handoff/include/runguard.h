@@ -41,6 +41,9 @@ public:
     static QString generateKeyHash(const QString &key, const QString &salt);
 
 private:
+    // Removes the guard segment when nobody is attached to it.
+    void removeLeftover();
+
     const QString key;
     const QString memLockKey;
     const QString sharedmemKey;

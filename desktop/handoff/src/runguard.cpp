@@ -13,11 +13,7 @@ RunGuard::RunGuard(const QString &applicationKey)
     // and letting go removes it. A live instance stays attached, so its segment
     // survives this.
     memLock.acquire();
-    {
-        QSharedMemory leftover(sharedmemKey);
-        if (leftover.attach(QSharedMemory::ReadWrite))
-            leftover.detach();
-    }
+    removeLeftover();
     memLock.release();
 }
 
@@ -40,13 +36,31 @@ bool RunGuard::tryToRun()
         return false;
 
     memLock.acquire();
-    const bool created = sharedMem.create(segmentSize, QSharedMemory::ReadWrite);
+    bool created = sharedMem.create(segmentSize, QSharedMemory::ReadWrite);
+    if (!created && sharedMem.error() == QSharedMemory::AlreadyExists) {
+        // The system names a segment after its key file's inode, and the file
+        // system hands a deleted file's inode to the next new file. A segment
+        // left behind under an inode our new key file now has is found only
+        // once that file exists: clear it as the constructor clears a leftover
+        // (a live holder stays attached, so its segment survives) and try again.
+        removeLeftover();
+        created = sharedMem.create(segmentSize, QSharedMemory::ReadWrite);
+    }
     memLock.release();
     if (!created) {
+        if (sharedMem.error() != QSharedMemory::AlreadyExists)
+            qWarning("RunGuard: cannot create the guard segment: %s", qPrintable(sharedMem.errorString()));
         release();
         return false;
     }
     return true;
+}
+
+void RunGuard::removeLeftover()
+{
+    QSharedMemory leftover(sharedmemKey);
+    if (leftover.attach(QSharedMemory::ReadWrite))
+        leftover.detach();
 }
 
 void RunGuard::release()

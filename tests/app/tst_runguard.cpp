@@ -116,29 +116,22 @@ private slots:
     }
 
     // Segments other programs left whose key files are gone: the system key is the
-    // file's inode, which the file system hands on to the next new files, among
-    // them the guard's key file.
+    // file's inode, which the file system hands on to new files, the guard's among them.
     void leftoverUnderAReusedInode_doesNotBlockStart()
     {
-        const QString segmentKey = RunGuard::generateKeyHash(uniqueKey(), QStringLiteral("_sharedmemKey"));
-        const QByteArray keyFile = QFile::encodeName(QSharedMemory(segmentKey).nativeKey());
-        QSet<ino_t> inodes;
-        QVector<int> segments;
-        for (int i = 0; i < 4; ++i) {
-            const QByteArray gone = keyFile + "-gone" + QByteArray::number(i);
-            QVERIFY(QFile(QFile::decodeName(gone)).open(QIODevice::WriteOnly));
+        const QString keyFile = QSharedMemory(RunGuard::generateKeyHash(uniqueKey(), QStringLiteral("_sharedmemKey"))).nativeKey();
+        QMap<ino_t, int> segments; // by the inode of their key file
+        for (const QString &gone : {keyFile + "0", keyFile + "1", keyFile + "2", keyFile + "3"}) {
             struct stat file {};
-            QCOMPARE(stat(gone.constData(), &file), 0);
-            inodes << file.st_ino;
-            segments << shmget(ftok(gone.constData(), 'Q'), RunGuard::segmentSize, 0600 | IPC_CREAT | IPC_EXCL);
-            QVERIFY(segments.last() != -1);
+            QVERIFY(QFile(gone).open(QIODevice::WriteOnly) && stat(QFile::encodeName(gone), &file) == 0);
+            QVERIFY((segments[file.st_ino] = shmget(ftok(QFile::encodeName(gone), 'Q'), 8, 0600 | IPC_CREAT | IPC_EXCL)) != -1);
         }
-        for (int i = 0; i < 4; ++i)
-            QFile::remove(QFile::decodeName(keyFile + "-gone" + QByteArray::number(i)));
+        for (const QString &gone : {keyFile + "0", keyFile + "1", keyFile + "2", keyFile + "3"})
+            QFile::remove(gone);
         RunGuard guard(uniqueKey());
         const bool runs = guard.tryToRun();
         struct stat file {};
-        const bool reused = stat(keyFile.constData(), &file) == 0 && inodes.contains(file.st_ino);
+        const bool reused = stat(QFile::encodeName(keyFile), &file) == 0 && segments.contains(file.st_ino);
         for (int id : qAsConst(segments))
             shmctl(id, IPC_RMID, nullptr);
         if (!reused)

@@ -516,20 +516,25 @@ private slots:
         QCOMPARE(estimate.totalSeconds(), exposure + layers * 3.5 + (layers > 0 ? 2 + 5 + 3 + 0.5 : 2 + 3));
     }
 
-    void exampleLine_setsEveryField()
+    // Every field read, compared as the record writes it again.
+    void line_readsEveryField_data()
     {
-        PrintJob job;
-        job.setFromString(QStringLiteral("Status_SendingPrintJob,5,27.25,8,100,50,120,Tough Grey,1.01,0.99,1.15"));
-        QCOMPARE(job.numAdhesionLayers, 5);
-        QCOMPARE(job.adhesionLayerCureTime, 27.25);
-        QCOMPARE(job.cureTime, 8.0);
-        QCOMPARE(job.layerThickness, 100);
-        QCOMPARE(job.adhesionThickness, 50);
-        QCOMPARE(job.numImages, 120);
-        QCOMPARE(job.resinName, QStringLiteral("Tough Grey"));
-        QCOMPARE(job.scaleX, 1.01);
-        QCOMPARE(job.scaleY, 0.99);
-        QCOMPARE(job.fineTuneFactor, 1.15);
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("fields");
+        QTest::newRow("example") << "Status_SendingPrintJob,5,27.25,8,100,50,120,Tough Grey,1.01,0.99,1.15"
+                                 << "5,27.25,8,100,50,120,Tough Grey,1.01,0.99,1.15";
+        // Integers are decimal only; non-finite numbers would reach timers and image sizes.
+        QTest::newRow("unconvertible or missing: zero") << "Kw,five,,8s,1e2,0x10,7.5,,nan,inf,-" << "0,0,0,0,0,0,,0,0,0";
+        QTest::newRow("short line: the rest zero") << "Kw,5,30,8" << "5,30,8,0,0,0,,0,0,0";
+    }
+
+    void line_readsEveryField()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, fields);
+        PrintJob job = exampleJob();
+        job.setFromString(line);
+        QCOMPARE(job.toString(), fields);
     }
 
     void exampleRecord_toString_givesTenElements_doublesWithSixDigits()
@@ -541,29 +546,6 @@ private slots:
         job.cureTime = 1.23456789;
         job.scaleY = 0.000012;
         QCOMPARE(job.toString(), QStringLiteral("5,30,1.23457,50,100,120,Clear,1,1.2e-05,1"));
-    }
-
-    void unconvertibleOrMissingElements_readAsZero()
-    {
-        PrintJob job;
-        job.setFromString(QStringLiteral("Kw,five,,8s,1e2,0x10,7.5,,nan,inf,-"));
-        QCOMPARE(job.numAdhesionLayers, 0);
-        QCOMPARE(job.adhesionLayerCureTime, 0.0);
-        QCOMPARE(job.cureTime, 0.0);
-        QCOMPARE(job.layerThickness, 0); // integers are decimal only
-        QCOMPARE(job.adhesionThickness, 0);
-        QCOMPARE(job.numImages, 0);
-        QCOMPARE(job.resinName, QString());
-        // Non-finite numbers would reach timers and image sizes; they read as 0.
-        QCOMPARE(job.scaleX, 0.0);
-        QCOMPARE(job.scaleY, 0.0);
-        QCOMPARE(job.fineTuneFactor, 0.0);
-
-        // A short line: what is there is read, the rest is 0.
-        job = exampleJob();
-        job.setFromString(QStringLiteral("Kw,5,30,8"));
-        QCOMPARE(job.numAdhesionLayers, 5);
-        QCOMPARE(job.numImages, 0);
     }
 
     void isCompleteLine_needsKeywordAndTenFields()

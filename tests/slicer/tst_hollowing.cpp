@@ -76,6 +76,14 @@ int unreachedEmpty(const Stack &stack, int box)
     return unreached;
 }
 
+// Slices a scene into a job file and reads the job back.
+bool sliceInto(GenSlices &slicer, const TestMesh &scene, const GenSlices::Settings &settings, CrushedPrintJob *job)
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("job.ssj")));
+    return slicer.saveSlices(scene.triangles(), file.fileName(), settings) && job->loadCPJ(&file);
+}
+
 } // namespace
 
 class TestHollowing : public QObject
@@ -125,17 +133,25 @@ private slots:
     void autoDrainHole_opensTheCavityToTheVat_data()
     {
         QTest::addColumn<bool>("sphere");
-        QTest::newRow("sphere: down through its floor") << true;
-        QTest::newRow("cube on the platform: up through its roof") << false;
+        QTest::addColumn<int>("lift"); // layers under the model
+        QTest::addColumn<bool>("up");
+        QTest::newRow("sphere off the platform: down through its floor") << true << 5 << false;
+        // Its foot, a disc smaller than the hole, would go with a hole down.
+        QTest::newRow("sphere on the platform: up through its roof") << true << 0 << true;
+        QTest::newRow("cube on the platform: up through its roof") << false << 0 << true;
     }
 
     void autoDrainHole_opensTheCavityToTheVat()
     {
         QFETCH(bool, sphere);
+        QFETCH(int, lift);
+        QFETCH(bool, up);
         const int box = 110;
-        const int layers = 100; // 10 mm of 0.1 mm layers
+        const int layers = 100 + lift; // 10 mm of 0.1 mm layers
         const Solid solid = [&](int x, int y, int k) {
-            const double dx = x - 54.5, dy = y - 54.5, dz = k + 0.5 - 50;
+            const double dx = x - 54.5, dy = y - 54.5, dz = k - lift + 0.5 - 50;
+            if (k < lift)
+                return false;
             return sphere ? dx * dx + dy * dy + dz * dz <= 50.0 * 50.0 : std::max(std::abs(dx), std::abs(dy)) < 50;
         };
         LayerHollower::Settings settings;
@@ -145,9 +161,12 @@ private slots:
         QVERIFY(unreachedEmpty(hollow(settings, box, layers, solid), box) > 10000);
         settings.autoHoles = true;
         std::vector<LayerHollower::Hole> holes;
-        QCOMPARE(unreachedEmpty(hollow(settings, box, layers, solid, nullptr, &holes), box), 0);
+        const Stack stack = hollow(settings, box, layers, solid, nullptr, &holes);
+        QCOMPARE(unreachedEmpty(stack, box), 0);
         QCOMPARE(int(holes.size()), 1);
-        QCOMPARE(holes[0].throughRoof, !sphere);
+        QCOMPARE(holes[0].throughRoof, up);
+        if (lift == 0) // the foot stays
+            QVERIFY(std::any_of(stack[0].begin(), stack[0].end(), [](uint8_t p) { return p != 0; }));
     }
 
     void autoDrainHoles_onePerCavityWorthDraining_data()
@@ -210,14 +229,11 @@ private slots:
         settings.layerThickness = 0.1;
         settings.hollowing.wall = 1.0;
         settings.hollowing.autoDrainHoles = true;
-        QTemporaryDir dir;
         GenSlices slicer;
-        QVERIFY(slicer.saveSlices(scene.triangles(), dir.filePath(QStringLiteral("job.ssj")), settings));
+        CrushedPrintJob job;
+        QVERIFY(sliceInto(slicer, scene, settings, &job));
         QCOMPARE(slicer.hollowReport().cavities, 1);
         QCOMPARE(int(slicer.hollowReport().holes.size()), 1);
-        CrushedPrintJob job;
-        QFile file(dir.filePath(QStringLiteral("job.ssj")));
-        QVERIFY(job.loadCPJ(&file));
         QCOMPARE(TrapCheck::countLarger(TrapCheck::find(job, 0.1)), 0);
         for (const IslandCheck::Island &island : IslandCheck::find(job))
             QVERIFY2(island.pixels <= IslandCheck::kMinimumIslandPixels, qPrintable(QString::number(island.layer)));
@@ -231,6 +247,37 @@ private slots:
         QVERIFY(lit(39, postCore, 400 - (postCore - 640))); // its tip, under the cube
         QVERIFY(!lit(90, hollowCentre, 400));
         QVERIFY(lit(90, 595, 400)); // the cube's wall
+    }
+
+    void roofHangingToAPoint_pillarFromTheFloorHoldsIt_data()
+    {
+        QTest::addColumn<bool>("antialias");
+        QTest::newRow("bit maps") << false;
+        QTest::newRow("grey") << true;
+    }
+
+    void roofHangingToAPoint_pillarFromTheFloorHoldsIt()
+    {
+        QFETCH(bool, antialias);
+        // A 10 mm cylinder with a cone 5 mm deep in its top: hollowed with 1 mm walls, the
+        // roof comes down round the cone to a point at about 4 mm, with cavity all round.
+        TestMesh scene;
+        scene.revolve({{0, 0}, {5, 0}, {5, 10}, {3, 10}, {0, 5}});
+        GenSlices::Settings settings;
+        settings.layerThickness = 0.1;
+        settings.antialias = antialias;
+        settings.hollowing.wall = 1.0;
+        GenSlices slicer;
+        CrushedPrintJob job;
+        QVERIFY(sliceInto(slicer, scene, settings, &job));
+        QCOMPARE(slicer.hollowReport().pillars, 1);
+        // Not even the speck at the point's tip (4 pixels) is left an island.
+        QCOMPARE(int(IslandCheck::find(job).size()), 0);
+        // Mid cavity: the pillar on the axis, nothing a few pixels aside.
+        const IslandCheck::Mask mid = IslandCheck::layerMask(job, 25);
+        const auto lit = [&](int x, int y) { return mid.lit[size_t(y * mid.width + x)] != 0; };
+        QVERIFY(lit(640, 400));
+        QVERIFY(!lit(652, 400));
     }
 };
 

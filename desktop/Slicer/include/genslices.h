@@ -77,6 +77,10 @@ public:
     struct HollowReport {
         int cavities = 0;
         std::vector<DrainHole> holes;
+        // Pillars raised from a cavity's floor under its roof where the roof hangs
+        // down to a point, and such points left without one (a drain hole in the way).
+        int pillars = 0;
+        int unpropped = 0;
     };
 
     // How a scene is sliced and what its job says.
@@ -136,6 +140,8 @@ private:
     bool sliceHollowedLayers(
         SliceJobWriter &writer, const Settings &settings, int supersampling, const ProgressFunction &report);
     bool writeJob(SliceJobWriter &writer, const QString &filePath);
+    // Raises the pillars under the hollower's hanging tips in the layers written.
+    void propUpHangingTips(SliceJobWriter &writer, const LayerHollower &hollower, const Hollowing &hollowing);
 
     std::vector<SliceTriangle> m_triangles;
     // Height index as one list: bucket k holds m_bucketTriangles[m_bucketStart[k] ..

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <utility>
 #include <vector>
 
 // Hollows the model part of a stack of layer images, with walls of a given thickness,
@@ -29,6 +30,11 @@
 //               moves aside to the nearest spot within three radii where no support
 //               touches the floor's underside within its disc, and is cut from the
 //               lowest cavity layer found on its axis there.
+//   hanging tip - the lowest layer of a roof that hangs down into its cavity (the inner
+//               wall under a dimple in the model's top comes down to a point): a part
+//               of a layer with nothing lit under it but cavity. It would start in
+//               mid resin; it is reported, for a pillar to be raised under it from the
+//               cavity's floor once the layers below are written.
 //
 // Layers are streamed bottom to top: addLayer() takes them in order with their 2-D
 // distance maps (distanceMap(), computed on the slicing threads), takeLayer() hands
@@ -83,6 +89,16 @@ public:
     int cavityCount() const;
     // The holes cut (image pixel centres, with their layers).
     const std::vector<Hole> &holesCut() const { return m_holesCut; }
+
+    struct Tip {
+        int x = 0; // image pixel over the cavity, nearest the tip's centre
+        int y = 0;
+        int layer = 0;
+        double radius = 0.0; // pixels: from (x, y) to the tip's farthest pixel
+    };
+    // The hanging tips found so far, down to a single pixel: a speck too small to cure
+    // on its own leaves the larger part over it hanging.
+    const std::vector<Tip> &hangingTips() const { return m_tips; }
     // Clears the discs of the holes through this layer in an image part (`area` of the
     // image, row-major): takeLayer() does it for the models, the caller for whatever is
     // drawn over them (supports under a hole lose their tips there).
@@ -98,6 +114,10 @@ private:
     void hollowBlock(int first, int last);
     void hollowRows(int first, int last, int rowBegin, int rowEnd);
     void findCavities(int layer, const std::vector<uint8_t> &cavity);
+    // Finds the hanging tips of a hollowed layer over the last one (before findCavities()
+    // moves on to this layer).
+    void findHangingTips(int layer, const uint8_t *coverage);
+    Tip tipOf(const std::vector<int> &part, int layer) const;
     // The holes named without a top whose axis lies in this part of a layer's cavity.
     void drainPending(int layer, const std::vector<int> &component);
     // Drills the automatic holes whose cavities are known well enough at this layer: one
@@ -140,6 +160,11 @@ private:
     size_t m_firstUndecided = 0;
     // The cavity label of each pixel of the last hollowed layer, -1 where none.
     std::vector<int> m_previousLabels;
+    // Where the last hollowed layer is lit (before holes), empty before the first.
+    std::vector<uint8_t> m_previousLit;
+    std::vector<uint8_t> m_marks; // findHangingTips()'s, all 0 between calls
+    std::pair<int, int> m_previousCavity {0, 0}; // first cavity pixel and one past the last
+    std::vector<Tip> m_tips;
     std::vector<uint8_t> m_firstLayer;
     int m_floorDepth = 0; // layers a hole may cut below its cavity
     int m_horizon = 0; // layers above a cavity's start before its hole is decided

@@ -30,6 +30,11 @@ public:
     void appendPacked(int layer, CrushedBitMap &&map);
     void appendPacked(int layer, CrushedAntiBitMap &&map);
 
+    // A layer already appended, as an image (ARGB for bit maps, grey for anti-aliased
+    // layers), and the same layer packed again from an image changed.
+    QImage layerImage(int layer);
+    bool replaceLayer(int layer, QImage *image);
+
     // Writes the job; false (with errorString()) when the file cannot be written.
     bool save(const QString &path);
     QString errorString() const { return m_error; }

@@ -533,6 +533,63 @@ bool GenSlices::sliceLayers(SliceJobWriter &writer, bool antialias, int supersam
     return !cancelled;
 }
 
+void GenSlices::propUpHangingTips(SliceJobWriter &writer, const LayerHollower &hollower, const Hollowing &hollowing)
+{
+    // A pillar a little wider than its tip, at least 0.8 mm across. Within 0.9 wall of a
+    // cavity pixel all was model before hollowing, so the pillar stays inside the model;
+    // straight down it meets the cavity's floor. A drain hole under the tip would take
+    // the pillar's foot: such a tip is left (and counted).
+    const double wall = hollowing.wall / hollowing.pixelSize;
+    const double holeRadius = hollowing.drainDiameter / 2.0 / hollowing.pixelSize;
+    struct Pillar {
+        LayerHollower::Tip tip;
+        double radius = 0.0;
+        bool standing = false; // down to the floor
+    };
+    std::vector<Pillar> pillars;
+    int top = 0;
+    for (const LayerHollower::Tip &tip : hollower.hangingTips()) {
+        const double radius = std::min(std::max(tip.radius, 0.4 / hollowing.pixelSize), 0.9 * wall);
+        const auto inTheWay = [&](const LayerHollower::Hole &hole) {
+            return std::hypot(hole.x - tip.x, hole.y - tip.y) < holeRadius + radius;
+        };
+        if (std::any_of(hollower.holesCut().begin(), hollower.holesCut().end(), inTheWay)) {
+            ++m_hollowReport.unpropped;
+            continue;
+        }
+        pillars.push_back({tip, radius, false});
+        top = std::max(top, tip.layer);
+    }
+    // Layer by layer down, each layer unpacked once for all the pillars through it.
+    const auto lit = [](QRgb pixel) { return (pixel & 0xffffffu) != 0; };
+    for (int layer = top - 1; layer >= 0; --layer) {
+        QImage image;
+        bool drawn = false;
+        for (Pillar &pillar : pillars) {
+            const LayerHollower::Tip &tip = pillar.tip;
+            if (pillar.standing || tip.layer <= layer)
+                continue;
+            if (image.isNull())
+                image = writer.layerImage(layer);
+            pillar.standing = !image.valid(tip.x, tip.y) || lit(image.pixel(tip.x, tip.y));
+            if (pillar.standing)
+                continue;
+            const int reach = int(std::ceil(pillar.radius));
+            for (int y = std::max(0, tip.y - reach); y <= std::min(image.height() - 1, tip.y + reach); ++y) {
+                QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+                for (int x = std::max(0, tip.x - reach); x <= std::min(image.width() - 1, tip.x + reach); ++x) {
+                    if (std::hypot(x - tip.x, y - tip.y) <= pillar.radius)
+                        row[x] = 0xffffffffu;
+                }
+            }
+            drawn = true;
+        }
+        if (drawn)
+            writer.replaceLayer(layer, &image);
+    }
+    m_hollowReport.pillars += int(pillars.size());
+}
+
 bool GenSlices::writeJob(SliceJobWriter &writer, const QString &filePath)
 {
     QElapsedTimer clock;
@@ -628,6 +685,8 @@ bool GenSlices::sliceHollowedLayers(
     m_bucketStart.clear();
     m_bucketTriangles.clear();
     m_hollowReport.cavities = hollower.cavityCount();
+    if (!cancelled)
+        propUpHangingTips(writer, hollower, settings.hollowing);
     for (const LayerHollower::Hole &hole : hollower.holesCut()) {
         const QVector3D at(float(SliceRasteriser::columnCentre(int(std::lround(hole.x)))),
             float(SliceRasteriser::rowCentre(int(std::lround(hole.y)))),

@@ -204,8 +204,91 @@ void LayerHollower::hollowBlock(int first, int last)
             }
         }
     });
-    for (int k = first; k <= last; ++k)
+    for (int k = first; k <= last; ++k) {
+        findHangingTips(k, coverages[size_t(k - first)]);
         findCavities(k, cavities[size_t(k - first)]);
+    }
+}
+
+void LayerHollower::findHangingTips(int layer, const uint8_t *coverage)
+{
+    const int width = m_box.width();
+    const int height = m_box.height();
+    const size_t pixels = size_t(width) * size_t(height);
+    // Marks: 0 unseen, 1 being filled, 2 in a part with something lit below, 3 in a tip.
+    // Seeds lie over the last layer's cavity pixels, within their span.
+    m_marks.resize(pixels, 0);
+    std::vector<int> marked;
+    std::vector<int> stack;
+    std::vector<int> part;
+    const int seedEnd = m_previousLit.size() == pixels ? m_previousCavity.second : 0;
+    for (int seed = m_previousCavity.first; seed < seedEnd; ++seed) {
+        if (coverage[seed] == 0 || m_marks[size_t(seed)] || m_previousLabels[size_t(seed)] < 0)
+            continue;
+        // The lit part (8-neighbour) of a pixel over the cavity below, filled until it
+        // meets a pixel lit below or one of a part known to have one.
+        part.clear();
+        stack.assign(1, seed);
+        m_marks[size_t(seed)] = 1;
+        bool held = false;
+        while (!stack.empty() && !held) {
+            const int i = stack.back();
+            stack.pop_back();
+            part.push_back(i);
+            held = m_previousLit[size_t(i)] != 0;
+            const int x = i % width;
+            const int y = i / width;
+            for (int dy = -1; dy <= 1 && !held; ++dy) {
+                for (int dx = -1; dx <= 1 && !held; ++dx) {
+                    const int j = i + dy * width + dx;
+                    if (x + dx < 0 || x + dx >= width || y + dy < 0 || y + dy >= height || coverage[j] == 0)
+                        continue;
+                    held = m_marks[size_t(j)] == 2;
+                    if (!m_marks[size_t(j)]) {
+                        m_marks[size_t(j)] = 1;
+                        stack.push_back(j);
+                    }
+                }
+            }
+        }
+        for (const int i : stack)
+            m_marks[size_t(i)] = 2;
+        for (const int i : part)
+            m_marks[size_t(i)] = held ? 2 : 3;
+        marked.insert(marked.end(), stack.begin(), stack.end());
+        marked.insert(marked.end(), part.begin(), part.end());
+        if (!held)
+            m_tips.push_back(tipOf(part, layer));
+    }
+    for (const int i : marked)
+        m_marks[size_t(i)] = 0;
+    m_previousLit.resize(pixels);
+    for (size_t i = 0; i < pixels; ++i)
+        m_previousLit[i] = coverage[i] > 0;
+}
+
+LayerHollower::Tip LayerHollower::tipOf(const std::vector<int> &part, int layer) const
+{
+    // Its pixel over the cavity nearest its centre, and how far it reaches from there.
+    const int width = m_box.width();
+    double cx = 0.0;
+    double cy = 0.0;
+    for (const int i : part) {
+        cx += i % width;
+        cy += i / width;
+    }
+    cx /= double(part.size());
+    cy /= double(part.size());
+    const auto offCentre = [&](int i) { return std::hypot(i % width - cx, i / width - cy); };
+    int centre = -1;
+    for (const int i : part) {
+        if (m_previousLabels[size_t(i)] >= 0 && (centre < 0 || offCentre(i) < offCentre(centre)))
+            centre = i;
+    }
+    double radius = 0.0;
+    for (const int i : part)
+        radius = std::max(radius, std::hypot(i % width - centre % width, i / width - centre / width));
+    return {centre % width + m_box.left(), centre / width + m_box.top(), layer, radius + 0.5};
 }
 
 void LayerHollower::findCavities(int layer, const std::vector<uint8_t> &cavity)
@@ -266,6 +349,9 @@ void LayerHollower::findCavities(int layer, const std::vector<uint8_t> &cavity)
         drainPending(layer, component);
     }
     m_previousLabels = std::move(labels);
+    const auto firstCavity = std::find(cavity.begin(), cavity.end(), 1);
+    m_previousCavity = {int(firstCavity - cavity.begin()),
+        int(cavity.size() - size_t(std::find(cavity.rbegin(), cavity.rend(), 1) - cavity.rbegin()))};
     decideHoles(layer);
 }
 
@@ -414,20 +500,11 @@ void LayerHollower::placeAutoHole(int x, int y, int layer, int current)
 void LayerHollower::drainFrom(double x, double y, int layer)
 {
     Hole hole {x, y, layer, std::max(0, layer - m_floorDepth), false};
-    // A floor that stands on the platform all round the hole would be sealed by it: the
-    // hole goes up through the roof instead, to the vat (which is also the lowest point
-    // once the part hangs from the platform).
-    const double r = m_settings.holeRadiusPixels;
-    bool seated = !m_firstLayer.empty();
-    for (int row = int(std::floor(y - r)); row <= int(std::ceil(y + r)) && seated; ++row) {
-        for (int column = int(std::floor(x - r)); column <= int(std::ceil(x + r)) && seated; ++column) {
-            if ((column - x) * (column - x) + (row - y) * (row - y) > r * r)
-                continue;
-            seated = m_box.contains(column, row)
-                && m_firstLayer[size_t((row - m_box.top()) * m_box.width() + column - m_box.left())] == kSolid;
-        }
-    }
-    if (seated) {
+    // A floor that stands on the platform under the hole would be sealed by it, or lose
+    // its foot to it (a sphere stands on a disc smaller than the hole): the hole goes up
+    // through the roof instead, to the vat (which is also the lowest point once the part
+    // hangs from the platform).
+    if (!m_firstLayer.empty() && discHolds(m_firstLayer, x, y)) {
         hole.bottomLayer = layer;
         hole.topLayer = m_layers - 1;
         hole.throughRoof = true;

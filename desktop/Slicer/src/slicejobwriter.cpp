@@ -56,6 +56,20 @@ void SliceJobWriter::appendPacked(int layer, CrushedAntiBitMap &&map)
     m_job.addAntiBitMap(std::move(map));
 }
 
+QImage SliceJobWriter::layerImage(int layer)
+{
+    QImage image;
+    m_job.setCurrentLayer(layer);
+    m_job.inflateCurrentSlice(&image, 0, 0, true);
+    return image;
+}
+
+bool SliceJobWriter::replaceLayer(int layer, QImage *image)
+{
+    m_job.setCurrentLayer(layer);
+    return m_job.crushCurrentSlice(image);
+}
+
 bool SliceJobWriter::save(const QString &path)
 {
     m_error.clear();

@@ -707,6 +707,10 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
                 << "," << QString::number(hole.z(), 'f', 2)
                 << (drain.up ? " up through the roof (the floor stands on the platform)\n" : " down\n");
         }
+        if (hollowed.pillars > 0)
+            err << hollowed.pillars << " pillars raised from cavity floors under roofs that hang down to a point\n";
+        if (hollowed.unpropped > 0)
+            err << hollowed.unpropped << " roofs hang down to a point over a drain hole, with no pillar\n";
     }
     err << "sliced " << slicer.layerCount() << " layers of " << options.microns << " microns into " << options.jobPath
         << " in " << QString::number(clock.elapsed() / 1000.0, 'f', 2) << " s\n";

@@ -120,14 +120,15 @@ private slots:
     void leftoverUnderAReusedInode_doesNotBlockStart()
     {
         const QString keyFile = QSharedMemory(RunGuard::generateKeyHash(uniqueKey(), QStringLiteral("_sharedmemKey"))).nativeKey();
+        const QStringList gone = {keyFile + "0", keyFile + "1", keyFile + "2", keyFile + "3"};
         QMap<ino_t, int> segments; // by the inode of their key file
-        for (const QString &gone : {keyFile + "0", keyFile + "1", keyFile + "2", keyFile + "3"}) {
+        for (const QString &name : gone) {
             struct stat file {};
-            QVERIFY(QFile(gone).open(QIODevice::WriteOnly) && stat(QFile::encodeName(gone), &file) == 0);
-            QVERIFY((segments[file.st_ino] = shmget(ftok(QFile::encodeName(gone), 'Q'), 8, 0600 | IPC_CREAT | IPC_EXCL)) != -1);
+            QVERIFY(QFile(name).open(QIODevice::WriteOnly) && stat(QFile::encodeName(name), &file) == 0);
+            QVERIFY((segments[file.st_ino] = shmget(ftok(QFile::encodeName(name), 'Q'), 8, 0600 | IPC_CREAT | IPC_EXCL)) != -1);
         }
-        for (const QString &gone : {keyFile + "0", keyFile + "1", keyFile + "2", keyFile + "3"})
-            QFile::remove(gone);
+        for (const QString &file : gone)
+            QFile::remove(file);
         RunGuard guard(uniqueKey());
         const bool runs = guard.tryToRun();
         struct stat file {};

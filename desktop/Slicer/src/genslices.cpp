@@ -539,8 +539,9 @@ void GenSlices::propUpHangingTips(SliceJobWriter &writer, const LayerHollower &h
     // cavity pixel all was model before hollowing, so the pillar stays inside the model;
     // straight down it meets the cavity's floor. A drain hole under the tip would take
     // the pillar's foot: such a tip is left (and counted).
-    const double wall = hollowing.wall / hollowing.pixelSize;
-    const double holeRadius = hollowing.drainDiameter / 2.0 / hollowing.pixelSize;
+    const LayerHollower::Settings inPixels = hollowerSettings(hollowing);
+    const double wall = inPixels.wallPixels;
+    const double holeRadius = inPixels.holeRadiusPixels;
     struct Pillar {
         LayerHollower::Tip tip;
         double radius = 0.0;

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+class QCommandLineParser;
 class QTextStream;
 
 namespace TessoraCli {
@@ -17,6 +18,10 @@ enum ExitCode {
 int failure(QTextStream &err, const QString &message);
 // What was wrong, then the usage of the command, on `err`; returns ExitUsage.
 int usageError(QTextStream &err, const QString &command, const QString &message, const QString &commandUsage);
+
+// Sets the time scale from --time-scale; false, and left as it was, when the value is
+// not a number above 0 (up to 1000).
+bool applyTimeScale(const QCommandLineParser &parser);
 
 // Runs tessora-cli with its arguments (without the program name), writing
 // results to `out` and errors, usage and progress to `err`.

@@ -4,6 +4,9 @@
 #include "slicecommand.h"
 #include "ssjcommands.h"
 #include "tetheredcommand.h"
+#include "timescale.h"
+
+#include <QCommandLineParser>
 
 #include <QTextStream>
 
@@ -38,6 +41,16 @@ int usageError(QTextStream &err, const QString &command, const QString &message,
 {
     err << command << ": " << message << "\n\nusage:\n" << commandUsage;
     return ExitUsage;
+}
+
+bool applyTimeScale(const QCommandLineParser &parser)
+{
+    bool ok = false;
+    const double timeScale = parser.value(QStringLiteral("time-scale")).toDouble(&ok);
+    if (!ok || !(timeScale > 0.0) || timeScale > 1000.0)
+        return false;
+    TimeScale::setFactor(timeScale);
+    return true;
 }
 
 int run(const QStringList &arguments, QTextStream &out, QTextStream &err)

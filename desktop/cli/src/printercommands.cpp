@@ -10,7 +10,6 @@
 #include "standardinput.h"
 #include "resincatalogue.h"
 #include "server.h"
-#include "timescale.h"
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
@@ -86,12 +85,10 @@ bool configureServer(QCommandLineParser &parser, Server &server, QTextStream &er
         usageError(err, QStringLiteral("--base-port takes a port number"), commandUsage);
         return false;
     }
-    const double timeScale = parser.value(QStringLiteral("time-scale")).toDouble(&ok);
-    if (!ok || !(timeScale > 0.0) || timeScale > 1000.0) {
+    if (!TessoraCli::applyTimeScale(parser)) {
         usageError(err, QStringLiteral("--time-scale takes a number above 0"), commandUsage);
         return false;
     }
-    TimeScale::setFactor(timeScale);
     server.setDiscoveryPort(discoveryPort);
     server.setBasePort(basePort);
     if (parser.isSet(QStringLiteral("discovery-target"))) {

@@ -80,10 +80,8 @@ bool readRequest(const QStringList &arguments, QTextStream &err, TetheredRequest
     request->screen = parser.value(QStringLiteral("screen")).toInt(&ok);
     if (!ok || request->screen < 0)
         return refuse(QStringLiteral("--screen takes a screen number, 0 for the first"));
-    const double timeScale = parser.value(QStringLiteral("time-scale")).toDouble(&ok);
-    if (!ok || !(timeScale > 0.0) || timeScale > 1000.0)
+    if (!TessoraCli::applyTimeScale(parser))
         return refuse(QStringLiteral("--time-scale takes a number above 0"));
-    TimeScale::setFactor(timeScale);
     request->jobPath = QFileInfo(parser.positionalArguments().first()).absoluteFilePath();
     request->resinName = parser.value(QStringLiteral("resin"));
     request->serialPort = parser.value(QStringLiteral("serial-port"));
